@@ -1,0 +1,30 @@
+# Helpers shared by every target of the project.
+
+set(TARVO_MANIFEST ${CMAKE_SOURCE_DIR}/cmake/app.manifest)
+configure_file(${CMAKE_SOURCE_DIR}/cmake/app_manifest.rc.in
+               ${CMAKE_BINARY_DIR}/app_manifest.rc @ONLY)
+
+# Compile options of our own code (dependencies keep their own warnings).
+function(tarvo_code_options target)
+  target_compile_features(${target} PUBLIC cxx_std_20)
+  target_compile_definitions(${target} PUBLIC
+    UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
+endfunction()
+
+# An executable of ours: static runtime and the Windows 10 manifest, so that
+# version queries answer truthfully and nothing but the system DLLs is needed.
+function(tarvo_executable target)
+  add_executable(${target} ${ARGN} ${CMAKE_BINARY_DIR}/app_manifest.rc)
+  tarvo_code_options(${target})
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+endfunction()
+
+# A GoogleTest executable registered as one CTest entry (run under Wine).
+function(tarvo_unittests target)
+  tarvo_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE tarvo_gtest_main)
+  add_test(NAME ${target} COMMAND ${target} --gtest_brief=1)
+  set_tests_properties(${target} PROPERTIES TIMEOUT 900)
+endfunction()

@@ -1,0 +1,41 @@
+"""Properties of the build itself: every program carries the Windows 10
+manifest (so version queries answer truthfully) and needs no runtime DLL
+beside it."""
+
+import re
+import subprocess
+
+WIN10_ID = b"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
+SYSTEM_DLL = re.compile(r"^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|"
+                        r"msvcrt|ws2_32|shlwapi|comctl32|comdlg32|version|winmm|"
+                        r"bcrypt|crypt32|wintrust|wininet|winhttp|dbghelp|psapi|"
+                        r"userenv|rpcrt4|uxtheme|gdiplus|msimg32|ntdll|secur32|"
+                        r"api-ms-win-[a-z0-9-]+)\.dll$", re.IGNORECASE)
+
+
+def built_programs(build_dir):
+    programs = [p for p in build_dir.rglob("*.exe")
+                if "wineprefix" not in p.parts and "CMakeFiles" not in p.parts]
+    assert programs
+    return programs
+
+
+def test_every_program_declares_windows_10(build_dir):
+    for program in built_programs(build_dir):
+        assert WIN10_ID in program.read_bytes(), program.name
+
+
+def test_programs_need_only_system_dlls(build_dir):
+    for program in built_programs(build_dir):
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(program)],
+                              capture_output=True, text=True, check=True).stdout
+        imports = re.findall(r"DLL Name: (\S+)", dump)
+        assert imports, program.name
+        foreign = [dll for dll in imports if not SYSTEM_DLL.match(dll)]
+        assert not foreign, f"{program.name} needs {foreign}"
+
+
+def test_windows_version_is_reported_as_10(run_exe):
+    result = run_exe("tests/tools/platform_probe.exe", "windows-version", check=True)
+    major, minor, _ = result.stdout.decode().strip().split(".")
+    assert (major, minor) == ("10", "0")
