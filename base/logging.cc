@@ -1,0 +1,222 @@
+#include "base/logging.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
+#include "base/command_line.h"
+#include "base/threading/lock.h"
+#include "base/verbose_log_patterns.h"
+
+namespace base {
+namespace {
+
+constexpr wchar_t kDefaultLogFileName[] = L"debug.log";
+
+// The process's log file, opened on the first line that needs it. Every
+// line is appended under one lock: threads that log their first lines at
+// once open the file once, and lines never overwrite each other where
+// appends from several threads are not atomic (Wine). The lock is held only
+// for the one WriteFile call of a line.
+class LogFile {
+ public:
+  constexpr LogFile() = default;
+  LogFile(const LogFile&) = delete;
+  LogFile& operator=(const LogFile&) = delete;
+  // No destructor closes the handle: lines may still be written while the
+  // process's statics are destroyed, and the system closes it at exit.
+
+  // Appends `text`, opening the file first when needed. A file that cannot
+  // be opened is tried again by the next line.
+  void Write(StringSlice text) {
+    AutoLock hold(lock_);
+    HANDLE file = nullptr;
+    if (!OpenLocked(&file) || !file)
+      return;
+    Append(file, text);
+    handle_ = file;
+  }
+
+  // Closes the file and opens `path` (the default name when null) instead,
+  // deleting it first when asked to.
+  bool Reopen(const wchar_t* path, bool delete_old_file) {
+    AutoLock hold(lock_);
+    if (handle_)
+      CloseHandle(handle_);
+    handle_ = nullptr;
+    name_ = path ? path : L"";
+    if (delete_old_file && !name_.empty())
+      DeleteFileW(name_.c_str());
+    HANDLE file = nullptr;
+    const bool opened = OpenLocked(&file);
+    handle_ = file;
+    return opened;
+  }
+
+ private:
+  static void Append(HANDLE file, StringSlice text) {
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  }
+
+  static HANDLE Create(const std::wstring& name) {
+    const HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return file == INVALID_HANDLE_VALUE ? nullptr : file;
+  }
+
+  static std::wstring ExecutableDirectory() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD size = static_cast<DWORD>(path.size());
+      const DWORD length = GetModuleFileNameW(nullptr, path.data(), size);
+      if (length < size) {
+        path.resize(length);
+        break;
+      }
+      path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.rfind(L'\\') + 1);
+  }
+
+  // Empty when the current directory cannot be read or is too long.
+  static std::wstring CurrentDirectoryLogName() {
+    wchar_t directory[MAX_PATH];
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH, directory);
+    if (length == 0 || length >= MAX_PATH)
+      return std::wstring();
+    std::wstring name(directory, length);
+    if (name.back() != L'\\')
+      name += L'\\';
+    return name + kDefaultLogFileName;
+  }
+
+  // `*file` is the open handle, null when none is needed or it cannot be
+  // opened (then the result is false); the caller publishes it.
+  bool OpenLocked(HANDLE* file) {
+    *file = handle_;
+    if (*file)
+      return true;
+    if (name_.empty())
+      name_ = ExecutableDirectory() + kDefaultLogFileName;
+    if (!(GetLoggingDestination() & LOG_TO_FILE))
+      return true;
+    *file = Create(name_);
+    if (*file)
+      return true;
+    std::wstring fallback = CurrentDirectoryLogName();
+    if (fallback.empty())
+      return false;
+    name_ = std::move(fallback);
+    *file = Create(name_);
+    return *file != nullptr;
+  }
+
+  Lock lock_;
+  HANDLE handle_ = nullptr;  // Guarded by lock_, like the name.
+  std::wstring name_;
+};
+
+// Settings are written at start-up, before other threads log.
+constinit uint32_t g_logging_destination = LOG_TO_FILE;
+constinit int32_t g_min_log_level = LOG_INFO;
+constinit LogItems g_log_items = {false, false, true, false};
+constinit LogMessageHandlerFunction g_log_message_handler = nullptr;
+constinit LogFile g_log_file;
+// The previous patterns stay alive: a thread may still be reading them.
+constinit std::unique_ptr<VerboseLogPatterns> g_verbose_patterns;
+constinit std::unique_ptr<VerboseLogPatterns> g_previous_verbose_patterns;
+
+int NegatedMinLogLevel() {
+  const int64_t negated = -static_cast<int64_t>(g_min_log_level);
+  return static_cast<int>(std::min<int64_t>(negated, INT32_MAX));
+}
+
+void InstallVerboseLogPatterns(std::unique_ptr<VerboseLogPatterns> patterns) {
+  g_previous_verbose_patterns = std::move(g_verbose_patterns);
+  g_verbose_patterns = std::move(patterns);
+}
+
+void ReadVerbositySwitches() {
+  // Logging may start before the command line is parsed.
+  const CommandLine* command_line = CommandLine::ForCurrentProcess();
+  if (!command_line ||
+      (!command_line->HasSwitch("v") && !command_line->HasSwitch("vmodule"))) {
+    return;
+  }
+  InstallVerboseLogPatterns(std::make_unique<VerboseLogPatterns>(
+      command_line->GetSwitchValueASCII("v"),
+      command_line->GetSwitchValueASCII("vmodule"), &g_min_log_level));
+}
+
+}  // namespace
+
+LoggingSettings::LoggingSettings()
+    : logging_destination(LOG_TO_FILE),
+      log_file_path(nullptr),
+      lock_mode(0),
+      old_file_mode(APPEND_TO_OLD_LOG_FILE) {}
+
+bool InitLogging(const LoggingSettings& settings) {
+  ReadVerbositySwitches();
+  g_logging_destination = static_cast<uint32_t>(settings.logging_destination);
+  if (!(g_logging_destination & LOG_TO_FILE))
+    return true;
+  return g_log_file.Reopen(settings.log_file_path,
+                           settings.old_file_mode == DELETE_OLD_LOG_FILE);
+}
+
+void SetMinLogLevel(LogSeverity level) {
+  g_min_log_level = std::min(level, LOG_FATAL);
+}
+
+LogSeverity GetMinLogLevel() {
+  return g_min_log_level;
+}
+
+void SetLogItems(bool process_id, bool thread_id, bool timestamp, bool tick_count) {
+  g_log_items = {process_id, thread_id, timestamp, tick_count};
+}
+
+void SetLogMessageHandler(LogMessageHandlerFunction handler) {
+  g_log_message_handler = handler;
+}
+
+LogMessageHandlerFunction GetLogMessageHandler() {
+  return g_log_message_handler;
+}
+
+bool ShouldCreateLogMessage(LogSeverity severity) {
+  if (severity < g_min_log_level)
+    return false;
+  return g_logging_destination != LOG_NONE || g_log_message_handler ||
+         severity >= LOG_ERROR;
+}
+
+int GetModuleVerbosity(const char* file, size_t file_size) {
+  const VerboseLogPatterns* patterns = g_verbose_patterns.get();
+  if (!patterns)
+    return std::max(-1, NegatedMinLogLevel());
+  return patterns->GetVerbosityLevel(StringSlice(file, file_size ? file_size - 1 : 0));
+}
+
+void ResetVerboseLogPatternsForTesting() {
+  InstallVerboseLogPatterns(nullptr);
+}
+
+LogItems GetLogItems() {
+  return g_log_items;
+}
+
+uint32_t GetLoggingDestination() {
+  return g_logging_destination;
+}
+
+void WriteToLogFile(StringSlice text) {
+  g_log_file.Write(text);
+}
+
+}  // namespace base

@@ -1,0 +1,11 @@
+#include "base/time/default_clock.h"
+
+namespace base {
+
+DefaultClock::~DefaultClock() = default;
+
+Time DefaultClock::Now() {
+  return Time::Now();
+}
+
+}  // namespace base
