@@ -30,10 +30,18 @@ class PostedTask {
   TickTime delayed_run_time;
   Closure task;
   SourceLocation posted_from;
+  // Where the task that was running on the posting thread was posted from,
+  // then the first entries of that task's own chain; zeros when the posting
+  // thread ran no queued task. Kept for crash dumps.
+  static constexpr int kTaskChainLength = 4;
+  const void* task_chain[kTaskChainLength] = {};
   // Given when the task enters a queue.
   int32_t sequence_num = 0;
   // False: must not run inside a nested loop run.
   bool nestable = true;
+  // The delay was above zero and under 32 ms: the loop raises the system
+  // timer resolution while such tasks wait.
+  bool high_resolution = false;
 };
 
 }  // namespace base

@@ -1,0 +1,101 @@
+#ifndef BASE_FILES_FILE_UTIL_H_
+#define BASE_FILES_FILE_UTIL_H_
+
+// <windows.h> first and always: it renames GetCurrentDirectory,
+// CreateDirectory and ReplaceFile to their wide forms, and every user of
+// these functions must see the same names.
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "base/files/file.h"
+#include "base/files/file_error.h"
+#include "base/files/file_path.h"
+#include "base/strings/string_slice.h"
+
+// Free functions that test, create, copy, move, delete, read and write files
+// and directory trees. They call the Windows file API directly and block.
+// Most refuse paths of MAX_PATH (260) characters or more rather than use
+// long-path prefixes, and those that copy or move refuse ".." components.
+// Failure is reported by the result only (false, -1, an empty path); the
+// thread's last error is left as Windows set it.
+
+namespace base {
+
+struct ScopedFileCloser {
+  void operator()(FILE* file) const;
+};
+using ScopedFILE = std::unique_ptr<FILE, ScopedFileCloser>;
+
+// Tests and queries.
+bool PathExists(const FilePath& path);
+bool DirectoryExists(const FilePath& path);
+// Whether the file or directory can be opened for writing data.
+bool IsPathWritable(const FilePath& path);
+bool GetFileInfo(const FilePath& path, File::Info* info);
+bool GetFileSize(const FilePath& path, int64_t* size);
+// Resolves "." and ".." textually; links are not followed and the path need
+// not exist. Empty on failure.
+FilePath MakeAbsoluteFilePath(const FilePath& path);
+bool GetCurrentDirectory(FilePath* path);
+bool GetTempDir(FilePath* path);
+// The user's profile folder, else the temporary folder, else "C:\".
+FilePath GetHomeDir();
+
+// Creating. `error` may be null. An existing directory counts as created.
+bool CreateDirectoryAndGetError(const FilePath& path, FileError* error);
+bool CreateDirectory(const FilePath& path);
+// Creates a new, uniquely named empty file in `dir`.
+bool CreateTemporaryFileInDir(const FilePath& dir, FilePath* path);
+bool CreateTemporaryFile(FilePath* path);
+
+// Copying, moving, deleting.
+// Overwrites `to`; the copy is never left read-only.
+bool CopyFileChecked(const FilePath& from, const FilePath& to);
+// Copies the tree at `from`. When `to` is an existing directory the tree is
+// copied into it (as to\<name of from>), else it becomes `to`. A copy that
+// fails part way leaves what was copied.
+bool CopyDirectory(const FilePath& from, const FilePath& to);
+// Renames, replacing an existing file; a directory that cannot be renamed
+// (another volume) is copied and then deleted. On failure the last error is
+// that of the rename.
+bool MovePath(const FilePath& from, const FilePath& to);
+// MovePath without the ".." check.
+bool MovePathUnchecked(const FilePath& from, const FilePath& to);
+// Puts `from` in the place of `to`, which may exist.
+bool ReplaceFile(const FilePath& from, const FilePath& to);
+// Deletes a file or directory; a missing path counts as deleted. A base name
+// with '*' or '?' deletes the matching entries of its directory. Read-only
+// entries are deleted too. Junctions and directory links are removed
+// themselves, never what they lead to.
+bool DeletePath(const FilePath& path, bool recursive);
+// Deletes the entries of `dir` that match `pattern`; with `recursive`,
+// matching directories are emptied of matching entries and removed.
+bool DeleteMatchingEntries(const FilePath& dir,
+                           WideStringSlice pattern,
+                           bool recursive);
+
+// Reading and writing.
+// One read of up to `max_size` bytes: the count read, or -1.
+int ReadFileToBuffer(const FilePath& path, char* data, int max_size);
+// Creates or replaces the file: `size`, or -1 (also for a partial write).
+int WriteBufferToFile(const FilePath& path, const char* data, int size);
+// The file must exist.
+bool AppendToFile(const FilePath& path, const char* data, int size);
+// A binary stream that child processes do not inherit and that lets others
+// read, write and delete the file meanwhile. Null on failure.
+ScopedFILE OpenFileForReading(const FilePath& path);
+// False when the file holds more than `max_size` bytes; `contents` (may be
+// null) then holds the first `max_size` of them.
+bool ReadFileToStringWithMaxSize(const FilePath& path,
+                                 std::string* contents,
+                                 size_t max_size);
+bool ReadFileToString(const FilePath& path, std::string* contents);
+
+}  // namespace base
+
+#endif  // BASE_FILES_FILE_UTIL_H_

@@ -1,0 +1,165 @@
+#include "base/files/important_file_writer.h"
+
+#include <atomic>
+#include <cstdint>
+#include <utility>
+
+#include "base/bind.h"
+#include "base/files/file.h"
+#include "base/files/file_util.h"
+#include "base/location.h"
+#include "base/metrics/histogram.h"
+
+namespace base {
+
+namespace {
+
+constexpr char kTempFileFailuresHistogram[] = "ImportantFile.TempFileFailures";
+constexpr int32_t kTempFileFailuresMaximum = 6;
+constexpr int32_t kTempFileFailuresBuckets = 7;
+
+// The step at which a write through the temporary file failed, as recorded.
+// 2 is not used.
+enum TempFileFailure : int32_t {
+  kFailedCreating = 0,
+  kFailedOpening = 1,
+  kFailedWriting = 3,
+  kFailedRenaming = 4,
+  kFailedFlushing = 5,
+};
+
+constexpr TimeDelta kCommitInterval = TimeDelta::FromSeconds(10);
+
+void RecordTempFileFailure(TempFileFailure failure) {
+  // Looked up once and kept: registered histograms live for the process.
+  static std::atomic<HistogramBase*> histogram{nullptr};
+  HistogramBase* cached = histogram.load(std::memory_order_acquire);
+  if (!cached) {
+    cached = GetLinearHistogram(kTempFileFailuresHistogram,
+                                kTempFileFailuresMaximum,
+                                kTempFileFailuresBuckets);
+    histogram.store(cached, std::memory_order_release);
+  }
+  cached->AddSample(failure);
+}
+
+// Records `failure` and removes the temporary file; a temporary file that
+// cannot be removed is left for the folder's owner and changes nothing.
+bool FailWrite(TempFileFailure failure, const FilePath& temp_path) {
+  RecordTempFileFailure(failure);
+  DeletePath(temp_path, false);
+  return false;
+}
+
+}  // namespace
+
+ImportantFileWriter::ImportantFileWriter(
+    const FilePath& path, RefPtr<SequencedTaskRunner> task_runner)
+    : path_(path),
+      task_runner_(std::move(task_runner)),
+      timer_(/*retain_user_task=*/false, /*is_repeating=*/false),
+      commit_interval_(kCommitInterval) {}
+
+ImportantFileWriter::~ImportantFileWriter() = default;
+
+bool ImportantFileWriter::HasPendingWrite() const {
+  return timer_.IsRunning();
+}
+
+void ImportantFileWriter::WriteNow(std::unique_ptr<std::string> data) {
+  // The caller still learns of a refused write through the after-write
+  // callback; the data need not travel to the task runner for that.
+  if (data && data->size() >= max_data_size_)
+    data.reset();
+  if (timer_.IsRunning())
+    timer_.Stop();
+  Closure task = Bind(
+      [](const FilePath& path, std::unique_ptr<std::string>& task_data,
+         const Closure& before, const AfterWriteCallback& after) {
+        WriteDataTask(path, std::move(task_data), before, after);
+      },
+      path_, std::move(data), std::exchange(before_next_write_, nullptr),
+      std::exchange(after_next_write_, nullptr));
+  // A refused post releases its reference without running; this one keeps
+  // the write alive so that it can run here instead.
+  Closure fallback = task;
+  if (!task_runner_ || !task_runner_->PostTask(FROM_HERE, std::move(task)))
+    fallback.Run();
+}
+
+void ImportantFileWriter::ScheduleWrite(DataSerializer* serializer) {
+  serializer_ = serializer;
+  // Not restarted: a burst of changes is written at most one interval after
+  // its first change.
+  if (timer_.IsRunning())
+    return;
+  // The timer is a member, so its task never runs after the writer is gone.
+  timer_.Start(FROM_HERE, commit_interval_,
+               Bind([](ImportantFileWriter* writer) {
+                 writer->DoScheduledWrite();
+               }, this));
+}
+
+void ImportantFileWriter::DoScheduledWrite() {
+  DataSerializer* serializer = std::exchange(serializer_, nullptr);
+  if (!serializer)
+    return;
+  auto data = std::make_unique<std::string>();
+  if (serializer->SerializeData(data.get()))
+    WriteNow(std::move(data));
+}
+
+void ImportantFileWriter::RegisterOnNextWriteCallbacks(
+    Closure before_next_write, AfterWriteCallback after_next_write) {
+  before_next_write_ = std::move(before_next_write);
+  after_next_write_ = std::move(after_next_write);
+}
+
+// static
+void ImportantFileWriter::WriteDataTask(const FilePath& path,
+                                        std::unique_ptr<std::string> data,
+                                        const Closure& before_write,
+                                        const AfterWriteCallback& after_write) {
+  if (before_write)
+    before_write.Run();
+  const bool success = data && WriteFileAtomically(path, *data);
+  if (after_write)
+    after_write.Run(success);
+}
+
+// static
+bool ImportantFileWriter::WriteFileAtomically(const FilePath& path,
+                                              const std::string& data) {
+  // File::Write takes an int count; a longer write would be cut short.
+  if (data.size() >= kMaxDataSize)
+    return false;
+  FilePath temp_path;
+  if (!CreateTemporaryFileInDir(path.DirName(), &temp_path)) {
+    RecordTempFileFailure(kFailedCreating);
+    return false;
+  }
+  File temp_file(temp_path, File::kOpen | File::kWrite);
+  if (!temp_file.IsValid())
+    return FailWrite(kFailedOpening, temp_path);
+
+  const int size = static_cast<int>(data.size());
+  const int written = temp_file.Write(0, data.data(), size);
+  // Flushed before the rename: otherwise a crash could leave the new name
+  // on data that never reached the disk.
+  const bool flushed = temp_file.Flush();
+  temp_file.Close();
+
+  if (written != size)
+    return FailWrite(kFailedWriting, temp_path);
+  if (!flushed)
+    return FailWrite(kFailedFlushing, temp_path);
+  if (!ReplaceFile(temp_path, path))
+    return FailWrite(kFailedRenaming, temp_path);
+  return true;
+}
+
+void ImportantFileWriter::SetMaxDataSizeForTesting(size_t max_data_size) {
+  max_data_size_ = max_data_size;
+}
+
+}  // namespace base

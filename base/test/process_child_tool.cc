@@ -1,0 +1,117 @@
+// The child of the process-launch tests. One mode per run:
+//
+//   process_child_tool --signal=<h1>,<h2>,...
+//       calls SetEvent on each decimal handle value; the exit code has bit i
+//       set when the i-th value was a usable event in this process, so a
+//       test sees which handles were inherited.
+//   process_child_tool --exit=<n>      exits with code n.
+//   process_child_tool --crash         writes through a null pointer.
+//   process_child_tool --sleep=<ms>    sleeps, then exits 0.
+//   process_child_tool --write=<n>     writes n bytes ('a' to 'z' repeated)
+//                                      to standard output, then exits 0.
+//   process_child_tool --env=<name>    exits 10 when the variable is set,
+//                                      11 when not.
+//   process_child_tool --cwd           prints its current directory (UTF-8).
+//   process_child_tool --touch=<path>  creates the file, writing "marker".
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
+#include "base/strings/utf_string_conversions.h"
+
+namespace {
+
+int SignalHandles(const std::string& list) {
+  int usable = 0;
+  int bit = 0;
+  for (const std::string& value :
+       base::SplitString(list, ",", base::KEEP_WHITESPACE,
+                         base::SPLIT_WANT_NONEMPTY)) {
+    uint64_t handle = 0;
+    if (base::StringToUint64(value, &handle) &&
+        ::SetEvent(reinterpret_cast<HANDLE>(handle))) {
+      usable |= 1 << bit;
+    }
+    ++bit;
+  }
+  return usable;
+}
+
+int WriteBytes(int count) {
+  std::string bytes;
+  for (int i = 0; i < count; ++i)
+    bytes += static_cast<char>('a' + i % 26);
+  DWORD written = 0;
+  const bool ok = ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(),
+                              static_cast<DWORD>(bytes.size()), &written,
+                              nullptr);
+  return ok && written == bytes.size() ? 0 : 2;
+}
+
+int PrintCurrentDirectory() {
+  wchar_t directory[MAX_PATH];
+  const DWORD length = ::GetCurrentDirectoryW(MAX_PATH, directory);
+  const std::string text =
+      base::WideToUtf8(std::wstring(directory, length));
+  DWORD written = 0;
+  return ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), text.data(),
+                     static_cast<DWORD>(text.size()), &written, nullptr)
+             ? 0
+             : 2;
+}
+
+int Touch(const std::wstring& path) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return 2;
+  DWORD written = 0;
+  const bool ok = ::WriteFile(file, "marker", 6, &written, nullptr);
+  ::CloseHandle(file);
+  return ok ? 0 : 2;
+}
+
+int SwitchInt(const base::CommandLine& command_line, const char* name) {
+  int32_t value = 0;
+  base::StringToInt(command_line.GetSwitchValueASCII(name), &value);
+  return value;
+}
+
+}  // namespace
+
+int main() {
+  base::CommandLine::Init();
+  const base::CommandLine& command_line =
+      *base::CommandLine::ForCurrentProcess();
+  if (command_line.HasSwitch("signal"))
+    return SignalHandles(command_line.GetSwitchValueASCII("signal"));
+  if (command_line.HasSwitch("exit"))
+    return SwitchInt(command_line, "exit");
+  if (command_line.HasSwitch("crash")) {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+    return 0;
+  }
+  if (command_line.HasSwitch("sleep")) {
+    ::Sleep(SwitchInt(command_line, "sleep"));
+    return 0;
+  }
+  if (command_line.HasSwitch("write"))
+    return WriteBytes(SwitchInt(command_line, "write"));
+  if (command_line.HasSwitch("env")) {
+    const std::wstring name = command_line.GetSwitchValueNative("env");
+    return ::GetEnvironmentVariableW(name.c_str(), nullptr, 0) ? 10 : 11;
+  }
+  if (command_line.HasSwitch("cwd"))
+    return PrintCurrentDirectory();
+  if (command_line.HasSwitch("touch"))
+    return Touch(command_line.GetSwitchValueNative("touch"));
+  std::fprintf(stderr, "unknown mode\n");
+  return 2;
+}

@@ -1,0 +1,126 @@
+#include "base/threading/prefs_task_pool.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/exit_callback_stack.h"
+#include "base/location.h"
+#include "base/test/scoped_log_capture.h"
+#include "base/threading/pool_sequenced_task_runner.h"
+#include "base/threading/sync_event.h"
+#include "base/threading/thread_name_registry.h"
+#include "base/time/tick_time.h"
+#include "gtest/gtest.h"
+
+namespace base {
+namespace {
+
+using Behavior = SequencedWorkerPool::ShutdownBehavior;
+
+TEST(SequencedWorkerPoolPrefsTest, OneTwoWorkerPoolUntilTheExitCallbacks) {
+  {
+    ExitCallbackStack exit_callbacks;
+    std::atomic<PrefsTaskPool*> seen[4] = {};
+    std::vector<std::thread> callers;
+    for (auto& slot : seen)
+      callers.emplace_back([&slot] { slot = GetPrefsTaskPool(); });
+    for (std::thread& caller : callers)
+      caller.join();
+    PrefsTaskPool* holder = GetPrefsTaskPool();
+    for (auto& slot : seen)
+      EXPECT_EQ(holder, slot.load());
+    EXPECT_FALSE(holder->wait_for_last_reference());
+    holder->set_wait_for_last_reference(true);
+
+    constexpr int kTasks = 8;
+    std::mutex mutex;
+    std::set<std::string> names;
+    std::atomic<int> remaining{kTasks};
+    SyncEvent done(SyncEvent::ResetMode::kManual,
+                   SyncEvent::InitialState::kNotSignaled);
+    for (int i = 0; i < kTasks; ++i) {
+      ASSERT_TRUE(holder->pool()->PostTask(
+          FROM_HERE, Bind([&] {
+            {
+              std::lock_guard<std::mutex> hold(mutex);
+              std::string name = ThreadNameRegistry::GetInstance()->GetName(
+                  GetCurrentThreadId());
+              names.insert(name.substr(0, name.find('/')));
+            }
+            Sleep(2);
+            if (--remaining == 0)
+              done.Signal();
+          })));
+    }
+    ASSERT_TRUE(done.WaitFor(TimeDelta::FromSeconds(5)));
+    EXPECT_EQ(
+        (std::set<std::string>{"PrefsTaskPoolWorker1", "PrefsTaskPoolWorker2"}),
+        names);
+  }
+  // The exit callbacks freed it: a later caller gets a fresh holder.
+  ExitCallbackStack exit_callbacks;
+  EXPECT_FALSE(GetPrefsTaskPool()->wait_for_last_reference());
+}
+
+TEST(SequencedWorkerPoolPrefsTest, ShutdownWaitsBoundedForRunnersToLetGo) {
+  constexpr TimeDelta kLimit = TimeDelta::FromMilliseconds(200);
+  struct {
+    bool wait;
+    bool released_in_time;
+  } const kCases[] = {{false, false}, {true, true}, {true, false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.wait << c.released_in_time);
+    PrefsTaskPool holder;
+    holder.set_wait_for_last_reference(c.wait);
+    holder.set_wait_limit_for_testing(kLimit);
+    auto runner = MakeRefCounted<PoolSequencedTaskRunner>(
+        holder.pool(), holder.pool()->GetNamedSequenceToken("store"),
+        Behavior::kBlockShutdown);
+    SyncEvent ran(SyncEvent::ResetMode::kManual,
+                  SyncEvent::InitialState::kNotSignaled);
+    ASSERT_TRUE(runner->PostTask(FROM_HERE, Bind([&] { ran.Signal(); })));
+    ASSERT_TRUE(ran.WaitFor(TimeDelta::FromSeconds(5)));
+
+    std::atomic<int64_t> released_at{0};
+    std::thread releaser;
+    if (c.released_in_time) {
+      releaser =
+          std::thread([&released_at, held = std::move(runner)]() mutable {
+            Sleep(50);
+            released_at = TickTime::Now().ToInternalValue();
+            held.reset();
+          });
+    }
+    ScopedLogCapture log;
+    const TickTime start = TickTime::Now();
+    holder.Shutdown();
+    const TickTime end = TickTime::Now();
+    if (releaser.joinable())
+      releaser.join();
+    EXPECT_FALSE(holder.pool());
+
+    if (!c.wait) {
+      EXPECT_LT(end - start, TimeDelta::FromMilliseconds(100));
+    } else if (c.released_in_time) {
+      EXPECT_GE(end.ToInternalValue(), released_at.load());
+      EXPECT_LT(end - start, kLimit);
+      EXPECT_TRUE(log.lines().empty());
+    } else {
+      EXPECT_GE(end - start, kLimit);
+      ASSERT_EQ(1u, log.lines().size());
+      EXPECT_NE(std::string::npos, log.lines()[0].find("still held"));
+    }
+    // A runner still held keeps the pool until now.
+    runner.reset();
+  }
+}
+
+}  // namespace
+}  // namespace base

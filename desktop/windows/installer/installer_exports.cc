@@ -1,0 +1,9 @@
+// The functions the installer library exports to its host.
+
+#include "base/win/handle_verifier.h"
+
+// One handle table per process: a host that exports its own verifier gets
+// it back here, so handles passed across the boundary stay tracked.
+extern "C" __declspec(dllexport) base::win::HandleVerifier* GetHandleVerifier() {
+  return base::win::HandleVerifier::CreateOrFindInstance();
+}
