@@ -13,6 +13,7 @@
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/child_output.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -404,11 +405,6 @@ struct ChildSplit {
   StringVector by_crt;
 };
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using OwnedHandle = std::unique_ptr<void, HandleCloser>;
-
 std::wstring DecodeHex(const std::string& hex) {
   std::wstring text;
   for (size_t i = 0; i + 4 <= hex.size(); i += 4)
@@ -417,54 +413,16 @@ std::wstring DecodeHex(const std::string& hex) {
 }
 
 bool RunArgvEcho(const CommandLine& command_line, ChildSplit* split) {
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE read_end = nullptr;
-  HANDLE write_end = nullptr;
-  if (!::CreatePipe(&read_end, &write_end, &inherit, 0))
-    return false;
-  OwnedHandle reader(read_end);
-  OwnedHandle writer(write_end);
-  ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-
-  STARTUPINFOW startup = {sizeof(startup)};
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = write_end;
-  startup.hStdError = write_end;
-  PROCESS_INFORMATION process = {};
-  std::wstring text = command_line.GetCommandLineString();
-  if (!::CreateProcessW(command_line.GetProgram().value().c_str(), text.data(),
-                        nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-    return false;
-  }
-  OwnedHandle process_handle(process.hProcess);
-  OwnedHandle thread_handle(process.hThread);
-  writer.reset();
-
   std::string output;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(read_end, buffer, sizeof(buffer), &read, nullptr) && read)
-    output.append(buffer, read);
-  ::WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exit_code = 1;
-  ::GetExitCodeProcess(process.hProcess, &exit_code);
-
-  size_t start = 0;
-  while (start < output.size()) {
-    size_t end = output.find('\n', start);
-    if (end == std::string::npos)
-      end = output.size();
-    std::string line = output.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
+  const bool ran = RunChildAndReadOutput(command_line.GetProgram().value(),
+                                         command_line.GetCommandLineString(), &output);
+  for (const std::string& line : SplitOutputLines(output)) {
     if (line.size() >= 2) {
       (line[0] == 's' ? split->by_shell : split->by_crt)
           .push_back(DecodeHex(line.substr(2)));
     }
-    start = end + 1;
   }
-  return exit_code == 0;
+  return ran;
 }
 
 // argv_echo copied into a folder and under a name with spaces, so that the

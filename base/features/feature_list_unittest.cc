@@ -14,6 +14,7 @@
 #include "base/files/file_path.h"
 #include "base/test/scoped_log_capture.h"
 #include "base/values.h"
+#include "base/test/child_output.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -95,10 +96,6 @@ struct ChildReport {
   std::vector<std::string> logs;
 };
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using OwnedHandle = std::unique_ptr<void, HandleCloser>;
 
 FilePath FeatureEchoPath() {
   wchar_t module[MAX_PATH];
@@ -127,50 +124,12 @@ void SortReportLine(const std::string& line, ChildReport* report) {
 // Runs `command_line_text` (which starts with the quoted program) and
 // collects the child's report; false when it could not run or failed.
 bool RunFeatureEcho(std::wstring command_line_text, ChildReport* report) {
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE read_end = nullptr;
-  HANDLE write_end = nullptr;
-  if (!::CreatePipe(&read_end, &write_end, &inherit, 0))
-    return false;
-  OwnedHandle reader(read_end);
-  OwnedHandle writer(write_end);
-  ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-
-  STARTUPINFOW startup = {sizeof(startup)};
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = write_end;
-  startup.hStdError = write_end;
-  PROCESS_INFORMATION process = {};
-  if (!::CreateProcessW(FeatureEchoPath().value().c_str(),
-                        command_line_text.data(), nullptr, nullptr, TRUE, 0,
-                        nullptr, nullptr, &startup, &process)) {
-    return false;
-  }
-  OwnedHandle process_handle(process.hProcess);
-  OwnedHandle thread_handle(process.hThread);
-  writer.reset();
-
   std::string output;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(read_end, buffer, sizeof(buffer), &read, nullptr) && read)
-    output.append(buffer, read);
-  ::WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD exit_code = 1;
-  ::GetExitCodeProcess(process.hProcess, &exit_code);
-
-  size_t start = 0;
-  while (start < output.size()) {
-    size_t end = output.find('\n', start);
-    if (end == std::string::npos)
-      end = output.size();
-    std::string line = output.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
+  const bool ran = RunChildAndReadOutput(FeatureEchoPath().value(),
+                                         std::move(command_line_text), &output);
+  for (const std::string& line : SplitOutputLines(output))
     SortReportLine(line, report);
-    start = end + 1;
-  }
-  return exit_code == 0;
+  return ran;
 }
 
 using Lines = std::vector<std::string>;

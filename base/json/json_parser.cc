@@ -24,16 +24,6 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-int HexDigitValue(char c) {
-  if (IsDigit(c))
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 bool IsLeadSurrogate(int32_t c) {
   return c >= 0xD800 && c <= 0xDBFF;
 }
@@ -457,7 +447,7 @@ bool JsonParser::PeekHex(int count, int32_t* value) const {
     return false;
   int32_t result = 0;
   for (int i = 0; i < count; ++i) {
-    const int digit = HexDigitValue(pos_[i]);
+    const int digit = HexDigitToInt(pos_[i]);
     if (digit < 0)
       return false;
     result = result * 16 + digit;

@@ -8,6 +8,8 @@
 #include <limits>
 #include <string>
 
+#include "base/strings/string_number_conversions.h"
+
 namespace base {
 namespace {
 
@@ -22,16 +24,6 @@ bool IsLeadingBlank(char c) {
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-int HexValue(char c) {
-  if (IsDigit(c))
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
 }
 
 // Whether `text` starts with the lower-case `word`, in any letter case. Stops
@@ -141,7 +133,7 @@ const char* ScanNanPayload(const char* p, double* value) {
     return p;
   const char* q = p + 1;
   uint64_t payload = 0;
-  for (int digit; (digit = HexValue(*q)) >= 0; ++q)
+  for (int digit; (digit = HexDigitToInt(*q)) >= 0; ++q)
     payload = payload << 4 | static_cast<uint64_t>(digit);
   if (q == p + 1 || *q != ')')
     return p;

@@ -50,16 +50,6 @@ int DigitValue(Char c) {
   return (c >= '0' && c <= '9') ? static_cast<int>(c - '0') : -1;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 // What precedes the digits of every integer parser.
 template <typename Char>
 struct Prelude {
@@ -146,7 +136,7 @@ bool ParseDecimal(const Char* begin, const Char* end, Int* output) {
 bool HexDigitsToUInt64(const char* p, const char* end, uint64_t* output) {
   uint64_t value = 0;
   for (; p != end; ++p) {
-    const int digit = HexValue(*p);
+    const int digit = HexDigitToInt(*p);
     if (digit < 0)
       break;
     if (value >= uint64_t{1} << 60) {
@@ -160,6 +150,16 @@ bool HexDigitsToUInt64(const char* p, const char* end, uint64_t* output) {
 }
 
 }  // namespace
+
+int HexDigitToInt(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
 
 std::string IntToString(int32_t value) {
   return FormatSigned<char>(value);
@@ -242,8 +242,8 @@ bool HexStringToBytes(const std::string& input, std::vector<uint8_t>* output) {
   if (input.empty() || input.size() % 2 != 0)
     return false;
   for (size_t i = 0; i < input.size(); i += 2) {
-    const int high = HexValue(input[i]);
-    const int low = HexValue(input[i + 1]);
+    const int high = HexDigitToInt(input[i]);
+    const int low = HexDigitToInt(input[i + 1]);
     if (high < 0 || low < 0)
       return false;
     output->push_back(static_cast<uint8_t>(high << 4 | low));

@@ -43,6 +43,10 @@ bool HexStringToUInt64(StringSlice input, uint64_t* output);
 // gives false.
 bool HexStringToBytes(const std::string& input, std::vector<uint8_t>* output);
 
+// The value of one hexadecimal digit (0-9, a-f, A-F), or -1 for any other
+// character.
+int HexDigitToInt(char c);
+
 // True only for a complete, in-range number with no leading whitespace;
 // `*output` is written in every case (infinity on overflow). errno is left as
 // it was unless the conversion raised a range error.
