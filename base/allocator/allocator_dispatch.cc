@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/allocator/allocator_shim.h"
+#include "base/allocator/thread_block_cache.h"
 
 namespace base {
 
@@ -14,7 +15,7 @@ namespace {
 void* HeapAllocate(const AllocatorDispatch*, size_t size, void*) {
   if (size >= kMaxAllocationSize)
     return nullptr;
-  return HeapAlloc(GetModuleHeap(), 0, size);
+  return ThreadBlockCache::Allocate(size);
 }
 
 void* HeapAllocateZeroed(const AllocatorDispatch*, size_t count, size_t size,
@@ -25,7 +26,8 @@ void* HeapAllocateZeroed(const AllocatorDispatch*, size_t count, size_t size,
     return nullptr;
   if (total >= kMaxAllocationSize)
     return nullptr;
-  void* block = HeapAlloc(GetModuleHeap(), 0, total);
+  // A block from the cache holds whatever its last user left there.
+  void* block = ThreadBlockCache::Allocate(total);
   if (block)
     memset(block, 0, total);
   return block;
@@ -47,17 +49,18 @@ void* HeapReallocate(const AllocatorDispatch* self, void* address, size_t size,
   if (!address)
     return HeapAllocate(self, size, context);
   if (size == 0) {
-    HeapFree(GetModuleHeap(), 0, address);
+    ThreadBlockCache::Free(address);
     return nullptr;
   }
   if (size >= kMaxAllocationSize)
     return nullptr;
-  return HeapReAlloc(GetModuleHeap(), 0, address, size);
+  return HeapReAlloc(GetModuleHeap(), 0, address,
+                     ThreadBlockCache::BlockSizeFor(size));
 }
 
 void HeapRelease(const AllocatorDispatch*, void* address, void*) {
   if (address)
-    HeapFree(GetModuleHeap(), 0, address);
+    ThreadBlockCache::Free(address);
 }
 
 size_t HeapSizeEstimate(const AllocatorDispatch*, void* address, void*) {

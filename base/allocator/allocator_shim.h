@@ -25,8 +25,9 @@ int32_t GetAllocatorModeSetting();
 void* GetModuleHeap();
 // Creates the private heap unless it exists; safe from any thread.
 void CreateModuleHeap();
-// Destroys the private heap, and with it every block still in it. Only for
-// the module's unload, when no block is alive and no allocation follows.
+// Destroys the private heap, and with it every block still in it, cached
+// ones included. Only for the module's unload, when no block is alive and no
+// allocation follows.
 void DestroyModuleHeap();
 
 // Ends the process when memory for `size` bytes cannot be had; keeps the size
