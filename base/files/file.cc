@@ -41,13 +41,14 @@ constexpr OSErrorMapping kOSErrorMappings[] = {
 
 constexpr char kUnknownErrorsHistogram[] = "PlatformFile.UnknownErrors.Windows";
 
-// The disposition bits in the order in which they win over each other.
-struct DispositionMapping {
+// One of our flag bits and the Windows value it stands for.
+struct FlagMapping {
   uint32_t flag;
-  DWORD disposition;
+  DWORD value;
 };
 
-constexpr DispositionMapping kDispositions[] = {
+// The disposition bits in the order in which they win over each other.
+constexpr FlagMapping kDispositions[] = {
     {File::kOpenTruncated, TRUNCATE_EXISTING},
     {File::kCreateAlways, CREATE_ALWAYS},
     {File::kOpenAlways, OPEN_ALWAYS},
@@ -56,11 +57,6 @@ constexpr DispositionMapping kDispositions[] = {
 };
 
 // Bits that each add one word to the access, sharing or flag argument.
-struct FlagMapping {
-  uint32_t flag;
-  DWORD value;
-};
-
 constexpr FlagMapping kAccessBits[] = {
     {File::kRead, GENERIC_READ},
     {File::kWriteAttributes, FILE_WRITE_ATTRIBUTES},
@@ -90,9 +86,9 @@ DWORD CollectBits(const FlagMapping* begin,
 
 // 0 when no disposition bit is set.
 DWORD DispositionFromFlags(uint32_t flags) {
-  for (const DispositionMapping& mapping : kDispositions) {
+  for (const FlagMapping& mapping : kDispositions) {
     if (flags & mapping.flag)
-      return mapping.disposition;
+      return mapping.value;
   }
   return 0;
 }
