@@ -1,0 +1,62 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_PRODUCT_ENVIRONMENT_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_PRODUCT_ENVIRONMENT_H_
+
+#include <cstdint>
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/ref_counted.h"
+#include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/service/install_log.h"
+
+namespace installer {
+
+// The installer's view of one installation of the browser: its folder, its
+// installer preferences, its install log, its associations and where its
+// profile lives. Used from one thread.
+class ProductEnvironment {
+ public:
+  virtual ~ProductEnvironment() = default;
+
+  // The installer preferences of the installation, read synchronously on
+  // first use; an empty store when the file is missing or unreadable.
+  virtual base::RefPtr<base::JsonPrefStore> GetInstallerPrefs() = 0;
+  virtual bool GetBoolPref(const char* name, bool* out) = 0;
+  virtual bool GetWideStringPref(const char* name, std::wstring* out) = 0;
+  virtual bool GetStringPref(const char* name, std::string* out) = 0;
+  // 64-bit numbers are kept as strings in the preferences file.
+  virtual bool GetInt64Pref(const char* name, int64_t* out) = 0;
+
+  virtual const base::FilePath& install_dir() const = 0;
+  virtual const InstallLog& install_log() const = 0;
+
+  // The command Windows runs for a protocol or file extension (per user,
+  // or for all users).
+  virtual bool GetAssociationCommand(const std::wstring& association,
+                                     bool all_users,
+                                     std::wstring* command) = 0;
+  // Whether that command names this installation's launcher, or with
+  // `use_product_executable` its product executable.
+  virtual bool IsAssociationOurs(std::wstring association,
+                                 bool use_product_executable) = 0;
+  virtual bool IsSingleProfile() = 0;
+
+  // The profile folders of this installation.
+  virtual bool GetUserDataDir(base::FilePath* path) = 0;
+  virtual bool GetProfileDir(base::FilePath* path) = 0;
+  virtual bool GetUserDataDirForStream(base::FilePath* path) = 0;
+  virtual bool GetUserDataDirForChannel(base::FilePath* path,
+                                        int32_t channel) = 0;
+  // A path under the roaming application-data folder rewritten onto the
+  // local one.
+  virtual void RebasePath(const base::FilePath& path,
+                          base::FilePath* rebased) = 0;
+};
+
+// The installation the running executable belongs to: made on first use, on
+// one thread.
+ProductEnvironment* GetProductEnvironment();
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_PRODUCT_ENVIRONMENT_H_

@@ -1,0 +1,34 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_REGISTRY_KEY_RECORD_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_REGISTRY_KEY_RECORD_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace installer {
+
+// One registry value an installation wrote, as the install log keeps it:
+// the type's name ("REG_SZ"), the value name and the data as text, UTF-8.
+struct RegistryValueRecord {
+  std::string type_name;
+  std::string name;
+  std::string data;
+
+  bool operator==(const RegistryValueRecord&) const = default;
+};
+
+// One key an installation wrote values under, relative to its hive.
+struct RegistryKeyRecord {
+  int32_t clean_depth = 0;
+  std::string key_path;
+  std::vector<RegistryValueRecord> values;
+
+  bool operator==(const RegistryKeyRecord&) const = default;
+};
+
+// The keys recorded for one hive, in the order they were first written.
+using RegistryData = std::vector<RegistryKeyRecord>;
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_REGISTRY_KEY_RECORD_H_

@@ -1,0 +1,50 @@
+#include "desktop/windows/installer/service/utils.h"
+
+#include <algorithm>
+
+#include "base/features/feature_tables.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/installer_version.h"
+
+namespace installer {
+
+std::wstring MakeKernelObjectName(const std::wstring& name,
+                                  const std::wstring& prefix,
+                                  bool global) {
+  std::wstring joined = prefix + L"/" + name;
+  std::replace(joined.begin(), joined.end(), L'\\', L'/');
+  return (global ? L"Global\\" : L"Local\\") + joined;
+}
+
+std::string GetProductExecutableName() {
+  return GetFileNameBase() + ".exe";
+}
+
+std::wstring GetCompanyRegistryPath() {
+  return L"Software\\" + base::Utf8ToWide(GetCompanyName());
+}
+
+std::wstring GetUninstallRegistryPath(const std::wstring& key_name) {
+  std::wstring path = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+  if (!key_name.empty())
+    path += L"\\" + key_name;
+  return path;
+}
+
+std::string GetCurrentStreamName() {
+  switch (base::GetReleaseChannel()) {
+    case 1:
+      return "Nightly";
+    case 2:
+      return "Developer";
+    case 3:
+      return "Next";
+    case 4:
+      return "Stable";
+    default:
+      return GetStreamName();
+  }
+}
+
+}  // namespace installer
