@@ -1,0 +1,108 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_TEST_SETTINGS_TEST_ENVIRONMENT_H_
+#define DESKTOP_WINDOWS_INSTALLER_TEST_SETTINGS_TEST_ENVIRONMENT_H_
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/exit_callback_stack.h"
+#include "base/message_loop/loop_runner.h"
+#include "base/message_loop/message_loop.h"
+#include "base/test/scoped_registry_override.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/standalone_drives.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+
+// What a `Settings` needs around it in a test: a message loop for the
+// status replies, its own worker pool (shut down by the exit callbacks when
+// the test ends), both registry roots redirected to scratch keys, no
+// drives for standalone folders, and a process command line of the test's
+// choosing.
+class SettingsTest : public testing::Test {
+ protected:
+  SettingsTest()
+      : previous_finder_(SetDriveFinderForTesting(&NoDrives)),
+        previous_command_line_(
+            base::CommandLine::SetForCurrentProcessForTesting(nullptr)) {
+    SetCommandLine({});
+  }
+  ~SettingsTest() override {
+    base::CommandLine::SetForCurrentProcessForTesting(
+        std::move(previous_command_line_));
+    SetDriveFinderForTesting(previous_finder_);
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(user_registry_.Valid());
+    ASSERT_TRUE(machine_registry_.Valid());
+  }
+
+  // The process command line: "installer.exe" and `arguments`.
+  static void SetCommandLine(const std::vector<std::wstring>& arguments) {
+    std::vector<std::wstring> argv = {L"installer.exe"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    auto command_line =
+        std::make_unique<base::CommandLine>(base::CommandLine::NO_PROGRAM);
+    command_line->InitFromArgv(argv);
+    base::CommandLine::SetForCurrentProcessForTesting(std::move(command_line));
+  }
+
+  // Runs the loop until `settings` adopted the status it waits for.
+  static void WaitForStatus(Settings& settings) {
+    if (!settings.IsStatusPending())
+      return;
+    base::LoopRunner runner;
+    PathWaiter waiter(&runner);
+    settings.AddObserver(&waiter);
+    runner.Run();
+    settings.RemoveObserver(&waiter);
+  }
+
+  // Lets every status computation end and runs the replies they posted.
+  static void FinishWorkerTasks() {
+    base::ExitCallbackStack::ProcessCallbacksNow();
+    base::LoopRunner runner;
+    runner.QuitOnceIdle();
+    runner.Run();
+  }
+
+  // A new settings object for an installation, as the entry makes it.
+  static std::unique_ptr<Settings> MakeSettings(
+      const base::FilePath& folder = base::FilePath(),
+      uint32_t architecture = Settings::kArchitectureX86) {
+    auto settings = std::make_unique<Settings>(false, false, false, folder,
+                                               false, architecture);
+    WaitForStatus(*settings);
+    return settings;
+  }
+
+ private:
+  class PathWaiter : public Settings::Observer {
+   public:
+    explicit PathWaiter(base::LoopRunner* runner) : runner_(runner) {}
+    void OnSettingsChanged() override {}
+    void OnLanguageChanged() override {}
+    void OnPathChanged() override { runner_->Quit(); }
+
+   private:
+    base::LoopRunner* runner_;
+  };
+
+  static std::vector<StandaloneDrive> NoDrives() { return {}; }
+
+  base::ExitCallbackStack exit_callbacks_;
+  base::MessageLoop loop_;
+  base::win::ScopedRegistryOverride user_registry_{HKEY_CURRENT_USER};
+  base::win::ScopedRegistryOverride machine_registry_{HKEY_LOCAL_MACHINE};
+  DriveFinder previous_finder_;
+  std::unique_ptr<base::CommandLine> previous_command_line_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TEST_SETTINGS_TEST_ENVIRONMENT_H_
