@@ -84,9 +84,9 @@ class InstallLogParser {
   bool Parse() {
     if (!ReadRoot() || !ReadPath() || !ReadFiles())
       return false;
-    for (auto section : {&InstallLogParser::ReadRootFiles,
-                         &InstallLogParser::ReadRegistry,
-                         &InstallLogParser::ReadShortcuts}) {
+    for (auto section :
+         {&InstallLogParser::ReadRootFiles, &InstallLogParser::ReadRegistry,
+          &InstallLogParser::ReadShortcuts}) {
       Next next = (this->*section)();
       if (next != Next::kElement)
         return next == Next::kEnd;
@@ -243,7 +243,8 @@ class InstallLogParser {
     do {
       std::string hive;
       if (!reader_.GetAttribute("hive", &hive))
-        return FailSection("Cannot get the hive attibute of a registry element");
+        return FailSection(
+            "Cannot get the hive attibute of a registry element");
       RegistryData* registry = hive == "HKLM"   ? &log_.hklm_registry
                                : hive == "HKCU" ? &log_.hkcu_registry
                                                 : nullptr;
@@ -331,7 +332,8 @@ class InstallLogParser {
     do {
       std::string type;
       if (!reader_.GetAttribute("type", &type))
-        return FailSection("A shortcut element doesn't feature a type attribute");
+        return FailSection(
+            "A shortcut element doesn't feature a type attribute");
       std::string text;
       if (!reader_.GetText(&text))
         return FailSection(std::string());
@@ -342,8 +344,7 @@ class InstallLogParser {
       if (next != Next::kElement)
         return next;
     } while (name_ == "shortcut");
-    return name_ == "components" ? Next::kElement
-                                 : FailSection(std::string());
+    return name_ == "components" ? Next::kElement : FailSection(std::string());
   }
 
   bool StoreShortcut(const std::string& type, std::wstring path) {

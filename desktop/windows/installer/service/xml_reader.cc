@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/service/xml_reader.h"
 
 #include <windows.h>
+
 #include <oleauto.h>
 
 #include <utility>
@@ -198,9 +199,8 @@ bool XmlReader::GetAttribute(const std::string& name,
   }
   ScopedVariant converted;
   // The source is only read; mingw's declaration merely lacks the const.
-  result = ::VariantChangeType(converted.Receive(),
-                               const_cast<VARIANT*>(&attribute.Get()), 0,
-                               VT_BSTR);
+  result = ::VariantChangeType(
+      converted.Receive(), const_cast<VARIANT*>(&attribute.Get()), 0, VT_BSTR);
   if (FAILED(result)) {
     LogComFailure("Converting an attribute to text", result);
     return false;
