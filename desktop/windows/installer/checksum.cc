@@ -45,8 +45,8 @@ std::string ComputeChecksum(const void* data, size_t length) {
 bool ChecksumMatches(const base::FilePath& path, const std::string& expected) {
   base::MappedFile mapped;
   if (mapped.Initialize(path, base::MappedFile::kReadOnly)) {
-    return ComputeChecksum(mapped.data(), static_cast<size_t>(mapped.length())) ==
-           expected;
+    return ComputeChecksum(mapped.data(),
+                           static_cast<size_t>(mapped.length())) == expected;
   }
   if (IsReadableEmptyFile(path))
     return ComputeChecksum(nullptr, 0) == expected;
