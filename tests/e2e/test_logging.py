@@ -95,7 +95,7 @@ def run_race(build_dir, folder, threads, count):
     result = subprocess.run([str(build_dir / "wine-run"), str(program), "--mode=race",
                              f"--threads={threads}", f"--count={count}"],
                             capture_output=True, timeout=600)
-    assert result.returncode == 0, result.stderr
+    assert result.returncode == 0, (result.returncode, result.stdout, result.stderr)
     return result.stdout.decode(), folder / "debug.log"
 
 
