@@ -72,10 +72,11 @@ TEST(ProductEnvironmentTest, InstallDirIsTheFolderHoldingTheLauncher) {
         tree.Path(own),
         ProductEnvironmentImpl::InstallDirForExecutableDir(tree.Path(own)));
   }
-  // The test program's folder and its parent hold no launcher.
+  // The process's own installation is found from the running executable.
   FilePath exe_dir;
   ASSERT_TRUE(base::GetPathForKey(base::kExeDir, &exe_dir));
-  EXPECT_EQ(exe_dir, GetProductEnvironment()->install_dir());
+  EXPECT_EQ(ProductEnvironmentImpl::InstallDirForExecutableDir(exe_dir),
+            GetProductEnvironment()->install_dir());
   EXPECT_EQ(GetProductEnvironment(), GetProductEnvironment());
 }
 
