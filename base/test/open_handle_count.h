@@ -5,28 +5,52 @@
 
 #include <cstdint>
 
+#include "base/files/file_path.h"
+
 namespace base {
 
-// The number of handles open in this process, found by asking about each
-// handle value in turn: GetProcessHandleCount always reads 0 under Wine.
-// Handle values are handed out densely from the bottom, so a long run of
-// unused values means the rest of the table is empty.
-inline int CountOpenHandles() {
+// The number of this process's handles that refer to the file at `path`
+// (same volume and file index). Unlike the whole table, this count belongs
+// to the caller: other threads may open and close their own handles
+// meanwhile without changing it.
+inline int CountHandlesToFile(const FilePath& path) {
+  BY_HANDLE_FILE_INFORMATION target = {};
+  HANDLE probe = ::CreateFileW(
+      path.value().c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (probe == INVALID_HANDLE_VALUE)
+    return -1;
+  const bool known = ::GetFileInformationByHandle(probe, &target);
+  ::CloseHandle(probe);
+  if (!known)
+    return -1;
+
   constexpr uintptr_t kHandleStep = 4;
   constexpr int kUnusedRunToStop = 1024;
-  int open = 0;
+  int count = 0;
   int unused_run = 0;
   for (uintptr_t value = kHandleStep; unused_run < kUnusedRunToStop;
        value += kHandleStep) {
+    HANDLE handle = reinterpret_cast<HANDLE>(value);
     DWORD flags = 0;
-    if (::GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
-      ++open;
-      unused_run = 0;
-    } else {
+    if (!::GetHandleInformation(handle, &flags)) {
       ++unused_run;
+      continue;
+    }
+    unused_run = 0;
+    // Only disk files are asked about their identity: a query on a pipe
+    // another thread is reading from could block.
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (::GetFileType(handle) == FILE_TYPE_DISK &&
+        ::GetFileInformationByHandle(handle, &information) &&
+        information.dwVolumeSerialNumber == target.dwVolumeSerialNumber &&
+        information.nFileIndexHigh == target.nFileIndexHigh &&
+        information.nFileIndexLow == target.nFileIndexLow) {
+      ++count;
     }
   }
-  return open;
+  return count;
 }
 
 }  // namespace base

@@ -57,10 +57,7 @@ TEST(SyncEventTest, PollsReportTheStateWithoutBlocking) {
   for (const Case& poll : kPolls) {
     SCOPED_TRACE(poll.name);
     SyncEvent unset(ResetMode::kManual, InitialState::kNotSignaled);
-    TickTime start = TickTime::Now();
     EXPECT_FALSE(poll.wait(unset));
-    // A poll takes no sleep; the generous margin is for a loaded machine.
-    EXPECT_LT(TickTime::Now() - start, TimeDelta::FromMilliseconds(200));
 
     SyncEvent manual(ResetMode::kManual, InitialState::kSignaled);
     EXPECT_TRUE(poll.wait(manual));
@@ -89,9 +86,7 @@ TEST(SyncEventTest, SignalEndsLongWaitsEarly) {
     SCOPED_TRACE(delta.InMicroseconds());
     SyncEvent event(ResetMode::kAutomatic, InitialState::kNotSignaled);
     std::thread signaller = SignalLater(event, TimeDelta::FromMilliseconds(30));
-    TickTime start = TickTime::Now();
     EXPECT_TRUE(event.WaitFor(delta));
-    EXPECT_LT(TickTime::Now() - start, TimeDelta::FromSeconds(10));
     signaller.join();
   }
   SyncEvent event(ResetMode::kManual, InitialState::kNotSignaled);
@@ -160,11 +155,12 @@ TEST(SyncEventTest, UnwaitableHandleFailsPromptly) {
   ASSERT_TRUE(closed.IsValid());
   HANDLE stale = closed.Get();
   closed.Close();
+  // The end lies beyond any test run: a wait that spun towards it would
+  // hang the test rather than pass on a slow machine.
   for (HANDLE handle : {stale, static_cast<HANDLE>(nullptr)}) {
-    TickTime start = TickTime::Now();
-    EXPECT_FALSE(
-        WaitForEventUntil(handle, start, start + TimeDelta::FromSeconds(20)));
-    EXPECT_LT(TickTime::Now() - start, TimeDelta::FromSeconds(2));
+    const TickTime start = TickTime::Now();
+    EXPECT_FALSE(WaitForEventUntil(handle, start,
+                                   start + TimeDelta::FromSeconds(24 * 3600)));
   }
 }
 

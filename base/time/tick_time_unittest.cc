@@ -34,7 +34,6 @@ TEST(TickTimeTest, AdvancesWithRealTime) {
   Sleep(50);
   const TimeDelta elapsed = TickTime::Now() - before;
   EXPECT_GE(elapsed.InMilliseconds(), 40);
-  EXPECT_LT(elapsed.InMilliseconds(), 5000);
 }
 
 // Every reading a thread takes must not be earlier than any reading another
@@ -115,9 +114,14 @@ TEST(TickTimeTest, TscRateIsMeasuredOnceEnoughTimePassed) {
 }
 
 TEST(TickTimeTest, MultimediaTimerCountsLikeTheTickCount) {
-  const uint32_t tick_count = GetTickCount();
+  // Bracketed by two tick counts, so a pause between the reads cannot make
+  // the clocks look apart; the slack covers their different granularity.
+  constexpr uint32_t kSlackMs = 100;
+  const uint32_t before = GetTickCount();
   const uint32_t multimedia = MultimediaTimer::GetTime();
-  EXPECT_LT(static_cast<uint32_t>(multimedia - tick_count + 100), 1000u);
+  const uint32_t after = GetTickCount();
+  EXPECT_LE(static_cast<uint32_t>(multimedia - before + kSlackMs),
+            static_cast<uint32_t>(after - before + 2 * kSlackMs));
 }
 
 // Scripted readings of the wrapping millisecond counter, with the clock's

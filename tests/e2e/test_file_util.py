@@ -193,7 +193,7 @@ def test_listing_shows_link_but_not_what_lies_behind(run_exe, tmp_path):
 def wine_reg_values(build_dir, key):
     """name -> data of the REG_SZ values of `key`, read by Wine's reg.exe."""
     result = subprocess.run([str(build_dir / "wine-run"), "reg", "query", key],
-                            capture_output=True, check=True, timeout=120)
+                            capture_output=True, check=True, timeout=600)
     values = {}
     for line in result.stdout.decode("utf-8", "replace").splitlines():
         parts = line.strip().split("    ")
@@ -238,7 +238,7 @@ def test_executable_path_longer_than_max_path_is_not_cut(build_dir, run_exe, tmp
     exe = windows_path(deep / "file_util_tool.exe")
     assert len(exe) > 260
     result = subprocess.run([str(build_dir / "wine-run"), exe, "path", "6", "2", "8"],
-                            capture_output=True, timeout=120)
+                            capture_output=True, timeout=600)
     lines = result.stdout.decode("utf-8").splitlines()
     assert lines == [f"6 {exe}", f"2 {windows_path(deep)}",
                      f"8 {windows_path(deep.parent.parent)}", "ok"]

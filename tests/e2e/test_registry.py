@@ -31,7 +31,7 @@ def reg(build_dir):
 
     def run(*args, env=UTF8_ENV):
         return subprocess.run([str(build_dir / "wine-run"), "reg", *args],
-                              capture_output=True, timeout=120, env=env)
+                              capture_output=True, timeout=600, env=env)
 
     return run
 
@@ -159,7 +159,7 @@ def test_strings_written_here_read_by_reg(run_exe, reg, user_key, tmp_path):
 
 def system_root(build_dir):
     result = subprocess.run([str(build_dir / "wine-run"), "cmd", "/c", "echo", "%SystemRoot%"],
-                            capture_output=True, timeout=120)
+                            capture_output=True, timeout=600)
     return result.stdout.decode().strip()
 
 
@@ -233,7 +233,7 @@ def parse_version(stdout):
 def test_version_of_the_windows10_prefix(run_exe, build_dir):
     info = parse_version(run_exe(TOOL, "--op=version").stdout)
     ver = subprocess.run([str(build_dir / "wine-run"), "cmd", "/c", "ver"],
-                         capture_output=True, timeout=120).stdout.decode()
+                         capture_output=True, timeout=600).stdout.decode()
     major, minor, build = map(int, re.search(r"(\d+)\.(\d+)\.(\d+)", ver).groups())
     assert (info["major"], info["minor"], info["build"]) == (major, minor, build)
     assert major == 10
@@ -272,10 +272,11 @@ def test_version_follows_the_configured_windows(run_exe, reg, build_dir, tmp_pat
     program = tmp_path / f"tarvo_version_{uuid.uuid4().hex[:12]}.exe"
     shutil.copy(build_dir / TOOL, program)
     settings = f"HKCU\\Software\\Wine\\AppDefaults\\{program.name}"
-    assert reg("add", settings, "/v", "Version", "/d", wine_version, "/f").returncode == 0
+    added = reg("add", settings, "/v", "Version", "/d", wine_version, "/f")
+    assert added.returncode == 0, (added.stdout, added.stderr)
     try:
         result = subprocess.run([str(build_dir / "wine-run"), str(program), "--op=version"],
-                                capture_output=True, timeout=120)
+                                capture_output=True, timeout=600)
     finally:
         reg("delete", settings, "/f")
     assert result.returncode == 0, result.stderr
@@ -295,7 +296,7 @@ def test_languages_follow_the_user_locale(build_dir, locale, first):
     # Wine takes the user's UI language from the Unix locale variables.
     env = {**os.environ, "LC_ALL": locale, "LANG": locale}
     result = subprocess.run([str(build_dir / "wine-run"), str(build_dir / TOOL), "--op=languages"],
-                            capture_output=True, timeout=120, env=env)
+                            capture_output=True, timeout=600, env=env)
     assert result.returncode == 0, result.stderr
     names = result.stdout.decode().split()
     assert names[0] == first

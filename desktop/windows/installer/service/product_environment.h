@@ -24,7 +24,8 @@ class ProductEnvironment {
   virtual bool GetBoolPref(const char* name, bool* out) = 0;
   virtual bool GetWideStringPref(const char* name, std::wstring* out) = 0;
   virtual bool GetStringPref(const char* name, std::string* out) = 0;
-  // 64-bit numbers are kept as strings in the preferences file.
+  // 64-bit numbers are kept as strings in the preferences file; a string
+  // that is not wholly a decimal number is not read.
   virtual bool GetInt64Pref(const char* name, int64_t* out) = 0;
 
   virtual const base::FilePath& install_dir() const = 0;
@@ -41,6 +42,15 @@ class ProductEnvironment {
                                  bool use_product_executable) = 0;
   virtual bool IsSingleProfile() = 0;
 
+  // The command line of the browser that handled "http" before this one,
+  // kept so that it can be restored: the current user's, else all users'.
+  virtual bool GetPreviousDefaultBrowser(std::wstring* command) = 0;
+  virtual bool SetPreviousDefaultBrowser(const std::wstring& command,
+                                         bool all_users) = 0;
+  // Keeps the current "http" command unless it already names this
+  // installation.
+  virtual void RememberCurrentDefaultBrowser(bool all_users) = 0;
+
   // The profile folders of this installation.
   virtual bool GetUserDataDir(base::FilePath* path) = 0;
   virtual bool GetProfileDir(base::FilePath* path) = 0;
@@ -53,8 +63,7 @@ class ProductEnvironment {
                           base::FilePath* rebased) = 0;
 };
 
-// The installation the running executable belongs to: made on first use, on
-// one thread.
+// The installation the running executable belongs to, made on first use.
 ProductEnvironment* GetProductEnvironment();
 
 }  // namespace installer

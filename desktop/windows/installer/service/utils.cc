@@ -33,18 +33,21 @@ std::wstring GetUninstallRegistryPath(const std::wstring& key_name) {
 }
 
 std::string GetCurrentStreamName() {
-  switch (base::GetReleaseChannel()) {
-    case 1:
-      return "Nightly";
-    case 2:
-      return "Developer";
-    case 3:
-      return "Next";
-    case 4:
-      return "Stable";
-    default:
-      return GetStreamName();
+  return GetStreamNameForChannel(base::GetReleaseChannel());
+}
+
+std::string GetStreamNameForChannel(int32_t channel) {
+  struct ChannelWord {
+    int32_t channel;
+    const char* word;
+  };
+  static constexpr ChannelWord kChannelWords[] = {
+      {1, "Nightly"}, {2, "Developer"}, {3, "Next"}, {4, "Stable"}};
+  for (const ChannelWord& entry : kChannelWords) {
+    if (entry.channel == channel)
+      return entry.word;
   }
+  return GetStreamName();
 }
 
 }  // namespace installer

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ std::wstring GetCompanyRegistryPath();
 std::wstring GetUninstallRegistryPath(const std::wstring& key_name = L"");
 // The capitalised stream word of the build's release channel.
 std::string GetCurrentStreamName();
+// The capitalised stream word of `channel`; the build's stream name for a
+// channel that has none.
+std::string GetStreamNameForChannel(int32_t channel);
 // True for a PE image; `is_64_bit` is set when its machine is not i386.
 bool GetExecutableBitness(const base::FilePath& path, bool* is_64_bit);
 
