@@ -37,34 +37,6 @@ TEST(ParseBoolSwitchValueTest, ReadsValuesAsTheBackendDoes) {
     EXPECT_EQ(c.expected, ParseBoolSwitchValue(c.value)) << c.value;
 }
 
-// The installation log of an existing installation, as the install steps
-// write it.
-void WriteInstallLog(const base::TempTree& tree,
-                     const wchar_t* folder,
-                     bool copy_only) {
-  tree.MakeDir(folder);
-  const std::string log =
-      std::string("<?xml version=\"1.0\"?>\n"
-                  "<install_log version=\"45.0.2548.0\" copy_only=\"") +
-      (copy_only ? "True" : "False") +
-      "\" all_users=\"False\" pinned=\"False\" app_id=\"\">\n"
-      " <path subfolder=\"45.0.2548.0\">" +
-      tree.Path(folder).AsUTF8() +
-      "</path>\n"
-      " <files>\n"
-      "  <file>tarvo.exe</file>\n"
-      " </files>\n"
-      " <components>\n"
-      "  <component>\n"
-      "   <name>assistant</name>\n"
-      "   <path>assistant</path>\n"
-      "  </component>\n"
-      " </components>\n"
-      "</install_log>\n";
-  tree.WriteFile((std::wstring(folder) + L"\\installation_status.xml").c_str(),
-                 log);
-}
-
 using Fields = std::map<std::string, std::string>;
 
 // The fields a backend must agree on, named as the probe prints them. The

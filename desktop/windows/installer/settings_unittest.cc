@@ -7,6 +7,7 @@
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/temp_tree.h"
+#include "base/win/registry.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/status.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
@@ -244,6 +245,46 @@ TEST_F(SettingsFolderTest, UserProgramsFolderFallsBackToLocalAppData) {
   EXPECT_EQ(expected, settings->GetDefaultInstallFolder(
                           Settings::kFromStandardFolder,
                           Settings::kArchitectureX64, false, false));
+}
+
+// The 32-bit program files of this test, for one x64 run.
+class ScopedProgramFilesX86 {
+ public:
+  explicit ScopedProgramFilesX86(const base::FilePath& folder) {
+    base::GetPathForKey(base::kProgramFilesX86, &original_);
+    base::SetPathOverride(base::kProgramFilesX86, folder, true, false);
+  }
+  ~ScopedProgramFilesX86() {
+    base::SetPathOverride(base::kProgramFilesX86, original_, true, false);
+  }
+
+ private:
+  base::FilePath original_;
+};
+
+TEST_F(SettingsFolderTest, X64RunKeepsAnInstallationInThe32BitProgramFiles) {
+  base::TempTree tree;
+  ScopedProgramFilesX86 program_files_x86(tree.MakeDir(L"x86"));
+  WriteInstallLog(tree, L"x86\\installed", false);
+  const base::FilePath empty = tree.MakeDir(L"x86\\empty");
+  SetCommandLine({L"--allusers=0"});
+  base::win::RegistryKey company(HKEY_CURRENT_USER,
+                                 L"Software\\Tarvo Software", KEY_SET_VALUE);
+
+  company.WriteString(L"Last developer Install Path",
+                      tree.Path(L"x86\\installed").value().c_str());
+  std::unique_ptr<Settings> kept =
+      MakeSettings(base::FilePath(), Settings::kArchitectureX64);
+  EXPECT_EQ(tree.Path(L"x86\\installed"), kept->GetStatus()->install_folder);
+  EXPECT_EQ(Settings::kUpgrading, kept->operation());
+
+  company.WriteString(L"Last developer Install Path", empty.value().c_str());
+  std::unique_ptr<Settings> moved =
+      MakeSettings(base::FilePath(), Settings::kArchitectureX64);
+  EXPECT_NE(empty, moved->GetStatus()->install_folder);
+  EXPECT_EQ(moved->GetDefaultInstallFolderForCurrentMode(
+                Settings::kFromStandardFolder),
+            moved->GetStatus()->install_folder);
 }
 
 }  // namespace

@@ -12,11 +12,40 @@
 #include "base/message_loop/loop_runner.h"
 #include "base/message_loop/message_loop.h"
 #include "base/test/scoped_registry_override.h"
+#include "base/test/temp_tree.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/standalone_drives.h"
 #include "gtest/gtest.h"
 
 namespace installer {
+
+// The installation log of an existing installation, as the install steps
+// write it.
+inline void WriteInstallLog(const base::TempTree& tree,
+                     const wchar_t* folder,
+                     bool copy_only) {
+  tree.MakeDir(folder);
+  const std::string log =
+      std::string("<?xml version=\"1.0\"?>\n"
+                  "<install_log version=\"45.0.2548.0\" copy_only=\"") +
+      (copy_only ? "True" : "False") +
+      "\" all_users=\"False\" pinned=\"False\" app_id=\"\">\n"
+      " <path subfolder=\"45.0.2548.0\">" +
+      tree.Path(folder).AsUTF8() +
+      "</path>\n"
+      " <files>\n"
+      "  <file>tarvo.exe</file>\n"
+      " </files>\n"
+      " <components>\n"
+      "  <component>\n"
+      "   <name>assistant</name>\n"
+      "   <path>assistant</path>\n"
+      "  </component>\n"
+      " </components>\n"
+      "</install_log>\n";
+  tree.WriteFile((std::wstring(folder) + L"\\installation_status.xml").c_str(),
+                 log);
+}
 
 // What a `Settings` needs around it in a test: a message loop for the
 // status replies, its own worker pool (shut down by the exit callbacks when
