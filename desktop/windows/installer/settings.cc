@@ -28,16 +28,18 @@ constexpr int32_t kStableChannel = 4;
 
 constexpr const char* kModeNames[] = {"all_users", "current_user",
                                       "standalone"};
-constexpr const char* kOperationNames[] = {
-    "none", "installing", "upgrading", "uninstalling",
-    "registering_protocol_handler"};
+constexpr const char* kOperationNames[] = {"none", "installing", "upgrading",
+                                           "uninstalling",
+                                           "registering_protocol_handler"};
 
 // The flags the log shows after reading the command line, in this order.
 constexpr SettingsFlag kLoggedFlags[] = {
-    ALL_USERS_FLAG,      COPY_ONLY,           DEFAULT_BROWSER,
-    ENABLE_INSTALLER_STATS, ENABLE_TARVO_STATS, IMPORT_BROWSER_DATA,
-    LAUNCH_TARVO,        SINGLE_PROFILE,      DESKTOP_SHORTCUT,
-    PINNED_SHORTCUT,     QUICK_LAUNCH_SHORTCUT, START_MENU_SHORTCUT,
+    ALL_USERS_FLAG,        COPY_ONLY,
+    DEFAULT_BROWSER,       ENABLE_INSTALLER_STATS,
+    ENABLE_TARVO_STATS,    IMPORT_BROWSER_DATA,
+    LAUNCH_TARVO,          SINGLE_PROFILE,
+    DESKTOP_SHORTCUT,      PINNED_SHORTCUT,
+    QUICK_LAUNCH_SHORTCUT, START_MENU_SHORTCUT,
 };
 
 // Read only when not copy-only.
@@ -60,8 +62,8 @@ constexpr FlagSwitch kShortcutSwitches[] = {
     {PINNED_SHORTCUT, switches::kPinToTaskbar},
 };
 constexpr SettingsFlag kCopyOnlyClearedFlags[] = {
-    ALL_USERS_FLAG,        DEFAULT_BROWSER, DESKTOP_SHORTCUT, START_MENU_SHORTCUT,
-    QUICK_LAUNCH_SHORTCUT, PINNED_SHORTCUT,
+    ALL_USERS_FLAG,      DEFAULT_BROWSER,       DESKTOP_SHORTCUT,
+    START_MENU_SHORTCUT, QUICK_LAUNCH_SHORTCUT, PINNED_SHORTCUT,
 };
 
 // Quick launch was replaced by taskbar pins in Windows 7.
@@ -130,8 +132,7 @@ Settings::Settings(bool uninstall,
 
   const base::CommandLine& command_line = GetProcessCommandLine();
   if (uninstall) {
-    ApplyBoolSwitch(DELETE_PROFILE, switches::kDeleteUserProfile,
-                    command_line);
+    ApplyBoolSwitch(DELETE_PROFILE, switches::kDeleteUserProfile, command_line);
     if (!command_line.HasSwitch(switches::kBackend))
       ScanUninstallKeys();
     SetInstallFolder(GetProductEnvironment()->install_dir());
@@ -179,7 +180,8 @@ void Settings::ApplyCorrectionForX64() {
     if (status->existing_installation)
       ApplyStatus(std::move(status));
     else
-      SetInstallFolder(GetDefaultInstallFolderForCurrentMode(kFromStandardFolder));
+      SetInstallFolder(
+          GetDefaultInstallFolderForCurrentMode(kFromStandardFolder));
     return;
   }
   SetInstallFolder(GetDefaultInstallFolderForCurrentMode(kFromAnySource));
@@ -255,8 +257,8 @@ bool Settings::SetMode(Mode mode) {
              SetFlag(ALL_USERS_FLAG, mode == kAllUsersMode);
   }
   if (folder_was_default) {
-    SetInstallFolder(
-        GetDefaultInstallFolderForCurrentMode(kFromStandardFolder | kFromRegistry));
+    SetInstallFolder(GetDefaultInstallFolderForCurrentMode(kFromStandardFolder |
+                                                           kFromRegistry));
   }
   return result;
 }
@@ -341,7 +343,8 @@ void Settings::ReadCommandLine() {
     SetFlag(INSTALL_ASSISTANT, true);
   }
   if (command_line.HasSwitch(switches::kNiuid)) {
-    const std::wstring niuid = command_line.GetSwitchValueNative(switches::kNiuid);
+    const std::wstring niuid =
+        command_line.GetSwitchValueNative(switches::kNiuid);
     if (IsValidNiuid(niuid)) {
       niuid_ = base::WideToAscii(niuid);
     } else {
@@ -413,9 +416,9 @@ void Settings::FetchStatus() {
       pool &&
       base::PostTaskAndReply(
           *pool, FROM_HERE,
-          base::Bind([](base::RefPtr<StatusRequest>& fetched) {
-            fetched->Fetch();
-          }, request),
+          base::Bind(
+              [](base::RefPtr<StatusRequest>& fetched) { fetched->Fetch(); },
+              request),
           base::BindWeak(&Settings::OnStatusFetched, weak_source_.GetRef(),
                          this, request));
   if (!posted) {
@@ -482,7 +485,8 @@ void Settings::ApplyStatus(std::unique_ptr<Status> status) {
 
   LogFlags();
   if (!status_->language.empty() &&
-      (GetFlag(UNINSTALL_FLAG) || !command_line.HasSwitch(switches::kLanguage))) {
+      (GetFlag(UNINSTALL_FLAG) ||
+       !command_line.HasSwitch(switches::kLanguage))) {
     SetLanguage(status_->language);
   }
   NotifyPathChanged();
@@ -564,7 +568,8 @@ void Settings::LogStatus() const {
             << "\n  valid_install_path: " << BoolText(status.valid_install_path)
             << "\n  existing_installation: "
             << BoolText(status.existing_installation)
-            << "\n  kilnor_installation: " << BoolText(status.kilnor_installation)
+            << "\n  kilnor_installation: "
+            << BoolText(status.kilnor_installation)
             << "\n  existing_installation_traces: "
             << BoolText(status.existing_installation_traces)
             << "\n  has_write_access: " << BoolText(status.has_write_access)
@@ -574,7 +579,8 @@ void Settings::LogStatus() const {
             << BoolText(status.start_menu_shortcut_exists)
             << "\n  quick_launch_shortcut_exists: "
             << BoolText(status.quick_launch_shortcut_exists)
-            << "\n  pinned_shortcut_paths: " << status.pinned_shortcut_paths.size()
+            << "\n  pinned_shortcut_paths: "
+            << status.pinned_shortcut_paths.size()
             << "\n  is_http_handler: " << BoolText(status.is_http_handler)
             << "\n  import_browser_data: " << status.import_browser_data
             << "\n  enable_stats: " << status.enable_stats

@@ -47,15 +47,24 @@ inline constexpr int32_t kSettingsFlagCount = 18;
 
 inline constexpr std::array<const char*, kSettingsFlagCount>
     kSettingsFlagNames = {
-        "COPY_ONLY",           "SINGLE_PROFILE",
-        "LAUNCH_TARVO",        "ALL_USERS_FLAG",
-        "DEFAULT_BROWSER",     "IMPORT_BROWSER_DATA",
-        "INSTALL_ASSISTANT",   "ENABLE_TARVO_STATS",
-        "ENABLE_INSTALLER_STATS", "DESKTOP_SHORTCUT",
-        "START_MENU_SHORTCUT", "QUICK_LAUNCH_SHORTCUT",
-        "PINNED_SHORTCUT",     "UNINSTALL_FLAG",
-        "SILENT",              "AUTOUPDATE",
-        "DELETE_PROFILE",      "REPLACE_KILNOR_INSTALLATION",
+        "COPY_ONLY",
+        "SINGLE_PROFILE",
+        "LAUNCH_TARVO",
+        "ALL_USERS_FLAG",
+        "DEFAULT_BROWSER",
+        "IMPORT_BROWSER_DATA",
+        "INSTALL_ASSISTANT",
+        "ENABLE_TARVO_STATS",
+        "ENABLE_INSTALLER_STATS",
+        "DESKTOP_SHORTCUT",
+        "START_MENU_SHORTCUT",
+        "QUICK_LAUNCH_SHORTCUT",
+        "PINNED_SHORTCUT",
+        "UNINSTALL_FLAG",
+        "SILENT",
+        "AUTOUPDATE",
+        "DELETE_PROFILE",
+        "REPLACE_KILNOR_INSTALLATION",
 };
 
 constexpr const char* SettingsFlagName(int32_t flag) {

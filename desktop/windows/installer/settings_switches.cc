@@ -115,8 +115,8 @@ bool Settings::ApplyBoolSwitch(int32_t flag,
                                const base::CommandLine& command_line) {
   if (!command_line.HasSwitch(switch_name))
     return false;
-  flags_.set(flag,
-             ParseBoolSwitchValue(command_line.GetSwitchValueNative(switch_name)));
+  flags_.set(flag, ParseBoolSwitchValue(
+                       command_line.GetSwitchValueNative(switch_name)));
   return true;
 }
 
@@ -157,8 +157,8 @@ void Settings::ToCommandLine(base::CommandLine* command_line,
       command_line->AppendSwitchNative(switches::kLanguage, install_language_);
     // An upgrade keeps the choices the backend reads from the installation.
     if (installing) {
-      command_line->AppendSwitchNative(switches::kSingleProfile,
-                                       BoolSwitchValue(GetFlag(SINGLE_PROFILE)));
+      command_line->AppendSwitchNative(
+          switches::kSingleProfile, BoolSwitchValue(GetFlag(SINGLE_PROFILE)));
       command_line->AppendSwitchNative(switches::kCopyOnly,
                                        BoolSwitchValue(GetFlag(COPY_ONLY)));
     }

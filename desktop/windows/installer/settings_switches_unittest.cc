@@ -26,12 +26,17 @@ TEST(ParseBoolSwitchValueTest, ReadsValuesAsTheBackendDoes) {
     const wchar_t* value;
     bool expected;
   } const kCases[] = {
-      {L"", false},     {L"0", false},   {L"1", true},     {L"yes", true},
-      {L"YES", true},   {L"True", true}, {L"tRUE", true},  {L"no", false},
-      {L"false", false}, {L"2", true},   {L"-1", true},    {L"+3", true},
-      {L"0x1", false},  {L" 1", true},   {L"\t7", true},   {L"00", false},
-      {L"007", true},   {L"1abc", true}, {L"abc", false},  {L"-", false},
-      {L"yes ", false}, {L"99999999999999999999", true},
+      {L"", false},      {L"0", false},
+      {L"1", true},      {L"yes", true},
+      {L"YES", true},    {L"True", true},
+      {L"tRUE", true},   {L"no", false},
+      {L"false", false}, {L"2", true},
+      {L"-1", true},     {L"+3", true},
+      {L"0x1", false},   {L" 1", true},
+      {L"\t7", true},    {L"00", false},
+      {L"007", true},    {L"1abc", true},
+      {L"abc", false},   {L"-", false},
+      {L"yes ", false},  {L"99999999999999999999", true},
   };
   for (const Case& c : kCases)
     EXPECT_EQ(c.expected, ParseBoolSwitchValue(c.value)) << c.value;
@@ -142,12 +147,13 @@ class SettingsRoundTripTest : public SettingsTest {
   }
 
   // An uninstalling backend works on the installation it runs from.
-  base::FilePath ProbeFor(const RoundTripCase& c, const base::FilePath& folder) {
+  base::FilePath ProbeFor(const RoundTripCase& c,
+                          const base::FilePath& folder) {
     if (!c.uninstall)
       return ProbePath();
     const base::FilePath copy = folder.Append(L"settings_probe.exe");
-    EXPECT_TRUE(::CopyFileW(ProbePath().value().c_str(), copy.value().c_str(),
-                            FALSE));
+    EXPECT_TRUE(
+        ::CopyFileW(ProbePath().value().c_str(), copy.value().c_str(), FALSE));
     tree_.WriteFile((std::wstring(c.installation) + L"\\launcher.exe").c_str(),
                     "");
     return copy;
@@ -228,14 +234,13 @@ TEST_F(SettingsRoundTripTest, BackendRebuildsTheSameSettings) {
 // Each flag a user can change, alone against the defaults.
 TEST_F(SettingsRoundTripTest, EachFlagAloneTravels) {
   constexpr SettingsFlag kFlags[] = {
-      SINGLE_PROFILE,     LAUNCH_TARVO,        ALL_USERS_FLAG,
-      DEFAULT_BROWSER,    IMPORT_BROWSER_DATA, ENABLE_TARVO_STATS,
-      ENABLE_INSTALLER_STATS, DESKTOP_SHORTCUT, START_MENU_SHORTCUT,
-      QUICK_LAUNCH_SHORTCUT, PINNED_SHORTCUT,
+      SINGLE_PROFILE,         LAUNCH_TARVO,        ALL_USERS_FLAG,
+      DEFAULT_BROWSER,        IMPORT_BROWSER_DATA, ENABLE_TARVO_STATS,
+      ENABLE_INSTALLER_STATS, DESKTOP_SHORTCUT,    START_MENU_SHORTCUT,
+      QUICK_LAUNCH_SHORTCUT,  PINNED_SHORTCUT,
   };
   for (SettingsFlag flag : kFlags) {
-    RunCase({.name = SettingsFlagName(flag),
-             .change = [flag](Settings& s) {
+    RunCase({.name = SettingsFlagName(flag), .change = [flag](Settings& s) {
                s.SetFlag(flag, !s.GetFlag(flag));
              }});
   }
@@ -262,15 +267,15 @@ TEST_F(SettingsToCommandLineTest, WritesOnlyWhatTheOperationNeeds) {
        {L"--copyonly=1"},
        L"new",
        {"copyonly", "singleprofile"},
-       {"allusers", "setdefaultbrowser", "desktopshortcut",
-        "startmenushortcut", "quicklaunchshortcut", "pintotaskbar"}},
+       {"allusers", "setdefaultbrowser", "desktopshortcut", "startmenushortcut",
+        "quicklaunchshortcut", "pintotaskbar"}},
       {"handed on from the own command line",
        {L"--initial-pid=42", L"--temp-folder=C:\\t m p", L"--components=a,b",
         L"--v=2", L"--server-tracking-data=C:\\std", L"--import-session=1",
         L"--with-feature:x=on"},
        L"new",
-       {"initial-pid", "temp-folder", "components", "v",
-        "server-tracking-data", "import-session"},
+       {"initial-pid", "temp-folder", "components", "v", "server-tracking-data",
+        "import-session"},
        {"import-bookmarks", "uninstall", "with-feature:x"}},
   };
   for (const Case& c : kCases) {

@@ -26,7 +26,10 @@ namespace {
 
 // FOLDERID_UserProgramFiles. It has no CSIDL.
 constexpr GUID kUserProgramFilesFolderId = {
-    0x5cd7aee2, 0x2219, 0x4a67, {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}};
+    0x5cd7aee2,
+    0x2219,
+    0x4a67,
+    {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}};
 constexpr int kNoCsidl = -1;
 constexpr wchar_t kProgramsFolderName[] = L"Programs";
 
@@ -127,7 +130,8 @@ bool IsUninstallEntryOfThisStream(const base::win::RegistryKey& uninstall,
     return false;
   }
   const std::wstring rest = display_name.substr(display_prefix.size());
-  return IsStreamOfThisChannel(base::WideToUtf8(rest.substr(0, rest.find(L' '))));
+  return IsStreamOfThisChannel(
+      base::WideToUtf8(rest.substr(0, rest.find(L' '))));
 }
 
 // The uninstall entries of this stream under `root`, counted until `limit`.
@@ -141,9 +145,9 @@ int32_t CountUninstallEntries(const UninstallRoot& root, int32_t limit) {
   for (DWORD index = 0; count < limit; ++index) {
     wchar_t name[kMaxKeyNameLength];
     DWORD length = kMaxKeyNameLength;
-    const LONG result = ::RegEnumKeyExW(uninstall.Handle(), index, name,
-                                        &length, nullptr, nullptr, nullptr,
-                                        nullptr);
+    const LONG result =
+        ::RegEnumKeyExW(uninstall.Handle(), index, name, &length, nullptr,
+                        nullptr, nullptr, nullptr);
     if (result == ERROR_MORE_DATA)
       continue;
     if (result != ERROR_SUCCESS)

@@ -21,9 +21,8 @@ struct UninstallEntry {
 };
 
 void WriteUninstallEntry(const UninstallEntry& entry) {
-  base::win::RegistryKey key(entry.root,
-                             GetUninstallRegistryPath(entry.key).c_str(),
-                             KEY_SET_VALUE);
+  base::win::RegistryKey key(
+      entry.root, GetUninstallRegistryPath(entry.key).c_str(), KEY_SET_VALUE);
   ASSERT_TRUE(key.Valid());
   if (entry.publisher) {
     ASSERT_EQ(ERROR_SUCCESS, key.WriteString(L"Publisher", entry.publisher));
@@ -59,8 +58,8 @@ TEST_F(SettingsUninstallScanTest, ProfileDeletionNeedsASingleEntryOfTheStream) {
       {"ours alone", {kOurs}, true},
       {"two of ours", {kOurs, kOursX64}, false},
       {"one in each hive",
-       {kOurs, {HKEY_LOCAL_MACHINE, L"Tarvo developer", kCompany,
-                L"Tarvo developer"}},
+       {kOurs,
+        {HKEY_LOCAL_MACHINE, L"Tarvo developer", kCompany, L"Tarvo developer"}},
        false},
       {"other stream",
        {kOurs, {user, L"Tarvo stable", kCompany, L"Tarvo Stable"}},
@@ -74,7 +73,8 @@ TEST_F(SettingsUninstallScanTest, ProfileDeletionNeedsASingleEntryOfTheStream) {
       {"display name of another product",
        {kOurs, {user, L"Tarvo x", kCompany, L"Tarvox developer"}},
        true},
-      {"no publisher", {kOurs, {user, L"Tarvo 2", nullptr, L"Tarvo developer"}},
+      {"no publisher",
+       {kOurs, {user, L"Tarvo 2", nullptr, L"Tarvo developer"}},
        true},
       {"no display name", {kOurs, {user, L"Tarvo 3", kCompany, nullptr}}, true},
       {"stream word is case-sensitive",
@@ -96,10 +96,10 @@ TEST_F(SettingsUninstallScanTest, ProfileDeletionNeedsASingleEntryOfTheStream) {
 }
 
 TEST_F(SettingsUninstallScanTest, TheBackendDoesNotScan) {
-  WriteUninstallEntry({HKEY_CURRENT_USER, L"Tarvo a", L"Tarvo Software",
-                       L"Tarvo developer"});
-  WriteUninstallEntry({HKEY_CURRENT_USER, L"Tarvo b", L"Tarvo Software",
-                       L"Tarvo developer"});
+  WriteUninstallEntry(
+      {HKEY_CURRENT_USER, L"Tarvo a", L"Tarvo Software", L"Tarvo developer"});
+  WriteUninstallEntry(
+      {HKEY_CURRENT_USER, L"Tarvo b", L"Tarvo Software", L"Tarvo developer"});
   SetCommandLine({L"--backend"});
   Settings settings(true, false, false, base::FilePath(), false,
                     Settings::kArchitectureX86);

@@ -229,8 +229,8 @@ TEST_F(SettingsFolderTest, CopyOnlyWithoutDrivesHasNoDefaultFolder) {
   EXPECT_TRUE(settings->standalone_folders().empty());
   EXPECT_TRUE(settings
                   ->GetDefaultInstallFolder(Settings::kFromAnySource,
-                                            Settings::kArchitectureX86,
-                                            false, true)
+                                            Settings::kArchitectureX86, false,
+                                            true)
                   .empty());
 }
 
@@ -268,8 +268,8 @@ TEST_F(SettingsFolderTest, X64RunKeepsAnInstallationInThe32BitProgramFiles) {
   WriteInstallLog(tree, L"x86\\installed", false);
   const base::FilePath empty = tree.MakeDir(L"x86\\empty");
   SetCommandLine({L"--allusers=0"});
-  base::win::RegistryKey company(HKEY_CURRENT_USER,
-                                 L"Software\\Tarvo Software", KEY_SET_VALUE);
+  base::win::RegistryKey company(HKEY_CURRENT_USER, L"Software\\Tarvo Software",
+                                 KEY_SET_VALUE);
 
   company.WriteString(L"Last developer Install Path",
                       tree.Path(L"x86\\installed").value().c_str());

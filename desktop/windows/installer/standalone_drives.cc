@@ -19,8 +19,8 @@ struct DriveRank {
 };
 // Lower is better. Types Windows may add later rank as unknown.
 constexpr DriveRank kDriveRanks[] = {
-    {DRIVE_REMOVABLE, 0}, {DRIVE_REMOTE, 1},  {DRIVE_FIXED, 3},
-    {DRIVE_RAMDISK, 4},   {DRIVE_CDROM, 5},   {DRIVE_UNKNOWN, 6},
+    {DRIVE_REMOVABLE, 0},   {DRIVE_REMOTE, 1}, {DRIVE_FIXED, 3},
+    {DRIVE_RAMDISK, 4},     {DRIVE_CDROM, 5},  {DRIVE_UNKNOWN, 6},
     {DRIVE_NO_ROOT_DIR, 7},
 };
 constexpr int32_t kUnknownDriveRank = 6;
@@ -87,8 +87,9 @@ std::vector<base::FilePath> RankStandaloneInstallPaths(
   }
   LOG(INFO) << "Found " << candidates.size()
             << " paths for standalone install mode.";
-  std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(
+      candidates.begin(), candidates.end(),
+      [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<base::FilePath> paths;
   for (size_t i = 0; i < candidates.size(); ++i) {
     if (i > 0 && candidates[i].first >= kFirstPoorRank)

@@ -37,7 +37,8 @@ TEST(StandaloneDrivesTest, RemovableFirstPoorDrivesOnlyWhenFirst) {
   };
   for (const Case& c : kCases) {
     std::vector<std::wstring> paths;
-    for (const base::FilePath& path : RankStandaloneInstallPaths(c.drives, L"T"))
+    for (const base::FilePath& path :
+         RankStandaloneInstallPaths(c.drives, L"T"))
       paths.push_back(path.value());
     EXPECT_EQ(c.expected, paths) << c.name;
   }

@@ -88,7 +88,8 @@ int main() {
   base::ExitCallbackStack exit_callbacks;
   base::win::ScopedCOMInitializer com;
   base::MessageLoop loop;
-  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  const base::CommandLine& command_line =
+      *base::CommandLine::ForCurrentProcess();
   namespace switches = installer::switches;
 
   installer::Settings settings(

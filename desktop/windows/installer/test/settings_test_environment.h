@@ -22,12 +22,13 @@ namespace installer {
 // The installation log of an existing installation, as the install steps
 // write it.
 inline void WriteInstallLog(const base::TempTree& tree,
-                     const wchar_t* folder,
-                     bool copy_only) {
+                            const wchar_t* folder,
+                            bool copy_only) {
   tree.MakeDir(folder);
   const std::string log =
-      std::string("<?xml version=\"1.0\"?>\n"
-                  "<install_log version=\"45.0.2548.0\" copy_only=\"") +
+      std::string(
+          "<?xml version=\"1.0\"?>\n"
+          "<install_log version=\"45.0.2548.0\" copy_only=\"") +
       (copy_only ? "True" : "False") +
       "\" all_users=\"False\" pinned=\"False\" app_id=\"\">\n"
       " <path subfolder=\"45.0.2548.0\">" +
