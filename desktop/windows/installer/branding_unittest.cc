@@ -22,12 +22,8 @@ class ScopedBranding {
 TEST(BrandingTest, HostResourceIsRead) {
   EXPECT_EQ(GetProductName(), "Tarvo");
   EXPECT_EQ(GetCompanyName(), "Tarvo Software");
-  EXPECT_EQ(GetExpectedSigner(), "Tarvo Software Test Signing");
-  EXPECT_EQ(GetFileNameBase(), "tarvo");
-  EXPECT_EQ(GetUserAgentName(), "TRV");
   EXPECT_EQ(GetScheduledAutoupdateDelayMin(), 5);
   EXPECT_TRUE(ShouldScheduleAutoupdateTask());
-  EXPECT_FALSE(IsWhiteLabeled());
   EXPECT_EQ(GetBrandingUrl("crash"), "http://crash.tarvo.example/");
   EXPECT_EQ(GetVersionString(), "45.0.2548.0");
 }
@@ -107,17 +103,6 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{R"({"major_delta": 3, "use_fennic_major_for_minor": false})",
                     "48.0.2548.0"},
         VersionCase{R"({"major_delta": -45})", "0.0.2548.0"}));
-
-TEST(InstallerVersionTest, Constants) {
-  EXPECT_EQ(GetEngineMajorVersion(), 7);
-  EXPECT_EQ(GetInternalVersion(), "2548.0");
-  EXPECT_EQ(GetStreamName(), "developer");
-  EXPECT_EQ(GetBuildTimestamp(), "20170329_180017");
-  EXPECT_EQ(GetEditionString(), " (Edition developer)");
-  EXPECT_EQ(GetVisibleProductNameWithStream(), "Tarvo developer");
-  EXPECT_EQ(GetBuildNumber(), 827998);
-  EXPECT_EQ(GetBuildRevision(), 290110);
-}
 
 }  // namespace
 }  // namespace installer

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 
 #include "base/features/command_line_feature_reader.h"
 #include "base/strings/string_format.h"
