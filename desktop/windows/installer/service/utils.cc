@@ -168,16 +168,17 @@ bool IsAsciiLetter(wchar_t unit) {
   return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z');
 }
 
-// Skips "X:" or "\\server\share\"; false for an incomplete UNC prefix.
+// Skips "X:\" or "\\server\share\". Anything else is refused: a bare "C:"
+// or a relative path would be resolved later against the working folder of
+// whichever process uses it, an elevated one included.
 bool SkipPathPrefix(const std::wstring& path, size_t* position) {
-  if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == L':') {
-    *position = 2;
+  if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == L':' &&
+      IsSeparator(path[2])) {
+    *position = 3;
     return true;
   }
-  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) {
-    *position = 0;
-    return true;
-  }
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1]))
+    return false;
   size_t cursor = 2;
   for (int part = 0; part < 2; ++part) {  // The server, then the share.
     const size_t start = cursor;
@@ -238,7 +239,9 @@ bool ReadPeMachine(const base::FilePath& path,
   if (dos_header.e_magic != IMAGE_DOS_SIGNATURE)
     return false;
   const int64_t pe_offset = dos_header.e_lfanew;
-  if (pe_offset < 0 ||
+  // The PE header follows the 64-byte DOS header; an offset inside it
+  // would read the DOS header as a PE header.
+  if (pe_offset < static_cast<int64_t>(sizeof(IMAGE_DOS_HEADER)) ||
       pe_offset > length - static_cast<int64_t>(sizeof(PeHeaderStart))) {
     LOG(ERROR) << "Not an image: the PE header offset " << pe_offset
                << " lies outside the " << length << " bytes of "

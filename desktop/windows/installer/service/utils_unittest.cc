@@ -41,7 +41,11 @@ TEST(ServiceUtilsTest, InstallPathValidity) {
     bool valid;
   } kCases[] = {
       {L"C:\\Program Files\\Tarvo", true},
-      {L"C:", true},
+      {L"C:\\", true},
+      {L"C:", false},
+      {L"C:Tarvo", false},
+      {L"Tarvo\\x", false},
+      {L"\\Tarvo", false},
       {L"\\\\server\\share\\", true},
       {L"//server/share/Tarvo", true},
       {L"C:\\a..b\\COM10\\nul1\\conx.d", true},
@@ -102,6 +106,8 @@ TEST(ServiceUtilsTest, ExecutableBitness) {
       {"offset beyond the end", MakeImage(0x200, 0x7FFFFFF0, 0x14C), false,
        false},
       {"negative offset", MakeImage(0x200, -8, 0x14C), false, false},
+      {"offset inside the DOS header", MakeImage(0x200, 0x20, 0x14C), false,
+       false},
       {"no PE signature", std::string("MZ") + std::string(0x1FE, '\0'), false,
        false},
       {"text", "just some text, not an image\r\n", false, false},
@@ -118,8 +124,9 @@ TEST(ServiceUtilsTest, ExecutableBitness) {
     EXPECT_EQ(c.is_image, GetExecutableBitness(file, &is_64_bit)) << c.name;
     EXPECT_EQ(c.is_64_bit, is_64_bit) << c.name;
   }
-  // The three headers that point outside their file are reported.
-  EXPECT_EQ(3u, log.lines().size());
+  // Every header offset outside the file or inside the DOS header is
+  // reported ("no PE signature" has the offset 0).
+  EXPECT_EQ(5u, log.lines().size());
   bool is_64_bit = false;
   EXPECT_FALSE(
       GetExecutableBitness(folder.path().AppendASCII("missing"), &is_64_bit));
