@@ -61,6 +61,14 @@ struct BrandingHolder {
 constinit base::LazyGlobalInstance<BrandingHolder> g_branding(
     base::LazyGlobalLifetime::kDestroyAtExit);
 
+// Set by tests only. While set it stands for the configuration, also when
+// its text held no dictionary.
+struct BrandingForTesting {
+  bool active = false;
+  base::DictionaryValueOwner dictionary;
+};
+BrandingForTesting g_branding_for_testing;
+
 std::string GetBrandingString(const char* key) {
   std::string value;
   if (const base::DictionaryValue* branding = GetBrandingDictionary())
@@ -90,9 +98,21 @@ base::DictionaryValueOwner ParseBrandingText(const std::string& json) {
   return base::DictionaryValue::From(base::ReadJson(json));
 }
 
+void SetBrandingForTesting(const std::string& json) {
+  g_branding_for_testing.dictionary = ParseBrandingText(json);
+  g_branding_for_testing.active = true;
+}
+
+void ClearBrandingForTesting() {
+  g_branding_for_testing.dictionary.reset();
+  g_branding_for_testing.active = false;
+}
+
 }  // namespace internal
 
 const base::DictionaryValue* GetBrandingDictionary() {
+  if (g_branding_for_testing.active)
+    return g_branding_for_testing.dictionary.get();
   return g_branding.Get()->dictionary.get();
 }
 

@@ -44,6 +44,11 @@ std::string GetProductName();
 namespace internal {
 // Parses `json` as the branding configuration: the dictionary, or null.
 base::DictionaryValueOwner ParseBrandingText(const std::string& json);
+
+// Test-only: the configuration becomes `json`, parsed as the resource would
+// be, until ClearBrandingForTesting. Main thread, no other reader running.
+void SetBrandingForTesting(const std::string& json);
+void ClearBrandingForTesting();
 }  // namespace internal
 
 }  // namespace installer

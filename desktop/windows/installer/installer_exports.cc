@@ -1,9 +1,19 @@
-// The functions the installer library exports to its host.
+// The functions the installer library exports to its host, and the hooks of
+// its load-time processor check.
 
 #include "base/win/handle_verifier.h"
+#include "desktop/windows/installer/processor_check.h"
 
 // One handle table per process: a host that exports its own verifier gets
 // it back here, so handles passed across the boundary stay tracked.
 extern "C" __declspec(dllexport) base::win::HandleVerifier* GetHandleVerifier() {
   return base::win::HandleVerifier::CreateOrFindInstance();
 }
+
+namespace installer {
+
+ProcessorCheckHooks GetLoadTimeProcessorCheckHooks() {
+  return GetSystemProcessorCheckHooks();
+}
+
+}  // namespace installer

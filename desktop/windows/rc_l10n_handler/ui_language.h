@@ -33,6 +33,14 @@ LANGID LanguageTagToLcid(const std::wstring& tag);
 void SelectUiLanguage(std::wstring* tag);
 LANGID GetUiLanguage();
 
+namespace internal {
+// Test-only: SelectUiLanguage takes the system's preferred languages from
+// `languages` while it is set (a test system offers only one); null restores
+// the system's list. `languages` must outlive its use.
+void SetPreferredUiLanguagesForTesting(
+    const std::vector<std::wstring>* languages);
+}  // namespace internal
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_RC_L10N_HANDLER_UI_LANGUAGE_H_

@@ -3,9 +3,25 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 namespace installer {
+
+// An object's access list as it was before a grant, so that the grant can be
+// undone. Owns the security descriptor the system returned.
+struct SavedSecurityInfo {
+  SavedSecurityInfo();
+  ~SavedSecurityInfo();
+  SavedSecurityInfo(const SavedSecurityInfo&) = delete;
+  SavedSecurityInfo& operator=(const SavedSecurityInfo&) = delete;
+
+  std::wstring object_name;
+  int object_type = 0;
+  // Points into `security_descriptor`.
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR security_descriptor = nullptr;
+};
 
 // Whether the process token is granted `desired_access` (specific rights) on
 // the named object: a file or folder (SE_FILE_OBJECT) or a registry key
@@ -14,6 +30,24 @@ namespace installer {
 bool CheckAccessToPath(const std::wstring& object_name,
                        int object_type,
                        DWORD desired_access);
+
+// Enables or disables one privilege of `token` (opened with adjust access).
+bool EnablePrivilege(const wchar_t* privilege, bool enable, HANDLE token);
+
+// Makes the Administrators group the object's owner.
+bool TakeOwnership(const std::wstring& object_name, int object_type);
+
+// Grants the current user `access_mask` on the object, inherited by
+// sub-folders, files and sub-keys, weakening deny entries that would block
+// it. Unless `discard_previous`, `saved` receives the previous access list.
+bool GrantAccessToCurrentUser(const std::wstring& object_name,
+                              int object_type,
+                              DWORD access_mask,
+                              bool discard_previous,
+                              std::unique_ptr<SavedSecurityInfo>* saved);
+
+// Writes the saved access list back to its object.
+bool RestoreSecurityInfo(const SavedSecurityInfo* saved);
 
 }  // namespace installer
 

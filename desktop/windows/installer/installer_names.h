@@ -1,0 +1,18 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_NAMES_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_NAMES_H_
+
+#include <string>
+
+namespace installer {
+
+// "<product name> Installer": the installer's folder under the temporary
+// directory and the download folder.
+std::wstring GetInstallerFolderName();
+
+// `format` with its single "%s" filled by the product name, which is read
+// from the branding once per process; `lower_case` lowers its ASCII letters.
+std::string FormatWithProductName(const char* format, bool lower_case);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_NAMES_H_

@@ -1,0 +1,46 @@
+#include "desktop/windows/installer/service/transactions/transaction.h"
+
+#include <iterator>
+#include <utility>
+
+namespace installer {
+
+Transaction::Transaction() = default;
+
+Transaction::~Transaction() {
+  DestroyOperations();
+}
+
+bool Transaction::ExecuteOperation(std::unique_ptr<Operation> operation) {
+  Transaction sub_operations;
+  if (!operation->Do(&sub_operations)) {
+    // The operation first, then what it needed, newest first: the reverse of
+    // the order in which they were done.
+    operation->Rollback();
+    sub_operations.RollbackOperations();
+    return false;
+  }
+  operations_.insert(operations_.end(),
+                     std::make_move_iterator(sub_operations.operations_.begin()),
+                     std::make_move_iterator(sub_operations.operations_.end()));
+  sub_operations.operations_.clear();
+  operations_.push_back(std::move(operation));
+  return true;
+}
+
+void Transaction::RollbackOperations() {
+  for (auto it = operations_.rbegin(); it != operations_.rend(); ++it)
+    (*it)->Rollback();
+  // Destructors run only after every rollback, oldest first.
+  DestroyOperations();
+}
+
+void Transaction::DestroyOperations() {
+  // Taken out first so that a destructor never sees a half-emptied list.
+  std::vector<std::unique_ptr<Operation>> operations;
+  operations.swap(operations_);
+  for (std::unique_ptr<Operation>& operation : operations)
+    operation.reset();
+}
+
+}  // namespace installer

@@ -1,0 +1,42 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_H_
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "desktop/windows/installer/service/transactions/operation.h"
+
+namespace installer {
+
+// The operations of one installation done so far, oldest first (an
+// operation's sub-operations stand before it). Rolling back undoes them
+// newest first; destroying the transaction commits them.
+class Transaction {
+ public:
+  Transaction();
+  // Commits: destroys every held operation, oldest first.
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  // Runs `operation` and keeps it with its sub-operations when it succeeds;
+  // on failure undoes it and its sub-operations and destroys them. The
+  // result is the operation's own.
+  bool ExecuteOperation(std::unique_ptr<Operation> operation);
+  // Undoes every held operation, newest first, then destroys them all; the
+  // transaction can be used again.
+  void RollbackOperations();
+  // Destroys every held operation without undoing it, oldest first.
+  void DestroyOperations();
+
+  size_t size() const { return operations_.size(); }
+  bool empty() const { return operations_.empty(); }
+
+ private:
+  std::vector<std::unique_ptr<Operation>> operations_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_H_

@@ -1,0 +1,153 @@
+#include "desktop/windows/rc_l10n_handler/ui_language.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "base/test/scoped_log_capture.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+// The test executable carries the host's resources: the languages en-US,
+// de, fr, nb, pt-PT, es-419 and zh-TW (the list ends with a line end) and
+// strings 37051, 37059 and 37062 in English and German.
+constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+constexpr LANGID kGerman = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
+
+bool Logged(const base::ScopedLogCapture& log, const std::string& text) {
+  return std::find(log.lines().begin(), log.lines().end(), text) !=
+         log.lines().end();
+}
+
+// The system's preferred languages for one test; Wine offers only en-US.
+class ScopedPreferredLanguages {
+ public:
+  explicit ScopedPreferredLanguages(std::vector<std::wstring> languages)
+      : languages_(std::move(languages)) {
+    internal::SetPreferredUiLanguagesForTesting(&languages_);
+  }
+  ScopedPreferredLanguages(const ScopedPreferredLanguages&) = delete;
+  ScopedPreferredLanguages& operator=(const ScopedPreferredLanguages&) = delete;
+  ~ScopedPreferredLanguages() {
+    internal::SetPreferredUiLanguagesForTesting(nullptr);
+  }
+
+ private:
+  const std::vector<std::wstring> languages_;
+};
+
+struct SelectionCase {
+  const char* name;
+  const wchar_t* requested;
+  std::vector<std::wstring> preferred;
+  const wchar_t* chosen;
+  LANGID language;
+};
+
+class SelectUiLanguageTest : public testing::TestWithParam<SelectionCase> {};
+
+TEST_P(SelectUiLanguageTest, ChoosesOfferedLanguage) {
+  const SelectionCase& test = GetParam();
+  ScopedPreferredLanguages preferred(test.preferred);
+  std::wstring tag = test.requested;
+  SelectUiLanguage(&tag);
+  EXPECT_EQ(tag, test.chosen);
+  EXPECT_EQ(GetUiLanguage(), test.language);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests,
+    SelectUiLanguageTest,
+    testing::Values(
+        SelectionCase{"Offered", L"de", {L"fr-FR"}, L"de", 1031},
+        SelectionCase{"OldPortugueseCode", L"PT", {}, L"pt-PT", 2070},
+        SelectionCase{"OldNorwegianCode", L"no", {}, L"nb", 1044},
+        SelectionCase{"SpanishOfMexico", L"xx", {L"es-MX"}, L"es-419", 2058},
+        SelectionCase{"SpanishOfSpainRetriesBase",
+                      L"xx", {L"es-ES", L"fr-FR"}, L"fr", 1036},
+        SelectionCase{"ChineseOfHongKong", L"xx", {L"zh-HK"}, L"zh-TW", 1028},
+        SelectionCase{"ChineseOfSingaporeIsNotOffered",
+                      L"xx", {L"zh-SG"}, L"en", 1033},
+        // Offered, but the tag table knows only "en" and "en-gb".
+        SelectionCase{"EnglishOfUsHasNoIdentifier",
+                      L"xx", {L"en-US", L"en"}, L"en-US", 0},
+        // The list's final empty line is no language.
+        SelectionCase{"EmptyRequestTakesSystemLanguage",
+                      L"", {L"de-DE", L"de"}, L"de", 1031},
+        SelectionCase{"NothingFits", L"", {}, L"en", 1033}),
+    [](const testing::TestParamInfo<SelectionCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST(UiLanguageTest, FallbackToEnglishIsLoggedAsWarning) {
+  ScopedPreferredLanguages preferred({L"ja-JP", L"ja"});
+  base::ScopedLogCapture log;
+  std::wstring tag = L"xx";
+  SelectUiLanguage(&tag);
+  EXPECT_TRUE(Logged(log, "Language not in the available languages list: xx"));
+  EXPECT_TRUE(Logged(log, "Trying language from system preferred list: ja-JP"));
+  EXPECT_TRUE(Logged(log, "Retrying after adjustments: ja"));
+  EXPECT_TRUE(Logged(log, "Falling back to english"));
+}
+
+TEST(UiLanguageTest, AvailableLanguagesKeepEmptyLines) {
+  const std::vector<std::wstring> expected = {
+      L"en-US", L"de", L"fr", L"nb", L"pt-PT", L"es-419", L"zh-TW", L""};
+  EXPECT_EQ(LoadAvailableLanguages(), expected);
+  EXPECT_TRUE(IsLanguageAvailable(L"ZH-tw"));
+  EXPECT_FALSE(IsLanguageAvailable(L""));
+  EXPECT_FALSE(IsLanguageAvailable(L"zh"));
+  EXPECT_FALSE(IsLanguageAvailable(L"d\u00e9"));
+}
+
+TEST(UiLanguageTest, TagsMapToLanguageIdentifiers) {
+  struct {
+    const wchar_t* tag;
+    LANGID language;
+  } const cases[] = {
+      {L"EN-GB", 2057}, {L"fake-bidi", 1037}, {L"userdefault", 1024},
+      {L"neutral", 0},  {L"", 0},             {L"english", 0},
+  };
+  for (const auto& test : cases)
+    EXPECT_EQ(LanguageTagToLcid(test.tag), test.language) << test.tag;
+}
+
+TEST(UiLanguageTest, StringIsReadInTheGivenLanguage) {
+  EXPECT_EQ(LoadStringResource(kEnglish, 37059, {L"C:\\Tarvo"}),
+            L"The folder C:\\Tarvo could not be created.");
+  EXPECT_EQ(LoadStringResource(kGerman, 37059, {L"C:\\Tarvo"}),
+            L"Der Ordner C:\\Tarvo konnte nicht erstellt werden.");
+  EXPECT_EQ(GetLocalizedStringForLanguage(L"de", 37051), L"Deutsch");
+  EXPECT_EQ(GetLocalizedStringForLanguage(L"en", 37051), L"English");
+}
+
+TEST(UiLanguageTest, PlaceholderStaysWithoutArguments) {
+  EXPECT_EQ(LoadStringResource(kEnglish, 37062, {}),
+            L"Error when copying file to $1.");
+}
+
+TEST(UiLanguageTest, LocalizedStringsFollowTheSelectedLanguage) {
+  ScopedPreferredLanguages preferred({});
+  std::wstring tag = L"de";
+  SelectUiLanguage(&tag);
+  EXPECT_EQ(GetLocalizedString(37051), L"Deutsch");
+  EXPECT_EQ(GetLocalizedStringWithArg(37062, L"D:\\a.dll"),
+            L"Fehler beim Kopieren der Datei nach D:\\a.dll.");
+}
+
+TEST(UiLanguageTest, MissingStringIsEmpty) {
+  base::ScopedLogCapture log;
+  // Same block as 37051, but not in the table.
+  EXPECT_EQ(LoadStringResource(kEnglish, 37050, {}), L"");
+  // A block the host does not have.
+  EXPECT_EQ(LoadStringResource(kEnglish, 1000, {L"x"}), L"");
+  ASSERT_FALSE(log.lines().empty());
+  EXPECT_EQ(log.lines().back().rfind("Failed to find string", 0), 0u)
+      << log.lines().back();
+  EXPECT_EQ(LoadStringResource(kEnglish, -1, {}), L"");
+}
+
+}  // namespace
+}  // namespace installer
