@@ -296,7 +296,7 @@ TEST_F(SettingsToCommandLineTest, WritesOnlyWhatTheOperationNeeds) {
   EXPECT_EQ(L"2", command_line.GetSwitchValueNative("v"));
 }
 
-TEST_F(SettingsToCommandLineTest, EmptyNiuidIsWrittenEmptyLanguageIsNot) {
+TEST_F(SettingsToCommandLineTest, EmptyNiuidIsStillWritten) {
   base::TempTree tree;
   std::unique_ptr<Settings> settings = MakeSettings(tree.Path(L"new"));
   ASSERT_TRUE(settings->SetNiuid(""));
@@ -305,10 +305,6 @@ TEST_F(SettingsToCommandLineTest, EmptyNiuidIsWrittenEmptyLanguageIsNot) {
   EXPECT_TRUE(command_line.HasSwitch("niuid"));
   EXPECT_EQ(L"", command_line.GetSwitchValueNative("niuid"));
   EXPECT_EQ(L"0", command_line.GetSwitchValueNative("launchtarvo"));
-  // The system's language is always found, so the language is never empty
-  // here; the switch carries it.
-  EXPECT_EQ(settings->install_language(),
-            command_line.GetSwitchValueNative("language"));
 }
 
 TEST_F(SettingsToCommandLineTest, NoOperationWritesOnlyTheRole) {
