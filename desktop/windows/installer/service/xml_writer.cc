@@ -63,7 +63,25 @@ const Escape* FindEscape(wchar_t character) {
 // XML 1.0 has no way to write the other control characters, not even as
 // references, nor U+FFFE and U+FFFF.
 bool IsForbidden(wchar_t character) {
-  return character < 0x20 || character == 0xFFFE || character == 0xFFFF;
+  return (character < 0x20 && character != L'\t' && character != L'\n' &&
+          character != L'\r') ||
+         character == 0xFFFE || character == 0xFFFF;
+}
+
+void LogForbidden(wchar_t character) {
+  LOG(ERROR) << "XML cannot hold the character U+" << std::hex
+             << static_cast<unsigned>(character);
+}
+
+// MSXML would drop such characters from text silently.
+bool CanHold(const std::wstring& text) {
+  for (wchar_t character : text) {
+    if (IsForbidden(character)) {
+      LogForbidden(character);
+      return false;
+    }
+  }
+  return true;
 }
 
 enum class Context { kText, kAttribute };
@@ -73,22 +91,18 @@ bool AppendEscaped(const std::wstring& text,
                    Context context,
                    std::wstring* output) {
   for (wchar_t character : text) {
-    if (character > L'>' && !IsForbidden(character)) {
-      output->push_back(character);
-      continue;
-    }
-    const Escape* escape = FindEscape(character);
+    const Escape* escape =
+        character <= L'>' ? FindEscape(character) : nullptr;
     const wchar_t* replacement =
         !escape ? nullptr
         : context == Context::kText ? escape->in_text
                                     : escape->in_attribute;
     if (replacement) {
       output->append(replacement);
-    } else if (escape || !IsForbidden(character)) {
+    } else if (!IsForbidden(character)) {
       output->push_back(character);
     } else {
-      LOG(ERROR) << "XML cannot hold the character U+" << std::hex
-                 << static_cast<unsigned>(character);
+      LogForbidden(character);
       return false;
     }
   }
@@ -313,6 +327,8 @@ bool XmlWriter::AddAttribute(const std::string& name,
   ScopedBstr attribute_name;
   Utf8ToBstr(name, &attribute_name);
   std::wstring wide_value = base::Utf8ToWide(value);
+  if (!CanHold(wide_value))
+    return false;
   ScopedVariant attribute_value(wide_value.c_str());
   CHECK(V_BSTR(&attribute_value.Get())) << "Out of memory converting " << value;
   result = element->setAttribute(attribute_name.Get(), attribute_value.Get());
@@ -326,8 +342,11 @@ bool XmlWriter::AddAttribute(const std::string& name,
 bool XmlWriter::Characters(const std::string& text) {
   if (!current_)
     return false;
-  ScopedBstr content;
-  Utf8ToBstr(text, &content);
+  std::wstring wide_text = base::Utf8ToWide(text);
+  if (!CanHold(wide_text))
+    return false;
+  ScopedBstr content(wide_text.c_str());
+  CHECK(content.Get()) << "Out of memory converting " << text;
   HRESULT result = current_->put_text(content.Get());
   if (FAILED(result)) {
     LogComFailure("IXMLDOMNode::put_text", result);

@@ -26,6 +26,8 @@ class XmlWriter {
   bool StartElement(const std::string& name);
   // Back to the parent element; on the root element the cursor stays.
   bool EndElement();
+  // Both refuse a text with a character that XML cannot hold (a control
+  // character other than tab and line ends, U+FFFE, U+FFFF).
   bool AddAttribute(const std::string& name, const std::string& value);
   // Replaces whatever the current element holds with `text`.
   bool Characters(const std::string& text);
@@ -35,7 +37,7 @@ class XmlWriter {
   // per level, every line ended by "\n". An element without content is
   // written as <name/>; one that holds text is written whole on one line,
   // since blanks added inside it would change its text. False when the
-  // document has no root element or holds a character XML cannot carry.
+  // document has no root element.
   bool Serialize(std::string* text) const;
 
  private:
