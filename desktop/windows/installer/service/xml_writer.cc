@@ -46,9 +46,10 @@ constexpr Escape kEscapes[] = {
     {L'>', L"&gt;", L"&gt;"},
     {L'"', nullptr, L"&quot;"},
     // A parser reads a raw carriage return as a line feed, and inside an
-    // attribute value it reads line feeds and tabs as blanks.
+    // attribute value it reads line feeds and tabs as blanks. Line feeds in
+    // text are written as references too, to keep one element per line.
     {L'\r', L"&#13;", L"&#13;"},
-    {L'\n', nullptr, L"&#10;"},
+    {L'\n', L"&#10;", L"&#10;"},
     {L'\t', nullptr, L"&#9;"},
 };
 

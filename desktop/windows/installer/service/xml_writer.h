@@ -36,7 +36,8 @@ class XmlWriter {
   // <?xml version="1.0"?>, then one element per line, indented by one blank
   // per level, every line ended by "\n". An element without content is
   // written as <name/>; one that holds text is written whole on one line,
-  // since blanks added inside it would change its text. False when the
+  // since blanks added inside it would change its text. Text escapes & < >
+  // and line ends, attribute values also " and tabs. False when the
   // document has no root element.
   bool Serialize(std::string* text) const;
 

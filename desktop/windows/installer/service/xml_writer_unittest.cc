@@ -94,7 +94,7 @@ TEST_F(XmlWriterTest, EscapedTextAndAttributesReadBackUnchanged) {
             "<?xml version=\"1.0\"?>\n"
             "<root value=\" a &amp; b &lt; c &gt; d &quot;e&quot; 'f' &#9; "
             "g&#13;&#10;h J\xC3\xB6rg \xE3\x83\x95 \xF0\x9F\x98\x80 \">"
-            "a &amp; b &lt; c &gt; d \"e\" 'f' \t g&#13;\nh J\xC3\xB6rg "
+            "a &amp; b &lt; c &gt; d \"e\" 'f' \t g&#13;&#10;h J\xC3\xB6rg "
             "\xE3\x83\x95 \xF0\x9F\x98\x80</root>\n");
   LoadIntoReader(text);
   std::string value;
