@@ -27,13 +27,13 @@ def default_record():
 
 
 def escapes_record():
-    """Characters that need escaping, in text and in attributes, and text
-    outside the Basic Multilingual Plane."""
+    """Characters that need escaping, in text and in attributes, text outside
+    the Basic Multilingual Plane, and outer blanks."""
     record = minimal_record()
     record.update({
         "app_id": "a&b<c>\"d\"'e'",
         "subfolder": "Line\nbreak\tand\r\nreturn",
-        "files": ["&amp; is not an entity.txt", "<tag>.dll", "😀 ファイル.pak"],
+        "files": ["&amp; is not an entity.txt", "<tag>.dll", "😀 ファイル.pak", " leading blank.txt"],
         "hkcu_registry": [
             {"clean": 3, "path": "Software\\R&D <Tärvö>",
              "values": [["REG_SZ", "first\"second\"", "line one\r\nline\ttwo > three"]],
