@@ -45,7 +45,8 @@ installer::InstallLog MakeLog() {
       const std::wstring path =
           L"Software\\Classes\\TarvoHTML" + std::to_wstring(key) + L"\\shell";
       for (int value = 0; value < kValuesPerKey; ++value) {
-        const std::wstring data = log.path + L"\\tarvo.exe --single-argument %" +
+        const std::wstring data = log.path +
+                                  L"\\tarvo.exe --single-argument %" +
                                   std::to_wstring(value);
         installer::AddRegistryValue(
             hive, path, L"Value" + std::to_wstring(value), data.c_str(), REG_SZ,

@@ -68,7 +68,8 @@ class InstallLogBuilder {
 
   bool WritePath() {
     return writer_.StartElement("path") &&
-           writer_.AddAttribute("subfolder", base::WideToUtf8(log_.subfolder)) &&
+           writer_.AddAttribute("subfolder",
+                                base::WideToUtf8(log_.subfolder)) &&
            writer_.Characters(base::WideToUtf8(log_.path)) &&
            writer_.EndElement();
   }
@@ -170,8 +171,7 @@ bool InstallLogWriter::Write(const InstallLog& log,
     LOG(ERROR) << "Cannot build the install log for " << path.AsUTF8();
     return false;
   }
-  CHECK(text.size() <=
-        static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+  CHECK(text.size() <= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
       << "Install log of " << text.size() << " bytes";
   // The previous log may already be gone (an update moves it aside first):
   // a log written in place and cut short would lose what undoes this

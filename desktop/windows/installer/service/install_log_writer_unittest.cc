@@ -36,7 +36,7 @@ InstallLog FullLog(bool all_users) {
   log.files = {L"tarvo.exe", L"120.0.6099.5\\r\u00e9sum\u00e9 & co.dll"};
   log.root_files = {L"tarvo_proxy.exe"};
   log.components = {{"pepper_flash", L"C:\\Tarvo\\PepperFlash"},
-                    {"w\xC3\xAF" "devine", L"C:\\Tarvo\\Widevine"}};
+                    {"w\u00efdevine", L"C:\\Tarvo\\Widevine"}};
   const std::wstring kIcon = L"\"C:\\Tarvo\\Launcher.exe\",0";
   AddRegistryValue(&log.hklm_registry, L"Software\\Classes\\TarvoHTML", L"",
                    kIcon.c_str(), REG_SZ,
@@ -156,7 +156,8 @@ TEST_F(InstallLogWriterTest, FailedWriteKeepsThePreviousLog) {
   // it. Wine's ReplaceFileW leaves one "rf*.tmp" of its own on failure.
   for (const base::FilePath& entry : FolderEntries()) {
     const std::wstring name = entry.BaseName().value();
-    EXPECT_TRUE(entry == LogPath() || name.starts_with(L"rf")) << entry.AsUTF8();
+    EXPECT_TRUE(entry == LogPath() || name.starts_with(L"rf"))
+        << entry.AsUTF8();
   }
 }
 

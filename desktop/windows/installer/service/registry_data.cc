@@ -110,8 +110,8 @@ size_t AddRegistryValue(RegistryData* registry,
                         uint32_t size,
                         int32_t clean_depth,
                         uint32_t view) {
-  size_t index = FindOrAddKey(registry, base::WideToUtf8(key_path),
-                              clean_depth, RecordedView(view));
+  size_t index = FindOrAddKey(registry, base::WideToUtf8(key_path), clean_depth,
+                              RecordedView(view));
   (*registry)[index].values.push_back({TypeName(type),
                                        base::WideToUtf8(value_name),
                                        DataText(data, type, size)});

@@ -92,12 +92,11 @@ bool AppendEscaped(const std::wstring& text,
                    Context context,
                    std::wstring* output) {
   for (wchar_t character : text) {
-    const Escape* escape =
-        character <= L'>' ? FindEscape(character) : nullptr;
-    const wchar_t* replacement =
-        !escape ? nullptr
-        : context == Context::kText ? escape->in_text
-                                    : escape->in_attribute;
+    const Escape* escape = character <= L'>' ? FindEscape(character) : nullptr;
+    const wchar_t* replacement = !escape ? nullptr
+                                 : context == Context::kText
+                                     ? escape->in_text
+                                     : escape->in_attribute;
     if (replacement) {
       output->append(replacement);
     } else if (!IsForbidden(character)) {
@@ -308,7 +307,8 @@ bool XmlWriter::EndElement() {
   ComPtr<IXMLDOMNode> parent;
   HRESULT result = current_->get_parentNode(parent.Receive());
   DOMNodeType type = NODE_INVALID;
-  if (FAILED(result) || (parent && FAILED(result = parent->get_nodeType(&type)))) {
+  if (FAILED(result) ||
+      (parent && FAILED(result = parent->get_nodeType(&type)))) {
     LogComFailure("Finding the parent element", result);
     return false;
   }

@@ -83,7 +83,8 @@ TEST_F(XmlWriterTest, CharactersReplaceTheContentAndTextStaysOnOneLine) {
 
 TEST_F(XmlWriterTest, EscapedTextAndAttributesReadBackUnchanged) {
   const std::string kText =
-      " a & b < c > d \"e\" 'f' \t g\r\nh J\xC3\xB6rg \xE3\x83\x95 \xF0\x9F\x98\x80 ";
+      " a & b < c > d \"e\" 'f' \t g\r\nh J\xC3\xB6rg \xE3\x83\x95 "
+      "\xF0\x9F\x98\x80 ";
   ASSERT_TRUE(writer_.StartElement("root"));
   ASSERT_TRUE(writer_.AddAttribute("value", kText));
   ASSERT_TRUE(writer_.Characters(kText));
