@@ -155,3 +155,20 @@ def test_statistics_of_a_standalone_default_folder(build_dir, tmp_path):
     stats = stats_of(probe(build_dir, "--allusers=0"))
     assert stats["using_default_installation_folder"] == 1
 
+
+
+def test_statistics_carry_a_faulty_status_file(build_dir, tmp_path):
+    folder = tmp_path / "broken"
+    folder.mkdir()
+    content = "<install_log version=\"1\"><path>unfinished"
+    (folder / "installation_status.xml").write_text(content, encoding="utf-8")
+    stats = stats_of(probe(build_dir, f"--installfolder={windows_path(folder)}"))
+    assert stats["installation_operation"] == "installing"
+    assert stats["xml_status_parse_error"].startswith("Tarvo Fennic status file, ")
+    assert stats["xml_status_faulty_file"] == content
+
+    empty = tmp_path / "empty"
+    empty.mkdir()
+    stats = stats_of(probe(build_dir, f"--installfolder={windows_path(empty)}"))
+    assert stats["xml_status_parse_error"] == "The status file does not exist"
+    assert "xml_status_faulty_file" not in stats

@@ -13,6 +13,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/test/scoped_registry_override.h"
 #include "base/test/temp_tree.h"
+#include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/standalone_drives.h"
 #include "gtest/gtest.h"
@@ -48,8 +49,9 @@ inline void WriteInstallLog(const base::TempTree& tree,
                  log);
 }
 
-// What a `Settings` needs around it in a test: a message loop for the
-// status replies, its own worker pool (shut down by the exit callbacks when
+// What a `Settings` needs around it in a test: COM on the settings' thread
+// (the entry initialises it; an x64 run reads a status there), a message
+// loop for the status replies, its own worker pool (shut down by the exit callbacks when
 // the test ends), both registry roots redirected to scratch keys, no
 // drives for standalone folders, and a process command line of the test's
 // choosing.
@@ -126,6 +128,7 @@ class SettingsTest : public testing::Test {
   static std::vector<StandaloneDrive> NoDrives() { return {}; }
 
   base::ExitCallbackStack exit_callbacks_;
+  base::win::ScopedCOMInitializer com_;
   base::MessageLoop loop_;
   base::win::ScopedRegistryOverride user_registry_{HKEY_CURRENT_USER};
   base::win::ScopedRegistryOverride machine_registry_{HKEY_LOCAL_MACHINE};
