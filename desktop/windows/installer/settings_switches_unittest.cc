@@ -105,6 +105,12 @@ struct RoundTripCase {
   bool suppress_launch = false;
 };
 
+Settings::Operation ExpectedOperation(const RoundTripCase& c) {
+  if (c.uninstall)
+    return Settings::kUninstalling;
+  return *c.installation ? Settings::kUpgrading : Settings::kInstalling;
+}
+
 class SettingsRoundTripTest : public SettingsTest {
  protected:
   void SetUp() override {
@@ -131,6 +137,7 @@ class SettingsRoundTripTest : public SettingsTest {
     if (c.change)
       c.change(settings);
     WaitForStatus(settings);
+    ASSERT_EQ(ExpectedOperation(c), settings.operation());
 
     base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
     settings.ToCommandLine(&command_line, c.suppress_launch);
