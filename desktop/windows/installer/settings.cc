@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/settings.h"
 
+#include <atomic>
 #include <utility>
 
 #include "base/bind.h"
@@ -10,6 +11,7 @@
 #include "base/path_service.h"
 #include "base/post_task_and_reply.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/threading/pool_sequenced_task_runner.h"
 #include "base/threading/prefs_task_pool.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/windows_version.h"
@@ -79,7 +81,8 @@ const char* BoolText(bool value) {
 
 // One status computation: made on the settings' thread, filled on a worker,
 // read back by the reply on the settings' thread. A newer folder cancels
-// the older request, whose reply then does nothing.
+// the older request: its reply then does nothing, and a worker that has not
+// started it yet skips the work.
 class Settings::StatusRequest : public base::RefCounted<StatusRequest> {
  public:
   StatusRequest(base::FilePath folder, bool look_for_former_generation)
@@ -92,12 +95,15 @@ class Settings::StatusRequest : public base::RefCounted<StatusRequest> {
 
   // On the worker.
   void Fetch() {
+    if (cancelled_)
+      return;
     base::win::ScopedCOMInitializer com(
         base::win::ScopedCOMInitializer::Apartment::kSingleThreaded);
     status_ = std::make_unique<Status>(look_for_former_generation_);
     status_->Init(folder_);
   }
 
+  // Null when the request was cancelled before it ran.
   std::unique_ptr<Status> TakeStatus() { return std::move(status_); }
 
  private:
@@ -106,7 +112,7 @@ class Settings::StatusRequest : public base::RefCounted<StatusRequest> {
 
   const base::FilePath folder_;
   const bool look_for_former_generation_;
-  bool cancelled_ = false;
+  std::atomic<bool> cancelled_{false};
   std::unique_ptr<Status> status_;
 };
 
@@ -412,15 +418,22 @@ void Settings::FetchStatus() {
   base::RefPtr<StatusRequest> request = pending_request_;
   const base::RefPtr<base::SequencedWorkerPool>& pool =
       base::GetPrefsTaskPool()->pool();
-  const bool posted =
-      pool &&
-      base::PostTaskAndReply(
-          *pool, FROM_HERE,
-          base::Bind(
-              [](base::RefPtr<StatusRequest>& fetched) { fetched->Fetch(); },
-              request),
-          base::BindWeak(&Settings::OnStatusFetched, weak_source_.GetRef(),
-                         this, request));
+  bool posted = false;
+  if (pool) {
+    // One at a time, in the order asked: a superseded request still queued
+    // is skipped rather than computed beside the newer one. Nobody needs a
+    // status once the pool shuts down.
+    auto runner = base::MakeRefCounted<base::PoolSequencedTaskRunner>(
+        pool, pool->GetNamedSequenceToken(kStatusSequenceName),
+        base::SequencedWorkerPool::ShutdownBehavior::kSkipIfPending);
+    posted = base::PostTaskAndReply(
+        *runner, FROM_HERE,
+        base::Bind(
+            [](base::RefPtr<StatusRequest>& fetched) { fetched->Fetch(); },
+            request),
+        base::BindWeak(&Settings::OnStatusFetched, weak_source_.GetRef(), this,
+                       request));
+  }
   if (!posted) {
     LOG(ERROR) << "Cannot start computing the status of "
                << request->folder().value().c_str();

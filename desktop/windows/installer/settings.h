@@ -101,6 +101,8 @@ class Settings {
     kFromCommandLine = 4,
     kFromAnySource = 7,
   };
+  // The "PrefsTaskPool" sequence on which folder statuses are computed.
+  static constexpr char kStatusSequenceName[] = "SettingsStatus";
   static constexpr uint32_t kArchitectureX86 = 0;
   static constexpr uint32_t kArchitectureX64 = 1;
 

@@ -7,12 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "base/bind.h"
 #include "base/command_line.h"
 #include "base/exit_callback_stack.h"
+#include "base/location.h"
 #include "base/message_loop/loop_runner.h"
 #include "base/message_loop/message_loop.h"
+#include "base/post_task_and_reply.h"
 #include "base/test/scoped_registry_override.h"
 #include "base/test/temp_tree.h"
+#include "base/threading/pool_sequenced_task_runner.h"
+#include "base/threading/prefs_task_pool.h"
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/standalone_drives.h"
@@ -51,10 +56,10 @@ inline void WriteInstallLog(const base::TempTree& tree,
 
 // What a `Settings` needs around it in a test: COM on the settings' thread
 // (the entry initialises it; an x64 run reads a status there), a message
-// loop for the status replies, its own worker pool (shut down by the exit callbacks when
-// the test ends), both registry roots redirected to scratch keys, no
-// drives for standalone folders, and a process command line of the test's
-// choosing.
+// loop for the status replies, its own worker pool (shut down by the exit
+// callbacks when the test ends), both registry roots redirected to scratch
+// keys, no drives for standalone folders, and a process command line of the
+// test's choosing.
 class SettingsTest : public testing::Test {
  protected:
   SettingsTest()
@@ -95,12 +100,19 @@ class SettingsTest : public testing::Test {
     settings.RemoveObserver(&waiter);
   }
 
-  // Lets every status computation end and runs the replies they posted.
+  // Lets every status computation asked for so far end, and runs the
+  // replies they posted: a marker queued behind them on their sequence
+  // replies after them.
   static void FinishWorkerTasks() {
-    base::ExitCallbackStack::ProcessCallbacksNow();
-    base::LoopRunner runner;
-    runner.QuitOnceIdle();
-    runner.Run();
+    const base::RefPtr<base::SequencedWorkerPool>& pool =
+        base::GetPrefsTaskPool()->pool();
+    auto runner = base::MakeRefCounted<base::PoolSequencedTaskRunner>(
+        pool, pool->GetNamedSequenceToken(Settings::kStatusSequenceName),
+        base::SequencedWorkerPool::ShutdownBehavior::kBlockShutdown);
+    base::LoopRunner loop_runner;
+    ASSERT_TRUE(base::PostTaskAndReply(*runner, FROM_HERE, base::Bind([] {}),
+                                       loop_runner.QuitClosure()));
+    loop_runner.Run();
   }
 
   // A new settings object for an installation, as the entry makes it.
