@@ -147,7 +147,7 @@ Settings::Settings(bool uninstall,
   if (command_line.HasSwitch(switches::kLanguage))
     SetLanguage(command_line.GetSwitchValueNative(switches::kLanguage));
   ReadCommandLine();
-  ApplyCorrectionForX64();
+  ChooseInitialInstallFolder();
 }
 
 Settings::~Settings() {
@@ -170,9 +170,10 @@ Settings::Mode Settings::GetMode() const {
   return GetFlag(ALL_USERS_FLAG) ? kAllUsersMode : kCurrentUserMode;
 }
 
-// An x64 build used to install into the 32-bit program files. Such a
-// folder stays when it holds an installation; else the x64 default wins.
-void Settings::ApplyCorrectionForX64() {
+// The default folder from every source, except that a folder in the 32-bit
+// program files, where x86 builds installed, is left for an x64 run unless
+// it holds an installation.
+void Settings::ChooseInitialInstallFolder() {
   base::FilePath program_files_x86;
   const base::FilePath registry_default =
       GetDefaultInstallFolderForCurrentMode(kFromRegistry);
@@ -183,11 +184,12 @@ void Settings::ApplyCorrectionForX64() {
     auto status =
         std::make_unique<Status>(GetFlag(REPLACE_KILNOR_INSTALLATION));
     status->Init(registry_default);
-    if (status->existing_installation)
+    if (status->existing_installation) {
       ApplyStatus(std::move(status));
-    else
+    } else {
       SetInstallFolder(
           GetDefaultInstallFolderForCurrentMode(kFromStandardFolder));
+    }
     return;
   }
   SetInstallFolder(GetDefaultInstallFolderForCurrentMode(kFromAnySource));
@@ -291,6 +293,8 @@ bool Settings::SetInstallFolderIfAllowed(const base::FilePath& folder) {
 }
 
 bool Settings::SetNiuid(const std::string& niuid) {
+  if (!changeable_)
+    return false;
   // Bytes above 0x7F stay above it, so non-ASCII text is refused.
   const std::wstring wide(niuid.begin(), niuid.end());
   if (!IsValidNiuid(wide)) {

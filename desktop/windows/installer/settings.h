@@ -219,7 +219,7 @@ class Settings {
   // Sets COPY_ONLY and what follows from it for the shortcut flags.
   void ApplyShortcutSwitches(bool copy_only);
   void ApplyExistingInstallation();
-  void ApplyCorrectionForX64();
+  void ChooseInitialInstallFolder();
   bool IsDefaultInstallFolder(const base::FilePath& folder) const;
   void LogFlags() const;
   void LogStatus() const;
