@@ -95,18 +95,5 @@ TEST_F(SettingsUninstallScanTest, ProfileDeletionNeedsASingleEntryOfTheStream) {
   DeleteUninstallEntries();
 }
 
-TEST_F(SettingsUninstallScanTest, TheBackendDoesNotScan) {
-  WriteUninstallEntry(
-      {HKEY_CURRENT_USER, L"Tarvo a", L"Tarvo Software", L"Tarvo developer"});
-  WriteUninstallEntry(
-      {HKEY_CURRENT_USER, L"Tarvo b", L"Tarvo Software", L"Tarvo developer"});
-  SetCommandLine({L"--backend"});
-  Settings settings(true, false, false, base::FilePath(), false,
-                    Settings::kArchitectureX86);
-  WaitForStatus(settings);
-  EXPECT_TRUE(settings.profile_deletion_allowed());
-  DeleteUninstallEntries();
-}
-
 }  // namespace
 }  // namespace installer
