@@ -51,7 +51,7 @@ class ScopedCryptHash {
   HCRYPTHASH hash_ = 0;
 };
 
-bool HashRange(HCRYPTHASH hash, std::span<const uint8_t> bytes) {
+bool HashPiece(HCRYPTHASH hash, std::span<const uint8_t> bytes) {
   // CryptHashData takes a DWORD length; views are below 2 GiB.
   return ::CryptHashData(hash, bytes.data(), static_cast<DWORD>(bytes.size()),
                          0);
@@ -59,14 +59,9 @@ bool HashRange(HCRYPTHASH hash, std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-bool ComputeAuthenticodeDigest(const PeImage& image,
-                               ALG_ID algorithm,
-                               std::vector<uint8_t>* digest) {
-  const std::vector<PeImage::Range> ranges = image.GetDigestedRanges();
-  if (ranges.empty()) {
-    LOG(ERROR) << "The certificate table lies outside the image";
-    return false;
-  }
+bool ComputeDigest(ALG_ID algorithm,
+                   std::span<const std::span<const uint8_t>> pieces,
+                   std::vector<uint8_t>* digest) {
   ScopedCryptProvider provider;
   if (!provider.Acquire()) {
     PLOG(ERROR) << "CryptAcquireContext";
@@ -77,9 +72,8 @@ bool ComputeAuthenticodeDigest(const PeImage& image,
     PLOG(ERROR) << "CryptCreateHash " << algorithm;
     return false;
   }
-  for (const PeImage::Range& range : ranges) {
-    if (!HashRange(hash.Get(),
-                   image.bytes().subspan(range.begin, range.end - range.begin))) {
+  for (std::span<const uint8_t> piece : pieces) {
+    if (!HashPiece(hash.Get(), piece)) {
       PLOG(ERROR) << "CryptHashData";
       return false;
     }
@@ -98,6 +92,20 @@ bool ComputeAuthenticodeDigest(const PeImage& image,
   }
   digest->resize(size);
   return true;
+}
+
+bool ComputeAuthenticodeDigest(const PeImage& image,
+                               ALG_ID algorithm,
+                               std::vector<uint8_t>* digest) {
+  const std::vector<PeImage::Range> ranges = image.GetDigestedRanges();
+  if (ranges.empty()) {
+    LOG(ERROR) << "The certificate table lies outside the image";
+    return false;
+  }
+  std::vector<std::span<const uint8_t>> pieces;
+  for (const PeImage::Range& range : ranges)
+    pieces.push_back(image.bytes().subspan(range.begin, range.end - range.begin));
+  return ComputeDigest(algorithm, pieces, digest);
 }
 
 }  // namespace installer

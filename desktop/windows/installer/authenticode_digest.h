@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace installer {
@@ -15,6 +16,12 @@ class PeImage;
 // CALG_SHA_256), computed by us so that a signature the platform did not
 // check can be held against the file. False, with the error logged, when
 // the image's certificate table is malformed or hashing fails.
+// The digest with `algorithm` of `pieces` one after the other. False, with the
+// error logged, when hashing fails.
+bool ComputeDigest(ALG_ID algorithm,
+                   std::span<const std::span<const uint8_t>> pieces,
+                   std::vector<uint8_t>* digest);
+
 bool ComputeAuthenticodeDigest(const PeImage& image,
                                ALG_ID algorithm,
                                std::vector<uint8_t>* digest);

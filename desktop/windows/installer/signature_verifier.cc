@@ -86,17 +86,15 @@ const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,
     stream << "Cannot get signer size\n";
     return nullptr;
   }
-  // CMSG_SIGNER_INFO holds pointers: keep the buffer aligned for them.
-  buffer->resize(size + alignof(CMSG_SIGNER_INFO));
-  void* aligned = buffer->data();
-  size_t space = buffer->size();
-  std::align(alignof(CMSG_SIGNER_INFO), size, aligned, space);
-  if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index, aligned,
-                          &size)) {
+  // The vector's storage comes from operator new, aligned for the pointers
+  // that CMSG_SIGNER_INFO holds.
+  buffer->resize(size);
+  if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index,
+                          buffer->data(), &size)) {
     stream << "Cannot get signer info\n";
     return nullptr;
   }
-  return static_cast<const CMSG_SIGNER_INFO*>(aligned);
+  return reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer->data());
 }
 
 ScopedCertContext FindSignerCertificate(HCERTSTORE store,
@@ -288,7 +286,7 @@ bool CheckSigners(HCERTSTORE store,
     // any other is covered by nothing until we verify it.
     const bool judged_by_windows = depth == 0 && index == 0;
     const bool verified =
-        judged_by_windows || VerifyUnjudgedSigner(message, index,
+        judged_by_windows || VerifyUnjudgedSigner(message, index, *info,
                                                   certificate.get(), store,
                                                   image, stream);
     if (verified && !expected.empty() && name == expected)

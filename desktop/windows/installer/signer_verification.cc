@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,97 @@ bool VerifySignature(HCRYPTMSG message,
   return true;
 }
 
+const DigestAlgorithm* FindDigestAlgorithm(const char* oid) {
+  for (const DigestAlgorithm& candidate : kDigestAlgorithms) {
+    if (oid && std::strcmp(oid, candidate.oid) == 0)
+      return &candidate;
+  }
+  return nullptr;
+}
+
+// The contents octets of a DER SEQUENCE: what a PKCS #7 message digest
+// covers when the content is not plain data.
+std::span<const uint8_t> SequenceContents(std::span<const uint8_t> der) {
+  if (der.size() < 2 || der[0] != 0x30)
+    return {};
+  size_t header = 2;
+  size_t length = der[1];
+  if (length & 0x80) {
+    const size_t count = length & 0x7F;
+    if (count == 0 || count > sizeof(uint32_t) || der.size() < 2 + count)
+      return {};
+    length = 0;
+    for (size_t i = 0; i < count; ++i)
+      length = length << 8 | der[2 + i];
+    header += count;
+  }
+  if (length != der.size() - header)
+    return {};
+  return der.subspan(header);
+}
+
+// The message digest among the authenticated attributes, or false.
+bool GetSignedMessageDigest(const CRYPT_ATTRIBUTES& attributes,
+                            std::vector<uint8_t>* digest) {
+  for (DWORD i = 0; i < attributes.cAttr; ++i) {
+    const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[i];
+    if (!attribute.pszObjId ||
+        std::strcmp(attribute.pszObjId, szOID_RSA_messageDigest) != 0 ||
+        attribute.cValue != 1) {
+      continue;
+    }
+    CRYPT_DATA_BLOB* decoded = nullptr;
+    DWORD decoded_size = 0;
+    if (!::CryptDecodeObjectEx(kEncoding, X509_OCTET_STRING,
+                               attribute.rgValue[0].pbData,
+                               attribute.rgValue[0].cbData,
+                               CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded,
+                               &decoded_size)) {
+      return false;
+    }
+    ScopedLocalMemory<CRYPT_DATA_BLOB> octets(decoded);
+    digest->assign(octets->pbData, octets->pbData + octets->cbData);
+    return true;
+  }
+  return false;
+}
+
+// The signature covers the authenticated attributes, and they cover the
+// content only through their message digest. Wine's signature check does not
+// compare that digest with the content, so a genuine signature would vouch
+// for any content put beside it: compare them here.
+bool VerifyMessageDigest(HCRYPTMSG message,
+                         const CMSG_SIGNER_INFO& signer_info,
+                         std::ostream& report) {
+  // Without authenticated attributes the signature covers the content.
+  if (signer_info.AuthAttrs.cAttr == 0)
+    return true;
+  std::vector<uint8_t> signed_digest;
+  if (!GetSignedMessageDigest(signer_info.AuthAttrs, &signed_digest)) {
+    report << "Signed attributes hold no message digest\n";
+    return false;
+  }
+  std::vector<uint8_t> content;
+  if (!GetMessageParam(message, CMSG_CONTENT_PARAM, 0, &content)) {
+    report << "Cannot get signed content: " << LastErrorText() << "\n";
+    return false;
+  }
+  const DigestAlgorithm* algorithm =
+      FindDigestAlgorithm(signer_info.HashAlgorithm.pszObjId);
+  const std::span<const uint8_t> contents = SequenceContents(content);
+  std::vector<uint8_t> computed;
+  if (!algorithm || contents.empty() ||
+      !ComputeDigest(algorithm->algorithm, {&contents, 1}, &computed)) {
+    report << "Cannot compute the content's digest\n";
+    return false;
+  }
+  if (computed != signed_digest) {
+    report << "Signature does not cover the content\n";
+    return false;
+  }
+  return true;
+}
+
 // The content must be the Authenticode statement about a PE image, and the
 // digest it states must be the image's.
 bool VerifySignedDigest(HCRYPTMSG message,
@@ -96,13 +188,8 @@ bool VerifySignedDigest(HCRYPTMSG message,
     report << "Signed content is not about a PE image\n";
     return false;
   }
-  const DigestAlgorithm* algorithm = nullptr;
-  for (const DigestAlgorithm& candidate : kDigestAlgorithms) {
-    if (indirect->DigestAlgorithm.pszObjId &&
-        std::strcmp(indirect->DigestAlgorithm.pszObjId, candidate.oid) == 0) {
-      algorithm = &candidate;
-    }
-  }
+  const DigestAlgorithm* algorithm =
+      FindDigestAlgorithm(indirect->DigestAlgorithm.pszObjId);
   if (!algorithm) {
     report << "Unsupported digest algorithm "
            << (indirect->DigestAlgorithm.pszObjId
@@ -172,11 +259,13 @@ bool VerifyChain(PCCERT_CONTEXT certificate,
 
 bool VerifyUnjudgedSigner(HCRYPTMSG message,
                           DWORD signer_index,
+                          const CMSG_SIGNER_INFO& signer_info,
                           PCCERT_CONTEXT certificate,
                           HCERTSTORE store,
                           const PeImage& image,
                           std::ostream& report) {
   return VerifySignature(message, signer_index, certificate, report) &&
+         VerifyMessageDigest(message, signer_info, report) &&
          VerifySignedDigest(message, image, report) &&
          VerifyChain(certificate, store, report);
 }

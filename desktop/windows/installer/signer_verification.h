@@ -20,6 +20,7 @@ class PeImage;
 // Writes the reason of a refusal to `report`.
 bool VerifyUnjudgedSigner(HCRYPTMSG message,
                           DWORD signer_index,
+                          const CMSG_SIGNER_INFO& signer_info,
                           PCCERT_CONTEXT certificate,
                           HCERTSTORE store,
                           const PeImage& image,
