@@ -85,6 +85,24 @@ class Pki:
         return target
 
 
+def minimal_pe32():
+    """A PE32 image with one section of one instruction: the build makes only
+    PE32+, where the certificate directory lies 16 bytes further on."""
+    dos = bytearray(0x40)
+    dos[0:2] = b"MZ"
+    struct.pack_into("<I", dos, 0x3C, 0x40)
+    coff = struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, 224, 0x0102)
+    optional = bytearray(224)
+    struct.pack_into("<HBBIIIIII", optional, 0, 0x10B, 14, 0, 0x200, 0, 0, 0x1000, 0x1000, 0x2000)
+    struct.pack_into("<IIIHHHHHHIIIIHHIIIIII", optional, 28, 0x400000, 0x1000, 0x200, 6, 0, 0, 0,
+                     6, 0, 0, 0x2000, 0x200, 0, 3, 0, 0x100000, 0x1000, 0x100000, 0x1000, 0, 16)
+    section = struct.pack("<8sIIIIIIHHI", b".text", 0x1000, 0x1000, 0x200, 0x200, 0, 0, 0, 0,
+                          0x60000020)
+    headers = dos + b"PE\0\0" + coff + optional + section
+    code = b"\xC3" + bytes(0x1FF)
+    return bytes(headers + bytes(0x200 - len(headers)) + code)
+
+
 # DER, as far as the tests take PKCS #7 apart. An item is
 # (tag, offset, content start, end).
 def der_item(data, offset):
@@ -187,6 +205,11 @@ def signed_files(build_dir, tmp_path_factory):
     files["nested_rogue_leaf"] = pki.sign("rogue", outer, folder / "rogue_leaf.exe", nest=True,
                                           with_ca=False)
 
+    pe32 = folder / "pe32.exe"
+    pe32.write_bytes(minimal_pe32())
+    pe32_outer = pki.sign("other", pe32, folder / "pe32_outer.exe")
+    files["pe32_nested"] = pki.sign("good", pe32_outer, folder / "pe32_nested.exe", nest=True)
+
     # A genuine nested signature of the expected signer, made for the other
     # image, copied into this one's signature.
     other_outer = pki.sign("other", folder / "other_image.exe", folder / "other_outer.exe")
@@ -244,6 +267,7 @@ CASES = [
     ("other", False, True, "Level 0: Cannot find any viable signers"),
     ("nested", True, True, "Level 0: Tried signer Other Software Signing"),
     ("nested_sha1", True, True, "Level 0: Tried signer Other Software Signing"),
+    ("pe32_nested", True, True, "Level 0: Tried signer Other Software Signing"),
     ("nested_rogue_ca", False, False, "Level 1: Certificate chain is not trusted: "),
     ("nested_rogue_leaf", False, False, "Level 1: Certificate chain is incomplete"),
     ("nested_from_other_file", False, False, "Level 1: Signed digest does not match the file"),
