@@ -3,10 +3,12 @@ time: a test CA and signing certificates made with openssl, a small PE of
 this build signed, tampered, nested and forged. osslsigncode's verdict (with
 the test CA) stands beside ours; it does not look at signer names.
 
-Wine 8: WinVerifyTrust accepts a file whose chain ends at a root that is in
-no Root store (it still refuses a bad digest); its chain engine trusts a test
-CA only once it is in the current user's Root registry store, and its
-Authenticode policy lets a chain pass that reaches no root at all."""
+Wine 8: WinVerifyTrust reads through the handle it is given and accepts a
+file whose chain ends at a root that is in no Root store (it still refuses a
+bad digest); the chain engine trusts a test CA only once it is in the current
+user's Root registry store; the Authenticode chain policy lets a chain pass
+that reaches no root at all; and CryptMsgControl's signature check does not
+compare the signed message digest with the content."""
 
 import shutil
 import struct
@@ -48,6 +50,7 @@ class Pki:
 
     def __init__(self, folder):
         self.folder = folder
+        self.serial = 0
         (folder / "openssl.cnf").write_text(OPENSSL_CONFIG)
         self.make_ca("ca", "Tarvo Test Root")
         self.make_ca("rogue_ca", "Tarvo Test Root")
@@ -67,13 +70,17 @@ class Pki:
             "-out", f"{name}.csr", "-subj", f"/CN={subject}", "-config", "openssl.cnf",
             cwd=self.folder)
         run("openssl", "x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.pem",
-            "-CAkey", f"{ca}.key", "-set_serial", str(len(list(self.folder.iterdir()))),
+            "-CAkey", f"{ca}.key", "-set_serial", str(self.next_serial()),
             "-days", "30", "-extfile", "openssl.cnf", "-extensions", "code_signing",
             "-out", f"{name}.pem", cwd=self.folder)
         # The signature carries the CA too, as a real one carries its
         # intermediates, so that a chain can reach the root.
         chain = (self.folder / f"{name}.pem").read_text() + (self.folder / f"{ca}.pem").read_text()
         (self.folder / f"{name}_chain.pem").write_text(chain)
+
+    def next_serial(self):
+        self.serial += 1
+        return self.serial
 
     def sign(self, signer, source, target, nest=False, digest="sha256", with_ca=True):
         certificates = f"{signer}_chain.pem" if with_ca else f"{signer}.pem"

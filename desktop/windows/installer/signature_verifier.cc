@@ -210,8 +210,8 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* report_text) {
     base::AppendFormat(report_text, "Cannot WinVerifyTrust: %ld, %s\n", trust,
                        ErrorText(::GetLastError()).c_str());
   }
-  // Not a PE image: there is no signature of ours to read, whatever
-  // WinVerifyTrust made of the file.
+  // The signature is read from the held view, not by path, so that it is the
+  // one WinVerifyTrust judged. Only a PE image carries one we can read.
   const std::optional<PeImage> image = PeImage::Parse(file.bytes());
   ScopedCertStore store;
   ScopedCryptMsg message;
