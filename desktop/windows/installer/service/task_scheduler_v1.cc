@@ -40,10 +40,7 @@ constexpr StatusMapping kStatusMappings[] = {
     {SCHED_S_TASK_NO_VALID_TRIGGERS, kTaskStateNoMoreRuns},
 };
 
-struct LocalFreeDeleter {
-  void operator()(void* block) const { ::LocalFree(block); }
-};
-using ScopedLocalMemory = std::unique_ptr<void, LocalFreeDeleter>;
+using ScopedLocalMemory = std::unique_ptr<void, LocalMemoryDeleter>;
 
 DWORD MaxRunTimeMs(int32_t time_limit_seconds) {
   if (time_limit_seconds <= 0)
@@ -142,7 +139,10 @@ TaskState ToTaskState(HRESULT status) {
 
 }  // namespace
 
-TaskSchedulerV1::TaskSchedulerV1() = default;
+TaskSchedulerV1::TaskSchedulerV1()
+    : TaskSchedulerV1(&GrantAuthenticatedUsersReadExecute) {}
+
+TaskSchedulerV1::TaskSchedulerV1(JobFileGrant grant) : grant_(grant) {}
 
 TaskSchedulerV1::~TaskSchedulerV1() = default;
 
@@ -170,7 +170,7 @@ bool TaskSchedulerV1::CreateTask(const ScheduledTaskInfo& info) {
     ScopedCoMem<wchar_t> job_file;
     if (FAILED(file->GetCurFile(job_file.Receive())) || !job_file.Get())
       return false;
-    GrantAuthenticatedUsersReadExecute(job_file.Get());
+    grant_(job_file.Get());
   }
   return info.trigger_kind != ScheduledTaskInfo::kRunOnce ||
          SUCCEEDED(task->Run());
@@ -300,10 +300,6 @@ bool TaskSchedulerV1::IsStaleWorkItem(
 }
 
 void GrantAuthenticatedUsersReadExecute(const std::wstring& path) {
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD sid_size = sizeof(sid);
-  if (!::CreateWellKnownSid(WinAuthenticatedUserSid, nullptr, sid, &sid_size))
-    return;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
   if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
@@ -314,6 +310,19 @@ void GrantAuthenticatedUsersReadExecute(const std::wstring& path) {
   }
   // `dacl` points into the descriptor.
   ScopedLocalMemory descriptor(raw_descriptor);
+  ScopedLocalAcl new_dacl = AddAuthenticatedUsersReadExecute(dacl);
+  if (!new_dacl)
+    return;
+  ::SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                          new_dacl.get(), nullptr);
+}
+
+ScopedLocalAcl AddAuthenticatedUsersReadExecute(PACL dacl) {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof(sid);
+  if (!::CreateWellKnownSid(WinAuthenticatedUserSid, nullptr, sid, &sid_size))
+    return nullptr;
   EXPLICIT_ACCESSW access = {};
   access.grfAccessPermissions = GENERIC_READ | GENERIC_EXECUTE;
   access.grfAccessMode = GRANT_ACCESS;
@@ -321,13 +330,10 @@ void GrantAuthenticatedUsersReadExecute(const std::wstring& path) {
   access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
   access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
   access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(sid);
-  PACL raw_new_dacl = nullptr;
-  if (::SetEntriesInAclW(1, &access, dacl, &raw_new_dacl) != ERROR_SUCCESS)
-    return;
-  ScopedLocalMemory new_dacl(raw_new_dacl);
-  ::SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                          raw_new_dacl, nullptr);
+  PACL new_dacl = nullptr;
+  if (::SetEntriesInAclW(1, &access, dacl, &new_dacl) != ERROR_SUCCESS)
+    return nullptr;
+  return ScopedLocalAcl(new_dacl);
 }
 
 }  // namespace installer

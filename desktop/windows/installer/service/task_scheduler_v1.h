@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <mstask.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,13 @@ namespace installer {
 // condition.
 class TaskSchedulerV1 : public TaskScheduler {
  public:
+  // Opens a daily system task's job file to the users it runs for.
+  using JobFileGrant = void (*)(const std::wstring& job_file);
+
   TaskSchedulerV1();
+  // Tests only: `grant` stands in for GrantAuthenticatedUsersReadExecute,
+  // whose entry Wine drops (it keeps only what file modes can express).
+  explicit TaskSchedulerV1(JobFileGrant grant);
   ~TaskSchedulerV1() override;
 
   bool Init() override;
@@ -37,12 +44,22 @@ class TaskSchedulerV1 : public TaskScheduler {
   // An enabled product work item whose application is gone.
   bool IsStaleWorkItem(const std::wstring& registered_name) const;
 
+  JobFileGrant grant_;
   base::win::ComPtr<ITaskScheduler> scheduler_;
 };
 
 // Adds an entry that lets authenticated users read and execute the file;
 // failures end it silently.
 void GrantAuthenticatedUsersReadExecute(const std::wstring& path);
+
+struct LocalMemoryDeleter {
+  void operator()(void* block) const { ::LocalFree(block); }
+};
+using ScopedLocalAcl = std::unique_ptr<ACL, LocalMemoryDeleter>;
+
+// `dacl` with an explicit entry granting authenticated users generic read
+// and execute; null on failure.
+ScopedLocalAcl AddAuthenticatedUsersReadExecute(PACL dacl);
 
 }  // namespace installer
 
