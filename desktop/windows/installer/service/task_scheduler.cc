@@ -52,10 +52,10 @@ std::wstring MakeScheduledTaskName(const std::wstring& name) {
 }
 
 // Only names this product builds: another program's task that merely
-// contains " scheduled " is not ours to judge.
+// contains " scheduled " is not ours to judge. Task names ignore case.
 bool IsProductTaskName(const std::wstring& registered_name) {
   return base::StartsWithWide(registered_name, MakeScheduledTaskName(L""),
-                              base::CASE_SENSITIVE);
+                              base::CASE_INSENSITIVE_ASCII);
 }
 
 // The schedulers store the program as it was given: quoted, with

@@ -45,10 +45,9 @@ using ScopedLocalMemory = std::unique_ptr<void, LocalMemoryDeleter>;
 DWORD MaxRunTimeMs(int32_t time_limit_seconds) {
   if (time_limit_seconds <= 0)
     return INFINITE;
-  return static_cast<DWORD>(
-      std::min<uint64_t>(static_cast<uint64_t>(time_limit_seconds) *
-                             kMillisecondsPerSecond,
-                         kLongestRunTimeMs));
+  return static_cast<DWORD>(std::min<uint64_t>(
+      static_cast<uint64_t>(time_limit_seconds) * kMillisecondsPerSecond,
+      kLongestRunTimeMs));
 }
 
 bool DescribeWorkItem(const ScheduledTaskInfo& info,
@@ -65,7 +64,8 @@ bool DescribeWorkItem(const ScheduledTaskInfo& info,
          SUCCEEDED(task->SetComment(info.description.c_str())) &&
          SUCCEEDED(task->SetCreator(user.c_str())) &&
          SUCCEEDED(task->SetFlags(flags)) &&
-         SUCCEEDED(task->SetMaxRunTime(MaxRunTimeMs(info.time_limit_seconds))) &&
+         SUCCEEDED(
+             task->SetMaxRunTime(MaxRunTimeMs(info.time_limit_seconds))) &&
          SUCCEEDED(task->SetParameters(
              info.command_line.GetArgumentsString().c_str()));
 }
@@ -205,8 +205,7 @@ void TaskSchedulerV1::DeleteTask(const std::wstring& name) {
     scheduler_->Delete(MakeScheduledTaskName(name).c_str());
 }
 
-void TaskSchedulerV1::SetDailyInterval(const std::wstring& name,
-                                       int32_t days) {
+void TaskSchedulerV1::SetDailyInterval(const std::wstring& name, int32_t days) {
   ComPtr<ITask> task;
   WORD count = 0;
   if (!OpenWorkItem(MakeScheduledTaskName(name), &task) ||
@@ -242,7 +241,8 @@ void TaskSchedulerV1::SetTaskEnabled(const std::wstring& name, bool enabled) {
       FAILED(task->GetFlags(&flags))) {
     return;
   }
-  flags = enabled ? (flags & ~TASK_FLAG_DISABLED) : (flags | TASK_FLAG_DISABLED);
+  flags =
+      enabled ? (flags & ~TASK_FLAG_DISABLED) : (flags | TASK_FLAG_DISABLED);
   ComPtr<IPersistFile> file;
   if (SUCCEEDED(task->SetFlags(flags)))
     SaveWorkItem(task.Get(), &file);
@@ -280,10 +280,9 @@ base::Time TaskSchedulerV1::GetLastRunTime(const std::wstring& name) {
 
 bool TaskSchedulerV1::OpenWorkItem(const std::wstring& registered_name,
                                    ComPtr<ITask>* task) const {
-  return scheduler_ &&
-         SUCCEEDED(scheduler_->Activate(
-             registered_name.c_str(), __uuidof(ITask),
-             reinterpret_cast<IUnknown**>(task->Receive())));
+  return scheduler_ && SUCCEEDED(scheduler_->Activate(
+                           registered_name.c_str(), __uuidof(ITask),
+                           reinterpret_cast<IUnknown**>(task->Receive())));
 }
 
 // Disabled items are kept: someone turned the task off on purpose.
@@ -302,10 +301,9 @@ bool TaskSchedulerV1::IsStaleWorkItem(
 void GrantAuthenticatedUsersReadExecute(const std::wstring& path) {
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              &dacl, nullptr,
-                              &raw_descriptor) != ERROR_SUCCESS) {
+  if (::GetNamedSecurityInfoW(
+          path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+          nullptr, &dacl, nullptr, &raw_descriptor) != ERROR_SUCCESS) {
     return;
   }
   // `dacl` points into the descriptor.

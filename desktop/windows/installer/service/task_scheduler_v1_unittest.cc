@@ -142,8 +142,8 @@ TEST_F(TaskSchedulerV1Test, DailyTaskIsFoundBySecondProcessUntilDeleted) {
   ScheduledTaskInfo info = MakeInfo(L"V1 daily", ScheduledTaskInfo::kDaily);
   info.add_logon_trigger = true;
   ASSERT_TRUE(scheduler_.CreateTask(info));
-  EXPECT_TRUE(Contains(EnumerateInSecondProcess(),
-                       "Tarvo scheduled V1 daily.job"));
+  EXPECT_TRUE(
+      Contains(EnumerateInSecondProcess(), "Tarvo scheduled V1 daily.job"));
 
   ComPtr<ITask> task = Open(L"Tarvo scheduled V1 daily");
   ASSERT_TRUE(task);
@@ -165,8 +165,8 @@ TEST_F(TaskSchedulerV1Test, DailyTaskIsFoundBySecondProcessUntilDeleted) {
   task.Reset();
 
   scheduler_.DeleteTask(L"V1 daily");
-  EXPECT_FALSE(Contains(EnumerateInSecondProcess(),
-                        "Tarvo scheduled V1 daily.job"));
+  EXPECT_FALSE(
+      Contains(EnumerateInSecondProcess(), "Tarvo scheduled V1 daily.job"));
 }
 
 // Wine's Run answers success and starts nothing, so that the task runs at
@@ -211,9 +211,9 @@ TEST_F(TaskSchedulerV1Test, DailySystemTaskJobFileIsOpenedToUsers) {
   };
   for (const auto& test_case : kCases) {
     g_granted_job_files.clear();
-    const std::wstring name =
-        L"V1 system " + std::to_wstring(test_case.run_as_system) + L" " +
-        std::to_wstring(test_case.trigger_kind);
+    const std::wstring name = L"V1 system " +
+                              std::to_wstring(test_case.run_as_system) + L" " +
+                              std::to_wstring(test_case.trigger_kind);
     ScheduledTaskInfo info = MakeInfo(name, test_case.trigger_kind);
     info.run_as_system = test_case.run_as_system;
     ASSERT_TRUE(scheduler.CreateTask(info));
@@ -231,8 +231,8 @@ TEST_F(TaskSchedulerV1Test, DailySystemTaskJobFileIsOpenedToUsers) {
   PACL dacl = nullptr;
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
-  ASSERT_TRUE(::GetSecurityDescriptorDacl(raw_descriptor, &present, &dacl,
-                                          &defaulted));
+  ASSERT_TRUE(
+      ::GetSecurityDescriptorDacl(raw_descriptor, &present, &dacl, &defaulted));
   ScopedLocalAcl granted = AddAuthenticatedUsersReadExecute(dacl);
   ASSERT_TRUE(granted);
   // Generic read | generic execute for S-1-5-11, the other entries kept.

@@ -112,8 +112,8 @@ bool AddRunOnceTrigger(const std::wstring& boundary,
   ComPtr<ITrigger> trigger;
   return SUCCEEDED(
              triggers->Create(TASK_TRIGGER_REGISTRATION, trigger.Receive())) &&
-         SUCCEEDED(PutText(trigger.Get(), &ITrigger::put_Id,
-                           kRunOnceTriggerId)) &&
+         SUCCEEDED(
+             PutText(trigger.Get(), &ITrigger::put_Id, kRunOnceTriggerId)) &&
          SUCCEEDED(
              PutText(trigger.Get(), &ITrigger::put_EndBoundary, boundary));
 }
@@ -123,8 +123,8 @@ bool AddDailyTrigger(const std::wstring& boundary,
   ComPtr<ITrigger> trigger;
   ComPtr<IDailyTrigger> daily;
   return SUCCEEDED(triggers->Create(TASK_TRIGGER_DAILY, trigger.Receive())) &&
-         SUCCEEDED(PutText(trigger.Get(), &ITrigger::put_Id,
-                           kDailyTriggerId)) &&
+         SUCCEEDED(
+             PutText(trigger.Get(), &ITrigger::put_Id, kDailyTriggerId)) &&
          SUCCEEDED(
              PutText(trigger.Get(), &ITrigger::put_StartBoundary, boundary)) &&
          SUCCEEDED(trigger.QueryInterface(&daily)) &&
@@ -356,8 +356,7 @@ void TaskSchedulerV2::DeleteTask(const std::wstring& name) {
   DeleteRegisteredTask(MakeScheduledTaskName(name));
 }
 
-void TaskSchedulerV2::SetDailyInterval(const std::wstring& name,
-                                       int32_t days) {
+void TaskSchedulerV2::SetDailyInterval(const std::wstring& name, int32_t days) {
   ComPtr<IRegisteredTask> task;
   ComPtr<ITaskDefinition> definition;
   ComPtr<ITriggerCollection> triggers;
@@ -428,10 +427,12 @@ bool TaskSchedulerV2::OpenTask(const std::wstring& name,
     return false;
   ScopedBstr registered_name;
   AllocateBstr(MakeScheduledTaskName(name), &registered_name);
-  return SUCCEEDED(root_folder_->GetTask(registered_name.Get(), task->Receive()));
+  return SUCCEEDED(
+      root_folder_->GetTask(registered_name.Get(), task->Receive()));
 }
 
-void TaskSchedulerV2::DeleteRegisteredTask(const std::wstring& registered_name) {
+void TaskSchedulerV2::DeleteRegisteredTask(
+    const std::wstring& registered_name) {
   if (!root_folder_)
     return;
   ScopedBstr bstr;

@@ -53,7 +53,9 @@ std::wstring UserName() {
 // Checks each boundary the journal holds against [earliest, latest] (whole
 // seconds, local time, as the service reads them) and replaces it by a mark,
 // so that the rest of the journal can be compared as it stands.
-Journal MarkBoundaries(Journal journal, base::Time earliest, base::Time latest) {
+Journal MarkBoundaries(Journal journal,
+                       base::Time earliest,
+                       base::Time latest) {
   for (std::wstring& entry : journal) {
     size_t equals = entry.find(L'=');
     if (equals == std::wstring::npos ||
@@ -62,9 +64,8 @@ Journal MarkBoundaries(Journal journal, base::Time earliest, base::Time latest) 
     }
     base::Time::Exploded fields;
     EXPECT_EQ(6, std::swscanf(entry.c_str() + equals + 1, L"%d-%d-%dT%d:%d:%d",
-                              &fields.year, &fields.month,
-                              &fields.day_of_month, &fields.hour,
-                              &fields.minute, &fields.second))
+                              &fields.year, &fields.month, &fields.day_of_month,
+                              &fields.hour, &fields.minute, &fields.second))
         << entry;
     base::Time boundary;
     EXPECT_TRUE(base::Time::FromExploded(fields, &boundary)) << entry;
@@ -103,7 +104,8 @@ class TaskSchedulerV2Test : public ::testing::Test {
 
 TEST_F(TaskSchedulerV2Test, DailyUserTaskAsDefined) {
   SetAdminQueryForTesting(&AnswerAdmin);
-  ScheduledTaskInfo info = MakeInfo(L"Autoupdate 1234", ScheduledTaskInfo::kDaily);
+  ScheduledTaskInfo info =
+      MakeInfo(L"Autoupdate 1234", ScheduledTaskInfo::kDaily);
   info.description = L"Keeps Tarvo up to date.";
   info.time_limit_seconds = 3600;
   info.add_logon_trigger = true;
@@ -247,15 +249,19 @@ TEST_F(TaskSchedulerV2Test, SweepJudgesOnlyOwnTasksByTheirRealProgram) {
   };
   const Task kTasks[] = {
       {L"Tarvo scheduled Autoupdate gone", {missing}, false},
-      {L"Tarvo scheduled Autoupdate quoted gone", {L"\"" + missing + L"\""},
+      {L"Tarvo scheduled Autoupdate quoted gone",
+       {L"\"" + missing + L"\""},
        false},
       {L"Tarvo scheduled Autoupdate here", {present.value()}, true},
-      {L"Tarvo scheduled Autoupdate quoted", {L"\"" + present.value() + L"\""},
+      {L"Tarvo scheduled Autoupdate quoted",
+       {L"\"" + present.value() + L"\""},
        true},
       {L"Tarvo scheduled Autoupdate expanded",
-       {L"%TARVO_TASK_TEST_DIR%\\launcher.exe"}, true},
+       {L"%TARVO_TASK_TEST_DIR%\\launcher.exe"},
+       true},
       {L"Tarvo scheduled Autoupdate unknown variable",
-       {L"%TARVO_TASK_UNSET%\\launcher.exe"}, true},
+       {L"%TARVO_TASK_UNSET%\\launcher.exe"},
+       true},
       {L"Tarvo scheduled Autoupdate two actions", {missing, missing}, true},
       // Another program's task that happens to say " Scheduled ".
       {L"Backup Scheduled Nightly", {missing}, true},
@@ -381,7 +387,8 @@ TEST(TaskSchedulerV2RealTest, PlainDailyTaskIsReadAndDeleted) {
   base::win::ScopedBstr path(kLauncher);
   ASSERT_HRESULT_SUCCEEDED(service->NewTask(0, definition.Receive()));
   ASSERT_HRESULT_SUCCEEDED(definition->get_Triggers(triggers.Receive()));
-  ASSERT_HRESULT_SUCCEEDED(triggers->Create(TASK_TRIGGER_DAILY, trigger.Receive()));
+  ASSERT_HRESULT_SUCCEEDED(
+      triggers->Create(TASK_TRIGGER_DAILY, trigger.Receive()));
   ASSERT_HRESULT_SUCCEEDED(trigger->put_StartBoundary(start.Get()));
   ASSERT_HRESULT_SUCCEEDED(trigger.QueryInterface(&daily));
   ASSERT_HRESULT_SUCCEEDED(daily->put_DaysInterval(1));

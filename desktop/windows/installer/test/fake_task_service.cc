@@ -200,7 +200,9 @@ class FakeTrigger : public FakeObject<Interface, ITrigger> {
 class FakeDailyTrigger : public FakeTrigger<IDailyTrigger> {
  public:
   FakeDailyTrigger(std::shared_ptr<Journal> journal, std::wstring prefix)
-      : FakeTrigger(std::move(journal), std::move(prefix), TASK_TRIGGER_DAILY) {}
+      : FakeTrigger(std::move(journal),
+                    std::move(prefix),
+                    TASK_TRIGGER_DAILY) {}
   HRESULT STDMETHODCALLTYPE get_DaysInterval(short* days) override {
     *days = days_;
     return S_OK;
@@ -218,7 +220,9 @@ class FakeDailyTrigger : public FakeTrigger<IDailyTrigger> {
 class FakeLogonTrigger : public FakeTrigger<ILogonTrigger> {
  public:
   FakeLogonTrigger(std::shared_ptr<Journal> journal, std::wstring prefix)
-      : FakeTrigger(std::move(journal), std::move(prefix), TASK_TRIGGER_LOGON) {}
+      : FakeTrigger(std::move(journal),
+                    std::move(prefix),
+                    TASK_TRIGGER_LOGON) {}
   FAKE_TEXT_PROPERTY(Delay)
   FAKE_TEXT_PROPERTY(UserId)
 };
@@ -345,8 +349,8 @@ class FakeTaskDefinition : public FakeObject<ITaskDefinition> {
  public:
   explicit FakeTaskDefinition(std::shared_ptr<Journal> journal)
       : FakeObject(journal, L"Definition."),
-        registration_info_(MakeFake<FakeRegistrationInfo>(journal,
-                                                          L"RegistrationInfo.")),
+        registration_info_(
+            MakeFake<FakeRegistrationInfo>(journal, L"RegistrationInfo.")),
         settings_(MakeFake<FakeTaskSettings>(journal, L"Settings.")),
         triggers_(MakeFake<FakeTriggerCollection>(journal, L"Triggers.")),
         principal_(MakeFake<FakePrincipal>(journal, L"Principal.")),
@@ -543,8 +547,8 @@ class FakeTaskFolder : public FakeObject<ITaskFolder> {
       return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     return HandOut<IRegisteredTask>(found, task);
   }
-  HRESULT STDMETHODCALLTYPE GetTasks(LONG flags,
-                                     IRegisteredTaskCollection** tasks) override {
+  HRESULT STDMETHODCALLTYPE
+  GetTasks(LONG flags, IRegisteredTaskCollection** tasks) override {
     std::vector<ComPtr<IRegisteredTask>> snapshot;
     for (const ComPtr<FakeRegisteredTask>& task : tasks_) {
       task->AddRef();
@@ -590,9 +594,10 @@ class FakeTaskFolder : public FakeObject<ITaskFolder> {
 
  private:
   bool Remove(const std::wstring& name) {
-    auto found = std::find_if(
-        tasks_.begin(), tasks_.end(),
-        [&](const ComPtr<FakeRegisteredTask>& task) { return task->name() == name; });
+    auto found = std::find_if(tasks_.begin(), tasks_.end(),
+                              [&](const ComPtr<FakeRegisteredTask>& task) {
+                                return task->name() == name;
+                              });
     if (found == tasks_.end())
       return false;
     tasks_.erase(found);
