@@ -228,7 +228,8 @@ def test_ten_thousand_messages_arrive_in_order(peers):
 
 def test_another_process_opens_the_mailslot_by_its_name(peers):
     start, receiver, _ = peers
-    folder = "C:\\Program Files\\Tarvo"
+    # A folder of its own, as test programs may run side by side.
+    folder = f"C:\\Program Files\\Tarvo {os.getpid()}"
     back = receiver(0, install_folder=folder)
     back.expect("received")
 
@@ -238,11 +239,11 @@ def test_another_process_opens_the_mailslot_by_its_name(peers):
         probe.wait()
         return line
 
-    assert open_result("\\\\.\\mailslot\\tarvo_installer\\C:\\Program Files\\Tarvo") == "opened"
+    name = "\\\\.\\mailslot\\tarvo_installer\\" + folder
+    assert open_result(name) == "opened"
     # Neither the parent folder nor a longer name is the same mailslot.
-    assert open_result("\\\\.\\mailslot\\tarvo_installer\\C:\\Program Files").startswith("failed")
-    assert open_result(
-        "\\\\.\\mailslot\\tarvo_installer\\C:\\Program Files\\Tarvo\\").startswith("failed")
+    assert open_result(name.rsplit("\\", 1)[0]).startswith("failed")
+    assert open_result(name + "\\").startswith("failed")
     back.say("")
     back.expect("closed")
 
