@@ -31,16 +31,6 @@ void WaitForMailslot(const std::wstring& mailslot_path) {
     Sleep(1);
 }
 
-// A datagram written by a peer of our own, not through an `IpcSender`.
-void WriteDatagram(const std::wstring& mailslot_path,
-                   const std::vector<uint8_t>& bytes) {
-  base::win::ScopedHandle mailslot = OpenForWriting(mailslot_path);
-  ASSERT_TRUE(mailslot.IsValid());
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(mailslot.Get(), bytes.data(),
-                        static_cast<DWORD>(bytes.size()), &written, nullptr));
-}
-
 class IpcChannelTest : public testing::Test, public IpcReceiver::Delegate {
  protected:
   IpcChannelTest()
@@ -95,55 +85,6 @@ class IpcChannelTest : public testing::Test, public IpcReceiver::Delegate {
   IpcSender sender_;
 };
 
-TEST_F(IpcChannelTest, MessagesArriveInOrderAndReplay) {
-  ConnectBothEnds();
-  sender_.Send(MakeInstallerMessage(IPC_MESSAGE_INSTALL_FOLDER_CREATED));
-  sender_.Send(MakeStartingNewMainProcessMessage(false));
-  sender_.Send(
-      MakeInstallerMessage(IPC_MESSAGE_RETURNED_TO_PREVIOUS_MAIN_PROCESS));
-  sender_.Send(MakeTotalStepsMessage(3));
-  sender_.Send(MakeInstallerMessage(IPC_MESSAGE_STEP));
-  sender_.Send(MakeErrorMessage(37059, L"C:\\Tarvo", "Could not create"));
-  sender_.Send(MakeInstallerMessage(IPC_MESSAGE_SUCCESS));
-  WaitForDatagrams(7);
-  EXPECT_EQ((std::vector<std::string>{
-                "OnInstallFolderCreated", "OnStartingNewMainProcess 0",
-                "OnReturnedToPreviousMainProcess", "OnTotalSteps 3", "OnStep",
-                "OnError 37059 C:\\Tarvo Could not create", "OnSuccess"}),
-            observer_.calls());
-}
-
-TEST_F(IpcChannelTest, ForeignDatagramsAreDroppedAndReadingGoesOn) {
-  ConnectBothEnds();
-  // Wine reads an empty datagram as a broken pipe; reading must go on.
-  WriteDatagram(mailslot_path_, {});
-  WriteDatagram(mailslot_path_, {1, 2, 3});
-  base::BinaryWriter unsigned_message;
-  unsigned_message.WriteString("Installer message");
-  unsigned_message.WriteUint32(IPC_MESSAGE_SUCCESS);
-  WriteDatagram(
-      mailslot_path_,
-      std::vector<uint8_t>(unsigned_message.data(),
-                           unsigned_message.data() + unsigned_message.size()));
-  sender_.Send(MakeInstallerMessage(IPC_MESSAGE_STEP));
-  // The empty datagram never reaches the delegate; the other two do.
-  WaitForDatagrams(3);
-  EXPECT_EQ(std::vector<std::string>{"OnStep"}, observer_.calls());
-}
-
-TEST_F(IpcChannelTest, OversizedMessageIsDroppedAndLaterOnesArrive) {
-  ConnectBothEnds();
-  std::unique_ptr<InstallerMessage> oversized =
-      MakeInstallerMessage(IPC_MESSAGE_STEP);
-  oversized->ClaimBytes(kMaxInstallerMessageSize);
-  sender_.Send(std::move(oversized));
-  sender_.Send(MakeInstallerMessage(IPC_MESSAGE_SUCCESS));
-  // Had it been written, it would have come first (cut to 2048 bytes under
-  // Wine, or refused by Windows and retried before everything else).
-  WaitForDatagrams(1);
-  EXPECT_EQ(std::vector<std::string>{"OnSuccess"}, observer_.calls());
-}
-
 TEST_F(IpcChannelTest, MessagesSentRightBeforeCloseArrive) {
   ConnectBothEnds();
   constexpr int kCount = 200;
@@ -156,49 +97,22 @@ TEST_F(IpcChannelTest, MessagesSentRightBeforeCloseArrive) {
     EXPECT_EQ("OnTotalSteps " + std::to_string(i), observer_.calls()[i]);
 }
 
-TEST_F(IpcChannelTest, ReceiverClosedFirstLeavesTheSenderFree) {
-  ConnectBothEnds();
-  sender_.Send(MakeInstallerMessage(IPC_MESSAGE_STEP));
-  WaitForDatagrams(1);
-  receiver_.Close();
-  // More than Wine's mailslot buffer holds: later writes wait for a reader
-  // that is gone, and closing must cancel them.
-  for (int i = 0; i < 1000; ++i)
-    sender_.Send(MakeInstallerMessage(IPC_MESSAGE_STEP));
-  sender_.Close();
-  EXPECT_EQ(1, received_);
-}
-
-TEST_F(IpcChannelTest, SenderClosedFirstLeavesTheReceiverFree) {
-  ConnectBothEnds();
-  sender_.Send(MakeInstallerMessage(IPC_MESSAGE_SUCCESS));
-  WaitForDatagrams(1);
-  sender_.Close();
-  // The receiver's thread now waits for a datagram that will never come.
-  receiver_.Close();
-  EXPECT_EQ(std::vector<std::string>{"OnSuccess"}, observer_.calls());
-}
-
-TEST_F(IpcChannelTest, ReceiverConnectsAgainAfterClose) {
-  // Closed at once: before or after its thread made the mailslot.
+TEST_F(IpcChannelTest, ClosedReceiverLeavesNoHandleToItsMailslot) {
+  // Closed at once: its thread still makes the mailslot, then deletes it.
   ASSERT_TRUE(receiver_.Connect(channel_));
   receiver_.Close();
+  // Under Wine any handle left open would keep the name taken.
+  ASSERT_FALSE(OpenForWriting(mailslot_path_).IsValid());
+  // Closed while its thread waits in a read.
   ASSERT_TRUE(receiver_.Connect(channel_));
   WaitForMailslot(mailslot_path_);
   receiver_.Close();
-  // Nothing of the earlier runs may keep the name taken.
+  ASSERT_FALSE(OpenForWriting(mailslot_path_).IsValid());
+
   ConnectBothEnds();
   sender_.Send(MakeInstallerMessage(IPC_MESSAGE_STEP));
   WaitForDatagrams(1);
   EXPECT_EQ(std::vector<std::string>{"OnStep"}, observer_.calls());
-}
-
-TEST_F(IpcChannelTest, SenderWithoutAReceiverDropsItsMessages) {
-  ASSERT_TRUE(sender_.Connect(channel_));
-  sender_.Send(MakeInstallerMessage(IPC_MESSAGE_STEP));
-  sender_.Close();
-  sender_.Send(MakeInstallerMessage(IPC_MESSAGE_STEP));
-  EXPECT_FALSE(OpenForWriting(mailslot_path_).IsValid());
 }
 
 }  // namespace
