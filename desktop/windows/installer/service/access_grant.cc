@@ -5,7 +5,11 @@
 #include <windows.h>
 #include <aclapi.h>
 
+#include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include "base/win/registry.h"
@@ -191,13 +195,114 @@ bool BuildGrantingAccessList(PACL dacl,
   return true;
 }
 
+std::vector<uint8_t> AccessListBytes(PACL dacl) {
+  if (!dacl)
+    return {};
+  const auto* bytes = reinterpret_cast<const uint8_t*>(dacl);
+  return std::vector<uint8_t>(bytes, bytes + dacl->AclSize);
+}
+
+std::wstring GrantKey(const std::wstring& object_name, int object_type) {
+  std::wstring key = std::to_wstring(object_type) + L":" + object_name;
+  ::CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+  return key;
+}
+
+// The grants this process keeps records of, per object: the descriptor from
+// before the first of them and the list that the latest one wrote. A grant
+// over that latest list keeps the first descriptor instead of the granted
+// one, so that the object gets its own list back whichever record is given
+// back first: a committed transaction destroys its operations oldest first,
+// and two of them may have granted on the same key.
+class KeptGrants {
+ public:
+  static KeptGrants& Get() {
+    static KeptGrants instance;
+    return instance;
+  }
+
+  // A copy of the first descriptor when `current` is what the latest kept
+  // grant on the object wrote; else null.
+  ScopedLocalMemory FindFirstDescriptor(const std::wstring& key, PACL current) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto entry = entries_.find(key);
+    if (entry == entries_.end() ||
+        entry->second.written != AccessListBytes(current)) {
+      return nullptr;
+    }
+    const std::vector<uint8_t>& first = entry->second.first;
+    ScopedLocalMemory copy(::LocalAlloc(LMEM_FIXED, first.size()));
+    if (copy)
+      std::memcpy(copy.get(), first.data(), first.size());
+    return copy;
+  }
+
+  void Record(const std::wstring& key,
+              PSECURITY_DESCRIPTOR kept,
+              std::vector<uint8_t> written) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Entry& entry = entries_[key];
+    const auto* bytes = static_cast<const uint8_t*>(kept);
+    entry.first.assign(bytes, bytes + ::GetSecurityDescriptorLength(kept));
+    entry.written = std::move(written);
+    ++entry.records;
+  }
+
+  void Release(const std::wstring& key) {
+    std::lock_guard<std::mutex> hold(lock_);
+    auto entry = entries_.find(key);
+    if (entry != entries_.end() && --entry->second.records <= 0)
+      entries_.erase(entry);
+  }
+
+ private:
+  struct Entry {
+    std::vector<uint8_t> first;
+    std::vector<uint8_t> written;
+    int records = 0;
+  };
+
+  std::mutex lock_;
+  std::map<std::wstring, Entry> entries_;
+};
+
+// The record of a grant that wrote over `previous`: it keeps `previous`, or
+// the first descriptor when the list was one of our own grants.
+std::unique_ptr<SavedSecurityInfo> KeepGrant(const std::wstring& object_name,
+                                             int object_type,
+                                             ScopedLocalMemory previous,
+                                             PACL previous_dacl) {
+  const std::wstring key = GrantKey(object_name, object_type);
+  KeptGrants& grants = KeptGrants::Get();
+  if (ScopedLocalMemory first = grants.FindFirstDescriptor(key, previous_dacl))
+    previous = std::move(first);
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL kept_dacl = nullptr;
+  ::GetSecurityDescriptorDacl(previous.get(), &present, &kept_dacl,
+                              &defaulted);
+  PACL written = nullptr;
+  ScopedLocalMemory written_descriptor;
+  ReadAccessList(object_name, object_type, &written, &written_descriptor);
+  grants.Record(key, previous.get(), AccessListBytes(written));
+
+  auto record = std::make_unique<SavedSecurityInfo>();
+  record->object_name = object_name;
+  record->object_type = object_type;
+  record->dacl = present ? kept_dacl : nullptr;
+  record->security_descriptor = previous.release();
+  return record;
+}
+
 }  // namespace
 
 SavedSecurityInfo::SavedSecurityInfo() = default;
 
 SavedSecurityInfo::~SavedSecurityInfo() {
-  if (security_descriptor)
-    ::LocalFree(security_descriptor);
+  if (!security_descriptor)
+    return;
+  KeptGrants::Get().Release(GrantKey(object_name, object_type));
+  ::LocalFree(security_descriptor);
 }
 
 bool EnablePrivilege(const wchar_t* privilege, bool enable, HANDLE token) {
@@ -276,12 +381,8 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name,
     return false;
 
   if (keep_previous && saved) {
-    auto record = std::make_unique<SavedSecurityInfo>();
-    record->object_name = object_name;
-    record->object_type = object_type;
-    record->dacl = previous_dacl;
-    record->security_descriptor = previous.release();
-    *saved = std::move(record);
+    *saved = KeepGrant(object_name, object_type, std::move(previous),
+                       previous_dacl);
   }
   return true;
 }
