@@ -56,10 +56,12 @@ bool MakeTree(const Place& place, const std::wstring& path) {
   bool ok = WriteKey(place.root, path, place.view, &top);
   for (int branch = 0; ok && branch < kBranches; ++branch) {
     HKEY middle = nullptr;
-    ok = WriteKey(top, L"branch" + std::to_wstring(branch), place.view, &middle);
+    ok =
+        WriteKey(top, L"branch" + std::to_wstring(branch), place.view, &middle);
     for (int leaf = 0; ok && leaf < kLeavesPerBranch; ++leaf) {
       HKEY bottom = nullptr;
-      ok = WriteKey(middle, L"leaf" + std::to_wstring(leaf), place.view, &bottom);
+      ok = WriteKey(middle, L"leaf" + std::to_wstring(leaf), place.view,
+                    &bottom);
       if (bottom)
         ::RegCloseKey(bottom);
     }
@@ -75,29 +77,31 @@ bool MakeTree(const Place& place, const std::wstring& path) {
 bool TreeIsWhole(const Place& place, const std::wstring& path) {
   int keys = 0;
   bool ok = true;
-  std::function<void(const std::wstring&)> count = [&](const std::wstring& key_path) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(place.root, key_path.c_str(), 0, KEY_READ | place.view,
-                        &key) != ERROR_SUCCESS) {
-      ok = false;
-      return;
-    }
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr,
-                       nullptr, &values, nullptr, nullptr, nullptr, nullptr);
-    ++keys;
-    ok &= values == 2;
-    for (DWORD index = 0; index < subkeys; ++index) {
-      wchar_t name[256];
-      DWORD length = 256;
-      if (::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr,
-                          nullptr, nullptr) == ERROR_SUCCESS) {
-        count(key_path + L"\\" + std::wstring(name, length));
-      }
-    }
-    ::RegCloseKey(key);
-  };
+  std::function<void(const std::wstring&)> count =
+      [&](const std::wstring& key_path) {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(place.root, key_path.c_str(), 0,
+                            KEY_READ | place.view, &key) != ERROR_SUCCESS) {
+          ok = false;
+          return;
+        }
+        DWORD subkeys = 0;
+        DWORD values = 0;
+        ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr,
+                           nullptr, &values, nullptr, nullptr, nullptr,
+                           nullptr);
+        ++keys;
+        ok &= values == 2;
+        for (DWORD index = 0; index < subkeys; ++index) {
+          wchar_t name[256];
+          DWORD length = 256;
+          if (::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr,
+                              nullptr, nullptr) == ERROR_SUCCESS) {
+            count(key_path + L"\\" + std::wstring(name, length));
+          }
+        }
+        ::RegCloseKey(key);
+      };
   count(path);
   return ok && keys == kKeyCount;
 }
@@ -114,31 +118,40 @@ bool RunPlace(const Place& place) {
   const std::wstring base_path =
       L"Software\\TarvoBench\\" + base::Utf8ToWide(base::GenerateGuidText());
   const std::wstring tree = base_path + L"\\Tree";
-  double make = 1e300, delete_tree = 1e300, do_delete = 1e300,
-         rollback = 1e300;
+  double make = 1e300, delete_tree = 1e300, do_delete = 1e300, rollback = 1e300;
   bool ok = true;
   for (int round = 0; round < kRounds; ++round) {
     make = std::min(make, Seconds([&] { return MakeTree(place, tree); }, &ok));
-    delete_tree = std::min(delete_tree, Seconds([&] {
-      HKEY parent = nullptr;
-      ::RegOpenKeyExW(place.root, base_path.c_str(), 0,
-                      KEY_ALL_ACCESS | place.view, &parent);
-      const bool deleted = ::RegDeleteTreeW(parent, L"Tree") == ERROR_SUCCESS;
-      ::RegCloseKey(parent);
-      return deleted;
-    }, &ok));
+    delete_tree =
+        std::min(delete_tree,
+                 Seconds(
+                     [&] {
+                       HKEY parent = nullptr;
+                       ::RegOpenKeyExW(place.root, base_path.c_str(), 0,
+                                       KEY_ALL_ACCESS | place.view, &parent);
+                       const bool deleted =
+                           ::RegDeleteTreeW(parent, L"Tree") == ERROR_SUCCESS;
+                       ::RegCloseKey(parent);
+                       return deleted;
+                     },
+                     &ok));
 
     ok &= MakeTree(place, tree);
     installer::Transaction transaction;
-    do_delete = std::min(do_delete, Seconds([&] {
-      return transaction.ExecuteOperation(
-          std::make_unique<installer::DeleteRegKeyOperation>(place.root, tree,
-                                                             place.view));
-    }, &ok));
-    rollback = std::min(rollback, Seconds([&] {
-      transaction.RollbackOperations();
-      return true;
-    }, &ok));
+    do_delete = std::min(
+        do_delete, Seconds(
+                       [&] {
+                         return transaction.ExecuteOperation(
+                             std::make_unique<installer::DeleteRegKeyOperation>(
+                                 place.root, tree, place.view));
+                       },
+                       &ok));
+    rollback = std::min(rollback, Seconds(
+                                      [&] {
+                                        transaction.RollbackOperations();
+                                        return true;
+                                      },
+                                      &ok));
     ok &= TreeIsWhole(place, tree);
     HKEY parent = nullptr;
     ::RegOpenKeyExW(place.root, base_path.c_str(), 0,
@@ -150,10 +163,12 @@ bool RunPlace(const Place& place) {
   ::RegDeleteKeyExW(place.root, L"Software\\TarvoBench", place.view, 0);
 
   const std::string name = place.name;
-  bench::Report(name + ": DeleteRegKeyOperation::Do", kKeyCount / do_delete, "keys/s");
+  bench::Report(name + ": DeleteRegKeyOperation::Do", kKeyCount / do_delete,
+                "keys/s");
   bench::Report(name + ": rollback", kKeyCount / rollback, "keys/s");
   bench::Report(name + ": RegDeleteTreeW", kKeyCount / delete_tree, "keys/s");
-  bench::Report(name + ": make with RegCreateKeyExW", kKeyCount / make, "keys/s");
+  bench::Report(name + ": make with RegCreateKeyExW", kKeyCount / make,
+                "keys/s");
   return ok;
 }
 

@@ -3,6 +3,7 @@
 // log what a refusal means for them.
 
 #include <windows.h>
+
 #include <aclapi.h>
 
 #include <cstring>
@@ -109,10 +110,10 @@ DWORD ReadAccessList(const std::wstring& object_name,
                                 dacl, nullptr, &raw_descriptor);
     }
   } else {
-    error = ::GetNamedSecurityInfoW(
-        object_name.c_str(), static_cast<SE_OBJECT_TYPE>(object_type),
-        DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl, nullptr,
-        &raw_descriptor);
+    error = ::GetNamedSecurityInfoW(object_name.c_str(),
+                                    static_cast<SE_OBJECT_TYPE>(object_type),
+                                    DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    dacl, nullptr, &raw_descriptor);
   }
   descriptor->reset(raw_descriptor);
   if (error == ERROR_SUCCESS && !raw_descriptor)
@@ -126,16 +127,14 @@ DWORD WriteSecurity(const std::wstring& object_name,
                     PSID owner,
                     PACL dacl) {
   if (!IsRegistryObjectType(object_type)) {
-    return ::SetNamedSecurityInfoW(
-        const_cast<wchar_t*>(object_name.c_str()),
-        static_cast<SE_OBJECT_TYPE>(object_type), information, owner, nullptr,
-        dacl, nullptr);
+    return ::SetNamedSecurityInfoW(const_cast<wchar_t*>(object_name.c_str()),
+                                   static_cast<SE_OBJECT_TYPE>(object_type),
+                                   information, owner, nullptr, dacl, nullptr);
   }
   const REGSAM access =
       (information & OWNER_SECURITY_INFORMATION) ? WRITE_OWNER : WRITE_DAC;
   base::win::RegistryKey key;
-  const LONG error =
-      OpenRegistryObject(object_name, object_type, access, &key);
+  const LONG error = OpenRegistryObject(object_name, object_type, access, &key);
   if (error != ERROR_SUCCESS)
     return static_cast<DWORD>(error);
   return ::SetSecurityInfo(key.Handle(), SE_REGISTRY_KEY, information, owner,
@@ -149,8 +148,9 @@ SECURITY_INFORMATION AccessListInformation(PSECURITY_DESCRIPTOR descriptor) {
   DWORD revision = 0;
   ::GetSecurityDescriptorControl(descriptor, &control, &revision);
   return DACL_SECURITY_INFORMATION |
-         ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                        : UNPROTECTED_DACL_SECURITY_INFORMATION);
+         ((control & SE_DACL_PROTECTED)
+              ? PROTECTED_DACL_SECURITY_INFORMATION
+              : UNPROTECTED_DACL_SECURITY_INFORMATION);
 }
 
 // The grant alone, merged with the explicit entries of `dacl`, from whose
@@ -161,8 +161,8 @@ bool BuildGrantingAccessList(PACL dacl,
                              ScopedLocalMemory* new_dacl) {
   ULONG count = 0;
   PEXPLICIT_ACCESS_W raw_entries = nullptr;
-  if (dacl &&
-      ::GetExplicitEntriesFromAclW(dacl, &count, &raw_entries) != ERROR_SUCCESS) {
+  if (dacl && ::GetExplicitEntriesFromAclW(dacl, &count, &raw_entries) !=
+                  ERROR_SUCCESS) {
     return false;
   }
   ScopedLocalMemory entries(raw_entries);
@@ -279,8 +279,7 @@ std::unique_ptr<SavedSecurityInfo> KeepGrant(const std::wstring& object_name,
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL kept_dacl = nullptr;
-  ::GetSecurityDescriptorDacl(previous.get(), &present, &kept_dacl,
-                              &defaulted);
+  ::GetSecurityDescriptorDacl(previous.get(), &present, &kept_dacl, &defaulted);
   PACL written = nullptr;
   ScopedLocalMemory written_descriptor;
   ReadAccessList(object_name, object_type, &written, &written_descriptor);
@@ -333,8 +332,8 @@ bool TakeOwnership(const std::wstring& object_name, int object_type) {
   BYTE administrators[SECURITY_MAX_SID_SIZE];
   DWORD size = sizeof(administrators);
   const bool owned =
-      ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr,
-                           administrators, &size) &&
+      ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators,
+                           &size) &&
       WriteSecurity(object_name, object_type, OWNER_SECURITY_INFORMATION,
                     administrators, nullptr) == ERROR_SUCCESS;
   EnablePrivilege(SE_TAKE_OWNERSHIP_NAME, false, token.Get());
@@ -372,17 +371,17 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name,
   const SECURITY_INFORMATION information =
       AccessListInformation(previous.get());
   PACL granting = static_cast<PACL>(new_dacl.get());
-  error = WriteSecurity(object_name, object_type, information, nullptr,
-                        granting);
+  error =
+      WriteSecurity(object_name, object_type, information, nullptr, granting);
   if (error == ERROR_ACCESS_DENIED && TakeOwnership(object_name, object_type))
-    error = WriteSecurity(object_name, object_type, information, nullptr,
-                          granting);
+    error =
+        WriteSecurity(object_name, object_type, information, nullptr, granting);
   if (error != ERROR_SUCCESS)
     return false;
 
   if (keep_previous && saved) {
-    *saved = KeepGrant(object_name, object_type, std::move(previous),
-                       previous_dacl);
+    *saved =
+        KeepGrant(object_name, object_type, std::move(previous), previous_dacl);
   }
   return true;
 }

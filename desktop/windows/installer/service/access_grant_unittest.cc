@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -34,7 +35,8 @@ std::wstring SidText(PSID sid) {
   return raw_text;
 }
 
-std::vector<AceSummary> KeyAces(HKEY root, const std::wstring& path,
+std::vector<AceSummary> KeyAces(HKEY root,
+                                const std::wstring& path,
                                 REGSAM view) {
   std::vector<AceSummary> aces;
   HKEY key = nullptr;
@@ -65,17 +67,6 @@ std::wstring TokenUserSid() {
   ::GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &size);
   ::CloseHandle(token);
   return SidText(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
-}
-
-std::wstring FolderSddl(const std::wstring& path) {
-  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              nullptr, nullptr, &raw_descriptor)) {
-    return std::wstring();
-  }
-  ScopedLocalMemory descriptor(raw_descriptor);
-  return test::ToSddl(raw_descriptor, DACL_SECURITY_INFORMATION);
 }
 
 constexpr DWORD kSetAndCreate = KEY_SET_VALUE | KEY_CREATE_SUB_KEY;
@@ -160,11 +151,15 @@ TEST(AccessGrantTest, TheThirtyTwoBitViewIsChangedAloneAndGivenBack) {
   ASSERT_TRUE(GrantAccessToCurrentUser(L"MACHINE\\" + key.path(),
                                        SE_REGISTRY_WOW64_32KEY, kSetAndCreate,
                                        true, &saved));
-  EXPECT_NE(before_32, KeySddl(HKEY_LOCAL_MACHINE, key.path(), KEY_WOW64_32KEY));
-  EXPECT_EQ(before_64, KeySddl(HKEY_LOCAL_MACHINE, key.path(), KEY_WOW64_64KEY));
+  EXPECT_NE(before_32,
+            KeySddl(HKEY_LOCAL_MACHINE, key.path(), KEY_WOW64_32KEY));
+  EXPECT_EQ(before_64,
+            KeySddl(HKEY_LOCAL_MACHINE, key.path(), KEY_WOW64_64KEY));
   ASSERT_TRUE(RestoreSecurityInfo(saved.get()));
-  EXPECT_EQ(before_32, KeySddl(HKEY_LOCAL_MACHINE, key.path(), KEY_WOW64_32KEY));
-  EXPECT_EQ(before_64, KeySddl(HKEY_LOCAL_MACHINE, key.path(), KEY_WOW64_64KEY));
+  EXPECT_EQ(before_32,
+            KeySddl(HKEY_LOCAL_MACHINE, key.path(), KEY_WOW64_32KEY));
+  EXPECT_EQ(before_64,
+            KeySddl(HKEY_LOCAL_MACHINE, key.path(), KEY_WOW64_64KEY));
 }
 
 TEST(AccessGrantTest, ListThatCannotBeReadIsReachedThroughOwnership) {

@@ -23,6 +23,7 @@
 // Exit code 0, or 2 for a command line it does not understand.
 
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include <cstdio>
@@ -114,12 +115,12 @@ std::unique_ptr<installer::Operation> TakeOperation(const std::wstring& word,
   if (!arguments->TakeKey(&key))
     return nullptr;
   if (word == L"create") {
-    return std::make_unique<installer::CreateRegKeyOperation>(key.root,
-                                                              key.path, key.view);
+    return std::make_unique<installer::CreateRegKeyOperation>(
+        key.root, key.path, key.view);
   }
   if (word == L"delete") {
-    return std::make_unique<installer::DeleteRegKeyOperation>(key.root,
-                                                              key.path, key.view);
+    return std::make_unique<installer::DeleteRegKeyOperation>(
+        key.root, key.path, key.view);
   }
   std::wstring name;
   if (!arguments->Take(&name))
@@ -199,10 +200,10 @@ int main() {
   if (!arguments.TakeKey(&key))
     return kUsageError;
   if (command == L"sddl") {
-    printf("%s\n", base::WideToUtf8(installer::test::KeySddl(
-                                        key.root, key.path, key.view,
-                                        kGroupAndDacl))
-                       .c_str());
+    printf("%s\n",
+           base::WideToUtf8(installer::test::KeySddl(key.root, key.path,
+                                                     key.view, kGroupAndDacl))
+               .c_str());
     return 0;
   }
   if (command == L"purge") {

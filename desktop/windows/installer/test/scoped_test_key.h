@@ -5,6 +5,7 @@
 // compare. Shared by the unit tests and the registry operations tool.
 
 #include <windows.h>
+
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -38,10 +39,11 @@ inline std::wstring ToSddl(PSECURITY_DESCRIPTOR descriptor,
 }
 
 // The key's security as SDDL, read through a handle; empty on failure.
-inline std::wstring KeySddl(HKEY root,
-                            const std::wstring& path,
-                            REGSAM view,
-                            SECURITY_INFORMATION information = kOwnerGroupAndDacl) {
+inline std::wstring KeySddl(
+    HKEY root,
+    const std::wstring& path,
+    REGSAM view,
+    SECURITY_INFORMATION information = kOwnerGroupAndDacl) {
   HKEY key = nullptr;
   if (::RegOpenKeyExW(root, path.c_str(), 0, READ_CONTROL | view, &key) !=
       ERROR_SUCCESS) {
@@ -122,7 +124,8 @@ inline void PurgeKey(HKEY root, const std::wstring& path, REGSAM view) {
 class ScopedTestKey {
  public:
   ScopedTestKey(HKEY root, REGSAM view) : root_(root), view_(view) {
-    path_ = L"Software\\TarvoTest\\" + base::Utf8ToWide(base::GenerateGuidText());
+    path_ =
+        L"Software\\TarvoTest\\" + base::Utf8ToWide(base::GenerateGuidText());
     valid_ = true;
     for (REGSAM each : Views()) {
       HKEY key = nullptr;

@@ -94,8 +94,7 @@ bool ChangeRegValueOperation::EnsureAccess(LONG open_result) {
                << object_name_.c_str();
     return false;
   }
-  const LONG result =
-      key_.Open(root_, key_path_.c_str(), kValueAccess | view_);
+  const LONG result = key_.Open(root_, key_path_.c_str(), kValueAccess | view_);
   if (result != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed to open " << object_name_.c_str() << ": "
                << base::SystemErrorCodeToString(result);
@@ -137,9 +136,9 @@ bool ChangeRegValueOperation::ReadOldValue() {
 
 bool ChangeRegValueOperation::WriteNewValue() {
   if (new_type_ != kNoValue) {
-    const LONG result = ::RegSetValueExW(
-        key_.Handle(), value_name_.c_str(), 0, new_type_, new_data_.data(),
-        static_cast<DWORD>(new_data_.size()));
+    const LONG result = ::RegSetValueExW(key_.Handle(), value_name_.c_str(), 0,
+                                         new_type_, new_data_.data(),
+                                         static_cast<DWORD>(new_data_.size()));
     if (result != ERROR_SUCCESS) {
       LOG(ERROR) << "Failed writing " << value_name_.c_str() << " to "
                  << object_name_.c_str() << ": "
@@ -174,8 +173,8 @@ std::unique_ptr<Operation> MakeChangeRegValueOperation(
     DWORD /*flags*/,
     REGSAM view) {
   return std::make_unique<ChangeRegValueOperation>(
-      root, key_path, value_name, data, data ? type : ChangeRegValueOperation::kNoValue,
-      size, view);
+      root, key_path, value_name, data,
+      data ? type : ChangeRegValueOperation::kNoValue, size, view);
 }
 
 }  // namespace installer

@@ -33,7 +33,8 @@ bool CreateRegKeyOperation::Do(Transaction* /*sub_operations*/) {
   VLOG(1) << "Attempting to create registry key " << key_path_.c_str()
           << " under " << root_;
   base::win::RegistryKey key;
-  const LONG result = key.Open(root_, key_path_.c_str(), KEY_QUERY_VALUE | view_);
+  const LONG result =
+      key.Open(root_, key_path_.c_str(), KEY_QUERY_VALUE | view_);
   key.Close();
   // A refused open proves the key is there as much as a successful one; any
   // other error says nothing about it.

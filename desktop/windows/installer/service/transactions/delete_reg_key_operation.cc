@@ -77,8 +77,7 @@ bool ReadValues(HKEY key,
     LONG result = ERROR_MORE_DATA;
     // A second try for a value that outgrew the key's figures (written
     // meanwhile, or given a terminator on the way out).
-    for (int attempt = 0; attempt < 2 && result == ERROR_MORE_DATA;
-         ++attempt) {
+    for (int attempt = 0; attempt < 2 && result == ERROR_MORE_DATA; ++attempt) {
       if (attempt > 0) {
         name.resize(kMaxValueNameLength + 1);
         data.resize(std::max<size_t>(data.size(), size));
@@ -123,8 +122,8 @@ ScopedRegistryHandle RecreateKey(HKEY parent,
                                  const SavedRegistryKey& saved,
                                  REGSAM view) {
   SECURITY_ATTRIBUTES attributes = {
-      sizeof(attributes), const_cast<uint8_t*>(saved.security_descriptor.data()),
-      FALSE};
+      sizeof(attributes),
+      const_cast<uint8_t*>(saved.security_descriptor.data()), FALSE};
   HKEY raw_key = nullptr;
   DWORD disposition = 0;
   if (::RegCreateKeyExW(parent, name.c_str(), 0, nullptr,
@@ -163,7 +162,8 @@ bool DeleteRegKeyOperation::Do(Transaction* /*sub_operations*/) {
     return false;
   }
   base::win::RegistryKey key;
-  const LONG result = key.Open(root_, key_path_.c_str(), KEY_QUERY_VALUE | view_);
+  const LONG result =
+      key.Open(root_, key_path_.c_str(), KEY_QUERY_VALUE | view_);
   key.Close();
   if (result == ERROR_FILE_NOT_FOUND) {
     VLOG(1) << "Key does not exist. Nothing to do.";
@@ -230,8 +230,8 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
     wchar_t name[kMaxKeyNameLength + 1];
     DWORD length = kMaxKeyNameLength + 1;
     // Index 0 each time: the subkey read last is gone by now.
-    const LONG result = ::RegEnumKeyExW(key.Handle(), 0, name, &length,
-                                        nullptr, nullptr, nullptr, nullptr);
+    const LONG result = ::RegEnumKeyExW(key.Handle(), 0, name, &length, nullptr,
+                                        nullptr, nullptr, nullptr);
     if (result == ERROR_NO_MORE_ITEMS)
       break;
     if (result != ERROR_SUCCESS) {

@@ -28,16 +28,17 @@ bool KeyExists(const std::wstring& path) {
 // not a key.
 std::wstring KernelKeyName(HANDLE handle) {
   using QueryKey = LONG(NTAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-  static const auto query_key = reinterpret_cast<QueryKey>(
-      reinterpret_cast<void*>(::GetProcAddress(
-          ::GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
+  static const auto query_key =
+      reinterpret_cast<QueryKey>(reinterpret_cast<void*>(
+          ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryKey")));
   constexpr int kKeyNameInformation = 3;
   uint32_t buffer[1024];
   ULONG size = 0;
-  if (query_key(handle, kKeyNameInformation, buffer, sizeof(buffer), &size) != 0)
+  if (query_key(handle, kKeyNameInformation, buffer, sizeof(buffer), &size) !=
+      0)
     return std::wstring();
   return std::wstring(reinterpret_cast<const wchar_t*>(buffer + 1),
-                       buffer[0] / sizeof(wchar_t));
+                      buffer[0] / sizeof(wchar_t));
 }
 
 // The number of this process's handles that refer to the key: the test's
@@ -67,13 +68,15 @@ int CountHandlesToKey(const std::wstring& path) {
   return count;
 }
 
-TEST(DeleteRegKeyOperationTest, KeyMadeAgainMeanwhileKeepsItsValuesAndNoHandle) {
+TEST(DeleteRegKeyOperationTest,
+     KeyMadeAgainMeanwhileKeepsItsValuesAndNoHandle) {
   ScopedTestKey test_key(HKEY_CURRENT_USER, 0);
   ASSERT_TRUE(test_key.valid());
   const std::wstring tree = test_key.Child(L"Tree");
   base::win::RegistryKey key;
-  ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, (tree + L"\\Sub").c_str(),
-                                      KEY_ALL_ACCESS));
+  ASSERT_EQ(
+      ERROR_SUCCESS,
+      key.Create(HKEY_CURRENT_USER, (tree + L"\\Sub").c_str(), KEY_ALL_ACCESS));
   key.Close();
 
   Transaction transaction;
@@ -121,12 +124,13 @@ TEST(DeleteRegKeyOperationTest, KeyThatCannotBeDeletedFailsTheOperation) {
   ASSERT_TRUE(test_key.valid());
   std::wstring tree = test_key.Child(L"Tree");
   base::win::RegistryKey key;
-  ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER, tree.c_str(),
-                                      KEY_ALL_ACCESS));
+  ASSERT_EQ(ERROR_SUCCESS,
+            key.Create(HKEY_CURRENT_USER, tree.c_str(), KEY_ALL_ACCESS));
   for (const wchar_t* name : {L"a", L"b", L"c"})
     ASSERT_EQ(ERROR_SUCCESS, key.WriteString(name, name));
-  ASSERT_EQ(ERROR_SUCCESS, key.Create(HKEY_CURRENT_USER,
-                                      (tree + L"\\Sub").c_str(), KEY_ALL_ACCESS));
+  ASSERT_EQ(
+      ERROR_SUCCESS,
+      key.Create(HKEY_CURRENT_USER, (tree + L"\\Sub").c_str(), KEY_ALL_ACCESS));
   key.Close();
 
   g_locked_key = &tree;
