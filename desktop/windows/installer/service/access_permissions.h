@@ -41,8 +41,10 @@ bool TakeOwnership(const std::wstring& object_name, int object_type);
 // object, inherited by sub-folders, files and sub-keys, weakening deny
 // entries that would block it. With `keep_previous` (the installer core's
 // flag 1), `saved` receives the access list from before the grant, for
-// `RestoreSecurityInfo`; without it nothing is kept and `saved` is emptied.
-// `saved` may be null when nothing is to be kept.
+// `RestoreSecurityInfo`: from before the first grant when the object still
+// carries the list of another kept grant of this process, so that records
+// given back in any order leave the object as it was. Without it nothing is
+// kept and `saved` is emptied; `saved` may then be null.
 bool GrantAccessToCurrentUser(const std::wstring& object_name,
                               int object_type,
                               DWORD access_mask,
