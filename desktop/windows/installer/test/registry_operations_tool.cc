@@ -16,7 +16,8 @@
 //       gets back (its creator owns a recreated key).
 //   registry_operations_tool set-sddl <root> <view> <key> <sddl>
 //   registry_operations_tool purge <root> <view> <key>
-//       deletes the key and its subtree whatever their lists say.
+//       deletes the key and its subtree whatever their lists say, then its
+//       parent when nothing else is left in it.
 //   registry_operations_tool hold
 //       waits until its standard input ends: Wine keeps key security only
 //       while its server runs, which this keeps alive between the steps.
@@ -208,6 +209,12 @@ int main() {
   }
   if (command == L"purge") {
     installer::test::PurgeKey(key.root, key.path, key.view);
+    const size_t separator = key.path.rfind(L'\\');
+    if (separator != std::wstring::npos) {
+      // Refused while the parent still has subkeys.
+      ::RegDeleteKeyExW(key.root, key.path.substr(0, separator).c_str(),
+                        key.view, 0);
+    }
     return 0;
   }
   std::wstring sddl;
