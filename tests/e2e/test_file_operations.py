@@ -31,7 +31,7 @@ FILES = {
     "install/launcher.exe": b"MZ launcher",
     "install/old/only.txt": b"the last file of its folder",
 }
-READ_ONLY = ["package/lib.dll"]
+READ_ONLY = ["package/lib.dll", "install/launcher.exe"]
 
 # The update, one operation a line, with the number of operations the
 # transaction holds after each (sub-operations included).
@@ -40,11 +40,12 @@ UPDATE = [
     (("copy", "package/lib.dll", "install/lib.dll"), 4),  # read-only source
     (("copy", "package/docs/readme \u00e9.txt", "install/docs/en/readme \u00e9.txt"), 6),
     (("mkdir", "install/profiles/default"), 7),
-    (("move", "install/launcher.exe", "install/old_launcher/launcher.exe"), 9),
+    (("move", "install/launcher.exe", "install/old_launcher/launcher.exe"), 9),  # read-only
     (("delete", "install/old/only.txt", "0", "1"), 10),
+    (("delete", "install/never installed.dll", "1", "1"), 11),  # nothing to do
     # The same path set aside a second time, most likely within the second.
-    (("delete", "install/app.exe", "1", "0"), 11),
-    (("copy", "package/app.exe", "install/app.exe"), 12),
+    (("delete", "install/app.exe", "1", "0"), 12),
+    (("copy", "package/app.exe", "install/app.exe"), 13),
 ]
 
 
@@ -118,9 +119,9 @@ def committed_contents(before, operations):
         elif kind == "mkdir":
             add_parents(fields[0] + "/x")
         elif kind == "delete":
-            contents.pop(fields[0], None)
+            existed = contents.pop(fields[0], False) is not False
             folder = os.path.dirname(fields[0])
-            while fields[2] == "1" and folder and not any(
+            while existed and fields[2] == "1" and folder and not any(
                     name.startswith(folder + "/") for name in contents):
                 del contents[folder]
                 folder = os.path.dirname(folder)
@@ -144,8 +145,9 @@ def test_update_commits_only_the_intended_change(run_exe, root):
     expected = committed_contents(before, operations)
     assert {name: entry[4] for name, entry in after.items()} == expected
     assert not [name for name in after if name.endswith(".old")]
-    # The copies are never read-only, whatever their source was.
+    # Copied and moved files are never read-only, whatever their source was.
     assert after["install/lib.dll"][1] & 0o200
+    assert after["install/old_launcher/launcher.exe"][1] & 0o200
     # Whatever the update did not name is as it was, attributes included.
     named = {field for operation in operations for field in operation[1:]}
     for name, entry in before.items():

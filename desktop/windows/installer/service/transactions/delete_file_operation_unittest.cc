@@ -12,15 +12,19 @@
 #include "base/test/temp_tree.h"
 #include "base/time/tick_source.h"
 #include "base/time/wall_clock.h"
-#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "gtest/gtest.h"
+
+// Deleting, rolling back and committing on real folders are covered end to
+// end (tests/e2e/test_file_operations.py); these tests need a clock or
+// system calls that the end-to-end tests cannot control.
 
 namespace installer {
 namespace {
 
 using base::FilePath;
 using base::TempTree;
+using SystemCalls = DeleteFileOperation::SystemCalls;
 
 // The names in `folder` that a deletion set aside.
 std::vector<std::wstring> AsideNames(const FilePath& folder) {
@@ -42,11 +46,9 @@ std::unique_ptr<Operation> Delete(const FilePath& path) {
                                  /*remove_empty_parents=*/false);
 }
 
-// Wall clock and tick clock stand still, so that every deletion falls in
-// the same second.
+// Wall clock and tick clock stand still at 1700000000 seconds after 1970.
 class ScopedFrozenClock {
  public:
-  // 1700000000 seconds after 1970, in microseconds after 1601.
   ScopedFrozenClock()
       : ticks_(base::TickSource::SwapForTesting([] { return int64_t{1}; })),
         system_time_(base::WallClock::SwapSystemTimeForTesting(
@@ -64,14 +66,6 @@ class ScopedFrozenClock {
   const base::WallClock::SystemTimeFunction system_time_;
 };
 
-using SystemCalls = DeleteFileOperation::SystemCalls;
-
-SystemCalls RealSystemCalls() {
-  const SystemCalls calls = DeleteFileOperation::SwapSystemCallsForTesting({});
-  DeleteFileOperation::SwapSystemCallsForTesting(calls);
-  return calls;
-}
-
 class ScopedSystemCalls {
  public:
   explicit ScopedSystemCalls(const SystemCalls& calls)
@@ -84,138 +78,11 @@ class ScopedSystemCalls {
   const SystemCalls previous_;
 };
 
-TEST(DeleteFileOperationTest, MissingPathIsKeptAndTouchesNothing) {
-  TempTree tree;
-  const FilePath folder = tree.MakeDir(L"app");
-  {
-    Transaction transaction;
-    ASSERT_TRUE(transaction.ExecuteOperation(Delete(folder.Append(L"gone"))));
-    EXPECT_EQ(transaction.size(), 1u);
-    transaction.RollbackOperations();
-  }
-  EXPECT_TRUE(TempTree::Exists(folder));
-}
-
-TEST(DeleteFileOperationTest, CommitRemovesSetAsideFileAndEmptyParents) {
-  TempTree tree;
-  tree.WriteFile(L"keep.txt", "stays");
-  tree.MakeDir(L"app\\bin");
-  const FilePath file = tree.WriteFile(L"app\\bin\\tool.dll", "old");
-  {
-    Transaction transaction;
-    ASSERT_TRUE(transaction.ExecuteOperation(
-        MakeDeleteFileOperation(file, true, /*remove_empty_parents=*/true)));
-    EXPECT_FALSE(TempTree::Exists(file));
-    EXPECT_EQ(AsideNames(file.DirName()).size(), 1u);
-  }
-  EXPECT_FALSE(TempTree::Exists(tree.Path(L"app")));
-  EXPECT_TRUE(TempTree::Exists(tree.Path(L"keep.txt")));
-}
-
-TEST(DeleteFileOperationTest, RollbackPutsTheFileBackAndCommitsNothing) {
-  TempTree tree;
-  const FilePath file = tree.WriteFile(L"a.txt", "original");
-  {
-    Transaction transaction;
-    ASSERT_TRUE(transaction.ExecuteOperation(
-        MakeDeleteFileOperation(file, false, /*remove_empty_parents=*/true)));
-    transaction.RollbackOperations();
-  }
-  EXPECT_EQ(TempTree::ReadFile(file), "original");
-  EXPECT_TRUE(AsideNames(tree.root()).empty());
-}
-
-// Something has taken the file's name meanwhile: the set-aside file is the
-// only copy left and the commit must not remove it.
-TEST(DeleteFileOperationTest, FailedMoveBackKeepsTheSetAsideFile) {
-  TempTree tree;
-  const FilePath file = tree.WriteFile(L"a.txt", "only copy");
-  {
-    Transaction transaction;
-    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
-    ASSERT_TRUE(::CreateDirectoryW(file.value().c_str(), nullptr));
-    transaction.RollbackOperations();
-  }
-  const std::vector<std::wstring> aside = AsideNames(tree.root());
-  ASSERT_EQ(aside.size(), 1u);
-  EXPECT_EQ(TempTree::ReadFile(tree.root().Append(aside[0])), "only copy");
-}
-
-// No second process can be made to take the name at the exact moment
-// between the in-use test and the move back: the probe does it instead.
-FilePath g_name_to_take;
-bool TakeNameAndReportInUse(const FilePath& aside_path) {
-  ::CreateDirectoryW(g_name_to_take.value().c_str(), nullptr);
-  ::SetLastError(ERROR_SHARING_VIOLATION);
-  return false;
-}
-
-TEST(DeleteFileOperationTest, InUseFileWhoseMoveBackFailsIsLeftToRollback) {
-  TempTree tree;
-  const FilePath file = tree.WriteFile(L"app.exe", "running");
-  g_name_to_take = file;
-  DeleteFileOperation operation(file, true, false);
-  Transaction sub_operations;
-  {
-    SystemCalls calls = RealSystemCalls();
-    calls.open_for_writing = &TakeNameAndReportInUse;
-    ScopedSystemCalls scoped(calls);
-    EXPECT_FALSE(operation.Do(&sub_operations));
-  }
-  ASSERT_EQ(AsideNames(tree.root()).size(), 1u);
-
-  ::RemoveDirectoryW(file.value().c_str());
-  operation.Rollback();
-  EXPECT_EQ(TempTree::ReadFile(file), "running");
-  EXPECT_TRUE(AsideNames(tree.root()).empty());
-}
-
-TEST(DeleteFileOperationTest, HeldExecutableStaysButOtherFilesAreNotTested) {
-  struct Case {
-    const wchar_t* name;
-    bool deleted;
-  };
-  for (const Case& held : {Case{L"app.EXE", false}, Case{L"notes.txt", true}}) {
-    TempTree tree;
-    const FilePath file = tree.WriteFile(held.name, "held");
-    // Held as a running program is: deletable, not writable.
-    base::win::ScopedHandle holder(::CreateFileW(
-        file.value().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(holder.IsValid());
-    Transaction transaction;
-    EXPECT_EQ(transaction.ExecuteOperation(Delete(file)), held.deleted);
-    EXPECT_EQ(TempTree::Exists(file), !held.deleted);
-    EXPECT_EQ(AsideNames(tree.root()).size(), held.deleted ? 1u : 0u);
-    transaction.RollbackOperations();
-  }
-}
-
-TEST(DeleteFileOperationTest, SamePathTwiceInOneSecondGetsTwoNames) {
-  TempTree tree;
-  const FilePath file = tree.WriteFile(L"a.dll", "first");
-  ScopedFrozenClock frozen;
-  {
-    Transaction transaction;
-    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
-    tree.WriteFile(L"a.dll", "second");
-    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
-    EXPECT_EQ(AsideNames(tree.root()),
-              (std::vector<std::wstring>{L"a.dll.1700000000.old",
-                                         L"a.dll.1700000000_1.old"}));
-    transaction.RollbackOperations();
-  }
-  EXPECT_EQ(TempTree::ReadFile(file), "first");
-  EXPECT_TRUE(AsideNames(tree.root()).empty());
-
-  {
-    Transaction transaction;
-    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
-    tree.WriteFile(L"a.dll", "second");
-    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
-  }
-  EXPECT_FALSE(TempTree::Exists(file));
-  EXPECT_TRUE(AsideNames(tree.root()).empty());
+// The calls in force: the real ones outside a ScopedSystemCalls.
+SystemCalls RealSystemCalls() {
+  const SystemCalls calls = DeleteFileOperation::SwapSystemCallsForTesting({});
+  DeleteFileOperation::SwapSystemCallsForTesting(calls);
+  return calls;
 }
 
 // Wine keeps a file's access list only as Unix mode bits and cannot give
@@ -257,6 +124,82 @@ bool ReportInUse(const FilePath& aside_path) {
   return false;
 }
 
+// No second process can be made to take the name at the exact moment
+// between the in-use test and the move back: this probe does it instead.
+FilePath g_name_to_take;
+bool TakeNameAndReportInUse(const FilePath& aside_path) {
+  ::CreateDirectoryW(g_name_to_take.value().c_str(), nullptr);
+  return ReportInUse(aside_path);
+}
+
+SystemCalls LockedFileCalls() {
+  return {RealSystemCalls().open_for_writing, &RefuseAccess, &RecordGrant,
+          &RecordRestore};
+}
+
+TEST(DeleteFileOperationTest, SamePathTwiceInOneSecondGetsTwoNames) {
+  TempTree tree;
+  const FilePath file = tree.WriteFile(L"a.dll", "first");
+  ScopedFrozenClock frozen;
+  for (const bool commit : {false, true}) {
+    SCOPED_TRACE(commit ? "commit" : "rollback");
+    {
+      Transaction transaction;
+      ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
+      tree.WriteFile(L"a.dll", "second");
+      ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
+      EXPECT_EQ(AsideNames(tree.root()),
+                (std::vector<std::wstring>{L"a.dll.1700000000.old",
+                                           L"a.dll.1700000000_1.old"}));
+      if (!commit)
+        transaction.RollbackOperations();
+    }
+    EXPECT_EQ(TempTree::ReadFile(file), commit ? "<missing>" : "first");
+    EXPECT_TRUE(AsideNames(tree.root()).empty());
+  }
+}
+
+// Something has taken the file's name meanwhile: the set-aside file is the
+// only copy left, the commit must not remove it, and the access list goes
+// back where it lies.
+TEST(DeleteFileOperationTest, FailedMoveBackKeepsTheSetAsideFile) {
+  TempTree tree;
+  const FilePath file = tree.WriteFile(L"a.txt", "only copy");
+  g_access = AccessLog();
+  {
+    ScopedSystemCalls calls(LockedFileCalls());
+    Transaction transaction;
+    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
+    ASSERT_TRUE(::CreateDirectoryW(file.value().c_str(), nullptr));
+    transaction.RollbackOperations();
+  }
+  const std::vector<std::wstring> aside = AsideNames(tree.root());
+  ASSERT_EQ(aside.size(), 1u);
+  const FilePath aside_path = tree.root().Append(aside[0]);
+  EXPECT_EQ(TempTree::ReadFile(aside_path), "only copy");
+  EXPECT_EQ(g_access.restored, std::vector<std::wstring>{aside_path.value()});
+}
+
+TEST(DeleteFileOperationTest, InUseFileWhoseMoveBackFailsIsLeftToRollback) {
+  TempTree tree;
+  const FilePath file = tree.WriteFile(L"app.exe", "running");
+  g_name_to_take = file;
+  DeleteFileOperation operation(file, true, false);
+  Transaction sub_operations;
+  {
+    SystemCalls calls = RealSystemCalls();
+    calls.open_for_writing = &TakeNameAndReportInUse;
+    ScopedSystemCalls scoped(calls);
+    EXPECT_FALSE(operation.Do(&sub_operations));
+  }
+  ASSERT_EQ(AsideNames(tree.root()).size(), 1u);
+
+  ::RemoveDirectoryW(file.value().c_str());
+  operation.Rollback();
+  EXPECT_EQ(TempTree::ReadFile(file), "running");
+  EXPECT_TRUE(AsideNames(tree.root()).empty());
+}
+
 // The process may not write or delete the file, so the deletion grants the
 // current user that access and goes on. The access list from before goes
 // back whenever the deletion is undone; a commit deletes the file with it.
@@ -280,16 +223,15 @@ TEST(DeleteFileOperationTest, GrantedAccessIsWithdrawnWhenDeletionIsUndone) {
     const FilePath file = tree.WriteFile(L"locked.dll", "locked");
     g_access = AccessLog();
     g_access.grant_succeeds = test.ending != Ending::kGrantRefused;
-    SystemCalls calls = {RealSystemCalls().open_for_writing, &RefuseAccess,
-                         &RecordGrant, &RecordRestore};
+    SystemCalls calls = LockedFileCalls();
     if (test.ending == Ending::kInUse)
       calls.open_for_writing = &ReportInUse;
     {
       ScopedSystemCalls scoped(calls);
       Transaction transaction;
-      const bool done = transaction.ExecuteOperation(Delete(file));
-      EXPECT_EQ(done, test.ending == Ending::kCommit ||
-                          test.ending == Ending::kRollback);
+      EXPECT_EQ(transaction.ExecuteOperation(Delete(file)),
+                test.ending == Ending::kCommit ||
+                    test.ending == Ending::kRollback);
       if (test.ending == Ending::kRollback)
         transaction.RollbackOperations();
     }
@@ -299,26 +241,6 @@ TEST(DeleteFileOperationTest, GrantedAccessIsWithdrawnWhenDeletionIsUndone) {
     EXPECT_EQ(TempTree::Exists(file), !test.deleted);
     EXPECT_TRUE(AsideNames(tree.root()).empty());
   }
-}
-
-// When the file cannot go back, its access list goes back where it lies.
-TEST(DeleteFileOperationTest, AccessListOfFileThatCannotGoBackIsRestoredAside) {
-  TempTree tree;
-  const FilePath file = tree.WriteFile(L"locked.dll", "locked");
-  g_access = AccessLog();
-  const SystemCalls calls = {RealSystemCalls().open_for_writing,
-                             &RefuseAccess, &RecordGrant, &RecordRestore};
-  {
-    ScopedSystemCalls scoped(calls);
-    Transaction transaction;
-    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
-    ASSERT_TRUE(::CreateDirectoryW(file.value().c_str(), nullptr));
-    transaction.RollbackOperations();
-  }
-  const std::vector<std::wstring> aside = AsideNames(tree.root());
-  ASSERT_EQ(aside.size(), 1u);
-  EXPECT_EQ(g_access.restored,
-            std::vector<std::wstring>{tree.root().Append(aside[0]).value()});
 }
 
 }  // namespace
