@@ -21,8 +21,8 @@ class CreateFolderOperation : public Operation {
 
  private:
   const base::FilePath folder_;
-  // The nearest folder above `folder_` that existed; empty when nothing was
-  // created.
+  // The nearest folder above `folder_` that existed when `Do` set out to
+  // create it; empty when the folder was there already.
   base::FilePath existing_ancestor_;
 };
 
