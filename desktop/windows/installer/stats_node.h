@@ -8,6 +8,7 @@
 #include "base/strings/string_slice.h"
 #include "base/threading/lock.h"
 #include "base/time/tick_time.h"
+#include "base/time/time.h"
 #include "base/values.h"
 
 namespace installer {
@@ -39,6 +40,9 @@ class StatsNode {
   base::Lock* lock_;
   base::TickTime start_time_;
 };
+
+// `time` in UTC as the report writes it: "YYYY-MM-DD hh:mm:ss.mmm".
+std::string FormatStatsTimestamp(base::Time time);
 
 }  // namespace installer
 

@@ -28,6 +28,12 @@ bool IsUserAdmin(bool check_linked_token);
 // cannot be written.
 bool NeedsElevation(bool all_users, bool has_write_access);
 
+// Tests only: IsUserAdmin answers through `query` instead of the process
+// token (a test process cannot drop its own elevation); null restores the
+// token query. Returns the query it replaces.
+using AdminQuery = bool (*)(bool check_linked_token);
+AdminQuery SetAdminQueryForTesting(AdminQuery query);
+
 // Folders and shortcuts.
 bool GetKnownFolderPath(const GUID& folder_id,
                         int csidl,

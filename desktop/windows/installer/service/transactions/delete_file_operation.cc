@@ -140,7 +140,7 @@ bool DeleteFileOperation::SetAside() {
                                    kWriteAndDeleteAccess) &&
       !g_system_calls.grant_access(path_.value(), SE_FILE_OBJECT,
                                    kWriteAndDeleteAccess,
-                                   /*discard_previous=*/false,
+                                   /*keep_previous=*/true,
                                    &saved_security_)) {
     LOG(ERROR) << "Cannot obtain proper permissions on the file";
     return false;

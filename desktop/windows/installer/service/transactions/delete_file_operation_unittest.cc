@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <memory>
 #include <string>
@@ -100,11 +101,11 @@ bool RefuseAccess(const std::wstring& name, int type, DWORD access) {
 bool RecordGrant(const std::wstring& name,
                  int type,
                  DWORD access,
-                 bool discard_previous,
+                 bool keep_previous,
                  std::unique_ptr<SavedSecurityInfo>* saved) {
   EXPECT_EQ(type, SE_FILE_OBJECT);
   EXPECT_EQ(access, 0x130116u);
-  EXPECT_FALSE(discard_previous);
+  EXPECT_TRUE(keep_previous);
   g_access.granted.push_back(name);
   if (!g_access.grant_succeeds)
     return false;
@@ -241,6 +242,34 @@ TEST(DeleteFileOperationTest, GrantedAccessIsWithdrawnWhenDeletionIsUndone) {
     EXPECT_EQ(TempTree::Exists(file), !test.deleted);
     EXPECT_TRUE(AsideNames(tree.root()).empty());
   }
+}
+
+// On the real access calls: a list that denies everyone writing and
+// deleting makes the check fail, the grant lets the deletion go on.
+TEST(DeleteFileOperationTest, LockedFileIsDeletedThroughAGrant) {
+  TempTree tree;
+  const FilePath file = tree.WriteFile(L"locked.dll", "locked");
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(D;;0x130116;;;WD)(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor,
+      nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  const DWORD set = ::SetNamedSecurityInfoW(
+      const_cast<wchar_t*>(file.value().c_str()), SE_FILE_OBJECT,
+      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      nullptr, nullptr, dacl, nullptr);
+  ::LocalFree(descriptor);
+  ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_FALSE(CheckAccessToPath(file.value(), SE_FILE_OBJECT, 0x130116));
+
+  {
+    Transaction transaction;
+    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
+  }
+  EXPECT_FALSE(TempTree::Exists(file));
+  EXPECT_TRUE(AsideNames(tree.root()).empty());
 }
 
 }  // namespace
