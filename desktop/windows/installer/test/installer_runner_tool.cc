@@ -26,6 +26,11 @@
 //   installer_runner_tool --hold-event=NAME
 //     Creates the event signalled, prints "holding", and keeps it until a
 //     line or the end of its input arrives.
+//
+//   installer_runner_tool --hold-abandoned-mutex=NAME
+//     Creates the mutex, lets a thread of its own take it and end without
+//     releasing it, prints "holding", and keeps it open until a line or the
+//     end of its input arrives.
 
 #include <windows.h>
 
@@ -324,6 +329,34 @@ int HoldEvent(const std::wstring& name) {
   return 0;
 }
 
+class MutexAbandoner : public base::RunnableThread {
+ public:
+  explicit MutexAbandoner(HANDLE mutex)
+      : base::RunnableThread("Mutex abandoner"), mutex_(mutex) {}
+
+ protected:
+  void Run() override { WaitForSingleObject(mutex_, INFINITE); }
+
+ private:
+  HANDLE mutex_;
+};
+
+int HoldAbandonedMutex(const std::wstring& name) {
+  base::win::ScopedHandle mutex(CreateMutexW(nullptr, FALSE, name.c_str()));
+  if (!mutex.IsValid()) {
+    PrintLine(ErrorLine(GetLastError()));
+    return 1;
+  }
+  MutexAbandoner abandoner(mutex.Get());
+  if (!abandoner.Start())
+    return 1;
+  abandoner.Join();
+  PrintLine("holding");
+  std::string line;
+  std::getline(std::cin, line);
+  return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -340,8 +373,13 @@ int main() {
     return Probe(command_line);
   if (command_line.HasSwitch("hold-event"))
     return HoldEvent(command_line.GetSwitchValueNative("hold-event"));
+  if (command_line.HasSwitch("hold-abandoned-mutex")) {
+    return HoldAbandonedMutex(
+        command_line.GetSwitchValueNative("hold-abandoned-mutex"));
+  }
   PrintLine(
       "usage: installer_runner_tool --frontend ... | --backend ... | "
-      "--probe=KIND --name=NAME | --hold-event=NAME");
+      "--probe=KIND --name=NAME | --hold-event=NAME | "
+      "--hold-abandoned-mutex=NAME");
   return 2;
 }
