@@ -44,10 +44,10 @@ std::wstring ToUpperOrdinal(const std::wstring& text) {
   if (text.empty() || text.size() > INT_MAX)
     return text;
   std::wstring upper(text.size(), L'\0');
-  const int length = LCMapStringEx(
-      LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(),
-      static_cast<int>(text.size()), upper.data(),
-      static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  const int length =
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(),
+                    static_cast<int>(text.size()), upper.data(),
+                    static_cast<int>(upper.size()), nullptr, nullptr, 0);
   if (length <= 0) {
     PLOG(WARNING) << "LCMapStringEx failed";
     return text;
@@ -71,8 +71,7 @@ std::wstring WithSlashes(std::wstring text) {
 
 }  // namespace
 
-InstallerObjectNames::InstallerObjectNames(
-    const base::FilePath& install_folder)
+InstallerObjectNames::InstallerObjectNames(const base::FilePath& install_folder)
     : folder_(CanonicalizeFolder(install_folder)) {}
 
 InstallerObjectNames::~InstallerObjectNames() = default;

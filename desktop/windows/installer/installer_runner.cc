@@ -84,8 +84,9 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
   command_line.AppendSwitchNative(switches::kInitialPid,
                                   base::UintToString16(GetCurrentProcessId()));
   if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
-    command_line.AppendSwitchASCII(switches::kCrashReporterPid,
-                                   base::FormatString("%u", crash_reporter_pid));
+    command_line.AppendSwitchASCII(
+        switches::kCrashReporterPid,
+        base::FormatString("%u", crash_reporter_pid));
   }
 
   VLOG(1) << "Event name for interrupted installation: "

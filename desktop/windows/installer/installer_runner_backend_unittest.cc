@@ -30,7 +30,8 @@ class ChannelRecorder : public IpcReceiver::Delegate {
   explicit ChannelRecorder(const base::FilePath& install_folder)
       : receiver_(this) {
     observers_.AddObserver(&observer_);
-    EXPECT_TRUE(receiver_.Connect(InstallerObjectNames(install_folder).channel()));
+    EXPECT_TRUE(
+        receiver_.Connect(InstallerObjectNames(install_folder).channel()));
   }
 
   // Everything the mailslot has received so far.
@@ -112,11 +113,11 @@ TEST_F(InstallerRunnerBackendTest, RefusesToRunWithoutAFrontEndItCanWatch) {
     EXPECT_FALSE(RunBackend(settings.get()));
     EXPECT_EQ(runs_before, ScriptedStepMachine::runs());
     const std::vector<std::string>& lines = log.lines();
-    EXPECT_NE(lines.end(), std::find_if(lines.begin(), lines.end(),
-                                        [&](const std::string& line) {
-                                          return line.starts_with(
-                                              test_case.error);
-                                        }));
+    EXPECT_NE(
+        lines.end(),
+        std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+          return line.starts_with(test_case.error);
+        }));
   }
 }
 

@@ -17,8 +17,7 @@ std::unique_ptr<StepMachine> CreateStepMachine() {
   return nullptr;
 }
 
-StepMachineFactory SetStepMachineFactoryForTesting(
-    StepMachineFactory factory) {
+StepMachineFactory SetStepMachineFactoryForTesting(StepMachineFactory factory) {
   return g_factory_for_testing.exchange(factory);
 }
 

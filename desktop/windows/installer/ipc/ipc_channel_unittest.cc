@@ -125,7 +125,8 @@ TEST_F(IpcChannelTest, FlushIsAnsweredAfterTheDatagramsWrittenBefore) {
     base::win::ScopedHandle mailslot = OpenForWriting(mailslot_path_);
     ASSERT_TRUE(mailslot.IsValid());
     for (int i = 0; i < kCount; ++i) {
-      const std::unique_ptr<InstallerMessage> message = MakeTotalStepsMessage(i);
+      const std::unique_ptr<InstallerMessage> message =
+          MakeTotalStepsMessage(i);
       DWORD written = 0;
       ASSERT_TRUE(WriteFile(mailslot.Get(), message->data(),
                             static_cast<DWORD>(message->size()), &written,
@@ -135,7 +136,8 @@ TEST_F(IpcChannelTest, FlushIsAnsweredAfterTheDatagramsWrittenBefore) {
   base::LoopRunner runner;
   int delivered_at_flush = -1;
   receiver_.Flush(base::Bind(
-      [](int* delivered_at_flush, const int* received, base::LoopRunner* runner) {
+      [](int* delivered_at_flush, const int* received,
+         base::LoopRunner* runner) {
         *delivered_at_flush = *received;
         runner->Quit();
       },

@@ -57,8 +57,8 @@ bool IpcReceiver::Connect(const std::wstring& channel_name) {
   }
   mailslot_path_ = GetMailslotPath(channel_name);
   base::RefPtr<base::SequencedTaskRunner> runner = thread_.GetTaskRunner();
-  runner->PostTask(FROM_HERE, base::Bind(&IpcReceiver::CreateReader, this,
-                                         mailslot_path_));
+  runner->PostTask(
+      FROM_HERE, base::Bind(&IpcReceiver::CreateReader, this, mailslot_path_));
   // The backend is started right after this; its sender gives up for good
   // when the mailslot does not exist yet.
   base::SyncEvent created(base::SyncEvent::ResetMode::kManual,
@@ -145,10 +145,9 @@ void IpcReceiver::DeliverMessage(
 bool IpcReceiver::WriteFlushMarker() {
   if (mailslot_path_.empty())
     return false;
-  base::win::ScopedHandle mailslot(
-      CreateFileW(mailslot_path_.c_str(), GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::win::ScopedHandle mailslot(CreateFileW(
+      mailslot_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!mailslot.IsValid()) {
     VLOG(1) << "No mailslot to flush";
     return false;

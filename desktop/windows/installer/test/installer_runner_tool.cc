@@ -207,11 +207,13 @@ int RunFrontEnd(const base::CommandLine& command_line) {
   base::win::ScopedCOMInitializer com;
   base::MessageLoop loop;
   installer::Settings settings(
-      false, false, false, command_line.GetSwitchValuePath(switches::kInstallFolder),
-      false, installer::Settings::kArchitectureX86);
+      false, false, false,
+      command_line.GetSwitchValuePath(switches::kInstallFolder), false,
+      installer::Settings::kArchitectureX86);
   WaitForStatus(settings);
 
-  FrontEnd front_end(package_folder, command_line.GetSwitchValuePath("component"));
+  FrontEnd front_end(package_folder,
+                     command_line.GetSwitchValuePath("component"));
   if (command_line.HasSwitch("have-package"))
     front_end.runner().OnPackageReady();
   PrintLine(front_end.runner().StartInstallation(&settings) ? "started 1"
@@ -293,7 +295,7 @@ std::string ProbeEvent(const std::wstring& name) {
   if (!event.IsValid())
     return ErrorLine(GetLastError());
   return WaitForSingleObject(event.Get(), 0) == WAIT_OBJECT_0 ? "signalled"
-                                                               : "unsignalled";
+                                                              : "unsignalled";
 }
 
 std::string ProbeMailslot(const std::wstring& path) {
@@ -318,7 +320,8 @@ int Probe(const base::CommandLine& command_line) {
 }
 
 int HoldEvent(const std::wstring& name) {
-  base::win::ScopedHandle event(CreateEventW(nullptr, TRUE, TRUE, name.c_str()));
+  base::win::ScopedHandle event(
+      CreateEventW(nullptr, TRUE, TRUE, name.c_str()));
   if (!event.IsValid() || !SetEvent(event.Get())) {
     PrintLine(ErrorLine(GetLastError()));
     return 1;

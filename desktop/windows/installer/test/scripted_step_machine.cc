@@ -70,8 +70,8 @@ void ScriptedStepMachine::Run(Settings* settings) {
   settings_ = settings;
   settings_->set_changeable(false);
   base::MessageLoop::current()->task_runner()->PostTask(
-      FROM_HERE, base::BindWeak(&ScriptedStepMachine::Begin,
-                                weak_source_.GetRef(), this));
+      FROM_HERE,
+      base::BindWeak(&ScriptedStepMachine::Begin, weak_source_.GetRef(), this));
 }
 
 void ScriptedStepMachine::Begin() {
