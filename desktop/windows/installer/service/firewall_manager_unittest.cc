@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "base/win/scoped_com_initializer.h"
@@ -26,39 +27,50 @@ using base::FilePath;
 
 #define FAKE_NOT_IMPLEMENTED(name, ...) \
   HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return E_NOTIMPL; }
+// Properties the code under test never touches.
+#define FAKE_PROPERTY(name, type) \
+  FAKE_NOT_IMPLEMENTED(get_##name, type*) FAKE_NOT_IMPLEMENTED(put_##name, type)
+#define FAKE_PROFILE_PROPERTY(name, type)                        \
+  FAKE_NOT_IMPLEMENTED(get_##name, NET_FW_PROFILE_TYPE2, type*) \
+  FAKE_NOT_IMPLEMENTED(put_##name, NET_FW_PROFILE_TYPE2, type)
+// A setter that records its field.
+#define FAKE_SETTER(name, member, type)                   \
+  HRESULT STDMETHODCALLTYPE put_##name(type value) override { \
+    return Store(#name, &member, value);                  \
+  }
 
 // Reference counting without self-deletion: the test owns every fake, and
 // checks at the end that the code under test released what it took.
 template <class Interface>
-class FakeDispatch : public Interface {
+class FakeUnknown : public Interface {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IDispatch ||
-        iid == __uuidof(Interface)) {
-      *out = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
-    }
     *out = nullptr;
-    return E_NOINTERFACE;
+    if (iid != IID_IUnknown && iid != __uuidof(Interface) &&
+        (iid != IID_IDispatch || !std::is_base_of_v<IDispatch, Interface>)) {
+      return E_NOINTERFACE;
+    }
+    *out = static_cast<Interface*>(this);
+    AddRef();
+    return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override { return --references_; }
-  FAKE_NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
-  FAKE_NOT_IMPLEMENTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
-  FAKE_NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
-  FAKE_NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*,
-                       VARIANT*, EXCEPINFO*, UINT*)
-
   LONG references() const { return references_; }
 
  private:
   LONG references_ = 0;
 };
 
-std::wstring Text(BSTR text) {
-  return text ? std::wstring(text, ::SysStringLen(text)) : std::wstring();
-}
+template <class Interface>
+class FakeDispatch : public FakeUnknown<Interface> {
+ public:
+  FAKE_NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
+  FAKE_NOT_IMPLEMENTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
+  FAKE_NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+  FAKE_NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*,
+                       VARIANT*, EXCEPINFO*, UINT*)
+};
 
 HRESULT CopyOut(const std::wstring& text, BSTR* out) {
   *out = text.empty() ? nullptr : ::SysAllocString(text.c_str());
@@ -81,63 +93,35 @@ class FakeRule : public FakeDispatch<INetFwRule> {
   HRESULT STDMETHODCALLTYPE get_Name(BSTR* out) override {
     return CopyOut(name, out);
   }
-  HRESULT STDMETHODCALLTYPE put_Name(BSTR value) override {
-    return Store("Name", &name, Text(value));
-  }
   HRESULT STDMETHODCALLTYPE get_ApplicationName(BSTR* out) override {
     return CopyOut(application, out);
   }
-  HRESULT STDMETHODCALLTYPE put_Description(BSTR value) override {
-    return Store("Description", &description, Text(value));
-  }
-  HRESULT STDMETHODCALLTYPE put_ApplicationName(BSTR value) override {
-    return Store("ApplicationName", &application, Text(value));
-  }
-  HRESULT STDMETHODCALLTYPE put_Protocol(LONG value) override {
-    return Store("Protocol", &protocol, value);
-  }
-  HRESULT STDMETHODCALLTYPE put_Direction(NET_FW_RULE_DIRECTION value) override {
-    return Store("Direction", &direction, value);
-  }
-  HRESULT STDMETHODCALLTYPE put_Enabled(VARIANT_BOOL value) override {
-    return Store("Enabled", &enabled, value);
-  }
-  HRESULT STDMETHODCALLTYPE put_LocalPorts(BSTR value) override {
-    return Store("LocalPorts", &ports, Text(value));
-  }
-  HRESULT STDMETHODCALLTYPE put_Grouping(BSTR value) override {
-    return Store("Grouping", &grouping, Text(value));
-  }
-  HRESULT STDMETHODCALLTYPE put_Profiles(LONG value) override {
-    return Store("Profiles", &profiles, value);
-  }
-  HRESULT STDMETHODCALLTYPE put_Action(NET_FW_ACTION value) override {
-    return Store("Action", &action, value);
-  }
+  FAKE_SETTER(Name, name, BSTR)
+  FAKE_SETTER(Description, description, BSTR)
+  FAKE_SETTER(ApplicationName, application, BSTR)
+  FAKE_SETTER(Protocol, protocol, LONG)
+  FAKE_SETTER(Direction, direction, NET_FW_RULE_DIRECTION)
+  FAKE_SETTER(Enabled, enabled, VARIANT_BOOL)
+  FAKE_SETTER(LocalPorts, ports, BSTR)
+  FAKE_SETTER(Grouping, grouping, BSTR)
+  FAKE_SETTER(Profiles, profiles, LONG)
+  FAKE_SETTER(Action, action, NET_FW_ACTION)
   FAKE_NOT_IMPLEMENTED(get_Description, BSTR*)
-  FAKE_NOT_IMPLEMENTED(get_ServiceName, BSTR*)
-  FAKE_NOT_IMPLEMENTED(put_ServiceName, BSTR)
   FAKE_NOT_IMPLEMENTED(get_Protocol, LONG*)
   FAKE_NOT_IMPLEMENTED(get_LocalPorts, BSTR*)
-  FAKE_NOT_IMPLEMENTED(get_RemotePorts, BSTR*)
-  FAKE_NOT_IMPLEMENTED(put_RemotePorts, BSTR)
-  FAKE_NOT_IMPLEMENTED(get_LocalAddresses, BSTR*)
-  FAKE_NOT_IMPLEMENTED(put_LocalAddresses, BSTR)
-  FAKE_NOT_IMPLEMENTED(get_RemoteAddresses, BSTR*)
-  FAKE_NOT_IMPLEMENTED(put_RemoteAddresses, BSTR)
-  FAKE_NOT_IMPLEMENTED(get_IcmpTypesAndCodes, BSTR*)
-  FAKE_NOT_IMPLEMENTED(put_IcmpTypesAndCodes, BSTR)
   FAKE_NOT_IMPLEMENTED(get_Direction, NET_FW_RULE_DIRECTION*)
-  FAKE_NOT_IMPLEMENTED(get_Interfaces, VARIANT*)
-  FAKE_NOT_IMPLEMENTED(put_Interfaces, VARIANT)
-  FAKE_NOT_IMPLEMENTED(get_InterfaceTypes, BSTR*)
-  FAKE_NOT_IMPLEMENTED(put_InterfaceTypes, BSTR)
   FAKE_NOT_IMPLEMENTED(get_Enabled, VARIANT_BOOL*)
   FAKE_NOT_IMPLEMENTED(get_Grouping, BSTR*)
   FAKE_NOT_IMPLEMENTED(get_Profiles, LONG*)
-  FAKE_NOT_IMPLEMENTED(get_EdgeTraversal, VARIANT_BOOL*)
-  FAKE_NOT_IMPLEMENTED(put_EdgeTraversal, VARIANT_BOOL)
   FAKE_NOT_IMPLEMENTED(get_Action, NET_FW_ACTION*)
+  FAKE_PROPERTY(ServiceName, BSTR)
+  FAKE_PROPERTY(RemotePorts, BSTR)
+  FAKE_PROPERTY(LocalAddresses, BSTR)
+  FAKE_PROPERTY(RemoteAddresses, BSTR)
+  FAKE_PROPERTY(IcmpTypesAndCodes, BSTR)
+  FAKE_PROPERTY(Interfaces, VARIANT)
+  FAKE_PROPERTY(InterfaceTypes, BSTR)
+  FAKE_PROPERTY(EdgeTraversal, VARIANT_BOOL)
 
  private:
   template <class T>
@@ -148,24 +132,18 @@ class FakeRule : public FakeDispatch<INetFwRule> {
     *slot = value;
     return S_OK;
   }
+  HRESULT Store(const char* field, std::wstring* slot, BSTR value) {
+    return Store(field, slot,
+                 value ? std::wstring(value, ::SysStringLen(value))
+                       : std::wstring());
+  }
 };
 
-class FakeRuleEnumerator : public IEnumVARIANT {
+class FakeRuleEnumerator : public FakeUnknown<IEnumVARIANT> {
  public:
   explicit FakeRuleEnumerator(std::vector<FakeRule*> rules)
       : rules_(std::move(rules)) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IEnumVARIANT) {
-      *out = static_cast<IEnumVARIANT*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override { return --references_; }
   HRESULT STDMETHODCALLTYPE Next(ULONG count,
                                  VARIANT* elements,
                                  ULONG* fetched) override {
@@ -183,88 +161,61 @@ class FakeRuleEnumerator : public IEnumVARIANT {
   FAKE_NOT_IMPLEMENTED(Reset)
   FAKE_NOT_IMPLEMENTED(Clone, IEnumVARIANT**)
 
-  LONG references() const { return references_; }
-
  private:
   std::vector<FakeRule*> rules_;
   size_t next_ = 0;
-  LONG references_ = 0;
 };
 
-// The policy and its rule collection, and every object handed out.
+// The policy, with profiles set by the test, and its rule collection.
+class FakePolicy : public FakeDispatch<INetFwPolicy2> {
+ public:
+  explicit FakePolicy(INetFwRules* rules) : rules_(rules) {}
+
+  LONG current_profiles = NET_FW_PROFILE2_PUBLIC;
+  HRESULT current_profiles_result = S_OK;
+  LONG enabled_profiles = NET_FW_PROFILE2_PUBLIC;
+  // Their state cannot be read.
+  LONG failing_profiles = 0;
+
+  HRESULT STDMETHODCALLTYPE get_CurrentProfileTypes(LONG* out) override {
+    *out = current_profiles;
+    return current_profiles_result;
+  }
+  HRESULT STDMETHODCALLTYPE get_FirewallEnabled(NET_FW_PROFILE_TYPE2 profile,
+                                                VARIANT_BOOL* out) override {
+    if (failing_profiles & profile)
+      return E_FAIL;
+    *out = (enabled_profiles & profile) ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE get_Rules(INetFwRules** out) override {
+    rules_->AddRef();
+    *out = rules_;
+    return S_OK;
+  }
+  FAKE_NOT_IMPLEMENTED(put_FirewallEnabled, NET_FW_PROFILE_TYPE2, VARIANT_BOOL)
+  FAKE_PROFILE_PROPERTY(ExcludedInterfaces, VARIANT)
+  FAKE_PROFILE_PROPERTY(BlockAllInboundTraffic, VARIANT_BOOL)
+  FAKE_PROFILE_PROPERTY(NotificationsDisabled, VARIANT_BOOL)
+  FAKE_PROFILE_PROPERTY(UnicastResponsesToMulticastBroadcastDisabled,
+                        VARIANT_BOOL)
+  FAKE_PROFILE_PROPERTY(DefaultInboundAction, NET_FW_ACTION)
+  FAKE_PROFILE_PROPERTY(DefaultOutboundAction, NET_FW_ACTION)
+  FAKE_NOT_IMPLEMENTED(get_ServiceRestriction, INetFwServiceRestriction**)
+  FAKE_NOT_IMPLEMENTED(EnableRuleGroup, LONG, BSTR, VARIANT_BOOL)
+  FAKE_NOT_IMPLEMENTED(IsRuleGroupEnabled, LONG, BSTR, VARIANT_BOOL*)
+  FAKE_NOT_IMPLEMENTED(RestoreLocalFirewallDefaults)
+  FAKE_NOT_IMPLEMENTED(get_IsRuleGroupCurrentlyEnabled, BSTR, VARIANT_BOOL*)
+  FAKE_NOT_IMPLEMENTED(get_LocalPolicyModifyState, NET_FW_MODIFY_STATE*)
+
+ private:
+  INetFwRules* rules_;
+};
+
+// The rule collection, and every object handed out.
 class FakeFirewall : public FakeDispatch<INetFwRules> {
  public:
-  class Policy : public FakeDispatch<INetFwPolicy2> {
-   public:
-    explicit Policy(FakeFirewall* firewall) : firewall_(firewall) {}
-
-    LONG current_profiles = NET_FW_PROFILE2_PUBLIC;
-    HRESULT current_profiles_result = S_OK;
-    // Indexed by profile bit; a failing query answers E_FAIL.
-    std::vector<int> enabled_profiles = {NET_FW_PROFILE2_PUBLIC};
-    std::vector<int> failing_profiles;
-
-    HRESULT STDMETHODCALLTYPE get_CurrentProfileTypes(LONG* out) override {
-      *out = current_profiles;
-      return current_profiles_result;
-    }
-    HRESULT STDMETHODCALLTYPE get_FirewallEnabled(NET_FW_PROFILE_TYPE2 profile,
-                                                  VARIANT_BOOL* out) override {
-      if (Contains(failing_profiles, profile))
-        return E_FAIL;
-      *out = Contains(enabled_profiles, profile) ? VARIANT_TRUE : VARIANT_FALSE;
-      return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Rules(INetFwRules** out) override {
-      firewall_->AddRef();
-      *out = firewall_;
-      return S_OK;
-    }
-    FAKE_NOT_IMPLEMENTED(put_FirewallEnabled, NET_FW_PROFILE_TYPE2, VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(get_ExcludedInterfaces, NET_FW_PROFILE_TYPE2, VARIANT*)
-    FAKE_NOT_IMPLEMENTED(put_ExcludedInterfaces, NET_FW_PROFILE_TYPE2, VARIANT)
-    FAKE_NOT_IMPLEMENTED(get_BlockAllInboundTraffic, NET_FW_PROFILE_TYPE2,
-                         VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_BlockAllInboundTraffic, NET_FW_PROFILE_TYPE2,
-                         VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(get_NotificationsDisabled, NET_FW_PROFILE_TYPE2,
-                         VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_NotificationsDisabled, NET_FW_PROFILE_TYPE2,
-                         VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(get_UnicastResponsesToMulticastBroadcastDisabled,
-                         NET_FW_PROFILE_TYPE2, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(put_UnicastResponsesToMulticastBroadcastDisabled,
-                         NET_FW_PROFILE_TYPE2, VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(get_ServiceRestriction, INetFwServiceRestriction**)
-    FAKE_NOT_IMPLEMENTED(EnableRuleGroup, LONG, BSTR, VARIANT_BOOL)
-    FAKE_NOT_IMPLEMENTED(IsRuleGroupEnabled, LONG, BSTR, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(RestoreLocalFirewallDefaults)
-    FAKE_NOT_IMPLEMENTED(get_DefaultInboundAction, NET_FW_PROFILE_TYPE2,
-                         NET_FW_ACTION*)
-    FAKE_NOT_IMPLEMENTED(put_DefaultInboundAction, NET_FW_PROFILE_TYPE2,
-                         NET_FW_ACTION)
-    FAKE_NOT_IMPLEMENTED(get_DefaultOutboundAction, NET_FW_PROFILE_TYPE2,
-                         NET_FW_ACTION*)
-    FAKE_NOT_IMPLEMENTED(put_DefaultOutboundAction, NET_FW_PROFILE_TYPE2,
-                         NET_FW_ACTION)
-    FAKE_NOT_IMPLEMENTED(get_IsRuleGroupCurrentlyEnabled, BSTR, VARIANT_BOOL*)
-    FAKE_NOT_IMPLEMENTED(get_LocalPolicyModifyState, NET_FW_MODIFY_STATE*)
-
-   private:
-    static bool Contains(const std::vector<int>& list, int value) {
-      for (int entry : list) {
-        if (entry == value)
-          return true;
-      }
-      return false;
-    }
-
-    FakeFirewall* firewall_;
-  };
-
-  FakeFirewall() : policy_(this) {}
-
-  Policy& policy() { return policy_; }
+  FakePolicy& policy() { return policy_; }
   // The rules in the collection, in order.
   const std::vector<FakeRule*>& rules() const { return installed_; }
   // A new rule object, as the NetFwRule class gives one.
@@ -281,26 +232,17 @@ class FakeFirewall : public FakeDispatch<INetFwRules> {
   }
   // Every reference the code under test took has been given back.
   bool AllReleased() const {
-    if (references() != 0 || policy_.references() != 0)
-      return false;
-    for (const auto& rule : created_) {
-      if (rule->references() != 0)
-        return false;
-    }
-    for (const auto& enumerator : enumerators_) {
-      if (enumerator->references() != 0)
-        return false;
-    }
-    return true;
+    bool released = references() == 0 && policy_.references() == 0;
+    for (const auto& rule : created_)
+      released = released && rule->references() == 0;
+    for (const auto& enumerator : enumerators_)
+      released = released && enumerator->references() == 0;
+    return released;
   }
 
   std::string failing_field_of_new_rules;
 
   // INetFwRules:
-  HRESULT STDMETHODCALLTYPE get_Count(LONG* out) override {
-    *out = static_cast<LONG>(installed_.size());
-    return S_OK;
-  }
   HRESULT STDMETHODCALLTYPE Add(INetFwRule* rule) override {
     for (const auto& created : created_) {
       if (static_cast<INetFwRule*>(created.get()) == rule) {
@@ -313,12 +255,9 @@ class FakeFirewall : public FakeDispatch<INetFwRules> {
   // Every rule of that name goes: the harshest reading of the collection's
   // removal, under which only a renamed rule is removed alone.
   HRESULT STDMETHODCALLTYPE Remove(BSTR name) override {
-    std::vector<FakeRule*> kept;
-    for (FakeRule* rule : installed_) {
-      if (rule->name != Text(name))
-        kept.push_back(rule);
-    }
-    installed_ = std::move(kept);
+    std::erase_if(installed_, [name](FakeRule* rule) {
+      return rule->name == std::wstring(name, ::SysStringLen(name));
+    });
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** out) override {
@@ -327,10 +266,11 @@ class FakeFirewall : public FakeDispatch<INetFwRules> {
     *out = enumerators_.back().get();
     return S_OK;
   }
+  FAKE_NOT_IMPLEMENTED(get_Count, LONG*)
   FAKE_NOT_IMPLEMENTED(Item, BSTR, INetFwRule**)
 
  private:
-  Policy policy_;
+  FakePolicy policy_{this};
   std::vector<std::unique_ptr<FakeRule>> created_;
   std::vector<FakeRule*> installed_;
   std::vector<std::unique_ptr<FakeRuleEnumerator>> enumerators_;
@@ -342,13 +282,11 @@ class FakeClassFactory : public IClassFactory {
   explicit FakeClassFactory(Maker maker) : maker_(std::move(maker)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-      *out = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
+    const bool known = iid == IID_IUnknown || iid == IID_IClassFactory;
+    *out = known ? static_cast<IClassFactory*>(this) : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
   }
+  // COM's own references; the test owns the factory.
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer,
@@ -366,10 +304,9 @@ class FakeClassFactory : public IClassFactory {
 // Registers a class object in this process for the test's life.
 class ScopedClassRegistration {
  public:
-  ScopedClassRegistration(REFCLSID clsid, IClassFactory* factory) {
-    result_ = ::CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER,
-                                      REGCLS_MULTIPLEUSE, &cookie_);
-  }
+  ScopedClassRegistration(REFCLSID clsid, IClassFactory* factory)
+      : result_(::CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER,
+                                        REGCLS_MULTIPLEUSE, &cookie_)) {}
   ScopedClassRegistration(const ScopedClassRegistration&) = delete;
   ScopedClassRegistration& operator=(const ScopedClassRegistration&) = delete;
   ~ScopedClassRegistration() {
@@ -379,8 +316,8 @@ class ScopedClassRegistration {
   bool Succeeded() const { return SUCCEEDED(result_); }
 
  private:
-  HRESULT result_;
   DWORD cookie_ = 0;
+  HRESULT result_;
 };
 
 constexpr wchar_t kExecutable[] =
@@ -490,32 +427,32 @@ TEST_F(FirewallManagerTest, RuleWithAFieldRefusedIsNotAdded) {
 }
 
 TEST_F(FirewallManagerTest, RulesInPlaceWhenFirewallOffOrRuleExists) {
-  constexpr int kPublic = NET_FW_PROFILE2_PUBLIC;
-  constexpr int kPrivate = NET_FW_PROFILE2_PRIVATE;
-  constexpr int kDomain = NET_FW_PROFILE2_DOMAIN;
+  constexpr LONG kPublic = NET_FW_PROFILE2_PUBLIC;
+  constexpr LONG kPrivate = NET_FW_PROFILE2_PRIVATE;
+  constexpr LONG kDomain = NET_FW_PROFILE2_DOMAIN;
   const struct {
     const char* label;
     LONG current;
     HRESULT current_result;
-    std::vector<int> enabled;
-    std::vector<int> failing;
+    LONG enabled;
+    LONG failing;
     bool has_rule;
     bool in_place;
   } kCases[] = {
-      {"every profile off", kPublic | kPrivate | kDomain, S_OK, {}, {}, false,
+      {"every profile off", kPublic | kPrivate | kDomain, S_OK, 0, 0, false,
        true},
-      {"profiles unreadable", kPublic, E_NOTIMPL, {kPublic}, {}, false, true},
-      {"on, no rule", kPublic, S_OK, {kPublic}, {}, false, false},
-      {"on, rule", kPublic, S_OK, {kPublic}, {}, true, true},
-      {"on only where not in force", kPrivate, S_OK, {kPublic, kDomain}, {},
+      {"profiles unreadable", kPublic, E_NOTIMPL, kPublic, 0, false, true},
+      {"on, no rule", kPublic, S_OK, kPublic, 0, false, false},
+      {"on, rule", kPublic, S_OK, kPublic, 0, true, true},
+      {"on only where not in force", kPrivate, S_OK, kPublic | kDomain, 0,
        false, true},
-      {"domain on", kPrivate | kDomain, S_OK, {kDomain}, {}, false, false},
-      {"state unreadable counts as on", kPrivate, S_OK, {}, {kPrivate}, false,
+      {"domain on", kPrivate | kDomain, S_OK, kDomain, 0, false, false},
+      {"state unreadable counts as on", kPrivate, S_OK, 0, kPrivate, false,
        false},
   };
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(test_case.label);
-    FakeFirewall::Policy& policy = firewall_.policy();
+    FakePolicy& policy = firewall_.policy();
     policy.current_profiles = test_case.current;
     policy.current_profiles_result = test_case.current_result;
     policy.enabled_profiles = test_case.enabled;
