@@ -22,7 +22,8 @@ namespace {
 
 constexpr char kFallbackFileName[] = "au_global_storage";
 constexpr char kStorageKey[] = "GS";
-constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL;
+constexpr REGSAM kWriteAccess =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | READ_CONTROL;
 
 using FileOperation = std::function<void(base::JsonPrefStore* store)>;
 
@@ -38,8 +39,8 @@ bool RunOnFallbackFile(const base::FilePath& path,
   const base::RefPtr<base::SequencedTaskRunner> runner = thread.GetTaskRunner();
   bool ran = false;
   runner->PostTask(FROM_HERE, base::Bind([&]() {
-                     auto store =
-                         base::MakeRefCounted<base::JsonPrefStore>(path, runner);
+                     auto store = base::MakeRefCounted<base::JsonPrefStore>(
+                         path, runner);
                      store->ReadPrefs();
                      operation(store.get());
                      ran = true;
@@ -142,17 +143,16 @@ int GlobalStorageImpl::Read(const std::string& name, std::string* value) {
     case GlobalStorageMutex::Acquisition::kFailed:
       return kFailure;
   }
-  const int result = use_fallback_ ? ReadFromFile(name, value)
-                                   : ReadFromRegistry(name, value);
+  const int result =
+      use_fallback_ ? ReadFromFile(name, value) : ReadFromRegistry(name, value);
   mutex_.Release();
   return result;
 }
 
 int GlobalStorageImpl::WriteHeld(const std::string& name,
                                  const std::string& value) {
-  if (use_fallback_ ||
-      (!replaying_ && !fallback_file_.empty() &&
-       base::PathExists(fallback_file_))) {
+  if (use_fallback_ || (!replaying_ && !fallback_file_.empty() &&
+                        base::PathExists(fallback_file_))) {
     const int result = WriteToFile(name, value);
     if (use_fallback_)
       return result;

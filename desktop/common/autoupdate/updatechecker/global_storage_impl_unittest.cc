@@ -55,8 +55,8 @@ class MutexHolder {
                               .Append(L"global_storage_tool.exe");
     process_ = base::LaunchProcess(
         L"\"" + tool.value() + L"\" --hold --mutex=" + mutex_name +
-            L" --ready=" + ready_name_ + L" --release=" + release_name_ +
-            L" " + switches,
+            L" --ready=" + ready_name_ + L" --release=" + release_name_ + L" " +
+            switches,
         {});
   }
   MutexHolder(const MutexHolder&) = delete;
@@ -194,8 +194,7 @@ TEST_F(GlobalStorageTest, CopyOnlyInstallationKeepsValuesInTheFileAlone) {
 }
 
 TEST_F(GlobalStorageTest, CompanyKeyRefusingWritesChoosesTheFile) {
-  base::win::RegistryKey key(HKEY_CURRENT_USER, kCompanyKey,
-                             KEY_ALL_ACCESS);
+  base::win::RegistryKey key(HKEY_CURRENT_USER, kCompanyKey, KEY_ALL_ACCESS);
   ASSERT_TRUE(key.Valid());
   PSECURITY_DESCRIPTOR read_only = nullptr;
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
@@ -203,17 +202,17 @@ TEST_F(GlobalStorageTest, CompanyKeyRefusingWritesChoosesTheFile) {
   PSECURITY_DESCRIPTOR open = nullptr;
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
       L"D:P(A;OICI;KA;;;WD)", SDDL_REVISION_1, &open, nullptr));
-  ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeySecurity(key.Handle(),
-                                               DACL_SECURITY_INFORMATION,
-                                               read_only));
+  ASSERT_EQ(
+      ERROR_SUCCESS,
+      ::RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, read_only));
 
   storage_.Initialize(false);
   storage_.SetFallbackDirectory(user_data_.path());
   EXPECT_EQ(GlobalStorage::kSuccess, storage_.Write("UUID", "abc"));
 
   // The key's list goes back first, so that the test's key can be deleted.
-  EXPECT_EQ(ERROR_SUCCESS, ::RegSetKeySecurity(
-                               key.Handle(), DACL_SECURITY_INFORMATION, open));
+  EXPECT_EQ(ERROR_SUCCESS,
+            ::RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, open));
   ::LocalFree(read_only);
   ::LocalFree(open);
   EXPECT_EQ("abc", ReadThroughFile("UUID"));
@@ -287,8 +286,8 @@ TEST_F(GlobalStorageTest, AbandonedMutexIsTakenAndLogged) {
   {
     base::ScopedLogCapture log;
     EXPECT_EQ(GlobalStorage::kSuccess, storage_.Write("UUID", "abc"));
-    EXPECT_TRUE(Contains(log.lines(),
-                         "[AU] GS: The access mutex was abandoned by its holder"));
+    EXPECT_TRUE(Contains(
+        log.lines(), "[AU] GS: The access mutex was abandoned by its holder"));
   }
   // Released properly this time: another process can take it.
   MutexHolder next(mutex_name_, L"--take");
@@ -324,18 +323,18 @@ TEST_F(GlobalStorageTest, MutexWhoseCreatorDeniesFullAccess) {
     if (test_case.usable) {
       EXPECT_EQ(static_cast<ACCESS_MASK>(SYNCHRONIZE | MUTEX_MODIFY_STATE),
                 GrantedAccess(mutex.handle()));
-      EXPECT_EQ(GlobalStorageMutex::Acquisition::kAcquired,
-                mutex.TryAcquire());
+      EXPECT_EQ(GlobalStorageMutex::Acquisition::kAcquired, mutex.TryAcquire());
       EXPECT_TRUE(mutex.Release());
     }
     GlobalStorageImpl storage(name.c_str());
     storage.Initialize(false);
     base::ScopedLogCapture log;
-    EXPECT_EQ(test_case.usable ? GlobalStorage::kSuccess
-                               : GlobalStorage::kFailure,
-              storage.Write("UUID", "abc"));
-    EXPECT_EQ(!test_case.usable,
-              Contains(log.lines(), "[AU] GS: Couldn't create an access mutex"));
+    EXPECT_EQ(
+        test_case.usable ? GlobalStorage::kSuccess : GlobalStorage::kFailure,
+        storage.Write("UUID", "abc"));
+    EXPECT_EQ(
+        !test_case.usable,
+        Contains(log.lines(), "[AU] GS: Couldn't create an access mutex"));
     EXPECT_EQ(0, creator.Finish());
   }
 }

@@ -25,18 +25,20 @@ namespace {
 
 using base::FilePath;
 
-#define FAKE_NOT_IMPLEMENTED(name, ...) \
-  HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { return E_NOTIMPL; }
+#define FAKE_NOT_IMPLEMENTED(name, ...)                  \
+  HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override { \
+    return E_NOTIMPL;                                    \
+  }
 // Properties the code under test never touches.
 #define FAKE_PROPERTY(name, type) \
   FAKE_NOT_IMPLEMENTED(get_##name, type*) FAKE_NOT_IMPLEMENTED(put_##name, type)
-#define FAKE_PROFILE_PROPERTY(name, type)                        \
+#define FAKE_PROFILE_PROPERTY(name, type)                       \
   FAKE_NOT_IMPLEMENTED(get_##name, NET_FW_PROFILE_TYPE2, type*) \
   FAKE_NOT_IMPLEMENTED(put_##name, NET_FW_PROFILE_TYPE2, type)
 // A setter that records its field.
-#define FAKE_SETTER(name, member, type)                   \
+#define FAKE_SETTER(name, member, type)                       \
   HRESULT STDMETHODCALLTYPE put_##name(type value) override { \
-    return Store(#name, &member, value);                  \
+    return Store(#name, &member, value);                      \
   }
 
 // Reference counting without self-deletion: the test owns every fake, and
@@ -68,8 +70,15 @@ class FakeDispatch : public FakeUnknown<Interface> {
   FAKE_NOT_IMPLEMENTED(GetTypeInfoCount, UINT*)
   FAKE_NOT_IMPLEMENTED(GetTypeInfo, UINT, LCID, ITypeInfo**)
   FAKE_NOT_IMPLEMENTED(GetIDsOfNames, REFIID, LPOLESTR*, UINT, LCID, DISPID*)
-  FAKE_NOT_IMPLEMENTED(Invoke, DISPID, REFIID, LCID, WORD, DISPPARAMS*,
-                       VARIANT*, EXCEPINFO*, UINT*)
+  FAKE_NOT_IMPLEMENTED(Invoke,
+                       DISPID,
+                       REFIID,
+                       LCID,
+                       WORD,
+                       DISPPARAMS*,
+                       VARIANT*,
+                       EXCEPINFO*,
+                       UINT*)
 };
 
 HRESULT CopyOut(const std::wstring& text, BSTR* out) {
@@ -133,9 +142,9 @@ class FakeRule : public FakeDispatch<INetFwRule> {
     return S_OK;
   }
   HRESULT Store(const char* field, std::wstring* slot, BSTR value) {
-    return Store(field, slot,
-                 value ? std::wstring(value, ::SysStringLen(value))
-                       : std::wstring());
+    return Store(
+        field, slot,
+        value ? std::wstring(value, ::SysStringLen(value)) : std::wstring());
   }
 };
 
@@ -305,8 +314,11 @@ class FakeClassFactory : public IClassFactory {
 class ScopedClassRegistration {
  public:
   ScopedClassRegistration(REFCLSID clsid, IClassFactory* factory)
-      : result_(::CoRegisterClassObject(clsid, factory, CLSCTX_INPROC_SERVER,
-                                        REGCLS_MULTIPLEUSE, &cookie_)) {}
+      : result_(::CoRegisterClassObject(clsid,
+                                        factory,
+                                        CLSCTX_INPROC_SERVER,
+                                        REGCLS_MULTIPLEUSE,
+                                        &cookie_)) {}
   ScopedClassRegistration(const ScopedClassRegistration&) = delete;
   ScopedClassRegistration& operator=(const ScopedClassRegistration&) = delete;
   ~ScopedClassRegistration() {
@@ -384,11 +396,11 @@ TEST_F(FirewallManagerTest, MdnsRuleCarriesEveryFieldInOrder) {
   EXPECT_EQ(L"Tarvo developer Internet Browser", rule.grouping);
   EXPECT_EQ(NET_FW_PROFILE2_ALL, rule.profiles);
   EXPECT_EQ(NET_FW_ACTION_ALLOW, rule.action);
-  EXPECT_EQ((std::vector<std::string>{"Name", "Description", "ApplicationName",
-                                      "Protocol", "Direction", "Enabled",
-                                      "LocalPorts", "Grouping", "Profiles",
-                                      "Action"}),
-            rule.fields_set);
+  EXPECT_EQ(
+      (std::vector<std::string>{
+          "Name", "Description", "ApplicationName", "Protocol", "Direction",
+          "Enabled", "LocalPorts", "Grouping", "Profiles", "Action"}),
+      rule.fields_set);
 }
 
 TEST_F(FirewallManagerTest, AddingTwiceLeavesOneRuleAndReplacesAnyLetterCase) {
@@ -406,8 +418,9 @@ TEST_F(FirewallManagerTest, AddingTwiceLeavesOneRuleAndReplacesAnyLetterCase) {
 TEST_F(FirewallManagerTest, RemoveRulesLeavesOtherExecutablesAlone) {
   firewall_.AddExisting(kMdnsRuleName, kOtherExecutable);
   firewall_.AddExisting(kMdnsRuleName, kExecutable);
-  firewall_.AddExisting(L"Tarvo extra", L"C:\\program files\\tarvo\\"
-                                        L"application\\tarvo.exe");
+  firewall_.AddExisting(L"Tarvo extra",
+                        L"C:\\program files\\tarvo\\"
+                        L"application\\tarvo.exe");
   firewall_.AddExisting(L"Other", kOtherExecutable);
   firewall_.AddExisting(kMdnsRuleName, L"");
 

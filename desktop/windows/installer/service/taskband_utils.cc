@@ -72,9 +72,9 @@ bool CopyHelperLocked(const base::FilePath& source,
                       base::win::ScopedHandle* lock) {
   if (!base::CopyFileChecked(source, target))
     return false;
-  lock->Set(::CreateFileW(target.value().c_str(), GENERIC_READ,
-                          FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  lock->Set(::CreateFileW(target.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                          nullptr));
   return lock->IsValid();
 }
 
@@ -83,8 +83,7 @@ bool RunHelper(const base::FilePath& helper,
                base::TimeDelta wait_limit) {
   base::CommandLine command_line(helper);
   command_line.AppendArg(shortcut.AsUTF8());
-  base::Process process =
-      base::LaunchProcessForCommandLine(command_line, {});
+  base::Process process = base::LaunchProcessForCommandLine(command_line, {});
   if (!process.IsValid()) {
     VLOG(2) << "Could not launch the helper process";
     return false;
@@ -94,7 +93,7 @@ bool RunHelper(const base::FilePath& helper,
     VLOG(2) << "Could not wait for helper";
     // Ended, so that its private folder can go.
     ::TerminateProcess(process.Handle(), kHelperKilledExitCode);
-    process.WaitForExitWithTimeout(wait_limit, nullptr);
+    process.WaitForExitWithTimeout(internal::kHelperWaitLimit, nullptr);
     return false;
   }
   if (exit_code != 0) {
@@ -140,8 +139,8 @@ bool PinToTaskbarOnVersion(int version,
   if (version < base::win::kVersionWin7)
     return false;
   const HINSTANCE result =
-      ::ShellExecuteW(nullptr, L"taskbarpin", shortcut.value().c_str(),
-                      nullptr, nullptr, SW_HIDE);
+      ::ShellExecuteW(nullptr, L"taskbarpin", shortcut.value().c_str(), nullptr,
+                      nullptr, SW_HIDE);
   return reinterpret_cast<intptr_t>(result) > 32;
 }
 

@@ -73,8 +73,9 @@ int Hold(const base::CommandLine& switches) {
   }
   base::win::ScopedHandle mutex(::CreateMutexW(
       &attributes, FALSE, switches.GetSwitchValueNative("mutex").c_str()));
-  base::win::ScopedHandle ready(::OpenEventW(
-      EVENT_MODIFY_STATE, FALSE, switches.GetSwitchValueNative("ready").c_str()));
+  base::win::ScopedHandle ready(
+      ::OpenEventW(EVENT_MODIFY_STATE, FALSE,
+                   switches.GetSwitchValueNative("ready").c_str()));
   base::win::ScopedHandle release(::OpenEventW(
       SYNCHRONIZE, FALSE, switches.GetSwitchValueNative("release").c_str()));
   if (!mutex.IsValid() || !ready.IsValid() || !release.IsValid())
@@ -118,8 +119,8 @@ int Run(const base::CommandLine& switches) {
       std::string value;
       if (!pair.value().GetAsString(&value))
         return 2;
-      results->SetByKey(pair.key(), MakeValue<base::Value>(
-                                        storage.Write(pair.key(), value)));
+      results->SetByKey(
+          pair.key(), MakeValue<base::Value>(storage.Write(pair.key(), value)));
     }
   } else {
     base::ValueOwner names = ReadJsonFile(switches.GetSwitchValuePath("read"));
