@@ -41,6 +41,8 @@ def full_record(all_users):
             {"clean": 2, "path": "Software\\Classes\\TarvoHTML",
              "values": [["REG_SZ", "", "Tarvo HTML Document"], ["REG_DWORD", "EditFlags", "00000002"]]},
             {"clean": 0, "path": "Software\\Classes\\.htm", "values": []},
+            {"clean": 1, "path": "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo",
+             "values": [["REG_DWORD", "NoModify", "00000001"]], "view": "32"},
         ],
         "hkcu_registry": [
             {"clean": -1, "path": "Software\\Tarvo\\Ünïcode",
@@ -76,6 +78,8 @@ def log_tree(record):
             registry = ET.SubElement(root, "registry", hive=hive)
             for key in keys:
                 key_element = ET.SubElement(registry, "key", path=key["path"], clean=str(key["clean"]))
+                if "view" in key:
+                    key_element.set("view", key["view"])
                 for type_name, name, data in key["values"]:
                     ET.SubElement(key_element, "value", name=name, type=type_name).text = data
     for field, (common, own) in SHORTCUT_TYPES.items():
@@ -154,13 +158,14 @@ def with_fields(**fields):
 
 
 # Logs the writer produces with sections left out, including one that ends
-# right after its files.
+# right after its files and one without files.
 @pytest.mark.parametrize("record", [
     minimal_record(),
+    with_fields(files=[]),
     with_fields(root_files=["tarvo_proxy.exe"]),
     with_fields(components=full_record(True)["components"]),
     with_fields(hkcu_registry=full_record(True)["hkcu_registry"], quick_launch_shortcut="C:\\q.lnk"),
-], ids=["files only", "root files last", "components without shortcuts", "registry and shortcut"])
+], ids=["files only", "no files", "root files last", "components without shortcuts", "registry and shortcut"])
 def test_log_with_sections_left_out_reads_back(read_log, record):
     assert read_log(document(log_tree(record), indent=True)) == (True, "", record)
 
@@ -205,8 +210,8 @@ FAILURES = [
      "There's no pinned attribute on the root element"),
     ("path misnamed", lambda r: setattr(r.find("path"), "tag", "folder"),
      "The path element is not named correctly"),
-    ("files without children", lambda r: r.find("files").clear(),
-     "Cannot proceed to the first file on the list"),
+    ("empty root files", lambda r: r.find("root_files").clear(),
+     "Cannot proceed to the first root file"),
     ("file misnamed", lambda r: setattr(r.find("files/file"), "tag", "entry"),
      "File element is incorrectly named"),
     ("unknown element after files", lambda r: insert_after(r, "files", "extra"),
@@ -219,6 +224,7 @@ FAILURES = [
      "Cannot get the hive attibute of a registry element"),
     ("value without type", lambda r: r.find("registry/key/value").attrib.pop("type"), ""),
     ("key with a clean depth not a number", lambda r: r.find("registry/key").set("clean", "two"), ""),
+    ("key in an unknown view", lambda r: r.find("registry/key").set("view", "64"), ""),
     ("unknown element after registry", lambda r: insert_after(r, "registry", "extra"),
      "Invalid successor of the registry element"),
     ("shortcut without type", lambda r: r.find("shortcut").attrib.pop("type"),

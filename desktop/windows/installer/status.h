@@ -13,6 +13,8 @@
 
 namespace installer {
 
+class ProductEnvironment;
+
 // Everything the installer knows about one candidate installation folder:
 // whether it can hold an installation, whether one of this product (or of
 // the former browser generation) is there and with which choices, which
@@ -70,6 +72,18 @@ class Status {
   bool kilnor_installation = false;
   bool existing_installation_traces = false;
   bool look_for_former_generation = false;
+
+ private:
+  void InitFromExistingFolder();
+  void InitFromExistingParent();
+  void ReadStatusFile();
+  // False with the error and the (capped) content of `file` kept.
+  bool ReadInstallLog(const base::FilePath& file, const char* error_prefix);
+  void TestAllShortcutTargets();
+  void FindTemporaryShortcutFolder();
+  void ReadInstallerPrefs(const base::FilePath& prefs_file);
+  void ReadUserLanguage(ProductEnvironment* environment);
+  void ReadFormerGenerationPrefs();
 };
 
 }  // namespace installer

@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/service/install_log_reader.h"
 
+#include <windows.h>
+
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -42,6 +44,8 @@ constexpr ShortcutType kShortcutTypes[] = {
 
 // The failures of one list of "file" elements.
 struct FileListTexts {
+  // The writer writes the files element also for no files at all.
+  bool may_be_empty;
   const char* no_first_child;
   const char* misnamed;
   const char* no_text;
@@ -50,6 +54,7 @@ struct FileListTexts {
 };
 
 constexpr FileListTexts kFileTexts = {
+    true,
     "Cannot proceed to the first file on the list",
     "File element is incorrectly named",
     "Cannot get text content of a file element",
@@ -58,6 +63,7 @@ constexpr FileListTexts kFileTexts = {
 };
 
 constexpr FileListTexts kRootFileTexts = {
+    false,
     "Cannot proceed to the first root file",
     "A root file is incorrectly named",
     "Cannot get text of a root file",
@@ -192,8 +198,14 @@ class InstallLogParser {
 
   bool ReadFileList(std::vector<std::wstring>* list,
                     const FileListTexts& texts) {
-    if (reader_.GoToFirstChild() != XmlReader::kMoved)
-      return Fail(texts.no_first_child);
+    switch (reader_.GoToFirstChild()) {
+      case XmlReader::kMoved:
+        break;
+      case XmlReader::kNoSuchElement:
+        return texts.may_be_empty || Fail(texts.no_first_child);
+      case XmlReader::kFailed:
+        return Fail(texts.no_first_child);
+    }
     for (;;) {
       if (!IsNamed("file"))
         return Fail(texts.misnamed);
@@ -277,7 +289,7 @@ class InstallLogParser {
       std::string clean;
       if (!IsNamed("key") || !reader_.GetAttribute("path", &key.key_path) ||
           !reader_.GetAttribute("clean", &clean) ||
-          !base::StringToInt(clean, &key.clean_depth)) {
+          !base::StringToInt(clean, &key.clean_depth) || !ReadView(&key)) {
         return false;
       }
       switch (reader_.GoToFirstChild()) {
@@ -301,6 +313,18 @@ class InstallLogParser {
           return false;
       }
     }
+  }
+
+  // Logs of keys in the default view carry no view at all; a view this
+  // reader does not know cannot be undone safely and fails the read.
+  bool ReadView(RegistryKeyRecord* key) {
+    std::string view;
+    if (!reader_.GetAttribute("view", &view))
+      return true;
+    if (view != "32")
+      return false;
+    key->view = KEY_WOW64_32KEY;
+    return true;
   }
 
   // Starts on the key's first child, ends back on the key.

@@ -78,18 +78,25 @@ std::string DataText(const void* data, uint32_t type, uint32_t size) {
   }
 }
 
+// This library runs as a 64-bit process, so KEY_WOW64_64KEY names its
+// default view: only the 32-bit view needs to be told apart.
+uint32_t RecordedView(uint32_t view) {
+  return view & KEY_WOW64_32KEY;
+}
+
 size_t FindOrAddKey(RegistryData* registry,
                     const std::string& key_path,
-                    int32_t clean_depth) {
+                    int32_t clean_depth,
+                    uint32_t view) {
   // The latest record is the likeliest match: values of a key come together.
   for (size_t i = registry->size(); i-- > 0;) {
     RegistryKeyRecord& key = (*registry)[i];
-    if (key.key_path == key_path) {
+    if (key.key_path == key_path && key.view == view) {
       key.clean_depth = std::max(key.clean_depth, clean_depth);
       return i;
     }
   }
-  registry->push_back({clean_depth, key_path, {}});
+  registry->push_back({clean_depth, key_path, {}, view});
   return registry->size() - 1;
 }
 
@@ -101,9 +108,10 @@ size_t AddRegistryValue(RegistryData* registry,
                         const void* data,
                         uint32_t type,
                         uint32_t size,
-                        int32_t clean_depth) {
-  size_t index =
-      FindOrAddKey(registry, base::WideToUtf8(key_path), clean_depth);
+                        int32_t clean_depth,
+                        uint32_t view) {
+  size_t index = FindOrAddKey(registry, base::WideToUtf8(key_path), clean_depth,
+                              RecordedView(view));
   (*registry)[index].values.push_back({TypeName(type),
                                        base::WideToUtf8(value_name),
                                        DataText(data, type, size)});

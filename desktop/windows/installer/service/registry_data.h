@@ -15,14 +15,17 @@ namespace installer {
 // merged with an earlier one of the same name. `data` holds `size` bytes of
 // registry type `type`; strings are kept up to their NUL, DWORDs as eight
 // hex digits, binary data as comma-separated hex bytes (nothing for zero
-// bytes), other types as no text. Returns the key record's index.
+// bytes), other types as no text. `view` holds the REGSAM view bits the
+// value was written with; a key is one record per view. Returns the key
+// record's index.
 size_t AddRegistryValue(RegistryData* registry,
                         const std::wstring& key_path,
                         const std::wstring& value_name,
                         const void* data,
                         uint32_t type,
                         uint32_t size,
-                        int32_t clean_depth);
+                        int32_t clean_depth,
+                        uint32_t view = 0);
 
 }  // namespace installer
 

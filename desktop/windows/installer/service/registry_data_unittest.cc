@@ -41,6 +41,29 @@ TEST(RegistryDataTest, KeyKeepsTheLargestCleanDepth) {
   EXPECT_EQ(registry[1].clean_depth, 2);
 }
 
+TEST(RegistryDataTest, KeyIsOneRecordPerViewAndKeepsItsView) {
+  RegistryData registry;
+  const std::wstring kUninstall =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo";
+  EXPECT_EQ(AddRegistryValue(&registry, kUninstall, L"a", &kOne, REG_DWORD,
+                             sizeof(kOne), 1, KEY_WOW64_32KEY),
+            0u);
+  // The 64-bit view is this 64-bit library's default view.
+  EXPECT_EQ(AddRegistryValue(&registry, kUninstall, L"b", &kOne, REG_DWORD,
+                             sizeof(kOne), 1, KEY_WOW64_64KEY),
+            1u);
+  EXPECT_EQ(AddRegistryValue(&registry, kUninstall, L"c", &kOne, REG_DWORD,
+                             sizeof(kOne), 1),
+            1u);
+  EXPECT_EQ(AddRegistryValue(&registry, kUninstall, L"d", &kOne, REG_DWORD,
+                             sizeof(kOne), 1, KEY_WOW64_32KEY),
+            0u);
+  ASSERT_EQ(registry.size(), 2u);
+  EXPECT_EQ(registry[0].view, static_cast<uint32_t>(KEY_WOW64_32KEY));
+  EXPECT_EQ(registry[0].values.size(), 2u);
+  EXPECT_EQ(registry[1].view, 0u);
+}
+
 struct ValueCase {
   const char* label;
   uint32_t type;

@@ -22,6 +22,10 @@ struct RegistryKeyRecord {
   int32_t clean_depth = 0;
   std::string key_path;
   std::vector<RegistryValueRecord> values;
+  // The registry view the key was written in: 0 for the default view, or
+  // KEY_WOW64_32KEY. Removing the key must use the same view, or it misses
+  // the key and may hit a namesake in the other view.
+  uint32_t view = 0;
 
   bool operator==(const RegistryKeyRecord&) const = default;
 };

@@ -53,7 +53,8 @@ bool XmlReader::CreateDocument(std::string* error) {
   }
   if (FAILED(result = document_->put_async(VARIANT_FALSE)) ||
       FAILED(result = document_->put_validateOnParse(VARIANT_FALSE)) ||
-      FAILED(result = document_->put_resolveExternals(VARIANT_FALSE))) {
+      FAILED(result = document_->put_resolveExternals(VARIANT_FALSE)) ||
+      FAILED(result = document_->put_preserveWhiteSpace(VARIANT_TRUE))) {
     LogComFailure("Setting the DOM document's parameters", result);
     document_.Reset();
     *error = "Cannot set the parameters on DOM document";

@@ -31,7 +31,7 @@ class XmlReader {
   XmlReader& operator=(const XmlReader&) = delete;
 
   // A fresh, synchronous, non-validating document that resolves nothing
-  // outside itself.
+  // outside itself and keeps white space as written.
   bool CreateDocument(std::string* error);
   // Parses the file; the cursor then stands on the document node, so the
   // first GoToFirstChild reaches the root element.
@@ -43,7 +43,8 @@ class XmlReader {
   MoveResult GoToParent();
 
   bool GetName(std::string* name) const;
-  // The text content of the current node and its descendants.
+  // The text content of the current node and its descendants, outer blanks
+  // included: a file name may begin with one.
   bool GetText(std::string* text) const;
   // False when the current node is not an element or lacks the attribute.
   bool GetAttribute(const std::string& name, std::string* value) const;

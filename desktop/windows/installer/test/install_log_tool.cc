@@ -1,9 +1,16 @@
-// Reads an install log for the end-to-end tests, which write the log with
-// their own XML library and compare what comes back.
+// Reads and writes install logs for the end-to-end tests, which parse and
+// write the log with their own XML library and compare what comes back.
 //
 //   install_log_tool --log=<path>
 //       prints {"ok": bool, "error": text, "log": record} as JSON (UTF-8);
 //       exit 0 when the read succeeded, 1 when it failed.
+//   install_log_tool --write=<path> --record=<json file>
+//       writes the record, given in the printed form, as an install log;
+//       exit 0 when written, 1 when the write failed, 2 for a bad record.
+//
+// A key record holds "view": "32" only when the key is in the 32-bit view.
+
+#include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -13,10 +20,13 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/json/json_reader.h"
 #include "base/json/json_writer.h"
 #include "base/values.h"
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/install_log_writer.h"
 
 namespace {
 
@@ -46,6 +56,8 @@ base::ValueOwner RegistryList(const installer::RegistryData& registry) {
     entry->SetByKey("clean", MakeValue<base::Value>(key.clean_depth));
     entry->SetStringByKey("path", key.key_path);
     entry->SetByKey("values", std::move(values));
+    if (key.view & KEY_WOW64_32KEY)
+      entry->SetStringByKey("view", "32");
     keys->Append(std::move(entry));
   }
   return keys;
@@ -81,6 +93,154 @@ base::ValueOwner LogRecord(const installer::InstallLog& log) {
   return record;
 }
 
+bool ReadWideList(const DictionaryValue& record,
+                  const char* key,
+                  std::vector<std::wstring>* texts) {
+  const ListValue* list;
+  if (!record.GetList(key, &list))
+    return false;
+  for (size_t i = 0; i < list->GetSize(); ++i) {
+    const base::Value* item;
+    std::wstring text;
+    if (!list->Get(i, &item) || !item->GetAsWideString(&text))
+      return false;
+    texts->push_back(std::move(text));
+  }
+  return true;
+}
+
+// Each entry of `list` as a list of strings.
+bool ReadStringRows(const ListValue& list,
+                    std::vector<std::vector<const base::Value*>>* rows) {
+  for (size_t i = 0; i < list.GetSize(); ++i) {
+    const base::Value* item;
+    const ListValue* row;
+    if (!list.Get(i, &item) || !item->GetAsList(&row))
+      return false;
+    rows->emplace_back();
+    for (size_t j = 0; j < row->GetSize(); ++j) {
+      const base::Value* cell;
+      if (!row->Get(j, &cell) || cell->type() != base::Value::Type::kString)
+        return false;
+      rows->back().push_back(cell);
+    }
+  }
+  return true;
+}
+
+bool ReadKey(const base::Value& item, installer::RegistryKeyRecord* key) {
+  const DictionaryValue* entry;
+  const ListValue* values;
+  std::vector<std::vector<const base::Value*>> rows;
+  if (!item.GetAsDictionary(&entry) ||
+      !entry->GetInteger("clean", &key->clean_depth) ||
+      !entry->GetString("path", &key->key_path) ||
+      !entry->GetList("values", &values) || !ReadStringRows(*values, &rows)) {
+    return false;
+  }
+  std::string view;
+  if (entry->GetString("view", &view)) {
+    if (view != "32")
+      return false;
+    key->view = KEY_WOW64_32KEY;
+  }
+  for (const auto& row : rows) {
+    installer::RegistryValueRecord value;
+    if (row.size() != 3 || !row[0]->GetAsString(&value.type_name) ||
+        !row[1]->GetAsString(&value.name) || !row[2]->GetAsString(&value.data))
+      return false;
+    key->values.push_back(std::move(value));
+  }
+  return true;
+}
+
+bool ReadRegistry(const DictionaryValue& record,
+                  const char* name,
+                  installer::RegistryData* registry) {
+  const ListValue* keys;
+  if (!record.GetList(name, &keys))
+    return false;
+  for (size_t i = 0; i < keys->GetSize(); ++i) {
+    const base::Value* item;
+    installer::RegistryKeyRecord key;
+    if (!keys->Get(i, &item) || !ReadKey(*item, &key))
+      return false;
+    registry->push_back(std::move(key));
+  }
+  return true;
+}
+
+bool ReadComponents(const DictionaryValue& record, installer::InstallLog* log) {
+  const ListValue* list;
+  std::vector<std::vector<const base::Value*>> rows;
+  if (!record.GetList("components", &list) || !ReadStringRows(*list, &rows))
+    return false;
+  for (const auto& row : rows) {
+    std::string name;
+    std::wstring path;
+    if (row.size() != 2 || !row[0]->GetAsString(&name) ||
+        !row[1]->GetAsWideString(&path))
+      return false;
+    log->components.emplace_back(std::move(name), std::move(path));
+  }
+  return true;
+}
+
+bool ReadRecord(const DictionaryValue& record, installer::InstallLog* log) {
+  return record.GetBoolean("copy_only", &log->copy_only) &&
+         record.GetBoolean("all_users", &log->all_users) &&
+         record.GetBoolean("pinned", &log->pinned) &&
+         record.GetString("app_id", &log->app_id) &&
+         record.GetWideString("path", &log->path) &&
+         record.GetWideString("subfolder", &log->subfolder) &&
+         record.GetString("version", &log->version) &&
+         record.GetWideString("desktop_shortcut", &log->desktop_shortcut) &&
+         record.GetWideString("start_menu_shortcut",
+                              &log->start_menu_shortcut) &&
+         record.GetWideString("quick_launch_shortcut",
+                              &log->quick_launch_shortcut) &&
+         ReadWideList(record, "files", &log->files) &&
+         ReadWideList(record, "root_files", &log->root_files) &&
+         ReadComponents(record, log) &&
+         ReadRegistry(record, "hklm_registry", &log->hklm_registry) &&
+         ReadRegistry(record, "hkcu_registry", &log->hkcu_registry);
+}
+
+void PrintJson(const base::Value& value) {
+  std::string json;
+  base::WriteJson(value, &json);
+  _setmode(_fileno(stdout), _O_BINARY);
+  std::fwrite(json.data(), 1, json.size(), stdout);
+}
+
+int ReadLog(const base::FilePath& path) {
+  installer::InstallLog log;
+  installer::InstallLogReader reader;
+  const bool ok = reader.Read(&log, path);
+  DictionaryValue answer;
+  answer.SetByKey("ok", base::MakeBooleanValue(ok));
+  answer.SetStringByKey("error", reader.error());
+  answer.SetByKey("log", LogRecord(log));
+  PrintJson(answer);
+  return ok ? 0 : 1;
+}
+
+int WriteLog(const base::FilePath& path, const base::FilePath& record_path) {
+  std::string json;
+  if (!base::ReadFileToString(record_path, &json))
+    return 2;
+  base::ValueOwner value = base::ReadJson(json);
+  const DictionaryValue* record;
+  installer::InstallLog log;
+  if (!value || !value->GetAsDictionary(&record) || !ReadRecord(*record, &log))
+    return 2;
+  const bool ok = installer::InstallLogWriter().Write(log, path);
+  DictionaryValue answer;
+  answer.SetByKey("ok", base::MakeBooleanValue(ok));
+  PrintJson(answer);
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main() {
@@ -89,16 +249,9 @@ int main() {
   base::win::ScopedCOMInitializer com;
   if (!com.Succeeded())
     return 3;
-  installer::InstallLog log;
-  installer::InstallLogReader reader;
-  const bool ok = reader.Read(&log, switches.GetSwitchValuePath("log"));
-  DictionaryValue answer;
-  answer.SetByKey("ok", base::MakeBooleanValue(ok));
-  answer.SetStringByKey("error", reader.error());
-  answer.SetByKey("log", LogRecord(log));
-  std::string json;
-  base::WriteJson(answer, &json);
-  _setmode(_fileno(stdout), _O_BINARY);
-  std::fwrite(json.data(), 1, json.size(), stdout);
-  return ok ? 0 : 1;
+  if (switches.HasSwitch("write")) {
+    return WriteLog(switches.GetSwitchValuePath("write"),
+                    switches.GetSwitchValuePath("record"));
+  }
+  return ReadLog(switches.GetSwitchValuePath("log"));
 }

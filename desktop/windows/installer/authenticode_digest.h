@@ -1,0 +1,31 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_AUTHENTICODE_DIGEST_H_
+#define DESKTOP_WINDOWS_INSTALLER_AUTHENTICODE_DIGEST_H_
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace installer {
+
+class PeImage;
+
+// The Authenticode digest of `image` with `algorithm` (CALG_SHA1 or
+// CALG_SHA_256), computed by us so that a signature the platform did not
+// check can be held against the file. False, with the error logged, when
+// the image's certificate table is malformed or hashing fails.
+// The digest with `algorithm` of `pieces` one after the other. False, with the
+// error logged, when hashing fails.
+bool ComputeDigest(ALG_ID algorithm,
+                   std::span<const std::span<const uint8_t>> pieces,
+                   std::vector<uint8_t>* digest);
+
+bool ComputeAuthenticodeDigest(const PeImage& image,
+                               ALG_ID algorithm,
+                               std::vector<uint8_t>* digest);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_AUTHENTICODE_DIGEST_H_

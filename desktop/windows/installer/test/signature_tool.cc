@@ -1,0 +1,110 @@
+// Runs the signature checks on real files, so that end-to-end tests can hold
+// their verdicts against osslsigncode's on files signed at test time:
+//   signature_tool verify FILE [ROOT]  "verdict N" (with a report), "quiet N"
+//                                      (without one), then the report's lines.
+//                                      With ROOT, a DER certificate, it is
+//                                      trusted as a root of the current user
+//                                      while the checks run, then removed.
+//   signature_tool pe FILE             "pe N certificate_table N"
+// Exits with 0 when the command ran. Text is UTF-8.
+
+#include <windows.h>
+#include <shellapi.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "desktop/windows/installer/scoped_cert_store.h"
+#include "desktop/windows/installer/scoped_crypt_objects.h"
+#include "desktop/windows/installer/signature_verifier.h"
+
+namespace {
+
+struct ArgvFreer {
+  void operator()(wchar_t** block) const { ::LocalFree(block); }
+};
+
+void Print(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+// A certificate trusted as a root of the current user while the object
+// lives. Only the registry store is used: a delete from the "Root" system
+// store, a collection, does not reach the registry under Wine.
+class ScopedTrustedRoot {
+ public:
+  ScopedTrustedRoot() = default;
+  ScopedTrustedRoot(const ScopedTrustedRoot&) = delete;
+  ScopedTrustedRoot& operator=(const ScopedTrustedRoot&) = delete;
+  ~ScopedTrustedRoot() {
+    if (added_)
+      ::CertDeleteCertificateFromStore(added_.release());
+  }
+
+  bool Add(const base::FilePath& path) {
+    std::string der;
+    if (!base::ReadFileToString(path, &der))
+      return false;
+    root_.Set(::CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
+                              CERT_SYSTEM_STORE_CURRENT_USER, L"Root"));
+    PCCERT_CONTEXT added = nullptr;
+    if (!root_.IsValid() ||
+        !::CertAddEncodedCertificateToStore(
+            root_.Get(), X509_ASN_ENCODING,
+            reinterpret_cast<const BYTE*>(der.data()),
+            static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
+            &added)) {
+      return false;
+    }
+    added_.reset(added);
+    // The chain engine reads the registry: write the addition through now.
+    return ::CertControlStore(root_.Get(), 0, CERT_STORE_CTRL_COMMIT, nullptr);
+  }
+
+ private:
+  installer::ScopedCertStore root_;
+  installer::ScopedCertContext added_;
+};
+
+int Verify(const base::FilePath& path, const wchar_t* root) {
+  ScopedTrustedRoot trusted_root;
+  if (root && !trusted_root.Add(base::FilePath(root))) {
+    Print("cannot trust root " + std::to_string(::GetLastError()) + "\n");
+    return 3;
+  }
+  std::string report;
+  const bool verdict = installer::VerifyFileSignature(path, &report);
+  const bool quiet = installer::VerifyFileSignature(path, nullptr);
+  Print("verdict " + std::to_string(verdict) + "\nquiet " +
+        std::to_string(quiet) + "\n" + report);
+  return 0;
+}
+
+int Pe(const base::FilePath& path) {
+  bool has_certificate_table = false;
+  const bool pe = installer::IsPortableExecutable(path, &has_certificate_table);
+  Print("pe " + std::to_string(pe) + " certificate_table " +
+        std::to_string(has_certificate_table) + "\n");
+  return 0;
+}
+
+}  // namespace
+
+int main() {
+  int count = 0;
+  std::unique_ptr<wchar_t*, ArgvFreer> argv(
+      ::CommandLineToArgvW(::GetCommandLineW(), &count));
+  if (!argv || count < 3)
+    return 2;
+  const std::wstring command = argv.get()[1];
+  const base::FilePath path(argv.get()[2]);
+  if (command == L"verify" && count <= 4)
+    return Verify(path, count == 4 ? argv.get()[3] : nullptr);
+  if (command == L"pe" && count == 3)
+    return Pe(path);
+  return 2;
+}

@@ -1,0 +1,334 @@
+"""Code-signature verification against osslsigncode on files signed at test
+time: a test CA and signing certificates made with openssl, a small PE of
+this build signed, tampered, nested and forged. osslsigncode's verdict (with
+the test CA) stands beside ours; it does not look at signer names.
+
+Wine 8: WinVerifyTrust reads through the handle it is given and accepts a
+file whose chain ends at a root that is in no Root store (it still refuses a
+bad digest); the chain engine trusts a test CA only once it is in the current
+user's Root registry store; the Authenticode chain policy lets a chain pass
+that reaches no root at all; and CryptMsgControl's signature check does not
+compare the signed message digest with the content."""
+
+import shutil
+import struct
+import subprocess
+
+import pytest
+
+from conftest import windows_path
+
+TOOL = "desktop/windows/installer/signature_tool.exe"
+SMALL_PE = "base/argv_echo.exe"
+EXPECTED_SIGNER = "Tarvo Software Test Signing"  # the host resources' branding
+
+OPENSSL_CONFIG = """\
+[req]
+distinguished_name = dn
+[dn]
+[test_ca]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+subjectKeyIdentifier = hash
+[code_signing]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+"""
+
+NESTED_SIGNATURE_OID = bytes.fromhex("2b060104018237020401")  # 1.3.6.1.4.1.311.2.4.1
+
+
+def run(*command, cwd):
+    return subprocess.run(command, cwd=cwd, capture_output=True, text=True, check=True)
+
+
+class Pki:
+    """A trusted test CA, a rogue CA nobody trusts, and signing certificates."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.serial = 0
+        (folder / "openssl.cnf").write_text(OPENSSL_CONFIG)
+        self.make_ca("ca", "Tarvo Test Root")
+        self.make_ca("rogue_ca", "Tarvo Test Root")
+        self.make_signer("good", EXPECTED_SIGNER, "ca")
+        self.make_signer("case", EXPECTED_SIGNER.lower().capitalize(), "ca")
+        self.make_signer("other", "Other Software Signing", "ca")
+        self.make_signer("rogue", EXPECTED_SIGNER, "rogue_ca")
+        run("openssl", "x509", "-in", "ca.pem", "-outform", "der", "-out", "ca.der", cwd=folder)
+
+    def make_ca(self, name, subject):
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key",
+            "-out", f"{name}.pem", "-days", "30", "-subj", f"/CN={subject}",
+            "-config", "openssl.cnf", "-extensions", "test_ca", cwd=self.folder)
+
+    def make_signer(self, name, subject, ca):
+        run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key",
+            "-out", f"{name}.csr", "-subj", f"/CN={subject}", "-config", "openssl.cnf",
+            cwd=self.folder)
+        run("openssl", "x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.pem",
+            "-CAkey", f"{ca}.key", "-set_serial", str(self.next_serial()),
+            "-days", "30", "-extfile", "openssl.cnf", "-extensions", "code_signing",
+            "-out", f"{name}.pem", cwd=self.folder)
+        # The signature carries the CA too, as a real one carries its
+        # intermediates, so that a chain can reach the root.
+        chain = (self.folder / f"{name}.pem").read_text() + (self.folder / f"{ca}.pem").read_text()
+        (self.folder / f"{name}_chain.pem").write_text(chain)
+
+    def next_serial(self):
+        self.serial += 1
+        return self.serial
+
+    def sign(self, signer, source, target, nest=False, digest="sha256", with_ca=True):
+        certificates = f"{signer}_chain.pem" if with_ca else f"{signer}.pem"
+        command = ["osslsigncode", "sign", "-certs", certificates, "-key", f"{signer}.key",
+                   "-h", digest, "-in", str(source), "-out", str(target)]
+        if nest:
+            command.insert(2, "-nest")
+        run(*command, cwd=self.folder)
+        return target
+
+
+def minimal_pe32():
+    """A PE32 image with one section of one instruction: the build makes only
+    PE32+, where the certificate directory lies 16 bytes further on."""
+    dos = bytearray(0x40)
+    dos[0:2] = b"MZ"
+    struct.pack_into("<I", dos, 0x3C, 0x40)
+    coff = struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, 224, 0x0102)
+    optional = bytearray(224)
+    struct.pack_into("<HBBIIIIII", optional, 0, 0x10B, 14, 0, 0x200, 0, 0, 0x1000, 0x1000, 0x2000)
+    struct.pack_into("<IIIHHHHHHIIIIHHIIIIII", optional, 28, 0x400000, 0x1000, 0x200, 6, 0, 0, 0,
+                     6, 0, 0, 0x2000, 0x200, 0, 3, 0, 0x100000, 0x1000, 0x100000, 0x1000, 0, 16)
+    section = struct.pack("<8sIIIIIIHHI", b".text", 0x1000, 0x1000, 0x200, 0x200, 0, 0, 0, 0,
+                          0x60000020)
+    headers = dos + b"PE\0\0" + coff + optional + section
+    code = b"\xC3" + bytes(0x1FF)
+    return bytes(headers + bytes(0x200 - len(headers)) + code)
+
+
+# DER, as far as the tests take PKCS #7 apart. An item is
+# (tag, offset, content start, end).
+def der_item(data, offset):
+    tag, length = data[offset], data[offset + 1]
+    start = offset + 2
+    if length & 0x80:
+        count = length & 0x7F
+        length = int.from_bytes(data[start:start + count], "big")
+        start += count
+    return tag, offset, start, start + length
+
+
+def der_children(data, item):
+    children, offset = [], item[2]
+    while offset < item[3]:
+        children.append(der_item(data, offset))
+        offset = children[-1][3]
+    return children
+
+
+def signed_data(data, offset):
+    """The SignedData of the ContentInfo at the offset."""
+    explicit = der_children(data, der_item(data, offset))[1]
+    return der_children(data, explicit)[0]
+
+
+def certificate_table_signature(data):
+    """Offset of the ContentInfo in a signed PE's certificate table."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    optional = pe + 24
+    pe32_plus = struct.unpack_from("<H", data, optional)[0] == 0x20B
+    directories = optional + (112 if pe32_plus else 96)
+    table, _ = struct.unpack_from("<II", data, directories + 4 * 8)
+    return table + 8
+
+
+def nested_signature_range(data):
+    """(start, end) of the nested signature's ContentInfo in a signed PE."""
+    signer_infos = der_children(data, signed_data(data, certificate_table_signature(data)))[-1]
+    signer_info = der_children(data, signer_infos)[0]
+    unauthenticated = [c for c in der_children(data, signer_info) if c[0] == 0xA1][0]
+    for attribute in der_children(data, unauthenticated):
+        oid, values = der_children(data, attribute)
+        if data[oid[2]:oid[3]] == NESTED_SIGNATURE_OID:
+            value = der_children(data, values)[0]
+            return value[1], value[3]
+    raise AssertionError("no nested signature")
+
+
+def signed_digest_range(blob):
+    """(start, end) of the Authenticode digest in a ContentInfo blob."""
+    content_info = der_children(blob, signed_data(blob, 0))[2]
+    explicit = der_children(blob, content_info)[1]
+    indirect = der_children(blob, explicit)[0]
+    digest_info = der_children(blob, indirect)[1]
+    octets = der_children(blob, digest_info)[1]
+    return octets[2], octets[3]
+
+
+def splice_nested(target, donor_blob, output):
+    data = bytearray(target.read_bytes())
+    start, end = nested_signature_range(data)
+    assert end - start == len(donor_blob), "both nested signatures must be the same size"
+    data[start:end] = donor_blob
+    output.write_bytes(bytes(data))
+    return output
+
+
+def nested_blob(path):
+    data = path.read_bytes()
+    start, end = nested_signature_range(data)
+    return bytearray(data[start:end])
+
+
+@pytest.fixture(scope="module")
+def signed_files(build_dir, tmp_path_factory):
+    folder = tmp_path_factory.mktemp("signatures")
+    pki = Pki(folder)
+    plain = folder / "unsigned.exe"
+    shutil.copyfile(build_dir / SMALL_PE, plain)
+    # Another image: the same program with one byte of the DOS stub changed.
+    other_image = bytearray(plain.read_bytes())
+    other_image[0x4E] ^= 0x20
+    (folder / "other_image.exe").write_bytes(bytes(other_image))
+
+    files = {"unsigned": plain}
+    files["signed"] = pki.sign("good", plain, folder / "signed.exe")
+    tampered = bytearray(files["signed"].read_bytes())
+    tampered[0x1000] ^= 0xFF
+    files["tampered"] = folder / "tampered.exe"
+    files["tampered"].write_bytes(bytes(tampered))
+    files["case"] = pki.sign("case", plain, folder / "case.exe")
+    files["other"] = pki.sign("other", plain, folder / "other.exe")
+
+    outer = pki.sign("other", plain, folder / "outer.exe")
+    files["nested"] = pki.sign("good", outer, folder / "nested.exe", nest=True)
+    files["nested_sha1"] = pki.sign("good", outer, folder / "nested_sha1.exe", nest=True,
+                                    digest="sha1")
+    files["nested_rogue_ca"] = pki.sign("rogue", outer, folder / "rogue_ca.exe", nest=True)
+    files["nested_rogue_leaf"] = pki.sign("rogue", outer, folder / "rogue_leaf.exe", nest=True,
+                                          with_ca=False)
+
+    pe32 = folder / "pe32.exe"
+    pe32.write_bytes(minimal_pe32())
+    pe32_outer = pki.sign("other", pe32, folder / "pe32_outer.exe")
+    files["pe32_nested"] = pki.sign("good", pe32_outer, folder / "pe32_nested.exe", nest=True)
+
+    # A genuine nested signature of the expected signer, made for the other
+    # image, copied into this one's signature.
+    other_outer = pki.sign("other", folder / "other_image.exe", folder / "other_outer.exe")
+    donor = pki.sign("good", other_outer, folder / "donor.exe", nest=True)
+    donor_blob = nested_blob(donor)
+    files["nested_from_other_file"] = splice_nested(files["nested"], donor_blob,
+                                                    folder / "from_other_file.exe")
+    # The same, with the digest it states rewritten to this image's.
+    own_blob = nested_blob(files["nested"])
+    own_start, own_end = signed_digest_range(own_blob)
+    start, end = signed_digest_range(donor_blob)
+    assert donor_blob[start:end] != own_blob[own_start:own_end]
+    donor_blob[start:end] = own_blob[own_start:own_end]
+    files["nested_digest_rewritten"] = splice_nested(files["nested"], donor_blob,
+                                                     folder / "digest_rewritten.exe")
+    # This image's own nested signature with one byte of its signature value
+    # changed.
+    own_blob = nested_blob(files["nested"])
+    signer_info = der_children(own_blob, der_children(own_blob, signed_data(own_blob, 0))[-1])[0]
+    signature_value = [c for c in der_children(own_blob, signer_info) if c[0] == 0x04][0]
+    own_blob[signature_value[2] + 10] ^= 0x01
+    files["nested_signature_corrupted"] = splice_nested(files["nested"], own_blob,
+                                                        folder / "signature_corrupted.exe")
+    return pki, files
+
+
+def verify(run_exe, path, root=None):
+    args = [windows_path(path)] + ([windows_path(root)] if root else [])
+    result = run_exe(TOOL, "verify", *args, check=True)
+    lines = result.stdout.decode().splitlines()
+    assert lines[0].startswith("verdict ") and lines[1].startswith("quiet ")
+    verdict, quiet = lines[0] == "verdict 1", lines[1] == "quiet 1"
+    assert verdict == quiet, "the verdict must not depend on the report"
+    return verdict, lines[2:]
+
+
+def peer_verdicts(pki, path):
+    """osslsigncode's verdict on each signature, the file's own first: it
+    holds when its digest matches and its signature and chain verify. (The
+    exit code tells only that some signature held.)"""
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", "ca.pem", "-in", str(path)],
+                            cwd=pki.folder, capture_output=True, text=True)
+    blocks = result.stdout.split("Signature Index:")[1:]
+    return ["Signature verification: ok" in block and "MISMATCH" not in block
+            for block in blocks]
+
+
+# file, our verdict, osslsigncode's (every signature holds: it ignores signer
+# names), a line our report must hold
+CASES = [
+    ("signed", True, True, None),
+    ("tampered", False, False, "Cannot WinVerifyTrust: -2146869232, "),  # TRUST_E_BAD_DIGEST
+    ("unsigned", False, False, "Cannot CryptQueryObject:"),
+    ("case", False, True, "Level 0: Tried signer Tarvo software test signing"),
+    ("other", False, True, "Level 0: Cannot find any viable signers"),
+    ("nested", True, True, "Level 0: Tried signer Other Software Signing"),
+    ("nested_sha1", True, True, "Level 0: Tried signer Other Software Signing"),
+    ("pe32_nested", True, True, "Level 0: Tried signer Other Software Signing"),
+    ("nested_rogue_ca", False, False, "Level 1: Certificate chain is not trusted: "),
+    ("nested_rogue_leaf", False, False, "Level 1: Certificate chain is incomplete"),
+    ("nested_from_other_file", False, False, "Level 1: Signed digest does not match the file"),
+    ("nested_digest_rewritten", False, False, "Level 1: Signature does not cover the content"),
+    ("nested_signature_corrupted", False, False, "Level 1: Signature does not verify: "),
+]
+
+
+@pytest.mark.parametrize("name,ours,peer,line", CASES, ids=[c[0] for c in CASES])
+def test_verdict_beside_osslsigncode(run_exe, signed_files, name, ours, peer, line):
+    pki, files = signed_files
+    verdict, report = verify(run_exe, files[name], root=pki.folder / "ca.der")
+    peer_signatures = peer_verdicts(pki, files[name])
+    print(f"{name}: ours {verdict}, osslsigncode per signature {peer_signatures}")
+    print("\n".join(report))
+    assert (bool(peer_signatures) and all(peer_signatures)) == peer
+    assert verdict == ours
+    if line:
+        assert any(l.startswith(line) for l in report), report
+    if not ours and "nested" in name:
+        # The forged signer's name is only tried once its signature failed.
+        assert f"Level 1: Tried signer {EXPECTED_SIGNER}" in report
+
+
+def test_report_describes_trust_chain(run_exe, signed_files):
+    pki, files = signed_files
+    _, report = verify(run_exe, files["signed"], root=pki.folder / "ca.der")
+    fingerprint = subprocess.run(
+        ["openssl", "x509", "-in", "good.pem", "-noout", "-fingerprint", "-sha1"],
+        cwd=pki.folder, capture_output=True, text=True, check=True).stdout
+    thumbprint = fingerprint.strip().split("=")[1].replace(":", "")
+    assert report[:2] == ["Level 0: Trust chain:", "Level 0: Chain trust status: 0"]
+    assert report[2] == f"Level 0: Chain 0 element: {EXPECTED_SIGNER} {thumbprint}"
+    assert report[3].startswith("Level 0: Chain 0 element: Tarvo Test Root ")
+
+
+def test_untrusted_root(run_exe, signed_files):
+    pki, files = signed_files
+    # Wine's WinVerifyTrust does not ask for a trusted root; Windows would.
+    assert verify(run_exe, files["signed"])[0]
+    # Our check of a nested signature does, as Windows would of the file's own.
+    verdict, report = verify(run_exe, files["nested"])
+    assert not verdict
+    assert any(l.startswith("Level 1: Certificate chain is not trusted: ") for l in report)
+
+
+def test_portable_executable(run_exe, signed_files, tmp_path):
+    _, files = signed_files
+    text = tmp_path / "text.txt"
+    text.write_text("MZ but no PE header")
+    outcomes = {}
+    for name, path in [("signed", files["signed"]), ("unsigned", files["unsigned"]),
+                       ("text", text)]:
+        outcomes[name] = run_exe(TOOL, "pe", windows_path(path), check=True).stdout.decode().strip()
+    assert outcomes == {"signed": "pe 1 certificate_table 1",
+                        "unsigned": "pe 1 certificate_table 0",
+                        "text": "pe 0 certificate_table 0"}
