@@ -426,7 +426,8 @@ bool RunArgvEcho(const CommandLine& command_line, ChildSplit* split) {
 }
 
 // argv_echo copied into a folder and under a name with spaces, so that the
-// quoted program takes part too.
+// quoted program takes part too. The folder is this process's own: another
+// test run in the same prefix must not delete the copy under it.
 FilePath PrepareArgvEcho() {
   wchar_t module[MAX_PATH];
   const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
@@ -436,7 +437,9 @@ FilePath PrepareArgvEcho() {
   wchar_t temp[MAX_PATH];
   const DWORD temp_length = ::GetTempPathW(MAX_PATH, temp);
   const FilePath folder =
-      FilePath(WideStringSlice(temp, temp_length)).Append(L"tarvo argv echo");
+      FilePath(WideStringSlice(temp, temp_length))
+          .Append(L"tarvo argv echo " +
+                  std::to_wstring(::GetCurrentProcessId()));
   ::CreateDirectoryW(folder.value().c_str(), nullptr);
   const FilePath copy = folder.Append(L"argv echo.exe");
   if (!::CopyFileW(built.value().c_str(), copy.value().c_str(), FALSE))

@@ -1,0 +1,74 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_IPC_IPC_RECEIVER_H_
+#define DESKTOP_WINDOWS_INSTALLER_IPC_IPC_RECEIVER_H_
+
+#include <memory>
+#include <string>
+
+#include "base/ref_counted.h"
+#include "base/task_runner.h"
+#include "base/threading/thread.h"
+#include "base/weak_reference.h"
+#include "desktop/windows/installer/ipc/mailslot_wake_up.h"
+
+namespace base {
+class BinaryWriter;
+}
+
+namespace installer {
+
+class InstallerMessage;
+class MailslotReader;
+
+// The front end's end of the installer channel: creates the mailslot and
+// hands every datagram, in arrival order, to its delegate on the thread that
+// constructed it. The mailslot I/O runs on the receiver's own "Installer IPC
+// thread". Construct, connect and close it on one thread with a message
+// loop.
+class IpcReceiver {
+ public:
+  class Delegate {
+   public:
+    // Once per datagram received, on the owner thread.
+    virtual void OnMessageReceived(const InstallerMessage& message) = 0;
+
+   protected:
+    virtual ~Delegate() = default;
+  };
+
+  explicit IpcReceiver(Delegate* delegate);
+  IpcReceiver(const IpcReceiver&) = delete;
+  IpcReceiver& operator=(const IpcReceiver&) = delete;
+  ~IpcReceiver();
+
+  // Starts the IPC thread, which then creates the mailslot of
+  // `channel_name`. False (logged) when the thread cannot start; a mailslot
+  // that cannot be created is only logged, and nothing is delivered then.
+  bool Connect(const std::wstring& channel_name);
+  // Closes the mailslot and ends the IPC thread; safe to call more than
+  // once. Datagrams already handed to the owner thread are still delivered
+  // while the receiver exists.
+  void Close();
+
+ private:
+  // On the IPC thread.
+  void CreateReader(const std::wstring& mailslot_path);
+  void DeleteReader();
+  void OnDatagram(const base::BinaryWriter& datagram);
+
+  // On the owner thread.
+  void DeliverMessage(const std::unique_ptr<InstallerMessage>& message);
+
+  base::Thread thread_;
+  base::RefPtr<base::SequencedTaskRunner> owner_task_runner_;
+  // Only the IPC thread touches it while the thread runs.
+  std::unique_ptr<MailslotReader> reader_;
+  MailslotWakeUp wake_up_;
+  Delegate* delegate_;
+  base::WeakReferenceSource weak_source_;
+  // Taken on the owner thread, copied by the IPC thread into its posts.
+  base::WeakReference self_ref_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_IPC_IPC_RECEIVER_H_
