@@ -11,90 +11,20 @@ import re
 import shutil
 import stat
 import subprocess
-import uuid
 
 import pytest
 
-from conftest import windows_path
+from conftest import INSTALLER, LIBRARY, Logs, run_installer, wine, windows_path
 from test_signature import Pki
 
-BUILD_FOLDER = "desktop/windows/installer"
-INSTALLER = f"{BUILD_FOLDER}/installer.exe"
-LIBRARY = f"{BUILD_FOLDER}/tarvo_installer.dll"
-PEER = f"{BUILD_FOLDER}/entry_peer_tool.exe"
+PEER = "desktop/windows/installer/entry_peer_tool.exe"
 LOG_NAME = re.compile(r"^tarvo_installer_(\d{4})(\d{2})(\d{2})(\d{2})(\d{2})(\d{2})_(\d+)\.log$")
 FRONT_END_MISSING = "The installer front end is not available in this build"
 # Wine gives the prefix's user full access to every folder already; a grant
-# to Everyone is one whose coming and going shows.
+# to Everyone is one whose coming and going shows. Wine keeps a folder's
+# access as its Unix mode and reports the grant as what the mode holds.
 TRUSTEE = "Everyone"
-EVERYONE_SID = "WD"
 FULL_ACCESS_FOR_EVERYONE = "(A;OICI;0x1301ff;;;WD)"
-
-
-def wine(build_dir, *args, **kwargs):
-    return subprocess.run([str(build_dir / "wine-run"), *map(str, args)], capture_output=True,
-                          timeout=kwargs.pop("timeout", 600), **kwargs)
-
-
-@pytest.fixture(scope="session")
-def log_folder(build_dir):
-    """Where installer processes write their logs, as a Linux path."""
-    temp = wine(build_dir, "cmd", "/c", "echo %TEMP%").stdout.decode().strip()
-    unix = wine(build_dir, "winepath", "-u", temp).stdout.decode().strip()
-    return os.path.join(unix, "Tarvo Installer")
-
-
-@pytest.fixture
-def installer_folder(build_dir, tmp_path):
-    """A folder of its own holding installer.exe and the library."""
-    folder = tmp_path / "installer"
-    folder.mkdir()
-    shutil.copy(build_dir / INSTALLER, folder)
-    shutil.copy(build_dir / LIBRARY, folder)
-    return folder
-
-
-def run_installer(build_dir, installer, *args):
-    return wine(build_dir, installer, *args, input=b"\n")
-
-
-class Logs:
-    """The log files of runs marked with a switch of their own."""
-
-    def __init__(self, folder):
-        self.folder = folder
-        self.found = []
-
-    @staticmethod
-    def marker():
-        return f"--e2e-run={uuid.uuid4().hex}"
-
-    def of(self, marker):
-        """{file name: text} of every log whose command line holds the marker."""
-        logs = {}
-        if os.path.isdir(self.folder):
-            for name in os.listdir(self.folder):
-                path = os.path.join(self.folder, name)
-                with open(path, encoding="utf-8", errors="replace") as log:
-                    text = log.read()
-                if marker in text:
-                    logs[name] = text
-                    self.found.append(path)
-        return logs
-
-    def one(self, marker):
-        logs = self.of(marker)
-        assert len(logs) == 1, logs.keys()
-        return next(iter(logs.items()))
-
-
-@pytest.fixture
-def logs(log_folder):
-    logs = Logs(log_folder)
-    yield logs
-    for path in logs.found:
-        if os.path.exists(path):
-            os.remove(path)
 
 
 def k_bat(folder):
@@ -207,7 +137,7 @@ def test_exit_code_is_zero_only_for_success(build_dir, logs, args, exit_code, lo
     result = run_installer(build_dir, build_dir / INSTALLER, *args, marker)
     assert result.returncode == exit_code
     if logged:
-        assert f"ERROR:installer_main.cc" in logs.one(marker)[1]
+        assert "ERROR:installer_main.cc" in logs.one(marker)[1]
         assert logged in logs.one(marker)[1]
 
 
