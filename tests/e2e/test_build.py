@@ -2,8 +2,10 @@
 manifest (so version queries answer truthfully) and needs no runtime DLL
 beside it."""
 
+import os
 import re
 import subprocess
+from pathlib import Path
 
 WIN10_ID = b"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
 SYSTEM_DLL = re.compile(r"^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|"
@@ -14,8 +16,12 @@ SYSTEM_DLL = re.compile(r"^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut3
 
 
 def built_programs(build_dir):
-    programs = [p for p in build_dir.rglob("*.exe")
-                if "wineprefix" not in p.parts and "CMakeFiles" not in p.parts]
+    # The prefix is pruned before it is entered: tests running beside this one
+    # create and delete folders there at any moment.
+    programs = []
+    for folder, subfolders, files in os.walk(build_dir):
+        subfolders[:] = [name for name in subfolders if name not in ("wineprefix", "CMakeFiles")]
+        programs += [Path(folder) / name for name in files if name.endswith(".exe")]
     assert programs
     return programs
 

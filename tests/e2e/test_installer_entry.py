@@ -126,9 +126,9 @@ def test_processes_started_together_keep_their_own_logs(build_dir, logs):
     (["--help"], 0, None),
     ([], 1, FRONT_END_MISSING),
     (["--silent"], 1, FRONT_END_MISSING),
-    (["--backend"], 1, "The installer backend is not available in this build"),
-    (["--register-tarvo-as-protocol-handler"], 1,
-     "The installer backend is not available in this build"),
+    # The backend runs, but the library has no step machine yet.
+    (["--backend"], 1, "No installer step machine"),
+    (["--register-tarvo-as-protocol-handler"], 1, "No installer step machine"),
     (["--uninstall"], 1,
      "Requested to uninstall, but we are not in a valid installation folder"),
 ], ids=["version", "help", "front-end", "silent", "backend", "protocol-handler", "uninstall"])
@@ -137,8 +137,8 @@ def test_exit_code_is_zero_only_for_success(build_dir, logs, args, exit_code, lo
     result = run_installer(build_dir, build_dir / INSTALLER, *args, marker)
     assert result.returncode == exit_code
     if logged:
-        assert "ERROR:installer_main.cc" in logs.one(marker)[1]
-        assert logged in logs.one(marker)[1]
+        text = logs.one(marker)[1]
+        assert re.search(r"^\[[^]]*:ERROR:[^]]*\] " + re.escape(logged), text, re.MULTILINE)
 
 
 def test_host_without_library_fails(build_dir, installer_folder):

@@ -23,8 +23,9 @@ bool StartCrashReporter();
 void ConnectCrashHandler();
 void SetInstallerCrashKeys();
 
-// The reporter serving this process, handed on to child installer
-// processes as "crash-reporter-pid"; 0 for none, as always in this build.
+// The process id of the reporter serving this process, 0 when none does
+// (always, in this build). Child installer processes are told it
+// ("crash-reporter-pid") only when it is not 0.
 uint32_t GetCrashReporterPid();
 
 // Lets exceptions raised in callbacks from the kernel reach the process's

@@ -2,7 +2,8 @@
 #define DESKTOP_WINDOWS_INSTALLER_ENTRY_SWITCHES_H_
 
 // The switches that the entry and its one-shot roles read themselves; those
-// that carry the settings are in settings_switches.h.
+// that carry the settings, and those the runner adds for the backend
+// ("wait-for-package", "crash-reporter-pid"), are in settings_switches.h.
 namespace installer::switches {
 
 // Print roles.
@@ -14,7 +15,6 @@ inline constexpr char kStream[] = "stream";
 inline constexpr char kCrashReporterParentId[] = "crash-reporter-parent-id";
 inline constexpr char kCrashReporterExceptionInfo[] =
     "crash-reporter-exception-info";
-inline constexpr char kCrashReporterPid[] = "crash-reporter-pid";
 
 // Help.
 inline constexpr char kHelp[] = "help";
@@ -25,7 +25,6 @@ inline constexpr char kSetFolderPermission[] = "set-folder-permission";
 inline constexpr char kRunUninstallBat[] = "run-uninstall-bat";
 inline constexpr char kPermissionsForUser[] = "permissions-for-user";
 inline constexpr char kPermanentPermissions[] = "permanent-permissions";
-inline constexpr char kWaitForPackage[] = "wait-for-package";
 
 // Front ends.
 inline constexpr char kRunImmediately[] = "runimmediately";

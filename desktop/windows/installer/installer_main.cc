@@ -43,7 +43,9 @@
 #include "desktop/windows/installer/executable_directory.h"
 #include "desktop/windows/installer/help_printer.h"
 #include "desktop/windows/installer/installer_names.h"
+#include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_result.h"
+#include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/product_environment.h"
@@ -385,11 +387,10 @@ void InstallerProcess::CreateSettings() {
       x64 ? Settings::kArchitectureX64 : Settings::kArchitectureX86);
 }
 
-// The backend is not in this build yet.
 uint8_t InstallerProcess::RunBackend() {
   VLOG(2) << "Running backend";
-  LOG(ERROR) << "The installer backend is not available in this build";
-  return kInstallerFailed;
+  InstallerRunnerBackend backend;
+  return InstallerResultFromSuccess(backend.RunBackend(settings_.get()));
 }
 
 bool InstallerProcess::PrepareDownloadFolder() {
@@ -523,15 +524,6 @@ void RunUninstallBatch(const base::FilePath& folder) {
 
 namespace {
 
-// The events of the permission exchange, named from the folder.
-constexpr wchar_t kPackageReadyEvent[] = L"TarvoInstaller/PackageReady";
-constexpr wchar_t kInstallationInterruptedEvent[] =
-    L"TarvoInstaller/InstallationInterrupted";
-constexpr wchar_t kGivePermissionEvent[] =
-    L"TarvoInstaller/GiveInstallPermission";
-constexpr wchar_t kUndoPermissionEvent[] =
-    L"TarvoInstaller/GiveInstallPermission/Undo";
-
 // How long the grant outlives the undo request.
 constexpr DWORD kUndoDelayMs = 10000;
 
@@ -548,12 +540,7 @@ struct LocalMemoryFreer {
 };
 using ScopedLocalMemory = std::unique_ptr<void, LocalMemoryFreer>;
 
-base::win::ScopedHandle OpenFolderEvent(const base::FilePath& folder,
-                                        const wchar_t* event_name,
-                                        bool global,
-                                        DWORD access) {
-  const std::wstring name =
-      MakeKernelObjectName(folder.value(), event_name, global);
+base::win::ScopedHandle OpenNamedEvent(const std::wstring& name, DWORD access) {
   return base::win::ScopedHandle(::OpenEventW(access, FALSE, name.c_str()));
 }
 
@@ -617,12 +604,13 @@ DWORD SetFolderDacl(const base::FilePath& folder, PACL dacl) {
 // when the requester ends without doing so.
 void GrantFolderPermission(const base::CommandLine& command_line,
                            const base::FilePath& folder) {
+  const InstallerObjectNames names(folder);
   const base::win::ScopedHandle give_event =
-      OpenFolderEvent(folder, kGivePermissionEvent, false, EVENT_ALL_ACCESS);
+      OpenNamedEvent(names.give_permission_event(), EVENT_ALL_ACCESS);
   if (!give_event.IsValid())
     return;
   const base::win::ScopedHandle undo_event =
-      OpenFolderEvent(folder, kUndoPermissionEvent, false, EVENT_ALL_ACCESS);
+      OpenNamedEvent(names.undo_permission_event(), EVENT_ALL_ACCESS);
   if (!undo_event.IsValid() || !base::CreateDirectory(folder))
     return;
   const base::win::ScopedHandle requester =
@@ -693,10 +681,11 @@ void GrantFolderPermissionFromPackage(const base::CommandLine& command_line,
                                       const base::FilePath& folder) {
   if (!command_line.HasSwitch(switches::kInitialPid))
     return;
+  const InstallerObjectNames names(folder);
   const base::win::ScopedHandle package_ready =
-      OpenFolderEvent(folder, kPackageReadyEvent, true, SYNCHRONIZE);
+      OpenNamedEvent(names.package_ready_event(), SYNCHRONIZE);
   const base::win::ScopedHandle interrupted =
-      OpenFolderEvent(folder, kInstallationInterruptedEvent, true, SYNCHRONIZE);
+      OpenNamedEvent(names.installation_interrupted_event(), SYNCHRONIZE);
   if (!package_ready.IsValid() || !interrupted.IsValid())
     return;
   uint32_t initial_pid = 0;

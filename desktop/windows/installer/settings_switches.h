@@ -46,6 +46,10 @@ inline constexpr char kRegisterProtocolHandler[] =
 inline constexpr char kImportBookmarks[] = "import-bookmarks";
 inline constexpr char kImportSession[] = "import-session";
 inline constexpr char kImportTopSites[] = "import-topsites-to-startpage";
+// What the runner adds for the backend it launches.
+inline constexpr char kInitialProcHandle[] = "initial-proc-handle";
+inline constexpr char kWaitForPackage[] = "wait-for-package";
+inline constexpr char kCrashReporterPid[] = "crash-reporter-pid";
 }  // namespace switches
 
 // The process's command line; an empty one while it has not been parsed.

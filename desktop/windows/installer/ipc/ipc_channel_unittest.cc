@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/bind.h"
 #include "base/files/file_path.h"
 #include "base/message_loop/loop_runner.h"
 #include "base/message_loop/message_loop.h"
@@ -113,6 +114,49 @@ TEST_F(IpcChannelTest, ClosedReceiverLeavesNoHandleToItsMailslot) {
   sender_.Send(MakeInstallerMessage(IPC_MESSAGE_STEP));
   WaitForDatagrams(1);
   EXPECT_EQ(std::vector<std::string>{"OnStep"}, observer_.calls());
+}
+
+// The backend's last datagrams may still wait in the mailslot when its
+// process has ended: a flush is answered only after they were delivered.
+TEST_F(IpcChannelTest, FlushIsAnsweredAfterTheDatagramsWrittenBefore) {
+  ASSERT_TRUE(receiver_.Connect(channel_));
+  constexpr int kCount = 50;
+  {
+    base::win::ScopedHandle mailslot = OpenForWriting(mailslot_path_);
+    ASSERT_TRUE(mailslot.IsValid());
+    for (int i = 0; i < kCount; ++i) {
+      const std::unique_ptr<InstallerMessage> message =
+          MakeTotalStepsMessage(i);
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(mailslot.Get(), message->data(),
+                            static_cast<DWORD>(message->size()), &written,
+                            nullptr));
+    }
+  }
+  base::LoopRunner runner;
+  int delivered_at_flush = -1;
+  receiver_.Flush(base::Bind(
+      [](int* delivered_at_flush, const int* received,
+         base::LoopRunner* runner) {
+        *delivered_at_flush = *received;
+        runner->Quit();
+      },
+      &delivered_at_flush, &received_, &runner));
+  runner.Run();
+  EXPECT_EQ(kCount, delivered_at_flush);
+  EXPECT_EQ(static_cast<size_t>(kCount), observer_.calls().size());
+}
+
+TEST_F(IpcChannelTest, FlushWithoutMailslotIsAnsweredToo) {
+  base::LoopRunner runner;
+  receiver_.Flush(runner.QuitClosure());
+  runner.Run();
+  // And a flush still waiting when the receiver closes.
+  ASSERT_TRUE(receiver_.Connect(channel_));
+  base::LoopRunner second_runner;
+  receiver_.Flush(second_runner.QuitClosure());
+  receiver_.Close();
+  second_runner.Run();
 }
 
 }  // namespace

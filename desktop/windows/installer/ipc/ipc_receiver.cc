@@ -9,11 +9,30 @@
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/threading/sync_event.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot_name.h"
 #include "desktop/windows/installer/ipc/mailslot_reader.h"
 
 namespace installer {
+
+namespace {
+
+// Written by the receiver itself behind the datagrams it waits for: a
+// header announcing no payload, which no installer message is (each has
+// its signature).
+constexpr uint8_t kFlushMarker[] = {0, 0, 0, 0};
+
+bool IsFlushMarker(const base::BinaryWriter& datagram) {
+  return datagram.size() == sizeof(kFlushMarker) &&
+         datagram.payload_size() == 0;
+}
+
+void SignalEvent(base::SyncEvent* event) {
+  event->Signal();
+}
+
+}  // namespace
 
 IpcReceiver::IpcReceiver(Delegate* delegate)
     : thread_("Installer IPC thread"),
@@ -36,10 +55,25 @@ bool IpcReceiver::Connect(const std::wstring& channel_name) {
     LOG(ERROR) << "Could not start IPC thread";
     return false;
   }
-  thread_.GetTaskRunner()->PostTask(FROM_HERE,
-                                    base::Bind(&IpcReceiver::CreateReader, this,
-                                               GetMailslotPath(channel_name)));
+  mailslot_path_ = GetMailslotPath(channel_name);
+  base::RefPtr<base::SequencedTaskRunner> runner = thread_.GetTaskRunner();
+  runner->PostTask(
+      FROM_HERE, base::Bind(&IpcReceiver::CreateReader, this, mailslot_path_));
+  // The backend is started right after this; its sender gives up for good
+  // when the mailslot does not exist yet.
+  base::SyncEvent created(base::SyncEvent::ResetMode::kManual,
+                          base::SyncEvent::InitialState::kNotSignaled);
+  if (runner->PostTask(FROM_HERE, base::Bind(&SignalEvent, &created)))
+    created.Wait();
   return true;
+}
+
+void IpcReceiver::Flush(base::Closure done) {
+  pending_flushes_.push_back(std::move(done));
+  // Mailslot datagrams are read in the order written: the marker comes
+  // back after everything written before it.
+  if (!thread_.IsRunning() || !WriteFlushMarker())
+    PostFlushMarkerArrived();
 }
 
 void IpcReceiver::Close() {
@@ -52,6 +86,13 @@ void IpcReceiver::Close() {
     wake_up_.Fire();
   }
   thread_.Stop();
+  mailslot_path_.clear();
+  // Markers still in the mailslot are gone with it.
+  if (!pending_flushes_.empty()) {
+    owner_task_runner_->PostTask(
+        FROM_HERE,
+        base::BindWeak(&IpcReceiver::RunPendingFlushes, self_ref_, this));
+  }
 }
 
 void IpcReceiver::CreateReader(const std::wstring& mailslot_path) {
@@ -84,6 +125,10 @@ void IpcReceiver::DeleteReader() {
 }
 
 void IpcReceiver::OnDatagram(const base::BinaryWriter& datagram) {
+  if (IsFlushMarker(datagram)) {
+    PostFlushMarkerArrived();
+    return;
+  }
   auto message = std::make_unique<InstallerMessage>(datagram);
   owner_task_runner_->PostTask(
       base::SourceLocation("OnMessageReceived", __FILE__, __LINE__,
@@ -95,6 +140,46 @@ void IpcReceiver::OnDatagram(const base::BinaryWriter& datagram) {
 void IpcReceiver::DeliverMessage(
     const std::unique_ptr<InstallerMessage>& message) {
   delegate_->OnMessageReceived(*message);
+}
+
+bool IpcReceiver::WriteFlushMarker() {
+  if (mailslot_path_.empty())
+    return false;
+  base::win::ScopedHandle mailslot(CreateFileW(
+      mailslot_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!mailslot.IsValid()) {
+    VLOG(1) << "No mailslot to flush";
+    return false;
+  }
+  DWORD written = 0;
+  if (!WriteFile(mailslot.Get(), kFlushMarker, sizeof(kFlushMarker), &written,
+                 nullptr)) {
+    PLOG(ERROR) << "Cannot write to mailslot";
+    return false;
+  }
+  return true;
+}
+
+// Any thread.
+void IpcReceiver::PostFlushMarkerArrived() {
+  owner_task_runner_->PostTask(
+      FROM_HERE,
+      base::BindWeak(&IpcReceiver::OnFlushMarkerArrived, self_ref_, this));
+}
+
+void IpcReceiver::OnFlushMarkerArrived() {
+  // A marker that another process wrote finds nothing to run.
+  if (pending_flushes_.empty())
+    return;
+  base::Closure done = std::move(pending_flushes_.front());
+  pending_flushes_.pop_front();
+  done.Run();
+}
+
+void IpcReceiver::RunPendingFlushes() {
+  while (!pending_flushes_.empty())
+    OnFlushMarkerArrived();
 }
 
 }  // namespace installer

@@ -1,9 +1,11 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_IPC_IPC_RECEIVER_H_
 #define DESKTOP_WINDOWS_INSTALLER_IPC_IPC_RECEIVER_H_
 
+#include <deque>
 #include <memory>
 #include <string>
 
+#include "base/closure.h"
 #include "base/ref_counted.h"
 #include "base/task_runner.h"
 #include "base/threading/thread.h"
@@ -40,13 +42,20 @@ class IpcReceiver {
   IpcReceiver& operator=(const IpcReceiver&) = delete;
   ~IpcReceiver();
 
-  // Starts the IPC thread, which then creates the mailslot of
-  // `channel_name`. False (logged) when the thread cannot start; a mailslot
-  // that cannot be created is only logged, and nothing is delivered then.
+  // Starts the IPC thread and has it create the mailslot of `channel_name`
+  // before returning, so that a sender started afterwards finds it. False
+  // (logged) when the thread cannot start; a mailslot that cannot be
+  // created is only logged, and nothing is delivered then.
   bool Connect(const std::wstring& channel_name);
+  // Runs `done` on the owner thread once every datagram that the mailslot
+  // holds now has reached the delegate: a sender that has ended may have
+  // left datagrams that the IPC thread has not read yet. Without a mailslot
+  // (not connected, closed, or not created) `done` only waits for the
+  // datagrams already handed to the owner thread.
+  void Flush(base::Closure done);
   // Closes the mailslot and ends the IPC thread; safe to call more than
   // once. Datagrams already handed to the owner thread are still delivered
-  // while the receiver exists.
+  // while the receiver exists, and so are the pending flushes after them.
   void Close();
 
  private:
@@ -57,6 +66,10 @@ class IpcReceiver {
 
   // On the owner thread.
   void DeliverMessage(const std::unique_ptr<InstallerMessage>& message);
+  bool WriteFlushMarker();
+  void PostFlushMarkerArrived();
+  void OnFlushMarkerArrived();
+  void RunPendingFlushes();
 
   base::Thread thread_;
   base::RefPtr<base::SequencedTaskRunner> owner_task_runner_;
@@ -64,6 +77,9 @@ class IpcReceiver {
   std::unique_ptr<MailslotReader> reader_;
   MailslotWakeUp wake_up_;
   Delegate* delegate_;
+  // Owner thread only.
+  std::wstring mailslot_path_;
+  std::deque<base::Closure> pending_flushes_;
   base::WeakReferenceSource weak_source_;
   // Taken on the owner thread, copied by the IPC thread into its posts.
   base::WeakReference self_ref_;

@@ -37,16 +37,22 @@ bool EnablePrivilege(const wchar_t* privilege, bool enable, HANDLE token);
 // Makes the Administrators group the object's owner.
 bool TakeOwnership(const std::wstring& object_name, int object_type);
 
-// Grants the current user `access_mask` on the object, inherited by
-// sub-folders, files and sub-keys, weakening deny entries that would block
-// it. Unless `discard_previous`, `saved` receives the previous access list.
+// Grants the current user (the process token's user) `access_mask` on the
+// object, inherited by sub-folders, files and sub-keys, weakening deny
+// entries that would block it. With `keep_previous` (the installer core's
+// flag 1), `saved` receives the access list from before the grant, for
+// `RestoreSecurityInfo`: from before the first grant when the object still
+// carries the list of another kept grant of this process, so that records
+// given back in any order leave the object as it was. Without it nothing is
+// kept and `saved` is emptied; `saved` may then be null.
 bool GrantAccessToCurrentUser(const std::wstring& object_name,
                               int object_type,
                               DWORD access_mask,
-                              bool discard_previous,
+                              bool keep_previous,
                               std::unique_ptr<SavedSecurityInfo>* saved);
 
-// Writes the saved access list back to its object.
+// Writes the saved access list back to its object, protected from
+// inheritance as it was. False without a record.
 bool RestoreSecurityInfo(const SavedSecurityInfo* saved);
 
 }  // namespace installer

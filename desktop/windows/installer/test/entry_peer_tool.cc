@@ -34,31 +34,29 @@
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/installer_object_names.h"
 
 namespace {
 
 using base::win::ScopedHandle;
 
-constexpr wchar_t kGiveEvent[] = L"TarvoInstaller/GiveInstallPermission";
-constexpr wchar_t kUndoEvent[] = L"TarvoInstaller/GiveInstallPermission/Undo";
-constexpr wchar_t kPackageReadyEvent[] = L"TarvoInstaller/PackageReady";
-constexpr wchar_t kInterruptedEvent[] =
-    L"TarvoInstaller/InstallationInterrupted";
+using installer::InstallerObjectNames;
 
 std::wstring Wide(const char* text) {
   return base::Utf8ToWide(text);
 }
 
-std::wstring EventName(const char* folder, const wchar_t* base_name,
-                       bool global) {
-  return installer::MakeKernelObjectName(Wide(folder), base_name, global);
+InstallerObjectNames Names(const char* folder) {
+  return InstallerObjectNames(base::FilePath(Wide(folder)));
 }
 
-ScopedHandle CreateFolderEvent(const char* folder, const wchar_t* base_name,
-                               bool global, bool manual_reset, bool signalled) {
-  return ScopedHandle(::CreateEventW(nullptr, manual_reset, signalled,
-                                     EventName(folder, base_name, global).c_str()));
+// The permission events are auto-reset and made non-signalled, as the
+// installer makes them.
+ScopedHandle MakeEvent(const std::wstring& name,
+                         bool manual_reset = false,
+                         bool signalled = false) {
+  return ScopedHandle(
+      ::CreateEventW(nullptr, manual_reset, signalled, name.c_str()));
 }
 
 void Print(const std::string& line) {
@@ -154,8 +152,8 @@ int PrintDacl(const char* folder) {
 
 int Request(const char* folder, const char* user, const char* installer,
             int switch_count, char** switches) {
-  const ScopedHandle give = CreateFolderEvent(folder, kGiveEvent, false, false, false);
-  const ScopedHandle undo = CreateFolderEvent(folder, kUndoEvent, false, false, false);
+  const ScopedHandle give = MakeEvent(Names(folder).give_permission_event());
+  const ScopedHandle undo = MakeEvent(Names(folder).undo_permission_event());
   base::CommandLine command_line = HelperCommandLine(installer, folder, user);
   AppendSwitches(&command_line, switch_count, switches);
   const base::Process helper =
@@ -176,8 +174,8 @@ int Request(const char* folder, const char* user, const char* installer,
 // handle's value as its exit code (0: no grant).
 int RequestThenEndChild(DWORD tool_pid, const char* folder, const char* user,
                         const char* installer) {
-  const ScopedHandle give(::OpenEventW(SYNCHRONIZE, FALSE,
-                                       EventName(folder, kGiveEvent, false).c_str()));
+  const ScopedHandle give(::OpenEventW(
+      SYNCHRONIZE, FALSE, Names(folder).give_permission_event().c_str()));
   const base::Process helper = base::LaunchProcessForCommandLine(
       HelperCommandLine(installer, folder, user), {});
   const ScopedHandle tool(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, tool_pid));
@@ -197,8 +195,8 @@ int RequestThenEndChild(DWORD tool_pid, const char* folder, const char* user,
 
 int RequestThenEnd(const char* folder, const char* user,
                    const char* installer) {
-  const ScopedHandle give = CreateFolderEvent(folder, kGiveEvent, false, false, false);
-  const ScopedHandle undo = CreateFolderEvent(folder, kUndoEvent, false, false, false);
+  const ScopedHandle give = MakeEvent(Names(folder).give_permission_event());
+  const ScopedHandle undo = MakeEvent(Names(folder).undo_permission_event());
   wchar_t self[MAX_PATH];
   if (!::GetModuleFileNameW(nullptr, self, MAX_PATH))
     return 1;
@@ -227,12 +225,12 @@ int RequestThenEnd(const char* folder, const char* user,
 
 int Package(const char* folder, const char* user, const char* installer,
             const char* package, int switch_count, char** switches) {
-  const ScopedHandle ready =
-      CreateFolderEvent(folder, kPackageReadyEvent, true, true, true);
+  const InstallerObjectNames names = Names(folder);
+  const ScopedHandle ready = MakeEvent(names.package_ready_event(), true, true);
   const ScopedHandle interrupted =
-      CreateFolderEvent(folder, kInterruptedEvent, true, true, false);
-  const ScopedHandle give = CreateFolderEvent(folder, kGiveEvent, false, false, false);
-  const ScopedHandle undo = CreateFolderEvent(folder, kUndoEvent, false, false, false);
+      MakeEvent(names.installation_interrupted_event(), true, false);
+  const ScopedHandle give = MakeEvent(names.give_permission_event());
+  const ScopedHandle undo = MakeEvent(names.undo_permission_event());
   base::CommandLine command_line = HelperCommandLine(installer, folder, user);
   command_line.AppendSwitchNative("wait-for-package", Wide(package));
   command_line.AppendSwitchNative("initial-pid",

@@ -18,6 +18,9 @@ bool Transaction::ExecuteOperation(std::unique_ptr<Operation> operation) {
     // the order in which they were done.
     operation->Rollback();
     sub_operations.RollbackOperations();
+    // Left to itself the argument would live until the caller's statement
+    // ends; it goes now, after its sub-operations, as in a rollback.
+    operation.reset();
     return false;
   }
   operations_.insert(operations_.end(),

@@ -1,0 +1,40 @@
+#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
+
+#include <windows.h>
+
+#include "base/files/file_util.h"
+#include "base/log_message.h"
+#include "base/logging.h"
+#include "desktop/windows/installer/service/transactions/file_transfer_steps.h"
+
+namespace installer {
+
+CopyFileOperation::CopyFileOperation(const base::FilePath& source,
+                                     const base::FilePath& target)
+    : source_(source), target_(target) {}
+
+CopyFileOperation::~CopyFileOperation() = default;
+
+bool CopyFileOperation::Do(Transaction* sub_operations) {
+  if (!PrepareTransferTarget(target_, sub_operations))
+    return false;
+  VLOG(1) << "Copying " << source_.AsUTF8() << " to " << target_.AsUTF8();
+  cleared_read_only_ = ClearReadOnlyAttribute(source_);
+  if (!base::CopyFileChecked(source_, target_)) {
+    LOG(ERROR) << "File copy failed "
+               << base::SystemErrorCodeToString(::GetLastError());
+    return false;
+  }
+  VLOG(1) << "File copied successfully";
+  done_ = true;
+  return true;
+}
+
+void CopyFileOperation::Rollback() {
+  if (done_)
+    base::DeletePath(target_, false);
+  if (cleared_read_only_)
+    SetReadOnlyAttribute(source_);
+}
+
+}  // namespace installer

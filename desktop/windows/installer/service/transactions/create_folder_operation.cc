@@ -1,0 +1,72 @@
+#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+
+#include <windows.h>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+
+namespace installer {
+
+namespace {
+
+bool IsMissingPathError(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+CreateFolderOperation::CreateFolderOperation(const base::FilePath& folder)
+    : folder_(folder) {}
+
+CreateFolderOperation::~CreateFolderOperation() = default;
+
+bool CreateFolderOperation::Do(Transaction* sub_operations) {
+  VLOG(1) << "Attempting to create folder " << folder_.AsUTF8();
+  if (base::DirectoryExists(folder_)) {
+    VLOG(1) << "Folder already exists";
+    return true;
+  }
+  base::FilePath candidate = folder_;
+  for (;;) {
+    const base::FilePath parent = candidate.DirName();
+    if (parent == candidate)
+      break;
+    if (base::DirectoryExists(parent)) {
+      VLOG(1) << "Valid ancestor";
+      // Recorded before the attempt: a creation that stops part-way leaves
+      // upper levels that the rollback must still take away.
+      existing_ancestor_ = parent;
+      if (!base::CreateDirectoryAndGetError(folder_, nullptr))
+        break;
+      VLOG(1) << "Folder created successfully";
+      return true;
+    }
+    candidate = parent;
+  }
+  LOG(ERROR) << "Failed folder creation";
+  return false;
+}
+
+void CreateFolderOperation::Rollback() {
+  if (existing_ancestor_.empty())
+    return;
+  for (base::FilePath folder = folder_; folder != existing_ancestor_;) {
+    // A level that is missing was never made; one that stays (not empty,
+    // or in use) keeps every folder above it too.
+    if (!::RemoveDirectoryW(folder.value().c_str()) &&
+        !IsMissingPathError(::GetLastError())) {
+      break;
+    }
+    const base::FilePath parent = folder.DirName();
+    if (parent == folder)
+      break;
+    folder = parent;
+  }
+}
+
+std::unique_ptr<Operation> MakeCreateFolderOperation(
+    const base::FilePath& folder) {
+  return std::make_unique<CreateFolderOperation>(folder);
+}
+
+}  // namespace installer

@@ -1,0 +1,281 @@
+"""The installer runner and its backend as real processes: a front end that
+runs the runner, and the backend it launches ("installer.exe" copied into the
+package folder, or the front end's own program while it waits for the
+package), whose step machine plays a script. The kernel objects are opened
+by name from a third process; the names are built here from the folder as
+the installer spells it for them: full, and upper-cased."""
+
+import os
+import queue
+import re
+import shutil
+import subprocess
+import threading
+import time
+
+import pytest
+
+from conftest import windows_path
+
+TOOL = "desktop/windows/installer/installer_runner_tool.exe"
+# Only guards against a hang: a slow machine must never fail a test.
+HANG_GUARD = 300
+
+
+class Process:
+    """One running installer_runner_tool, read line by line."""
+
+    def __init__(self, build_dir, log_path, *args):
+        self.log = open(log_path, "wb")
+        self.process = subprocess.Popen(
+            [str(build_dir / "wine-run"), str(build_dir / TOOL), *args],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.put(line.decode().rstrip("\r\n"))
+        self.lines.put(None)
+
+    def read_line(self):
+        return self.lines.get(timeout=HANG_GUARD)
+
+    def read_until(self, last_prefix):
+        lines = []
+        while not lines or not lines[-1].startswith(last_prefix):
+            line = self.read_line()
+            assert line is not None, f"ended after {lines}"
+            lines.append(line)
+        return lines
+
+    def say(self, line):
+        self.process.stdin.write((line + "\n").encode())
+        self.process.stdin.flush()
+
+    def wait(self):
+        return self.process.wait(timeout=HANG_GUARD)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.log.close()
+
+
+class Installation:
+    """One installation folder and one package folder for a test."""
+
+    def __init__(self, build_dir, tmp_path, folder):
+        self.build_dir = build_dir
+        self.tmp_path = tmp_path
+        self.folder = folder
+        self.package = tmp_path / "package"
+        self.package.mkdir()
+        shutil.copy(build_dir / TOOL, self.package / "installer.exe")
+        self.started = []
+
+    def script(self, *lines):
+        (self.package / "test_installer_script.txt").write_text("\n".join(lines) + "\n",
+                                                               encoding="utf-8")
+
+    def front_end(self, *extra, folder=None):
+        log = self.tmp_path / f"frontend{len(self.started)}.stderr"
+        process = Process(self.build_dir, log, "--frontend",
+                          f"--installfolder={folder or self.folder}",
+                          f"--package-folder={windows_path(self.package)}", "--v=1", *extra)
+        self.started.append(process)
+        return process
+
+    def hold(self, switch, name):
+        log = self.tmp_path / f"holder{len(self.started)}.stderr"
+        holder = Process(self.build_dir, log, f"--{switch}={name}")
+        self.started.append(holder)
+        assert holder.read_line() == "holding"
+        return holder
+
+    def hold_event(self, name):
+        return self.hold("hold-event", name)
+
+    def hold_abandoned_mutex(self, name):
+        return self.hold("hold-abandoned-mutex", name)
+
+    def probe(self, kind, name):
+        result = subprocess.run(
+            [str(self.build_dir / "wine-run"), str(self.build_dir / TOOL), f"--probe={kind}",
+             f"--name={name}"], capture_output=True, timeout=HANG_GUARD, check=True)
+        return result.stdout.decode().strip()
+
+    def backend_record(self):
+        """The backend's command line and, once it has ended, its result."""
+        path = self.package / "backend_result.txt"
+        return path.read_text(encoding="utf-8").splitlines() if path.exists() else []
+
+    def wait_for_backend_result(self):
+        deadline = time.monotonic() + HANG_GUARD
+        while not any(line.startswith("result") for line in self.backend_record()):
+            assert time.monotonic() < deadline, "the backend did not end"
+            time.sleep(0.1)
+        return self.backend_record()
+
+    # The names another process must use, from the folder as spelled for
+    # them: every letter upper-case.
+    def canonical_folder(self):
+        return self.folder.upper()
+
+    def mutex_name(self):
+        return "Global\\Tarvo/Installer/" + self.canonical_folder().replace("\\", "/")
+
+    def mailslot_path(self):
+        return "\\\\.\\mailslot\\tarvo_installer\\" + self.canonical_folder()
+
+    def event_name(self, base):
+        return "Global\\TarvoInstaller/" + base + "/" + self.canonical_folder().replace("\\", "/")
+
+
+@pytest.fixture
+def installation(build_dir, tmp_path, request):
+    # A folder of its own per test: other test programs may run at once.
+    name = re.sub(r"[^A-Za-z0-9 ]", " ", request.node.name)
+    folder = f"C:\\Program Files\\Tarvo Runner {os.getpid()} {name}"
+    result = Installation(build_dir, tmp_path, folder)
+    yield result
+    for process in result.started:
+        process.stop()
+
+
+def command_line_of(record):
+    """The backend's program and its switches, as it was started."""
+    line = next(line for line in record if line.startswith("command-line "))
+    program, _, switches = line[len("command-line "):].partition(" --")
+    return program.strip('"'), " --" + switches
+
+
+@pytest.mark.parametrize("script, calls, success", [
+    (["folder-created", "total 3", "step", "new-process 1", "returned", "step", "step",
+      "success"],
+     ["OnInstallFolderCreated", "OnTotalSteps 3", "OnStep", "OnStartingNewMainProcess 1",
+      "OnReturnedToPreviousMainProcess", "OnStep", "OnStep", "OnSuccess"], True),
+    # The run ends at the error: nothing after it is reported.
+    (["total 2", "step", "error 37062 C:\\Tarv\u00f6\\tarvo.exe|Failed copying tarvo.exe",
+      "step", "success"],
+     ["OnTotalSteps 2", "OnStep", "OnError 37062 C:\\Tarv\u00f6\\tarvo.exe|Failed copying tarvo.exe"],
+     False),
+], ids=["success", "error"])
+def test_front_end_observes_the_backend_in_order(installation, script, calls, success):
+    installation.script(*script)
+    component = installation.tmp_path / "tarvo_component"
+    front = installation.front_end("--have-package", f"--component={windows_path(component)}")
+    lines = front.read_until("OnInstallerTerminated")
+    # Its end comes from the backend's exit code, after its last report.
+    assert lines == ["started 1", *calls, f"OnInstallerTerminated {int(success)}"]
+    front.say("exit")
+    assert front.wait() == 0
+
+    record = installation.wait_for_backend_result()
+    assert record[-1] == f"result {int(success)}"
+    program, command_line = command_line_of(record)
+    assert program == windows_path(installation.package) + "\\installer.exe"
+    assert " --backend" in command_line
+    assert re.search(r" --initial-proc-handle=[0-9A-F]{16}( |$)", command_line)
+    assert re.search(r" --initial-pid=[0-9]+( |$)", command_line)
+    assert " --server-tracking-data=server_tracking_data" in command_line
+    assert " --components=suite:tarvo_component" in command_line
+    assert "--wait-for-package" not in command_line
+    # No crash reporter serves the front end: nothing to hand on.
+    assert "--crash-reporter-pid" not in command_line
+
+
+def test_kernel_objects_have_their_names_for_another_process(installation):
+    installation.script("wait-package", "total 1", "step", "success")
+    front = installation.front_end()
+    assert front.read_line() == "started 1"
+
+    assert installation.probe("mutex", installation.mutex_name()) == "busy"
+    assert installation.probe("mailslot", installation.mailslot_path()) == "opened"
+    assert installation.probe("event", installation.event_name("PackageReady")) == "unsignalled"
+    assert installation.probe(
+        "event", installation.event_name("InstallationInterrupted")) == "unsignalled"
+    # The folder as typed names nothing: every process uses the one spelling.
+    typed = "Global\\Tarvo/Installer/" + installation.folder.replace("\\", "/")
+    assert installation.probe("mutex", typed).startswith("missing")
+
+    # The backend waits for the package until the front end has it.
+    front.say("package-ready")
+    assert front.read_until("OnInstallerTerminated") == [
+        "ok package-ready", "OnTotalSteps 1", "OnStep", "OnSuccess", "OnInstallerTerminated 1"]
+    assert installation.probe("event", installation.event_name("PackageReady")) == "signalled"
+    program, command_line = command_line_of(installation.wait_for_backend_result())
+    assert program == windows_path(installation.build_dir / TOOL)
+    assert re.search(f' --wait-for-package="?{re.escape(windows_path(installation.package))}"?( |$)',
+                     command_line)
+
+
+def test_package_ready_before_the_start_only_chooses_the_backend(installation):
+    installation.script("total 1", "wait")
+    front = installation.front_end("--have-package")
+    assert front.read_until("OnTotalSteps") == ["started 1", "OnTotalSteps 1"]
+    # No event to signal: the backend comes from the package.
+    assert installation.probe(
+        "event", installation.event_name("PackageReady")).startswith("missing")
+    front.say("package-ready")
+    assert front.read_line() == "ok package-ready"
+    front.say("stop")
+    assert front.read_until("OnInstallerTerminated") == ["ok stop", "OnInstallerTerminated 0"]
+
+
+def test_second_front_end_on_another_spelling_is_refused(installation):
+    installation.script("total 1", "wait")
+    first = installation.front_end("--have-package")
+    assert first.read_until("OnTotalSteps") == ["started 1", "OnTotalSteps 1"]
+
+    other_spelling = installation.folder.lower().replace("\\", "/") + "/"
+    second = installation.front_end("--have-package", folder=other_spelling)
+    assert second.read_line() == "OnError 37057 |Could not acquire installer mutex"
+    assert second.read_line() == "started 0"
+    second.say("exit")
+    assert second.wait() == 0
+
+    # Stopped, the first run's backend is interrupted; once it has ended the
+    # mutex is free again while the first front end still runs.
+    first.say("stop")
+    assert first.read_until("OnInstallerTerminated") == ["ok stop", "OnInstallerTerminated 0"]
+    assert installation.probe("mutex", installation.mutex_name()).startswith("missing")
+    installation.script("total 1", "step", "success")
+    third = installation.front_end("--have-package", folder=other_spelling)
+    assert third.read_until("OnInstallerTerminated") == [
+        "started 1", "OnTotalSteps 1", "OnStep", "OnSuccess", "OnInstallerTerminated 1"]
+
+
+def test_mutex_abandoned_by_a_dead_owner_is_taken_over(installation):
+    # Another process keeps it open after the thread that owned it ended.
+    installation.hold_abandoned_mutex(installation.mutex_name())
+    installation.script("total 1", "step", "success")
+    front = installation.front_end("--have-package")
+    assert front.read_until("OnInstallerTerminated") == [
+        "started 1", "OnTotalSteps 1", "OnStep", "OnSuccess", "OnInstallerTerminated 1"]
+
+
+def test_killed_front_end_ends_the_backend(installation):
+    installation.script("total 1", "wait")
+    front = installation.front_end("--have-package")
+    assert front.read_until("OnTotalSteps") == ["started 1", "OnTotalSteps 1"]
+    front.stop()
+
+    record = installation.wait_for_backend_result()
+    assert record[-1] == "result 0"
+    log = (installation.package / "backend.log").read_text(encoding="utf-8", errors="replace")
+    assert "Installer UI process ended" in log
+    assert "Installer backend exiting" in log
+    assert "Installation was interrupted" not in log
+
+
+def test_stale_interrupted_event_does_not_cancel_a_new_run(installation):
+    # Left signalled by an earlier run and still open somewhere.
+    holder = installation.hold_event(installation.event_name("InstallationInterrupted"))
+    installation.script("total 1", "step", "success")
+    front = installation.front_end("--have-package")
+    assert front.read_until("OnInstallerTerminated") == [
+        "started 1", "OnTotalSteps 1", "OnStep", "OnSuccess", "OnInstallerTerminated 1"]
+    holder.say("done")
+    assert holder.wait() == 0
