@@ -1,8 +1,11 @@
 """Shared fixtures of the end-to-end tests: the build folder and a runner
-that starts the built Windows programs under Wine in the build's prefix."""
+that starts the built Windows programs under Wine in the build's prefix;
+installer.exe in a folder of its own and the log files of its runs."""
 
 import os
+import shutil
 import subprocess
+import uuid
 from pathlib import Path
 
 import pytest
@@ -39,3 +42,75 @@ def run_exe(build_dir):
 def windows_path(path):
     """The path of a Linux file as a Windows program under Wine sees it."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+# installer.exe and the library it loads from its own folder.
+INSTALLER = "desktop/windows/installer/installer.exe"
+LIBRARY = "desktop/windows/installer/tarvo_installer.dll"
+
+
+def wine(build_dir, *args, **kwargs):
+    """Runs a program (a path or one of Wine's own) in the build's prefix."""
+    return subprocess.run([str(build_dir / "wine-run"), *map(str, args)], capture_output=True,
+                          timeout=kwargs.pop("timeout", 600), **kwargs)
+
+
+@pytest.fixture(scope="session")
+def log_folder(build_dir):
+    """Where installer processes write their logs, as a Linux path."""
+    temp = wine(build_dir, "cmd", "/c", "echo %TEMP%").stdout.decode().strip()
+    unix = wine(build_dir, "winepath", "-u", temp).stdout.decode().strip()
+    return os.path.join(unix, "Tarvo Installer")
+
+
+@pytest.fixture
+def installer_folder(build_dir, tmp_path):
+    """A folder of its own holding installer.exe and the library."""
+    folder = tmp_path / "installer"
+    folder.mkdir()
+    shutil.copy(build_dir / INSTALLER, folder)
+    shutil.copy(build_dir / LIBRARY, folder)
+    return folder
+
+
+def run_installer(build_dir, installer, *args):
+    return wine(build_dir, installer, *args, input=b"\n")
+
+
+class Logs:
+    """The log files of runs marked with a switch of their own."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.found = []
+
+    @staticmethod
+    def marker():
+        return f"--e2e-run={uuid.uuid4().hex}"
+
+    def of(self, marker):
+        """{file name: text} of every log whose command line holds the marker."""
+        logs = {}
+        if os.path.isdir(self.folder):
+            for name in os.listdir(self.folder):
+                path = os.path.join(self.folder, name)
+                with open(path, encoding="utf-8", errors="replace") as log:
+                    text = log.read()
+                if marker in text:
+                    logs[name] = text
+                    self.found.append(path)
+        return logs
+
+    def one(self, marker):
+        logs = self.of(marker)
+        assert len(logs) == 1, logs.keys()
+        return next(iter(logs.items()))
+
+
+@pytest.fixture
+def logs(log_folder):
+    logs = Logs(log_folder)
+    yield logs
+    for path in logs.found:
+        if os.path.exists(path):
+            os.remove(path)

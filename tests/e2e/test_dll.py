@@ -11,7 +11,7 @@ from test_build import SYSTEM_DLL
 LIBRARY = "desktop/windows/installer/tarvo_installer.dll"
 HOST = "desktop/windows/installer/verifier_host.exe"
 PLAIN_HOST = "desktop/windows/installer/verifier_plain_host.exe"
-EXPECTED_EXPORTS = ["GetHandleVerifier"]
+EXPECTED_EXPORTS = ["GetHandleVerifier", "RunInstaller"]
 # The verifier's fatal trap is an illegal instruction; the host's exception
 # filter exits with its code, of which Wine passes on the low byte.
 FATAL_TRAP = 0xC000001D & 0xFF

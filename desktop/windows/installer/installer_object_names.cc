@@ -17,6 +17,10 @@ constexpr wchar_t kMutexPrefix[] = L"Global\\Tarvo/Installer/";
 constexpr wchar_t kPackageReadyEvent[] = L"TarvoInstaller/PackageReady";
 constexpr wchar_t kInstallationInterruptedEvent[] =
     L"TarvoInstaller/InstallationInterrupted";
+constexpr wchar_t kGivePermissionEvent[] =
+    L"TarvoInstaller/GiveInstallPermission";
+constexpr wchar_t kUndoPermissionEvent[] =
+    L"TarvoInstaller/GiveInstallPermission/Undo";
 
 // Relative parts resolved and every separator a single backslash; the
 // folder as it stands when the system cannot make it full.
@@ -91,6 +95,15 @@ std::wstring InstallerObjectNames::package_ready_event() const {
 std::wstring InstallerObjectNames::installation_interrupted_event() const {
   return MakeKernelObjectName(folder_.value(), kInstallationInterruptedEvent,
                               true);
+}
+
+// The permission exchange stays within the user's session.
+std::wstring InstallerObjectNames::give_permission_event() const {
+  return MakeKernelObjectName(folder_.value(), kGivePermissionEvent, false);
+}
+
+std::wstring InstallerObjectNames::undo_permission_event() const {
+  return MakeKernelObjectName(folder_.value(), kUndoPermissionEvent, false);
 }
 
 }  // namespace installer

@@ -9,8 +9,9 @@ namespace installer {
 
 // The names of the kernel objects through which the installer processes of
 // one installation folder find each other: the front end's mutex, the
-// mailslot channel, and the package-ready and installation-interrupted
-// events. Every process must take its names from here.
+// mailslot channel, the package-ready and installation-interrupted events,
+// and the two events of the elevated folder-permission exchange. Every
+// process must take its names from here.
 //
 // Kernel-object names are case-sensitive, while the folder is not: two
 // spellings of one folder ("c:/program files/x/", "C:\Program Files\X")
@@ -37,6 +38,13 @@ class InstallerObjectNames {
   // "Global\TarvoInstaller/InstallationInterrupted/" + the folder with
   // slashes.
   std::wstring installation_interrupted_event() const;
+  // Signalled by the elevated permission process once the grant is in
+  // place: "Local\TarvoInstaller/GiveInstallPermission/" + the folder with
+  // slashes.
+  std::wstring give_permission_event() const;
+  // Signalled by the installer when the grant may go: "Local\TarvoInstaller/
+  // GiveInstallPermission/Undo/" + the folder with slashes.
+  std::wstring undo_permission_event() const;
 
  private:
   base::FilePath folder_;

@@ -18,6 +18,12 @@ TEST(InstallerObjectNamesTest, NamesOfAFolder) {
   EXPECT_EQ(
       L"Global\\TarvoInstaller/InstallationInterrupted/C:/PROGRAM FILES/TARVO",
       names.installation_interrupted_event());
+  EXPECT_EQ(
+      L"Local\\TarvoInstaller/GiveInstallPermission/C:/PROGRAM FILES/TARVO",
+      names.give_permission_event());
+  EXPECT_EQ(
+      L"Local\\TarvoInstaller/GiveInstallPermission/Undo/C:/PROGRAM FILES/TARVO",
+      names.undo_permission_event());
 }
 
 // Two front ends given one folder in different spellings must meet on one
@@ -46,6 +52,8 @@ TEST(InstallerObjectNamesTest, SpellingsOfOneFolderShareEveryName) {
     EXPECT_EQ(first.package_ready_event(), second.package_ready_event());
     EXPECT_EQ(first.installation_interrupted_event(),
               second.installation_interrupted_event());
+    EXPECT_EQ(first.give_permission_event(), second.give_permission_event());
+    EXPECT_EQ(first.undo_permission_event(), second.undo_permission_event());
     // The peer: the file system's own comparison calls them one folder.
     EXPECT_EQ(CSTR_EQUAL,
               CompareStringOrdinal(spellings.first, -1,

@@ -11,7 +11,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/lock.h"
-#include "desktop/windows/installer/crash_reporter_pid.h"
+#include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/settings.h"

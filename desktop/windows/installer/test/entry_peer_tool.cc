@@ -1,0 +1,270 @@
+// The other side of installer.exe in the end-to-end tests: starts it and
+// reports on it, and plays the installer that asks it for a folder
+// permission (it creates the events of the exchange, as the installer does).
+//   entry_peer_tool run PROGRAM [ARG...]
+//       "pid N", then "exit N" once PROGRAM has ended.
+//   entry_peer_tool dacl FOLDER
+//       "dacl <SDDL of the folder's access list>".
+//   entry_peer_tool request FOLDER USER INSTALLER [SWITCH...]
+//       Starts INSTALLER in the folder-permission role for USER; prints
+//       "sid <USER's SID>", "granted" or "not granted", then reads one line
+//       of input before it signals the undo event, and prints
+//       "helper exited N" once the helper has ended.
+//   entry_peer_tool request-then-end FOLDER USER INSTALLER
+//       The same, but the requester is a child of this tool that ends as
+//       soon as the grant is in place, without signalling the undo event.
+//   entry_peer_tool package FOLDER USER INSTALLER PACKAGE [SWITCH...]
+//       Starts INSTALLER in the role with "wait-for-package" PACKAGE and
+//       this tool as the front end, with the package ready, and reports as
+//       "request" does (without reading input).
+// Exits with 0 when the command ran. Paths and names are ASCII.
+
+#include <windows.h>
+#include <sddl.h>
+#include <aclapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "base/command_line.h"
+#include "base/files/file_path.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/installer_object_names.h"
+
+namespace {
+
+using base::win::ScopedHandle;
+
+using installer::InstallerObjectNames;
+
+std::wstring Wide(const char* text) {
+  return base::Utf8ToWide(text);
+}
+
+InstallerObjectNames Names(const char* folder) {
+  return InstallerObjectNames(base::FilePath(Wide(folder)));
+}
+
+// The permission events are auto-reset and made non-signalled, as the
+// installer makes them.
+ScopedHandle MakeEvent(const std::wstring& name,
+                         bool manual_reset = false,
+                         bool signalled = false) {
+  return ScopedHandle(
+      ::CreateEventW(nullptr, manual_reset, signalled, name.c_str()));
+}
+
+void Print(const std::string& line) {
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
+std::string AccountSid(const char* user) {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof(sid);
+  wchar_t domain[256];
+  DWORD domain_size = 256;
+  SID_NAME_USE use;
+  wchar_t* text = nullptr;
+  if (!::LookupAccountNameW(nullptr, Wide(user).c_str(), sid, &sid_size,
+                            domain, &domain_size, &use) ||
+      !::ConvertSidToStringSidW(sid, &text)) {
+    return "unknown";
+  }
+  const std::string result = base::WideToUtf8(text);
+  ::LocalFree(text);
+  return result;
+}
+
+base::CommandLine HelperCommandLine(const char* installer, const char* folder,
+                                    const char* user) {
+  base::CommandLine command_line(base::FilePath(Wide(installer)));
+  command_line.AppendSwitchNative("set-folder-permission", Wide(folder));
+  command_line.AppendSwitchNative("permissions-for-user", Wide(user));
+  return command_line;
+}
+
+// "--name" or "--name=value".
+void AppendSwitches(base::CommandLine* command_line, int count,
+                    char** switches) {
+  for (int i = 0; i < count; ++i) {
+    std::string name = switches[i];
+    if (name.rfind("--", 0) == 0)
+      name = name.substr(2);
+    const size_t equals = name.find('=');
+    if (equals == std::string::npos)
+      command_line->AppendSwitch(name);
+    else
+      command_line->AppendSwitchNative(name.substr(0, equals),
+                                       Wide(name.c_str() + equals + 1));
+  }
+}
+
+// True when `event` was signalled before `process` ended.
+bool WaitForGrant(HANDLE event, HANDLE process) {
+  const HANDLE handles[] = {event, process};
+  return ::WaitForMultipleObjects(2, handles, FALSE, INFINITE) ==
+         WAIT_OBJECT_0;
+}
+
+void ReportHelperEnd(const base::Process& helper) {
+  int exit_code = -1;
+  helper.WaitForExit(&exit_code);
+  Print("helper exited " + std::to_string(exit_code));
+}
+
+int Run(int argc, char** argv) {
+  base::CommandLine command_line(base::FilePath(Wide(argv[0])));
+  for (int i = 1; i < argc; ++i)
+    command_line.AppendArg(argv[i]);
+  const base::Process process =
+      base::LaunchProcessForCommandLine(command_line, {});
+  if (!process.IsValid())
+    return 1;
+  Print("pid " + std::to_string(process.Pid()));
+  int exit_code = -1;
+  process.WaitForExit(&exit_code);
+  Print("exit " + std::to_string(exit_code));
+  return 0;
+}
+
+int PrintDacl(const char* folder) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  wchar_t* text = nullptr;
+  if (::GetNamedSecurityInfoW(Wide(folder).c_str(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              nullptr, nullptr, &descriptor) != ERROR_SUCCESS ||
+      !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
+          nullptr)) {
+    return 1;
+  }
+  Print("dacl " + base::WideToUtf8(text));
+  ::LocalFree(text);
+  ::LocalFree(descriptor);
+  return 0;
+}
+
+int Request(const char* folder, const char* user, const char* installer,
+            int switch_count, char** switches) {
+  const ScopedHandle give = MakeEvent(Names(folder).give_permission_event());
+  const ScopedHandle undo = MakeEvent(Names(folder).undo_permission_event());
+  base::CommandLine command_line = HelperCommandLine(installer, folder, user);
+  AppendSwitches(&command_line, switch_count, switches);
+  const base::Process helper =
+      base::LaunchProcessForCommandLine(command_line, {});
+  if (!give.IsValid() || !undo.IsValid() || !helper.IsValid())
+    return 1;
+  Print("sid " + AccountSid(user));
+  Print(WaitForGrant(give.Get(), helper.Handle()) ? "granted" : "not granted");
+  char line[16];
+  std::fgets(line, sizeof(line), stdin);
+  ::SetEvent(undo.Get());
+  ReportHelperEnd(helper);
+  return 0;
+}
+
+// The child of "request-then-end": starts the helper and, once the grant is
+// in place, hands the helper's handle to the tool and ends at once, with the
+// handle's value as its exit code (0: no grant).
+int RequestThenEndChild(DWORD tool_pid, const char* folder, const char* user,
+                        const char* installer) {
+  const ScopedHandle give(::OpenEventW(
+      SYNCHRONIZE, FALSE, Names(folder).give_permission_event().c_str()));
+  const base::Process helper = base::LaunchProcessForCommandLine(
+      HelperCommandLine(installer, folder, user), {});
+  const ScopedHandle tool(::OpenProcess(PROCESS_DUP_HANDLE, FALSE, tool_pid));
+  HANDLE handle_in_tool = nullptr;
+  if (!give.IsValid() || !helper.IsValid() || !tool.IsValid() ||
+      !WaitForGrant(give.Get(), helper.Handle()) ||
+      !::DuplicateHandle(::GetCurrentProcess(), helper.Handle(), tool.Get(),
+                         &handle_in_tool, SYNCHRONIZE | PROCESS_QUERY_INFORMATION,
+                         FALSE, 0)) {
+    return 0;
+  }
+  // Ends like a crash would: nothing of this process runs any more.
+  ::TerminateProcess(::GetCurrentProcess(),
+                     static_cast<UINT>(reinterpret_cast<uintptr_t>(handle_in_tool)));
+  return 0;
+}
+
+int RequestThenEnd(const char* folder, const char* user,
+                   const char* installer) {
+  const ScopedHandle give = MakeEvent(Names(folder).give_permission_event());
+  const ScopedHandle undo = MakeEvent(Names(folder).undo_permission_event());
+  wchar_t self[MAX_PATH];
+  if (!::GetModuleFileNameW(nullptr, self, MAX_PATH))
+    return 1;
+  base::CommandLine child((base::FilePath(self)));
+  for (const std::string& arg :
+       {std::string("requester-child"), std::to_string(::GetCurrentProcessId()),
+        std::string(folder), std::string(user), std::string(installer)}) {
+    child.AppendArg(arg);
+  }
+  const base::Process requester = base::LaunchProcessForCommandLine(child, {});
+  int handle_value = 0;
+  if (!give.IsValid() || !undo.IsValid() || !requester.IsValid() ||
+      !requester.WaitForExit(&handle_value)) {
+    return 1;
+  }
+  Print("sid " + AccountSid(user));
+  if (handle_value == 0) {
+    Print("not granted");
+    return 0;
+  }
+  Print("granted");
+  ReportHelperEnd(base::Process(
+      reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle_value))));
+  return 0;
+}
+
+int Package(const char* folder, const char* user, const char* installer,
+            const char* package, int switch_count, char** switches) {
+  const InstallerObjectNames names = Names(folder);
+  const ScopedHandle ready = MakeEvent(names.package_ready_event(), true, true);
+  const ScopedHandle interrupted =
+      MakeEvent(names.installation_interrupted_event(), true, false);
+  const ScopedHandle give = MakeEvent(names.give_permission_event());
+  const ScopedHandle undo = MakeEvent(names.undo_permission_event());
+  base::CommandLine command_line = HelperCommandLine(installer, folder, user);
+  command_line.AppendSwitchNative("wait-for-package", Wide(package));
+  command_line.AppendSwitchNative("initial-pid",
+                                  std::to_wstring(::GetCurrentProcessId()));
+  AppendSwitches(&command_line, switch_count, switches);
+  const base::Process helper =
+      base::LaunchProcessForCommandLine(command_line, {});
+  if (!ready.IsValid() || !interrupted.IsValid() || !give.IsValid() ||
+      !undo.IsValid() || !helper.IsValid()) {
+    return 1;
+  }
+  Print(WaitForGrant(give.Get(), helper.Handle()) ? "granted" : "not granted");
+  ::SetEvent(undo.Get());
+  ReportHelperEnd(helper);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "run" && argc >= 3)
+    return Run(argc - 2, argv + 2);
+  if (mode == "dacl" && argc == 3)
+    return PrintDacl(argv[2]);
+  if (mode == "request" && argc >= 5)
+    return Request(argv[2], argv[3], argv[4], argc - 5, argv + 5);
+  if (mode == "request-then-end" && argc == 5)
+    return RequestThenEnd(argv[2], argv[3], argv[4]);
+  if (mode == "requester-child" && argc == 6)
+    return RequestThenEndChild(std::strtoul(argv[2], nullptr, 10), argv[3],
+                               argv[4], argv[5]);
+  if (mode == "package" && argc >= 6)
+    return Package(argv[2], argv[3], argv[4], argv[5], argc - 6, argv + 6);
+  std::fprintf(stderr, "usage: see the head of entry_peer_tool.cc\n");
+  return 1;
+}
