@@ -73,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Offered, but the tag table knows only "en" and "en-gb".
         SelectionCase{"EnglishOfUsHasNoIdentifier",
                       L"xx", {L"en-US", L"en"}, L"en-US", 0},
-        // The list's final empty line is no language.
+        // An empty request is never an available language.
         SelectionCase{"EmptyRequestTakesSystemLanguage",
                       L"", {L"de-DE", L"de"}, L"de", 1031},
         SelectionCase{"NothingFits", L"", {}, L"en", 1033}),
@@ -92,9 +92,9 @@ TEST(UiLanguageTest, FallbackToEnglishIsLoggedAsWarning) {
   EXPECT_TRUE(Logged(log, "Falling back to english"));
 }
 
-TEST(UiLanguageTest, AvailableLanguagesKeepEmptyLines) {
+TEST(UiLanguageTest, AvailableLanguagesAreTheHostsLines) {
   const std::vector<std::wstring> expected = {
-      L"en-US", L"de", L"fr", L"nb", L"pt-PT", L"es-419", L"zh-TW", L""};
+      L"en-US", L"de", L"fr", L"nb", L"pt-PT", L"es-419", L"zh-TW"};
   EXPECT_EQ(LoadAvailableLanguages(), expected);
   EXPECT_TRUE(IsLanguageAvailable(L"ZH-tw"));
   EXPECT_FALSE(IsLanguageAvailable(L""));
