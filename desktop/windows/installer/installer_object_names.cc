@@ -17,6 +17,10 @@ constexpr wchar_t kMutexPrefix[] = L"Global\\Tarvo/Installer/";
 constexpr wchar_t kPackageReadyEvent[] = L"TarvoInstaller/PackageReady";
 constexpr wchar_t kInstallationInterruptedEvent[] =
     L"TarvoInstaller/InstallationInterrupted";
+constexpr wchar_t kGiveInstallPermissionEvent[] =
+    L"TarvoInstaller/GiveInstallPermission";
+constexpr wchar_t kGiveInstallPermissionUndoEvent[] =
+    L"TarvoInstaller/GiveInstallPermission/Undo";
 
 // Relative parts resolved and every separator a single backslash; the
 // folder as it stands when the system cannot make it full.
@@ -91,6 +95,16 @@ std::wstring InstallerObjectNames::package_ready_event() const {
 std::wstring InstallerObjectNames::installation_interrupted_event() const {
   return MakeKernelObjectName(folder_.value(), kInstallationInterruptedEvent,
                               true);
+}
+
+std::wstring InstallerObjectNames::give_install_permission_event() const {
+  return MakeKernelObjectName(folder_.value(), kGiveInstallPermissionEvent,
+                              false);
+}
+
+std::wstring InstallerObjectNames::give_install_permission_undo_event() const {
+  return MakeKernelObjectName(folder_.value(), kGiveInstallPermissionUndoEvent,
+                              false);
 }
 
 }  // namespace installer

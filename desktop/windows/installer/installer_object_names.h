@@ -9,8 +9,8 @@ namespace installer {
 
 // The names of the kernel objects through which the installer processes of
 // one installation folder find each other: the front end's mutex, the
-// mailslot channel, and the package-ready and installation-interrupted
-// events. Every process must take its names from here.
+// mailslot channel, the package-ready and installation-interrupted events,
+// and the events of the elevated permission process. Every process must take its names from here.
 //
 // Kernel-object names are case-sensitive, while the folder is not: two
 // spellings of one folder ("c:/program files/x/", "C:\Program Files\X")
@@ -37,6 +37,12 @@ class InstallerObjectNames {
   // "Global\TarvoInstaller/InstallationInterrupted/" + the folder with
   // slashes.
   std::wstring installation_interrupted_event() const;
+  // The events of the elevated permission process, in the session's own
+  // namespace: "Local\TarvoInstaller/GiveInstallPermission/" + the folder
+  // with slashes (signalled once the grant is in place), and the same with
+  // "/Undo" after the base name (signalled when the installation has ended).
+  std::wstring give_install_permission_event() const;
+  std::wstring give_install_permission_undo_event() const;
 
  private:
   base::FilePath folder_;

@@ -18,6 +18,13 @@ TEST(InstallerObjectNamesTest, NamesOfAFolder) {
   EXPECT_EQ(
       L"Global\\TarvoInstaller/InstallationInterrupted/C:/PROGRAM FILES/TARVO",
       names.installation_interrupted_event());
+  EXPECT_EQ(
+      L"Local\\TarvoInstaller/GiveInstallPermission/C:/PROGRAM FILES/TARVO",
+      names.give_install_permission_event());
+  EXPECT_EQ(
+      L"Local\\TarvoInstaller/GiveInstallPermission/Undo/C:/PROGRAM "
+      L"FILES/TARVO",
+      names.give_install_permission_undo_event());
 }
 
 // Two front ends given one folder in different spellings must meet on one
