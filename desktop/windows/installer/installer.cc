@@ -39,23 +39,23 @@ namespace {
 using Step = Installer::Step;
 
 constexpr Step kInstallSteps[] = {
-    Step::kCopyFiles,          Step::kCopyRootFiles,
-    Step::kInstallLauncher,    Step::kSetUpRegistry,
-    Step::kInstallShortcuts,   Step::kWriteInstallerPrefs,
-    Step::kInstallComponents,  Step::kFinalizeInstallation,
+    Step::kCopyFiles,         Step::kCopyRootFiles,
+    Step::kInstallLauncher,   Step::kSetUpRegistry,
+    Step::kInstallShortcuts,  Step::kWriteInstallerPrefs,
+    Step::kInstallComponents, Step::kFinalizeInstallation,
 };
 constexpr Step kUpdateSteps[] = {
-    Step::kRemovePreviousFiles,     Step::kCopyFiles,
-    Step::kRemoveOldRootFiles,      Step::kCopyRootFiles,
-    Step::kInstallLauncher,         Step::kCleanUpRegistry,
-    Step::kSetUpRegistry,           Step::kUpdateShortcuts,
-    Step::kWriteInstallerPrefs,     Step::kPreserveInstallerStatus,
-    Step::kInstallComponents,       Step::kFinalizeInstallation,
+    Step::kRemovePreviousFiles, Step::kCopyFiles,
+    Step::kRemoveOldRootFiles,  Step::kCopyRootFiles,
+    Step::kInstallLauncher,     Step::kCleanUpRegistry,
+    Step::kSetUpRegistry,       Step::kUpdateShortcuts,
+    Step::kWriteInstallerPrefs, Step::kPreserveInstallerStatus,
+    Step::kInstallComponents,   Step::kFinalizeInstallation,
 };
 constexpr Step kUninstallSteps[] = {
-    Step::kCleanUpRegistry,         Step::kRemoveShortcuts,
-    Step::kFinalizeUninstallation,  Step::kRemoveInstalledFiles,
-    Step::kUninstallComponents,     Step::kCleanUpAfterUninstallation,
+    Step::kCleanUpRegistry,        Step::kRemoveShortcuts,
+    Step::kFinalizeUninstallation, Step::kRemoveInstalledFiles,
+    Step::kUninstallComponents,    Step::kCleanUpAfterUninstallation,
 };
 constexpr Step kProtocolHandlerSteps[] = {
     Step::kRegisterProtocolHandler,
@@ -171,9 +171,9 @@ void Installer::Run(Settings* settings) {
   settings->set_changeable(false);
   settings_ = settings;
   succeeded_ = false;
-  loop_->task_runner()->PostTask(
-      FROM_HERE, base::BindWeak(&Installer::BuildStepsAndStart,
-                                weak_source_.GetRef(), this));
+  loop_->task_runner()->PostTask(FROM_HERE,
+                                 base::BindWeak(&Installer::BuildStepsAndStart,
+                                                weak_source_.GetRef(), this));
 }
 
 const Status* Installer::status() const {
@@ -275,9 +275,8 @@ void Installer::BuildStepsAndStart() {
 }
 
 bool Installer::WatchInterruptedEvent() {
-  const std::wstring name =
-      InstallerObjectNames(status()->install_folder)
-          .installation_interrupted_event();
+  const std::wstring name = InstallerObjectNames(status()->install_folder)
+                                .installation_interrupted_event();
   VLOG(1) << "Event name for interrupted installation: "
           << base::WideToUtf8(name);
   interrupted_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
@@ -323,8 +322,8 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
   }
   SaveLastInstallPath();
   if (has_write)
-    has_write = CheckAccessToPath(folder.value(), kFileObject,
-                                  kInstallFolderAccess);
+    has_write =
+        CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess);
   if (operation == Settings::kInstalling && !has_write && single_profile &&
       status()->single_profile != 1) {
     LOG(ERROR) << Fail(kErrorPrivileges, std::wstring(),
@@ -361,8 +360,8 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
       return HandleRelaunchResult(result);
   }
   LOG(INFO) << "Need temporary write permissions from administrative user";
-  const bool permanent = single_profile ||
-                         GetProcessCommandLine().HasSwitch(switches::kComponents);
+  const bool permanent = single_profile || GetProcessCommandLine().HasSwitch(
+                                               switches::kComponents);
   switch (GrantFolderPermissionElevated(folder, permanent)) {
     case kElevatedDone:
       VLOG(2) << "Temporary write permission obtained";
@@ -427,8 +426,7 @@ void Installer::SaveLastInstallPath() {
   VLOG(1) << "Saving last installation path.";
   const std::wstring key = ExpandTemplate(kLastInstallPathKey);
   const std::wstring data = ExpandTemplate(kLastInstallPathData);
-  const DWORD size =
-      static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
+  const DWORD size = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
   if (!transaction_.ExecuteOperation(MakeChangeRegValueOperation(
           HKEY_CURRENT_USER, key, ExpandTemplate(kLastInstallPathValue),
           data.c_str(), size, REG_SZ, 0, 0))) {
@@ -451,8 +449,7 @@ bool Installer::PrepareFileLists(const base::FilePath& folder) {
     return false;
   }
   if (files_.empty()) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
-                       "No files in files list");
+    LOG(ERROR) << Fail(kErrorInstall, std::wstring(), "No files in files list");
     return false;
   }
   if (ReadFileList(kRootFilesList, &root_files_))
@@ -460,9 +457,9 @@ bool Installer::PrepareFileLists(const base::FilePath& folder) {
   for (const std::vector<std::string>* list : {&files_, &root_files_}) {
     for (const std::string& entry : *list) {
       if (!IsRelativeListEntry(entry)) {
-        LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
-                           "Path outside the installation in files list: " +
-                               entry);
+        LOG(ERROR) << Fail(
+            kErrorInstall, std::wstring(),
+            "Path outside the installation in files list: " + entry);
         return false;
       }
     }
@@ -470,8 +467,7 @@ bool Installer::PrepareFileLists(const base::FilePath& folder) {
   return true;
 }
 
-bool Installer::ReadFileList(const char* name,
-                             std::vector<std::string>* list) {
+bool Installer::ReadFileList(const char* name, std::vector<std::string>* list) {
   std::string text;
   // Within INT_MAX bytes the entries can be counted in an int.
   if (!base::ReadFileToStringWithMaxSize(package_folder_.AppendASCII(name),
@@ -501,8 +497,8 @@ bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
 
 bool Installer::DeleteProductExecutable(const base::FilePath& folder) {
   const std::string executable = GetProductExecutableName();
-  const base::FilePath path = folder.Append(status()->install_log.subfolder)
-                                  .AppendASCII(executable);
+  const base::FilePath path =
+      folder.Append(status()->install_log.subfolder).AppendASCII(executable);
   if (!transaction_.ExecuteOperation(
           MakeDeleteFileOperation(path, true, true))) {
     LOG(ERROR) << Fail(kErrorExecutableInUse, std::wstring(),
@@ -536,8 +532,7 @@ void Installer::BuildStepList() {
 }
 
 base::Closure Installer::MakeStepClosure(Step step) {
-  const base::Closure& injected =
-      steps_for_testing_[static_cast<size_t>(step)];
+  const base::Closure& injected = steps_for_testing_[static_cast<size_t>(step)];
   if (!injected.is_null())
     return injected;
   switch (step) {
@@ -548,18 +543,17 @@ base::Closure Installer::MakeStepClosure(Step step) {
       return base::BindWeak(&Installer::StepCopyFile, weak_source_.GetRef(),
                             this, 0, true);
     case Step::kSucceeded:
-      return base::BindWeak(&Installer::Succeeded, weak_source_.GetRef(),
-                            this);
+      return base::BindWeak(&Installer::Succeeded, weak_source_.GetRef(), this);
     default:
-      return base::BindWeak(&Installer::StepNotAvailable,
-                            weak_source_.GetRef(), this, step);
+      return base::BindWeak(&Installer::StepNotAvailable, weak_source_.GetRef(),
+                            this, step);
   }
 }
 
 void Installer::StepNotAvailable(Step step) {
-  LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
-                     std::string("Installer step not available: ") +
-                         GetStepName(step));
+  LOG(ERROR) << Fail(
+      kErrorInstall, std::wstring(),
+      std::string("Installer step not available: ") + GetStepName(step));
 }
 
 void Installer::SetStepForTesting(Step step, base::Closure body) {
@@ -626,8 +620,8 @@ void Installer::StepCopyFile(int index, bool is_root) {
   }
   for (InstallerObserver& observer : observers_)
     observer.OnStep();
-  PostStep(base::BindWeak(&Installer::StepCopyFile, weak_source_.GetRef(),
-                          this, index + 1, is_root));
+  PostStep(base::BindWeak(&Installer::StepCopyFile, weak_source_.GetRef(), this,
+                          index + 1, is_root));
 }
 
 std::string Installer::Fail(int code,

@@ -27,7 +27,7 @@
 namespace base {
 class CommandLine;
 class MessageLoop;
-}
+}  // namespace base
 
 namespace installer {
 

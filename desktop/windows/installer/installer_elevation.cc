@@ -125,8 +125,7 @@ bool FixEventACL(HANDLE event) {
   }
   const ScopedLocalMemory owned_new_dacl(new_dacl);
   if (SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
-                      nullptr, nullptr, new_dacl,
-                      nullptr) != ERROR_SUCCESS) {
+                      nullptr, nullptr, new_dacl, nullptr) != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetSecurityInfo";
     return false;
   }

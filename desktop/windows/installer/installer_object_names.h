@@ -10,7 +10,8 @@ namespace installer {
 // The names of the kernel objects through which the installer processes of
 // one installation folder find each other: the front end's mutex, the
 // mailslot channel, the package-ready and installation-interrupted events,
-// and the events of the elevated permission process. Every process must take its names from here.
+// and the events of the elevated permission process. Every process must take
+// its names from here.
 //
 // Kernel-object names are case-sensitive, while the folder is not: two
 // spellings of one folder ("c:/program files/x/", "C:\Program Files\X")

@@ -44,8 +44,7 @@ void Installer::WaitForPackage(bool after_elevation) {
     OnObjectSignaled(package_ready_event_.Get());
     return;
   }
-  if (!package_ready_watcher_.StartWatching(package_ready_event_.Get(),
-                                            this)) {
+  if (!package_ready_watcher_.StartWatching(package_ready_event_.Get(), this)) {
     LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
                        "Failed to watch the package ready event");
   }

@@ -159,9 +159,9 @@ bool RunIeReinstallCommand() {
 
 void SetInternetExplorerAsDefault() {
   base::win::ComPtr<IApplicationAssociationRegistration> registration;
-  HRESULT result = CoCreateInstance(
-      CLSID_ApplicationAssociationRegistration, nullptr, CLSCTX_INPROC_SERVER,
-      IID_PPV_ARGS(registration.Receive()));
+  HRESULT result = CoCreateInstance(CLSID_ApplicationAssociationRegistration,
+                                    nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_PPV_ARGS(registration.Receive()));
   if (FAILED(result)) {
     LOG(ERROR) << "No IApplicationAssociationRegistration: " << result;
     return;
@@ -260,11 +260,14 @@ void Installer::UpdateUserProfile(const base::FilePath& profile) {
   VLOG(1) << "Removing stat pref from the user profile";
   preferences->RemoveValue(kStatsCollectionPref, 0);
 
-  const base::FilePath profile_content = profile.AppendASCII(kPartnerContentName);
+  const base::FilePath profile_content =
+      profile.AppendASCII(kPartnerContentName);
   const base::FilePath profile_user_agent =
       profile.AppendASCII(kTrackingUserAgentName);
-  const base::FilePath resources = status()->install_folder.Append(
-      install_log_.subfolder).AppendASCII("resources");
+  const base::FilePath resources =
+      status()
+          ->install_folder.Append(install_log_.subfolder)
+          .AppendASCII("resources");
   const base::FilePath package_content =
       resources.AppendASCII(kPartnerContentName);
   const bool package_has_content = base::PathExists(package_content);
@@ -334,7 +337,8 @@ std::wstring Installer::ExpandProductPlaceholders(
     const std::wstring& text) const {
   if (!status()->kilnor_installation)
     return text;
-  const std::wstring stream = GetOldProductStreamName(status()->old_product_type);
+  const std::wstring stream =
+      GetOldProductStreamName(status()->old_product_type);
   std::wstring expanded = text;
   for (const auto& [placeholder, value] :
        {std::pair<std::wstring, std::wstring>{L"{Product}", stream},
@@ -384,7 +388,8 @@ void Installer::RemoveMessageCenterShortcuts() {
   base::FilePath start_menu;
   if (!base::GetPathForKey(base::kStartMenu, &start_menu))
     return;
-  base::FileEnumerator shortcuts(start_menu, false, base::FileEnumerator::kFiles,
+  base::FileEnumerator shortcuts(start_menu, false,
+                                 base::FileEnumerator::kFiles,
                                  L"Tarvo*Message Center.lnk");
   for (base::FilePath shortcut = shortcuts.Next(); !shortcut.empty();
        shortcut = shortcuts.Next()) {
@@ -394,9 +399,9 @@ void Installer::RemoveMessageCenterShortcuts() {
 
 void Installer::ResetDefaultBrowserAndShowSurvey(
     const base::FilePath& install_folder) {
-  SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
-                     reinterpret_cast<LPARAM>(
-                         L"Software\\Clients\\StartMenuInternet"));
+  SendNotifyMessageW(
+      HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+      reinterpret_cast<LPARAM>(L"Software\\Clients\\StartMenuInternet"));
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   const base::win::WindowsVersion version = base::win::GetWindowsVersion();
   if (!settings_->GetFlag(COPY_ONLY)) {
@@ -440,9 +445,9 @@ void Installer::ShowUninstallSurvey() {
       program_files.Append(L"Internet Explorer").Append(L"iexplore.exe");
   DWORD process_id = 0;
   base::win::LaunchViaWmi(
-      MakeSurveyCommandLine(browser,
-                            base::win::GetWindowsVersion() >= base::win::kVersionWin8,
-                            url),
+      MakeSurveyCommandLine(
+          browser, base::win::GetWindowsVersion() >= base::win::kVersionWin8,
+          url),
       &process_id);
 }
 
