@@ -29,7 +29,12 @@ class ProductEnvironment {
   virtual bool GetInt64Pref(const char* name, int64_t* out) = 0;
 
   virtual const base::FilePath& install_dir() const = 0;
+  // The record as it stands, without reading "installation_status.xml".
   virtual const InstallLog& install_log() const = 0;
+  // The install log's copy_only flag. This and the other operations that
+  // need the log read the folder's "installation_status.xml" once, on first
+  // need, unless the environment was made with a record.
+  virtual bool IsCopyOnly() = 0;
 
   // The command Windows runs for a protocol or file extension (per user,
   // or for all users).
@@ -50,6 +55,11 @@ class ProductEnvironment {
   // Keeps the current "http" command unless it already names this
   // installation.
   virtual void RememberCurrentDefaultBrowser(bool all_users) = 0;
+
+  // The installation's application id, as its shortcuts carry it.
+  virtual std::wstring GetApplicationId() = 0;
+  // The name of the installation's scheduled autoupdate task.
+  virtual std::wstring GetAutoupdateName() = 0;
 
   // The profile folders of this installation.
   virtual bool GetUserDataDir(base::FilePath* path) = 0;

@@ -16,9 +16,11 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_com_initializer.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
@@ -28,6 +30,9 @@ constexpr wchar_t kLauncherName[] = L"launcher.exe";
 constexpr wchar_t kInstallerPrefsName[] = L"installer_prefs.json";
 constexpr char kProfilePathPref[] = "profile_path";
 constexpr char kSingleProfilePref[] = "single_profile";
+constexpr wchar_t kInstallLogName[] = L"installation_status.xml";
+constexpr wchar_t kApplicationIdPrefix[] = L"TarvoSoftware.TarvoWebBrowser.";
+constexpr wchar_t kAutoupdateNamePrefix[] = L"Autoupdate ";
 
 constexpr wchar_t kLocalProfileFolder[] = L"profile";
 constexpr wchar_t kLocalUserDataFolder[] = L"data";
@@ -218,6 +223,11 @@ const InstallLog& ProductEnvironmentImpl::install_log() const {
   return install_log_;
 }
 
+bool ProductEnvironmentImpl::IsCopyOnly() {
+  LoadInstallLog();
+  return install_log_.copy_only;
+}
+
 bool ProductEnvironmentImpl::GetAssociationCommand(
     const std::wstring& association,
     bool all_users,
@@ -298,6 +308,16 @@ void ProductEnvironmentImpl::RememberCurrentDefaultBrowser(bool all_users) {
     SetPreviousDefaultBrowser(command, all_users);
 }
 
+std::wstring ProductEnvironmentImpl::GetApplicationId() {
+  LoadInstallLog();
+  return kApplicationIdPrefix + base::Utf8ToWide(install_log_.app_id);
+}
+
+std::wstring ProductEnvironmentImpl::GetAutoupdateName() {
+  LoadInstallLog();
+  return kAutoupdateNamePrefix + base::Utf8ToWide(install_log_.app_id);
+}
+
 bool ProductEnvironmentImpl::GetUserDataDir(base::FilePath* path) {
   return GetUserDataDirForChannel(path, base::GetReleaseChannel());
 }
@@ -335,6 +355,18 @@ void ProductEnvironmentImpl::RebasePath(const base::FilePath& path,
       result = local;
   }
   *rebased = result;
+}
+
+void ProductEnvironmentImpl::LoadInstallLog() {
+  if (install_log_loaded_)
+    return;
+  install_log_loaded_ = true;
+  // The reader is COM-based; a caller's apartment of either kind will do.
+  base::win::ScopedCOMInitializer com;
+  InstallLogReader reader;
+  const base::FilePath path = install_dir_.Append(kInstallLogName);
+  if (!reader.Read(&install_log_, path))
+    VLOG(1) << "No install log read from " << path.value().c_str() << ": " << reader.error();
 }
 
 bool ProductEnvironmentImpl::GetLocalProfileDir(base::FilePath* path) {

@@ -36,6 +36,7 @@ class ProductEnvironmentImpl : public ProductEnvironment {
   bool GetInt64Pref(const char* name, int64_t* out) override;
   const base::FilePath& install_dir() const override;
   const InstallLog& install_log() const override;
+  bool IsCopyOnly() override;
   bool GetAssociationCommand(const std::wstring& association,
                              bool all_users,
                              std::wstring* command) override;
@@ -46,6 +47,8 @@ class ProductEnvironmentImpl : public ProductEnvironment {
   bool SetPreviousDefaultBrowser(const std::wstring& command,
                                  bool all_users) override;
   void RememberCurrentDefaultBrowser(bool all_users) override;
+  std::wstring GetApplicationId() override;
+  std::wstring GetAutoupdateName() override;
   bool GetUserDataDir(base::FilePath* path) override;
   bool GetProfileDir(base::FilePath* path) override;
   bool GetUserDataDirForStream(base::FilePath* path) override;
@@ -61,6 +64,9 @@ class ProductEnvironmentImpl : public ProductEnvironment {
 
  private:
   void Initialize();
+  // Reads "installation_status.xml" into the record once; what cannot be
+  // read keeps the record's defaults.
+  void LoadInstallLog();
 
   // The profile inside the installation folder of a single-profile
   // installation.

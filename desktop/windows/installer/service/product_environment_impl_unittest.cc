@@ -296,5 +296,58 @@ TEST(ProductEnvironmentTest, SingleProfileKeepsItsProfileInTheInstallation) {
   EXPECT_EQ(tree.Path(L"profile"), path);
 }
 
+// An install log as the writer lays it out.
+constexpr char kInstallLogXml[] = R"(<?xml version="1.0"?>
+<install_log version="45.0.1.2" copy_only="True" all_users="False" pinned="False" app_id="Tärvo.9f86d081">
+ <path subfolder="Application">C:\Tarvo\Application</path>
+ <files>
+  <file>tarvo.exe</file>
+ </files>
+ <shortcut type="SC_DEST_DESKTOP">C:\Desktop\Tarvo.lnk</shortcut>
+</install_log>
+)";
+
+TEST(ProductEnvironmentTest, IdentityComesFromTheInstallLogReadOnce) {
+  base::TempTree tree;
+  tree.WriteFile(L"installation_status.xml", kInstallLogXml);
+  FolderProductEnvironment environment(tree.root());
+  EXPECT_EQ(InstallLog(), environment.install_log());
+  EXPECT_EQ(L"TarvoSoftware.TarvoWebBrowser.T\u00e4rvo.9f86d081",
+            environment.GetApplicationId());
+  EXPECT_EQ(L"Autoupdate T\u00e4rvo.9f86d081", environment.GetAutoupdateName());
+  EXPECT_TRUE(environment.IsCopyOnly());
+  EXPECT_FALSE(environment.install_log().all_users);
+  tree.WriteFile(L"installation_status.xml", "<install_log/>");
+  EXPECT_EQ(L"Autoupdate T\u00e4rvo.9f86d081", environment.GetAutoupdateName());
+}
+
+TEST(ProductEnvironmentTest, GivenInstallLogIsKeptAndTheFileNeverRead) {
+  base::TempTree tree;
+  tree.WriteFile(L"installation_status.xml", kInstallLogXml);
+  InstallLog given;
+  given.app_id = "given";
+  FolderProductEnvironment environment(tree.root(), given);
+  EXPECT_FALSE(environment.IsCopyOnly());
+  EXPECT_EQ(L"TarvoSoftware.TarvoWebBrowser.given",
+            environment.GetApplicationId());
+  EXPECT_EQ(L"Autoupdate given", environment.GetAutoupdateName());
+  EXPECT_EQ(given, environment.install_log());
+}
+
+TEST(ProductEnvironmentTest, UnreadableInstallLogLeavesTheDefaults) {
+  for (const char* content : {"", "<install_log copy_only=\"True\""}) {
+    SCOPED_TRACE(content);
+    base::TempTree tree;
+    if (*content)
+      tree.WriteFile(L"installation_status.xml", content);
+    FolderProductEnvironment environment(tree.root());
+    EXPECT_FALSE(environment.IsCopyOnly());
+    EXPECT_EQ(L"TarvoSoftware.TarvoWebBrowser.",
+              environment.GetApplicationId());
+    EXPECT_EQ(L"Autoupdate ", environment.GetAutoupdateName());
+    EXPECT_EQ(InstallLog(), environment.install_log());
+  }
+}
+
 }  // namespace
 }  // namespace installer
