@@ -24,7 +24,7 @@
 #include "desktop/windows/installer/installer_process_switches.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/service/access_permissions.h"
-#include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
+#include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
@@ -97,12 +97,28 @@ constexpr char kInstallerPrefsName[] = "installer_prefs.json";
 constexpr char kInstallerExperimentsKey[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
 
-// The last installation folder, as the settings read it back.
-constexpr wchar_t kLastInstallPathKey[] = L"{CompanyRegistryKey}";
-constexpr wchar_t kLastInstallPathValue[] = L"Last {Stream} Install Path";
-constexpr wchar_t kLastInstallPathData[] = L"{InstallFolder}\\";
-constexpr wchar_t kLegacyX64InstallPathValue[] =
-    L"Last {Stream} Install Path x64";
+// The last installation folder, as the settings read it back, and the
+// value a former 64-bit installer wrote beside it.
+constexpr RegistryEntryDescription kSetLastInstallPathRegOp = {
+    L"{CompanyRegistryKey}",
+    L"Last {Stream} Install Path",
+    REG_SZ,
+    L"{InstallFolder}\\",
+    0,
+    RootFilter::kAnyRoot,
+    0,
+    0,
+    0};
+constexpr RegistryEntryDescription kDeleteLegacyX64InstallPathRegOp = {
+    L"{CompanyRegistryKey}",
+    L"Last {Stream} Install Path x64",
+    kRemoveValue,
+    {},
+    0,
+    RootFilter::kAnyRoot,
+    0,
+    0,
+    0};
 
 // A list entry names a file below the package and installation folders.
 // Entries with ".." are refused by the copy itself; an absolute one ("C:\x",
@@ -424,21 +440,19 @@ void Installer::SaveLastInstallPath() {
     return;
   }
   VLOG(1) << "Saving last installation path.";
-  const std::wstring key = ExpandTemplate(kLastInstallPathKey);
-  const std::wstring data = ExpandTemplate(kLastInstallPathData);
-  const DWORD size = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
-  if (!transaction_.ExecuteOperation(MakeChangeRegValueOperation(
-          HKEY_CURRENT_USER, key, ExpandTemplate(kLastInstallPathValue),
-          data.c_str(), size, REG_SZ, 0, 0))) {
+  std::unique_ptr<Operation> operation;
+  RegistryEntry(kSetLastInstallPathRegOp, this)
+      .CreateOperation(HKEY_CURRENT_USER, &operation);
+  if (!operation)
+    LOG(ERROR) << "Could not convert kSetLastInstallPathRegOp";
+  else if (!transaction_.ExecuteOperation(std::move(operation)))
     LOG(WARNING) << "Could not write last installation path";
-  }
   if (settings_->architecture() != Settings::kArchitectureX64)
     return;
-  if (!transaction_.ExecuteOperation(MakeChangeRegValueOperation(
-          HKEY_CURRENT_USER, key, ExpandTemplate(kLegacyX64InstallPathValue),
-          nullptr, 0, REG_SZ, 0, 0))) {
+  RegistryEntry(kDeleteLegacyX64InstallPathRegOp, this)
+      .CreateOperation(HKEY_CURRENT_USER, &operation);
+  if (!operation || !transaction_.ExecuteOperation(std::move(operation)))
     LOG(WARNING) << "Could not delete legacy x64 last install path";
-  }
 }
 
 bool Installer::PrepareFileLists(const base::FilePath& folder) {

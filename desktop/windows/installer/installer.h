@@ -20,6 +20,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/placeholder_resolver.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/step_machine.h"
@@ -44,7 +45,8 @@ struct SavedSecurityInfo;
 // rolls back. Lives on the thread of the message loop that constructed it;
 // waits for child processes block that thread.
 class Installer : public StepMachine,
-                  public base::win::ObjectWatcher::Delegate {
+                  public base::win::ObjectWatcher::Delegate,
+                  public PlaceholderResolver {
  public:
   // The steps of the step lists, in the order of their first use.
   enum class Step : int32_t {
@@ -147,11 +149,11 @@ class Installer : public StepMachine,
   // Further tasks of the steps and the main routine.
   void RunPostElevationTasks();
   void FinalizeSuccessfulInstallation();
-  // The value of a registry template's placeholder.
-  std::wstring Resolve(const std::wstring& name);
-  // Where values written now are recorded: the install log's list for the
-  // hive while the uninstall entry is written, else none.
-  RegistryData* GetRegistryLog(HKEY root);
+  // PlaceholderResolver: the registry templates' placeholders, and where
+  // values written now are recorded (the install log's list for the hive
+  // while the uninstall entry is written, else none).
+  std::wstring Resolve(const std::wstring& name) override;
+  RegistryData* GetRegistryRecord(HKEY root) override;
   std::wstring ExpandProductPlaceholders(const std::wstring& text) const;
   void ResetDefaultBrowserAndShowSurvey(const base::FilePath& install_folder);
 
@@ -159,6 +161,23 @@ class Installer : public StepMachine,
   // The stream of the former browser generation's product type.
   static std::wstring GetOldProductStreamName(int32_t product_type);
   static std::wstring GetShortcutFileName(bool with_version);
+  // A folder the master shortcut is copied to, and where the copy's path is
+  // stored when it was made.
+  struct ShortcutDestination {
+    base::FilePath folder;
+    base::FilePath* result = nullptr;
+  };
+  // Creates the master shortcut to `target` in the package folder, pins it
+  // with `pin`, and copies it to every destination (in the transaction);
+  // `use_version` (in/out) puts the major version into the name, and is set
+  // when a destination already holds the plain name. The destinations are
+  // emptied. False when the master shortcut could not be created.
+  bool CreateMasterShortcut(std::vector<ShortcutDestination>* destinations,
+                            bool pin,
+                            bool* use_version,
+                            const base::FilePath& target);
+  // Adds the product's firewall rule for `executable`, or removes its rules.
+  static void AddFirewallRule(const base::FilePath& executable, bool remove);
   // Deletes the product's stale tasks and "Autoupdate " + `name_suffix`,
   // then empties the suffix.
   static void RemoveAutoupdateTask(std::string* name_suffix);
@@ -200,8 +219,6 @@ class Installer : public StepMachine,
   // run goes on in this process.
   bool HandleRelaunchResult(ElevationResult result);
   void SaveLastInstallPath();
-  // `text` with each "{name}" replaced by `Resolve` of the name.
-  std::wstring ExpandTemplate(const std::wstring& text);
   bool PrepareFileLists(const base::FilePath& folder);
   bool ReadFileList(const char* name, std::vector<std::string>* list);
   bool CreateVersionSubfolder(const base::FilePath& folder);

@@ -24,15 +24,21 @@
 #include "base/values.h"
 #include "base/win/com_ptr.h"
 #include "base/win/registry.h"
+#include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
 #include "base/win/wmi.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_process_switches.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/service/firewall_manager.h"
+#include "desktop/windows/installer/service/firewall_name_provider.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
+#include "desktop/windows/installer/service/taskband_utils.h"
+#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
@@ -52,6 +58,8 @@ constexpr char kTrackingUserAgentName[] = "tracking_user_agent.json";
 constexpr char kKeepPartnerContentFeature[] =
     "keep-custom-partner-content-file-in-profile";
 constexpr char kStartMaximized[] = "start-maximized";
+constexpr char kUuidName[] = "UUID";
+constexpr wchar_t kAppUserModelIdPrefix[] = L"TarvoSoftware.TarvoWebBrowser.";
 
 constexpr wchar_t kIeInstallInfoKey[] =
     L"SOFTWARE\\Clients\\StartMenuInternet\\IEXPLORE.EXE\\InstallInfo";
@@ -308,29 +316,11 @@ std::wstring Installer::Resolve(const std::wstring& name) {
   return name;
 }
 
-RegistryData* Installer::GetRegistryLog(HKEY root) {
+RegistryData* Installer::GetRegistryRecord(HKEY root) {
   if (!registry_logging_)
     return nullptr;
   return root == HKEY_LOCAL_MACHINE ? &install_log_.hklm_registry
                                     : &install_log_.hkcu_registry;
-}
-
-std::wstring Installer::ExpandTemplate(const std::wstring& text) {
-  std::wstring expanded;
-  size_t position = 0;
-  while (position < text.size()) {
-    const size_t open = text.find(L'{', position);
-    const size_t close =
-        open == std::wstring::npos ? open : text.find(L'}', open);
-    if (close == std::wstring::npos) {
-      expanded.append(text, position);
-      break;
-    }
-    expanded.append(text, position, open - position);
-    expanded += Resolve(text.substr(open + 1, close - open - 1));
-    position = close + 1;
-  }
-  return expanded;
 }
 
 std::wstring Installer::ExpandProductPlaceholders(
@@ -371,6 +361,70 @@ std::wstring Installer::GetShortcutFileName(bool with_version) {
     name += " " + std::to_string(GetMajorVersion());
   name += GetShortcutSuffix() + ".lnk";
   return base::Utf8ToWide(name);
+}
+
+bool Installer::CreateMasterShortcut(
+    std::vector<ShortcutDestination>* destinations,
+    bool pin,
+    bool* use_version,
+    const base::FilePath& target) {
+  base::win::ShortcutProperties properties;
+  properties.set_target(target);
+  properties.set_working_directory(target.DirName());
+  properties.set_app_id(kAppUserModelIdPrefix +
+                        base::Utf8ToWide(install_log_.app_id));
+  if (!*use_version) {
+    const std::wstring plain = GetShortcutFileName(false);
+    for (const ShortcutDestination& destination : *destinations) {
+      if (base::PathExists(destination.folder.Append(plain))) {
+        VLOG(1) << "Using version in shortcut name to avoid collision";
+        *use_version = true;
+        break;
+      }
+    }
+  }
+  const std::wstring name = GetShortcutFileName(*use_version);
+  LOG(INFO) << "Using shortcut name " << base::WideToUtf8(name);
+  VLOG(1) << "Creating master shortcut";
+  const base::FilePath master = package_folder_.Append(name);
+  VLOG(1) << "Creating master shortcut at " << master.AsUTF8();
+  const bool created = base::win::CreateOrUpdateShortcut(
+      master, properties, base::win::kShortcutCreateAlways);
+  if (!created) {
+    LOG(ERROR) << "Failed to create shortcut at " << master.AsUTF8();
+  } else {
+    if (pin) {
+      VLOG(1) << "Pinning master shortcut";
+      if (PinToTaskbar(package_folder_, master, kPinNow))
+        install_log_.pinned = true;
+      else
+        LOG(ERROR) << "Failed pinning " << master.AsUTF8();
+    }
+    for (const ShortcutDestination& destination : *destinations) {
+      const base::FilePath copy = destination.folder.Append(name);
+      if (transaction_.ExecuteOperation(
+              std::make_unique<CopyFileOperation>(master, copy)) &&
+          destination.result) {
+        *destination.result = copy;
+      }
+    }
+  }
+  destinations->clear();
+  return created;
+}
+
+// static
+void Installer::AddFirewallRule(const base::FilePath& executable, bool remove) {
+  std::unique_ptr<FirewallManager> manager =
+      FirewallManager::Create(GetFirewallNameProvider(), executable);
+  if (!manager) {
+    LOG(ERROR) << "Failed creating a FirewallManager.";
+    return;
+  }
+  if (remove)
+    manager->RemoveRules();
+  else if (!manager->AddMdnsRule())
+    LOG(ERROR) << "Failed creating a firewall rules.";
 }
 
 // static
@@ -415,13 +469,9 @@ void Installer::ResetDefaultBrowserAndShowSurvey(
     }
   }
   if (IsUserAdmin(false)) {
-    // Removing the firewall rule belongs to the firewall service, which is
-    // not part of this library yet.
-    VLOG(1) << "Firewall rules of "
-            << install_folder.Append(status()->install_log.subfolder)
-                   .AppendASCII(GetProductExecutableName())
-                   .AsUTF8()
-            << " kept";
+    AddFirewallRule(install_folder.Append(status()->install_log.subfolder)
+                        .AppendASCII(GetProductExecutableName()),
+                    true);
   }
   ShowUninstallSurvey();
 }
@@ -432,10 +482,17 @@ void Installer::ShowUninstallSurvey() {
     return;
   VLOG(1) << "Trying to display the uninstall survey";
   std::string url = survey + "?version=" + GetVersionString();
+  std::string uuid;
+  base::FilePath user_data;
+  GlobalStorage* storage = GlobalStorage::GetInstance();
+  if (FolderProductEnvironment(status()->install_folder)
+          .GetUserDataDir(&user_data)) {
+    storage->SetFallbackDirectory(user_data);
+  }
+  storage->Read(kUuidName, &uuid);
+  url += "&uuid=" + uuid;
   const std::vector<std::string> welcome = base::SplitNarrowByChar(
       status()->welcome_url, '?', base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
-  // The autoupdate storage's "uuid" joins the query once that storage is
-  // part of this library.
   if (welcome.size() == 2)
     url += "&" + welcome[1];
   base::FilePath program_files;

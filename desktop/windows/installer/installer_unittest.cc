@@ -20,6 +20,7 @@
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/shortcut.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
@@ -551,6 +552,59 @@ TEST_F(InstallerTest, SucceededRunKeepsItsChangesAndSavesTheLastPath) {
   EXPECT_TRUE(base::PathExists(folder_.Append(version_).Append(L"tarvo.exe")));
 }
 
+// The master shortcut is made in the package folder and copied to each
+// destination in the transaction; a destination that already holds the
+// plain name makes every copy carry the major version.
+TEST_F(InstallerTest, MasterShortcutIsCopiedToEveryDestination) {
+  const base::FilePath desktop = tree_.MakeDir(L"desktop");
+  const base::FilePath start_menu = tree_.MakeDir(L"start menu");
+  tree_.WriteFile(
+      (L"desktop\\" + Installer::GetShortcutFileName(false)).c_str(), "mine");
+  std::unique_ptr<Settings> settings = InstallSettings();
+  Installer installer;
+  InjectSteps(installer, Settings::kInstalling);
+  base::FilePath desktop_copy;
+  base::FilePath start_menu_copy;
+  bool use_version = false;
+  bool created = false;
+  const base::FilePath target = folder_.Append(L"launcher.exe");
+  installer.SetStepForTesting(
+      Step::kInstallShortcuts,
+      base::Bind(
+          [](Installer* installer, std::vector<base::FilePath*> results,
+             std::vector<base::FilePath> folders, bool* use_version,
+             bool* created, base::FilePath target) {
+            std::vector<Installer::ShortcutDestination> destinations = {
+                {folders[0], results[0]}, {folders[1], results[1]}};
+            *created = installer->CreateMasterShortcut(&destinations, false,
+                                                       use_version, target);
+            EXPECT_TRUE(destinations.empty());
+            installer->ScheduleNextStep();
+          },
+          &installer,
+          std::vector<base::FilePath*>{&desktop_copy, &start_menu_copy},
+          std::vector<base::FilePath>{desktop, start_menu}, &use_version,
+          &created, target));
+  EXPECT_EQ("OnSuccess", RunToEnd(installer, settings.get()).back());
+
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(use_version);
+  const std::wstring name = Installer::GetShortcutFileName(true);
+  EXPECT_NE(Installer::GetShortcutFileName(false), name);
+  EXPECT_EQ(desktop.Append(name), desktop_copy);
+  EXPECT_EQ(start_menu.Append(name), start_menu_copy);
+  for (const base::FilePath& shortcut :
+       {package_.Append(name), desktop_copy, start_menu_copy}) {
+    base::FilePath resolved;
+    EXPECT_TRUE(base::win::ResolveShortcut(shortcut, &resolved))
+        << shortcut.AsUTF8();
+    EXPECT_EQ(target, resolved);
+  }
+  // The user's own file of the plain name is left alone.
+  EXPECT_EQ("mine", base::TempTree::ReadFile(
+                        desktop.Append(Installer::GetShortcutFileName(false))));
+}
+
 TEST_F(InstallerTest, NoStepRunsAfterCancel) {
   std::unique_ptr<Settings> settings = InstallSettings();
   Installer installer;
@@ -1017,7 +1071,7 @@ TEST(InstallerTasksTest, NamesAndPlaceholders) {
   EXPECT_EQ(L"", installer.Resolve(L"Uninstall"));
   EXPECT_EQ(L"Software\\Tarvo Software",
             installer.Resolve(L"CompanyRegistryKey"));
-  EXPECT_EQ(nullptr, installer.GetRegistryLog(HKEY_CURRENT_USER));
+  EXPECT_EQ(nullptr, installer.GetRegistryRecord(HKEY_CURRENT_USER));
   EXPECT_EQ(L"", Installer::GetOldProductStreamName(0));
   EXPECT_EQ(L"Next", Installer::GetOldProductStreamName(1));
   EXPECT_EQ(L"Labs", Installer::GetOldProductStreamName(2));
