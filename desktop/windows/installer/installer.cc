@@ -371,9 +371,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
   }
   if (IsUserAdmin(true)) {
     VLOG(1) << "Running elevated because of folder privileges";
-    const ElevationResult result = RelaunchElevated();
-    if (result <= kElevationSetupError || result == kRunContinuesInPackageWait)
-      return HandleRelaunchResult(result);
+    return HandleRelaunchResult(RelaunchElevated());
   }
   LOG(INFO) << "Need temporary write permissions from administrative user";
   const bool permanent = single_profile || GetProcessCommandLine().HasSwitch(

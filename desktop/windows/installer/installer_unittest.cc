@@ -328,21 +328,6 @@ class InstallerTest : public SettingsTest {
   HANDLE signal_after_first_return_ = nullptr;
 };
 
-TEST_F(InstallerTest, StepListsHaveTheirOrderAndLength) {
-  EXPECT_EQ(8u, Installer::GetStepList(Settings::kInstalling).size());
-  EXPECT_EQ(12u, Installer::GetStepList(Settings::kUpgrading).size());
-  EXPECT_EQ(6u, Installer::GetStepList(Settings::kUninstalling).size());
-  EXPECT_EQ(
-      3u, Installer::GetStepList(Settings::kRegisteringProtocolHandler).size());
-  EXPECT_TRUE(Installer::GetStepList(Settings::kNoOperation).empty());
-  const std::span<const Step> update =
-      Installer::GetStepList(Settings::kUpgrading);
-  EXPECT_EQ(Step::kRemovePreviousFiles, update.front());
-  EXPECT_EQ(Step::kFinalizeInstallation, update.back());
-  EXPECT_EQ(Step::kCleanUpAfterUninstallation,
-            Installer::GetStepList(Settings::kUninstalling).back());
-}
-
 // Each operation runs its steps in order; the announced total is one more
 // than the steps reported, so that the success completes the progress.
 TEST_F(InstallerTest, EachOperationRunsItsStepsAndAnnouncesThem) {
