@@ -15,16 +15,24 @@ namespace base {
 // calls, so that the code under test never cleans up after itself.
 class TempTree {
  public:
+  // Process ids repeat between runs (quickly under Wine) and a tree that
+  // could not be removed stays behind, so names already taken are skipped.
   TempTree() {
     static std::atomic<int> counter{0};
     wchar_t temp[MAX_PATH + 1];
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-    root_ =
-        FilePath(std::wstring(temp, length))
-            .Append(L"tarvo_tree_" + std::to_wstring(::GetCurrentProcessId()) +
-                    L"_" + std::to_wstring(counter++));
-    if (!::CreateDirectoryW(root_.value().c_str(), nullptr))
-      root_ = FilePath();
+    const FilePath temp_folder(std::wstring(temp, length));
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      const FilePath candidate = temp_folder.Append(
+          L"tarvo_tree_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+          std::to_wstring(counter++));
+      if (::CreateDirectoryW(candidate.value().c_str(), nullptr)) {
+        root_ = candidate;
+        return;
+      }
+      if (::GetLastError() != ERROR_ALREADY_EXISTS)
+        return;
+    }
   }
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;

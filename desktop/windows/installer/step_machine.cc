@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "desktop/windows/installer/installer.h"
+
 namespace installer {
 
 namespace {
@@ -13,8 +15,7 @@ std::atomic<StepMachineFactory> g_factory_for_testing{nullptr};
 std::unique_ptr<StepMachine> CreateStepMachine() {
   if (StepMachineFactory factory = g_factory_for_testing.load())
     return factory();
-  // The installer step machine is not part of the library yet.
-  return nullptr;
+  return std::make_unique<Installer>();
 }
 
 StepMachineFactory SetStepMachineFactoryForTesting(StepMachineFactory factory) {

@@ -29,8 +29,7 @@ class StepMachine {
 
 using StepMachineFactory = std::unique_ptr<StepMachine> (*)();
 
-// The step machine for a backend process; null while the library has none
-// (the backend then refuses to run).
+// The step machine for a backend process: the `Installer`.
 std::unique_ptr<StepMachine> CreateStepMachine();
 
 // Tests only: `CreateStepMachine` answers through `factory` instead (null

@@ -1,0 +1,106 @@
+// The `Installer`'s wait for the package that the front end is still
+// fetching, and the hand-over to the package's own installer once it is
+// ready. The wait and the installation-interrupted watch both end in
+// `OnObjectSignaled`.
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/command_line.h"
+#include "base/logging.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_reporting.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/installer_process_switches.h"
+#include "desktop/windows/installer/settings_switches.h"
+#include "desktop/windows/installer/status.h"
+
+namespace installer {
+
+namespace {
+
+constexpr char kPackageInstallerName[] = "installer.exe";
+
+}  // namespace
+
+void Installer::WaitForPackage(bool after_elevation) {
+  LOG(INFO) << "Need to wait for actual package";
+  after_elevation_ = after_elevation;
+  const std::wstring name =
+      InstallerObjectNames(status()->install_folder).package_ready_event();
+  VLOG(1) << "Event name for package_ready: " << base::WideToUtf8(name);
+  package_ready_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  if (!package_ready_event_.IsValid()) {
+    PLOG(ERROR) << "OpenEventW failed";
+    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+                       "Failed to open a handle to the package ready event");
+    return;
+  }
+  if (WaitForSingleObject(package_ready_event_.Get(), 0) == WAIT_OBJECT_0) {
+    OnObjectSignaled(package_ready_event_.Get());
+    return;
+  }
+  if (!package_ready_watcher_.StartWatching(package_ready_event_.Get(), this)) {
+    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+                       "Failed to watch the package ready event");
+  }
+}
+
+void Installer::OnObjectSignaled(HANDLE object) {
+  if (run_ended_) {
+    LOG(INFO) << "Installation already ended, signal ignored";
+    return;
+  }
+  if (object == interrupted_event_.Get()) {
+    LOG(INFO) << "Installation was interrupted";
+    Cancel();
+    return;
+  }
+  LOG(INFO) << "Package is ready";
+  HandOverToPackageInstaller();
+}
+
+void Installer::HandOverToPackageInstaller() {
+  const base::CommandLine& own = GetProcessCommandLine();
+  base::CommandLine command_line(
+      own.GetSwitchValuePath(switches::kWaitForPackage)
+          .AppendASCII(kPackageInstallerName));
+  settings_->ToCommandLine(&command_line, false);
+  if (after_elevation_)
+    command_line.AppendSwitch(switches::kPostElevatedInstallTasks);
+  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
+    command_line.AppendSwitchASCII(switches::kCrashReporterPid,
+                                   std::to_string(crash_reporter_pid));
+  }
+  for (InstallerObserver& observer : observers_)
+    observer.OnStartingNewMainProcess(false);
+  // The new main process starts from a released folder.
+  Reset();
+  LOG(INFO) << "Running installer from the package with command line: "
+            << base::WideToUtf8(command_line.GetCommandLineString());
+  base::ProcessLaunchOptions options;
+  options.wait = true;
+  const base::Process process =
+      base::LaunchProcessForCommandLine(command_line, options);
+  for (InstallerObserver& observer : observers_)
+    observer.OnReturnedToPreviousMainProcess();
+  if (!process.IsValid()) {
+    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+                       "Failed to start installer process from the package "
+                       "folder.");
+    return;
+  }
+  DWORD exit_code = 1;
+  if (GetExitCodeProcess(process.Handle(), &exit_code) && exit_code == 0) {
+    Succeeded();
+    return;
+  }
+  LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+                     "Installer process did not complete successfully.");
+}
+
+}  // namespace installer
