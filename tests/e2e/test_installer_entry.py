@@ -22,8 +22,9 @@ LOG_NAME = re.compile(r"^tarvo_installer_(\d{4})(\d{2})(\d{2})(\d{2})(\d{2})(\d{
 FRONT_END_MISSING = "The installer front end is not available in this build"
 # Wine gives the prefix's user full access to every folder already; a grant
 # to Everyone is one whose coming and going shows. Wine keeps a folder's
-# access as its Unix mode and reports the grant as what the mode holds.
-TRUSTEE = "Everyone"
+# access as its Unix mode and reports the grant as what the mode holds. The
+# installer names the trustee by SID (Everyone's, here).
+TRUSTEE = "S-1-1-0"
 FULL_ACCESS_FOR_EVERYONE = "(A;OICI;0x1301ff;;;WD)"
 
 
@@ -126,9 +127,10 @@ def test_processes_started_together_keep_their_own_logs(build_dir, logs):
     (["--help"], 0, None),
     ([], 1, FRONT_END_MISSING),
     (["--silent"], 1, FRONT_END_MISSING),
-    # The backend runs, but the library has no step machine yet.
-    (["--backend"], 1, "No installer step machine"),
-    (["--register-tarvo-as-protocol-handler"], 1, "No installer step machine"),
+    # A backend started without a front end has nobody to report to.
+    (["--backend"], 1, "Missing information about initial process"),
+    (["--register-tarvo-as-protocol-handler"], 1,
+     "Failed to open a handle to the installation interrupted event"),
     (["--uninstall"], 1,
      "Requested to uninstall, but we are not in a valid installation folder"),
 ], ids=["version", "help", "front-end", "silent", "backend", "protocol-handler", "uninstall"])

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <iterator>
@@ -631,7 +632,15 @@ void GrantFolderPermission(const base::CommandLine& command_line,
   grant.grfAccessPermissions = GENERIC_ALL;
   grant.grfAccessMode = GRANT_ACCESS;
   grant.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-  ::BuildTrusteeWithNameW(&grant.Trustee, user.data());
+  // The installer names the user by SID: a bare logon name can resolve to
+  // another account (a domain user and a local one of the same name).
+  PSID sid = nullptr;
+  const bool by_sid = ::ConvertStringSidToSidW(user.c_str(), &sid);
+  const ScopedLocalMemory owned_sid(sid);
+  if (by_sid)
+    ::BuildTrusteeWithSidW(&grant.Trustee, sid);
+  else
+    ::BuildTrusteeWithNameW(&grant.Trustee, user.data());
   PACL new_dacl = nullptr;
   if (::SetEntriesInAclW(1, &grant, old_dacl, &new_dacl) != ERROR_SUCCESS)
     return;

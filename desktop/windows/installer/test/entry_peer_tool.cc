@@ -65,6 +65,12 @@ void Print(const std::string& line) {
 }
 
 std::string AccountSid(const char* user) {
+  // The installer names the trustee by SID; a name is looked up.
+  PSID given = nullptr;
+  if (::ConvertStringSidToSidW(Wide(user).c_str(), &given)) {
+    ::LocalFree(given);
+    return user;
+  }
   BYTE sid[SECURITY_MAX_SID_SIZE];
   DWORD sid_size = sizeof(sid);
   wchar_t domain[256];
