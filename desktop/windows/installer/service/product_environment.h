@@ -39,10 +39,9 @@ class ProductEnvironment {
   // Whether "http" and "https" are this installation's; before Windows 8
   // it must be the start-menu internet client as well.
   virtual bool IsDefaultBrowser() = 0;
-  // An association is a file extension when it starts with '.', else a
-  // protocol.
   // The command Windows runs for a protocol or file extension (per user,
-  // or for all users).
+  // or for all users). An association is a file extension when it starts
+  // with '.', else a protocol.
   virtual bool GetAssociationCommand(const std::wstring& association,
                                      bool all_users,
                                      std::wstring* command) = 0;

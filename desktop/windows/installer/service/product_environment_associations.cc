@@ -102,8 +102,9 @@ bool WriteAssociationEntries(const std::wstring& association,
   return WriteEntries(rows, RootFor(all_users), &resolver);
 }
 
-// The default value of the start-menu client key. A user without the key
-// has made no choice of their own, as one with an empty key has not.
+// The default value of the start-menu client key. ERROR_FILE_NOT_FOUND for
+// a missing key as for a missing value: either way nobody chose a client
+// there.
 LONG ReadStartMenuClient(HKEY root, std::wstring* name) {
   base::win::RegistryKey key;
   const LONG result = key.Open(root, kStartMenuInternetKey, KEY_QUERY_VALUE);

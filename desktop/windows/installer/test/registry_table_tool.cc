@@ -21,11 +21,10 @@
 //       the folder with a recording stand-in for the shell's services, and
 //       prints {"windows_version": n, "results": [...], "shell_calls":
 //       [...]}. A step is {"call": name, "association": text, "all_users":
-//       bool}; its result is a bool, or the command text (null when there is
-//       none) for "GetAssociationCommand" and "ShellCommand" (what
-//       AssocQueryStringW gives). "CreateVolatileKey" makes the volatile key
-//       "association" names below the user's root. Exit 0 when every step
-//       was known.
+//       bool}; its result is a bool, or for "ShellCommand" the command
+//       AssocQueryStringW gives (null when there is none). "CreateVolatileKey"
+//       makes the volatile key "association" names below the user's root. Exit
+//       0 when every step was known.
 
 #include <fcntl.h>
 #include <io.h>
@@ -189,11 +188,6 @@ base::ValueOwner Boolean(bool value) {
   return base::MakeBooleanValue(value);
 }
 
-base::ValueOwner TextOrNull(bool found, const std::wstring& text) {
-  return found ? MakeValue<base::Value>(text.c_str())
-               : MakeValue<base::Value>();
-}
-
 // The command the shell finds for the association.
 base::ValueOwner ShellCommand(const Step& step) {
   wchar_t command[2048] = {};
@@ -201,7 +195,7 @@ base::ValueOwner ShellCommand(const Step& step) {
   const bool found =
       AssocQueryStringW(ASSOCF_NONE, ASSOCSTR_COMMAND, step.association.c_str(),
                         L"open", command, &length) == S_OK;
-  return TextOrNull(found, command);
+  return found ? MakeValue<base::Value>(command) : MakeValue<base::Value>();
 }
 
 base::ValueOwner CreateVolatileKey(const Step& step) {
@@ -233,10 +227,6 @@ const struct {
        return Boolean(s.environment->MakeDefaultForAssociation(s.association,
                                                                s.all_users));
      }},
-    {"RegisterStartMenuClient",
-     [](const Step& s) {
-       return Boolean(s.environment->RegisterStartMenuClient(s.all_users));
-     }},
     {"IsDefaultBrowser",
      [](const Step& s) { return Boolean(s.environment->IsDefaultBrowser()); }},
     {"IsDefaultStartMenuClient",
@@ -246,13 +236,6 @@ const struct {
     {"IsAssociationOurs",
      [](const Step& s) {
        return Boolean(s.environment->IsAssociationOurs(s.association, false));
-     }},
-    {"GetAssociationCommand",
-     [](const Step& s) {
-       std::wstring command;
-       const bool found = s.environment->GetAssociationCommand(
-           s.association, s.all_users, &command);
-       return TextOrNull(found, command);
      }},
     {"ShellCommand", ShellCommand},
     {"CreateVolatileKey", CreateVolatileKey},
