@@ -36,8 +36,12 @@ class ProductEnvironment {
   // need, unless the environment was made with a record.
   virtual bool IsCopyOnly() = 0;
 
+  // Whether "http" and "https" are this installation's; before Windows 8
+  // it must be the start-menu internet client as well.
+  virtual bool IsDefaultBrowser() = 0;
   // The command Windows runs for a protocol or file extension (per user,
-  // or for all users).
+  // or for all users). An association is a file extension when it starts
+  // with '.', else a protocol.
   virtual bool GetAssociationCommand(const std::wstring& association,
                                      bool all_users,
                                      std::wstring* command) = 0;
@@ -45,6 +49,7 @@ class ProductEnvironment {
   // `use_product_executable` its product executable.
   virtual bool IsAssociationOurs(std::wstring association,
                                  bool use_product_executable) = 0;
+  virtual bool IsDefaultStartMenuClient() = 0;
   virtual bool IsSingleProfile() = 0;
 
   // The command line of the browser that handled "http" before this one,
@@ -55,6 +60,20 @@ class ProductEnvironment {
   // Keeps the current "http" command unless it already names this
   // installation.
   virtual void RememberCurrentDefaultBrowser(bool all_users) = 0;
+
+  // Registers the browser's document class and asks Windows, in the way the
+  // Windows version allows, to make the browser the handler of web links
+  // and documents. True when it is the default browser afterwards.
+  virtual bool MakeDefaultBrowser(bool all_users) = 0;
+  // Writes the browser's document class for the current user or all users.
+  virtual bool RegisterAssociations(bool all_users) = 0;
+  // Makes the browser the handler of one association: through the registry,
+  // the association-registration service, the Open-with dialog (Windows 8,
+  // 8.1) or the Settings app (Windows 10 and later, where false also means
+  // that the browser already handles it).
+  virtual bool MakeDefaultForAssociation(std::wstring association,
+                                         bool all_users) = 0;
+  virtual bool RegisterStartMenuClient(bool all_users) = 0;
 
   // The installation's application id, as its shortcuts carry it.
   virtual std::wstring GetApplicationId() = 0;

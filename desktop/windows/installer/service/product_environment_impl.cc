@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/system_association_shell.h"
 #include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
@@ -159,6 +160,12 @@ ProductEnvironmentImpl::~ProductEnvironmentImpl() = default;
 void ProductEnvironmentImpl::Initialize() {
   GetWideStringPref(kProfilePathPref, &profile_path_);
   registered_name_ = base::Utf8ToWide(GetProductName() + " " + GetStreamName());
+  shell_ = GetSystemAssociationShell();
+}
+
+void ProductEnvironmentImpl::SetAssociationShellForTesting(
+    AssociationShell* shell) {
+  shell_ = shell;
 }
 
 // static
@@ -233,7 +240,7 @@ bool ProductEnvironmentImpl::GetAssociationCommand(
     bool all_users,
     std::wstring* command) {
   std::wstring program_id;
-  if (base::win::GetWindowsVersion() >= base::win::kVersionVista &&
+  if (shell_->windows_version() >= base::win::kVersionVista &&
       !all_users && !ReadUserChoice(association, &program_id)) {
     return false;
   }

@@ -12,6 +12,8 @@
 
 namespace installer {
 
+class AssociationShell;
+
 // The product environment of one installation folder. Reads the folder's
 // "installer_prefs.json" at construction; never writes it.
 class ProductEnvironmentImpl : public ProductEnvironment {
@@ -37,16 +39,23 @@ class ProductEnvironmentImpl : public ProductEnvironment {
   const base::FilePath& install_dir() const override;
   const InstallLog& install_log() const override;
   bool IsCopyOnly() override;
+  bool IsDefaultBrowser() override;
   bool GetAssociationCommand(const std::wstring& association,
                              bool all_users,
                              std::wstring* command) override;
   bool IsAssociationOurs(std::wstring association,
                          bool use_product_executable) override;
+  bool IsDefaultStartMenuClient() override;
   bool IsSingleProfile() override;
   bool GetPreviousDefaultBrowser(std::wstring* command) override;
   bool SetPreviousDefaultBrowser(const std::wstring& command,
                                  bool all_users) override;
   void RememberCurrentDefaultBrowser(bool all_users) override;
+  bool MakeDefaultBrowser(bool all_users) override;
+  bool RegisterAssociations(bool all_users) override;
+  bool MakeDefaultForAssociation(std::wstring association,
+                                 bool all_users) override;
+  bool RegisterStartMenuClient(bool all_users) override;
   std::wstring GetApplicationId() override;
   std::wstring GetAutoupdateName() override;
   bool GetUserDataDir(base::FilePath* path) override;
@@ -54,6 +63,10 @@ class ProductEnvironmentImpl : public ProductEnvironment {
   bool GetUserDataDirForStream(base::FilePath* path) override;
   bool GetUserDataDirForChannel(base::FilePath* path, int32_t channel) override;
   void RebasePath(const base::FilePath& path, base::FilePath* rebased) override;
+
+  // Tests only: the association operations go through `shell` (not owned;
+  // it must outlive its use) instead of the system's services.
+  void SetAssociationShellForTesting(AssociationShell* shell);
 
  protected:
   // An installation folder whose install log is still to be read.
@@ -67,6 +80,13 @@ class ProductEnvironmentImpl : public ProductEnvironment {
   // Reads "installation_status.xml" into the record once; what cannot be
   // read keeps the record's defaults.
   void LoadInstallLog();
+  // Whether the install log says the installation is for all users.
+  bool IsAllUsersInstallation();
+
+  // MakeDefaultForAssociation's own steps on Windows 8 and 8.1, and on
+  // Windows 10 and later.
+  bool OfferOpenWithDialog(const std::wstring& association, bool all_users);
+  bool OpenDefaultAppsSettings(const std::wstring& association, bool all_users);
 
   // The profile inside the installation folder of a single-profile
   // installation.
@@ -89,6 +109,7 @@ class ProductEnvironmentImpl : public ProductEnvironment {
   InstallLog install_log_;
   // The name the browser is registered under as an application.
   std::wstring registered_name_;
+  AssociationShell* shell_ = nullptr;
 };
 
 }  // namespace installer
