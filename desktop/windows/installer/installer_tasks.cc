@@ -224,12 +224,11 @@ void Installer::RegisterForCurrentUser() {
   if (settings_->GetFlag(DEFAULT_BROWSER)) {
     LOG(INFO) << "Making Tarvo the default browser for the current user.";
     environment.RememberCurrentDefaultBrowser(false);
+    environment.MakeDefaultBrowser(false);
   } else {
     LOG(INFO) << "Setting up file handlers for the current user.";
+    environment.RegisterAssociations(false);
   }
-  // Writing the associations and the default-browser choice belongs to the
-  // product environment's registration, which is not part of this library
-  // yet.
 }
 
 void Installer::FinalizeSuccessfulInstallation() {
