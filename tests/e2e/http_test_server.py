@@ -285,3 +285,24 @@ class ProxyAskingForCredentials:
     @property
     def port(self):
         return self._server.server_address[1]
+
+
+def main():
+    """Serves SIZE random bytes at /file.bin until its input closes, for
+    benchmarks: prints the URL and the SHA-256 of the bytes first."""
+    import argparse
+    import hashlib
+    import os
+    import sys
+    parser = argparse.ArgumentParser()
+    parser.add_argument("size", type=int)
+    size = parser.parse_args().size
+    data = os.urandom(size)
+    with HttpTestServer() as server:
+        server.add("/file.bin", Resource(data, block=1 << 20))
+        print(server.url("/file.bin"), hashlib.sha256(data).hexdigest(), flush=True)
+        sys.stdin.read()
+
+
+if __name__ == "__main__":
+    main()

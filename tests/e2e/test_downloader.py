@@ -192,11 +192,10 @@ def test_post_sends_the_body_without_a_content_type(server, download):
     assert request.headers["User-Agent"].startswith("Tarvo NetInstaller/")
 
 
+# The whole table of host checks is a unit test; these are real hosts.
 @pytest.mark.parametrize("host, allowed, accepted", [
     ("127.0.0.1", "7.0.0.1", False),  # a bare text suffix, not a whole label
-    ("127.0.0.1", "tarvo.example,127.0.0.1", True),
-    ("localhost", "LocalHost", True),
-    ("localhost", "host", False),
+    ("localhost", "tarvo.example,LocalHost", True),
     ("127.0.0.1", "", True),  # no list: every host
 ])
 def test_hosts_outside_the_allowed_suffixes_are_refused(server, download, host, allowed,

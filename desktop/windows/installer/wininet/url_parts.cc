@@ -36,8 +36,8 @@ bool CrackUrl(const std::wstring& url, UrlParts* parts) {
     path.append(components.lpszExtraInfo, components.dwExtraInfoLength);
   // A fragment belongs to the client, never to the request.
   path = path.substr(0, path.find(L'#'));
-  if (path.empty())
-    path = L"/";
+  if (path.empty() || path[0] != L'/')
+    path.insert(0, L"/");
   if (path.size() > kMaxPathLength)
     return false;
   parts->scheme = components.nScheme;
