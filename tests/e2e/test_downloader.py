@@ -311,4 +311,6 @@ def test_proxy_asking_for_credentials(server, download, replies, prompts, log_li
     assert [request.path for request in requests] == [server.url("/behind-proxy")] * prompts
     assert [request.headers.get("Range") for request in requests][1:] == ["bytes=0-"] * (prompts - 1)
     assert all(chunk["http_status"] == 407 for chunk in result["chunks"])
+    # The proxy sends no X-Served-By: an absent header is recorded empty.
+    assert all(chunk["headers"]["X-Served-By"] == "" for chunk in result["chunks"])
     assert server.requests == []
