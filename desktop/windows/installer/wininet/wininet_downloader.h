@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/closure.h"
@@ -57,7 +58,8 @@ class WinInetDownloader {
   // Sends a GET, or a POST of `body` when it is not empty. True when the
   // request went out: `completion_callback` then runs exactly once, unless
   // the download is stopped or the downloader destroyed first. False when it
-  // could not start (see GetErrors); the callback never runs then.
+  // could not start (see GetErrors): the state is then FAILED and the
+  // callback never runs.
   bool Start(const std::wstring& url,
              const std::string& body,
              base::Closure completion_callback,
