@@ -1,0 +1,193 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_WININET_WININET_DOWNLOADER_H_
+#define DESKTOP_WINDOWS_INSTALLER_WININET_WININET_DOWNLOADER_H_
+
+#include <windows.h>
+
+#include <wininet.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/closure.h"
+#include "base/ref_counted.h"
+#include "base/task_runner.h"
+#include "base/threading/atomic_flag.h"
+#include "base/threading/lock.h"
+#include "base/weak_reference.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/wininet/scoped_internet_handle.h"
+
+namespace installer {
+
+class DownloadObserver;
+class ResponseWriter;
+class WinInetTerminationThread;
+struct UrlParts;
+
+// Performs one HTTP GET or POST at a time over asynchronous WinINet and
+// streams the body into a `ResponseWriter`. Retries after connectivity and
+// gateway errors, resumes interrupted transfers with a byte range, asks for
+// proxy credentials through the UI delegate and talks only to the allowed
+// hosts. Lives on the thread that starts it, which must run a message loop:
+// every continuation of a download is posted there.
+class WinInetDownloader {
+ public:
+  enum State {
+    IDLE = 0,
+    REQUEST_SENT = 1,
+    RECEIVING = 2,
+    STOPPED = 3,
+    FAILED = 4,
+    COMPLETED = 5,
+  };
+
+  // `ui_delegate` is required; `delegate` (progress) may be null. Neither is
+  // owned.
+  WinInetDownloader(PackageFetcher::UIDelegate* ui_delegate,
+                    PackageFetcher::Delegate* delegate);
+  WinInetDownloader(const WinInetDownloader&) = delete;
+  WinInetDownloader& operator=(const WinInetDownloader&) = delete;
+  // Ends the session and waits for WinINet to let go of it.
+  ~WinInetDownloader();
+
+  // Sends a GET, or a POST of `body` when it is not empty. True when the
+  // request went out: `completion_callback` then runs exactly once, unless
+  // the download is stopped or the downloader destroyed first. False when it
+  // could not start (see GetErrors): the state is then FAILED and the
+  // callback never runs.
+  bool Start(const std::wstring& url,
+             const std::string& body,
+             base::Closure completion_callback,
+             std::unique_ptr<ResponseWriter> writer,
+             std::unique_ptr<DownloadObserver> observer);
+  // Ends the download without running its completion callback.
+  void Stop();
+
+  // The errors that ended the last download, one line each.
+  std::string GetErrors() const;
+  int state() const { return state_.load(); }
+  // The retries and resumes of the current download; 0 after a completion.
+  int retry_count() const { return retry_count_; }
+
+  // Set before `Start`: how often a download may retry or resume (600
+  // unless lowered), and the host suffixes it may talk to (empty: any host).
+  void set_retry_limit(int retry_limit) { retry_limit_ = retry_limit; }
+  void set_allowed_host_suffixes(std::vector<std::wstring> suffixes) {
+    allowed_host_suffixes_ = std::move(suffixes);
+  }
+
+  // Whether `host` is one of `suffixes` or lies inside one of them, ignoring
+  // case: "a.example.org" lies inside "example.org", "xexample.org" does
+  // not. An empty list allows every host.
+  static bool IsDomainAllowed(const std::vector<std::wstring>& suffixes,
+                              const std::wstring& host);
+
+ private:
+  static void CALLBACK InternetStatusCallback(HINTERNET handle,
+                                              DWORD_PTR context,
+                                              DWORD status,
+                                              void* information,
+                                              DWORD information_length);
+
+  // On the owner thread.
+  bool OpenRequest(const UrlParts& parts, const std::wstring& extra_headers);
+  void CheckRetriesAndResume(uint32_t download_id, int code);
+  void ResumeDownload(uint32_t download_id);
+  void OnProxyCredentials(uint32_t download_id, int result);
+  void OnDownloadCompleted(uint32_t download_id);
+  void OnDownloadFailed(uint32_t download_id);
+  void OnTotalProgress(uint32_t download_id, int64_t total);
+  void OnCurrentProgress(uint32_t download_id);
+  void Terminate();
+  void JoinTerminationThread();
+  // Whether posted work of `download_id` may still act.
+  bool IsActive(uint32_t download_id) const;
+
+  // On WinINet's threads.
+  void OnStatus(HINTERNET handle,
+                DWORD status,
+                void* information,
+                DWORD information_length);
+  void OnRequestComplete(HINTERNET handle, DWORD error);
+  void OnRedirect(const std::wstring& url);
+  void HandleRequestCompletion(HINTERNET handle);
+  bool HandleInitialCompletion(HINTERNET handle);
+  bool RestartBody();
+  void AskForProxyCredentials(HINTERNET handle);
+  void HandleCompletionInProgress(HINTERNET handle);
+  void OnHandleClosing();
+
+  // Posting to the owner thread, from any thread.
+  void PostFailure();
+  void PostCompletion();
+  void PostRetry(int code);
+  void PostTotalProgress(int64_t total);
+  void PostCurrentProgress();
+
+  // Either thread.
+  void AppendError(const std::string& message);
+  bool WriteBlock(const char* data, size_t count);
+  void FinishWriter();
+
+  PackageFetcher::UIDelegate* ui_delegate_;
+  PackageFetcher::Delegate* delegate_;
+
+  std::atomic<int> state_{IDLE};
+  std::wstring url_;
+  std::string body_;
+  std::vector<std::wstring> allowed_host_suffixes_;
+  base::RefPtr<base::SequencedTaskRunner> task_runner_;
+  base::Closure completion_callback_;
+  // Tells posted work which download it belongs to.
+  uint32_t download_id_ = 0;
+
+  ScopedInternetHandle session_;
+  ScopedInternetHandle connection_;
+  ScopedInternetHandle request_;
+  // Whether the session made a connection or request handle, whose closing
+  // WinINet reports through the callback.
+  bool made_handles_ = false;
+  // Connection and request handles whose closing notice is still to come;
+  // the event is set whenever this drops to 0.
+  std::atomic<int> open_handles_{0};
+  base::win::ScopedHandle handles_closed_;
+  std::unique_ptr<base::AtomicFlag> cancelled_;
+  std::unique_ptr<WinInetTerminationThread> termination_thread_;
+
+  // The writer is used on WinINet's threads while the owner may finish it.
+  base::Lock writer_lock_;
+  std::unique_ptr<ResponseWriter> writer_;
+  bool writer_finished_ = true;
+  std::unique_ptr<DownloadObserver> observer_;
+
+  int64_t expected_size_ = 0;
+  std::atomic<int64_t> bytes_received_{0};
+  // Where the current request's body began, to tell a chunk that brought
+  // data from one that brought nothing.
+  std::atomic<int64_t> chunk_start_{0};
+  std::atomic<bool> progress_posted_{false};
+  // WinINet fills it when a pending read completes.
+  DWORD last_read_ = 0;
+  std::unique_ptr<char[]> buffer_;
+
+  // Owner thread only.
+  int retry_count_ = 0;
+  int retries_without_data_ = 0;
+  int retry_limit_ = 600;
+
+  mutable base::Lock error_lock_;
+  std::string errors_;
+
+  base::WeakReferenceSource weak_source_;
+  // Taken on the owner thread; WinINet's threads bind copies of it.
+  base::WeakReference self_ref_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_WININET_WININET_DOWNLOADER_H_

@@ -1,0 +1,316 @@
+"""The installer's HTTP downloader over real WinINet (under Wine) against the
+tests' own HTTP server: byte-exact downloads through dropped connections,
+whole answers to range requests, escaped paths, refused hosts and redirects,
+a stop in the middle of a transfer, gateway errors and a proxy asking for
+credentials. The server records every request as it arrived; hashlib checks
+the bytes written."""
+
+import hashlib
+import json
+import os
+import random
+import subprocess
+
+import pytest
+
+from conftest import windows_path
+from http_test_server import HttpTestServer, ProxyAskingForCredentials, Resource
+
+TOOL = "desktop/windows/installer/downloader_tool.exe"
+# Only guards against a hang: a slow machine must never fail a test.
+HANG_GUARD = 600
+MB = 1000 * 1000
+
+COMPLETED, FAILED, STOPPED = 5, 4, 3
+
+
+@pytest.fixture
+def server():
+    with HttpTestServer() as running:
+        yield running
+
+
+@pytest.fixture
+def download(build_dir):
+    """download(url, *options, proxy=None) -> (one dict per download, log)"""
+
+    def run(url, *options, proxy=None):
+        env = {name: value for name, value in os.environ.items()
+               if name.lower() not in ("http_proxy", "https_proxy", "no_proxy")}
+        if proxy:
+            env["http_proxy"] = proxy
+        completed = subprocess.run(
+            [str(build_dir / "wine-run"), str(build_dir / TOOL), f"--url={url}", *options],
+            env=env, capture_output=True, timeout=HANG_GUARD)
+        log = completed.stderr.decode(errors="replace")
+        assert completed.returncode == 0, log[-3000:]
+        lines = completed.stdout.decode().splitlines()
+        return [json.loads(line) for line in lines], log
+
+    return run
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def split_downloads(requests):
+    """Groups the requests of consecutive downloads: each begins without a
+    Range header."""
+    downloads = []
+    for request in requests:
+        if "Range" not in request.headers:
+            downloads.append([])
+        downloads[-1].append(request)
+    return downloads
+
+
+def range_start(request):
+    return int(request.headers["Range"][len("bytes="):].rstrip("-"))
+
+
+def test_downloads_through_connections_dropped_at_random_offsets_are_byte_exact(
+        server, download, tmp_path):
+    data = os.urandom(20 * MB)
+    seed = random.randrange(1 << 32)
+    chooser = random.Random(seed)
+    drops_in_a_row = [0]
+
+    def drop_at(number, first_byte):
+        # A download's first request starts at 0; resumes never do, as every
+        # drop falls after the first byte of its answer.
+        if first_byte == 0:
+            drops_in_a_row[0] = 0
+        if drops_in_a_row[0] == 3 or first_byte + 1 >= len(data) or chooser.random() < 0.4:
+            return None
+        drops_in_a_row[0] += 1
+        return chooser.randrange(first_byte + 1, len(data))
+
+    server.add("/package.bin", Resource(data, drop_at=drop_at, reset=False))
+    results, log = download(server.url("/package.bin"),
+                            f"--out={windows_path(tmp_path / 'package.bin')}",
+                            "--repeat=100", "--retry-limit=3")
+
+    server.wait_for(lambda requests: all(request.outcome for request in requests))
+    downloads = split_downloads(server.requests)
+    assert len(results) == len(downloads) == 100, f"seed {seed}"
+    for result, requests in zip(results, downloads):
+        assert result["state"] == COMPLETED, f"seed {seed}: {result['errors']}"
+        assert result["size"] == len(data) and result["sha256"] == sha256(data), f"seed {seed}"
+        drops = [request for request in requests if request.outcome == "dropped"]
+        # Each drop costs exactly one resume, counted; the last answer is whole.
+        assert len(requests) == len(drops) + 1 and requests[-1].outcome == "complete"
+        assert result["completions"] == 1
+        # Every resume asks for the byte after the last one the client got.
+        for previous, request in zip(requests, requests[1:]):
+            assert range_start(request) == previous.first_byte + previous.sent
+            assert request.status == 206
+        # One chunk per request in the statistics, where the server saw it.
+        chunks = result["chunks"]
+        assert [chunk["chunk_start"] for chunk in chunks] == \
+            [request.first_byte for request in requests]
+        assert [chunk["http_status"] for chunk in chunks] == \
+            [request.status for request in requests]
+        # A connection kept alive from the download before reports no address.
+        assert all(chunk.get("ip", "127.0.0.1") == "127.0.0.1" for chunk in chunks)
+        assert [chunk.get("retry_count", 0) for chunk in chunks] == list(range(len(chunks)))
+    assert results[0]["chunks"][0]["ip"] == "127.0.0.1"
+    assert sum(len(requests) - 1 for requests in downloads) > 0, f"seed {seed}"
+
+
+def test_server_that_keeps_dropping_runs_out_of_retries(server, download):
+    # Each answer brings 100 kB and breaks: a resume at once every time,
+    # until the limit ends what would otherwise go on for the whole file.
+    data = os.urandom(20 * MB)
+    server.add("/flaky.bin", Resource(data, reset=False,
+                                      drop_at=lambda number, first: first + 100_000))
+    results, log = download(server.url("/flaky.bin"), "--discard", "--retry-limit=5")
+
+    (result,) = results
+    assert result["state"] == FAILED
+    assert result["errors"] == "Number of retries exceeded, last error: 0\n"
+    assert result["completions"] == 1
+    assert len(server.requests) == 7
+
+
+def test_whole_answer_to_a_range_request_restarts_the_file(server, download, tmp_path):
+    data = os.urandom(2 * MB)
+    server.add("/norange.bin", Resource(data, ignore_range=True, reset=False,
+                                        drop_at=lambda number, first: 700_000 if number == 0 else None))
+    results, log = download(server.url("/norange.bin"),
+                            f"--out={windows_path(tmp_path / 'norange.bin')}")
+
+    (result,) = results
+    assert result["state"] == COMPLETED, result["errors"]
+    assert (tmp_path / "norange.bin").read_bytes() == data
+    first, second = server.requests
+    assert first.outcome == "dropped" and first.sent == 700_000
+    assert second.headers["Range"] == "bytes=700000-" and second.status == 200
+
+
+def test_partial_answer_after_a_failed_first_attempt_is_not_taken_for_the_whole(
+        server, download, tmp_path):
+    # The first attempt is turned away, so no whole answer ever told the size;
+    # the part that follows is cut short and must be resumed.
+    data = os.urandom(1 * MB)
+    server.add("/late.bin", Resource(data, statuses=[503], reset=False,
+                                     drop_at=lambda number, first: 400_000 if number == 1 else None))
+    results, log = download(server.url("/late.bin"),
+                            f"--out={windows_path(tmp_path / 'late.bin')}")
+
+    (result,) = results
+    assert result["state"] == COMPLETED, result["errors"]
+    assert (tmp_path / "late.bin").read_bytes() == data
+    assert [request.headers.get("Range") for request in server.requests] == \
+        [None, "bytes=0-", "bytes=400000-"]
+    assert result["total_progress"] == len(data)
+
+
+def test_escaped_path_and_query_reach_the_server_as_written(server, download):
+    path = "/signed/a%2Bb%3Dc%2Fd"
+    query = "?expires=1%2B2&signature=x%2By%3D%2F"
+    server.add(path, Resource(b"signed body"))
+    results, log = download(server.url(path + query + "#fragment"))
+
+    (result,) = results
+    assert result["state"] == COMPLETED, result["errors"]
+    assert result["body"] == "signed body"
+    (request,) = server.requests
+    assert request.path == path + query
+
+
+def test_post_sends_the_body_without_a_content_type(server, download):
+    server.add("/feedback", Resource(b"ok"))
+    results, log = download(server.url("/feedback"), '--body={"report": "a+b=c"}')
+
+    (result,) = results
+    assert result["state"] == COMPLETED, result["errors"]
+    (request,) = server.requests
+    assert request.method == "POST"
+    assert request.body == b'{"report": "a+b=c"}'
+    assert "Content-Type" not in request.headers
+    assert request.headers["User-Agent"].startswith("Tarvo NetInstaller/")
+
+
+# The whole table of host checks is a unit test; these are real hosts.
+@pytest.mark.parametrize("host, allowed, accepted", [
+    ("127.0.0.1", "7.0.0.1", False),  # a bare text suffix, not a whole label
+    ("localhost", "tarvo.example,LocalHost", True),
+    ("127.0.0.1", "", True),  # no list: every host
+])
+def test_hosts_outside_the_allowed_suffixes_are_refused(server, download, host, allowed,
+                                                        accepted):
+    server.add("/location", Resource(b"reply"))
+    results, log = download(server.url("/location", host=host), f"--allow={allowed}")
+
+    (result,) = results
+    if accepted:
+        assert result["state"] == COMPLETED, result["errors"]
+        assert len(server.requests) == 1
+    else:
+        assert result.get("started") == 0 and result["completions"] == 0
+        assert result["errors"] == f"Domain disallowed {host}\n"
+        assert server.requests == []
+
+
+def test_redirect_to_a_refused_host_fails_and_delivers_nothing(server, download):
+    target = server.url("/elsewhere", host="localhost")
+    server.add("/elsewhere", Resource(b"from the refused host"))
+    server.add("/moved", Resource(b"second answer", statuses=[302], location=target))
+    # The same downloader twice: the first ends on the refusal, the second
+    # (no redirect any more) shows that the refused one left it usable.
+    results, log = download(server.url("/moved"), "--allow=127.0.0.1", "--repeat=2")
+
+    refused, after = results
+    assert refused["state"] == FAILED and refused["completions"] == 1
+    assert refused["errors"] == f"Redirect URL is disallowed {target}\n"
+    assert refused["chunks"][0]["redirected_url"] == target
+    # Wine still follows the redirect after its request was closed in the
+    # redirect notice; what comes back is dropped, never written.
+    assert refused["body"] == ""
+    assert after["state"] == COMPLETED and after["body"] == "second answer"
+
+
+def test_allowed_redirect_is_followed(server, download):
+    server.add("/final", Resource(b"final body"))
+    server.add("/first", Resource(statuses=[303], location=server.url("/final")))
+    results, log = download(server.url("/first"), "--allow=127.0.0.1")
+
+    (result,) = results
+    assert result["state"] == COMPLETED, result["errors"]
+    assert result["body"] == "final body"
+    assert result["chunks"][0]["redirected_url"] == server.url("/final")
+
+
+def test_stop_during_a_transfer_leaves_nothing_behind(server, download, tmp_path):
+    # At 64 kB every 20 ms the body takes 20 s: the stop comes long before.
+    data = os.urandom(64 * MB)
+    server.add("/slow.bin", Resource(data, delay=0.02))
+    results, log = download(server.url("/slow.bin"), "--stop-at=262144",
+                            f"--out={windows_path(tmp_path / 'slow.bin')}")
+
+    (result,) = results
+    assert result["state"] == STOPPED
+    assert result["completions"] == 0
+    # Counted after the downloader is gone: its termination thread and its
+    # file handle, nothing process-wide.
+    assert result["termination_threads"] == 0
+    assert result["file_handles"] == 0
+    # Its connection is gone too: the server's next write fails.
+    server.wait_for(lambda requests: requests[0].outcome)
+    (request,) = server.requests
+    assert request.outcome == "aborted" and request.sent < len(data)
+    assert "Download completed" not in log
+
+
+def test_gateway_errors_are_retried_a_bounded_number_of_times(server, download):
+    server.add("/busy", Resource(b"never", statuses=[503] * 5))
+    results, log = download(server.url("/busy"), "--retry-limit=1")
+
+    (result,) = results
+    assert result["state"] == FAILED and result["completions"] == 1
+    assert result["errors"] == "Number of retries exceeded, last error: 503\n"
+    # Limit 1: two retries, each 6 s later; the third check gives up, and is
+    # the first that tells of a stall.
+    assert [request.status for request in server.requests] == [503, 503, 503]
+    assert result["stalled"] == 1
+
+
+def test_gateway_error_then_success(server, download):
+    server.add("/recovers", Resource(b"at last", statuses=[502]))
+    results, log = download(server.url("/recovers"))
+
+    (result,) = results
+    assert result["state"] == COMPLETED and result["body"] == "at last"
+    assert result["retry_count"] == 0 and result["stalled"] == 0
+    # The retry asks for the body from its first byte.
+    assert [request.status for request in server.requests] == [502, 206]
+
+
+# InternetErrorDlg cannot run under Wine: the tool's UI delegate answers each
+# prompt with the result the dialog would have given.
+@pytest.mark.parametrize("replies, prompts, log_line", [
+    ("0", 1, "The user cancelled the prompt for proxy credentials"),
+    ("1223", 1, "The user cancelled the prompt for proxy credentials"),
+    ("87", 1, "Failed to obtain credentials for proxy"),
+    ("12032,0", 2, "Logged in to proxy - resuming download"),
+])
+def test_proxy_asking_for_credentials(server, download, replies, prompts, log_line):
+    server.add("/behind-proxy", Resource(b"unreachable"))
+    with ProxyAskingForCredentials() as proxy:
+        results, log = download(server.url("/behind-proxy"), f"--proxy-replies={replies}",
+                                proxy=f"http://127.0.0.1:{proxy.port}")
+        requests = list(proxy.requests)
+
+    (result,) = results
+    assert result["state"] == FAILED and result["completions"] == 1
+    assert result["prompts"] == prompts
+    assert log_line in log
+    # Each prompt answered a request that went through the proxy; a retry
+    # after the login asks again, from the byte it has.
+    assert [request.path for request in requests] == [server.url("/behind-proxy")] * prompts
+    assert [request.headers.get("Range") for request in requests][1:] == ["bytes=0-"] * (prompts - 1)
+    assert all(chunk["http_status"] == 407 for chunk in result["chunks"])
+    # The proxy sends no X-Served-By: an absent header is recorded empty.
+    assert all(chunk["headers"]["X-Served-By"] == "" for chunk in result["chunks"])
+    assert server.requests == []
