@@ -63,8 +63,9 @@ int wmain(int argc, wchar_t** argv) {
     return UnPack(base::FilePath(argv[2]), base::FilePath(argv[3]));
   if (argc == 4 && std::wstring(argv[1]) == L"checksum")
     return Checksum(base::FilePath(argv[2]), base::WideToUtf8(argv[3]));
-  std::fputs("usage: package_unpack_bench unpack ARCHIVE FOLDER | "
-             "checksum FILE SHA256\n",
-             stderr);
+  std::fputs(
+      "usage: package_unpack_bench unpack ARCHIVE FOLDER | "
+      "checksum FILE SHA256\n",
+      stderr);
   return 2;
 }

@@ -20,8 +20,7 @@ bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
                     });
 }
 
-// Windows drops trailing dots and spaces, so "..." and ".. " would act as
-// "..", and "CON .txt" as "CON".
+// Windows drops trailing spaces and dots from names: "CON .txt" is "CON".
 bool IsDeviceName(std::wstring_view component) {
   std::wstring_view stem = component.substr(0, component.find(L'.'));
   stem = stem.substr(0, stem.find_last_not_of(L' ') + 1);
@@ -31,6 +30,7 @@ bool IsDeviceName(std::wstring_view component) {
                      });
 }
 
+// For the same reason "..." and ".. " would act as "..".
 bool IsDotsOnly(std::wstring_view component) {
   return !component.empty() &&
          component.find_first_not_of(L". ") == std::wstring_view::npos;

@@ -65,8 +65,8 @@ SRes ArchiveFileStream::Seek(ISeekInStreamPtr stream,
   LARGE_INTEGER moved_to;
   // The 64-bit call tells failure by its result: a position whose low half
   // looks like INVALID_SET_FILE_POINTER needs no look at the last error.
-  if (!::SetFilePointerEx(static_cast<const Interface*>(stream)->file,
-                          distance, &moved_to, method)) {
+  if (!::SetFilePointerEx(static_cast<const Interface*>(stream)->file, distance,
+                          &moved_to, method)) {
     PLOG(ERROR) << "Seeking in the archive failed";
     return SZ_ERROR_FAIL;
   }

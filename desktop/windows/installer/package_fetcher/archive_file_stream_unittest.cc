@@ -77,9 +77,9 @@ TEST_F(ArchiveFileStreamTest, SeeksFromEachOrigin) {
   EXPECT_EQ(ISeekInStream_Seek(stream.stream(), &position, SZ_SEEK_SET),
             SZ_ERROR_FAIL);
   position = 0;
-  EXPECT_EQ(ISeekInStream_Seek(stream.stream(), &position,
-                               static_cast<ESzSeek>(3)),
-            SZ_ERROR_PARAM);
+  EXPECT_EQ(
+      ISeekInStream_Seek(stream.stream(), &position, static_cast<ESzSeek>(3)),
+      SZ_ERROR_PARAM);
 }
 
 }  // namespace

@@ -60,8 +60,8 @@ TEST(InPageErrorGuardTest, FaultInTheViewEndsTheCallWithItsStatus) {
 
   // The guard is ready for the next call.
   int calls = 0;
-  EXPECT_TRUE(guard.Run([](void* count) { ++*static_cast<int*>(count); },
-                        &calls));
+  EXPECT_TRUE(
+      guard.Run([](void* count) { ++*static_cast<int*>(count); }, &calls));
   EXPECT_EQ(calls, 1);
   allocator.Free(view);
 }

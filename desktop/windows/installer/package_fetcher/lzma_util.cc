@@ -57,6 +57,26 @@ struct LzmaUtil::OutputBlock {
   size_t size = 0;
 };
 
+// One call of the reader's extraction, as the in-page guard runs it.
+struct LzmaUtil::Extraction {
+  const CSzArEx* archive;
+  ILookInStreamPtr stream;
+  UInt32 index;
+  OutputBlock* block;
+  ISzAllocPtr allocator;
+  size_t offset = 0;
+  size_t size = 0;
+  SRes result = SZ_OK;
+};
+
+// static
+void LzmaUtil::Extract(void* context) {
+  Extraction* e = static_cast<Extraction*>(context);
+  e->result = SzArEx_Extract(e->archive, e->stream, e->index, &e->block->index,
+                             &e->block->buffer, &e->block->size, &e->offset,
+                             &e->size, e->allocator, &kHeapTempAllocator);
+}
+
 LzmaUtil::LzmaUtil() = default;
 
 LzmaUtil::~LzmaUtil() = default;
@@ -128,13 +148,13 @@ int LzmaUtil::UnPackEntries(const CSzArEx& archive,
   InPageErrorGuard guard(&allocator);
   OutputBlock block;
   int result = ERROR_SUCCESS;
-  for (uint32_t i = 0; i < archive.NumFiles && result == ERROR_SUCCESS; ++i) {
+  for (uint32_t i = 0; i < archive.NumFiles; ++i) {
     if (delegate_)
       delegate_->SetCurrentProgress(static_cast<int>(i));
     const uint8_t* data = nullptr;
     size_t size = 0;
-    result = ExtractEntry(archive, stream, i, &allocator, &guard, &block,
-                          &data, &size);
+    result = ExtractEntry(archive, stream, i, &allocator, &guard, &block, &data,
+                          &size);
     if (result != ERROR_SUCCESS)
       break;
     const base::FilePath path = destination.Append(
@@ -142,6 +162,8 @@ int LzmaUtil::UnPackEntries(const CSzArEx& archive,
     if (output_file)
       *output_file = path;
     result = UnPackEntry(archive, i, path, data, size);
+    if (result != ERROR_SUCCESS)
+      break;
   }
   allocator.Free(block.buffer);
   return result;
@@ -175,28 +197,11 @@ int LzmaUtil::ExtractEntry(const CSzArEx& archive,
   // drop the cached block that the next file may still need.
   if (!HasData(archive, index))
     return ERROR_SUCCESS;
-  struct Extraction {
-    const CSzArEx* archive;
-    ILookInStreamPtr stream;
-    UInt32 index;
-    OutputBlock* block;
-    ISzAllocPtr allocator;
-    size_t offset;
-    size_t size;
-    SRes result;
-  } extraction = {&archive, stream,   index, block, allocator->allocator(),
-                  0,        0,        SZ_OK};
+  Extraction extraction = {&archive, stream, index, block,
+                           allocator->allocator()};
   // Only the reader's C code runs inside the guard: a fault abandons it
   // where it is, and nothing there has a destructor to miss.
-  const bool paged = guard->Run(
-      [](void* context) {
-        Extraction* e = static_cast<Extraction*>(context);
-        e->result = SzArEx_Extract(
-            e->archive, e->stream, e->index, &e->block->index,
-            &e->block->buffer, &e->block->size, &e->offset, &e->size,
-            e->allocator, &kHeapTempAllocator);
-      },
-      &extraction);
+  const bool paged = guard->Run(&Extract, &extraction);
   if (!paged) {
     in_page_status_ = guard->status();
     LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; "
@@ -236,9 +241,9 @@ int LzmaUtil::WriteFileEntry(const CSzArEx& archive,
                              const base::FilePath& path,
                              const uint8_t* data,
                              size_t size) {
-  base::win::ScopedHandle file(::CreateFileW(
-      path.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-      FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::win::ScopedHandle file(
+      ::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
     const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
     LOG(ERROR) << "Error returned by CreateFile: " << error;

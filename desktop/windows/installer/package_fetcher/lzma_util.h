@@ -56,7 +56,9 @@ class LzmaUtil {
   void CloseArchive();
 
   // Not owned; may be null.
-  void set_delegate(PackageFetcher::Delegate* delegate) { delegate_ = delegate; }
+  void set_delegate(PackageFetcher::Delegate* delegate) {
+    delegate_ = delegate;
+  }
   ErrorState error_state() const { return error_state_; }
   // The NTSTATUS of the failed paging I/O, for kInPageError.
   int32_t in_page_status() const { return in_page_status_; }
@@ -64,6 +66,9 @@ class LzmaUtil {
  private:
   // The output buffer of one solid block, kept across its entries.
   struct OutputBlock;
+  struct Extraction;
+
+  static void Extract(void* extraction);
 
   int UnPackEntries(const CSzArEx& archive,
                     ILookInStreamPtr stream,

@@ -60,7 +60,8 @@ void MappedTempAllocator::Free(void* address) {
 
 bool MappedTempAllocator::Contains(const void* address) const {
   const uint8_t* byte = static_cast<const uint8_t*>(address);
-  return view_ && byte >= view_ && byte - view_ < static_cast<ptrdiff_t>(view_size_);
+  return view_ && byte >= view_ &&
+         byte - view_ < static_cast<ptrdiff_t>(view_size_);
 }
 
 void* MappedTempAllocator::AllocateThunk(ISzAllocPtr allocator, size_t size) {

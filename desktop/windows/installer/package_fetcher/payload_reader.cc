@@ -31,9 +31,9 @@ constexpr uint64_t kPe32PlusCertificateEntry = 168;
 // it adds the certificate table.
 constexpr uint64_t kMaxSigningPadding = 7;
 
-constexpr const char* kPayloadTypeNames[] = {
-    "none", "tracking_data", "external_tracking_data", "full_package",
-    "corrupted"};
+constexpr const char* kPayloadTypeNames[] = {"none", "tracking_data",
+                                             "external_tracking_data",
+                                             "full_package", "corrupted"};
 
 // Every offset is 64-bit: a 32-bit length near 2^32 must not wrap past the
 // checks that keep reads inside the file.

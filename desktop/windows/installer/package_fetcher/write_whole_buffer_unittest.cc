@@ -47,9 +47,9 @@ TEST(WriteWholeBufferTest, FailedWriteGivesItsError) {
   base::ScopedTempFolder temp;
   const base::FilePath path = temp.path().Append(L"read_only.bin");
   ASSERT_EQ(base::WriteBufferToFile(path, "x", 1), 1);
-  base::win::ScopedHandle file(
-      ::CreateFileW(path.value().c_str(), GENERIC_READ, 0, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  base::win::ScopedHandle file(::CreateFileW(path.value().c_str(), GENERIC_READ,
+                                             0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(file.IsValid());
   EXPECT_EQ(WriteWholeBuffer(file.Get(), "data", 4),
             static_cast<DWORD>(ERROR_ACCESS_DENIED));

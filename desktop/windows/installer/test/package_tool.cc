@@ -42,7 +42,8 @@ bool PrintLogLine(base::LogSeverity severity,
 }
 
 // The plain arguments, after the program and without the switches.
-std::vector<std::wstring> PlainArguments(const base::CommandLine& command_line) {
+std::vector<std::wstring> PlainArguments(
+    const base::CommandLine& command_line) {
   std::vector<std::wstring> arguments;
   const base::CommandLine::StringVector& argv = command_line.argv();
   for (size_t i = 1; i < argv.size(); ++i) {
@@ -91,8 +92,8 @@ int ReadPayload(const base::CommandLine& command_line) {
               data.size(),
               installer::ComputeChecksum(data.data(), data.size()).c_str());
   if (command_line.HasSwitch("write")) {
-    const bool written = reader.WritePayloadToFile(
-        command_line.GetSwitchValuePath("write"));
+    const bool written =
+        reader.WritePayloadToFile(command_line.GetSwitchValuePath("write"));
     std::printf("written %d\n", written ? 1 : 0);
   }
   return 0;
@@ -114,9 +115,9 @@ int UnPack(const base::CommandLine& command_line) {
   std::printf(
       "open %lu\nresult %d\nerror_state %d\nin_page_status %ld\ntotal %d\n"
       "progress %s\noutput_file %s\n",
-      opened, result, lzma.error_state(), static_cast<long>(lzma.in_page_status()),
-      recorder.total(), recorder.progress().c_str(),
-      output_file.AsUTF8().c_str());
+      opened, result, lzma.error_state(),
+      static_cast<long>(lzma.in_page_status()), recorder.total(),
+      recorder.progress().c_str(), output_file.AsUTF8().c_str());
   return 0;
 }
 
@@ -130,14 +131,16 @@ int wmain(int argc, wchar_t** argv) {
   base::InitLogging(settings);
   base::SetLogMessageHandler(&PrintLogLine);
 
-  const base::CommandLine& command_line = *base::CommandLine::ForCurrentProcess();
+  const base::CommandLine& command_line =
+      *base::CommandLine::ForCurrentProcess();
   const std::vector<std::wstring> arguments = PlainArguments(command_line);
   if (arguments.size() >= 2 && arguments[0] == L"payload")
     return ReadPayload(command_line);
   if (arguments.size() >= 1 && arguments[0] == L"unpack")
     return UnPack(command_line);
-  std::fputs("usage: package_tool payload FILE [--external=TEXT] "
-             "[--write=PATH] | unpack ARCHIVE FOLDER [--pause-at=N]\n",
-             stderr);
+  std::fputs(
+      "usage: package_tool payload FILE [--external=TEXT] "
+      "[--write=PATH] | unpack ARCHIVE FOLDER [--pause-at=N]\n",
+      stderr);
   return 2;
 }
