@@ -208,3 +208,16 @@ def test_entries_leaving_the_folder_fail_the_unpack(run_exe, tmp_path, name, lab
     assert "Archive entry outside the destination folder" in log
     assert list(unpack_root.rglob("*")) == [destination]  # not even good.txt
     assert sorted(p for p in tmp_path.rglob("*") if unpack_root not in p.parents) == before
+
+
+def test_folder_that_cannot_be_made_fails_the_unpack(run_exe, tree, tmp_path):
+    archive = make_archive(tree, tmp_path / "package.7z", [])
+    destination = tmp_path / "package"
+    destination.mkdir()
+    (destination / "empty_folder").write_text("a file where the folder goes")
+
+    fields, log = unpack(run_exe, archive, destination)
+
+    assert fields["error_state"] == "7", log
+    assert fields["result"] != "0"
+    assert fields["output_file"].endswith("\\empty_folder")
