@@ -81,19 +81,5 @@ TEST(InPageErrorGuardTest, FaultOutsideTheViewPassesOn) {
   allocator.Free(view);
 }
 
-TEST(InPageErrorGuardTest, FaultOutsideARunPassesOn) {
-  base::ScopedTempFolder temp;
-  MappedTempAllocator allocator(temp.path());
-  uint8_t* view = static_cast<uint8_t*>(allocator.Allocate(8192));
-
-  ContinuingHandler outer;
-  InPageErrorGuard guard(&allocator);
-  Fault fault{view};
-  RaiseInPageError(&fault);
-  EXPECT_TRUE(fault.returned);
-  EXPECT_EQ(outer.count(), 1);
-  allocator.Free(view);
-}
-
 }  // namespace
 }  // namespace installer

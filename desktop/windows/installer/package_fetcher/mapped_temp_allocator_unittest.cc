@@ -50,18 +50,6 @@ TEST(MappedTempAllocatorTest, SecondBufferWhileViewIsHeldComesFromTheHeap) {
   allocator.Free(next_block);
 }
 
-TEST(MappedTempAllocatorTest, ReachedThroughTheReadersInterface) {
-  base::ScopedTempFolder temp;
-  MappedTempAllocator allocator(temp.path());
-  ISzAllocPtr reader_allocator = allocator.allocator();
-  void* block = ISzAlloc_Alloc(reader_allocator, 4096);
-  EXPECT_TRUE(allocator.Contains(block));
-  ISzAlloc_Free(reader_allocator, block);
-  EXPECT_FALSE(allocator.Contains(block));
-  ISzAlloc_Free(reader_allocator, nullptr);
-  EXPECT_EQ(ISzAlloc_Alloc(reader_allocator, 0), nullptr);
-}
-
 TEST(MappedTempAllocatorTest, TemporaryFileGoesWithTheAllocator) {
   base::ScopedTempFolder temp;
   {

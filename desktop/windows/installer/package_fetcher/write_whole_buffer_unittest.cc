@@ -10,25 +10,6 @@
 namespace installer {
 namespace {
 
-TEST(WriteWholeBufferTest, WritesEveryByte) {
-  base::ScopedTempFolder temp;
-  const base::FilePath path = temp.path().Append(L"out.bin");
-  std::string data(3 * 1024 * 1024 + 7, '\0');
-  for (size_t i = 0; i < data.size(); ++i)
-    data[i] = static_cast<char>(i * 31);
-  {
-    base::win::ScopedHandle file(
-        ::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
-                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file.IsValid());
-    EXPECT_EQ(WriteWholeBuffer(file.Get(), data.data(), data.size()), 0u);
-    EXPECT_EQ(WriteWholeBuffer(file.Get(), nullptr, 0), 0u);
-  }
-  std::string written;
-  ASSERT_TRUE(base::ReadFileToString(path, &written));
-  EXPECT_EQ(written, data);
-}
-
 TEST(WriteWholeBufferTest, ShortWriteWithoutAnErrorFails) {
   // A non-blocking pipe takes what fits in its buffer and reports success.
   HANDLE read_end = nullptr;
