@@ -2,76 +2,66 @@
 
 #include <windows.h>
 
-#include <array>
-#include <climits>
 #include <cstring>
 #include <iterator>
+#include <optional>
 
-#include "base/files/file_util.h"
+#include "base/files/file.h"
 #include "base/logging.h"
+#include "desktop/windows/installer/package_fetcher/write_whole_buffer.h"
 
 namespace installer {
-
 namespace {
 
-constexpr char kPayloadToken[] = "TRV";
-constexpr uint64_t kTokenSize = sizeof(kPayloadToken) - 1;
-constexpr uint64_t kLengthSize = 4;
-constexpr std::array<uint8_t, 6> kSevenZipSignature = {0x37, 0x7A, 0xBC,
-                                                       0xAF, 0x27, 0x1C};
+constexpr char kPayloadToken[] = {'T', 'R', 'V'};
+constexpr uint64_t kTokenSize = sizeof(kPayloadToken);
+constexpr uint64_t kLengthFieldSize = 4;
+constexpr uint8_t kSevenZipSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
 
-// Where the PE headers keep what the reader needs.
+// PE headers, as far as the certificate table is concerned.
+constexpr uint8_t kDosMagic[] = {'M', 'Z'};
 constexpr uint64_t kPeOffsetField = 0x3C;
+constexpr uint8_t kPeSignature[] = {'P', 'E', 0, 0};
+constexpr uint64_t kMachineField = 4;  // From the PE signature.
 constexpr uint16_t kMachineI386 = 0x014C;
-constexpr uint64_t kMachineOffset = 4;
+// The certificate table's data-directory entry, from the PE signature.
 constexpr uint64_t kPe32CertificateEntry = 152;
 constexpr uint64_t kPe32PlusCertificateEntry = 168;
+// Signing pads the signed part to a multiple of 8 bytes with zeros before
+// it adds the certificate table.
+constexpr uint64_t kMaxSigningPadding = 7;
 
-constexpr const char* kPayloadTypeNames[] = {
-    "none", "tracking_data", "external_tracking_data", "full_package",
-    "corrupted",
+constexpr const char* kPayloadTypeNames[] = {"none", "tracking_data",
+                                             "external_tracking_data",
+                                             "full_package", "corrupted"};
+
+// Every offset is 64-bit: a 32-bit length near 2^32 must not wrap past the
+// checks that keep reads inside the file.
+class MappedBytes {
+ public:
+  MappedBytes(const uint8_t* data, uint64_t size) : data_(data), size_(size) {}
+
+  bool Contains(uint64_t offset, uint64_t count) const {
+    return offset <= size_ && count <= size_ - offset;
+  }
+  bool Matches(uint64_t offset, const void* expected, uint64_t count) const {
+    return Contains(offset, count) &&
+           std::memcmp(data_ + offset, expected, count) == 0;
+  }
+  std::optional<uint64_t> ReadLittleEndian(uint64_t offset,
+                                           uint64_t count) const {
+    if (!Contains(offset, count))
+      return std::nullopt;
+    uint64_t value = 0;
+    for (uint64_t i = count; i > 0; --i)
+      value = (value << 8) | data_[offset + i - 1];
+    return value;
+  }
+
+ private:
+  const uint8_t* data_;
+  uint64_t size_;
 };
-
-uint32_t ReadUint32(const uint8_t* data) {
-  return static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
-         static_cast<uint32_t>(data[2]) << 16 |
-         static_cast<uint32_t>(data[3]) << 24;
-}
-
-uint16_t ReadUint16(const uint8_t* data) {
-  return static_cast<uint16_t>(data[0] | data[1] << 8);
-}
-
-struct CertificateTable {
-  uint64_t offset = 0;
-  uint64_t size = 0;
-};
-
-// The certificate-table entry of a PE file's optional header; false when
-// the file is not a PE file or too short for the fields.
-bool ReadCertificateTable(const uint8_t* data,
-                          uint64_t length,
-                          CertificateTable* table) {
-  if (length < kPeOffsetField + 4 || data[0] != 'M' || data[1] != 'Z')
-    return false;
-  const uint64_t pe = ReadUint32(data + kPeOffsetField);
-  if (pe + kMachineOffset + 2 > length || std::memcmp(data + pe, "PE\0\0", 4))
-    return false;
-  const uint64_t entry = ReadUint16(data + pe + kMachineOffset) == kMachineI386
-                             ? pe + kPe32CertificateEntry
-                             : pe + kPe32PlusCertificateEntry;
-  if (entry + 8 > length)
-    return false;
-  table->offset = ReadUint32(data + entry);
-  table->size = ReadUint32(data + entry + 4);
-  return true;
-}
-
-bool IsSevenZipSignature(const uint8_t* data, uint64_t length) {
-  return length >= kSevenZipSignature.size() &&
-         std::memcmp(data, kSevenZipSignature.data(),
-                     kSevenZipSignature.size()) == 0;
-}
 
 }  // namespace
 
@@ -92,9 +82,9 @@ std::string PayloadReader::GetPayloadData() const {
     case kFullPackage:
       break;
   }
-  return std::string(reinterpret_cast<const char*>(file_.data()) +
-                         payload_offset_,
-                     payload_length_);
+  return std::string(
+      reinterpret_cast<const char*>(file_.data() + payload_offset_),
+      payload_length_);
 }
 
 void PayloadReader::SetExternalTrackingData(const std::string& data) {
@@ -105,18 +95,28 @@ void PayloadReader::SetExternalTrackingData(const std::string& data) {
 bool PayloadReader::WritePayloadToFile(const base::FilePath& path) const {
   if (type_ == kNone || type_ == kCorrupted)
     return false;
-  LOG(INFO) << "Writing payload to file" << path.value().c_str();
-  if (type_ == kFullPackage) {
-    CHECK(payload_length_ <= INT_MAX);
-    const int size = static_cast<int>(payload_length_);
-    return base::WriteBufferToFile(
-               path,
-               reinterpret_cast<const char*>(file_.data()) + payload_offset_,
-               size) == size;
+  LOG(INFO) << "Writing payload to file" << path.AsUTF8();
+  base::File file(path, base::File::kCreateAlways | base::File::kWrite);
+  if (!file.IsValid()) {
+    PLOG(ERROR) << "Could not create the payload file";
+    return false;
   }
-  const std::string data = GetPayloadData();
-  const int size = static_cast<int>(data.size());
-  return base::WriteBufferToFile(path, data.data(), size) == size;
+  // A package is written straight from the mapped file; only tracking data
+  // is small enough to copy.
+  DWORD error = ERROR_SUCCESS;
+  if (type_ == kFullPackage) {
+    error = WriteWholeBuffer(file.GetPlatformFile(),
+                             file_.data() + payload_offset_, payload_length_);
+  } else {
+    const std::string data = GetPayloadData();
+    error = WriteWholeBuffer(file.GetPlatformFile(), data.data(), data.size());
+  }
+  if (error != ERROR_SUCCESS) {
+    LOG(ERROR) << "Could not write the payload: "
+               << base::SystemErrorCodeToString(error);
+    return false;
+  }
+  return true;
 }
 
 PayloadReader::PayloadType PayloadReader::ReadPayload() {
@@ -125,45 +125,97 @@ PayloadReader::PayloadType PayloadReader::ReadPayload() {
     LOG(ERROR) << "Could not initialize memory mapped file";
     return kNone;
   }
-  const uint64_t length = static_cast<uint64_t>(file_.length());
-  CertificateTable table;
-  if (!ReadCertificateTable(file_.data(), length, &table))
+  uint64_t table_offset = 0;
+  uint64_t table_size = 0;
+  if (!ReadCertificateTableEntry(&table_offset, &table_size))
     return kCorrupted;
-  if (table.offset > length) {
+  const uint64_t file_length = static_cast<uint64_t>(file_.length());
+  const bool has_table = table_size != 0;
+  if (has_table && table_offset > file_length) {
     LOG(ERROR) << "Security directory is located past the image file length";
     return kCorrupted;
   }
-  const bool signed_file = table.size != 0;
-  const bool at_end = length >= kLengthSize && FindPayloadStart(length - kLengthSize);
-  if (!at_end && !(signed_file && table.offset >= kLengthSize &&
-                   FindPayloadStart(table.offset - kLengthSize))) {
+
+  const bool found_at_end = FindPayloadStart(file_length - kLengthFieldSize);
+  if (!found_at_end &&
+      !(has_table && FindPayloadStartBeforeTable(table_offset))) {
     LOG(WARNING) << "No valid payload found";
     return kNone;
   }
-  if (!IsSevenZipSignature(file_.data() + payload_offset_, payload_length_))
+  if (!IsSevenZipSignature())
     return kTrackingData;
-  // The signature does not vouch for what follows the certificate table.
-  if (signed_file && at_end) {
+  if (has_table && found_at_end) {
     LOG(ERROR) << "Found full package that is not covered by the signature";
     return kNone;
   }
   return kFullPackage;
 }
 
+bool PayloadReader::ReadCertificateTableEntry(uint64_t* offset,
+                                              uint64_t* size) const {
+  const MappedBytes bytes(file_.data(), file_.length());
+  if (!bytes.Matches(0, kDosMagic, sizeof(kDosMagic)))
+    return false;
+  const std::optional<uint64_t> pe_offset =
+      bytes.ReadLittleEndian(kPeOffsetField, 4);
+  if (!pe_offset ||
+      !bytes.Matches(*pe_offset, kPeSignature, sizeof(kPeSignature))) {
+    return false;
+  }
+  const std::optional<uint64_t> machine =
+      bytes.ReadLittleEndian(*pe_offset + kMachineField, 2);
+  if (!machine)
+    return false;
+  const uint64_t entry =
+      *pe_offset + (*machine == kMachineI386 ? kPe32CertificateEntry
+                                             : kPe32PlusCertificateEntry);
+  const std::optional<uint64_t> table_offset = bytes.ReadLittleEndian(entry, 4);
+  const std::optional<uint64_t> table_size =
+      bytes.ReadLittleEndian(entry + 4, 4);
+  if (!table_offset || !table_size)
+    return false;
+  *offset = *table_offset;
+  *size = *table_size;
+  return true;
+}
+
 bool PayloadReader::FindPayloadStart(uint64_t position) {
-  payload_length_ = ReadUint32(file_.data() + position);
+  const MappedBytes bytes(file_.data(), file_.length());
+  const std::optional<uint64_t> length =
+      bytes.ReadLittleEndian(position, kLengthFieldSize);
+  if (!length)
+    return false;
+  payload_length_ = *length;
   if (payload_length_ + kTokenSize > position) {
     VLOG(1) << "Could not find a valid starting position";
     return false;
   }
-  const uint64_t offset = position - payload_length_;
-  if (std::memcmp(file_.data() + offset - kTokenSize, kPayloadToken,
-                  kTokenSize) != 0) {
+  const uint64_t start = position - payload_length_;
+  if (!bytes.Matches(start - kTokenSize, kPayloadToken, kTokenSize)) {
     VLOG(1) << "Payload data invalid";
     return false;
   }
-  payload_offset_ = offset;
+  payload_offset_ = start;
   return true;
+}
+
+bool PayloadReader::FindPayloadStartBeforeTable(uint64_t table_offset) {
+  const MappedBytes bytes(file_.data(), file_.length());
+  for (uint64_t padding = 0; padding <= kMaxSigningPadding; ++padding) {
+    if (table_offset < kLengthFieldSize + padding)
+      return false;
+    const uint8_t zero = 0;
+    if (padding > 0 && !bytes.Matches(table_offset - padding, &zero, 1))
+      return false;
+    if (FindPayloadStart(table_offset - padding - kLengthFieldSize))
+      return true;
+  }
+  return false;
+}
+
+bool PayloadReader::IsSevenZipSignature() const {
+  const MappedBytes payload(file_.data() + payload_offset_, payload_length_);
+  return payload.Matches(0, kSevenZipSignature, sizeof(kSevenZipSignature));
 }
 
 std::string PayloadTypeToString(int32_t type) {

@@ -10,11 +10,11 @@
 namespace installer {
 
 // The data appended to an installer executable: tracking data, or a whole
-// browser package (a 7z archive). It travels as the token "TRV", the
-// payload and its length (32-bit little-endian), either at the end of the
-// file or right before the certificate table, where the signature covers
-// it. The file stays mapped for the reader's life; the constructor never
-// fails: every problem becomes a type and a log line.
+// browser package (a 7z archive). It travels as the token "TRV", the payload
+// and its length (32-bit little-endian), either at the end of the file or
+// right before the certificate table, where the signature covers it. The
+// file stays mapped for the reader's life; the constructor never fails:
+// every problem becomes a type and a log line.
 class PayloadReader {
  public:
   enum PayloadType : int32_t {
@@ -44,8 +44,15 @@ class PayloadReader {
 
  private:
   PayloadType ReadPayload();
+  // The file offset of the certificate table and its size, read through the
+  // PE headers; false when the headers are missing or leave the file.
+  bool ReadCertificateTableEntry(uint64_t* offset, uint64_t* size) const;
   // Whether a trailer ends at `position`; keeps its length and offset.
   bool FindPayloadStart(uint64_t position);
+  // Whether a trailer ends before the certificate table at `table_offset`,
+  // after the zero bytes that signing pads the signed part with.
+  bool FindPayloadStartBeforeTable(uint64_t table_offset);
+  bool IsSevenZipSignature() const;
 
   const base::FilePath path_;
   base::MappedFile file_;

@@ -1,0 +1,65 @@
+#include "desktop/windows/installer/package_fetcher/archive_entry_path.h"
+
+#include <algorithm>
+#include <cwctype>
+
+namespace installer {
+namespace {
+
+// Names that Windows opens as devices in any folder, with any extension.
+constexpr std::wstring_view kDeviceNames[] = {
+    L"CON",  L"PRN",  L"AUX",  L"NUL",  L"CONIN$", L"CONOUT$",
+    L"COM1", L"COM2", L"COM3", L"COM4", L"COM5",   L"COM6",
+    L"COM7", L"COM8", L"COM9", L"LPT1", L"LPT2",   L"LPT3",
+    L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8",   L"LPT9"};
+
+bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](wchar_t x, wchar_t y) {
+                      return std::towupper(x) == std::towupper(y);
+                    });
+}
+
+// Windows drops trailing spaces and dots from names: "CON .txt" is "CON".
+bool IsDeviceName(std::wstring_view component) {
+  std::wstring_view stem = component.substr(0, component.find(L'.'));
+  stem = stem.substr(0, stem.find_last_not_of(L' ') + 1);
+  return std::any_of(std::begin(kDeviceNames), std::end(kDeviceNames),
+                     [stem](std::wstring_view device) {
+                       return EqualsIgnoringAsciiCase(stem, device);
+                     });
+}
+
+// For the same reason "..." and ".. " would act as "..".
+bool IsDotsOnly(std::wstring_view component) {
+  return !component.empty() &&
+         component.find_first_not_of(L". ") == std::wstring_view::npos;
+}
+
+bool IsSafeComponent(std::wstring_view component) {
+  return !IsDotsOnly(component) && !IsDeviceName(component);
+}
+
+}  // namespace
+
+std::optional<std::wstring> GetArchiveEntryRelativePath(
+    std::wstring_view name) {
+  std::wstring path(name);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  if (path.empty() || path.front() == L'\\' ||
+      path.find(L':') != std::wstring::npos) {
+    return std::nullopt;
+  }
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(L'\\', start);
+    if (end == std::wstring::npos)
+      end = path.size();
+    if (!IsSafeComponent(std::wstring_view(path).substr(start, end - start)))
+      return std::nullopt;
+    start = end + 1;
+  }
+  return path;
+}
+
+}  // namespace installer

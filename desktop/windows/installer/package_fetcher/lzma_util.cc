@@ -1,0 +1,290 @@
+#include "desktop/windows/installer/package_fetcher/lzma_util.h"
+
+#include <optional>
+#include <vector>
+
+#include "7zAlloc.h"
+#include "7zCrc.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/win/handle_verifier.h"
+#include "desktop/windows/installer/package_fetcher/archive_entry_path.h"
+#include "desktop/windows/installer/package_fetcher/archive_file_stream.h"
+#include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
+#include "desktop/windows/installer/package_fetcher/mapped_temp_allocator.h"
+#include "desktop/windows/installer/package_fetcher/write_whole_buffer.h"
+
+namespace installer {
+namespace {
+
+// What UnPack returns for failures of the archive itself.
+constexpr int kUnpackFailed = ERROR_INVALID_HANDLE;
+constexpr size_t kLookAheadSize = 1 << 18;
+constexpr UInt32 kNoBlock = static_cast<UInt32>(-1);
+
+const ISzAlloc kHeapAllocator = {&SzAlloc, &SzFree};
+const ISzAlloc kHeapTempAllocator = {&SzAllocTemp, &SzFreeTemp};
+
+void GenerateCrcTableOnce() {
+  [[maybe_unused]] static const bool generated = [] {
+    CrcGenerateTable();
+    return true;
+  }();
+}
+
+// The last Windows error, or `fallback` when a call failed without one.
+DWORD LastErrorOr(DWORD fallback) {
+  const DWORD error = ::GetLastError();
+  return error != ERROR_SUCCESS ? error : fallback;
+}
+
+std::wstring GetEntryName(const CSzArEx& archive, uint32_t index) {
+  const size_t length = SzArEx_GetFileNameUtf16(&archive, index, nullptr);
+  std::vector<UInt16> name(length);
+  SzArEx_GetFileNameUtf16(&archive, index, name.data());
+  return std::wstring(name.begin(), name.end() - 1);
+}
+
+bool HasData(const CSzArEx& archive, uint32_t index) {
+  return archive.FileToFolder[index] != kNoBlock;
+}
+
+}  // namespace
+
+struct LzmaUtil::OutputBlock {
+  UInt32 index = kNoBlock;
+  Byte* buffer = nullptr;
+  size_t size = 0;
+};
+
+// One call of the reader's extraction, as the in-page guard runs it.
+struct LzmaUtil::Extraction {
+  const CSzArEx* archive;
+  ILookInStreamPtr stream;
+  UInt32 index;
+  OutputBlock* block;
+  ISzAllocPtr allocator;
+  size_t offset = 0;
+  size_t size = 0;
+  SRes result = SZ_OK;
+};
+
+// static
+void LzmaUtil::Extract(void* context) {
+  Extraction* e = static_cast<Extraction*>(context);
+  e->result = SzArEx_Extract(e->archive, e->stream, e->index, &e->block->index,
+                             &e->block->buffer, &e->block->size, &e->offset,
+                             &e->size, e->allocator, &kHeapTempAllocator);
+}
+
+LzmaUtil::LzmaUtil() = default;
+
+LzmaUtil::~LzmaUtil() = default;
+
+DWORD LzmaUtil::OpenArchive(const base::FilePath& archive) {
+  CloseArchive();
+  archive_.Set(::CreateFileW(archive.value().c_str(), GENERIC_READ,
+                             FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (archive_.IsValid())
+    return ERROR_SUCCESS;
+  const DWORD error = LastErrorOr(ERROR_OPEN_FAILED);
+  error_state_ =
+      error == ERROR_FILE_NOT_FOUND ? kArchiveNotFound : kArchiveNotOpened;
+  return error;
+}
+
+void LzmaUtil::CloseArchive() {
+  archive_.Close();
+}
+
+int LzmaUtil::UnPack(const base::FilePath& destination,
+                     base::FilePath* output_file) {
+  if (!archive_.IsValid())
+    return kUnpackFailed;
+  LARGE_INTEGER start = {};
+  if (!::SetFilePointerEx(archive_.Get(), start, nullptr, FILE_BEGIN)) {
+    PLOG(ERROR) << "Could not rewind the archive";
+    return kUnpackFailed;
+  }
+  ArchiveFileStream file_stream(archive_.Get());
+  std::vector<Byte> look_ahead(kLookAheadSize);
+  CLookToRead2 look_stream;
+  LookToRead2_CreateVTable(&look_stream, False);
+  look_stream.buf = look_ahead.data();
+  look_stream.bufSize = look_ahead.size();
+  look_stream.realStream = file_stream.stream();
+  LookToRead2_INIT(&look_stream);
+  GenerateCrcTableOnce();
+
+  CSzArEx archive;
+  SzArEx_Init(&archive);
+  const SRes opened = SzArEx_Open(&archive, &look_stream.vt, &kHeapAllocator,
+                                  &kHeapTempAllocator);
+  int result = kUnpackFailed;
+  if (opened != SZ_OK) {
+    LOG(ERROR) << "Error returned by SzArchiveOpen: " << opened;
+    error_state_ = kArchiveNotReadable;
+  } else {
+    result = UnPackEntries(archive, &look_stream.vt, destination, output_file);
+  }
+  SzArEx_Free(&archive, &kHeapAllocator);
+  return result;
+}
+
+int LzmaUtil::UnPackEntries(const CSzArEx& archive,
+                            ILookInStreamPtr stream,
+                            const base::FilePath& destination,
+                            base::FilePath* output_file) {
+  created_folders_.clear();
+  MappedTempAllocator allocator(destination);
+  error_state_ = kNoError;
+  in_page_status_ = 0;
+  if (delegate_)
+    delegate_->SetTotalProgress(static_cast<int>(archive.NumFiles));
+  if (int result = CheckEntryNames(archive))
+    return result;
+
+  InPageErrorGuard guard(&allocator);
+  OutputBlock block;
+  int result = ERROR_SUCCESS;
+  for (uint32_t i = 0; i < archive.NumFiles; ++i) {
+    if (delegate_)
+      delegate_->SetCurrentProgress(static_cast<int>(i));
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    result = ExtractEntry(archive, stream, i, &allocator, &guard, &block, &data,
+                          &size);
+    if (result != ERROR_SUCCESS)
+      break;
+    const base::FilePath path = destination.Append(
+        *GetArchiveEntryRelativePath(GetEntryName(archive, i)));
+    if (output_file)
+      *output_file = path;
+    result = UnPackEntry(archive, i, path, data, size);
+    if (result != ERROR_SUCCESS)
+      break;
+  }
+  allocator.Free(block.buffer);
+  return result;
+}
+
+int LzmaUtil::CheckEntryNames(const CSzArEx& archive) {
+  for (uint32_t i = 0; i < archive.NumFiles; ++i) {
+    const std::wstring name = GetEntryName(archive, i);
+    if (name.empty()) {
+      LOG(ERROR) << "Couldn't get file name";
+      return Fail(kEntryWithoutName, kUnpackFailed);
+    }
+    if (!GetArchiveEntryRelativePath(name)) {
+      LOG(ERROR) << "Archive entry outside the destination folder: "
+                 << base::FilePath(name).AsUTF8();
+      return Fail(kCreateFileFailed, ERROR_BAD_PATHNAME);
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+int LzmaUtil::ExtractEntry(const CSzArEx& archive,
+                           ILookInStreamPtr stream,
+                           uint32_t index,
+                           MappedTempAllocator* allocator,
+                           InPageErrorGuard* guard,
+                           OutputBlock* block,
+                           const uint8_t** data,
+                           size_t* size) {
+  // Folders and empty files have no data; asking the reader for them would
+  // drop the cached block that the next file may still need.
+  if (!HasData(archive, index))
+    return ERROR_SUCCESS;
+  Extraction extraction = {&archive, stream, index, block,
+                           allocator->allocator()};
+  // Only the reader's C code runs inside the guard: a fault abandons it
+  // where it is, and nothing there has a destructor to miss.
+  const bool paged = guard->Run(&Extract, &extraction);
+  if (!paged) {
+    in_page_status_ = guard->status();
+    LOG(ERROR) << "EXCEPTION_IN_PAGE_ERROR while accessing mapped memory; "
+                  "NTSTATUS = "
+               << in_page_status_;
+    return Fail(kInPageError, ERROR_IO_DEVICE);
+  }
+  if (extraction.result != SZ_OK) {
+    LOG(ERROR) << "Error returned by SzExtract: " << extraction.result;
+    return Fail(kExtractionFailed, kUnpackFailed);
+  }
+  *data = block->buffer + extraction.offset;
+  *size = extraction.size;
+  return ERROR_SUCCESS;
+}
+
+int LzmaUtil::UnPackEntry(const CSzArEx& archive,
+                          uint32_t index,
+                          const base::FilePath& path,
+                          const uint8_t* data,
+                          size_t size) {
+  if (!SzArEx_IsDir(&archive, index)) {
+    CreateFolder(path.DirName());
+    return WriteFileEntry(archive, index, path, data, size);
+  }
+  if (!CreateFolder(path)) {
+    const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
+    ::SetLastError(error);
+    PLOG(ERROR) << "Could not create the folder " << path.AsUTF8();
+    return Fail(kCreateFileFailed, static_cast<int>(error));
+  }
+  return ERROR_SUCCESS;
+}
+
+int LzmaUtil::WriteFileEntry(const CSzArEx& archive,
+                             uint32_t index,
+                             const base::FilePath& path,
+                             const uint8_t* data,
+                             size_t size) {
+  base::win::ScopedHandle file(
+      ::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) {
+    const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
+    LOG(ERROR) << "Error returned by CreateFile: " << error;
+    return Fail(kCreateFileFailed, static_cast<int>(error));
+  }
+  if (const DWORD error = WriteWholeBuffer(file.Get(), data, size)) {
+    ::SetLastError(error);
+    PLOG(ERROR) << "Error returned by WriteFile";
+    return Fail(kWriteFileFailed, static_cast<int>(error));
+  }
+  if (SzBitWithVals_Check(&archive.MTime, index)) {
+    const CNtfsFileTime& time = archive.MTime.Vals[index];
+    const FILETIME last_write = {time.Low, time.High};
+    if (!::SetFileTime(file.Get(), nullptr, nullptr, &last_write)) {
+      const DWORD error = LastErrorOr(ERROR_GEN_FAILURE);
+      ::SetLastError(error);
+      PLOG(ERROR) << "Error returned by SetFileTime";
+      return Fail(kSetFileTimeFailed, static_cast<int>(error));
+    }
+  }
+  if (!base::win::CloseHandleVerified(file.Take())) {
+    const DWORD error = LastErrorOr(ERROR_GEN_FAILURE);
+    ::SetLastError(error);
+    PLOG(ERROR) << "Error returned by CloseHandle";
+    return Fail(kCloseFileFailed, static_cast<int>(error));
+  }
+  return ERROR_SUCCESS;
+}
+
+bool LzmaUtil::CreateFolder(const base::FilePath& folder) {
+  if (created_folders_.count(folder.value()))
+    return true;
+  if (!base::CreateDirectory(folder))
+    return false;
+  created_folders_.insert(folder.value());
+  return true;
+}
+
+int LzmaUtil::Fail(ErrorState state, int result) {
+  error_state_ = state;
+  return result;
+}
+
+}  // namespace installer

@@ -1,0 +1,223 @@
+"""Unpacking of 7z packages against 7zz: archives of every kind the
+package may use, made by 7zz from one staged tree, unpacked by our tool and
+by `7zz x`; the two trees must match (diff -r) with the same file times.
+Names that would leave the package folder are made by 7zz from a staged
+tree too, and must fail the unpack with nothing written."""
+
+import os
+import random
+import shutil
+import subprocess
+import time
+
+import pytest
+
+from conftest import windows_path
+
+TOOL = "desktop/windows/installer/package_tool.exe"
+PE_FILE = "base/argv_echo.exe"  # a real PE of ours, for the BCJ filters
+
+NO_TIMES = ["-mtm=off", "-mtc=off", "-mta=off"]
+KINDS = {
+    "lzma_solid": (["-m0=LZMA", "-ms=on"], "LZMA"),
+    "lzma2_not_solid": (["-m0=LZMA2", "-ms=off"], "LZMA2"),
+    "bcj_lzma": (["-mf=BCJ", "-m0=LZMA"], "BCJ"),
+    "bcj2": (["-mf=BCJ2"], "BCJ2"),
+    "bcj2_lzma_chain": (["-m0=BCJ2", "-m1=LZMA", "-m2=LZMA", "-m3=LZMA", "-mb0:1", "-mb0s1:2",
+                         "-mb0s2:3"], "BCJ2"),
+    "stored": (["-mx=0"], "Copy"),
+    "no_times": (NO_TIMES, "LZMA2"),
+}
+
+
+def stage_tree(root, build_dir):
+    rng = random.Random(104)
+    files = {
+        "random.bin": rng.randbytes(300_000),
+        "zeros.bin": bytes(1_000_000),
+        "tarvo.exe": (build_dir / PE_FILE).read_bytes(),
+        "nested/deeper/notes.txt": b"line\r\n" * 500,
+        "nested/empty.dat": b"",
+        "empty.txt": b"",
+        "ünïcödé/файл.txt": "données".encode(),
+        "日本語.txt": rng.randbytes(5000),
+    }
+    for number, (name, data) in enumerate(sorted(files.items())):
+        path = root / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(data)
+        # 100 ns steps, as 7z keeps them.
+        stamp = 1_500_000_000_000_000_000 + number * 86_400_123_456_700
+        os.utime(path, ns=(stamp, stamp))
+    (root / "empty_folder").mkdir()
+    (root / "nested/empty_inner").mkdir()
+
+
+@pytest.fixture(scope="module")
+def tree(build_dir, tmp_path_factory):
+    root = tmp_path_factory.mktemp("tree") / "package"
+    root.mkdir()
+    stage_tree(root, build_dir)
+    return root
+
+
+def make_archive(tree, archive, switches):
+    subprocess.run(["7zz", "a", "-bso0", "-bsp0", *switches, str(archive), "."], cwd=tree,
+                   check=True)
+    return archive
+
+
+def methods(archive):
+    listing = subprocess.run(["7zz", "l", "-slt", str(archive)], check=True, capture_output=True,
+                             text=True).stdout
+    return " ".join(line for line in listing.splitlines() if line.startswith("Method = "))
+
+
+def unpack(run_exe, archive, destination, *switches):
+    completed = run_exe(TOOL, "unpack", windows_path(archive), windows_path(destination),
+                        *switches, check=True)
+    fields = dict(line.split(" ", 1) if " " in line else (line, "")
+                  for line in completed.stdout.decode().splitlines())
+    return fields, completed.stderr.decode()
+
+
+def reference(archive, destination):
+    subprocess.run(["7zz", "x", "-bso0", "-bsp0", f"-o{destination}", str(archive)], check=True)
+    return destination
+
+
+def file_times(root):
+    return {str(path.relative_to(root)): path.stat().st_mtime_ns
+            for path in root.rglob("*") if path.is_file()}
+
+
+@pytest.mark.parametrize("kind", KINDS)
+def test_unpacks_like_7zz(run_exe, tree, tmp_path, kind):
+    switches, method = KINDS[kind]
+    archive = make_archive(tree, tmp_path / f"{kind}.7z", switches)
+    assert method in methods(archive).replace(":", " ").split()
+    expected = reference(archive, tmp_path / "expected")
+    destination = tmp_path / "package"
+    destination.mkdir()  # the package folder exists: the block goes to a mapped file
+    started = time.time_ns()
+
+    fields, log = unpack(run_exe, archive, destination, "--v=1")
+
+    assert fields["result"] == "0", log
+    assert fields["error_state"] == "0"
+    subprocess.run(["diff", "-r", str(expected), str(destination)], check=True)
+    assert "No temporary file" not in log
+    entries = int(fields["total"])
+    assert fields["progress"] == ",".join(map(str, range(entries)))
+    if kind == "no_times":
+        # Both keep the time each file was written.
+        slack = 2_000_000_000
+        assert all(t >= started - slack for t in file_times(destination).values())
+    else:
+        assert file_times(destination) == file_times(expected)
+        assert file_times(destination) == file_times(tree)
+
+
+def test_without_its_folder_the_block_is_unpacked_on_the_heap(run_exe, tree, tmp_path):
+    archive = make_archive(tree, tmp_path / "solid.7z", ["-ms=on"])
+    expected = reference(archive, tmp_path / "expected")
+    destination = tmp_path / "not" / "yet"
+
+    fields, log = unpack(run_exe, archive, destination, "--v=1")
+
+    assert fields["result"] == "0", log
+    assert "No temporary file for unpacking" in log
+    subprocess.run(["diff", "-r", str(expected), str(destination)], check=True)
+    assert file_times(destination) == file_times(expected)
+
+
+def test_unsupported_method_fails_cleanly(run_exe, tree, tmp_path):
+    archive = make_archive(tree, tmp_path / "ppmd.7z", ["-m0=PPMd"])
+    assert "PPMD" in methods(archive)
+    destination = tmp_path / "package"
+    destination.mkdir()
+
+    fields, log = unpack(run_exe, archive, destination)
+
+    assert (fields["result"], fields["error_state"]) == ("6", "4")
+    assert "Error returned by SzExtract: 4" in log  # SZ_ERROR_UNSUPPORTED
+    # Only entries without data (7z lists them first) were made.
+    assert all(path.stat().st_size == 0 for path in destination.rglob("*") if path.is_file())
+
+
+def test_archive_cut_short_fails_cleanly(run_exe, tree, tmp_path):
+    archive = make_archive(tree, tmp_path / "whole.7z", [])
+    data = archive.read_bytes()
+    cut = tmp_path / "cut.7z"
+    cut.write_bytes(data[:len(data) // 2])
+    destination = tmp_path / "package"
+
+    fields, log = unpack(run_exe, cut, destination)
+
+    assert (fields["result"], fields["error_state"]) == ("6", "3")
+    assert "Error returned by SzArchiveOpen: " in log
+    assert not destination.exists()
+
+
+def test_missing_archive(run_exe, tmp_path):
+    fields, _ = unpack(run_exe, tmp_path / "missing.7z", tmp_path / "package")
+    assert (fields["open"], fields["result"], fields["error_state"]) == ("2", "6", "1")
+
+
+# Names 7zz stores as they are given: with -spf it keeps "..", absolute
+# paths and, from Linux names, ':' and '\' characters.
+ESCAPING_NAMES = [
+    ("../evil.txt", "dotdot"),
+    ("a\\..\\..\\evil.txt", "backslash_dotdot"),
+    ("sub/.../evil.txt", "dots"),
+    ("C:evil.txt", "drive"),
+    ("C:\\evil.txt", "drive_root"),
+    ("ABSOLUTE", "absolute"),
+    ("sub/CON", "device"),
+    ("good.txt:stream", "stream"),
+]
+
+
+@pytest.mark.parametrize("name,label", ESCAPING_NAMES, ids=[label for _, label in ESCAPING_NAMES])
+def test_entries_leaving_the_folder_fail_the_unpack(run_exe, tmp_path, name, label):
+    work = tmp_path / "work" / "stage"
+    work.mkdir(parents=True)
+    (work / "good.txt").write_text("good")
+    if name == "ABSOLUTE":
+        outside = tmp_path / "absolute.txt"
+        outside.write_text("evil")
+        name = str(outside)
+    elif name.startswith("../"):
+        (work.parent / "evil.txt").write_text("evil")
+    else:
+        (work / name).parent.mkdir(parents=True, exist_ok=True)
+        (work / name).write_text("evil")
+    archive = tmp_path / "escape.7z"
+    subprocess.run(["7zz", "a", "-bso0", "-spf", str(archive), "good.txt", name], cwd=work,
+                   check=True)
+    assert any(line == "Path = " + name for line in subprocess.run(
+        ["7zz", "l", "-slt", str(archive)], capture_output=True, text=True).stdout.splitlines())
+    unpack_root = tmp_path / "unpack"
+    destination = unpack_root / "package"
+    destination.mkdir(parents=True)
+    before = sorted(p for p in tmp_path.rglob("*") if unpack_root not in p.parents)
+
+    fields, log = unpack(run_exe, archive, destination)
+
+    assert (fields["result"], fields["error_state"]) == ("161", "7")  # ERROR_BAD_PATHNAME
+    assert "Archive entry outside the destination folder" in log
+    assert list(unpack_root.rglob("*")) == [destination]  # not even good.txt
+    assert sorted(p for p in tmp_path.rglob("*") if unpack_root not in p.parents) == before
+
+
+def test_folder_that_cannot_be_made_fails_the_unpack(run_exe, tree, tmp_path):
+    archive = make_archive(tree, tmp_path / "package.7z", [])
+    destination = tmp_path / "package"
+    destination.mkdir()
+    (destination / "empty_folder").write_text("a file where the folder goes")
+
+    fields, log = unpack(run_exe, archive, destination)
+
+    assert fields["error_state"] == "7", log
+    assert fields["result"] != "0"
+    assert fields["output_file"].endswith("\\empty_folder")
