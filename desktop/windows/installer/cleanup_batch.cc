@@ -4,8 +4,10 @@
 
 #include <string_view>
 
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
+#include "base/win/scoped_handle.h"
 
 namespace installer {
 
@@ -14,6 +16,8 @@ namespace {
 constexpr char kProcessCheckStart[] = "TASKLIST /FI \"PID eq ";
 constexpr char kProcessCheckEnd[] = "\" | FIND /c /i \".exe\"";
 constexpr char kDeleteSelf[] = "del %0";
+// Far above any batch this class writes for one installation.
+constexpr size_t kMaxBatchSize = 4 * 1024 * 1024;
 
 std::string PidName(size_t index) {
   return "PID" + std::to_string(index + 1) + "_RUNNING";
@@ -221,6 +225,35 @@ bool CleanupBatch::IsWellFormed(std::string_view text,
         (removed == folder || IsPathInsideFolder(removed, folder))) {
       continue;
     }
+    return false;
+  }
+  return true;
+}
+
+// static
+bool CleanupBatch::TakeOver(const base::FilePath& batch_file,
+                            const base::FilePath& install_folder) {
+  std::string text;
+  if (!base::ReadFileToStringWithMaxSize(batch_file, &text, kMaxBatchSize) ||
+      !IsWellFormed(text, install_folder)) {
+    LOG(ERROR) << "Refused to run the cleanup batch file "
+               << batch_file.AsUTF8();
+    return false;
+  }
+  if (!::DeleteFileW(batch_file.value().c_str())) {
+    PLOG(ERROR) << "Failed to delete the cleanup batch file";
+    return false;
+  }
+  // CREATE_NEW: a file that reappeared meanwhile is not ours.
+  base::win::ScopedHandle file(::CreateFileW(
+      batch_file.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+      FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (!file.IsValid() ||
+      !::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()),
+                   &written, nullptr) ||
+      written != text.size()) {
+    PLOG(ERROR) << "Failed to write the cleanup batch file";
     return false;
   }
   return true;

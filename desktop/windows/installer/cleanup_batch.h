@@ -43,6 +43,13 @@ class CleanupBatch {
   static bool IsWellFormed(std::string_view text,
                            const base::FilePath& install_folder);
 
+  // For the elevated side before it runs `batch_file`, which an unelevated
+  // process wrote: false unless the file is well formed; it is then written
+  // anew by this process (owned by it, so no longer the writer's to change
+  // between the check and the run).
+  static bool TakeOver(const base::FilePath& batch_file,
+                       const base::FilePath& install_folder);
+
  private:
   const base::FilePath install_folder_;
   std::vector<uint32_t> process_ids_;

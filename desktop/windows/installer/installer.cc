@@ -554,6 +554,18 @@ base::Closure Installer::MakeStepClosure(Step step) {
     case Step::kCopyRootFiles:
       return base::BindWeak(&Installer::StepCopyFile, weak_source_.GetRef(),
                             this, 0, true);
+    case Step::kRemoveShortcuts:
+      return base::BindWeak(&Installer::StepRemoveShortcuts,
+                            weak_source_.GetRef(), this);
+    case Step::kFinalizeUninstallation:
+      return base::BindWeak(&Installer::StepFinalizeUninstallation,
+                            weak_source_.GetRef(), this);
+    case Step::kUninstallComponents:
+      return base::BindWeak(&Installer::StepUninstallComponents,
+                            weak_source_.GetRef(), this);
+    case Step::kCleanUpAfterUninstallation:
+      return base::BindWeak(&Installer::StepCleanUpAfterUninstallation,
+                            weak_source_.GetRef(), this);
     case Step::kSucceeded:
       return base::BindWeak(&Installer::Succeeded, weak_source_.GetRef(), this);
     default:

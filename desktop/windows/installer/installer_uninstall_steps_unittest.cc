@@ -1,0 +1,213 @@
+#include <windows.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/bind.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/message_loop/loop_runner.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/test/temp_tree.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/cleanup_batch.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
+#include "desktop/windows/installer/service/install_log_writer.h"
+#include "desktop/windows/installer/test/settings_test_environment.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using Step = Installer::Step;
+
+constexpr wchar_t kVersion[] = L"45.0.2548.0";
+
+class EndWaiter : public RecordingInstallerObserver {
+ public:
+  explicit EndWaiter(base::LoopRunner* runner) : runner_(runner) {}
+  void OnSuccess() override {
+    RecordingInstallerObserver::OnSuccess();
+    runner_->QuitOnceIdle();
+  }
+  void OnInstallerTerminated(bool success) override {
+    RecordingInstallerObserver::OnInstallerTerminated(success);
+    runner_->QuitOnceIdle();
+  }
+
+ private:
+  base::LoopRunner* runner_;
+};
+
+// cmd would wait for this very process to end: the batch file is only noted.
+std::vector<base::FilePath> g_started_batches;
+bool NoteBatch(const base::FilePath& batch_file) {
+  g_started_batches.push_back(batch_file);
+  return true;
+}
+
+// An installation made by hand: its files, and its install log written as
+// the install steps write it.
+class UninstallStepsTest : public SettingsTest {
+ protected:
+  UninstallStepsTest()
+      : folder_(tree_.Path(L"Tarvo")),
+        previous_starter_(Installer::SetBatchStarterForTesting(&NoteBatch)),
+        interrupted_(::CreateEventW(
+            nullptr, TRUE, FALSE,
+            InstallerObjectNames(folder_)
+                .installation_interrupted_event()
+                .c_str())) {
+    g_started_batches.clear();
+  }
+  ~UninstallStepsTest() override {
+    Installer::SetBatchStarterForTesting(previous_starter_);
+  }
+
+  void WriteInstallation() {
+    InstallLog log;
+    log.all_users = false;
+    log.version = base::WideToUtf8(kVersion);
+    log.path = folder_.value();
+    log.subfolder = kVersion;
+    log.files = {L"tarvo.exe", L"tarvo.dll", L"resources\\a.pak"};
+    log.root_files = {L"installer_prefs.json"};
+    tree_.MakeDir(L"Tarvo\\45.0.2548.0\\resources");
+    for (const wchar_t* file :
+         {L"Tarvo\\45.0.2548.0\\tarvo.exe", L"Tarvo\\45.0.2548.0\\tarvo.dll",
+          L"Tarvo\\45.0.2548.0\\resources\\a.pak", L"Tarvo\\launcher.exe",
+          L"Tarvo\\installer_prefs.json", L"Tarvo\\pref_default_overrides"}) {
+      tree_.WriteFile(file, "{}");
+    }
+    ASSERT_TRUE(InstallLogWriter().Write(
+        log, folder_.Append(L"installation_status.xml")));
+  }
+
+  // Runs an uninstallation of the folder; the registry steps, which have
+  // tests of their own, only go on.
+  std::vector<std::string> Uninstall() {
+    SetCommandLine({L"--silent"});
+    auto settings = std::make_unique<Settings>(
+        true, false, false, base::FilePath(), false, Settings::kArchitectureX86);
+    WaitForStatus(*settings);
+    EXPECT_TRUE(settings->SetInstallFolderIfAllowed(folder_));
+    WaitForStatus(*settings);
+    EXPECT_EQ(Settings::kUninstalling, settings->operation());
+    std::vector<std::string> calls;
+    {
+      Installer installer;
+      for (Step step : {Step::kCleanUpRegistry, Step::kRemoveInstalledFiles}) {
+        installer.SetStepForTesting(
+            step, base::Bind([](Installer* i) { i->ScheduleNextStep(); },
+                             &installer));
+      }
+      base::LoopRunner runner;
+      EndWaiter waiter(&runner);
+      installer.AddObserver(&waiter);
+      installer.Run(settings.get());
+      runner.Run();
+      installer.RemoveObserver(&waiter);
+      calls = waiter.calls();
+    }
+    return calls;
+  }
+
+  std::set<std::wstring> Snapshot() const {
+    std::set<std::wstring> entries;
+    base::FileEnumerator enumerator(
+        tree_.root(), base::FileEnumerator::kFiles |
+                          base::FileEnumerator::kDirectories);
+    for (base::FilePath path = enumerator.Next(); !path.empty();
+         path = enumerator.Next()) {
+      entries.insert(path.value().substr(tree_.root().value().size() + 1));
+    }
+    return entries;
+  }
+
+  std::string BatchText() const {
+    std::string text;
+    base::ReadFileToString(folder_.Append(L"k.bat"), &text);
+    return text;
+  }
+
+  base::TempTree tree_;
+  const base::FilePath folder_;
+  Installer::BatchStarter previous_starter_;
+  // The front end's event, as the runner creates it.
+  base::win::ScopedHandle interrupted_;
+};
+
+TEST_F(UninstallStepsTest, LeavesOnlyTheBatchFileThatRemovesTheFolder) {
+  const std::set<std::wstring> before = Snapshot();
+  WriteInstallation();
+
+  const std::vector<std::string> calls = Uninstall();
+
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ("OnSuccess", calls.back());
+  std::set<std::wstring> expected = before;
+  expected.insert({L"Tarvo", L"Tarvo\\k.bat"});
+  EXPECT_EQ(expected, Snapshot());
+  ASSERT_EQ(1u, g_started_batches.size());
+  EXPECT_EQ(folder_.Append(L"k.bat"), g_started_batches[0]);
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(BatchText(), folder_));
+  EXPECT_EQ(std::string::npos, BatchText().find("del \""));
+}
+
+// The library stays open as a running browser would hold it: the batch file
+// gets it, and the folders up to the installation folder but none above.
+TEST_F(UninstallStepsTest, FileInUseIsLeftToTheBatchFile) {
+  WriteInstallation();
+  const base::FilePath library = folder_.Append(kVersion).Append(L"tarvo.dll");
+  base::win::ScopedHandle open(::CreateFileW(library.value().c_str(),
+                                             GENERIC_READ, 0, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(open.IsValid());
+
+  const std::vector<std::string> calls = Uninstall();
+
+  EXPECT_EQ("OnSuccess", calls.back());
+  EXPECT_TRUE(base::PathExists(library));
+  EXPECT_FALSE(base::PathExists(folder_.Append(kVersion).Append(L"tarvo.exe")));
+  const std::string text = BatchText();
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(text, folder_)) << text;
+  const std::string folder = folder_.AsUTF8();
+  EXPECT_NE(std::string::npos,
+            text.find("del \"" + library.AsUTF8() + "\"\n"));
+  const std::string version_line =
+      "rmdir \"" + folder + "\\" + base::WideToUtf8(kVersion) + "\"\n";
+  const std::string folder_line = "rmdir \"" + folder + "\"\n";
+  ASSERT_NE(std::string::npos, text.find(version_line));
+  EXPECT_LT(text.find(version_line), text.find(folder_line));
+  EXPECT_EQ(std::string::npos,
+            text.find("rmdir \"" + tree_.root().AsUTF8() + "\""));
+  EXPECT_NE(std::string::npos,
+            text.find("PID eq " + std::to_string(::GetCurrentProcessId())));
+  EXPECT_EQ(std::string::npos, text.find("PID2_RUNNING"));
+}
+
+TEST_F(UninstallStepsTest, StatusFileThatCannotGoFailsAndRollsBack) {
+  WriteInstallation();
+  const base::FilePath status = folder_.Append(L"installation_status.xml");
+  base::win::ScopedHandle open(::CreateFileW(status.value().c_str(),
+                                             GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(open.IsValid());
+
+  const std::vector<std::string> calls = Uninstall();
+
+  EXPECT_NE(calls.end(), std::find(calls.begin(), calls.end(),
+                                   "OnError 37056  Failed to remove "
+                                   "installation status file"))
+      << testing::PrintToString(calls);
+  EXPECT_TRUE(base::PathExists(status));
+  EXPECT_TRUE(g_started_batches.empty());
+}
+
+}  // namespace
+}  // namespace installer
