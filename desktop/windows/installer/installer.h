@@ -248,6 +248,14 @@ class Installer : public StepMachine,
                                  const base::FilePath& folder);
   void DeleteUserProfile(const base::FilePath& folder);
   void UnpinShortcuts(const std::vector<base::FilePath>& shortcuts);
+  void StepRemovePreviousFiles(bool during_update);
+  void RemoveOldInstallation(const base::FilePath& status_file,
+                             bool during_update);
+  void StepRemoveOldRootFiles();
+  void StepCleanUpRegistry();
+  void CleanUpRegistryRecord(HKEY root, const RegistryKeyRecord& record);
+  void DeleteUninstallEntryOfFolder(HKEY root, const std::wstring& key_path);
+  void StepPreserveInstallerStatus();
 
   // Further tasks.
   void RegisterForCurrentUser();
