@@ -11,6 +11,7 @@
 #include "base/message_loop/loop_runner.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/temp_tree.h"
+#include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/installer.h"
@@ -76,6 +77,24 @@ class UninstallStepsTest : public SettingsTest {
     log.subfolder = kVersion;
     log.files = {L"tarvo.exe", L"tarvo.dll", L"resources\\a.pak"};
     log.root_files = {L"installer_prefs.json"};
+    log.hkcu_registry = {
+        {2, "Software\\Tarvo Software\\Tarvo\\Stream",
+         {{"REG_SZ", "channel", "stable"}}},
+        {0, "Software\\Classes\\.htm\\OpenWithProgids",
+         {{"REG_SZ", "TarvoHTML", ""}}},
+        // Written by hand: it would take the vendor's key with it.
+        {5, "Software\\Tarvo Software\\Tarvo", {}},
+    };
+    log.hklm_registry = {
+        {1, "Software\\Clients\\StartMenuInternet\\Tarvo", {}},
+    };
+    WriteValue(HKEY_CURRENT_USER, L"Software\\Tarvo Software\\Tarvo\\Stream",
+               L"channel");
+    WriteValue(HKEY_CURRENT_USER, L"Software\\Classes\\.htm\\OpenWithProgids",
+               L"TarvoHTML");
+    WriteValue(HKEY_LOCAL_MACHINE,
+               L"Software\\Clients\\StartMenuInternet\\Tarvo\\shell",
+               L"");
     tree_.MakeDir(L"Tarvo\\45.0.2548.0\\resources");
     for (const wchar_t* file :
          {L"Tarvo\\45.0.2548.0\\tarvo.exe", L"Tarvo\\45.0.2548.0\\tarvo.dll",
@@ -87,8 +106,7 @@ class UninstallStepsTest : public SettingsTest {
         log, folder_.Append(L"installation_status.xml")));
   }
 
-  // Runs an uninstallation of the folder; the registry steps, which have
-  // tests of their own, only go on.
+  // Runs an uninstallation of the folder, and commits it.
   std::vector<std::string> Uninstall() {
     SetCommandLine({L"--silent"});
     auto settings = std::make_unique<Settings>(
@@ -100,11 +118,6 @@ class UninstallStepsTest : public SettingsTest {
     std::vector<std::string> calls;
     {
       Installer installer;
-      for (Step step : {Step::kCleanUpRegistry, Step::kRemoveInstalledFiles}) {
-        installer.SetStepForTesting(
-            step, base::Bind([](Installer* i) { i->ScheduleNextStep(); },
-                             &installer));
-      }
       base::LoopRunner runner;
       EndWaiter waiter(&runner);
       installer.AddObserver(&waiter);
@@ -114,6 +127,66 @@ class UninstallStepsTest : public SettingsTest {
       calls = waiter.calls();
     }
     return calls;
+  }
+
+  // What was there before, and stays.
+  void WriteForeignRegistry() {
+    WriteValue(HKEY_CURRENT_USER, L"Software\\Tarvo Software\\Other", L"x");
+    WriteValue(HKEY_CURRENT_USER, L"Software\\Classes\\.htm\\OpenWithProgids",
+               L"OtherHTML");
+    WriteValue(HKEY_LOCAL_MACHINE,
+               L"Software\\Clients\\StartMenuInternet\\Other", L"");
+  }
+
+  static void WriteValue(HKEY root, const wchar_t* key, const wchar_t* name) {
+    base::win::RegistryKey registry_key(root, key, KEY_ALL_ACCESS);
+    ASSERT_EQ(ERROR_SUCCESS, registry_key.WriteString(name, L"value"));
+  }
+
+  // Every key and value name below the keys the installation writes to, in
+  // both (redirected) roots; the shell's own keys change by themselves.
+  static std::set<std::wstring> RegistrySnapshot() {
+    std::set<std::wstring> entries;
+    for (const wchar_t* key : {L"Software\\Tarvo Software",
+                               L"Software\\Classes", L"Software\\Clients"}) {
+      AddKeys(HKEY_CURRENT_USER, L"HKCU", key, &entries);
+      AddKeys(HKEY_LOCAL_MACHINE, L"HKLM", key, &entries);
+    }
+    return entries;
+  }
+
+  static void AddKeys(HKEY root,
+                      const std::wstring& root_name,
+                      const std::wstring& path,
+                      std::set<std::wstring>* entries) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.empty() ? nullptr : path.c_str(), 0, KEY_READ,
+                      &key) != ERROR_SUCCESS) {
+      return;
+    }
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+      DWORD length = 256;
+      if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr,
+                        nullptr) != ERROR_SUCCESS) {
+        break;
+      }
+      entries->insert(root_name + L"\\" + path + L":" + name);
+    }
+    std::vector<std::wstring> children;
+    for (DWORD i = 0;; ++i) {
+      DWORD length = 256;
+      if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr,
+                        nullptr) != ERROR_SUCCESS) {
+        break;
+      }
+      children.push_back(path.empty() ? name : path + L"\\" + name);
+    }
+    RegCloseKey(key);
+    for (const std::wstring& child : children) {
+      entries->insert(root_name + L"\\" + child);
+      AddKeys(root, root_name, child, entries);
+    }
   }
 
   std::set<std::wstring> Snapshot() const {
@@ -142,13 +215,17 @@ class UninstallStepsTest : public SettingsTest {
 };
 
 TEST_F(UninstallStepsTest, LeavesOnlyTheBatchFileThatRemovesTheFolder) {
+  WriteForeignRegistry();
+  const std::set<std::wstring> registry_before = RegistrySnapshot();
   const std::set<std::wstring> before = Snapshot();
   WriteInstallation();
+  ASSERT_NE(registry_before, RegistrySnapshot());
 
   const std::vector<std::string> calls = Uninstall();
 
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ("OnSuccess", calls.back());
+  EXPECT_EQ(registry_before, RegistrySnapshot());
   std::set<std::wstring> expected = before;
   expected.insert({L"Tarvo", L"Tarvo\\k.bat"});
   EXPECT_EQ(expected, Snapshot());
@@ -207,6 +284,34 @@ TEST_F(UninstallStepsTest, StatusFileThatCannotGoFailsAndRollsBack) {
       << testing::PrintToString(calls);
   EXPECT_TRUE(base::PathExists(status));
   EXPECT_TRUE(g_started_batches.empty());
+}
+
+// One old log that cannot be read and one that can: the readable one's files
+// and the log go; the other log stays, and so does its folder.
+TEST_F(UninstallStepsTest, OldInstallationsGoWithTheirLogs) {
+  WriteInstallation();
+  InstallLog old_log;
+  old_log.version = "44.0.1.0";
+  old_log.path = folder_.value();
+  old_log.subfolder = L"44.0.1.0";
+  old_log.files = {L"tarvo.exe", L"resources\\a.pak"};
+  tree_.MakeDir(L"Tarvo\\44.0.1.0\\resources");
+  tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.exe", "old");
+  tree_.WriteFile(L"Tarvo\\44.0.1.0\\resources\\a.pak", "old");
+  tree_.MakeDir(L"Tarvo\\old_status");
+  const base::FilePath readable =
+      folder_.Append(L"old_status\\installation_status.xml.1700000000");
+  ASSERT_TRUE(InstallLogWriter().Write(old_log, readable));
+  const base::FilePath unreadable = tree_.WriteFile(
+      L"Tarvo\\old_status\\installation_status.xml.1600000000", "<broken");
+
+  EXPECT_EQ("OnSuccess", Uninstall().back());
+
+  EXPECT_FALSE(base::PathExists(folder_.Append(L"44.0.1.0\\tarvo.exe")));
+  EXPECT_FALSE(
+      base::PathExists(folder_.Append(L"44.0.1.0\\resources\\a.pak")));
+  EXPECT_FALSE(base::PathExists(readable));
+  EXPECT_TRUE(base::PathExists(unreadable));
 }
 
 }  // namespace
