@@ -133,5 +133,21 @@ TEST(CleanupBatchTest, OnlyItsOwnLinesAreWellFormed) {
   }
 }
 
+TEST(CleanupBatchTest, TakeOverKeepsOnlyAWellFormedFile) {
+  base::ScopedTempFolder temp;
+  const base::FilePath folder = temp.path();
+  CleanupBatch batch(folder);
+  ASSERT_TRUE(batch.AddPath(folder.Append(L"v\\a.dll"), true));
+  const base::FilePath batch_file = folder.Append(L"k.bat");
+  ASSERT_TRUE(WriteText(batch_file, batch.GetText()));
+  EXPECT_TRUE(CleanupBatch::TakeOver(batch_file, folder));
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
+  EXPECT_EQ(batch.GetText(), text);
+
+  ASSERT_TRUE(WriteText(batch_file, text + "\nstart evil.exe"));
+  EXPECT_FALSE(CleanupBatch::TakeOver(batch_file, folder));
+}
+
 }  // namespace
 }  // namespace installer

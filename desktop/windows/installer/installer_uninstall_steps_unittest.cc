@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/message_loop/loop_runner.h"
+#include "base/path_service.h"
+#include "base/time/time.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
@@ -189,6 +192,54 @@ class UninstallStepsTest : public SettingsTest {
     }
   }
 
+  // Runs an update of the folder from a package of one file, with every step
+  // but those that clear the previous installation only going on.
+  std::vector<std::string> Update() {
+    const base::FilePath package = tree_.MakeDir(L"package");
+    tree_.WriteFile(L"package\\files_list", "tarvo.exe\r\n");
+    tree_.WriteFile(L"package\\tarvo.exe", "new");
+    base::FilePath exe_dir;
+    base::GetPathForKey(base::kExeDir, &exe_dir);
+    base::SetPathOverride(base::kExeDir, package, true, false);
+    SetCommandLine({L"--silent"});
+    auto settings = std::make_unique<Settings>(
+        false, false, false, folder_, false, Settings::kArchitectureX86);
+    WaitForStatus(*settings);
+    settings->SetFlag(LAUNCH_TARVO, false);
+    EXPECT_EQ(Settings::kUpgrading, settings->operation());
+    std::vector<std::string> calls;
+    {
+      Installer installer;
+      const std::span<const Step> steps =
+          Installer::GetStepList(Settings::kUpgrading);
+      for (Step step : steps) {
+        if (step == Step::kRemovePreviousFiles ||
+            step == Step::kRemoveOldRootFiles ||
+            step == Step::kPreserveInstallerStatus) {
+          continue;
+        }
+        installer.SetStepForTesting(
+            step, base::Bind(
+                      [](Installer* i, bool last) {
+                        if (last)
+                          i->Succeeded();
+                        else
+                          i->ScheduleNextStep();
+                      },
+                      &installer, step == steps.back()));
+      }
+      base::LoopRunner runner;
+      EndWaiter waiter(&runner);
+      installer.AddObserver(&waiter);
+      installer.Run(settings.get());
+      runner.Run();
+      installer.RemoveObserver(&waiter);
+      calls = waiter.calls();
+    }
+    base::SetPathOverride(base::kExeDir, exe_dir, true, false);
+    return calls;
+  }
+
   std::set<std::wstring> Snapshot() const {
     std::set<std::wstring> entries;
     base::FileEnumerator enumerator(
@@ -312,6 +363,71 @@ TEST_F(UninstallStepsTest, OldInstallationsGoWithTheirLogs) {
       base::PathExists(folder_.Append(L"44.0.1.0\\resources\\a.pak")));
   EXPECT_FALSE(base::PathExists(readable));
   EXPECT_TRUE(base::PathExists(unreadable));
+}
+
+// Logs kept in the same second as an earlier one each keep a name of their
+// own: none is overwritten, and the new one is there in full.
+TEST_F(UninstallStepsTest, UpdateKeepsThePreviousLogBesideEarlierOnes) {
+  WriteInstallation();
+  std::string installed_log;
+  ASSERT_TRUE(base::ReadFileToString(
+      folder_.Append(L"installation_status.xml"), &installed_log));
+  tree_.MakeDir(L"Tarvo\\old_status");
+  const int64_t now = base::Time::Now().ToTimeT();
+  std::set<std::wstring> earlier;
+  for (int64_t second = now - 1; second <= now + 5; ++second) {
+    const std::wstring name =
+        L"installation_status.xml." + std::to_wstring(second);
+    tree_.WriteFile((L"Tarvo\\old_status\\" + name).c_str(), "<earlier");
+    earlier.insert(name);
+  }
+
+  EXPECT_EQ("OnSuccess", Update().back());
+
+  EXPECT_FALSE(base::PathExists(folder_.Append(L"installation_status.xml")));
+  EXPECT_FALSE(base::PathExists(folder_.Append(L"installer_prefs.json")));
+  std::vector<std::wstring> added;
+  base::FileEnumerator enumerator(folder_.Append(L"old_status"), false,
+                                  base::FileEnumerator::kFiles, L"");
+  for (base::FilePath path = enumerator.Next(); !path.empty();
+       path = enumerator.Next()) {
+    std::string text;
+    base::ReadFileToString(path, &text);
+    if (earlier.count(path.BaseName().value()) && text == "<earlier")
+      continue;
+    added.push_back(path.BaseName().value());
+    EXPECT_EQ(installed_log, text);
+  }
+  EXPECT_EQ(1u, added.size());
+}
+
+// During an update an older installation's files go all together or not at
+// all, and its log stays while any is left.
+TEST_F(UninstallStepsTest, UpdateKeepsAnOlderInstallationThatIsInUse) {
+  WriteInstallation();
+  InstallLog old_log;
+  old_log.version = "44.0.1.0";
+  old_log.path = folder_.value();
+  old_log.subfolder = L"44.0.1.0";
+  old_log.files = {L"tarvo.exe", L"tarvo.dll"};
+  tree_.MakeDir(L"Tarvo\\44.0.1.0");
+  tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.exe", "old");
+  const base::FilePath library =
+      tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.dll", "old");
+  tree_.MakeDir(L"Tarvo\\old_status");
+  const base::FilePath old_status =
+      folder_.Append(L"old_status\\installation_status.xml.1700000000");
+  ASSERT_TRUE(InstallLogWriter().Write(old_log, old_status));
+  base::win::ScopedHandle open(::CreateFileW(library.value().c_str(),
+                                             GENERIC_READ, 0, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(open.IsValid());
+
+  EXPECT_EQ("OnSuccess", Update().back());
+
+  EXPECT_TRUE(base::PathExists(folder_.Append(L"44.0.1.0\\tarvo.exe")));
+  EXPECT_TRUE(base::PathExists(library));
+  EXPECT_TRUE(base::PathExists(old_status));
 }
 
 }  // namespace
