@@ -108,6 +108,16 @@ base::FilePath ParseQuotedPath(std::string_view line, std::string_view command) 
   return base::FilePath(FromOemCodePage(raw));
 }
 
+// A name written by its short form compares in its long one.
+base::FilePath ToLongPath(const base::FilePath& path) {
+  wchar_t long_path[MAX_PATH];
+  const DWORD length =
+      ::GetLongPathNameW(path.value().c_str(), long_path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return path;
+  return base::FilePath(std::wstring(long_path, length));
+}
+
 bool IsProcessCheckLine(std::string_view line) {
   const std::string_view start = kProcessCheckStart;
   const std::string_view end = kProcessCheckEnd;
@@ -217,10 +227,10 @@ bool CleanupBatch::IsWellFormed(std::string_view text,
     text.remove_prefix(end + 1);
     if (IsFixedLine(line) || IsProcessCheckLine(line))
       continue;
-    const base::FilePath deleted = ParseQuotedPath(line, "del");
+    const base::FilePath deleted = ToLongPath(ParseQuotedPath(line, "del"));
     if (!deleted.empty() && IsPathInsideFolder(deleted, folder))
       continue;
-    const base::FilePath removed = ParseQuotedPath(line, "rmdir");
+    const base::FilePath removed = ToLongPath(ParseQuotedPath(line, "rmdir"));
     if (!removed.empty() &&
         (removed == folder || IsPathInsideFolder(removed, folder))) {
       continue;

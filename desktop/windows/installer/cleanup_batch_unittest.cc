@@ -60,6 +60,29 @@ TEST(CleanupBatchTest, CmdDeletesNamesWithPercentAndAccentsUpToTheFolder) {
   EXPECT_FALSE(base::PathExists(batch_file));
 }
 
+// The OEM code page has no such character: the short name stands in, and
+// the elevated side's check still knows it for a name inside the folder.
+TEST(CleanupBatchTest, NamesOutsideTheCodePageGoByTheirShortForm) {
+  base::ScopedTempFolder temp;
+  const base::FilePath folder = temp.path().Append(L"Tarvo \u6587\u5b57");
+  const base::FilePath library = folder.Append(L"\u6587.dll");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_TRUE(WriteText(library, "in use"));
+
+  CleanupBatch batch(folder);
+  ASSERT_TRUE(batch.AddPath(library, true));
+  const std::string text = batch.GetText();
+  EXPECT_NE(std::string::npos, text.find("del \"")) << text;
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(text, folder)) << text;
+  const base::FilePath batch_file = temp.path().Append(L"k.bat");
+  ASSERT_TRUE(WriteText(batch_file, text));
+
+  EXPECT_EQ(RunBatch(batch_file), 0);
+
+  EXPECT_FALSE(base::PathExists(library));
+  EXPECT_FALSE(base::PathExists(folder));
+}
+
 TEST(CleanupBatchTest, WaitsForEveryProcessAndNamesOnlyThoseGiven) {
   const base::FilePath folder(L"C:\\Program Files\\Tarvo");
   CleanupBatch batch(folder);
