@@ -29,7 +29,17 @@ FULL_ACCESS_FOR_EVERYONE = "(A;OICI;0x1301ff;;;WD)"
 
 
 def k_bat(folder):
-    """An uninstall batch that leaves a marker file beside itself."""
+    """An uninstall batch as the uninstallation writes it, left to delete one
+    file; returns that file, which is gone once the batch ran."""
+    leftover = folder / "leftover 100%.dll"
+    leftover.write_bytes(b"in use")
+    name = windows_path(leftover).replace("%", "%%")
+    (folder / "k.bat").write_bytes(f'ping -n 2 127.0.0.1\ndel "{name}"\ndel %0'.encode("ascii"))
+    return leftover
+
+
+def foreign_k_bat(folder):
+    """A batch file that the uninstallation could not have written."""
     (folder / "k.bat").write_bytes(b'@echo ran>"%~dp0marker.txt"\r\n')
     return folder / "marker.txt"
 
@@ -58,24 +68,24 @@ def test_print_roles_print_one_value_without_line_end(build_dir, logs, args, pri
 
 @pytest.mark.parametrize("help_switch", ["--help", "-?"])
 def test_help_wins_over_folder_permission(build_dir, installer_folder, logs, help_switch):
-    marker_file = k_bat(installer_folder)
+    leftover = k_bat(installer_folder)
     marker = Logs.marker()
     result = run_installer(build_dir, installer_folder / "installer.exe", help_switch,
                            f"--set-folder-permission={windows_path(installer_folder)}",
                            "--permissions-for-user=" + TRUSTEE, "--run-uninstall-bat", marker)
     assert result.returncode == 0
-    assert not marker_file.exists()
+    assert leftover.exists()
     assert logs.of(marker) == {}
 
 
 def test_uninstall_batch_runs_only_in_the_folder_permission_role(build_dir, installer_folder,
                                                                  logs):
-    marker_file = k_bat(installer_folder)
+    leftover = k_bat(installer_folder)
     installer = installer_folder / "installer.exe"
 
     marker = Logs.marker()
     alone = run_installer(build_dir, installer, "--run-uninstall-bat", marker)
-    assert not marker_file.exists()
+    assert leftover.exists()
     # It went on as an ordinary front end.
     assert alone.returncode == 1
     assert FRONT_END_MISSING in logs.one(marker)[1]
@@ -85,9 +95,18 @@ def test_uninstall_batch_runs_only_in_the_folder_permission_role(build_dir, inst
     with_role = run_installer(build_dir, installer, "--run-uninstall-bat", marker,
                               f"--set-folder-permission={windows_path(installer_folder / 'x')}")
     assert with_role.returncode == 0
-    assert marker_file.read_text().strip() == "ran"
+    assert not leftover.exists()
+    assert not (installer_folder / "k.bat").exists()
     assert not (installer_folder / "x").exists()
     assert logs.of(marker) == {}
+
+    # The role runs elevated: a batch file the uninstallation did not write
+    # is not run.
+    marker_file = foreign_k_bat(installer_folder)
+    with_role = run_installer(build_dir, installer, "--run-uninstall-bat", Logs.marker(),
+                              f"--set-folder-permission={windows_path(installer_folder / 'x')}")
+    assert with_role.returncode == 0
+    assert not marker_file.exists()
 
 
 def test_log_name_has_four_digit_year_and_process_id(build_dir, logs):

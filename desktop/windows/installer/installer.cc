@@ -554,6 +554,33 @@ base::Closure Installer::MakeStepClosure(Step step) {
     case Step::kCopyRootFiles:
       return base::BindWeak(&Installer::StepCopyFile, weak_source_.GetRef(),
                             this, 0, true);
+    case Step::kRemovePreviousFiles:
+      return base::BindWeak(&Installer::StepRemovePreviousFiles,
+                            weak_source_.GetRef(), this, true);
+    case Step::kRemoveInstalledFiles:
+      return base::BindWeak(&Installer::StepRemovePreviousFiles,
+                            weak_source_.GetRef(), this, false);
+    case Step::kRemoveOldRootFiles:
+      return base::BindWeak(&Installer::StepRemoveOldRootFiles,
+                            weak_source_.GetRef(), this);
+    case Step::kCleanUpRegistry:
+      return base::BindWeak(&Installer::StepCleanUpRegistry,
+                            weak_source_.GetRef(), this);
+    case Step::kPreserveInstallerStatus:
+      return base::BindWeak(&Installer::StepPreserveInstallerStatus,
+                            weak_source_.GetRef(), this);
+    case Step::kRemoveShortcuts:
+      return base::BindWeak(&Installer::StepRemoveShortcuts,
+                            weak_source_.GetRef(), this);
+    case Step::kFinalizeUninstallation:
+      return base::BindWeak(&Installer::StepFinalizeUninstallation,
+                            weak_source_.GetRef(), this);
+    case Step::kUninstallComponents:
+      return base::BindWeak(&Installer::StepUninstallComponents,
+                            weak_source_.GetRef(), this);
+    case Step::kCleanUpAfterUninstallation:
+      return base::BindWeak(&Installer::StepCleanUpAfterUninstallation,
+                            weak_source_.GetRef(), this);
     case Step::kSucceeded:
       return base::BindWeak(&Installer::Succeeded, weak_source_.GetRef(), this);
     default:

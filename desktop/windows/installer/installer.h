@@ -32,6 +32,7 @@ class MessageLoop;
 
 namespace installer {
 
+class CleanupBatch;
 class Status;
 struct SavedSecurityInfo;
 
@@ -209,6 +210,12 @@ class Installer : public StepMachine,
   static ShellExecuteFunction SetShellExecuteForTesting(
       ShellExecuteFunction function);
 
+  // Tests only: starts the clean-up batch file in place of cmd, which would
+  // wait for the test process itself to end. Returns the function it
+  // replaces; null restores the real start.
+  using BatchStarter = bool (*)(const base::FilePath& batch_file);
+  static BatchStarter SetBatchStarterForTesting(BatchStarter starter);
+
  private:
   // The main routine, posted by `Run`.
   void BuildStepsAndStart();
@@ -231,6 +238,24 @@ class Installer : public StepMachine,
   void PostStep(base::Closure step);
   // The body of a step that this library does not hold yet.
   void StepNotAvailable(Step step);
+
+  // The steps of an update and of an uninstallation.
+  void StepRemoveShortcuts();
+  void StepFinalizeUninstallation();
+  void StepUninstallComponents();
+  void StepCleanUpAfterUninstallation();
+  void WriteAndStartCleanupBatch(CleanupBatch* batch,
+                                 const base::FilePath& folder);
+  void DeleteUserProfile(const base::FilePath& folder);
+  void UnpinShortcuts(const std::vector<base::FilePath>& shortcuts);
+  void StepRemovePreviousFiles(bool during_update);
+  void RemoveOldInstallation(const base::FilePath& status_file,
+                             bool during_update);
+  void StepRemoveOldRootFiles();
+  void StepCleanUpRegistry();
+  void CleanUpRegistryRecord(HKEY root, const RegistryKeyRecord& record);
+  void DeleteUninstallEntryOfFolder(HKEY root, const std::wstring& key_path);
+  void StepPreserveInstallerStatus();
 
   // Further tasks.
   void RegisterForCurrentUser();

@@ -40,6 +40,7 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/console_output.h"
+#include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/entry_switches.h"
 #include "desktop/windows/installer/executable_directory.h"
 #include "desktop/windows/installer/help_printer.h"
@@ -516,7 +517,9 @@ base::FilePath RecoverInstallFolderFromCommandLine(
 
 void RunUninstallBatch(const base::FilePath& folder) {
   const base::FilePath batch = folder.Append(kUninstallBatchName);
-  if (!base::PathExists(batch))
+  // This process is elevated and the batch file was written by one that is
+  // not, in a folder that was writable to it.
+  if (!base::PathExists(batch) || !CleanupBatch::TakeOver(batch, folder))
     return;
   base::ProcessLaunchOptions options;
   options.wait = true;

@@ -1,0 +1,205 @@
+// The steps that clear what a previous installation of the folder left:
+// the files of older installations, the old root files, the registry
+// entries of its install log, and its install log itself, kept aside.
+
+#include "desktop/windows/installer/installer.h"
+
+#include <atomic>
+#include <string>
+
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/time/time.h"
+#include "base/win/registry.h"
+#include "desktop/windows/installer/cleanup_batch.h"
+#include "desktop/windows/installer/registry_cleanup_key.h"
+#include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
+#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
+#include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/status.h"
+
+namespace installer {
+
+namespace {
+
+constexpr wchar_t kOldStatusFolder[] = L"old_status";
+constexpr wchar_t kStatusFileName[] = L"installation_status.xml";
+constexpr wchar_t kFormerStatusFileName[] = L"tarvo_install_log.xml";
+constexpr wchar_t kOldStatusPattern[] = L"*.xml.*";
+constexpr wchar_t kInstallLocation[] = L"InstallLocation";
+
+// A name for the kept log that no earlier one has: two updates within one
+// second would otherwise both take the same name, and the second move would
+// fail and lose the log.
+base::FilePath MakeOldStatusPath(const base::FilePath& old_status_folder) {
+  const std::wstring base = std::wstring(kStatusFileName) + L"." +
+                            std::to_wstring(base::Time::Now().ToTimeT());
+  base::FilePath path = old_status_folder.Append(base);
+  for (int index = 1; base::PathExists(path); ++index)
+    path = old_status_folder.Append(base + L"_" + std::to_wstring(index));
+  return path;
+}
+
+}  // namespace
+
+void Installer::StepRemovePreviousFiles(bool during_update) {
+  LOG(INFO) << "Removing installed files.";
+  const base::FilePath folder = status()->install_folder;
+  const base::FilePath old_status = folder.Append(kOldStatusFolder);
+  if (!base::DirectoryExists(old_status)) {
+    VLOG(1) << "No old status files found.";
+    ScheduleNextStep();
+    return;
+  }
+  base::FileEnumerator enumerator(old_status, false,
+                                  base::FileEnumerator::kFiles,
+                                  kOldStatusPattern);
+  for (base::FilePath path = enumerator.Next(); !path.empty();
+       path = enumerator.Next()) {
+    RemoveOldInstallation(path, during_update);
+  }
+  ::RemoveDirectoryW(old_status.value().c_str());
+  RemoveMessageCenterShortcuts();
+  ScheduleNextStep();
+}
+
+void Installer::RemoveOldInstallation(const base::FilePath& status_file,
+                                      bool during_update) {
+  InstallLog log;
+  if (!InstallLogReader().Read(&log, status_file)) {
+    LOG(WARNING) << "Found invalid old status file: " << status_file.AsUTF8();
+    return;
+  }
+  LOG(INFO) << "Found old status file: " << status_file.AsUTF8();
+  const base::FilePath folder = status()->install_folder;
+  const base::FilePath version_folder = folder.Append(log.subfolder);
+  // Its own transaction: once done, a rollback of this installation must not
+  // bring the old files back.
+  Transaction transaction;
+  bool all_deleted = true;
+  for (const std::wstring& file : log.files) {
+    const base::FilePath path = version_folder.Append(file);
+    const bool deleted =
+        IsPathInsideFolder(path, folder) &&
+        transaction.ExecuteOperation(MakeDeleteFileOperation(path, true, true));
+    if (deleted)
+      continue;
+    LOG(WARNING) << "Failed to delete " << path.AsUTF8();
+    all_deleted = false;
+    if (during_update) {
+      transaction.RollbackOperations();
+      break;
+    }
+  }
+  if (IsUserAdmin(false))
+    AddFirewallRule(version_folder.AppendASCII(GetProductExecutableName()),
+                    true);
+  if (all_deleted) {
+    LOG(INFO) << "Deleting " << status_file.AsUTF8();
+    base::DeletePath(status_file, false);
+  }
+}
+
+void Installer::StepRemoveOldRootFiles() {
+  LOG(INFO) << "Removing old files from installation root";
+  const base::FilePath folder = status()->install_folder;
+  for (const std::wstring& name : status()->install_log.root_files) {
+    const base::FilePath path = folder.Append(name);
+    if (!IsPathInsideFolder(path, folder)) {
+      LOG(ERROR) << "Refused to delete outside the installation folder: "
+                 << path.AsUTF8();
+      continue;
+    }
+    transaction_.ExecuteOperation(MakeDeleteFileOperation(path, false, true));
+  }
+  ScheduleNextStep();
+}
+
+void Installer::StepCleanUpRegistry() {
+  LOG(INFO) << "Cleaning up registry";
+  const InstallLog& log = status()->install_log;
+  for (const RegistryKeyRecord& record : log.hkcu_registry)
+    CleanUpRegistryRecord(HKEY_CURRENT_USER, record);
+  for (const RegistryKeyRecord& record : log.hklm_registry)
+    CleanUpRegistryRecord(HKEY_LOCAL_MACHINE, record);
+  ScheduleNextStep();
+}
+
+void Installer::CleanUpRegistryRecord(HKEY root,
+                                      const RegistryKeyRecord& record) {
+  VLOG(1) << "Cleanup for key " << record.key_path << " with depth "
+          << record.clean_depth;
+  const std::wstring key_path =
+      ExpandProductPlaceholders(base::Utf8ToWide(record.key_path));
+  const bool uninstall_entry = IsUninstallEntryKey(key_path);
+  if (uninstall_entry && launcher_is_64_bit_)
+    DeleteUninstallEntryOfFolder(root, key_path);
+  const REGSAM view = uninstall_entry ? KEY_WOW64_32KEY : record.view;
+  if (record.clean_depth > 0) {
+    std::wstring key;
+    if (!GetRegistryCleanupKey(key_path, record.clean_depth, &key)) {
+      LOG(ERROR) << "Refused registry cleanup of " << record.key_path
+                 << " with depth " << record.clean_depth;
+      return;
+    }
+    transaction_.ExecuteOperation(
+        std::make_unique<DeleteRegKeyOperation>(root, key, view));
+    return;
+  }
+  for (const RegistryValueRecord& value : record.values) {
+    transaction_.ExecuteOperation(MakeChangeRegValueOperation(
+        root, key_path, ExpandProductPlaceholders(base::Utf8ToWide(value.name)),
+        nullptr, 0, 0, 0, view));
+  }
+}
+
+void Installer::DeleteUninstallEntryOfFolder(HKEY root,
+                                             const std::wstring& key_path) {
+  std::wstring key;
+  // The entry itself, never the Uninstall list above it.
+  if (!GetRegistryCleanupKey(key_path, 1, &key))
+    return;
+  base::win::RegistryKey entry;
+  std::wstring location;
+  if (entry.Open(root, key.c_str(), KEY_READ) != ERROR_SUCCESS ||
+      entry.ReadString(kInstallLocation, &location) != ERROR_SUCCESS ||
+      base::FilePath(location) != status()->install_folder) {
+    return;
+  }
+  entry.Close();
+  transaction_.ExecuteOperation(
+      std::make_unique<DeleteRegKeyOperation>(root, key, 0));
+}
+
+void Installer::StepPreserveInstallerStatus() {
+  LOG(INFO) << "Preserving previous installer status.";
+  const base::FilePath folder = status()->install_folder;
+  base::FilePath log = folder.Append(kStatusFileName);
+  if (!base::PathExists(log))
+    log = folder.Append(kFormerStatusFileName);
+  if (!base::PathExists(log)) {
+    LOG(WARNING) << "No previous status file found.";
+    ScheduleNextStep();
+    return;
+  }
+  const base::FilePath old_status = folder.Append(kOldStatusFolder);
+  if (!base::DirectoryExists(old_status)) {
+    LOG(INFO) << "Creating folder for ald status files.";
+    if (!transaction_.ExecuteOperation(MakeCreateFolderOperation(old_status))) {
+      ScheduleNextStep();
+      return;
+    }
+  }
+  LOG(INFO) << "Moving old status file.";
+  transaction_.ExecuteOperation(
+      std::make_unique<MoveFileOperation>(log, MakeOldStatusPath(old_status)));
+  ScheduleNextStep();
+}
+
+}  // namespace installer
