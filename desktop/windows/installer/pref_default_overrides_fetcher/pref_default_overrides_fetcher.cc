@@ -46,8 +46,8 @@ std::string EscapeQueryValue(const std::string& value) {
   return escaped;
 }
 
-}  // namespace
-
+// A development server when the command line names one, else the update
+// server with the product and version in the query.
 std::wstring GetPrefDefaultOverridesUrl() {
   const base::CommandLine& command_line =
       *base::CommandLine::ForCurrentProcess();
@@ -63,6 +63,8 @@ std::wstring GetPrefDefaultOverridesUrl() {
       nullptr);
   return base::Utf8ToWide(GetBrandingUrl("autoupdate") + query);
 }
+
+}  // namespace
 
 PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(
     const base::FilePath& folder,

@@ -41,10 +41,6 @@ class PrefDefaultOverridesFetcher {
   base::Closure done_;
 };
 
-// Where the fetcher asks: a development server when the command line names
-// one, else the update server with the product and version in the query.
-std::wstring GetPrefDefaultOverridesUrl();
-
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_PREF_DEFAULT_OVERRIDES_FETCHER_PREF_DEFAULT_OVERRIDES_FETCHER_H_

@@ -32,7 +32,7 @@ class Stats {
   // loop. `done` runs exactly once whatever happens: at once when the
   // report cannot go out (the result is then false), else when the request
   // ends. Without `wait_for_network` an unreachable server is given up
-  // after two retries instead of hundreds.
+  // after three retries (some 18 seconds) instead of hundreds.
   bool Send(base::Closure done, bool wait_for_network);
 
   // Lets tests put into the tree what no node would.
