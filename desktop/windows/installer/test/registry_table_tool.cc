@@ -265,20 +265,28 @@ void PrintJson(const base::Value& answer) {
   std::fwrite(output.data(), 1, output.size(), stdout);
 }
 
+// Says why the tool gives up, so that a failing test shows the cause.
+int Refuse(const char* why) {
+  std::fprintf(stderr, "registry_table_tool: %s (error %lu)\n", why,
+               ::GetLastError());
+  return 2;
+}
+
 int RunAssociations(const base::CommandLine& switches) {
   std::string json;
   if (!base::ReadFileToString(switches.GetSwitchValuePath("associations"),
                               &json)) {
-    return 2;
+    return Refuse("cannot read the steps");
   }
   base::ValueOwner script = base::ReadJson(json);
   const base::ListValue* steps = nullptr;
   AssociationRoots roots;
-  if (!script || !script->GetAsList(&steps) ||
-      !RedirectAssociationRoots(switches.GetSwitchValueNative("redirect"),
+  if (!script || !script->GetAsList(&steps))
+    return Refuse("the steps are not a JSON list");
+  if (!RedirectAssociationRoots(switches.GetSwitchValueNative("redirect"),
                                 switches.HasSwitch("machine-classes"),
                                 &roots)) {
-    return 2;
+    return Refuse("cannot redirect the registry roots");
   }
   installer::InstallLog install_log;
   install_log.all_users = switches.HasSwitch("all-users-installation");
@@ -295,7 +303,7 @@ int RunAssociations(const base::CommandLine& switches) {
     steps->Get(index, &step);
     base::ValueOwner result = RunStep(*step, &environment);
     if (!result)
-      return 2;
+      return Refuse("a step is not understood");
     results->Append(std::move(result));
   }
   auto calls = MakeValue<ListValue>();
