@@ -129,7 +129,7 @@ class HttpTestServer:
         with self._lock:
             return list(self._requests)
 
-    def wait_for(self, predicate, timeout=120):
+    def wait_for(self, predicate, timeout=600):
         """Waits until predicate(requests) holds; only guards against a hang."""
         end = time.monotonic() + timeout
         with self._changed:

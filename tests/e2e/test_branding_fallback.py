@@ -13,7 +13,7 @@ CODE_RAN = 66
 
 def run_in(build_dir, exe, cwd, *args):
     return subprocess.run([str(build_dir / "wine-run"), str(exe), *args], cwd=cwd,
-                          capture_output=True, timeout=120)
+                          capture_output=True, timeout=600)
 
 
 def values(result):

@@ -28,7 +28,7 @@ def test_golden_copy_keeps_the_slips():
 @pytest.mark.skipif(not os.environ.get("DISPLAY"), reason="needs an X display")
 def test_help_role_prints_into_its_console_and_pauses(run_exe, tmp_path):
     output = tmp_path / "console.txt"
-    result = run_exe(HELP_TOOL, "console", windows_path(output), timeout=60)
+    result = run_exe(HELP_TOOL, "console", windows_path(output), timeout=600)
     assert result.returncode == 0, result
     rows = output.read_text().split("\n")[:-1]
     # The console expands tabs and keeps no trailing blanks.

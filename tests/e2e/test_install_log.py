@@ -121,7 +121,7 @@ def read_log(run_exe, build_dir, tmp_path):
         log = folder / "installation_status.xml"
         log.write_bytes(data)
         command = [str(build_dir / "wine-run"), str(build_dir / TOOL), f"--log={windows_path(log)}"]
-        result = subprocess.run(command, capture_output=True, timeout=120, env=UTF8_ENV)
+        result = subprocess.run(command, capture_output=True, timeout=600, env=UTF8_ENV)
         answer = json.loads(result.stdout.decode("utf-8"))
         assert result.returncode == (0 if answer["ok"] else 1), result.stderr
         return answer["ok"], answer["error"], answer["log"]

@@ -63,7 +63,7 @@ def write_log(build_dir, tmp_path):
         log = tmp_path / "installation_status.xml"
         command = [str(build_dir / "wine-run"), str(build_dir / TOOL),
                    f"--write={windows_path(log)}", f"--record={windows_path(record_file)}"]
-        result = subprocess.run(command, capture_output=True, timeout=120, env=UTF8_ENV)
+        result = subprocess.run(command, capture_output=True, timeout=600, env=UTF8_ENV)
         assert result.returncode == 0, result.stderr
         return log.read_bytes()
 

@@ -232,7 +232,7 @@ def test_permission_helper_undoes_when_requester_ends(build_dir, tmp_path):
     # The helper would wait for the undo event for ever; the timeout only
     # stops a hang.
     result = wine(build_dir, build_dir / PEER, "request-then-end", windows_path(folder), TRUSTEE,
-                  windows_path(build_dir / INSTALLER), timeout=300)
+                  windows_path(build_dir / INSTALLER), timeout=600)
     assert result.stdout.decode().splitlines()[1:3] == ["granted", "helper exited 0"]
     assert dacl(build_dir, folder) == original
     assert not others_may_write(folder)

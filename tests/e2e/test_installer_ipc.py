@@ -15,7 +15,7 @@ TOOL = "desktop/windows/installer/installer_ipc_tool.exe"
 SIGNATURE = b":Installer message:"
 MAX_DATAGRAM = 2048
 # Only guards against a hang: a slow machine must never fail a test.
-HANG_GUARD = 300
+HANG_GUARD = 600
 
 
 class Peer:

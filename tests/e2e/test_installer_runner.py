@@ -19,7 +19,7 @@ from conftest import windows_path
 
 TOOL = "desktop/windows/installer/installer_runner_tool.exe"
 # Only guards against a hang: a slow machine must never fail a test.
-HANG_GUARD = 300
+HANG_GUARD = 600
 
 
 class Process:

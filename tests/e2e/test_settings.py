@@ -25,14 +25,14 @@ UTF8_ENV = {**os.environ, "LC_ALL": "C.UTF-8"}
 
 def reg(build_dir, *args):
     return subprocess.run([str(build_dir / "wine-run"), "reg", *args],
-                          capture_output=True, timeout=120, env=UTF8_ENV)
+                          capture_output=True, timeout=600, env=UTF8_ENV)
 
 
 def probe(build_dir, *args, exe=None):
     """-> {name: value} of the probe's lines, "flag NAME" keys for flags."""
     program = exe or build_dir / PROBE
     result = subprocess.run([str(build_dir / "wine-run"), str(program), *args],
-                            capture_output=True, timeout=120, env=UTF8_ENV)
+                            capture_output=True, timeout=600, env=UTF8_ENV)
     assert result.returncode == 0, result.stderr
     fields = {}
     for line in result.stdout.decode("utf-8").splitlines():
