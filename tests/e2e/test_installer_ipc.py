@@ -4,38 +4,22 @@ messages in order; the mailslot's name as another process opens it; error
 texts cut to one datagram; and both shutdown orders ending."""
 
 import os
-import queue
 import struct
-import subprocess
-import threading
 
 import pytest
+
+from wine_process import HANG_GUARD, WineProcess
 
 TOOL = "desktop/windows/installer/installer_ipc_tool.exe"
 SIGNATURE = b":Installer message:"
 MAX_DATAGRAM = 2048
-# Only guards against a hang: a slow machine must never fail a test.
-HANG_GUARD = 600
 
 
-class Peer:
+class Peer(WineProcess):
     """One running installer_ipc_tool, read line by line."""
 
     def __init__(self, build_dir, log_path, *args):
-        self.log = open(log_path, "wb")
-        self.process = subprocess.Popen(
-            [str(build_dir / "wine-run"), str(build_dir / TOOL), *args],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.put(line.decode().rstrip("\r\n"))
-        self.lines.put(None)
-
-    def read_line(self):
-        return self.lines.get(timeout=HANG_GUARD)
+        super().__init__(build_dir, TOOL, log_path, *args)
 
     def expect(self, text):
         line = self.read_line()
@@ -43,25 +27,11 @@ class Peer:
 
     def tell(self, *commands):
         for command in commands:
-            self.process.stdin.write((command + "\n").encode())
-            self.process.stdin.flush()
+            self.say(command)
             self.expect("ok")
-
-    def say(self, line):
-        self.process.stdin.write((line + "\n").encode())
-        self.process.stdin.flush()
 
     def end_input(self):
         self.process.stdin.close()
-
-    def wait(self):
-        return self.process.wait(timeout=HANG_GUARD)
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
-        self.log.close()
 
 
 @pytest.fixture

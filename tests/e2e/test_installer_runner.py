@@ -6,40 +6,24 @@ by name from a third process; the names are built here from the folder as
 the installer spells it for them: full, and upper-cased."""
 
 import os
-import queue
 import re
 import shutil
 import subprocess
-import threading
 import time
 
 import pytest
 
 from conftest import windows_path
+from wine_process import HANG_GUARD, WineProcess
 
 TOOL = "desktop/windows/installer/installer_runner_tool.exe"
-# Only guards against a hang: a slow machine must never fail a test.
-HANG_GUARD = 600
 
 
-class Process:
+class Process(WineProcess):
     """One running installer_runner_tool, read line by line."""
 
     def __init__(self, build_dir, log_path, *args):
-        self.log = open(log_path, "wb")
-        self.process = subprocess.Popen(
-            [str(build_dir / "wine-run"), str(build_dir / TOOL), *args],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.put(line.decode().rstrip("\r\n"))
-        self.lines.put(None)
-
-    def read_line(self):
-        return self.lines.get(timeout=HANG_GUARD)
+        super().__init__(build_dir, TOOL, log_path, *args)
 
     def read_until(self, last_prefix):
         lines = []
@@ -48,19 +32,6 @@ class Process:
             assert line is not None, f"ended after {lines}"
             lines.append(line)
         return lines
-
-    def say(self, line):
-        self.process.stdin.write((line + "\n").encode())
-        self.process.stdin.flush()
-
-    def wait(self):
-        return self.process.wait(timeout=HANG_GUARD)
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.kill()
-            self.process.wait()
-        self.log.close()
 
 
 class Installation:
