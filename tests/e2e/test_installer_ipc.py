@@ -8,7 +8,7 @@ import struct
 
 import pytest
 
-from wine_process import HANG_GUARD, WineProcess
+from wine_process import WineProcess
 
 TOOL = "desktop/windows/installer/installer_ipc_tool.exe"
 SIGNATURE = b":Installer message:"
