@@ -294,7 +294,11 @@ void Installer::StepWriteInstallerPrefs() {
     ScheduleNextStep();
     return;
   }
-  if (base::PathExists(target) && !base::CopyFileChecked(target, staged))
+  // An empty file would not parse and be set aside; a missing one reads as
+  // a new store.
+  if (!base::PathExists(target))
+    base::DeletePath(staged, false);
+  else if (!base::CopyFileChecked(target, staged))
     LOG(ERROR) << "Failed reading the installer prefs";
   {
     const base::RefPtr<base::JsonPrefStore> prefs =

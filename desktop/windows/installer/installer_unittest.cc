@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/bind.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/message_loop/loop_runner.h"
 #include "base/message_loop/message_loop.h"
@@ -990,6 +991,74 @@ TEST_F(InstallerTest, PermissionProcessGrantsTheFolderUntilTheRunEnds) {
     EXPECT_TRUE(Contains(child, "--permissions-for-user=S-1-")) << child;
     EXPECT_FALSE(Contains(child, "--permanent-permissions")) << child;
   }
+}
+
+// The real steps up to the finalisation, which fails here (Wine replaces
+// even a folder where the install log goes, so the failure is injected):
+// the preferences were on disk for it to read, and the rollback takes them
+// away with the files. The registry step is left out: the overridden roots
+// of a test refuse the 32-bit view its Uninstall rows are written in.
+TEST_F(InstallerTest, RealInstallStepsRollBackWhenFinalizingFails) {
+  std::unique_ptr<Settings> settings = InstallSettings();
+  for (int32_t flag : {DESKTOP_SHORTCUT, START_MENU_SHORTCUT,
+                       QUICK_LAUNCH_SHORTCUT, PINNED_SHORTCUT}) {
+    settings->SetFlag(flag, false);
+  }
+  tree_.WriteFile(L"package\\installer_prefs_include.json",
+                  "{\"welcome-url\": 5}");
+  const base::FilePath prefs_path = folder_.Append(L"installer_prefs.json");
+  std::string prefs_seen;
+  Installer installer;
+  installer.SetStepForTesting(
+      Step::kSetUpRegistry,
+      base::Bind([](Installer* installer) { installer->ScheduleNextStep(); },
+                 &installer));
+  installer.SetStepForTesting(
+      Step::kFinalizeInstallation,
+      base::Bind(
+          [](Installer* installer, const base::FilePath* prefs,
+             std::string* seen) {
+            base::ReadFileToString(*prefs, seen);
+            installer->Fail(Installer::kErrorInstall, L"",
+                            "Failed saving the installation status");
+          },
+          &installer, &prefs_path, &prefs_seen));
+  const Calls calls = RunToEnd(installer, settings.get());
+
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ("OnError 37055  Failed saving the installation status",
+            calls[calls.size() - 2]);
+  EXPECT_TRUE(Contains(prefs_seen, "\"autoupdate\":false"));
+  // A welcome page that is not text is not copied.
+  EXPECT_FALSE(Contains(prefs_seen, "welcome-url"));
+  EXPECT_FALSE(base::PathExists(folder_));
+  base::FileEnumerator staged(package_, false, base::FileEnumerator::kFiles,
+                              L"*.tmp");
+  EXPECT_TRUE(staged.Next().empty());
+}
+
+// A scheme is registered as a value name: only what a URL scheme may be.
+TEST(InstallerTasksTest, ProtocolSchemesAreCheckedBeforeRegistration) {
+  const struct {
+    const wchar_t* scheme;
+    bool valid;
+  } kCases[] = {
+      {L"irc", true},
+      {L"web+tarvo", true},
+      {L"a1.b-c", true},
+      {L"", false},
+      {L"1irc", false},
+      {L"+irc", false},
+      {L"ir c", false},
+      {L"irc:", false},
+      {L"..\\x", false},
+      {L"ftp\\shell", false},
+      {L"t\u00e4rvo", false},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.valid, Installer::IsValidProtocolScheme(c.scheme)) << c.scheme;
+  EXPECT_TRUE(Installer::IsValidProtocolScheme(std::wstring(64, L'a')));
+  EXPECT_FALSE(Installer::IsValidProtocolScheme(std::wstring(65, L'a')));
 }
 
 TEST(InstallerTasksTest, SplitsTheReinstallCommandSafely) {
