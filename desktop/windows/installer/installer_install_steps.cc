@@ -289,7 +289,7 @@ void Installer::StepWriteInstallerPrefs() {
   // transaction: written in place, a later failure would leave it behind,
   // and the pool's late write would race the finalize step's read.
   base::FilePath staged;
-  if (!base::CreateTemporaryFileInDir(package_folder_, &staged)) {
+  if (!base::CreateTemporaryFileInDir(target.DirName(), &staged)) {
     PLOG(ERROR) << "Failed staging the installer prefs";
     ScheduleNextStep();
     return;
@@ -304,8 +304,13 @@ void Installer::StepWriteInstallerPrefs() {
     const base::RefPtr<base::JsonPrefStore> prefs =
         base::MakeRefCounted<base::JsonPrefStore>(staged, nullptr);
     prefs->ReadPrefs();
+    // The protocol registration runs this step without the main routine,
+    // which finds the package folder.
+    base::FilePath package = package_folder_;
+    if (package.empty())
+      base::GetPathForKey(base::kExeDir, &package);
     const base::RefPtr<base::JsonPrefStore> include = base::CreateFilePrefStore(
-        base::GetPrefsTaskPool(), package_folder_.AppendASCII(kPrefsIncludeName));
+        base::GetPrefsTaskPool(), package.AppendASCII(kPrefsIncludeName));
     FillInstallerPrefs(include.get(), prefs.get());
     prefs->FlushPendingWrite();
   }
@@ -314,6 +319,9 @@ void Installer::StepWriteInstallerPrefs() {
     LOG(ERROR) << "Failed writing the installer prefs";
   }
   base::DeletePath(staged, false);
+  // An unreadable file was set aside beside the staged copy; the original
+  // stays where it was.
+  base::DeletePath(staged.ReplaceExtension(L".bad"), false);
   ScheduleNextStep();
 }
 

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "base/bind.h"
-#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/message_loop/loop_runner.h"
 #include "base/message_loop/message_loop.h"
@@ -22,6 +21,7 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/shortcut.h"
+#include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
@@ -1032,9 +1032,64 @@ TEST_F(InstallerTest, RealInstallStepsRollBackWhenFinalizingFails) {
   // A welcome page that is not text is not copied.
   EXPECT_FALSE(Contains(prefs_seen, "welcome-url"));
   EXPECT_FALSE(base::PathExists(folder_));
-  base::FileEnumerator staged(package_, false, base::FileEnumerator::kFiles,
-                              L"*.tmp");
-  EXPECT_TRUE(staged.Next().empty());
+}
+
+// The registration writes the scheme only where the installation wrote the
+// associations key itself, and only a well-formed scheme; the run succeeds
+// either way.
+TEST_F(InstallerTest, ProtocolRegistrationWritesOnlyIntoItsOwnKey) {
+  const std::wstring client =
+      base::Utf8ToWide(GetProductName() + GetStreamName());
+  const std::wstring key_path = L"SOFTWARE\\Clients\\StartMenuInternet\\" +
+                                client + L"\\Capabilities\\URLAssociations";
+  const struct {
+    const wchar_t* scheme;
+    bool recorded;
+    bool written;
+  } kCases[] = {
+      {L"web+tarvo", true, true},
+      {L"web+tarvo", false, false},
+      {L"bad\\name", true, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.scheme);
+    RemoveTree(folder_);
+    base::win::RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.Create(HKEY_LOCAL_MACHINE, key_path.c_str(), KEY_ALL_ACCESS));
+    RegDeleteValueW(key.Handle(), c.scheme);
+    WriteExistingInstallation();
+    if (c.recorded) {
+      // The install step's record: the key as its table spells it.
+      std::string log = base::TempTree::ReadFile(
+          folder_.Append(L"installation_status.xml"));
+      log.replace(log.find(" <components>"), 0,
+                  " <registry hive=\"HKLM\">\n"
+                  "  <key path=\"Software\\Clients\\StartMenuInternet\\" +
+                      base::WideToUtf8(client) +
+                      "\\Capabilities\\UrlAssociations\" clean=\"1\">\n"
+                      "   <value name=\"http\" type=\"REG_SZ\">x</value>\n"
+                      "  </key>\n"
+                      " </registry>\n");
+      tree_.WriteFile(L"Tarvo\\installation_status.xml", log);
+    }
+    SetCommandLine({std::wstring(L"--register-tarvo-as-protocol-handler=") +
+                    c.scheme});
+    auto settings = std::make_unique<Settings>(
+        false, false, false, folder_, false, Settings::kArchitectureX86);
+    WaitForStatus(*settings);
+    ASSERT_EQ(Settings::kRegisteringProtocolHandler, settings->operation())
+        << settings->GetStatus()->status_file_error;
+    ASSERT_TRUE(settings->GetStatus()->existing_installation);
+    Installer installer;
+    EXPECT_EQ("OnSuccess", RunToEnd(installer, settings.get()).back());
+    std::wstring data;
+    EXPECT_EQ(c.written,
+              key.ReadString(c.scheme, &data) == ERROR_SUCCESS);
+    if (c.written)
+      EXPECT_EQ(client, data);
+    EXPECT_TRUE(base::PathExists(folder_.Append(L"installer_prefs.json")));
+  }
 }
 
 // A scheme is registered as a value name: only what a URL scheme may be.
