@@ -581,6 +581,27 @@ base::Closure Installer::MakeStepClosure(Step step) {
     case Step::kCleanUpAfterUninstallation:
       return base::BindWeak(&Installer::StepCleanUpAfterUninstallation,
                             weak_source_.GetRef(), this);
+    case Step::kInstallLauncher:
+      return base::BindWeak(&Installer::StepInstallLauncher,
+                            weak_source_.GetRef(), this);
+    case Step::kSetUpRegistry:
+      return base::BindWeak(&Installer::StepSetUpRegistry,
+                            weak_source_.GetRef(), this);
+    case Step::kInstallShortcuts:
+      return base::BindWeak(&Installer::StepInstallShortcuts,
+                            weak_source_.GetRef(), this);
+    case Step::kWriteInstallerPrefs:
+      return base::BindWeak(&Installer::StepWriteInstallerPrefs,
+                            weak_source_.GetRef(), this);
+    case Step::kInstallComponents:
+      return base::BindWeak(&Installer::StepInstallComponents,
+                            weak_source_.GetRef(), this);
+    case Step::kFinalizeInstallation:
+      return base::BindWeak(&Installer::StepFinalizeInstallation,
+                            weak_source_.GetRef(), this);
+    case Step::kRegisterProtocolHandler:
+      return base::BindWeak(&Installer::StepRegisterProtocolHandler,
+                            weak_source_.GetRef(), this);
     case Step::kSucceeded:
       return base::BindWeak(&Installer::Succeeded, weak_source_.GetRef(), this);
     default:

@@ -27,6 +27,7 @@
 
 namespace base {
 class CommandLine;
+class JsonPrefStore;
 class MessageLoop;
 }  // namespace base
 
@@ -34,6 +35,7 @@ namespace installer {
 
 class CleanupBatch;
 class Status;
+struct RegistryEntryDescription;
 struct SavedSecurityInfo;
 
 // The step machine of one installer operation in the backend process:
@@ -199,6 +201,10 @@ class Installer : public StepMachine,
 
   Transaction* transaction() { return &transaction_; }
 
+  // A URL scheme as it may be registered: a letter, then letters, digits,
+  // "+", "-" or ".", at most 64 characters.
+  static bool IsValidProtocolScheme(const std::wstring& scheme);
+
   // Tests only: `body` runs in place of `step`'s own body (it must end by
   // calling `ScheduleNextStep`, `Fail` or `Succeeded`, as a step does).
   void SetStepForTesting(Step step, base::Closure body);
@@ -257,6 +263,40 @@ class Installer : public StepMachine,
   void DeleteUninstallEntryOfFolder(HKEY root, const std::wstring& key_path);
   void StepPreserveInstallerStatus();
 
+  // The install steps (installer_install_steps.cc).
+  void StepInstallLauncher();
+  void InstallLauncherAsExecutable(const base::FilePath& folder,
+                                   const base::FilePath& launcher);
+  void InstallTrackingData(const base::FilePath& folder,
+                           const base::CommandLine& command_line);
+  void InstallPrefDefaultOverrides(const base::FilePath& folder);
+  void InstallHelper(const base::FilePath& folder);
+  void StepSetUpRegistry();
+  // The Uninstall key name not yet present under `root`.
+  std::wstring ChooseUninstallKey(HKEY root);
+  // False when a mandatory row could not be written.
+  bool WriteRegistryRow(HKEY root, const RegistryEntryDescription& row);
+  void StepInstallShortcuts();
+  void AddShortcutDestination(int32_t flag,
+                              int path_key,
+                              base::FilePath* result,
+                              std::vector<ShortcutDestination>* destinations);
+  void StepWriteInstallerPrefs();
+  void FillInstallerPrefs(base::JsonPrefStore* include,
+                          base::JsonPrefStore* prefs);
+  void WriteExperimentPrefs(base::JsonPrefStore* prefs);
+  void StepInstallComponents();
+  void InstallComponent(const std::string& part, bool unsigned_build);
+  void StepFinalizeInstallation();
+  static void BroadcastAssociationChange();
+  bool ShouldCreateAutoupdateTask() const;
+  void CreateAutoupdateTask(const base::FilePath& folder);
+  static void DecreaseAutoupdateErrorCount(const base::FilePath& path);
+
+  // The protocol-handler step (installer_protocol_steps.cc).
+  void StepRegisterProtocolHandler();
+  bool InstallationWroteKey(const std::string& key_path) const;
+
   // Further tasks.
   void RegisterForCurrentUser();
   void UpdateUserProfile(const base::FilePath& profile);
@@ -278,6 +318,8 @@ class Installer : public StepMachine,
   base::FilePath package_folder_;
   std::vector<std::string> files_;
   std::vector<std::string> root_files_;
+  // Base names of the helper executables put into the version subfolder.
+  std::vector<std::wstring> installed_helpers_;
   Settings* settings_ = nullptr;
   InstallLog install_log_;
   std::wstring uninstall_key_name_;

@@ -21,6 +21,7 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/shortcut.h"
+#include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
@@ -990,6 +991,129 @@ TEST_F(InstallerTest, PermissionProcessGrantsTheFolderUntilTheRunEnds) {
     EXPECT_TRUE(Contains(child, "--permissions-for-user=S-1-")) << child;
     EXPECT_FALSE(Contains(child, "--permanent-permissions")) << child;
   }
+}
+
+// The real steps up to the finalisation, which fails here (Wine replaces
+// even a folder where the install log goes, so the failure is injected):
+// the preferences were on disk for it to read, and the rollback takes them
+// away with the files. The registry step is left out: the overridden roots
+// of a test refuse the 32-bit view its Uninstall rows are written in.
+TEST_F(InstallerTest, RealInstallStepsRollBackWhenFinalizingFails) {
+  std::unique_ptr<Settings> settings = InstallSettings();
+  for (int32_t flag : {DESKTOP_SHORTCUT, START_MENU_SHORTCUT,
+                       QUICK_LAUNCH_SHORTCUT, PINNED_SHORTCUT}) {
+    settings->SetFlag(flag, false);
+  }
+  tree_.WriteFile(L"package\\installer_prefs_include.json",
+                  "{\"welcome-url\": 5}");
+  const base::FilePath prefs_path = folder_.Append(L"installer_prefs.json");
+  std::string prefs_seen;
+  Installer installer;
+  installer.SetStepForTesting(
+      Step::kSetUpRegistry,
+      base::Bind([](Installer* installer) { installer->ScheduleNextStep(); },
+                 &installer));
+  installer.SetStepForTesting(
+      Step::kFinalizeInstallation,
+      base::Bind(
+          [](Installer* installer, const base::FilePath* prefs,
+             std::string* seen) {
+            base::ReadFileToString(*prefs, seen);
+            installer->Fail(Installer::kErrorInstall, L"",
+                            "Failed saving the installation status");
+          },
+          &installer, &prefs_path, &prefs_seen));
+  const Calls calls = RunToEnd(installer, settings.get());
+
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ("OnError 37055  Failed saving the installation status",
+            calls[calls.size() - 2]);
+  EXPECT_TRUE(Contains(prefs_seen, "\"autoupdate\":false"));
+  // A welcome page that is not text is not copied.
+  EXPECT_FALSE(Contains(prefs_seen, "welcome-url"));
+  EXPECT_FALSE(base::PathExists(folder_));
+}
+
+// The registration writes the scheme only where the installation wrote the
+// associations key itself, and only a well-formed scheme; the run succeeds
+// either way.
+TEST_F(InstallerTest, ProtocolRegistrationWritesOnlyIntoItsOwnKey) {
+  const std::wstring client =
+      base::Utf8ToWide(GetProductName() + GetStreamName());
+  const std::wstring key_path = L"SOFTWARE\\Clients\\StartMenuInternet\\" +
+                                client + L"\\Capabilities\\URLAssociations";
+  const struct {
+    const wchar_t* scheme;
+    bool recorded;
+    bool written;
+  } kCases[] = {
+      {L"web+tarvo", true, true},
+      {L"web+tarvo", false, false},
+      {L"bad\\name", true, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.scheme);
+    RemoveTree(folder_);
+    base::win::RegistryKey key;
+    ASSERT_EQ(ERROR_SUCCESS,
+              key.Create(HKEY_LOCAL_MACHINE, key_path.c_str(), KEY_ALL_ACCESS));
+    RegDeleteValueW(key.Handle(), c.scheme);
+    WriteExistingInstallation();
+    if (c.recorded) {
+      // The install step's record: the key as its table spells it.
+      std::string log = base::TempTree::ReadFile(
+          folder_.Append(L"installation_status.xml"));
+      log.replace(log.find(" <components>"), 0,
+                  " <registry hive=\"HKLM\">\n"
+                  "  <key path=\"Software\\Clients\\StartMenuInternet\\" +
+                      base::WideToUtf8(client) +
+                      "\\Capabilities\\UrlAssociations\" clean=\"1\">\n"
+                      "   <value name=\"http\" type=\"REG_SZ\">x</value>\n"
+                      "  </key>\n"
+                      " </registry>\n");
+      tree_.WriteFile(L"Tarvo\\installation_status.xml", log);
+    }
+    SetCommandLine({std::wstring(L"--register-tarvo-as-protocol-handler=") +
+                    c.scheme});
+    auto settings = std::make_unique<Settings>(
+        false, false, false, folder_, false, Settings::kArchitectureX86);
+    WaitForStatus(*settings);
+    ASSERT_EQ(Settings::kRegisteringProtocolHandler, settings->operation())
+        << settings->GetStatus()->status_file_error;
+    ASSERT_TRUE(settings->GetStatus()->existing_installation);
+    Installer installer;
+    EXPECT_EQ("OnSuccess", RunToEnd(installer, settings.get()).back());
+    std::wstring data;
+    EXPECT_EQ(c.written,
+              key.ReadString(c.scheme, &data) == ERROR_SUCCESS);
+    if (c.written)
+      EXPECT_EQ(client, data);
+    EXPECT_TRUE(base::PathExists(folder_.Append(L"installer_prefs.json")));
+  }
+}
+
+// A scheme is registered as a value name: only what a URL scheme may be.
+TEST(InstallerTasksTest, ProtocolSchemesAreCheckedBeforeRegistration) {
+  const struct {
+    const wchar_t* scheme;
+    bool valid;
+  } kCases[] = {
+      {L"irc", true},
+      {L"web+tarvo", true},
+      {L"a1.b-c", true},
+      {L"", false},
+      {L"1irc", false},
+      {L"+irc", false},
+      {L"ir c", false},
+      {L"irc:", false},
+      {L"..\\x", false},
+      {L"ftp\\shell", false},
+      {L"t\u00e4rvo", false},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(c.valid, Installer::IsValidProtocolScheme(c.scheme)) << c.scheme;
+  EXPECT_TRUE(Installer::IsValidProtocolScheme(std::wstring(64, L'a')));
+  EXPECT_FALSE(Installer::IsValidProtocolScheme(std::wstring(65, L'a')));
 }
 
 TEST(InstallerTasksTest, SplitsTheReinstallCommandSafely) {

@@ -1,0 +1,556 @@
+// The steps that put a new installation in place: the launcher, the
+// registry, the shortcuts, the installer preferences, the components and
+// the finalisation.
+
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/features/feature_list.h"
+#include "base/features/feature_tables.h"
+#include "base/files/file_util.h"
+#include "base/json/json_file_value_serializer.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/string_split.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/prefs_task_pool.h"
+#include "base/values.h"
+#include "base/win/registry.h"
+#include "base/win/windows_version.h"
+#include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_process_switches.h"
+#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/service/install_log_writer.h"
+#include "desktop/windows/installer/service/registry_entry.h"
+#include "desktop/windows/installer/service/registry_entry_tables.h"
+#include "desktop/windows/installer/service/task_scheduler.h"
+#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings_switches.h"
+#include "desktop/windows/installer/signature_verifier.h"
+#include "desktop/windows/installer/status.h"
+#include "desktop/windows/rc_l10n_handler/ui_language.h"
+
+namespace installer {
+
+namespace {
+
+constexpr char kLauncherName[] = "launcher.exe";
+constexpr char kInstallerPrefsName[] = "installer_prefs.json";
+constexpr char kPrefsIncludeName[] = "installer_prefs_include.json";
+constexpr char kPrefDefaultOverridesName[] = "pref_default_overrides";
+constexpr char kTrackingDataName[] = "server_tracking_data";
+constexpr char kInstallStatusName[] = "installation_status.xml";
+constexpr char kHideFromProgramsFeature[] =
+    "installer-hide-from-program-and-features";
+constexpr wchar_t kUninstallKeyTemplate[] = L"{Uninstall}";
+constexpr wchar_t kClientsKey[] = L"Software\\Clients\\StartMenuInternet";
+constexpr char kScheduledAutoupdateSwitch[] = "scheduledautoupdate";
+constexpr int kAutoupdateDescriptionId = 37052;
+constexpr int32_t kAutoupdateTimeValue = 3600;
+
+// E with ".old" before its extension.
+base::FilePath OldExecutablePath(const base::FilePath& executable) {
+  const std::wstring& path = executable.value();
+  const size_t dot = path.rfind(L'.');
+  const size_t slash = path.find_last_of(L"\\/");
+  if (dot == std::wstring::npos ||
+      (slash != std::wstring::npos && dot < slash)) {
+    return base::FilePath(path + L".old");
+  }
+  return base::FilePath(path.substr(0, dot) + L".old" + path.substr(dot));
+}
+
+std::string DescribeRow(const RegistryEntry& entry,
+                        const RegistryEntryDescription& row) {
+  const std::string key = base::WideToUtf8(entry.ExpandPlaceholders(row.key));
+  if (!row.value_name)
+    return "default value to key " + key;
+  return "value " + base::WideToUtf8(entry.ExpandPlaceholders(row.value_name)) +
+         " to key " + key;
+}
+
+}  // namespace
+
+void Installer::StepInstallLauncher() {
+  LOG(INFO) << "Installing the launcher";
+  const base::FilePath folder = status()->install_folder;
+  const base::FilePath source = package_folder_.AppendASCII(kLauncherName);
+  const base::FilePath target = folder.AppendASCII(kLauncherName);
+  if (!transaction_.ExecuteOperation(
+          std::make_unique<CopyFileOperation>(source, target))) {
+    LOG(ERROR) << Fail(kErrorCopyFile, target.value(),
+                       "Failed copying the launcher");
+    return;
+  }
+  if (!IsWhiteLabeled())
+    InstallLauncherAsExecutable(folder, source);
+  const base::CommandLine& command_line = GetProcessCommandLine();
+  if (command_line.HasSwitch(switches::kServerTrackingData))
+    InstallTrackingData(folder, command_line);
+  InstallPrefDefaultOverrides(folder);
+  InstallHelper(folder);
+  ScheduleNextStep();
+}
+
+void Installer::InstallLauncherAsExecutable(const base::FilePath& folder,
+                                            const base::FilePath& launcher) {
+  const base::FilePath executable =
+      folder.AppendASCII(GetProductExecutableName());
+  const base::FilePath old = OldExecutablePath(executable);
+  const bool replace =
+      (status()->existing_installation && status()->kilnor_installation) ||
+      (base::PathExists(executable) && base::PathExists(old));
+  if (!replace)
+    return;
+  LOG(INFO) << "Install the launcher as tarvo.exe";
+  if (!transaction_.ExecuteOperation(
+          std::make_unique<MoveFileOperation>(executable, old)) ||
+      !transaction_.ExecuteOperation(
+          std::make_unique<CopyFileOperation>(launcher, executable))) {
+    LOG(WARNING) << "Failed installing the launcher as tarvo.exe";
+  }
+}
+
+void Installer::InstallTrackingData(const base::FilePath& folder,
+                                    const base::CommandLine& command_line) {
+  LOG(INFO) << "Tracking data installation requested";
+  base::FilePath data =
+      command_line.GetSwitchValuePath(switches::kServerTrackingData);
+  if (!data.IsAbsolute())
+    data = package_folder_.Append(data.value());
+  if (!base::PathExists(data)) {
+    LOG(WARNING) << "Tracking data path specified on command line invalid";
+    return;
+  }
+  if (!transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
+          data, folder.AppendASCII(kTrackingDataName)))) {
+    LOG(WARNING) << "Failed to install tracking data";
+  }
+}
+
+void Installer::InstallPrefDefaultOverrides(const base::FilePath& folder) {
+  const base::FilePath overrides =
+      package_folder_.AppendASCII(kPrefDefaultOverridesName);
+  if (!base::PathExists(overrides))
+    return;
+  LOG(INFO) << "Found pref default overrides";
+  base::JsonFileDeserializer deserializer(overrides, 0);
+  int32_t error = 0;
+  std::string message;
+  if (!deserializer.Deserialize(&error, &message)) {
+    LOG(WARNING) << "Supplied pref default overrides is not valid JSON";
+    return;
+  }
+  if (!transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
+          overrides, folder.AppendASCII(kPrefDefaultOverridesName)))) {
+    LOG(WARNING) << "Failed to install pref default overrides";
+  }
+}
+
+void Installer::InstallHelper(const base::FilePath& folder) {
+  const bool is_64_bit = base::win::GetWindowsVersionInfo().architecture() ==
+                         base::win::WindowsVersionInfo::kArchitectureX64;
+  const char* name =
+      is_64_bit ? "installer_helper_64.exe" : "installer_helper.exe";
+  const base::FilePath helper = package_folder_.AppendASCII(name);
+  if (!base::PathExists(helper))
+    return;
+  LOG(INFO) << "Found installer helper";
+  const std::wstring base_name = helper.BaseName().value();
+  if (transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
+          helper, folder.Append(install_log_.subfolder).Append(base_name)))) {
+    installed_helpers_.push_back(base_name);
+  } else {
+    LOG(WARNING) << "Failed to install the helper";
+  }
+}
+
+void Installer::StepSetUpRegistry() {
+  if (settings_->GetFlag(COPY_ONLY)) {
+    ScheduleNextStep();
+    return;
+  }
+  LOG(INFO) << "Setting up the registry";
+  const HKEY root = settings_->GetFlag(ALL_USERS_FLAG) ? HKEY_LOCAL_MACHINE
+                                                       : HKEY_CURRENT_USER;
+  uninstall_key_name_ = ChooseUninstallKey(root);
+  LOG(INFO) << "Uninstall key: " << base::WideToUtf8(uninstall_key_name_);
+  registry_logging_ = true;
+  std::span<const RegistryEntryDescription> rows = GetInstallationEntries();
+  // The table ends with the row that hides the entry from the programs list.
+  if (!base::IsFeatureEnabled(kHideFromProgramsFeature))
+    rows = rows.first(rows.size() - 1);
+  for (const RegistryEntryDescription& row : rows) {
+    if (!WriteRegistryRow(root, row)) {
+      registry_logging_ = false;
+      LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+                         "Failed writing uninstallation information");
+      return;
+    }
+  }
+  registry_logging_ = false;
+  ScheduleNextStep();
+}
+
+std::wstring Installer::ChooseUninstallKey(HKEY root) {
+  std::wstring name = MakeUninstallKeyPath(std::wstring());
+  for (int counter = 1;; ++counter) {
+    base::win::RegistryKey existing;
+    if (existing.Open(root, name.c_str(), KEY_READ | KEY_WOW64_32KEY) !=
+        ERROR_SUCCESS) {
+      return name;
+    }
+    name = MakeUninstallKeyPath(std::to_wstring(counter));
+  }
+}
+
+bool Installer::WriteRegistryRow(HKEY root,
+                                 const RegistryEntryDescription& row) {
+  RegistryEntry entry(row, this);
+  const bool mandatory = std::wstring(row.key) == kUninstallKeyTemplate;
+  const std::string description = DescribeRow(entry, row);
+  std::unique_ptr<Operation> operation;
+  if (!entry.CreateOperation(root, &operation))
+    return !mandatory;
+  if (!operation) {
+    VLOG(2) << "Skipping inapplicable operation: " << description;
+    return true;
+  }
+  LOG(INFO) << "Writing " << description;
+  const bool written = transaction_.ExecuteOperation(std::move(operation));
+  return written || !mandatory;
+}
+
+void Installer::StepInstallShortcuts() {
+  if (settings_->GetFlag(COPY_ONLY)) {
+    ScheduleNextStep();
+    return;
+  }
+  LOG(INFO) << "Installing shortcuts";
+  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  // The created paths land here first: the install log keeps them as text.
+  std::array<base::FilePath, 3> created;
+  const std::array<std::wstring*, 3> members = {
+      &install_log_.desktop_shortcut, &install_log_.start_menu_shortcut,
+      &install_log_.quick_launch_shortcut};
+  std::vector<ShortcutDestination> destinations;
+  AddShortcutDestination(DESKTOP_SHORTCUT,
+                         all_users ? base::kCommonDesktop : base::kDesktop,
+                         &created[0], &destinations);
+  AddShortcutDestination(START_MENU_SHORTCUT,
+                         all_users ? base::kCommonStartMenu : base::kStartMenu,
+                         &created[1], &destinations);
+  AddShortcutDestination(QUICK_LAUNCH_SHORTCUT, base::kQuickLaunch,
+                         &created[2], &destinations);
+  bool use_version = false;
+  CreateMasterShortcut(&destinations, settings_->GetFlag(PINNED_SHORTCUT),
+                       &use_version,
+                       status()->install_folder.AppendASCII(kLauncherName));
+  for (size_t i = 0; i < created.size(); ++i)
+    *members[i] = created[i].value();
+  ScheduleNextStep();
+}
+
+void Installer::AddShortcutDestination(
+    int32_t flag,
+    int path_key,
+    base::FilePath* result,
+    std::vector<ShortcutDestination>* destinations) {
+  if (!settings_->GetFlag(flag))
+    return;
+  base::FilePath folder;
+  if (!base::GetPathForKey(path_key, &folder)) {
+    LOG(ERROR) << "No folder for shortcut key " << path_key;
+    return;
+  }
+  destinations->push_back({folder, result});
+}
+
+void Installer::StepWriteInstallerPrefs() {
+  const base::FilePath target =
+      status()->install_folder.AppendASCII(kInstallerPrefsName);
+  LOG(INFO) << "Writing installer prefs to" << target.AsUTF8();
+  // The store writes a staged copy that then replaces the file through the
+  // transaction: written in place, a later failure would leave it behind,
+  // and the pool's late write would race the finalize step's read.
+  base::FilePath staged;
+  if (!base::CreateTemporaryFileInDir(target.DirName(), &staged)) {
+    PLOG(ERROR) << "Failed staging the installer prefs";
+    ScheduleNextStep();
+    return;
+  }
+  // An empty file would not parse and be set aside; a missing one reads as
+  // a new store.
+  if (!base::PathExists(target))
+    base::DeletePath(staged, false);
+  else if (!base::CopyFileChecked(target, staged))
+    LOG(ERROR) << "Failed reading the installer prefs";
+  {
+    const base::RefPtr<base::JsonPrefStore> prefs =
+        base::MakeRefCounted<base::JsonPrefStore>(staged, nullptr);
+    prefs->ReadPrefs();
+    // The protocol registration runs this step without the main routine,
+    // which finds the package folder.
+    base::FilePath package = package_folder_;
+    if (package.empty())
+      base::GetPathForKey(base::kExeDir, &package);
+    const base::RefPtr<base::JsonPrefStore> include = base::CreateFilePrefStore(
+        base::GetPrefsTaskPool(), package.AppendASCII(kPrefsIncludeName));
+    FillInstallerPrefs(include.get(), prefs.get());
+    prefs->FlushPendingWrite();
+  }
+  if (!transaction_.ExecuteOperation(
+          std::make_unique<CopyFileOperation>(staged, target))) {
+    LOG(ERROR) << "Failed writing the installer prefs";
+  }
+  base::DeletePath(staged, false);
+  // An unreadable file was set aside beside the staged copy; the original
+  // stays where it was.
+  base::DeletePath(staged.ReplaceExtension(L".bad"), false);
+  ScheduleNextStep();
+}
+
+void Installer::FillInstallerPrefs(base::JsonPrefStore* include,
+                                   base::JsonPrefStore* prefs) {
+  const base::Value* value = nullptr;
+  std::string text;
+  if (include->GetValue("welcome-url", &value) && value->GetAsString(&text)) {
+    LOG(INFO) << "Writing welcome page url pref";
+    prefs->SetValue("welcome-url", base::MakeValue<base::Value>(text), 0);
+  }
+  prefs->SetValue("single_profile",
+                  base::MakeBooleanValue(settings_->GetFlag(SINGLE_PROFILE)),
+                  0);
+  if (!settings_->profile_folder().empty()) {
+    LOG(INFO) << "Writing profile folder pref";
+    prefs->SetValue(
+        "profile_path",
+        base::MakeValue<base::Value>(settings_->profile_folder().AsUTF8()), 0);
+  }
+  if (!settings_->install_language().empty()) {
+    LOG(INFO) << "Writing install language pref";
+    prefs->SetValue("language",
+                    base::MakeValue<base::Value>(
+                        base::WideToUtf8(settings_->install_language())),
+                    0);
+  }
+  if (!settings_->niuid().empty()) {
+    LOG(INFO) << "Writing NIUID";
+    prefs->SetValue("installer_id",
+                    base::MakeValue<base::Value>(settings_->niuid()), 0);
+  }
+  WriteExperimentPrefs(prefs);
+  const base::CommandLine& command_line = GetProcessCommandLine();
+  if (command_line.HasSwitch(switches::kTempFolder)) {
+    LOG(INFO) << "Writing temp folder pref";
+    prefs->SetValue("temp_folder",
+                    base::MakeValue<base::Value>(base::WideToUtf8(
+                        command_line.GetSwitchValueNative(switches::kTempFolder))),
+                    0);
+  }
+  LOG(INFO) << "Writing autoupdate pref";
+  const bool autoupdate = settings_->GetFlag(AUTOUPDATE);
+  prefs->SetValue("autoupdate", base::MakeBooleanValue(autoupdate), 0);
+  if (!autoupdate) {
+    LOG(INFO) << "Writing import browser data and enables stats prefs.";
+    prefs->SetValue(
+        "import_browser_data",
+        base::MakeBooleanValue(settings_->GetFlag(IMPORT_BROWSER_DATA)), 0);
+    prefs->SetValue(
+        "enable_stats",
+        base::MakeBooleanValue(settings_->GetFlag(ENABLE_TARVO_STATS)), 0);
+  }
+}
+
+void Installer::WriteExperimentPrefs(base::JsonPrefStore* prefs) {
+  const base::ProductChannelMask mask =
+      base::GetProductChannelMask(GetUserAgentName());
+  base::ListValueOwner all = base::MakeValue<base::ListValue>();
+  base::ListValueOwner changed = base::MakeValue<base::ListValue>();
+  for (const base::FeatureTableRow& row : base::GetInstallerFeatureTable()) {
+    const bool enabled = base::IsFeatureEnabled(row.name);
+    const std::string text = MakeCountedPrefValue(row.name, enabled);
+    all->AppendString(text);
+    if (enabled != base::IsFeatureEnabledByDefault(row, mask))
+      changed->AppendString(text);
+  }
+  prefs->SetValue("all-installer-experiments", std::move(all), 0);
+  prefs->SetValue("installer-experiments", std::move(changed), 0);
+}
+
+void Installer::StepInstallComponents() {
+  LOG(INFO) << "Installing Components";
+  install_log_.components.clear();
+  if (settings_->operation() == Settings::kUpgrading)
+    install_log_.components = status()->install_log.components;
+  const base::CommandLine& command_line = GetProcessCommandLine();
+  base::FilePath executable;
+  if (!base::GetPathForKey(base::kExeFile, &executable) ||
+      !command_line.HasSwitch(switches::kComponents)) {
+    ScheduleNextStep();
+    return;
+  }
+  const std::string value =
+      base::WideToUtf8(command_line.GetSwitchValueNative(switches::kComponents));
+  LOG(INFO) << "Components present : " << value;
+  bool has_certificate_table = true;
+  const bool unsigned_build =
+      IsPortableExecutable(executable, &has_certificate_table) &&
+      !has_certificate_table;
+  for (const std::string& part : base::SplitString(
+           value, "|", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    InstallComponent(part, unsigned_build);
+  }
+  ScheduleNextStep();
+}
+
+void Installer::InstallComponent(const std::string& part, bool unsigned_build) {
+  LOG(INFO) << "Processing component " << part;
+  const size_t colon = part.find(':');
+  const std::string name = part.substr(0, colon);
+  const std::string subfolder =
+      colon == std::string::npos ? std::string() : part.substr(colon + 1);
+  const base::FilePath folder =
+      package_folder_.DirName().Append(base::Utf8ToWide(subfolder));
+  base::FilePath component = folder.AppendASCII(name + "_installer.exe");
+  if (name == "suite" && !base::PathExists(component)) {
+    const base::FilePath assistant =
+        folder.AppendASCII("assistant_installer.exe");
+    LOG(INFO) << "Rewriting component installer name from "
+              << component.AsUTF8() << "to: " << assistant.AsUTF8();
+    component = assistant;
+  }
+  if (!base::PathExists(component)) {
+    LOG(ERROR) << "Component installer does not exist " << component.AsUTF8();
+    return;
+  }
+  std::string report;
+  if (!unsigned_build && !VerifyFileSignature(component, &report)) {
+    LOG(ERROR) << "Signature error for component installer "
+               << component.AsUTF8() << " signed = " << report;
+    return;
+  }
+  const base::FilePath target =
+      status()->install_folder.Append(base::Utf8ToWide(name));
+  const bool copy_only = settings_->GetFlag(COPY_ONLY);
+  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  base::CommandLine command_line(component);
+  command_line.AppendSwitchPath(switches::kInstallFolder, target);
+  command_line.AppendSwitchASCII(switches::kCopyOnly, copy_only ? "1" : "0");
+  command_line.AppendSwitchASCII(switches::kAllUsers, all_users ? "1" : "0");
+  LOG(INFO) << "Running component installer";
+  const base::Process process = base::LaunchProcessForCommandLine(
+      command_line, base::ProcessLaunchOptions());
+  int exit_code = -1;
+  if (!process.IsValid() || !process.WaitForExit(&exit_code)) {
+    LOG(ERROR) << "Component installer could not be run";
+    return;
+  }
+  LOG(INFO) << "Component installer returned " << exit_code;
+  if (exit_code != 0)
+    return;
+  for (const auto& [listed, path] : install_log_.components) {
+    if (listed == name && settings_->operation() == Settings::kUpgrading)
+      return;
+  }
+  install_log_.components.emplace_back(name, target.value());
+}
+
+void Installer::StepFinalizeInstallation() {
+  LOG(INFO) << "Finalizing the installation";
+  const base::FilePath folder = status()->install_folder;
+  InstallLogWriter writer;
+  if (!writer.Write(install_log_, folder.AppendASCII(kInstallStatusName))) {
+    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+                       "Failed saving the installation status");
+    return;
+  }
+  BroadcastAssociationChange();
+  if (ShouldCreateAutoupdateTask())
+    CreateAutoupdateTask(folder);
+  if (IsUserAdmin(false)) {
+    AddFirewallRule(folder.Append(install_log_.subfolder)
+                        .AppendASCII(GetProductExecutableName()),
+                    false);
+  }
+  FinalizeSuccessfulInstallation();
+  for (InstallerObserver& observer : observers_)
+    observer.OnStep();
+  Succeeded();
+}
+
+void Installer::BroadcastAssociationChange() {
+  SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                     reinterpret_cast<LPARAM>(kClientsKey));
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
+
+bool Installer::ShouldCreateAutoupdateTask() const {
+  if (settings_->GetFlag(COPY_ONLY))
+    return false;
+  // The elevated permission process holds the folder for a user-only
+  // installation; a task made now would belong to the wrong account.
+  return settings_->GetFlag(ALL_USERS_FLAG) ||
+         !permission_undo_event_.IsValid();
+}
+
+void Installer::CreateAutoupdateTask(const base::FilePath& folder) {
+  LOG(INFO) << "Creating scheduled task";
+  std::unique_ptr<TaskScheduler> scheduler = CreateTaskScheduler();
+  if (!scheduler || !scheduler->Init()) {
+    LOG(ERROR) << "Could not initialize task scheduler";
+    return;
+  }
+  scheduler->DeleteStaleTasks();
+  base::CommandLine command_line(folder.AppendASCII(kLauncherName));
+  command_line.AppendSwitch(kScheduledAutoupdateSwitch);
+  command_line.AppendArg("$(Arg0)");
+  ScheduledTaskInfo info(command_line);
+  info.description = GetLocalizedString(kAutoupdateDescriptionId);
+  info.name = L"Autoupdate " + base::Utf8ToWide(install_log_.app_id);
+  const bool scheduled = ShouldScheduleAutoupdateTask();
+  info.run_as_system = settings_->GetFlag(ALL_USERS_FLAG) ? 1 : 0;
+  info.time_limit_seconds = kAutoupdateTimeValue;
+  info.trigger_kind = scheduled ? 1 : 2;
+  info.add_logon_trigger = scheduled;
+  info.run_only_if_network = true;
+  if (!scheduler->CreateTask(info)) {
+    LOG(ERROR) << "Could not create scheduled task";
+    return;
+  }
+  DecreaseAutoupdateErrorCount(folder.AppendASCII(kInstallerPrefsName));
+}
+
+void Installer::DecreaseAutoupdateErrorCount(const base::FilePath& path) {
+  const base::RefPtr<base::JsonPrefStore> prefs =
+      base::MakeRefCounted<base::JsonPrefStore>(path, nullptr);
+  prefs->ReadPrefs();
+  const base::Value* value = nullptr;
+  int32_t count = 0;
+  if (!prefs->GetValue("au_task_error_count", &value) ||
+      !value->GetAsInteger(&count) || count <= 0) {
+    return;
+  }
+  --count;
+  prefs->SetValue("au_task_error_count", base::MakeValue<base::Value>(count),
+                  0);
+  prefs->FlushPendingWrite();
+  LOG(INFO) << "Setting autoupdate task error counter to : " << count;
+}
+
+}  // namespace installer
