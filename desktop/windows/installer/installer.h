@@ -288,6 +288,7 @@ class Installer : public StepMachine,
   void StepInstallComponents();
   void InstallComponent(const std::string& part, bool unsigned_build);
   void StepFinalizeInstallation();
+  void MakeDefaultBrowserIfAsked(const base::FilePath& folder);
   static void BroadcastAssociationChange();
   bool ShouldCreateAutoupdateTask() const;
   void CreateAutoupdateTask(const base::FilePath& folder);

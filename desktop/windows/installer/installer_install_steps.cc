@@ -32,6 +32,7 @@
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_process_switches.h"
+#include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/registry_entry.h"
@@ -480,6 +481,7 @@ void Installer::StepFinalizeInstallation() {
                        "Failed saving the installation status");
     return;
   }
+  MakeDefaultBrowserIfAsked(folder);
   BroadcastAssociationChange();
   if (ShouldCreateAutoupdateTask())
     CreateAutoupdateTask(folder);
@@ -492,6 +494,27 @@ void Installer::StepFinalizeInstallation() {
   for (InstallerObserver& observer : observers_)
     observer.OnStep();
   Succeeded();
+}
+
+void Installer::MakeDefaultBrowserIfAsked(const base::FilePath& folder) {
+  // Windows 10 lets only the user choose: a relaunched or silent run, or one
+  // already handling web links, leaves the choice alone.
+  if (base::win::GetWindowsVersion() >= base::win::kVersionWin10 &&
+      (GetProcessCommandLine().HasSwitch(switches::kParentPid) ||
+       settings_->GetFlag(SILENT) || status()->is_http_handler)) {
+    return;
+  }
+  if (!settings_->GetFlag(DEFAULT_BROWSER) || settings_->GetFlag(COPY_ONLY))
+    return;
+  FolderProductEnvironment environment(folder, install_log_);
+  if (settings_->GetFlag(ALL_USERS_FLAG)) {
+    LOG(INFO) << "Storing old default browser settings for all users";
+    environment.RememberCurrentDefaultBrowser(true);
+    environment.MakeDefaultBrowser(true);
+  }
+  LOG(INFO) << "Storing old default browser settings for current users";
+  environment.RememberCurrentDefaultBrowser(false);
+  environment.MakeDefaultBrowser(false);
 }
 
 void Installer::BroadcastAssociationChange() {

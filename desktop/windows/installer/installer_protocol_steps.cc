@@ -11,6 +11,8 @@
 #include "base/win/registry.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer.h"
+
+#include "desktop/windows/installer/service/product_environment.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
@@ -83,6 +85,7 @@ void Installer::StepRegisterProtocolHandler() {
   if (key.Valid() && InstallationWroteKey(base::WideToUtf8(key_path)) &&
       key.WriteString(protocol.c_str(), client.c_str()) == ERROR_SUCCESS) {
     LOG(INFO) << "Registered as handler of " << base::WideToUtf8(protocol);
+    GetProductEnvironment()->MakeDefaultForAssociation(protocol, false);
   }
   ScheduleNextStep();
 }
