@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <shlobj.h>
-
 #include <utility>
 
 #include "base/command_line.h"
@@ -13,7 +11,7 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
-#include "base/win/scoped_co_mem.h"
+#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 namespace {
@@ -24,14 +22,9 @@ constexpr GUID kFolderIdDownloads = {
     0x123F,
     0x4565,
     {0x91, 0x64, 0x39, 0xC4, 0x92, 0x5E, 0x46, 0x7B}};
-constexpr DWORD kCreateAndInitFlags =
-    static_cast<DWORD>(KF_FLAG_CREATE) | static_cast<DWORD>(KF_FLAG_INIT);
+// Downloads has no CSIDL: without the known-folder function there is none.
+constexpr int kNoCsidl = -1;
 constexpr char kVersionSwitch[] = "version";
-
-using GetKnownFolderPathFunction = HRESULT(WINAPI*)(REFKNOWNFOLDERID,
-                                                    DWORD,
-                                                    HANDLE,
-                                                    PWSTR*);
 
 bool LaunchAndWait(const base::CommandLine& command_line) {
   base::ProcessLaunchOptions options;
@@ -45,32 +38,6 @@ bool RunAndWait(const base::CommandLine& command_line) {
   if (g_run_and_wait_for_testing)
     return g_run_and_wait_for_testing(command_line);
   return LaunchAndWait(command_line);
-}
-
-// Known folders are missing before Vista, so the function is looked up
-// rather than imported. shell32 needs no loading: the path service imports
-// it already.
-GetKnownFolderPathFunction LookUpGetKnownFolderPath() {
-  HMODULE shell32 = ::GetModuleHandleW(L"shell32.dll");
-  if (!shell32)
-    return nullptr;
-  return reinterpret_cast<GetKnownFolderPathFunction>(reinterpret_cast<void*>(
-      ::GetProcAddress(shell32, "SHGetKnownFolderPath")));
-}
-
-bool GetDownloadsFolder(base::FilePath* folder) {
-  GetKnownFolderPathFunction get_known_folder_path = LookUpGetKnownFolderPath();
-  if (!get_known_folder_path)
-    return false;
-  base::win::ScopedCoMem<wchar_t> path;
-  if (FAILED(get_known_folder_path(kFolderIdDownloads, 0, nullptr,
-                                   path.Receive())) &&
-      FAILED(get_known_folder_path(kFolderIdDownloads, kCreateAndInitFlags,
-                                   nullptr, path.Receive()))) {
-    return false;
-  }
-  *folder = base::FilePath(path.Get());
-  return true;
 }
 
 }  // namespace
@@ -101,7 +68,7 @@ bool TryDownloadsDirectory(const std::wstring& folder_name,
                            const base::FilePath& executable,
                            base::FilePath* folder) {
   base::FilePath parent;
-  if (!GetDownloadsFolder(&parent))
+  if (!GetKnownFolderPath(kFolderIdDownloads, kNoCsidl, &parent, true))
     return false;
   if (!TryExecutableDirectory(folder_name, executable, &parent))
     return false;
