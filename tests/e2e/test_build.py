@@ -17,10 +17,12 @@ SYSTEM_DLL = re.compile(r"^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut3
 
 def built_programs(build_dir):
     # The prefix is pruned before it is entered: tests running beside this one
-    # create and delete folders there at any moment.
+    # create and delete folders there at any moment. The demo's folder holds
+    # an installed package, not programs of the build.
     programs = []
     for folder, subfolders, files in os.walk(build_dir):
-        subfolders[:] = [name for name in subfolders if name not in ("wineprefix", "CMakeFiles")]
+        subfolders[:] = [name for name in subfolders
+                         if name not in ("wineprefix", "CMakeFiles", "demo")]
         programs += [Path(folder) / name for name in files if name.endswith(".exe")]
     assert programs
     return programs
