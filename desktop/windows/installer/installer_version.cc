@@ -9,7 +9,11 @@ namespace {
 
 constexpr char kEngineVersion[] = "7.3.2201.8";
 constexpr int32_t kBuildNumber = 2548;
-constexpr int32_t kPatchNumber = 0;
+// A build of the next patch release (the tests' update) sets its own.
+#ifndef TARVO_PATCH_NUMBER
+#define TARVO_PATCH_NUMBER 0
+#endif
+constexpr int32_t kPatchNumber = TARVO_PATCH_NUMBER;
 constexpr char kStreamName[] = "developer";
 constexpr char kBuildTimestamp[] = "20170329_180017";
 constexpr int32_t kUniqueBuildNumber = 827998;
