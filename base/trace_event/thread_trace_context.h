@@ -70,6 +70,8 @@ class ThreadTraceContext {
     return task_contexts_;
   }
   const std::vector<Frame>& pseudo_stack() const { return pseudo_stack_; }
+  // Frame pushes past the depth limit whose pops are still to come.
+  size_t frames_dropped() const { return frames_dropped_; }
   uint32_t ignore_count() const { return ignore_count_; }
 
  private:
