@@ -98,9 +98,9 @@ int64_t NowUs() {
     if (ticks >= renew_after_ticks)
       return RenewAnchor(sequence);
     return anchor_us +
-           static_cast<int64_t>((static_cast<unsigned __int128>(ticks) *
-                                 fixed_us_per_tick) >>
-                                kFractionBits);
+           static_cast<int64_t>(
+               (static_cast<unsigned __int128>(ticks) * fixed_us_per_tick) >>
+               kFractionBits);
   }
 }
 

@@ -30,9 +30,9 @@ void TaskStopwatch::Stop() {
     heap_usage_.Stop(true);
   // Unsigned, so that a wrap of the 32-bit clock still gives the duration.
   if (start_time_ms_ != 0 && end_time_ms_ != 0) {
-    wall_duration_ms_ = static_cast<int32_t>(
-        static_cast<uint32_t>(end_time_ms_) -
-        static_cast<uint32_t>(start_time_ms_));
+    wall_duration_ms_ =
+        static_cast<int32_t>(static_cast<uint32_t>(end_time_ms_) -
+                             static_cast<uint32_t>(start_time_ms_));
   }
   if (!tally_)
     return;

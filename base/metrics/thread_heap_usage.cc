@@ -207,8 +207,7 @@ void NTAPI HeapUsageThreadExitCallback(PVOID, DWORD reason, PVOID) {
 // ("XLY").
 extern "C" {
 __attribute__((used, section(".CRT$XLX")))
-PIMAGE_TLS_CALLBACK base_heap_usage_exit_callback =
-    HeapUsageThreadExitCallback;
+PIMAGE_TLS_CALLBACK base_heap_usage_exit_callback = HeapUsageThreadExitCallback;
 }
 
 void InsertHeapUsageHooks() {

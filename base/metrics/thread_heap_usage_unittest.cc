@@ -40,7 +40,9 @@ class DirectChain {
     hooks_.next = &estimating_;
   }
 
-  void* Alloc(size_t size) { return hooks_.alloc_function(&hooks_, size, nullptr); }
+  void* Alloc(size_t size) {
+    return hooks_.alloc_function(&hooks_, size, nullptr);
+  }
   void* Realloc(void* address, size_t size) {
     return hooks_.realloc_function(&hooks_, address, size, nullptr);
   }
@@ -74,27 +76,33 @@ struct UsageCase {
   // the scope (with the same estimate); a body that releases it sets it to
   // null.
   void (*body)(DirectChain& chain, void*& before);
-  ThreadHeapUsage expected;  // alloc ops, bytes, overhead, free ops, bytes, peak
+  // Allocations, bytes, overhead, frees, bytes, peak.
+  ThreadHeapUsage expected;
 };
 
 TEST(ThreadHeapUsageTest, HooksCountEachOperation) {
   const UsageCase cases[] = {
-      {"100 bytes rounded to 112", 112,
+      {"100 bytes rounded to 112",
+       112,
        [](DirectChain& c, void*&) { c.Free(c.Alloc(100)); },
        {1, 112, 12, 1, 112, 112}},
-      {"no size from the allocator: the request counts", 0,
+      {"no size from the allocator: the request counts",
+       0,
        [](DirectChain& c, void*&) { c.Free(c.Alloc(100)); },
        {1, 100, 0, 1, 0, 0}},
-      {"realloc of null: one allocation, no free", 64,
+      {"realloc of null: one allocation, no free",
+       64,
        [](DirectChain& c, void*&) { c.Free(c.Realloc(nullptr, 50)); },
        {1, 64, 14, 1, 64, 64}},
-      {"realloc to 0: one free, no allocation", 64,
+      {"realloc to 0: one free, no allocation",
+       64,
        [](DirectChain& c, void*& before) {
          EXPECT_EQ(nullptr, c.Realloc(before, 0));
          before = nullptr;
        },
        {0, 0, 0, 1, 64, 0}},
-      {"an allocation after a larger free makes no peak", 64,
+      {"an allocation after a larger free makes no peak",
+       64,
        [](DirectChain& c, void*& before) {
          c.Free(before);
          before = nullptr;
@@ -102,13 +110,15 @@ TEST(ThreadHeapUsageTest, HooksCountEachOperation) {
          c.Free(c.Alloc(8));
        },
        {1, 16, 8, 2, 80, 0}},
-      {"free with a known size", 48,
+      {"free with a known size",
+       48,
        [](DirectChain& c, void*& before) {
          c.FreeDefiniteSize(before, 40);
          before = nullptr;
        },
        {0, 0, 0, 1, 48, 0}},
-      {"batch free without a batch entry below", 16,
+      {"batch free without a batch entry below",
+       16,
        [](DirectChain& c, void*& before) {
          void* blocks[] = {before, nullptr, c.Alloc(8)};
          c.BatchFree(blocks, 3);

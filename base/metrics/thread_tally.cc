@@ -332,8 +332,8 @@ void RecordTaskRunInTally(const PostedTask& task,
   const uint32_t runnable_ms =
       task.delayed_run_time.is_null()
           ? task.posted_time
-          : static_cast<uint32_t>(
-                task.delayed_run_time.ToInternalValue() / 1000);
+          : static_cast<uint32_t>(task.delayed_run_time.ToInternalValue() /
+                                  1000);
   const uint32_t start_ms = static_cast<uint32_t>(stopwatch.start_time_ms());
   const int32_t queue_duration_ms =
       start_ms == 0 ? 0 : static_cast<int32_t>(start_ms - runnable_ms);

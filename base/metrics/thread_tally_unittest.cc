@@ -27,7 +27,8 @@ class ScopedFakeClock {
  public:
   explicit ScopedFakeClock(uint32_t now_ms) {
     g_fake_now_ms = now_ms;
-    previous_ = SetTaskTrackingClockForTesting([] { return g_fake_now_ms.load(); });
+    previous_ =
+        SetTaskTrackingClockForTesting([] { return g_fake_now_ms.load(); });
   }
   ~ScopedFakeClock() { SetTaskTrackingClockForTesting(previous_); }
   void Set(uint32_t now_ms) { g_fake_now_ms = now_ms; }
@@ -236,9 +237,11 @@ TEST(ThreadTallyTest, MessageLoopTalliesEveryTaskItRuns) {
     LoopRunner run;
     for (int i = 0; i < 3; ++i) {
       loop.task_runner()->PostTask(
-          FROM_HERE, Bind([](const TaskBirth** seen) {
-            *seen = TaskAnnotator::CurrentTaskForThread()->birth;
-          }, &birth));
+          FROM_HERE, Bind(
+                         [](const TaskBirth** seen) {
+                           *seen = TaskAnnotator::CurrentTaskForThread()->birth;
+                         },
+                         &birth));
     }
     loop.task_runner()->PostTask(FROM_HERE, run.QuitClosure());
     run.Run();

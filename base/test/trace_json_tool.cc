@@ -38,12 +38,18 @@ base::TraceCategory g_category = {0, 0, "cat1,cat2"};
 
 // The flags that change what the JSON says.
 constexpr uint32_t kEventFlags[] = {
-    base::kTraceFlagCopy,          base::kTraceFlagHasId,
-    base::kTraceFlagMangleId,      base::kTraceFlagScopeProcess,
-    base::kTraceFlagScopeThread,   base::kTraceFlagAsyncTts,
-    base::kTraceFlagBindToEnclosing, base::kTraceFlagFlowIn,
-    base::kTraceFlagFlowOut,       base::kTraceFlagHasProcessId,
-    base::kTraceFlagHasLocalId,    base::kTraceFlagHasGlobalId,
+    base::kTraceFlagCopy,
+    base::kTraceFlagHasId,
+    base::kTraceFlagMangleId,
+    base::kTraceFlagScopeProcess,
+    base::kTraceFlagScopeThread,
+    base::kTraceFlagAsyncTts,
+    base::kTraceFlagBindToEnclosing,
+    base::kTraceFlagFlowIn,
+    base::kTraceFlagFlowOut,
+    base::kTraceFlagHasProcessId,
+    base::kTraceFlagHasLocalId,
+    base::kTraceFlagHasGlobalId,
 };
 constexpr char kEventPhases[] = {'B', 'X', 'I', 'E', 's'};
 
@@ -65,8 +71,8 @@ std::string EventJson(char phase, uint32_t flags, int argument_count,
   values[1].as_string = "x\"y";
   base::TraceEvent event;
   event.Initialize(thread_id, 123456, thread_timestamp, phase, &g_category,
-                   "ev\"nt\\<>", "sc", 0x1234abcdULL, 0xfeedULL,
-                   argument_count, names, types, values, nullptr, flags);
+                   "ev\"nt\\<>", "sc", 0x1234abcdULL, 0xfeedULL, argument_count,
+                   names, types, values, nullptr, flags);
   if (completed)
     event.UpdateDuration(42, 7);
   std::string json;
@@ -112,8 +118,11 @@ void Double(const std::string& hex) {
 }
 
 void Strings() {
-  const char* texts[] = {"plain", "quote\" back\\ slash", "ctrl\x01\x1f\t\n",
-                         "\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80", "bad\xff",
+  const char* texts[] = {"plain",
+                         "quote\" back\\ slash",
+                         "ctrl\x01\x1f\t\n",
+                         "\xc3\xa9\xe4\xb8\xad\xf0\x9f\x98\x80",
+                         "bad\xff",
                          "cut\xc3"};
   int index = 0;
   for (const char* text : texts) {
@@ -124,8 +133,8 @@ void Strings() {
     values[0].as_string = text;
     values[1].as_pointer = reinterpret_cast<const void*>(0xabc0);
     base::TraceEvent event;
-    event.Initialize(1, 1, 0, 'I', &g_category, text, nullptr, 0, 0, 2,
-                     names, types, values, nullptr, 0);
+    event.Initialize(1, 1, 0, 'I', &g_category, text, nullptr, 0, 0, 2, names,
+                     types, values, nullptr, 0);
     std::string json;
     event.AppendAsJSON(&json, {});
     std::cout << "string " << index++ << " " << json << "\n";
@@ -152,8 +161,8 @@ void Strings() {
   std::unique_ptr<base::ConvertableToTraceFormat> convertables[2] = {
       nullptr, std::make_unique<CountingConvertable>()};
   base::TraceEvent convertable_event;
-  convertable_event.Initialize(1, 1, 0, 'I', &g_category, "conv", nullptr, 0,
-                               0, 2, more_names, more_types, more_values,
+  convertable_event.Initialize(1, 1, 0, 'I', &g_category, "conv", nullptr, 0, 0,
+                               2, more_names, more_types, more_values,
                                convertables, 0);
   json.clear();
   convertable_event.AppendAsJSON(&json, {});
@@ -209,10 +218,14 @@ void Traced() {
 
 void Deduplicators() {
   base::TypeNameDeduplicator type_names;
-  static const char* const kTypeNames[] = {
-      "../../base/a/b.cc", "disabled-by-default-cat,other", "plain",
-      "ctrl\x01name",      "..\\..\\win\\path\\file.h",    "bad\xff",
-      "quote\"type",       "plain"};
+  static const char* const kTypeNames[] = {"../../base/a/b.cc",
+                                           "disabled-by-default-cat,other",
+                                           "plain",
+                                           "ctrl\x01name",
+                                           "..\\..\\win\\path\\file.h",
+                                           "bad\xff",
+                                           "quote\"type",
+                                           "plain"};
   for (const char* name : kTypeNames)
     type_names.Insert(name);
   std::string json;
@@ -226,10 +239,9 @@ void Deduplicators() {
 
   using Frame = base::StackFrameDeduplicator::StackFrame;
   base::StackFrameDeduplicator frames;
-  const Frame first[] = {Frame::FromThreadName("Main"),
-                         Frame::FromTraceEventName("RunTask"),
-                         Frame::FromProgramCounter(
-                             reinterpret_cast<const void*>(0x7ff1234))};
+  const Frame first[] = {
+      Frame::FromThreadName("Main"), Frame::FromTraceEventName("RunTask"),
+      Frame::FromProgramCounter(reinterpret_cast<const void*>(0x7ff1234))};
   const Frame second[] = {Frame::FromThreadName("Main"),
                           Frame::FromTraceEventName("Other")};
   const Frame third[] = {Frame::FromTraceEventName("Root \"2\"")};
@@ -277,8 +289,9 @@ int main() {
     if (!line.empty() && line.back() == '\r')
       line.pop_back();
     const std::string command = line.substr(0, line.find(' '));
-    const std::string rest =
-        line.find(' ') == std::string::npos ? "" : line.substr(line.find(' ') + 1);
+    const std::string rest = line.find(' ') == std::string::npos
+                                 ? ""
+                                 : line.substr(line.find(' ') + 1);
     if (command == "events")
       Events();
     else if (command == "double")

@@ -19,8 +19,7 @@ class ConvertableToTraceFormat {
   // Appends one JSON value.
   virtual void AppendAsTraceFormat(std::string* out) const = 0;
   // By default one object of unknown type, of this base's size.
-  virtual void EstimateTraceMemoryOverhead(
-      TraceEventMemoryOverhead* overhead);
+  virtual void EstimateTraceMemoryOverhead(TraceEventMemoryOverhead* overhead);
 };
 
 }  // namespace base

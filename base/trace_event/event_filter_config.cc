@@ -9,7 +9,8 @@ namespace base {
 
 namespace {
 
-bool MatchesAny(StringSlice category, const std::vector<std::string>& patterns) {
+bool MatchesAny(StringSlice category,
+                const std::vector<std::string>& patterns) {
   for (const std::string& pattern : patterns) {
     if (MatchPatternUtf8(category, pattern))
       return true;

@@ -34,7 +34,8 @@ MemoryAllocatorDump* ProcessMemoryDump::AddAllocatorDump(
 
 MemoryAllocatorDump* ProcessMemoryDump::GetDiscardedDump() {
   if (!discarded_)
-    discarded_ = std::make_unique<MemoryAllocatorDump>(kDiscardedDumpName, this);
+    discarded_ =
+        std::make_unique<MemoryAllocatorDump>(kDiscardedDumpName, this);
   return discarded_.get();
 }
 

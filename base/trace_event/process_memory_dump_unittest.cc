@@ -26,7 +26,8 @@ std::vector<std::string> DumpNames(const ProcessMemoryDump& process_dump) {
 
 TEST(ProcessMemoryDumpTest, OneDumpPerNameAndBackgroundKeepsOnlyListedNames) {
   ProcessMemoryDump detailed(kDumpLevelDetailed);
-  MemoryAllocatorDump* first = detailed.AddAllocatorDump(Dump("a/b", &detailed));
+  MemoryAllocatorDump* first =
+      detailed.AddAllocatorDump(Dump("a/b", &detailed));
   EXPECT_EQ(first, detailed.AddAllocatorDump(Dump("a/b", &detailed)));
   EXPECT_EQ(1u, detailed.allocator_dumps().size());
 

@@ -63,7 +63,8 @@ void StackFrameDeduplicator::AppendAsTraceFormat(std::string* out) const {
     TracedValue frame;
     frame.SetString("name", FrameName(frames_[i].frame));
     if (frames_[i].parent_frame_index >= 0)
-      frame.SetString("parent", FormatString("%d", frames_[i].parent_frame_index));
+      frame.SetString("parent",
+                      FormatString("%d", frames_[i].parent_frame_index));
     frame.AppendAsTraceFormat(out);
   }
   out->append("}");

@@ -36,8 +36,8 @@ void TraceBufferChunk::EstimateTraceMemoryOverhead(
     TraceEventMemoryOverhead* overhead) {
   if (!cached_overhead_estimate_) {
     cached_overhead_estimate_ = std::make_unique<TraceEventMemoryOverhead>();
-    cached_overhead_estimate_->Add(kOverheadTraceBufferChunk, 1,
-                                   kChunkOwnBytes, kChunkOwnBytes);
+    cached_overhead_estimate_->Add(kOverheadTraceBufferChunk, 1, kChunkOwnBytes,
+                                   kChunkOwnBytes);
   }
   const size_t counted =
       static_cast<size_t>(cached_overhead_estimate_->GetTraceEventCount());

@@ -9,9 +9,7 @@
 namespace base {
 
 TraceBufferRingBuffer::TraceBufferRingBuffer(size_t max_chunks)
-    : max_chunks_(max_chunks),
-      queue_(max_chunks + 1),
-      queue_tail_(max_chunks) {
+    : max_chunks_(max_chunks), queue_(max_chunks + 1), queue_tail_(max_chunks) {
   chunks_.reserve(max_chunks);
   for (size_t i = 0; i < max_chunks; ++i)
     queue_[i] = i;
@@ -83,8 +81,7 @@ const TraceBufferChunk* TraceBufferRingBuffer::NextChunk() {
 
 void TraceBufferRingBuffer::EstimateTraceMemoryOverhead(
     TraceEventMemoryOverhead* overhead) {
-  const size_t own = sizeof(*this) +
-                     chunks_.capacity() * sizeof(chunks_[0]) +
+  const size_t own = sizeof(*this) + chunks_.capacity() * sizeof(chunks_[0]) +
                      queue_.capacity() * sizeof(queue_[0]);
   overhead->Add(kOverheadTraceBufferRingBuffer, 1, own, own);
   for (size_t i = queue_head_; i != queue_tail_; i = NextQueueIndex(i)) {

@@ -21,8 +21,8 @@ TraceEventHandle AddEvent(TraceBufferChunk& chunk, size_t chunk_index,
   const uint8_t argument_types[] = {kTraceValueTypeCopyString};
   TraceValue argument_values[1];
   argument_values[0].as_string = "a copied value";
-  event->Initialize(1, 2, 0, kTracePhaseComplete, &g_category, name, nullptr,
-                    0, 0, 1, argument_names, argument_types, argument_values,
+  event->Initialize(1, 2, 0, kTracePhaseComplete, &g_category, name, nullptr, 0,
+                    0, 1, argument_names, argument_types, argument_values,
                     nullptr, 0);
   return MakeTraceEventHandle(chunk.seq(), static_cast<uint32_t>(chunk_index),
                               static_cast<uint32_t>(event_index));

@@ -11,7 +11,8 @@ namespace {
 
 constexpr char kDisabledByDefaultPattern[] = "disabled-by-default-*";
 
-bool MatchesAny(StringSlice category, const std::vector<std::string>& patterns) {
+bool MatchesAny(StringSlice category,
+                const std::vector<std::string>& patterns) {
   for (const std::string& pattern : patterns) {
     if (MatchPatternUtf8(category, pattern))
       return true;

@@ -73,7 +73,7 @@ TEST(EventFilterConfigTest, FirstMatchingCategoryDecides) {
     const char* group;
     bool enabled;
   } cases[] = {
-      {"inside", true}, {"outside", false}, {"x,inside,outside", true},
+      {"inside", true},          {"outside", false}, {"x,inside,outside", true},
       {"outside,inside", false}, {"other", false},
   };
   for (const auto& c : cases)
@@ -103,11 +103,11 @@ TEST(EventFilterConfigTest, ArgumentListAsSetAndTheNameFilter) {
       EventNameFilter::EventNamesWhitelist(names.begin(), names.end()));
   TraceCategory category = {0, 0, "cat"};
   TraceEvent kept;
-  kept.Initialize(0, 0, 0, kTracePhaseInstant, &category, "kept", nullptr, 0,
-                  0, 0, nullptr, nullptr, nullptr, nullptr, 0);
+  kept.Initialize(0, 0, 0, kTracePhaseInstant, &category, "kept", nullptr, 0, 0,
+                  0, nullptr, nullptr, nullptr, nullptr, 0);
   TraceEvent dropped;
-  dropped.Initialize(0, 0, 0, kTracePhaseInstant, &category, "dropped",
-                     nullptr, 0, 0, 0, nullptr, nullptr, nullptr, nullptr, 0);
+  dropped.Initialize(0, 0, 0, kTracePhaseInstant, &category, "dropped", nullptr,
+                     0, 0, 0, nullptr, nullptr, nullptr, nullptr, 0);
   EXPECT_TRUE(name_filter.FilterTraceEvent(kept));
   EXPECT_FALSE(name_filter.FilterTraceEvent(dropped));
 }
@@ -135,7 +135,8 @@ TEST(HeapProfilerEventFilterTest, FramesFollowBeginsAndEnds) {
     filter.FilterTraceEvent(*event(kTracePhaseComplete, kOuter, 0));
     // A copied event leaves no frame, and its end leaves the outer one.
     const char kCopied[] = "copied";
-    filter.FilterTraceEvent(*event(kTracePhaseComplete, kCopied, kTraceFlagCopy));
+    filter.FilterTraceEvent(
+        *event(kTracePhaseComplete, kCopied, kTraceFlagCopy));
     filter.EndEvent("cat", kCopied);
     ASSERT_EQ(1u, context->pseudo_stack().size());
     EXPECT_EQ(kOuter, context->pseudo_stack().back().name);

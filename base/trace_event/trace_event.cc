@@ -123,7 +123,7 @@ void TraceEvent::Initialize(
   name_ = name;
   flags_ = flags;
 
-  const int count = argument_count < 0              ? 0
+  const int count = argument_count < 0               ? 0
                     : argument_count > kMaxArguments ? kMaxArguments
                                                      : argument_count;
   for (int i = 0; i < kMaxArguments; ++i) {
@@ -267,11 +267,12 @@ void TraceEvent::AppendAsJSON(std::string* out,
     pid = thread_id_;
     tid = -1;
   }
-  AppendFormat(out,
-               "{\"pid\":%i,\"tid\":%i,\"ts\":%lld,\"ph\":\"%c\",\"cat\":\"%s\","
-               "\"name\":",
-               pid, tid, static_cast<long long>(timestamp_), phase_,
-               category_group_name());
+  AppendFormat(
+      out,
+      "{\"pid\":%i,\"tid\":%i,\"ts\":%lld,\"ph\":\"%c\",\"cat\":\"%s\","
+      "\"name\":",
+      pid, tid, static_cast<long long>(timestamp_), phase_,
+      category_group_name());
   AppendEscaped(name_ ? name_ : "", out);
   out->append(",\"args\":");
 

@@ -13,13 +13,16 @@ namespace {
 
 // {678E99F8-9D3A-44DD-A1A5-24813F971E83}
 constexpr GUID kProviderGuid = {
-    0x678E99F8, 0x9D3A, 0x44DD, {0xA1, 0xA5, 0x24, 0x81, 0x3F, 0x97, 0x1E, 0x83}};
+    0x678E99F8,
+    0x9D3A,
+    0x44DD,
+    {0xA1, 0xA5, 0x24, 0x81, 0x3F, 0x97, 0x1E, 0x83}};
 
 constexpr ULONGLONG kEventKeyword = 0x8000000000000000ull;
 constexpr UCHAR kEventLevel = 4;
 // Id 1, version 0, channel 8, level 4, opcode 0, task 0.
-constexpr EVENT_DESCRIPTOR kEventDescriptor = {1, 0, 8, kEventLevel,
-                                               0, 0, kEventKeyword};
+constexpr EVENT_DESCRIPTOR kEventDescriptor = {
+    1, 0, 8, kEventLevel, 0, 0, kEventKeyword};
 constexpr ULONGLONG kEventKeywords[EtwProviderContext::kEventCount] = {
     kEventKeyword};
 constexpr UCHAR kEventLevels[EtwProviderContext::kEventCount] = {kEventLevel};
@@ -233,9 +236,9 @@ bool TraceEventEtwExport::IsGroupExported(StringSlice category_group) const {
     const std::string category = categories.token();
     auto found = categories_.find(category);
     if (found == categories_.end()) {
-      const bool disabled_by_default =
-          StringSlice(category).Substr(0, disabled_prefix.length())
-              .Equals(disabled_prefix);
+      const bool disabled_by_default = StringSlice(category)
+                                           .Substr(0, disabled_prefix.length())
+                                           .Equals(disabled_prefix);
       found = categories_.find(disabled_by_default ? kDisabledOtherEvents
                                                    : kOtherEvents);
     }
@@ -273,10 +276,8 @@ void TraceEventEtwExport::WriteEvent(char phase, const char* name,
 void TraceEventEtwExport::WriteCompleteEndEvent(const char* name) {
   if (!export_enabled_ || !IsEventEnabled())
     return;
-  const char* strings[kPayloadStrings] = {name, kCompleteEndPhaseName,
-                                          "",   "",
-                                          "",   "",
-                                          "",   ""};
+  const char* strings[kPayloadStrings] = {
+      name, kCompleteEndPhaseName, "", "", "", "", "", ""};
   Write(strings);
 }
 
@@ -289,8 +290,8 @@ void TraceEventEtwExport::Write(const char* strings[kPayloadStrings]) {
     const char* text = strings[i] ? strings[i] : "NULL";
     EventDataDescCreate(&data[i], text, static_cast<ULONG>(strlen(text) + 1));
   }
-  event_write_(context_.registration_handle, &kEventDescriptor,
-               kPayloadStrings, data);
+  event_write_(context_.registration_handle, &kEventDescriptor, kPayloadStrings,
+               data);
 }
 
 void TraceEventEtwExport::SetCategoryEnabledForTesting(

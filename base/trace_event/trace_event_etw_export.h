@@ -48,13 +48,11 @@ class TraceEventEtwExport {
   static bool IsCategoryGroupEnabled(StringSlice category_group);
   // Writes the event (at most three arguments), when exporting and a
   // session enabled the provider's event.
-  static void AddEvent(char phase, const char* category_group,
-                       const char* name, uint64_t id, int argument_count,
-                       const char* const* argument_names,
-                       const uint8_t* argument_types,
-                       const TraceValue* argument_values,
-                       const std::unique_ptr<ConvertableToTraceFormat>*
-                           convertables);
+  static void AddEvent(
+      char phase, const char* category_group, const char* name, uint64_t id,
+      int argument_count, const char* const* argument_names,
+      const uint8_t* argument_types, const TraceValue* argument_values,
+      const std::unique_ptr<ConvertableToTraceFormat>* convertables);
   static void AddCompleteEndEvent(const char* name);
 
   // Loads "Advapi32.dll" and registers the provider; without the library

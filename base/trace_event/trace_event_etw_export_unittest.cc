@@ -47,17 +47,17 @@ TEST(TraceEventEtwExportTest, SessionLevelAndKeywordsEnableTheEvent) {
     bool enabled;
   };
   const Case cases[] = {
-      {1, 0, kKeyword, 0, true},          // level 0: every level
+      {1, 0, kKeyword, 0, true},  // level 0: every level
       {1, 4, kKeyword, 0, true},
       {1, 5, kKeyword, 0, true},
-      {1, 3, kKeyword, 0, false},         // the event's level 4 is above
-      {1, 4, 0, 0, false},                // no keyword matches
+      {1, 3, kKeyword, 0, false},  // the event's level 4 is above
+      {1, 4, 0, 0, false},         // no keyword matches
       {1, 4, 1, 0, false},
       {1, 4, kKeyword | 1, kKeyword, true},
-      {2, 3, 0, 0, true},                 // another code: as before
+      {2, 3, 0, 0, true},                     // another code: as before
       {1, 4, kKeyword, kKeyword | 1, false},  // not all keywords
       {1, 4, kKeyword, 0, true},
-      {0, 4, kKeyword, 0, false},         // disabled
+      {0, 4, kKeyword, 0, false},  // disabled
       {2, 4, kKeyword, 0, false},
   };
   TraceEventEtwExport etw;
@@ -99,9 +99,9 @@ TEST(TraceEventEtwExportTest, PayloadIsEightStrings) {
 
   using Strings = std::vector<std::string>;
   ASSERT_EQ(4u, g_written.size());
-  EXPECT_EQ((Strings{"RunTask", "Complete", "queue_duration", "-5", "", "",
-                     "", ""}),
-            g_written[0]);
+  EXPECT_EQ(
+      (Strings{"RunTask", "Complete", "queue_duration", "-5", "", "", "", ""}),
+      g_written[0]);
   EXPECT_EQ((Strings{"NULL", "Begin", "queue_duration", "-5", "where",
                      "\"a \\\"b\\\"\"", "object", ""}),
             g_written[1]);

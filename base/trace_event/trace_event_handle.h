@@ -31,7 +31,8 @@ constexpr uint32_t TraceEventHandleChunkIndex(TraceEventHandle handle) {
 }
 
 constexpr uint32_t TraceEventHandleEventIndex(TraceEventHandle handle) {
-  return static_cast<uint32_t>(handle >> (32 + kTraceEventHandleChunkIndexBits));
+  return static_cast<uint32_t>(handle >>
+                               (32 + kTraceEventHandleChunkIndexBits));
 }
 
 }  // namespace base

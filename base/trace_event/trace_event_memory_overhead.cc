@@ -13,7 +13,8 @@ namespace {
 constexpr uint64_t kStringObjectBytes = 32;
 
 uint64_t StringBlockBytes(size_t capacity) {
-  const uint64_t rounded = (static_cast<uint64_t>(capacity) + 15) & ~uint64_t{15};
+  const uint64_t rounded =
+      (static_cast<uint64_t>(capacity) + 15) & ~uint64_t{15};
   return rounded < 32 ? 32 : rounded;
 }
 

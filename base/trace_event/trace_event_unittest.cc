@@ -60,8 +60,8 @@ TEST(TraceEventTest, CopiesOutliveTheCallersStrings) {
     Scratch scratch;
     TraceEvent event;
     InitializeFrom(event, scratch, c.type, c.flags);
-    for (char* text : {scratch.name, scratch.scope, scratch.argument,
-                       scratch.value}) {
+    for (char* text :
+         {scratch.name, scratch.scope, scratch.argument, scratch.value}) {
       memset(text, 'X', strlen(text));
     }
     // Moving into a chunk's slot keeps the copies good.

@@ -194,8 +194,7 @@ void TracedValue::SetBooleanWithCopiedName(StringSlice name, bool value) {
   WriteCopiedName(name);
 }
 
-void TracedValue::SetStringWithCopiedName(StringSlice name,
-                                          StringSlice value) {
+void TracedValue::SetStringWithCopiedName(StringSlice name, StringSlice value) {
   WriteTag(kString);
   stream_.WriteString(value);
   WriteCopiedName(name);
