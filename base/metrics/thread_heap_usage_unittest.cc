@@ -253,6 +253,8 @@ TEST(ThreadHeapUsageTest, RealChainCountsAndMarkersKeepTheRecordOut) {
   InitThreadTally("DiagnosticsTest");
   ThreadTally* tally = GetOrCreateThreadTally();
   TaskBirth* birth = RegisterTaskBirth(tally, FROM_HERE);
+  TaskDeathData before;
+  tally->GetDeathData(birth, &before);
   TaskStopwatch stopwatch;
   ASSERT_TRUE(stopwatch.measured_heap_usage());
   stopwatch.Start();
@@ -260,11 +262,11 @@ TEST(ThreadHeapUsageTest, RealChainCountsAndMarkersKeepTheRecordOut) {
   stopwatch.Stop();
   AllocatorFree(block);
   TallyTaskDeath(tally, birth, 0, stopwatch);
-  TaskDeathData data;
-  ASSERT_TRUE(tally->GetDeathData(birth, &data));
-  EXPECT_EQ(1, data.alloc_ops);
-  EXPECT_EQ(0, data.free_ops);
-  EXPECT_GE(data.allocated_bytes, 200);
+  TaskDeathData after;
+  ASSERT_TRUE(tally->GetDeathData(birth, &after));
+  EXPECT_EQ(1, after.alloc_ops - before.alloc_ops);
+  EXPECT_EQ(0, after.free_ops - before.free_ops);
+  EXPECT_GE(after.allocated_bytes - before.allocated_bytes, 200);
 }
 
 }  // namespace

@@ -260,14 +260,10 @@ void ThreadTally::TallyDeath(const TaskBirth* birth, int32_t queue_duration_ms,
     data.RecordHeapUsage(stopwatch.heap_usage());
 }
 
-bool ThreadTally::GetBirthCount(const SourceLocation& location,
-                                int32_t* count) {
+const TaskBirth* ThreadTally::FindBirth(const SourceLocation& location) {
   AutoLock hold(map_lock_);
   auto found = births_.find(location);
-  if (found == births_.end())
-    return false;
-  *count = found->second.count;
-  return true;
+  return found == births_.end() ? nullptr : &found->second;
 }
 
 bool ThreadTally::GetDeathData(const TaskBirth* birth, TaskDeathData* data) {

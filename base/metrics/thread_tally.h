@@ -75,8 +75,9 @@ class alignas(64) ThreadTally {
   void TallyDeath(const TaskBirth* birth, int32_t queue_duration_ms,
                   const TaskStopwatch& stopwatch);
 
-  // Copies under the lock, for readers on any thread; false when absent.
-  bool GetBirthCount(const SourceLocation& location, int32_t* count);
+  // For readers on any thread. The birth of `location` (null when absent),
+  // and a copy of a birth's death data (false when absent).
+  const TaskBirth* FindBirth(const SourceLocation& location);
   bool GetDeathData(const TaskBirth* birth, TaskDeathData* data);
 
   // The innermost running stopwatch of the thread.

@@ -43,6 +43,20 @@ ThreadTally* StartTrackingOnThisThread() {
   return GetOrCreateThreadTally();
 }
 
+// What `tally` holds for `birth` so far: tallies outlive their threads and
+// serve the next thread of their name, so tests look at what they add.
+TaskDeathData DeathData(ThreadTally* tally, const TaskBirth* birth) {
+  TaskDeathData data;
+  if (birth)
+    tally->GetDeathData(birth, &data);
+  return data;
+}
+
+int32_t BirthCount(ThreadTally* tally, const SourceLocation& location) {
+  const TaskBirth* birth = tally->FindBirth(location);
+  return birth ? birth->count : 0;
+}
+
 // Runs `body` on a thread of its own, to its end.
 template <class Body>
 void OnNewThread(Body body) {
@@ -154,13 +168,13 @@ TEST(ThreadTallyTest, BirthsCountPerPostingSite) {
   ThreadTally* tally = StartTrackingOnThisThread();
   const SourceLocation here = FROM_HERE;
   const SourceLocation there = FROM_HERE;
+  const int32_t before = BirthCount(tally, here);
   TaskBirth* birth = RegisterTaskBirth(tally, here);
   EXPECT_EQ(birth, RegisterTaskBirth(tally, here));
   EXPECT_NE(birth, RegisterTaskBirth(tally, there));
   EXPECT_EQ(birth, RegisterTaskBirth(tally, here));
-  int32_t count = 0;
-  ASSERT_TRUE(tally->GetBirthCount(here, &count));
-  EXPECT_EQ(3, count);
+  EXPECT_EQ(birth, tally->FindBirth(here));
+  EXPECT_EQ(before + 3, birth->count);
   EXPECT_EQ(tally, birth->tally);
 }
 
@@ -168,6 +182,8 @@ TEST(ThreadTallyTest, NestedRunIsTakenOutOfTheOuterRun) {
   ThreadTally* tally = StartTrackingOnThisThread();
   TaskBirth* outer_birth = RegisterTaskBirth(tally, FROM_HERE);
   TaskBirth* inner_birth = RegisterTaskBirth(tally, FROM_HERE);
+  const TaskDeathData outer_before = DeathData(tally, outer_birth);
+  const TaskDeathData inner_before = DeathData(tally, inner_birth);
   ScopedFakeClock clock(1000);
   TaskStopwatch outer(false);
   outer.Start();
@@ -182,14 +198,13 @@ TEST(ThreadTallyTest, NestedRunIsTakenOutOfTheOuterRun) {
   TallyTaskDeath(tally, outer_birth, 0, outer);
   EXPECT_EQ(tally->current_stopwatch(), nullptr);
 
-  TaskDeathData data;
-  ASSERT_TRUE(tally->GetDeathData(inner_birth, &data));
-  EXPECT_EQ(20, data.run_duration_sum);
-  ASSERT_TRUE(tally->GetDeathData(outer_birth, &data));
+  EXPECT_EQ(20, DeathData(tally, inner_birth).run_duration_sum -
+                    inner_before.run_duration_sum);
+  const TaskDeathData outer_after = DeathData(tally, outer_birth);
   EXPECT_EQ(50, outer.wall_duration_ms());
-  EXPECT_EQ(30, data.run_duration_sum);
-  EXPECT_EQ(30, data.run_duration_max);
-  EXPECT_EQ(1, data.count);
+  EXPECT_EQ(30, outer_after.run_duration_sum - outer_before.run_duration_sum);
+  EXPECT_EQ(30, outer_after.run_duration_max);
+  EXPECT_EQ(1, outer_after.count - outer_before.count);
 }
 
 TEST(ThreadTallyTest, QueueDurationCrossesTheClockWrap) {
@@ -209,17 +224,15 @@ TEST(ThreadTallyTest, QueueDurationCrossesTheClockWrap) {
     ScopedFakeClock clock(before_wrap);
     PostedTask task(FROM_HERE, Closure(), c.delayed_run_time, true);
     ASSERT_NE(nullptr, task.birth) << c.what;
-    // Both cases post from one site: compare with what it had before.
-    TaskDeathData before;
-    GetOrCreateThreadTally()->GetDeathData(task.birth, &before);
+    const TaskDeathData before =
+        DeathData(GetOrCreateThreadTally(), task.birth);
     clock.Set(0x100);
     TaskStopwatch stopwatch(false);
     stopwatch.Start();
     clock.Set(0x105);
     stopwatch.Stop();
     RecordTaskRunInTally(task, stopwatch, task.birth);
-    TaskDeathData after;
-    ASSERT_TRUE(GetOrCreateThreadTally()->GetDeathData(task.birth, &after));
+    const TaskDeathData after = DeathData(GetOrCreateThreadTally(), task.birth);
     EXPECT_EQ(0x200, after.queue_duration_sum - before.queue_duration_sum)
         << c.what;
     EXPECT_EQ(0x200, after.queue_duration_max) << c.what;
@@ -231,28 +244,31 @@ TEST(ThreadTallyTest, MessageLoopTalliesEveryTaskItRuns) {
   StartTrackingOnThisThread();
   ThreadTally* loop_tally = nullptr;
   const TaskBirth* birth = nullptr;
+  int32_t births_before = 0;
+  TaskDeathData deaths_before;
   OnNewThread([&] {
     InitThreadTally("TallyLoop");
+    loop_tally = GetOrCreateThreadTally();
+    const SourceLocation here = FROM_HERE;
+    births_before = BirthCount(loop_tally, here);
+    deaths_before = DeathData(loop_tally, loop_tally->FindBirth(here));
     MessageLoop loop(MessageLoop::Type::kDefault);
     LoopRunner run;
     for (int i = 0; i < 3; ++i) {
       loop.task_runner()->PostTask(
-          FROM_HERE, Bind(
-                         [](const TaskBirth** seen) {
-                           *seen = TaskAnnotator::CurrentTaskForThread()->birth;
-                         },
-                         &birth));
+          here, Bind(
+                    [](const TaskBirth** seen) {
+                      *seen = TaskAnnotator::CurrentTaskForThread()->birth;
+                    },
+                    &birth));
     }
     loop.task_runner()->PostTask(FROM_HERE, run.QuitClosure());
     run.Run();
-    loop_tally = GetOrCreateThreadTally();
   });
   ASSERT_NE(nullptr, birth);
   EXPECT_EQ(loop_tally, birth->tally);
-  EXPECT_EQ(3, birth->count);
-  TaskDeathData data;
-  ASSERT_TRUE(loop_tally->GetDeathData(birth, &data));
-  EXPECT_EQ(3, data.count);
+  EXPECT_EQ(births_before + 3, birth->count);
+  EXPECT_EQ(3, DeathData(loop_tally, birth).count - deaths_before.count);
 }
 
 }  // namespace
