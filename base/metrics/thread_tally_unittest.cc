@@ -114,22 +114,17 @@ TEST(ThreadTallyTest, ThreadNamesFoldTheirTrailingNumber) {
       {"Main", "Main"},
       {"Pool12", "Pool*"},
       {"42", "*"},
+      {nullptr, "WorkerThread-*"},  // never named
   };
   for (const auto& c : cases) {
     std::string tally_name;
     OnNewThread([&] {
-      InitThreadTally(c.thread_name);
+      if (c.thread_name)
+        InitThreadTally(c.thread_name);
       tally_name = GetOrCreateThreadTally()->name();
     });
-    EXPECT_EQ(c.tally_name, tally_name) << c.thread_name;
+    EXPECT_EQ(c.tally_name, tally_name) << c.tally_name;
   }
-}
-
-TEST(ThreadTallyTest, UnnamedThreadGetsWorkerTally) {
-  StartTrackingOnThisThread();
-  std::string tally_name;
-  OnNewThread([&] { tally_name = GetOrCreateThreadTally()->name(); });
-  EXPECT_EQ("WorkerThread-*", tally_name);
 }
 
 TEST(ThreadTallyTest, RetiredTallyServesTheNextThreadOfItsName) {

@@ -62,13 +62,6 @@ TEST(ProcessMemoryDumpTest, WhitelistReadsAddressesAsPlaceholders) {
     EXPECT_EQ(c.listed, IsMemoryAllocatorDumpNameWhitelisted(c.name)) << c.name;
 }
 
-TEST(ProcessMemoryDumpTest, GuidDependsOnlyOnTheName) {
-  ProcessMemoryDump one(kDumpLevelDetailed);
-  ProcessMemoryDump other(kDumpLevelLight);
-  EXPECT_EQ(Dump("x/y", &one)->guid(), Dump("x/y", &other)->guid());
-  EXPECT_NE(Dump("x/y", &one)->guid(), Dump("x/z", &one)->guid());
-}
-
 // 17 types: one more than are kept in insertion order.
 char g_types[17][4] = {"t0",  "t1",  "t2",  "t3",  "t4",  "t5",
                        "t6",  "t7",  "t8",  "t9",  "t10", "t11",

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "base/trace_event/trace_category.h"
-#include "base/trace_event/trace_event_memory_overhead.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -108,22 +107,6 @@ TEST(TraceEventTest, ArgumentFilterStripsArguments) {
   std::string pretty;
   event.AppendPrettyPrinted(&pretty);
   EXPECT_EQ("e[cat], {kept:1, secret:true}", pretty);
-}
-
-TEST(TraceEventTest, EstimateCountsTheRecordAndItsCopies) {
-  Scratch scratch;
-  TraceEvent event;
-  InitializeFrom(event, scratch, kTraceValueTypeString, kTraceFlagCopy);
-  TraceEventMemoryOverhead overhead;
-  event.EstimateTraceMemoryOverhead(&overhead);
-  EXPECT_EQ(1u, overhead.GetTraceEventCount());
-
-  TraceEvent plain;
-  std::string pretty;
-  plain.AppendPrettyPrinted(&pretty);
-  EXPECT_EQ("[]", pretty);
-  EXPECT_EQ(-1, plain.duration());
-  EXPECT_EQ(kTracePhaseBegin, plain.phase());
 }
 
 }  // namespace
