@@ -117,18 +117,28 @@ bool WriteData(HINTERNET request, const char* data, size_t size) {
   return true;
 }
 
-bool SendBody(HINTERNET request, HttpBodyStream* body, bool chunked) {
+// With a known length, a body that ends early or runs over is refused here:
+// the server would otherwise wait for the rest, or take a cut body as whole.
+bool SendBody(HINTERNET request,
+              HttpBodyStream* body,
+              bool chunked,
+              uint64_t total_length) {
   if (!body)
-    return !chunked || WriteData(request, "0\r\n\r\n", 5);
+    return chunked ? WriteData(request, "0\r\n\r\n", 5) : total_length == 0;
   char buffer[kBodyPieceSize];
+  uint64_t sent = 0;
   for (;;) {
     const int64_t count = body->GetBytesBuffer(buffer, sizeof(buffer));
     if (count < 0)
       return false;
+    sent += static_cast<uint64_t>(count);
     if (chunked) {
       const std::string chunk = FrameHttpChunk(buffer, static_cast<size_t>(count));
       if (!WriteData(request, chunk.data(), chunk.size()))
         return false;
+    } else if (sent > total_length || (count == 0 && sent != total_length)) {
+      LOG(ERROR) << "Body does not match its Content-Length of " << total_length;
+      return false;
     } else if (count > 0 && !WriteData(request, buffer, static_cast<size_t>(count))) {
       return false;
     }
@@ -218,7 +228,7 @@ bool HttpTransportWin::ExecuteSynchronously(std::string* response_body) {
     LogCallFailure("WinHttpSendRequest");
     return false;
   }
-  if (!SendBody(request.get(), body_stream(), chunked))
+  if (!SendBody(request.get(), body_stream(), chunked, total_length))
     return false;
   if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
     LogCallFailure("WinHttpReceiveResponse");

@@ -11,7 +11,6 @@
 //       gzipped when "gzip" says so, sent over WinHTTP to "url" with a
 //       Content-Length ("length_delta" is added to the real length). Wine's
 //       WinHTTP loses chunked bodies, so the body is measured first.
-//   "body": the same body written to "out" instead of being sent.
 //   "handshake": CrashServerHandshake with "crash_url", "origin", "timeout".
 //   "zip": ZipCrashLog of "source" into "zip".
 //   "crash_server_job": RunCrashServerUpload of "file" with "fields" and
@@ -182,12 +181,6 @@ void Run(const DictionaryValue& request, DictionaryValue* result) {
   } else if (command == "transport") {
     ok = SendWithLength(*BuilderFromParts(request), Utf8String(request, "url"),
                         Integer(request, "length_delta"));
-  } else if (command == "body") {
-    std::string body;
-    ok = Drain(BuilderFromParts(request)->GetBodyStream().get(), &body) &&
-         base::WriteBufferToFile(base::FilePath::FromUTF8(Utf8String(request, "out")),
-                                 body.data(), static_cast<int>(body.size())) ==
-             static_cast<int>(body.size());
   } else if (command == "handshake") {
     installer::InitCrashServerUrls();
     std::wstring report_id;
