@@ -44,13 +44,13 @@ DWORD WINAPI RunQueuedJob(void* context) {
 
 bool QueueJob(std::unique_ptr<CrashUploadJob> job) {
   AddHold();
-  CrashUploadJob* context = job.release();
   // Uploads wait on the network: long-running, so the pool does not starve
   // its other callbacks.
-  if (::QueueUserWorkItem(&RunQueuedJob, context, WT_EXECUTELONGFUNCTION))
+  if (::QueueUserWorkItem(&RunQueuedJob, job.get(), WT_EXECUTELONGFUNCTION)) {
+    job.release();  // The work item owns it now.
     return true;
+  }
   PLOG(ERROR) << "QueueUserWorkItem";
-  job.reset(context);
   job.reset();
   ReleaseHold();
   return false;
