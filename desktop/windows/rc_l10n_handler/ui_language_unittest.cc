@@ -120,7 +120,8 @@ TEST(UiLanguageTest, StringIsReadInTheGivenLanguage) {
   EXPECT_EQ(LoadStringResource(kGerman, 37059, {L"C:\\Tarvo"}),
             L"Der Ordner C:\\Tarvo konnte nicht erstellt werden.");
   EXPECT_EQ(GetLocalizedStringForLanguage(L"de", 37051), L"Deutsch");
-  EXPECT_EQ(GetLocalizedStringForLanguage(L"en", 37051), L"English");
+  EXPECT_EQ(GetLocalizedStringForLanguage(L"en", 37051),
+            L"English (United States)");
 }
 
 TEST(UiLanguageTest, PlaceholderStaysWithoutArguments) {
