@@ -94,15 +94,16 @@ def draw_badge(size):
 
 
 def draw_background(width, height):
-    """White fading to a warm grey, with two faint red waves at the bottom:
-    RGB rows."""
+    """White, fading to a warm grey below the middle (the texts above lie on
+    plain white), with two faint red waves at the bottom: RGB rows."""
     rows = []
     for row in range(height):
         pixels = []
         for column in range(width):
             x, y = column / width, row / height
-            grey = 255 - 14 * y * y
-            colour = (grey, grey - 2 * y, grey - 4 * y)
+            shade = max(0.0, (y - 0.6) / 0.4)
+            grey = 255 - 14 * shade * shade
+            colour = (grey, grey - 2 * shade, grey - 4 * shade)
             for phase, strength in ((0.0, 0.10), (1.7, 0.06)):
                 crest = 0.80 + 0.06 * math.sin(2 * math.pi * x + phase)
                 if y > crest:
