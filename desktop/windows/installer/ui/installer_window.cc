@@ -262,7 +262,10 @@ INT_PTR CALLBACK InstallerWindow::MainDialogProc(HWND dialog,
     ::SetWindowLongPtrW(dialog, GWLP_USERDATA, lparam);
     window->dialog_ = dialog;
     window->InitMainDialog();
-    return TRUE;
+    // The pages place the focus. The dialog's own choice, the first tab
+    // stop, would be the terms, which it would select whole and scroll to
+    // their end.
+    return FALSE;
   }
   auto* window = reinterpret_cast<InstallerWindow*>(
       ::GetWindowLongPtrW(dialog, GWLP_USERDATA));
@@ -429,10 +432,7 @@ void InstallerWindow::LoadTermsText() {
     return;
   const std::wstring text = TermsTextFromResource(
       std::string_view(bytes, ::SizeofResource(nullptr, resource)));
-  HWND terms = GetControl(kTermsTextBox);
-  ::SetWindowTextW(terms, text.c_str());
-  // The terms are read from their start.
-  ::SendMessageW(terms, EM_SETSEL, 0, 0);
+  ::SetWindowTextW(GetControl(kTermsTextBox), text.c_str());
 }
 
 void InstallerWindow::InitPageDialog() {
