@@ -174,14 +174,24 @@ HWND UsableControl(HWND window, int id) {
   return nullptr;
 }
 
-// The visible message box that `owner` opened; waits until there is one.
+// Whether `box` has become its thread's active window: the window's
+// process labels a box's buttons just before it activates it.
+bool IsActivated(HWND box) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  return ::GetGUIThreadInfo(::GetWindowThreadProcessId(box, nullptr), &info) &&
+         info.hwndActive == box;
+}
+
+// The message box that `owner` opened, once it is shown and active; waits
+// until there is one.
 HWND WaitForMessageBox(HWND owner) {
   for (;;) {
     HWND candidate = nullptr;
     while ((candidate = ::FindWindowExW(nullptr, candidate, kDialogClass,
                                         nullptr)) != nullptr) {
       if (::GetWindow(candidate, GW_OWNER) == owner &&
-          ::IsWindowVisible(candidate)) {
+          ::IsWindowVisible(candidate) && IsActivated(candidate)) {
         return candidate;
       }
     }

@@ -188,6 +188,11 @@ LRESULT CALLBACK InstallerWindow::ImageControlProc(HWND control,
       ::EndPaint(control, &paint);
       return 1;
     }
+    // Drawing into a given device context (PrintWindow and the like).
+    case WM_PRINTCLIENT:
+      reinterpret_cast<InstallerWindow*>(reference_data)->PaintLogo(
+          control, reinterpret_cast<HDC>(wparam));
+      return 0;
     case WM_NCDESTROY:
       ::RemoveWindowSubclass(control, &ImageControlProc, subclass_id);
       break;
