@@ -4,8 +4,8 @@
 //
 //   installer_window_tool [--run-immediately] [installer switches...]
 //     Builds the settings from the installer switches of its command line
-//     (e.g. --language=de, --installfolder=F, --uninstall), waits for their
-//     status and shows the window. Prints "window 0xHWND" once it is up, and
+//     (e.g. --language=de, --installfolder=F, --uninstall) over an empty
+//     registry of its own, waits for their status and shows the window. Prints "window 0xHWND" once it is up, and
 //     one line for each call the window makes to its delegate ("OnAccept",
 //     "OnCancel", "OnGetFullPackage"). On Accept it does what the controller
 //     does: freezes the settings and starts the progress bar over 0..100.
@@ -46,6 +46,7 @@
 #include "base/threading/runnable_thread.h"
 #include "base/time/tick_time.h"
 #include "base/values.h"
+#include "base/test/scoped_registry_override.h"
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
@@ -201,6 +202,10 @@ int main() {
   if (!base::CommandLine::Init())
     return 1;
   base::ExitCallbackStack exit_callbacks;
+  // Whatever other tests left in the prefix's registry (installations,
+  // uninstall entries) must not change what the window shows.
+  base::win::ScopedRegistryOverride user_registry(HKEY_CURRENT_USER);
+  base::win::ScopedRegistryOverride machine_registry(HKEY_LOCAL_MACHINE);
   base::win::ScopedCOMInitializer com;
   base::MessageLoop loop(base::MessageLoop::Type::kUI);
   const base::CommandLine& command_line =
