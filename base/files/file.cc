@@ -275,7 +275,7 @@ FileError File::OSErrorToFileError(uint32_t code) {
       return mapping.error;
   }
   SparseHistogram::GetOrCreate(kUnknownErrorsHistogram)
-      ->AddSample(static_cast<int32_t>(code));
+      ->Add(static_cast<int32_t>(code));
   return FileError::kFailed;
 }
 

@@ -43,13 +43,15 @@ void WriteCountRecorder::ReportOutstandingWrites() {
     return;
   const int64_t intervals =
       elapsed.InMicroseconds() / kReportInterval.InMicroseconds();
-  HistogramBase* histogram = GetHistogram();
-  histogram->AddSample(writes_since_last_report_);
-  // Each further interval that passed without a report had no writes.
-  const int64_t empty_intervals =
-      std::min(intervals - 1, kMaxEmptyIntervalSamples);
-  for (int64_t i = 0; i < empty_intervals; ++i)
-    histogram->AddSample(0);
+  // Null for a commit interval so long that at most one write fits.
+  if (HistogramBase* histogram = GetHistogram()) {
+    histogram->Add(writes_since_last_report_);
+    // Each further interval that passed without a report had no writes.
+    const int64_t empty_intervals =
+        std::min(intervals - 1, kMaxEmptyIntervalSamples);
+    for (int64_t i = 0; i < empty_intervals; ++i)
+      histogram->Add(0);
+  }
   writes_since_last_report_ = 0;
   last_report_time_ += kReportInterval * intervals;
 }
@@ -62,7 +64,7 @@ HistogramBase* WriteCountRecorder::GetHistogram() const {
       std::numeric_limits<int32_t>::max() - 1));
   return GetExponentialHistogram(
       kWriteCountHistogramPrefix + GetPrefsHistogramSuffix(path_), 1,
-      max_writes, max_writes + 1, kBaseHistogramFlags);
+      max_writes, max_writes + 1, HistogramBase::MetricsTargeted);
 }
 
 }  // namespace base
