@@ -21,7 +21,8 @@ constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 
 }  // namespace
 
-BucketRanges::BucketRanges(size_t boundary_count) : ranges_(boundary_count, 0) {}
+BucketRanges::BucketRanges(size_t boundary_count)
+    : ranges_(boundary_count, 0) {}
 
 uint32_t BucketRanges::CalculateChecksum() const {
   // Seeded with the count rather than all ones and never inverted: stored

@@ -58,8 +58,7 @@ Histogram::Histogram(StringSlice name, Sample minimum, Sample maximum,
       declared_min_(minimum),
       declared_max_(maximum) {
   const uint64_t id = HashHistogramName(name);
-  samples_ =
-      std::make_unique<PersistentSampleVector>(id, counts, meta, ranges);
+  samples_ = std::make_unique<PersistentSampleVector>(id, counts, meta, ranges);
   logged_samples_ = std::make_unique<PersistentSampleVector>(
       id, logged_counts, logged_meta, ranges);
 }
@@ -79,7 +78,8 @@ void Histogram::InitializeBucketRanges(Sample minimum, Sample maximum,
     const double log_current = std::log(static_cast<double>(current));
     const double log_next =
         log_current + (log_max - log_current) / (bucket_count - i);
-    const int64_t next = static_cast<int64_t>(std::floor(std::exp(log_next) + 0.5));
+    const int64_t next =
+        static_cast<int64_t>(std::floor(std::exp(log_next) + 0.5));
     current = next > current ? next : current + 1;
     CHECK(current < kSampleMax) << "Bucket boundary out of range";
     ranges->set_range(i, static_cast<Sample>(current));
@@ -192,8 +192,8 @@ void Histogram::WriteAscii(std::string* output) const {
 void Histogram::WriteAsciiImpl(const char* newline, std::string* output) const {
   std::unique_ptr<SampleVector> snapshot = CopySamples();
   const Count total = snapshot->TotalCount();
-  const double mean = total != 0 ? static_cast<double>(snapshot->sum()) / total
-                                 : 0.0;
+  const double mean =
+      total != 0 ? static_cast<double>(snapshot->sum()) / total : 0.0;
   WriteAsciiHeader(total, &mean, output);
   output->append(newline);
   // Without samples there is no peak to scale bars by, nor a share of them.
@@ -250,7 +250,8 @@ void Histogram::GetParameters(DictionaryValue* parameters) const {
   parameters->SetString("type", HistogramTypeToString(GetHistogramType()));
   parameters->SetInteger("min", declared_min_);
   parameters->SetInteger("max", declared_max_);
-  parameters->SetInteger("bucket_count", static_cast<int32_t>(GetBucketCount()));
+  parameters->SetInteger("bucket_count",
+                         static_cast<int32_t>(GetBucketCount()));
 }
 
 void Histogram::GetCountAndBucketData(Count* count, int64_t* sum,

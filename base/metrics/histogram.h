@@ -53,8 +53,8 @@ class Histogram : public HistogramBase {
   // Over counts and metadata in a persistent segment (`logged_counts` is the
   // second half of the counts block).
   Histogram(StringSlice name, Sample minimum, Sample maximum,
-            const BucketRanges* ranges, int32_t* counts,
-            int32_t* logged_counts, HistogramSampleMetadata* meta,
+            const BucketRanges* ranges, int32_t* counts, int32_t* logged_counts,
+            HistogramSampleMetadata* meta,
             HistogramSampleMetadata* logged_meta);
   ~Histogram() override;
 

@@ -44,8 +44,8 @@ class LinearHistogramFactory : public HistogramFactory {
                          HistogramBase::Sample maximum, uint32_t bucket_count,
                          int32_t flags,
                          const LinearHistogram::BucketLabel* labels)
-      : HistogramFactory(LINEAR_HISTOGRAM, name, minimum, maximum,
-                         bucket_count, flags),
+      : HistogramFactory(LINEAR_HISTOGRAM, name, minimum, maximum, bucket_count,
+                         flags),
         labels_(labels) {}
 
  protected:
@@ -84,8 +84,8 @@ int32_t ClampBucketCount(int32_t bucket_count) {
 // Whole milliseconds, saturated to 32 bits.
 int32_t ClampedMilliseconds(TimeDelta delta) {
   const int64_t milliseconds = delta.InMilliseconds();
-  return static_cast<int32_t>(std::clamp<int64_t>(
-      milliseconds, INT32_MIN, HistogramBase::kSampleMax));
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(milliseconds, INT32_MIN, HistogramBase::kSampleMax));
 }
 
 }  // namespace
@@ -117,8 +117,7 @@ HistogramBase* HistogramFactory::Build() {
   // Names and kinds are fixed at the recording sites: a clash is a bug.
   CHECK(histogram->GetHistogramType() == type_)
       << "Histogram " << name_ << " exists with another type";
-  if (!histogram->HasConstructionArguments(minimum_, maximum_,
-                                           bucket_count_)) {
+  if (!histogram->HasConstructionArguments(minimum_, maximum_, bucket_count_)) {
     LOG(ERROR) << "Histogram " << name_ << " exists with another shape";
     return nullptr;
   }
@@ -170,10 +169,10 @@ HistogramBase* GetTimeHistogram(StringSlice name, TimeDelta minimum,
                                 TimeDelta maximum) {
   const int32_t minimum_ms =
       minimum.is_max() ? 1 : ClampMinimum(ClampedMilliseconds(minimum));
-  return ExponentialHistogramFactory(
-             HISTOGRAM, name, minimum_ms,
-             ClampMaximum(ClampedMilliseconds(maximum)), kDefaultBuckets,
-             HistogramBase::MetricsTargeted)
+  return ExponentialHistogramFactory(HISTOGRAM, name, minimum_ms,
+                                     ClampMaximum(ClampedMilliseconds(maximum)),
+                                     kDefaultBuckets,
+                                     HistogramBase::MetricsTargeted)
       .Build();
 }
 

@@ -148,7 +148,8 @@ HistogramRegistry::SampleCallback HistogramRegistry::FindSampleCallback(
 namespace {
 
 // Every set of test maps stays alive with what it registered.
-constinit LazyGlobalInstance<std::vector<std::unique_ptr<HistogramRegistryMaps>>>
+constinit LazyGlobalInstance<
+    std::vector<std::unique_ptr<HistogramRegistryMaps>>>
     g_kept_maps(LazyGlobalLifetime::kLeaky);
 
 HistogramRegistryMaps* NewKeptMaps() {

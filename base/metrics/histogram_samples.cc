@@ -99,8 +99,8 @@ HistogramBase::Count HistogramSamples::redundant_count() const {
 
 void HistogramSamples::IncreaseSumAndCount(int64_t sum,
                                            HistogramBase::Count count) {
-  std::atomic_ref<int64_t>(meta_->sum).fetch_add(sum,
-                                                 std::memory_order_relaxed);
+  std::atomic_ref<int64_t>(meta_->sum)
+      .fetch_add(sum, std::memory_order_relaxed);
   std::atomic_ref<int32_t>(meta_->redundant_count)
       .fetch_add(count, std::memory_order_relaxed);
 }

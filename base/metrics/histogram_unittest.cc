@@ -42,22 +42,28 @@ TEST(HistogramTest, EntryPointsClampOrRefuseTheShape) {
   };
   const Case kCases[] = {
       {"Clamp.Buckets",
-       [](const char* n) { return GetExponentialHistogram(n, 1, 100, 20000, 0); },
+       [](const char* n) {
+         return GetExponentialHistogram(n, 1, 100, 20000, 0);
+       },
        1, 100, 16383},
       {"Clamp.Maximum",
-       [](const char* n) { return GetExponentialHistogram(n, 1, INT_MAX, 10, 0); },
+       [](const char* n) {
+         return GetExponentialHistogram(n, 1, INT_MAX, 10, 0);
+       },
        1, 0x7FFFFFFE, 10},
       {"Clamp.Minimum",
        [](const char* n) { return GetExponentialHistogram(n, 0, 100, 10, 0); },
        1, 100, 10},
       {"Clamp.LinearMaximum",
-       [](const char* n) { return GetLinearHistogram(n, INT_MAX, 20000); },
-       1, 0x7FFFFFFE, 16383},
-      {"Clamp.Counts", [](const char* n) { return GetCountsHistogram(n, INT_MAX); },
-       1, 0x7FFFFFFE, 50},
+       [](const char* n) { return GetLinearHistogram(n, INT_MAX, 20000); }, 1,
+       0x7FFFFFFE, 16383},
+      {"Clamp.Counts",
+       [](const char* n) { return GetCountsHistogram(n, INT_MAX); }, 1,
+       0x7FFFFFFE, 50},
       {"Clamp.Time",
        [](const char* n) {
-         return GetTimeHistogram(n, TimeDelta::Max(), TimeDelta::FromSeconds(30 * 86400));
+         return GetTimeHistogram(n, TimeDelta::Max(),
+                                 TimeDelta::FromSeconds(30 * 86400));
        },
        1, 0x7FFFFFFE, 50},
       {"Refuse.NoBuckets",
@@ -77,8 +83,8 @@ TEST(HistogramTest, EntryPointsClampOrRefuseTheShape) {
       continue;
     }
     ASSERT_NE(nullptr, histogram);
-    EXPECT_TRUE(histogram->HasConstructionArguments(c.minimum, c.maximum,
-                                                    c.buckets));
+    EXPECT_TRUE(
+        histogram->HasConstructionArguments(c.minimum, c.maximum, c.buckets));
     const std::vector<int32_t> boundaries = Boundaries(histogram);
     EXPECT_EQ(0, boundaries.front());
     EXPECT_EQ(INT_MAX, boundaries.back());
@@ -144,27 +150,49 @@ TEST(HistogramTest, RendersTheTextGolden) {
       {GetLinearHistogram("Golden", 4, 5),
        {1, 1, 3, 11},
        "Histogram: Golden recorded 4 samples, mean = 4.0 (flags = 0x1)\n"
-       "0  " + Bar(0) + " (0 = 0.0%)\n"
-       "1  " + Bar(72) + " (2 = 50.0%) {0.0%}\n"
-       "2  " + Bar(0) + " (0 = 0.0%) {50.0%}\n"
-       "3  " + Bar(36) + " (1 = 25.0%) {50.0%}\n"
-       "4  " + Bar(0) + " (1 = 25.0%) {75.0%}\n"},
+       "0  " +
+           Bar(0) +
+           " (0 = 0.0%)\n"
+           "1  " +
+           Bar(72) +
+           " (2 = 50.0%) {0.0%}\n"
+           "2  " +
+           Bar(0) +
+           " (0 = 0.0%) {50.0%}\n"
+           "3  " +
+           Bar(36) +
+           " (1 = 25.0%) {50.0%}\n"
+           "4  " +
+           Bar(0) + " (1 = 25.0%) {75.0%}\n"},
       {GetLinearHistogram("Golden.Run", 10, 11),
        {1, 9},
        "Histogram: Golden.Run recorded 2 samples, mean = 5.0 (flags = 0x1)\n"
-       "0  " + Bar(0) + " (0 = 0.0%)\n"
-       "1  " + Bar(72) + " (1 = 50.0%) {0.0%}\n"
-       "2  ... \n"
-       "9  " + Bar(72) + " (1 = 50.0%) {50.0%}\n"
-       "10 " + Bar(0) + " (0 = 0.0%) {100.0%}\n"},
+       "0  " +
+           Bar(0) +
+           " (0 = 0.0%)\n"
+           "1  " +
+           Bar(72) +
+           " (1 = 50.0%) {0.0%}\n"
+           "2  ... \n"
+           "9  " +
+           Bar(72) +
+           " (1 = 50.0%) {50.0%}\n"
+           "10 " +
+           Bar(0) + " (0 = 0.0%) {100.0%}\n"},
       {SparseHistogram::GetOrCreate("Golden.Sparse"),
        {-5, 0, INT_MAX, 0},
        "Histogram: Golden.Sparse recorded 4 samples (flags = 0x1)\n"
-       "-5        " + Bar(36) + " (1 = 25.0%)\n"
-       "0         " + Bar(72) + " (2 = 50.0%)\n"
-       "2147483647" + Bar(36) + " (1 = 25.0%)\n"},
+       "-5        " +
+           Bar(36) +
+           " (1 = 25.0%)\n"
+           "0         " +
+           Bar(72) +
+           " (2 = 50.0%)\n"
+           "2147483647" +
+           Bar(36) + " (1 = 25.0%)\n"},
       // Nothing to scale bars by: the header alone.
-      {GetCountsHistogram("Golden.Empty", 100), {},
+      {GetCountsHistogram("Golden.Empty", 100),
+       {},
        "Histogram: Golden.Empty recorded 0 samples (flags = 0x1)\n"},
   };
   for (const Case& c : kCases) {
@@ -177,9 +205,10 @@ TEST(HistogramTest, RendersTheTextGolden) {
   }
   std::string html;
   GetCountsHistogram("Golden.Empty", 100)->WriteHTML(&html);
-  EXPECT_EQ("<PRE>Histogram: Golden.Empty recorded 0 samples (flags = 0x1)<br>"
-            "</PRE>",
-            html);
+  EXPECT_EQ(
+      "<PRE>Histogram: Golden.Empty recorded 0 samples (flags = 0x1)<br>"
+      "</PRE>",
+      html);
 }
 
 TEST(HistogramTest, ParametersAndBucketData) {
@@ -195,9 +224,9 @@ TEST(HistogramTest, ParametersAndBucketData) {
   EXPECT_TRUE(parameters.GetInteger("min", &minimum));
   EXPECT_TRUE(parameters.GetInteger("max", &maximum));
   EXPECT_TRUE(parameters.GetInteger("bucket_count", &buckets));
-  EXPECT_EQ("LINEAR_HISTOGRAM 1 4 5",
-            type + " " + std::to_string(minimum) + " " +
-                std::to_string(maximum) + " " + std::to_string(buckets));
+  EXPECT_EQ("LINEAR_HISTOGRAM 1 4 5", type + " " + std::to_string(minimum) +
+                                          " " + std::to_string(maximum) + " " +
+                                          std::to_string(buckets));
 
   HistogramBase::Count count = 0;
   int64_t sum = 0;
@@ -418,13 +447,12 @@ TEST(HistogramRegistryTest, WithMapsNamesAndShapesAreShared) {
 TEST(HistogramRegistryTest, CallbackRunsForHistogramsRegisteredAfterIt) {
   HistogramRegistry::ScopedMapsForTesting registry;
   std::vector<int32_t> seen;
-  registry.SetCallback(
-      "Registry.Watched",
-      Bind<void(HistogramBase::Sample)>(
-          [](std::vector<int32_t>* seen, HistogramBase::Sample value) {
-            seen->push_back(value);
-          },
-          &seen));
+  registry.SetCallback("Registry.Watched", Bind<void(HistogramBase::Sample)>(
+                                               [](std::vector<int32_t>* seen,
+                                                  HistogramBase::Sample value) {
+                                                 seen->push_back(value);
+                                               },
+                                               &seen));
   HistogramBase* watched = GetLinearHistogram("Registry.Watched", 10, 11);
   HistogramBase* other = SparseHistogram::GetOrCreate("Registry.Other");
   EXPECT_TRUE(watched->flags() & HistogramBase::CallbackExists);

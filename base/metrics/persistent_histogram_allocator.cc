@@ -98,9 +98,8 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::AllocateHistogram(
     CountRecordResult(kAllocatorCorrupt);
     return nullptr;
   }
-  const uint64_t record_size =
-      std::max<uint64_t>(uint64_t{name.size()} + kNameOffset + 1,
-                         sizeof(HistogramRecord));
+  const uint64_t record_size = std::max<uint64_t>(
+      uint64_t{name.size()} + kNameOffset + 1, sizeof(HistogramRecord));
   const Reference ref =
       record_size > UINT32_MAX
           ? 0
@@ -116,16 +115,15 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::AllocateHistogram(
     record->flags = static_cast<uint32_t>(flags | HistogramBase::Persistent);
   }
   if (record && type != SPARSE_HISTOGRAM) {
-    const uint32_t bucket_count =
-        static_cast<uint32_t>(ranges->bucket_count());
+    const uint32_t bucket_count = static_cast<uint32_t>(ranges->bucket_count());
     if (bucket_count == 0)
       return nullptr;
     const Reference counts_ref =
         memory_->Allocate(bucket_count * 8, kTypeIdCounts);
     const Reference ranges_ref =
         memory_->Allocate(bucket_count * 4 + 4, kTypeIdRanges);
-    auto* boundaries = static_cast<int32_t*>(memory_->GetBlockData(
-        ranges_ref, kTypeIdRanges, bucket_count * 4 + 4));
+    auto* boundaries = static_cast<int32_t*>(
+        memory_->GetBlockData(ranges_ref, kTypeIdRanges, bucket_count * 4 + 4));
     if (counts_ref && boundaries) {
       memcpy(boundaries, ranges->data(), ranges->size() * sizeof(int32_t));
       record->minimum = minimum;
@@ -147,9 +145,7 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::AllocateHistogram(
     return histogram;
   }
   if (!memory_->IsCorrupt()) {
-    CountRecordResult(memory_->IsFull()
-                                    ? kAllocatorFull
-                                    : kAllocationFailed);
+    CountRecordResult(memory_->IsFull() ? kAllocatorFull : kAllocationFailed);
   } else {
     memory_->SetCorrupt();
     CountRecordResult(kNewlyCorrupt);
@@ -193,7 +189,8 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
     return nullptr;
   }
   // Another process may change the record meanwhile: read each field once.
-  const std::string name(record->name, strnlen(record->name, size - kNameOffset));
+  const std::string name(record->name,
+                         strnlen(record->name, size - kNameOffset));
   const uint32_t type = record->type;
   const int32_t flags = static_cast<int32_t>(record->flags);
   if (type == SPARSE_HISTOGRAM) {
@@ -235,7 +232,8 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
   const uint64_t counts_size = uint64_t{bucket_count} * 8;
   auto* counts = static_cast<int32_t*>(memory_->GetBlockData(
       record->counts_ref, kTypeIdCounts,
-      counts_size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(counts_size)));
+      counts_size > UINT32_MAX ? UINT32_MAX
+                               : static_cast<uint32_t>(counts_size)));
   if (!counts || counts_size > UINT32_MAX) {
     CountRecordResult(kBadCounts);
     return nullptr;
@@ -262,8 +260,8 @@ std::unique_ptr<HistogramBase> PersistentHistogramAllocator::CreateHistogram(
     case CUSTOM_HISTOGRAM:
       histogram = std::make_unique<CustomHistogram>(
           name, registered_ranges->range(1),
-          registered_ranges->range(bucket_count - 1), registered_ranges,
-          counts, logged_counts, &record->samples_meta, &record->logged_meta);
+          registered_ranges->range(bucket_count - 1), registered_ranges, counts,
+          logged_counts, &record->samples_meta, &record->logged_meta);
       break;
     default:
       CountRecordResult(kUnknownType);

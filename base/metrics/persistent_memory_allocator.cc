@@ -104,9 +104,10 @@ std::unique_ptr<PersistentMemoryAllocator> PersistentMemoryAllocator::Create(
     LOG(ERROR) << "Persistent memory segment of another layout";
     return nullptr;
   }
-  return std::unique_ptr<PersistentMemoryAllocator>(new PersistentMemoryAllocator(
-      static_cast<uint8_t*>(base), size, page_size, read_only,
-      allocation_sizes, errors));
+  return std::unique_ptr<PersistentMemoryAllocator>(
+      new PersistentMemoryAllocator(static_cast<uint8_t*>(base), size,
+                                    page_size, read_only, allocation_sizes,
+                                    errors));
 }
 
 PersistentMemoryAllocator::PersistentMemoryAllocator(
@@ -142,8 +143,8 @@ PersistentMemoryAllocator::Reference PersistentMemoryAllocator::AllocateImpl(
     uint32_t request, uint32_t type_id) {
   if (read_only_ || request >= kLargestRequest)
     return 0;
-  const uint32_t size =
-      (request + kBlockHeaderSize + kAllocAlignment - 1) & ~(kAllocAlignment - 1);
+  const uint32_t size = (request + kBlockHeaderSize + kAllocAlignment - 1) &
+                        ~(kAllocAlignment - 1);
   if (size <= kBlockHeaderSize || size > page_size_)
     return 0;
 
@@ -234,9 +235,12 @@ void PersistentMemoryAllocator::MakeIterable(Reference ref) {
 
   SharedMetadata* meta = shared();
   uint32_t tail = Load(meta->tail_offset);
-  for (;;) {
+  // A queue closed into a loop (by another process) has no end to append
+  // to: moving the tail along it more often than there are blocks ends it.
+  const uint32_t most_moves = used() / kSmallestWalkedBlock;
+  for (uint32_t moves = 0;; ++moves) {
     BlockHeader* tail_block = GetBlock(tail, true);
-    if (!tail_block) {
+    if (!tail_block || moves > most_moves) {
       SetCorrupt();
       return;
     }
@@ -249,7 +253,7 @@ void PersistentMemoryAllocator::MakeIterable(Reference ref) {
     // Another block was linked but the tail offset not moved yet: help.
     uint32_t expected = tail;
     tail = CompareExchange(meta->tail_offset, expected, tail_next) ? tail_next
-                                                               : expected;
+                                                                   : expected;
   }
 }
 

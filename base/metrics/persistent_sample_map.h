@@ -38,8 +38,7 @@ class PersistentSampleMap : public HistogramSamples {
   // The count of `value` after importing as far as needed, or null.
   HistogramBase::Count* FindCount(HistogramBase::Sample value) const;
   // Makes a record when there is none.
-  HistogramBase::Count* FindOrMakeCount(
-      HistogramBase::Sample value);
+  HistogramBase::Count* FindOrMakeCount(HistogramBase::Sample value);
   // Imports records up to `value` (returning its count) or, with
   // `everything`, all of them (returning null).
   HistogramBase::Count* ImportSamples(HistogramBase::Sample value,

@@ -70,8 +70,7 @@ HistogramType SparseHistogram::GetHistogramType() const {
   return SPARSE_HISTOGRAM;
 }
 
-bool SparseHistogram::HasConstructionArguments(Sample, Sample,
-                                               uint32_t) const {
+bool SparseHistogram::HasConstructionArguments(Sample, Sample, uint32_t) const {
   return false;
 }
 

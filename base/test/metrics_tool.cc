@@ -88,17 +88,17 @@ int Ranges() {
     int64_t maximum = 0;
     int64_t buckets = 0;
     fields >> kind >> minimum >> maximum >> buckets;
-    const auto* histogram = static_cast<const Histogram*>(MakeHistogram(
-        kind, "Tool.Ranges." + std::to_string(number), minimum, maximum,
-        buckets));
+    const auto* histogram = static_cast<const Histogram*>(
+        MakeHistogram(kind, "Tool.Ranges." + std::to_string(number), minimum,
+                      maximum, buckets));
     if (!histogram) {
       std::cout << "refused\n";
       continue;
     }
     const BucketRanges* ranges = histogram->bucket_ranges();
     std::cout << histogram->declared_min() << ' ' << histogram->declared_max()
-              << ' ' << histogram->GetBucketCount() << ' '
-              << histogram->flags() << ' ' << ranges->checksum();
+              << ' ' << histogram->GetBucketCount() << ' ' << histogram->flags()
+              << ' ' << ranges->checksum();
     for (size_t i = 0; i < ranges->size(); ++i)
       std::cout << ' ' << ranges->range(i);
     std::cout << '\n';
@@ -111,9 +111,10 @@ int Hash() {
   while (std::getline(std::cin, line)) {
     std::string name;
     for (size_t i = 0; i + 1 < line.size(); i += 2)
-      name.push_back(static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
-    std::cout << FormatString("%016llx\n", static_cast<unsigned long long>(
-                                               HashHistogramName(name)));
+      name.push_back(
+          static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16)));
+    std::cout << FormatString(
+        "%016llx\n", static_cast<unsigned long long>(HashHistogramName(name)));
   }
   return 0;
 }
@@ -223,8 +224,9 @@ bool WriteActivitySegment(const wchar_t* path) {
   }
   std::cout << "pid " << GetCurrentProcessId() << '\n'
             << "tid " << GetCurrentThreadId() << '\n'
-            << FormatString("lock %llx\n", static_cast<unsigned long long>(
-                                               reinterpret_cast<uintptr_t>(&lock)));
+            << FormatString("lock %llx\n",
+                            static_cast<unsigned long long>(
+                                reinterpret_cast<uintptr_t>(&lock)));
   GlobalActivityTracker::ReleaseForTesting();
   return written;
 }
@@ -248,9 +250,9 @@ int ShareChild(const wchar_t* mapping, uint32_t size, int count) {
   PersistentHistogramAllocator::SetGlobalForTesting(allocator.get());
   HistogramBase* sparse = SparseHistogram::GetOrCreate("Shared.Sparse");
   for (int i = 0; i < count; ++i) {
-    HistogramBase* histogram = GetExponentialHistogram(
-        "Shared." + std::to_string(i), 1, 1000, 20,
-        HistogramBase::MetricsTargeted);
+    HistogramBase* histogram =
+        GetExponentialHistogram("Shared." + std::to_string(i), 1, 1000, 20,
+                                HistogramBase::MetricsTargeted);
     if (!histogram)
       return 4;
     histogram->AddCount(i, i + 1);

@@ -23,8 +23,7 @@ ActivityScope::~ActivityScope() {
 }
 
 void ActivityScope::Start(bool create, const void* program_counter,
-                          const void* origin, uint8_t type,
-                          uint64_t data) {
+                          const void* origin, uint8_t type, uint64_t data) {
   GlobalActivityTracker* global = GetGlobalActivityTracker();
   if (!global)
     return;

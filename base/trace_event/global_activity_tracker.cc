@@ -19,7 +19,8 @@ std::atomic<GlobalActivityTracker*> g_tracker{nullptr};
 
 // Trackers made for tests outlive their installation: threads keep
 // pointers to their own trackers in them.
-constinit LazyGlobalInstance<std::vector<std::unique_ptr<GlobalActivityTracker>>>
+constinit LazyGlobalInstance<
+    std::vector<std::unique_ptr<GlobalActivityTracker>>>
     g_kept_trackers(LazyGlobalLifetime::kLeaky);
 constinit LazyGlobalInstance<Lock> g_kept_trackers_lock(
     LazyGlobalLifetime::kLeaky);
@@ -113,7 +114,8 @@ void GlobalActivityTracker::ReleaseForTesting() {
 GlobalActivityTracker::GlobalActivityTracker(
     std::unique_ptr<PersistentMemoryAllocator> allocator,
     uint32_t thread_memory_size)
-    : allocator_(std::move(allocator)), thread_memory_size_(thread_memory_size) {
+    : allocator_(std::move(allocator)),
+      thread_memory_size_(thread_memory_size) {
   this_thread_tracker_.Initialize(&OnThreadExit);
 }
 

@@ -23,7 +23,8 @@ class GlobalActivityTracker {
  public:
   static constexpr uint32_t kTypeIdActivityTracker = 0x5D7381B2;
   // Tracker memory that an ended thread gave back.
-  static constexpr uint32_t kTypeIdActivityTrackerFree = ~kTypeIdActivityTracker;
+  static constexpr uint32_t kTypeIdActivityTrackerFree =
+      ~kTypeIdActivityTracker;
   static constexpr uint32_t kTypeIdLogMessage = 0x4CF434FA;
 
   // The installed tracker, or null.
