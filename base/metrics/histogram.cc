@@ -101,6 +101,10 @@ bool Histogram::HasConstructionArguments(Sample minimum, Sample maximum,
          bucket_count == GetBucketCount();
 }
 
+void Histogram::Add(Sample value) {
+  Histogram::AddCount(value, 1);
+}
+
 void Histogram::AddCount(Sample value, int count) {
   if (count <= 0)
     return;

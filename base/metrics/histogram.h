@@ -67,6 +67,7 @@ class Histogram : public HistogramBase {
   HistogramType GetHistogramType() const override;
   bool HasConstructionArguments(Sample minimum, Sample maximum,
                                 uint32_t bucket_count) const override;
+  void Add(Sample value) override;
   void AddCount(Sample value, int count) override;
   void AddSamples(const HistogramSamples& samples) override;
   bool AddSamplesFromPickle(BinaryReader* reader) override;

@@ -56,9 +56,7 @@ uint32_t HistogramBase::FindCorruption(const HistogramSamples&) const {
   return 0;
 }
 
-void HistogramBase::RunSampleCallback(Sample value) const {
-  if (!(flags() & CallbackExists))
-    return;
+void HistogramBase::RunRegisteredCallback(Sample value) const {
   // The copy holds a reference, so the callback may run outside the
   // registry's lock.
   HistogramRegistry::SampleCallback callback =

@@ -97,14 +97,6 @@ HistogramBase::Count HistogramSamples::redundant_count() const {
       .load(std::memory_order_relaxed);
 }
 
-void HistogramSamples::IncreaseSumAndCount(int64_t sum,
-                                           HistogramBase::Count count) {
-  std::atomic_ref<int64_t>(meta_->sum)
-      .fetch_add(sum, std::memory_order_relaxed);
-  std::atomic_ref<int32_t>(meta_->redundant_count)
-      .fetch_add(count, std::memory_order_relaxed);
-}
-
 void HistogramSamples::Add(const HistogramSamples& other) {
   IncreaseSumAndCount(other.sum(), other.redundant_count());
   std::unique_ptr<SampleCountIterator> iterator = other.Iterator();

@@ -1,6 +1,7 @@
 #ifndef BASE_METRICS_HISTOGRAM_SAMPLES_H_
 #define BASE_METRICS_HISTOGRAM_SAMPLES_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -79,7 +80,12 @@ class HistogramSamples {
   virtual bool AddSubtractImpl(SampleCountIterator* iterator,
                                Operation operation) = 0;
 
-  void IncreaseSumAndCount(int64_t sum, HistogramBase::Count count);
+  void IncreaseSumAndCount(int64_t sum, HistogramBase::Count count) {
+    std::atomic_ref<int64_t>(meta_->sum).fetch_add(sum,
+                                                   std::memory_order_relaxed);
+    std::atomic_ref<int32_t>(meta_->redundant_count)
+        .fetch_add(count, std::memory_order_relaxed);
+  }
 
  private:
   HistogramSampleMetadata local_meta_ = {};
