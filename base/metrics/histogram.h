@@ -28,7 +28,8 @@ HistogramBase* GetExponentialHistogram(StringSlice name, int32_t minimum,
                                        int32_t flags);
 // Minimum 1, 50 buckets, `MetricsTargeted`.
 HistogramBase* GetCountsHistogram(StringSlice name, int32_t maximum);
-// Bounds in milliseconds (truncated), 50 buckets, `MetricsTargeted`.
+// Bounds in whole milliseconds, saturated to 32 bits; 50 buckets,
+// `MetricsTargeted`.
 HistogramBase* GetTimeHistogram(StringSlice name, TimeDelta minimum,
                                 TimeDelta maximum);
 // Minimum 1, evenly spaced boundaries, `MetricsTargeted`.
