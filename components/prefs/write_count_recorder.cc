@@ -56,15 +56,19 @@ void WriteCountRecorder::ReportOutstandingWrites() {
   last_report_time_ += kReportInterval * intervals;
 }
 
-HistogramBase* WriteCountRecorder::GetHistogram() const {
+HistogramBase* WriteCountRecorder::GetHistogram() {
+  if (histogram_made_)
+    return histogram_;
+  histogram_made_ = true;
   // One bucket per possible count: at most one write per commit interval.
   const int64_t commit_us = std::max<int64_t>(commit_interval_.InMicroseconds(), 1);
   const int32_t max_writes = static_cast<int32_t>(std::min<int64_t>(
       kReportInterval.InMicroseconds() / commit_us,
       std::numeric_limits<int32_t>::max() - 1));
-  return GetExponentialHistogram(
+  histogram_ = GetExponentialHistogram(
       kWriteCountHistogramPrefix + GetPrefsHistogramSuffix(path_), 1,
       max_writes, max_writes + 1, HistogramBase::MetricsTargeted);
+  return histogram_;
 }
 
 }  // namespace base
