@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/test/scoped_log_capture.h"
+#include "base/values.h"
 #include "base/time/tick_time.h"
 #include "gtest/gtest.h"
 
@@ -123,6 +124,46 @@ TEST(TraceLogTest, FullBufferStopsRecordingAndNotesTheOverflow) {
   EXPECT_EQ(1, observer.disabled);
   EXPECT_NE(std::string::npos, trace.find("\"name\":\"trace_buffer_overflowed\""));
   EXPECT_NE(std::string::npos, trace.find("\"name\":\"num_cpus\""));
+}
+
+// The filters are made once per process: this is the one test that filters.
+TEST(TraceLogTest, WhitelistFilterKeepsOnlyItsNames) {
+  EventFilterConfig filter(kEventWhitelistPredicate);
+  filter.AddIncludedCategory("filtered*");
+  DictionaryValueOwner args = MakeValue<DictionaryValue>();
+  ListValueOwner names = MakeValue<ListValue>();
+  names->AppendString("kept");
+  args->SetByKey("event_name_whitelist", ValueOwner(names.release()));
+  filter.SetArgs(std::move(args));
+  TraceConfig config;
+  config.AddEventFilter(filter);
+  const uint8_t* filtered = TraceLog::GetCategoryEnabledFlag("filtered");
+  const uint8_t* other = TraceLog::GetCategoryEnabledFlag("unfiltered");
+
+  TraceLog* log = TraceLog::GetInstance();
+  log->SetEnabledForTesting(
+      config, TraceLog::kRecordingMode | TraceLog::kFilteringMode,
+      TraceLog::kOptionRecordUntilFull);
+  EXPECT_EQ(TraceLog::kCategoryRecording | TraceLog::kCategoryFiltering,
+            *filtered);
+  for (const TraceCategory* category : TraceLog::GetCategoriesForTesting()) {
+    // Filter 0 applies to "filtered" alone.
+    EXPECT_EQ(&category->state == filtered ? 1u : 0u, category->filter_bitmap)
+        << category->name;
+  }
+  EXPECT_EQ(TraceLog::kCategoryRecording, *other);
+  EXPECT_NE(0u, Add('I', filtered, "kept"));
+  EXPECT_EQ(0u, Add('I', filtered, "dropped"));
+  EXPECT_NE(0u, Add('I', other, "dropped"));
+  log->SetDisabledForTesting();
+  EXPECT_EQ(0, *filtered);
+  const std::string trace = log->FlushForTesting();
+  EXPECT_NE(std::string::npos,
+            trace.find("\"cat\":\"filtered\",\"name\":\"kept\""));
+  EXPECT_EQ(std::string::npos,
+            trace.find("\"cat\":\"filtered\",\"name\":\"dropped\""));
+  EXPECT_NE(std::string::npos,
+            trace.find("\"cat\":\"unfiltered\",\"name\":\"dropped\""));
 }
 
 }  // namespace
