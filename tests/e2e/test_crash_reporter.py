@@ -2,7 +2,9 @@
 crash server on 127.0.0.1: an installer process (crash_child, which runs
 RunInstaller as its reporter) hands a child installer process to its
 reporter; the child crashes, the reporter offers the crash to the server,
-uploads the zipped crash log, and ends after its parent. The zip and the multipart body are
+uploads the zipped crash log, and ends after its parent. A reporter that
+crashes itself is captured by the reporter it relaunches, which uploads
+the report and notes it in the registry. The zip and the multipart body are
 taken apart with Python's zipfile and email parser."""
 
 import io
@@ -121,3 +123,62 @@ def test_crashed_child_is_reported_and_the_reporter_ends_after_its_parent(
     assert fields["stacktraceId"] == REPORT_ID
     assert fields["Version"] and fields["build_number"] and fields["prod"] == "Tarvo"
     assert int(fields["CrashUptime"]) >= 0
+
+
+def relaunched_ended_well(lines):
+    """crash_child waits for the relaunched reporter when it still runs after
+    the crashed one, which it may not: either way it is over now."""
+    return all(line == "relaunched ended 1" for line in lines
+               if line.startswith("relaunched ended "))
+
+
+def filetime_now():
+    return int(time.time() * 10_000_000) + FILETIME_UNIX_EPOCH
+
+
+def last_own_crash(build_dir, registry_root, tmp_path):
+    """The reporter's note of its last reported crash (a FILETIME), or None.
+    Wine's "reg query" prints no REG_QWORD data: the key is exported."""
+    exported = tmp_path / "company.reg"
+    wine(build_dir, "reg", "export", f"HKCU\\{registry_root}\\Software\\Tarvo Software",
+         windows_path(exported), "/y")
+    if not exported.exists():
+        return None
+    text = exported.read_bytes().decode("utf-16")
+    match = re.search(rf'"{LAST_OWN_CRASH}"=hex\(b\):((?:[0-9a-f]{{2}},?){{8}})', text)
+    return int.from_bytes(bytes.fromhex(match.group(1).replace(",", "")), "little") \
+        if match else None
+
+
+def test_crashed_reporter_is_reported_by_the_reporter_it_relaunches(
+        build_dir, server, run_child, registry_root, tmp_path):
+    server.add("/crash", Resource(b"thanks"))
+
+    before = filetime_now()
+    lines = run_child("--reporter-crashes")
+    after = filetime_now()
+
+    crashed = int(value_of(lines, "reporter"))
+    assert value_of(lines, "reporter ended") == "c0000005"
+    assert relaunched_ended_well(lines)
+    # No offer first: the crash log goes at once.
+    [upload] = server.requests
+    assert upload.method == "POST"
+    file_name, log, fields = crash_log_of(upload)
+    assert file_name.endswith(".zip") and "-crashlog-" in file_name
+    assert fields == {}
+    assert re.match(r"[^\r\n]*\r\ncrash_child\.exe caused exception C0000005 ", log), log[:300]
+    assert '\r\nmetadata:\r\nprocess_type="crash_reporter"\r\n' in log
+    crashed_thread = re.search(r"\r\nThreadInfo: ([0-9A-F]{8})\r\n", log).group(1)
+    assert thread_section(log, int(crashed_thread, 16)) == "1"
+    noted = last_own_crash(build_dir, registry_root, tmp_path)
+    assert noted is not None and before - 10_000_000 <= noted <= after + 10_000_000
+    assert crashed != 0
+
+    # Within 3 days another crash of a reporter only lets it end.
+    lines = run_child("--reporter-crashes")
+
+    assert value_of(lines, "reporter ended") == "c0000005"
+    assert relaunched_ended_well(lines)
+    assert len(server.requests) == 1
+    assert last_own_crash(build_dir, registry_root, tmp_path) == noted

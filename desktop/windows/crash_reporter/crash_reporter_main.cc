@@ -25,6 +25,7 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/crash_reporter/crash_server_urls.h"
 #include "desktop/windows/crash_reporter/parent_exit_watcher.h"
+#include "desktop/windows/crash_reporter/reporter_crash_handler.h"
 #include "desktop/windows/crash_reporter/reporter_features.h"
 #include "desktop/windows/crash_reporter/reporter_log.h"
 #include "desktop/windows/crash_reporter/reporter_quit_signal.h"
@@ -70,6 +71,7 @@ ScopedSecurityDescriptor MakePipeSecurity(SECURITY_ATTRIBUTES* attributes,
 }  // namespace
 
 int CrashReporterMain() {
+  PrepareCrashReporterRelaunch(false);
   uint32_t parent_pid = 0;
   if (!ParseParentProcessId(&parent_pid))
     return kStartFailed;

@@ -14,9 +14,12 @@ namespace installer {
 // upload is in hand. 0 after an orderly end, -1 when it could not start
 // serving.
 int CrashReporterMain();
-// The reporter's own crash handling is not in this build: a crash of the
-// reporter ends it with its exception code, unreported.
+// First, in the crash-reporter role: the reporter's own crash handlers. A
+// prepared reporter that crashes relaunches itself to report the crash.
 void InstallCrashReporterExceptionFilter();
+// The relaunched reporter ("crash-reporter-exception-info"): captures the
+// crashed reporter named by "crash-reporter-parent-id", lets it end, and
+// uploads its report, unless one went less than 3 days ago.
 void HandleCrashReporterCrash();
 
 // Every other role, at start-up, in this order:
