@@ -120,6 +120,11 @@ def test_crashed_child_is_reported_and_the_reporter_ends_after_its_parent(
     assert thread_section(log, thread) == "1"
     assert '\r\nprocess_type="installer"\r\n' in log
     assert re.search(r"\r\nUsed DLLs:\r\ncrash_child\.exe ", log, re.IGNORECASE)
+    # What the reporter logged while it processed the crash follows the log:
+    # crash_child has no version resource.
+    logger = log.index("\r\nCrash Logger:\r\n")
+    assert re.search(r"\r\nmodule_file_info\.cc:\d+:Could not find version resource in "
+                     r"crash_child\.exe\r\n", log[logger:], re.IGNORECASE), log[logger:]
     assert fields["stacktraceId"] == REPORT_ID
     assert fields["Version"] and fields["build_number"] and fields["prod"] == "Tarvo"
     assert int(fields["CrashUptime"]) >= 0
