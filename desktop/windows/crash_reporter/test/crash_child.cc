@@ -8,6 +8,7 @@
 //   --crash=KIND        none, access-violation, breakpoint, abort, throw,
 //                       terminate, invalid-parameter, pure-call,
 //                       guarded-fault, invalid-handle, two-threads
+//   --threads=N         first starts N idle threads
 //   --crash-child=KIND  starts crash reporting, then this program as a
 //                       child installer process handed the reporter, which
 //                       crashes with KIND; prints "child CODE" when it has
@@ -47,6 +48,7 @@
 namespace {
 
 constexpr char kCrashSwitch[] = "crash";
+constexpr char kThreadsSwitch[] = "threads";
 constexpr char kCrashChildSwitch[] = "crash-child";
 constexpr char kReporterCrashesSwitch[] = "reporter-crashes";
 constexpr char kReporterExitsSwitch[] = "reporter-exits";
@@ -141,6 +143,18 @@ void CrashTwoThreadsAtOnce() {
   StartCrashingThread(&AccessViolation);
   ::WaitForSingleObject(g_ready, INFINITE);
   ::SetEvent(g_go);
+}
+
+DWORD WINAPI IdleThread(void*) {
+  ::Sleep(INFINITE);
+  return 0;
+}
+
+void StartIdleThreads(const std::string& count_text) {
+  uint64_t count = 0;
+  base::StringToUint64(count_text, &count);
+  for (uint64_t i = 0; i < count; ++i)
+    base::win::ScopedHandle(::CreateThread(nullptr, 0, &IdleThread, nullptr, 0, nullptr));
 }
 
 // Keeps the run off the real HKEY_CURRENT_USER; the key is the test's to
@@ -297,6 +311,7 @@ int main() {
     return RunCrashingChild(command_line.GetSwitchValueASCII(kCrashChildSwitch));
   if (command_line.HasSwitch(kReporterCrashesSwitch))
     return WaitForCrashedReporter();
+  StartIdleThreads(command_line.GetSwitchValueASCII(kThreadsSwitch));
   const std::string kind = command_line.GetSwitchValueASCII(kCrashSwitch);
   if (kind == "two-threads") {
     CrashTwoThreadsAtOnce();
