@@ -46,7 +46,9 @@ def registry_root(build_dir):
 @pytest.fixture
 def run_child(build_dir, server, registry_root, tmp_path):
     """run_child(*args) -> lines printed by crash_child and its processes."""
-    crash_folder = tmp_path / "crashes"
+    # A folder no ANSI code page holds whole: the crash log is written and
+    # zipped by its wide name.
+    crash_folder = tmp_path / "Abstürze 崩溃 ✓"
 
     def run(*args):
         env = {name: value for name, value in os.environ.items()
@@ -187,3 +189,19 @@ def test_crashed_reporter_is_reported_by_the_reporter_it_relaunches(
     assert relaunched_ended_well(lines)
     assert len(server.requests) == 1
     assert last_own_crash(build_dir, registry_root, tmp_path) == noted
+
+
+@pytest.mark.parametrize("kind, code", [("invalid-parameter", "c000000d"),
+                                        ("pure-call", "c0000025")])
+def test_runtime_report_of_a_reporter_ends_it_with_its_code(server, run_child, kind, code):
+    server.add("/crash", Resource(b"thanks"))
+
+    lines = run_child(f"--reporter-crashes={kind}")
+
+    # Not 0: a reporter that ended on a runtime report has not succeeded.
+    assert value_of(lines, "reporter ended") == code
+    assert relaunched_ended_well(lines)
+    [upload] = server.requests
+    _, log, _ = crash_log_of(upload)
+    assert re.match(rf"[^\r\n]*\r\ncrash_child\.exe caused exception {code.upper()} ", log), \
+        log[:300]

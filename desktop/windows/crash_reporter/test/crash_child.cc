@@ -15,10 +15,13 @@
 //                       ended, and ends, leaving a process of its own that
 //                       prints "reporter ended CODE" once the reporter has
 //                       ended too
-//   --reporter-crashes  the reporter crashes (access violation) once it
-//                       serves; this process waits for it and for the
-//                       reporter it relaunches, printing "reporter ended
-//                       CODE" and "relaunched ended CODE"
+//   --reporter-crashes[=KIND]
+//                       the reporter crashes once it serves, with an access
+//                       violation, or as the runtime's invalid-parameter or
+//                       pure-call report (KIND); this process waits for it,
+//                       printing "reporter ended CODE", and for the reporter
+//                       it relaunched when that still runs ("relaunched
+//                       ended CODE")
 //   --reporter-exits    as the reporter: end at once, serving nobody
 //
 // With the environment variable TARVO_TEST_HKCU set, every process of the
@@ -42,6 +45,7 @@
 #include "desktop/windows/crash_reporter/crash_handler.h"
 #include "desktop/windows/crash_reporter/crash_reporter_names.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
+#include "desktop/windows/crash_reporter/reporter_crash_handler.h"
 #include "desktop/windows/installer/entry_switches.h"
 #include "desktop/windows/installer/installer_main.h"
 
@@ -261,9 +265,26 @@ int WaitForCrashedReporter() {
   return 0;
 }
 
-DWORD WINAPI CrashOnceServing(void* init_event) {
-  ::WaitForSingleObject(init_event, INFINITE);
-  AccessViolation();
+// Wine's runtime takes no invalid-parameter or pure-call handler: the
+// reporter's are run as the runtime would run them.
+void ReporterInvalidParameter() {
+  installer::ReporterInvalidParameterHandler(L"size <= capacity", L"Append",
+                                             L"buffer.cc", 7, 0);
+}
+
+void ReporterPureCall() {
+  installer::ReporterPureCallHandler();
+}
+
+struct ReporterCrash {
+  HANDLE init_event;
+  void (*crash)();
+};
+
+DWORD WINAPI CrashOnceServing(void* context) {
+  const auto* crash = static_cast<const ReporterCrash*>(context);
+  ::WaitForSingleObject(crash->init_event, INFINITE);
+  crash->crash();
   return 0;
 }
 
@@ -276,11 +297,19 @@ int RunReporter(const base::CommandLine& command_line) {
     base::StringToUint64(command_line.GetSwitchValueASCII(
                              installer::switches::kCrashReporterParentId),
                          &parent);
-    HANDLE init_event = ::OpenEventW(
-        SYNCHRONIZE, FALSE,
-        installer::GetCrashReporterInitEventName(static_cast<uint32_t>(parent))
-            .c_str());
-    ::CreateThread(nullptr, 0, &CrashOnceServing, init_event, 0, nullptr);
+    static ReporterCrash crash = {
+        ::OpenEventW(SYNCHRONIZE, FALSE,
+                     installer::GetCrashReporterInitEventName(
+                         static_cast<uint32_t>(parent))
+                         .c_str()),
+        &AccessViolation};
+    const std::string kind =
+        command_line.GetSwitchValueASCII(kReporterCrashesSwitch);
+    if (kind == "invalid-parameter")
+      crash.crash = &ReporterInvalidParameter;
+    else if (kind == "pure-call")
+      crash.crash = &ReporterPureCall;
+    ::CreateThread(nullptr, 0, &CrashOnceServing, &crash, 0, nullptr);
   }
   return installer::RunInstaller();
 }
