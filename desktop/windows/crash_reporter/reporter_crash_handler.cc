@@ -34,6 +34,7 @@ CrashExceptionInfo g_exception_info = {};
 std::atomic<int32_t> g_first_crash{0};
 std::atomic<bool> g_prepared{false};
 std::atomic<bool> g_installed{false};
+std::atomic<DWORD> g_relaunch_wait_ms{kRelaunchWaitMs};
 
 // Made before any crash, so that handling one allocates nothing.
 struct Relaunch {
@@ -79,9 +80,9 @@ void RelaunchAndWait() {
   base::win::ScopedHandle(started.hProcess).Close();
   base::win::ScopedHandle(started.hThread).Close();
   if (relaunch.exception_event.IsValid())
-    ::WaitForSingleObject(relaunch.exception_event.Get(), kRelaunchWaitMs);
+    ::WaitForSingleObject(relaunch.exception_event.Get(), g_relaunch_wait_ms);
   else
-    ::Sleep(kRelaunchWaitMs);
+    ::Sleep(g_relaunch_wait_ms);
 }
 
 void CopyText(const wchar_t* text, wchar_t* field) {
@@ -198,5 +199,13 @@ void __cdecl ReporterPureCallHandler() {
   HandleRuntimeReport(kPureCallCode, AssertionRecord::kPureVirtualCall,
                       nullptr, nullptr, nullptr, 0);
 }
+
+namespace internal {
+
+void SetRelaunchWaitForTesting(uint32_t wait_ms) {
+  g_relaunch_wait_ms = wait_ms;
+}
+
+}  // namespace internal
 
 }  // namespace installer

@@ -28,6 +28,13 @@ void __cdecl ReporterInvalidParameterHandler(const wchar_t* expression,
                                              uintptr_t reserved);
 void __cdecl ReporterPureCallHandler();
 
+namespace internal {
+// Test-only: how long a crashed reporter waits for the reporter it
+// relaunched (20 s). Crashing test programs on a busy machine wait without
+// limit instead.
+void SetRelaunchWaitForTesting(uint32_t wait_ms);
+}  // namespace internal
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_CRASH_REPORTER_REPORTER_CRASH_HANDLER_H_

@@ -310,6 +310,9 @@ int RunReporter(const base::CommandLine& command_line) {
     else if (kind == "pure-call")
       crash.crash = &ReporterPureCall;
     ::CreateThread(nullptr, 0, &CrashOnceServing, &crash, 0, nullptr);
+    // A busy machine may start the relaunched reporter slower than the
+    // crashed one is willing to wait for it.
+    installer::internal::SetRelaunchWaitForTesting(INFINITE);
   }
   return installer::RunInstaller();
 }
