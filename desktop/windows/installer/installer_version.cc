@@ -4,13 +4,22 @@
 #include "base/strings/string_number_conversions.h"
 #include "desktop/windows/installer/branding.h"
 
+// The build may name another build number or stream: the test packages of
+// a newer, an older and another stream's installer are built so.
+#ifndef TARVO_BUILD_NUMBER
+#define TARVO_BUILD_NUMBER 2548
+#endif
+#ifndef TARVO_STREAM_NAME
+#define TARVO_STREAM_NAME "developer"
+#endif
+
 namespace installer {
 namespace {
 
 constexpr char kEngineVersion[] = "7.3.2201.8";
-constexpr int32_t kBuildNumber = 2548;
+constexpr int32_t kBuildNumber = TARVO_BUILD_NUMBER;
 constexpr int32_t kPatchNumber = 0;
-constexpr char kStreamName[] = "developer";
+constexpr char kStreamName[] = TARVO_STREAM_NAME;
 constexpr char kBuildTimestamp[] = "20170329_180017";
 constexpr int32_t kUniqueBuildNumber = 827998;
 constexpr int32_t kBuildRevision = 290110;
