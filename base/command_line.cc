@@ -306,7 +306,10 @@ bool IsSwitch(const std::wstring& argument,
 
 std::wstring QuoteForCommandLineToArgvW(const std::wstring& argument,
                                         bool quote_placeholders) {
+  // An empty argument written as nothing would vanish in the split and shift
+  // every argument after it.
   const bool needs_quotes =
+      argument.empty() ||
       argument.find_first_of(kQuoteTriggers) != std::wstring::npos ||
       (quote_placeholders && argument.find(L'%') != std::wstring::npos);
   if (!needs_quotes)

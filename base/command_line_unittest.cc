@@ -111,7 +111,7 @@ TEST(CommandLineQuote, Table) {
     const wchar_t* quoted;
   } kCases[] = {
       {L"plain", false, L"plain"},
-      {L"", false, L""},
+      {L"", false, L"\"\""},
       {LR"(C:\a b\)", false, LR"("C:\a b\\")"},
       {LR"(C:\a\b)", false, LR"("C:\a\b")"},
       {LR"(say "hi")", false, LR"("say \"hi\"")"},
@@ -308,15 +308,15 @@ TEST(CommandLineProcess, InitParsesOwnCommandLineOnce) {
   CommandLine::SetForCurrentProcessForTesting(std::move(saved));
 }
 
-// Random material for round trips: blanks, quotes and backslash runs (often
-// at the end, where they meet the closing quote) in every mix.
+// Random material for round trips: empty texts, blanks, quotes and backslash
+// runs (often at the end, where they meet the closing quote) in every mix.
 class ArgumentGenerator {
  public:
   explicit ArgumentGenerator(uint32_t seed) : random_(seed) {}
 
   std::wstring Next(const std::wstring& alphabet, size_t max_length) {
     std::wstring text;
-    const size_t length = 1 + Below(max_length);
+    const size_t length = Below(max_length + 1);
     for (size_t i = 0; i < length; ++i)
       text += alphabet[Below(alphabet.size())];
     if (Below(3) == 0)
@@ -465,6 +465,13 @@ TEST(CommandLineRoundTrip, ChildProcessSeesTheSameArguments) {
   fixed.AppendArg("--x y");
   fixed.AppendArg("\xc3\xa9t\xc3\xa9 \xe4\xb8\xad");
   command_lines.push_back(fixed);
+  // Empty arguments first, in the middle and last: none may vanish and shift
+  // the ones after it.
+  CommandLine empties(program);
+  empties.AppendSwitch("flag");
+  for (const char* argument : {"", "a b", "", "", "c", ""})
+    empties.AppendArg(argument);
+  command_lines.push_back(empties);
 
   for (size_t i = 0; i < command_lines.size(); ++i) {
     const CommandLine& command_line = command_lines[i];
@@ -472,8 +479,7 @@ TEST(CommandLineRoundTrip, ChildProcessSeesTheSameArguments) {
     ASSERT_TRUE(RunArgvEcho(command_line, &split))
         << command_line.GetCommandLineString();
     StringVector argv = command_line.argv();
-    // Empty or blank plain arguments are the only elements allowed to vanish
-    // on the way; the generator makes none that are empty.
+    // Nothing vanishes on the way, empty arguments included.
     EXPECT_EQ(argv, split.by_shell) << command_line.GetCommandLineString();
     EXPECT_EQ(argv, split.by_crt) << command_line.GetCommandLineString();
     if (i < expectations.size()) {

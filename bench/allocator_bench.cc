@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "base/allocator/allocator_shim.h"
+#include "base/metrics/heap_usage_scope.h"
+#include "base/metrics/thread_heap_usage.h"
 #include "base/binary_reader.h"
 #include "base/binary_writer.h"
 #include "bench/bench_harness.h"
@@ -67,5 +69,16 @@ int main() {
                 bench::MeasureRate(&NewBatch, kBatch) / 1e6, "M pairs/s");
   bench::Report("BinaryWriter+BinaryReader error message",
                 bench::MeasureRate(&MessageRoundTrip, 1) / 1e6, "M msgs/s");
+
+  // The hooks stay in for the rest of the process: measured last.
+  base::InsertHeapUsageHooks();
+  base::HeapUsageScope scope;
+  scope.Start();
+  bench::Report("AllocatorNew/AllocatorFree (16-136 B), heap-usage hooks in",
+                bench::MeasureRate([] {
+                  AllocateBatch(&base::AllocatorNew, &base::AllocatorFree);
+                }, kBatch) / 1e6,
+                "M pairs/s");
+  scope.Stop(true);
   return 0;
 }

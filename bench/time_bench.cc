@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "base/metrics/millisecond_tick_clock.h"
 #include "base/time/tick_time.h"
 #include "base/time/time.h"
 #include "bench/bench_harness.h"
@@ -30,6 +31,9 @@ double CallsPerSecond(Read read) {
 int main() {
   bench::Report("TickTime::Now",
                 CallsPerSecond([] { return base::TickTime::Now(); }),
+                "calls/s");
+  bench::Report("MillisecondTickClock::NowMs (task tracking)",
+                CallsPerSecond([] { return base::MillisecondTickClock::NowMs(); }),
                 "calls/s");
   bench::Report("Time::Now", CallsPerSecond([] { return base::Time::Now(); }),
                 "calls/s");

@@ -72,6 +72,7 @@ size_t HeapSizeEstimate(const AllocatorDispatch*, void* address, void*) {
 constexpr AllocatorDispatch kDefaultDispatch = {
     &HeapAllocate,   &HeapAllocateZeroed, &HeapAllocateAligned,
     &HeapReallocate, &HeapRelease,        &HeapSizeEstimate,
+    nullptr,         nullptr,             nullptr,
     nullptr,
 };
 

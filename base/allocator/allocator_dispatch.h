@@ -23,6 +23,16 @@ struct AllocatorDispatch {
                           void* context);
   using SizeEstimateFn = size_t (*)(const AllocatorDispatch* self,
                                     void* address, void* context);
+  // Fills `results` with up to `count` blocks of `size` bytes; returns how
+  // many it allocated.
+  using BatchAllocFn = unsigned (*)(const AllocatorDispatch* self, size_t size,
+                                    void** results, unsigned count,
+                                    void* context);
+  using BatchFreeFn = void (*)(const AllocatorDispatch* self, void** addresses,
+                               unsigned count, void* context);
+  using FreeDefiniteSizeFn = void (*)(const AllocatorDispatch* self,
+                                      void* address, size_t size,
+                                      void* context);
 
   AllocFn alloc_function;
   AllocZeroedFn alloc_zeroed_function;
@@ -30,6 +40,10 @@ struct AllocatorDispatch {
   ReallocFn realloc_function;
   FreeFn free_function;
   SizeEstimateFn get_size_estimate_function;
+  // Null in the default table: no entry point of the module calls them.
+  BatchAllocFn batch_malloc_function;
+  BatchFreeFn batch_free_function;
+  FreeDefiniteSizeFn free_definite_size_function;
   // Null in the default table, which ends the chain.
   const AllocatorDispatch* next;
 };

@@ -76,7 +76,8 @@ class ScopedRecordingTable {
       &RecordingTable::Alloc,   &RecordingTable::AllocZeroed,
       &RecordingTable::AllocAligned, &RecordingTable::Realloc,
       &RecordingTable::Free,    &RecordingTable::SizeEstimate,
-      nullptr};
+      nullptr,                  nullptr,
+      nullptr,                  nullptr};
 };
 
 bool OnModuleHeap(const void* block) {

@@ -409,6 +409,13 @@ bool JsonParser::ReadEscape(std::string* buffer) {
       int32_t code_point = 0;
       if (!ReadUnicodeEscape(&code_point))
         break;
+      // A pair can spell a noncharacter too (U+10FFFF); stored as it is, it
+      // would be written raw, and the next read would refuse that text.
+      if (!IsValidCodePoint(code_point)) {
+        if (!(options_ & kJsonReplaceInvalidCharacters))
+          break;
+        code_point = kReplacementCharacter;
+      }
       if (code_point != 0)
         WriteCodePointUtf8(code_point, buffer);
       return true;
@@ -421,7 +428,8 @@ bool JsonParser::ReadEscape(std::string* buffer) {
 }
 
 // After "\u": four digits, and for a lead surrogate the "\u" and digits of
-// its trail.
+// its trail. A lone surrogate is malformed; whether the code point is one a
+// string may hold is the caller's check.
 bool JsonParser::ReadUnicodeEscape(int32_t* code_point) {
   int32_t first = 0;
   if (!PeekHex(4, &first))
@@ -429,7 +437,7 @@ bool JsonParser::ReadUnicodeEscape(int32_t* code_point) {
   pos_ += 4;
   if (!IsLeadSurrogate(first)) {
     *code_point = first;
-    return IsValidCodePoint(first);
+    return !IsTrailSurrogate(first);
   }
   int32_t second = 0;
   if (end_ - pos_ < 2 || pos_[0] != '\\' || pos_[1] != 'u')

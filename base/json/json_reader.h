@@ -11,7 +11,8 @@ namespace base {
 
 // Reader options (bits).
 inline constexpr int32_t kJsonAllowTrailingCommas = 1;
-// Malformed UTF-8 and forbidden code points inside strings become U+FFFD.
+// Malformed UTF-8 and forbidden code points inside strings, raw or escaped,
+// become U+FFFD.
 inline constexpr int32_t kJsonReplaceInvalidCharacters = 4;
 
 // Reader error codes.

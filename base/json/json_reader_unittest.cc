@@ -72,6 +72,9 @@ TEST(JsonReaderErrors, CodeAndPosition) {
       {"[\"\\udc00\\ud800\"]", "error 1 1:3"},
       {"[\"\\uFFFE\"]", "error 1 1:3"},
       {"[\"\\uFDD0\"]", "error 1 1:3"},
+      // Pairs that spell a noncharacter are refused like single escapes.
+      {"[\"\\uDBFF\\uDFFF\"]", "error 1 1:3"},
+      {"[\"a\\ud83f\\udffe\"]", "error 1 1:4"},
       {"[\"a\xFF\"]", "error 7 1:4"},
       {"[\"\xC0\x80\"]", "error 7 1:3"},
       {"[\"\xED\xA0\x80\"]", "error 7 1:3"},

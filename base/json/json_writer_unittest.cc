@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "base/json/json_reader.h"
 #include "base/json/string_escape.h"
+#include "base/strings/utf_string_conversions.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -84,8 +86,7 @@ TEST(JsonWriterStrings, Escapes) {
       {"\x01\x1F\x7F", "\"\\u0001\\u001F\x7F\""},
       {"\b\f\n\r\"\\/", "\"\\b\\f\\n\\r\\\"\\\\/\""},
       {"\xE2\x80\xA8\xE2\x80\xA9", "\"\\u2028\\u2029\""},
-      {"\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBE",
-       "\"\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBE\""},
+      {"\xC3\xA9\xF0\x9F\x98\x80", "\"\xC3\xA9\xF0\x9F\x98\x80\""},
       {"a\xFF"
        "b",
        "\"a\xEF\xBF\xBD"
@@ -103,6 +104,7 @@ TEST(JsonWriterStrings, EscapeReportsInvalidInput) {
   EXPECT_TRUE(EscapeJsonString("ok", &out));
   EXPECT_EQ("x\"ok\"", out);
   EXPECT_FALSE(EscapeJsonString("bad\xC0\x80", &out));
+  EXPECT_FALSE(EscapeJsonString("\xEF\xBF\xBF", &out));
 
   std::string special;
   EXPECT_FALSE(EscapeJsonSpecialChar('a', &special));
@@ -129,6 +131,58 @@ TEST(JsonWriterBinary, FailsUnlessOmitted) {
             Write(root, kJsonWriteOmitBinaryValues));
   EXPECT_EQ("{\r\n   \"list\": [ 1, 2 ],\r\n   \"z\": 1\r\n}\r\n",
             Write(root, kJsonWriteOmitBinaryValues | kJsonWritePrettyPrint));
+}
+
+// Strings as they reach a value: from a JSON text read leniently, or from
+// UTF-16 (a file name, a registry string). Whatever is written must read
+// back, or a stored file would be refused at the next start.
+TEST(JsonRoundTrip, WrittenTextReadsBackAndWritesTheSame) {
+  const struct {
+    const char* json;       // a JSON string read with replacement, or null
+    const wchar_t* wide;    // else this text, converted
+    const wchar_t* stored;  // what reading the written text gives
+  } kCases[] = {
+      {R"("\uDBFF\uDFFF")", nullptr, L"\xFFFD"},
+      {R"("a\ud83f\udffeb")", nullptr, L"a\uFFFDb"},
+      {R"("\uFDD0\uFFFF")", nullptr, L"\xFFFD\xFFFD"},
+      {R"("\ud83d\ude00\u0041")", nullptr, L"\U0001F600A"},
+      {nullptr, L"\xDBFF\xDFFF", L"\xFFFD"},
+      {nullptr, L"C:\\x\xFFFE.txt", L"C:\\x\xFFFD.txt"},
+      {nullptr, L"\xFDEF\xD83F\xDFFF", L"\xFFFD\xFFFD"},
+      {nullptr, L"\xFFFD", L"\xFFFD"},
+      // A valid pair and both neighbours of the U+FDD0 to U+FDEF range.
+      {nullptr, L"\xD83D\xDE00\xFDCF\xFDF0", L"\xD83D\xDE00\xFDCF\xFDF0"},
+      {nullptr, L"plain \"<x>\"\t\\", L"plain \"<x>\"\t\\"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.json ? c.json : WideToUtf8(c.wide));
+    ListValue list;
+    if (c.json) {
+      ValueOwner read = ReadJsonAndReturnError(
+          c.json, kJsonReplaceInvalidCharacters, nullptr, nullptr);
+      ASSERT_TRUE(read);
+      list.Append(std::move(read));
+    } else {
+      list.AppendString(WideToUtf8(c.wide));
+    }
+    std::string first;
+    ASSERT_TRUE(WriteJson(list, &first));
+
+    int32_t code = 0;
+    ValueOwner reread = ReadJsonAndReturnError(first, 0, &code, nullptr);
+    ASSERT_TRUE(reread) << first << " error " << code;
+    const ListValue* reread_list = nullptr;
+    const Value* element = nullptr;
+    std::string stored;
+    ASSERT_TRUE(reread->GetAsList(&reread_list));
+    ASSERT_TRUE(reread_list->Get(0, &element));
+    ASSERT_TRUE(element->GetAsString(&stored));
+    EXPECT_EQ(WideToUtf8(c.stored), stored);
+
+    std::string second;
+    ASSERT_TRUE(WriteJson(*reread, &second));
+    EXPECT_EQ(first, second);
+  }
 }
 
 }  // namespace

@@ -86,7 +86,9 @@ bool EscapeJsonString(StringSlice utf8, std::string* output) {
     const size_t sequence = index;
     const uint8_t lead = static_cast<uint8_t>(text[index++]);
     const int32_t code_point = ReadCodePointUtf8(text, &index, length, lead);
-    if (code_point == kInvalidCodePoint) {
+    // Noncharacters too: the reader refuses them raw, so what is written
+    // here could not be read back.
+    if (code_point == kInvalidCodePoint || !IsValidCodePoint(code_point)) {
       output->append(kReplacementUtf8, 3);
       valid = false;
     } else if (!EscapeJsonSpecialChar(code_point, output)) {

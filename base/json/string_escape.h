@@ -9,9 +9,9 @@
 namespace base {
 
 // Appends `utf8` to `output` as a quoted JSON string. Each invalid sequence
-// becomes U+FFFD and makes the result false. "<", U+2028 and U+2029 are
-// escaped too, so that the text can sit inside a script. Text of 2^31 bytes
-// or more is refused: false, nothing appended.
+// and each noncharacter becomes U+FFFD and makes the result false. "<", U+2028
+// and U+2029 are escaped too, so that the text can sit inside a script. Text of
+// 2^31 bytes or more is refused: false, nothing appended.
 bool EscapeJsonString(StringSlice utf8, std::string* output);
 
 // Appends the escape of `code_point` when it needs one; false (and nothing

@@ -95,7 +95,7 @@ void TaskAnnotator::DidQueueTask(const char* queue_function,
   TraceEventHandle handle = log->AddEvent(
       kTracePhaseComplete, FlowCategoryFlag(), queue_function, FlowId(task), 0,
       GetCurrentThreadId(), TickTime::Now().ToInternalValue(), 0, nullptr,
-      nullptr, nullptr, kTraceFlagFlowOut);
+      nullptr, nullptr, kTraceFlagsTaskFlowOut);
   log->CompleteEventDuration(FlowCategoryFlag(), queue_function, handle);
 }
 
@@ -114,7 +114,7 @@ void TaskAnnotator::RunTask(const char* queue_function, PostedTask& task) {
     flow = TraceLog::GetInstance()->AddEvent(
         kTracePhaseComplete, FlowCategoryFlag(), queue_function, FlowId(task),
         0, GetCurrentThreadId(), TickTime::Now().ToInternalValue(), 1, names,
-        types, values, kTraceFlagFlowIn);
+        types, values, kTraceFlagsTaskFlowIn);
   }
 
   const void* origin[1 + PostedTask::kTaskChainLength] = {

@@ -90,7 +90,7 @@ void TraceFlowOut(uint64_t flow_id) {
   const TraceEventHandle handle = log->AddEvent(
       kTracePhaseComplete, FlowCategory(), kPostTaskEventName, flow_id, 0,
       GetCurrentThreadId(), TickTime::Now().ToInternalValue(), 0, nullptr,
-      nullptr, nullptr, kTraceFlagFlowOut);
+      nullptr, nullptr, kTraceFlagsTaskFlowOut);
   log->CompleteEventDuration(FlowCategory(), kPostTaskEventName, handle);
 }
 
@@ -115,7 +115,7 @@ class TaskRunTrace {
       flow_event_ =
           log->AddEvent(kTracePhaseComplete, FlowCategory(), kPostTaskEventName,
                         flow_id, 0, GetCurrentThreadId(), now, 0, nullptr,
-                        nullptr, nullptr, kTraceFlagFlowIn);
+                        nullptr, nullptr, kTraceFlagsTaskFlowIn);
       flow_event_open_ = true;
     }
     if (ThreadTraceContext::capture_mode() != 0) {

@@ -1,5 +1,7 @@
 #include "base/trace_event/trace_log.h"
 
+#include <windows.h>
+
 namespace base {
 
 namespace {
@@ -30,5 +32,15 @@ TraceEventHandle TraceLog::AddEvent(char, const uint8_t*, const char*,
 
 void TraceLog::CompleteEventDuration(const uint8_t*, const char*,
                                      TraceEventHandle) {}
+
+int32_t TraceLog::process_id() const {
+  return static_cast<int32_t>(GetCurrentProcessId());
+}
+
+uint64_t TraceLog::process_id_hash() const {
+  constexpr uint64_t kOffsetBasis = 14695981039346656037ull;
+  constexpr uint64_t kPrime = 1099511628211ull;
+  return (kOffsetBasis ^ static_cast<uint64_t>(process_id())) * kPrime;
+}
 
 }  // namespace base

@@ -3,21 +3,22 @@
 
 #include <cstdint>
 
-namespace base {
+#include "base/trace_event/trace_event.h"
+#include "base/trace_event/trace_event_handle.h"
 
-// Identifies an event opened by `TraceLog::AddEvent`; 0 is no event.
-using TraceEventHandle = uint64_t;
+namespace base {
 
 // A category group records while its enabled byte has any of these bits.
 inline constexpr uint8_t kCategoryGroupEnabledMask = 0x19;
-// A complete event: opened now, its duration closed later.
-inline constexpr char kTracePhaseComplete = 'X';
-// Flags of task flow events.
-inline constexpr uint32_t kTraceFlagFlowOut = 0x206;
-inline constexpr uint32_t kTraceFlagFlowIn = 0x106;
+// Flags of task flow events: an id, made unique per process, and the flow's
+// direction.
+inline constexpr uint32_t kTraceFlagsTaskFlowOut =
+    kTraceFlagHasId | kTraceFlagMangleId | kTraceFlagFlowOut;
+inline constexpr uint32_t kTraceFlagsTaskFlowIn =
+    kTraceFlagHasId | kTraceFlagMangleId | kTraceFlagFlowIn;
 // Types of event arguments; a string argument's value holds its pointer.
-inline constexpr uint8_t kTraceArgumentInt = 1;
-inline constexpr uint8_t kTraceArgumentString = 2;
+inline constexpr uint8_t kTraceArgumentInt = kTraceValueTypeInt;
+inline constexpr uint8_t kTraceArgumentString = kTraceValueTypeString;
 
 // The process's trace log. Until tracing can be configured, every category
 // group is disabled, so callers that check the enabled byte never add events.
@@ -41,6 +42,11 @@ class TraceLog {
   // Closes a complete event; its duration runs up to now.
   void CompleteEventDuration(const uint8_t* category_enabled, const char* name,
                              TraceEventHandle handle);
+
+  // The process the events and memory dumps are of, and its one-step 64-bit
+  // FNV-1a hash, which makes ids unique per process.
+  int32_t process_id() const;
+  uint64_t process_id_hash() const;
 
  private:
   constexpr TraceLog() = default;

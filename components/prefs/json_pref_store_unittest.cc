@@ -14,6 +14,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/metrics/histogram.h"
 #include "base/post_task_and_reply.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/test/scoped_log_capture.h"
 #include "base/test/temp_tree.h"
 #include "base/threading/pool_sequenced_task_runner.h"
@@ -261,6 +262,34 @@ TEST_F(JsonPrefStoreTest, BurstOfChangesBecomesOneAtomicWrite) {
   EXPECT_EQ(INVALID_HANDLE_VALUE, find);
   if (find != INVALID_HANDLE_VALUE)
     ::FindClose(find);
+}
+
+// A string from outside JSON (a file name, converted from UTF-16) that holds
+// a noncharacter: the file written with it must read back at the next start
+// rather than be set aside as bad with every other setting in it.
+TEST_F(JsonPrefStoreTest, NoncharacterInAStringSurvivesARestart) {
+  {
+    RefPtr<JsonPrefStore> store = CreateFilePrefStore(&pool_holder_, path_);
+    store->SetValue("file", MakeValue<Value>(WideToUtf8(L"C:\\a\xFFFF.txt")),
+                    0);
+    store->SetValue("kept", Int(7), 0);
+    store->FlushPendingWrite();
+  }
+  DrainFileSequence(path_);
+
+  RefPtr<JsonPrefStore> restarted = CreateFilePrefStore(&pool_holder_, path_);
+  EXPECT_EQ(PrefStore::READ_OK, restarted->GetReadResult());
+  EXPECT_FALSE(TempTree::Exists(path_.ReplaceExtension(L"bad")));
+  const Value* file = nullptr;
+  std::string text;
+  ASSERT_TRUE(restarted->GetValue("file", &file));
+  ASSERT_TRUE(file->GetAsString(&text));
+  EXPECT_EQ(WideToUtf8(L"C:\\a\xFFFD.txt"), text);
+  const Value* kept = nullptr;
+  int32_t number = 0;
+  ASSERT_TRUE(restarted->GetValue("kept", &kept));
+  ASSERT_TRUE(kept->GetAsInteger(&number));
+  EXPECT_EQ(7, number);
 }
 
 TEST_F(JsonPrefStoreTest, LossyChangeWaitsForFlush) {

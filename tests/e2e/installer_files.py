@@ -4,8 +4,9 @@ carried as the payload of a copy of installer.exe (the full installer), or
 tracking data alone (the online installer, which downloads the package),
 each signed by osslsigncode with the test certificate, the library beside it.
 
-The package's library may be a build of another version or stream (the
-"variants" the build makes). An installer file may be made for another update
+The package's library may be a build of another release or stream (the
+next patch release, an older release, another stream's: the build makes
+them). An installer file may be made for another update
 server: its branding's "autoupdate" URL is rewritten in place, at the same
 length, before signing.
 
@@ -28,9 +29,9 @@ BRANDING = SOURCE_ROOT / "desktop/windows/host/branding.json"
 INSTALLER = "desktop/windows/installer/installer.exe"
 LIBRARIES = {
     "current": "desktop/windows/installer/tarvo_installer.dll",
-    "newer": "desktop/windows/installer/variants/newer/tarvo_installer.dll",
-    "older": "desktop/windows/installer/variants/older/tarvo_installer.dll",
-    "other_stream": "desktop/windows/installer/variants/other_stream/tarvo_installer.dll",
+    "next": "desktop/windows/installer/next/tarvo_installer.dll",
+    "older": "desktop/windows/installer/older/tarvo_installer.dll",
+    "other_stream": "desktop/windows/installer/other_stream/tarvo_installer.dll",
 }
 SEVEN_ZIP_SIGNATURE = b"7z\xbc\xaf\x27\x1c"
 GOOD_SIGNER = "good"

@@ -62,13 +62,21 @@ def make_package(build_dir, package, files=FILES, launcher=True):
     (package / "installer_helper.exe").write_bytes(b"helper 32")
 
 
-def install(build_dir, package, folder):
-    """Runs the front end until the backend's run ends; its observer lines."""
-    front = Process(build_dir, package.parent / "frontend.stderr", "--frontend",
+SWITCHES = {"allusers": 0, "desktopshortcut": 0, "startmenushortcut": 0,
+            "quicklaunchshortcut": 1, "pintotaskbar": 0, "launchtarvo": 1}
+
+
+def install(build_dir, package, folder, *flags, logs=None, **switches):
+    """Runs the front end until the backend's run ends; its observer lines.
+    `switches` replace the settings' defaults above; `flags` are added. The
+    front end's log and output go to `logs`, or else beside the package."""
+    switches = {**SWITCHES, **switches}
+    if logs is not None:
+        flags += (f"--log={windows_path(logs / 'frontend.log')}",)
+    front = Process(build_dir, (logs or package.parent) / "frontend.stderr", "--frontend",
                     f"--installfolder={windows_path(folder)}",
                     f"--package-folder={windows_path(package)}", "--have-package",
-                    "--allusers=0", "--desktopshortcut=0", "--startmenushortcut=0",
-                    "--quicklaunchshortcut=1", "--pintotaskbar=0", "--launchtarvo=1")
+                    *(f"--{name}={value}" for name, value in switches.items()), *flags)
     try:
         lines = front.read_until("OnInstallerTerminated")
         front.say("exit")
@@ -237,7 +245,8 @@ def test_installation_puts_tree_registry_shortcut_and_log_in_place(build_dir, tm
     assert log.get("version") == version and log.get("all_users") == "False"
     path = log.find("path")
     assert (path.text, path.get("subfolder")) == (windows_path(folder), version)
-    assert [f.text for f in log.find("files")] == list(FILES)
+    # The installed helper is logged with the files, so that it goes with them.
+    assert [f.text for f in log.find("files")] == [*FILES, "installer_helper_64.exe"]
     shortcuts = {s.get("type"): s.text for s in log.iter("shortcut")}
     assert list(shortcuts) == ["SC_DEST_QUICK_LAUNCH"]
     assert shortcuts["SC_DEST_QUICK_LAUNCH"].endswith("\\Quick Launch\\" + SHORTCUT)

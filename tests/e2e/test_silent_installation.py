@@ -24,7 +24,7 @@ TREE_RUNNER = "desktop/windows/installer/process_tree_runner.exe"
 HANG_GUARD = 600
 SWITCHES = ["--silent", "--allusers=0", "--desktopshortcut=0", "--startmenushortcut=0",
             "--quicklaunchshortcut=0", "--pintotaskbar=0", "--launchtarvo=0"]
-VERSIONS = {"current": "45.0.2548.0", "newer": "45.0.2549.0"}
+VERSIONS = {"current": "45.0.2548.0", "next": "45.0.2548.1"}
 WELCOME_URL = "https://updates.example/welcome"
 
 

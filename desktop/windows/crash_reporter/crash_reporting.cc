@@ -2,9 +2,45 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "base/command_line.h"
+#include "base/debug/crash_keys.h"
+#include "base/debug/exception_hook.h"
+#include "base/files/file_path.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
+#include "desktop/windows/crash_reporter/crash_handler.h"
+#include "desktop/windows/crash_reporter/crash_key_store.h"
+#include "desktop/windows/crash_reporter/crash_key_values.h"
+#include "desktop/windows/crash_reporter/crash_pipe_client.h"
+#include "desktop/windows/crash_reporter/crash_reporter_names.h"
+#include "desktop/windows/crash_reporter/crash_reporting_config.h"
+#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/entry_switches.h"
+#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/settings_switches.h"
+
+// All of this runs before the process opens its log, and a failure is no
+// reason to stop the installation: it is told only in verbose lines, which
+// do not create a log file of their own.
+
 namespace installer {
 
 namespace {
+
+constexpr wchar_t kInstallerProcessType[] = L"installer";
+constexpr DWORD kReporterStartTimeoutMs = 2000;
+constexpr uint32_t kNormalMinidump = 0;
+constexpr char kTvautoOrigin[] = "TvAuto";
+// The guarded call a window procedure runs in is abandoned, so the process
+// cannot go on.
+constexpr UINT kHookExitCode = 1;
 
 // Bit 0 of the user-mode exception policy: exceptions in kernel callbacks
 // are swallowed while it is set.
@@ -13,24 +49,188 @@ constexpr DWORD kExceptionSwallowingFlag = 0x1;
 using GetPolicyFunction = BOOL(WINAPI*)(LPDWORD flags);
 using SetPolicyFunction = BOOL(WINAPI*)(DWORD flags);
 
+std::atomic<uint32_t> g_reporter_pid{0};
+std::atomic<DWORD> g_reporter_start_timeout_ms{kReporterStartTimeoutMs};
+// Kept to the end of the process once connected: a crash may come at any
+// time, exit included.
+CrashHandler* g_handler = nullptr;
+std::atomic<int32_t> g_first_crash{0};
+
+// Only the first crashing thread is reported; any other one waits here for
+// the process to end.
+bool FirstCrashOnlyFilter(void* context,
+                          EXCEPTION_POINTERS* pointers,
+                          AssertionRecord* assertion) {
+  int32_t no_crash_yet = 0;
+  if (!g_first_crash.compare_exchange_strong(no_crash_yet, 1)) {
+    for (;;)
+      ::Sleep(INFINITE);
+  }
+  return true;
+}
+
+// Handled whether or not the reporter confirmed the dump: the process ends.
+bool AfterDumpCallback(const wchar_t* dump_folder,
+                       const wchar_t* dump_id,
+                       void* context,
+                       EXCEPTION_POINTERS* pointers,
+                       AssertionRecord* assertion,
+                       bool succeeded) {
+  return true;
+}
+
+long DumpAndTerminateHook(EXCEPTION_POINTERS* pointers) {
+  g_handler->WriteMinidumpForException(pointers);
+  ::TerminateProcess(::GetCurrentProcess(), kHookExitCode);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+CrashKeyStore* GetOrCreateCrashKeyStore() {
+  if (CrashKeyStore* store = CrashKeyStore::Get())
+    return store;
+  return CrashKeyStore::InitCrashReportingClient(kInstallerProcessType);
+}
+
+void SetCrashKeyValue(base::StringSlice key, base::StringSlice value) {
+  if (CrashKeyStore* store = CrashKeyStore::Get())
+    store->SetCrashKeyIfAllowed(key, value);
+}
+
+void ClearCrashKeyValue(base::StringSlice key) {
+  if (CrashKeyStore* store = CrashKeyStore::Get())
+    store->ClearCrashKeyEntry(key);
+}
+
+uint32_t FindCrashReporterFromSwitch() {
+  uint32_t pid = 0;
+  if (!base::WideStringToUint(
+          base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
+              switches::kCrashReporterPid),
+          &pid)) {
+    return 0;
+  }
+  return pid;
+}
+
+uint32_t LaunchCrashReporter() {
+  base::CommandLine command_line(*base::CommandLine::ForCurrentProcess());
+  command_line.AppendSwitchASCII(switches::kCrashReporterParentId,
+                                 base::Uint64ToString(::GetCurrentProcessId()));
+  const std::wstring event_name =
+      GetCrashReporterInitEventName(::GetCurrentProcessId());
+  if (event_name.empty())
+    return 0;
+  const base::win::ScopedHandle init_event(
+      ::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+  if (!init_event.IsValid()) {
+    const DWORD error = ::GetLastError();
+    VLOG(1) << "Cannot create the crash reporter's init event"
+            << ", error " << error;
+    return 0;
+  }
+  std::wstring command = command_line.GetCommandLineString();
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &startup, &started)) {
+    const DWORD error = ::GetLastError();
+    VLOG(1) << "Cannot start the crash reporter"
+            << ", error " << error;
+    return 0;
+  }
+  const base::win::ScopedHandle process(started.hProcess);
+  const base::win::ScopedHandle thread(started.hThread);
+  // A reporter that ends first, or is too slow, serves nobody; it is left
+  // to end by itself.
+  const HANDLE handles[] = {init_event.Get(), process.Get()};
+  if (::WaitForMultipleObjects(2, handles, FALSE,
+                               g_reporter_start_timeout_ms) != WAIT_OBJECT_0) {
+    VLOG(1) << "The crash reporter did not start";
+    return 0;
+  }
+  return started.dwProcessId;
+}
+
+void SetKey(const char* name, const std::string& value) {
+  base::CrashKeys::SetValue(name, value);
+}
+
+std::string ProgramSymbolsPackage() {
+  base::FilePath program;
+  base::GetPathForKey(base::kExeFile, &program);
+  return GetSymbolsPackageName(program);
+}
+
+void SetOriginKeys() {
+  const std::string tvauto_test = GetEnvironmentValue(kTvautoTestVariable);
+  if (!tvauto_test.empty()) {
+    SetKey("tvauto_test", tvauto_test);
+    SetKey("Origin", kTvautoOrigin);
+    return;
+  }
+  const std::string origin = GetEnvironmentValue(kCrashOriginVariable);
+  if (!origin.empty())
+    SetKey("Origin", origin);
+}
+
 }  // namespace
 
 void InstallCrashReporterExceptionFilter() {}
 
 void HandleCrashReporterCrash() {}
 
-void CrashReporterMain() {}
-
 bool StartCrashReporter() {
-  return false;
+  uint32_t pid = FindCrashReporterFromSwitch();
+  if (pid == 0)
+    pid = LaunchCrashReporter();
+  g_reporter_pid = pid;
+  return pid != 0;
 }
 
-void ConnectCrashHandler() {}
+void ConnectCrashHandler() {
+  const uint32_t reporter_pid = g_reporter_pid;
+  if (g_handler || reporter_pid == 0)
+    return;
+  const std::wstring pipe_name = GetCrashReporterPipeName(reporter_pid);
+  if (pipe_name.empty())
+    return;
+  const CrashKeyStore* store = GetOrCreateCrashKeyStore();
+  auto handler = std::make_unique<CrashHandler>(
+      std::wstring(), &FirstCrashOnlyFilter, &AfterDumpCallback, nullptr,
+      RuntimeCrashHandlers::kAll, kNormalMinidump, pipe_name,
+      base::win::ScopedHandle(), store->custom_info());
+  if (!handler->IsConnected()) {
+    VLOG(1) << "Running without a crash handler";
+    return;
+  }
+  // Breakpoints and debug prints are crashes here too.
+  handler->set_handle_debug_exceptions(true);
+  g_handler = handler.release();
+  base::SetExceptionHook(&DumpAndTerminateHook);
+}
 
-void SetInstallerCrashKeys() {}
+void SetInstallerCrashKeys() {
+  GetOrCreateCrashKeyStore();
+  base::CrashKeys::SetReportingFunctions(&SetCrashKeyValue,
+                                         &ClearCrashKeyValue);
+  GetCrashReportingConfig()->RegisterCrashKeys();
+  SetKey("BuildID", GetBuildId());
+  SetKey("ReleaseChannel", GetReleaseChannelName());
+  SetKey("ProductName", GetCrashUploadProductName());
+  SetKey("symbols-package", ProgramSymbolsPackage());
+  SetKey("UBN", base::IntToString(GetBuildNumber()));
+  SetKey("exception_policy", GetExceptionPolicyCrashKeyValue());
+  SetKey("is_wow64", GetIsWow64CrashKeyValue());
+  SetKey("modules", GetModulesCrashKeyValue());
+  const std::string email = GetCrashEmail();
+  if (!email.empty())
+    SetKey("Email", email);
+  SetOriginKeys();
+}
 
 uint32_t GetCrashReporterPid() {
-  return 0;
+  return g_reporter_pid;
 }
 
 void DisableUserModeExceptionFilterBit() {
@@ -46,5 +246,15 @@ void DisableUserModeExceptionFilterBit() {
   if (get_policy && set_policy && get_policy(&flags))
     set_policy(flags & ~kExceptionSwallowingFlag);
 }
+
+namespace internal {
+
+void SetCrashReportingWaitsForTesting(uint32_t reporter_start_ms,
+                                      uint32_t dump_ms) {
+  g_reporter_start_timeout_ms = reporter_start_ms;
+  CrashPipeClient::SetDumpWaitForTesting(dump_ms);
+}
+
+}  // namespace internal
 
 }  // namespace installer

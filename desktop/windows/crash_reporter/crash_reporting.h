@@ -4,34 +4,52 @@
 #include <cstdint>
 
 // What the installer's processes ask of crash reporting.
-//
-// No crash reporter yet: this build has neither the reporter process nor
-// the in-process crash handler, so the calls below that would start,
-// connect or serve one do nothing and say that no reporter serves the
-// process. A crash ends the process with its exception code, unreported.
 
 namespace installer {
 
-// The crash-reporter role. No crash reporter yet: do nothing.
+// The crash-reporter role: this process serves the crash pipe of the
+// installer process named by "crash-reporter-parent-id" and of the
+// installer processes that are given its id, until the parent has ended.
+// 0 after an orderly end, -1 when it could not start serving.
+int CrashReporterMain();
+// The reporter's own crash handling is not in this build: a crash of the
+// reporter ends it with its exception code, unreported.
 void InstallCrashReporterExceptionFilter();
 void HandleCrashReporterCrash();
-void CrashReporterMain();
 
-// Every other role. No crash reporter yet: StartCrashReporter is false and
-// the other two do nothing.
+// Every other role, at start-up, in this order:
+// DisableUserModeExceptionFilterBit, StartCrashReporter, ConnectCrashHandler
+// when a reporter serves the process, SetInstallerCrashKeys. Failures are
+// silent: the process then runs without crash reporting.
+
+// Finds the reporter named by "crash-reporter-pid", else launches one and
+// waits up to 2 s for it to serve. True when one serves this process.
 bool StartCrashReporter();
+// Once: installs the crash handler, registered with the reporter. A handler
+// that cannot register is dropped. Only the first crash of the process is
+// reported; later crashing threads are parked.
 void ConnectCrashHandler();
+// Stores the installer's crash keys (with or without a reporter) and routes
+// the base library's crash keys into the same store.
 void SetInstallerCrashKeys();
 
-// The process id of the reporter serving this process, 0 when none does
-// (always, in this build). Child installer processes are told it
-// ("crash-reporter-pid") only when it is not 0.
+// The process id of the reporter serving this process, 0 when none does.
+// Child installer processes are told it ("crash-reporter-pid") only when it
+// is not 0.
 uint32_t GetCrashReporterPid();
 
 // Lets exceptions raised in callbacks from the kernel reach the process's
-// filter instead of being swallowed. Works without a reporter; does nothing
-// where the system lacks the policy calls.
+// filter instead of being swallowed. Does nothing where the system lacks
+// the policy calls.
 void DisableUserModeExceptionFilterBit();
+
+namespace internal {
+// Test-only: how long StartCrashReporter waits for a launched reporter to
+// serve (2 s) and a crash for its dump (15 s). Crashing test programs on a
+// busy machine wait without limit instead.
+void SetCrashReportingWaitsForTesting(uint32_t reporter_start_ms,
+                                      uint32_t dump_ms);
+}  // namespace internal
 
 }  // namespace installer
 

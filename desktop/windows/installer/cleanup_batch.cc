@@ -4,8 +4,10 @@
 
 #include <string_view>
 
+#include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/process/launch.h"
 #include "base/strings/string_util.h"
 #include "base/win/scoped_handle.h"
 
@@ -16,6 +18,9 @@ namespace {
 constexpr char kProcessCheckStart[] = "TASKLIST /FI \"PID eq ";
 constexpr char kProcessCheckEnd[] = "\" | FIND /c /i \".exe\"";
 constexpr char kDeleteSelf[] = "del %0";
+// On the last line, after the batch file is gone from the installation
+// folder, the folder itself is removed: cmd has read the whole line already.
+constexpr char kThenRemoveFolder[] = " & rmdir ";
 // Far above any batch this class writes for one installation.
 constexpr size_t kMaxBatchSize = 4 * 1024 * 1024;
 
@@ -209,13 +214,26 @@ std::string CleanupBatch::GetText() const {
     if (!quoted.empty())
       add_line("rmdir " + quoted);
   }
-  return text + kDeleteSelf;
+  text += kDeleteSelf;
+  const std::string folder = QuotePath(install_folder_);
+  if (!folder.empty())
+    text += kThenRemoveFolder + folder;
+  return text;
 }
 
 // static
 bool CleanupBatch::IsWellFormed(std::string_view text,
                                 const base::FilePath& install_folder) {
   const base::FilePath folder = install_folder.StripTrailingSeparators();
+  const size_t last_line = text.rfind('\n') + 1;
+  const size_t folder_removal = text.find(kThenRemoveFolder, last_line);
+  if (folder_removal != std::string_view::npos) {
+    const base::FilePath removed = ToLongPath(
+        ParseQuotedPath(text.substr(folder_removal + 3), "rmdir"));
+    if (removed != folder)
+      return false;
+    text = text.substr(0, folder_removal);
+  }
   if (!text.ends_with(kDeleteSelf))
     return false;
   text.remove_suffix(std::string_view(kDeleteSelf).size());
@@ -267,6 +285,18 @@ bool CleanupBatch::TakeOver(const base::FilePath& batch_file,
     return false;
   }
   return true;
+}
+
+bool StartCleanupBatch(const base::FilePath& batch_file, bool wait) {
+  base::ProcessLaunchOptions options;
+  options.start_hidden = true;
+  options.wait = wait;
+  // Started inside the installation folder, cmd would hold it as its
+  // current folder and the folder could never be removed.
+  options.current_directory = batch_file.DirName().DirName().value();
+  return base::LaunchProcessForCommandLine(base::CommandLine(batch_file),
+                                           options)
+      .IsValid();
 }
 
 }  // namespace installer

@@ -13,7 +13,8 @@ namespace installer {
 
 // The batch file that an uninstallation leaves behind to delete what was
 // still in use: it waits until the given processes have ended, then deletes
-// the files and removes the folders (children first), and finally itself.
+// the files and removes the folders (children first), then itself and the
+// emptied installation folder.
 // Only what lies inside the installation folder is ever named in it, so that
 // an elevated process can check a batch file it did not write.
 class CleanupBatch {
@@ -56,6 +57,10 @@ class CleanupBatch {
   std::vector<base::FilePath> paths_;
   std::set<std::wstring> folders_;
 };
+
+// Starts `batch_file` hidden, from outside the installation folder that holds
+// it; with `wait`, returns once it has run. False when it could not start.
+bool StartCleanupBatch(const base::FilePath& batch_file, bool wait);
 
 // A path below `folder` (not the folder itself), with no ".." on the way.
 bool IsPathInsideFolder(const base::FilePath& path,

@@ -110,7 +110,7 @@ TEST(CleanupBatchTest, WaitsForEveryProcessAndNamesOnlyThoseGiven) {
             "del \"C:\\Program Files\\Tarvo\\launcher.exe\"\n"
             "rmdir \"C:\\Program Files\\Tarvo\\v\"\n"
             "rmdir \"C:\\Program Files\\Tarvo\"\n"
-            "del %0");
+            "del %0 & rmdir \"C:\\Program Files\\Tarvo\"");
   EXPECT_TRUE(CleanupBatch::IsWellFormed(batch.GetText(), folder));
 }
 
@@ -147,6 +147,12 @@ TEST(CleanupBatchTest, OnlyItsOwnLinesAreWellFormed) {
       {"del \"C:\\Program Files\\Tarvo\\a\" & evil\ndel %0", false},
       {"del \"C:\\Program Files\\Tarvo\\a\" \"C:\\b\"\ndel %0", false},
       {"TASKLIST /FI \"PID eq 7 & evil\" | FIND /c /i \".exe\"\ndel %0",
+       false},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\"", true},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\"", false},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\\x\"",
+       false},
+      {"ping -n 2 127.0.0.1\ndel %0 & evil & rmdir \"C:\\Program Files\\Tarvo\"",
        false},
   };
   for (const auto& test_case : kCases) {

@@ -20,6 +20,7 @@
 #include "base/time/time.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_process_switches.h"
 #include "desktop/windows/installer/installer_version.h"
@@ -92,7 +93,6 @@ constexpr int kFileObject = 1;  // SE_FILE_OBJECT
 
 constexpr char kFilesList[] = "files_list";
 constexpr char kRootFilesList[] = "root_files_list";
-constexpr char kLauncherName[] = "launcher.exe";
 constexpr char kInstallerPrefsName[] = "installer_prefs.json";
 constexpr char kInstallerExperimentsKey[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
@@ -279,7 +279,7 @@ void Installer::BuildStepsAndStart() {
     LOG(INFO) << "Changing the status of the test experiment.";
   }
   launcher_is_executable_ = GetExecutableBitness(
-      folder.AppendASCII(kLauncherName), &launcher_is_64_bit_);
+      folder.Append(kLauncherName), &launcher_is_64_bit_);
 
   BuildStepList();
   int total = static_cast<int>(steps_.size()) + 1;
@@ -598,6 +598,9 @@ base::Closure Installer::MakeStepClosure(Step step) {
                             weak_source_.GetRef(), this);
     case Step::kFinalizeInstallation:
       return base::BindWeak(&Installer::StepFinalizeInstallation,
+                            weak_source_.GetRef(), this);
+    case Step::kUpdateShortcuts:
+      return base::BindWeak(&Installer::StepUpdateShortcuts,
                             weak_source_.GetRef(), this);
     case Step::kRegisterProtocolHandler:
       return base::BindWeak(&Installer::StepRegisterProtocolHandler,

@@ -262,6 +262,25 @@ class Installer : public StepMachine,
   void CleanUpRegistryRecord(HKEY root, const RegistryKeyRecord& record);
   void DeleteUninstallEntryOfFolder(HKEY root, const std::wstring& key_path);
   void StepPreserveInstallerStatus();
+  // One of the three shortcuts an update carries over from the previous
+  // installation.
+  struct ShortcutUpdate {
+    const char* label;
+    int32_t flag;
+    bool existed;
+    bool recreate;
+    const std::wstring& old_path;
+    int folder_key;
+    std::wstring* new_path;
+  };
+  void StepUpdateShortcuts();
+  void UpdateShortcut(const ShortcutUpdate& shortcut,
+                      bool rename,
+                      base::FilePath* created,
+                      std::vector<ShortcutDestination>* destinations);
+  // Unpins the previous installation's pins as the flags ask; true when the
+  // master shortcut is to be pinned anew.
+  bool UpdatePinnedShortcuts(bool rename);
 
   // The install steps (installer_install_steps.cc).
   void StepInstallLauncher();
@@ -319,8 +338,6 @@ class Installer : public StepMachine,
   base::FilePath package_folder_;
   std::vector<std::string> files_;
   std::vector<std::string> root_files_;
-  // Base names of the helper executables put into the version subfolder.
-  std::vector<std::wstring> installed_helpers_;
   Settings* settings_ = nullptr;
   InstallLog install_log_;
   std::wstring uninstall_key_name_;

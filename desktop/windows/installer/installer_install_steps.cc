@@ -6,6 +6,7 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
@@ -31,9 +32,10 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_process_switches.h"
-#include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/registry_entry_tables.h"
@@ -50,7 +52,6 @@ namespace installer {
 
 namespace {
 
-constexpr char kLauncherName[] = "launcher.exe";
 constexpr char kInstallerPrefsName[] = "installer_prefs.json";
 constexpr char kPrefsIncludeName[] = "installer_prefs_include.json";
 constexpr char kPrefDefaultOverridesName[] = "pref_default_overrides";
@@ -90,8 +91,8 @@ std::string DescribeRow(const RegistryEntry& entry,
 void Installer::StepInstallLauncher() {
   LOG(INFO) << "Installing the launcher";
   const base::FilePath folder = status()->install_folder;
-  const base::FilePath source = package_folder_.AppendASCII(kLauncherName);
-  const base::FilePath target = folder.AppendASCII(kLauncherName);
+  const base::FilePath source = package_folder_.Append(kLauncherName);
+  const base::FilePath target = folder.Append(kLauncherName);
   if (!transaction_.ExecuteOperation(
           std::make_unique<CopyFileOperation>(source, target))) {
     LOG(ERROR) << Fail(kErrorCopyFile, target.value(),
@@ -175,7 +176,12 @@ void Installer::InstallHelper(const base::FilePath& folder) {
   const std::wstring base_name = helper.BaseName().value();
   if (transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
           helper, folder.Append(install_log_.subfolder).Append(base_name)))) {
-    installed_helpers_.push_back(base_name);
+    // Logged with the package's files, so that an update or an
+    // uninstallation removes it with them instead of leaving it behind.
+    if (std::find(install_log_.files.begin(), install_log_.files.end(),
+                  base_name) == install_log_.files.end()) {
+      install_log_.files.push_back(base_name);
+    }
   } else {
     LOG(WARNING) << "Failed to install the helper";
   }
@@ -261,7 +267,7 @@ void Installer::StepInstallShortcuts() {
   bool use_version = false;
   CreateMasterShortcut(&destinations, settings_->GetFlag(PINNED_SHORTCUT),
                        &use_version,
-                       status()->install_folder.AppendASCII(kLauncherName));
+                       status()->install_folder.Append(kLauncherName));
   for (size_t i = 0; i < created.size(); ++i)
     *members[i] = created[i].value();
   ScheduleNextStep();
@@ -540,7 +546,7 @@ void Installer::CreateAutoupdateTask(const base::FilePath& folder) {
     return;
   }
   scheduler->DeleteStaleTasks();
-  base::CommandLine command_line(folder.AppendASCII(kLauncherName));
+  base::CommandLine command_line(folder.Append(kLauncherName));
   command_line.AppendSwitch(kScheduledAutoupdateSwitch);
   command_line.AppendArg("$(Arg0)");
   ScheduledTaskInfo info(command_line);

@@ -531,9 +531,7 @@ void RunUninstallBatch(const base::FilePath& folder) {
   // not, in a folder that was writable to it.
   if (!base::PathExists(batch) || !CleanupBatch::TakeOver(batch, folder))
     return;
-  base::ProcessLaunchOptions options;
-  options.wait = true;
-  base::LaunchProcessForCommandLine(base::CommandLine(batch), options);
+  StartCleanupBatch(batch, true);
 }
 
 namespace {

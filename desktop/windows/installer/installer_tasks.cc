@@ -31,6 +31,7 @@
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_process_switches.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/service/firewall_manager.h"
@@ -47,7 +48,6 @@ namespace installer {
 
 namespace {
 
-constexpr char kLauncherName[] = "launcher.exe";
 constexpr char kLocalStateName[] = "Local State";
 constexpr char kPreferencesName[] = "Preferences";
 constexpr char kAppLocalePref[] = "intl.app_locale";
@@ -239,7 +239,7 @@ void Installer::FinalizeSuccessfulInstallation() {
   if (!settings_->GetFlag(LAUNCH_TARVO))
     return;
   base::CommandLine command_line(
-      status()->install_folder.AppendASCII(kLauncherName));
+      status()->install_folder.Append(kLauncherName));
   CopyImportSwitches(&command_line);
   if (settings_->operation() != Settings::kUpgrading)
     command_line.AppendSwitch(kStartMaximized);

@@ -17,6 +17,7 @@
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/cleanup_batch.h"
+#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/utils.h"
@@ -28,17 +29,16 @@ namespace installer {
 namespace {
 
 constexpr wchar_t kStatusFileName[] = L"installation_status.xml";
-constexpr wchar_t kLauncherFileName[] = L"launcher.exe";
 constexpr wchar_t kPrefDefaultOverrides[] = L"pref_default_overrides";
+// Written by the install steps beside the launcher; without them the batch
+// file could never remove the emptied installation folder.
+constexpr wchar_t kInstallerPrefs[] = L"installer_prefs.json";
+constexpr wchar_t kTrackingData[] = L"server_tracking_data";
 constexpr wchar_t kBatchFileName[] = L"k.bat";
 constexpr char kComponentInstallerSuffix[] = "_installer.exe";
 
 bool StartBatchFile(const base::FilePath& batch_file) {
-  base::ProcessLaunchOptions options;
-  options.start_hidden = true;
-  return base::LaunchProcessForCommandLine(base::CommandLine(batch_file),
-                                           options)
-      .IsValid();
+  return StartCleanupBatch(batch_file, false);
 }
 
 Installer::BatchStarter g_batch_starter = &StartBatchFile;
@@ -161,8 +161,11 @@ void Installer::StepCleanUpAfterUninstallation() {
       batch.AddPath(path, true);
     }
   }
-  for (const wchar_t* name : {kLauncherFileName, kPrefDefaultOverrides}) {
+  for (const wchar_t* name :
+       {kLauncherName, kPrefDefaultOverrides, kInstallerPrefs, kTrackingData}) {
     const base::FilePath path = folder.Append(name);
+    if (!base::PathExists(path))
+      continue;
     if (!transaction_.ExecuteOperation(
             MakeDeleteFileOperation(path, true, true))) {
       batch.AddPath(path, false);

@@ -4,16 +4,21 @@
 
 #include "desktop/windows/installer/installer.h"
 
+#include <array>
 #include <atomic>
+#include <cwctype>
+#include <iterator>
 #include <string>
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/cleanup_batch.h"
+#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/registry_cleanup_key.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
@@ -44,6 +49,37 @@ base::FilePath MakeOldStatusPath(const base::FilePath& old_status_folder) {
   for (int index = 1; base::PathExists(path); ++index)
     path = old_status_folder.Append(base + L"_" + std::to_wstring(index));
   return path;
+}
+
+// The previous installation's shortcut paths without their extension.
+std::vector<std::wstring> OldShortcutStems(const Status& status) {
+  std::vector<std::wstring> stems;
+  for (const std::wstring* path : {&status.install_log.desktop_shortcut,
+                                   &status.install_log.start_menu_shortcut,
+                                   &status.install_log.quick_launch_shortcut}) {
+    if (!path->empty())
+      stems.push_back(base::FilePath(*path).RemoveExtension().value());
+  }
+  return stems;
+}
+
+bool AnyEndsInDigit(const std::vector<std::wstring>& stems) {
+  for (const std::wstring& stem : stems) {
+    if (iswdigit(stem.back()))
+      return true;
+  }
+  return false;
+}
+
+bool AnyNamedOtherThan(const std::vector<std::wstring>& stems,
+                       const std::wstring& standard_name) {
+  const std::wstring standard_stem =
+      base::FilePath(standard_name).RemoveExtension().value();
+  for (const std::wstring& stem : stems) {
+    if (base::FilePath(stem).BaseName().value() != standard_stem)
+      return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -200,6 +236,114 @@ void Installer::StepPreserveInstallerStatus() {
   transaction_.ExecuteOperation(
       std::make_unique<MoveFileOperation>(log, MakeOldStatusPath(old_status)));
   ScheduleNextStep();
+}
+
+void Installer::StepUpdateShortcuts() {
+  if (settings_->GetFlag(COPY_ONLY)) {
+    ScheduleNextStep();
+    return;
+  }
+  LOG(INFO) << "Updating shortcuts";
+  const Status* current = status();
+  const std::vector<std::wstring> stems = OldShortcutStems(*current);
+  bool use_version = AnyEndsInDigit(stems);
+  VLOG(1) << (use_version ? "Using" : "Not using")
+          << " shortcut names with version number";
+  const bool rename =
+      !use_version && AnyNamedOtherThan(stems, GetShortcutFileName(false));
+  if (rename)
+    LOG(INFO) << "Shortcuts needs to be renamed";
+
+  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  const InstallLog& old_log = current->install_log;
+  const ShortcutUpdate shortcuts[] = {
+      {"Handling desktop shortcut:", DESKTOP_SHORTCUT,
+       current->desktop_shortcut_exists, current->recreate_desktop_shortcut,
+       old_log.desktop_shortcut,
+       all_users ? base::kCommonDesktop : base::kDesktop,
+       &install_log_.desktop_shortcut},
+      {"Handling start menu shortcut:", START_MENU_SHORTCUT,
+       current->start_menu_shortcut_exists,
+       current->recreate_start_menu_shortcut, old_log.start_menu_shortcut,
+       all_users ? base::kCommonStartMenu : base::kStartMenu,
+       &install_log_.start_menu_shortcut},
+      {"Handling quick launch shortcut:", QUICK_LAUNCH_SHORTCUT,
+       current->quick_launch_shortcut_exists,
+       current->recreate_quick_launch_shortcut, old_log.quick_launch_shortcut,
+       base::kQuickLaunch, &install_log_.quick_launch_shortcut},
+  };
+  std::array<base::FilePath, std::size(shortcuts)> created;
+  std::vector<ShortcutDestination> destinations;
+  for (size_t i = 0; i < std::size(shortcuts); ++i)
+    UpdateShortcut(shortcuts[i], rename, &created[i], &destinations);
+
+  const bool pin = UpdatePinnedShortcuts(rename) &&
+                   !settings_->GetFlag(AUTOUPDATE);
+  CreateMasterShortcut(&destinations, pin, &use_version,
+                       current->install_folder.Append(kLauncherName));
+  for (size_t i = 0; i < std::size(shortcuts); ++i) {
+    if (!created[i].empty())
+      *shortcuts[i].new_path = created[i].value();
+  }
+  ScheduleNextStep();
+}
+
+void Installer::UpdateShortcut(const ShortcutUpdate& shortcut,
+                               bool rename,
+                               base::FilePath* created,
+                               std::vector<ShortcutDestination>* destinations) {
+  LOG(INFO) << shortcut.label;
+  const bool wanted = settings_->GetFlag(shortcut.flag);
+  const base::FilePath old_path(shortcut.old_path);
+  base::FilePath folder;
+  if ((!shortcut.existed || shortcut.recreate || rename) && wanted &&
+      !base::GetPathForKey(shortcut.folder_key, &folder)) {
+    LOG(ERROR) << "No folder for shortcut key " << shortcut.folder_key;
+    return;
+  }
+  if (!shortcut.existed) {
+    if (wanted) {
+      LOG(INFO) << "Preparing to add shortcut";
+      destinations->push_back({folder, created});
+    }
+    return;
+  }
+  if (!wanted || shortcut.recreate) {
+    LOG(INFO) << (wanted ? "Recreating shortcut" : "Removing shortcut");
+    transaction_.ExecuteOperation(
+        MakeDeleteFileOperation(old_path, false, false));
+    if (wanted)
+      destinations->push_back({folder, created});
+    return;
+  }
+  *shortcut.new_path = old_path.value();
+  if (!rename)
+    return;
+  LOG(INFO) << "Moving shortcut";
+  const base::FilePath new_path = folder.Append(GetShortcutFileName(false));
+  if (transaction_.ExecuteOperation(
+          std::make_unique<MoveFileOperation>(old_path, new_path))) {
+    *shortcut.new_path = new_path.value();
+  }
+}
+
+bool Installer::UpdatePinnedShortcuts(bool rename) {
+  LOG(INFO) << "Handling pinned shortcut:";
+  const std::vector<base::FilePath>& pins = status()->pinned_shortcut_paths;
+  if (pins.empty())
+    return false;
+  if (!settings_->GetFlag(PINNED_SHORTCUT)) {
+    LOG(INFO) << "Unpinning existing shortcuts";
+    UnpinShortcuts(pins);
+    return false;
+  }
+  if (status()->recreate_pinned_shortcut) {
+    LOG(INFO) << "Unpinning existing shortcuts (with repin)";
+    UnpinShortcuts(pins);
+    return true;
+  }
+  // Renamed shortcuts leave the pin pointing at the old name: pin anew.
+  return rename;
 }
 
 }  // namespace installer

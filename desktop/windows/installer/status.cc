@@ -17,6 +17,7 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
@@ -28,7 +29,6 @@ namespace {
 
 constexpr wchar_t kStatusFileName[] = L"installation_status.xml";
 constexpr wchar_t kFormerStatusFileName[] = L"tarvo_install_log.xml";
-constexpr wchar_t kLauncherName[] = L"launcher.exe";
 constexpr wchar_t kTrackingDataFileName[] = L"server_tracking_data";
 constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 constexpr wchar_t kLocalStateFileName[] = L"Local State";

@@ -12,7 +12,7 @@ namespace {
 
 // The test executable carries the host's resources: the languages en-US,
 // de, fr, nb, pt-PT, es-419 and zh-TW (the list ends with a line end) and
-// strings 37051, 37059 and 37062 in English and German.
+// the installer's strings in each of them.
 constexpr LANGID kEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 constexpr LANGID kGerman = MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN);
 
@@ -114,13 +114,74 @@ TEST(UiLanguageTest, TagsMapToLanguageIdentifiers) {
     EXPECT_EQ(LanguageTagToLcid(test.tag), test.language) << test.tag;
 }
 
+// Every tag of the table against the identifier the system gives the same
+// language's name. Where the table uses an older or a stand-in name, the
+// system's name of that language is given.
+TEST(UiLanguageTest, TagsMapToTheSystemsLanguageIdentifiers) {
+  struct {
+    const wchar_t* tag;
+    const wchar_t* system_name;  // null: the tag itself
+    LANGID fixed;                // for names this system does not know
+  } const cases[] = {
+      {L"af"}, {L"am"}, {L"ar"}, {L"az"}, {L"be"}, {L"bg"},
+      {L"bn", L"bn-IN"}, {L"ca"}, {L"cs"}, {L"da"}, {L"de"}, {L"el"},
+      {L"en"}, {L"en-gb"}, {L"es"}, {L"es-419", L"es-MX"}, {L"et"}, {L"eu"},
+      {L"fa"}, {L"fake-bidi", L"he"}, {L"fi"}, {L"fil"}, {L"fr"},
+      {L"fr-ca"}, {L"fy"}, {L"gd"}, {L"gl"}, {L"gu"}, {L"he"}, {L"hi"},
+      {L"hr"}, {L"hu"}, {L"id"}, {L"is"}, {L"it"}, {L"iw", L"he"}, {L"ja"},
+      {L"kk"}, {L"kn"}, {L"ko"}, {L"lt"}, {L"lv"},
+      {L"me", nullptr, MAKELANGID(LANG_SERBIAN, SUBLANG_SERBIAN_LATIN)},
+      {L"mk"}, {L"ml"}, {L"mr"}, {L"ms"}, {L"nb"}, {L"ne"}, {L"nl"},
+      {L"nn"}, {L"no"}, {L"or"}, {L"pa"}, {L"pl"}, {L"pt-br"}, {L"pt-pt"},
+      {L"ro"}, {L"ru"}, {L"sa"}, {L"si"}, {L"sk"}, {L"sl"},
+      {L"sr", nullptr, MAKELANGID(LANG_SERBIAN, SUBLANG_SERBIAN_CYRILLIC)},
+      {L"sv"}, {L"sw"}, {L"ta"}, {L"te"}, {L"th"}, {L"ti"},
+      {L"tl", nullptr, LOCALE_USER_DEFAULT}, {L"tr"}, {L"uk"}, {L"ur"},
+      {L"userdefault", nullptr, LOCALE_USER_DEFAULT}, {L"uz"}, {L"vi"},
+      {L"zh-cn"}, {L"zh-hk"}, {L"zh-tw"}, {L"zu"},
+  };
+  for (const auto& test : cases) {
+    const LANGID expected =
+        test.system_name || !test.fixed
+            ? static_cast<LANGID>(::LocaleNameToLCID(
+                  test.system_name ? test.system_name : test.tag, 0))
+            : test.fixed;
+    EXPECT_NE(expected, 0) << test.tag;
+    EXPECT_EQ(LanguageTagToLcid(test.tag), expected) << test.tag;
+  }
+}
+
+// Each offered language's block, as the installer looks it up, holds every
+// text of the English one with the same placeholders and links.
+TEST(UiLanguageTest, EveryOfferedLanguageHasEveryText) {
+  const LANGID english = static_cast<LANGID>(::LocaleNameToLCID(L"en-US", 0));
+  for (const std::wstring& tag : LoadAvailableLanguages()) {
+    const LANGID language = LanguageTagToLcid(tag);
+    for (int id = 37000; id <= 37069; ++id) {
+      base::ScopedLogCapture missing_strings_are_expected;
+      const std::wstring original = LoadStringResource(english, id, {});
+      if (original.empty())
+        continue;
+      const std::wstring text = LoadStringResource(language, id, {});
+      EXPECT_FALSE(text.empty()) << tag << " " << id;
+      EXPECT_EQ(text.find(L"$1") != text.npos,
+                original.find(L"$1") != original.npos)
+          << tag << " " << id;
+      EXPECT_EQ(text.find(L"<a href=\"tos\">") != text.npos,
+                original.find(L"<a href=\"tos\">") != original.npos)
+          << tag << " " << id;
+    }
+  }
+}
+
 TEST(UiLanguageTest, StringIsReadInTheGivenLanguage) {
   EXPECT_EQ(LoadStringResource(kEnglish, 37059, {L"C:\\Tarvo"}),
             L"The folder C:\\Tarvo could not be created.");
   EXPECT_EQ(LoadStringResource(kGerman, 37059, {L"C:\\Tarvo"}),
             L"Der Ordner C:\\Tarvo konnte nicht erstellt werden.");
   EXPECT_EQ(GetLocalizedStringForLanguage(L"de", 37051), L"Deutsch");
-  EXPECT_EQ(GetLocalizedStringForLanguage(L"en", 37051), L"English");
+  EXPECT_EQ(GetLocalizedStringForLanguage(L"en", 37051),
+            L"English (United States)");
 }
 
 TEST(UiLanguageTest, PlaceholderStaysWithoutArguments) {
@@ -147,6 +208,17 @@ TEST(UiLanguageTest, MissingStringIsEmpty) {
   EXPECT_EQ(log.lines().back().rfind("Failed to find string", 0), 0u)
       << log.lines().back();
   EXPECT_EQ(LoadStringResource(kEnglish, -1, {}), L"");
+}
+
+// The unit tests carry a damaged block whose first entry claims more
+// characters than the block holds.
+TEST(UiLanguageTest, TruncatedStringBlockGivesEmptyString) {
+  base::ScopedLogCapture log;
+  EXPECT_EQ(LoadStringResource(kEnglish, 40000, {L"x"}), L"");
+  EXPECT_EQ(LoadStringResource(kEnglish, 40001, {}), L"");
+  ASSERT_FALSE(log.lines().empty());
+  EXPECT_NE(log.lines().back().find("truncated"), std::string::npos)
+      << log.lines().back();
 }
 
 }  // namespace

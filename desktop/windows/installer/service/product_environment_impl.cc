@@ -19,6 +19,7 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/system_association_shell.h"
@@ -27,7 +28,6 @@
 namespace installer {
 namespace {
 
-constexpr wchar_t kLauncherName[] = L"launcher.exe";
 constexpr wchar_t kInstallerPrefsName[] = L"installer_prefs.json";
 constexpr char kProfilePathPref[] = "profile_path";
 constexpr char kSingleProfilePref[] = "single_profile";

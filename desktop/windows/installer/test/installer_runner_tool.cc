@@ -3,12 +3,14 @@
 //
 //   installer_runner_tool --frontend --installfolder=F --package-folder=P
 //                         [--have-package] [--component=PATH] [--v=1]
-//     Runs an `InstallerRunner` for folder F and prints, one line each,
+//                         [--uninstall] [--log=FILE] [settings' switches]
+//     Runs an `InstallerRunner` for folder F (an uninstallation of it with
+//     --uninstall) and prints, one line each,
 //     "started 1|0" after starting the installation and every observer
 //     call as it arrives ("OnTotalSteps 3", "OnError 37057 DETAIL TEXT",
 //     "OnInstallerTerminated 1"). Reads commands from its input:
 //     "package-ready", "stop" (each answered "ok COMMAND") and "exit" (or
-//     the end of the input). Logs to P\frontend.log.
+//     the end of the input). Logs to FILE, or else to P\frontend.log.
 //
 //   installer_runner_tool --backend ...   (as the runner launches it)
 //     Runs an `InstallerRunnerBackend` whose step machine plays the script
@@ -202,15 +204,24 @@ class CommandReader : public base::RunnableThread {
 int RunFrontEnd(const base::CommandLine& command_line) {
   const base::FilePath package_folder =
       command_line.GetSwitchValuePath("package-folder");
-  InitLoggingTo(package_folder.Append(L"frontend.log"));
+  InitLoggingTo(command_line.HasSwitch("log")
+                    ? command_line.GetSwitchValuePath("log")
+                    : package_folder.Append(L"frontend.log"));
   base::ExitCallbackStack exit_callbacks;
   base::win::ScopedCOMInitializer com;
   base::MessageLoop loop;
   installer::Settings settings(
-      false, false, false,
+      command_line.HasSwitch(switches::kUninstall), false, false,
       command_line.GetSwitchValuePath(switches::kInstallFolder), false,
       installer::Settings::kArchitectureX86);
   WaitForStatus(settings);
+  // An uninstaller takes its folder from where it runs; this tool runs from
+  // the build, so it names the folder as the user would pick it.
+  if (command_line.HasSwitch(switches::kUninstall) &&
+      settings.SetInstallFolderIfAllowed(
+          command_line.GetSwitchValuePath(switches::kInstallFolder))) {
+    WaitForStatus(settings);
+  }
 
   FrontEnd front_end(package_folder,
                      command_line.GetSwitchValuePath("component"));

@@ -1,0 +1,154 @@
+#include "desktop/windows/crash_reporter/crash_pipe_client.h"
+
+#include <atomic>
+#include <utility>
+
+#include "base/logging.h"
+
+// Registration runs before the process opens its log: failures are told
+// only in verbose lines, which do not create a log file of their own.
+
+namespace installer {
+
+namespace {
+
+constexpr int kMaxConnectAttempts = 2;
+constexpr DWORD kBusyWaitMs = 2000;
+constexpr DWORD kDumpWaitMs = 15000;
+
+std::atomic<DWORD> g_dump_wait_ms{kDumpWaitMs};
+
+uint64_t AddressOf(const void* pointer) {
+  return reinterpret_cast<uint64_t>(pointer);
+}
+
+}  // namespace
+
+CrashPipeClient::CrashPipeClient(const std::wstring& pipe_name,
+                                 uint32_t dump_type,
+                                 const CustomInfoBlock& custom_info)
+    : pipe_name_(pipe_name), dump_type_(dump_type), custom_info_(custom_info) {}
+
+CrashPipeClient::CrashPipeClient(base::win::ScopedHandle pipe,
+                                 uint32_t dump_type,
+                                 const CustomInfoBlock& custom_info)
+    : given_pipe_(std::move(pipe)),
+      dump_type_(dump_type),
+      custom_info_(custom_info) {}
+
+CrashPipeClient::~CrashPipeClient() = default;
+
+bool CrashPipeClient::Register() {
+  if (IsRegistered())
+    return true;
+  base::win::ScopedHandle pipe = Connect();
+  if (!pipe.IsValid())
+    return false;
+  CrashPipeMessage request = MakeRegisterRequest();
+  CrashPipeMessage reply = {};
+  DWORD read = 0;
+  if (!::TransactNamedPipe(pipe.Get(), &request, sizeof(request), &reply,
+                           sizeof(reply), &read, nullptr)) {
+    const DWORD error = ::GetLastError();
+    VLOG(1) << "Crash reporter refused the registration"
+            << ", error " << error;
+    return false;
+  }
+  if (!AcceptReply(reply))
+    return false;
+  const CrashPipeMessage ack = {CrashPipeMessage::kRegisterAck};
+  DWORD written = 0;
+  ::WriteFile(pipe.Get(), &ack, sizeof(ack), &written, nullptr);
+  return true;
+}
+
+bool CrashPipeClient::RequestDump(EXCEPTION_POINTERS* pointers,
+                                  const AssertionRecord* assertion) {
+  if (!IsRegistered())
+    return false;
+  exception_pointers_ = pointers;
+  crashing_thread_id_ = ::GetCurrentThreadId();
+  if (assertion)
+    assertion_ = *assertion;
+  else
+    assertion_ = {};
+  if (!::ResetEvent(dump_generated_event_.Get()) ||
+      !::SetEvent(dump_request_event_.Get())) {
+    return false;
+  }
+  // A reporter that dies abandons the mutex, which ends the wait at once.
+  const HANDLE handles[] = {dump_generated_event_.Get(),
+                            server_alive_mutex_.Get()};
+  return ::WaitForMultipleObjects(2, handles, FALSE, g_dump_wait_ms) ==
+         WAIT_OBJECT_0;
+}
+
+// static
+void CrashPipeClient::SetDumpWaitForTesting(DWORD milliseconds) {
+  g_dump_wait_ms = milliseconds;
+}
+
+base::win::ScopedHandle CrashPipeClient::Connect() {
+  base::win::ScopedHandle pipe;
+  if (given_pipe_.IsValid()) {
+    pipe = std::move(given_pipe_);
+  } else {
+    for (int attempt = 0; attempt < kMaxConnectAttempts; ++attempt) {
+      pipe.Set(::CreateFileW(
+          pipe_name_.c_str(),
+          FILE_READ_DATA | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+          OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+          nullptr));
+      if (pipe.IsValid())
+        break;
+      // One instance serves every client: another one is registering.
+      if (::GetLastError() != ERROR_PIPE_BUSY ||
+          !::WaitNamedPipeW(pipe_name_.c_str(), kBusyWaitMs)) {
+        const DWORD error = ::GetLastError();
+        VLOG(1) << "Cannot connect to the crash reporter"
+                << ", error " << error;
+        return base::win::ScopedHandle();
+      }
+    }
+  }
+  if (!pipe.IsValid())
+    return pipe;
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  if (!::SetNamedPipeHandleState(pipe.Get(), &mode, nullptr, nullptr)) {
+    const DWORD error = ::GetLastError();
+    VLOG(1) << "Cannot read the crash pipe by messages"
+            << ", error " << error;
+    return base::win::ScopedHandle();
+  }
+  return pipe;
+}
+
+CrashPipeMessage CrashPipeClient::MakeRegisterRequest() const {
+  CrashPipeMessage request = {};
+  request.tag = CrashPipeMessage::kRegisterRequest;
+  request.process_id = ::GetCurrentProcessId();
+  request.dump_type = dump_type_;
+  request.thread_id_address = AddressOf(&crashing_thread_id_);
+  request.exception_pointers_address = AddressOf(&exception_pointers_);
+  request.assertion_address = AddressOf(&assertion_);
+  request.custom_info_address = AddressOf(custom_info_.entries);
+  request.custom_info_count = custom_info_.count;
+  return request;
+}
+
+bool CrashPipeClient::AcceptReply(const CrashPipeMessage& reply) {
+  if (reply.tag != CrashPipeMessage::kRegisterReply || !reply.process_id ||
+      !reply.dump_request_event || !reply.dump_generated_event ||
+      !reply.server_alive_mutex) {
+    VLOG(1) << "Unexpected reply from the crash reporter";
+    return false;
+  }
+  dump_request_event_.Set(reinterpret_cast<HANDLE>(reply.dump_request_event));
+  dump_generated_event_.Set(
+      reinterpret_cast<HANDLE>(reply.dump_generated_event));
+  server_alive_mutex_.Set(reinterpret_cast<HANDLE>(reply.server_alive_mutex));
+  server_process_id_ = reply.process_id;
+  return true;
+}
+
+}  // namespace installer

@@ -1,0 +1,69 @@
+#ifndef DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_CLIENT_H_
+#define DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_CLIENT_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_pipe_message.h"
+#include "desktop/windows/crash_reporter/custom_info.h"
+
+namespace installer {
+
+// This process's side of the crash pipe. It registers once, at start-up,
+// and is handed the events through which it later asks for a dump. When it
+// crashes it does not talk over the pipe: it leaves the crash in its own
+// memory, where the crash reporter reads it, and waits. Must not move after
+// Register: the reporter knows the addresses of its crash slots.
+class CrashPipeClient {
+ public:
+  CrashPipeClient(const std::wstring& pipe_name,
+                  uint32_t dump_type,
+                  const CustomInfoBlock& custom_info);
+  // Registers over `pipe`, an open connection, which it takes.
+  CrashPipeClient(base::win::ScopedHandle pipe,
+                  uint32_t dump_type,
+                  const CustomInfoBlock& custom_info);
+  CrashPipeClient(const CrashPipeClient&) = delete;
+  CrashPipeClient& operator=(const CrashPipeClient&) = delete;
+  ~CrashPipeClient();
+
+  bool Register();
+  bool IsRegistered() const { return dump_request_event_.IsValid(); }
+  DWORD server_process_id() const { return server_process_id_; }
+
+  // On the crashing thread. True once the reporter says the dump is taken;
+  // false when it is gone, or silent for 15 s.
+  bool RequestDump(EXCEPTION_POINTERS* pointers,
+                   const AssertionRecord* assertion);
+
+  // Test-only: how long RequestDump waits, for every client of the process.
+  static void SetDumpWaitForTesting(DWORD milliseconds);
+
+ private:
+  base::win::ScopedHandle Connect();
+  CrashPipeMessage MakeRegisterRequest() const;
+  bool AcceptReply(const CrashPipeMessage& reply);
+
+  const std::wstring pipe_name_;
+  // The connection given instead of a name; used once.
+  base::win::ScopedHandle given_pipe_;
+  const uint32_t dump_type_;
+  const CustomInfoBlock custom_info_;
+
+  base::win::ScopedHandle dump_request_event_;
+  base::win::ScopedHandle dump_generated_event_;
+  base::win::ScopedHandle server_alive_mutex_;
+  DWORD server_process_id_ = 0;
+
+  // The crash, read by the reporter out of this process's memory.
+  DWORD crashing_thread_id_ = 0;
+  EXCEPTION_POINTERS* exception_pointers_ = nullptr;
+  AssertionRecord assertion_ = {};
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_CRASH_REPORTER_CRASH_PIPE_CLIENT_H_

@@ -1,0 +1,104 @@
+#include "desktop/windows/crash_reporter/crash_reporting.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "base/test/scoped_temp_folder.h"
+#include "desktop/windows/crash_reporter/test/crash_test_support.h"
+#include "desktop/windows/crash_reporter/test/recording_crash_server.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using test::ChildProcess;
+using test::MinidumpFile;
+using test::ValueOfLine;
+
+constexpr wchar_t kCrashChild[] = L"crash_child.exe";
+
+// Sets an environment variable for the children started in its scope.
+class ScopedEnvironmentVariable {
+ public:
+  ScopedEnvironmentVariable(const wchar_t* name, const std::wstring& value)
+      : name_(name) {
+    ::SetEnvironmentVariableW(name, value.c_str());
+  }
+  ~ScopedEnvironmentVariable() { ::SetEnvironmentVariableW(name_, nullptr); }
+
+ private:
+  const wchar_t* const name_;
+};
+
+std::vector<std::string> RunChild(const std::wstring& arguments,
+                                  DWORD* exit_code) {
+  ChildProcess child;
+  EXPECT_TRUE(child.Start(kCrashChild, arguments));
+  return child.WaitForExit(exit_code);
+}
+
+// Without a usable "crash-reporter-pid" the installer process launches its
+// own reporter, which writes the dump of its crash into the crash folder.
+TEST(CrashReportingTest, InstallerLaunchesAReporterThatDumpsItsCrash) {
+  for (const wchar_t* reporter_switch : {L"", L"--crash-reporter-pid=abc "}) {
+    SCOPED_TRACE(reporter_switch);
+    const base::ScopedTempFolder folder;
+    const ScopedEnvironmentVariable log_dir(L"TARVO_CRASH_LOG_DIR",
+                                            folder.path().value());
+    DWORD exit_code = 0;
+    const std::vector<std::string> lines =
+        RunChild(reporter_switch + std::wstring(L"--crash=access-violation"),
+                 &exit_code);
+    EXPECT_EQ(exit_code, 0xC0000005u);
+    EXPECT_NE(ValueOfLine(lines, "reporter"), "0");
+    const std::vector<std::wstring> dumps =
+        test::FindDumps(folder.path().value());
+    ASSERT_EQ(dumps.size(), 1u);
+    DWORD thread_id = 0;
+    DWORD code = 0;
+    ASSERT_TRUE(MinidumpFile(dumps[0]).ReadException(&thread_id, &code));
+    EXPECT_EQ(std::to_string(thread_id), ValueOfLine(lines, "thread"));
+    EXPECT_EQ(code, 0xC0000005u);
+  }
+}
+
+TEST(CrashReportingTest, InstallerRunsOnWhenItsReporterEndsFirst) {
+  DWORD exit_code = 1;
+  const std::vector<std::string> lines =
+      RunChild(L"--crash=none --reporter-exits", &exit_code);
+  EXPECT_EQ(exit_code, 0u);
+  EXPECT_EQ(ValueOfLine(lines, "reporter"), "0");
+}
+
+TEST(CrashReportingTest, OriginComesFromTheTestRunBeforeTheOriginVariable) {
+  struct Case {
+    const wchar_t* tvauto_test;
+    const wchar_t* origin;
+    const wchar_t* expected_origin;
+  };
+  const Case cases[] = {
+      {L"", L"nightly-run", L"nightly-run"},
+      {L"suite-7", L"nightly-run", L"TvAuto"},
+  };
+  test::RecordingCrashServer server;
+  ASSERT_TRUE(server.Start());
+  for (const Case& expected : cases) {
+    const ScopedEnvironmentVariable tvauto(L"TARVO_CRASH_REPORTER_TVAUTO_TEST",
+                                           expected.tvauto_test);
+    const ScopedEnvironmentVariable origin(L"TARVO_CRASH_ORIGIN",
+                                           expected.origin);
+    DWORD exit_code = 0;
+    RunChild(L"--crash=access-violation --crash-reporter-pid=" +
+                 std::to_wstring(::GetCurrentProcessId()),
+             &exit_code);
+    const auto request = server.dump_requests().back();
+    EXPECT_EQ(request.keys.at(L"Origin"), expected.expected_origin);
+    EXPECT_EQ(request.keys.count(L"tvauto_test"),
+              *expected.tvauto_test ? 1u : 0u);
+  }
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,101 @@
+// The crash pipe's server in a process of its own, serving the pipe of a
+// crash reporter with this process's id. It writes no dumps and reports
+// nothing anywhere: it prints what its clients did, one event a line.
+//
+//   ready PID                 serving
+//   connected PID             a client registered
+//   dump PID THREAD CODE      a client asked for a dump (its crashing thread
+//                             and exception code, read out of its memory)
+//   exit PID                  a registered client ended
+//
+//   --clients=N     end after N registered clients have ended
+//   --die-on-dump   end at once, without a word, on the first dump request
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/command_line.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_pipe_server.h"
+#include "desktop/windows/crash_reporter/crash_reporter_names.h"
+#include "desktop/windows/crash_reporter/pipe_client_record.h"
+
+namespace {
+
+constexpr UINT kDiedExitCode = 7;
+
+struct ServerState {
+  bool die_on_dump = false;
+  LONG clients_left = 0;
+  base::win::ScopedHandle done;
+};
+
+template <typename T>
+T ReadFromClient(const installer::PipeClientRecord& client, uint64_t address) {
+  T value = {};
+  SIZE_T read = 0;
+  ::ReadProcessMemory(client.process_handle(),
+                      reinterpret_cast<const void*>(address), &value,
+                      sizeof(value), &read);
+  return value;
+}
+
+void OnConnect(void* context, const installer::PipeClientRecord& client) {
+  std::printf("connected %lu\n", client.process_id());
+}
+
+void OnDump(void* context,
+            const installer::PipeClientRecord& client,
+            const std::wstring* dump_path) {
+  auto* state = static_cast<ServerState*>(context);
+  if (state->die_on_dump)
+    ::TerminateProcess(::GetCurrentProcess(), kDiedExitCode);
+  const auto thread = ReadFromClient<DWORD>(client, client.thread_id_address());
+  const auto pointers = ReadFromClient<EXCEPTION_POINTERS>(
+      client,
+      ReadFromClient<uint64_t>(client, client.exception_pointers_address()));
+  const auto record = ReadFromClient<EXCEPTION_RECORD>(
+      client, reinterpret_cast<uint64_t>(pointers.ExceptionRecord));
+  std::printf("dump %lu %lu %08lx\n", client.process_id(), thread,
+              record.ExceptionCode);
+}
+
+void OnExit(void* context, const installer::PipeClientRecord& client) {
+  auto* state = static_cast<ServerState*>(context);
+  std::printf("exit %lu\n", client.process_id());
+  if (::InterlockedDecrement(&state->clients_left) == 0)
+    ::SetEvent(state->done.Get());
+}
+
+}  // namespace
+
+int main() {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  base::CommandLine::Init();
+  const base::CommandLine& command_line =
+      *base::CommandLine::ForCurrentProcess();
+  ServerState state;
+  state.die_on_dump = command_line.HasSwitch("die-on-dump");
+  int32_t clients = 0;
+  base::StringToInt(command_line.GetSwitchValueASCII("clients"), &clients);
+  state.clients_left = clients;
+  state.done.Set(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+
+  installer::CrashPipeServer::Callbacks callbacks;
+  callbacks.on_connect = &OnConnect;
+  callbacks.on_dump = &OnDump;
+  callbacks.dump_context = &state;
+  callbacks.on_exit = &OnExit;
+  callbacks.exit_context = &state;
+  installer::CrashPipeServer server(
+      installer::GetCrashReporterPipeName(::GetCurrentProcessId()), nullptr,
+      callbacks, false, std::wstring());
+  if (!server.Start())
+    return 1;
+  std::printf("ready %lu\n", ::GetCurrentProcessId());
+  ::WaitForSingleObject(state.done.Get(), INFINITE);
+  return 0;
+}

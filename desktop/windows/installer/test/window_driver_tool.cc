@@ -1,0 +1,284 @@
+// Works another process's installer window from outside, as a user would:
+// reads what its controls show, presses its buttons, picks list entries and
+// answers its message boxes. Window handles are those the window's process
+// printed; they hold across the processes of one Wine session.
+//
+//   window_driver_tool state HWND
+//     Prints the window and its controls as JSON: {"title", "rect":
+//     [x, y, width, height], "controls": [{"id", "class", "text", "visible",
+//     "enabled", and by kind "checked", "items" and "selected", "position"
+//     and "range"}]}. The options page is the control of class "#32770".
+//   window_driver_tool click HWND ID        presses a button and returns when
+//                                           the window has handled it
+//   window_driver_tool post-click HWND ID   presses a button without waiting
+//                                           (for a button that opens a box)
+//   window_driver_tool select HWND ID INDEX picks a list entry
+//   window_driver_tool close HWND           the frame's close button
+//   window_driver_tool redraw HWND          repaints the window now
+//   window_driver_tool message-box HWND     waits for a message box owned by
+//                                           the window and prints it as JSON:
+//                                           {"title", "texts", "buttons":
+//                                           [{"id", "text"}]}
+//   window_driver_tool answer HWND ID       presses the box's button ID
+// A control that is hidden or disabled cannot be pressed or picked: the
+// tool then prints why and ends with 2. Bad arguments end with 1.
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "base/json/json_writer.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/values.h"
+
+namespace {
+
+constexpr wchar_t kDialogClass[] = L"#32770";
+
+std::string Utf8(const std::wstring& text) {
+  return base::WideToUtf8(text);
+}
+
+std::wstring WindowText(HWND window) {
+  // WM_GETTEXT crosses processes; GetWindowText would not ask the control.
+  const LRESULT length = ::SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  const LRESULT copied =
+      ::SendMessageW(window, WM_GETTEXT, text.size(),
+                     reinterpret_cast<LPARAM>(text.data()));
+  text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+  return text;
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t name[64] = {};
+  return std::wstring(name, ::GetClassNameW(window, name, 64));
+}
+
+// The controls of the window's dialogs (the window and the pages in it),
+// without the parts of controls, such as a combo box's edit field.
+std::vector<HWND> Descendants(HWND window) {
+  std::vector<HWND> found;
+  ::EnumChildWindows(
+      window,
+      [](HWND child, LPARAM list) -> BOOL {
+        if (ClassName(::GetParent(child)) == kDialogClass)
+          reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+HWND FindControl(HWND window, int id) {
+  for (HWND child : Descendants(window)) {
+    if (::GetDlgCtrlID(child) == id && ClassName(child) != kDialogClass)
+      return child;
+  }
+  return nullptr;
+}
+
+bool IsCheckBox(HWND button) {
+  const LONG_PTR type = ::GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK;
+  return type == BS_CHECKBOX || type == BS_AUTOCHECKBOX ||
+         type == BS_3STATE || type == BS_AUTO3STATE;
+}
+
+void AddComboItems(HWND combo, base::DictionaryValue* entry) {
+  auto items = base::MakeValue<base::ListValue>();
+  const LRESULT count = ::SendMessageW(combo, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    const LRESULT length = ::SendMessageW(combo, CB_GETLBTEXTLEN, i, 0);
+    std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+    const LRESULT copied = ::SendMessageW(
+        combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+    items->AppendString(Utf8(text));
+  }
+  entry->Set("items", std::move(items));
+  entry->SetInteger("selected", static_cast<int32_t>(
+                                    ::SendMessageW(combo, CB_GETCURSEL, 0, 0)));
+}
+
+base::ValueOwner DescribeControl(HWND control) {
+  auto entry = base::MakeValue<base::DictionaryValue>();
+  const std::wstring class_name = ClassName(control);
+  entry->SetInteger("id", ::GetDlgCtrlID(control));
+  entry->SetString("class", Utf8(class_name));
+  entry->SetString("text", Utf8(WindowText(control)));
+  entry->Set("visible",
+             base::MakeBooleanValue(::IsWindowVisible(control) != FALSE));
+  entry->Set("enabled",
+             base::MakeBooleanValue(::IsWindowEnabled(control) != FALSE));
+  if (class_name == L"Button" && IsCheckBox(control)) {
+    entry->Set("checked",
+               base::MakeBooleanValue(::SendMessageW(control, BM_GETCHECK, 0,
+                                                     0) == BST_CHECKED));
+  } else if (class_name == L"ComboBox") {
+    AddComboItems(control, entry.get());
+  } else if (class_name == PROGRESS_CLASSW) {
+    entry->SetInteger("position", static_cast<int32_t>(::SendMessageW(
+                                      control, PBM_GETPOS, 0, 0)));
+    auto range = base::MakeValue<base::ListValue>();
+    range->AppendInteger(
+        static_cast<int32_t>(::SendMessageW(control, PBM_GETRANGE, TRUE, 0)));
+    range->AppendInteger(
+        static_cast<int32_t>(::SendMessageW(control, PBM_GETRANGE, FALSE, 0)));
+    entry->Set("range", std::move(range));
+  }
+  return entry;
+}
+
+void PrintJson(const base::Value& value) {
+  std::string json;
+  base::WriteJson(value, &json);
+  std::puts(json.c_str());
+}
+
+int PrintState(HWND window) {
+  base::DictionaryValue state;
+  state.SetString("title", Utf8(WindowText(window)));
+  RECT rect = {};
+  ::GetWindowRect(window, &rect);
+  auto position = base::MakeValue<base::ListValue>();
+  for (LONG value : {rect.left, rect.top, rect.right - rect.left,
+                     rect.bottom - rect.top}) {
+    position->AppendInteger(value);
+  }
+  state.Set("rect", std::move(position));
+  auto controls = base::MakeValue<base::ListValue>();
+  for (HWND control : Descendants(window))
+    controls->Append(DescribeControl(control));
+  state.Set("controls", std::move(controls));
+  PrintJson(state);
+  return 0;
+}
+
+// Null when `control` is not there for a user to use.
+HWND UsableControl(HWND window, int id) {
+  HWND control = FindControl(window, id);
+  if (!control) {
+    std::printf("no control %d\n", id);
+  } else if (!::IsWindowVisible(control)) {
+    std::printf("control %d is hidden\n", id);
+  } else if (!::IsWindowEnabled(control)) {
+    std::printf("control %d is disabled\n", id);
+  } else {
+    return control;
+  }
+  return nullptr;
+}
+
+// Whether `box` has become its thread's active window: the window's
+// process labels a box's buttons just before it activates it.
+bool IsActivated(HWND box) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof(info);
+  return ::GetGUIThreadInfo(::GetWindowThreadProcessId(box, nullptr), &info) &&
+         info.hwndActive == box;
+}
+
+// The message box that `owner` opened, once it is shown and active; waits
+// until there is one.
+HWND WaitForMessageBox(HWND owner) {
+  for (;;) {
+    HWND candidate = nullptr;
+    while ((candidate = ::FindWindowExW(nullptr, candidate, kDialogClass,
+                                        nullptr)) != nullptr) {
+      if (::GetWindow(candidate, GW_OWNER) == owner &&
+          ::IsWindowVisible(candidate) && IsActivated(candidate)) {
+        return candidate;
+      }
+    }
+    ::Sleep(50);
+  }
+}
+
+int PrintMessageBox(HWND box) {
+  base::DictionaryValue description;
+  description.SetString("title", Utf8(WindowText(box)));
+  auto texts = base::MakeValue<base::ListValue>();
+  auto buttons = base::MakeValue<base::ListValue>();
+  for (HWND control : Descendants(box)) {
+    const std::wstring text = WindowText(control);
+    if (ClassName(control) == L"Button") {
+      auto button = base::MakeValue<base::DictionaryValue>();
+      button->SetInteger("id", ::GetDlgCtrlID(control));
+      button->SetString("text", Utf8(text));
+      buttons->Append(std::move(button));
+    } else if (!text.empty()) {
+      texts->AppendString(Utf8(text));
+    }
+  }
+  description.Set("texts", std::move(texts));
+  description.Set("buttons", std::move(buttons));
+  PrintJson(description);
+  return 0;
+}
+
+HWND ParseHandle(const wchar_t* text) {
+  return reinterpret_cast<HWND>(
+      static_cast<uintptr_t>(std::wcstoull(text, nullptr, 0)));
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3)
+    return 1;
+  const std::wstring command = argv[1];
+  HWND window = ParseHandle(argv[2]);
+  if (!::IsWindow(window)) {
+    std::puts("no such window");
+    return 1;
+  }
+  const int id = argc > 3 ? std::wcstol(argv[3], nullptr, 10) : 0;
+  if (command == L"state")
+    return PrintState(window);
+  if (command == L"click" || command == L"post-click") {
+    HWND button = UsableControl(window, id);
+    if (!button)
+      return 2;
+    if (command == L"click")
+      ::SendMessageW(button, BM_CLICK, 0, 0);
+    else
+      ::PostMessageW(button, BM_CLICK, 0, 0);
+    return 0;
+  }
+  if (command == L"select" && argc > 4) {
+    HWND combo = UsableControl(window, id);
+    if (!combo)
+      return 2;
+    // What the list itself does when the user picks an entry.
+    ::SendMessageW(combo, CB_SETCURSEL, std::wcstol(argv[4], nullptr, 10), 0);
+    ::SendMessageW(::GetParent(combo), WM_COMMAND,
+                   MAKEWPARAM(id, CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(combo));
+    return 0;
+  }
+  if (command == L"close") {
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  if (command == L"redraw") {
+    ::RedrawWindow(window, nullptr, nullptr,
+                   RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN |
+                       RDW_UPDATENOW);
+    return 0;
+  }
+  if (command == L"message-box")
+    return PrintMessageBox(WaitForMessageBox(window));
+  if (command == L"answer") {
+    HWND button = UsableControl(WaitForMessageBox(window), id);
+    if (!button)
+      return 2;
+    ::SendMessageW(button, BM_CLICK, 0, 0);
+    return 0;
+  }
+  return 1;
+}

@@ -1,0 +1,81 @@
+"""Crash reporting of installer processes: the installer registers with the
+crash reporter it is given, and the reporter's dump of a crashed installer
+process, read with Python's struct as any minidump reader would."""
+
+import os
+import struct
+
+from conftest import run_installer, windows_path
+from wine_process import WineProcess
+
+CRASH_CHILD = "desktop/windows/crash_child.exe"
+TEST_SERVER = "desktop/windows/crash_test_server.exe"
+
+EXCEPTION_STREAM = 6
+INFORMATION_STREAM = 0x47670001
+ASSERTION_STREAM = 0x47670002
+
+
+def read_streams(path):
+    """{stream type: bytes} of a minidump."""
+    data = open(path, "rb").read()
+    signature, _, count, directory = struct.unpack_from("<4sIII", data, 0)
+    assert signature == b"MDMP"
+    streams = {}
+    for index in range(count):
+        kind, size, offset = struct.unpack_from("<III", data, directory + 12 * index)
+        streams[kind] = data[offset:offset + size]
+    return streams
+
+
+def utf16_field(data, offset, units):
+    text = data[offset:offset + 2 * units].decode("utf-16-le")
+    return text.split("\0", 1)[0]
+
+
+def test_installer_registers_with_the_reporter_it_is_given(build_dir, installer_folder,
+                                                           tmp_path):
+    server = WineProcess(build_dir, TEST_SERVER, tmp_path / "server.log", "--clients=1")
+    try:
+        ready = server.read_line()
+        assert ready.startswith("ready ")
+        reporter_pid = ready.split()[1]
+        # A role that ends at once: no user to grant the folder to.
+        run_installer(build_dir, installer_folder / "installer.exe",
+                      f"--crash-reporter-pid={reporter_pid}",
+                      f"--set-folder-permission={windows_path(tmp_path)}")
+        assert server.wait() == 0
+        lines = []
+        while (line := server.read_line()) is not None:
+            lines.append(line)
+    finally:
+        server.stop()
+    assert len(lines) == 2, lines
+    connected, exited = lines
+    assert connected.startswith("connected ")
+    assert exited == "exit " + connected.split()[1]
+
+
+def test_reporter_dumps_a_runtime_report_with_its_assertion(build_dir, run_exe, tmp_path):
+    dumps = tmp_path / "dumps"
+    os.environ["TARVO_CRASH_LOG_DIR"] = windows_path(dumps)
+    try:
+        result = run_exe(CRASH_CHILD, "--crash=invalid-parameter")
+    finally:
+        del os.environ["TARVO_CRASH_LOG_DIR"]
+    assert result.returncode != 0
+    thread = next(int(line.split()[1]) for line in result.stdout.decode().splitlines()
+                  if line.startswith("thread "))
+    [dump] = list(dumps.glob("*.dmp"))
+    streams = read_streams(dump)
+
+    thread_id, _, code = struct.unpack_from("<III", streams[EXCEPTION_STREAM], 0)
+    assert (thread_id, code) == (thread, 0xC000000D)
+    # Written by the reporter, whose thread ids mean nothing to a reader.
+    assert streams[INFORMATION_STREAM] == bytes(12)
+    assertion = streams[ASSERTION_STREAM]
+    assert len(assertion) == 776
+    assert utf16_field(assertion, 0, 128) == "buffer != nullptr"
+    assert utf16_field(assertion, 256, 128) == "CopyText"
+    assert utf16_field(assertion, 512, 128) == "copy.cc"
+    assert struct.unpack_from("<II", assertion, 768) == (42, 1)
