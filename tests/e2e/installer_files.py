@@ -12,7 +12,8 @@ length, before signing.
 
     python3 installer_files.py BUILD_DIR OUT_FOLDER
 makes the build's own: OUT_FOLDER/pki (the test certificate and its CA),
-OUT_FOLDER/full and OUT_FOLDER/online."""
+OUT_FOLDER/package.7z (the demo package), OUT_FOLDER/full and
+OUT_FOLDER/online."""
 
 import base64
 import hashlib
@@ -61,14 +62,23 @@ def rebrand(image, autoupdate_url):
     return image[:start] + text + b" " * (len(original) - len(text)) + image[start + len(original):]
 
 
-def make_package(build_dir, folder, library="current", files=None):
-    """The demo package in `folder`, its library that of `library`."""
+# The installed copy of the installer is what uninstalls: the package lists
+# it with its library among the files it installs.
+INSTALLER_FILES = ["installer.exe", "tarvo_installer.dll"]
+
+
+def make_package(build_dir, folder, library="current", files=None, autoupdate_url=None):
+    """The demo package in `folder`, its library that of `library`; its
+    installer reports to `autoupdate_url` when given."""
     import test_installation
-    if files is None:
-        test_installation.make_package(build_dir, folder)
-    else:
-        test_installation.make_package(build_dir, folder, files=files)
+    listed = dict(test_installation.FILES if files is None else files)
+    test_installation.make_package(build_dir, folder, files=listed)
     shutil.copy(build_dir / LIBRARIES[library], folder / "tarvo_installer.dll")
+    if autoupdate_url:
+        installer = folder / "installer.exe"
+        installer.write_bytes(rebrand(installer.read_bytes(), autoupdate_url))
+    (folder / "files_list").write_bytes(
+        "".join(name + "\r\n" for name in [*listed, *INSTALLER_FILES]).encode())
     return folder
 
 
@@ -128,7 +138,7 @@ def main():
     pki = Pki(out / "pki")
     with tempfile.TemporaryDirectory() as work:
         package = make_package(build_dir, Path(work) / "package")
-        archive = pack(package, Path(work) / "package.7z")
+        archive = pack(package, out / "package.7z")
     full_installer(build_dir, out / "full", pki, archive)
     online_installer(build_dir, out / "online", pki)
 
