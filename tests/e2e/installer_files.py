@@ -16,7 +16,6 @@ OUT_FOLDER/package.7z (the demo package), OUT_FOLDER/full and
 OUT_FOLDER/online."""
 
 import base64
-import hashlib
 import json
 import shutil
 import struct
@@ -124,8 +123,18 @@ def online_installer(build_dir, folder, pki, tracking=ONLINE_TRACKING, **options
     return installer_file(build_dir, folder, pki, tracking_data(tracking), **options)
 
 
-def sha256(data):
-    return hashlib.sha256(data).hexdigest()
+class BuildKeys:
+    """The signers the build made (installer_files/pki), as test_signature's
+    Pki signs with them."""
+
+    def __init__(self, build_dir):
+        self.folder = build_dir / "installer_files" / "pki"
+
+    def sign(self, signer, source, target):
+        subprocess.run(["osslsigncode", "sign", "-certs", f"{signer}_chain.pem",
+                        "-key", f"{signer}.key", "-h", "sha256", "-in", str(source),
+                        "-out", str(target)], cwd=self.folder, check=True, capture_output=True)
+        return target
 
 
 def main():

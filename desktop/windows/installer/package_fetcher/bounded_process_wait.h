@@ -11,10 +11,11 @@ namespace installer {
 
 enum class ProcessWaitOutcome {
   kExited = 0,
-  // The process ran past the time limit, or `stop_event` was set first: it
-  // has been terminated.
+  // The process ran past the time limit; it has been terminated.
   kTimedOut = 1,
+  // `stop_event` was set first; the process has been terminated.
   kStopped = 2,
+  // The wait or the exit code could not be had.
   kFailed = 3,
 };
 
