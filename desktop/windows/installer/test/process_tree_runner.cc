@@ -4,7 +4,12 @@
 //   process_tree_runner.exe PROGRAM [ARGUMENTS...]
 // The rest of its own command line, as it stands, is the child's. Prints
 // "exit <code>" with the child's exit code once the whole tree has ended,
-// and ends with that code. Closing the runner (a killed test) ends the tree.
+// and ends with that code. Killing the runner (a test's hang guard) ends
+// the tree.
+//
+// Wine starts its desktop process, explorer.exe, from the first process of
+// a prefix that needs it, which may be one of the tree's: it runs on for
+// the whole prefix, so it is not waited for, and survives the runner.
 
 #include <windows.h>
 
@@ -35,16 +40,56 @@ std::wstring GetChildCommandLine() {
   return text;
 }
 
-bool WaitForEmptyJob(HANDLE port) {
-  DWORD message = 0;
-  ULONG_PTR key = 0;
-  OVERLAPPED* overlapped = nullptr;
-  while (::GetQueuedCompletionStatus(port, &message, &key, &overlapped,
-                                     INFINITE)) {
-    if (message == JOB_OBJECT_MSG_ACTIVE_PROCESS_ZERO)
-      return true;
+std::wstring GetImageBaseName(DWORD process_id) {
+  base::win::ScopedHandle process(
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  wchar_t path[MAX_PATH];
+  DWORD length = MAX_PATH;
+  if (!process.IsValid() ||
+      !::QueryFullProcessImageNameW(process.Get(), 0, path, &length)) {
+    return std::wstring();
   }
-  return false;
+  const std::wstring image(path, length);
+  return image.substr(image.find_last_of(L'\\') + 1);
+}
+
+// Whether every process still in the job is Wine's desktop process. A process
+// that ended meanwhile has no image name any more and counts as gone.
+bool OnlyDesktopProcessLeft(HANDLE job) {
+  struct {
+    JOBOBJECT_BASIC_PROCESS_ID_LIST list;
+    ULONG_PTR more_ids[255];
+  } ids = {};
+  ids.list.NumberOfAssignedProcesses = 256;
+  if (!::QueryInformationJobObject(job, JobObjectBasicProcessIdList, &ids,
+                                   sizeof(ids), nullptr)) {
+    return false;
+  }
+  for (DWORD i = 0; i < ids.list.NumberOfProcessIdsInList; ++i) {
+    const std::wstring name =
+        GetImageBaseName(static_cast<DWORD>(ids.list.ProcessIdList[i]));
+    if (!name.empty() && _wcsicmp(name.c_str(), L"explorer.exe") != 0)
+      return false;
+  }
+  return true;
+}
+
+// Each process that leaves the job posts a message to the port; the list is
+// looked at again after each, and at least once a second in case Wine
+// drops one.
+bool WaitForTreeEnd(HANDLE job, HANDLE port) {
+  constexpr DWORD kRecheckMs = 1000;
+  while (!OnlyDesktopProcessLeft(job)) {
+    DWORD message = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* overlapped = nullptr;
+    if (!::GetQueuedCompletionStatus(port, &message, &key, &overlapped,
+                                     kRecheckMs) &&
+        ::GetLastError() != WAIT_TIMEOUT) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -80,10 +125,15 @@ int main() {
     return 2;
   }
   int exit_code = 0;
-  if (!process.WaitForExit(&exit_code) || !WaitForEmptyJob(port.Get())) {
+  if (!process.WaitForExit(&exit_code) ||
+      !WaitForTreeEnd(job.Get(), port.Get())) {
     std::fprintf(stderr, "cannot wait: %lu\n", ::GetLastError());
     return 2;
   }
+  // Closing the job must not end the desktop process.
+  limits.BasicLimitInformation.LimitFlags = 0;
+  ::SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation,
+                            &limits, sizeof(limits));
   std::printf("exit %d\n", exit_code);
   std::fflush(stdout);
   return exit_code;
