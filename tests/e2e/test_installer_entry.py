@@ -15,6 +15,7 @@ import subprocess
 import pytest
 
 from conftest import INSTALLER, LIBRARY, Logs, run_installer, wine, windows_path
+from http_test_server import HttpTestServer
 from test_signature import Pki
 
 PEER = "desktop/windows/installer/entry_peer_tool.exe"
@@ -141,11 +142,23 @@ def test_processes_started_together_keep_their_own_logs(build_dir, logs):
     assert len(names) == len(markers)
 
 
+@pytest.fixture
+def package_server():
+    """Switches that point a silent run at an update server with no package
+    and keep its statistics report home: it ends at once, without waiting
+    for a network that is not there."""
+    with HttpTestServer() as server:
+        yield [f"--internal-package-server={server.url('/netinstaller')}",
+               "--enable-installer-stats=0"]
+
+
 @pytest.mark.parametrize("args, exit_code, logged", [
     (["--version"], 0, None),
     (["--help"], 0, None),
     ([], 1, FRONT_END_MISSING),
-    (["--silent"], 1, FRONT_END_MISSING),
+    # Without a payload the package is asked of an update server, here one
+    # that has none.
+    (["--silent"], 1, "Failed fetching the download URL"),
     # A backend started without a front end has nobody to report to.
     (["--backend"], 1, "Missing information about initial process"),
     (["--register-tarvo-as-protocol-handler"], 1,
@@ -153,8 +166,11 @@ def test_processes_started_together_keep_their_own_logs(build_dir, logs):
     (["--uninstall"], 1,
      "Requested to uninstall, but we are not in a valid installation folder"),
 ], ids=["version", "help", "front-end", "silent", "backend", "protocol-handler", "uninstall"])
-def test_exit_code_is_zero_only_for_success(build_dir, logs, args, exit_code, logged):
+def test_exit_code_is_zero_only_for_success(build_dir, logs, tmp_path, package_server, args,
+                                            exit_code, logged):
     marker = Logs.marker()
+    if "--silent" in args:
+        args = [*args, *package_server, f"--installfolder={windows_path(tmp_path / 'Tarvo')}"]
     result = run_installer(build_dir, build_dir / INSTALLER, *args, marker)
     assert result.returncode == exit_code
     if logged:
@@ -171,11 +187,11 @@ def test_host_without_library_fails(build_dir, installer_folder):
     ("C:\\Program Files\\Tarvo T12", "C:\\Program Files\\Tarvo T12"),
     ("Tarvo T12", ""),
 ])
-def test_t12_autoupdate_recovers_install_folder_from_last_token(build_dir, logs, last_token,
-                                                                recovered):
+def test_t12_autoupdate_recovers_install_folder_from_last_token(build_dir, logs, package_server,
+                                                                last_token, recovered):
     marker = Logs.marker()
     result = run_installer(build_dir, build_dir / INSTALLER, marker, "--installfolder=",
-                           "--autoupdate", "--silent", last_token)
+                           "--autoupdate", "--silent", *package_server, last_token)
     assert result.returncode == 1
     text = logs.one(marker)[1]
     assert "It looks like we are autoupdating from T12." in text
