@@ -55,6 +55,7 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/signature_verifier.h"
+#include "desktop/windows/installer/silent_installer_controller/silent_installer_controller.h"
 
 namespace installer {
 
@@ -443,13 +444,22 @@ void InstallerProcess::ApplyTrackingKeys() {
   }
 }
 
-// The controllers are not in this build yet: no installation can be run.
+// The interactive controller is not in this build yet: only a silent run
+// can install.
 uint8_t InstallerProcess::RunFrontEnd() {
-  VLOG(2) << (silent_ ? "Running silent controller" : "Running UI controller");
-  LOG(ERROR) << "The installer front end is not available in this build";
+  uint8_t result = kInstallerFailed;
+  if (silent_) {
+    VLOG(2) << "Running silent controller";
+    SilentInstallerController controller;
+    result = InstallerResultFromSuccess(controller.Run(
+        settings_.get(), payload_reader_.get(), download_folder_));
+  } else {
+    VLOG(2) << "Running UI controller";
+    LOG(ERROR) << "The installer front end is not available in this build";
+  }
   // Removes only an empty folder.
   ::RemoveDirectoryW(download_folder_.value().c_str());
-  return kInstallerFailed;
+  return result;
 }
 
 uint8_t RunRole(const base::CommandLine& command_line) {

@@ -4,17 +4,26 @@
 #include "base/strings/string_number_conversions.h"
 #include "desktop/windows/installer/branding.h"
 
+// A build may name another build number, patch or stream: the packages of
+// the tests and the demo of the next patch release (an update), an older
+// release and another stream's are built so.
+#ifndef TARVO_BUILD_NUMBER
+#define TARVO_BUILD_NUMBER 2548
+#endif
+#ifndef TARVO_PATCH_NUMBER
+#define TARVO_PATCH_NUMBER 0
+#endif
+#ifndef TARVO_STREAM_NAME
+#define TARVO_STREAM_NAME "developer"
+#endif
+
 namespace installer {
 namespace {
 
 constexpr char kEngineVersion[] = "7.3.2201.8";
-constexpr int32_t kBuildNumber = 2548;
-// A build of the next patch release (the tests' update) sets its own.
-#ifndef TARVO_PATCH_NUMBER
-#define TARVO_PATCH_NUMBER 0
-#endif
+constexpr int32_t kBuildNumber = TARVO_BUILD_NUMBER;
 constexpr int32_t kPatchNumber = TARVO_PATCH_NUMBER;
-constexpr char kStreamName[] = "developer";
+constexpr char kStreamName[] = TARVO_STREAM_NAME;
 constexpr char kBuildTimestamp[] = "20170329_180017";
 constexpr int32_t kUniqueBuildNumber = 827998;
 constexpr int32_t kBuildRevision = 290110;

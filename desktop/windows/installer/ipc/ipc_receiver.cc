@@ -28,10 +28,6 @@ bool IsFlushMarker(const base::BinaryWriter& datagram) {
          datagram.payload_size() == 0;
 }
 
-void SignalEvent(base::SyncEvent* event) {
-  event->Signal();
-}
-
 }  // namespace
 
 IpcReceiver::IpcReceiver(Delegate* delegate)
@@ -56,15 +52,23 @@ bool IpcReceiver::Connect(const std::wstring& channel_name) {
     return false;
   }
   mailslot_path_ = GetMailslotPath(channel_name);
-  base::RefPtr<base::SequencedTaskRunner> runner = thread_.GetTaskRunner();
-  runner->PostTask(
-      FROM_HERE, base::Bind(&IpcReceiver::CreateReader, this, mailslot_path_));
   // The backend is started right after this; its sender gives up for good
-  // when the mailslot does not exist yet.
+  // when the mailslot does not exist yet. The signal is given in the task
+  // that creates the reader: a task posted after it could come behind the
+  // reader's first blocking read, which may wait for ever.
   base::SyncEvent created(base::SyncEvent::ResetMode::kManual,
                           base::SyncEvent::InitialState::kNotSignaled);
-  if (runner->PostTask(FROM_HERE, base::Bind(&SignalEvent, &created)))
+  if (thread_.GetTaskRunner()->PostTask(
+          FROM_HERE,
+          base::Bind(
+              [](IpcReceiver* receiver, const std::wstring& path,
+                 base::SyncEvent* event) {
+                receiver->CreateReader(path);
+                event->Signal();
+              },
+              this, mailslot_path_, &created))) {
     created.Wait();
+  }
   return true;
 }
 

@@ -3,24 +3,46 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <memory>
+#include <string>
+
 #include "base/closure.h"
+#include "base/files/file_path.h"
 #include "base/ref_counted.h"
 #include "base/task_runner.h"
+#include "base/win/scoped_handle.h"
+
+namespace base {
+class SourceLocation;
+class Thread;
+}
 
 namespace installer {
 
-// Obtains the browser package for a front-end process. For now only the two
-// faces through which the fetcher and its downloads reach a controller.
+class PackageFetcherWorker;
+class PayloadReader;
+class StatsNode;
+
+// Obtains the browser package for a front-end process while the controller
+// goes on: from the payload of the host executable when it holds a full
+// package, else from the update server, which names the package, its
+// checksum and additional items. The package is checked, unpacked into the
+// package folder and completed there. All of that runs on the thread
+// "Package fetcher worker"; the controller hears of it on its own thread.
+// Made, started and destroyed on the controller's thread.
 class PackageFetcher {
  public:
   // Progress and fetch state, on the controller's thread.
   class Delegate {
    public:
     virtual ~Delegate() = default;
+    // Bytes while downloading, archive entries while unpacking.
     virtual void SetTotalProgress(int total) = 0;
     virtual void SetCurrentProgress(int current) = 0;
     // A download retries after more than one retry in a row.
     virtual void NotifyStalled() = 0;
+    // A `FetchState`.
     virtual void NotifyStatusChanged(int state) = 0;
   };
 
@@ -39,7 +61,73 @@ class PackageFetcher {
         base::RefPtr<base::TaskRunner> reply_runner,
         ReplyCallback reply) = 0;
   };
+
+  // What an attempt is doing; 5 to 8 end it.
+  enum FetchState : int32_t {
+    FETCH_STARTED = 0,
+    FETCHING_DOWNLOAD_URL = 1,
+    DOWNLOAD_URL_FETCHED = 2,
+    UNPACKING = 3,
+    FETCHING_ADDITIONAL_FILES = 4,
+    PACKAGE_READY = 5,
+    INITIALIZATION_FAILED = 6,
+    DOWNLOAD_FAILED = 7,
+    UNPACKING_FAILED = 8,
+  };
+
+  // `ui_delegate` must not be null. None of the pointers is owned; all must
+  // outlive the fetcher.
+  PackageFetcher(const base::FilePath& download_folder,
+                 StatsNode* stats_root,
+                 UIDelegate* ui_delegate,
+                 Delegate* delegate,
+                 PayloadReader* payload_reader,
+                 uint32_t architecture,
+                 bool install_assistant);
+  PackageFetcher(const PackageFetcher&) = delete;
+  PackageFetcher& operator=(const PackageFetcher&) = delete;
+  // Stops the work and waits for the worker to have removed what it made:
+  // the package folder lives as long as the fetcher.
+  ~PackageFetcher();
+
+  // Starts the first attempt.
+  void Start();
+  // Starts another attempt after a failed one, while fewer than three have
+  // failed; false, with nothing done, otherwise.
+  bool Retry();
+
+  // The package as downloaded, "tarvo_installer_<stamp>_<pid>.exe" in the
+  // download folder.
+  const base::FilePath& package_path() const { return package_path_; }
+  // Where the package is unpacked: the package path without ".exe".
+  base::FilePath package_folder() const;
+  // The companion component, empty unless the install assistant was asked
+  // for; its folder is the path without ".exe".
+  const base::FilePath& suite_path() const { return suite_path_; }
+  base::FilePath suite_folder() const;
+
+ private:
+  void PostWorkerStart(const base::SourceLocation& from_here);
+
+  base::FilePath package_path_;
+  base::FilePath suite_path_;
+  // Set before the worker goes, so that a wait of the worker ends at once.
+  base::win::ScopedHandle stop_event_;
+  // Deleted on the worker thread.
+  std::unique_ptr<PackageFetcherWorker> worker_;
+  std::unique_ptr<base::Thread> worker_thread_;
 };
+
+// The name of a `FetchState` that ends an attempt, as the statistics
+// ("result") give it: "package_ready", "initialization_failed",
+// "download_failed", "unpacking_failed"; "invalid" for any other value.
+const char* FetchStateToStatsName(int state);
+
+// "<name>_<YYYYMMDDhhmmss>_<pid>.exe" in `folder`, from the local time. The
+// process id keeps apart the packages of fetchers that start in the same
+// second on the same folder.
+base::FilePath MakeFetcherPath(const base::FilePath& folder,
+                               const char* name);
 
 }  // namespace installer
 

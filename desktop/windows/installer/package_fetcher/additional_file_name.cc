@@ -1,0 +1,46 @@
+#include "desktop/windows/installer/package_fetcher/additional_file_name.h"
+
+#include <cwctype>
+
+namespace installer {
+
+namespace {
+
+constexpr size_t kMaxFileNameLength = 255;
+constexpr wchar_t kForbiddenCharacters[] = L"<>:\"/\\|?*";
+// Names that Windows takes for devices, with any extension.
+constexpr const wchar_t* kDeviceNames[] = {
+    L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM1", L"COM2",   L"COM3",
+    L"COM4", L"COM5", L"COM6", L"COM7", L"COM8", L"COM9",   L"LPT1",
+    L"LPT2", L"LPT3", L"LPT4", L"LPT5", L"LPT6", L"LPT7",   L"LPT8",
+    L"LPT9", L"COM0", L"LPT0", L"CONIN$", L"CONOUT$", L"CLOCK$",
+};
+
+bool IsDeviceName(const std::wstring& name) {
+  const std::wstring stem = name.substr(0, name.find(L'.'));
+  // Windows also ignores blanks before the extension ("NUL .txt").
+  const std::wstring trimmed = stem.substr(0, stem.find_last_not_of(L' ') + 1);
+  for (const wchar_t* device : kDeviceNames) {
+    if (_wcsicmp(trimmed.c_str(), device) == 0)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsPlainFileName(const std::wstring& name) {
+  if (name.empty() || name.size() > kMaxFileNameLength || name == L"." ||
+      name == L"..") {
+    return false;
+  }
+  for (const wchar_t c : name) {
+    if (c < 0x20 || std::wcschr(kForbiddenCharacters, c))
+      return false;
+  }
+  if (name.back() == L'.' || name.back() == L' ')
+    return false;
+  return !IsDeviceName(name);
+}
+
+}  // namespace installer

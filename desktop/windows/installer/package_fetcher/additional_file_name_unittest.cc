@@ -1,0 +1,53 @@
+#include "desktop/windows/installer/package_fetcher/additional_file_name.h"
+
+#include <string>
+
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+TEST(AdditionalFileNameTest, OnlyOnePlainNameIsAccepted) {
+  const struct {
+    const wchar_t* name;
+    bool plain;
+  } kCases[] = {
+      {L"partner.txt", true},
+      {L"Partner Content v2.dat", true},
+      {L".hidden", true},
+      {L"\u00e9t\u00e9.txt", true},
+      {L"", false},
+      {L".", false},
+      {L"..", false},
+      {L"..\\escaped.txt", false},
+      {L"../escaped.txt", false},
+      {L"sub\\file.txt", false},
+      {L"C:\\absolute.txt", false},
+      {L"C:relative.txt", false},
+      {L"\\\\server\\share\\file.txt", false},
+      {L"files_list:stream", false},
+      {L"wild*.txt", false},
+      {L"what?.txt", false},
+      {L"a<b>.txt", false},
+      {L"quote\".txt", false},
+      {L"pipe|.txt", false},
+      {L"tab\t.txt", false},
+      {L"trailing.", false},
+      {L"trailing ", false},
+      {L"NUL", false},
+      {L"nul.txt", false},
+      {L"COM1.log", false},
+      {L"lpt9", false},
+      {L"CON .txt", false},
+      {L"CONOUT$", false},
+      {L"console.txt", true},
+      {L"nullable", true},
+  };
+  for (const auto& test : kCases)
+    EXPECT_EQ(IsPlainFileName(test.name), test.plain) << test.name;
+  EXPECT_TRUE(IsPlainFileName(std::wstring(255, L'a')));
+  EXPECT_FALSE(IsPlainFileName(std::wstring(256, L'a')));
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,117 @@
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+
+#include <utility>
+
+#include "base/bind.h"
+#include "base/location.h"
+#include "base/logging.h"
+#include "base/strings/string_format.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/thread.h"
+#include "base/time/time.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher_ui_proxy.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
+
+namespace installer {
+
+namespace {
+
+constexpr char kPackageName[] = "tarvo_installer";
+constexpr char kSuiteName[] = "suite";
+constexpr char kWorkerThreadName[] = "Package fetcher worker";
+
+struct FetchStateName {
+  int32_t state;
+  const char* name;
+};
+constexpr FetchStateName kFetchStateNames[] = {
+    {PackageFetcher::PACKAGE_READY, "package_ready"},
+    {PackageFetcher::INITIALIZATION_FAILED, "initialization_failed"},
+    {PackageFetcher::DOWNLOAD_FAILED, "download_failed"},
+    {PackageFetcher::UNPACKING_FAILED, "unpacking_failed"},
+};
+
+}  // namespace
+
+PackageFetcher::PackageFetcher(const base::FilePath& download_folder,
+                               StatsNode* stats_root,
+                               UIDelegate* ui_delegate,
+                               Delegate* delegate,
+                               PayloadReader* payload_reader,
+                               uint32_t architecture,
+                               bool install_assistant)
+    : package_path_(MakeFetcherPath(download_folder, kPackageName)),
+      suite_path_(install_assistant
+                      ? MakeFetcherPath(download_folder, kSuiteName)
+                      : base::FilePath()),
+      stop_event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      worker_thread_(std::make_unique<base::Thread>(kWorkerThreadName)) {
+  CHECK(ui_delegate);
+  PackageFetcherWorker::Paths paths;
+  paths.download_folder = download_folder;
+  paths.package_path = package_path_;
+  paths.suite_path = suite_path_;
+  worker_ = std::make_unique<PackageFetcherWorker>(
+      base::MakeRefCounted<PackageFetcherUIProxy>(delegate, ui_delegate),
+      payload_reader, stats_root, paths, architecture, stop_event_.Get());
+  CHECK(worker_thread_->Start());
+}
+
+PackageFetcher::~PackageFetcher() {
+  ::SetEvent(stop_event_.Get());
+  worker_thread_->GetTaskRunner()->PostTask(
+      FROM_HERE,
+      base::Bind([](std::unique_ptr<PackageFetcherWorker>& worker) {
+        worker.reset();
+      },
+                 std::move(worker_)));
+  worker_thread_->Stop();
+}
+
+void PackageFetcher::Start() {
+  PostWorkerStart(FROM_HERE);
+}
+
+bool PackageFetcher::Retry() {
+  if (!worker_->CanRestart())
+    return false;
+  LOG(INFO) << "Retrying a fetch attempt";
+  PostWorkerStart(FROM_HERE);
+  return true;
+}
+
+void PackageFetcher::PostWorkerStart(const base::SourceLocation& from_here) {
+  // The worker outlives every task posted before its deletion task.
+  worker_thread_->GetTaskRunner()->PostTask(
+      from_here,
+      base::Bind([](PackageFetcherWorker* worker) { worker->Start(); },
+                 worker_.get()));
+}
+
+base::FilePath PackageFetcher::package_folder() const {
+  return package_path_.RemoveExtension();
+}
+
+base::FilePath PackageFetcher::suite_folder() const {
+  return suite_path_.RemoveExtension();
+}
+
+const char* FetchStateToStatsName(int state) {
+  for (const FetchStateName& entry : kFetchStateNames) {
+    if (entry.state == state)
+      return entry.name;
+  }
+  return "invalid";
+}
+
+base::FilePath MakeFetcherPath(const base::FilePath& folder,
+                               const char* name) {
+  base::Time::Exploded now;
+  base::Time::Now().Explode(true, &now);
+  return folder.Append(base::Utf8ToWide(base::FormatString(
+      "%s_%04d%02d%02d%02d%02d%02d_%lu.exe", name, now.year, now.month,
+      now.day_of_month, now.hour, now.minute, now.second,
+      ::GetCurrentProcessId())));
+}
+
+}  // namespace installer

@@ -1,0 +1,427 @@
+#include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
+
+#include <utility>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/current_task_runner_handle.h"
+#include "base/files/file_util.h"
+#include "base/json/json_reader.h"
+#include "base/location.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/version.h"
+#include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/checksum.h"
+#include "desktop/windows/installer/entry_switches.h"
+#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/package_fetcher/lzma_util.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher_ui_proxy.h"
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/signature_verifier.h"
+#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/wininet/download_stats_observer.h"
+#include "desktop/windows/installer/wininet/file_response_writer.h"
+#include "desktop/windows/installer/wininet/wininet_downloader.h"
+
+namespace installer {
+
+namespace {
+
+constexpr int kMaxFailedAttempts = 3;
+// A build may let packages older than itself pass; this one does not.
+constexpr char kAllowedVersionOverride[] = "";
+constexpr uint32_t kAllowedVersionOverrideMajorSlack = 50;
+
+constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
+constexpr wchar_t kTrackingDataFileName[] = L"server_tracking_data";
+constexpr wchar_t kInstallerPrefsIncludeName[] = L"installer_prefs_include.json";
+constexpr char kWelcomeUrlPref[] = "welcome-url";
+
+// The location reply.
+constexpr char kInstallerKey[] = "installer";
+constexpr char kInstallerChecksumKey[] = "installer_checksum";
+constexpr char kComponentsKey[] = "components";
+constexpr char kWelcomeUrlKey[] = "url_welcome";
+constexpr char kTypeKey[] = "type";
+constexpr char kSuiteType[] = "suite";
+constexpr char kPartnerContentType[] = "partner_content";
+
+// What an executable prints for a switch, read under the launch lock: the
+// child inherits our inheritable handles, which no other launch may pick up.
+std::string ReadExecutableOutput(const base::FilePath& executable,
+                                 const char* switch_name) {
+  base::CommandLine command_line(executable);
+  command_line.AppendSwitch(switch_name);
+  std::string output;
+  base::AutoLock hold(base::GetProcessLaunchLock());
+  base::ReadProcessOutput(command_line, &output);
+  return output;
+}
+
+base::Version GetVersionBaseline() {
+  base::Version baseline(GetInternalVersion());
+  const base::Version allowed(kAllowedVersionOverride);
+  if (allowed.IsValid() && !baseline.components().empty() &&
+      allowed.components()[0] + kAllowedVersionOverrideMajorSlack >=
+          baseline.components()[0]) {
+    VLOG(1) << "Using allowed version override " << kAllowedVersionOverride;
+    return allowed;
+  }
+  return baseline;
+}
+
+}  // namespace
+
+PackageFetcherWorker::PackageFetcherWorker(
+    base::RefPtr<PackageFetcherUIProxy> proxy,
+    PayloadReader* payload_reader,
+    StatsNode* stats_root,
+    const Paths& paths,
+    uint32_t architecture,
+    HANDLE stop_event)
+    : proxy_(std::move(proxy)),
+      payload_reader_(payload_reader),
+      stats_root_(stats_root),
+      paths_(paths),
+      architecture_(architecture),
+      stop_event_(stop_event),
+      downloader_(
+          std::make_unique<WinInetDownloader>(proxy_.get(), proxy_.get())) {}
+
+PackageFetcherWorker::~PackageFetcherWorker() {
+  LOG(INFO) << "Terminating the package fetcher";
+  proxy_->Disconnect();
+  if (downloader_->state() != WinInetDownloader::FAILED)
+    downloader_->Stop();
+  // Its observer writes into the statistics entries, which go next.
+  downloader_.reset();
+  for (const base::FilePath& file : download_files_) {
+    base::DeletePath(file, false);
+    base::DeletePath(file.ReplaceExtensionASCII("7z"), false);
+  }
+  base::DeletePath(GetTemporaryAdditionalFile(), false);
+  base::DeletePath(GetPackageFolder(), true);
+  if (!paths_.suite_path.empty())
+    base::DeletePath(paths_.suite_path.RemoveExtension(), true);
+}
+
+void PackageFetcherWorker::Start() {
+  LOG(INFO) << "Starting the package fetcher";
+  int try_number = 0;
+  {
+    base::AutoLock hold(lock_);
+    try_number = finished_attempts_;
+  }
+  fetch_entry_ = stats_root_->AddListEntry("fetches");
+  fetch_entry_->SetInteger("try_number", try_number);
+  fetch_entry_->SetTimeAndElapsed("start_time");
+  parsed_reply_.reset();
+  additional_items_.reset();
+  partner_files_.clear();
+  Notify(PackageFetcher::FETCH_STARTED);
+
+  if (!download_file_.empty() && !base::DeletePath(download_file_, false))
+    LOG(WARNING) << "Unable to delete " << download_file_.AsUTF8();
+  if (!base::DeletePath(GetPackageFolder(), true)) {
+    Fail(PackageFetcher::INITIALIZATION_FAILED,
+         "Unable to remove the package folder");
+    return;
+  }
+  download_file_ = paths_.package_path.InsertBeforeExtensionASCII(
+      "_" + std::to_string(try_number));
+  download_files_.push_back(download_file_);
+
+  if (payload_reader_->type() != PayloadReader::kFullPackage) {
+    PostToSelf(FROM_HERE, &PackageFetcherWorker::FetchDownloadUrl);
+    return;
+  }
+  Notify(PackageFetcher::UNPACKING);
+  const base::FilePath archive = download_file_.ReplaceExtensionASCII("7z");
+  // A short archive fails its unpacking, which says so.
+  payload_reader_->WritePayloadToFile(archive);
+  base::CurrentTaskRunnerHandle::Get()->PostTask(
+      FROM_HERE, base::BindWeak(&PackageFetcherWorker::UnpackArchive,
+                                weak_source_.GetRef(), this, archive, false));
+}
+
+bool PackageFetcherWorker::CanRestart() {
+  base::AutoLock hold(lock_);
+  return finished_attempts_ < kMaxFailedAttempts;
+}
+
+void PackageFetcherWorker::OnDownloadUrlFetched() {
+  if (downloader_->state() != WinInetDownloader::COMPLETED) {
+    FailDownload("Failed fetching the download URL");
+    return;
+  }
+  Notify(PackageFetcher::DOWNLOAD_URL_FETCHED);
+  VLOG(1) << "Parsing the fetched URL";
+  parsed_reply_ = base::ReadJson(location_reply_);
+  const base::DictionaryValue* reply = nullptr;
+  std::wstring url;
+  std::string checksum;
+  if (!parsed_reply_ || !parsed_reply_->GetAsDictionary(&reply) ||
+      !reply->GetWideString(kInstallerKey, &url) ||
+      !reply->GetString(kInstallerChecksumKey, &checksum)) {
+    Fail(PackageFetcher::DOWNLOAD_FAILED, "Failed parsing json reply");
+    return;
+  }
+  fetch_entry_->SetString("download_url", base::WideToUtf8(url));
+  stats_root_->SetString("download_url", base::WideToUtf8(url));
+  LOG(INFO) << "Preparing to fetch the installer";
+  StartPackageDownload(url, checksum);
+}
+
+void PackageFetcherWorker::StartPackageDownload(const std::wstring& url,
+                                                const std::string& checksum) {
+  auto writer = std::make_unique<FileResponseWriter>();
+  if (!writer->Open(download_file_)) {
+    Fail(PackageFetcher::DOWNLOAD_FAILED,
+         "Failed initializing the file to use as download destination");
+    return;
+  }
+  CollectAdditionalItems();
+  fetch_entry_->SetTimeAndElapsed("download_start_time");
+  stats_root_->SetTime("installation_start_download_time");
+  // The package may lie on any host.
+  downloader_->set_allowed_host_suffixes({});
+  if (!downloader_->Start(
+          url, std::string(),
+          base::BindWeak(&PackageFetcherWorker::ExtractArchive,
+                         weak_source_.GetRef(), this, checksum),
+          std::move(writer),
+          std::make_unique<DownloadStatsObserver>(fetch_entry_.get(),
+                                                  "download_chunks"))) {
+    FailDownload("Failed downloading the Tarvo package");
+  }
+}
+
+void PackageFetcherWorker::CollectAdditionalItems() {
+  additional_items_ = base::MakeValue<base::ListValue>();
+  const base::DictionaryValue* reply = nullptr;
+  const base::ListValue* components = nullptr;
+  if (!parsed_reply_->GetAsDictionary(&reply) ||
+      !reply->GetList(kComponentsKey, &components)) {
+    return;
+  }
+  for (size_t i = 0; i < components->GetSize(); ++i) {
+    const base::Value* value = nullptr;
+    const base::DictionaryValue* component = nullptr;
+    std::string type;
+    if (!components->Get(i, &value) || !value->GetAsDictionary(&component) ||
+        !component->GetString(kTypeKey, &type)) {
+      continue;
+    }
+    if ((type == kSuiteType && !paths_.suite_path.empty()) ||
+        type == kPartnerContentType) {
+      additional_items_->Append(component->DeepCopyOwned());
+    }
+  }
+}
+
+void PackageFetcherWorker::ExtractArchive(const std::string& checksum) {
+  fetch_entry_->SetTimeAndElapsed("download_end_time");
+  if (downloader_->state() != WinInetDownloader::COMPLETED) {
+    FailDownload("Failed downloading the Tarvo package");
+    return;
+  }
+  if (!ChecksumMatches(download_file_, checksum)) {
+    Fail(PackageFetcher::DOWNLOAD_FAILED,
+         "Checksum incorrect for the downloaded package");
+    return;
+  }
+  if (!PassesSignatureCheck(download_file_, fetch_entry_.get())) {
+    Fail(PackageFetcher::DOWNLOAD_FAILED,
+         "Signature incorrect for the downloaded package");
+    return;
+  }
+  fetch_entry_->SetTimeAndElapsed("extract_start_time");
+  Notify(PackageFetcher::UNPACKING);
+  const base::FilePath archive = download_file_.ReplaceExtensionASCII("7z");
+  {
+    const PayloadReader package(download_file_);
+    if (package.type() != PayloadReader::kFullPackage) {
+      Fail(PackageFetcher::DOWNLOAD_FAILED,
+           "Could not find 7z payload in full package");
+      return;
+    }
+    if (!package.WritePayloadToFile(archive)) {
+      Fail(PackageFetcher::UNPACKING_FAILED,
+           "Could not write out 7z archive from full package");
+      return;
+    }
+  }
+  base::CurrentTaskRunnerHandle::Get()->PostTask(
+      FROM_HERE, base::BindWeak(&PackageFetcherWorker::UnpackArchive,
+                                weak_source_.GetRef(), this, archive, true));
+}
+
+bool PackageFetcherWorker::PassesSignatureCheck(const base::FilePath& file,
+                                                StatsNode* node) {
+  // An unsigned installer is a development build: it takes unsigned
+  // packages too.
+  base::FilePath own_file;
+  bool own_file_signed = true;
+  if (base::GetPathForKey(base::kExeFile, &own_file) &&
+      IsPortableExecutable(own_file, &own_file_signed) && !own_file_signed) {
+    return true;
+  }
+  std::string report;
+  if (VerifyFileSignature(file, &report))
+    return true;
+  if (node)
+    node->SetString("signature_check_error", report);
+  return false;
+}
+
+bool PackageFetcherWorker::CheckDownloadedVersion(
+    const base::FilePath& executable,
+    bool check_stream,
+    StatsNode* node) {
+  const base::Version baseline = GetVersionBaseline();
+  const std::string version_text =
+      ReadExecutableOutput(executable, switches::kInternalVersion);
+  VLOG(1) << "Downloaded item version: " << version_text;
+  node->SetString("internal_version", version_text);
+  const base::Version version(version_text);
+  if (!version.IsValid() || version.CompareTo(baseline) < 0) {
+    LOG(ERROR) << "Downloaded item is older than the installer";
+    return false;
+  }
+  if (!check_stream)
+    return true;
+  const std::string stream =
+      ReadExecutableOutput(executable, switches::kStream);
+  VLOG(1) << "Downloaded item stream: " << stream;
+  node->SetString("stream", stream);
+  if (stream != GetStreamName()) {
+    LOG(ERROR) << "Downloaded item is of a different stream than the "
+                  "installer";
+    return false;
+  }
+  return true;
+}
+
+void PackageFetcherWorker::UnpackArchive(const base::FilePath& archive,
+                                         bool downloaded) {
+  LOG(INFO) << "Unpacking files from archive";
+  fetch_entry_->SetTimeAndElapsed("unpack_start_time");
+  stats_root_->SetTime("installation_start_unpacking_time");
+  const base::FilePath folder = GetPackageFolder();
+  if (!base::CreateDirectory(folder)) {
+    Fail(PackageFetcher::UNPACKING_FAILED, "Could not create unpacking folder");
+    return;
+  }
+  {
+    LzmaUtil lzma;
+    lzma.set_delegate(proxy_.get());
+    if (lzma.OpenArchive(archive) != 0 || lzma.UnPack(folder) != 0) {
+      Fail(PackageFetcher::UNPACKING_FAILED, "Archive unpacking failed");
+      return;
+    }
+  }
+  // A downloaded package answers for its version only once unpacked: its
+  // installer runs the library that lies beside it in the package, not one
+  // beside the downloaded file.
+  if (downloaded && !CheckDownloadedVersion(folder.Append(kPackageInstallerName),
+                                            true, fetch_entry_.get())) {
+    Fail(PackageFetcher::DOWNLOAD_FAILED,
+         "Downloaded package failed version check");
+    return;
+  }
+  WriteTrackingData();
+  PostToSelf(FROM_HERE, &PackageFetcherWorker::OnUnpackComplete);
+  base::DeletePath(archive, false);
+}
+
+void PackageFetcherWorker::WriteTrackingData() {
+  if (payload_reader_->type() == PayloadReader::kFullPackage)
+    return;
+  const std::string data = payload_reader_->GetPayloadData();
+  if (data.empty())
+    return;
+  if (base::WriteBufferToFile(GetPackageFolder().Append(kTrackingDataFileName),
+                              data.data(), static_cast<int>(data.size())) !=
+      static_cast<int>(data.size())) {
+    LOG(WARNING) << "Failed saving tracking data to unpacked installer.";
+  }
+}
+
+void PackageFetcherWorker::OnUnpackComplete() {
+  fetch_entry_->SetTimeAndElapsed("unpack_end_time");
+  stats_root_->SetTime("installation_unpack_complete_time");
+  WriteWelcomeUrl();
+  if (additional_items_ && additional_items_->GetSize() != 0) {
+    StartAdditionalItems();
+    return;
+  }
+  OnPackageReady();
+}
+
+void PackageFetcherWorker::WriteWelcomeUrl() {
+  const base::DictionaryValue* reply = nullptr;
+  std::string welcome_url;
+  if (!parsed_reply_ || !parsed_reply_->GetAsDictionary(&reply) ||
+      !reply->GetString(kWelcomeUrlKey, &welcome_url)) {
+    return;
+  }
+  VLOG(1) << "Writing welcome page url pref";
+  // Without a pool the store writes on this thread, before the package is
+  // announced ready and its installer reads the file.
+  base::RefPtr<base::JsonPrefStore> prefs = base::CreateFilePrefStore(
+      nullptr, GetPackageFolder().Append(kInstallerPrefsIncludeName));
+  prefs->SetValue(kWelcomeUrlPref, base::MakeValue<base::Value>(welcome_url),
+                  0);
+  prefs->FlushPendingWrite();
+}
+
+void PackageFetcherWorker::OnPackageReady() {
+  fetch_entry_->SetTimeAndElapsed("package_ready_time");
+  LOG(INFO) << "Package ready.";
+  stats_root_->SetTime("package_ready_time");
+  fetch_entry_->SetString("result",
+                          FetchStateToStatsName(PackageFetcher::PACKAGE_READY));
+  Notify(PackageFetcher::PACKAGE_READY);
+}
+
+void PackageFetcherWorker::FinishWithStatus(int state) {
+  int finished = 0;
+  {
+    base::AutoLock hold(lock_);
+    finished = ++finished_attempts_;
+  }
+  stats_root_->SetInteger("fetcher_restarts", finished);
+  fetch_entry_->SetString("result", FetchStateToStatsName(state));
+  Notify(state);
+}
+
+void PackageFetcherWorker::Fail(int state, const std::string& reason) {
+  LOG(ERROR) << reason;
+  fetch_entry_->SetString("failure_reason", reason);
+  FinishWithStatus(state);
+}
+
+void PackageFetcherWorker::FailDownload(const std::string& message) {
+  Fail(PackageFetcher::DOWNLOAD_FAILED,
+       message + "\n" + downloader_->GetErrors());
+}
+
+void PackageFetcherWorker::Notify(int state) {
+  proxy_->NotifyStatusChanged(state);
+}
+
+base::FilePath PackageFetcherWorker::GetPackageFolder() const {
+  return paths_.package_path.RemoveExtension();
+}
+
+void PackageFetcherWorker::PostToSelf(const base::SourceLocation& from_here,
+                                      void (PackageFetcherWorker::*method)()) {
+  base::CurrentTaskRunnerHandle::Get()->PostTask(
+      from_here, base::BindWeak(method, weak_source_.GetRef(), this));
+}
+
+}  // namespace installer

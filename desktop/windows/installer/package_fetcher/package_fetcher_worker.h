@@ -1,0 +1,136 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_WORKER_H_
+#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_WORKER_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/ref_counted.h"
+#include "base/threading/lock.h"
+#include "base/values.h"
+#include "base/weak_reference.h"
+
+namespace base {
+class SourceLocation;
+}
+
+namespace installer {
+
+class PackageFetcherUIProxy;
+class PayloadReader;
+class StatsNode;
+class WinInetDownloader;
+
+// The package fetcher's work, on the thread "Package fetcher worker": one
+// fetch attempt after the other (payload or download, checks, unpacking,
+// additional items), each ending in a fetch state that the proxy carries to
+// the controller. Made on the controller's thread; everything else,
+// destruction included, runs on the worker thread.
+class PackageFetcherWorker {
+ public:
+  struct Paths {
+    base::FilePath download_folder;
+    base::FilePath package_path;
+    // Empty unless the install assistant was asked for.
+    base::FilePath suite_path;
+  };
+
+  // `payload_reader` and `stats_root` are not owned. `stop_event` is set
+  // when the fetcher goes, to end waits of the worker early.
+  PackageFetcherWorker(base::RefPtr<PackageFetcherUIProxy> proxy,
+                       PayloadReader* payload_reader,
+                       StatsNode* stats_root,
+                       const Paths& paths,
+                       uint32_t architecture,
+                       HANDLE stop_event);
+  PackageFetcherWorker(const PackageFetcherWorker&) = delete;
+  PackageFetcherWorker& operator=(const PackageFetcherWorker&) = delete;
+  // Disconnects the proxy, stops a download and removes every download
+  // file, the package folder and the suite folder.
+  ~PackageFetcherWorker();
+
+  // One fetch attempt.
+  void Start();
+  // Whether fewer than three attempts have failed. Any thread.
+  bool CanRestart();
+
+ private:
+  // The package.
+  void OnDownloadUrlFetched();
+  void StartPackageDownload(const std::wstring& url,
+                            const std::string& checksum);
+  void CollectAdditionalItems();
+  void ExtractArchive(const std::string& checksum);
+  bool PassesSignatureCheck(const base::FilePath& file, StatsNode* node);
+  bool CheckDownloadedVersion(const base::FilePath& executable,
+                              bool check_stream,
+                              StatsNode* node);
+  void UnpackArchive(const base::FilePath& archive, bool downloaded);
+  void WriteTrackingData();
+  void OnUnpackComplete();
+  void WriteWelcomeUrl();
+  void OnPackageReady();
+  void FinishWithStatus(int state);
+  void Fail(int state, const std::string& reason);
+  void FailDownload(const std::string& message);
+
+  // The location request and the additional items
+  // (package_fetcher_worker_additional_files.cc).
+  void FetchDownloadUrl();
+  std::wstring GetDownloadUrl() const;
+  void StartAdditionalItems();
+  void DownloadAdditionalFile();
+  void OnAdditionalFileDownloaded(const std::string& file_name,
+                                  bool archive,
+                                  const std::string& checksum,
+                                  const std::string& type);
+  bool PlaceAdditionalFile(const base::FilePath& folder,
+                           const std::string& file_name);
+  bool InstallSelfExtractingItem(const base::FilePath& folder,
+                                 const std::string& type);
+  base::FilePath GetAdditionalItemFolder(const std::string& type) const;
+  void NextAdditionalFile();
+  void AppendPartnerFilesToFilesList();
+
+  void Notify(int state);
+  base::FilePath GetPackageFolder() const;
+  base::FilePath GetTemporaryAdditionalFile() const;
+  void PostToSelf(const base::SourceLocation& from_here,
+                  void (PackageFetcherWorker::*method)());
+
+  const base::RefPtr<PackageFetcherUIProxy> proxy_;
+  PayloadReader* const payload_reader_;
+  StatsNode* const stats_root_;
+  const Paths paths_;
+  const uint32_t architecture_;
+  const HANDLE stop_event_;
+
+  base::Lock lock_;
+  int finished_attempts_ = 0;
+
+  base::FilePath download_file_;
+  std::vector<base::FilePath> download_files_;
+  std::unique_ptr<WinInetDownloader> downloader_;
+
+  std::string location_reply_;
+  base::ValueOwner parsed_reply_;
+  base::ListValueOwner additional_items_;
+  size_t current_item_ = 0;
+  int item_tries_ = 0;
+  std::vector<std::string> partner_files_;
+
+  std::unique_ptr<StatsNode> fetch_entry_;
+  std::unique_ptr<StatsNode> additional_file_entry_;
+  std::unique_ptr<StatsNode> download_try_entry_;
+
+  // Last: tasks bound to it are dropped before anything else goes.
+  base::WeakReferenceSource weak_source_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_WORKER_H_

@@ -1,0 +1,270 @@
+#include "desktop/windows/installer/silent_installer_controller/silent_installer_controller.h"
+
+#include <utility>
+
+#include "base/bind.h"
+#include "base/cpu_info.h"
+#include "base/current_task_runner_handle.h"
+#include "base/files/file_path.h"
+#include "base/location.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/time/time_delta.h"
+#include "base/win/windows_version.h"
+#include "desktop/windows/installer/installer_runner.h"
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/pref_default_overrides_fetcher/pref_default_overrides_fetcher.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/status.h"
+
+namespace installer {
+
+namespace {
+
+// Lets the backend's last messages, which travel apart from the news of its
+// end, arrive first.
+constexpr base::TimeDelta kTerminateDelay = base::TimeDelta::FromSeconds(1);
+constexpr char kFetcherFailureReason[] = "Fetcher error";
+
+const char* BoolText(bool value) {
+  return value ? "true" : "false";
+}
+
+}  // namespace
+
+SilentInstallerController::SilentInstallerController() : stats_(this) {}
+
+SilentInstallerController::~SilentInstallerController() = default;
+
+bool SilentInstallerController::Run(Settings* settings,
+                                    PayloadReader* payload_reader,
+                                    const base::FilePath& download_folder) {
+  settings_ = settings;
+  settings_->AddObserver(this);
+  CreateCollaborators(payload_reader, download_folder);
+  runner_->AddObserver(this);
+  if (!settings_->IsStatusPending()) {
+    LOG(INFO) << "Settings already obtained. Starting.";
+    base::CurrentTaskRunnerHandle::Get()->PostTask(
+        FROM_HERE, base::BindWeak(&SilentInstallerController::StartInstaller,
+                                  weak_source_.GetRef(), this));
+  }
+  loop_runner_.Run();
+  LOG(INFO) << "Controller exiting";
+  runner_->RemoveObserver(this);
+  settings_->RemoveObserver(this);
+  return success_;
+}
+
+void SilentInstallerController::CreateCollaborators(
+    PayloadReader* payload_reader,
+    const base::FilePath& download_folder) {
+  if (!payload_reader) {
+    LOG(INFO) << "Initializing controller without fetcher.";
+    base::FilePath own_folder;
+    base::GetPathForKey(base::kExeDir, &own_folder);
+    runner_ = std::make_unique<InstallerRunner>(own_folder, base::FilePath());
+    package_ready_ = true;
+    pref_default_overrides_fetcher_ =
+        std::make_unique<PrefDefaultOverridesFetcher>(own_folder, this);
+    return;
+  }
+  stats_.root()->SetString("payload_type",
+                           PayloadTypeToString(payload_reader->type()));
+  if (payload_reader->type() != PayloadReader::kFullPackage)
+    tracking_data_ = payload_reader->GetPayloadData();
+  if (!tracking_data_.empty())
+    stats_.root()->SetString("tracking_data", tracking_data_);
+  LOG(INFO) << "Initializing controller with fetcher.";
+  package_fetcher_ = std::make_unique<PackageFetcher>(
+      download_folder, stats_.root(), this, this, payload_reader,
+      settings_->architecture(), settings_->GetFlag(INSTALL_ASSISTANT));
+  package_fetcher_->Start();
+  const base::FilePath suite_folder = package_fetcher_->suite_path().empty()
+                                          ? base::FilePath()
+                                          : package_fetcher_->suite_folder();
+  runner_ = std::make_unique<InstallerRunner>(
+      package_fetcher_->package_folder(), suite_folder);
+  pref_default_overrides_fetcher_ =
+      std::make_unique<PrefDefaultOverridesFetcher>(
+          package_fetcher_->package_folder(), this);
+}
+
+void SilentInstallerController::OnPathChanged() {
+  // The status of a folder chosen later changes nothing of a running
+  // installation.
+  if (installer_started_ || terminated_)
+    return;
+  const Status* status = settings_->GetStatus();
+  if (!settings_->GetFlag(AUTOUPDATE) &&
+      NeedsElevation(settings_->GetFlag(ALL_USERS_FLAG),
+                     status->has_write_access)) {
+    const base::FilePath folder =
+        settings_->GetDefaultInstallFolderForCurrentMode(
+            Settings::kFromCommandLine | Settings::kFromStandardFolder);
+    if (!(folder == status->install_folder)) {
+      // Its status comes back through here.
+      settings_->SetInstallFolderIfAllowed(folder);
+      return;
+    }
+  }
+  LOG(INFO) << "Settings obtained. Starting.";
+  StartInstaller();
+}
+
+void SilentInstallerController::StartInstaller() {
+  settings_->WriteStats(stats_.root(), std::string());
+  if (base::win::GetWindowsVersion() < base::win::kVersionWin7) {
+    LOG(ERROR) << "This version of Tarvo doesn't support windows versions "
+               << "prior to Windows 7";
+    Terminate();
+    return;
+  }
+  if (!base::CpuInfo().has_sse2()) {
+    LOG(ERROR) << "SSE2 not supported by the computer";
+    Terminate();
+    return;
+  }
+  installer_started_ = true;
+  if (package_ready_) {
+    LOG(INFO) << "Got tracking data from package.";
+    HandleTrackingData();
+  }
+  LOG(INFO) << "Preparing to run the installer.";
+  if (!runner_->StartInstallation(settings_)) {
+    Terminate();
+    return;
+  }
+  backend_running_ = true;
+}
+
+void SilentInstallerController::NotifyStatusChanged(int state) {
+  switch (state) {
+    case PackageFetcher::FETCHING_DOWNLOAD_URL:
+      LOG(INFO) << "Package will be downloaded.";
+      will_download_ = true;
+      return;
+    case PackageFetcher::PACKAGE_READY:
+      LOG(INFO) << "Package fetched successfully.";
+      package_ready_ = true;
+      // Until the installer starts, starting it handles the tracking data:
+      // handling it here as well would fetch the preference defaults twice.
+      if (!installer_started_ || terminated_)
+        return;
+      LOG(INFO) << "Got tracking data from status.";
+      HandleTrackingData();
+      return;
+    case PackageFetcher::INITIALIZATION_FAILED:
+    case PackageFetcher::DOWNLOAD_FAILED:
+    case PackageFetcher::UNPACKING_FAILED:
+      if (package_fetcher_->Retry())
+        return;
+      LOG(INFO) << "Package fetcher failed.";
+      stats_.root()->SetString("failure_reason", kFetcherFailureReason);
+      Terminate();
+      return;
+    default:
+      return;
+  }
+}
+
+void SilentInstallerController::HandleTrackingData() {
+  const std::string tracking_data = tracking_data_.empty()
+                                        ? settings_->GetStatus()->tracking_data
+                                        : tracking_data_;
+  stats_.root()->SetString("tracking_data", tracking_data);
+  if (settings_->operation() == Settings::kUninstalling) {
+    OnTrackingDataHandled();
+    return;
+  }
+  pref_default_overrides_fetcher_->FetchPrefDefaultOverrides(
+      tracking_data,
+      base::BindWeak(&SilentInstallerController::OnTrackingDataHandled,
+                     weak_source_.GetRef(), this));
+}
+
+void SilentInstallerController::OnTrackingDataHandled() {
+  LOG(INFO) << "Tracking data actions done: package complete.";
+  runner_->OnPackageReady();
+}
+
+void SilentInstallerController::RunUICallbackAndPostReply(
+    UICallback ui_callback,
+    base::RefPtr<base::TaskRunner> reply_runner,
+    ReplyCallback reply) {
+  LOG(ERROR) << "Cannot display UI requested by fetcher when running silently";
+  // 0 is a cancelled prompt.
+  reply_runner->PostTask(
+      FROM_HERE,
+      base::Bind([](ReplyCallback& callback) { callback.Run(0); },
+                 std::move(reply)));
+}
+
+void SilentInstallerController::OnError(int code,
+                                        const std::wstring& detail,
+                                        const std::string& message) {
+  stats_.root()->SetString("failure_reason", message);
+  LOG(INFO) << "Installer error: terminating";
+  Terminate();
+}
+
+void SilentInstallerController::OnSuccess() {
+  LOG(INFO) << "Installer succeeded: terminating";
+  success_ = true;
+  Terminate();
+}
+
+void SilentInstallerController::OnInstallerTerminated(bool success) {
+  success_ = success;
+  backend_running_ = false;
+  LOG(INFO) << "Installer ended. Success is " << BoolText(success)
+            << ". terminating";
+  base::CurrentTaskRunnerHandle::Get()->PostTaskWithDelay(
+      FROM_HERE,
+      base::BindWeak(&SilentInstallerController::Terminate,
+                     weak_source_.GetRef(), this),
+      kTerminateDelay);
+  QuitWhenDone();
+}
+
+void SilentInstallerController::Terminate() {
+  if (terminated_) {
+    LOG(INFO) << "Termination already done.";
+    return;
+  }
+  terminated_ = true;
+  stats_.root()->SetInteger("installation_success", success_ ? 1 : 0);
+  // A backend still waiting for the package would wait for ever; one that
+  // failed rolls back. The run ends with the backend either way (see
+  // QuitWhenDone).
+  if (!success_)
+    runner_->Stop();
+  // Autoupdates report failures only.
+  if (settings_->GetFlag(ENABLE_INSTALLER_STATS) &&
+      (!settings_->GetFlag(AUTOUPDATE) || !success_)) {
+    LOG(INFO) << "Sending stats";
+    report_pending_ = true;
+    stats_.Send(base::BindWeak(&SilentInstallerController::OnReportSent,
+                               weak_source_.GetRef(), this),
+                will_download_);
+  } else {
+    LOG(INFO) << "Not sending stats";
+  }
+  QuitWhenDone();
+}
+
+void SilentInstallerController::OnReportSent() {
+  report_pending_ = false;
+  QuitWhenDone();
+}
+
+// The run ends only once its backend has: the fetcher removes the package
+// folder as the run ends, which must not happen under a program still
+// running from it, and whoever waits for this process expects the
+// installation done, or undone, when it ends.
+void SilentInstallerController::QuitWhenDone() {
+  if (terminated_ && !report_pending_ && !backend_running_)
+    loop_runner_.Quit();
+}
+
+}  // namespace installer

@@ -1,0 +1,147 @@
+"""Installer files as a release ships them, made from this build: the demo
+browser package (test_installation's) packed by 7zz into one 7z archive and
+carried as the payload of a copy of installer.exe (the full installer), or
+tracking data alone (the online installer, which downloads the package),
+each signed by osslsigncode with the test certificate, the library beside it.
+
+The package's library may be a build of another release or stream (the
+next patch release, an older release, another stream's: the build makes
+them). An installer file may be made for another update
+server: its branding's "autoupdate" URL is rewritten in place, at the same
+length, before signing.
+
+    python3 installer_files.py BUILD_DIR OUT_FOLDER
+makes the build's own: OUT_FOLDER/pki (the test certificate and its CA),
+OUT_FOLDER/package.7z (the demo package), OUT_FOLDER/full and
+OUT_FOLDER/online."""
+
+import base64
+import hashlib
+import json
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+SOURCE_ROOT = Path(__file__).resolve().parents[2]
+BRANDING = SOURCE_ROOT / "desktop/windows/host/branding.json"
+INSTALLER = "desktop/windows/installer/installer.exe"
+LIBRARIES = {
+    "current": "desktop/windows/installer/tarvo_installer.dll",
+    "next": "desktop/windows/installer/next/tarvo_installer.dll",
+    "older": "desktop/windows/installer/older/tarvo_installer.dll",
+    "other_stream": "desktop/windows/installer/other_stream/tarvo_installer.dll",
+}
+SEVEN_ZIP_SIGNATURE = b"7z\xbc\xaf\x27\x1c"
+GOOD_SIGNER = "good"
+ONLINE_TRACKING = {"uuid": "online-installer"}
+
+
+def trailer(payload):
+    """The payload as installer.exe looks for it: "TRV", the bytes, their
+    length as 32-bit little-endian."""
+    return b"TRV" + payload + struct.pack("<I", len(payload))
+
+
+def tracking_data(fields):
+    return base64.b64encode(json.dumps(fields).encode())
+
+
+def rebrand(image, autoupdate_url):
+    """`image` with the branding resource's "autoupdate" URL replaced: the
+    JSON is written compactly and padded with blanks to its old length."""
+    original = BRANDING.read_bytes()
+    start = image.find(original)
+    assert start >= 0 and image.find(original, start + 1) < 0, "branding not found once"
+    branding = json.loads(original)
+    branding["urls"]["autoupdate"] = autoupdate_url
+    text = json.dumps(branding, separators=(",", ":")).encode()
+    assert len(text) <= len(original), "the new branding does not fit"
+    return image[:start] + text + b" " * (len(original) - len(text)) + image[start + len(original):]
+
+
+# The installed copy of the installer is what uninstalls: the package lists
+# it with its library among the files it installs.
+INSTALLER_FILES = ["installer.exe", "tarvo_installer.dll"]
+
+
+def make_package(build_dir, folder, library="current", files=None, autoupdate_url=None):
+    """The demo package in `folder`, its library that of `library`; its
+    installer reports to `autoupdate_url` when given."""
+    import test_installation
+    listed = dict(test_installation.FILES if files is None else files)
+    test_installation.make_package(build_dir, folder, files=listed)
+    shutil.copy(build_dir / LIBRARIES[library], folder / "tarvo_installer.dll")
+    if autoupdate_url:
+        installer = folder / "installer.exe"
+        installer.write_bytes(rebrand(installer.read_bytes(), autoupdate_url))
+    (folder / "files_list").write_bytes(
+        "".join(name + "\r\n" for name in [*listed, *INSTALLER_FILES]).encode())
+    return folder
+
+
+def pack(folder, archive, level=5):
+    """`folder`'s tree as one solid LZMA 7z archive, names relative to it.
+    Releases pack at level 5; tests that only need a package may go faster."""
+    archive.unlink(missing_ok=True)
+    subprocess.run(["7zz", "a", "-bso0", "-bsp0", f"-mx={level}", str(archive.resolve()), "."],
+                   cwd=folder, check=True)
+    return archive.read_bytes()
+
+
+def installer_file(build_dir, folder, pki, payload, library="current", autoupdate_url=None,
+                   signer=GOOD_SIGNER):
+    """installer.exe in `folder` (made) with `payload` inside the signed part,
+    the library beside it; unsigned when `pki` is None."""
+    folder.mkdir(parents=True, exist_ok=True)
+    shutil.copy(build_dir / LIBRARIES[library], folder / "tarvo_installer.dll")
+    image = (build_dir / INSTALLER).read_bytes()
+    if autoupdate_url:
+        image = rebrand(image, autoupdate_url)
+    target = folder / "installer.exe"
+    if pki is None:
+        target.write_bytes(image + trailer(payload))
+        return target
+    # Signing aligns the certificate table to 8 bytes: the payload is padded
+    # so that its trailer ends right before it, an archive with zeros and
+    # tracking data with blanks, which their readers skip.
+    padding = -(len(image) + len(trailer(payload))) % 8
+    fill = b"\0" if payload.startswith(SEVEN_ZIP_SIGNATURE) else b" "
+    unsigned = folder / "unsigned.exe"
+    unsigned.write_bytes(image + trailer(payload + fill * padding))
+    pki.sign(signer, unsigned, target)
+    unsigned.unlink()
+    return target
+
+
+def full_installer(build_dir, folder, pki, archive, **options):
+    return installer_file(build_dir, folder, pki, archive, **options)
+
+
+def online_installer(build_dir, folder, pki, tracking=ONLINE_TRACKING, **options):
+    return installer_file(build_dir, folder, pki, tracking_data(tracking), **options)
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+def main():
+    sys.path.insert(0, str(Path(__file__).resolve().parent))
+    from test_signature import Pki
+    build_dir, out = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
+    if out.exists():
+        shutil.rmtree(out)
+    (out / "pki").mkdir(parents=True)
+    pki = Pki(out / "pki")
+    with tempfile.TemporaryDirectory() as work:
+        package = make_package(build_dir, Path(work) / "package")
+        archive = pack(package, out / "package.7z")
+    full_installer(build_dir, out / "full", pki, archive)
+    online_installer(build_dir, out / "online", pki)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,424 @@
+"""Whole silent installations from real installer files: installer.exe
+--silent, a full installer carrying the demo package as its 7z payload or an
+online installer that asks the tests' update server for it, both signed with
+a test certificate, each run under Wine until every process it started has
+ended. The installed tree is checked byte for byte against the package, the
+registry rows against what they were, and the statistics report as the
+update server received it (Python's json)."""
+
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import xml.etree.ElementTree as ElementTree
+
+import pytest
+
+import installer_files as files
+import test_installation as installation
+import test_registry_entries as entries
+import test_update_uninstall as update_uninstall
+from conftest import Logs, windows_path
+from test_signature import Pki
+from update_server import PREF_DEFAULTS, UpdateServer
+
+TREE_RUNNER = "desktop/windows/installer/process_tree_runner.exe"
+HANG_GUARD = 600
+SWITCHES = ["--silent", "--allusers=0", "--desktopshortcut=0", "--startmenushortcut=0",
+            "--quicklaunchshortcut=0", "--pintotaskbar=0", "--launchtarvo=0"]
+VERSIONS = {"current": "45.0.2548.0", "next": "45.0.2548.1"}
+WELCOME_URL = "https://updates.example/welcome"
+
+
+@pytest.fixture(scope="module")
+def pki(tmp_path_factory):
+    return Pki(tmp_path_factory.mktemp("silent_pki"))
+
+
+@pytest.fixture(scope="module")
+def packages(build_dir, tmp_path_factory):
+    """{library variant: (package folder, its 7z archive)}"""
+    made = {}
+    for variant in files.LIBRARIES:
+        folder = tmp_path_factory.mktemp(f"package_{variant}")
+        package = files.make_package(build_dir, folder / "package", variant)
+        made[variant] = (package, files.pack(package, folder / "package.7z", level=1))
+    return made
+
+
+@pytest.fixture(scope="module")
+def downloads(build_dir, pki, packages, tmp_path_factory):
+    """Signed package files as the update server serves them: {name: bytes}."""
+    made = {}
+    folder = tmp_path_factory.mktemp("downloads")
+    for variant, (_, archive) in packages.items():
+        made[variant] = files.full_installer(build_dir, folder / variant, pki, archive,
+                                             library=variant).read_bytes()
+    made["other_signer"] = files.full_installer(build_dir, folder / "other_signer", pki,
+                                                packages["current"][1],
+                                                signer="other").read_bytes()
+    return made
+
+
+@pytest.fixture
+def server():
+    with UpdateServer() as running:
+        yield running
+
+
+class Machine:
+    """The installation folder of a test and the registry rows it may write."""
+
+    def __init__(self, build_dir, tmp_path, monkeypatch):
+        self.build_dir = build_dir
+        self.tmp_path = tmp_path
+        self.monkeypatch = monkeypatch
+        self.folder = tmp_path / "Tarvo Silent"
+        self.temp = tmp_path / "temp"
+        self.temp.mkdir()
+        self.rows = entries.table_rows("kInstallationEntries")[:-1]
+
+    def use_version(self, version):
+        uninstall = f"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo {version}"
+        for name, value in {"InstallFolder": windows_path(self.folder), "Version": version,
+                            "Uninstall": uninstall, "HelpURL": "", "CompanyURL": "",
+                            "DownloadsURL": ""}.items():
+            self.monkeypatch.setitem(entries.PLACEHOLDERS, name, value)
+
+    def clean(self):
+        for version in VERSIONS.values():
+            self.use_version(version)
+            installation.remove_rows(self.build_dir, self.tmp_path, self.rows)
+        self.use_version(VERSIONS["current"])
+
+    def registry(self):
+        return installation.registry(self.build_dir, self.tmp_path,
+                                     installation.row_keys(self.rows))
+
+    @property
+    def download_folder(self):
+        return self.temp / "Tarvo Installer"
+
+    def run(self, installer, *extra, folder=None):
+        """installer.exe --silent into the folder; its exit code once every
+        process it started has ended."""
+        command = [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
+                   windows_path(installer), *SWITCHES,
+                   f"--installfolder={windows_path(folder or self.folder)}",
+                   f"--temp-folder={windows_path(self.temp)}", *extra]
+        result = subprocess.run(command, capture_output=True, timeout=HANG_GUARD)
+        return exit_code_of(result.stdout)
+
+
+def exit_code_of(output):
+    """The tree runner's last line; an uninstallation's batch file talks
+    before it."""
+    lines = output.decode(errors="replace").split()
+    assert len(lines) >= 2 and lines[-2] == "exit", output
+    return int(lines[-1])
+
+
+@pytest.fixture
+def machine(build_dir, tmp_path, monkeypatch):
+    machine = Machine(build_dir, tmp_path, monkeypatch)
+    machine.clean()
+    yield machine
+    machine.clean()
+
+
+def package_tree(package, version, pref_defaults=PREF_DEFAULTS, extra=None, online=False):
+    """{relative path: sha256} of what installing the package puts in place,
+    without the files the installation writes itself. An online installer's
+    tracking data comes along."""
+    digest = lambda path: hashlib.sha256(path.read_bytes()).hexdigest()  # noqa: E731
+    tree = {"launcher.exe": digest(package / "launcher.exe"),
+            "root.dat": digest(package / "root.dat"),
+            "pref_default_overrides": hashlib.sha256(pref_defaults).hexdigest(),
+            f"{version}/": None, f"{version}/resources/": None,
+            f"{version}/installer_helper_64.exe": digest(package / "installer_helper_64.exe")}
+    for name in [*installation.FILES, *files.INSTALLER_FILES]:
+        relative = name.replace("\\", "/")
+        tree[f"{version}/{relative}"] = digest(package / relative)
+    for name, data in (extra or {}).items():
+        tree[f"{version}/{name}"] = hashlib.sha256(data).hexdigest()
+    if online:
+        tracking = files.tracking_data(files.ONLINE_TRACKING)
+        tree["server_tracking_data"] = hashlib.sha256(tracking).hexdigest()
+    return tree
+
+
+WRITTEN = {"installer_prefs.json", "installation_status.xml"}
+
+
+def installed_tree(folder):
+    tree = installation.tree(folder)
+    assert WRITTEN <= set(tree), tree
+    return {path: digest for path, digest in tree.items() if path not in WRITTEN}
+
+
+def test_full_installer_installs_silently_and_reports(build_dir, pki, packages, machine,
+                                                      server, logs):
+    package, archive = packages["current"]
+    installer = files.full_installer(build_dir, machine.tmp_path / "full", pki, archive,
+                                     autoupdate_url=server.autoupdate_url)
+    marker = Logs.marker()
+
+    assert machine.run(installer, marker) == 0
+
+    assert installed_tree(machine.folder) == package_tree(package, VERSIONS["current"])
+    (report,) = server.reports()
+    assert report["installation_success"] == 1
+    assert report["payload_type"] == "full_package"
+    (fetch,) = report["fetches"]
+    assert fetch["result"] == "package_ready" and fetch["try_number"] == 0
+    assert "download_url" not in report and "failure_reason" not in report
+    # The payload is the package: nothing is asked of the server for it.
+    assert all("netinstaller/developer" not in r.path for r in server.http.requests)
+    # The package folder lives as long as the run.
+    assert not machine.download_folder.exists()
+    log = logs.one(marker)[1]
+    assert "Initializing controller with fetcher." in log
+    assert "Controller exiting" in log
+
+
+def damaged(archive):
+    """The archive with one byte of its packed data changed."""
+    data = bytearray(archive)
+    data[len(data) // 2] ^= 0xFF
+    return bytes(data)
+
+
+# How a package can fail, what the fetch entries of the report then say, and
+# what they record beside it.
+FAILURES = {
+    "corrupted-payload": ("Archive unpacking failed", "unpacking_failed", {}),
+    "bad-checksum": ("Checksum incorrect for the downloaded package", "download_failed", {}),
+    "wrong-signature": ("Signature incorrect for the downloaded package", "download_failed",
+                        {"signature_check_error": str}),
+    "older-version": ("Downloaded package failed version check", "download_failed",
+                      {"internal_version": "2547.0"}),
+    "other-stream": ("Downloaded package failed version check", "download_failed",
+                     {"internal_version": "2548.0", "stream": "beta"}),
+    "location-refused": ("Failed fetching the download URL\n", "download_failed", {}),
+}
+
+
+def failing_installer(case, build_dir, pki, packages, downloads, machine, server):
+    if case == "corrupted-payload":
+        return files.full_installer(build_dir, machine.tmp_path / "full", pki,
+                                    damaged(packages["current"][1]),
+                                    autoupdate_url=server.autoupdate_url)
+    if case == "bad-checksum":
+        server.offer(downloads["current"], checksum=hashlib.sha256(b"other").hexdigest())
+    elif case == "wrong-signature":
+        server.offer(downloads["other_signer"])
+    elif case == "older-version":
+        server.offer(downloads["older"])
+    elif case == "other-stream":
+        server.offer(downloads["other_stream"])
+    elif case == "location-refused":
+        server.refuse_locations(404)
+    return files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                  autoupdate_url=server.autoupdate_url)
+
+
+@pytest.mark.parametrize("case", list(FAILURES))
+def test_failed_package_leaves_nothing_installed(build_dir, pki, packages, downloads, machine,
+                                                 server, case):
+    installer = failing_installer(case, build_dir, pki, packages, downloads, machine, server)
+    before = machine.registry()
+
+    assert machine.run(installer) == 1
+
+    assert not machine.folder.exists()
+    assert machine.registry() == before
+    assert not machine.download_folder.exists()
+    (report,) = server.reports()
+    assert report["installation_success"] == 0
+    assert report["failure_reason"] == "Fetcher error"
+    # Three attempts, each failed once and counted once.
+    assert report["fetcher_restarts"] == 3
+    reason, result, recorded = FAILURES[case]
+    assert [f["try_number"] for f in report["fetches"]] == [0, 1, 2]
+    for fetch in report["fetches"]:
+        assert fetch["result"] == result
+        assert fetch["failure_reason"].startswith(reason), fetch["failure_reason"]
+        for key, value in recorded.items():
+            assert isinstance(fetch[key], value) if isinstance(value, type) else \
+                fetch[key] == value
+
+
+def test_online_installer_resumes_a_dropped_download_and_installs_byte_exact(
+        build_dir, pki, packages, downloads, machine, server):
+    package = downloads["current"]
+    half = len(package) // 2
+    # The first request breaks off halfway; the resume brings the rest.
+    server.offer(package, welcome_url=WELCOME_URL,
+                 drop_at=lambda number, first: half if number == 0 else None)
+    installer = files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                       autoupdate_url=server.autoupdate_url)
+
+    assert machine.run(installer) == 0
+
+    assert installed_tree(machine.folder) == package_tree(packages["current"][0],
+                                                          VERSIONS["current"], online=True)
+    first, resumed = server.package_requests()[:2]
+    assert first.outcome == "dropped"
+    # What the reset connection still held never arrived: the resume asks
+    # for what did not.
+    assert 0 < resumed.first_byte <= half and resumed.status == 206
+    prefs = json.loads(
+        (machine.folder / "installer_prefs.json").read_text(encoding="utf-8"))
+    assert prefs["welcome-url"] == WELCOME_URL
+    (report,) = server.reports()
+    assert report["installation_success"] == 1
+    assert report["payload_type"] == "tracking_data"
+    (fetch,) = report["fetches"]
+    assert fetch["result"] == "package_ready"
+    assert fetch["download_url"] == server.url("/packages/tarvo_installer.exe")
+    assert len(fetch["download_chunks"]) >= 2
+    assert fetch["internal_version"] == "2548.0" and fetch["stream"] == "developer"
+
+
+PARTNER = b"partner content"
+# Names a server might give that would leave the package folder, name a
+# stream or a device (refused before any download), or replace a file of the
+# package (downloaded, never moved into place).
+REFUSED_NAMES = ["..\\escaped.txt", "../escaped.txt", "C:\\absolute.txt",
+                 "files_list:stream", "NUL", "resources\\a.pak"]
+TAKEN_NAMES = ["installer.exe", "INSTALLER.EXE", "tarvo_installer.dll"]
+
+
+def partner_item(server, path, name, data):
+    return {"type": "partner_content", "archive": 0, "filename": name,
+            "location": server.add_file(path, data),
+            "checksum": hashlib.sha256(data).hexdigest()}
+
+
+def test_additional_files_are_placed_only_under_plain_new_names(build_dir, pki, machine,
+                                                               server, tmp_path, logs):
+    # A package whose file list lacks its last line break.
+    package = files.make_package(build_dir, tmp_path / "package")
+    listed = (package / "files_list").read_bytes()
+    (package / "files_list").write_bytes(listed.rstrip(b"\r\n"))
+    archive = files.pack(package, tmp_path / "package.7z", level=1)
+    download = files.full_installer(build_dir, tmp_path / "download", pki, archive).read_bytes()
+    evil = b"replaced by the server"
+    # The last item fails to be placed: its download must not stay behind.
+    components = [partner_item(server, "/files/partner", "partner.txt", PARTNER)]
+    components += [partner_item(server, f"/files/{i}", name, evil)
+                   for i, name in enumerate(REFUSED_NAMES + TAKEN_NAMES)]
+    server.offer(download, components=components)
+    installer = files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                       autoupdate_url=server.autoupdate_url)
+    marker = Logs.marker()
+
+    assert machine.run(installer, marker) == 0
+
+    assert installed_tree(machine.folder) == package_tree(
+        package, VERSIONS["current"], extra={"partner.txt": PARTNER}, online=True)
+    for root, _, names in os.walk(tmp_path):
+        assert "escaped.txt" not in names and "absolute.txt" not in names, root
+    assert not machine.download_folder.exists()
+    (report,) = server.reports()
+    succeeded = [item.get("download_succeeded")
+                 for item in report["fetches"][0]["addtional_files"]]
+    assert succeeded == [1] + [None] * len(REFUSED_NAMES) + [0] * len(TAKEN_NAMES)
+    log = logs.one(marker)[1]
+    assert log.count("Refusing additional file name") == len(REFUSED_NAMES)
+    assert log.count("Failed moving additional file into place") == len(TAKEN_NAMES)
+
+
+def test_refused_report_still_ends_the_run(build_dir, pki, packages, machine, server):
+    server.refuse_reports(403)
+    package, archive = packages["current"]
+    installer = files.full_installer(build_dir, machine.tmp_path / "full", pki, archive,
+                                     autoupdate_url=server.autoupdate_url)
+
+    assert machine.run(installer) == 0
+
+    assert installed_tree(machine.folder) == package_tree(package, VERSIONS["current"])
+    (refused,) = [r for r in server.requests_to("/v4/netinstaller/feedback")]
+    assert refused.status == 403
+
+
+def test_two_runs_on_one_download_folder_keep_their_packages(build_dir, pki, packages,
+                                                             machine, server):
+    package, archive = packages["current"]
+    installer = files.full_installer(build_dir, machine.tmp_path / "full", pki, archive,
+                                     autoupdate_url=server.autoupdate_url)
+    command = [str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER),
+               windows_path(installer), *SWITCHES,
+               f"--installfolder={windows_path(machine.folder)}",
+               f"--temp-folder={windows_path(machine.temp)}"]
+    # Started together, they likely stamp their packages in the same second.
+    # One takes the folder's installer mutex; the other one gives up and
+    # removes its package folder, which must not be the first one's.
+    runs = [subprocess.Popen(command, stdout=subprocess.PIPE) for _ in range(2)]
+    codes = [exit_code_of(run.communicate(timeout=HANG_GUARD)[0]) for run in runs]
+
+    assert 0 in codes
+    assert installed_tree(machine.folder) == package_tree(package, VERSIONS["current"])
+    reports = server.reports()
+    assert len(reports) == 2
+    for report in reports:
+        # Should the second one start only once the first one is done, it
+        # installs over it.
+        assert report["installation_success"] == 1 or \
+            report["failure_reason"] == "Could not acquire installer mutex", report
+        # No fetch found its package folder taken or emptied by the other.
+        for fetch in report["fetches"]:
+            assert fetch.get("result", "package_ready") == "package_ready", fetch
+    assert not machine.download_folder.exists()
+
+
+def test_full_install_online_update_and_uninstall_leave_the_machine_as_it_was(
+        build_dir, pki, packages, downloads, machine, server):
+    desktop = installation.linux_path(build_dir, installation.run(
+        build_dir, "cmd", "/c", "echo %USERPROFILE%").stdout.decode().strip()) / "Desktop"
+    quick_launch = installation.linux_path(build_dir, installation.run(
+        build_dir, "cmd", "/c", "echo %APPDATA%").stdout.decode().strip()) / \
+        "Microsoft/Internet Explorer/Quick Launch"
+    full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
+                                packages["current"][1], autoupdate_url=server.autoupdate_url)
+    online = files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                    autoupdate_url=server.autoupdate_url)
+    server.offer(downloads["next"])
+    before = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
+
+    assert machine.run(full) == 0
+    assert installation.version_of(machine.folder) == VERSIONS["current"]
+
+    assert machine.run(online) == 0
+    # The previous version stays until the next update, with its install log.
+    kept = {path: digest for path, digest in package_tree(
+        packages["current"][0], VERSIONS["current"]).items()
+        if path.startswith(VERSIONS["current"] + "/")}
+    tree = installed_tree(machine.folder)
+    old_logs = [path for path in tree if path.startswith("old_status/")]
+    assert len(old_logs) == 2, old_logs
+    assert {path: digest for path, digest in tree.items() if path not in old_logs} == {
+        **package_tree(packages["next"][0], VERSIONS["next"], online=True), **kept}
+    log = ElementTree.parse(machine.folder / "installation_status.xml").getroot()
+    assert log.get("version") == VERSIONS["next"]
+
+    uninstaller = machine.folder / VERSIONS["next"] / "installer.exe"
+    # The installed installer reports to the release's update server, which
+    # the tests do not run.
+    assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0") == 0
+    # Wine's TASKLIST lists no process, so the uninstallation's batch file
+    # does not wait for the installer still running from the folder: what it
+    # could not delete then (that installer and its library) may stay; and
+    # Wine's cmd holds the batch file open, so the folder itself stays.
+    running = VERSIONS["next"]
+    assert set(installation.tree(machine.folder)) <= {
+        f"{running}/", f"{running}/installer.exe", f"{running}/tarvo_installer.dll"}
+    shutil.rmtree(machine.folder)
+    assert update_uninstall.snapshot(build_dir, machine.tmp_path, desktop,
+                                     quick_launch) == before
+    full_report, update_report = server.reports()
+    assert [r["installation_success"] for r in server.reports()] == [1, 1]
+    assert full_report["payload_type"] == "full_package"
+    assert update_report["download_url"] == server.url("/packages/tarvo_installer.exe")
+    assert update_report["fetches"][0]["internal_version"] == "2548.1"
