@@ -3,7 +3,7 @@
 // while its backend still finishes (or rolls back) the installation.
 //   process_tree_runner.exe PROGRAM [ARGUMENTS...]
 // The rest of its own command line, as it stands, is the child's. Prints
-// "exit <code>" with the child's exit code once the whole tree has ended,
+// "pid <id>" of the child once it runs, and "exit <code>" with the child's exit code once the whole tree has ended,
 // and ends with that code. Closing the runner (a killed test) ends the tree.
 
 #include <windows.h>
@@ -79,6 +79,8 @@ int main() {
     std::fprintf(stderr, "cannot start the child: %lu\n", ::GetLastError());
     return 2;
   }
+  std::printf("pid %lu\n", ::GetProcessId(process.Handle()));
+  std::fflush(stdout);
   int exit_code = 0;
   if (!process.WaitForExit(&exit_code) || !WaitForEmptyJob(port.Get())) {
     std::fprintf(stderr, "cannot wait: %lu\n", ::GetLastError());
