@@ -21,7 +21,7 @@ WORK=${2:-$BUILD/silent_install_bench_work}
 RUNS=5
 mkdir -p "$WORK/7zz"
 WORK=$(cd "$WORK" && pwd)
-python3 "$ROOT/bench/make_silent_install_package.py" "$BUILD" "$WORK"
+/usr/bin/python3 "$ROOT/bench/make_silent_install_package.py" "$BUILD" "$WORK"
 ARCHIVE="$WORK/package.7z"
 winpath() { echo "Z:$1" | tr / '\\'; }
 
