@@ -1,5 +1,6 @@
 #include "base/files/file.h"
 
+#include <atomic>
 #include <iterator>
 #include <utility>
 
@@ -274,8 +275,15 @@ FileError File::OSErrorToFileError(uint32_t code) {
     if (mapping.code == code)
       return mapping.error;
   }
-  SparseHistogram::GetOrCreate(kUnknownErrorsHistogram)
-      ->AddSample(static_cast<int32_t>(code));
+  // Made once and kept: without a registry, each get-or-create call would
+  // make another histogram.
+  static std::atomic<HistogramBase*> histogram{nullptr};
+  HistogramBase* cached = histogram.load(std::memory_order_acquire);
+  if (!cached) {
+    cached = SparseHistogram::GetOrCreate(kUnknownErrorsHistogram);
+    histogram.store(cached, std::memory_order_release);
+  }
+  cached->Add(static_cast<int32_t>(code));
   return FileError::kFailed;
 }
 

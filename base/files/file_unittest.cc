@@ -6,6 +6,7 @@
 
 #include "base/files/file_path.h"
 #include "base/metrics/sparse_histogram.h"
+#include "base/test/histogram_counts.h"
 #include "base/test/open_handle_count.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/win/scoped_handle.h"
@@ -367,12 +368,12 @@ TEST_F(FileTest, OpeningAndClosingLeaksNoHandles) {
 TEST(FileErrorTest, OnlyUnknownCodesAreCounted) {
   HistogramBase* histogram =
       SparseHistogram::GetOrCreate("PlatformFile.UnknownErrors.Windows");
-  int64_t unknown_before = histogram->GetCount(ERROR_BAD_NETPATH);
-  int64_t total_before = histogram->TotalCount();
+  int64_t unknown_before = CountOf(histogram, ERROR_BAD_NETPATH);
+  int64_t total_before = TotalCountOf(histogram);
   File::OSErrorToFileError(ERROR_BAD_NETPATH);
   File::OSErrorToFileError(ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(unknown_before + 1, histogram->GetCount(ERROR_BAD_NETPATH));
-  EXPECT_EQ(total_before + 1, histogram->TotalCount());
+  EXPECT_EQ(unknown_before + 1, CountOf(histogram, ERROR_BAD_NETPATH));
+  EXPECT_EQ(total_before + 1, TotalCountOf(histogram));
 }
 
 }  // namespace

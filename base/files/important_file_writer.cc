@@ -31,7 +31,7 @@ enum TempFileFailure : int32_t {
 constexpr TimeDelta kCommitInterval = TimeDelta::FromSeconds(10);
 
 void RecordTempFileFailure(TempFileFailure failure) {
-  // Looked up once and kept: registered histograms live for the process.
+  // Made once and kept: histograms live for the process.
   static std::atomic<HistogramBase*> histogram{nullptr};
   HistogramBase* cached = histogram.load(std::memory_order_acquire);
   if (!cached) {
@@ -40,7 +40,8 @@ void RecordTempFileFailure(TempFileFailure failure) {
                                 kTempFileFailuresBuckets);
     histogram.store(cached, std::memory_order_release);
   }
-  cached->AddSample(failure);
+  if (cached)
+    cached->Add(failure);
 }
 
 // Records `failure` and removes the temporary file; a temporary file that

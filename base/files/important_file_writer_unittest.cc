@@ -13,6 +13,7 @@
 #include "base/current_task_runner_handle.h"
 #include "base/location.h"
 #include "base/metrics/histogram.h"
+#include "base/test/histogram_counts.h"
 #include "base/test/temp_tree.h"
 #include "base/test/test_thread_runner.h"
 #include "base/win/scoped_handle.h"
@@ -190,12 +191,12 @@ TEST_F(ImportantFileWriterTest, FailureKeepsOldFileAndRecordsStep) {
   ASSERT_TRUE(lock.IsValid());
   for (const auto& test : kCases) {
     SCOPED_TRACE(test.name);
-    const int64_t recorded = TempFileFailures()->GetCount(test.sample);
-    const int64_t total = TempFileFailures()->TotalCount();
+    const int64_t recorded = CountOf(TempFileFailures(), test.sample);
+    const int64_t total = TotalCountOf(TempFileFailures());
     EXPECT_FALSE(ImportantFileWriter::WriteFileAtomically(
         test.target, std::string(5000, 'n')));
-    EXPECT_EQ(recorded + 1, TempFileFailures()->GetCount(test.sample));
-    EXPECT_EQ(total + 1, TempFileFailures()->TotalCount());
+    EXPECT_EQ(recorded + 1, CountOf(TempFileFailures(), test.sample));
+    EXPECT_EQ(total + 1, TotalCountOf(TempFileFailures()));
     lock.Close();
     EXPECT_EQ(test.contents_after, TempTree::ReadFile(test.target));
     lock = win::ScopedHandle(::CreateFileW(locked.value().c_str(), GENERIC_READ,
@@ -227,7 +228,7 @@ TEST_F(ImportantFileWriterTest, AfterWriteCallbackReportsOutcome) {
     const FilePath target = test.target_in_missing_folder
                                 ? tree_.Path(L"missing\\prefs.json")
                                 : target_;
-    const int64_t failures = TempFileFailures()->TotalCount();
+    const int64_t failures = TotalCountOf(TempFileFailures());
     ImportantFileWriter writer(target, runner_);
     writer.SetMaxDataSizeForTesting(test.max_data_size);
     CallbackLog log;
@@ -243,7 +244,7 @@ TEST_F(ImportantFileWriterTest, AfterWriteCallbackReportsOutcome) {
               log.contents_before_write);
     // A refusal is not a temporary-file failure.
     EXPECT_EQ(test.target_in_missing_folder ? failures + 1 : failures,
-              TempFileFailures()->TotalCount());
+              TotalCountOf(TempFileFailures()));
   }
 }
 

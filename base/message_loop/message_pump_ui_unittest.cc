@@ -13,6 +13,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/message_loop/message_pump_dispatcher.h"
 #include "base/metrics/histogram.h"
+#include "base/test/histogram_counts.h"
 #include "base/time/tick_time.h"
 #include "gtest/gtest.h"
 
@@ -54,8 +55,8 @@ int CountWakeUpMessages() {
 }
 
 int64_t ProblemCount(int32_t sample) {
-  return GetLinearHistogram("Lustra.MessageLoopProblem", 4, 5)
-      ->GetCount(sample);
+  return CountOf(GetLinearHistogram("Lustra.MessageLoopProblem", 4, 5),
+                 sample);
 }
 
 TEST(MessagePumpUITest, ThousandPostsFromFourThreadsQueueOneWakeUpMessage) {

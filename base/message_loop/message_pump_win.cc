@@ -27,7 +27,8 @@ void RecordMessageLoopProblem(int32_t sample) {
                                 kProblemHistogramBuckets);
     histogram.store(cached, std::memory_order_release);
   }
-  cached->AddSample(sample);
+  if (cached)
+    cached->Add(sample);
 }
 
 MessagePumpWin::MessagePumpWin() : owner_thread_id_(GetCurrentThreadId()) {}

@@ -2,32 +2,63 @@
 #define BASE_METRICS_SPARSE_HISTOGRAM_H_
 
 #include <cstdint>
-#include <map>
-#include <mutex>
+#include <memory>
 #include <string>
 
 #include "base/metrics/histogram_base.h"
 #include "base/strings/string_slice.h"
+#include "base/threading/lock.h"
 
 namespace base {
 
-// A histogram with one bucket per distinct sample value, for values with no
-// useful order such as error codes.
+class HistogramSamples;
+class PersistentHistogramAllocator;
+struct HistogramSampleMetadata;
+
+// A histogram with one count per distinct value, for values from a large,
+// thinly used space such as error codes. Values are counted as given.
 class SparseHistogram : public HistogramBase {
  public:
-  // The process-wide histogram of `name`, made and registered on first use;
-  // never null.
-  static HistogramBase* GetOrCreate(StringSlice name);
+  // The histogram to record into: the registered one of the name when there
+  // is a registry, else a new one.
+  static HistogramBase* GetOrCreate(StringSlice name,
+                                    int32_t flags = MetricsTargeted);
 
-  explicit SparseHistogram(std::string name);
+  // On the heap.
+  explicit SparseHistogram(StringSlice name);
+  // Over records in `allocator`'s segment; the logged samples use the id
+  // after the live ones.
+  SparseHistogram(PersistentHistogramAllocator* allocator, StringSlice name,
+                  HistogramSampleMetadata* meta,
+                  HistogramSampleMetadata* logged_meta);
+  ~SparseHistogram() override;
 
-  void AddSample(int32_t value) override;
-  int64_t GetCount(int32_t value) const override;
-  int64_t TotalCount() const override;
+  uint64_t NameHash() const override;
+  HistogramType GetHistogramType() const override;
+  bool HasConstructionArguments(Sample minimum, Sample maximum,
+                                uint32_t bucket_count) const override;
+  void AddCount(Sample value, int count) override;
+  void AddSamples(const HistogramSamples& samples) override;
+  bool AddSamplesFromPickle(BinaryReader* reader) override;
+  std::unique_ptr<HistogramSamples> SnapshotSamples() const override;
+  std::unique_ptr<HistogramSamples> SnapshotDelta() override;
+  std::unique_ptr<HistogramSamples> SnapshotFinalDelta() override;
+  void WriteHTML(std::string* output) const override;
+  void WriteAscii(std::string* output) const override;
+  void SerializeInfo(BinaryWriter* writer) const override;
+  void GetParameters(DictionaryValue* parameters) const override;
+  void GetCountAndBucketData(Count* count, int64_t* sum,
+                             ListValue* buckets) const override;
 
  private:
-  mutable std::mutex lock_;
-  std::map<int32_t, int64_t> counts_;
+  // Call with the lock held.
+  std::unique_ptr<HistogramSamples> CopySamplesLocked() const;
+  void WriteAsciiImpl(const char* newline, std::string* output) const;
+
+  mutable Lock lock_;
+  bool final_delta_created_ = false;
+  std::unique_ptr<HistogramSamples> samples_;
+  std::unique_ptr<HistogramSamples> logged_samples_;
 };
 
 }  // namespace base

@@ -136,7 +136,12 @@ ThreadTally* ThreadTallyList::TallyForName(std::string name) {
   }
   const int32_t elapsed_ms =
       static_cast<int32_t>(GetTaskTrackingTimeMs() - start_ms);
-  GetTimeHistogram(kTallyCreationHistogram, 1, 10000)->AddSample(elapsed_ms);
+  // Without a registry every lookup makes a new histogram: keep the first.
+  static HistogramBase* const histogram =
+      GetTimeHistogram(kTallyCreationHistogram, TimeDelta::FromMilliseconds(1),
+                       TimeDelta::FromMilliseconds(10000));
+  if (histogram)
+    histogram->Add(elapsed_ms);
   return tally;
 }
 

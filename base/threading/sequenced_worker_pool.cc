@@ -34,8 +34,8 @@ using ShutdownBehavior = SequencedWorkerPool::ShutdownBehavior;
 
 constexpr char kShutdownDelayHistogram[] =
     "SequencedWorkerPool.ShutdownDelayTime";
-constexpr int64_t kShutdownDelayMinimumMs = 1;
-constexpr int64_t kShutdownDelayMaximumMs = 10000;
+constexpr TimeDelta kShutdownDelayMinimum = TimeDelta::FromMilliseconds(1);
+constexpr TimeDelta kShutdownDelayMaximum = TimeDelta::FromSeconds(10);
 constexpr char kPostTaskEventName[] = "SequencedWorkerPool::Inner::PostTask";
 constexpr char kThreadLoopEventName[] =
     "SequencedWorkerPool::Inner::ThreadLoop";
@@ -223,9 +223,11 @@ void RecordShutdownDelay(TimeDelta waited) {
   const int32_t sample = milliseconds > std::numeric_limits<int32_t>::max()
                              ? std::numeric_limits<int32_t>::max()
                              : static_cast<int32_t>(milliseconds);
-  GetTimeHistogram(kShutdownDelayHistogram, kShutdownDelayMinimumMs,
-                   kShutdownDelayMaximumMs)
-      ->AddSample(sample);
+  if (HistogramBase* histogram =
+          GetTimeHistogram(kShutdownDelayHistogram, kShutdownDelayMinimum,
+                           kShutdownDelayMaximum)) {
+    histogram->Add(sample);
+  }
 }
 
 // Where a reply from a pool task goes: the task's own sequence.

@@ -16,6 +16,7 @@
 #include "base/metrics/histogram.h"
 #include "base/post_task_and_reply.h"
 #include "base/strings/string_slice.h"
+#include "base/test/histogram_counts.h"
 #include "base/test/life_record.h"
 #include "base/test/scoped_log_capture.h"
 #include "base/test/test_thread_runner.h"
@@ -45,8 +46,9 @@ class Event : public SyncEvent {
 };
 
 int64_t ShutdownDelaySamples() {
-  return GetTimeHistogram("SequencedWorkerPool.ShutdownDelayTime", 1, 10000)
-      ->TotalCount();
+  return TotalCountOf(GetTimeHistogram("SequencedWorkerPool.ShutdownDelayTime",
+                                       TimeDelta::FromMilliseconds(1),
+                                       TimeDelta::FromSeconds(10)));
 }
 
 // Reports, when a task's closure is released, whether its sequence counted

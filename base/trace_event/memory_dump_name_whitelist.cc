@@ -6,6 +6,30 @@ namespace base {
 
 namespace {
 
+// Providers that may dump in background mode.
+constexpr const char* kDumpProviderWhitelist[] = {
+    "ResourceManagerImpl",
+    "LayoutGC",
+    "ClientDiscardableSharedMemoryManager",
+    "DOMStorage",
+    "DiscardableSharedMemoryManager",
+    "IndexedDBBackingStore",
+    "ManagedHeap",
+    "LevelDB",
+    "LeveldbValueStore",
+    "Malloc",
+    "MemoryCache",
+    "PartitionHeap",
+    "ProcessMemoryMetrics",
+    "Graphics",
+    "Sql",
+    "URLRequestContext",
+    "ScriptIsolate",
+    "WinHeap",
+    "SyncDirectory",
+    "TabRestoreServiceHelper",
+};
+
 // With every address written "0x?".
 constexpr const char* kAllocatorDumpNameWhitelist[] = {
     "layout_gc",
@@ -131,6 +155,14 @@ std::string NormalizeAddresses(StringSlice name) {
 }
 
 }  // namespace
+
+bool IsMemoryDumpProviderWhitelisted(StringSlice name) {
+  for (const char* entry : kDumpProviderWhitelist) {
+    if (name.Equals(entry))
+      return true;
+  }
+  return false;
+}
 
 bool IsMemoryAllocatorDumpNameWhitelisted(StringSlice name) {
   const std::string normalized = NormalizeAddresses(name);

@@ -10,6 +10,9 @@ namespace base {
 // it, counts as "0x?", so that dumps named after an address match.
 bool IsMemoryAllocatorDumpNameWhitelisted(StringSlice name);
 
+// Whether a memory-dump provider of this name may dump in background mode.
+bool IsMemoryDumpProviderWhitelisted(StringSlice name);
+
 }  // namespace base
 
 #endif  // BASE_TRACE_EVENT_MEMORY_DUMP_NAME_WHITELIST_H_

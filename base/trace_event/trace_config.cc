@@ -94,4 +94,12 @@ void TraceConfig::AddEventFilter(EventFilterConfig filter) {
   event_filters_.push_back(std::move(filter));
 }
 
+void TraceConfig::AddAllowedDumpLevel(int level) {
+  allowed_dump_levels_.insert(level);
+}
+
+void TraceConfig::AddMemoryDumpTrigger(MemoryDumpTrigger trigger) {
+  dump_triggers_.push_back(trigger);
+}
+
 }  // namespace base

@@ -42,6 +42,8 @@ class TraceConfig {
   void AddDisabledCategory(StringSlice pattern);
   void AddExcludedCategory(StringSlice pattern);
   void AddEventFilter(EventFilterConfig filter);
+  void AddAllowedDumpLevel(int level);
+  void AddMemoryDumpTrigger(MemoryDumpTrigger trigger);
 
   int record_mode() const { return record_mode_; }
   const std::vector<EventFilterConfig>& event_filters() const {
@@ -49,6 +51,12 @@ class TraceConfig {
   }
   uint32_t heap_breakdown_threshold_bytes() const {
     return heap_breakdown_threshold_bytes_;
+  }
+  const std::set<int>& allowed_dump_levels() const {
+    return allowed_dump_levels_;
+  }
+  const std::vector<MemoryDumpTrigger>& memory_dump_triggers() const {
+    return dump_triggers_;
   }
 
  private:

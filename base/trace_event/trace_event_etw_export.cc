@@ -89,13 +89,36 @@ constexpr int kPayloadStrings = 8;
 // 0 none yet, 1 being made, else the object. Once made, never again.
 constinit std::atomic<uintptr_t> g_instance{0};
 constinit std::atomic<bool> g_created_once{false};
+// Threads inside one of the static entries below. The exit callback deletes
+// the object while other threads may still look categories up: it clears
+// the word, then waits for the readers that found the object before.
+constinit std::atomic<int> g_readers{0};
 
 TraceEventEtwExport* ExistingInstance() {
-  const uintptr_t value = g_instance.load(std::memory_order_acquire);
+  const uintptr_t value = g_instance.load(std::memory_order_seq_cst);
   return value > LazyGlobal::kBeingCreated
              ? reinterpret_cast<TraceEventEtwExport*>(value)
              : nullptr;
 }
+
+// The object, kept from deletion while the scope lives. Both sides use
+// sequentially consistent order: either the reader sees the cleared word, or
+// the exit callback sees the reader.
+class InstanceUse {
+ public:
+  InstanceUse() {
+    g_readers.fetch_add(1, std::memory_order_seq_cst);
+    instance_ = ExistingInstance();
+  }
+  InstanceUse(const InstanceUse&) = delete;
+  InstanceUse& operator=(const InstanceUse&) = delete;
+  ~InstanceUse() { g_readers.fetch_sub(1, std::memory_order_release); }
+
+  TraceEventEtwExport* get() const { return instance_; }
+
+ private:
+  TraceEventEtwExport* instance_;
+};
 
 // The phase's name, or the phase character itself in `own`.
 const char* PhaseNameOf(char phase, char own[2]) {
@@ -136,15 +159,19 @@ TraceEventEtwExport* TraceEventEtwExport::GetInstance() {
 
 // static
 void TraceEventEtwExport::DeleteInstance(void*) {
-  std::unique_ptr<TraceEventEtwExport> instance(
-      reinterpret_cast<TraceEventEtwExport*>(
-          g_instance.exchange(0, std::memory_order_acq_rel)));
+  const uintptr_t value = g_instance.exchange(0, std::memory_order_seq_cst);
+  while (g_readers.load(std::memory_order_seq_cst) != 0)
+    Sleep(0);
+  if (value > LazyGlobal::kBeingCreated) {
+    std::unique_ptr<TraceEventEtwExport> instance(
+        reinterpret_cast<TraceEventEtwExport*>(value));
+  }
 }
 
 // static
 bool TraceEventEtwExport::IsCategoryGroupEnabled(StringSlice category_group) {
-  TraceEventEtwExport* instance = ExistingInstance();
-  return instance && instance->IsGroupExported(category_group);
+  InstanceUse use;
+  return use.get() && use.get()->IsGroupExported(category_group);
 }
 
 // static
@@ -153,16 +180,18 @@ void TraceEventEtwExport::AddEvent(
     int argument_count, const char* const* argument_names,
     const uint8_t* argument_types, const TraceValue* argument_values,
     const std::unique_ptr<ConvertableToTraceFormat>* convertables) {
-  if (TraceEventEtwExport* instance = ExistingInstance()) {
-    instance->WriteEvent(phase, name, argument_count, argument_names,
-                         argument_types, argument_values);
+  InstanceUse use;
+  if (use.get()) {
+    use.get()->WriteEvent(phase, name, argument_count, argument_names,
+                          argument_types, argument_values);
   }
 }
 
 // static
 void TraceEventEtwExport::AddCompleteEndEvent(const char* name) {
-  if (TraceEventEtwExport* instance = ExistingInstance())
-    instance->WriteCompleteEndEvent(name);
+  InstanceUse use;
+  if (use.get())
+    use.get()->WriteCompleteEndEvent(name);
 }
 
 TraceEventEtwExport::TraceEventEtwExport() {

@@ -38,9 +38,12 @@ class TraceEventEtwExport {
  public:
   using EventWriteFunction = ULONG(WINAPI*)(REGHANDLE, PCEVENT_DESCRIPTOR,
                                             ULONG, PEVENT_DATA_DESCRIPTOR);
+  using EventUnregisterFunction = ULONG(WINAPI*)(REGHANDLE);
 
   // The process's object, made on first use and deleted at exit (through
-  // the exit-callback stack); null ever after, and never made twice.
+  // the exit-callback stack); null ever after, and never made twice. The
+  // static entries below are safe from any thread at any time, also while
+  // the exit callback runs; the pointer returned here is not.
   static TraceEventEtwExport* GetInstance();
 
   // Whether one of the group's categories is exported; false without the
@@ -87,6 +90,11 @@ class TraceEventEtwExport {
   void SetEventWriteForTesting(EventWriteFunction event_write) {
     event_write_ = event_write;
   }
+  // Wine's EventUnregister leaves no trace; a test program sees the
+  // unregistration at exit through its own function.
+  void SetEventUnregisterForTesting(EventUnregisterFunction event_unregister) {
+    event_unregister_ = event_unregister;
+  }
 
  private:
   struct LibraryDeleter {
@@ -95,7 +103,6 @@ class TraceEventEtwExport {
   using LibraryOwner = std::unique_ptr<HINSTANCE__, LibraryDeleter>;
   using EventRegisterFunction = ULONG(WINAPI*)(LPCGUID, PENABLECALLBACK, PVOID,
                                                PREGHANDLE);
-  using EventUnregisterFunction = ULONG(WINAPI*)(REGHANDLE);
 
   static void DeleteInstance(void*);
   // The eight payload strings, each with its NUL.

@@ -142,23 +142,8 @@ TEST(TraceEventEtwExportTest, CategoriesAndTheCatchAllNames) {
   EXPECT_TRUE(etw.IsGroupExported("disabled-by-default-unknown"));
 }
 
-TEST(TraceEventEtwExportTest, MadeOnceAndGoneForGoodAfterExit) {
-  static bool ran = false;
-  if (std::exchange(ran, true))
-    GTEST_SKIP() << "the object is made once per process";
-  {
-    ExitCallbackStack exit_callbacks;
-    TraceEventEtwExport* etw = TraceEventEtwExport::GetInstance();
-    ASSERT_NE(nullptr, etw);
-    EXPECT_EQ(etw, TraceEventEtwExport::GetInstance());
-    // Wine hands out a handle without registering anything.
-    EXPECT_NE(0u, etw->provider_context()->registration_handle);
-    EXPECT_FALSE(TraceEventEtwExport::IsCategoryGroupEnabled("toplevel"));
-  }
-  EXPECT_EQ(nullptr, TraceEventEtwExport::GetInstance());
-  EXPECT_FALSE(TraceEventEtwExport::IsCategoryGroupEnabled("toplevel"));
-  TraceEventEtwExport::AddCompleteEndEvent("after exit");
-}
+// Made once per process and gone for good after exit: the trace log's
+// test program shows it in a process of its own (tests/e2e/test_trace_log.py).
 
 }  // namespace
 }  // namespace base

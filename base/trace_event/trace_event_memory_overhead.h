@@ -13,6 +13,7 @@ class ProcessMemoryDump;
 // The object types the trace machinery counts its memory under. Entries are
 // keyed by the address of the name, so every user must name a type through
 // these.
+inline constexpr char kOverheadTraceLog[] = "TraceLog";
 inline constexpr char kOverheadTraceEvent[] = "TraceEvent";
 inline constexpr char kOverheadUnusedTraceEvent[] = "TraceEvent (unused)";
 inline constexpr char kOverheadString[] = "std::string";

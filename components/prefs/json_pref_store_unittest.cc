@@ -15,6 +15,7 @@
 #include "base/metrics/histogram.h"
 #include "base/post_task_and_reply.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/histogram_counts.h"
 #include "base/test/scoped_log_capture.h"
 #include "base/test/temp_tree.h"
 #include "base/threading/pool_sequenced_task_runner.h"
@@ -429,9 +430,9 @@ TEST_F(JsonPrefStoreTest, ReadSizeRecordedForCleanReads) {
   ASSERT_EQ(PrefStore::READ_OK, store->ReadPrefs());
   HistogramBase* histogram =
       GetExponentialHistogram("Settings.JsonDataReadSizeKilobytes.read_size.json",
-                              1, 10000, 50, kBaseHistogramFlags);
-  EXPECT_EQ(1, histogram->TotalCount());
-  EXPECT_EQ(1, histogram->GetCount(3));
+                              1, 10000, 50, HistogramBase::MetricsTargeted);
+  EXPECT_EQ(1, TotalCountOf(histogram));
+  EXPECT_EQ(1, CountOf(histogram, 3));
 }
 
 }  // namespace

@@ -59,9 +59,11 @@ int32_t MoveAsideBadFile(const FilePath& path) {
 void RecordReadSize(const FilePath& path, size_t bytes) {
   const std::string name =
       kReadSizeHistogramPrefix + GetPrefsHistogramSuffix(path);
-  GetExponentialHistogram(name, kReadSizeMinimumKb, kReadSizeMaximumKb,
-                          kReadSizeBuckets, kBaseHistogramFlags)
-      ->AddSample(static_cast<int32_t>(bytes / 1024));
+  if (HistogramBase* histogram = GetExponentialHistogram(
+          name, kReadSizeMinimumKb, kReadSizeMaximumKb, kReadSizeBuckets,
+          HistogramBase::MetricsTargeted)) {
+    histogram->Add(static_cast<int32_t>(bytes / 1024));
+  }
 }
 
 }  // namespace

@@ -43,26 +43,32 @@ void WriteCountRecorder::ReportOutstandingWrites() {
     return;
   const int64_t intervals =
       elapsed.InMicroseconds() / kReportInterval.InMicroseconds();
-  HistogramBase* histogram = GetHistogram();
-  histogram->AddSample(writes_since_last_report_);
-  // Each further interval that passed without a report had no writes.
-  const int64_t empty_intervals =
-      std::min(intervals - 1, kMaxEmptyIntervalSamples);
-  for (int64_t i = 0; i < empty_intervals; ++i)
-    histogram->AddSample(0);
+  // Null for a commit interval so long that at most one write fits.
+  if (HistogramBase* histogram = GetHistogram()) {
+    histogram->Add(writes_since_last_report_);
+    // Each further interval that passed without a report had no writes.
+    const int64_t empty_intervals =
+        std::min(intervals - 1, kMaxEmptyIntervalSamples);
+    for (int64_t i = 0; i < empty_intervals; ++i)
+      histogram->Add(0);
+  }
   writes_since_last_report_ = 0;
   last_report_time_ += kReportInterval * intervals;
 }
 
-HistogramBase* WriteCountRecorder::GetHistogram() const {
+HistogramBase* WriteCountRecorder::GetHistogram() {
+  if (histogram_made_)
+    return histogram_;
+  histogram_made_ = true;
   // One bucket per possible count: at most one write per commit interval.
   const int64_t commit_us = std::max<int64_t>(commit_interval_.InMicroseconds(), 1);
   const int32_t max_writes = static_cast<int32_t>(std::min<int64_t>(
       kReportInterval.InMicroseconds() / commit_us,
       std::numeric_limits<int32_t>::max() - 1));
-  return GetExponentialHistogram(
+  histogram_ = GetExponentialHistogram(
       kWriteCountHistogramPrefix + GetPrefsHistogramSuffix(path_), 1,
-      max_writes, max_writes + 1, kBaseHistogramFlags);
+      max_writes, max_writes + 1, HistogramBase::MetricsTargeted);
+  return histogram_;
 }
 
 }  // namespace base

@@ -33,13 +33,16 @@ class WriteCountRecorder {
   void ReportOutstandingWrites();
 
  private:
-  HistogramBase* GetHistogram() const;
+  // Made on the first report and kept; null when refused.
+  HistogramBase* GetHistogram();
 
   const TimeDelta commit_interval_;
   const FilePath path_;
   const std::unique_ptr<Clock> clock_;
   Time last_report_time_;
   int writes_since_last_report_ = 0;
+  bool histogram_made_ = false;
+  HistogramBase* histogram_ = nullptr;
 };
 
 }  // namespace base

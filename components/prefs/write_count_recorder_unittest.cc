@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/metrics/histogram.h"
+#include "base/test/histogram_counts.h"
 #include "base/time/clock.h"
 #include "gtest/gtest.h"
 
@@ -51,29 +52,29 @@ TEST(WriteCountRecorderTest, ReportsOncePerIntervalWithZerosForQuietOnes) {
                                 std::make_unique<FakeClock>(&now));
     HistogramBase* histogram = GetExponentialHistogram(
         "Settings.JsonDataWriteCount." + suffix, 1, 30, 31,
-        kBaseHistogramFlags);
+        HistogramBase::MetricsTargeted);
     for (int i = 0; i < c.writes; ++i)
       recorder.RecordWriteOccurred();
     now += c.quiet;
     recorder.RecordWriteOccurred();
     if (c.writes != 0) {
-      EXPECT_EQ(c.count_samples, histogram->GetCount(c.writes));
+      EXPECT_EQ(c.count_samples, CountOf(histogram, c.writes));
     }
-    EXPECT_EQ(c.zero_samples, histogram->GetCount(0));
-    const int64_t total = histogram->TotalCount();
+    EXPECT_EQ(c.zero_samples, CountOf(histogram, 0));
+    const int64_t total = TotalCountOf(histogram);
     EXPECT_EQ(c.count_samples + c.zero_samples, total);
 
     // The report time moved by whole intervals only.
     now += c.next_quiet;
     recorder.ReportOutstandingWrites();
-    EXPECT_EQ(c.reported_again ? total + 1 : total, histogram->TotalCount());
+    EXPECT_EQ(c.reported_again ? total + 1 : total, TotalCountOf(histogram));
   }
 }
 
 TEST(WriteCountRecorderTest, DestructionReportsAndClockJumpStaysBounded) {
   Time now = Time::FromInternalValue(13000000000000000);
   HistogramBase* histogram = GetExponentialHistogram(
-      "Settings.JsonDataWriteCount.jump.json", 1, 30, 31, kBaseHistogramFlags);
+      "Settings.JsonDataWriteCount.jump.json", 1, 30, 31, HistogramBase::MetricsTargeted);
   {
     WriteCountRecorder recorder(TimeDelta::FromSeconds(10),
                                 FilePath(L"C:\\x\\jump.json"),
@@ -83,8 +84,8 @@ TEST(WriteCountRecorderTest, DestructionReportsAndClockJumpStaysBounded) {
     // A clock set to the end of time must not record zeros for ages.
     now = Time::Max();
   }
-  EXPECT_EQ(1, histogram->GetCount(2));
-  EXPECT_EQ(365 * 24 * 12, histogram->GetCount(0));
+  EXPECT_EQ(1, CountOf(histogram, 2));
+  EXPECT_EQ(365 * 24 * 12, CountOf(histogram, 0));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 """Crash reporting of installer processes: the installer registers with the
-crash reporter it is given, and the reporter's dump of a crashed installer
-process, read with Python's struct as any minidump reader would."""
+crash reporter it is given, and, with alternative crash logging on, the
+reporter's minidump of a crashed installer process, read with Python's
+struct as any minidump reader would."""
 
 import os
 import struct
@@ -12,8 +13,8 @@ CRASH_CHILD = "desktop/windows/crash_child.exe"
 TEST_SERVER = "desktop/windows/crash_test_server.exe"
 
 EXCEPTION_STREAM = 6
-INFORMATION_STREAM = 0x47670001
-ASSERTION_STREAM = 0x47670002
+VERSION_STREAM = 0x10000
+ASSERTION_STREAM = 0x10001
 
 
 def read_streams(path):
@@ -58,21 +59,28 @@ def test_installer_registers_with_the_reporter_it_is_given(build_dir, installer_
 
 def test_reporter_dumps_a_runtime_report_with_its_assertion(build_dir, run_exe, tmp_path):
     dumps = tmp_path / "dumps"
-    os.environ["TARVO_CRASH_LOG_DIR"] = windows_path(dumps)
+    variables = {"TARVO_CRASH_LOG_DIR": windows_path(dumps), "TARVO_CRASH_KEEP_LOGS": "1"}
+    os.environ.update(variables)
     try:
-        result = run_exe(CRASH_CHILD, "--crash=invalid-parameter")
+        # The reporter is given the installer's command line, switch and all.
+        result = run_exe(CRASH_CHILD, "--crash=invalid-parameter",
+                         "--with-feature:alternative-crash-logging=on")
     finally:
-        del os.environ["TARVO_CRASH_LOG_DIR"]
+        for name in variables:
+            del os.environ[name]
     assert result.returncode != 0
-    thread = next(int(line.split()[1]) for line in result.stdout.decode().splitlines()
-                  if line.startswith("thread "))
+    lines = result.stdout.decode().splitlines()
+    thread = next(int(line.split()[1]) for line in lines if line.startswith("thread "))
+    reporter = next(line.split()[1] for line in lines if line.startswith("reporter "))
+    # No collector takes it, and it is kept.
     [dump] = list(dumps.glob("*.dmp"))
+    assert dump.name == f"tarvo-crashlog-{reporter}-1.dmp"
     streams = read_streams(dump)
 
     thread_id, _, code = struct.unpack_from("<III", streams[EXCEPTION_STREAM], 0)
     assert (thread_id, code) == (thread, 0xC000000D)
-    # Written by the reporter, whose thread ids mean nothing to a reader.
-    assert streams[INFORMATION_STREAM] == bytes(12)
+    version, build = streams[VERSION_STREAM].decode("ascii").split(" ")
+    assert version.count(".") == 3 and build.isdigit()
     assertion = streams[ASSERTION_STREAM]
     assert len(assertion) == 776
     assert utf16_field(assertion, 0, 128) == "buffer != nullptr"

@@ -58,14 +58,16 @@ def wait_for_cleanup(folder):
     backend has ended, then itself, then the emptied folder; the suite's
     guard bounds the wait. Wine's cmd holds its batch file open until it
     ends, so the folder's removal on the batch's last line fails here: the
-    folder is left empty, which the test accepts and removes."""
+    folder is left empty, which the test accepts and removes; true then."""
     deadline = time.monotonic() + installation.HANG_GUARD
     while (folder / "k.bat").exists():
         assert time.monotonic() < deadline
         time.sleep(0.2)
-    if folder.exists():
-        assert list(folder.iterdir()) == []
-        folder.rmdir()
+    if not folder.exists():
+        return False
+    assert list(folder.iterdir()) == []
+    folder.rmdir()
+    return True
 
 
 def remove_uninstall_entries(build_dir):

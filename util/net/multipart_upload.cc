@@ -15,6 +15,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "util/net/http_url_parts.h"
+#include "util/net/scoped_wininet_handle.h"
 
 namespace util {
 
@@ -23,24 +24,6 @@ namespace {
 constexpr wchar_t kUserAgent[] = L"CrashUploader/1.0 (Windows)";
 constexpr char kBoundaryDashes[] = "---------------------------";
 constexpr int kHttpOk = 200;
-
-// Owns a WinINet handle.
-class ScopedWinInetHandle {
- public:
-  explicit ScopedWinInetHandle(HINTERNET handle) : handle_(handle) {}
-  ScopedWinInetHandle(const ScopedWinInetHandle&) = delete;
-  ScopedWinInetHandle& operator=(const ScopedWinInetHandle&) = delete;
-  ~ScopedWinInetHandle() {
-    if (handle_)
-      ::InternetCloseHandle(handle_);
-  }
-
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
 
 // Printable ASCII without the '"' that would end the quoted name.
 bool IsValidFieldName(const std::wstring& name) {

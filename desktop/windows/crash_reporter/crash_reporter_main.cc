@@ -1,36 +1,41 @@
+// The crash-reporter process: serves the crash pipe of the installer
+// process that started it and of every installer process handed its id,
+// turns their crashes into reports, and ends once its parent has ended and
+// no crash or upload is in hand.
+
 #include <windows.h>
 
 #include <sddl.h>
 
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <string>
 
-#include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/path_service.h"
-#include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/crash_reporter/counter_file_writer.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/crash_reporter/crash_pipe_server.h"
+#include "desktop/windows/crash_reporter/crash_processor.h"
 #include "desktop/windows/crash_reporter/crash_reporter_names.h"
+#include "desktop/windows/crash_reporter/crash_reporter_paths.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
-#include "desktop/windows/crash_reporter/crash_reporting_config.h"
+#include "desktop/windows/crash_reporter/crash_server_urls.h"
 #include "desktop/windows/crash_reporter/parent_exit_watcher.h"
+#include "desktop/windows/crash_reporter/reporter_crash_handler.h"
+#include "desktop/windows/crash_reporter/reporter_features.h"
+#include "desktop/windows/crash_reporter/reporter_log.h"
 #include "desktop/windows/crash_reporter/reporter_quit_signal.h"
-#include "desktop/windows/installer/entry_switches.h"
-
-// The crash reporter serves the crash pipe and writes a minidump of every
-// client that asks for one into the crash folder. Turning dumps into crash
-// logs and uploading them is not in this build.
+#include "desktop/windows/crash_reporter/reporter_switches.h"
 
 namespace installer {
 
 namespace {
 
+constexpr int kStartFailed = -1;
 // Low integrity: installer processes that run sandboxed may still register.
 constexpr wchar_t kPipeSecurity[] = L"S:(ML;;NW;;;S-1-16-4096)";
 
@@ -39,29 +44,14 @@ struct LocalMemoryFreer {
 };
 using ScopedSecurityDescriptor = std::unique_ptr<void, LocalMemoryFreer>;
 
-bool ParseParentProcessId(uint32_t* parent_pid) {
-  const std::string value =
-      base::CommandLine::ForCurrentProcess()->GetSwitchValueASCII(
-          switches::kCrashReporterParentId);
-  uint64_t pid = 0;
-  if (!base::StringToUint64(value, &pid) ||
-      pid > std::numeric_limits<uint32_t>::max()) {
-    return false;
-  }
-  *parent_pid = static_cast<uint32_t>(pid);
-  return true;
-}
-
-// The configured crash folder, else the temporary one.
-bool GetDumpFolder(base::FilePath* folder) {
-  if (!GetCrashReportingConfig()->GetCrashDumpDirectory(folder) &&
-      !base::GetPathForKey(base::kTempDir, folder)) {
-    return false;
-  }
-  return base::CreateDirectory(*folder);
-}
-
-ScopedSecurityDescriptor MakePipeSecurity(SECURITY_ATTRIBUTES* attributes) {
+// Null attributes below Vista, which has no integrity levels.
+ScopedSecurityDescriptor MakePipeSecurity(SECURITY_ATTRIBUTES* attributes,
+                                          SECURITY_ATTRIBUTES** security) {
+  *security = nullptr;
+  if (base::win::GetWindowsVersion() < base::win::kVersionVista)
+    return ScopedSecurityDescriptor();
+  *attributes = {sizeof(*attributes), nullptr, FALSE};
+  *security = attributes;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
           kPipeSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
@@ -81,50 +71,58 @@ ScopedSecurityDescriptor MakePipeSecurity(SECURITY_ATTRIBUTES* attributes) {
 }  // namespace
 
 int CrashReporterMain() {
-  // The reporter's log file is not in this build: errors go to the
-  // standard error stream only, never to a file beside the executable.
-  base::LoggingSettings logging;
-  logging.logging_destination = base::LOG_NONE;
-  base::InitLogging(logging);
-
+  PrepareCrashReporterRelaunch(false);
   uint32_t parent_pid = 0;
   if (!ParseParentProcessId(&parent_pid))
-    return -1;
-  base::FilePath dump_folder;
-  if (!GetDumpFolder(&dump_folder))
-    return -1;
+    return kStartFailed;
+  ReporterLogInit();
+  if (!GetCrashDirectory())
+    return kStartFailed;
+  ApplyFeatureOverrides(GetPreferencesFilePath());
+  if (!IsMetricsReportingEnabled())
+    return kStartFailed;
+  InitCrashServerUrls();
+
   ReporterQuitSignal* quit_signal = ReporterQuitSignal::Instance();
   if (!quit_signal->CreateQuitEvent())
-    return -1;
+    return kStartFailed;
   ParentExitWatcher parent_watcher(quit_signal);
   if (!parent_watcher.Watch(parent_pid))
-    return -1;
+    return kStartFailed;
   base::win::ScopedHandle init_event(
       ::OpenEventW(EVENT_MODIFY_STATE, FALSE,
                    GetCrashReporterInitEventName(parent_pid).c_str()));
-  if (!init_event.IsValid())
-    return -1;
+  if (!init_event.IsValid()) {
+    PLOG(ERROR) << "No crash reporter init event for " << parent_pid;
+    return kStartFailed;
+  }
   const std::wstring pipe_name =
       GetCrashReporterPipeName(::GetCurrentProcessId());
-
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
-  ScopedSecurityDescriptor descriptor;
-  SECURITY_ATTRIBUTES* security = nullptr;
-  if (base::win::GetWindowsVersion() >= base::win::kVersionVista) {
-    descriptor = MakePipeSecurity(&attributes);
-    security = &attributes;
+  // Crash files are created under relative names, in the crash folder.
+  if (!::SetCurrentDirectoryW(GetCrashDirectoryPath().value().c_str())) {
+    PLOG(ERROR) << "Cannot enter the crash folder";
+    return kStartFailed;
   }
+  SECURITY_ATTRIBUTES attributes = {};
+  SECURITY_ATTRIBUTES* security = nullptr;
+  const ScopedSecurityDescriptor descriptor =
+      MakePipeSecurity(&attributes, &security);
 
+  CounterFileWriter counter_writer(GetCounterFilePath());
+  CrashProcessor processor(&counter_writer, ShouldKeepCrashLogs(false));
+  CrashPipeServer::Callbacks callbacks;
+  callbacks.on_dump = &CrashProcessor::OnClientDumpRequested;
+  callbacks.dump_context = &processor;
   {
-    CrashPipeServer server(pipe_name, security, CrashPipeServer::Callbacks(),
-                           true, dump_folder.value());
+    CrashPipeServer server(pipe_name, security, callbacks, false,
+                           std::wstring());
     if (!server.Start())
-      return -1;
+      return kStartFailed;
     ::SetEvent(init_event.Get());
     init_event.Close();
     quit_signal->Wait();
   }
-  // A dump requested while the server shut down holds the signal again.
+  // A crash that came while the server shut down queued its upload since.
   quit_signal->Wait();
   return 0;
 }

@@ -8,6 +8,7 @@ namespace {
 
 constexpr wchar_t kInitEventPrefix[] = L"TarvoCrashReporterInitEvent";
 constexpr wchar_t kPipePrefix[] = L"\\\\.\\pipe\\TarvoCrashReporter";
+constexpr wchar_t kExceptionEventPrefix[] = L"TarvoCrashReporterException";
 // With the terminating NUL.
 constexpr size_t kMaxNameUnits = 38;
 
@@ -26,6 +27,10 @@ std::wstring GetCrashReporterInitEventName(uint32_t installer_pid) {
 
 std::wstring GetCrashReporterPipeName(uint32_t reporter_pid) {
   return NameWithId(kPipePrefix, reporter_pid);
+}
+
+std::wstring GetCrashReporterExceptionEventName(uint32_t reporter_pid) {
+  return NameWithId(kExceptionEventPrefix, reporter_pid);
 }
 
 }  // namespace installer

@@ -15,6 +15,9 @@ namespace installer {
 std::wstring GetCrashReporterInitEventName(uint32_t installer_pid);
 // Named after the reporter.
 std::wstring GetCrashReporterPipeName(uint32_t reporter_pid);
+// Set by the reporter relaunched for a crashed reporter once it has what
+// it needs of it; named after the crashed one.
+std::wstring GetCrashReporterExceptionEventName(uint32_t reporter_pid);
 
 }  // namespace installer
 

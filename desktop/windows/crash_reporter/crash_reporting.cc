@@ -176,10 +176,6 @@ void SetOriginKeys() {
 
 }  // namespace
 
-void InstallCrashReporterExceptionFilter() {}
-
-void HandleCrashReporterCrash() {}
-
 bool StartCrashReporter() {
   uint32_t pid = FindCrashReporterFromSwitch();
   if (pid == 0)

@@ -9,12 +9,17 @@ namespace installer {
 
 // The crash-reporter role: this process serves the crash pipe of the
 // installer process named by "crash-reporter-parent-id" and of the
-// installer processes that are given its id, until the parent has ended.
-// 0 after an orderly end, -1 when it could not start serving.
+// installer processes that are given its id, writes a crash log of each
+// crashed one and uploads it, until the parent has ended and no crash or
+// upload is in hand. 0 after an orderly end, -1 when it could not start
+// serving.
 int CrashReporterMain();
-// The reporter's own crash handling is not in this build: a crash of the
-// reporter ends it with its exception code, unreported.
+// First, in the crash-reporter role: the reporter's own crash handlers. A
+// prepared reporter that crashes relaunches itself to report the crash.
 void InstallCrashReporterExceptionFilter();
+// The relaunched reporter ("crash-reporter-exception-info"): captures the
+// crashed reporter named by "crash-reporter-parent-id", lets it end, and
+// uploads its report, unless one went less than 3 days ago.
 void HandleCrashReporterCrash();
 
 // Every other role, at start-up, in this order:

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_util.h"
+#include "base/strings/string_format.h"
 #include "base/test/scoped_temp_folder.h"
 #include "desktop/windows/crash_reporter/test/crash_test_support.h"
 #include "desktop/windows/crash_reporter/test/recording_crash_server.h"
@@ -40,27 +42,39 @@ std::vector<std::string> RunChild(const std::wstring& arguments,
 }
 
 // Without a usable "crash-reporter-pid" the installer process launches its
-// own reporter, which writes the dump of its crash into the crash folder.
-TEST(CrashReportingTest, InstallerLaunchesAReporterThatDumpsItsCrash) {
+// own reporter, which writes the crash log of its crash into the crash
+// folder. No crash server takes it ("ftp" is refused before any
+// connection), and the log is kept.
+TEST(CrashReportingTest, InstallerLaunchesAReporterThatLogsItsCrash) {
   for (const wchar_t* reporter_switch : {L"", L"--crash-reporter-pid=abc "}) {
     SCOPED_TRACE(reporter_switch);
     const base::ScopedTempFolder folder;
     const ScopedEnvironmentVariable log_dir(L"TARVO_CRASH_LOG_DIR",
                                             folder.path().value());
+    const ScopedEnvironmentVariable keep_logs(L"TARVO_CRASH_KEEP_LOGS", L"1");
+    const ScopedEnvironmentVariable server(L"TARVO_CRASH_SERVER_URL",
+                                           L"ftp://127.0.0.1/crash");
     DWORD exit_code = 0;
     const std::vector<std::string> lines =
         RunChild(reporter_switch + std::wstring(L"--crash=access-violation"),
                  &exit_code);
     EXPECT_EQ(exit_code, 0xC0000005u);
-    EXPECT_NE(ValueOfLine(lines, "reporter"), "0");
-    const std::vector<std::wstring> dumps =
-        test::FindDumps(folder.path().value());
-    ASSERT_EQ(dumps.size(), 1u);
-    DWORD thread_id = 0;
-    DWORD code = 0;
-    ASSERT_TRUE(MinidumpFile(dumps[0]).ReadException(&thread_id, &code));
-    EXPECT_EQ(std::to_string(thread_id), ValueOfLine(lines, "thread"));
-    EXPECT_EQ(code, 0xC0000005u);
+    const std::string reporter = ValueOfLine(lines, "reporter");
+    EXPECT_NE(reporter, "0");
+
+    // Written before the crashed process was let go.
+    std::string log;
+    ASSERT_TRUE(base::ReadFileToString(
+        folder.path().AppendASCII("tarvo-crashlog-" + reporter + "-1.txt"),
+        &log));
+    EXPECT_NE(log.find("\r\ncrash_child.exe caused exception C0000005 at "),
+              std::string::npos)
+        << log.substr(0, 300);
+    // The crashing thread runs at normal priority.
+    const std::string crashed_thread = base::FormatString(
+        "ThreadInfo: %08X\r\nPriority=00000000\r\nCrashed=1\r\n",
+        static_cast<unsigned>(std::stoul(ValueOfLine(lines, "thread"))));
+    EXPECT_NE(log.find(crashed_thread), std::string::npos);
   }
 }
 

@@ -9,6 +9,7 @@
 #include "base/logging.h"
 #include "desktop/windows/crash_reporter/crash_server_urls.h"
 #include "util/net/http_url_parts.h"
+#include "util/net/scoped_wininet_handle.h"
 
 namespace installer {
 
@@ -18,24 +19,6 @@ constexpr wchar_t kUserAgent[] = L"CrashUploader/1.0 (Windows)";
 constexpr wchar_t kCrashUrlHeader[] = L"X-Tarvo-Crash-URL";
 constexpr wchar_t kOriginHeader[] = L"X-Origin";
 constexpr wchar_t kReportIdStart[] = L"?id=";
-
-// Owns a WinINet handle.
-class ScopedHInternet {
- public:
-  explicit ScopedHInternet(HINTERNET handle) : handle_(handle) {}
-  ScopedHInternet(const ScopedHInternet&) = delete;
-  ScopedHInternet& operator=(const ScopedHInternet&) = delete;
-  ~ScopedHInternet() {
-    if (handle_)
-      ::InternetCloseHandle(handle_);
-  }
-
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
 
 bool AddHeaderIfNotEmpty(HINTERNET request,
                          const wchar_t* name,
@@ -126,11 +109,11 @@ CrashServerHandshakeResult CrashServerHandshake(const std::wstring& crash_url,
     return kCrashServerHandshakeFailed;
 
   const std::wstring user_agent = kUserAgent + GetUploadUserAgentSuffix();
-  ScopedHInternet session(::InternetOpenW(
+  util::ScopedWinInetHandle session(::InternetOpenW(
       user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session)
     return kCrashServerHandshakeFailed;
-  ScopedHInternet connection(::InternetConnectW(
+  util::ScopedWinInetHandle connection(::InternetConnectW(
       session.get(), parts.host.c_str(), parts.port, nullptr, nullptr,
       INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection)
@@ -138,7 +121,7 @@ CrashServerHandshakeResult CrashServerHandshake(const std::wstring& crash_url,
   // The 303 is the answer itself: following it would fetch the report page.
   const DWORD flags = INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES |
                       (parts.secure ? INTERNET_FLAG_SECURE : 0);
-  ScopedHInternet request(::HttpOpenRequestW(connection.get(), L"GET",
+  util::ScopedWinInetHandle request(::HttpOpenRequestW(connection.get(), L"GET",
                                              parts.path.c_str(), nullptr,
                                              nullptr, nullptr, flags, 0));
   if (!request)

@@ -1,11 +1,8 @@
 #include "desktop/windows/crash_reporter/crash_server_urls.h"
 
-#include <memory>
-
-#include "base/environment.h"
 #include "base/strings/string_format.h"
-#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer_version.h"
 
@@ -13,9 +10,6 @@ namespace installer {
 
 namespace {
 
-constexpr char kCrashServerUrlVariable[] = "TARVO_CRASH_SERVER_URL";
-constexpr char kAlternativeUrlVariable[] = "TARVO_ALTERNATIVE_CRASH_SERVER_URL";
-constexpr char kEmailVariableSuffix[] = "_CRASH_EMAIL";
 constexpr char kCrashUrlName[] = "crash";
 constexpr char kAlternativeUrlName[] = "crashstats_collector";
 
@@ -30,14 +24,8 @@ UploadSettings& Settings() {
   return settings;
 }
 
-std::string GetVariable(const std::string& name) {
-  std::string value;
-  base::CreateEnvironment()->GetVar(name, &value);
-  return value;
-}
-
 std::string VariableOrBrandingUrl(const char* variable, const char* url_name) {
-  const std::string value = GetVariable(variable);
+  const std::string value = GetEnvironmentValue(variable);
   return value.empty() ? GetBrandingUrl(url_name) : value;
 }
 
@@ -62,11 +50,11 @@ std::string PercentEncode(const std::string& text) {
 void InitCrashServerUrls() {
   UploadSettings& settings = Settings();
   settings.alternative_url = base::Utf8ToWide(
-      VariableOrBrandingUrl(kAlternativeUrlVariable, kAlternativeUrlName));
+      VariableOrBrandingUrl(kAlternativeCrashServerUrlVariable,
+                            kAlternativeUrlName));
   settings.crash_server_url = base::Utf8ToWide(
       VariableOrBrandingUrl(kCrashServerUrlVariable, kCrashUrlName));
-  const std::string email = GetVariable(
-      base::ToUpperAsciiString(GetBrandingProductName()) + kEmailVariableSuffix);
+  const std::string email = GetCrashEmail();
   if (!email.empty())
     settings.crash_server_url = AppendEmailToUrl(settings.crash_server_url, email);
   settings.user_agent_suffix = base::Utf8ToWide(GetEditionString());

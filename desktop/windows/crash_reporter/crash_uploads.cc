@@ -7,30 +7,11 @@
 #include "base/logging.h"
 #include "desktop/windows/crash_reporter/alternative_upload_job.h"
 #include "desktop/windows/crash_reporter/crash_server_upload_job.h"
+#include "desktop/windows/crash_reporter/reporter_quit_signal.h"
 
 namespace installer {
 
 namespace {
-
-struct UploadHolds {
-  UploadHoldFunction add = nullptr;
-  UploadHoldFunction release = nullptr;
-};
-
-UploadHolds& Holds() {
-  static UploadHolds holds;
-  return holds;
-}
-
-void AddHold() {
-  if (Holds().add)
-    Holds().add();
-}
-
-void ReleaseHold() {
-  if (Holds().release)
-    Holds().release();
-}
 
 DWORD WINAPI RunQueuedJob(void* context) {
   {
@@ -38,12 +19,13 @@ DWORD WINAPI RunQueuedJob(void* context) {
     job->Run();
   }
   // Only after the job, and so its file, is gone may the reporter end.
-  ReleaseHold();
+  ReporterQuitSignal::Instance()->ReleaseHold();
   return 0;
 }
 
 bool QueueJob(std::unique_ptr<CrashUploadJob> job) {
-  AddHold();
+  ReporterQuitSignal* quit_signal = ReporterQuitSignal::Instance();
+  quit_signal->AddHold();
   // Uploads wait on the network: long-running, so the pool does not starve
   // its other callbacks.
   if (::QueueUserWorkItem(&RunQueuedJob, job.get(), WT_EXECUTELONGFUNCTION)) {
@@ -52,7 +34,7 @@ bool QueueJob(std::unique_ptr<CrashUploadJob> job) {
   }
   PLOG(ERROR) << "QueueUserWorkItem";
   job.reset();
-  ReleaseHold();
+  quit_signal->ReleaseHold();
   return false;
 }
 
@@ -86,12 +68,6 @@ bool RunAlternativeUpload(const base::FilePath& file_path,
   return AlternativeUploadJob(file_path, std::move(form_fields),
                               /*delete_file=*/true, gzip)
       .Run();
-}
-
-void SetUploadHoldFunctions(UploadHoldFunction add_hold,
-                            UploadHoldFunction release_hold) {
-  Holds().add = add_hold;
-  Holds().release = release_hold;
 }
 
 }  // namespace installer

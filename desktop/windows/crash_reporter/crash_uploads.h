@@ -13,7 +13,9 @@ namespace installer {
 // Queue the upload on the system thread pool and return whether it was
 // queued; a job that cannot be queued is dropped at once, its file deleted
 // when `delete_file` says so. The crash log goes zipped to the crash server;
-// the minidump gzipped to the alternative collector.
+// the minidump gzipped to the alternative collector. The job holds the
+// reporter's quit signal from before it is queued until it has run and is
+// gone, file and all.
 bool PostCrashServerUpload(const base::FilePath& file_path,
                            std::unique_ptr<util::UploadFormFields> form_fields,
                            bool delete_file);
@@ -29,14 +31,6 @@ bool RunCrashServerUpload(const base::FilePath& file_path,
 bool RunAlternativeUpload(const base::FilePath& file_path,
                           std::unique_ptr<util::UploadFormFields> form_fields,
                           bool gzip);
-
-// What keeps the reporter alive while a queued upload waits or runs: a hold
-// is added before the job is queued and released once it has been run and
-// destroyed (or dropped). Set once at start-up, before any job is queued;
-// without them queued jobs hold nothing.
-using UploadHoldFunction = void (*)();
-void SetUploadHoldFunctions(UploadHoldFunction add_hold,
-                            UploadHoldFunction release_hold);
 
 }  // namespace installer
 

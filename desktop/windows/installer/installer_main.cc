@@ -48,6 +48,7 @@
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_result.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
+#include "desktop/windows/installer/installer_ui_controller/installer_ui_controller.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/product_environment.h"
@@ -444,8 +445,6 @@ void InstallerProcess::ApplyTrackingKeys() {
   }
 }
 
-// The interactive controller is not in this build yet: only a silent run
-// can install.
 uint8_t InstallerProcess::RunFrontEnd() {
   uint8_t result = kInstallerFailed;
   if (silent_) {
@@ -455,7 +454,10 @@ uint8_t InstallerProcess::RunFrontEnd() {
         settings_.get(), payload_reader_.get(), download_folder_));
   } else {
     VLOG(2) << "Running UI controller";
-    LOG(ERROR) << "The installer front end is not available in this build";
+    InstallerUIController controller;
+    result = InstallerResultFromSuccess(
+        controller.RunUI(settings_.get(), payload_reader_.get(),
+                         download_folder_, run_immediately_));
   }
   // Removes only an empty folder.
   ::RemoveDirectoryW(download_folder_.value().c_str());

@@ -1,15 +1,35 @@
 // An installer process as far as crash reporting goes: it starts crash
 // reporting as every installer role does, then crashes as told, on a
 // thread of its own whose id it prints first. Started with
-// "crash-reporter-parent-id" (by its own crash start) it is the crash
-// reporter instead.
+// "crash-reporter-parent-id" (by its own crash start) it runs the
+// installer's entry, `RunInstaller`, as installer.exe does: it is the crash
+// reporter then.
 //
 //   --crash=KIND        none, access-violation, breakpoint, abort, throw,
 //                       terminate, invalid-parameter, pure-call,
 //                       guarded-fault, invalid-handle, two-threads
+//   --threads=N         first starts N idle threads
+//   --crash-child=KIND  starts crash reporting, then this program as a
+//                       child installer process handed the reporter, which
+//                       crashes with KIND; prints "child CODE" when it has
+//                       ended, and ends, leaving a process of its own that
+//                       prints "reporter ended CODE" once the reporter has
+//                       ended too
+//   --reporter-crashes[=KIND]
+//                       the reporter crashes once it serves, with an access
+//                       violation, or as the runtime's invalid-parameter or
+//                       pure-call report (KIND); this process waits for it,
+//                       printing "reporter ended CODE", and for the reporter
+//                       it relaunched when that still runs ("relaunched
+//                       ended CODE")
 //   --reporter-exits    as the reporter: end at once, serving nobody
+//
+// With the environment variable TARVO_TEST_HKCU set, every process of the
+// run has HKEY_CURRENT_USER under that key of the real one.
 
 #include <windows.h>
+
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,14 +39,25 @@
 
 #include "base/command_line.h"
 #include "base/debug/exception_hook.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_handler.h"
+#include "desktop/windows/crash_reporter/crash_reporter_names.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
+#include "desktop/windows/crash_reporter/reporter_crash_handler.h"
 #include "desktop/windows/installer/entry_switches.h"
+#include "desktop/windows/installer/installer_main.h"
 
 namespace {
 
 constexpr char kCrashSwitch[] = "crash";
+constexpr char kThreadsSwitch[] = "threads";
+constexpr char kCrashChildSwitch[] = "crash-child";
+constexpr char kReporterCrashesSwitch[] = "reporter-crashes";
 constexpr char kReporterExitsSwitch[] = "reporter-exits";
+constexpr char kWatchSwitch[] = "watch-process";
+constexpr wchar_t kRegistryRootVariable[] = L"TARVO_TEST_HKCU";
 constexpr DWORD kInvalidHandleCode = 0xC0000008;
 
 void AccessViolation() {
@@ -118,18 +149,186 @@ void CrashTwoThreadsAtOnce() {
   ::SetEvent(g_go);
 }
 
+DWORD WINAPI IdleThread(void*) {
+  ::Sleep(INFINITE);
+  return 0;
+}
+
+void StartIdleThreads(const std::string& count_text) {
+  uint64_t count = 0;
+  base::StringToUint64(count_text, &count);
+  for (uint64_t i = 0; i < count; ++i)
+    base::win::ScopedHandle(::CreateThread(nullptr, 0, &IdleThread, nullptr, 0, nullptr));
+}
+
+// Keeps the run off the real HKEY_CURRENT_USER; the key is the test's to
+// delete.
+void OverrideCurrentUserKey() {
+  wchar_t root[MAX_PATH];
+  const DWORD length =
+      ::GetEnvironmentVariableW(kRegistryRootVariable, root, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return;
+  base::win::RegistryKey key;
+  if (key.Create(HKEY_CURRENT_USER, root, KEY_ALL_ACCESS) == ERROR_SUCCESS)
+    ::RegOverridePredefKey(HKEY_CURRENT_USER, key.Handle());
+}
+
+// Starts a program with this process's standard output and error, and
+// `inherited` (when given) handed down.
+base::win::ScopedHandle StartProcess(const std::wstring& arguments,
+                                     HANDLE inherited) {
+  wchar_t program[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+  std::wstring command =
+      L"\"" + std::wstring(program, length) + L"\" " + arguments;
+  const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  ::SetHandleInformation(output, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  if (inherited)
+    ::SetHandleInformation(inherited, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = output;
+  startup.hStdError = output;
+  PROCESS_INFORMATION started = {};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
+                        nullptr, nullptr, &startup, &started)) {
+    return base::win::ScopedHandle();
+  }
+  base::win::ScopedHandle thread(started.hThread);
+  return base::win::ScopedHandle(started.hProcess);
+}
+
+DWORD WaitForExitCode(HANDLE process) {
+  DWORD code = 0;
+  ::WaitForSingleObject(process, INFINITE);
+  ::GetExitCodeProcess(process, &code);
+  return code;
+}
+
+int WatchProcess(const std::string& handle_value) {
+  uint64_t value = 0;
+  if (!base::StringToUint64(handle_value, &value))
+    return 1;
+  const base::win::ScopedHandle process(reinterpret_cast<HANDLE>(value));
+  std::printf("reporter ended %lx\n", WaitForExitCode(process.Get()));
+  return 0;
+}
+
+// The reporter a crashed reporter started; invalid when it has ended.
+base::win::ScopedHandle OpenRelaunchedReporter(DWORD crashed_pid) {
+  const base::win::ScopedHandle snapshot(
+      ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  if (!snapshot.IsValid() || !::Process32FirstW(snapshot.Get(), &entry))
+    return base::win::ScopedHandle();
+  do {
+    if (entry.th32ParentProcessID == crashed_pid) {
+      return base::win::ScopedHandle(
+          ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                        FALSE, entry.th32ProcessID));
+    }
+  } while (::Process32NextW(snapshot.Get(), &entry));
+  return base::win::ScopedHandle();
+}
+
+base::win::ScopedHandle OpenReporter() {
+  return base::win::ScopedHandle(
+      ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                    installer::GetCrashReporterPid()));
+}
+
+int RunCrashingChild(const std::string& kind) {
+  // The reporter outlives this process: it is watched from another one.
+  const base::win::ScopedHandle reporter = OpenReporter();
+  const base::win::ScopedHandle child = StartProcess(
+      L"--crash=" + std::wstring(kind.begin(), kind.end()) +
+          L" --crash-reporter-pid=" +
+          std::to_wstring(installer::GetCrashReporterPid()),
+      nullptr);
+  std::printf("child %lx\n", WaitForExitCode(child.Get()));
+  StartProcess(L"--watch-process=" +
+                   std::to_wstring(reinterpret_cast<uint64_t>(reporter.Get())),
+               reporter.Get());
+  return 0;
+}
+
+int WaitForCrashedReporter() {
+  const base::win::ScopedHandle reporter = OpenReporter();
+  std::printf("reporter ended %lx\n", WaitForExitCode(reporter.Get()));
+  const base::win::ScopedHandle relaunched =
+      OpenRelaunchedReporter(installer::GetCrashReporterPid());
+  if (relaunched.IsValid())
+    std::printf("relaunched ended %lx\n", WaitForExitCode(relaunched.Get()));
+  return 0;
+}
+
+// Wine's runtime takes no invalid-parameter or pure-call handler: the
+// reporter's are run as the runtime would run them.
+void ReporterInvalidParameter() {
+  installer::ReporterInvalidParameterHandler(L"size <= capacity", L"Append",
+                                             L"buffer.cc", 7, 0);
+}
+
+void ReporterPureCall() {
+  installer::ReporterPureCallHandler();
+}
+
+struct ReporterCrash {
+  HANDLE init_event;
+  void (*crash)();
+};
+
+DWORD WINAPI CrashOnceServing(void* context) {
+  const auto* crash = static_cast<const ReporterCrash*>(context);
+  ::WaitForSingleObject(crash->init_event, INFINITE);
+  crash->crash();
+  return 0;
+}
+
+int RunReporter(const base::CommandLine& command_line) {
+  if (command_line.HasSwitch(kReporterExitsSwitch))
+    return 0;
+  if (command_line.HasSwitch(kReporterCrashesSwitch)) {
+    // Opened now: the installer process closes it once it has been set.
+    uint64_t parent = 0;
+    base::StringToUint64(command_line.GetSwitchValueASCII(
+                             installer::switches::kCrashReporterParentId),
+                         &parent);
+    static ReporterCrash crash = {
+        ::OpenEventW(SYNCHRONIZE, FALSE,
+                     installer::GetCrashReporterInitEventName(
+                         static_cast<uint32_t>(parent))
+                         .c_str()),
+        &AccessViolation};
+    const std::string kind =
+        command_line.GetSwitchValueASCII(kReporterCrashesSwitch);
+    if (kind == "invalid-parameter")
+      crash.crash = &ReporterInvalidParameter;
+    else if (kind == "pure-call")
+      crash.crash = &ReporterPureCall;
+    ::CreateThread(nullptr, 0, &CrashOnceServing, &crash, 0, nullptr);
+    // A busy machine may start the relaunched reporter slower than the
+    // crashed one is willing to wait for it.
+    installer::internal::SetRelaunchWaitForTesting(INFINITE);
+  }
+  return installer::RunInstaller();
+}
+
 }  // namespace
 
 int main() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  OverrideCurrentUserKey();
   base::CommandLine::Init();
   const base::CommandLine& command_line =
       *base::CommandLine::ForCurrentProcess();
-  if (command_line.HasSwitch(installer::switches::kCrashReporterParentId)) {
-    if (command_line.HasSwitch(kReporterExitsSwitch))
-      return 0;
-    return installer::CrashReporterMain() == 0 ? 0 : 1;
-  }
+  if (command_line.HasSwitch(installer::switches::kCrashReporterParentId))
+    return RunReporter(command_line);
+  if (command_line.HasSwitch(kWatchSwitch))
+    return WatchProcess(command_line.GetSwitchValueASCII(kWatchSwitch));
 
   // A busy machine may start the reporter, or write the dump, slower than
   // the installer is willing to wait.
@@ -140,6 +339,11 @@ int main() {
   installer::SetInstallerCrashKeys();
   std::printf("reporter %u\n", installer::GetCrashReporterPid());
 
+  if (command_line.HasSwitch(kCrashChildSwitch))
+    return RunCrashingChild(command_line.GetSwitchValueASCII(kCrashChildSwitch));
+  if (command_line.HasSwitch(kReporterCrashesSwitch))
+    return WaitForCrashedReporter();
+  StartIdleThreads(command_line.GetSwitchValueASCII(kThreadsSwitch));
   const std::string kind = command_line.GetSwitchValueASCII(kCrashSwitch);
   if (kind == "two-threads") {
     CrashTwoThreadsAtOnce();

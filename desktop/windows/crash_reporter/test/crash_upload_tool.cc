@@ -36,11 +36,11 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
-#include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/alternative_upload_job.h"
 #include "desktop/windows/crash_reporter/crash_server_handshake.h"
 #include "desktop/windows/crash_reporter/crash_server_urls.h"
 #include "desktop/windows/crash_reporter/crash_uploads.h"
+#include "desktop/windows/crash_reporter/reporter_quit_signal.h"
 #include "util/file/zip_crash_log.h"
 #include "util/net/http_transport.h"
 #include "util/net/multipart_body_builder.h"
@@ -152,17 +152,6 @@ int Integer(const DictionaryValue& request, const char* key) {
   return value;
 }
 
-// The queued job's hold: released once the job has run and is gone.
-HANDLE g_released = nullptr;
-LONG g_holds = 0;
-void AddHold() {
-  ::InterlockedIncrement(&g_holds);
-}
-void ReleaseHold() {
-  if (::InterlockedDecrement(&g_holds) == 0)
-    ::SetEvent(g_released);
-}
-
 void Run(const DictionaryValue& request, DictionaryValue* result) {
   const std::string command = Utf8String(request, "command");
   bool ok = false;
@@ -198,13 +187,14 @@ void Run(const DictionaryValue& request, DictionaryValue* result) {
     installer::InitCrashServerUrls();
     const base::FilePath file(WideString(request, "file"));
     if (Flag(request, "queued")) {
-      base::win::ScopedHandle released(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-      g_released = released.Get();
-      installer::SetUploadHoldFunctions(&AddHold, &ReleaseHold);
+      // Its hold is released once the job has run and is gone.
+      installer::ReporterQuitSignal* quit_signal =
+          installer::ReporterQuitSignal::Instance();
+      quit_signal->CreateQuitEvent();
       ok = installer::PostCrashServerUpload(file, WideMap(request, "fields"),
                                             Flag(request, "delete"));
       if (ok)
-        ::WaitForSingleObject(released.Get(), INFINITE);
+        quit_signal->Wait();
     } else {
       ok = installer::RunCrashServerUpload(file, WideMap(request, "fields"),
                                            Flag(request, "zip"));

@@ -66,6 +66,7 @@
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/step_machine.h"
 #include "desktop/windows/installer/test/scripted_step_machine.h"
+#include "desktop/windows/installer/test/settings_status_waiter.h"
 
 namespace {
 
@@ -88,27 +89,6 @@ bool InitLoggingTo(const base::FilePath& path) {
   settings.logging_destination = base::LOG_TO_FILE;
   settings.log_file_path = path.value().c_str();
   return base::InitLogging(settings);
-}
-
-// Runs the loop until the settings have adopted their folder's status.
-void WaitForStatus(installer::Settings& settings) {
-  class PathWaiter : public installer::Settings::Observer {
-   public:
-    explicit PathWaiter(base::LoopRunner* runner) : runner_(runner) {}
-    void OnSettingsChanged() override {}
-    void OnLanguageChanged() override {}
-    void OnPathChanged() override { runner_->Quit(); }
-
-   private:
-    base::LoopRunner* runner_;
-  };
-  if (!settings.IsStatusPending())
-    return;
-  base::LoopRunner runner;
-  PathWaiter waiter(&runner);
-  settings.AddObserver(&waiter);
-  runner.Run();
-  settings.RemoveObserver(&waiter);
 }
 
 class CallPrinter : public installer::InstallerObserver {
@@ -214,13 +194,13 @@ int RunFrontEnd(const base::CommandLine& command_line) {
       command_line.HasSwitch(switches::kUninstall), false, false,
       command_line.GetSwitchValuePath(switches::kInstallFolder), false,
       installer::Settings::kArchitectureX86);
-  WaitForStatus(settings);
+  installer::WaitForSettingsStatus(settings);
   // An uninstaller takes its folder from where it runs; this tool runs from
   // the build, so it names the folder as the user would pick it.
   if (command_line.HasSwitch(switches::kUninstall) &&
       settings.SetInstallFolderIfAllowed(
           command_line.GetSwitchValuePath(switches::kInstallFolder))) {
-    WaitForStatus(settings);
+    installer::WaitForSettingsStatus(settings);
   }
 
   FrontEnd front_end(package_folder,

@@ -42,15 +42,16 @@
 #include "base/message_loop/message_loop.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/scoped_registry_override.h"
 #include "base/threading/lock.h"
 #include "base/threading/runnable_thread.h"
 #include "base/time/tick_time.h"
 #include "base/values.h"
-#include "base/test/scoped_registry_override.h"
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/test/settings_status_waiter.h"
 #include "desktop/windows/installer/ui/installer_window.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 
@@ -72,26 +73,6 @@ std::string HandleText(HWND window) {
                 static_cast<unsigned long long>(
                     reinterpret_cast<uintptr_t>(window)));
   return text;
-}
-
-void WaitForStatus(Settings& settings) {
-  class PathWaiter : public Settings::Observer {
-   public:
-    explicit PathWaiter(base::LoopRunner* runner) : runner_(runner) {}
-    void OnSettingsChanged() override {}
-    void OnLanguageChanged() override {}
-    void OnPathChanged() override { runner_->Quit(); }
-
-   private:
-    base::LoopRunner* runner_;
-  };
-  if (!settings.IsStatusPending())
-    return;
-  base::LoopRunner runner;
-  PathWaiter waiter(&runner);
-  settings.AddObserver(&waiter);
-  runner.Run();
-  settings.RemoveObserver(&waiter);
 }
 
 InstallerWindow::Page PageByName(const std::string& name) {
@@ -215,7 +196,7 @@ int main() {
       command_line.HasSwitch(installer::switches::kUninstall), false, false,
       command_line.GetSwitchValuePath(installer::switches::kInstallFolder),
       false, Settings::kArchitectureX64);
-  WaitForStatus(settings);
+  WaitForSettingsStatus(settings);
 
   base::DictionaryValue stats_root;
   base::Lock stats_lock;

@@ -3,9 +3,9 @@
 // while its backend still finishes (or rolls back) the installation.
 //   process_tree_runner.exe PROGRAM [ARGUMENTS...]
 // The rest of its own command line, as it stands, is the child's. Prints
-// "exit <code>" with the child's exit code once the whole tree has ended,
-// and ends with that code. Killing the runner (a test's hang guard) ends
-// the tree.
+// "pid <id>" of the child once it runs, and "exit <code>" with the child's
+// exit code once the whole tree has ended, and ends with that code. Killing
+// the runner (a test's hang guard) ends the tree.
 //
 // Wine starts its desktop process, explorer.exe, from the first process of
 // a prefix that needs it, which may be one of the tree's: it runs on for
@@ -124,6 +124,8 @@ int main() {
     std::fprintf(stderr, "cannot start the child: %lu\n", ::GetLastError());
     return 2;
   }
+  std::printf("pid %lu\n", ::GetProcessId(process.Handle()));
+  std::fflush(stdout);
   int exit_code = 0;
   if (!process.WaitForExit(&exit_code) ||
       !WaitForTreeEnd(job.Get(), port.Get())) {

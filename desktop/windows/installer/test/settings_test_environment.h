@@ -21,6 +21,7 @@
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/standalone_drives.h"
+#include "desktop/windows/installer/test/settings_status_waiter.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -91,13 +92,7 @@ class SettingsTest : public testing::Test {
 
   // Runs the loop until `settings` adopted the status it waits for.
   static void WaitForStatus(Settings& settings) {
-    if (!settings.IsStatusPending())
-      return;
-    base::LoopRunner runner;
-    PathWaiter waiter(&runner);
-    settings.AddObserver(&waiter);
-    runner.Run();
-    settings.RemoveObserver(&waiter);
+    WaitForSettingsStatus(settings);
   }
 
   // Lets every status computation asked for so far end, and runs the
@@ -126,17 +121,6 @@ class SettingsTest : public testing::Test {
   }
 
  private:
-  class PathWaiter : public Settings::Observer {
-   public:
-    explicit PathWaiter(base::LoopRunner* runner) : runner_(runner) {}
-    void OnSettingsChanged() override {}
-    void OnLanguageChanged() override {}
-    void OnPathChanged() override { runner_->Quit(); }
-
-   private:
-    base::LoopRunner* runner_;
-  };
-
   static std::vector<StandaloneDrive> NoDrives() { return {}; }
 
   base::ExitCallbackStack exit_callbacks_;

@@ -20,6 +20,9 @@
 //                                           {"title", "texts", "buttons":
 //                                           [{"id", "text"}]}
 //   window_driver_tool answer HWND ID       presses the box's button ID
+//   window_driver_tool find PID             waits for the installer window of
+//                                           process PID (an unowned visible
+//                                           dialog) and prints its handle
 // A control that is hidden or disabled cannot be pressed or picked: the
 // tool then prints why and ends with 2. Bad arguments end with 1.
 
@@ -228,10 +231,46 @@ HWND ParseHandle(const wchar_t* text) {
 
 }  // namespace
 
+struct WindowSearch {
+  DWORD process_id;
+  HWND found;
+};
+
+HWND FindProcessWindow(DWORD process_id) {
+  WindowSearch search = {process_id, nullptr};
+  ::EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* search = reinterpret_cast<WindowSearch*>(data);
+        DWORD owner_process = 0;
+        ::GetWindowThreadProcessId(window, &owner_process);
+        if (owner_process != search->process_id ||
+            ClassName(window) != kDialogClass || !::IsWindowVisible(window) ||
+            ::GetWindow(window, GW_OWNER)) {
+          return TRUE;
+        }
+        search->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Only a hang guard of the test ends these waits.
+int FindWindowOfProcess(DWORD process_id) {
+  HWND window = nullptr;
+  while ((window = FindProcessWindow(process_id)) == nullptr)
+    ::Sleep(50);
+  std::printf("0x%llx\n", static_cast<unsigned long long>(
+                               reinterpret_cast<uintptr_t>(window)));
+  return 0;
+}
+
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3)
     return 1;
   const std::wstring command = argv[1];
+  if (command == L"find")
+    return FindWindowOfProcess(std::wcstoul(argv[2], nullptr, 10));
   HWND window = ParseHandle(argv[2]);
   if (!::IsWindow(window)) {
     std::puts("no such window");
