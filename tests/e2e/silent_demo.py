@@ -40,6 +40,7 @@ class Demo:
         self.temp = folder / "temp"
         self.temp.mkdir()
         self.reports_seen = 0
+        self.shortcuts_before = self.shortcuts()
 
     def wine(self, *args, **kwargs):
         return subprocess.run([str(self.build / "wine-run"), *map(str, args)],
@@ -80,14 +81,21 @@ class Demo:
                                                   if key.endswith("Uninstall") else ""))
             print("\n".join(lines) if lines else "(nothing)")
 
-    def show_shortcuts(self):
-        found = []
-        for folder in (self.linux("USERPROFILE") / "Desktop",
-                       self.linux("APPDATA") / "Microsoft/Windows/Start Menu/Programs"):
+    def shortcuts(self):
+        """The product's shortcuts on the desktop and in the start menu."""
+        found = set()
+        for label, folder in (
+                ("Desktop", self.linux("USERPROFILE") / "Desktop"),
+                ("Start Menu", self.linux("APPDATA") / "Microsoft/Windows/Start Menu")):
             if folder.exists():
-                found += [str(p.relative_to(folder.parent.parent))
-                          for p in folder.rglob("Tarvo*.lnk")]
-        print("\nshortcuts:", ", ".join(sorted(found)) or "none")
+                found |= {f"{label}\\{p.relative_to(folder)}".replace("/", "\\")
+                          for p in folder.rglob("Tarvo*.lnk")}
+        return found
+
+    def show_shortcuts(self):
+        # Wine's desktop is the Unix home folder, which other programs share.
+        made = sorted(self.shortcuts() - self.shortcuts_before)
+        print("\nshortcuts made:", ", ".join(made) or "none")
 
     def show_install_log(self):
         log = self.target / "installation_status.xml"

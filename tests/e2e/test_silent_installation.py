@@ -253,9 +253,10 @@ def test_online_installer_resumes_a_dropped_download_and_installs_byte_exact(
         build_dir, pki, packages, downloads, machine, server):
     package = downloads["current"]
     half = len(package) // 2
-    # The first request breaks off halfway; the resume brings the rest.
+    # The first answer breaks off halfway (the server closes the connection:
+    # what it sent arrives); the resume brings the rest.
     server.offer(package, welcome_url=WELCOME_URL,
-                 drop_at=lambda number, first: half if number == 0 else None)
+                 drop_at=lambda number, first: half if number == 0 else None, reset=False)
     installer = files.online_installer(build_dir, machine.tmp_path / "online", pki,
                                        autoupdate_url=server.autoupdate_url)
 
@@ -263,11 +264,9 @@ def test_online_installer_resumes_a_dropped_download_and_installs_byte_exact(
 
     assert installed_tree(machine.folder) == package_tree(packages["current"][0],
                                                           VERSIONS["current"], online=True)
-    first, resumed = server.package_requests()[:2]
-    assert first.outcome == "dropped"
-    # What the reset connection still held never arrived: the resume asks
-    # for what did not.
-    assert 0 < resumed.first_byte <= half and resumed.status == 206
+    first, resumed = server.package_requests()
+    assert first.outcome == "dropped" and first.sent == half
+    assert resumed.headers.get("Range") == f"bytes={half}-" and resumed.status == 206
     prefs = json.loads(
         (machine.folder / "installer_prefs.json").read_text(encoding="utf-8"))
     assert prefs["welcome-url"] == WELCOME_URL
@@ -368,7 +367,8 @@ def test_two_runs_on_one_download_folder_keep_their_packages(build_dir, pki, pac
         assert report["installation_success"] == 1 or \
             report["failure_reason"] == "Could not acquire installer mutex", report
         # No fetch found its package folder taken or emptied by the other.
-        for fetch in report["fetches"]:
+        # One that gave up early may not have started its fetch yet.
+        for fetch in report.get("fetches", []):
             assert fetch.get("result", "package_ready") == "package_ready", fetch
     assert not machine.download_folder.exists()
 

@@ -52,10 +52,11 @@ class UpdateServer:
         return [base, base + "/windows/x64/"]
 
     def offer(self, package, checksum=None, components=(), welcome_url=None, drop_at=None,
-              reply=None):
+              reset=True, reply=None):
         """Answers the location request with the package (bytes), served at
-        PACKAGE; `checksum` overrides its SHA-256, `reply` the whole reply."""
-        self.http.add(PACKAGE, Resource(package, drop_at=drop_at))
+        PACKAGE; `checksum` overrides its SHA-256, `reply` the whole reply;
+        `drop_at` and `reset` as http_test_server.Resource has them."""
+        self.http.add(PACKAGE, Resource(package, drop_at=drop_at, reset=reset))
         if reply is None:
             reply = {"installer": self.url(PACKAGE),
                      "installer_checksum": checksum or hashlib.sha256(package).hexdigest()}

@@ -48,7 +48,6 @@ PackageFetcher::PackageFetcher(const base::FilePath& download_folder,
       worker_thread_(std::make_unique<base::Thread>(kWorkerThreadName)) {
   CHECK(ui_delegate);
   PackageFetcherWorker::Paths paths;
-  paths.download_folder = download_folder;
   paths.package_path = package_path_;
   paths.suite_path = suite_path_;
   worker_ = std::make_unique<PackageFetcherWorker>(

@@ -32,8 +32,8 @@ class WinInetDownloader;
 // destruction included, runs on the worker thread.
 class PackageFetcherWorker {
  public:
+  // In the download folder.
   struct Paths {
-    base::FilePath download_folder;
     base::FilePath package_path;
     // Empty unless the install assistant was asked for.
     base::FilePath suite_path;

@@ -40,7 +40,7 @@ constexpr wchar_t kDevelopmentServerUrl[] = L"http://update.tarvo.dev/v4/";
 constexpr wchar_t kLocationPath[] = L"netinstaller/";
 constexpr wchar_t kX64LocationSuffix[] = L"/windows/x64/";
 
-constexpr wchar_t kTemporaryFileName[] = L"additional_file.tmp";
+constexpr char kTemporaryFileExtension[] = "additional_file.tmp";
 constexpr wchar_t kFilesListName[] = L"files_list";
 constexpr char kSuiteType[] = "suite";
 constexpr char kPartnerContentType[] = "partner_content";
@@ -283,8 +283,10 @@ void PackageFetcherWorker::AppendPartnerFilesToFilesList() {
   base::AppendToFile(files_list, text.data(), static_cast<int>(text.size()));
 }
 
+// Named after the package, as the package folder is: another run on the
+// same download folder has a download of its own.
 base::FilePath PackageFetcherWorker::GetTemporaryAdditionalFile() const {
-  return paths_.download_folder.Append(kTemporaryFileName);
+  return paths_.package_path.ReplaceExtensionASCII(kTemporaryFileExtension);
 }
 
 }  // namespace installer
