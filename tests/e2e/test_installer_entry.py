@@ -136,7 +136,8 @@ def test_log_name_has_four_digit_year_and_process_id(build_dir, logs):
 def test_processes_started_together_keep_their_own_logs(build_dir, logs):
     markers = [Logs.marker() for _ in range(4)]
     processes = [subprocess.Popen([str(build_dir / "wine-run"), str(build_dir / INSTALLER),
-                                   marker], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                   marker, "--enable-installer-stats=0"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                  for marker in markers]
     assert [p.wait(timeout=600) for p in processes] == [1] * len(markers)
     names = set()
@@ -144,7 +145,8 @@ def test_processes_started_together_keep_their_own_logs(build_dir, logs):
         name, text = logs.one(marker)
         names.add(name)
         assert text.count("installer starting") == 1
-        assert NO_WINDOW in text
+        # One holds the download folder's window lock; the others give way.
+        assert NO_WINDOW in text or "Another instance of the installer UI is running" in text
     assert len(names) == len(markers)
 
 

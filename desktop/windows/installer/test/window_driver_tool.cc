@@ -23,6 +23,12 @@
 //   window_driver_tool find PID             waits for the installer window of
 //                                           process PID (an unowned visible
 //                                           dialog) and prints its handle
+//   window_driver_tool hold-desktop         keeps Wine's desktop open until
+//                                           ended: Wine closes it, with its
+//                                           desktop process, once no program
+//                                           uses it, and starts it again from
+//                                           the next one, whose output pipes
+//                                           the desktop process then holds
 // A control that is hidden or disabled cannot be pressed or picked: the
 // tool then prints why and ends with 2. Bad arguments end with 1.
 
@@ -266,6 +272,10 @@ int FindWindowOfProcess(DWORD process_id) {
 }
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"hold-desktop") {
+    ::GetDesktopWindow();
+    ::Sleep(INFINITE);
+  }
   if (argc < 3)
     return 1;
   const std::wstring command = argv[1];
