@@ -122,7 +122,7 @@ void MessagePumpForUI::PumpLoop() {
     more_work = state->delegate->OnIdle();
     if (state->should_quit)
       break;
-    if (more_work)
+    if (more_work || RecoverLostWakeUp())
       continue;
     WaitForWork();
   }
@@ -170,6 +170,23 @@ bool MessagePumpForUI::ProcessPumpReplacementMessage() {
   // Another turn for the tasks even if this message enters a modal loop.
   WakeUp();
   return ProcessMessageHelper(message);
+}
+
+// A modal loop that ends drops the message it took last (a dialog's loop
+// stops once its end is flagged, without dispatching it), and that may be
+// the wake-up message. With the flag still set and no message queued, no
+// post would wake the pump again: clear it, and look for the tasks whose
+// wake-ups it swallowed.
+bool MessagePumpForUI::RecoverLostWakeUp() {
+  if (have_work_.load() == 0)
+    return false;
+  MSG message;
+  if (PeekMessageW(&message, window_.hwnd(), kWakeUpMessage, kWakeUpMessage,
+                   PM_NOREMOVE)) {
+    return false;
+  }
+  have_work_.store(0);
+  return true;
 }
 
 void MessagePumpForUI::WaitForWork() {

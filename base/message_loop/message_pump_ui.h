@@ -35,6 +35,7 @@ class MessagePumpForUI : public MessagePumpWin {
   bool ProcessNextWindowsMessage();
   bool ProcessMessageHelper(const MSG& message);
   bool ProcessPumpReplacementMessage();
+  bool RecoverLostWakeUp();
   void WaitForWork();
   void HandleFailedWait(DWORD timeout_ms);
   bool OnWindowMessage(UINT message, WPARAM wparam, LPARAM lparam,

@@ -155,6 +155,41 @@ TEST(MessagePumpUITest, TasksRunWhileModalSystemLoopPumps) {
   EXPECT_GE(delayed_ran_at, delayed_due);
 }
 
+TEST(MessagePumpUITest, WakeUpDroppedByAnEndingModalLoopIsRecovered) {
+  MessageLoop loop(MessageLoop::Type::kUI);
+  const DWORD pump_thread = GetCurrentThreadId();
+  LoopRunner runner;
+  std::atomic<bool> woken{false};
+  HANDLE woken_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread poster;
+  Post(Task([&] {
+    // Allowed before a modal loop runs, which queues a wake-up message; the
+    // loop then drops it, as a dialog's loop drops the message it takes
+    // after its end.
+    MessageLoop::current()->SetNestableTasksAllowed(true);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, kWakeUpMessage, kWakeUpMessage,
+                        PM_REMOVE)) {
+    }
+    // Once the pump waits, a task from another thread must still wake it.
+    poster = std::thread([&] {
+      Sleep(50);
+      loop.task_runner()->PostTask(FROM_HERE, Task([&] {
+        woken = true;
+        SetEvent(woken_event);
+        runner.Quit();
+      }));
+      // A pump that was not woken ends on a quit message instead of hanging.
+      if (WaitForSingleObject(woken_event, 60000) != WAIT_OBJECT_0)
+        PostThreadMessageW(pump_thread, WM_QUIT, 0, 0);
+    });
+  }));
+  runner.Run();
+  poster.join();
+  CloseHandle(woken_event);
+  EXPECT_TRUE(woken);
+}
+
 class RecordingDispatcher : public MessagePumpDispatcher {
  public:
   uint32_t Dispatch(const MSG& message) override {
