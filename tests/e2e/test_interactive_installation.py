@@ -8,6 +8,7 @@ kept as a screenshot in the build folder (screenshots/interactive_install)."""
 
 import subprocess
 import threading
+import time
 
 import pytest
 
@@ -97,6 +98,13 @@ def gate():
     event.set()
 
 
+def wait_for_logged(logs, marker, line):
+    """Polls the run's log until it holds the line; only the hang guard ends
+    the wait."""
+    while not any(line in text for text in logs.of(marker).values()):
+        time.sleep(0.2)
+
+
 def hold_package(server, package, gate):
     server.offer(package)
     server.http.add(PACKAGE, Resource(package, drop_at=lambda number, first: gate.wait(HANG_GUARD)
@@ -139,6 +147,29 @@ def test_accept_installs_and_reports_the_page_path(build_dir, pki, packages, dow
                                      ("WELCOME", "ACCEPT"), ("PROGRESS", None)]
     # The settings as the window first showed them.
     assert any(key.startswith("initial_") for key in report["ui"]), report["ui"]
+
+
+def test_accept_after_the_background_fetch_gave_up_fetches_again(build_dir, pki, downloads,
+                                                                  machine, server, start,
+                                                                  logs):
+    server.refuse_locations(404)
+    marker = Logs.marker()
+    installer = start(files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                             autoupdate_url=server.autoupdate_url),
+                      marker).find_window()
+    installer.wait_for_page("WELCOME")
+    wait_for_logged(logs, marker, "we won't retry until user decides to")
+    server.offer(downloads["current"])
+    installer.drive("click", ACCEPT)
+
+    assert installer.exit_code() == 0
+
+    log = logs.one(marker)[1]
+    assert log.count("Restarting fetching after background tries failed.") == 1
+    (report,) = server.reports()
+    assert report["installation_success"] == 1
+    results = [fetch["result"] for fetch in report["fetches"]]
+    assert results[:3] == ["download_failed"] * 3 and results[3:] == ["package_ready"], results
 
 
 def test_backend_failure_shows_the_error_page(build_dir, pki, machine, server, start, tmp_path):
