@@ -14,7 +14,6 @@
 #include "base/files/file_path.h"
 #include "base/location.h"
 #include "base/logging.h"
-#include "base/path_service.h"
 #include "base/strings/string_format.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time_delta.h"
@@ -22,8 +21,6 @@
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer_runner.h"
 #include "desktop/windows/installer/installer_version.h"
-#include "desktop/windows/installer/package_fetcher/payload_reader.h"
-#include "desktop/windows/installer/pref_default_overrides_fetcher/pref_default_overrides_fetcher.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/status.h"
@@ -113,7 +110,7 @@ bool InstallerUIController::RunUI(Settings* settings,
                                 weak_source_.GetRef(), this));
   loop_runner_.Run();
   LOG(INFO) << "Controller exiting";
-  runner_->RemoveObserver(this);
+  parts_.runner->RemoveObserver(this);
   settings_->RemoveObserver(this);
   return success_;
 }
@@ -167,40 +164,17 @@ uint32_t InstallerUIController::AcquireUILock(
 void InstallerUIController::CreateCollaborators(
     PayloadReader* payload_reader,
     const base::FilePath& download_folder) {
-  if (!payload_reader) {
-    LOG(INFO) << "Initializing controller without fetcher.";
+  parts_ = PackageCollaborators::Create(payload_reader, download_folder,
+                                        *settings_, stats_.root(), this,
+                                        this);
+  if (!parts_.package_fetcher)
     phase_ = kPhasePackageReady;
-    base::FilePath own_folder;
-    base::GetPathForKey(base::kExeDir, &own_folder);
-    runner_ = std::make_unique<InstallerRunner>(own_folder, base::FilePath());
-    pref_default_overrides_fetcher_ =
-        std::make_unique<PrefDefaultOverridesFetcher>(own_folder, this);
-    return;
-  }
-  stats_.root()->SetString("payload_type",
-                           PayloadTypeToString(payload_reader->type()));
-  if (payload_reader->type() != PayloadReader::kFullPackage)
-    tracking_data_ = payload_reader->GetPayloadData();
-  if (!tracking_data_.empty())
-    stats_.root()->SetString("tracking_data", tracking_data_);
-  LOG(INFO) << "Initializing controller with fetcher.";
-  package_fetcher_ = std::make_unique<PackageFetcher>(
-      download_folder, stats_.root(), this, this, payload_reader,
-      settings_->architecture(), settings_->GetFlag(INSTALL_ASSISTANT));
-  const base::FilePath suite_folder = package_fetcher_->suite_path().empty()
-                                          ? base::FilePath()
-                                          : package_fetcher_->suite_folder();
-  runner_ = std::make_unique<InstallerRunner>(
-      package_fetcher_->package_folder(), suite_folder);
-  pref_default_overrides_fetcher_ =
-      std::make_unique<PrefDefaultOverridesFetcher>(
-          package_fetcher_->package_folder(), this);
 }
 
 void InstallerUIController::Init() {
   LOG(INFO) << "Initializing installer UI";
   settings_->AddObserver(this);
-  runner_->AddObserver(this);
+  parts_.runner->AddObserver(this);
   window_ = InstallerWindow::Create(settings_, stats_.root(), run_immediately_);
   if (!window_) {
     const std::string reason = "Could not initialize installer window";
@@ -220,7 +194,7 @@ void InstallerUIController::Init() {
   }
   if (!no_fetcher_) {
     LOG(INFO) << "Starting the package fetcher";
-    package_fetcher_->Start();
+    parts_.package_fetcher->Start();
   }
   if (!settings_->IsStatusPending())
     WriteInitialStats();
@@ -240,7 +214,7 @@ void InstallerUIController::WriteInitialStats() {
 
 void InstallerUIController::OnPathChanged() {
   LOG(INFO) << "New status obtained";
-  if (phase_ == kPhaseInstalling && tracking_data_.empty()) {
+  if (phase_ == kPhaseInstalling && parts_.tracking_data.empty()) {
     // The new folder's status carries tracking data of its own.
     LOG(INFO) << "Need to handle tracking data from new path";
     phase_ = kPhasePackageReady;
@@ -291,7 +265,7 @@ void InstallerUIController::OnAccept() {
     HandlePendingError();
     return;
   }
-  if (!runner_->StartInstallation(settings_)) {
+  if (!parts_.runner->StartInstallation(settings_)) {
     LOG(INFO) << "Failed to run the backend. Show whatever error was reported";
     HandlePendingError();
     return;
@@ -310,7 +284,7 @@ void InstallerUIController::OnAccept() {
     // already run from.
     fetch_failed_ = false;
     SetPhase(0);
-    package_fetcher_->Start();
+    parts_.package_fetcher->Start();
   }
   window_->StartProgress(ComputeProgress(), GetProgressTotal(), false);
   ShowPhase();
@@ -381,7 +355,7 @@ void InstallerUIController::NotifyStatusChanged(int state) {
     case PackageFetcher::DOWNLOAD_FAILED:
     case PackageFetcher::UNPACKING_FAILED:
       LOG(INFO) << "Package fetcher failed.";
-      if (package_fetcher_->Retry()) {
+      if (parts_.package_fetcher->Retry()) {
         SetPhase(0);
         break;
       }
@@ -464,24 +438,16 @@ void InstallerUIController::UpdateProgress() {
 }
 
 void InstallerUIController::HandleTrackingData() {
-  const std::string tracking_data = tracking_data_.empty()
-                                        ? settings_->GetStatus()->tracking_data
-                                        : tracking_data_;
-  stats_.root()->SetString("tracking_data", tracking_data);
-  if (settings_->operation() == Settings::kUninstalling) {
-    OnTrackingDataHandled();
-    return;
-  }
-  pref_default_overrides_fetcher_->FetchPrefDefaultOverrides(
-      tracking_data,
-      base::BindWeak(&InstallerUIController::OnTrackingDataHandled,
-                     weak_source_.GetRef(), this));
+  parts_.HandleTrackingData(
+      *settings_, stats_.root(),
+      base::BindWeak(&InstallerUIController::OnTrackingDataHandled, weak_source_.GetRef(),
+                     this));
 }
 
 void InstallerUIController::OnTrackingDataHandled() {
   LOG(INFO) << "Tracking data actions done: package complete.";
   SetPhase(kPhaseInstalling);
-  runner_->OnPackageReady();
+  parts_.runner->OnPackageReady();
   if (window_ && installation_started_) {
     LOG(INFO) << "Notifying installation phase change.";
     ShowPhase();
@@ -503,7 +469,7 @@ void InstallerUIController::ReportError(const PendingError& error) {
   LOG(INFO) << "Reporting error " << error.string_id;
   pending_error_ = std::make_unique<PendingError>(error);
   // A running backend's end then comes as OnInstallerTerminated.
-  runner_->Stop();
+  parts_.runner->Stop();
 }
 
 void InstallerUIController::OnSuccess() {
@@ -553,7 +519,7 @@ void InstallerUIController::HandlePendingError() {
   if (OfferCurrentUserInstallation())
     return;
   const bool offer_full_package =
-      error_shown_once_ && package_fetcher_ &&
+      error_shown_once_ && parts_.package_fetcher &&
       (phase_ < kPhaseAdditionalFiles || will_download_);
   error_shown_once_ = true;
   const std::unique_ptr<PendingError> error = std::move(pending_error_);
@@ -653,7 +619,7 @@ void InstallerUIController::TerminateUI() {
         FROM_HERE, base::BindWeak(&InstallerUIController::DeleteClosedWindow,
                                   weak_source_.GetRef(), this));
   }
-  runner_->Stop();
+  parts_.runner->Stop();
   ui_lock_file_.Close();
   stats_.root()->SetInteger("installation_success", success_ ? 1 : 0);
   if (success_)

@@ -11,6 +11,7 @@
 #include "base/weak_reference.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/package_collaborators.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
@@ -22,9 +23,7 @@ class FilePath;
 
 namespace installer {
 
-class InstallerRunner;
 class PayloadReader;
-class PrefDefaultOverridesFetcher;
 
 // Runs an installation that a user watches and steers in the installer
 // window: one window per download folder (the UI lock), the package fetched
@@ -126,7 +125,6 @@ class InstallerUIController : public Settings::Observer,
   void QuitWhenDone();
 
   base::LoopRunner loop_runner_;
-  std::string tracking_data_;
   Settings* settings_ = nullptr;
   // A fetcher request waiting for Accept; run with true it is answered as
   // cancelled instead.
@@ -155,9 +153,7 @@ class InstallerUIController : public Settings::Observer,
   // The window after the UI ended, kept until a task of its own deletes it:
   // the end may come from inside the window's dialog procedure.
   std::unique_ptr<InstallerWindow> closed_window_;
-  std::unique_ptr<PackageFetcher> package_fetcher_;
-  std::unique_ptr<InstallerRunner> runner_;
-  std::unique_ptr<PrefDefaultOverridesFetcher> pref_default_overrides_fetcher_;
+  PackageCollaborators parts_;
   base::WeakReferenceSource weak_source_;
 };
 

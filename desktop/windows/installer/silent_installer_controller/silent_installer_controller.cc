@@ -8,12 +8,9 @@
 #include "base/files/file_path.h"
 #include "base/location.h"
 #include "base/logging.h"
-#include "base/path_service.h"
 #include "base/time/time_delta.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_runner.h"
-#include "desktop/windows/installer/package_fetcher/payload_reader.h"
-#include "desktop/windows/installer/pref_default_overrides_fetcher/pref_default_overrides_fetcher.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/status.h"
 
@@ -42,7 +39,7 @@ bool SilentInstallerController::Run(Settings* settings,
   settings_ = settings;
   settings_->AddObserver(this);
   CreateCollaborators(payload_reader, download_folder);
-  runner_->AddObserver(this);
+  parts_.runner->AddObserver(this);
   if (!settings_->IsStatusPending()) {
     LOG(INFO) << "Settings already obtained. Starting.";
     base::CurrentTaskRunnerHandle::Get()->PostTask(
@@ -51,7 +48,7 @@ bool SilentInstallerController::Run(Settings* settings,
   }
   loop_runner_.Run();
   LOG(INFO) << "Controller exiting";
-  runner_->RemoveObserver(this);
+  parts_.runner->RemoveObserver(this);
   settings_->RemoveObserver(this);
   return success_;
 }
@@ -59,35 +56,13 @@ bool SilentInstallerController::Run(Settings* settings,
 void SilentInstallerController::CreateCollaborators(
     PayloadReader* payload_reader,
     const base::FilePath& download_folder) {
-  if (!payload_reader) {
-    LOG(INFO) << "Initializing controller without fetcher.";
-    base::FilePath own_folder;
-    base::GetPathForKey(base::kExeDir, &own_folder);
-    runner_ = std::make_unique<InstallerRunner>(own_folder, base::FilePath());
+  parts_ = PackageCollaborators::Create(payload_reader, download_folder,
+                                        *settings_, stats_.root(), this,
+                                        this);
+  if (parts_.package_fetcher)
+    parts_.package_fetcher->Start();
+  else
     package_ready_ = true;
-    pref_default_overrides_fetcher_ =
-        std::make_unique<PrefDefaultOverridesFetcher>(own_folder, this);
-    return;
-  }
-  stats_.root()->SetString("payload_type",
-                           PayloadTypeToString(payload_reader->type()));
-  if (payload_reader->type() != PayloadReader::kFullPackage)
-    tracking_data_ = payload_reader->GetPayloadData();
-  if (!tracking_data_.empty())
-    stats_.root()->SetString("tracking_data", tracking_data_);
-  LOG(INFO) << "Initializing controller with fetcher.";
-  package_fetcher_ = std::make_unique<PackageFetcher>(
-      download_folder, stats_.root(), this, this, payload_reader,
-      settings_->architecture(), settings_->GetFlag(INSTALL_ASSISTANT));
-  package_fetcher_->Start();
-  const base::FilePath suite_folder = package_fetcher_->suite_path().empty()
-                                          ? base::FilePath()
-                                          : package_fetcher_->suite_folder();
-  runner_ = std::make_unique<InstallerRunner>(
-      package_fetcher_->package_folder(), suite_folder);
-  pref_default_overrides_fetcher_ =
-      std::make_unique<PrefDefaultOverridesFetcher>(
-          package_fetcher_->package_folder(), this);
 }
 
 void SilentInstallerController::OnPathChanged() {
@@ -131,7 +106,7 @@ void SilentInstallerController::StartInstaller() {
     HandleTrackingData();
   }
   LOG(INFO) << "Preparing to run the installer.";
-  if (!runner_->StartInstallation(settings_)) {
+  if (!parts_.runner->StartInstallation(settings_)) {
     Terminate();
     return;
   }
@@ -157,7 +132,7 @@ void SilentInstallerController::NotifyStatusChanged(int state) {
     case PackageFetcher::INITIALIZATION_FAILED:
     case PackageFetcher::DOWNLOAD_FAILED:
     case PackageFetcher::UNPACKING_FAILED:
-      if (package_fetcher_->Retry())
+      if (parts_.package_fetcher->Retry())
         return;
       LOG(INFO) << "Package fetcher failed.";
       stats_.root()->SetString("failure_reason", kFetcherFailureReason);
@@ -169,23 +144,15 @@ void SilentInstallerController::NotifyStatusChanged(int state) {
 }
 
 void SilentInstallerController::HandleTrackingData() {
-  const std::string tracking_data = tracking_data_.empty()
-                                        ? settings_->GetStatus()->tracking_data
-                                        : tracking_data_;
-  stats_.root()->SetString("tracking_data", tracking_data);
-  if (settings_->operation() == Settings::kUninstalling) {
-    OnTrackingDataHandled();
-    return;
-  }
-  pref_default_overrides_fetcher_->FetchPrefDefaultOverrides(
-      tracking_data,
-      base::BindWeak(&SilentInstallerController::OnTrackingDataHandled,
-                     weak_source_.GetRef(), this));
+  parts_.HandleTrackingData(
+      *settings_, stats_.root(),
+      base::BindWeak(&SilentInstallerController::OnTrackingDataHandled, weak_source_.GetRef(),
+                     this));
 }
 
 void SilentInstallerController::OnTrackingDataHandled() {
   LOG(INFO) << "Tracking data actions done: package complete.";
-  runner_->OnPackageReady();
+  parts_.runner->OnPackageReady();
 }
 
 void SilentInstallerController::RunUICallbackAndPostReply(
@@ -238,7 +205,7 @@ void SilentInstallerController::Terminate() {
   // failed rolls back. The run ends with the backend either way (see
   // QuitWhenDone).
   if (!success_)
-    runner_->Stop();
+    parts_.runner->Stop();
   // Autoupdates report failures only.
   if (settings_->GetFlag(ENABLE_INSTALLER_STATS) &&
       (!settings_->GetFlag(AUTOUPDATE) || !success_)) {

@@ -7,6 +7,7 @@
 #include "base/message_loop/loop_runner.h"
 #include "base/weak_reference.h"
 #include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/package_collaborators.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
@@ -17,9 +18,7 @@ class FilePath;
 
 namespace installer {
 
-class InstallerRunner;
 class PayloadReader;
-class PrefDefaultOverridesFetcher;
 
 // Runs an installation without any window (switch "silent", also for
 // autoupdates): fetches the package when there is a payload reader, starts
@@ -94,12 +93,9 @@ class SilentInstallerController : public Settings::Observer,
   bool backend_running_ = false;
   bool installer_started_ = false;
   bool report_pending_ = false;
-  std::string tracking_data_;
   Settings* settings_ = nullptr;
   Stats stats_;
-  std::unique_ptr<PackageFetcher> package_fetcher_;
-  std::unique_ptr<InstallerRunner> runner_;
-  std::unique_ptr<PrefDefaultOverridesFetcher> pref_default_overrides_fetcher_;
+  PackageCollaborators parts_;
   base::WeakReferenceSource weak_source_;
 };
 
