@@ -6,6 +6,7 @@ tests' update server, which can hold the package's body back until the test
 lets it go (so that a page of the download stays on screen). Every page is
 kept as a screenshot in the build folder (screenshots/interactive_install)."""
 
+import struct
 import subprocess
 import threading
 import time
@@ -19,10 +20,13 @@ from test_installer_window import (ACCEPT, BACK, FAILED_HEADING, FULL_PACKAGE, I
 from test_silent_installation import (HANG_GUARD, TREE_RUNNER, VERSIONS, downloads,  # noqa: F401
                                       installed_tree, machine, package_tree, packages, pki,
                                       server)
+from test_installer_payload import make_installer
 from update_server import PACKAGE
 from http_test_server import Resource
 from wine_process import WineProcess
 
+# The custom message box's buttons.
+BOX_ACCEPT, BOX_CANCEL = 1036, 1037
 SWITCHES = ["--allusers=0", "--desktopshortcut=0", "--startmenushortcut=0",
             "--quicklaunchshortcut=0", "--pintotaskbar=0", "--launchtarvo=0"]
 
@@ -247,3 +251,25 @@ def test_second_front_end_on_the_folder_is_refused(build_dir, pki, packages, mac
     first.cancel()
     assert first.exit_code() == 1
     assert not machine.download_folder.exists()
+
+
+def test_corrupted_installer_offers_to_download_it_again(build_dir, pki, machine, start, logs,
+                                                         tmp_path):
+    installer_file = make_installer(build_dir, tmp_path / "corrupted", pki, inside=b"{}")
+    # Cut before its certificate table, which then starts past its end.
+    image = installer_file.read_bytes()
+    (pe,) = struct.unpack_from("<I", image, 0x3C)
+    (table,) = struct.unpack_from("<I", image, pe + 168)
+    installer_file.write_bytes(image[:table - 8])
+    marker = Logs.marker()
+    installer = start(installer_file, marker).find_window()
+
+    state = installer.state()
+    assert installer.text(state, BOX_ACCEPT) == "Go!"
+    installer.screenshot("corrupted_installer")
+    installer.drive("click", BOX_CANCEL)
+
+    assert installer.exit_code() == 1
+    log = logs.one(marker)[1]
+    assert "Corrupted installer box answered 2" in log
+    assert "Opening the product's web site" not in log

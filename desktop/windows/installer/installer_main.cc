@@ -57,6 +57,7 @@
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/signature_verifier.h"
 #include "desktop/windows/installer/silent_installer_controller/silent_installer_controller.h"
+#include "desktop/windows/installer/ui/corrupted_installer_box.h"
 
 namespace installer {
 
@@ -136,14 +137,14 @@ void InitInstallerLogging(const base::CommandLine& command_line) {
             << command_line.GetCommandLineString().c_str();
 }
 
-// The front end's message box is not in this build, so the box offering the
-// product's web site cannot be shown and the run ends.
-uint8_t ReportCorruptedPayload() {
-  if (base::IsFeatureEnabled(kWendLibraryFeature)) {
+// A front end with a window asks the user to download the product again; a
+// silent one or a backend only says so in its log.
+uint8_t ReportCorruptedPayload(bool can_ask_user) {
+  if (base::IsFeatureEnabled(kWendLibraryFeature) || !can_ask_user) {
     LOG(ERROR) << "Corrupted payload";
     return kInstallerFailed;
   }
-  LOG(ERROR) << "Cannot initialize the message box";
+  AskToDownloadAgain();
   return kInstallerFailed;
 }
 
@@ -219,7 +220,7 @@ uint8_t InstallerProcess::Run() {
   CreateMessageLoop();
   ApplyExperiments();
   if (!ReadPayload())
-    return ReportCorruptedPayload();
+    return ReportCorruptedPayload(!backend_ && !silent_);
   CreateSettings();
   if (backend_ ||
       command_line_.HasSwitch(switches::kRegisterProtocolHandler)) {
