@@ -133,12 +133,14 @@ def test_log_name_has_four_digit_year_and_process_id(build_dir, logs):
     assert "Tarvo installer starting - version " in text
 
 
-def test_processes_started_together_keep_their_own_logs(build_dir, logs):
+def test_processes_started_together_keep_their_own_logs(build_dir, logs, tmp_path):
     markers = [Logs.marker() for _ in range(4)]
+    # Each its own download folder: the logs are what they share.
     processes = [subprocess.Popen([str(build_dir / "wine-run"), str(build_dir / INSTALLER),
-                                   marker, "--enable-installer-stats=0"],
+                                   marker, "--enable-installer-stats=0",
+                                   f"--temp-folder={windows_path(tmp_path / str(number))}"],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                 for marker in markers]
+                 for number, marker in enumerate(markers)]
     assert [p.wait(timeout=600) for p in processes] == [1] * len(markers)
     names = set()
     for marker in markers:
