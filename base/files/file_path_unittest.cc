@@ -258,8 +258,9 @@ TEST(FilePathCompare, ParentRelations) {
     FilePath appended(LR"(X:\base)");
     EXPECT_EQ(c.relative != nullptr,
               parent.AppendRelativePath(child, &appended));
-    if (c.relative)
+    if (c.relative) {
       EXPECT_EQ(FilePath(LR"(X:\base)").Append(c.relative), appended);
+    }
   }
 }
 

@@ -199,12 +199,12 @@ TraceEventEtwExport::TraceEventEtwExport() {
   context_.event_levels = kEventLevels;
   advapi32_.reset(LoadLibraryW(L"Advapi32.dll"));
   if (advapi32_) {
-    event_register_ = reinterpret_cast<EventRegisterFunction>(
-        GetProcAddress(advapi32_.get(), "EventRegister"));
-    event_write_ = reinterpret_cast<EventWriteFunction>(
-        GetProcAddress(advapi32_.get(), "EventWrite"));
-    event_unregister_ = reinterpret_cast<EventUnregisterFunction>(
-        GetProcAddress(advapi32_.get(), "EventUnregister"));
+    event_register_ = reinterpret_cast<EventRegisterFunction>(reinterpret_cast<void*>(
+        GetProcAddress(advapi32_.get(), "EventRegister")));
+    event_write_ = reinterpret_cast<EventWriteFunction>(reinterpret_cast<void*>(
+        GetProcAddress(advapi32_.get(), "EventWrite")));
+    event_unregister_ = reinterpret_cast<EventUnregisterFunction>(reinterpret_cast<void*>(
+        GetProcAddress(advapi32_.get(), "EventUnregister")));
     if (event_register_) {
       event_register_(&kProviderGuid, &TraceEventEtwExport::EnableCallback,
                       &context_, &context_.registration_handle);

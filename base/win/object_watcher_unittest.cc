@@ -108,8 +108,9 @@ TEST_F(ObjectWatcherTest, StopOrDestroyBeforeTheTaskRunsSilencesIt) {
       SetEvent(event.Get());
       // Lets the wait thread post its task without the loop running it.
       Sleep(100);
-      if (!destroy)
+      if (!destroy) {
         EXPECT_TRUE(watcher.StopWatching());
+      }
     }
     RunBriefly();
     EXPECT_TRUE(delegate_.signaled.empty());

@@ -332,7 +332,8 @@ bool ResolveShortcutProperties(const FilePath& shortcut,
 
 bool ResolveShortcut(const FilePath& shortcut, FilePath* target) {
   ShortcutProperties properties;
-  const uint32_t options = target ? ShortcutProperties::kTarget : 0;
+  const uint32_t options =
+      target ? static_cast<uint32_t>(ShortcutProperties::kTarget) : 0u;
   if (!ResolveShortcutProperties(shortcut, options, &properties))
     return false;
   if (target)

@@ -290,8 +290,9 @@ class InstallerTest : public SettingsTest {
     ASSERT_TRUE(base::WideStringToUint(
         base::Utf8ToWide(ChildOutput(folder, L"pid.txt")), &pid));
     base::win::ScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
-    if (process.IsValid())
+    if (process.IsValid()) {
       EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.Get(), 120000));
+    }
   }
 
   static void RemoveTree(const base::FilePath& path) {
@@ -366,8 +367,9 @@ TEST_F(InstallerTest, EachOperationRunsItsStepsAndAnnouncesThem) {
           false, Settings::kArchitectureX86);
       WaitForStatus(*settings);
       // An uninstallation starts from the installation it runs from.
-      if (uninstall)
+      if (uninstall) {
         ASSERT_TRUE(settings->SetInstallFolderIfAllowed(folder_));
+      }
       WaitForStatus(*settings);
       settings->SetFlag(LAUNCH_TARVO, false);
     }
@@ -983,8 +985,9 @@ TEST_F(InstallerTest, PermissionProcessGrantsTheFolderUntilTheRunEnds) {
 
     EXPECT_EQ(test_case.ending,
               Calls(calls.end() - test_case.ending.size(), calls.end()));
-    if (test_case.exit_code == 0)
+    if (test_case.exit_code == 0) {
       EXPECT_EQ("undone", ChildOutput(L"elevated", L"undo.txt"));
+    }
     EXPECT_EQ(base::WideToUtf8(user), ChildOutput(L"elevated", L"user.txt"));
     const std::string child = ChildOutput(L"elevated", L"command_line.txt");
     EXPECT_TRUE(Contains(child, "--set-folder-permission=")) << child;
@@ -1086,8 +1089,9 @@ TEST_F(InstallerTest, ProtocolRegistrationWritesOnlyIntoItsOwnKey) {
     std::wstring data;
     EXPECT_EQ(c.written,
               key.ReadString(c.scheme, &data) == ERROR_SUCCESS);
-    if (c.written)
+    if (c.written) {
       EXPECT_EQ(client, data);
+    }
     EXPECT_TRUE(base::PathExists(folder_.Append(L"installer_prefs.json")));
   }
 }

@@ -46,8 +46,9 @@ TEST(RegistryCleanupKeyTest, StripsTheDepthAndRefusesSharedKeys) {
         GetRegistryCleanupKey(test_case.key_path, test_case.depth, &key);
     EXPECT_EQ(test_case.expected != nullptr, accepted)
         << test_case.key_path << " " << test_case.depth;
-    if (test_case.expected && accepted)
+    if (test_case.expected && accepted) {
       EXPECT_EQ(test_case.expected, key);
+    }
   }
 }
 

@@ -105,8 +105,9 @@ TEST_F(StatusTest, PathsWithoutInstallation) {
     SCOPED_TRACE(test.path.AsUTF8());
     EXPECT_EQ(status.valid_install_path, !test.valid_parent.empty());
     EXPECT_EQ(status.valid_parent_folder, test.valid_parent);
-    if (test.valid_parent.empty() || tree_.root().IsParent(test.path))
+    if (test.valid_parent.empty() || tree_.root().IsParent(test.path)) {
       EXPECT_EQ(status.has_write_access, !test.valid_parent.empty());
+    }
     EXPECT_FALSE(status.existing_installation);
     EXPECT_EQ(status.existing_installation_traces, test.traces);
   }

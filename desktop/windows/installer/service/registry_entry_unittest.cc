@@ -102,8 +102,9 @@ TEST(RegistryEntryTest, RowsThatDoNotApplyGiveNoOperation) {
       std::unique_ptr<Operation> operation;
       ASSERT_TRUE(entry.CreateOperation(c.root, &operation));
       EXPECT_EQ(c.applies, operation != nullptr);
-      if (!c.applies)
+      if (!c.applies) {
         EXPECT_EQ(InstallLog(), resolver.log);
+      }
     }
   }
 }
