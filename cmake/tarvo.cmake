@@ -28,3 +28,15 @@ function(tarvo_unittests target)
   add_test(NAME ${target} COMMAND ${target})
   set_tests_properties(${target} PROPERTIES TIMEOUT 900)
 endfunction()
+
+# A program or library that ships (in the package and the installer files):
+# its debug information moves into "<file>.debug" beside it, linked by name,
+# so that what ships stays a few megabytes while a crash log can still be
+# read with symbols from the build.
+function(tarvo_shipped_binary target)
+  set(file $<TARGET_FILE:${target}>)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug ${file}
+    VERBATIM)
+endfunction()
