@@ -168,7 +168,7 @@ def apply_rows(rows, root, version, association, registry, keep_user_choice=Fals
 
 
 def handler_rows(association):
-    return table_rows("kExtensionEntries" if association[0] == "." else "kProtocolEntries")
+    return table_rows("extension" if association[0] == "." else "protocol")
 
 
 def shell_commands(answer_results, associations):
@@ -204,7 +204,7 @@ def test_default_browser_for_the_user(redirect, version, all_users_installation)
     index = answer["windows_version"]
 
     registry = dict(before)
-    registry = apply_rows(table_rows("kInstallationEntries")[:8], "user", index, "", registry)
+    registry = apply_rows(table_rows("document_class"), "user", index, "", registry)
     legacy = index < 5
     written = ALL if legacy else ["http"] if index < 7 else []
     keep_choice = all_users_installation or not legacy
@@ -212,7 +212,7 @@ def test_default_browser_for_the_user(redirect, version, all_users_installation)
         registry = apply_rows(handler_rows(association), "user", index, association,
                               registry, keep_user_choice=keep_choice)
     if legacy:
-        registry = apply_rows(table_rows("kStartMenuInternetEntries"), "user", index, "",
+        registry = apply_rows(table_rows("start_menu_internet"), "user", index, "",
                               registry)
     assert redirect.watched("user") == registry
     assert redirect.watched("machine") == {}
@@ -261,13 +261,13 @@ def test_default_browser_for_all_users(redirect, version):
     index = answer["windows_version"]
 
     legacy = index < 5
-    registry = apply_rows(table_rows("kInstallationEntries")[:8], "machine", index, "",
+    registry = apply_rows(table_rows("document_class"), "machine", index, "",
                           dict(before))
     for association in ALL if legacy else []:
         registry = apply_rows(handler_rows(association), "machine", index, association,
                               registry)
     if legacy:
-        registry = apply_rows(table_rows("kStartMenuInternetEntries"), "machine", index, "",
+        registry = apply_rows(table_rows("start_menu_internet"), "machine", index, "",
                               registry)
     assert redirect.watched("machine") == registry
     assert redirect.watched("user") == {}

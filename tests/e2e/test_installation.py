@@ -164,7 +164,7 @@ def channel(build_dir, tmp_path_factory):
 
 @pytest.fixture
 def demo(build_dir, tmp_path, monkeypatch):
-    rows = entries.table_rows("kInstallationEntries")
+    rows = entries.table_rows("installation")
     # The hiding row is off in this build's features.
     assert rows[-1]["name"] == "SystemComponent"
     rows = rows[:-1]

@@ -1,10 +1,12 @@
 """The installation's registry entries as registry_table_tool.exe writes them
-under a test key: Python reads the rows from their table in the source,
-expands their placeholders itself, writes the golden .reg file and the
-install-log registry data it expects, and compares them with Wine's
-`reg export` of the key and with what the tool noted. Run in the Windows 10
-prefix and, through Wine's per-program version setting, as Windows 7 and XP,
-where the rows for later versions drop out."""
+under a test key. The rows come from data/registry_entry_tables.json, a
+transcription of the entry tables kept apart from the C++ source, so that a
+wrong row in the source shows as a difference; Python expands their
+placeholders itself, writes the golden .reg file and the install-log
+registry data it expects, and compares them with Wine's `reg export` of the
+key and with what the tool noted. Run in the Windows 10 prefix and, through
+Wine's per-program version setting, as Windows 7 and XP, where the rows for
+later versions drop out."""
 
 import json
 import os
@@ -19,8 +21,7 @@ import pytest
 from conftest import windows_path
 
 TOOL = "desktop/windows/installer/registry_table_tool.exe"
-TABLES = Path(__file__).resolve().parents[2] / \
-    "desktop/windows/installer/service/registry_entry_tables.cc"
+TABLES = Path(__file__).resolve().parent / "data" / "registry_entry_tables.json"
 
 UTF8_ENV = {**os.environ, "LC_ALL": "C.UTF-8"}
 
@@ -28,14 +29,13 @@ REG_NONE, REG_SZ, REG_DWORD = 0, 1, 4
 REMOVE_VALUE, DELETE_KEY = -1, -2
 KEY_WOW64_32KEY = 0x200
 TYPE_NAMES = {REG_NONE: "REG_NONE", REG_SZ: "REG_SZ", REG_DWORD: "REG_DWORD"}
-# The identifiers the table's rows are written with.
-NAMES = {"REG_NONE": REG_NONE, "REG_SZ": REG_SZ, "REG_DWORD": REG_DWORD,
-         "kRemoveValue": REMOVE_VALUE, "kDeleteKey": DELETE_KEY,
-         "kAny": None, "kHKLM": "machine", "kHKCU": "user",
-         "k32": KEY_WOW64_32KEY, "kStable": 4, "nullptr": None, "{}": None}
-TOKEN = re.compile(r'L?"((?:[^"\\]|\\.)*)"|(\{\}|[A-Za-z_]\w*)|(\d+)u?')
-COLUMNS = ("key", "name", "kind", "data", "min_version", "root", "min_channel",
-           "clean", "view")
+# The words the data file writes its rows with.
+KINDS = {"REG_NONE": REG_NONE, "REG_SZ": REG_SZ, "REG_DWORD": REG_DWORD,
+         "remove value": REMOVE_VALUE, "delete key": DELETE_KEY}
+ROOTS = {"any": None, "HKLM": "machine", "HKCU": "user"}
+VIEWS = {"": 0, "KEY_WOW64_32KEY": KEY_WOW64_32KEY}
+# The document class's rows are the first rows of the installation's.
+DOCUMENT_CLASS_ROWS = 8
 
 # The placeholders of the installer core, with a folder that holds braces
 # and a placeholder's name, which must come through as they stand.
@@ -54,26 +54,18 @@ def unescape_c(text):
     return re.sub(r"\\(.)", r"\1", text)
 
 
-def table_rows(name):
-    """The rows of the constexpr table `name`, as dictionaries."""
-    source = TABLES.read_text(encoding="utf-8")
-    body = re.search(name + r"\[\] = \{\n(.*?)\n\};", source, re.S)[1]
-    rows = []
-    for line in body.splitlines():
-        line = line.strip()
-        if not line.startswith("{"):
-            continue
-        values = []
-        for text, word, number in TOKEN.findall(line[1:-2]):
-            if word:
-                values.append(NAMES[word])
-            elif number:
-                values.append(int(number))
-            else:
-                values.append(unescape_c(text))
-        assert len(values) == len(COLUMNS), line
-        rows.append(dict(zip(COLUMNS, values)))
-    return rows
+def table_rows(table):
+    """The rows of one table of the data file ("installation",
+    "document_class", "protocol", "extension", "start_menu_internet") as
+    dictionaries: key and value name (None for the default value) with their
+    placeholders, kind and data, the minimum Windows version index, the root
+    the row is kept to (None for any), the minimum release channel, the
+    clean depth noted in the install log and the registry view."""
+    tables = json.loads(TABLES.read_text(encoding="utf-8"))
+    if table == "document_class":
+        return table_rows("installation")[:DOCUMENT_CLASS_ROWS]
+    return [{**row, "kind": KINDS[row["kind"]], "root": ROOTS[row["root"]],
+             "view": VIEWS[row["view"]]} for row in tables[table]]
 
 
 def expand(text):
@@ -190,7 +182,7 @@ VERSIONS = [(None, 7), ("win7", 4), ("winxp", 1)]
 @pytest.mark.parametrize("root", ["machine", "user"])
 def test_installation_entries_match_the_golden_file(build_dir, tmp_path, root,
                                                      wine_version, version_index):
-    rows = table_rows("kInstallationEntries")
+    rows = table_rows("installation")
     assert len(rows) == 60
     test_key = f"Software\\TarvoTest\\{uuid.uuid4()}"
     full_key = f"HKEY_CURRENT_USER\\{test_key}"

@@ -77,7 +77,7 @@ class Machine:
         self.folder = tmp_path / "Tarvo Silent"
         self.temp = tmp_path / "temp"
         self.temp.mkdir()
-        self.rows = entries.table_rows("kInstallationEntries")[:-1]
+        self.rows = entries.table_rows("installation")[:-1]
 
     def use_version(self, version):
         uninstall = f"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo {version}"
