@@ -457,6 +457,13 @@ void InstallerUIController::OnTrackingDataHandled() {
 void InstallerUIController::OnError(int code,
                                     const std::wstring& detail,
                                     const std::string& message) {
+  // A backend that handed over to the package's installer follows that
+  // installer's error with a general one of its own; the first names the
+  // cause, and it is the one the user sees and the report keeps.
+  if (pending_error_) {
+    LOG(INFO) << "Keeping the first error, not " << code << ": " << message;
+    return;
+  }
   stats_.root()->SetString("failure_reason", message);
   PendingError error;
   error.string_id = static_cast<uint32_t>(code);

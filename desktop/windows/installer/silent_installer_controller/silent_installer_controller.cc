@@ -170,6 +170,14 @@ void SilentInstallerController::RunUICallbackAndPostReply(
 void SilentInstallerController::OnError(int code,
                                         const std::wstring& detail,
                                         const std::string& message) {
+  // A backend that handed over to the package's installer follows that
+  // installer's error with a general one of its own: the first names the
+  // cause.
+  if (error_reported_) {
+    LOG(INFO) << "Keeping the first error, not " << code << ": " << message;
+    return;
+  }
+  error_reported_ = true;
   stats_.root()->SetString("failure_reason", message);
   LOG(INFO) << "Installer error: terminating";
   Terminate();

@@ -86,6 +86,8 @@ class SilentInstallerController : public Settings::Observer,
 
   base::LoopRunner loop_runner_;
   bool success_ = false;
+  // Set by the first error the backend reports; later ones are only logged.
+  bool error_reported_ = false;
   bool terminated_ = false;
   bool will_download_ = false;
   bool package_ready_ = false;
