@@ -8,6 +8,8 @@ screenshot of the test display in the build folder
 import json
 import shutil
 import subprocess
+import time
+import uuid
 from pathlib import Path
 
 import pytest
@@ -23,20 +25,25 @@ HOST = Path(__file__).resolve().parents[2] / "desktop" / "windows" / "host"
 LOGO, OPTIONS, CANCEL, ACCEPT, FULL_PACKAGE, TRY_AGAIN, UNINSTALL = range(1000, 1007)
 TITLE, AGREEMENT, PROGRESS_HEADING, FAILED_HEADING, PHASE, TERMS, BACK = range(1007, 1014)
 LANGUAGES, MODES, FOLDERS = 1014, 1015, 1016
+MAIN_FOLDERS, MAIN_BROWSE, RED_TEXT = 1017, 1019, 1028
 PROGRESS_BAR, QUESTION, DELETE_DATA, UNINSTALL_FAILED = 1025, 1029, 1030, 1038
 IDYES, IDNO, IDOK = 6, 7, 1
 
 # What each page shows of the main dialog (the options page is a dialog of
 # its own, shown on OPTIONS only).
 PAGES = {
-    "WELCOME": {LOGO, TITLE, AGREEMENT, OPTIONS, ACCEPT},
+    "WELCOME": {LOGO, TITLE, AGREEMENT, OPTIONS, ACCEPT, MAIN_FOLDERS, MAIN_BROWSE},
     "OPTIONS": {BACK, ACCEPT},
     "TOS": {TERMS, BACK, ACCEPT},
     "PROGRESS": {LOGO, PROGRESS_HEADING, PROGRESS_BAR, PHASE},
     "ERROR": {LOGO, BACK, PHASE, FAILED_HEADING, TRY_AGAIN, FULL_PACKAGE},
     "UNINSTALL": {LOGO, QUESTION, DELETE_DATA, UNINSTALL, CANCEL},
 }
-MAIN_CONTROLS = set().union(*PAGES.values()) | {UNINSTALL_FAILED}
+# The red notice shows on the welcome page only while the folder cannot be
+# used.
+MAIN_CONTROLS = set().union(*PAGES.values()) | {UNINSTALL_FAILED, RED_TEXT}
+# The folder browser's OK button.
+BROWSER_OK = IDOK
 
 
 class Window(WineProcess):
@@ -81,6 +88,16 @@ class Window(WineProcess):
     def text(self, state, control):
         return state["by_id"][control]["text"]
 
+    def wait_for_state(self, condition):
+        """Polls until the window's state meets the condition; only the hang
+        guard ends the wait."""
+        deadline = time.monotonic() + HANG_GUARD
+        while time.monotonic() < deadline:
+            state = self.state()
+            if condition(state):
+                return state
+        pytest.fail("the window never reached the awaited state")
+
     def screenshot(self, name):
         """The window as the display shows it, cut from the whole screen."""
         self.drive("redraw")
@@ -108,6 +125,16 @@ def screenshots(build_dir):
     folder = build_dir / "screenshots" / "installer_window"
     folder.mkdir(parents=True, exist_ok=True)
     return folder
+
+
+@pytest.fixture
+def own_folder(build_dir):
+    """Folders of this test alone, in the build folder, where the folder
+    browser reaches them."""
+    folder = build_dir / "test_folders" / f"window-{uuid.uuid4().hex[:12]}"
+    folder.mkdir(parents=True)
+    yield folder
+    shutil.rmtree(folder, ignore_errors=True)
 
 
 @pytest.fixture
@@ -144,6 +171,7 @@ def test_every_page_of_an_installation(open_window, tmp_path):
     assert state["title"] == "Tarvo Installer"
     assert window.text(state, ACCEPT) == "Accept and Install"
     assert window.text(state, TITLE) == "TARVO. DO MORE."
+    assert window.text(state, MAIN_FOLDERS) == folder
     window.screenshot("01_welcome")
 
     window.drive("click", OPTIONS)
@@ -272,3 +300,44 @@ def test_message_box_in_the_chosen_language(open_window, tmp_path):
     stats, _ = window.finish()
     assert page_sequence(stats) == [("WELCOME", None), ("ERROR", None)]
     assert stats["ui"]["page_sequence"][1]["error_displayed"] == "Tarvo requiere SSE2."
+
+
+def test_main_page_warns_of_an_unusable_folder_and_browses_to_another(open_window, own_folder):
+    # Nothing can be installed below a file.
+    (own_folder / "file").write_bytes(b"")
+    unusable = windows_path(own_folder / "file" / "Tarvo")
+    (own_folder / "Chosen").mkdir()
+    chosen = windows_path(own_folder / "Chosen")
+    window = open_window(f"--installfolder={unusable}")
+
+    state = window.state()
+    assert window.visible_main_controls(state) == PAGES["WELCOME"] | {RED_TEXT}
+    assert window.text(state, RED_TEXT) == "The install path is invalid"
+    assert window.text(state, MAIN_FOLDERS) == unusable
+    assert not state["by_id"][ACCEPT]["enabled"]
+    window.screenshot("11_welcome_unusable_folder")
+
+    # The system's own folder browser, worked through its folder tree.
+    window.drive("post-click", MAIN_BROWSE)
+    browser = json.loads(window.drive("message-box").stdout)
+    assert browser["title"] == "Browse for Folder"
+    assert "Browse for folder" in browser["texts"]
+    window.drive("choose-folder", chosen)
+    browser = json.loads(window.drive("message-box").stdout)
+    # The browser's "Folder:" field names the selected folder.
+    assert browser["texts"][-1] == "Chosen"
+    window.screenshot("12_folder_browser")
+    window.drive("answer", BROWSER_OK)
+
+    state = window.wait_for_state(lambda state: not state["by_id"][RED_TEXT]["visible"])
+    assert window.visible_main_controls(state) == PAGES["WELCOME"]
+    assert window.text(state, MAIN_FOLDERS) == chosen
+    # The options page shows the settings' folder too.
+    assert window.text(state, FOLDERS) == chosen
+    assert state["by_id"][ACCEPT]["enabled"]
+    window.screenshot("13_welcome_chosen_folder")
+    window.drive("click", ACCEPT)
+    window.expect("OnAccept")
+    window.command("quit")
+    stats, _ = window.finish()
+    assert page_sequence(stats) == [("WELCOME", "ACCEPT"), ("PROGRESS", None)]

@@ -20,6 +20,16 @@
 //                                           {"title", "texts", "buttons":
 //                                           [{"id", "text"}]}
 //   window_driver_tool answer HWND ID       presses the box's button ID
+//   window_driver_tool choose-folder HWND PATH
+//                                           waits for the folder browser that
+//                                           the window opened and picks PATH
+//                                           in its folder tree as a user
+//                                           would: from PATH's drive (the
+//                                           one the browser shows selected,
+//                                           else found from the top) opens
+//                                           one folder after the other down
+//                                           to PATH; the box's OK button is
+//                                           then left to "answer"
 //   window_driver_tool find PID             waits for the installer window of
 //                                           process PID (an unowned visible
 //                                           dialog) and prints its handle
@@ -29,8 +39,9 @@
 //                                           uses it, and starts it again from
 //                                           the next one, whose output pipes
 //                                           the desktop process then holds
-// A control that is hidden or disabled cannot be pressed or picked: the
-// tool then prints why and ends with 2. Bad arguments end with 1.
+// A control that is hidden or disabled cannot be pressed or picked, nor a
+// folder that the tree does not show: the tool then prints why and ends
+// with 2. Bad arguments end with 1.
 
 #include <windows.h>
 
@@ -38,12 +49,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/json/json_writer.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "desktop/windows/installer/test/remote_buffer.h"
 
 namespace {
 
@@ -230,6 +243,160 @@ int PrintMessageBox(HWND box) {
   return 0;
 }
 
+// Longer names do not occur in the tests' folders.
+constexpr int kMaxItemText = MAX_PATH;
+
+// The text of an item of another process's tree view, read through memory
+// of that process; empty when it cannot be read.
+std::wstring TreeItemText(HWND tree, HTREEITEM item, RemoteBuffer* buffer) {
+  TVITEMW request = {};
+  request.mask = TVIF_HANDLE | TVIF_TEXT;
+  request.hItem = item;
+  request.pszText = reinterpret_cast<wchar_t*>(
+      static_cast<char*>(buffer->address()) + sizeof(request));
+  request.cchTextMax = kMaxItemText;
+  wchar_t text[kMaxItemText] = {};
+  if (!buffer->Write(0, &request, sizeof(request)) ||
+      !::SendMessageW(tree, TVM_GETITEMW, 0,
+                      reinterpret_cast<LPARAM>(buffer->address())) ||
+      !buffer->Read(sizeof(request), text, sizeof(text))) {
+    return std::wstring();
+  }
+  text[kMaxItemText - 1] = L'\0';
+  return text;
+}
+
+HTREEITEM NextTreeItem(HWND tree, UINT relation, HTREEITEM item) {
+  return reinterpret_cast<HTREEITEM>(::SendMessageW(
+      tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
+}
+
+// What a click on the item does.
+void SelectTreeItem(HWND tree, HTREEITEM item) {
+  ::SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET,
+                 reinterpret_cast<LPARAM>(item));
+  ::SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
+}
+
+// Opens the item as the Right key does on the selected one, which lets the
+// browser list the folder's subfolders.
+void OpenTreeItem(HWND tree, HTREEITEM item) {
+  SelectTreeItem(tree, item);
+  const LRESULT state =
+      ::SendMessageW(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(item),
+                     TVIS_EXPANDED);
+  if (!(state & TVIS_EXPANDED))
+    ::SendMessageW(tree, WM_KEYDOWN, VK_RIGHT, 0);
+}
+
+using ItemMatch = bool (*)(const std::wstring& text, const std::wstring& name);
+
+bool IsNamed(const std::wstring& text, const std::wstring& name) {
+  return ::CompareStringOrdinal(text.c_str(), -1, name.c_str(), -1, TRUE) ==
+         CSTR_EQUAL;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+  return text.size() >= end.size() &&
+         text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The browser names a drive "LABEL (Z:)".
+bool IsDrive(const std::wstring& text, const std::wstring& drive) {
+  return EndsWith(text, L"(" + drive + L")");
+}
+
+// The first item from `first` on among its siblings that matches `name`.
+HTREEITEM FindSibling(HWND tree,
+                      HTREEITEM first,
+                      ItemMatch match,
+                      const std::wstring& name,
+                      RemoteBuffer* buffer) {
+  for (HTREEITEM item = first; item; item = NextTreeItem(tree, TVGN_NEXT, item)) {
+    if (match(TreeItemText(tree, item, buffer), name))
+      return item;
+  }
+  return nullptr;
+}
+
+HTREEITEM OpenAndFindChild(HWND tree,
+                           HTREEITEM item,
+                           const std::wstring& name,
+                           RemoteBuffer* buffer) {
+  OpenTreeItem(tree, item);
+  return FindSibling(tree, NextTreeItem(tree, TVGN_CHILD, item), &IsNamed,
+                     name, buffer);
+}
+
+// The drive's item: the one the browser selected when it preselected a
+// folder of the drive, else the one a user finds from the top, where the
+// drives lie two levels down (the desktop, then the computer).
+HTREEITEM FindDriveItem(HWND tree,
+                        const std::wstring& drive,
+                        RemoteBuffer* buffer) {
+  HTREEITEM selected = NextTreeItem(tree, TVGN_CARET, nullptr);
+  if (selected && IsDrive(TreeItemText(tree, selected, buffer), drive))
+    return selected;
+  for (HTREEITEM root = NextTreeItem(tree, TVGN_ROOT, nullptr); root;
+       root = NextTreeItem(tree, TVGN_NEXT, root)) {
+    OpenTreeItem(tree, root);
+    for (HTREEITEM place = NextTreeItem(tree, TVGN_CHILD, root); place;
+         place = NextTreeItem(tree, TVGN_NEXT, place)) {
+      OpenTreeItem(tree, place);
+      if (HTREEITEM found =
+              FindSibling(tree, NextTreeItem(tree, TVGN_CHILD, place),
+                          &IsDrive, drive, buffer)) {
+        return found;
+      }
+    }
+  }
+  return nullptr;
+}
+
+std::vector<std::wstring> PathParts(const std::wstring& path) {
+  std::vector<std::wstring> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(L'\\', start);
+    if (end == path.npos)
+      end = path.size();
+    if (end > start)
+      parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+int ChooseFolder(HWND browser, const std::wstring& path) {
+  HWND tree = ::FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+  const std::vector<std::wstring> parts = PathParts(path);
+  if (!tree || parts.empty()) {
+    std::puts("no folder tree, or no folder to choose");
+    return 2;
+  }
+  DWORD process_id = 0;
+  ::GetWindowThreadProcessId(tree, &process_id);
+  std::unique_ptr<RemoteBuffer> buffer = RemoteBuffer::Create(
+      process_id, sizeof(TVITEMW) + kMaxItemText * sizeof(wchar_t));
+  if (!buffer)
+    return 1;
+  HTREEITEM item = FindDriveItem(tree, parts[0], buffer.get());
+  if (!item) {
+    std::printf("no drive %s in the tree\n", Utf8(parts[0]).c_str());
+    return 2;
+  }
+  SelectTreeItem(tree, item);
+  for (size_t i = 1; i < parts.size(); ++i) {
+    item = OpenAndFindChild(tree, item, parts[i], buffer.get());
+    if (!item) {
+      std::printf("no folder %s in the tree\n", Utf8(parts[i]).c_str());
+      return 2;
+    }
+    SelectTreeItem(tree, item);
+  }
+  return 0;
+}
+
 HWND ParseHandle(const wchar_t* text) {
   return reinterpret_cast<HWND>(
       static_cast<uintptr_t>(std::wcstoull(text, nullptr, 0)));
@@ -322,6 +489,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (command == L"message-box")
     return PrintMessageBox(WaitForMessageBox(window));
+  if (command == L"choose-folder" && argc > 3)
+    return ChooseFolder(WaitForMessageBox(window), argv[3]);
   if (command == L"answer") {
     HWND button = UsableControl(WaitForMessageBox(window), id);
     if (!button)

@@ -10,6 +10,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/status.h"
 #include "desktop/windows/installer/ui/host_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_strings.h"
 #include "desktop/windows/installer/ui/message_box_button_texts.h"
@@ -61,6 +62,10 @@ constexpr ControlPages kControlPages[] = {
     {kUninstallButton, kU},
     {kDeleteUserDataBox, kU},
     {kUninstallQuestion, kU},
+    {kMainFolderList, kW},
+    {kMainBrowseButton, kW},
+    // Shown only while the folder cannot be used, see ShowPage.
+    {kRedText, kW},
 };
 
 // The control that takes the focus on each page (0: none).
@@ -250,6 +255,13 @@ HWND InstallerWindow::GetControl(int id) const {
 
 bool InstallerWindow::IsUninstalling() const {
   return settings_->GetFlag(UNINSTALL_FLAG);
+}
+
+bool InstallerWindow::IsFolderKnownInvalid() const {
+  // Before its status arrives a folder is not yet valid, but not wrong
+  // either: no warning for a folder still being looked at.
+  return !IsUninstalling() && !settings_->IsStatusPending() &&
+         !settings_->GetStatus()->valid_install_path;
 }
 
 // static
@@ -501,6 +513,8 @@ void InstallerWindow::ShowPage(Page page) {
   }
   if (!settings_->profile_deletion_allowed())
     ::ShowWindow(GetControl(kDeleteUserDataBox), SW_HIDE);
+  if (!IsFolderKnownInvalid())
+    ::ShowWindow(GetControl(kRedText), SW_HIDE);
   if (page_dialog_) {
     ::ShowWindow(page_dialog_,
                  page == kOptionsPage ? SW_SHOWNOACTIVATE : SW_HIDE);
@@ -646,7 +660,7 @@ void InstallerWindow::OnMainCommand(int control, int event) {
       ConfirmCancel();
       return;
     case kMainBrowseButton:
-      BrowseForFolder();
+      BrowseForFolder(kMainFolderList);
       return;
     case kDeleteUserDataBox:
       OnOptionClicked(control);
@@ -679,7 +693,7 @@ void InstallerWindow::OnPageCommand(int control, int event) {
     return;
   switch (control) {
     case kChangeFolderButton:
-      BrowseForFolder();
+      BrowseForFolder(kFolderList);
       return;
     case kDefaultBrowserBox:
     case kImportDataBox:

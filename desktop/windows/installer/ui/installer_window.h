@@ -113,6 +113,8 @@ class InstallerWindow : public Settings::Observer {
   bool CreateDialogs();
   HWND GetControl(int id) const;
   bool IsUninstalling() const;
+  // The status of the chosen folder is known, and it cannot be used.
+  bool IsFolderKnownInvalid() const;
 
   // Dialog procedures and their members (installer_window.cc).
   static INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message,
@@ -156,7 +158,8 @@ class InstallerWindow : public Settings::Observer {
   void OnLanguageSelected();
   void OnOptionClicked(int control);
   void ApplyPathFromControl(int control, bool from_selection);
-  void BrowseForFolder();
+  // Puts the chosen folder into the list `folder_list_id` and applies it.
+  void BrowseForFolder(int folder_list_id);
   void InvalidateControlRect(HWND control);
 
   // Painting (installer_window_painting.cc).

@@ -55,6 +55,7 @@ constexpr ControlText kInstallTexts[] = {
     {kImportDataBox, kStringImportData},
     {kShareUsageBox, kStringShareUsageData},
     {kInvalidFolderText, kStringInvalidPath},
+    {kRedText, kStringInvalidPath},
     {kLanguageLabel, kStringLanguageLabel},
     {kModeLabel, kStringInstallForLabel},
     {kFolderLabel, kStringInstallPathLabel},
@@ -437,6 +438,10 @@ void InstallerWindow::UpdateInstallControls(bool valid, bool shield) {
   HWND invalid_text = GetControl(kInvalidFolderText);
   ShowControl(invalid_text, !valid);
   InvalidateControlRect(invalid_text);
+  // The main page's own notice shows with the main page's folder list.
+  HWND red_text = GetControl(kRedText);
+  ShowControl(red_text, IsFolderKnownInvalid() && current_page_ == kWelcomePage);
+  InvalidateControlRect(red_text);
 }
 
 void InstallerWindow::FillPathCombo(HWND combo) {
@@ -541,8 +546,8 @@ void InstallerWindow::ApplyPathFromControl(int control, bool from_selection) {
   settings_->SetInstallFolderIfAllowed(base::FilePath(path));
 }
 
-void InstallerWindow::BrowseForFolder() {
-  HWND folder_list = GetControl(kFolderList);
+void InstallerWindow::BrowseForFolder(int folder_list_id) {
+  HWND folder_list = GetControl(folder_list_id);
   const std::wstring initial_folder = GetText(folder_list);
   FolderBrowser browser = g_folder_browser_for_testing
                               ? g_folder_browser_for_testing
@@ -553,7 +558,7 @@ void InstallerWindow::BrowseForFolder() {
     return;
   }
   SetComboPath(folder_list, chosen_folder);
-  ApplyPathFromControl(kFolderList, false);
+  ApplyPathFromControl(folder_list_id, false);
 }
 
 void InstallerWindow::InvalidateControlRect(HWND control) {

@@ -253,21 +253,76 @@ TEST_F(InstallerWindowTest, ErrorBadgeShowsOnTheErrorPageOnly) {
   EXPECT_NEAR(GetBValue(error), 32, 8);
 }
 
-TEST_F(InstallerWindowTest, ChosenFolderGoesToTheListAndTheSettings) {
+// Either browse button starts from the folder in the list beside it, and
+// the chosen folder reaches both lists and the settings.
+TEST_F(InstallerWindowTest, ChosenFolderGoesToTheListsAndTheSettings) {
   static base::FilePath chosen;
-  chosen = tree_.Path(L"Chosen");
+  static std::wstring initial;
   InstallerWindow::SetFolderBrowserForTesting(
-      [](HWND, const std::wstring&, const std::wstring&, std::wstring* folder) {
+      [](HWND, const std::wstring&, const std::wstring& initial_folder,
+         std::wstring* folder) {
+        initial = initial_folder;
         *folder = chosen.value();
         return true;
       });
+  struct {
+    const wchar_t* folder;
+    int page_button;
+    int browse_button;
+  } const cases[] = {
+      {L"FromOptions", kOptionsButton, kChangeFolderButton},
+      {L"FromMainPage", 0, kMainBrowseButton},
+  };
+  for (const auto& test : cases) {
+    const std::wstring before = settings_->GetStatus()->install_folder.value();
+    chosen = tree_.Path(test.folder);
+    auto window = MakeWindow();
+    ASSERT_TRUE(window);
+    if (test.page_button)
+      Click(*window, test.page_button);
+    Click(*window, test.browse_button);
+    WaitForStatus(*settings_);
+    EXPECT_EQ(initial, before) << test.folder;
+    EXPECT_EQ(settings_->GetStatus()->install_folder.value(), chosen.value());
+    EXPECT_EQ(Text(Control(*window, kFolderList)), chosen.value());
+    EXPECT_EQ(Text(Control(*window, kMainFolderList)), chosen.value());
+  }
+}
+
+// The main page's red notice says why Accept is disabled, there only.
+TEST_F(InstallerWindowTest, RedTextShowsOnTheMainPageForAnUnusableFolder) {
+  tree_.WriteFile(L"File", "");
+  settings_->SetInstallFolderIfAllowed(tree_.Path(L"File\\Tarvo"));
+  WaitForStatus(*settings_);
   auto window = MakeWindow();
   ASSERT_TRUE(window);
-  Click(*window, kOptionsButton);
-  Click(*window, kChangeFolderButton);
-  WaitForStatus(*settings_);
-  EXPECT_EQ(settings_->GetStatus()->install_folder.value(), chosen.value());
-  EXPECT_EQ(Text(Control(*window, kFolderList)), chosen.value());
+  HWND red_text = Control(*window, kRedText);
+  HWND accept = Control(*window, kAcceptButton);
+  EXPECT_EQ(Text(red_text), L"The install path is invalid");
+  struct {
+    InstallerWindow::Page page;
+    const wchar_t* folder;
+    bool shown;
+  } const steps[] = {
+      {InstallerWindow::kWelcomePage, nullptr, true},
+      {InstallerWindow::kTosPage, nullptr, false},
+      {InstallerWindow::kWelcomePage, nullptr, true},
+      {InstallerWindow::kWelcomePage, L"Usable", false},
+      {InstallerWindow::kWelcomePage, L"File\\Again", true},
+      {InstallerWindow::kProgressPage, nullptr, false},
+  };
+  for (const auto& step : steps) {
+    window->ShowPage(step.page);
+    if (step.folder) {
+      settings_->SetInstallFolderIfAllowed(tree_.Path(step.folder));
+      WaitForStatus(*settings_);
+    }
+    EXPECT_EQ(::IsWindowVisible(red_text) != FALSE, step.shown)
+        << window->GetPageName(step.page) << " "
+        << (step.folder ? step.folder : L"");
+    if (step.page == InstallerWindow::kWelcomePage)
+      EXPECT_EQ(::IsWindowEnabled(accept) != FALSE, !step.shown);
+  }
 }
 
 }  // namespace
