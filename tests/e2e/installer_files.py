@@ -144,7 +144,7 @@ def main():
         shutil.rmtree(out)
     (out / "pki").mkdir(parents=True)
     pki = Pki(out / "pki")
-    with tempfile.TemporaryDirectory() as work:
+    with tempfile.TemporaryDirectory(dir=build_dir) as work:
         package = make_package(build_dir, Path(work) / "package")
         archive = pack(package, out / "package.7z")
     full_installer(build_dir, out / "full", pki, archive)

@@ -154,7 +154,7 @@ def main():
 
         stage(2, "Updating it to the next patch release through the online installer, "
                  f"from the update server at {url} ...")
-        with tempfile.TemporaryDirectory() as work:
+        with tempfile.TemporaryDirectory(dir=folder) as work:
             package = files.make_package(build, Path(work) / "package", "next",
                                          autoupdate_url=url)
             archive = files.pack(package, Path(work) / "package.7z")
