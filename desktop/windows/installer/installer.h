@@ -261,6 +261,9 @@ class Installer : public StepMachine,
   void StepCleanUpRegistry();
   void CleanUpRegistryRecord(HKEY root, const RegistryKeyRecord& record);
   void DeleteUninstallEntryOfFolder(HKEY root, const std::wstring& key_path);
+  // The vendor's key, once an uninstallation has left it without values or
+  // subkeys; other products of the vendor may still keep theirs there.
+  void DeleteEmptyCompanyKey(HKEY root);
   void StepPreserveInstallerStatus();
   // One of the three shortcuts an update carries over from the previous
   // installation.
