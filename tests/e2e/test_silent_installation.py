@@ -470,11 +470,16 @@ def test_same_version_reinstalls_then_uninstall_leave_nothing(build_dir, pki, pa
     for _ in range(2):
         assert machine.run(full, folder_switch=False) == 0
         assert product_values(machine) == clean
-    # Each reinstall of the version takes a subfolder of its own.
+    # Each reinstall of the version takes a subfolder of its own; the
+    # previous one stays until the next update, its log in old_status.
     log = ElementTree.parse(machine.folder / "installation_status.xml").getroot()
-    running = log.find("path").get("subfolder")
-    assert running.startswith(VERSIONS["current"] + "_")
+    assert log.find("path").get("subfolder") == VERSIONS["current"] + "_1"
+    (kept,) = (machine.folder / "old_status").iterdir()
+    assert ElementTree.parse(kept).getroot().find("path").get("subfolder") == \
+        VERSIONS["current"] + "_0"
 
+    # Its installer uninstalls as well as the current one.
+    running = VERSIONS["current"] + "_0"
     uninstaller = machine.folder / running / "installer.exe"
     assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0") == 0
     # Wine's TASKLIST lists no process, so the batch file does not wait for

@@ -343,6 +343,10 @@ class Installer : public StepMachine,
   std::vector<std::string> root_files_;
   Settings* settings_ = nullptr;
   InstallLog install_log_;
+  // Files of earlier installations that an uninstallation could not delete
+  // (in use, often by the uninstaller itself): its clean-up batch file
+  // deletes them once the processes have ended.
+  std::vector<base::FilePath> old_files_for_batch_;
   std::wstring uninstall_key_name_;
   bool running_ = false;
   bool succeeded_ = false;

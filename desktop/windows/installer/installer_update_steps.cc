@@ -126,6 +126,13 @@ void Installer::RemoveOldInstallation(const base::FilePath& status_file,
         transaction.ExecuteOperation(MakeDeleteFileOperation(path, true, true));
     if (deleted)
       continue;
+    // An uninstallation leaves it to its batch file, as it does with the
+    // current installation's files; the log is then no longer needed.
+    if (!during_update && IsPathInsideFolder(path, folder)) {
+      LOG(INFO) << "Deleting later: " << path.AsUTF8();
+      old_files_for_batch_.push_back(path);
+      continue;
+    }
     LOG(WARNING) << "Failed to delete " << path.AsUTF8();
     all_deleted = false;
     if (during_update) {
