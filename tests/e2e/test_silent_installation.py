@@ -100,7 +100,7 @@ class Machine:
     def download_folder(self):
         return self.temp / "Tarvo Installer"
 
-    def run(self, installer, *extra, folder=None, folder_switch=True):
+    def run(self, installer, *extra, folder=None, folder_switch=True, env=None):
         """installer.exe --silent into the folder; its exit code once every
         process it started has ended. Without the folder switch the
         installer takes the folder it stored itself."""
@@ -109,7 +109,8 @@ class Machine:
         command = [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
                    windows_path(installer), *SWITCHES, *folder_switches,
                    f"--temp-folder={windows_path(self.temp)}", *extra]
-        result = subprocess.run(command, capture_output=True, timeout=HANG_GUARD)
+        result = subprocess.run(command, capture_output=True, timeout=HANG_GUARD,
+                                env={**os.environ, **(env or {})})
         return exit_code_of(result.stdout)
 
 
@@ -182,6 +183,27 @@ def test_full_installer_installs_silently_and_reports(build_dir, pki, packages, 
     log = logs.one(marker)[1]
     assert "Initializing controller with fetcher." in log
     assert "Controller exiting" in log
+
+
+def test_backend_ending_with_0_unreported_fails_the_run(build_dir, pki, packages, machine,
+                                                        server, logs):
+    installer = files.full_installer(build_dir, machine.tmp_path / "full", pki,
+                                     packages["current"][1],
+                                     autoupdate_url=server.autoupdate_url)
+    before = machine.registry()
+    marker = Logs.marker()
+
+    # The backend ends at once with 0, as a killed one reads under Wine.
+    assert machine.run(installer, marker,
+                       env={"TARVO_TEST_BACKEND_ENDS_UNREPORTED": "1"}) == 1
+
+    assert not machine.folder.exists()
+    assert machine.registry() == before
+    (report,) = server.reports()
+    assert report["installation_success"] == 0
+    assert report["failure_reason"] == "Installer backend ended without reporting success"
+    log = logs.one(marker)[1]
+    assert "Installer ended. Success is false" in log
 
 
 def damaged(archive):
