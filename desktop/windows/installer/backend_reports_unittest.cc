@@ -1,7 +1,5 @@
 #include "desktop/windows/installer/backend_reports.h"
 
-#include <string>
-
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -39,16 +37,6 @@ TEST(BackendReportsTest, RunSucceedsOnlyWithSuccessReportAndExitCodeZero) {
     EXPECT_EQ(test.succeeded,
               reports.RunSucceeded(test.exit_code_read, test.exit_code));
   }
-}
-
-TEST(BackendReportsTest, ResetForgetsAnEarlierRunsSuccess) {
-  BackendReports reports;
-  reports.OnSuccess();
-  reports.OnError(37055, std::wstring(), "earlier");
-  reports.Reset();
-
-  EXPECT_FALSE(reports.RunSucceeded(true, 0));
-  EXPECT_FALSE(reports.error_reported());
 }
 
 }  // namespace
