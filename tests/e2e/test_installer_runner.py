@@ -157,6 +157,24 @@ def test_front_end_observes_the_backend_in_order(installation, script, calls, su
     assert "--crash-reporter-pid" not in command_line
 
 
+@pytest.mark.parametrize("script, calls", [
+    # Ended without a word, as a killed backend does: its exit code reads 0
+    # under Wine, and after TerminateProcess(h, 0) on Windows.
+    (["exit 0"], ["OnError 37055 |Installer backend ended without reporting success"]),
+    # A nonzero code speaks for itself, as it did.
+    (["exit 5"], []),
+], ids=["exit-0", "exit-5"])
+def test_backend_ending_without_success_report_fails_the_run(installation, script, calls):
+    installation.script(*script)
+    front = installation.front_end("--have-package")
+
+    lines = front.read_until("OnInstallerTerminated")
+
+    assert lines == ["started 1", *calls, "OnInstallerTerminated 0"]
+    front.say("exit")
+    assert front.wait() == 0
+
+
 def test_kernel_objects_have_their_names_for_another_process(installation):
     installation.script("wait-package", "total 1", "step", "success")
     front = installation.front_end()

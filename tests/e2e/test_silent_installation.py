@@ -100,14 +100,17 @@ class Machine:
     def download_folder(self):
         return self.temp / "Tarvo Installer"
 
-    def run(self, installer, *extra, folder=None):
+    def run(self, installer, *extra, folder=None, folder_switch=True, env=None):
         """installer.exe --silent into the folder; its exit code once every
-        process it started has ended."""
+        process it started has ended. Without the folder switch the
+        installer takes the folder it stored itself."""
+        folder_switches = [f"--installfolder={windows_path(folder or self.folder)}"] \
+            if folder_switch else []
         command = [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
-                   windows_path(installer), *SWITCHES,
-                   f"--installfolder={windows_path(folder or self.folder)}",
+                   windows_path(installer), *SWITCHES, *folder_switches,
                    f"--temp-folder={windows_path(self.temp)}", *extra]
-        result = subprocess.run(command, capture_output=True, timeout=HANG_GUARD)
+        result = subprocess.run(command, capture_output=True, timeout=HANG_GUARD,
+                                env={**os.environ, **(env or {})})
         return exit_code_of(result.stdout)
 
 
@@ -180,6 +183,27 @@ def test_full_installer_installs_silently_and_reports(build_dir, pki, packages, 
     log = logs.one(marker)[1]
     assert "Initializing controller with fetcher." in log
     assert "Controller exiting" in log
+
+
+def test_backend_ending_with_0_unreported_fails_the_run(build_dir, pki, packages, machine,
+                                                        server, logs):
+    installer = files.full_installer(build_dir, machine.tmp_path / "full", pki,
+                                     packages["current"][1],
+                                     autoupdate_url=server.autoupdate_url)
+    before = machine.registry()
+    marker = Logs.marker()
+
+    # The backend ends at once with 0, as a killed one reads under Wine.
+    assert machine.run(installer, marker,
+                       env={"TARVO_TEST_BACKEND_ENDS_UNREPORTED": "1"}) == 1
+
+    assert not machine.folder.exists()
+    assert machine.registry() == before
+    (report,) = server.reports()
+    assert report["installation_success"] == 0
+    assert report["failure_reason"] == "Installer backend ended without reporting success"
+    log = logs.one(marker)[1]
+    assert "Installer ended. Success is false" in log
 
 
 def damaged(archive):
@@ -422,3 +446,73 @@ def test_full_install_online_update_and_uninstall_leave_the_machine_as_it_was(
     assert full_report["payload_type"] == "full_package"
     assert update_report["download_url"] == server.url("/packages/tarvo_installer.exe")
     assert update_report["fetches"][0]["internal_version"] == "2548.1"
+
+
+def product_values(machine):
+    """What the installation wrote of its folder into the registry."""
+    values = machine.registry()
+    uninstall = values[f"microsoft\\windows\\currentversion\\uninstall\\tarvo "
+                       f"{VERSIONS['current']}"]
+    return {"UninstallString": uninstall["UninstallString"][1],
+            "DisplayIcon": uninstall["DisplayIcon"][1],
+            "InstallLocation": uninstall["InstallLocation"][1],
+            "Last Install Path": values["tarvo software"]["Last developer Install Path"][1]}
+
+
+def product_keys(build_dir, tmp_path, root):
+    """Every key below ROOT\\Software named after the product, with or
+    without values (.reg parsing leaves out keys without values)."""
+    exported = tmp_path / "software.reg"
+    result = installation.run(build_dir, "reg", "export", f"{root}\\Software",
+                              windows_path(exported), "/y")
+    assert result.returncode == 0, result.stderr
+    text = exported.read_bytes().decode("utf-16")
+    exported.unlink()
+    return {line for line in text.splitlines()
+            if line.startswith("[") and "tarvo" in line.lower()}
+
+
+def test_same_version_reinstalls_then_uninstall_leave_nothing(build_dir, pki, packages,
+                                                               machine, server):
+    desktop = installation.linux_path(build_dir, installation.run(
+        build_dir, "cmd", "/c", "echo %USERPROFILE%").stdout.decode().strip()) / "Desktop"
+    quick_launch = installation.linux_path(build_dir, installation.run(
+        build_dir, "cmd", "/c", "echo %APPDATA%").stdout.decode().strip()) / \
+        "Microsoft/Internet Explorer/Quick Launch"
+    full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
+                                packages["current"][1], autoupdate_url=server.autoupdate_url)
+    before = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
+    keys_before = {root: product_keys(build_dir, machine.tmp_path, root)
+                   for root in ("HKCU", "HKLM")}
+
+    assert machine.run(full) == 0
+    clean = product_values(machine)
+    assert clean["UninstallString"] == f'"{windows_path(machine.folder)}\\Launcher.exe" /uninstall'
+    # The reinstalls take the folder from the value the installation stored.
+    for _ in range(2):
+        assert machine.run(full, folder_switch=False) == 0
+        assert product_values(machine) == clean
+    # Each reinstall of the version takes a subfolder of its own; the
+    # previous one stays until the next update, its log in old_status.
+    log = ElementTree.parse(machine.folder / "installation_status.xml").getroot()
+    assert log.find("path").get("subfolder") == VERSIONS["current"] + "_1"
+    (kept,) = (machine.folder / "old_status").iterdir()
+    assert ElementTree.parse(kept).getroot().find("path").get("subfolder") == \
+        VERSIONS["current"] + "_0"
+
+    # Its installer uninstalls as well as the current one.
+    running = VERSIONS["current"] + "_0"
+    uninstaller = machine.folder / running / "installer.exe"
+    assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0") == 0
+    # Wine's TASKLIST lists no process, so the batch file does not wait for
+    # the uninstaller still running from the folder (it and its library may
+    # stay), and Wine's cmd holds the batch file open, so the folder stays.
+    assert set(installation.tree(machine.folder)) <= {
+        f"{running}/", f"{running}/installer.exe", f"{running}/tarvo_installer.dll"}, \
+        installation.tree(machine.folder)
+    shutil.rmtree(machine.folder)
+    assert update_uninstall.snapshot(build_dir, machine.tmp_path, desktop,
+                                     quick_launch) == before
+    # No empty vendor key either; Wine's own keys are not the product's.
+    assert {root: product_keys(build_dir, machine.tmp_path, root)
+            for root in ("HKCU", "HKLM")} == keys_before

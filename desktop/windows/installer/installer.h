@@ -268,6 +268,9 @@ class Installer : public StepMachine,
   void StepCleanUpRegistry();
   void CleanUpRegistryRecord(HKEY root, const RegistryKeyRecord& record);
   void DeleteUninstallEntryOfFolder(HKEY root, const std::wstring& key_path);
+  // The vendor's key, once an uninstallation has left it without values or
+  // subkeys; other products of the vendor may still keep theirs there.
+  void DeleteEmptyCompanyKey(HKEY root);
   void StepPreserveInstallerStatus();
   // One of the three shortcuts an update carries over from the previous
   // installation.
@@ -347,6 +350,10 @@ class Installer : public StepMachine,
   std::vector<std::string> root_files_;
   Settings* settings_ = nullptr;
   InstallLog install_log_;
+  // Files of earlier installations that an uninstallation could not delete
+  // (in use, often by the uninstaller itself): its clean-up batch file
+  // deletes them once the processes have ended.
+  std::vector<base::FilePath> old_files_for_batch_;
   std::wstring uninstall_key_name_;
   bool running_ = false;
   bool succeeded_ = false;

@@ -37,7 +37,9 @@ InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
                                  const base::FilePath& component_path)
     : receiver_(this),
       component_path_(component_path),
-      package_folder_(package_folder) {}
+      package_folder_(package_folder) {
+  observers_.AddObserver(&reports_);
+}
 
 InstallerRunner::~InstallerRunner() {
   Stop();
@@ -65,6 +67,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
   }
   settings->set_changeable(false);
   settings_ = settings;
+  reports_.Reset();
   // Every name from one spelling of the folder, whatever the user typed.
   const InstallerObjectNames names(settings->GetStatus()->install_folder);
 
@@ -154,13 +157,14 @@ void InstallerRunner::Stop() {
 void InstallerRunner::OnObjectSignaled(HANDLE object) {
   VLOG(1) << "Installer backend process signaled";
   DWORD exit_code = 0;
-  const bool success =
-      GetExitCodeProcess(backend_.Handle(), &exit_code) && exit_code == 0;
+  const bool exit_code_read = GetExitCodeProcess(backend_.Handle(), &exit_code);
+  if (!exit_code_read)
+    PLOG(ERROR) << "GetExitCodeProcess failed";
   backend_running_ = false;
   // The backend's last reports may still wait in the mailslot: they come
-  // first.
-  receiver_.Flush(
-      base::Bind(&InstallerRunner::ReportTermination, this, success));
+  // first, and the verdict needs them.
+  receiver_.Flush(base::Bind(&InstallerRunner::FinishRun, this, exit_code_read,
+                             exit_code));
 }
 
 void InstallerRunner::OnMessageReceived(const InstallerMessage& message) {
@@ -272,6 +276,21 @@ void InstallerRunner::ReportError(int code, const char* diagnostic) {
   for (InstallerObserver& observer : observers_)
     observer.OnError(code, std::wstring(), diagnostic);
   LOG(ERROR) << diagnostic;
+}
+
+void InstallerRunner::FinishRun(bool exit_code_read, DWORD exit_code) {
+  const bool success = reports_.RunSucceeded(exit_code_read, exit_code);
+  LOG(INFO) << "Installer backend exit code " << exit_code
+            << (exit_code_read ? "" : " (unreadable)") << ", success reported "
+            << reports_.success_reported();
+  // A backend that failed on its own said why; one that ended without a
+  // word (killed, or returned early) would otherwise fail unexplained.
+  if (!success && !reports_.error_reported() && exit_code_read &&
+      exit_code == 0) {
+    ReportError(kErrorInstallationFailed,
+                "Installer backend ended without reporting success");
+  }
+  ReportTermination(success);
 }
 
 void InstallerRunner::ReportTermination(bool success) {

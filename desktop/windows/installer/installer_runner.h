@@ -8,6 +8,7 @@
 #include "base/process/process.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/backend_reports.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 
@@ -25,7 +26,8 @@ class Settings;
 // the events the backend waits on, launches the backend with the settings as
 // switches, tells it when the package has arrived, interrupts it on cancel,
 // and replays to its observers everything the backend reports, ending with
-// `OnInstallerTerminated` once the backend process has ended. Lives on the
+// `OnInstallerTerminated` once the backend process has ended: successful only
+// when the backend reported its success and exited with 0. Lives on the
 // front end's main thread, which has a message loop.
 class InstallerRunner : public base::win::ObjectWatcher::Delegate,
                         public IpcReceiver::Delegate {
@@ -68,9 +70,13 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
                             base::CommandLine* command_line);
   bool LaunchBackend(base::CommandLine* command_line);
   void ReportError(int code, const char* diagnostic);
+  // Once the backend's last reports are in: its verdict to the observers.
+  void FinishRun(bool exit_code_read, DWORD exit_code);
   void ReportTermination(bool success);
 
   IpcReceiver receiver_;
+  // The first observer: it hears every report before the controllers do.
+  BackendReports reports_;
   const base::FilePath component_path_;
   const base::FilePath package_folder_;
   base::Process backend_;

@@ -147,6 +147,8 @@ void Installer::StepCleanUpAfterUninstallation() {
   }
 
   CleanupBatch batch(folder);
+  for (const base::FilePath& path : old_files_for_batch_)
+    batch.AddPath(path, true);
   const base::FilePath version_folder =
       folder.Append(current->install_log.subfolder);
   for (const std::wstring& file : current->install_log.files) {

@@ -430,5 +430,43 @@ TEST_F(UninstallStepsTest, UpdateKeepsAnOlderInstallationThatIsInUse) {
   EXPECT_TRUE(base::PathExists(old_status));
 }
 
+// An uninstallation started from an older installation's folder holds that
+// installer open: its files go to the batch file, and its log and the
+// old_status folder go at once.
+TEST_F(UninstallStepsTest, OlderInstallationInUseIsLeftToTheBatchFile) {
+  WriteInstallation();
+  InstallLog old_log;
+  old_log.version = "44.0.1.0";
+  old_log.path = folder_.value();
+  old_log.subfolder = L"44.0.1.0";
+  old_log.files = {L"tarvo.exe", L"tarvo.dll"};
+  tree_.MakeDir(L"Tarvo\\44.0.1.0");
+  tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.exe", "old");
+  const base::FilePath library =
+      tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.dll", "old");
+  tree_.MakeDir(L"Tarvo\\old_status");
+  const base::FilePath old_status =
+      folder_.Append(L"old_status\\installation_status.xml.1700000000");
+  ASSERT_TRUE(InstallLogWriter().Write(old_log, old_status));
+  base::win::ScopedHandle open(::CreateFileW(library.value().c_str(),
+                                             GENERIC_READ, 0, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(open.IsValid());
+
+  EXPECT_EQ("OnSuccess", Uninstall().back());
+
+  EXPECT_FALSE(base::PathExists(folder_.Append(L"44.0.1.0\\tarvo.exe")));
+  EXPECT_TRUE(base::PathExists(library));
+  EXPECT_FALSE(base::PathExists(folder_.Append(L"old_status")));
+  const std::string text = BatchText();
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(text, folder_)) << text;
+  EXPECT_NE(std::string::npos,
+            text.find("del \"" + library.AsUTF8() + "\"\n"))
+      << text;
+  EXPECT_NE(std::string::npos,
+            text.find("rmdir \"" + folder_.AsUTF8() + "\\44.0.1.0\"\n"))
+      << text;
+}
+
 }  // namespace
 }  // namespace installer

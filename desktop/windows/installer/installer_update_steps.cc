@@ -126,6 +126,13 @@ void Installer::RemoveOldInstallation(const base::FilePath& status_file,
         transaction.ExecuteOperation(MakeDeleteFileOperation(path, true, true));
     if (deleted)
       continue;
+    // An uninstallation leaves it to its batch file, as it does with the
+    // current installation's files; the log is then no longer needed.
+    if (!during_update && IsPathInsideFolder(path, folder)) {
+      LOG(INFO) << "Deleting later: " << path.AsUTF8();
+      old_files_for_batch_.push_back(path);
+      continue;
+    }
     LOG(WARNING) << "Failed to delete " << path.AsUTF8();
     all_deleted = false;
     if (during_update) {
@@ -164,7 +171,36 @@ void Installer::StepCleanUpRegistry() {
     CleanUpRegistryRecord(HKEY_CURRENT_USER, record);
   for (const RegistryKeyRecord& record : log.hklm_registry)
     CleanUpRegistryRecord(HKEY_LOCAL_MACHINE, record);
+  // An update writes its values back at once: only an uninstallation can
+  // leave the key empty for good.
+  if (settings_->operation() == Settings::kUninstalling) {
+    DeleteEmptyCompanyKey(HKEY_CURRENT_USER);
+    DeleteEmptyCompanyKey(HKEY_LOCAL_MACHINE);
+  }
   ScheduleNextStep();
+}
+
+void Installer::DeleteEmptyCompanyKey(HKEY root) {
+  const std::wstring key_path = GetCompanyRegistryPath();
+  base::win::RegistryKey key;
+  if (key.Open(root, key_path.c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS)
+    return;
+  DWORD subkeys = 0;
+  DWORD values = 0;
+  const LONG result =
+      RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, &subkeys,
+                       nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                       nullptr);
+  if (result != ERROR_SUCCESS) {
+    LOG(WARNING) << "RegQueryInfoKeyW failed: " << result;
+    return;
+  }
+  if (subkeys != 0 || values != 0)
+    return;
+  key.Close();
+  VLOG(1) << "Removing the emptied company key";
+  transaction_.ExecuteOperation(
+      std::make_unique<DeleteRegKeyOperation>(root, key_path, 0));
 }
 
 void Installer::CleanUpRegistryRecord(HKEY root,

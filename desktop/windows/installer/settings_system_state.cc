@@ -15,6 +15,7 @@
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/install_folder_text.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
@@ -228,7 +229,7 @@ base::FilePath Settings::ReadInstallFolderFromRegistry(uint32_t architecture) {
       continue;
     LOG(INFO) << "Install folder reg value [" << value.label
               << "]: " << text.c_str();
-    const base::FilePath folder(text);
+    const base::FilePath folder = InstallFolderFromStoredText(text);
     if (!folder.IsAbsolute() || !base::DirectoryExists(folder))
       return base::FilePath();
     LOG(INFO) << "Install folder from reg value " << folder.value().c_str();

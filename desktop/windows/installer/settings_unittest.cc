@@ -287,5 +287,21 @@ TEST_F(SettingsFolderTest, X64RunKeepsAnInstallationInThe32BitProgramFiles) {
             moved->GetStatus()->install_folder);
 }
 
+TEST_F(SettingsFolderTest, StoredFolderIsReadWithoutItsTrailingSeparators) {
+  base::TempTree tree;
+  const base::FilePath folder = tree.MakeDir(L"stored");
+  SetCommandLine({L"--allusers=0"});
+  base::win::RegistryKey company(HKEY_CURRENT_USER, L"Software\\Tarvo Software",
+                                 KEY_SET_VALUE);
+  // As written by this installer, and as grown by earlier runs.
+  for (const wchar_t* suffix : {L"\\", L"\\\\\\", L""}) {
+    SCOPED_TRACE(testing::Message() << "suffix \"" << suffix << "\"");
+    company.WriteString(L"Last developer Install Path",
+                        (folder.value() + suffix).c_str());
+    std::unique_ptr<Settings> settings = MakeSettings(base::FilePath());
+    EXPECT_EQ(folder.value(), settings->GetStatus()->install_folder.value());
+  }
+}
+
 }  // namespace
 }  // namespace installer

@@ -144,6 +144,9 @@ bool ScriptedStepMachine::RunCommand(const std::string& line) {
     return false;
   } else if (command == "wait") {
     return false;
+  } else if (command == "exit" && words >> number) {
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(number));
+    return false;
   } else {
     Fail(37055, std::wstring(), "Bad script line: " + line);
     return false;

@@ -28,6 +28,8 @@ namespace installer {
 //   wait-package                waits for the package-ready event
 //   wait                        posts nothing more: only an interruption,
 //                               or the backend's end, ends the run
+//   exit CODE                   ends the process at once with CODE and no
+//                               report, as a killed backend does
 class ScriptedStepMachine : public StepMachine,
                             public base::win::ObjectWatcher::Delegate {
  public:
