@@ -13,7 +13,7 @@ import subprocess
 
 import pytest
 
-from conftest import windows_path
+from conftest import Logs, windows_path
 from http_test_server import HttpTestServer, Resource
 from test_crash_reporter import crash_log_of
 from test_crash_reporting import EXCEPTION_STREAM, read_streams
@@ -31,9 +31,10 @@ def server():
         yield running
 
 
-def run_crashing_installer(build_dir, installer_folder, tmp_path, server, *switches):
+def run_crashing_installer(build_dir, installer_folder, tmp_path, server, logs, *switches):
     """installer.exe --silent told to crash; (its exit code, the crash
-    folder) once it and its reporter have ended."""
+    folder) once it and its reporter have ended. Its log is removed after
+    the test."""
     crash_folder = tmp_path / "crashes"
     env = {name: value for name, value in os.environ.items()
            if name.lower() not in ("http_proxy", "https_proxy", "no_proxy")
@@ -44,24 +45,29 @@ def run_crashing_installer(build_dir, installer_folder, tmp_path, server, *switc
                TARVO_CRASH_LOG_DIR=windows_path(crash_folder),
                TARVO_CRASH_KEEP_LOGS="1")
     (tmp_path / "temp").mkdir()
+    marker = Logs.marker()
     # The reporter is given the installer's command line: its counter file
     # goes to this test's profile folder.
     completed = subprocess.run(
         [str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER),
          windows_path(installer_folder / "installer.exe"), "--silent",
          f"--temp-folder={windows_path(tmp_path / 'temp')}",
-         f"--user-data-dir={windows_path(tmp_path / 'profile')}", *switches],
+         f"--user-data-dir={windows_path(tmp_path / 'profile')}", marker, *switches],
         env=env, capture_output=True, timeout=HANG_GUARD)
+    # The crash came in the silent front end.
+    assert "Silent: true" in logs.one(marker)[1]
     lines = completed.stdout.decode(errors="replace").split()
     assert len(lines) >= 2 and lines[-2] == "exit", completed
     return int(lines[-1]) & 0xFFFFFFFF, crash_folder
 
 
-def test_crashed_installer_sends_its_crash_log(build_dir, installer_folder, tmp_path, server):
+def test_crashed_installer_sends_its_crash_log(build_dir, installer_folder, tmp_path, server,
+                                              logs):
     server.add("/crash", Resource(b"thanks", statuses=[303],
                                   location=f"http://127.0.0.1/report?id={REPORT_ID}&c=1"))
 
-    code, crash_folder = run_crashing_installer(build_dir, installer_folder, tmp_path, server)
+    code, crash_folder = run_crashing_installer(build_dir, installer_folder, tmp_path, server,
+                                                logs)
 
     assert code == ACCESS_VIOLATION
     [kept] = crash_folder.glob("*.txt")
@@ -87,11 +93,12 @@ def test_crashed_installer_sends_its_crash_log(build_dir, installer_folder, tmp_
     assert int(fields["CrashUptime"]) >= 0
 
 
-def test_crashed_installer_sends_its_minidump(build_dir, installer_folder, tmp_path, server):
+def test_crashed_installer_sends_its_minidump(build_dir, installer_folder, tmp_path, server,
+                                              logs):
     server.add("/collector", Resource(b"ok"))
 
     code, crash_folder = run_crashing_installer(
-        build_dir, installer_folder, tmp_path, server,
+        build_dir, installer_folder, tmp_path, server, logs,
         "--with-feature:alternative-crash-logging=on")
 
     assert code == ACCESS_VIOLATION
