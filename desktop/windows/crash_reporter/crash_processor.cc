@@ -187,6 +187,9 @@ bool WriteMinidumpFromClientInfo(DWORD process_id,
                                  uint64_t assertion_address,
                                  const base::FilePath& path,
                                  uint64_t size_limit) {
+  // Holds the crashed process still: one whose wait for the dump runs out
+  // would otherwise end, and change its memory, under the dump.
+  const ScopedDebuggerAttachment debugger(process_id);
   const base::win::ScopedHandle process(
       ::OpenProcess(kDumpProcessAccess, FALSE, process_id));
   if (!process.IsValid()) {

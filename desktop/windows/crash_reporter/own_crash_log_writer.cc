@@ -14,6 +14,7 @@
 #include "desktop/windows/crash_reporter/crash_log_data.h"
 #include "desktop/windows/crash_reporter/crash_log_writer.h"
 #include "desktop/windows/crash_reporter/own_minidump_writer.h"
+#include "desktop/windows/crash_reporter/scoped_debugger_attachment.h"
 
 namespace installer {
 
@@ -103,6 +104,9 @@ bool WriteOwnCrashLog(DWORD process_id,
                       const CrashLogData& data,
                       const base::FilePath& path,
                       uint64_t dump_limit) {
+  // Holds the crashed reporter still: once its wait for this process runs
+  // out it ends, and its memory changes under the dump.
+  const ScopedDebuggerAttachment debugger(process_id);
   const base::win::ScopedHandle process(
       ::OpenProcess(kProcessAccess, FALSE, process_id));
   CrashExceptionInfo info = {};

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/command_line.h"
+#include "base/environment.h"
 #include "base/exit_callback_stack.h"
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_list.h"
@@ -147,6 +148,20 @@ void InitInstallerLogging(const base::CommandLine& command_line) {
             << base::EscapeForLog(
                    base::WideToUtf8(command_line.GetCommandLineString()),
                    kCommandLineLogLimit);
+}
+
+// For tests only: the end-to-end tests crash the real host at a named point
+// of a role, to see crash reporting work with its shipped waits. The
+// product never sets the variable.
+constexpr char kTestCrashVariable[] = "TARVO_TEST_CRASH_AT";
+constexpr char kSilentFrontEndCrashPoint[] = "silent-front-end";
+
+void CrashIfTestAsks(const char* point) {
+  std::string asked;
+  if (base::CreateEnvironment()->GetVar(kTestCrashVariable, &asked) &&
+      asked == point) {
+    *static_cast<volatile int*>(nullptr) = 1;
+  }
 }
 
 // A front end with a window asks the user to download the product again; a
@@ -467,6 +482,8 @@ void InstallerProcess::ApplyTrackingKeys() {
 uint8_t InstallerProcess::RunFrontEnd() {
   uint8_t result = kInstallerFailed;
   if (silent_) {
+    // Its crash handler and reporter are up by now.
+    CrashIfTestAsks(kSilentFrontEndCrashPoint);
     VLOG(2) << "Running silent controller";
     SilentInstallerController controller;
     result = InstallerResultFromSuccess(controller.Run(
