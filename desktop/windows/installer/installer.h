@@ -293,6 +293,8 @@ class Installer : public StepMachine,
                            const base::CommandLine& command_line);
   void InstallPrefDefaultOverrides(const base::FilePath& folder);
   void InstallHelper(const base::FilePath& folder);
+  // The install log as the status file at `target`, in the transaction.
+  bool WriteInstallStatus(const base::FilePath& target);
   void StepSetUpRegistry();
   // The Uninstall key name not yet present under `root`.
   std::wstring ChooseUninstallKey(HKEY root);
