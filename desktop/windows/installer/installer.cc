@@ -29,6 +29,7 @@
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/transactions/test_fault_injection.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
@@ -538,7 +539,8 @@ void Installer::ApplyStoredExperiments(const base::FilePath& folder) {
 
 void Installer::BuildStepList() {
   steps_.clear();
-  for (Step step : GetStepList(settings_->operation()))
+  step_list_ = GetStepList(settings_->operation());
+  for (Step step : step_list_)
     steps_.push_back(MakeStepClosure(step));
   next_step_ = 0;
 }
@@ -637,7 +639,23 @@ void Installer::RunStep(base::Closure step) {
   step.Run();
 }
 
+bool Installer::FailAtInjectedFault() {
+  if (!TestFaultInjection::Get()->ShouldFailAfterStep())
+    return false;
+  const int code = settings_->operation() == Settings::kUninstalling
+                       ? kErrorUninstall
+                       : kErrorInstall;
+  LOG(ERROR) << Fail(code, std::wstring(),
+                     std::string("Injected test failure after the step: ") +
+                         GetStepName(step_list_[next_step_ - 1]));
+  return true;
+}
+
 void Installer::ScheduleNextStep() {
+  if (next_step_ > 0 && FailAtInjectedFault())
+    return;
+  TestFaultInjection::Get()->OnStepStarted(next_step_,
+                                           GetStepName(step_list_[next_step_]));
   PostStep(steps_[next_step_]);
   for (InstallerObserver& observer : observers_)
     observer.OnStep();
@@ -716,6 +734,9 @@ void Installer::Succeeded() {
     LOG(WARNING) << "Installation already ended, success not reported";
     return;
   }
+  // The last step of a list ends here instead of in `ScheduleNextStep`.
+  if (next_step_ > 0 && FailAtInjectedFault())
+    return;
   LOG(INFO) << "Installation succeeded";
   run_ended_ = true;
   succeeded_ = true;

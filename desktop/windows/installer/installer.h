@@ -249,6 +249,9 @@ class Installer : public StepMachine,
   // Runs a posted step unless the run has ended meanwhile.
   void RunStep(base::Closure step);
   void PostStep(base::Closure step);
+  // Tests only: fails the run at the end of the current step when a test's
+  // injected fault asks for it there; true then.
+  bool FailAtInjectedFault();
   // The body of a step that this library does not hold yet.
   void StepNotAvailable(Step step);
 
@@ -300,6 +303,8 @@ class Installer : public StepMachine,
                            const base::CommandLine& command_line);
   void InstallPrefDefaultOverrides(const base::FilePath& folder);
   void InstallHelper(const base::FilePath& folder);
+  // The install log as the status file at `target`, in the transaction.
+  bool WriteInstallStatus(const base::FilePath& target);
   void StepSetUpRegistry();
   // The Uninstall key name not yet present under `root`.
   std::wstring ChooseUninstallKey(HKEY root);
@@ -369,6 +374,9 @@ class Installer : public StepMachine,
   base::win::ObjectWatcher interrupted_watcher_;
   bool after_elevation_ = false;
   std::vector<base::Closure> steps_;
+  // The steps behind `steps_`, by which a test's injected fault finds its
+  // point.
+  std::span<const Step> step_list_;
   size_t next_step_ = 0;
   bool launcher_is_executable_ = false;
   bool launcher_is_64_bit_ = false;

@@ -481,8 +481,7 @@ void Installer::InstallComponent(const std::string& part, bool unsigned_build) {
 void Installer::StepFinalizeInstallation() {
   LOG(INFO) << "Finalizing the installation";
   const base::FilePath folder = status()->install_folder;
-  InstallLogWriter writer;
-  if (!writer.Write(install_log_, folder.AppendASCII(kInstallStatusName))) {
+  if (!WriteInstallStatus(folder.AppendASCII(kInstallStatusName))) {
     LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
                        "Failed saving the installation status");
     return;
@@ -500,6 +499,23 @@ void Installer::StepFinalizeInstallation() {
   for (InstallerObserver& observer : observers_)
     observer.OnStep();
   Succeeded();
+}
+
+bool Installer::WriteInstallStatus(const base::FilePath& target) {
+  // Written beside the target, then put in place through the transaction:
+  // written in place, a failure from here on would leave a status file that
+  // tells the next run an installation is there.
+  base::FilePath staged;
+  if (!base::CreateTemporaryFileInDir(target.DirName(), &staged)) {
+    PLOG(ERROR) << "Failed staging the installation status";
+    return false;
+  }
+  const bool written =
+      InstallLogWriter().Write(install_log_, staged) &&
+      transaction_.ExecuteOperation(
+          std::make_unique<CopyFileOperation>(staged, target));
+  base::DeletePath(staged, false);
+  return written;
 }
 
 void Installer::MakeDefaultBrowserIfAsked(const base::FilePath& folder) {

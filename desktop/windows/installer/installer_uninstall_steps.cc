@@ -188,6 +188,10 @@ void Installer::StepCleanUpAfterUninstallation() {
       transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true));
   }
 
+  // What follows deletes for good and can no longer fail: it is the run's
+  // commit, so a test's fault at the end of this step comes before it.
+  if (FailAtInjectedFault())
+    return;
   WriteAndStartCleanupBatch(&batch, folder);
   if (settings_->GetFlag(DELETE_PROFILE))
     DeleteUserProfile(folder);

@@ -3,6 +3,8 @@
 #include <iterator>
 #include <utility>
 
+#include "desktop/windows/installer/service/transactions/test_fault_injection.h"
+
 namespace installer {
 
 Transaction::Transaction() = default;
@@ -13,7 +15,10 @@ Transaction::~Transaction() {
 
 bool Transaction::ExecuteOperation(std::unique_ptr<Operation> operation) {
   Transaction sub_operations;
-  if (!operation->Do(&sub_operations)) {
+  // A test's injected fault turns a done operation into a failed one, which
+  // takes the same path as a real failure.
+  if (!operation->Do(&sub_operations) ||
+      TestFaultInjection::Get()->ShouldFailOperation()) {
     // The operation first, then what it needed, newest first: the reverse of
     // the order in which they were done.
     operation->Rollback();

@@ -1,0 +1,62 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TEST_FAULT_INJECTION_H_
+#define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TEST_FAULT_INJECTION_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace installer {
+
+// For tests only: makes a real run of the backend fail, or end hard, at a
+// chosen point, so that end-to-end tests can show that the real step bodies
+// are rolled back. The product never sets the variable it reads:
+//   TARVO_TEST_FAULT=step=NAME|INDEX[;operation=N];action=fail|kill[;code=N]
+// Without `operation` the point is the end of the step's body; with it, the
+// step's Nth transaction operation (1-based, counted as each one is done,
+// sub-operations included), right after its `Do` succeeded. `code` is the
+// exit code of `kill`. The step machine tells it where the run is; the
+// transaction asks it after each operation. Lives on the backend's main
+// thread, as the step machine does.
+class TestFaultInjection {
+ public:
+  enum class Action { kNone, kFail, kKill };
+  struct Plan {
+    // A step's name as the step machine calls it, or its index in the
+    // operation's step list.
+    std::string step;
+    // 0: the end of the step.
+    int operation = 0;
+    Action action = Action::kNone;
+    uint32_t exit_code = kDefaultKillCode;
+  };
+  static constexpr uint32_t kDefaultKillCode = 0xDEAD;
+
+  // The one of this process, read from the environment on first use.
+  static TestFaultInjection* Get();
+  // False for a value that is not a whole plan as above.
+  static bool Parse(const std::string& text, Plan* plan);
+
+  explicit TestFaultInjection(const Plan& plan);
+
+  // Step `index` of the list, named `name`, starts now.
+  void OnStepStarted(size_t index, const char* name);
+  // The current step's body is done. True when the run must fail here; does
+  // not return when the process is to end.
+  bool ShouldFailAfterStep();
+  // An operation of the current step succeeded. True when it must be taken
+  // as failed; does not return when the process is to end.
+  bool ShouldFailOperation();
+
+ private:
+  // True when the plan's point is reached now (only once).
+  bool Fire();
+
+  const Plan plan_;
+  bool in_chosen_step_ = false;
+  int operations_done_ = 0;
+  bool fired_ = false;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TEST_FAULT_INJECTION_H_

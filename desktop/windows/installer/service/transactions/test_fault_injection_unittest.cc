@@ -1,0 +1,88 @@
+#include "desktop/windows/installer/service/transactions/test_fault_injection.h"
+
+#include <string>
+
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using Action = TestFaultInjection::Action;
+
+TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
+  struct Case {
+    const char* text;
+    bool parses;
+    const char* step;
+    int operation;
+    Action action;
+    uint32_t code;
+  } const cases[] = {
+      {"step=set up the registry;action=fail", true, "set up the registry", 0,
+       Action::kFail, TestFaultInjection::kDefaultKillCode},
+      {" step=3 ; operation=2 ; action=kill ; code=77 ", true, "3", 2,
+       Action::kKill, 77},
+      {"action=fail", false},
+      {"step=3", false},
+      {"step=3;action=crash", false},
+      {"step=3;action=fail;operation=0", false},
+      {"step=3;action=fail;operation=two", false},
+      {"step=3;action=kill;code=-1", false},
+      {"step=3;action=fail;when=later", false},
+      {"step=;action=fail", false},
+      {"step 3;action=fail", false},
+      {"", false},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.text);
+    TestFaultInjection::Plan plan;
+    ASSERT_EQ(TestFaultInjection::Parse(test.text, &plan), test.parses);
+    if (!test.parses)
+      continue;
+    EXPECT_EQ(plan.step, test.step);
+    EXPECT_EQ(plan.operation, test.operation);
+    EXPECT_EQ(plan.action, test.action);
+    EXPECT_EQ(plan.exit_code, test.code);
+  }
+}
+
+// The point is found by name or by index, counts only the chosen step's
+// operations, and is reached once.
+TEST(TestFaultInjectionTest, FailsOnceAtTheChosenOperationOfTheChosenStep) {
+  TestFaultInjection::Plan plan;
+  ASSERT_TRUE(TestFaultInjection::Parse("step=1;operation=2;action=fail", &plan));
+  TestFaultInjection injection(plan);
+  injection.OnStepStarted(0, "copy the package files");
+  EXPECT_FALSE(injection.ShouldFailOperation());
+  EXPECT_FALSE(injection.ShouldFailOperation());
+  injection.OnStepStarted(1, "copy the root files");
+  EXPECT_FALSE(injection.ShouldFailOperation());
+  EXPECT_FALSE(injection.ShouldFailAfterStep());
+  EXPECT_TRUE(injection.ShouldFailOperation());
+  EXPECT_FALSE(injection.ShouldFailOperation());
+  injection.OnStepStarted(1, "copy the root files");
+  EXPECT_FALSE(injection.ShouldFailOperation());
+  EXPECT_FALSE(injection.ShouldFailOperation());
+}
+
+TEST(TestFaultInjectionTest, FailsAtTheEndOfTheStepNamed) {
+  TestFaultInjection::Plan plan;
+  ASSERT_TRUE(TestFaultInjection::Parse("step=install the shortcuts;action=fail",
+                                        &plan));
+  TestFaultInjection injection(plan);
+  injection.OnStepStarted(3, "set up the registry");
+  EXPECT_FALSE(injection.ShouldFailAfterStep());
+  injection.OnStepStarted(4, "install the shortcuts");
+  EXPECT_FALSE(injection.ShouldFailOperation());
+  EXPECT_TRUE(injection.ShouldFailAfterStep());
+}
+
+TEST(TestFaultInjectionTest, UnarmedNeverFails) {
+  TestFaultInjection injection{TestFaultInjection::Plan()};
+  injection.OnStepStarted(0, "0");
+  EXPECT_FALSE(injection.ShouldFailOperation());
+  EXPECT_FALSE(injection.ShouldFailAfterStep());
+}
+
+}  // namespace
+}  // namespace installer

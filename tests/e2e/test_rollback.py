@@ -1,0 +1,248 @@
+"""Rollback of real installations, at every step: the signed full installer
+installs, updates to the next patch release and uninstalls silently, each
+run once per step of its operation with a failure injected at the end of
+that step (TARVO_TEST_FAULT, read by the backend for tests only). The real
+step bodies run up to that point; the failed run must exit with the failure
+code and leave every file of the folders it touches, and every key and
+value of HKCU\\Software and HKLM\\Software, exactly as they were before it.
+The steps come from the step machine's own lists, so a new step is covered
+without editing this file."""
+
+import os
+import re
+import shutil
+import subprocess
+import uuid
+from pathlib import Path
+
+import pytest
+
+import installer_files as files
+import test_installation as installation
+from conftest import windows_path
+
+SOURCE = Path(__file__).resolve().parents[2] / "desktop/windows/installer"
+TREE_RUNNER = "desktop/windows/installer/process_tree_runner.exe"
+HANG_GUARD = 600
+FAILED = 1
+KILL_CODE = 0x5EED
+SHORTCUTS = {"desktopshortcut": 1, "startmenushortcut": 1, "quicklaunchshortcut": 1}
+# The update drops the desktop shortcut, so that its step removes one.
+UPDATE_SHORTCUTS = {**SHORTCUTS, "desktopshortcut": 0}
+UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+# Keys whose values Wine itself writes as programs start, whatever the
+# installer does: its own settings, the shell's per-session bookkeeping,
+# and the user agent and cache settings that its WinINet stores when first
+# loaded (the full installer loads it for its update check).
+WINE_VOLATILE = re.compile(r"^(wine(\\|$)|microsoft\\windows\\currentversion\\(explorer\\"
+                           r"(sessioninfo|streammru|streams)|internet settings)(\\|$))",
+                           re.IGNORECASE)
+
+
+def step_lists():
+    """{operation: [step name, ...]} as the step machine runs them: the enum
+    of installer.h, the names of installer.cc and its three lists."""
+    header = (SOURCE / "installer.h").read_text()
+    source = (SOURCE / "installer.cc").read_text()
+    enum = re.search(r"enum class Step : int32_t \{(.*?)\};", header, re.S)[1]
+    steps = re.findall(r"(k\w+),", enum)
+    table = re.search(r"kStepNames\[Installer::kStepCount\] = \{(.*?)\};", source, re.S)[1]
+    names = dict(zip(steps, re.findall(r'"([^"]+)"', table), strict=True))
+    lists = {}
+    for operation, variable in (("install", "kInstallSteps"), ("update", "kUpdateSteps"),
+                                ("uninstall", "kUninstallSteps")):
+        body = re.search(rf"constexpr Step {variable}\[\] = \{{(.*?)\}};", source, re.S)[1]
+        lists[operation] = [names[step] for step in re.findall(r"Step::(k\w+)", body)]
+    return lists
+
+
+STEPS = step_lists()
+CASES = [(operation, index, name) for operation, names in STEPS.items()
+         for index, name in enumerate(names)]
+
+
+def run(build_dir, *args):
+    return subprocess.run([str(build_dir / "wine-run"), *map(str, args)], capture_output=True,
+                          timeout=HANG_GUARD)
+
+
+def folder_of(build_dir, variable):
+    text = run(build_dir, "cmd", "/c", f"echo %{variable}%").stdout.decode().strip()
+    return installation.linux_path(build_dir, text)
+
+
+def exported(build_dir, tmp_path, root):
+    """{key: {value line, ...}} of `root` as `reg export` writes it, keys
+    lower-cased, empty keys kept (a key left behind is a difference)."""
+    target = tmp_path / f"{uuid.uuid4().hex}.reg"
+    result = run(build_dir, "reg", "export", root, windows_path(target), "/y")
+    assert result.returncode == 0, result.stderr
+    text = re.sub(r"\\\r?\n\s*", "", target.read_bytes().decode("utf-16"))
+    target.unlink()
+    keys, values = {}, None
+    for line in text.splitlines():
+        header = re.fullmatch(r"\[(.*)\]", line)
+        if header:
+            key = header[1][len(root) + 1:].lower()
+            values = None if WINE_VOLATILE.match(key) else keys.setdefault(key, set())
+        elif values is not None and line:
+            values.add(line)
+    return keys
+
+
+def remove_uninstall_entries(build_dir):
+    listed = run(build_dir, "reg", "query", UNINSTALL_KEY).stdout.decode(errors="replace")
+    for line in listed.splitlines():
+        if "\\uninstall\\tarvo " in line.lower():
+            run(build_dir, "reg", "delete", line.strip(), "/f")
+
+
+class Machine:
+    """The folders an installation of a test touches, and the registry."""
+
+    def __init__(self, build_dir, tmp_path):
+        self.build_dir = build_dir
+        self.tmp_path = tmp_path
+        self.folder = tmp_path / "Tarvo Rollback"
+        self.temp = tmp_path / "temp"
+        self.temp.mkdir()
+        appdata = folder_of(build_dir, "APPDATA")
+        self.shortcut_folders = [
+            folder_of(build_dir, "USERPROFILE") / "Desktop",
+            appdata / "Microsoft/Windows/Start Menu/Programs",
+            appdata / "Microsoft/Internet Explorer/Quick Launch"]
+
+    def run(self, installer, switches, *extra, fault=None):
+        """The silent run's exit code once every process it started ended."""
+        env = {name: value for name, value in os.environ.items() if name != "TARVO_TEST_FAULT"}
+        if fault:
+            env["TARVO_TEST_FAULT"] = fault
+        command = [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
+                   windows_path(installer), "--silent", "--allusers=0", "--pintotaskbar=0",
+                   "--launchtarvo=0", "--enable-installer-stats=0",
+                   *(f"--{name}={value}" for name, value in switches.items()),
+                   f"--installfolder={windows_path(self.folder)}",
+                   f"--temp-folder={windows_path(self.temp)}", *extra]
+        result = subprocess.run(command, capture_output=True, timeout=HANG_GUARD, env=env)
+        words = result.stdout.decode(errors="replace").split()
+        assert len(words) >= 2 and words[-2] == "exit", result
+        return int(words[-1])
+
+    def state(self):
+        """Every file (with its hash) and folder of the installation and
+        temporary folders; the product's entries of the shortcut folders,
+        which the prefix's other users share; both Software hives."""
+        trees = {"folder": installation.tree(self.folder),
+                 "temp": installation.tree(self.temp)}
+        for folder in self.shortcut_folders:
+            trees[folder.name] = {path: digest for path, digest in
+                                  installation.tree(folder).items()
+                                  if path.lower().startswith("tarvo")}
+        for root in ("HKEY_CURRENT_USER\\Software", "HKEY_LOCAL_MACHINE\\Software"):
+            trees[root] = exported(self.build_dir, self.tmp_path, root)
+        return trees
+
+    def clear(self):
+        for folder in self.shortcut_folders:
+            for path in folder.glob("Tarvo*.lnk"):
+                path.unlink()
+        shutil.rmtree(self.folder, ignore_errors=True)
+        remove_uninstall_entries(self.build_dir)
+
+
+def differences(before, after):
+    """What changed, readable in a failed assertion."""
+    found = {}
+    for part in before:
+        old, new = before[part], after[part]
+        changed = {key: (old.get(key), new.get(key)) for key in old.keys() | new.keys()
+                   if old.get(key) != new.get(key)}
+        if changed:
+            found[part] = changed
+    return found
+
+
+@pytest.fixture(scope="module")
+def installers(build_dir, tmp_path_factory):
+    """The build's signed full installer and one of the next patch release."""
+    folder = tmp_path_factory.mktemp("rollback_next")
+    package = files.make_package(build_dir, folder / "package", "next")
+    archive = files.pack(package, folder / "package.7z", level=1)
+    keys = files.BuildKeys(build_dir)
+    return {"current": build_dir / "installer_files/full/installer.exe",
+            "next": files.full_installer(build_dir, folder / "full", keys, archive,
+                                         library="next")}
+
+
+class Operations:
+    """One machine per operation, in the state the operation starts from:
+    made once, as every failed run must leave it so."""
+
+    def __init__(self, build_dir, installers, tmp_path_factory):
+        self.build_dir = build_dir
+        self.installers = installers
+        self.tmp_path_factory = tmp_path_factory
+        self.machines = {}
+
+    def machine(self, operation):
+        if operation not in self.machines:
+            made = Machine(self.build_dir, self.tmp_path_factory.mktemp(f"rollback_{operation}"))
+            made.clear()
+            if operation != "install":
+                assert made.run(self.installers["current"], SHORTCUTS) == 0
+            self.machines[operation] = made
+        return self.machines[operation]
+
+    def start(self, operation, fault):
+        made = self.machine(operation)
+        if operation == "install":
+            return made.run(self.installers["current"], SHORTCUTS, fault=fault)
+        if operation == "update":
+            return made.run(self.installers["next"], UPDATE_SHORTCUTS, fault=fault)
+        version = installation.version_of(made.folder)
+        return made.run(made.folder / version / "installer.exe", SHORTCUTS, "--uninstall",
+                        fault=fault)
+
+
+@pytest.fixture(scope="module")
+def operations(build_dir, installers, tmp_path_factory):
+    made = Operations(build_dir, installers, tmp_path_factory)
+    yield made
+    for machine in made.machines.values():
+        machine.clear()
+
+
+def test_the_table_covers_every_step():
+    # The proof below is only as good as its table.
+    assert {operation: len(names) for operation, names in STEPS.items()} == {
+        "install": 8, "update": 12, "uninstall": 6}
+
+
+@pytest.mark.parametrize("operation,index,name", CASES,
+                         ids=[f"{o}-{i}-{n.replace(' ', '_')}" for o, i, n in CASES])
+def test_failure_at_the_end_of_a_step_rolls_back_everything(operations, operation, index,
+                                                           name):
+    machine = operations.machine(operation)
+    before = machine.state()
+
+    assert operations.start(operation, f"step={index};action=fail") == FAILED
+
+    assert differences(before, machine.state()) == {}
+
+
+def test_kill_ends_the_backend_at_the_chosen_operation(operations):
+    # Ended hard in the registry step, right after its first operation:
+    # nothing is rolled back, so what was done before stays, and nothing
+    # after it was done. Recovering from it is not this test's: the module
+    # clears the machines at its end.
+    machine = operations.machine("install")
+    before = machine.state()
+
+    code = operations.start("install", "step=set up the registry;operation=1;action=kill;"
+                                       f"code={KILL_CODE}")
+
+    assert code != 0
+    after = machine.state()
+    assert any(path.endswith("/tarvo.exe") for path in after["folder"]), after["folder"]
+    assert not (machine.folder / "installation_status.xml").exists()
+    assert "installer_prefs.json" not in after["folder"]
