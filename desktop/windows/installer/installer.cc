@@ -740,6 +740,10 @@ void Installer::Succeeded() {
   LOG(INFO) << "Installation succeeded";
   run_ended_ = true;
   succeeded_ = true;
+  if (delete_empty_company_key_) {
+    DeleteEmptyCompanyKey(HKEY_CURRENT_USER);
+    DeleteEmptyCompanyKey(HKEY_LOCAL_MACHINE);
+  }
   for (InstallerObserver& observer : observers_)
     observer.OnSuccess();
   Reset();

@@ -271,8 +271,9 @@ class Installer : public StepMachine,
   void StepCleanUpRegistry();
   void CleanUpRegistryRecord(HKEY root, const RegistryKeyRecord& record);
   void DeleteUninstallEntryOfFolder(HKEY root, const std::wstring& key_path);
-  // The vendor's key, once an uninstallation has left it without values or
-  // subkeys; other products of the vendor may still keep theirs there.
+  // The vendor's key, once a successful uninstallation has left it without
+  // values or subkeys; other products of the vendor may still keep theirs
+  // there.
   void DeleteEmptyCompanyKey(HKEY root);
   void StepPreserveInstallerStatus();
   // One of the three shortcuts an update carries over from the previous
@@ -363,6 +364,9 @@ class Installer : public StepMachine,
   bool running_ = false;
   bool succeeded_ = false;
   bool registry_logging_ = false;
+  // Set by the uninstallation's registry clean-up: the vendor's key, if left
+  // empty, goes once the run has succeeded.
+  bool delete_empty_company_key_ = false;
   // Set once the run has reported its end (success, error or cancellation):
   // nothing queued, and no event, may act on it afterwards.
   bool run_ended_ = false;

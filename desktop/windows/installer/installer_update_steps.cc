@@ -172,11 +172,11 @@ void Installer::StepCleanUpRegistry() {
   for (const RegistryKeyRecord& record : log.hklm_registry)
     CleanUpRegistryRecord(HKEY_LOCAL_MACHINE, record);
   // An update writes its values back at once: only an uninstallation can
-  // leave the key empty for good.
-  if (settings_->operation() == Settings::kUninstalling) {
-    DeleteEmptyCompanyKey(HKEY_CURRENT_USER);
-    DeleteEmptyCompanyKey(HKEY_LOCAL_MACHINE);
-  }
+  // leave the key empty for good. It goes once the uninstallation has
+  // succeeded: deleted inside the transaction, a rollback would recreate it
+  // after the values' own undo, whose handles then point at the deleted key.
+  delete_empty_company_key_ =
+      settings_->operation() == Settings::kUninstalling;
   ScheduleNextStep();
 }
 
@@ -199,8 +199,9 @@ void Installer::DeleteEmptyCompanyKey(HKEY root) {
     return;
   key.Close();
   VLOG(1) << "Removing the emptied company key";
-  transaction_.ExecuteOperation(
-      std::make_unique<DeleteRegKeyOperation>(root, key_path, 0));
+  const LONG deleted = RegDeleteKeyW(root, key_path.c_str());
+  if (deleted != ERROR_SUCCESS)
+    LOG(WARNING) << "RegDeleteKeyW failed: " << deleted;
 }
 
 void Installer::CleanUpRegistryRecord(HKEY root,
