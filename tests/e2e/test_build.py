@@ -16,13 +16,15 @@ SYSTEM_DLL = re.compile(r"^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut3
 
 
 def built_programs(build_dir):
-    # The prefix is pruned before it is entered: tests running beside this one
-    # create and delete folders there at any moment. The demo's folder holds
-    # an installed package, not programs of the build.
+    # The prefixes and the tests' folders are pruned before they are entered:
+    # tests running beside this one create and delete folders there at any
+    # moment. They and the demo's folder hold installed packages and
+    # installer files, not programs of the build.
     programs = []
     for folder, subfolders, files in os.walk(build_dir):
         subfolders[:] = [name for name in subfolders
-                         if name not in ("wineprefix", "CMakeFiles", "demo")]
+                         if not name.startswith("wineprefix")
+                         and name not in ("CMakeFiles", "demo", "e2e_tmp", "test_folders")]
         programs += [Path(folder) / name for name in files if name.endswith(".exe")]
     assert programs
     return programs
