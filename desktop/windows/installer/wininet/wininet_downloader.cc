@@ -350,11 +350,14 @@ void WinInetDownloader::OnStatus(WinInetHandleContext* context,
       if (information)
         observer_->OnConnected(static_cast<const char*>(information));
       break;
-    case INTERNET_STATUS_REQUEST_COMPLETE:
-      OnRequestComplete(
-          context, handle,
-          static_cast<INTERNET_ASYNC_RESULT*>(information)->dwError);
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
+      // dwError means something only when the call failed: a completed
+      // query for data carries the byte count there.
+      const auto* result = static_cast<INTERNET_ASYNC_RESULT*>(information);
+      OnRequestComplete(context, handle,
+                        result->dwResult ? ERROR_SUCCESS : result->dwError);
       break;
+    }
     case INTERNET_STATUS_REDIRECT:
       if (information)
         OnRedirect(static_cast<const wchar_t*>(information));
