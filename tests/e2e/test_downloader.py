@@ -14,7 +14,8 @@ import subprocess
 import pytest
 
 from conftest import windows_path
-from http_test_server import HttpTestServer, ProxyAskingForCredentials, Resource
+from http_test_server import (SILENT_BEFORE_HEADERS, HttpTestServer, ProxyAskingForCredentials,
+                              Resource)
 
 TOOL = "desktop/windows/installer/downloader_tool.exe"
 # Only guards against a hang: a slow machine must never fail a test.
@@ -173,6 +174,28 @@ def test_misplaced_partial_answer_gives_a_byte_exact_file(server, download, tmp_
     assert result["state"] == COMPLETED, result["errors"]
     assert (tmp_path / "part.bin").read_bytes() == data
     assert [request.headers.get("Range") for request in server.requests] == ranges
+
+
+# A server that keeps the connection open and sends nothing more: WinINet's
+# own time-outs never fire under Wine, so the downloader's watch must give
+# the attempt up and resume where the bytes held end.
+@pytest.mark.parametrize("silent_point, ranges", [
+    (700_000, [None, "bytes=700000-"]),
+    (SILENT_BEFORE_HEADERS, [None, "bytes=0-"]),
+], ids=["mid_body", "before_headers"])
+def test_connection_gone_silent_is_resumed_byte_exact(server, download, tmp_path,
+                                                     silent_point, ranges):
+    data = os.urandom(2 * MB)
+    server.add("/quiet.bin", Resource(
+        data, silent_at=lambda number, first: silent_point if number == 0 else None))
+    results, log = download(server.url("/quiet.bin"),
+                            f"--out={windows_path(tmp_path / 'quiet.bin')}", "--timeout-ms=2000")
+
+    (result,) = results
+    assert result["state"] == COMPLETED, result["errors"]
+    assert (tmp_path / "quiet.bin").read_bytes() == data
+    assert [request.headers.get("Range") for request in server.requests] == ranges
+    assert server.requests[0].outcome == "silent"
 
 
 def test_partial_answer_after_a_failed_first_attempt_is_not_taken_for_the_whole(

@@ -21,8 +21,8 @@ from test_silent_installation import (HANG_GUARD, TREE_RUNNER, VERSIONS, downloa
                                       installed_tree, machine, package_tree, packages, pki,
                                       server)
 from test_installer_payload import make_installer
-from update_server import PACKAGE
-from http_test_server import Resource
+from update_server import FEEDBACK, PACKAGE
+from http_test_server import SILENT_BEFORE_HEADERS, Resource
 from wine_process import WineProcess
 
 # The custom message box's buttons.
@@ -228,6 +228,35 @@ def test_cancel_during_the_download_leaves_nothing(build_dir, pki, downloads, ma
     (report,) = server.reports()
     assert report["installation_cancelled"] == 1 and report["installation_success"] == 0
     log = logs.one(marker)[1]
+    assert "Controller exiting" in log
+
+
+# Generous: the assertion is that the process ends, not how fast.
+QUIT_GUARD = 60
+
+
+def test_quit_while_the_server_is_silent_ends_the_process(build_dir, pki, downloads, machine,
+                                                          server, start, logs):
+    # The package and the report both meet a server that accepts and never
+    # answers: neither the download's retries nor the report may keep the
+    # process once the user has quit.
+    server.offer(downloads["current"])
+    silent = Resource(b"", silent_at=lambda number, first: SILENT_BEFORE_HEADERS)
+    server.http.add(PACKAGE, silent)
+    server.http.add(FEEDBACK, silent)
+    marker = Logs.marker()
+    installer = start(files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                             autoupdate_url=server.autoupdate_url),
+                      marker).find_window()
+    installer.wait_for_page("WELCOME")
+    server.http.wait_for(lambda requests: any(r.path == PACKAGE for r in requests))
+    installer.drive("click", ACCEPT)
+    installer.wait_for_page("PROGRESS")
+    installer.cancel()
+
+    installer.process.wait(timeout=QUIT_GUARD)
+    log = logs.one(marker)[1]
+    assert "The run was cancelled by the user" in log
     assert "Controller exiting" in log
 
 

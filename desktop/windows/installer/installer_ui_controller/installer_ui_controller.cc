@@ -66,6 +66,11 @@ BOOL CALLBACK BringWindowForward(HWND window, LPARAM) {
   return FALSE;
 }
 
+// How long a run that the user quit still waits for its report: the user
+// expects the process gone, whatever the network does.
+constexpr base::TimeDelta kReportWaitAfterQuit =
+    base::TimeDelta::FromSeconds(5);
+
 void PostReply(base::TaskRunner& reply_runner,
                const base::SourceLocation& from_here,
                PackageFetcher::UIDelegate::ReplyCallback reply,
@@ -291,6 +296,8 @@ void InstallerUIController::OnAccept() {
 }
 
 void InstallerUIController::OnCancel() {
+  LOG(INFO) << "The run was cancelled by the user";
+  user_quit_ = true;
   stats_.root()->SetInteger("installation_cancelled", 1);
   TerminateUI();
 }
@@ -323,6 +330,7 @@ void InstallerUIController::OnGetFullPackage() {
   }
   if (!::ShellExecuteExW(&info))
     PLOG(ERROR) << "Opening the full package's page failed";
+  user_quit_ = true;
   stats_.root()->SetInteger("installation_cancelled", 2);
   TerminateUI();
 }
@@ -635,9 +643,19 @@ void InstallerUIController::TerminateUI() {
       !settings_->GetFlag(AUTOUPDATE)) {
     LOG(INFO) << "Sending stats";
     report_pending_ = true;
+    // After a quit the report goes out without waiting for the network,
+    // and only for a few seconds: against an unreachable server it would
+    // otherwise keep the process for many minutes.
     stats_.Send(base::BindWeak(&InstallerUIController::OnReportSent,
                                weak_source_.GetRef(), this),
-                will_download_);
+                will_download_ && !user_quit_);
+    if (user_quit_) {
+      base::CurrentTaskRunnerHandle::Get()->PostTaskWithDelay(
+          FROM_HERE,
+          base::BindWeak(&InstallerUIController::StopWaitingForReport,
+                         weak_source_.GetRef(), this),
+          kReportWaitAfterQuit);
+    }
   } else {
     LOG(INFO) << "Not sending stats";
   }
@@ -646,6 +664,16 @@ void InstallerUIController::TerminateUI() {
 
 void InstallerUIController::DeleteClosedWindow() {
   closed_window_.reset();
+}
+
+void InstallerUIController::StopWaitingForReport() {
+  if (!report_pending_)
+    return;
+  LOG(WARNING) << "The report was not sent within "
+               << kReportWaitAfterQuit.InMilliseconds()
+               << " ms of the quit; not waiting for it";
+  report_pending_ = false;
+  QuitWhenDone();
 }
 
 void InstallerUIController::OnReportSent() {

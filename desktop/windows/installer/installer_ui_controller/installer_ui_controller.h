@@ -121,6 +121,7 @@ class InstallerUIController : public Settings::Observer,
   void TerminateUI();
   void DeleteClosedWindow();
   void OnReportSent();
+  void StopWaitingForReport();
   // Quits once the report is out and no backend runs any more.
   void QuitWhenDone();
 
@@ -147,6 +148,9 @@ class InstallerUIController : public Settings::Observer,
   // The runner launched a backend whose end has not been reported yet.
   bool backend_running_ = false;
   bool report_pending_ = false;
+  // The user cancelled or left for the full package: the run ends within
+  // seconds.
+  bool user_quit_ = false;
   base::win::ScopedHandle ui_lock_file_;
   Stats stats_;
   std::unique_ptr<InstallerWindow> window_;

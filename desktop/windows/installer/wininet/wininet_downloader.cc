@@ -12,6 +12,7 @@
 #include "base/strings/string_format.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/time/tick_time.h"
 #include "base/time/time_delta.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/wininet/content_range.h"
@@ -19,6 +20,8 @@
 #include "desktop/windows/installer/wininet/response_writer.h"
 #include "desktop/windows/installer/wininet/url_parts.h"
 #include "desktop/windows/installer/wininet/wininet_error_text.h"
+#include "desktop/windows/installer/wininet/wininet_handle_context.h"
+#include "desktop/windows/installer/wininet/wininet_open_handles.h"
 #include "desktop/windows/installer/wininet/wininet_termination_thread.h"
 
 namespace installer {
@@ -34,8 +37,14 @@ constexpr DWORD kReadBufferSize = 1024 * 1024;
 constexpr base::TimeDelta kRetryDelay = base::TimeDelta::FromMicroseconds(6000000);
 
 // Without a limit a server that keeps the connection open and sends nothing
-// holds a download for ever: WinINet's reads never time out by themselves.
+// holds a download for ever: WinINet's reads never time out by themselves,
+// and Wine's asynchronous reads ignore the receive time-out too.
 constexpr base::TimeDelta kDefaultTimeout = base::TimeDelta::FromSeconds(60);
+
+// How long the end of a download waits for WinINet to report its handles
+// closed. Wine never does for a read stuck on a silent connection, and the
+// contexts stay valid for whatever it reports later.
+constexpr base::TimeDelta kHandlesClosedLimit = base::TimeDelta::FromSeconds(3);
 
 constexpr DWORD kTimeoutOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
                                      INTERNET_OPTION_SEND_TIMEOUT,
@@ -126,13 +135,10 @@ WinInetDownloader::WinInetDownloader(PackageFetcher::UIDelegate* ui_delegate,
                                      PackageFetcher::Delegate* delegate)
     : ui_delegate_(ui_delegate),
       delegate_(delegate),
-      timeout_(kDefaultTimeout),
-      handles_closed_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)),
       cancelled_(std::make_unique<base::AtomicFlag>()),
-      buffer_(std::make_unique<char[]>(kReadBufferSize)),
+      timeout_(kDefaultTimeout),
       self_ref_(weak_source_.GetRef()) {
   CHECK(ui_delegate_);
-  CHECK(handles_closed_.IsValid());
 }
 
 WinInetDownloader::~WinInetDownloader() {
@@ -185,7 +191,6 @@ bool WinInetDownloader::Start(const std::wstring& url,
   expected_size_ = 0;
   bytes_received_ = 0;
   chunk_start_ = 0;
-  last_read_ = 0;
   retry_count_ = 0;
   retries_without_data_ = 0;
   progress_posted_ = false;
@@ -202,16 +207,19 @@ bool WinInetDownloader::Start(const std::wstring& url,
     return false;
   }
   SetTimeouts(session_.Get(), timeout_);
-  ::InternetSetStatusCallbackW(session_.Get(), &InternetStatusCallback);
+  ::InternetSetStatusCallbackW(session_.Get(),
+                               &WinInetHandleContext::StatusCallback);
   cancelled_ = std::make_unique<base::AtomicFlag>();
   made_handles_ = false;
-  ::ResetEvent(handles_closed_.Get());
+  open_handles_ = base::MakeRefCounted<WinInetOpenHandles>();
+  connection_context_ =
+      base::MakeRefCounted<WinInetHandleContext>(this, open_handles_, 0);
   body_ = body;
 
   connection_.Set(::InternetConnectW(
       session_.Get(), parts.host.c_str(), static_cast<INTERNET_PORT>(parts.port),
       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
-      reinterpret_cast<DWORD_PTR>(this)));
+      reinterpret_cast<DWORD_PTR>(connection_context_.get())));
   if (!connection_.IsValid()) {
     AppendError(base::FormatString("InternetConnect failed for %s:%d",
                                    base::WideToUtf8(parts.host).c_str(),
@@ -222,7 +230,7 @@ bool WinInetDownloader::Start(const std::wstring& url,
     return false;
   }
   made_handles_ = true;
-  ++open_handles_;
+  connection_context_->OnHandleMade();
 
   observer_->OnChunkStart(0);
   if (!OpenRequest(parts, std::wstring())) {
@@ -280,9 +288,15 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts,
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
   if (parts.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
+  // Each request reads into a buffer of its own: a read of a request given
+  // up may still complete into it.
+  base::RefPtr<WinInetHandleContext> context =
+      base::MakeRefCounted<WinInetHandleContext>(this, open_handles_,
+                                                 kReadBufferSize);
   HINTERNET request = ::HttpOpenRequestW(
       connection_.Get(), is_post ? L"POST" : L"GET", parts.path.c_str(),
-      L"HTTP/1.1", nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(this));
+      L"HTTP/1.1", nullptr, nullptr, flags,
+      reinterpret_cast<DWORD_PTR>(context.get()));
   if (!request) {
     const DWORD error = ::GetLastError();
     AppendError(base::FormatString(
@@ -292,13 +306,15 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts,
         error);
     return false;
   }
-  ++open_handles_;
+  context->OnHandleMade();
+  request_context_ = std::move(context);
   request_.Set(request);
 
   VLOG(1) << (is_post ? "Sending POST request" : "Sending GET request");
   // Before sending: the request's completion may arrive on a WinINet thread
   // before HttpSendRequestW returns, and must find the request sent.
   state_ = REQUEST_SENT;
+  WatchForSilence(download_id_);
   if (::HttpSendRequestW(
           request, extra_headers.empty() ? nullptr : extra_headers.c_str(),
           static_cast<DWORD>(extra_headers.size()),
@@ -316,30 +332,15 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts,
   return false;
 }
 
-// static
-void CALLBACK WinInetDownloader::InternetStatusCallback(
-    HINTERNET handle,
-    DWORD_PTR context,
-    DWORD status,
-    void* information,
-    DWORD information_length) {
-  // The session handle carries no context.
-  if (!context)
-    return;
-  reinterpret_cast<WinInetDownloader*>(context)->OnStatus(
-      handle, status, information, information_length);
-}
-
-void WinInetDownloader::OnStatus(HINTERNET handle,
+void WinInetDownloader::OnStatus(WinInetHandleContext* context,
+                                 HINTERNET handle,
                                  DWORD status,
                                  void* information,
                                  DWORD information_length) {
   VLOG(2) << "InternatStatusCallback called with code " << status;
-  if (status == INTERNET_STATUS_HANDLE_CLOSING) {
-    // The last notice of a handle; the downloader may be gone right after.
-    OnHandleClosing();
-    return;
-  }
+  // Only the current request's notices come here: any of them, a read's
+  // completion or bytes arriving, shows that the server is still there.
+  NoteActivity();
   if (cancelled_->IsSet()) {
     VLOG(1) << "Wininet request cancelled. unregistering the callback.";
     return;
@@ -349,10 +350,14 @@ void WinInetDownloader::OnStatus(HINTERNET handle,
       if (information)
         observer_->OnConnected(static_cast<const char*>(information));
       break;
-    case INTERNET_STATUS_REQUEST_COMPLETE:
-      OnRequestComplete(
-          handle, static_cast<INTERNET_ASYNC_RESULT*>(information)->dwError);
+    case INTERNET_STATUS_REQUEST_COMPLETE: {
+      // dwError means something only when the call failed: a completed
+      // query for data carries the byte count there.
+      const auto* result = static_cast<INTERNET_ASYNC_RESULT*>(information);
+      OnRequestComplete(context, handle,
+                        result->dwResult ? ERROR_SUCCESS : result->dwError);
       break;
+    }
     case INTERNET_STATUS_REDIRECT:
       if (information)
         OnRedirect(static_cast<const wchar_t*>(information));
@@ -362,17 +367,17 @@ void WinInetDownloader::OnStatus(HINTERNET handle,
   }
 }
 
-void WinInetDownloader::OnHandleClosing() {
-  HANDLE handles_closed = handles_closed_.Get();
-  if (open_handles_.fetch_sub(1) == 1)
-    ::SetEvent(handles_closed);
+void WinInetDownloader::NoteActivity() {
+  last_activity_ = base::TickTime::Now().ToInternalValue();
 }
 
-void WinInetDownloader::OnRequestComplete(HINTERNET handle, DWORD error) {
+void WinInetDownloader::OnRequestComplete(WinInetHandleContext* context,
+                                          HINTERNET handle,
+                                          DWORD error) {
   observer_->OnWinInetError(static_cast<int>(error));
   if (error == ERROR_SUCCESS) {
     VLOG(2) << "Handling request completion";
-    HandleRequestCompletion(handle);
+    HandleRequestCompletion(context, handle);
   } else if (Contains(kConnectivityErrors, error)) {
     LOG(WARNING) << "Request completed with an error "
                     "indicating connectivity issues: "
@@ -410,14 +415,15 @@ void WinInetDownloader::OnRedirect(const std::wstring& url) {
   PostFailure();
 }
 
-void WinInetDownloader::HandleRequestCompletion(HINTERNET handle) {
+void WinInetDownloader::HandleRequestCompletion(WinInetHandleContext* context,
+                                                HINTERNET handle) {
   switch (state_.load()) {
     case REQUEST_SENT:
       if (HandleInitialCompletion(handle))
-        HandleCompletionInProgress(handle);
+        HandleCompletionInProgress(context, handle);
       break;
     case RECEIVING:
-      HandleCompletionInProgress(handle);
+      HandleCompletionInProgress(context, handle);
       break;
     default:
       break;
@@ -566,30 +572,46 @@ bool WinInetDownloader::RestartBody() {
 void WinInetDownloader::AskForProxyCredentials(HINTERNET handle) {
   LOG(WARNING) << "Request completed with a "
                   "proxy authentication request";
+  // The user, not the server, keeps the download waiting now.
+  awaiting_credentials_ = true;
   ui_delegate_->RunUICallbackAndPostReply(
       base::Bind<int(HWND)>(&ShowProxyCredentialsDialog, handle), task_runner_,
       base::BindWeak<void(int)>(&WinInetDownloader::OnProxyCredentials,
                                 self_ref_, this, download_id_));
 }
 
-void WinInetDownloader::HandleCompletionInProgress(HINTERNET handle) {
+void WinInetDownloader::HandleCompletionInProgress(
+    WinInetHandleContext* context,
+    HINTERNET handle) {
   VLOG(2) << "Additional data downloaded";
+  DWORD* last_read = context->last_read();
   for (;;) {
-    if (last_read_ > 0) {
-      if (!WriteBlock(buffer_.get(), last_read_)) {
+    if (*last_read > 0) {
+      if (!WriteBlock(context->buffer(), *last_read)) {
         PostFailure();
         return;
       }
-      const int64_t total = bytes_received_ += last_read_;
+      const int64_t total = bytes_received_ += *last_read;
       VLOG(2) << "Downloaded size: " << total;
       PostCurrentProgress();
     }
-    last_read_ = 0;
+    *last_read = 0;
     if (cancelled_->IsSet())
       return;
-    if (!::InternetReadFile(handle, buffer_.get(), kReadBufferSize, &last_read_))
+    // A read completes only once its whole buffer is filled (under Wine),
+    // so a read waiting on a slow or silent server shows no progress and
+    // holds bytes unseen. Asking what has arrived first completes with
+    // every arrival, and the read then takes it without waiting.
+    DWORD available = 0;
+    if (!::InternetQueryDataAvailable(handle, &available, 0, 0))
       break;
-    if (last_read_ == 0) {
+    const DWORD size = static_cast<DWORD>(context->buffer_size());
+    if (!::InternetReadFile(handle, context->buffer(),
+                            available ? std::min(available, size) : size,
+                            last_read)) {
+      break;
+    }
+    if (*last_read == 0) {
       VLOG(1) << "Done reading from Internet";
       if (bytes_received_ < expected_size_) {
         LOG(WARNING) << "Download completed, but we are below response size";
@@ -698,7 +720,7 @@ void WinInetDownloader::ResumeDownload(uint32_t download_id) {
     return;
   const int64_t bytes = bytes_received_;
   observer_->OnChunkEnd(static_cast<int>(bytes));
-  request_.Close();
+  CloseRequest();
   LOG(INFO) << "Attempting download resume";
   const std::wstring range =
       whole_body_wanted_.exchange(false)
@@ -715,7 +737,6 @@ void WinInetDownloader::ResumeDownload(uint32_t download_id) {
     observer_->OnChunkStart(static_cast<int>(bytes));
   observer_->OnRetry(retry_count_);
   chunk_start_ = bytes;
-  last_read_ = 0;
   if (!OpenRequest(parts, range)) {
     LOG(ERROR) << "Could not resume downloading";
     OnDownloadFailed(download_id);
@@ -725,6 +746,8 @@ void WinInetDownloader::ResumeDownload(uint32_t download_id) {
 void WinInetDownloader::OnProxyCredentials(uint32_t download_id, int result) {
   if (!IsActive(download_id))
     return;
+  awaiting_credentials_ = false;
+  NoteActivity();
   if (result == ERROR_INTERNET_FORCE_RETRY) {
     LOG(INFO) << "Logged in to proxy - resuming download";
     ResumeDownload(download_id);
@@ -792,15 +815,58 @@ void WinInetDownloader::FinishWriter() {
   writer_->Finish();
 }
 
+void WinInetDownloader::CloseRequest() {
+  // Detached first: whatever the request still reports, a read completing
+  // late on a connection given up above all, must not reach this download.
+  if (request_context_) {
+    request_context_->Detach();
+    request_context_ = nullptr;
+  }
+  request_.Close();
+}
+
+void WinInetDownloader::WatchForSilence(uint32_t download_id) {
+  NoteActivity();
+  awaiting_credentials_ = false;
+  silence_timer_.Start(FROM_HERE, timeout_,
+                       base::BindWeak(&WinInetDownloader::CheckForSilence,
+                                      self_ref_, this, download_id));
+}
+
+void WinInetDownloader::CheckForSilence(uint32_t download_id) {
+  if (!IsActive(download_id) || !request_context_)
+    return;
+  const base::TimeDelta quiet =
+      base::TickTime::Now() -
+      base::TickTime::FromInternalValue(last_activity_.load());
+  if (awaiting_credentials_ || quiet < timeout_) {
+    silence_timer_.Start(
+        FROM_HERE, awaiting_credentials_ ? timeout_ : timeout_ - quiet,
+        base::BindWeak(&WinInetDownloader::CheckForSilence, self_ref_, this,
+                       download_id));
+    return;
+  }
+  LOG(WARNING) << "No progress from the server for " << quiet.InMilliseconds()
+               << " ms; taking the connection for dropped";
+  observer_->OnWinInetError(static_cast<int>(ERROR_INTERNET_TIMEOUT));
+  CloseRequest();
+  CheckRetriesAndResume(download_id, ERROR_INTERNET_TIMEOUT);
+}
+
 void WinInetDownloader::Terminate() {
   // Nothing is left of a session that was already terminated.
   if (!session_.IsValid())
     return;
   VLOG(1) << "Closing download session";
+  silence_timer_.Stop();
   observer_->OnChunkEnd(static_cast<int>(bytes_received_.load()));
   cancelled_->Set();
+  CloseRequest();
+  if (connection_context_) {
+    connection_context_->Detach();
+    connection_context_ = nullptr;
+  }
   FinishWriter();
-  request_.Close();
   connection_.Close();
   JoinTerminationThread();
   if (!made_handles_) {
@@ -811,10 +877,12 @@ void WinInetDownloader::Terminate() {
   // WinINet may still call back for the handles just closed; the session
   // goes once it has reported them all closed.
   termination_thread_ = std::make_unique<WinInetTerminationThread>(
-      session_.Take(), handles_closed_.Get());
+      session_.Take(), open_handles_, kHandlesClosedLimit);
   if (!termination_thread_->Start()) {
     LOG(ERROR) << "Could not start the WinINet termination thread";
-    ::WaitForSingleObject(handles_closed_.Get(), INFINITE);
+    if (!open_handles_->WaitUntilAllClosed(kHandlesClosedLimit))
+      LOG(WARNING) << "WinINet did not report every handle closed";
+    // Destroying the thread object closes the session.
     termination_thread_.reset();
   }
 }

@@ -18,6 +18,7 @@
 #include "base/threading/atomic_flag.h"
 #include "base/threading/lock.h"
 #include "base/time/time_delta.h"
+#include "base/timer/timer.h"
 #include "base/weak_reference.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
@@ -27,6 +28,8 @@ namespace installer {
 
 class DownloadObserver;
 class ResponseWriter;
+class WinInetHandleContext;
+class WinInetOpenHandles;
 class WinInetTerminationThread;
 struct UrlParts;
 
@@ -35,7 +38,9 @@ struct UrlParts;
 // gateway errors, resumes interrupted transfers with a byte range, asks for
 // proxy credentials through the UI delegate and talks only to the allowed
 // hosts. Lives on the thread that starts it, which must run a message loop:
-// every continuation of a download is posted there.
+// every continuation of a download is posted there, and there it watches
+// for a server gone silent, since WinINet's asynchronous reads do not time
+// out by themselves.
 class WinInetDownloader {
  public:
   enum State {
@@ -53,7 +58,8 @@ class WinInetDownloader {
                     PackageFetcher::Delegate* delegate);
   WinInetDownloader(const WinInetDownloader&) = delete;
   WinInetDownloader& operator=(const WinInetDownloader&) = delete;
-  // Ends the session and waits for WinINet to let go of it.
+  // Ends the session and waits a few seconds at most for WinINet to let go
+  // of it.
   ~WinInetDownloader();
 
   // Sends a GET, or a POST of `body` when it is not empty. True when the
@@ -82,7 +88,8 @@ class WinInetDownloader {
     allowed_host_suffixes_ = std::move(suffixes);
   }
   // How long connecting, sending and each wait for data may take before the
-  // connection counts as dropped (60 s). Only tests shorten it.
+  // connection counts as dropped (60 s): an attempt that sees no progress
+  // for that long is given up and resumed. Only tests shorten it.
   void set_timeout(base::TimeDelta timeout) { timeout_ = timeout; }
 
   // Whether `host` is one of `suffixes` or lies inside one of them, ignoring
@@ -92,11 +99,7 @@ class WinInetDownloader {
                               const std::wstring& host);
 
  private:
-  static void CALLBACK InternetStatusCallback(HINTERNET handle,
-                                              DWORD_PTR context,
-                                              DWORD status,
-                                              void* information,
-                                              DWORD information_length);
+  friend class WinInetHandleContext;
 
   // On the owner thread.
   bool OpenRequest(const UrlParts& parts, const std::wstring& extra_headers);
@@ -107,27 +110,36 @@ class WinInetDownloader {
   void OnDownloadFailed(uint32_t download_id);
   void OnTotalProgress(uint32_t download_id, int64_t total);
   void OnCurrentProgress(uint32_t download_id);
+  void CloseRequest();
+  void WatchForSilence(uint32_t download_id);
+  void CheckForSilence(uint32_t download_id);
   void Terminate();
   void JoinTerminationThread();
   // Whether posted work of `download_id` may still act.
   bool IsActive(uint32_t download_id) const;
 
-  // On WinINet's threads.
-  void OnStatus(HINTERNET handle,
+  // On WinINet's threads, through the context of the handle called back
+  // for, while that context is attached.
+  void OnStatus(WinInetHandleContext* context,
+                HINTERNET handle,
                 DWORD status,
                 void* information,
                 DWORD information_length);
-  void OnRequestComplete(HINTERNET handle, DWORD error);
+  void OnRequestComplete(WinInetHandleContext* context,
+                         HINTERNET handle,
+                         DWORD error);
   void OnRedirect(const std::wstring& url);
-  void HandleRequestCompletion(HINTERNET handle);
+  void HandleRequestCompletion(WinInetHandleContext* context, HINTERNET handle);
   bool HandleInitialCompletion(HINTERNET handle);
   bool AcceptPartialContent(HINTERNET handle);
   void QueryPartLength(HINTERNET handle);
   bool RestartBody();
   void RefetchWholeBody(int status);
   void AskForProxyCredentials(HINTERNET handle);
-  void HandleCompletionInProgress(HINTERNET handle);
-  void OnHandleClosing();
+  void HandleCompletionInProgress(WinInetHandleContext* context,
+                                  HINTERNET handle);
+  // Any thread.
+  void NoteActivity();
 
   // Posting to the owner thread, from any thread.
   void PostFailure();
@@ -160,10 +172,11 @@ class WinInetDownloader {
   // Whether the session made a connection or request handle, whose closing
   // WinINet reports through the callback.
   bool made_handles_ = false;
-  // Connection and request handles whose closing notice is still to come;
-  // the event is set whenever this drops to 0.
-  std::atomic<int> open_handles_{0};
-  base::win::ScopedHandle handles_closed_;
+  base::RefPtr<WinInetOpenHandles> open_handles_;
+  // What the open connection and request handles call back into; a request
+  // given up is detached from at once.
+  base::RefPtr<WinInetHandleContext> connection_context_;
+  base::RefPtr<WinInetHandleContext> request_context_;
   std::unique_ptr<base::AtomicFlag> cancelled_;
   std::unique_ptr<WinInetTerminationThread> termination_thread_;
 
@@ -183,14 +196,16 @@ class WinInetDownloader {
   // data from one that brought nothing.
   std::atomic<int64_t> chunk_start_{0};
   std::atomic<bool> progress_posted_{false};
-  // WinINet fills it when a pending read completes.
-  DWORD last_read_ = 0;
-  std::unique_ptr<char[]> buffer_;
+  // When the current request last showed progress (TickTime's value), and
+  // whether it waits on the user rather than on the server.
+  std::atomic<int64_t> last_activity_{0};
+  std::atomic<bool> awaiting_credentials_{false};
 
   // Owner thread only.
   int retry_count_ = 0;
   int retries_without_data_ = 0;
   int retry_limit_ = 600;
+  base::Timer silence_timer_{false, false};
 
   mutable base::Lock error_lock_;
   std::string errors_;
