@@ -12,6 +12,7 @@ import os
 import re
 import shutil
 import subprocess
+import time
 import uuid
 from pathlib import Path
 
@@ -75,8 +76,16 @@ def exported(build_dir, tmp_path, root):
     """{key: {value line, ...}} of `root` as `reg export` writes it, keys
     lower-cased, empty keys kept (a key left behind is a difference)."""
     target = tmp_path / f"{uuid.uuid4().hex}.reg"
-    result = run(build_dir, "reg", "export", root, windows_path(target), "/y")
-    assert result.returncode == 0, result.stderr
+    # Under load Wine now and then fails to start reg.exe ("ShellExecuteEx
+    # failed"), or reg gives up on a key that one of Wine's own services
+    # changes while it enumerates: exit code 1 without a word. Neither says
+    # anything about the installation, so the snapshot is taken again.
+    for _ in range(3):
+        result = run(build_dir, "reg", "export", root, windows_path(target), "/y")
+        if result.returncode == 0:
+            break
+        time.sleep(1)
+    assert result.returncode == 0, (result.stdout, result.stderr)
     text = re.sub(r"\\\r?\n\s*", "", target.read_bytes().decode("utf-16"))
     target.unlink()
     keys, values = {}, None
