@@ -78,5 +78,5 @@ entries.PLACEHOLDERS.update({
     "InstallFolder": "", "Version": version,
     "Uninstall": f"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo {version}",
     "HelpURL": "", "CompanyURL": "", "DownloadsURL": ""})
-t.remove_rows(build, work, entries.table_rows("kInstallationEntries")[:-1])
+t.remove_rows(build, work, entries.table_rows("installation")[:-1])
 EOF
