@@ -1,7 +1,9 @@
 """An HTTP/1.1 server of the tests' own on 127.0.0.1 and a free port, with
 the behaviours a download client must survive: byte ranges (206), answers
-that ignore a range, status sequences (503 then 200), redirects, a connection
-dropped at a chosen byte, a slow body; and a proxy that asks for
+that ignore a range, partial answers from the wrong byte or without
+Content-Range, status sequences (503 then 200), redirects, a connection
+dropped at a chosen byte, a connection that goes silent, a slow body; and a
+proxy that asks for
 credentials (407). Every request is recorded as the server saw it, the path
 exactly as it came on the request line.
 
@@ -25,6 +27,10 @@ from typing import Callable, List, Optional
 # Body pieces are written in blocks of this size, so that a drop or a slow
 # body can fall between them.
 BLOCK = 64 * 1024
+# silent_at's answer for a connection that gets nothing at all.
+SILENT_BEFORE_HEADERS = -1
+# How long a silent connection is held at most; close() ends it sooner.
+SILENCE_LIMIT = 600
 
 
 @dataclass
@@ -38,6 +44,14 @@ class Resource:
     drop_at: drop_at(request_number, first_byte) -> absolute byte offset at
         which to break the connection, or None to send the whole answer.
     reset: break a connection with a reset (RST) rather than a clean close.
+    silent_at: silent_at(request_number, first_byte) -> absolute byte offset
+        at which the answer stops and the connection stays open, sending
+        nothing more until the server closes; SILENT_BEFORE_HEADERS sends not
+        even the status line; None answers normally.
+    misplaced_part: misplaced_part(request_number, asked_byte) -> the byte at
+        which a range request's 206 answer really starts, or None to start
+        where asked.
+    label_parts: send Content-Range with 206 answers.
     delay: seconds to wait before each block of the body.
     block: size of those blocks.
     headers: extra response headers.
@@ -48,6 +62,9 @@ class Resource:
     ignore_range: bool = False
     drop_at: Optional[Callable[[int, int], Optional[int]]] = None
     reset: bool = True
+    silent_at: Optional[Callable[[int, int], Optional[int]]] = None
+    misplaced_part: Optional[Callable[[int, int], Optional[int]]] = None
+    label_parts: bool = True
     delay: float = 0.0
     block: int = BLOCK
     headers: dict = field(default_factory=dict)
@@ -62,7 +79,8 @@ class Request:
     client: tuple
     status: int = 0
     # How the answer ended: "complete", "dropped" (by the server, at
-    # `sent`) or "aborted" (the client went away after `sent` body bytes).
+    # `sent`), "silent" (held open from `sent` on) or "aborted" (the client
+    # went away after `sent` body bytes).
     outcome: str = ""
     first_byte: int = 0
     sent: int = 0
@@ -96,6 +114,7 @@ class HttpTestServer:
         self._requests: List[Request] = []
         self._counts = {}
         self._changed = threading.Condition(self._lock)
+        self._closing = threading.Event()
         self._server = _Server(("127.0.0.1", 0), _Handler)
         self._server.owner = self
         self._thread = threading.Thread(target=self._server.serve_forever,
@@ -109,6 +128,7 @@ class HttpTestServer:
         self.close()
 
     def close(self):
+        self._closing.set()
         self._server.shutdown()
         self._server.server_close()
         self._thread.join()
@@ -187,6 +207,13 @@ class HttpTestServer:
         ranged = handler.headers.get("Range")
         if ranged and not resource.ignore_range and ranged.startswith("bytes="):
             first = int(ranged[len("bytes="):].split("-", 1)[0])
+            misplaced = resource.misplaced_part(number, first) if resource.misplaced_part else None
+            if misplaced is not None:
+                first = misplaced
+        silent = resource.silent_at(number, first) if resource.silent_at else None
+        if silent == SILENT_BEFORE_HEADERS:
+            self._hold_silent(handler, request, 0)
+            return
         if first > len(data):
             self._answer(handler, request, 416, b"")
             return
@@ -195,13 +222,15 @@ class HttpTestServer:
         handler.send_response(request.status)
         handler.send_header("Content-Length", str(len(data) - first))
         handler.send_header("X-Served-By", "http-test-server")
-        if request.status == 206:
+        if request.status == 206 and resource.label_parts:
             handler.send_header("Content-Range",
                                 f"bytes {first}-{len(data) - 1}/{len(data)}")
         for name, value in resource.headers.items():
             handler.send_header(name, value)
         handler.end_headers()
         drop = resource.drop_at(number, first) if resource.drop_at else None
+        if silent is not None:
+            drop = silent
         end = len(data) if drop is None else max(first, min(drop, len(data)))
         view = memoryview(data)
         position = first
@@ -220,8 +249,20 @@ class HttpTestServer:
         if drop is None:
             self._finish(request, "complete", position - first)
             return
+        if silent is not None:
+            self._hold_silent(handler, request, position - first)
+            return
         self._break_connection(handler, resource.reset)
         self._finish(request, "dropped", position - first)
+
+    def _hold_silent(self, handler, request, sent):
+        try:
+            handler.wfile.flush()
+        except OSError:
+            pass
+        self._finish(request, "silent", sent)
+        self._closing.wait(SILENCE_LIMIT)
+        handler.close_connection = True
 
     @staticmethod
     def _break_connection(handler, reset):

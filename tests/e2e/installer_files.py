@@ -103,13 +103,12 @@ def installer_file(build_dir, folder, pki, payload, library="current", autoupdat
     if pki is None:
         target.write_bytes(image + trailer(payload))
         return target
-    # Signing aligns the certificate table to 8 bytes: the payload is padded
-    # so that its trailer ends right before it, an archive with zeros and
-    # tracking data with blanks, which their readers skip.
+    # Signing aligns the certificate table to 8 bytes: zeros go before the
+    # trailer, so that it ends right before the table and the payload is
+    # exactly what was packed.
     padding = -(len(image) + len(trailer(payload))) % 8
-    fill = b"\0" if payload.startswith(SEVEN_ZIP_SIGNATURE) else b" "
     unsigned = folder / "unsigned.exe"
-    unsigned.write_bytes(image + trailer(payload + fill * padding))
+    unsigned.write_bytes(image + b"\0" * padding + trailer(payload))
     pki.sign(signer, unsigned, target)
     unsigned.unlink()
     return target

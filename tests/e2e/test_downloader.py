@@ -148,6 +148,33 @@ def test_whole_answer_to_a_range_request_restarts_the_file(server, download, tmp
     assert second.headers["Range"] == "bytes=700000-" and second.status == 200
 
 
+# A 206 answer continues the file only where it says it starts at the bytes
+# held; anything else must never be appended.
+@pytest.mark.parametrize("misplaced_part, label_parts, ranges", [
+    # Starts from the first byte, saying so: taken as the whole body.
+    (lambda number, asked: 0 if number == 1 else None, True,
+     [None, "bytes=700000-"]),
+    # Starts elsewhere, saying so: the whole body is asked for again.
+    (lambda number, asked: asked - 5000 if number == 1 else None, True,
+     [None, "bytes=700000-", None]),
+    # Says nothing of where it starts: the same.
+    (None, False, [None, "bytes=700000-", None]),
+], ids=["from_first_byte", "elsewhere", "no_content_range"])
+def test_misplaced_partial_answer_gives_a_byte_exact_file(server, download, tmp_path,
+                                                          misplaced_part, label_parts, ranges):
+    data = os.urandom(2 * MB)
+    server.add("/part.bin", Resource(data, misplaced_part=misplaced_part, label_parts=label_parts,
+                                     reset=False,
+                                     drop_at=lambda number, first: 700_000 if number == 0 else None))
+    results, log = download(server.url("/part.bin"),
+                            f"--out={windows_path(tmp_path / 'part.bin')}")
+
+    (result,) = results
+    assert result["state"] == COMPLETED, result["errors"]
+    assert (tmp_path / "part.bin").read_bytes() == data
+    assert [request.headers.get("Range") for request in server.requests] == ranges
+
+
 def test_partial_answer_after_a_failed_first_attempt_is_not_taken_for_the_whole(
         server, download, tmp_path):
     # The first attempt is turned away, so no whole answer ever told the size;

@@ -188,9 +188,14 @@ def test_exit_code_is_zero_only_for_success(build_dir, logs, tmp_path, package_s
         assert re.search(r"^\[[^]]*:ERROR:[^]]*\] " + re.escape(logged), text, re.MULTILINE)
 
 
-def test_host_without_library_fails(build_dir, installer_folder):
+def test_host_without_library_says_so(build_dir, installer_folder):
     (installer_folder / "tarvo_installer.dll").unlink()
-    assert run_installer(build_dir, installer_folder / "installer.exe", "--version").returncode == 2
+    # --silent keeps the message box away: a run without a display waits
+    # for no one.
+    result = run_installer(build_dir, installer_folder / "installer.exe", "--silent")
+    assert result.returncode == 2
+    assert re.search(r"^The installer cannot start: the file .*\\tarvo_installer\.dll is missing\.",
+                     result.stderr.decode(errors="replace"), re.MULTILINE), result.stderr
 
 
 @pytest.mark.parametrize("last_token, recovered", [

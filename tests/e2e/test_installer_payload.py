@@ -76,8 +76,8 @@ TRACKING = tracking_data({"utm": {"defbr": "true", "fsce": "false"}, "uuid": "{a
     (TRACKING, None, ["Tracking data: " + TRACKING.decode()], ["Failed reading payload"]),
     ("package", None, ["Found full package"], ["not covered"]),
     (b"{}", TRACKING, ["Tracking data: " + TRACKING.decode()], []),
-    (b"{}", "package", ["Found full package that is not covered by the signature",
-                        "Failed reading payload"], ["Found full package\n"]),
+    (b"{}", "package", ["Found full package that is not covered by the signature"],
+     ["Found full package\n", "Failed reading payload"]),
 ], ids=["none", "tracking-unsigned", "package-unsigned", "tracking-signed", "package-signed",
         "tracking-after-signature", "package-after-signature"])
 def test_payload_found_where_the_signature_allows(build_dir, tmp_path, pki, seven_zip_package,

@@ -55,7 +55,11 @@ def tls_callbacks(image):
 
 
 def symbol_address(build_dir, relative, name):
-    symbols = subprocess.run(["x86_64-w64-mingw32-nm", str(build_dir / relative)],
+    # A shipped library keeps its symbols beside it, in "<file>.debug".
+    path = build_dir / relative
+    if path.with_name(path.name + ".debug").exists():
+        path = path.with_name(path.name + ".debug")
+    symbols = subprocess.run(["x86_64-w64-mingw32-nm", str(path)],
                              capture_output=True, text=True, check=True).stdout
     found = re.findall(rf"^([0-9a-f]+) t \S*{name}\S*$", symbols, re.MULTILINE)
     assert len(found) == 1, found

@@ -313,3 +313,16 @@ def test_parent_that_refuses_subkeys_is_opened_for_creating_alone(tool, reg, use
     assert tool("run", "create", "HKCU", "0", parent + "\\A\\B") == ["create", "1", "commit"]
     assert sddl(tool, "HKCU", "0", parent) == before_list
     assert user_key.full("NoSubkeys\\A\\B") in parse_export(export(reg, tmp_path, user_key))
+
+
+@pytest.mark.parametrize("type_code, type_name", [
+    (1, "REG_SZ"), (2, "REG_EXPAND_SZ"), (7, "REG_MULTI_SZ"),
+])
+def test_empty_string_value_is_written_with_its_terminator(tool, reg, user_key, type_code,
+                                                          type_name):
+    # Written with no bytes at all, such a value crashed `reg query`.
+    assert tool("run", "set", "HKCU", "0", user_key.child("K"), "empty", str(type_code), "") \
+        == ["set", "1", "commit"]
+    result = reg("query", user_key.full("K"), "/v", "empty")
+    assert result.returncode == 0, result.stderr
+    assert re.search(rf"empty\s+{type_name}", result.stdout.decode(errors="replace"))

@@ -25,6 +25,12 @@ constexpr size_t kPe32PlusDirectoryCountField = 108;
 constexpr size_t kDirectoryEntrySize = 8;
 
 constexpr size_t kSectionHeaderSize = 40;
+// The reporter reads every module of a crashed process: a crafted one must
+// not stall it. Real modules have a few dozen sections and a few resource
+// entries per directory; past these bounds a module answers what it can.
+constexpr uint32_t kMaxSections = 1024;
+constexpr uint32_t kMaxResourceEntriesPerDirectory = 4096;
+constexpr uint32_t kMaxResourceEntriesVisited = 8192;
 constexpr size_t kSectionVirtualSizeField = 8;
 constexpr size_t kSectionVirtualAddressField = 12;
 constexpr size_t kSectionRawSizeField = 16;
@@ -131,9 +137,9 @@ bool PeImageReader::ReadHeaders() {
   // Only sections wholly inside the data count.
   sections_offset_ = static_cast<size_t>(optional + optional_size);
   if (sections_offset_ <= size_) {
-    section_count_ = static_cast<uint32_t>(
-        std::min<uint64_t>(section_count,
-                           (size_ - sections_offset_) / kSectionHeaderSize));
+    section_count_ = static_cast<uint32_t>(std::min<uint64_t>(
+        {section_count, (size_ - sections_offset_) / kSectionHeaderSize,
+         kMaxSections}));
   }
 
   size_t count_field = 0;
@@ -229,6 +235,7 @@ bool PeImageReader::FindResourceEntry(uint32_t resources_rva,
                                       uint32_t directory_rva,
                                       int32_t id,
                                       bool want_directory,
+                                      uint32_t* budget,
                                       uint32_t* entry_rva) const {
   Range directory;
   uint16_t named = 0;
@@ -238,17 +245,23 @@ bool PeImageReader::FindResourceEntry(uint32_t resources_rva,
       !Read(directory.offset + kIdEntryCountField, &ids)) {
     return false;
   }
-  const uint32_t count = uint32_t{named} + ids;
+  const uint32_t count = std::min(
+      {uint32_t{named} + ids, kMaxResourceEntriesPerDirectory, *budget});
+  *budget -= count;
+  // The entries follow their directory in one piece: found once, not once
+  // per entry through the whole section table.
+  Range entries;
+  if (count == 0 ||
+      !RvaToRange(uint64_t{directory_rva} + kResourceDirectorySize,
+                  uint64_t{count} * kResourceEntrySize, &entries)) {
+    return false;
+  }
   for (uint32_t i = 0; i < count; ++i) {
-    Range entry;
+    const size_t entry = entries.offset + size_t{i} * kResourceEntrySize;
     uint32_t name = 0;
     uint32_t target = 0;
-    if (!RvaToRange(directory_rva + kResourceDirectorySize +
-                        uint64_t{i} * kResourceEntrySize,
-                    kResourceEntrySize, &entry) ||
-        !Read(entry.offset, &name) || !Read(entry.offset + 4, &target)) {
+    if (!Read(entry, &name) || !Read(entry + 4, &target))
       return false;
-    }
     if (id != kFirstEntry &&
         ((name & kResourceNameIsString) || name != static_cast<uint32_t>(id))) {
       continue;
@@ -274,11 +287,12 @@ PeImageReader::VersionResult PeImageReader::GetVersionStrings(
   uint32_t type_rva = 0;
   uint32_t id_rva = 0;
   uint32_t data_entry_rva = 0;
+  uint32_t budget = kMaxResourceEntriesVisited;
   if (!FindResourceEntry(resources_rva, resources_rva, kVersionResourceType,
-                         true, &type_rva) ||
+                         true, &budget, &type_rva) ||
       !FindResourceEntry(resources_rva, type_rva, kVersionResourceId, true,
-                         &id_rva) ||
-      !FindResourceEntry(resources_rva, id_rva, kFirstEntry, false,
+                         &budget, &id_rva) ||
+      !FindResourceEntry(resources_rva, id_rva, kFirstEntry, false, &budget,
                          &data_entry_rva)) {
     return VersionResult::kNoVersionResource;
   }

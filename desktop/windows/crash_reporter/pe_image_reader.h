@@ -11,6 +11,8 @@ namespace installer {
 // disk (not as loaded). The file comes from a crashed process's module list
 // and may be truncated or crafted: every offset is checked against the
 // bytes given, so a bad file gives "not found", never a read past them.
+// The work is bounded too: past a thousand sections or a few thousand
+// resource entries a module answers what it found so far.
 class PeImageReader {
  public:
   // Where the version resource search ended.
@@ -54,11 +56,13 @@ class PeImageReader {
                         Range* range,
                         uint32_t* rva) const;
   // The subdirectory or data entry of `id` in the resource directory at
-  // `directory_rva`; the first entry when `id` is negative.
+  // `directory_rva`; the first entry when `id` is negative. Looks at no
+  // more entries than `budget` allows, and takes those it looked at off it.
   bool FindResourceEntry(uint32_t resources_rva,
                          uint32_t directory_rva,
                          int32_t id,
                          bool want_directory,
+                         uint32_t* budget,
                          uint32_t* entry_rva) const;
   std::string ReadString(size_t offset, size_t max_length) const;
 

@@ -198,6 +198,82 @@ TEST(PeImageReaderTest, CorruptedFilesAreReadWithinTheirBytes) {
   EXPECT_GT(found_versions, 0);
 }
 
+template <typename T>
+void Put(std::vector<uint8_t>* image, size_t offset, T value) {
+  std::memcpy(image->data() + offset, &value, sizeof(value));
+}
+
+// A PE32+ image whose resource section comes after `sections_before` empty
+// sections and whose root resource directory holds `entries` entries (half
+// named, half by id, the version type's last); 65,535 sections and 131,070
+// entries make the 3.7 MB module that once took seconds to read.
+std::vector<uint8_t> CraftedModule(uint32_t sections_before, uint32_t entries) {
+  constexpr size_t kPe = 0x40;
+  constexpr size_t kOptional = kPe + 4 + 20;
+  constexpr size_t kOptionalSize = 240;
+  constexpr size_t kSections = kOptional + kOptionalSize;
+  constexpr uint32_t kResourcesRva = 0x1000;
+  const uint32_t section_count = sections_before + 1;
+  const size_t resources = kSections + size_t{section_count} * 40;
+  std::vector<uint8_t> image(resources + 16 + size_t{entries} * 8);
+  Put<uint16_t>(&image, 0, 0x5A4D);
+  Put<uint32_t>(&image, 0x3C, kPe);
+  Put<uint32_t>(&image, kPe, 0x4550);
+  Put<uint16_t>(&image, kPe + 4, 0x8664);
+  Put<uint16_t>(&image, kPe + 6, static_cast<uint16_t>(section_count));
+  Put<uint32_t>(&image, kPe + 8, 0x12345678);
+  Put<uint16_t>(&image, kPe + 20, kOptionalSize);
+  Put<uint16_t>(&image, kOptional, 0x20B);
+  Put<uint32_t>(&image, kOptional + 108, 16);
+  Put<uint32_t>(&image, kOptional + 112 + 2 * 8, kResourcesRva);
+  Put<uint32_t>(&image, kOptional + 112 + 2 * 8 + 4, 16 + entries * 8);
+  for (uint32_t i = 0; i < sections_before; ++i)
+    Put<uint32_t>(&image, kSections + i * 40 + 12, 0x100000 + i * 0x1000);
+  const size_t last = kSections + size_t{sections_before} * 40;
+  Put<uint32_t>(&image, last + 8, 16 + entries * 8);
+  Put<uint32_t>(&image, last + 12, kResourcesRva);
+  Put<uint32_t>(&image, last + 16, 16 + entries * 8);
+  Put<uint32_t>(&image, last + 20, static_cast<uint32_t>(resources));
+  Put<uint16_t>(&image, resources + 12, static_cast<uint16_t>(entries / 2));
+  Put<uint16_t>(&image, resources + 14,
+                static_cast<uint16_t>(entries - entries / 2));
+  for (uint32_t i = 0; i < entries; ++i) {
+    const bool named = i < entries / 2;
+    const uint32_t id = i + 1 == entries ? 16 : 100 + i;
+    Put<uint32_t>(&image, resources + 16 + i * 8, named ? 0x80000000 : id);
+    // Every subdirectory points back at the root.
+    Put<uint32_t>(&image, resources + 16 + i * 8 + 4, 0x80000000);
+  }
+  return image;
+}
+
+TEST(PeImageReaderTest, CraftedModulesAreReadWithBoundedWork) {
+  // Without bounds each of these took sections x entries steps; the
+  // answers are what the bounds leave within reach (a hang shows as the
+  // test run's timeout).
+  const struct {
+    uint32_t sections_before;
+    uint32_t entries;
+    PeImageReader::VersionResult expected;
+  } kCases[] = {
+      {65534, 131070, PeImageReader::VersionResult::kNoResourceDirectory},
+      {0, 131070, PeImageReader::VersionResult::kNoVersionResource},
+      {65534, 2, PeImageReader::VersionResult::kNoResourceDirectory},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(base::FormatString("%u sections, %u entries",
+                                    test.sections_before, test.entries));
+    const std::vector<uint8_t> image =
+        CraftedModule(test.sections_before, test.entries);
+    GuardedBytes guarded(image.size());
+    const Parsed parsed = Parse(guarded.Place(image, image.size()),
+                                image.size());
+    EXPECT_TRUE(parsed.valid);
+    EXPECT_EQ(parsed.timestamp, 0x12345678u);
+    EXPECT_EQ(parsed.version_result, test.expected);
+  }
+}
+
 TEST(PeImageReaderTest, VersionStringValueStopsAtItsBlock) {
   // A String block: wLength 36 bytes, wValueLength 40 units (more than the
   // block holds), key "FileVersion", padding, value "1.2" without its NUL.

@@ -33,6 +33,7 @@ class MessageLoop;
 
 namespace installer {
 
+class AssociationShell;
 class CleanupBatch;
 class Status;
 struct RegistryEntryDescription;
@@ -159,6 +160,9 @@ class Installer : public StepMachine,
   RegistryData* GetRegistryRecord(HKEY root) override;
   std::wstring ExpandProductPlaceholders(const std::wstring& text) const;
   void ResetDefaultBrowserAndShowSurvey(const base::FilePath& install_folder);
+  // Makes Internet Explorer the default browser again through `shell`; with
+  // `all_users` only once Internet Explorer's stored reinstall command ran.
+  static void ResetDefaultBrowserToIe(bool all_users, AssociationShell* shell);
 
   // Names and small tasks of the steps.
   // The stream of the former browser generation's product type.
@@ -210,11 +214,14 @@ class Installer : public StepMachine,
   void SetStepForTesting(Step step, base::Closure body);
 
   // Tests only: the shell call behind "runas", which Wine runs without a
-  // prompt (so a refused prompt is only seen through this). Returns the
-  // function it replaces; null restores the system's.
+  // prompt (so a refused prompt is only seen through this), and behind
+  // Internet Explorer's reinstall command. Returns the function it replaces;
+  // null restores the system's.
   using ShellExecuteFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW* info);
   static ShellExecuteFunction SetShellExecuteForTesting(
       ShellExecuteFunction function);
+  // ShellExecuteExW, or the function set for testing.
+  static bool RunShellExecute(SHELLEXECUTEINFOW* info);
 
   // Tests only: starts the clean-up batch file in place of cmd, which would
   // wait for the test process itself to end. Returns the function it

@@ -150,6 +150,12 @@ Installer::ShellExecuteFunction Installer::SetShellExecuteForTesting(
   return g_shell_execute_for_testing.exchange(function);
 }
 
+// static
+bool Installer::RunShellExecute(SHELLEXECUTEINFOW* info) {
+  ShellExecuteFunction shell_execute = g_shell_execute_for_testing.load();
+  return shell_execute ? shell_execute(info) : ShellExecuteExW(info);
+}
+
 bool Installer::CanElevate() {
   if (IsUserAdmin(true))
     return true;
@@ -174,9 +180,7 @@ bool Installer::ShellExecuteRunAs(const base::CommandLine& command_line,
   info.lpFile = program.c_str();
   info.lpParameters = parameters.c_str();
   info.nShow = SW_SHOW;
-  ShellExecuteFunction shell_execute = g_shell_execute_for_testing.load();
-  if (!(shell_execute ? shell_execute(&info) : ShellExecuteExW(&info)) ||
-      !info.hProcess) {
+  if (!RunShellExecute(&info) || !info.hProcess) {
     PLOG(ERROR) << "Failed to run the elevated process";
     return false;
   }

@@ -27,6 +27,7 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/process/process_info.h"
+#include "base/strings/log_escape.h"
 #include "base/strings/string_format.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
@@ -62,6 +63,10 @@
 namespace installer {
 
 namespace {
+
+// A command line carries several paths and switches that a reader of the
+// log needs whole; it is still bounded like any data from outside.
+constexpr size_t kCommandLineLogLimit = 2048;
 
 constexpr wchar_t kUninstallBatchName[] = L"k.bat";
 constexpr wchar_t kFilesListName[] = L"files_list";
@@ -134,7 +139,9 @@ void InitInstallerLogging(const base::CommandLine& command_line) {
   LOG(INFO) << FormatWithProductName("%s installer starting - version ", false)
             << GetVersionString() << " " << GetStreamName();
   LOG(INFO) << "Command line: "
-            << command_line.GetCommandLineString().c_str();
+            << base::EscapeForLog(
+                   base::WideToUtf8(command_line.GetCommandLineString()),
+                   kCommandLineLogLimit);
 }
 
 // A front end with a window asks the user to download the product again; a
@@ -365,7 +372,8 @@ bool InstallerProcess::ReadPayload() {
       }
       return true;
     case PayloadReader::kTrackingData:
-      LOG(INFO) << "Tracking data: " << payload_reader_->GetPayloadData();
+      LOG(INFO) << "Tracking data: "
+                << base::EscapeForLog(payload_reader_->GetPayloadData());
       return true;
     case PayloadReader::kExternalTrackingData:
       LOG(ERROR) << "External should only ever be reported after calling"
@@ -434,15 +442,15 @@ void InstallerProcess::ApplyTrackingKeys() {
   if (tracking->GetAsciiString(kDefaultBrowserKey, &default_browser) &&
       tracking->GetAsciiString(kEnableStatsKey, &enable_stats)) {
     run_immediately_ = true;
-    LOG(INFO) << "defbr:" << default_browser;
+    LOG(INFO) << "defbr:" << base::EscapeForLog(default_browser);
     settings_->SetDefaultBrowser(default_browser == "true");
-    LOG(INFO) << "fsce:" << enable_stats;
+    LOG(INFO) << "fsce:" << base::EscapeForLog(enable_stats);
     settings_->SetEnableStats(enable_stats == "true");
   }
   std::string niuid;
   if (tracking->GetAsciiString(kNiuidKey, &niuid)) {
     settings_->SetNiuid(niuid);
-    LOG(INFO) << "niuid:" << niuid;
+    LOG(INFO) << "niuid:" << base::EscapeForLog(niuid);
   }
 }
 

@@ -22,7 +22,6 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/prefs_task_pool.h"
 #include "base/values.h"
-#include "base/win/com_ptr.h"
 #include "base/win/registry.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
@@ -34,9 +33,11 @@
 #include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_process_switches.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/service/association_shell.h"
 #include "desktop/windows/installer/service/firewall_manager.h"
 #include "desktop/windows/installer/service/firewall_name_provider.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
+#include "desktop/windows/installer/service/system_association_shell.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
 #include "desktop/windows/installer/service/taskband_utils.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
@@ -154,7 +155,7 @@ bool RunIeReinstallCommand() {
   info.lpFile = program.c_str();
   info.lpParameters = arguments.c_str();
   info.nShow = SW_SHOW;
-  if (!ShellExecuteExW(&info)) {
+  if (!Installer::RunShellExecute(&info)) {
     PLOG(ERROR) << "Failed to run ReinstallCommand";
     return false;
   }
@@ -165,40 +166,19 @@ bool RunIeReinstallCommand() {
   return true;
 }
 
-void SetInternetExplorerAsDefault() {
-  base::win::ComPtr<IApplicationAssociationRegistration> registration;
-  HRESULT result = CoCreateInstance(CLSID_ApplicationAssociationRegistration,
-                                    nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_PPV_ARGS(registration.Receive()));
-  if (FAILED(result)) {
-    LOG(ERROR) << "No IApplicationAssociationRegistration: " << result;
-    return;
-  }
-  struct Association {
-    const wchar_t* name;
-    ASSOCIATIONTYPE type;
-  };
-  constexpr Association kAssociations[] = {
-      {L".htm", AT_FILEEXTENSION},
-      {L".html", AT_FILEEXTENSION},
-      {L"http", AT_URLPROTOCOL},
-      {L"https", AT_URLPROTOCOL},
-  };
-  for (const Association& association : kAssociations) {
-    result = registration->SetAppAsDefault(L"Internet Explorer",
-                                           association.name, association.type);
-    if (FAILED(result))
-      LOG(WARNING) << "SetAppAsDefault failed: " << result;
-  }
-}
-
-void ShowOpenWithDialogForHttp() {
-  OPENASINFO info = {};
-  info.pcszFile = L"http";
-  info.oaifInFlags = static_cast<OPEN_AS_INFO_FLAGS>(0x4A);
-  if (SUCCEEDED(SHOpenWithDialog(nullptr, &info)))
-    SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-}
+struct IeAssociation {
+  const wchar_t* name;
+  ASSOCIATIONTYPE type;
+};
+constexpr IeAssociation kIeAssociations[] = {
+    {L".htm", AT_FILEEXTENSION},
+    {L".html", AT_FILEEXTENSION},
+    {L"http", AT_URLPROTOCOL},
+    {L"https", AT_URLPROTOCOL},
+};
+// The Open-with dialog's flags for the HTTP handler on Windows 8.
+constexpr OPEN_AS_INFO_FLAGS kOpenWithHttpFlags =
+    static_cast<OPEN_AS_INFO_FLAGS>(0x4A);
 
 }  // namespace
 
@@ -456,15 +436,12 @@ void Installer::ResetDefaultBrowserAndShowSurvey(
       HWND_BROADCAST, WM_SETTINGCHANGE, 0,
       reinterpret_cast<LPARAM>(L"Software\\Clients\\StartMenuInternet"));
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
-  const base::win::WindowsVersion version = base::win::GetWindowsVersion();
+  AssociationShell* shell = GetSystemAssociationShell();
   if (!settings_->GetFlag(COPY_ONLY)) {
     VLOG(1) << "Attempting to reset the default browser to IE.";
-    if (status()->is_http_handler && version >= base::win::kVersionVista &&
-        !(settings_->GetFlag(ALL_USERS_FLAG) && RunIeReinstallCommand())) {
-      if (version == base::win::kVersionWin8)
-        ShowOpenWithDialogForHttp();
-      else
-        SetInternetExplorerAsDefault();
+    if (status()->is_http_handler &&
+        shell->windows_version() >= base::win::kVersionVista) {
+      ResetDefaultBrowserToIe(settings_->GetFlag(ALL_USERS_FLAG), shell);
     }
   }
   if (IsUserAdmin(false)) {
@@ -473,6 +450,23 @@ void Installer::ResetDefaultBrowserAndShowSurvey(
                     true);
   }
   ShowUninstallSurvey();
+}
+
+// static
+void Installer::ResetDefaultBrowserToIe(bool all_users,
+                                        AssociationShell* shell) {
+  // For all users Internet Explorer's own reinstall command goes first; when
+  // it is missing or cannot start, the associations are left as they are.
+  if (all_users && !RunIeReinstallCommand())
+    return;
+  if (shell->windows_version() == base::win::kVersionWin8) {
+    if (shell->ShowOpenWithDialog(L"http", kOpenWithHttpFlags))
+      shell->NotifyAssociationChanged();
+    return;
+  }
+  for (const IeAssociation& association : kIeAssociations)
+    shell->SetAppAsDefault(L"Internet Explorer", association.name,
+                           association.type);
 }
 
 void Installer::ShowUninstallSurvey() {

@@ -17,10 +17,12 @@
 #include "base/path_service.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/scoped_registry_override.h"
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/shortcut.h"
+#include "base/win/windows_version.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_version.h"
@@ -28,6 +30,7 @@
 #include "desktop/windows/installer/service/transactions/operation.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/test/recording_association_shell.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "gtest/gtest.h"
 
@@ -1150,6 +1153,75 @@ TEST(InstallerTasksTest, SplitsTheReinstallCommandSafely) {
                                    test_case.command, &program, &arguments));
     EXPECT_EQ(test_case.program, program);
     EXPECT_EQ(test_case.arguments, arguments);
+  }
+}
+
+BOOL WINAPI FailToStart(SHELLEXECUTEINFOW* info) {
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return FALSE;
+}
+
+// Wine's association registration answers E_NOTIMPL and the Open-with
+// dialog would wait for a user: the recording shell stands in for both.
+// Internet Explorer's reinstall command is read from a redirected machine
+// root; where it is started for real it is cmd, which ends at once.
+TEST(InstallerTasksTest, AllUsersBrowserResetNeedsTheReinstallCommand) {
+  const std::vector<std::wstring> kSetAsDefault = {
+      L"SetAppAsDefault(Internet Explorer, .htm, 0)",
+      L"SetAppAsDefault(Internet Explorer, .html, 0)",
+      L"SetAppAsDefault(Internet Explorer, http, 1)",
+      L"SetAppAsDefault(Internet Explorer, https, 1)",
+  };
+  const std::vector<std::wstring> kOpenWith = {
+      L"ShowOpenWithDialog(http, 0x4a)", L"NotifyAssociationChanged()"};
+  const std::vector<std::wstring> kNothing;
+  struct Case {
+    const char* label;
+    bool all_users;
+    // Null: no value.
+    const wchar_t* command;
+    Installer::ShellExecuteFunction start;
+    base::win::WindowsVersion version;
+    const std::vector<std::wstring>& calls;
+  };
+  const Case kCases[] = {
+      {"all users, command ran", true, L"cmd /c exit 0", nullptr,
+       base::win::kVersionWin10, kSetAsDefault},
+      {"all users, command ran, Windows 8", true, L"cmd /c exit 0", nullptr,
+       base::win::kVersionWin8, kOpenWith},
+      {"all users, no command", true, nullptr, nullptr,
+       base::win::kVersionWin10, kNothing},
+      {"all users, unclosed quote", true, L"\"cmd /c exit 0", nullptr,
+       base::win::kVersionWin10, kNothing},
+      {"all users, command failed to start", true, L"cmd /c exit 0",
+       &FailToStart, base::win::kVersionWin10, kNothing},
+      {"current user", false, nullptr, nullptr, base::win::kVersionWin7,
+       kSetAsDefault},
+      {"current user, command not used", false, L"cmd /c exit 0", &FailToStart,
+       base::win::kVersionWin10, kSetAsDefault},
+      {"current user, Windows 8", false, nullptr, nullptr,
+       base::win::kVersionWin8, kOpenWith},
+  };
+  for (const Case& test_case : kCases) {
+    SCOPED_TRACE(test_case.label);
+    base::win::ScopedRegistryOverride machine_root(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(machine_root.Valid());
+    if (test_case.command) {
+      base::win::RegistryKey key;
+      ASSERT_EQ(ERROR_SUCCESS,
+                key.Create(HKEY_LOCAL_MACHINE,
+                           L"SOFTWARE\\Clients\\StartMenuInternet\\"
+                           L"IEXPLORE.EXE\\InstallInfo",
+                           KEY_SET_VALUE));
+      ASSERT_EQ(ERROR_SUCCESS,
+                key.WriteString(L"ReinstallCommand", test_case.command));
+    }
+    ScopedShellExecute start(test_case.start);
+    test::RecordingAssociationShell shell(test_case.version);
+
+    Installer::ResetDefaultBrowserToIe(test_case.all_users, &shell);
+
+    EXPECT_EQ(test_case.calls, shell.calls());
   }
 }
 

@@ -7,11 +7,15 @@ namespace installer {
 namespace {
 
 // Names that Windows opens as devices in any folder, with any extension.
+// Its port names also take the digit 0 and the superscripts one, two and
+// three (U+00B9, U+00B2, U+00B3).
 constexpr std::wstring_view kDeviceNames[] = {
-    L"CON",  L"PRN",  L"AUX",  L"NUL",  L"CONIN$", L"CONOUT$",
-    L"COM1", L"COM2", L"COM3", L"COM4", L"COM5",   L"COM6",
-    L"COM7", L"COM8", L"COM9", L"LPT1", L"LPT2",   L"LPT3",
-    L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8",   L"LPT9"};
+    L"CON",       L"PRN",       L"AUX",       L"NUL",  L"CONIN$", L"CONOUT$",
+    L"COM0",      L"COM1",      L"COM2",      L"COM3", L"COM4",   L"COM5",
+    L"COM6",      L"COM7",      L"COM8",      L"COM9", L"COM\u00B9",
+    L"COM\u00B2", L"COM\u00B3", L"LPT0",      L"LPT1", L"LPT2",   L"LPT3",
+    L"LPT4",      L"LPT5",      L"LPT6",      L"LPT7", L"LPT8",   L"LPT9",
+    L"LPT\u00B9", L"LPT\u00B2", L"LPT\u00B3"};
 
 bool EqualsIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),

@@ -38,6 +38,16 @@ constexpr EntryCase kEntryCases[] = {
     {L"Lpt1 .log", nullptr},
     {L"com9", nullptr},
     {L"CONOUT$", nullptr},
+    {L"COM0", nullptr},
+    {L"sub/lpt0.txt", nullptr},
+    {L"COM\u00B9", nullptr},
+    {L"com\u00B2.log", nullptr},
+    {L"COM\u00B3", nullptr},
+    {L"LPT\u00B9", nullptr},
+    {L"lpt\u00B2 .txt", nullptr},
+    {L"LPT\u00B3", nullptr},
+    {L"COM10", L"COM10"},
+    {L"LPT\u00B4", L"LPT\u00B4"},
 };
 
 TEST(ArchiveEntryPathTest, NamesThatLeaveTheFolderAreRefused) {

@@ -9,6 +9,7 @@
 #include "base/json/json_reader.h"
 #include "base/location.h"
 #include "base/logging.h"
+#include "base/strings/log_escape.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/strings/utf_string_conversions.h"
@@ -288,7 +289,7 @@ bool PackageFetcherWorker::CheckDownloadedVersion(
   const base::Version baseline = GetVersionBaseline();
   const std::string version_text =
       ReadExecutableOutput(executable, switches::kInternalVersion);
-  VLOG(1) << "Downloaded item version: " << version_text;
+  VLOG(1) << "Downloaded item version: " << base::EscapeForLog(version_text);
   node->SetString("internal_version", version_text);
   const base::Version version(version_text);
   if (!version.IsValid() || version.CompareTo(baseline) < 0) {
@@ -299,7 +300,7 @@ bool PackageFetcherWorker::CheckDownloadedVersion(
     return true;
   const std::string stream =
       ReadExecutableOutput(executable, switches::kStream);
-  VLOG(1) << "Downloaded item stream: " << stream;
+  VLOG(1) << "Downloaded item stream: " << base::EscapeForLog(stream);
   node->SetString("stream", stream);
   if (stream != GetStreamName()) {
     LOG(ERROR) << "Downloaded item is of a different stream than the "

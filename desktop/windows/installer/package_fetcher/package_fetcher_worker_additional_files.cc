@@ -12,6 +12,7 @@
 #include "base/files/file_util.h"
 #include "base/location.h"
 #include "base/logging.h"
+#include "base/strings/log_escape.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
@@ -127,7 +128,8 @@ void PackageFetcherWorker::DownloadAdditionalFile() {
   // The name comes from the server: anything but one plain name could land
   // outside the package, or over one of its files, which would be installed.
   if (archive == 0 && !IsPlainFileName(base::Utf8ToWide(file_name))) {
-    LOG(ERROR) << "Refusing additional file name " << file_name;
+    LOG(ERROR) << "Refusing additional file name "
+               << base::EscapeForLog(file_name);
     NextAdditionalFile();
     return;
   }

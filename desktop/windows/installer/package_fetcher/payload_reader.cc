@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <optional>
@@ -17,12 +18,24 @@ constexpr char kPayloadToken[] = {'T', 'R', 'V'};
 constexpr uint64_t kTokenSize = sizeof(kPayloadToken);
 constexpr uint64_t kLengthFieldSize = 4;
 constexpr uint8_t kSevenZipSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
+// The head of a package's trailer: the token right before the 7z signature.
+constexpr uint8_t kPackageTrailerHead[] = {'T',  'R',  'V',  0x37, 0x7A,
+                                           0xBC, 0xAF, 0x27, 0x1C};
+// Tracking data is a short text; anything longer, or holding bytes no text
+// holds, is a damaged package, never something to send to a server.
+constexpr uint64_t kMaxTrackingDataLength = 64 * 1024;
 
 // PE headers, as far as the certificate table is concerned.
 constexpr uint8_t kDosMagic[] = {'M', 'Z'};
 constexpr uint64_t kPeOffsetField = 0x3C;
 constexpr uint8_t kPeSignature[] = {'P', 'E', 0, 0};
 constexpr uint64_t kMachineField = 4;  // From the PE signature.
+constexpr uint64_t kSectionCountField = 6;
+constexpr uint64_t kOptionalHeaderSizeField = 20;
+constexpr uint64_t kOptionalHeaderOffset = 24;
+constexpr uint64_t kSectionHeaderSize = 40;
+constexpr uint64_t kSectionRawSizeField = 16;
+constexpr uint64_t kSectionRawOffsetField = 20;
 constexpr uint16_t kMachineI386 = 0x014C;
 // The certificate table's data-directory entry, from the PE signature.
 constexpr uint64_t kPe32CertificateEntry = 152;
@@ -34,6 +47,11 @@ constexpr uint64_t kMaxSigningPadding = 7;
 constexpr const char* kPayloadTypeNames[] = {"none", "tracking_data",
                                              "external_tracking_data",
                                              "full_package", "corrupted"};
+
+bool IsTextByte(uint8_t byte) {
+  return byte >= 0x20 ? byte != 0x7F
+                      : byte == '\t' || byte == '\r' || byte == '\n';
+}
 
 // Every offset is 64-bit: a 32-bit length near 2^32 must not wrap past the
 // checks that keep reads inside the file.
@@ -143,18 +161,35 @@ PayloadReader::PayloadType PayloadReader::ReadPayload() {
     LOG(ERROR) << "Security directory is located past the image file length";
     return kCorrupted;
   }
+  // A file cut inside its certificate table lost its signature and, with
+  // it, whatever it carried.
+  if (has_table && table_size > file_length - table_offset) {
+    LOG(ERROR) << "Security directory runs past the image file length";
+    return kCorrupted;
+  }
 
   const bool found_at_end = FindPayloadStart(file_length - kLengthFieldSize);
   if (!found_at_end &&
       !(has_table && FindPayloadStartBeforeTable(table_offset))) {
+    // A package whose length field was damaged leaves its trailer's head
+    // behind; without this it would pass for an installer without payload.
+    if (HasPackageTrailerHead()) {
+      LOG(ERROR) << "Found a package whose trailer is damaged";
+      return kCorrupted;
+    }
     LOG(WARNING) << "No valid payload found";
     return kNone;
   }
-  if (!IsSevenZipSignature())
+  if (!IsSevenZipSignature()) {
+    if (!IsTrackingText()) {
+      LOG(ERROR) << "Payload is neither a package nor tracking data";
+      return kCorrupted;
+    }
     return kTrackingData;
+  }
   if (has_table && found_at_end) {
     LOG(ERROR) << "Found full package that is not covered by the signature";
-    return kNone;
+    return kCorrupted;
   }
   return kFullPackage;
 }
@@ -224,6 +259,52 @@ bool PayloadReader::FindPayloadStartBeforeTable(uint64_t table_offset) {
 bool PayloadReader::IsSevenZipSignature() const {
   const MappedBytes payload(file_.data() + payload_offset_, payload_length_);
   return payload.Matches(0, kSevenZipSignature, sizeof(kSevenZipSignature));
+}
+
+bool PayloadReader::IsTrackingText() const {
+  if (payload_length_ > kMaxTrackingDataLength)
+    return false;
+  const uint8_t* payload = file_.data() + payload_offset_;
+  return std::all_of(payload, payload + payload_length_, IsTextByte);
+}
+
+uint64_t PayloadReader::GetImageEnd() const {
+  const MappedBytes bytes(file_.data(), file_.length());
+  const std::optional<uint64_t> pe_offset =
+      bytes.ReadLittleEndian(kPeOffsetField, 4);
+  if (!pe_offset)
+    return 0;
+  const std::optional<uint64_t> sections =
+      bytes.ReadLittleEndian(*pe_offset + kSectionCountField, 2);
+  const std::optional<uint64_t> optional_header_size =
+      bytes.ReadLittleEndian(*pe_offset + kOptionalHeaderSizeField, 2);
+  if (!sections || !optional_header_size)
+    return 0;
+  const uint64_t table =
+      *pe_offset + kOptionalHeaderOffset + *optional_header_size;
+  uint64_t end = table + *sections * kSectionHeaderSize;
+  for (uint64_t i = 0; i < *sections; ++i) {
+    const uint64_t header = table + i * kSectionHeaderSize;
+    const std::optional<uint64_t> size =
+        bytes.ReadLittleEndian(header + kSectionRawSizeField, 4);
+    const std::optional<uint64_t> offset =
+        bytes.ReadLittleEndian(header + kSectionRawOffsetField, 4);
+    if (!size || !offset)
+      break;
+    end = std::max(end, *offset + *size);
+  }
+  return std::min<uint64_t>(end, file_.length());
+}
+
+bool PayloadReader::HasPackageTrailerHead() const {
+  // Only the data after the image is searched: the code of a program that
+  // reads payloads may hold the same bytes.
+  const uint8_t* const appended = file_.data() + GetImageEnd();
+  const uint8_t* const file_end = file_.data() + file_.length();
+  const uint8_t* const found =
+      std::search(appended, file_end, std::begin(kPackageTrailerHead),
+                  std::end(kPackageTrailerHead));
+  return found != file_end;
 }
 
 std::string PayloadTypeToString(int32_t type) {

@@ -23,7 +23,9 @@ class PayloadReader {
     // Given from outside, never found in the file.
     kExternalTrackingData = 2,
     kFullPackage = 3,
-    // Not a PE file, or its certificate table lies past its end.
+    // Not a PE file, its certificate table runs past its end, or its
+    // payload is damaged: neither a package nor short text, a package
+    // outside the signature, or a package trailer that cannot be read.
     kCorrupted = 4,
   };
 
@@ -57,6 +59,13 @@ class PayloadReader {
   // after the zero bytes that signing pads the signed part with.
   bool FindPayloadStartBeforeTable(uint64_t table_offset);
   bool IsSevenZipSignature() const;
+  // Whether the payload can be tracking data: short, and text.
+  bool IsTrackingText() const;
+  // The file offset where the PE image's sections end and appended data
+  // begins; 0 when the section table cannot be read.
+  uint64_t GetImageEnd() const;
+  // Whether the data after the image holds the head of a package trailer.
+  bool HasPackageTrailerHead() const;
 
   const base::FilePath path_;
   base::MappedFile file_;

@@ -7,6 +7,7 @@
 #include "base/features/feature_list.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/strings/log_escape.h"
 #include "base/strings/placeholder_substitution.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/allowed_host_suffixes.h"
@@ -83,7 +84,7 @@ void PrefDefaultOverridesFetcher::FetchPrefDefaultOverrides(
   }
   LOG(INFO) << "Fetching default prefs overrides to "
             << target_path_.AsUTF8() << " with tracking data "
-            << tracking_data;
+            << base::EscapeForLog(tracking_data);
   downloader_->set_allowed_host_suffixes(BuildAllowedHostSuffixes());
   downloader_->set_retry_limit(0);
   // A file that cannot be opened fails the first write, and so the fetch.

@@ -48,7 +48,7 @@ bool RegistryEntry::CreateOperation(HKEY root,
   const uint8_t* bytes = data.empty() ? nullptr : data.data();
   const uint32_t size = static_cast<uint32_t>(data.size());
   // Not MakeChangeRegValueOperation: it takes missing data for a removal,
-  // and an empty string has no data.
+  // and a REG_NONE value has none.
   *operation = std::make_unique<ChangeRegValueOperation>(
       root, key, name, bytes, type, size, description_.view);
   RegistryData* record = resolver_->GetRegistryRecord(root);
@@ -109,11 +109,10 @@ bool RegistryEntry::BuildData(std::vector<uint8_t>* data) const {
       const wchar_t* const* text =
           std::get_if<const wchar_t*>(&description_.data);
       const std::wstring expanded = ExpandPlaceholders(text ? *text : nullptr);
-      // An empty text has no data bytes at all, not even its NUL.
-      if (!expanded.empty()) {
-        *data =
-            BytesOf(expanded.c_str(), (expanded.size() + 1) * sizeof(wchar_t));
-      }
+      // Even an empty text keeps its NUL: a string value of no bytes makes
+      // readers run past it.
+      *data =
+          BytesOf(expanded.c_str(), (expanded.size() + 1) * sizeof(wchar_t));
       break;
     }
     default:

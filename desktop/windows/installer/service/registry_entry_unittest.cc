@@ -195,13 +195,13 @@ TEST(RegistryEntryTest, DocumentClassOfTheMachineLosesItsDdeKey) {
   std::wstring text;
   ASSERT_EQ(ERROR_SUCCESS, key.ReadString(L"FriendlyTypeName", &text));
   EXPECT_EQ(L"Tarvo Web Document", text);
-  // "URL Protocol" has no data at all, not a lone NUL.
+  // "URL Protocol" is empty: its lone NUL only, so readers stop there.
   DWORD type = REG_NONE;
   DWORD size = 1;
   ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key.Handle(), L"URL Protocol",
                                             nullptr, &type, nullptr, &size));
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-  EXPECT_EQ(0u, size);
+  EXPECT_EQ(sizeof(wchar_t), size);
 }
 
 TEST(RegistryEntryTest, ProtocolOfTheUserDropsTheUsersChoice) {

@@ -2,6 +2,7 @@
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
@@ -83,6 +84,17 @@ base::Time TimeFromLocalSystemTime(const SYSTEMTIME& local_time) {
   if (!base::Time::FromExploded(exploded, &time))
     return base::Time();
   return time;
+}
+
+void LogTaskFailure(const char* what,
+                    const std::wstring& registered_name,
+                    HRESULT result) {
+  if (result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) ||
+      result == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) {
+    return;
+  }
+  LOG(WARNING) << what << " task " << base::WideToUtf8(registered_name)
+               << " failed: 0x" << std::hex << result;
 }
 
 }  // namespace installer

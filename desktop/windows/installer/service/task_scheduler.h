@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -88,6 +89,42 @@ bool IsTaskProgramMissing(const std::wstring& program);
 // The time of calendar fields that the schedulers give in local time; null
 // when the fields are not a valid date.
 base::Time TimeFromLocalSystemTime(const SYSTEMTIME& local_time);
+
+// The scheduler service reads a task's file whenever it changes, and other
+// programs read and write theirs at any time: for those moments the file can
+// be neither deleted nor opened. Such a hold is waited out, within about
+// three seconds in all.
+inline constexpr HRESULT kTaskFileHeld =
+    HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
+inline constexpr int kTaskFileHeldRetries = 8;
+inline constexpr DWORD kFirstTaskRetryDelayMs = 50;
+inline constexpr DWORD kLongestTaskRetryDelayMs = 500;
+
+// Logs `what` failing on the task `registered_name`, unless the task was
+// only missing.
+void LogTaskFailure(const char* what,
+                    const std::wstring& registered_name,
+                    HRESULT result);
+
+// Runs `attempt` (returning an HRESULT) again while another process holds
+// the task's file, a bounded number of times; its last result, logged when
+// it failed.
+template <typename Attempt>
+HRESULT RetryWhileTaskFileHeld(const char* what,
+                               const std::wstring& registered_name,
+                               Attempt attempt) {
+  HRESULT result = attempt();
+  DWORD delay_ms = kFirstTaskRetryDelayMs;
+  for (int retry = 0; retry < kTaskFileHeldRetries && result == kTaskFileHeld;
+       ++retry) {
+    ::Sleep(delay_ms);
+    delay_ms = std::min(delay_ms * 2, kLongestTaskRetryDelayMs);
+    result = attempt();
+  }
+  if (FAILED(result))
+    LogTaskFailure(what, registered_name, result);
+  return result;
+}
 
 }  // namespace installer
 

@@ -155,7 +155,7 @@ bool TaskSchedulerV1::CreateTask(const ScheduledTaskInfo& info) {
   if (!scheduler_ || !GetUserNameEx(&user, kSamCompatibleName))
     return false;
   const std::wstring registered_name = MakeScheduledTaskName(info.name);
-  scheduler_->Delete(registered_name.c_str());
+  DeleteWorkItem(registered_name);
   ComPtr<ITask> task;
   ComPtr<IPersistFile> file;
   if (FAILED(scheduler_->NewWorkItem(
@@ -184,10 +184,11 @@ void TaskSchedulerV1::DeleteStaleTasks() {
   for (;;) {
     ScopedCoMem<LPWSTR> names;
     ULONG fetched = 0;
-    if (items->Next(1, names.Receive(), &fetched) != S_OK || fetched != 1 ||
-        !names.Get()) {
+    const HRESULT result = items->Next(1, names.Receive(), &fetched);
+    if (FAILED(result))
+      LogTaskFailure("Enumerating", L"work items", result);
+    if (result != S_OK || fetched != 1 || !names.Get())
       break;
-    }
     ScopedCoMem<wchar_t> enumerated_name;
     enumerated_name.Reset(names.Get()[0]);
     if (!enumerated_name.Get())
@@ -197,12 +198,12 @@ void TaskSchedulerV1::DeleteStaleTasks() {
       stale.push_back(name);
   }
   for (const std::wstring& name : stale)
-    scheduler_->Delete(name.c_str());
+    DeleteWorkItem(name);
 }
 
 void TaskSchedulerV1::DeleteTask(const std::wstring& name) {
   if (scheduler_)
-    scheduler_->Delete(MakeScheduledTaskName(name).c_str());
+    DeleteWorkItem(MakeScheduledTaskName(name));
 }
 
 void TaskSchedulerV1::SetDailyInterval(const std::wstring& name, int32_t days) {
@@ -280,9 +281,21 @@ base::Time TaskSchedulerV1::GetLastRunTime(const std::wstring& name) {
 
 bool TaskSchedulerV1::OpenWorkItem(const std::wstring& registered_name,
                                    ComPtr<ITask>* task) const {
-  return scheduler_ && SUCCEEDED(scheduler_->Activate(
-                           registered_name.c_str(), __uuidof(ITask),
-                           reinterpret_cast<IUnknown**>(task->Receive())));
+  if (!scheduler_)
+    return false;
+  const HRESULT result =
+      RetryWhileTaskFileHeld("Opening", registered_name, [&] {
+        return scheduler_->Activate(
+            registered_name.c_str(), __uuidof(ITask),
+            reinterpret_cast<IUnknown**>(task->Receive()));
+      });
+  return SUCCEEDED(result);
+}
+
+void TaskSchedulerV1::DeleteWorkItem(const std::wstring& registered_name) {
+  RetryWhileTaskFileHeld("Deleting", registered_name, [&] {
+    return scheduler_->Delete(registered_name.c_str());
+  });
 }
 
 // Disabled items are kept: someone turned the task off on purpose.

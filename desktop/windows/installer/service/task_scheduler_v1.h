@@ -41,6 +41,8 @@ class TaskSchedulerV1 : public TaskScheduler {
  private:
   bool OpenWorkItem(const std::wstring& registered_name,
                     base::win::ComPtr<ITask>* task) const;
+  // Waits out another process's hold on the job file, as OpenWorkItem does.
+  void DeleteWorkItem(const std::wstring& registered_name);
   // An enabled product work item whose application is gone.
   bool IsStaleWorkItem(const std::wstring& registered_name) const;
 

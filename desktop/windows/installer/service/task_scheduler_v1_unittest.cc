@@ -12,11 +12,14 @@
 
 #include "base/files/file_util.h"
 #include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/child_output.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/win/scoped_co_mem.h"
 #include "base/win/scoped_com_initializer.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/task_scheduler_interfaces.h"
 #include "gtest/gtest.h"
 
@@ -35,13 +38,16 @@ void RecordGrant(const std::wstring& job_file) {
   g_granted_job_files.push_back(job_file);
 }
 
+base::FilePath ToolPath() {
+  base::FilePath exe;
+  EXPECT_TRUE(base::GetPathForKey(base::kExeFile, &exe));
+  return exe.DirName().Append(L"installer").Append(L"task_scheduler_tool.exe");
+}
+
 // The job files' work items as the service's enumeration in another process
 // names them.
 std::vector<std::string> EnumerateInSecondProcess() {
-  base::FilePath exe;
-  EXPECT_TRUE(base::GetPathForKey(base::kExeFile, &exe));
-  const base::FilePath tool =
-      exe.DirName().Append(L"installer").Append(L"task_scheduler_tool.exe");
+  const base::FilePath tool = ToolPath();
   std::string output;
   EXPECT_TRUE(base::RunChildAndReadOutput(
       tool.value(), L"\"" + tool.value() + L"\" enumerate", &output));
@@ -56,6 +62,29 @@ std::wstring JobFilePath(const std::wstring& registered_name) {
   wchar_t windows[MAX_PATH];
   ::GetWindowsDirectoryW(windows, MAX_PATH);
   return std::wstring(windows) + L"\\Tasks\\" + registered_name + L".job";
+}
+
+// A second process that has the work item's job file open, without letting
+// it be deleted, for a moment from the return on.
+base::Process HoldJobFileInSecondProcess(const std::wstring& registered_name) {
+  const std::wstring event_name = L"TarvoTest job file held " +
+                                  std::to_wstring(::GetCurrentProcessId()) +
+                                  L" " + registered_name;
+  const base::win::ScopedHandle held(
+      ::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+  const base::FilePath tool = ToolPath();
+  base::Process holder = base::LaunchProcess(
+      L"\"" + tool.value() + L"\" hold \"" + JobFilePath(registered_name) +
+          L"\" \"" + event_name + L"\" 400",
+      base::ProcessLaunchOptions());
+  EXPECT_TRUE(holder.IsValid());
+  if (!held.IsValid() || !holder.IsValid())
+    return holder;
+  // Hang guard only: the holder sets the event as soon as it has the file.
+  const HANDLE objects[] = {held.Get(), holder.Handle()};
+  EXPECT_EQ(WAIT_OBJECT_0,
+            ::WaitForMultipleObjects(2, objects, FALSE, 60 * 1000));
+  return holder;
 }
 
 // The allow entries of a list as "SID mask", sorted.
@@ -270,6 +299,36 @@ TEST_F(TaskSchedulerV1Test, SweepJudgesOnlyEnabledOwnTasksByTheirRealProgram) {
   for (const auto& item : kItems)
     EXPECT_EQ(item.kept, static_cast<bool>(Open(item.name))) << item.name;
   ::SetEnvironmentVariableW(L"TARVO_TASK_TEST_DIR", nullptr);
+}
+
+// The scheduler service reads a job file whenever it changes, and other
+// programs may at any time: while it is open the file cannot be deleted.
+TEST_F(TaskSchedulerV1Test, DeletionWaitsOutAnotherProcessReadingTheJobFile) {
+  const std::wstring missing = temp_.path().Append(L"gone.exe").value();
+  const struct {
+    const wchar_t* name;
+    void (*remove)(TaskSchedulerV1* scheduler);
+  } kCases[] = {
+      {L"V1 held stale",
+       [](TaskSchedulerV1* scheduler) { scheduler->DeleteStaleTasks(); }},
+      {L"V1 held deleted",
+       [](TaskSchedulerV1* scheduler) {
+         scheduler->DeleteTask(L"V1 held deleted");
+       }},
+  };
+  for (const auto& test_case : kCases) {
+    const std::wstring registered_name = MakeScheduledTaskName(test_case.name);
+    AddWorkItem(registered_name, missing, 0);
+    base::Process holder = HoldJobFileInSecondProcess(registered_name);
+
+    test_case.remove(&scheduler_);
+
+    EXPECT_FALSE(Open(registered_name)) << test_case.name;
+    int exit_code = -1;
+    EXPECT_TRUE(holder.WaitForExitWithTimeout(base::TimeDelta::FromSeconds(60),
+                                              &exit_code));
+    EXPECT_EQ(0, exit_code);
+  }
 }
 
 TEST_F(TaskSchedulerV1Test, IntervalAndEnabledFlagAreSaved) {

@@ -437,7 +437,9 @@ void TaskSchedulerV2::DeleteRegisteredTask(
     return;
   ScopedBstr bstr;
   AllocateBstr(registered_name, &bstr);
-  root_folder_->DeleteTask(bstr.Get(), 0);
+  RetryWhileTaskFileHeld("Deleting", registered_name, [&] {
+    return root_folder_->DeleteTask(bstr.Get(), 0);
+  });
 }
 
 bool TaskSchedulerV2::RegisterTask(const std::wstring& registered_name,

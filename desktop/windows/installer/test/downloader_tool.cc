@@ -4,7 +4,8 @@
 //
 //   downloader_tool --url=URL [--out=PATH | --discard] [--body=TEXT]
 //       [--allow=SUFFIX,...] [--retry-limit=N] [--repeat=N]
-//       [--stop-at=BYTES] [--proxy-replies=RESULT,...] [--v=N]
+//       [--stop-at=BYTES] [--proxy-replies=RESULT,...] [--timeout-ms=N]
+//       [--v=N]
 //
 // Without --out or --discard the body is collected in a string ("body").
 // --repeat runs N downloads one after another on one downloader. --stop-at
@@ -13,6 +14,8 @@
 // shown here (no dialog runs under Wine): the UI delegate answers each
 // prompt with the next of --proxy-replies, as the dialog would have, and
 // with 0, a refused prompt as in a silent run, once they are used up.
+// --timeout-ms shortens the downloader's connection time-outs, so that a
+// server gone silent is given up on within a test's time.
 // Log lines go to standard error.
 //
 // Each line holds: "state", "retry_count", "errors", "completions" (runs of
@@ -173,6 +176,12 @@ class DownloadRun {
     if (base::StringToInt(command_line.GetSwitchValueASCII("retry-limit"),
                           &retry_limit)) {
       downloader_->set_retry_limit(retry_limit);
+    }
+    int timeout_ms = 0;
+    if (base::StringToInt(command_line.GetSwitchValueASCII("timeout-ms"),
+                          &timeout_ms) &&
+        timeout_ms > 0) {
+      downloader_->set_timeout(base::TimeDelta::FromMilliseconds(timeout_ms));
     }
     std::vector<std::wstring> allowed;
     for (const std::string& suffix : base::SplitString(

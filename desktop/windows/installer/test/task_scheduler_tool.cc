@@ -13,6 +13,10 @@
 //       the same through Task Scheduler 2.0 for a task whose service answers
 //       the OLE date DATE (a stand-in service: Wine's gives no last run)
 //   task_scheduler_tool delete NAME
+//   task_scheduler_tool hold FILE EVENT MILLISECONDS
+//       opens FILE for reading without letting it be deleted, as the
+//       scheduler service does when a job file changes, sets the named
+//       EVENT, and keeps it open for MILLISECONDS
 // Exit 0 on success, 1 on failure, 2 for a usage error. The time zone is
 // the caller's (Wine takes it from TZ).
 
@@ -35,6 +39,7 @@
 #include "base/win/com_ptr.h"
 #include "base/win/scoped_co_mem.h"
 #include "base/win/scoped_com_initializer.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/service/task_scheduler_interfaces.h"
 #include "desktop/windows/installer/service/task_scheduler_v1.h"
 #include "desktop/windows/installer/service/task_scheduler_v2.h"
@@ -107,6 +112,20 @@ int LastRunThroughStandIn(const std::wstring& date_text) {
   return PrintTime(scheduler.GetLastRunTime(name));
 }
 
+int Hold(const std::wstring& file,
+         const std::wstring& event_name,
+         const std::wstring& milliseconds) {
+  const base::win::ScopedHandle held(::CreateFileW(
+      file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const base::win::ScopedHandle event(
+      ::OpenEventW(EVENT_MODIFY_STATE, FALSE, event_name.c_str()));
+  if (!held.IsValid() || !event.IsValid() || !::SetEvent(event.Get()))
+    return 1;
+  ::Sleep(std::wcstoul(milliseconds.c_str(), nullptr, 10));
+  return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -126,6 +145,8 @@ int main() {
     return Enumerate();
   if (command == L"last-run-v2" && count == 3)
     return LastRunThroughStandIn(argv[2]);
+  if (command == L"hold" && count == 5)
+    return Hold(argv[2], argv[3], argv[4]);
 
   installer::TaskSchedulerV1 scheduler;
   if (!scheduler.Init())

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 #include <utility>
 
 #include "base/bind.h"
@@ -13,9 +14,11 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time_delta.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/wininet/content_range.h"
 #include "desktop/windows/installer/wininet/download_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 #include "desktop/windows/installer/wininet/url_parts.h"
+#include "desktop/windows/installer/wininet/wininet_error_text.h"
 #include "desktop/windows/installer/wininet/wininet_termination_thread.h"
 
 namespace installer {
@@ -30,6 +33,14 @@ constexpr DWORD kReadBufferSize = 1024 * 1024;
 
 constexpr base::TimeDelta kRetryDelay = base::TimeDelta::FromMicroseconds(6000000);
 
+// Without a limit a server that keeps the connection open and sends nothing
+// holds a download for ever: WinINet's reads never time out by themselves.
+constexpr base::TimeDelta kDefaultTimeout = base::TimeDelta::FromSeconds(60);
+
+constexpr DWORD kTimeoutOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
+                                     INTERNET_OPTION_SEND_TIMEOUT,
+                                     INTERNET_OPTION_RECEIVE_TIMEOUT};
+
 constexpr const wchar_t* kRecordedHeaders[] = {L"Date", L"Server",
                                                L"X-Served-By",
                                                L"Content-Length"};
@@ -40,8 +51,10 @@ constexpr DWORD kConnectivityErrors[] = {
     ERROR_INTERNET_CANNOT_CONNECT,    ERROR_INTERNET_CONNECTION_ABORTED,
     ERROR_INTERNET_CONNECTION_RESET,  ERROR_HTTP_INVALID_SERVER_RESPONSE};
 
-// Reads that fail with these lost the connection in the middle of a body.
-constexpr DWORD kReadConnectivityErrors[] = {ERROR_INTERNET_NAME_NOT_RESOLVED,
+// Reads that fail with these lost the connection in the middle of a body; a
+// read that timed out waited on a server gone silent.
+constexpr DWORD kReadConnectivityErrors[] = {ERROR_INTERNET_TIMEOUT,
+                                             ERROR_INTERNET_NAME_NOT_RESOLVED,
                                              ERROR_INTERNET_CONNECTION_ABORTED,
                                              ERROR_INTERNET_CONNECTION_RESET};
 
@@ -87,6 +100,18 @@ std::wstring QueryHeader(HINTERNET request, const wchar_t* name) {
   return std::wstring();
 }
 
+void SetTimeouts(HINTERNET session, base::TimeDelta timeout) {
+  DWORD milliseconds = static_cast<DWORD>(timeout.InMilliseconds());
+  for (DWORD option : kTimeoutOptions) {
+    if (!::InternetSetOptionW(session, option, &milliseconds,
+                              sizeof(milliseconds))) {
+      const DWORD error = ::GetLastError();
+      LOG(WARNING) << "Could not set WinINet time-out option " << option
+                   << ": " << WinInetErrorText(error);
+    }
+  }
+}
+
 int ShowProxyCredentialsDialog(HINTERNET request, HWND window) {
   return static_cast<int>(::InternetErrorDlg(
       window, request, ERROR_INTERNET_INCORRECT_PASSWORD,
@@ -101,6 +126,7 @@ WinInetDownloader::WinInetDownloader(PackageFetcher::UIDelegate* ui_delegate,
                                      PackageFetcher::Delegate* delegate)
     : ui_delegate_(ui_delegate),
       delegate_(delegate),
+      timeout_(kDefaultTimeout),
       handles_closed_(::CreateEventW(nullptr, TRUE, TRUE, nullptr)),
       cancelled_(std::make_unique<base::AtomicFlag>()),
       buffer_(std::make_unique<char[]>(kReadBufferSize)),
@@ -163,16 +189,19 @@ bool WinInetDownloader::Start(const std::wstring& url,
   retry_count_ = 0;
   retries_without_data_ = 0;
   progress_posted_ = false;
+  whole_body_wanted_ = false;
 
   const std::wstring user_agent = UserAgent();
   session_.Set(::InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
                                nullptr, nullptr, INTERNET_FLAG_ASYNC));
   if (!session_.IsValid()) {
     AppendError(base::FormatString("InternetOpen failed for %s",
-                                   base::WideToUtf8(user_agent).c_str()));
+                                   base::WideToUtf8(user_agent).c_str()),
+                ::GetLastError());
     state_ = FAILED;
     return false;
   }
+  SetTimeouts(session_.Get(), timeout_);
   ::InternetSetStatusCallbackW(session_.Get(), &InternetStatusCallback);
   cancelled_ = std::make_unique<base::AtomicFlag>();
   made_handles_ = false;
@@ -186,7 +215,8 @@ bool WinInetDownloader::Start(const std::wstring& url,
   if (!connection_.IsValid()) {
     AppendError(base::FormatString("InternetConnect failed for %s:%d",
                                    base::WideToUtf8(parts.host).c_str(),
-                                   parts.port));
+                                   parts.port),
+                ::GetLastError());
     Terminate();
     state_ = FAILED;
     return false;
@@ -254,10 +284,12 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts,
       connection_.Get(), is_post ? L"POST" : L"GET", parts.path.c_str(),
       L"HTTP/1.1", nullptr, nullptr, flags, reinterpret_cast<DWORD_PTR>(this));
   if (!request) {
+    const DWORD error = ::GetLastError();
     AppendError(base::FormatString(
         "HttpOpenRequest failed for %s:%d%s, scheme %d, payload empty %d",
         base::WideToUtf8(parts.host).c_str(), parts.port,
-        base::WideToUtf8(parts.path).c_str(), parts.scheme, is_post ? 0 : 1));
+        base::WideToUtf8(parts.path).c_str(), parts.scheme, is_post ? 0 : 1),
+        error);
     return false;
   }
   ++open_handles_;
@@ -275,10 +307,12 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts,
       ::GetLastError() == ERROR_IO_PENDING) {
     return true;
   }
+  const DWORD error = ::GetLastError();
   AppendError(base::FormatString(
       "HttpSendRequest failed for %s:%d%s, scheme %d, payload empty %d",
       base::WideToUtf8(parts.host).c_str(), parts.port,
-      base::WideToUtf8(parts.path).c_str(), parts.scheme, is_post ? 0 : 1));
+      base::WideToUtf8(parts.path).c_str(), parts.scheme, is_post ? 0 : 1),
+      error);
   return false;
 }
 
@@ -342,11 +376,13 @@ void WinInetDownloader::OnRequestComplete(HINTERNET handle, DWORD error) {
   } else if (Contains(kConnectivityErrors, error)) {
     LOG(WARNING) << "Request completed with an error "
                     "indicating connectivity issues: "
-                 << error;
+                 << error << ": " << WinInetErrorText(error);
     PostRetry(static_cast<int>(error));
   } else {
     AppendError(base::FormatString(
-        "Request completed with an unexpected error: %d", static_cast<int>(error)));
+                    "Request completed with an unexpected error: %d",
+                    static_cast<int>(error)),
+                error);
     PostFailure();
   }
 }
@@ -394,7 +430,7 @@ bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
   DWORD size = sizeof(status);
   if (!::HttpQueryInfoW(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
                         &status, &size, nullptr)) {
-    AppendError("Could not obtain HTTP response code");
+    AppendError("Could not obtain HTTP response code", ::GetLastError());
     PostFailure();
     return false;
   }
@@ -403,8 +439,12 @@ bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
     observer_->OnHeader(name, QueryHeader(handle, name));
 
   if (status == HTTP_STATUS_OK) {
-    if (bytes_received_ > 0 && !RestartBody())
-      return false;
+    if (bytes_received_ > 0) {
+      LOG(WARNING) << "Whole body sent in answer to a range request; "
+                      "restarting";
+      if (!RestartBody())
+        return false;
+    }
     DWORD content_length = 0;
     size = sizeof(content_length);
     if (::HttpQueryInfoW(handle,
@@ -416,18 +456,9 @@ bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
       PLOG(WARNING) << "Could not get Content-Length from response";
     }
     PostTotalProgress(expected_size_);
-  } else if (status == HTTP_STATUS_PARTIAL_CONTENT && expected_size_ == 0) {
-    // The first attempt failed before any whole answer told the size: the
-    // part's length does, or a short part would pass for the whole body.
-    DWORD content_length = 0;
-    size = sizeof(content_length);
-    if (::HttpQueryInfoW(handle,
-                         HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
-                         &content_length, &size, nullptr)) {
-      expected_size_ = bytes_received_ + content_length;
-      VLOG(1) << "Expected total size: " << expected_size_;
-      PostTotalProgress(expected_size_);
-    }
+  } else if (status == HTTP_STATUS_PARTIAL_CONTENT &&
+             !AcceptPartialContent(handle)) {
+    return false;
   }
   if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
     // Accepting a response does not forgive earlier retries: a server that
@@ -452,10 +483,71 @@ bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
   return false;
 }
 
+bool WinInetDownloader::AcceptPartialContent(HINTERNET handle) {
+  // Only a part that begins exactly at the bytes held continues the file:
+  // appended anywhere else it corrupts it, and the download would still
+  // complete once the count reached the expected size.
+  ContentRange range;
+  const bool labelled =
+      ParseContentRange(QueryHeader(handle, L"Content-Range"), &range);
+  const bool other_size =
+      labelled && range.total >= 0 && expected_size_ > 0 &&
+      range.total != expected_size_;
+  if (labelled && range.first == bytes_received_ && !other_size) {
+    if (expected_size_ == 0 && range.total >= 0) {
+      expected_size_ = range.total;
+      VLOG(1) << "Expected total size: " << expected_size_;
+      PostTotalProgress(expected_size_);
+    } else if (expected_size_ == 0) {
+      QueryPartLength(handle);
+    }
+    return true;
+  }
+  if (labelled && range.first == 0) {
+    // The part is the body from its first byte: as a whole answer would be.
+    LOG(WARNING) << "Partial answer from the first byte to a range request; "
+                    "restarting";
+    if (!RestartBody())
+      return false;
+    if (range.total >= 0) {
+      expected_size_ = range.total;
+      PostTotalProgress(expected_size_);
+    }
+    return true;
+  }
+  LOG(WARNING) << "Partial answer not at the "
+               << bytes_received_.load() << " bytes held ("
+               << (labelled ? "starts at " + std::to_string(range.first)
+                            : std::string("no Content-Range"))
+               << "); asking for the whole body";
+  RefetchWholeBody(HTTP_STATUS_PARTIAL_CONTENT);
+  return false;
+}
+
+void WinInetDownloader::QueryPartLength(HINTERNET handle) {
+  // The first attempt failed before any whole answer told the size: the
+  // part's length does, or a short part would pass for the whole body.
+  DWORD content_length = 0;
+  DWORD size = sizeof(content_length);
+  if (::HttpQueryInfoW(handle,
+                       HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                       &content_length, &size, nullptr)) {
+    expected_size_ = bytes_received_ + content_length;
+    VLOG(1) << "Expected total size: " << expected_size_;
+    PostTotalProgress(expected_size_);
+  }
+}
+
+void WinInetDownloader::RefetchWholeBody(int status) {
+  if (bytes_received_ > 0 && !RestartBody())
+    return;
+  whole_body_wanted_ = true;
+  PostRetry(status);
+}
+
 bool WinInetDownloader::RestartBody() {
   // The server ignored the range and sent the whole body again: appending
   // it would corrupt the file.
-  LOG(WARNING) << "Whole body sent in answer to a range request; restarting";
   bool restarted = false;
   {
     base::AutoLock hold(writer_lock_);
@@ -581,8 +673,12 @@ void WinInetDownloader::CheckRetriesAndResume(uint32_t download_id,
   // Every retry and resume counts, so that a server that keeps answering
   // and dropping the connection ends the download.
   if (retry_count_ > retry_limit_) {
+    // The code is a WinINet error, an HTTP status or 0 (a short body).
     AppendError(base::FormatString(
-        "Number of retries exceeded, last error: %d", code));
+                    "Number of retries exceeded, last error: %d", code),
+                IsWinInetError(static_cast<DWORD>(code))
+                    ? static_cast<DWORD>(code)
+                    : 0);
     OnDownloadFailed(download_id);
     return;
   }
@@ -605,7 +701,9 @@ void WinInetDownloader::ResumeDownload(uint32_t download_id) {
   request_.Close();
   LOG(INFO) << "Attempting download resume";
   const std::wstring range =
-      L"Range: bytes=" + base::Int64ToString16(bytes) + L"-";
+      whole_body_wanted_.exchange(false)
+          ? std::wstring()
+          : L"Range: bytes=" + base::Int64ToString16(bytes) + L"-";
   UrlParts parts;
   if (!CrackUrl(url_, &parts)) {
     AppendError(base::FormatString("Cannot parse URL on resume %s",
@@ -667,9 +765,15 @@ bool WinInetDownloader::IsActive(uint32_t download_id) const {
          (state == REQUEST_SENT || state == RECEIVING);
 }
 
-void WinInetDownloader::AppendError(const std::string& message) {
+void WinInetDownloader::AppendError(const std::string& message,
+                                    DWORD error) {
   base::AutoLock hold(error_lock_);
-  PLOG(ERROR) << message;
+  // The thread's last error says nothing here: most callers report a code
+  // they were given, and WinINet's texts are not in the system's table.
+  if (error != ERROR_SUCCESS)
+    LOG(ERROR) << message << ": " << WinInetErrorText(error);
+  else
+    LOG(ERROR) << message;
   errors_ += message + "\n";
 }
 

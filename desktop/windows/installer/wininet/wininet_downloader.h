@@ -17,6 +17,7 @@
 #include "base/task_runner.h"
 #include "base/threading/atomic_flag.h"
 #include "base/threading/lock.h"
+#include "base/time/time_delta.h"
 #include "base/weak_reference.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
@@ -80,6 +81,9 @@ class WinInetDownloader {
   void set_allowed_host_suffixes(std::vector<std::wstring> suffixes) {
     allowed_host_suffixes_ = std::move(suffixes);
   }
+  // How long connecting, sending and each wait for data may take before the
+  // connection counts as dropped (60 s). Only tests shorten it.
+  void set_timeout(base::TimeDelta timeout) { timeout_ = timeout; }
 
   // Whether `host` is one of `suffixes` or lies inside one of them, ignoring
   // case: "a.example.org" lies inside "example.org", "xexample.org" does
@@ -117,7 +121,10 @@ class WinInetDownloader {
   void OnRedirect(const std::wstring& url);
   void HandleRequestCompletion(HINTERNET handle);
   bool HandleInitialCompletion(HINTERNET handle);
+  bool AcceptPartialContent(HINTERNET handle);
+  void QueryPartLength(HINTERNET handle);
   bool RestartBody();
+  void RefetchWholeBody(int status);
   void AskForProxyCredentials(HINTERNET handle);
   void HandleCompletionInProgress(HINTERNET handle);
   void OnHandleClosing();
@@ -129,8 +136,9 @@ class WinInetDownloader {
   void PostTotalProgress(int64_t total);
   void PostCurrentProgress();
 
-  // Either thread.
-  void AppendError(const std::string& message);
+  // Either thread. Logs the message with the text of `error` (a Windows or
+  // WinINet error; none when 0) and adds it to the error text.
+  void AppendError(const std::string& message, DWORD error = 0);
   bool WriteBlock(const char* data, size_t count);
   void FinishWriter();
 
@@ -165,7 +173,11 @@ class WinInetDownloader {
   bool writer_finished_ = true;
   std::unique_ptr<DownloadObserver> observer_;
 
+  base::TimeDelta timeout_;
   int64_t expected_size_ = 0;
+  // A partial answer came from a place other than the bytes held: the next
+  // request asks for the whole body, without a range.
+  std::atomic<bool> whole_body_wanted_{false};
   std::atomic<int64_t> bytes_received_{0};
   // Where the current request's body began, to tell a chunk that brought
   // data from one that brought nothing.

@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "base/logging.h"
@@ -21,6 +22,42 @@ std::vector<uint8_t> CopyOf(const void* data, DWORD size) {
   return std::vector<uint8_t>(bytes, bytes + size);
 }
 
+// How many NUL characters end a value of `type`: a string one, a list of
+// strings two (the last string's and the list's).
+size_t TerminatorCount(DWORD type) {
+  switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ:
+      return 1;
+    case REG_MULTI_SZ:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+bool EndsWithNulCharacters(const std::vector<uint8_t>& data, size_t count) {
+  const size_t bytes = count * sizeof(wchar_t);
+  return data.size() >= bytes &&
+         std::all_of(data.end() - bytes, data.end(),
+                     [](uint8_t byte) { return byte == 0; });
+}
+
+// A string value written without its terminator (an empty one with no
+// bytes at all) makes some readers run past it: `reg query` crashes on it
+// under Wine. Complete what a caller left open, odd byte included.
+std::vector<uint8_t> TerminatedData(DWORD type, std::vector<uint8_t> data) {
+  const size_t count = TerminatorCount(type);
+  if (count == 0)
+    return data;
+  if (data.size() % sizeof(wchar_t) != 0)
+    data.push_back(0);
+  while (!EndsWithNulCharacters(data, count)) {
+    data.insert(data.end(), sizeof(wchar_t), 0);
+  }
+  return data;
+}
+
 }  // namespace
 
 ChangeRegValueOperation::ChangeRegValueOperation(HKEY root,
@@ -35,7 +72,7 @@ ChangeRegValueOperation::ChangeRegValueOperation(HKEY root,
       value_name_(value_name),
       object_name_(GetRegistryObjectName(root, key_path)),
       new_type_(type),
-      new_data_(CopyOf(data, size)),
+      new_data_(TerminatedData(type, CopyOf(data, size))),
       view_(view) {}
 
 ChangeRegValueOperation::~ChangeRegValueOperation() {
