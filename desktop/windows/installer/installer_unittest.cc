@@ -445,20 +445,23 @@ TEST_F(InstallerTest, CopyStepsCopyEveryFileAndReportOncePerBatch) {
   }
 }
 
-// From a package folder that goes after the run the files are moved, but
-// not those read again later (nor the root files); a failed run puts the
-// moved files back. Any other package folder is left whole.
+// From a package folder that goes after the run the files of a per-user
+// installation are moved, but not those read again later (nor the root
+// files); a failed run puts the moved files back. Any other package folder
+// is left whole.
 TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
   struct Case {
     const char* name;
     bool temporary;
+    bool all_users;
     bool fail;
     bool moved;
   };
   const Case kCases[] = {
-      {"kept package", false, false, false},
-      {"temporary package", true, false, true},
-      {"temporary package, failed run", true, true, false},
+      {"kept package", false, false, false, false},
+      {"temporary package", true, false, false, true},
+      {"temporary package, all users", true, true, false, false},
+      {"temporary package, failed run", true, false, true, false},
   };
   const std::vector<std::string> moved = {"tarvo.exe", "resources\\a.pak"};
   const std::vector<std::string> kept = {"installer.exe", "launcher.exe",
@@ -474,6 +477,7 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
                        ? std::vector<std::wstring>{L"--temporary-package"}
                        : std::vector<std::wstring>{});
     std::unique_ptr<Settings> settings = InstallSettings();
+    settings->SetFlag(ALL_USERS_FLAG, test_case.all_users);
     Installer installer;
     InjectSteps(installer, Settings::kInstalling);
     if (test_case.fail) {

@@ -27,6 +27,7 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(test_case.name);
     TempTree tree;
+    tree.MakeDir(L"package");
     tree.WriteFile(L"package\\a.pak", "payload");
     const base::FilePath source = tree.Path(L"package\\a.pak");
     const base::FilePath target = tree.Path(L"install\\res\\a.pak");
