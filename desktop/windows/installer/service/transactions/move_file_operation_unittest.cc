@@ -15,15 +15,19 @@ namespace {
 
 using base::TempTree;
 
-// A same-volume move is a rename that a rollback undoes; one that cannot
-// rename (here a source held open without delete sharing) fails without
-// touching the source, so that the caller can copy it instead.
+// A same-volume move is a rename that a rollback undoes, putting back a
+// file that was in the way; one that cannot rename (here a source held open
+// without delete sharing) fails without touching the source, so that the
+// caller can copy it instead.
 TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
   struct Case {
     const char* name;
     bool hold_source;
+    bool target_in_the_way;
   };
-  const Case kCases[] = {{"free source", false}, {"held source", true}};
+  const Case kCases[] = {{"free source", false, false},
+                         {"held source", true, false},
+                         {"target in the way", false, true}};
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(test_case.name);
     TempTree tree;
@@ -31,6 +35,10 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     tree.WriteFile(L"package\\a.pak", "payload");
     const base::FilePath source = tree.Path(L"package\\a.pak");
     const base::FilePath target = tree.Path(L"install\\res\\a.pak");
+    if (test_case.target_in_the_way) {
+      tree.MakeDir(L"install\\res");
+      tree.WriteFile(L"install\\res\\a.pak", "old");
+    }
     base::win::ScopedHandle held;
     if (test_case.hold_source) {
       held.Set(CreateFileW(source.value().c_str(), GENERIC_READ,
@@ -50,7 +58,11 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     held.Close();
     transaction.RollbackOperations();
     EXPECT_EQ("payload", TempTree::ReadFile(source));
-    EXPECT_FALSE(TempTree::Exists(tree.Path(L"install")));
+    if (test_case.target_in_the_way) {
+      EXPECT_EQ("old", TempTree::ReadFile(target));
+    } else {
+      EXPECT_FALSE(TempTree::Exists(tree.Path(L"install")));
+    }
   }
 }
 
