@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
-"""Makes the silent-install benchmark's full installer: the demo package of
-the end-to-end tests with the package-unpacking benchmark's 300 files (188 MB,
-half random and half zero bytes; bench/make_unpack_archive.py) added to it and
-to its file list, packed by 7zz into one solid LZMA block at -mx=5, and
-carried as the payload of a copy of installer.exe (unsigned: a payload is
-never checked against a signature).
-    bench/make_silent_install_package.py BUILD_DIR WORK_FOLDER
-leaves WORK_FOLDER/installer/installer.exe (with the library beside it) and
-WORK_FOLDER/package.7z, the same archive, for the native unpack; the files
-themselves stay in WORK_FOLDER/source for later runs."""
+"""Makes the silent-install benchmark's full installer as the build makes its
+release files (tests/e2e/installer_files.py): the demo package of the
+end-to-end tests with a benchmark payload added to it and to its file list,
+packed by 7zz at level 5 (the release's method choice, filters included),
+carried as the payload of a copy of installer.exe signed with the build's
+test certificate (installer_files/pki), the library beside it.
+    bench/make_silent_install_package.py BUILD_DIR WORK_FOLDER PAYLOAD_ARGS...
+PAYLOAD_ARGS go to the install-speed anchor's make-payload-scaled.py
+("--scale 1.0": 300 files, 188 MB; "--small 20000": 20,000 files of 2 KiB).
+Leaves WORK_FOLDER/installer/installer.exe, WORK_FOLDER/package.7z (the same
+archive) and WORK_FOLDER/tree, the tree the installer installs (7zz x of the
+archive), for the peers."""
 
+import os
 import shutil
 import subprocess
 import sys
@@ -21,29 +24,45 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 import installer_files  # noqa: E402
 
 
+def anchor_folder():
+    """The shared install-speed anchor: $TARVO_BENCH_ANCHOR, else
+    ../shared/bench beside the checkout, else /work/shared/bench."""
+    candidates = [os.environ.get("TARVO_BENCH_ANCHOR"), ROOT.parent / "shared" / "bench",
+                  Path("/work/shared/bench")]
+    for candidate in candidates:
+        if candidate and (Path(candidate) / "make-payload-scaled.py").is_file():
+            return Path(candidate)
+    sys.exit("The install-speed anchor (make-payload-scaled.py, nsis-build-x64.sh, "
+             "tree-bench.py) was not found: set TARVO_BENCH_ANCHOR to its folder")
+
+
 def main():
     build, work = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
+    payload_args = sys.argv[3:]
     installer = work / "installer" / "installer.exe"
     if installer.exists():
         return
-    # The unpacking benchmark's files, made in a folder of their own.
     source = work / "source"
-    subprocess.run([sys.executable, str(ROOT / "bench" / "make_unpack_archive.py"),
-                    str(source)], check=True)
+    shutil.rmtree(source, ignore_errors=True)
+    subprocess.run([sys.executable, str(anchor_folder() / "make-payload-scaled.py"),
+                    str(source), *payload_args], check=True, stdout=subprocess.DEVNULL)
     package = work / "package"
     shutil.rmtree(package, ignore_errors=True)
     installer_files.make_package(build, package)
-    shutil.copytree(source / "tree", package, dirs_exist_ok=True)
-    added = sorted(str(p.relative_to(source / "tree")).replace("/", "\\")
-                   for p in (source / "tree").rglob("*") if p.is_file())
+    shutil.copytree(source, package, dirs_exist_ok=True)
+    added = sorted(str(p.relative_to(source)).replace("/", "\\")
+                   for p in source.rglob("*") if p.is_file())
     with open(package / "files_list", "ab") as files_list:
         files_list.write("".join(name + "\r\n" for name in added).encode())
-    archive = work / "package.7z"
-    archive.unlink(missing_ok=True)
-    subprocess.run(["7zz", "a", "-bso0", "-bsp0", "-m0=LZMA", "-mx=5", "-ms=on",
-                    str(archive), "."], cwd=package, check=True)
+    shutil.rmtree(source)
+    archive = installer_files.pack(package, work / "package.7z")
     shutil.rmtree(package)
-    installer_files.full_installer(build, installer.parent, None, archive.read_bytes())
+    tree = work / "tree"
+    shutil.rmtree(tree, ignore_errors=True)
+    subprocess.run(["7zz", "x", "-bso0", "-bsp0", f"-o{tree}", str(work / "package.7z")],
+                   check=True)
+    installer_files.full_installer(build, installer.parent,
+                                   installer_files.BuildKeys(build), archive)
 
 
 if __name__ == "__main__":

@@ -1,73 +1,87 @@
 #!/bin/sh
-# A whole silent installation of the benchmark package under Wine, from
-# starting `installer.exe --silent` to its exit (which waits for the
-# backend), against `7zz x -mmt=1` of the same archive run natively. The
-# package is the demo package with the unpacking benchmark's 300 files
-# (188 MB, one solid LZMA block at -mx=5) added: bench/
-# make_silent_install_package.py. Five runs in turn each, medians of the
-# wall time with peak memory and the ratio, as bench/unpack_vs_7zz.sh does.
-# Each installation goes into a folder of its own, removed after it; no
-# statistics are sent and no preference defaults asked for, as no update
-# server runs. The registry rows the installations wrote are removed at the
-# end.
-#   bench/silent_install_vs_7zz.sh [build-dir] [work-folder]
-# Start a persistent wineserver (`wineserver -p`) first, or each run pays
-# for starting one.
+# A whole silent installation under Wine against what people pick instead:
+# an NSIS installer of exactly the tree the installer installs (silent, /S,
+# same Wine, same prefix) and the native `7zz x -mmt=1` of the same archive.
+# The installer is made as the release files are (bench/
+# make_silent_install_package.py: level-5 7z archive, signed full installer),
+# for two payloads of the shared install-speed anchor: 300 files / 188 MB and
+# 20,000 files of 2 KiB. The anchor's tree-bench.py times whole process trees
+# (Wine's detached children included) in interleaved rounds; printed are the
+# medians, the peak memory and the two ratios per payload.
+#   bench/silent_install_vs_7zz.sh [build-dir] [work-folder] [rounds]
+# Run it inside a test session, which starts a persistent wineserver and the
+# prefix's services:
+#   /work/tools/wine-session out bench/silent_install_vs_7zz.sh out
+# The anchor is found at $TARVO_BENCH_ANCHOR, ../shared/bench beside the
+# checkout or /work/shared/bench. No statistics are sent and no preference
+# defaults asked for, as no update server runs; the registry rows the
+# installations wrote are removed at the end.
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-$ROOT/out}" && pwd)
 WORK=${2:-$BUILD/silent_install_bench_work}
-RUNS=5
-mkdir -p "$WORK/7zz"
+ROUNDS=${3:-5}
+mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
-/usr/bin/python3 "$ROOT/bench/make_silent_install_package.py" "$BUILD" "$WORK"
-ARCHIVE="$WORK/package.7z"
+
+ANCHOR=
+for candidate in "${TARVO_BENCH_ANCHOR:-}" "$ROOT/../shared/bench" /work/shared/bench; do
+  if [ -n "$candidate" ] && [ -f "$candidate/tree-bench.py" ] &&
+     [ -f "$candidate/nsis-build-x64.sh" ]; then
+    ANCHOR=$(cd "$candidate" && pwd); break
+  fi
+done
+[ -n "$ANCHOR" ] || { echo "install-speed anchor not found: set TARVO_BENCH_ANCHOR" >&2; exit 1; }
+command -v makensis > /dev/null || { echo "makensis missing: apt-get install nsis" >&2; exit 1; }
+command -v 7zz > /dev/null || { echo "7zz missing: apt-get install 7zip" >&2; exit 1; }
+
 winpath() { echo "Z:$1" | tr / '\\'; }
 
-measure() {
-  /usr/bin/time -f "%e %M" -o "$WORK/time.txt" "$@" > /dev/null 2>&1 || {
-    echo "failed: $*" >&2; exit 1; }
-  cat "$WORK/time.txt"
+# One payload: build the installers once, then interleave the three cases.
+bench_payload() {
+  name=$1; shift
+  dir="$WORK/$name"
+  mkdir -p "$dir"
+  /usr/bin/python3 "$ROOT/bench/make_silent_install_package.py" "$BUILD" "$dir" "$@"
+  [ -f "$dir/nsis.exe" ] || sh "$ANCHOR/nsis-build-x64.sh" "$dir/tree" "$dir/nsis.exe"
+  # The commands go through sh -c: Windows paths are quoted for it.
+  installer="$BUILD/wine-run '$(winpath "$dir/installer/installer.exe")' --silent"
+  installer="$installer '--installfolder=$(winpath "$dir/installed")'"
+  installer="$installer '--temp-folder=$(winpath "$dir/temp")' --allusers=0"
+  installer="$installer --desktopshortcut=0 --startmenushortcut=0 --quicklaunchshortcut=0"
+  installer="$installer --pintotaskbar=0 --launchtarvo=0 --enable-installer-stats=0"
+  installer="$installer --with-feature:installer-pref-default-overrides-support=off"
+  installer="$installer && test -f '$dir/installed/installation_status.xml'"
+  /usr/bin/python3 "$ANCHOR/tree-bench.py" --rounds "$ROUNDS" --baseline 7zz \
+    --json "$dir/result.json" --log "$dir/bench.log" \
+    --case installer "rm -rf '$dir/installed' '$dir/temp' && mkdir '$dir/temp'" "$installer" \
+    --case nsis "rm -rf '$dir/nsis_installed'" \
+      "$BUILD/wine-run '$dir/nsis.exe' /S '/D=$(winpath "$dir/nsis_installed")'" \
+    --case 7zz "rm -rf '$dir/7zz_out'" \
+      "7zz x -bso0 -bsp0 -mmt=1 -aoa '-o$dir/7zz_out' '$dir/package.7z'" > "$dir/rounds.txt"
+  /usr/bin/python3 - "$name" "$dir/result.json" "$dir/package.7z" <<'PY'
+import json, statistics, sys
+name, result, archive = sys.argv[1], json.load(open(sys.argv[2])), sys.argv[3]
+for case, s in result.items():
+    if any(e != 0 for e in s["exits"]):
+        sys.exit(f"{name}: {case} failed in a round: exits {s['exits']}")
+    print(f"{name:>8} {case:10} {s['wall_median']:8.2f} s  peak {s['peak_one_mib_median']:6.0f} MiB"
+          f" (anonymous {s['peak_anon_one_mib_median']:.0f} MiB)")
+def ratio(a, b):
+    return statistics.median(x["wall"] / y["wall"] for x, y in zip(result[a]["runs"], result[b]["runs"]))
+print(f"{name:>8} installer / NSIS {ratio('installer', 'nsis'):5.2f}x"
+      f"   installer / 7zz {ratio('installer', '7zz'):5.2f}x")
+PY
+  rm -rf "$dir/installed" "$dir/nsis_installed" "$dir/7zz_out" "$dir/temp"
 }
 
-median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
-
-run=0
-run_a() {
-  run=$((run + 1))
-  target="$WORK/installed_$run"
-  rm -rf "$target" "$WORK/temp"
-  mkdir -p "$WORK/temp"
-  measure "$BUILD/wine-run" "$(winpath "$WORK/installer/installer.exe")" --silent \
-    "--installfolder=$(winpath "$target")" "--temp-folder=$(winpath "$WORK/temp")" \
-    --allusers=0 --desktopshortcut=0 --startmenushortcut=0 --quicklaunchshortcut=0 \
-    --pintotaskbar=0 --launchtarvo=0 --enable-installer-stats=0 \
-    --with-feature:installer-pref-default-overrides-support=off
-  [ -f "$target/installation_status.xml" ] || { echo "run $run installed nothing" >&2; exit 1; }
-  rm -rf "$target"
-}
-run_b() { measure 7zz x -bso0 -bsp0 -mmt=1 -aoa "-o$WORK/7zz" "$ARCHIVE"; }
-
-: > "$WORK/a.txt"; : > "$WORK/b.txt"
-run_a > /dev/null; run_b > /dev/null  # warm-up
-i=0
-while [ $i -lt $RUNS ]; do
-  run_a >> "$WORK/a.txt"
-  run_b >> "$WORK/b.txt"
-  i=$((i + 1))
-done
-a=$(cut -d' ' -f1 "$WORK/a.txt" | median); b=$(cut -d' ' -f1 "$WORK/b.txt" | median)
-a_peak=$(cut -d' ' -f2 "$WORK/a.txt" | median); b_peak=$(cut -d' ' -f2 "$WORK/b.txt" | median)
-echo "archive $(stat -c %s "$ARCHIVE") bytes, $(7zz l -ba "$ARCHIVE" | wc -l) entries"
-echo "$a $a_peak" | awk '{printf "%-40s %8.3f s  peak %7.1f MiB\n", "installer.exe --silent (Wine)", $1, $2 / 1024}'
-echo "$b $b_peak" | awk '{printf "%-40s %8.3f s  peak %7.1f MiB\n", "7zz x -mmt=1", $1, $2 / 1024}'
-echo "$a $b" | awk '{printf "%-40s %8.2f\n", "time ratio", $1 / $2}'
-# The package's stand-in programs are no programs of the build.
-rm -rf "$WORK/7zz"
+echo "load: $(uptime)"
+bench_payload 188mb --scale 1.0
+bench_payload 20000files --small 20000
 
 # What the installations wrote to the registry goes again.
-PYTHONPATH="$ROOT/tests/e2e" /usr/bin/python3 - "$BUILD" "$WORK" <<'EOF'
+PYTHONPATH="$ROOT/tests/e2e" /usr/bin/python3 - "$BUILD" "$WORK/188mb" <<'EOF'
 import sys
 from pathlib import Path
 import test_installation as t

@@ -193,11 +193,22 @@ def version_of(folder):
     return subfolders[0]
 
 
+# A temporary package (the front end deletes it after the run) gives its
+# files up to the installation; one the installer runs from stays whole.
+@pytest.mark.parametrize("temporary", [False, True], ids=["kept", "temporary"])
 def test_installation_puts_tree_registry_shortcut_and_log_in_place(build_dir, tmp_path, demo,
-                                                                     channel, monkeypatch):
+                                                                     channel, monkeypatch,
+                                                                     temporary):
     package, folder = demo["package"], demo["folder"]
-    lines = install(build_dir, package, folder)
+    package_before = tree(package)
+    lines = install(build_dir, package, folder,
+                    *(["--temporary-package"] if temporary else []))
     assert lines[-2:] == ["OnSuccess", "OnInstallerTerminated 1"], lines
+    package_after = tree(package)
+    given_up = {name.replace("\\", "/") for name in FILES} if temporary else set()
+    assert {k: v for k, v in package_before.items() if k not in given_up} == {
+        k: v for k, v in package_after.items() if k in package_before}
+    assert not given_up & set(package_after)
 
     version = version_of(folder)
     expected_tree = {
@@ -271,13 +282,15 @@ def break_launcher(package, folder):
     (package / "launcher.exe").unlink()
 
 
+# From a temporary package the files moved before the failure go back.
+@pytest.mark.parametrize("temporary", [False, True], ids=["kept", "temporary"])
 @pytest.mark.parametrize("breaker, error", [
     (break_copy_files, "OnError 37062"),
     (break_copy_root_files, "OnError 37062"),
     (break_launcher, "OnError 37062"),
 ], ids=["files", "root-files", "launcher"])
 def test_failure_at_a_step_leaves_files_and_registry_as_they_were(build_dir, tmp_path, demo,
-                                                                  breaker, error):
+                                                                  breaker, error, temporary):
     package, folder = demo["package"], demo["folder"]
     breaker(package, folder)
     keys = row_keys(demo["rows"])
@@ -287,7 +300,8 @@ def test_failure_at_a_step_leaves_files_and_registry_as_they_were(build_dir, tmp
     skip = {"package/" + s for s in skip} | {"frontend.stderr"}
     before = (tree(tmp_path, skip=skip),
               registry(build_dir, tmp_path, keys), (demo["quick_launch"] / SHORTCUT).exists())
-    lines = install(build_dir, package, folder)
+    lines = install(build_dir, package, folder,
+                    *(["--temporary-package"] if temporary else []))
     assert any(line.startswith(error) for line in lines), lines
     assert lines[-1] == "OnInstallerTerminated 0"
     after = (tree(tmp_path, skip=skip),

@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/installer.h"
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
@@ -15,6 +16,7 @@
 #include "base/path_service.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/prefs_task_pool.h"
 #include "base/time/time.h"
@@ -29,6 +31,7 @@
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/test_fault_injection.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings_switches.h"
@@ -132,10 +135,45 @@ bool IsRelativeListEntry(const std::string& entry) {
          path.value().find(L':') == std::wstring::npos;
 }
 
+// A copy step reports its progress at most this often: finer than any
+// progress bar shows, and a message and a posted task per file made a large
+// package's copy cost mostly reports.
+constexpr size_t kMaxCopyReports = 100;
+
+// The files one posted task of a copy step copies, and reports once.
+size_t CopyBatchSize(size_t files) {
+  return std::max<size_t>(1, (files + kMaxCopyReports - 1) / kMaxCopyReports);
+}
+
 // The reports a list's copy step makes beyond the one of its closure: one
-// per further file. An empty list is skipped with its closure's report.
+// per further batch. An empty list is skipped with its closure's report.
 int ExtraCopyReports(const std::vector<std::string>& list) {
-  return list.empty() ? 0 : static_cast<int>(list.size()) - 1;
+  if (list.empty())
+    return 0;
+  const size_t batch = CopyBatchSize(list.size());
+  return static_cast<int>((list.size() + batch - 1) / batch) - 1;
+}
+
+// Package files that later steps, or this very process, still read from the
+// package folder: they are copied even where the others are moved.
+constexpr const char* kPackageFilesReadLater[] = {
+    "installer.exe",        "tarvo_installer.dll",
+    "launcher.exe",         "installer_helper.exe",
+    "installer_helper_64.exe", "pref_default_overrides",
+    "server_tracking_data", "installer_prefs_include.json",
+    kFilesList,             kRootFilesList,
+};
+
+bool IsReadAfterCopying(const std::string& entry) {
+  for (const char* name : kPackageFilesReadLater) {
+    if (base::EqualsCaseInsensitiveAscii(entry, name))
+      return true;
+  }
+  // The tracking data may be named on the command line.
+  const base::CommandLine& command_line = GetProcessCommandLine();
+  return command_line.HasSwitch(switches::kServerTrackingData) &&
+         base::FilePath::FromUTF8(entry) ==
+             command_line.GetSwitchValuePath(switches::kServerTrackingData);
 }
 
 }  // namespace
@@ -275,6 +313,7 @@ void Installer::BuildStepsAndStart() {
   }
   if (operation == Settings::kUpgrading)
     ApplyStoredExperiments(folder);
+  move_package_files_ = ShouldMovePackageFiles();
   if (status()->experiments.IsEnabled(kTestExperiment) !=
       base::IsFeatureEnabled(kTestExperiment)) {
     LOG(INFO) << "Changing the status of the test experiment.";
@@ -480,6 +519,15 @@ bool Installer::PrepareFileLists(const base::FilePath& folder) {
   return true;
 }
 
+bool Installer::ShouldMovePackageFiles() const {
+  // Only a folder that goes when the installation ends: one a user runs the
+  // installer from must stay whole. A moved file keeps the access list it
+  // got in the user's temporary folder, while an installation for all users
+  // needs the one its folder passes on to a new file.
+  return GetProcessCommandLine().HasSwitch(switches::kTemporaryPackage) &&
+         !settings_->GetFlag(ALL_USERS_FLAG);
+}
+
 bool Installer::ReadFileList(const char* name, std::vector<std::string>* list) {
   std::string text;
   // Within INT_MAX bytes the entries can be counted in an int.
@@ -664,8 +712,6 @@ void Installer::ScheduleNextStep() {
 
 void Installer::StepCopyFile(int index, bool is_root) {
   const std::vector<std::string>& list = is_root ? root_files_ : files_;
-  std::vector<std::wstring>& logged =
-      is_root ? install_log_.root_files : install_log_.files;
   if (is_root && index == 0 && list.empty()) {
     VLOG(2) << "Skipping copying of root files since list is empty.";
     ScheduleNextStep();
@@ -678,31 +724,58 @@ void Installer::StepCopyFile(int index, bool is_root) {
                            std::to_string(list.size()) + ")");
     return;
   }
-  const std::string& entry = list[static_cast<size_t>(index)];
-  const base::FilePath relative = base::FilePath::FromUTF8(entry);
-  const char* kind = is_root ? "root " : "";
-  VLOG(1) << "Copying " << kind << "file " << entry;
-  const base::FilePath source = package_folder_.Append(relative.value());
-  const base::FilePath folder = status()->install_folder;
-  const base::FilePath target =
-      is_root ? folder.Append(relative.value())
-              : folder.Append(install_log_.subfolder).Append(relative.value());
-  if (!transaction_.ExecuteOperation(
-          std::make_unique<CopyFileOperation>(source, target))) {
-    LOG(ERROR) << Fail(kErrorCopyFile, target.value(),
-                       "Failed copying " + entry);
-    return;
+  const size_t end = std::min(
+      list.size(), static_cast<size_t>(index) + CopyBatchSize(list.size()));
+  for (size_t i = static_cast<size_t>(index); i < end; ++i) {
+    if (!CopyPackageFile(list[i], is_root))
+      return;
   }
-  logged.push_back(relative.value());
-  if (static_cast<size_t>(index) + 1 == list.size()) {
-    VLOG(1) << "Done copying " << kind << "files";
+  if (end == list.size()) {
+    VLOG(1) << "Done copying " << (is_root ? "root " : "") << "files";
     ScheduleNextStep();
     return;
   }
   for (InstallerObserver& observer : observers_)
     observer.OnStep();
   PostStep(base::BindWeak(&Installer::StepCopyFile, weak_source_.GetRef(), this,
-                          index + 1, is_root));
+                          static_cast<int>(end), is_root));
+}
+
+bool Installer::CopyPackageFile(const std::string& entry, bool is_root) {
+  const base::FilePath relative = base::FilePath::FromUTF8(entry);
+  VLOG(1) << "Copying " << (is_root ? "root " : "") << "file " << entry;
+  const base::FilePath source = package_folder_.Append(relative.value());
+  const base::FilePath folder = status()->install_folder;
+  const base::FilePath target =
+      is_root ? folder.Append(relative.value())
+              : folder.Append(install_log_.subfolder).Append(relative.value());
+  // Root files are few, and some are read again by later steps.
+  const bool movable = !is_root && !IsReadAfterCopying(entry);
+  if (!TransferPackageFile(source, target, movable)) {
+    LOG(ERROR) << Fail(kErrorCopyFile, target.value(),
+                       "Failed copying " + entry);
+    return false;
+  }
+  (is_root ? install_log_.root_files : install_log_.files)
+      .push_back(relative.value());
+  return true;
+}
+
+bool Installer::TransferPackageFile(const base::FilePath& source,
+                                    const base::FilePath& target,
+                                    bool movable) {
+  if (movable && move_package_files_) {
+    if (transaction_.ExecuteOperation(std::make_unique<MoveFileOperation>(
+            source, target, MoveFileOperation::Reach::kSameVolume))) {
+      return true;
+    }
+    // Another volume, or a file held open: a copy does for those, and the
+    // rest would most likely fail the same way.
+    LOG(WARNING) << "Moving package files failed: copying them instead";
+    move_package_files_ = false;
+  }
+  return transaction_.ExecuteOperation(
+      std::make_unique<CopyFileOperation>(source, target));
 }
 
 std::string Installer::Fail(int code,

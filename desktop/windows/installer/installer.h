@@ -122,8 +122,9 @@ class Installer : public StepMachine,
   // Posts the step at the cursor and reports it. Every step but the last of
   // a list calls it when done.
   void ScheduleNextStep();
-  // One file of the copy steps: entry `index` of the files list, or of the
-  // root files list with `is_root`.
+  // One batch of the copy steps, from entry `index` of the files list, or of
+  // the root files list with `is_root`; reports one step per batch but the
+  // last, which schedules the next step.
   void StepCopyFile(int index, bool is_root);
   // Reports the error, rolls back and ends the run; gives back `message`
   // for the caller's ERROR line.
@@ -241,6 +242,15 @@ class Installer : public StepMachine,
   void SaveLastInstallPath();
   bool PrepareFileLists(const base::FilePath& folder);
   bool ReadFileList(const char* name, std::vector<std::string>* list);
+  bool ShouldMovePackageFiles() const;
+  // One list entry into the installation (logged there); false when the run
+  // failed.
+  bool CopyPackageFile(const std::string& entry, bool is_root);
+  // Moves `source` (same volume only) when `movable` and the package folder
+  // allows it, else copies it.
+  bool TransferPackageFile(const base::FilePath& source,
+                           const base::FilePath& target,
+                           bool movable);
   bool CreateVersionSubfolder(const base::FilePath& folder);
   bool DeleteProductExecutable(const base::FilePath& folder);
   void ApplyStoredExperiments(const base::FilePath& folder);
@@ -367,6 +377,8 @@ class Installer : public StepMachine,
   // Set by the uninstallation's registry clean-up: the vendor's key, if left
   // empty, goes once the run has succeeded.
   bool delete_empty_company_key_ = false;
+  // The package folder is deleted after the run: its files are moved.
+  bool move_package_files_ = false;
   // Set once the run has reported its end (success, error or cancellation):
   // nothing queued, and no event, may act on it afterwards.
   bool run_ended_ = false;

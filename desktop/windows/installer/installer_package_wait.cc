@@ -72,6 +72,8 @@ void Installer::HandOverToPackageInstaller() {
   settings_->ToCommandLine(&command_line, false);
   if (after_elevation_)
     command_line.AppendSwitch(switches::kPostElevatedInstallTasks);
+  if (own.HasSwitch(switches::kTemporaryPackage))
+    command_line.AppendSwitch(switches::kTemporaryPackage);
   if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
     command_line.AppendSwitchASCII(switches::kCrashReporterPid,
                                    std::to_string(crash_reporter_pid));

@@ -34,10 +34,12 @@ constexpr wchar_t kComponentSuitePrefix[] = L"suite:";
 }  // namespace
 
 InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
-                                 const base::FilePath& component_path)
+                                 const base::FilePath& component_path,
+                                 bool package_is_temporary)
     : receiver_(this),
       component_path_(component_path),
-      package_folder_(package_folder) {
+      package_folder_(package_folder),
+      package_is_temporary_(package_is_temporary) {
   observers_.AddObserver(&reports_);
 }
 
@@ -108,6 +110,8 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
         switches::kComponents,
         kComponentSuitePrefix + component_path_.BaseName().value());
   }
+  if (package_is_temporary_)
+    command_line.AppendSwitch(switches::kTemporaryPackage);
   if (!LaunchBackend(&command_line))
     return false;
 

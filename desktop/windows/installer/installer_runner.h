@@ -34,9 +34,11 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
  public:
   // The backend "installer.exe" comes from `package_folder` once the
   // package is there. `component_path` (may be empty) is an unpacked
-  // component beside it.
+  // component beside it. `package_is_temporary`: the folder is an unpacked
+  // copy that goes when the installation ends, not one a user keeps.
   InstallerRunner(const base::FilePath& package_folder,
-                  const base::FilePath& component_path);
+                  const base::FilePath& component_path,
+                  bool package_is_temporary);
   InstallerRunner(const InstallerRunner&) = delete;
   InstallerRunner& operator=(const InstallerRunner&) = delete;
   // Stops.
@@ -79,6 +81,7 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   BackendReports reports_;
   const base::FilePath component_path_;
   const base::FilePath package_folder_;
+  const bool package_is_temporary_;
   base::Process backend_;
   base::win::ScopedHandle mutex_;
   base::win::ObjectWatcher backend_watcher_;

@@ -26,7 +26,7 @@ TEST_F(InstallerRunnerTest, SettingsWithoutOperationAreRefusedBeforeAnything) {
   std::unique_ptr<Settings> settings = MakeSettings(folder);
   ASSERT_EQ(Settings::kNoOperation, settings->operation());
   base::TempTree package;
-  InstallerRunner runner(package.root(), base::FilePath());
+  InstallerRunner runner(package.root(), base::FilePath(), false);
   RecordingInstallerObserver observer;
   runner.AddObserver(&observer);
 

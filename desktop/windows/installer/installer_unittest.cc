@@ -396,29 +396,35 @@ TEST_F(InstallerTest, EachOperationRunsItsStepsAndAnnouncesThem) {
   }
 }
 
-TEST_F(InstallerTest, CopyStepsCopyEveryFileAndReportOneStepEach) {
+// The copy steps report once per batch of files, at most about a hundred
+// times a list: small lists still report each file.
+TEST_F(InstallerTest, CopyStepsCopyEveryFileAndReportOncePerBatch) {
   struct Case {
     const char* name;
+    int files;
     bool with_root_files;
     int total;
   };
   // Without root files the skipped copy reports only its own step: the
   // total counts none for it, keeping it one above the steps reported.
+  // 250 files go 3 to a batch: 84 reports.
   const Case kCases[] = {
-      {"root files", true, 8 + 1 + 2 + 1},
-      {"no root files", false, 8 + 1 + 2},
+      {"root files", 3, true, 8 + 1 + 2 + 1},
+      {"no root files", 3, false, 8 + 1 + 2},
+      {"batches", 250, true, 8 + 1 + 83 + 1},
   };
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(test_case.name);
     RemoveTree(folder_);
+    RemoveTree(package_);
     steps_run_.clear();
-    if (test_case.with_root_files) {
-      WritePackage({"tarvo.exe", "resources\\a.pak", "resources\\b.pak"},
-                   {"installer_prefs.json", "launcher.exe"});
-    } else {
-      WritePackage({"tarvo.exe", "resources\\a.pak", "resources\\b.pak"},
-                   nullptr);
-    }
+    std::vector<std::string> files = {"tarvo.exe", "resources\\a.pak",
+                                      "resources\\b.pak"};
+    for (int i = 3; i < test_case.files; ++i)
+      files.push_back("resources\\more\\" + std::to_string(i) + ".pak");
+    const std::vector<std::string> root_files = {"installer_prefs.json",
+                                                 "launcher.exe"};
+    WritePackage(files, test_case.with_root_files ? &root_files : nullptr);
     std::unique_ptr<Settings> settings = InstallSettings();
     Installer installer;
     InjectSteps(installer, Settings::kInstalling);
@@ -428,15 +434,79 @@ TEST_F(InstallerTest, CopyStepsCopyEveryFileAndReportOneStepEach) {
     EXPECT_EQ(test_case.total - 1, CountOf(calls, "OnStep"));
     EXPECT_EQ("OnSuccess", calls.back());
     const base::FilePath subfolder = folder_.Append(version_);
-    for (const wchar_t* file :
-         {L"tarvo.exe", L"resources\\a.pak", L"resources\\b.pak"}) {
-      EXPECT_EQ(base::WideToUtf8(file),
-                base::TempTree::ReadFile(subfolder.Append(file)));
+    for (const std::string& file : files) {
+      EXPECT_EQ(file, base::TempTree::ReadFile(
+                          subfolder.Append(base::Utf8ToWide(file))));
     }
     EXPECT_EQ(test_case.with_root_files,
               base::PathExists(folder_.Append(L"launcher.exe")));
     EXPECT_EQ(test_case.with_root_files,
               base::PathExists(folder_.Append(L"installer_prefs.json")));
+  }
+}
+
+// From a package folder that goes after the run the files of a per-user
+// installation are moved, but not those read again later (nor the root
+// files); a failed run puts the moved files back. Any other package folder
+// is left whole.
+TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
+  struct Case {
+    const char* name;
+    bool temporary;
+    bool all_users;
+    bool fail;
+    bool moved;
+  };
+  const Case kCases[] = {
+      {"kept package", false, false, false, false},
+      {"temporary package", true, false, false, true},
+      {"temporary package, all users", true, true, false, false},
+      {"temporary package, failed run", true, false, true, false},
+  };
+  const std::vector<std::string> moved = {"tarvo.exe", "resources\\a.pak"};
+  const std::vector<std::string> kept = {"installer.exe", "launcher.exe",
+                                         "installer_helper_64.exe"};
+  for (const Case& test_case : kCases) {
+    SCOPED_TRACE(test_case.name);
+    RemoveTree(folder_);
+    RemoveTree(package_);
+    std::vector<std::string> files = moved;
+    files.insert(files.end(), kept.begin(), kept.end());
+    WritePackage(files, {"launcher.exe"});
+    SetCommandLine(test_case.temporary
+                       ? std::vector<std::wstring>{L"--temporary-package"}
+                       : std::vector<std::wstring>{});
+    std::unique_ptr<Settings> settings = InstallSettings();
+    settings->SetFlag(ALL_USERS_FLAG, test_case.all_users);
+    Installer installer;
+    InjectSteps(installer, Settings::kInstalling);
+    if (test_case.fail) {
+      installer.SetStepForTesting(
+          Step::kFinalizeInstallation,
+          base::Bind(
+              [](Installer* installer) {
+                installer->Fail(Installer::kErrorInstall, L"", "failed");
+              },
+              &installer));
+    }
+    const Calls calls = RunToEnd(installer, settings.get());
+
+    EXPECT_EQ(!test_case.fail, installer.succeeded());
+    for (const std::string& file : files) {
+      SCOPED_TRACE(file);
+      const base::FilePath source = package_.Append(base::Utf8ToWide(file));
+      const bool is_moved =
+          test_case.moved &&
+          std::find(moved.begin(), moved.end(), file) != moved.end();
+      EXPECT_EQ(is_moved ? "<missing>" : file, base::TempTree::ReadFile(source));
+      if (!test_case.fail) {
+        EXPECT_EQ(file, base::TempTree::ReadFile(folder_.Append(version_).Append(
+                            base::Utf8ToWide(file))));
+      }
+    }
+    EXPECT_EQ("launcher.exe",
+              base::TempTree::ReadFile(package_.Append(L"launcher.exe")));
+    EXPECT_EQ(!test_case.fail, base::PathExists(folder_));
   }
 }
 

@@ -34,7 +34,8 @@ PackageCollaborators PackageCollaborators::Create(
     base::FilePath own_folder;
     base::GetPathForKey(base::kExeDir, &own_folder);
     parts.runner =
-        std::make_unique<InstallerRunner>(own_folder, base::FilePath());
+        std::make_unique<InstallerRunner>(own_folder, base::FilePath(),
+                                          /*package_is_temporary=*/false);
     parts.pref_default_overrides_fetcher =
         std::make_unique<PrefDefaultOverridesFetcher>(own_folder, ui_delegate);
     return parts;
@@ -52,8 +53,9 @@ PackageCollaborators PackageCollaborators::Create(
   const base::FilePath suite_folder = fetcher.suite_path().empty()
                                           ? base::FilePath()
                                           : fetcher.suite_folder();
-  parts.runner = std::make_unique<InstallerRunner>(fetcher.package_folder(),
-                                                   suite_folder);
+  // The fetcher deletes the folder it unpacked into when it goes.
+  parts.runner = std::make_unique<InstallerRunner>(
+      fetcher.package_folder(), suite_folder, /*package_is_temporary=*/true);
   parts.pref_default_overrides_fetcher =
       std::make_unique<PrefDefaultOverridesFetcher>(fetcher.package_folder(),
                                                     ui_delegate);

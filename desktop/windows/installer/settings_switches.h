@@ -50,6 +50,9 @@ inline constexpr char kImportTopSites[] = "import-topsites-to-startpage";
 inline constexpr char kInitialProcHandle[] = "initial-proc-handle";
 inline constexpr char kWaitForPackage[] = "wait-for-package";
 inline constexpr char kCrashReporterPid[] = "crash-reporter-pid";
+// The package folder is the front end's unpacked copy, deleted once the
+// installation ends: its files may be moved instead of copied.
+inline constexpr char kTemporaryPackage[] = "temporary-package";
 }  // namespace switches
 
 // The process's command line; an empty one while it has not been parsed.

@@ -82,5 +82,37 @@ TEST_F(ArchiveFileStreamTest, SeeksFromEachOrigin) {
       SZ_ERROR_PARAM);
 }
 
+// A package inside its installer file: the window "2345" of the file.
+TEST_F(ArchiveFileStreamTest, WindowCountsFromItsStartAndEndsAtItsEnd) {
+  base::win::ScopedHandle file = Open(GENERIC_READ);
+  ArchiveFileStream stream(file.Get(), 2, 4);
+  struct Case {
+    Int64 offset;
+    ESzSeek origin;
+    Int64 position;
+    const char* read;
+  };
+  const Case kCases[] = {
+      {0, SZ_SEEK_SET, 0, "2345"},
+      {1, SZ_SEEK_SET, 1, "345"},
+      {-1, SZ_SEEK_END, 3, "5"},
+      {0, SZ_SEEK_END, 4, ""},
+      {6, SZ_SEEK_SET, 6, ""},
+  };
+  for (const Case& test : kCases) {
+    Int64 position = test.offset;
+    ASSERT_EQ(ISeekInStream_Seek(stream.stream(), &position, test.origin),
+              SZ_OK);
+    EXPECT_EQ(position, test.position);
+    char buffer[64] = {};
+    size_t size = sizeof(buffer);
+    EXPECT_EQ(ISeekInStream_Read(stream.stream(), buffer, &size), SZ_OK);
+    EXPECT_EQ(std::string(buffer, size), test.read) << test.offset;
+  }
+  Int64 position = -1;
+  EXPECT_EQ(ISeekInStream_Seek(stream.stream(), &position, SZ_SEEK_SET),
+            SZ_ERROR_FAIL);
+}
+
 }  // namespace
 }  // namespace installer

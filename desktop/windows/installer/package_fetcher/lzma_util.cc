@@ -1,6 +1,8 @@
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 
+#include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "7zAlloc.h"
@@ -12,6 +14,7 @@
 #include "desktop/windows/installer/package_fetcher/archive_file_stream.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_temp_allocator.h"
+#include "desktop/windows/installer/package_fetcher/solid_block_reader.h"
 #include "desktop/windows/installer/package_fetcher/write_whole_buffer.h"
 
 namespace installer {
@@ -21,6 +24,8 @@ namespace {
 constexpr int kUnpackFailed = ERROR_INVALID_HANDLE;
 constexpr size_t kLookAheadSize = 1 << 18;
 constexpr UInt32 kNoBlock = static_cast<UInt32>(-1);
+// A streamed file is written in pieces of this size.
+constexpr size_t kStreamPieceSize = 1 << 20;
 
 const ISzAlloc kHeapAllocator = {&SzAlloc, &SzFree};
 const ISzAlloc kHeapTempAllocator = {&SzAllocTemp, &SzFreeTemp};
@@ -47,6 +52,14 @@ std::wstring GetEntryName(const CSzArEx& archive, uint32_t index) {
 
 bool HasData(const CSzArEx& archive, uint32_t index) {
   return archive.FileToFolder[index] != kNoBlock;
+}
+
+bool EveryBlockStreams(const CSzArEx& archive) {
+  for (UInt32 folder = 0; folder < archive.db.NumFolders; ++folder) {
+    if (!SolidBlockReader::CanStream(archive, folder))
+      return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -81,8 +94,21 @@ LzmaUtil::LzmaUtil() = default;
 
 LzmaUtil::~LzmaUtil() = default;
 
+DWORD LzmaUtil::OpenArchive(const base::FilePath& file,
+                            uint64_t offset,
+                            uint64_t length) {
+  const DWORD error = OpenArchive(file);
+  if (error != ERROR_SUCCESS)
+    return error;
+  windowed_ = true;
+  window_offset_ = offset;
+  window_length_ = length;
+  return ERROR_SUCCESS;
+}
+
 DWORD LzmaUtil::OpenArchive(const base::FilePath& archive) {
   CloseArchive();
+  windowed_ = false;
   archive_.Set(::CreateFileW(archive.value().c_str(), GENERIC_READ,
                              FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -103,17 +129,22 @@ int LzmaUtil::UnPack(const base::FilePath& destination,
   if (!archive_.IsValid())
     return kUnpackFailed;
   LARGE_INTEGER start = {};
+  start.QuadPart = static_cast<LONGLONG>(window_offset_);
   if (!::SetFilePointerEx(archive_.Get(), start, nullptr, FILE_BEGIN)) {
     PLOG(ERROR) << "Could not rewind the archive";
     return kUnpackFailed;
   }
-  ArchiveFileStream file_stream(archive_.Get());
+  std::optional<ArchiveFileStream> file_stream;
+  if (windowed_)
+    file_stream.emplace(archive_.Get(), window_offset_, window_length_);
+  else
+    file_stream.emplace(archive_.Get());
   std::vector<Byte> look_ahead(kLookAheadSize);
   CLookToRead2 look_stream;
   LookToRead2_CreateVTable(&look_stream, False);
   look_stream.buf = look_ahead.data();
   look_stream.bufSize = look_ahead.size();
-  look_stream.realStream = file_stream.stream();
+  look_stream.realStream = file_stream->stream();
   LookToRead2_INIT(&look_stream);
   GenerateCrcTableOnce();
 
@@ -125,11 +156,101 @@ int LzmaUtil::UnPack(const base::FilePath& destination,
   if (opened != SZ_OK) {
     LOG(ERROR) << "Error returned by SzArchiveOpen: " << opened;
     error_state_ = kArchiveNotReadable;
+  } else if (EveryBlockStreams(archive)) {
+    result = StreamEntries(archive, &look_stream.vt, destination, output_file);
   } else {
     result = UnPackEntries(archive, &look_stream.vt, destination, output_file);
   }
   SzArEx_Free(&archive, &kHeapAllocator);
   return result;
+}
+
+int LzmaUtil::StreamEntries(const CSzArEx& archive,
+                            ILookInStreamPtr stream,
+                            const base::FilePath& destination,
+                            base::FilePath* output_file) {
+  created_folders_.clear();
+  error_state_ = kNoError;
+  in_page_status_ = 0;
+  if (delegate_)
+    delegate_->SetTotalProgress(static_cast<int>(archive.NumFiles));
+  if (int result = CheckEntryNames(archive))
+    return result;
+
+  SolidBlockReader reader;
+  UInt32 open_block = kNoBlock;
+  for (uint32_t i = 0; i < archive.NumFiles; ++i) {
+    if (delegate_)
+      delegate_->SetCurrentProgress(static_cast<int>(i));
+    const base::FilePath path = destination.Append(
+        *GetArchiveEntryRelativePath(GetEntryName(archive, i)));
+    if (output_file)
+      *output_file = path;
+    if (!HasData(archive, i)) {
+      if (int result = UnPackEntry(archive, i, path, nullptr, 0))
+        return result;
+      continue;
+    }
+    // A block's files follow each other in the archive, in the order of
+    // their data, so that one pass reads each block once.
+    const UInt32 block = archive.FileToFolder[i];
+    if (block != open_block) {
+      if (const SRes opened = reader.Open(archive, stream, block)) {
+        LOG(ERROR) << "Error returned by SzExtract: " << opened;
+        return Fail(kExtractionFailed, kUnpackFailed);
+      }
+      open_block = block;
+    }
+    CreateFolder(path.DirName());
+    if (int result = StreamFileEntry(archive, i, path, &reader))
+      return result;
+    if (reader.AtEnd()) {
+      if (const SRes finished = reader.Finish()) {
+        LOG(ERROR) << "Error returned by SzExtract: " << finished;
+        return Fail(kExtractionFailed, kUnpackFailed);
+      }
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+int LzmaUtil::StreamFileEntry(const CSzArEx& archive,
+                              uint32_t index,
+                              const base::FilePath& path,
+                              SolidBlockReader* reader) {
+  base::win::ScopedHandle file(
+      ::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) {
+    const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
+    LOG(ERROR) << "Error returned by CreateFile: " << error;
+    return Fail(kCreateFileFailed, static_cast<int>(error));
+  }
+  std::vector<uint8_t> piece(static_cast<size_t>(
+      std::min<UInt64>(kStreamPieceSize, SzArEx_GetFileSize(&archive, index))));
+  UInt64 left = SzArEx_GetFileSize(&archive, index);
+  UInt32 crc = CRC_INIT_VAL;
+  while (left > 0) {
+    const size_t size = static_cast<size_t>(std::min<UInt64>(piece.size(), left));
+    if (const SRes read = reader->Read(piece.data(), size)) {
+      LOG(ERROR) << "Error returned by SzExtract: " << read;
+      return Fail(kExtractionFailed, kUnpackFailed);
+    }
+    crc = CrcUpdate(crc, piece.data(), size);
+    if (const DWORD error = WriteWholeBuffer(file.Get(), piece.data(), size)) {
+      ::SetLastError(error);
+      PLOG(ERROR) << "Error returned by WriteFile";
+      return Fail(kWriteFileFailed, static_cast<int>(error));
+    }
+    left -= size;
+  }
+  // The reader's own extraction checks each file's CRC; so does the stream.
+  if (SzBitWithVals_Check(&archive.CRCs, index) &&
+      CRC_GET_DIGEST(crc) != archive.CRCs.Vals[index]) {
+    LOG(ERROR) << "Error returned by SzExtract: " << SZ_ERROR_CRC;
+    return Fail(kExtractionFailed, kUnpackFailed);
+  }
+  return CloseFileEntry(archive, index, std::move(file));
 }
 
 int LzmaUtil::UnPackEntries(const CSzArEx& archive,
@@ -254,6 +375,12 @@ int LzmaUtil::WriteFileEntry(const CSzArEx& archive,
     PLOG(ERROR) << "Error returned by WriteFile";
     return Fail(kWriteFileFailed, static_cast<int>(error));
   }
+  return CloseFileEntry(archive, index, std::move(file));
+}
+
+int LzmaUtil::CloseFileEntry(const CSzArEx& archive,
+                             uint32_t index,
+                             base::win::ScopedHandle file) {
   if (SzBitWithVals_Check(&archive.MTime, index)) {
     const CNtfsFileTime& time = archive.MTime.Vals[index];
     const FILETIME last_write = {time.Low, time.High};

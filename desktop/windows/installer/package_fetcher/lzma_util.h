@@ -16,12 +16,16 @@ namespace installer {
 
 class InPageErrorGuard;
 class MappedTempAllocator;
+class SolidBlockReader;
 
 // Unpacks the browser package, a 7z archive, into the package folder with
 // the LZMA SDK's reader: each entry becomes a file (with its modification
 // time, when the archive has one) or a folder, and the delegate hears of
 // each entry. Entries whose names would leave the folder fail the unpack
-// before anything is written. One thread at a time.
+// before anything is written. When every solid block has a layout that
+// streams, each file goes from the decoder straight to its file; otherwise
+// a block is decoded whole into a mapped temporary file first. One thread
+// at a time.
 class LzmaUtil {
  public:
   enum ErrorState : int32_t {
@@ -45,6 +49,10 @@ class LzmaUtil {
 
   // Closes any open archive first. 0, or the Windows error of the open.
   DWORD OpenArchive(const base::FilePath& archive);
+  // The same for an archive that is the `length` bytes at `offset` of
+  // `file`: a package read where it lies in its installer file.
+  DWORD OpenArchive(const base::FilePath& file, uint64_t offset,
+                    uint64_t length);
   // 0 on success. 6 (ERROR_INVALID_HANDLE) without an open archive, when the
   // archive cannot be read as 7z, an entry cannot be extracted or has no
   // name; 1117 (ERROR_IO_DEVICE) when the mapped output buffer could not be
@@ -70,6 +78,19 @@ class LzmaUtil {
 
   static void Extract(void* extraction);
 
+  // Every block streamed, file by file.
+  int StreamEntries(const CSzArEx& archive,
+                    ILookInStreamPtr stream,
+                    const base::FilePath& destination,
+                    base::FilePath* output_file);
+  int StreamFileEntry(const CSzArEx& archive,
+                      uint32_t index,
+                      const base::FilePath& path,
+                      SolidBlockReader* reader);
+  // Sets the entry's modification time on `file` and closes it.
+  int CloseFileEntry(const CSzArEx& archive,
+                     uint32_t index,
+                     base::win::ScopedHandle file);
   int UnPackEntries(const CSzArEx& archive,
                     ILookInStreamPtr stream,
                     const base::FilePath& destination,
@@ -99,6 +120,10 @@ class LzmaUtil {
   int Fail(ErrorState state, int result);
 
   base::win::ScopedHandle archive_;
+  // The archive's place in the file, when it is not the whole file.
+  bool windowed_ = false;
+  uint64_t window_offset_ = 0;
+  uint64_t window_length_ = 0;
   std::set<std::wstring> created_folders_;
   ErrorState error_state_ = kNoError;
   int32_t in_page_status_ = 0;

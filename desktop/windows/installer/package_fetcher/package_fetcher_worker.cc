@@ -141,12 +141,17 @@ void PackageFetcherWorker::Start() {
     return;
   }
   Notify(PackageFetcher::UNPACKING);
-  const base::FilePath archive = download_file_.ReplaceExtensionASCII("7z");
-  // A short archive fails its unpacking, which says so.
-  payload_reader_->WritePayloadToFile(archive);
+  // The package is read where it lies in the installer file: a copy of it
+  // beside the download would only be read once and deleted. A short
+  // archive fails its unpacking, which says so.
+  uint64_t offset = 0;
+  uint64_t length = 0;
+  payload_reader_->GetPackageRange(&offset, &length);
   base::CurrentTaskRunnerHandle::Get()->PostTask(
-      FROM_HERE, base::BindWeak(&PackageFetcherWorker::UnpackArchive,
-                                weak_source_.GetRef(), this, archive, false));
+      FROM_HERE,
+      base::BindWeak(&PackageFetcherWorker::UnpackArchive,
+                     weak_source_.GetRef(), this, payload_reader_->path(),
+                     offset, length, false));
 }
 
 bool PackageFetcherWorker::CanRestart() {
@@ -242,23 +247,21 @@ void PackageFetcherWorker::ExtractArchive(const std::string& checksum) {
   }
   fetch_entry_->SetTimeAndElapsed("extract_start_time");
   Notify(PackageFetcher::UNPACKING);
-  const base::FilePath archive = download_file_.ReplaceExtensionASCII("7z");
+  uint64_t offset = 0;
+  uint64_t length = 0;
   {
     const PayloadReader package(download_file_);
-    if (package.type() != PayloadReader::kFullPackage) {
+    if (!package.GetPackageRange(&offset, &length)) {
       Fail(PackageFetcher::DOWNLOAD_FAILED,
            "Could not find 7z payload in full package");
       return;
     }
-    if (!package.WritePayloadToFile(archive)) {
-      Fail(PackageFetcher::UNPACKING_FAILED,
-           "Could not write out 7z archive from full package");
-      return;
-    }
   }
   base::CurrentTaskRunnerHandle::Get()->PostTask(
-      FROM_HERE, base::BindWeak(&PackageFetcherWorker::UnpackArchive,
-                                weak_source_.GetRef(), this, archive, true));
+      FROM_HERE,
+      base::BindWeak(&PackageFetcherWorker::UnpackArchive,
+                     weak_source_.GetRef(), this, download_file_, offset,
+                     length, true));
 }
 
 bool PackageFetcherWorker::PassesSignatureCheck(const base::FilePath& file,
@@ -307,7 +310,9 @@ bool PackageFetcherWorker::CheckDownloadedVersion(
   return true;
 }
 
-void PackageFetcherWorker::UnpackArchive(const base::FilePath& archive,
+void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
+                                         uint64_t offset,
+                                         uint64_t length,
                                          bool downloaded) {
   LOG(INFO) << "Unpacking files from archive";
   fetch_entry_->SetTimeAndElapsed("unpack_start_time");
@@ -320,7 +325,8 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& archive,
   {
     LzmaUtil lzma;
     lzma.set_delegate(proxy_.get());
-    if (lzma.OpenArchive(archive) != 0 || lzma.UnPack(folder) != 0) {
+    if (lzma.OpenArchive(file, offset, length) != 0 ||
+        lzma.UnPack(folder) != 0) {
       Fail(PackageFetcher::UNPACKING_FAILED, "Archive unpacking failed");
       return;
     }
@@ -336,7 +342,6 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& archive,
   }
   WriteTrackingData();
   PostToSelf(FROM_HERE, &PackageFetcherWorker::OnUnpackComplete);
-  base::DeletePath(archive, false);
 }
 
 void PackageFetcherWorker::WriteTrackingData() {

@@ -69,7 +69,11 @@ class PackageFetcherWorker {
   bool CheckDownloadedVersion(const base::FilePath& executable,
                               bool check_stream,
                               StatsNode* node);
-  void UnpackArchive(const base::FilePath& archive, bool downloaded);
+  // Unpacks the package where it lies in `file`.
+  void UnpackArchive(const base::FilePath& file,
+                     uint64_t offset,
+                     uint64_t length,
+                     bool downloaded);
   void WriteTrackingData();
   void OnUnpackComplete();
   void WriteWelcomeUrl();

@@ -137,6 +137,14 @@ bool PayloadReader::WritePayloadToFile(const base::FilePath& path) const {
   return true;
 }
 
+bool PayloadReader::GetPackageRange(uint64_t* offset, uint64_t* length) const {
+  if (type_ != kFullPackage)
+    return false;
+  *offset = payload_offset_;
+  *length = payload_length_;
+  return true;
+}
+
 PayloadReader::PayloadType PayloadReader::ReadPayload() {
   LOG(INFO) << "Reading Payload";
   if (!file_.Initialize(path_, base::MappedFile::kReadOnly)) {

@@ -43,6 +43,10 @@ class PayloadReader {
 
   // False for kNone and kCorrupted, or when not every byte reached the file.
   bool WritePayloadToFile(const base::FilePath& path) const;
+  // The file read, and for kFullPackage where in it the package lies, so
+  // that it can be unpacked from there; false for any other type.
+  const base::FilePath& path() const { return path_; }
+  bool GetPackageRange(uint64_t* offset, uint64_t* length) const;
 
  private:
   PayloadType ReadPayload();

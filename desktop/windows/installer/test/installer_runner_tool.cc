@@ -3,6 +3,7 @@
 //
 //   installer_runner_tool --frontend --installfolder=F --package-folder=P
 //                         [--have-package] [--component=PATH] [--v=1]
+//                         [--temporary-package]
 //                         [--uninstall] [--log=FILE] [settings' switches]
 //     Runs an `InstallerRunner` for folder F (an uninstallation of it with
 //     --uninstall) and prints, one line each,
@@ -123,8 +124,9 @@ class CallPrinter : public installer::InstallerObserver {
 class FrontEnd {
  public:
   FrontEnd(const base::FilePath& package_folder,
-           const base::FilePath& component_path)
-      : runner_(package_folder, component_path) {
+           const base::FilePath& component_path,
+           bool package_is_temporary)
+      : runner_(package_folder, component_path, package_is_temporary) {
     runner_.AddObserver(&printer_);
   }
 
@@ -204,7 +206,8 @@ int RunFrontEnd(const base::CommandLine& command_line) {
   }
 
   FrontEnd front_end(package_folder,
-                     command_line.GetSwitchValuePath("component"));
+                     command_line.GetSwitchValuePath("component"),
+                     command_line.HasSwitch(switches::kTemporaryPackage));
   if (command_line.HasSwitch("have-package"))
     front_end.runner().OnPackageReady();
   PrintLine(front_end.runner().StartInstallation(&settings) ? "started 1"

@@ -6,8 +6,8 @@
 //   package_tool payload FILE [--external=TEXT] [--write=PATH]
 //       type, name, length and sha256 of the payload data; with --external
 //       the data is set from outside first; with --write, "written 1|0".
-//   package_tool unpack ARCHIVE FOLDER [--pause-at=N]
-//       open, result, error_state, in_page_status, total, progress (the
+//   package_tool unpack ARCHIVE FOLDER [--pause-at=N] [--window=OFFSET:LENGTH]
+//       (with --window the archive is that part of the file) open, result, error_state, in_page_status, total, progress (the
 //       entries reported, comma-separated) and output_file (UTF-8). With
 //       --pause-at, prints "paused" when entry N is about to be unpacked
 //       and waits for a line on standard input.
@@ -109,7 +109,14 @@ int UnPack(const base::CommandLine& command_line) {
   ProgressRecorder recorder(pause_at);
   installer::LzmaUtil lzma;
   lzma.set_delegate(&recorder);
-  const DWORD opened = lzma.OpenArchive(base::FilePath(arguments[1]));
+  const std::string window = command_line.GetSwitchValueASCII("window");
+  const size_t colon = window.find(':');
+  const DWORD opened =
+      colon == std::string::npos
+          ? lzma.OpenArchive(base::FilePath(arguments[1]))
+          : lzma.OpenArchive(base::FilePath(arguments[1]),
+                             std::stoull(window.substr(0, colon)),
+                             std::stoull(window.substr(colon + 1)));
   base::FilePath output_file;
   const int result = lzma.UnPack(base::FilePath(arguments[2]), &output_file);
   std::printf(

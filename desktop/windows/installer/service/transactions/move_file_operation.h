@@ -12,15 +12,28 @@ namespace installer {
 // back what was there.
 class MoveFileOperation : public Operation {
  public:
-  MoveFileOperation(const base::FilePath& source, const base::FilePath& target);
+  enum class Reach {
+    // Across volumes too, as a copy and a deletion.
+    kAnyVolume,
+    // Only a rename on the same volume: fails where the move would have to
+    // copy, so that the caller can copy instead and keep the source.
+    kSameVolume,
+  };
+
+  MoveFileOperation(const base::FilePath& source,
+                    const base::FilePath& target,
+                    Reach reach = Reach::kAnyVolume);
   ~MoveFileOperation() override;
 
   bool Do(Transaction* sub_operations) override;
   void Rollback() override;
 
  private:
+  bool Move();
+
   const base::FilePath source_;
   const base::FilePath target_;
+  const Reach reach_;
   bool done_ = false;
   // The source was read-only and had the bit cleared.
   bool cleared_read_only_ = false;
