@@ -36,7 +36,7 @@ done
 command -v makensis > /dev/null || { echo "makensis missing: apt-get install nsis" >&2; exit 1; }
 command -v 7zz > /dev/null || { echo "7zz missing: apt-get install 7zip" >&2; exit 1; }
 
-winpath() { echo "Z:$1" | tr / '\\'; }
+winpath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
 
 # One payload: build the installers once, then interleave the three cases.
 bench_payload() {

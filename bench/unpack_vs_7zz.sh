@@ -18,7 +18,7 @@ mkdir -p "$WORK/ours" "$WORK/7zz"
 WORK=$(cd "$WORK" && pwd)
 python3 "$(dirname "$0")/make_unpack_archive.py" "$WORK"
 ARCHIVE="$WORK/package.7z"
-winpath() { echo "Z:$1" | tr / '\\'; }
+winpath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
 
 # Prints "<wall seconds> <peak KB>" of one run of the command given.
 measure() {
