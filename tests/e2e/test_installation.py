@@ -22,7 +22,7 @@ from pathlib import Path
 import pytest
 
 import test_registry_entries as entries
-from conftest import INSTALLER, LIBRARY, windows_path
+from conftest import INSTALLER, LIBRARY, run_tool, windows_path
 from test_installer_runner import Process
 
 RUNNER = "desktop/windows/installer/installer_runner_tool.exe"
@@ -36,8 +36,12 @@ ROOT_FILES = {"root.dat": b"root"}
 
 
 def run(build_dir, *args, **kwargs):
-    return subprocess.run([str(build_dir / "wine-run"), *map(str, args)], capture_output=True,
-                          timeout=HANG_GUARD, env=entries.UTF8_ENV, **kwargs)
+    command = [str(build_dir / "wine-run"), *map(str, args)]
+    if any("installer.exe" in str(arg) for arg in args):
+        return subprocess.run(command, capture_output=True, timeout=HANG_GUARD,
+                              env=entries.UTF8_ENV, **kwargs)
+    return run_tool(command, capture_output=True, timeout=HANG_GUARD, env=entries.UTF8_ENV,
+                    **kwargs)
 
 
 def linux_path(build_dir, path):
