@@ -58,6 +58,7 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/signature_verifier.h"
+#include "desktop/windows/installer/interrupted_run_recovery.h"
 #include "desktop/windows/installer/silent_installer_controller/silent_installer_controller.h"
 #include "desktop/windows/installer/ui/corrupted_installer_box.h"
 
@@ -282,6 +283,10 @@ bool InstallerProcess::FindOwnPaths() {
 }
 
 bool InstallerProcess::DecideInsidePackage() {
+  // An uninstallation that died set the product's files aside: the folder
+  // must be whole again before it can tell whether it is an installation.
+  if (uninstall_ && !backend_)
+    InterruptedRunRecovery::RecoverFolder(own_folder_.DirName());
   const bool has_product_executable = base::PathExists(
       own_folder_.AppendASCII(GetProductExecutableName()));
   if (uninstall_) {
@@ -447,6 +452,9 @@ bool InstallerProcess::PrepareDownloadFolder() {
   }
   LOG(INFO) << "Installer download folder: "
             << download_folder_.value().c_str();
+  // Runs that died never removed their downloads and packages; nothing
+  // else ever would.
+  InterruptedRunRecovery::RemoveStaleDownloads(download_folder_);
   return true;
 }
 

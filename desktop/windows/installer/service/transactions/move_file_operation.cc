@@ -3,6 +3,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/service/transactions/file_transfer_steps.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 
 namespace installer {
 
@@ -17,6 +18,7 @@ bool MoveFileOperation::Do(Transaction* sub_operations) {
     return false;
   VLOG(1) << "Moving " << source_.AsUTF8() << "to" << target_.AsUTF8();
   cleared_read_only_ = ClearReadOnlyAttribute(source_);
+  RunJournal::Get()->RecordMoved(source_, target_);
   if (!base::MovePathUnchecked(source_, target_)) {
     LOG(ERROR) << "File copy failed";
     return false;
