@@ -7,15 +7,22 @@ touches (installation, temporary folder, shortcut folders) and every key
 and value of HKCU\\Software and HKLM\\Software exactly as a clean run of
 the same operation leaves them; after the uninstallation, as they were
 before the installation. One machine goes round install, update and
-uninstall, so that each round starts where the last one ended."""
+uninstall, so that each round starts where the last one ended. The last
+test ends the whole process tree from outside instead (front end, backend
+and all they started), once per operation, while the backend is held at a
+step (action=hang)."""
 
 import hashlib
 import itertools
 import re
+import subprocess
+import time
 
 import pytest
 
 import test_rollback as rollback
+from test_rollback import installers  # noqa: F401
+from conftest import windows_path
 
 # A few operations inside the steps that do the most at once: the copy of
 # the version folder and the registry.
@@ -42,8 +49,9 @@ class Round:
     """The machine going round, and what clean runs leave at each stop."""
 
     def __init__(self, build_dir, installers, tmp_path_factory):
-        self.operations = rollback.Operations(build_dir, installers, tmp_path_factory)
-        self.machine = self.operations.machine("install")
+        self.installers = installers
+        self.machine = rollback.Machine(build_dir, tmp_path_factory.mktemp("recovery"))
+        self.machine.clear()
         self.clean = {"uninstall": self.state()}
         for operation in ORDER:
             assert self.start(operation) == 0
@@ -65,19 +73,45 @@ class Round:
             folder[re.sub(r"\.[0-9]+$", ".N", path)] = hashlib.sha256(text).hexdigest()
         return found
 
-    def start(self, operation, fault=None):
-        if operation != "uninstall":
-            # The operations' own machine for each, which is this one.
-            self.operations.machines[operation] = self.machine
-            return self.operations.start(operation, fault)
+    def arguments(self, operation):
+        """The installer, switches and extra arguments of `operation`."""
+        if operation == "install":
+            return self.installers["current"], rollback.SHORTCUTS, ()
+        if operation == "update":
+            return self.installers["next"], rollback.UPDATE_SHORTCUTS, ()
         # A clean update keeps the previous version's folder until the next
         # update or the uninstallation: the newest one uninstalls.
         versions = [path for path in self.machine.folder.iterdir()
                     if re.fullmatch(r"[0-9]+(\.[0-9]+){3}(_[0-9]+)?", path.name)]
         newest = max(versions, key=lambda path: [int(part) for part in
                                                  re.split(r"[._]", path.name)])
-        return self.machine.run(newest / "installer.exe", rollback.SHORTCUTS, "--uninstall",
-                                fault=fault)
+        return newest / "installer.exe", rollback.SHORTCUTS, ("--uninstall",)
+
+    def start(self, operation, fault=None):
+        installer, switches, extra = self.arguments(operation)
+        return self.machine.run(installer, switches, *extra, fault=fault)
+
+    def start_and_end_tree(self, operation, step):
+        """Runs `operation` until the backend reaches the end of `step`,
+        where the test fault holds it, then ends the whole process tree from
+        outside: ending the runner ends its job, and every process in it."""
+        marker = self.machine.tmp_path / f"hung-{operation}"
+        installer, switches, extra = self.arguments(operation)
+        command, env = self.machine.command(
+            installer, switches, *extra,
+            fault=f"step={step};action=hang;marker={windows_path(marker)}")
+        runner = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + rollback.HANG_GUARD
+            while not marker.exists():
+                assert runner.poll() is None, "the run ended before the step"
+                assert time.monotonic() < deadline, "the backend never reached the step"
+                time.sleep(0.1)
+        finally:
+            runner.kill()
+            runner.wait(timeout=rollback.HANG_GUARD)
+        marker.unlink()
 
     def reset(self):
         """Back to the state a round starts from, after a failed one."""
@@ -92,11 +126,6 @@ def machine_round(build_dir, installers, tmp_path_factory):
     made.machine.clear()
 
 
-@pytest.fixture(scope="module")
-def installers(build_dir, tmp_path_factory):
-    return rollback.installers.__wrapped__(build_dir, tmp_path_factory)
-
-
 @pytest.mark.parametrize("plans", ROUNDS, ids=[f"round{number}" for number in range(len(ROUNDS))])
 def test_the_run_after_a_killed_one_leaves_what_a_clean_run_leaves(machine_round, plans):
     machine_round.reset()
@@ -108,3 +137,17 @@ def test_the_run_after_a_killed_one_leaves_what_a_clean_run_leaves(machine_round
             continue
         found = rollback.differences(machine_round.clean[operation], machine_round.state())
         assert found == {}, (operation, fault, found)
+
+
+# One step of each operation, in the middle of its work.
+TREE_STEPS = {"install": "set up the registry", "update": "copy the root files",
+              "uninstall": "remove the installed files"}
+
+
+def test_the_run_after_an_ended_process_tree_leaves_what_a_clean_run_leaves(machine_round):
+    machine_round.reset()
+    for operation in ORDER:
+        machine_round.start_and_end_tree(operation, TREE_STEPS[operation])
+        assert machine_round.start(operation) == 0, operation
+        found = rollback.differences(machine_round.clean[operation], machine_round.state())
+        assert found == {}, (operation, found)

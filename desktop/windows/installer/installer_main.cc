@@ -283,10 +283,6 @@ bool InstallerProcess::FindOwnPaths() {
 }
 
 bool InstallerProcess::DecideInsidePackage() {
-  // An uninstallation that died set the product's files aside: the folder
-  // must be whole again before it can tell whether it is an installation.
-  if (uninstall_ && !backend_)
-    InterruptedRunRecovery::RecoverFolder(own_folder_.DirName());
   const bool has_product_executable = base::PathExists(
       own_folder_.AppendASCII(GetProductExecutableName()));
   if (uninstall_) {
@@ -508,6 +504,22 @@ uint8_t InstallerProcess::RunFrontEnd() {
   return result;
 }
 
+// An uninstallation that died set the product's files aside: the folder
+// must be whole again before anything tells from them whether it holds an
+// installation, the product environment first.
+void RecoverUninstallerFolder(const base::CommandLine& command_line) {
+  base::FilePath own_folder;
+  if (!command_line.HasSwitch(switches::kUninstall) ||
+      command_line.HasSwitch(switches::kBackend) ||
+      !base::GetPathForKey(base::kExeDir, &own_folder)) {
+    return;
+  }
+  // Into the installer's log from here on: the default log file would be
+  // written into the folder being recovered.
+  InitInstallerLogging(command_line);
+  InterruptedRunRecovery::RecoverFolder(own_folder.DirName());
+}
+
 uint8_t RunRole(const base::CommandLine& command_line) {
   if (command_line.HasSwitch(switches::kCrashReporterParentId)) {
     RunCrashReporterRole(command_line);
@@ -516,6 +528,7 @@ uint8_t RunRole(const base::CommandLine& command_line) {
   StartCrashReporting();
   base::RegisterInstallerFeatures(GetUserAgentName(),
                                   base::FeatureList::GetInstance());
+  RecoverUninstallerFolder(command_line);
   const base::FilePath environment_install_dir =
       GetProductEnvironment()->install_dir();
 
