@@ -122,18 +122,26 @@ def command_line_of(record):
     return program.strip('"'), " --" + switches
 
 
-@pytest.mark.parametrize("script, calls, success", [
+@pytest.mark.parametrize("script, calls, success, backend_success", [
+    (["folder-created", "total 3", "step", "step", "step", "success"],
+     ["OnInstallFolderCreated", "OnTotalSteps 3", "OnStep", "OnStep", "OnStep", "OnSuccess"],
+     True, True),
+    # The package's installer returned without a word, as a killed one does
+    # (its exit code reads 0 to the backend that waits for it): the waiting
+    # backend's success is no proof.
     (["folder-created", "total 3", "step", "new-process 1", "returned", "step", "step",
       "success"],
      ["OnInstallFolderCreated", "OnTotalSteps 3", "OnStep", "OnStartingNewMainProcess 1",
-      "OnReturnedToPreviousMainProcess", "OnStep", "OnStep", "OnSuccess"], True),
+      "OnReturnedToPreviousMainProcess", "OnStep", "OnStep", "OnSuccess",
+      "OnError 37055 |Package installer ended without reporting success"], False, True),
     # The run ends at the error: nothing after it is reported.
     (["total 2", "step", "error 37062 C:\\Tarv\u00f6\\tarvo.exe|Failed copying tarvo.exe",
       "step", "success"],
      ["OnTotalSteps 2", "OnStep", "OnError 37062 C:\\Tarv\u00f6\\tarvo.exe|Failed copying tarvo.exe"],
-     False),
-], ids=["success", "error"])
-def test_front_end_observes_the_backend_in_order(installation, script, calls, success):
+     False, False),
+], ids=["success", "handover-without-report", "error"])
+def test_front_end_observes_the_backend_in_order(installation, script, calls, success,
+                                                 backend_success):
     installation.script(*script)
     component = installation.tmp_path / "tarvo_component"
     front = installation.front_end("--have-package", f"--component={windows_path(component)}")
@@ -144,7 +152,7 @@ def test_front_end_observes_the_backend_in_order(installation, script, calls, su
     assert front.wait() == 0
 
     record = installation.wait_for_backend_result()
-    assert record[-1] == f"result {int(success)}"
+    assert record[-1] == f"result {int(backend_success)}"
     program, command_line = command_line_of(record)
     assert program == windows_path(installation.package) + "\\installer.exe"
     assert " --backend" in command_line

@@ -121,8 +121,8 @@ class Machine:
             appdata / "Microsoft/Windows/Start Menu/Programs",
             appdata / "Microsoft/Internet Explorer/Quick Launch"]
 
-    def run(self, installer, switches, *extra, fault=None):
-        """The silent run's exit code once every process it started ended."""
+    def command(self, installer, switches, *extra, fault=None):
+        """The silent run under the process tree runner, and its environment."""
         env = {name: value for name, value in os.environ.items() if name != "TARVO_TEST_FAULT"}
         if fault:
             env["TARVO_TEST_FAULT"] = fault
@@ -132,6 +132,11 @@ class Machine:
                    *(f"--{name}={value}" for name, value in switches.items()),
                    f"--installfolder={windows_path(self.folder)}",
                    f"--temp-folder={windows_path(self.temp)}", *extra]
+        return command, env
+
+    def run(self, installer, switches, *extra, fault=None):
+        """The silent run's exit code once every process it started ended."""
+        command, env = self.command(installer, switches, *extra, fault=fault)
         result = subprocess.run(command, capture_output=True, timeout=HANG_GUARD, env=env)
         words = result.stdout.decode(errors="replace").split()
         assert len(words) >= 2 and words[-2] == "exit", result

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "desktop/windows/installer/installer_observer.h"
 
@@ -24,15 +25,20 @@ class BackendReports : public InstallerObserver {
   void Reset();
 
   // True only when the backend reported its success and then ended with
-  // code 0 (`exit_code_read` false: its code could not be read).
+  // code 0 (`exit_code_read` false: its code could not be read), and every
+  // installer it handed over to reported its own success.
   bool RunSucceeded(bool exit_code_read, DWORD exit_code) const;
   bool success_reported() const { return success_reported_; }
   bool error_reported() const { return error_reported_; }
+  // A handed-over installer returned without reporting its success: the
+  // waiting backend's verdict from its exit code alone is worth nothing
+  // (a killed one reads 0 under Wine).
+  bool handover_unconfirmed() const { return handover_unconfirmed_; }
 
   // InstallerObserver:
   void OnInstallFolderCreated() override {}
-  void OnStartingNewMainProcess(bool flag) override {}
-  void OnReturnedToPreviousMainProcess() override {}
+  void OnStartingNewMainProcess(bool flag) override;
+  void OnReturnedToPreviousMainProcess() override;
   void OnTotalSteps(int count) override {}
   void OnStep() override {}
   void OnError(int code,
@@ -44,6 +50,10 @@ class BackendReports : public InstallerObserver {
  private:
   bool success_reported_ = false;
   bool error_reported_ = false;
+  bool handover_unconfirmed_ = false;
+  // One per open hand-over, innermost last: whether its installer reported
+  // success.
+  std::vector<bool> handover_succeeded_;
 };
 
 }  // namespace installer

@@ -39,5 +39,40 @@ TEST(BackendReportsTest, RunSucceedsOnlyWithSuccessReportAndExitCodeZero) {
   }
 }
 
+// The reports as the front end receives them around a hand-over: the
+// package's installer speaks between the two brackets, its waiting backend
+// after them.
+struct HandoverCase {
+  const char* name;
+  bool child_success;
+  bool child_nested_handover_success;
+  bool succeeded;
+};
+
+constexpr HandoverCase kHandoverCases[] = {
+    {"child reports success", true, true, true},
+    // Killed: no word from it, and its exit code reads 0 to its waiter.
+    {"child ends without a report", false, true, false},
+    {"child's own hand-over ends without a report", true, false, false},
+};
+
+TEST(BackendReportsTest, HandedOverInstallerMustReportItsOwnSuccess) {
+  for (const HandoverCase& test : kHandoverCases) {
+    SCOPED_TRACE(test.name);
+    BackendReports reports;
+    reports.OnStartingNewMainProcess(false);
+    reports.OnStartingNewMainProcess(false);
+    if (test.child_nested_handover_success)
+      reports.OnSuccess();
+    reports.OnReturnedToPreviousMainProcess();
+    if (test.child_success)
+      reports.OnSuccess();
+    reports.OnReturnedToPreviousMainProcess();
+    reports.OnSuccess();
+    EXPECT_EQ(test.succeeded, reports.RunSucceeded(true, 0));
+    EXPECT_EQ(!test.succeeded, reports.handover_unconfirmed());
+  }
+}
+
 }  // namespace
 }  // namespace installer

@@ -32,6 +32,7 @@
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/transactions/test_fault_injection.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings_switches.h"
@@ -278,6 +279,7 @@ void Installer::BuildStepsAndStart() {
   const base::FilePath folder = status()->install_folder;
   if (!ObtainWriteAccess(folder))
     return;
+  RunJournal::Get()->Start(folder);
   if (!transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
     LOG(ERROR) << Fail(kErrorCreateFolder, folder.value(),
                        "Could not create installation folder");
@@ -796,6 +798,8 @@ void Installer::Cancel() {
     return;
   LOG(INFO) << "Installation cancelled";
   run_ended_ = true;
+  // The journal goes first: the rollback may remove the folder it lies in.
+  RunJournal::Get()->Finish();
   transaction_.RollbackOperations();
   Reset();
   for (InstallerObserver& observer : observers_)
@@ -813,6 +817,11 @@ void Installer::Succeeded() {
   LOG(INFO) << "Installation succeeded";
   run_ended_ = true;
   succeeded_ = true;
+  // Committed before the success is told: a run that dies from here on is
+  // finished by the next one, not undone behind the user's back.
+  RunJournal::Get()->RecordCommitted();
+  transaction_.DestroyOperations();
+  RunJournal::Get()->Finish();
   if (delete_empty_company_key_) {
     DeleteEmptyCompanyKey(HKEY_CURRENT_USER);
     DeleteEmptyCompanyKey(HKEY_LOCAL_MACHINE);

@@ -42,6 +42,7 @@
 #include "desktop/windows/installer/service/task_scheduler.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/signature_verifier.h"
@@ -301,6 +302,8 @@ void Installer::StepWriteInstallerPrefs() {
     ScheduleNextStep();
     return;
   }
+  // Staged in the folder: a run that dies now leaves it to the next.
+  RunJournal::Get()->RecordCreated(staged);
   // An empty file would not parse and be set aside; a missing one reads as
   // a new store.
   if (!base::PathExists(target))
@@ -510,6 +513,8 @@ bool Installer::WriteInstallStatus(const base::FilePath& target) {
     PLOG(ERROR) << "Failed staging the installation status";
     return false;
   }
+  // Staged in the folder: a run that dies now leaves it to the next.
+  RunJournal::Get()->RecordCreated(staged);
   const bool written =
       InstallLogWriter().Write(install_log_, staged) &&
       transaction_.ExecuteOperation(

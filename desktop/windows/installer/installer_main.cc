@@ -58,6 +58,7 @@
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/signature_verifier.h"
+#include "desktop/windows/installer/interrupted_run_recovery.h"
 #include "desktop/windows/installer/silent_installer_controller/silent_installer_controller.h"
 #include "desktop/windows/installer/ui/corrupted_installer_box.h"
 
@@ -447,6 +448,9 @@ bool InstallerProcess::PrepareDownloadFolder() {
   }
   LOG(INFO) << "Installer download folder: "
             << download_folder_.value().c_str();
+  // Runs that died never removed their downloads and packages; nothing
+  // else ever would.
+  InterruptedRunRecovery::RemoveStaleDownloads(download_folder_);
   return true;
 }
 
@@ -500,6 +504,22 @@ uint8_t InstallerProcess::RunFrontEnd() {
   return result;
 }
 
+// An uninstallation that died set the product's files aside: the folder
+// must be whole again before anything tells from them whether it holds an
+// installation, the product environment first.
+void RecoverUninstallerFolder(const base::CommandLine& command_line) {
+  base::FilePath own_folder;
+  if (!command_line.HasSwitch(switches::kUninstall) ||
+      command_line.HasSwitch(switches::kBackend) ||
+      !base::GetPathForKey(base::kExeDir, &own_folder)) {
+    return;
+  }
+  // Into the installer's log from here on: the default log file would be
+  // written into the folder being recovered.
+  InitInstallerLogging(command_line);
+  InterruptedRunRecovery::RecoverFolder(own_folder.DirName());
+}
+
 uint8_t RunRole(const base::CommandLine& command_line) {
   if (command_line.HasSwitch(switches::kCrashReporterParentId)) {
     RunCrashReporterRole(command_line);
@@ -508,6 +528,7 @@ uint8_t RunRole(const base::CommandLine& command_line) {
   StartCrashReporting();
   base::RegisterInstallerFeatures(GetUserAgentName(),
                                   base::FeatureList::GetInstance());
+  RecoverUninstallerFolder(command_line);
   const base::FilePath environment_install_dir =
       GetProductEnvironment()->install_dir();
 

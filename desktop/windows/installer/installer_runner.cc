@@ -292,7 +292,9 @@ void InstallerRunner::FinishRun(bool exit_code_read, DWORD exit_code) {
   if (!success && !reports_.error_reported() && exit_code_read &&
       exit_code == 0) {
     ReportError(kErrorInstallationFailed,
-                "Installer backend ended without reporting success");
+                reports_.handover_unconfirmed()
+                    ? "Package installer ended without reporting success"
+                    : "Installer backend ended without reporting success");
   }
   ReportTermination(success);
 }

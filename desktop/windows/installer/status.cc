@@ -18,6 +18,7 @@
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/installer_names.h"
+#include "desktop/windows/installer/interrupted_run_recovery.h"
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
@@ -139,6 +140,9 @@ void Status::Init(base::FilePath path) {
   }
 
   if (base::DirectoryExists(path)) {
+    // A run that died there left the folder between two states: what is
+    // read below must be the whole product (or none of it).
+    InterruptedRunRecovery::RecoverFolder(path);
     InitFromExistingFolder();
     return;
   }

@@ -6,6 +6,7 @@
 #include "base/log_message.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/service/transactions/file_transfer_steps.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 
 namespace installer {
 
@@ -20,6 +21,7 @@ bool CopyFileOperation::Do(Transaction* sub_operations) {
     return false;
   VLOG(1) << "Copying " << source_.AsUTF8() << " to " << target_.AsUTF8();
   cleared_read_only_ = ClearReadOnlyAttribute(source_);
+  RunJournal::Get()->RecordCreated(target_);
   if (!base::CopyFileChecked(source_, target_)) {
     LOG(ERROR) << "File copy failed "
                << base::SystemErrorCodeToString(::GetLastError());

@@ -4,6 +4,7 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 
 namespace installer {
 
@@ -36,6 +37,7 @@ bool CreateFolderOperation::Do(Transaction* sub_operations) {
       // Recorded before the attempt: a creation that stops part-way leaves
       // upper levels that the rollback must still take away.
       existing_ancestor_ = parent;
+      RunJournal::Get()->RecordCreatedFolder(folder_);
       if (!base::CreateDirectoryAndGetError(folder_, nullptr))
         break;
       VLOG(1) << "Folder created successfully";

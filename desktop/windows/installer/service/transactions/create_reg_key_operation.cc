@@ -4,6 +4,7 @@
 #include "base/win/registry.h"
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/registry_object_name.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 
 namespace installer {
 
@@ -59,6 +60,7 @@ bool CreateRegKeyOperation::Do(Transaction* /*sub_operations*/) {
 
   // Recorded first: a creation that fails part-way may leave keys behind.
   created_key_ = ancestor.first_missing;
+  RunJournal::Get()->RecordCreatedKey(root_, view_, created_key_);
   const LONG create_result =
       key.Create(root_, key_path_.c_str(), KEY_ALL_ACCESS | view_);
   if (create_result != ERROR_SUCCESS) {

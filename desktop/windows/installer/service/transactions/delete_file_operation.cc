@@ -12,6 +12,7 @@
 #include "base/strings/string_util.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 
 namespace installer {
 
@@ -145,6 +146,7 @@ bool DeleteFileOperation::SetAside() {
     LOG(ERROR) << "Cannot obtain proper permissions on the file";
     return false;
   }
+  RunJournal::Get()->RecordSetAside(path_, aside_path_);
   if (!base::MovePathUnchecked(path_, aside_path_)) {
     LOG(ERROR) << "File removal failed";
     return false;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/environment.h"
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
@@ -34,6 +35,8 @@ bool ParseAction(const std::string& value, TestFaultInjection::Action* action) {
     *action = TestFaultInjection::Action::kFail;
   else if (value == "kill")
     *action = TestFaultInjection::Action::kKill;
+  else if (value == "hang")
+    *action = TestFaultInjection::Action::kHang;
   else
     return false;
   return true;
@@ -73,12 +76,16 @@ bool TestFaultInjection::Parse(const std::string& text, Plan* plan) {
         return false;
       }
       parsed.exit_code = number;
+    } else if (key == "marker" && !value.empty()) {
+      parsed.marker = value;
     } else {
       return false;
     }
   }
-  if (parsed.step.empty() || parsed.action == Action::kNone)
+  if (parsed.step.empty() || parsed.action == Action::kNone ||
+      (parsed.action == Action::kHang) == parsed.marker.empty()) {
     return false;
+  }
   *plan = parsed;
   return true;
 }
@@ -110,6 +117,11 @@ bool TestFaultInjection::Fire() {
     // Hard, as a crash or a killed process would end: nothing is rolled
     // back and no destructor runs.
     ::TerminateProcess(::GetCurrentProcess(), plan_.exit_code);
+  }
+  if (plan_.action == Action::kHang) {
+    LOG(WARNING) << "Test fault injection: waiting here to be ended";
+    base::WriteBufferToFile(base::FilePath::FromUTF8(plan_.marker), "", 0);
+    ::Sleep(INFINITE);
   }
   LOG(WARNING) << "Test fault injection: failing here";
   return true;

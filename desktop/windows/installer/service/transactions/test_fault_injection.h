@@ -10,16 +10,19 @@ namespace installer {
 // For tests only: makes a real run of the backend fail, or end hard, at a
 // chosen point, so that end-to-end tests can show that the real step bodies
 // are rolled back. The product never sets the variable it reads:
-//   TARVO_TEST_FAULT=step=NAME|INDEX[;operation=N];action=fail|kill[;code=N]
+//   TARVO_TEST_FAULT=step=NAME|INDEX[;operation=N];action=fail|kill|hang
+//                    [;code=N][;marker=PATH]
 // Without `operation` the point is the end of the step's body; with it, the
 // step's Nth transaction operation (1-based, counted as each one is done,
 // sub-operations included), right after its `Do` succeeded. `code` is the
-// exit code of `kill`. The step machine tells it where the run is; the
+// exit code of `kill`. `hang` creates the file `marker` and then waits for
+// good, so that a test can end the whole process tree from outside at a
+// known point. The step machine tells it where the run is; the
 // transaction asks it after each operation. Lives on the backend's main
 // thread, as the step machine does.
 class TestFaultInjection {
  public:
-  enum class Action { kNone, kFail, kKill };
+  enum class Action { kNone, kFail, kKill, kHang };
   struct Plan {
     // A step's name as the step machine calls it, or its index in the
     // operation's step list.
@@ -28,6 +31,8 @@ class TestFaultInjection {
     int operation = 0;
     Action action = Action::kNone;
     uint32_t exit_code = kDefaultKillCode;
+    // `hang`: created once the point is reached.
+    std::string marker;
   };
   static constexpr uint32_t kDefaultKillCode = 0xDEAD;
 

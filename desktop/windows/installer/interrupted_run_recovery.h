@@ -1,0 +1,39 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_RUN_RECOVERY_H_
+#define DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_RUN_RECOVERY_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/files/file_path.h"
+
+namespace installer {
+
+// Clears up after installer runs that died (killed, crashed, power lost)
+// before they could roll back or finish: a run that finds their traces
+// first makes the product whole again (or cleanly absent), then does its
+// own job. What a live run still owns is never touched: its folder's mutex
+// is held, or the process named in the trace is still the one that made it.
+class InterruptedRunRecovery {
+ public:
+  // Undoes the file work of every dead run recorded in `folder`'s journals,
+  // or finishes it where the run had committed. Nothing while another run
+  // holds the folder's mutex.
+  static void RecoverFolder(const base::FilePath& folder);
+
+  // Removes the downloads and unpacked packages in the installer's
+  // temporary `folder` whose process is gone.
+  static void RemoveStaleDownloads(const base::FilePath& folder);
+
+  // The process id in a name "<prefix>_<14 digits>_<pid>[.<extension>]";
+  // false for another name.
+  static bool ParseOwner(const std::wstring& name, uint32_t* pid);
+  // Whether process `pid` is alive and is the one that made an entry at
+  // `made`: a later process with a reused id is not.
+  static bool IsOwnerAlive(uint32_t pid, const FILETIME& made);
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INTERRUPTED_RUN_RECOVERY_H_

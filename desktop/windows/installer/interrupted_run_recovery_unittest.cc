@@ -1,0 +1,116 @@
+#include "desktop/windows/installer/interrupted_run_recovery.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/test/scoped_temp_folder.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+bool WriteText(const base::FilePath& path, const std::string& text) {
+  return base::WriteBufferToFile(path, text.data(),
+                                 static_cast<int>(text.size())) ==
+         static_cast<int>(text.size());
+}
+
+std::string ReadText(const base::FilePath& path) {
+  std::string text;
+  base::ReadFileToString(path, &text);
+  return text;
+}
+
+// A process that has ended; the handle keeps its id from being reused
+// while the test runs.
+base::Process EndedProcess() {
+  base::ProcessLaunchOptions options;
+  base::Process process =
+      base::LaunchProcess(L"cmd.exe /c exit 0", options);
+  int exit_code = -1;
+  if (process.IsValid())
+    process.WaitForExit(&exit_code);
+  return process;
+}
+
+TEST(InterruptedRunRecoveryTest, ParseOwnerReadsOnlyWholeNames) {
+  struct Case {
+    const wchar_t* name;
+    bool parsed;
+    uint32_t pid;
+  } const cases[] = {
+      {L"tarvo_installer_20261207204000_1234", true, 1234},
+      {L"tarvo_installer_20261207204000_1234.exe", true, 1234},
+      {L"installer_run_20261207204000_56.journal", true, 56},
+      {L"tarvo_installer_2026120720400_1234", false, 0},
+      {L"tarvo_installer_20261207204000_", false, 0},
+      {L"tarvo_installer_20261207204000_12a4", false, 0},
+      {L"_1234", false, 0},
+      {L"tarvo_installer", false, 0},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    uint32_t pid = 0;
+    EXPECT_EQ(test.parsed, InterruptedRunRecovery::ParseOwner(test.name, &pid));
+    if (test.parsed)
+      EXPECT_EQ(test.pid, pid);
+  }
+}
+
+// A journal as a run that died leaves it: its replay is undone newest
+// first, or, once committed, only its set-aside files go.
+TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  for (const bool committed : {false, true}) {
+    SCOPED_TRACE(committed ? "committed" : "not committed");
+    base::ScopedTempFolder temp;
+    const base::FilePath folder = temp.path().Append(L"Tarvo Recovery");
+    const base::FilePath version = folder.Append(L"45.0.2548.1");
+    const base::FilePath log = folder.Append(L"installation_status.xml");
+    const base::FilePath aside = log.AddExtension(L"1765140000.old");
+    const base::FilePath copied = version.Append(L"tarvo.exe");
+    ASSERT_TRUE(base::CreateDirectory(version));
+    ASSERT_TRUE(WriteText(aside, "old log"));
+    ASSERT_TRUE(WriteText(log, "new log"));
+    ASSERT_TRUE(WriteText(copied, "new"));
+    // Not a name the set-aside of the log could have: never moved over it.
+    const base::FilePath foreign = folder.Append(L"user.txt");
+    ASSERT_TRUE(WriteText(foreign, "mine"));
+    std::string text = "folder\t" + version.AsUTF8() + "\n" +
+                       "aside\t" + log.AsUTF8() + "\t" + aside.AsUTF8() +
+                       "\n" + "created\t" + log.AsUTF8() + "\n" +
+                       "created\t" + copied.AsUTF8() + "\n" + "aside\t" +
+                       log.AsUTF8() + "\t" + foreign.AsUTF8() + "\n";
+    if (committed)
+      text += "committed\n";
+    // Cut short by the kill: dropped.
+    text += "created\t" + foreign.AsUTF8();
+    const base::FilePath dead = folder.Append(
+        L"installer_run_20261207204000_" + std::to_wstring(ended.Pid()) +
+        L".journal");
+    const base::FilePath live = folder.Append(
+        L"installer_run_20261207204000_" +
+        std::to_wstring(::GetCurrentProcessId()) + L".journal");
+    ASSERT_TRUE(WriteText(dead, text));
+    ASSERT_TRUE(WriteText(live, "created\t" + foreign.AsUTF8() + "\n"));
+
+    InterruptedRunRecovery::RecoverFolder(folder);
+
+    EXPECT_FALSE(base::PathExists(dead));
+    EXPECT_TRUE(base::PathExists(live));
+    EXPECT_EQ("mine", ReadText(foreign));
+    EXPECT_FALSE(base::PathExists(aside));
+    EXPECT_EQ(committed ? "new log" : "old log", ReadText(log));
+    EXPECT_EQ(committed, base::PathExists(copied));
+    EXPECT_EQ(committed, base::DirectoryExists(version));
+  }
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,223 @@
+#include "desktop/windows/installer/service/transactions/run_journal.h"
+
+#include <windows.h>
+
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/strings/string_format.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/string_split.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/time/time.h"
+
+namespace installer {
+
+namespace {
+
+struct KindTag {
+  RunJournal::Kind kind;
+  const char* tag;
+};
+constexpr KindTag kKindTags[] = {
+    {RunJournal::Kind::kSetAside, "aside"},
+    {RunJournal::Kind::kCreated, "created"},
+    {RunJournal::Kind::kCreatedFolder, "folder"},
+    {RunJournal::Kind::kMoved, "moved"},
+    {RunJournal::Kind::kCreatedKey, "key"},
+    {RunJournal::Kind::kCommitted, "committed"},
+};
+
+const char* TagOf(RunJournal::Kind kind) {
+  for (const KindTag& entry : kKindTags) {
+    if (entry.kind == kind)
+      return entry.tag;
+  }
+  return "";
+}
+
+bool KindOf(const std::string& tag, RunJournal::Kind* kind) {
+  for (const KindTag& entry : kKindTags) {
+    if (tag == entry.tag) {
+      *kind = entry.kind;
+      return true;
+    }
+  }
+  return false;
+}
+
+constexpr char kCurrentUser[] = "HKCU";
+constexpr char kLocalMachine[] = "HKLM";
+
+// "key", root, view, key path.
+bool ParseKeyLine(const std::vector<std::string>& fields,
+                  RunJournal::Entry* entry) {
+  uint32_t view = 0;
+  if (fields.size() != 4 || fields[3].empty() ||
+      !base::StringToUintImpl(fields[2].data(),
+                              fields[2].data() + fields[2].size(), &view)) {
+    return false;
+  }
+  if (fields[1] == kCurrentUser)
+    entry->root = HKEY_CURRENT_USER;
+  else if (fields[1] == kLocalMachine)
+    entry->root = HKEY_LOCAL_MACHINE;
+  else
+    return false;
+  entry->view = view;
+  entry->key = base::Utf8ToWide(fields[3]);
+  return true;
+}
+
+bool ParseLine(const std::string& line, RunJournal::Entry* entry) {
+  const std::vector<std::string> fields = base::SplitString(
+      line, "\t", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
+  if (fields.empty() || !KindOf(fields[0], &entry->kind))
+    return false;
+  if (entry->kind == RunJournal::Kind::kCreatedKey)
+    return ParseKeyLine(fields, entry);
+  const size_t expected = entry->kind == RunJournal::Kind::kCommitted ? 1
+                          : entry->kind == RunJournal::Kind::kSetAside ||
+                                  entry->kind == RunJournal::Kind::kMoved
+                              ? 3
+                                                                       : 2;
+  if (fields.size() != expected)
+    return false;
+  if (expected > 1)
+    entry->path = base::FilePath::FromUTF8(fields[1]);
+  if (expected > 2)
+    entry->aside = base::FilePath::FromUTF8(fields[2]);
+  return true;
+}
+
+}  // namespace
+
+const wchar_t RunJournal::kExtension[] = L".journal";
+
+// static
+RunJournal* RunJournal::Get() {
+  static RunJournal journal;
+  return &journal;
+}
+
+// static
+bool RunJournal::Read(const base::FilePath& file, std::vector<Entry>* entries) {
+  std::string text;
+  if (!base::ReadFileToString(file, &text))
+    return false;
+  entries->clear();
+  // Only whole lines: the process may have died in the middle of one.
+  size_t start = 0;
+  for (size_t end = text.find('\n'); end != std::string::npos;
+       start = end + 1, end = text.find('\n', start)) {
+    Entry entry;
+    if (ParseLine(text.substr(start, end - start), &entry))
+      entries->push_back(entry);
+    else
+      LOG(ERROR) << "Skipping a journal line that does not parse";
+  }
+  return true;
+}
+
+RunJournal::RunJournal() = default;
+
+RunJournal::~RunJournal() = default;
+
+void RunJournal::Start(const base::FilePath& folder) {
+  folder_ = folder;
+}
+
+void RunJournal::RecordSetAside(const base::FilePath& path,
+                                const base::FilePath& aside) {
+  Write(Kind::kSetAside, path, aside);
+}
+
+void RunJournal::RecordMoved(const base::FilePath& source,
+                             const base::FilePath& target) {
+  Write(Kind::kMoved, source, target);
+}
+
+void RunJournal::RecordCreated(const base::FilePath& path) {
+  Write(Kind::kCreated, path, base::FilePath());
+}
+
+void RunJournal::RecordCreatedFolder(const base::FilePath& path) {
+  Write(Kind::kCreatedFolder, path, base::FilePath());
+}
+
+void RunJournal::RecordCreatedKey(HKEY root,
+                                  REGSAM view,
+                                  const std::wstring& key) {
+  const char* root_name = root == HKEY_CURRENT_USER    ? kCurrentUser
+                          : root == HKEY_LOCAL_MACHINE ? kLocalMachine
+                                                       : nullptr;
+  if (!root_name || !Open())
+    return;
+  WriteLine(base::FormatString("%s\t%s\t%lu\t", TagOf(Kind::kCreatedKey),
+                               root_name, static_cast<unsigned long>(view)) +
+            base::WideToUtf8(key) + "\n");
+}
+
+void RunJournal::RecordCommitted() {
+  Write(Kind::kCommitted, base::FilePath(), base::FilePath());
+}
+
+void RunJournal::Finish() {
+  folder_ = base::FilePath();
+  if (!handle_.IsValid())
+    return;
+  handle_.Close();
+  if (!base::DeletePath(file_, false))
+    PLOG(ERROR) << "Failed removing the run's journal " << file_.AsUTF8();
+  file_ = base::FilePath();
+}
+
+void RunJournal::Write(Kind kind,
+                       const base::FilePath& path,
+                       const base::FilePath& aside) {
+  if (!Open())
+    return;
+  std::string line = TagOf(kind);
+  if (kind != Kind::kCommitted)
+    line += "\t" + path.AsUTF8();
+  if (kind == Kind::kSetAside || kind == Kind::kMoved)
+    line += "\t" + aside.AsUTF8();
+  line += "\n";
+  WriteLine(line);
+}
+
+void RunJournal::WriteLine(const std::string& line) {
+  DWORD written = 0;
+  if (!::WriteFile(handle_.Get(), line.data(), static_cast<DWORD>(line.size()),
+                   &written, nullptr) ||
+      written != line.size()) {
+    PLOG(ERROR) << "Failed writing the run's journal";
+  }
+}
+
+bool RunJournal::Open() {
+  if (handle_.IsValid())
+    return true;
+  // Before the installation folder exists, nothing of the run lies in it;
+  // outside a run (tests of single operations) there is nothing to keep.
+  if (folder_.empty() || !base::DirectoryExists(folder_))
+    return false;
+  base::Time::Exploded now;
+  base::Time::Now().Explode(false, &now);
+  file_ = folder_.Append(base::Utf8ToWide(base::FormatString(
+      "installer_run_%04d%02d%02d%02d%02d%02d_%lu", now.year, now.month,
+      now.day_of_month, now.hour, now.minute, now.second,
+      ::GetCurrentProcessId())) + kExtension);
+  // Others may read it (the next run, while this one is alive, only to
+  // find it is not its own to act on).
+  handle_.Set(::CreateFileW(file_.value().c_str(), GENERIC_WRITE,
+                            FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle_.IsValid()) {
+    PLOG(ERROR) << "Failed creating the run's journal " << file_.AsUTF8();
+    file_ = base::FilePath();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace installer

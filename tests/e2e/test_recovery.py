@@ -1,0 +1,153 @@
+"""Recovery from runs that died: the signed full installer installs, updates
+to the next patch release and uninstalls silently, each run first ended
+hard by the backend's test fault (TARVO_TEST_FAULT, action=kill) at the end
+of a step or after one of its operations, then run again without it. The
+run again must succeed and leave every file of the folders the product
+touches (installation, temporary folder, shortcut folders) and every key
+and value of HKCU\\Software and HKLM\\Software exactly as a clean run of
+the same operation leaves them; after the uninstallation, as they were
+before the installation. One machine goes round install, update and
+uninstall, so that each round starts where the last one ended. The last
+test ends the whole process tree from outside instead (front end, backend
+and all they started), once per operation, while the backend is held at a
+step (action=hang)."""
+
+import hashlib
+import itertools
+import re
+import subprocess
+import time
+
+import pytest
+
+import test_rollback as rollback
+from test_rollback import installers  # noqa: F401
+from conftest import windows_path
+
+# A few operations inside the steps that do the most at once: the copy of
+# the version folder and the registry.
+OPERATIONS = {
+    "install": [("copy the package files", 3), ("set up the registry", 2)],
+    "update": [("set up the registry", 3)],
+    "uninstall": [("clean up after the uninstallation", 2)],
+}
+
+
+def faults(operation):
+    plans = [f"step={index};action=kill" for index in range(len(rollback.STEPS[operation]))]
+    plans += [f"step={step};operation={number};action=kill"
+              for step, number in OPERATIONS[operation]]
+    return plans
+
+
+ORDER = ("install", "update", "uninstall")
+STATUS_FILE = r"(old_status/)?installation_status\.xml(\.[0-9]+)?"
+ROUNDS = list(itertools.zip_longest(*(faults(operation) for operation in ORDER)))
+
+
+class Round:
+    """The machine going round, and what clean runs leave at each stop."""
+
+    def __init__(self, build_dir, installers, tmp_path_factory):
+        self.installers = installers
+        self.machine = rollback.Machine(build_dir, tmp_path_factory.mktemp("recovery"))
+        self.machine.clear()
+        self.clean = {"uninstall": self.state()}
+        for operation in ORDER:
+            assert self.start(operation) == 0
+            self.clean[operation] = self.state()
+
+    def state(self):
+        """The machine's state less what differs between two clean runs: a
+        shortcut holds its target's times, an install log its random id."""
+        found = self.machine.state()
+        for part, files in found.items():
+            for path in files:
+                if path.lower().endswith(".lnk"):
+                    files[path] = "shortcut"
+        folder = found["folder"]
+        # Kept install logs are named by the time they were set aside.
+        for path in [path for path in folder if re.fullmatch(STATUS_FILE, path)]:
+            text = re.sub(rb' app_id="[0-9]+"', b"", (self.machine.folder / path).read_bytes())
+            del folder[path]
+            folder[re.sub(r"\.[0-9]+$", ".N", path)] = hashlib.sha256(text).hexdigest()
+        return found
+
+    def arguments(self, operation):
+        """The installer, switches and extra arguments of `operation`."""
+        if operation == "install":
+            return self.installers["current"], rollback.SHORTCUTS, ()
+        if operation == "update":
+            return self.installers["next"], rollback.UPDATE_SHORTCUTS, ()
+        # A clean update keeps the previous version's folder until the next
+        # update or the uninstallation: the newest one uninstalls.
+        versions = [path for path in self.machine.folder.iterdir()
+                    if re.fullmatch(r"[0-9]+(\.[0-9]+){3}(_[0-9]+)?", path.name)]
+        newest = max(versions, key=lambda path: [int(part) for part in
+                                                 re.split(r"[._]", path.name)])
+        return newest / "installer.exe", rollback.SHORTCUTS, ("--uninstall",)
+
+    def start(self, operation, fault=None):
+        installer, switches, extra = self.arguments(operation)
+        return self.machine.run(installer, switches, *extra, fault=fault)
+
+    def start_and_end_tree(self, operation, step):
+        """Runs `operation` until the backend reaches the end of `step`,
+        where the test fault holds it, then ends the whole process tree from
+        outside: ending the runner ends its job, and every process in it."""
+        marker = self.machine.tmp_path / f"hung-{operation}"
+        installer, switches, extra = self.arguments(operation)
+        command, env = self.machine.command(
+            installer, switches, *extra,
+            fault=f"step={step};action=hang;marker={windows_path(marker)}")
+        runner = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + rollback.HANG_GUARD
+            while not marker.exists():
+                assert runner.poll() is None, "the run ended before the step"
+                assert time.monotonic() < deadline, "the backend never reached the step"
+                time.sleep(0.1)
+        finally:
+            runner.kill()
+            runner.wait(timeout=rollback.HANG_GUARD)
+        marker.unlink()
+
+    def reset(self):
+        """Back to the state a round starts from, after a failed one."""
+        if rollback.differences(self.clean["uninstall"], self.state()):
+            self.machine.clear()
+
+
+@pytest.fixture(scope="module")
+def machine_round(build_dir, installers, tmp_path_factory):
+    made = Round(build_dir, installers, tmp_path_factory)
+    yield made
+    made.machine.clear()
+
+
+@pytest.mark.parametrize("plans", ROUNDS, ids=[f"round{number}" for number in range(len(ROUNDS))])
+def test_the_run_after_a_killed_one_leaves_what_a_clean_run_leaves(machine_round, plans):
+    machine_round.reset()
+    for operation, fault in zip(ORDER, plans):
+        if fault:
+            assert machine_round.start(operation, fault) != 0, (operation, fault)
+        assert machine_round.start(operation) == 0, (operation, fault)
+        if not fault:
+            continue
+        found = rollback.differences(machine_round.clean[operation], machine_round.state())
+        assert found == {}, (operation, fault, found)
+
+
+# One step of each operation, in the middle of its work.
+TREE_STEPS = {"install": "set up the registry", "update": "copy the root files",
+              "uninstall": "remove the installed files"}
+
+
+def test_the_run_after_an_ended_process_tree_leaves_what_a_clean_run_leaves(machine_round):
+    machine_round.reset()
+    for operation in ORDER:
+        machine_round.start_and_end_tree(operation, TREE_STEPS[operation])
+        assert machine_round.start(operation) == 0, operation
+        found = rollback.differences(machine_round.clean[operation], machine_round.state())
+        assert found == {}, (operation, found)
