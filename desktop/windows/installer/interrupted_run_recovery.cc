@@ -91,6 +91,12 @@ void UndoRun(const std::vector<Entry>& entries, const base::FilePath& folder) {
             IsPathInsideFolder(entry->aside, folder) &&
             !base::PathExists(entry->path)) {
           PutBack(entry->aside, entry->path);
+        } else if (!IsPathInsideFolder(entry->path, folder) &&
+                   IsPathInsideFolder(entry->aside, folder) &&
+                   !base::DirectoryExists(entry->aside)) {
+          // A file of the run's temporary package, moved in: the package
+          // goes with the dead run, so the undo is its removal.
+          base::DeletePath(entry->aside, false);
         }
         break;
       case Kind::kCreated:
