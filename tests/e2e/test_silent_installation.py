@@ -397,13 +397,18 @@ def test_two_runs_on_one_download_folder_keep_their_packages(build_dir, pki, pac
     assert not machine.download_folder.exists()
 
 
+def shortcut_folders(build_dir):
+    """The user's Desktop and Quick Launch folders, as Linux paths."""
+    def folder(variable):
+        return installation.linux_path(build_dir, installation.run(
+            build_dir, "cmd", "/c", f"echo %{variable}%").stdout.decode().strip())
+    return (folder("USERPROFILE") / "Desktop",
+            folder("APPDATA") / "Microsoft/Internet Explorer/Quick Launch")
+
+
 def test_full_install_online_update_and_uninstall_leave_the_machine_as_it_was(
         build_dir, pki, packages, downloads, machine, server):
-    desktop = installation.linux_path(build_dir, installation.run(
-        build_dir, "cmd", "/c", "echo %USERPROFILE%").stdout.decode().strip()) / "Desktop"
-    quick_launch = installation.linux_path(build_dir, installation.run(
-        build_dir, "cmd", "/c", "echo %APPDATA%").stdout.decode().strip()) / \
-        "Microsoft/Internet Explorer/Quick Launch"
+    desktop, quick_launch = shortcut_folders(build_dir)
     full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
                                 packages["current"][1], autoupdate_url=server.autoupdate_url)
     online = files.online_installer(build_dir, machine.tmp_path / "online", pki,
@@ -474,11 +479,7 @@ def product_keys(build_dir, tmp_path, root):
 
 def test_same_version_reinstalls_then_uninstall_leave_nothing(build_dir, pki, packages,
                                                                machine, server):
-    desktop = installation.linux_path(build_dir, installation.run(
-        build_dir, "cmd", "/c", "echo %USERPROFILE%").stdout.decode().strip()) / "Desktop"
-    quick_launch = installation.linux_path(build_dir, installation.run(
-        build_dir, "cmd", "/c", "echo %APPDATA%").stdout.decode().strip()) / \
-        "Microsoft/Internet Explorer/Quick Launch"
+    desktop, quick_launch = shortcut_folders(build_dir)
     full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
                                 packages["current"][1], autoupdate_url=server.autoupdate_url)
     before = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)

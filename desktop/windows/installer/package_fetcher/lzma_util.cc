@@ -214,18 +214,24 @@ int LzmaUtil::StreamEntries(const CSzArEx& archive,
   return ERROR_SUCCESS;
 }
 
+int LzmaUtil::CreateEntryFile(const base::FilePath& path,
+                              base::win::ScopedHandle* file) {
+  file->Set(::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file->IsValid())
+    return 0;
+  const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
+  LOG(ERROR) << "Error returned by CreateFile: " << error;
+  return Fail(kCreateFileFailed, static_cast<int>(error));
+}
+
 int LzmaUtil::StreamFileEntry(const CSzArEx& archive,
                               uint32_t index,
                               const base::FilePath& path,
                               SolidBlockReader* reader) {
-  base::win::ScopedHandle file(
-      ::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) {
-    const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
-    LOG(ERROR) << "Error returned by CreateFile: " << error;
-    return Fail(kCreateFileFailed, static_cast<int>(error));
-  }
+  base::win::ScopedHandle file;
+  if (const int result = CreateEntryFile(path, &file))
+    return result;
   std::vector<uint8_t> piece(static_cast<size_t>(
       std::min<UInt64>(kStreamPieceSize, SzArEx_GetFileSize(&archive, index))));
   UInt64 left = SzArEx_GetFileSize(&archive, index);
@@ -362,14 +368,9 @@ int LzmaUtil::WriteFileEntry(const CSzArEx& archive,
                              const base::FilePath& path,
                              const uint8_t* data,
                              size_t size) {
-  base::win::ScopedHandle file(
-      ::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) {
-    const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
-    LOG(ERROR) << "Error returned by CreateFile: " << error;
-    return Fail(kCreateFileFailed, static_cast<int>(error));
-  }
+  base::win::ScopedHandle file;
+  if (const int result = CreateEntryFile(path, &file))
+    return result;
   if (const DWORD error = WriteWholeBuffer(file.Get(), data, size)) {
     ::SetLastError(error);
     PLOG(ERROR) << "Error returned by WriteFile";

@@ -83,6 +83,9 @@ class LzmaUtil {
                     ILookInStreamPtr stream,
                     const base::FilePath& destination,
                     base::FilePath* output_file);
+  // Creates (or truncates) an entry's file; 0 or the failure's result.
+  int CreateEntryFile(const base::FilePath& path,
+                      base::win::ScopedHandle* file);
   int StreamFileEntry(const CSzArEx& archive,
                       uint32_t index,
                       const base::FilePath& path,
