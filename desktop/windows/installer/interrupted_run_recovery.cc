@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/interrupted_run_recovery.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "base/files/file_enumerator.h"
@@ -78,8 +79,22 @@ void DeleteCreatedKey(const Entry& entry) {
   ::RegDeleteKeyExW(entry.root, entry.key.c_str(), entry.view, 0);
 }
 
+// Deepest first, once every file is dealt with: a move is recorded before
+// a failed first try makes its target's folder, so the journal's order
+// does not put a folder after all that went into it. Only empty ones go:
+// what the run did not make in them stays.
+void RemoveCreatedFolders(std::vector<base::FilePath> folders) {
+  std::sort(folders.begin(), folders.end(),
+            [](const base::FilePath& a, const base::FilePath& b) {
+              return a.value().size() > b.value().size();
+            });
+  for (const base::FilePath& created : folders)
+    ::RemoveDirectoryW(created.value().c_str());
+}
+
 // Newest first, as the transaction's own rollback.
 void UndoRun(const std::vector<Entry>& entries, const base::FilePath& folder) {
+  std::vector<base::FilePath> created_folders;
   for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
     switch (entry->kind) {
       case Kind::kSetAside:
@@ -106,9 +121,8 @@ void UndoRun(const std::vector<Entry>& entries, const base::FilePath& folder) {
         }
         break;
       case Kind::kCreatedFolder:
-        // Only when empty: what the run did not make in it stays.
         if (IsPathInsideFolder(entry->path, folder))
-          ::RemoveDirectoryW(entry->path.value().c_str());
+          created_folders.push_back(entry->path);
         break;
       case Kind::kCreatedKey:
         DeleteCreatedKey(*entry);
@@ -117,6 +131,7 @@ void UndoRun(const std::vector<Entry>& entries, const base::FilePath& folder) {
         break;
     }
   }
+  RemoveCreatedFolders(std::move(created_folders));
 }
 
 // The run had passed its commit: what it set aside is deleted, as its

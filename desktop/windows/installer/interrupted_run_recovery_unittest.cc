@@ -75,14 +75,22 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     const base::FilePath log = folder.Append(L"installation_status.xml");
     const base::FilePath aside = log.AddExtension(L"1765140000.old");
     const base::FilePath copied = version.Append(L"tarvo.exe");
-    ASSERT_TRUE(base::CreateDirectory(version));
+    // Moved in from the run's package: the move is recorded before its
+    // first try, and so before the folder that try found missing.
+    const base::FilePath resources = version.Append(L"resources");
+    const base::FilePath moved = resources.Append(L"a.pak");
+    const base::FilePath package = temp.path().Append(L"package\\a.pak");
+    ASSERT_TRUE(base::CreateDirectory(resources));
+    ASSERT_TRUE(WriteText(moved, "moved"));
     ASSERT_TRUE(WriteText(aside, "old log"));
     ASSERT_TRUE(WriteText(log, "new log"));
     ASSERT_TRUE(WriteText(copied, "new"));
     // Not a name the set-aside of the log could have: never moved over it.
     const base::FilePath foreign = folder.Append(L"user.txt");
     ASSERT_TRUE(WriteText(foreign, "mine"));
-    std::string text = "folder\t" + version.AsUTF8() + "\n" +
+    std::string text = "folder\t" + version.AsUTF8() + "\n" + "moved\t" +
+                       package.AsUTF8() + "\t" + moved.AsUTF8() + "\n" +
+                       "folder\t" + resources.AsUTF8() + "\n" +
                        "aside\t" + log.AsUTF8() + "\t" + aside.AsUTF8() +
                        "\n" + "created\t" + log.AsUTF8() + "\n" +
                        "created\t" + copied.AsUTF8() + "\n" + "aside\t" +
@@ -108,6 +116,7 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     EXPECT_FALSE(base::PathExists(aside));
     EXPECT_EQ(committed ? "new log" : "old log", ReadText(log));
     EXPECT_EQ(committed, base::PathExists(copied));
+    EXPECT_EQ(committed, base::PathExists(moved));
     EXPECT_EQ(committed, base::DirectoryExists(version));
   }
 }

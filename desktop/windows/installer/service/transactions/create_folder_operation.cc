@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
@@ -37,7 +39,7 @@ bool CreateFolderOperation::Do(Transaction* sub_operations) {
       // Recorded before the attempt: a creation that stops part-way leaves
       // upper levels that the rollback must still take away.
       existing_ancestor_ = parent;
-      RunJournal::Get()->RecordCreatedFolder(folder_);
+      RecordLevelsToCreate();
       if (!base::CreateDirectoryAndGetError(folder_, nullptr))
         break;
       VLOG(1) << "Folder created successfully";
@@ -47,6 +49,18 @@ bool CreateFolderOperation::Do(Transaction* sub_operations) {
   }
   LOG(ERROR) << "Failed folder creation";
   return false;
+}
+
+void CreateFolderOperation::RecordLevelsToCreate() const {
+  // Outermost first: a recovery undoes newest first, so each level is
+  // tried only once the ones inside it are gone.
+  std::vector<base::FilePath> levels;
+  for (base::FilePath folder = folder_; folder != existing_ancestor_;
+       folder = folder.DirName()) {
+    levels.push_back(folder);
+  }
+  for (auto level = levels.rbegin(); level != levels.rend(); ++level)
+    RunJournal::Get()->RecordCreatedFolder(*level);
 }
 
 void CreateFolderOperation::Rollback() {

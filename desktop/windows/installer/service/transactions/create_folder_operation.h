@@ -20,6 +20,10 @@ class CreateFolderOperation : public Operation {
   void Rollback() override;
 
  private:
+  // Every level between the existing ancestor and `folder_` goes into the
+  // run's journal, so that a recovery can take them all away.
+  void RecordLevelsToCreate() const;
+
   const base::FilePath folder_;
   // The nearest folder above `folder_` that existed when `Do` set out to
   // create it; empty when the folder was there already.
