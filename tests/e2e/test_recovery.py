@@ -1,7 +1,8 @@
 """Recovery from runs that died: the signed full installer installs, updates
 to the next patch release and uninstalls silently, each run first ended
 hard by the backend's test fault (TARVO_TEST_FAULT, action=kill) at the end
-of a step or after one of its operations, then run again without it. The
+of a step or after one of its operations, or while it rolls back a failure,
+then run again without it. The
 run again must succeed and leave every file of the folders the product
 touches (installation, temporary folder, shortcut folders) and every key
 and value of HKCU\\Software and HKLM\\Software exactly as a clean run of
@@ -33,10 +34,17 @@ OPERATIONS = {
 }
 
 
+# A failed run whose rollback is cut short: its last step fails and the
+# backend ends once this many operations are undone.
+ROLLBACK_KILLS = {"install": 40, "update": 40, "uninstall": 5}
+
+
 def faults(operation):
-    plans = [f"step={index};action=kill" for index in range(len(rollback.STEPS[operation]))]
+    steps = rollback.STEPS[operation]
+    plans = [f"step={index};action=kill" for index in range(len(steps))]
     plans += [f"step={step};operation={number};action=kill"
               for step, number in OPERATIONS[operation]]
+    plans.append(f"step={len(steps) - 1};action=fail;rollback={ROLLBACK_KILLS[operation]}")
     return plans
 
 

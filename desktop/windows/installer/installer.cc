@@ -33,6 +33,7 @@
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
+#include "desktop/windows/installer/service/transactions/run_journal_operation.h"
 #include "desktop/windows/installer/service/transactions/test_fault_injection.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings_switches.h"
@@ -285,6 +286,7 @@ void Installer::BuildStepsAndStart() {
                        "Could not create installation folder");
     return;
   }
+  transaction_.ExecuteOperation(std::make_unique<RunJournalOperation>());
   for (InstallerObserver& observer : observers_)
     observer.OnInstallFolderCreated();
 
@@ -798,9 +800,8 @@ void Installer::Cancel() {
     return;
   LOG(INFO) << "Installation cancelled";
   run_ended_ = true;
-  // The journal goes first: the rollback may remove the folder it lies in.
-  RunJournal::Get()->Finish();
   transaction_.RollbackOperations();
+  RunJournal::Get()->Finish();
   Reset();
   for (InstallerObserver& observer : observers_)
     observer.OnInstallerTerminated(false);

@@ -61,14 +61,18 @@ void PutBack(const base::FilePath& from, const base::FilePath& to) {
     PLOG(ERROR) << "Failed putting back " << to.AsUTF8();
 }
 
+// Only below "Software": nothing a run changes in the registry lies
+// elsewhere.
+bool IsRecoverableKey(const Entry& entry) {
+  return base::StartsWithWide(entry.key, L"Software\\",
+                              base::CASE_INSENSITIVE_ASCII) &&
+         entry.key.find(L"..") == std::wstring::npos;
+}
+
 // A key the run created, with all below it, in the view it was made in.
-// Only below "Software": nothing a run creates lies elsewhere.
 void DeleteCreatedKey(const Entry& entry) {
-  if (!base::StartsWithWide(entry.key, L"Software\\",
-                            base::CASE_INSENSITIVE_ASCII) ||
-      entry.key.find(L"..") != std::wstring::npos) {
+  if (!IsRecoverableKey(entry))
     return;
-  }
   base::win::RegistryKey key;
   if (key.Open(entry.root, entry.key.c_str(),
                DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE |
@@ -77,6 +81,49 @@ void DeleteCreatedKey(const Entry& entry) {
     key.Close();
   }
   ::RegDeleteKeyExW(entry.root, entry.key.c_str(), entry.view, 0);
+}
+
+// A key the run deleted is made again (with the default access list: the
+// saved one died with the run), and a value it changed or deleted is put
+// back as it was.
+void RestoreKeyOrValue(const Entry& entry) {
+  if (!IsRecoverableKey(entry))
+    return;
+  base::win::RegistryKey key;
+  const REGSAM access = KEY_SET_VALUE | entry.view;
+  if (entry.kind == Kind::kOldValue &&
+      entry.value_type == RunJournal::kNoValue) {
+    // A value the run added: nothing to make for its removal.
+    if (key.Open(entry.root, entry.key.c_str(), access) == ERROR_SUCCESS)
+      ::RegDeleteValueW(key.Handle(), entry.value_name.c_str());
+    return;
+  }
+  const LONG result = key.Create(entry.root, entry.key.c_str(), access);
+  if (result != ERROR_SUCCESS) {
+    LOG(ERROR) << "Failed making a key again after a run that died: "
+               << base::SystemErrorCodeToString(result);
+    return;
+  }
+  if (entry.kind != Kind::kOldValue)
+    return;
+  ::RegSetValueExW(key.Handle(), entry.value_name.c_str(), 0, entry.value_type,
+                   entry.value_data.data(),
+                   static_cast<DWORD>(entry.value_data.size()));
+}
+
+// Whether the file at a created entry's path is the one the run had set
+// aside there, put back already by a rollback that the kill cut short: the
+// last set-aside of that path before the creation has no file left.
+bool WasPutBack(const std::vector<Entry>& entries,
+                std::vector<Entry>::const_reverse_iterator created) {
+  for (auto entry = created + 1; entry != entries.rend(); ++entry) {
+    if (entry->kind == Kind::kSetAside &&
+        base::FilePath::CompareIgnoreCase(entry->path, created->path) == 0) {
+      return IsAsideOf(entry->aside, entry->path) &&
+             !base::PathExists(entry->aside);
+    }
+  }
+  return false;
 }
 
 // Deepest first, once every file is dealt with: a move is recorded before
@@ -116,7 +163,8 @@ void UndoRun(const std::vector<Entry>& entries, const base::FilePath& folder) {
         break;
       case Kind::kCreated:
         if (IsOwnCreation(entry->path, folder) &&
-            !base::DirectoryExists(entry->path)) {
+            !base::DirectoryExists(entry->path) &&
+            !WasPutBack(entries, entry)) {
           base::DeletePath(entry->path, false);
         }
         break;
@@ -126,6 +174,10 @@ void UndoRun(const std::vector<Entry>& entries, const base::FilePath& folder) {
         break;
       case Kind::kCreatedKey:
         DeleteCreatedKey(*entry);
+        break;
+      case Kind::kDeletedKey:
+      case Kind::kOldValue:
+        RestoreKeyOrValue(*entry);
         break;
       case Kind::kCommitted:
         break;

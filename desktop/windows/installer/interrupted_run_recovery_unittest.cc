@@ -2,13 +2,21 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
+#include "base/files/file_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/test/scoped_temp_folder.h"
+#include "base/win/registry.h"
+#include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/test/scoped_test_key.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -57,8 +65,9 @@ TEST(InterruptedRunRecoveryTest, ParseOwnerReadsOnlyWholeNames) {
     SCOPED_TRACE(test.name);
     uint32_t pid = 0;
     EXPECT_EQ(test.parsed, InterruptedRunRecovery::ParseOwner(test.name, &pid));
-    if (test.parsed)
+    if (test.parsed) {
       EXPECT_EQ(test.pid, pid);
+    }
   }
 }
 
@@ -119,6 +128,83 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     EXPECT_EQ(committed, base::PathExists(moved));
     EXPECT_EQ(committed, base::DirectoryExists(version));
   }
+}
+
+std::wstring ReadValue(const std::wstring& key_path, const wchar_t* name) {
+  base::win::RegistryKey key;
+  std::wstring value;
+  if (key.Open(HKEY_CURRENT_USER, key_path.c_str(), KEY_READ) != ERROR_SUCCESS)
+    return L"<no key>";
+  return key.ReadString(name, &value) == ERROR_SUCCESS ? value : L"<none>";
+}
+
+bool WriteValue(const std::wstring& key_path,
+                const wchar_t* name,
+                const std::wstring& value) {
+  base::win::RegistryKey key;
+  return key.Create(HKEY_CURRENT_USER, key_path.c_str(), KEY_ALL_ACCESS) ==
+             ERROR_SUCCESS &&
+         key.WriteString(name, value.c_str()) == ERROR_SUCCESS;
+}
+
+std::unique_ptr<Operation> SetString(const std::wstring& key_path,
+                                     const wchar_t* name,
+                                     const std::wstring& value) {
+  return std::make_unique<ChangeRegValueOperation>(
+      HKEY_CURRENT_USER, key_path, name, value.c_str(), REG_SZ,
+      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)), 0);
+}
+
+// The registry work of a run, done by the real operations with the
+// journal on; the run then "dies": its journal is left under a dead
+// process's name and the work stays. The recovery puts back every value
+// changed or deleted, every key deleted, and removes what the run added.
+TEST(InterruptedRunRecoveryTest, DeadRunsRegistryChangesAreUndone) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  test::ScopedTestKey test_key(HKEY_CURRENT_USER, 0);
+  ASSERT_TRUE(test_key.valid());
+  const std::wstring kept = test_key.Child(L"Kept");
+  const std::wstring deleted = test_key.Child(L"Deleted");
+  const std::wstring deleted_sub = deleted + L"\\Sub";
+  const std::wstring created = test_key.Child(L"Created\\Deeper");
+  ASSERT_TRUE(WriteValue(kept, L"Changed", L"old"));
+  ASSERT_TRUE(WriteValue(kept, L"Removed", L"there"));
+  ASSERT_TRUE(WriteValue(deleted, L"", L"default"));
+  ASSERT_TRUE(WriteValue(deleted_sub, L"Line\tbreak\n", L"sub"));
+  base::ScopedTempFolder temp;
+
+  RunJournal* journal = RunJournal::Get();
+  journal->Start(temp.path());
+  Transaction transaction;
+  ASSERT_TRUE(transaction.ExecuteOperation(SetString(kept, L"Changed", L"new")));
+  ASSERT_TRUE(transaction.ExecuteOperation(SetString(kept, L"Added", L"new")));
+  ASSERT_TRUE(transaction.ExecuteOperation(MakeChangeRegValueOperation(
+      HKEY_CURRENT_USER, kept, L"Removed", nullptr, 0, REG_SZ, 0, 0)));
+  ASSERT_TRUE(transaction.ExecuteOperation(SetString(created, L"", L"new")));
+  ASSERT_TRUE(transaction.ExecuteOperation(
+      std::make_unique<DeleteRegKeyOperation>(HKEY_CURRENT_USER, deleted, 0)));
+  base::FileEnumerator listing(temp.path(), false,
+                               base::FileEnumerator::kFiles, L"*.journal");
+  const base::FilePath live = listing.Next();
+  ASSERT_FALSE(live.empty());
+  const base::FilePath dead = temp.path().Append(
+      L"installer_run_20261207204000_" + std::to_wstring(ended.Pid()) +
+      L".journal");
+  ASSERT_TRUE(::CopyFileW(live.value().c_str(), dead.value().c_str(), TRUE));
+  transaction.DestroyOperations();
+  journal->Finish();
+  ASSERT_EQ(L"new", ReadValue(kept, L"Changed"));
+  ASSERT_EQ(L"<no key>", ReadValue(deleted, L""));
+
+  InterruptedRunRecovery::RecoverFolder(temp.path());
+
+  EXPECT_EQ(L"old", ReadValue(kept, L"Changed"));
+  EXPECT_EQ(L"<none>", ReadValue(kept, L"Added"));
+  EXPECT_EQ(L"there", ReadValue(kept, L"Removed"));
+  EXPECT_EQ(L"<no key>", ReadValue(test_key.Child(L"Created"), L""));
+  EXPECT_EQ(L"default", ReadValue(deleted, L""));
+  EXPECT_EQ(L"sub", ReadValue(deleted_sub, L"Line\tbreak\n"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/registry_object_name.h"
 #include "desktop/windows/installer/service/transactions/create_reg_key_operation.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
 namespace installer {
@@ -98,7 +99,14 @@ bool ChangeRegValueOperation::Do(Transaction* sub_operations) {
     }
     result = key_.Open(root_, key_path_.c_str(), kValueAccess | view_);
   }
-  return EnsureAccess(result) && ReadOldValue() && WriteNewValue();
+  if (!EnsureAccess(result) || !ReadOldValue())
+    return false;
+  // Before the change, so that a run that dies after it can be undone.
+  if (new_type_ != kNoValue || old_type_ != kNoValue) {
+    RunJournal::Get()->RecordOldValue(root_, view_, key_path_, value_name_,
+                                      old_type_, old_data_);
+  }
+  return WriteNewValue();
 }
 
 void ChangeRegValueOperation::Rollback() {

@@ -8,6 +8,7 @@
 #include "base/win/registry.h"
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/registry_object_name.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 
 namespace installer {
 
@@ -201,6 +202,16 @@ void DeleteRegKeyOperation::Rollback() {
     RestoreSecurityInfo(before_grant.get());
 }
 
+void DeleteRegKeyOperation::RecordInJournal(
+    const SavedRegistryKey& saved) const {
+  RunJournal* journal = RunJournal::Get();
+  journal->RecordDeletedKey(root_, view_, saved.path);
+  for (const SavedRegistryValue& value : saved.values) {
+    journal->RecordOldValue(root_, view_, saved.path, value.name, value.type,
+                            value.data);
+  }
+}
+
 bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
     const std::wstring& key_path,
     const std::wstring& object_name) {
@@ -224,6 +235,7 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
   }
   if (!ReadValues(key.Handle(), object_name, &saved.values))
     return false;
+  RecordInJournal(saved);
   saved_tree_.push_back(std::move(saved));
 
   for (;;) {

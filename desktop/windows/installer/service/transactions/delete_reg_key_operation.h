@@ -49,6 +49,8 @@ class DeleteRegKeyOperation : public Operation {
                               const std::wstring& object_name);
 
  private:
+  // What a recovery needs to make the key again should the run die.
+  void RecordInJournal(const SavedRegistryKey& saved) const;
   // Opens the key for saving and deleting it, granting the current user
   // access first where needed; `descriptor_before_grant` then receives the
   // key's descriptor from before the grant when the key lets it be read.

@@ -24,6 +24,8 @@ constexpr KindTag kKindTags[] = {
     {RunJournal::Kind::kCreatedFolder, "folder"},
     {RunJournal::Kind::kMoved, "moved"},
     {RunJournal::Kind::kCreatedKey, "key"},
+    {RunJournal::Kind::kDeletedKey, "deletedkey"},
+    {RunJournal::Kind::kOldValue, "value"},
     {RunJournal::Kind::kCommitted, "committed"},
 };
 
@@ -48,13 +50,35 @@ bool KindOf(const std::string& tag, RunJournal::Kind* kind) {
 constexpr char kCurrentUser[] = "HKCU";
 constexpr char kLocalMachine[] = "HKLM";
 
-// "key", root, view, key path.
+bool IsKeyKind(RunJournal::Kind kind) {
+  return kind == RunJournal::Kind::kCreatedKey ||
+         kind == RunJournal::Kind::kDeletedKey ||
+         kind == RunJournal::Kind::kOldValue;
+}
+
+bool ParseUint(const std::string& text, uint32_t* number) {
+  return base::StringToUintImpl(text.data(), text.data() + text.size(),
+                                number);
+}
+
+// A value's name and data are written in hex: either may hold a tab or a
+// line break. Empty stands for no bytes, which HexStringToBytes refuses.
+bool ParseHex(const std::string& text, std::vector<uint8_t>* bytes) {
+  bytes->clear();
+  return text.empty() || base::HexStringToBytes(text, bytes);
+}
+
+std::wstring WideOfBytes(const std::vector<uint8_t>& bytes) {
+  return base::Utf8ToWide(std::string(bytes.begin(), bytes.end()));
+}
+
+// Tag, root, view, key path; for an old value then its name, type and data.
 bool ParseKeyLine(const std::vector<std::string>& fields,
                   RunJournal::Entry* entry) {
+  const bool is_value = entry->kind == RunJournal::Kind::kOldValue;
   uint32_t view = 0;
-  if (fields.size() != 4 || fields[3].empty() ||
-      !base::StringToUintImpl(fields[2].data(),
-                              fields[2].data() + fields[2].size(), &view)) {
+  if (fields.size() != (is_value ? 7u : 4u) || fields[3].empty() ||
+      !ParseUint(fields[2], &view)) {
     return false;
   }
   if (fields[1] == kCurrentUser)
@@ -65,6 +89,16 @@ bool ParseKeyLine(const std::vector<std::string>& fields,
     return false;
   entry->view = view;
   entry->key = base::Utf8ToWide(fields[3]);
+  if (!is_value)
+    return true;
+  std::vector<uint8_t> name;
+  uint32_t type = 0;
+  if (!ParseHex(fields[4], &name) || !ParseUint(fields[5], &type) ||
+      !ParseHex(fields[6], &entry->value_data)) {
+    return false;
+  }
+  entry->value_name = WideOfBytes(name);
+  entry->value_type = type;
   return true;
 }
 
@@ -73,7 +107,7 @@ bool ParseLine(const std::string& line, RunJournal::Entry* entry) {
       line, "\t", base::KEEP_WHITESPACE, base::SPLIT_WANT_ALL);
   if (fields.empty() || !KindOf(fields[0], &entry->kind))
     return false;
-  if (entry->kind == RunJournal::Kind::kCreatedKey)
+  if (IsKeyKind(entry->kind))
     return ParseKeyLine(fields, entry);
   const size_t expected = entry->kind == RunJournal::Kind::kCommitted ? 1
                           : entry->kind == RunJournal::Kind::kSetAside ||
@@ -147,14 +181,27 @@ void RunJournal::RecordCreatedFolder(const base::FilePath& path) {
 void RunJournal::RecordCreatedKey(HKEY root,
                                   REGSAM view,
                                   const std::wstring& key) {
-  const char* root_name = root == HKEY_CURRENT_USER    ? kCurrentUser
-                          : root == HKEY_LOCAL_MACHINE ? kLocalMachine
-                                                       : nullptr;
-  if (!root_name || !Open())
-    return;
-  WriteLine(base::FormatString("%s\t%s\t%lu\t", TagOf(Kind::kCreatedKey),
-                               root_name, static_cast<unsigned long>(view)) +
-            base::WideToUtf8(key) + "\n");
+  WriteKeyLine(Kind::kCreatedKey, root, view, key, std::string());
+}
+
+void RunJournal::RecordDeletedKey(HKEY root,
+                                  REGSAM view,
+                                  const std::wstring& key) {
+  WriteKeyLine(Kind::kDeletedKey, root, view, key, std::string());
+}
+
+void RunJournal::RecordOldValue(HKEY root,
+                                REGSAM view,
+                                const std::wstring& key,
+                                const std::wstring& name,
+                                DWORD type,
+                                const std::vector<uint8_t>& data) {
+  const std::string utf8_name = base::WideToUtf8(name);
+  WriteKeyLine(Kind::kOldValue, root, view, key,
+               "\t" + base::HexEncode(utf8_name.data(), utf8_name.size()) +
+                   base::FormatString("\t%lu\t",
+                                      static_cast<unsigned long>(type)) +
+                   base::HexEncode(data.data(), data.size()));
 }
 
 void RunJournal::RecordCommitted() {
@@ -183,6 +230,21 @@ void RunJournal::Write(Kind kind,
     line += "\t" + aside.AsUTF8();
   line += "\n";
   WriteLine(line);
+}
+
+void RunJournal::WriteKeyLine(Kind kind,
+                              HKEY root,
+                              REGSAM view,
+                              const std::wstring& key,
+                              const std::string& tail) {
+  const char* root_name = root == HKEY_CURRENT_USER    ? kCurrentUser
+                          : root == HKEY_LOCAL_MACHINE ? kLocalMachine
+                                                       : nullptr;
+  if (!root_name || !Open())
+    return;
+  WriteLine(base::FormatString("%s\t%s\t%lu\t", TagOf(kind), root_name,
+                               static_cast<unsigned long>(view)) +
+            base::WideToUtf8(key) + tail + "\n");
 }
 
 void RunJournal::WriteLine(const std::string& line) {

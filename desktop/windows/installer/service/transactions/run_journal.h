@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ class RunJournal {
     kCreated,
     kCreatedFolder,
     kCreatedKey,
+    kDeletedKey,
+    kOldValue,
     kCommitted
   };
   struct Entry {
@@ -32,11 +35,19 @@ class RunJournal {
     base::FilePath path;
     // kSetAside, kMoved: where `path` was moved.
     base::FilePath aside;
-    // kCreatedKey: the topmost key the run created, in `view`.
+    // kCreatedKey: the topmost key the run created, in `view`;
+    // kDeletedKey: a key the run deleted; kOldValue: the key of a value the
+    // run changed or deleted.
     HKEY root = nullptr;
     REGSAM view = 0;
     std::wstring key;
+    // kOldValue: the value as it was; `value_type` kNoValue when there was
+    // none.
+    std::wstring value_name;
+    DWORD value_type = 0;
+    std::vector<uint8_t> value_data;
   };
+  static constexpr DWORD kNoValue = 0xFFFFFFFF;
 
   // The one of this process.
   static RunJournal* Get();
@@ -58,8 +69,19 @@ class RunJournal {
   void RecordMoved(const base::FilePath& source, const base::FilePath& target);
   void RecordCreated(const base::FilePath& path);
   void RecordCreatedFolder(const base::FilePath& path);
-  // Only under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
+  // Registry records: only under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
   void RecordCreatedKey(HKEY root, REGSAM view, const std::wstring& key);
+  // A key about to be deleted; its values are recorded with
+  // RecordOldValue, so that a recovery can make it again.
+  void RecordDeletedKey(HKEY root, REGSAM view, const std::wstring& key);
+  // A value about to be changed or deleted, as it is now (`type` kNoValue:
+  // there is none yet).
+  void RecordOldValue(HKEY root,
+                      REGSAM view,
+                      const std::wstring& key,
+                      const std::wstring& name,
+                      DWORD type,
+                      const std::vector<uint8_t>& data);
   // The run has passed its point of no return: from here on, what it set
   // aside is to be removed, not put back.
   void RecordCommitted();
@@ -68,6 +90,11 @@ class RunJournal {
 
  private:
   void Write(Kind kind, const base::FilePath& path, const base::FilePath& aside);
+  void WriteKeyLine(Kind kind,
+                    HKEY root,
+                    REGSAM view,
+                    const std::wstring& key,
+                    const std::string& tail);
   void WriteLine(const std::string& line);
   bool Open();
 

@@ -76,6 +76,11 @@ bool TestFaultInjection::Parse(const std::string& text, Plan* plan) {
         return false;
       }
       parsed.exit_code = number;
+    } else if (key == "rollback") {
+      if (!base::StringToInt(value, &parsed.kill_after_rollbacks) ||
+          parsed.kill_after_rollbacks < 1) {
+        return false;
+      }
     } else if (key == "marker" && !value.empty()) {
       parsed.marker = value;
     } else {
@@ -83,7 +88,8 @@ bool TestFaultInjection::Parse(const std::string& text, Plan* plan) {
     }
   }
   if (parsed.step.empty() || parsed.action == Action::kNone ||
-      (parsed.action == Action::kHang) == parsed.marker.empty()) {
+      (parsed.action == Action::kHang) == parsed.marker.empty() ||
+      (parsed.kill_after_rollbacks > 0 && parsed.action != Action::kFail)) {
     return false;
   }
   *plan = parsed;
@@ -108,16 +114,26 @@ bool TestFaultInjection::ShouldFailOperation() {
   return ++operations_done_ == plan_.operation && Fire();
 }
 
+void TestFaultInjection::OnOperationRolledBack() {
+  if (fired_ && plan_.kill_after_rollbacks > 0 &&
+      ++operations_rolled_back_ == plan_.kill_after_rollbacks) {
+    EndProcess();
+  }
+}
+
+void TestFaultInjection::EndProcess() {
+  LOG(WARNING) << "Test fault injection: ending the process";
+  // Hard, as a crash or a killed process would end: nothing is rolled
+  // back and no destructor runs.
+  ::TerminateProcess(::GetCurrentProcess(), plan_.exit_code);
+}
+
 bool TestFaultInjection::Fire() {
   if (!in_chosen_step_ || fired_)
     return false;
   fired_ = true;
-  if (plan_.action == Action::kKill) {
-    LOG(WARNING) << "Test fault injection: ending the process";
-    // Hard, as a crash or a killed process would end: nothing is rolled
-    // back and no destructor runs.
-    ::TerminateProcess(::GetCurrentProcess(), plan_.exit_code);
-  }
+  if (plan_.action == Action::kKill)
+    EndProcess();
   if (plan_.action == Action::kHang) {
     LOG(WARNING) << "Test fault injection: waiting here to be ended";
     base::WriteBufferToFile(base::FilePath::FromUTF8(plan_.marker), "", 0);

@@ -37,8 +37,10 @@ bool Transaction::ExecuteOperation(std::unique_ptr<Operation> operation) {
 }
 
 void Transaction::RollbackOperations() {
-  for (auto it = operations_.rbegin(); it != operations_.rend(); ++it)
+  for (auto it = operations_.rbegin(); it != operations_.rend(); ++it) {
     (*it)->Rollback();
+    TestFaultInjection::Get()->OnOperationRolledBack();
+  }
   // Destructors run only after every rollback, oldest first.
   DestroyOperations();
 }
