@@ -111,16 +111,16 @@ void RestoreKeyOrValue(const Entry& entry) {
                    static_cast<DWORD>(entry.value_data.size()));
 }
 
-// Whether the file at a created entry's path is the one the run had set
-// aside there, put back already by a rollback that the kill cut short: the
-// last set-aside of that path before the creation has no file left.
+// Whether the file at a created entry's path is the one the run had moved
+// or set aside from there, put back already by a rollback that the kill
+// cut short: the last such move before the creation has nothing left at
+// its destination.
 bool WasPutBack(const std::vector<Entry>& entries,
                 std::vector<Entry>::const_reverse_iterator created) {
   for (auto entry = created + 1; entry != entries.rend(); ++entry) {
-    if (entry->kind == Kind::kSetAside &&
+    if ((entry->kind == Kind::kSetAside || entry->kind == Kind::kMoved) &&
         base::FilePath::CompareIgnoreCase(entry->path, created->path) == 0) {
-      return IsAsideOf(entry->aside, entry->path) &&
-             !base::PathExists(entry->aside);
+      return !base::PathExists(entry->aside);
     }
   }
   return false;

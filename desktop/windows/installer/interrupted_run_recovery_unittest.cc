@@ -130,6 +130,37 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
   }
 }
 
+// A run moved the install log into old_status and wrote a new one, then
+// died: before its rollback began, or after the rollback had already put
+// the old log back. Either way the old log is what stays.
+TEST(InterruptedRunRecoveryTest, FileARollbackPutBackIsKept) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  for (const bool rolled_back : {false, true}) {
+    SCOPED_TRACE(rolled_back ? "rolled back" : "not rolled back");
+    base::ScopedTempFolder temp;
+    const base::FilePath folder = temp.path();
+    const base::FilePath log = folder.Append(L"installation_status.xml");
+    const base::FilePath kept =
+        folder.Append(L"old_status\\installation_status.xml.1765140000");
+    ASSERT_TRUE(base::CreateDirectory(kept.DirName()));
+    ASSERT_TRUE(WriteText(log, rolled_back ? "old log" : "new log"));
+    if (!rolled_back) {
+      ASSERT_TRUE(WriteText(kept, "old log"));
+    }
+    ASSERT_TRUE(WriteText(
+        folder.Append(L"installer_run_20261207204000_" +
+                      std::to_wstring(ended.Pid()) + L".journal"),
+        "moved\t" + log.AsUTF8() + "\t" + kept.AsUTF8() + "\ncreated\t" +
+            log.AsUTF8() + "\n"));
+
+    InterruptedRunRecovery::RecoverFolder(folder);
+
+    EXPECT_EQ("old log", ReadText(log));
+    EXPECT_FALSE(base::PathExists(kept));
+  }
+}
+
 std::wstring ReadValue(const std::wstring& key_path, const wchar_t* name) {
   base::win::RegistryKey key;
   std::wstring value;
