@@ -18,10 +18,11 @@
 //   --reporter-crashes[=KIND]
 //                       the reporter crashes once it serves, with an access
 //                       violation, or as the runtime's invalid-parameter or
-//                       pure-call report (KIND); this process waits for it,
-//                       printing "reporter ended CODE", and for the reporter
-//                       it relaunched when that still runs ("relaunched
-//                       ended CODE")
+//                       pure-call report (KIND), not before this process
+//                       holds it; this process waits for it, printing
+//                       "reporter ended CODE", and for the reporter it
+//                       relaunched when that still runs ("relaunched ended
+//                       CODE")
 //   --reporter-exits    as the reporter: end at once, serving nobody
 //
 // With the environment variable TARVO_TEST_HKCU set, every process of the
@@ -216,8 +217,26 @@ int WatchProcess(const std::string& handle_value) {
   return 0;
 }
 
-// The reporter a crashed reporter started; invalid when it has ended.
-base::win::ScopedHandle OpenRelaunchedReporter(DWORD crashed_pid) {
+// Wine gives the id of an ended process out again: a process that only
+// names the crashed reporter's id as its parent may be one that an earlier
+// owner of the id started, e.g. the prefix's services. Held open by the
+// caller, the crashed reporter keeps its id, so a process that started after
+// it and names it as parent is its own.
+bool StartedNoEarlierThan(HANDLE process, const FILETIME& start) {
+  FILETIME created, unused1, unused2, unused3;
+  return ::GetProcessTimes(process, &created, &unused1, &unused2, &unused3) &&
+         ::CompareFileTime(&created, &start) >= 0;
+}
+
+// The reporter that `crashed` (held open) started; invalid when it has
+// ended.
+base::win::ScopedHandle OpenRelaunchedReporter(HANDLE crashed) {
+  FILETIME crashed_start, unused1, unused2, unused3;
+  if (!::GetProcessTimes(crashed, &crashed_start, &unused1, &unused2,
+                         &unused3)) {
+    return base::win::ScopedHandle();
+  }
+  const DWORD crashed_pid = ::GetProcessId(crashed);
   const base::win::ScopedHandle snapshot(
       ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry = {};
@@ -225,11 +244,13 @@ base::win::ScopedHandle OpenRelaunchedReporter(DWORD crashed_pid) {
   if (!snapshot.IsValid() || !::Process32FirstW(snapshot.Get(), &entry))
     return base::win::ScopedHandle();
   do {
-    if (entry.th32ParentProcessID == crashed_pid) {
-      return base::win::ScopedHandle(
-          ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
-                        FALSE, entry.th32ProcessID));
-    }
+    if (entry.th32ParentProcessID != crashed_pid)
+      continue;
+    base::win::ScopedHandle child(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                      entry.th32ProcessID));
+    if (child.IsValid() && StartedNoEarlierThan(child.Get(), crashed_start))
+      return child;
   } while (::Process32NextW(snapshot.Get(), &entry));
   return base::win::ScopedHandle();
 }
@@ -255,11 +276,14 @@ int RunCrashingChild(const std::string& kind) {
   return 0;
 }
 
-int WaitForCrashedReporter() {
+int WaitForCrashedReporter(HANDLE reporter_opened) {
   const base::win::ScopedHandle reporter = OpenReporter();
+  // Only now may the reporter crash: until this process holds it, its id
+  // could name another process once it has ended.
+  ::SetEvent(reporter_opened);
   std::printf("reporter ended %lx\n", WaitForExitCode(reporter.Get()));
   const base::win::ScopedHandle relaunched =
-      OpenRelaunchedReporter(installer::GetCrashReporterPid());
+      OpenRelaunchedReporter(reporter.Get());
   if (relaunched.IsValid())
     std::printf("relaunched ended %lx\n", WaitForExitCode(relaunched.Get()));
   return 0;
@@ -276,14 +300,21 @@ void ReporterPureCall() {
   installer::ReporterPureCallHandler();
 }
 
+// Set by the installer process once it holds the reporter it waits for.
+std::wstring GetReporterOpenedEventName(uint32_t installer_pid) {
+  return L"TarvoCrashChildReporterOpened-" + std::to_wstring(installer_pid);
+}
+
 struct ReporterCrash {
   HANDLE init_event;
+  HANDLE opened_event;
   void (*crash)();
 };
 
 DWORD WINAPI CrashOnceServing(void* context) {
   const auto* crash = static_cast<const ReporterCrash*>(context);
-  ::WaitForSingleObject(crash->init_event, INFINITE);
+  const HANDLE events[] = {crash->init_event, crash->opened_event};
+  ::WaitForMultipleObjects(2, events, TRUE, INFINITE);
   crash->crash();
   return 0;
 }
@@ -301,6 +332,9 @@ int RunReporter(const base::CommandLine& command_line) {
         ::OpenEventW(SYNCHRONIZE, FALSE,
                      installer::GetCrashReporterInitEventName(
                          static_cast<uint32_t>(parent))
+                         .c_str()),
+        ::OpenEventW(SYNCHRONIZE, FALSE,
+                     GetReporterOpenedEventName(static_cast<uint32_t>(parent))
                          .c_str()),
         &AccessViolation};
     const std::string kind =
@@ -334,6 +368,10 @@ int main() {
   // the installer is willing to wait.
   installer::internal::SetCrashReportingWaitsForTesting(INFINITE, INFINITE);
   installer::DisableUserModeExceptionFilterBit();
+  // Made before the reporter starts, which opens it.
+  const base::win::ScopedHandle reporter_opened(::CreateEventW(
+      nullptr, TRUE, FALSE,
+      GetReporterOpenedEventName(::GetCurrentProcessId()).c_str()));
   if (installer::StartCrashReporter())
     installer::ConnectCrashHandler();
   installer::SetInstallerCrashKeys();
@@ -342,7 +380,7 @@ int main() {
   if (command_line.HasSwitch(kCrashChildSwitch))
     return RunCrashingChild(command_line.GetSwitchValueASCII(kCrashChildSwitch));
   if (command_line.HasSwitch(kReporterCrashesSwitch))
-    return WaitForCrashedReporter();
+    return WaitForCrashedReporter(reporter_opened.Get());
   StartIdleThreads(command_line.GetSwitchValueASCII(kThreadsSwitch));
   const std::string kind = command_line.GetSwitchValueASCII(kCrashSwitch);
   if (kind == "two-threads") {

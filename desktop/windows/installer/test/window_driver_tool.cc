@@ -38,7 +38,10 @@
 //                                           desktop process, once no program
 //                                           uses it, and starts it again from
 //                                           the next one, whose output pipes
-//                                           the desktop process then holds
+//                                           the desktop process then holds.
+//                                           Prints "holding" once the desktop
+//                                           process runs; ends with 3 when
+//                                           Wine could not start it
 // A control that is hidden or disabled cannot be pressed or picked, nor a
 // folder that the tree does not show: the tool then prints why and ends
 // with 2. Bad arguments end with 1.
@@ -438,11 +441,25 @@ int FindWindowOfProcess(DWORD process_id) {
   return 0;
 }
 
-int wmain(int argc, wchar_t** argv) {
-  if (argc == 2 && std::wstring(argv[1]) == L"hold-desktop") {
-    ::GetDesktopWindow();
-    ::Sleep(INFINITE);
+// The desktop window belongs to the desktop process once Wine has started
+// it; without a display Wine gives up and the window is missing or this
+// process's own.
+int HoldDesktop() {
+  DWORD desktop_process = 0;
+  const HWND desktop = ::GetDesktopWindow();
+  if (!desktop || !::GetWindowThreadProcessId(desktop, &desktop_process) ||
+      desktop_process == 0 || desktop_process == ::GetCurrentProcessId()) {
+    return 3;
   }
+  std::puts("holding");
+  std::fflush(stdout);
+  ::Sleep(INFINITE);
+  return 0;
+}
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 2 && std::wstring(argv[1]) == L"hold-desktop")
+    return HoldDesktop();
   if (argc < 3)
     return 1;
   const std::wstring command = argv[1];
