@@ -26,7 +26,7 @@ class SolidBlockReader;
 // before anything is written. When every solid block has a layout that
 // streams, each file goes from the decoder straight to its file; otherwise
 // a block is decoded whole into a mapped temporary file first. Streamed
-// files are written by a thread of their own while the next are decoded.
+// files are written by threads of their own while the next are decoded.
 // One thread at a time.
 class LzmaUtil {
  public:
