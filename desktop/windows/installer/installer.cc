@@ -22,6 +22,7 @@
 #include "base/time/time.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/folder_holds_exactly.h"
 #include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_process_switches.h"
@@ -755,7 +756,8 @@ bool Installer::CopyPackageFile(const std::string& entry, bool is_root) {
               : folder.Append(install_log_.subfolder).Append(relative.value());
   // Root files are few, and some are read again by later steps.
   const bool movable = !is_root && !IsReadAfterCopying(entry);
-  if (!TransferPackageFile(source, target, movable)) {
+  if (!(movable && MovedWithItsFolder(relative)) &&
+      !TransferPackageFile(source, target, movable)) {
     LOG(ERROR) << Fail(kErrorCopyFile, target.value(),
                        "Failed copying " + entry);
     return false;
@@ -780,6 +782,59 @@ bool Installer::TransferPackageFile(const base::FilePath& source,
   }
   return transaction_.ExecuteOperation(
       std::make_unique<CopyFileOperation>(source, target));
+}
+
+bool Installer::MovedWithItsFolder(const base::FilePath& relative) {
+  const std::wstring& path = relative.value();
+  const size_t separator = path.find(L'\\');
+  if (separator == std::wstring::npos || separator == 0)
+    return false;
+  const std::wstring top = path.substr(0, separator);
+  // A folder moved earlier stays moved, even once moves have stopped.
+  const auto known = whole_folder_moved_.find(top);
+  if (known != whole_folder_moved_.end())
+    return known->second;
+  const bool moved = move_package_files_ && MoveWholeFolder(top);
+  whole_folder_moved_.emplace(top, moved);
+  return moved;
+}
+
+bool Installer::MoveWholeFolder(const std::wstring& top) {
+  // Only a plain name: "..", "." or a second level spelled with '/' are left
+  // to the checks of the one-by-one way.
+  if (top == L"." || top == L".." || top.find(L'/') != std::wstring::npos)
+    return false;
+  // A root file inside the folder (in any case) is still to be copied from
+  // it.
+  for (const std::string& entry : root_files_) {
+    const std::wstring path = base::FilePath::FromUTF8(entry).value();
+    if (path.size() > top.size() && path[top.size()] == L'\\' &&
+        ::CompareStringOrdinal(path.c_str(), static_cast<int>(top.size()),
+                               top.c_str(), static_cast<int>(top.size()),
+                               TRUE) == CSTR_EQUAL) {
+      return false;
+    }
+  }
+  // The entries are compared as UTF-8: only the folder's own are converted.
+  const std::string prefix = base::WideToUtf8(top) + "\\";
+  std::vector<std::wstring> below;
+  for (const std::string& entry : files_) {
+    if (entry.starts_with(prefix))
+      below.push_back(base::Utf8ToWide(entry.substr(prefix.size())));
+  }
+  const base::FilePath source = package_folder_.Append(top);
+  const base::FilePath target =
+      status()->install_folder.Append(install_log_.subfolder).Append(top);
+  if (base::PathExists(target) || !FolderHoldsExactly(source, std::move(below)))
+    return false;
+  if (!transaction_.ExecuteOperation(std::make_unique<MoveFileOperation>(
+          source, target, MoveFileOperation::Reach::kSameVolume))) {
+    LOG(WARNING) << "Moving the package folder " << source.AsUTF8()
+                 << " failed: its files go one by one";
+    return false;
+  }
+  LOG(INFO) << "Moved the package folder " << source.AsUTF8() << " whole";
+  return true;
 }
 
 std::string Installer::Fail(int code,

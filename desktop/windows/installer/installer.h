@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
@@ -251,6 +252,12 @@ class Installer : public StepMachine,
   bool TransferPackageFile(const base::FilePath& source,
                            const base::FilePath& target,
                            bool movable);
+  // Whether the file list entry `relative` went into the installation with
+  // its top folder, which is moved in one rename at its first entry when
+  // the package folder allows moves, the folder holds exactly the list's
+  // files below it and its target does not exist yet.
+  bool MovedWithItsFolder(const base::FilePath& relative);
+  bool MoveWholeFolder(const std::wstring& top);
   bool CreateVersionSubfolder(const base::FilePath& folder);
   bool DeleteProductExecutable(const base::FilePath& folder);
   void ApplyStoredExperiments(const base::FilePath& folder);
@@ -379,6 +386,9 @@ class Installer : public StepMachine,
   bool delete_empty_company_key_ = false;
   // The package folder is deleted after the run: its files are moved.
   bool move_package_files_ = false;
+  // The list's top folders met so far by the copy, and whether each went
+  // into the installation in one rename.
+  std::map<std::wstring, bool> whole_folder_moved_;
   // Set once the run has reported its end (success, error or cancellation):
   // nothing queued, and no event, may act on it afterwards.
   bool run_ended_ = false;

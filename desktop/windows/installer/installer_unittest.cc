@@ -447,8 +447,9 @@ TEST_F(InstallerTest, CopyStepsCopyEveryFileAndReportOncePerBatch) {
 
 // From a package folder that goes after the run the files of a per-user
 // installation are moved, but not those read again later (nor the root
-// files); a failed run puts the moved files back. Any other package folder
-// is left whole.
+// files); a failed run puts the moved files back. A folder that holds just
+// listed files goes in one rename; one with anything else keeps that and
+// gives up only its listed files. Any other package folder is left whole.
 TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
   struct Case {
     const char* name;
@@ -456,12 +457,16 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
     bool all_users;
     bool fail;
     bool moved;
+    bool unlisted_file;
   };
   const Case kCases[] = {
-      {"kept package", false, false, false, false},
-      {"temporary package", true, false, false, true},
-      {"temporary package, all users", true, true, false, false},
-      {"temporary package, failed run", true, false, true, false},
+      {"kept package", false, false, false, false, false},
+      {"temporary package", true, false, false, true, false},
+      {"temporary package, unlisted file", true, false, false, true, true},
+      {"temporary package, all users", true, true, false, false, false},
+      {"temporary package, failed run", true, false, true, false, false},
+      {"temporary package, unlisted file, failed run", true, false, true,
+       false, true},
   };
   const std::vector<std::string> moved = {"tarvo.exe", "resources\\a.pak"};
   const std::vector<std::string> kept = {"installer.exe", "launcher.exe",
@@ -473,6 +478,8 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
     std::vector<std::string> files = moved;
     files.insert(files.end(), kept.begin(), kept.end());
     WritePackage(files, {"launcher.exe"});
+    if (test_case.unlisted_file)
+      WritePackageFile("resources\\unlisted.txt");
     SetCommandLine(test_case.temporary
                        ? std::vector<std::wstring>{L"--temporary-package"}
                        : std::vector<std::wstring>{});
@@ -507,6 +514,15 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
     EXPECT_EQ("launcher.exe",
               base::TempTree::ReadFile(package_.Append(L"launcher.exe")));
     EXPECT_EQ(!test_case.fail, base::PathExists(folder_));
+    const bool folder_moved = test_case.moved && !test_case.unlisted_file;
+    EXPECT_EQ(!folder_moved, base::PathExists(package_.Append(L"resources")));
+    if (test_case.unlisted_file) {
+      EXPECT_EQ("resources\\unlisted.txt",
+                base::TempTree::ReadFile(
+                    package_.Append(L"resources\\unlisted.txt")));
+      EXPECT_FALSE(base::PathExists(
+          folder_.Append(version_).Append(L"resources\\unlisted.txt")));
+    }
   }
 }
 

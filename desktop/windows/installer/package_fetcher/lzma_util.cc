@@ -12,6 +12,7 @@
 #include "base/win/handle_verifier.h"
 #include "desktop/windows/installer/package_fetcher/archive_entry_path.h"
 #include "desktop/windows/installer/package_fetcher/archive_file_stream.h"
+#include "desktop/windows/installer/package_fetcher/entry_file_writer.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_temp_allocator.h"
 #include "desktop/windows/installer/package_fetcher/solid_block_reader.h"
@@ -52,6 +53,17 @@ std::wstring GetEntryName(const CSzArEx& archive, uint32_t index) {
 
 bool HasData(const CSzArEx& archive, uint32_t index) {
   return archive.FileToFolder[index] != kNoBlock;
+}
+
+// The entry's modification time, or null when the archive has none.
+const FILETIME* ModificationTime(const CSzArEx& archive,
+                                 uint32_t index,
+                                 FILETIME* time) {
+  if (!SzBitWithVals_Check(&archive.MTime, index))
+    return nullptr;
+  const CNtfsFileTime& stored = archive.MTime.Vals[index];
+  *time = {stored.Low, stored.High};
+  return time;
 }
 
 bool EveryBlockStreams(const CSzArEx& archive) {
@@ -177,39 +189,64 @@ int LzmaUtil::StreamEntries(const CSzArEx& archive,
   if (int result = CheckEntryNames(archive))
     return result;
 
+  EntryFileWriter writer;
+  const int decoded =
+      DecodeEntries(archive, stream, destination, output_file, &writer);
+  // The writer is behind the decoder: a file it failed came first.
+  EntryFileWriter::Failure failure;
+  if (!writer.Finish(&failure)) {
+    if (output_file)
+      *output_file = failure.path;
+    return Fail(static_cast<ErrorState>(failure.state), failure.result);
+  }
+  return decoded;
+}
+
+int LzmaUtil::DecodeEntries(const CSzArEx& archive,
+                            ILookInStreamPtr stream,
+                            const base::FilePath& destination,
+                            base::FilePath* output_file,
+                            EntryFileWriter* writer) {
   SolidBlockReader reader;
   UInt32 open_block = kNoBlock;
   for (uint32_t i = 0; i < archive.NumFiles; ++i) {
+    if (writer->failed())
+      return ERROR_SUCCESS;  // The writer's failure is the result.
     if (delegate_)
       delegate_->SetCurrentProgress(static_cast<int>(i));
     const base::FilePath path = destination.Append(
         *GetArchiveEntryRelativePath(GetEntryName(archive, i)));
     if (output_file)
       *output_file = path;
-    if (!HasData(archive, i)) {
+    if (SzArEx_IsDir(&archive, i)) {
       if (int result = UnPackEntry(archive, i, path, nullptr, 0))
         return result;
       continue;
     }
-    // A block's files follow each other in the archive, in the order of
-    // their data, so that one pass reads each block once.
-    const UInt32 block = archive.FileToFolder[i];
-    if (block != open_block) {
-      if (const SRes opened = reader.Open(archive, stream, block)) {
-        LOG(ERROR) << "Error returned by SzExtract: " << opened;
-        return Fail(kExtractionFailed, kUnpackFailed);
-      }
-      open_block = block;
-    }
     CreateFolder(path.DirName());
-    if (int result = StreamFileEntry(archive, i, path, &reader))
-      return result;
-    if (reader.AtEnd()) {
-      if (const SRes finished = reader.Finish()) {
-        LOG(ERROR) << "Error returned by SzExtract: " << finished;
-        return Fail(kExtractionFailed, kUnpackFailed);
+    writer->Open(path);
+    if (HasData(archive, i)) {
+      // A block's files follow each other in the archive, in the order of
+      // their data, so that one pass reads each block once.
+      const UInt32 block = archive.FileToFolder[i];
+      if (block != open_block) {
+        if (const SRes opened = reader.Open(archive, stream, block)) {
+          LOG(ERROR) << "Error returned by SzExtract: " << opened;
+          return Fail(kExtractionFailed, kUnpackFailed);
+        }
+        open_block = block;
+      }
+      if (int result = StreamFileEntry(archive, i, &reader, writer))
+        return result;
+      if (reader.AtEnd()) {
+        if (const SRes finished = reader.Finish()) {
+          LOG(ERROR) << "Error returned by SzExtract: " << finished;
+          return Fail(kExtractionFailed, kUnpackFailed);
+        }
       }
     }
+    FILETIME last_write;
+    writer->Close(ModificationTime(archive, i, &last_write));
   }
   return ERROR_SUCCESS;
 }
@@ -227,28 +264,20 @@ int LzmaUtil::CreateEntryFile(const base::FilePath& path,
 
 int LzmaUtil::StreamFileEntry(const CSzArEx& archive,
                               uint32_t index,
-                              const base::FilePath& path,
-                              SolidBlockReader* reader) {
-  base::win::ScopedHandle file;
-  if (const int result = CreateEntryFile(path, &file))
-    return result;
-  std::vector<uint8_t> piece(static_cast<size_t>(
-      std::min<UInt64>(kStreamPieceSize, SzArEx_GetFileSize(&archive, index))));
+                              SolidBlockReader* reader,
+                              EntryFileWriter* writer) {
   UInt64 left = SzArEx_GetFileSize(&archive, index);
   UInt32 crc = CRC_INIT_VAL;
   while (left > 0) {
-    const size_t size = static_cast<size_t>(std::min<UInt64>(piece.size(), left));
-    if (const SRes read = reader->Read(piece.data(), size)) {
+    std::vector<uint8_t> piece(
+        static_cast<size_t>(std::min<UInt64>(kStreamPieceSize, left)));
+    if (const SRes read = reader->Read(piece.data(), piece.size())) {
       LOG(ERROR) << "Error returned by SzExtract: " << read;
       return Fail(kExtractionFailed, kUnpackFailed);
     }
-    crc = CrcUpdate(crc, piece.data(), size);
-    if (const DWORD error = WriteWholeBuffer(file.Get(), piece.data(), size)) {
-      ::SetLastError(error);
-      PLOG(ERROR) << "Error returned by WriteFile";
-      return Fail(kWriteFileFailed, static_cast<int>(error));
-    }
-    left -= size;
+    crc = CrcUpdate(crc, piece.data(), piece.size());
+    left -= piece.size();
+    writer->Write(std::move(piece));
   }
   // The reader's own extraction checks each file's CRC; so does the stream.
   if (SzBitWithVals_Check(&archive.CRCs, index) &&
@@ -256,7 +285,7 @@ int LzmaUtil::StreamFileEntry(const CSzArEx& archive,
     LOG(ERROR) << "Error returned by SzExtract: " << SZ_ERROR_CRC;
     return Fail(kExtractionFailed, kUnpackFailed);
   }
-  return CloseFileEntry(archive, index, std::move(file));
+  return ERROR_SUCCESS;
 }
 
 int LzmaUtil::UnPackEntries(const CSzArEx& archive,

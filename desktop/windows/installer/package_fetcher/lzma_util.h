@@ -14,6 +14,7 @@
 
 namespace installer {
 
+class EntryFileWriter;
 class InPageErrorGuard;
 class MappedTempAllocator;
 class SolidBlockReader;
@@ -24,8 +25,9 @@ class SolidBlockReader;
 // each entry. Entries whose names would leave the folder fail the unpack
 // before anything is written. When every solid block has a layout that
 // streams, each file goes from the decoder straight to its file; otherwise
-// a block is decoded whole into a mapped temporary file first. One thread
-// at a time.
+// a block is decoded whole into a mapped temporary file first. Streamed
+// files are written by threads of their own while the next are decoded.
+// One thread at a time.
 class LzmaUtil {
  public:
   enum ErrorState : int32_t {
@@ -86,10 +88,18 @@ class LzmaUtil {
   // Creates (or truncates) an entry's file; 0 or the failure's result.
   int CreateEntryFile(const base::FilePath& path,
                       base::win::ScopedHandle* file);
+  // The entries in order, each file's data handed to `writer`; 0 or the
+  // decoding's failure.
+  int DecodeEntries(const CSzArEx& archive,
+                    ILookInStreamPtr stream,
+                    const base::FilePath& destination,
+                    base::FilePath* output_file,
+                    EntryFileWriter* writer);
+  // One file's data from the block to `writer`, its CRC checked.
   int StreamFileEntry(const CSzArEx& archive,
                       uint32_t index,
-                      const base::FilePath& path,
-                      SolidBlockReader* reader);
+                      SolidBlockReader* reader,
+                      EntryFileWriter* writer);
   // Sets the entry's modification time on `file` and closes it.
   int CloseFileEntry(const CSzArEx& archive,
                      uint32_t index,

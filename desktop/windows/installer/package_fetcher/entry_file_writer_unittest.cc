@@ -1,0 +1,94 @@
+#include "desktop/windows/installer/package_fetcher/entry_file_writer.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/test/temp_tree.h"
+#include "desktop/windows/installer/package_fetcher/lzma_util.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+uint64_t LastWriteOf(const base::FilePath& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!::GetFileAttributesExW(path.value().c_str(), GetFileExInfoStandard,
+                              &data)) {
+    return 0;
+  }
+  return (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+         data.ftLastWriteTime.dwLowDateTime;
+}
+
+// More data than may wait for the thread at once: the caller is held back,
+// and every file still ends with its pieces in order and its time.
+TEST(EntryFileWriterTest, WritesFilesInPiecesWithTheirTimes) {
+  base::TempTree tree;
+  const FILETIME time = {0x5a5a0000, 0x01d5a5a5};
+  const std::string piece(1 << 20, 'x');
+  {
+    EntryFileWriter writer;
+    writer.Open(tree.Path(L"big.bin"));
+    for (int i = 0; i < 20; ++i)
+      writer.Write(Bytes(piece + std::to_string(i % 10)));
+    writer.Close(&time);
+    writer.Open(tree.Path(L"small.txt"));
+    writer.Write(Bytes("small"));
+    writer.Close(nullptr);
+    writer.Open(tree.Path(L"empty.txt"));
+    writer.Close(&time);
+    EntryFileWriter::Failure failure;
+    EXPECT_TRUE(writer.Finish(&failure));
+  }
+  std::string expected;
+  for (int i = 0; i < 20; ++i)
+    expected += piece + std::to_string(i % 10);
+  EXPECT_EQ(expected, base::TempTree::ReadFile(tree.Path(L"big.bin")));
+  EXPECT_EQ("small", base::TempTree::ReadFile(tree.Path(L"small.txt")));
+  EXPECT_EQ("", base::TempTree::ReadFile(tree.Path(L"empty.txt")));
+  const uint64_t expected_time =
+      (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  EXPECT_EQ(expected_time, LastWriteOf(tree.Path(L"big.bin")));
+  EXPECT_EQ(expected_time, LastWriteOf(tree.Path(L"empty.txt")));
+  EXPECT_NE(expected_time, LastWriteOf(tree.Path(L"small.txt")));
+}
+
+// Files are made side by side, yet the failure reported is that of the
+// earliest file that failed, with its Windows error, whichever thread met
+// it first; the files before it are whole.
+TEST(EntryFileWriterTest, EarliestFailureIsReported) {
+  base::TempTree tree;
+  EntryFileWriter writer;
+  for (int i = 0; i < 50; ++i) {
+    writer.Open(tree.Path((L"before_" + std::to_wstring(i)).c_str()));
+    writer.Write(Bytes("before"));
+    writer.Close(nullptr);
+  }
+  const base::FilePath missing = tree.Path(L"no_folder\\file.txt");
+  const base::FilePath bad_name = tree.Path(L"bad|name.txt");
+  for (const base::FilePath& path : {missing, bad_name}) {
+    writer.Open(path);
+    writer.Write(Bytes("lost"));
+    writer.Close(nullptr);
+  }
+  EntryFileWriter::Failure failure;
+  ASSERT_FALSE(writer.Finish(&failure));
+  EXPECT_EQ(LzmaUtil::kCreateFileFailed, failure.state);
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, failure.result);
+  EXPECT_EQ(missing.value(), failure.path.value());
+  EXPECT_TRUE(writer.failed());
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ("before", base::TempTree::ReadFile(tree.Path(
+                            (L"before_" + std::to_wstring(i)).c_str())));
+  }
+}
+
+}  // namespace
+}  // namespace installer
