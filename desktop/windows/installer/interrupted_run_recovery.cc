@@ -154,11 +154,12 @@ void UndoRun(const std::vector<Entry>& entries, const base::FilePath& folder) {
             !base::PathExists(entry->path)) {
           PutBack(entry->aside, entry->path);
         } else if (!IsPathInsideFolder(entry->path, folder) &&
-                   IsPathInsideFolder(entry->aside, folder) &&
-                   !base::DirectoryExists(entry->aside)) {
-          // A file of the run's temporary package, moved in: the package
-          // goes with the dead run, so the undo is its removal.
-          base::DeletePath(entry->aside, false);
+                   IsPathInsideFolder(entry->aside, folder)) {
+          // A file or a whole folder of the run's temporary package, moved
+          // in where nothing was: the package goes with the dead run, so
+          // the undo is its removal.
+          base::DeletePath(entry->aside,
+                           base::DirectoryExists(entry->aside));
         }
         break;
       case Kind::kCreated:

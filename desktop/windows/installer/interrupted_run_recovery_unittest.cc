@@ -91,6 +91,10 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     const base::FilePath package = temp.path().Append(L"package\\a.pak");
     ASSERT_TRUE(base::CreateDirectory(resources));
     ASSERT_TRUE(WriteText(moved, "moved"));
+    // A whole folder of the package, moved in with one rename.
+    const base::FilePath locales = version.Append(L"locales");
+    ASSERT_TRUE(base::CreateDirectory(locales.Append(L"sub")));
+    ASSERT_TRUE(WriteText(locales.Append(L"sub\\en.pak"), "moved"));
     ASSERT_TRUE(WriteText(aside, "old log"));
     ASSERT_TRUE(WriteText(log, "new log"));
     ASSERT_TRUE(WriteText(copied, "new"));
@@ -99,7 +103,9 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     ASSERT_TRUE(WriteText(foreign, "mine"));
     std::string text = "folder\t" + version.AsUTF8() + "\n" + "moved\t" +
                        package.AsUTF8() + "\t" + moved.AsUTF8() + "\n" +
-                       "folder\t" + resources.AsUTF8() + "\n" +
+                       "folder\t" + resources.AsUTF8() + "\n" + "moved\t" +
+                       temp.path().Append(L"package\\locales").AsUTF8() +
+                       "\t" + locales.AsUTF8() + "\n" +
                        "aside\t" + log.AsUTF8() + "\t" + aside.AsUTF8() +
                        "\n" + "created\t" + log.AsUTF8() + "\n" +
                        "created\t" + copied.AsUTF8() + "\n" + "aside\t" +
@@ -126,6 +132,7 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     EXPECT_EQ(committed ? "new log" : "old log", ReadText(log));
     EXPECT_EQ(committed, base::PathExists(copied));
     EXPECT_EQ(committed, base::PathExists(moved));
+    EXPECT_EQ(committed, base::PathExists(locales));
     EXPECT_EQ(committed, base::DirectoryExists(version));
   }
 }
