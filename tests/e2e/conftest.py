@@ -14,6 +14,15 @@ import pytest
 def pytest_addoption(parser):
     parser.addoption("--build-dir", action="store", default=os.environ.get("TARVO_BUILD_DIR", "out"),
                      help="CMake build folder that holds the programs and wine-run")
+    parser.addoption("--shard", action="store", default="1/1",
+                     help="K/N: run only every Nth test, from the Kth, so that N groups "
+                          "share a long file")
+
+
+def pytest_collection_modifyitems(config, items):
+    shard, count = (int(part) for part in config.getoption("--shard").split("/"))
+    if count > 1:
+        items[:] = items[shard - 1::count]
 
 
 @pytest.fixture(scope="session")

@@ -53,11 +53,10 @@ class MutexHolder {
                               .DirName()
                               .Append(L"installer")
                               .Append(L"global_storage_tool.exe");
-    process_ = base::LaunchProcess(
-        L"\"" + tool.value() + L"\" --hold --mutex=" + mutex_name +
-            L" --ready=" + ready_name_ + L" --release=" + release_name_ + L" " +
-            switches,
-        {});
+    command_ = L"\"" + tool.value() + L"\" --hold --mutex=" + mutex_name +
+               L" --ready=" + ready_name_ + L" --release=" + release_name_ +
+               L" " + switches;
+    process_ = base::LaunchProcess(command_, {});
   }
   MutexHolder(const MutexHolder&) = delete;
   MutexHolder& operator=(const MutexHolder&) = delete;
@@ -65,11 +64,23 @@ class MutexHolder {
 
   // True once the holder is ready; false when it ended instead.
   bool WaitUntilReady() {
-    if (!process_.IsValid() || !ready_.IsValid() || !release_.IsValid())
+    if (!ready_.IsValid() || !release_.IsValid())
       return false;
-    const HANDLE handles[] = {ready_.Get(), process_.Handle()};
-    return ::WaitForMultipleObjects(2, handles, FALSE, INFINITE) ==
-           WAIT_OBJECT_0;
+    // Under load Wine now and then fails to start a program, which then
+    // ends with 1, a code the tool never gives: it is started once more.
+    for (int attempt = 0; attempt < 2 && process_.IsValid(); ++attempt) {
+      const HANDLE handles[] = {ready_.Get(), process_.Handle()};
+      if (::WaitForMultipleObjects(2, handles, FALSE, INFINITE) ==
+          WAIT_OBJECT_0) {
+        return true;
+      }
+      int exit_code = -1;
+      process_.WaitForExit(&exit_code);
+      if (exit_code != kWineStartFailure)
+        return false;
+      process_ = base::LaunchProcess(command_, {});
+    }
+    return false;
   }
   // Lets go and waits for the holder's end; its exit status.
   int Finish() {
@@ -83,6 +94,9 @@ class MutexHolder {
   }
 
  private:
+  static constexpr int kWineStartFailure = 1;
+
+  std::wstring command_;
   const std::wstring ready_name_;
   const std::wstring release_name_;
   base::win::ScopedHandle ready_;
