@@ -31,8 +31,9 @@ class ScopedRegistryOverride {
     // Back to the real root first: the paths below are of the real hive.
     RegOverridePredefKey(root_, nullptr);
     key_.Close();
+    // The shared parent stays: deleted while empty, it would make another
+    // process's creation of its own key below it fail.
     RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-    RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\TarvoTest");  // When empty.
   }
 
   bool Valid() const { return key_.Valid(); }

@@ -139,11 +139,10 @@ class ScopedTestKey {
   ScopedTestKey(const ScopedTestKey&) = delete;
   ScopedTestKey& operator=(const ScopedTestKey&) = delete;
   ~ScopedTestKey() {
-    for (REGSAM each : Views()) {
+    // The shared parent stays: deleted while empty, it would make another
+    // process's creation of its own key below it fail.
+    for (REGSAM each : Views())
       PurgeKey(root_, path_, each);
-      // The shared parent goes too once no other test uses it.
-      ::RegDeleteKeyExW(root_, L"Software\\TarvoTest", each, 0);
-    }
   }
 
   bool valid() const { return valid_; }

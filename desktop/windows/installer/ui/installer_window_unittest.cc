@@ -320,8 +320,9 @@ TEST_F(InstallerWindowTest, RedTextShowsOnTheMainPageForAnUnusableFolder) {
     EXPECT_EQ(::IsWindowVisible(red_text) != FALSE, step.shown)
         << window->GetPageName(step.page) << " "
         << (step.folder ? step.folder : L"");
-    if (step.page == InstallerWindow::kWelcomePage)
+    if (step.page == InstallerWindow::kWelcomePage) {
       EXPECT_EQ(::IsWindowEnabled(accept) != FALSE, !step.shown);
+    }
   }
 }
 
