@@ -9,11 +9,10 @@ import hashlib
 import json
 import os
 import random
-import subprocess
 
 import pytest
 
-from conftest import windows_path
+from conftest import run_tool, windows_path
 from http_test_server import (SILENT_BEFORE_HEADERS, HttpTestServer, ProxyAskingForCredentials,
                               Resource)
 
@@ -40,7 +39,7 @@ def download(build_dir):
                if name.lower() not in ("http_proxy", "https_proxy", "no_proxy")}
         if proxy:
             env["http_proxy"] = proxy
-        completed = subprocess.run(
+        completed = run_tool(
             [str(build_dir / "wine-run"), str(build_dir / TOOL), f"--url={url}", *options],
             env=env, capture_output=True, timeout=HANG_GUARD)
         log = completed.stderr.decode(errors="replace")
