@@ -20,7 +20,7 @@ import pytest
 
 import installer_files as files
 import test_installation as installation
-from conftest import windows_path
+from conftest import run_tool, windows_path
 
 SOURCE = Path(__file__).resolve().parents[2] / "desktop/windows/installer"
 TREE_RUNNER = "desktop/windows/installer/process_tree_runner.exe"
@@ -137,7 +137,9 @@ class Machine:
     def run(self, installer, switches, *extra, fault=None):
         """The silent run's exit code once every process it started ended."""
         command, env = self.command(installer, switches, *extra, fault=fault)
-        result = subprocess.run(command, capture_output=True, timeout=HANG_GUARD, env=env)
+        # The runner always ends with its "exit" line: without a word, Wine
+        # failed to start it, and it is started again.
+        result = run_tool(command, capture_output=True, timeout=HANG_GUARD, env=env)
         words = result.stdout.decode(errors="replace").split()
         assert len(words) >= 2 and words[-2] == "exit", result
         return int(words[-1])
