@@ -181,12 +181,7 @@ int LzmaUtil::StreamEntries(const CSzArEx& archive,
                             ILookInStreamPtr stream,
                             const base::FilePath& destination,
                             base::FilePath* output_file) {
-  created_folders_.clear();
-  error_state_ = kNoError;
-  in_page_status_ = 0;
-  if (delegate_)
-    delegate_->SetTotalProgress(static_cast<int>(archive.NumFiles));
-  if (int result = CheckEntryNames(archive))
+  if (int result = StartEntries(archive))
     return result;
 
   EntryFileWriter writer;
@@ -292,14 +287,9 @@ int LzmaUtil::UnPackEntries(const CSzArEx& archive,
                             ILookInStreamPtr stream,
                             const base::FilePath& destination,
                             base::FilePath* output_file) {
-  created_folders_.clear();
-  MappedTempAllocator allocator(destination);
-  error_state_ = kNoError;
-  in_page_status_ = 0;
-  if (delegate_)
-    delegate_->SetTotalProgress(static_cast<int>(archive.NumFiles));
-  if (int result = CheckEntryNames(archive))
+  if (int result = StartEntries(archive))
     return result;
+  MappedTempAllocator allocator(destination);
 
   InPageErrorGuard guard(&allocator);
   OutputBlock block;
@@ -323,6 +313,15 @@ int LzmaUtil::UnPackEntries(const CSzArEx& archive,
   }
   allocator.Free(block.buffer);
   return result;
+}
+
+int LzmaUtil::StartEntries(const CSzArEx& archive) {
+  created_folders_.clear();
+  error_state_ = kNoError;
+  in_page_status_ = 0;
+  if (delegate_)
+    delegate_->SetTotalProgress(static_cast<int>(archive.NumFiles));
+  return CheckEntryNames(archive);
 }
 
 int LzmaUtil::CheckEntryNames(const CSzArEx& archive) {

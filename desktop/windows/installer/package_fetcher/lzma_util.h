@@ -109,6 +109,9 @@ class LzmaUtil {
                     const base::FilePath& destination,
                     base::FilePath* output_file);
   // 0 when every entry has a name that stays inside the destination.
+  // Resets the state of a previous extraction, announces the entry count
+  // and checks every entry's name before anything is written.
+  int StartEntries(const CSzArEx& archive);
   int CheckEntryNames(const CSzArEx& archive);
   int UnPackEntry(const CSzArEx& archive,
                   uint32_t index,
