@@ -66,6 +66,7 @@ def make_package(build_dir, package, files=FILES, launcher=True):
     (package / "installer_helper.exe").write_bytes(b"helper 32")
 
 
+FRONT_END_LINE = re.compile(r"started [01]|On\w+( .*)?")
 SWITCHES = {"allusers": 0, "desktopshortcut": 0, "startmenushortcut": 0,
             "quicklaunchshortcut": 1, "pintotaskbar": 0, "launchtarvo": 1}
 
@@ -85,8 +86,12 @@ def install(build_dir, package, folder, *flags, logs=None, **switches):
         lines = front.read_until("OnInstallerTerminated")
         front.say("exit")
         assert front.wait() == 0
+        # Nothing the run started (the uninstallation's clean-up batch, the
+        # launched browser) writes into the front end's output or keeps it open.
+        rest = front.read_rest()
     finally:
         front.stop()
+    assert [line for line in lines + rest if not FRONT_END_LINE.fullmatch(line)] == []
     return lines
 
 

@@ -27,6 +27,13 @@ class WineProcess:
     def read_line(self):
         return self.lines.get(timeout=HANG_GUARD)
 
+    def read_rest(self):
+        """Every line still to come, once all writers of the output are gone."""
+        rest = []
+        while (line := self.read_line()) is not None:
+            rest.append(line)
+        return rest
+
     def say(self, line):
         self.process.stdin.write((line + "\n").encode())
         self.process.stdin.flush()
