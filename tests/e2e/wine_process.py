@@ -2,6 +2,7 @@
 output read on a thread of its own, its standard input written, its standard
 error kept in a log file."""
 
+import os
 import queue
 import subprocess
 import threading
@@ -12,20 +13,44 @@ HANG_GUARD = 600
 
 class WineProcess:
     def __init__(self, build_dir, tool, log_path, *args):
-        self.log = open(log_path, "wb")
-        self.process = subprocess.Popen(
-            [str(build_dir / "wine-run"), str(build_dir / tool), *args],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.log)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
+        self._command = [str(build_dir / "wine-run"), str(build_dir / tool), *args]
+        self._log_path = log_path
+        self._said = []
+        self._heard = False
+        self._started_again = False
+        self._start()
 
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.put(line.decode().rstrip("\r\n"))
-        self.lines.put(None)
+    def _start(self):
+        self.log = open(self._log_path, "wb")
+        self.process = subprocess.Popen(self._command, stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=self.log)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._read, args=(self.process, self.lines),
+                         daemon=True).start()
+
+    @staticmethod
+    def _read(process, lines):
+        for line in process.stdout:
+            lines.put(line.decode().rstrip("\r\n"))
+        lines.put(None)
+
+    def _unstarted(self):
+        # Under heavy load Wine now and then fails to start a program: exit
+        # code 1 before a word on either stream. The test tools never end so.
+        return (not self._heard and self.process.wait(timeout=HANG_GUARD) == 1 and
+                os.path.getsize(self._log_path) == 0)
 
     def read_line(self):
-        return self.lines.get(timeout=HANG_GUARD)
+        line = self.lines.get(timeout=HANG_GUARD)
+        if line is None and not self._started_again and self._unstarted():
+            self._started_again = True
+            self.log.close()
+            self._start()
+            for said in self._said:
+                self._write(said)
+            return self.read_line()
+        self._heard |= line is not None
+        return line
 
     def read_rest(self):
         """Every line still to come, once all writers of the output are gone."""
@@ -35,6 +60,10 @@ class WineProcess:
         return rest
 
     def say(self, line):
+        self._said.append(line)
+        self._write(line)
+
+    def _write(self, line):
         self.process.stdin.write((line + "\n").encode())
         self.process.stdin.flush()
 
