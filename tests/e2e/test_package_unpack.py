@@ -27,6 +27,8 @@ KINDS = {
                          "-mb0s2:3"], "BCJ2"),
     "stored": (["-mx=0"], "Copy"),
     "no_times": (NO_TIMES, "LZMA2"),
+    # Several threads cut the stream into parts that are decoded side by side.
+    "lzma2_parts": (["-m0=LZMA2:c=256k", "-mmt=4"], "LZMA2"),
 }
 
 
@@ -107,6 +109,7 @@ def test_unpacks_like_7zz(run_exe, tree, tmp_path, kind):
     assert fields["error_state"] == "0"
     subprocess.run(["diff", "-r", str(expected), str(destination)], check=True)
     assert "No temporary file" not in log
+    assert (" parts on " in log) == (kind == "lzma2_parts"), log
     entries = int(fields["total"])
     assert fields["progress"] == ",".join(map(str, range(entries)))
     if kind == "no_times":
@@ -256,3 +259,40 @@ def test_unpacks_in_place_and_refuses_damaged_blocks(run_exe, tree, tmp_path, ki
         assert (fields["result"], fields["error_state"]) == ("0", "0"), log
         subprocess.run(["diff", "-r", str(expected), str(destination)], check=True)
         assert file_times(destination) == file_times(expected)
+
+
+def lzma2_parts(archive):
+    """Offsets of the chunks that reset the dictionary in the first block's
+    LZMA2 stream, which starts right after the signature header."""
+    starts, at = [], 32
+    while archive[at] != 0:
+        control = archive[at]
+        if control in (1, 2):
+            header, packed = 3, int.from_bytes(archive[at + 1:at + 3], "big") + 1
+        else:
+            header = 6 if control >= 0xC0 else 5
+            packed = int.from_bytes(archive[at + 3:at + 5], "big") + 1
+        if control == 1 or control >= 0xE0:
+            starts.append(at)
+        at += header + packed
+    return starts
+
+
+# A damaged later part fails the unpack whether its data (decoded on a thread
+# of its own) or its header (which the walk of the headers reads) was hit.
+@pytest.mark.parametrize("where", ["data", "header"])
+def test_damaged_later_part_is_refused(run_exe, tree, tmp_path, where):
+    switches, _ = KINDS["lzma2_parts"]
+    archive = make_archive(tree, tmp_path / "parts.7z", switches).read_bytes()
+    parts = lzma2_parts(archive)
+    assert len(parts) >= 4
+    last = parts[-1]
+    damaged = tmp_path / "damaged.7z"
+    damaged.write_bytes(damage(archive, last + 100 if where == "data" else last))
+    destination = tmp_path / "package"
+    destination.mkdir()
+
+    fields, log = unpack(run_exe, damaged, destination)
+
+    assert (fields["result"], fields["error_state"]) == ("6", "4"), log
+    assert "Error returned by SzExtract: " in log

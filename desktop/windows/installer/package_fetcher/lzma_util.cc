@@ -121,6 +121,8 @@ DWORD LzmaUtil::OpenArchive(const base::FilePath& file,
 DWORD LzmaUtil::OpenArchive(const base::FilePath& archive) {
   CloseArchive();
   windowed_ = false;
+  window_offset_ = 0;
+  archive_path_ = archive;
   archive_.Set(::CreateFileW(archive.value().c_str(), GENERIC_READ,
                              FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -203,6 +205,7 @@ int LzmaUtil::DecodeEntries(const CSzArEx& archive,
                             base::FilePath* output_file,
                             EntryFileWriter* writer) {
   SolidBlockReader reader;
+  reader.set_archive_file(archive_path_, window_offset_);
   UInt32 open_block = kNoBlock;
   for (uint32_t i = 0; i < archive.NumFiles; ++i) {
     if (writer->failed())
