@@ -20,6 +20,8 @@ constexpr uint64_t kMaxHeld = 256ull << 20;
 constexpr int kMaxThreads = 3;
 // The longest chunk header: control, unpacked and packed size, properties.
 constexpr size_t kMaxHeaderSize = 6;
+// The walk of the chunk headers reads this much at a time.
+constexpr size_t kWalkWindowSize = 1 << 20;
 // A single read asks for no more than this.
 constexpr DWORD kMaxReadSize = 16 << 20;
 
@@ -197,13 +199,28 @@ std::vector<Lzma2PartDecoder::Part> Lzma2PartDecoder::FindParts(
   uint64_t position = 0;
   uint64_t unpacked = 0;
   bool ended = false;
+  // Headers are at most a chunk (64 KiB packed) apart: each read of a
+  // window brings many, where a read per header would cost a call to the
+  // system each.
+  std::vector<uint8_t> window(kWalkWindowSize);
+  uint64_t window_start = 0;
+  size_t window_size = 0;
   while (position < packed_size && !ended) {
-    uint8_t bytes[kMaxHeaderSize];
     const size_t available = static_cast<size_t>(
         std::min<uint64_t>(kMaxHeaderSize, packed_size - position));
+    if (position < window_start ||
+        position + available > window_start + window_size) {
+      window_start = position;
+      window_size = static_cast<size_t>(
+          std::min<uint64_t>(window.size(), packed_size - position));
+      if (!ReadAt(file_.Get(), offset_ + window_start, window.data(),
+                  window_size)) {
+        return {};
+      }
+    }
     ChunkHeader header;
-    if (!ReadAt(file_.Get(), offset_ + position, bytes, available) ||
-        !ParseChunkHeader(bytes, available, &header)) {
+    if (!ParseChunkHeader(window.data() + (position - window_start),
+                          available, &header)) {
       return {};
     }
     if (header.ends_stream) {
