@@ -267,7 +267,7 @@ int LzmaUtil::StreamFileEntry(const CSzArEx& archive,
   UInt64 left = SzArEx_GetFileSize(&archive, index);
   UInt32 crc = CRC_INIT_VAL;
   while (left > 0) {
-    std::vector<uint8_t> piece(
+    std::vector<uint8_t> piece = writer->TakeBuffer(
         static_cast<size_t>(std::min<UInt64>(kStreamPieceSize, left)));
     if (const SRes read = reader->Read(piece.data(), piece.size())) {
       LOG(ERROR) << "Error returned by SzExtract: " << read;
