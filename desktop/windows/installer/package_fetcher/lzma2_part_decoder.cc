@@ -13,9 +13,13 @@
 namespace installer {
 namespace {
 
-// What waiting parts may hold, packed and decoded: a packer makes parts of
-// a few times its dictionary, 128 MB at the release's level.
-constexpr uint64_t kMaxHeld = 256ull << 20;
+// The largest part taken, packed and decoded: a packer left to itself makes
+// parts of a few times its dictionary, 128 MB at the release's level.
+constexpr uint64_t kMaxPartHeld = 256ull << 20;
+// What the parts started and not yet read may hold together, one part
+// always allowed. The release packs parts of 16 MB: this lets every thread
+// work while the caller reads, without decoding far ahead of the writers.
+constexpr uint64_t kMaxHeld = 96ull << 20;
 // Beside the caller's own decoding and the file writers.
 constexpr int kMaxThreads = 3;
 // The longest chunk header: control, unpacked and packed size, properties.
@@ -166,7 +170,7 @@ bool Lzma2PartDecoder::Start(const base::FilePath& file,
   if (parts_.size() < 2)
     return false;
   for (size_t i = 1; i < parts_.size(); ++i) {
-    if (HeldSize(parts_[i]) > kMaxHeld)
+    if (HeldSize(parts_[i]) > kMaxPartHeld)
       return false;
   }
   for (size_t i = 0; i < parts_.size(); ++i)
