@@ -12,6 +12,7 @@ import time
 
 import pytest
 
+import installer_files
 from conftest import windows_path
 
 TOOL = "desktop/windows/installer/package_tool.exe"
@@ -297,3 +298,36 @@ def test_damaged_later_part_is_refused(run_exe, tree, tmp_path, where):
 
     assert (fields["result"], fields["error_state"]) == ("6", "4"), log
     assert "Error returned by SzExtract: " in log
+
+
+def test_release_packing_cuts_the_stream_into_parts_and_filters_programs(run_exe, build_dir,
+                                                                         tmp_path):
+    # Three parts and a bit of data beside a program, packed as releases are.
+    tree = tmp_path / "release"
+    (tree / "bin").mkdir(parents=True)
+    shutil.copy(build_dir / PE_FILE, tree / "bin" / "tarvo.exe")
+    part = int(installer_files.PART_SIZE.rstrip("m")) << 20
+    block = random.Random(35).randbytes(1 << 16)
+    (tree / "data.bin").write_bytes(block * (3 * part // len(block) + 7))
+    archive = tmp_path / "release.7z"
+    data = installer_files.pack(tree, archive)
+
+    listing = {}
+    for entry in subprocess.run(["7zz", "l", "-slt", str(archive)], check=True,
+                                capture_output=True, text=True).stdout.split("\n\n"):
+        fields = dict(line.split(" = ", 1) for line in entry.splitlines() if " = " in line)
+        if "Path" in fields:
+            listing[fields["Path"]] = fields
+    assert listing["bin/tarvo.exe"]["Method"].split()[0] == "BCJ"
+    assert listing["data.bin"]["Method"].startswith("LZMA2")
+    assert listing["data.bin"]["Block"] == "0"  # its stream is the first, at 32
+    assert len(lzma2_parts(data)) == 4
+    expected = reference(archive, tmp_path / "expected")
+    destination = tmp_path / "package"
+    destination.mkdir()
+
+    fields, log = unpack(run_exe, archive, destination, "--v=1")
+
+    assert (fields["result"], fields["error_state"]) == ("0", "0"), log
+    assert "Decoding a block in 4 parts" in log, log
+    subprocess.run(["diff", "-r", str(expected), str(destination)], check=True)
