@@ -2,7 +2,7 @@
 """Makes the silent-install benchmark's full installer as the build makes its
 release files (tests/e2e/installer_files.py): the demo package of the
 end-to-end tests with a benchmark payload added to it and to its file list,
-packed by 7zz at level 5 (the release's method choice, filters included),
+packed as releases are (level 5, the stream in independent parts, 7zz's filters),
 carried as the payload of a copy of installer.exe signed with the build's
 test certificate (installer_files/pki), the library beside it.
     bench/make_silent_install_package.py BUILD_DIR WORK_FOLDER PAYLOAD_ARGS...

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/lazy_global.h"
 #include "base/logging.h"
 #include "base/time/tick_time.h"
@@ -11,6 +13,10 @@ namespace base {
 namespace {
 
 constexpr char kThreadNamePrefix[] = "PrefsTaskPool";
+// The pool's workers let go of it a moment after its shutdown, as their
+// threads end: the first checks come soon, the later ones no more often
+// than every 100 ms.
+constexpr DWORD kFirstWaitStepMs = 1;
 constexpr DWORD kWaitStepMs = 100;
 
 constinit LazyGlobalInstance<PrefsTaskPool> g_prefs_task_pool(
@@ -37,13 +43,15 @@ void PrefsTaskPool::Shutdown() {
 
 void PrefsTaskPool::WaitForOtherHolders() {
   const TickTime start = TickTime::Now();
+  DWORD step = kFirstWaitStepMs;
   while (pool_->IsHeldByRunnersOrWorkers()) {
     if (TickTime::Now() - start >= wait_limit_) {
       LOG(WARNING) << "PrefsTaskPool is still held after "
                    << wait_limit_.InMilliseconds() << " ms; letting go of it";
       return;
     }
-    Sleep(kWaitStepMs);
+    Sleep(step);
+    step = std::min(step * 2, kWaitStepMs);
   }
 }
 

@@ -34,8 +34,9 @@ class PrefsTaskPool {
   // Null after `Shutdown`.
   const RefPtr<SequencedWorkerPool>& pool() const { return pool_; }
 
-  // Shuts the pool down, waits as the flag says (sleeping 100 ms at a time,
-  // at most the wait limit), then releases the pool.
+  // Shuts the pool down, waits as the flag says (sleeping 1 ms at first,
+  // doubling up to 100 ms at a time, at most the wait limit), then releases
+  // the pool.
   void Shutdown();
 
   void set_wait_limit_for_testing(TimeDelta limit) { wait_limit_ = limit; }

@@ -18,13 +18,15 @@ SYSTEM_DLL = re.compile(r"^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut3
 def built_programs(build_dir):
     # The prefixes and the tests' folders are pruned before they are entered:
     # tests running beside this one create and delete folders there at any
-    # moment. They and the demo's folder hold installed packages and
-    # installer files, not programs of the build.
+    # moment. They, the demo's folder and the silent-install benchmark's
+    # work folder hold installed packages and installer files, not programs
+    # of the build.
     programs = []
     for folder, subfolders, files in os.walk(build_dir):
         subfolders[:] = [name for name in subfolders
                          if not name.startswith("wineprefix")
-                         and name not in ("CMakeFiles", "demo", "e2e_tmp", "test_folders")]
+                         and name not in ("CMakeFiles", "demo", "e2e_tmp", "test_folders",
+                                         "silent_install_bench_work")]
         programs += [Path(folder) / name for name in files if name.endswith(".exe")]
     assert programs
     return programs

@@ -12,6 +12,7 @@ import time
 
 import pytest
 
+import installer_files
 from conftest import windows_path
 
 TOOL = "desktop/windows/installer/package_tool.exe"
@@ -27,6 +28,8 @@ KINDS = {
                          "-mb0s2:3"], "BCJ2"),
     "stored": (["-mx=0"], "Copy"),
     "no_times": (NO_TIMES, "LZMA2"),
+    # Several threads cut the stream into parts that are decoded side by side.
+    "lzma2_parts": (["-m0=LZMA2:c=256k", "-mmt=4"], "LZMA2"),
 }
 
 
@@ -107,6 +110,7 @@ def test_unpacks_like_7zz(run_exe, tree, tmp_path, kind):
     assert fields["error_state"] == "0"
     subprocess.run(["diff", "-r", str(expected), str(destination)], check=True)
     assert "No temporary file" not in log
+    assert (" parts on " in log) == (kind == "lzma2_parts"), log
     entries = int(fields["total"])
     assert fields["progress"] == ",".join(map(str, range(entries)))
     if kind == "no_times":
@@ -228,10 +232,11 @@ def damage(data, at):
     return data[:at] + bytes([data[at] ^ 0x55]) + data[at + 1:]
 
 
-# A package inside its installer file is read where it lies; damage in a
-# streamed block is caught by its CRC, as the whole-block extraction does.
+# A package inside its installer file is read where it lies (the threads
+# that decode later parts read it there too); damage in a streamed block is
+# caught by its CRC, as the whole-block extraction does.
 @pytest.mark.parametrize("kind,damaged", [
-    ("lzma_solid", False), ("bcj_lzma", False), ("stored", False),
+    ("lzma_solid", False), ("bcj_lzma", False), ("stored", False), ("lzma2_parts", False),
     ("lzma_solid", True), ("stored", True)])
 def test_unpacks_in_place_and_refuses_damaged_blocks(run_exe, tree, tmp_path, kind, damaged):
     switches, _ = KINDS[kind]
@@ -256,3 +261,73 @@ def test_unpacks_in_place_and_refuses_damaged_blocks(run_exe, tree, tmp_path, ki
         assert (fields["result"], fields["error_state"]) == ("0", "0"), log
         subprocess.run(["diff", "-r", str(expected), str(destination)], check=True)
         assert file_times(destination) == file_times(expected)
+
+
+def lzma2_parts(archive):
+    """Offsets of the chunks that reset the dictionary in the first block's
+    LZMA2 stream, which starts right after the signature header."""
+    starts, at = [], 32
+    while archive[at] != 0:
+        control = archive[at]
+        if control in (1, 2):
+            header, packed = 3, int.from_bytes(archive[at + 1:at + 3], "big") + 1
+        else:
+            header = 6 if control >= 0xC0 else 5
+            packed = int.from_bytes(archive[at + 3:at + 5], "big") + 1
+        if control == 1 or control >= 0xE0:
+            starts.append(at)
+        at += header + packed
+    return starts
+
+
+# A damaged later part fails the unpack whether its data (decoded on a thread
+# of its own) or its header (which the walk of the headers reads) was hit.
+@pytest.mark.parametrize("where", ["data", "header"])
+def test_damaged_later_part_is_refused(run_exe, tree, tmp_path, where):
+    switches, _ = KINDS["lzma2_parts"]
+    archive = make_archive(tree, tmp_path / "parts.7z", switches).read_bytes()
+    parts = lzma2_parts(archive)
+    assert len(parts) >= 4
+    last = parts[-1]
+    damaged = tmp_path / "damaged.7z"
+    damaged.write_bytes(damage(archive, last + 100 if where == "data" else last))
+    destination = tmp_path / "package"
+    destination.mkdir()
+
+    fields, log = unpack(run_exe, damaged, destination)
+
+    assert (fields["result"], fields["error_state"]) == ("6", "4"), log
+    assert "Error returned by SzExtract: " in log
+
+
+def test_release_packing_cuts_the_stream_into_parts_and_filters_programs(run_exe, build_dir,
+                                                                         tmp_path):
+    # Three parts and a bit of data beside a program, packed as releases are.
+    tree = tmp_path / "release"
+    (tree / "bin").mkdir(parents=True)
+    shutil.copy(build_dir / PE_FILE, tree / "bin" / "tarvo.exe")
+    part = int(installer_files.PART_SIZE.rstrip("m")) << 20
+    block = random.Random(35).randbytes(1 << 16)
+    (tree / "data.bin").write_bytes(block * (3 * part // len(block) + 7))
+    archive = tmp_path / "release.7z"
+    data = installer_files.pack(tree, archive)
+
+    listing = {}
+    for entry in subprocess.run(["7zz", "l", "-slt", str(archive)], check=True,
+                                capture_output=True, text=True).stdout.split("\n\n"):
+        fields = dict(line.split(" = ", 1) for line in entry.splitlines() if " = " in line)
+        if "Path" in fields:
+            listing[fields["Path"]] = fields
+    assert listing["bin/tarvo.exe"]["Method"].split()[0] == "BCJ"
+    assert listing["data.bin"]["Method"].startswith("LZMA2")
+    assert listing["data.bin"]["Block"] == "0"  # its stream is the first, at 32
+    assert len(lzma2_parts(data)) == 4
+    expected = reference(archive, tmp_path / "expected")
+    destination = tmp_path / "package"
+    destination.mkdir()
+
+    fields, log = unpack(run_exe, archive, destination, "--v=1")
+
+    assert (fields["result"], fields["error_state"]) == ("0", "0"), log
+    assert "Decoding a block in 4 parts" in log, log
+    subprocess.run(["diff", "-r", str(expected), str(destination)], check=True)

@@ -21,6 +21,10 @@ constexpr size_t kFileCost = 512;
 // faster than one, four about three fifths; beyond, they wait for the
 // server in turn.
 constexpr int kMaxThreads = 4;
+// Only pieces this large are kept for reuse, and at most this many: a small
+// piece would hold a large buffer's memory.
+constexpr size_t kMinSpareSize = 256 << 10;
+constexpr size_t kMaxSpares = 8;
 
 DWORD LastErrorOr(DWORD fallback) {
   const DWORD error = ::GetLastError();
@@ -104,14 +108,29 @@ void EntryFileWriter::Write(std::vector<uint8_t> data) {
     return;
   }
   Lock();
-  WaitForRoom(data.size());
+  // A reused buffer holds its whole capacity.
+  WaitForRoom(data.capacity());
   // After a failure nothing more is written: the unpack has failed.
   if (current_ && !failed_) {
-    queued_cost_ += data.size();
+    queued_cost_ += data.capacity();
     current_->pieces.push_back(std::move(data));
     ::WakeAllConditionVariable(&changed_);
   }
   Unlock();
+}
+
+std::vector<uint8_t> EntryFileWriter::TakeBuffer(size_t size) {
+  std::vector<uint8_t> buffer;
+  if (size >= kMinSpareSize && !threads_.empty()) {
+    Lock();
+    if (!spare_.empty()) {
+      buffer = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    Unlock();
+  }
+  buffer.resize(size);
+  return buffer;
 }
 
 void EntryFileWriter::Close(const FILETIME* last_write) {
@@ -214,7 +233,9 @@ void EntryFileWriter::WriteFile(File* file) {
         NoteFailure(*file, LzmaUtil::kWriteFileFailed, error);
       writing = !error;
     }
-    queued_cost_ -= piece.size();
+    queued_cost_ -= piece.capacity();
+    if (piece.size() >= kMinSpareSize && spare_.size() < kMaxSpares)
+      spare_.push_back(std::move(piece));
     ::WakeAllConditionVariable(&changed_);
   }
   if (writing) {

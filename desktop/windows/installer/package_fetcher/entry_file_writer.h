@@ -41,6 +41,9 @@ class EntryFileWriter {
   // Creates (or truncates) the next file; its data follows in `Write` calls.
   void Open(const base::FilePath& path);
   void Write(std::vector<uint8_t> data);
+  // A buffer of `size` bytes for a `Write`: one whose piece was written
+  // already when there is one, as fresh memory costs a fault per page.
+  std::vector<uint8_t> TakeBuffer(size_t size);
   // Ends the file, with `last_write` as its modification time when given.
   void Close(const FILETIME* last_write);
   // Whether a file failed: the caller need give no more.
@@ -77,6 +80,8 @@ class EntryFileWriter {
   CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
   // Guarded by `lock_`: the files no thread has taken yet, oldest first.
   std::deque<std::unique_ptr<File>> waiting_;
+  // Guarded by `lock_`: large pieces written, kept for `TakeBuffer`.
+  std::vector<std::vector<uint8_t>> spare_;
   // The file last opened, until its close; owned by `waiting_` or by the
   // thread that writes it.
   File* current_ = nullptr;

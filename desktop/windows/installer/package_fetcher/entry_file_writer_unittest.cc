@@ -27,6 +27,32 @@ uint64_t LastWriteOf(const base::FilePath& path) {
          data.ftLastWriteTime.dwLowDateTime;
 }
 
+// Buffers taken from the writer come back once their piece was written; one
+// still waiting must never be handed out again. Each piece is filled after
+// it was taken, as the decoder does, with bytes of its own, and the pieces
+// vary in size so that a reused buffer grows and shrinks.
+TEST(EntryFileWriterTest, ReusedBuffersKeepEveryPieceIntact) {
+  base::TempTree tree;
+  std::string expected;
+  {
+    EntryFileWriter writer;
+    writer.Open(tree.Path(L"pieces.bin"));
+    for (int i = 0; i < 40; ++i) {
+      const size_t size = (i % 3 == 0) ? (300 << 10) : (1 << 20);
+      std::vector<uint8_t> piece = writer.TakeBuffer(size);
+      ASSERT_EQ(size, piece.size());
+      for (size_t j = 0; j < size; ++j)
+        piece[j] = static_cast<uint8_t>(i * 7 + j / 4096);
+      expected.append(piece.begin(), piece.end());
+      writer.Write(std::move(piece));
+    }
+    writer.Close(nullptr);
+    EntryFileWriter::Failure failure;
+    EXPECT_TRUE(writer.Finish(&failure));
+  }
+  EXPECT_TRUE(expected == base::TempTree::ReadFile(tree.Path(L"pieces.bin")));
+}
+
 // More data than may wait for the thread at once: the caller is held back,
 // and every file still ends with its pieces in order and its time.
 TEST(EntryFileWriterTest, WritesFilesInPiecesWithTheirTimes) {

@@ -121,6 +121,8 @@ DWORD LzmaUtil::OpenArchive(const base::FilePath& file,
 DWORD LzmaUtil::OpenArchive(const base::FilePath& archive) {
   CloseArchive();
   windowed_ = false;
+  window_offset_ = 0;
+  archive_path_ = archive;
   archive_.Set(::CreateFileW(archive.value().c_str(), GENERIC_READ,
                              FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -203,6 +205,7 @@ int LzmaUtil::DecodeEntries(const CSzArEx& archive,
                             base::FilePath* output_file,
                             EntryFileWriter* writer) {
   SolidBlockReader reader;
+  reader.set_archive_file(archive_path_, window_offset_);
   UInt32 open_block = kNoBlock;
   for (uint32_t i = 0; i < archive.NumFiles; ++i) {
     if (writer->failed())
@@ -264,7 +267,7 @@ int LzmaUtil::StreamFileEntry(const CSzArEx& archive,
   UInt64 left = SzArEx_GetFileSize(&archive, index);
   UInt32 crc = CRC_INIT_VAL;
   while (left > 0) {
-    std::vector<uint8_t> piece(
+    std::vector<uint8_t> piece = writer->TakeBuffer(
         static_cast<size_t>(std::min<UInt64>(kStreamPieceSize, left)));
     if (const SRes read = reader->Read(piece.data(), piece.size())) {
       LOG(ERROR) << "Error returned by SzExtract: " << read;

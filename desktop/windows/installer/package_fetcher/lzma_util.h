@@ -136,6 +136,7 @@ class LzmaUtil {
   int Fail(ErrorState state, int result);
 
   base::win::ScopedHandle archive_;
+  base::FilePath archive_path_;
   // The archive's place in the file, when it is not the whole file.
   bool windowed_ = false;
   uint64_t window_offset_ = 0;

@@ -6,6 +6,7 @@
 #include "7zAlloc.h"
 #include "7zCrc.h"
 #include "Bra.h"
+#include "desktop/windows/installer/package_fetcher/lzma2_part_decoder.h"
 
 namespace installer {
 namespace {
@@ -88,6 +89,7 @@ SRes SolidBlockReader::Open(const CSzArEx& archive,
   stream_ = stream;
   packed_left_ = db.PackPositions[pack_index + 1] - db.PackPositions[pack_index];
   raw_left_ = db.CoderUnpackSizes[db.FoToCoderUnpackSizes[folder]];
+  own_left_ = raw_left_;
   unpacked_left_ = SzAr_GetFolderUnpackSize(&db, folder);
   has_crc_ = SzBitWithVals_Check(&db.FolderCRCs, folder);
   expected_crc_ = has_crc_ ? db.FolderCRCs.Vals[folder] : 0;
@@ -115,8 +117,10 @@ SRes SolidBlockReader::Open(const CSzArEx& archive,
       result = coder.PropsSize == 1
                    ? Lzma2Dec_Allocate(&lzma2_, props[0], &kHeapAllocator)
                    : SZ_ERROR_UNSUPPORTED;
-      if (result == SZ_OK)
+      if (result == SZ_OK) {
         Lzma2Dec_Init(&lzma2_);
+        StartParts(archive.dataPos + db.PackPositions[pack_index], props[0]);
+      }
       break;
   }
   if (result != SZ_OK)
@@ -188,16 +192,41 @@ SRes SolidBlockReader::FillFiltered() {
   return SZ_OK;
 }
 
+void SolidBlockReader::StartParts(uint64_t stream_offset, Byte properties) {
+  if (archive_file_.empty())
+    return;
+  auto parts = std::make_unique<Lzma2PartDecoder>();
+  if (!parts->Start(archive_file_, archive_offset_ + stream_offset,
+                    packed_left_, raw_left_, properties)) {
+    return;
+  }
+  own_left_ = parts->first_part_size();
+  parts_ = std::move(parts);
+}
+
 SRes SolidBlockReader::DecodeRaw(uint8_t* data, size_t* size) {
   const size_t wanted = static_cast<size_t>(std::min<uint64_t>(*size, raw_left_));
   size_t done = 0;
   while (done < wanted) {
     size_t piece = wanted - done;
+    if (own_left_ == 0) {
+      // The first part was decoded here; the later ones come decoded.
+      if (SRes result = parts_ ? parts_->Read(data + done, &piece)
+                               : SZ_ERROR_DATA) {
+        return result;
+      }
+      if (piece == 0)
+        return SZ_ERROR_DATA;
+      done += piece;
+      continue;
+    }
+    piece = static_cast<size_t>(std::min<uint64_t>(piece, own_left_));
     size_t consumed = 0;
     if (SRes result = DecodeStep(data + done, &piece, &consumed))
       return result;
     if (piece == 0 && consumed == 0)
       return SZ_ERROR_DATA;
+    own_left_ -= piece;
     done += piece;
   }
   raw_left_ -= done;
@@ -244,6 +273,7 @@ SRes SolidBlockReader::DecodeStep(uint8_t* data,
 }
 
 void SolidBlockReader::FreeDecoder() {
+  parts_.reset();
   if (method_ == Method::kLzma)
     LzmaDec_Free(&lzma_, &kHeapAllocator);
   if (method_ == Method::kLzma2)

@@ -99,25 +99,10 @@ DWORD ReadAccessList(const std::wstring& object_name,
                      PACL* dacl,
                      ScopedLocalMemory* descriptor) {
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  DWORD error = ERROR_SUCCESS;
-  if (IsRegistryObjectType(object_type)) {
-    base::win::RegistryKey key;
-    error = static_cast<DWORD>(
-        OpenRegistryObject(object_name, object_type, READ_CONTROL, &key));
-    if (error == ERROR_SUCCESS) {
-      error = ::GetSecurityInfo(key.Handle(), SE_REGISTRY_KEY,
-                                DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                dacl, nullptr, &raw_descriptor);
-    }
-  } else {
-    error = ::GetNamedSecurityInfoW(object_name.c_str(),
-                                    static_cast<SE_OBJECT_TYPE>(object_type),
-                                    DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    dacl, nullptr, &raw_descriptor);
-  }
+  const DWORD error = ReadSecurity(object_name, object_type,
+                                   DACL_SECURITY_INFORMATION, dacl,
+                                   &raw_descriptor);
   descriptor->reset(raw_descriptor);
-  if (error == ERROR_SUCCESS && !raw_descriptor)
-    error = ERROR_INVALID_SECURITY_DESCR;
   return error;
 }
 
@@ -294,6 +279,31 @@ std::unique_ptr<SavedSecurityInfo> KeepGrant(const std::wstring& object_name,
 }
 
 }  // namespace
+
+DWORD ReadSecurity(const std::wstring& object_name,
+                   int object_type,
+                   SECURITY_INFORMATION information,
+                   PACL* dacl,
+                   PSECURITY_DESCRIPTOR* descriptor) {
+  *descriptor = nullptr;
+  DWORD error = ERROR_SUCCESS;
+  if (IsRegistryObjectType(object_type)) {
+    base::win::RegistryKey key;
+    error = static_cast<DWORD>(
+        OpenRegistryObject(object_name, object_type, READ_CONTROL, &key));
+    if (error == ERROR_SUCCESS) {
+      error = ::GetSecurityInfo(key.Handle(), SE_REGISTRY_KEY, information,
+                                nullptr, nullptr, dacl, nullptr, descriptor);
+    }
+  } else {
+    error = ::GetNamedSecurityInfoW(
+        object_name.c_str(), static_cast<SE_OBJECT_TYPE>(object_type),
+        information, nullptr, nullptr, dacl, nullptr, descriptor);
+  }
+  if (error == ERROR_SUCCESS && !*descriptor)
+    error = ERROR_INVALID_SECURITY_DESCR;
+  return error;
+}
 
 SavedSecurityInfo::SavedSecurityInfo() = default;
 

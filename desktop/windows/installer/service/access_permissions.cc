@@ -71,11 +71,11 @@ bool CheckAccessToPath(const std::wstring& object_name,
     return false;
 
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  const DWORD error = ::GetNamedSecurityInfoW(
-      object_name.c_str(), static_cast<SE_OBJECT_TYPE>(object_type),
-      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-          DACL_SECURITY_INFORMATION,
-      nullptr, nullptr, nullptr, nullptr, &raw_descriptor);
+  const DWORD error = ReadSecurity(object_name, object_type,
+                                   OWNER_SECURITY_INFORMATION |
+                                       GROUP_SECURITY_INFORMATION |
+                                       DACL_SECURITY_INFORMATION,
+                                   nullptr, &raw_descriptor);
   ScopedSecurityDescriptor descriptor(raw_descriptor);
   if (error != ERROR_SUCCESS)
     return false;

@@ -31,6 +31,18 @@ bool CheckAccessToPath(const std::wstring& object_name,
                        int object_type,
                        DWORD desired_access);
 
+// The parts `information` names of the object's security descriptor,
+// which the caller frees with LocalFree; `dacl` (may be null) points into
+// it. Registry keys are read through a handle opened in the view their
+// object type names: the lookup by name ignores the process's overridden
+// roots, and Wine answers it for the 32-bit view with success and no
+// descriptor. ERROR_INVALID_SECURITY_DESCR when no descriptor came back.
+DWORD ReadSecurity(const std::wstring& object_name,
+                   int object_type,
+                   SECURITY_INFORMATION information,
+                   PACL* dacl,
+                   PSECURITY_DESCRIPTOR* descriptor);
+
 // Enables or disables one privilege of `token` (opened with adjust access).
 bool EnablePrivilege(const wchar_t* privilege, bool enable, HANDLE token);
 

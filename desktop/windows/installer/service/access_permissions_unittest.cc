@@ -77,10 +77,31 @@ TEST(AccessPermissionsTest, RegistryDenyEntryRefusesWriting) {
                                 descriptor.get()));
   key.Close();
 
-  const std::wstring name = L"CURRENT_USER\\Software\\Locked";
-  EXPECT_TRUE(CheckAccessToPath(name, SE_REGISTRY_KEY, KEY_READ));
-  EXPECT_FALSE(CheckAccessToPath(name, SE_REGISTRY_KEY, KEY_SET_VALUE));
-  EXPECT_FALSE(CheckAccessToPath(name, SE_REGISTRY_KEY, KEY_ALL_ACCESS));
+  base::win::RegistryKey open;
+  ASSERT_EQ(ERROR_SUCCESS,
+            open.Create(HKEY_CURRENT_USER, L"Software\\Open", KEY_ALL_ACCESS));
+  open.Close();
+
+  // Both views: the installer's Uninstall entry lives in the 32-bit one,
+  // whose security Wine does not give by name.
+  const struct {
+    const wchar_t* name;
+    DWORD desired_access;
+    bool granted;
+  } kCases[] = {
+      {L"CURRENT_USER\\Software\\Locked", KEY_READ, true},
+      {L"CURRENT_USER\\Software\\Locked", KEY_SET_VALUE, false},
+      {L"CURRENT_USER\\Software\\Locked", KEY_ALL_ACCESS, false},
+      {L"CURRENT_USER\\Software\\Open", KEY_QUERY_VALUE | KEY_SET_VALUE, true},
+      {L"CURRENT_USER\\Software\\Missing", KEY_READ, false},
+  };
+  for (const int object_type : {SE_REGISTRY_KEY, SE_REGISTRY_WOW64_32KEY}) {
+    for (const auto& c : kCases) {
+      EXPECT_EQ(c.granted,
+                CheckAccessToPath(c.name, object_type, c.desired_access))
+          << c.name << " " << c.desired_access << " type " << object_type;
+    }
+  }
   // The registry itself agrees.
   EXPECT_EQ(ERROR_SUCCESS,
             key.Open(HKEY_CURRENT_USER, L"Software\\Locked", KEY_READ));
