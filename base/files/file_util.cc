@@ -394,6 +394,19 @@ bool DeletePath(const FilePath& path, bool recursive) {
   return ::RemoveDirectoryW(Chars(path)) != FALSE;
 }
 
+bool DeletePathOnceReleased(const FilePath& path,
+                            bool recursive,
+                            int tries,
+                            DWORD pause_ms) {
+  for (int tried = 1;; ++tried) {
+    if (DeletePath(path, recursive))
+      return true;
+    if (tried >= tries)
+      return false;
+    ::Sleep(pause_ms);
+  }
+}
+
 bool DeleteMatchingEntries(const FilePath& dir,
                            WideStringSlice pattern,
                            bool recursive) {

@@ -73,6 +73,13 @@ bool ReplaceFile(const FilePath& from, const FilePath& to);
 // entries are deleted too. Junctions and directory links are removed
 // themselves, never what they lead to.
 bool DeletePath(const FilePath& path, bool recursive);
+// DeletePath tried `tries` times in all, `pause_ms` apart, for what another
+// process still holds: one that has just ended lets go of its files a moment
+// later.
+bool DeletePathOnceReleased(const FilePath& path,
+                            bool recursive,
+                            int tries,
+                            DWORD pause_ms);
 // Deletes the entries of `dir` that match `pattern`; with `recursive`,
 // matching directories are emptied of matching entries and removed.
 bool DeleteMatchingEntries(const FilePath& dir,

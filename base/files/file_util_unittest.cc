@@ -1,6 +1,7 @@
 #include "base/files/file_util.h"
 
 #include <string>
+#include <thread>
 
 #include "base/test/temp_tree.h"
 #include "base/win/scoped_handle.h"
@@ -83,6 +84,25 @@ TEST(FileUtilDelete, FileInUseStaysAndFails) {
   EXPECT_EQ("data", TempTree::ReadFile(inner));
   EXPECT_TRUE(DeletePath(file, false));
   EXPECT_TRUE(DeletePath(tree.Path(L"dir"), true));
+}
+
+TEST(FileUtilDelete, OnceReleasedWaitsForTheHolderWithinItsTries) {
+  TempTree tree;
+  tree.MakeDir(L"package");
+  const FilePath inner = tree.WriteFile(L"package\\library.dll", "data");
+  win::ScopedHandle holder = OpenExclusively(inner);
+  ASSERT_TRUE(holder.IsValid());
+  EXPECT_FALSE(DeletePathOnceReleased(tree.Path(L"package"), true, 2, 1));
+  EXPECT_TRUE(PathExists(inner));
+
+  // Let go while the tries go on; the limit only guards against a hang.
+  std::thread releaser([&holder] {
+    ::Sleep(200);
+    holder.Close();
+  });
+  EXPECT_TRUE(DeletePathOnceReleased(tree.Path(L"package"), true, 3000, 10));
+  releaser.join();
+  EXPECT_FALSE(PathExists(tree.Path(L"package")));
 }
 
 TEST(FileUtilDelete, WildcardDeletesMatchingEntries) {

@@ -32,6 +32,10 @@ namespace installer {
 
 namespace {
 
+// About three seconds for what the backend held in the package folder.
+constexpr int kPackageDeleteTries = 30;
+constexpr DWORD kPackageDeletePauseMs = 100;
+
 constexpr int kMaxFailedAttempts = 3;
 // A build may let packages older than itself pass; this one does not.
 constexpr char kAllowedVersionOverride[] = "";
@@ -105,7 +109,14 @@ PackageFetcherWorker::~PackageFetcherWorker() {
     base::DeletePath(file.ReplaceExtensionASCII("7z"), false);
   }
   base::DeletePath(GetTemporaryAdditionalFile(), false);
-  base::DeletePath(GetPackageFolder(), true);
+  // The backend and its reporter ran from the package: under Wine their
+  // files are let go a moment after the process has ended.
+  if (!base::DeletePathOnceReleased(GetPackageFolder(), true,
+                                    kPackageDeleteTries,
+                                    kPackageDeletePauseMs)) {
+    PLOG(WARNING) << "Could not remove the package folder "
+                  << GetPackageFolder().AsUTF8();
+  }
   if (!paths_.suite_path.empty())
     base::DeletePath(paths_.suite_path.RemoveExtension(), true);
 }
