@@ -35,11 +35,24 @@ void PackageFetcherUIProxy::SetTotalProgress(int total) {
 }
 
 void PackageFetcherUIProxy::SetCurrentProgress(int current) {
-  PostToDelegate(
-      [](PackageFetcher::Delegate* target, int value) {
-        target->SetCurrentProgress(value);
-      },
-      current);
+  std::shared_ptr<int> slot;
+  {
+    base::AutoLock hold(lock_);
+    if (open_progress_) {
+      *open_progress_ = current;
+      return;
+    }
+    slot = std::make_shared<int>(current);
+    open_progress_ = slot;
+  }
+  controller_runner_->PostTask(
+      FROM_HERE,
+      base::Bind(
+          [](const base::RefPtr<PackageFetcherUIProxy>& proxy,
+             const std::shared_ptr<int>& progress) {
+            proxy->DeliverProgress(progress);
+          },
+          base::RefPtr<PackageFetcherUIProxy>(this), std::move(slot)));
 }
 
 void PackageFetcherUIProxy::NotifyStalled() {
@@ -60,6 +73,7 @@ void PackageFetcherUIProxy::RunUICallbackAndPostReply(
     UICallback ui_callback,
     base::RefPtr<base::TaskRunner> reply_runner,
     ReplyCallback reply) {
+  CloseProgressSlot();
   controller_runner_->PostTask(
       FROM_HERE,
       base::Bind(
@@ -79,6 +93,7 @@ void PackageFetcherUIProxy::RunUICallbackAndPostReply(
 void PackageFetcherUIProxy::PostToDelegate(
     void (*call)(PackageFetcher::Delegate*, int),
     int value) {
+  CloseProgressSlot();
   controller_runner_->PostTask(
       FROM_HERE,
       base::Bind(
@@ -88,6 +103,25 @@ void PackageFetcherUIProxy::PostToDelegate(
               target_call(target, v);
           },
           base::RefPtr<PackageFetcherUIProxy>(this), call, value));
+}
+
+void PackageFetcherUIProxy::DeliverProgress(const std::shared_ptr<int>& slot) {
+  int value = 0;
+  PackageFetcher::Delegate* target = nullptr;
+  {
+    base::AutoLock hold(lock_);
+    if (open_progress_ == slot)
+      open_progress_.reset();
+    value = *slot;
+    target = delegate_;
+  }
+  if (target)
+    target->SetCurrentProgress(value);
+}
+
+void PackageFetcherUIProxy::CloseProgressSlot() {
+  base::AutoLock hold(lock_);
+  open_progress_.reset();
 }
 
 PackageFetcher::Delegate* PackageFetcherUIProxy::delegate() {

@@ -1,6 +1,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_UI_PROXY_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PACKAGE_FETCHER_UI_PROXY_H_
 
+#include <memory>
+
 #include "base/ref_counted.h"
 #include "base/task_runner.h"
 #include "base/threading/lock.h"
@@ -10,8 +12,12 @@ namespace installer {
 
 // Carries the fetcher's notifications from the worker thread to the
 // controller's thread: each call posts the same call on the controller,
-// which runs only while the controller is still connected. Made on the
-// controller's thread, whose task runner it keeps.
+// which runs only while the controller is still connected. Progress comes
+// once per unpacked file, faster than a window can show it, and each post
+// wakes the controller's thread: while one progress call is on its way,
+// later values replace the value it carries. Every other notification keeps
+// its place after the progress before it. Made on the controller's thread,
+// whose task runner it keeps.
 class PackageFetcherUIProxy : public base::RefCounted<PackageFetcherUIProxy>,
                               public PackageFetcher::Delegate,
                               public PackageFetcher::UIDelegate {
@@ -41,6 +47,11 @@ class PackageFetcherUIProxy : public base::RefCounted<PackageFetcherUIProxy>,
 
   // Posts `call` with the controller's delegate, when it is still set.
   void PostToDelegate(void (*call)(PackageFetcher::Delegate*, int), int value);
+  // On the controller: the progress `slot` carries, when still connected.
+  void DeliverProgress(const std::shared_ptr<int>& slot);
+  // Later progress no longer joins the progress call on its way: what is
+  // posted next comes after it.
+  void CloseProgressSlot();
   PackageFetcher::Delegate* delegate();
   PackageFetcher::UIDelegate* ui_delegate();
 
@@ -49,6 +60,9 @@ class PackageFetcherUIProxy : public base::RefCounted<PackageFetcherUIProxy>,
   base::Lock lock_;
   PackageFetcher::Delegate* delegate_;
   PackageFetcher::UIDelegate* ui_delegate_;
+  // The value of the progress call on its way, while later values may
+  // still replace it; shared with that call.
+  std::shared_ptr<int> open_progress_;
 };
 
 }  // namespace installer
