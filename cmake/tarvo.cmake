@@ -40,3 +40,57 @@ function(tarvo_shipped_binary target)
     COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug ${file}
     VERBATIM)
 endfunction()
+
+# Links `target` to system DLLs that load only at the first call into them.
+# Most of the installer's processes never open a window, go online or touch
+# the shell, yet every imported DLL initialises when the process starts:
+# under Wine the common controls and the theme library open the display,
+# the security library lists its packages, and each process start paid
+# about a tenth of a second for them. The delay-import libraries are made
+# once per build folder from the toolchain's import libraries. Their first
+# call of each function passes through a loader stub that keeps the integer
+# argument registers only: a DLL goes here only when none of the functions
+# called from it takes a floating-point argument among its first four
+# (oleaut32's VariantTimeToSystemTime does, and got a zero date).
+function(tarvo_delay_load target scope)
+  foreach(name ${ARGN})
+    set(library ${CMAKE_BINARY_DIR}/delay_imports/lib${name}_delay.a)
+    if(NOT EXISTS ${library})
+      tarvo_make_delay_import_library(${name} ${library})
+    endif()
+    target_link_libraries(${target} ${scope} ${library})
+  endforeach()
+endfunction()
+
+function(tarvo_make_delay_import_library name library)
+  execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=lib${name}.a
+    OUTPUT_VARIABLE import_library OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND ${CMAKE_DLLTOOL} --identify ${import_library}
+    OUTPUT_VARIABLE dll OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
+  if(failed OR dll STREQUAL "")
+    message(FATAL_ERROR "No import library for ${name}: ${import_library}")
+  endif()
+  execute_process(COMMAND ${CMAKE_NM} -g --defined-only ${import_library}
+    OUTPUT_VARIABLE symbols ERROR_QUIET)
+  # Every import has an "__imp_" pointer; a function also has its thunk.
+  string(REGEX MATCHALL "I __imp_[A-Za-z0-9_@?$]+" pointers "${symbols}")
+  set(def "LIBRARY ${dll}\nEXPORTS\n")
+  foreach(pointer ${pointers})
+    string(REPLACE "I __imp_" "" export "${pointer}")
+    string(FIND "${symbols}" "T ${export}\n" thunk)
+    if(thunk EQUAL -1)
+      string(APPEND def "${export} DATA\n")
+    else()
+      string(APPEND def "${export}\n")
+    endif()
+  endforeach()
+  get_filename_component(folder ${library} DIRECTORY)
+  file(MAKE_DIRECTORY ${folder})
+  file(WRITE ${folder}/${name}.def "${def}")
+  execute_process(COMMAND ${CMAKE_DLLTOOL} --input-def ${folder}/${name}.def
+    --dllname ${dll} --output-delaylib ${library}
+    RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "dlltool could not make the delay-import library of ${name}")
+  endif()
+endfunction()
