@@ -1,14 +1,20 @@
 #!/bin/sh
 # A whole silent installation under Wine against what people pick instead:
-# an NSIS installer of exactly the tree the installer installs (silent, /S,
-# same Wine, same prefix) and the native `7zz x -mmt=1` of the same archive.
-# The installer is made as the release files are (bench/
-# make_silent_install_package.py: level-5 7z archive, signed full installer),
-# for two payloads of the shared install-speed anchor: 300 files / 188 MB and
-# 20,000 files of 2 KiB. The anchor's tree-bench.py times whole process trees
-# (Wine's detached children included) in interleaved rounds; printed are the
-# medians, the peak memory and the two ratios per payload.
-#   bench/silent_install_vs_7zz.sh [build-dir] [work-folder] [rounds]
+# the native `7zz x -mmt=1` of the same archive and, for the "<N>mb"
+# payloads, an NSIS installer of exactly the tree the installer installs
+# (silent, /S, same Wine, same prefix). The installer is made as the release
+# files are (bench/make_silent_install_package.py: level-5 7z archive,
+# signed full installer) from the shared install-speed anchor's payloads.
+# A fourth case, "floor", only makes the same files from one Windows process
+# as the package reader does (bench/file_writing_floor_bench: create, write,
+# set the time, close, on four threads): the system's own cost for those
+# files, which no installer writing them from one process avoids. The
+# anchor's tree-bench.py times whole process trees (Wine's detached children
+# included) in interleaved rounds; printed are the medians, the peak memory
+# and the ratios per payload.
+#   bench/silent_install_vs_7zz.sh [build-dir] [work-folder] [rounds] [payloads]
+# payloads: any of "<N>mb" (the 300 files of the 188 MB payload, scaled to N
+# MB) and "<N>files" (N files of 2 KiB); "188mb 20000files" by default.
 # Run it inside a test session, which starts a persistent wineserver and the
 # prefix's services:
 #   /work/tools/wine-session out bench/silent_install_vs_7zz.sh out
@@ -22,6 +28,7 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-$ROOT/out}" && pwd)
 WORK=${2:-$BUILD/silent_install_bench_work}
 ROUNDS=${3:-5}
+PAYLOADS=${4:-188mb 20000files}
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
@@ -38,13 +45,18 @@ command -v 7zz > /dev/null || { echo "7zz missing: apt-get install 7zip" >&2; ex
 
 winpath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
 
-# One payload: build the installers once, then interleave the three cases.
+# One payload: build the installers once, then interleave the cases.
 bench_payload() {
-  name=$1; shift
+  name=$1; with_nsis=$2; shift 2
   dir="$WORK/$name"
   mkdir -p "$dir"
   /usr/bin/python3 "$ROOT/bench/make_silent_install_package.py" "$BUILD" "$dir" "$@"
-  [ -f "$dir/nsis.exe" ] || sh "$ANCHOR/nsis-build-x64.sh" "$dir/tree" "$dir/nsis.exe"
+  nsis_case=
+  if [ "$with_nsis" = yes ]; then
+    [ -f "$dir/nsis.exe" ] || sh "$ANCHOR/nsis-build-x64.sh" "$dir/tree" "$dir/nsis.exe"
+    nsis_case=yes
+  fi
+  (cd "$dir/tree" && find . -type f -printf '%s %P\n') > "$dir/tree.list"
   # The commands go through sh -c: Windows paths are quoted for it.
   installer="$BUILD/wine-run '$(winpath "$dir/installer/installer.exe")' --silent"
   installer="$installer '--installfolder=$(winpath "$dir/installed")'"
@@ -56,10 +68,13 @@ bench_payload() {
   /usr/bin/python3 "$ANCHOR/tree-bench.py" --rounds "$ROUNDS" --baseline 7zz \
     --json "$dir/result.json" --log "$dir/bench.log" \
     --case installer "rm -rf '$dir/installed' '$dir/temp' && mkdir '$dir/temp'" "$installer" \
-    --case nsis "rm -rf '$dir/nsis_installed'" \
-      "$BUILD/wine-run '$dir/nsis.exe' /S '/D=$(winpath "$dir/nsis_installed")'" \
+    ${nsis_case:+--case nsis "rm -rf '$dir/nsis_installed'"} \
+      ${nsis_case:+"$BUILD/wine-run '$dir/nsis.exe' /S '/D=$(winpath "$dir/nsis_installed")'"} \
     --case 7zz "rm -rf '$dir/7zz_out'" \
-      "7zz x -bso0 -bsp0 -mmt=1 -aoa '-o$dir/7zz_out' '$dir/package.7z'" > "$dir/rounds.txt"
+      "7zz x -bso0 -bsp0 -mmt=1 -aoa '-o$dir/7zz_out' '$dir/package.7z'" \
+    --case floor "rm -rf '$dir/floor_out'" \
+      "$BUILD/wine-run '$BUILD/bench/file_writing_floor_bench.exe' '$(winpath "$dir/tree.list")' '$(winpath "$dir/floor_out")'" \
+      > "$dir/rounds.txt"
   /usr/bin/python3 - "$name" "$dir/result.json" "$dir/package.7z" <<'PY'
 import json, statistics, sys
 name, result, archive = sys.argv[1], json.load(open(sys.argv[2])), sys.argv[3]
@@ -70,18 +85,26 @@ for case, s in result.items():
           f" (anonymous {s['peak_anon_one_mib_median']:.0f} MiB)")
 def ratio(a, b):
     return statistics.median(x["wall"] / y["wall"] for x, y in zip(result[a]["runs"], result[b]["runs"]))
-print(f"{name:>8} installer / NSIS {ratio('installer', 'nsis'):5.2f}x"
-      f"   installer / 7zz {ratio('installer', '7zz'):5.2f}x")
+nsis = f"installer / NSIS {ratio('installer', 'nsis'):5.2f}x   " if "nsis" in result else ""
+print(f"{name:>8} {nsis}installer / 7zz {ratio('installer', '7zz'):5.2f}x"
+      f"   floor / 7zz {ratio('floor', '7zz'):5.2f}x")
 PY
-  rm -rf "$dir/installed" "$dir/nsis_installed" "$dir/7zz_out" "$dir/temp"
+  rm -rf "$dir/installed" "$dir/nsis_installed" "$dir/7zz_out" "$dir/floor_out" "$dir/temp"
 }
 
 echo "load: $(uptime)"
-bench_payload 188mb --scale 1.0
-bench_payload 20000files --small 20000
+for payload in $PAYLOADS; do
+  case $payload in
+    # The 300 files of the 188 MB payload, every size scaled.
+    *mb) bench_payload "$payload" yes --scale "$(awk "BEGIN { print ${payload%mb} / 188 }")" ;;
+    # makensis takes hours over 20,000 files: small files go without it.
+    *files) bench_payload "$payload" no --small "${payload%files}" ;;
+    *) echo "unknown payload: $payload" >&2; exit 1 ;;
+  esac
+done
 
 # What the installations wrote to the registry goes again.
-PYTHONPATH="$ROOT/tests/e2e" /usr/bin/python3 - "$BUILD" "$WORK/188mb" <<'EOF'
+PYTHONPATH="$ROOT/tests/e2e" /usr/bin/python3 - "$BUILD" "$WORK/$payload" <<'EOF'
 import sys
 from pathlib import Path
 import test_installation as t
