@@ -24,6 +24,18 @@
 # installations wrote are removed at the end.
 set -eu
 
+# The installer's preparation before each round: every installation leaves
+# an uninstall entry, and the next one tries the names taken ("Tarvo
+# <version>", then with 1, 2, ... appended) before it takes a free one, a
+# registry lookup each.
+if [ "${1:-}" = --forget-uninstall-entries ]; then
+  "$2/wine-run" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall' |
+    tr -d '\r' | grep 'Uninstall\\Tarvo ' | while read -r entry; do
+      "$2/wine-run" reg delete "$entry" /f > /dev/null
+    done
+  exit 0
+fi
+
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-$ROOT/out}" && pwd)
 WORK=${2:-$BUILD/silent_install_bench_work}
@@ -67,7 +79,8 @@ bench_payload() {
   installer="$installer && test -f '$dir/installed/installation_status.xml'"
   /usr/bin/python3 "$ANCHOR/tree-bench.py" --rounds "$ROUNDS" --baseline 7zz \
     --json "$dir/result.json" --log "$dir/bench.log" \
-    --case installer "rm -rf '$dir/installed' '$dir/temp' && mkdir '$dir/temp'" "$installer" \
+    --case installer "rm -rf '$dir/installed' '$dir/temp' && mkdir '$dir/temp' &&
+      sh '$ROOT/bench/silent_install_vs_7zz.sh' --forget-uninstall-entries '$BUILD'" "$installer" \
     ${nsis_case:+--case nsis "rm -rf '$dir/nsis_installed'"} \
       ${nsis_case:+"$BUILD/wine-run '$dir/nsis.exe' /S '/D=$(winpath "$dir/nsis_installed")'"} \
     --case 7zz "rm -rf '$dir/7zz_out'" \
