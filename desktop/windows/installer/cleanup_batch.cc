@@ -9,8 +9,8 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
-#include "base/threading/lock.h"
 #include "base/strings/string_util.h"
+#include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
 
 namespace installer {
