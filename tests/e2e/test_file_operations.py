@@ -191,3 +191,63 @@ def test_running_program_is_not_deleted_and_the_update_rolls_back(build_dir, run
     finally:
         running.stdin.close()
         running.wait(timeout=600)
+
+
+@pytest.fixture
+def small_volume(tmp_path):
+    """A volume of 1 MiB, a tmpfs mounted in the test's own folder, which a
+    copy fills part-way as a full disk does. Mounting needs root, as the
+    test runs here and in CI; elsewhere the test is skipped."""
+    volume = tmp_path / "volume"
+    volume.mkdir()
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m", "tarvo_test", str(volume)],
+                             capture_output=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"no tmpfs can be mounted here: {mounted.stderr.decode().strip()}")
+    try:
+        yield volume
+    finally:
+        subprocess.run(["umount", "-l", str(volume)], check=False)
+
+
+@pytest.mark.parametrize("target,existing", [
+    ("resources/big.pak", b"the old pack " * 5000),  # set aside, then put back
+    ("resources/big.pak", None),
+    ("new/deeper/big.pak", None),  # folders made for it
+], ids=["over a file", "new file", "new folders"])
+def test_copy_that_fills_the_volume_leaves_nothing(run_exe, root, small_volume, target,
+                                                   existing):
+    source = root / "package" / "big.pak"
+    source.write_bytes(os.urandom(3 << 20))
+    (small_volume / "resources").mkdir()
+    (small_volume / "resources" / "kept.txt").write_bytes(b"not the copy's")
+    if existing:
+        (small_volume / target).write_bytes(existing)
+    before = snapshot(small_volume)
+
+    result = run_exe(TOOL, "run", windows_path(write_script(root, [
+        ("copy", "package/big.pak", f"../volume/{target}")])), "commit")
+
+    assert result.stdout.decode().splitlines() == ["1 failed", "rolled back"]
+    # Wine's CopyFileW leaves the error at 0 here: only the failure is told.
+    assert b"File copy failed" in result.stderr
+    assert snapshot(small_volume) == before
+
+
+def test_change_whose_journal_line_finds_the_volume_full_is_not_made(run_exe, root,
+                                                                     small_volume):
+    (small_volume / "app.exe").write_bytes(b"MZ installed application")
+    # Every block taken: a rename still works there, a journal line does not.
+    with open(small_volume / "filler", "wb", buffering=0) as filler:
+        with pytest.raises(OSError):
+            while True:
+                filler.write(b"\0" * 4096)
+    before = snapshot(small_volume)
+
+    result = run_exe(TOOL, "run", windows_path(write_script(root, [
+        ("journal", windows_path(small_volume)),
+        ("delete", "../volume/app.exe", "1", "0")])), "commit")
+
+    assert result.stdout.decode().splitlines() == ["1 failed", "rolled back"]
+    assert b"Failed writing the run's journal" in result.stderr
+    assert snapshot(small_volume) == before

@@ -870,12 +870,20 @@ void Installer::Succeeded() {
   // The last step of a list ends here instead of in `ScheduleNextStep`.
   if (next_step_ > 0 && FailAtInjectedFault())
     return;
+  // Committed before the success is told: a run that dies from here on is
+  // finished by the next one, not undone behind the user's back. Without
+  // the line on the disk the commit's removals could not be told from a
+  // run to undo: the run fails instead.
+  if (!RunJournal::Get()->RecordCommitted()) {
+    LOG(ERROR) << Fail(settings_->operation() == Settings::kUninstalling
+                           ? kErrorUninstall
+                           : kErrorInstall,
+                       std::wstring(), "Failed committing the run's journal");
+    return;
+  }
   LOG(INFO) << "Installation succeeded";
   run_ended_ = true;
   succeeded_ = true;
-  // Committed before the success is told: a run that dies from here on is
-  // finished by the next one, not undone behind the user's back.
-  RunJournal::Get()->RecordCommitted();
   transaction_.DestroyOperations();
   RunJournal::Get()->Finish();
   if (delete_empty_company_key_) {

@@ -302,8 +302,13 @@ void Installer::StepWriteInstallerPrefs() {
     ScheduleNextStep();
     return;
   }
-  // Staged in the folder: a run that dies now leaves it to the next.
-  RunJournal::Get()->RecordCreated(staged);
+  // Staged in the folder: a run that dies now leaves it to the next. Not
+  // journaled, it goes at once, as if it could not have been staged.
+  if (!RunJournal::Get()->RecordCreated(staged)) {
+    base::DeletePath(staged, false);
+    ScheduleNextStep();
+    return;
+  }
   // An empty file would not parse and be set aside; a missing one reads as
   // a new store.
   if (!base::PathExists(target))
@@ -514,7 +519,10 @@ bool Installer::WriteInstallStatus(const base::FilePath& target) {
     return false;
   }
   // Staged in the folder: a run that dies now leaves it to the next.
-  RunJournal::Get()->RecordCreated(staged);
+  if (!RunJournal::Get()->RecordCreated(staged)) {
+    base::DeletePath(staged, false);
+    return false;
+  }
   const bool written =
       InstallLogWriter().Write(install_log_, staged) &&
       transaction_.ExecuteOperation(

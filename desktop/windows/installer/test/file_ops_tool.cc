@@ -4,7 +4,8 @@
 //   file_ops_tool run SCRIPT commit|rollback [FAIL_AT]
 //       SCRIPT is UTF-8, one operation a line, fields separated by tabs:
 //         copy SOURCE TARGET | move SOURCE TARGET | mkdir FOLDER |
-//         delete PATH CHECK_IN_USE(0|1) REMOVE_EMPTY_PARENTS(0|1)
+//         delete PATH CHECK_IN_USE(0|1) REMOVE_EMPTY_PARENTS(0|1) |
+//         journal FOLDER (the run's journal is kept in FOLDER from here on)
 //       Prints "<n> ok <operations held>" or "<n> failed" for each
 //       operation run; the run stops at the first failure. With FAIL_AT, the
 //       operation of that number (from 1) does its work and then reports
@@ -32,6 +33,7 @@
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
 namespace {
@@ -90,6 +92,12 @@ int Run(const FilePath& script, bool commit, int fail_at) {
   for (const std::string& line :
        base::SplitNarrowByChar(text, '\n', base::KEEP_WHITESPACE,
                                base::SPLIT_WANT_NONEMPTY)) {
+    constexpr char kJournal[] = "journal\t";
+    if (line.starts_with(kJournal)) {
+      installer::RunJournal::Get()->Start(
+          FilePath::FromUTF8(line.substr(sizeof(kJournal) - 1)));
+      continue;
+    }
     operations.push_back(ParseOperation(line));
     if (!operations.back()) {
       std::printf("bad line: %s\n", line.c_str());
@@ -117,6 +125,7 @@ int Run(const FilePath& script, bool commit, int fail_at) {
     transaction.RollbackOperations();
     std::printf("rolled back\n");
   }
+  installer::RunJournal::Get()->Finish();
   return succeeded ? 0 : 1;
 }
 

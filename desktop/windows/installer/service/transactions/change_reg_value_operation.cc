@@ -102,9 +102,10 @@ bool ChangeRegValueOperation::Do(Transaction* sub_operations) {
   if (!EnsureAccess(result) || !ReadOldValue())
     return false;
   // Before the change, so that a run that dies after it can be undone.
-  if (new_type_ != kNoValue || old_type_ != kNoValue) {
-    RunJournal::Get()->RecordOldValue(root_, view_, key_path_, value_name_,
-                                      old_type_, old_data_);
+  if ((new_type_ != kNoValue || old_type_ != kNoValue) &&
+      !RunJournal::Get()->RecordOldValue(root_, view_, key_path_, value_name_,
+                                         old_type_, old_data_)) {
+    return false;
   }
   return WriteNewValue();
 }

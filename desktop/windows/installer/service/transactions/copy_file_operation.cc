@@ -20,21 +20,29 @@ bool CopyFileOperation::Do(Transaction* sub_operations) {
   if (!PrepareTransferTarget(target_, sub_operations))
     return false;
   VLOG(1) << "Copying " << source_.AsUTF8() << " to " << target_.AsUTF8();
+  if (!RunJournal::Get()->RecordCreated(target_))
+    return false;
   cleared_read_only_ = ClearReadOnlyAttribute(source_);
-  RunJournal::Get()->RecordCreated(target_);
+  // Whatever was at the target has been set aside: from here a file there
+  // is this copy's, also one that a full disk cut short.
+  copy_started_ = true;
   if (!base::CopyFileChecked(source_, target_)) {
     LOG(ERROR) << "File copy failed "
                << base::SystemErrorCodeToString(::GetLastError());
     return false;
   }
   VLOG(1) << "File copied successfully";
-  done_ = true;
   return true;
 }
 
 void CopyFileOperation::Rollback() {
-  if (done_)
-    base::DeletePath(target_, false);
+  // Not DeletePath: a target name with wildcards that the copy refused
+  // must not widen into a deletion of whatever matches it.
+  if (copy_started_ && !::DeleteFileW(target_.value().c_str()) &&
+      ::GetLastError() != ERROR_FILE_NOT_FOUND &&
+      ::GetLastError() != ERROR_PATH_NOT_FOUND) {
+    PLOG(ERROR) << "Failed removing the copy " << target_.AsUTF8();
+  }
   if (cleared_read_only_)
     SetReadOnlyAttribute(source_);
 }

@@ -8,7 +8,8 @@ namespace installer {
 
 // Copies a file over its target. A missing target folder is created and a
 // file in the way set aside first, as sub-operations; a rollback deletes
-// the copy, after which they put back what was there.
+// the copy, also one cut short (a full disk), after which they put back
+// what was there.
 class CopyFileOperation : public Operation {
  public:
   CopyFileOperation(const base::FilePath& source, const base::FilePath& target);
@@ -20,7 +21,8 @@ class CopyFileOperation : public Operation {
  private:
   const base::FilePath source_;
   const base::FilePath target_;
-  bool done_ = false;
+  // The copy was tried: a file at the target is its own, whole or partial.
+  bool copy_started_ = false;
   // The source was read-only and had the bit cleared.
   bool cleared_read_only_ = false;
 };

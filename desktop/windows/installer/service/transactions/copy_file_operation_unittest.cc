@@ -4,10 +4,15 @@
 
 #include <memory>
 
+#include "base/files/file_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/log_message.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/test/scoped_log_capture.h"
 #include "base/test/temp_tree.h"
+#include "desktop/windows/installer/interrupted_run_recovery.h"
+#include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "gtest/gtest.h"
 
@@ -31,6 +36,65 @@ TEST(CopyFileOperationTest, MissingSourceFailsAndLeavesNoFolderBehind) {
                 base::SystemErrorCodeToString(ERROR_FILE_NOT_FOUND));
   EXPECT_TRUE(transaction.empty());
   EXPECT_FALSE(TempTree::Exists(tree.Path(L"app")));
+}
+
+TEST(CopyFileOperationTest, FailedCopyOverAFileGivesItBack) {
+  TempTree tree;
+  const FilePath target = tree.WriteFile(L"app.exe", "installed");
+  Transaction transaction;
+  EXPECT_FALSE(transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
+      tree.Path(L"missing.exe"), target)));
+  EXPECT_EQ("installed", TempTree::ReadFile(target));
+}
+
+// A process that has ended; the handle keeps its id from being reused
+// while the test runs.
+base::Process EndedProcess() {
+  base::ProcessLaunchOptions options;
+  base::Process process = base::LaunchProcess(L"cmd.exe /c exit 0", options);
+  int exit_code = -1;
+  if (process.IsValid())
+    process.WaitForExit(&exit_code);
+  return process;
+}
+
+// The journal the copy wrote, as a run killed in the middle of the copy
+// leaves it (the target cut short), leads the next run to remove the
+// partial target and give back what was there.
+TEST(CopyFileOperationTest, DeadRunsPartialCopyIsRemovedAndTheOldFileBack) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  for (const char* existing : {"installed", static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(existing ? "over a file" : "new file");
+    TempTree tree;
+    const FilePath source = tree.WriteFile(L"big.pak", std::string(4096, 'n'));
+    const FilePath folder = tree.MakeDir(L"Tarvo");
+    const FilePath target = folder.Append(L"big.pak");
+    if (existing)
+      tree.WriteFile(L"Tarvo\\big.pak", existing);
+    RunJournal::Get()->Start(folder);
+    Transaction transaction;
+    ASSERT_TRUE(transaction.ExecuteOperation(
+        std::make_unique<CopyFileOperation>(source, target)));
+    tree.WriteFile(L"Tarvo\\big.pak", "nnn");
+    base::FileEnumerator listing(folder, false, base::FileEnumerator::kFiles,
+                                 L"*.journal");
+    const FilePath live = listing.Next();
+    ASSERT_FALSE(live.empty());
+    const FilePath dead = folder.Append(L"installer_run_20261207204000_" +
+                                        std::to_wstring(ended.Pid()) +
+                                        L".journal");
+    ASSERT_TRUE(::CopyFileW(live.value().c_str(), dead.value().c_str(), TRUE));
+
+    InterruptedRunRecovery::RecoverFolder(folder);
+
+    EXPECT_EQ(existing ? existing : "<missing>", TempTree::ReadFile(target));
+    base::FileEnumerator asides(folder, false, base::FileEnumerator::kFiles,
+                                L"*.old");
+    EXPECT_TRUE(asides.Next().empty());
+    transaction.DestroyOperations();
+    RunJournal::Get()->Finish();
+  }
 }
 
 }  // namespace

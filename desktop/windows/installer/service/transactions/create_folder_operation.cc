@@ -39,7 +39,10 @@ bool CreateFolderOperation::Do(Transaction* sub_operations) {
       // Recorded before the attempt: a creation that stops part-way leaves
       // upper levels that the rollback must still take away.
       existing_ancestor_ = parent;
-      RecordLevelsToCreate();
+      if (!RecordLevelsToCreate()) {
+        existing_ancestor_ = base::FilePath();
+        break;
+      }
       if (!base::CreateDirectoryAndGetError(folder_, nullptr))
         break;
       VLOG(1) << "Folder created successfully";
@@ -51,7 +54,7 @@ bool CreateFolderOperation::Do(Transaction* sub_operations) {
   return false;
 }
 
-void CreateFolderOperation::RecordLevelsToCreate() const {
+bool CreateFolderOperation::RecordLevelsToCreate() const {
   // Outermost first: a recovery undoes newest first, so each level is
   // tried only once the ones inside it are gone.
   std::vector<base::FilePath> levels;
@@ -59,8 +62,11 @@ void CreateFolderOperation::RecordLevelsToCreate() const {
        folder = folder.DirName()) {
     levels.push_back(folder);
   }
-  for (auto level = levels.rbegin(); level != levels.rend(); ++level)
-    RunJournal::Get()->RecordCreatedFolder(*level);
+  for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
+    if (!RunJournal::Get()->RecordCreatedFolder(*level))
+      return false;
+  }
+  return true;
 }
 
 void CreateFolderOperation::Rollback() {

@@ -22,7 +22,7 @@ class CreateFolderOperation : public Operation {
  private:
   // Every level between the existing ancestor and `folder_` goes into the
   // run's journal, so that a recovery can take them all away.
-  void RecordLevelsToCreate() const;
+  [[nodiscard]] bool RecordLevelsToCreate() const;
 
   const base::FilePath folder_;
   // The nearest folder above `folder_` that existed when `Do` set out to

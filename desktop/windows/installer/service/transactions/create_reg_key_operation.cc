@@ -59,8 +59,11 @@ bool CreateRegKeyOperation::Do(Transaction* /*sub_operations*/) {
     return false;
 
   // Recorded first: a creation that fails part-way may leave keys behind.
+  if (!RunJournal::Get()->RecordCreatedKey(root_, view_,
+                                           ancestor.first_missing)) {
+    return false;
+  }
   created_key_ = ancestor.first_missing;
-  RunJournal::Get()->RecordCreatedKey(root_, view_, created_key_);
   const LONG create_result =
       key.Create(root_, key_path_.c_str(), KEY_ALL_ACCESS | view_);
   if (create_result != ERROR_SUCCESS) {

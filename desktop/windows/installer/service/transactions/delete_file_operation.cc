@@ -146,7 +146,8 @@ bool DeleteFileOperation::SetAside() {
     LOG(ERROR) << "Cannot obtain proper permissions on the file";
     return false;
   }
-  RunJournal::Get()->RecordSetAside(path_, aside_path_);
+  if (!RunJournal::Get()->RecordSetAside(path_, aside_path_))
+    return false;
   if (!base::MovePathUnchecked(path_, aside_path_)) {
     LOG(ERROR) << "File removal failed";
     return false;

@@ -202,14 +202,18 @@ void DeleteRegKeyOperation::Rollback() {
     RestoreSecurityInfo(before_grant.get());
 }
 
-void DeleteRegKeyOperation::RecordInJournal(
+bool DeleteRegKeyOperation::RecordInJournal(
     const SavedRegistryKey& saved) const {
   RunJournal* journal = RunJournal::Get();
-  journal->RecordDeletedKey(root_, view_, saved.path);
+  if (!journal->RecordDeletedKey(root_, view_, saved.path))
+    return false;
   for (const SavedRegistryValue& value : saved.values) {
-    journal->RecordOldValue(root_, view_, saved.path, value.name, value.type,
-                            value.data);
+    if (!journal->RecordOldValue(root_, view_, saved.path, value.name,
+                                 value.type, value.data)) {
+      return false;
+    }
   }
+  return true;
 }
 
 bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
@@ -235,7 +239,8 @@ bool DeleteRegKeyOperation::DeleteAndSaveRecursive(
   }
   if (!ReadValues(key.Handle(), object_name, &saved.values))
     return false;
-  RecordInJournal(saved);
+  if (!RecordInJournal(saved))
+    return false;
   saved_tree_.push_back(std::move(saved));
 
   for (;;) {

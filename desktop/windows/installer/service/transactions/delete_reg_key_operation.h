@@ -50,7 +50,7 @@ class DeleteRegKeyOperation : public Operation {
 
  private:
   // What a recovery needs to make the key again should the run die.
-  void RecordInJournal(const SavedRegistryKey& saved) const;
+  [[nodiscard]] bool RecordInJournal(const SavedRegistryKey& saved) const;
   // Opens the key for saving and deleting it, granting the current user
   // access first where needed; `descriptor_before_grant` then receives the
   // key's descriptor from before the grant when the key lets it be read.

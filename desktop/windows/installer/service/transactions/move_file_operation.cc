@@ -19,8 +19,9 @@ MoveFileOperation::~MoveFileOperation() = default;
 
 bool MoveFileOperation::Do(Transaction* sub_operations) {
   VLOG(1) << "Moving " << source_.AsUTF8() << " to " << target_.AsUTF8();
+  if (!RunJournal::Get()->RecordMoved(source_, target_))
+    return false;
   cleared_read_only_ = ClearReadOnlyAttribute(source_);
-  RunJournal::Get()->RecordMoved(source_, target_);
   // A rename to a free name in an existing folder, the usual case, needs no
   // look at the target first: each name Wine looks up and does not find
   // costs a scan of its folder. Anything else takes the long way.

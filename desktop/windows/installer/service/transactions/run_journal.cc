@@ -127,6 +127,41 @@ bool ParseLine(const std::string& line, RunJournal::Entry* entry) {
 
 const wchar_t RunJournal::kExtension[] = L".journal";
 
+namespace {
+
+RunJournal::FileCalls g_file_calls = {&::WriteFile, &::FlushFileBuffers};
+
+// A line whose change moves, deletes or overwrites what was there: lost in
+// a power cut while the change lands, the recovery could not give back
+// what was displaced. Creations are not flushed one by one (a package has
+// thousands of files): one lost leaves only a file the run made, and the
+// next flushed line takes it along.
+bool MustReachDiskFirst(RunJournal::Kind kind) {
+  switch (kind) {
+    case RunJournal::Kind::kSetAside:
+    case RunJournal::Kind::kMoved:
+    case RunJournal::Kind::kDeletedKey:
+    case RunJournal::Kind::kOldValue:
+    case RunJournal::Kind::kCommitted:
+      return true;
+    case RunJournal::Kind::kCreated:
+    case RunJournal::Kind::kCreatedFolder:
+    case RunJournal::Kind::kCreatedKey:
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// static
+RunJournal::FileCalls RunJournal::SwapFileCallsForTesting(
+    const FileCalls& calls) {
+  const FileCalls previous = g_file_calls;
+  g_file_calls = calls;
+  return previous;
+}
+
 // static
 RunJournal* RunJournal::Get() {
   static RunJournal journal;
@@ -158,58 +193,60 @@ RunJournal::~RunJournal() = default;
 
 void RunJournal::Start(const base::FilePath& folder) {
   folder_ = folder;
+  broken_ = false;
 }
 
-void RunJournal::RecordSetAside(const base::FilePath& path,
+bool RunJournal::RecordSetAside(const base::FilePath& path,
                                 const base::FilePath& aside) {
-  Write(Kind::kSetAside, path, aside);
+  return Write(Kind::kSetAside, path, aside);
 }
 
-void RunJournal::RecordMoved(const base::FilePath& source,
+bool RunJournal::RecordMoved(const base::FilePath& source,
                              const base::FilePath& target) {
-  Write(Kind::kMoved, source, target);
+  return Write(Kind::kMoved, source, target);
 }
 
-void RunJournal::RecordCreated(const base::FilePath& path) {
-  Write(Kind::kCreated, path, base::FilePath());
+bool RunJournal::RecordCreated(const base::FilePath& path) {
+  return Write(Kind::kCreated, path, base::FilePath());
 }
 
-void RunJournal::RecordCreatedFolder(const base::FilePath& path) {
-  Write(Kind::kCreatedFolder, path, base::FilePath());
+bool RunJournal::RecordCreatedFolder(const base::FilePath& path) {
+  return Write(Kind::kCreatedFolder, path, base::FilePath());
 }
 
-void RunJournal::RecordCreatedKey(HKEY root,
+bool RunJournal::RecordCreatedKey(HKEY root,
                                   REGSAM view,
                                   const std::wstring& key) {
-  WriteKeyLine(Kind::kCreatedKey, root, view, key, std::string());
+  return WriteKeyLine(Kind::kCreatedKey, root, view, key, std::string());
 }
 
-void RunJournal::RecordDeletedKey(HKEY root,
+bool RunJournal::RecordDeletedKey(HKEY root,
                                   REGSAM view,
                                   const std::wstring& key) {
-  WriteKeyLine(Kind::kDeletedKey, root, view, key, std::string());
+  return WriteKeyLine(Kind::kDeletedKey, root, view, key, std::string());
 }
 
-void RunJournal::RecordOldValue(HKEY root,
+bool RunJournal::RecordOldValue(HKEY root,
                                 REGSAM view,
                                 const std::wstring& key,
                                 const std::wstring& name,
                                 DWORD type,
                                 const std::vector<uint8_t>& data) {
   const std::string utf8_name = base::WideToUtf8(name);
-  WriteKeyLine(Kind::kOldValue, root, view, key,
+  return WriteKeyLine(Kind::kOldValue, root, view, key,
                "\t" + base::HexEncode(utf8_name.data(), utf8_name.size()) +
                    base::FormatString("\t%lu\t",
                                       static_cast<unsigned long>(type)) +
                    base::HexEncode(data.data(), data.size()));
 }
 
-void RunJournal::RecordCommitted() {
-  Write(Kind::kCommitted, base::FilePath(), base::FilePath());
+bool RunJournal::RecordCommitted() {
+  return Write(Kind::kCommitted, base::FilePath(), base::FilePath());
 }
 
 void RunJournal::Finish() {
   folder_ = base::FilePath();
+  broken_ = false;
   if (!handle_.IsValid())
     return;
   handle_.Close();
@@ -218,21 +255,23 @@ void RunJournal::Finish() {
   file_ = base::FilePath();
 }
 
-void RunJournal::Write(Kind kind,
+bool RunJournal::Write(Kind kind,
                        const base::FilePath& path,
                        const base::FilePath& aside) {
+  if (!IsKept())
+    return true;
   if (!Open())
-    return;
+    return false;
   std::string line = TagOf(kind);
   if (kind != Kind::kCommitted)
     line += "\t" + path.AsUTF8();
   if (kind == Kind::kSetAside || kind == Kind::kMoved)
     line += "\t" + aside.AsUTF8();
   line += "\n";
-  WriteLine(line);
+  return WriteLine(kind, line);
 }
 
-void RunJournal::WriteKeyLine(Kind kind,
+bool RunJournal::WriteKeyLine(Kind kind,
                               HKEY root,
                               REGSAM view,
                               const std::wstring& key,
@@ -240,29 +279,55 @@ void RunJournal::WriteKeyLine(Kind kind,
   const char* root_name = root == HKEY_CURRENT_USER    ? kCurrentUser
                           : root == HKEY_LOCAL_MACHINE ? kLocalMachine
                                                        : nullptr;
-  if (!root_name || !Open())
-    return;
-  WriteLine(base::FormatString("%s\t%s\t%lu\t", TagOf(kind), root_name,
+  if (!root_name || !IsKept())
+    return true;
+  if (!Open())
+    return false;
+  return WriteLine(kind, base::FormatString("%s\t%s\t%lu\t", TagOf(kind), root_name,
                                static_cast<unsigned long>(view)) +
             base::WideToUtf8(key) + tail + "\n");
 }
 
-void RunJournal::WriteLine(const std::string& line) {
-  DWORD written = 0;
-  if (!::WriteFile(handle_.Get(), line.data(), static_cast<DWORD>(line.size()),
-                   &written, nullptr) ||
-      written != line.size()) {
-    PLOG(ERROR) << "Failed writing the run's journal";
+bool RunJournal::WriteLine(Kind kind, const std::string& line) {
+  if (broken_) {
+    LOG(ERROR) << "The run's journal lost a line: no further change is made";
+    return false;
   }
+  DWORD written = 0;
+  if (!g_file_calls.write(handle_.Get(), line.data(),
+                          static_cast<DWORD>(line.size()), &written,
+                          nullptr)) {
+    PLOG(ERROR) << "Failed writing the run's journal";
+    broken_ = true;
+    return false;
+  }
+  if (written != line.size()) {
+    LOG(ERROR) << "Failed writing the run's journal: " << written << " of "
+               << line.size() << " bytes written";
+    broken_ = true;
+    return false;
+  }
+  if (!MustReachDiskFirst(kind))
+    return true;
+  // Also takes the lines before it, the creations among them, to the disk.
+  if (!g_file_calls.flush(handle_.Get())) {
+    PLOG(ERROR) << "Failed flushing the run's journal";
+    broken_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool RunJournal::IsKept() const {
+  // Before the installation folder exists, nothing of the run lies in it;
+  // outside a run (tests of single operations) there is nothing to keep.
+  return handle_.IsValid() ||
+         (!folder_.empty() && base::DirectoryExists(folder_));
 }
 
 bool RunJournal::Open() {
   if (handle_.IsValid())
     return true;
-  // Before the installation folder exists, nothing of the run lies in it;
-  // outside a run (tests of single operations) there is nothing to keep.
-  if (folder_.empty() || !base::DirectoryExists(folder_))
-    return false;
   base::Time::Exploded now;
   base::Time::Now().Explode(false, &now);
   file_ = folder_.Append(base::Utf8ToWide(base::FormatString(
@@ -277,6 +342,7 @@ bool RunJournal::Open() {
   if (!handle_.IsValid()) {
     PLOG(ERROR) << "Failed creating the run's journal " << file_.AsUTF8();
     file_ = base::FilePath();
+    broken_ = true;
     return false;
   }
   return true;

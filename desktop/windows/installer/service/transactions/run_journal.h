@@ -64,43 +64,71 @@ class RunJournal {
   // The run works on the installation `folder`; the journal is made there
   // on the first record, once the folder exists.
   void Start(const base::FilePath& folder);
-  void RecordSetAside(const base::FilePath& path, const base::FilePath& aside);
+  // Each record is written before the change it describes, and false
+  // (logged) means the line is not in the journal: the change must not be
+  // made. Once a line is lost every later one is refused too, as a line
+  // cut short would swallow the next. Outside a run, or before its folder
+  // exists, there is nothing to keep and they succeed. Records of changes
+  // that displace what was there reach the disk before they return.
+  [[nodiscard]] bool RecordSetAside(const base::FilePath& path,
+                                    const base::FilePath& aside);
   // A move that stays once committed, unlike a set-aside.
-  void RecordMoved(const base::FilePath& source, const base::FilePath& target);
-  void RecordCreated(const base::FilePath& path);
-  void RecordCreatedFolder(const base::FilePath& path);
-  // Registry records: only under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
-  void RecordCreatedKey(HKEY root, REGSAM view, const std::wstring& key);
+  [[nodiscard]] bool RecordMoved(const base::FilePath& source,
+                                 const base::FilePath& target);
+  [[nodiscard]] bool RecordCreated(const base::FilePath& path);
+  [[nodiscard]] bool RecordCreatedFolder(const base::FilePath& path);
+  // Registry records: only under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE;
+  // elsewhere nothing is written (no recovery acts there) and they succeed.
+  [[nodiscard]] bool RecordCreatedKey(HKEY root,
+                                      REGSAM view,
+                                      const std::wstring& key);
   // A key about to be deleted; its values are recorded with
   // RecordOldValue, so that a recovery can make it again.
-  void RecordDeletedKey(HKEY root, REGSAM view, const std::wstring& key);
+  [[nodiscard]] bool RecordDeletedKey(HKEY root,
+                                      REGSAM view,
+                                      const std::wstring& key);
   // A value about to be changed or deleted, as it is now (`type` kNoValue:
   // there is none yet).
-  void RecordOldValue(HKEY root,
-                      REGSAM view,
-                      const std::wstring& key,
-                      const std::wstring& name,
-                      DWORD type,
-                      const std::vector<uint8_t>& data);
+  [[nodiscard]] bool RecordOldValue(HKEY root,
+                                    REGSAM view,
+                                    const std::wstring& key,
+                                    const std::wstring& name,
+                                    DWORD type,
+                                    const std::vector<uint8_t>& data);
   // The run has passed its point of no return: from here on, what it set
   // aside is to be removed, not put back.
-  void RecordCommitted();
+  [[nodiscard]] bool RecordCommitted();
   // The run's work is committed or rolled back: the journal goes.
   void Finish();
 
+  // The calls that write the journal's file and bring it to the disk, which
+  // tests replace to fail as a full or lost volume does.
+  struct FileCalls {
+    decltype(&::WriteFile) write;
+    decltype(&::FlushFileBuffers) flush;
+  };
+  // Tests only: installs `calls` and returns those they replace.
+  static FileCalls SwapFileCallsForTesting(const FileCalls& calls);
+
  private:
-  void Write(Kind kind, const base::FilePath& path, const base::FilePath& aside);
-  void WriteKeyLine(Kind kind,
-                    HKEY root,
-                    REGSAM view,
-                    const std::wstring& key,
-                    const std::string& tail);
-  void WriteLine(const std::string& line);
-  bool Open();
+  [[nodiscard]] bool Write(Kind kind,
+                           const base::FilePath& path,
+                           const base::FilePath& aside);
+  [[nodiscard]] bool WriteKeyLine(Kind kind,
+                                  HKEY root,
+                                  REGSAM view,
+                                  const std::wstring& key,
+                                  const std::string& tail);
+  [[nodiscard]] bool WriteLine(Kind kind, const std::string& line);
+  // Whether the run keeps a journal at all yet.
+  bool IsKept() const;
+  [[nodiscard]] bool Open();
 
   base::FilePath folder_;
   base::FilePath file_;
   base::win::ScopedHandle handle_;
+  // A line was lost: the journal no longer tells the whole run.
+  bool broken_ = false;
 };
 
 }  // namespace installer
