@@ -6,6 +6,7 @@ ended. The installed tree is checked byte for byte against the package, the
 registry rows against what they were, and the statistics report as the
 update server received it (Python's json)."""
 
+import contextlib
 import hashlib
 import json
 import os
@@ -517,3 +518,67 @@ def test_same_version_reinstalls_then_uninstall_leave_nothing(build_dir, pki, pa
     # No empty vendor key either; Wine's own keys are not the product's.
     assert {root: product_keys(build_dir, machine.tmp_path, root)
             for root in ("HKCU", "HKLM")} == keys_before
+
+
+@contextlib.contextmanager
+def unwritable(folder):
+    """The folder refuses every change, for root too (the tests may run as
+    root, whom permission bits do not stop)."""
+    if subprocess.run(["chattr", "+i", str(folder)], capture_output=True).returncode != 0:
+        pytest.skip("the build folder's file system has no immutable folders")
+    try:
+        yield
+    finally:
+        subprocess.run(["chattr", "-i", str(folder)], check=True)
+
+
+LONG_PATH_TEXT = ("The path of the installation folder is too long: it may have at most "
+                  "247 characters.")
+NOT_WRITABLE = "The installation folder cannot be written to."
+
+
+def long_folder(machine, length):
+    base = windows_path(machine.tmp_path)
+    return machine.tmp_path / ("l" * (length - len(base) - 1))
+
+
+# How a run fails, and the error its front end's log states as the window
+# shows it: (code, text) from the folder the run was given.
+CAUSES = {
+    "path-too-long": lambda machine, folder: (37072, LONG_PATH_TEXT),
+    "folder-refused": lambda machine, folder: (
+        37059, f"The folder {windows_path(folder)} could not be created. {NOT_WRITABLE}"),
+    "uninstall-from-unwritable": lambda machine, folder: (
+        37056, f"An error occurred while attempting to uninstall Tarvo! {NOT_WRITABLE}"),
+}
+
+
+@pytest.mark.parametrize("case", list(CAUSES))
+def test_front_end_log_states_why_the_run_failed(build_dir, pki, packages, machine, server,
+                                                 logs, case):
+    full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
+                                packages["current"][1], autoupdate_url=server.autoupdate_url)
+    marker = Logs.marker()
+    if case == "path-too-long":
+        folder = long_folder(machine, 248)
+        assert machine.run(full, marker, folder=folder) == 1
+    elif case == "folder-refused":
+        locked = machine.tmp_path / "locked"
+        locked.mkdir()
+        folder = locked / "Tarvo"
+        with unwritable(locked):
+            assert machine.run(full, marker, folder=folder) == 1
+    else:
+        folder = machine.folder
+        assert machine.run(full) == 0
+        version = machine.folder / VERSIONS["current"]
+        with unwritable(version):
+            assert machine.run(version / "installer.exe", marker, "--uninstall",
+                               "--enable-installer-stats=0") == 1
+        assert (version / "tarvo.exe").exists()
+
+    code, text = CAUSES[case](machine, folder)
+    log = logs.one(marker)[1]
+    assert f'The run failed with error {code}: "{text}"' in log, log[-3000:]
+    assert "Success. (0x0)" not in log
+

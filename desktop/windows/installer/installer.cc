@@ -11,6 +11,7 @@
 #include "base/features/list_feature_reader.h"
 #include "base/files/file_util.h"
 #include "base/location.h"
+#include "base/log_message.h"
 #include "base/logging.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
@@ -22,6 +23,7 @@
 #include "base/time/time.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/error_cause.h"
 #include "desktop/windows/installer/folder_holds_exactly.h"
 #include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_object_names.h"
@@ -283,8 +285,9 @@ void Installer::BuildStepsAndStart() {
     return;
   RunJournal::Get()->Start(folder);
   if (!transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
-    LOG(ERROR) << Fail(kErrorCreateFolder, folder.value(),
-                       "Could not create installation folder");
+    LOG(ERROR) << FailWithCause(kErrorCreateFolder, folder.value(),
+                                "Could not create installation folder",
+                                transaction_.last_error());
     return;
   }
   transaction_.ExecuteOperation(std::make_unique<RunJournalOperation>());
@@ -376,8 +379,9 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
     has_write = status()->has_write_access;
     if (has_write &&
         !transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
-      LOG(ERROR) << Fail(kErrorCreateFolder, folder.value(),
-                         "Could not create installation folder");
+      LOG(ERROR) << FailWithCause(kErrorCreateFolder, folder.value(),
+                                  "Could not create installation folder",
+                                  transaction_.last_error());
       return false;
     }
   }
@@ -554,8 +558,9 @@ bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
   install_log_.subfolder = candidate;
   if (!transaction_.ExecuteOperation(
           MakeCreateFolderOperation(folder.Append(candidate)))) {
-    LOG(ERROR) << Fail(kErrorCreateFolder, candidate,
-                       "Creating installation subfolder failed");
+    LOG(ERROR) << FailWithCause(kErrorCreateFolder, candidate,
+                                "Creating installation subfolder failed",
+                                transaction_.last_error());
     return false;
   }
   return true;
@@ -565,13 +570,23 @@ bool Installer::DeleteProductExecutable(const base::FilePath& folder) {
   const std::string executable = GetProductExecutableName();
   const base::FilePath path =
       folder.Append(status()->install_log.subfolder).AppendASCII(executable);
-  if (!transaction_.ExecuteOperation(
-          MakeDeleteFileOperation(path, true, true))) {
-    LOG(ERROR) << Fail(kErrorExecutableInUse, std::wstring(),
-                       "Can't uninstall when " + executable + " is in use");
-    return false;
+  if (transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
+    return true;
+  const uint32_t error = transaction_.last_error();
+  if (IsFileInUseError(error)) {
+    LOG(ERROR) << FailWithCause(kErrorExecutableInUse, std::wstring(),
+                                "Can't uninstall when " + executable +
+                                    " is in use",
+                                error);
+  } else {
+    // Nothing runs from the folder: it cannot be changed (a read-only
+    // volume, a folder the user may not write).
+    LOG(ERROR) << FailWithCause(kErrorUninstall, std::wstring(),
+                                "Can't uninstall: " + path.AsUTF8() +
+                                    " cannot be removed",
+                                error);
   }
-  return true;
+  return false;
 }
 
 void Installer::ApplyStoredExperiments(const base::FilePath& folder) {
@@ -758,8 +773,9 @@ bool Installer::CopyPackageFile(const std::string& entry, bool is_root) {
   const bool movable = !is_root && !IsReadAfterCopying(entry);
   if (!(movable && MovedWithItsFolder(relative)) &&
       !TransferPackageFile(source, target, movable)) {
-    LOG(ERROR) << Fail(kErrorCopyFile, target.value(),
-                       "Failed copying " + entry);
+    LOG(ERROR) << FailWithCause(kErrorCopyFile, target.value(),
+                                "Failed copying " + entry,
+                                transaction_.last_error());
     return false;
   }
   (is_root ? install_log_.root_files : install_log_.files)
@@ -835,6 +851,20 @@ bool Installer::MoveWholeFolder(const std::wstring& top) {
   }
   LOG(INFO) << "Moved the package folder " << source.AsUTF8() << " whole";
   return true;
+}
+
+std::string Installer::FailWithCause(int code,
+                                     const std::wstring& detail,
+                                     const std::string& message,
+                                     uint32_t system_error) {
+  if (system_error == 0)
+    return Fail(code, detail, message);
+  if (!run_ended_) {
+    for (InstallerObserver& observer : observers_)
+      observer.OnErrorCause(system_error);
+  }
+  return Fail(code, detail,
+              message + ": " + base::SystemErrorCodeToString(system_error));
 }
 
 std::string Installer::Fail(int code,

@@ -129,6 +129,12 @@ class Installer : public StepMachine,
   void StepCopyFile(int index, bool is_root);
   // Reports the error, rolls back and ends the run; gives back `message`
   // for the caller's ERROR line.
+  // As `Fail`, for a failure whose Windows error is known: the message
+  // names it, and the observers learn it first (`OnErrorCause`).
+  std::string FailWithCause(int code,
+                            const std::wstring& detail,
+                            const std::string& message,
+                            uint32_t system_error);
   std::string Fail(int code,
                    const std::wstring& detail,
                    const std::string& message);

@@ -1,6 +1,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_OBSERVER_H_
 #define DESKTOP_WINDOWS_INSTALLER_INSTALLER_OBSERVER_H_
 
+#include <cstdint>
 #include <string>
 
 namespace installer {
@@ -26,6 +27,9 @@ class InstallerObserver {
   virtual void OnError(int code,
                        const std::wstring& detail,
                        const std::string& message) = 0;
+  // The Windows error behind the `OnError` that follows at once, when one is
+  // known. Only the observers that name causes care.
+  virtual void OnErrorCause(uint32_t system_error) {}
   virtual void OnSuccess() = 0;
   virtual void OnInstallerTerminated(bool success) = 0;
 };

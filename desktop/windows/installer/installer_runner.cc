@@ -14,6 +14,7 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
@@ -26,6 +27,8 @@ namespace {
 constexpr int kErrorInstallationFailed = 37055;
 constexpr int kErrorFolderInUse = 37057;
 constexpr int kErrorInvalidFolder = 37058;
+// "$1": the longest path allowed.
+constexpr int kErrorFolderPathTooLong = 37072;
 
 constexpr wchar_t kBackendProgramName[] = L"installer.exe";
 constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
@@ -63,8 +66,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
   CHECK(!backend_running_);
   LOG(INFO) << "Beginning installation";
   if (settings->operation() == Settings::kNoOperation) {
-    ReportError(kErrorInvalidFolder,
-                "Attempting to start installation with invalid settings");
+    ReportInvalidFolder(*settings);
     return false;
   }
   settings->set_changeable(false);
@@ -274,6 +276,27 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
     return false;
   }
   return true;
+}
+
+// The one reason for a refused folder that the user cannot see in the
+// folder itself is its length: it is named, with the limit.
+void InstallerRunner::ReportInvalidFolder(const Settings& settings) {
+  const Status* status = settings.GetStatus();
+  const size_t length = status ? status->install_folder.value().size() : 0;
+  if (length <= kMaxInstallPathLength) {
+    ReportError(kErrorInvalidFolder,
+                "Attempting to start installation with invalid settings");
+    return;
+  }
+  const std::string diagnostic =
+      "The installation folder's path has " + std::to_string(length) +
+      " characters, more than the " + std::to_string(kMaxInstallPathLength) +
+      " allowed";
+  for (InstallerObserver& observer : observers_) {
+    observer.OnError(kErrorFolderPathTooLong,
+                     std::to_wstring(kMaxInstallPathLength), diagnostic);
+  }
+  LOG(ERROR) << diagnostic;
 }
 
 void InstallerRunner::ReportError(int code, const char* diagnostic) {

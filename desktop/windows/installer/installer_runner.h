@@ -72,6 +72,7 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
                             base::CommandLine* command_line);
   bool LaunchBackend(base::CommandLine* command_line);
   void ReportError(int code, const char* diagnostic);
+  void ReportInvalidFolder(const Settings& settings);
   // Once the backend's last reports are in: its verdict to the observers.
   void FinishRun(bool exit_code_read, DWORD exit_code);
   void ReportTermination(bool success);

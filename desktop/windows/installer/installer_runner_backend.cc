@@ -164,9 +164,15 @@ void InstallerRunnerBackend::OnError(int code,
                                      const std::wstring& detail,
                                      const std::string& message) {
   VLOG(1) << "Sending IPC_MESSAGE_ERROR(" << code << ","
-          << base::WideToUtf8(detail) << "," << message << ")";
-  Send(MakeErrorMessage(code, detail, message));
+          << base::WideToUtf8(detail) << "," << message << ","
+          << error_cause_ << ")";
+  Send(MakeErrorMessage(code, detail, message, error_cause_));
+  error_cause_ = 0;
   loop_runner_.Quit();
+}
+
+void InstallerRunnerBackend::OnErrorCause(uint32_t system_error) {
+  error_cause_ = system_error;
 }
 
 void InstallerRunnerBackend::OnSuccess() {

@@ -43,5 +43,36 @@ TEST_F(InstallerRunnerTest, SettingsWithoutOperationAreRefusedBeforeAnything) {
   EXPECT_TRUE(settings->changeable());
 }
 
+TEST_F(InstallerRunnerTest, RefusedFolderNamesALengthOverTheLimit) {
+  const std::wstring base = L"C:\\Tarvo\\";
+  const struct {
+    std::wstring folder;
+    std::string call;
+  } kCases[] = {
+      {base + std::wstring(247 - base.size(), L'a'), ""},
+      {base + std::wstring(248 - base.size(), L'a'),
+       "OnError 37072 247 The installation folder's path has 248 characters, "
+       "more than the 247 allowed"},
+      {L"C:\\Tarvo|invalid",
+       "OnError 37058  Attempting to start installation with invalid "
+       "settings"},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.folder.size());
+    std::unique_ptr<Settings> settings =
+        MakeSettings(base::FilePath(test_case.folder));
+    if (test_case.call.empty()) {
+      EXPECT_NE(Settings::kNoOperation, settings->operation());
+      continue;
+    }
+    base::TempTree package;
+    InstallerRunner runner(package.root(), base::FilePath(), false);
+    RecordingInstallerObserver observer;
+    runner.AddObserver(&observer);
+    EXPECT_FALSE(runner.StartInstallation(settings.get()));
+    EXPECT_EQ(std::vector<std::string>({test_case.call}), observer.calls());
+  }
+}
+
 }  // namespace
 }  // namespace installer

@@ -87,7 +87,8 @@ void PostReply(base::TaskRunner& reply_runner,
 InstallerUIController::InstallerUIController()
     : loop_runner_(Win32DialogDispatcher::GetInstance()),
       phase_weights_(std::begin(kPhaseWeights), std::end(kPhaseWeights)),
-      stats_(this) {}
+      stats_(this),
+      run_end_(&loop_runner_, &stats_) {}
 
 InstallerUIController::~InstallerUIController() {
   // The window's delegate list must not outlive this delegate.
@@ -194,7 +195,10 @@ void InstallerUIController::Init() {
   window_->SetPhase(phase_);
   if (!base::CpuInfo().has_sse2()) {
     LOG(ERROR) << "SSE2 not supported by the computer";
-    window_->ShowMessageBox(GetLocalizedString(kStringNoSse2));
+    const PendingError error = {kStringNoSse2, std::wstring(),
+                                "SSE2 not supported by the computer"};
+    run_end_.SetError(error);
+    window_->ShowMessageBox(error.WindowText());
     return;
   }
   if (!no_fetcher_) {
@@ -255,13 +259,12 @@ void InstallerUIController::OnAccept() {
   settings_->RemoveObserver(this);
   settings_->WriteStats(stats_.root(), std::string());
   if (base::win::GetWindowsVersion() < base::win::kVersionWin7) {
-    window_->ShowError(
-        GetLocalizedStringWithArg(
-            kStringOldWindows,
-            GetLocalizedString(kStringGetFullInstaller)),
-        true,
+    const PendingError error = {
+        kStringOldWindows, GetLocalizedString(kStringGetFullInstaller),
         "This version of Tarvo doesn't support windows versions prior to "
-        "Windows 7");
+        "Windows 7"};
+    run_end_.SetError(error);
+    window_->ShowError(error.WindowText(), true, error.reason);
     return;
   }
   installation_started_ = true;
@@ -275,7 +278,7 @@ void InstallerUIController::OnAccept() {
     HandlePendingError();
     return;
   }
-  backend_running_ = true;
+  run_end_.OnBackendStarted();
   if (pending_fetcher_callback_) {
     LOG(INFO) << "Running pending fetcher callback.";
     const base::Callback<void(bool)> callback =
@@ -370,12 +373,11 @@ void InstallerUIController::NotifyStatusChanged(int state) {
       fetch_failed_ = true;
       if (installation_started_) {
         LOG(INFO) << "Reporting fetcher error.";
-        stats_.root()->SetString("failure_reason", kFetcherFailureReason);
         PendingError error;
-        error.string_id = state == PackageFetcher::UNPACKING_FAILED
-                              ? kStringUnpackingFailed
-                              : kStringDownloadFailed;
-        error.failure_reason = kFetcherFailureReason;
+        error.code = state == PackageFetcher::UNPACKING_FAILED
+                         ? kStringUnpackingFailed
+                         : kStringDownloadFailed;
+        error.reason = kFetcherFailureReason;
         ReportError(error);
       } else {
         LOG(INFO) << "Exceeded maximum number of fetcher retries,"
@@ -468,21 +470,23 @@ void InstallerUIController::OnError(int code,
   // A backend that handed over to the package's installer follows that
   // installer's error with a general one of its own; the first names the
   // cause, and it is the one the user sees and the report keeps.
+  const uint32_t cause = error_cause_;
+  error_cause_ = 0;
   if (pending_error_) {
     LOG(INFO) << "Keeping the first error, not " << code << ": " << message;
     return;
   }
-  stats_.root()->SetString("failure_reason", message);
-  PendingError error;
-  error.string_id = static_cast<uint32_t>(code);
-  error.argument = detail;
-  error.failure_reason = message;
-  ReportError(error);
+  ReportError({code, detail, message, cause});
+}
+
+void InstallerUIController::OnErrorCause(uint32_t system_error) {
+  error_cause_ = system_error;
 }
 
 void InstallerUIController::ReportError(const PendingError& error) {
-  LOG(INFO) << "Reporting error " << error.string_id;
+  LOG(INFO) << "Reporting error " << error.code;
   pending_error_ = std::make_unique<PendingError>(error);
+  run_end_.SetError(error);
   // A running backend's end then comes as OnInstallerTerminated.
   parts_.runner->Stop();
 }
@@ -494,10 +498,9 @@ void InstallerUIController::OnSuccess() {
 
 void InstallerUIController::OnInstallerTerminated(bool success) {
   LOG(INFO) << "Installer termination reported";
-  backend_running_ = false;
+  run_end_.OnBackendEnded();
   if (ui_terminated_) {
     LOG(INFO) << "UI already terminated";
-    QuitWhenDone();
     return;
   }
   success_ = success;
@@ -538,16 +541,14 @@ void InstallerUIController::HandlePendingError() {
       (phase_ < kPhaseAdditionalFiles || will_download_);
   error_shown_once_ = true;
   const std::unique_ptr<PendingError> error = std::move(pending_error_);
-  window_->ShowError(GetLocalizedStringWithArg(
-                         static_cast<int>(error->string_id), error->argument),
-                     offer_full_package, error->failure_reason);
+  window_->ShowError(error->WindowText(), offer_full_package, error->reason);
 }
 
 // An all-users installation refused for lack of administrator rights is
 // tried again for the current user.
 bool InstallerUIController::OfferCurrentUserInstallation() {
   const Status* status = settings_->GetStatus();
-  if (pending_error_->string_id != kStringNoAdministratorPrivileges ||
+  if (pending_error_->code != kStringNoAdministratorPrivileges ||
       settings_->operation() != Settings::kInstalling ||
       !settings_->GetFlag(ALL_USERS_FLAG)) {
     return false;
@@ -636,57 +637,20 @@ void InstallerUIController::TerminateUI() {
   }
   parts_.runner->Stop();
   ui_lock_file_.Close();
-  stats_.root()->SetInteger("installation_success", success_ ? 1 : 0);
-  if (success_)
-    stats_.root()->Remove("failure_reason");
-  if (settings_->GetFlag(ENABLE_INSTALLER_STATS) &&
-      !settings_->GetFlag(AUTOUPDATE)) {
-    LOG(INFO) << "Sending stats";
-    report_pending_ = true;
-    // After a quit the report goes out without waiting for the network,
-    // and only for a few seconds: against an unreachable server it would
-    // otherwise keep the process for many minutes.
-    stats_.Send(base::BindWeak(&InstallerUIController::OnReportSent,
-                               weak_source_.GetRef(), this),
-                will_download_ && !user_quit_);
-    if (user_quit_) {
-      base::CurrentTaskRunnerHandle::Get()->PostTaskWithDelay(
-          FROM_HERE,
-          base::BindWeak(&InstallerUIController::StopWaitingForReport,
-                         weak_source_.GetRef(), this),
-          kReportWaitAfterQuit);
-    }
-  } else {
-    LOG(INFO) << "Not sending stats";
-  }
-  QuitWhenDone();
+  RunEnd::ReportPolicy report;
+  report.send = settings_->GetFlag(ENABLE_INSTALLER_STATS) &&
+                !settings_->GetFlag(AUTOUPDATE);
+  // After a quit the report goes out without waiting for the network, and
+  // only for a few seconds: against an unreachable server it would
+  // otherwise keep the process for many minutes.
+  report.wait_for_network = will_download_ && !user_quit_;
+  if (user_quit_)
+    report.max_wait = kReportWaitAfterQuit;
+  run_end_.End(success_, report);
 }
 
 void InstallerUIController::DeleteClosedWindow() {
   closed_window_.reset();
-}
-
-void InstallerUIController::StopWaitingForReport() {
-  if (!report_pending_)
-    return;
-  LOG(WARNING) << "The report was not sent within "
-               << kReportWaitAfterQuit.InMilliseconds()
-               << " ms of the quit; not waiting for it";
-  report_pending_ = false;
-  QuitWhenDone();
-}
-
-void InstallerUIController::OnReportSent() {
-  report_pending_ = false;
-  QuitWhenDone();
-}
-
-// The run ends only once its backend has: the fetcher removes the package
-// folder as the run ends, which must not happen under a program still
-// running from it.
-void InstallerUIController::QuitWhenDone() {
-  if (ui_terminated_ && !report_pending_ && !backend_running_)
-    loop_runner_.Quit();
 }
 
 }  // namespace installer

@@ -13,6 +13,7 @@
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/package_collaborators.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/run_end.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
 #include "desktop/windows/installer/ui/installer_window.h"
@@ -86,6 +87,7 @@ class InstallerUIController : public Settings::Observer,
   void OnError(int code,
                const std::wstring& detail,
                const std::string& message) override;
+  void OnErrorCause(uint32_t system_error) override;
   void OnSuccess() override;
   void OnInstallerTerminated(bool success) override;
 
@@ -96,12 +98,7 @@ class InstallerUIController : public Settings::Observer,
 
  private:
   // An error to be shown once the window can show it.
-  struct PendingError {
-    uint32_t string_id = 0;
-    // Stands for "$1" in the string.
-    std::wstring argument;
-    std::string failure_reason;
-  };
+  using PendingError = RunEnd::Error;
 
   void CreateCollaborators(PayloadReader* payload_reader,
                            const base::FilePath& download_folder);
@@ -120,10 +117,6 @@ class InstallerUIController : public Settings::Observer,
                                    ReplyCallback& reply);
   void TerminateUI();
   void DeleteClosedWindow();
-  void OnReportSent();
-  void StopWaitingForReport();
-  // Quits once the report is out and no backend runs any more.
-  void QuitWhenDone();
 
   base::LoopRunner loop_runner_;
   Settings* settings_ = nullptr;
@@ -145,14 +138,14 @@ class InstallerUIController : public Settings::Observer,
   bool initial_stats_written_ = false;
   bool success_ = false;
   bool ui_terminated_ = false;
-  // The runner launched a backend whose end has not been reported yet.
-  bool backend_running_ = false;
-  bool report_pending_ = false;
+  // Travels with the next error.
+  uint32_t error_cause_ = 0;
   // The user cancelled or left for the full package: the run ends within
   // seconds.
   bool user_quit_ = false;
   base::win::ScopedHandle ui_lock_file_;
   Stats stats_;
+  RunEnd run_end_;
   std::unique_ptr<InstallerWindow> window_;
   // The window after the UI ended, kept until a task of its own deletes it:
   // the end may come from inside the window's dialog procedure.

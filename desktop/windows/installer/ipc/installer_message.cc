@@ -14,8 +14,8 @@ namespace installer {
 
 namespace {
 
-// Header, signature, type, code and the two length fields.
-constexpr size_t kErrorMessageFixedSize = 44;
+// Header, signature, type, code, the two length fields and the cause.
+constexpr size_t kErrorMessageFixedSize = 48;
 constexpr size_t kErrorTextsRoom =
     kMaxInstallerMessageSize - kErrorMessageFixedSize;
 // What each text may keep when both are long; a multiple of 4, so that the
@@ -65,6 +65,7 @@ struct ReceivedCall {
   uint32_t number = 0;  // The step count or the error code.
   std::wstring detail;
   std::string message;
+  uint32_t cause = 0;
 };
 
 // Reads the payload of `call->type`; false, with the warning, when it is
@@ -86,6 +87,9 @@ bool ReadPayload(base::BinaryReader& reader, ReceivedCall* call) {
       if (reader.ReadUint32(&call->number) &&
           reader.ReadWideString(&call->detail) &&
           reader.ReadString(&call->message)) {
+        // Backends before the cause was sent end the message here.
+        if (!reader.ReadUint32(&call->cause))
+          call->cause = 0;
         return true;
       }
       LOG(WARNING) << "Received invalid IPC_MESSAGE_ERROR message";
@@ -130,8 +134,8 @@ void LogReceived(const ReceivedCall& call) {
       break;
     case IPC_MESSAGE_ERROR:
       VLOG(1) << "IPC_MESSAGE_ERROR(" << static_cast<int>(call.number) << ","
-              << base::WideToUtf8(call.detail) << "," << call.message
-              << ") received";
+              << base::WideToUtf8(call.detail) << "," << call.message << ","
+              << call.cause << ") received";
       break;
     case IPC_MESSAGE_SUCCESS:
       VLOG(1) << "IPC_MESSAGE_SUCCESS received";
@@ -159,6 +163,8 @@ void Notify(const ReceivedCall& call, InstallerObserver& observer) {
       observer.OnStep();
       break;
     case IPC_MESSAGE_ERROR:
+      if (call.cause != 0)
+        observer.OnErrorCause(call.cause);
       observer.OnError(static_cast<int>(call.number), call.detail,
                        call.message);
       break;
@@ -199,12 +205,15 @@ std::unique_ptr<InstallerMessage> MakeTotalStepsMessage(int count) {
 
 std::unique_ptr<InstallerMessage> MakeErrorMessage(int code,
                                                    std::wstring_view detail,
-                                                   std::string_view message) {
+                                                   std::string_view message,
+                                                   uint32_t cause) {
   FitErrorTexts(&detail, &message);
   auto error = MakeInstallerMessage(IPC_MESSAGE_ERROR);
   error->WriteUint32(static_cast<uint32_t>(code));
   error->WriteWideString(base::WideStringSlice(detail.data(), detail.size()));
   error->WriteString(base::StringSlice(message.data(), message.size()));
+  // Last: a front end that predates it reads no further than the message.
+  error->WriteUint32(cause);
   return error;
 }
 

@@ -44,12 +44,15 @@ std::unique_ptr<InstallerMessage> MakeInstallerMessage(
 
 // The messages that carry a payload. The texts of an error are cut, at
 // character boundaries, so that the message fits one datagram; each keeps
-// at least about half of the room when both are long.
+// at least about half of the room when both are long. `cause` is the
+// Windows error behind the failure (0: none known), after the texts so that
+// older front ends, which stop reading there, still take the message.
 std::unique_ptr<InstallerMessage> MakeStartingNewMainProcessMessage(bool flag);
 std::unique_ptr<InstallerMessage> MakeTotalStepsMessage(int count);
 std::unique_ptr<InstallerMessage> MakeErrorMessage(int code,
                                                    std::wstring_view detail,
-                                                   std::string_view message);
+                                                   std::string_view message,
+                                                   uint32_t cause = 0);
 
 // Checks a received message and calls its operation on every observer. A
 // message without the signature, with an unknown type or with a short

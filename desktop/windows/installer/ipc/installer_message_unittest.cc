@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/binary_reader.h"
@@ -97,13 +98,13 @@ TEST(InstallerMessageTest, ErrorTextsAreCutToFitOneDatagram) {
     size_t kept_message_bytes;
   } kCases[] = {
       {0, 21, 0, 21},
-      {1001, 0, 1001, 0},      // 2048 bytes with the padding: fits.
-      {1003, 0, 1001, 0},      // The room of 1002 units ends inside a pair.
-      {0, 2004, 0, 2004},      // 2048 bytes: fits.
-      {1, 2100, 1, 1998},      // The room of 2000 bytes ends inside a "€".
-      {11, 6000, 11, 1980},    // The short detail keeps all.
-      {6001, 12, 995, 12},     // The short text keeps all.
-      {6001, 6000, 501, 999},  // Both long: about half each.
+      {999, 0, 999, 0},        // 2048 bytes with the padding: fits.
+      {1001, 0, 999, 0},       // The room of 1000 units ends inside a pair.
+      {0, 1998, 0, 1998},      // 2048 bytes with the padding: fits.
+      {1, 2100, 1, 1995},      // The room of 1996 bytes ends inside a "€".
+      {11, 6000, 11, 1974},    // The short detail keeps all.
+      {6001, 12, 993, 12},     // The short text keeps all.
+      {6001, 6000, 499, 999},  // Both long: about half each.
   };
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(testing::Message() << test_case.detail_units << " units, "
@@ -132,9 +133,59 @@ TEST(InstallerMessageTest, ErrorTextsAreCutToFitOneDatagram) {
     EXPECT_EQ(test_case.kept_message_bytes, sent_text.size());
     EXPECT_EQ(detail.substr(0, sent_detail.size()), sent_detail);
     EXPECT_EQ(text.substr(0, sent_text.size()), sent_text);
-    EXPECT_EQ(44 + Padded(2 * sent_detail.size()) + Padded(sent_text.size()),
+    EXPECT_EQ(48 + Padded(2 * sent_detail.size()) + Padded(sent_text.size()),
               message->size());
   }
+}
+
+// The cause follows the texts: a front end that stops reading after them
+// (as older ones do) still gets the error, and a backend that sends none
+// (an older one) gives the error without a cause.
+TEST(InstallerMessageTest, ErrorCauseTravelsAfterTheTexts) {
+  const struct {
+    const char* name;
+    std::function<std::unique_ptr<base::BinaryWriter>()> make;
+    std::vector<std::string> calls;
+  } kCases[] = {
+      {"with a cause",
+       [] { return MakeErrorMessage(37062, L"C:\\T\\a.pak", "copy", 112); },
+       {"OnErrorCause 112", "OnError 37062 C:\\T\\a.pak copy"}},
+      {"without a cause",
+       [] { return MakeErrorMessage(37062, L"C:\\T\\a.pak", "copy"); },
+       {"OnError 37062 C:\\T\\a.pak copy"}},
+      {"from a backend that sends no cause",
+       [] {
+         auto message = std::make_unique<base::BinaryWriter>();
+         Signed(message.get(), IPC_MESSAGE_ERROR)->WriteUint32(37059);
+         message->WriteWideString(L"C:\\T");
+         message->WriteString("create");
+         return message;
+       },
+       {"OnError 37059 C:\\T create"}},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.name);
+    RecordingInstallerObserver observer;
+    base::ObserverList<InstallerObserver> observers;
+    observers.AddObserver(&observer);
+    EXPECT_TRUE(ReplayInstallerMessage(*test_case.make(), observers));
+    EXPECT_EQ(test_case.calls, observer.calls());
+  }
+  // What an older front end reads of a message with a cause.
+  const std::unique_ptr<InstallerMessage> message =
+      MakeErrorMessage(37062, L"C:\\T\\a.pak", "copy", 112);
+  base::BinaryReader reader(*message);
+  std::string signature;
+  uint32_t type = 0;
+  uint32_t code = 0;
+  std::wstring detail;
+  std::string text;
+  ASSERT_TRUE(reader.ReadString(&signature) && reader.ReadUint32(&type) &&
+              reader.ReadUint32(&code) && reader.ReadWideString(&detail) &&
+              reader.ReadString(&text));
+  EXPECT_EQ(std::make_tuple(37062u, std::wstring(L"C:\\T\\a.pak"),
+                            std::string("copy")),
+            std::make_tuple(code, detail, text));
 }
 
 }  // namespace

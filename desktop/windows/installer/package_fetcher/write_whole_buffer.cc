@@ -21,7 +21,9 @@ DWORD WriteWholeBuffer(HANDLE file, const void* data, size_t size) {
       const DWORD error = ::GetLastError();
       return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
     }
-    if (written != piece)
+    // A write that took part of the piece is tried again with the rest: on a
+    // full disk the next one fails with the error that names it.
+    if (written == 0)
       return ERROR_WRITE_FAULT;
     next += written;
     size -= written;

@@ -9,8 +9,8 @@ namespace installer {
 
 // Writes `size` bytes at the file's current position, in pieces small
 // enough for one WriteFile each. 0 when every byte was written; otherwise
-// the Windows error, and ERROR_WRITE_FAULT for a write that took fewer bytes
-// than it was given without reporting an error.
+// the Windows error, and ERROR_WRITE_FAULT for a write that took no byte
+// without reporting an error (one that took some goes on with the rest).
 DWORD WriteWholeBuffer(HANDLE file, const void* data, size_t size);
 
 }  // namespace installer

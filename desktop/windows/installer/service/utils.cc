@@ -46,8 +46,7 @@ constexpr const wchar_t* kReservedDeviceNames[] = {
     L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
 constexpr wchar_t kForbiddenNameCharacters[] = L"?\"<>*|:";
 
-// A folder path must leave room for an 8.3 name below it.
-constexpr size_t kShortPathLimit = 248;
+constexpr size_t kShortPathLimit = kMaxInstallPathLength + 1;
 constexpr size_t kPathLimit = MAX_PATH;
 
 std::atomic<AdminQuery> g_admin_query{nullptr};

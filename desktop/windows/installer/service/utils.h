@@ -51,6 +51,8 @@ bool TestShortcut(const base::FilePath& shortcut,
                   const BY_HANDLE_FILE_INFORMATION* target_information);
 
 // Names and paths.
+// A folder path must leave room for an 8.3 name below it.
+inline constexpr size_t kMaxInstallPathLength = 247;
 // 1 to 247 characters (`short_limit`) or 1 to 259, an optional drive or UNC
 // prefix, and components Windows accepts.
 bool IsValidInstallPath(const base::FilePath& path, bool short_limit);

@@ -22,6 +22,11 @@ namespace {
 // end, arrive first.
 constexpr base::TimeDelta kTerminateDelay = base::TimeDelta::FromSeconds(1);
 constexpr char kFetcherFailureReason[] = "Fetcher error";
+// Texts the window would show for failures found here.
+constexpr int kStringDownloadFailed = 37053;
+constexpr int kStringUnpackingFailed = 37054;
+constexpr int kStringInstallerError = 37055;
+constexpr int kStringNoSse2 = 37065;
 
 const char* BoolText(bool value) {
   return value ? "true" : "false";
@@ -29,7 +34,8 @@ const char* BoolText(bool value) {
 
 }  // namespace
 
-SilentInstallerController::SilentInstallerController() : stats_(this) {}
+SilentInstallerController::SilentInstallerController()
+    : stats_(this), run_end_(&loop_runner_, &stats_) {}
 
 SilentInstallerController::~SilentInstallerController() = default;
 
@@ -68,7 +74,7 @@ void SilentInstallerController::CreateCollaborators(
 void SilentInstallerController::OnPathChanged() {
   // The status of a folder chosen later changes nothing of a running
   // installation.
-  if (installer_started_ || terminated_)
+  if (installer_started_ || run_end_.ended())
     return;
   const Status* status = settings_->GetStatus();
   if (!settings_->GetFlag(AUTOUPDATE) &&
@@ -92,12 +98,14 @@ void SilentInstallerController::StartInstaller() {
   if (base::win::GetWindowsVersion() < base::win::kVersionWin7) {
     LOG(ERROR) << "This version of Tarvo doesn't support windows versions "
                << "prior to Windows 7";
-    Terminate();
+    TerminateWithError({kStringInstallerError, std::wstring(),
+                        "Windows older than Windows 7"});
     return;
   }
   if (!base::CpuInfo().has_sse2()) {
     LOG(ERROR) << "SSE2 not supported by the computer";
-    Terminate();
+    TerminateWithError(
+        {kStringNoSse2, std::wstring(), "SSE2 not supported by the computer"});
     return;
   }
   installer_started_ = true;
@@ -110,7 +118,7 @@ void SilentInstallerController::StartInstaller() {
     Terminate();
     return;
   }
-  backend_running_ = true;
+  run_end_.OnBackendStarted();
 }
 
 void SilentInstallerController::NotifyStatusChanged(int state) {
@@ -124,7 +132,7 @@ void SilentInstallerController::NotifyStatusChanged(int state) {
       package_ready_ = true;
       // Until the installer starts, starting it handles the tracking data:
       // handling it here as well would fetch the preference defaults twice.
-      if (!installer_started_ || terminated_)
+      if (!installer_started_ || run_end_.ended())
         return;
       LOG(INFO) << "Got tracking data from status.";
       HandleTrackingData();
@@ -135,8 +143,10 @@ void SilentInstallerController::NotifyStatusChanged(int state) {
       if (parts_.package_fetcher->Retry())
         return;
       LOG(INFO) << "Package fetcher failed.";
-      stats_.root()->SetString("failure_reason", kFetcherFailureReason);
-      Terminate();
+      TerminateWithError({state == PackageFetcher::UNPACKING_FAILED
+                              ? kStringUnpackingFailed
+                              : kStringDownloadFailed,
+                          std::wstring(), kFetcherFailureReason});
       return;
     default:
       return;
@@ -173,13 +183,26 @@ void SilentInstallerController::OnError(int code,
   // A backend that handed over to the package's installer follows that
   // installer's error with a general one of its own: the first names the
   // cause.
+  const uint32_t cause = error_cause_;
+  error_cause_ = 0;
   if (error_reported_) {
     LOG(INFO) << "Keeping the first error, not " << code << ": " << message;
     return;
   }
   error_reported_ = true;
-  stats_.root()->SetString("failure_reason", message);
+  run_end_.SetError({code, detail, message, cause});
   LOG(INFO) << "Installer error: terminating";
+  Terminate();
+}
+
+void SilentInstallerController::OnErrorCause(uint32_t system_error) {
+  error_cause_ = system_error;
+}
+
+void SilentInstallerController::TerminateWithError(
+    const RunEnd::Error& error) {
+  if (!run_end_.has_error())
+    run_end_.SetError(error);
   Terminate();
 }
 
@@ -191,7 +214,6 @@ void SilentInstallerController::OnSuccess() {
 
 void SilentInstallerController::OnInstallerTerminated(bool success) {
   success_ = success;
-  backend_running_ = false;
   LOG(INFO) << "Installer ended. Success is " << BoolText(success)
             << ". terminating";
   base::CurrentTaskRunnerHandle::Get()->PostTaskWithDelay(
@@ -199,47 +221,24 @@ void SilentInstallerController::OnInstallerTerminated(bool success) {
       base::BindWeak(&SilentInstallerController::Terminate,
                      weak_source_.GetRef(), this),
       kTerminateDelay);
-  QuitWhenDone();
+  run_end_.OnBackendEnded();
 }
 
 void SilentInstallerController::Terminate() {
-  if (terminated_) {
+  if (run_end_.ended()) {
     LOG(INFO) << "Termination already done.";
     return;
   }
-  terminated_ = true;
-  stats_.root()->SetInteger("installation_success", success_ ? 1 : 0);
   // A backend still waiting for the package would wait for ever; one that
-  // failed rolls back. The run ends with the backend either way (see
-  // QuitWhenDone).
+  // failed rolls back. The run ends with the backend either way.
   if (!success_)
     parts_.runner->Stop();
+  RunEnd::ReportPolicy report;
   // Autoupdates report failures only.
-  if (settings_->GetFlag(ENABLE_INSTALLER_STATS) &&
-      (!settings_->GetFlag(AUTOUPDATE) || !success_)) {
-    LOG(INFO) << "Sending stats";
-    report_pending_ = true;
-    stats_.Send(base::BindWeak(&SilentInstallerController::OnReportSent,
-                               weak_source_.GetRef(), this),
-                will_download_);
-  } else {
-    LOG(INFO) << "Not sending stats";
-  }
-  QuitWhenDone();
-}
-
-void SilentInstallerController::OnReportSent() {
-  report_pending_ = false;
-  QuitWhenDone();
-}
-
-// The run ends only once its backend has: the fetcher removes the package
-// folder as the run ends, which must not happen under a program still
-// running from it, and whoever waits for this process expects the
-// installation done, or undone, when it ends.
-void SilentInstallerController::QuitWhenDone() {
-  if (terminated_ && !report_pending_ && !backend_running_)
-    loop_runner_.Quit();
+  report.send = settings_->GetFlag(ENABLE_INSTALLER_STATS) &&
+                (!settings_->GetFlag(AUTOUPDATE) || !success_);
+  report.wait_for_network = will_download_;
+  run_end_.End(success_, report);
 }
 
 }  // namespace installer

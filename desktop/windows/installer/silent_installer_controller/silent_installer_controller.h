@@ -9,6 +9,7 @@
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/package_collaborators.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/run_end.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
 
@@ -70,6 +71,7 @@ class SilentInstallerController : public Settings::Observer,
   void OnError(int code,
                const std::wstring& detail,
                const std::string& message) override;
+  void OnErrorCause(uint32_t system_error) override;
   void OnSuccess() override;
   void OnInstallerTerminated(bool success) override;
 
@@ -79,24 +81,22 @@ class SilentInstallerController : public Settings::Observer,
   void StartInstaller();
   void HandleTrackingData();
   void OnTrackingDataHandled();
+  // Ends the run with `error` unless it already has one.
+  void TerminateWithError(const RunEnd::Error& error);
   void Terminate();
-  void OnReportSent();
-  // Quits once the report is out and no backend runs any more.
-  void QuitWhenDone();
 
   base::LoopRunner loop_runner_;
   bool success_ = false;
   // Set by the first error the backend reports; later ones are only logged.
   bool error_reported_ = false;
-  bool terminated_ = false;
   bool will_download_ = false;
   bool package_ready_ = false;
-  // The runner launched a backend whose end has not been reported yet.
-  bool backend_running_ = false;
   bool installer_started_ = false;
-  bool report_pending_ = false;
+  // Travels with the next error.
+  uint32_t error_cause_ = 0;
   Settings* settings_ = nullptr;
   Stats stats_;
+  RunEnd run_end_;
   PackageCollaborators parts_;
   base::WeakReferenceSource weak_source_;
 };

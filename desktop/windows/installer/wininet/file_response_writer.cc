@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include "base/files/file_path.h"
+#include "base/log_message.h"
 #include "base/logging.h"
+#include "desktop/windows/installer/package_fetcher/write_whole_buffer.h"
 
 namespace installer {
 
@@ -22,12 +24,15 @@ bool FileResponseWriter::Open(const base::FilePath& path) {
 }
 
 bool FileResponseWriter::Write(const char* data, size_t count) {
-  DWORD written = 0;
-  if (!file_.IsValid() || count > MAXDWORD ||
-      !::WriteFile(file_.Get(), data, static_cast<DWORD>(count), &written,
-                   nullptr) ||
-      written != count) {
-    PLOG(ERROR) << "Failed writing response to downloading file";
+  if (!file_.IsValid()) {
+    LOG(ERROR) << "Failed writing response to downloading file: not open";
+    return false;
+  }
+  // Logged with the error the write gave: the last error of the thread may
+  // read "success" after a short write.
+  if (const DWORD error = WriteWholeBuffer(file_.Get(), data, count)) {
+    LOG(ERROR) << "Failed writing response to downloading file: "
+               << base::SystemErrorCodeToString(error);
     return false;
   }
   return true;

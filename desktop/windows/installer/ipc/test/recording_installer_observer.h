@@ -33,6 +33,9 @@ class RecordingInstallerObserver : public InstallerObserver {
     calls_.push_back("OnError " + std::to_string(code) + " " +
                      base::WideToUtf8(detail) + " " + message);
   }
+  void OnErrorCause(uint32_t system_error) override {
+    calls_.push_back("OnErrorCause " + std::to_string(system_error));
+  }
   void OnSuccess() override { calls_.push_back("OnSuccess"); }
   void OnInstallerTerminated(bool success) override {
     calls_.push_back("OnInstallerTerminated " + std::to_string(success));

@@ -7,6 +7,7 @@
 #include "base/logging.h"
 #include "desktop/windows/installer/service/transactions/file_transfer_steps.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
 
 namespace installer {
 
@@ -17,8 +18,10 @@ CopyFileOperation::CopyFileOperation(const base::FilePath& source,
 CopyFileOperation::~CopyFileOperation() = default;
 
 bool CopyFileOperation::Do(Transaction* sub_operations) {
-  if (!PrepareTransferTarget(target_, sub_operations))
+  if (!PrepareTransferTarget(target_, sub_operations)) {
+    set_error(sub_operations->last_error());
     return false;
+  }
   VLOG(1) << "Copying " << source_.AsUTF8() << " to " << target_.AsUTF8();
   if (!RunJournal::Get()->RecordCreated(target_))
     return false;
@@ -26,9 +29,12 @@ bool CopyFileOperation::Do(Transaction* sub_operations) {
   // Whatever was at the target has been set aside: from here a file there
   // is this copy's, also one that a full disk cut short.
   copy_started_ = true;
+  // A path refused before any system call leaves no error of its own.
+  ::SetLastError(ERROR_SUCCESS);
   if (!base::CopyFileChecked(source_, target_)) {
+    set_error(::GetLastError());
     LOG(ERROR) << "File copy failed "
-               << base::SystemErrorCodeToString(::GetLastError());
+               << base::SystemErrorCodeToString(error());
     return false;
   }
   VLOG(1) << "File copied successfully";

@@ -43,13 +43,18 @@ bool CreateFolderOperation::Do(Transaction* sub_operations) {
         existing_ancestor_ = base::FilePath();
         break;
       }
-      if (!base::CreateDirectoryAndGetError(folder_, nullptr))
+      if (!base::CreateDirectoryAndGetError(folder_, nullptr)) {
+        set_error(::GetLastError());
         break;
+      }
       VLOG(1) << "Folder created successfully";
       return true;
     }
     candidate = parent;
   }
+  // No level of the path exists: its drive or share is missing.
+  if (error() == 0)
+    set_error(ERROR_PATH_NOT_FOUND);
   LOG(ERROR) << "Failed folder creation";
   return false;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/files/file_util.h"
+#include "base/log_message.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/time/time.h"
@@ -94,7 +95,10 @@ bool DeleteFileOperation::Do(Transaction* sub_operations) {
     return true;
   if (g_system_calls.open_for_writing(aside_path_))
     return true;
-  PLOG(ERROR) << "Attempt to open the file for writing failed";
+  // Read before the log line, whose writing may change it.
+  set_error(::GetLastError());
+  LOG(ERROR) << "Attempt to open the file for writing failed: "
+             << base::SystemErrorCodeToString(error());
   // Should the move back fail too, `moved_` stays set and the rollback,
   // which always follows a failed `Do`, tries again.
   if (base::MovePathUnchecked(aside_path_, path_))
@@ -143,13 +147,16 @@ bool DeleteFileOperation::SetAside() {
                                    kWriteAndDeleteAccess,
                                    /*keep_previous=*/true,
                                    &saved_security_)) {
+    set_error(ERROR_ACCESS_DENIED);
     LOG(ERROR) << "Cannot obtain proper permissions on the file";
     return false;
   }
   if (!RunJournal::Get()->RecordSetAside(path_, aside_path_))
     return false;
   if (!base::MovePathUnchecked(path_, aside_path_)) {
-    LOG(ERROR) << "File removal failed";
+    set_error(::GetLastError());
+    LOG(ERROR) << "File removal failed: "
+               << base::SystemErrorCodeToString(error());
     return false;
   }
   moved_ = true;

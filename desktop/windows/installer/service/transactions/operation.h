@@ -1,6 +1,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_OPERATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_OPERATION_H_
 
+#include <cstdint>
+
 namespace installer {
 
 class Transaction;
@@ -17,6 +19,15 @@ class Operation {
   // a file in the way); they join the same transaction.
   virtual bool Do(Transaction* sub_operations) = 0;
   virtual void Rollback() = 0;
+
+  // The Windows error that made `Do` fail; 0 when none is known.
+  uint32_t error() const { return error_; }
+
+ protected:
+  void set_error(uint32_t error) { error_ = error; }
+
+ private:
+  uint32_t error_ = 0;
 };
 
 }  // namespace installer

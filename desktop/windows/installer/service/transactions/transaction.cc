@@ -19,6 +19,7 @@ bool Transaction::ExecuteOperation(std::unique_ptr<Operation> operation) {
   // takes the same path as a real failure.
   if (!operation->Do(&sub_operations) ||
       TestFaultInjection::Get()->ShouldFailOperation()) {
+    last_error_ = operation->error();
     // The operation first, then what it needed, newest first: the reverse of
     // the order in which they were done.
     operation->Rollback();

@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_SERVICE_TRANSACTIONS_TRANSACTION_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -32,9 +33,13 @@ class Transaction {
 
   size_t size() const { return operations_.size(); }
   bool empty() const { return operations_.empty(); }
+  // The Windows error of the operation that failed last (0: none known), so
+  // that the failure can be reported with its cause.
+  uint32_t last_error() const { return last_error_; }
 
  private:
   std::vector<std::unique_ptr<Operation>> operations_;
+  uint32_t last_error_ = 0;
 };
 
 }  // namespace installer

@@ -1,0 +1,87 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_RUN_END_H_
+#define DESKTOP_WINDOWS_INSTALLER_RUN_END_H_
+
+#include <cstdint>
+#include <string>
+
+#include "base/time/time_delta.h"
+#include "base/weak_reference.h"
+
+namespace base {
+class LoopRunner;
+}
+
+namespace installer {
+
+class Stats;
+
+// How a front end's run ends, the same for the silent and the windowed
+// one: it keeps the run's error as the user sees it in the window, writes
+// the outcome into the statistics report and into the front end's log (the
+// log a user or support finds), sends the report, and quits the run's loop
+// once the report is out and no backend runs any more: the package folder
+// goes as the run ends, which must not happen under a program running from
+// it. Lives on the front end's main thread.
+class RunEnd {
+ public:
+  // An error the user is told of: string `code` with `detail` for "$1",
+  // the English diagnostic for logs and the report, and the Windows error
+  // behind it (0: none known).
+  struct Error {
+    int code = 0;
+    std::wstring detail;
+    std::string reason;
+    uint32_t cause = 0;
+
+    // The text the window shows for it, cause included.
+    std::wstring WindowText() const;
+  };
+
+  // When and how the report goes out.
+  struct ReportPolicy {
+    bool send = false;
+    // An unreachable server is waited for (a long time) rather than given up
+    // after a few retries.
+    bool wait_for_network = false;
+    // Zero: the run waits for the report whatever it takes.
+    base::TimeDelta max_wait;
+  };
+
+  // `loop_runner` and `stats` must outlive this object.
+  RunEnd(base::LoopRunner* loop_runner, Stats* stats);
+  RunEnd(const RunEnd&) = delete;
+  RunEnd& operator=(const RunEnd&) = delete;
+  ~RunEnd();
+
+  // The error that the run ends with unless a later one replaces it; the
+  // report's failure reason follows it.
+  void SetError(const Error& error);
+  bool has_error() const { return error_.code != 0; }
+
+  void OnBackendStarted() { backend_running_ = true; }
+  void OnBackendEnded();
+
+  // Ends the run once (later calls are logged and ignored): the outcome
+  // goes into the report and the log, the report out as `policy` says.
+  void End(bool success, const ReportPolicy& policy);
+  bool ended() const { return ended_; }
+
+ private:
+  void LogOutcome(bool success) const;
+  void SendReport(const ReportPolicy& policy);
+  void OnReportSent();
+  void StopWaitingForReport(base::TimeDelta waited);
+  void QuitWhenDone();
+
+  base::LoopRunner* const loop_runner_;
+  Stats* const stats_;
+  Error error_;
+  bool ended_ = false;
+  bool backend_running_ = false;
+  bool report_pending_ = false;
+  base::WeakReferenceSource weak_source_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_RUN_END_H_
