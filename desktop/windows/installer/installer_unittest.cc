@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -1361,4 +1362,14 @@ TEST(InstallerTasksTest, NamesAndPlaceholders) {
 }
 
 }  // namespace
+// A fault point and the log name a step by its name: two steps of one name
+// could not be told apart, and a row without a body would end the run.
+TEST(InstallerStepTableTest, EveryStepHasABodyAndANameOfItsOwn) {
+  std::set<std::string> names;
+  for (const Installer::StepDefinition& row : Installer::kStepTable) {
+    EXPECT_NE(nullptr, row.run) << row.name;
+    EXPECT_TRUE(names.insert(row.name).second) << row.name;
+  }
+}
+
 }  // namespace installer
