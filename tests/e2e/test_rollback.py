@@ -5,9 +5,10 @@ that step (TARVO_TEST_FAULT, read by the backend for tests only). The real
 step bodies run up to that point; the failed run must exit with the failure
 code and leave every file of the folders it touches, and every key and
 value of HKCU\\Software and HKLM\\Software, exactly as they were before it.
-The steps come from the step machine's own lists, so a new step is covered
-without editing this file."""
+The steps come from the step machine's own table, printed by a tool of the
+build, so a new step is covered without editing this file."""
 
+import json
 import os
 import re
 import shutil
@@ -22,7 +23,7 @@ import installer_files as files
 import test_installation as installation
 from conftest import run_tool, windows_path
 
-SOURCE = Path(__file__).resolve().parents[2] / "desktop/windows/installer"
+STEP_LIST_TOOL = "desktop/windows/installer/step_list_tool.exe"
 TREE_RUNNER = "desktop/windows/installer/process_tree_runner.exe"
 HANG_GUARD = 600
 FAILED = 1
@@ -40,26 +41,24 @@ WINE_VOLATILE = re.compile(r"^(wine(\\|$)|microsoft\\windows\\currentversion\\(e
                            re.IGNORECASE)
 
 
-def step_lists():
-    """{operation: [step name, ...]} as the step machine runs them: the enum
-    of installer.h, the names of installer.cc and its three lists."""
-    header = (SOURCE / "installer.h").read_text()
-    source = (SOURCE / "installer.cc").read_text()
-    enum = re.search(r"enum class Step : int32_t \{(.*?)\};", header, re.S)[1]
-    steps = re.findall(r"(k\w+),", enum)
-    table = re.search(r"kStepNames\[Installer::kStepCount\] = \{(.*?)\};", source, re.S)[1]
-    names = dict(zip(steps, re.findall(r'"([^"]+)"', table), strict=True))
-    lists = {}
-    for operation, variable in (("install", "kInstallSteps"), ("update", "kUpdateSteps"),
-                                ("uninstall", "kUninstallSteps")):
-        body = re.search(rf"constexpr Step {variable}\[\] = \{{(.*?)\}};", source, re.S)[1]
-        lists[operation] = [names[step] for step in re.findall(r"Step::(k\w+)", body)]
-    return lists
+def step_lists(build_dir):
+    """{operation: [step name, ...]} as the step machine runs them, printed
+    by the tool from the machine's own table."""
+    result = run_tool([str(build_dir / "wine-run"), str(build_dir / STEP_LIST_TOOL)],
+                      capture_output=True, timeout=HANG_GUARD, check=True)
+    return json.loads(result.stdout)
 
 
-STEPS = step_lists()
-CASES = [(operation, index, name) for operation, names in STEPS.items()
-         for index, name in enumerate(names)]
+def pytest_generate_tests(metafunc):
+    # The cases are the steps, known only once the build's tool has run.
+    if "name" not in metafunc.fixturenames:
+        return
+    build_dir = Path(metafunc.config.getoption("--build-dir")).resolve()
+    lists = step_lists(build_dir)
+    cases = [(operation, index, name) for operation in ("install", "update", "uninstall")
+             for index, name in enumerate(lists[operation])]
+    metafunc.parametrize("operation,index,name", cases,
+                         ids=[f"{o}-{i}-{n.replace(' ', '_')}" for o, i, n in cases])
 
 
 def run(build_dir, *args):
@@ -228,14 +227,12 @@ def operations(build_dir, installers, tmp_path_factory):
         machine.clear()
 
 
-def test_the_table_covers_every_step():
+def test_the_table_covers_every_step(build_dir):
     # The proof below is only as good as its table.
-    assert {operation: len(names) for operation, names in STEPS.items()} == {
+    assert {operation: len(names) for operation, names in step_lists(build_dir).items()} == {
         "install": 8, "update": 12, "uninstall": 6}
 
 
-@pytest.mark.parametrize("operation,index,name", CASES,
-                         ids=[f"{o}-{i}-{n.replace(' ', '_')}" for o, i, n in CASES])
 def test_failure_at_the_end_of_a_step_rolls_back_everything(operations, operation, index,
                                                            name):
     machine = operations.machine(operation)

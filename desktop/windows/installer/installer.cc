@@ -1,7 +1,5 @@
 #include "desktop/windows/installer/installer.h"
 
-#include <algorithm>
-#include <climits>
 #include <utility>
 
 #include "base/bind.h"
@@ -16,31 +14,38 @@
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/strings/string_number_conversions.h"
-#include "base/strings/string_split.h"
-#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/prefs_task_pool.h"
 #include "base/time/time.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/autoupdate_task.h"
+#include "desktop/windows/installer/copy_steps.h"
+#include "desktop/windows/installer/default_browser_reset.h"
 #include "desktop/windows/installer/error_cause.h"
-#include "desktop/windows/installer/folder_holds_exactly.h"
+#include "desktop/windows/installer/install_steps.h"
 #include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/installer_package_wait.h"
 #include "desktop/windows/installer/installer_process_switches.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/post_install_tasks.h"
+#include "desktop/windows/installer/product_placeholders.h"
+#include "desktop/windows/installer/product_shortcuts.h"
+#include "desktop/windows/installer/protocol_handler_step.h"
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/registry_entry.h"
-#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
-#include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/transactions/run_journal_operation.h"
 #include "desktop/windows/installer/service/transactions/test_fault_injection.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/uninstall_steps.h"
+#include "desktop/windows/installer/uninstall_survey.h"
+#include "desktop/windows/installer/update_steps.h"
 
 namespace installer {
 
@@ -73,124 +78,98 @@ constexpr Step kProtocolHandlerSteps[] = {
     Step::kSucceeded,
 };
 
-constexpr const char* kStepNames[Installer::kStepCount] = {
-    "copy the package files",
-    "copy the root files",
-    "install the launcher",
-    "set up the registry",
-    "install the shortcuts",
-    "write the installer preferences",
-    "install the components",
-    "finalize the installation",
-    "remove the previously installed files",
-    "remove old files from the installation root",
-    "clean up the registry",
-    "update the shortcuts",
-    "preserve the previous installer status",
-    "remove the shortcuts and unpin",
-    "finalize the uninstallation",
-    "remove the installed files",
-    "uninstall the components",
-    "clean up after the uninstallation",
-    "register as protocol handler",
-    "succeeded",
-};
-
 // Read, write and execute: what the steps need on the installation folder.
 constexpr DWORD kInstallFolderAccess = 0x1201BF;
 constexpr int kFileObject = 1;  // SE_FILE_OBJECT
 
-constexpr char kFilesList[] = "files_list";
-constexpr char kRootFilesList[] = "root_files_list";
 constexpr char kInstallerPrefsName[] = "installer_prefs.json";
 constexpr char kInstallerExperimentsKey[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
 
-// The last installation folder, as the settings read it back, and the
-// value a former 64-bit installer wrote beside it.
-constexpr RegistryEntryDescription kSetLastInstallPathRegOp = {
-    L"{CompanyRegistryKey}",
-    L"Last {Stream} Install Path",
-    REG_SZ,
-    L"{InstallFolder}\\",
-    0,
-    RootFilter::kAnyRoot,
-    0,
-    0,
-    0};
-constexpr RegistryEntryDescription kDeleteLegacyX64InstallPathRegOp = {
-    L"{CompanyRegistryKey}",
-    L"Last {Stream} Install Path x64",
-    kRemoveValue,
-    {},
-    0,
-    RootFilter::kAnyRoot,
-    0,
-    0,
-    0};
+}  // namespace
 
-// A list entry names a file below the package and installation folders.
-// Entries with ".." are refused by the copy itself; an absolute one ("C:\x",
-// "\\server\x"), a rooted one ("\x") or one with a drive or stream colon
-// ("C:x") would be joined as it stands and reach outside them.
-bool IsRelativeListEntry(const std::string& entry) {
-  const base::FilePath path = base::FilePath::FromUTF8(entry);
-  return !path.empty() && !path.IsAbsolute() &&
-         !base::FilePath::IsSeparator(path.value().front()) &&
-         path.value().find(L':') == std::wstring::npos;
-}
-
-// A copy step reports its progress at most this often: finer than any
-// progress bar shows, and a message and a posted task per file made a large
-// package's copy cost mostly reports.
-constexpr size_t kMaxCopyReports = 100;
-
-// The files one posted task of a copy step copies, and reports once.
-size_t CopyBatchSize(size_t files) {
-  return std::max<size_t>(1, (files + kMaxCopyReports - 1) / kMaxCopyReports);
-}
-
-// The reports a list's copy step makes beyond the one of its closure: one
-// per further batch. An empty list is skipped with its closure's report.
-int ExtraCopyReports(const std::vector<std::string>& list) {
-  if (list.empty())
-    return 0;
-  const size_t batch = CopyBatchSize(list.size());
-  return static_cast<int>((list.size() + batch - 1) / batch) - 1;
-}
-
-// Package files that later steps, or this very process, still read from the
-// package folder: they are copied even where the others are moved.
-constexpr const char* kPackageFilesReadLater[] = {
-    "installer.exe",        "tarvo_installer.dll",
-    "launcher.exe",         "installer_helper.exe",
-    "installer_helper_64.exe", "pref_default_overrides",
-    "server_tracking_data", "installer_prefs_include.json",
-    kFilesList,             kRootFilesList,
+// In the order of `Step`, which the check below holds the table to.
+constexpr Installer::StepDefinition Installer::kStepTable[] = {
+    {Step::kCopyFiles, "copy the package files",
+     [](Installer& i) { i.copy_steps_->StepCopyFile(0, false); }},
+    {Step::kCopyRootFiles, "copy the root files",
+     [](Installer& i) { i.copy_steps_->StepCopyFile(0, true); }},
+    {Step::kInstallLauncher, "install the launcher",
+     [](Installer& i) { i.install_steps_->StepInstallLauncher(); }},
+    {Step::kSetUpRegistry, "set up the registry",
+     [](Installer& i) { i.install_steps_->StepSetUpRegistry(); }},
+    {Step::kInstallShortcuts, "install the shortcuts",
+     [](Installer& i) { i.install_steps_->StepInstallShortcuts(); }},
+    {Step::kWriteInstallerPrefs, "write the installer preferences",
+     [](Installer& i) { i.install_steps_->StepWriteInstallerPrefs(); }},
+    {Step::kInstallComponents, "install the components",
+     [](Installer& i) { i.install_steps_->StepInstallComponents(); }},
+    {Step::kFinalizeInstallation, "finalize the installation",
+     [](Installer& i) { i.install_steps_->StepFinalizeInstallation(); }},
+    {Step::kRemovePreviousFiles, "remove the previously installed files",
+     [](Installer& i) { i.update_steps_->StepRemovePreviousFiles(true); }},
+    {Step::kRemoveOldRootFiles, "remove old files from the installation root",
+     [](Installer& i) { i.update_steps_->StepRemoveOldRootFiles(); }},
+    {Step::kCleanUpRegistry, "clean up the registry",
+     [](Installer& i) { i.update_steps_->StepCleanUpRegistry(); }},
+    {Step::kUpdateShortcuts, "update the shortcuts",
+     [](Installer& i) { i.update_steps_->StepUpdateShortcuts(); }},
+    {Step::kPreserveInstallerStatus, "preserve the previous installer status",
+     [](Installer& i) { i.update_steps_->StepPreserveInstallerStatus(); }},
+    {Step::kRemoveShortcuts, "remove the shortcuts and unpin",
+     [](Installer& i) { i.uninstall_steps_->StepRemoveShortcuts(); }},
+    {Step::kFinalizeUninstallation, "finalize the uninstallation",
+     [](Installer& i) { i.uninstall_steps_->StepFinalizeUninstallation(); }},
+    {Step::kRemoveInstalledFiles, "remove the installed files",
+     [](Installer& i) { i.update_steps_->StepRemovePreviousFiles(false); }},
+    {Step::kUninstallComponents, "uninstall the components",
+     [](Installer& i) { i.uninstall_steps_->StepUninstallComponents(); }},
+    {Step::kCleanUpAfterUninstallation, "clean up after the uninstallation",
+     [](Installer& i) {
+       i.uninstall_steps_->StepCleanUpAfterUninstallation();
+     }},
+    {Step::kRegisterProtocolHandler, "register as protocol handler",
+     [](Installer& i) {
+       i.protocol_handler_step_->StepRegisterProtocolHandler();
+     }},
+    {Step::kSucceeded, "succeeded", [](Installer& i) { i.Succeeded(); }},
 };
 
-bool IsReadAfterCopying(const std::string& entry) {
-  for (const char* name : kPackageFilesReadLater) {
-    if (base::EqualsCaseInsensitiveAscii(entry, name))
-      return true;
+namespace {
+
+// Row n of the table is step n, so that a step finds its row by value.
+constexpr bool StepTableFollowsTheEnum() {
+  for (size_t row = 0; row < Installer::kStepCount; ++row) {
+    if (static_cast<size_t>(Installer::kStepTable[row].step) != row)
+      return false;
   }
-  // The tracking data may be named on the command line.
-  const base::CommandLine& command_line = GetProcessCommandLine();
-  return command_line.HasSwitch(switches::kServerTrackingData) &&
-         base::FilePath::FromUTF8(entry) ==
-             command_line.GetSwitchValuePath(switches::kServerTrackingData);
+  return true;
 }
+static_assert(StepTableFollowsTheEnum());
 
 }  // namespace
 
-Installer::Installer() : loop_(base::MessageLoop::current()) {}
+Installer::Installer()
+    : loop_(base::MessageLoop::current()),
+      elevation_(std::make_unique<InstallerElevation>(this)),
+      package_wait_(std::make_unique<InstallerPackageWait>(this)),
+      post_install_tasks_(std::make_unique<PostInstallTasks>(this)),
+      shortcuts_(std::make_unique<ProductShortcuts>(this)),
+      autoupdate_task_(std::make_unique<AutoupdateTask>(this)),
+      uninstall_survey_(std::make_unique<UninstallSurvey>(this)),
+      default_browser_reset_(std::make_unique<DefaultBrowserReset>(this)),
+      copy_steps_(std::make_unique<CopySteps>(this)),
+      install_steps_(std::make_unique<InstallSteps>(this)),
+      update_steps_(std::make_unique<UpdateSteps>(this)),
+      uninstall_steps_(std::make_unique<UninstallSteps>(this)),
+      protocol_handler_step_(std::make_unique<ProtocolHandlerStep>(this)) {}
 
 Installer::~Installer() {
   if (running_)
     Cancel();
   // Stopped before the handles close: a wait on a closed handle is
   // undefined.
-  package_ready_watcher_.StopWatching();
+  package_wait_->StopWatching();
   interrupted_watcher_.StopWatching();
   weak_source_.Invalidate();
 }
@@ -215,7 +194,7 @@ std::span<const Installer::Step> Installer::GetStepList(
 
 // static
 const char* Installer::GetStepName(Step step) {
-  return kStepNames[static_cast<size_t>(step)];
+  return kStepTable[static_cast<size_t>(step)].name;
 }
 
 void Installer::AddObserver(InstallerObserver* observer) {
@@ -267,7 +246,7 @@ void Installer::BuildStepsAndStart() {
   const base::CommandLine& command_line = GetProcessCommandLine();
   if (command_line.HasSwitch(switches::kPostElevatedInstallTasks)) {
     LOG(INFO) << "Post elevation installation tasks only";
-    RunPostElevationTasks();
+    post_install_tasks_->RunPostElevationTasks();
     Succeeded();
     return;
   }
@@ -296,7 +275,7 @@ void Installer::BuildStepsAndStart() {
 
   if (command_line.HasSwitch(switches::kWaitForPackage)) {
     VLOG(2) << "Need to wait for package";
-    WaitForPackage(false);
+    package_wait_->WaitForPackage(false);
     return;
   }
 
@@ -313,7 +292,8 @@ void Installer::BuildStepsAndStart() {
   }
 
   if (operation == Settings::kInstalling || operation == Settings::kUpgrading) {
-    if (!PrepareFileLists(folder) || !CreateVersionSubfolder(folder))
+    if (!copy_steps_->PrepareFileLists(folder) ||
+        !CreateVersionSubfolder(folder))
       return;
   } else if (operation == Settings::kUninstalling) {
     if (!DeleteProductExecutable(folder))
@@ -321,18 +301,18 @@ void Installer::BuildStepsAndStart() {
   }
   if (operation == Settings::kUpgrading)
     ApplyStoredExperiments(folder);
-  move_package_files_ = ShouldMovePackageFiles();
+  copy_steps_->DecideWhetherToMove();
   if (status()->experiments.IsEnabled(kTestExperiment) !=
       base::IsFeatureEnabled(kTestExperiment)) {
     LOG(INFO) << "Changing the status of the test experiment.";
   }
-  launcher_is_executable_ = GetExecutableBitness(
-      folder.Append(kLauncherName), &launcher_is_64_bit_);
+  launcher_is_executable_ =
+      GetExecutableBitness(folder.Append(kLauncherName), &launcher_is_64_bit_);
 
   BuildStepList();
   int total = static_cast<int>(steps_.size()) + 1;
   if (operation != Settings::kUninstalling)
-    total += ExtraCopyReports(files_) + ExtraCopyReports(root_files_);
+    total += copy_steps_->ExtraReports();
   for (InstallerObserver& observer : observers_)
     observer.OnTotalSteps(total);
   ScheduleNextStep();
@@ -385,7 +365,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
       return false;
     }
   }
-  SaveLastInstallPath();
+  install_steps_->SaveLastInstallPath();
   if (has_write)
     has_write =
         CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess);
@@ -398,7 +378,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
   }
   if (all_users && !is_elevated_admin) {
     VLOG(1) << "All users is set but we have no admin privs -> elevate";
-    return HandleRelaunchResult(RelaunchElevated());
+    return HandleRelaunchResult(elevation_->RelaunchElevated());
   }
   if (operation == Settings::kInstalling && is_elevated_admin &&
       single_profile && status()->single_profile != 1) {
@@ -420,21 +400,21 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
   }
   if (IsUserAdmin(true)) {
     VLOG(1) << "Running elevated because of folder privileges";
-    return HandleRelaunchResult(RelaunchElevated());
+    return HandleRelaunchResult(elevation_->RelaunchElevated());
   }
   LOG(INFO) << "Need temporary write permissions from administrative user";
   const bool permanent = single_profile || GetProcessCommandLine().HasSwitch(
                                                switches::kComponents);
-  switch (GrantFolderPermissionElevated(folder, permanent)) {
-    case kElevatedDone:
+  switch (elevation_->GrantFolderPermissionElevated(folder, permanent)) {
+    case InstallerElevation::kElevatedDone:
       VLOG(2) << "Temporary write permission obtained";
       break;
-    case kElevationImpossible:
+    case InstallerElevation::kElevationImpossible:
       LOG(ERROR) << Fail(kErrorElevation, std::wstring(),
                          "Failed to elevate the process to give us write "
                          "permissions to installation folder");
       return false;
-    case kElevatedProcessFailed:
+    case InstallerElevation::kElevatedProcessFailed:
       LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
                          "The process for giving us write permission to the "
                          "installer folder didn't complete successfully");
@@ -454,98 +434,30 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
   return true;
 }
 
-bool Installer::HandleRelaunchResult(ElevationResult result) {
+bool Installer::HandleRelaunchResult(InstallerElevation::Result result) {
   switch (result) {
-    case kElevatedDone:
+    case InstallerElevation::kElevatedDone:
       VLOG(2) << "Succeeded elevated run";
       Succeeded();
       return false;
-    case kRunContinuesInPackageWait:
+    case InstallerElevation::kRunContinuesInPackageWait:
       // The elevated installer did the work; the package wait (or the
       // hand-over it already made) reports the run's end.
       VLOG(2) << "Succeeded elevated run, waiting for the package";
       return false;
-    case kElevationImpossible:
+    case InstallerElevation::kElevationImpossible:
       LOG(ERROR) << Fail(kErrorElevation, std::wstring(),
                          "Elevated installation failed.");
       return false;
-    case kElevatedProcessFailed:
+    case InstallerElevation::kElevatedProcessFailed:
       LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
                          "Installer process did not complete successfully.");
       return false;
-    case kElevationSetupError:
+    case InstallerElevation::kElevationSetupError:
       LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
                          "Error when setting up the installer process");
       return false;
   }
-  return true;
-}
-
-void Installer::SaveLastInstallPath() {
-  if (settings_->operation() == Settings::kUninstalling ||
-      settings_->GetFlag(COPY_ONLY) || settings_->GetFlag(AUTOUPDATE)) {
-    return;
-  }
-  VLOG(1) << "Saving last installation path.";
-  std::unique_ptr<Operation> operation;
-  RegistryEntry(kSetLastInstallPathRegOp, this)
-      .CreateOperation(HKEY_CURRENT_USER, &operation);
-  if (!operation)
-    LOG(ERROR) << "Could not convert kSetLastInstallPathRegOp";
-  else if (!transaction_.ExecuteOperation(std::move(operation)))
-    LOG(WARNING) << "Could not write last installation path";
-  if (settings_->architecture() != Settings::kArchitectureX64)
-    return;
-  RegistryEntry(kDeleteLegacyX64InstallPathRegOp, this)
-      .CreateOperation(HKEY_CURRENT_USER, &operation);
-  if (!operation || !transaction_.ExecuteOperation(std::move(operation)))
-    LOG(WARNING) << "Could not delete legacy x64 last install path";
-}
-
-bool Installer::PrepareFileLists(const base::FilePath& folder) {
-  VLOG(1) << "Reading files list";
-  if (!ReadFileList(kFilesList, &files_)) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
-                       "Could not read files list");
-    return false;
-  }
-  if (files_.empty()) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(), "No files in files list");
-    return false;
-  }
-  if (ReadFileList(kRootFilesList, &root_files_))
-    LOG(INFO) << "Read root files list";
-  for (const std::vector<std::string>* list : {&files_, &root_files_}) {
-    for (const std::string& entry : *list) {
-      if (!IsRelativeListEntry(entry)) {
-        LOG(ERROR) << Fail(
-            kErrorInstall, std::wstring(),
-            "Path outside the installation in files list: " + entry);
-        return false;
-      }
-    }
-  }
-  return true;
-}
-
-bool Installer::ShouldMovePackageFiles() const {
-  // Only a folder that goes when the installation ends: one a user runs the
-  // installer from must stay whole. A moved file keeps the access list it
-  // got in the user's temporary folder, while an installation for all users
-  // needs the one its folder passes on to a new file.
-  return GetProcessCommandLine().HasSwitch(switches::kTemporaryPackage) &&
-         !settings_->GetFlag(ALL_USERS_FLAG);
-}
-
-bool Installer::ReadFileList(const char* name, std::vector<std::string>* list) {
-  std::string text;
-  // Within INT_MAX bytes the entries can be counted in an int.
-  if (!base::ReadFileToStringWithMaxSize(package_folder_.AppendASCII(name),
-                                         &text, INT_MAX)) {
-    return false;
-  }
-  *list = base::SplitNarrowByAnyOf(text, "\r\n", base::KEEP_WHITESPACE,
-                                   base::SPLIT_WANT_NONEMPTY);
   return true;
 }
 
@@ -617,76 +529,12 @@ base::Closure Installer::MakeStepClosure(Step step) {
   const base::Closure& injected = steps_for_testing_[static_cast<size_t>(step)];
   if (!injected.is_null())
     return injected;
-  switch (step) {
-    case Step::kCopyFiles:
-      return base::BindWeak(&Installer::StepCopyFile, weak_source_.GetRef(),
-                            this, 0, false);
-    case Step::kCopyRootFiles:
-      return base::BindWeak(&Installer::StepCopyFile, weak_source_.GetRef(),
-                            this, 0, true);
-    case Step::kRemovePreviousFiles:
-      return base::BindWeak(&Installer::StepRemovePreviousFiles,
-                            weak_source_.GetRef(), this, true);
-    case Step::kRemoveInstalledFiles:
-      return base::BindWeak(&Installer::StepRemovePreviousFiles,
-                            weak_source_.GetRef(), this, false);
-    case Step::kRemoveOldRootFiles:
-      return base::BindWeak(&Installer::StepRemoveOldRootFiles,
-                            weak_source_.GetRef(), this);
-    case Step::kCleanUpRegistry:
-      return base::BindWeak(&Installer::StepCleanUpRegistry,
-                            weak_source_.GetRef(), this);
-    case Step::kPreserveInstallerStatus:
-      return base::BindWeak(&Installer::StepPreserveInstallerStatus,
-                            weak_source_.GetRef(), this);
-    case Step::kRemoveShortcuts:
-      return base::BindWeak(&Installer::StepRemoveShortcuts,
-                            weak_source_.GetRef(), this);
-    case Step::kFinalizeUninstallation:
-      return base::BindWeak(&Installer::StepFinalizeUninstallation,
-                            weak_source_.GetRef(), this);
-    case Step::kUninstallComponents:
-      return base::BindWeak(&Installer::StepUninstallComponents,
-                            weak_source_.GetRef(), this);
-    case Step::kCleanUpAfterUninstallation:
-      return base::BindWeak(&Installer::StepCleanUpAfterUninstallation,
-                            weak_source_.GetRef(), this);
-    case Step::kInstallLauncher:
-      return base::BindWeak(&Installer::StepInstallLauncher,
-                            weak_source_.GetRef(), this);
-    case Step::kSetUpRegistry:
-      return base::BindWeak(&Installer::StepSetUpRegistry,
-                            weak_source_.GetRef(), this);
-    case Step::kInstallShortcuts:
-      return base::BindWeak(&Installer::StepInstallShortcuts,
-                            weak_source_.GetRef(), this);
-    case Step::kWriteInstallerPrefs:
-      return base::BindWeak(&Installer::StepWriteInstallerPrefs,
-                            weak_source_.GetRef(), this);
-    case Step::kInstallComponents:
-      return base::BindWeak(&Installer::StepInstallComponents,
-                            weak_source_.GetRef(), this);
-    case Step::kFinalizeInstallation:
-      return base::BindWeak(&Installer::StepFinalizeInstallation,
-                            weak_source_.GetRef(), this);
-    case Step::kUpdateShortcuts:
-      return base::BindWeak(&Installer::StepUpdateShortcuts,
-                            weak_source_.GetRef(), this);
-    case Step::kRegisterProtocolHandler:
-      return base::BindWeak(&Installer::StepRegisterProtocolHandler,
-                            weak_source_.GetRef(), this);
-    case Step::kSucceeded:
-      return base::BindWeak(&Installer::Succeeded, weak_source_.GetRef(), this);
-    default:
-      return base::BindWeak(&Installer::StepNotAvailable, weak_source_.GetRef(),
-                            this, step);
-  }
+  return base::BindWeak(&Installer::RunStepBody, weak_source_.GetRef(), this,
+                        step);
 }
 
-void Installer::StepNotAvailable(Step step) {
-  LOG(ERROR) << Fail(
-      kErrorInstall, std::wstring(),
-      std::string("Installer step not available: ") + GetStepName(step));
+void Installer::RunStepBody(Step step) {
+  kStepTable[static_cast<size_t>(step)].run(*this);
 }
 
 void Installer::SetStepForTesting(Step step, base::Closure body) {
@@ -728,129 +576,6 @@ void Installer::ScheduleNextStep() {
   for (InstallerObserver& observer : observers_)
     observer.OnStep();
   ++next_step_;
-}
-
-void Installer::StepCopyFile(int index, bool is_root) {
-  const std::vector<std::string>& list = is_root ? root_files_ : files_;
-  if (is_root && index == 0 && list.empty()) {
-    VLOG(2) << "Skipping copying of root files since list is empty.";
-    ScheduleNextStep();
-    return;
-  }
-  if (index < 0 || static_cast<size_t>(index) >= list.size()) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
-                       "Invalid index " + std::to_string(index) +
-                           " passed to StepCopyFile (max: " +
-                           std::to_string(list.size()) + ")");
-    return;
-  }
-  const size_t end = std::min(
-      list.size(), static_cast<size_t>(index) + CopyBatchSize(list.size()));
-  for (size_t i = static_cast<size_t>(index); i < end; ++i) {
-    if (!CopyPackageFile(list[i], is_root))
-      return;
-  }
-  if (end == list.size()) {
-    VLOG(1) << "Done copying " << (is_root ? "root " : "") << "files";
-    ScheduleNextStep();
-    return;
-  }
-  for (InstallerObserver& observer : observers_)
-    observer.OnStep();
-  PostStep(base::BindWeak(&Installer::StepCopyFile, weak_source_.GetRef(), this,
-                          static_cast<int>(end), is_root));
-}
-
-bool Installer::CopyPackageFile(const std::string& entry, bool is_root) {
-  const base::FilePath relative = base::FilePath::FromUTF8(entry);
-  VLOG(1) << "Copying " << (is_root ? "root " : "") << "file " << entry;
-  const base::FilePath source = package_folder_.Append(relative.value());
-  const base::FilePath folder = status()->install_folder;
-  const base::FilePath target =
-      is_root ? folder.Append(relative.value())
-              : folder.Append(install_log_.subfolder).Append(relative.value());
-  // Root files are few, and some are read again by later steps.
-  const bool movable = !is_root && !IsReadAfterCopying(entry);
-  if (!(movable && MovedWithItsFolder(relative)) &&
-      !TransferPackageFile(source, target, movable)) {
-    LOG(ERROR) << FailWithCause(kErrorCopyFile, target.value(),
-                                "Failed copying " + entry,
-                                transaction_.last_error());
-    return false;
-  }
-  (is_root ? install_log_.root_files : install_log_.files)
-      .push_back(relative.value());
-  return true;
-}
-
-bool Installer::TransferPackageFile(const base::FilePath& source,
-                                    const base::FilePath& target,
-                                    bool movable) {
-  if (movable && move_package_files_) {
-    if (transaction_.ExecuteOperation(std::make_unique<MoveFileOperation>(
-            source, target, MoveFileOperation::Reach::kSameVolume))) {
-      return true;
-    }
-    // Another volume, or a file held open: a copy does for those, and the
-    // rest would most likely fail the same way.
-    LOG(WARNING) << "Moving package files failed: copying them instead";
-    move_package_files_ = false;
-  }
-  return transaction_.ExecuteOperation(
-      std::make_unique<CopyFileOperation>(source, target));
-}
-
-bool Installer::MovedWithItsFolder(const base::FilePath& relative) {
-  const std::wstring& path = relative.value();
-  const size_t separator = path.find(L'\\');
-  if (separator == std::wstring::npos || separator == 0)
-    return false;
-  const std::wstring top = path.substr(0, separator);
-  // A folder moved earlier stays moved, even once moves have stopped.
-  const auto known = whole_folder_moved_.find(top);
-  if (known != whole_folder_moved_.end())
-    return known->second;
-  const bool moved = move_package_files_ && MoveWholeFolder(top);
-  whole_folder_moved_.emplace(top, moved);
-  return moved;
-}
-
-bool Installer::MoveWholeFolder(const std::wstring& top) {
-  // Only a plain name: "..", "." or a second level spelled with '/' are left
-  // to the checks of the one-by-one way.
-  if (top == L"." || top == L".." || top.find(L'/') != std::wstring::npos)
-    return false;
-  // A root file inside the folder (in any case) is still to be copied from
-  // it.
-  for (const std::string& entry : root_files_) {
-    const std::wstring path = base::FilePath::FromUTF8(entry).value();
-    if (path.size() > top.size() && path[top.size()] == L'\\' &&
-        ::CompareStringOrdinal(path.c_str(), static_cast<int>(top.size()),
-                               top.c_str(), static_cast<int>(top.size()),
-                               TRUE) == CSTR_EQUAL) {
-      return false;
-    }
-  }
-  // The entries are compared as UTF-8: only the folder's own are converted.
-  const std::string prefix = base::WideToUtf8(top) + "\\";
-  std::vector<std::wstring> below;
-  for (const std::string& entry : files_) {
-    if (entry.starts_with(prefix))
-      below.push_back(base::Utf8ToWide(entry.substr(prefix.size())));
-  }
-  const base::FilePath source = package_folder_.Append(top);
-  const base::FilePath target =
-      status()->install_folder.Append(install_log_.subfolder).Append(top);
-  if (base::PathExists(target) || !FolderHoldsExactly(source, std::move(below)))
-    return false;
-  if (!transaction_.ExecuteOperation(std::make_unique<MoveFileOperation>(
-          source, target, MoveFileOperation::Reach::kSameVolume))) {
-    LOG(WARNING) << "Moving the package folder " << source.AsUTF8()
-                 << " failed: its files go one by one";
-    return false;
-  }
-  LOG(INFO) << "Moved the package folder " << source.AsUTF8() << " whole";
-  return true;
 }
 
 std::string Installer::FailWithCause(int code,
@@ -917,8 +642,8 @@ void Installer::Succeeded() {
   transaction_.DestroyOperations();
   RunJournal::Get()->Finish();
   if (delete_empty_company_key_) {
-    DeleteEmptyCompanyKey(HKEY_CURRENT_USER);
-    DeleteEmptyCompanyKey(HKEY_LOCAL_MACHINE);
+    update_steps_->DeleteEmptyCompanyKey(HKEY_CURRENT_USER);
+    update_steps_->DeleteEmptyCompanyKey(HKEY_LOCAL_MACHINE);
   }
   for (InstallerObserver& observer : observers_)
     observer.OnSuccess();
@@ -929,7 +654,7 @@ void Installer::Reset() {
   // A signal that arrives now must find nothing left to act on: a late
   // interruption would otherwise roll back a finished installation.
   interrupted_watcher_.StopWatching();
-  package_ready_watcher_.StopWatching();
+  package_wait_->StopWatching();
   if (saved_security_) {
     RestoreSecurityInfo(saved_security_.get());
     saved_security_.reset();
@@ -943,6 +668,35 @@ void Installer::Reset() {
   settings_ = nullptr;
   uninstall_key_name_.clear();
   running_ = false;
+}
+
+void Installer::OnObjectSignaled(HANDLE object) {
+  if (run_ended_) {
+    LOG(INFO) << "Installation already ended, signal ignored";
+    return;
+  }
+  if (object == interrupted_event_.Get()) {
+    LOG(INFO) << "Installation was interrupted";
+    Cancel();
+    return;
+  }
+  LOG(INFO) << "Package is ready";
+  package_wait_->HandOverToPackageInstaller();
+}
+
+std::wstring Installer::Resolve(const std::wstring& name) {
+  if (name == L"InstallFolder")
+    return settings_ ? status()->install_folder.value() : std::wstring();
+  if (name == L"Uninstall")
+    return uninstall_key_name_;
+  return ResolveProductPlaceholder(name);
+}
+
+RegistryData* Installer::GetRegistryRecord(HKEY root) {
+  if (!registry_logging_)
+    return nullptr;
+  return root == HKEY_LOCAL_MACHINE ? &install_log_.hklm_registry
+                                    : &install_log_.hkcu_registry;
 }
 
 }  // namespace installer

@@ -1,7 +1,7 @@
-// The `Installer`'s elevation: relaunching the whole installer elevated, and
-// the elevated process that grants this one access to the installation
-// folder. Both go through the shell's "runas" verb, which shows the UAC
+// Both elevations go through the shell's "runas" verb, which shows the UAC
 // prompt; a refused prompt makes the shell call fail.
+
+#include "desktop/windows/installer/installer_elevation.h"
 
 #include <windows.h>
 
@@ -21,10 +21,13 @@
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
-#include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/installer_package_wait.h"
 #include "desktop/windows/installer/installer_process_switches.h"
+#include "desktop/windows/installer/post_install_tasks.h"
 #include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
 
@@ -42,8 +45,8 @@ constexpr char kRunUninstallBat[] = "run-uninstall-bat";
 constexpr wchar_t kPoliciesSystemKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
 
-std::atomic<Installer::ShellExecuteFunction> g_shell_execute_for_testing{
-    nullptr};
+std::atomic<InstallerElevation::ShellExecuteFunction>
+    g_shell_execute_for_testing{nullptr};
 
 struct LocalMemoryFreer {
   void operator()(void* memory) const { LocalFree(memory); }
@@ -144,19 +147,22 @@ base::win::ScopedHandle CreatePermissionEvent(const std::wstring& name) {
 
 }  // namespace
 
+InstallerElevation::InstallerElevation(Installer* installer)
+    : InstallerPart(installer) {}
+
 // static
-Installer::ShellExecuteFunction Installer::SetShellExecuteForTesting(
-    ShellExecuteFunction function) {
+InstallerElevation::ShellExecuteFunction
+InstallerElevation::SetShellExecuteForTesting(ShellExecuteFunction function) {
   return g_shell_execute_for_testing.exchange(function);
 }
 
 // static
-bool Installer::RunShellExecute(SHELLEXECUTEINFOW* info) {
+bool InstallerElevation::RunShellExecute(SHELLEXECUTEINFOW* info) {
   ShellExecuteFunction shell_execute = g_shell_execute_for_testing.load();
   return shell_execute ? shell_execute(info) : ShellExecuteExW(info);
 }
 
-bool Installer::CanElevate() {
+bool InstallerElevation::CanElevate() {
   if (IsUserAdmin(true))
     return true;
   if (base::win::GetWindowsVersion() < base::win::kVersionVista)
@@ -169,8 +175,9 @@ bool Installer::CanElevate() {
            enable_lua == 0);
 }
 
-bool Installer::ShellExecuteRunAs(const base::CommandLine& command_line,
-                                  base::win::ScopedHandle* process) {
+bool InstallerElevation::ShellExecuteRunAs(
+    const base::CommandLine& command_line,
+    base::win::ScopedHandle* process) {
   const std::wstring program = command_line.GetProgram().value();
   const std::wstring parameters = command_line.GetArgumentsString();
   SHELLEXECUTEINFOW info = {};
@@ -188,7 +195,7 @@ bool Installer::ShellExecuteRunAs(const base::CommandLine& command_line,
   return true;
 }
 
-Installer::ElevationResult Installer::RelaunchElevated() {
+InstallerElevation::Result InstallerElevation::RelaunchElevated() {
   LOG(INFO) << "Running the installer elevated.";
   if (!CanElevate()) {
     LOG(ERROR) << "Cannot elevate with UAC disabled";
@@ -236,14 +243,14 @@ Installer::ElevationResult Installer::RelaunchElevated() {
   if (!GetExitCodeProcess(process.Get(), &exit_code) || exit_code != 0)
     return kElevatedProcessFailed;
   if (wait_for_package) {
-    WaitForPackage(true);
+    package_wait().WaitForPackage(true);
     return kRunContinuesInPackageWait;
   }
-  RunPostElevationTasks();
+  post_install_tasks().RunPostElevationTasks();
   return kElevatedDone;
 }
 
-Installer::ElevationResult Installer::GrantFolderPermissionElevated(
+InstallerElevation::Result InstallerElevation::GrantFolderPermissionElevated(
     const base::FilePath& folder,
     bool permanent) {
   LOG(INFO) << "Running an elevated process to give us permissions on the "

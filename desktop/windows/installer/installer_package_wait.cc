@@ -1,7 +1,4 @@
-// The `Installer`'s wait for the package that the front end is still
-// fetching, and the hand-over to the package's own installer once it is
-// ready. The wait and the installation-interrupted watch both end in
-// `OnObjectSignaled`.
+#include "desktop/windows/installer/installer_package_wait.h"
 
 #include <windows.h>
 
@@ -15,7 +12,9 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_process_switches.h"
+#include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
 
@@ -27,7 +26,18 @@ constexpr char kPackageInstallerName[] = "installer.exe";
 
 }  // namespace
 
-void Installer::WaitForPackage(bool after_elevation) {
+InstallerPackageWait::InstallerPackageWait(Installer* installer)
+    : InstallerPart(installer) {}
+
+InstallerPackageWait::~InstallerPackageWait() {
+  StopWatching();
+}
+
+void InstallerPackageWait::StopWatching() {
+  package_ready_watcher_.StopWatching();
+}
+
+void InstallerPackageWait::WaitForPackage(bool after_elevation) {
   LOG(INFO) << "Need to wait for actual package";
   after_elevation_ = after_elevation;
   const std::wstring name =
@@ -36,35 +46,22 @@ void Installer::WaitForPackage(bool after_elevation) {
   package_ready_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   if (!package_ready_event_.IsValid()) {
     PLOG(ERROR) << "OpenEventW failed";
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
                        "Failed to open a handle to the package ready event");
     return;
   }
   if (WaitForSingleObject(package_ready_event_.Get(), 0) == WAIT_OBJECT_0) {
-    OnObjectSignaled(package_ready_event_.Get());
+    installer_.OnObjectSignaled(package_ready_event_.Get());
     return;
   }
-  if (!package_ready_watcher_.StartWatching(package_ready_event_.Get(), this)) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+  if (!package_ready_watcher_.StartWatching(package_ready_event_.Get(),
+                                            &installer_)) {
+    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
                        "Failed to watch the package ready event");
   }
 }
 
-void Installer::OnObjectSignaled(HANDLE object) {
-  if (run_ended_) {
-    LOG(INFO) << "Installation already ended, signal ignored";
-    return;
-  }
-  if (object == interrupted_event_.Get()) {
-    LOG(INFO) << "Installation was interrupted";
-    Cancel();
-    return;
-  }
-  LOG(INFO) << "Package is ready";
-  HandOverToPackageInstaller();
-}
-
-void Installer::HandOverToPackageInstaller() {
+void InstallerPackageWait::HandOverToPackageInstaller() {
   const base::CommandLine& own = GetProcessCommandLine();
   base::CommandLine command_line(
       own.GetSwitchValuePath(switches::kWaitForPackage)
@@ -81,7 +78,7 @@ void Installer::HandOverToPackageInstaller() {
   for (InstallerObserver& observer : observers_)
     observer.OnStartingNewMainProcess(false);
   // The new main process starts from a released folder.
-  Reset();
+  installer_.Reset();
   LOG(INFO) << "Running installer from the package with command line: "
             << base::WideToUtf8(command_line.GetCommandLineString());
   base::ProcessLaunchOptions options;
@@ -91,7 +88,7 @@ void Installer::HandOverToPackageInstaller() {
   for (InstallerObserver& observer : observers_)
     observer.OnReturnedToPreviousMainProcess();
   if (!process.IsValid()) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
                        "Failed to start installer process from the package "
                        "folder.");
     return;
@@ -101,7 +98,7 @@ void Installer::HandOverToPackageInstaller() {
     Succeeded();
     return;
   }
-  LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+  LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
                      "Installer process did not complete successfully.");
 }
 

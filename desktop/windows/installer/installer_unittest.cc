@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,14 +25,20 @@
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/default_browser_reset.h"
+#include "desktop/windows/installer/install_steps.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/product_shortcuts.h"
+#include "desktop/windows/installer/protocol_handler_step.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
 #include "desktop/windows/installer/service/transactions/operation.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/status.h"
 #include "desktop/windows/installer/test/recording_association_shell.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
+#include "desktop/windows/installer/uninstall_survey.h"
+#include "desktop/windows/installer/update_steps.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -69,12 +76,12 @@ class ScopedAdminQuery {
 
 class ScopedShellExecute {
  public:
-  explicit ScopedShellExecute(Installer::ShellExecuteFunction function)
-      : previous_(Installer::SetShellExecuteForTesting(function)) {}
-  ~ScopedShellExecute() { Installer::SetShellExecuteForTesting(previous_); }
+  explicit ScopedShellExecute(InstallerElevation::ShellExecuteFunction function)
+      : previous_(InstallerElevation::SetShellExecuteForTesting(function)) {}
+  ~ScopedShellExecute() { InstallerElevation::SetShellExecuteForTesting(previous_); }
 
  private:
-  Installer::ShellExecuteFunction previous_;
+  InstallerElevation::ShellExecuteFunction previous_;
 };
 
 // Wine's user is always an elevated administrator: these stand for a user
@@ -636,7 +643,7 @@ TEST_F(InstallerTest, MasterShortcutIsCopiedToEveryDestination) {
   const base::FilePath desktop = tree_.MakeDir(L"desktop");
   const base::FilePath start_menu = tree_.MakeDir(L"start menu");
   tree_.WriteFile(
-      (L"desktop\\" + Installer::GetShortcutFileName(false)).c_str(), "mine");
+      (L"desktop\\" + ProductShortcuts::GetShortcutFileName(false)).c_str(), "mine");
   std::unique_ptr<Settings> settings = InstallSettings();
   Installer installer;
   InjectSteps(installer, Settings::kInstalling);
@@ -651,9 +658,9 @@ TEST_F(InstallerTest, MasterShortcutIsCopiedToEveryDestination) {
           [](Installer* installer, std::vector<base::FilePath*> results,
              std::vector<base::FilePath> folders, bool* use_version,
              bool* created, base::FilePath target) {
-            std::vector<Installer::ShortcutDestination> destinations = {
+            std::vector<ProductShortcuts::ShortcutDestination> destinations = {
                 {folders[0], results[0]}, {folders[1], results[1]}};
-            *created = installer->CreateMasterShortcut(&destinations, false,
+            *created = installer->product_shortcuts()->CreateMasterShortcut(&destinations, false,
                                                        use_version, target);
             EXPECT_TRUE(destinations.empty());
             installer->ScheduleNextStep();
@@ -666,8 +673,8 @@ TEST_F(InstallerTest, MasterShortcutIsCopiedToEveryDestination) {
 
   EXPECT_TRUE(created);
   EXPECT_TRUE(use_version);
-  const std::wstring name = Installer::GetShortcutFileName(true);
-  EXPECT_NE(Installer::GetShortcutFileName(false), name);
+  const std::wstring name = ProductShortcuts::GetShortcutFileName(true);
+  EXPECT_NE(ProductShortcuts::GetShortcutFileName(false), name);
   EXPECT_EQ(desktop.Append(name), desktop_copy);
   EXPECT_EQ(start_menu.Append(name), start_menu_copy);
   for (const base::FilePath& shortcut :
@@ -679,7 +686,7 @@ TEST_F(InstallerTest, MasterShortcutIsCopiedToEveryDestination) {
   }
   // The user's own file of the plain name is left alone.
   EXPECT_EQ("mine", base::TempTree::ReadFile(
-                        desktop.Append(Installer::GetShortcutFileName(false))));
+                        desktop.Append(ProductShortcuts::GetShortcutFileName(false))));
 }
 
 TEST_F(InstallerTest, NoStepRunsAfterCancel) {
@@ -1204,9 +1211,9 @@ TEST(InstallerTasksTest, ProtocolSchemesAreCheckedBeforeRegistration) {
       {L"t\u00e4rvo", false},
   };
   for (const auto& c : kCases)
-    EXPECT_EQ(c.valid, Installer::IsValidProtocolScheme(c.scheme)) << c.scheme;
-  EXPECT_TRUE(Installer::IsValidProtocolScheme(std::wstring(64, L'a')));
-  EXPECT_FALSE(Installer::IsValidProtocolScheme(std::wstring(65, L'a')));
+    EXPECT_EQ(c.valid, ProtocolHandlerStep::IsValidProtocolScheme(c.scheme)) << c.scheme;
+  EXPECT_TRUE(ProtocolHandlerStep::IsValidProtocolScheme(std::wstring(64, L'a')));
+  EXPECT_FALSE(ProtocolHandlerStep::IsValidProtocolScheme(std::wstring(65, L'a')));
 }
 
 TEST(InstallerTasksTest, SplitsTheReinstallCommandSafely) {
@@ -1235,7 +1242,7 @@ TEST(InstallerTasksTest, SplitsTheReinstallCommandSafely) {
     SCOPED_TRACE(base::WideToUtf8(test_case.command));
     std::wstring program = L"x";
     std::wstring arguments = L"x";
-    EXPECT_EQ(test_case.valid, Installer::SplitReinstallCommand(
+    EXPECT_EQ(test_case.valid, DefaultBrowserReset::SplitReinstallCommand(
                                    test_case.command, &program, &arguments));
     EXPECT_EQ(test_case.program, program);
     EXPECT_EQ(test_case.arguments, arguments);
@@ -1266,7 +1273,7 @@ TEST(InstallerTasksTest, AllUsersBrowserResetNeedsTheReinstallCommand) {
     bool all_users;
     // Null: no value.
     const wchar_t* command;
-    Installer::ShellExecuteFunction start;
+    InstallerElevation::ShellExecuteFunction start;
     base::win::WindowsVersion version;
     const std::vector<std::wstring>& calls;
   };
@@ -1305,7 +1312,7 @@ TEST(InstallerTasksTest, AllUsersBrowserResetNeedsTheReinstallCommand) {
     ScopedShellExecute start(test_case.start);
     test::RecordingAssociationShell shell(test_case.version);
 
-    Installer::ResetDefaultBrowserToIe(test_case.all_users, &shell);
+    DefaultBrowserReset::ResetDefaultBrowserToIe(test_case.all_users, &shell);
 
     EXPECT_EQ(test_case.calls, shell.calls());
   }
@@ -1324,7 +1331,7 @@ TEST(InstallerTasksTest, SurveyCommandLineKeepsBrowserAndUrlWhole) {
   for (const std::string& url : kUrls) {
     SCOPED_TRACE(url);
     const std::wstring command_line =
-        Installer::MakeSurveyCommandLine(browser, true, url);
+        UninstallSurvey::MakeSurveyCommandLine(browser, true, url);
     int count = 0;
     LPWSTR* argv = CommandLineToArgvW(command_line.c_str(), &count);
     ASSERT_TRUE(argv);
@@ -1343,16 +1350,26 @@ TEST(InstallerTasksTest, NamesAndPlaceholders) {
   EXPECT_EQ(L"Software\\Tarvo Software",
             installer.Resolve(L"CompanyRegistryKey"));
   EXPECT_EQ(nullptr, installer.GetRegistryRecord(HKEY_CURRENT_USER));
-  EXPECT_EQ(L"", Installer::GetOldProductStreamName(0));
-  EXPECT_EQ(L"Next", Installer::GetOldProductStreamName(1));
-  EXPECT_EQ(L"Labs", Installer::GetOldProductStreamName(2));
-  EXPECT_EQ(L"Invalid", Installer::GetOldProductStreamName(7));
-  EXPECT_EQ("x@1", Installer::MakeCountedPrefValue("x", true));
-  EXPECT_EQ("x@2", Installer::MakeCountedPrefValue("x", false));
+  EXPECT_EQ(L"", UpdateSteps::GetOldProductStreamName(0));
+  EXPECT_EQ(L"Next", UpdateSteps::GetOldProductStreamName(1));
+  EXPECT_EQ(L"Labs", UpdateSteps::GetOldProductStreamName(2));
+  EXPECT_EQ(L"Invalid", UpdateSteps::GetOldProductStreamName(7));
+  EXPECT_EQ("x@1", InstallSteps::MakeCountedPrefValue("x", true));
+  EXPECT_EQ("x@2", InstallSteps::MakeCountedPrefValue("x", false));
   EXPECT_EQ(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo " +
                 base::Utf8ToWide(GetVersionString()) + L".x",
-            Installer::MakeUninstallKeyPath(L".x"));
+            InstallSteps::MakeUninstallKeyPath(L".x"));
 }
 
 }  // namespace
+// A fault point and the log name a step by its name: two steps of one name
+// could not be told apart, and a row without a body would end the run.
+TEST(InstallerStepTableTest, EveryStepHasABodyAndANameOfItsOwn) {
+  std::set<std::string> names;
+  for (const Installer::StepDefinition& row : Installer::kStepTable) {
+    EXPECT_NE(nullptr, row.run) << row.name;
+    EXPECT_TRUE(names.insert(row.name).second) << row.name;
+  }
+}
+
 }  // namespace installer

@@ -4,6 +4,7 @@
 #include <array>
 #include <bitset>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,32 +44,46 @@ enum SettingsFlag : int32_t {
   DELETE_PROFILE = 16,
   REPLACE_KILNOR_INSTALLATION = 17,
 };
-inline constexpr int32_t kSettingsFlagCount = 18;
-
-inline constexpr std::array<const char*, kSettingsFlagCount>
-    kSettingsFlagNames = {
-        "COPY_ONLY",
-        "SINGLE_PROFILE",
-        "LAUNCH_TARVO",
-        "ALL_USERS_FLAG",
-        "DEFAULT_BROWSER",
-        "IMPORT_BROWSER_DATA",
-        "INSTALL_ASSISTANT",
-        "ENABLE_TARVO_STATS",
-        "ENABLE_INSTALLER_STATS",
-        "DESKTOP_SHORTCUT",
-        "START_MENU_SHORTCUT",
-        "QUICK_LAUNCH_SHORTCUT",
-        "PINNED_SHORTCUT",
-        "UNINSTALL_FLAG",
-        "SILENT",
-        "AUTOUPDATE",
-        "DELETE_PROFILE",
-        "REPLACE_KILNOR_INSTALLATION",
+// Every flag with the name the log prints, in the order of the enum.
+struct SettingsFlagRow {
+  SettingsFlag flag;
+  const char* name;
 };
+inline constexpr SettingsFlagRow kSettingsFlags[] = {
+    {COPY_ONLY, "COPY_ONLY"},
+    {SINGLE_PROFILE, "SINGLE_PROFILE"},
+    {LAUNCH_TARVO, "LAUNCH_TARVO"},
+    {ALL_USERS_FLAG, "ALL_USERS_FLAG"},
+    {DEFAULT_BROWSER, "DEFAULT_BROWSER"},
+    {IMPORT_BROWSER_DATA, "IMPORT_BROWSER_DATA"},
+    {INSTALL_ASSISTANT, "INSTALL_ASSISTANT"},
+    {ENABLE_TARVO_STATS, "ENABLE_TARVO_STATS"},
+    {ENABLE_INSTALLER_STATS, "ENABLE_INSTALLER_STATS"},
+    {DESKTOP_SHORTCUT, "DESKTOP_SHORTCUT"},
+    {START_MENU_SHORTCUT, "START_MENU_SHORTCUT"},
+    {QUICK_LAUNCH_SHORTCUT, "QUICK_LAUNCH_SHORTCUT"},
+    {PINNED_SHORTCUT, "PINNED_SHORTCUT"},
+    {UNINSTALL_FLAG, "UNINSTALL_FLAG"},
+    {SILENT, "SILENT"},
+    {AUTOUPDATE, "AUTOUPDATE"},
+    {DELETE_PROFILE, "DELETE_PROFILE"},
+    {REPLACE_KILNOR_INSTALLATION, "REPLACE_KILNOR_INSTALLATION"},
+};
+inline constexpr int32_t kSettingsFlagCount =
+    static_cast<int32_t>(std::size(kSettingsFlags));
+
+// Row n is flag n, so that a flag finds its row by value.
+constexpr bool SettingsFlagsFollowTheEnum() {
+  for (int32_t row = 0; row < kSettingsFlagCount; ++row) {
+    if (kSettingsFlags[row].flag != row)
+      return false;
+  }
+  return true;
+}
+static_assert(SettingsFlagsFollowTheEnum());
 
 constexpr const char* SettingsFlagName(int32_t flag) {
-  return flag >= 0 && flag < kSettingsFlagCount ? kSettingsFlagNames[flag]
+  return flag >= 0 && flag < kSettingsFlagCount ? kSettingsFlags[flag].name
                                                 : "UNKNOWN_FLAG";
 }
 

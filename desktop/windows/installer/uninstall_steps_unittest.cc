@@ -22,6 +22,7 @@
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
+#include "desktop/windows/installer/uninstall_steps.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -60,7 +61,7 @@ class UninstallStepsTest : public SettingsTest {
  protected:
   UninstallStepsTest()
       : folder_(tree_.Path(L"Tarvo")),
-        previous_starter_(Installer::SetBatchStarterForTesting(&NoteBatch)),
+        previous_starter_(UninstallSteps::SetBatchStarterForTesting(&NoteBatch)),
         interrupted_(::CreateEventW(
             nullptr, TRUE, FALSE,
             InstallerObjectNames(folder_)
@@ -69,7 +70,7 @@ class UninstallStepsTest : public SettingsTest {
     g_started_batches.clear();
   }
   ~UninstallStepsTest() override {
-    Installer::SetBatchStarterForTesting(previous_starter_);
+    UninstallSteps::SetBatchStarterForTesting(previous_starter_);
   }
 
   void WriteInstallation() {
@@ -260,7 +261,7 @@ class UninstallStepsTest : public SettingsTest {
 
   base::TempTree tree_;
   const base::FilePath folder_;
-  Installer::BatchStarter previous_starter_;
+  UninstallSteps::BatchStarter previous_starter_;
   // The front end's event, as the runner creates it.
   base::win::ScopedHandle interrupted_;
 };

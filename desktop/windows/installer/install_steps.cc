@@ -1,6 +1,4 @@
-// The steps that put a new installation in place: the launcher, the
-// registry, the shortcuts, the installer preferences, the components and
-// the finalisation.
+#include "desktop/windows/installer/install_steps.h"
 
 #include <windows.h>
 
@@ -30,20 +28,25 @@
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/autoupdate_task.h"
 #include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/firewall_rule.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_names.h"
+#include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_process_switches.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/post_install_tasks.h"
+#include "desktop/windows/installer/product_shortcuts.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/registry_entry_tables.h"
-#include "desktop/windows/installer/service/task_scheduler.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/signature_verifier.h"
 #include "desktop/windows/installer/status.h"
@@ -62,9 +65,29 @@ constexpr char kHideFromProgramsFeature[] =
     "installer-hide-from-program-and-features";
 constexpr wchar_t kUninstallKeyTemplate[] = L"{Uninstall}";
 constexpr wchar_t kClientsKey[] = L"Software\\Clients\\StartMenuInternet";
-constexpr char kScheduledAutoupdateSwitch[] = "scheduledautoupdate";
-constexpr int kAutoupdateDescriptionId = 37052;
-constexpr int32_t kAutoupdateTimeValue = 3600;
+
+// The last installation folder, as the settings read it back, and the
+// value a former 64-bit installer wrote beside it.
+constexpr RegistryEntryDescription kSetLastInstallPathRegOp = {
+    L"{CompanyRegistryKey}",
+    L"Last {Stream} Install Path",
+    REG_SZ,
+    L"{InstallFolder}\\",
+    0,
+    RootFilter::kAnyRoot,
+    0,
+    0,
+    0};
+constexpr RegistryEntryDescription kDeleteLegacyX64InstallPathRegOp = {
+    L"{CompanyRegistryKey}",
+    L"Last {Stream} Install Path x64",
+    kRemoveValue,
+    {},
+    0,
+    RootFilter::kAnyRoot,
+    0,
+    0,
+    0};
 
 // E with ".old" before its extension.
 base::FilePath OldExecutablePath(const base::FilePath& executable) {
@@ -89,14 +112,37 @@ std::string DescribeRow(const RegistryEntry& entry,
 
 }  // namespace
 
-void Installer::StepInstallLauncher() {
+InstallSteps::InstallSteps(Installer* installer) : InstallerPart(installer) {}
+
+void InstallSteps::SaveLastInstallPath() {
+  if (settings_->operation() == Settings::kUninstalling ||
+      settings_->GetFlag(COPY_ONLY) || settings_->GetFlag(AUTOUPDATE)) {
+    return;
+  }
+  VLOG(1) << "Saving last installation path.";
+  std::unique_ptr<Operation> operation;
+  RegistryEntry(kSetLastInstallPathRegOp, &installer_)
+      .CreateOperation(HKEY_CURRENT_USER, &operation);
+  if (!operation)
+    LOG(ERROR) << "Could not convert kSetLastInstallPathRegOp";
+  else if (!transaction_.ExecuteOperation(std::move(operation)))
+    LOG(WARNING) << "Could not write last installation path";
+  if (settings_->architecture() != Settings::kArchitectureX64)
+    return;
+  RegistryEntry(kDeleteLegacyX64InstallPathRegOp, &installer_)
+      .CreateOperation(HKEY_CURRENT_USER, &operation);
+  if (!operation || !transaction_.ExecuteOperation(std::move(operation)))
+    LOG(WARNING) << "Could not delete legacy x64 last install path";
+}
+
+void InstallSteps::StepInstallLauncher() {
   LOG(INFO) << "Installing the launcher";
   const base::FilePath folder = status()->install_folder;
   const base::FilePath source = package_folder_.Append(kLauncherName);
   const base::FilePath target = folder.Append(kLauncherName);
   if (!transaction_.ExecuteOperation(
           std::make_unique<CopyFileOperation>(source, target))) {
-    LOG(ERROR) << Fail(kErrorCopyFile, target.value(),
+    LOG(ERROR) << Fail(Installer::kErrorCopyFile, target.value(),
                        "Failed copying the launcher");
     return;
   }
@@ -110,8 +156,8 @@ void Installer::StepInstallLauncher() {
   ScheduleNextStep();
 }
 
-void Installer::InstallLauncherAsExecutable(const base::FilePath& folder,
-                                            const base::FilePath& launcher) {
+void InstallSteps::InstallLauncherAsExecutable(const base::FilePath& folder,
+                                               const base::FilePath& launcher) {
   const base::FilePath executable =
       folder.AppendASCII(GetProductExecutableName());
   const base::FilePath old = OldExecutablePath(executable);
@@ -129,8 +175,8 @@ void Installer::InstallLauncherAsExecutable(const base::FilePath& folder,
   }
 }
 
-void Installer::InstallTrackingData(const base::FilePath& folder,
-                                    const base::CommandLine& command_line) {
+void InstallSteps::InstallTrackingData(const base::FilePath& folder,
+                                       const base::CommandLine& command_line) {
   LOG(INFO) << "Tracking data installation requested";
   base::FilePath data =
       command_line.GetSwitchValuePath(switches::kServerTrackingData);
@@ -146,7 +192,7 @@ void Installer::InstallTrackingData(const base::FilePath& folder,
   }
 }
 
-void Installer::InstallPrefDefaultOverrides(const base::FilePath& folder) {
+void InstallSteps::InstallPrefDefaultOverrides(const base::FilePath& folder) {
   const base::FilePath overrides =
       package_folder_.AppendASCII(kPrefDefaultOverridesName);
   if (!base::PathExists(overrides))
@@ -165,7 +211,7 @@ void Installer::InstallPrefDefaultOverrides(const base::FilePath& folder) {
   }
 }
 
-void Installer::InstallHelper(const base::FilePath& folder) {
+void InstallSteps::InstallHelper(const base::FilePath& folder) {
   const bool is_64_bit = base::win::GetWindowsVersionInfo().architecture() ==
                          base::win::WindowsVersionInfo::kArchitectureX64;
   const char* name =
@@ -188,7 +234,7 @@ void Installer::InstallHelper(const base::FilePath& folder) {
   }
 }
 
-void Installer::StepSetUpRegistry() {
+void InstallSteps::StepSetUpRegistry() {
   if (settings_->GetFlag(COPY_ONLY)) {
     ScheduleNextStep();
     return;
@@ -206,7 +252,7 @@ void Installer::StepSetUpRegistry() {
   for (const RegistryEntryDescription& row : rows) {
     if (!WriteRegistryRow(root, row)) {
       registry_logging_ = false;
-      LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+      LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
                          "Failed writing uninstallation information");
       return;
     }
@@ -215,7 +261,7 @@ void Installer::StepSetUpRegistry() {
   ScheduleNextStep();
 }
 
-std::wstring Installer::ChooseUninstallKey(HKEY root) {
+std::wstring InstallSteps::ChooseUninstallKey(HKEY root) {
   std::wstring name = MakeUninstallKeyPath(std::wstring());
   for (int counter = 1;; ++counter) {
     base::win::RegistryKey existing;
@@ -227,9 +273,9 @@ std::wstring Installer::ChooseUninstallKey(HKEY root) {
   }
 }
 
-bool Installer::WriteRegistryRow(HKEY root,
-                                 const RegistryEntryDescription& row) {
-  RegistryEntry entry(row, this);
+bool InstallSteps::WriteRegistryRow(HKEY root,
+                                    const RegistryEntryDescription& row) {
+  RegistryEntry entry(row, &installer_);
   const bool mandatory = std::wstring(row.key) == kUninstallKeyTemplate;
   const std::string description = DescribeRow(entry, row);
   std::unique_ptr<Operation> operation;
@@ -244,7 +290,7 @@ bool Installer::WriteRegistryRow(HKEY root,
   return written || !mandatory;
 }
 
-void Installer::StepInstallShortcuts() {
+void InstallSteps::StepInstallShortcuts() {
   if (settings_->GetFlag(COPY_ONLY)) {
     ScheduleNextStep();
     return;
@@ -256,29 +302,29 @@ void Installer::StepInstallShortcuts() {
   const std::array<std::wstring*, 3> members = {
       &install_log_.desktop_shortcut, &install_log_.start_menu_shortcut,
       &install_log_.quick_launch_shortcut};
-  std::vector<ShortcutDestination> destinations;
+  std::vector<ProductShortcuts::ShortcutDestination> destinations;
   AddShortcutDestination(DESKTOP_SHORTCUT,
                          all_users ? base::kCommonDesktop : base::kDesktop,
                          &created[0], &destinations);
   AddShortcutDestination(START_MENU_SHORTCUT,
                          all_users ? base::kCommonStartMenu : base::kStartMenu,
                          &created[1], &destinations);
-  AddShortcutDestination(QUICK_LAUNCH_SHORTCUT, base::kQuickLaunch,
-                         &created[2], &destinations);
+  AddShortcutDestination(QUICK_LAUNCH_SHORTCUT, base::kQuickLaunch, &created[2],
+                         &destinations);
   bool use_version = false;
-  CreateMasterShortcut(&destinations, settings_->GetFlag(PINNED_SHORTCUT),
-                       &use_version,
-                       status()->install_folder.Append(kLauncherName));
+  product_shortcuts().CreateMasterShortcut(
+      &destinations, settings_->GetFlag(PINNED_SHORTCUT), &use_version,
+      status()->install_folder.Append(kLauncherName));
   for (size_t i = 0; i < created.size(); ++i)
     *members[i] = created[i].value();
   ScheduleNextStep();
 }
 
-void Installer::AddShortcutDestination(
+void InstallSteps::AddShortcutDestination(
     int32_t flag,
     int path_key,
     base::FilePath* result,
-    std::vector<ShortcutDestination>* destinations) {
+    std::vector<ProductShortcuts::ShortcutDestination>* destinations) {
   if (!settings_->GetFlag(flag))
     return;
   base::FilePath folder;
@@ -289,7 +335,7 @@ void Installer::AddShortcutDestination(
   destinations->push_back({folder, result});
 }
 
-void Installer::StepWriteInstallerPrefs() {
+void InstallSteps::StepWriteInstallerPrefs() {
   const base::FilePath target =
       status()->install_folder.AppendASCII(kInstallerPrefsName);
   LOG(INFO) << "Writing installer prefs to" << target.AsUTF8();
@@ -340,8 +386,8 @@ void Installer::StepWriteInstallerPrefs() {
   ScheduleNextStep();
 }
 
-void Installer::FillInstallerPrefs(base::JsonPrefStore* include,
-                                   base::JsonPrefStore* prefs) {
+void InstallSteps::FillInstallerPrefs(base::JsonPrefStore* include,
+                                      base::JsonPrefStore* prefs) {
   const base::Value* value = nullptr;
   std::string text;
   if (include->GetValue("welcome-url", &value) && value->GetAsString(&text)) {
@@ -373,10 +419,11 @@ void Installer::FillInstallerPrefs(base::JsonPrefStore* include,
   const base::CommandLine& command_line = GetProcessCommandLine();
   if (command_line.HasSwitch(switches::kTempFolder)) {
     LOG(INFO) << "Writing temp folder pref";
-    prefs->SetValue("temp_folder",
-                    base::MakeValue<base::Value>(base::WideToUtf8(
-                        command_line.GetSwitchValueNative(switches::kTempFolder))),
-                    0);
+    prefs->SetValue(
+        "temp_folder",
+        base::MakeValue<base::Value>(base::WideToUtf8(
+            command_line.GetSwitchValueNative(switches::kTempFolder))),
+        0);
   }
   LOG(INFO) << "Writing autoupdate pref";
   const bool autoupdate = settings_->GetFlag(AUTOUPDATE);
@@ -392,7 +439,7 @@ void Installer::FillInstallerPrefs(base::JsonPrefStore* include,
   }
 }
 
-void Installer::WriteExperimentPrefs(base::JsonPrefStore* prefs) {
+void InstallSteps::WriteExperimentPrefs(base::JsonPrefStore* prefs) {
   const base::ProductChannelMask mask =
       base::GetProductChannelMask(GetUserAgentName());
   base::ListValueOwner all = base::MakeValue<base::ListValue>();
@@ -408,7 +455,7 @@ void Installer::WriteExperimentPrefs(base::JsonPrefStore* prefs) {
   prefs->SetValue("installer-experiments", std::move(changed), 0);
 }
 
-void Installer::StepInstallComponents() {
+void InstallSteps::StepInstallComponents() {
   LOG(INFO) << "Installing Components";
   install_log_.components.clear();
   if (settings_->operation() == Settings::kUpgrading)
@@ -420,8 +467,8 @@ void Installer::StepInstallComponents() {
     ScheduleNextStep();
     return;
   }
-  const std::string value =
-      base::WideToUtf8(command_line.GetSwitchValueNative(switches::kComponents));
+  const std::string value = base::WideToUtf8(
+      command_line.GetSwitchValueNative(switches::kComponents));
   LOG(INFO) << "Components present : " << value;
   bool has_certificate_table = true;
   const bool unsigned_build =
@@ -434,7 +481,8 @@ void Installer::StepInstallComponents() {
   ScheduleNextStep();
 }
 
-void Installer::InstallComponent(const std::string& part, bool unsigned_build) {
+void InstallSteps::InstallComponent(const std::string& part,
+                                    bool unsigned_build) {
   LOG(INFO) << "Processing component " << part;
   const size_t colon = part.find(':');
   const std::string name = part.substr(0, colon);
@@ -486,30 +534,30 @@ void Installer::InstallComponent(const std::string& part, bool unsigned_build) {
   install_log_.components.emplace_back(name, target.value());
 }
 
-void Installer::StepFinalizeInstallation() {
+void InstallSteps::StepFinalizeInstallation() {
   LOG(INFO) << "Finalizing the installation";
   const base::FilePath folder = status()->install_folder;
   if (!WriteInstallStatus(folder.AppendASCII(kInstallStatusName))) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
                        "Failed saving the installation status");
     return;
   }
   MakeDefaultBrowserIfAsked(folder);
   BroadcastAssociationChange();
-  if (ShouldCreateAutoupdateTask())
-    CreateAutoupdateTask(folder);
+  if (autoupdate_task().ShouldCreateAutoupdateTask())
+    autoupdate_task().CreateAutoupdateTask(folder);
   if (IsUserAdmin(false)) {
     AddFirewallRule(folder.Append(install_log_.subfolder)
                         .AppendASCII(GetProductExecutableName()),
                     false);
   }
-  FinalizeSuccessfulInstallation();
+  post_install_tasks().FinalizeSuccessfulInstallation();
   for (InstallerObserver& observer : observers_)
     observer.OnStep();
   Succeeded();
 }
 
-bool Installer::WriteInstallStatus(const base::FilePath& target) {
+bool InstallSteps::WriteInstallStatus(const base::FilePath& target) {
   // Written beside the target, then put in place through the transaction:
   // written in place, a failure from here on would leave a status file that
   // tells the next run an installation is there.
@@ -531,7 +579,7 @@ bool Installer::WriteInstallStatus(const base::FilePath& target) {
   return written;
 }
 
-void Installer::MakeDefaultBrowserIfAsked(const base::FilePath& folder) {
+void InstallSteps::MakeDefaultBrowserIfAsked(const base::FilePath& folder) {
   // Windows 10 lets only the user choose: a relaunched or silent run, or one
   // already handling web links, leaves the choice alone.
   if (base::win::GetWindowsVersion() >= base::win::kVersionWin10 &&
@@ -552,63 +600,23 @@ void Installer::MakeDefaultBrowserIfAsked(const base::FilePath& folder) {
   environment.MakeDefaultBrowser(false);
 }
 
-void Installer::BroadcastAssociationChange() {
+void InstallSteps::BroadcastAssociationChange() {
   SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
                      reinterpret_cast<LPARAM>(kClientsKey));
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
 }
 
-bool Installer::ShouldCreateAutoupdateTask() const {
-  if (settings_->GetFlag(COPY_ONLY))
-    return false;
-  // The elevated permission process holds the folder for a user-only
-  // installation; a task made now would belong to the wrong account.
-  return settings_->GetFlag(ALL_USERS_FLAG) ||
-         !permission_undo_event_.IsValid();
+// static
+std::wstring InstallSteps::MakeUninstallKeyPath(const std::wstring& suffix) {
+  return GetUninstallRegistryPath() + L"\\" +
+         base::Utf8ToWide(GetProductName()) + L" " +
+         base::Utf8ToWide(GetVersionString()) + suffix;
 }
 
-void Installer::CreateAutoupdateTask(const base::FilePath& folder) {
-  LOG(INFO) << "Creating scheduled task";
-  std::unique_ptr<TaskScheduler> scheduler = CreateTaskScheduler();
-  if (!scheduler || !scheduler->Init()) {
-    LOG(ERROR) << "Could not initialize task scheduler";
-    return;
-  }
-  scheduler->DeleteStaleTasks();
-  base::CommandLine command_line(folder.Append(kLauncherName));
-  command_line.AppendSwitch(kScheduledAutoupdateSwitch);
-  command_line.AppendArg("$(Arg0)");
-  ScheduledTaskInfo info(command_line);
-  info.description = GetLocalizedString(kAutoupdateDescriptionId);
-  info.name = L"Autoupdate " + base::Utf8ToWide(install_log_.app_id);
-  const bool scheduled = ShouldScheduleAutoupdateTask();
-  info.run_as_system = settings_->GetFlag(ALL_USERS_FLAG) ? 1 : 0;
-  info.time_limit_seconds = kAutoupdateTimeValue;
-  info.trigger_kind = scheduled ? 1 : 2;
-  info.add_logon_trigger = scheduled;
-  info.run_only_if_network = true;
-  if (!scheduler->CreateTask(info)) {
-    LOG(ERROR) << "Could not create scheduled task";
-    return;
-  }
-  DecreaseAutoupdateErrorCount(folder.AppendASCII(kInstallerPrefsName));
-}
-
-void Installer::DecreaseAutoupdateErrorCount(const base::FilePath& path) {
-  const base::RefPtr<base::JsonPrefStore> prefs =
-      base::MakeRefCounted<base::JsonPrefStore>(path, nullptr);
-  prefs->ReadPrefs();
-  const base::Value* value = nullptr;
-  int32_t count = 0;
-  if (!prefs->GetValue("au_task_error_count", &value) ||
-      !value->GetAsInteger(&count) || count <= 0) {
-    return;
-  }
-  --count;
-  prefs->SetValue("au_task_error_count", base::MakeValue<base::Value>(count),
-                  0);
-  prefs->FlushPendingWrite();
-  LOG(INFO) << "Setting autoupdate task error counter to : " << count;
+// static
+std::string InstallSteps::MakeCountedPrefValue(const std::string& text,
+                                               bool first) {
+  return text + "@" + (first ? "1" : "2");
 }
 
 }  // namespace installer

@@ -1,8 +1,4 @@
-// The steps that clear what a previous installation of the folder left:
-// the files of older installations, the old root files, the registry
-// entries of its install log, and its install log itself, kept aside.
-
-#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/update_steps.h"
 
 #include <array>
 #include <atomic>
@@ -18,7 +14,9 @@
 #include "base/time/time.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/cleanup_batch.h"
+#include "desktop/windows/installer/firewall_rule.h"
 #include "desktop/windows/installer/installer_names.h"
+#include "desktop/windows/installer/product_shortcuts.h"
 #include "desktop/windows/installer/registry_cleanup_key.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
@@ -26,7 +24,9 @@
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/status.h"
 
 namespace installer {
@@ -84,7 +84,9 @@ bool AnyNamedOtherThan(const std::vector<std::wstring>& stems,
 
 }  // namespace
 
-void Installer::StepRemovePreviousFiles(bool during_update) {
+UpdateSteps::UpdateSteps(Installer* installer) : InstallerPart(installer) {}
+
+void UpdateSteps::StepRemovePreviousFiles(bool during_update) {
   LOG(INFO) << "Removing installed files.";
   const base::FilePath folder = status()->install_folder;
   const base::FilePath old_status = folder.Append(kOldStatusFolder);
@@ -93,20 +95,19 @@ void Installer::StepRemovePreviousFiles(bool during_update) {
     ScheduleNextStep();
     return;
   }
-  base::FileEnumerator enumerator(old_status, false,
-                                  base::FileEnumerator::kFiles,
-                                  kOldStatusPattern);
+  base::FileEnumerator enumerator(
+      old_status, false, base::FileEnumerator::kFiles, kOldStatusPattern);
   for (base::FilePath path = enumerator.Next(); !path.empty();
        path = enumerator.Next()) {
     RemoveOldInstallation(path, during_update);
   }
   ::RemoveDirectoryW(old_status.value().c_str());
-  RemoveMessageCenterShortcuts();
+  ProductShortcuts::RemoveMessageCenterShortcuts();
   ScheduleNextStep();
 }
 
-void Installer::RemoveOldInstallation(const base::FilePath& status_file,
-                                      bool during_update) {
+void UpdateSteps::RemoveOldInstallation(const base::FilePath& status_file,
+                                        bool during_update) {
   InstallLog log;
   if (!InstallLogReader().Read(&log, status_file)) {
     LOG(WARNING) << "Found invalid old status file: " << status_file.AsUTF8();
@@ -149,7 +150,7 @@ void Installer::RemoveOldInstallation(const base::FilePath& status_file,
   }
 }
 
-void Installer::StepRemoveOldRootFiles() {
+void UpdateSteps::StepRemoveOldRootFiles() {
   LOG(INFO) << "Removing old files from installation root";
   const base::FilePath folder = status()->install_folder;
   for (const std::wstring& name : status()->install_log.root_files) {
@@ -164,7 +165,7 @@ void Installer::StepRemoveOldRootFiles() {
   ScheduleNextStep();
 }
 
-void Installer::StepCleanUpRegistry() {
+void UpdateSteps::StepCleanUpRegistry() {
   LOG(INFO) << "Cleaning up registry";
   const InstallLog& log = status()->install_log;
   for (const RegistryKeyRecord& record : log.hkcu_registry)
@@ -175,22 +176,20 @@ void Installer::StepCleanUpRegistry() {
   // leave the key empty for good. It goes once the uninstallation has
   // succeeded: deleted inside the transaction, a rollback would recreate it
   // after the values' own undo, whose handles then point at the deleted key.
-  delete_empty_company_key_ =
-      settings_->operation() == Settings::kUninstalling;
+  delete_empty_company_key_ = settings_->operation() == Settings::kUninstalling;
   ScheduleNextStep();
 }
 
-void Installer::DeleteEmptyCompanyKey(HKEY root) {
+void UpdateSteps::DeleteEmptyCompanyKey(HKEY root) {
   const std::wstring key_path = GetCompanyRegistryPath();
   base::win::RegistryKey key;
   if (key.Open(root, key_path.c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS)
     return;
   DWORD subkeys = 0;
   DWORD values = 0;
-  const LONG result =
-      RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr, &subkeys,
-                       nullptr, nullptr, &values, nullptr, nullptr, nullptr,
-                       nullptr);
+  const LONG result = RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr,
+                                       &subkeys, nullptr, nullptr, &values,
+                                       nullptr, nullptr, nullptr, nullptr);
   if (result != ERROR_SUCCESS) {
     LOG(WARNING) << "RegQueryInfoKeyW failed: " << result;
     return;
@@ -204,8 +203,8 @@ void Installer::DeleteEmptyCompanyKey(HKEY root) {
     LOG(WARNING) << "RegDeleteKeyW failed: " << deleted;
 }
 
-void Installer::CleanUpRegistryRecord(HKEY root,
-                                      const RegistryKeyRecord& record) {
+void UpdateSteps::CleanUpRegistryRecord(HKEY root,
+                                        const RegistryKeyRecord& record) {
   VLOG(1) << "Cleanup for key " << record.key_path << " with depth "
           << record.clean_depth;
   const std::wstring key_path =
@@ -232,8 +231,8 @@ void Installer::CleanUpRegistryRecord(HKEY root,
   }
 }
 
-void Installer::DeleteUninstallEntryOfFolder(HKEY root,
-                                             const std::wstring& key_path) {
+void UpdateSteps::DeleteUninstallEntryOfFolder(HKEY root,
+                                               const std::wstring& key_path) {
   std::wstring key;
   // The entry itself, never the Uninstall list above it.
   if (!GetRegistryCleanupKey(key_path, 1, &key))
@@ -250,7 +249,7 @@ void Installer::DeleteUninstallEntryOfFolder(HKEY root,
       std::make_unique<DeleteRegKeyOperation>(root, key, 0));
 }
 
-void Installer::StepPreserveInstallerStatus() {
+void UpdateSteps::StepPreserveInstallerStatus() {
   LOG(INFO) << "Preserving previous installer status.";
   const base::FilePath folder = status()->install_folder;
   base::FilePath log = folder.Append(kStatusFileName);
@@ -275,7 +274,7 @@ void Installer::StepPreserveInstallerStatus() {
   ScheduleNextStep();
 }
 
-void Installer::StepUpdateShortcuts() {
+void UpdateSteps::StepUpdateShortcuts() {
   if (settings_->GetFlag(COPY_ONLY)) {
     ScheduleNextStep();
     return;
@@ -287,7 +286,8 @@ void Installer::StepUpdateShortcuts() {
   VLOG(1) << (use_version ? "Using" : "Not using")
           << " shortcut names with version number";
   const bool rename =
-      !use_version && AnyNamedOtherThan(stems, GetShortcutFileName(false));
+      !use_version &&
+      AnyNamedOtherThan(stems, ProductShortcuts::GetShortcutFileName(false));
   if (rename)
     LOG(INFO) << "Shortcuts needs to be renamed";
 
@@ -310,14 +310,15 @@ void Installer::StepUpdateShortcuts() {
        base::kQuickLaunch, &install_log_.quick_launch_shortcut},
   };
   std::array<base::FilePath, std::size(shortcuts)> created;
-  std::vector<ShortcutDestination> destinations;
+  std::vector<ProductShortcuts::ShortcutDestination> destinations;
   for (size_t i = 0; i < std::size(shortcuts); ++i)
     UpdateShortcut(shortcuts[i], rename, &created[i], &destinations);
 
-  const bool pin = UpdatePinnedShortcuts(rename) &&
-                   !settings_->GetFlag(AUTOUPDATE);
-  CreateMasterShortcut(&destinations, pin, &use_version,
-                       current->install_folder.Append(kLauncherName));
+  const bool pin =
+      UpdatePinnedShortcuts(rename) && !settings_->GetFlag(AUTOUPDATE);
+  product_shortcuts().CreateMasterShortcut(
+      &destinations, pin, &use_version,
+      current->install_folder.Append(kLauncherName));
   for (size_t i = 0; i < std::size(shortcuts); ++i) {
     if (!created[i].empty())
       *shortcuts[i].new_path = created[i].value();
@@ -325,10 +326,11 @@ void Installer::StepUpdateShortcuts() {
   ScheduleNextStep();
 }
 
-void Installer::UpdateShortcut(const ShortcutUpdate& shortcut,
-                               bool rename,
-                               base::FilePath* created,
-                               std::vector<ShortcutDestination>* destinations) {
+void UpdateSteps::UpdateShortcut(
+    const ShortcutUpdate& shortcut,
+    bool rename,
+    base::FilePath* created,
+    std::vector<ProductShortcuts::ShortcutDestination>* destinations) {
   LOG(INFO) << shortcut.label;
   const bool wanted = settings_->GetFlag(shortcut.flag);
   const base::FilePath old_path(shortcut.old_path);
@@ -357,30 +359,62 @@ void Installer::UpdateShortcut(const ShortcutUpdate& shortcut,
   if (!rename)
     return;
   LOG(INFO) << "Moving shortcut";
-  const base::FilePath new_path = folder.Append(GetShortcutFileName(false));
+  const base::FilePath new_path =
+      folder.Append(ProductShortcuts::GetShortcutFileName(false));
   if (transaction_.ExecuteOperation(
           std::make_unique<MoveFileOperation>(old_path, new_path))) {
     *shortcut.new_path = new_path.value();
   }
 }
 
-bool Installer::UpdatePinnedShortcuts(bool rename) {
+bool UpdateSteps::UpdatePinnedShortcuts(bool rename) {
   LOG(INFO) << "Handling pinned shortcut:";
   const std::vector<base::FilePath>& pins = status()->pinned_shortcut_paths;
   if (pins.empty())
     return false;
   if (!settings_->GetFlag(PINNED_SHORTCUT)) {
     LOG(INFO) << "Unpinning existing shortcuts";
-    UnpinShortcuts(pins);
+    product_shortcuts().UnpinShortcuts(pins);
     return false;
   }
   if (status()->recreate_pinned_shortcut) {
     LOG(INFO) << "Unpinning existing shortcuts (with repin)";
-    UnpinShortcuts(pins);
+    product_shortcuts().UnpinShortcuts(pins);
     return true;
   }
   // Renamed shortcuts leave the pin pointing at the old name: pin anew.
   return rename;
+}
+
+std::wstring UpdateSteps::ExpandProductPlaceholders(
+    const std::wstring& text) const {
+  if (!status()->kilnor_installation)
+    return text;
+  const std::wstring stream =
+      GetOldProductStreamName(status()->old_product_type);
+  std::wstring expanded = text;
+  for (const auto& [placeholder, value] :
+       {std::pair<std::wstring, std::wstring>{L"{Product}", stream},
+        std::pair<std::wstring, std::wstring>{L"{SPProduct}", L" " + stream}}) {
+    const size_t found = expanded.find(placeholder);
+    if (found != std::wstring::npos)
+      expanded.replace(found, placeholder.size(), value);
+  }
+  return expanded;
+}
+
+// static
+std::wstring UpdateSteps::GetOldProductStreamName(int32_t product_type) {
+  switch (product_type) {
+    case 0:
+      return std::wstring();
+    case 1:
+      return L"Next";
+    case 2:
+      return L"Labs";
+    default:
+      return L"Invalid";
+  }
 }
 
 }  // namespace installer

@@ -1,5 +1,4 @@
-// The step that registers an existing installation as the handler of one
-// more URL protocol.
+#include "desktop/windows/installer/protocol_handler_step.h"
 
 #include <windows.h>
 
@@ -10,10 +9,9 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/branding.h"
-#include "desktop/windows/installer/installer.h"
-
-#include "desktop/windows/installer/service/product_environment.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/product_environment.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
 
@@ -48,8 +46,11 @@ bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+ProtocolHandlerStep::ProtocolHandlerStep(Installer* installer)
+    : InstallerPart(installer) {}
+
 // static
-bool Installer::IsValidProtocolScheme(const std::wstring& scheme) {
+bool ProtocolHandlerStep::IsValidProtocolScheme(const std::wstring& scheme) {
   if (scheme.empty() || scheme.size() > kMaxSchemeLength ||
       !IsAsciiLetter(scheme[0])) {
     return false;
@@ -63,7 +64,7 @@ bool Installer::IsValidProtocolScheme(const std::wstring& scheme) {
   return true;
 }
 
-void Installer::StepRegisterProtocolHandler() {
+void ProtocolHandlerStep::StepRegisterProtocolHandler() {
   if (!status()->existing_installation) {
     ScheduleNextStep();
     return;
@@ -77,10 +78,10 @@ void Installer::StepRegisterProtocolHandler() {
     ScheduleNextStep();
     return;
   }
-  const std::wstring client = base::Utf8ToWide(GetProductName() + GetStreamName());
-  const std::wstring key_path =
-      L"SOFTWARE\\Clients\\StartMenuInternet\\" + client +
-      L"\\Capabilities\\URLAssociations";
+  const std::wstring client =
+      base::Utf8ToWide(GetProductName() + GetStreamName());
+  const std::wstring key_path = L"SOFTWARE\\Clients\\StartMenuInternet\\" +
+                                client + L"\\Capabilities\\URLAssociations";
   base::win::RegistryKey key(HKEY_LOCAL_MACHINE, key_path.c_str(), KEY_WRITE);
   if (key.Valid() && InstallationWroteKey(base::WideToUtf8(key_path)) &&
       key.WriteString(protocol.c_str(), client.c_str()) == ERROR_SUCCESS) {
@@ -90,7 +91,8 @@ void Installer::StepRegisterProtocolHandler() {
   ScheduleNextStep();
 }
 
-bool Installer::InstallationWroteKey(const std::string& key_path) const {
+bool ProtocolHandlerStep::InstallationWroteKey(
+    const std::string& key_path) const {
   for (const RegistryKeyRecord& record : status()->install_log.hklm_registry) {
     if (EqualsIgnoringAsciiCase(record.key_path, key_path))
       return true;

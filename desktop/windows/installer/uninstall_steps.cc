@@ -1,8 +1,4 @@
-// The steps of an uninstallation that are its own: shortcuts, the install
-// log, the component uninstallers and the final clean-up, which hands what
-// is still in use to a batch file.
-
-#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/uninstall_steps.h"
 
 #include <string>
 #include <utility>
@@ -14,13 +10,18 @@
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/win/shortcut.h"
+#include "desktop/windows/installer/autoupdate_task.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/cleanup_batch.h"
+#include "desktop/windows/installer/default_browser_reset.h"
+#include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_names.h"
+#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/product_shortcuts.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
 
@@ -41,7 +42,7 @@ bool StartBatchFile(const base::FilePath& batch_file) {
   return StartCleanupBatch(batch_file, false);
 }
 
-Installer::BatchStarter g_batch_starter = &StartBatchFile;
+UninstallSteps::BatchStarter g_batch_starter = &StartBatchFile;
 
 uint32_t GetInitialProcessId() {
   uint32_t id = 0;
@@ -71,12 +72,15 @@ bool IsDeletableProfileFolder(const base::FilePath& path) {
 
 }  // namespace
 
-void Installer::StepRemoveShortcuts() {
+UninstallSteps::UninstallSteps(Installer* installer)
+    : InstallerPart(installer) {}
+
+void UninstallSteps::StepRemoveShortcuts() {
   LOG(INFO) << "Removing shortctus.";
   const Status* current = status();
   if (!current->pinned_shortcut_paths.empty()) {
     LOG(INFO) << "Unpinning shortcuts";
-    UnpinShortcuts(current->pinned_shortcut_paths);
+    product_shortcuts().UnpinShortcuts(current->pinned_shortcut_paths);
   }
   struct Shortcut {
     bool exists;
@@ -99,26 +103,26 @@ void Installer::StepRemoveShortcuts() {
     if (!shortcut.exists || shortcut.path.empty())
       continue;
     LOG(INFO) << shortcut.message;
-    transaction_.ExecuteOperation(MakeDeleteFileOperation(
-        base::FilePath(shortcut.path), false, false));
+    transaction_.ExecuteOperation(
+        MakeDeleteFileOperation(base::FilePath(shortcut.path), false, false));
   }
   ScheduleNextStep();
 }
 
-void Installer::StepFinalizeUninstallation() {
+void UninstallSteps::StepFinalizeUninstallation() {
   LOG(INFO) << "Finalizing the uninstallation";
   const base::FilePath folder = status()->install_folder;
   if (!transaction_.ExecuteOperation(MakeDeleteFileOperation(
           folder.Append(kStatusFileName), false, true))) {
-    LOG(ERROR) << Fail(kErrorUninstall, std::wstring(),
+    LOG(ERROR) << Fail(Installer::kErrorUninstall, std::wstring(),
                        "Failed to remove installation status file");
     return;
   }
-  ResetDefaultBrowserAndShowSurvey(folder);
+  default_browser_reset().ResetDefaultBrowserAndShowSurvey(folder);
   ScheduleNextStep();
 }
 
-void Installer::StepUninstallComponents() {
+void UninstallSteps::StepUninstallComponents() {
   const char* copy_only = settings_->GetFlag(COPY_ONLY) ? "1" : "0";
   const char* all_users = settings_->GetFlag(ALL_USERS_FLAG) ? "1" : "0";
   for (const auto& [name, folder] : status()->install_log.components) {
@@ -136,14 +140,14 @@ void Installer::StepUninstallComponents() {
   ScheduleNextStep();
 }
 
-void Installer::StepCleanUpAfterUninstallation() {
+void UninstallSteps::StepCleanUpAfterUninstallation() {
   LOG(INFO) << "Cleaning up files after uninstallation";
   const Status* current = status();
   const base::FilePath folder = current->install_folder;
   if (!settings_->GetFlag(COPY_ONLY)) {
     VLOG(1) << "Removing scheduled task";
     std::string name_suffix = current->install_log.app_id;
-    RemoveAutoupdateTask(&name_suffix);
+    AutoupdateTask::RemoveAutoupdateTask(&name_suffix);
   }
 
   CleanupBatch batch(folder);
@@ -201,8 +205,8 @@ void Installer::StepCleanUpAfterUninstallation() {
   Succeeded();
 }
 
-void Installer::WriteAndStartCleanupBatch(CleanupBatch* batch,
-                                          const base::FilePath& folder) {
+void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,
+                                               const base::FilePath& folder) {
   // With an elevated permission process, that process runs the batch file
   // once this one is gone, and waits for it: the batch must not wait for
   // that process in turn.
@@ -227,12 +231,12 @@ void Installer::WriteAndStartCleanupBatch(CleanupBatch* batch,
 }
 
 // static
-Installer::BatchStarter Installer::SetBatchStarterForTesting(
+UninstallSteps::BatchStarter UninstallSteps::SetBatchStarterForTesting(
     BatchStarter starter) {
   return std::exchange(g_batch_starter, starter ? starter : &StartBatchFile);
 }
 
-void Installer::DeleteUserProfile(const base::FilePath& folder) {
+void UninstallSteps::DeleteUserProfile(const base::FilePath& folder) {
   FolderProductEnvironment environment(folder, status()->install_log);
   base::FilePath profile;
   if (!environment.GetUserDataDirForStream(&profile))
@@ -254,16 +258,6 @@ void Installer::DeleteUserProfile(const base::FilePath& folder) {
     return;
   }
   base::DeletePath(local, true);
-}
-
-void Installer::UnpinShortcuts(const std::vector<base::FilePath>& shortcuts) {
-  for (const base::FilePath& shortcut : shortcuts) {
-    LOG(INFO) << "Unpinning shortcut " << shortcut.AsUTF8();
-    const bool unpinned = base::win::UnpinShortcutFromTaskbar(shortcut);
-    LOG(INFO) << "Unpinning " << (unpinned ? "successful" : "failed");
-    transaction_.ExecuteOperation(
-        MakeDeleteFileOperation(shortcut, false, false));
-  }
 }
 
 }  // namespace installer
