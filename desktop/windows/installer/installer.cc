@@ -35,10 +35,10 @@
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/transactions/run_journal_operation.h"
-#include "desktop/windows/installer/service/transactions/test_fault_injection.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 
@@ -693,7 +693,7 @@ void Installer::RunStep(base::Closure step) {
 }
 
 bool Installer::FailAtInjectedFault() {
-  if (!TestFaultInjection::Get()->ShouldFailAfterStep())
+  if (!TestHooks::ShouldFailAfterStep())
     return false;
   const int code = settings_->operation() == Settings::kUninstalling
                        ? kErrorUninstall
@@ -707,8 +707,7 @@ bool Installer::FailAtInjectedFault() {
 void Installer::ScheduleNextStep() {
   if (next_step_ > 0 && FailAtInjectedFault())
     return;
-  TestFaultInjection::Get()->OnStepStarted(next_step_,
-                                           GetStepName(step_list_[next_step_]));
+  TestHooks::OnStepStarted(next_step_, GetStepName(step_list_[next_step_]));
   PostStep(steps_[next_step_]);
   for (InstallerObserver& observer : observers_)
     observer.OnStep();

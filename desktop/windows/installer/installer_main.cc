@@ -12,7 +12,6 @@
 #include <utility>
 
 #include "base/command_line.h"
-#include "base/environment.h"
 #include "base/exit_callback_stack.h"
 #include "base/features/command_line_feature_reader.h"
 #include "base/features/feature_list.h"
@@ -60,6 +59,7 @@
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/signature_verifier.h"
 #include "desktop/windows/installer/silent_installer_controller/silent_installer_controller.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/ui/corrupted_installer_box.h"
 
 namespace installer {
@@ -77,11 +77,6 @@ constexpr wchar_t kInstallerPrefsName[] = L"installer_prefs.json";
 constexpr char kInstallerExperimentsPref[] = "installer-experiments";
 
 constexpr char kTestExperimentFeature[] = "installer-experiment-test";
-// Set only by the end-to-end tests, never by the product: the backend ends
-// at once with exit code 0 and no report, as a killed one reads under Wine
-// and after TerminateProcess(h, 0).
-constexpr wchar_t kTestBackendEndsUnreportedVariable[] =
-    L"TARVO_TEST_BACKEND_ENDS_UNREPORTED";
 constexpr char kX64DownloadFeature[] = "installer-support-x64-download";
 constexpr char kWendLibraryFeature[] = "wend-library";
 
@@ -149,20 +144,6 @@ void InitInstallerLogging(const base::CommandLine& command_line) {
             << base::EscapeForLog(
                    base::WideToUtf8(command_line.GetCommandLineString()),
                    kCommandLineLogLimit);
-}
-
-// For tests only: the end-to-end tests crash the real host at a named point
-// of a role, to see crash reporting work with its shipped waits. The
-// product never sets the variable.
-constexpr char kTestCrashVariable[] = "TARVO_TEST_CRASH_AT";
-constexpr char kSilentFrontEndCrashPoint[] = "silent-front-end";
-
-void CrashIfTestAsks(const char* point) {
-  std::string asked;
-  if (base::CreateEnvironment()->GetVar(kTestCrashVariable, &asked) &&
-      asked == point) {
-    *static_cast<volatile int*>(nullptr) = 1;
-  }
 }
 
 // A front end with a window asks the user to download the product again; a
@@ -423,11 +404,7 @@ void InstallerProcess::CreateSettings() {
 
 uint8_t InstallerProcess::RunBackend() {
   VLOG(2) << "Running backend";
-  if (::GetEnvironmentVariableW(kTestBackendEndsUnreportedVariable, nullptr,
-                                0) != 0) {
-    LOG(WARNING) << "Backend ends unreported, as the test environment asks";
-    return kInstallerSucceeded;
-  }
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kBackend);
   InstallerRunnerBackend backend;
   return InstallerResultFromSuccess(backend.RunBackend(settings_.get()));
 }
@@ -486,8 +463,7 @@ void InstallerProcess::ApplyTrackingKeys() {
 uint8_t InstallerProcess::RunFrontEnd() {
   uint8_t result = kInstallerFailed;
   if (silent_) {
-    // Its crash handler and reporter are up by now.
-    CrashIfTestAsks(kSilentFrontEndCrashPoint);
+    TestHooks::OnRolePoint(TestHooks::RolePoint::kSilentFrontEnd);
     VLOG(2) << "Running silent controller";
     SilentInstallerController controller;
     result = InstallerResultFromSuccess(controller.Run(
