@@ -10,10 +10,15 @@ them). An installer file may be made for another update
 server: its branding's "autoupdate" URL is rewritten in place, at the same
 length, before signing.
 
-    python3 installer_files.py BUILD_DIR OUT_FOLDER
+Files made with `hooks` carry the library built with the test hooks in
+(testing/test_hooks.h), as only the tests that make a run fail, end or
+crash at a point they choose need it; what ships never does.
+
+    python3 installer_files.py BUILD_DIR OUT_FOLDER [TESTING_OUT_FOLDER]
 makes the build's own: OUT_FOLDER/pki (the test certificate and its CA),
 OUT_FOLDER/package.7z (the demo package), OUT_FOLDER/full and
-OUT_FOLDER/online."""
+OUT_FOLDER/online; and the same but the certificate in TESTING_OUT_FOLDER
+with the hooks in, signed alike."""
 
 import base64
 import json
@@ -32,6 +37,11 @@ LIBRARIES = {
     "next": "desktop/windows/installer/next/tarvo_installer.dll",
     "older": "desktop/windows/installer/older/tarvo_installer.dll",
     "other_stream": "desktop/windows/installer/other_stream/tarvo_installer.dll",
+}
+# The builds above that have a twin with the test hooks in.
+TESTING_LIBRARIES = {
+    "current": "desktop/windows/installer/testing/tarvo_installer.dll",
+    "next": "desktop/windows/installer/testing/next/tarvo_installer.dll",
 }
 SEVEN_ZIP_SIGNATURE = b"7z\xbc\xaf\x27\x1c"
 GOOD_SIGNER = "good"
@@ -66,13 +76,19 @@ def rebrand(image, autoupdate_url):
 INSTALLER_FILES = ["installer.exe", "tarvo_installer.dll"]
 
 
-def make_package(build_dir, folder, library="current", files=None, autoupdate_url=None):
+def library_file(build_dir, library, hooks=False):
+    """The library of the build `library`, with the test hooks in or not."""
+    return build_dir / (TESTING_LIBRARIES if hooks else LIBRARIES)[library]
+
+
+def make_package(build_dir, folder, library="current", files=None, autoupdate_url=None,
+                 hooks=False):
     """The demo package in `folder`, its library that of `library`; its
     installer reports to `autoupdate_url` when given."""
     import test_installation
     listed = dict(test_installation.FILES if files is None else files)
     test_installation.make_package(build_dir, folder, files=listed)
-    shutil.copy(build_dir / LIBRARIES[library], folder / "tarvo_installer.dll")
+    shutil.copy(library_file(build_dir, library, hooks), folder / "tarvo_installer.dll")
     if autoupdate_url:
         installer = folder / "installer.exe"
         installer.write_bytes(rebrand(installer.read_bytes(), autoupdate_url))
@@ -103,11 +119,11 @@ def pack(folder, archive, level=5):
 
 
 def installer_file(build_dir, folder, pki, payload, library="current", autoupdate_url=None,
-                   signer=GOOD_SIGNER):
+                   signer=GOOD_SIGNER, hooks=False):
     """installer.exe in `folder` (made) with `payload` inside the signed part,
     the library beside it; unsigned when `pki` is None."""
     folder.mkdir(parents=True, exist_ok=True)
-    shutil.copy(build_dir / LIBRARIES[library], folder / "tarvo_installer.dll")
+    shutil.copy(library_file(build_dir, library, hooks), folder / "tarvo_installer.dll")
     image = (build_dir / INSTALLER).read_bytes()
     if autoupdate_url:
         image = rebrand(image, autoupdate_url)
@@ -148,19 +164,29 @@ class BuildKeys:
         return target
 
 
+def make_installer_files(build_dir, out, pki, hooks=False):
+    """out/package.7z, out/full and out/online."""
+    with tempfile.TemporaryDirectory(dir=build_dir) as work:
+        package = make_package(build_dir, Path(work) / "package", hooks=hooks)
+        archive = pack(package, out / "package.7z")
+    full_installer(build_dir, out / "full", pki, archive, hooks=hooks)
+    online_installer(build_dir, out / "online", pki, hooks=hooks)
+
+
 def main():
     sys.path.insert(0, str(Path(__file__).resolve().parent))
     from test_signature import Pki
     build_dir, out = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
-    if out.exists():
-        shutil.rmtree(out)
+    testing_out = Path(sys.argv[3]).resolve() if len(sys.argv) > 3 else None
+    for folder in filter(None, (out, testing_out)):
+        if folder.exists():
+            shutil.rmtree(folder)
     (out / "pki").mkdir(parents=True)
     pki = Pki(out / "pki")
-    with tempfile.TemporaryDirectory(dir=build_dir) as work:
-        package = make_package(build_dir, Path(work) / "package")
-        archive = pack(package, out / "package.7z")
-    full_installer(build_dir, out / "full", pki, archive)
-    online_installer(build_dir, out / "online", pki)
+    make_installer_files(build_dir, out, pki)
+    if testing_out:
+        testing_out.mkdir(parents=True)
+        make_installer_files(build_dir, testing_out, pki, hooks=True)
 
 
 if __name__ == "__main__":

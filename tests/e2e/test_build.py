@@ -1,11 +1,13 @@
 """Properties of the build itself: every program carries the Windows 10
 manifest (so version queries answer truthfully) and needs no runtime DLL
-beside it."""
+beside it; the installer files it ships hold no test hook."""
 
 import os
 import re
 import subprocess
 from pathlib import Path
+
+import installer_files as files
 
 WIN10_ID = b"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
 SYSTEM_DLL = re.compile(r"^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut32|"
@@ -13,6 +15,20 @@ SYSTEM_DLL = re.compile(r"^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut3
                         r"bcrypt|crypt32|wintrust|wininet|winhttp|dbghelp|psapi|"
                         r"userenv|rpcrt4|uxtheme|gdiplus|msimg32|ntdll|secur32|"
                         r"api-ms-win-[a-z0-9-]+)\.dll$", re.IGNORECASE)
+
+
+SHIPPED_FOLDERS = ("installer_files/full", "installer_files/online")
+# The variable the test hooks read, and what they log: in a file, the hooks'
+# code is in it.
+HOOK_TEXTS = ("TARVO_TEST", "Test fault injection")
+
+
+def hook_texts_in(path):
+    """The hook texts found in the file, as `strings -a` and `strings -el`
+    would see them."""
+    data = path.read_bytes()
+    return [text for text in HOOK_TEXTS
+            if text.encode() in data or text.encode("utf-16-le") in data]
 
 
 def built_programs(build_dir):
@@ -51,3 +67,17 @@ def test_windows_version_is_reported_as_10(run_exe):
     result = run_exe("tests/tools/platform_probe.exe", "windows-version", check=True)
     major, minor, _ = result.stdout.decode().strip().split(".")
     assert (major, minor) == ("10", "0")
+
+
+def test_shipped_installer_files_hold_no_test_hook(build_dir, tmp_path):
+    shipped = [path for folder in SHIPPED_FOLDERS for path in (build_dir / folder).iterdir()]
+    # The full installer's payload: the package it installs, which holds the
+    # installer that later updates and uninstalls.
+    subprocess.run(["7zz", "x", "-bso0", "-bsp0", f"-o{tmp_path}",
+                    str(build_dir / "installer_files/package.7z")], check=True)
+    shipped += [path for path in tmp_path.rglob("*") if path.is_file()]
+    assert {path.name for path in shipped} >= {"installer.exe", "tarvo_installer.dll"}
+    for path in shipped:
+        assert not hook_texts_in(path), path
+    # The search does find them where they are.
+    assert hook_texts_in(files.library_file(build_dir, "current", hooks=True)) == list(HOOK_TEXTS)

@@ -8,12 +8,14 @@ email parser and struct, and compared with the file the reporter kept."""
 
 import os
 import re
+import shutil
 import struct
 import subprocess
 
 import pytest
 
-from conftest import Logs, windows_path
+import installer_files as files
+from conftest import INSTALLER, Logs, windows_path
 from http_test_server import HttpTestServer, Resource
 from test_crash_reporter import crash_log_of
 from test_crash_reporting import EXCEPTION_STREAM, read_streams
@@ -23,6 +25,17 @@ TREE_RUNNER = "desktop/windows/installer/process_tree_runner.exe"
 HANG_GUARD = 600
 ACCESS_VIOLATION = 0xC0000005
 REPORT_ID = "77crash01"
+
+
+@pytest.fixture
+def hooked_installer_folder(build_dir, tmp_path):
+    """A folder of its own holding installer.exe and the library with the
+    test hooks in."""
+    folder = tmp_path / "installer"
+    folder.mkdir()
+    shutil.copy(build_dir / INSTALLER, folder)
+    shutil.copy(files.library_file(build_dir, "current", hooks=True), folder)
+    return folder
 
 
 @pytest.fixture
@@ -39,7 +52,7 @@ def run_crashing_installer(build_dir, installer_folder, tmp_path, server, logs, 
     env = {name: value for name, value in os.environ.items()
            if name.lower() not in ("http_proxy", "https_proxy", "no_proxy")
            and not name.startswith("TARVO_")}
-    env.update(TARVO_TEST_CRASH_AT="silent-front-end",
+    env.update(TARVO_TEST_FAULT="at=silent-front-end;action=crash",
                TARVO_CRASH_SERVER_URL=server.url("/crash"),
                TARVO_ALTERNATIVE_CRASH_SERVER_URL=server.url("/collector"),
                TARVO_CRASH_LOG_DIR=windows_path(crash_folder),
@@ -61,13 +74,13 @@ def run_crashing_installer(build_dir, installer_folder, tmp_path, server, logs, 
     return int(lines[-1]) & 0xFFFFFFFF, crash_folder
 
 
-def test_crashed_installer_sends_its_crash_log(build_dir, installer_folder, tmp_path, server,
-                                              logs):
+def test_crashed_installer_sends_its_crash_log(build_dir, hooked_installer_folder, tmp_path,
+                                              server, logs):
     server.add("/crash", Resource(b"thanks", statuses=[303],
                                   location=f"http://127.0.0.1/report?id={REPORT_ID}&c=1"))
 
-    code, crash_folder = run_crashing_installer(build_dir, installer_folder, tmp_path, server,
-                                                logs)
+    code, crash_folder = run_crashing_installer(build_dir, hooked_installer_folder, tmp_path,
+                                                server, logs)
 
     assert code == ACCESS_VIOLATION
     [kept] = crash_folder.glob("*.txt")
@@ -93,12 +106,12 @@ def test_crashed_installer_sends_its_crash_log(build_dir, installer_folder, tmp_
     assert int(fields["CrashUptime"]) >= 0
 
 
-def test_crashed_installer_sends_its_minidump(build_dir, installer_folder, tmp_path, server,
-                                              logs):
+def test_crashed_installer_sends_its_minidump(build_dir, hooked_installer_folder, tmp_path,
+                                             server, logs):
     server.add("/collector", Resource(b"ok"))
 
     code, crash_folder = run_crashing_installer(
-        build_dir, installer_folder, tmp_path, server, logs,
+        build_dir, hooked_installer_folder, tmp_path, server, logs,
         "--with-feature:alternative-crash-logging=on")
 
     assert code == ACCESS_VIOLATION

@@ -1,7 +1,8 @@
 """Rollback of real installations, at every step: the signed full installer
 installs, updates to the next patch release and uninstalls silently, each
 run once per step of its operation with a failure injected at the end of
-that step (TARVO_TEST_FAULT, read by the backend for tests only). The real
+that step (TARVO_TEST_FAULT, read by the test hooks of the library built
+for tests: the build's installer files with them in). The real
 step bodies run up to that point; the failed run must exit with the failure
 code and leave every file of the folders it touches, and every key and
 value of HKCU\\Software and HKLM\\Software, exactly as they were before it.
@@ -179,14 +180,15 @@ def differences(before, after):
 
 @pytest.fixture(scope="module")
 def installers(build_dir, tmp_path_factory):
-    """The build's signed full installer and one of the next patch release."""
+    """The build's signed full installer and one of the next patch release,
+    both with the test hooks in."""
     folder = tmp_path_factory.mktemp("rollback_next")
-    package = files.make_package(build_dir, folder / "package", "next")
+    package = files.make_package(build_dir, folder / "package", "next", hooks=True)
     archive = files.pack(package, folder / "package.7z", level=1)
     keys = files.BuildKeys(build_dir)
-    return {"current": build_dir / "installer_files/full/installer.exe",
+    return {"current": build_dir / "installer_files_testing/full/installer.exe",
             "next": files.full_installer(build_dir, folder / "full", keys, archive,
-                                         library="next")}
+                                         library="next", hooks=True)}
 
 
 class Operations:

@@ -188,15 +188,17 @@ def test_full_installer_installs_silently_and_reports(build_dir, pki, packages, 
 
 def test_backend_ending_with_0_unreported_fails_the_run(build_dir, pki, packages, machine,
                                                         server, logs):
+    # The backend is the installer file's own, waiting for the package.
     installer = files.full_installer(build_dir, machine.tmp_path / "full", pki,
                                      packages["current"][1],
-                                     autoupdate_url=server.autoupdate_url)
+                                     autoupdate_url=server.autoupdate_url, hooks=True)
     before = machine.registry()
     marker = Logs.marker()
 
-    # The backend ends at once with 0, as a killed one reads under Wine.
+    # The backend is killed with 0 before it says a word, as a killed one
+    # reads under Wine.
     assert machine.run(installer, marker,
-                       env={"TARVO_TEST_BACKEND_ENDS_UNREPORTED": "1"}) == 1
+                       env={"TARVO_TEST_FAULT": "at=backend;action=kill;code=0"}) == 1
 
     assert not machine.folder.exists()
     assert machine.registry() == before

@@ -1,9 +1,11 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_ENTRY_SWITCHES_H_
 #define DESKTOP_WINDOWS_INSTALLER_ENTRY_SWITCHES_H_
 
-// The switches that the entry and its one-shot roles read themselves; those
-// that carry the settings, and those the runner adds for the backend
-// ("wait-for-package", "crash-reporter-pid"), are in settings_switches.h.
+// The switches of the entry's roles: read by the entry and its one-shot
+// roles, and written by whoever starts such a role (the step machine its
+// permission process, crash reporting its reporter). Those that carry the
+// settings, and those the runner adds for the backend ("wait-for-package",
+// "crash-reporter-pid"), are in settings_switches.h.
 namespace installer::switches {
 
 // Print roles.

@@ -39,10 +39,10 @@
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/transactions/run_journal_operation.h"
-#include "desktop/windows/installer/service/transactions/test_fault_injection.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/uninstall_steps.h"
 #include "desktop/windows/installer/uninstall_survey.h"
 #include "desktop/windows/installer/update_steps.h"
@@ -556,7 +556,7 @@ void Installer::RunStep(base::Closure step) {
 }
 
 bool Installer::FailAtInjectedFault() {
-  if (!TestFaultInjection::Get()->ShouldFailAfterStep())
+  if (!TestHooks::ShouldFailAfterStep())
     return false;
   const int code = settings_->operation() == Settings::kUninstalling
                        ? kErrorUninstall
@@ -570,8 +570,7 @@ bool Installer::FailAtInjectedFault() {
 void Installer::ScheduleNextStep() {
   if (next_step_ > 0 && FailAtInjectedFault())
     return;
-  TestFaultInjection::Get()->OnStepStarted(next_step_,
-                                           GetStepName(step_list_[next_step_]));
+  TestHooks::OnStepStarted(next_step_, GetStepName(step_list_[next_step_]));
   PostStep(steps_[next_step_]);
   for (InstallerObserver& observer : observers_)
     observer.OnStep();

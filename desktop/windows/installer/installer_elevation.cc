@@ -21,6 +21,8 @@
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
+#include "desktop/windows/installer/entry_switches.h"
+#include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_package_wait.h"
@@ -34,13 +36,6 @@
 namespace installer {
 
 namespace {
-
-// The switches of the permission process, as the entry's folder-permission
-// role reads them.
-constexpr char kSetFolderPermission[] = "set-folder-permission";
-constexpr char kPermissionsForUser[] = "permissions-for-user";
-constexpr char kPermanentPermissions[] = "permanent-permissions";
-constexpr char kRunUninstallBat[] = "run-uninstall-bat";
 
 constexpr wchar_t kPoliciesSystemKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
@@ -269,12 +264,12 @@ InstallerElevation::Result InstallerElevation::GrantFolderPermissionElevated(
 
   const base::CommandLine& own = GetProcessCommandLine();
   base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
-  command_line.AppendSwitchPath(kSetFolderPermission, folder);
-  command_line.AppendSwitchNative(kPermissionsForUser, user_sid);
+  command_line.AppendSwitchPath(switches::kSetFolderPermission, folder);
+  command_line.AppendSwitchNative(switches::kPermissionsForUser, user_sid);
   if (permanent)
-    command_line.AppendSwitch(kPermanentPermissions);
+    command_line.AppendSwitch(switches::kPermanentPermissions);
   if (settings_->operation() == Settings::kUninstalling)
-    command_line.AppendSwitch(kRunUninstallBat);
+    command_line.AppendSwitch(switches::kRunUninstallBat);
   if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
     command_line.AppendSwitchASCII(switches::kCrashReporterPid,
                                    std::to_string(crash_reporter_pid));

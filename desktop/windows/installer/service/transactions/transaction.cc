@@ -3,7 +3,7 @@
 #include <iterator>
 #include <utility>
 
-#include "desktop/windows/installer/service/transactions/test_fault_injection.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 
@@ -18,7 +18,7 @@ bool Transaction::ExecuteOperation(std::unique_ptr<Operation> operation) {
   // A test's injected fault turns a done operation into a failed one, which
   // takes the same path as a real failure.
   if (!operation->Do(&sub_operations) ||
-      TestFaultInjection::Get()->ShouldFailOperation()) {
+      TestHooks::ShouldFailOperation()) {
     last_error_ = operation->error();
     // The operation first, then what it needed, newest first: the reverse of
     // the order in which they were done.
@@ -40,7 +40,7 @@ bool Transaction::ExecuteOperation(std::unique_ptr<Operation> operation) {
 void Transaction::RollbackOperations() {
   for (auto it = operations_.rbegin(); it != operations_.rend(); ++it) {
     (*it)->Rollback();
-    TestFaultInjection::Get()->OnOperationRolledBack();
+    TestHooks::OnOperationRolledBack();
   }
   // Destructors run only after every rollback, oldest first.
   DestroyOperations();

@@ -1,5 +1,6 @@
-#include "desktop/windows/installer/service/transactions/test_fault_injection.h"
+#include "desktop/windows/installer/testing/test_fault_injection.h"
 
+#include <optional>
 #include <string>
 
 #include "gtest/gtest.h"
@@ -8,31 +9,47 @@ namespace installer {
 namespace {
 
 using Action = TestFaultInjection::Action;
+using RolePoint = TestHooks::RolePoint;
+constexpr uint32_t kKillCode = TestFaultInjection::kDefaultKillCode;
 
 TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
   struct Case {
     const char* text;
     bool parses;
     const char* step;
+    std::optional<RolePoint> role_point;
     int operation;
     Action action;
     uint32_t code;
   } const cases[] = {
-      {"step=set up the registry;action=fail", true, "set up the registry", 0,
-       Action::kFail, TestFaultInjection::kDefaultKillCode},
-      {" step=3 ; operation=2 ; action=kill ; code=77 ", true, "3", 2,
-       Action::kKill, 77},
-      {"step=3;action=hang;marker=C:\\t\\hung", true, "3", 0, Action::kHang,
-       TestFaultInjection::kDefaultKillCode},
-      {"step=3;action=fail;rollback=5", true, "3", 0, Action::kFail,
-       TestFaultInjection::kDefaultKillCode},
+      {"step=set up the registry;action=fail", true, "set up the registry",
+       std::nullopt, 0, Action::kFail, kKillCode},
+      {" step=3 ; operation=2 ; action=kill ; code=77 ", true, "3",
+       std::nullopt, 2, Action::kKill, 77},
+      {"step=3;action=hang;marker=C:\\t\\hung", true, "3", std::nullopt, 0,
+       Action::kHang, kKillCode},
+      {"step=3;action=fail;rollback=5", true, "3", std::nullopt, 0,
+       Action::kFail, kKillCode},
+      {"step=3;operation=1;action=crash", true, "3", std::nullopt, 1,
+       Action::kCrash, kKillCode},
+      {"at=silent-front-end;action=crash", true, "", RolePoint::kSilentFrontEnd,
+       0, Action::kCrash, kKillCode},
+      {"at=backend;action=kill;code=0", true, "", RolePoint::kBackend, 0,
+       Action::kKill, 0},
+      {"at=backend;action=hang;marker=m", true, "", RolePoint::kBackend, 0,
+       Action::kHang, kKillCode},
+      // A role's point cannot fail a step, nor have operations.
+      {"at=backend;action=fail", false},
+      {"at=backend;operation=1;action=kill", false},
+      {"at=front-end;action=kill", false},
+      {"at=backend;step=3;action=kill", false},
       {"step=3;action=kill;rollback=5", false},
       {"step=3;action=fail;rollback=0", false},
       {"step=3;action=hang", false},
       {"step=3;action=fail;marker=C:\\t\\hung", false},
       {"action=fail", false},
       {"step=3", false},
-      {"step=3;action=crash", false},
+      {"step=3;action=explode", false},
       {"step=3;action=fail;operation=0", false},
       {"step=3;action=fail;operation=two", false},
       {"step=3;action=kill;code=-1", false},
@@ -48,6 +65,7 @@ TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
     if (!test.parses)
       continue;
     EXPECT_EQ(plan.step, test.step);
+    EXPECT_EQ(plan.role_point, test.role_point);
     EXPECT_EQ(plan.operation, test.operation);
     EXPECT_EQ(plan.action, test.action);
     EXPECT_EQ(plan.exit_code, test.code);
@@ -85,8 +103,24 @@ TEST(TestFaultInjectionTest, FailsAtTheEndOfTheStepNamed) {
   EXPECT_TRUE(injection.ShouldFailAfterStep());
 }
 
+// A plan for a role's point lets every other point pass: the steps and
+// operations of a backend that a front end's plan reaches, and the other
+// role's point.
+TEST(TestFaultInjectionTest, RolePointPlanLeavesOtherPointsAlone) {
+  TestFaultInjection::Plan plan;
+  ASSERT_TRUE(
+      TestFaultInjection::Parse("at=silent-front-end;action=kill", &plan));
+  TestFaultInjection injection(plan);
+  injection.OnRolePoint(RolePoint::kBackend);
+  injection.OnStepStarted(0, "0");
+  EXPECT_FALSE(injection.ShouldFailOperation());
+  EXPECT_FALSE(injection.ShouldFailAfterStep());
+}
+
 TEST(TestFaultInjectionTest, UnarmedNeverFails) {
   TestFaultInjection injection{TestFaultInjection::Plan()};
+  injection.OnRolePoint(RolePoint::kSilentFrontEnd);
+  injection.OnRolePoint(RolePoint::kBackend);
   injection.OnStepStarted(0, "0");
   EXPECT_FALSE(injection.ShouldFailOperation());
   EXPECT_FALSE(injection.ShouldFailAfterStep());

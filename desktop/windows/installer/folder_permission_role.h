@@ -1,0 +1,23 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_FOLDER_PERMISSION_ROLE_H_
+#define DESKTOP_WINDOWS_INSTALLER_FOLDER_PERMISSION_ROLE_H_
+
+namespace base {
+class FilePath;
+}  // namespace base
+
+namespace installer {
+
+// The elevated side of the folder-permission exchange (switch
+// "set-folder-permission"): grants the user of "permissions-for-user" full
+// access to the folder and keeps the grant until the process that asked
+// for it says so or ends; or, with "wait-for-package", waits for the
+// package and runs the package's verified installer in this role. Reports
+// nothing; every failure simply ends it.
+void SetFolderPermission();
+
+// Runs "k.bat" of `folder`, when it has one, and waits until it ends.
+void RunUninstallBatch(const base::FilePath& folder);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_FOLDER_PERMISSION_ROLE_H_

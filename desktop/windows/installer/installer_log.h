@@ -1,0 +1,24 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_LOG_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_LOG_H_
+
+namespace base {
+class CommandLine;
+class FilePath;
+}  // namespace base
+
+namespace installer {
+
+// The installer's own log file: "<product>_installer_<YYYYMMDDhhmmss>_<pid>
+// .log" in the "<Product> Installer" folder of the temporary directory, or
+// the bare name (relative to the current directory) when that folder is not
+// available. The process id keeps apart the logs of installer processes
+// that start within the same second.
+base::FilePath GetLogFilePath();
+
+// Sends this process's log into that file, appending to one of the same
+// name, and logs the version and the command line first.
+void InitInstallerLogging(const base::CommandLine& command_line);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_LOG_H_

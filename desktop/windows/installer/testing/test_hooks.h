@@ -1,0 +1,42 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_TESTING_TEST_HOOKS_H_
+#define DESKTOP_WINDOWS_INSTALLER_TESTING_TEST_HOOKS_H_
+
+#include <cstddef>
+
+namespace installer {
+
+// The points where the end-to-end tests make a real installer process fail,
+// crash, hang or end, to see rollback, recovery and crash reporting work on
+// the real code. The library that ships links test_hooks_off.cc, where
+// every call does nothing; the library the tests run links test_hooks.cc,
+// which reads the plan of test_fault_injection.h from the environment.
+// Called on the main thread of a front end or backend.
+class TestHooks {
+ public:
+  // Named points of the process roles.
+  enum class RolePoint {
+    // The silent front end, its crash handler and reporter up, before its
+    // controller starts.
+    kSilentFrontEnd,
+    // The backend, before it has said anything to its front end.
+    kBackend,
+  };
+
+  TestHooks() = delete;
+
+  // Does not return when the process is to end, hang or crash here.
+  static void OnRolePoint(RolePoint point);
+  // Step `index` of the operation's list, named `name`, starts now.
+  static void OnStepStarted(size_t index, const char* name);
+  // The current step's body is done. True when the run must fail here.
+  [[nodiscard]] static bool ShouldFailAfterStep();
+  // An operation of the current step succeeded. True when it must be taken
+  // as failed.
+  [[nodiscard]] static bool ShouldFailOperation();
+  // An operation was rolled back.
+  static void OnOperationRolledBack();
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TESTING_TEST_HOOKS_H_
