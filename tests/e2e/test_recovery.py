@@ -18,6 +18,7 @@ import itertools
 import re
 import subprocess
 import time
+from pathlib import Path
 
 import pytest
 
@@ -39,8 +40,7 @@ OPERATIONS = {
 ROLLBACK_KILLS = {"install": 40, "update": 40, "uninstall": 5}
 
 
-def faults(operation):
-    steps = rollback.STEPS[operation]
+def faults(operation, steps):
     plans = [f"step={index};action=kill" for index in range(len(steps))]
     plans += [f"step={step};operation={number};action=kill"
               for step, number in OPERATIONS[operation]]
@@ -50,7 +50,18 @@ def faults(operation):
 
 ORDER = ("install", "update", "uninstall")
 STATUS_FILE = r"(old_status/)?installation_status\.xml(\.[0-9]+)?"
-ROUNDS = list(itertools.zip_longest(*(faults(operation) for operation in ORDER)))
+def rounds(step_lists):
+    return list(itertools.zip_longest(*(faults(operation, step_lists[operation])
+                                        for operation in ORDER)))
+
+
+def pytest_generate_tests(metafunc):
+    # The rounds follow the steps, known only once the build's tool has run.
+    if "plans" not in metafunc.fixturenames:
+        return
+    build_dir = Path(metafunc.config.getoption("--build-dir")).resolve()
+    found = rounds(rollback.step_lists(build_dir))
+    metafunc.parametrize("plans", found, ids=[f"round{number}" for number in range(len(found))])
 
 
 class Round:
@@ -134,7 +145,6 @@ def machine_round(build_dir, installers, tmp_path_factory):
     made.machine.clear()
 
 
-@pytest.mark.parametrize("plans", ROUNDS, ids=[f"round{number}" for number in range(len(ROUNDS))])
 def test_the_run_after_a_killed_one_leaves_what_a_clean_run_leaves(machine_round, plans):
     machine_round.reset()
     for operation, fault in zip(ORDER, plans):

@@ -14,13 +14,12 @@ namespace installer {
 
 namespace {
 
-// Header, signature, type, code, the two length fields and the cause.
-constexpr size_t kErrorMessageFixedSize = 48;
+// Header, signature, type, code and the two length fields; a known cause
+// takes four bytes more.
+constexpr size_t kErrorMessageFixedSize = 44;
+constexpr size_t kErrorCauseSize = 4;
 constexpr size_t kErrorTextsRoom =
     kMaxInstallerMessageSize - kErrorMessageFixedSize;
-// What each text may keep when both are long; a multiple of 4, so that the
-// other text's padding cannot overflow the room.
-constexpr size_t kErrorTextShare = kErrorTextsRoom / 2 / 4 * 4;
 
 static_assert(kErrorTextsRoom % 4 == 0);
 
@@ -51,11 +50,15 @@ std::wstring_view CutUtf16(std::wstring_view text, size_t max_units) {
 // Shortens the texts of an error so that the message stays within one
 // datagram: a longer one would be refused by the mailslot, or (under Wine)
 // cut by the reader into a message that no longer parses.
-void FitErrorTexts(std::wstring_view* detail, std::string_view* message) {
-  const size_t message_claim =
-      std::min(Padded(message->size()), kErrorTextShare);
-  *detail = CutUtf16(*detail, (kErrorTextsRoom - message_claim) / 2);
-  *message = CutUtf8(*message, kErrorTextsRoom - Padded(detail->size() * 2));
+void FitErrorTexts(size_t room,
+                   std::wstring_view* detail,
+                   std::string_view* message) {
+  // What each text may keep when both are long; a multiple of 4, so that
+  // the other text's padding cannot overflow the room.
+  const size_t share = room / 2 / 4 * 4;
+  const size_t message_claim = std::min(Padded(message->size()), share);
+  *detail = CutUtf16(*detail, (room - message_claim) / 2);
+  *message = CutUtf8(*message, room - Padded(detail->size() * 2));
 }
 
 // One received operation with its arguments.
@@ -207,13 +210,17 @@ std::unique_ptr<InstallerMessage> MakeErrorMessage(int code,
                                                    std::wstring_view detail,
                                                    std::string_view message,
                                                    uint32_t cause) {
-  FitErrorTexts(&detail, &message);
+  FitErrorTexts(cause ? kErrorTextsRoom - kErrorCauseSize : kErrorTextsRoom,
+                &detail, &message);
   auto error = MakeInstallerMessage(IPC_MESSAGE_ERROR);
   error->WriteUint32(static_cast<uint32_t>(code));
   error->WriteWideString(base::WideStringSlice(detail.data(), detail.size()));
   error->WriteString(base::StringSlice(message.data(), message.size()));
-  // Last: a front end that predates it reads no further than the message.
-  error->WriteUint32(cause);
+  // Only when known, and last: without one the message keeps the layout
+  // every front end reads, and one that predates the cause reads no further
+  // than the message.
+  if (cause)
+    error->WriteUint32(cause);
   return error;
 }
 

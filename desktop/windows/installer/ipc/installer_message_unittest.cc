@@ -98,13 +98,13 @@ TEST(InstallerMessageTest, ErrorTextsAreCutToFitOneDatagram) {
     size_t kept_message_bytes;
   } kCases[] = {
       {0, 21, 0, 21},
-      {999, 0, 999, 0},        // 2048 bytes with the padding: fits.
-      {1001, 0, 999, 0},       // The room of 1000 units ends inside a pair.
-      {0, 1998, 0, 1998},      // 2048 bytes with the padding: fits.
-      {1, 2100, 1, 1995},      // The room of 1996 bytes ends inside a "€".
-      {11, 6000, 11, 1974},    // The short detail keeps all.
-      {6001, 12, 993, 12},     // The short text keeps all.
-      {6001, 6000, 499, 999},  // Both long: about half each.
+      {1001, 0, 1001, 0},      // 2048 bytes with the padding: fits.
+      {1003, 0, 1001, 0},      // The room of 1002 units ends inside a pair.
+      {0, 2004, 0, 2004},      // 2048 bytes: fits.
+      {1, 2100, 1, 1998},      // The room of 2000 bytes ends inside a "€".
+      {11, 6000, 11, 1980},    // The short detail keeps all.
+      {6001, 12, 995, 12},     // The short text keeps all.
+      {6001, 6000, 501, 999},  // Both long: about half each.
   };
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(testing::Message() << test_case.detail_units << " units, "
@@ -133,8 +133,11 @@ TEST(InstallerMessageTest, ErrorTextsAreCutToFitOneDatagram) {
     EXPECT_EQ(test_case.kept_message_bytes, sent_text.size());
     EXPECT_EQ(detail.substr(0, sent_detail.size()), sent_detail);
     EXPECT_EQ(text.substr(0, sent_text.size()), sent_text);
-    EXPECT_EQ(48 + Padded(2 * sent_detail.size()) + Padded(sent_text.size()),
+    EXPECT_EQ(44 + Padded(2 * sent_detail.size()) + Padded(sent_text.size()),
               message->size());
+    // A known cause takes its four bytes from the texts' room.
+    EXPECT_LE(MakeErrorMessage(37059, detail, text, 112)->size(),
+              kMaxInstallerMessageSize);
   }
 }
 
