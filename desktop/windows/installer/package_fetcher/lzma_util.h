@@ -85,9 +85,6 @@ class LzmaUtil {
                     ILookInStreamPtr stream,
                     const base::FilePath& destination,
                     base::FilePath* output_file);
-  // Creates (or truncates) an entry's file; 0 or the failure's result.
-  int CreateEntryFile(const base::FilePath& path,
-                      base::win::ScopedHandle* file);
   // The entries in order, each file's data handed to `writer`; 0 or the
   // decoding's failure.
   int DecodeEntries(const CSzArEx& archive,
@@ -100,10 +97,6 @@ class LzmaUtil {
                       uint32_t index,
                       SolidBlockReader* reader,
                       EntryFileWriter* writer);
-  // Sets the entry's modification time on `file` and closes it.
-  int CloseFileEntry(const CSzArEx& archive,
-                     uint32_t index,
-                     base::win::ScopedHandle file);
   int UnPackEntries(const CSzArEx& archive,
                     ILookInStreamPtr stream,
                     const base::FilePath& destination,
