@@ -317,19 +317,39 @@ int LzmaUtil::StartEntries(const CSzArEx& archive) {
 }
 
 int LzmaUtil::CheckEntryNames(const CSzArEx& archive) {
+  std::vector<ArchiveEntryName> entries;
+  entries.reserve(archive.NumFiles);
   for (uint32_t i = 0; i < archive.NumFiles; ++i) {
     const std::wstring name = GetEntryName(archive, i);
     if (name.empty()) {
       LOG(ERROR) << "Couldn't get file name";
       return Fail(kEntryWithoutName, kUnpackFailed);
     }
-    if (!GetArchiveEntryRelativePath(name)) {
+    std::optional<std::wstring> path = GetArchiveEntryRelativePath(name);
+    if (!path) {
       LOG(ERROR) << "Archive entry outside the destination folder: "
                  << base::FilePath(name).AsUTF8();
       return Fail(kCreateFileFailed, ERROR_BAD_PATHNAME);
     }
+    entries.push_back({std::move(*path), SzArEx_IsDir(&archive, i) != 0});
   }
-  return ERROR_SUCCESS;
+  return CheckEntryPathsDistinct(entries);
+}
+
+// Names packed where case counts ("Readme.txt" and "README.TXT") are one
+// file here: the package cannot be installed as it was made and signed,
+// and its file list would name one file twice.
+int LzmaUtil::CheckEntryPathsDistinct(
+    const std::vector<ArchiveEntryName>& entries) {
+  const std::optional<std::pair<size_t, size_t>> collision =
+      FindEntryPathCollision(entries);
+  if (!collision)
+    return ERROR_SUCCESS;
+  LOG(ERROR) << "Archive entries naming one path: "
+             << base::FilePath(entries[collision->first].path).AsUTF8()
+             << " and "
+             << base::FilePath(entries[collision->second].path).AsUTF8();
+  return Fail(kCreateFileFailed, ERROR_FILE_EXISTS);
 }
 
 int LzmaUtil::ExtractEntry(const CSzArEx& archive,
