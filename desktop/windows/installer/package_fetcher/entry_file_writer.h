@@ -43,7 +43,8 @@ class EntryFileWriter {
   // Whether a file failed: the caller need give no more.
   virtual bool failed() = 0;
   // Waits until everything given is done. False, with the first failure,
-  // when a file failed. Called once; destroying the writer calls it too.
+  // when a file failed. Destroying the writer without it does the same,
+  // the result unread.
   [[nodiscard]] virtual bool Finish(Failure* failure) = 0;
 };
 
