@@ -12,6 +12,7 @@
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_alloc.h"
 
 namespace base {
 
@@ -68,10 +69,6 @@ void LogDroppedSwitch(StringSlice name) {
              << PrintableName(name) << "\"";
 }
 
-struct LocalFreeDeleter {
-  void operator()(wchar_t** block) const { ::LocalFree(block); }
-};
-
 }  // namespace
 
 CommandLine::CommandLine(NoProgram) : argv_(1) {}
@@ -118,9 +115,9 @@ void CommandLine::ParseFromString(WideStringSlice command_line) {
   if (trimmed.empty())
     return;
   int count = 0;
-  std::unique_ptr<wchar_t*, LocalFreeDeleter> args(
+  const win::ScopedLocalAlloc<wchar_t*> args(
       ::CommandLineToArgvW(trimmed.c_str(), &count));
-  InitFromArgv(args ? count : 0, args.get());
+  InitFromArgv(args ? count : 0, args.Get());
 }
 
 void CommandLine::InitFromArgv(int argc, const wchar_t* const* argv) {

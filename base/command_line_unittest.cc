@@ -14,6 +14,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/child_output.h"
+#include "base/win/scoped_local_alloc.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -24,13 +25,13 @@ using StringVector = CommandLine::StringVector;
 // The platform's own splitter: what a child process sees of a command line.
 StringVector SplitWithCommandLineToArgvW(const std::wstring& text) {
   int count = 0;
-  wchar_t** split = ::CommandLineToArgvW(text.c_str(), &count);
+  const win::ScopedLocalAlloc<wchar_t*> split(
+      ::CommandLineToArgvW(text.c_str(), &count));
   StringVector result;
   if (!split)
     return result;
   for (int i = 0; i < count; ++i)
-    result.emplace_back(split[i]);
-  ::LocalFree(split);
+    result.emplace_back(split.Get()[i]);
   return result;
 }
 

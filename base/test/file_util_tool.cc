@@ -25,12 +25,9 @@
 #include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_alloc.h"
 
 namespace {
-
-struct LocalFreer {
-  void operator()(wchar_t** block) const { ::LocalFree(block); }
-};
 
 void PrintLine(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
@@ -92,9 +89,9 @@ int Run(const std::vector<std::wstring>& args) {
 int main() {
   _setmode(_fileno(stdout), _O_BINARY);
   int count = 0;
-  std::unique_ptr<wchar_t*, LocalFreer> argv(
+  base::win::ScopedLocalAlloc<wchar_t*> argv(
       ::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!argv)
     return 2;
-  return Run(std::vector<std::wstring>(argv.get() + 1, argv.get() + count));
+  return Run(std::vector<std::wstring>(argv.Get() + 1, argv.Get() + count));
 }

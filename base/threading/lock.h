@@ -20,6 +20,9 @@ class Lock {
   bool Try();
 
  private:
+  // Sleeps on the lock itself.
+  friend class ConditionVariable;
+
   SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
@@ -30,6 +33,19 @@ class AutoLock {
   AutoLock(const AutoLock&) = delete;
   AutoLock& operator=(const AutoLock&) = delete;
   ~AutoLock() { lock_.Release(); }
+
+ private:
+  Lock& lock_;
+};
+
+// Releases a held Lock for the lifetime of the scope: around a call out that
+// must not run under it.
+class AutoUnlock {
+ public:
+  explicit AutoUnlock(Lock& lock) : lock_(lock) { lock_.Release(); }
+  AutoUnlock(const AutoUnlock&) = delete;
+  AutoUnlock& operator=(const AutoUnlock&) = delete;
+  ~AutoUnlock() { lock_.Acquire(); }
 
  private:
   Lock& lock_;

@@ -46,5 +46,28 @@ TEST(LockTest, TryFailsWhileAnotherThreadHoldsIt) {
   EXPECT_TRUE(taken);
 }
 
+// A thread that gives the lock up for a call out lets others in meanwhile
+// and holds it again afterwards.
+TEST(LockTest, AutoUnlockLetsAnotherThreadIn) {
+  Lock lock;
+  AutoLock hold(lock);
+  bool entered = false;
+  {
+    AutoUnlock released(lock);
+    std::thread([&] {
+      AutoLock other(lock);
+      entered = true;
+    }).join();
+  }
+  EXPECT_TRUE(entered);
+  bool taken_meanwhile = true;
+  std::thread([&] {
+    taken_meanwhile = lock.Try();
+    if (taken_meanwhile)
+      lock.Release();
+  }).join();
+  EXPECT_FALSE(taken_meanwhile);
+}
+
 }  // namespace
 }  // namespace base

@@ -8,6 +8,7 @@
 #include "base/test/scoped_log_capture.h"
 #include "base/threading/thread_name_registry.h"
 #include "base/time/tick_time.h"
+#include "base/win/scoped_local_alloc.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -40,14 +41,13 @@ class RecordingThread : public RunnableThread {
     auto get_description = reinterpret_cast<GetThreadDescriptionFunction>(
         reinterpret_cast<void*>(GetProcAddress(
             GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
-    PWSTR text = nullptr;
+    win::ScopedLocalAlloc<wchar_t> text;
     if (!get_description ||
-        FAILED(get_description(GetCurrentThread(), &text))) {
+        FAILED(get_description(GetCurrentThread(), text.Receive()))) {
       return;
     }
     description_readable = true;
-    description = text;
-    LocalFree(text);
+    description = text.Get();
   }
 };
 

@@ -14,6 +14,7 @@
 #include "base/threading/sync_event.h"
 #include "base/threading/thread_name_registry.h"
 #include "base/time/time_delta.h"
+#include "base/win/scoped_local_alloc.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -74,10 +75,9 @@ TEST(ThreadTest, NameIsReadBackFromTheSystemAndTheRegistry) {
   HANDLE handle = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE,
                              thread.GetThreadId());
   ASSERT_NE(nullptr, handle);
-  PWSTR description = nullptr;
-  ASSERT_TRUE(SUCCEEDED(get_description(handle, &description)));
-  EXPECT_STREQ(L"Installer IPC thread", description);
-  LocalFree(description);
+  win::ScopedLocalAlloc<wchar_t> description;
+  ASSERT_TRUE(SUCCEEDED(get_description(handle, description.Receive())));
+  EXPECT_STREQ(L"Installer IPC thread", description.Get());
   CloseHandle(handle);
 }
 

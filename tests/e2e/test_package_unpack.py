@@ -1,8 +1,9 @@
 """Unpacking of 7z packages against 7zz: archives of every kind the
 package may use, made by 7zz from one staged tree, unpacked by our tool and
 by `7zz x`; the two trees must match (diff -r) with the same file times.
-Names that would leave the package folder are made by 7zz from a staged
-tree too, and must fail the unpack with nothing written."""
+Names that would leave the package folder, and names that differ only in
+case, are made by 7zz from a staged tree too, and must fail the unpack with
+nothing written."""
 
 import os
 import random
@@ -213,6 +214,36 @@ def test_entries_leaving_the_folder_fail_the_unpack(run_exe, tmp_path, name, lab
     assert "Archive entry outside the destination folder" in log
     assert list(unpack_root.rglob("*")) == [destination]  # not even good.txt
     assert sorted(p for p in tmp_path.rglob("*") if unpack_root not in p.parents) == before
+
+
+# Names that differ only in case are two files where the package is packed
+# and one here: 7zz keeps both, and a package that names one file twice is
+# refused, every time, before anything is written, whether the two entries
+# follow each other (the writer's threads would make them at once) or lie
+# far apart.
+@pytest.mark.parametrize("between", [0, 40], ids=["close_together", "far_apart"])
+def test_entries_naming_one_windows_path_are_refused_every_time(run_exe, tmp_path, between):
+    rng = random.Random(42)
+    stage = tmp_path / "stage"
+    stage.mkdir()
+    (stage / "Readme.txt").write_bytes(rng.randbytes(300_000))
+    (stage / "README.TXT").write_text("later")
+    for i in range(between):  # "Rb..." sorts between "README.TXT" and "Readme.txt"
+        (stage / f"Rb{i:03}.bin").write_bytes(rng.randbytes(50_000))
+    archive = make_archive(stage, tmp_path / "case.7z", [])
+    listing = subprocess.run(["7zz", "l", "-slt", str(archive)], check=True,
+                             capture_output=True, text=True).stdout
+    names = [line[len("Path = "):] for line in listing.splitlines()
+             if line.startswith("Path = ")][1:]
+    assert names.index("Readme.txt") - names.index("README.TXT") == between + 1
+
+    for attempt in range(6):
+        destination = tmp_path / f"package{attempt}"
+        destination.mkdir()
+        fields, log = unpack(run_exe, archive, destination)
+        assert (fields["result"], fields["error_state"]) == ("80", "7"), log  # ERROR_FILE_EXISTS
+        assert "Archive entries naming one path: README.TXT and Readme.txt" in log
+        assert list(destination.iterdir()) == []
 
 
 def test_folder_that_cannot_be_made_fails_the_unpack(run_exe, tree, tmp_path):

@@ -13,6 +13,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_alloc.h"
 #include "util/net/http_chunk_framing.h"
 
 namespace util {
@@ -27,19 +28,18 @@ constexpr int kHttpOk = 200;
 // "Call: text (0xcode)", with WinHTTP's own messages before the system's.
 void LogCallFailure(const char* call) {
   const DWORD error = ::GetLastError();
-  wchar_t* text = nullptr;
+  base::win::ScopedLocalAlloc<wchar_t> text;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
           FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       ::GetModuleHandleW(L"winhttp.dll"), error, 0,
-      reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+      reinterpret_cast<wchar_t*>(text.Receive()), 0, nullptr);
   if (length == 0) {
     LOG(ERROR) << base::FormatString("%s: error 0x%lx while retrieving error 0x%lx",
                                      call, ::GetLastError(), error);
     return;
   }
-  std::wstring message(text, length);
-  ::LocalFree(text);
+  std::wstring message(text.Get(), length);
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r'))
     message.pop_back();
   LOG(ERROR) << base::FormatString("%s: %s (0x%lx)", call,

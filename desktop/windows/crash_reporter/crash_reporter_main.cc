@@ -15,6 +15,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/crash_reporter/counter_file_writer.h"
 #include "desktop/windows/crash_reporter/crash_environment.h"
@@ -39,10 +40,7 @@ constexpr int kStartFailed = -1;
 // Low integrity: installer processes that run sandboxed may still register.
 constexpr wchar_t kPipeSecurity[] = L"S:(ML;;NW;;;S-1-16-4096)";
 
-struct LocalMemoryFreer {
-  void operator()(void* memory) const { ::LocalFree(memory); }
-};
-using ScopedSecurityDescriptor = std::unique_ptr<void, LocalMemoryFreer>;
+using ScopedSecurityDescriptor = base::win::ScopedLocalAlloc<>;
 
 // Null attributes below Vista, which has no integrity levels.
 ScopedSecurityDescriptor MakePipeSecurity(SECURITY_ATTRIBUTES* attributes,
@@ -52,20 +50,20 @@ ScopedSecurityDescriptor MakePipeSecurity(SECURITY_ATTRIBUTES* attributes,
     return ScopedSecurityDescriptor();
   *attributes = {sizeof(*attributes), nullptr, FALSE};
   *security = attributes;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ScopedSecurityDescriptor descriptor;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-          kPipeSecurity, SDDL_REVISION_1, &descriptor, nullptr)) {
+          kPipeSecurity, SDDL_REVISION_1, descriptor.Receive(), nullptr)) {
     return ScopedSecurityDescriptor();
   }
-  ScopedSecurityDescriptor owned(descriptor);
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL sacl = nullptr;
-  if (::GetSecurityDescriptorSacl(descriptor, &present, &sacl, &defaulted) &&
+  if (::GetSecurityDescriptorSacl(descriptor.Get(), &present, &sacl,
+                                  &defaulted) &&
       present) {
-    attributes->lpSecurityDescriptor = descriptor;
+    attributes->lpSecurityDescriptor = descriptor.Get();
   }
-  return owned;
+  return descriptor;
 }
 
 }  // namespace

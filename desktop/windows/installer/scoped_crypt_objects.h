@@ -20,16 +20,9 @@ struct CertChainFreer {
   }
 };
 
-// For what CryptDecodeObjectEx allocates with CRYPT_DECODE_ALLOC_FLAG.
-struct LocalMemoryFreer {
-  void operator()(void* memory) const { ::LocalFree(memory); }
-};
-
 using ScopedCertContext = std::unique_ptr<const CERT_CONTEXT, CertContextFreer>;
 using ScopedCertChain =
     std::unique_ptr<const CERT_CHAIN_CONTEXT, CertChainFreer>;
-template <typename T>
-using ScopedLocalMemory = std::unique_ptr<T, LocalMemoryFreer>;
 
 }  // namespace installer
 

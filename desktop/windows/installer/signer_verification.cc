@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/log_message.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/authenticode_digest.h"
 #include "desktop/windows/installer/pe_image.h"
 #include "desktop/windows/installer/scoped_crypt_objects.h"
@@ -112,7 +113,7 @@ bool GetSignedMessageDigest(const CRYPT_ATTRIBUTES& attributes,
                                &decoded_size)) {
       return false;
     }
-    ScopedLocalMemory<CRYPT_DATA_BLOB> octets(decoded);
+    const base::win::ScopedLocalAlloc<CRYPT_DATA_BLOB> octets(decoded);
     digest->assign(octets->pbData, octets->pbData + octets->cbData);
     return true;
   }
@@ -182,7 +183,8 @@ bool VerifySignedDigest(HCRYPTMSG message,
     report << "Cannot decode signed content: " << LastErrorText() << "\n";
     return false;
   }
-  ScopedLocalMemory<SPC_INDIRECT_DATA_CONTENT> indirect(decoded);
+  const base::win::ScopedLocalAlloc<SPC_INDIRECT_DATA_CONTENT> indirect(
+      decoded);
   if (!indirect->Data.pszObjId ||
       std::strcmp(indirect->Data.pszObjId, SPC_PE_IMAGE_DATA_OBJID) != 0) {
     report << "Signed content is not about a PE image\n";

@@ -16,6 +16,7 @@
 #include "base/test/scoped_temp_folder.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/common/autoupdate/updatechecker/global_storage_mutex.h"
 #include "gtest/gtest.h"
 
@@ -210,25 +211,24 @@ TEST_F(GlobalStorageTest, CopyOnlyInstallationKeepsValuesInTheFileAlone) {
 TEST_F(GlobalStorageTest, CompanyKeyRefusingWritesChoosesTheFile) {
   base::win::RegistryKey key(HKEY_CURRENT_USER, kCompanyKey, KEY_ALL_ACCESS);
   ASSERT_TRUE(key.Valid());
-  PSECURITY_DESCRIPTOR read_only = nullptr;
+  base::win::ScopedLocalAlloc<> read_only;
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:P(A;OICI;KR;;;WD)", SDDL_REVISION_1, &read_only, nullptr));
-  PSECURITY_DESCRIPTOR open = nullptr;
+      L"D:P(A;OICI;KR;;;WD)", SDDL_REVISION_1, read_only.Receive(), nullptr));
+  base::win::ScopedLocalAlloc<> open;
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:P(A;OICI;KA;;;WD)", SDDL_REVISION_1, &open, nullptr));
-  ASSERT_EQ(
-      ERROR_SUCCESS,
-      ::RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, read_only));
+      L"D:P(A;OICI;KA;;;WD)", SDDL_REVISION_1, open.Receive(), nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            ::RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION,
+                                read_only.Get()));
 
   storage_.Initialize(false);
   storage_.SetFallbackDirectory(user_data_.path());
   EXPECT_EQ(GlobalStorage::kSuccess, storage_.Write("UUID", "abc"));
 
   // The key's list goes back first, so that the test's key can be deleted.
-  EXPECT_EQ(ERROR_SUCCESS,
-            ::RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION, open));
-  ::LocalFree(read_only);
-  ::LocalFree(open);
+  EXPECT_EQ(ERROR_SUCCESS, ::RegSetKeySecurity(key.Handle(),
+                                               DACL_SECURITY_INFORMATION,
+                                               open.Get()));
   EXPECT_EQ("abc", ReadThroughFile("UUID"));
   EXPECT_EQ(L"", RegistryValue(L"UUID"));
 }

@@ -64,5 +64,55 @@ TEST(ArchiveEntryPathTest, NamesThatLeaveTheFolderAreRefused) {
   }
 }
 
+TEST(ArchiveEntryPathTest, WindowsPathFormDropsWhatWindowsDrops) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* form;
+  } kCases[] = {
+      {L"Readme.txt", L"Readme.txt"},
+      {L"notes.txt.", L"notes.txt"},
+      {L"notes.txt . ", L"notes.txt"},
+      {L"docs.\\a.txt", L"docs\\a.txt"},
+      {L"a\\\\b", L"a\\b"},
+      {L"a..b\\c", L"a..b\\c"},
+  };
+  for (const auto& test_case : kCases)
+    EXPECT_EQ(test_case.form, GetWindowsPathForm(test_case.path));
+}
+
+// Entries packed where case counts may name one path here; the first two
+// that do are named, whatever else lies between them.
+TEST(ArchiveEntryPathTest, EntriesNamingOnePathAreFound) {
+  using Collision = std::optional<std::pair<size_t, size_t>>;
+  const struct {
+    const char* name;
+    std::vector<ArchiveEntryName> entries;
+    Collision expected;
+  } kCases[] = {
+      {"distinct", {{L"a.txt"}, {L"b.txt"}, {L"sub", true}, {L"sub\\a.txt"}},
+       std::nullopt},
+      {"case", {{L"Readme.txt"}, {L"README.TXT"}}, std::pair<size_t, size_t>{0, 1}},
+      {"case far apart",
+       {{L"README.TXT"}, {L"b.txt"}, {L"c\\d.txt"}, {L"Readme.txt"}},
+       std::pair<size_t, size_t>{0, 3}},
+      {"same name twice", {{L"a.txt"}, {L"a.txt"}}, std::pair<size_t, size_t>{0, 1}},
+      {"trailing dot", {{L"a.txt."}, {L"a.txt"}}, std::pair<size_t, size_t>{0, 1}},
+      {"folder case", {{L"Docs\\a.txt"}, {L"DOCS\\A.TXT"}},
+       std::pair<size_t, size_t>{0, 1}},
+      {"non-ASCII case", {{L"\u00c9t\u00e9.txt"}, {L"\u00e9T\u00c9.TXT"}},
+       std::pair<size_t, size_t>{0, 1}},
+      {"file where a folder goes", {{L"a"}, {L"A\\b.txt"}},
+       std::pair<size_t, size_t>{0, 1}},
+      {"folder before the file", {{L"Sub", true}, {L"sub"}},
+       std::pair<size_t, size_t>{0, 1}},
+      {"folders may repeat", {{L"Sub", true}, {L"SUB", true}, {L"sub\\a"}},
+       std::nullopt},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.name);
+    EXPECT_EQ(test_case.expected, FindEntryPathCollision(test_case.entries));
+  }
+}
+
 }  // namespace
 }  // namespace installer

@@ -138,10 +138,11 @@ class Lzma2PartDecoder::DecodingThread : public base::RunnableThread {
 Lzma2PartDecoder::Lzma2PartDecoder() = default;
 
 Lzma2PartDecoder::~Lzma2PartDecoder() {
-  ::AcquireSRWLockExclusive(&lock_);
-  stopping_ = true;
-  ::WakeAllConditionVariable(&changed_);
-  ::ReleaseSRWLockExclusive(&lock_);
+  {
+    base::AutoLock hold(lock_);
+    stopping_ = true;
+    changed_.Broadcast();
+  }
   for (auto& thread : threads_)
     thread->Join();
 }
@@ -249,23 +250,24 @@ std::vector<Lzma2PartDecoder::Part> Lzma2PartDecoder::FindParts(
 }
 
 void Lzma2PartDecoder::DecodeParts() {
-  ::AcquireSRWLockExclusive(&lock_);
+  base::AutoLock hold(lock_);
   for (;;) {
     while (!stopping_ && next_to_start_ < parts_.size() && !HasRoomForNext())
-      ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+      changed_.Wait();
     if (stopping_ || next_to_start_ >= parts_.size())
       break;
     const size_t index = next_to_start_++;
     held_ += HeldSize(parts_[index]);
     Slot* slot = slots_[index].get();
-    ::ReleaseSRWLockExclusive(&lock_);
-    const SRes result = DecodePart(parts_[index], slot);
-    ::AcquireSRWLockExclusive(&lock_);
+    SRes result = SZ_OK;
+    {
+      base::AutoUnlock unlocked(lock_);
+      result = DecodePart(parts_[index], slot);
+    }
     slot->result = result;
     slot->done = true;
-    ::WakeAllConditionVariable(&changed_);
+    changed_.Broadcast();
   }
-  ::ReleaseSRWLockExclusive(&lock_);
 }
 
 bool Lzma2PartDecoder::HasRoomForNext() const {
@@ -303,13 +305,12 @@ SRes Lzma2PartDecoder::Read(uint8_t* data, size_t* size) {
   while (done < *size) {
     if (has_current_ && current_position_ == slots_[reading_]->size) {
       // The part was read whole: its memory goes to the next.
-      ::AcquireSRWLockExclusive(&lock_);
+      base::AutoLock hold(lock_);
       slots_[reading_]->data.reset();
       held_ -= HeldSize(parts_[reading_]);
       ++reading_;
       has_current_ = false;
-      ::WakeAllConditionVariable(&changed_);
-      ::ReleaseSRWLockExclusive(&lock_);
+      changed_.Broadcast();
     }
     if (!has_current_) {
       if (reading_ >= parts_.size())
@@ -331,11 +332,14 @@ SRes Lzma2PartDecoder::Read(uint8_t* data, size_t* size) {
 
 SRes Lzma2PartDecoder::TakeNextPart() {
   Slot* slot = slots_[reading_].get();
-  ::AcquireSRWLockExclusive(&lock_);
-  while (!slot->done && !threads_.empty())
-    ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
-  const SRes result = slot->done ? slot->result : SZ_ERROR_FAIL;
-  ::ReleaseSRWLockExclusive(&lock_);
+  SRes result = SZ_ERROR_FAIL;
+  {
+    base::AutoLock hold(lock_);
+    while (!slot->done && !threads_.empty())
+      changed_.Wait();
+    if (slot->done)
+      result = slot->result;
+  }
   if (result != SZ_OK) {
     LOG(ERROR) << "Part " << reading_ << " of the package's block could not "
                << "be decoded: " << result;

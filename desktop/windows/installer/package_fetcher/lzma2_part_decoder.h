@@ -10,6 +10,8 @@
 
 #include "7zTypes.h"
 #include "base/files/file_path.h"
+#include "base/threading/condition_variable.h"
+#include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
 
 namespace installer {
@@ -82,8 +84,8 @@ class Lzma2PartDecoder {
   std::vector<Part> parts_;
   std::vector<std::unique_ptr<DecodingThread>> threads_;
 
-  SRWLOCK lock_ = SRWLOCK_INIT;
-  CONDITION_VARIABLE changed_ = CONDITION_VARIABLE_INIT;
+  base::Lock lock_;
+  base::ConditionVariable changed_{&lock_};
   // Guarded by `lock_`: one per part, in order.
   std::vector<std::unique_ptr<Slot>> slots_;
   size_t next_to_start_ = 0;

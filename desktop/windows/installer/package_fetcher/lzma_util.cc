@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -9,14 +10,13 @@
 #include "7zCrc.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/win/handle_verifier.h"
 #include "desktop/windows/installer/package_fetcher/archive_entry_path.h"
 #include "desktop/windows/installer/package_fetcher/archive_file_stream.h"
+#include "desktop/windows/installer/package_fetcher/entry_file.h"
 #include "desktop/windows/installer/package_fetcher/entry_file_writer.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_temp_allocator.h"
 #include "desktop/windows/installer/package_fetcher/solid_block_reader.h"
-#include "desktop/windows/installer/package_fetcher/write_whole_buffer.h"
 
 namespace installer {
 namespace {
@@ -186,12 +186,12 @@ int LzmaUtil::StreamEntries(const CSzArEx& archive,
   if (int result = StartEntries(archive))
     return result;
 
-  EntryFileWriter writer;
+  const std::unique_ptr<EntryFileWriter> writer = EntryFileWriter::Create();
   const int decoded =
-      DecodeEntries(archive, stream, destination, output_file, &writer);
+      DecodeEntries(archive, stream, destination, output_file, writer.get());
   // The writer is behind the decoder: a file it failed came first.
   EntryFileWriter::Failure failure;
-  if (!writer.Finish(&failure)) {
+  if (!writer->Finish(&failure)) {
     if (output_file)
       *output_file = failure.path;
     return Fail(static_cast<ErrorState>(failure.state), failure.result);
@@ -247,17 +247,6 @@ int LzmaUtil::DecodeEntries(const CSzArEx& archive,
     writer->Close(ModificationTime(archive, i, &last_write));
   }
   return ERROR_SUCCESS;
-}
-
-int LzmaUtil::CreateEntryFile(const base::FilePath& path,
-                              base::win::ScopedHandle* file) {
-  file->Set(::CreateFileW(path.value().c_str(), GENERIC_WRITE, 0, nullptr,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file->IsValid())
-    return 0;
-  const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
-  LOG(ERROR) << "Error returned by CreateFile: " << error;
-  return Fail(kCreateFileFailed, static_cast<int>(error));
 }
 
 int LzmaUtil::StreamFileEntry(const CSzArEx& archive,
@@ -328,19 +317,39 @@ int LzmaUtil::StartEntries(const CSzArEx& archive) {
 }
 
 int LzmaUtil::CheckEntryNames(const CSzArEx& archive) {
+  std::vector<ArchiveEntryName> entries;
+  entries.reserve(archive.NumFiles);
   for (uint32_t i = 0; i < archive.NumFiles; ++i) {
     const std::wstring name = GetEntryName(archive, i);
     if (name.empty()) {
       LOG(ERROR) << "Couldn't get file name";
       return Fail(kEntryWithoutName, kUnpackFailed);
     }
-    if (!GetArchiveEntryRelativePath(name)) {
+    std::optional<std::wstring> path = GetArchiveEntryRelativePath(name);
+    if (!path) {
       LOG(ERROR) << "Archive entry outside the destination folder: "
                  << base::FilePath(name).AsUTF8();
       return Fail(kCreateFileFailed, ERROR_BAD_PATHNAME);
     }
+    entries.push_back({std::move(*path), SzArEx_IsDir(&archive, i) != 0});
   }
-  return ERROR_SUCCESS;
+  return CheckEntryPathsDistinct(entries);
+}
+
+// Names packed where case counts ("Readme.txt" and "README.TXT") are one
+// file here: the package cannot be installed as it was made and signed,
+// and its file list would name one file twice.
+int LzmaUtil::CheckEntryPathsDistinct(
+    const std::vector<ArchiveEntryName>& entries) {
+  const std::optional<std::pair<size_t, size_t>> collision =
+      FindEntryPathCollision(entries);
+  if (!collision)
+    return ERROR_SUCCESS;
+  LOG(ERROR) << "Archive entries naming one path: "
+             << base::FilePath(entries[collision->first].path).AsUTF8()
+             << " and "
+             << base::FilePath(entries[collision->second].path).AsUTF8();
+  return Fail(kCreateFileFailed, ERROR_FILE_EXISTS);
 }
 
 int LzmaUtil::ExtractEntry(const CSzArEx& archive,
@@ -399,35 +408,12 @@ int LzmaUtil::WriteFileEntry(const CSzArEx& archive,
                              const base::FilePath& path,
                              const uint8_t* data,
                              size_t size) {
-  base::win::ScopedHandle file;
-  if (const int result = CreateEntryFile(path, &file))
-    return result;
-  if (const DWORD error = WriteWholeBuffer(file.Get(), data, size)) {
-    ::SetLastError(error);
-    PLOG(ERROR) << "Error returned by WriteFile";
-    return Fail(kWriteFileFailed, static_cast<int>(error));
-  }
-  return CloseFileEntry(archive, index, std::move(file));
-}
-
-int LzmaUtil::CloseFileEntry(const CSzArEx& archive,
-                             uint32_t index,
-                             base::win::ScopedHandle file) {
-  if (SzBitWithVals_Check(&archive.MTime, index)) {
-    const CNtfsFileTime& time = archive.MTime.Vals[index];
-    const FILETIME last_write = {time.Low, time.High};
-    if (!::SetFileTime(file.Get(), nullptr, nullptr, &last_write)) {
-      const DWORD error = LastErrorOr(ERROR_GEN_FAILURE);
-      ::SetLastError(error);
-      PLOG(ERROR) << "Error returned by SetFileTime";
-      return Fail(kSetFileTimeFailed, static_cast<int>(error));
-    }
-  }
-  if (!base::win::CloseHandleVerified(file.Take())) {
-    const DWORD error = LastErrorOr(ERROR_GEN_FAILURE);
-    ::SetLastError(error);
-    PLOG(ERROR) << "Error returned by CloseHandle";
-    return Fail(kCloseFileFailed, static_cast<int>(error));
+  EntryFile file(path);
+  EntryFileWriter::Failure failure;
+  FILETIME last_write;
+  if (!file.Create(&failure) || !file.Write(data, size, &failure) ||
+      !file.Close(ModificationTime(archive, index, &last_write), &failure)) {
+    return Fail(static_cast<ErrorState>(failure.state), failure.result);
   }
   return ERROR_SUCCESS;
 }

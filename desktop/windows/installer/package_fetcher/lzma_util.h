@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "7z.h"
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/package_fetcher/archive_entry_path.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 
 namespace installer {
@@ -22,8 +24,8 @@ class SolidBlockReader;
 // Unpacks the browser package, a 7z archive, into the package folder with
 // the LZMA SDK's reader: each entry becomes a file (with its modification
 // time, when the archive has one) or a folder, and the delegate hears of
-// each entry. Entries whose names would leave the folder fail the unpack
-// before anything is written. When every solid block has a layout that
+// each entry. Entries whose names would leave the folder, and two entries
+// that name one Windows path, fail the unpack before anything is written. When every solid block has a layout that
 // streams, each file goes from the decoder straight to its file; otherwise
 // a block is decoded whole into a mapped temporary file first. Streamed
 // files are written by threads of their own while the next are decoded.
@@ -85,9 +87,6 @@ class LzmaUtil {
                     ILookInStreamPtr stream,
                     const base::FilePath& destination,
                     base::FilePath* output_file);
-  // Creates (or truncates) an entry's file; 0 or the failure's result.
-  int CreateEntryFile(const base::FilePath& path,
-                      base::win::ScopedHandle* file);
   // The entries in order, each file's data handed to `writer`; 0 or the
   // decoding's failure.
   int DecodeEntries(const CSzArEx& archive,
@@ -100,10 +99,6 @@ class LzmaUtil {
                       uint32_t index,
                       SolidBlockReader* reader,
                       EntryFileWriter* writer);
-  // Sets the entry's modification time on `file` and closes it.
-  int CloseFileEntry(const CSzArEx& archive,
-                     uint32_t index,
-                     base::win::ScopedHandle file);
   int UnPackEntries(const CSzArEx& archive,
                     ILookInStreamPtr stream,
                     const base::FilePath& destination,
@@ -113,6 +108,8 @@ class LzmaUtil {
   // and checks every entry's name before anything is written.
   int StartEntries(const CSzArEx& archive);
   int CheckEntryNames(const CSzArEx& archive);
+  // 0 when no two entries name one Windows path.
+  int CheckEntryPathsDistinct(const std::vector<ArchiveEntryName>& entries);
   int UnPackEntry(const CSzArEx& archive,
                   uint32_t index,
                   const base::FilePath& path,

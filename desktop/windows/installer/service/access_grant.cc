@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "base/win/registry.h"
+#include "base/win/access_list.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/registry_object_name.h"
 
@@ -22,10 +24,7 @@ namespace installer {
 
 namespace {
 
-struct LocalFreeDeleter {
-  void operator()(void* block) const { ::LocalFree(block); }
-};
-using ScopedLocalMemory = std::unique_ptr<void, LocalFreeDeleter>;
+using ScopedLocalMemory = base::win::ScopedLocalAlloc<>;
 
 // The SIDs a deny entry can hold against this process: the token's user and
 // every group that is enabled or kept for denial only.
@@ -98,12 +97,8 @@ DWORD ReadAccessList(const std::wstring& object_name,
                      int object_type,
                      PACL* dacl,
                      ScopedLocalMemory* descriptor) {
-  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  const DWORD error = ReadSecurity(object_name, object_type,
-                                   DACL_SECURITY_INFORMATION, dacl,
-                                   &raw_descriptor);
-  descriptor->reset(raw_descriptor);
-  return error;
+  return ReadSecurity(object_name, object_type, DACL_SECURITY_INFORMATION,
+                      dacl, descriptor->Receive());
 }
 
 DWORD WriteSecurity(const std::wstring& object_name,
@@ -143,16 +138,15 @@ SECURITY_INFORMATION AccessListInformation(PSECURITY_DESCRIPTOR descriptor) {
 bool BuildGrantingAccessList(PACL dacl,
                              const TokenIdentity& identity,
                              DWORD access_mask,
-                             ScopedLocalMemory* new_dacl) {
+                             base::win::ScopedLocalAlloc<ACL>* new_dacl) {
   ULONG count = 0;
-  PEXPLICIT_ACCESS_W raw_entries = nullptr;
-  if (dacl && ::GetExplicitEntriesFromAclW(dacl, &count, &raw_entries) !=
+  base::win::ScopedLocalAlloc<EXPLICIT_ACCESS_W> entries;
+  if (dacl && ::GetExplicitEntriesFromAclW(dacl, &count, entries.Receive()) !=
                   ERROR_SUCCESS) {
     return false;
   }
-  ScopedLocalMemory entries(raw_entries);
   for (ULONG i = 0; i < count; ++i) {
-    EXPLICIT_ACCESS_W& entry = raw_entries[i];
+    EXPLICIT_ACCESS_W& entry = entries.Get()[i];
     if (entry.grfAccessMode == DENY_ACCESS &&
         entry.Trustee.TrusteeForm == TRUSTEE_IS_SID &&
         identity.Matches(reinterpret_cast<PSID>(entry.Trustee.ptstrName))) {
@@ -160,24 +154,15 @@ bool BuildGrantingAccessList(PACL dacl,
     }
   }
 
-  EXPLICIT_ACCESS_W grant = {};
-  grant.grfAccessPermissions = access_mask;
-  grant.grfAccessMode = GRANT_ACCESS;
-  grant.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
   // By SID: a bare logon name can resolve to another account (a domain user
   // and a local one of the same name).
-  ::BuildTrusteeWithSidW(&grant.Trustee, identity.user());
-  PACL raw_grant_only = nullptr;
-  if (::SetEntriesInAclW(1, &grant, nullptr, &raw_grant_only) != ERROR_SUCCESS)
+  const base::win::ScopedLocalAlloc<ACL> grant_only =
+      base::win::AddAccessAllowedEntry(nullptr, identity.user(), access_mask,
+                                       SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  if (!grant_only)
     return false;
-  ScopedLocalMemory grant_only(raw_grant_only);
-  PACL raw_merged = nullptr;
-  if (::SetEntriesInAclW(count, raw_entries, raw_grant_only, &raw_merged) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  new_dacl->reset(raw_merged);
-  return true;
+  return ::SetEntriesInAclW(count, entries.Get(), grant_only.Get(),
+                            new_dacl->Receive()) == ERROR_SUCCESS;
 }
 
 std::vector<uint8_t> AccessListBytes(PACL dacl) {
@@ -213,12 +198,12 @@ class KeptGrants {
     auto entry = entries_.find(key);
     if (entry == entries_.end() ||
         entry->second.written != AccessListBytes(current)) {
-      return nullptr;
+      return ScopedLocalMemory();
     }
     const std::vector<uint8_t>& first = entry->second.first;
     ScopedLocalMemory copy(::LocalAlloc(LMEM_FIXED, first.size()));
     if (copy)
-      std::memcpy(copy.get(), first.data(), first.size());
+      std::memcpy(copy.Get(), first.data(), first.size());
     return copy;
   }
 
@@ -264,17 +249,18 @@ std::unique_ptr<SavedSecurityInfo> KeepGrant(const std::wstring& object_name,
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
   PACL kept_dacl = nullptr;
-  ::GetSecurityDescriptorDacl(previous.get(), &present, &kept_dacl, &defaulted);
+  ::GetSecurityDescriptorDacl(previous.Get(), &present, &kept_dacl,
+                              &defaulted);
   PACL written = nullptr;
   ScopedLocalMemory written_descriptor;
   ReadAccessList(object_name, object_type, &written, &written_descriptor);
-  grants.Record(key, previous.get(), AccessListBytes(written));
+  grants.Record(key, previous.Get(), AccessListBytes(written));
 
   auto record = std::make_unique<SavedSecurityInfo>();
   record->object_name = object_name;
   record->object_type = object_type;
   record->dacl = present ? kept_dacl : nullptr;
-  record->security_descriptor = previous.release();
+  record->security_descriptor = std::move(previous);
   return record;
 }
 
@@ -308,10 +294,8 @@ DWORD ReadSecurity(const std::wstring& object_name,
 SavedSecurityInfo::SavedSecurityInfo() = default;
 
 SavedSecurityInfo::~SavedSecurityInfo() {
-  if (!security_descriptor)
-    return;
-  KeptGrants::Get().Release(GrantKey(object_name, object_type));
-  ::LocalFree(security_descriptor);
+  if (security_descriptor)
+    KeptGrants::Get().Release(GrantKey(object_name, object_type));
 }
 
 bool EnablePrivilege(const wchar_t* privilege, bool enable, HANDLE token) {
@@ -373,14 +357,14 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name,
   if (error != ERROR_SUCCESS)
     return false;
 
-  ScopedLocalMemory new_dacl;
+  base::win::ScopedLocalAlloc<ACL> new_dacl;
   if (!BuildGrantingAccessList(previous_dacl, identity, access_mask,
                                &new_dacl)) {
     return false;
   }
   const SECURITY_INFORMATION information =
-      AccessListInformation(previous.get());
-  PACL granting = static_cast<PACL>(new_dacl.get());
+      AccessListInformation(previous.Get());
+  PACL granting = new_dacl.Get();
   error =
       WriteSecurity(object_name, object_type, information, nullptr, granting);
   if (error == ERROR_ACCESS_DENIED && TakeOwnership(object_name, object_type))
@@ -400,7 +384,7 @@ bool RestoreSecurityInfo(const SavedSecurityInfo* saved) {
   if (!saved || !saved->security_descriptor)
     return false;
   return WriteSecurity(saved->object_name, saved->object_type,
-                       AccessListInformation(saved->security_descriptor),
+                       AccessListInformation(saved->security_descriptor.Get()),
                        nullptr, saved->dacl) == ERROR_SUCCESS;
 }
 

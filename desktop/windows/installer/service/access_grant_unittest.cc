@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/test/scoped_temp_folder.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/test/scoped_test_key.h"
 #include "gtest/gtest.h"
@@ -16,7 +17,6 @@ namespace installer {
 namespace {
 
 using test::KeySddl;
-using test::ScopedLocalMemory;
 using test::ScopedTestKey;
 using test::SetKeySddl;
 
@@ -31,7 +31,7 @@ std::wstring SidText(PSID sid) {
   wchar_t* raw_text = nullptr;
   if (!::ConvertSidToStringSidW(sid, &raw_text))
     return std::wstring();
-  ScopedLocalMemory text(raw_text);
+  const base::win::ScopedLocalAlloc<> text(raw_text);
   return raw_text;
 }
 
@@ -46,7 +46,7 @@ std::vector<AceSummary> KeyAces(HKEY root,
   PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
   ::GetSecurityInfo(key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
                     nullptr, &dacl, nullptr, &raw_descriptor);
-  ScopedLocalMemory descriptor(raw_descriptor);
+  const base::win::ScopedLocalAlloc<> descriptor(raw_descriptor);
   ::RegCloseKey(key);
   for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
     void* ace = nullptr;

@@ -2,9 +2,8 @@
 
 #include <aclapi.h>
 
-#include <memory>
-
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 
 namespace installer {
 
@@ -28,11 +27,6 @@ constexpr ObjectGenericMapping kGenericMappings[] = {
 // such as ACCESS_SYSTEM_SECURITY, which the installer never asks for.
 constexpr DWORD kPrivilegeSetSize = sizeof(PRIVILEGE_SET);
 static_assert(kPrivilegeSetSize == 20);
-
-struct LocalFreeDeleter {
-  void operator()(void* block) const { ::LocalFree(block); }
-};
-using ScopedSecurityDescriptor = std::unique_ptr<void, LocalFreeDeleter>;
 
 const GENERIC_MAPPING* FindGenericMapping(int object_type) {
   for (const ObjectGenericMapping& entry : kGenericMappings) {
@@ -70,13 +64,12 @@ bool CheckAccessToPath(const std::wstring& object_name,
   if (!OpenIdentificationToken(&token))
     return false;
 
-  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
+  base::win::ScopedLocalAlloc<> descriptor;
   const DWORD error = ReadSecurity(object_name, object_type,
                                    OWNER_SECURITY_INFORMATION |
                                        GROUP_SECURITY_INFORMATION |
                                        DACL_SECURITY_INFORMATION,
-                                   nullptr, &raw_descriptor);
-  ScopedSecurityDescriptor descriptor(raw_descriptor);
+                                   nullptr, descriptor.Receive());
   if (error != ERROR_SUCCESS)
     return false;
 
@@ -85,7 +78,7 @@ bool CheckAccessToPath(const std::wstring& object_name,
   DWORD privileges_size = sizeof(privileges);
   DWORD granted_access = 0;
   BOOL access_status = FALSE;
-  if (!::AccessCheck(descriptor.get(), token.Get(), desired_access,
+  if (!::AccessCheck(descriptor.Get(), token.Get(), desired_access,
                      &generic_mapping,
                      reinterpret_cast<PPRIVILEGE_SET>(privileges),
                      &privileges_size, &granted_access, &access_status)) {

@@ -6,10 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "base/win/scoped_local_alloc.h"
+
 namespace installer {
 
 // An object's access list as it was before a grant, so that the grant can be
-// undone. Owns the security descriptor the system returned.
+// undone.
 struct SavedSecurityInfo {
   SavedSecurityInfo();
   ~SavedSecurityInfo();
@@ -20,7 +22,7 @@ struct SavedSecurityInfo {
   int object_type = 0;
   // Points into `security_descriptor`.
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR security_descriptor = nullptr;
+  base::win::ScopedLocalAlloc<> security_descriptor;
 };
 
 // Whether the process token is granted `desired_access` (specific rights) on

@@ -4,26 +4,22 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <memory>
-
 #include "base/test/scoped_registry_override.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_local_alloc.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-struct LocalFreeDeleter {
-  void operator()(void* block) const { ::LocalFree(block); }
-};
-using ScopedDescriptor = std::unique_ptr<void, LocalFreeDeleter>;
+using ScopedDescriptor = base::win::ScopedLocalAlloc<>;
 
 ScopedDescriptor DescriptorFromSddl(const wchar_t* sddl) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
-                                                         &descriptor, nullptr);
-  return ScopedDescriptor(descriptor);
+  ScopedDescriptor descriptor;
+  ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      sddl, SDDL_REVISION_1, descriptor.Receive(), nullptr);
+  return descriptor;
 }
 
 // Everyone may only read; everyone may do everything.
@@ -52,7 +48,7 @@ TEST(AccessPermissionsTest, FolderAccessFollowsItsAccessList) {
     ScopedDescriptor descriptor = DescriptorFromSddl(c.sddl);
     ASSERT_TRUE(descriptor);
     ASSERT_TRUE(::SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION,
-                                   descriptor.get()));
+                                   descriptor.Get()));
     EXPECT_EQ(c.granted,
               CheckAccessToPath(path, SE_FILE_OBJECT, c.desired_access))
         << c.sddl << " " << c.desired_access;
@@ -74,7 +70,7 @@ TEST(AccessPermissionsTest, RegistryDenyEntryRefusesWriting) {
   ASSERT_TRUE(descriptor);
   ASSERT_EQ(ERROR_SUCCESS,
             ::RegSetKeySecurity(key.Handle(), DACL_SECURITY_INFORMATION,
-                                descriptor.get()));
+                                descriptor.Get()));
   key.Close();
 
   base::win::RegistryKey open;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/strings/string_util.h"
+#include "base/win/access_list.h"
 #include "base/win/scoped_co_mem.h"
 #include "desktop/windows/installer/service/task_scheduler_interfaces.h"
 #include "desktop/windows/installer/service/utils.h"
@@ -39,8 +40,6 @@ constexpr StatusMapping kStatusMappings[] = {
     {SCHED_S_TASK_NOT_SCHEDULED, kTaskStateNoMoreRuns},
     {SCHED_S_TASK_NO_VALID_TRIGGERS, kTaskStateNoMoreRuns},
 };
-
-using ScopedLocalMemory = std::unique_ptr<void, LocalMemoryDeleter>;
 
 DWORD MaxRunTimeMs(int32_t time_limit_seconds) {
   if (time_limit_seconds <= 0)
@@ -312,39 +311,31 @@ bool TaskSchedulerV1::IsStaleWorkItem(
 }
 
 void GrantAuthenticatedUsersReadExecute(const std::wstring& path) {
+  // `dacl` points into the descriptor.
   PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
-  if (::GetNamedSecurityInfoW(
-          path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-          nullptr, &dacl, nullptr, &raw_descriptor) != ERROR_SUCCESS) {
+  base::win::ScopedLocalAlloc<> descriptor;
+  if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &dacl, nullptr,
+                              descriptor.Receive()) != ERROR_SUCCESS) {
     return;
   }
-  // `dacl` points into the descriptor.
-  ScopedLocalMemory descriptor(raw_descriptor);
-  ScopedLocalAcl new_dacl = AddAuthenticatedUsersReadExecute(dacl);
+  const base::win::ScopedLocalAlloc<ACL> new_dacl =
+      AddAuthenticatedUsersReadExecute(dacl);
   if (!new_dacl)
     return;
   ::SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
                           DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                          new_dacl.get(), nullptr);
+                          new_dacl.Get(), nullptr);
 }
 
-ScopedLocalAcl AddAuthenticatedUsersReadExecute(PACL dacl) {
+base::win::ScopedLocalAlloc<ACL> AddAuthenticatedUsersReadExecute(PACL dacl) {
   BYTE sid[SECURITY_MAX_SID_SIZE];
   DWORD sid_size = sizeof(sid);
   if (!::CreateWellKnownSid(WinAuthenticatedUserSid, nullptr, sid, &sid_size))
-    return nullptr;
-  EXPLICIT_ACCESSW access = {};
-  access.grfAccessPermissions = GENERIC_READ | GENERIC_EXECUTE;
-  access.grfAccessMode = GRANT_ACCESS;
-  access.grfInheritance = NO_INHERITANCE;
-  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(sid);
-  PACL new_dacl = nullptr;
-  if (::SetEntriesInAclW(1, &access, dacl, &new_dacl) != ERROR_SUCCESS)
-    return nullptr;
-  return ScopedLocalAcl(new_dacl);
+    return base::win::ScopedLocalAlloc<ACL>();
+  return base::win::AddAccessAllowedEntry(
+      dacl, sid, GENERIC_READ | GENERIC_EXECUTE, NO_INHERITANCE);
 }
 
 }  // namespace installer

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/win/com_ptr.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
 
 namespace installer {
@@ -54,14 +55,9 @@ class TaskSchedulerV1 : public TaskScheduler {
 // failures end it silently.
 void GrantAuthenticatedUsersReadExecute(const std::wstring& path);
 
-struct LocalMemoryDeleter {
-  void operator()(void* block) const { ::LocalFree(block); }
-};
-using ScopedLocalAcl = std::unique_ptr<ACL, LocalMemoryDeleter>;
-
 // `dacl` with an explicit entry granting authenticated users generic read
 // and execute; null on failure.
-ScopedLocalAcl AddAuthenticatedUsersReadExecute(PACL dacl);
+base::win::ScopedLocalAlloc<ACL> AddAuthenticatedUsersReadExecute(PACL dacl);
 
 }  // namespace installer
 

@@ -20,6 +20,7 @@
 #include "base/win/scoped_co_mem.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/service/task_scheduler_interfaces.h"
 #include "gtest/gtest.h"
 
@@ -92,17 +93,16 @@ std::vector<std::wstring> AllowEntries(PACL dacl) {
   std::vector<std::wstring> entries;
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
     ACCESS_ALLOWED_ACE* ace = nullptr;
-    wchar_t* raw_sid = nullptr;
+    base::win::ScopedLocalAlloc<wchar_t> sid;
     if (!::GetAce(dacl, index, reinterpret_cast<void**>(&ace)) ||
         ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
-        !::ConvertSidToStringSidW(&ace->SidStart, &raw_sid)) {
+        !::ConvertSidToStringSidW(&ace->SidStart, sid.Receive())) {
       entries.push_back(L"(other)");
       continue;
     }
-    std::unique_ptr<void, LocalMemoryDeleter> sid(raw_sid);
     wchar_t mask[16];
     std::swprintf(mask, 16, L"%08lx", static_cast<unsigned long>(ace->Mask));
-    entries.push_back(std::wstring(raw_sid) + L" " + mask);
+    entries.push_back(std::wstring(sid.Get()) + L" " + mask);
   }
   std::sort(entries.begin(), entries.end());
   return entries;
@@ -252,22 +252,22 @@ TEST_F(TaskSchedulerV1Test, DailySystemTaskJobFileIsOpenedToUsers) {
     EXPECT_EQ(expected, g_granted_job_files) << name;
   }
 
-  PSECURITY_DESCRIPTOR raw_descriptor = nullptr;
+  base::win::ScopedLocalAlloc<> descriptor;
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1, &raw_descriptor,
+      L"D:(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1, descriptor.Receive(),
       nullptr));
-  std::unique_ptr<void, LocalMemoryDeleter> descriptor(raw_descriptor);
   PACL dacl = nullptr;
   BOOL present = FALSE;
   BOOL defaulted = FALSE;
-  ASSERT_TRUE(
-      ::GetSecurityDescriptorDacl(raw_descriptor, &present, &dacl, &defaulted));
-  ScopedLocalAcl granted = AddAuthenticatedUsersReadExecute(dacl);
+  ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl,
+                                          &defaulted));
+  const base::win::ScopedLocalAlloc<ACL> granted =
+      AddAuthenticatedUsersReadExecute(dacl);
   ASSERT_TRUE(granted);
   // Generic read | generic execute for S-1-5-11, the other entries kept.
   const std::vector<std::wstring> expected = {
       L"S-1-5-11 a0000000", L"S-1-5-18 001f01ff", L"S-1-5-32-544 001f01ff"};
-  EXPECT_EQ(expected, AllowEntries(granted.get()));
+  EXPECT_EQ(expected, AllowEntries(granted.Get()));
 }
 
 TEST_F(TaskSchedulerV1Test, SweepJudgesOnlyEnabledOwnTasksByTheirRealProgram) {

@@ -20,13 +20,10 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/checksum.h"
 
 namespace {
-
-struct LocalFreer {
-  void operator()(wchar_t** block) const { ::LocalFree(block); }
-};
 
 std::string ChecksumOfContents(const base::FilePath& path) {
   std::string contents;
@@ -40,7 +37,7 @@ std::string ChecksumOfContents(const base::FilePath& path) {
 int main() {
   _setmode(_fileno(stdout), _O_BINARY);
   int count = 0;
-  std::unique_ptr<wchar_t*, LocalFreer> argv(
+  base::win::ScopedLocalAlloc<wchar_t*> argv(
       ::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!argv || count < 3 || count % 2 == 0) {
     std::fputs("usage: checksum_tool FILE EXPECTED [FILE EXPECTED]...\n",
@@ -48,8 +45,8 @@ int main() {
     return 2;
   }
   for (int i = 1; i + 1 < count; i += 2) {
-    const base::FilePath path(argv.get()[i]);
-    const std::string expected = base::WideToUtf8(argv.get()[i + 1]);
+    const base::FilePath path(argv.Get()[i]);
+    const std::string expected = base::WideToUtf8(argv.Get()[i + 1]);
     const bool matches = installer::ChecksumMatches(path, expected);
     std::printf("%s %d\n", ChecksumOfContents(path).c_str(), matches ? 1 : 0);
   }

@@ -34,6 +34,7 @@
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/installer_object_names.h"
 
 namespace {
@@ -66,25 +67,21 @@ void Print(const std::string& line) {
 
 std::string AccountSid(const char* user) {
   // The installer names the trustee by SID; a name is looked up.
-  PSID given = nullptr;
-  if (::ConvertStringSidToSidW(Wide(user).c_str(), &given)) {
-    ::LocalFree(given);
+  base::win::ScopedLocalAlloc<> given;
+  if (::ConvertStringSidToSidW(Wide(user).c_str(), given.Receive()))
     return user;
-  }
   BYTE sid[SECURITY_MAX_SID_SIZE];
   DWORD sid_size = sizeof(sid);
   wchar_t domain[256];
   DWORD domain_size = 256;
   SID_NAME_USE use;
-  wchar_t* text = nullptr;
+  base::win::ScopedLocalAlloc<wchar_t> text;
   if (!::LookupAccountNameW(nullptr, Wide(user).c_str(), sid, &sid_size,
                             domain, &domain_size, &use) ||
-      !::ConvertSidToStringSidW(sid, &text)) {
+      !::ConvertSidToStringSidW(sid, text.Receive())) {
     return "unknown";
   }
-  const std::string result = base::WideToUtf8(text);
-  ::LocalFree(text);
-  return result;
+  return base::WideToUtf8(text.Get());
 }
 
 base::CommandLine HelperCommandLine(const char* installer, const char* folder,
@@ -140,19 +137,18 @@ int Run(int argc, char** argv) {
 }
 
 int PrintDacl(const char* folder) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  wchar_t* text = nullptr;
+  base::win::ScopedLocalAlloc<> descriptor;
+  base::win::ScopedLocalAlloc<wchar_t> text;
   if (::GetNamedSecurityInfoW(Wide(folder).c_str(), SE_FILE_OBJECT,
                               DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              nullptr, nullptr, &descriptor) != ERROR_SUCCESS ||
+                              nullptr, nullptr,
+                              descriptor.Receive()) != ERROR_SUCCESS ||
       !::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-          descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text,
-          nullptr)) {
+          descriptor.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+          text.Receive(), nullptr)) {
     return 1;
   }
-  Print("dacl " + base::WideToUtf8(text));
-  ::LocalFree(text);
-  ::LocalFree(descriptor);
+  Print("dacl " + base::WideToUtf8(text.Get()));
   return 0;
 }
 

@@ -33,16 +33,13 @@
 #include "base/test/scoped_registry_override.h"
 #include "base/values.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/common/autoupdate/updatechecker/global_storage_impl.h"
 
 namespace {
 
 using base::DictionaryValue;
 using base::MakeValue;
-
-struct LocalFreer {
-  void operator()(void* block) const { ::LocalFree(block); }
-};
 
 void PrintJson(const base::Value& value) {
   std::string json;
@@ -59,7 +56,7 @@ base::ValueOwner ReadJsonFile(const base::FilePath& path) {
 }
 
 int Hold(const base::CommandLine& switches) {
-  std::unique_ptr<void, LocalFreer> descriptor;
+  base::win::ScopedLocalAlloc<> descriptor;
   SECURITY_ATTRIBUTES attributes = {sizeof(attributes), nullptr, FALSE};
   const std::wstring sddl = switches.GetSwitchValueNative("dacl");
   if (!sddl.empty()) {
@@ -68,7 +65,7 @@ int Hold(const base::CommandLine& switches) {
             sddl.c_str(), SDDL_REVISION_1, &raw, nullptr)) {
       return 2;
     }
-    descriptor.reset(raw);
+    descriptor.Reset(raw);
     attributes.lpSecurityDescriptor = raw;
   }
   base::win::ScopedHandle mutex(::CreateMutexW(

@@ -24,16 +24,13 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/installer_object_names.h"
 
 namespace {
 
 // Long enough for any test; only keeps a broken test from hanging for ever.
 constexpr DWORD kUndoWaitMs = 120000;
-
-struct LocalMemoryFreer {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
 
 base::FilePath OwnFolder() {
   wchar_t path[MAX_PATH] = {};
@@ -49,7 +46,7 @@ std::string AccountOfSid(const std::wstring& sid_string) {
   PSID sid = nullptr;
   if (!ConvertStringSidToSidW(sid_string.c_str(), &sid))
     return "(no SID)";
-  const std::unique_ptr<void, LocalMemoryFreer> owned_sid(sid);
+  const base::win::ScopedLocalAlloc<> owned_sid(sid);
   wchar_t name[256] = {};
   wchar_t domain[256] = {};
   DWORD name_size = 256;

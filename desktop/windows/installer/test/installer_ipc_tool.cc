@@ -47,6 +47,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
@@ -261,27 +262,23 @@ int Open(const std::wstring& path) {
   return 1;
 }
 
-struct LocalFreer {
-  void operator()(wchar_t** block) const { LocalFree(block); }
-};
-
 }  // namespace
 
 int main() {
   _setmode(_fileno(stdout), _O_BINARY);
   int count = 0;
-  std::unique_ptr<wchar_t*, LocalFreer> argv(
+  base::win::ScopedLocalAlloc<wchar_t*> argv(
       CommandLineToArgvW(GetCommandLineW(), &count));
-  const std::wstring mode = count > 1 ? argv.get()[1] : L"";
+  const std::wstring mode = count > 1 ? argv.Get()[1] : L"";
   int number = 0;
   if (mode == L"receive" && count == 4 &&
-      base::StringToInt(base::WideToUtf8(argv.get()[3]), &number)) {
-    return Receive(argv.get()[2], number);
+      base::StringToInt(base::WideToUtf8(argv.Get()[3]), &number)) {
+    return Receive(argv.Get()[2], number);
   }
   if (mode == L"send" && count == 3)
-    return Send(argv.get()[2]);
+    return Send(argv.Get()[2]);
   if (mode == L"open" && count == 3)
-    return Open(argv.get()[2]);
+    return Open(argv.Get()[2]);
   PrintLine(
       "usage: installer_ipc_tool receive FOLDER COUNT | send FOLDER | "
       "open PATH");

@@ -19,12 +19,9 @@
 #include "base/files/file_util.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_alloc.h"
 
 namespace {
-
-struct LocalFreer {
-  void operator()(wchar_t** block) const { ::LocalFree(block); }
-};
 
 std::wstring GetEnvironment(const wchar_t* name) {
   wchar_t value[MAX_PATH] = {};
@@ -45,7 +42,7 @@ DWORD RenameSelf(const base::FilePath& program) {
 int main() {
   int count = 0;
   wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  std::unique_ptr<wchar_t*, LocalFreer> argv_owner(argv);
+  base::win::ScopedLocalAlloc<wchar_t*> argv_owner(argv);
   wchar_t module[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
   const base::FilePath program(std::wstring(module, length));

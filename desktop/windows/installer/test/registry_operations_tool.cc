@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/windows/installer/service/transactions/create_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
@@ -181,10 +182,12 @@ int Run(Arguments* arguments) {
 
 int main() {
   int count = 0;
-  wchar_t** raw_words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-  std::vector<std::wstring> words(raw_words + (count > 0 ? 1 : 0),
-                                  raw_words + count);
-  ::LocalFree(raw_words);
+  const base::win::ScopedLocalAlloc<wchar_t*> raw_words(
+      ::CommandLineToArgvW(::GetCommandLineW(), &count));
+  if (!raw_words)
+    return 2;
+  std::vector<std::wstring> words(raw_words.Get() + (count > 0 ? 1 : 0),
+                                  raw_words.Get() + count);
   Arguments arguments(std::move(words));
   std::wstring command;
   if (!arguments.Take(&command))

@@ -9,11 +9,11 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <memory>
 #include <string>
 
 #include "base/rand_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_local_alloc.h"
 
 namespace installer::test {
 
@@ -22,11 +22,6 @@ constexpr SECURITY_INFORMATION kOwnerGroupAndDacl = OWNER_SECURITY_INFORMATION |
                                                     GROUP_SECURITY_INFORMATION |
                                                     DACL_SECURITY_INFORMATION;
 
-struct LocalFreeDeleter {
-  void operator()(void* block) const { ::LocalFree(block); }
-};
-using ScopedLocalMemory = std::unique_ptr<void, LocalFreeDeleter>;
-
 inline std::wstring ToSddl(PSECURITY_DESCRIPTOR descriptor,
                            SECURITY_INFORMATION information) {
   wchar_t* raw_text = nullptr;
@@ -34,7 +29,7 @@ inline std::wstring ToSddl(PSECURITY_DESCRIPTOR descriptor,
           descriptor, SDDL_REVISION_1, information, &raw_text, nullptr)) {
     return std::wstring();
   }
-  ScopedLocalMemory text(raw_text);
+  const base::win::ScopedLocalAlloc<> text(raw_text);
   return raw_text;
 }
 
@@ -70,7 +65,7 @@ inline bool SetKeySddl(HKEY root,
           sddl.c_str(), SDDL_REVISION_1, &raw_descriptor, nullptr)) {
     return false;
   }
-  ScopedLocalMemory descriptor(raw_descriptor);
+  const base::win::ScopedLocalAlloc<> descriptor(raw_descriptor);
   PSID owner = nullptr;
   PSID group = nullptr;
   BOOL defaulted = FALSE;

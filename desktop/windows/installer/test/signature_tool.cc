@@ -18,15 +18,12 @@
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/scoped_cert_store.h"
 #include "desktop/windows/installer/scoped_crypt_objects.h"
 #include "desktop/windows/installer/signature_verifier.h"
 
 namespace {
-
-struct ArgvFreer {
-  void operator()(wchar_t** block) const { ::LocalFree(block); }
-};
 
 void Print(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -96,14 +93,14 @@ int Pe(const base::FilePath& path) {
 
 int main() {
   int count = 0;
-  std::unique_ptr<wchar_t*, ArgvFreer> argv(
+  base::win::ScopedLocalAlloc<wchar_t*> argv(
       ::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!argv || count < 3)
     return 2;
-  const std::wstring command = argv.get()[1];
-  const base::FilePath path(argv.get()[2]);
+  const std::wstring command = argv.Get()[1];
+  const base::FilePath path(argv.Get()[2]);
   if (command == L"verify" && count <= 4)
-    return Verify(path, count == 4 ? argv.get()[3] : nullptr);
+    return Verify(path, count == 4 ? argv.Get()[3] : nullptr);
   if (command == L"pe" && count == 3)
     return Pe(path);
   return 2;

@@ -40,6 +40,7 @@
 #include "base/win/scoped_co_mem.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/service/task_scheduler_interfaces.h"
 #include "desktop/windows/installer/service/task_scheduler_v1.h"
 #include "desktop/windows/installer/service/task_scheduler_v2.h"
@@ -51,10 +52,6 @@ using base::win::ComPtr;
 using base::win::ScopedCoMem;
 
 constexpr int kUsageError = 2;
-
-struct LocalFreer {
-  void operator()(wchar_t** block) const { ::LocalFree(block); }
-};
 
 int Enumerate() {
   ComPtr<ITaskScheduler> scheduler;
@@ -131,14 +128,14 @@ int Hold(const std::wstring& file,
 int main() {
   _setmode(_fileno(stdout), _O_BINARY);
   int count = 0;
-  std::unique_ptr<wchar_t*, LocalFreer> owned_argv(
+  base::win::ScopedLocalAlloc<wchar_t*> owned_argv(
       ::CommandLineToArgvW(::GetCommandLineW(), &count));
   if (!owned_argv || count < 2) {
     std::fputs("usage: task_scheduler_tool COMMAND [ARGUMENTS]\n", stdout);
     return kUsageError;
   }
-  const std::vector<std::wstring> argv(owned_argv.get(),
-                                       owned_argv.get() + count);
+  const std::vector<std::wstring> argv(owned_argv.Get(),
+                                       owned_argv.Get() + count);
   base::win::ScopedCOMInitializer com;
   const std::wstring& command = argv[1];
   if (command == L"enumerate" && count == 2)
