@@ -17,7 +17,9 @@
 #include "base/process/process.h"
 #include "base/process/process_info.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/win/access_list.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/entry_switches.h"
 #include "desktop/windows/installer/installer_object_names.h"
@@ -41,11 +43,6 @@ constexpr const char* kPackageInstallerSwitches[] = {
     switches::kPermissionsForUser,
     switches::kPermanentPermissions,
 };
-
-struct LocalMemoryFreer {
-  void operator()(void* memory) const { ::LocalFree(memory); }
-};
-using ScopedLocalMemory = std::unique_ptr<void, LocalMemoryFreer>;
 
 base::win::ScopedHandle OpenNamedEvent(const std::wstring& name, DWORD access) {
   return base::win::ScopedHandle(::OpenEventW(access, FALSE, name.c_str()));
@@ -124,34 +121,27 @@ void GrantFolderPermission(const base::CommandLine& command_line,
       OpenRequestingProcess(command_line);
 
   PACL old_dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  base::win::ScopedLocalAlloc<void> old_descriptor;
   if (::GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT,
                               DACL_SECURITY_INFORMATION, nullptr, nullptr,
                               &old_dacl, nullptr,
-                              &descriptor) != ERROR_SUCCESS) {
+                              old_descriptor.Receive()) != ERROR_SUCCESS) {
     return;
   }
-  const ScopedLocalMemory old_descriptor(descriptor);
   std::wstring user =
       command_line.GetSwitchValueNative(switches::kPermissionsForUser);
-  EXPLICIT_ACCESSW grant = {};
-  grant.grfAccessPermissions = GENERIC_ALL;
-  grant.grfAccessMode = GRANT_ACCESS;
-  grant.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
   // The installer names the user by SID: a bare logon name can resolve to
   // another account (a domain user and a local one of the same name).
-  PSID sid = nullptr;
-  const bool by_sid = ::ConvertStringSidToSidW(user.c_str(), &sid);
-  const ScopedLocalMemory owned_sid(sid);
-  if (by_sid)
-    ::BuildTrusteeWithSidW(&grant.Trustee, sid);
+  base::win::ScopedLocalAlloc<void> sid;
+  TRUSTEE_W trustee = {};
+  if (::ConvertStringSidToSidW(user.c_str(), sid.Receive()))
+    ::BuildTrusteeWithSidW(&trustee, sid.Get());
   else
-    ::BuildTrusteeWithNameW(&grant.Trustee, user.data());
-  PACL new_dacl = nullptr;
-  if (::SetEntriesInAclW(1, &grant, old_dacl, &new_dacl) != ERROR_SUCCESS)
-    return;
-  const ScopedLocalMemory owned_new_dacl(new_dacl);
-  if (SetFolderDacl(folder, new_dacl) != ERROR_SUCCESS)
+    ::BuildTrusteeWithNameW(&trustee, user.data());
+  const base::win::ScopedLocalAlloc<ACL> new_dacl =
+      base::win::AddAccessAllowedEntry(old_dacl, trustee, GENERIC_ALL,
+                                       SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  if (!new_dacl || SetFolderDacl(folder, new_dacl.Get()) != ERROR_SUCCESS)
     return;
 
   if (command_line.HasSwitch(switches::kPermanentPermissions)) {

@@ -18,7 +18,9 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/access_list.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_local_alloc.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/entry_switches.h"
@@ -42,11 +44,6 @@ constexpr wchar_t kPoliciesSystemKey[] =
 
 std::atomic<InstallerElevation::ShellExecuteFunction>
     g_shell_execute_for_testing{nullptr};
-
-struct LocalMemoryFreer {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-using ScopedLocalMemory = std::unique_ptr<void, LocalMemoryFreer>;
 
 struct SidFreer {
   void operator()(void* sid) const { FreeSid(sid); }
@@ -77,13 +74,12 @@ bool GetCurrentUserSidString(std::wstring* sid_string) {
     return false;
   }
   const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
-  wchar_t* text = nullptr;
-  if (!ConvertSidToStringSidW(user->User.Sid, &text)) {
+  base::win::ScopedLocalAlloc<wchar_t> text;
+  if (!ConvertSidToStringSidW(user->User.Sid, text.Receive())) {
     PLOG(ERROR) << "ConvertSidToStringSidW failed";
     return false;
   }
-  const ScopedLocalMemory owned_text(text);
-  *sid_string = text;
+  *sid_string = text.Get();
   return true;
 }
 
@@ -91,15 +87,14 @@ bool GetCurrentUserSidString(std::wstring* sid_string) {
 // explicit entry for the Administrators group.
 bool FixEventACL(HANDLE event) {
   PACL old_dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  DWORD error =
-      GetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
-                      nullptr, nullptr, &old_dacl, nullptr, &descriptor);
+  base::win::ScopedLocalAlloc<void> descriptor;
+  DWORD error = GetSecurityInfo(event, SE_KERNEL_OBJECT,
+                                DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                &old_dacl, nullptr, descriptor.Receive());
   if (error != ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to GetSecurityInfo " << error;
     return false;
   }
-  const ScopedLocalMemory owned_descriptor(descriptor);
   SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
   PSID admins = nullptr;
   if (!AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
@@ -109,21 +104,16 @@ bool FixEventACL(HANDLE event) {
     return false;
   }
   const ScopedSid owned_admins(admins);
-  EXPLICIT_ACCESSW entry = {};
-  entry.grfAccessPermissions = GENERIC_ALL;
-  entry.grfAccessMode = GRANT_ACCESS;
-  entry.grfInheritance = NO_INHERITANCE;
-  entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  entry.Trustee.ptstrName = static_cast<LPWSTR>(admins);
-  PACL new_dacl = nullptr;
-  if (SetEntriesInAclW(1, &entry, old_dacl, &new_dacl) != ERROR_SUCCESS) {
+  const base::win::ScopedLocalAlloc<ACL> new_dacl =
+      base::win::AddAccessAllowedEntry(old_dacl, admins, GENERIC_ALL,
+                                       NO_INHERITANCE);
+  if (!new_dacl) {
     LOG(ERROR) << "FixEventACL: failed to SetEntriesInAcl";
     return false;
   }
-  const ScopedLocalMemory owned_new_dacl(new_dacl);
   if (SetSecurityInfo(event, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
-                      nullptr, nullptr, new_dacl, nullptr) != ERROR_SUCCESS) {
+                      nullptr, nullptr, new_dacl.Get(), nullptr) !=
+      ERROR_SUCCESS) {
     LOG(ERROR) << "FixEventACL: failed to SetSecurityInfo";
     return false;
   }

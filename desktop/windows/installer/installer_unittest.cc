@@ -22,6 +22,7 @@
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/branding.h"
@@ -1333,13 +1334,13 @@ TEST(InstallerTasksTest, SurveyCommandLineKeepsBrowserAndUrlWhole) {
     const std::wstring command_line =
         UninstallSurvey::MakeSurveyCommandLine(browser, true, url);
     int count = 0;
-    LPWSTR* argv = CommandLineToArgvW(command_line.c_str(), &count);
+    const base::win::ScopedLocalAlloc<LPWSTR> argv(
+        CommandLineToArgvW(command_line.c_str(), &count));
     ASSERT_TRUE(argv);
     ASSERT_EQ(3, count);
-    EXPECT_EQ(browser.value(), argv[0]);
-    EXPECT_EQ(std::wstring(L"-private"), argv[1]);
-    EXPECT_EQ(base::Utf8ToWide(url), argv[2]);
-    LocalFree(argv);
+    EXPECT_EQ(browser.value(), argv.Get()[0]);
+    EXPECT_EQ(std::wstring(L"-private"), argv.Get()[1]);
+    EXPECT_EQ(base::Utf8ToWide(url), argv.Get()[2]);
   }
 }
 

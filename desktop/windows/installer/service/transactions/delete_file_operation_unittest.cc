@@ -13,6 +13,7 @@
 #include "base/test/temp_tree.h"
 #include "base/time/tick_source.h"
 #include "base/time/wall_clock.h"
+#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "gtest/gtest.h"
 
@@ -249,18 +250,17 @@ TEST(DeleteFileOperationTest, GrantedAccessIsWithdrawnWhenDeletionIsUndone) {
 TEST(DeleteFileOperationTest, LockedFileIsDeletedThroughAGrant) {
   TempTree tree;
   const FilePath file = tree.WriteFile(L"locked.dll", "locked");
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  base::win::ScopedLocalAlloc<void> descriptor;
   ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:P(D;;0x130116;;;WD)(A;;FA;;;WD)", SDDL_REVISION_1, &descriptor,
-      nullptr));
+      L"D:P(D;;0x130116;;;WD)(A;;FA;;;WD)", SDDL_REVISION_1,
+      descriptor.Receive(), nullptr));
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
-  ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  ::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted);
   const DWORD set = ::SetNamedSecurityInfoW(
       const_cast<wchar_t*>(file.value().c_str()), SE_FILE_OBJECT,
       DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
       nullptr, nullptr, dacl, nullptr);
-  ::LocalFree(descriptor);
   ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
   ASSERT_FALSE(CheckAccessToPath(file.value(), SE_FILE_OBJECT, 0x130116));
 
