@@ -84,7 +84,8 @@ std::wstring ShortPath(const base::FilePath& path) {
 // runs and recoveries of one folder must meet on it.
 TEST(InstallerObjectNamesTest, SpellingsOfAnExistingFolderShareTheMutex) {
   base::ScopedTempFolder temp;
-  const base::FilePath folder = temp.path().Append(L"Tarvo Installation Folder");
+  const base::FilePath folder =
+      temp.path().Append(L"Tarvo Installation Folder");
   ASSERT_TRUE(base::CreateDirectory(folder));
   const std::wstring short_folder = ShortPath(folder);
   ASSERT_FALSE(short_folder.empty());

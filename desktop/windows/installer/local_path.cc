@@ -46,10 +46,9 @@ bool SplitDrivePath(std::wstring text,
   }
   // One trailing separator names the same folder; an empty component
   // anywhere else is not a path the installer writes.
-  return std::all_of(components->begin(), components->end(),
-                     [](const std::wstring& name) {
-                       return IsPlainComponent(name);
-                     });
+  return std::all_of(
+      components->begin(), components->end(),
+      [](const std::wstring& name) { return IsPlainComponent(name); });
 }
 
 bool GetLongPath(const std::wstring& path, std::wstring* long_path) {
@@ -58,9 +57,8 @@ bool GetLongPath(const std::wstring& path, std::wstring* long_path) {
       path.size() < MAX_PATH ? path : kVerbatimPrefix + path;
   std::wstring buffer(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length =
-        ::GetLongPathNameW(verbatim.c_str(), buffer.data(),
-                           static_cast<DWORD>(buffer.size()));
+    const DWORD length = ::GetLongPathNameW(verbatim.c_str(), buffer.data(),
+                                            static_cast<DWORD>(buffer.size()));
     if (length == 0)
       return false;
     if (length < buffer.size()) {
@@ -78,9 +76,8 @@ bool GetLongPath(const std::wstring& path, std::wstring* long_path) {
 }  // namespace
 
 bool IsPlainComponent(const std::wstring& name) {
-  if (name.empty() || name.size() > kMaxComponentUnits ||
-      name.back() == L'.' || name.back() == L' ' ||
-      name.find_first_of(L"\\/") != std::wstring::npos ||
+  if (name.empty() || name.size() > kMaxComponentUnits || name.back() == L'.' ||
+      name.back() == L' ' || name.find_first_of(L"\\/") != std::wstring::npos ||
       name.find_first_of(kWildcardsAndReserved) != std::wstring::npos) {
     return false;
   }
