@@ -9,6 +9,10 @@ namespace installer {
 // autoupdate task and the status checks point at.
 inline constexpr wchar_t kLauncherName[] = L"launcher.exe";
 
+// A start-menu folder of shortcuts that earlier installers left and the
+// uninstallation removes.
+inline constexpr wchar_t kTemporaryShortcutFolderName[] = L"Tarvo Software";
+
 // "<product name> Installer": the installer's folder under the temporary
 // directory and the download folder.
 std::wstring GetInstallerFolderName();

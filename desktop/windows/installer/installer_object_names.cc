@@ -3,10 +3,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 
 #include "base/logging.h"
 #include "desktop/windows/installer/ipc/mailslot_name.h"
+#include "desktop/windows/installer/local_path.h"
 #include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
@@ -41,31 +42,12 @@ std::wstring GetFullPath(const std::wstring& folder) {
   }
 }
 
-// The file system's case-insensitive comparison upper-cases unit by unit
-// with the system's table; the invariant locale without linguistic casing
-// gives the same mapping.
-std::wstring ToUpperOrdinal(const std::wstring& text) {
-  if (text.empty() || text.size() > INT_MAX)
-    return text;
-  std::wstring upper(text.size(), L'\0');
-  const int length =
-      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(),
-                    static_cast<int>(text.size()), upper.data(),
-                    static_cast<int>(upper.size()), nullptr, nullptr, 0);
-  if (length <= 0) {
-    PLOG(WARNING) << "LCMapStringEx failed";
-    return text;
-  }
-  upper.resize(static_cast<size_t>(length));
-  return upper;
-}
-
-base::FilePath CanonicalizeFolder(const base::FilePath& folder) {
+base::FilePath MakeFull(const base::FilePath& folder) {
   if (folder.empty())
     return folder;
   const base::FilePath full(
       GetFullPath(folder.NormalizePathSeparators().value()));
-  return base::FilePath(ToUpperOrdinal(full.StripTrailingSeparators().value()));
+  return full.StripTrailingSeparators();
 }
 
 std::wstring WithSlashes(std::wstring text) {
@@ -73,15 +55,41 @@ std::wstring WithSlashes(std::wstring text) {
   return text;
 }
 
+// A 64-bit FNV-1a digest: two folders that share one only share a mutex.
+std::wstring Digest(const std::wstring& text) {
+  uint64_t hash = 14695981039346656037ull;
+  for (const wchar_t unit : text) {
+    hash ^= static_cast<uint16_t>(unit);
+    hash *= 1099511628211ull;
+  }
+  wchar_t digits[17];
+  for (int i = 15; i >= 0; --i, hash >>= 4)
+    digits[i] = L"0123456789ABCDEF"[hash & 0xF];
+  digits[16] = L'\0';
+  return digits;
+}
+
 }  // namespace
 
 InstallerObjectNames::InstallerObjectNames(const base::FilePath& install_folder)
-    : folder_(CanonicalizeFolder(install_folder)) {}
+    : full_folder_(MakeFull(install_folder)),
+      folder_(ToUpperOrdinal(full_folder_.value())) {}
 
 InstallerObjectNames::~InstallerObjectNames() = default;
 
+// The runs and the recoveries of one folder must meet whatever spelling
+// each was given ("\\?\", 8.3 names), also before the folder exists: the
+// long form of the part that exists. The usual full long spelling gives the
+// name it always had.
 std::wstring InstallerObjectNames::mutex() const {
-  return kMutexPrefix + WithSlashes(folder_.value());
+  const base::FilePath resolved = ResolveLocalPath(full_folder_);
+  const std::wstring folder =
+      resolved.empty() ? folder_.value() : ToUpperOrdinal(resolved.value());
+  std::wstring name = kMutexPrefix + WithSlashes(folder);
+  // Longer names are refused by the system.
+  if (name.size() >= MAX_PATH)
+    name = kMutexPrefix + Digest(folder);
+  return name;
 }
 
 std::wstring InstallerObjectNames::channel() const {

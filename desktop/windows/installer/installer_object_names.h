@@ -29,7 +29,8 @@ class InstallerObjectNames {
   // The folder as the names spell it, e.g. "C:\PROGRAM FILES\TARVO".
   const base::FilePath& folder() const { return folder_; }
 
-  // "Global\Tarvo/Installer/" + the folder with slashes.
+  // "Global\Tarvo/Installer/" + the folder in its long form with slashes
+  // (a digest of it when that is too long for a name).
   std::wstring mutex() const;
   // "tarvo_installer\" + the folder (an `IpcReceiver`/`IpcSender` channel).
   std::wstring channel() const;
@@ -47,7 +48,8 @@ class InstallerObjectNames {
   std::wstring undo_permission_event() const;
 
  private:
-  base::FilePath folder_;
+  const base::FilePath full_folder_;
+  const base::FilePath folder_;
 };
 
 }  // namespace installer

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "base/files/file_util.h"
+#include "base/test/scoped_temp_folder.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -67,6 +69,62 @@ TEST(InstallerObjectNamesTest, RelativeFolderIsNamedByItsFullPath) {
   const InstallerObjectNames relative{base::FilePath(L"Tarvo")};
   const InstallerObjectNames full{base::FilePath(current).Append(L"Tarvo")};
   EXPECT_EQ(full.mutex(), relative.mutex());
+}
+
+std::wstring ShortPath(const base::FilePath& path) {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length =
+      GetShortPathNameW(path.value().c_str(), buffer, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::wstring(buffer, length)
+                                         : std::wstring();
+}
+
+// An existing folder given in its 8.3 or "\\?\" spelling, or a folder still
+// to be made below one so given, has the mutex of its long spelling: the
+// runs and recoveries of one folder must meet on it.
+TEST(InstallerObjectNamesTest, SpellingsOfAnExistingFolderShareTheMutex) {
+  base::ScopedTempFolder temp;
+  const base::FilePath folder =
+      temp.path().Append(L"Tarvo Installation Folder");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  const std::wstring short_folder = ShortPath(folder);
+  ASSERT_FALSE(short_folder.empty());
+  // Wine makes 8.3 names as Windows does; a test that compares nothing is
+  // worth nothing.
+  ASSERT_NE(folder.value(), short_folder);
+  const base::FilePath spellings[][2] = {
+      {folder, base::FilePath(short_folder)},
+      {folder, base::FilePath(L"\\\\?\\" + folder.value())},
+      {folder, base::FilePath(L"\\\\?\\" + short_folder + L"\\")},
+      {folder.Append(L"Not There Yet"),
+       base::FilePath(short_folder).Append(L"Not There Yet")},
+  };
+  for (const auto& pair : spellings) {
+    SCOPED_TRACE(pair[1].AsUTF8());
+    EXPECT_EQ(InstallerObjectNames(pair[0]).mutex(),
+              InstallerObjectNames(pair[1]).mutex());
+  }
+}
+
+// A folder whose name would be too long for a kernel object gets a digest
+// of its path, still the same for each spelling, and a mutex can be made
+// with it.
+TEST(InstallerObjectNamesTest, LongFolderGetsAMutexItCanMake) {
+  base::ScopedTempFolder temp;
+  base::FilePath folder = temp.path();
+  for (int i = 0; i < 6; ++i)
+    folder = folder.Append(L"a folder name of some fifty characters, level " +
+                           std::to_wstring(i));
+  const std::wstring name = InstallerObjectNames(folder).mutex();
+  EXPECT_LT(name.size(), static_cast<size_t>(MAX_PATH));
+  EXPECT_EQ(name,
+            InstallerObjectNames(base::FilePath(L"\\\\?\\" + folder.value()))
+                .mutex());
+  EXPECT_NE(name, InstallerObjectNames(folder.Append(L"x")).mutex());
+  const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  EXPECT_NE(nullptr, mutex);
+  if (mutex)
+    CloseHandle(mutex);
 }
 
 }  // namespace

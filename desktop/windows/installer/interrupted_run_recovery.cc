@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/interrupted_run_recovery.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -11,9 +12,13 @@
 #include "base/strings/string_util.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/journal_owner_check.h"
+#include "desktop/windows/installer/journal_scope.h"
+#include "desktop/windows/installer/local_path.h"
+#include "desktop/windows/installer/product_registry_scope.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
+#include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
 
@@ -28,28 +33,6 @@ constexpr size_t kTimeDigits = 14;
 constexpr const wchar_t* kDownloadPrefixes[] = {L"tarvo_installer_",
                                                 L"suite_"};
 
-// The name a set-aside gets: the path's own, then ".<seconds>[_n].old".
-bool IsAsideOf(const base::FilePath& aside, const base::FilePath& path) {
-  const std::wstring prefix = path.value() + L".";
-  const std::wstring& value = aside.value();
-  if (value.size() <= prefix.size() + 4 ||
-      !base::StartsWithWide(value, prefix, base::CASE_INSENSITIVE_ASCII) ||
-      !base::EndsWithWide(value, L".old", base::CASE_INSENSITIVE_ASCII)) {
-    return false;
-  }
-  const std::wstring middle =
-      value.substr(prefix.size(), value.size() - prefix.size() - 4);
-  return middle.find_first_not_of(L"0123456789_") == std::wstring::npos;
-}
-
-// Outside the installation a run creates only its shortcuts.
-bool IsOwnCreation(const base::FilePath& path, const base::FilePath& folder) {
-  return IsPathInsideFolder(path, folder) ||
-         (path.IsAbsolute() && !path.ReferencesParent() &&
-          base::EndsWithWide(path.value(), L".lnk",
-                             base::CASE_INSENSITIVE_ASCII));
-}
-
 void PutBack(const base::FilePath& from, const base::FilePath& to) {
   if (!base::PathExists(from))
     return;
@@ -61,18 +44,18 @@ void PutBack(const base::FilePath& from, const base::FilePath& to) {
     PLOG(ERROR) << "Failed putting back " << to.AsUTF8();
 }
 
-// Only below "Software": nothing a run changes in the registry lies
-// elsewhere.
-bool IsRecoverableKey(const Entry& entry) {
-  return base::StartsWithWide(entry.key, L"Software\\",
-                              base::CASE_INSENSITIVE_ASCII) &&
-         entry.key.find(L"..") == std::wstring::npos;
-}
-
-// A key the run created, with all below it, in the view it was made in.
-void DeleteCreatedKey(const Entry& entry) {
-  if (!IsRecoverableKey(entry))
-    return;
+// A key the run created, in the view it was made in: with all below it
+// where the key is the product's own, else only the product's part.
+void DeleteCreatedKey(const Entry& entry, const ProductRegistryScope& scope) {
+  switch (scope.GetCreatedKeyReach(entry.key)) {
+    case ProductRegistryScope::CreatedKeyReach::kNone:
+      return;
+    case ProductRegistryScope::CreatedKeyReach::kProductPartOnly:
+      scope.RemoveProductPart(entry.root, entry.view, entry.key);
+      return;
+    case ProductRegistryScope::CreatedKeyReach::kWholeTree:
+      break;
+  }
   base::win::RegistryKey key;
   if (key.Open(entry.root, entry.key.c_str(),
                DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE |
@@ -87,8 +70,6 @@ void DeleteCreatedKey(const Entry& entry) {
 // saved one died with the run), and a value it changed or deleted is put
 // back as it was.
 void RestoreKeyOrValue(const Entry& entry) {
-  if (!IsRecoverableKey(entry))
-    return;
   base::win::RegistryKey key;
   const REGSAM access = KEY_SET_VALUE | entry.view;
   if (entry.kind == Kind::kOldValue &&
@@ -111,19 +92,25 @@ void RestoreKeyOrValue(const Entry& entry) {
                    static_cast<DWORD>(entry.value_data.size()));
 }
 
-// Whether the file at a created entry's path is the one the run had moved
-// or set aside from there, put back already by a rollback that the kill
-// cut short: the last such move before the creation has nothing left at
-// its destination.
-bool WasPutBack(const std::vector<Entry>& entries,
-                std::vector<Entry>::const_reverse_iterator created) {
-  for (auto entry = created + 1; entry != entries.rend(); ++entry) {
-    if ((entry->kind == Kind::kSetAside || entry->kind == Kind::kMoved) &&
-        base::FilePath::CompareIgnoreCase(entry->path, created->path) == 0) {
-      return !base::PathExists(entry->aside);
+// For each created entry, the last move or set-aside from its path before
+// it, in one pass: a file there that was put back already by a rollback the
+// kill cut short is the original, not the run's creation, when nothing is
+// left at that move's destination.
+std::vector<const Entry*> FindMovesBeforeCreations(
+    const std::vector<Entry>& entries) {
+  std::vector<const Entry*> moves(entries.size(), nullptr);
+  std::unordered_map<std::wstring, const Entry*> last_move;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const Entry& entry = entries[i];
+    if (entry.kind == Kind::kSetAside || entry.kind == Kind::kMoved) {
+      last_move[ToUpperOrdinal(entry.path.value())] = &entry;
+    } else if (entry.kind == Kind::kCreated) {
+      const auto found = last_move.find(ToUpperOrdinal(entry.path.value()));
+      if (found != last_move.end())
+        moves[i] = found->second;
     }
   }
-  return false;
+  return moves;
 }
 
 // Deepest first, once every file is dealt with: a move is recorded before
@@ -139,46 +126,47 @@ void RemoveCreatedFolders(std::vector<base::FilePath> folders) {
     ::RemoveDirectoryW(created.value().c_str());
 }
 
-// Newest first, as the transaction's own rollback.
-void UndoRun(const std::vector<Entry>& entries, const base::FilePath& folder) {
+void UndoMove(const Entry& entry, JournalScope* scope) {
+  if (scope->IsInFolder(entry.path) || scope->IsProductShortcut(entry.path)) {
+    if (!base::PathExists(entry.path))
+      PutBack(entry.aside, entry.path);
+    return;
+  }
+  // A file or a whole folder of the run's temporary package, moved in where
+  // nothing was: the package goes with the dead run, so the undo is its
+  // removal.
+  base::DeletePath(entry.aside, base::DirectoryExists(entry.aside));
+}
+
+// Newest first, as the transaction's own rollback. Every entry is in the
+// scope already.
+void UndoRun(const std::vector<Entry>& entries, JournalScope* scope) {
+  const std::vector<const Entry*> moves = FindMovesBeforeCreations(entries);
   std::vector<base::FilePath> created_folders;
-  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-    switch (entry->kind) {
+  for (size_t i = entries.size(); i-- > 0;) {
+    const Entry& entry = entries[i];
+    switch (entry.kind) {
       case Kind::kSetAside:
-        if (IsAsideOf(entry->aside, entry->path))
-          PutBack(entry->aside, entry->path);
+        PutBack(entry.aside, entry.path);
         break;
       case Kind::kMoved:
-        if (IsPathInsideFolder(entry->path, folder) &&
-            IsPathInsideFolder(entry->aside, folder) &&
-            !base::PathExists(entry->path)) {
-          PutBack(entry->aside, entry->path);
-        } else if (!IsPathInsideFolder(entry->path, folder) &&
-                   IsPathInsideFolder(entry->aside, folder)) {
-          // A file or a whole folder of the run's temporary package, moved
-          // in where nothing was: the package goes with the dead run, so
-          // the undo is its removal.
-          base::DeletePath(entry->aside,
-                           base::DirectoryExists(entry->aside));
-        }
+        UndoMove(entry, scope);
         break;
       case Kind::kCreated:
-        if (IsOwnCreation(entry->path, folder) &&
-            !base::DirectoryExists(entry->path) &&
-            !WasPutBack(entries, entry)) {
-          base::DeletePath(entry->path, false);
+        if (!base::DirectoryExists(entry.path) &&
+            !(moves[i] && !base::PathExists(moves[i]->aside))) {
+          base::DeletePath(entry.path, false);
         }
         break;
       case Kind::kCreatedFolder:
-        if (IsPathInsideFolder(entry->path, folder))
-          created_folders.push_back(entry->path);
+        created_folders.push_back(entry.path);
         break;
       case Kind::kCreatedKey:
-        DeleteCreatedKey(*entry);
+        DeleteCreatedKey(entry, scope->registry());
         break;
       case Kind::kDeletedKey:
       case Kind::kOldValue:
-        RestoreKeyOrValue(*entry);
+        RestoreKeyOrValue(entry);
         break;
       case Kind::kCommitted:
         break;
@@ -191,15 +179,36 @@ void UndoRun(const std::vector<Entry>& entries, const base::FilePath& folder) {
 // commit would have.
 void FinishRun(const std::vector<Entry>& entries) {
   for (const Entry& entry : entries) {
-    if (entry.kind == Kind::kSetAside && IsAsideOf(entry.aside, entry.path))
+    if (entry.kind == Kind::kSetAside)
       base::DeletePath(entry.aside, true);
   }
 }
 
-void RecoverJournal(const base::FilePath& journal,
-                    const base::FilePath& folder) {
+// The journal's lines, when every one of them is something its run could
+// have done. One that is not means the file was tampered with or broken:
+// acting on the rest could undo half of a change (a file deleted whose
+// original is never put back), so none is acted on.
+bool ReadTrustedEntries(const base::FilePath& journal,
+                        JournalScope* scope,
+                        std::vector<Entry>* entries) {
+  if (!RunJournal::Read(journal, entries)) {
+    LOG(ERROR) << "Leaving a journal that cannot be read: " << journal.AsUTF8();
+    return false;
+  }
+  for (size_t i = 0; i < entries->size(); ++i) {
+    if (!scope->Allows((*entries)[i])) {
+      LOG(ERROR) << "Leaving a journal whose line " << i + 1
+                 << " names what its run could not have changed: "
+                 << journal.AsUTF8();
+      return false;
+    }
+  }
+  return true;
+}
+
+void RecoverJournal(const base::FilePath& journal, JournalScope* scope) {
   std::vector<Entry> entries;
-  if (!RunJournal::Read(journal, &entries))
+  if (!ReadTrustedEntries(journal, scope, &entries))
     return;
   bool committed = false;
   for (const Entry& entry : entries)
@@ -209,9 +218,33 @@ void RecoverJournal(const base::FilePath& journal,
   if (committed)
     FinishRun(entries);
   else
-    UndoRun(entries, folder);
+    UndoRun(entries, scope);
   if (!base::DeletePath(journal, false))
     PLOG(ERROR) << "Failed removing " << journal.AsUTF8();
+}
+
+enum class OwnerState { kAlive, kGone, kUnknown };
+
+// Whether process `pid` is the live one that made an entry at `made`; a
+// process that cannot be opened may be alive or a stranger with a reused
+// id.
+OwnerState GetOwnerState(uint32_t pid, const FILETIME& made) {
+  base::win::ScopedHandle process(
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process.IsValid()) {
+    return ::GetLastError() == ERROR_ACCESS_DENIED ? OwnerState::kUnknown
+                                                   : OwnerState::kGone;
+  }
+  DWORD exit_code = 0;
+  if (::GetExitCodeProcess(process.Get(), &exit_code) &&
+      exit_code != STILL_ACTIVE) {
+    return OwnerState::kGone;
+  }
+  FILETIME created, exited, kernel, user;
+  if (!::GetProcessTimes(process.Get(), &created, &exited, &kernel, &user))
+    return OwnerState::kUnknown;
+  return ::CompareFileTime(&created, &made) <= 0 ? OwnerState::kAlive
+                                                 : OwnerState::kGone;
 }
 
 bool IsDeadRunsEntry(const base::FilePath& path, const FILETIME& made) {
@@ -246,15 +279,21 @@ class FolderMutex {
 
 // static
 void InterruptedRunRecovery::RecoverFolder(const base::FilePath& folder) {
+  struct Journal {
+    base::FilePath path;
+    uint32_t pid;
+    FILETIME made;
+  };
   const std::wstring pattern = std::wstring(L"installer_run_*") +
                                RunJournal::kExtension;
-  std::vector<base::FilePath> journals;
+  std::vector<Journal> journals;
   base::FileEnumerator listing(folder, false, base::FileEnumerator::kFiles,
                                pattern);
   for (base::FilePath path = listing.Next(); !path.empty();
        path = listing.Next()) {
-    if (IsDeadRunsEntry(path, listing.GetInfo().ftCreationTime))
-      journals.push_back(path);
+    uint32_t pid = 0;
+    if (ParseOwner(path.BaseName().value(), &pid))
+      journals.push_back({path, pid, listing.GetInfo().ftCreationTime});
   }
   if (journals.empty())
     return;
@@ -263,13 +302,32 @@ void InterruptedRunRecovery::RecoverFolder(const base::FilePath& folder) {
     LOG(INFO) << "A live run holds the folder; its traces are its own";
     return;
   }
+  JournalScope scope(folder);
+  if (!scope.valid()) {
+    LOG(ERROR) << "Leaving the journals of a folder that is no local path: "
+               << folder.AsUTF8();
+    return;
+  }
+  const bool elevated = IsUserAdmin(false);
   // Oldest first: a later dead run worked on what an earlier one left.
   std::sort(journals.begin(), journals.end(),
-            [](const base::FilePath& a, const base::FilePath& b) {
-              return a.value() < b.value();
+            [](const Journal& a, const Journal& b) {
+              return a.path.value() < b.path.value();
             });
-  for (const base::FilePath& journal : journals)
-    RecoverJournal(journal, folder);
+  for (const Journal& journal : journals) {
+    // Runs hold the folder's mutex: with it held here, what still writes a
+    // journal is a backend that outlived its front end, whose process is
+    // then there to be seen. One that cannot be opened is not.
+    if (GetOwnerState(journal.pid, journal.made) == OwnerState::kAlive)
+      continue;
+    if (elevated && !IsJournalFromTrustedWriter(journal.path, folder)) {
+      LOG(ERROR) << "Leaving a journal that neither this user nor the "
+                    "administrators wrote, in a folder others can write: "
+                 << journal.path.AsUTF8();
+      continue;
+    }
+    RecoverJournal(journal.path, &scope);
+  }
 }
 
 // static
@@ -319,21 +377,8 @@ bool InterruptedRunRecovery::ParseOwner(const std::wstring& name,
 
 // static
 bool InterruptedRunRecovery::IsOwnerAlive(uint32_t pid, const FILETIME& made) {
-  base::win::ScopedHandle process(
-      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!process.IsValid()) {
-    // Refused is not gone: another user's live process stays untouched.
-    return ::GetLastError() == ERROR_ACCESS_DENIED;
-  }
-  DWORD exit_code = 0;
-  if (::GetExitCodeProcess(process.Get(), &exit_code) &&
-      exit_code != STILL_ACTIVE) {
-    return false;
-  }
-  FILETIME created, exited, kernel, user;
-  if (!::GetProcessTimes(process.Get(), &created, &exited, &kernel, &user))
-    return true;
-  return ::CompareFileTime(&created, &made) <= 0;
+  // Refused is not gone: another user's live process stays untouched.
+  return GetOwnerState(pid, made) != OwnerState::kGone;
 }
 
 }  // namespace installer

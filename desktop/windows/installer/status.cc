@@ -34,7 +34,6 @@ constexpr wchar_t kTrackingDataFileName[] = L"server_tracking_data";
 constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
 constexpr wchar_t kLocalStateFileName[] = L"Local State";
 constexpr wchar_t kFormerPrefsFileName[] = L"tarvoprefs_default.ini";
-constexpr wchar_t kTemporaryShortcutFolderName[] = L"Tarvo Software";
 
 constexpr char kStatusFileErrorPrefix[] = "Tarvo Fennic status file, ";
 constexpr char kFormerStatusFileErrorPrefix[] = "Kilnor status file, ";

@@ -126,6 +126,14 @@ std::wstring SettingsTarget(const std::wstring& association) {
 
 }  // namespace
 
+std::vector<std::wstring> GetBrowserAssociations() {
+  std::vector<std::wstring> associations = {L"http"};
+  associations.insert(associations.end(),
+                      std::begin(kLegacyBrowserAssociations),
+                      std::end(kLegacyBrowserAssociations));
+  return associations;
+}
+
 bool ProductEnvironmentImpl::IsDefaultBrowser() {
   if (!IsAssociationOurs(L"http", false) || !IsAssociationOurs(L"https", false))
     return false;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/ref_counted.h"
@@ -111,6 +112,10 @@ class ProductEnvironmentImpl : public ProductEnvironment {
   std::wstring registered_name_;
   AssociationShell* shell_ = nullptr;
 };
+
+// The protocols and file types (leading dot included) whose handler a run
+// may make this browser: "http", and before Windows 8 these beside it.
+std::vector<std::wstring> GetBrowserAssociations();
 
 }  // namespace installer
 

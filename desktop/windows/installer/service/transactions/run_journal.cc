@@ -56,6 +56,17 @@ bool IsKeyKind(RunJournal::Kind kind) {
          kind == RunJournal::Kind::kOldValue;
 }
 
+// A journal a run writes stays far below these: some hundred bytes a file.
+// Larger ones are not read into memory at all.
+constexpr int64_t kMaxJournalBytes = 64 << 20;
+// Two paths of 32,767 units in UTF-8, or a key, a name and a value in hex.
+constexpr size_t kMaxLineBytes = 256 << 10;
+
+// The registry views a run works in.
+bool IsKnownView(uint32_t view) {
+  return view == 0 || view == KEY_WOW64_32KEY || view == KEY_WOW64_64KEY;
+}
+
 bool ParseUint(const std::string& text, uint32_t* number) {
   return base::StringToUintImpl(text.data(), text.data() + text.size(),
                                 number);
@@ -72,13 +83,32 @@ std::wstring WideOfBytes(const std::vector<uint8_t>& bytes) {
   return base::Utf8ToWide(std::string(bytes.begin(), bytes.end()));
 }
 
+std::string HexOfWide(const std::wstring& text) {
+  const std::string utf8 = base::WideToUtf8(text);
+  return base::HexEncode(utf8.data(), utf8.size());
+}
+
+// A key path in hex, as written now (a subkey name may hold a tab or a line
+// break), or as text, as earlier runs wrote it: those paths all begin with
+// "Software\", which is not hex.
+bool ParseKeyPath(const std::string& text, std::wstring* key) {
+  std::vector<uint8_t> bytes;
+  if (text.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos)
+    *key = base::Utf8ToWide(text);
+  else if (ParseHex(text, &bytes))
+    *key = WideOfBytes(bytes);
+  else
+    return false;
+  return !key->empty();
+}
+
 // Tag, root, view, key path; for an old value then its name, type and data.
 bool ParseKeyLine(const std::vector<std::string>& fields,
                   RunJournal::Entry* entry) {
   const bool is_value = entry->kind == RunJournal::Kind::kOldValue;
   uint32_t view = 0;
-  if (fields.size() != (is_value ? 7u : 4u) || fields[3].empty() ||
-      !ParseUint(fields[2], &view)) {
+  if (fields.size() != (is_value ? 7u : 4u) || !ParseUint(fields[2], &view) ||
+      !IsKnownView(view) || !ParseKeyPath(fields[3], &entry->key)) {
     return false;
   }
   if (fields[1] == kCurrentUser)
@@ -88,7 +118,6 @@ bool ParseKeyLine(const std::vector<std::string>& fields,
   else
     return false;
   entry->view = view;
-  entry->key = base::Utf8ToWide(fields[3]);
   if (!is_value)
     return true;
   std::vector<uint8_t> name;
@@ -120,7 +149,8 @@ bool ParseLine(const std::string& line, RunJournal::Entry* entry) {
     entry->path = base::FilePath::FromUTF8(fields[1]);
   if (expected > 2)
     entry->aside = base::FilePath::FromUTF8(fields[2]);
-  return true;
+  return (expected < 2 || !entry->path.empty()) &&
+         (expected < 3 || !entry->aside.empty());
 }
 
 }  // namespace
@@ -170,19 +200,40 @@ RunJournal* RunJournal::Get() {
 
 // static
 bool RunJournal::Read(const base::FilePath& file, std::vector<Entry>* entries) {
-  std::string text;
-  if (!base::ReadFileToString(file, &text))
-    return false;
   entries->clear();
-  // Only whole lines: the process may have died in the middle of one.
+  int64_t size = 0;
+  if (!base::GetFileSize(file, &size)) {
+    PLOG(ERROR) << "Failed reading the size of the journal " << file.AsUTF8();
+    return false;
+  }
+  if (size > kMaxJournalBytes) {
+    LOG(ERROR) << "Refusing a journal of " << size
+               << " bytes, more than a run writes: " << file.AsUTF8();
+    return false;
+  }
+  std::string text;
+  // Bounded again: the file may have grown since its size was read.
+  if (!base::ReadFileToStringWithMaxSize(
+          file, &text, static_cast<size_t>(kMaxJournalBytes))) {
+    LOG(ERROR) << "Failed reading the journal " << file.AsUTF8();
+    return false;
+  }
+  // Only whole lines: the process may have died in the middle of one. Any
+  // other line that does not parse makes the whole journal suspect: its
+  // lines depend on each other, and a forged or broken one could make the
+  // rest undo the wrong thing.
   size_t start = 0;
   for (size_t end = text.find('\n'); end != std::string::npos;
        start = end + 1, end = text.find('\n', start)) {
     Entry entry;
-    if (ParseLine(text.substr(start, end - start), &entry))
-      entries->push_back(entry);
-    else
-      LOG(ERROR) << "Skipping a journal line that does not parse";
+    if (end - start > kMaxLineBytes ||
+        !ParseLine(text.substr(start, end - start), &entry)) {
+      LOG(ERROR) << "Refusing a journal whose line " << entries->size() + 1
+                 << " does not parse: " << file.AsUTF8();
+      entries->clear();
+      return false;
+    }
+    entries->push_back(std::move(entry));
   }
   return true;
 }
@@ -285,7 +336,7 @@ bool RunJournal::WriteKeyLine(Kind kind,
     return false;
   return WriteLine(kind, base::FormatString("%s\t%s\t%lu\t", TagOf(kind), root_name,
                                static_cast<unsigned long>(view)) +
-            base::WideToUtf8(key) + tail + "\n");
+            HexOfWide(key) + tail + "\n");
 }
 
 bool RunJournal::WriteLine(Kind kind, const std::string& line) {

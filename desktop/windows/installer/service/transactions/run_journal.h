@@ -52,7 +52,9 @@ class RunJournal {
   // The one of this process.
   static RunJournal* Get();
   // The journals' file extension, and a journal's entries read back; false
-  // for a file that cannot be read. A last line cut short is dropped.
+  // (and no entries) for a file that cannot be read, one larger than a run
+  // writes, or one with a line that does not parse. A last line cut short
+  // is dropped.
   static const wchar_t kExtension[];
   static bool Read(const base::FilePath& file, std::vector<Entry>* entries);
 

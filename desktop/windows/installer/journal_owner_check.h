@@ -1,0 +1,27 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_JOURNAL_OWNER_CHECK_H_
+#define DESKTOP_WINDOWS_INSTALLER_JOURNAL_OWNER_CHECK_H_
+
+#include <windows.h>
+
+#include "base/files/file_path.h"
+
+namespace installer {
+
+// Whether an elevated recovery may act on `journal`, found in `folder`: the
+// file belongs to the user itself, the administrators or the system, or
+// only those can write in the folder. Anyone else could write a journal for
+// an administrator's process to carry out. False when that cannot be read.
+bool IsJournalFromTrustedWriter(const base::FilePath& journal,
+                                const base::FilePath& folder);
+
+// The same on what was read: the journal's owner, the current user, the
+// folder's owner and access list. Entries that only pass to what the folder
+// holds, and denying ones, do not let anyone in.
+bool IsTrustedJournalWriter(PSID journal_owner,
+                            PSID user,
+                            PSID folder_owner,
+                            const ACL* folder_dacl);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_JOURNAL_OWNER_CHECK_H_
