@@ -10,7 +10,7 @@
 
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/scoped_crypt_objects.h"
+#include "base/win/scoped_local_alloc.h"
 
 namespace installer {
 
@@ -39,14 +39,13 @@ SidBuffer WellKnownSid(WELL_KNOWN_SID_TYPE type) {
 }
 
 SidBuffer SidOfText(const wchar_t* text) {
-  PSID raw = nullptr;
-  if (!::ConvertStringSidToSidW(text, &raw)) {
+  base::win::ScopedLocalAlloc<void> sid;
+  if (!::ConvertStringSidToSidW(text, sid.Receive())) {
     PLOG(ERROR) << "ConvertStringSidToSidW failed";
     return SidBuffer();
   }
-  const ScopedLocalMemory<void> owned(raw);
-  const uint8_t* bytes = static_cast<const uint8_t*>(raw);
-  return SidBuffer(bytes, bytes + ::GetLengthSid(raw));
+  const uint8_t* bytes = static_cast<const uint8_t*>(sid.Get());
+  return SidBuffer(bytes, bytes + ::GetLengthSid(sid.Get()));
 }
 
 SidBuffer CurrentUserSid() {
@@ -84,7 +83,7 @@ bool IsOneOf(PSID sid, const std::vector<SidBuffer>& sids) {
 // The owner and access list of an open file or folder, in `descriptor`.
 bool ReadSecurity(const base::FilePath& path,
                   bool folder,
-                  ScopedLocalMemory<void>* descriptor,
+                  base::win::ScopedLocalAlloc<void>* descriptor,
                   PSID* owner,
                   PACL* dacl) {
   const base::win::ScopedHandle handle(::CreateFileW(
@@ -95,12 +94,10 @@ bool ReadSecurity(const base::FilePath& path,
     PLOG(ERROR) << "Failed opening " << path.AsUTF8();
     return false;
   }
-  PSECURITY_DESCRIPTOR raw = nullptr;
   const DWORD result = ::GetSecurityInfo(
       handle.Get(), SE_FILE_OBJECT,
       OWNER_SECURITY_INFORMATION | (dacl ? DACL_SECURITY_INFORMATION : 0),
-      owner, nullptr, dacl, nullptr, &raw);
-  descriptor->reset(raw);
+      owner, nullptr, dacl, nullptr, descriptor->Receive());
   if (result != ERROR_SUCCESS || !*owner) {
     LOG(ERROR) << "Failed reading who owns " << path.AsUTF8() << ": " << result;
     return false;
@@ -158,8 +155,8 @@ bool IsTrustedJournalWriter(PSID journal_owner,
 
 bool IsJournalFromTrustedWriter(const base::FilePath& journal,
                                 const base::FilePath& folder) {
-  ScopedLocalMemory<void> journal_security;
-  ScopedLocalMemory<void> folder_security;
+  base::win::ScopedLocalAlloc<void> journal_security;
+  base::win::ScopedLocalAlloc<void> folder_security;
   PSID journal_owner = nullptr;
   PSID folder_owner = nullptr;
   PACL folder_dacl = nullptr;

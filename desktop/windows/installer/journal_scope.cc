@@ -7,10 +7,10 @@
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/branding.h"
-#include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_version.h"
 #include "desktop/windows/installer/local_path.h"
+#include "desktop/windows/installer/update_steps.h"
 
 namespace installer {
 
@@ -63,7 +63,7 @@ JournalScope::JournalScope(const base::FilePath& install_folder)
   upper_shortcut_stems_.push_back(
       ToUpperOrdinal(base::Utf8ToWide(GetVisibleProductNameWithStream())));
   for (const int32_t type : kOldProductTypes) {
-    const std::wstring stream = Installer::GetOldProductStreamName(type);
+    const std::wstring stream = UpdateSteps::GetOldProductStreamName(type);
     upper_shortcut_stems_.push_back(
         ToUpperOrdinal(stream.empty() ? visible : visible + L" " + stream));
   }
