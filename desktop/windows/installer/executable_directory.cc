@@ -10,7 +10,9 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/process/null_standard_handles.h"
 #include "base/process/process.h"
+#include "base/threading/lock.h"
 #include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
@@ -26,10 +28,24 @@ constexpr GUID kFolderIdDownloads = {
 constexpr int kNoCsidl = -1;
 constexpr char kVersionSwitch[] = "version";
 
+// The copy runs alone, without the library beside it: whatever it has to
+// say about that goes to the null device, never into our caller's output.
 bool LaunchAndWait(const base::CommandLine& command_line) {
   base::ProcessLaunchOptions options;
-  options.wait = true;
-  return base::LaunchProcessForCommandLine(command_line, options).IsValid();
+  base::NullStandardHandles null_handles;
+  if (!null_handles.ApplyTo(&options))
+    LOG(WARNING) << "The test run keeps our standard handles";
+  base::Process process;
+  {
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
+    process = base::LaunchProcessForCommandLine(command_line, options);
+  }
+  if (!process.IsValid())
+    return false;
+  int exit_code = 0;
+  if (!process.WaitForExit(&exit_code))
+    PLOG(WARNING) << "Could not wait for the test run";
+  return true;
 }
 
 internal::RunAndWaitFunction g_run_and_wait_for_testing = nullptr;
