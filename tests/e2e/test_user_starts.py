@@ -4,7 +4,8 @@ online), copied with their library into the user's Downloads folder and
 started with no switch at all, as a double-click starts them, with the
 default temporary folder and the default installation folder; the
 uninstallation started by the command of the product's uninstall entry, as
-Programs and Features starts it; a silent installation with --silent alone.
+Programs and Features starts it; a silent installation with --silent alone;
+a temporary folder too long for what the run puts below it.
 
 window_driver_tool, a second process, lists the session's windows while a
 run starts (the first one to show must be the installer's own page) and then
@@ -67,7 +68,7 @@ class User:
         profile, self.profile = shell_folder(build_dir, "USERPROFILE")
         self.downloads = self.profile / "Downloads"
         self.downloads_windows = profile + "\\Downloads"
-        _, self.temp = shell_folder(build_dir, "TEMP")
+        self.temp_windows, self.temp = shell_folder(build_dir, "TEMP")
         self.folder = linux_path(build_dir, DEFAULT_FOLDER)
 
     def windows(self):
@@ -343,3 +344,41 @@ def test_host_without_library_tells_by_box_only_a_run_that_shows_windows(
     assert said.startswith("The installer cannot start: the file "), said
     assert f"{windows_path(alone)}\\tarvo_installer.dll is missing." in said
 
+
+def long_temp(user, length):
+    """A temporary folder of `length` characters inside the prefix's own."""
+    windows = user.temp_windows + "\\long"
+    while len(windows) < length:
+        windows += "\\" + "t" * min(120, length - len(windows) - 1)
+    assert len(windows) == length
+    return windows
+
+
+@pytest.mark.parametrize("kind, length", [("full", 200), ("online", 213)])
+def test_temporary_folder_too_long_for_the_package_gives_way_to_downloads(
+        build_dir, user, machine, shipped, package, server, tmp_path, kind, length):
+    server.offer((build_dir / "installer_files/full/installer.exe").read_bytes())
+    temp = long_temp(user, length)
+    # The user's environment as a process started by the shell gets it.
+    batch = tmp_path / "start.bat"
+    batch.write_bytes(f'@set "TMP={temp}"\r\n@set "TEMP={temp}"\r\n'
+                      f'@start "" /wait "{windows_path(shipped[kind])}" --silent\r\n'
+                      f'@exit /b %ERRORLEVEL%\r\n'.encode())
+
+    code, _ = run_tree(build_dir, windows_path(batch))
+
+    assert code == 0
+    assert installed(user.folder) == package_tree(package, VERSION, online=kind == "online")
+    logs = linux_path(build_dir, temp) / "Tarvo Installer"
+    front_end = [text for text in (p.read_text(errors="replace") for p in logs.glob("*.log"))
+                 if "Installer download folder: " in text]
+    assert len(front_end) == 1
+    candidate = f"{temp}\\Tarvo Installer"
+    assert f"{candidate} is {len(candidate)} characters long" in front_end[0]
+    assert f"Installer download folder: {user.downloads_windows}\\Tarvo Installer\n" \
+        in front_end[0]
+    # Nothing but the logs in the temporary folder, nothing in Downloads.
+    assert {p.suffix for p in logs.iterdir()} == {".log"}
+    downloads = user.downloads / "Tarvo Installer"
+    assert not downloads.exists() or list(downloads.iterdir()) == []
+    shutil.rmtree(linux_path(build_dir, user.temp_windows + "\\long"))
