@@ -181,7 +181,10 @@ ESCAPING_NAMES = [
     ("ABSOLUTE", "absolute"),
     ("sub/CON", "device"),
     ("good.txt:stream", "stream"),
+    # Inside the folder, but its path there passes MAX_PATH.
+    ("LONG", "too_long"),
 ]
+LONG_ENTRY = "d" * 150 + "/" + "e" * 110 + ".txt"
 
 
 @pytest.mark.parametrize("name,label", ESCAPING_NAMES, ids=[label for _, label in ESCAPING_NAMES])
@@ -193,6 +196,10 @@ def test_entries_leaving_the_folder_fail_the_unpack(run_exe, tmp_path, name, lab
         outside = tmp_path / "absolute.txt"
         outside.write_text("evil")
         name = str(outside)
+    elif name == "LONG":
+        name = LONG_ENTRY
+        (work / name).parent.mkdir(parents=True)
+        (work / name).write_text("deep")
     elif name.startswith("../"):
         (work.parent / "evil.txt").write_text("evil")
     else:
@@ -210,8 +217,13 @@ def test_entries_leaving_the_folder_fail_the_unpack(run_exe, tmp_path, name, lab
 
     fields, log = unpack(run_exe, archive, destination)
 
-    assert (fields["result"], fields["error_state"]) == ("161", "7")  # ERROR_BAD_PATHNAME
-    assert "Archive entry outside the destination folder" in log
+    if label == "too_long":
+        length = len(windows_path(destination / LONG_ENTRY))
+        assert (fields["result"], fields["error_state"]) == ("206", "7")  # ..._EXCED_RANGE
+        assert f"Archive entry path too long: {length} characters, at most 259" in log
+    else:
+        assert (fields["result"], fields["error_state"]) == ("161", "7")  # ERROR_BAD_PATHNAME
+        assert "Archive entry outside the destination folder" in log
     assert list(unpack_root.rglob("*")) == [destination]  # not even good.txt
     assert sorted(p for p in tmp_path.rglob("*") if unpack_root not in p.parents) == before
 

@@ -209,6 +209,38 @@ def test_backend_ending_with_0_unreported_fails_the_run(build_dir, pki, packages
     assert "Installer ended. Success is false" in log
 
 
+# The installer's own paths below the download folder reach 66 characters
+# more (the package folder for the largest process id, and in it the
+# package's longest program name); Windows runs nothing from a path of 260.
+LONGEST_DOWNLOAD_FOLDER = 259 - 66
+
+
+@pytest.mark.parametrize("length", [LONGEST_DOWNLOAD_FOLDER, LONGEST_DOWNLOAD_FOLDER + 1])
+def test_temporary_folder_without_room_for_the_package_is_refused_up_front(
+        build_dir, pki, packages, machine, server, logs, length):
+    package, archive = packages["current"]
+    installer = files.full_installer(build_dir, machine.tmp_path / "full", pki, archive,
+                                     autoupdate_url=server.autoupdate_url)
+    download_folder = "\\Tarvo Installer"
+    base = len(windows_path(machine.tmp_path / "t")) + len(download_folder)
+    machine.temp = machine.tmp_path / ("t" * (length - base + 1))
+    marker = Logs.marker()
+
+    code = machine.run(installer, marker)
+
+    log = logs.one(marker)[1]
+    if length == LONGEST_DOWNLOAD_FOLDER:
+        assert code == 0, log
+        assert installed_tree(machine.folder) == package_tree(package, VERSIONS["current"])
+    else:
+        assert code == 1
+        assert "The temporary installer folder is too long: " \
+               f"{length} characters, at most {LONGEST_DOWNLOAD_FOLDER}" in log
+        assert not machine.folder.exists()
+    # Nothing is left in it either way.
+    assert not machine.temp.exists() or list(machine.temp.iterdir()) == []
+
+
 def damaged(archive):
     """The archive with one byte of its packed data changed."""
     data = bytearray(archive)

@@ -5,12 +5,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
+#include "desktop/windows/installer/entry_switches.h"
 #include "desktop/windows/installer/installer_result.h"
+#include "desktop/windows/installer/settings_switches.h"
 
 namespace {
 
@@ -18,9 +21,15 @@ constexpr wchar_t kLibraryName[] = L"tarvo_installer.dll";
 constexpr char kEntryName[] = "RunInstaller";
 constexpr wchar_t kMessageTitle[] = L"Tarvo installer";
 // The library's own switch parsing is not to be had here: the prefixes it
-// accepts, and the switch that keeps a run free of any window.
+// accepts, and the switches of runs that never show a window (a silent
+// installation, and the roles that only print a value). Those runs tell only
+// their standard error why they cannot start: the installer itself runs a
+// lone copy of this executable with "--version" to learn whether programs
+// may run from a folder, and no box may come of that.
 constexpr std::wstring_view kSwitchPrefixes[] = {L"--", L"-", L"/"};
-constexpr std::wstring_view kSilentSwitch = L"silent";
+constexpr std::string_view kWindowlessSwitches[] = {
+    installer::switches::kSilent, installer::switches::kVersion,
+    installer::switches::kInternalVersion, installer::switches::kStream};
 
 using RunInstallerFunction = uint8_t (*)();
 
@@ -46,23 +55,33 @@ std::wstring GetLibraryPath() {
   return path.substr(0, separator + 1) + kLibraryName;
 }
 
-bool IsSilentArgument(std::wstring_view argument) {
+// Switch names are ASCII: each character compares as it is.
+bool IsSwitchName(std::wstring_view text, std::string_view name) {
+  return text.size() == name.size() &&
+         std::equal(name.begin(), name.end(), text.begin(),
+                    [](char expected, wchar_t given) {
+                      return static_cast<wchar_t>(expected) == given;
+                    });
+}
+
+bool IsWindowlessArgument(std::wstring_view argument) {
   for (const std::wstring_view prefix : kSwitchPrefixes) {
     if (argument.substr(0, prefix.size()) != prefix)
       continue;
-    const std::wstring_view name = argument.substr(prefix.size());
-    if (name.substr(0, kSilentSwitch.size()) == kSilentSwitch &&
-        (name.size() == kSilentSwitch.size() ||
-         name[kSilentSwitch.size()] == L'=')) {
-      return true;
+    const std::wstring_view name =
+        argument.substr(prefix.size(),
+                        argument.find(L'=', prefix.size()) - prefix.size());
+    for (const std::string_view windowless : kWindowlessSwitches) {
+      if (IsSwitchName(name, windowless))
+        return true;
     }
   }
   return false;
 }
 
-bool IsSilentRun() {
+bool IsWindowlessRun() {
   for (int i = 1; i < __argc; ++i) {
-    if (__wargv[i] && IsSilentArgument(__wargv[i]))
+    if (__wargv[i] && IsWindowlessArgument(__wargv[i]))
       return true;
   }
   return false;
@@ -98,7 +117,7 @@ int ReportLibraryUnavailable(const std::wstring& library_path, DWORD error) {
                 L" cannot be loaded (error " + std::to_wstring(error) + L").";
   message += L" Please download the installer again.";
   WriteToStandardError(message);
-  if (!IsSilentRun())
+  if (!IsWindowlessRun())
     ::MessageBoxW(nullptr, message.c_str(), kMessageTitle, MB_OK | MB_ICONERROR);
   return installer::kExitLibraryUnavailable;
 }

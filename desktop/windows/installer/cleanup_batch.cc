@@ -3,12 +3,12 @@
 #include <windows.h>
 
 #include <string_view>
-#include <vector>
 
 #include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
+#include "base/process/null_standard_handles.h"
 #include "base/strings/string_util.h"
 #include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
@@ -296,23 +296,11 @@ bool StartCleanupBatch(const base::FilePath& batch_file, bool wait) {
   // Started inside the installation folder, cmd would hold it as its
   // current folder and the folder could never be removed.
   options.current_directory = batch_file.DirName().DirName().value();
-  // The batch echoes every command and outlives this process. Given our
-  // standard handles (Wine hands them on even when nothing is inherited),
-  // it would write into whatever reads our output and keep that pipe open
-  // until it ends: it gets the null device instead, and nothing else.
-  base::win::ScopedHandle null_device(::CreateFileW(
-      L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, OPEN_EXISTING, 0, nullptr));
-  std::vector<HANDLE> inherited;
-  if (null_device.IsValid()) {
-    inherited.push_back(null_device.Get());
-    options.handles_to_inherit = &inherited;
-    options.stdin_handle = null_device.Get();
-    options.stdout_handle = null_device.Get();
-    options.stderr_handle = null_device.Get();
-  } else {
-    PLOG(WARNING) << "Cannot open the null device for the cleanup batch";
-  }
+  // The batch echoes every command and outlives this process: its output
+  // must not reach whatever reads ours.
+  base::NullStandardHandles null_handles;
+  if (!null_handles.ApplyTo(&options))
+    LOG(WARNING) << "The cleanup batch keeps our standard handles";
   base::AutoLock launch_lock(base::GetProcessLaunchLock());
   return base::LaunchProcessForCommandLine(base::CommandLine(batch_file),
                                            options)

@@ -10,7 +10,9 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/process/null_standard_handles.h"
 #include "base/process/process.h"
+#include "base/threading/lock.h"
 #include "desktop/windows/installer/service/utils.h"
 
 namespace installer {
@@ -26,10 +28,24 @@ constexpr GUID kFolderIdDownloads = {
 constexpr int kNoCsidl = -1;
 constexpr char kVersionSwitch[] = "version";
 
+// The copy runs alone, without the library beside it: whatever it has to
+// say about that goes to the null device, never into our caller's output.
 bool LaunchAndWait(const base::CommandLine& command_line) {
   base::ProcessLaunchOptions options;
-  options.wait = true;
-  return base::LaunchProcessForCommandLine(command_line, options).IsValid();
+  base::NullStandardHandles null_handles;
+  if (!null_handles.ApplyTo(&options))
+    LOG(WARNING) << "The test run keeps our standard handles";
+  base::Process process;
+  {
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
+    process = base::LaunchProcessForCommandLine(command_line, options);
+  }
+  if (!process.IsValid())
+    return false;
+  int exit_code = 0;
+  if (!process.WaitForExit(&exit_code))
+    PLOG(WARNING) << "Could not wait for the test run";
+  return true;
 }
 
 internal::RunAndWaitFunction g_run_and_wait_for_testing = nullptr;
@@ -44,21 +60,26 @@ bool RunAndWait(const base::CommandLine& command_line) {
 
 bool FindExecutableDirectory(const std::wstring& folder_name,
                              const base::FilePath& executable,
+                             size_t room_below,
                              base::FilePath* folder) {
-  return TryPathKeyDirectory(folder_name, executable, folder, base::kTempDir) ||
-         TryDownloadsDirectory(folder_name, executable, folder) ||
-         TryPathKeyDirectory(folder_name, executable, folder, base::kHomeDir) ||
-         TryPathKeyDirectory(folder_name, executable, folder, base::kExeDir);
+  return TryPathKeyDirectory(folder_name, executable, room_below, folder,
+                             base::kTempDir) ||
+         TryDownloadsDirectory(folder_name, executable, room_below, folder) ||
+         TryPathKeyDirectory(folder_name, executable, room_below, folder,
+                             base::kHomeDir) ||
+         TryPathKeyDirectory(folder_name, executable, room_below, folder,
+                             base::kExeDir);
 }
 
 bool TryPathKeyDirectory(const std::wstring& folder_name,
                          const base::FilePath& executable,
+                         size_t room_below,
                          base::FilePath* folder,
                          int path_key) {
   base::FilePath parent;
   if (!base::GetPathForKey(path_key, &parent))
     return false;
-  if (!TryExecutableDirectory(folder_name, executable, &parent))
+  if (!TryExecutableDirectory(folder_name, executable, room_below, &parent))
     return false;
   *folder = std::move(parent);
   return true;
@@ -66,11 +87,12 @@ bool TryPathKeyDirectory(const std::wstring& folder_name,
 
 bool TryDownloadsDirectory(const std::wstring& folder_name,
                            const base::FilePath& executable,
+                           size_t room_below,
                            base::FilePath* folder) {
   base::FilePath parent;
   if (!GetKnownFolderPath(kFolderIdDownloads, kNoCsidl, &parent, true))
     return false;
-  if (!TryExecutableDirectory(folder_name, executable, &parent))
+  if (!TryExecutableDirectory(folder_name, executable, room_below, &parent))
     return false;
   *folder = std::move(parent);
   return true;
@@ -78,8 +100,11 @@ bool TryDownloadsDirectory(const std::wstring& folder_name,
 
 bool TryExecutableDirectory(const std::wstring& folder_name,
                             const base::FilePath& executable,
+                            size_t room_below,
                             base::FilePath* folder) {
   const base::FilePath candidate = folder->Append(folder_name);
+  if (!LeavesRoomBelow(candidate, room_below))
+    return false;
   if (!base::CreateDirectory(candidate)) {
     PLOG(WARNING) << "Could not create " << candidate.AsUTF8();
     return false;
@@ -114,6 +139,18 @@ bool TestRunExecutable(const base::FilePath& folder,
   if (!base::DeletePath(copy, false))
     PLOG(WARNING) << "Could not delete " << copy.AsUTF8();
   return started;
+}
+
+bool LeavesRoomBelow(const base::FilePath& folder, size_t room_below) {
+  const size_t length = folder.value().size();
+  if (length + room_below < MAX_PATH)
+    return true;
+  LOG(WARNING) << folder.AsUTF8() << " is " << length
+               << " characters long: with the " << room_below
+               << " the installer puts below it, its paths would pass the "
+                  "limit of "
+               << MAX_PATH - 1 << " characters";
+  return false;
 }
 
 namespace internal {

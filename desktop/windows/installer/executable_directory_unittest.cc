@@ -17,6 +17,8 @@ namespace {
 
 constexpr wchar_t kFolderName[] = L"Tarvo Installer";
 constexpr wchar_t kExecutableName[] = L"probe_me.exe";
+// The caller needs no room below the folder.
+constexpr size_t kNoRoom = 0;
 
 // Path-service overrides cannot be taken back: the original answer is put
 // back as one.
@@ -112,7 +114,7 @@ TEST_F(ExecutableDirectoryTest, RealLaunchSucceedsInTempFolder) {
   ASSERT_TRUE(base::CopyFileChecked(program, executable));
 
   base::FilePath folder;
-  ASSERT_TRUE(FindExecutableDirectory(kFolderName, executable, &folder));
+  ASSERT_TRUE(FindExecutableDirectory(kFolderName, executable, kNoRoom, &folder));
 
   EXPECT_EQ(folder, Candidates()[0]);
   EXPECT_TRUE(base::DirectoryExists(folder));
@@ -125,7 +127,7 @@ TEST_F(ExecutableDirectoryTest, FoldersWhereLaunchFailsAreRemovedInOrder) {
   FakeLaunch(Place(L"exe"));
 
   base::FilePath folder;
-  ASSERT_TRUE(FindExecutableDirectory(kFolderName, executable, &folder));
+  ASSERT_TRUE(FindExecutableDirectory(kFolderName, executable, kNoRoom, &folder));
 
   std::vector<base::FilePath> expected_launches;
   for (const base::FilePath& candidate : Candidates())
@@ -144,7 +146,7 @@ TEST_F(ExecutableDirectoryTest, ProgramThatCannotStartLeavesNothingBehind) {
   const base::FilePath untouched(L"C:\\untouched");
 
   base::FilePath folder = untouched;
-  EXPECT_FALSE(FindExecutableDirectory(kFolderName, executable, &folder));
+  EXPECT_FALSE(FindExecutableDirectory(kFolderName, executable, kNoRoom, &folder));
 
   EXPECT_EQ(folder, untouched);
   for (const base::FilePath& candidate : Candidates())
@@ -155,7 +157,8 @@ TEST_F(ExecutableDirectoryTest, EmptyExecutableOnlyCreatesFolder) {
   FakeLaunch(Place(L"exe"));
 
   base::FilePath folder;
-  ASSERT_TRUE(FindExecutableDirectory(kFolderName, base::FilePath(), &folder));
+  ASSERT_TRUE(FindExecutableDirectory(kFolderName, base::FilePath(), kNoRoom,
+                                      &folder));
 
   EXPECT_EQ(folder, Candidates()[0]);
   EXPECT_TRUE(base::DirectoryExists(folder));
@@ -170,11 +173,37 @@ TEST_F(ExecutableDirectoryTest, ExecutableAlreadyInFolderIsKept) {
   FakeLaunch(Place(L"temp"));
 
   base::FilePath parent = Place(L"temp");
-  EXPECT_FALSE(TryExecutableDirectory(kFolderName, executable, &parent));
+  EXPECT_FALSE(TryExecutableDirectory(kFolderName, executable, kNoRoom, &parent));
 
   std::string contents;
   EXPECT_TRUE(base::ReadFileToString(executable, &contents));
   EXPECT_EQ(contents, "program");
+}
+
+// A folder is passed over, uncreated and untried, once the caller's paths
+// below it would reach MAX_PATH: one character less of room and it is taken.
+// Of the places here, Downloads is longer than temp, home as long, and only
+// exe shorter.
+TEST_F(ExecutableDirectoryTest, FolderWithoutRoomBelowIsPassedOver) {
+  const base::FilePath executable = WriteExecutable("program");
+  const size_t fitting_room = MAX_PATH - 1 - Candidates()[0].value().size();
+  struct Case {
+    size_t room_below;
+    size_t chosen;
+  };
+  for (const Case& test : {Case{fitting_room, 0}, Case{fitting_room + 1, 3}}) {
+    SCOPED_TRACE(test.room_below);
+    FakeLaunch(root_.path());
+    base::FilePath folder;
+    ASSERT_TRUE(FindExecutableDirectory(kFolderName, executable,
+                                        test.room_below, &folder));
+
+    EXPECT_EQ(folder, Candidates()[test.chosen]);
+    EXPECT_EQ(g_launches, std::vector<base::FilePath>{
+                              folder.Append(kExecutableName)});
+    EXPECT_EQ(base::PathExists(Candidates()[0]), test.chosen == 0);
+    base::DeletePath(folder, true);
+  }
 }
 
 }  // namespace

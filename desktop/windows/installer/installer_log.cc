@@ -36,8 +36,8 @@ base::FilePath GetLogFilePath() {
                              now.minute, now.second,
                              ::GetCurrentProcessId());
   base::FilePath folder;
-  if (!TryPathKeyDirectory(GetInstallerFolderName(), base::FilePath(), &folder,
-                           base::kTempDir)) {
+  if (!TryPathKeyDirectory(GetInstallerFolderName(), base::FilePath(), 0,
+                           &folder, base::kTempDir)) {
     return base::FilePath(name);
   }
   return folder.Append(name);

@@ -27,6 +27,7 @@
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_ui_controller/installer_ui_controller.h"
 #include "desktop/windows/installer/interrupted_run_recovery.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
@@ -277,11 +278,20 @@ bool InstallerProcess::PrepareDownloadFolder() {
     VLOG(1) << "Using download folder from command line";
     download_folder_ = command_line_.GetSwitchValuePath(switches::kTempFolder)
                            .Append(GetInstallerFolderName());
+    // Windows would start nothing from the package; the download could not
+    // even be deleted.
+    if (!LeavesRoomBelow(download_folder_, GetRoomBelowDownloadFolder())) {
+      LOG(ERROR) << "The temporary installer folder is too long: "
+                 << download_folder_.value().size() << " characters, at most "
+                 << MAX_PATH - 1 - GetRoomBelowDownloadFolder();
+      return false;
+    }
     if (!base::CreateDirectory(download_folder_)) {
       LOG(ERROR) << "Could not create temporary installer folder";
       return false;
     }
   } else if (!FindExecutableDirectory(GetInstallerFolderName(), own_file_,
+                                      GetRoomBelowDownloadFolder(),
                                       &download_folder_)) {
     LOG(ERROR) << "Could not obtain temporary installer folder";
     return false;

@@ -183,7 +183,7 @@ int LzmaUtil::StreamEntries(const CSzArEx& archive,
                             ILookInStreamPtr stream,
                             const base::FilePath& destination,
                             base::FilePath* output_file) {
-  if (int result = StartEntries(archive))
+  if (int result = StartEntries(archive, destination))
     return result;
 
   const std::unique_ptr<EntryFileWriter> writer = EntryFileWriter::Create();
@@ -279,7 +279,7 @@ int LzmaUtil::UnPackEntries(const CSzArEx& archive,
                             ILookInStreamPtr stream,
                             const base::FilePath& destination,
                             base::FilePath* output_file) {
-  if (int result = StartEntries(archive))
+  if (int result = StartEntries(archive, destination))
     return result;
   MappedTempAllocator allocator(destination);
 
@@ -307,16 +307,18 @@ int LzmaUtil::UnPackEntries(const CSzArEx& archive,
   return result;
 }
 
-int LzmaUtil::StartEntries(const CSzArEx& archive) {
+int LzmaUtil::StartEntries(const CSzArEx& archive,
+                           const base::FilePath& destination) {
   created_folders_.clear();
   error_state_ = kNoError;
   in_page_status_ = 0;
   if (delegate_)
     delegate_->SetTotalProgress(static_cast<int>(archive.NumFiles));
-  return CheckEntryNames(archive);
+  return CheckEntryNames(archive, destination);
 }
 
-int LzmaUtil::CheckEntryNames(const CSzArEx& archive) {
+int LzmaUtil::CheckEntryNames(const CSzArEx& archive,
+                              const base::FilePath& destination) {
   std::vector<ArchiveEntryName> entries;
   entries.reserve(archive.NumFiles);
   for (uint32_t i = 0; i < archive.NumFiles; ++i) {
@@ -325,13 +327,22 @@ int LzmaUtil::CheckEntryNames(const CSzArEx& archive) {
       LOG(ERROR) << "Couldn't get file name";
       return Fail(kEntryWithoutName, kUnpackFailed);
     }
-    std::optional<std::wstring> path = GetArchiveEntryRelativePath(name);
-    if (!path) {
+    std::optional<std::wstring> relative = GetArchiveEntryRelativePath(name);
+    if (!relative) {
       LOG(ERROR) << "Archive entry outside the destination folder: "
                  << base::FilePath(name).AsUTF8();
       return Fail(kCreateFileFailed, ERROR_BAD_PATHNAME);
     }
-    entries.push_back({std::move(*path), SzArEx_IsDir(&archive, i) != 0});
+    // Under Wine such a file would be written, and then neither run nor
+    // deleted by anything that keeps to MAX_PATH, as Windows does.
+    const base::FilePath path = destination.Append(*relative);
+    if (path.value().size() >= MAX_PATH) {
+      LOG(ERROR) << "Archive entry path too long: " << path.value().size()
+                 << " characters, at most " << MAX_PATH - 1 << ": "
+                 << path.AsUTF8();
+      return Fail(kCreateFileFailed, ERROR_FILENAME_EXCED_RANGE);
+    }
+    entries.push_back({std::move(*relative), SzArEx_IsDir(&archive, i) != 0});
   }
   return CheckEntryPathsDistinct(entries);
 }

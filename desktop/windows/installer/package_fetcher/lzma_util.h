@@ -103,11 +103,13 @@ class LzmaUtil {
                     ILookInStreamPtr stream,
                     const base::FilePath& destination,
                     base::FilePath* output_file);
-  // 0 when every entry has a name that stays inside the destination.
-  // Resets the state of a previous extraction, announces the entry count
-  // and checks every entry's name before anything is written.
-  int StartEntries(const CSzArEx& archive);
-  int CheckEntryNames(const CSzArEx& archive);
+  // 0 when every entry has a name that stays inside the destination, with
+  // a path there below MAX_PATH. Resets the state of a previous extraction,
+  // announces the entry count and checks every entry's name before
+  // anything is written.
+  int StartEntries(const CSzArEx& archive, const base::FilePath& destination);
+  int CheckEntryNames(const CSzArEx& archive,
+                      const base::FilePath& destination);
   // 0 when no two entries name one Windows path.
   int CheckEntryPathsDistinct(const std::vector<ArchiveEntryName>& entries);
   int UnPackEntry(const CSzArEx& archive,

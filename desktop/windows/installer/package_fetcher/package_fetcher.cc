@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 
+#include <algorithm>
+#include <string>
 #include <utility>
 
 #include "base/bind.h"
@@ -19,6 +21,14 @@ namespace {
 constexpr char kPackageName[] = "tarvo_installer";
 constexpr char kSuiteName[] = "suite";
 constexpr char kWorkerThreadName[] = "Package fetcher worker";
+// What MakeFetcherPath adds to a name at most: "_<YYYYMMDDhhmmss>_" and a
+// process id of ten digits.
+constexpr size_t kLongestStampAndPid = 16 + 10;
+// The package's programs and library that the installer starts or loads in
+// the package folder.
+constexpr const char* kPackageFilesRunInPlace[] = {
+    "installer.exe", "tarvo_installer.dll", "installer_helper.exe",
+    "installer_helper_64.exe"};
 
 struct FetchStateName {
   int32_t state;
@@ -111,6 +121,16 @@ base::FilePath MakeFetcherPath(const base::FilePath& folder,
       "%s_%04d%02d%02d%02d%02d%02d_%lu.exe", name, now.year, now.month,
       now.day_of_month, now.hour, now.minute, now.second,
       ::GetCurrentProcessId())));
+}
+
+size_t GetRoomBelowDownloadFolder() {
+  size_t longest_file = 0;
+  for (const char* file : kPackageFilesRunInPlace)
+    longest_file = std::max(longest_file, std::char_traits<char>::length(file));
+  // "\<package folder>\<file>"; the downloaded package, the same name with
+  // "_<try>.exe", is shorter than that.
+  return 1 + (sizeof(kPackageName) - 1) + kLongestStampAndPid + 1 +
+         longest_file;
 }
 
 }  // namespace installer

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -128,6 +129,14 @@ const char* FetchStateToStatsName(int state);
 // second on the same folder.
 base::FilePath MakeFetcherPath(const base::FilePath& folder,
                                const char* name);
+
+// The most characters that the fetcher's paths add to its download folder,
+// separators included: the package folder, named as MakeFetcherPath names
+// the package for the largest process id, with the package's installer,
+// library and helper in it, which the installer starts or loads from there
+// (Windows starts and loads nothing from a path of MAX_PATH characters or
+// more). The download folder must leave this much room below MAX_PATH.
+size_t GetRoomBelowDownloadFolder();
 
 }  // namespace installer
 

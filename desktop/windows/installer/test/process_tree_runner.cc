@@ -2,7 +2,10 @@
 // has ended, not only the one it started: an installer front end may end
 // while its backend still finishes (or rolls back) the installation.
 //   process_tree_runner.exe PROGRAM [ARGUMENTS...]
-// The rest of its own command line, as it stands, is the child's. Prints
+//   process_tree_runner.exe @FILE
+// The rest of its own command line, as it stands, is the child's; with
+// @FILE it is FILE's UTF-8 text, as it stands (a command line that Wine
+// would quote otherwise, such as one read from the registry). Prints
 // "pid <id>" of the child once it runs, and "exit <code>" with the child's
 // exit code once the whole tree has ended, and ends with that code. Killing
 // the runner (a test's hang guard) ends the tree.
@@ -94,8 +97,30 @@ bool WaitForTreeEnd(HANDLE job, HANDLE port) {
 
 }  // namespace
 
+// The child's command line from "@FILE"; empty when it cannot be read.
+std::wstring ReadCommandLineFile(const std::wstring& name) {
+  FILE* file = _wfopen(name.c_str(), L"rb");
+  if (!file)
+    return std::wstring();
+  std::string text;
+  char buffer[4096];
+  size_t read = 0;
+  while ((read = std::fread(buffer, 1, sizeof(buffer), file)) > 0)
+    text.append(buffer, read);
+  std::fclose(file);
+  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(),
+                                         static_cast<int>(text.size()),
+                                         nullptr, 0);
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                        wide.data(), size);
+  return wide;
+}
+
 int main() {
-  const std::wstring child = GetChildCommandLine();
+  std::wstring child = GetChildCommandLine();
+  if (child.size() > 1 && child[0] == L'@')
+    child = ReadCommandLineFile(child.substr(1));
   if (child.empty()) {
     std::fprintf(stderr, "usage: process_tree_runner PROGRAM [ARGUMENTS...]\n");
     return 2;

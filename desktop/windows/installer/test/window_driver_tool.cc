@@ -33,6 +33,15 @@
 //   window_driver_tool find PID             waits for the installer window of
 //                                           process PID (an unowned visible
 //                                           dialog) and prints its handle
+//   window_driver_tool windows              prints every visible top-level
+//                                           window of the session as a JSON
+//                                           list: [{"handle", "pid", "class",
+//                                           "title", "owned", "texts"}], the
+//                                           texts those of its controls
+//   window_driver_tool exit-code PID        holds process PID (the owner of
+//                                           a window, started by another),
+//                                           prints "holding", waits for it
+//                                           to end and prints its exit code
 //   window_driver_tool hold-desktop         keeps Wine's desktop open until
 //                                           ended: Wine closes it, with its
 //                                           desktop process, once no program
@@ -59,6 +68,7 @@
 #include "base/json/json_writer.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/test/remote_buffer.h"
 
 namespace {
@@ -441,6 +451,67 @@ int FindWindowOfProcess(DWORD process_id) {
   return 0;
 }
 
+std::string HandleText(HWND window) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "0x%llx",
+                static_cast<unsigned long long>(
+                    reinterpret_cast<uintptr_t>(window)));
+  return text;
+}
+
+base::DictionaryValueOwner DescribeTopLevelWindow(HWND window) {
+  auto description = base::MakeValue<base::DictionaryValue>();
+  DWORD process_id = 0;
+  ::GetWindowThreadProcessId(window, &process_id);
+  description->SetString("handle", HandleText(window));
+  description->SetInteger("pid", static_cast<int>(process_id));
+  description->SetString("class", Utf8(ClassName(window)));
+  description->SetString("title", Utf8(WindowText(window)));
+  description->Set("owned", base::MakeBooleanValue(
+                                ::GetWindow(window, GW_OWNER) != nullptr));
+  auto texts = base::MakeValue<base::ListValue>();
+  for (HWND control : Descendants(window)) {
+    const std::wstring text = WindowText(control);
+    if (!text.empty())
+      texts->AppendString(Utf8(text));
+  }
+  description->Set("texts", std::move(texts));
+  return description;
+}
+
+int PrintTopLevelWindows() {
+  std::vector<HWND> windows;
+  ::EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        if (::IsWindowVisible(window))
+          reinterpret_cast<std::vector<HWND>*>(data)->push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&windows));
+  base::ListValue list;
+  for (HWND window : windows)
+    list.Append(DescribeTopLevelWindow(window));
+  PrintJson(list);
+  return 0;
+}
+
+int PrintExitCode(DWORD process_id) {
+  const base::win::ScopedHandle process(::OpenProcess(
+      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  if (!process.IsValid()) {
+    std::printf("no such process\n");
+    return 2;
+  }
+  std::puts("holding");
+  std::fflush(stdout);
+  ::WaitForSingleObject(process.Get(), INFINITE);
+  DWORD exit_code = 0;
+  if (!::GetExitCodeProcess(process.Get(), &exit_code))
+    return 2;
+  std::printf("%lu\n", exit_code);
+  return 0;
+}
+
 // The desktop window belongs to the desktop process once Wine has started
 // it; without a display Wine gives up and the window is missing or this
 // process's own.
@@ -460,11 +531,15 @@ int HoldDesktop() {
 int wmain(int argc, wchar_t** argv) {
   if (argc == 2 && std::wstring(argv[1]) == L"hold-desktop")
     return HoldDesktop();
+  if (argc == 2 && std::wstring(argv[1]) == L"windows")
+    return PrintTopLevelWindows();
   if (argc < 3)
     return 1;
   const std::wstring command = argv[1];
   if (command == L"find")
     return FindWindowOfProcess(std::wcstoul(argv[2], nullptr, 10));
+  if (command == L"exit-code")
+    return PrintExitCode(std::wcstoul(argv[2], nullptr, 10));
   HWND window = ParseHandle(argv[2]);
   if (!::IsWindow(window)) {
     std::puts("no such window");

@@ -1,0 +1,384 @@
+"""The product started as its users start it, in a prefix of this group's
+own: the installer files as the build ships them (installer_files/full and
+online), copied with their library into the user's Downloads folder and
+started with no switch at all, as a double-click starts them, with the
+default temporary folder and the default installation folder; the
+uninstallation started by the command of the product's uninstall entry, as
+Programs and Features starts it; a silent installation with --silent alone;
+a temporary folder too long for what the run puts below it.
+
+window_driver_tool, a second process, lists the session's windows while a
+run starts (the first one to show must be the installer's own page) and then
+works the installer's window as a user would.
+
+The shipped files name autoupdate.tarvo.example, which never resolves here:
+copies of them name the tests' update server instead, their branding
+rewritten in place and signed again by the build's signer, as the other
+tests make their installer files."""
+
+import json
+import shutil
+import subprocess
+import uuid
+from pathlib import Path
+
+import pytest
+
+import installer_files as files
+from conftest import run_tool, windows_path
+from test_installer_window import ACCEPT, DRIVER, IDOK, MAIN_FOLDERS, PAGES, UNINSTALL, Window
+import test_installation as installation
+from test_silent_installation import (TREE_RUNNER, VERSIONS, exit_code_of, installed_tree,
+                                      package_tree)
+from update_server import UpdateServer
+from wine_process import HANG_GUARD, WineProcess
+
+VERSION = VERSIONS["current"]
+# The installation's defaults: every user, under the program files, the
+# stream in the folder's name.
+DEFAULT_FOLDER = "C:\\Program Files\\Tarvo developer"
+WINDOW_TITLE = "Tarvo Installer"
+# The installation starts the browser once done, and the browser's launcher
+# stand-in records it beside itself.
+LAUNCH_RECORD = "launcher_started.txt"
+UNINSTALL_KEYS = [f"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo {VERSION}",
+                  f"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo {VERSION}"]
+
+
+def wine(build_dir, *args):
+    return run_tool([str(build_dir / "wine-run"), *map(str, args)], capture_output=True,
+                    timeout=HANG_GUARD)
+
+
+def linux_path(build_dir, path):
+    return Path(wine(build_dir, "winepath", "-u", path).stdout.decode().strip())
+
+
+def shell_folder(build_dir, variable):
+    shown = wine(build_dir, "cmd", "/c", f"echo %{variable}%").stdout.decode().strip()
+    return shown, linux_path(build_dir, shown)
+
+
+class User:
+    """The prefix's user: Downloads, the temporary folder, the default
+    installation folder."""
+
+    def __init__(self, build_dir):
+        self.build_dir = build_dir
+        profile, self.profile = shell_folder(build_dir, "USERPROFILE")
+        self.downloads = self.profile / "Downloads"
+        self.downloads_windows = profile + "\\Downloads"
+        self.temp_windows, self.temp = shell_folder(build_dir, "TEMP")
+        self.folder = linux_path(build_dir, DEFAULT_FOLDER)
+
+    def windows(self):
+        """The session's visible top-level windows."""
+        listed = wine(self.build_dir, self.build_dir / DRIVER, "windows")
+        assert listed.returncode == 0, listed
+        return json.loads(listed.stdout)
+
+    def uninstall_strings(self):
+        """The commands of the product's uninstall entries, in whichever root
+        and view they stand, as Programs and Features reads them."""
+        found = []
+        for key in UNINSTALL_KEYS:
+            for view in ("/reg:64", "/reg:32"):
+                result = wine(self.build_dir, "reg", "query", key, "/v", "UninstallString", view)
+                for line in result.stdout.decode(errors="replace").splitlines():
+                    name, _, value = line.strip().partition("    REG_SZ    ")
+                    if name == "UninstallString":
+                        found.append(value)
+        return found
+
+
+@pytest.fixture(scope="module")
+def user(build_dir):
+    return User(build_dir)
+
+
+@pytest.fixture
+def server():
+    with UpdateServer() as running:
+        yield running
+
+
+@pytest.fixture
+def shipped(build_dir, user, server):
+    """{"full", "online"}: the shipped installer files in Downloads, each in
+    a folder of its own with the library beside it, naming the test server."""
+    keys = files.BuildKeys(build_dir)
+    copies = {}
+    for kind in ("full", "online"):
+        folder = user.downloads / f"Tarvo {kind} {uuid.uuid4().hex[:8]}"
+        folder.mkdir(parents=True)
+        source = build_dir / "installer_files" / kind
+        shutil.copy(source / "tarvo_installer.dll", folder)
+        unsigned = folder / "unsigned.exe"
+        subprocess.run(["osslsigncode", "remove-signature", "-in", str(source / "installer.exe"),
+                        "-out", str(unsigned)], check=True, capture_output=True)
+        unsigned.write_bytes(files.rebrand(unsigned.read_bytes(), server.autoupdate_url))
+        copies[kind] = keys.sign(files.GOOD_SIGNER, unsigned, folder / "installer.exe")
+        unsigned.unlink()
+    yield copies
+    for copy in copies.values():
+        shutil.rmtree(copy.parent, ignore_errors=True)
+
+
+@pytest.fixture(scope="module")
+def package(build_dir, tmp_path_factory):
+    """The shipped package, unpacked: what an installation puts in place."""
+    folder = tmp_path_factory.mktemp("shipped_package")
+    subprocess.run(["7zz", "x", "-bso0", "-bsp0", str(build_dir / "installer_files/package.7z"),
+                    f"-o{folder}"], check=True)
+    return folder
+
+
+@pytest.fixture
+def machine(build_dir, user):
+    """A machine without the product before and after the test: what a test
+    left installed is uninstalled by its own installer."""
+    assert not user.folder.exists(), "an earlier test left the product installed"
+    yield user
+    if (user.folder / VERSION / "installer.exe").exists():
+        run_tree(build_dir, windows_path(user.folder / VERSION / "installer.exe"), "--uninstall",
+                 "--silent")
+    shutil.rmtree(user.folder, ignore_errors=True)
+    for key in UNINSTALL_KEYS:
+        for view in ("/reg:64", "/reg:32"):
+            wine(build_dir, "reg", "delete", key, "/f", view)
+
+
+def run_tree(build_dir, *command):
+    """The command run to the end of its process tree: (exit code, stderr)."""
+    result = subprocess.run([str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER), *command],
+                            capture_output=True, timeout=HANG_GUARD)
+    return exit_code_of(result.stdout), result.stderr.decode(errors="replace")
+
+
+class Started(Window):
+    """A command run to the end of its process tree as the shell runs it,
+    with the first window it shows."""
+
+    def __init__(self, build_dir, user, tmp_path, *command):
+        self.stderr_path = tmp_path / f"{uuid.uuid4().hex}.stderr"
+        self.before = {window["handle"] for window in user.windows()}
+        WineProcess.__init__(self, build_dir, TREE_RUNNER, self.stderr_path, *command)
+        self.build_dir = build_dir
+        self.user = user
+        self.screenshots = tmp_path  # where Window.screenshot puts its pictures
+        first = self.read_line()
+        assert first and first.startswith("pid "), first
+        self.pid = int(first.split()[1])
+        self.first_windows = self.wait_for_new_windows()
+        self.handle = self.first_windows[0]["handle"]
+        # What the run said before its first window showed.
+        self.said_first = self.stderr()
+
+    def wait_for_new_windows(self):
+        """The windows that showed first; only the hang guard ends the wait
+        while the run goes on without one."""
+        while True:
+            shown = [w for w in self.user.windows() if w["handle"] not in self.before]
+            if shown:
+                return shown
+            assert self.process.poll() is None, \
+                f"ended without a window: {self.stderr()}"
+
+    def stderr(self):
+        self.log.flush()
+        return self.stderr_path.read_bytes().decode(errors="replace")
+
+    def assert_first_window_is_the_installer(self, pid=None):
+        assert len(self.first_windows) == 1, json.dumps(self.first_windows)
+        first = self.first_windows[0]
+        assert (first["class"], first["title"], first["owned"]) == \
+            ("#32770", WINDOW_TITLE, False), json.dumps(first)
+        if pid is not None:
+            assert first["pid"] == pid, json.dumps(first)
+
+    def wait_for_page(self, page):
+        while True:
+            state = self.state()
+            if self.visible_main_controls(state) == PAGES[page]:
+                return state
+
+    def exit_code(self):
+        while True:
+            line = self.read_line()
+            assert line is not None, self.stderr()
+            if line.startswith("exit "):
+                return int(line.split()[1])
+
+
+@pytest.fixture
+def start(build_dir, user, tmp_path):
+    started = []
+
+    def run(*command):
+        process = Started(build_dir, user, tmp_path, *command)
+        started.append(process)
+        return process
+
+    yield run
+    for process in started:
+        process.stop()
+
+
+def installed(folder):
+    """The installed tree without the files the installation writes itself,
+    nor the launcher stand-in's record."""
+    tree = installed_tree(folder)
+    tree.pop(LAUNCH_RECORD, None)
+    return tree
+
+
+def double_click(start, user, installer):
+    """Starts the installer as the shell starts it and checks that its
+    welcome page is the first window and nothing was said before it."""
+    run = start(windows_path(installer))
+    run.assert_first_window_is_the_installer(pid=run.pid)
+    state = run.wait_for_page("WELCOME")
+    assert run.text(state, MAIN_FOLDERS) == DEFAULT_FOLDER
+    assert run.said_first == ""
+    return run
+
+
+def test_double_clicked_full_installer_installs_and_its_uninstall_entry_removes_it(
+        build_dir, user, machine, shipped, package, server, start, tmp_path):
+    run = double_click(start, user, shipped["full"])
+    run.drive("click", ACCEPT)
+
+    assert run.exit_code() == 0
+    assert "cannot start" not in run.stderr()
+    assert installed(user.folder) == package_tree(package, VERSION)
+    launches = (user.folder / LAUNCH_RECORD).read_text(encoding="utf-8").splitlines()
+    assert launches == [f'"{DEFAULT_FOLDER}\\launcher.exe" --start-maximized']
+    (report,) = server.reports()
+    assert report["installation_success"] == 1
+    assert report["payload_type"] == "full_package"
+
+    (command,) = user.uninstall_strings()
+    assert command == f'"{DEFAULT_FOLDER}\\Launcher.exe" /uninstall'
+    command_file = tmp_path / "uninstall_command.txt"
+    command_file.write_bytes(command.encode())
+    uninstall = start(f"@{windows_path(command_file)}")
+    uninstall.assert_first_window_is_the_installer()
+    uninstall.wait_for_page("UNINSTALL")
+    # The launcher hands over to the installed installer and ends, as the
+    # browser's does: the uninstallation's own end is the installer's.
+    uninstaller = WineProcess(build_dir, DRIVER, tmp_path / "uninstaller.stderr",
+                              "exit-code", str(uninstall.first_windows[0]["pid"]))
+    assert uninstaller.read_line() == "holding"
+    uninstall.drive("click", UNINSTALL)
+
+    assert uninstall.exit_code() == 0
+    assert uninstaller.read_line() == "0"
+    uninstaller.stop()
+    assert "cannot start" not in uninstall.stderr()
+    # Wine's TASKLIST lists no process, so the clean-up batch does not wait
+    # for the uninstaller still running from the folder (it and its library
+    # may stay), and Wine's cmd holds the batch file open, so the folder
+    # stays; the launcher stand-in's record is none of the installation's.
+    left = set(installation.tree(user.folder))
+    assert left <= {LAUNCH_RECORD, f"{VERSION}/", f"{VERSION}/installer.exe",
+                    f"{VERSION}/tarvo_installer.dll", "k.bat"}, left
+    assert user.uninstall_strings() == []
+
+
+def test_double_clicked_online_installer_installs_from_the_update_server(
+        build_dir, user, machine, shipped, package, server, start):
+    server.offer((build_dir / "installer_files/full/installer.exe").read_bytes())
+    run = double_click(start, user, shipped["online"])
+    run.drive("click", ACCEPT)
+
+    assert run.exit_code() == 0
+    assert "cannot start" not in run.stderr()
+    assert installed(user.folder) == package_tree(package, VERSION, online=True)
+    assert len(server.package_requests()) == 1
+    (report,) = server.reports()
+    assert report["installation_success"] == 1
+    assert report["payload_type"] != "full_package"
+
+
+def test_silent_switch_alone_installs(build_dir, user, machine, shipped, package, server):
+    code, stderr = run_tree(build_dir, windows_path(shipped["full"]), "--silent")
+
+    assert code == 0
+    assert "cannot start" not in stderr
+    assert installed(user.folder) == package_tree(package, VERSION)
+    assert [r["installation_success"] for r in server.reports()] == [1]
+
+
+@pytest.mark.parametrize("switch, box", [
+    ("--version", False), ("--internal-version", False), ("--stream", False),
+    ("--silent", False), ("", True)])
+def test_host_without_library_tells_by_box_only_a_run_that_shows_windows(
+        build_dir, user, tmp_path, switch, box):
+    # The installer tests whether programs run from a folder by starting a
+    # copy of installer.exe there alone, with --version.
+    alone = tmp_path / "alone"
+    alone.mkdir()
+    shutil.copy(build_dir / "installer_files/full/installer.exe", alone)
+    before = {window["handle"] for window in user.windows()}
+    run = WineProcess(build_dir, TREE_RUNNER, tmp_path / "alone.stderr",
+                      *filter(None, [windows_path(alone / "installer.exe"), switch]))
+    assert run.read_line().startswith("pid ")
+
+    # A box holds the run until it is answered: the run ends by itself, or
+    # its box is found.
+    shown = []
+    while run.process.poll() is None and not shown:
+        shown = [w for w in user.windows() if w["handle"] not in before]
+    if box:
+        (window,) = shown
+        assert window["title"] == "Tarvo installer" and any(
+            "tarvo_installer.dll is missing" in text for text in window["texts"]), window
+        subprocess.run([str(build_dir / "wine-run"), str(build_dir / DRIVER), "click",
+                        window["handle"], str(IDOK)], check=True, timeout=HANG_GUARD)
+    else:
+        assert shown == []
+
+    assert run.read_line() == "exit 2"
+    run.stop()
+    said = (tmp_path / "alone.stderr").read_text(errors="replace")
+    assert said.startswith("The installer cannot start: the file "), said
+    assert f"{windows_path(alone)}\\tarvo_installer.dll is missing." in said
+
+
+def long_temp(user, length):
+    """A temporary folder of `length` characters inside the prefix's own."""
+    windows = user.temp_windows + "\\long"
+    while len(windows) < length:
+        windows += "\\" + "t" * min(120, length - len(windows) - 1)
+    assert len(windows) == length
+    return windows
+
+
+@pytest.mark.parametrize("kind, length", [("full", 200), ("online", 213)])
+def test_temporary_folder_too_long_for_the_package_gives_way_to_downloads(
+        build_dir, user, machine, shipped, package, server, tmp_path, kind, length):
+    server.offer((build_dir / "installer_files/full/installer.exe").read_bytes())
+    temp = long_temp(user, length)
+    # The user's environment as a process started by the shell gets it.
+    batch = tmp_path / "start.bat"
+    batch.write_bytes(f'@set "TMP={temp}"\r\n@set "TEMP={temp}"\r\n'
+                      f'@start "" /wait "{windows_path(shipped[kind])}" --silent\r\n'
+                      f'@exit /b %ERRORLEVEL%\r\n'.encode())
+
+    code, _ = run_tree(build_dir, windows_path(batch))
+
+    assert code == 0
+    assert installed(user.folder) == package_tree(package, VERSION, online=kind == "online")
+    logs = linux_path(build_dir, temp) / "Tarvo Installer"
+    front_end = [text for text in (p.read_text(errors="replace") for p in logs.glob("*.log"))
+                 if "Installer download folder: " in text]
+    assert len(front_end) == 1
+    candidate = f"{temp}\\Tarvo Installer"
+    assert f"{candidate} is {len(candidate)} characters long" in front_end[0]
+    assert f"Installer download folder: {user.downloads_windows}\\Tarvo Installer\n" \
+        in front_end[0]
+    # Nothing but the logs in the temporary folder, nothing in Downloads.
+    assert {p.suffix for p in logs.iterdir()} == {".log"}
+    downloads = user.downloads / "Tarvo Installer"
+    assert not downloads.exists() or list(downloads.iterdir()) == []
+    shutil.rmtree(linux_path(build_dir, user.temp_windows + "\\long"))
