@@ -168,10 +168,21 @@ class TraceLog : public MemoryDumpProvider {
 
   TraceLog();
 
+  // The instance, the category table, the modes and the metadata written
+  // when recording stops (trace_log.cc).
   static void Create();
+  // The record whose state byte `category_enabled` is.
+  static const TraceCategory* CategoryOf(const uint8_t* category_enabled);
   const uint8_t* AddCategory(const char* category_group);
   void UpdateCategoryEnabledFlag(TraceCategory* category);
   void UpdateCategoryRegistry();
+  void SetDisabledWhileLocked(uint8_t modes_to_disable);
+  void AddMetadataEventsWhileLocked();
+  void AddMetadataEventWhileLocked(int32_t thread_id, const char* name,
+                                   const char* argument_name, uint8_t type,
+                                   TraceValue value);
+
+  // Event filters (trace_log_filters.cc).
   void CreateFilters();
   std::unique_ptr<TraceEventFilter> CreateFilter(
       const EventFilterConfig& config);
@@ -179,22 +190,22 @@ class TraceLog : public MemoryDumpProvider {
   void EndEventWithFilters(const uint8_t* category_enabled,
                            const char* name) const;
 
+  // Adding events (trace_log_events.cc).
+  // The time events are stamped with: the tick clock, in microseconds.
+  static int64_t Now();
+  void UpdateThreadName(int32_t thread_id);
+  std::string EventToConsoleMessage(char phase, int64_t timestamp,
+                                    const TraceEvent& event);
+
+  // The buffer (trace_log_buffer.cc).
   std::unique_ptr<TraceBuffer> CreateTraceBuffer() const;
   TraceEvent* AddEventToSharedChunkWhileLocked(TraceEventHandle* handle,
                                                bool check_buffer_is_full);
   void CheckIfBufferIsFullWhileLocked();
-  void SetDisabledWhileLocked(uint8_t modes_to_disable);
-  void AddMetadataEventsWhileLocked();
-  void AddMetadataEventWhileLocked(int32_t thread_id, const char* name,
-                                   const char* argument_name, uint8_t type,
-                                   TraceValue value);
   // Takes the main lock into `lock` when the event is not in this thread's
   // own chunk.
   TraceEvent* GetEventByHandle(TraceEventHandle handle,
                                std::unique_ptr<AutoLock>* lock);
-  void UpdateThreadName(int32_t thread_id);
-  std::string EventToConsoleMessage(char phase, int64_t timestamp,
-                                    const TraceEvent& event);
   uint32_t generation() const {
     return generation_.load(std::memory_order_acquire);
   }

@@ -130,7 +130,7 @@ class InstallerWindow : public Settings::Observer {
   void LoadTermsText();
   void CreateModeTooltip();
 
-  // User actions (installer_window.cc).
+  // User actions (installer_window_actions.cc).
   void OnMainCommand(int control, int event);
   void OnPageCommand(int control, int event);
   void OnTermsLinkClicked(HWND control, const CHARRANGE& range);

@@ -1,7 +1,5 @@
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
-#include <algorithm>
-#include <iterator>
 #include <string>
 #include <utility>
 
@@ -10,12 +8,9 @@
 #include "base/location.h"
 #include "base/logging.h"
 #include "base/strings/string_format.h"
-#include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/time/tick_time.h"
 #include "base/time/time_delta.h"
 #include "desktop/windows/installer/installer_version.h"
-#include "desktop/windows/installer/wininet/content_range.h"
 #include "desktop/windows/installer/wininet/download_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 #include "desktop/windows/installer/wininet/url_parts.h"
@@ -34,8 +29,6 @@ namespace {
 // still fixed, so memory does not grow with the download.
 constexpr DWORD kReadBufferSize = 1024 * 1024;
 
-constexpr base::TimeDelta kRetryDelay = base::TimeDelta::FromMicroseconds(6000000);
-
 // Without a limit a server that keeps the connection open and sends nothing
 // holds a download for ever: WinINet's reads never time out by themselves,
 // and Wine's asynchronous reads ignore the receive time-out too.
@@ -50,33 +43,6 @@ constexpr DWORD kTimeoutOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
                                      INTERNET_OPTION_SEND_TIMEOUT,
                                      INTERNET_OPTION_RECEIVE_TIMEOUT};
 
-constexpr const wchar_t* kRecordedHeaders[] = {L"Date", L"Server",
-                                               L"X-Served-By",
-                                               L"Content-Length"};
-
-// Request completions with these errors are worth another try.
-constexpr DWORD kConnectivityErrors[] = {
-    ERROR_INTERNET_TIMEOUT,           ERROR_INTERNET_NAME_NOT_RESOLVED,
-    ERROR_INTERNET_CANNOT_CONNECT,    ERROR_INTERNET_CONNECTION_ABORTED,
-    ERROR_INTERNET_CONNECTION_RESET,  ERROR_HTTP_INVALID_SERVER_RESPONSE};
-
-// Reads that fail with these lost the connection in the middle of a body; a
-// read that timed out waited on a server gone silent.
-constexpr DWORD kReadConnectivityErrors[] = {ERROR_INTERNET_TIMEOUT,
-                                             ERROR_INTERNET_NAME_NOT_RESOLVED,
-                                             ERROR_INTERNET_CONNECTION_ABORTED,
-                                             ERROR_INTERNET_CONNECTION_RESET};
-
-constexpr int kGatewayStatuses[] = {HTTP_STATUS_BAD_GATEWAY,
-                                    HTTP_STATUS_SERVICE_UNAVAIL,
-                                    HTTP_STATUS_GATEWAY_TIMEOUT};
-
-template <class Table, class Value>
-bool Contains(const Table& table, Value value) {
-  return std::find(std::begin(table), std::end(table), value) !=
-         std::end(table);
-}
-
 std::wstring UserAgent() {
   return L"Tarvo NetInstaller/" + base::Utf8ToWide(BuildVersionString());
 }
@@ -89,26 +55,6 @@ std::wstring ToLowerAscii(std::wstring text) {
   return text;
 }
 
-// The value of one response header; empty when it is absent.
-std::wstring QueryHeader(HINTERNET request, const wchar_t* name) {
-  std::wstring buffer(256, L'\0');
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    // HTTP_QUERY_CUSTOM reads the header's name from the buffer.
-    buffer.replace(0, wcslen(name) + 1, name, wcslen(name) + 1);
-    DWORD size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (::HttpQueryInfoW(request, HTTP_QUERY_CUSTOM, buffer.data(), &size,
-                         nullptr)) {
-      buffer.resize(size / sizeof(wchar_t));
-      return buffer;
-    }
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-      break;
-    buffer.assign(std::max<size_t>(size / sizeof(wchar_t) + 1, wcslen(name) + 1),
-                  L'\0');
-  }
-  return std::wstring();
-}
-
 void SetTimeouts(HINTERNET session, base::TimeDelta timeout) {
   DWORD milliseconds = static_cast<DWORD>(timeout.InMilliseconds());
   for (DWORD option : kTimeoutOptions) {
@@ -119,14 +65,6 @@ void SetTimeouts(HINTERNET session, base::TimeDelta timeout) {
                    << ": " << WinInetErrorText(error);
     }
   }
-}
-
-int ShowProxyCredentialsDialog(HINTERNET request, HWND window) {
-  return static_cast<int>(::InternetErrorDlg(
-      window, request, ERROR_INTERNET_INCORRECT_PASSWORD,
-      FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |
-          FLAGS_ERROR_UI_FLAGS_GENERATE_DATA,
-      nullptr));
 }
 
 }  // namespace
@@ -332,308 +270,6 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts,
   return false;
 }
 
-void WinInetDownloader::OnStatus(WinInetHandleContext* context,
-                                 HINTERNET handle,
-                                 DWORD status,
-                                 void* information,
-                                 DWORD information_length) {
-  VLOG(2) << "InternatStatusCallback called with code " << status;
-  // Only the current request's notices come here: any of them, a read's
-  // completion or bytes arriving, shows that the server is still there.
-  NoteActivity();
-  if (cancelled_->IsSet()) {
-    VLOG(1) << "Wininet request cancelled. unregistering the callback.";
-    return;
-  }
-  switch (status) {
-    case INTERNET_STATUS_CONNECTED_TO_SERVER:
-      if (information)
-        observer_->OnConnected(static_cast<const char*>(information));
-      break;
-    case INTERNET_STATUS_REQUEST_COMPLETE: {
-      // dwError means something only when the call failed: a completed
-      // query for data carries the byte count there.
-      const auto* result = static_cast<INTERNET_ASYNC_RESULT*>(information);
-      OnRequestComplete(context, handle,
-                        result->dwResult ? ERROR_SUCCESS : result->dwError);
-      break;
-    }
-    case INTERNET_STATUS_REDIRECT:
-      if (information)
-        OnRedirect(static_cast<const wchar_t*>(information));
-      break;
-    default:
-      break;
-  }
-}
-
-void WinInetDownloader::NoteActivity() {
-  last_activity_ = base::TickTime::Now().ToInternalValue();
-}
-
-void WinInetDownloader::OnRequestComplete(WinInetHandleContext* context,
-                                          HINTERNET handle,
-                                          DWORD error) {
-  observer_->OnWinInetError(static_cast<int>(error));
-  if (error == ERROR_SUCCESS) {
-    VLOG(2) << "Handling request completion";
-    HandleRequestCompletion(context, handle);
-  } else if (Contains(kConnectivityErrors, error)) {
-    LOG(WARNING) << "Request completed with an error "
-                    "indicating connectivity issues: "
-                 << error << ": " << WinInetErrorText(error);
-    PostRetry(static_cast<int>(error));
-  } else {
-    AppendError(base::FormatString(
-                    "Request completed with an unexpected error: %d",
-                    static_cast<int>(error)),
-                error);
-    PostFailure();
-  }
-}
-
-void WinInetDownloader::OnRedirect(const std::wstring& url) {
-  VLOG(1) << "Redirect occured";
-  observer_->OnRedirect(url);
-  UrlParts parts;
-  if (!CrackUrl(url, &parts)) {
-    AppendError(base::FormatString("Redirect URL failed to parse %s",
-                                   base::WideToUtf8(url).c_str()));
-  } else if (!IsDomainAllowed(allowed_host_suffixes_, parts.host)) {
-    AppendError(base::FormatString("Redirect URL is disallowed %s",
-                                   base::WideToUtf8(url).c_str()));
-  } else {
-    return;
-  }
-  // Nothing of this transfer is handled any more: WinINet may still follow
-  // the redirect (Wine does) and complete the closed request, and what that
-  // brings must not reach the writer. Closing the handles here, once, stops
-  // the transfer; the owner's Terminate then finds nothing left to close.
-  cancelled_->Set();
-  request_.Close();
-  connection_.Close();
-  PostFailure();
-}
-
-void WinInetDownloader::HandleRequestCompletion(WinInetHandleContext* context,
-                                                HINTERNET handle) {
-  switch (state_.load()) {
-    case REQUEST_SENT:
-      if (HandleInitialCompletion(handle))
-        HandleCompletionInProgress(context, handle);
-      break;
-    case RECEIVING:
-      HandleCompletionInProgress(context, handle);
-      break;
-    default:
-      break;
-  }
-}
-
-bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
-  LOG(INFO) << "Initial request completion";
-  DWORD status = 0;
-  DWORD size = sizeof(status);
-  if (!::HttpQueryInfoW(handle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
-                        &status, &size, nullptr)) {
-    AppendError("Could not obtain HTTP response code", ::GetLastError());
-    PostFailure();
-    return false;
-  }
-  observer_->OnHttpStatus(static_cast<int>(status));
-  for (const wchar_t* name : kRecordedHeaders)
-    observer_->OnHeader(name, QueryHeader(handle, name));
-
-  if (status == HTTP_STATUS_OK) {
-    if (bytes_received_ > 0) {
-      LOG(WARNING) << "Whole body sent in answer to a range request; "
-                      "restarting";
-      if (!RestartBody())
-        return false;
-    }
-    DWORD content_length = 0;
-    size = sizeof(content_length);
-    if (::HttpQueryInfoW(handle,
-                         HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
-                         &content_length, &size, nullptr)) {
-      expected_size_ = content_length;
-      VLOG(1) << "Expected total size: " << expected_size_;
-    } else {
-      PLOG(WARNING) << "Could not get Content-Length from response";
-    }
-    PostTotalProgress(expected_size_);
-  } else if (status == HTTP_STATUS_PARTIAL_CONTENT &&
-             !AcceptPartialContent(handle)) {
-    return false;
-  }
-  if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
-    // Accepting a response does not forgive earlier retries: a server that
-    // answers and then drops every connection must still run out of them.
-    state_ = RECEIVING;
-    LOG(INFO) << "Downloader state: " << state_.load();
-    return true;
-  }
-  if (status == HTTP_STATUS_PROXY_AUTH_REQ) {
-    AskForProxyCredentials(handle);
-    return false;
-  }
-  if (Contains(kGatewayStatuses, static_cast<int>(status))) {
-    LOG(WARNING) << "Download failed with " << status << " error";
-    PostRetry(static_cast<int>(status));
-    return false;
-  }
-  AppendError(base::FormatString(
-      "Request completed with an unexpected HTTP status %d",
-      static_cast<int>(status)));
-  PostFailure();
-  return false;
-}
-
-bool WinInetDownloader::AcceptPartialContent(HINTERNET handle) {
-  // Only a part that begins exactly at the bytes held continues the file:
-  // appended anywhere else it corrupts it, and the download would still
-  // complete once the count reached the expected size.
-  ContentRange range;
-  const bool labelled =
-      ParseContentRange(QueryHeader(handle, L"Content-Range"), &range);
-  const bool other_size =
-      labelled && range.total >= 0 && expected_size_ > 0 &&
-      range.total != expected_size_;
-  if (labelled && range.first == bytes_received_ && !other_size) {
-    if (expected_size_ == 0 && range.total >= 0) {
-      expected_size_ = range.total;
-      VLOG(1) << "Expected total size: " << expected_size_;
-      PostTotalProgress(expected_size_);
-    } else if (expected_size_ == 0) {
-      QueryPartLength(handle);
-    }
-    return true;
-  }
-  if (labelled && range.first == 0) {
-    // The part is the body from its first byte: as a whole answer would be.
-    LOG(WARNING) << "Partial answer from the first byte to a range request; "
-                    "restarting";
-    if (!RestartBody())
-      return false;
-    if (range.total >= 0) {
-      expected_size_ = range.total;
-      PostTotalProgress(expected_size_);
-    }
-    return true;
-  }
-  LOG(WARNING) << "Partial answer not at the "
-               << bytes_received_.load() << " bytes held ("
-               << (labelled ? "starts at " + std::to_string(range.first)
-                            : std::string("no Content-Range"))
-               << "); asking for the whole body";
-  RefetchWholeBody(HTTP_STATUS_PARTIAL_CONTENT);
-  return false;
-}
-
-void WinInetDownloader::QueryPartLength(HINTERNET handle) {
-  // The first attempt failed before any whole answer told the size: the
-  // part's length does, or a short part would pass for the whole body.
-  DWORD content_length = 0;
-  DWORD size = sizeof(content_length);
-  if (::HttpQueryInfoW(handle,
-                       HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
-                       &content_length, &size, nullptr)) {
-    expected_size_ = bytes_received_ + content_length;
-    VLOG(1) << "Expected total size: " << expected_size_;
-    PostTotalProgress(expected_size_);
-  }
-}
-
-void WinInetDownloader::RefetchWholeBody(int status) {
-  if (bytes_received_ > 0 && !RestartBody())
-    return;
-  whole_body_wanted_ = true;
-  PostRetry(status);
-}
-
-bool WinInetDownloader::RestartBody() {
-  // The server ignored the range and sent the whole body again: appending
-  // it would corrupt the file.
-  bool restarted = false;
-  {
-    base::AutoLock hold(writer_lock_);
-    restarted = !writer_finished_ && writer_->Restart();
-  }
-  if (!restarted) {
-    PostFailure();
-    return false;
-  }
-  bytes_received_ = 0;
-  chunk_start_ = 0;
-  PostCurrentProgress();
-  return true;
-}
-
-void WinInetDownloader::AskForProxyCredentials(HINTERNET handle) {
-  LOG(WARNING) << "Request completed with a "
-                  "proxy authentication request";
-  // The user, not the server, keeps the download waiting now.
-  awaiting_credentials_ = true;
-  ui_delegate_->RunUICallbackAndPostReply(
-      base::Bind<int(HWND)>(&ShowProxyCredentialsDialog, handle), task_runner_,
-      base::BindWeak<void(int)>(&WinInetDownloader::OnProxyCredentials,
-                                self_ref_, this, download_id_));
-}
-
-void WinInetDownloader::HandleCompletionInProgress(
-    WinInetHandleContext* context,
-    HINTERNET handle) {
-  VLOG(2) << "Additional data downloaded";
-  DWORD* last_read = context->last_read();
-  for (;;) {
-    if (*last_read > 0) {
-      if (!WriteBlock(context->buffer(), *last_read)) {
-        PostFailure();
-        return;
-      }
-      const int64_t total = bytes_received_ += *last_read;
-      VLOG(2) << "Downloaded size: " << total;
-      PostCurrentProgress();
-    }
-    *last_read = 0;
-    if (cancelled_->IsSet())
-      return;
-    // A read completes only once its whole buffer is filled (under Wine),
-    // so a read waiting on a slow or silent server shows no progress and
-    // holds bytes unseen. Asking what has arrived first completes with
-    // every arrival, and the read then takes it without waiting.
-    DWORD available = 0;
-    if (!::InternetQueryDataAvailable(handle, &available, 0, 0))
-      break;
-    const DWORD size = static_cast<DWORD>(context->buffer_size());
-    if (!::InternetReadFile(handle, context->buffer(),
-                            available ? std::min(available, size) : size,
-                            last_read)) {
-      break;
-    }
-    if (*last_read == 0) {
-      VLOG(1) << "Done reading from Internet";
-      if (bytes_received_ < expected_size_) {
-        LOG(WARNING) << "Download completed, but we are below response size";
-        PostRetry(ERROR_SUCCESS);
-      } else {
-        PostCompletion();
-      }
-      return;
-    }
-  }
-  const DWORD error = ::GetLastError();
-  if (error == ERROR_IO_PENDING) {
-    VLOG(2) << "More data pending";
-  } else if (Contains(kReadConnectivityErrors, error)) {
-    LOG(ERROR) << "Download interrupted by loss of connectivity: " << error;
-    PostRetry(static_cast<int>(error));
-  } else {
-    LOG(ERROR) << "Download interrupted for unknown reason: " << error;
-    PostFailure();
-  }
-}
-
 void WinInetDownloader::PostFailure() {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::OnDownloadFailed, self_ref_,
@@ -681,83 +317,6 @@ void WinInetDownloader::OnCurrentProgress(uint32_t download_id) {
   progress_posted_ = false;
   if (IsActive(download_id))
     delegate_->SetCurrentProgress(static_cast<int>(bytes_received_.load()));
-}
-
-void WinInetDownloader::CheckRetriesAndResume(uint32_t download_id,
-                                              int code) {
-  if (!IsActive(download_id))
-    return;
-  const bool brought_data = bytes_received_ > chunk_start_;
-  if (brought_data)
-    retries_without_data_ = 0;
-  if (retries_without_data_ > 1 && delegate_)
-    delegate_->NotifyStalled();
-  // Every retry and resume counts, so that a server that keeps answering
-  // and dropping the connection ends the download.
-  if (retry_count_ > retry_limit_) {
-    // The code is a WinINet error, an HTTP status or 0 (a short body).
-    AppendError(base::FormatString(
-                    "Number of retries exceeded, last error: %d", code),
-                IsWinInetError(static_cast<DWORD>(code))
-                    ? static_cast<DWORD>(code)
-                    : 0);
-    OnDownloadFailed(download_id);
-    return;
-  }
-  LOG(INFO) << "Retrying " << retry_count_ << " of " << retry_limit_;
-  ++retry_count_;
-  ++retries_without_data_;
-  // A transfer that was moving resumes at once; one that got nothing waits.
-  task_runner_->PostTaskWithDelay(
-      FROM_HERE,
-      base::BindWeak(&WinInetDownloader::ResumeDownload, self_ref_, this,
-                     download_id),
-      brought_data ? base::TimeDelta() : kRetryDelay);
-}
-
-void WinInetDownloader::ResumeDownload(uint32_t download_id) {
-  if (!IsActive(download_id))
-    return;
-  const int64_t bytes = bytes_received_;
-  observer_->OnChunkEnd(static_cast<int>(bytes));
-  CloseRequest();
-  LOG(INFO) << "Attempting download resume";
-  const std::wstring range =
-      whole_body_wanted_.exchange(false)
-          ? std::wstring()
-          : L"Range: bytes=" + base::Int64ToString16(bytes) + L"-";
-  UrlParts parts;
-  if (!CrackUrl(url_, &parts)) {
-    AppendError(base::FormatString("Cannot parse URL on resume %s",
-                                   base::WideToUtf8(url_).c_str()));
-    OnDownloadFailed(download_id);
-    return;
-  }
-  if (retries_without_data_ <= 1)
-    observer_->OnChunkStart(static_cast<int>(bytes));
-  observer_->OnRetry(retry_count_);
-  chunk_start_ = bytes;
-  if (!OpenRequest(parts, range)) {
-    LOG(ERROR) << "Could not resume downloading";
-    OnDownloadFailed(download_id);
-  }
-}
-
-void WinInetDownloader::OnProxyCredentials(uint32_t download_id, int result) {
-  if (!IsActive(download_id))
-    return;
-  awaiting_credentials_ = false;
-  NoteActivity();
-  if (result == ERROR_INTERNET_FORCE_RETRY) {
-    LOG(INFO) << "Logged in to proxy - resuming download";
-    ResumeDownload(download_id);
-    return;
-  }
-  if (result == ERROR_SUCCESS || result == ERROR_CANCELLED)
-    LOG(ERROR) << "The user cancelled the prompt for proxy credentials";
-  else
-    LOG(ERROR) << "Failed to obtain credentials for proxy";
-  OnDownloadFailed(download_id);
 }
 
 void WinInetDownloader::OnDownloadCompleted(uint32_t download_id) {
@@ -823,34 +382,6 @@ void WinInetDownloader::CloseRequest() {
     request_context_ = nullptr;
   }
   request_.Close();
-}
-
-void WinInetDownloader::WatchForSilence(uint32_t download_id) {
-  NoteActivity();
-  awaiting_credentials_ = false;
-  silence_timer_.Start(FROM_HERE, timeout_,
-                       base::BindWeak(&WinInetDownloader::CheckForSilence,
-                                      self_ref_, this, download_id));
-}
-
-void WinInetDownloader::CheckForSilence(uint32_t download_id) {
-  if (!IsActive(download_id) || !request_context_)
-    return;
-  const base::TimeDelta quiet =
-      base::TickTime::Now() -
-      base::TickTime::FromInternalValue(last_activity_.load());
-  if (awaiting_credentials_ || quiet < timeout_) {
-    silence_timer_.Start(
-        FROM_HERE, awaiting_credentials_ ? timeout_ : timeout_ - quiet,
-        base::BindWeak(&WinInetDownloader::CheckForSilence, self_ref_, this,
-                       download_id));
-    return;
-  }
-  LOG(WARNING) << "No progress from the server for " << quiet.InMilliseconds()
-               << " ms; taking the connection for dropped";
-  observer_->OnWinInetError(static_cast<int>(ERROR_INTERNET_TIMEOUT));
-  CloseRequest();
-  CheckRetriesAndResume(download_id, ERROR_INTERNET_TIMEOUT);
 }
 
 void WinInetDownloader::Terminate() {

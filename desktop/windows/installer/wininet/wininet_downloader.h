@@ -103,23 +103,28 @@ class WinInetDownloader {
 
   // On the owner thread.
   bool OpenRequest(const UrlParts& parts, const std::wstring& extra_headers);
-  void CheckRetriesAndResume(uint32_t download_id, int code);
-  void ResumeDownload(uint32_t download_id);
-  void OnProxyCredentials(uint32_t download_id, int result);
   void OnDownloadCompleted(uint32_t download_id);
   void OnDownloadFailed(uint32_t download_id);
   void OnTotalProgress(uint32_t download_id, int64_t total);
   void OnCurrentProgress(uint32_t download_id);
   void CloseRequest();
-  void WatchForSilence(uint32_t download_id);
-  void CheckForSilence(uint32_t download_id);
   void Terminate();
   void JoinTerminationThread();
   // Whether posted work of `download_id` may still act.
   bool IsActive(uint32_t download_id) const;
 
+  // Retries, resumes and the watch for a silent server, on the owner thread
+  // (wininet_downloader_retry.cc).
+  void CheckRetriesAndResume(uint32_t download_id, int code);
+  void ResumeDownload(uint32_t download_id);
+  void OnProxyCredentials(uint32_t download_id, int result);
+  void WatchForSilence(uint32_t download_id);
+  void CheckForSilence(uint32_t download_id);
+  // Any thread.
+  void NoteActivity();
+
   // On WinINet's threads, through the context of the handle called back
-  // for, while that context is attached.
+  // for, while that context is attached (wininet_downloader_response.cc).
   void OnStatus(WinInetHandleContext* context,
                 HINTERNET handle,
                 DWORD status,
@@ -138,8 +143,6 @@ class WinInetDownloader {
   void AskForProxyCredentials(HINTERNET handle);
   void HandleCompletionInProgress(WinInetHandleContext* context,
                                   HINTERNET handle);
-  // Any thread.
-  void NoteActivity();
 
   // Posting to the owner thread, from any thread.
   void PostFailure();
