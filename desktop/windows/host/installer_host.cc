@@ -11,10 +11,10 @@
 #include <string_view>
 
 #include "desktop/windows/installer/installer_result.h"
+#include "desktop/windows/installer/package_file_names.h"
 
 namespace {
 
-constexpr wchar_t kLibraryName[] = L"tarvo_installer.dll";
 constexpr char kEntryName[] = "RunInstaller";
 constexpr wchar_t kMessageTitle[] = L"Tarvo installer";
 // The library's own switch parsing is not to be had here: the prefixes it
@@ -43,7 +43,7 @@ std::wstring GetLibraryPath() {
   const size_t separator = path.find_last_of(L'\\');
   if (separator == std::wstring::npos)
     return std::wstring();
-  return path.substr(0, separator + 1) + kLibraryName;
+  return path.substr(0, separator + 1) + installer::kInstallerLibraryName;
 }
 
 bool IsSilentArgument(std::wstring_view argument) {
@@ -111,7 +111,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   const std::wstring library_path = GetLibraryPath();
   if (library_path.empty())
-    return ReportLibraryUnavailable(kLibraryName, ::GetLastError());
+    return ReportLibraryUnavailable(installer::kInstallerLibraryName,
+                                    ::GetLastError());
   HMODULE library = ::LoadLibraryExW(library_path.c_str(), nullptr, 0);
   if (!library)
     return ReportLibraryUnavailable(library_path, ::GetLastError());

@@ -24,11 +24,11 @@
 #include "desktop/windows/installer/default_browser_reset.h"
 #include "desktop/windows/installer/error_cause.h"
 #include "desktop/windows/installer/install_steps.h"
-#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_package_wait.h"
 #include "desktop/windows/installer/installer_process_switches.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/post_install_tasks.h"
 #include "desktop/windows/installer/product_placeholders.h"
 #include "desktop/windows/installer/product_shortcuts.h"
@@ -82,7 +82,6 @@ constexpr Step kProtocolHandlerSteps[] = {
 constexpr DWORD kInstallFolderAccess = 0x1201BF;
 constexpr int kFileObject = 1;  // SE_FILE_OBJECT
 
-constexpr char kInstallerPrefsName[] = "installer_prefs.json";
 constexpr char kInstallerExperimentsKey[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
 
@@ -503,7 +502,7 @@ bool Installer::DeleteProductExecutable(const base::FilePath& folder) {
 
 void Installer::ApplyStoredExperiments(const base::FilePath& folder) {
   const base::RefPtr<base::JsonPrefStore> prefs = base::CreateFilePrefStore(
-      base::GetPrefsTaskPool(), folder.AppendASCII(kInstallerPrefsName));
+      base::GetPrefsTaskPool(), folder.Append(kInstallerPrefsName));
   const base::Value* value = nullptr;
   const base::ListValue* experiments = nullptr;
   if (!prefs->GetValue(kInstallerExperimentsKey, &value) ||

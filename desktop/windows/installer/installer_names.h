@@ -5,10 +5,6 @@
 
 namespace installer {
 
-// The browser's launcher in the installation folder: what shortcuts, the
-// autoupdate task and the status checks point at.
-inline constexpr wchar_t kLauncherName[] = L"launcher.exe";
-
 // "<product name> Installer": the installer's folder under the temporary
 // directory and the download folder.
 std::wstring GetInstallerFolderName();

@@ -28,6 +28,7 @@
 #include "desktop/windows/installer/installer_ui_controller/installer_ui_controller.h"
 #include "desktop/windows/installer/interrupted_run_recovery.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
@@ -39,9 +40,6 @@ namespace installer {
 
 namespace {
 
-constexpr wchar_t kFilesListName[] = L"files_list";
-constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
-constexpr wchar_t kInstallerPrefsName[] = L"installer_prefs.json";
 constexpr char kInstallerExperimentsPref[] = "installer-experiments";
 
 constexpr char kTestExperimentFeature[] = "installer-experiment-test";

@@ -12,6 +12,7 @@
 #include "base/process/process.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
@@ -81,7 +82,7 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     base::ScopedTempFolder temp;
     const base::FilePath folder = temp.path().Append(L"Tarvo Recovery");
     const base::FilePath version = folder.Append(L"45.0.2548.1");
-    const base::FilePath log = folder.Append(L"installation_status.xml");
+    const base::FilePath log = folder.Append(kInstallLogName);
     const base::FilePath aside = log.AddExtension(L"1765140000.old");
     const base::FilePath copied = version.Append(L"tarvo.exe");
     // Moved in from the run's package: the move is recorded before its
@@ -147,7 +148,7 @@ TEST(InterruptedRunRecoveryTest, FileARollbackPutBackIsKept) {
     SCOPED_TRACE(rolled_back ? "rolled back" : "not rolled back");
     base::ScopedTempFolder temp;
     const base::FilePath folder = temp.path();
-    const base::FilePath log = folder.Append(L"installation_status.xml");
+    const base::FilePath log = folder.Append(kInstallLogName);
     const base::FilePath kept =
         folder.Append(L"old_status\\installation_status.xml.1765140000");
     ASSERT_TRUE(base::CreateDirectory(kept.DirName()));
