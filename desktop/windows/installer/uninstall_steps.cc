@@ -14,6 +14,7 @@
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/default_browser_reset.h"
+#include "desktop/windows/installer/error_cause.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/package_file_names.h"
@@ -59,6 +60,27 @@ bool IsDeletableProfileFolder(const base::FilePath& path) {
 
 UninstallSteps::UninstallSteps(Installer* installer)
     : InstallerPart(installer) {}
+
+bool UninstallSteps::DeleteProductExecutable(const base::FilePath& folder) {
+  const std::string executable = GetProductExecutableName();
+  const base::FilePath path =
+      folder.Append(status()->install_log.subfolder).AppendASCII(executable);
+  if (transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
+    return true;
+  const uint32_t error = transaction_.last_error();
+  if (IsFileInUseError(error)) {
+    LOG(ERROR) << FailWithCause(
+        Installer::kErrorExecutableInUse, std::wstring(),
+        "Can't uninstall when " + executable + " is in use", error);
+  } else {
+    // Nothing runs from the folder: it cannot be changed (a read-only
+    // volume, a folder the user may not write).
+    LOG(ERROR) << FailWithCause(
+        Installer::kErrorUninstall, std::wstring(),
+        "Can't uninstall: " + path.AsUTF8() + " cannot be removed", error);
+  }
+  return false;
+}
 
 void UninstallSteps::StepRemoveShortcuts() {
   LOG(INFO) << "Removing shortctus.";
