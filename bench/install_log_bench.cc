@@ -86,7 +86,7 @@ int main() {
       L"install_log_bench_" + std::to_wstring(::GetCurrentProcessId()));
   if (!base::CreateDirectory(folder))
     return 1;
-  const base::FilePath path = folder.Append(L"installation_status.xml");
+  const base::FilePath path = folder.Append(installer::kInstallLogName);
   const installer::InstallLog log = MakeLog();
 
   const double write_seconds = BestSeconds(

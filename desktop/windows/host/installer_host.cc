@@ -13,11 +13,11 @@
 
 #include "desktop/windows/installer/entry_switches.h"
 #include "desktop/windows/installer/installer_result.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/settings_switches.h"
 
 namespace {
 
-constexpr wchar_t kLibraryName[] = L"tarvo_installer.dll";
 constexpr char kEntryName[] = "RunInstaller";
 constexpr wchar_t kMessageTitle[] = L"Tarvo installer";
 // The library's own switch parsing is not to be had here: the prefixes it
@@ -52,7 +52,7 @@ std::wstring GetLibraryPath() {
   const size_t separator = path.find_last_of(L'\\');
   if (separator == std::wstring::npos)
     return std::wstring();
-  return path.substr(0, separator + 1) + kLibraryName;
+  return path.substr(0, separator + 1) + installer::kInstallerLibraryName;
 }
 
 // Switch names are ASCII: each character compares as it is.
@@ -130,7 +130,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   const std::wstring library_path = GetLibraryPath();
   if (library_path.empty())
-    return ReportLibraryUnavailable(kLibraryName, ::GetLastError());
+    return ReportLibraryUnavailable(installer::kInstallerLibraryName,
+                                    ::GetLastError());
   HMODULE library = ::LoadLibraryExW(library_path.c_str(), nullptr, 0);
   if (!library)
     return ReportLibraryUnavailable(library_path, ::GetLastError());

@@ -10,7 +10,7 @@
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/branding.h"
-#include "desktop/windows/installer/installer_names.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/task_scheduler.h"
 #include "desktop/windows/installer/service/utils.h"
@@ -21,7 +21,6 @@ namespace installer {
 
 namespace {
 
-constexpr char kInstallerPrefsName[] = "installer_prefs.json";
 constexpr char kScheduledAutoupdateSwitch[] = "scheduledautoupdate";
 constexpr int kAutoupdateDescriptionId = 37052;
 constexpr int32_t kAutoupdateTimeValue = 3600;
@@ -64,7 +63,7 @@ void AutoupdateTask::CreateAutoupdateTask(const base::FilePath& folder) {
     LOG(ERROR) << "Could not create scheduled task";
     return;
   }
-  DecreaseAutoupdateErrorCount(folder.AppendASCII(kInstallerPrefsName));
+  DecreaseAutoupdateErrorCount(folder.Append(kInstallerPrefsName));
 }
 
 // static

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cwchar>
 #include <utility>
 
 #include "base/bind.h"
@@ -18,6 +19,7 @@
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_process_switches.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/move_file_operation.h"
@@ -30,10 +32,6 @@
 namespace installer {
 
 namespace {
-
-constexpr char kFilesList[] = "files_list";
-
-constexpr char kRootFilesList[] = "root_files_list";
 
 // A list entry names a file below the package and installation folders.
 // Entries with ".." are refused by the copy itself; an absolute one ("C:\x",
@@ -67,29 +65,35 @@ int ExtraCopyReports(const std::vector<std::string>& list) {
 
 // Package files that later steps, or this very process, still read from the
 // package folder: they are copied even where the others are moved.
-constexpr const char* kPackageFilesReadLater[] = {
-    "installer.exe",
-    "tarvo_installer.dll",
-    "launcher.exe",
-    "installer_helper.exe",
-    "installer_helper_64.exe",
-    "pref_default_overrides",
-    "server_tracking_data",
-    "installer_prefs_include.json",
-    kFilesList,
-    kRootFilesList,
+constexpr const wchar_t* kPackageFilesReadLater[] = {
+    kPackageInstallerName,
+    kInstallerLibraryName,
+    kLauncherName,
+    kInstallerHelperName,
+    kInstallerHelper64Name,
+    kPrefDefaultOverridesName,
+    kServerTrackingDataName,
+    kInstallerPrefsIncludeName,
+    kFilesListName,
+    kRootFilesListName,
 };
 
+// The whole entry, ignoring ASCII case only.
+bool IsEntryNamed(const std::wstring& entry, const wchar_t* name) {
+  return entry.size() == std::wcslen(name) &&
+         base::StartsWithWide(entry, name, base::CASE_INSENSITIVE_ASCII);
+}
+
 bool IsReadAfterCopying(const std::string& entry) {
-  for (const char* name : kPackageFilesReadLater) {
-    if (base::EqualsCaseInsensitiveAscii(entry, name))
+  const base::FilePath path = base::FilePath::FromUTF8(entry);
+  for (const wchar_t* name : kPackageFilesReadLater) {
+    if (IsEntryNamed(path.value(), name))
       return true;
   }
   // The tracking data may be named on the command line.
   const base::CommandLine& command_line = GetProcessCommandLine();
   return command_line.HasSwitch(switches::kServerTrackingData) &&
-         base::FilePath::FromUTF8(entry) ==
-             command_line.GetSwitchValuePath(switches::kServerTrackingData);
+         path == command_line.GetSwitchValuePath(switches::kServerTrackingData);
 }
 
 }  // namespace
@@ -110,7 +114,7 @@ int CopySteps::ExtraReports() const {
 
 bool CopySteps::PrepareFileLists(const base::FilePath& folder) {
   VLOG(1) << "Reading files list";
-  if (!ReadFileList(kFilesList, &files_)) {
+  if (!ReadFileList(kFilesListName, &files_)) {
     LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
                        "Could not read files list");
     return false;
@@ -120,7 +124,7 @@ bool CopySteps::PrepareFileLists(const base::FilePath& folder) {
                        "No files in files list");
     return false;
   }
-  if (ReadFileList(kRootFilesList, &root_files_))
+  if (ReadFileList(kRootFilesListName, &root_files_))
     LOG(INFO) << "Read root files list";
   for (const std::vector<std::string>* list : {&files_, &root_files_}) {
     for (const std::string& entry : *list) {
@@ -144,11 +148,12 @@ bool CopySteps::ShouldMovePackageFiles() const {
          !settings_->GetFlag(ALL_USERS_FLAG);
 }
 
-bool CopySteps::ReadFileList(const char* name, std::vector<std::string>* list) {
+bool CopySteps::ReadFileList(const wchar_t* name,
+                             std::vector<std::string>* list) {
   std::string text;
   // Within INT_MAX bytes the entries can be counted in an int.
-  if (!base::ReadFileToStringWithMaxSize(package_folder_.AppendASCII(name),
-                                         &text, INT_MAX)) {
+  if (!base::ReadFileToStringWithMaxSize(package_folder_.Append(name), &text,
+                                         INT_MAX)) {
     return false;
   }
   *list = base::SplitNarrowByAnyOf(text, "\r\n", base::KEEP_WHITESPACE,

@@ -34,7 +34,7 @@ class CopySteps : public InstallerPart {
   void StepCopyFile(int index, bool is_root);
 
  private:
-  bool ReadFileList(const char* name, std::vector<std::string>* list);
+  bool ReadFileList(const wchar_t* name, std::vector<std::string>* list);
   bool ShouldMovePackageFiles() const;
   // One list entry into the installation (logged there); false when the run
   // failed.

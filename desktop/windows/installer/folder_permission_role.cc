@@ -23,15 +23,13 @@
 #include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/entry_switches.h"
 #include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/signature_verifier.h"
 
 namespace installer {
 
 namespace {
-
-constexpr wchar_t kUninstallBatchName[] = L"k.bat";
-constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
 
 // How long the grant outlives the undo request.
 constexpr DWORD kUndoDelayMs = 10000;

@@ -32,13 +32,14 @@
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/firewall_rule.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_process_switches.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/post_install_tasks.h"
 #include "desktop/windows/installer/product_shortcuts.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/registry_entry_tables.h"
@@ -56,11 +57,6 @@ namespace installer {
 
 namespace {
 
-constexpr char kInstallerPrefsName[] = "installer_prefs.json";
-constexpr char kPrefsIncludeName[] = "installer_prefs_include.json";
-constexpr char kPrefDefaultOverridesName[] = "pref_default_overrides";
-constexpr char kTrackingDataName[] = "server_tracking_data";
-constexpr char kInstallStatusName[] = "installation_status.xml";
 constexpr char kHideFromProgramsFeature[] =
     "installer-hide-from-program-and-features";
 constexpr wchar_t kUninstallKeyTemplate[] = L"{Uninstall}";
@@ -187,14 +183,14 @@ void InstallSteps::InstallTrackingData(const base::FilePath& folder,
     return;
   }
   if (!transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
-          data, folder.AppendASCII(kTrackingDataName)))) {
+          data, folder.Append(kServerTrackingDataName)))) {
     LOG(WARNING) << "Failed to install tracking data";
   }
 }
 
 void InstallSteps::InstallPrefDefaultOverrides(const base::FilePath& folder) {
   const base::FilePath overrides =
-      package_folder_.AppendASCII(kPrefDefaultOverridesName);
+      package_folder_.Append(kPrefDefaultOverridesName);
   if (!base::PathExists(overrides))
     return;
   LOG(INFO) << "Found pref default overrides";
@@ -206,7 +202,7 @@ void InstallSteps::InstallPrefDefaultOverrides(const base::FilePath& folder) {
     return;
   }
   if (!transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
-          overrides, folder.AppendASCII(kPrefDefaultOverridesName)))) {
+          overrides, folder.Append(kPrefDefaultOverridesName)))) {
     LOG(WARNING) << "Failed to install pref default overrides";
   }
 }
@@ -214,9 +210,9 @@ void InstallSteps::InstallPrefDefaultOverrides(const base::FilePath& folder) {
 void InstallSteps::InstallHelper(const base::FilePath& folder) {
   const bool is_64_bit = base::win::GetWindowsVersionInfo().architecture() ==
                          base::win::WindowsVersionInfo::kArchitectureX64;
-  const char* name =
-      is_64_bit ? "installer_helper_64.exe" : "installer_helper.exe";
-  const base::FilePath helper = package_folder_.AppendASCII(name);
+  const wchar_t* name =
+      is_64_bit ? kInstallerHelper64Name : kInstallerHelperName;
+  const base::FilePath helper = package_folder_.Append(name);
   if (!base::PathExists(helper))
     return;
   LOG(INFO) << "Found installer helper";
@@ -337,7 +333,7 @@ void InstallSteps::AddShortcutDestination(
 
 void InstallSteps::StepWriteInstallerPrefs() {
   const base::FilePath target =
-      status()->install_folder.AppendASCII(kInstallerPrefsName);
+      status()->install_folder.Append(kInstallerPrefsName);
   LOG(INFO) << "Writing installer prefs to" << target.AsUTF8();
   // The store writes a staged copy that then replaces the file through the
   // transaction: written in place, a later failure would leave it behind,
@@ -371,7 +367,7 @@ void InstallSteps::StepWriteInstallerPrefs() {
     if (package.empty())
       base::GetPathForKey(base::kExeDir, &package);
     const base::RefPtr<base::JsonPrefStore> include = base::CreateFilePrefStore(
-        base::GetPrefsTaskPool(), package.AppendASCII(kPrefsIncludeName));
+        base::GetPrefsTaskPool(), package.Append(kInstallerPrefsIncludeName));
     FillInstallerPrefs(include.get(), prefs.get());
     prefs->FlushPendingWrite();
   }
@@ -490,10 +486,10 @@ void InstallSteps::InstallComponent(const std::string& part,
       colon == std::string::npos ? std::string() : part.substr(colon + 1);
   const base::FilePath folder =
       package_folder_.DirName().Append(base::Utf8ToWide(subfolder));
-  base::FilePath component = folder.AppendASCII(name + "_installer.exe");
+  base::FilePath component =
+      folder.Append(base::Utf8ToWide(name) + kComponentInstallerSuffix);
   if (name == "suite" && !base::PathExists(component)) {
-    const base::FilePath assistant =
-        folder.AppendASCII("assistant_installer.exe");
+    const base::FilePath assistant = folder.Append(kAssistantInstallerName);
     LOG(INFO) << "Rewriting component installer name from "
               << component.AsUTF8() << "to: " << assistant.AsUTF8();
     component = assistant;
@@ -537,7 +533,7 @@ void InstallSteps::InstallComponent(const std::string& part,
 void InstallSteps::StepFinalizeInstallation() {
   LOG(INFO) << "Finalizing the installation";
   const base::FilePath folder = status()->install_folder;
-  if (!WriteInstallStatus(folder.AppendASCII(kInstallStatusName))) {
+  if (!WriteInstallStatus(folder.Append(kInstallLogName))) {
     LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
                        "Failed saving the installation status");
     return;

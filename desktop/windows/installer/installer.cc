@@ -22,13 +22,12 @@
 #include "desktop/windows/installer/autoupdate_task.h"
 #include "desktop/windows/installer/copy_steps.h"
 #include "desktop/windows/installer/default_browser_reset.h"
-#include "desktop/windows/installer/error_cause.h"
 #include "desktop/windows/installer/install_steps.h"
-#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_package_wait.h"
 #include "desktop/windows/installer/installer_process_switches.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/post_install_tasks.h"
 #include "desktop/windows/installer/product_placeholders.h"
 #include "desktop/windows/installer/product_shortcuts.h"
@@ -36,7 +35,6 @@
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/registry_entry.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
-#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/transactions/run_journal_operation.h"
 #include "desktop/windows/installer/service/utils.h"
@@ -82,7 +80,6 @@ constexpr Step kProtocolHandlerSteps[] = {
 constexpr DWORD kInstallFolderAccess = 0x1201BF;
 constexpr int kFileObject = 1;  // SE_FILE_OBJECT
 
-constexpr char kInstallerPrefsName[] = "installer_prefs.json";
 constexpr char kInstallerExperimentsKey[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
 
@@ -296,7 +293,7 @@ void Installer::BuildStepsAndStart() {
         !CreateVersionSubfolder(folder))
       return;
   } else if (operation == Settings::kUninstalling) {
-    if (!DeleteProductExecutable(folder))
+    if (!uninstall_steps_->DeleteProductExecutable(folder))
       return;
   }
   if (operation == Settings::kUpgrading)
@@ -478,32 +475,9 @@ bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
   return true;
 }
 
-bool Installer::DeleteProductExecutable(const base::FilePath& folder) {
-  const std::string executable = GetProductExecutableName();
-  const base::FilePath path =
-      folder.Append(status()->install_log.subfolder).AppendASCII(executable);
-  if (transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
-    return true;
-  const uint32_t error = transaction_.last_error();
-  if (IsFileInUseError(error)) {
-    LOG(ERROR) << FailWithCause(kErrorExecutableInUse, std::wstring(),
-                                "Can't uninstall when " + executable +
-                                    " is in use",
-                                error);
-  } else {
-    // Nothing runs from the folder: it cannot be changed (a read-only
-    // volume, a folder the user may not write).
-    LOG(ERROR) << FailWithCause(kErrorUninstall, std::wstring(),
-                                "Can't uninstall: " + path.AsUTF8() +
-                                    " cannot be removed",
-                                error);
-  }
-  return false;
-}
-
 void Installer::ApplyStoredExperiments(const base::FilePath& folder) {
   const base::RefPtr<base::JsonPrefStore> prefs = base::CreateFilePrefStore(
-      base::GetPrefsTaskPool(), folder.AppendASCII(kInstallerPrefsName));
+      base::GetPrefsTaskPool(), folder.Append(kInstallerPrefsName));
   const base::Value* value = nullptr;
   const base::ListValue* experiments = nullptr;
   if (!prefs->GetValue(kInstallerExperimentsKey, &value) ||

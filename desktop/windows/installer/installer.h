@@ -176,7 +176,6 @@ class Installer : public StepMachine,
   // run goes on in this process.
   bool HandleRelaunchResult(InstallerElevation::Result result);
   bool CreateVersionSubfolder(const base::FilePath& folder);
-  bool DeleteProductExecutable(const base::FilePath& folder);
   void ApplyStoredExperiments(const base::FilePath& folder);
   void BuildStepList();
   base::Closure MakeStepClosure(Step step);

@@ -5,10 +5,6 @@
 
 namespace installer {
 
-// The browser's launcher in the installation folder: what shortcuts, the
-// autoupdate task and the status checks point at.
-inline constexpr wchar_t kLauncherName[] = L"launcher.exe";
-
 // A start-menu folder of shortcuts that earlier installers left and the
 // uninstallation removes.
 inline constexpr wchar_t kTemporaryShortcutFolderName[] = L"Tarvo Software";

@@ -14,17 +14,12 @@
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/installer_process_switches.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/status.h"
 
 namespace installer {
-
-namespace {
-
-constexpr char kPackageInstallerName[] = "installer.exe";
-
-}  // namespace
 
 InstallerPackageWait::InstallerPackageWait(Installer* installer)
     : InstallerPart(installer) {}
@@ -65,7 +60,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
   const base::CommandLine& own = GetProcessCommandLine();
   base::CommandLine command_line(
       own.GetSwitchValuePath(switches::kWaitForPackage)
-          .AppendASCII(kPackageInstallerName));
+          .Append(kPackageInstallerName));
   settings_->ToCommandLine(&command_line, false);
   if (after_elevation_)
     command_line.AppendSwitch(switches::kPostElevatedInstallTasks);

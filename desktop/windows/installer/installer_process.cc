@@ -29,6 +29,7 @@
 #include "desktop/windows/installer/interrupted_run_recovery.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
@@ -40,9 +41,6 @@ namespace installer {
 
 namespace {
 
-constexpr wchar_t kFilesListName[] = L"files_list";
-constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
-constexpr wchar_t kInstallerPrefsName[] = L"installer_prefs.json";
 constexpr char kInstallerExperimentsPref[] = "installer-experiments";
 
 constexpr char kTestExperimentFeature[] = "installer-experiment-test";

@@ -14,6 +14,7 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings_switches.h"
@@ -30,8 +31,6 @@ constexpr int kErrorInvalidFolder = 37058;
 // "$1": the longest path allowed.
 constexpr int kErrorFolderPathTooLong = 37072;
 
-constexpr wchar_t kBackendProgramName[] = L"installer.exe";
-constexpr wchar_t kServerTrackingDataFileName[] = L"server_tracking_data";
 constexpr wchar_t kComponentSuitePrefix[] = L"suite:";
 
 }  // namespace
@@ -87,7 +86,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
   base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
   settings->ToCommandLine(&command_line, false);
   command_line.AppendSwitchPath(switches::kServerTrackingData,
-                                base::FilePath(kServerTrackingDataFileName));
+                                base::FilePath(kServerTrackingDataName));
   command_line.AppendSwitchNative(switches::kInitialPid,
                                   base::UintToString16(GetCurrentProcessId()));
   if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
@@ -217,7 +216,7 @@ bool InstallerRunner::ChooseBackendProgram(const InstallerObjectNames& names,
                                            base::CommandLine* command_line) {
   if (have_package_) {
     LOG(INFO) << "Package is already available";
-    command_line->SetProgram(package_folder_.Append(kBackendProgramName));
+    command_line->SetProgram(package_folder_.Append(kPackageInstallerName));
     return true;
   }
   VLOG(1) << "Event name for package_ready: "

@@ -30,9 +30,11 @@
 #include "desktop/windows/installer/install_steps.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/product_shortcuts.h"
 #include "desktop/windows/installer/protocol_handler_step.h"
-#include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/operation.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/status.h"
@@ -204,7 +206,7 @@ class InstallerTest : public SettingsTest {
       WritePackageFile(file);
     }
     tree_.WriteFile(L"package\\files_list", list);
-    base::DeletePath(package_.Append(L"root_files_list"), false);
+    base::DeletePath(package_.Append(kRootFilesListName), false);
     if (!root_files)
       return;
     list.clear();
@@ -447,9 +449,9 @@ TEST_F(InstallerTest, CopyStepsCopyEveryFileAndReportOncePerBatch) {
                           subfolder.Append(base::Utf8ToWide(file))));
     }
     EXPECT_EQ(test_case.with_root_files,
-              base::PathExists(folder_.Append(L"launcher.exe")));
+              base::PathExists(folder_.Append(kLauncherName)));
     EXPECT_EQ(test_case.with_root_files,
-              base::PathExists(folder_.Append(L"installer_prefs.json")));
+              base::PathExists(folder_.Append(kInstallerPrefsName)));
   }
 }
 
@@ -520,7 +522,7 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
       }
     }
     EXPECT_EQ("launcher.exe",
-              base::TempTree::ReadFile(package_.Append(L"launcher.exe")));
+              base::TempTree::ReadFile(package_.Append(kLauncherName)));
     EXPECT_EQ(!test_case.fail, base::PathExists(folder_));
     const bool folder_moved = test_case.moved && !test_case.unlisted_file;
     EXPECT_EQ(!folder_moved, base::PathExists(package_.Append(L"resources")));
@@ -652,7 +654,7 @@ TEST_F(InstallerTest, MasterShortcutIsCopiedToEveryDestination) {
   base::FilePath start_menu_copy;
   bool use_version = false;
   bool created = false;
-  const base::FilePath target = folder_.Append(L"launcher.exe");
+  const base::FilePath target = folder_.Append(kLauncherName);
   installer.SetStepForTesting(
       Step::kInstallShortcuts,
       base::Bind(
@@ -801,7 +803,7 @@ TEST_F(InstallerTest, MissingOrEmptyFilesListFails) {
   };
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(test_case.message);
-    base::DeletePath(package_.Append(L"files_list"), false);
+    base::DeletePath(package_.Append(kFilesListName), false);
     if (test_case.list)
       tree_.WriteFile(L"package\\files_list", test_case.list);
     std::unique_ptr<Settings> settings = InstallSettings();
@@ -834,7 +836,7 @@ TEST_F(InstallerTest, HandsOverToThePackageInstaller) {
     RemoveTree(folder_);
     RemoveTree(tree_.Path(L"fetched"));
     ResetEvent(package_ready.Get());
-    PlaceChildTool(L"fetched", L"installer.exe", test_case.exit_code);
+    PlaceChildTool(L"fetched", kPackageInstallerName, test_case.exit_code);
     SetCommandLine({L"--wait-for-package=" + tree_.Path(L"fetched").value()});
     std::unique_ptr<Settings> settings = InstallSettings();
     if (test_case.ready_before)
@@ -862,7 +864,7 @@ TEST_F(InstallerTest, HandsOverToThePackageInstaller) {
 TEST_F(InstallerTest, InterruptionWhileWaitingForThePackageCancels) {
   base::win::ScopedHandle package_ready =
       CreateManualEvent(names_.package_ready_event());
-  PlaceChildTool(L"fetched", L"installer.exe", 0);
+  PlaceChildTool(L"fetched", kPackageInstallerName, 0);
   SetCommandLine({L"--wait-for-package=" + tree_.Path(L"fetched").value()});
   std::unique_ptr<Settings> settings = InstallSettings();
   signal_on_folder_created_ = interrupted_.Get();
@@ -965,9 +967,9 @@ TEST_F(InstallerTest, RelaunchesElevatedThroughRunAs) {
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(test_case.exit_code);
     RemoveTree(tree_.Path(L"elevated"));
-    ScopedPathOverride exe(
-        base::kExeFile,
-        PlaceChildTool(L"elevated", L"installer.exe", test_case.exit_code));
+    ScopedPathOverride exe(base::kExeFile,
+                           PlaceChildTool(L"elevated", kPackageInstallerName,
+                                          test_case.exit_code));
     std::unique_ptr<Settings> settings = InstallSettings();
     ASSERT_TRUE(settings->SetAllUsers(true));
     settings->SetFlag(LAUNCH_TARVO, true);
@@ -1013,9 +1015,10 @@ TEST_F(InstallerTest, ElevatedRunWaitingForThePackageEndsOnce) {
     RemoveTree(tree_.Path(L"elevated"));
     RemoveTree(tree_.Path(L"fetched"));
     ResetEvent(package_ready.Get());
-    ScopedPathOverride exe(base::kExeFile,
-                           PlaceChildTool(L"elevated", L"installer.exe", 0));
-    PlaceChildTool(L"fetched", L"installer.exe", test_case.package_exit_code);
+    ScopedPathOverride exe(
+        base::kExeFile, PlaceChildTool(L"elevated", kPackageInstallerName, 0));
+    PlaceChildTool(L"fetched", kPackageInstallerName,
+                   test_case.package_exit_code);
     SetCommandLine({L"--wait-for-package=" + tree_.Path(L"fetched").value()});
     std::unique_ptr<Settings> settings = InstallSettings();
     ASSERT_TRUE(settings->SetAllUsers(true));
@@ -1065,9 +1068,9 @@ TEST_F(InstallerTest, PermissionProcessGrantsTheFolderUntilTheRunEnds) {
     SCOPED_TRACE(test_case.name);
     RemoveTree(folder_);
     RemoveTree(tree_.Path(L"elevated"));
-    ScopedPathOverride exe(
-        base::kExeFile,
-        PlaceChildTool(L"elevated", L"installer.exe", test_case.exit_code));
+    ScopedPathOverride exe(base::kExeFile,
+                           PlaceChildTool(L"elevated", kPackageInstallerName,
+                                          test_case.exit_code));
     std::unique_ptr<Settings> settings = InstallSettings();
     ASSERT_TRUE(settings->SetAllUsers(false));
     // Wine's user may write everywhere: the status says it may not.
@@ -1106,7 +1109,7 @@ TEST_F(InstallerTest, RealInstallStepsRollBackWhenFinalizingFails) {
   }
   tree_.WriteFile(L"package\\installer_prefs_include.json",
                   "{\"welcome-url\": 5}");
-  const base::FilePath prefs_path = folder_.Append(L"installer_prefs.json");
+  const base::FilePath prefs_path = folder_.Append(kInstallerPrefsName);
   std::string prefs_seen;
   Installer installer;
   installer.SetStepForTesting(
@@ -1161,8 +1164,8 @@ TEST_F(InstallerTest, ProtocolRegistrationWritesOnlyIntoItsOwnKey) {
     WriteExistingInstallation();
     if (c.recorded) {
       // The install step's record: the key as its table spells it.
-      std::string log = base::TempTree::ReadFile(
-          folder_.Append(L"installation_status.xml"));
+      std::string log =
+          base::TempTree::ReadFile(folder_.Append(kInstallLogName));
       log.replace(log.find(" <components>"), 0,
                   " <registry hive=\"HKLM\">\n"
                   "  <key path=\"Software\\Clients\\StartMenuInternet\\" +
@@ -1189,7 +1192,7 @@ TEST_F(InstallerTest, ProtocolRegistrationWritesOnlyIntoItsOwnKey) {
     if (c.written) {
       EXPECT_EQ(client, data);
     }
-    EXPECT_TRUE(base::PathExists(folder_.Append(L"installer_prefs.json")));
+    EXPECT_TRUE(base::PathExists(folder_.Append(kInstallerPrefsName)));
   }
 }
 

@@ -23,6 +23,7 @@
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
@@ -92,7 +93,7 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     base::ScopedTempFolder temp;
     const base::FilePath folder = temp.path().Append(L"Tarvo Recovery");
     const base::FilePath version = folder.Append(L"45.0.2548.1");
-    const base::FilePath log = folder.Append(L"installation_status.xml");
+    const base::FilePath log = folder.Append(kInstallLogName);
     const base::FilePath aside = log.AddExtension(L"1765140000.old");
     const base::FilePath copied = version.Append(L"tarvo.exe");
     // Moved in from the run's package: the move is recorded before its
@@ -156,7 +157,7 @@ TEST(InterruptedRunRecoveryTest, FileARollbackPutBackIsKept) {
     SCOPED_TRACE(rolled_back ? "rolled back" : "not rolled back");
     base::ScopedTempFolder temp;
     const base::FilePath folder = temp.path();
-    const base::FilePath log = folder.Append(L"installation_status.xml");
+    const base::FilePath log = folder.Append(kInstallLogName);
     const base::FilePath kept =
         folder.Append(L"old_status\\installation_status.xml.1765140000");
     ASSERT_TRUE(base::CreateDirectory(kept.DirName()));

@@ -14,8 +14,8 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
-#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_process_switches.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/utils.h"
@@ -27,7 +27,6 @@ namespace installer {
 
 namespace {
 
-constexpr char kLocalStateName[] = "Local State";
 constexpr char kPreferencesName[] = "Preferences";
 constexpr char kAppLocalePref[] = "intl.app_locale";
 constexpr char kStatsCollectionPref[] = "statistics.collection_enabled";
@@ -44,9 +43,7 @@ base::RefPtr<base::JsonPrefStore> OpenPrefs(const base::FilePath& path) {
 
 void LaunchComponentSubinstaller(const std::string& name,
                                  const base::FilePath& folder) {
-  base::FilePath subinstaller = folder.AppendASCII(name + "_installer.exe");
-  if (name == "suite" && !base::PathExists(subinstaller))
-    subinstaller = folder.AppendASCII("assistant_installer.exe");
+  const base::FilePath subinstaller = GetComponentInstallerPath(folder, name);
   base::CommandLine command_line(subinstaller);
   command_line.AppendSwitch(switches::kPostElevatedInstallTasks);
   command_line.AppendSwitchPath(switches::kInstallFolder, folder);
@@ -113,7 +110,7 @@ void PostInstallTasks::FinalizeSuccessfulInstallation() {
 void PostInstallTasks::UpdateUserProfile(const base::FilePath& profile) {
   VLOG(1) << "User profile modifications";
   const base::RefPtr<base::JsonPrefStore> local_state =
-      OpenPrefs(profile.AppendASCII(kLocalStateName));
+      OpenPrefs(profile.Append(kLocalStateName));
   if (local_state->GetValue(kAppLocalePref, nullptr)) {
     VLOG(1) << "Updating user profile language";
     local_state->SetValue(

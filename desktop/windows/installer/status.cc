@@ -19,8 +19,10 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/interrupted_run_recovery.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/utils.h"
 
@@ -28,11 +30,6 @@ namespace installer {
 
 namespace {
 
-constexpr wchar_t kStatusFileName[] = L"installation_status.xml";
-constexpr wchar_t kFormerStatusFileName[] = L"tarvo_install_log.xml";
-constexpr wchar_t kTrackingDataFileName[] = L"server_tracking_data";
-constexpr wchar_t kInstallerPrefsFileName[] = L"installer_prefs.json";
-constexpr wchar_t kLocalStateFileName[] = L"Local State";
 constexpr wchar_t kFormerPrefsFileName[] = L"tarvoprefs_default.ini";
 
 constexpr char kStatusFileErrorPrefix[] = "Tarvo Fennic status file, ";
@@ -195,9 +192,9 @@ void Status::InitFromExistingParent() {
 }
 
 void Status::ReadStatusFile() {
-  const base::FilePath status_file = install_folder.Append(kStatusFileName);
+  const base::FilePath status_file = install_folder.Append(kInstallLogName);
   const base::FilePath former_status_file =
-      install_folder.Append(kFormerStatusFileName);
+      install_folder.Append(kFormerInstallLogName);
   if (base::PathExists(status_file)) {
     existing_installation = ReadInstallLog(status_file, kStatusFileErrorPrefix);
   } else if (base::PathExists(former_status_file)) {
@@ -252,11 +249,10 @@ void Status::ReadInstallationState() {
   LOG(INFO) << "Determining whether we handled http";
   is_http_handler = environment.IsAssociationOurs(L"http", kilnor_installation);
   LOG(INFO) << "Reading exisitng tracking data";
-  base::ReadFileToString(install_folder.Append(kTrackingDataFileName),
+  base::ReadFileToString(install_folder.Append(kServerTrackingDataName),
                          &tracking_data);
 
-  const base::FilePath prefs_file =
-      install_folder.Append(kInstallerPrefsFileName);
+  const base::FilePath prefs_file = install_folder.Append(kInstallerPrefsName);
   if (kilnor_installation || !base::PathExists(prefs_file)) {
     ReadFormerGenerationPrefs();
     return;
@@ -378,8 +374,8 @@ void Status::ReadUserLanguage(ProductEnvironment* environment) {
 
   // "Local State" belongs to the browser: read it as plain JSON, never
   // through a store, which would set an unparsable file aside.
-  base::JsonFileDeserializer local_state(
-      profile_path.Append(kLocalStateFileName), 0);
+  base::JsonFileDeserializer local_state(profile_path.Append(kLocalStateName),
+                                         0);
   const base::ValueOwner root = local_state.Deserialize(nullptr, nullptr);
   LOG(INFO) << "Obtaining current user language";
   const base::DictionaryValue* dictionary = nullptr;

@@ -10,6 +10,8 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/shortcut.h"
 #include "components/prefs/read_prefs_file.h"
+#include "desktop/windows/installer/package_file_names.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -120,7 +122,7 @@ TEST_F(StatusTest, BrokenStatusFileIsKeptUpToFourKilobytes) {
       InstallLogText("copy_only=\"True\" all_users=\"False\"",
                      " <!--" + std::string(10000, 'x') + "-->\n <bogus/>\n");
   Status status(false);
-  status.Init(MakeFolder({{L"installation_status.xml", text}}));
+  status.Init(MakeFolder({{kInstallLogName, text}}));
   EXPECT_TRUE(status.valid_install_path);
   EXPECT_FALSE(status.existing_installation);
   EXPECT_EQ(status.status_file_error.rfind("Tarvo Fennic status file, ", 0),
@@ -132,9 +134,9 @@ TEST_F(StatusTest, BrokenStatusFileIsKeptUpToFourKilobytes) {
 TEST_F(StatusTest, InstallerPrefsOfAnInstallation) {
   Status status(false);
   status.Init(MakeFolder(
-      {{L"installation_status.xml", kPlainLog},
-       {L"server_tracking_data", "campaign=7"},
-       {L"installer_prefs.json",
+      {{kInstallLogName, kPlainLog},
+       {kServerTrackingDataName, "campaign=7"},
+       {kInstallerPrefsName,
         R"({"single_profile": "true", "enable_stats": false, "language": "de",
             "all-installer-experiments": ["installer-experiment-test@1"]})"}}));
   ASSERT_TRUE(status.existing_installation) << status.status_file_error;
@@ -154,8 +156,8 @@ TEST_F(StatusTest, FormerGenerationCountsOnlyWhenReplacementIsAsked) {
   for (bool replace : {false, true}) {
     Status status(replace);
     status.Init(MakeFolder(
-        {{L"tarvo_install_log.xml", kPlainLog},
-         {L"installer_prefs.json", R"({"language": "de"})"},
+        {{kFormerInstallLogName, kPlainLog},
+         {kInstallerPrefsName, R"({"language": "de"})"},
          {L"tarvoprefs_default.ini",
           "[System]\r\nTarvo Product=2\r\nMulti User=0\r\n[User Prefs]\r\n"
           "Language Files Directory=C:\\Kilnor\\locale\\fi\\\r\n"}}));
@@ -199,7 +201,7 @@ TEST_F(StatusTest, ShortcutsToOlderTargetsAreRecreated) {
   const base::FilePath pin = tree_.Path(L"pins\\Tarvo.lnk");
   const base::FilePath folder = MakeFolder(
       {{L"tarvo.exe", "MZ"},
-       {L"installation_status.xml",
+       {kInstallLogName,
         InstallLogText("copy_only=\"False\" all_users=\"True\"",
                        ShortcutElement("SC_DEST_COMMON_DESKTOP", desktop) +
                            ShortcutElement("SC_DEST_COMMON_MENU", menu) +
@@ -240,7 +242,7 @@ TEST_F(StatusTest, ShortcutsToOlderTargetsAreRecreated) {
 TEST_F(StatusTest, SubfolderOutsideTheInstallationIsNoTarget) {
   const base::FilePath desktop = tree_.Path(L"desktop.lnk");
   const base::FilePath folder =
-      MakeFolder({{L"installation_status.xml",
+      MakeFolder({{kInstallLogName,
                    InstallLogText("copy_only=\"False\" all_users=\"False\"",
                                   ShortcutElement("SC_DEST_DESKTOP", desktop),
                                   "..\\Other")}});
@@ -265,8 +267,8 @@ TEST_F(StatusTest, LocalStateIsReadButNeverChanged) {
   for (const auto& [local_state_text, language] : cases) {
     Status status(false);
     const base::FilePath folder =
-        MakeFolder({{L"installation_status.xml", kPlainLog},
-                    {L"installer_prefs.json",
+        MakeFolder({{kInstallLogName, kPlainLog},
+                    {kInstallerPrefsName,
                      R"({"single_profile": true, "language": "de"})"}});
     tree_.MakeDir(L"Tarvo\\profile\\data");
     const base::FilePath local_state =

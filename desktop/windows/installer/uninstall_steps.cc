@@ -14,11 +14,13 @@
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/default_browser_reset.h"
+#include "desktop/windows/installer/error_cause.h"
 #include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/product_shortcuts.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
@@ -29,14 +31,8 @@ namespace installer {
 
 namespace {
 
-constexpr wchar_t kStatusFileName[] = L"installation_status.xml";
-constexpr wchar_t kPrefDefaultOverrides[] = L"pref_default_overrides";
 // Written by the install steps beside the launcher; without them the batch
 // file could never remove the emptied installation folder.
-constexpr wchar_t kInstallerPrefs[] = L"installer_prefs.json";
-constexpr wchar_t kTrackingData[] = L"server_tracking_data";
-constexpr wchar_t kBatchFileName[] = L"k.bat";
-constexpr char kComponentInstallerSuffix[] = "_installer.exe";
 
 bool StartBatchFile(const base::FilePath& batch_file) {
   return StartCleanupBatch(batch_file, false);
@@ -49,16 +45,6 @@ uint32_t GetInitialProcessId() {
   const std::string value =
       GetProcessCommandLine().GetSwitchValueASCII(switches::kInitialPid);
   return base::WideStringToUint(base::Utf8ToWide(value), &id) ? id : 0;
-}
-
-base::FilePath GetComponentInstaller(const std::string& name,
-                                     const base::FilePath& folder) {
-  const base::FilePath program =
-      folder.AppendASCII(name + kComponentInstallerSuffix);
-  if (name == "suite" && !base::PathExists(program))
-    return folder.AppendASCII(std::string("assistant") +
-                              kComponentInstallerSuffix);
-  return program;
 }
 
 // A profile folder that a recursive delete may take: a full path, not a
@@ -74,6 +60,27 @@ bool IsDeletableProfileFolder(const base::FilePath& path) {
 
 UninstallSteps::UninstallSteps(Installer* installer)
     : InstallerPart(installer) {}
+
+bool UninstallSteps::DeleteProductExecutable(const base::FilePath& folder) {
+  const std::string executable = GetProductExecutableName();
+  const base::FilePath path =
+      folder.Append(status()->install_log.subfolder).AppendASCII(executable);
+  if (transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
+    return true;
+  const uint32_t error = transaction_.last_error();
+  if (IsFileInUseError(error)) {
+    LOG(ERROR) << FailWithCause(
+        Installer::kErrorExecutableInUse, std::wstring(),
+        "Can't uninstall when " + executable + " is in use", error);
+  } else {
+    // Nothing runs from the folder: it cannot be changed (a read-only
+    // volume, a folder the user may not write).
+    LOG(ERROR) << FailWithCause(
+        Installer::kErrorUninstall, std::wstring(),
+        "Can't uninstall: " + path.AsUTF8() + " cannot be removed", error);
+  }
+  return false;
+}
 
 void UninstallSteps::StepRemoveShortcuts() {
   LOG(INFO) << "Removing shortctus.";
@@ -113,7 +120,7 @@ void UninstallSteps::StepFinalizeUninstallation() {
   LOG(INFO) << "Finalizing the uninstallation";
   const base::FilePath folder = status()->install_folder;
   if (!transaction_.ExecuteOperation(MakeDeleteFileOperation(
-          folder.Append(kStatusFileName), false, true))) {
+          folder.Append(kInstallLogName), false, true))) {
     LOG(ERROR) << Fail(Installer::kErrorUninstall, std::wstring(),
                        "Failed to remove installation status file");
     return;
@@ -127,7 +134,7 @@ void UninstallSteps::StepUninstallComponents() {
   const char* all_users = settings_->GetFlag(ALL_USERS_FLAG) ? "1" : "0";
   for (const auto& [name, folder] : status()->install_log.components) {
     base::CommandLine command_line(
-        GetComponentInstaller(name, base::FilePath(folder)));
+        GetComponentInstallerPath(base::FilePath(folder), name));
     command_line.AppendSwitch("uninstall");
     command_line.AppendSwitchASCII("copyonly", copy_only);
     command_line.AppendSwitchASCII("allusers", all_users);
@@ -167,8 +174,8 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
       batch.AddPath(path, true);
     }
   }
-  for (const wchar_t* name :
-       {kLauncherName, kPrefDefaultOverrides, kInstallerPrefs, kTrackingData}) {
+  for (const wchar_t* name : {kLauncherName, kPrefDefaultOverridesName,
+                              kInstallerPrefsName, kServerTrackingDataName}) {
     const base::FilePath path = folder.Append(name);
     if (!base::PathExists(path))
       continue;
@@ -216,7 +223,7 @@ void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,
   if (!run_by_permission_process)
     batch->AddProcess(second_process_id_);
   const std::string text = batch->GetText();
-  const base::FilePath batch_file = folder.Append(kBatchFileName);
+  const base::FilePath batch_file = folder.Append(kUninstallBatchName);
   if (base::WriteBufferToFile(batch_file, text.data(),
                               static_cast<int>(text.size())) !=
       static_cast<int>(text.size())) {

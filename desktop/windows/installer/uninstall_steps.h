@@ -15,6 +15,10 @@ class UninstallSteps : public InstallerPart {
  public:
   explicit UninstallSteps(Installer* installer);
 
+  // Before any step: a running browser holds its executable, so deleting it
+  // first ends such an uninstallation before anything else has changed.
+  [[nodiscard]] bool DeleteProductExecutable(const base::FilePath& folder);
+
   void StepRemoveShortcuts();
   void StepFinalizeUninstallation();
   void StepUninstallComponents();

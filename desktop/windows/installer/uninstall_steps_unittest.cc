@@ -11,15 +11,17 @@
 #include "base/files/file_util.h"
 #include "base/message_loop/loop_runner.h"
 #include "base/path_service.h"
-#include "base/time/time.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/temp_tree.h"
+#include "base/time/time.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
+#include "desktop/windows/installer/package_file_names.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "desktop/windows/installer/uninstall_steps.h"
@@ -106,8 +108,7 @@ class UninstallStepsTest : public SettingsTest {
           L"Tarvo\\installer_prefs.json", L"Tarvo\\pref_default_overrides"}) {
       tree_.WriteFile(file, "{}");
     }
-    ASSERT_TRUE(InstallLogWriter().Write(
-        log, folder_.Append(L"installation_status.xml")));
+    ASSERT_TRUE(InstallLogWriter().Write(log, folder_.Append(kInstallLogName)));
   }
 
   // Runs an uninstallation of the folder, and commits it.
@@ -255,7 +256,7 @@ class UninstallStepsTest : public SettingsTest {
 
   std::string BatchText() const {
     std::string text;
-    base::ReadFileToString(folder_.Append(L"k.bat"), &text);
+    base::ReadFileToString(folder_.Append(kUninstallBatchName), &text);
     return text;
   }
 
@@ -282,7 +283,7 @@ TEST_F(UninstallStepsTest, LeavesOnlyTheBatchFileThatRemovesTheFolder) {
   expected.insert({L"Tarvo", L"Tarvo\\k.bat"});
   EXPECT_EQ(expected, Snapshot());
   ASSERT_EQ(1u, g_started_batches.size());
-  EXPECT_EQ(folder_.Append(L"k.bat"), g_started_batches[0]);
+  EXPECT_EQ(folder_.Append(kUninstallBatchName), g_started_batches[0]);
   EXPECT_TRUE(CleanupBatch::IsWellFormed(BatchText(), folder_));
   EXPECT_EQ(std::string::npos, BatchText().find("del \""));
 }
@@ -321,7 +322,7 @@ TEST_F(UninstallStepsTest, FileInUseIsLeftToTheBatchFile) {
 
 TEST_F(UninstallStepsTest, StatusFileThatCannotGoFailsAndRollsBack) {
   WriteInstallation();
-  const base::FilePath status = folder_.Append(L"installation_status.xml");
+  const base::FilePath status = folder_.Append(kInstallLogName);
   base::win::ScopedHandle open(::CreateFileW(status.value().c_str(),
                                              GENERIC_READ, FILE_SHARE_READ,
                                              nullptr,
@@ -371,8 +372,8 @@ TEST_F(UninstallStepsTest, OldInstallationsGoWithTheirLogs) {
 TEST_F(UninstallStepsTest, UpdateKeepsThePreviousLogBesideEarlierOnes) {
   WriteInstallation();
   std::string installed_log;
-  ASSERT_TRUE(base::ReadFileToString(
-      folder_.Append(L"installation_status.xml"), &installed_log));
+  ASSERT_TRUE(
+      base::ReadFileToString(folder_.Append(kInstallLogName), &installed_log));
   tree_.MakeDir(L"Tarvo\\old_status");
   const int64_t now = base::Time::Now().ToTimeT();
   std::set<std::wstring> earlier;
@@ -385,8 +386,8 @@ TEST_F(UninstallStepsTest, UpdateKeepsThePreviousLogBesideEarlierOnes) {
 
   EXPECT_EQ("OnSuccess", Update().back());
 
-  EXPECT_FALSE(base::PathExists(folder_.Append(L"installation_status.xml")));
-  EXPECT_FALSE(base::PathExists(folder_.Append(L"installer_prefs.json")));
+  EXPECT_FALSE(base::PathExists(folder_.Append(kInstallLogName)));
+  EXPECT_FALSE(base::PathExists(folder_.Append(kInstallerPrefsName)));
   std::vector<std::wstring> added;
   base::FileEnumerator enumerator(folder_.Append(L"old_status"), false,
                                   base::FileEnumerator::kFiles, L"");

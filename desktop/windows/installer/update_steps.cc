@@ -15,9 +15,10 @@
 #include "base/win/registry.h"
 #include "desktop/windows/installer/cleanup_batch.h"
 #include "desktop/windows/installer/firewall_rule.h"
-#include "desktop/windows/installer/installer_names.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/product_shortcuts.h"
 #include "desktop/windows/installer/registry_cleanup_key.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
@@ -34,8 +35,6 @@ namespace installer {
 namespace {
 
 constexpr wchar_t kOldStatusFolder[] = L"old_status";
-constexpr wchar_t kStatusFileName[] = L"installation_status.xml";
-constexpr wchar_t kFormerStatusFileName[] = L"tarvo_install_log.xml";
 constexpr wchar_t kOldStatusPattern[] = L"*.xml.*";
 constexpr wchar_t kInstallLocation[] = L"InstallLocation";
 
@@ -43,7 +42,7 @@ constexpr wchar_t kInstallLocation[] = L"InstallLocation";
 // second would otherwise both take the same name, and the second move would
 // fail and lose the log.
 base::FilePath MakeOldStatusPath(const base::FilePath& old_status_folder) {
-  const std::wstring base = std::wstring(kStatusFileName) + L"." +
+  const std::wstring base = std::wstring(kInstallLogName) + L"." +
                             std::to_wstring(base::Time::Now().ToTimeT());
   base::FilePath path = old_status_folder.Append(base);
   for (int index = 1; base::PathExists(path); ++index)
@@ -252,9 +251,9 @@ void UpdateSteps::DeleteUninstallEntryOfFolder(HKEY root,
 void UpdateSteps::StepPreserveInstallerStatus() {
   LOG(INFO) << "Preserving previous installer status.";
   const base::FilePath folder = status()->install_folder;
-  base::FilePath log = folder.Append(kStatusFileName);
+  base::FilePath log = folder.Append(kInstallLogName);
   if (!base::PathExists(log))
-    log = folder.Append(kFormerStatusFileName);
+    log = folder.Append(kFormerInstallLogName);
   if (!base::PathExists(log)) {
     LOG(WARNING) << "No previous status file found.";
     ScheduleNextStep();

@@ -22,6 +22,7 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_ui_proxy.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/signature_verifier.h"
 #include "desktop/windows/installer/stats_node.h"
 #include "desktop/windows/installer/wininet/download_stats_observer.h"
@@ -41,9 +42,6 @@ constexpr int kMaxFailedAttempts = 3;
 constexpr char kAllowedVersionOverride[] = "";
 constexpr uint32_t kAllowedVersionOverrideMajorSlack = 50;
 
-constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
-constexpr wchar_t kTrackingDataFileName[] = L"server_tracking_data";
-constexpr wchar_t kInstallerPrefsIncludeName[] = L"installer_prefs_include.json";
 constexpr char kWelcomeUrlPref[] = "welcome-url";
 
 // The location reply.
@@ -361,9 +359,9 @@ void PackageFetcherWorker::WriteTrackingData() {
   const std::string data = payload_reader_->GetPayloadData();
   if (data.empty())
     return;
-  if (base::WriteBufferToFile(GetPackageFolder().Append(kTrackingDataFileName),
-                              data.data(), static_cast<int>(data.size())) !=
-      static_cast<int>(data.size())) {
+  if (base::WriteBufferToFile(
+          GetPackageFolder().Append(kServerTrackingDataName), data.data(),
+          static_cast<int>(data.size())) != static_cast<int>(data.size())) {
     LOG(WARNING) << "Failed saving tracking data to unpacked installer.";
   }
 }

@@ -25,6 +25,7 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/stats_node.h"
 #include "desktop/windows/installer/wininet/error_stats_observer.h"
@@ -42,12 +43,9 @@ constexpr wchar_t kLocationPath[] = L"netinstaller/";
 constexpr wchar_t kX64LocationSuffix[] = L"/windows/x64/";
 
 constexpr char kTemporaryFileExtension[] = "additional_file.tmp";
-constexpr wchar_t kFilesListName[] = L"files_list";
 constexpr char kSuiteType[] = "suite";
 constexpr char kPartnerContentType[] = "partner_content";
 constexpr char kSfxSuffix[] = "_sfx.exe";
-constexpr char kComponentInstallerSuffix[] = "_installer.exe";
-constexpr char kAssistantName[] = "assistant";
 // Tries of one item after its first.
 constexpr int kAdditionalFileRetries = 3;
 // A self-extracting item that runs longer than this is taken for hung.
@@ -234,11 +232,7 @@ bool PackageFetcherWorker::InstallSelfExtractingItem(
     LOG(ERROR) << "Failed extracting SFX archive";
     return false;
   }
-  base::FilePath component = folder.AppendASCII(type + kComponentInstallerSuffix);
-  if (type == kSuiteType && !base::PathExists(component)) {
-    component = folder.AppendASCII(std::string(kAssistantName) +
-                                   kComponentInstallerSuffix);
-  }
+  const base::FilePath component = GetComponentInstallerPath(folder, type);
   if (!CheckDownloadedVersion(component, false, additional_file_entry_.get())) {
     LOG(ERROR) << "Component version didn't pass check";
     return false;

@@ -13,6 +13,7 @@
 #include "desktop/windows/installer/allowed_host_suffixes.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/wininet/download_observer.h"
 #include "desktop/windows/installer/wininet/file_response_writer.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
@@ -24,7 +25,6 @@ namespace {
 constexpr char kFeatureName[] = "installer-pref-default-overrides-support";
 constexpr char kLocalServerSwitch[] = "local-pref-default-overrides-server";
 constexpr wchar_t kLocalServerUrl[] = L"http://localhost:3001/";
-constexpr char kFileName[] = "pref_default_overrides";
 constexpr char kQueryFormat[] = "api/prefs/?product=$1&version=$2";
 
 // Every byte but the unreserved ones as %XX: a product name with "&", "#"
@@ -70,7 +70,7 @@ std::wstring GetPrefDefaultOverridesUrl() {
 PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(
     const base::FilePath& folder,
     PackageFetcher::UIDelegate* ui_delegate)
-    : target_path_(folder.AppendASCII(kFileName)),
+    : target_path_(folder.Append(kPrefDefaultOverridesName)),
       downloader_(std::make_unique<WinInetDownloader>(ui_delegate, nullptr)) {}
 
 PrefDefaultOverridesFetcher::~PrefDefaultOverridesFetcher() = default;

@@ -9,6 +9,12 @@
 
 namespace installer {
 
+// The install log's file in the installation folder, and the name an
+// installation of the product's former installer gave it, which an update
+// still takes over.
+inline constexpr wchar_t kInstallLogName[] = L"installation_status.xml";
+inline constexpr wchar_t kFormerInstallLogName[] = L"tarvo_install_log.xml";
+
 // What an installation put on the machine, as "installation_status.xml"
 // records it: a later update or uninstallation undoes exactly this.
 struct InstallLog {

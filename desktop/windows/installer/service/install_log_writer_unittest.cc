@@ -10,6 +10,7 @@
 #include "base/files/file_util.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/win/scoped_com_initializer.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/registry_data.h"
 #include "gtest/gtest.h"
@@ -64,7 +65,7 @@ InstallLog WithOnlyFiles(std::vector<std::wstring> files) {
 class InstallLogWriterTest : public testing::Test {
  protected:
   base::FilePath LogPath() const {
-    return folder_.path().Append(L"installation_status.xml");
+    return folder_.path().Append(kInstallLogName);
   }
 
   InstallLog ReadBack() {

@@ -8,6 +8,7 @@
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/system_association_shell.h"
@@ -254,7 +255,7 @@ TEST(ProductEnvironmentAssociationsTest, UnsafeAssociationIsRefused) {
 TEST(ProductEnvironmentAssociationsTest, SingleProfileInstallationStaysPut) {
   IsolatedRegistry registry;
   base::TempTree tree;
-  tree.WriteFile(L"installer_prefs.json", R"({"single_profile": true})");
+  tree.WriteFile(kInstallerPrefsName, R"({"single_profile": true})");
   RecordingAssociationShell shell(base::win::kVersionWin7);
   FolderProductEnvironment environment(tree.root(), InstallLog());
   environment.SetAssociationShellForTesting(&shell);

@@ -19,8 +19,9 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/branding.h"
-#include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/package_file_names.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/system_association_shell.h"
 #include "desktop/windows/installer/service/utils.h"
@@ -28,10 +29,8 @@
 namespace installer {
 namespace {
 
-constexpr wchar_t kInstallerPrefsName[] = L"installer_prefs.json";
 constexpr char kProfilePathPref[] = "profile_path";
 constexpr char kSingleProfilePref[] = "single_profile";
-constexpr wchar_t kInstallLogName[] = L"installation_status.xml";
 constexpr wchar_t kApplicationIdPrefix[] = L"TarvoSoftware.TarvoWebBrowser.";
 constexpr wchar_t kAutoupdateNamePrefix[] = L"Autoupdate ";
 

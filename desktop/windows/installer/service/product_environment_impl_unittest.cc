@@ -12,7 +12,9 @@
 #include "base/test/scoped_registry_override.h"
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -53,7 +55,7 @@ std::wstring UserChoicePath(const std::wstring& association) {
 }
 
 FilePath WritePrefs(const base::TempTree& tree, const std::string& json) {
-  tree.WriteFile(L"installer_prefs.json", json);
+  tree.WriteFile(kInstallerPrefsName, json);
   return tree.root();
 }
 
@@ -309,7 +311,7 @@ constexpr char kInstallLogXml[] = R"(<?xml version="1.0"?>
 
 TEST(ProductEnvironmentTest, IdentityComesFromTheInstallLogReadOnce) {
   base::TempTree tree;
-  tree.WriteFile(L"installation_status.xml", kInstallLogXml);
+  tree.WriteFile(kInstallLogName, kInstallLogXml);
   FolderProductEnvironment environment(tree.root());
   EXPECT_EQ(InstallLog(), environment.install_log());
   EXPECT_EQ(L"TarvoSoftware.TarvoWebBrowser.T\u00e4rvo.9f86d081",
@@ -317,13 +319,13 @@ TEST(ProductEnvironmentTest, IdentityComesFromTheInstallLogReadOnce) {
   EXPECT_EQ(L"Autoupdate T\u00e4rvo.9f86d081", environment.GetAutoupdateName());
   EXPECT_TRUE(environment.IsCopyOnly());
   EXPECT_FALSE(environment.install_log().all_users);
-  tree.WriteFile(L"installation_status.xml", "<install_log/>");
+  tree.WriteFile(kInstallLogName, "<install_log/>");
   EXPECT_EQ(L"Autoupdate T\u00e4rvo.9f86d081", environment.GetAutoupdateName());
 }
 
 TEST(ProductEnvironmentTest, GivenInstallLogIsKeptAndTheFileNeverRead) {
   base::TempTree tree;
-  tree.WriteFile(L"installation_status.xml", kInstallLogXml);
+  tree.WriteFile(kInstallLogName, kInstallLogXml);
   InstallLog given;
   given.app_id = "given";
   FolderProductEnvironment environment(tree.root(), given);
@@ -339,7 +341,7 @@ TEST(ProductEnvironmentTest, UnreadableInstallLogLeavesTheDefaults) {
     SCOPED_TRACE(content);
     base::TempTree tree;
     if (*content)
-      tree.WriteFile(L"installation_status.xml", content);
+      tree.WriteFile(kInstallLogName, content);
     FolderProductEnvironment environment(tree.root());
     EXPECT_FALSE(environment.IsCopyOnly());
     EXPECT_EQ(L"TarvoSoftware.TarvoWebBrowser.",

@@ -17,6 +17,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/service/private_temp_folder.h"
 #include "desktop/windows/installer/service/utils.h"
 
@@ -29,8 +30,6 @@ constexpr int64_t kPinInterval = 182 * kMicrosecondsPerDay;
 constexpr wchar_t kLastBandCheckSuffix[] = L" Last Band Check";
 // The shell honours the pin verb only for a process of this name.
 constexpr wchar_t kHelperRunName[] = L"explorer.exe";
-constexpr wchar_t kHelper64Name[] = L"installer_helper_64.exe";
-constexpr wchar_t kHelperName[] = L"installer_helper.exe";
 constexpr int kHelperKilledExitCode = 1;
 
 std::wstring GetLastBandCheckName() {
@@ -40,8 +39,8 @@ std::wstring GetLastBandCheckName() {
 const wchar_t* GetHelperName() {
   return base::win::GetWindowsVersionInfo().architecture() ==
                  base::win::WindowsVersionInfo::kArchitectureX64
-             ? kHelper64Name
-             : kHelperName;
+             ? kInstallerHelper64Name
+             : kInstallerHelperName;
 }
 
 // In periodic mode: whether 182 days have passed since the last pinning. A

@@ -19,6 +19,7 @@
 #include "base/threading/pool_sequenced_task_runner.h"
 #include "base/threading/prefs_task_pool.h"
 #include "base/win/scoped_com_initializer.h"
+#include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/standalone_drives.h"
 #include "desktop/windows/installer/test/settings_status_waiter.h"
@@ -51,8 +52,7 @@ inline void WriteInstallLog(const base::TempTree& tree,
       "  </component>\n"
       " </components>\n"
       "</install_log>\n";
-  tree.WriteFile((std::wstring(folder) + L"\\installation_status.xml").c_str(),
-                 log);
+  tree.WriteFile((std::wstring(folder) + L"\\" + kInstallLogName).c_str(), log);
 }
 
 // What a `Settings` needs around it in a test: COM on the settings' thread

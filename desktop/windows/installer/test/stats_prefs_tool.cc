@@ -41,6 +41,7 @@
 #include "base/values.h"
 #include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/pref_default_overrides_fetcher/pref_default_overrides_fetcher.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
 
@@ -134,7 +135,8 @@ void FetchPrefs(const base::CommandLine& command_line) {
         base::WideToUtf8(command_line.GetSwitchValueNative("tracking")),
         std::move(done));
   });
-  const base::FilePath file = folder.AppendASCII("pref_default_overrides");
+  const base::FilePath file =
+      folder.Append(installer::kPrefDefaultOverridesName);
   std::string content;
   const bool exists = base::ReadFileToString(file, &content);
   base::DictionaryValueOwner result = base::MakeValue<base::DictionaryValue>();

@@ -12,6 +12,7 @@
 
 #include "base/win/handle_verifier.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/package_file_names.h"
 
 using base::win::HandleVerifier;
 using base::win::ScopedHandle;
@@ -37,7 +38,7 @@ HANDLE NewEvent() {
 
 // The library's verifier, asked through its export as any caller would.
 HandleVerifier* LibraryVerifier(HMODULE* library) {
-  *library = LoadLibraryW(L"tarvo_installer.dll");
+  *library = LoadLibraryW(installer::kInstallerLibraryName);
   if (!*library)
     return nullptr;
   auto get = reinterpret_cast<GetHandleVerifierFunction>(

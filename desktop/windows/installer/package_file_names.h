@@ -1,0 +1,63 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FILE_NAMES_H_
+#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FILE_NAMES_H_
+
+#include <string>
+
+namespace base {
+class FilePath;
+}
+
+namespace installer {
+
+// The files a package brings, and those an installation made from it keeps
+// in its folder. Each process that writes, copies, reads or deletes one
+// names it from here, so a rename reaches all of them at once. The install
+// log's own names live with the log (service/install_log.h).
+
+// In the package and, once installed, in the installation folder.
+//
+// The browser's launcher: what shortcuts, the autoupdate task and the
+// status checks point at.
+inline constexpr wchar_t kLauncherName[] = L"launcher.exe";
+// The package's own installer, run as the backend, and its library.
+inline constexpr wchar_t kPackageInstallerName[] = L"installer.exe";
+inline constexpr wchar_t kInstallerLibraryName[] = L"tarvo_installer.dll";
+// The helper that pins the browser to the taskbar.
+inline constexpr wchar_t kInstallerHelperName[] = L"installer_helper.exe";
+inline constexpr wchar_t kInstallerHelper64Name[] = L"installer_helper_64.exe";
+// The tracking data the package was downloaded with.
+inline constexpr wchar_t kServerTrackingDataName[] = L"server_tracking_data";
+// Defaults for the browser's preferences, fetched beside the package.
+inline constexpr wchar_t kPrefDefaultOverridesName[] =
+    L"pref_default_overrides";
+
+// In the package only.
+//
+// The files to install, one a line: those of the version subfolder and
+// those of the installation folder's root.
+inline constexpr wchar_t kFilesListName[] = L"files_list";
+inline constexpr wchar_t kRootFilesListName[] = L"root_files_list";
+// Installer preferences the download brought, merged into the installed ones.
+inline constexpr wchar_t kInstallerPrefsIncludeName[] =
+    L"installer_prefs_include.json";
+
+// In the installation folder only.
+//
+// The installer's preferences, kept across updates.
+inline constexpr wchar_t kInstallerPrefsName[] = L"installer_prefs.json";
+// The clean-up batch an uninstallation leaves to delete what was in use.
+inline constexpr wchar_t kUninstallBatchName[] = L"k.bat";
+
+// The browser's own state, in its profile folder.
+inline constexpr wchar_t kLocalStateName[] = L"Local State";
+
+// A component's installer in `folder`: "<component>_installer.exe"; the
+// suite's, when absent, is served by the assistant's of the same folder.
+inline constexpr wchar_t kComponentInstallerSuffix[] = L"_installer.exe";
+inline constexpr wchar_t kAssistantInstallerName[] = L"assistant_installer.exe";
+base::FilePath GetComponentInstallerPath(const base::FilePath& folder,
+                                         const std::string& component);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FILE_NAMES_H_
