@@ -7,12 +7,11 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/logging.h"
-#include "base/strings/string_format.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread.h"
-#include "base/time/time.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_ui_proxy.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
+#include "desktop/windows/installer/run_folder_name.h"
 
 namespace installer {
 
@@ -115,12 +114,8 @@ const char* FetchStateToStatsName(int state) {
 
 base::FilePath MakeFetcherPath(const base::FilePath& folder,
                                const char* name) {
-  base::Time::Exploded now;
-  base::Time::Now().Explode(true, &now);
-  return folder.Append(base::Utf8ToWide(base::FormatString(
-      "%s_%04d%02d%02d%02d%02d%02d_%lu.exe", name, now.year, now.month,
-      now.day_of_month, now.hour, now.minute, now.second,
-      ::GetCurrentProcessId())));
+  return folder.Append(
+      RunFolderName::MakeForThisRun(base::Utf8ToWide(name)) + L".exe");
 }
 
 size_t GetRoomBelowDownloadFolder() {
