@@ -9,7 +9,6 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/strings/string_util.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_object_names.h"
@@ -27,11 +26,6 @@ namespace {
 
 using Entry = RunJournal::Entry;
 using Kind = RunJournal::Kind;
-
-// What the package fetcher leaves in the temporary folder: downloads (".exe")
-// and the folders they unpack to.
-constexpr const wchar_t* kDownloadPrefixes[] = {L"tarvo_installer_",
-                                                L"suite_"};
 
 void PutBack(const base::FilePath& from, const base::FilePath& to) {
   if (!base::PathExists(from))
@@ -247,12 +241,6 @@ OwnerState GetOwnerState(uint32_t pid, const FILETIME& made) {
                                                  : OwnerState::kGone;
 }
 
-bool IsDeadRunsEntry(const base::FilePath& path, const FILETIME& made) {
-  const std::optional<RunFolderName> name =
-      RunFolderName::Parse(path.BaseName().value());
-  return name && !InterruptedRunRecovery::IsOwnerAlive(name->pid(), made);
-}
-
 // Held for the recovery: the runner takes the same one for a whole run.
 class FolderMutex {
  public:
@@ -330,30 +318,6 @@ void InterruptedRunRecovery::RecoverFolder(const base::FilePath& folder) {
       continue;
     }
     RecoverJournal(journal.path, &scope);
-  }
-}
-
-// static
-void InterruptedRunRecovery::RemoveStaleDownloads(const base::FilePath& folder) {
-  base::FileEnumerator listing(
-      folder, false,
-      base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories, L"");
-  for (base::FilePath path = listing.Next(); !path.empty();
-       path = listing.Next()) {
-    const std::wstring name = path.BaseName().value();
-    // The logs beside them have the same names: only a folder or a
-    // download (".exe") goes.
-    const std::wstring extension = path.GetExtension();
-    bool is_download =
-        extension.empty() || base::WideLowerCaseEqualsAscii(extension, ".exe");
-    bool has_prefix = false;
-    for (const wchar_t* prefix : kDownloadPrefixes)
-      has_prefix |= base::StartsWithWide(name, prefix, base::CASE_SENSITIVE);
-    is_download &= has_prefix;
-    if (!is_download || !IsDeadRunsEntry(path, listing.GetInfo().ftCreationTime))
-      continue;
-    LOG(INFO) << "Removing what a run that died left: " << path.AsUTF8();
-    base::DeletePath(path, true);
   }
 }
 

@@ -28,10 +28,6 @@ class InterruptedRunRecovery {
   // or the administrators in a folder others can write.
   static void RecoverFolder(const base::FilePath& folder);
 
-  // Removes the downloads and unpacked packages in the installer's
-  // temporary `folder` whose process is gone.
-  static void RemoveStaleDownloads(const base::FilePath& folder);
-
   // Whether process `pid` may be alive and the one that made an entry at
   // `made`: a later process with a reused id is not; one that cannot be
   // opened may be (downloads have no mutex to tell).

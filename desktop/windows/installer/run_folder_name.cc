@@ -14,6 +14,7 @@ namespace {
 constexpr size_t kTimeDigits = 14;
 // 4294967295: no longer pid is a 32-bit number.
 constexpr size_t kMaxPidDigits = 10;
+static_assert(RunFolderName::kLongestSuffix == 2 + kTimeDigits + kMaxPidDigits);
 // A file name cannot be longer; a longer one is not ours.
 constexpr size_t kMaxNameLength = MAX_PATH;
 

@@ -1,6 +1,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_RUN_FOLDER_NAME_H_
 #define DESKTOP_WINDOWS_INSTALLER_RUN_FOLDER_NAME_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,6 +18,9 @@ namespace installer {
 // Every maker and reader of such a name goes through here.
 class RunFolderName {
  public:
+  // The longest "_<14 digits>_<pid>" that follows a prefix.
+  static constexpr size_t kLongestSuffix = 1 + 14 + 1 + 10;
+
   // UTC, so that the names of successive runs sort in the order they were
   // made across a daylight-saving change or a move of the time zone.
   static std::wstring Make(std::wstring_view prefix, base::Time time,
