@@ -118,9 +118,10 @@ def test_uninstall_batch_runs_only_in_the_folder_permission_role(build_dir, inst
 
 def test_log_name_has_four_digit_year_and_process_id(build_dir, logs):
     marker = Logs.marker()
-    before = datetime.datetime.now()
+    # The name's time is UTC, whatever the machine's time zone.
+    before = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
     result = wine(build_dir, build_dir / PEER, "run", windows_path(build_dir / INSTALLER), marker)
-    after = datetime.datetime.now()
+    after = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
     lines = result.stdout.decode().split()
     assert lines[0] == "pid" and lines[2:] == ["exit", "1"]
     name, text = logs.one(marker)

@@ -9,13 +9,15 @@ and value of HKCU\\Software and HKLM\\Software exactly as a clean run of
 the same operation leaves them; after the uninstallation, as they were
 before the installation. One machine goes round install, update and
 uninstall, so that each round starts where the last one ended. The last
-test ends the whole process tree from outside instead (front end, backend
+tests end the whole process tree from outside instead (front end, backend
 and all they started), once per operation, while the backend is held at a
-step (action=hang)."""
+step (action=hang); and a package left in the temporary folder by a run
+that died goes with the next run of any operation, a live run's stays."""
 
 import hashlib
 import itertools
 import re
+import shutil
 import subprocess
 import time
 from pathlib import Path
@@ -167,5 +169,99 @@ def test_the_run_after_an_ended_process_tree_leaves_what_a_clean_run_leaves(mach
     for operation in ORDER:
         machine_round.start_and_end_tree(operation, TREE_STEPS[operation])
         assert machine_round.start(operation) == 0, operation
+        found = rollback.differences(machine_round.clean[operation], machine_round.state())
+        assert found == {}, (operation, found)
+
+
+def test_an_update_ended_before_its_backend_took_the_package_leaves_no_package(machine_round):
+    """The package is unpacked in the temporary folder and the backend has
+    not moved it into the installation yet: the rerun removes it."""
+    machine_round.reset()
+    assert machine_round.start("install") == 0
+    first_step = rollback.step_lists(machine_round.machine.build_dir)["update"][0]
+    machine_round.start_and_end_tree("update", first_step)
+    packages = machine_round.machine.temp / "Tarvo Installer"
+    assert [path.name for path in packages.iterdir() if path.is_dir()], "no package to remove"
+    assert machine_round.start("update") == 0
+    found = rollback.differences(machine_round.clean["update"], machine_round.state())
+    assert found == {}, found
+    assert machine_round.start("uninstall") == 0
+
+
+def windows_process_id(runner):
+    """The id of the program the process tree runner started."""
+    words = runner.stdout.readline().decode().split()
+    assert len(words) == 2 and words[0] == "pid", words
+    return int(words[1])
+
+
+def ended_process_id(build_dir):
+    runner = subprocess.Popen([str(build_dir / "wine-run"), str(build_dir / rollback.TREE_RUNNER),
+                               "cmd", "/c", "exit", "0"], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL)
+    pid = windows_process_id(runner)
+    runner.communicate(timeout=rollback.HANG_GUARD)
+    return pid
+
+
+class LiveProcess:
+    """A Windows program that runs until its input ends."""
+
+    def __init__(self, build_dir):
+        self.runner = subprocess.Popen(
+            [str(build_dir / "wine-run"), str(build_dir / rollback.TREE_RUNNER),
+             "cmd", "/c", "set", "/p", "line="],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.pid = windows_process_id(self.runner)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *unused):
+        # Ends its input, and so the program.
+        self.runner.communicate(timeout=rollback.HANG_GUARD)
+
+
+def plant_package(folder, name):
+    package = folder / name
+    (package / "resources").mkdir(parents=True)
+    (package / "installer.exe").write_bytes(b"MZ")
+    (package / "resources" / "big.pak").write_bytes(b"pak")
+    return package
+
+
+def test_each_run_removes_a_dead_runs_package_and_keeps_a_live_runs(machine_round, build_dir):
+    machine_round.reset()
+    machine = machine_round.machine
+    folder = machine.temp / "Tarvo Installer"
+    outside = machine.tmp_path / "outside"
+    plant_package(machine.tmp_path, "outside")
+    stamp = "20261207204000"
+    for operation in ORDER:
+        dead_pid = ended_process_id(build_dir)
+        with LiveProcess(build_dir) as live:
+            folder.mkdir(exist_ok=True)
+            dead = [plant_package(folder, f"tarvo_installer_{stamp}_{dead_pid}"),
+                    plant_package(folder, f"suite_{stamp}_{dead_pid}"),
+                    folder / f"tarvo_installer_{stamp}_{dead_pid}.exe"]
+            dead[-1].write_bytes(b"MZ")
+            kept = [plant_package(folder, f"tarvo_installer_{stamp}_{live.pid}"),
+                    folder / f"tarvo_installer_{stamp}_{dead_pid}.log",
+                    plant_package(folder, f"other_{stamp}_{dead_pid}")]
+            kept[1].write_text("a dead run's log")
+            # A link named as a dead run's package goes, if at all, alone.
+            link = folder / f"tarvo_installer_{stamp}1_{dead_pid}"
+            link.symlink_to(outside, target_is_directory=True)
+
+            assert machine_round.start(operation) == 0, operation
+
+            assert [path.name for path in dead if path.exists()] == [], operation
+            assert [path.name for path in kept if not path.exists()] == [], operation
+            assert (outside / "resources" / "big.pak").read_bytes() == b"pak"
+        for path in kept:
+            shutil.rmtree(path) if path.is_dir() else path.unlink()
+        if link.is_symlink():
+            link.unlink()
+        folder.rmdir()
         found = rollback.differences(machine_round.clean[operation], machine_round.state())
         assert found == {}, (operation, found)

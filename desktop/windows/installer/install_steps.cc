@@ -25,7 +25,6 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/prefs_task_pool.h"
 #include "base/values.h"
-#include "base/win/registry.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/autoupdate_task.h"
@@ -51,6 +50,7 @@
 #include "desktop/windows/installer/settings_switches.h"
 #include "desktop/windows/installer/signature_verifier.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/uninstall_entry_claim.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {
@@ -239,6 +239,11 @@ void InstallSteps::StepSetUpRegistry() {
   const HKEY root = settings_->GetFlag(ALL_USERS_FLAG) ? HKEY_LOCAL_MACHINE
                                                        : HKEY_CURRENT_USER;
   uninstall_key_name_ = ChooseUninstallKey(root);
+  if (uninstall_key_name_.empty()) {
+    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+                       "Failed writing uninstallation information");
+    return;
+  }
   LOG(INFO) << "Uninstall key: " << base::WideToUtf8(uninstall_key_name_);
   registry_logging_ = true;
   std::span<const RegistryEntryDescription> rows = GetInstallationEntries();
@@ -258,15 +263,8 @@ void InstallSteps::StepSetUpRegistry() {
 }
 
 std::wstring InstallSteps::ChooseUninstallKey(HKEY root) {
-  std::wstring name = MakeUninstallKeyPath(std::wstring());
-  for (int counter = 1;; ++counter) {
-    base::win::RegistryKey existing;
-    if (existing.Open(root, name.c_str(), KEY_READ | KEY_WOW64_32KEY) !=
-        ERROR_SUCCESS) {
-      return name;
-    }
-    name = MakeUninstallKeyPath(std::to_wstring(counter));
-  }
+  return UninstallEntryClaim(root, MakeUninstallKeyPath(std::wstring()))
+      .Claim(&transaction_);
 }
 
 bool InstallSteps::WriteRegistryRow(HKEY root,

@@ -52,7 +52,8 @@ class InstallSteps : public InstallerPart {
   void InstallHelper(const base::FilePath& folder);
   // The install log as the status file at `target`, in the transaction.
   [[nodiscard]] bool WriteInstallStatus(const base::FilePath& target);
-  // The Uninstall key name not yet present under `root`.
+  // Creates an Uninstall key no other installation has under `root`, in
+  // the transaction; its name, or empty when none could be made.
   std::wstring ChooseUninstallKey(HKEY root);
   // False when a mandatory row could not be written.
   [[nodiscard]] bool WriteRegistryRow(HKEY root,

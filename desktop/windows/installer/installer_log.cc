@@ -9,12 +9,11 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/log_escape.h"
-#include "base/strings/string_format.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/time/time.h"
 #include "desktop/windows/installer/executable_directory.h"
 #include "desktop/windows/installer/installer_names.h"
 #include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/run_folder_name.h"
 
 namespace installer {
 
@@ -27,14 +26,10 @@ constexpr size_t kCommandLineLogLimit = 2048;
 }  // namespace
 
 base::FilePath GetLogFilePath() {
-  base::Time::Exploded now;
-  base::Time::Now().Explode(true, &now);
   const std::wstring name =
-      base::Utf8ToWide(FormatWithProductName("%s_installer", true)) +
-      base::FormatWideString(L"_%04d%02d%02d%02d%02d%02d_%lu.log", now.year,
-                             now.month, now.day_of_month, now.hour,
-                             now.minute, now.second,
-                             ::GetCurrentProcessId());
+      RunFolderName::MakeForThisRun(
+          base::Utf8ToWide(FormatWithProductName("%s_installer", true))) +
+      L".log";
   base::FilePath folder;
   if (!TryPathKeyDirectory(GetInstallerFolderName(), base::FilePath(), 0,
                            &folder, base::kTempDir)) {

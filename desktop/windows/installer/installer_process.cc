@@ -19,6 +19,7 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/dead_run_downloads.h"
 #include "desktop/windows/installer/entry_switches.h"
 #include "desktop/windows/installer/executable_directory.h"
 #include "desktop/windows/installer/installer_log.h"
@@ -26,7 +27,6 @@
 #include "desktop/windows/installer/installer_result.h"
 #include "desktop/windows/installer/installer_runner_backend.h"
 #include "desktop/windows/installer/installer_ui_controller/installer_ui_controller.h"
-#include "desktop/windows/installer/interrupted_run_recovery.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_file_names.h"
@@ -298,7 +298,7 @@ bool InstallerProcess::PrepareDownloadFolder() {
             << download_folder_.value().c_str();
   // Runs that died never removed their downloads and packages; nothing
   // else ever would.
-  InterruptedRunRecovery::RemoveStaleDownloads(download_folder_);
+  DeadRunDownloads::RemoveFrom(download_folder_);
   return true;
 }
 

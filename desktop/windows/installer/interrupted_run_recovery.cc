@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/interrupted_run_recovery.h"
 
 #include <algorithm>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -8,8 +9,6 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/strings/string_number_conversions.h"
-#include "base/strings/string_util.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/installer_object_names.h"
@@ -17,6 +16,7 @@
 #include "desktop/windows/installer/journal_scope.h"
 #include "desktop/windows/installer/local_path.h"
 #include "desktop/windows/installer/product_registry_scope.h"
+#include "desktop/windows/installer/run_folder_name.h"
 #include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/utils.h"
 
@@ -26,12 +26,6 @@ namespace {
 
 using Entry = RunJournal::Entry;
 using Kind = RunJournal::Kind;
-
-constexpr size_t kTimeDigits = 14;
-// What the package fetcher leaves in the temporary folder: downloads (".exe")
-// and the folders they unpack to.
-constexpr const wchar_t* kDownloadPrefixes[] = {L"tarvo_installer_",
-                                                L"suite_"};
 
 void PutBack(const base::FilePath& from, const base::FilePath& to) {
   if (!base::PathExists(from))
@@ -247,12 +241,6 @@ OwnerState GetOwnerState(uint32_t pid, const FILETIME& made) {
                                                  : OwnerState::kGone;
 }
 
-bool IsDeadRunsEntry(const base::FilePath& path, const FILETIME& made) {
-  uint32_t pid = 0;
-  return InterruptedRunRecovery::ParseOwner(path.BaseName().value(), &pid) &&
-         !InterruptedRunRecovery::IsOwnerAlive(pid, made);
-}
-
 // Held for the recovery: the runner takes the same one for a whole run.
 class FolderMutex {
  public:
@@ -291,9 +279,12 @@ void InterruptedRunRecovery::RecoverFolder(const base::FilePath& folder) {
                                pattern);
   for (base::FilePath path = listing.Next(); !path.empty();
        path = listing.Next()) {
-    uint32_t pid = 0;
-    if (ParseOwner(path.BaseName().value(), &pid))
-      journals.push_back({path, pid, listing.GetInfo().ftCreationTime});
+    const std::optional<RunFolderName> name =
+        RunFolderName::Parse(path.BaseName().value());
+    if (name) {
+      journals.push_back(
+          {path, name->pid(), listing.GetInfo().ftCreationTime});
+    }
   }
   if (journals.empty())
     return;
@@ -328,51 +319,6 @@ void InterruptedRunRecovery::RecoverFolder(const base::FilePath& folder) {
     }
     RecoverJournal(journal.path, &scope);
   }
-}
-
-// static
-void InterruptedRunRecovery::RemoveStaleDownloads(const base::FilePath& folder) {
-  base::FileEnumerator listing(
-      folder, false,
-      base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories, L"");
-  for (base::FilePath path = listing.Next(); !path.empty();
-       path = listing.Next()) {
-    const std::wstring name = path.BaseName().value();
-    // The logs beside them have the same names: only a folder or a
-    // download (".exe") goes.
-    const std::wstring extension = path.GetExtension();
-    bool is_download =
-        extension.empty() || base::WideLowerCaseEqualsAscii(extension, ".exe");
-    bool has_prefix = false;
-    for (const wchar_t* prefix : kDownloadPrefixes)
-      has_prefix |= base::StartsWithWide(name, prefix, base::CASE_SENSITIVE);
-    is_download &= has_prefix;
-    if (!is_download || !IsDeadRunsEntry(path, listing.GetInfo().ftCreationTime))
-      continue;
-    LOG(INFO) << "Removing what a run that died left: " << path.AsUTF8();
-    base::DeletePath(path, true);
-  }
-}
-
-// static
-bool InterruptedRunRecovery::ParseOwner(const std::wstring& name,
-                                        uint32_t* pid) {
-  std::wstring stem = name;
-  const size_t dot = stem.find(L'.');
-  if (dot != std::wstring::npos)
-    stem.resize(dot);
-  const size_t pid_start = stem.rfind(L'_');
-  if (pid_start == std::wstring::npos || pid_start < kTimeDigits + 1 ||
-      stem[pid_start - kTimeDigits - 1] != L'_') {
-    return false;
-  }
-  const std::wstring time =
-      stem.substr(pid_start - kTimeDigits, kTimeDigits);
-  const std::wstring digits = stem.substr(pid_start + 1);
-  return time.find_first_not_of(L"0123456789") == std::wstring::npos &&
-         !digits.empty() &&
-         digits.find_first_not_of(L"0123456789") == std::wstring::npos &&
-         base::WideStringToUint(digits, pid);
 }
 
 // static

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <string>
 
 #include "base/files/file_path.h"
 
@@ -29,13 +28,6 @@ class InterruptedRunRecovery {
   // or the administrators in a folder others can write.
   static void RecoverFolder(const base::FilePath& folder);
 
-  // Removes the downloads and unpacked packages in the installer's
-  // temporary `folder` whose process is gone.
-  static void RemoveStaleDownloads(const base::FilePath& folder);
-
-  // The process id in a name "<prefix>_<14 digits>_<pid>[.<extension>]";
-  // false for another name.
-  static bool ParseOwner(const std::wstring& name, uint32_t* pid);
   // Whether process `pid` may be alive and the one that made an entry at
   // `made`: a later process with a reused id is not; one that cannot be
   // opened may be (downloads have no mutex to tell).

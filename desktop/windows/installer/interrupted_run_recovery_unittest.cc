@@ -58,31 +58,6 @@ base::Process EndedProcess() {
   return process;
 }
 
-TEST(InterruptedRunRecoveryTest, ParseOwnerReadsOnlyWholeNames) {
-  struct Case {
-    const wchar_t* name;
-    bool parsed;
-    uint32_t pid;
-  } const cases[] = {
-      {L"tarvo_installer_20261207204000_1234", true, 1234},
-      {L"tarvo_installer_20261207204000_1234.exe", true, 1234},
-      {L"installer_run_20261207204000_56.journal", true, 56},
-      {L"tarvo_installer_2026120720400_1234", false, 0},
-      {L"tarvo_installer_20261207204000_", false, 0},
-      {L"tarvo_installer_20261207204000_12a4", false, 0},
-      {L"_1234", false, 0},
-      {L"tarvo_installer", false, 0},
-  };
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.name);
-    uint32_t pid = 0;
-    EXPECT_EQ(test.parsed, InterruptedRunRecovery::ParseOwner(test.name, &pid));
-    if (test.parsed) {
-      EXPECT_EQ(test.pid, pid);
-    }
-  }
-}
-
 // A journal as a run that died leaves it: its replay is undone newest
 // first, or, once committed, only its set-aside files go.
 TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {

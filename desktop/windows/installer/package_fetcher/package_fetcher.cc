@@ -7,23 +7,16 @@
 #include "base/bind.h"
 #include "base/location.h"
 #include "base/logging.h"
-#include "base/strings/string_format.h"
-#include "base/strings/utf_string_conversions.h"
 #include "base/threading/thread.h"
-#include "base/time/time.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_ui_proxy.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
+#include "desktop/windows/installer/run_folder_name.h"
 
 namespace installer {
 
 namespace {
 
-constexpr char kPackageName[] = "tarvo_installer";
-constexpr char kSuiteName[] = "suite";
 constexpr char kWorkerThreadName[] = "Package fetcher worker";
-// What MakeFetcherPath adds to a name at most: "_<YYYYMMDDhhmmss>_" and a
-// process id of ten digits.
-constexpr size_t kLongestStampAndPid = 16 + 10;
 // The package's programs and library that the installer starts or loads in
 // the package folder.
 constexpr const char* kPackageFilesRunInPlace[] = {
@@ -50,9 +43,9 @@ PackageFetcher::PackageFetcher(const base::FilePath& download_folder,
                                PayloadReader* payload_reader,
                                uint32_t architecture,
                                bool install_assistant)
-    : package_path_(MakeFetcherPath(download_folder, kPackageName)),
+    : package_path_(MakeFetcherPath(download_folder, kPackagePrefix)),
       suite_path_(install_assistant
-                      ? MakeFetcherPath(download_folder, kSuiteName)
+                      ? MakeFetcherPath(download_folder, kSuitePrefix)
                       : base::FilePath()),
       stop_event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       worker_thread_(std::make_unique<base::Thread>(kWorkerThreadName)) {
@@ -114,13 +107,8 @@ const char* FetchStateToStatsName(int state) {
 }
 
 base::FilePath MakeFetcherPath(const base::FilePath& folder,
-                               const char* name) {
-  base::Time::Exploded now;
-  base::Time::Now().Explode(true, &now);
-  return folder.Append(base::Utf8ToWide(base::FormatString(
-      "%s_%04d%02d%02d%02d%02d%02d_%lu.exe", name, now.year, now.month,
-      now.day_of_month, now.hour, now.minute, now.second,
-      ::GetCurrentProcessId())));
+                               const wchar_t* prefix) {
+  return folder.Append(RunFolderName::MakeForThisRun(prefix) + L".exe");
 }
 
 size_t GetRoomBelowDownloadFolder() {
@@ -129,8 +117,8 @@ size_t GetRoomBelowDownloadFolder() {
     longest_file = std::max(longest_file, std::char_traits<char>::length(file));
   // "\<package folder>\<file>"; the downloaded package, the same name with
   // "_<try>.exe", is shorter than that.
-  return 1 + (sizeof(kPackageName) - 1) + kLongestStampAndPid + 1 +
-         longest_file;
+  return 1 + std::char_traits<wchar_t>::length(PackageFetcher::kPackagePrefix) +
+         RunFolderName::kLongestSuffix + 1 + longest_file;
 }
 
 }  // namespace installer

@@ -34,6 +34,11 @@ class StatsNode;
 // Made, started and destroyed on the controller's thread.
 class PackageFetcher {
  public:
+  // The run-folder name prefixes of the package and the companion
+  // component, downloaded or unpacked.
+  static constexpr wchar_t kPackagePrefix[] = L"tarvo_installer";
+  static constexpr wchar_t kSuitePrefix[] = L"suite";
+
   // Progress and fetch state, on the controller's thread.
   class Delegate {
    public:
@@ -124,11 +129,11 @@ class PackageFetcher {
 // "download_failed", "unpacking_failed"; "invalid" for any other value.
 const char* FetchStateToStatsName(int state);
 
-// "<name>_<YYYYMMDDhhmmss>_<pid>.exe" in `folder`, from the local time. The
-// process id keeps apart the packages of fetchers that start in the same
-// second on the same folder.
+// "<prefix>_<YYYYMMDDhhmmss>_<pid>.exe" in `folder`, in UTC. The process
+// id keeps apart the packages of fetchers that start in the same second on
+// the same folder.
 base::FilePath MakeFetcherPath(const base::FilePath& folder,
-                               const char* name);
+                               const wchar_t* prefix);
 
 // The most characters that the fetcher's paths add to its download folder,
 // separators included: the package folder, named as MakeFetcherPath names

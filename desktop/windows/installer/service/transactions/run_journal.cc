@@ -8,7 +8,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/time/time.h"
+#include "desktop/windows/installer/run_folder_name.h"
 
 namespace installer {
 
@@ -379,12 +379,8 @@ bool RunJournal::IsKept() const {
 bool RunJournal::Open() {
   if (handle_.IsValid())
     return true;
-  base::Time::Exploded now;
-  base::Time::Now().Explode(false, &now);
-  file_ = folder_.Append(base::Utf8ToWide(base::FormatString(
-      "installer_run_%04d%02d%02d%02d%02d%02d_%lu", now.year, now.month,
-      now.day_of_month, now.hour, now.minute, now.second,
-      ::GetCurrentProcessId())) + kExtension);
+  file_ = folder_.Append(RunFolderName::MakeForThisRun(L"installer_run") +
+                         kExtension);
   // Others may read it (the next run, while this one is alive, only to
   // find it is not its own to act on).
   handle_.Set(::CreateFileW(file_.value().c_str(), GENERIC_WRITE,
