@@ -176,12 +176,15 @@ def test_accept_after_the_background_fetch_gave_up_fetches_again(build_dir, pki,
     assert results[:3] == ["download_failed"] * 3 and results[3:] == ["package_ready"], results
 
 
-def test_backend_failure_shows_the_error_page(build_dir, pki, machine, server, start, tmp_path):
+def test_backend_failure_shows_the_error_page(build_dir, pki, machine, server, start, tmp_path,
+                                              logs):
     package = files.make_package(build_dir, tmp_path / "package")
     (package / "root.dat").unlink()
     archive = files.pack(package, tmp_path / "package.7z", level=1)
+    marker = Logs.marker()
     installer = start(files.full_installer(build_dir, machine.tmp_path / "full", pki, archive,
-                                           autoupdate_url=server.autoupdate_url)).find_window()
+                                           autoupdate_url=server.autoupdate_url),
+                      marker).find_window()
 
     installer.wait_for_page("WELCOME")
     installer.drive("click", ACCEPT)
@@ -196,6 +199,8 @@ def test_backend_failure_shows_the_error_page(build_dir, pki, machine, server, s
     installer.cancel()
 
     assert installer.exit_code() == 1
+    # The front end's own log, the one a user opens, says what the window said.
+    assert f'The run failed with error 37062: "{phase}"' in logs.one(marker)[1]
 
     assert not machine.folder.exists()
     assert not machine.download_folder.exists()
