@@ -17,8 +17,8 @@
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "bench/bench_harness.h"
-#include "desktop/windows/installer/checksum.h"
 #include "desktop/windows/installer/package_fetcher/lzma_util.h"
+#include "desktop/windows/installer/signing/checksum.h"
 
 namespace {
 

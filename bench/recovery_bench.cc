@@ -18,7 +18,7 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "bench/bench_harness.h"
-#include "desktop/windows/installer/interrupted_run_recovery.h"
+#include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
 
 namespace {
 

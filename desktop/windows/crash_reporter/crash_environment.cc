@@ -4,7 +4,7 @@
 
 #include "base/environment.h"
 #include "base/strings/string_util.h"
-#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/product/branding.h"
 
 namespace installer {
 

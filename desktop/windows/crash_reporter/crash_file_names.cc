@@ -7,7 +7,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/crash_reporter/crash_reporter_paths.h"
-#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/product/branding.h"
 
 namespace installer {
 

@@ -13,8 +13,8 @@
 #include "desktop/windows/crash_reporter/parameter_map.h"
 #include "desktop/windows/crash_reporter/system_description.h"
 #include "desktop/windows/crash_reporter/upload_parameter_set.h"
-#include "desktop/windows/installer/branding.h"
-#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_version.h"
 #include "gtest/gtest.h"
 
 namespace installer {

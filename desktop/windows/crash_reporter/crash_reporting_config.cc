@@ -9,8 +9,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/crash_reporter/crash_key_table.h"
-#include "desktop/windows/installer/branding.h"
-#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_version.h"
 
 namespace installer {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "desktop/windows/crash_reporter/crash_server_handshake.h"
-#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/product/branding.h"
 #include "gtest/gtest.h"
 
 namespace installer {

@@ -8,7 +8,7 @@
 #include "base/strings/string_format.h"
 #include "desktop/windows/crash_reporter/crash_exception_info.h"
 #include "desktop/windows/crash_reporter/scoped_system_library.h"
-#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/product/installer_version.h"
 
 namespace installer {
 

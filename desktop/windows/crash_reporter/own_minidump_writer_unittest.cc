@@ -12,7 +12,7 @@
 #include "desktop/windows/crash_reporter/pipe_client_record.h"
 #include "desktop/windows/crash_reporter/test/crash_test_support.h"
 #include "desktop/windows/crash_reporter/test/served_crash.h"
-#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/product/installer_version.h"
 #include "gtest/gtest.h"
 
 namespace installer {

@@ -8,7 +8,7 @@
 #include "base/files/file_util.h"
 #include "base/json/json_reader.h"
 #include "base/values.h"
-#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/product/branding.h"
 
 namespace installer {
 

@@ -8,7 +8,7 @@
 #include "base/files/file_util.h"
 #include "base/test/scoped_temp_folder.h"
 #include "desktop/windows/crash_reporter/reporter_switches.h"
-#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/product/branding.h"
 #include "gtest/gtest.h"
 
 namespace installer {

@@ -16,13 +16,13 @@
 #include "base/weak_reference.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/installer_elevation.h"
+#include "desktop/windows/installer/backend/installer_elevation.h"
+#include "desktop/windows/installer/backend/step_machine.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/step_machine.h"
 
 namespace base {
 class CommandLine;

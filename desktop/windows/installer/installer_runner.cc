@@ -12,12 +12,12 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/lock.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
-#include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
-#include "desktop/windows/installer/package_file_names.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/settings_switches.h"
+#include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/status.h"
 
 namespace installer {

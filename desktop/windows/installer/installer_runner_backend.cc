@@ -9,11 +9,11 @@
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/backend/step_machine.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
-#include "desktop/windows/installer/settings_switches.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/status.h"
-#include "desktop/windows/installer/step_machine.h"
 
 namespace installer {
 

@@ -8,8 +8,8 @@
 
 #include "base/test/temp_tree.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/installer_object_names.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "gtest/gtest.h"

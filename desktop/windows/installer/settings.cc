@@ -17,8 +17,8 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/service/product_environment.h"
 #include "desktop/windows/installer/service/utils.h"
-#include "desktop/windows/installer/settings_switches.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/stats_sender/stats_node.h"
 #include "desktop/windows/installer/status.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 

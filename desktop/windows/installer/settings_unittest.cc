@@ -8,7 +8,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
-#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/status.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "gtest/gtest.h"

@@ -10,7 +10,7 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/shortcut.h"
 #include "components/prefs/read_prefs_file.h"
-#include "desktop/windows/installer/package_file_names.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "gtest/gtest.h"
 

@@ -10,7 +10,7 @@
 #include "base/threading/thread.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_ui_proxy.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
-#include "desktop/windows/installer/run_folder_name.h"
+#include "desktop/windows/installer/product/run_folder_name.h"
 
 namespace installer {
 

@@ -8,7 +8,7 @@
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/package_file_names.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/system_association_shell.h"

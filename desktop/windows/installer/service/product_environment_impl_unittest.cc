@@ -12,7 +12,7 @@
 #include "base/test/scoped_registry_override.h"
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
-#include "desktop/windows/installer/package_file_names.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "gtest/gtest.h"

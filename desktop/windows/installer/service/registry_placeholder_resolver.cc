@@ -1,8 +1,8 @@
 #include "desktop/windows/installer/service/registry_placeholder_resolver.h"
 
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/installer/branding.h"
-#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_version.h"
 
 namespace installer {
 

@@ -6,7 +6,7 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/service/task_scheduler_v1.h"
 #include "desktop/windows/installer/service/task_scheduler_v2.h"
 

@@ -9,7 +9,7 @@
 #include "base/time/time.h"
 #include "base/win/scoped_bstr.h"
 #include "base/win/scoped_variant.h"
-#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/service/task_scheduler_interfaces.h"
 #include "desktop/windows/installer/service/utils.h"
 

@@ -16,8 +16,8 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/installer_version.h"
-#include "desktop/windows/installer/package_file_names.h"
+#include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/service/private_temp_folder.h"
 #include "desktop/windows/installer/service/utils.h"
 

@@ -22,8 +22,8 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/branding.h"
-#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_version.h"
 
 namespace installer {
 

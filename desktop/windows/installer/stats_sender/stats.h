@@ -8,7 +8,7 @@
 #include "base/time/tick_time.h"
 #include "base/values.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/stats_sender/stats_node.h"
 
 namespace installer {
 

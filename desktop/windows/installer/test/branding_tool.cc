@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "desktop/windows/installer/branding.h"
-#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_version.h"
 
 int main() {
   printf("product=%s\n", installer::GetProductName().c_str());

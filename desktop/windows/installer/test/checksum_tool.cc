@@ -21,7 +21,7 @@
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_local_alloc.h"
-#include "desktop/windows/installer/checksum.h"
+#include "desktop/windows/installer/signing/checksum.h"
 
 namespace {
 

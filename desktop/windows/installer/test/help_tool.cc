@@ -15,7 +15,7 @@
 
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/help_printer.h"
+#include "desktop/windows/installer/entry/help_printer.h"
 
 namespace {
 

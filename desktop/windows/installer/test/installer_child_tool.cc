@@ -25,7 +25,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
-#include "desktop/windows/installer/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <windows.h>
 
-#include "desktop/windows/installer/processor_check.h"
+#include "desktop/windows/installer/entry/processor_check.h"
 
 namespace {
 

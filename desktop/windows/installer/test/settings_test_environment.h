@@ -21,7 +21,7 @@
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/standalone_drives.h"
+#include "desktop/windows/installer/settings/standalone_drives.h"
 #include "desktop/windows/installer/test/settings_status_waiter.h"
 #include "gtest/gtest.h"
 

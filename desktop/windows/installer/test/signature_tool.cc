@@ -19,9 +19,9 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/win/scoped_local_alloc.h"
-#include "desktop/windows/installer/scoped_cert_store.h"
-#include "desktop/windows/installer/scoped_crypt_objects.h"
-#include "desktop/windows/installer/signature_verifier.h"
+#include "desktop/windows/installer/signing/scoped_cert_store.h"
+#include "desktop/windows/installer/signing/scoped_crypt_objects.h"
+#include "desktop/windows/installer/signing/signature_verifier.h"
 
 namespace {
 

@@ -39,10 +39,10 @@
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
-#include "desktop/windows/installer/branding.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
-#include "desktop/windows/installer/package_file_names.h"
 #include "desktop/windows/installer/pref_default_overrides_fetcher/pref_default_overrides_fetcher.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
 
 namespace {

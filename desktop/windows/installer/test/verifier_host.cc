@@ -12,7 +12,7 @@
 
 #include "base/win/handle_verifier.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/package_file_names.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 
 using base::win::HandleVerifier;
 using base::win::ScopedHandle;

@@ -10,7 +10,7 @@
 #include "base/logging.h"
 #include "base/message_loop/loop_runner.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/installer/branding.h"
+#include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/ui/custom_message_box.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"

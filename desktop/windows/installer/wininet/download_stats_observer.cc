@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/stats_sender/stats_node.h"
 
 namespace installer {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "desktop/windows/installer/stats_node.h"
+#include "desktop/windows/installer/stats_sender/stats_node.h"
 
 namespace installer {
 

@@ -10,7 +10,7 @@
 #include "base/strings/string_format.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time_delta.h"
-#include "desktop/windows/installer/installer_version.h"
+#include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/wininet/download_observer.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 #include "desktop/windows/installer/wininet/url_parts.h"

@@ -4,10 +4,10 @@
 #include <utility>
 
 #include "base/logging.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/registry_object_name.h"
 #include "desktop/windows/installer/service/transactions/create_reg_key_operation.h"
-#include "desktop/windows/installer/service/transactions/run_journal.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 
 namespace installer {

@@ -11,8 +11,8 @@
 #include "base/process/process.h"
 #include "base/test/scoped_log_capture.h"
 #include "base/test/temp_tree.h"
-#include "desktop/windows/installer/interrupted_run_recovery.h"
-#include "desktop/windows/installer/service/transactions/run_journal.h"
+#include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "gtest/gtest.h"
 

@@ -6,7 +6,7 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "desktop/windows/installer/service/transactions/run_journal.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
 
 namespace installer {
 

@@ -13,7 +13,7 @@
 #include "base/strings/string_util.h"
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/service/transactions/run_journal.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
 
 namespace installer {
 

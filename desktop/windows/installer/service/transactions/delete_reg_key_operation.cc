@@ -6,9 +6,9 @@
 
 #include "base/logging.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
 #include "desktop/windows/installer/service/access_permissions.h"
 #include "desktop/windows/installer/service/registry_object_name.h"
-#include "desktop/windows/installer/service/transactions/run_journal.h"
 
 namespace installer {
 

@@ -5,8 +5,8 @@
 #include "base/files/file_util.h"
 #include "base/log_message.h"
 #include "base/logging.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
 #include "desktop/windows/installer/service/transactions/file_transfer_steps.h"
-#include "desktop/windows/installer/service/transactions/run_journal.h"
 
 namespace installer {
 

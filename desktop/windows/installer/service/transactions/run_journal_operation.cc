@@ -1,6 +1,6 @@
 #include "desktop/windows/installer/service/transactions/run_journal_operation.h"
 
-#include "desktop/windows/installer/service/transactions/run_journal.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
 
 namespace installer {
 

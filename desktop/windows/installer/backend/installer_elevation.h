@@ -1,0 +1,65 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_ELEVATION_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_ELEVATION_H_
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cstdint>
+
+#include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/backend/installer_part.h"
+
+namespace base {
+class CommandLine;
+}
+
+namespace installer {
+
+// The `Installer`'s elevation: relaunching the whole installer elevated, and
+// the elevated process that grants this one access to the installation
+// folder, which then holds the grant until the run ends. Both go through the
+// shell's "runas" verb.
+class InstallerElevation : public InstallerPart {
+ public:
+  // Results of the elevated child processes (`RelaunchElevated`,
+  // `GrantFolderPermissionElevated`).
+  enum Result : int32_t {
+    kElevatedDone = 0,
+    // UAC off, already relaunched, or the shell refused (also a refused
+    // prompt).
+    kElevationImpossible = 1,
+    kElevatedProcessFailed = 2,
+    kElevationSetupError = 3,
+    // The elevated installer succeeded and this process waits for the
+    // package: that wait ends the run, which must not be ended again.
+    kRunContinuesInPackageWait = 4,
+  };
+
+  explicit InstallerElevation(Installer* installer);
+
+  bool CanElevate();
+  [[nodiscard]] Result RelaunchElevated();
+  [[nodiscard]] Result GrantFolderPermissionElevated(
+      const base::FilePath& folder,
+      bool permanent);
+
+  // Tests only: the shell call behind "runas", which Wine runs without a
+  // prompt (so a refused prompt is only seen through this), and behind
+  // Internet Explorer's reinstall command. Returns the function it replaces;
+  // null restores the system's.
+  using ShellExecuteFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW* info);
+  static ShellExecuteFunction SetShellExecuteForTesting(
+      ShellExecuteFunction function);
+  // ShellExecuteExW, or the function set for testing.
+  static bool RunShellExecute(SHELLEXECUTEINFOW* info);
+
+ private:
+  bool ShellExecuteRunAs(const base::CommandLine& command_line,
+                         base::win::ScopedHandle* process);
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_ELEVATION_H_

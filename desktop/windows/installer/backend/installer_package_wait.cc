@@ -1,0 +1,100 @@
+#include "desktop/windows/installer/backend/installer_package_wait.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/command_line.h"
+#include "base/logging.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_reporting.h"
+#include "desktop/windows/installer/backend/installer_process_switches.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/status.h"
+
+namespace installer {
+
+InstallerPackageWait::InstallerPackageWait(Installer* installer)
+    : InstallerPart(installer) {}
+
+InstallerPackageWait::~InstallerPackageWait() {
+  StopWatching();
+}
+
+void InstallerPackageWait::StopWatching() {
+  package_ready_watcher_.StopWatching();
+}
+
+void InstallerPackageWait::WaitForPackage(bool after_elevation) {
+  LOG(INFO) << "Need to wait for actual package";
+  after_elevation_ = after_elevation;
+  const std::wstring name =
+      InstallerObjectNames(status()->install_folder).package_ready_event();
+  VLOG(1) << "Event name for package_ready: " << base::WideToUtf8(name);
+  package_ready_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  if (!package_ready_event_.IsValid()) {
+    PLOG(ERROR) << "OpenEventW failed";
+    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+                       "Failed to open a handle to the package ready event");
+    return;
+  }
+  if (WaitForSingleObject(package_ready_event_.Get(), 0) == WAIT_OBJECT_0) {
+    installer_.OnObjectSignaled(package_ready_event_.Get());
+    return;
+  }
+  if (!package_ready_watcher_.StartWatching(package_ready_event_.Get(),
+                                            &installer_)) {
+    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+                       "Failed to watch the package ready event");
+  }
+}
+
+void InstallerPackageWait::HandOverToPackageInstaller() {
+  const base::CommandLine& own = GetProcessCommandLine();
+  base::CommandLine command_line(
+      own.GetSwitchValuePath(switches::kWaitForPackage)
+          .Append(kPackageInstallerName));
+  settings_->ToCommandLine(&command_line, false);
+  if (after_elevation_)
+    command_line.AppendSwitch(switches::kPostElevatedInstallTasks);
+  if (own.HasSwitch(switches::kTemporaryPackage))
+    command_line.AppendSwitch(switches::kTemporaryPackage);
+  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
+    command_line.AppendSwitchASCII(switches::kCrashReporterPid,
+                                   std::to_string(crash_reporter_pid));
+  }
+  for (InstallerObserver& observer : observers_)
+    observer.OnStartingNewMainProcess(false);
+  // The new main process starts from a released folder.
+  installer_.Reset();
+  LOG(INFO) << "Running installer from the package with command line: "
+            << base::WideToUtf8(command_line.GetCommandLineString());
+  base::ProcessLaunchOptions options;
+  options.wait = true;
+  const base::Process process =
+      base::LaunchProcessForCommandLine(command_line, options);
+  for (InstallerObserver& observer : observers_)
+    observer.OnReturnedToPreviousMainProcess();
+  if (!process.IsValid()) {
+    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+                       "Failed to start installer process from the package "
+                       "folder.");
+    return;
+  }
+  DWORD exit_code = 1;
+  if (GetExitCodeProcess(process.Handle(), &exit_code) && exit_code == 0) {
+    Succeeded();
+    return;
+  }
+  LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+                     "Installer process did not complete successfully.");
+}
+
+}  // namespace installer

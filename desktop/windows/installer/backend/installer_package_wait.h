@@ -1,0 +1,35 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_PACKAGE_WAIT_H_
+#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_PACKAGE_WAIT_H_
+
+#include "base/win/object_watcher.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/backend/installer_part.h"
+
+namespace installer {
+
+// The `Installer`'s wait for the package that the front end is still
+// fetching, and the hand-over to the package's own installer once it is
+// ready. The package-ready event reaches the `Installer`'s
+// `OnObjectSignaled`, which also watches the installation-interrupted event
+// and hands over from there.
+class InstallerPackageWait : public InstallerPart {
+ public:
+  explicit InstallerPackageWait(Installer* installer);
+  // Stops the watch before the event's handle closes.
+  ~InstallerPackageWait();
+
+  // `after_elevation`: an elevated installer did the work, so the package's
+  // installer only runs this user's tasks.
+  void WaitForPackage(bool after_elevation);
+  void HandOverToPackageInstaller();
+  void StopWatching();
+
+ private:
+  base::win::ScopedHandle package_ready_event_;
+  base::win::ObjectWatcher package_ready_watcher_;
+  bool after_elevation_ = false;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_PACKAGE_WAIT_H_

@@ -1,0 +1,310 @@
+#include "desktop/windows/installer/backend/steps/cleanup_batch.h"
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/process/launch.h"
+#include "base/process/null_standard_handles.h"
+#include "base/strings/string_util.h"
+#include "base/threading/lock.h"
+#include "base/win/scoped_handle.h"
+
+namespace installer {
+
+namespace {
+
+constexpr char kProcessCheckStart[] = "TASKLIST /FI \"PID eq ";
+constexpr char kProcessCheckEnd[] = "\" | FIND /c /i \".exe\"";
+constexpr char kDeleteSelf[] = "del %0";
+// On the last line, after the batch file is gone from the installation
+// folder, the folder itself is removed: cmd has read the whole line already.
+constexpr char kThenRemoveFolder[] = " & rmdir ";
+// Far above any batch this class writes for one installation.
+constexpr size_t kMaxBatchSize = 4 * 1024 * 1024;
+
+std::string PidName(size_t index) {
+  return "PID" + std::to_string(index + 1) + "_RUNNING";
+}
+
+// The text in the OEM code page, or empty when one character has no exact
+// form there (a best-fit character could name another file).
+std::string ToOemCodePage(const std::wstring& text) {
+  if (text.empty())
+    return std::string();
+  BOOL lossy = FALSE;
+  const int size = ::WideCharToMultiByte(
+      CP_OEMCP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
+      nullptr, 0, nullptr, &lossy);
+  if (size <= 0 || lossy)
+    return std::string();
+  std::string result(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, text.data(),
+                        static_cast<int>(text.size()), result.data(), size,
+                        nullptr, &lossy);
+  return lossy ? std::string() : result;
+}
+
+std::wstring FromOemCodePage(std::string_view text) {
+  if (text.empty())
+    return std::wstring();
+  const int size = ::MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS,
+                                         text.data(),
+                                         static_cast<int>(text.size()),
+                                         nullptr, 0);
+  if (size <= 0)
+    return std::wstring();
+  std::wstring result(static_cast<size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, text.data(),
+                        static_cast<int>(text.size()), result.data(), size);
+  return result;
+}
+
+// cmd expands "%" even inside quotes; "%%" stands for one.
+std::string EscapePercent(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    result += c;
+    if (c == '%')
+      result += '%';
+  }
+  return result;
+}
+
+// The quoted path as a batch line names it, or empty when it cannot.
+std::string QuotePath(const base::FilePath& path) {
+  std::string encoded = ToOemCodePage(path.value());
+  if (encoded.empty()) {
+    wchar_t short_path[MAX_PATH];
+    const DWORD length =
+        ::GetShortPathNameW(path.value().c_str(), short_path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH)
+      encoded = ToOemCodePage(std::wstring(short_path, length));
+  }
+  if (encoded.empty() || encoded.find('"') != std::string::npos) {
+    LOG(WARNING) << "Cannot name in the cleanup batch file: " << path.AsUTF8();
+    return std::string();
+  }
+  return "\"" + EscapePercent(encoded) + "\"";
+}
+
+// The path of a `command "path"` line, unescaped; empty when the line is
+// not of that form or the path does not come back exactly.
+base::FilePath ParseQuotedPath(std::string_view line, std::string_view command) {
+  const std::string prefix = std::string(command) + " \"";
+  if (line.size() <= prefix.size() + 1 || !line.starts_with(prefix) ||
+      line.back() != '"') {
+    return base::FilePath();
+  }
+  const std::string_view escaped =
+      line.substr(prefix.size(), line.size() - prefix.size() - 1);
+  std::string raw;
+  for (size_t i = 0; i < escaped.size(); ++i) {
+    if (escaped[i] == '"')
+      return base::FilePath();
+    if (escaped[i] == '%') {
+      if (i + 1 >= escaped.size() || escaped[i + 1] != '%')
+        return base::FilePath();
+      ++i;
+    }
+    raw += escaped[i];
+  }
+  return base::FilePath(FromOemCodePage(raw));
+}
+
+// A name written by its short form compares in its long one.
+base::FilePath ToLongPath(const base::FilePath& path) {
+  wchar_t long_path[MAX_PATH];
+  const DWORD length =
+      ::GetLongPathNameW(path.value().c_str(), long_path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return path;
+  return base::FilePath(std::wstring(long_path, length));
+}
+
+bool IsProcessCheckLine(std::string_view line) {
+  const std::string_view start = kProcessCheckStart;
+  const std::string_view end = kProcessCheckEnd;
+  if (line.size() <= start.size() + end.size() || !line.starts_with(start) ||
+      !line.ends_with(end)) {
+    return false;
+  }
+  const std::string_view id =
+      line.substr(start.size(), line.size() - start.size() - end.size());
+  return id.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool IsFixedLine(std::string_view line) {
+  if (line == ":again" || line == ")" || line == "ping -n 2 127.0.0.1")
+    return true;
+  for (size_t i = 0; i < 3; ++i) {
+    const std::string name = PidName(i);
+    if (line == "SET " + name + "=TRUE" ||
+        line == "IF %" + name + "%==TRUE (" ||
+        line == "IF ERRORLEVEL 1 SET " + name + "=FALSE" ||
+        line == "IF %" + name + "%==TRUE GOTO :again") {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsPathInsideFolder(const base::FilePath& path,
+                        const base::FilePath& folder) {
+  return !folder.empty() && path.IsAbsolute() && !path.ReferencesParent() &&
+         folder.IsParent(path);
+}
+
+CleanupBatch::CleanupBatch(const base::FilePath& install_folder)
+    : install_folder_(install_folder.StripTrailingSeparators()) {}
+
+CleanupBatch::~CleanupBatch() = default;
+
+void CleanupBatch::AddProcess(uint32_t process_id) {
+  if (process_id != 0 && process_ids_.size() < 3)
+    process_ids_.push_back(process_id);
+}
+
+bool CleanupBatch::AddPath(const base::FilePath& path, bool with_folders) {
+  if (!IsPathInsideFolder(path, install_folder_)) {
+    LOG(ERROR) << "Refused to delete outside the installation folder: "
+               << path.AsUTF8();
+    return false;
+  }
+  paths_.push_back(path);
+  if (!with_folders)
+    return true;
+  // Up to the installation folder and no further: the folders above it are
+  // not ours, even when they happen to be empty.
+  for (base::FilePath folder = path.DirName(); install_folder_.IsParent(folder);
+       folder = folder.DirName()) {
+    folders_.insert(folder.value());
+  }
+  folders_.insert(install_folder_.value());
+  return true;
+}
+
+std::string CleanupBatch::GetText() const {
+  std::string text;
+  auto add_line = [&text](const std::string& line) { text += line + "\n"; };
+  for (size_t i = 0; i < process_ids_.size(); ++i)
+    add_line("SET " + PidName(i) + "=TRUE");
+  add_line(":again");
+  for (size_t i = 0; i < process_ids_.size(); ++i) {
+    add_line("IF %" + PidName(i) + "%==TRUE (");
+    add_line(kProcessCheckStart + std::to_string(process_ids_[i]) +
+             kProcessCheckEnd);
+    add_line("IF ERRORLEVEL 1 SET " + PidName(i) + "=FALSE");
+    add_line(")");
+  }
+  add_line("ping -n 2 127.0.0.1");
+  for (size_t i = 0; i < process_ids_.size(); ++i)
+    add_line("IF %" + PidName(i) + "%==TRUE GOTO :again");
+  for (const base::FilePath& path : paths_) {
+    const std::string quoted = QuotePath(path);
+    if (!quoted.empty())
+      add_line("del " + quoted);
+  }
+  // Descending order puts a folder before the folders that contain it.
+  for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+    const std::string quoted = QuotePath(base::FilePath(*it));
+    if (!quoted.empty())
+      add_line("rmdir " + quoted);
+  }
+  text += kDeleteSelf;
+  const std::string folder = QuotePath(install_folder_);
+  if (!folder.empty())
+    text += kThenRemoveFolder + folder;
+  return text;
+}
+
+// static
+bool CleanupBatch::IsWellFormed(std::string_view text,
+                                const base::FilePath& install_folder) {
+  const base::FilePath folder = install_folder.StripTrailingSeparators();
+  const size_t last_line = text.rfind('\n') + 1;
+  const size_t folder_removal = text.find(kThenRemoveFolder, last_line);
+  if (folder_removal != std::string_view::npos) {
+    const base::FilePath removed = ToLongPath(
+        ParseQuotedPath(text.substr(folder_removal + 3), "rmdir"));
+    if (removed != folder)
+      return false;
+    text = text.substr(0, folder_removal);
+  }
+  if (!text.ends_with(kDeleteSelf))
+    return false;
+  text.remove_suffix(std::string_view(kDeleteSelf).size());
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    if (end == std::string_view::npos)
+      return false;
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    if (IsFixedLine(line) || IsProcessCheckLine(line))
+      continue;
+    const base::FilePath deleted = ToLongPath(ParseQuotedPath(line, "del"));
+    if (!deleted.empty() && IsPathInsideFolder(deleted, folder))
+      continue;
+    const base::FilePath removed = ToLongPath(ParseQuotedPath(line, "rmdir"));
+    if (!removed.empty() &&
+        (removed == folder || IsPathInsideFolder(removed, folder))) {
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
+// static
+bool CleanupBatch::TakeOver(const base::FilePath& batch_file,
+                            const base::FilePath& install_folder) {
+  std::string text;
+  if (!base::ReadFileToStringWithMaxSize(batch_file, &text, kMaxBatchSize) ||
+      !IsWellFormed(text, install_folder)) {
+    LOG(ERROR) << "Refused to run the cleanup batch file "
+               << batch_file.AsUTF8();
+    return false;
+  }
+  if (!::DeleteFileW(batch_file.value().c_str())) {
+    PLOG(ERROR) << "Failed to delete the cleanup batch file";
+    return false;
+  }
+  // CREATE_NEW: a file that reappeared meanwhile is not ours.
+  base::win::ScopedHandle file(::CreateFileW(
+      batch_file.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+      FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  if (!file.IsValid() ||
+      !::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()),
+                   &written, nullptr) ||
+      written != text.size()) {
+    PLOG(ERROR) << "Failed to write the cleanup batch file";
+    return false;
+  }
+  return true;
+}
+
+bool StartCleanupBatch(const base::FilePath& batch_file, bool wait) {
+  base::ProcessLaunchOptions options;
+  options.start_hidden = true;
+  options.wait = wait;
+  // Started inside the installation folder, cmd would hold it as its
+  // current folder and the folder could never be removed.
+  options.current_directory = batch_file.DirName().DirName().value();
+  // The batch echoes every command and outlives this process: its output
+  // must not reach whatever reads ours.
+  base::NullStandardHandles null_handles;
+  if (!null_handles.ApplyTo(&options))
+    LOG(WARNING) << "The cleanup batch keeps our standard handles";
+  base::AutoLock launch_lock(base::GetProcessLaunchLock());
+  return base::LaunchProcessForCommandLine(base::CommandLine(batch_file),
+                                           options)
+      .IsValid();
+}
+
+}  // namespace installer

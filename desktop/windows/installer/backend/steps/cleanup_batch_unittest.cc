@@ -1,0 +1,182 @@
+#include "desktop/windows/installer/backend/steps/cleanup_batch.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/test/scoped_temp_folder.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+bool WriteText(const base::FilePath& path, const std::string& text) {
+  return base::WriteBufferToFile(path, text.data(),
+                                 static_cast<int>(text.size())) ==
+         static_cast<int>(text.size());
+}
+
+int RunBatch(const base::FilePath& batch) {
+  base::ProcessLaunchOptions options;
+  options.wait = false;
+  base::Process process = base::LaunchProcess(
+      L"cmd.exe /c \"" + batch.value() + L"\"", options);
+  int exit_code = -1;
+  if (!process.IsValid() || !process.WaitForExit(&exit_code))
+    return -1;
+  return exit_code;
+}
+
+// The real cmd runs the text: it must read the code page the text is in and
+// take a "%" in a name literally, and it must stop at the installation
+// folder although the folder above is empty too.
+TEST(CleanupBatchTest, CmdDeletesNamesWithPercentAndAccentsUpToTheFolder) {
+  base::ScopedTempFolder temp;
+  const base::FilePath parent = temp.path().Append(L"parent");
+  const base::FilePath folder = parent.Append(L"Tarvo %PATH% \u00e9t\u00e9");
+  const base::FilePath version = folder.Append(L"1.2%3");
+  const base::FilePath library = version.Append(L"lib%%\u00e9.dll");
+  ASSERT_TRUE(base::CreateDirectory(version));
+  ASSERT_TRUE(WriteText(library, "in use"));
+
+  CleanupBatch batch(folder);
+  ASSERT_TRUE(batch.AddPath(library, true));
+  const std::string text = batch.GetText();
+  EXPECT_EQ(text.find("\xC3"), std::string::npos) << "not in UTF-8";
+  // Written beside the tree, so that the folder can go empty.
+  const base::FilePath batch_file = temp.path().Append(L"k.bat");
+  ASSERT_TRUE(WriteText(batch_file, text));
+
+  EXPECT_EQ(RunBatch(batch_file), 0);
+
+  EXPECT_FALSE(base::PathExists(library));
+  EXPECT_FALSE(base::PathExists(version));
+  EXPECT_FALSE(base::PathExists(folder));
+  EXPECT_TRUE(base::DirectoryExists(parent));
+  EXPECT_FALSE(base::PathExists(batch_file));
+}
+
+// The OEM code page has no such character: the short name stands in, and
+// the elevated side's check still knows it for a name inside the folder.
+TEST(CleanupBatchTest, NamesOutsideTheCodePageGoByTheirShortForm) {
+  base::ScopedTempFolder temp;
+  const base::FilePath folder = temp.path().Append(L"Tarvo \u6587\u5b57");
+  const base::FilePath library = folder.Append(L"\u6587.dll");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_TRUE(WriteText(library, "in use"));
+
+  CleanupBatch batch(folder);
+  ASSERT_TRUE(batch.AddPath(library, true));
+  const std::string text = batch.GetText();
+  EXPECT_NE(std::string::npos, text.find("del \"")) << text;
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(text, folder)) << text;
+  const base::FilePath batch_file = temp.path().Append(L"k.bat");
+  ASSERT_TRUE(WriteText(batch_file, text));
+
+  EXPECT_EQ(RunBatch(batch_file), 0);
+
+  EXPECT_FALSE(base::PathExists(library));
+  EXPECT_FALSE(base::PathExists(folder));
+}
+
+TEST(CleanupBatchTest, WaitsForEveryProcessAndNamesOnlyThoseGiven) {
+  const base::FilePath folder(L"C:\\Program Files\\Tarvo");
+  CleanupBatch batch(folder);
+  batch.AddProcess(12);
+  batch.AddProcess(0);
+  batch.AddProcess(34);
+  ASSERT_TRUE(batch.AddPath(folder.Append(L"v\\a.dll"), true));
+  ASSERT_TRUE(batch.AddPath(folder.Append(L"launcher.exe"), false));
+  EXPECT_EQ(batch.GetText(),
+            "SET PID1_RUNNING=TRUE\n"
+            "SET PID2_RUNNING=TRUE\n"
+            ":again\n"
+            "IF %PID1_RUNNING%==TRUE (\n"
+            "TASKLIST /FI \"PID eq 12\" | FIND /c /i \".exe\"\n"
+            "IF ERRORLEVEL 1 SET PID1_RUNNING=FALSE\n"
+            ")\n"
+            "IF %PID2_RUNNING%==TRUE (\n"
+            "TASKLIST /FI \"PID eq 34\" | FIND /c /i \".exe\"\n"
+            "IF ERRORLEVEL 1 SET PID2_RUNNING=FALSE\n"
+            ")\n"
+            "ping -n 2 127.0.0.1\n"
+            "IF %PID1_RUNNING%==TRUE GOTO :again\n"
+            "IF %PID2_RUNNING%==TRUE GOTO :again\n"
+            "del \"C:\\Program Files\\Tarvo\\v\\a.dll\"\n"
+            "del \"C:\\Program Files\\Tarvo\\launcher.exe\"\n"
+            "rmdir \"C:\\Program Files\\Tarvo\\v\"\n"
+            "rmdir \"C:\\Program Files\\Tarvo\"\n"
+            "del %0 & rmdir \"C:\\Program Files\\Tarvo\"");
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(batch.GetText(), folder));
+}
+
+TEST(CleanupBatchTest, PathsOutsideTheFolderAreRefused) {
+  const base::FilePath folder(L"C:\\Program Files\\Tarvo");
+  CleanupBatch batch(folder);
+  EXPECT_FALSE(batch.AddPath(base::FilePath(L"C:\\Windows\\x.dll"), true));
+  EXPECT_FALSE(batch.AddPath(folder.Append(L"..\\Other\\x.dll"), true));
+  EXPECT_FALSE(batch.AddPath(folder, false));
+  EXPECT_FALSE(batch.AddPath(base::FilePath(L"C:\\Program Files\\Tarvo2\\x"),
+                             false));
+  EXPECT_TRUE(batch.empty());
+}
+
+// An elevated process runs a batch file that a user could have written:
+// anything but this class's own lines is refused.
+TEST(CleanupBatchTest, OnlyItsOwnLinesAreWellFormed) {
+  const base::FilePath folder(L"C:\\Program Files\\Tarvo");
+  struct {
+    const char* text;
+    bool well_formed;
+  } const kCases[] = {
+      {"ping -n 2 127.0.0.1\ndel %0", true},
+      {"del \"C:\\Program Files\\Tarvo\\a%%b.dll\"\ndel %0", true},
+      {"rmdir \"C:\\Program Files\\Tarvo\"\ndel %0", true},
+      {"TASKLIST /FI \"PID eq 7\" | FIND /c /i \".exe\"\ndel %0", true},
+      {"ping -n 2 127.0.0.1\n", false},
+      {"ping -n 2 127.0.0.1\r\ndel %0", false},
+      {"start evil.exe\ndel %0", false},
+      {"del \"C:\\Windows\\system32\\a.dll\"\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\..\\x\"\ndel %0", false},
+      {"rmdir \"C:\\Program Files\"\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\%WINDIR%\"\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\a\" & evil\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\a\" \"C:\\b\"\ndel %0", false},
+      {"TASKLIST /FI \"PID eq 7 & evil\" | FIND /c /i \".exe\"\ndel %0",
+       false},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\"", true},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\"", false},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\\x\"",
+       false},
+      {"ping -n 2 127.0.0.1\ndel %0 & evil & rmdir \"C:\\Program Files\\Tarvo\"",
+       false},
+  };
+  for (const auto& test_case : kCases) {
+    EXPECT_EQ(CleanupBatch::IsWellFormed(test_case.text, folder),
+              test_case.well_formed)
+        << test_case.text;
+  }
+}
+
+TEST(CleanupBatchTest, TakeOverKeepsOnlyAWellFormedFile) {
+  base::ScopedTempFolder temp;
+  const base::FilePath folder = temp.path();
+  CleanupBatch batch(folder);
+  ASSERT_TRUE(batch.AddPath(folder.Append(L"v\\a.dll"), true));
+  const base::FilePath batch_file = folder.Append(L"k.bat");
+  ASSERT_TRUE(WriteText(batch_file, batch.GetText()));
+  EXPECT_TRUE(CleanupBatch::TakeOver(batch_file, folder));
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
+  EXPECT_EQ(batch.GetText(), text);
+
+  ASSERT_TRUE(WriteText(batch_file, text + "\nstart evil.exe"));
+  EXPECT_FALSE(CleanupBatch::TakeOver(batch_file, folder));
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,616 @@
+#include "desktop/windows/installer/backend/steps/install_steps.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/command_line.h"
+#include "base/features/feature_list.h"
+#include "base/features/feature_tables.h"
+#include "base/files/file_util.h"
+#include "base/json/json_file_value_serializer.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/string_split.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/prefs_task_pool.h"
+#include "base/values.h"
+#include "base/win/windows_version.h"
+#include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/backend/installer_process_switches.h"
+#include "desktop/windows/installer/backend/steps/autoupdate_task.h"
+#include "desktop/windows/installer/backend/steps/firewall_rule.h"
+#include "desktop/windows/installer/backend/steps/post_install_tasks.h"
+#include "desktop/windows/installer/backend/steps/product_shortcuts.h"
+#include "desktop/windows/installer/backend/steps/uninstall_entry_claim.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
+#include "desktop/windows/installer/service/folder_product_environment.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/install_log_writer.h"
+#include "desktop/windows/installer/service/registry_entry.h"
+#include "desktop/windows/installer/service/registry_entry_tables.h"
+#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/signing/signature_verifier.h"
+#include "desktop/windows/installer/status.h"
+#include "desktop/windows/rc_l10n_handler/ui_language.h"
+
+namespace installer {
+
+namespace {
+
+constexpr char kHideFromProgramsFeature[] =
+    "installer-hide-from-program-and-features";
+constexpr wchar_t kUninstallKeyTemplate[] = L"{Uninstall}";
+constexpr wchar_t kClientsKey[] = L"Software\\Clients\\StartMenuInternet";
+
+// The last installation folder, as the settings read it back, and the
+// value a former 64-bit installer wrote beside it.
+constexpr RegistryEntryDescription kSetLastInstallPathRegOp = {
+    L"{CompanyRegistryKey}",
+    L"Last {Stream} Install Path",
+    REG_SZ,
+    L"{InstallFolder}\\",
+    0,
+    RootFilter::kAnyRoot,
+    0,
+    0,
+    0};
+constexpr RegistryEntryDescription kDeleteLegacyX64InstallPathRegOp = {
+    L"{CompanyRegistryKey}",
+    L"Last {Stream} Install Path x64",
+    kRemoveValue,
+    {},
+    0,
+    RootFilter::kAnyRoot,
+    0,
+    0,
+    0};
+
+// E with ".old" before its extension.
+base::FilePath OldExecutablePath(const base::FilePath& executable) {
+  const std::wstring& path = executable.value();
+  const size_t dot = path.rfind(L'.');
+  const size_t slash = path.find_last_of(L"\\/");
+  if (dot == std::wstring::npos ||
+      (slash != std::wstring::npos && dot < slash)) {
+    return base::FilePath(path + L".old");
+  }
+  return base::FilePath(path.substr(0, dot) + L".old" + path.substr(dot));
+}
+
+std::string DescribeRow(const RegistryEntry& entry,
+                        const RegistryEntryDescription& row) {
+  const std::string key = base::WideToUtf8(entry.ExpandPlaceholders(row.key));
+  if (!row.value_name)
+    return "default value to key " + key;
+  return "value " + base::WideToUtf8(entry.ExpandPlaceholders(row.value_name)) +
+         " to key " + key;
+}
+
+}  // namespace
+
+InstallSteps::InstallSteps(Installer* installer) : InstallerPart(installer) {}
+
+void InstallSteps::SaveLastInstallPath() {
+  if (settings_->operation() == Settings::kUninstalling ||
+      settings_->GetFlag(COPY_ONLY) || settings_->GetFlag(AUTOUPDATE)) {
+    return;
+  }
+  VLOG(1) << "Saving last installation path.";
+  std::unique_ptr<Operation> operation;
+  RegistryEntry(kSetLastInstallPathRegOp, &installer_)
+      .CreateOperation(HKEY_CURRENT_USER, &operation);
+  if (!operation)
+    LOG(ERROR) << "Could not convert kSetLastInstallPathRegOp";
+  else if (!transaction_.ExecuteOperation(std::move(operation)))
+    LOG(WARNING) << "Could not write last installation path";
+  if (settings_->architecture() != Settings::kArchitectureX64)
+    return;
+  RegistryEntry(kDeleteLegacyX64InstallPathRegOp, &installer_)
+      .CreateOperation(HKEY_CURRENT_USER, &operation);
+  if (!operation || !transaction_.ExecuteOperation(std::move(operation)))
+    LOG(WARNING) << "Could not delete legacy x64 last install path";
+}
+
+void InstallSteps::StepInstallLauncher() {
+  LOG(INFO) << "Installing the launcher";
+  const base::FilePath folder = status()->install_folder;
+  const base::FilePath source = package_folder_.Append(kLauncherName);
+  const base::FilePath target = folder.Append(kLauncherName);
+  if (!transaction_.ExecuteOperation(
+          std::make_unique<CopyFileOperation>(source, target))) {
+    LOG(ERROR) << Fail(Installer::kErrorCopyFile, target.value(),
+                       "Failed copying the launcher");
+    return;
+  }
+  if (!IsWhiteLabeled())
+    InstallLauncherAsExecutable(folder, source);
+  const base::CommandLine& command_line = GetProcessCommandLine();
+  if (command_line.HasSwitch(switches::kServerTrackingData))
+    InstallTrackingData(folder, command_line);
+  InstallPrefDefaultOverrides(folder);
+  InstallHelper(folder);
+  ScheduleNextStep();
+}
+
+void InstallSteps::InstallLauncherAsExecutable(const base::FilePath& folder,
+                                               const base::FilePath& launcher) {
+  const base::FilePath executable =
+      folder.AppendASCII(GetProductExecutableName());
+  const base::FilePath old = OldExecutablePath(executable);
+  const bool replace =
+      (status()->existing_installation && status()->kilnor_installation) ||
+      (base::PathExists(executable) && base::PathExists(old));
+  if (!replace)
+    return;
+  LOG(INFO) << "Install the launcher as tarvo.exe";
+  if (!transaction_.ExecuteOperation(
+          std::make_unique<MoveFileOperation>(executable, old)) ||
+      !transaction_.ExecuteOperation(
+          std::make_unique<CopyFileOperation>(launcher, executable))) {
+    LOG(WARNING) << "Failed installing the launcher as tarvo.exe";
+  }
+}
+
+void InstallSteps::InstallTrackingData(const base::FilePath& folder,
+                                       const base::CommandLine& command_line) {
+  LOG(INFO) << "Tracking data installation requested";
+  base::FilePath data =
+      command_line.GetSwitchValuePath(switches::kServerTrackingData);
+  if (!data.IsAbsolute())
+    data = package_folder_.Append(data.value());
+  if (!base::PathExists(data)) {
+    LOG(WARNING) << "Tracking data path specified on command line invalid";
+    return;
+  }
+  if (!transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
+          data, folder.Append(kServerTrackingDataName)))) {
+    LOG(WARNING) << "Failed to install tracking data";
+  }
+}
+
+void InstallSteps::InstallPrefDefaultOverrides(const base::FilePath& folder) {
+  const base::FilePath overrides =
+      package_folder_.Append(kPrefDefaultOverridesName);
+  if (!base::PathExists(overrides))
+    return;
+  LOG(INFO) << "Found pref default overrides";
+  base::JsonFileDeserializer deserializer(overrides, 0);
+  int32_t error = 0;
+  std::string message;
+  if (!deserializer.Deserialize(&error, &message)) {
+    LOG(WARNING) << "Supplied pref default overrides is not valid JSON";
+    return;
+  }
+  if (!transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
+          overrides, folder.Append(kPrefDefaultOverridesName)))) {
+    LOG(WARNING) << "Failed to install pref default overrides";
+  }
+}
+
+void InstallSteps::InstallHelper(const base::FilePath& folder) {
+  const bool is_64_bit = base::win::GetWindowsVersionInfo().architecture() ==
+                         base::win::WindowsVersionInfo::kArchitectureX64;
+  const wchar_t* name =
+      is_64_bit ? kInstallerHelper64Name : kInstallerHelperName;
+  const base::FilePath helper = package_folder_.Append(name);
+  if (!base::PathExists(helper))
+    return;
+  LOG(INFO) << "Found installer helper";
+  const std::wstring base_name = helper.BaseName().value();
+  if (transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
+          helper, folder.Append(install_log_.subfolder).Append(base_name)))) {
+    // Logged with the package's files, so that an update or an
+    // uninstallation removes it with them instead of leaving it behind.
+    if (std::find(install_log_.files.begin(), install_log_.files.end(),
+                  base_name) == install_log_.files.end()) {
+      install_log_.files.push_back(base_name);
+    }
+  } else {
+    LOG(WARNING) << "Failed to install the helper";
+  }
+}
+
+void InstallSteps::StepSetUpRegistry() {
+  if (settings_->GetFlag(COPY_ONLY)) {
+    ScheduleNextStep();
+    return;
+  }
+  LOG(INFO) << "Setting up the registry";
+  const HKEY root = settings_->GetFlag(ALL_USERS_FLAG) ? HKEY_LOCAL_MACHINE
+                                                       : HKEY_CURRENT_USER;
+  uninstall_key_name_ = ChooseUninstallKey(root);
+  if (uninstall_key_name_.empty()) {
+    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+                       "Failed writing uninstallation information");
+    return;
+  }
+  LOG(INFO) << "Uninstall key: " << base::WideToUtf8(uninstall_key_name_);
+  registry_logging_ = true;
+  std::span<const RegistryEntryDescription> rows = GetInstallationEntries();
+  // The table ends with the row that hides the entry from the programs list.
+  if (!base::IsFeatureEnabled(kHideFromProgramsFeature))
+    rows = rows.first(rows.size() - 1);
+  for (const RegistryEntryDescription& row : rows) {
+    if (!WriteRegistryRow(root, row)) {
+      registry_logging_ = false;
+      LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+                         "Failed writing uninstallation information");
+      return;
+    }
+  }
+  registry_logging_ = false;
+  ScheduleNextStep();
+}
+
+std::wstring InstallSteps::ChooseUninstallKey(HKEY root) {
+  return UninstallEntryClaim(root, MakeUninstallKeyPath(std::wstring()))
+      .Claim(&transaction_);
+}
+
+bool InstallSteps::WriteRegistryRow(HKEY root,
+                                    const RegistryEntryDescription& row) {
+  RegistryEntry entry(row, &installer_);
+  const bool mandatory = std::wstring(row.key) == kUninstallKeyTemplate;
+  const std::string description = DescribeRow(entry, row);
+  std::unique_ptr<Operation> operation;
+  if (!entry.CreateOperation(root, &operation))
+    return !mandatory;
+  if (!operation) {
+    VLOG(2) << "Skipping inapplicable operation: " << description;
+    return true;
+  }
+  LOG(INFO) << "Writing " << description;
+  const bool written = transaction_.ExecuteOperation(std::move(operation));
+  return written || !mandatory;
+}
+
+void InstallSteps::StepInstallShortcuts() {
+  if (settings_->GetFlag(COPY_ONLY)) {
+    ScheduleNextStep();
+    return;
+  }
+  LOG(INFO) << "Installing shortcuts";
+  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  // The created paths land here first: the install log keeps them as text.
+  std::array<base::FilePath, 3> created;
+  const std::array<std::wstring*, 3> members = {
+      &install_log_.desktop_shortcut, &install_log_.start_menu_shortcut,
+      &install_log_.quick_launch_shortcut};
+  std::vector<ProductShortcuts::ShortcutDestination> destinations;
+  AddShortcutDestination(DESKTOP_SHORTCUT,
+                         all_users ? base::kCommonDesktop : base::kDesktop,
+                         &created[0], &destinations);
+  AddShortcutDestination(START_MENU_SHORTCUT,
+                         all_users ? base::kCommonStartMenu : base::kStartMenu,
+                         &created[1], &destinations);
+  AddShortcutDestination(QUICK_LAUNCH_SHORTCUT, base::kQuickLaunch, &created[2],
+                         &destinations);
+  bool use_version = false;
+  product_shortcuts().CreateMasterShortcut(
+      &destinations, settings_->GetFlag(PINNED_SHORTCUT), &use_version,
+      status()->install_folder.Append(kLauncherName));
+  for (size_t i = 0; i < created.size(); ++i)
+    *members[i] = created[i].value();
+  ScheduleNextStep();
+}
+
+void InstallSteps::AddShortcutDestination(
+    int32_t flag,
+    int path_key,
+    base::FilePath* result,
+    std::vector<ProductShortcuts::ShortcutDestination>* destinations) {
+  if (!settings_->GetFlag(flag))
+    return;
+  base::FilePath folder;
+  if (!base::GetPathForKey(path_key, &folder)) {
+    LOG(ERROR) << "No folder for shortcut key " << path_key;
+    return;
+  }
+  destinations->push_back({folder, result});
+}
+
+void InstallSteps::StepWriteInstallerPrefs() {
+  const base::FilePath target =
+      status()->install_folder.Append(kInstallerPrefsName);
+  LOG(INFO) << "Writing installer prefs to" << target.AsUTF8();
+  // The store writes a staged copy that then replaces the file through the
+  // transaction: written in place, a later failure would leave it behind,
+  // and the pool's late write would race the finalize step's read.
+  base::FilePath staged;
+  if (!base::CreateTemporaryFileInDir(target.DirName(), &staged)) {
+    PLOG(ERROR) << "Failed staging the installer prefs";
+    ScheduleNextStep();
+    return;
+  }
+  // Staged in the folder: a run that dies now leaves it to the next. Not
+  // journaled, it goes at once, as if it could not have been staged.
+  if (!RunJournal::Get()->RecordCreated(staged)) {
+    base::DeletePath(staged, false);
+    ScheduleNextStep();
+    return;
+  }
+  // An empty file would not parse and be set aside; a missing one reads as
+  // a new store.
+  if (!base::PathExists(target))
+    base::DeletePath(staged, false);
+  else if (!base::CopyFileChecked(target, staged))
+    LOG(ERROR) << "Failed reading the installer prefs";
+  {
+    const base::RefPtr<base::JsonPrefStore> prefs =
+        base::MakeRefCounted<base::JsonPrefStore>(staged, nullptr);
+    prefs->ReadPrefs();
+    // The protocol registration runs this step without the main routine,
+    // which finds the package folder.
+    base::FilePath package = package_folder_;
+    if (package.empty())
+      base::GetPathForKey(base::kExeDir, &package);
+    const base::RefPtr<base::JsonPrefStore> include = base::CreateFilePrefStore(
+        base::GetPrefsTaskPool(), package.Append(kInstallerPrefsIncludeName));
+    FillInstallerPrefs(include.get(), prefs.get());
+    prefs->FlushPendingWrite();
+  }
+  if (!transaction_.ExecuteOperation(
+          std::make_unique<CopyFileOperation>(staged, target))) {
+    LOG(ERROR) << "Failed writing the installer prefs";
+  }
+  base::DeletePath(staged, false);
+  // An unreadable file was set aside beside the staged copy; the original
+  // stays where it was.
+  base::DeletePath(staged.ReplaceExtension(L".bad"), false);
+  ScheduleNextStep();
+}
+
+void InstallSteps::FillInstallerPrefs(base::JsonPrefStore* include,
+                                      base::JsonPrefStore* prefs) {
+  const base::Value* value = nullptr;
+  std::string text;
+  if (include->GetValue("welcome-url", &value) && value->GetAsString(&text)) {
+    LOG(INFO) << "Writing welcome page url pref";
+    prefs->SetValue("welcome-url", base::MakeValue<base::Value>(text), 0);
+  }
+  prefs->SetValue("single_profile",
+                  base::MakeBooleanValue(settings_->GetFlag(SINGLE_PROFILE)),
+                  0);
+  if (!settings_->profile_folder().empty()) {
+    LOG(INFO) << "Writing profile folder pref";
+    prefs->SetValue(
+        "profile_path",
+        base::MakeValue<base::Value>(settings_->profile_folder().AsUTF8()), 0);
+  }
+  if (!settings_->install_language().empty()) {
+    LOG(INFO) << "Writing install language pref";
+    prefs->SetValue("language",
+                    base::MakeValue<base::Value>(
+                        base::WideToUtf8(settings_->install_language())),
+                    0);
+  }
+  if (!settings_->niuid().empty()) {
+    LOG(INFO) << "Writing NIUID";
+    prefs->SetValue("installer_id",
+                    base::MakeValue<base::Value>(settings_->niuid()), 0);
+  }
+  WriteExperimentPrefs(prefs);
+  const base::CommandLine& command_line = GetProcessCommandLine();
+  if (command_line.HasSwitch(switches::kTempFolder)) {
+    LOG(INFO) << "Writing temp folder pref";
+    prefs->SetValue(
+        "temp_folder",
+        base::MakeValue<base::Value>(base::WideToUtf8(
+            command_line.GetSwitchValueNative(switches::kTempFolder))),
+        0);
+  }
+  LOG(INFO) << "Writing autoupdate pref";
+  const bool autoupdate = settings_->GetFlag(AUTOUPDATE);
+  prefs->SetValue("autoupdate", base::MakeBooleanValue(autoupdate), 0);
+  if (!autoupdate) {
+    LOG(INFO) << "Writing import browser data and enables stats prefs.";
+    prefs->SetValue(
+        "import_browser_data",
+        base::MakeBooleanValue(settings_->GetFlag(IMPORT_BROWSER_DATA)), 0);
+    prefs->SetValue(
+        "enable_stats",
+        base::MakeBooleanValue(settings_->GetFlag(ENABLE_TARVO_STATS)), 0);
+  }
+}
+
+void InstallSteps::WriteExperimentPrefs(base::JsonPrefStore* prefs) {
+  const base::ProductChannelMask mask =
+      base::GetProductChannelMask(GetUserAgentName());
+  base::ListValueOwner all = base::MakeValue<base::ListValue>();
+  base::ListValueOwner changed = base::MakeValue<base::ListValue>();
+  for (const base::FeatureTableRow& row : base::GetInstallerFeatureTable()) {
+    const bool enabled = base::IsFeatureEnabled(row.name);
+    const std::string text = MakeCountedPrefValue(row.name, enabled);
+    all->AppendString(text);
+    if (enabled != base::IsFeatureEnabledByDefault(row, mask))
+      changed->AppendString(text);
+  }
+  prefs->SetValue("all-installer-experiments", std::move(all), 0);
+  prefs->SetValue("installer-experiments", std::move(changed), 0);
+}
+
+void InstallSteps::StepInstallComponents() {
+  LOG(INFO) << "Installing Components";
+  install_log_.components.clear();
+  if (settings_->operation() == Settings::kUpgrading)
+    install_log_.components = status()->install_log.components;
+  const base::CommandLine& command_line = GetProcessCommandLine();
+  base::FilePath executable;
+  if (!base::GetPathForKey(base::kExeFile, &executable) ||
+      !command_line.HasSwitch(switches::kComponents)) {
+    ScheduleNextStep();
+    return;
+  }
+  const std::string value = base::WideToUtf8(
+      command_line.GetSwitchValueNative(switches::kComponents));
+  LOG(INFO) << "Components present : " << value;
+  bool has_certificate_table = true;
+  const bool unsigned_build =
+      IsPortableExecutable(executable, &has_certificate_table) &&
+      !has_certificate_table;
+  for (const std::string& part : base::SplitString(
+           value, "|", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
+    InstallComponent(part, unsigned_build);
+  }
+  ScheduleNextStep();
+}
+
+void InstallSteps::InstallComponent(const std::string& part,
+                                    bool unsigned_build) {
+  LOG(INFO) << "Processing component " << part;
+  const size_t colon = part.find(':');
+  const std::string name = part.substr(0, colon);
+  const std::string subfolder =
+      colon == std::string::npos ? std::string() : part.substr(colon + 1);
+  const base::FilePath folder =
+      package_folder_.DirName().Append(base::Utf8ToWide(subfolder));
+  base::FilePath component =
+      folder.Append(base::Utf8ToWide(name) + kComponentInstallerSuffix);
+  if (name == "suite" && !base::PathExists(component)) {
+    const base::FilePath assistant = folder.Append(kAssistantInstallerName);
+    LOG(INFO) << "Rewriting component installer name from "
+              << component.AsUTF8() << "to: " << assistant.AsUTF8();
+    component = assistant;
+  }
+  if (!base::PathExists(component)) {
+    LOG(ERROR) << "Component installer does not exist " << component.AsUTF8();
+    return;
+  }
+  std::string report;
+  if (!unsigned_build && !VerifyFileSignature(component, &report)) {
+    LOG(ERROR) << "Signature error for component installer "
+               << component.AsUTF8() << " signed = " << report;
+    return;
+  }
+  const base::FilePath target =
+      status()->install_folder.Append(base::Utf8ToWide(name));
+  const bool copy_only = settings_->GetFlag(COPY_ONLY);
+  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  base::CommandLine command_line(component);
+  command_line.AppendSwitchPath(switches::kInstallFolder, target);
+  command_line.AppendSwitchASCII(switches::kCopyOnly, copy_only ? "1" : "0");
+  command_line.AppendSwitchASCII(switches::kAllUsers, all_users ? "1" : "0");
+  LOG(INFO) << "Running component installer";
+  const base::Process process = base::LaunchProcessForCommandLine(
+      command_line, base::ProcessLaunchOptions());
+  int exit_code = -1;
+  if (!process.IsValid() || !process.WaitForExit(&exit_code)) {
+    LOG(ERROR) << "Component installer could not be run";
+    return;
+  }
+  LOG(INFO) << "Component installer returned " << exit_code;
+  if (exit_code != 0)
+    return;
+  for (const auto& [listed, path] : install_log_.components) {
+    if (listed == name && settings_->operation() == Settings::kUpgrading)
+      return;
+  }
+  install_log_.components.emplace_back(name, target.value());
+}
+
+void InstallSteps::StepFinalizeInstallation() {
+  LOG(INFO) << "Finalizing the installation";
+  const base::FilePath folder = status()->install_folder;
+  if (!WriteInstallStatus(folder.Append(kInstallLogName))) {
+    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+                       "Failed saving the installation status");
+    return;
+  }
+  MakeDefaultBrowserIfAsked(folder);
+  BroadcastAssociationChange();
+  if (autoupdate_task().ShouldCreateAutoupdateTask())
+    autoupdate_task().CreateAutoupdateTask(folder);
+  if (IsUserAdmin(false)) {
+    AddFirewallRule(folder.Append(install_log_.subfolder)
+                        .AppendASCII(GetProductExecutableName()),
+                    false);
+  }
+  post_install_tasks().FinalizeSuccessfulInstallation();
+  for (InstallerObserver& observer : observers_)
+    observer.OnStep();
+  Succeeded();
+}
+
+bool InstallSteps::WriteInstallStatus(const base::FilePath& target) {
+  // Written beside the target, then put in place through the transaction:
+  // written in place, a failure from here on would leave a status file that
+  // tells the next run an installation is there.
+  base::FilePath staged;
+  if (!base::CreateTemporaryFileInDir(target.DirName(), &staged)) {
+    PLOG(ERROR) << "Failed staging the installation status";
+    return false;
+  }
+  // Staged in the folder: a run that dies now leaves it to the next.
+  if (!RunJournal::Get()->RecordCreated(staged)) {
+    base::DeletePath(staged, false);
+    return false;
+  }
+  const bool written =
+      InstallLogWriter().Write(install_log_, staged) &&
+      transaction_.ExecuteOperation(
+          std::make_unique<CopyFileOperation>(staged, target));
+  base::DeletePath(staged, false);
+  return written;
+}
+
+void InstallSteps::MakeDefaultBrowserIfAsked(const base::FilePath& folder) {
+  // Windows 10 lets only the user choose: a relaunched or silent run, or one
+  // already handling web links, leaves the choice alone.
+  if (base::win::GetWindowsVersion() >= base::win::kVersionWin10 &&
+      (GetProcessCommandLine().HasSwitch(switches::kParentPid) ||
+       settings_->GetFlag(SILENT) || status()->is_http_handler)) {
+    return;
+  }
+  if (!settings_->GetFlag(DEFAULT_BROWSER) || settings_->GetFlag(COPY_ONLY))
+    return;
+  FolderProductEnvironment environment(folder, install_log_);
+  if (settings_->GetFlag(ALL_USERS_FLAG)) {
+    LOG(INFO) << "Storing old default browser settings for all users";
+    environment.RememberCurrentDefaultBrowser(true);
+    environment.MakeDefaultBrowser(true);
+  }
+  LOG(INFO) << "Storing old default browser settings for current users";
+  environment.RememberCurrentDefaultBrowser(false);
+  environment.MakeDefaultBrowser(false);
+}
+
+void InstallSteps::BroadcastAssociationChange() {
+  SendNotifyMessageW(HWND_BROADCAST, WM_SETTINGCHANGE, 0,
+                     reinterpret_cast<LPARAM>(kClientsKey));
+  SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+}
+
+// static
+std::wstring InstallSteps::MakeUninstallKeyPath(const std::wstring& suffix) {
+  return GetUninstallRegistryPath() + L"\\" +
+         base::Utf8ToWide(GetProductName()) + L" " +
+         base::Utf8ToWide(GetVersionString()) + suffix;
+}
+
+// static
+std::string InstallSteps::MakeCountedPrefValue(const std::string& text,
+                                               bool first) {
+  return text + "@" + (first ? "1" : "2");
+}
+
+}  // namespace installer

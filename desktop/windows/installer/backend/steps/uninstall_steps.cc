@@ -1,0 +1,270 @@
+#include "desktop/windows/installer/backend/steps/uninstall_steps.h"
+
+#include <string>
+#include <utility>
+
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/backend/steps/autoupdate_task.h"
+#include "desktop/windows/installer/backend/steps/cleanup_batch.h"
+#include "desktop/windows/installer/backend/steps/default_browser_reset.h"
+#include "desktop/windows/installer/backend/steps/product_shortcuts.h"
+#include "desktop/windows/installer/frontend/error_cause.h"
+#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/service/folder_product_environment.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/status.h"
+
+namespace installer {
+
+namespace {
+
+// Written by the install steps beside the launcher; without them the batch
+// file could never remove the emptied installation folder.
+
+bool StartBatchFile(const base::FilePath& batch_file) {
+  return StartCleanupBatch(batch_file, false);
+}
+
+UninstallSteps::BatchStarter g_batch_starter = &StartBatchFile;
+
+uint32_t GetInitialProcessId() {
+  uint32_t id = 0;
+  const std::string value =
+      GetProcessCommandLine().GetSwitchValueASCII(switches::kInitialPid);
+  return base::WideStringToUint(base::Utf8ToWide(value), &id) ? id : 0;
+}
+
+// A profile folder that a recursive delete may take: a full path, not a
+// drive's root nor a folder just below it, with no ".." on the way.
+bool IsDeletableProfileFolder(const base::FilePath& path) {
+  std::vector<std::wstring> components;
+  path.GetComponents(&components);
+  return path.IsAbsolute() && !path.ReferencesParent() &&
+         components.size() >= 4;
+}
+
+}  // namespace
+
+UninstallSteps::UninstallSteps(Installer* installer)
+    : InstallerPart(installer) {}
+
+bool UninstallSteps::DeleteProductExecutable(const base::FilePath& folder) {
+  const std::string executable = GetProductExecutableName();
+  const base::FilePath path =
+      folder.Append(status()->install_log.subfolder).AppendASCII(executable);
+  if (transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
+    return true;
+  const uint32_t error = transaction_.last_error();
+  if (IsFileInUseError(error)) {
+    LOG(ERROR) << FailWithCause(
+        Installer::kErrorExecutableInUse, std::wstring(),
+        "Can't uninstall when " + executable + " is in use", error);
+  } else {
+    // Nothing runs from the folder: it cannot be changed (a read-only
+    // volume, a folder the user may not write).
+    LOG(ERROR) << FailWithCause(
+        Installer::kErrorUninstall, std::wstring(),
+        "Can't uninstall: " + path.AsUTF8() + " cannot be removed", error);
+  }
+  return false;
+}
+
+void UninstallSteps::StepRemoveShortcuts() {
+  LOG(INFO) << "Removing shortctus.";
+  const Status* current = status();
+  if (!current->pinned_shortcut_paths.empty()) {
+    LOG(INFO) << "Unpinning shortcuts";
+    product_shortcuts().UnpinShortcuts(current->pinned_shortcut_paths);
+  }
+  struct Shortcut {
+    bool exists;
+    const std::wstring& path;
+    const char* message;
+  } const shortcuts[] = {
+      {current->desktop_shortcut_exists, current->install_log.desktop_shortcut,
+       "Removing desktop shortcut."},
+      {current->start_menu_shortcut_exists,
+       current->install_log.start_menu_shortcut,
+       "Removing start menu shortcut."},
+      {current->quick_launch_shortcut_exists,
+       current->install_log.quick_launch_shortcut,
+       "Removing quick launch shortcut."},
+      {current->temporary_shortcut_folder_exists,
+       current->temporary_shortcut_folder.value(),
+       "Removing temporary shortcut folder."},
+  };
+  for (const Shortcut& shortcut : shortcuts) {
+    if (!shortcut.exists || shortcut.path.empty())
+      continue;
+    LOG(INFO) << shortcut.message;
+    transaction_.ExecuteOperation(
+        MakeDeleteFileOperation(base::FilePath(shortcut.path), false, false));
+  }
+  ScheduleNextStep();
+}
+
+void UninstallSteps::StepFinalizeUninstallation() {
+  LOG(INFO) << "Finalizing the uninstallation";
+  const base::FilePath folder = status()->install_folder;
+  if (!transaction_.ExecuteOperation(MakeDeleteFileOperation(
+          folder.Append(kInstallLogName), false, true))) {
+    LOG(ERROR) << Fail(Installer::kErrorUninstall, std::wstring(),
+                       "Failed to remove installation status file");
+    return;
+  }
+  default_browser_reset().ResetDefaultBrowserAndShowSurvey(folder);
+  ScheduleNextStep();
+}
+
+void UninstallSteps::StepUninstallComponents() {
+  const char* copy_only = settings_->GetFlag(COPY_ONLY) ? "1" : "0";
+  const char* all_users = settings_->GetFlag(ALL_USERS_FLAG) ? "1" : "0";
+  for (const auto& [name, folder] : status()->install_log.components) {
+    base::CommandLine command_line(
+        GetComponentInstallerPath(base::FilePath(folder), name));
+    command_line.AppendSwitch("uninstall");
+    command_line.AppendSwitchASCII("copyonly", copy_only);
+    command_line.AppendSwitchASCII("allusers", all_users);
+    if (!base::LaunchProcessForCommandLine(command_line,
+                                           base::ProcessLaunchOptions())
+             .IsValid()) {
+      PLOG(ERROR) << "Failed to start the uninstaller of " << name;
+    }
+  }
+  ScheduleNextStep();
+}
+
+void UninstallSteps::StepCleanUpAfterUninstallation() {
+  LOG(INFO) << "Cleaning up files after uninstallation";
+  const Status* current = status();
+  const base::FilePath folder = current->install_folder;
+  if (!settings_->GetFlag(COPY_ONLY)) {
+    VLOG(1) << "Removing scheduled task";
+    std::string name_suffix = current->install_log.app_id;
+    AutoupdateTask::RemoveAutoupdateTask(&name_suffix);
+  }
+
+  CleanupBatch batch(folder);
+  for (const base::FilePath& path : old_files_for_batch_)
+    batch.AddPath(path, true);
+  const base::FilePath version_folder =
+      folder.Append(current->install_log.subfolder);
+  for (const std::wstring& file : current->install_log.files) {
+    const base::FilePath path = version_folder.Append(file);
+    if (!IsPathInsideFolder(path, folder)) {
+      LOG(ERROR) << "Refused to delete outside the installation folder: "
+                 << path.AsUTF8();
+      continue;
+    }
+    if (!transaction_.ExecuteOperation(
+            MakeDeleteFileOperation(path, true, true))) {
+      batch.AddPath(path, true);
+    }
+  }
+  for (const wchar_t* name : {kLauncherName, kPrefDefaultOverridesName,
+                              kInstallerPrefsName, kServerTrackingDataName}) {
+    const base::FilePath path = folder.Append(name);
+    if (!base::PathExists(path))
+      continue;
+    if (!transaction_.ExecuteOperation(
+            MakeDeleteFileOperation(path, true, true))) {
+      batch.AddPath(path, false);
+    }
+  }
+  if (!IsWhiteLabeled()) {
+    const base::FilePath old_executable =
+        folder.AppendASCII(GetProductExecutableName())
+            .InsertBeforeExtensionASCII(".old");
+    if (base::PathExists(old_executable)) {
+      transaction_.ExecuteOperation(
+          MakeDeleteFileOperation(old_executable, true, true));
+    }
+  }
+  for (const std::wstring& name : current->install_log.root_files) {
+    const base::FilePath path = folder.Append(name);
+    if (IsPathInsideFolder(path, folder))
+      transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true));
+  }
+
+  // What follows deletes for good and can no longer fail: it is the run's
+  // commit, so a test's fault at the end of this step comes before it.
+  if (FailAtInjectedFault())
+    return;
+  WriteAndStartCleanupBatch(&batch, folder);
+  if (settings_->GetFlag(DELETE_PROFILE))
+    DeleteUserProfile(folder);
+
+  for (InstallerObserver& observer : observers_)
+    observer.OnStep();
+  Succeeded();
+}
+
+void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,
+                                               const base::FilePath& folder) {
+  // With an elevated permission process, that process runs the batch file
+  // once this one is gone, and waits for it: the batch must not wait for
+  // that process in turn.
+  const bool run_by_permission_process = permission_undo_event_.IsValid();
+  batch->AddProcess(::GetCurrentProcessId());
+  batch->AddProcess(GetInitialProcessId());
+  if (!run_by_permission_process)
+    batch->AddProcess(second_process_id_);
+  const std::string text = batch->GetText();
+  const base::FilePath batch_file = folder.Append(kUninstallBatchName);
+  if (base::WriteBufferToFile(batch_file, text.data(),
+                              static_cast<int>(text.size())) !=
+      static_cast<int>(text.size())) {
+    PLOG(ERROR) << "Failed to write the cleanup batch file";
+    return;
+  }
+  if (run_by_permission_process)
+    return;
+  LOG(INFO) << "Starting final cleanup batch file.";
+  if (!g_batch_starter(batch_file))
+    PLOG(ERROR) << "Failed to start the cleanup batch file";
+}
+
+// static
+UninstallSteps::BatchStarter UninstallSteps::SetBatchStarterForTesting(
+    BatchStarter starter) {
+  return std::exchange(g_batch_starter, starter ? starter : &StartBatchFile);
+}
+
+void UninstallSteps::DeleteUserProfile(const base::FilePath& folder) {
+  FolderProductEnvironment environment(folder, status()->install_log);
+  base::FilePath profile;
+  if (!environment.GetUserDataDirForStream(&profile))
+    return;
+  if (!IsDeletableProfileFolder(profile)) {
+    LOG(ERROR) << "Refused to delete the profile folder " << profile.AsUTF8();
+    return;
+  }
+  LOG(INFO) << "Deleting user profile.";
+  base::DeletePath(profile, true);
+  base::FilePath local;
+  environment.RebasePath(profile, &local);
+  // A rebase that failed can give back anything, down to an empty path,
+  // which would be the current folder.
+  if (local == profile || local.BaseName() != profile.BaseName() ||
+      !IsDeletableProfileFolder(local)) {
+    LOG(ERROR) << "Refused to delete the local profile folder "
+               << local.AsUTF8();
+    return;
+  }
+  base::DeletePath(local, true);
+}
+
+}  // namespace installer

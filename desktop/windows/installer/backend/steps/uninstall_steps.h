@@ -1,0 +1,41 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_UNINSTALL_STEPS_H_
+#define DESKTOP_WINDOWS_INSTALLER_UNINSTALL_STEPS_H_
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/backend/installer_part.h"
+
+namespace installer {
+
+class CleanupBatch;
+
+// The steps of an uninstallation that are its own: shortcuts, the install
+// log, the component uninstallers and the final clean-up, which hands what
+// is still in use to a batch file.
+class UninstallSteps : public InstallerPart {
+ public:
+  explicit UninstallSteps(Installer* installer);
+
+  // Before any step: a running browser holds its executable, so deleting it
+  // first ends such an uninstallation before anything else has changed.
+  [[nodiscard]] bool DeleteProductExecutable(const base::FilePath& folder);
+
+  void StepRemoveShortcuts();
+  void StepFinalizeUninstallation();
+  void StepUninstallComponents();
+  void StepCleanUpAfterUninstallation();
+
+  // Tests only: starts the clean-up batch file in place of cmd, which would
+  // wait for the test process itself to end. Returns the function it
+  // replaces; null restores the real start.
+  using BatchStarter = bool (*)(const base::FilePath& batch_file);
+  static BatchStarter SetBatchStarterForTesting(BatchStarter starter);
+
+ private:
+  void WriteAndStartCleanupBatch(CleanupBatch* batch,
+                                 const base::FilePath& folder);
+  void DeleteUserProfile(const base::FilePath& folder);
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_UNINSTALL_STEPS_H_

@@ -1,0 +1,419 @@
+#include "desktop/windows/installer/backend/steps/update_steps.h"
+
+#include <array>
+#include <atomic>
+#include <cwctype>
+#include <iterator>
+#include <string>
+
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/time/time.h"
+#include "base/win/registry.h"
+#include "desktop/windows/installer/backend/steps/cleanup_batch.h"
+#include "desktop/windows/installer/backend/steps/firewall_rule.h"
+#include "desktop/windows/installer/backend/steps/product_shortcuts.h"
+#include "desktop/windows/installer/backend/steps/registry_cleanup_key.h"
+#include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/install_log_reader.h"
+#include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
+#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
+#include "desktop/windows/installer/service/transactions/move_file_operation.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/status.h"
+
+namespace installer {
+
+namespace {
+
+constexpr wchar_t kOldStatusFolder[] = L"old_status";
+constexpr wchar_t kOldStatusPattern[] = L"*.xml.*";
+constexpr wchar_t kInstallLocation[] = L"InstallLocation";
+
+// A name for the kept log that no earlier one has: two updates within one
+// second would otherwise both take the same name, and the second move would
+// fail and lose the log.
+base::FilePath MakeOldStatusPath(const base::FilePath& old_status_folder) {
+  const std::wstring base = std::wstring(kInstallLogName) + L"." +
+                            std::to_wstring(base::Time::Now().ToTimeT());
+  base::FilePath path = old_status_folder.Append(base);
+  for (int index = 1; base::PathExists(path); ++index)
+    path = old_status_folder.Append(base + L"_" + std::to_wstring(index));
+  return path;
+}
+
+// The previous installation's shortcut paths without their extension.
+std::vector<std::wstring> OldShortcutStems(const Status& status) {
+  std::vector<std::wstring> stems;
+  for (const std::wstring* path : {&status.install_log.desktop_shortcut,
+                                   &status.install_log.start_menu_shortcut,
+                                   &status.install_log.quick_launch_shortcut}) {
+    if (!path->empty())
+      stems.push_back(base::FilePath(*path).RemoveExtension().value());
+  }
+  return stems;
+}
+
+bool AnyEndsInDigit(const std::vector<std::wstring>& stems) {
+  for (const std::wstring& stem : stems) {
+    if (iswdigit(stem.back()))
+      return true;
+  }
+  return false;
+}
+
+bool AnyNamedOtherThan(const std::vector<std::wstring>& stems,
+                       const std::wstring& standard_name) {
+  const std::wstring standard_stem =
+      base::FilePath(standard_name).RemoveExtension().value();
+  for (const std::wstring& stem : stems) {
+    if (base::FilePath(stem).BaseName().value() != standard_stem)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+UpdateSteps::UpdateSteps(Installer* installer) : InstallerPart(installer) {}
+
+void UpdateSteps::StepRemovePreviousFiles(bool during_update) {
+  LOG(INFO) << "Removing installed files.";
+  const base::FilePath folder = status()->install_folder;
+  const base::FilePath old_status = folder.Append(kOldStatusFolder);
+  if (!base::DirectoryExists(old_status)) {
+    VLOG(1) << "No old status files found.";
+    ScheduleNextStep();
+    return;
+  }
+  base::FileEnumerator enumerator(
+      old_status, false, base::FileEnumerator::kFiles, kOldStatusPattern);
+  for (base::FilePath path = enumerator.Next(); !path.empty();
+       path = enumerator.Next()) {
+    RemoveOldInstallation(path, during_update);
+  }
+  ::RemoveDirectoryW(old_status.value().c_str());
+  ProductShortcuts::RemoveMessageCenterShortcuts();
+  ScheduleNextStep();
+}
+
+void UpdateSteps::RemoveOldInstallation(const base::FilePath& status_file,
+                                        bool during_update) {
+  InstallLog log;
+  if (!InstallLogReader().Read(&log, status_file)) {
+    LOG(WARNING) << "Found invalid old status file: " << status_file.AsUTF8();
+    return;
+  }
+  LOG(INFO) << "Found old status file: " << status_file.AsUTF8();
+  const base::FilePath folder = status()->install_folder;
+  const base::FilePath version_folder = folder.Append(log.subfolder);
+  // Its own transaction: once done, a rollback of this installation must not
+  // bring the old files back.
+  Transaction transaction;
+  bool all_deleted = true;
+  for (const std::wstring& file : log.files) {
+    const base::FilePath path = version_folder.Append(file);
+    const bool deleted =
+        IsPathInsideFolder(path, folder) &&
+        transaction.ExecuteOperation(MakeDeleteFileOperation(path, true, true));
+    if (deleted)
+      continue;
+    // An uninstallation leaves it to its batch file, as it does with the
+    // current installation's files; the log is then no longer needed.
+    if (!during_update && IsPathInsideFolder(path, folder)) {
+      LOG(INFO) << "Deleting later: " << path.AsUTF8();
+      old_files_for_batch_.push_back(path);
+      continue;
+    }
+    LOG(WARNING) << "Failed to delete " << path.AsUTF8();
+    all_deleted = false;
+    if (during_update) {
+      transaction.RollbackOperations();
+      break;
+    }
+  }
+  if (IsUserAdmin(false))
+    AddFirewallRule(version_folder.AppendASCII(GetProductExecutableName()),
+                    true);
+  if (all_deleted) {
+    LOG(INFO) << "Deleting " << status_file.AsUTF8();
+    base::DeletePath(status_file, false);
+  }
+}
+
+void UpdateSteps::StepRemoveOldRootFiles() {
+  LOG(INFO) << "Removing old files from installation root";
+  const base::FilePath folder = status()->install_folder;
+  for (const std::wstring& name : status()->install_log.root_files) {
+    const base::FilePath path = folder.Append(name);
+    if (!IsPathInsideFolder(path, folder)) {
+      LOG(ERROR) << "Refused to delete outside the installation folder: "
+                 << path.AsUTF8();
+      continue;
+    }
+    transaction_.ExecuteOperation(MakeDeleteFileOperation(path, false, true));
+  }
+  ScheduleNextStep();
+}
+
+void UpdateSteps::StepCleanUpRegistry() {
+  LOG(INFO) << "Cleaning up registry";
+  const InstallLog& log = status()->install_log;
+  for (const RegistryKeyRecord& record : log.hkcu_registry)
+    CleanUpRegistryRecord(HKEY_CURRENT_USER, record);
+  for (const RegistryKeyRecord& record : log.hklm_registry)
+    CleanUpRegistryRecord(HKEY_LOCAL_MACHINE, record);
+  // An update writes its values back at once: only an uninstallation can
+  // leave the key empty for good. It goes once the uninstallation has
+  // succeeded: deleted inside the transaction, a rollback would recreate it
+  // after the values' own undo, whose handles then point at the deleted key.
+  delete_empty_company_key_ = settings_->operation() == Settings::kUninstalling;
+  ScheduleNextStep();
+}
+
+void UpdateSteps::DeleteEmptyCompanyKey(HKEY root) {
+  const std::wstring key_path = GetCompanyRegistryPath();
+  base::win::RegistryKey key;
+  if (key.Open(root, key_path.c_str(), KEY_QUERY_VALUE) != ERROR_SUCCESS)
+    return;
+  DWORD subkeys = 0;
+  DWORD values = 0;
+  const LONG result = RegQueryInfoKeyW(key.Handle(), nullptr, nullptr, nullptr,
+                                       &subkeys, nullptr, nullptr, &values,
+                                       nullptr, nullptr, nullptr, nullptr);
+  if (result != ERROR_SUCCESS) {
+    LOG(WARNING) << "RegQueryInfoKeyW failed: " << result;
+    return;
+  }
+  if (subkeys != 0 || values != 0)
+    return;
+  key.Close();
+  VLOG(1) << "Removing the emptied company key";
+  const LONG deleted = RegDeleteKeyW(root, key_path.c_str());
+  if (deleted != ERROR_SUCCESS)
+    LOG(WARNING) << "RegDeleteKeyW failed: " << deleted;
+}
+
+void UpdateSteps::CleanUpRegistryRecord(HKEY root,
+                                        const RegistryKeyRecord& record) {
+  VLOG(1) << "Cleanup for key " << record.key_path << " with depth "
+          << record.clean_depth;
+  const std::wstring key_path =
+      ExpandProductPlaceholders(base::Utf8ToWide(record.key_path));
+  const bool uninstall_entry = IsUninstallEntryKey(key_path);
+  if (uninstall_entry && launcher_is_64_bit_)
+    DeleteUninstallEntryOfFolder(root, key_path);
+  const REGSAM view = uninstall_entry ? KEY_WOW64_32KEY : record.view;
+  if (record.clean_depth > 0) {
+    std::wstring key;
+    if (!GetRegistryCleanupKey(key_path, record.clean_depth, &key)) {
+      LOG(ERROR) << "Refused registry cleanup of " << record.key_path
+                 << " with depth " << record.clean_depth;
+      return;
+    }
+    transaction_.ExecuteOperation(
+        std::make_unique<DeleteRegKeyOperation>(root, key, view));
+    return;
+  }
+  for (const RegistryValueRecord& value : record.values) {
+    transaction_.ExecuteOperation(MakeChangeRegValueOperation(
+        root, key_path, ExpandProductPlaceholders(base::Utf8ToWide(value.name)),
+        nullptr, 0, 0, 0, view));
+  }
+}
+
+void UpdateSteps::DeleteUninstallEntryOfFolder(HKEY root,
+                                               const std::wstring& key_path) {
+  std::wstring key;
+  // The entry itself, never the Uninstall list above it.
+  if (!GetRegistryCleanupKey(key_path, 1, &key))
+    return;
+  base::win::RegistryKey entry;
+  std::wstring location;
+  if (entry.Open(root, key.c_str(), KEY_READ) != ERROR_SUCCESS ||
+      entry.ReadString(kInstallLocation, &location) != ERROR_SUCCESS ||
+      base::FilePath(location) != status()->install_folder) {
+    return;
+  }
+  entry.Close();
+  transaction_.ExecuteOperation(
+      std::make_unique<DeleteRegKeyOperation>(root, key, 0));
+}
+
+void UpdateSteps::StepPreserveInstallerStatus() {
+  LOG(INFO) << "Preserving previous installer status.";
+  const base::FilePath folder = status()->install_folder;
+  base::FilePath log = folder.Append(kInstallLogName);
+  if (!base::PathExists(log))
+    log = folder.Append(kFormerInstallLogName);
+  if (!base::PathExists(log)) {
+    LOG(WARNING) << "No previous status file found.";
+    ScheduleNextStep();
+    return;
+  }
+  const base::FilePath old_status = folder.Append(kOldStatusFolder);
+  if (!base::DirectoryExists(old_status)) {
+    LOG(INFO) << "Creating folder for ald status files.";
+    if (!transaction_.ExecuteOperation(MakeCreateFolderOperation(old_status))) {
+      ScheduleNextStep();
+      return;
+    }
+  }
+  LOG(INFO) << "Moving old status file.";
+  transaction_.ExecuteOperation(
+      std::make_unique<MoveFileOperation>(log, MakeOldStatusPath(old_status)));
+  ScheduleNextStep();
+}
+
+void UpdateSteps::StepUpdateShortcuts() {
+  if (settings_->GetFlag(COPY_ONLY)) {
+    ScheduleNextStep();
+    return;
+  }
+  LOG(INFO) << "Updating shortcuts";
+  const Status* current = status();
+  const std::vector<std::wstring> stems = OldShortcutStems(*current);
+  bool use_version = AnyEndsInDigit(stems);
+  VLOG(1) << (use_version ? "Using" : "Not using")
+          << " shortcut names with version number";
+  const bool rename =
+      !use_version &&
+      AnyNamedOtherThan(stems, ProductShortcuts::GetShortcutFileName(false));
+  if (rename)
+    LOG(INFO) << "Shortcuts needs to be renamed";
+
+  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  const InstallLog& old_log = current->install_log;
+  const ShortcutUpdate shortcuts[] = {
+      {"Handling desktop shortcut:", DESKTOP_SHORTCUT,
+       current->desktop_shortcut_exists, current->recreate_desktop_shortcut,
+       old_log.desktop_shortcut,
+       all_users ? base::kCommonDesktop : base::kDesktop,
+       &install_log_.desktop_shortcut},
+      {"Handling start menu shortcut:", START_MENU_SHORTCUT,
+       current->start_menu_shortcut_exists,
+       current->recreate_start_menu_shortcut, old_log.start_menu_shortcut,
+       all_users ? base::kCommonStartMenu : base::kStartMenu,
+       &install_log_.start_menu_shortcut},
+      {"Handling quick launch shortcut:", QUICK_LAUNCH_SHORTCUT,
+       current->quick_launch_shortcut_exists,
+       current->recreate_quick_launch_shortcut, old_log.quick_launch_shortcut,
+       base::kQuickLaunch, &install_log_.quick_launch_shortcut},
+  };
+  std::array<base::FilePath, std::size(shortcuts)> created;
+  std::vector<ProductShortcuts::ShortcutDestination> destinations;
+  for (size_t i = 0; i < std::size(shortcuts); ++i)
+    UpdateShortcut(shortcuts[i], rename, &created[i], &destinations);
+
+  const bool pin =
+      UpdatePinnedShortcuts(rename) && !settings_->GetFlag(AUTOUPDATE);
+  product_shortcuts().CreateMasterShortcut(
+      &destinations, pin, &use_version,
+      current->install_folder.Append(kLauncherName));
+  for (size_t i = 0; i < std::size(shortcuts); ++i) {
+    if (!created[i].empty())
+      *shortcuts[i].new_path = created[i].value();
+  }
+  ScheduleNextStep();
+}
+
+void UpdateSteps::UpdateShortcut(
+    const ShortcutUpdate& shortcut,
+    bool rename,
+    base::FilePath* created,
+    std::vector<ProductShortcuts::ShortcutDestination>* destinations) {
+  LOG(INFO) << shortcut.label;
+  const bool wanted = settings_->GetFlag(shortcut.flag);
+  const base::FilePath old_path(shortcut.old_path);
+  base::FilePath folder;
+  if ((!shortcut.existed || shortcut.recreate || rename) && wanted &&
+      !base::GetPathForKey(shortcut.folder_key, &folder)) {
+    LOG(ERROR) << "No folder for shortcut key " << shortcut.folder_key;
+    return;
+  }
+  if (!shortcut.existed) {
+    if (wanted) {
+      LOG(INFO) << "Preparing to add shortcut";
+      destinations->push_back({folder, created});
+    }
+    return;
+  }
+  if (!wanted || shortcut.recreate) {
+    LOG(INFO) << (wanted ? "Recreating shortcut" : "Removing shortcut");
+    transaction_.ExecuteOperation(
+        MakeDeleteFileOperation(old_path, false, false));
+    if (wanted)
+      destinations->push_back({folder, created});
+    return;
+  }
+  *shortcut.new_path = old_path.value();
+  if (!rename)
+    return;
+  LOG(INFO) << "Moving shortcut";
+  const base::FilePath new_path =
+      folder.Append(ProductShortcuts::GetShortcutFileName(false));
+  if (transaction_.ExecuteOperation(
+          std::make_unique<MoveFileOperation>(old_path, new_path))) {
+    *shortcut.new_path = new_path.value();
+  }
+}
+
+bool UpdateSteps::UpdatePinnedShortcuts(bool rename) {
+  LOG(INFO) << "Handling pinned shortcut:";
+  const std::vector<base::FilePath>& pins = status()->pinned_shortcut_paths;
+  if (pins.empty())
+    return false;
+  if (!settings_->GetFlag(PINNED_SHORTCUT)) {
+    LOG(INFO) << "Unpinning existing shortcuts";
+    product_shortcuts().UnpinShortcuts(pins);
+    return false;
+  }
+  if (status()->recreate_pinned_shortcut) {
+    LOG(INFO) << "Unpinning existing shortcuts (with repin)";
+    product_shortcuts().UnpinShortcuts(pins);
+    return true;
+  }
+  // Renamed shortcuts leave the pin pointing at the old name: pin anew.
+  return rename;
+}
+
+std::wstring UpdateSteps::ExpandProductPlaceholders(
+    const std::wstring& text) const {
+  if (!status()->kilnor_installation)
+    return text;
+  const std::wstring stream =
+      GetOldProductStreamName(status()->old_product_type);
+  std::wstring expanded = text;
+  for (const auto& [placeholder, value] :
+       {std::pair<std::wstring, std::wstring>{L"{Product}", stream},
+        std::pair<std::wstring, std::wstring>{L"{SPProduct}", L" " + stream}}) {
+    const size_t found = expanded.find(placeholder);
+    if (found != std::wstring::npos)
+      expanded.replace(found, placeholder.size(), value);
+  }
+  return expanded;
+}
+
+// static
+std::wstring UpdateSteps::GetOldProductStreamName(int32_t product_type) {
+  switch (product_type) {
+    case 0:
+      return std::wstring();
+    case 1:
+      return L"Next";
+    case 2:
+      return L"Labs";
+    default:
+      return L"Invalid";
+  }
+}
+
+}  // namespace installer

@@ -1,0 +1,236 @@
+#include "desktop/windows/installer/entry/folder_permission_role.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "base/command_line.h"
+#include "base/files/file.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/process/process_info.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/win/access_list.h"
+#include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/backend/steps/cleanup_batch.h"
+#include "desktop/windows/installer/entry/entry_switches.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/signing/signature_verifier.h"
+
+namespace installer {
+
+namespace {
+
+// How long the grant outlives the undo request.
+constexpr DWORD kUndoDelayMs = 10000;
+
+// What the package's installer is told of this process's role.
+constexpr const char* kPackageInstallerSwitches[] = {
+    switches::kCrashReporterPid,
+    switches::kSetFolderPermission,
+    switches::kPermissionsForUser,
+    switches::kPermanentPermissions,
+};
+
+base::win::ScopedHandle OpenNamedEvent(const std::wstring& name, DWORD access) {
+  return base::win::ScopedHandle(::OpenEventW(access, FALSE, name.c_str()));
+}
+
+bool StartedBeforeThisProcess(HANDLE process) {
+  FILETIME created, own_created, unused1, unused2, unused3;
+  return ::GetProcessTimes(process, &created, &unused1, &unused2, &unused3) &&
+         ::GetProcessTimes(::GetCurrentProcess(), &own_created, &unused1,
+                           &unused2, &unused3) &&
+         ::CompareFileTime(&created, &own_created) <= 0;
+}
+
+// Only a process older than this one can have asked for it: an id whose
+// process has ended may already name a newer one.
+base::win::ScopedHandle OpenOlderProcess(DWORD process_id) {
+  base::win::ScopedHandle process(::OpenProcess(
+      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  if (!process.IsValid() || !StartedBeforeThisProcess(process.Get()))
+    return base::win::ScopedHandle();
+  return process;
+}
+
+// The process that asked for this role, whose end means that nobody will
+// ever signal the undo event: the one that started this process, else the
+// front end of "initial-pid". Invalid when neither is found.
+base::win::ScopedHandle OpenRequestingProcess(
+    const base::CommandLine& command_line) {
+  const DWORD parent_id = base::GetParentProcessId(::GetCurrentProcess());
+  if (parent_id != 0) {
+    base::win::ScopedHandle parent = OpenOlderProcess(parent_id);
+    if (parent.IsValid())
+      return parent;
+  }
+  uint32_t initial_pid = 0;
+  if (base::WideStringToUint(
+          command_line.GetSwitchValueNative(switches::kInitialPid),
+          &initial_pid) &&
+      initial_pid != 0) {
+    return OpenOlderProcess(initial_pid);
+  }
+  return base::win::ScopedHandle();
+}
+
+// True when `event` was signalled; false when `process` (which may be
+// null) ended first or the wait failed.
+bool WaitForEventOrProcessEnd(HANDLE event, HANDLE process) {
+  const HANDLE handles[] = {event, process};
+  const DWORD count = process ? 2 : 1;
+  return ::WaitForMultipleObjects(count, handles, FALSE, INFINITE) ==
+         WAIT_OBJECT_0;
+}
+
+DWORD SetFolderDacl(const base::FilePath& folder, PACL dacl) {
+  std::wstring name = folder.value();
+  return ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                 dacl, nullptr);
+}
+
+// Grants the user full access to the folder and, unless the grant is to
+// stay, undoes it once the requester signals the undo event, or at once
+// when the requester ends without doing so.
+void GrantFolderPermission(const base::CommandLine& command_line,
+                           const base::FilePath& folder) {
+  const InstallerObjectNames names(folder);
+  const base::win::ScopedHandle give_event =
+      OpenNamedEvent(names.give_permission_event(), EVENT_ALL_ACCESS);
+  if (!give_event.IsValid())
+    return;
+  const base::win::ScopedHandle undo_event =
+      OpenNamedEvent(names.undo_permission_event(), EVENT_ALL_ACCESS);
+  if (!undo_event.IsValid() || !base::CreateDirectory(folder))
+    return;
+  const base::win::ScopedHandle requester =
+      OpenRequestingProcess(command_line);
+
+  PACL old_dacl = nullptr;
+  base::win::ScopedLocalAlloc<void> old_descriptor;
+  if (::GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &old_dacl, nullptr,
+                              old_descriptor.Receive()) != ERROR_SUCCESS) {
+    return;
+  }
+  std::wstring user =
+      command_line.GetSwitchValueNative(switches::kPermissionsForUser);
+  // The installer names the user by SID: a bare logon name can resolve to
+  // another account (a domain user and a local one of the same name).
+  base::win::ScopedLocalAlloc<void> sid;
+  TRUSTEE_W trustee = {};
+  if (::ConvertStringSidToSidW(user.c_str(), sid.Receive()))
+    ::BuildTrusteeWithSidW(&trustee, sid.Get());
+  else
+    ::BuildTrusteeWithNameW(&trustee, user.data());
+  const base::win::ScopedLocalAlloc<ACL> new_dacl =
+      base::win::AddAccessAllowedEntry(old_dacl, trustee, GENERIC_ALL,
+                                       SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  if (!new_dacl || SetFolderDacl(folder, new_dacl.Get()) != ERROR_SUCCESS)
+    return;
+
+  if (command_line.HasSwitch(switches::kPermanentPermissions)) {
+    ::SetEvent(give_event.Get());
+    return;
+  }
+  if (::SetEvent(give_event.Get()) &&
+      WaitForEventOrProcessEnd(undo_event.Get(), requester.Get())) {
+    ::Sleep(kUndoDelayMs);
+  }
+  SetFolderDacl(folder, old_dacl);
+}
+
+// The package's installer runs elevated, so only the product's signed one
+// may run, and it is held against writers from the check until it has
+// started, so that it cannot be swapped in between. While it runs, this
+// process ends with its own requester, which tells the package's installer
+// that nobody is left to ask for the undo.
+void RunPackageInstaller(const base::CommandLine& command_line,
+                         const base::FilePath& installer) {
+  base::File held(installer, base::File::kOpen | base::File::kRead |
+                                 base::File::kExclusiveWrite);
+  if (!held.IsValid() || !VerifyFileSignature(installer, nullptr))
+    return;
+  base::CommandLine package_command_line(installer);
+  package_command_line.CopySelectedSwitches(
+      command_line, kPackageInstallerSwitches,
+      std::size(kPackageInstallerSwitches));
+  const base::Process process = base::LaunchProcessForCommandLine(
+      package_command_line, base::ProcessLaunchOptions());
+  held.Close();
+  if (!process.IsValid())
+    return;
+  const base::win::ScopedHandle requester =
+      OpenRequestingProcess(command_line);
+  WaitForEventOrProcessEnd(process.Handle(), requester.Get());
+}
+
+// Waits for the package while the front end of "initial-pid" lives, then
+// hands the role to the package's installer.
+void GrantFolderPermissionFromPackage(const base::CommandLine& command_line,
+                                      const base::FilePath& folder) {
+  if (!command_line.HasSwitch(switches::kInitialPid))
+    return;
+  const InstallerObjectNames names(folder);
+  const base::win::ScopedHandle package_ready =
+      OpenNamedEvent(names.package_ready_event(), SYNCHRONIZE);
+  const base::win::ScopedHandle interrupted =
+      OpenNamedEvent(names.installation_interrupted_event(), SYNCHRONIZE);
+  if (!package_ready.IsValid() || !interrupted.IsValid())
+    return;
+  uint32_t initial_pid = 0;
+  if (!base::WideStringToUint(
+          command_line.GetSwitchValueNative(switches::kInitialPid),
+          &initial_pid)) {
+    return;
+  }
+  const base::win::ScopedHandle front_end(
+      ::OpenProcess(SYNCHRONIZE, FALSE, initial_pid));
+  const HANDLE handles[] = {package_ready.Get(), interrupted.Get(),
+                            front_end.Get()};
+  if (::WaitForMultipleObjects(std::size(handles), handles, FALSE, INFINITE) !=
+      WAIT_OBJECT_0) {
+    return;
+  }
+  RunPackageInstaller(
+      command_line, command_line.GetSwitchValuePath(switches::kWaitForPackage)
+                        .Append(kPackageInstallerName));
+}
+
+}  // namespace
+
+void SetFolderPermission() {
+  const base::CommandLine& command_line = GetProcessCommandLine();
+  if (!command_line.HasSwitch(switches::kPermissionsForUser))
+    return;
+  const base::FilePath folder =
+      command_line.GetSwitchValuePath(switches::kSetFolderPermission);
+  if (command_line.HasSwitch(switches::kWaitForPackage))
+    GrantFolderPermissionFromPackage(command_line, folder);
+  else
+    GrantFolderPermission(command_line, folder);
+}
+
+void RunUninstallBatch(const base::FilePath& folder) {
+  const base::FilePath batch = folder.Append(kUninstallBatchName);
+  // This process is elevated and the batch file was written by one that is
+  // not, in a folder that was writable to it.
+  if (!base::PathExists(batch) || !CleanupBatch::TakeOver(batch, folder))
+    return;
+  StartCleanupBatch(batch, true);
+}
+
+}  // namespace installer

@@ -1,0 +1,101 @@
+#include "desktop/windows/installer/frontend/run_end.h"
+
+#include "base/bind.h"
+#include "base/current_task_runner_handle.h"
+#include "base/location.h"
+#include "base/logging.h"
+#include "base/message_loop/loop_runner.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/frontend/error_cause.h"
+#include "desktop/windows/installer/stats_sender/stats.h"
+
+namespace installer {
+
+std::wstring RunEnd::Error::WindowText() const {
+  return ErrorWindowText(code, detail, cause);
+}
+
+RunEnd::RunEnd(base::LoopRunner* loop_runner, Stats* stats)
+    : loop_runner_(loop_runner), stats_(stats) {}
+
+RunEnd::~RunEnd() = default;
+
+void RunEnd::SetError(const Error& error) {
+  error_ = error;
+  stats_->root()->SetString("failure_reason", error.reason);
+}
+
+void RunEnd::OnBackendEnded() {
+  backend_running_ = false;
+  QuitWhenDone();
+}
+
+void RunEnd::End(bool success, const ReportPolicy& policy) {
+  if (ended_) {
+    LOG(INFO) << "Termination already done.";
+    return;
+  }
+  ended_ = true;
+  stats_->root()->SetInteger("installation_success", success ? 1 : 0);
+  if (success)
+    stats_->root()->Remove("failure_reason");
+  LogOutcome(success);
+  SendReport(policy);
+  QuitWhenDone();
+}
+
+// The user, or whoever helps them, reads this log first: a failure is told
+// as the window tells it, with the diagnostic behind it.
+void RunEnd::LogOutcome(bool success) const {
+  if (success) {
+    LOG(INFO) << "The run succeeded";
+    return;
+  }
+  if (!has_error()) {
+    LOG(ERROR) << "The run failed without an error to show";
+    return;
+  }
+  LOG(ERROR) << "The run failed with error " << error_.code << ": \""
+             << base::WideToUtf8(error_.WindowText()) << "\" ("
+             << error_.reason << ")";
+}
+
+void RunEnd::SendReport(const ReportPolicy& policy) {
+  if (!policy.send) {
+    LOG(INFO) << "Not sending stats";
+    return;
+  }
+  LOG(INFO) << "Sending stats";
+  report_pending_ = true;
+  stats_->Send(
+      base::BindWeak(&RunEnd::OnReportSent, weak_source_.GetRef(), this),
+      policy.wait_for_network);
+  if (policy.max_wait.is_zero())
+    return;
+  base::CurrentTaskRunnerHandle::Get()->PostTaskWithDelay(
+      FROM_HERE,
+      base::BindWeak(&RunEnd::StopWaitingForReport, weak_source_.GetRef(),
+                     this, policy.max_wait),
+      policy.max_wait);
+}
+
+void RunEnd::StopWaitingForReport(base::TimeDelta waited) {
+  if (!report_pending_)
+    return;
+  LOG(WARNING) << "The report was not sent within " << waited.InMilliseconds()
+               << " ms of the quit; not waiting for it";
+  report_pending_ = false;
+  QuitWhenDone();
+}
+
+void RunEnd::OnReportSent() {
+  report_pending_ = false;
+  QuitWhenDone();
+}
+
+void RunEnd::QuitWhenDone() {
+  if (ended_ && !report_pending_ && !backend_running_)
+    loop_runner_->Quit();
+}
+
+}  // namespace installer

@@ -1,0 +1,32 @@
+#include "desktop/windows/installer/product/installer_names.h"
+
+#include "base/lazy_global.h"
+#include "base/strings/string_format.h"
+#include "base/strings/string_util.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/product/branding.h"
+
+namespace installer {
+namespace {
+
+struct CachedProductName {
+  const std::string name = GetProductName();
+};
+
+constinit base::LazyGlobalInstance<CachedProductName> g_product_name(
+    base::LazyGlobalLifetime::kLeaky);
+
+}  // namespace
+
+std::wstring GetInstallerFolderName() {
+  return base::Utf8ToWide(FormatWithProductName("%s Installer", false));
+}
+
+std::string FormatWithProductName(const char* format, bool lower_case) {
+  const std::string& cached = g_product_name.Get()->name;
+  const std::string name =
+      lower_case ? base::ToLowerAsciiString(cached) : cached;
+  return base::FormatString(format, name.c_str());
+}
+
+}  // namespace installer

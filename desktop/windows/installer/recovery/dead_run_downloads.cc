@@ -1,0 +1,91 @@
+#include "desktop/windows/installer/recovery/dead_run_downloads.h"
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/strings/string_util.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/product/run_folder_name.h"
+#include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
+
+namespace installer {
+
+namespace {
+
+constexpr const wchar_t* kDownloadPrefixes[] = {
+    PackageFetcher::kPackagePrefix, PackageFetcher::kSuitePrefix};
+// Under Wine a killed process's files stay in use a moment after its end,
+// and the next run may start within that moment.
+constexpr int kDeleteRounds = 30;
+constexpr DWORD kDeletePauseMs = 100;
+
+bool HasDownloadPrefix(const RunFolderName& name) {
+  for (const wchar_t* prefix : kDownloadPrefixes) {
+    if (name.prefix() == prefix)
+      return true;
+  }
+  return false;
+}
+
+// A package folder, or a download (".exe"). The run's log beside them has
+// the same name and stays.
+bool IsDownloadOfDeadRun(const base::FilePath& path, const FILETIME& made) {
+  const std::wstring extension = path.GetExtension();
+  if (!extension.empty() &&
+      !base::WideLowerCaseEqualsAscii(extension, ".exe")) {
+    return false;
+  }
+  const std::optional<RunFolderName> name =
+      RunFolderName::Parse(path.BaseName().value());
+  return name && HasDownloadPrefix(*name) &&
+         !InterruptedRunRecovery::IsOwnerAlive(name->pid(), made);
+}
+
+// The ones not removed yet; on the last round each is logged.
+std::vector<base::FilePath> DeleteEach(const std::vector<base::FilePath>& paths,
+                                       bool last_round) {
+  std::vector<base::FilePath> left;
+  for (const base::FilePath& path : paths) {
+    if (base::DeletePath(path, true))
+      continue;
+    if (last_round) {
+      PLOG(WARNING) << "Could not remove what a run that died left: "
+                    << path.AsUTF8();
+    }
+    left.push_back(path);
+  }
+  return left;
+}
+
+}  // namespace
+
+// static
+void DeadRunDownloads::RemoveFrom(const base::FilePath& folder) {
+  std::vector<base::FilePath> dead;
+  base::FileEnumerator listing(
+      folder, false,
+      base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories, L"");
+  for (base::FilePath path = listing.Next(); !path.empty();
+       path = listing.Next()) {
+    if (IsDownloadOfDeadRun(path, listing.GetInfo().ftCreationTime)) {
+      LOG(INFO) << "Removing what a run that died left: " << path.AsUTF8();
+      dead.push_back(path);
+    }
+  }
+  // One budget for all: an entry that can never go must not hold up every
+  // later run by much.
+  for (int round = 1; !dead.empty(); ++round) {
+    dead = DeleteEach(dead, round == kDeleteRounds);
+    if (dead.empty() || round == kDeleteRounds)
+      return;
+    ::Sleep(kDeletePauseMs);
+  }
+}
+
+}  // namespace installer

@@ -1,0 +1,517 @@
+#include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "base/files/file_enumerator.h"
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/rand_util.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/test/scoped_registry_override.h"
+#include "base/test/scoped_temp_folder.h"
+#include "base/threading/sync_event.h"
+#include "base/win/registry.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
+#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
+#include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/service/utils.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+bool WriteText(const base::FilePath& path, const std::string& text) {
+  return base::WriteBufferToFile(path, text.data(),
+                                 static_cast<int>(text.size())) ==
+         static_cast<int>(text.size());
+}
+
+std::string ReadText(const base::FilePath& path) {
+  std::string text;
+  base::ReadFileToString(path, &text);
+  return text;
+}
+
+// A process that has ended; the handle keeps its id from being reused
+// while the test runs.
+base::Process EndedProcess() {
+  base::ProcessLaunchOptions options;
+  base::Process process =
+      base::LaunchProcess(L"cmd.exe /c exit 0", options);
+  int exit_code = -1;
+  if (process.IsValid())
+    process.WaitForExit(&exit_code);
+  return process;
+}
+
+// A journal as a run that died leaves it: its replay is undone newest
+// first, or, once committed, only its set-aside files go.
+TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  for (const bool committed : {false, true}) {
+    SCOPED_TRACE(committed ? "committed" : "not committed");
+    base::ScopedTempFolder temp;
+    const base::FilePath folder = temp.path().Append(L"Tarvo Recovery");
+    const base::FilePath version = folder.Append(L"45.0.2548.1");
+    const base::FilePath log = folder.Append(kInstallLogName);
+    const base::FilePath aside = log.AddExtension(L"1765140000.old");
+    const base::FilePath copied = version.Append(L"tarvo.exe");
+    // Moved in from the run's package: the move is recorded before its
+    // first try, and so before the folder that try found missing.
+    const base::FilePath resources = version.Append(L"resources");
+    const base::FilePath moved = resources.Append(L"a.pak");
+    const base::FilePath package = temp.path().Append(L"package\\a.pak");
+    ASSERT_TRUE(base::CreateDirectory(resources));
+    ASSERT_TRUE(WriteText(moved, "moved"));
+    // A whole folder of the package, moved in with one rename.
+    const base::FilePath locales = version.Append(L"locales");
+    ASSERT_TRUE(base::CreateDirectory(locales.Append(L"sub")));
+    ASSERT_TRUE(WriteText(locales.Append(L"sub\\en.pak"), "moved"));
+    ASSERT_TRUE(WriteText(aside, "old log"));
+    ASSERT_TRUE(WriteText(log, "new log"));
+    ASSERT_TRUE(WriteText(copied, "new"));
+    // Named only by the line the kill cut short.
+    const base::FilePath foreign = folder.Append(L"user.txt");
+    ASSERT_TRUE(WriteText(foreign, "mine"));
+    std::string text =
+        "folder\t" + version.AsUTF8() + "\n" + "moved\t" + package.AsUTF8() +
+        "\t" + moved.AsUTF8() + "\n" + "folder\t" + resources.AsUTF8() + "\n" +
+        "moved\t" + temp.path().Append(L"package\\locales").AsUTF8() + "\t" +
+        locales.AsUTF8() + "\n" + "aside\t" + log.AsUTF8() + "\t" +
+        aside.AsUTF8() + "\n" + "created\t" + log.AsUTF8() + "\n" +
+        "created\t" + copied.AsUTF8() + "\n";
+    if (committed)
+      text += "committed\n";
+    // Cut short by the kill: dropped.
+    text += "created\t" + foreign.AsUTF8();
+    const base::FilePath dead = folder.Append(
+        L"installer_run_20261207204000_" + std::to_wstring(ended.Pid()) +
+        L".journal");
+    const base::FilePath live = folder.Append(
+        L"installer_run_20261207204000_" +
+        std::to_wstring(::GetCurrentProcessId()) + L".journal");
+    ASSERT_TRUE(WriteText(dead, text));
+    ASSERT_TRUE(WriteText(live, "created\t" + foreign.AsUTF8() + "\n"));
+
+    InterruptedRunRecovery::RecoverFolder(folder);
+
+    EXPECT_FALSE(base::PathExists(dead));
+    EXPECT_TRUE(base::PathExists(live));
+    EXPECT_EQ("mine", ReadText(foreign));
+    EXPECT_FALSE(base::PathExists(aside));
+    EXPECT_EQ(committed ? "new log" : "old log", ReadText(log));
+    EXPECT_EQ(committed, base::PathExists(copied));
+    EXPECT_EQ(committed, base::PathExists(moved));
+    EXPECT_EQ(committed, base::PathExists(locales));
+    EXPECT_EQ(committed, base::DirectoryExists(version));
+  }
+}
+
+// A run moved the install log into old_status and wrote a new one, then
+// died: before its rollback began, or after the rollback had already put
+// the old log back. Either way the old log is what stays.
+TEST(InterruptedRunRecoveryTest, FileARollbackPutBackIsKept) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  for (const bool rolled_back : {false, true}) {
+    SCOPED_TRACE(rolled_back ? "rolled back" : "not rolled back");
+    base::ScopedTempFolder temp;
+    const base::FilePath folder = temp.path();
+    const base::FilePath log = folder.Append(kInstallLogName);
+    const base::FilePath kept =
+        folder.Append(L"old_status\\installation_status.xml.1765140000");
+    ASSERT_TRUE(base::CreateDirectory(kept.DirName()));
+    ASSERT_TRUE(WriteText(log, rolled_back ? "old log" : "new log"));
+    if (!rolled_back) {
+      ASSERT_TRUE(WriteText(kept, "old log"));
+    }
+    ASSERT_TRUE(WriteText(
+        folder.Append(L"installer_run_20261207204000_" +
+                      std::to_wstring(ended.Pid()) + L".journal"),
+        "moved\t" + log.AsUTF8() + "\t" + kept.AsUTF8() + "\ncreated\t" +
+            log.AsUTF8() + "\n"));
+
+    InterruptedRunRecovery::RecoverFolder(folder);
+
+    EXPECT_EQ("old log", ReadText(log));
+    EXPECT_FALSE(base::PathExists(kept));
+  }
+}
+
+std::wstring ReadValue(const std::wstring& key_path, const wchar_t* name) {
+  base::win::RegistryKey key;
+  std::wstring value;
+  if (key.Open(HKEY_CURRENT_USER, key_path.c_str(), KEY_READ) != ERROR_SUCCESS)
+    return L"<no key>";
+  return key.ReadString(name, &value) == ERROR_SUCCESS ? value : L"<none>";
+}
+
+bool WriteValue(const std::wstring& key_path,
+                const wchar_t* name,
+                const std::wstring& value) {
+  base::win::RegistryKey key;
+  return key.Create(HKEY_CURRENT_USER, key_path.c_str(), KEY_ALL_ACCESS) ==
+             ERROR_SUCCESS &&
+         key.WriteString(name, value.c_str()) == ERROR_SUCCESS;
+}
+
+std::unique_ptr<Operation> SetString(const std::wstring& key_path,
+                                     const wchar_t* name,
+                                     const std::wstring& value) {
+  return std::make_unique<ChangeRegValueOperation>(
+      HKEY_CURRENT_USER, key_path, name, value.c_str(), REG_SZ,
+      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)), 0);
+}
+
+// "<product><stream>", as the registry rows name the browser's keys.
+std::wstring ProductKeyName() {
+  return base::Utf8ToWide(GetProductName() + GetStreamName());
+}
+
+// The registry work of a run, done by the real operations with the
+// journal on, on the product's own keys (HKCU pointed at a test key); the
+// run then "dies": its journal is left under a dead process's name and the
+// work stays. The recovery puts back every value changed or deleted, every
+// key deleted (a subkey name with a tab and a line break among them), and
+// removes what the run added; of a shared key the run made only the
+// product's part goes.
+TEST(InterruptedRunRecoveryTest, DeadRunsRegistryChangesAreUndone) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  base::win::ScopedRegistryOverride user(HKEY_CURRENT_USER);
+  ASSERT_TRUE(user.Valid());
+  const std::wstring product = ProductKeyName();
+  const std::wstring kept = L"Software\\Clients\\StartMenuInternet\\" + product;
+  const std::wstring deleted = L"Software\\Classes\\" + product + L"\\shell";
+  const std::wstring deleted_sub = deleted + L"\\Sub\tkey\nname";
+  const std::wstring created = kept + L"\\Created\\Deeper";
+  // Shared: ".htm" did not exist, the run made it for its row below.
+  const std::wstring file_type = L"Software\\Classes\\.htm";
+  const std::wstring open_with = file_type + L"\\OpenWithProgIDs";
+  ASSERT_TRUE(WriteValue(kept, L"Changed", L"old"));
+  ASSERT_TRUE(WriteValue(kept, L"Removed", L"there"));
+  ASSERT_TRUE(WriteValue(deleted, L"", L"default"));
+  ASSERT_TRUE(WriteValue(deleted_sub, L"Line\tbreak\n", L"sub"));
+  base::ScopedTempFolder temp;
+
+  RunJournal* journal = RunJournal::Get();
+  journal->Start(temp.path());
+  Transaction transaction;
+  ASSERT_TRUE(transaction.ExecuteOperation(SetString(kept, L"Changed", L"new")));
+  ASSERT_TRUE(transaction.ExecuteOperation(SetString(kept, L"Added", L"new")));
+  ASSERT_TRUE(transaction.ExecuteOperation(MakeChangeRegValueOperation(
+      HKEY_CURRENT_USER, kept, L"Removed", nullptr, 0, REG_SZ, 0, 0)));
+  ASSERT_TRUE(transaction.ExecuteOperation(SetString(created, L"", L"new")));
+  ASSERT_TRUE(
+      transaction.ExecuteOperation(SetString(open_with, product.c_str(), L"")));
+  ASSERT_TRUE(transaction.ExecuteOperation(
+      std::make_unique<DeleteRegKeyOperation>(HKEY_CURRENT_USER, deleted, 0)));
+  base::FileEnumerator listing(temp.path(), false,
+                               base::FileEnumerator::kFiles, L"*.journal");
+  const base::FilePath live = listing.Next();
+  ASSERT_FALSE(live.empty());
+  const base::FilePath dead = temp.path().Append(
+      L"installer_run_20261207204000_" + std::to_wstring(ended.Pid()) +
+      L".journal");
+  ASSERT_TRUE(::CopyFileW(live.value().c_str(), dead.value().c_str(), TRUE));
+  transaction.DestroyOperations();
+  journal->Finish();
+  ASSERT_EQ(L"new", ReadValue(kept, L"Changed"));
+  ASSERT_EQ(L"<no key>", ReadValue(deleted, L""));
+  // Another program's, written after the run died.
+  ASSERT_TRUE(WriteValue(file_type, L"Other", L"theirs"));
+
+  InterruptedRunRecovery::RecoverFolder(temp.path());
+
+  EXPECT_FALSE(base::PathExists(dead));
+  EXPECT_EQ(L"old", ReadValue(kept, L"Changed"));
+  EXPECT_EQ(L"<none>", ReadValue(kept, L"Added"));
+  EXPECT_EQ(L"there", ReadValue(kept, L"Removed"));
+  EXPECT_EQ(L"<no key>", ReadValue(kept + L"\\Created", L""));
+  EXPECT_EQ(L"default", ReadValue(deleted, L""));
+  EXPECT_EQ(L"sub", ReadValue(deleted_sub, L"Line\tbreak\n"));
+  EXPECT_EQ(L"<no key>", ReadValue(open_with, L""));
+  EXPECT_EQ(L"theirs", ReadValue(file_type, L"Other"));
+}
+
+// A key path or value name as the journal writes it.
+std::string Hex(const std::wstring& text) {
+  const std::string utf8 = base::WideToUtf8(text);
+  return base::HexEncode(utf8.data(), utf8.size());
+}
+
+// A REG_SZ value's data as the journal writes it.
+std::string StringDataHex(const std::wstring& text) {
+  return base::HexEncode(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
+// Journals found in an installation folder, each with the lines of a good
+// run and one line more that reaches for what that run could not have
+// changed: no line of such a journal is acted on, and nothing outside the
+// folder and the product's keys changes (sentinel files and keys compared
+// before and after). Without the bad line the same journal is undone.
+TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  base::ScopedTempFolder temp;
+  const base::FilePath root = temp.path();
+  const base::FilePath folder = root.Append(L"inst");
+  const base::FilePath outside = root.Append(L"outside\\keep.txt");
+  const base::FilePath sibling = root.Append(L"inst2\\keep.txt");
+  const base::FilePath sibling_aside = root.Append(L"inst.3.old");
+  const base::FilePath inside = folder.Append(L"user.txt");
+  const base::FilePath made = folder.Append(L"made.txt");
+  base::FilePath desktop;
+  ASSERT_TRUE(base::GetPathForKey(base::kDesktop, &desktop));
+  const base::FilePath foreign_shortcut = desktop.Append(
+      L"Other " + base::Utf8ToWide(base::GenerateGuidText()) + L".lnk");
+  // The product's shortcut with a version no other test uses.
+  const base::FilePath own_shortcut = desktop.Append(base::Utf8ToWide(
+      GetVisibleProductNameWithStream() + " " +
+      std::to_string(::GetCurrentProcessId()) + GetShortcutSuffix() + ".lnk"));
+  const base::FilePath files[] = {outside, sibling, inside, foreign_shortcut,
+                                  sibling_aside.Append(L"keep.txt")};
+  base::win::ScopedRegistryOverride user(HKEY_CURRENT_USER);
+  ASSERT_TRUE(user.Valid());
+  const std::wstring run_key =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const std::wstring sentinel_key = L"Software\\Sentinel";
+  const std::wstring product_key =
+      L"Software\\Clients\\StartMenuInternet\\" + ProductKeyName();
+  // One of the protocols whose handler a run makes the browser.
+  const std::wstring protocol_key = L"Software\\Classes\\ftp";
+  const std::string dead_run = "installer_run_20261207204000_" +
+                               std::to_string(ended.Pid()) + ".journal";
+  const std::string huge_name(300'000, 'x');
+
+  struct Case {
+    const char* label;
+    std::string line;
+  } const cases[] = {
+      {"created outside", "created\t" + outside.AsUTF8()},
+      {"created in a sibling", "created\t" + sibling.AsUTF8()},
+      {"created through ..",
+       "created\t" + folder.AsUTF8() + "\\..\\outside\\keep.txt"},
+      {"created wildcard", "created\t" + folder.AsUTF8() + "\\*.txt"},
+      {"shortcut wildcard", "created\t" + desktop.AsUTF8() + "\\*.lnk"},
+      {"shortcut of another name", "created\t" + foreign_shortcut.AsUTF8()},
+      {"created relative", "created\tinst\\user.txt"},
+      {"created drive relative",
+       "created\t" + root.AsUTF8().substr(0, 2) + "user.txt"},
+      {"created UNC", "created\t\\\\localhost\\C$\\user.txt"},
+      {"created device", "created\t" + folder.AsUTF8() + "\\CON"},
+      {"created device path", "created\t\\\\.\\" + inside.AsUTF8()},
+      {"created stream", "created\t" + inside.AsUTF8() + ":stream"},
+      {"aside of another name",
+       "aside\t" + inside.AsUTF8() + "\t" + outside.AsUTF8()},
+      {"aside outside", "aside\t" + outside.AsUTF8() + "\t" + outside.AsUTF8() +
+                            ".1765140000.old"},
+      {"aside of the folder",
+       "aside\t" + folder.AsUTF8() + "\t" + sibling_aside.AsUTF8()},
+      {"moved out", "moved\t" + inside.AsUTF8() + "\t" + outside.AsUTF8()},
+      {"folder outside", "folder\t" + outside.DirName().AsUTF8()},
+      {"key of all Software", "key\tHKCU\t0\tSoftware\\"},
+      {"key Software", "key\tHKCU\t0\t" + Hex(L"Software")},
+      {"key of another", "key\tHKCU\t0\t" + Hex(sentinel_key)},
+      {"key of another view", "key\tHKCU\t983103\t" + Hex(product_key)},
+      {"deleted key of another", "deletedkey\tHKCU\t0\t" + Hex(sentinel_key)},
+      {"value planted", "value\tHKCU\t0\t" + Hex(run_key) + "\t" +
+                            Hex(L"Planted") + "\t1\t" +
+                            StringDataHex(L"C:\\x.exe")},
+      {"value removed", "value\tHKCU\t0\t" + Hex(run_key) + "\t" +
+                            Hex(L"Kept") + "\t4294967295\t"},
+      {"command of another type",
+       "value\tHKCU\t0\t" +
+           Hex(L"Software\\Classes\\txtfile\\shell\\open\\command") +
+           "\t\t1\t" + StringDataHex(L"C:\\x.exe")},
+      {"tab in a key of old",
+       "key\tHKCU\t0\t" + base::WideToUtf8(product_key) + "\tforged"},
+      {"line break in a key of old", "key\tHKCU\t0\t" +
+                                         base::WideToUtf8(product_key) +
+                                         "\nkey\tHKCU\t0\tSoftware"},
+      {"huge line", "created\t" + folder.AsUTF8() + "\\" + huge_name},
+      {"unknown kind", "planted\t" + inside.AsUTF8()},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.label);
+    ASSERT_TRUE(base::CreateDirectory(folder));
+    for (const base::FilePath& file : files) {
+      ASSERT_TRUE(base::CreateDirectory(file.DirName()));
+      ASSERT_TRUE(WriteText(file, "mine"));
+    }
+    ASSERT_TRUE(WriteText(made, "made by the run"));
+    ASSERT_TRUE(WriteText(own_shortcut, "made by the run"));
+    ASSERT_TRUE(WriteValue(sentinel_key, L"Kept", L"mine"));
+    ASSERT_TRUE(WriteValue(run_key, L"Kept", L"mine"));
+    ASSERT_TRUE(WriteValue(product_key, L"Changed", L"new"));
+    ASSERT_TRUE(WriteValue(protocol_key, L"URL Protocol", L""));
+    const std::string good =
+        "created\t" + made.AsUTF8() + "\ncreated\t" + own_shortcut.AsUTF8() +
+        "\nvalue\tHKCU\t0\t" + Hex(product_key) + "\t" + Hex(L"Changed") +
+        "\t1\t" + StringDataHex(L"old") + "\n" +
+        // As earlier runs wrote key paths: as text.
+        "value\tHKCU\t0\t" + base::WideToUtf8(protocol_key) + "\t" +
+        Hex(L"URL Protocol") + "\t4294967295\t\n";
+    const base::FilePath journal = folder.AppendASCII(dead_run);
+    ASSERT_TRUE(WriteText(journal, good + test.line + "\n" + good));
+
+    InterruptedRunRecovery::RecoverFolder(folder);
+
+    EXPECT_TRUE(base::PathExists(journal));
+    EXPECT_EQ("made by the run", ReadText(made));
+    EXPECT_TRUE(base::PathExists(own_shortcut));
+    EXPECT_EQ(L"new", ReadValue(product_key, L"Changed"));
+    EXPECT_EQ(L"", ReadValue(protocol_key, L"URL Protocol"));
+    EXPECT_EQ(
+        L"<no key>",
+        ReadValue(L"Software\\Classes\\txtfile\\shell\\open\\command", L""));
+    for (const base::FilePath& file : files)
+      EXPECT_EQ("mine", ReadText(file)) << file.AsUTF8();
+    EXPECT_EQ(L"mine", ReadValue(sentinel_key, L"Kept"));
+    EXPECT_EQ(L"mine", ReadValue(run_key, L"Kept"));
+    EXPECT_EQ(L"<none>", ReadValue(run_key, L"Planted"));
+
+    // The same journal without the line is the run's own.
+    ASSERT_TRUE(WriteText(journal, good));
+    InterruptedRunRecovery::RecoverFolder(folder);
+    EXPECT_FALSE(base::PathExists(journal));
+    EXPECT_FALSE(base::PathExists(made));
+    EXPECT_FALSE(base::PathExists(own_shortcut));
+    EXPECT_EQ(L"old", ReadValue(product_key, L"Changed"));
+    EXPECT_EQ(L"<none>", ReadValue(protocol_key, L"URL Protocol"));
+  }
+  base::DeletePath(foreign_shortcut, false);
+  base::DeletePath(own_shortcut, false);
+}
+
+// A journal larger than any run writes is refused before it is read.
+TEST(InterruptedRunRecoveryTest, HugeJournalIsRefused) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  base::ScopedTempFolder temp;
+  const base::FilePath made = temp.path().Append(L"made.txt");
+  ASSERT_TRUE(WriteText(made, "made by the run"));
+  const std::string line = "created\t" + made.AsUTF8() + "\n";
+  std::string text;
+  while (text.size() <= (64u << 20))
+    text += line;
+  const base::FilePath journal =
+      temp.path().Append(L"installer_run_20261207204000_" +
+                         std::to_wstring(ended.Pid()) + L".journal");
+  ASSERT_TRUE(WriteText(journal, text));
+
+  InterruptedRunRecovery::RecoverFolder(temp.path());
+
+  EXPECT_TRUE(base::PathExists(journal));
+  EXPECT_TRUE(base::PathExists(made));
+}
+
+// A live run's hold on the folder's mutex, taken on a thread of its own:
+// a mutex is its owning thread's to take again.
+class HeldMutex {
+ public:
+  explicit HeldMutex(const std::wstring& name)
+      : thread_([this, name] {
+          base::win::ScopedHandle mutex(
+              ::CreateMutexW(nullptr, TRUE, name.c_str()));
+          taken_.Signal();
+          release_.Wait();
+          ::ReleaseMutex(mutex.Get());
+        }) {
+    taken_.Wait();
+  }
+  ~HeldMutex() {
+    release_.Signal();
+    thread_.join();
+  }
+
+ private:
+  base::SyncEvent taken_{base::SyncEvent::ResetMode::kManual,
+                         base::SyncEvent::InitialState::kNotSignaled};
+  base::SyncEvent release_{base::SyncEvent::ResetMode::kManual,
+                           base::SyncEvent::InitialState::kNotSignaled};
+  std::thread thread_;
+};
+
+// A run that holds the folder under its 8.3 spelling keeps a recovery of
+// the long spelling away; once it lets go, the journal is recovered.
+TEST(InterruptedRunRecoveryTest, RunHoldingTheFolderInAnotherSpellingIsLeft) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  base::ScopedTempFolder temp;
+  const base::FilePath folder = temp.path().Append(L"Tarvo Spelt Two Ways");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  wchar_t short_folder[MAX_PATH];
+  ASSERT_NE(
+      0u, ::GetShortPathNameW(folder.value().c_str(), short_folder, MAX_PATH));
+  ASSERT_NE(folder.value(), short_folder);
+  const base::FilePath made = folder.Append(L"made.txt");
+  ASSERT_TRUE(WriteText(made, "made by the run"));
+  const base::FilePath journal =
+      folder.Append(L"installer_run_20261207204000_" +
+                    std::to_wstring(ended.Pid()) + L".journal");
+  ASSERT_TRUE(WriteText(journal, "created\t" + made.AsUTF8() + "\n"));
+  {
+    const HeldMutex run(
+        InstallerObjectNames(base::FilePath(short_folder)).mutex());
+    InterruptedRunRecovery::RecoverFolder(folder);
+    EXPECT_TRUE(base::PathExists(journal));
+    EXPECT_TRUE(base::PathExists(made));
+  }
+  InterruptedRunRecovery::RecoverFolder(folder);
+  EXPECT_FALSE(base::PathExists(journal));
+  EXPECT_FALSE(base::PathExists(made));
+}
+
+bool ElevatedAdmin(bool) {
+  return true;
+}
+
+bool LimitedUser(bool) {
+  return false;
+}
+
+// An elevated recovery reads who wrote the journal before it acts; its
+// own user's journal is carried out as a limited recovery's is. (Under Wine
+// the user is always an elevated administrator and a file's owner cannot
+// be changed: the elevation comes through the test seam of the
+// administrator check, and the refusal of other writers is tested on the
+// decision itself.)
+TEST(InterruptedRunRecoveryTest, ElevatedRecoveryActsForTheUsersJournal) {
+  const base::Process ended = EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  for (const AdminQuery elevation : {&ElevatedAdmin, &LimitedUser}) {
+    base::ScopedTempFolder temp;
+    const base::FilePath made = temp.path().Append(L"made.txt");
+    ASSERT_TRUE(WriteText(made, "made by the run"));
+    const base::FilePath journal =
+        temp.path().Append(L"installer_run_20261207204000_" +
+                           std::to_wstring(ended.Pid()) + L".journal");
+    ASSERT_TRUE(WriteText(journal, "created\t" + made.AsUTF8() + "\n"));
+    const AdminQuery previous = SetAdminQueryForTesting(elevation);
+
+    InterruptedRunRecovery::RecoverFolder(temp.path());
+
+    SetAdminQueryForTesting(previous);
+    EXPECT_FALSE(base::PathExists(journal));
+    EXPECT_FALSE(base::PathExists(made));
+  }
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,88 @@
+#include "desktop/windows/installer/recovery/journal_owner_check.h"
+
+#include <windows.h>
+
+#include <sddl.h>
+
+#include <memory>
+
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+struct LocalFreer {
+  void operator()(void* block) const { ::LocalFree(block); }
+};
+using ScopedDescriptor = std::unique_ptr<void, LocalFreer>;
+
+ScopedDescriptor Descriptor(const wchar_t* sddl) {
+  PSECURITY_DESCRIPTOR raw = nullptr;
+  ::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                         &raw, nullptr);
+  return ScopedDescriptor(raw);
+}
+
+// The user of the cases: any ordinary account.
+constexpr wchar_t kUser[] = L"O:S-1-5-21-1-2-3-1001";
+constexpr wchar_t kOtherUser[] = L"O:S-1-5-21-1-2-3-1002";
+// Program Files: the administrators, the system and the installer service
+// write; users read and run; the creator's entry only passes to what the
+// folder holds.
+constexpr wchar_t kAdminOnlyFolder[] =
+    L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"
+    L"(A;OICI;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-"
+    L"2271478464)(A;OICI;0x1200a9;;;BU)(A;OICIIO;GA;;;CO)(D;;FA;;;WD)";
+// A folder under C:\: authenticated users may add files.
+constexpr wchar_t kUsersWriteFolder[] =
+    L"O:BAD:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1301bf;;;AU)";
+constexpr wchar_t kUserOwnedFolder[] =
+    L"O:S-1-5-21-1-2-3-1002D:(A;OICI;FA;;;BA)";
+// No access list: everyone may write.
+constexpr wchar_t kNoListFolder[] = L"O:BA";
+
+TEST(JournalOwnerCheckTest, TrustedWritersAreTheUserAndThePrivileged) {
+  struct Case {
+    const wchar_t* journal_owner;
+    const wchar_t* folder;
+    bool trusted;
+  } const cases[] = {
+      {kUser, kUsersWriteFolder, true},
+      {L"O:BA", kUsersWriteFolder, true},
+      {L"O:SY", kUsersWriteFolder, true},
+      {kOtherUser, kUsersWriteFolder, false},
+      {L"O:BU", kUsersWriteFolder, false},
+      {kOtherUser, kAdminOnlyFolder, true},
+      {kOtherUser, kUserOwnedFolder, false},
+      {kOtherUser, kNoListFolder, false},
+      {kOtherUser, nullptr, false},
+  };
+  const ScopedDescriptor user = Descriptor(kUser);
+  PSID user_sid = nullptr;
+  BOOL defaulted = FALSE;
+  ASSERT_TRUE(::GetSecurityDescriptorOwner(user.get(), &user_sid, &defaulted));
+  for (const Case& test : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << (&test - cases));
+    const ScopedDescriptor journal = Descriptor(test.journal_owner);
+    PSID journal_owner = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorOwner(journal.get(), &journal_owner,
+                                             &defaulted));
+    PSID folder_owner = nullptr;
+    PACL folder_dacl = nullptr;
+    ScopedDescriptor folder;
+    if (test.folder) {
+      folder = Descriptor(test.folder);
+      ASSERT_TRUE(folder);
+      BOOL present = FALSE;
+      ASSERT_TRUE(::GetSecurityDescriptorOwner(folder.get(), &folder_owner,
+                                               &defaulted));
+      ASSERT_TRUE(::GetSecurityDescriptorDacl(folder.get(), &present,
+                                              &folder_dacl, &defaulted));
+    }
+    EXPECT_EQ(test.trusted, IsTrustedJournalWriter(journal_owner, user_sid,
+                                                   folder_owner, folder_dacl));
+  }
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,213 @@
+#include "desktop/windows/installer/recovery/journal_scope.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/backend/steps/update_steps.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_names.h"
+#include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/recovery/local_path.h"
+
+namespace installer {
+
+namespace {
+
+using Kind = RunJournal::Kind;
+
+// Where a run makes, renames or removes the product's shortcuts.
+constexpr int kShellFolderKeys[] = {base::kDesktop,     base::kCommonDesktop,
+                                    base::kStartMenu,   base::kCommonStartMenu,
+                                    base::kQuickLaunch, base::kTaskbarPins};
+constexpr wchar_t kShortcutExtension[] = L".LNK";
+// The former generation's streams, whose shortcuts an update renames.
+constexpr int32_t kOldProductTypes[] = {0, 1, 2};
+
+bool EndsWith(const std::wstring& text, const std::wstring& end) {
+  return text.size() >= end.size() &&
+         text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The name a set-aside gets: the path's own, then ".<seconds>[_n].old".
+bool IsAsideOf(const base::FilePath& aside, const base::FilePath& path) {
+  const std::wstring prefix = ToUpperOrdinal(path.value()) + L".";
+  const std::wstring value = ToUpperOrdinal(aside.value());
+  if (value.size() <= prefix.size() + 4 ||
+      value.compare(0, prefix.size(), prefix) != 0 ||
+      !EndsWith(value, L".OLD")) {
+    return false;
+  }
+  const std::wstring middle =
+      value.substr(prefix.size(), value.size() - prefix.size() - 4);
+  return middle.find_first_not_of(L"0123456789_") == std::wstring::npos;
+}
+
+// " 45" after a name: the shortcut that carries the major version.
+std::wstring WithoutVersion(const std::wstring& stem) {
+  const size_t space = stem.rfind(L' ');
+  if (space == std::wstring::npos || space + 1 == stem.size() ||
+      stem.find_first_not_of(L"0123456789", space + 1) != std::wstring::npos) {
+    return stem;
+  }
+  return stem.substr(0, space);
+}
+
+}  // namespace
+
+JournalScope::JournalScope(const base::FilePath& install_folder)
+    : folder_(ResolveLocalPath(install_folder)), registry_(install_folder) {
+  const std::wstring visible = base::Utf8ToWide(GetVisibleProductName());
+  upper_shortcut_stems_.push_back(
+      ToUpperOrdinal(base::Utf8ToWide(GetVisibleProductNameWithStream())));
+  for (const int32_t type : kOldProductTypes) {
+    const std::wstring stream = UpdateSteps::GetOldProductStreamName(type);
+    upper_shortcut_stems_.push_back(
+        ToUpperOrdinal(stream.empty() ? visible : visible + L" " + stream));
+  }
+  upper_shortcut_suffix_ =
+      ToUpperOrdinal(base::Utf8ToWide(GetShortcutSuffix()));
+}
+
+JournalScope::~JournalScope() = default;
+
+bool JournalScope::Allows(const RunJournal::Entry& entry) {
+  switch (entry.kind) {
+    case Kind::kSetAside:
+    case Kind::kMoved:
+    case Kind::kCreated:
+    case Kind::kCreatedFolder:
+      return AllowsFiles(entry);
+    case Kind::kCreatedKey:
+    case Kind::kDeletedKey:
+    case Kind::kOldValue:
+      return AllowsKey(entry);
+    case Kind::kCommitted:
+      return true;
+  }
+  return false;
+}
+
+bool JournalScope::AllowsFiles(const RunJournal::Entry& entry) {
+  switch (entry.kind) {
+    case Kind::kSetAside:
+      // Put back over the path, or deleted once committed: both in reach.
+      return IsAsideOf(entry.aside, entry.path) &&
+             ((IsInFolder(entry.path) && IsInFolder(entry.aside)) ||
+              IsProductShortcut(entry.path));
+    case Kind::kMoved:
+      // Moved within the folder, a shortcut renamed, or moved in from the
+      // run's package elsewhere (the source is then never touched).
+      return (IsInFolder(entry.aside) && !Resolve(entry.path).empty()) ||
+             (IsProductShortcut(entry.path) && IsProductShortcut(entry.aside));
+    case Kind::kCreated:
+      return IsInFolder(entry.path) || IsProductShortcut(entry.path);
+    case Kind::kCreatedFolder:
+      return IsInFolder(entry.path);
+    default:
+      return false;
+  }
+}
+
+bool JournalScope::AllowsKey(const RunJournal::Entry& entry) const {
+  switch (entry.kind) {
+    case Kind::kCreatedKey:
+      return registry_.GetCreatedKeyReach(entry.key) !=
+             ProductRegistryScope::CreatedKeyReach::kNone;
+    case Kind::kDeletedKey:
+      return registry_.IsDeletableKey(entry.key);
+    case Kind::kOldValue:
+      return registry_.IsProductValue(entry.key, entry.value_name);
+    default:
+      return false;
+  }
+}
+
+bool JournalScope::IsInFolder(const base::FilePath& path) {
+  const base::FilePath resolved = Resolve(path);
+  if (!valid() || !IsBelowFolder(resolved, folder_) ||
+      !IsReachedDirectly(resolved.DirName())) {
+    return false;
+  }
+  // Whatever is done to it would be done to what it points at.
+  const DWORD attributes = ::GetFileAttributesW(resolved.value().c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES ||
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// On the first path outside the folder: the shell's folders take a while
+// to look up, and most journals name none.
+void JournalScope::ReadShellFolders() {
+  if (shell_folders_read_)
+    return;
+  shell_folders_read_ = true;
+  for (const int key : kShellFolderKeys) {
+    base::FilePath folder;
+    if (!base::GetPathForKey(key, &folder))
+      continue;
+    folder = ResolveLocalPath(folder);
+    if (folder.empty())
+      continue;
+    upper_shell_folders_.push_back(ToUpperOrdinal(folder.value()));
+    if (key == base::kStartMenu)
+      upper_start_menu_ = upper_shell_folders_.back();
+  }
+}
+
+bool JournalScope::IsProductShortcut(const base::FilePath& path) {
+  const base::FilePath resolved = Resolve(path);
+  if (resolved.empty())
+    return false;
+  ReadShellFolders();
+  const std::wstring folder = ToUpperOrdinal(resolved.DirName().value());
+  if (std::find(upper_shell_folders_.begin(), upper_shell_folders_.end(),
+                folder) == upper_shell_folders_.end()) {
+    return false;
+  }
+  std::wstring stem = ToUpperOrdinal(resolved.BaseName().value());
+  if (folder == upper_start_menu_ &&
+      stem == ToUpperOrdinal(kTemporaryShortcutFolderName)) {
+    return true;
+  }
+  if (!EndsWith(stem, kShortcutExtension))
+    return false;
+  stem.resize(stem.size() - std::size(kShortcutExtension) + 1);
+  if (!upper_shortcut_suffix_.empty() && EndsWith(stem, upper_shortcut_suffix_))
+    stem.resize(stem.size() - upper_shortcut_suffix_.size());
+  stem = WithoutVersion(stem);
+  return std::find(upper_shortcut_stems_.begin(), upper_shortcut_stems_.end(),
+                   stem) != upper_shortcut_stems_.end();
+}
+
+base::FilePath JournalScope::Resolve(const base::FilePath& path) {
+  const std::wstring name = path.BaseName().value();
+  const base::FilePath parent = path.DirName();
+  if (!IsPlainComponent(name) || parent == path)
+    return base::FilePath();
+  const std::wstring key = ToUpperOrdinal(parent.value());
+  auto found = resolved_folders_.find(key);
+  if (found == resolved_folders_.end())
+    found = resolved_folders_.emplace(key, ResolveLocalPath(parent)).first;
+  return found->second.empty() ? base::FilePath() : found->second.Append(name);
+}
+
+bool JournalScope::IsReachedDirectly(const base::FilePath& folder) {
+  const std::wstring key = ToUpperOrdinal(folder.value());
+  if (key == ToUpperOrdinal(folder_.value()))
+    return true;
+  if (!IsBelowFolder(folder, folder_))
+    return false;
+  const auto found = direct_folders_.find(key);
+  if (found != direct_folders_.end())
+    return found->second;
+  const DWORD attributes = ::GetFileAttributesW(folder.value().c_str());
+  const bool direct = (attributes == INVALID_FILE_ATTRIBUTES ||
+                       !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                      IsReachedDirectly(folder.DirName());
+  direct_folders_.emplace(key, direct);
+  return direct;
+}
+
+}  // namespace installer

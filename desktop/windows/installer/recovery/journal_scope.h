@@ -1,0 +1,67 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_JOURNAL_SCOPE_H_
+#define DESKTOP_WINDOWS_INSTALLER_JOURNAL_SCOPE_H_
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/recovery/product_registry_scope.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
+
+namespace installer {
+
+// What a run into one installation folder could have changed, against
+// which a journal found there is read: files and folders inside the folder
+// (resolved, not through a junction), the product's shortcuts by their
+// names in the shell folders, and the product's registry. Paths are
+// resolved once per folder they lie in, so that a journal is read in time
+// linear in its length. Lives on the recovering thread.
+class JournalScope {
+ public:
+  explicit JournalScope(const base::FilePath& install_folder);
+  ~JournalScope();
+  JournalScope(const JournalScope&) = delete;
+  JournalScope& operator=(const JournalScope&) = delete;
+
+  // False when the folder itself is not a plain local path: then nothing
+  // lies in the scope.
+  bool valid() const { return !folder_.empty(); }
+  // Whether the run the journal belongs to could have done what `entry`
+  // records.
+  [[nodiscard]] bool Allows(const RunJournal::Entry& entry);
+
+  // Below the folder, resolved, through no junction or link.
+  bool IsInFolder(const base::FilePath& path);
+  // A shortcut of the product's names in one of the shell folders, or the
+  // start-menu folder of shortcuts earlier installers left.
+  bool IsProductShortcut(const base::FilePath& path);
+
+  const ProductRegistryScope& registry() const { return registry_; }
+
+ private:
+  void ReadShellFolders();
+  bool AllowsFiles(const RunJournal::Entry& entry);
+  bool AllowsKey(const RunJournal::Entry& entry) const;
+  // `path` with its folder resolved; empty when it is no plain local path.
+  base::FilePath Resolve(const base::FilePath& path);
+  // Whether no folder from `folder` up to the installation folder is a
+  // junction or a link.
+  bool IsReachedDirectly(const base::FilePath& folder);
+
+  base::FilePath folder_;
+  bool shell_folders_read_ = false;
+  std::vector<std::wstring> upper_shell_folders_;
+  std::wstring upper_start_menu_;
+  std::vector<std::wstring> upper_shortcut_stems_;
+  std::wstring upper_shortcut_suffix_;
+  // By the folder as the journal spells it, upper-cased.
+  std::unordered_map<std::wstring, base::FilePath> resolved_folders_;
+  // By the resolved folder, upper-cased.
+  std::unordered_map<std::wstring, bool> direct_folders_;
+  ProductRegistryScope registry_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_JOURNAL_SCOPE_H_

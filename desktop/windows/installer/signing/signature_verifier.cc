@@ -1,0 +1,324 @@
+#include "desktop/windows/installer/signing/signature_verifier.h"
+
+#include <softpub.h>
+#include <wintrust.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/files/memory_mapped_file.h"
+#include "base/log_message.h"
+#include "base/strings/string_format.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/signing/locked_file_view.h"
+#include "desktop/windows/installer/signing/pe_image.h"
+#include "desktop/windows/installer/signing/scoped_crypt_objects.h"
+#include "desktop/windows/installer/signing/signer_report.h"
+#include "desktop/windows/installer/signing/signer_verification.h"
+
+namespace installer {
+
+namespace {
+
+// The unauthenticated attribute that carries a nested signature.
+constexpr char kNestedSignatureOid[] = "1.3.6.1.4.1.311.2.4.1";
+constexpr DWORD kSha1Length = 20;
+
+std::string ErrorText(DWORD error) {
+  return base::SystemErrorCodeToString(error);
+}
+
+LONG VerifyTrust(const LockedFileView& file, const base::FilePath& path) {
+  // The handle is what Windows reads; the path only names the file.
+  WINTRUST_FILE_INFO file_info = {};
+  file_info.cbStruct = sizeof(file_info);
+  file_info.pcwszFilePath = path.value().c_str();
+  file_info.hFile = file.file_handle();
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file_info;
+  data.dwStateAction = WTD_STATEACTION_IGNORE;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action,
+                          &data);
+}
+
+// Opens `signature` (DER PKCS #7 signed data) as a store and a message;
+// the Windows error on failure, else 0.
+DWORD QuerySignedBlob(std::span<const uint8_t> signature,
+                      ScopedCertStore* store,
+                      ScopedCryptMsg* message,
+                      DWORD* encoding) {
+  if (signature.empty())
+    return static_cast<DWORD>(TRUST_E_NOSIGNATURE);
+  CERT_BLOB blob = {static_cast<DWORD>(signature.size()),
+                    const_cast<BYTE*>(signature.data())};
+  if (!::CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob,
+                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, encoding, nullptr,
+                          nullptr, store->Receive(), message->Receive(),
+                          nullptr)) {
+    return ::GetLastError();
+  }
+  return 0;
+}
+
+// The signer information of `index` in `buffer`, or null with the reason
+// written to `stream`.
+const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,
+                                      DWORD index,
+                                      std::vector<uint8_t>* buffer,
+                                      std::ostream& stream) {
+  DWORD size = 0;
+  if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index, nullptr,
+                          &size)) {
+    stream << "Cannot get signer size\n";
+    return nullptr;
+  }
+  // The vector's storage comes from operator new, aligned for the pointers
+  // that CMSG_SIGNER_INFO holds.
+  buffer->resize(size);
+  if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index,
+                          buffer->data(), &size)) {
+    stream << "Cannot get signer info\n";
+    return nullptr;
+  }
+  return reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer->data());
+}
+
+ScopedCertContext FindSignerCertificate(HCERTSTORE store,
+                                        DWORD encoding,
+                                        const CMSG_SIGNER_INFO& info) {
+  CERT_INFO wanted = {};
+  wanted.Issuer = info.Issuer;
+  wanted.SerialNumber = info.SerialNumber;
+  return ScopedCertContext(::CertFindCertificateInStore(
+      store, encoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+}
+
+std::wstring GetSimpleDisplayName(PCCERT_CONTEXT certificate) {
+  const DWORD size = ::CertGetNameStringW(
+      certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+  if (size <= 1)
+    return std::wstring();
+  std::wstring name(size, L'\0');
+  const DWORD written = ::CertGetNameStringW(
+      certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), size);
+  name.resize(written > 0 ? written - 1 : 0);
+  return name;
+}
+
+bool GetSignerName(PCCERT_CONTEXT certificate,
+                   std::wstring* name,
+                   std::ostream& stream) {
+  const DWORD size = ::CertGetNameStringW(
+      certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+  if (size <= 1) {
+    stream << "Cert signer name has 0 size\n";
+    return false;
+  }
+  name->assign(size, L'\0');
+  if (::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
+                           nullptr, name->data(), size) != size) {
+    stream << "Cannot get signer name\n";
+    return false;
+  }
+  name->resize(size - 1);
+  return true;
+}
+
+std::string GetSha1Thumbprint(PCCERT_CONTEXT certificate) {
+  BYTE hash[kSha1Length];
+  DWORD size = sizeof(hash);
+  if (!::CryptHashCertificate(0, CALG_SHA1, 0, certificate->pbCertEncoded,
+                              certificate->cbCertEncoded, hash, &size)) {
+    return std::string();
+  }
+  return base::HexEncode(hash, size);
+}
+
+bool CheckNestedSignatures(const CMSG_SIGNER_INFO& info,
+                           const PeImage& image,
+                           SignerReport* report,
+                           int depth) {
+  for (DWORD i = 0; i < info.UnauthAttrs.cAttr; ++i) {
+    const CRYPT_ATTRIBUTE& attribute = info.UnauthAttrs.rgAttr[i];
+    if (!attribute.pszObjId ||
+        std::strcmp(attribute.pszObjId, kNestedSignatureOid) != 0 ||
+        attribute.cValue == 0) {
+      continue;
+    }
+    const CRYPT_ATTR_BLOB& value = attribute.rgValue[0];
+    ScopedCertStore store;
+    ScopedCryptMsg message;
+    DWORD encoding = 0;
+    const DWORD error = QuerySignedBlob({value.pbData, value.cbData}, &store,
+                                        &message, &encoding);
+    if (error != 0) {
+      report->GetLineStream(depth + 1)
+          << "Cannot CryptQueryObject nested signature: " << ErrorText(error)
+          << "\n";
+      continue;
+    }
+    if (CheckSigners(store.Get(), message.Get(), encoding, image, report,
+                     depth + 1)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsPortableExecutable(const base::FilePath& path,
+                          bool* has_certificate_table) {
+  base::MappedFile file;
+  if (!file.Initialize(path, base::MappedFile::kReadOnly))
+    return false;
+  const std::optional<PeImage> image = PeImage::Parse(
+      {file.data(), static_cast<size_t>(file.length())});
+  if (!image)
+    return false;
+  *has_certificate_table = image->has_certificate_table();
+  return true;
+}
+
+bool VerifyFileSignature(const base::FilePath& path, std::string* report_text) {
+  LockedFileView file;
+  if (!file.Open(path)) {
+    if (report_text) {
+      base::AppendFormat(report_text, "Cannot open file: %s\n",
+                         ErrorText(::GetLastError()).c_str());
+    }
+    return false;
+  }
+  const LONG trust = VerifyTrust(file, path);
+  if (trust != ERROR_SUCCESS) {
+    if (!report_text)
+      return false;
+    base::AppendFormat(report_text, "Cannot WinVerifyTrust: %ld, %s\n", trust,
+                       ErrorText(::GetLastError()).c_str());
+  }
+  // The signature is read from the held view, not by path, so that it is the
+  // one WinVerifyTrust judged. Only a PE image carries one we can read.
+  const std::optional<PeImage> image = PeImage::Parse(file.bytes());
+  ScopedCertStore store;
+  ScopedCryptMsg message;
+  DWORD encoding = 0;
+  const DWORD error =
+      QuerySignedBlob(image ? image->GetEmbeddedSignature()
+                            : std::span<const uint8_t>(),
+                      &store, &message, &encoding);
+  if (error != 0) {
+    if (report_text) {
+      base::AppendFormat(report_text, "Cannot CryptQueryObject:%s\n",
+                         ErrorText(error).c_str());
+    }
+    return false;
+  }
+  const bool signer_found = CheckSignature(std::move(store), std::move(message),
+                                           encoding, *image, report_text);
+  return signer_found && trust == ERROR_SUCCESS;
+}
+
+bool CheckSignature(ScopedCertStore store,
+                    ScopedCryptMsg message,
+                    DWORD encoding,
+                    const PeImage& image,
+                    std::string* report_text) {
+  if (!report_text) {
+    DiscardingSignerReport report;
+    return CheckSigners(store.Get(), message.Get(), encoding, image, &report,
+                        0);
+  }
+  CollectingSignerReport report;
+  const bool result = CheckSigners(store.Get(), message.Get(), encoding, image,
+                                   &report, 0);
+  report_text->append(report.GetText());
+  return result;
+}
+
+bool CheckSigners(HCERTSTORE store,
+                  HCRYPTMSG message,
+                  DWORD encoding,
+                  const PeImage& image,
+                  SignerReport* report,
+                  int depth) {
+  std::ostream& stream = report->GetLineStream(depth);
+  DWORD count = 0;
+  DWORD count_size = sizeof(count);
+  if (!::CryptMsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &count,
+                          &count_size)) {
+    stream << "Cannot get signer count\n";
+    return false;
+  }
+  const std::wstring expected = base::Utf8ToWide(GetExpectedSigner());
+  for (DWORD index = 0; index < count; ++index) {
+    std::vector<uint8_t> buffer;
+    const CMSG_SIGNER_INFO* info = GetSignerInfo(message, index, &buffer, stream);
+    if (!info)
+      return false;
+    const ScopedCertContext certificate =
+        FindSignerCertificate(store, encoding, *info);
+    if (!certificate) {
+      stream << "Cannot find certificate info in store\n";
+      return false;
+    }
+    if (report->WantsDetail()) {
+      stream << "Trust chain:\n";
+      DescribeTrustChain(certificate.get(), stream);
+    }
+    std::wstring name;
+    if (!GetSignerName(certificate.get(), &name, stream))
+      return false;
+    // Only the first signer of the file's own signature is WinVerifyTrust's;
+    // any other is covered by nothing until we verify it.
+    const bool judged_by_windows = depth == 0 && index == 0;
+    const bool verified =
+        judged_by_windows || VerifyUnjudgedSigner(message, index, *info,
+                                                  certificate.get(), store,
+                                                  image, stream);
+    if (verified && !expected.empty() && name == expected)
+      return true;
+    stream << "Tried signer " << base::WideToUtf8(name) << "\n";
+    if (CheckNestedSignatures(*info, image, report, depth))
+      return true;
+  }
+  stream << "Cannot find any viable signers\n";
+  return false;
+}
+
+void DescribeTrustChain(PCCERT_CONTEXT certificate, std::ostream& stream) {
+  CERT_CHAIN_PARA para = {};
+  para.cbSize = sizeof(para);
+  PCCERT_CHAIN_CONTEXT built = nullptr;
+  if (!::CertGetCertificateChain(nullptr, certificate, nullptr, nullptr, &para,
+                                 0, nullptr, &built)) {
+    stream << "Cannot get trust chain\n";
+    return;
+  }
+  const ScopedCertChain chain(built);
+  stream << "Chain trust status: " << chain->TrustStatus.dwErrorStatus << "\n";
+  for (DWORD i = 0; i < chain->cChain; ++i) {
+    const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[i];
+    for (DWORD j = 0; j < simple->cElement; ++j) {
+      PCCERT_CONTEXT element = simple->rgpElement[j]->pCertContext;
+      stream << "Chain " << i << " element: "
+             << base::WideToUtf8(GetSimpleDisplayName(element)) << " "
+             << GetSha1Thumbprint(element) << "\n";
+    }
+  }
+}
+
+}  // namespace installer

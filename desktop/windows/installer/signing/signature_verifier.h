@@ -1,0 +1,55 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SIGNATURE_VERIFIER_H_
+#define DESKTOP_WINDOWS_INSTALLER_SIGNATURE_VERIFIER_H_
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <ostream>
+#include <string>
+
+#include "desktop/windows/installer/signing/scoped_cert_store.h"
+#include "desktop/windows/installer/signing/scoped_crypt_msg.h"
+
+namespace base {
+class FilePath;
+}
+
+namespace installer {
+
+class PeImage;
+class SignerReport;
+
+// Whether `path` is a PE32 or PE32+ image; `has_certificate_table` tells
+// whether its certificate-table directory entry has a size.
+bool IsPortableExecutable(const base::FilePath& path,
+                          bool* has_certificate_table);
+
+// Whether the file's Authenticode signature is valid for Windows and one of
+// its signers, or of its nested signatures, is the branding's expected
+// signer. The file is opened once and held, read-only, for every check.
+// With `report_text`, appends what was tried and why it failed.
+bool VerifyFileSignature(const base::FilePath& path, std::string* report_text);
+
+// Runs CheckSigners on the signature of `image`, appends the report (when
+// `report_text` is given) and closes the store and the message.
+bool CheckSignature(ScopedCertStore store,
+                    ScopedCryptMsg message,
+                    DWORD encoding,
+                    const PeImage& image,
+                    std::string* report_text);
+
+// Whether a signer of `message` at nesting `depth` is the expected signer.
+// Every signer but the first of the file's own signature, which
+// WinVerifyTrust has judged, must first verify against `image`.
+bool CheckSigners(HCERTSTORE store,
+                  HCRYPTMSG message,
+                  DWORD encoding,
+                  const PeImage& image,
+                  SignerReport* report,
+                  int depth);
+
+void DescribeTrustChain(PCCERT_CONTEXT certificate, std::ostream& stream);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SIGNATURE_VERIFIER_H_
