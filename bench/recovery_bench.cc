@@ -17,6 +17,7 @@
 #include "base/files/file_util.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/test/ended_process.h"
 #include "bench/bench_harness.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
 
@@ -42,16 +43,6 @@ std::string MakeJournal(const base::FilePath& folder, int lines) {
     text += "created\t" + file.AsUTF8() + "\n";
   }
   return text;
-}
-
-// A process that has ended; the handle keeps its id from being reused.
-base::Process EndedProcess() {
-  base::ProcessLaunchOptions options;
-  base::Process process = base::LaunchProcess(L"cmd.exe /c exit 0", options);
-  int exit_code = -1;
-  if (process.IsValid())
-    process.WaitForExit(&exit_code);
-  return process;
 }
 
 double RecoverOnce(const base::FilePath& folder,
@@ -82,7 +73,7 @@ int main(int argc, char** argv) {
   else if (!base::GetTempDir(&work))
     return 1;
   const base::FilePath folder = work.Append(L"recovery_bench");
-  const base::Process ended = EndedProcess();
+  const base::Process ended = base::EndedProcess();
   if (!ended.IsValid())
     return 1;
   for (const int lines : kLineCounts) {

@@ -10,23 +10,13 @@
 #include "base/files/file_util.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/test/ended_process.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
-
-// A process that has ended; the handle keeps its id from being reused
-// while the test runs.
-base::Process EndedProcess() {
-  base::Process process =
-      base::LaunchProcess(L"cmd.exe /c exit 0", base::ProcessLaunchOptions());
-  int exit_code = -1;
-  if (process.IsValid())
-    process.WaitForExit(&exit_code);
-  return process;
-}
 
 bool MakeFile(const base::FilePath& path) {
   return base::WriteBufferToFile(path, "MZ", 2) == 2;
@@ -43,7 +33,7 @@ bool MakePackage(const base::FilePath& folder) {
 // once they are let go. Here a file of the package is held until the same
 // run's download beside it is gone, which the first round of removal does.
 TEST(DeadRunDownloadsTest, PackageHeldForAMomentIsStillRemoved) {
-  const base::Process ended = EndedProcess();
+  const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
   base::ScopedTempFolder temp;
   const base::FilePath package =

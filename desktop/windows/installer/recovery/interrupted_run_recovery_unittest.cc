@@ -15,6 +15,7 @@
 #include "base/rand_util.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/ended_process.h"
 #include "base/test/scoped_registry_override.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/threading/sync_event.h"
@@ -46,22 +47,10 @@ std::string ReadText(const base::FilePath& path) {
   return text;
 }
 
-// A process that has ended; the handle keeps its id from being reused
-// while the test runs.
-base::Process EndedProcess() {
-  base::ProcessLaunchOptions options;
-  base::Process process =
-      base::LaunchProcess(L"cmd.exe /c exit 0", options);
-  int exit_code = -1;
-  if (process.IsValid())
-    process.WaitForExit(&exit_code);
-  return process;
-}
-
 // A journal as a run that died leaves it: its replay is undone newest
 // first, or, once committed, only its set-aside files go.
 TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
-  const base::Process ended = EndedProcess();
+  const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
   for (const bool committed : {false, true}) {
     SCOPED_TRACE(committed ? "committed" : "not committed");
@@ -126,7 +115,7 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
 // died: before its rollback began, or after the rollback had already put
 // the old log back. Either way the old log is what stays.
 TEST(InterruptedRunRecoveryTest, FileARollbackPutBackIsKept) {
-  const base::Process ended = EndedProcess();
+  const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
   for (const bool rolled_back : {false, true}) {
     SCOPED_TRACE(rolled_back ? "rolled back" : "not rolled back");
@@ -191,7 +180,7 @@ std::wstring ProductKeyName() {
 // removes what the run added; of a shared key the run made only the
 // product's part goes.
 TEST(InterruptedRunRecoveryTest, DeadRunsRegistryChangesAreUndone) {
-  const base::Process ended = EndedProcess();
+  const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
   base::win::ScopedRegistryOverride user(HKEY_CURRENT_USER);
   ASSERT_TRUE(user.Valid());
@@ -266,7 +255,7 @@ std::string StringDataHex(const std::wstring& text) {
 // folder and the product's keys changes (sentinel files and keys compared
 // before and after). Without the bad line the same journal is undone.
 TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
-  const base::Process ended = EndedProcess();
+  const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
   base::ScopedTempFolder temp;
   const base::FilePath root = temp.path();
@@ -401,7 +390,7 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
 
 // A journal larger than any run writes is refused before it is read.
 TEST(InterruptedRunRecoveryTest, HugeJournalIsRefused) {
-  const base::Process ended = EndedProcess();
+  const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
   base::ScopedTempFolder temp;
   const base::FilePath made = temp.path().Append(L"made.txt");
@@ -451,7 +440,7 @@ class HeldMutex {
 // A run that holds the folder under its 8.3 spelling keeps a recovery of
 // the long spelling away; once it lets go, the journal is recovered.
 TEST(InterruptedRunRecoveryTest, RunHoldingTheFolderInAnotherSpellingIsLeft) {
-  const base::Process ended = EndedProcess();
+  const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
   base::ScopedTempFolder temp;
   const base::FilePath folder = temp.path().Append(L"Tarvo Spelt Two Ways");
@@ -493,7 +482,7 @@ bool LimitedUser(bool) {
 // administrator check, and the refusal of other writers is tested on the
 // decision itself.)
 TEST(InterruptedRunRecoveryTest, ElevatedRecoveryActsForTheUsersJournal) {
-  const base::Process ended = EndedProcess();
+  const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
   for (const AdminQuery elevation : {&ElevatedAdmin, &LimitedUser}) {
     base::ScopedTempFolder temp;

@@ -6,6 +6,7 @@
 
 #include "base/command_line.h"
 #include "base/logging.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/product/branding.h"
@@ -28,20 +29,6 @@ bool IsAsciiLetter(wchar_t c) {
 
 bool IsAsciiDigit(wchar_t c) {
   return c >= L'0' && c <= L'9';
-}
-
-char ToLowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (ToLowerAscii(a[i]) != ToLowerAscii(b[i]))
-      return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -94,7 +81,7 @@ void ProtocolHandlerStep::StepRegisterProtocolHandler() {
 bool ProtocolHandlerStep::InstallationWroteKey(
     const std::string& key_path) const {
   for (const RegistryKeyRecord& record : status()->install_log.hklm_registry) {
-    if (EqualsIgnoringAsciiCase(record.key_path, key_path))
+    if (base::EqualsCaseInsensitiveAscii(record.key_path, key_path))
       return true;
   }
   return false;

@@ -9,6 +9,7 @@
 #include "base/log_message.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/test/ended_process.h"
 #include "base/test/scoped_log_capture.h"
 #include "base/test/temp_tree.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
@@ -47,22 +48,11 @@ TEST(CopyFileOperationTest, FailedCopyOverAFileGivesItBack) {
   EXPECT_EQ("installed", TempTree::ReadFile(target));
 }
 
-// A process that has ended; the handle keeps its id from being reused
-// while the test runs.
-base::Process EndedProcess() {
-  base::ProcessLaunchOptions options;
-  base::Process process = base::LaunchProcess(L"cmd.exe /c exit 0", options);
-  int exit_code = -1;
-  if (process.IsValid())
-    process.WaitForExit(&exit_code);
-  return process;
-}
-
 // The journal the copy wrote, as a run killed in the middle of the copy
 // leaves it (the target cut short), leads the next run to remove the
 // partial target and give back what was there.
 TEST(CopyFileOperationTest, DeadRunsPartialCopyIsRemovedAndTheOldFileBack) {
-  const base::Process ended = EndedProcess();
+  const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
   for (const char* existing : {"installed", static_cast<const char*>(nullptr)}) {
     SCOPED_TRACE(existing ? "over a file" : "new file");
