@@ -66,6 +66,10 @@ SystemErrorCode GetLastSystemErrorCode() {
 }
 
 std::string SystemErrorCodeToString(SystemErrorCode code) {
+  // Only failures are logged with a code: the system's text for 0 would read
+  // "success" on a line that tells of a failure.
+  if (code == ERROR_SUCCESS)
+    return "The system gave no error code. (0x0)";
   constexpr DWORD kBufferSize = 256;
   char buffer[kBufferSize];
   const DWORD length =

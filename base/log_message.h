@@ -21,7 +21,8 @@ using SystemErrorCode = uint32_t;
 
 // GetLastError.
 SystemErrorCode GetLastSystemErrorCode();
-// The system's text for `code`, on one line, followed by " (0x<code>)".
+// The system's text for `code`, on one line, followed by " (0x<code>)"; for
+// 0, which a failure may leave, a text saying the system gave no code.
 std::string SystemErrorCodeToString(SystemErrorCode code);
 
 // One log line: the constructor writes the header, the caller streams the

@@ -294,6 +294,8 @@ TEST_F(LoggingTest, SystemErrorCodeToStringShapes) {
   EXPECT_EQ(std::string::npos, access.find('\n'));
   EXPECT_EQ("Error (0x13D) while retrieving error. (0x2000ABCD)",
             SystemErrorCodeToString(0x2000ABCD));
+  // A failure without a code is never told as the system's "success".
+  EXPECT_EQ("The system gave no error code. (0x0)", SystemErrorCodeToString(0));
 }
 
 TEST_F(LoggingTest, GetModuleVerbosityWithoutPatternsFollowsMinLevel) {

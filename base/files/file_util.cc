@@ -142,6 +142,37 @@ bool CopyTargetFor(const FilePath& entry,
   return entry == base || base.AppendRelativePath(entry, target);
 }
 
+// Whether the volume of `folder` has less free space than `size` bytes; false
+// when either cannot be told.
+bool VolumeLacksRoom(const FilePath& folder, int64_t size) {
+  ULARGE_INTEGER free_bytes = {};
+  if (!::GetDiskFreeSpaceExW(Chars(folder), &free_bytes, nullptr, nullptr))
+    return false;
+  return free_bytes.QuadPart < static_cast<uint64_t>(size);
+}
+
+// A write that ran out of space may fail without an error code (Wine's
+// CopyFileW does): the target volume's free space then names the cause, so
+// that no caller reports the failure as "success". An error the system gave
+// is kept.
+void NameSilentWriteFailure(const FilePath& target, int64_t size) {
+  if (::GetLastError() != ERROR_SUCCESS)
+    return;
+  const bool full = VolumeLacksRoom(target.DirName(), size);
+  ::SetLastError(full ? ERROR_DISK_FULL : ERROR_SUCCESS);
+}
+
+void NameSilentCopyFailure(const FilePath& from, const FilePath& to) {
+  if (::GetLastError() != ERROR_SUCCESS)
+    return;
+  int64_t size = 0;
+  if (!GetFileSize(from, &size)) {
+    ::SetLastError(ERROR_SUCCESS);
+    return;
+  }
+  NameSilentWriteFailure(to, size);
+}
+
 bool EnsureDirectory(const FilePath& path) {
   return DirectoryExists(path) || ::CreateDirectoryW(Chars(path), nullptr);
 }
@@ -302,8 +333,11 @@ bool CopyFileChecked(const FilePath& from, const FilePath& to) {
       IsTooLong(to)) {
     return false;
   }
-  if (!::CopyFileW(Chars(from), Chars(to), FALSE))
+  ::SetLastError(ERROR_SUCCESS);
+  if (!::CopyFileW(Chars(from), Chars(to), FALSE)) {
+    NameSilentCopyFailure(from, to);
     return false;
+  }
   // A copy of a read-only file is read-only too, and the installer must be
   // able to replace or delete it later.
   const DWORD attributes = ::GetFileAttributesW(Chars(to));
@@ -442,10 +476,13 @@ int WriteBufferToFile(const FilePath& path, const char* data, int size) {
     return -1;
   win::ScopedHandle file(::CreateFileW(Chars(path), GENERIC_WRITE, 0, nullptr,
                                        CREATE_ALWAYS, 0, nullptr));
+  if (!file.IsValid())
+    return -1;
   DWORD written = 0;
-  if (!file.IsValid() ||
-      !::WriteFile(file.Get(), data, size, &written, nullptr) ||
+  ::SetLastError(ERROR_SUCCESS);
+  if (!::WriteFile(file.Get(), data, size, &written, nullptr) ||
       written != static_cast<DWORD>(size)) {
+    NameSilentWriteFailure(path, size - static_cast<int64_t>(written));
     return -1;
   }
   return size;

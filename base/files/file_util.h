@@ -54,7 +54,9 @@ bool CreateTemporaryFileInDir(const FilePath& dir, FilePath* path);
 bool CreateTemporaryFile(FilePath* path);
 
 // Copying, moving, deleting.
-// Overwrites `to`; the copy is never left read-only.
+// Overwrites `to`; the copy is never left read-only. A copy that failed
+// without an error code while the target's volume has less free space than
+// the source's size fails with ERROR_DISK_FULL.
 bool CopyFileChecked(const FilePath& from, const FilePath& to);
 // Copies the tree at `from`. When `to` is an existing directory the tree is
 // copied into it (as to\<name of from>), else it becomes `to`. A copy that
@@ -89,7 +91,9 @@ bool DeleteMatchingEntries(const FilePath& dir,
 // Reading and writing.
 // One read of up to `max_size` bytes: the count read, or -1.
 int ReadFileToBuffer(const FilePath& path, char* data, int max_size);
-// Creates or replaces the file: `size`, or -1 (also for a partial write).
+// Creates or replaces the file: `size`, or -1 (also for a partial write,
+// which fails with ERROR_DISK_FULL when the volume lacks room for the rest
+// and the system gave no error).
 int WriteBufferToFile(const FilePath& path, const char* data, int size);
 // The file must exist.
 bool AppendToFile(const FilePath& path, const char* data, int size);

@@ -148,19 +148,31 @@ TEST(FileUtilCopy, CopyFileCheckedRefusesAndClearsReadOnly) {
   const FilePath source =
       tree.WriteFile(L"src.txt", "payload", FILE_ATTRIBUTE_READONLY);
   const FilePath long_target = PathOfLength(tree.root(), MAX_PATH);
+  // Not an error a copy can give: the refusals before any system call leave
+  // the last error as it was.
+  constexpr DWORD kUntouched = 0x2000ABCD;
   const struct {
     FilePath from;
     FilePath to;
     bool expected;
+    DWORD error;
   } kCases[] = {
-      {source, tree.Path(L"copy.txt"), true},
-      {source, tree.Path(L"sub\\..\\copy2.txt"), false},
-      {tree.Path(L"x\\..\\src.txt"), tree.Path(L"copy3.txt"), false},
-      {source, long_target, false},
-      {tree.Path(L"missing.txt"), tree.Path(L"copy4.txt"), false},
+      {source, tree.Path(L"copy.txt"), true, kUntouched},
+      {source, tree.Path(L"sub\\..\\copy2.txt"), false, kUntouched},
+      {tree.Path(L"x\\..\\src.txt"), tree.Path(L"copy3.txt"), false,
+       kUntouched},
+      {source, long_target, false, kUntouched},
+      // The errors the system gave stay, also where the disk is not full.
+      {tree.Path(L"missing.txt"), tree.Path(L"copy4.txt"), false,
+       ERROR_FILE_NOT_FOUND},
+      {source, tree.Path(L"missing\\copy5.txt"), false, ERROR_PATH_NOT_FOUND},
   };
   for (const auto& c : kCases) {
+    ::SetLastError(kUntouched);
     EXPECT_EQ(c.expected, CopyFileChecked(c.from, c.to)) << c.to.AsUTF8();
+    if (!c.expected) {
+      EXPECT_EQ(c.error, ::GetLastError()) << c.to.AsUTF8();
+    }
     EXPECT_EQ(c.expected, TempTree::Exists(c.to)) << c.to.AsUTF8();
   }
   EXPECT_EQ("payload", TempTree::ReadFile(tree.Path(L"copy.txt")));

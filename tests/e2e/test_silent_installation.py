@@ -566,6 +566,22 @@ def unwritable(folder):
         subprocess.run(["chattr", "-i", str(folder)], check=True)
 
 
+@contextlib.contextmanager
+def small_volume(folder):
+    """A tmpfs of 2 MiB at the folder: the package's library (3.4 MB) fills it
+    part-way, after the smaller files fitted. Mounting needs root; elsewhere
+    the test is skipped."""
+    folder.mkdir()
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tarvo_test",
+                              str(folder)], capture_output=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"no tmpfs can be mounted here: {mounted.stderr.decode().strip()}")
+    try:
+        yield
+    finally:
+        subprocess.run(["umount", "-l", str(folder)], check=False)
+
+
 LONG_PATH_TEXT = ("The path of the installation folder is too long: it may have at most "
                   "247 characters.")
 NOT_WRITABLE = "The installation folder cannot be written to."
@@ -584,6 +600,10 @@ CAUSES = {
         37059, f"The folder {windows_path(folder)} could not be created. {NOT_WRITABLE}"),
     "uninstall-from-unwritable": lambda machine, folder: (
         37056, f"An error occurred while attempting to uninstall Tarvo! {NOT_WRITABLE}"),
+    "disk-full": lambda machine, folder: (
+        37062, f"Error when copying file to "
+               f"{windows_path(folder / VERSIONS['current'] / 'tarvo_installer.dll')}. "
+               f"There is not enough space on the disk."),
 }
 
 
@@ -602,6 +622,15 @@ def test_front_end_log_states_why_the_run_failed(build_dir, pki, packages, machi
         folder = locked / "Tarvo"
         with unwritable(locked):
             assert machine.run(full, marker, folder=folder) == 1
+    elif case == "disk-full":
+        volume = machine.tmp_path / "small"
+        folder = volume / "Tarvo"
+        with small_volume(volume):
+            (volume / "kept.txt").write_bytes(b"not the installation's")
+            before = installation.tree(volume)
+            assert machine.run(full, marker, folder=folder) == 1
+            # Rolled back: the copies, the folders made for them, the journal.
+            assert installation.tree(volume) == before
     else:
         folder = machine.folder
         assert machine.run(full) == 0
@@ -612,7 +641,15 @@ def test_front_end_log_states_why_the_run_failed(build_dir, pki, packages, machi
         assert (version / "tarvo.exe").exists()
 
     code, text = CAUSES[case](machine, folder)
-    log = logs.one(marker)[1]
+    front_end, log = logs.one(marker)
     assert f'The run failed with error {code}: "{text}"' in log, log[-3000:]
-    assert "Success. (0x0)" not in log
+    # The backend's log names the folder too.
+    run_logs = logs.of(windows_path(folder))
+    assert front_end in run_logs
+    for name, other in run_logs.items():
+        assert "Success. (0x0)" not in other, name
+    if case == "disk-full":
+        # Wine's wording of the error the backend's copy names.
+        assert any("File copy failed Disk full. (0x70)" in other
+                   for other in run_logs.values())
 
