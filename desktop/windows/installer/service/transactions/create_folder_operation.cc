@@ -40,8 +40,12 @@ bool CreateFolderOperation::Do(Transaction* sub_operations) {
       // upper levels that the rollback must still take away.
       existing_ancestor_ = parent;
       if (!RecordLevelsToCreate()) {
+        // Not made: the drive is there, and the cause is the journal's
+        // (logged where its write failed), not a missing path.
         existing_ancestor_ = base::FilePath();
-        break;
+        set_error(::GetLastError());
+        LOG(ERROR) << "Failed folder creation: its journal line was not written";
+        return false;
       }
       if (!base::CreateDirectoryAndGetError(folder_, nullptr)) {
         set_error(::GetLastError());
