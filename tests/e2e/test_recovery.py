@@ -230,6 +230,12 @@ def plant_package(folder, name):
     return package
 
 
+def plant_file(folder, name):
+    path = folder / name
+    path.write_bytes(b"MZ")
+    return path
+
+
 def test_each_run_removes_a_dead_runs_package_and_keeps_a_live_runs(machine_round, build_dir):
     machine_round.reset()
     machine = machine_round.machine
@@ -242,13 +248,27 @@ def test_each_run_removes_a_dead_runs_package_and_keeps_a_live_runs(machine_roun
         with LiveProcess(build_dir) as live:
             folder.mkdir(exist_ok=True)
             dead = [plant_package(folder, f"tarvo_installer_{stamp}_{dead_pid}"),
-                    plant_package(folder, f"suite_{stamp}_{dead_pid}"),
-                    folder / f"tarvo_installer_{stamp}_{dead_pid}.exe"]
-            dead[-1].write_bytes(b"MZ")
-            kept = [plant_package(folder, f"tarvo_installer_{stamp}_{live.pid}"),
-                    folder / f"tarvo_installer_{stamp}_{dead_pid}.log",
+                    plant_package(folder, f"suite_{stamp}_{dead_pid}")]
+            # Every try's download and archive, and the additional file on
+            # its way, as the package fetcher names them.
+            dead += [plant_file(folder, f"tarvo_installer_{stamp}_{dead_pid}{suffix}")
+                     for suffix in (".exe", "_0.exe", "_1.exe", "_2.7z", "_10.EXE",
+                                    ".additional_file.tmp")]
+            dead.append(plant_file(folder, f"suite_{stamp}_{dead_pid}_1.exe"))
+            live_run = f"tarvo_installer_{stamp}_{live.pid}"
+            kept = [plant_package(folder, live_run),
+                    plant_file(folder, f"{live_run}_1.exe"),
+                    plant_file(folder, f"{live_run}_1.7z"),
+                    plant_file(folder, f"{live_run}.additional_file.tmp"),
+                    plant_file(folder, f"tarvo_installer_{stamp}_{dead_pid}.log"),
                     plant_package(folder, f"other_{stamp}_{dead_pid}")]
-            kept[1].write_text("a dead run's log")
+            # Names the fetcher never makes, and a folder where it makes a
+            # file, stay; so does a dead run's download below the folder.
+            kept += [plant_file(folder, f"tarvo_installer_{stamp}_{dead_pid}{suffix}")
+                     for suffix in ("_01.exe", "_1.exe.bak", "_1", ".7z", "_1.tmp",
+                                    "_1.additional_file.tmp", "_+1.exe")]
+            kept.append(plant_package(folder, f"tarvo_installer_{stamp}_{dead_pid}_3.exe"))
+            nested = plant_file(kept[-1], f"tarvo_installer_{stamp}_{dead_pid}_1.exe")
             # A link named as a dead run's package goes, if at all, alone.
             link = folder / f"tarvo_installer_{stamp}1_{dead_pid}"
             link.symlink_to(outside, target_is_directory=True)
@@ -257,6 +277,7 @@ def test_each_run_removes_a_dead_runs_package_and_keeps_a_live_runs(machine_roun
 
             assert [path.name for path in dead if path.exists()] == [], operation
             assert [path.name for path in kept if not path.exists()] == [], operation
+            assert nested.exists(), operation
             assert (outside / "resources" / "big.pak").read_bytes() == b"pak"
         for path in kept:
             shutil.rmtree(path) if path.is_dir() else path.unlink()

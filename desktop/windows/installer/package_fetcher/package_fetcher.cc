@@ -108,7 +108,9 @@ const char* FetchStateToStatsName(int state) {
 
 base::FilePath MakeFetcherPath(const base::FilePath& folder,
                                const wchar_t* prefix) {
-  return folder.Append(RunFolderName::MakeForThisRun(prefix) + L".exe");
+  return folder.Append(RunFolderName::MakeFetcherFile(
+      RunFolderName::MakeForThisRun(prefix),
+      RunFolderName::FetcherFile::kPackage));
 }
 
 size_t GetRoomBelowDownloadFolder() {

@@ -102,9 +102,13 @@ PackageFetcherWorker::~PackageFetcherWorker() {
     downloader_->Stop();
   // Its observer writes into the statistics entries, which go next.
   downloader_.reset();
-  for (const base::FilePath& file : download_files_) {
-    base::DeletePath(file, false);
-    base::DeletePath(file.ReplaceExtensionASCII("7z"), false);
+  for (uint32_t try_number : download_tries_) {
+    base::DeletePath(
+        GetFetcherFile(RunFolderName::FetcherFile::kTryDownload, try_number),
+        false);
+    base::DeletePath(
+        GetFetcherFile(RunFolderName::FetcherFile::kTryArchive, try_number),
+        false);
   }
   base::DeletePath(GetTemporaryAdditionalFile(), false);
   // The backend and its reporter ran from the package: under Wine their
@@ -141,9 +145,9 @@ void PackageFetcherWorker::Start() {
          "Unable to remove the package folder");
     return;
   }
-  download_file_ = paths_.package_path.InsertBeforeExtensionASCII(
-      "_" + std::to_string(try_number));
-  download_files_.push_back(download_file_);
+  download_file_ = GetFetcherFile(RunFolderName::FetcherFile::kTryDownload,
+                                  static_cast<uint32_t>(try_number));
+  download_tries_.push_back(static_cast<uint32_t>(try_number));
 
   if (payload_reader_->type() != PayloadReader::kFullPackage) {
     PostToSelf(FROM_HERE, &PackageFetcherWorker::FetchDownloadUrl);
@@ -431,6 +435,14 @@ void PackageFetcherWorker::Notify(int state) {
 
 base::FilePath PackageFetcherWorker::GetPackageFolder() const {
   return paths_.package_path.RemoveExtension();
+}
+
+base::FilePath PackageFetcherWorker::GetFetcherFile(
+    RunFolderName::FetcherFile file,
+    uint32_t try_number) const {
+  const base::FilePath folder = GetPackageFolder();
+  return folder.DirName().Append(RunFolderName::MakeFetcherFile(
+      folder.BaseName().value(), file, try_number));
 }
 
 void PackageFetcherWorker::PostToSelf(const base::SourceLocation& from_here,

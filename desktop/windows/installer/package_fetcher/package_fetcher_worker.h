@@ -13,6 +13,7 @@
 #include "base/threading/lock.h"
 #include "base/values.h"
 #include "base/weak_reference.h"
+#include "desktop/windows/installer/product/run_folder_name.h"
 
 namespace base {
 class SourceLocation;
@@ -102,6 +103,9 @@ class PackageFetcherWorker {
 
   void Notify(int state);
   base::FilePath GetPackageFolder() const;
+  // `file` beside the package folder, named after it.
+  base::FilePath GetFetcherFile(RunFolderName::FetcherFile file,
+                                uint32_t try_number = 0) const;
   base::FilePath GetTemporaryAdditionalFile() const;
   void PostToSelf(const base::SourceLocation& from_here,
                   void (PackageFetcherWorker::*method)());
@@ -117,7 +121,8 @@ class PackageFetcherWorker {
   int finished_attempts_ = 0;
 
   base::FilePath download_file_;
-  std::vector<base::FilePath> download_files_;
+  // Of every attempt so far: their downloads go with the worker.
+  std::vector<uint32_t> download_tries_;
   std::unique_ptr<WinInetDownloader> downloader_;
 
   std::string location_reply_;

@@ -42,7 +42,6 @@ constexpr wchar_t kDevelopmentServerUrl[] = L"http://update.tarvo.dev/v4/";
 constexpr wchar_t kLocationPath[] = L"netinstaller/";
 constexpr wchar_t kX64LocationSuffix[] = L"/windows/x64/";
 
-constexpr char kTemporaryFileExtension[] = "additional_file.tmp";
 constexpr char kSuiteType[] = "suite";
 constexpr char kPartnerContentType[] = "partner_content";
 constexpr char kSfxSuffix[] = "_sfx.exe";
@@ -282,7 +281,7 @@ void PackageFetcherWorker::AppendPartnerFilesToFilesList() {
 // Named after the package, as the package folder is: another run on the
 // same download folder has a download of its own.
 base::FilePath PackageFetcherWorker::GetTemporaryAdditionalFile() const {
-  return paths_.package_path.ReplaceExtensionASCII(kTemporaryFileExtension);
+  return GetFetcherFile(RunFolderName::FetcherFile::kAdditionalFileTemporary);
 }
 
 }  // namespace installer

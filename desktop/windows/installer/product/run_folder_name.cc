@@ -4,23 +4,69 @@
 
 #include <utility>
 
+#include "base/logging.h"
 #include "base/strings/string_format.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/strings/string_util.h"
 
 namespace installer {
 
 namespace {
 
 constexpr size_t kTimeDigits = 14;
-// 4294967295: no longer pid is a 32-bit number.
-constexpr size_t kMaxPidDigits = 10;
-static_assert(RunFolderName::kLongestSuffix == 2 + kTimeDigits + kMaxPidDigits);
+// 4294967295: no longer number (a pid, a try) fits in 32 bits.
+constexpr size_t kMax32BitDigits = 10;
+static_assert(RunFolderName::kLongestSuffix ==
+              2 + kTimeDigits + kMax32BitDigits);
 // A file name cannot be longer; a longer one is not ours.
 constexpr size_t kMaxNameLength = MAX_PATH;
 
 bool IsDigits(std::wstring_view text) {
   return !text.empty() &&
          text.find_first_not_of(L"0123456789") == std::wstring_view::npos;
+}
+
+// What follows the package folder's name in each of the fetcher's names.
+struct FetcherFileForm {
+  RunFolderName::FetcherFile file;
+  bool has_try;
+  const char* extension;  // lower case; empty for the folder
+};
+constexpr FetcherFileForm kFetcherFileForms[] = {
+    {RunFolderName::FetcherFile::kPackageFolder, false, ""},
+    {RunFolderName::FetcherFile::kPackage, false, ".exe"},
+    {RunFolderName::FetcherFile::kTryDownload, true, ".exe"},
+    {RunFolderName::FetcherFile::kTryArchive, true, ".7z"},
+    {RunFolderName::FetcherFile::kAdditionalFileTemporary, false,
+     ".additional_file.tmp"},
+};
+
+const FetcherFileForm& GetForm(RunFolderName::FetcherFile file) {
+  for (const FetcherFileForm& form : kFetcherFileForms) {
+    if (form.file == file)
+      return form;
+  }
+  CHECK(false);
+  return kFetcherFileForms[0];
+}
+
+// A number as std::to_wstring writes it, up to 32 bits: "007" and "+7" are
+// no try number of ours.
+std::optional<uint32_t> ReadCanonicalNumber(std::wstring_view text) {
+  uint32_t number = 0;
+  if (!IsDigits(text) || text.size() > kMax32BitDigits ||
+      (text.size() > 1 && text[0] == L'0') ||
+      !base::WideStringToUint(base::WideStringSlice(text.data(), text.size()),
+                              &number)) {
+    return std::nullopt;
+  }
+  return number;
+}
+
+bool SuffixMatches(std::wstring_view suffix, const char* extension) {
+  return suffix.size() == std::char_traits<char>::length(extension) &&
+         base::WideLowerCaseEqualsAscii(
+             base::WideStringSlice(suffix.data(), suffix.size()), extension);
 }
 
 }  // namespace
@@ -47,7 +93,64 @@ std::wstring RunFolderName::MakeForThisRun(std::wstring_view prefix) {
 std::optional<RunFolderName> RunFolderName::Parse(std::wstring_view name) {
   if (name.size() > kMaxNameLength)
     return std::nullopt;
-  const std::wstring_view stem = name.substr(0, name.find(L'.'));
+  return ParseStem(name.substr(0, name.find(L'.')));
+}
+
+// static
+std::wstring RunFolderName::MakeFetcherFile(std::wstring_view folder_name,
+                                            FetcherFile file,
+                                            uint32_t try_number) {
+  const FetcherFileForm& form = GetForm(file);
+  std::wstring name(folder_name);
+  if (form.has_try)
+    name += L"_" + std::to_wstring(try_number);
+  for (const char* c = form.extension; *c; ++c)
+    name += static_cast<wchar_t>(*c);
+  return name;
+}
+
+// static
+std::optional<RunFolderName> RunFolderName::ParseFetcherFile(
+    std::wstring_view name) {
+  if (name.size() > kMaxNameLength)
+    return std::nullopt;
+  const size_t dot = name.find(L'.');
+  const std::wstring_view stem = name.substr(0, dot);
+  const std::wstring_view suffix =
+      dot == std::wstring_view::npos ? std::wstring_view() : name.substr(dot);
+  // No stem reads both with and without a try: a pid has too few digits to
+  // pass for the time, so the first form that fits is the only one.
+  for (const FetcherFileForm& form : kFetcherFileForms) {
+    if (!SuffixMatches(suffix, form.extension))
+      continue;
+    std::optional<RunFolderName> parsed =
+        form.has_try ? ParseStemWithTry(stem) : ParseStem(stem);
+    if (parsed) {
+      parsed->fetcher_file_ = form.file;
+      return parsed;
+    }
+  }
+  return std::nullopt;
+}
+
+// static
+std::optional<RunFolderName> RunFolderName::ParseStemWithTry(
+    std::wstring_view stem) {
+  const size_t try_separator = stem.rfind(L'_');
+  if (try_separator == std::wstring_view::npos)
+    return std::nullopt;
+  const std::optional<uint32_t> try_number =
+      ReadCanonicalNumber(stem.substr(try_separator + 1));
+  std::optional<RunFolderName> parsed =
+      ParseStem(stem.substr(0, try_separator));
+  if (!try_number || !parsed)
+    return std::nullopt;
+  parsed->try_number_ = try_number;
+  return parsed;
+}
+
+// static
+std::optional<RunFolderName> RunFolderName::ParseStem(std::wstring_view stem) {
   const size_t pid_separator = stem.rfind(L'_');
   // At least one character of prefix, its separator, the digits and theirs.
   if (pid_separator == std::wstring_view::npos ||
@@ -60,9 +163,10 @@ std::optional<RunFolderName> RunFolderName::Parse(std::wstring_view name) {
       stem.substr(pid_separator - kTimeDigits, kTimeDigits);
   uint32_t pid = 0;
   if (!IsDigits(time_text) || !IsDigits(pid_text) ||
-      pid_text.size() > kMaxPidDigits ||
+      pid_text.size() > kMax32BitDigits ||
       !base::WideStringToUint(
-          base::WideStringSlice(pid_text.data(), pid_text.size()), &pid) || pid == 0) {
+          base::WideStringSlice(pid_text.data(), pid_text.size()), &pid) ||
+      pid == 0) {
     return std::nullopt;
   }
   return RunFolderName(

@@ -9,7 +9,6 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "base/strings/string_util.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
@@ -33,18 +32,22 @@ bool HasDownloadPrefix(const RunFolderName& name) {
   return false;
 }
 
-// A package folder, or a download (".exe"). The run's log beside them has
-// the same name and stays.
-bool IsDownloadOfDeadRun(const base::FilePath& path, const FILETIME& made) {
-  const std::wstring extension = path.GetExtension();
-  if (!extension.empty() &&
-      !base::WideLowerCaseEqualsAscii(extension, ".exe")) {
-    return false;
-  }
+// Only a name the fetcher makes, on what it makes there (a folder for the
+// package, a file for the rest): the run's log beside them, with the same
+// name and ".log", and anything merely named like them stay.
+bool IsLeftoverOfDeadRun(const base::FilePath& path,
+                         const WIN32_FIND_DATAW& info) {
   const std::optional<RunFolderName> name =
-      RunFolderName::Parse(path.BaseName().value());
-  return name && HasDownloadPrefix(*name) &&
-         !InterruptedRunRecovery::IsOwnerAlive(name->pid(), made);
+      RunFolderName::ParseFetcherFile(path.BaseName().value());
+  if (!name || !HasDownloadPrefix(*name))
+    return false;
+  const bool is_folder =
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool made_as_folder =
+      name->fetcher_file() == RunFolderName::FetcherFile::kPackageFolder;
+  return is_folder == made_as_folder &&
+         !InterruptedRunRecovery::IsOwnerAlive(name->pid(),
+                                               info.ftCreationTime);
 }
 
 // The ones not removed yet; on the last round each is logged.
@@ -73,7 +76,7 @@ void DeadRunDownloads::RemoveFrom(const base::FilePath& folder) {
       base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories, L"");
   for (base::FilePath path = listing.Next(); !path.empty();
        path = listing.Next()) {
-    if (IsDownloadOfDeadRun(path, listing.GetInfo().ftCreationTime)) {
+    if (IsLeftoverOfDeadRun(path, listing.GetInfo())) {
       LOG(INFO) << "Removing what a run that died left: " << path.AsUTF8();
       dead.push_back(path);
     }
