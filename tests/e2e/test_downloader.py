@@ -45,6 +45,11 @@ def download(build_dir):
         log = completed.stderr.decode(errors="replace")
         assert completed.returncode == 0, log[-3000:]
         lines = completed.stdout.decode().splitlines()
+        # Every run prints at least one line, even a download that could not
+        # start. Exit code 0 without one means the process was ended from
+        # outside (its prefix's wineserver went away): say so with the log
+        # rather than fail later on unpacking an empty list.
+        assert lines, "no result line; the tool's log ends:\n" + log[-3000:]
         return [json.loads(line) for line in lines], log
 
     return run
