@@ -75,6 +75,26 @@ class UninstallStepsTest : public SettingsTest {
     UninstallSteps::SetBatchStarterForTesting(previous_starter_);
   }
 
+  // An older installation beside the current one, its library held open
+  // without sharing, and its log kept in old_status as `old_status`.
+  void WriteOlderInstallationInUse(const base::FilePath& old_status,
+                                   base::win::ScopedHandle* open) {
+    InstallLog old_log;
+    old_log.version = "44.0.1.0";
+    old_log.path = folder_.value();
+    old_log.subfolder = L"44.0.1.0";
+    old_log.files = {L"tarvo.exe", L"tarvo.dll"};
+    tree_.MakeDir(L"Tarvo\\44.0.1.0");
+    tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.exe", "old");
+    const base::FilePath library =
+        tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.dll", "old");
+    tree_.MakeDir(L"Tarvo\\old_status");
+    ASSERT_TRUE(InstallLogWriter().Write(old_log, old_status));
+    open->Set(::CreateFileW(library.value().c_str(), GENERIC_READ, 0, nullptr,
+                            OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(open->IsValid());
+  }
+
   void WriteInstallation() {
     InstallLog log;
     log.all_users = false;
@@ -407,23 +427,11 @@ TEST_F(UninstallStepsTest, UpdateKeepsThePreviousLogBesideEarlierOnes) {
 // all, and its log stays while any is left.
 TEST_F(UninstallStepsTest, UpdateKeepsAnOlderInstallationThatIsInUse) {
   WriteInstallation();
-  InstallLog old_log;
-  old_log.version = "44.0.1.0";
-  old_log.path = folder_.value();
-  old_log.subfolder = L"44.0.1.0";
-  old_log.files = {L"tarvo.exe", L"tarvo.dll"};
-  tree_.MakeDir(L"Tarvo\\44.0.1.0");
-  tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.exe", "old");
-  const base::FilePath library =
-      tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.dll", "old");
-  tree_.MakeDir(L"Tarvo\\old_status");
+  const base::FilePath library = tree_.Path(L"Tarvo\\44.0.1.0\\tarvo.dll");
   const base::FilePath old_status =
       folder_.Append(L"old_status\\installation_status.xml.1700000000");
-  ASSERT_TRUE(InstallLogWriter().Write(old_log, old_status));
-  base::win::ScopedHandle open(::CreateFileW(library.value().c_str(),
-                                             GENERIC_READ, 0, nullptr,
-                                             OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(open.IsValid());
+  base::win::ScopedHandle open;
+  ASSERT_NO_FATAL_FAILURE(WriteOlderInstallationInUse(old_status, &open));
 
   EXPECT_EQ("OnSuccess", Update().back());
 
@@ -437,23 +445,11 @@ TEST_F(UninstallStepsTest, UpdateKeepsAnOlderInstallationThatIsInUse) {
 // old_status folder go at once.
 TEST_F(UninstallStepsTest, OlderInstallationInUseIsLeftToTheBatchFile) {
   WriteInstallation();
-  InstallLog old_log;
-  old_log.version = "44.0.1.0";
-  old_log.path = folder_.value();
-  old_log.subfolder = L"44.0.1.0";
-  old_log.files = {L"tarvo.exe", L"tarvo.dll"};
-  tree_.MakeDir(L"Tarvo\\44.0.1.0");
-  tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.exe", "old");
-  const base::FilePath library =
-      tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.dll", "old");
-  tree_.MakeDir(L"Tarvo\\old_status");
+  const base::FilePath library = tree_.Path(L"Tarvo\\44.0.1.0\\tarvo.dll");
   const base::FilePath old_status =
       folder_.Append(L"old_status\\installation_status.xml.1700000000");
-  ASSERT_TRUE(InstallLogWriter().Write(old_log, old_status));
-  base::win::ScopedHandle open(::CreateFileW(library.value().c_str(),
-                                             GENERIC_READ, 0, nullptr,
-                                             OPEN_EXISTING, 0, nullptr));
-  ASSERT_TRUE(open.IsValid());
+  base::win::ScopedHandle open;
+  ASSERT_NO_FATAL_FAILURE(WriteOlderInstallationInUse(old_status, &open));
 
   EXPECT_EQ("OnSuccess", Uninstall().back());
 
