@@ -64,8 +64,12 @@ UninstallSteps::UninstallSteps(Installer* installer)
 
 bool UninstallSteps::DeleteProductExecutable(const base::FilePath& folder) {
   const std::string executable = GetProductExecutableName();
-  const base::FilePath path =
-      folder.Append(status()->install_log.subfolder).AppendASCII(executable);
+  const base::FilePath path = InsideFolderCheck(folder).ResolveToDelete(
+      folder.Append(status()->install_log.subfolder).AppendASCII(executable));
+  // The log names no version folder inside the installation folder: no
+  // executable of this installation can be running from there.
+  if (path.empty())
+    return true;
   if (transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
     return true;
   const uint32_t error = transaction_.last_error();

@@ -24,6 +24,7 @@
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "gtest/gtest.h"
@@ -535,6 +536,25 @@ TEST_F(UninstallStepsTest, UninstallDeletesOnlyNamesInsideTheFolder) {
         version_folder.Append(L".")}) {
     EXPECT_TRUE(LogsRefusal(log, refused)) << refused.AsUTF8();
   }
+}
+
+// The log's version folder leads out of the installation folder: the
+// executable there is not the installation's, and stays.
+TEST_F(UninstallStepsTest, VersionFolderOutsideTheFolderIsLeft) {
+  WriteInstallation();
+  const base::FilePath log_file = folder_.Append(kInstallLogName);
+  InstallLog log;
+  ASSERT_TRUE(InstallLogReader().Read(&log, log_file));
+  log.subfolder = L"..\\Other";
+  ASSERT_TRUE(InstallLogWriter().Write(log, log_file));
+  tree_.MakeDir(L"Other");
+  const base::FilePath other = tree_.WriteFile(L"Other\\tarvo.exe", "other");
+
+  base::ScopedLogCapture captured;
+  EXPECT_EQ("OnSuccess", Uninstall().back());
+
+  EXPECT_TRUE(base::PathExists(other));
+  EXPECT_TRUE(LogsRefusal(captured, folder_.Append(L"..\\Other\\tarvo.exe")));
 }
 
 }  // namespace
