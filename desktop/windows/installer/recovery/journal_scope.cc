@@ -58,7 +58,9 @@ std::wstring WithoutVersion(const std::wstring& stem) {
 }  // namespace
 
 JournalScope::JournalScope(const base::FilePath& install_folder)
-    : folder_(ResolveLocalPath(install_folder)), registry_(install_folder) {
+    : folder_(ResolveLocalPath(install_folder)),
+      inside_folder_(install_folder),
+      registry_(install_folder) {
   const std::wstring visible = base::Utf8ToWide(GetVisibleProductName());
   upper_shortcut_stems_.push_back(
       ToUpperOrdinal(base::Utf8ToWide(GetVisibleProductNameWithStream())));
@@ -126,9 +128,8 @@ bool JournalScope::AllowsKey(const RunJournal::Entry& entry) const {
 }
 
 bool JournalScope::IsInFolder(const base::FilePath& path) {
-  const base::FilePath resolved = Resolve(path);
-  if (!valid() || !IsBelowFolder(resolved, folder_) ||
-      !IsReachedDirectly(resolved.DirName())) {
+  const base::FilePath resolved = inside_folder_.Resolve(path);
+  if (resolved.empty() || !IsReachedDirectly(resolved.DirName())) {
     return false;
   }
   // Whatever is done to it would be done to what it points at.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/recovery/inside_folder_check.h"
 #include "desktop/windows/installer/recovery/product_registry_scope.h"
 #include "desktop/windows/installer/recovery/run_journal.h"
 
@@ -50,6 +51,7 @@ class JournalScope {
   bool IsReachedDirectly(const base::FilePath& folder);
 
   base::FilePath folder_;
+  InsideFolderCheck inside_folder_;
   bool shell_folders_read_ = false;
   std::vector<std::wstring> upper_shell_folders_;
   std::wstring upper_start_menu_;

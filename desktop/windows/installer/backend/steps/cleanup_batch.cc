@@ -12,6 +12,7 @@
 #include "base/strings/string_util.h"
 #include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/recovery/local_path.h"
 
 namespace installer {
 
@@ -115,14 +116,16 @@ base::FilePath ParseQuotedPath(std::string_view line, std::string_view command) 
   return base::FilePath(FromOemCodePage(raw));
 }
 
-// A name written by its short form compares in its long one.
-base::FilePath ToLongPath(const base::FilePath& path) {
-  wchar_t long_path[MAX_PATH];
-  const DWORD length =
-      ::GetLongPathNameW(path.value().c_str(), long_path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH)
-    return path;
-  return base::FilePath(std::wstring(long_path, length));
+// Whether `line` is `command "path"` for a path inside the folder, spelled
+// exactly as GetText writes it: cmd runs the line as it is written, so the
+// spelling checked must be the one run.
+bool IsOwnPathLine(std::string_view line,
+                   std::string_view command,
+                   InsideFolderCheck* inside_folder) {
+  const base::FilePath resolved =
+      inside_folder->Resolve(ParseQuotedPath(line, command));
+  return !resolved.empty() &&
+         line.substr(command.size() + 1) == QuotePath(resolved);
 }
 
 bool IsProcessCheckLine(std::string_view line) {
@@ -154,14 +157,8 @@ bool IsFixedLine(std::string_view line) {
 
 }  // namespace
 
-bool IsPathInsideFolder(const base::FilePath& path,
-                        const base::FilePath& folder) {
-  return !folder.empty() && path.IsAbsolute() && !path.ReferencesParent() &&
-         folder.IsParent(path);
-}
-
 CleanupBatch::CleanupBatch(const base::FilePath& install_folder)
-    : install_folder_(install_folder.StripTrailingSeparators()) {}
+    : inside_folder_(install_folder) {}
 
 CleanupBatch::~CleanupBatch() = default;
 
@@ -171,21 +168,20 @@ void CleanupBatch::AddProcess(uint32_t process_id) {
 }
 
 bool CleanupBatch::AddPath(const base::FilePath& path, bool with_folders) {
-  if (!IsPathInsideFolder(path, install_folder_)) {
-    LOG(ERROR) << "Refused to delete outside the installation folder: "
-               << path.AsUTF8();
+  const base::FilePath resolved = inside_folder_.ResolveToDelete(path);
+  if (resolved.empty())
     return false;
-  }
-  paths_.push_back(path);
+  paths_.push_back(resolved);
   if (!with_folders)
     return true;
   // Up to the installation folder and no further: the folders above it are
   // not ours, even when they happen to be empty.
-  for (base::FilePath folder = path.DirName(); install_folder_.IsParent(folder);
-       folder = folder.DirName()) {
+  const base::FilePath& install_folder = inside_folder_.folder();
+  for (base::FilePath folder = resolved.DirName();
+       IsBelowFolder(folder, install_folder); folder = folder.DirName()) {
     folders_.insert(folder.value());
   }
-  folders_.insert(install_folder_.value());
+  folders_.insert(install_folder.value());
   return true;
 }
 
@@ -217,7 +213,7 @@ std::string CleanupBatch::GetText() const {
       add_line("rmdir " + quoted);
   }
   text += kDeleteSelf;
-  const std::string folder = QuotePath(install_folder_);
+  const std::string folder = QuotePath(inside_folder_.folder());
   if (!folder.empty())
     text += kThenRemoveFolder + folder;
   return text;
@@ -226,13 +222,17 @@ std::string CleanupBatch::GetText() const {
 // static
 bool CleanupBatch::IsWellFormed(std::string_view text,
                                 const base::FilePath& install_folder) {
-  const base::FilePath folder = install_folder.StripTrailingSeparators();
+  InsideFolderCheck inside_folder(install_folder);
+  if (!inside_folder.valid())
+    return false;
+  const std::string quoted_folder = QuotePath(inside_folder.folder());
+  const auto is_folder_line = [&quoted_folder](std::string_view line) {
+    return !quoted_folder.empty() && line == "rmdir " + quoted_folder;
+  };
   const size_t last_line = text.rfind('\n') + 1;
   const size_t folder_removal = text.find(kThenRemoveFolder, last_line);
   if (folder_removal != std::string_view::npos) {
-    const base::FilePath removed = ToLongPath(
-        ParseQuotedPath(text.substr(folder_removal + 3), "rmdir"));
-    if (removed != folder)
+    if (!is_folder_line(text.substr(folder_removal + 3)))
       return false;
     text = text.substr(0, folder_removal);
   }
@@ -245,14 +245,9 @@ bool CleanupBatch::IsWellFormed(std::string_view text,
       return false;
     const std::string_view line = text.substr(0, end);
     text.remove_prefix(end + 1);
-    if (IsFixedLine(line) || IsProcessCheckLine(line))
-      continue;
-    const base::FilePath deleted = ToLongPath(ParseQuotedPath(line, "del"));
-    if (!deleted.empty() && IsPathInsideFolder(deleted, folder))
-      continue;
-    const base::FilePath removed = ToLongPath(ParseQuotedPath(line, "rmdir"));
-    if (!removed.empty() &&
-        (removed == folder || IsPathInsideFolder(removed, folder))) {
+    if (IsFixedLine(line) || IsProcessCheckLine(line) || is_folder_line(line) ||
+        IsOwnPathLine(line, "del", &inside_folder) ||
+        IsOwnPathLine(line, "rmdir", &inside_folder)) {
       continue;
     }
     return false;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/recovery/inside_folder_check.h"
 
 namespace installer {
 
@@ -26,10 +27,11 @@ class CleanupBatch {
 
   // A process to wait for; 0 is ignored.
   void AddProcess(uint32_t process_id);
-  // A file to delete later. With `with_folders`, its folder and every folder
-  // above it up to the installation folder are removed later too (removing
-  // a non-empty one simply fails). False, and nothing added, for a path
-  // outside the installation folder.
+  // A file to delete later, named as the check resolves it. With
+  // `with_folders`, its folder and every folder above it up to the
+  // installation folder are removed later too (removing a non-empty one
+  // simply fails). False, and nothing added, for a path that does not lie
+  // inside the installation folder as Windows resolves it.
   bool AddPath(const base::FilePath& path, bool with_folders);
   bool empty() const { return paths_.empty(); }
 
@@ -52,7 +54,7 @@ class CleanupBatch {
                        const base::FilePath& install_folder);
 
  private:
-  const base::FilePath install_folder_;
+  InsideFolderCheck inside_folder_;
   std::vector<uint32_t> process_ids_;
   std::vector<base::FilePath> paths_;
   std::set<std::wstring> folders_;
@@ -61,10 +63,6 @@ class CleanupBatch {
 // Starts `batch_file` hidden, from outside the installation folder that holds
 // it; with `wait`, returns once it has run. False when it could not start.
 bool StartCleanupBatch(const base::FilePath& batch_file, bool wait);
-
-// A path below `folder` (not the folder itself), with no ".." on the way.
-bool IsPathInsideFolder(const base::FilePath& path,
-                        const base::FilePath& folder);
 
 }  // namespace installer
 

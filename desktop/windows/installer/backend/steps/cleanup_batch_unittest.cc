@@ -114,15 +114,43 @@ TEST(CleanupBatchTest, WaitsForEveryProcessAndNamesOnlyThoseGiven) {
   EXPECT_TRUE(CleanupBatch::IsWellFormed(batch.GetText(), folder));
 }
 
-TEST(CleanupBatchTest, PathsOutsideTheFolderAreRefused) {
+// Names from an install log: only those Windows opens inside the folder are
+// taken, each in the spelling the batch then runs.
+TEST(CleanupBatchTest, TakesOnlyPathsInsideTheFolderAsWindowsOpensThem) {
   const base::FilePath folder(L"C:\\Program Files\\Tarvo");
-  CleanupBatch batch(folder);
-  EXPECT_FALSE(batch.AddPath(base::FilePath(L"C:\\Windows\\x.dll"), true));
-  EXPECT_FALSE(batch.AddPath(folder.Append(L"..\\Other\\x.dll"), true));
-  EXPECT_FALSE(batch.AddPath(folder, false));
-  EXPECT_FALSE(batch.AddPath(base::FilePath(L"C:\\Program Files\\Tarvo2\\x"),
-                             false));
-  EXPECT_TRUE(batch.empty());
+  struct {
+    const wchar_t* path;
+    const char* line;  // Empty: refused.
+  } const kCases[] = {
+      {L"C:\\Program Files\\Tarvo\\v\\a.dll",
+       "del \"C:\\Program Files\\Tarvo\\v\\a.dll\""},
+      {L"C:\\Program Files\\Tarvo/v/b.dll",
+       "del \"C:\\Program Files\\Tarvo\\v\\b.dll\""},
+      {L"C:\\Program Files\\Tarvo\\COM10",
+       "del \"C:\\Program Files\\Tarvo\\COM10\""},
+      {L"C:\\Program Files\\Tarvo\\COM1", ""},
+      {L"C:\\Program Files\\Tarvo\\v\\nul .txt", ""},
+      {L"C:\\Program Files\\Tarvo\\CONOUT$", ""},
+      {L"C:\\Program Files\\Tarvo\\.", ""},
+      {L"C:\\Program Files\\Tarvo\\ ", ""},
+      {L"C:\\Program Files\\Tarvo", ""},
+      {L"C:\\Program Files\\Tarvo\\a.dll:stream", ""},
+      {L"C:\\Program Files\\Tarvo\\..\\Other\\x.dll", ""},
+      {L"\\\\.\\C:\\Program Files\\Tarvo\\x.dll", ""},
+      {L"C:\\Program Files\\Tarvo2\\x", ""},
+      {L"C:\\Windows\\x.dll", ""},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(base::FilePath(test_case.path).AsUTF8());
+    CleanupBatch batch(folder);
+    const bool added = batch.AddPath(base::FilePath(test_case.path), false);
+    EXPECT_EQ(*test_case.line != '\0', added);
+    EXPECT_EQ(added, !batch.empty());
+    if (added) {
+      EXPECT_NE(std::string::npos,
+                batch.GetText().find(std::string(test_case.line) + "\n"));
+    }
+  }
 }
 
 // An elevated process runs a batch file that a user could have written:
@@ -146,13 +174,27 @@ TEST(CleanupBatchTest, OnlyItsOwnLinesAreWellFormed) {
       {"del \"C:\\Program Files\\Tarvo\\%WINDIR%\"\ndel %0", false},
       {"del \"C:\\Program Files\\Tarvo\\a\" & evil\ndel %0", false},
       {"del \"C:\\Program Files\\Tarvo\\a\" \"C:\\b\"\ndel %0", false},
-      {"TASKLIST /FI \"PID eq 7 & evil\" | FIND /c /i \".exe\"\ndel %0",
-       false},
-      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\"", true},
+      {"TASKLIST /FI \"PID eq 7 & evil\" | FIND /c /i \".exe\"\ndel %0", false},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\"",
+       true},
       {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\"", false},
       {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\\x\"",
        false},
-      {"ping -n 2 127.0.0.1\ndel %0 & evil & rmdir \"C:\\Program Files\\Tarvo\"",
+      {"ping -n 2 127.0.0.1\ndel %0 & evil & rmdir \"C:\\Program "
+       "Files\\Tarvo\"",
+       false},
+      // Devices, the folder itself and other spellings than its own: cmd
+      // would run the line as it is written.
+      {"del \"C:\\Program Files\\Tarvo\\COM1\"\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\COM10\"\ndel %0", true},
+      {"del \"C:\\Program Files\\Tarvo\\v\\nul .txt\"\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\a.txt:s\"\ndel %0", false},
+      {"rmdir \"C:\\Program Files\\Tarvo\\.\"\ndel %0", false},
+      {"rmdir \"C:\\Program Files\\Tarvo\\ \"\ndel %0", false},
+      {"rmdir \"C:\\Program Files\\Tarvo\\v\"\ndel %0", true},
+      {"del \"C:\\Program Files\\Tarvo/a.dll\"\ndel %0", false},
+      {"del \"\\\\?\\C:\\Program Files\\Tarvo\\a.dll\"\ndel %0", false},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\\.\"",
        false},
   };
   for (const auto& test_case : kCases) {

@@ -19,6 +19,7 @@
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/recovery/inside_folder_check.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/delete_file_operation.h"
@@ -63,8 +64,12 @@ UninstallSteps::UninstallSteps(Installer* installer)
 
 bool UninstallSteps::DeleteProductExecutable(const base::FilePath& folder) {
   const std::string executable = GetProductExecutableName();
-  const base::FilePath path =
-      folder.Append(status()->install_log.subfolder).AppendASCII(executable);
+  const base::FilePath path = InsideFolderCheck(folder).ResolveToDelete(
+      folder.Append(status()->install_log.subfolder).AppendASCII(executable));
+  // The log names no version folder inside the installation folder: no
+  // executable of this installation can be running from there.
+  if (path.empty())
+    return true;
   if (transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
     return true;
   const uint32_t error = transaction_.last_error();
@@ -160,15 +165,14 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
   CleanupBatch batch(folder);
   for (const base::FilePath& path : old_files_for_batch_)
     batch.AddPath(path, true);
+  InsideFolderCheck inside_folder(folder);
   const base::FilePath version_folder =
       folder.Append(current->install_log.subfolder);
   for (const std::wstring& file : current->install_log.files) {
-    const base::FilePath path = version_folder.Append(file);
-    if (!IsPathInsideFolder(path, folder)) {
-      LOG(ERROR) << "Refused to delete outside the installation folder: "
-                 << path.AsUTF8();
+    const base::FilePath path =
+        inside_folder.ResolveToDelete(version_folder.Append(file));
+    if (path.empty())
       continue;
-    }
     if (!transaction_.ExecuteOperation(
             MakeDeleteFileOperation(path, true, true))) {
       batch.AddPath(path, true);
@@ -194,8 +198,9 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
     }
   }
   for (const std::wstring& name : current->install_log.root_files) {
-    const base::FilePath path = folder.Append(name);
-    if (IsPathInsideFolder(path, folder))
+    const base::FilePath path =
+        inside_folder.ResolveToDelete(folder.Append(name));
+    if (!path.empty())
       transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true));
   }
 

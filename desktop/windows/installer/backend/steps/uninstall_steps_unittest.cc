@@ -12,6 +12,7 @@
 #include "base/message_loop/loop_runner.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/scoped_log_capture.h"
 #include "base/test/temp_tree.h"
 #include "base/time/time.h"
 #include "base/win/registry.h"
@@ -23,6 +24,7 @@
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/install_log_writer.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "gtest/gtest.h"
@@ -95,14 +97,20 @@ class UninstallStepsTest : public SettingsTest {
     ASSERT_TRUE(open->IsValid());
   }
 
-  void WriteInstallation() {
+  // `more_files` and `more_root_files` join the log's lists as they are.
+  void WriteInstallation(
+      const std::vector<std::wstring>& more_files = {},
+      const std::vector<std::wstring>& more_root_files = {}) {
     InstallLog log;
     log.all_users = false;
     log.version = base::WideToUtf8(kVersion);
     log.path = folder_.value();
     log.subfolder = kVersion;
     log.files = {L"tarvo.exe", L"tarvo.dll", L"resources\\a.pak"};
+    log.files.insert(log.files.end(), more_files.begin(), more_files.end());
     log.root_files = {L"installer_prefs.json"};
+    log.root_files.insert(log.root_files.end(), more_root_files.begin(),
+                          more_root_files.end());
     log.hkcu_registry = {
         {2, "Software\\Tarvo Software\\Tarvo\\Stream",
          {{"REG_SZ", "channel", "stable"}}},
@@ -278,6 +286,15 @@ class UninstallStepsTest : public SettingsTest {
     std::string text;
     base::ReadFileToString(folder_.Append(kUninstallBatchName), &text);
     return text;
+  }
+
+  // Whether `log` holds the refusal of `path`.
+  static bool LogsRefusal(const base::ScopedLogCapture& log,
+                          const base::FilePath& path) {
+    const std::string line =
+        "Refused to delete outside the installation folder: " + path.AsUTF8();
+    return std::find(log.lines().begin(), log.lines().end(), line) !=
+           log.lines().end();
   }
 
   base::TempTree tree_;
@@ -464,6 +481,80 @@ TEST_F(UninstallStepsTest, OlderInstallationInUseIsLeftToTheBatchFile) {
   EXPECT_NE(std::string::npos,
             text.find("rmdir \"" + folder_.AsUTF8() + "\\44.0.1.0\"\n"))
       << text;
+}
+
+// Names in the logs that Windows opens as devices or as the folder itself
+// ("Tarvo\." would take the whole installation folder, and the user's file
+// in it, with it): each is logged and left, and the good names still go.
+TEST_F(UninstallStepsTest, UpdateDeletesOnlyNamesInsideTheFolder) {
+  WriteInstallation({}, {L".", L"CONOUT$"});
+  const base::FilePath notes = tree_.WriteFile(L"Tarvo\\notes.txt", "mine");
+  InstallLog old_log;
+  old_log.version = "44.0.1.0";
+  old_log.path = folder_.value();
+  old_log.subfolder = L"44.0.1.0";
+  old_log.files = {L"tarvo.exe", L"NUL", L"COM1.txt", L"tarvo.exe:stream"};
+  tree_.MakeDir(L"Tarvo\\44.0.1.0");
+  const base::FilePath old_executable =
+      tree_.WriteFile(L"Tarvo\\44.0.1.0\\tarvo.exe", "old");
+  tree_.MakeDir(L"Tarvo\\old_status");
+  const base::FilePath old_status =
+      folder_.Append(L"old_status\\installation_status.xml.1700000000");
+  ASSERT_TRUE(InstallLogWriter().Write(old_log, old_status));
+
+  base::ScopedLogCapture log;
+  EXPECT_EQ("OnSuccess", Update().back());
+
+  EXPECT_TRUE(base::PathExists(notes));
+  EXPECT_FALSE(base::PathExists(folder_.Append(kInstallerPrefsName)));
+  EXPECT_FALSE(base::PathExists(old_executable));
+  EXPECT_FALSE(base::PathExists(old_status));
+  for (const wchar_t* refused :
+       {L".", L"CONOUT$", L"44.0.1.0\\NUL", L"44.0.1.0\\COM1.txt",
+        L"44.0.1.0\\tarvo.exe:stream"}) {
+    EXPECT_TRUE(LogsRefusal(log, folder_.Append(refused))) << refused;
+  }
+}
+
+TEST_F(UninstallStepsTest, UninstallDeletesOnlyNamesInsideTheFolder) {
+  WriteInstallation({L"NUL", L"lpt9.log", L"."}, {L".", L"CONOUT$"});
+  const base::FilePath notes = tree_.WriteFile(L"Tarvo\\notes.txt", "mine");
+
+  base::ScopedLogCapture log;
+  EXPECT_EQ("OnSuccess", Uninstall().back());
+
+  EXPECT_TRUE(base::PathExists(notes));
+  EXPECT_FALSE(base::PathExists(folder_.Append(kVersion).Append(L"tarvo.dll")));
+  EXPECT_FALSE(base::PathExists(folder_.Append(kInstallerPrefsName)));
+  const std::string text = BatchText();
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(text, folder_)) << text;
+  EXPECT_EQ(std::string::npos, text.find("del \"")) << text;
+  const base::FilePath version_folder = folder_.Append(kVersion);
+  for (const base::FilePath& refused :
+       {folder_.Append(L"."), folder_.Append(L"CONOUT$"),
+        version_folder.Append(L"NUL"), version_folder.Append(L"lpt9.log"),
+        version_folder.Append(L".")}) {
+    EXPECT_TRUE(LogsRefusal(log, refused)) << refused.AsUTF8();
+  }
+}
+
+// The log's version folder leads out of the installation folder: the
+// executable there is not the installation's, and stays.
+TEST_F(UninstallStepsTest, VersionFolderOutsideTheFolderIsLeft) {
+  WriteInstallation();
+  const base::FilePath log_file = folder_.Append(kInstallLogName);
+  InstallLog log;
+  ASSERT_TRUE(InstallLogReader().Read(&log, log_file));
+  log.subfolder = L"..\\Other";
+  ASSERT_TRUE(InstallLogWriter().Write(log, log_file));
+  tree_.MakeDir(L"Other");
+  const base::FilePath other = tree_.WriteFile(L"Other\\tarvo.exe", "other");
+
+  base::ScopedLogCapture captured;
+  EXPECT_EQ("OnSuccess", Uninstall().back());
+
+  EXPECT_TRUE(base::PathExists(other));
+  EXPECT_TRUE(LogsRefusal(captured, folder_.Append(L"..\\Other\\tarvo.exe")));
 }
 
 }  // namespace

@@ -13,11 +13,11 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
 #include "base/win/registry.h"
-#include "desktop/windows/installer/backend/steps/cleanup_batch.h"
 #include "desktop/windows/installer/backend/steps/firewall_rule.h"
 #include "desktop/windows/installer/backend/steps/product_shortcuts.h"
 #include "desktop/windows/installer/backend/steps/registry_cleanup_key.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/recovery/inside_folder_check.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/install_log_reader.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
@@ -118,17 +118,20 @@ void UpdateSteps::RemoveOldInstallation(const base::FilePath& status_file,
   // Its own transaction: once done, a rollback of this installation must not
   // bring the old files back.
   Transaction transaction;
+  InsideFolderCheck inside_folder(folder);
   bool all_deleted = true;
   for (const std::wstring& file : log.files) {
-    const base::FilePath path = version_folder.Append(file);
-    const bool deleted =
-        IsPathInsideFolder(path, folder) &&
-        transaction.ExecuteOperation(MakeDeleteFileOperation(path, true, true));
-    if (deleted)
+    // A name the log should not hold was never the installation's to
+    // delete: it holds back neither the other files nor the log's removal.
+    const base::FilePath path =
+        inside_folder.ResolveToDelete(version_folder.Append(file));
+    if (path.empty())
+      continue;
+    if (transaction.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
       continue;
     // An uninstallation leaves it to its batch file, as it does with the
     // current installation's files; the log is then no longer needed.
-    if (!during_update && IsPathInsideFolder(path, folder)) {
+    if (!during_update) {
       LOG(INFO) << "Deleting later: " << path.AsUTF8();
       old_files_for_batch_.push_back(path);
       continue;
@@ -152,14 +155,12 @@ void UpdateSteps::RemoveOldInstallation(const base::FilePath& status_file,
 void UpdateSteps::StepRemoveOldRootFiles() {
   LOG(INFO) << "Removing old files from installation root";
   const base::FilePath folder = status()->install_folder;
+  InsideFolderCheck inside_folder(folder);
   for (const std::wstring& name : status()->install_log.root_files) {
-    const base::FilePath path = folder.Append(name);
-    if (!IsPathInsideFolder(path, folder)) {
-      LOG(ERROR) << "Refused to delete outside the installation folder: "
-                 << path.AsUTF8();
-      continue;
-    }
-    transaction_.ExecuteOperation(MakeDeleteFileOperation(path, false, true));
+    const base::FilePath path =
+        inside_folder.ResolveToDelete(folder.Append(name));
+    if (!path.empty())
+      transaction_.ExecuteOperation(MakeDeleteFileOperation(path, false, true));
   }
   ScheduleNextStep();
 }
