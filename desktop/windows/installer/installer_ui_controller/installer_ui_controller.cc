@@ -34,8 +34,6 @@ namespace {
 
 // Texts of errors the controller shows, in the host's string table.
 enum ControllerString : uint32_t {
-  kStringDownloadFailed = 37053,
-  kStringUnpackingFailed = 37054,
   kStringInstallerError = 37055,
   kStringUninstallerError = 37056,
   kStringNoAdministratorPrivileges = 37061,
@@ -52,7 +50,6 @@ constexpr int kPhasePackageReady = 4;
 constexpr int kPhaseInstalling = 5;
 
 constexpr wchar_t kUILockFileName[] = L"installer.lck";
-constexpr char kFetcherFailureReason[] = "Fetcher error";
 // Lets the backend's own error, which travels apart from the news of its
 // end, arrive first.
 constexpr base::TimeDelta kPendingErrorDelay =
@@ -373,12 +370,9 @@ void InstallerUIController::NotifyStatusChanged(int state) {
       fetch_failed_ = true;
       if (installation_started_) {
         LOG(INFO) << "Reporting fetcher error.";
-        PendingError error;
-        error.code = state == PackageFetcher::UNPACKING_FAILED
-                         ? kStringUnpackingFailed
-                         : kStringDownloadFailed;
-        error.reason = kFetcherFailureReason;
-        ReportError(error);
+        ReportError(RunEnd::Error::ForFetchFailure(
+            state, parts_.package_fetcher->GetWriteError(),
+            parts_.package_fetcher->download_folder()));
       } else {
         LOG(INFO) << "Exceeded maximum number of fetcher retries,"
                   << " we won't retry until user decides to.";
