@@ -296,6 +296,14 @@ void InstallerUIController::OnAccept() {
 }
 
 void InstallerUIController::OnCancel() {
+  if (success_) {
+    // Nothing is left to cancel: the window goes, and the run ends with
+    // the backend as it would have.
+    LOG(INFO) << "The window was closed after the installation succeeded";
+    if (window_)
+      ::ShowWindow(window_->GetHwnd(), SW_HIDE);
+    return;
+  }
   LOG(INFO) << "The run was cancelled by the user";
   user_quit_ = true;
   stats_.root()->SetInteger("installation_cancelled", 1);
@@ -488,6 +496,8 @@ void InstallerUIController::ReportError(const PendingError& error) {
 void InstallerUIController::OnSuccess() {
   LOG(INFO) << "Installer success reported";
   success_ = true;
+  if (window_)
+    window_->SetInstallationDone();
 }
 
 void InstallerUIController::OnInstallerTerminated(bool success) {
