@@ -298,8 +298,9 @@ void InstallerUIController::OnAccept() {
 void InstallerUIController::OnCancel() {
   if (success_) {
     // Nothing is left to cancel: the window goes, and the run ends with
-    // the backend as it would have.
+    // the backend, its verdict still the backend's.
     LOG(INFO) << "The window was closed after the installation succeeded";
+    user_quit_ = true;
     if (window_)
       ::ShowWindow(window_->GetHwnd(), SW_HIDE);
     return;
@@ -535,6 +536,12 @@ void InstallerUIController::HandlePendingError() {
   // The delayed call may come after the UI ended.
   if (ui_terminated_ || !pending_error_)
     return;
+  // A window closed after the success was reported shows nothing more: a
+  // backend that failed after all is told in the log and the report.
+  if (user_quit_) {
+    TerminateUI();
+    return;
+  }
   installation_started_ = false;
   settings_->set_changeable(true);
   settings_->AddObserver(this);
