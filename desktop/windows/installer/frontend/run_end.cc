@@ -1,8 +1,8 @@
 #include "desktop/windows/installer/frontend/run_end.h"
 
 #include "base/bind.h"
-#include "base/files/file_path.h"
 #include "base/current_task_runner_handle.h"
+#include "base/files/file_path.h"
 #include "base/location.h"
 #include "base/logging.h"
 #include "base/message_loop/loop_runner.h"
