@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/command_line.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/threading/lock.h"
 #include "base/verbose_log_patterns.h"
 
@@ -35,18 +36,27 @@ class LogFile {
     HANDLE file = nullptr;
     if (!OpenLocked(&file) || !file)
       return;
-    Append(file, text);
     handle_ = file;
+    if (Append(file, text))
+      return;
+    // The line is lost here: it and the later ones go to the fallback.
+    const DWORD error = GetLastError();
+    if (!SwitchToFallbackLocked(error))
+      return;
+    Append(handle_, text);
   }
 
   // Closes the file and opens `path` (the default name when null) instead,
-  // deleting it first when asked to.
-  bool Reopen(const wchar_t* path, bool delete_old_file) {
+  // deleting it first when asked to; `fallback` (may be null) takes over
+  // when it fails.
+  bool Reopen(const wchar_t* path, const wchar_t* fallback,
+              bool delete_old_file) {
     AutoLock hold(lock_);
     if (handle_)
       CloseHandle(handle_);
     handle_ = nullptr;
     name_ = path ? path : L"";
+    fallback_ = fallback ? fallback : L"";
     if (delete_old_file && !name_.empty())
       DeleteFileW(name_.c_str());
     HANDLE file = nullptr;
@@ -56,9 +66,39 @@ class LogFile {
   }
 
  private:
-  static void Append(HANDLE file, StringSlice text) {
+  // False when the line did not reach the file whole.
+  static bool Append(HANDLE file, StringSlice text) {
     DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    SetLastError(ERROR_SUCCESS);
+    return WriteFile(file, text.data(), static_cast<DWORD>(text.size()),
+                     &written, nullptr) &&
+           written == text.size();
+  }
+
+  // Once per process: the fallback becomes the log, its first line naming
+  // the file that failed and why. False when there is none or it cannot be
+  // opened either; the failing file is then kept.
+  bool SwitchToFallbackLocked(DWORD error) {
+    if (fallback_.empty())
+      return false;
+    const std::wstring fallback = std::move(fallback_);
+    fallback_.clear();
+    const size_t separator = fallback.rfind(L'\\');
+    if (separator != std::wstring::npos)
+      CreateDirectoryW(fallback.substr(0, separator).c_str(), nullptr);
+    const HANDLE file = Create(fallback);
+    if (!file)
+      return false;
+    if (handle_)
+      CloseHandle(handle_);
+    handle_ = file;
+    const std::string note = "The log file " + WideToUtf8(name_) +
+                             " cannot be written (" +
+                             SystemErrorCodeToString(error) +
+                             "): the log goes on here.\n";
+    name_ = fallback;
+    Append(handle_, note);
+    return true;
   }
 
   static HANDLE Create(const std::wstring& name) {
@@ -107,6 +147,10 @@ class LogFile {
     *file = Create(name_);
     if (*file)
       return true;
+    if (SwitchToFallbackLocked(GetLastError())) {
+      *file = handle_;
+      return true;
+    }
     std::wstring fallback = CurrentDirectoryLogName();
     if (fallback.empty())
       return false;
@@ -116,8 +160,10 @@ class LogFile {
   }
 
   Lock lock_;
-  HANDLE handle_ = nullptr;  // Guarded by lock_, like the name.
+  HANDLE handle_ = nullptr;  // Guarded by lock_, like the names.
   std::wstring name_;
+  // Empty once used, or when there is none.
+  std::wstring fallback_;
 };
 
 // Settings are written at start-up, before other threads log.
@@ -157,6 +203,7 @@ void ReadVerbositySwitches() {
 LoggingSettings::LoggingSettings()
     : logging_destination(LOG_TO_FILE),
       log_file_path(nullptr),
+      fallback_log_file_path(nullptr),
       lock_mode(0),
       old_file_mode(APPEND_TO_OLD_LOG_FILE) {}
 
@@ -166,6 +213,7 @@ bool InitLogging(const LoggingSettings& settings) {
   if (!(g_logging_destination & LOG_TO_FILE))
     return true;
   return g_log_file.Reopen(settings.log_file_path,
+                           settings.fallback_log_file_path,
                            settings.old_file_mode == DELETE_OLD_LOG_FILE);
 }
 

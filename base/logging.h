@@ -29,6 +29,10 @@ struct LoggingSettings {
   // Must name the log file when LOG_TO_FILE is set; null falls back to
   // "debug.log" beside the executable.
   const wchar_t* log_file_path;
+  // May be null. Where the lines go once the log file cannot take them (a
+  // full or lost volume), or cannot be made: the lines from then on, after
+  // one that names the file that failed. Its folder is made when missing.
+  const wchar_t* fallback_log_file_path;
   // Carried for callers that set it; nothing acts on it.
   int32_t lock_mode;
   int32_t old_file_mode;

@@ -258,6 +258,33 @@ TEST_F(LoggingTest, FallsBackToDebugLogInCurrentDirectory) {
   EXPECT_NE(std::string::npos, ReadFileText(fallback).find("landed in the fallback"));
 }
 
+// A log that cannot be made goes on in the fallback, whose folder is made,
+// after a line naming the file that failed. (A write that fails on a full
+// volume takes the same way: Wine lets no test make one fail here, the
+// end-to-end tests fill a volume.)
+TEST_F(LoggingTest, LinesGoToTheFallbackWhenTheLogFails) {
+  const std::wstring path = TempDirectory() + L"missing\\x.log";
+  const std::wstring fallback_folder = TempDirectory() + L"fallback";
+  const std::wstring fallback = fallback_folder + L"\\later.log";
+  LoggingSettings settings;
+  settings.log_file_path = path.c_str();
+  settings.fallback_log_file_path = fallback.c_str();
+  ASSERT_TRUE(InitLogging(settings));
+  g_handler_consumes = false;
+  LOG(INFO) << "first line";
+  LOG(INFO) << "second line";
+  InitLoggingTo(LOG_TO_FILE, L"NUL");
+
+  const std::string text = ReadFileText(fallback);
+  DeleteFileW(fallback.c_str());
+  RemoveDirectoryW(fallback_folder.c_str());
+  EXPECT_EQ(0u, text.find("The log file " + WideToUtf8(path) +
+                          " cannot be written ("))
+      << text;
+  EXPECT_NE(std::string::npos, text.find("first line")) << text;
+  EXPECT_NE(std::string::npos, text.find("second line")) << text;
+}
+
 TEST_F(LoggingTest, LoggingKeepsLastError) {
   const std::wstring path = TempFile(L"error.log");
   ASSERT_TRUE(InitLoggingTo(LOG_TO_FILE, path.c_str(), DELETE_OLD_LOG_FILE));

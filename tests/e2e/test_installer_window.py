@@ -341,3 +341,25 @@ def test_main_page_warns_of_an_unusable_folder_and_browses_to_another(open_windo
     window.command("quit")
     stats, _ = window.finish()
     assert page_sequence(stats) == [("WELCOME", "ACCEPT"), ("PROGRESS", None)]
+
+
+def test_closing_the_window_once_installed_asks_nothing(open_window, tmp_path):
+    window = open_window(f"--installfolder={windows_path(tmp_path / 'Tarvo')}")
+    window.drive("click", ACCEPT)
+    window.expect("OnAccept")
+    window.command("phase 5")
+    window.command("progress 100")
+    # While installing, closing asks first; "No" keeps the window.
+    window.drive("close")
+    box = json.loads(window.drive("message-box").stdout)
+    assert "Tarvo is not finished installing." in box["texts"][-1]
+    window.drive("answer", IDNO)
+    assert_page(window, "PROGRESS")
+
+    # In the last seconds of a successful installation there is nothing left
+    # to quit: the window closes without a question.
+    window.command("done")
+    window.drive("close")
+    window.expect("OnCancel")
+    stats, _ = window.finish()
+    assert page_sequence(stats) == [("WELCOME", "ACCEPT"), ("PROGRESS", None)]

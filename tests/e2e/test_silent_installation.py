@@ -10,9 +10,11 @@ import contextlib
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import xml.etree.ElementTree as ElementTree
+from pathlib import Path
 
 import pytest
 
@@ -20,7 +22,7 @@ import installer_files as files
 import test_installation as installation
 import test_registry_entries as entries
 import test_update_uninstall as update_uninstall
-from conftest import Logs, windows_path
+from conftest import Logs, windows_path, wine
 from test_signature import Pki
 from update_server import PREF_DEFAULTS, UpdateServer
 
@@ -567,12 +569,12 @@ def unwritable(folder):
 
 
 @contextlib.contextmanager
-def small_volume(folder):
-    """A tmpfs of 2 MiB at the folder: the package's library (3.4 MB) fills it
-    part-way, after the smaller files fitted. Mounting needs root; elsewhere
-    the test is skipped."""
-    folder.mkdir()
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tarvo_test",
+def small_volume(folder, size="2m"):
+    """A tmpfs of `size` at the folder: at 2 MiB the package's library
+    (3.4 MB) fills it part-way, after the smaller files fitted. Mounting
+    needs root; elsewhere the test is skipped."""
+    folder.mkdir(exist_ok=True)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tarvo_test",
                               str(folder)], capture_output=True)
     if mounted.returncode != 0:
         pytest.skip(f"no tmpfs can be mounted here: {mounted.stderr.decode().strip()}")
@@ -580,6 +582,37 @@ def small_volume(folder):
         yield
     finally:
         subprocess.run(["umount", "-l", str(folder)], check=False)
+
+
+def fill(volume):
+    """Takes every free byte of the volume, as a user's full disk has none;
+    files and folders can still be made, empty."""
+    with open(volume / "filler", "wb") as filler:
+        try:
+            while True:
+                filler.write(b"\0" * 65536)
+                filler.flush()
+        except OSError:
+            pass
+
+
+def read_only(volume):
+    """The volume, mounted from small_volume, refuses every change from now
+    on, as a drive that turned read-only does."""
+    subprocess.run(["mount", "-o", "remount,ro", str(volume)], check=True)
+
+
+@pytest.fixture
+def fallback_logs(build_dir):
+    """The logs that go on in the user's local application data once the
+    temporary folder's log cannot be written."""
+    local = wine(build_dir, "cmd", "/c", "echo %LOCALAPPDATA%").stdout.decode().strip()
+    unix = wine(build_dir, "winepath", "-u", local).stdout.decode().strip()
+    logs = Logs(os.path.join(unix, "Tarvo Installer"))
+    yield logs
+    for path in logs.found:
+        if os.path.exists(path):
+            os.remove(path)
 
 
 LONG_PATH_TEXT = ("The path of the installation folder is too long: it may have at most "
@@ -593,63 +626,119 @@ def long_folder(machine, length):
 
 
 # How a run fails, and the error its front end's log states as the window
-# shows it: (code, text) from the folder the run was given.
+# shows it: (code, text) from the folder the run was given and the download
+# folder.
+DISK_FULL = "There is not enough space on the disk."
 CAUSES = {
-    "path-too-long": lambda machine, folder: (37072, LONG_PATH_TEXT),
-    "folder-refused": lambda machine, folder: (
+    "path-too-long": lambda folder, download: (37072, LONG_PATH_TEXT),
+    "folder-refused": lambda folder, download: (
         37059, f"The folder {windows_path(folder)} could not be created. {NOT_WRITABLE}"),
-    "uninstall-from-unwritable": lambda machine, folder: (
-        37056, f"An error occurred while attempting to uninstall Tarvo! {NOT_WRITABLE}"),
-    "disk-full": lambda machine, folder: (
+    # Named whole: the version alone names no place a user can find.
+    "existing-folder-refused": lambda folder, download: (
+        37059, f"The folder {windows_path(folder / VERSIONS['current'])} could not be "
+               f"created. {NOT_WRITABLE}"),
+    # A folder that cannot be written is never a running Tarvo.exe.
+    "uninstall-from-unwritable": lambda folder, download: (
+        37077, f"Tarvo could not be uninstalled from {windows_path(folder)}. {NOT_WRITABLE}"),
+    "uninstall-from-read-only-volume": lambda folder, download: (
+        37077, f"Tarvo could not be uninstalled from {windows_path(folder)}. {NOT_WRITABLE}"),
+    "disk-full": lambda folder, download: (
         37062, f"Error when copying file to "
                f"{windows_path(folder / VERSIONS['current'] / 'tarvo_installer.dll')}. "
-               f"There is not enough space on the disk."),
+               f"{DISK_FULL}"),
+    "temporary-disk-full-unpacking": lambda folder, download: (
+        37075, f"The Tarvo package could not be unpacked in the temporary folder "
+               f"{windows_path(download)}. {DISK_FULL}"),
+    "temporary-disk-full-downloading": lambda folder, download: (
+        37076, f"Tarvo could not be downloaded to the temporary folder "
+               f"{windows_path(download)}. {DISK_FULL}"),
+    # The temporary folder's volume holds the logs too: they go on elsewhere.
+    "logs-unwritable": lambda folder, download: (
+        37075, f"The Tarvo package could not be unpacked in the temporary folder "
+               f"{windows_path(download)}. {DISK_FULL}"),
 }
 
 
 @pytest.mark.parametrize("case", list(CAUSES))
-def test_front_end_log_states_why_the_run_failed(build_dir, pki, packages, machine, server,
-                                                 logs, case):
+def test_front_end_log_states_why_the_run_failed(build_dir, pki, packages, downloads, machine,
+                                                 server, logs, fallback_logs, log_folder,
+                                                 case):
     full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
                                 packages["current"][1], autoupdate_url=server.autoupdate_url)
     marker = Logs.marker()
-    if case == "path-too-long":
-        folder = long_folder(machine, 248)
-        assert machine.run(full, marker, folder=folder) == 1
-    elif case == "folder-refused":
-        locked = machine.tmp_path / "locked"
-        locked.mkdir()
-        folder = locked / "Tarvo"
-        with unwritable(locked):
+    folder = machine.folder
+    run_logs = logs
+    with contextlib.ExitStack() as stack:
+        if case == "path-too-long":
+            folder = long_folder(machine, 248)
             assert machine.run(full, marker, folder=folder) == 1
-    elif case == "disk-full":
-        volume = machine.tmp_path / "small"
-        folder = volume / "Tarvo"
-        with small_volume(volume):
+        elif case in ("folder-refused", "existing-folder-refused"):
+            locked = machine.tmp_path / "locked"
+            locked.mkdir()
+            folder = locked if case == "existing-folder-refused" else locked / "Tarvo"
+            stack.enter_context(unwritable(locked))
+            assert machine.run(full, marker, folder=folder) == 1
+            assert list(locked.iterdir()) == []
+        elif case == "disk-full":
+            volume = machine.tmp_path / "small"
+            folder = volume / "Tarvo"
+            stack.enter_context(small_volume(volume))
             (volume / "kept.txt").write_bytes(b"not the installation's")
             before = installation.tree(volume)
             assert machine.run(full, marker, folder=folder) == 1
             # Rolled back: the copies, the folders made for them, the journal.
             assert installation.tree(volume) == before
-    else:
-        folder = machine.folder
-        assert machine.run(full) == 0
-        version = machine.folder / VERSIONS["current"]
-        with unwritable(version):
+        elif case.startswith("temporary-disk-full") or case == "logs-unwritable":
+            if case == "logs-unwritable":
+                volume = Path(log_folder)
+                run_logs = fallback_logs
+            else:
+                volume = machine.tmp_path / "small"
+            stack.enter_context(small_volume(volume, size="1m"))
+            machine.temp = volume / "temp"
+            machine.temp.mkdir()
+            fill(volume)
+            installer = full
+            if case == "temporary-disk-full-downloading":
+                server.offer(downloads["current"])
+                installer = files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                                   autoupdate_url=server.autoupdate_url)
+            assert machine.run(installer, marker) == 1
+            assert not folder.exists()
+        else:
+            volume = machine.tmp_path / "small"
+            if case == "uninstall-from-read-only-volume":
+                stack.enter_context(small_volume(volume, size="64m"))
+                folder = volume / "Tarvo"
+            assert machine.run(full, folder=folder) == 0
+            version = folder / VERSIONS["current"]
+            if case == "uninstall-from-read-only-volume":
+                read_only(volume)
+            else:
+                stack.enter_context(unwritable(version))
             assert machine.run(version / "installer.exe", marker, "--uninstall",
                                "--enable-installer-stats=0") == 1
-        assert (version / "tarvo.exe").exists()
+            assert (version / "tarvo.exe").exists()
 
-    code, text = CAUSES[case](machine, folder)
-    front_end, log = logs.one(marker)
+        code, text = CAUSES[case](folder, machine.download_folder)
+        front_end, log = run_logs.one(marker)
+        if case == "logs-unwritable":
+            # The log begun in the temporary folder stays empty; the one of
+            # the same name that goes on says so first.
+            begun = Path(log_folder) / front_end
+            assert begun.stat().st_size == 0
+            first = log.split("\n", 1)[0]
+            assert re.fullmatch(rf"The log file .*\\{re.escape(front_end)} cannot be written "
+                                r"\(.+\): the log goes on here\.", first), first
     assert f'The run failed with error {code}: "{text}"' in log, log[-3000:]
+    if case.startswith("temporary") or case == "logs-unwritable":
+        return
     # The backend's log names the folder too.
-    run_logs = logs.of(windows_path(folder))
-    assert front_end in run_logs
-    for name, other in run_logs.items():
+    backend_logs = run_logs.of(windows_path(folder))
+    assert front_end in backend_logs
+    for name, other in backend_logs.items():
         assert "Success. (0x0)" not in other, name
     if case == "disk-full":
         # Wine's wording of the error the backend's copy names.
         assert any("File copy failed Disk full. (0x70)" in other
-                   for other in run_logs.values())
-
+                   for other in backend_logs.values())

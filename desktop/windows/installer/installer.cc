@@ -467,7 +467,9 @@ bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
   install_log_.subfolder = candidate;
   if (!transaction_.ExecuteOperation(
           MakeCreateFolderOperation(folder.Append(candidate)))) {
-    LOG(ERROR) << FailWithCause(kErrorCreateFolder, candidate,
+    // The full path: the version alone names no place the user can find.
+    LOG(ERROR) << FailWithCause(kErrorCreateFolder,
+                                folder.Append(candidate).value(),
                                 "Creating installation subfolder failed",
                                 transaction_.last_error());
     return false;

@@ -106,6 +106,8 @@ class Installer : public StepMachine,
   static constexpr int kErrorElevation = 37061;
   static constexpr int kErrorCopyFile = 37062;
   static constexpr int kErrorExecutableInUse = 37063;
+  // "$1": the installation folder.
+  static constexpr int kErrorUninstallFolder = 37077;
 
   Installer();
   Installer(const Installer&) = delete;

@@ -38,11 +38,21 @@ base::FilePath GetLogFilePath() {
   return folder.Append(name);
 }
 
+base::FilePath GetFallbackLogFilePath(const base::FilePath& log_path) {
+  base::FilePath folder;
+  if (!base::GetPathForKey(base::kLocalAppData, &folder))
+    return base::FilePath();
+  return folder.Append(GetInstallerFolderName()).Append(log_path.BaseName().value());
+}
+
 void InitInstallerLogging(const base::CommandLine& command_line) {
   const base::FilePath log_path = GetLogFilePath();
+  const base::FilePath fallback_path = GetFallbackLogFilePath(log_path);
   base::LoggingSettings settings;
   settings.logging_destination = base::LOG_TO_FILE;
   settings.log_file_path = log_path.value().c_str();
+  settings.fallback_log_file_path =
+      fallback_path.empty() ? nullptr : fallback_path.value().c_str();
   // The name holds the process id: a file of that name is the log of an
   // earlier process whose id was given out again within the same second,
   // and deleting it would lose that log.

@@ -15,6 +15,12 @@ namespace installer {
 // that start within the same second.
 base::FilePath GetLogFilePath();
 
+// Where the log goes on when that file cannot be written (the temporary
+// folder's volume is full or lost): the same name in the "<Product>
+// Installer" folder of the user's local application data, where the user
+// is told to look next; empty when that folder is not known.
+base::FilePath GetFallbackLogFilePath(const base::FilePath& log_path);
+
 // Sends this process's log into that file, appending to one of the same
 // name, and logs the version and the command line first.
 void InitInstallerLogging(const base::CommandLine& command_line);

@@ -26,6 +26,11 @@ TEST(ErrorCauseTest, WindowTextNamesTheCause) {
       {37059, L"C:\\T", ERROR_ACCESS_DENIED,
        L"The folder C:\\T could not be created. The installation folder cannot "
        L"be written to."},
+      // A folder that cannot be written is named whole, never taken for a
+      // program that runs from it.
+      {37077, L"C:\\T", ERROR_ACCESS_DENIED,
+       L"Tarvo could not be uninstalled from C:\\T. The installation folder "
+       L"cannot be written to."},
       {37062, L"C:\\T\\big.pak", 0,
        L"Error when copying file to C:\\T\\big.pak."},
       {37072, L"247", 0,

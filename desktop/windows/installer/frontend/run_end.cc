@@ -2,17 +2,47 @@
 
 #include "base/bind.h"
 #include "base/current_task_runner_handle.h"
+#include "base/files/file_path.h"
 #include "base/location.h"
 #include "base/logging.h"
 #include "base/message_loop/loop_runner.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/frontend/error_cause.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
 
 namespace installer {
 
+namespace {
+
+// The texts of a failed fetch; "$1" of the last two: the download folder.
+constexpr int kStringDownloadFailed = 37053;
+constexpr int kStringUnpackingFailed = 37054;
+constexpr int kStringDownloadFolderFullWhileUnpacking = 37075;
+constexpr int kStringDownloadFolderFullWhileDownloading = 37076;
+// The statistics report's failure reason of every failed fetch.
+constexpr char kFetcherFailureReason[] = "Fetcher error";
+
+}  // namespace
+
 std::wstring RunEnd::Error::WindowText() const {
   return ErrorWindowText(code, detail, cause);
+}
+
+// static
+RunEnd::Error RunEnd::Error::ForFetchFailure(
+    int state,
+    uint32_t write_error,
+    const base::FilePath& download_folder) {
+  const bool unpacking = state == PackageFetcher::UNPACKING_FAILED;
+  // "Check your Internet connection" would send the user the wrong way.
+  if (IsDiskFullError(write_error)) {
+    return {unpacking ? kStringDownloadFolderFullWhileUnpacking
+                      : kStringDownloadFolderFullWhileDownloading,
+            download_folder.value(), kFetcherFailureReason, write_error};
+  }
+  return {unpacking ? kStringUnpackingFailed : kStringDownloadFailed,
+          std::wstring(), kFetcherFailureReason};
 }
 
 RunEnd::RunEnd(base::LoopRunner* loop_runner, Stats* stats)

@@ -8,6 +8,7 @@
 #include "base/weak_reference.h"
 
 namespace base {
+class FilePath;
 class LoopRunner;
 }
 
@@ -35,6 +36,14 @@ class RunEnd {
 
     // The text the window shows for it, cause included.
     std::wstring WindowText() const;
+
+    // What a run whose package could not be fetched ends with: `state`
+    // the `PackageFetcher::FetchState` of the failed attempt, `write_error`
+    // the Windows error of the write into `download_folder` that failed it
+    // (0: none). A full disk is named with the folder whose disk it is.
+    static Error ForFetchFailure(int state,
+                                 uint32_t write_error,
+                                 const base::FilePath& download_folder);
   };
 
   // When and how the report goes out.

@@ -34,8 +34,6 @@ namespace {
 
 // Texts of errors the controller shows, in the host's string table.
 enum ControllerString : uint32_t {
-  kStringDownloadFailed = 37053,
-  kStringUnpackingFailed = 37054,
   kStringInstallerError = 37055,
   kStringUninstallerError = 37056,
   kStringNoAdministratorPrivileges = 37061,
@@ -52,7 +50,6 @@ constexpr int kPhasePackageReady = 4;
 constexpr int kPhaseInstalling = 5;
 
 constexpr wchar_t kUILockFileName[] = L"installer.lck";
-constexpr char kFetcherFailureReason[] = "Fetcher error";
 // Lets the backend's own error, which travels apart from the news of its
 // end, arrive first.
 constexpr base::TimeDelta kPendingErrorDelay =
@@ -299,6 +296,15 @@ void InstallerUIController::OnAccept() {
 }
 
 void InstallerUIController::OnCancel() {
+  if (success_) {
+    // Nothing is left to cancel: the window goes, and the run ends with
+    // the backend, its verdict still the backend's.
+    LOG(INFO) << "The window was closed after the installation succeeded";
+    user_quit_ = true;
+    if (window_)
+      ::ShowWindow(window_->GetHwnd(), SW_HIDE);
+    return;
+  }
   LOG(INFO) << "The run was cancelled by the user";
   user_quit_ = true;
   stats_.root()->SetInteger("installation_cancelled", 1);
@@ -373,12 +379,9 @@ void InstallerUIController::NotifyStatusChanged(int state) {
       fetch_failed_ = true;
       if (installation_started_) {
         LOG(INFO) << "Reporting fetcher error.";
-        PendingError error;
-        error.code = state == PackageFetcher::UNPACKING_FAILED
-                         ? kStringUnpackingFailed
-                         : kStringDownloadFailed;
-        error.reason = kFetcherFailureReason;
-        ReportError(error);
+        ReportError(RunEnd::Error::ForFetchFailure(
+            state, parts_.package_fetcher->GetWriteError(),
+            parts_.package_fetcher->download_folder()));
       } else {
         LOG(INFO) << "Exceeded maximum number of fetcher retries,"
                   << " we won't retry until user decides to.";
@@ -494,6 +497,8 @@ void InstallerUIController::ReportError(const PendingError& error) {
 void InstallerUIController::OnSuccess() {
   LOG(INFO) << "Installer success reported";
   success_ = true;
+  if (window_)
+    window_->SetInstallationDone();
 }
 
 void InstallerUIController::OnInstallerTerminated(bool success) {
@@ -531,6 +536,12 @@ void InstallerUIController::HandlePendingError() {
   // The delayed call may come after the UI ended.
   if (ui_terminated_ || !pending_error_)
     return;
+  // A window closed after the success was reported shows nothing more: a
+  // backend that failed after all is told in the log and the report.
+  if (user_quit_) {
+    TerminateUI();
+    return;
+  }
   installation_started_ = false;
   settings_->set_changeable(true);
   settings_->AddObserver(this);

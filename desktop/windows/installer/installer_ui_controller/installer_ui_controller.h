@@ -140,8 +140,8 @@ class InstallerUIController : public Settings::Observer,
   bool ui_terminated_ = false;
   // Travels with the next error.
   uint32_t error_cause_ = 0;
-  // The user cancelled or left for the full package: the run ends within
-  // seconds.
+  // The user cancelled, left for the full package or closed the window once
+  // the installation succeeded: the run ends within seconds.
   bool user_quit_ = false;
   base::win::ScopedHandle ui_lock_file_;
   Stats stats_;

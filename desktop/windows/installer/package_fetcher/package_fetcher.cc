@@ -82,6 +82,10 @@ bool PackageFetcher::Retry() {
   return true;
 }
 
+uint32_t PackageFetcher::GetWriteError() const {
+  return worker_->GetWriteError();
+}
+
 void PackageFetcher::PostWorkerStart(const base::SourceLocation& from_here) {
   // The worker outlives every task posted before its deletion task.
   worker_thread_->GetTaskRunner()->PostTask(

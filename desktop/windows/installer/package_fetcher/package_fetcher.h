@@ -101,6 +101,12 @@ class PackageFetcher {
   // Starts another attempt after a failed one, while fewer than three have
   // failed; false, with nothing done, otherwise.
   bool Retry();
+  // The Windows error of the write into the download folder that failed the
+  // last attempt (a full disk); 0 when it failed otherwise. Read it when the
+  // failure is notified, before `Retry`.
+  uint32_t GetWriteError() const;
+  // Where the package is downloaded and unpacked.
+  base::FilePath download_folder() const { return package_path_.DirName(); }
 
   // The package as downloaded, "tarvo_installer_<stamp>_<pid>.exe" in the
   // download folder.

@@ -77,6 +77,13 @@ base::Version GetVersionBaseline() {
   return baseline;
 }
 
+bool IsWriteFailure(LzmaUtil::ErrorState state) {
+  return state == LzmaUtil::kCreateFileFailed ||
+         state == LzmaUtil::kWriteFileFailed ||
+         state == LzmaUtil::kSetFileTimeFailed ||
+         state == LzmaUtil::kCloseFileFailed;
+}
+
 }  // namespace
 
 PackageFetcherWorker::PackageFetcherWorker(
@@ -129,6 +136,7 @@ void PackageFetcherWorker::Start() {
   {
     base::AutoLock hold(lock_);
     try_number = finished_attempts_;
+    write_error_ = 0;
   }
   fetch_entry_ = stats_root_->AddListEntry("fetches");
   fetch_entry_->SetInteger("try_number", try_number);
@@ -172,6 +180,11 @@ bool PackageFetcherWorker::CanRestart() {
   return finished_attempts_ < kMaxFailedAttempts;
 }
 
+uint32_t PackageFetcherWorker::GetWriteError() {
+  base::AutoLock hold(lock_);
+  return write_error_;
+}
+
 void PackageFetcherWorker::OnDownloadUrlFetched() {
   if (downloader_->state() != WinInetDownloader::COMPLETED) {
     FailDownload("Failed fetching the download URL");
@@ -199,8 +212,9 @@ void PackageFetcherWorker::StartPackageDownload(const std::wstring& url,
                                                 const std::string& checksum) {
   auto writer = std::make_unique<FileResponseWriter>();
   if (!writer->Open(download_file_)) {
-    Fail(PackageFetcher::DOWNLOAD_FAILED,
-         "Failed initializing the file to use as download destination");
+    FailWriting(PackageFetcher::DOWNLOAD_FAILED,
+                "Failed initializing the file to use as download destination",
+                ::GetLastError());
     return;
   }
   CollectAdditionalItems();
@@ -332,15 +346,25 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
   stats_root_->SetTime("installation_start_unpacking_time");
   const base::FilePath folder = GetPackageFolder();
   if (!base::CreateDirectory(folder)) {
-    Fail(PackageFetcher::UNPACKING_FAILED, "Could not create unpacking folder");
+    FailWriting(PackageFetcher::UNPACKING_FAILED,
+                "Could not create unpacking folder", ::GetLastError());
     return;
   }
   {
     LzmaUtil lzma;
     lzma.set_delegate(proxy_.get());
-    if (lzma.OpenArchive(file, offset, length) != 0 ||
-        lzma.UnPack(folder) != 0) {
+    if (lzma.OpenArchive(file, offset, length) != 0) {
       Fail(PackageFetcher::UNPACKING_FAILED, "Archive unpacking failed");
+      return;
+    }
+    const int result = lzma.UnPack(folder);
+    if (result != 0) {
+      // Only a file or folder that could not be made or written says
+      // something of the download folder; a damaged archive does not.
+      FailWriting(PackageFetcher::UNPACKING_FAILED, "Archive unpacking failed",
+                  IsWriteFailure(lzma.error_state())
+                      ? static_cast<uint32_t>(result)
+                      : 0);
       return;
     }
   }
@@ -424,9 +448,20 @@ void PackageFetcherWorker::Fail(int state, const std::string& reason) {
   FinishWithStatus(state);
 }
 
+void PackageFetcherWorker::FailWriting(int state,
+                                       const std::string& reason,
+                                       uint32_t error) {
+  {
+    base::AutoLock hold(lock_);
+    write_error_ = error;
+  }
+  Fail(state, reason);
+}
+
 void PackageFetcherWorker::FailDownload(const std::string& message) {
-  Fail(PackageFetcher::DOWNLOAD_FAILED,
-       message + "\n" + downloader_->GetErrors());
+  FailWriting(PackageFetcher::DOWNLOAD_FAILED,
+              message + "\n" + downloader_->GetErrors(),
+              downloader_->write_error());
 }
 
 void PackageFetcherWorker::Notify(int state) {

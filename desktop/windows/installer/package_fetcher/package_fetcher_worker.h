@@ -58,6 +58,10 @@ class PackageFetcherWorker {
   void Start();
   // Whether fewer than three attempts have failed. Any thread.
   bool CanRestart();
+  // The Windows error of the write into the download folder that failed the
+  // last attempt (a full disk); 0 when the attempt failed otherwise. Any
+  // thread.
+  uint32_t GetWriteError();
 
  private:
   // The package.
@@ -81,6 +85,8 @@ class PackageFetcherWorker {
   void OnPackageReady();
   void FinishWithStatus(int state);
   void Fail(int state, const std::string& reason);
+  // A failure to write into the download folder, with its Windows error.
+  void FailWriting(int state, const std::string& reason, uint32_t error);
   void FailDownload(const std::string& message);
 
   // The location request and the additional items
@@ -119,6 +125,7 @@ class PackageFetcherWorker {
 
   base::Lock lock_;
   int finished_attempts_ = 0;
+  uint32_t write_error_ = 0;
 
   base::FilePath download_file_;
   // Of every attempt so far: their downloads go with the worker.

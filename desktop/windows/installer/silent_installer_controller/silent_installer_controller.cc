@@ -21,10 +21,7 @@ namespace {
 // Lets the backend's last messages, which travel apart from the news of its
 // end, arrive first.
 constexpr base::TimeDelta kTerminateDelay = base::TimeDelta::FromSeconds(1);
-constexpr char kFetcherFailureReason[] = "Fetcher error";
 // Texts the window would show for failures found here.
-constexpr int kStringDownloadFailed = 37053;
-constexpr int kStringUnpackingFailed = 37054;
 constexpr int kStringInstallerError = 37055;
 constexpr int kStringNoSse2 = 37065;
 
@@ -143,10 +140,9 @@ void SilentInstallerController::NotifyStatusChanged(int state) {
       if (parts_.package_fetcher->Retry())
         return;
       LOG(INFO) << "Package fetcher failed.";
-      TerminateWithError({state == PackageFetcher::UNPACKING_FAILED
-                              ? kStringUnpackingFailed
-                              : kStringDownloadFailed,
-                          std::wstring(), kFetcherFailureReason});
+      TerminateWithError(RunEnd::Error::ForFetchFailure(
+          state, parts_.package_fetcher->GetWriteError(),
+          parts_.package_fetcher->download_folder()));
       return;
     default:
       return;

@@ -15,6 +15,7 @@
 //     "done COMMAND" once they have returned:
 //       phase N          SetPhase(N)
 //       progress N       SetProgress(N)
+//       done             SetInstallationDone()
 //       error OFFER TEXT ShowError(TEXT, OFFER == 1, "Injected failure"); the
 //                        settings may be changed again, as after a failure
 //       message TEXT     ShowMessageBox(TEXT) (modal: answered when closed)
@@ -124,6 +125,8 @@ class FakeController : public InstallerWindow::Delegate {
       settings_->set_changeable(true);
       window_->ShowError(base::Utf8ToWide(argument.substr(2)),
                          argument[0] == '1', "Injected failure");
+    } else if (command == "done") {
+      window_->SetInstallationDone();
     } else if (command == "message") {
       window_->ShowMessageBox(base::Utf8ToWide(argument));
     } else if (command == "page" &&

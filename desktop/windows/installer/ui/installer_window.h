@@ -79,6 +79,9 @@ class InstallerWindow : public Settings::Observer {
                  const std::string& failure_reason);
   // A modal error box; the delegates are then told Cancel.
   void ShowMessageBox(const std::wstring& text);
+  // The installation succeeded: from now on closing the window asks nothing
+  // (there is nothing left to quit) and the delegates are told Cancel.
+  void SetInstallationDone() { installation_done_ = true; }
 
   HWND GetHwnd() const { return dialog_; }
   Page current_page() const { return current_page_; }
@@ -190,6 +193,7 @@ class InstallerWindow : public Settings::Observer {
   HWND page_dialog_ = nullptr;
   Page current_page_ = kNoPage;
   bool error_page_shown_ = false;
+  bool installation_done_ = false;
   HWND tooltip_ = nullptr;
   std::unordered_map<HWND, ControlBackground> control_backgrounds_;
   StatsNode stats_;

@@ -193,6 +193,10 @@ void InstallerWindow::CountInPage(const char* key) {
 }
 
 void InstallerWindow::ConfirmCancel() {
+  if (installation_done_) {
+    NotifyCancel();
+    return;
+  }
   const base::WeakReference alive = weak_source_.GetRef();
   int answer = 0;
   {

@@ -31,6 +31,7 @@ bool FileResponseWriter::Write(const char* data, size_t count) {
   // Logged with the error the write gave: the last error of the thread may
   // read "success" after a short write.
   if (const DWORD error = WriteWholeBuffer(file_.Get(), data, count)) {
+    write_error_ = error;
     LOG(ERROR) << "Failed writing response to downloading file: "
                << base::SystemErrorCodeToString(error);
     return false;

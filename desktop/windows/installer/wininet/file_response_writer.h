@@ -23,9 +23,11 @@ class FileResponseWriter : public ResponseWriter {
   bool Write(const char* data, size_t count) override;
   void Finish() override;
   bool Restart() override;
+  uint32_t write_error() const override { return write_error_; }
 
  private:
   base::win::ScopedHandle file_;
+  uint32_t write_error_ = 0;
 };
 
 }  // namespace installer

@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_WININET_RESPONSE_WRITER_H_
 
 #include <cstddef>
+#include <cstdint>
 
 namespace installer {
 
@@ -19,6 +20,9 @@ class ResponseWriter {
   // Drops everything written so far: a server answered a resume with the
   // whole body, which must not be appended to the part already received.
   virtual bool Restart() = 0;
+  // The Windows error of the last failed `Write`; 0 when it is not known
+  // or nothing failed.
+  virtual uint32_t write_error() const { return 0; }
 };
 
 }  // namespace installer

@@ -105,6 +105,7 @@ bool WinInetDownloader::Start(const std::wstring& url,
     writer_ = std::move(writer);
     writer_finished_ = false;
   }
+  write_error_ = 0;
   observer_ = std::move(observer);
   completion_callback_ = std::move(completion_callback);
   task_runner_ = base::CurrentTaskRunnerHandle::Get();
@@ -363,7 +364,12 @@ bool WinInetDownloader::WriteBlock(const char* data, size_t count) {
   base::AutoLock hold(writer_lock_);
   // A finished writer may have let go of its target (a closed file, the
   // owner's string).
-  return !writer_finished_ && writer_->Write(data, count);
+  if (writer_finished_)
+    return false;
+  if (writer_->Write(data, count))
+    return true;
+  write_error_ = writer_->write_error();
+  return false;
 }
 
 void WinInetDownloader::FinishWriter() {

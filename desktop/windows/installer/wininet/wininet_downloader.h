@@ -77,6 +77,9 @@ class WinInetDownloader {
 
   // The errors that ended the last download, one line each.
   std::string GetErrors() const;
+  // The Windows error of the write into the writer that ended the last
+  // download (a full disk); 0 when no write failed or its error is unknown.
+  uint32_t write_error() const { return write_error_.load(); }
   int state() const { return state_.load(); }
   // The retries and resumes of the current download; 0 after a completion.
   int retry_count() const { return retry_count_; }
@@ -187,6 +190,7 @@ class WinInetDownloader {
   base::Lock writer_lock_;
   std::unique_ptr<ResponseWriter> writer_;
   bool writer_finished_ = true;
+  std::atomic<uint32_t> write_error_{0};
   std::unique_ptr<DownloadObserver> observer_;
 
   base::TimeDelta timeout_;

@@ -79,9 +79,9 @@ bool UninstallSteps::DeleteProductExecutable(const base::FilePath& folder) {
         "Can't uninstall when " + executable + " is in use", error);
   } else {
     // Nothing runs from the folder: it cannot be changed (a read-only
-    // volume, a folder the user may not write).
+    // volume, a folder the user may not write), and the user is told which.
     LOG(ERROR) << FailWithCause(
-        Installer::kErrorUninstall, std::wstring(),
+        Installer::kErrorUninstallFolder, folder.value(),
         "Can't uninstall: " + path.AsUTF8() + " cannot be removed", error);
   }
   return false;

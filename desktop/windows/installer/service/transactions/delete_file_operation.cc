@@ -151,8 +151,15 @@ bool DeleteFileOperation::SetAside() {
     LOG(ERROR) << "Cannot obtain proper permissions on the file";
     return false;
   }
-  if (!RunJournal::Get()->RecordSetAside(path_, aside_path_))
+  if (!RunJournal::Get()->RecordSetAside(path_, aside_path_)) {
+    // The journal's error (logged where its write failed): the folder
+    // cannot be written, which no caller may take for a file in use. A
+    // journal lost earlier leaves none, and the write is refused all the
+    // same.
+    const DWORD error = ::GetLastError();
+    set_error(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
+  }
   if (!base::MovePathUnchecked(path_, aside_path_)) {
     set_error(::GetLastError());
     LOG(ERROR) << "File removal failed: "

@@ -14,6 +14,9 @@
 #include "base/time/tick_source.h"
 #include "base/time/wall_clock.h"
 #include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/frontend/error_cause.h"
+#include "desktop/windows/installer/product/run_folder_name.h"
+#include "desktop/windows/installer/recovery/run_journal.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "gtest/gtest.h"
 
@@ -270,6 +273,55 @@ TEST(DeleteFileOperationTest, LockedFileIsDeletedThroughAGrant) {
   }
   EXPECT_FALSE(TempTree::Exists(file));
   EXPECT_TRUE(AsideNames(tree.root()).empty());
+}
+
+BOOL WINAPI WriteFailsDiskFull(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) {
+  ::SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+
+// A folder whose journal cannot be made or written (a read-only or full
+// volume) refuses the deletion with the journal's error: never one that
+// reads as a program holding the file, and the file stays.
+TEST(DeleteFileOperationTest, JournalThatCannotBeWrittenIsNotAFileInUse) {
+  const struct {
+    const char* name;
+    bool journal_name_taken;
+    decltype(&::WriteFile) write;
+  } kCases[] = {
+      // Windows refuses to open a folder as the journal's file, as it
+      // refuses a file on a read-only volume.
+      {"journal cannot be made", true, &::WriteFile},
+      {"journal line cannot be written", false, &WriteFailsDiskFull},
+  };
+  ScopedFrozenClock frozen;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TempTree tree;
+    const FilePath file = tree.WriteFile(L"tarvo.exe", "installed");
+    if (c.journal_name_taken) {
+      const FilePath journal = tree.root().Append(
+          RunFolderName::MakeForThisRun(L"installer_run") +
+          RunJournal::kExtension);
+      ASSERT_TRUE(::CreateDirectoryW(journal.value().c_str(), nullptr));
+    }
+    const RunJournal::FileCalls previous =
+        RunJournal::SwapFileCallsForTesting({c.write, &::FlushFileBuffers});
+    RunJournal::Get()->Start(tree.root());
+    uint32_t error = 0;
+    {
+      Transaction transaction;
+      EXPECT_FALSE(transaction.ExecuteOperation(Delete(file)));
+      error = transaction.last_error();
+    }
+    RunJournal::Get()->Finish();
+    RunJournal::SwapFileCallsForTesting(previous);
+    EXPECT_NE(error, 0u);
+    EXPECT_FALSE(IsFileInUseError(error)) << error;
+    if (!c.journal_name_taken)
+      EXPECT_EQ(error, static_cast<uint32_t>(ERROR_DISK_FULL));
+    EXPECT_EQ(TempTree::ReadFile(file), "installed");
+  }
 }
 
 }  // namespace
