@@ -157,7 +157,7 @@ TEST(UiLanguageTest, EveryOfferedLanguageHasEveryText) {
   const LANGID english = static_cast<LANGID>(::LocaleNameToLCID(L"en-US", 0));
   for (const std::wstring& tag : LoadAvailableLanguages()) {
     const LANGID language = LanguageTagToLcid(tag);
-    for (int id = 37000; id <= 37072; ++id) {
+    for (int id = 37000; id <= 37099; ++id) {
       base::ScopedLogCapture missing_strings_are_expected;
       const std::wstring original = LoadStringResource(english, id, {});
       if (original.empty())
