@@ -15,7 +15,9 @@ step (action=hang); and a package left in the temporary folder by a run
 that died goes with the next run of any operation, a live run's stays. An
 update killed once it replaced the launcher, whose new launcher another
 program then holds, is undone only once the file is free: until then each
-run fails naming the file, and the original stays set aside."""
+run fails naming the file, and the original stays set aside; a recovery
+of it that is itself ended hard (TARVO_TEST_FAULT, at=recovery-line) after
+some of the journal's lines is finished by the next run."""
 
 import contextlib
 import hashlib
@@ -318,12 +320,9 @@ def test_a_held_file_keeps_a_dead_updates_original_until_it_is_free(machine_roun
                                                                   logs):
     machine_round.reset()
     machine = machine_round.machine
-    assert machine_round.start("install") == 0
-    assert machine_round.start("update", "step=install the launcher;action=kill") != 0
+    journal = killed_update_journal(machine_round)
     launcher = machine.folder / "launcher.exe"
-    journals = {path: path.read_bytes()
-                for path in machine.folder.glob("installer_run_*.journal")}
-    assert journals, "the killed update left no journal"
+    journals = {journal: journal.read_bytes()}
     original = machine_round.clean["install"]["folder"]["launcher.exe"]
 
     with held_open(build_dir, launcher):
@@ -340,6 +339,35 @@ def test_a_held_file_keeps_a_dead_updates_original_until_it_is_free(machine_roun
             assert [hashlib.sha256(path.read_bytes()).hexdigest() for path in aside] \
                 == [original], aside
 
+    assert machine_round.start("update") == 0
+    found = rollback.differences(machine_round.clean["update"], machine_round.state())
+    assert found == {}, found
+    assert machine_round.start("uninstall") == 0
+    found = rollback.differences(machine_round.clean["uninstall"], machine_round.state())
+    assert found == {}, found
+
+
+def killed_update_journal(machine_round):
+    """Installs, then updates until the update's backend ends hard once it
+    has replaced the launcher; the journal that run leaves."""
+    assert machine_round.start("install") == 0
+    assert machine_round.start("update", "step=install the launcher;action=kill") != 0
+    journals = list(machine_round.machine.folder.glob("installer_run_*.journal"))
+    assert len(journals) == 1, journals
+    return journals[0]
+
+
+@pytest.mark.parametrize("share", [0.0, 0.5, 1.0], ids=["first-line", "half", "every-line"])
+def test_a_recovery_killed_half_way_is_finished_by_the_next_run(machine_round, share):
+    machine_round.reset()
+    journal = killed_update_journal(machine_round)
+    text = journal.read_bytes()
+    lines = max(1, round(text.count(b"\n") * share))
+
+    assert machine_round.start("update", f"at=recovery-line;operation={lines};action=kill") != 0
+
+    # Killed before the recovery could end: its journal is left whole.
+    assert journal.read_bytes() == text
     assert machine_round.start("update") == 0
     found = rollback.differences(machine_round.clean["update"], machine_round.state())
     assert found == {}, found

@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/recovery/product_registry_scope.h"
 #include "desktop/windows/installer/recovery/run_journal.h"
 #include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 
@@ -227,6 +228,7 @@ void UndoRun(const std::vector<Entry>& entries,
       case Kind::kCommitted:
         break;
     }
+    TestHooks::OnRolePoint(TestHooks::RolePoint::kRecoveryLine);
   }
   RemoveCreatedFolders(std::move(created_folders), outcome);
 }
@@ -237,6 +239,7 @@ void FinishRun(const std::vector<Entry>& entries, Outcome* outcome) {
   for (const Entry& entry : entries) {
     if (entry.kind == Kind::kSetAside)
       RemovePath(entry.aside, true, outcome);
+    TestHooks::OnRolePoint(TestHooks::RolePoint::kRecoveryLine);
   }
 }
 

@@ -22,7 +22,9 @@ namespace installer {
 // body; with `operation`, the step's Nth transaction operation (1-based,
 // counted as each one is done, sub-operations included), right after its
 // `Do` succeeded. `at` names a point of a process role instead
-// ("silent-front-end", "backend"), where only kill, hang and crash apply.
+// ("silent-front-end", "backend", "recovery-line"), where only kill, hang
+// and crash apply; with `operation`, the Nth time the point is reached
+// (only "recovery-line" is reached more than once).
 // `code` is the exit code of `kill`. `hang` creates the file `marker` and
 // then waits for good, so that a test can end the whole process tree from
 // outside at a known point. `crash` writes through a null pointer, as a
@@ -82,6 +84,7 @@ class TestFaultInjection {
   bool in_chosen_step_ = false;
   int operations_done_ = 0;
   int operations_rolled_back_ = 0;
+  int role_points_reached_ = 0;
   bool fired_ = false;
 };
 
