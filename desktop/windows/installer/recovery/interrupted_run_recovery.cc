@@ -60,7 +60,8 @@ void RemovePath(const base::FilePath& path, bool recursive, Outcome* outcome) {
 // a later operation of the run put there: at no moment is neither there,
 // and the set-aside file never goes before the original is back. A file
 // another program holds there refuses the rename, and both stay as they
-// are for the next run. Only an empty folder (the run's own, the original
+// are for the next run (across volumes the copy, too, is in place before
+// the set-aside file goes). Only an empty folder (the run's own, the original
 // having been set aside) is cleared out of its way first: a rename does not
 // replace a folder.
 void PutBack(const base::FilePath& from,
@@ -71,7 +72,7 @@ void PutBack(const base::FilePath& from,
   if (base::DirectoryExists(to))
     ::RemoveDirectoryW(to.value().c_str());
   if (::MoveFileExW(from.value().c_str(), to.value().c_str(),
-                    MOVEFILE_REPLACE_EXISTING)) {
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     return;
   }
   const DWORD error = ::GetLastError();
@@ -124,7 +125,8 @@ void RestoreKeyOrValue(const Entry& entry, Outcome* outcome) {
     // to remove where its key is gone.
     if (key.Open(entry.root, entry.key.c_str(), access) != ERROR_SUCCESS)
       return;
-    const LONG result = ::RegDeleteValueW(key.Handle(), entry.value_name.c_str());
+    const LONG result =
+        ::RegDeleteValueW(key.Handle(), entry.value_name.c_str());
     if (result != ERROR_SUCCESS && !IsGoneError(result))
       NoteFailure("removing a value of", KeyName(entry), result, outcome);
     return;

@@ -350,8 +350,8 @@ TEST(InterruptedRunRecoveryTest, HeldFileKeepsTheJournalUntilItIsFree) {
 // Every file and folder below `folder` with its content.
 std::map<std::wstring, std::string> FolderState(const base::FilePath& folder) {
   std::map<std::wstring, std::string> state;
-  base::FileEnumerator listing(
-      folder, base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories);
+  base::FileEnumerator listing(folder, base::FileEnumerator::kFiles |
+                                           base::FileEnumerator::kDirectories);
   for (base::FilePath path = listing.Next(); !path.empty();
        path = listing.Next()) {
     const bool is_folder =
@@ -376,7 +376,8 @@ TEST(InterruptedRunRecoveryTest, RecoveryKilledHalfWayOrRunTwiceEndsAsOnce) {
   const base::FilePath log = folder.Append(kInstallLogName);
   const base::FilePath log_aside = log.AddExtension(L"1796732338.old");
   const base::FilePath launcher = folder.Append(L"launcher.exe");
-  const base::FilePath launcher_aside = launcher.AddExtension(L"1796732338.old");
+  const base::FilePath launcher_aside =
+      launcher.AddExtension(L"1796732338.old");
   const base::FilePath pak = version.Append(L"resources\\a.pak");
   const std::vector<std::string> lines = {
       "folder\t" + version.AsUTF8(),
@@ -431,7 +432,7 @@ TEST(InterruptedRunRecoveryTest, RecoveryKilledHalfWayOrRunTwiceEndsAsOnce) {
 // set-aside original cannot be removed, so the original cannot go back.
 // The run's journal then outlives it, and the next run, once the copy is
 // free, puts the original back.
-TEST(InterruptedRunRecoveryTest, RollbackThatCannotPutBackLeavesItToTheNextRun) {
+TEST(InterruptedRunRecoveryTest, RollbackThatCannotPutBackLeavesItToNextRun) {
   const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
   base::ScopedTempFolder temp;
