@@ -30,7 +30,9 @@ namespace installer {
 // outside at a known point. `crash` writes through a null pointer, as a
 // fault of the library's own code. `rollback` (with `fail`) ends the
 // process hard once the failure's rollback has undone N operations. Lives
-// on the main thread of its process, as the step machine does.
+// on the main thread of its process, as the step machine does; only the
+// "recovery-line" point is reached on the worker that recovers a folder,
+// and then only that worker counts and fires.
 class TestFaultInjection {
  public:
   enum class Action { kNone, kFail, kKill, kHang, kCrash };
