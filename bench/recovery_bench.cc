@@ -56,10 +56,11 @@ double RecoverOnce(const base::FilePath& folder,
   base::WriteBufferToFile(file, journal.data(),
                           static_cast<int>(journal.size()));
   const auto start = std::chrono::steady_clock::now();
-  installer::InterruptedRunRecovery::RecoverFolder(folder);
+  const bool complete =
+      installer::InterruptedRunRecovery::RecoverFolder(folder).complete();
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - start;
-  if (base::PathExists(file))
+  if (!complete || base::PathExists(file))
     std::fprintf(stderr, "the journal was not recovered\n");
   return took.count();
 }

@@ -12,8 +12,14 @@ uninstall, so that each round starts where the last one ended. The last
 tests end the whole process tree from outside instead (front end, backend
 and all they started), once per operation, while the backend is held at a
 step (action=hang); and a package left in the temporary folder by a run
-that died goes with the next run of any operation, a live run's stays."""
+that died goes with the next run of any operation, a live run's stays. An
+update killed once it replaced the launcher, whose new launcher another
+program then holds, is undone only once the file is free: until then each
+run fails naming the file, and the original stays set aside; a recovery
+of it that is itself ended hard (TARVO_TEST_FAULT, at=recovery-line) after
+some of the journal's lines is finished by the next run."""
 
+import contextlib
 import hashlib
 import itertools
 import re
@@ -26,7 +32,7 @@ import pytest
 
 import test_rollback as rollback
 from test_rollback import installers  # noqa: F401
-from conftest import windows_path
+from conftest import Logs, windows_path
 
 # A few operations inside the steps that do the most at once: the copy of
 # the version folder and the registry.
@@ -286,3 +292,85 @@ def test_each_run_removes_a_dead_runs_package_and_keeps_a_live_runs(machine_roun
         folder.rmdir()
         found = rollback.differences(machine_round.clean[operation], machine_round.state())
         assert found == {}, (operation, found)
+
+
+FILE_OPS_TOOL = "desktop/windows/installer/file_ops_tool.exe"
+
+
+@contextlib.contextmanager
+def held_open(build_dir, path):
+    """`path` open in another program that lets no one delete, rename or
+    replace it, until the block ends."""
+    holder = subprocess.Popen([str(build_dir / "wine-run"), str(build_dir / FILE_OPS_TOOL),
+                               "hold", windows_path(path)],
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        assert holder.stdout.readline().strip() == b"held"
+        yield
+    finally:
+        holder.stdin.close()
+        holder.wait(timeout=rollback.HANG_GUARD)
+
+
+HELD_TEXT = ("Another program holds {}, so the work of an installation that ended early "
+             "cannot be undone. Please close that program, and try again.")
+
+
+def test_a_held_file_keeps_a_dead_updates_original_until_it_is_free(machine_round, build_dir,
+                                                                  logs):
+    machine_round.reset()
+    machine = machine_round.machine
+    journal = killed_update_journal(machine_round)
+    launcher = machine.folder / "launcher.exe"
+    journals = {journal: journal.read_bytes()}
+    original = machine_round.clean["install"]["folder"]["launcher.exe"]
+
+    with held_open(build_dir, launcher):
+        for attempt in range(2):
+            marker = Logs.marker()
+            installer, switches, extra = machine_round.arguments("update")
+            assert machine.run(installer, switches, *extra, marker) != 0, attempt
+            _, log = logs.one(marker)
+            assert f'The run failed with error 37073: "{HELD_TEXT.format(windows_path(launcher))}"' \
+                in log, log[-3000:]
+            # The journal stays whole, and the original aside.
+            assert {path: path.read_bytes() for path in journals} == journals
+            aside = [path for path in machine.folder.glob("launcher.exe.*.old")]
+            assert [hashlib.sha256(path.read_bytes()).hexdigest() for path in aside] \
+                == [original], aside
+
+    assert machine_round.start("update") == 0
+    found = rollback.differences(machine_round.clean["update"], machine_round.state())
+    assert found == {}, found
+    assert machine_round.start("uninstall") == 0
+    found = rollback.differences(machine_round.clean["uninstall"], machine_round.state())
+    assert found == {}, found
+
+
+def killed_update_journal(machine_round):
+    """Installs, then updates until the update's backend ends hard once it
+    has replaced the launcher; the journal that run leaves."""
+    assert machine_round.start("install") == 0
+    assert machine_round.start("update", "step=install the launcher;action=kill") != 0
+    journals = list(machine_round.machine.folder.glob("installer_run_*.journal"))
+    assert len(journals) == 1, journals
+    return journals[0]
+
+
+@pytest.mark.parametrize("share", [0.0, 0.5, 1.0], ids=["first-line", "half", "every-line"])
+def test_a_recovery_killed_half_way_is_finished_by_the_next_run(machine_round, share):
+    machine_round.reset()
+    journal = killed_update_journal(machine_round)
+    text = journal.read_bytes()
+    lines = max(1, round(text.count(b"\n") * share))
+
+    assert machine_round.start("update", f"at=recovery-line;operation={lines};action=kill") != 0
+
+    # Killed before the recovery could end: its journal is left whole.
+    assert journal.read_bytes() == text
+    assert machine_round.start("update") == 0
+    found = rollback.differences(machine_round.clean["update"], machine_round.state())
+    assert found == {}, found
+    assert machine_round.start("uninstall") == 0
+    found = rollback.differences(machine_round.clean["uninstall"], machine_round.state())
+    assert found == {}, found

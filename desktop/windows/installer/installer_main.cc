@@ -8,6 +8,7 @@
 #include "base/features/feature_list.h"
 #include "base/features/feature_tables.h"
 #include "base/files/file_path.h"
+#include "base/logging.h"
 #include "base/path_service.h"
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
@@ -80,7 +81,12 @@ void RecoverUninstallerFolder(const base::CommandLine& command_line) {
   // Into the installer's log from here on: the default log file would be
   // written into the folder being recovered.
   InitInstallerLogging(command_line);
-  InterruptedRunRecovery::RecoverFolder(own_folder.DirName());
+  // What it could not undo stays for the folder's status, whose own
+  // recovery meets it again and ends the run with the file's name.
+  const InterruptedRunRecovery::Outcome outcome =
+      InterruptedRunRecovery::RecoverFolder(own_folder.DirName());
+  if (!outcome.complete())
+    LOG(ERROR) << "The uninstaller's folder is not whole again yet";
 }
 
 uint8_t RunRole(const base::CommandLine& command_line) {

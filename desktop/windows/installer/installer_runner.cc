@@ -4,6 +4,7 @@
 
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/log_message.h"
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
@@ -12,6 +13,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/lock.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
+#include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
@@ -30,6 +32,8 @@ constexpr int kErrorFolderInUse = 37057;
 constexpr int kErrorInvalidFolder = 37058;
 // "$1": the longest path allowed.
 constexpr int kErrorFolderPathTooLong = 37072;
+// "$1": the file another program holds.
+constexpr int kErrorRecoveryHeldFile = 37073;
 
 constexpr wchar_t kComponentSuitePrefix[] = L"suite:";
 
@@ -64,6 +68,12 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
   CHECK(!settings->IsStatusPending());
   CHECK(!backend_running_);
   LOG(INFO) << "Beginning installation";
+  const Status* status = settings->GetStatus();
+  if (status && !status->recovery.complete()) {
+    ReportUnfinishedRecovery(status->recovery.unfinished,
+                             status->recovery.error);
+    return false;
+  }
   if (settings->operation() == Settings::kNoOperation) {
     ReportInvalidFolder(*settings);
     return false;
@@ -294,6 +304,30 @@ void InstallerRunner::ReportInvalidFolder(const Settings& settings) {
   for (InstallerObserver& observer : observers_) {
     observer.OnError(kErrorFolderPathTooLong,
                      std::to_wstring(kMaxInstallPathLength), diagnostic);
+  }
+  LOG(ERROR) << diagnostic;
+}
+
+// A run that died left the folder half changed, and a file of it that
+// another program holds kept the recovery from undoing it all: this run
+// must not build on that. The user is told which file to free; the next
+// run finishes the recovery. A sharing violation, or the refusal Windows
+// gives for a running program's file, is what "holds" says already;
+// another error is named after it.
+void InstallerRunner::ReportUnfinishedRecovery(const std::wstring& unfinished,
+                                               uint32_t system_error) {
+  const uint32_t cause = IsFileInUseError(system_error) ||
+                                 system_error == ERROR_ACCESS_DENIED
+                             ? 0
+                             : system_error;
+  const std::string diagnostic =
+      "A run that died left work in the folder that could not be undone at " +
+      base::WideToUtf8(unfinished) + ": " +
+      base::SystemErrorCodeToString(system_error);
+  for (InstallerObserver& observer : observers_) {
+    if (cause)
+      observer.OnErrorCause(cause);
+    observer.OnError(kErrorRecoveryHeldFile, unfinished, diagnostic);
   }
   LOG(ERROR) << diagnostic;
 }

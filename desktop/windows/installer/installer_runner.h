@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <string>
+
 #include "base/files/file_path.h"
 #include "base/observer_list.h"
 #include "base/process/process.h"
@@ -73,6 +76,9 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   bool LaunchBackend(base::CommandLine* command_line);
   void ReportError(int code, const char* diagnostic);
   void ReportInvalidFolder(const Settings& settings);
+  // What a dead run's recovery in the folder could not undo.
+  void ReportUnfinishedRecovery(const std::wstring& unfinished,
+                                uint32_t system_error);
   // Once the backend's last reports are in: its verdict to the observers.
   void FinishRun(bool exit_code_read, DWORD exit_code);
   void ReportTermination(bool success);

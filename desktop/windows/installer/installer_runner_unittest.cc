@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_util.h"
+#include "base/process/process.h"
+#include "base/test/ended_process.h"
 #include "base/test/temp_tree.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
@@ -72,6 +75,56 @@ TEST_F(InstallerRunnerTest, RefusedFolderNamesALengthOverTheLimit) {
     EXPECT_FALSE(runner.StartInstallation(settings.get()));
     EXPECT_EQ(std::vector<std::string>({test_case.call}), observer.calls());
   }
+}
+
+bool WriteText(const base::FilePath& path, const std::string& text) {
+  return base::WriteBufferToFile(path, text.data(),
+                                 static_cast<int>(text.size())) ==
+         static_cast<int>(text.size());
+}
+
+// A run that died in the folder replaced the launcher; another program now
+// holds the new one, so the folder's recovery cannot put the original
+// back. No run may start there: the user learns which file is held, and
+// the folder is not taken.
+TEST_F(InstallerRunnerTest, FolderWhoseRecoveryIsUnfinishedNamesTheHeldFile) {
+  const base::Process ended = base::EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  base::TempTree temp;
+  const base::FilePath folder = temp.root().Append(L"Tarvo");
+  const base::FilePath launcher = folder.Append(L"launcher.exe");
+  const base::FilePath aside = launcher.AddExtension(L"1796732338.old");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_TRUE(WriteText(aside, "original"));
+  ASSERT_TRUE(WriteText(launcher, "new"));
+  ASSERT_TRUE(WriteText(
+      folder.Append(L"installer_run_20261207204000_" +
+                    std::to_wstring(ended.Pid()) + L".journal"),
+      "aside\t" + launcher.AsUTF8() + "\t" + aside.AsUTF8() + "\ncreated\t" +
+          launcher.AsUTF8() + "\n"));
+  const base::win::ScopedHandle held(
+      CreateFileW(launcher.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held.IsValid());
+  std::unique_ptr<Settings> settings = MakeSettings(folder);
+  base::TempTree package;
+  InstallerRunner runner(package.root(), base::FilePath(), false);
+  RecordingInstallerObserver observer;
+  runner.AddObserver(&observer);
+
+  EXPECT_FALSE(runner.StartInstallation(settings.get()));
+
+  ASSERT_EQ(1u, observer.calls().size());
+  const std::string expected =
+      "OnError 37073 " + launcher.AsUTF8() +
+      " A run that died left work in the folder that could not be undone at " +
+      launcher.AsUTF8() + ": ";
+  EXPECT_EQ(expected, observer.calls()[0].substr(0, expected.size()));
+  EXPECT_FALSE(base::win::ScopedHandle(
+                   OpenMutexW(SYNCHRONIZE, FALSE,
+                              InstallerObjectNames(folder).mutex().c_str()))
+                   .IsValid());
+  EXPECT_TRUE(settings->changeable());
 }
 
 }  // namespace

@@ -113,6 +113,7 @@ void Status::Init(base::FilePath path) {
   install_folder = path;
   status_file_error.clear();
   status_file_content.clear();
+  recovery = InterruptedRunRecovery::Outcome();
 
   if (path.empty()) {
     VLOG(1) << "Path is empty";
@@ -138,7 +139,7 @@ void Status::Init(base::FilePath path) {
   if (base::DirectoryExists(path)) {
     // A run that died there left the folder between two states: what is
     // read below must be the whole product (or none of it).
-    InterruptedRunRecovery::RecoverFolder(path);
+    recovery = InterruptedRunRecovery::RecoverFolder(path);
     InitFromExistingFolder();
     return;
   }

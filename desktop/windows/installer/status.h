@@ -9,6 +9,7 @@
 
 #include "base/features/feature_list.h"
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
 #include "desktop/windows/installer/service/install_log.h"
 
 namespace installer {
@@ -72,6 +73,9 @@ class Status {
   bool kilnor_installation = false;
   bool existing_installation_traces = false;
   bool look_for_former_generation = false;
+  // What the recovery of a run that died there could not undo: no run may
+  // work in the folder until the next recovery has.
+  InterruptedRunRecovery::Outcome recovery;
 
  private:
   void InitFromExistingFolder();

@@ -8,7 +8,9 @@
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/log_message.h"
 #include "base/logging.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
@@ -19,6 +21,7 @@
 #include "desktop/windows/installer/recovery/product_registry_scope.h"
 #include "desktop/windows/installer/recovery/run_journal.h"
 #include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 
@@ -26,21 +29,68 @@ namespace {
 
 using Entry = RunJournal::Entry;
 using Kind = RunJournal::Kind;
+using Outcome = InterruptedRunRecovery::Outcome;
 
-void PutBack(const base::FilePath& from, const base::FilePath& to) {
+// A line that could not be carried out: logged with its Windows error, and
+// the first one kept as the journal's outcome.
+void NoteFailure(const char* action,
+                 const std::wstring& what,
+                 DWORD error,
+                 Outcome* outcome) {
+  LOG(ERROR) << "Failed " << action << " " << base::WideToUtf8(what)
+             << " after a run that died: "
+             << base::SystemErrorCodeToString(error);
+  if (outcome->complete())
+    *outcome = {what, error};
+}
+
+bool IsGoneError(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A file or folder of the run's that must go; what is not there is gone.
+void RemovePath(const base::FilePath& path, bool recursive, Outcome* outcome) {
+  if (base::DeletePath(path, recursive))
+    return;
+  const DWORD error = ::GetLastError();
+  NoteFailure("removing", path.value(), error, outcome);
+}
+
+// The set-aside original takes its place again by one rename over whatever
+// a later operation of the run put there: at no moment is neither there,
+// and the set-aside file never goes before the original is back. A file
+// another program holds there refuses the rename, and both stay as they
+// are for the next run (across volumes the copy, too, is in place before
+// the set-aside file goes). Only an empty folder (the run's own, the original
+// having been set aside) is cleared out of its way first: a rename does not
+// replace a folder.
+void PutBack(const base::FilePath& from,
+             const base::FilePath& to,
+             Outcome* outcome) {
   if (!base::PathExists(from))
     return;
-  // A file that a later operation put in the set-aside one's place goes;
-  // a folder there is left to the log.
-  if (base::PathExists(to) && !base::DirectoryExists(to))
-    base::DeletePath(to, false);
-  if (!base::MovePathUnchecked(from, to))
-    PLOG(ERROR) << "Failed putting back " << to.AsUTF8();
+  if (base::DirectoryExists(to))
+    ::RemoveDirectoryW(to.value().c_str());
+  if (::MoveFileExW(from.value().c_str(), to.value().c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+    return;
+  }
+  const DWORD error = ::GetLastError();
+  NoteFailure("putting back", to.value(), error, outcome);
+}
+
+// A key as a user finds it in the registry editor.
+std::wstring KeyName(const Entry& entry) {
+  return (entry.root == HKEY_LOCAL_MACHINE ? L"HKEY_LOCAL_MACHINE\\"
+                                           : L"HKEY_CURRENT_USER\\") +
+         entry.key;
 }
 
 // A key the run created, in the view it was made in: with all below it
 // where the key is the product's own, else only the product's part.
-void DeleteCreatedKey(const Entry& entry, const ProductRegistryScope& scope) {
+void DeleteCreatedKey(const Entry& entry,
+                      const ProductRegistryScope& scope,
+                      Outcome* outcome) {
   switch (scope.GetCreatedKeyReach(entry.key)) {
     case ProductRegistryScope::CreatedKeyReach::kNone:
       return;
@@ -57,33 +107,38 @@ void DeleteCreatedKey(const Entry& entry, const ProductRegistryScope& scope) {
     ::RegDeleteTreeW(key.Handle(), nullptr);
     key.Close();
   }
-  ::RegDeleteKeyExW(entry.root, entry.key.c_str(), entry.view, 0);
+  const LONG result =
+      ::RegDeleteKeyExW(entry.root, entry.key.c_str(), entry.view, 0);
+  if (result != ERROR_SUCCESS && !IsGoneError(result))
+    NoteFailure("removing", KeyName(entry), result, outcome);
 }
 
 // A key the run deleted is made again (with the default access list: the
 // saved one died with the run), and a value it changed or deleted is put
 // back as it was.
-void RestoreKeyOrValue(const Entry& entry) {
+void RestoreKeyOrValue(const Entry& entry, Outcome* outcome) {
   base::win::RegistryKey key;
   const REGSAM access = KEY_SET_VALUE | entry.view;
   if (entry.kind == Kind::kOldValue &&
       entry.value_type == RunJournal::kNoValue) {
-    // A value the run added: nothing to make for its removal.
-    if (key.Open(entry.root, entry.key.c_str(), access) == ERROR_SUCCESS)
-      ::RegDeleteValueW(key.Handle(), entry.value_name.c_str());
+    // A value the run added: nothing to make for its removal, and nothing
+    // to remove where its key is gone.
+    if (key.Open(entry.root, entry.key.c_str(), access) != ERROR_SUCCESS)
+      return;
+    const LONG result =
+        ::RegDeleteValueW(key.Handle(), entry.value_name.c_str());
+    if (result != ERROR_SUCCESS && !IsGoneError(result))
+      NoteFailure("removing a value of", KeyName(entry), result, outcome);
     return;
   }
-  const LONG result = key.Create(entry.root, entry.key.c_str(), access);
-  if (result != ERROR_SUCCESS) {
-    LOG(ERROR) << "Failed making a key again after a run that died: "
-               << base::SystemErrorCodeToString(result);
-    return;
+  LONG result = key.Create(entry.root, entry.key.c_str(), access);
+  if (result == ERROR_SUCCESS && entry.kind == Kind::kOldValue) {
+    result = ::RegSetValueExW(key.Handle(), entry.value_name.c_str(), 0,
+                              entry.value_type, entry.value_data.data(),
+                              static_cast<DWORD>(entry.value_data.size()));
   }
-  if (entry.kind != Kind::kOldValue)
-    return;
-  ::RegSetValueExW(key.Handle(), entry.value_name.c_str(), 0, entry.value_type,
-                   entry.value_data.data(),
-                   static_cast<DWORD>(entry.value_data.size()));
+  if (result != ERROR_SUCCESS)
+    NoteFailure("restoring", KeyName(entry), result, outcome);
 }
 
 // For each created entry, the last move or set-aside from its path before
@@ -110,71 +165,83 @@ std::vector<const Entry*> FindMovesBeforeCreations(
 // Deepest first, once every file is dealt with: a move is recorded before
 // a failed first try makes its target's folder, so the journal's order
 // does not put a folder after all that went into it. Only empty ones go:
-// what the run did not make in them stays.
-void RemoveCreatedFolders(std::vector<base::FilePath> folders) {
+// what the run did not make in them stays, and is no failure.
+void RemoveCreatedFolders(std::vector<base::FilePath> folders,
+                          Outcome* outcome) {
   std::sort(folders.begin(), folders.end(),
             [](const base::FilePath& a, const base::FilePath& b) {
               return a.value().size() > b.value().size();
             });
-  for (const base::FilePath& created : folders)
-    ::RemoveDirectoryW(created.value().c_str());
+  for (const base::FilePath& created : folders) {
+    if (::RemoveDirectoryW(created.value().c_str()))
+      continue;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_DIR_NOT_EMPTY && !IsGoneError(error))
+      NoteFailure("removing", created.value(), error, outcome);
+  }
 }
 
-void UndoMove(const Entry& entry, JournalScope* scope) {
+void UndoMove(const Entry& entry, JournalScope* scope, Outcome* outcome) {
   if (scope->IsInFolder(entry.path) || scope->IsProductShortcut(entry.path)) {
     if (!base::PathExists(entry.path))
-      PutBack(entry.aside, entry.path);
+      PutBack(entry.aside, entry.path, outcome);
     return;
   }
   // A file or a whole folder of the run's temporary package, moved in where
   // nothing was: the package goes with the dead run, so the undo is its
   // removal.
-  base::DeletePath(entry.aside, base::DirectoryExists(entry.aside));
+  RemovePath(entry.aside, base::DirectoryExists(entry.aside), outcome);
 }
 
 // Newest first, as the transaction's own rollback. Every entry is in the
-// scope already.
-void UndoRun(const std::vector<Entry>& entries, JournalScope* scope) {
+// scope already. Each line's undo reads the state it acts on (the
+// set-aside file still there, the original not yet back), so one that
+// fails leaves the others to go on: the next run does them all again.
+void UndoRun(const std::vector<Entry>& entries,
+             JournalScope* scope,
+             Outcome* outcome) {
   const std::vector<const Entry*> moves = FindMovesBeforeCreations(entries);
   std::vector<base::FilePath> created_folders;
   for (size_t i = entries.size(); i-- > 0;) {
     const Entry& entry = entries[i];
     switch (entry.kind) {
       case Kind::kSetAside:
-        PutBack(entry.aside, entry.path);
+        PutBack(entry.aside, entry.path, outcome);
         break;
       case Kind::kMoved:
-        UndoMove(entry, scope);
+        UndoMove(entry, scope, outcome);
         break;
       case Kind::kCreated:
         if (!base::DirectoryExists(entry.path) &&
             !(moves[i] && !base::PathExists(moves[i]->aside))) {
-          base::DeletePath(entry.path, false);
+          RemovePath(entry.path, false, outcome);
         }
         break;
       case Kind::kCreatedFolder:
         created_folders.push_back(entry.path);
         break;
       case Kind::kCreatedKey:
-        DeleteCreatedKey(entry, scope->registry());
+        DeleteCreatedKey(entry, scope->registry(), outcome);
         break;
       case Kind::kDeletedKey:
       case Kind::kOldValue:
-        RestoreKeyOrValue(entry);
+        RestoreKeyOrValue(entry, outcome);
         break;
       case Kind::kCommitted:
         break;
     }
+    TestHooks::OnRolePoint(TestHooks::RolePoint::kRecoveryLine);
   }
-  RemoveCreatedFolders(std::move(created_folders));
+  RemoveCreatedFolders(std::move(created_folders), outcome);
 }
 
 // The run had passed its commit: what it set aside is deleted, as its
 // commit would have.
-void FinishRun(const std::vector<Entry>& entries) {
+void FinishRun(const std::vector<Entry>& entries, Outcome* outcome) {
   for (const Entry& entry : entries) {
     if (entry.kind == Kind::kSetAside)
-      base::DeletePath(entry.aside, true);
+      RemovePath(entry.aside, true, outcome);
+    TestHooks::OnRolePoint(TestHooks::RolePoint::kRecoveryLine);
   }
 }
 
@@ -200,21 +267,35 @@ bool ReadTrustedEntries(const base::FilePath& journal,
   return true;
 }
 
-void RecoverJournal(const base::FilePath& journal, JournalScope* scope) {
+// The journal goes only once every line is done. One that could not all
+// be done is kept whole, not cut down to its remaining lines: every undo
+// above acts on what it finds (a set-aside file that is still there, a
+// creation whose original is not back yet), so a line done before does
+// nothing the second time, and the recovery writes nothing that a kill
+// could leave half-written. A recovery killed half-way is finished the
+// same way by the next run.
+Outcome RecoverJournal(const base::FilePath& journal, JournalScope* scope) {
+  Outcome outcome;
   std::vector<Entry> entries;
   if (!ReadTrustedEntries(journal, scope, &entries))
-    return;
+    return outcome;
   bool committed = false;
   for (const Entry& entry : entries)
     committed |= entry.kind == Kind::kCommitted;
   LOG(WARNING) << (committed ? "Finishing" : "Undoing")
                << " the work of a run that died: " << journal.AsUTF8();
   if (committed)
-    FinishRun(entries);
+    FinishRun(entries, &outcome);
   else
-    UndoRun(entries, scope);
+    UndoRun(entries, scope, &outcome);
+  if (!outcome.complete()) {
+    LOG(ERROR) << "Keeping the journal of a run that died for the next run: "
+               << journal.AsUTF8();
+    return outcome;
+  }
   if (!base::DeletePath(journal, false))
     PLOG(ERROR) << "Failed removing " << journal.AsUTF8();
+  return outcome;
 }
 
 enum class OwnerState { kAlive, kGone, kUnknown };
@@ -266,7 +347,8 @@ class FolderMutex {
 }  // namespace
 
 // static
-void InterruptedRunRecovery::RecoverFolder(const base::FilePath& folder) {
+InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
+    const base::FilePath& folder) {
   struct Journal {
     base::FilePath path;
     uint32_t pid;
@@ -287,17 +369,17 @@ void InterruptedRunRecovery::RecoverFolder(const base::FilePath& folder) {
     }
   }
   if (journals.empty())
-    return;
+    return Outcome();
   const FolderMutex mutex(folder);
   if (!mutex.owned()) {
     LOG(INFO) << "A live run holds the folder; its traces are its own";
-    return;
+    return Outcome();
   }
   JournalScope scope(folder);
   if (!scope.valid()) {
     LOG(ERROR) << "Leaving the journals of a folder that is no local path: "
                << folder.AsUTF8();
-    return;
+    return Outcome();
   }
   const bool elevated = IsUserAdmin(false);
   // Oldest first: a later dead run worked on what an earlier one left.
@@ -317,8 +399,13 @@ void InterruptedRunRecovery::RecoverFolder(const base::FilePath& folder) {
                  << journal.path.AsUTF8();
       continue;
     }
-    RecoverJournal(journal.path, &scope);
+    // A later run's work lies on what this one left: it waits until this
+    // one is done.
+    const Outcome outcome = RecoverJournal(journal.path, &scope);
+    if (!outcome.complete())
+      return outcome;
   }
+  return Outcome();
 }
 
 // static

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "base/files/file_path.h"
 
@@ -16,6 +17,17 @@ namespace installer {
 // is held, or the process named in the trace is still the one that made it.
 class InterruptedRunRecovery {
  public:
+  // What a recovery left undone: the first file (or key) that it could not
+  // put back or remove, with the Windows error of the attempt. Each failure
+  // is logged where it happens; the journal that names it stays for the
+  // next run.
+  struct Outcome {
+    std::wstring unfinished;
+    uint32_t error = 0;
+
+    bool complete() const { return unfinished.empty(); }
+  };
+
   // Undoes the work of every dead run recorded in `folder`'s journals, or
   // finishes it where the run had committed. Nothing while another run
   // holds the folder's mutex (whatever spelling of the folder it was given);
@@ -25,8 +37,11 @@ class InterruptedRunRecovery {
   // than the product's shortcuts, a key or value outside the product's
   // registry rows, a line that does not parse) is left whole, as is one
   // that an elevated recovery finds written by someone else than the user
-  // or the administrators in a folder others can write.
-  static void RecoverFolder(const base::FilePath& folder);
+  // or the administrators in a folder others can write. A journal whose
+  // work cannot all be done (a file another program holds) is kept whole
+  // and the later ones wait: the next run does it again, once the file is
+  // free, and the caller must not work in the folder meanwhile.
+  [[nodiscard]] static Outcome RecoverFolder(const base::FilePath& folder);
 
   // Whether process `pid` may be alive and the one that made an entry at
   // `made`: a later process with a reused id is not; one that cannot be

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_path.h"
@@ -16,6 +18,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/ended_process.h"
+#include "base/test/scoped_log_capture.h"
 #include "base/test/scoped_registry_override.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/threading/sync_event.h"
@@ -27,6 +30,8 @@
 #include "desktop/windows/installer/recovery/run_journal.h"
 #include "desktop/windows/installer/service/install_log.h"
 #include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
+#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/service/utils.h"
@@ -97,7 +102,7 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     ASSERT_TRUE(WriteText(dead, text));
     ASSERT_TRUE(WriteText(live, "created\t" + foreign.AsUTF8() + "\n"));
 
-    InterruptedRunRecovery::RecoverFolder(folder);
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
 
     EXPECT_FALSE(base::PathExists(dead));
     EXPECT_TRUE(base::PathExists(live));
@@ -135,7 +140,7 @@ TEST(InterruptedRunRecoveryTest, FileARollbackPutBackIsKept) {
         "moved\t" + log.AsUTF8() + "\t" + kept.AsUTF8() + "\ncreated\t" +
             log.AsUTF8() + "\n"));
 
-    InterruptedRunRecovery::RecoverFolder(folder);
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
 
     EXPECT_EQ("old log", ReadText(log));
     EXPECT_FALSE(base::PathExists(kept));
@@ -225,7 +230,7 @@ TEST(InterruptedRunRecoveryTest, DeadRunsRegistryChangesAreUndone) {
   // Another program's, written after the run died.
   ASSERT_TRUE(WriteValue(file_type, L"Other", L"theirs"));
 
-  InterruptedRunRecovery::RecoverFolder(temp.path());
+  EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(temp.path()).complete());
 
   EXPECT_FALSE(base::PathExists(dead));
   EXPECT_EQ(L"old", ReadValue(kept, L"Changed"));
@@ -236,6 +241,236 @@ TEST(InterruptedRunRecoveryTest, DeadRunsRegistryChangesAreUndone) {
   EXPECT_EQ(L"sub", ReadValue(deleted_sub, L"Line\tbreak\n"));
   EXPECT_EQ(L"<no key>", ReadValue(open_with, L""));
   EXPECT_EQ(L"theirs", ReadValue(file_type, L"Other"));
+}
+
+// A file open in another program without leave to delete it, as a running
+// browser or a virus scanner holds one: Windows then refuses to delete it,
+// to rename it and to rename another file over it.
+class HeldFile {
+ public:
+  explicit HeldFile(const base::FilePath& path)
+      : handle_(::CreateFileW(path.value().c_str(), GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  bool IsValid() const { return handle_.IsValid(); }
+  void Release() { handle_.Close(); }
+
+ private:
+  base::win::ScopedHandle handle_;
+};
+
+base::FilePath DeadRunJournal(const base::FilePath& folder, uint32_t pid) {
+  return folder.Append(L"installer_run_20261207204000_" +
+                       std::to_wstring(pid) + L".journal");
+}
+
+// A file the recovery must remove or put back is held by another program:
+// the journal stays whole, what was set aside stays where it is, and the
+// failure names the file and is logged with its Windows error. Once the
+// file is free, the next recovery ends as one without the hold would have.
+TEST(InterruptedRunRecoveryTest, HeldFileKeepsTheJournalUntilItIsFree) {
+  const base::Process ended = base::EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  enum class Held { kCreated, kSetAside, kMovedIn };
+  struct Case {
+    const char* label;
+    Held held;
+    bool committed;
+  } const cases[] = {
+      {"the run's copy over a set-aside original", Held::kCreated, false},
+      {"the set-aside original of a committed run", Held::kSetAside, true},
+      {"a package file moved into the folder", Held::kMovedIn, false},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.label);
+    base::ScopedTempFolder temp;
+    const base::FilePath folder = temp.path().Append(L"Tarvo Held");
+    const base::FilePath launcher = folder.Append(L"launcher.exe");
+    const base::FilePath aside = launcher.AddExtension(L"1796732338.old");
+    const base::FilePath moved = folder.Append(L"45.0.2548.1\\a.pak");
+    ASSERT_TRUE(base::CreateDirectory(moved.DirName()));
+    ASSERT_TRUE(WriteText(aside, "original"));
+    ASSERT_TRUE(WriteText(launcher, "new"));
+    ASSERT_TRUE(WriteText(moved, "moved"));
+    std::string text =
+        "folder\t" + moved.DirName().AsUTF8() + "\nmoved\t" +
+        temp.path().Append(L"package\\a.pak").AsUTF8() + "\t" +
+        moved.AsUTF8() + "\naside\t" + launcher.AsUTF8() + "\t" +
+        aside.AsUTF8() + "\ncreated\t" + launcher.AsUTF8() + "\n";
+    if (test.committed)
+      text += "committed\n";
+    const base::FilePath journal = DeadRunJournal(folder, ended.Pid());
+    ASSERT_TRUE(WriteText(journal, text));
+    const base::FilePath held_path = test.held == Held::kCreated ? launcher
+                                     : test.held == Held::kSetAside
+                                         ? aside
+                                         : moved;
+    HeldFile held(held_path);
+    ASSERT_TRUE(held.IsValid());
+
+    InterruptedRunRecovery::Outcome outcome;
+    {
+      base::ScopedLogCapture log;
+      outcome = InterruptedRunRecovery::RecoverFolder(folder);
+      const std::string named = held_path.AsUTF8();
+      bool logged = false;
+      for (const std::string& line : log.lines()) {
+        logged |= line.find(named) != std::string::npos &&
+                  line.find("(0x") != std::string::npos;
+      }
+      EXPECT_TRUE(logged) << named;
+    }
+
+    EXPECT_FALSE(outcome.complete());
+    EXPECT_EQ(held_path.value(), outcome.unfinished);
+    EXPECT_NE(0u, outcome.error);
+    EXPECT_EQ(text, ReadText(journal));
+    // The original is in one place or the other, never lost; the lines
+    // the hold did not stop are done all the same.
+    if (test.held == Held::kMovedIn) {
+      EXPECT_EQ("original", ReadText(launcher));
+      EXPECT_FALSE(base::PathExists(aside));
+    } else {
+      EXPECT_EQ("new", ReadText(launcher));
+      EXPECT_EQ("original", ReadText(aside));
+    }
+    EXPECT_EQ(test.held == Held::kMovedIn || test.committed,
+              base::PathExists(moved));
+
+    held.Release();
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
+
+    EXPECT_FALSE(base::PathExists(journal));
+    EXPECT_FALSE(base::PathExists(aside));
+    EXPECT_EQ(test.committed ? "new" : "original", ReadText(launcher));
+    EXPECT_EQ(test.committed, base::PathExists(moved));
+  }
+}
+
+// Every file and folder below `folder` with its content.
+std::map<std::wstring, std::string> FolderState(const base::FilePath& folder) {
+  std::map<std::wstring, std::string> state;
+  base::FileEnumerator listing(folder, base::FileEnumerator::kFiles |
+                                           base::FileEnumerator::kDirectories);
+  for (base::FilePath path = listing.Next(); !path.empty();
+       path = listing.Next()) {
+    const bool is_folder =
+        listing.GetInfo().dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    state[path.value().substr(folder.value().size())] =
+        is_folder ? "<folder>" : ReadText(path);
+  }
+  return state;
+}
+
+// A recovery does the newest lines first, each with its change on the
+// disk before the next: one killed after k lines leaves the state that
+// undoing only the journal's last k lines leaves, and its journal whole.
+// For every k (the whole journal: a recovery run twice), the next
+// recovery ends where one uninterrupted recovery ends.
+TEST(InterruptedRunRecoveryTest, RecoveryKilledHalfWayOrRunTwiceEndsAsOnce) {
+  const base::Process ended = base::EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  base::ScopedTempFolder temp;
+  const base::FilePath folder = temp.path().Append(L"Tarvo Twice");
+  const base::FilePath version = folder.Append(L"45.0.2548.1");
+  const base::FilePath log = folder.Append(kInstallLogName);
+  const base::FilePath log_aside = log.AddExtension(L"1796732338.old");
+  const base::FilePath launcher = folder.Append(L"launcher.exe");
+  const base::FilePath launcher_aside =
+      launcher.AddExtension(L"1796732338.old");
+  const base::FilePath pak = version.Append(L"resources\\a.pak");
+  const std::vector<std::string> lines = {
+      "folder\t" + version.AsUTF8(),
+      "moved\t" + temp.path().Append(L"package\\a.pak").AsUTF8() + "\t" +
+          pak.AsUTF8(),
+      "folder\t" + pak.DirName().AsUTF8(),
+      "aside\t" + log.AsUTF8() + "\t" + log_aside.AsUTF8(),
+      "created\t" + log.AsUTF8(),
+      "created\t" + version.Append(L"tarvo.exe").AsUTF8(),
+      "aside\t" + launcher.AsUTF8() + "\t" + launcher_aside.AsUTF8(),
+      "created\t" + launcher.AsUTF8(),
+  };
+  const auto plant_dead_run = [&] {
+    ASSERT_TRUE(base::DeletePath(folder, true));
+    ASSERT_TRUE(base::CreateDirectory(pak.DirName()));
+    ASSERT_TRUE(WriteText(pak, "moved"));
+    ASSERT_TRUE(WriteText(log_aside, "old log"));
+    ASSERT_TRUE(WriteText(log, "new log"));
+    ASSERT_TRUE(WriteText(version.Append(L"tarvo.exe"), "new"));
+    ASSERT_TRUE(WriteText(launcher_aside, "old launcher"));
+    ASSERT_TRUE(WriteText(launcher, "new launcher"));
+    ASSERT_TRUE(WriteText(folder.Append(L"user.txt"), "mine"));
+  };
+  const auto journal_of = [&](size_t first) {
+    std::string text;
+    for (size_t i = first; i < lines.size(); ++i)
+      text += lines[i] + "\n";
+    return text;
+  };
+  const base::FilePath journal = DeadRunJournal(folder, ended.Pid());
+  const std::map<std::wstring, std::string> once = {
+      {L"\\" + log.BaseName().value(), "old log"},
+      {L"\\launcher.exe", "old launcher"},
+      {L"\\user.txt", "mine"},
+  };
+  for (size_t done = 0; done <= lines.size(); ++done) {
+    SCOPED_TRACE(testing::Message() << done << " lines done before the kill");
+    plant_dead_run();
+    if (done > 0) {
+      ASSERT_TRUE(WriteText(journal, journal_of(lines.size() - done)));
+      ASSERT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
+    }
+    ASSERT_TRUE(WriteText(journal, journal_of(0)));
+
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
+
+    EXPECT_EQ(once, FolderState(folder));
+  }
+}
+
+// The live run's own rollback meets the same hold: its copy over a
+// set-aside original cannot be removed, so the original cannot go back.
+// The run's journal then outlives it, and the next run, once the copy is
+// free, puts the original back.
+TEST(InterruptedRunRecoveryTest, RollbackThatCannotPutBackLeavesItToNextRun) {
+  const base::Process ended = base::EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  base::ScopedTempFolder temp;
+  const base::FilePath folder = temp.path().Append(L"Tarvo Rollback");
+  const base::FilePath launcher = folder.Append(L"launcher.exe");
+  const base::FilePath source = temp.path().Append(L"launcher.exe");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_TRUE(WriteText(launcher, "original"));
+  ASSERT_TRUE(WriteText(source, "new"));
+  RunJournal* run_journal = RunJournal::Get();
+  run_journal->Start(folder);
+  Transaction transaction;
+  ASSERT_TRUE(transaction.ExecuteOperation(
+      MakeDeleteFileOperation(launcher, false, false)));
+  ASSERT_TRUE(transaction.ExecuteOperation(
+      std::make_unique<CopyFileOperation>(source, launcher)));
+  HeldFile held(launcher);
+  ASSERT_TRUE(held.IsValid());
+
+  transaction.RollbackOperations();
+  run_journal->Finish();
+
+  base::FileEnumerator listing(folder, false, base::FileEnumerator::kFiles,
+                               L"*.journal");
+  const base::FilePath kept = listing.Next();
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ("new", ReadText(launcher));
+  // Under the name of a run that is gone, as this process is not.
+  ASSERT_TRUE(::MoveFileW(kept.value().c_str(),
+                          DeadRunJournal(folder, ended.Pid()).value().c_str()));
+  held.Release();
+
+  EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
+
+  EXPECT_EQ("original", ReadText(launcher));
+  EXPECT_EQ((std::map<std::wstring, std::string>{{L"\\launcher.exe",
+                                                  "original"}}),
+            FolderState(folder));
 }
 
 // A key path or value name as the journal writes it.
@@ -359,7 +594,7 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
     const base::FilePath journal = folder.AppendASCII(dead_run);
     ASSERT_TRUE(WriteText(journal, good + test.line + "\n" + good));
 
-    InterruptedRunRecovery::RecoverFolder(folder);
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
 
     EXPECT_TRUE(base::PathExists(journal));
     EXPECT_EQ("made by the run", ReadText(made));
@@ -377,7 +612,7 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
 
     // The same journal without the line is the run's own.
     ASSERT_TRUE(WriteText(journal, good));
-    InterruptedRunRecovery::RecoverFolder(folder);
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
     EXPECT_FALSE(base::PathExists(journal));
     EXPECT_FALSE(base::PathExists(made));
     EXPECT_FALSE(base::PathExists(own_shortcut));
@@ -404,7 +639,7 @@ TEST(InterruptedRunRecoveryTest, HugeJournalIsRefused) {
                          std::to_wstring(ended.Pid()) + L".journal");
   ASSERT_TRUE(WriteText(journal, text));
 
-  InterruptedRunRecovery::RecoverFolder(temp.path());
+  EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(temp.path()).complete());
 
   EXPECT_TRUE(base::PathExists(journal));
   EXPECT_TRUE(base::PathExists(made));
@@ -458,11 +693,11 @@ TEST(InterruptedRunRecoveryTest, RunHoldingTheFolderInAnotherSpellingIsLeft) {
   {
     const HeldMutex run(
         InstallerObjectNames(base::FilePath(short_folder)).mutex());
-    InterruptedRunRecovery::RecoverFolder(folder);
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
     EXPECT_TRUE(base::PathExists(journal));
     EXPECT_TRUE(base::PathExists(made));
   }
-  InterruptedRunRecovery::RecoverFolder(folder);
+  EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
   EXPECT_FALSE(base::PathExists(journal));
   EXPECT_FALSE(base::PathExists(made));
 }
@@ -494,7 +729,7 @@ TEST(InterruptedRunRecoveryTest, ElevatedRecoveryActsForTheUsersJournal) {
     ASSERT_TRUE(WriteText(journal, "created\t" + made.AsUTF8() + "\n"));
     const AdminQuery previous = SetAdminQueryForTesting(elevation);
 
-    InterruptedRunRecovery::RecoverFolder(temp.path());
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(temp.path()).complete());
 
     SetAdminQueryForTesting(previous);
     EXPECT_FALSE(base::PathExists(journal));

@@ -295,14 +295,25 @@ bool RunJournal::RecordCommitted() {
   return Write(Kind::kCommitted, base::FilePath(), base::FilePath());
 }
 
+void RunJournal::KeepForRecovery() {
+  kept_for_recovery_ = true;
+}
+
 void RunJournal::Finish() {
   folder_ = base::FilePath();
   broken_ = false;
+  const bool keep = kept_for_recovery_;
+  kept_for_recovery_ = false;
   if (!handle_.IsValid())
     return;
   handle_.Close();
-  if (!base::DeletePath(file_, false))
+  if (keep) {
+    LOG(ERROR) << "Keeping the run's journal for the next run to finish its "
+                  "undo: "
+               << file_.AsUTF8();
+  } else if (!base::DeletePath(file_, false)) {
     PLOG(ERROR) << "Failed removing the run's journal " << file_.AsUTF8();
+  }
   file_ = base::FilePath();
 }
 

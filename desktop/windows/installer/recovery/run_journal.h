@@ -100,7 +100,12 @@ class RunJournal {
   // The run has passed its point of no return: from here on, what it set
   // aside is to be removed, not put back.
   [[nodiscard]] bool RecordCommitted();
-  // The run's work is committed or rolled back: the journal goes.
+  // A rollback could not undo a change (a set-aside file could not go
+  // back, another program holding what lies in its place): the journal
+  // then outlives the run, for the next run's recovery to finish the undo.
+  void KeepForRecovery();
+  // The run's work is committed or rolled back: the journal goes, unless
+  // it is kept for the recovery.
   void Finish();
 
   // The calls that write the journal's file and bring it to the disk, which
@@ -131,6 +136,7 @@ class RunJournal {
   base::win::ScopedHandle handle_;
   // A line was lost: the journal no longer tells the whole run.
   bool broken_ = false;
+  bool kept_for_recovery_ = false;
 };
 
 }  // namespace installer

@@ -15,6 +15,12 @@
 //   file_ops_tool wait
 //       prints "ready" and runs until its standard input closes: a program
 //       that is running while tests try to delete it.
+//   file_ops_tool hold PATH
+//       opens PATH for reading, letting others only read it (no deleting,
+//       renaming or replacing it), prints "held" and keeps it open until
+//       its standard input closes: another program holding a file.
+
+#include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -29,6 +35,7 @@
 #include "base/files/file_util.h"
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/recovery/run_journal.h"
 #include "desktop/windows/installer/service/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/service/transactions/create_folder_operation.h"
@@ -129,11 +136,29 @@ int Run(const FilePath& script, bool commit, int fail_at) {
   return succeeded ? 0 : 1;
 }
 
+void WaitForEndOfInput() {
+  while (std::fgetc(stdin) != EOF) {
+  }
+}
+
 int Wait() {
   std::printf("ready\n");
   std::fflush(stdout);
-  while (std::fgetc(stdin) != EOF) {
+  WaitForEndOfInput();
+  return 0;
+}
+
+int Hold(const FilePath& path) {
+  base::win::ScopedHandle file(
+      ::CreateFileW(path.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) {
+    std::printf("cannot open: %lu\n", ::GetLastError());
+    return 1;
   }
+  std::printf("held\n");
+  std::fflush(stdout);
+  WaitForEndOfInput();
   return 0;
 }
 
@@ -144,6 +169,8 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (mode == L"wait" && argc == 2)
     return Wait();
+  if (mode == L"hold" && argc == 3)
+    return Hold(FilePath(argv[2]));
   if (mode == L"run" && (argc == 4 || argc == 5)) {
     const std::wstring ending = argv[3];
     if (ending == L"commit" || ending == L"rollback") {
@@ -153,6 +180,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   std::printf(
       "usage: file_ops_tool run SCRIPT commit|rollback [FAIL_AT]\n"
-      "       file_ops_tool wait\n");
+      "       file_ops_tool wait\n"
+      "       file_ops_tool hold PATH\n");
   return 2;
 }

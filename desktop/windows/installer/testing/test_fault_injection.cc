@@ -21,6 +21,7 @@ struct RolePointName {
 constexpr RolePointName kRolePointNames[] = {
     {RolePoint::kSilentFrontEnd, "silent-front-end"},
     {RolePoint::kBackend, "backend"},
+    {RolePoint::kRecoveryLine, "recovery-line"},
 };
 
 struct ActionName {
@@ -92,8 +93,13 @@ bool IsWhole(const TestFaultInjection::Plan& plan) {
   const bool at_step = !plan.step.empty();
   if (at_step == plan.role_point.has_value() || plan.action == Action::kNone)
     return false;
-  if (!at_step && (plan.operation != 0 || plan.action == Action::kFail))
+  if (!at_step && plan.action == Action::kFail)
     return false;
+  // Only a point reached more than once has a count.
+  if (!at_step && plan.operation != 0 &&
+      plan.role_point != RolePoint::kRecoveryLine) {
+    return false;
+  }
   if ((plan.action == Action::kHang) == plan.marker.empty())
     return false;
   return plan.kill_after_rollbacks == 0 || plan.action == Action::kFail;
@@ -124,6 +130,8 @@ TestFaultInjection::TestFaultInjection(const Plan& plan) : plan_(plan) {}
 
 void TestFaultInjection::OnRolePoint(TestHooks::RolePoint point) {
   if (plan_.role_point != point || fired_)
+    return;
+  if (plan_.operation != 0 && ++role_points_reached_ < plan_.operation)
     return;
   fired_ = true;
   EndProcessAsPlanned();

@@ -22,13 +22,17 @@ namespace installer {
 // body; with `operation`, the step's Nth transaction operation (1-based,
 // counted as each one is done, sub-operations included), right after its
 // `Do` succeeded. `at` names a point of a process role instead
-// ("silent-front-end", "backend"), where only kill, hang and crash apply.
+// ("silent-front-end", "backend", "recovery-line"), where only kill, hang
+// and crash apply; with `operation`, the Nth time the point is reached
+// (only "recovery-line" is reached more than once).
 // `code` is the exit code of `kill`. `hang` creates the file `marker` and
 // then waits for good, so that a test can end the whole process tree from
 // outside at a known point. `crash` writes through a null pointer, as a
 // fault of the library's own code. `rollback` (with `fail`) ends the
 // process hard once the failure's rollback has undone N operations. Lives
-// on the main thread of its process, as the step machine does.
+// on the main thread of its process, as the step machine does; only the
+// "recovery-line" point is reached on the worker that recovers a folder,
+// and then only that worker counts and fires.
 class TestFaultInjection {
  public:
   enum class Action { kNone, kFail, kKill, kHang, kCrash };
@@ -82,6 +86,7 @@ class TestFaultInjection {
   bool in_chosen_step_ = false;
   int operations_done_ = 0;
   int operations_rolled_back_ = 0;
+  int role_points_reached_ = 0;
   bool fired_ = false;
 };
 

@@ -38,8 +38,11 @@ TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
        Action::kKill, 0},
       {"at=backend;action=hang;marker=m", true, "", RolePoint::kBackend, 0,
        Action::kHang, kKillCode},
+      {"at=recovery-line;operation=3;action=kill", true, "",
+       RolePoint::kRecoveryLine, 3, Action::kKill, kKillCode},
       // A role's point cannot fail a step, nor have operations.
       {"at=backend;action=fail", false},
+      {"at=recovery-line;operation=3;action=fail", false},
       {"at=backend;operation=1;action=kill", false},
       {"at=front-end;action=kill", false},
       {"at=backend;step=3;action=kill", false},

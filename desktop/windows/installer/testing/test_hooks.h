@@ -20,6 +20,9 @@ class TestHooks {
     kSilentFrontEnd,
     // The backend, before it has said anything to its front end.
     kBackend,
+    // A dead run's recovery has carried out one more line of its journal
+    // (on whichever thread recovers the folder).
+    kRecoveryLine,
   };
 
   TestHooks() = delete;

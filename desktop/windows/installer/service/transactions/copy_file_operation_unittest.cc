@@ -76,7 +76,7 @@ TEST(CopyFileOperationTest, DeadRunsPartialCopyIsRemovedAndTheOldFileBack) {
                                         L".journal");
     ASSERT_TRUE(::CopyFileW(live.value().c_str(), dead.value().c_str(), TRUE));
 
-    InterruptedRunRecovery::RecoverFolder(folder);
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
 
     EXPECT_EQ(existing ? existing : "<missing>", TempTree::ReadFile(target));
     base::FileEnumerator asides(folder, false, base::FileEnumerator::kFiles,

@@ -117,6 +117,9 @@ void DeleteFileOperation::Rollback() {
       PLOG(ERROR) << "Cannot move " << aside_path_.AsUTF8() << " back to "
                   << path_.AsUTF8();
       location = aside_path_;
+      // The set-aside file is the only copy left, and only the journal
+      // tells a later run where it belongs.
+      RunJournal::Get()->KeepForRecovery();
     }
   }
   if (saved_security_) {
