@@ -58,6 +58,25 @@ def faults(operation, steps):
 
 ORDER = ("install", "update", "uninstall")
 STATUS_FILE = r"(old_status/)?installation_status\.xml(\.[0-9]+)?"
+
+
+def comparable_state(machine):
+    """The machine's state less what differs between two clean runs: a
+    shortcut holds its target's times, an install log its random id."""
+    found = machine.state()
+    for part, files in found.items():
+        for path in files:
+            if path.lower().endswith(".lnk"):
+                files[path] = "shortcut"
+    folder = found["folder"]
+    # Kept install logs are named by the time they were set aside.
+    for path in [path for path in folder if re.fullmatch(STATUS_FILE, path)]:
+        text = re.sub(rb' app_id="[0-9]+"', b"", (machine.folder / path).read_bytes())
+        del folder[path]
+        folder[re.sub(r"\.[0-9]+$", ".N", path)] = hashlib.sha256(text).hexdigest()
+    return found
+
+
 def rounds(step_lists):
     return list(itertools.zip_longest(*(faults(operation, step_lists[operation])
                                         for operation in ORDER)))
@@ -85,20 +104,7 @@ class Round:
             self.clean[operation] = self.state()
 
     def state(self):
-        """The machine's state less what differs between two clean runs: a
-        shortcut holds its target's times, an install log its random id."""
-        found = self.machine.state()
-        for part, files in found.items():
-            for path in files:
-                if path.lower().endswith(".lnk"):
-                    files[path] = "shortcut"
-        folder = found["folder"]
-        # Kept install logs are named by the time they were set aside.
-        for path in [path for path in folder if re.fullmatch(STATUS_FILE, path)]:
-            text = re.sub(rb' app_id="[0-9]+"', b"", (self.machine.folder / path).read_bytes())
-            del folder[path]
-            folder[re.sub(r"\.[0-9]+$", ".N", path)] = hashlib.sha256(text).hexdigest()
-        return found
+        return comparable_state(self.machine)
 
     def arguments(self, operation):
         """The installer, switches and extra arguments of `operation`."""

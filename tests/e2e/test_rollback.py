@@ -33,6 +33,8 @@ SHORTCUTS = {"desktopshortcut": 1, "startmenushortcut": 1, "quicklaunchshortcut"
 # The update drops the desktop shortcut, so that its step removes one.
 UPDATE_SHORTCUTS = {**SHORTCUTS, "desktopshortcut": 0}
 UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+# Written in the 32-bit view, which HKLM keeps apart.
+ALL_USERS_UNINSTALL_KEY = "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 # Keys whose values Wine itself writes as programs start, whatever the
 # installer does: its own settings, the shell's per-session bookkeeping,
 # and the user agent and cache settings that its WinINet stores when first
@@ -99,8 +101,8 @@ def exported(build_dir, tmp_path, root):
     return keys
 
 
-def remove_uninstall_entries(build_dir):
-    listed = run(build_dir, "reg", "query", UNINSTALL_KEY).stdout.decode(errors="replace")
+def remove_uninstall_entries(build_dir, key=UNINSTALL_KEY):
+    listed = run(build_dir, "reg", "query", key).stdout.decode(errors="replace")
     for line in listed.splitlines():
         if "\\uninstall\\tarvo " in line.lower():
             run(build_dir, "reg", "delete", line.strip(), "/f")
@@ -109,9 +111,10 @@ def remove_uninstall_entries(build_dir):
 class Machine:
     """The folders an installation of a test touches, and the registry."""
 
-    def __init__(self, build_dir, tmp_path):
+    def __init__(self, build_dir, tmp_path, all_users=False):
         self.build_dir = build_dir
         self.tmp_path = tmp_path
+        self.all_users = all_users
         self.folder = tmp_path / "Tarvo Rollback"
         self.temp = tmp_path / "temp"
         self.temp.mkdir()
@@ -120,16 +123,21 @@ class Machine:
             folder_of(build_dir, "USERPROFILE") / "Desktop",
             appdata / "Microsoft/Windows/Start Menu/Programs",
             appdata / "Microsoft/Internet Explorer/Quick Launch"]
+        if all_users:
+            self.shortcut_folders += [
+                folder_of(build_dir, "PUBLIC") / "Desktop",
+                folder_of(build_dir, "ProgramData") / "Microsoft/Windows/Start Menu/Programs"]
 
     def command(self, installer, switches, *extra, fault=None):
         """The silent run under the process tree runner, and its environment."""
         env = {name: value for name, value in os.environ.items() if name != "TARVO_TEST_FAULT"}
         if fault:
             env["TARVO_TEST_FAULT"] = fault
+        options = {"allusers": int(self.all_users), "pintotaskbar": 0, "launchtarvo": 0,
+                   "enable-installer-stats": 0, **switches}
         command = [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
-                   windows_path(installer), "--silent", "--allusers=0", "--pintotaskbar=0",
-                   "--launchtarvo=0", "--enable-installer-stats=0",
-                   *(f"--{name}={value}" for name, value in switches.items()),
+                   windows_path(installer), "--silent",
+                   *(f"--{name}={value}" for name, value in options.items()),
                    f"--installfolder={windows_path(self.folder)}",
                    f"--temp-folder={windows_path(self.temp)}", *extra]
         return command, env
@@ -164,6 +172,8 @@ class Machine:
                 path.unlink()
         shutil.rmtree(self.folder, ignore_errors=True)
         remove_uninstall_entries(self.build_dir)
+        if self.all_users:
+            remove_uninstall_entries(self.build_dir, ALL_USERS_UNINSTALL_KEY)
 
 
 def differences(before, after):

@@ -18,6 +18,7 @@
 #include "base/path_service.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/scoped_path_override.h"
 #include "base/test/scoped_registry_override.h"
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
@@ -49,23 +50,10 @@ namespace {
 
 using Step = Installer::Step;
 using Calls = std::vector<std::string>;
+using base::ScopedPathOverride;
 
 const char kChildFailed[] =
     "OnError 37055  Installer process did not complete successfully.";
-
-// Gives a path key a test's value and then its own back.
-class ScopedPathOverride {
- public:
-  ScopedPathOverride(int key, const base::FilePath& path) : key_(key) {
-    base::GetPathForKey(key_, &original_);
-    base::SetPathOverride(key_, path, true, false);
-  }
-  ~ScopedPathOverride() { base::SetPathOverride(key_, original_, true, false); }
-
- private:
-  const int key_;
-  base::FilePath original_;
-};
 
 class ScopedAdminQuery {
  public:

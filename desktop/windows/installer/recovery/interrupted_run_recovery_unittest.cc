@@ -19,6 +19,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/ended_process.h"
 #include "base/test/scoped_log_capture.h"
+#include "base/test/scoped_path_override.h"
 #include "base/test/scoped_registry_override.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/threading/sync_event.h"
@@ -550,7 +551,6 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
       {"moved out", "moved\t" + inside.AsUTF8() + "\t" + outside.AsUTF8()},
       {"folder outside", "folder\t" + outside.DirName().AsUTF8()},
       {"key of all Software", "key\tHKCU\t0\tSoftware\\"},
-      {"key Software", "key\tHKCU\t0\t" + Hex(L"Software")},
       {"key of another", "key\tHKCU\t0\t" + Hex(sentinel_key)},
       {"key of another view", "key\tHKCU\t983103\t" + Hex(product_key)},
       {"deleted key of another", "deletedkey\tHKCU\t0\t" + Hex(sentinel_key)},
@@ -567,7 +567,7 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
        "key\tHKCU\t0\t" + base::WideToUtf8(product_key) + "\tforged"},
       {"line break in a key of old", "key\tHKCU\t0\t" +
                                          base::WideToUtf8(product_key) +
-                                         "\nkey\tHKCU\t0\tSoftware"},
+                                         "\nkey\tHKCU\t0\tSoftware\\Sentinel"},
       {"huge line", "created\t" + folder.AsUTF8() + "\\" + huge_name},
       {"unknown kind", "planted\t" + inside.AsUTF8()},
   };
@@ -621,6 +621,96 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
   }
   base::DeletePath(foreign_shortcut, false);
   base::DeletePath(own_shortcut, false);
+}
+
+// A first run on a new profile made the parent of the product's keys and
+// the folders of its Quick Launch shortcut, then died. The recovery takes
+// the product's part away and each parent only once that leaves it empty:
+// what others put there since keeps it. A created-key line naming a key
+// every profile has reaches no further; a created-folder line for a
+// folder beside the shell folder is no line of a run, and its journal is
+// left whole.
+TEST(InterruptedRunRecoveryTest, ParentsARunMadeGoOnlyAsFarAsTheyAreItsOwn) {
+  const base::Process ended = base::EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  base::win::ScopedRegistryOverride user(HKEY_CURRENT_USER);
+  ASSERT_TRUE(user.Valid());
+  base::ScopedTempFolder temp;
+  const base::FilePath roaming = temp.path().Append(L"Roaming");
+  const base::FilePath explorer =
+      roaming.Append(L"Microsoft\\Internet Explorer");
+  const base::FilePath quick_launch = explorer.Append(L"Quick Launch");
+  const base::ScopedPathOverride override_quick_launch(base::kQuickLaunch,
+                                                       quick_launch);
+  const base::FilePath folder = temp.path().Append(L"inst");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  const base::FilePath shortcut = quick_launch.Append(base::Utf8ToWide(
+      GetVisibleProductNameWithStream() + GetShortcutSuffix() + ".lnk"));
+  const base::FilePath theirs = quick_launch.Append(L"Other.lnk");
+  const base::FilePath beside = explorer.Append(L"Other");
+  const std::wstring classes = L"Software\\Classes";
+  const std::wstring product_class = classes + L"\\" + ProductKeyName();
+  const std::wstring other_class = classes + L"\\txtfile";
+  const std::wstring sentinel = L"Software\\Sentinel";
+  const base::FilePath journal = folder.Append(
+      L"installer_run_20261207204000_" + std::to_wstring(ended.Pid()) +
+      L".journal");
+  const std::string run_lines =
+      "key\tHKCU\t0\t" + Hex(classes) + "\nfolder\t" + explorer.AsUTF8() +
+      "\nfolder\t" + quick_launch.AsUTF8() + "\ncreated\t" +
+      shortcut.AsUTF8() + "\n";
+
+  const struct {
+    const char* label;
+    bool others_there;
+    std::string extra_line;
+    bool recovered;
+  } cases[] = {
+      {"nothing else there", false, "", true},
+      {"others' there since", true, "", true},
+      {"the hive's software", true,
+       "key\tHKCU\t0\t" + Hex(L"Software") + "\n", true},
+      {"a folder beside the shell folder", false,
+       "folder\t" + beside.AsUTF8() + "\n", false},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.label);
+    ASSERT_TRUE(base::CreateDirectory(quick_launch));
+    if (!test.recovered) {
+      ASSERT_TRUE(base::CreateDirectory(beside));
+    }
+    ASSERT_TRUE(WriteText(shortcut, "made by the run"));
+    ASSERT_TRUE(WriteValue(product_class, L"", L"made by the run"));
+    ASSERT_TRUE(WriteValue(sentinel, L"Kept", L"mine"));
+    if (test.others_there) {
+      ASSERT_TRUE(WriteText(theirs, "theirs"));
+      ASSERT_TRUE(WriteValue(other_class, L"", L"theirs"));
+    }
+    ASSERT_TRUE(WriteText(journal, test.extra_line + run_lines));
+
+    // A refused journal is left alone, which counts as done.
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
+
+    EXPECT_EQ(test.recovered, !base::PathExists(journal));
+    EXPECT_EQ(test.recovered, !base::PathExists(shortcut));
+    EXPECT_EQ(test.recovered ? L"<no key>" : L"made by the run",
+              ReadValue(product_class, L""));
+    EXPECT_EQ(L"mine", ReadValue(sentinel, L"Kept"));
+    EXPECT_EQ(!test.recovered, base::DirectoryExists(beside));
+    const bool emptied = test.recovered && !test.others_there;
+    EXPECT_EQ(!emptied, base::DirectoryExists(quick_launch));
+    EXPECT_EQ(!emptied, base::DirectoryExists(explorer));
+    base::win::RegistryKey key;
+    EXPECT_EQ(!emptied, key.Open(HKEY_CURRENT_USER, classes.c_str(),
+                                 KEY_READ) == ERROR_SUCCESS);
+    if (test.others_there) {
+      EXPECT_EQ("theirs", ReadText(theirs));
+      EXPECT_EQ(L"theirs", ReadValue(other_class, L""));
+    }
+    base::DeletePath(roaming, true);
+    base::DeletePath(journal, false);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, classes.c_str());
+  }
 }
 
 // A journal larger than any run writes is refused before it is read.

@@ -18,10 +18,20 @@ namespace {
 
 using Kind = RunJournal::Kind;
 
+struct ShellFolder {
+  int key;
+  // A folder the shortcuts are copied into, which the copy makes (with
+  // every missing level above it) when a new profile lacks it: Quick Launch
+  // is missing until something puts a shortcut there.
+  bool shortcut_destination;
+};
+
 // Where a run makes, renames or removes the product's shortcuts.
-constexpr int kShellFolderKeys[] = {base::kDesktop,     base::kCommonDesktop,
-                                    base::kStartMenu,   base::kCommonStartMenu,
-                                    base::kQuickLaunch, base::kTaskbarPins};
+constexpr ShellFolder kShellFolders[] = {
+    {base::kDesktop, true},       {base::kCommonDesktop, true},
+    {base::kStartMenu, true},     {base::kCommonStartMenu, true},
+    {base::kQuickLaunch, true},   {base::kTaskbarPins, false},
+};
 constexpr wchar_t kShortcutExtension[] = L".LNK";
 // The former generation's streams, whose shortcuts an update renames.
 constexpr int32_t kOldProductTypes[] = {0, 1, 2};
@@ -107,7 +117,9 @@ bool JournalScope::AllowsFiles(const RunJournal::Entry& entry) {
     case Kind::kCreated:
       return IsInFolder(entry.path) || IsProductShortcut(entry.path);
     case Kind::kCreatedFolder:
-      return IsInFolder(entry.path);
+      // Removed by the recovery only once empty: what others put there
+      // since keeps it.
+      return IsInFolder(entry.path) || IsShortcutFolderOrAncestor(entry.path);
     default:
       return false;
   }
@@ -144,17 +156,39 @@ void JournalScope::ReadShellFolders() {
   if (shell_folders_read_)
     return;
   shell_folders_read_ = true;
-  for (const int key : kShellFolderKeys) {
+  for (const ShellFolder& shell_folder : kShellFolders) {
     base::FilePath folder;
-    if (!base::GetPathForKey(key, &folder))
+    if (!base::GetPathForKey(shell_folder.key, &folder))
       continue;
     folder = ResolveLocalPath(folder);
     if (folder.empty())
       continue;
     upper_shell_folders_.push_back(ToUpperOrdinal(folder.value()));
-    if (key == base::kStartMenu)
+    if (shell_folder.key == base::kStartMenu)
       upper_start_menu_ = upper_shell_folders_.back();
+    if (!shell_folder.shortcut_destination)
+      continue;
+    for (base::FilePath level = folder; level.DirName() != level;
+         level = level.DirName()) {
+      upper_shortcut_folder_levels_.insert(ToUpperOrdinal(level.value()));
+    }
   }
+}
+
+bool JournalScope::IsShortcutFolderOrAncestor(const base::FilePath& path) {
+  const base::FilePath resolved = Resolve(path);
+  if (resolved.empty())
+    return false;
+  ReadShellFolders();
+  if (!upper_shortcut_folder_levels_.contains(
+          ToUpperOrdinal(resolved.value()))) {
+    return false;
+  }
+  // No run makes a link there; removing one would unlink the folder it
+  // stands for.
+  const DWORD attributes = ::GetFileAttributesW(resolved.value().c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES ||
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool JournalScope::IsProductShortcut(const base::FilePath& path) {

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/files/file_path.h"
@@ -15,7 +16,9 @@ namespace installer {
 // What a run into one installation folder could have changed, against
 // which a journal found there is read: files and folders inside the folder
 // (resolved, not through a junction), the product's shortcuts by their
-// names in the shell folders, and the product's registry. Paths are
+// names in the shell folders, the shell folders its shortcuts go into and
+// the folders above them (which a run makes where a new profile lacks
+// them), and the product's registry. Paths are
 // resolved once per folder they lie in, so that a journal is read in time
 // linear in its length. Lives on the recovering thread.
 class JournalScope {
@@ -37,6 +40,9 @@ class JournalScope {
   // A shortcut of the product's names in one of the shell folders, or the
   // start-menu folder of shortcuts earlier installers left.
   bool IsProductShortcut(const base::FilePath& path);
+  // A shell folder the shortcuts are copied into, or a folder above one,
+  // that is no link.
+  bool IsShortcutFolderOrAncestor(const base::FilePath& path);
 
   const ProductRegistryScope& registry() const { return registry_; }
 
@@ -55,6 +61,8 @@ class JournalScope {
   bool shell_folders_read_ = false;
   std::vector<std::wstring> upper_shell_folders_;
   std::wstring upper_start_menu_;
+  // The shortcuts' destination folders and every folder above them.
+  std::unordered_set<std::wstring> upper_shortcut_folder_levels_;
   std::vector<std::wstring> upper_shortcut_stems_;
   std::wstring upper_shortcut_suffix_;
   // By the folder as the journal spells it, upper-cased.

@@ -33,18 +33,6 @@ constexpr const wchar_t* kOwnKeys[] = {
     L"{Uninstall}",
 };
 
-// Keys every Windows has in both hives: no run made them, and a journal
-// that says one did was not written by a run.
-constexpr const wchar_t* kSystemKeys[] = {
-    L"SOFTWARE",
-    L"SOFTWARE\\CLASSES",
-    L"SOFTWARE\\MICROSOFT",
-    L"SOFTWARE\\MICROSOFT\\WINDOWS",
-    L"SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION",
-    L"SOFTWARE\\MICROSOFT\\WINDOWS NT",
-    L"SOFTWARE\\MICROSOFT\\WINDOWS NT\\CURRENTVERSION",
-};
-
 // The rows as every run of this product expands them, whichever of its
 // protocols and file types it registers and whichever Uninstall entry name
 // it took.
@@ -241,7 +229,9 @@ bool ProductRegistryScope::IsInTree(
 
 // A key above the product's rows, such as "Software\Classes\.htm" for the
 // row of ".htm\OpenWithProgIDs", is shared: a run that made it had its
-// rows below it, nothing else.
+// rows below it, nothing else. So is a key every machine is thought to
+// have: a new profile may lack even "Software\Classes" of HKCU, and the
+// run that made it reaches no further below it than its rows.
 ProductRegistryScope::CreatedKeyReach ProductRegistryScope::GetCreatedKeyReach(
     const std::wstring& key) const {
   const std::vector<std::wstring> components = SplitKey(key);
@@ -249,20 +239,22 @@ ProductRegistryScope::CreatedKeyReach ProductRegistryScope::GetCreatedKeyReach(
     return CreatedKeyReach::kNone;
   if (IsInTree(components))
     return CreatedKeyReach::kWholeTree;
-  const std::wstring upper = ToUpperOrdinal(key);
-  if (std::find(std::begin(kSystemKeys), std::end(kSystemKeys), upper) !=
-      std::end(kSystemKeys)) {
-    return CreatedKeyReach::kNone;
-  }
-  const auto is_above = [&components](const Pattern& pattern) {
-    return pattern.size() > components.size() &&
+  // A row's own key counts for a value row: "OpenWithProgIDs" made below a
+  // file type that was there holds the product's value and nothing else.
+  const auto reaches = [&components](const Pattern& pattern, bool at_row) {
+    return (pattern.size() > components.size() ||
+            (at_row && pattern.size() == components.size())) &&
            Matches(pattern, components, components.size());
   };
-  const bool above_row = std::any_of(trees_.begin(), trees_.end(), is_above) ||
-                         std::any_of(values_.begin(), values_.end(),
-                                     [&is_above](const ValueRow& row) {
-                                       return is_above(row.key);
-                                     });
+  const bool above_row =
+      std::any_of(trees_.begin(), trees_.end(),
+                  [&reaches](const Pattern& tree) {
+                    return reaches(tree, false);
+                  }) ||
+      std::any_of(values_.begin(), values_.end(),
+                  [&reaches](const ValueRow& row) {
+                    return reaches(row.key, true);
+                  });
   return above_row ? CreatedKeyReach::kProductPartOnly : CreatedKeyReach::kNone;
 }
 

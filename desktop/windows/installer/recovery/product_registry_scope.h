@@ -25,9 +25,10 @@ class ProductRegistryScope {
     kNone,
     // The product's own: the key with all below it.
     kWholeTree,
-    // A shared key (such as a file type's) that did not exist before the
-    // run: only what the product's rows put below it, and the key itself
-    // once that leaves it empty.
+    // A shared key (such as a file type's, or "Software\Classes" where a
+    // new profile had none) that did not exist before the run: only what
+    // the product's rows put below it, and the key itself once that leaves
+    // it empty.
     kProductPartOnly,
   };
 
