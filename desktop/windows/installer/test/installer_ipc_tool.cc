@@ -53,6 +53,7 @@
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/ipc/ipc_sender.h"
 #include "desktop/windows/installer/ipc/mailslot_name.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
 
 namespace {
 
