@@ -16,6 +16,7 @@
 #include "desktop/windows/installer/backend/steps/firewall_rule.h"
 #include "desktop/windows/installer/backend/steps/product_shortcuts.h"
 #include "desktop/windows/installer/backend/steps/registry_cleanup_key.h"
+#include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/recovery/inside_folder_check.h"
 #include "desktop/windows/installer/service/install_log.h"
@@ -401,20 +402,6 @@ std::wstring UpdateSteps::ExpandProductPlaceholders(
       expanded.replace(found, placeholder.size(), value);
   }
   return expanded;
-}
-
-// static
-std::wstring UpdateSteps::GetOldProductStreamName(int32_t product_type) {
-  switch (product_type) {
-    case 0:
-      return std::wstring();
-    case 1:
-      return L"Next";
-    case 2:
-      return L"Labs";
-    default:
-      return L"Invalid";
-  }
 }
 
 }  // namespace installer
