@@ -14,9 +14,9 @@
 #include "base/time/tick_source.h"
 #include "base/time/wall_clock.h"
 #include "base/win/scoped_local_alloc.h"
-#include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
 #include "desktop/windows/installer/recovery/run_journal.h"
+#include "desktop/windows/installer/service/transactions/file_errors.h"
 #include "desktop/windows/installer/service/transactions/transaction.h"
 #include "gtest/gtest.h"
 
