@@ -12,7 +12,7 @@
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/archive_entry_path.h"
-#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/wininet/progress_delegate.h"
 
 namespace installer {
 
@@ -68,9 +68,7 @@ class LzmaUtil {
   void CloseArchive();
 
   // Not owned; may be null.
-  void set_delegate(PackageFetcher::Delegate* delegate) {
-    delegate_ = delegate;
-  }
+  void set_delegate(ProgressDelegate* delegate) { delegate_ = delegate; }
   ErrorState error_state() const { return error_state_; }
   // The NTSTATUS of the failed paging I/O, for kInPageError.
   int32_t in_page_status() const { return in_page_status_; }
@@ -143,7 +141,7 @@ class LzmaUtil {
   std::set<std::wstring> created_folders_;
   ErrorState error_state_ = kNoError;
   int32_t in_page_status_ = 0;
-  PackageFetcher::Delegate* delegate_ = nullptr;
+  ProgressDelegate* delegate_ = nullptr;
 };
 
 }  // namespace installer
