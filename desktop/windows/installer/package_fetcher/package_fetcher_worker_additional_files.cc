@@ -24,8 +24,8 @@
 #include "desktop/windows/installer/product/allowed_host_suffixes.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/product/package_architecture.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/signing/checksum.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
 #include "desktop/windows/installer/wininet/error_stats_observer.h"
@@ -88,7 +88,7 @@ std::wstring PackageFetcherWorker::GetDownloadUrl() const {
                          ? kDevelopmentServerUrl
                          : base::Utf8ToWide(GetBrandingUrl("autoupdate"));
   url += kLocationPath + base::Utf8ToWide(GetStreamName());
-  if (architecture_ == Settings::kArchitectureX64)
+  if (architecture_ == kPackageArchitectureX64)
     url += kX64LocationSuffix;
   return url;
 }
