@@ -24,8 +24,8 @@
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/signing/checksum.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
+#include "desktop/windows/installer/stats_sender/download_stats_observer.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
-#include "desktop/windows/installer/wininet/download_stats_observer.h"
 #include "desktop/windows/installer/wininet/file_response_writer.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
