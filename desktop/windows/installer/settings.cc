@@ -15,11 +15,11 @@
 #include "base/threading/prefs_task_pool.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/service/product_environment.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/product_environment/product_environment.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {

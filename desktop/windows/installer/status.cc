@@ -17,14 +17,14 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/install_log/install_log.h"
+#include "desktop/windows/installer/install_log/install_log_reader.h"
 #include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/product_environment/folder_product_environment.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
-#include "desktop/windows/installer/service/access_permissions.h"
-#include "desktop/windows/installer/service/folder_product_environment.h"
-#include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/install_log_reader.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/security/access_permissions.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

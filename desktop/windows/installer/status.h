@@ -9,8 +9,8 @@
 
 #include "base/features/feature_list.h"
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
-#include "desktop/windows/installer/service/install_log.h"
 
 namespace installer {
 

@@ -10,8 +10,8 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/shortcut.h"
 #include "components/prefs/read_prefs_file.h"
+#include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/service/install_log.h"
 #include "gtest/gtest.h"
 
 namespace installer {

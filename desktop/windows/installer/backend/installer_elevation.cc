@@ -30,10 +30,10 @@
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

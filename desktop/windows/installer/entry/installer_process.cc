@@ -30,10 +30,10 @@
 #include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/recovery/dead_run_downloads.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/silent_installer_controller/silent_installer_controller.h"
+#include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/ui/corrupted_installer_box.h"
 

@@ -10,13 +10,13 @@
 #include "7zCrc.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "desktop/windows/installer/package_fetcher/archive_entry_path.h"
 #include "desktop/windows/installer/package_fetcher/archive_file_stream.h"
 #include "desktop/windows/installer/package_fetcher/entry_file.h"
 #include "desktop/windows/installer/package_fetcher/entry_file_writer.h"
 #include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
 #include "desktop/windows/installer/package_fetcher/mapped_temp_allocator.h"
 #include "desktop/windows/installer/package_fetcher/solid_block_reader.h"
+#include "desktop/windows/installer/paths/archive_entry_path.h"
 
 namespace installer {
 namespace {

@@ -11,8 +11,8 @@
 #include "7z.h"
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/package_fetcher/archive_entry_path.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/paths/archive_entry_path.h"
 
 namespace installer {
 

@@ -12,7 +12,7 @@ namespace installer {
 // The files a package brings, and those an installation made from it keeps
 // in its folder. Each process that writes, copies, reads or deletes one
 // names it from here, so a rename reaches all of them at once. The install
-// log's own names live with the log (service/install_log.h).
+// log's own names live with the log (install_log/install_log.h).
 
 // In the package and, once installed, in the installation folder.
 //

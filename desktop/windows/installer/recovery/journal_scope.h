@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "base/files/file_path.h"
-#include "desktop/windows/installer/recovery/inside_folder_check.h"
+#include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/paths/inside_folder_check.h"
 #include "desktop/windows/installer/recovery/product_registry_scope.h"
-#include "desktop/windows/installer/recovery/run_journal.h"
 
 namespace installer {
 

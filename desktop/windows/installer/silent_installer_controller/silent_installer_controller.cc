@@ -11,8 +11,8 @@
 #include "base/time/time_delta.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_runner.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

@@ -19,7 +19,7 @@
 #include "base/threading/pool_sequenced_task_runner.h"
 #include "base/threading/prefs_task_pool.h"
 #include "base/win/scoped_com_initializer.h"
-#include "desktop/windows/installer/service/install_log.h"
+#include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings/standalone_drives.h"
 #include "desktop/windows/installer/test/settings_status_waiter.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
-#include "desktop/windows/installer/recovery/inside_folder_check.h"
+#include "desktop/windows/installer/paths/inside_folder_check.h"
 
 namespace installer {
 

@@ -17,17 +17,17 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/backend/steps/folder_holds_exactly.h"
+#include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
-#include "desktop/windows/installer/service/transactions/move_file_operation.h"
-#include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/transactions/move_file_operation.h"
+#include "desktop/windows/installer/transactions/transaction.h"
 
 namespace installer {
 

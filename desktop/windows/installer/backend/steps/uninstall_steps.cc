@@ -15,18 +15,18 @@
 #include "desktop/windows/installer/backend/steps/default_browser_reset.h"
 #include "desktop/windows/installer/backend/steps/product_shortcuts.h"
 #include "desktop/windows/installer/frontend/error_cause.h"
+#include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/paths/inside_folder_check.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/recovery/inside_folder_check.h"
-#include "desktop/windows/installer/service/folder_product_environment.h"
-#include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/product_environment/folder_product_environment.h"
 #include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/transactions/delete_file_operation.h"
 
 namespace installer {
 
