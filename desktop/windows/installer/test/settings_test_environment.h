@@ -20,7 +20,7 @@
 #include "base/threading/prefs_task_pool.h"
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/installer/install_log/install_log.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/standalone_drives.h"
 #include "desktop/windows/installer/test/settings_status_waiter.h"
 #include "gtest/gtest.h"

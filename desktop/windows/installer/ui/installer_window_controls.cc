@@ -19,7 +19,7 @@
 #include "base/win/com_ptr.h"
 #include "base/win/scoped_co_mem.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/ui/host_resource_ids.h"
 #include "desktop/windows/installer/ui/installer_strings.h"

@@ -18,9 +18,9 @@
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product_environment/folder_product_environment.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 
 namespace installer {

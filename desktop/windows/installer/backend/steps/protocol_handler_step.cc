@@ -14,7 +14,7 @@
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product_environment/product_environment.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 
 namespace installer {
 

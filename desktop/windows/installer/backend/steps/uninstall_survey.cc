@@ -19,7 +19,7 @@
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product_environment/folder_product_environment.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 
 namespace installer {

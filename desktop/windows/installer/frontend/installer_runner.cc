@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/installer_runner.h"
+#include "desktop/windows/installer/frontend/installer_runner.h"
 
 #include <string>
 
@@ -17,9 +17,9 @@
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 
 namespace installer {

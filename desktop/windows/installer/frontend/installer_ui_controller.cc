@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/installer_ui_controller/installer_ui_controller.h"
+#include "desktop/windows/installer/frontend/installer_ui_controller.h"
 
 #include <windows.h>
 
@@ -18,11 +18,11 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time_delta.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/installer_runner.h"
+#include "desktop/windows/installer/frontend/installer_runner.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product_environment/folder_product_environment.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/ui/installer_strings.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"

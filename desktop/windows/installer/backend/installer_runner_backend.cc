@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/installer_runner_backend.h"
+#include "desktop/windows/installer/backend/installer_runner_backend.h"
 
 #include <cstdint>
 #include <cstring>
@@ -13,7 +13,7 @@
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 
 namespace installer {
 

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 
 #include <atomic>
 #include <utility>
@@ -17,8 +17,8 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/product_environment/product_environment.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
-#include "desktop/windows/installer/status.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 
 #include <aclapi.h>
 

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/silent_installer_controller/silent_installer_controller.h"
+#include "desktop/windows/installer/frontend/silent_installer_controller.h"
 
 #include <utility>
 
@@ -10,8 +10,8 @@
 #include "base/logging.h"
 #include "base/time/time_delta.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/installer_runner.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/frontend/installer_runner.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 
 namespace installer {

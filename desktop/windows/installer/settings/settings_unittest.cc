@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 
 #include <map>
 #include <string>
@@ -9,7 +9,7 @@
 #include "base/test/temp_tree.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/product/installer_version.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "gtest/gtest.h"
 

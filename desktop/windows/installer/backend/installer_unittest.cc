@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/backend/installer.h"
 
 #include <windows.h>
 
@@ -38,7 +38,7 @@
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/test/recording_association_shell.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/installer_main.h"
+#include "desktop/windows/installer/entry/installer_main.h"
 
 #include <cstdio>
 #include <string>

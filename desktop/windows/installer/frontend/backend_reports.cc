@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/backend/backend_reports.h"
+#include "desktop/windows/installer/frontend/backend_reports.h"
 
 namespace installer {
 

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/installer_runner.h"
+#include "desktop/windows/installer/frontend/installer_runner.h"
 
 #include <windows.h>
 
@@ -13,7 +13,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "gtest/gtest.h"
 

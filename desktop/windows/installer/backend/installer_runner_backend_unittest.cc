@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/installer_runner_backend.h"
+#include "desktop/windows/installer/backend/installer_runner_backend.h"
 
 #include <windows.h>
 
@@ -16,7 +16,7 @@
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/test/scripted_step_machine.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "gtest/gtest.h"

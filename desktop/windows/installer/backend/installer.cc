@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/backend/installer.h"
 
 #include <utility>
 
@@ -39,7 +39,7 @@
 #include "desktop/windows/installer/registry/registry_entry.h"
 #include "desktop/windows/installer/security/access_permissions.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/transactions/create_folder_operation.h"

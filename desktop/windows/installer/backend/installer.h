@@ -17,11 +17,11 @@
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/backend/installer_elevation.h"
+#include "desktop/windows/installer/backend/installer_observer.h"
 #include "desktop/windows/installer/backend/step_machine.h"
 #include "desktop/windows/installer/install_log/install_log.h"
-#include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/registry/placeholder_resolver.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 
 namespace base {
