@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/package_fetcher/threaded_entry_file_writer.h"
+#include "desktop/windows/installer/package_unpacker/threaded_entry_file_writer.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "base/threading/runnable_thread.h"
-#include "desktop/windows/installer/package_fetcher/entry_file.h"
+#include "desktop/windows/installer/package_unpacker/entry_file.h"
 
 namespace installer {
 namespace {

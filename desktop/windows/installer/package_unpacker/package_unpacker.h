@@ -25,12 +25,12 @@ class SolidBlockReader;
 // the LZMA SDK's reader: each entry becomes a file (with its modification
 // time, when the archive has one) or a folder, and the delegate hears of
 // each entry. Entries whose names would leave the folder, and two entries
-// that name one Windows path, fail the unpack before anything is written. When every solid block has a layout that
-// streams, each file goes from the decoder straight to its file; otherwise
-// a block is decoded whole into a mapped temporary file first. Streamed
-// files are written by threads of their own while the next are decoded.
-// One thread at a time.
-class LzmaUtil {
+// that name one Windows path, fail the unpack before anything is written. When
+// every solid block has a layout that streams, each file goes from the decoder
+// straight to its file; otherwise a block is decoded whole into a mapped
+// temporary file first. Streamed files are written by threads of their own
+// while the next are decoded. One thread at a time.
+class PackageUnpacker {
  public:
   enum ErrorState : int32_t {
     kNoError = 0,
@@ -46,16 +46,17 @@ class LzmaUtil {
     kCloseFileFailed = 10,
   };
 
-  LzmaUtil();
-  LzmaUtil(const LzmaUtil&) = delete;
-  LzmaUtil& operator=(const LzmaUtil&) = delete;
-  ~LzmaUtil();
+  PackageUnpacker();
+  PackageUnpacker(const PackageUnpacker&) = delete;
+  PackageUnpacker& operator=(const PackageUnpacker&) = delete;
+  ~PackageUnpacker();
 
   // Closes any open archive first. 0, or the Windows error of the open.
   DWORD OpenArchive(const base::FilePath& archive);
   // The same for an archive that is the `length` bytes at `offset` of
   // `file`: a package read where it lies in its installer file.
-  DWORD OpenArchive(const base::FilePath& file, uint64_t offset,
+  DWORD OpenArchive(const base::FilePath& file,
+                    uint64_t offset,
                     uint64_t length);
   // 0 on success. 6 (ERROR_INVALID_HANDLE) without an open archive, when the
   // archive cannot be read as 7z, an entry cannot be extracted or has no

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/package_fetcher/lzma2_part_decoder.h"
+#include "desktop/windows/installer/package_unpacker/lzma2_part_decoder.h"
 
 #include <cstdint>
 #include <string>

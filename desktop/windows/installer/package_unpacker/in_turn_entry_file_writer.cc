@@ -1,8 +1,8 @@
-#include "desktop/windows/installer/package_fetcher/in_turn_entry_file_writer.h"
+#include "desktop/windows/installer/package_unpacker/in_turn_entry_file_writer.h"
 
 #include <utility>
 
-#include "desktop/windows/installer/package_fetcher/entry_file.h"
+#include "desktop/windows/installer/package_unpacker/entry_file.h"
 
 namespace installer {
 

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/package_fetcher/lzma_util.h"
+#include "desktop/windows/installer/package_unpacker/package_unpacker.h"
 
 #include <algorithm>
 #include <memory>
@@ -10,12 +10,12 @@
 #include "7zCrc.h"
 #include "base/files/file_util.h"
 #include "base/logging.h"
-#include "desktop/windows/installer/package_fetcher/archive_file_stream.h"
-#include "desktop/windows/installer/package_fetcher/entry_file.h"
-#include "desktop/windows/installer/package_fetcher/entry_file_writer.h"
-#include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
-#include "desktop/windows/installer/package_fetcher/mapped_temp_allocator.h"
-#include "desktop/windows/installer/package_fetcher/solid_block_reader.h"
+#include "desktop/windows/installer/package_unpacker/archive_file_stream.h"
+#include "desktop/windows/installer/package_unpacker/entry_file.h"
+#include "desktop/windows/installer/package_unpacker/entry_file_writer.h"
+#include "desktop/windows/installer/package_unpacker/in_page_error_guard.h"
+#include "desktop/windows/installer/package_unpacker/mapped_temp_allocator.h"
+#include "desktop/windows/installer/package_unpacker/solid_block_reader.h"
 #include "desktop/windows/installer/paths/archive_entry_path.h"
 
 namespace installer {
@@ -76,14 +76,14 @@ bool EveryBlockStreams(const CSzArEx& archive) {
 
 }  // namespace
 
-struct LzmaUtil::OutputBlock {
+struct PackageUnpacker::OutputBlock {
   UInt32 index = kNoBlock;
   Byte* buffer = nullptr;
   size_t size = 0;
 };
 
 // One call of the reader's extraction, as the in-page guard runs it.
-struct LzmaUtil::Extraction {
+struct PackageUnpacker::Extraction {
   const CSzArEx* archive;
   ILookInStreamPtr stream;
   UInt32 index;
@@ -95,20 +95,20 @@ struct LzmaUtil::Extraction {
 };
 
 // static
-void LzmaUtil::Extract(void* context) {
+void PackageUnpacker::Extract(void* context) {
   Extraction* e = static_cast<Extraction*>(context);
   e->result = SzArEx_Extract(e->archive, e->stream, e->index, &e->block->index,
                              &e->block->buffer, &e->block->size, &e->offset,
                              &e->size, e->allocator, &kHeapTempAllocator);
 }
 
-LzmaUtil::LzmaUtil() = default;
+PackageUnpacker::PackageUnpacker() = default;
 
-LzmaUtil::~LzmaUtil() = default;
+PackageUnpacker::~PackageUnpacker() = default;
 
-DWORD LzmaUtil::OpenArchive(const base::FilePath& file,
-                            uint64_t offset,
-                            uint64_t length) {
+DWORD PackageUnpacker::OpenArchive(const base::FilePath& file,
+                                   uint64_t offset,
+                                   uint64_t length) {
   const DWORD error = OpenArchive(file);
   if (error != ERROR_SUCCESS)
     return error;
@@ -118,7 +118,7 @@ DWORD LzmaUtil::OpenArchive(const base::FilePath& file,
   return ERROR_SUCCESS;
 }
 
-DWORD LzmaUtil::OpenArchive(const base::FilePath& archive) {
+DWORD PackageUnpacker::OpenArchive(const base::FilePath& archive) {
   CloseArchive();
   windowed_ = false;
   window_offset_ = 0;
@@ -134,12 +134,12 @@ DWORD LzmaUtil::OpenArchive(const base::FilePath& archive) {
   return error;
 }
 
-void LzmaUtil::CloseArchive() {
+void PackageUnpacker::CloseArchive() {
   archive_.Close();
 }
 
-int LzmaUtil::UnPack(const base::FilePath& destination,
-                     base::FilePath* output_file) {
+int PackageUnpacker::UnPack(const base::FilePath& destination,
+                            base::FilePath* output_file) {
   if (!archive_.IsValid())
     return kUnpackFailed;
   LARGE_INTEGER start = {};
@@ -179,10 +179,10 @@ int LzmaUtil::UnPack(const base::FilePath& destination,
   return result;
 }
 
-int LzmaUtil::StreamEntries(const CSzArEx& archive,
-                            ILookInStreamPtr stream,
-                            const base::FilePath& destination,
-                            base::FilePath* output_file) {
+int PackageUnpacker::StreamEntries(const CSzArEx& archive,
+                                   ILookInStreamPtr stream,
+                                   const base::FilePath& destination,
+                                   base::FilePath* output_file) {
   if (int result = StartEntries(archive, destination))
     return result;
 
@@ -199,11 +199,11 @@ int LzmaUtil::StreamEntries(const CSzArEx& archive,
   return decoded;
 }
 
-int LzmaUtil::DecodeEntries(const CSzArEx& archive,
-                            ILookInStreamPtr stream,
-                            const base::FilePath& destination,
-                            base::FilePath* output_file,
-                            EntryFileWriter* writer) {
+int PackageUnpacker::DecodeEntries(const CSzArEx& archive,
+                                   ILookInStreamPtr stream,
+                                   const base::FilePath& destination,
+                                   base::FilePath* output_file,
+                                   EntryFileWriter* writer) {
   SolidBlockReader reader;
   reader.set_archive_file(archive_path_, window_offset_);
   UInt32 open_block = kNoBlock;
@@ -249,10 +249,10 @@ int LzmaUtil::DecodeEntries(const CSzArEx& archive,
   return ERROR_SUCCESS;
 }
 
-int LzmaUtil::StreamFileEntry(const CSzArEx& archive,
-                              uint32_t index,
-                              SolidBlockReader* reader,
-                              EntryFileWriter* writer) {
+int PackageUnpacker::StreamFileEntry(const CSzArEx& archive,
+                                     uint32_t index,
+                                     SolidBlockReader* reader,
+                                     EntryFileWriter* writer) {
   UInt64 left = SzArEx_GetFileSize(&archive, index);
   UInt32 crc = CRC_INIT_VAL;
   while (left > 0) {
@@ -275,10 +275,10 @@ int LzmaUtil::StreamFileEntry(const CSzArEx& archive,
   return ERROR_SUCCESS;
 }
 
-int LzmaUtil::UnPackEntries(const CSzArEx& archive,
-                            ILookInStreamPtr stream,
-                            const base::FilePath& destination,
-                            base::FilePath* output_file) {
+int PackageUnpacker::UnPackEntries(const CSzArEx& archive,
+                                   ILookInStreamPtr stream,
+                                   const base::FilePath& destination,
+                                   base::FilePath* output_file) {
   if (int result = StartEntries(archive, destination))
     return result;
   MappedTempAllocator allocator(destination);
@@ -307,8 +307,8 @@ int LzmaUtil::UnPackEntries(const CSzArEx& archive,
   return result;
 }
 
-int LzmaUtil::StartEntries(const CSzArEx& archive,
-                           const base::FilePath& destination) {
+int PackageUnpacker::StartEntries(const CSzArEx& archive,
+                                  const base::FilePath& destination) {
   created_folders_.clear();
   error_state_ = kNoError;
   in_page_status_ = 0;
@@ -317,8 +317,8 @@ int LzmaUtil::StartEntries(const CSzArEx& archive,
   return CheckEntryNames(archive, destination);
 }
 
-int LzmaUtil::CheckEntryNames(const CSzArEx& archive,
-                              const base::FilePath& destination) {
+int PackageUnpacker::CheckEntryNames(const CSzArEx& archive,
+                                     const base::FilePath& destination) {
   std::vector<ArchiveEntryName> entries;
   entries.reserve(archive.NumFiles);
   for (uint32_t i = 0; i < archive.NumFiles; ++i) {
@@ -350,7 +350,7 @@ int LzmaUtil::CheckEntryNames(const CSzArEx& archive,
 // Names packed where case counts ("Readme.txt" and "README.TXT") are one
 // file here: the package cannot be installed as it was made and signed,
 // and its file list would name one file twice.
-int LzmaUtil::CheckEntryPathsDistinct(
+int PackageUnpacker::CheckEntryPathsDistinct(
     const std::vector<ArchiveEntryName>& entries) {
   const std::optional<std::pair<size_t, size_t>> collision =
       FindEntryPathCollision(entries);
@@ -363,14 +363,14 @@ int LzmaUtil::CheckEntryPathsDistinct(
   return Fail(kCreateFileFailed, ERROR_FILE_EXISTS);
 }
 
-int LzmaUtil::ExtractEntry(const CSzArEx& archive,
-                           ILookInStreamPtr stream,
-                           uint32_t index,
-                           MappedTempAllocator* allocator,
-                           InPageErrorGuard* guard,
-                           OutputBlock* block,
-                           const uint8_t** data,
-                           size_t* size) {
+int PackageUnpacker::ExtractEntry(const CSzArEx& archive,
+                                  ILookInStreamPtr stream,
+                                  uint32_t index,
+                                  MappedTempAllocator* allocator,
+                                  InPageErrorGuard* guard,
+                                  OutputBlock* block,
+                                  const uint8_t** data,
+                                  size_t* size) {
   // Folders and empty files have no data; asking the reader for them would
   // drop the cached block that the next file may still need.
   if (!HasData(archive, index))
@@ -396,11 +396,11 @@ int LzmaUtil::ExtractEntry(const CSzArEx& archive,
   return ERROR_SUCCESS;
 }
 
-int LzmaUtil::UnPackEntry(const CSzArEx& archive,
-                          uint32_t index,
-                          const base::FilePath& path,
-                          const uint8_t* data,
-                          size_t size) {
+int PackageUnpacker::UnPackEntry(const CSzArEx& archive,
+                                 uint32_t index,
+                                 const base::FilePath& path,
+                                 const uint8_t* data,
+                                 size_t size) {
   if (!SzArEx_IsDir(&archive, index)) {
     CreateFolder(path.DirName());
     return WriteFileEntry(archive, index, path, data, size);
@@ -414,11 +414,11 @@ int LzmaUtil::UnPackEntry(const CSzArEx& archive,
   return ERROR_SUCCESS;
 }
 
-int LzmaUtil::WriteFileEntry(const CSzArEx& archive,
-                             uint32_t index,
-                             const base::FilePath& path,
-                             const uint8_t* data,
-                             size_t size) {
+int PackageUnpacker::WriteFileEntry(const CSzArEx& archive,
+                                    uint32_t index,
+                                    const base::FilePath& path,
+                                    const uint8_t* data,
+                                    size_t size) {
   EntryFile file(path);
   EntryFileWriter::Failure failure;
   FILETIME last_write;
@@ -429,7 +429,7 @@ int LzmaUtil::WriteFileEntry(const CSzArEx& archive,
   return ERROR_SUCCESS;
 }
 
-bool LzmaUtil::CreateFolder(const base::FilePath& folder) {
+bool PackageUnpacker::CreateFolder(const base::FilePath& folder) {
   if (created_folders_.count(folder.value()))
     return true;
   if (!base::CreateDirectory(folder))
@@ -438,7 +438,7 @@ bool LzmaUtil::CreateFolder(const base::FilePath& folder) {
   return true;
 }
 
-int LzmaUtil::Fail(ErrorState state, int result) {
+int PackageUnpacker::Fail(ErrorState state, int result) {
   error_state_ = state;
   return result;
 }

@@ -1,9 +1,9 @@
-#include "desktop/windows/installer/package_fetcher/entry_file.h"
+#include "desktop/windows/installer/package_unpacker/entry_file.h"
 
 #include "base/logging.h"
 #include "base/win/handle_verifier.h"
-#include "desktop/windows/installer/package_fetcher/lzma_util.h"
 #include "desktop/windows/installer/package_fetcher/write_whole_buffer.h"
+#include "desktop/windows/installer/package_unpacker/package_unpacker.h"
 
 namespace installer {
 namespace {
@@ -27,7 +27,7 @@ bool EntryFile::Create(EntryFileWriter::Failure* failure) {
     return true;
   const DWORD error = LastErrorOr(ERROR_CANNOT_MAKE);
   LOG(ERROR) << "Error returned by CreateFile: " << error;
-  return Fail(LzmaUtil::kCreateFileFailed, error, failure);
+  return Fail(PackageUnpacker::kCreateFileFailed, error, failure);
 }
 
 bool EntryFile::Write(const uint8_t* data,
@@ -38,7 +38,7 @@ bool EntryFile::Write(const uint8_t* data,
     return true;
   ::SetLastError(error);
   PLOG(ERROR) << "Error returned by WriteFile";
-  return Fail(LzmaUtil::kWriteFileFailed, error, failure);
+  return Fail(PackageUnpacker::kWriteFileFailed, error, failure);
 }
 
 bool EntryFile::Close(const FILETIME* last_write,
@@ -48,13 +48,13 @@ bool EntryFile::Close(const FILETIME* last_write,
     const DWORD error = LastErrorOr(ERROR_GEN_FAILURE);
     ::SetLastError(error);
     PLOG(ERROR) << "Error returned by SetFileTime";
-    return Fail(LzmaUtil::kSetFileTimeFailed, error, failure);
+    return Fail(PackageUnpacker::kSetFileTimeFailed, error, failure);
   }
   if (!base::win::CloseHandleVerified(handle_.Take())) {
     const DWORD error = LastErrorOr(ERROR_GEN_FAILURE);
     ::SetLastError(error);
     PLOG(ERROR) << "Error returned by CloseHandle";
-    return Fail(LzmaUtil::kCloseFileFailed, error, failure);
+    return Fail(PackageUnpacker::kCloseFileFailed, error, failure);
   }
   return true;
 }

@@ -1,7 +1,7 @@
-#include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
+#include "desktop/windows/installer/package_unpacker/in_page_error_guard.h"
 
 #include "base/logging.h"
-#include "desktop/windows/installer/package_fetcher/mapped_temp_allocator.h"
+#include "desktop/windows/installer/package_unpacker/mapped_temp_allocator.h"
 
 namespace installer {
 namespace {

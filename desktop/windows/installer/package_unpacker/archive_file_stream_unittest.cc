@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/package_fetcher/archive_file_stream.h"
+#include "desktop/windows/installer/package_unpacker/archive_file_stream.h"
 
 #include <string>
 

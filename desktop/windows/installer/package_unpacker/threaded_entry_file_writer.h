@@ -8,7 +8,7 @@
 
 #include "base/threading/condition_variable.h"
 #include "base/threading/lock.h"
-#include "desktop/windows/installer/package_fetcher/entry_file_writer.h"
+#include "desktop/windows/installer/package_unpacker/entry_file_writer.h"
 
 namespace installer {
 

@@ -19,7 +19,7 @@ namespace installer {
 // replaces an earlier one. The calls come from one thread.
 class EntryFileWriter {
  public:
-  // What failed first in the order of the files: an LzmaUtil::ErrorState,
+  // What failed first in the order of the files: a PackageUnpacker::ErrorState,
   // the unpack's result (the Windows error) and the file.
   struct Failure {
     int32_t state = 0;

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "desktop/windows/installer/package_fetcher/entry_file_writer.h"
+#include "desktop/windows/installer/package_unpacker/entry_file_writer.h"
 
 namespace installer {
 

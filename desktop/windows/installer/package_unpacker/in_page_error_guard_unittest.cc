@@ -1,9 +1,9 @@
-#include "desktop/windows/installer/package_fetcher/in_page_error_guard.h"
+#include "desktop/windows/installer/package_unpacker/in_page_error_guard.h"
 
 #include <windows.h>
 
 #include "base/test/scoped_temp_folder.h"
-#include "desktop/windows/installer/package_fetcher/mapped_temp_allocator.h"
+#include "desktop/windows/installer/package_unpacker/mapped_temp_allocator.h"
 #include "gtest/gtest.h"
 
 namespace installer {

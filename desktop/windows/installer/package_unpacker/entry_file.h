@@ -8,7 +8,7 @@
 
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/package_fetcher/entry_file_writer.h"
+#include "desktop/windows/installer/package_unpacker/entry_file_writer.h"
 
 namespace installer {
 

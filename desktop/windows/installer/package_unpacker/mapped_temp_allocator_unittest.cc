@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/package_fetcher/mapped_temp_allocator.h"
+#include "desktop/windows/installer/package_unpacker/mapped_temp_allocator.h"
 
 #include <cstring>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/package_fetcher/entry_file_writer.h"
+#include "desktop/windows/installer/package_unpacker/entry_file_writer.h"
 
 #include <windows.h>
 
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "base/test/temp_tree.h"
-#include "desktop/windows/installer/package_fetcher/in_turn_entry_file_writer.h"
-#include "desktop/windows/installer/package_fetcher/lzma_util.h"
-#include "desktop/windows/installer/package_fetcher/threaded_entry_file_writer.h"
+#include "desktop/windows/installer/package_unpacker/in_turn_entry_file_writer.h"
+#include "desktop/windows/installer/package_unpacker/package_unpacker.h"
+#include "desktop/windows/installer/package_unpacker/threaded_entry_file_writer.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -132,7 +132,7 @@ TEST_P(EntryFileWriterTest, EarliestFailureIsReported) {
   }
   EntryFileWriter::Failure failure;
   ASSERT_FALSE(writer->Finish(&failure));
-  EXPECT_EQ(LzmaUtil::kCreateFileFailed, failure.state);
+  EXPECT_EQ(PackageUnpacker::kCreateFileFailed, failure.state);
   EXPECT_EQ(ERROR_PATH_NOT_FOUND, failure.result);
   EXPECT_EQ(missing.value(), failure.path.value());
   EXPECT_TRUE(writer->failed());

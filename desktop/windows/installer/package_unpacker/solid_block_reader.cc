@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/package_fetcher/solid_block_reader.h"
+#include "desktop/windows/installer/package_unpacker/solid_block_reader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include "7zAlloc.h"
 #include "7zCrc.h"
 #include "Bra.h"
-#include "desktop/windows/installer/package_fetcher/lzma2_part_decoder.h"
+#include "desktop/windows/installer/package_unpacker/lzma2_part_decoder.h"
 
 namespace installer {
 namespace {
