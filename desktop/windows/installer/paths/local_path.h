@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_LOCAL_PATH_H_
-#define DESKTOP_WINDOWS_INSTALLER_LOCAL_PATH_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_PATHS_LOCAL_PATH_H_
+#define DESKTOP_WINDOWS_INSTALLER_PATHS_LOCAL_PATH_H_
 
 #include <string>
 
@@ -30,4 +30,4 @@ bool IsBelowFolder(const base::FilePath& path, const base::FilePath& folder);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_LOCAL_PATH_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_PATHS_LOCAL_PATH_H_

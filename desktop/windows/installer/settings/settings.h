@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_SETTINGS_H_
-#define DESKTOP_WINDOWS_INSTALLER_SETTINGS_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_SETTINGS_SETTINGS_H_
+#define DESKTOP_WINDOWS_INSTALLER_SETTINGS_SETTINGS_H_
 
 #include <array>
 #include <bitset>
@@ -273,4 +273,4 @@ bool IsValidNiuid(const std::wstring& niuid);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_SETTINGS_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_SETTINGS_SETTINGS_H_

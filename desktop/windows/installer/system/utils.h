@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_UTILS_H_
-#define DESKTOP_WINDOWS_INSTALLER_SERVICE_UTILS_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_SYSTEM_UTILS_H_
+#define DESKTOP_WINDOWS_INSTALLER_SYSTEM_UTILS_H_
 
 #include <windows.h>
 
@@ -77,4 +77,4 @@ bool GetExecutableBitness(const base::FilePath& path, bool* is_64_bit);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_UTILS_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_SYSTEM_UTILS_H_

@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_SERVICE_MSXML_IDS_H_
-#define DESKTOP_WINDOWS_INSTALLER_SERVICE_MSXML_IDS_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_XML_MSXML_IDS_H_
+#define DESKTOP_WINDOWS_INSTALLER_XML_MSXML_IDS_H_
 
 #include <windows.h>
 #include <msxml2.h>
@@ -26,4 +26,4 @@ inline constexpr CLSID kDomDocument30Clsid = {
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_SERVICE_MSXML_IDS_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_XML_MSXML_IDS_H_
