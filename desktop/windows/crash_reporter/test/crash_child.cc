@@ -47,7 +47,7 @@
 #include "desktop/windows/crash_reporter/crash_reporter_names.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/crash_reporter/reporter_crash_handler.h"
-#include "desktop/windows/installer/installer_main.h"
+#include "desktop/windows/installer/entry/installer_main.h"
 #include "desktop/windows/installer/product/role_switches.h"
 
 namespace {

@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_ENTRY_SWITCHES_H_
-#define DESKTOP_WINDOWS_INSTALLER_ENTRY_SWITCHES_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_ENTRY_ENTRY_SWITCHES_H_
+#define DESKTOP_WINDOWS_INSTALLER_ENTRY_ENTRY_SWITCHES_H_
 
 // The switches the entry reads for itself: help and the front ends'. The
 // one-shot roles' switches, which lower layers write, are in
@@ -18,4 +18,4 @@ inline constexpr char kServerTrackingBlob[] = "server-tracking-blob";
 
 }  // namespace installer::switches
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_ENTRY_SWITCHES_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_ENTRY_ENTRY_SWITCHES_H_

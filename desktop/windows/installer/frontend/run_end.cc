@@ -9,8 +9,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
-#include "desktop/windows/installer/service/transactions/file_errors.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
+#include "desktop/windows/installer/transactions/file_errors.h"
 
 namespace installer {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "base/logging.h"
-#include "desktop/windows/installer/recovery/local_path.h"
+#include "desktop/windows/installer/paths/local_path.h"
 
 namespace installer {
 

@@ -13,14 +13,14 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
 #include "desktop/windows/installer/recovery/journal_owner_check.h"
 #include "desktop/windows/installer/recovery/journal_scope.h"
-#include "desktop/windows/installer/recovery/local_path.h"
 #include "desktop/windows/installer/recovery/product_registry_scope.h"
-#include "desktop/windows/installer/recovery/run_journal.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
