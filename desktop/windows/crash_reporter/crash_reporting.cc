@@ -21,9 +21,9 @@
 #include "desktop/windows/crash_reporter/crash_pipe_client.h"
 #include "desktop/windows/crash_reporter/crash_reporter_names.h"
 #include "desktop/windows/crash_reporter/crash_reporting_config.h"
-#include "desktop/windows/installer/entry/entry_switches.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 
 // All of this runs before the process opens its log, and a failure is no

@@ -16,7 +16,7 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/crash_reporter/reporter_switches.h"
 #include "desktop/windows/crash_reporter/runtime_crash_handlers.h"
-#include "desktop/windows/installer/entry/entry_switches.h"
+#include "desktop/windows/installer/product/role_switches.h"
 
 namespace installer {
 

@@ -5,7 +5,7 @@
 
 #include "base/command_line.h"
 #include "base/strings/string_number_conversions.h"
-#include "desktop/windows/installer/entry/entry_switches.h"
+#include "desktop/windows/installer/product/role_switches.h"
 
 namespace installer {
 

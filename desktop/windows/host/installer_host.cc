@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "desktop/windows/installer/entry/entry_switches.h"
 #include "desktop/windows/installer/entry/installer_result.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 
 namespace {

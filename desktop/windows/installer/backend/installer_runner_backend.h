@@ -9,7 +9,7 @@
 #include "base/message_loop/loop_runner.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/backend/installer_observer.h"
+#include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/ipc/ipc_sender.h"
 #include "desktop/windows/installer/settings/settings.h"
 

@@ -1342,10 +1342,6 @@ TEST(InstallerTasksTest, NamesAndPlaceholders) {
   EXPECT_EQ(L"Software\\Tarvo Software",
             installer.Resolve(L"CompanyRegistryKey"));
   EXPECT_EQ(nullptr, installer.GetRegistryRecord(HKEY_CURRENT_USER));
-  EXPECT_EQ(L"", UpdateSteps::GetOldProductStreamName(0));
-  EXPECT_EQ(L"Next", UpdateSteps::GetOldProductStreamName(1));
-  EXPECT_EQ(L"Labs", UpdateSteps::GetOldProductStreamName(2));
-  EXPECT_EQ(L"Invalid", UpdateSteps::GetOldProductStreamName(7));
   EXPECT_EQ("x@1", InstallSteps::MakeCountedPrefValue("x", true));
   EXPECT_EQ("x@2", InstallSteps::MakeCountedPrefValue("x", false));
   EXPECT_EQ(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo " +

@@ -1,32 +1,16 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_ENTRY_ENTRY_SWITCHES_H_
 #define DESKTOP_WINDOWS_INSTALLER_ENTRY_ENTRY_SWITCHES_H_
 
-// The switches of the entry's roles: read by the entry and its one-shot
-// roles, and written by whoever starts such a role (the step machine its
-// permission process, crash reporting its reporter). Those that carry the
-// settings, and those the runner adds for the backend ("wait-for-package",
-// "crash-reporter-pid"), are in settings_switches.h.
+// The switches the entry reads for itself: help and the front ends'. The
+// one-shot roles' switches, which lower layers write, are in
+// product/role_switches.h; those that carry the settings, and those the
+// runner adds for the backend ("wait-for-package", "crash-reporter-pid"),
+// are in settings_switches.h.
 namespace installer::switches {
-
-// Print roles.
-inline constexpr char kVersion[] = "version";
-inline constexpr char kInternalVersion[] = "internal-version";
-inline constexpr char kStream[] = "stream";
-
-// Crash reporting.
-inline constexpr char kCrashReporterParentId[] = "crash-reporter-parent-id";
-inline constexpr char kCrashReporterExceptionInfo[] =
-    "crash-reporter-exception-info";
 
 // Help.
 inline constexpr char kHelp[] = "help";
 inline constexpr char kHelpShort[] = "?";
-
-// The folder-permission role.
-inline constexpr char kSetFolderPermission[] = "set-folder-permission";
-inline constexpr char kRunUninstallBat[] = "run-uninstall-bat";
-inline constexpr char kPermissionsForUser[] = "permissions-for-user";
-inline constexpr char kPermanentPermissions[] = "permanent-permissions";
 
 // Front ends.
 inline constexpr char kRunImmediately[] = "runimmediately";

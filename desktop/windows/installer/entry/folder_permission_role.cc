@@ -21,9 +21,9 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
-#include "desktop/windows/installer/entry/entry_switches.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
 

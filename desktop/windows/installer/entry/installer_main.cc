@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/entry/installer_result.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/product_environment/product_environment.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
 #include "desktop/windows/installer/settings/settings_switches.h"

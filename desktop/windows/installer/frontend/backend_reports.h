@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop/windows/installer/backend/installer_observer.h"
+#include "desktop/windows/installer/ipc/installer_observer.h"
 
 namespace installer {
 

@@ -51,16 +51,6 @@ std::wstring SystemErrorText(uint32_t system_error) {
 
 }  // namespace
 
-bool IsFileInUseError(uint32_t system_error) {
-  return system_error == 0 || system_error == ERROR_SHARING_VIOLATION ||
-         system_error == ERROR_LOCK_VIOLATION;
-}
-
-bool IsDiskFullError(uint32_t system_error) {
-  return system_error == ERROR_DISK_FULL ||
-         system_error == ERROR_HANDLE_DISK_FULL;
-}
-
 std::wstring ErrorCauseText(uint32_t system_error) {
   if (system_error == 0)
     return std::wstring();

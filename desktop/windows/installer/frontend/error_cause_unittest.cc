@@ -51,13 +51,5 @@ TEST(ErrorCauseTest, OtherCausesTakeTheSystemText) {
   EXPECT_NE(L' ', text.back());
 }
 
-TEST(ErrorCauseTest, OnlySharingAndLockViolationsMeanInUse) {
-  EXPECT_TRUE(IsFileInUseError(ERROR_SHARING_VIOLATION));
-  EXPECT_TRUE(IsFileInUseError(ERROR_LOCK_VIOLATION));
-  EXPECT_TRUE(IsFileInUseError(0));
-  EXPECT_FALSE(IsFileInUseError(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(IsFileInUseError(ERROR_WRITE_PROTECT));
-}
-
 }  // namespace
 }  // namespace installer

@@ -13,7 +13,6 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/lock.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
-#include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
@@ -21,6 +20,7 @@
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/transactions/file_errors.h"
 
 namespace installer {
 

@@ -11,8 +11,8 @@
 #include "base/process/process.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/backend/installer_observer.h"
 #include "desktop/windows/installer/frontend/backend_reports.h"
+#include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 
 namespace base {

@@ -10,6 +10,7 @@
 #include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
+#include "desktop/windows/installer/transactions/file_errors.h"
 
 namespace installer {
 

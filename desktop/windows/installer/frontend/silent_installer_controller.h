@@ -6,9 +6,9 @@
 
 #include "base/message_loop/loop_runner.h"
 #include "base/weak_reference.h"
-#include "desktop/windows/installer/backend/installer_observer.h"
 #include "desktop/windows/installer/frontend/package_collaborators.h"
 #include "desktop/windows/installer/frontend/run_end.h"
+#include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/stats_sender/stats.h"

@@ -15,6 +15,7 @@
 #include "desktop/windows/installer/ipc/ipc_sender.h"
 #include "desktop/windows/installer/ipc/mailslot_name.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
 #include "gtest/gtest.h"
 
 namespace installer {

@@ -13,6 +13,8 @@
 #include "base/ref_counted.h"
 #include "base/task_runner.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/wininet/progress_delegate.h"
+#include "desktop/windows/installer/wininet/ui_delegate.h"
 
 namespace base {
 class SourceLocation;
@@ -39,34 +41,10 @@ class PackageFetcher {
   static constexpr wchar_t kPackagePrefix[] = L"tarvo_installer";
   static constexpr wchar_t kSuitePrefix[] = L"suite";
 
-  // Progress and fetch state, on the controller's thread.
-  class Delegate {
-   public:
-    virtual ~Delegate() = default;
-    // Bytes while downloading, archive entries while unpacking.
-    virtual void SetTotalProgress(int total) = 0;
-    virtual void SetCurrentProgress(int current) = 0;
-    // A download retries after more than one retry in a row.
-    virtual void NotifyStalled() = 0;
-    // A `FetchState`.
-    virtual void NotifyStatusChanged(int state) = 0;
-  };
-
-  // Runs work that may need a window (a prompt) on the controller's thread.
-  class UIDelegate {
-   public:
-    using UICallback = base::Callback<int(HWND)>;
-    using ReplyCallback = base::Callback<void(int)>;
-
-    virtual ~UIDelegate() = default;
-    // Runs `ui_callback` with the controller's window, or refuses it (a
-    // silent run answers 0, a cancelled prompt), and posts `reply` with the
-    // result to `reply_runner`.
-    virtual void RunUICallbackAndPostReply(
-        UICallback ui_callback,
-        base::RefPtr<base::TaskRunner> reply_runner,
-        ReplyCallback reply) = 0;
-  };
+  // The downloader's delegates, which the fetcher and its unpacker report
+  // through as well.
+  using Delegate = ProgressDelegate;
+  using UIDelegate = ::installer::UIDelegate;
 
   // What an attempt is doing; 5 to 8 end it.
   enum FetchState : int32_t {

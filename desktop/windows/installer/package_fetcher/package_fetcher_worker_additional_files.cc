@@ -24,11 +24,11 @@
 #include "desktop/windows/installer/product/allowed_host_suffixes.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/product/package_architecture.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/signing/checksum.h"
+#include "desktop/windows/installer/stats_sender/error_stats_observer.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
-#include "desktop/windows/installer/wininet/error_stats_observer.h"
 #include "desktop/windows/installer/wininet/file_response_writer.h"
 #include "desktop/windows/installer/wininet/string_response_writer.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
@@ -88,7 +88,7 @@ std::wstring PackageFetcherWorker::GetDownloadUrl() const {
                          ? kDevelopmentServerUrl
                          : base::Utf8ToWide(GetBrandingUrl("autoupdate"));
   url += kLocationPath + base::Utf8ToWide(GetStreamName());
-  if (architecture_ == Settings::kArchitectureX64)
+  if (architecture_ == kPackageArchitectureX64)
     url += kX64LocationSuffix;
   return url;
 }

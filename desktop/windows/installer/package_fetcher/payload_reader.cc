@@ -9,7 +9,7 @@
 
 #include "base/files/file.h"
 #include "base/logging.h"
-#include "desktop/windows/installer/package_fetcher/write_whole_buffer.h"
+#include "desktop/windows/installer/system/write_whole_buffer.h"
 
 namespace installer {
 namespace {

@@ -2,8 +2,8 @@
 
 #include "base/logging.h"
 #include "base/win/handle_verifier.h"
-#include "desktop/windows/installer/package_fetcher/write_whole_buffer.h"
 #include "desktop/windows/installer/package_unpacker/package_unpacker.h"
+#include "desktop/windows/installer/system/write_whole_buffer.h"
 
 namespace installer {
 namespace {

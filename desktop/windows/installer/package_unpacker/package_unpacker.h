@@ -11,8 +11,8 @@
 #include "7z.h"
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/paths/archive_entry_path.h"
+#include "desktop/windows/installer/wininet/progress_delegate.h"
 
 namespace installer {
 
@@ -69,9 +69,7 @@ class PackageUnpacker {
   void CloseArchive();
 
   // Not owned; may be null.
-  void set_delegate(PackageFetcher::Delegate* delegate) {
-    delegate_ = delegate;
-  }
+  void set_delegate(ProgressDelegate* delegate) { delegate_ = delegate; }
   ErrorState error_state() const { return error_state_; }
   // The NTSTATUS of the failed paging I/O, for kInPageError.
   int32_t in_page_status() const { return in_page_status_; }
@@ -144,7 +142,7 @@ class PackageUnpacker {
   std::set<std::wstring> created_folders_;
   ErrorState error_state_ = kNoError;
   int32_t in_page_status_ = 0;
-  PackageFetcher::Delegate* delegate_ = nullptr;
+  ProgressDelegate* delegate_ = nullptr;
 };
 
 }  // namespace installer

@@ -69,7 +69,7 @@ std::wstring GetPrefDefaultOverridesUrl() {
 
 PrefDefaultOverridesFetcher::PrefDefaultOverridesFetcher(
     const base::FilePath& folder,
-    PackageFetcher::UIDelegate* ui_delegate)
+    UIDelegate* ui_delegate)
     : target_path_(folder.Append(kPrefDefaultOverridesName)),
       downloader_(std::make_unique<WinInetDownloader>(ui_delegate, nullptr)) {}
 

@@ -6,7 +6,7 @@
 
 #include "base/closure.h"
 #include "base/files/file_path.h"
-#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/wininet/ui_delegate.h"
 
 namespace installer {
 
@@ -20,7 +20,7 @@ class PrefDefaultOverridesFetcher {
  public:
   // `ui_delegate` is not owned and must outlive the fetcher.
   PrefDefaultOverridesFetcher(const base::FilePath& folder,
-                              PackageFetcher::UIDelegate* ui_delegate);
+                              UIDelegate* ui_delegate);
   PrefDefaultOverridesFetcher(const PrefDefaultOverridesFetcher&) = delete;
   PrefDefaultOverridesFetcher& operator=(const PrefDefaultOverridesFetcher&) =
       delete;

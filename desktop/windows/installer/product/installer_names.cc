@@ -29,4 +29,17 @@ std::string FormatWithProductName(const char* format, bool lower_case) {
   return base::FormatString(format, name.c_str());
 }
 
+std::wstring GetOldProductStreamName(int32_t product_type) {
+  switch (product_type) {
+    case 0:
+      return std::wstring();
+    case 1:
+      return L"Next";
+    case 2:
+      return L"Labs";
+    default:
+      return L"Invalid";
+  }
+}
+
 }  // namespace installer

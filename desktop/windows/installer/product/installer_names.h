@@ -1,6 +1,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PRODUCT_INSTALLER_NAMES_H_
 #define DESKTOP_WINDOWS_INSTALLER_PRODUCT_INSTALLER_NAMES_H_
 
+#include <cstdint>
 #include <string>
 
 namespace installer {
@@ -16,6 +17,10 @@ std::wstring GetInstallerFolderName();
 // `format` with its single "%s" filled by the product name, which is read
 // from the branding once per process; `lower_case` lowers its ASCII letters.
 std::string FormatWithProductName(const char* format, bool lower_case);
+
+// The stream of the former browser generation's product type, whose
+// shortcuts an update renames and a recovery may find.
+std::wstring GetOldProductStreamName(int32_t product_type);
 
 }  // namespace installer
 

@@ -15,5 +15,12 @@ TEST(InstallerNamesTest, ProductNameIsFilledIn) {
             "Tarvo installer starting - version ");
 }
 
+TEST(InstallerNamesTest, OldProductTypesNameTheirStreams) {
+  EXPECT_EQ(GetOldProductStreamName(0), L"");
+  EXPECT_EQ(GetOldProductStreamName(1), L"Next");
+  EXPECT_EQ(GetOldProductStreamName(2), L"Labs");
+  EXPECT_EQ(GetOldProductStreamName(7), L"Invalid");
+}
+
 }  // namespace
 }  // namespace installer

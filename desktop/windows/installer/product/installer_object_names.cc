@@ -6,9 +6,7 @@
 #include <cstdint>
 
 #include "base/logging.h"
-#include "desktop/windows/installer/ipc/mailslot_name.h"
 #include "desktop/windows/installer/paths/local_path.h"
-#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 
@@ -70,6 +68,18 @@ std::wstring Digest(const std::wstring& text) {
 }
 
 }  // namespace
+
+std::wstring MakeInstallerChannelName(const base::FilePath& install_folder) {
+  return L"tarvo_installer\\" + install_folder.value();
+}
+
+std::wstring MakeKernelObjectName(const std::wstring& name,
+                                  const std::wstring& prefix,
+                                  bool global) {
+  std::wstring joined = prefix + L"/" + name;
+  std::replace(joined.begin(), joined.end(), L'\\', L'/');
+  return (global ? L"Global\\" : L"Local\\") + joined;
+}
 
 InstallerObjectNames::InstallerObjectNames(const base::FilePath& install_folder)
     : full_folder_(MakeFull(install_folder)),

@@ -19,6 +19,17 @@ namespace installer {
 // folder. So the names are built from the folder made full (relative parts
 // resolved, separators normalised, no trailing separator) and upper-cased
 // the way the file system compares names.
+// The mailslot channel of an installation: "tarvo_installer\" followed by
+// the folder exactly as it stands (backslashes, drive colon and spaces
+// kept), so that the front end and the backend meet on it.
+std::wstring MakeInstallerChannelName(const base::FilePath& install_folder);
+
+// `prefix` + "/" + `name`, backslashes turned into slashes, in the global or
+// local namespace. Processes that know the same folder get the same name.
+std::wstring MakeKernelObjectName(const std::wstring& name,
+                                  const std::wstring& prefix,
+                                  bool global);
+
 class InstallerObjectNames {
  public:
   explicit InstallerObjectNames(const base::FilePath& install_folder);

@@ -11,6 +11,13 @@
 namespace installer {
 namespace {
 
+TEST(InstallerObjectNamesTest, KernelObjectNameJoinsPrefixAndFolder) {
+  EXPECT_EQ(L"Global\\x/a/b", MakeKernelObjectName(L"a\\b", L"x", true));
+  EXPECT_EQ(L"Local\\TarvoInstaller/PackageReady/C:/Tarvo/App",
+            MakeKernelObjectName(L"C:\\Tarvo\\App",
+                                 L"TarvoInstaller/PackageReady", false));
+}
+
 TEST(InstallerObjectNamesTest, NamesOfAFolder) {
   const InstallerObjectNames names(base::FilePath(L"C:\\Program Files\\Tarvo"));
   EXPECT_EQ(L"Global\\Tarvo/Installer/C:/PROGRAM FILES/TARVO", names.mutex());

@@ -6,7 +6,6 @@
 
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/installer/backend/steps/update_steps.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_names.h"
@@ -75,7 +74,7 @@ JournalScope::JournalScope(const base::FilePath& install_folder)
   upper_shortcut_stems_.push_back(
       ToUpperOrdinal(base::Utf8ToWide(GetVisibleProductNameWithStream())));
   for (const int32_t type : kOldProductTypes) {
-    const std::wstring stream = UpdateSteps::GetOldProductStreamName(type);
+    const std::wstring stream = GetOldProductStreamName(type);
     upper_shortcut_stems_.push_back(
         ToUpperOrdinal(stream.empty() ? visible : visible + L" " + stream));
   }

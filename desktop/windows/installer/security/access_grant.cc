@@ -17,8 +17,8 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
-#include "desktop/windows/installer/registry/registry_object_name.h"
 #include "desktop/windows/installer/security/access_permissions.h"
+#include "desktop/windows/installer/security/registry_object_name.h"
 
 namespace installer {
 

@@ -13,6 +13,7 @@
 #include "base/observer_list.h"
 #include "base/ref_counted.h"
 #include "base/weak_reference.h"
+#include "desktop/windows/installer/product/package_architecture.h"
 
 namespace base {
 class CommandLine;
@@ -118,8 +119,8 @@ class Settings {
   };
   // The "PrefsTaskPool" sequence on which folder statuses are computed.
   static constexpr char kStatusSequenceName[] = "SettingsStatus";
-  static constexpr uint32_t kArchitectureX86 = 0;
-  static constexpr uint32_t kArchitectureX64 = 1;
+  static constexpr uint32_t kArchitectureX86 = kPackageArchitectureX86;
+  static constexpr uint32_t kArchitectureX64 = kPackageArchitectureX64;
 
   // Called on the settings' thread.
   class Observer {

@@ -84,7 +84,7 @@ std::vector<std::wstring> GetStatsHostSuffixes() {
 
 }  // namespace
 
-Stats::Stats(PackageFetcher::UIDelegate* ui_delegate)
+Stats::Stats(UIDelegate* ui_delegate)
     : root_(base::MakeValue<base::DictionaryValue>()),
       start_time_(base::TickTime::Now()),
       root_node_(root_.get(), &lock_, start_time_),

@@ -7,8 +7,8 @@
 #include "base/threading/lock.h"
 #include "base/time/tick_time.h"
 #include "base/values.h"
-#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
+#include "desktop/windows/installer/wininet/ui_delegate.h"
 
 namespace installer {
 
@@ -21,7 +21,7 @@ class Stats {
  public:
   // Notes the start time and writes the start keys. `ui_delegate` is not
   // owned and must outlive the report.
-  explicit Stats(PackageFetcher::UIDelegate* ui_delegate);
+  explicit Stats(UIDelegate* ui_delegate);
   Stats(const Stats&) = delete;
   Stats& operator=(const Stats&) = delete;
   ~Stats();

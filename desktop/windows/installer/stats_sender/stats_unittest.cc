@@ -11,7 +11,7 @@
 namespace installer {
 namespace {
 
-class NoPromptUIDelegate : public PackageFetcher::UIDelegate {
+class NoPromptUIDelegate : public UIDelegate {
  public:
   void RunUICallbackAndPostReply(base::Callback<int(HWND)> ui_callback,
                                  base::RefPtr<base::TaskRunner> reply_runner,

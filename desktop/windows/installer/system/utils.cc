@@ -388,14 +388,6 @@ bool IsValidInstallPath(const base::FilePath& path, bool short_limit) {
   return true;
 }
 
-std::wstring MakeKernelObjectName(const std::wstring& name,
-                                  const std::wstring& prefix,
-                                  bool global) {
-  std::wstring joined = prefix + L"/" + name;
-  std::replace(joined.begin(), joined.end(), L'\\', L'/');
-  return (global ? L"Global\\" : L"Local\\") + joined;
-}
-
 std::string GetProductExecutableName() {
   return GetFileNameBase() + ".exe";
 }

@@ -13,7 +13,7 @@ namespace installer {
 
 // Free functions of the installer's service layer: user names and
 // administrator tests, known folders, shortcut and taskbar-pin tests,
-// install-path validation, kernel-object and product names.
+// install-path validation and product names.
 
 // User and rights.
 bool GetUserNameEx(std::wstring* name, int name_format);
@@ -56,11 +56,6 @@ inline constexpr size_t kMaxInstallPathLength = 247;
 // 1 to 247 characters (`short_limit`) or 1 to 259, an optional drive or UNC
 // prefix, and components Windows accepts.
 bool IsValidInstallPath(const base::FilePath& path, bool short_limit);
-// `prefix` + "/" + `name`, backslashes turned into slashes, in the global or
-// local namespace. Processes that know the same folder get the same name.
-std::wstring MakeKernelObjectName(const std::wstring& name,
-                                  const std::wstring& prefix,
-                                  bool global);
 // The branding's file name base + ".exe".
 std::string GetProductExecutableName();
 // "Software\" + the branding's company name.

@@ -22,10 +22,6 @@ namespace {
 using base::FilePath;
 
 TEST(ServiceUtilsTest, NamesFollowBrandingAndChannel) {
-  EXPECT_EQ(L"Global\\x/a/b", MakeKernelObjectName(L"a\\b", L"x", true));
-  EXPECT_EQ(L"Local\\TarvoInstaller/PackageReady/C:/Tarvo/App",
-            MakeKernelObjectName(L"C:\\Tarvo\\App",
-                                 L"TarvoInstaller/PackageReady", false));
   EXPECT_EQ("tarvo.exe", GetProductExecutableName());
   EXPECT_EQ(L"Software\\Tarvo Software", GetCompanyRegistryPath());
   EXPECT_EQ(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",

@@ -5,8 +5,8 @@
 
 #include "base/logging.h"
 #include "desktop/windows/installer/journal/run_journal.h"
-#include "desktop/windows/installer/registry/registry_object_name.h"
 #include "desktop/windows/installer/security/access_permissions.h"
+#include "desktop/windows/installer/security/registry_object_name.h"
 #include "desktop/windows/installer/transactions/create_reg_key_operation.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 

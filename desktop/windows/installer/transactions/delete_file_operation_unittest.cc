@@ -14,9 +14,9 @@
 #include "base/time/tick_source.h"
 #include "base/time/wall_clock.h"
 #include "base/win/scoped_local_alloc.h"
-#include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
+#include "desktop/windows/installer/transactions/file_errors.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 #include "gtest/gtest.h"
 

@@ -7,8 +7,8 @@
 #include "base/logging.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/journal/run_journal.h"
-#include "desktop/windows/installer/registry/registry_object_name.h"
 #include "desktop/windows/installer/security/access_permissions.h"
+#include "desktop/windows/installer/security/registry_object_name.h"
 
 namespace installer {
 

@@ -5,7 +5,7 @@
 #include "base/files/file_path.h"
 #include "base/log_message.h"
 #include "base/logging.h"
-#include "desktop/windows/installer/package_fetcher/write_whole_buffer.h"
+#include "desktop/windows/installer/system/write_whole_buffer.h"
 
 namespace installer {
 

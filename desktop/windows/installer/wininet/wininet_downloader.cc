@@ -69,8 +69,8 @@ void SetTimeouts(HINTERNET session, base::TimeDelta timeout) {
 
 }  // namespace
 
-WinInetDownloader::WinInetDownloader(PackageFetcher::UIDelegate* ui_delegate,
-                                     PackageFetcher::Delegate* delegate)
+WinInetDownloader::WinInetDownloader(UIDelegate* ui_delegate,
+                                     ProgressDelegate* delegate)
     : ui_delegate_(ui_delegate),
       delegate_(delegate),
       cancelled_(std::make_unique<base::AtomicFlag>()),

@@ -21,8 +21,9 @@
 #include "base/timer/timer.h"
 #include "base/weak_reference.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/wininet/progress_delegate.h"
 #include "desktop/windows/installer/wininet/scoped_internet_handle.h"
+#include "desktop/windows/installer/wininet/ui_delegate.h"
 
 namespace installer {
 
@@ -54,8 +55,7 @@ class WinInetDownloader {
 
   // `ui_delegate` is required; `delegate` (progress) may be null. Neither is
   // owned.
-  WinInetDownloader(PackageFetcher::UIDelegate* ui_delegate,
-                    PackageFetcher::Delegate* delegate);
+  WinInetDownloader(UIDelegate* ui_delegate, ProgressDelegate* delegate);
   WinInetDownloader(const WinInetDownloader&) = delete;
   WinInetDownloader& operator=(const WinInetDownloader&) = delete;
   // Ends the session and waits a few seconds at most for WinINet to let go
@@ -160,8 +160,8 @@ class WinInetDownloader {
   bool WriteBlock(const char* data, size_t count);
   void FinishWriter();
 
-  PackageFetcher::UIDelegate* ui_delegate_;
-  PackageFetcher::Delegate* delegate_;
+  UIDelegate* ui_delegate_;
+  ProgressDelegate* delegate_;
 
   std::atomic<int> state_{IDLE};
   std::wstring url_;

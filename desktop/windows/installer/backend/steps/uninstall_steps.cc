@@ -11,13 +11,12 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/backend/installer.h"
-#include "desktop/windows/installer/backend/installer_observer.h"
 #include "desktop/windows/installer/backend/steps/autoupdate_task.h"
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
 #include "desktop/windows/installer/backend/steps/default_browser_reset.h"
 #include "desktop/windows/installer/backend/steps/product_shortcuts.h"
-#include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/install_log/install_log.h"
+#include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/paths/inside_folder_check.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/package_file_names.h"
@@ -27,6 +26,7 @@
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/transactions/file_errors.h"
 
 namespace installer {
 

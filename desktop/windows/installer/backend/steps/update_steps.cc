@@ -19,6 +19,7 @@
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/install_log/install_log_reader.h"
 #include "desktop/windows/installer/paths/inside_folder_check.h"
+#include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -401,20 +402,6 @@ std::wstring UpdateSteps::ExpandProductPlaceholders(
       expanded.replace(found, placeholder.size(), value);
   }
   return expanded;
-}
-
-// static
-std::wstring UpdateSteps::GetOldProductStreamName(int32_t product_type) {
-  switch (product_type) {
-    case 0:
-      return std::wstring();
-    case 1:
-      return L"Next";
-    case 2:
-      return L"Labs";
-    default:
-      return L"Invalid";
-  }
 }
 
 }  // namespace installer

@@ -37,9 +37,6 @@ class UpdateSteps : public InstallerPart {
   // there.
   void DeleteEmptyCompanyKey(HKEY root);
 
-  // The stream of the former browser generation's product type.
-  static std::wstring GetOldProductStreamName(int32_t product_type);
-
  private:
   // One of the three shortcuts an update carries over from the previous
   // installation.

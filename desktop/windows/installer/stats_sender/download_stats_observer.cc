@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/wininet/download_stats_observer.h"
+#include "desktop/windows/installer/stats_sender/download_stats_observer.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/package_fetcher/write_whole_buffer.h"
+#include "desktop/windows/installer/system/write_whole_buffer.h"
 
 #include <algorithm>
 #include <cstdint>

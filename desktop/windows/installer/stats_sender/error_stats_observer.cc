@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/wininet/error_stats_observer.h"
+#include "desktop/windows/installer/stats_sender/error_stats_observer.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "desktop/windows/installer/registry/registry_object_name.h"
+#include "desktop/windows/installer/security/registry_object_name.h"
 
 #include <aclapi.h>
 #include <wchar.h>
