@@ -354,7 +354,7 @@ InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
     uint32_t pid;
     FILETIME made;
   };
-  const std::wstring pattern = std::wstring(L"installer_run_*") +
+  const std::wstring pattern = std::wstring(RunJournal::kFilePrefix) + L"_*" +
                                RunJournal::kExtension;
   std::vector<Journal> journals;
   base::FileEnumerator listing(folder, false, base::FileEnumerator::kFiles,

@@ -7,6 +7,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/recovery/local_path.h"
 #include "desktop/windows/installer/service/placeholder_resolver.h"
@@ -49,8 +50,10 @@ class ScopeResolver : public PlaceholderResolver {
     if (name == L"Extension")
       return kExtensionMark;
     if (name == L"Uninstall") {
-      return GetUninstallRegistryPath() + L"\\" +
-             base::Utf8ToWide(GetProductName()) + L" " + kPrefixEnd;
+      // Any version's entry: the version's place marks where the prefix
+      // ends.
+      return GetUninstallRegistryPath(
+          GetUninstallEntryName(std::wstring(1, kPrefixEnd)));
     }
     if (name == L"Product")
       return base::Utf8ToWide(GetProductName());

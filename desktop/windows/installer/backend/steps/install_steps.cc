@@ -36,6 +36,7 @@
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/recovery/run_journal.h"
@@ -602,9 +603,9 @@ void InstallSteps::BroadcastAssociationChange() {
 
 // static
 std::wstring InstallSteps::MakeUninstallKeyPath(const std::wstring& suffix) {
-  return GetUninstallRegistryPath() + L"\\" +
-         base::Utf8ToWide(GetProductName()) + L" " +
-         base::Utf8ToWide(GetVersionString()) + suffix;
+  return GetUninstallRegistryPath(
+             GetUninstallEntryName(base::Utf8ToWide(GetVersionString()))) +
+         suffix;
 }
 
 // static
