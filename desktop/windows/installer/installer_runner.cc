@@ -155,13 +155,13 @@ void InstallerRunner::Stop() {
     SetEvent(interrupted_event_.Get());
     VLOG(1) << "Sending installation interrupted event";
   }
-  if (mutex_.IsValid()) {
+  if (mutex_) {
     VLOG(1) << "Letting go of the installer mutex";
     // While the backend may still work in the folder, this thread keeps the
     // mutex; it is abandoned when the thread ends.
-    if (!backend_running_)
-      ReleaseMutex(mutex_.Get());
-    mutex_.Close();
+    if (backend_running_)
+      mutex_->CloseWithoutRelease();
+    mutex_.reset();
   }
   interrupted_event_.Close();
   package_ready_event_.Close();
@@ -188,19 +188,17 @@ void InstallerRunner::OnMessageReceived(const InstallerMessage& message) {
 
 bool InstallerRunner::AcquireMutex(const std::wstring& name) {
   VLOG(1) << "Installer mutex name: " << base::WideToUtf8(name);
-  SECURITY_ATTRIBUTES attributes = {};
-  attributes.nLength = sizeof(attributes);
-  attributes.bInheritHandle = TRUE;
-  mutex_.Set(CreateMutexW(&attributes, FALSE, name.c_str()));
-  if (!mutex_.IsValid()) {
-    PLOG(ERROR) << "CreateMutexW failed";
+  // Inherited by the backend, which the run starts while holding it.
+  mutex_.emplace(name,
+                 base::win::ScopedNamedMutex::Options{.inheritable = true});
+  if (!mutex_->IsValid()) {
+    mutex_.reset();
     ReportError(kErrorFolderInUse, "Could not create installer mutex");
     return false;
   }
-  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
-  if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
+  if (mutex_->Acquire(0))
     return true;
-  mutex_.Close();
+  mutex_.reset();
   ReportError(kErrorFolderInUse, "Could not acquire installer mutex");
   return false;
 }

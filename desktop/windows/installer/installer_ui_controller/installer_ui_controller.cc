@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <numeric>
+#include <tuple>
 #include <utility>
 
 #include "base/bind.h"
@@ -17,6 +18,7 @@
 #include "base/strings/string_format.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time_delta.h"
+#include "base/win/scoped_named_mutex.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_runner.h"
 #include "desktop/windows/installer/product/branding.h"
@@ -124,13 +126,14 @@ uint32_t InstallerUIController::AcquireUILock(
   const std::wstring mutex_name = base::FormatWideString(
       L"Local\\%ls/Installer/UI_lock",
       base::Utf8ToWide(GetProductName()).c_str());
-  base::win::ScopedHandle mutex(
-      ::CreateMutexW(nullptr, FALSE, mutex_name.c_str()));
+  base::win::ScopedNamedMutex mutex(mutex_name);
   if (!mutex.IsValid()) {
-    PLOG(WARNING) << "Failed to create installer UI mutex.";
+    LOG(WARNING) << "Failed to create installer UI mutex.";
     return 0;
   }
-  ::WaitForSingleObject(mutex.Get(), INFINITE);
+  // Only orders the lock file's making among the windows: a wait that
+  // failed (logged) leaves the file to decide alone, as it would.
+  std::ignore = mutex.Acquire(INFINITE);
   const base::FilePath lock_path = download_folder.Append(kUILockFileName);
   ui_lock_file_.Set(::CreateFileW(
       lock_path.value().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -160,7 +163,7 @@ uint32_t InstallerUIController::AcquireUILock(
       }
     }
   }
-  ::ReleaseMutex(mutex.Get());
+  mutex.Release();
   return owner;
 }
 
