@@ -33,6 +33,7 @@
 #include "desktop/windows/installer/backend/steps/uninstall_survey.h"
 #include "desktop/windows/installer/backend/steps/update_steps.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/recovery/run_journal.h"
@@ -226,17 +227,17 @@ void Installer::BuildStepsAndStart() {
   }
   if (operation != Settings::kUpgrading && !status()->kilnor_installation &&
       settings_->GetFlag(AUTOUPDATE)) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Settings operation invalid for autoupdate");
     return;
   }
   if (operation == Settings::kNoOperation) {
-    LOG(ERROR) << Fail(kErrorInvalidLocation, std::wstring(),
+    LOG(ERROR) << Fail(kStringInvalidLocation, std::wstring(),
                        "Settings operation invalid");
     return;
   }
   if (!base::GetPathForKey(base::kExeDir, &package_folder_)) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed getting our own path");
     return;
   }
@@ -261,7 +262,7 @@ void Installer::BuildStepsAndStart() {
     return;
   RunJournal::Get()->Start(folder);
   if (!transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
-    LOG(ERROR) << FailWithCause(kErrorCreateFolder, folder.value(),
+    LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
                                 "Could not create installation folder",
                                 transaction_.last_error());
     return;
@@ -324,12 +325,12 @@ bool Installer::WatchInterruptedEvent() {
   if (!interrupted_event_.IsValid()) {
     PLOG(ERROR) << "OpenEventW failed";
     LOG(ERROR) << Fail(
-        kErrorInstall, std::wstring(),
+        kStringInstallerError, std::wstring(),
         "Failed to open a handle to the installation interrupted event");
     return false;
   }
   if (!interrupted_watcher_.StartWatching(interrupted_event_.Get(), this)) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed to watch the installation interrupted event");
     return false;
   }
@@ -346,7 +347,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
 
   if (all_users && settings_->GetFlag(SILENT) && !is_elevated_admin) {
     LOG(ERROR) << Fail(
-        kErrorInstall, std::wstring(),
+        kStringInstallerError, std::wstring(),
         "Installation requires elevation, but cannot elevate when silent");
     return false;
   }
@@ -356,7 +357,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
     has_write = status()->has_write_access;
     if (has_write &&
         !transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
-      LOG(ERROR) << FailWithCause(kErrorCreateFolder, folder.value(),
+      LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
                                   "Could not create installation folder",
                                   transaction_.last_error());
       return false;
@@ -368,7 +369,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
         CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess);
   if (operation == Settings::kInstalling && !has_write && single_profile &&
       status()->single_profile != 1) {
-    LOG(ERROR) << Fail(kErrorPrivileges, std::wstring(),
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
                        "Single profile installations are only allowed to "
                        "locations where the user has write access");
     return false;
@@ -390,7 +391,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
     return true;
   }
   if (is_elevated_admin) {
-    LOG(ERROR) << Fail(kErrorPrivileges, std::wstring(),
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
                        "Could not obtain write permissions to installation "
                        "folder");
     return false;
@@ -407,23 +408,23 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
       VLOG(2) << "Temporary write permission obtained";
       break;
     case InstallerElevation::kElevationImpossible:
-      LOG(ERROR) << Fail(kErrorElevation, std::wstring(),
+      LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
                          "Failed to elevate the process to give us write "
                          "permissions to installation folder");
       return false;
     case InstallerElevation::kElevatedProcessFailed:
-      LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "The process for giving us write permission to the "
                          "installer folder didn't complete successfully");
       return false;
     default:
-      LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "Error when setting up the process to give us write "
                          "permissions to installation folder");
       return false;
   }
   if (!CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess)) {
-    LOG(ERROR) << Fail(kErrorPrivileges, std::wstring(),
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
                        "No write access to installation folder after "
                        "attempting to get it via elevated process");
     return false;
@@ -443,15 +444,15 @@ bool Installer::HandleRelaunchResult(InstallerElevation::Result result) {
       VLOG(2) << "Succeeded elevated run, waiting for the package";
       return false;
     case InstallerElevation::kElevationImpossible:
-      LOG(ERROR) << Fail(kErrorElevation, std::wstring(),
+      LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
                          "Elevated installation failed.");
       return false;
     case InstallerElevation::kElevatedProcessFailed:
-      LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "Installer process did not complete successfully.");
       return false;
     case InstallerElevation::kElevationSetupError:
-      LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "Error when setting up the installer process");
       return false;
   }
@@ -468,7 +469,7 @@ bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
   if (!transaction_.ExecuteOperation(
           MakeCreateFolderOperation(folder.Append(candidate)))) {
     // The full path: the version alone names no place the user can find.
-    LOG(ERROR) << FailWithCause(kErrorCreateFolder,
+    LOG(ERROR) << FailWithCause(kStringCreateFolderFailed,
                                 folder.Append(candidate).value(),
                                 "Creating installation subfolder failed",
                                 transaction_.last_error());
@@ -535,8 +536,8 @@ bool Installer::FailAtInjectedFault() {
   if (!TestHooks::ShouldFailAfterStep())
     return false;
   const int code = settings_->operation() == Settings::kUninstalling
-                       ? kErrorUninstall
-                       : kErrorInstall;
+                       ? kStringUninstallerError
+                       : kStringInstallerError;
   LOG(ERROR) << Fail(code, std::wstring(),
                      std::string("Injected test failure after the step: ") +
                          GetStepName(step_list_[next_step_ - 1]));
@@ -606,8 +607,8 @@ void Installer::Succeeded() {
   // run to undo: the run fails instead.
   if (!RunJournal::Get()->RecordCommitted()) {
     LOG(ERROR) << Fail(settings_->operation() == Settings::kUninstalling
-                           ? kErrorUninstall
-                           : kErrorInstall,
+                           ? kStringUninstallerError
+                           : kStringInstallerError,
                        std::wstring(), "Failed committing the run's journal");
     return;
   }

@@ -96,19 +96,6 @@ class Installer : public StepMachine,
   // Every step, in the order of `Step`.
   static const StepDefinition kStepTable[kStepCount];
 
-  // String-table ids of the errors reported to the observers.
-  static constexpr int kErrorInstall = 37055;
-  static constexpr int kErrorUninstall = 37056;
-  static constexpr int kErrorAnotherInstaller = 37057;
-  static constexpr int kErrorInvalidLocation = 37058;
-  static constexpr int kErrorCreateFolder = 37059;
-  static constexpr int kErrorPrivileges = 37060;
-  static constexpr int kErrorElevation = 37061;
-  static constexpr int kErrorCopyFile = 37062;
-  static constexpr int kErrorExecutableInUse = 37063;
-  // "$1": the installation folder.
-  static constexpr int kErrorUninstallFolder = 37077;
-
   Installer();
   Installer(const Installer&) = delete;
   Installer& operator=(const Installer&) = delete;

@@ -16,6 +16,7 @@
 #include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/settings.h"
@@ -26,14 +27,6 @@ namespace installer {
 
 namespace {
 
-// String-table ids of the texts shown for the runner's failures.
-constexpr int kErrorInstallationFailed = 37055;
-constexpr int kErrorFolderInUse = 37057;
-constexpr int kErrorInvalidFolder = 37058;
-// "$1": the longest path allowed.
-constexpr int kErrorFolderPathTooLong = 37072;
-// "$1": the file another program holds.
-constexpr int kErrorRecoveryHeldFile = 37073;
 
 constexpr wchar_t kComponentSuitePrefix[] = L"suite:";
 
@@ -89,7 +82,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
 
   VLOG(1) << "Installer mailslot name: " << base::WideToUtf8(names.channel());
   if (!receiver_.Connect(names.channel())) {
-    ReportError(kErrorInstallationFailed, "Could not connect to mailslot");
+    ReportError(kStringInstallerError, "Could not connect to mailslot");
     return false;
   }
 
@@ -109,7 +102,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
           << base::WideToUtf8(names.installation_interrupted_event());
   interrupted_event_ = CreateResetEvent(names.installation_interrupted_event());
   if (!interrupted_event_.IsValid()) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not create installation interruption event");
     return false;
   }
@@ -130,7 +123,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
   AllowSetForegroundWindow(backend_.Pid());
   VLOG(1) << "Installer backend started.";
   if (!backend_watcher_.StartWatching(backend_.Handle(), this)) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not monitor the installer process handle");
     Stop();
     return false;
@@ -193,13 +186,13 @@ bool InstallerRunner::AcquireMutex(const std::wstring& name) {
                  base::win::ScopedNamedMutex::Options{.inheritable = true});
   if (!mutex_->IsValid()) {
     mutex_.reset();
-    ReportError(kErrorFolderInUse, "Could not create installer mutex");
+    ReportError(kStringAnotherInstaller, "Could not create installer mutex");
     return false;
   }
   if (mutex_->Acquire(0))
     return true;
   mutex_.reset();
-  ReportError(kErrorFolderInUse, "Could not acquire installer mutex");
+  ReportError(kStringAnotherInstaller, "Could not acquire installer mutex");
   return false;
 }
 
@@ -231,14 +224,14 @@ bool InstallerRunner::ChooseBackendProgram(const InstallerObjectNames& names,
           << base::WideToUtf8(names.package_ready_event());
   package_ready_event_ = CreateResetEvent(names.package_ready_event());
   if (!package_ready_event_.IsValid()) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not create package ready event");
     return false;
   }
   // Until the package is there, this executable does what needs no package.
   base::FilePath own_executable;
   if (!base::GetPathForKey(base::kExeFile, &own_executable)) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not launch installer backend process");
     return false;
   }
@@ -273,12 +266,12 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
     }
   }
   if (!own_process) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not duplicate own process handle");
     return false;
   }
   if (!backend_.IsValid()) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not launch installer backend process");
     return false;
   }
@@ -291,7 +284,7 @@ void InstallerRunner::ReportInvalidFolder(const Settings& settings) {
   const Status* status = settings.GetStatus();
   const size_t length = status ? status->install_folder.value().size() : 0;
   if (length <= kMaxInstallPathLength) {
-    ReportError(kErrorInvalidFolder,
+    ReportError(kStringInvalidLocation,
                 "Attempting to start installation with invalid settings");
     return;
   }
@@ -300,7 +293,7 @@ void InstallerRunner::ReportInvalidFolder(const Settings& settings) {
       " characters, more than the " + std::to_string(kMaxInstallPathLength) +
       " allowed";
   for (InstallerObserver& observer : observers_) {
-    observer.OnError(kErrorFolderPathTooLong,
+    observer.OnError(kStringFolderPathTooLong,
                      std::to_wstring(kMaxInstallPathLength), diagnostic);
   }
   LOG(ERROR) << diagnostic;
@@ -325,7 +318,7 @@ void InstallerRunner::ReportUnfinishedRecovery(const std::wstring& unfinished,
   for (InstallerObserver& observer : observers_) {
     if (cause)
       observer.OnErrorCause(cause);
-    observer.OnError(kErrorRecoveryHeldFile, unfinished, diagnostic);
+    observer.OnError(kStringRecoveryHeldFile, unfinished, diagnostic);
   }
   LOG(ERROR) << diagnostic;
 }
@@ -345,7 +338,7 @@ void InstallerRunner::FinishRun(bool exit_code_read, DWORD exit_code) {
   // word (killed, or returned early) would otherwise fail unexplained.
   if (!success && !reports_.error_reported() && exit_code_read &&
       exit_code == 0) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 reports_.handover_unconfirmed()
                     ? "Package installer ended without reporting success"
                     : "Installer backend ended without reporting success");

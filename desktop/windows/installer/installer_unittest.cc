@@ -35,6 +35,7 @@
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/service/install_log.h"
@@ -490,7 +491,7 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
           Step::kFinalizeInstallation,
           base::Bind(
               [](Installer* installer) {
-                installer->Fail(Installer::kErrorInstall, L"", "failed");
+                installer->Fail(kStringInstallerError, L"", "failed");
               },
               &installer));
     }
@@ -571,7 +572,7 @@ TEST_F(InstallerTest, FailureAtEveryStepRollsBackInReverse) {
                           installer->transaction()->ExecuteOperation(
                               std::make_unique<RecordingOperation>(i, log));
                           if (i == failing) {
-                            installer->Fail(Installer::kErrorInstall, L"detail",
+                            installer->Fail(kStringInstallerError, L"detail",
                                             "step failed");
                           } else if (last) {
                             installer->Succeeded();
@@ -729,7 +730,7 @@ TEST_F(InstallerTest, EndedRunIgnoresLateSignalsAndEnds) {
   SetEvent(interrupted_.Get());
   installer.OnObjectSignaled(interrupted_.Get());
   installer.Succeeded();
-  installer.Fail(Installer::kErrorInstall, std::wstring(), "late");
+  installer.Fail(kStringInstallerError, std::wstring(), "late");
   installer.Cancel();
   installer.RemoveObserver(&late);
   EXPECT_TRUE(late.calls().empty());
@@ -1110,7 +1111,7 @@ TEST_F(InstallerTest, RealInstallStepsRollBackWhenFinalizingFails) {
           [](Installer* installer, const base::FilePath* prefs,
              std::string* seen) {
             base::ReadFileToString(*prefs, seen);
-            installer->Fail(Installer::kErrorInstall, L"",
+            installer->Fail(kStringInstallerError, L"",
                             "Failed saving the installation status");
           },
           &installer, &prefs_path, &prefs_seen));

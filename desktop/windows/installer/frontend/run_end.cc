@@ -9,17 +9,13 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
 
 namespace installer {
 
 namespace {
 
-// The texts of a failed fetch; "$1" of the last two: the download folder.
-constexpr int kStringDownloadFailed = 37053;
-constexpr int kStringUnpackingFailed = 37054;
-constexpr int kStringDownloadFolderFullWhileUnpacking = 37075;
-constexpr int kStringDownloadFolderFullWhileDownloading = 37076;
 // The statistics report's failure reason of every failed fetch.
 constexpr char kFetcherFailureReason[] = "Fetcher error";
 

@@ -26,23 +26,13 @@
 #include "desktop/windows/installer/service/folder_product_environment.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/status.h"
-#include "desktop/windows/installer/ui/installer_strings.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {
 
 namespace {
-
-// Texts of errors the controller shows, in the host's string table.
-enum ControllerString : uint32_t {
-  kStringInstallerError = 37055,
-  kStringUninstallerError = 37056,
-  kStringNoAdministratorPrivileges = 37061,
-  // "$1": the full installer button's text.
-  kStringOldWindows = 37064,
-  kStringNoSse2 = 37065,
-};
 
 // One weight per phase: start and location request, package download,
 // unpacking, additional items, package ready, installing.

@@ -11,6 +11,7 @@
 #include "base/time/time_delta.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/installer_runner.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/service/utils.h"
 #include "desktop/windows/installer/status.h"
 
@@ -21,9 +22,6 @@ namespace {
 // Lets the backend's last messages, which travel apart from the news of its
 // end, arrive first.
 constexpr base::TimeDelta kTerminateDelay = base::TimeDelta::FromSeconds(1);
-// Texts the window would show for failures found here.
-constexpr int kStringInstallerError = 37055;
-constexpr int kStringNoSse2 = 37065;
 
 const char* BoolText(bool value) {
   return value ? "true" : "false";

@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/installer.h"
 #include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/recovery/inside_folder_check.h"
 #include "desktop/windows/installer/service/folder_product_environment.h"
@@ -75,13 +76,13 @@ bool UninstallSteps::DeleteProductExecutable(const base::FilePath& folder) {
   const uint32_t error = transaction_.last_error();
   if (IsFileInUseError(error)) {
     LOG(ERROR) << FailWithCause(
-        Installer::kErrorExecutableInUse, std::wstring(),
+        kStringExecutableInUse, std::wstring(),
         "Can't uninstall when " + executable + " is in use", error);
   } else {
     // Nothing runs from the folder: it cannot be changed (a read-only
     // volume, a folder the user may not write), and the user is told which.
     LOG(ERROR) << FailWithCause(
-        Installer::kErrorUninstallFolder, folder.value(),
+        kStringUninstallFolder, folder.value(),
         "Can't uninstall: " + path.AsUTF8() + " cannot be removed", error);
   }
   return false;
@@ -126,7 +127,7 @@ void UninstallSteps::StepFinalizeUninstallation() {
   const base::FilePath folder = status()->install_folder;
   if (!transaction_.ExecuteOperation(MakeDeleteFileOperation(
           folder.Append(kInstallLogName), false, true))) {
-    LOG(ERROR) << Fail(Installer::kErrorUninstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringUninstallerError, std::wstring(),
                        "Failed to remove installation status file");
     return;
   }
