@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/installer.h"
 
+#include <tuple>
 #include <utility>
 
 #include "base/bind.h"
@@ -267,7 +268,9 @@ void Installer::BuildStepsAndStart() {
                                 transaction_.last_error());
     return;
   }
-  transaction_.ExecuteOperation(std::make_unique<RunJournalOperation>());
+  // Cannot fail: it only marks where a rollback ends the journal.
+  std::ignore =
+      transaction_.ExecuteOperation(std::make_unique<RunJournalOperation>());
   for (InstallerObserver& observer : observers_)
     observer.OnInstallFolderCreated();
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -569,8 +570,10 @@ TEST_F(InstallerTest, FailureAtEveryStepRollsBackInReverse) {
           steps[i], base::Bind(
                         [](Installer* installer, Calls* log, int i, int failing,
                            bool last) {
-                          installer->transaction()->ExecuteOperation(
-                              std::make_unique<RecordingOperation>(i, log));
+                          // Records and succeeds.
+                          std::ignore =
+                              installer->transaction()->ExecuteOperation(
+                                  std::make_unique<RecordingOperation>(i, log));
                           if (i == failing) {
                             installer->Fail(kStringInstallerError, L"detail",
                                             "step failed");

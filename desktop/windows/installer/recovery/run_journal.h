@@ -59,7 +59,8 @@ class RunJournal {
   // writes, or one with a line that does not parse. A last line cut short
   // is dropped.
   static const wchar_t kExtension[];
-  static bool Read(const base::FilePath& file, std::vector<Entry>* entries);
+  [[nodiscard]] static bool Read(const base::FilePath& file,
+                                 std::vector<Entry>* entries);
 
   RunJournal();
   ~RunJournal();

@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/backend/steps/uninstall_steps.h"
 
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "base/command_line.h"
@@ -116,7 +117,8 @@ void UninstallSteps::StepRemoveShortcuts() {
     if (!shortcut.exists || shortcut.path.empty())
       continue;
     LOG(INFO) << shortcut.message;
-    transaction_.ExecuteOperation(
+    // A shortcut that stays does not stop the uninstallation.
+    std::ignore = transaction_.ExecuteOperation(
         MakeDeleteFileOperation(base::FilePath(shortcut.path), false, false));
   }
   ScheduleNextStep();
@@ -193,16 +195,20 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
     const base::FilePath old_executable =
         folder.AppendASCII(GetProductExecutableName())
             .InsertBeforeExtensionASCII(".old");
+    // The previous executable and the old root files are leftovers: one
+    // that stays does not stop the uninstallation.
     if (base::PathExists(old_executable)) {
-      transaction_.ExecuteOperation(
+      std::ignore = transaction_.ExecuteOperation(
           MakeDeleteFileOperation(old_executable, true, true));
     }
   }
   for (const std::wstring& name : current->install_log.root_files) {
     const base::FilePath path =
         inside_folder.ResolveToDelete(folder.Append(name));
-    if (!path.empty())
-      transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true));
+    if (!path.empty()) {
+      std::ignore = transaction_.ExecuteOperation(
+          MakeDeleteFileOperation(path, true, true));
+    }
   }
 
   // What follows deletes for good and can no longer fail: it is the run's
