@@ -563,25 +563,26 @@ std::string Installer::FailWithCause(int code,
                                      uint32_t system_error) {
   if (system_error == 0)
     return Fail(code, detail, message);
-  if (!run_ended_) {
-    for (InstallerObserver& observer : observers_)
-      observer.OnErrorCause(system_error);
-  }
-  return Fail(code, detail,
-              message + ": " + base::SystemErrorCodeToString(system_error));
+  return Report({code, detail,
+                 message + ": " + base::SystemErrorCodeToString(system_error),
+                 system_error});
 }
 
 std::string Installer::Fail(int code,
                             const std::wstring& detail,
                             const std::string& message) {
+  return Report({code, detail, message, 0});
+}
+
+std::string Installer::Report(const RunError& error) {
   if (run_ended_) {
     LOG(WARNING) << "Error after the installation ended, not reported";
-    return message;
+    return error.message;
   }
   for (InstallerObserver& observer : observers_)
-    observer.OnError(code, detail, message);
+    observer.OnError(error);
   Cancel();
-  return message;
+  return error.message;
 }
 
 void Installer::Cancel() {

@@ -118,7 +118,7 @@ class Installer : public StepMachine,
   // Reports the error, rolls back and ends the run; gives back `message`
   // for the caller's ERROR line.
   // As `Fail`, for a failure whose Windows error is known: the message
-  // names it, and the observers learn it first (`OnErrorCause`).
+  // names it, and the observers' error carries it.
   std::string FailWithCause(int code,
                             const std::wstring& detail,
                             const std::string& message,
@@ -156,6 +156,8 @@ class Installer : public StepMachine,
  private:
   friend class InstallerPart;
 
+  // Fail's and FailWithCause's one way to the observers, once per run.
+  std::string Report(const RunError& error);
   // The main routine, posted by `Run`.
   void BuildStepsAndStart();
   // The checks of the main routine; false when they ended the run.

@@ -293,8 +293,8 @@ void InstallerRunner::ReportInvalidFolder(const Settings& settings) {
       " characters, more than the " + std::to_string(kMaxInstallPathLength) +
       " allowed";
   for (InstallerObserver& observer : observers_) {
-    observer.OnError(kStringFolderPathTooLong,
-                     std::to_wstring(kMaxInstallPathLength), diagnostic);
+    observer.OnError({kStringFolderPathTooLong,
+                      std::to_wstring(kMaxInstallPathLength), diagnostic, 0});
   }
   LOG(ERROR) << diagnostic;
 }
@@ -315,17 +315,16 @@ void InstallerRunner::ReportUnfinishedRecovery(const std::wstring& unfinished,
       "A run that died left work in the folder that could not be undone at " +
       base::WideToUtf8(unfinished) + ": " +
       base::SystemErrorCodeToString(system_error);
-  for (InstallerObserver& observer : observers_) {
-    if (cause)
-      observer.OnErrorCause(cause);
-    observer.OnError(kStringRecoveryHeldFile, unfinished, diagnostic);
-  }
+  const RunError error = {kStringRecoveryHeldFile, unfinished, diagnostic,
+                          cause};
+  for (InstallerObserver& observer : observers_)
+    observer.OnError(error);
   LOG(ERROR) << diagnostic;
 }
 
 void InstallerRunner::ReportError(int code, const char* diagnostic) {
   for (InstallerObserver& observer : observers_)
-    observer.OnError(code, std::wstring(), diagnostic);
+    observer.OnError({code, std::wstring(), diagnostic, 0});
   LOG(ERROR) << diagnostic;
 }
 

@@ -21,12 +21,13 @@ constexpr char kFetcherFailureReason[] = "Fetcher error";
 
 }  // namespace
 
-std::wstring RunEnd::Error::WindowText() const {
-  return ErrorWindowText(code, detail, cause);
+// static
+std::wstring RunEnd::WindowText(const Error& error) {
+  return ErrorWindowText(error.code, error.detail, error.cause);
 }
 
 // static
-RunEnd::Error RunEnd::Error::ForFetchFailure(
+RunEnd::Error RunEnd::FetchFailureError(
     int state,
     uint32_t write_error,
     const base::FilePath& download_folder) {
@@ -48,7 +49,22 @@ RunEnd::~RunEnd() = default;
 
 void RunEnd::SetError(const Error& error) {
   error_ = error;
-  stats_->root()->SetString("failure_reason", error.reason);
+  stats_->root()->SetString("failure_reason", error.message);
+}
+
+bool RunEnd::KeepFirstError(const Error& error) {
+  if (error_kept_) {
+    LOG(INFO) << "Keeping the first error, not " << error.code << ": "
+              << error.message;
+    return false;
+  }
+  ReplaceError(error);
+  return true;
+}
+
+void RunEnd::ReplaceError(const Error& error) {
+  error_kept_ = true;
+  SetError(error);
 }
 
 void RunEnd::OnBackendEnded() {
@@ -82,8 +98,8 @@ void RunEnd::LogOutcome(bool success) const {
     return;
   }
   LOG(ERROR) << "The run failed with error " << error_.code << ": \""
-             << base::WideToUtf8(error_.WindowText()) << "\" ("
-             << error_.reason << ")";
+             << base::WideToUtf8(WindowText(error_)) << "\" ("
+             << error_.message << ")";
 }
 
 void RunEnd::SendReport(const ReportPolicy& policy) {

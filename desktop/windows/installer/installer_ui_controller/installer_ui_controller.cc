@@ -174,7 +174,7 @@ void InstallerUIController::Init() {
   window_ = InstallerWindow::Create(settings_, stats_.root(), run_immediately_);
   if (!window_) {
     const std::string reason = "Could not initialize installer window";
-    OnError(kStringInstallerError, std::wstring(), reason);
+    OnError({kStringInstallerError, std::wstring(), reason, 0});
     LOG(ERROR) << reason;
     // No page could show the error and no backend runs whose end would
     // close the UI: the run ends here, with its report.
@@ -188,7 +188,7 @@ void InstallerUIController::Init() {
     const PendingError error = {kStringNoSse2, std::wstring(),
                                 "SSE2 not supported by the computer"};
     run_end_.SetError(error);
-    window_->ShowMessageBox(error.WindowText());
+    window_->ShowMessageBox(RunEnd::WindowText(error));
     return;
   }
   if (!no_fetcher_) {
@@ -254,7 +254,7 @@ void InstallerUIController::OnAccept() {
         "This version of Tarvo doesn't support windows versions prior to "
         "Windows 7"};
     run_end_.SetError(error);
-    window_->ShowError(error.WindowText(), true, error.reason);
+    window_->ShowError(RunEnd::WindowText(error), true, error.message);
     return;
   }
   installation_started_ = true;
@@ -372,9 +372,11 @@ void InstallerUIController::NotifyStatusChanged(int state) {
       fetch_failed_ = true;
       if (installation_started_) {
         LOG(INFO) << "Reporting fetcher error.";
-        ReportError(RunEnd::Error::ForFetchFailure(
+        const RunEnd::Error error = RunEnd::FetchFailureError(
             state, parts_.package_fetcher->GetWriteError(),
-            parts_.package_fetcher->download_folder()));
+            parts_.package_fetcher->download_folder());
+        run_end_.ReplaceError(error);
+        ReportError(error);
       } else {
         LOG(INFO) << "Exceeded maximum number of fetcher retries,"
                   << " we won't retry until user decides to.";
@@ -460,29 +462,14 @@ void InstallerUIController::OnTrackingDataHandled() {
   }
 }
 
-void InstallerUIController::OnError(int code,
-                                    const std::wstring& detail,
-                                    const std::string& message) {
-  // A backend that handed over to the package's installer follows that
-  // installer's error with a general one of its own; the first names the
-  // cause, and it is the one the user sees and the report keeps.
-  const uint32_t cause = error_cause_;
-  error_cause_ = 0;
-  if (pending_error_) {
-    LOG(INFO) << "Keeping the first error, not " << code << ": " << message;
-    return;
-  }
-  ReportError({code, detail, message, cause});
-}
-
-void InstallerUIController::OnErrorCause(uint32_t system_error) {
-  error_cause_ = system_error;
+void InstallerUIController::OnError(const RunError& error) {
+  if (run_end_.KeepFirstError(error))
+    ReportError(error);
 }
 
 void InstallerUIController::ReportError(const PendingError& error) {
   LOG(INFO) << "Reporting error " << error.code;
   pending_error_ = std::make_unique<PendingError>(error);
-  run_end_.SetError(error);
   // A running backend's end then comes as OnInstallerTerminated.
   parts_.runner->Stop();
 }
@@ -513,8 +500,8 @@ void InstallerUIController::OnInstallerTerminated(bool success) {
     const bool uninstalling = settings_->GetFlag(UNINSTALL_FLAG);
     const std::string reason = uninstalling ? "Unreported uninstaller error."
                                             : "Unreported installer error.";
-    OnError(uninstalling ? kStringUninstallerError : kStringInstallerError,
-            std::wstring(), reason);
+    OnError({uninstalling ? kStringUninstallerError : kStringInstallerError,
+             std::wstring(), reason, 0});
     LOG(ERROR) << reason;
   }
   base::CurrentTaskRunnerHandle::Get()->PostTaskWithDelay(
@@ -545,7 +532,9 @@ void InstallerUIController::HandlePendingError() {
       (phase_ < kPhaseAdditionalFiles || will_download_);
   error_shown_once_ = true;
   const std::unique_ptr<PendingError> error = std::move(pending_error_);
-  window_->ShowError(error->WindowText(), offer_full_package, error->reason);
+  run_end_.OnErrorHandled();
+  window_->ShowError(RunEnd::WindowText(*error), offer_full_package,
+                     error->message);
 }
 
 // An all-users installation refused for lack of administrator rights is
@@ -573,6 +562,7 @@ bool InstallerUIController::OfferCurrentUserInstallation() {
             Settings::kFromStandardFolder));
   }
   pending_error_.reset();
+  run_end_.OnErrorHandled();
   OnAccept();
   return true;
 }
