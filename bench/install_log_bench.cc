@@ -16,10 +16,10 @@
 #include "base/files/file_util.h"
 #include "base/win/scoped_com_initializer.h"
 #include "bench/bench_harness.h"
-#include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/install_log_reader.h"
-#include "desktop/windows/installer/service/install_log_writer.h"
-#include "desktop/windows/installer/service/registry_data.h"
+#include "desktop/windows/installer/install_log/install_log.h"
+#include "desktop/windows/installer/install_log/install_log_reader.h"
+#include "desktop/windows/installer/install_log/install_log_writer.h"
+#include "desktop/windows/installer/registry/registry_data.h"
 
 namespace {
 

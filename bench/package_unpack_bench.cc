@@ -3,7 +3,7 @@
 // bench/unpack_vs_7zz.sh). Each also prints its own time of the work alone,
 // without Wine's process start.
 //   package_unpack_bench unpack ARCHIVE FOLDER
-//       LzmaUtil unpacks ARCHIVE into FOLDER (files already there are
+//       PackageUnpacker unpacks ARCHIVE into FOLDER (files already there are
 //       overwritten, as 7zz -aoa does).
 //   package_unpack_bench checksum FILE SHA256
 //       ChecksumMatches of FILE against the lower-case hex SHA256.
@@ -17,7 +17,7 @@
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "bench/bench_harness.h"
-#include "desktop/windows/installer/package_fetcher/lzma_util.h"
+#include "desktop/windows/installer/package_unpacker/package_unpacker.h"
 #include "desktop/windows/installer/signing/checksum.h"
 
 namespace {
@@ -34,13 +34,13 @@ double Seconds(const LARGE_INTEGER& start) {
 int UnPack(const base::FilePath& archive, const base::FilePath& folder) {
   LARGE_INTEGER start;
   ::QueryPerformanceCounter(&start);
-  installer::LzmaUtil lzma;
-  if (lzma.OpenArchive(archive) != 0)
+  installer::PackageUnpacker unpacker;
+  if (unpacker.OpenArchive(archive) != 0)
     return 1;
-  const int result = lzma.UnPack(folder);
+  const int result = unpacker.UnPack(folder);
   const double seconds = Seconds(start);
   std::printf("result %d\n", result);
-  bench::Report("LzmaUtil::UnPack", seconds, "s");
+  bench::Report("PackageUnpacker::UnPack", seconds, "s");
   return result == 0 ? 0 : 1;
 }
 

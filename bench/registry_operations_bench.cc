@@ -19,8 +19,8 @@
 #include "base/rand_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "bench/bench_harness.h"
-#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
-#include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/transactions/delete_reg_key_operation.h"
+#include "desktop/windows/installer/transactions/transaction.h"
 
 namespace {
 

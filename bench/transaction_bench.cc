@@ -21,8 +21,8 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "bench/bench_harness.h"
-#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
-#include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/transactions/transaction.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #!/bin/sh
 # Unpacking the benchmark package (bench/make_unpack_archive.py: 300 files,
-# 188 MB, one solid LZMA block) with LzmaUtil under Wine against
+# 188 MB, one solid LZMA block) with PackageUnpacker under Wine against
 # `7zz x -mmt=1`, and the package's SHA-256 through ChecksumMatches against
 # `openssl dgst -sha256`. Whole processes timed by /usr/bin/time, five runs
 # in turn each, medians printed with peak memory and the ratios. Both
@@ -47,7 +47,7 @@ compare() {  # name_a, name_b; the commands come from run_a and run_b
 run_a() { measure "$BUILD/wine-run" "$BUILD/bench/package_unpack_bench.exe" unpack \
   "$(winpath "$ARCHIVE")" "$(winpath "$WORK/ours")"; }
 run_b() { measure 7zz x -bso0 -bsp0 -mmt=1 -aoa "-o$WORK/7zz" "$ARCHIVE"; }
-compare "LzmaUtil::UnPack (Wine)" "7zz x -mmt=1"
+compare "PackageUnpacker::UnPack (Wine)" "7zz x -mmt=1"
 diff -r "$WORK/ours" "$WORK/7zz"
 
 SHA256=$(openssl dgst -sha256 -r "$ARCHIVE" | cut -d' ' -f1)

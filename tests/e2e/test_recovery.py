@@ -345,12 +345,14 @@ def test_a_held_file_keeps_a_dead_updates_original_until_it_is_free(machine_roun
             assert [hashlib.sha256(path.read_bytes()).hexdigest() for path in aside] \
                 == [original], aside
 
-    assert machine_round.start("update") == 0
-    found = rollback.differences(machine_round.clean["update"], machine_round.state())
-    assert found == {}, found
-    assert machine_round.start("uninstall") == 0
-    found = rollback.differences(machine_round.clean["uninstall"], machine_round.state())
-    assert found == {}, found
+    update_and_uninstall_end_as_clean_runs(machine_round)
+
+
+def update_and_uninstall_end_as_clean_runs(machine_round):
+    for operation in ("update", "uninstall"):
+        assert machine_round.start(operation) == 0
+        found = rollback.differences(machine_round.clean[operation], machine_round.state())
+        assert found == {}, found
 
 
 def killed_update_journal(machine_round):
@@ -374,9 +376,4 @@ def test_a_recovery_killed_half_way_is_finished_by_the_next_run(machine_round, s
 
     # Killed before the recovery could end: its journal is left whole.
     assert journal.read_bytes() == text
-    assert machine_round.start("update") == 0
-    found = rollback.differences(machine_round.clean["update"], machine_round.state())
-    assert found == {}, found
-    assert machine_round.start("uninstall") == 0
-    found = rollback.differences(machine_round.clean["uninstall"], machine_round.state())
-    assert found == {}, found
+    update_and_uninstall_end_as_clean_runs(machine_round)

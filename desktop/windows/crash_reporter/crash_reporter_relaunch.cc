@@ -38,7 +38,7 @@
 #include "desktop/windows/crash_reporter/scoped_debugger_attachment.h"
 #include "desktop/windows/crash_reporter/upload_parameter_set.h"
 #include "desktop/windows/installer/entry/entry_switches.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

@@ -1,7 +1,7 @@
 #include "desktop/common/autoupdate/updatechecker/global_storage.h"
 
 #include "desktop/common/autoupdate/updatechecker/global_storage_impl.h"
-#include "desktop/windows/installer/service/product_environment.h"
+#include "desktop/windows/installer/product_environment/product_environment.h"
 
 namespace installer {
 

@@ -14,7 +14,7 @@
 #include "base/values.h"
 #include "base/win/registry.h"
 #include "components/prefs/json_pref_store.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

@@ -48,7 +48,7 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/crash_reporter/reporter_crash_handler.h"
 #include "desktop/windows/installer/entry/entry_switches.h"
-#include "desktop/windows/installer/installer_main.h"
+#include "desktop/windows/installer/entry/installer_main.h"
 
 namespace {
 

@@ -23,17 +23,17 @@
 #include "base/win/scoped_local_alloc.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
+#include "desktop/windows/installer/backend/installer.h"
+#include "desktop/windows/installer/backend/installer_observer.h"
 #include "desktop/windows/installer/backend/installer_package_wait.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/backend/steps/post_install_tasks.h"
 #include "desktop/windows/installer/entry/entry_switches.h"
-#include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
-#include "desktop/windows/installer/service/utils.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

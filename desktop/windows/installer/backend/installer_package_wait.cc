@@ -10,15 +10,15 @@
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
+#include "desktop/windows/installer/backend/installer.h"
+#include "desktop/windows/installer/backend/installer_observer.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
-#include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/installer_observer.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 
 namespace installer {
 

@@ -1,7 +1,7 @@
 #include "desktop/windows/installer/backend/installer_part.h"
 
-#include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/backend/installer.h"
+#include "desktop/windows/installer/settings/settings.h"
 
 namespace installer {
 

@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_PROCESS_SWITCHES_H_
-#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_PROCESS_SWITCHES_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_BACKEND_INSTALLER_PROCESS_SWITCHES_H_
+#define DESKTOP_WINDOWS_INSTALLER_BACKEND_INSTALLER_PROCESS_SWITCHES_H_
 
 // The switches through which the step machine tells the installer processes
 // it starts (an elevated relaunch, the package's installer) what they are.
@@ -16,4 +16,4 @@ inline constexpr char kPostElevatedInstallTasks[] =
 
 }  // namespace installer::switches
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_PROCESS_SWITCHES_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_BACKEND_INSTALLER_PROCESS_SWITCHES_H_

@@ -3,7 +3,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "desktop/windows/installer/installer.h"
+#include "desktop/windows/installer/backend/installer.h"
 
 namespace installer {
 

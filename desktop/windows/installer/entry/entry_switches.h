@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_ENTRY_SWITCHES_H_
-#define DESKTOP_WINDOWS_INSTALLER_ENTRY_SWITCHES_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_ENTRY_ENTRY_SWITCHES_H_
+#define DESKTOP_WINDOWS_INSTALLER_ENTRY_ENTRY_SWITCHES_H_
 
 // The switches of the entry's roles: read by the entry and its one-shot
 // roles, and written by whoever starts such a role (the step machine its
@@ -34,4 +34,4 @@ inline constexpr char kServerTrackingBlob[] = "server-tracking-blob";
 
 }  // namespace installer::switches
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_ENTRY_SWITCHES_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_ENTRY_ENTRY_SWITCHES_H_

@@ -13,7 +13,7 @@
 #include "base/process/null_standard_handles.h"
 #include "base/process/process.h"
 #include "base/threading/lock.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 namespace {

@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_HELP_PRINTER_H_
-#define DESKTOP_WINDOWS_INSTALLER_HELP_PRINTER_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_ENTRY_HELP_PRINTER_H_
+#define DESKTOP_WINDOWS_INSTALLER_ENTRY_HELP_PRINTER_H_
 
 #include <string>
 #include <vector>
@@ -31,4 +31,4 @@ std::string BuildHelpText(const HelpTextContext& context);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_HELP_PRINTER_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_ENTRY_HELP_PRINTER_H_

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "base/win/handle_verifier.h"
+#include "desktop/windows/installer/entry/installer_main.h"
 #include "desktop/windows/installer/entry/processor_check.h"
-#include "desktop/windows/installer/installer_main.h"
 
 // One handle table per process: a host that exports its own verifier gets
 // it back here, so handles passed across the boundary stay tracked.

@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_LOG_H_
-#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_LOG_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_ENTRY_INSTALLER_LOG_H_
+#define DESKTOP_WINDOWS_INSTALLER_ENTRY_INSTALLER_LOG_H_
 
 namespace base {
 class CommandLine;
@@ -27,4 +27,4 @@ void InitInstallerLogging(const base::CommandLine& command_line);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_LOG_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_ENTRY_INSTALLER_LOG_H_

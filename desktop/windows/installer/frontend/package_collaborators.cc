@@ -5,12 +5,12 @@
 #include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/path_service.h"
-#include "desktop/windows/installer/installer_runner.h"
+#include "desktop/windows/installer/frontend/installer_runner.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/pref_default_overrides_fetcher/pref_default_overrides_fetcher.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
-#include "desktop/windows/installer/status.h"
 
 namespace installer {
 

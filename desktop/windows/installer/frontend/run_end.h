@@ -1,12 +1,12 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_RUN_END_H_
-#define DESKTOP_WINDOWS_INSTALLER_RUN_END_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_FRONTEND_RUN_END_H_
+#define DESKTOP_WINDOWS_INSTALLER_FRONTEND_RUN_END_H_
 
 #include <cstdint>
 #include <string>
 
 #include "base/time/time_delta.h"
 #include "base/weak_reference.h"
-#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/backend/installer_observer.h"
 
 namespace base {
 class FilePath;
@@ -100,4 +100,4 @@ class RunEnd {
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_RUN_END_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_FRONTEND_RUN_END_H_

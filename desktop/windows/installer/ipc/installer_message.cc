@@ -8,7 +8,7 @@
 #include "base/binary_reader.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/backend/installer_observer.h"
 
 namespace installer {
 

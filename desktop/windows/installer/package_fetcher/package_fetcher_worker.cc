@@ -16,10 +16,10 @@
 #include "base/version.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/entry/entry_switches.h"
-#include "desktop/windows/installer/package_fetcher/lzma_util.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_ui_proxy.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/package_unpacker/package_unpacker.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/signing/checksum.h"
@@ -77,11 +77,11 @@ base::Version GetVersionBaseline() {
   return baseline;
 }
 
-bool IsWriteFailure(LzmaUtil::ErrorState state) {
-  return state == LzmaUtil::kCreateFileFailed ||
-         state == LzmaUtil::kWriteFileFailed ||
-         state == LzmaUtil::kSetFileTimeFailed ||
-         state == LzmaUtil::kCloseFileFailed;
+bool IsWriteFailure(PackageUnpacker::ErrorState state) {
+  return state == PackageUnpacker::kCreateFileFailed ||
+         state == PackageUnpacker::kWriteFileFailed ||
+         state == PackageUnpacker::kSetFileTimeFailed ||
+         state == PackageUnpacker::kCloseFileFailed;
 }
 
 }  // namespace
@@ -351,18 +351,18 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
     return;
   }
   {
-    LzmaUtil lzma;
-    lzma.set_delegate(proxy_.get());
-    if (lzma.OpenArchive(file, offset, length) != 0) {
+    PackageUnpacker unpacker;
+    unpacker.set_delegate(proxy_.get());
+    if (unpacker.OpenArchive(file, offset, length) != 0) {
       Fail(PackageFetcher::UNPACKING_FAILED, "Archive unpacking failed");
       return;
     }
-    const int result = lzma.UnPack(folder);
+    const int result = unpacker.UnPack(folder);
     if (result != 0) {
       // Only a file or folder that could not be made or written says
       // something of the download folder; a damaged archive does not.
       FailWriting(PackageFetcher::UNPACKING_FAILED, "Archive unpacking failed",
-                  IsWriteFailure(lzma.error_state())
+                  IsWriteFailure(unpacker.error_state())
                       ? static_cast<uint32_t>(result)
                       : 0);
       return;

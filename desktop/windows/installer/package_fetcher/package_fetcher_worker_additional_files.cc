@@ -25,7 +25,7 @@
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/signing/checksum.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
 #include "desktop/windows/installer/wininet/error_stats_observer.h"

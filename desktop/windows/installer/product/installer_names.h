@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_INSTALLER_NAMES_H_
-#define DESKTOP_WINDOWS_INSTALLER_INSTALLER_NAMES_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_PRODUCT_INSTALLER_NAMES_H_
+#define DESKTOP_WINDOWS_INSTALLER_PRODUCT_INSTALLER_NAMES_H_
 
 #include <string>
 #include <string_view>
@@ -25,4 +25,4 @@ std::string FormatWithProductName(const char* format, bool lower_case);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_INSTALLER_NAMES_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_PRODUCT_INSTALLER_NAMES_H_

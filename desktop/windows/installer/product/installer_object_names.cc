@@ -7,8 +7,8 @@
 
 #include "base/logging.h"
 #include "desktop/windows/installer/ipc/mailslot_name.h"
-#include "desktop/windows/installer/recovery/local_path.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FILE_NAMES_H_
-#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FILE_NAMES_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_PRODUCT_PACKAGE_FILE_NAMES_H_
+#define DESKTOP_WINDOWS_INSTALLER_PRODUCT_PACKAGE_FILE_NAMES_H_
 
 #include <string>
 
@@ -12,7 +12,7 @@ namespace installer {
 // The files a package brings, and those an installation made from it keeps
 // in its folder. Each process that writes, copies, reads or deletes one
 // names it from here, so a rename reaches all of them at once. The install
-// log's own names live with the log (service/install_log.h).
+// log's own names live with the log (install_log/install_log.h).
 
 // In the package and, once installed, in the installation folder.
 //
@@ -60,4 +60,4 @@ base::FilePath GetComponentInstallerPath(const base::FilePath& folder,
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FILE_NAMES_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_PRODUCT_PACKAGE_FILE_NAMES_H_

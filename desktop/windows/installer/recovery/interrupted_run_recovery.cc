@@ -14,14 +14,14 @@
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_named_mutex.h"
+#include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
 #include "desktop/windows/installer/recovery/journal_owner_check.h"
 #include "desktop/windows/installer/recovery/journal_scope.h"
-#include "desktop/windows/installer/recovery/local_path.h"
 #include "desktop/windows/installer/recovery/product_registry_scope.h"
-#include "desktop/windows/installer/recovery/run_journal.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {

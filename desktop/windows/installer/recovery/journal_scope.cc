@@ -7,10 +7,10 @@
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/backend/steps/update_steps.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/installer_version.h"
-#include "desktop/windows/installer/recovery/local_path.h"
 
 namespace installer {
 

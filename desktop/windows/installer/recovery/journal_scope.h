@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_JOURNAL_SCOPE_H_
-#define DESKTOP_WINDOWS_INSTALLER_JOURNAL_SCOPE_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_RECOVERY_JOURNAL_SCOPE_H_
+#define DESKTOP_WINDOWS_INSTALLER_RECOVERY_JOURNAL_SCOPE_H_
 
 #include <string>
 #include <unordered_map>
@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "base/files/file_path.h"
-#include "desktop/windows/installer/recovery/inside_folder_check.h"
+#include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/paths/inside_folder_check.h"
 #include "desktop/windows/installer/recovery/product_registry_scope.h"
-#include "desktop/windows/installer/recovery/run_journal.h"
 
 namespace installer {
 
@@ -74,4 +74,4 @@ class JournalScope {
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_JOURNAL_SCOPE_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_RECOVERY_JOURNAL_SCOPE_H_

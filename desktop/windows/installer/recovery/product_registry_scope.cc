@@ -6,15 +6,15 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/installer_version.h"
-#include "desktop/windows/installer/recovery/local_path.h"
-#include "desktop/windows/installer/service/placeholder_resolver.h"
-#include "desktop/windows/installer/service/product_environment_impl.h"
-#include "desktop/windows/installer/service/registry_entry.h"
-#include "desktop/windows/installer/service/registry_entry_tables.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/product_environment/product_environment_impl.h"
+#include "desktop/windows/installer/registry/placeholder_resolver.h"
+#include "desktop/windows/installer/registry/registry_entry.h"
+#include "desktop/windows/installer/registry/registry_entry_tables.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

@@ -7,8 +7,8 @@
 #include "base/features/feature_list.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
-#include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/settings/status.h"
 
 namespace installer {
 

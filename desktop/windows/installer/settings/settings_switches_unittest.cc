@@ -13,8 +13,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/child_output.h"
 #include "base/test/temp_tree.h"
-#include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "gtest/gtest.h"
 

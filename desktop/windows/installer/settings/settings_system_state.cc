@@ -16,10 +16,10 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
-#include "desktop/windows/installer/service/utils.h"
-#include "desktop/windows/installer/settings.h"
 #include "desktop/windows/installer/settings/install_folder_text.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/standalone_drives.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "base/win/registry.h"
-#include "desktop/windows/installer/service/utils.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "gtest/gtest.h"
 

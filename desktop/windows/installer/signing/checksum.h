@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_CHECKSUM_H_
-#define DESKTOP_WINDOWS_INSTALLER_CHECKSUM_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_SIGNING_CHECKSUM_H_
+#define DESKTOP_WINDOWS_INSTALLER_SIGNING_CHECKSUM_H_
 
 #include <cstddef>
 #include <string>
@@ -21,4 +21,4 @@ bool ChecksumMatches(const base::FilePath& path, const std::string& expected);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_CHECKSUM_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_SIGNING_CHECKSUM_H_

@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_STATS_NODE_H_
-#define DESKTOP_WINDOWS_INSTALLER_STATS_NODE_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_STATS_SENDER_STATS_NODE_H_
+#define DESKTOP_WINDOWS_INSTALLER_STATS_SENDER_STATS_NODE_H_
 
 #include <cstdint>
 #include <memory>
@@ -46,4 +46,4 @@ std::string FormatStatsTimestamp(base::Time time);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_STATS_NODE_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_STATS_SENDER_STATS_NODE_H_

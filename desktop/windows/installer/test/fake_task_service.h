@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/win/com_ptr.h"
-#include "desktop/windows/installer/service/task_scheduler_interfaces.h"
+#include "desktop/windows/installer/tasks/task_scheduler_interfaces.h"
 
 // A recording stand-in for Task Scheduler 2.0: Wine's service refuses
 // trigger ids, end boundaries, logon, boot and registration triggers, run

@@ -36,12 +36,12 @@
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/recovery/run_journal.h"
-#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
-#include "desktop/windows/installer/service/transactions/create_folder_operation.h"
-#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
-#include "desktop/windows/installer/service/transactions/move_file_operation.h"
-#include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/transactions/move_file_operation.h"
+#include "desktop/windows/installer/transactions/transaction.h"
 
 namespace {
 

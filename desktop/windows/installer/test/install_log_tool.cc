@@ -25,8 +25,8 @@
 #include "base/json/json_writer.h"
 #include "base/values.h"
 #include "base/win/scoped_com_initializer.h"
-#include "desktop/windows/installer/service/install_log_reader.h"
-#include "desktop/windows/installer/service/install_log_writer.h"
+#include "desktop/windows/installer/install_log/install_log_reader.h"
+#include "desktop/windows/installer/install_log/install_log_writer.h"
 
 namespace {
 

@@ -48,7 +48,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
-#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/backend/installer_observer.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
 #include "desktop/windows/installer/ipc/ipc_sender.h"

@@ -49,7 +49,7 @@
 #include "base/time/tick_time.h"
 #include "base/values.h"
 #include "base/win/scoped_com_initializer.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
 #include "desktop/windows/installer/test/settings_status_waiter.h"

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/recovery/journal_scope.h"
-#include "desktop/windows/installer/recovery/run_journal.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3)

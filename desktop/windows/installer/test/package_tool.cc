@@ -24,9 +24,9 @@
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/installer/package_fetcher/lzma_util.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/package_unpacker/package_unpacker.h"
 #include "desktop/windows/installer/signing/checksum.h"
 
 namespace {
@@ -107,23 +107,24 @@ int UnPack(const base::CommandLine& command_line) {
   if (command_line.HasSwitch("pause-at"))
     base::StringToInt(command_line.GetSwitchValueASCII("pause-at"), &pause_at);
   ProgressRecorder recorder(pause_at);
-  installer::LzmaUtil lzma;
-  lzma.set_delegate(&recorder);
+  installer::PackageUnpacker unpacker;
+  unpacker.set_delegate(&recorder);
   const std::string window = command_line.GetSwitchValueASCII("window");
   const size_t colon = window.find(':');
   const DWORD opened =
       colon == std::string::npos
-          ? lzma.OpenArchive(base::FilePath(arguments[1]))
-          : lzma.OpenArchive(base::FilePath(arguments[1]),
-                             std::stoull(window.substr(0, colon)),
-                             std::stoull(window.substr(colon + 1)));
+          ? unpacker.OpenArchive(base::FilePath(arguments[1]))
+          : unpacker.OpenArchive(base::FilePath(arguments[1]),
+                                 std::stoull(window.substr(0, colon)),
+                                 std::stoull(window.substr(colon + 1)));
   base::FilePath output_file;
-  const int result = lzma.UnPack(base::FilePath(arguments[2]), &output_file);
+  const int result =
+      unpacker.UnPack(base::FilePath(arguments[2]), &output_file);
   std::printf(
       "open %lu\nresult %d\nerror_state %d\nin_page_status %ld\ntotal %d\n"
       "progress %s\noutput_file %s\n",
-      opened, result, lzma.error_state(),
-      static_cast<long>(lzma.in_page_status()), recorder.total(),
+      opened, result, unpacker.error_state(),
+      static_cast<long>(unpacker.in_page_status()), recorder.total(),
       recorder.progress().c_str(), output_file.AsUTF8().c_str());
   return 0;
 }

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/service/association_shell.h"
+#include "desktop/windows/installer/shell/association_shell.h"
 
 namespace installer::test {
 

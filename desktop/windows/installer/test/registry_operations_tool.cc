@@ -36,11 +36,11 @@
 
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_local_alloc.h"
-#include "desktop/windows/installer/service/transactions/change_reg_value_operation.h"
-#include "desktop/windows/installer/service/transactions/create_reg_key_operation.h"
-#include "desktop/windows/installer/service/transactions/delete_reg_key_operation.h"
-#include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/test/scoped_test_key.h"
+#include "desktop/windows/installer/transactions/change_reg_value_operation.h"
+#include "desktop/windows/installer/transactions/create_reg_key_operation.h"
+#include "desktop/windows/installer/transactions/delete_reg_key_operation.h"
+#include "desktop/windows/installer/transactions/transaction.h"
 
 namespace {
 

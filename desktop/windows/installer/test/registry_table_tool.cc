@@ -46,14 +46,14 @@
 #include "base/values.h"
 #include "base/win/registry.h"
 #include "base/win/windows_version.h"
-#include "desktop/windows/installer/service/folder_product_environment.h"
-#include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/placeholder_resolver.h"
-#include "desktop/windows/installer/service/registry_entry.h"
-#include "desktop/windows/installer/service/registry_entry_tables.h"
-#include "desktop/windows/installer/service/transactions/operation.h"
-#include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/install_log/install_log.h"
+#include "desktop/windows/installer/product_environment/folder_product_environment.h"
+#include "desktop/windows/installer/registry/placeholder_resolver.h"
+#include "desktop/windows/installer/registry/registry_entry.h"
+#include "desktop/windows/installer/registry/registry_entry_tables.h"
 #include "desktop/windows/installer/test/recording_association_shell.h"
+#include "desktop/windows/installer/transactions/operation.h"
+#include "desktop/windows/installer/transactions/transaction.h"
 
 namespace {
 

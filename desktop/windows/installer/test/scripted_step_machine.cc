@@ -9,8 +9,8 @@
 #include "base/message_loop/message_loop.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
-#include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/settings/status.h"
 
 namespace installer {
 

@@ -11,8 +11,8 @@
 #include "base/weak_reference.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/backend/installer_observer.h"
 #include "desktop/windows/installer/backend/step_machine.h"
-#include "desktop/windows/installer/installer_observer.h"
 
 namespace installer {
 

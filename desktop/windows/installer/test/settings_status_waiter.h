@@ -2,7 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_TEST_SETTINGS_STATUS_WAITER_H_
 
 #include "base/message_loop/loop_runner.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 
 namespace installer {
 

@@ -13,8 +13,8 @@
 
 #include "base/json/json_writer.h"
 #include "base/values.h"
-#include "desktop/windows/installer/installer.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/backend/installer.h"
+#include "desktop/windows/installer/settings/settings.h"
 
 namespace {
 

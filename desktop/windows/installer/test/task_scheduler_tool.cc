@@ -41,9 +41,9 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
-#include "desktop/windows/installer/service/task_scheduler_interfaces.h"
-#include "desktop/windows/installer/service/task_scheduler_v1.h"
-#include "desktop/windows/installer/service/task_scheduler_v2.h"
+#include "desktop/windows/installer/tasks/task_scheduler_interfaces.h"
+#include "desktop/windows/installer/tasks/task_scheduler_v1.h"
+#include "desktop/windows/installer/tasks/task_scheduler_v2.h"
 #include "desktop/windows/installer/test/fake_task_service.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "base/observer_list.h"
 #include "base/weak_reference.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
 #include "desktop/windows/installer/ui/scoped_gdi_object.h"
 #include "desktop/windows/installer/ui/window_images.h"

@@ -11,7 +11,7 @@
 #include "base/threading/lock.h"
 #include "base/time/tick_time.h"
 #include "base/values.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "desktop/windows/installer/ui/host_resource_ids.h"
 #include "gtest/gtest.h"

@@ -9,13 +9,13 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/task_scheduler.h"
-#include "desktop/windows/installer/service/utils.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/tasks/task_scheduler.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {

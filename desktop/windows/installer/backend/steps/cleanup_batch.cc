@@ -12,7 +12,7 @@
 #include "base/strings/string_util.h"
 #include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/recovery/local_path.h"
+#include "desktop/windows/installer/paths/local_path.h"
 
 namespace installer {
 

@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_CLEANUP_BATCH_H_
-#define DESKTOP_WINDOWS_INSTALLER_CLEANUP_BATCH_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_CLEANUP_BATCH_H_
+#define DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_CLEANUP_BATCH_H_
 
 #include <cstdint>
 #include <set>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
-#include "desktop/windows/installer/recovery/inside_folder_check.h"
+#include "desktop/windows/installer/paths/inside_folder_check.h"
 
 namespace installer {
 
@@ -66,4 +66,4 @@ bool StartCleanupBatch(const base::FilePath& batch_file, bool wait);
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_CLEANUP_BATCH_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_CLEANUP_BATCH_H_

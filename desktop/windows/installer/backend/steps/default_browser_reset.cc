@@ -16,11 +16,11 @@
 #include "desktop/windows/installer/backend/installer_elevation.h"
 #include "desktop/windows/installer/backend/steps/firewall_rule.h"
 #include "desktop/windows/installer/backend/steps/uninstall_survey.h"
-#include "desktop/windows/installer/service/association_shell.h"
-#include "desktop/windows/installer/service/system_association_shell.h"
-#include "desktop/windows/installer/service/utils.h"
-#include "desktop/windows/installer/settings.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/shell/association_shell.h"
+#include "desktop/windows/installer/shell/system_association_shell.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

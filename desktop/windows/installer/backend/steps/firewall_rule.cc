@@ -4,8 +4,8 @@
 
 #include "base/files/file_path.h"
 #include "base/logging.h"
-#include "desktop/windows/installer/service/firewall_manager.h"
-#include "desktop/windows/installer/service/firewall_name_provider.h"
+#include "desktop/windows/installer/firewall/firewall_manager.h"
+#include "desktop/windows/installer/firewall/firewall_name_provider.h"
 
 namespace installer {
 

@@ -15,13 +15,13 @@
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
+#include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/service/folder_product_environment.h"
-#include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/utils.h"
-#include "desktop/windows/installer/settings.h"
+#include "desktop/windows/installer/product_environment/folder_product_environment.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

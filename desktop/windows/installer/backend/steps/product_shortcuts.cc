@@ -11,14 +11,14 @@
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/shortcut.h"
+#include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
-#include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/taskband_utils.h"
-#include "desktop/windows/installer/service/transactions/copy_file_operation.h"
-#include "desktop/windows/installer/service/transactions/delete_file_operation.h"
-#include "desktop/windows/installer/service/transactions/transaction.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/shell/taskband_utils.h"
+#include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/transactions/copy_file_operation.h"
+#include "desktop/windows/installer/transactions/delete_file_operation.h"
+#include "desktop/windows/installer/transactions/transaction.h"
 
 namespace installer {
 

@@ -9,12 +9,12 @@
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
-#include "desktop/windows/installer/service/install_log.h"
-#include "desktop/windows/installer/service/product_environment.h"
+#include "desktop/windows/installer/product_environment/product_environment.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
 
 namespace installer {
 

@@ -7,8 +7,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_named_mutex.h"
-#include "desktop/windows/installer/service/transactions/create_reg_key_operation.h"
-#include "desktop/windows/installer/service/transactions/transaction.h"
+#include "desktop/windows/installer/transactions/create_reg_key_operation.h"
+#include "desktop/windows/installer/transactions/transaction.h"
 
 namespace installer {
 

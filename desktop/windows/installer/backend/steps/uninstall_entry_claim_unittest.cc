@@ -8,8 +8,8 @@
 
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/service/transactions/transaction.h"
 #include "desktop/windows/installer/test/scoped_test_key.h"
+#include "desktop/windows/installer/transactions/transaction.h"
 #include "gtest/gtest.h"
 
 namespace installer {

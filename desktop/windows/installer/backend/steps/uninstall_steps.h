@@ -1,5 +1,5 @@
-#ifndef DESKTOP_WINDOWS_INSTALLER_UNINSTALL_STEPS_H_
-#define DESKTOP_WINDOWS_INSTALLER_UNINSTALL_STEPS_H_
+#ifndef DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_UNINSTALL_STEPS_H_
+#define DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_UNINSTALL_STEPS_H_
 
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/backend/installer_part.h"
@@ -38,4 +38,4 @@ class UninstallSteps : public InstallerPart {
 
 }  // namespace installer
 
-#endif  // DESKTOP_WINDOWS_INSTALLER_UNINSTALL_STEPS_H_
+#endif  // DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_UNINSTALL_STEPS_H_

@@ -17,10 +17,10 @@
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
-#include "desktop/windows/installer/service/folder_product_environment.h"
-#include "desktop/windows/installer/service/utils.h"
+#include "desktop/windows/installer/product_environment/folder_product_environment.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/status.h"
+#include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/installer/installer_observer.h"
+#include "desktop/windows/installer/backend/installer_observer.h"
 
 namespace installer {
 

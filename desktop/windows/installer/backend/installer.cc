@@ -1,0 +1,682 @@
+#include "desktop/windows/installer/backend/installer.h"
+
+#include <tuple>
+#include <utility>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/features/command_line_feature_reader.h"
+#include "base/features/feature_list.h"
+#include "base/features/list_feature_reader.h"
+#include "base/files/file_util.h"
+#include "base/location.h"
+#include "base/log_message.h"
+#include "base/logging.h"
+#include "base/message_loop/message_loop.h"
+#include "base/path_service.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/prefs_task_pool.h"
+#include "base/time/time.h"
+#include "base/values.h"
+#include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/backend/installer_package_wait.h"
+#include "desktop/windows/installer/backend/installer_process_switches.h"
+#include "desktop/windows/installer/backend/product_placeholders.h"
+#include "desktop/windows/installer/backend/steps/autoupdate_task.h"
+#include "desktop/windows/installer/backend/steps/copy_steps.h"
+#include "desktop/windows/installer/backend/steps/default_browser_reset.h"
+#include "desktop/windows/installer/backend/steps/install_steps.h"
+#include "desktop/windows/installer/backend/steps/post_install_tasks.h"
+#include "desktop/windows/installer/backend/steps/product_shortcuts.h"
+#include "desktop/windows/installer/backend/steps/protocol_handler_step.h"
+#include "desktop/windows/installer/backend/steps/uninstall_steps.h"
+#include "desktop/windows/installer/backend/steps/uninstall_survey.h"
+#include "desktop/windows/installer/backend/steps/update_steps.h"
+#include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
+#include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/registry/registry_entry.h"
+#include "desktop/windows/installer/security/access_permissions.h"
+#include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
+#include "desktop/windows/installer/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/transactions/run_journal_operation.h"
+
+namespace installer {
+
+namespace {
+
+using Step = Installer::Step;
+
+constexpr Step kInstallSteps[] = {
+    Step::kCopyFiles,         Step::kCopyRootFiles,
+    Step::kInstallLauncher,   Step::kSetUpRegistry,
+    Step::kInstallShortcuts,  Step::kWriteInstallerPrefs,
+    Step::kInstallComponents, Step::kFinalizeInstallation,
+};
+constexpr Step kUpdateSteps[] = {
+    Step::kRemovePreviousFiles, Step::kCopyFiles,
+    Step::kRemoveOldRootFiles,  Step::kCopyRootFiles,
+    Step::kInstallLauncher,     Step::kCleanUpRegistry,
+    Step::kSetUpRegistry,       Step::kUpdateShortcuts,
+    Step::kWriteInstallerPrefs, Step::kPreserveInstallerStatus,
+    Step::kInstallComponents,   Step::kFinalizeInstallation,
+};
+constexpr Step kUninstallSteps[] = {
+    Step::kCleanUpRegistry,        Step::kRemoveShortcuts,
+    Step::kFinalizeUninstallation, Step::kRemoveInstalledFiles,
+    Step::kUninstallComponents,    Step::kCleanUpAfterUninstallation,
+};
+constexpr Step kProtocolHandlerSteps[] = {
+    Step::kRegisterProtocolHandler,
+    Step::kWriteInstallerPrefs,
+    Step::kSucceeded,
+};
+
+// Read, write and execute: what the steps need on the installation folder.
+constexpr DWORD kInstallFolderAccess = 0x1201BF;
+constexpr int kFileObject = 1;  // SE_FILE_OBJECT
+
+constexpr char kInstallerExperimentsKey[] = "installer-experiments";
+constexpr char kTestExperiment[] = "installer-experiment-test";
+
+}  // namespace
+
+// In the order of `Step`, which the check below holds the table to.
+constexpr Installer::StepDefinition Installer::kStepTable[] = {
+    {Step::kCopyFiles, "copy the package files",
+     [](Installer& i) { i.copy_steps_->StepCopyFile(0, false); }},
+    {Step::kCopyRootFiles, "copy the root files",
+     [](Installer& i) { i.copy_steps_->StepCopyFile(0, true); }},
+    {Step::kInstallLauncher, "install the launcher",
+     [](Installer& i) { i.install_steps_->StepInstallLauncher(); }},
+    {Step::kSetUpRegistry, "set up the registry",
+     [](Installer& i) { i.install_steps_->StepSetUpRegistry(); }},
+    {Step::kInstallShortcuts, "install the shortcuts",
+     [](Installer& i) { i.install_steps_->StepInstallShortcuts(); }},
+    {Step::kWriteInstallerPrefs, "write the installer preferences",
+     [](Installer& i) { i.install_steps_->StepWriteInstallerPrefs(); }},
+    {Step::kInstallComponents, "install the components",
+     [](Installer& i) { i.install_steps_->StepInstallComponents(); }},
+    {Step::kFinalizeInstallation, "finalize the installation",
+     [](Installer& i) { i.install_steps_->StepFinalizeInstallation(); }},
+    {Step::kRemovePreviousFiles, "remove the previously installed files",
+     [](Installer& i) { i.update_steps_->StepRemovePreviousFiles(true); }},
+    {Step::kRemoveOldRootFiles, "remove old files from the installation root",
+     [](Installer& i) { i.update_steps_->StepRemoveOldRootFiles(); }},
+    {Step::kCleanUpRegistry, "clean up the registry",
+     [](Installer& i) { i.update_steps_->StepCleanUpRegistry(); }},
+    {Step::kUpdateShortcuts, "update the shortcuts",
+     [](Installer& i) { i.update_steps_->StepUpdateShortcuts(); }},
+    {Step::kPreserveInstallerStatus, "preserve the previous installer status",
+     [](Installer& i) { i.update_steps_->StepPreserveInstallerStatus(); }},
+    {Step::kRemoveShortcuts, "remove the shortcuts and unpin",
+     [](Installer& i) { i.uninstall_steps_->StepRemoveShortcuts(); }},
+    {Step::kFinalizeUninstallation, "finalize the uninstallation",
+     [](Installer& i) { i.uninstall_steps_->StepFinalizeUninstallation(); }},
+    {Step::kRemoveInstalledFiles, "remove the installed files",
+     [](Installer& i) { i.update_steps_->StepRemovePreviousFiles(false); }},
+    {Step::kUninstallComponents, "uninstall the components",
+     [](Installer& i) { i.uninstall_steps_->StepUninstallComponents(); }},
+    {Step::kCleanUpAfterUninstallation, "clean up after the uninstallation",
+     [](Installer& i) {
+       i.uninstall_steps_->StepCleanUpAfterUninstallation();
+     }},
+    {Step::kRegisterProtocolHandler, "register as protocol handler",
+     [](Installer& i) {
+       i.protocol_handler_step_->StepRegisterProtocolHandler();
+     }},
+    {Step::kSucceeded, "succeeded", [](Installer& i) { i.Succeeded(); }},
+};
+
+namespace {
+
+// Row n of the table is step n, so that a step finds its row by value.
+constexpr bool StepTableFollowsTheEnum() {
+  for (size_t row = 0; row < Installer::kStepCount; ++row) {
+    if (static_cast<size_t>(Installer::kStepTable[row].step) != row)
+      return false;
+  }
+  return true;
+}
+static_assert(StepTableFollowsTheEnum());
+
+}  // namespace
+
+Installer::Installer()
+    : loop_(base::MessageLoop::current()),
+      elevation_(std::make_unique<InstallerElevation>(this)),
+      package_wait_(std::make_unique<InstallerPackageWait>(this)),
+      post_install_tasks_(std::make_unique<PostInstallTasks>(this)),
+      shortcuts_(std::make_unique<ProductShortcuts>(this)),
+      autoupdate_task_(std::make_unique<AutoupdateTask>(this)),
+      uninstall_survey_(std::make_unique<UninstallSurvey>(this)),
+      default_browser_reset_(std::make_unique<DefaultBrowserReset>(this)),
+      copy_steps_(std::make_unique<CopySteps>(this)),
+      install_steps_(std::make_unique<InstallSteps>(this)),
+      update_steps_(std::make_unique<UpdateSteps>(this)),
+      uninstall_steps_(std::make_unique<UninstallSteps>(this)),
+      protocol_handler_step_(std::make_unique<ProtocolHandlerStep>(this)) {}
+
+Installer::~Installer() {
+  if (running_)
+    Cancel();
+  // Stopped before the handles close: a wait on a closed handle is
+  // undefined.
+  package_wait_->StopWatching();
+  interrupted_watcher_.StopWatching();
+  weak_source_.Invalidate();
+}
+
+// static
+std::span<const Installer::Step> Installer::GetStepList(
+    Settings::Operation operation) {
+  switch (operation) {
+    case Settings::kInstalling:
+      return kInstallSteps;
+    case Settings::kUpgrading:
+      return kUpdateSteps;
+    case Settings::kUninstalling:
+      return kUninstallSteps;
+    case Settings::kRegisteringProtocolHandler:
+      return kProtocolHandlerSteps;
+    case Settings::kNoOperation:
+      break;
+  }
+  return {};
+}
+
+// static
+const char* Installer::GetStepName(Step step) {
+  return kStepTable[static_cast<size_t>(step)].name;
+}
+
+void Installer::AddObserver(InstallerObserver* observer) {
+  observers_.AddObserver(observer);
+}
+
+void Installer::RemoveObserver(InstallerObserver* observer) {
+  observers_.RemoveObserver(observer);
+}
+
+void Installer::Run(Settings* settings) {
+  LOG(INFO) << "Beginning installation";
+  settings->set_changeable(false);
+  settings_ = settings;
+  succeeded_ = false;
+  loop_->task_runner()->PostTask(FROM_HERE,
+                                 base::BindWeak(&Installer::BuildStepsAndStart,
+                                                weak_source_.GetRef(), this));
+}
+
+const Status* Installer::status() const {
+  return settings_->GetStatus();
+}
+
+void Installer::BuildStepsAndStart() {
+  running_ = true;
+  const Settings::Operation operation = settings_->operation();
+  if (operation == Settings::kRegisteringProtocolHandler) {
+    BuildStepList();
+    ScheduleNextStep();
+    return;
+  }
+  if (operation != Settings::kUpgrading && !status()->kilnor_installation &&
+      settings_->GetFlag(AUTOUPDATE)) {
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                       "Settings operation invalid for autoupdate");
+    return;
+  }
+  if (operation == Settings::kNoOperation) {
+    LOG(ERROR) << Fail(kStringInvalidLocation, std::wstring(),
+                       "Settings operation invalid");
+    return;
+  }
+  if (!base::GetPathForKey(base::kExeDir, &package_folder_)) {
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                       "Failed getting our own path");
+    return;
+  }
+  const base::CommandLine& command_line = GetProcessCommandLine();
+  if (command_line.HasSwitch(switches::kPostElevatedInstallTasks)) {
+    LOG(INFO) << "Post elevation installation tasks only";
+    post_install_tasks_->RunPostElevationTasks();
+    Succeeded();
+    return;
+  }
+  if (!WatchInterruptedEvent())
+    return;
+  if (command_line.HasSwitch(switches::kParentPid)) {
+    base::WideStringToUint(
+        command_line.GetSwitchValueNative(switches::kParentPid),
+        &second_process_id_);
+    VLOG(1) << "Second installer pid: " << second_process_id_;
+  }
+
+  const base::FilePath folder = status()->install_folder;
+  if (!ObtainWriteAccess(folder))
+    return;
+  RunJournal::Get()->Start(folder);
+  if (!transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
+    LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
+                                "Could not create installation folder",
+                                transaction_.last_error());
+    return;
+  }
+  // Cannot fail: it only marks where a rollback ends the journal.
+  std::ignore =
+      transaction_.ExecuteOperation(std::make_unique<RunJournalOperation>());
+  for (InstallerObserver& observer : observers_)
+    observer.OnInstallFolderCreated();
+
+  if (command_line.HasSwitch(switches::kWaitForPackage)) {
+    VLOG(2) << "Need to wait for package";
+    package_wait_->WaitForPackage(false);
+    return;
+  }
+
+  install_log_.copy_only = settings_->GetFlag(COPY_ONLY);
+  install_log_.all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  install_log_.path = folder.value();
+  install_log_.version = GetVersionString();
+  if (operation == Settings::kUpgrading &&
+      !status()->install_log.app_id.empty()) {
+    install_log_.app_id = status()->install_log.app_id;
+  } else {
+    install_log_.app_id = std::to_string(base::Time::Now().ToTimeT());
+    VLOG(1) << "AppId for new installation: " << install_log_.app_id;
+  }
+
+  if (operation == Settings::kInstalling || operation == Settings::kUpgrading) {
+    if (!copy_steps_->PrepareFileLists(folder) ||
+        !CreateVersionSubfolder(folder))
+      return;
+  } else if (operation == Settings::kUninstalling) {
+    if (!uninstall_steps_->DeleteProductExecutable(folder))
+      return;
+  }
+  if (operation == Settings::kUpgrading)
+    ApplyStoredExperiments(folder);
+  copy_steps_->DecideWhetherToMove();
+  if (status()->experiments.IsEnabled(kTestExperiment) !=
+      base::IsFeatureEnabled(kTestExperiment)) {
+    LOG(INFO) << "Changing the status of the test experiment.";
+  }
+  launcher_is_executable_ =
+      GetExecutableBitness(folder.Append(kLauncherName), &launcher_is_64_bit_);
+
+  BuildStepList();
+  int total = static_cast<int>(steps_.size()) + 1;
+  if (operation != Settings::kUninstalling)
+    total += copy_steps_->ExtraReports();
+  for (InstallerObserver& observer : observers_)
+    observer.OnTotalSteps(total);
+  ScheduleNextStep();
+}
+
+bool Installer::WatchInterruptedEvent() {
+  const std::wstring name = InstallerObjectNames(status()->install_folder)
+                                .installation_interrupted_event();
+  VLOG(1) << "Event name for interrupted installation: "
+          << base::WideToUtf8(name);
+  interrupted_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  if (!interrupted_event_.IsValid()) {
+    PLOG(ERROR) << "OpenEventW failed";
+    LOG(ERROR) << Fail(
+        kStringInstallerError, std::wstring(),
+        "Failed to open a handle to the installation interrupted event");
+    return false;
+  }
+  if (!interrupted_watcher_.StartWatching(interrupted_event_.Get(), this)) {
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                       "Failed to watch the installation interrupted event");
+    return false;
+  }
+  return true;
+}
+
+bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
+  const bool is_elevated_admin = IsUserAdmin(false);
+  VLOG(1) << "is_elevated_admin: " << is_elevated_admin;
+  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  const bool single_profile = settings_->GetFlag(SINGLE_PROFILE);
+  const Settings::Operation operation = settings_->operation();
+  bool has_write = true;
+
+  if (all_users && settings_->GetFlag(SILENT) && !is_elevated_admin) {
+    LOG(ERROR) << Fail(
+        kStringInstallerError, std::wstring(),
+        "Installation requires elevation, but cannot elevate when silent");
+    return false;
+  }
+  if (status()->valid_parent_folder != folder &&
+      !(all_users && !is_elevated_admin)) {
+    VLOG(2) << "Using write permissions from the status";
+    has_write = status()->has_write_access;
+    if (has_write &&
+        !transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
+      LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
+                                  "Could not create installation folder",
+                                  transaction_.last_error());
+      return false;
+    }
+  }
+  install_steps_->SaveLastInstallPath();
+  if (has_write)
+    has_write =
+        CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess);
+  if (operation == Settings::kInstalling && !has_write && single_profile &&
+      status()->single_profile != 1) {
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
+                       "Single profile installations are only allowed to "
+                       "locations where the user has write access");
+    return false;
+  }
+  if (all_users && !is_elevated_admin) {
+    VLOG(1) << "All users is set but we have no admin privs -> elevate";
+    return HandleRelaunchResult(elevation_->RelaunchElevated());
+  }
+  if (operation == Settings::kInstalling && is_elevated_admin &&
+      single_profile && status()->single_profile != 1) {
+    // A lasting grant: nothing is kept to undo it.
+    GrantAccessToCurrentUser(folder.value(), kFileObject, GENERIC_ALL, false,
+                             nullptr);
+  }
+  LOG(INFO) << "Write privileges for install folder: " << has_write;
+  if (has_write ||
+      GrantAccessToCurrentUser(folder.value(), kFileObject,
+                               kInstallFolderAccess, true, &saved_security_)) {
+    return true;
+  }
+  if (is_elevated_admin) {
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
+                       "Could not obtain write permissions to installation "
+                       "folder");
+    return false;
+  }
+  if (IsUserAdmin(true)) {
+    VLOG(1) << "Running elevated because of folder privileges";
+    return HandleRelaunchResult(elevation_->RelaunchElevated());
+  }
+  LOG(INFO) << "Need temporary write permissions from administrative user";
+  const bool permanent = single_profile || GetProcessCommandLine().HasSwitch(
+                                               switches::kComponents);
+  switch (elevation_->GrantFolderPermissionElevated(folder, permanent)) {
+    case InstallerElevation::kElevatedDone:
+      VLOG(2) << "Temporary write permission obtained";
+      break;
+    case InstallerElevation::kElevationImpossible:
+      LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
+                         "Failed to elevate the process to give us write "
+                         "permissions to installation folder");
+      return false;
+    case InstallerElevation::kElevatedProcessFailed:
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                         "The process for giving us write permission to the "
+                         "installer folder didn't complete successfully");
+      return false;
+    default:
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                         "Error when setting up the process to give us write "
+                         "permissions to installation folder");
+      return false;
+  }
+  if (!CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess)) {
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
+                       "No write access to installation folder after "
+                       "attempting to get it via elevated process");
+    return false;
+  }
+  return true;
+}
+
+bool Installer::HandleRelaunchResult(InstallerElevation::Result result) {
+  switch (result) {
+    case InstallerElevation::kElevatedDone:
+      VLOG(2) << "Succeeded elevated run";
+      Succeeded();
+      return false;
+    case InstallerElevation::kRunContinuesInPackageWait:
+      // The elevated installer did the work; the package wait (or the
+      // hand-over it already made) reports the run's end.
+      VLOG(2) << "Succeeded elevated run, waiting for the package";
+      return false;
+    case InstallerElevation::kElevationImpossible:
+      LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
+                         "Elevated installation failed.");
+      return false;
+    case InstallerElevation::kElevatedProcessFailed:
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                         "Installer process did not complete successfully.");
+      return false;
+    case InstallerElevation::kElevationSetupError:
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                         "Error when setting up the installer process");
+      return false;
+  }
+  return true;
+}
+
+bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
+  const std::wstring version = base::Utf8ToWide(GetVersionString());
+  std::wstring candidate = version;
+  for (int suffix = 0; base::PathExists(folder.Append(candidate)); ++suffix)
+    candidate = version + L"_" + std::to_wstring(suffix);
+  VLOG(1) << "Installation subfolder" << base::WideToUtf8(candidate);
+  install_log_.subfolder = candidate;
+  if (!transaction_.ExecuteOperation(
+          MakeCreateFolderOperation(folder.Append(candidate)))) {
+    // The full path: the version alone names no place the user can find.
+    LOG(ERROR) << FailWithCause(kStringCreateFolderFailed,
+                                folder.Append(candidate).value(),
+                                "Creating installation subfolder failed",
+                                transaction_.last_error());
+    return false;
+  }
+  return true;
+}
+
+void Installer::ApplyStoredExperiments(const base::FilePath& folder) {
+  const base::RefPtr<base::JsonPrefStore> prefs = base::CreateFilePrefStore(
+      base::GetPrefsTaskPool(), folder.Append(kInstallerPrefsName));
+  const base::Value* value = nullptr;
+  const base::ListValue* experiments = nullptr;
+  if (!prefs->GetValue(kInstallerExperimentsKey, &value) ||
+      !value->GetAsList(&experiments)) {
+    return;
+  }
+  base::FeatureList* features = base::FeatureList::GetInstance();
+  features->ApplyReader(base::ListFeatureReader(*experiments));
+  // The command line wins over what the installation stored.
+  features->ApplyReader(
+      base::CommandLineFeatureReader(GetProcessCommandLine()));
+}
+
+void Installer::BuildStepList() {
+  steps_.clear();
+  step_list_ = GetStepList(settings_->operation());
+  for (Step step : step_list_)
+    steps_.push_back(MakeStepClosure(step));
+  next_step_ = 0;
+}
+
+base::Closure Installer::MakeStepClosure(Step step) {
+  const base::Closure& injected = steps_for_testing_[static_cast<size_t>(step)];
+  if (!injected.is_null())
+    return injected;
+  return base::BindWeak(&Installer::RunStepBody, weak_source_.GetRef(), this,
+                        step);
+}
+
+void Installer::RunStepBody(Step step) {
+  kStepTable[static_cast<size_t>(step)].run(*this);
+}
+
+void Installer::SetStepForTesting(Step step, base::Closure body) {
+  steps_for_testing_[static_cast<size_t>(step)] = std::move(body);
+}
+
+void Installer::PostStep(base::Closure step) {
+  loop_->task_runner()->PostTask(
+      FROM_HERE, base::BindWeak(&Installer::RunStep, weak_source_.GetRef(),
+                                this, std::move(step)));
+}
+
+void Installer::RunStep(base::Closure step) {
+  if (run_ended_) {
+    VLOG(1) << "Installation already ended: step not run";
+    return;
+  }
+  step.Run();
+}
+
+bool Installer::FailAtInjectedFault() {
+  if (!TestHooks::ShouldFailAfterStep())
+    return false;
+  const int code = settings_->operation() == Settings::kUninstalling
+                       ? kStringUninstallerError
+                       : kStringInstallerError;
+  LOG(ERROR) << Fail(code, std::wstring(),
+                     std::string("Injected test failure after the step: ") +
+                         GetStepName(step_list_[next_step_ - 1]));
+  return true;
+}
+
+void Installer::ScheduleNextStep() {
+  if (next_step_ > 0 && FailAtInjectedFault())
+    return;
+  TestHooks::OnStepStarted(next_step_, GetStepName(step_list_[next_step_]));
+  PostStep(steps_[next_step_]);
+  for (InstallerObserver& observer : observers_)
+    observer.OnStep();
+  ++next_step_;
+}
+
+std::string Installer::FailWithCause(int code,
+                                     const std::wstring& detail,
+                                     const std::string& message,
+                                     uint32_t system_error) {
+  if (system_error == 0)
+    return Fail(code, detail, message);
+  return Report({code, detail,
+                 message + ": " + base::SystemErrorCodeToString(system_error),
+                 system_error});
+}
+
+std::string Installer::Fail(int code,
+                            const std::wstring& detail,
+                            const std::string& message) {
+  return Report({code, detail, message, 0});
+}
+
+std::string Installer::Report(const RunError& error) {
+  if (run_ended_) {
+    LOG(WARNING) << "Error after the installation ended, not reported";
+    return error.message;
+  }
+  for (InstallerObserver& observer : observers_)
+    observer.OnError(error);
+  Cancel();
+  return error.message;
+}
+
+void Installer::Cancel() {
+  if (run_ended_)
+    return;
+  LOG(INFO) << "Installation cancelled";
+  run_ended_ = true;
+  transaction_.RollbackOperations();
+  RunJournal::Get()->Finish();
+  Reset();
+  for (InstallerObserver& observer : observers_)
+    observer.OnInstallerTerminated(false);
+}
+
+void Installer::Succeeded() {
+  if (run_ended_) {
+    LOG(WARNING) << "Installation already ended, success not reported";
+    return;
+  }
+  // The last step of a list ends here instead of in `ScheduleNextStep`.
+  if (next_step_ > 0 && FailAtInjectedFault())
+    return;
+  // Committed before the success is told: a run that dies from here on is
+  // finished by the next one, not undone behind the user's back. Without
+  // the line on the disk the commit's removals could not be told from a
+  // run to undo: the run fails instead.
+  if (!RunJournal::Get()->RecordCommitted()) {
+    LOG(ERROR) << Fail(settings_->operation() == Settings::kUninstalling
+                           ? kStringUninstallerError
+                           : kStringInstallerError,
+                       std::wstring(), "Failed committing the run's journal");
+    return;
+  }
+  LOG(INFO) << "Installation succeeded";
+  run_ended_ = true;
+  succeeded_ = true;
+  transaction_.DestroyOperations();
+  RunJournal::Get()->Finish();
+  if (delete_empty_company_key_) {
+    update_steps_->DeleteEmptyCompanyKey(HKEY_CURRENT_USER);
+    update_steps_->DeleteEmptyCompanyKey(HKEY_LOCAL_MACHINE);
+  }
+  for (InstallerObserver& observer : observers_)
+    observer.OnSuccess();
+  Reset();
+}
+
+void Installer::Reset() {
+  // A signal that arrives now must find nothing left to act on: a late
+  // interruption would otherwise roll back a finished installation.
+  interrupted_watcher_.StopWatching();
+  package_wait_->StopWatching();
+  if (saved_security_) {
+    RestoreSecurityInfo(saved_security_.get());
+    saved_security_.reset();
+  }
+  if (permission_undo_event_.IsValid()) {
+    if (!SetEvent(permission_undo_event_.Get()))
+      PLOG(ERROR) << "SetEvent failed";
+    // Once is enough: a second reset must not release a later grant.
+    permission_undo_event_.Close();
+  }
+  settings_ = nullptr;
+  uninstall_key_name_.clear();
+  running_ = false;
+}
+
+void Installer::OnObjectSignaled(HANDLE object) {
+  if (run_ended_) {
+    LOG(INFO) << "Installation already ended, signal ignored";
+    return;
+  }
+  if (object == interrupted_event_.Get()) {
+    LOG(INFO) << "Installation was interrupted";
+    Cancel();
+    return;
+  }
+  LOG(INFO) << "Package is ready";
+  package_wait_->HandOverToPackageInstaller();
+}
+
+std::wstring Installer::Resolve(const std::wstring& name) {
+  if (name == L"InstallFolder")
+    return settings_ ? status()->install_folder.value() : std::wstring();
+  if (name == L"Uninstall")
+    return uninstall_key_name_;
+  return ResolveProductPlaceholder(name);
+}
+
+RegistryData* Installer::GetRegistryRecord(HKEY root) {
+  if (!registry_logging_)
+    return nullptr;
+  return root == HKEY_LOCAL_MACHINE ? &install_log_.hklm_registry
+                                    : &install_log_.hkcu_registry;
+}
+
+}  // namespace installer

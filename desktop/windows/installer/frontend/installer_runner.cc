@@ -1,0 +1,353 @@
+#include "desktop/windows/installer/frontend/installer_runner.h"
+
+#include <string>
+
+#include "base/bind.h"
+#include "base/command_line.h"
+#include "base/log_message.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/strings/string_format.h"
+#include "base/strings/string_number_conversions.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/lock.h"
+#include "desktop/windows/crash_reporter/crash_reporting.h"
+#include "desktop/windows/installer/frontend/error_cause.h"
+#include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
+#include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/system/utils.h"
+
+namespace installer {
+
+namespace {
+
+
+constexpr wchar_t kComponentSuitePrefix[] = L"suite:";
+
+}  // namespace
+
+InstallerRunner::InstallerRunner(const base::FilePath& package_folder,
+                                 const base::FilePath& component_path,
+                                 bool package_is_temporary)
+    : receiver_(this),
+      component_path_(component_path),
+      package_folder_(package_folder),
+      package_is_temporary_(package_is_temporary) {
+  observers_.AddObserver(&reports_);
+}
+
+InstallerRunner::~InstallerRunner() {
+  Stop();
+}
+
+void InstallerRunner::AddObserver(InstallerObserver* observer) {
+  observers_.AddObserver(observer);
+}
+
+void InstallerRunner::RemoveObserver(InstallerObserver* observer) {
+  observers_.RemoveObserver(observer);
+}
+
+bool InstallerRunner::StartInstallation(Settings* settings) {
+  if (settings_ == settings)
+    LOG(ERROR) << "Duplicate installation attempt detected";
+  CHECK(!settings_);
+  CHECK(!settings->IsStatusPending());
+  CHECK(!backend_running_);
+  LOG(INFO) << "Beginning installation";
+  const Status* status = settings->GetStatus();
+  if (status && !status->recovery.complete()) {
+    ReportUnfinishedRecovery(status->recovery.unfinished,
+                             status->recovery.error);
+    return false;
+  }
+  if (settings->operation() == Settings::kNoOperation) {
+    ReportInvalidFolder(*settings);
+    return false;
+  }
+  settings->set_changeable(false);
+  settings_ = settings;
+  reports_.Reset();
+  // Every name from one spelling of the folder, whatever the user typed.
+  const InstallerObjectNames names(settings->GetStatus()->install_folder);
+
+  if (!AcquireMutex(names.mutex()))
+    return false;
+
+  VLOG(1) << "Installer mailslot name: " << base::WideToUtf8(names.channel());
+  if (!receiver_.Connect(names.channel())) {
+    ReportError(kStringInstallerError, "Could not connect to mailslot");
+    return false;
+  }
+
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  settings->ToCommandLine(&command_line, false);
+  command_line.AppendSwitchPath(switches::kServerTrackingData,
+                                base::FilePath(kServerTrackingDataName));
+  command_line.AppendSwitchNative(switches::kInitialPid,
+                                  base::UintToString16(GetCurrentProcessId()));
+  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
+    command_line.AppendSwitchASCII(
+        switches::kCrashReporterPid,
+        base::FormatString("%u", crash_reporter_pid));
+  }
+
+  VLOG(1) << "Event name for interrupted installation: "
+          << base::WideToUtf8(names.installation_interrupted_event());
+  interrupted_event_ = CreateResetEvent(names.installation_interrupted_event());
+  if (!interrupted_event_.IsValid()) {
+    ReportError(kStringInstallerError,
+                "Could not create installation interruption event");
+    return false;
+  }
+
+  if (!ChooseBackendProgram(names, &command_line))
+    return false;
+  if (!component_path_.empty()) {
+    command_line.AppendSwitchNative(
+        switches::kComponents,
+        kComponentSuitePrefix + component_path_.BaseName().value());
+  }
+  if (package_is_temporary_)
+    command_line.AppendSwitch(switches::kTemporaryPackage);
+  if (!LaunchBackend(&command_line))
+    return false;
+
+  backend_running_ = true;
+  AllowSetForegroundWindow(backend_.Pid());
+  VLOG(1) << "Installer backend started.";
+  if (!backend_watcher_.StartWatching(backend_.Handle(), this)) {
+    ReportError(kStringInstallerError,
+                "Could not monitor the installer process handle");
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+void InstallerRunner::OnPackageReady() {
+  if (have_package_)
+    return;
+  VLOG(1) << "Recording that we have the package";
+  have_package_ = true;
+  if (backend_running_) {
+    LOG(INFO) << "Informing the installer backend that the package is ready";
+    SetEvent(package_ready_event_.Get());
+  }
+}
+
+void InstallerRunner::Stop() {
+  LOG(INFO) << "Stopping installer backend (if running)";
+  if (backend_running_) {
+    SetEvent(interrupted_event_.Get());
+    VLOG(1) << "Sending installation interrupted event";
+  }
+  if (mutex_) {
+    VLOG(1) << "Letting go of the installer mutex";
+    // While the backend may still work in the folder, this thread keeps the
+    // mutex; it is abandoned when the thread ends.
+    if (backend_running_)
+      mutex_->CloseWithoutRelease();
+    mutex_.reset();
+  }
+  interrupted_event_.Close();
+  package_ready_event_.Close();
+  receiver_.Close();
+  settings_ = nullptr;
+}
+
+void InstallerRunner::OnObjectSignaled(HANDLE object) {
+  VLOG(1) << "Installer backend process signaled";
+  DWORD exit_code = 0;
+  const bool exit_code_read = GetExitCodeProcess(backend_.Handle(), &exit_code);
+  if (!exit_code_read)
+    PLOG(ERROR) << "GetExitCodeProcess failed";
+  backend_running_ = false;
+  // The backend's last reports may still wait in the mailslot: they come
+  // first, and the verdict needs them.
+  receiver_.Flush(base::Bind(&InstallerRunner::FinishRun, this, exit_code_read,
+                             exit_code));
+}
+
+void InstallerRunner::OnMessageReceived(const InstallerMessage& message) {
+  ReplayInstallerMessage(message, observers_);
+}
+
+bool InstallerRunner::AcquireMutex(const std::wstring& name) {
+  VLOG(1) << "Installer mutex name: " << base::WideToUtf8(name);
+  // Inherited by the backend, which the run starts while holding it.
+  mutex_.emplace(name,
+                 base::win::ScopedNamedMutex::Options{.inheritable = true});
+  if (!mutex_->IsValid()) {
+    mutex_.reset();
+    ReportError(kStringAnotherInstaller, "Could not create installer mutex");
+    return false;
+  }
+  if (mutex_->Acquire(0))
+    return true;
+  mutex_.reset();
+  ReportError(kStringAnotherInstaller, "Could not acquire installer mutex");
+  return false;
+}
+
+base::win::ScopedHandle InstallerRunner::CreateResetEvent(
+    const std::wstring& name) {
+  base::win::ScopedHandle event(
+      CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  if (!event.IsValid()) {
+    PLOG(ERROR) << "CreateEventW failed";
+    return event;
+  }
+  // An event that still exists keeps its state, and one left signalled by
+  // an earlier run would end or start this run's backend at once.
+  if (!ResetEvent(event.Get())) {
+    PLOG(ERROR) << "ResetEvent failed";
+    event.Close();
+  }
+  return event;
+}
+
+bool InstallerRunner::ChooseBackendProgram(const InstallerObjectNames& names,
+                                           base::CommandLine* command_line) {
+  if (have_package_) {
+    LOG(INFO) << "Package is already available";
+    command_line->SetProgram(package_folder_.Append(kPackageInstallerName));
+    return true;
+  }
+  VLOG(1) << "Event name for package_ready: "
+          << base::WideToUtf8(names.package_ready_event());
+  package_ready_event_ = CreateResetEvent(names.package_ready_event());
+  if (!package_ready_event_.IsValid()) {
+    ReportError(kStringInstallerError,
+                "Could not create package ready event");
+    return false;
+  }
+  // Until the package is there, this executable does what needs no package.
+  base::FilePath own_executable;
+  if (!base::GetPathForKey(base::kExeFile, &own_executable)) {
+    ReportError(kStringInstallerError,
+                "Could not launch installer backend process");
+    return false;
+  }
+  command_line->SetProgram(own_executable);
+  command_line->AppendSwitchPath(switches::kWaitForPackage, package_folder_);
+  return true;
+}
+
+bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
+  HANDLE own_process = nullptr;
+  {
+    // No other launch may inherit the handle to this process.
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(),
+                         GetCurrentProcess(), &own_process, SYNCHRONIZE, TRUE,
+                         0)) {
+      PLOG(ERROR) << "DuplicateHandle failed";
+      own_process = nullptr;
+    } else {
+      const base::win::ScopedHandle inherited_handle(own_process);
+      const uint64_t handle_value = reinterpret_cast<uintptr_t>(own_process);
+      command_line->AppendSwitchASCII(
+          switches::kInitialProcHandle,
+          base::HexEncode(&handle_value, sizeof(handle_value)));
+      LOG(INFO) << "launching installer backend: "
+                << base::WideToUtf8(command_line->GetCommandLineString());
+      base::ProcessLaunchOptions options;
+      options.inherit_handles = true;
+      backend_ = base::LaunchProcessForCommandLine(*command_line, options);
+      if (!backend_.IsValid())
+        PLOG(ERROR) << "LaunchProcess failed";
+    }
+  }
+  if (!own_process) {
+    ReportError(kStringInstallerError,
+                "Could not duplicate own process handle");
+    return false;
+  }
+  if (!backend_.IsValid()) {
+    ReportError(kStringInstallerError,
+                "Could not launch installer backend process");
+    return false;
+  }
+  return true;
+}
+
+// The one reason for a refused folder that the user cannot see in the
+// folder itself is its length: it is named, with the limit.
+void InstallerRunner::ReportInvalidFolder(const Settings& settings) {
+  const Status* status = settings.GetStatus();
+  const size_t length = status ? status->install_folder.value().size() : 0;
+  if (length <= kMaxInstallPathLength) {
+    ReportError(kStringInvalidLocation,
+                "Attempting to start installation with invalid settings");
+    return;
+  }
+  const std::string diagnostic =
+      "The installation folder's path has " + std::to_string(length) +
+      " characters, more than the " + std::to_string(kMaxInstallPathLength) +
+      " allowed";
+  for (InstallerObserver& observer : observers_) {
+    observer.OnError({kStringFolderPathTooLong,
+                      std::to_wstring(kMaxInstallPathLength), diagnostic, 0});
+  }
+  LOG(ERROR) << diagnostic;
+}
+
+// A run that died left the folder half changed, and a file of it that
+// another program holds kept the recovery from undoing it all: this run
+// must not build on that. The user is told which file to free; the next
+// run finishes the recovery. A sharing violation, or the refusal Windows
+// gives for a running program's file, is what "holds" says already;
+// another error is named after it.
+void InstallerRunner::ReportUnfinishedRecovery(const std::wstring& unfinished,
+                                               uint32_t system_error) {
+  const uint32_t cause = IsFileInUseError(system_error) ||
+                                 system_error == ERROR_ACCESS_DENIED
+                             ? 0
+                             : system_error;
+  const std::string diagnostic =
+      "A run that died left work in the folder that could not be undone at " +
+      base::WideToUtf8(unfinished) + ": " +
+      base::SystemErrorCodeToString(system_error);
+  const RunError error = {kStringRecoveryHeldFile, unfinished, diagnostic,
+                          cause};
+  for (InstallerObserver& observer : observers_)
+    observer.OnError(error);
+  LOG(ERROR) << diagnostic;
+}
+
+void InstallerRunner::ReportError(int code, const char* diagnostic) {
+  for (InstallerObserver& observer : observers_)
+    observer.OnError({code, std::wstring(), diagnostic, 0});
+  LOG(ERROR) << diagnostic;
+}
+
+void InstallerRunner::FinishRun(bool exit_code_read, DWORD exit_code) {
+  const bool success = reports_.RunSucceeded(exit_code_read, exit_code);
+  LOG(INFO) << "Installer backend exit code " << exit_code
+            << (exit_code_read ? "" : " (unreadable)") << ", success reported "
+            << reports_.success_reported();
+  // A backend that failed on its own said why; one that ended without a
+  // word (killed, or returned early) would otherwise fail unexplained.
+  if (!success && !reports_.error_reported() && exit_code_read &&
+      exit_code == 0) {
+    ReportError(kStringInstallerError,
+                reports_.handover_unconfirmed()
+                    ? "Package installer ended without reporting success"
+                    : "Installer backend ended without reporting success");
+  }
+  ReportTermination(success);
+}
+
+void InstallerRunner::ReportTermination(bool success) {
+  for (InstallerObserver& observer : observers_)
+    observer.OnInstallerTerminated(success);
+}
+
+}  // namespace installer

@@ -1,0 +1,152 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_UNPACKER_PACKAGE_UNPACKER_H_
+#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_UNPACKER_PACKAGE_UNPACKER_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "7z.h"
+#include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/paths/archive_entry_path.h"
+
+namespace installer {
+
+class EntryFileWriter;
+class InPageErrorGuard;
+class MappedTempAllocator;
+class SolidBlockReader;
+
+// Unpacks the browser package, a 7z archive, into the package folder with
+// the LZMA SDK's reader: each entry becomes a file (with its modification
+// time, when the archive has one) or a folder, and the delegate hears of
+// each entry. Entries whose names would leave the folder, and two entries
+// that name one Windows path, fail the unpack before anything is written. When
+// every solid block has a layout that streams, each file goes from the decoder
+// straight to its file; otherwise a block is decoded whole into a mapped
+// temporary file first. Streamed files are written by threads of their own
+// while the next are decoded. One thread at a time.
+class PackageUnpacker {
+ public:
+  enum ErrorState : int32_t {
+    kNoError = 0,
+    kArchiveNotFound = 1,
+    kArchiveNotOpened = 2,
+    kArchiveNotReadable = 3,
+    kExtractionFailed = 4,
+    kInPageError = 5,
+    kEntryWithoutName = 6,
+    kCreateFileFailed = 7,
+    kWriteFileFailed = 8,
+    kSetFileTimeFailed = 9,
+    kCloseFileFailed = 10,
+  };
+
+  PackageUnpacker();
+  PackageUnpacker(const PackageUnpacker&) = delete;
+  PackageUnpacker& operator=(const PackageUnpacker&) = delete;
+  ~PackageUnpacker();
+
+  // Closes any open archive first. 0, or the Windows error of the open.
+  DWORD OpenArchive(const base::FilePath& archive);
+  // The same for an archive that is the `length` bytes at `offset` of
+  // `file`: a package read where it lies in its installer file.
+  DWORD OpenArchive(const base::FilePath& file,
+                    uint64_t offset,
+                    uint64_t length);
+  // 0 on success. 6 (ERROR_INVALID_HANDLE) without an open archive, when the
+  // archive cannot be read as 7z, an entry cannot be extracted or has no
+  // name; 1117 (ERROR_IO_DEVICE) when the mapped output buffer could not be
+  // paged; otherwise the Windows error of the file or folder that could not
+  // be made or written. `output_file`, when given, receives the path of
+  // each entry as it is written.
+  int UnPack(const base::FilePath& destination,
+             base::FilePath* output_file = nullptr);
+  void CloseArchive();
+
+  // Not owned; may be null.
+  void set_delegate(PackageFetcher::Delegate* delegate) {
+    delegate_ = delegate;
+  }
+  ErrorState error_state() const { return error_state_; }
+  // The NTSTATUS of the failed paging I/O, for kInPageError.
+  int32_t in_page_status() const { return in_page_status_; }
+
+ private:
+  // The output buffer of one solid block, kept across its entries.
+  struct OutputBlock;
+  struct Extraction;
+
+  static void Extract(void* extraction);
+
+  // Every block streamed, file by file.
+  int StreamEntries(const CSzArEx& archive,
+                    ILookInStreamPtr stream,
+                    const base::FilePath& destination,
+                    base::FilePath* output_file);
+  // The entries in order, each file's data handed to `writer`; 0 or the
+  // decoding's failure.
+  int DecodeEntries(const CSzArEx& archive,
+                    ILookInStreamPtr stream,
+                    const base::FilePath& destination,
+                    base::FilePath* output_file,
+                    EntryFileWriter* writer);
+  // One file's data from the block to `writer`, its CRC checked.
+  int StreamFileEntry(const CSzArEx& archive,
+                      uint32_t index,
+                      SolidBlockReader* reader,
+                      EntryFileWriter* writer);
+  int UnPackEntries(const CSzArEx& archive,
+                    ILookInStreamPtr stream,
+                    const base::FilePath& destination,
+                    base::FilePath* output_file);
+  // 0 when every entry has a name that stays inside the destination, with
+  // a path there below MAX_PATH. Resets the state of a previous extraction,
+  // announces the entry count and checks every entry's name before
+  // anything is written.
+  int StartEntries(const CSzArEx& archive, const base::FilePath& destination);
+  int CheckEntryNames(const CSzArEx& archive,
+                      const base::FilePath& destination);
+  // 0 when no two entries name one Windows path.
+  int CheckEntryPathsDistinct(const std::vector<ArchiveEntryName>& entries);
+  int UnPackEntry(const CSzArEx& archive,
+                  uint32_t index,
+                  const base::FilePath& path,
+                  const uint8_t* data,
+                  size_t size);
+  int ExtractEntry(const CSzArEx& archive,
+                   ILookInStreamPtr stream,
+                   uint32_t index,
+                   MappedTempAllocator* allocator,
+                   InPageErrorGuard* guard,
+                   OutputBlock* block,
+                   const uint8_t** data,
+                   size_t* size);
+  int WriteFileEntry(const CSzArEx& archive,
+                     uint32_t index,
+                     const base::FilePath& path,
+                     const uint8_t* data,
+                     size_t size);
+  // Creates the folder and its missing parents once per unpack.
+  bool CreateFolder(const base::FilePath& folder);
+  int Fail(ErrorState state, int result);
+
+  base::win::ScopedHandle archive_;
+  base::FilePath archive_path_;
+  // The archive's place in the file, when it is not the whole file.
+  bool windowed_ = false;
+  uint64_t window_offset_ = 0;
+  uint64_t window_length_ = 0;
+  std::set<std::wstring> created_folders_;
+  ErrorState error_state_ = kNoError;
+  int32_t in_page_status_ = 0;
+  PackageFetcher::Delegate* delegate_ = nullptr;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_UNPACKER_PACKAGE_UNPACKER_H_

@@ -1,0 +1,148 @@
+#include "desktop/windows/installer/paths/local_path.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+#include "base/logging.h"
+#include "desktop/windows/installer/paths/archive_entry_path.h"
+
+namespace installer {
+
+namespace {
+
+constexpr wchar_t kVerbatimPrefix[] = L"\\\\?\\";
+constexpr size_t kVerbatimPrefixLength = 4;
+constexpr size_t kMaxPathUnits = 32767;
+constexpr size_t kMaxComponentUnits = 255;
+// Besides the separators and ':', which name streams.
+constexpr wchar_t kWildcardsAndReserved[] = L"*?<>\"|";
+
+bool IsAsciiLetter(wchar_t unit) {
+  return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z');
+}
+
+// "X:\" and the components after it, or false for another shape.
+bool SplitDrivePath(std::wstring text,
+                    std::wstring* drive,
+                    std::vector<std::wstring>* components) {
+  std::replace(text.begin(), text.end(), L'/', L'\\');
+  if (text.compare(0, kVerbatimPrefixLength, kVerbatimPrefix) == 0)
+    text.erase(0, kVerbatimPrefixLength);
+  if (text.size() < 3 || text.size() > kMaxPathUnits ||
+      !IsAsciiLetter(text[0]) || text[1] != L':' || text[2] != L'\\') {
+    return false;
+  }
+  *drive = ToUpperOrdinal(text.substr(0, 1)) + L":\\";
+  size_t start = 3;
+  while (start < text.size()) {
+    size_t end = text.find(L'\\', start);
+    if (end == std::wstring::npos)
+      end = text.size();
+    components->push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  // One trailing separator names the same folder; an empty component
+  // anywhere else is not a path the installer writes.
+  return std::all_of(
+      components->begin(), components->end(),
+      [](const std::wstring& name) { return IsPlainComponent(name); });
+}
+
+bool GetLongPath(const std::wstring& path, std::wstring* long_path) {
+  // Wine expands no 8.3 names in the verbatim form: used only where needed.
+  const std::wstring verbatim =
+      path.size() < MAX_PATH ? path : kVerbatimPrefix + path;
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetLongPathNameW(verbatim.c_str(), buffer.data(),
+                                            static_cast<DWORD>(buffer.size()));
+    if (length == 0)
+      return false;
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      break;
+    }
+    buffer.resize(length);  // The size asked for includes the NUL.
+  }
+  if (buffer.compare(0, kVerbatimPrefixLength, kVerbatimPrefix) == 0)
+    buffer.erase(0, kVerbatimPrefixLength);
+  *long_path = std::move(buffer);
+  return true;
+}
+
+}  // namespace
+
+bool IsPlainComponent(const std::wstring& name) {
+  if (name.empty() || name.size() > kMaxComponentUnits || name.back() == L'.' ||
+      name.back() == L' ' || name.find_first_of(L"\\/") != std::wstring::npos ||
+      name.find_first_of(kWildcardsAndReserved) != std::wstring::npos) {
+    return false;
+  }
+  if (std::any_of(name.begin(), name.end(),
+                  [](wchar_t unit) { return unit < 0x20; })) {
+    return false;
+  }
+  // Refuses ':', device names and components of dots.
+  return GetArchiveEntryRelativePath(name).has_value();
+}
+
+base::FilePath ResolveLocalPath(const base::FilePath& path) {
+  std::wstring drive;
+  std::vector<std::wstring> components;
+  if (!SplitDrivePath(path.value(), &drive, &components))
+    return base::FilePath();
+  // The deepest part that exists in its long form, the rest as written:
+  // names that do not exist yet have only one spelling.
+  for (size_t existing = components.size();; --existing) {
+    std::wstring prefix = drive;
+    for (size_t i = 0; i < existing; ++i)
+      prefix += (i ? L"\\" : L"") + components[i];
+    std::wstring resolved;
+    if (GetLongPath(prefix, &resolved)) {
+      for (size_t i = existing; i < components.size(); ++i) {
+        if (resolved.back() != L'\\')
+          resolved += L'\\';
+        resolved += components[i];
+      }
+      if (resolved.size() > 3 && resolved.back() == L'\\')
+        resolved.pop_back();
+      return base::FilePath(resolved);
+    }
+    if (existing == 0) {
+      PLOG(WARNING) << "No drive " << base::FilePath(drive).AsUTF8();
+      return base::FilePath();
+    }
+  }
+}
+
+std::wstring ToUpperOrdinal(const std::wstring& text) {
+  if (text.empty() || text.size() > INT_MAX)
+    return text;
+  std::wstring upper(text.size(), L'\0');
+  const int length =
+      LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(),
+                    static_cast<int>(text.size()), upper.data(),
+                    static_cast<int>(upper.size()), nullptr, nullptr, 0);
+  if (length <= 0) {
+    PLOG(WARNING) << "LCMapStringEx failed";
+    return text;
+  }
+  upper.resize(static_cast<size_t>(length));
+  return upper;
+}
+
+bool IsBelowFolder(const base::FilePath& path, const base::FilePath& folder) {
+  if (path.empty() || folder.empty())
+    return false;
+  std::wstring prefix = ToUpperOrdinal(folder.value());
+  if (prefix.back() != L'\\')
+    prefix += L'\\';
+  const std::wstring upper = ToUpperOrdinal(path.value());
+  return upper.size() > prefix.size() &&
+         upper.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace installer

@@ -1,0 +1,446 @@
+#include "desktop/windows/installer/system/utils.h"
+
+#include <windows.h>
+#define SECURITY_WIN32
+#include <secext.h>
+#include <shlobj.h>
+// <secext.h> maps the name onto GetUserNameExW; ours must keep its own.
+#undef GetUserNameEx
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "base/features/feature_tables.h"
+#include "base/files/file_enumerator.h"
+#include "base/files/file_util.h"
+#include "base/files/memory_mapped_file.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_co_mem.h"
+#include "base/win/scoped_handle.h"
+#include "base/win/shortcut.h"
+#include "base/win/windows_version.h"
+#include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_version.h"
+
+namespace installer {
+
+namespace {
+
+// GetUserNameW's limit: UNLEN + 1.
+constexpr DWORD kMaxUserNameLength = 257;
+
+// KF_FLAG_CREATE | KF_FLAG_INIT, for a known folder that may have to be made
+// (the enum's operator| is not constexpr).
+constexpr DWORD kKnownFolderCreateAndInit = 0x8800;
+constexpr int kFolderCreateDontUnexpand =
+    CSIDL_FLAG_CREATE | CSIDL_FLAG_DONT_UNEXPAND;
+
+// Component names Windows keeps for devices, whatever extension follows.
+// COM5-9 and LPT4-9 are as reserved as the lower numbers.
+constexpr const wchar_t* kReservedDeviceNames[] = {
+    L"CON",  L"AUX",  L"PRN",  L"NUL",  L"COM1", L"COM2", L"COM3", L"COM4",
+    L"COM5", L"COM6", L"COM7", L"COM8", L"COM9", L"LPT1", L"LPT2", L"LPT3",
+    L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
+constexpr wchar_t kForbiddenNameCharacters[] = L"?\"<>*|:";
+
+constexpr size_t kShortPathLimit = kMaxInstallPathLength + 1;
+constexpr size_t kPathLimit = MAX_PATH;
+
+std::atomic<AdminQuery> g_admin_query{nullptr};
+
+bool IsProcessTokenAdmin(bool check_linked_token) {
+  HANDLE raw_token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE,
+                          &raw_token)) {
+    PLOG(ERROR) << "OpenProcessToken failed";
+    return false;
+  }
+  base::win::ScopedHandle token(raw_token);
+  if (check_linked_token &&
+      base::win::GetWindowsVersion() >= base::win::kVersionVista) {
+    TOKEN_ELEVATION_TYPE elevation_type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (::GetTokenInformation(token.Get(), TokenElevationType, &elevation_type,
+                              sizeof(elevation_type), &size) &&
+        elevation_type == TokenElevationTypeLimited) {
+      TOKEN_LINKED_TOKEN linked = {};
+      if (!::GetTokenInformation(token.Get(), TokenLinkedToken, &linked,
+                                 sizeof(linked), &size)) {
+        PLOG(ERROR) << "Reading the linked token failed";
+        return false;
+      }
+      token.Set(linked.LinkedToken);
+    }
+  }
+  HANDLE raw_identification = nullptr;
+  if (!::DuplicateToken(token.Get(), SecurityIdentification,
+                        &raw_identification)) {
+    PLOG(ERROR) << "DuplicateToken failed";
+    return false;
+  }
+  base::win::ScopedHandle identification(raw_identification);
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof(sid);
+  if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid,
+                            &sid_size)) {
+    PLOG(ERROR) << "CreateWellKnownSid failed";
+    return false;
+  }
+  BOOL is_member = FALSE;
+  if (!::CheckTokenMembership(identification.Get(), sid, &is_member)) {
+    PLOG(ERROR) << "CheckTokenMembership failed";
+    return false;
+  }
+  return is_member != FALSE;
+}
+
+using SHGetKnownFolderPathFunction = HRESULT(WINAPI*)(REFKNOWNFOLDERID,
+                                                      DWORD,
+                                                      HANDLE,
+                                                      PWSTR*);
+
+SHGetKnownFolderPathFunction FindSHGetKnownFolderPath() {
+  HMODULE shell32 = ::GetModuleHandleW(L"shell32.dll");
+  if (!shell32)
+    return nullptr;
+  return reinterpret_cast<SHGetKnownFolderPathFunction>(reinterpret_cast<void*>(
+      ::GetProcAddress(shell32, "SHGetKnownFolderPath")));
+}
+
+bool GetKnownFolderPathByGuid(SHGetKnownFolderPathFunction get_known_folder,
+                              const GUID& folder_id,
+                              base::FilePath* path,
+                              bool create) {
+  base::win::ScopedCoMem<wchar_t> folder;
+  HRESULT result = get_known_folder(folder_id, 0, nullptr, folder.Receive());
+  if (FAILED(result) && create) {
+    result = get_known_folder(folder_id, kKnownFolderCreateAndInit, nullptr,
+                              folder.Receive());
+  }
+  if (FAILED(result) || !folder.Get())
+    return false;
+  *path = base::FilePath(folder.Get());
+  return true;
+}
+
+bool GetKnownFolderPathByCsidl(int csidl, base::FilePath* path, bool create) {
+  wchar_t folder[MAX_PATH + 1] = {};
+  HRESULT result = ::SHGetFolderPathW(nullptr, csidl, nullptr, 0, folder);
+  if (FAILED(result) && result != E_INVALIDARG && create) {
+    result = ::SHGetFolderPathW(nullptr, csidl | kFolderCreateDontUnexpand,
+                                nullptr, 0, folder);
+  }
+  if (FAILED(result))
+    return false;
+  folder[MAX_PATH] = L'\0';
+  *path = base::FilePath(folder);  // Cut at the first NUL.
+  return true;
+}
+
+bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& a,
+                const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool IsShortcutTarget(const base::FilePath& resolved,
+                      const base::FilePath& target,
+                      const BY_HANDLE_FILE_INFORMATION* target_information) {
+  if (base::FilePath::CompareIgnoreCase(resolved, target) == 0)
+    return true;
+  if (!target_information)
+    return false;
+  BY_HANDLE_FILE_INFORMATION resolved_information;
+  return GetFileInformation(resolved, &resolved_information) &&
+         IsSameFile(resolved_information, *target_information);
+}
+
+bool IsSeparator(wchar_t unit) {
+  return unit == L'\\' || unit == L'/';
+}
+
+bool IsAsciiLetter(wchar_t unit) {
+  return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z');
+}
+
+// Skips "X:\" or "\\server\share\". Anything else is refused: a bare "C:"
+// or a relative path would be resolved later against the working folder of
+// whichever process uses it, an elevated one included.
+bool SkipPathPrefix(const std::wstring& path, size_t* position) {
+  if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == L':' &&
+      IsSeparator(path[2])) {
+    *position = 3;
+    return true;
+  }
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1]))
+    return false;
+  size_t cursor = 2;
+  for (int part = 0; part < 2; ++part) {  // The server, then the share.
+    const size_t start = cursor;
+    while (cursor < path.size() && !IsSeparator(path[cursor]))
+      ++cursor;
+    if (cursor == start || cursor == path.size())
+      return false;
+    ++cursor;  // The separator after it.
+  }
+  *position = cursor;
+  return true;
+}
+
+bool IsReservedDeviceName(const std::wstring& component) {
+  const std::wstring stem = component.substr(0, component.find(L'.'));
+  if (stem.size() != 3 && stem.size() != 4)
+    return false;
+  return std::any_of(std::begin(kReservedDeviceNames),
+                     std::end(kReservedDeviceNames),
+                     [&stem](const wchar_t* name) {
+                       return ::CompareStringOrdinal(
+                                  stem.c_str(), static_cast<int>(stem.size()),
+                                  name, -1, TRUE) == CSTR_EQUAL;
+                     });
+}
+
+bool IsValidPathComponent(const std::wstring& component) {
+  if (component.empty())
+    return true;
+  for (wchar_t unit : component) {
+    if (unit < 32 || std::wcschr(kForbiddenNameCharacters, unit))
+      return false;
+  }
+  if (component.front() == L' ' || component.back() == L' ' ||
+      component.back() == L'.') {
+    return false;
+  }
+  return !IsReservedDeviceName(component);
+}
+
+// The PE header that the DOS header's e_lfanew points at: the signature and
+// the COFF file header behind it.
+struct PeHeaderStart {
+  DWORD signature;
+  IMAGE_FILE_HEADER file_header;
+};
+
+// Every offset is checked against the mapped length: the file is anything
+// that happens to stand at the path.
+bool ReadPeMachine(const base::FilePath& path,
+                   const uint8_t* data,
+                   int64_t length,
+                   WORD* machine) {
+  IMAGE_DOS_HEADER dos_header;
+  if (length < static_cast<int64_t>(sizeof(dos_header)))
+    return false;
+  std::memcpy(&dos_header, data, sizeof(dos_header));
+  if (dos_header.e_magic != IMAGE_DOS_SIGNATURE)
+    return false;
+  const int64_t pe_offset = dos_header.e_lfanew;
+  // The PE header follows the 64-byte DOS header; an offset inside it
+  // would read the DOS header as a PE header.
+  if (pe_offset < static_cast<int64_t>(sizeof(IMAGE_DOS_HEADER)) ||
+      pe_offset > length - static_cast<int64_t>(sizeof(PeHeaderStart))) {
+    LOG(ERROR) << "Not an image: the PE header offset " << pe_offset
+               << " lies outside the " << length << " bytes of "
+               << path.value().c_str();
+    return false;
+  }
+  PeHeaderStart pe_header;
+  std::memcpy(&pe_header, data + pe_offset, sizeof(pe_header));
+  if (pe_header.signature != IMAGE_NT_SIGNATURE)
+    return false;
+  *machine = pe_header.file_header.Machine;
+  return true;
+}
+
+}  // namespace
+
+bool GetUserNameEx(std::wstring* name, int name_format) {
+  const auto format = static_cast<EXTENDED_NAME_FORMAT>(name_format);
+  ULONG size = 0;
+  if (::GetUserNameExW(format, nullptr, &size) ||
+      ::GetLastError() != ERROR_MORE_DATA || size == 0) {
+    PLOG(ERROR) << "GetUserNameExW did not give the name's size";
+    return false;
+  }
+  std::wstring buffer(size, L'\0');
+  if (!::GetUserNameExW(format, buffer.data(), &size)) {
+    PLOG(ERROR) << "GetUserNameExW failed";
+    return false;
+  }
+  buffer.resize(std::min<size_t>(size, buffer.size()));
+  *name = buffer.c_str();
+  return true;
+}
+
+bool GetUserDisplayName(std::wstring* name) {
+  return GetUserNameEx(name, NameDisplay);
+}
+
+bool GetCurrentUserName(std::wstring* name) {
+  wchar_t buffer[kMaxUserNameLength] = {};
+  DWORD size = kMaxUserNameLength;
+  if (!::GetUserNameW(buffer, &size)) {
+    PLOG(ERROR) << "GetUserNameW failed";
+    return false;
+  }
+  buffer[kMaxUserNameLength - 1] = L'\0';
+  *name = buffer;
+  return true;
+}
+
+bool IsUserAdmin(bool check_linked_token) {
+  AdminQuery query = g_admin_query.load();
+  return query ? query(check_linked_token)
+               : IsProcessTokenAdmin(check_linked_token);
+}
+
+bool NeedsElevation(bool all_users, bool has_write_access) {
+  if (IsUserAdmin(false))
+    return false;
+  return all_users || !has_write_access;
+}
+
+AdminQuery SetAdminQueryForTesting(AdminQuery query) {
+  return g_admin_query.exchange(query);
+}
+
+bool GetKnownFolderPath(const GUID& folder_id,
+                        int csidl,
+                        base::FilePath* path,
+                        bool create) {
+  // Looked up at run time: the export is missing before Vista.
+  if (SHGetKnownFolderPathFunction get_known_folder =
+          FindSHGetKnownFolderPath()) {
+    return GetKnownFolderPathByGuid(get_known_folder, folder_id, path, create);
+  }
+  return GetKnownFolderPathByCsidl(csidl, path, create);
+}
+
+bool GetFileInformation(const base::FilePath& path,
+                        BY_HANDLE_FILE_INFORMATION* information) {
+  // Attribute access and backup semantics: folders and files that deny
+  // reading still tell who they are.
+  base::win::ScopedHandle file(::CreateFileW(
+      path.value().c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.IsValid())
+    return false;
+  return ::GetFileInformationByHandle(file.Get(), information) != FALSE;
+}
+
+void FindTaskbarPins(const base::FilePath& target,
+                     const BY_HANDLE_FILE_INFORMATION* target_information,
+                     std::vector<base::FilePath>* pins) {
+  if (base::win::GetWindowsVersion() < base::win::kVersionWin7)
+    return;
+  base::FilePath pins_folder;
+  if (!base::GetPathForKey(base::kTaskbarPins, &pins_folder) ||
+      !base::DirectoryExists(pins_folder)) {
+    LOG(ERROR) << "Couldn't find path to taskbar pins.";
+    return;
+  }
+  base::FileEnumerator shortcuts(pins_folder, false,
+                                 base::FileEnumerator::kFiles, L"*.lnk");
+  for (base::FilePath shortcut = shortcuts.Next(); !shortcut.empty();
+       shortcut = shortcuts.Next()) {
+    base::FilePath resolved;
+    if (!base::win::ResolveShortcut(shortcut, &resolved)) {
+      LOG(ERROR) << "Couldn't resolve shortcut at " << shortcut.value().c_str();
+      continue;
+    }
+    if (IsShortcutTarget(resolved, target, target_information))
+      pins->push_back(shortcut);
+  }
+}
+
+bool TestShortcut(const base::FilePath& shortcut,
+                  const base::FilePath& target,
+                  const BY_HANDLE_FILE_INFORMATION* target_information) {
+  VLOG(1) << "Testing shortcut " << shortcut.value().c_str();
+  if (!base::PathExists(shortcut))
+    return false;
+  base::FilePath resolved;
+  if (!base::win::ResolveShortcut(shortcut, &resolved))
+    return false;
+  return IsShortcutTarget(resolved, target, target_information);
+}
+
+bool IsValidInstallPath(const base::FilePath& path, bool short_limit) {
+  const std::wstring& text = path.value();
+  const size_t limit = short_limit ? kShortPathLimit : kPathLimit;
+  if (text.empty() || text.size() >= limit)
+    return false;
+  size_t position = 0;
+  if (!SkipPathPrefix(text, &position))
+    return false;
+  while (position < text.size()) {
+    size_t end = position;
+    while (end < text.size() && !IsSeparator(text[end]))
+      ++end;
+    if (!IsValidPathComponent(text.substr(position, end - position)))
+      return false;
+    position = end + 1;
+  }
+  return true;
+}
+
+std::wstring MakeKernelObjectName(const std::wstring& name,
+                                  const std::wstring& prefix,
+                                  bool global) {
+  std::wstring joined = prefix + L"/" + name;
+  std::replace(joined.begin(), joined.end(), L'\\', L'/');
+  return (global ? L"Global\\" : L"Local\\") + joined;
+}
+
+std::string GetProductExecutableName() {
+  return GetFileNameBase() + ".exe";
+}
+
+std::wstring GetCompanyRegistryPath() {
+  return L"Software\\" + base::Utf8ToWide(GetCompanyName());
+}
+
+std::wstring GetUninstallRegistryPath(const std::wstring& key_name) {
+  std::wstring path =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+  if (!key_name.empty())
+    path += L"\\" + key_name;
+  return path;
+}
+
+std::string GetCurrentStreamName() {
+  return GetStreamNameForChannel(base::GetReleaseChannel());
+}
+
+std::string GetStreamNameForChannel(int32_t channel) {
+  struct ChannelWord {
+    int32_t channel;
+    const char* word;
+  };
+  static constexpr ChannelWord kChannelWords[] = {
+      {1, "Nightly"}, {2, "Developer"}, {3, "Next"}, {4, "Stable"}};
+  for (const ChannelWord& entry : kChannelWords) {
+    if (entry.channel == channel)
+      return entry.word;
+  }
+  return GetStreamName();
+}
+
+bool GetExecutableBitness(const base::FilePath& path, bool* is_64_bit) {
+  if (!base::PathExists(path))
+    return false;
+  base::MappedFile image;
+  if (!image.Initialize(path, base::MappedFile::kReadOnly))
+    return false;
+  WORD machine = 0;
+  if (!ReadPeMachine(path, image.data(), image.length(), &machine))
+    return false;
+  *is_64_bit = machine != IMAGE_FILE_MACHINE_I386;
+  return true;
+}
+
+}  // namespace installer

@@ -1,0 +1,80 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SYSTEM_UTILS_H_
+#define DESKTOP_WINDOWS_INSTALLER_SYSTEM_UTILS_H_
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+
+namespace installer {
+
+// Free functions of the installer's service layer: user names and
+// administrator tests, known folders, shortcut and taskbar-pin tests,
+// install-path validation, kernel-object and product names.
+
+// User and rights.
+bool GetUserNameEx(std::wstring* name, int name_format);
+bool GetUserDisplayName(std::wstring* name);
+// The logon name (at most 257 characters).
+bool GetCurrentUserName(std::wstring* name);
+// Whether the process token is in the Administrators group. With
+// `check_linked_token`, a limited token (Vista and later) is judged by its
+// linked, elevated token.
+bool IsUserAdmin(bool check_linked_token);
+// Not an administrator, and either all users is asked for or the folder
+// cannot be written.
+bool NeedsElevation(bool all_users, bool has_write_access);
+
+// Tests only: IsUserAdmin answers through `query` instead of the process
+// token (a test process cannot drop its own elevation); null restores the
+// token query. Returns the query it replaces.
+using AdminQuery = bool (*)(bool check_linked_token);
+AdminQuery SetAdminQueryForTesting(AdminQuery query);
+
+// Folders and shortcuts.
+bool GetKnownFolderPath(const GUID& folder_id,
+                        int csidl,
+                        base::FilePath* path,
+                        bool create);
+bool GetFileInformation(const base::FilePath& path,
+                        BY_HANDLE_FILE_INFORMATION* information);
+// The "*.lnk" taskbar pins whose target is `target` (by name ignoring case,
+// or by file identity when `target_information` is given). Windows 7 on.
+void FindTaskbarPins(const base::FilePath& target,
+                     const BY_HANDLE_FILE_INFORMATION* target_information,
+                     std::vector<base::FilePath>* pins);
+bool TestShortcut(const base::FilePath& shortcut,
+                  const base::FilePath& target,
+                  const BY_HANDLE_FILE_INFORMATION* target_information);
+
+// Names and paths.
+// A folder path must leave room for an 8.3 name below it.
+inline constexpr size_t kMaxInstallPathLength = 247;
+// 1 to 247 characters (`short_limit`) or 1 to 259, an optional drive or UNC
+// prefix, and components Windows accepts.
+bool IsValidInstallPath(const base::FilePath& path, bool short_limit);
+// `prefix` + "/" + `name`, backslashes turned into slashes, in the global or
+// local namespace. Processes that know the same folder get the same name.
+std::wstring MakeKernelObjectName(const std::wstring& name,
+                                  const std::wstring& prefix,
+                                  bool global);
+// The branding's file name base + ".exe".
+std::string GetProductExecutableName();
+// "Software\" + the branding's company name.
+std::wstring GetCompanyRegistryPath();
+// The Uninstall key, joined with `key_name` when one is given.
+std::wstring GetUninstallRegistryPath(const std::wstring& key_name = L"");
+// The capitalised stream word of the build's release channel.
+std::string GetCurrentStreamName();
+// The capitalised stream word of `channel`; the build's stream name for a
+// channel that has none.
+std::string GetStreamNameForChannel(int32_t channel);
+// True for a PE image; `is_64_bit` is set when its machine is not i386.
+bool GetExecutableBitness(const base::FilePath& path, bool* is_64_bit);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SYSTEM_UTILS_H_

@@ -1,0 +1,286 @@
+#include "desktop/windows/installer/system/utils.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/files/file_util.h"
+#include "base/path_service.h"
+#include "base/test/scoped_log_capture.h"
+#include "base/test/scoped_temp_folder.h"
+#include "base/win/scoped_com_initializer.h"
+#include "base/win/shortcut.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+using base::FilePath;
+
+TEST(ServiceUtilsTest, NamesFollowBrandingAndChannel) {
+  EXPECT_EQ(L"Global\\x/a/b", MakeKernelObjectName(L"a\\b", L"x", true));
+  EXPECT_EQ(L"Local\\TarvoInstaller/PackageReady/C:/Tarvo/App",
+            MakeKernelObjectName(L"C:\\Tarvo\\App",
+                                 L"TarvoInstaller/PackageReady", false));
+  EXPECT_EQ("tarvo.exe", GetProductExecutableName());
+  EXPECT_EQ(L"Software\\Tarvo Software", GetCompanyRegistryPath());
+  EXPECT_EQ(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+            GetUninstallRegistryPath());
+  EXPECT_EQ(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvo",
+            GetUninstallRegistryPath(L"Tarvo"));
+  EXPECT_EQ("Developer", GetCurrentStreamName());  // This build's channel 2.
+}
+
+TEST(ServiceUtilsTest, InstallPathValidity) {
+  const struct {
+    const wchar_t* path;
+    bool valid;
+  } kCases[] = {
+      {L"C:\\Program Files\\Tarvo", true},
+      {L"C:\\", true},
+      {L"C:", false},
+      {L"C:Tarvo", false},
+      {L"Tarvo\\x", false},
+      {L"\\Tarvo", false},
+      {L"\\\\server\\share\\", true},
+      {L"//server/share/Tarvo", true},
+      {L"C:\\a..b\\COM10\\nul1\\conx.d", true},
+      {L"", false},
+      {L"\\\\server", false},
+      {L"\\\\server\\share", false},
+      {L"C:\\Tarvo\\com1.txt", false},
+      {L"C:\\lpt9\\x", false},
+      {L"C:\\a \\b", false},
+      {L"C:\\ a\\b", false},
+      {L"C:\\a.\\b", false},
+      {L"C:\\a\\b:c", false},
+      {L"C:\\a<b>", false},
+      {L"C:\\a\tb", false},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.valid, IsValidInstallPath(FilePath(c.path), true)) << c.path;
+    EXPECT_EQ(c.valid, IsValidInstallPath(FilePath(c.path), false)) << c.path;
+  }
+}
+
+TEST(ServiceUtilsTest, InstallPathLengthLimits) {
+  auto path_of_length = [](size_t length) {
+    return FilePath(L"C:\\" + std::wstring(length - 3, L'a'));
+  };
+  EXPECT_TRUE(IsValidInstallPath(path_of_length(247), true));
+  EXPECT_FALSE(IsValidInstallPath(path_of_length(248), true));
+  EXPECT_TRUE(IsValidInstallPath(path_of_length(248), false));
+  EXPECT_TRUE(IsValidInstallPath(path_of_length(259), false));
+  EXPECT_FALSE(IsValidInstallPath(path_of_length(260), false));
+}
+
+// A DOS header with e_lfanew = `pe_offset`, then the PE signature and the
+// machine at that offset when they fit into `size` bytes.
+std::string MakeImage(size_t size, int32_t pe_offset, uint16_t machine) {
+  std::string image(size, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  std::memcpy(&image[0x3C], &pe_offset, sizeof(pe_offset));
+  if (pe_offset >= 0 && static_cast<size_t>(pe_offset) + 6 <= size) {
+    std::memcpy(&image[pe_offset], "PE\0\0", 4);
+    std::memcpy(&image[pe_offset + 4], &machine, sizeof(machine));
+  }
+  return image;
+}
+
+TEST(ServiceUtilsTest, ExecutableBitness) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool is_image;
+    bool is_64_bit;
+  } kCases[] = {
+      {"x86", MakeImage(0x200, 0x80, IMAGE_FILE_MACHINE_I386), true, false},
+      {"x64", MakeImage(0x200, 0x80, IMAGE_FILE_MACHINE_AMD64), true, true},
+      {"header at the very end", MakeImage(0x98, 0x80, 0x14C), true, false},
+      {"header cut short", MakeImage(0x97, 0x80, 0x14C), false, false},
+      {"offset beyond the end", MakeImage(0x200, 0x7FFFFFF0, 0x14C), false,
+       false},
+      {"negative offset", MakeImage(0x200, -8, 0x14C), false, false},
+      {"offset inside the DOS header", MakeImage(0x200, 0x20, 0x14C), false,
+       false},
+      {"no PE signature", std::string("MZ") + std::string(0x1FE, '\0'), false,
+       false},
+      {"text", "just some text, not an image\r\n", false, false},
+      {"empty", "", false, false},
+  };
+  base::ScopedTempFolder folder;
+  base::ScopedLogCapture log;
+  for (const auto& c : kCases) {
+    const FilePath file = folder.path().AppendASCII(c.name);
+    ASSERT_EQ(static_cast<int>(c.bytes.size()),
+              base::WriteBufferToFile(file, c.bytes.data(),
+                                      static_cast<int>(c.bytes.size())));
+    bool is_64_bit = false;
+    EXPECT_EQ(c.is_image, GetExecutableBitness(file, &is_64_bit)) << c.name;
+    EXPECT_EQ(c.is_64_bit, is_64_bit) << c.name;
+  }
+  // Every header offset outside the file or inside the DOS header is
+  // reported ("no PE signature" has the offset 0).
+  EXPECT_EQ(5u, log.lines().size());
+  bool is_64_bit = false;
+  EXPECT_FALSE(
+      GetExecutableBitness(folder.path().AppendASCII("missing"), &is_64_bit));
+  FilePath test_program;
+  ASSERT_TRUE(base::GetPathForKey(base::kExeFile, &test_program));
+  EXPECT_TRUE(GetExecutableBitness(test_program, &is_64_bit));
+  EXPECT_TRUE(is_64_bit);
+}
+
+TEST(ServiceUtilsTest, UserNames) {
+  std::wstring logon_name;
+  ASSERT_TRUE(GetCurrentUserName(&logon_name));
+  EXPECT_FALSE(logon_name.empty());
+  std::wstring qualified_name;
+  constexpr int kDomainAndUser = 2;  // NameSamCompatible
+  ASSERT_TRUE(GetUserNameEx(&qualified_name, kDomainAndUser));
+  EXPECT_EQ(qualified_name.substr(qualified_name.find(L'\\') + 1), logon_name);
+  // Wine maps no display name (1332); where there is one, it is not empty.
+  std::wstring display_name;
+  if (GetUserDisplayName(&display_name)) {
+    EXPECT_FALSE(display_name.empty());
+  }
+}
+
+TEST(ServiceUtilsTest, WineUserIsAdministrator) {
+  // The Wine user is always an elevated administrator.
+  EXPECT_TRUE(IsUserAdmin(false));
+  EXPECT_TRUE(IsUserAdmin(true));
+  EXPECT_FALSE(NeedsElevation(true, false));
+}
+
+bool g_asked_for_linked_token = true;
+bool AnswerNotAdmin(bool check_linked_token) {
+  g_asked_for_linked_token = check_linked_token;
+  return false;
+}
+
+TEST(ServiceUtilsTest, NonAdministratorNeedsElevation) {
+  // Stands in for a limited token, which a Wine process never has.
+  AdminQuery previous = SetAdminQueryForTesting(&AnswerNotAdmin);
+  EXPECT_TRUE(NeedsElevation(true, true));
+  EXPECT_TRUE(NeedsElevation(true, false));
+  EXPECT_TRUE(NeedsElevation(false, false));
+  EXPECT_FALSE(NeedsElevation(false, true));
+  EXPECT_FALSE(g_asked_for_linked_token);
+  SetAdminQueryForTesting(previous);
+  EXPECT_FALSE(NeedsElevation(true, false));
+}
+
+TEST(ServiceUtilsTest, KnownFolderPath) {
+  FilePath roaming;
+  ASSERT_TRUE(GetKnownFolderPath(FOLDERID_RoamingAppData, CSIDL_APPDATA,
+                                 &roaming, false));
+  FilePath expected;
+  ASSERT_TRUE(base::GetPathForKey(base::kAppData, &expected));
+  EXPECT_EQ(0, FilePath::CompareIgnoreCase(expected, roaming));
+  const GUID kUnknownFolder = {
+      0x5c2b7a1e,
+      0x33d4,
+      0x4f0a,
+      {0x9e, 0x61, 0x2b, 0x70, 0x1c, 0x3d, 0x8a, 0x44}};
+  FilePath unknown;
+  EXPECT_FALSE(GetKnownFolderPath(kUnknownFolder, 0x7F, &unknown, true));
+}
+
+// Real links, made by the shell's own link object, in a pins folder that the
+// path service is pointed at.
+class ShortcutMatchTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(com_.Succeeded());
+    target_ = files_.path().Append(L"Tarvo.exe");
+    other_ = files_.path().Append(L"Other.exe");
+    same_file_ = files_.path().Append(L"SameFile.exe");
+    ASSERT_EQ(2, base::WriteBufferToFile(target_, "MZ", 2));
+    ASSERT_EQ(2, base::WriteBufferToFile(other_, "MZ", 2));
+    ASSERT_TRUE(::CreateHardLinkW(same_file_.value().c_str(),
+                                  target_.value().c_str(), nullptr));
+    ASSERT_TRUE(GetFileInformation(target_, &target_information_));
+    ASSERT_TRUE(base::GetPathForKey(base::kTaskbarPins, &real_pins_));
+    ASSERT_TRUE(
+        base::SetPathOverride(base::kTaskbarPins, pins_.path(), true, false));
+  }
+  void TearDown() override {
+    base::SetPathOverride(base::kTaskbarPins, real_pins_, true, false);
+  }
+
+  void MakeLink(const wchar_t* name, const FilePath& link_target) {
+    base::win::ShortcutProperties properties;
+    properties.set_target(link_target);
+    ASSERT_TRUE(
+        base::win::CreateOrUpdateShortcut(pins_.path().Append(name), properties,
+                                          base::win::kShortcutCreateAlways));
+  }
+
+  std::vector<std::wstring> FindPinNames(
+      const BY_HANDLE_FILE_INFORMATION* information) {
+    std::vector<FilePath> pins;
+    FindTaskbarPins(target_, information, &pins);
+    std::vector<std::wstring> names;
+    for (const FilePath& pin : pins)
+      names.push_back(pin.BaseName().value());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  base::win::ScopedCOMInitializer com_;
+  base::ScopedTempFolder files_;
+  base::ScopedTempFolder pins_;
+  FilePath target_, other_, same_file_, real_pins_;
+  BY_HANDLE_FILE_INFORMATION target_information_ = {};
+};
+
+TEST_F(ShortcutMatchTest, TestShortcutMatchesByNameOrIdentity) {
+  MakeLink(L"a.lnk", target_);
+  MakeLink(L"b.lnk", other_);
+  MakeLink(L"c.lnk", same_file_);
+  const FilePath a = pins_.path().Append(L"a.lnk");
+  const FilePath b = pins_.path().Append(L"b.lnk");
+  const FilePath c = pins_.path().Append(L"c.lnk");
+  const FilePath shouting = target_.DirName().Append(L"TARVO.EXE");
+  EXPECT_TRUE(TestShortcut(a, shouting, nullptr));
+  EXPECT_FALSE(TestShortcut(b, target_, &target_information_));
+  EXPECT_FALSE(TestShortcut(c, target_, nullptr));
+  EXPECT_TRUE(TestShortcut(c, target_, &target_information_));
+  EXPECT_FALSE(TestShortcut(pins_.path().Append(L"missing.lnk"), target_,
+                            &target_information_));
+  EXPECT_FALSE(TestShortcut(target_, target_, &target_information_));
+}
+
+TEST_F(ShortcutMatchTest, FindTaskbarPinsSkipsWhatDoesNotResolve) {
+  MakeLink(L"a.lnk", target_);
+  MakeLink(L"b.lnk", other_);
+  MakeLink(L"c.lnk", same_file_);
+  MakeLink(L"d.txt", target_);  // Not a "*.lnk" name.
+  const FilePath broken = pins_.path().Append(L"broken.lnk");
+  ASSERT_EQ(4, base::WriteBufferToFile(broken, "junk", 4));
+
+  base::ScopedLogCapture log;
+  EXPECT_EQ((std::vector<std::wstring>{L"a.lnk", L"c.lnk"}),
+            FindPinNames(&target_information_));
+  EXPECT_EQ(std::vector<std::wstring>{L"a.lnk"}, FindPinNames(nullptr));
+  const std::string logged = "Couldn't resolve shortcut at " + broken.AsUTF8();
+  EXPECT_EQ(2, std::count(log.lines().begin(), log.lines().end(), logged));
+}
+
+TEST_F(ShortcutMatchTest, FindTaskbarPinsWithoutPinsFolder) {
+  ASSERT_TRUE(base::SetPathOverride(
+      base::kTaskbarPins, pins_.path().Append(L"missing"), true, false));
+  base::ScopedLogCapture log;
+  EXPECT_TRUE(FindPinNames(&target_information_).empty());
+  EXPECT_EQ(std::vector<std::string>{"Couldn't find path to taskbar pins."},
+            log.lines());
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,191 @@
+#include "desktop/windows/installer/transactions/delete_file_operation.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/files/file_util.h"
+#include "base/log_message.h"
+#include "base/logging.h"
+#include "base/strings/string_util.h"
+#include "base/time/time.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/journal/run_journal.h"
+
+namespace installer {
+
+namespace {
+
+// FILE_GENERIC_WRITE with DELETE: what setting the file aside needs.
+constexpr DWORD kWriteAndDeleteAccess = 0x130116;
+
+// Set-aside names are made of whole seconds: a path deleted twice within
+// one second needs a second name, and so does one whose first name a
+// previous run left behind.
+constexpr int kAsideNameAttempts = 100;
+
+bool OpenForWriting(const base::FilePath& path) {
+  base::win::ScopedHandle file(
+      ::CreateFileW(path.value().c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.IsValid();
+}
+
+DeleteFileOperation::SystemCalls g_system_calls = {
+    &OpenForWriting, &CheckAccessToPath, &GrantAccessToCurrentUser,
+    &RestoreSecurityInfo};
+
+bool IsExecutableOrLibrary(const base::FilePath& path) {
+  const std::wstring extension = path.GetExtension();
+  return base::WideLowerCaseEqualsAscii(extension, ".exe") ||
+         base::WideLowerCaseEqualsAscii(extension, ".dll");
+}
+
+base::FilePath AsidePath(const base::FilePath& path,
+                         int64_t seconds,
+                         int attempt) {
+  std::wstring extension = std::to_wstring(seconds);
+  if (attempt > 0)
+    extension += L"_" + std::to_wstring(attempt);
+  return path.AddExtension(extension + L".old");
+}
+
+}  // namespace
+
+DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
+                                         bool check_in_use,
+                                         bool remove_empty_parents)
+    : path_(path),
+      check_in_use_(check_in_use),
+      remove_empty_parents_(remove_empty_parents) {}
+
+DeleteFileOperation::~DeleteFileOperation() {
+  if (!moved_ || rolled_back_)
+    return;
+  VLOG(1) << "Actual removal of " << aside_path_.AsUTF8();
+  if (!base::DeletePath(aside_path_, true) &&
+      aside_path_.value().size() < MAX_PATH) {
+    ::MoveFileExW(aside_path_.value().c_str(), nullptr,
+                  MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+  }
+  if (!remove_empty_parents_)
+    return;
+  for (base::FilePath folder = path_.DirName();
+       ::RemoveDirectoryW(folder.value().c_str());) {
+    const base::FilePath parent = folder.DirName();
+    if (parent == folder)
+      break;
+    folder = parent;
+  }
+}
+
+bool DeleteFileOperation::Do(Transaction* sub_operations) {
+  VLOG(1) << "Preparing file " << path_.AsUTF8() << " for removal";
+  if (!base::PathExists(path_)) {
+    VLOG(1) << "File does not exist. Nothing to do";
+    return true;
+  }
+  if (!SetAside())
+    return false;
+  VLOG(1) << "File moved successfully to " << aside_path_.AsUTF8();
+  if (!check_in_use_ || !IsExecutableOrLibrary(path_))
+    return true;
+  if (g_system_calls.open_for_writing(aside_path_))
+    return true;
+  // Read before the log line, whose writing may change it.
+  set_error(::GetLastError());
+  LOG(ERROR) << "Attempt to open the file for writing failed: "
+             << base::SystemErrorCodeToString(error());
+  // Should the move back fail too, `moved_` stays set and the rollback,
+  // which always follows a failed `Do`, tries again.
+  if (base::MovePathUnchecked(aside_path_, path_))
+    moved_ = false;
+  LOG(ERROR) << "File removal failed";
+  return false;
+}
+
+void DeleteFileOperation::Rollback() {
+  rolled_back_ = true;
+  base::FilePath location = path_;
+  if (moved_) {
+    if (base::MovePathUnchecked(aside_path_, path_)) {
+      moved_ = false;
+    } else {
+      PLOG(ERROR) << "Cannot move " << aside_path_.AsUTF8() << " back to "
+                  << path_.AsUTF8();
+      location = aside_path_;
+      // The set-aside file is the only copy left, and only the journal
+      // tells a later run where it belongs.
+      RunJournal::Get()->KeepForRecovery();
+    }
+  }
+  if (saved_security_) {
+    // The list goes back only now: it may deny what the move back needed.
+    saved_security_->object_name = location.value();
+    g_system_calls.restore_access(saved_security_.get());
+    saved_security_.reset();
+  }
+}
+
+bool DeleteFileOperation::SetAside() {
+  const int64_t seconds = base::Time::Now().ToTimeT();
+  for (int attempt = 0;; ++attempt) {
+    aside_path_ = AsidePath(path_, seconds, attempt);
+    if (!base::PathExists(aside_path_))
+      break;
+    if (attempt + 1 == kAsideNameAttempts) {
+      LOG(ERROR) << "Temporary file with name" << aside_path_.AsUTF8()
+                 << "already exists";
+      return false;
+    }
+  }
+  // With the access granted the file is set aside at once; the access list
+  // from before goes back if the deletion is undone.
+  if (!g_system_calls.check_access(path_.value(), SE_FILE_OBJECT,
+                                   kWriteAndDeleteAccess) &&
+      !g_system_calls.grant_access(path_.value(), SE_FILE_OBJECT,
+                                   kWriteAndDeleteAccess,
+                                   /*keep_previous=*/true,
+                                   &saved_security_)) {
+    set_error(ERROR_ACCESS_DENIED);
+    LOG(ERROR) << "Cannot obtain proper permissions on the file";
+    return false;
+  }
+  if (!RunJournal::Get()->RecordSetAside(path_, aside_path_)) {
+    // The journal's error (logged where its write failed): the folder
+    // cannot be written, which no caller may take for a file in use. A
+    // journal lost earlier leaves none, and the write is refused all the
+    // same.
+    const DWORD error = ::GetLastError();
+    set_error(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    return false;
+  }
+  if (!base::MovePathUnchecked(path_, aside_path_)) {
+    set_error(::GetLastError());
+    LOG(ERROR) << "File removal failed: "
+               << base::SystemErrorCodeToString(error());
+    return false;
+  }
+  moved_ = true;
+  return true;
+}
+
+// static
+DeleteFileOperation::SystemCalls DeleteFileOperation::SwapSystemCallsForTesting(
+    const SystemCalls& calls) {
+  const SystemCalls previous = g_system_calls;
+  g_system_calls = calls;
+  return previous;
+}
+
+std::unique_ptr<Operation> MakeDeleteFileOperation(const base::FilePath& path,
+                                                   bool check_in_use,
+                                                   bool remove_empty_parents) {
+  return std::make_unique<DeleteFileOperation>(path, check_in_use,
+                                               remove_empty_parents);
+}
+
+}  // namespace installer

@@ -1,0 +1,65 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_DELETE_FILE_OPERATION_H_
+#define DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_DELETE_FILE_OPERATION_H_
+
+#include <memory>
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/security/access_permissions.h"
+#include "desktop/windows/installer/transactions/operation.h"
+
+namespace installer {
+
+// Deletes a file or folder in two steps: `Do` moves it aside, under its own
+// name with "." + seconds since 1970 + ".old" appended, so that a rollback
+// can put it back; only the commit (the destructor) removes it for good.
+class DeleteFileOperation : public Operation {
+ public:
+  // `check_in_use`: an ".exe" or ".dll" must also be free to be opened for
+  // writing once set aside, else the deletion fails and it goes back.
+  // `remove_empty_parents`: the commit also removes the file's folder and
+  // those above it, as long as they are empty.
+  DeleteFileOperation(const base::FilePath& path,
+                      bool check_in_use,
+                      bool remove_empty_parents);
+  ~DeleteFileOperation() override;
+
+  bool Do(Transaction* sub_operations) override;
+  void Rollback() override;
+
+  // The system calls that tests replace where Wine cannot act as Windows
+  // does: it keeps a file's access list only as Unix mode bits, and nothing
+  // can take a file's name at the exact moment between two steps.
+  struct SystemCalls {
+    // Whether the set-aside file can be opened for writing.
+    bool (*open_for_writing)(const base::FilePath& path);
+    decltype(&CheckAccessToPath) check_access;
+    decltype(&GrantAccessToCurrentUser) grant_access;
+    decltype(&RestoreSecurityInfo) restore_access;
+  };
+  // Tests only: installs `calls` and returns those they replace.
+  static SystemCalls SwapSystemCallsForTesting(const SystemCalls& calls);
+
+ private:
+  bool SetAside();
+
+  const base::FilePath path_;
+  const bool check_in_use_;
+  const bool remove_empty_parents_;
+  base::FilePath aside_path_;
+  // The file lies at `aside_path_`.
+  bool moved_ = false;
+  // Once a rollback ran, the commit removes nothing: if the move back
+  // failed, the set-aside file is the only copy left.
+  bool rolled_back_ = false;
+  // The access list from before the access this operation had to grant
+  // itself; written back when the deletion is undone.
+  std::unique_ptr<SavedSecurityInfo> saved_security_;
+};
+
+std::unique_ptr<Operation> MakeDeleteFileOperation(const base::FilePath& path,
+                                                   bool check_in_use,
+                                                   bool remove_empty_parents);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_DELETE_FILE_OPERATION_H_

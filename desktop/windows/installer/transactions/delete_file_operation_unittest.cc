@@ -1,0 +1,328 @@
+#include "desktop/windows/installer/transactions/delete_file_operation.h"
+
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/test/temp_tree.h"
+#include "base/time/tick_source.h"
+#include "base/time/wall_clock.h"
+#include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/frontend/error_cause.h"
+#include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/product/run_folder_name.h"
+#include "desktop/windows/installer/transactions/transaction.h"
+#include "gtest/gtest.h"
+
+// Deleting, rolling back and committing on real folders are covered end to
+// end (tests/e2e/test_file_operations.py); these tests need a clock or
+// system calls that the end-to-end tests cannot control.
+
+namespace installer {
+namespace {
+
+using base::FilePath;
+using base::TempTree;
+using SystemCalls = DeleteFileOperation::SystemCalls;
+
+// The names in `folder` that a deletion set aside.
+std::vector<std::wstring> AsideNames(const FilePath& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find =
+      ::FindFirstFileW(folder.Append(L"*.old").value().c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE)
+    return names;
+  do {
+    names.push_back(entry.cFileName);
+  } while (::FindNextFileW(find, &entry));
+  ::FindClose(find);
+  return names;
+}
+
+std::unique_ptr<Operation> Delete(const FilePath& path) {
+  return MakeDeleteFileOperation(path, /*check_in_use=*/true,
+                                 /*remove_empty_parents=*/false);
+}
+
+// Wall clock and tick clock stand still at 1700000000 seconds after 1970.
+class ScopedFrozenClock {
+ public:
+  ScopedFrozenClock()
+      : ticks_(base::TickSource::SwapForTesting([] { return int64_t{1}; })),
+        system_time_(base::WallClock::SwapSystemTimeForTesting(
+            [] { return int64_t{13'344'473'600'000'000}; })) {
+    base::WallClock::Rebase();
+  }
+  ~ScopedFrozenClock() {
+    base::TickSource::SwapForTesting(ticks_);
+    base::WallClock::SwapSystemTimeForTesting(system_time_);
+    base::WallClock::Rebase();
+  }
+
+ private:
+  const base::TickSource::NowFunction ticks_;
+  const base::WallClock::SystemTimeFunction system_time_;
+};
+
+class ScopedSystemCalls {
+ public:
+  explicit ScopedSystemCalls(const SystemCalls& calls)
+      : previous_(DeleteFileOperation::SwapSystemCallsForTesting(calls)) {}
+  ~ScopedSystemCalls() {
+    DeleteFileOperation::SwapSystemCallsForTesting(previous_);
+  }
+
+ private:
+  const SystemCalls previous_;
+};
+
+// The calls in force: the real ones outside a ScopedSystemCalls.
+SystemCalls RealSystemCalls() {
+  const SystemCalls calls = DeleteFileOperation::SwapSystemCallsForTesting({});
+  DeleteFileOperation::SwapSystemCallsForTesting(calls);
+  return calls;
+}
+
+// Wine keeps a file's access list only as Unix mode bits and cannot give
+// back the list it reported, so recording stand-ins take the access calls.
+struct AccessLog {
+  bool grant_succeeds = true;
+  std::vector<std::wstring> granted;
+  std::vector<std::wstring> restored;
+} g_access;
+
+bool RefuseAccess(const std::wstring& name, int type, DWORD access) {
+  return false;
+}
+
+bool RecordGrant(const std::wstring& name,
+                 int type,
+                 DWORD access,
+                 bool keep_previous,
+                 std::unique_ptr<SavedSecurityInfo>* saved) {
+  EXPECT_EQ(type, SE_FILE_OBJECT);
+  EXPECT_EQ(access, 0x130116u);
+  EXPECT_TRUE(keep_previous);
+  g_access.granted.push_back(name);
+  if (!g_access.grant_succeeds)
+    return false;
+  *saved = std::make_unique<SavedSecurityInfo>();
+  (*saved)->object_name = name;
+  (*saved)->object_type = type;
+  return true;
+}
+
+bool RecordRestore(const SavedSecurityInfo* saved) {
+  g_access.restored.push_back(saved->object_name);
+  return true;
+}
+
+bool ReportInUse(const FilePath& aside_path) {
+  ::SetLastError(ERROR_SHARING_VIOLATION);
+  return false;
+}
+
+// No second process can be made to take the name at the exact moment
+// between the in-use test and the move back: this probe does it instead.
+FilePath g_name_to_take;
+bool TakeNameAndReportInUse(const FilePath& aside_path) {
+  ::CreateDirectoryW(g_name_to_take.value().c_str(), nullptr);
+  return ReportInUse(aside_path);
+}
+
+SystemCalls LockedFileCalls() {
+  return {RealSystemCalls().open_for_writing, &RefuseAccess, &RecordGrant,
+          &RecordRestore};
+}
+
+TEST(DeleteFileOperationTest, SamePathTwiceInOneSecondGetsTwoNames) {
+  TempTree tree;
+  const FilePath file = tree.WriteFile(L"a.dll", "first");
+  ScopedFrozenClock frozen;
+  for (const bool commit : {false, true}) {
+    SCOPED_TRACE(commit ? "commit" : "rollback");
+    {
+      Transaction transaction;
+      ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
+      tree.WriteFile(L"a.dll", "second");
+      ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
+      EXPECT_EQ(AsideNames(tree.root()),
+                (std::vector<std::wstring>{L"a.dll.1700000000.old",
+                                           L"a.dll.1700000000_1.old"}));
+      if (!commit)
+        transaction.RollbackOperations();
+    }
+    EXPECT_EQ(TempTree::ReadFile(file), commit ? "<missing>" : "first");
+    EXPECT_TRUE(AsideNames(tree.root()).empty());
+  }
+}
+
+// Something has taken the file's name meanwhile: the set-aside file is the
+// only copy left, the commit must not remove it, and the access list goes
+// back where it lies.
+TEST(DeleteFileOperationTest, FailedMoveBackKeepsTheSetAsideFile) {
+  TempTree tree;
+  const FilePath file = tree.WriteFile(L"a.txt", "only copy");
+  g_access = AccessLog();
+  {
+    ScopedSystemCalls calls(LockedFileCalls());
+    Transaction transaction;
+    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
+    ASSERT_TRUE(::CreateDirectoryW(file.value().c_str(), nullptr));
+    transaction.RollbackOperations();
+  }
+  const std::vector<std::wstring> aside = AsideNames(tree.root());
+  ASSERT_EQ(aside.size(), 1u);
+  const FilePath aside_path = tree.root().Append(aside[0]);
+  EXPECT_EQ(TempTree::ReadFile(aside_path), "only copy");
+  EXPECT_EQ(g_access.restored, std::vector<std::wstring>{aside_path.value()});
+}
+
+TEST(DeleteFileOperationTest, InUseFileWhoseMoveBackFailsIsLeftToRollback) {
+  TempTree tree;
+  const FilePath file = tree.WriteFile(L"app.exe", "running");
+  g_name_to_take = file;
+  DeleteFileOperation operation(file, true, false);
+  Transaction sub_operations;
+  {
+    SystemCalls calls = RealSystemCalls();
+    calls.open_for_writing = &TakeNameAndReportInUse;
+    ScopedSystemCalls scoped(calls);
+    EXPECT_FALSE(operation.Do(&sub_operations));
+  }
+  ASSERT_EQ(AsideNames(tree.root()).size(), 1u);
+
+  ::RemoveDirectoryW(file.value().c_str());
+  operation.Rollback();
+  EXPECT_EQ(TempTree::ReadFile(file), "running");
+  EXPECT_TRUE(AsideNames(tree.root()).empty());
+}
+
+// The process may not write or delete the file, so the deletion grants the
+// current user that access and goes on. The access list from before goes
+// back whenever the deletion is undone; a commit deletes the file with it.
+TEST(DeleteFileOperationTest, GrantedAccessIsWithdrawnWhenDeletionIsUndone) {
+  enum class Ending { kCommit, kRollback, kInUse, kGrantRefused };
+  struct Case {
+    const char* name;
+    Ending ending;
+    bool deleted;
+    size_t restores;
+  };
+  const Case cases[] = {
+      {"commit", Ending::kCommit, true, 0},
+      {"rollback", Ending::kRollback, false, 1},
+      {"in use", Ending::kInUse, false, 1},
+      {"grant refused", Ending::kGrantRefused, false, 0},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    TempTree tree;
+    const FilePath file = tree.WriteFile(L"locked.dll", "locked");
+    g_access = AccessLog();
+    g_access.grant_succeeds = test.ending != Ending::kGrantRefused;
+    SystemCalls calls = LockedFileCalls();
+    if (test.ending == Ending::kInUse)
+      calls.open_for_writing = &ReportInUse;
+    {
+      ScopedSystemCalls scoped(calls);
+      Transaction transaction;
+      EXPECT_EQ(transaction.ExecuteOperation(Delete(file)),
+                test.ending == Ending::kCommit ||
+                    test.ending == Ending::kRollback);
+      if (test.ending == Ending::kRollback)
+        transaction.RollbackOperations();
+    }
+    EXPECT_EQ(g_access.granted, std::vector<std::wstring>{file.value()});
+    EXPECT_EQ(g_access.restored,
+              std::vector<std::wstring>(test.restores, file.value()));
+    EXPECT_EQ(TempTree::Exists(file), !test.deleted);
+    EXPECT_TRUE(AsideNames(tree.root()).empty());
+  }
+}
+
+// On the real access calls: a list that denies everyone writing and
+// deleting makes the check fail, the grant lets the deletion go on.
+TEST(DeleteFileOperationTest, LockedFileIsDeletedThroughAGrant) {
+  TempTree tree;
+  const FilePath file = tree.WriteFile(L"locked.dll", "locked");
+  base::win::ScopedLocalAlloc<void> descriptor;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(D;;0x130116;;;WD)(A;;FA;;;WD)", SDDL_REVISION_1,
+      descriptor.Receive(), nullptr));
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted);
+  const DWORD set = ::SetNamedSecurityInfoW(
+      const_cast<wchar_t*>(file.value().c_str()), SE_FILE_OBJECT,
+      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      nullptr, nullptr, dacl, nullptr);
+  ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_FALSE(CheckAccessToPath(file.value(), SE_FILE_OBJECT, 0x130116));
+
+  {
+    Transaction transaction;
+    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
+  }
+  EXPECT_FALSE(TempTree::Exists(file));
+  EXPECT_TRUE(AsideNames(tree.root()).empty());
+}
+
+BOOL WINAPI WriteFailsDiskFull(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) {
+  ::SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+
+// A folder whose journal cannot be made or written (a read-only or full
+// volume) refuses the deletion with the journal's error: never one that
+// reads as a program holding the file, and the file stays.
+TEST(DeleteFileOperationTest, JournalThatCannotBeWrittenIsNotAFileInUse) {
+  const struct {
+    const char* name;
+    bool journal_name_taken;
+    decltype(&::WriteFile) write;
+  } kCases[] = {
+      // Windows refuses to open a folder as the journal's file, as it
+      // refuses a file on a read-only volume.
+      {"journal cannot be made", true, &::WriteFile},
+      {"journal line cannot be written", false, &WriteFailsDiskFull},
+  };
+  ScopedFrozenClock frozen;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TempTree tree;
+    const FilePath file = tree.WriteFile(L"tarvo.exe", "installed");
+    if (c.journal_name_taken) {
+      const FilePath journal = tree.root().Append(
+          RunFolderName::MakeForThisRun(L"installer_run") +
+          RunJournal::kExtension);
+      ASSERT_TRUE(::CreateDirectoryW(journal.value().c_str(), nullptr));
+    }
+    const RunJournal::FileCalls previous =
+        RunJournal::SwapFileCallsForTesting({c.write, &::FlushFileBuffers});
+    RunJournal::Get()->Start(tree.root());
+    uint32_t error = 0;
+    {
+      Transaction transaction;
+      EXPECT_FALSE(transaction.ExecuteOperation(Delete(file)));
+      error = transaction.last_error();
+    }
+    RunJournal::Get()->Finish();
+    RunJournal::SwapFileCallsForTesting(previous);
+    EXPECT_NE(error, 0u);
+    EXPECT_FALSE(IsFileInUseError(error)) << error;
+    if (!c.journal_name_taken)
+      EXPECT_EQ(error, static_cast<uint32_t>(ERROR_DISK_FULL));
+    EXPECT_EQ(TempTree::ReadFile(file), "installed");
+  }
+}
+
+}  // namespace
+}  // namespace installer

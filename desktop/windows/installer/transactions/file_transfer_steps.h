@@ -1,0 +1,25 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_FILE_TRANSFER_STEPS_H_
+#define DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_FILE_TRANSFER_STEPS_H_
+
+#include "base/files/file_path.h"
+
+namespace installer {
+
+class Transaction;
+
+// The steps that copying and moving a file share.
+
+// Makes way for `target` through sub-operations: creates its folder when
+// that is missing, else sets aside whatever lies at the target. False when
+// the sub-operation failed.
+bool PrepareTransferTarget(const base::FilePath& target,
+                           Transaction* sub_operations);
+
+// Clears the read-only bit of `source`; true when it was set and is now
+// cleared, so that a rollback can set it again.
+bool ClearReadOnlyAttribute(const base::FilePath& source);
+void SetReadOnlyAttribute(const base::FilePath& path);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_FILE_TRANSFER_STEPS_H_

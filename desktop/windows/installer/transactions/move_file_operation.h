@@ -1,0 +1,44 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_MOVE_FILE_OPERATION_H_
+#define DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_MOVE_FILE_OPERATION_H_
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/transactions/operation.h"
+
+namespace installer {
+
+// Moves a file or folder to its target, across volumes too. A missing
+// target folder is created and a file in the way set aside first, as
+// sub-operations; a rollback moves the file back, after which they put
+// back what was there.
+class MoveFileOperation : public Operation {
+ public:
+  enum class Reach {
+    // Across volumes too, as a copy and a deletion.
+    kAnyVolume,
+    // Only a rename on the same volume: fails where the move would have to
+    // copy, so that the caller can copy instead and keep the source.
+    kSameVolume,
+  };
+
+  MoveFileOperation(const base::FilePath& source,
+                    const base::FilePath& target,
+                    Reach reach = Reach::kAnyVolume);
+  ~MoveFileOperation() override;
+
+  bool Do(Transaction* sub_operations) override;
+  void Rollback() override;
+
+ private:
+  bool Move();
+
+  const base::FilePath source_;
+  const base::FilePath target_;
+  const Reach reach_;
+  bool done_ = false;
+  // The source was read-only and had the bit cleared.
+  bool cleared_read_only_ = false;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_MOVE_FILE_OPERATION_H_
