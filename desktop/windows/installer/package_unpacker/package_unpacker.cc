@@ -138,8 +138,20 @@ void PackageUnpacker::CloseArchive() {
   archive_.Close();
 }
 
-int PackageUnpacker::UnPack(const base::FilePath& destination,
-                            base::FilePath* output_file) {
+bool PackageUnpacker::Result::IsWriteFailure() const {
+  return stage == kCreateFileFailed || stage == kWriteFileFailed ||
+         stage == kSetFileTimeFailed || stage == kCloseFileFailed;
+}
+
+PackageUnpacker::Result PackageUnpacker::UnPack(
+    const base::FilePath& destination,
+    base::FilePath* output_file) {
+  const int error = UnPackArchive(destination, output_file);
+  return {error_state_, error, in_page_status_};
+}
+
+int PackageUnpacker::UnPackArchive(const base::FilePath& destination,
+                                   base::FilePath* output_file) {
   if (!archive_.IsValid())
     return kUnpackFailed;
   LARGE_INTEGER start = {};

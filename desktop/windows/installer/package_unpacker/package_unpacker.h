@@ -46,37 +46,52 @@ class PackageUnpacker {
     kCloseFileFailed = 10,
   };
 
+  // How an unpack ended: `stage` what failed (kNoError: nothing; an open
+  // that failed stays until the next open), `error` 0 on success,
+  // ERROR_INVALID_HANDLE without an open archive, when the archive cannot
+  // be read as 7z, an entry cannot be extracted or has no name,
+  // ERROR_IO_DEVICE when the mapped output buffer could not be paged,
+  // otherwise the Windows error of the file or folder that could not be
+  // made or written; `in_page_status` the NTSTATUS of the failed paging
+  // I/O, for kInPageError.
+  struct Result {
+    ErrorState stage = kNoError;
+    int error = 0;
+    int32_t in_page_status = 0;
+
+    bool ok() const { return error == 0; }
+    // A file or folder could not be made or written: the error says
+    // something of the destination's disk, which a damaged archive does not.
+    bool IsWriteFailure() const;
+  };
+
   PackageUnpacker();
   PackageUnpacker(const PackageUnpacker&) = delete;
   PackageUnpacker& operator=(const PackageUnpacker&) = delete;
   ~PackageUnpacker();
 
   // Closes any open archive first. 0, or the Windows error of the open.
-  DWORD OpenArchive(const base::FilePath& archive);
+  [[nodiscard]] DWORD OpenArchive(const base::FilePath& archive);
   // The same for an archive that is the `length` bytes at `offset` of
   // `file`: a package read where it lies in its installer file.
-  DWORD OpenArchive(const base::FilePath& file,
-                    uint64_t offset,
-                    uint64_t length);
-  // 0 on success. 6 (ERROR_INVALID_HANDLE) without an open archive, when the
-  // archive cannot be read as 7z, an entry cannot be extracted or has no
-  // name; 1117 (ERROR_IO_DEVICE) when the mapped output buffer could not be
-  // paged; otherwise the Windows error of the file or folder that could not
-  // be made or written. `output_file`, when given, receives the path of
-  // each entry as it is written.
-  int UnPack(const base::FilePath& destination,
-             base::FilePath* output_file = nullptr);
+  [[nodiscard]] DWORD OpenArchive(const base::FilePath& file,
+                                  uint64_t offset,
+                                  uint64_t length);
+  // Unpacks the open archive into `destination`. `output_file`, when
+  // given, receives the path of each entry as it is written.
+  [[nodiscard]] Result UnPack(const base::FilePath& destination,
+                              base::FilePath* output_file = nullptr);
   void CloseArchive();
 
   // Not owned; may be null.
   void set_delegate(PackageFetcher::Delegate* delegate) {
     delegate_ = delegate;
   }
-  ErrorState error_state() const { return error_state_; }
-  // The NTSTATUS of the failed paging I/O, for kInPageError.
-  int32_t in_page_status() const { return in_page_status_; }
 
  private:
+  // UnPack's work: 0 or its error, the stage in `error_state_`.
+  int UnPackArchive(const base::FilePath& destination,
+                    base::FilePath* output_file);
   // The output buffer of one solid block, kept across its entries.
   struct OutputBlock;
   struct Extraction;
