@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -233,7 +234,9 @@ int PackageUnpacker::DecodeEntries(const CSzArEx& archive,
         return result;
       continue;
     }
-    CreateFolder(path.DirName());
+    // A parent that could not be made fails the file's creation, which
+    // reports the error with the file's path.
+    std::ignore = CreateFolder(path.DirName());
     writer->Open(path);
     if (HasData(archive, i)) {
       // A block's files follow each other in the archive, in the order of
@@ -414,7 +417,8 @@ int PackageUnpacker::UnPackEntry(const CSzArEx& archive,
                                  const uint8_t* data,
                                  size_t size) {
   if (!SzArEx_IsDir(&archive, index)) {
-    CreateFolder(path.DirName());
+    // As in DecodeEntries: the file's creation reports a missing parent.
+    std::ignore = CreateFolder(path.DirName());
     return WriteFileEntry(archive, index, path, data, size);
   }
   if (!CreateFolder(path)) {

@@ -90,8 +90,8 @@ class PackageUnpacker {
 
  private:
   // UnPack's work: 0 or its error, the stage in `error_state_`.
-  int UnPackArchive(const base::FilePath& destination,
-                    base::FilePath* output_file);
+  [[nodiscard]] int UnPackArchive(const base::FilePath& destination,
+                                  base::FilePath* output_file);
   // The output buffer of one solid block, kept across its entries.
   struct OutputBlock;
   struct Extraction;
@@ -99,56 +99,56 @@ class PackageUnpacker {
   static void Extract(void* extraction);
 
   // Every block streamed, file by file.
-  int StreamEntries(const CSzArEx& archive,
-                    ILookInStreamPtr stream,
-                    const base::FilePath& destination,
-                    base::FilePath* output_file);
+  [[nodiscard]] int StreamEntries(const CSzArEx& archive,
+                                  ILookInStreamPtr stream,
+                                  const base::FilePath& destination,
+                                  base::FilePath* output_file);
   // The entries in order, each file's data handed to `writer`; 0 or the
   // decoding's failure.
-  int DecodeEntries(const CSzArEx& archive,
-                    ILookInStreamPtr stream,
-                    const base::FilePath& destination,
-                    base::FilePath* output_file,
-                    EntryFileWriter* writer);
+  [[nodiscard]] int DecodeEntries(const CSzArEx& archive,
+                                  ILookInStreamPtr stream,
+                                  const base::FilePath& destination,
+                                  base::FilePath* output_file,
+                                  EntryFileWriter* writer);
   // One file's data from the block to `writer`, its CRC checked.
-  int StreamFileEntry(const CSzArEx& archive,
-                      uint32_t index,
-                      SolidBlockReader* reader,
-                      EntryFileWriter* writer);
-  int UnPackEntries(const CSzArEx& archive,
-                    ILookInStreamPtr stream,
-                    const base::FilePath& destination,
-                    base::FilePath* output_file);
+  [[nodiscard]] int StreamFileEntry(const CSzArEx& archive,
+                                    uint32_t index,
+                                    SolidBlockReader* reader,
+                                    EntryFileWriter* writer);
+  [[nodiscard]] int UnPackEntries(const CSzArEx& archive,
+                                  ILookInStreamPtr stream,
+                                  const base::FilePath& destination,
+                                  base::FilePath* output_file);
   // 0 when every entry has a name that stays inside the destination, with
   // a path there below MAX_PATH. Resets the state of a previous extraction,
   // announces the entry count and checks every entry's name before
   // anything is written.
-  int StartEntries(const CSzArEx& archive, const base::FilePath& destination);
-  int CheckEntryNames(const CSzArEx& archive,
-                      const base::FilePath& destination);
+  [[nodiscard]] int StartEntries(const CSzArEx& archive, const base::FilePath& destination);
+  [[nodiscard]] int CheckEntryNames(const CSzArEx& archive,
+                                    const base::FilePath& destination);
   // 0 when no two entries name one Windows path.
-  int CheckEntryPathsDistinct(const std::vector<ArchiveEntryName>& entries);
-  int UnPackEntry(const CSzArEx& archive,
-                  uint32_t index,
-                  const base::FilePath& path,
-                  const uint8_t* data,
-                  size_t size);
-  int ExtractEntry(const CSzArEx& archive,
-                   ILookInStreamPtr stream,
-                   uint32_t index,
-                   MappedTempAllocator* allocator,
-                   InPageErrorGuard* guard,
-                   OutputBlock* block,
-                   const uint8_t** data,
-                   size_t* size);
-  int WriteFileEntry(const CSzArEx& archive,
-                     uint32_t index,
-                     const base::FilePath& path,
-                     const uint8_t* data,
-                     size_t size);
+  [[nodiscard]] int CheckEntryPathsDistinct(const std::vector<ArchiveEntryName>& entries);
+  [[nodiscard]] int UnPackEntry(const CSzArEx& archive,
+                                uint32_t index,
+                                const base::FilePath& path,
+                                const uint8_t* data,
+                                size_t size);
+  [[nodiscard]] int ExtractEntry(const CSzArEx& archive,
+                                 ILookInStreamPtr stream,
+                                 uint32_t index,
+                                 MappedTempAllocator* allocator,
+                                 InPageErrorGuard* guard,
+                                 OutputBlock* block,
+                                 const uint8_t** data,
+                                 size_t* size);
+  [[nodiscard]] int WriteFileEntry(const CSzArEx& archive,
+                                   uint32_t index,
+                                   const base::FilePath& path,
+                                   const uint8_t* data,
+                                   size_t size);
   // Creates the folder and its missing parents once per unpack.
-  bool CreateFolder(const base::FilePath& folder);
-  int Fail(ErrorState state, int result);
+  [[nodiscard]] bool CreateFolder(const base::FilePath& folder);
+  [[nodiscard]] int Fail(ErrorState state, int result);
 
   base::win::ScopedHandle archive_;
   base::FilePath archive_path_;
