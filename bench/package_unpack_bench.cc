@@ -37,11 +37,11 @@ int UnPack(const base::FilePath& archive, const base::FilePath& folder) {
   installer::PackageUnpacker unpacker;
   if (unpacker.OpenArchive(archive) != 0)
     return 1;
-  const int result = unpacker.UnPack(folder);
+  const installer::PackageUnpacker::Result result = unpacker.UnPack(folder);
   const double seconds = Seconds(start);
-  std::printf("result %d\n", result);
+  std::printf("result %d\n", result.error);
   bench::Report("PackageUnpacker::UnPack", seconds, "s");
-  return result == 0 ? 0 : 1;
+  return result.ok() ? 0 : 1;
 }
 
 int Checksum(const base::FilePath& file, const std::string& expected) {

@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/backend/installer.h"
 
+#include <tuple>
 #include <utility>
 
 #include "base/bind.h"
@@ -34,6 +35,7 @@
 #include "desktop/windows/installer/backend/steps/update_steps.h"
 #include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/registry/registry_entry.h"
@@ -226,17 +228,17 @@ void Installer::BuildStepsAndStart() {
   }
   if (operation != Settings::kUpgrading && !status()->kilnor_installation &&
       settings_->GetFlag(AUTOUPDATE)) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Settings operation invalid for autoupdate");
     return;
   }
   if (operation == Settings::kNoOperation) {
-    LOG(ERROR) << Fail(kErrorInvalidLocation, std::wstring(),
+    LOG(ERROR) << Fail(kStringInvalidLocation, std::wstring(),
                        "Settings operation invalid");
     return;
   }
   if (!base::GetPathForKey(base::kExeDir, &package_folder_)) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed getting our own path");
     return;
   }
@@ -261,12 +263,14 @@ void Installer::BuildStepsAndStart() {
     return;
   RunJournal::Get()->Start(folder);
   if (!transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
-    LOG(ERROR) << FailWithCause(kErrorCreateFolder, folder.value(),
+    LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
                                 "Could not create installation folder",
                                 transaction_.last_error());
     return;
   }
-  transaction_.ExecuteOperation(std::make_unique<RunJournalOperation>());
+  // Cannot fail: it only marks where a rollback ends the journal.
+  std::ignore =
+      transaction_.ExecuteOperation(std::make_unique<RunJournalOperation>());
   for (InstallerObserver& observer : observers_)
     observer.OnInstallFolderCreated();
 
@@ -324,12 +328,12 @@ bool Installer::WatchInterruptedEvent() {
   if (!interrupted_event_.IsValid()) {
     PLOG(ERROR) << "OpenEventW failed";
     LOG(ERROR) << Fail(
-        kErrorInstall, std::wstring(),
+        kStringInstallerError, std::wstring(),
         "Failed to open a handle to the installation interrupted event");
     return false;
   }
   if (!interrupted_watcher_.StartWatching(interrupted_event_.Get(), this)) {
-    LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed to watch the installation interrupted event");
     return false;
   }
@@ -346,7 +350,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
 
   if (all_users && settings_->GetFlag(SILENT) && !is_elevated_admin) {
     LOG(ERROR) << Fail(
-        kErrorInstall, std::wstring(),
+        kStringInstallerError, std::wstring(),
         "Installation requires elevation, but cannot elevate when silent");
     return false;
   }
@@ -356,7 +360,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
     has_write = status()->has_write_access;
     if (has_write &&
         !transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
-      LOG(ERROR) << FailWithCause(kErrorCreateFolder, folder.value(),
+      LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
                                   "Could not create installation folder",
                                   transaction_.last_error());
       return false;
@@ -368,7 +372,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
         CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess);
   if (operation == Settings::kInstalling && !has_write && single_profile &&
       status()->single_profile != 1) {
-    LOG(ERROR) << Fail(kErrorPrivileges, std::wstring(),
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
                        "Single profile installations are only allowed to "
                        "locations where the user has write access");
     return false;
@@ -390,7 +394,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
     return true;
   }
   if (is_elevated_admin) {
-    LOG(ERROR) << Fail(kErrorPrivileges, std::wstring(),
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
                        "Could not obtain write permissions to installation "
                        "folder");
     return false;
@@ -407,23 +411,23 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
       VLOG(2) << "Temporary write permission obtained";
       break;
     case InstallerElevation::kElevationImpossible:
-      LOG(ERROR) << Fail(kErrorElevation, std::wstring(),
+      LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
                          "Failed to elevate the process to give us write "
                          "permissions to installation folder");
       return false;
     case InstallerElevation::kElevatedProcessFailed:
-      LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "The process for giving us write permission to the "
                          "installer folder didn't complete successfully");
       return false;
     default:
-      LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "Error when setting up the process to give us write "
                          "permissions to installation folder");
       return false;
   }
   if (!CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess)) {
-    LOG(ERROR) << Fail(kErrorPrivileges, std::wstring(),
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
                        "No write access to installation folder after "
                        "attempting to get it via elevated process");
     return false;
@@ -443,15 +447,15 @@ bool Installer::HandleRelaunchResult(InstallerElevation::Result result) {
       VLOG(2) << "Succeeded elevated run, waiting for the package";
       return false;
     case InstallerElevation::kElevationImpossible:
-      LOG(ERROR) << Fail(kErrorElevation, std::wstring(),
+      LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
                          "Elevated installation failed.");
       return false;
     case InstallerElevation::kElevatedProcessFailed:
-      LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "Installer process did not complete successfully.");
       return false;
     case InstallerElevation::kElevationSetupError:
-      LOG(ERROR) << Fail(kErrorInstall, std::wstring(),
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "Error when setting up the installer process");
       return false;
   }
@@ -468,7 +472,7 @@ bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
   if (!transaction_.ExecuteOperation(
           MakeCreateFolderOperation(folder.Append(candidate)))) {
     // The full path: the version alone names no place the user can find.
-    LOG(ERROR) << FailWithCause(kErrorCreateFolder,
+    LOG(ERROR) << FailWithCause(kStringCreateFolderFailed,
                                 folder.Append(candidate).value(),
                                 "Creating installation subfolder failed",
                                 transaction_.last_error());
@@ -535,8 +539,8 @@ bool Installer::FailAtInjectedFault() {
   if (!TestHooks::ShouldFailAfterStep())
     return false;
   const int code = settings_->operation() == Settings::kUninstalling
-                       ? kErrorUninstall
-                       : kErrorInstall;
+                       ? kStringUninstallerError
+                       : kStringInstallerError;
   LOG(ERROR) << Fail(code, std::wstring(),
                      std::string("Injected test failure after the step: ") +
                          GetStepName(step_list_[next_step_ - 1]));
@@ -559,25 +563,26 @@ std::string Installer::FailWithCause(int code,
                                      uint32_t system_error) {
   if (system_error == 0)
     return Fail(code, detail, message);
-  if (!run_ended_) {
-    for (InstallerObserver& observer : observers_)
-      observer.OnErrorCause(system_error);
-  }
-  return Fail(code, detail,
-              message + ": " + base::SystemErrorCodeToString(system_error));
+  return Report({code, detail,
+                 message + ": " + base::SystemErrorCodeToString(system_error),
+                 system_error});
 }
 
 std::string Installer::Fail(int code,
                             const std::wstring& detail,
                             const std::string& message) {
+  return Report({code, detail, message, 0});
+}
+
+std::string Installer::Report(const RunError& error) {
   if (run_ended_) {
     LOG(WARNING) << "Error after the installation ended, not reported";
-    return message;
+    return error.message;
   }
   for (InstallerObserver& observer : observers_)
-    observer.OnError(code, detail, message);
+    observer.OnError(error);
   Cancel();
-  return message;
+  return error.message;
 }
 
 void Installer::Cancel() {
@@ -606,8 +611,8 @@ void Installer::Succeeded() {
   // run to undo: the run fails instead.
   if (!RunJournal::Get()->RecordCommitted()) {
     LOG(ERROR) << Fail(settings_->operation() == Settings::kUninstalling
-                           ? kErrorUninstall
-                           : kErrorInstall,
+                           ? kStringUninstallerError
+                           : kStringInstallerError,
                        std::wstring(), "Failed committing the run's journal");
     return;
   }

@@ -96,19 +96,6 @@ class Installer : public StepMachine,
   // Every step, in the order of `Step`.
   static const StepDefinition kStepTable[kStepCount];
 
-  // String-table ids of the errors reported to the observers.
-  static constexpr int kErrorInstall = 37055;
-  static constexpr int kErrorUninstall = 37056;
-  static constexpr int kErrorAnotherInstaller = 37057;
-  static constexpr int kErrorInvalidLocation = 37058;
-  static constexpr int kErrorCreateFolder = 37059;
-  static constexpr int kErrorPrivileges = 37060;
-  static constexpr int kErrorElevation = 37061;
-  static constexpr int kErrorCopyFile = 37062;
-  static constexpr int kErrorExecutableInUse = 37063;
-  // "$1": the installation folder.
-  static constexpr int kErrorUninstallFolder = 37077;
-
   Installer();
   Installer(const Installer&) = delete;
   Installer& operator=(const Installer&) = delete;
@@ -131,7 +118,7 @@ class Installer : public StepMachine,
   // Reports the error, rolls back and ends the run; gives back `message`
   // for the caller's ERROR line.
   // As `Fail`, for a failure whose Windows error is known: the message
-  // names it, and the observers learn it first (`OnErrorCause`).
+  // names it, and the observers' error carries it.
   std::string FailWithCause(int code,
                             const std::wstring& detail,
                             const std::string& message,
@@ -169,6 +156,8 @@ class Installer : public StepMachine,
  private:
   friend class InstallerPart;
 
+  // Fail's and FailWithCause's one way to the observers, once per run.
+  std::string Report(const RunError& error);
   // The main routine, posted by `Run`.
   void BuildStepsAndStart();
   // The checks of the main routine; false when they ended the run.

@@ -14,6 +14,7 @@
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
@@ -41,7 +42,7 @@ void InstallerPackageWait::WaitForPackage(bool after_elevation) {
   package_ready_event_.Set(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   if (!package_ready_event_.IsValid()) {
     PLOG(ERROR) << "OpenEventW failed";
-    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed to open a handle to the package ready event");
     return;
   }
@@ -51,7 +52,7 @@ void InstallerPackageWait::WaitForPackage(bool after_elevation) {
   }
   if (!package_ready_watcher_.StartWatching(package_ready_event_.Get(),
                                             &installer_)) {
-    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed to watch the package ready event");
   }
 }
@@ -83,7 +84,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
   for (InstallerObserver& observer : observers_)
     observer.OnReturnedToPreviousMainProcess();
   if (!process.IsValid()) {
-    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed to start installer process from the package "
                        "folder.");
     return;
@@ -93,7 +94,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
     Succeeded();
     return;
   }
-  LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+  LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                      "Installer process did not complete successfully.");
 }
 

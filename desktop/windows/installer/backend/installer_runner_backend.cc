@@ -160,19 +160,12 @@ void InstallerRunnerBackend::OnStep() {
   Send(MakeInstallerMessage(IPC_MESSAGE_STEP));
 }
 
-void InstallerRunnerBackend::OnError(int code,
-                                     const std::wstring& detail,
-                                     const std::string& message) {
-  VLOG(1) << "Sending IPC_MESSAGE_ERROR(" << code << ","
-          << base::WideToUtf8(detail) << "," << message << ","
-          << error_cause_ << ")";
-  Send(MakeErrorMessage(code, detail, message, error_cause_));
-  error_cause_ = 0;
+void InstallerRunnerBackend::OnError(const RunError& error) {
+  VLOG(1) << "Sending IPC_MESSAGE_ERROR(" << error.code << ","
+          << base::WideToUtf8(error.detail) << "," << error.message << ","
+          << error.cause << ")";
+  Send(MakeErrorMessage(error.code, error.detail, error.message, error.cause));
   loop_runner_.Quit();
-}
-
-void InstallerRunnerBackend::OnErrorCause(uint32_t system_error) {
-  error_cause_ = system_error;
 }
 
 void InstallerRunnerBackend::OnSuccess() {

@@ -50,10 +50,7 @@ class InstallerRunnerBackend : public Settings::Observer,
   void OnReturnedToPreviousMainProcess() override;
   void OnTotalSteps(int count) override;
   void OnStep() override;
-  void OnError(int code,
-               const std::wstring& detail,
-               const std::string& message) override;
-  void OnErrorCause(uint32_t system_error) override;
+  void OnError(const RunError& error) override;
   void OnSuccess() override;
   void OnInstallerTerminated(bool success) override;
 
@@ -72,8 +69,6 @@ class InstallerRunnerBackend : public Settings::Observer,
   IpcSender sender_;
   std::unique_ptr<StepMachine> installer_;
   Settings* settings_ = nullptr;
-  // Travels with the next error.
-  uint32_t error_cause_ = 0;
 };
 
 }  // namespace installer

@@ -8,6 +8,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,7 @@
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -490,7 +492,7 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
           Step::kFinalizeInstallation,
           base::Bind(
               [](Installer* installer) {
-                installer->Fail(Installer::kErrorInstall, L"", "failed");
+                installer->Fail(kStringInstallerError, L"", "failed");
               },
               &installer));
     }
@@ -568,10 +570,12 @@ TEST_F(InstallerTest, FailureAtEveryStepRollsBackInReverse) {
           steps[i], base::Bind(
                         [](Installer* installer, Calls* log, int i, int failing,
                            bool last) {
-                          installer->transaction()->ExecuteOperation(
-                              std::make_unique<RecordingOperation>(i, log));
+                          // Records and succeeds.
+                          std::ignore =
+                              installer->transaction()->ExecuteOperation(
+                                  std::make_unique<RecordingOperation>(i, log));
                           if (i == failing) {
-                            installer->Fail(Installer::kErrorInstall, L"detail",
+                            installer->Fail(kStringInstallerError, L"detail",
                                             "step failed");
                           } else if (last) {
                             installer->Succeeded();
@@ -729,7 +733,7 @@ TEST_F(InstallerTest, EndedRunIgnoresLateSignalsAndEnds) {
   SetEvent(interrupted_.Get());
   installer.OnObjectSignaled(interrupted_.Get());
   installer.Succeeded();
-  installer.Fail(Installer::kErrorInstall, std::wstring(), "late");
+  installer.Fail(kStringInstallerError, std::wstring(), "late");
   installer.Cancel();
   installer.RemoveObserver(&late);
   EXPECT_TRUE(late.calls().empty());
@@ -1110,7 +1114,7 @@ TEST_F(InstallerTest, RealInstallStepsRollBackWhenFinalizingFails) {
           [](Installer* installer, const base::FilePath* prefs,
              std::string* seen) {
             base::ReadFileToString(*prefs, seen);
-            installer->Fail(Installer::kErrorInstall, L"",
+            installer->Fail(kStringInstallerError, L"",
                             "Failed saving the installation status");
           },
           &installer, &prefs_path, &prefs_seen));

@@ -14,9 +14,7 @@ bool BackendReports::RunSucceeded(bool exit_code_read, DWORD exit_code) const {
          exit_code_read && exit_code == 0;
 }
 
-void BackendReports::OnError(int code,
-                             const std::wstring& detail,
-                             const std::string& message) {
+void BackendReports::OnError(const RunError& /*error*/) {
   error_reported_ = true;
 }
 

@@ -41,9 +41,7 @@ class BackendReports : public InstallerObserver {
   void OnReturnedToPreviousMainProcess() override;
   void OnTotalSteps(int count) override {}
   void OnStep() override {}
-  void OnError(int code,
-               const std::wstring& detail,
-               const std::string& message) override;
+  void OnError(const RunError& error) override;
   void OnSuccess() override;
   void OnInstallerTerminated(bool success) override {}
 

@@ -33,7 +33,7 @@ TEST(BackendReportsTest, RunSucceedsOnlyWithSuccessReportAndExitCodeZero) {
     if (test.success_reported)
       reports.OnSuccess();
     if (test.error_reported)
-      reports.OnError(37062, L"C:\\Tarvo", "Failed copying");
+      reports.OnError({37062, L"C:\\Tarvo", "Failed copying", 0});
     EXPECT_EQ(test.succeeded,
               reports.RunSucceeded(test.exit_code_read, test.exit_code));
   }

@@ -5,13 +5,12 @@
 #include <cwctype>
 
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 
 namespace installer {
 
 namespace {
 
-constexpr int kStringDiskFull = 37070;
-constexpr int kStringFolderNotWritable = 37071;
 
 struct CauseString {
   uint32_t system_error;

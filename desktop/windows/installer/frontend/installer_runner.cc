@@ -15,6 +15,7 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
@@ -26,14 +27,6 @@ namespace installer {
 
 namespace {
 
-// String-table ids of the texts shown for the runner's failures.
-constexpr int kErrorInstallationFailed = 37055;
-constexpr int kErrorFolderInUse = 37057;
-constexpr int kErrorInvalidFolder = 37058;
-// "$1": the longest path allowed.
-constexpr int kErrorFolderPathTooLong = 37072;
-// "$1": the file another program holds.
-constexpr int kErrorRecoveryHeldFile = 37073;
 
 constexpr wchar_t kComponentSuitePrefix[] = L"suite:";
 
@@ -89,7 +82,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
 
   VLOG(1) << "Installer mailslot name: " << base::WideToUtf8(names.channel());
   if (!receiver_.Connect(names.channel())) {
-    ReportError(kErrorInstallationFailed, "Could not connect to mailslot");
+    ReportError(kStringInstallerError, "Could not connect to mailslot");
     return false;
   }
 
@@ -109,7 +102,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
           << base::WideToUtf8(names.installation_interrupted_event());
   interrupted_event_ = CreateResetEvent(names.installation_interrupted_event());
   if (!interrupted_event_.IsValid()) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not create installation interruption event");
     return false;
   }
@@ -130,7 +123,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
   AllowSetForegroundWindow(backend_.Pid());
   VLOG(1) << "Installer backend started.";
   if (!backend_watcher_.StartWatching(backend_.Handle(), this)) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not monitor the installer process handle");
     Stop();
     return false;
@@ -155,13 +148,13 @@ void InstallerRunner::Stop() {
     SetEvent(interrupted_event_.Get());
     VLOG(1) << "Sending installation interrupted event";
   }
-  if (mutex_.IsValid()) {
+  if (mutex_) {
     VLOG(1) << "Letting go of the installer mutex";
     // While the backend may still work in the folder, this thread keeps the
     // mutex; it is abandoned when the thread ends.
-    if (!backend_running_)
-      ReleaseMutex(mutex_.Get());
-    mutex_.Close();
+    if (backend_running_)
+      mutex_->CloseWithoutRelease();
+    mutex_.reset();
   }
   interrupted_event_.Close();
   package_ready_event_.Close();
@@ -188,20 +181,18 @@ void InstallerRunner::OnMessageReceived(const InstallerMessage& message) {
 
 bool InstallerRunner::AcquireMutex(const std::wstring& name) {
   VLOG(1) << "Installer mutex name: " << base::WideToUtf8(name);
-  SECURITY_ATTRIBUTES attributes = {};
-  attributes.nLength = sizeof(attributes);
-  attributes.bInheritHandle = TRUE;
-  mutex_.Set(CreateMutexW(&attributes, FALSE, name.c_str()));
-  if (!mutex_.IsValid()) {
-    PLOG(ERROR) << "CreateMutexW failed";
-    ReportError(kErrorFolderInUse, "Could not create installer mutex");
+  // Inherited by the backend, which the run starts while holding it.
+  mutex_.emplace(name,
+                 base::win::ScopedNamedMutex::Options{.inheritable = true});
+  if (!mutex_->IsValid()) {
+    mutex_.reset();
+    ReportError(kStringAnotherInstaller, "Could not create installer mutex");
     return false;
   }
-  const DWORD wait = WaitForSingleObject(mutex_.Get(), 0);
-  if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
+  if (mutex_->Acquire(0))
     return true;
-  mutex_.Close();
-  ReportError(kErrorFolderInUse, "Could not acquire installer mutex");
+  mutex_.reset();
+  ReportError(kStringAnotherInstaller, "Could not acquire installer mutex");
   return false;
 }
 
@@ -233,14 +224,14 @@ bool InstallerRunner::ChooseBackendProgram(const InstallerObjectNames& names,
           << base::WideToUtf8(names.package_ready_event());
   package_ready_event_ = CreateResetEvent(names.package_ready_event());
   if (!package_ready_event_.IsValid()) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not create package ready event");
     return false;
   }
   // Until the package is there, this executable does what needs no package.
   base::FilePath own_executable;
   if (!base::GetPathForKey(base::kExeFile, &own_executable)) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not launch installer backend process");
     return false;
   }
@@ -275,12 +266,12 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
     }
   }
   if (!own_process) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not duplicate own process handle");
     return false;
   }
   if (!backend_.IsValid()) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 "Could not launch installer backend process");
     return false;
   }
@@ -293,7 +284,7 @@ void InstallerRunner::ReportInvalidFolder(const Settings& settings) {
   const Status* status = settings.GetStatus();
   const size_t length = status ? status->install_folder.value().size() : 0;
   if (length <= kMaxInstallPathLength) {
-    ReportError(kErrorInvalidFolder,
+    ReportError(kStringInvalidLocation,
                 "Attempting to start installation with invalid settings");
     return;
   }
@@ -302,8 +293,8 @@ void InstallerRunner::ReportInvalidFolder(const Settings& settings) {
       " characters, more than the " + std::to_string(kMaxInstallPathLength) +
       " allowed";
   for (InstallerObserver& observer : observers_) {
-    observer.OnError(kErrorFolderPathTooLong,
-                     std::to_wstring(kMaxInstallPathLength), diagnostic);
+    observer.OnError({kStringFolderPathTooLong,
+                      std::to_wstring(kMaxInstallPathLength), diagnostic, 0});
   }
   LOG(ERROR) << diagnostic;
 }
@@ -324,17 +315,16 @@ void InstallerRunner::ReportUnfinishedRecovery(const std::wstring& unfinished,
       "A run that died left work in the folder that could not be undone at " +
       base::WideToUtf8(unfinished) + ": " +
       base::SystemErrorCodeToString(system_error);
-  for (InstallerObserver& observer : observers_) {
-    if (cause)
-      observer.OnErrorCause(cause);
-    observer.OnError(kErrorRecoveryHeldFile, unfinished, diagnostic);
-  }
+  const RunError error = {kStringRecoveryHeldFile, unfinished, diagnostic,
+                          cause};
+  for (InstallerObserver& observer : observers_)
+    observer.OnError(error);
   LOG(ERROR) << diagnostic;
 }
 
 void InstallerRunner::ReportError(int code, const char* diagnostic) {
   for (InstallerObserver& observer : observers_)
-    observer.OnError(code, std::wstring(), diagnostic);
+    observer.OnError({code, std::wstring(), diagnostic, 0});
   LOG(ERROR) << diagnostic;
 }
 
@@ -347,7 +337,7 @@ void InstallerRunner::FinishRun(bool exit_code_read, DWORD exit_code) {
   // word (killed, or returned early) would otherwise fail unexplained.
   if (!success && !reports_.error_reported() && exit_code_read &&
       exit_code == 0) {
-    ReportError(kErrorInstallationFailed,
+    ReportError(kStringInstallerError,
                 reports_.handover_unconfirmed()
                     ? "Package installer ended without reporting success"
                     : "Installer backend ended without reporting success");

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/files/file_path.h"
@@ -11,6 +12,7 @@
 #include "base/process/process.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_named_mutex.h"
 #include "desktop/windows/installer/frontend/backend_reports.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/ipc/ipc_receiver.h"
@@ -90,7 +92,8 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   const base::FilePath package_folder_;
   const bool package_is_temporary_;
   base::Process backend_;
-  base::win::ScopedHandle mutex_;
+  // The folder's installer mutex, for one run.
+  std::optional<base::win::ScopedNamedMutex> mutex_;
   base::win::ObjectWatcher backend_watcher_;
   base::win::ScopedHandle package_ready_event_;
   base::win::ScopedHandle interrupted_event_;

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <numeric>
+#include <tuple>
 #include <utility>
 
 #include "base/bind.h"
@@ -17,30 +18,21 @@
 #include "base/strings/string_format.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time_delta.h"
+#include "base/win/scoped_named_mutex.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/frontend/installer_runner.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product_environment/folder_product_environment.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
-#include "desktop/windows/installer/ui/installer_strings.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {
 
 namespace {
-
-// Texts of errors the controller shows, in the host's string table.
-enum ControllerString : uint32_t {
-  kStringInstallerError = 37055,
-  kStringUninstallerError = 37056,
-  kStringNoAdministratorPrivileges = 37061,
-  // "$1": the full installer button's text.
-  kStringOldWindows = 37064,
-  kStringNoSse2 = 37065,
-};
 
 // One weight per phase: start and location request, package download,
 // unpacking, additional items, package ready, installing.
@@ -124,13 +116,14 @@ uint32_t InstallerUIController::AcquireUILock(
   const std::wstring mutex_name = base::FormatWideString(
       L"Local\\%ls/Installer/UI_lock",
       base::Utf8ToWide(GetProductName()).c_str());
-  base::win::ScopedHandle mutex(
-      ::CreateMutexW(nullptr, FALSE, mutex_name.c_str()));
+  base::win::ScopedNamedMutex mutex(mutex_name);
   if (!mutex.IsValid()) {
-    PLOG(WARNING) << "Failed to create installer UI mutex.";
+    LOG(WARNING) << "Failed to create installer UI mutex.";
     return 0;
   }
-  ::WaitForSingleObject(mutex.Get(), INFINITE);
+  // Only orders the lock file's making among the windows: a wait that
+  // failed (logged) leaves the file to decide alone, as it would.
+  std::ignore = mutex.Acquire(INFINITE);
   const base::FilePath lock_path = download_folder.Append(kUILockFileName);
   ui_lock_file_.Set(::CreateFileW(
       lock_path.value().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -160,7 +153,7 @@ uint32_t InstallerUIController::AcquireUILock(
       }
     }
   }
-  ::ReleaseMutex(mutex.Get());
+  mutex.Release();
   return owner;
 }
 
@@ -181,7 +174,7 @@ void InstallerUIController::Init() {
   window_ = InstallerWindow::Create(settings_, stats_.root(), run_immediately_);
   if (!window_) {
     const std::string reason = "Could not initialize installer window";
-    OnError(kStringInstallerError, std::wstring(), reason);
+    OnError({kStringInstallerError, std::wstring(), reason, 0});
     LOG(ERROR) << reason;
     // No page could show the error and no backend runs whose end would
     // close the UI: the run ends here, with its report.
@@ -195,7 +188,7 @@ void InstallerUIController::Init() {
     const PendingError error = {kStringNoSse2, std::wstring(),
                                 "SSE2 not supported by the computer"};
     run_end_.SetError(error);
-    window_->ShowMessageBox(error.WindowText());
+    window_->ShowMessageBox(RunEnd::WindowText(error));
     return;
   }
   if (!no_fetcher_) {
@@ -261,7 +254,7 @@ void InstallerUIController::OnAccept() {
         "This version of Tarvo doesn't support windows versions prior to "
         "Windows 7"};
     run_end_.SetError(error);
-    window_->ShowError(error.WindowText(), true, error.reason);
+    window_->ShowError(RunEnd::WindowText(error), true, error.message);
     return;
   }
   installation_started_ = true;
@@ -379,9 +372,11 @@ void InstallerUIController::NotifyStatusChanged(int state) {
       fetch_failed_ = true;
       if (installation_started_) {
         LOG(INFO) << "Reporting fetcher error.";
-        ReportError(RunEnd::Error::ForFetchFailure(
+        const RunEnd::Error error = RunEnd::FetchFailureError(
             state, parts_.package_fetcher->GetWriteError(),
-            parts_.package_fetcher->download_folder()));
+            parts_.package_fetcher->download_folder());
+        run_end_.ReplaceError(error);
+        ReportError(error);
       } else {
         LOG(INFO) << "Exceeded maximum number of fetcher retries,"
                   << " we won't retry until user decides to.";
@@ -467,29 +462,14 @@ void InstallerUIController::OnTrackingDataHandled() {
   }
 }
 
-void InstallerUIController::OnError(int code,
-                                    const std::wstring& detail,
-                                    const std::string& message) {
-  // A backend that handed over to the package's installer follows that
-  // installer's error with a general one of its own; the first names the
-  // cause, and it is the one the user sees and the report keeps.
-  const uint32_t cause = error_cause_;
-  error_cause_ = 0;
-  if (pending_error_) {
-    LOG(INFO) << "Keeping the first error, not " << code << ": " << message;
-    return;
-  }
-  ReportError({code, detail, message, cause});
-}
-
-void InstallerUIController::OnErrorCause(uint32_t system_error) {
-  error_cause_ = system_error;
+void InstallerUIController::OnError(const RunError& error) {
+  if (run_end_.KeepFirstError(error))
+    ReportError(error);
 }
 
 void InstallerUIController::ReportError(const PendingError& error) {
   LOG(INFO) << "Reporting error " << error.code;
   pending_error_ = std::make_unique<PendingError>(error);
-  run_end_.SetError(error);
   // A running backend's end then comes as OnInstallerTerminated.
   parts_.runner->Stop();
 }
@@ -520,8 +500,8 @@ void InstallerUIController::OnInstallerTerminated(bool success) {
     const bool uninstalling = settings_->GetFlag(UNINSTALL_FLAG);
     const std::string reason = uninstalling ? "Unreported uninstaller error."
                                             : "Unreported installer error.";
-    OnError(uninstalling ? kStringUninstallerError : kStringInstallerError,
-            std::wstring(), reason);
+    OnError({uninstalling ? kStringUninstallerError : kStringInstallerError,
+             std::wstring(), reason, 0});
     LOG(ERROR) << reason;
   }
   base::CurrentTaskRunnerHandle::Get()->PostTaskWithDelay(
@@ -552,7 +532,9 @@ void InstallerUIController::HandlePendingError() {
       (phase_ < kPhaseAdditionalFiles || will_download_);
   error_shown_once_ = true;
   const std::unique_ptr<PendingError> error = std::move(pending_error_);
-  window_->ShowError(error->WindowText(), offer_full_package, error->reason);
+  run_end_.OnErrorHandled();
+  window_->ShowError(RunEnd::WindowText(*error), offer_full_package,
+                     error->message);
 }
 
 // An all-users installation refused for lack of administrator rights is
@@ -580,6 +562,7 @@ bool InstallerUIController::OfferCurrentUserInstallation() {
             Settings::kFromStandardFolder));
   }
   pending_error_.reset();
+  run_end_.OnErrorHandled();
   OnAccept();
   return true;
 }

@@ -84,10 +84,7 @@ class InstallerUIController : public Settings::Observer,
   void OnReturnedToPreviousMainProcess() override {}
   void OnTotalSteps(int count) override;
   void OnStep() override;
-  void OnError(int code,
-               const std::wstring& detail,
-               const std::string& message) override;
-  void OnErrorCause(uint32_t system_error) override;
+  void OnError(const RunError& error) override;
   void OnSuccess() override;
   void OnInstallerTerminated(bool success) override;
 
@@ -138,8 +135,6 @@ class InstallerUIController : public Settings::Observer,
   bool initial_stats_written_ = false;
   bool success_ = false;
   bool ui_terminated_ = false;
-  // Travels with the next error.
-  uint32_t error_cause_ = 0;
   // The user cancelled, left for the full package or closed the window once
   // the installation succeeded: the run ends within seconds.
   bool user_quit_ = false;

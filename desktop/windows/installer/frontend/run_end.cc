@@ -9,6 +9,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
 #include "desktop/windows/installer/transactions/file_errors.h"
 
@@ -16,22 +17,18 @@ namespace installer {
 
 namespace {
 
-// The texts of a failed fetch; "$1" of the last two: the download folder.
-constexpr int kStringDownloadFailed = 37053;
-constexpr int kStringUnpackingFailed = 37054;
-constexpr int kStringDownloadFolderFullWhileUnpacking = 37075;
-constexpr int kStringDownloadFolderFullWhileDownloading = 37076;
 // The statistics report's failure reason of every failed fetch.
 constexpr char kFetcherFailureReason[] = "Fetcher error";
 
 }  // namespace
 
-std::wstring RunEnd::Error::WindowText() const {
-  return ErrorWindowText(code, detail, cause);
+// static
+std::wstring RunEnd::WindowText(const Error& error) {
+  return ErrorWindowText(error.code, error.detail, error.cause);
 }
 
 // static
-RunEnd::Error RunEnd::Error::ForFetchFailure(
+RunEnd::Error RunEnd::FetchFailureError(
     int state,
     uint32_t write_error,
     const base::FilePath& download_folder) {
@@ -53,7 +50,22 @@ RunEnd::~RunEnd() = default;
 
 void RunEnd::SetError(const Error& error) {
   error_ = error;
-  stats_->root()->SetString("failure_reason", error.reason);
+  stats_->root()->SetString("failure_reason", error.message);
+}
+
+bool RunEnd::KeepFirstError(const Error& error) {
+  if (error_kept_) {
+    LOG(INFO) << "Keeping the first error, not " << error.code << ": "
+              << error.message;
+    return false;
+  }
+  ReplaceError(error);
+  return true;
+}
+
+void RunEnd::ReplaceError(const Error& error) {
+  error_kept_ = true;
+  SetError(error);
 }
 
 void RunEnd::OnBackendEnded() {
@@ -87,8 +99,8 @@ void RunEnd::LogOutcome(bool success) const {
     return;
   }
   LOG(ERROR) << "The run failed with error " << error_.code << ": \""
-             << base::WideToUtf8(error_.WindowText()) << "\" ("
-             << error_.reason << ")";
+             << base::WideToUtf8(WindowText(error_)) << "\" ("
+             << error_.message << ")";
 }
 
 void RunEnd::SendReport(const ReportPolicy& policy) {

@@ -6,6 +6,7 @@
 
 #include "base/time/time_delta.h"
 #include "base/weak_reference.h"
+#include "desktop/windows/installer/ipc/installer_observer.h"
 
 namespace base {
 class FilePath;
@@ -25,26 +26,19 @@ class Stats;
 // it. Lives on the front end's main thread.
 class RunEnd {
  public:
-  // An error the user is told of: string `code` with `detail` for "$1",
-  // the English diagnostic for logs and the report, and the Windows error
-  // behind it (0: none known).
-  struct Error {
-    int code = 0;
-    std::wstring detail;
-    std::string reason;
-    uint32_t cause = 0;
+  // An error the user is told of; the report's failure reason is its
+  // message.
+  using Error = RunError;
 
-    // The text the window shows for it, cause included.
-    std::wstring WindowText() const;
-
-    // What a run whose package could not be fetched ends with: `state`
-    // the `PackageFetcher::FetchState` of the failed attempt, `write_error`
-    // the Windows error of the write into `download_folder` that failed it
-    // (0: none). A full disk is named with the folder whose disk it is.
-    static Error ForFetchFailure(int state,
+  // The text the window shows for `error`, cause included.
+  static std::wstring WindowText(const Error& error);
+  // What a run whose package could not be fetched ends with: `state` the
+  // `PackageFetcher::FetchState` of the failed attempt, `write_error` the
+  // Windows error of the write into `download_folder` that failed it (0:
+  // none). A full disk is named with the folder whose disk it is.
+  static Error FetchFailureError(int state,
                                  uint32_t write_error,
                                  const base::FilePath& download_folder);
-  };
 
   // When and how the report goes out.
   struct ReportPolicy {
@@ -66,6 +60,17 @@ class RunEnd {
   // report's failure reason follows it.
   void SetError(const Error& error);
   bool has_error() const { return error_.code != 0; }
+  // The backend's errors: the first of an attempt is the one the user sees
+  // and the report keeps. A backend that handed over to the package's
+  // installer follows that installer's error with a general one of its
+  // own; the first names the cause. False (and logged) for a later one.
+  bool KeepFirstError(const Error& error);
+  // As SetError, for an error that stands over any later one of the
+  // attempt.
+  void ReplaceError(const Error& error);
+  // The attempt's error was dealt with: the user may try again, and the
+  // next attempt's first error is kept anew.
+  void OnErrorHandled() { error_kept_ = false; }
 
   void OnBackendStarted() { backend_running_ = true; }
   void OnBackendEnded();
@@ -85,6 +90,8 @@ class RunEnd {
   base::LoopRunner* const loop_runner_;
   Stats* const stats_;
   Error error_;
+  // An attempt's first error is kept; later ones are dropped.
+  bool error_kept_ = false;
   bool ended_ = false;
   bool backend_running_ = false;
   bool report_pending_ = false;

@@ -4,12 +4,26 @@
 
 #include <string>
 
+#include "base/command_line.h"
 #include "base/files/file_path.h"
+#include "base/message_loop/loop_runner.h"
+#include "base/message_loop/message_loop.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
+#include "desktop/windows/installer/stats_sender/stats.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
+
+// The report is never sent here.
+class NoPromptUIDelegate : public PackageFetcher::UIDelegate {
+ public:
+  void RunUICallbackAndPostReply(base::Callback<int(HWND)> ui_callback,
+                                 base::RefPtr<base::TaskRunner> reply_runner,
+                                 base::Callback<void(int)> reply) override {
+    ADD_FAILURE() << "no prompt is expected";
+  }
+};
 
 // A full disk cannot be made inside the build folder: the fetcher's write
 // error is given.
@@ -40,13 +54,44 @@ TEST(RunEndErrorTest, FetchFailureNamesAFullDiskWithItsFolder) {
   };
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(test_case.code);
-    const RunEnd::Error error = RunEnd::Error::ForFetchFailure(
+    const RunEnd::Error error = RunEnd::FetchFailureError(
         test_case.state, test_case.write_error, folder);
     EXPECT_EQ(test_case.code, error.code);
-    EXPECT_EQ(test_case.text, error.WindowText());
+    EXPECT_EQ(test_case.text, RunEnd::WindowText(error));
     // The report's reason stays the one every failed fetch gives.
-    EXPECT_EQ("Fetcher error", error.reason);
+    EXPECT_EQ("Fetcher error", error.message);
   }
+}
+
+// A backend that hands over follows the package's installer's error with a
+// general one: the first of an attempt is what the report keeps, until the
+// error was dealt with and the user tries again; a replacing error stands.
+TEST(RunEndErrorTest, FirstErrorOfAnAttemptIsKept) {
+  // The report's start keys read the process's command line.
+  base::CommandLine::Init();
+  base::MessageLoop loop;
+  base::LoopRunner loop_runner;
+  NoPromptUIDelegate ui_delegate;
+  Stats stats(&ui_delegate);
+  RunEnd run_end(&loop_runner, &stats);
+  const auto reason = [&stats] {
+    std::string text;
+    stats.GetRootForTesting()->GetString("failure_reason", &text);
+    return text;
+  };
+  const RunEnd::Error copy_failed = {37062, L"C:\\T\\a.pak", "copy", 112};
+
+  EXPECT_TRUE(run_end.KeepFirstError(copy_failed));
+  EXPECT_FALSE(run_end.KeepFirstError({37055, L"", "general", 0}));
+  EXPECT_EQ("copy", reason());
+
+  run_end.OnErrorHandled();
+  EXPECT_TRUE(run_end.KeepFirstError({37055, L"", "second try", 0}));
+  EXPECT_EQ("second try", reason());
+
+  run_end.ReplaceError({37053, L"", "Fetcher error", 0});
+  EXPECT_FALSE(run_end.KeepFirstError(copy_failed));
+  EXPECT_EQ("Fetcher error", reason());
 }
 
 }  // namespace

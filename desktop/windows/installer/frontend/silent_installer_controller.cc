@@ -11,6 +11,7 @@
 #include "base/time/time_delta.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/frontend/installer_runner.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 
@@ -21,9 +22,6 @@ namespace {
 // Lets the backend's last messages, which travel apart from the news of its
 // end, arrive first.
 constexpr base::TimeDelta kTerminateDelay = base::TimeDelta::FromSeconds(1);
-// Texts the window would show for failures found here.
-constexpr int kStringInstallerError = 37055;
-constexpr int kStringNoSse2 = 37065;
 
 const char* BoolText(bool value) {
   return value ? "true" : "false";
@@ -140,7 +138,7 @@ void SilentInstallerController::NotifyStatusChanged(int state) {
       if (parts_.package_fetcher->Retry())
         return;
       LOG(INFO) << "Package fetcher failed.";
-      TerminateWithError(RunEnd::Error::ForFetchFailure(
+      TerminateWithError(RunEnd::FetchFailureError(
           state, parts_.package_fetcher->GetWriteError(),
           parts_.package_fetcher->download_folder()));
       return;
@@ -173,26 +171,11 @@ void SilentInstallerController::RunUICallbackAndPostReply(
                  std::move(reply)));
 }
 
-void SilentInstallerController::OnError(int code,
-                                        const std::wstring& detail,
-                                        const std::string& message) {
-  // A backend that handed over to the package's installer follows that
-  // installer's error with a general one of its own: the first names the
-  // cause.
-  const uint32_t cause = error_cause_;
-  error_cause_ = 0;
-  if (error_reported_) {
-    LOG(INFO) << "Keeping the first error, not " << code << ": " << message;
+void SilentInstallerController::OnError(const RunError& error) {
+  if (!run_end_.KeepFirstError(error))
     return;
-  }
-  error_reported_ = true;
-  run_end_.SetError({code, detail, message, cause});
   LOG(INFO) << "Installer error: terminating";
   Terminate();
-}
-
-void SilentInstallerController::OnErrorCause(uint32_t system_error) {
-  error_cause_ = system_error;
 }
 
 void SilentInstallerController::TerminateWithError(

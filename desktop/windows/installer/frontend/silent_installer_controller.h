@@ -68,10 +68,7 @@ class SilentInstallerController : public Settings::Observer,
   void OnReturnedToPreviousMainProcess() override {}
   void OnTotalSteps(int count) override {}
   void OnStep() override {}
-  void OnError(int code,
-               const std::wstring& detail,
-               const std::string& message) override;
-  void OnErrorCause(uint32_t system_error) override;
+  void OnError(const RunError& error) override;
   void OnSuccess() override;
   void OnInstallerTerminated(bool success) override;
 
@@ -87,13 +84,9 @@ class SilentInstallerController : public Settings::Observer,
 
   base::LoopRunner loop_runner_;
   bool success_ = false;
-  // Set by the first error the backend reports; later ones are only logged.
-  bool error_reported_ = false;
   bool will_download_ = false;
   bool package_ready_ = false;
   bool installer_started_ = false;
-  // Travels with the next error.
-  uint32_t error_cause_ = 0;
   Settings* settings_ = nullptr;
   Stats stats_;
   RunEnd run_end_;

@@ -166,10 +166,8 @@ void Notify(const ReceivedCall& call, InstallerObserver& observer) {
       observer.OnStep();
       break;
     case IPC_MESSAGE_ERROR:
-      if (call.cause != 0)
-        observer.OnErrorCause(call.cause);
-      observer.OnError(static_cast<int>(call.number), call.detail,
-                       call.message);
+      observer.OnError({static_cast<int>(call.number), call.detail,
+                        call.message, call.cause});
       break;
     case IPC_MESSAGE_SUCCESS:
       observer.OnSuccess();

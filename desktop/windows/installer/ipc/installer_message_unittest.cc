@@ -152,7 +152,7 @@ TEST(InstallerMessageTest, ErrorCauseTravelsAfterTheTexts) {
   } kCases[] = {
       {"with a cause",
        [] { return MakeErrorMessage(37062, L"C:\\T\\a.pak", "copy", 112); },
-       {"OnErrorCause 112", "OnError 37062 C:\\T\\a.pak copy"}},
+       {"OnError 37062 C:\\T\\a.pak copy (112)"}},
       {"without a cause",
        [] { return MakeErrorMessage(37062, L"C:\\T\\a.pak", "copy"); },
        {"OnError 37062 C:\\T\\a.pak copy"}},

@@ -6,6 +6,18 @@
 
 namespace installer {
 
+// A run's error, one value from the step machine to the front end's end of
+// the run: `code` is a string-table id of the text shown to the user,
+// `detail` its "$1" argument (a folder or file, or empty), `message` the
+// English diagnostic for logs and statistics, `cause` the Windows error
+// behind it (0: none known).
+struct RunError {
+  int code = 0;
+  std::wstring detail;
+  std::string message;
+  uint32_t cause = 0;
+};
+
 // What an installation reports, in the order it can happen. The step machine
 // calls it in the backend process; the backend forwards all but the last
 // operation over the mailslot, and the runner replays them in the front end,
@@ -21,15 +33,7 @@ class InstallerObserver {
   virtual void OnReturnedToPreviousMainProcess() = 0;
   virtual void OnTotalSteps(int count) = 0;
   virtual void OnStep() = 0;
-  // `code` is a string-table id of the text shown to the user, `detail` its
-  // "$1" argument (a folder or file, or empty), `message` the English
-  // diagnostic for logs and statistics.
-  virtual void OnError(int code,
-                       const std::wstring& detail,
-                       const std::string& message) = 0;
-  // The Windows error behind the `OnError` that follows at once, when one is
-  // known. Only the observers that name causes care.
-  virtual void OnErrorCause(uint32_t system_error) {}
+  virtual void OnError(const RunError& error) = 0;
   virtual void OnSuccess() = 0;
   virtual void OnInstallerTerminated(bool success) = 0;
 };

@@ -390,7 +390,7 @@ bool RunJournal::IsKept() const {
 bool RunJournal::Open() {
   if (handle_.IsValid())
     return true;
-  file_ = folder_.Append(RunFolderName::MakeForThisRun(L"installer_run") +
+  file_ = folder_.Append(RunFolderName::MakeForThisRun(kFilePrefix) +
                          kExtension);
   // Others may read it (the next run, while this one is alive, only to
   // find it is not its own to act on).

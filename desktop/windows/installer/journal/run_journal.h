@@ -51,12 +51,16 @@ class RunJournal {
 
   // The one of this process.
   static RunJournal* Get();
+  // A journal's name starts with it, then a run's time and pid; the
+  // recovery lists a folder's journals by it.
+  static constexpr wchar_t kFilePrefix[] = L"installer_run";
   // The journals' file extension, and a journal's entries read back; false
   // (and no entries) for a file that cannot be read, one larger than a run
   // writes, or one with a line that does not parse. A last line cut short
   // is dropped.
   static const wchar_t kExtension[];
-  static bool Read(const base::FilePath& file, std::vector<Entry>* entries);
+  [[nodiscard]] static bool Read(const base::FilePath& file,
+                                 std::vector<Entry>* entries);
 
   RunJournal();
   ~RunJournal();

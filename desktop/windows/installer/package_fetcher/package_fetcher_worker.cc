@@ -77,13 +77,6 @@ base::Version GetVersionBaseline() {
   return baseline;
 }
 
-bool IsWriteFailure(PackageUnpacker::ErrorState state) {
-  return state == PackageUnpacker::kCreateFileFailed ||
-         state == PackageUnpacker::kWriteFileFailed ||
-         state == PackageUnpacker::kSetFileTimeFailed ||
-         state == PackageUnpacker::kCloseFileFailed;
-}
-
 }  // namespace
 
 PackageFetcherWorker::PackageFetcherWorker(
@@ -357,14 +350,13 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
       Fail(PackageFetcher::UNPACKING_FAILED, "Archive unpacking failed");
       return;
     }
-    const int result = unpacker.UnPack(folder);
-    if (result != 0) {
+    const PackageUnpacker::Result result = unpacker.UnPack(folder);
+    if (!result.ok()) {
       // Only a file or folder that could not be made or written says
       // something of the download folder; a damaged archive does not.
       FailWriting(PackageFetcher::UNPACKING_FAILED, "Archive unpacking failed",
-                  IsWriteFailure(unpacker.error_state())
-                      ? static_cast<uint32_t>(result)
-                      : 0);
+                  result.IsWriteFailure() ? static_cast<uint32_t>(result.error)
+                                          : 0);
       return;
     }
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -138,8 +139,20 @@ void PackageUnpacker::CloseArchive() {
   archive_.Close();
 }
 
-int PackageUnpacker::UnPack(const base::FilePath& destination,
-                            base::FilePath* output_file) {
+bool PackageUnpacker::Result::IsWriteFailure() const {
+  return stage == kCreateFileFailed || stage == kWriteFileFailed ||
+         stage == kSetFileTimeFailed || stage == kCloseFileFailed;
+}
+
+PackageUnpacker::Result PackageUnpacker::UnPack(
+    const base::FilePath& destination,
+    base::FilePath* output_file) {
+  const int error = UnPackArchive(destination, output_file);
+  return {error_state_, error, in_page_status_};
+}
+
+int PackageUnpacker::UnPackArchive(const base::FilePath& destination,
+                                   base::FilePath* output_file) {
   if (!archive_.IsValid())
     return kUnpackFailed;
   LARGE_INTEGER start = {};
@@ -221,7 +234,9 @@ int PackageUnpacker::DecodeEntries(const CSzArEx& archive,
         return result;
       continue;
     }
-    CreateFolder(path.DirName());
+    // A parent that could not be made fails the file's creation, which
+    // reports the error with the file's path.
+    std::ignore = CreateFolder(path.DirName());
     writer->Open(path);
     if (HasData(archive, i)) {
       // A block's files follow each other in the archive, in the order of
@@ -402,7 +417,8 @@ int PackageUnpacker::UnPackEntry(const CSzArEx& archive,
                                  const uint8_t* data,
                                  size_t size) {
   if (!SzArEx_IsDir(&archive, index)) {
-    CreateFolder(path.DirName());
+    // As in DecodeEntries: the file's creation reports a missing parent.
+    std::ignore = CreateFolder(path.DirName());
     return WriteFileEntry(archive, index, path, data, size);
   }
   if (!CreateFolder(path)) {

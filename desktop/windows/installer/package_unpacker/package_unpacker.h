@@ -46,35 +46,50 @@ class PackageUnpacker {
     kCloseFileFailed = 10,
   };
 
+  // How an unpack ended: `stage` what failed (kNoError: nothing; an open
+  // that failed stays until the next open), `error` 0 on success,
+  // ERROR_INVALID_HANDLE without an open archive, when the archive cannot
+  // be read as 7z, an entry cannot be extracted or has no name,
+  // ERROR_IO_DEVICE when the mapped output buffer could not be paged,
+  // otherwise the Windows error of the file or folder that could not be
+  // made or written; `in_page_status` the NTSTATUS of the failed paging
+  // I/O, for kInPageError.
+  struct Result {
+    ErrorState stage = kNoError;
+    int error = 0;
+    int32_t in_page_status = 0;
+
+    bool ok() const { return error == 0; }
+    // A file or folder could not be made or written: the error says
+    // something of the destination's disk, which a damaged archive does not.
+    bool IsWriteFailure() const;
+  };
+
   PackageUnpacker();
   PackageUnpacker(const PackageUnpacker&) = delete;
   PackageUnpacker& operator=(const PackageUnpacker&) = delete;
   ~PackageUnpacker();
 
   // Closes any open archive first. 0, or the Windows error of the open.
-  DWORD OpenArchive(const base::FilePath& archive);
+  [[nodiscard]] DWORD OpenArchive(const base::FilePath& archive);
   // The same for an archive that is the `length` bytes at `offset` of
   // `file`: a package read where it lies in its installer file.
-  DWORD OpenArchive(const base::FilePath& file,
-                    uint64_t offset,
-                    uint64_t length);
-  // 0 on success. 6 (ERROR_INVALID_HANDLE) without an open archive, when the
-  // archive cannot be read as 7z, an entry cannot be extracted or has no
-  // name; 1117 (ERROR_IO_DEVICE) when the mapped output buffer could not be
-  // paged; otherwise the Windows error of the file or folder that could not
-  // be made or written. `output_file`, when given, receives the path of
-  // each entry as it is written.
-  int UnPack(const base::FilePath& destination,
-             base::FilePath* output_file = nullptr);
+  [[nodiscard]] DWORD OpenArchive(const base::FilePath& file,
+                                  uint64_t offset,
+                                  uint64_t length);
+  // Unpacks the open archive into `destination`. `output_file`, when
+  // given, receives the path of each entry as it is written.
+  [[nodiscard]] Result UnPack(const base::FilePath& destination,
+                              base::FilePath* output_file = nullptr);
   void CloseArchive();
 
   // Not owned; may be null.
   void set_delegate(ProgressDelegate* delegate) { delegate_ = delegate; }
-  ErrorState error_state() const { return error_state_; }
-  // The NTSTATUS of the failed paging I/O, for kInPageError.
-  int32_t in_page_status() const { return in_page_status_; }
 
  private:
+  // UnPack's work: 0 or its error, the stage in `error_state_`.
+  [[nodiscard]] int UnPackArchive(const base::FilePath& destination,
+                                  base::FilePath* output_file);
   // The output buffer of one solid block, kept across its entries.
   struct OutputBlock;
   struct Extraction;
@@ -82,56 +97,56 @@ class PackageUnpacker {
   static void Extract(void* extraction);
 
   // Every block streamed, file by file.
-  int StreamEntries(const CSzArEx& archive,
-                    ILookInStreamPtr stream,
-                    const base::FilePath& destination,
-                    base::FilePath* output_file);
+  [[nodiscard]] int StreamEntries(const CSzArEx& archive,
+                                  ILookInStreamPtr stream,
+                                  const base::FilePath& destination,
+                                  base::FilePath* output_file);
   // The entries in order, each file's data handed to `writer`; 0 or the
   // decoding's failure.
-  int DecodeEntries(const CSzArEx& archive,
-                    ILookInStreamPtr stream,
-                    const base::FilePath& destination,
-                    base::FilePath* output_file,
-                    EntryFileWriter* writer);
+  [[nodiscard]] int DecodeEntries(const CSzArEx& archive,
+                                  ILookInStreamPtr stream,
+                                  const base::FilePath& destination,
+                                  base::FilePath* output_file,
+                                  EntryFileWriter* writer);
   // One file's data from the block to `writer`, its CRC checked.
-  int StreamFileEntry(const CSzArEx& archive,
-                      uint32_t index,
-                      SolidBlockReader* reader,
-                      EntryFileWriter* writer);
-  int UnPackEntries(const CSzArEx& archive,
-                    ILookInStreamPtr stream,
-                    const base::FilePath& destination,
-                    base::FilePath* output_file);
+  [[nodiscard]] int StreamFileEntry(const CSzArEx& archive,
+                                    uint32_t index,
+                                    SolidBlockReader* reader,
+                                    EntryFileWriter* writer);
+  [[nodiscard]] int UnPackEntries(const CSzArEx& archive,
+                                  ILookInStreamPtr stream,
+                                  const base::FilePath& destination,
+                                  base::FilePath* output_file);
   // 0 when every entry has a name that stays inside the destination, with
   // a path there below MAX_PATH. Resets the state of a previous extraction,
   // announces the entry count and checks every entry's name before
   // anything is written.
-  int StartEntries(const CSzArEx& archive, const base::FilePath& destination);
-  int CheckEntryNames(const CSzArEx& archive,
-                      const base::FilePath& destination);
+  [[nodiscard]] int StartEntries(const CSzArEx& archive, const base::FilePath& destination);
+  [[nodiscard]] int CheckEntryNames(const CSzArEx& archive,
+                                    const base::FilePath& destination);
   // 0 when no two entries name one Windows path.
-  int CheckEntryPathsDistinct(const std::vector<ArchiveEntryName>& entries);
-  int UnPackEntry(const CSzArEx& archive,
-                  uint32_t index,
-                  const base::FilePath& path,
-                  const uint8_t* data,
-                  size_t size);
-  int ExtractEntry(const CSzArEx& archive,
-                   ILookInStreamPtr stream,
-                   uint32_t index,
-                   MappedTempAllocator* allocator,
-                   InPageErrorGuard* guard,
-                   OutputBlock* block,
-                   const uint8_t** data,
-                   size_t* size);
-  int WriteFileEntry(const CSzArEx& archive,
-                     uint32_t index,
-                     const base::FilePath& path,
-                     const uint8_t* data,
-                     size_t size);
+  [[nodiscard]] int CheckEntryPathsDistinct(const std::vector<ArchiveEntryName>& entries);
+  [[nodiscard]] int UnPackEntry(const CSzArEx& archive,
+                                uint32_t index,
+                                const base::FilePath& path,
+                                const uint8_t* data,
+                                size_t size);
+  [[nodiscard]] int ExtractEntry(const CSzArEx& archive,
+                                 ILookInStreamPtr stream,
+                                 uint32_t index,
+                                 MappedTempAllocator* allocator,
+                                 InPageErrorGuard* guard,
+                                 OutputBlock* block,
+                                 const uint8_t** data,
+                                 size_t* size);
+  [[nodiscard]] int WriteFileEntry(const CSzArEx& archive,
+                                   uint32_t index,
+                                   const base::FilePath& path,
+                                   const uint8_t* data,
+                                   size_t size);
   // Creates the folder and its missing parents once per unpack.
-  bool CreateFolder(const base::FilePath& folder);
-  int Fail(ErrorState state, int result);
+  [[nodiscard]] bool CreateFolder(const base::FilePath& folder);
+  [[nodiscard]] int Fail(ErrorState state, int result);
 
   base::win::ScopedHandle archive_;
   base::FilePath archive_path_;

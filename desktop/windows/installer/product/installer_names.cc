@@ -22,6 +22,10 @@ std::wstring GetInstallerFolderName() {
   return base::Utf8ToWide(FormatWithProductName("%s Installer", false));
 }
 
+std::wstring GetUninstallEntryName(std::wstring_view version) {
+  return base::Utf8ToWide(GetProductName()) + L" " + std::wstring(version);
+}
+
 std::string FormatWithProductName(const char* format, bool lower_case) {
   const std::string& cached = g_product_name.Get()->name;
   const std::string name =

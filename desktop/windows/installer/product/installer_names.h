@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace installer {
 
@@ -13,6 +14,11 @@ inline constexpr wchar_t kTemporaryShortcutFolderName[] = L"Tarvo Software";
 // "<product name> Installer": the installer's folder under the temporary
 // directory and the download folder.
 std::wstring GetInstallerFolderName();
+
+// "<product name> <version>": the key of an installation's entry in the
+// programs list, under the Uninstall key (a second installation of one
+// version adds a counter). The recovery matches every version's entry by it.
+std::wstring GetUninstallEntryName(std::wstring_view version);
 
 // `format` with its single "%s" filled by the product name, which is read
 // from the branding once per process; `lower_case` lowers its ASCII letters.

@@ -13,6 +13,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_named_mutex.h"
 #include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
@@ -322,28 +323,6 @@ OwnerState GetOwnerState(uint32_t pid, const FILETIME& made) {
                                                  : OwnerState::kGone;
 }
 
-// Held for the recovery: the runner takes the same one for a whole run.
-class FolderMutex {
- public:
-  explicit FolderMutex(const base::FilePath& folder)
-      : mutex_(::CreateMutexW(nullptr, FALSE,
-                              InstallerObjectNames(folder).mutex().c_str())) {
-    if (!mutex_.IsValid())
-      return;
-    const DWORD wait = ::WaitForSingleObject(mutex_.Get(), 0);
-    owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-  }
-  ~FolderMutex() {
-    if (owned_)
-      ::ReleaseMutex(mutex_.Get());
-  }
-  bool owned() const { return owned_; }
-
- private:
-  base::win::ScopedHandle mutex_;
-  bool owned_ = false;
-};
-
 }  // namespace
 
 // static
@@ -354,7 +333,7 @@ InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
     uint32_t pid;
     FILETIME made;
   };
-  const std::wstring pattern = std::wstring(L"installer_run_*") +
+  const std::wstring pattern = std::wstring(RunJournal::kFilePrefix) + L"_*" +
                                RunJournal::kExtension;
   std::vector<Journal> journals;
   base::FileEnumerator listing(folder, false, base::FileEnumerator::kFiles,
@@ -370,8 +349,9 @@ InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
   }
   if (journals.empty())
     return Outcome();
-  const FolderMutex mutex(folder);
-  if (!mutex.owned()) {
+  // Held for the recovery: the runner takes the same one for a whole run.
+  base::win::ScopedNamedMutex mutex(InstallerObjectNames(folder).mutex());
+  if (!mutex.Acquire(0)) {
     LOG(INFO) << "A live run holds the folder; its traces are its own";
     return Outcome();
   }

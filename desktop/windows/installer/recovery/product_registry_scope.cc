@@ -8,6 +8,7 @@
 #include "base/win/registry.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product_environment/product_environment_impl.h"
 #include "desktop/windows/installer/registry/placeholder_resolver.h"
@@ -49,8 +50,10 @@ class ScopeResolver : public PlaceholderResolver {
     if (name == L"Extension")
       return kExtensionMark;
     if (name == L"Uninstall") {
-      return GetUninstallRegistryPath() + L"\\" +
-             base::Utf8ToWide(GetProductName()) + L" " + kPrefixEnd;
+      // Any version's entry: the version's place marks where the prefix
+      // ends.
+      return GetUninstallRegistryPath(
+          GetUninstallEntryName(std::wstring(1, kPrefixEnd)));
     }
     if (name == L"Product")
       return base::Utf8ToWide(GetProductName());

@@ -1,10 +1,12 @@
 #include "desktop/windows/installer/settings/settings.h"
 
 #include <atomic>
+#include <memory>
 #include <utility>
 
 #include "base/bind.h"
 #include "base/command_line.h"
+#include "base/files/file_util.h"
 #include "base/features/feature_tables.h"
 #include "base/location.h"
 #include "base/logging.h"
@@ -16,6 +18,7 @@
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/product_environment/product_environment.h"
+#include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
@@ -77,6 +80,22 @@ const char* BoolText(bool value) {
   return value ? "true" : "false";
 }
 
+// The status of `folder` for a run. A run that died there left the folder
+// between two states: it is recovered before the status is read, so that
+// what is read is the whole product (or none of it); what the recovery
+// could not undo goes with the status, and no run may start there.
+std::unique_ptr<Status> RecoverAndExamineFolder(
+    const base::FilePath& folder,
+    bool look_for_former_generation) {
+  auto status = std::make_unique<Status>(look_for_former_generation);
+  if (!status->Locate(folder))
+    return status;
+  if (base::DirectoryExists(folder))
+    status->recovery = InterruptedRunRecovery::RecoverFolder(folder);
+  status->Read();
+  return status;
+}
+
 }  // namespace
 
 // One status computation: made on the settings' thread, filled on a worker,
@@ -99,8 +118,7 @@ class Settings::StatusRequest : public base::RefCounted<StatusRequest> {
       return;
     base::win::ScopedCOMInitializer com(
         base::win::ScopedCOMInitializer::Apartment::kSingleThreaded);
-    status_ = std::make_unique<Status>(look_for_former_generation_);
-    status_->Init(folder_);
+    status_ = RecoverAndExamineFolder(folder_, look_for_former_generation_);
   }
 
   // Null when the request was cancelled before it ran.
@@ -181,9 +199,8 @@ void Settings::ChooseInitialInstallFolder() {
       !registry_default.empty() &&
       base::GetPathForKey(base::kProgramFilesX86, &program_files_x86) &&
       program_files_x86.IsParent(registry_default)) {
-    auto status =
-        std::make_unique<Status>(GetFlag(REPLACE_KILNOR_INSTALLATION));
-    status->Init(registry_default);
+    std::unique_ptr<Status> status = RecoverAndExamineFolder(
+        registry_default, GetFlag(REPLACE_KILNOR_INSTALLATION));
     if (status->existing_installation) {
       ApplyStatus(std::move(status));
     } else {

@@ -109,6 +109,11 @@ Status::Status(bool look_for_former_generation)
 Status::~Status() = default;
 
 void Status::Init(base::FilePath path) {
+  if (Locate(std::move(path)))
+    Read();
+}
+
+bool Status::Locate(base::FilePath path) {
   VLOG(1) << "Initializing status: " << path.value().c_str();
   install_folder = path;
   status_file_error.clear();
@@ -117,29 +122,29 @@ void Status::Init(base::FilePath path) {
 
   if (path.empty()) {
     VLOG(1) << "Path is empty";
-    return;
+    return false;
   }
   if (!IsValidInstallPath(path, true)) {
     VLOG(1) << "Path is not a valid Win32 path";
-    return;
+    return false;
   }
   if (!path.IsAbsolute()) {
     VLOG(1) << "Path is relative";
-    return;
+    return false;
   }
   if (base::PathExists(path) && !base::DirectoryExists(path)) {
     VLOG(1) << "Path is a file path";
-    return;
+    return false;
   }
   if (!base::IsPathWritable(path) && IsOnCdRom(path)) {
     LOG(INFO) << "Path is to a non-writable CD-ROM";
-    return;
+    return false;
   }
+  return true;
+}
 
-  if (base::DirectoryExists(path)) {
-    // A run that died there left the folder between two states: what is
-    // read below must be the whole product (or none of it).
-    recovery = InterruptedRunRecovery::RecoverFolder(path);
+void Status::Read() {
+  if (base::DirectoryExists(install_folder)) {
     InitFromExistingFolder();
     return;
   }

@@ -29,8 +29,13 @@ class Status {
   Status(const Status&) = delete;
   Status& operator=(const Status&) = delete;
 
-  // Examines `path`; the outcome is in the fields below.
+  // Examines `path`; the outcome is in the fields below. Only reads.
   void Init(base::FilePath path);
+  // Init's two halves, for a caller that must act on the folder before it
+  // is read: whether `path` could hold an installation (an existing folder
+  // or one to make), then the reading of it.
+  bool Locate(base::FilePath path);
+  void Read();
   void ReadInstallationState();
   void TestShortcuts(const base::FilePath& target, bool is_current_target);
   void NormalizeInstallLogFlags();
@@ -73,7 +78,8 @@ class Status {
   bool kilnor_installation = false;
   bool existing_installation_traces = false;
   bool look_for_former_generation = false;
-  // What the recovery of a run that died there could not undo: no run may
+  // What the recovery of a run that died there could not undo, as the
+  // caller that recovered the folder before reading it found: no run may
   // work in the folder until the next recovery has.
   InterruptedRunRecovery::Outcome recovery;
 

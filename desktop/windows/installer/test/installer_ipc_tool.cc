@@ -98,12 +98,10 @@ class CallPrinter : public installer::InstallerObserver {
     call_ = "OnTotalSteps " + std::to_string(count);
   }
   void OnStep() override { call_ = "OnStep"; }
-  void OnError(int code,
-               const std::wstring& detail,
-               const std::string& message) override {
-    call_ = "OnError " + std::to_string(code) + " " +
-            Hex(detail.data(), detail.size() * sizeof(wchar_t)) + " " +
-            Hex(message.data(), message.size());
+  void OnError(const installer::RunError& error) override {
+    call_ = "OnError " + std::to_string(error.code) + " " +
+            Hex(error.detail.data(), error.detail.size() * sizeof(wchar_t)) +
+            " " + Hex(error.message.data(), error.message.size());
   }
   void OnSuccess() override { call_ = "OnSuccess"; }
   void OnInstallerTerminated(bool success) override {

@@ -107,11 +107,9 @@ class CallPrinter : public installer::InstallerObserver {
     PrintLine("OnTotalSteps " + std::to_string(count));
   }
   void OnStep() override { PrintLine("OnStep"); }
-  void OnError(int code,
-               const std::wstring& detail,
-               const std::string& message) override {
-    PrintLine("OnError " + std::to_string(code) + " " +
-              base::WideToUtf8(detail) + "|" + message);
+  void OnError(const installer::RunError& error) override {
+    PrintLine("OnError " + std::to_string(error.code) + " " +
+              base::WideToUtf8(error.detail) + "|" + error.message);
   }
   void OnSuccess() override { PrintLine("OnSuccess"); }
   void OnInstallerTerminated(bool success) override {

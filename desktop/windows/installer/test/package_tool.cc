@@ -118,13 +118,13 @@ int UnPack(const base::CommandLine& command_line) {
                                  std::stoull(window.substr(0, colon)),
                                  std::stoull(window.substr(colon + 1)));
   base::FilePath output_file;
-  const int result =
+  const installer::PackageUnpacker::Result result =
       unpacker.UnPack(base::FilePath(arguments[2]), &output_file);
   std::printf(
       "open %lu\nresult %d\nerror_state %d\nin_page_status %ld\ntotal %d\n"
       "progress %s\noutput_file %s\n",
-      opened, result, unpacker.error_state(),
-      static_cast<long>(unpacker.in_page_status()), recorder.total(),
+      opened, result.error, result.stage,
+      static_cast<long>(result.in_page_status), recorder.total(),
       recorder.progress().c_str(), output_file.AsUTF8().c_str());
   return 0;
 }

@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/strings/utf_string_conversions.h"
@@ -169,7 +170,9 @@ int Run(Arguments* arguments) {
     rollback |= !done;
   }
   if (fail) {
-    transaction.ExecuteOperation(std::make_unique<FailingOperation>());
+    // Fails by design: the rollback below is what is tested.
+    std::ignore =
+        transaction.ExecuteOperation(std::make_unique<FailingOperation>());
     rollback = true;
   }
   if (rollback)

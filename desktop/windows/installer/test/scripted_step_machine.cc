@@ -183,7 +183,7 @@ void ScriptedStepMachine::Fail(int code,
                                const std::wstring& detail,
                                const std::string& message) {
   for (InstallerObserver& observer : observers_)
-    observer.OnError(code, detail, message);
+    observer.OnError({code, detail, message, 0});
   Cancel();
 }
 

@@ -24,7 +24,7 @@ class Transaction {
   // Runs `operation` and keeps it with its sub-operations when it succeeds;
   // on failure undoes it and its sub-operations and destroys them. The
   // result is the operation's own.
-  bool ExecuteOperation(std::unique_ptr<Operation> operation);
+  [[nodiscard]] bool ExecuteOperation(std::unique_ptr<Operation> operation);
   // Undoes every held operation, newest first, then destroys them all; the
   // transaction can be used again.
   void RollbackOperations();

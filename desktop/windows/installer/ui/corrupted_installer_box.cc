@@ -11,6 +11,7 @@
 #include "base/message_loop/loop_runner.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/ui/custom_message_box.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
@@ -19,10 +20,6 @@ namespace installer {
 
 namespace {
 
-constexpr int kStringTitle = 37066;
-constexpr int kStringText = 37067;
-constexpr int kStringGo = 37068;
-constexpr int kStringCancel = 37069;
 
 void OpenProductWebSite() {
   const std::wstring url = base::Utf8ToWide(GetBrandingUrl("website"));
@@ -43,8 +40,8 @@ bool AskToDownloadAgain() {
   int answer = CustomMessageBox::kClosed;
   CustomMessageBox box;
   const bool shown = box.Show(
-      nullptr, kStringTitle, GetLocalizedString(kStringText), kStringGo,
-      kStringCancel,
+      nullptr, kStringCorruptedTitle, GetLocalizedString(kStringCorruptedText), kStringCorruptedGo,
+      kStringCorruptedCancel,
       base::Bind<void(int)>(
           [](int* answer, base::LoopRunner* runner, int given) {
             *answer = given;

@@ -5,16 +5,12 @@
 #include <vector>
 
 #include "base/bind.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/ui/host_resource_ids.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
-
-constexpr int kTitle = 37066;
-constexpr int kText = 37067;
-constexpr int kAccept = 37068;
-constexpr int kCancel = 37069;
 
 std::wstring Text(HWND window) {
   wchar_t text[256] = {};
@@ -32,8 +28,8 @@ class CustomMessageBoxTest : public testing::Test {
   void TearDown() override { ::DestroyWindow(owner_); }
 
   bool Show(CustomMessageBox* box, int accept) {
-    return box->Show(owner_, kTitle, L"Please <a href=\"tos\">download</a>.",
-                     accept, kCancel,
+    return box->Show(owner_, kStringCorruptedTitle, L"Please <a href=\"tos\">download</a>.",
+                     accept, kStringCorruptedCancel,
                      base::Bind<void(int)>(
                          [](std::vector<int>* answers, int answer) {
                            answers->push_back(answer);
@@ -47,7 +43,7 @@ class CustomMessageBoxTest : public testing::Test {
 
 TEST_F(CustomMessageBoxTest, EachUserActionIsAnswered) {
   CustomMessageBox box;
-  ASSERT_TRUE(Show(&box, kAccept));
+  ASSERT_TRUE(Show(&box, kStringCorruptedGo));
   HWND dialog = box.dialog();
   ::SendMessageW(::GetDlgItem(dialog, kMessageAcceptButton), BM_CLICK, 0, 0);
   ::SendMessageW(::GetDlgItem(dialog, kMessageCancelButton), BM_CLICK, 0, 0);
@@ -72,7 +68,7 @@ TEST_F(CustomMessageBoxTest, ShowsTheHostsTexts) {
     bool accept_shown;
     int default_button;
   } const cases[] = {
-      {kAccept, true, kMessageAcceptButton},
+      {kStringCorruptedGo, true, kMessageAcceptButton},
       {0, false, kMessageCancelButton},
   };
   for (const auto& test : cases) {
@@ -94,7 +90,7 @@ TEST_F(CustomMessageBoxTest, ShowsTheHostsTexts) {
 
 TEST_F(CustomMessageBoxTest, OwnerIsDisabledWhileTheBoxIsShown) {
   CustomMessageBox box;
-  ASSERT_TRUE(Show(&box, kAccept));
+  ASSERT_TRUE(Show(&box, kStringCorruptedGo));
   EXPECT_FALSE(::IsWindowEnabled(owner_));
   HWND dialog = box.dialog();
   box.Close();

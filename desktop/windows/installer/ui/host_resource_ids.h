@@ -5,7 +5,7 @@ namespace installer {
 
 // What the front end reads from the host executable's resources: the
 // dialogs with their control ids, the icon, the images and the terms text.
-// Strings are in installer_strings.h.
+// Strings are in product/installer_string_ids.h.
 enum HostResource : int {
   kWindowIcon = 1,
   kMainDialog = 101,

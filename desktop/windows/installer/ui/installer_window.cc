@@ -11,7 +11,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/ui/host_resource_ids.h"
-#include "desktop/windows/installer/ui/installer_strings.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/ui/rich_edit_links.h"
 #include "desktop/windows/installer/ui/win32_dialog_dispatcher.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"

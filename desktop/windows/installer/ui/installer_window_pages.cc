@@ -13,7 +13,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/ui/host_resource_ids.h"
-#include "desktop/windows/installer/ui/installer_strings.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/ui/installer_window.h"
 #include "desktop/windows/installer/ui/message_box_button_texts.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"

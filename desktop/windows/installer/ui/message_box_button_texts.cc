@@ -1,7 +1,7 @@
 #include "desktop/windows/installer/ui/message_box_button_texts.h"
 
 #include "base/logging.h"
-#include "desktop/windows/installer/ui/installer_strings.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
 
 namespace installer {

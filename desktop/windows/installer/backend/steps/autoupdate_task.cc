@@ -11,6 +11,7 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/system/utils.h"
@@ -22,7 +23,6 @@ namespace installer {
 namespace {
 
 constexpr char kScheduledAutoupdateSwitch[] = "scheduledautoupdate";
-constexpr int kAutoupdateDescriptionId = 37052;
 constexpr int32_t kAutoupdateTimeValue = 3600;
 
 }  // namespace
@@ -51,7 +51,7 @@ void AutoupdateTask::CreateAutoupdateTask(const base::FilePath& folder) {
   command_line.AppendSwitch(kScheduledAutoupdateSwitch);
   command_line.AppendArg("$(Arg0)");
   ScheduledTaskInfo info(command_line);
-  info.description = GetLocalizedString(kAutoupdateDescriptionId);
+  info.description = GetLocalizedString(kStringAutoupdateTaskDescription);
   info.name = L"Autoupdate " + base::Utf8ToWide(install_log_.app_id);
   const bool scheduled = ShouldScheduleAutoupdateTask();
   info.run_as_system = settings_->GetFlag(ALL_USERS_FLAG) ? 1 : 0;

@@ -20,6 +20,7 @@
 #include "desktop/windows/installer/backend/steps/folder_holds_exactly.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
@@ -115,12 +116,12 @@ int CopySteps::ExtraReports() const {
 bool CopySteps::PrepareFileLists(const base::FilePath& folder) {
   VLOG(1) << "Reading files list";
   if (!ReadFileList(kFilesListName, &files_)) {
-    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Could not read files list");
     return false;
   }
   if (files_.empty()) {
-    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "No files in files list");
     return false;
   }
@@ -130,7 +131,7 @@ bool CopySteps::PrepareFileLists(const base::FilePath& folder) {
     for (const std::string& entry : *list) {
       if (!IsRelativeListEntry(entry)) {
         LOG(ERROR) << Fail(
-            Installer::kErrorInstall, std::wstring(),
+            kStringInstallerError, std::wstring(),
             "Path outside the installation in files list: " + entry);
         return false;
       }
@@ -169,7 +170,7 @@ void CopySteps::StepCopyFile(int index, bool is_root) {
     return;
   }
   if (index < 0 || static_cast<size_t>(index) >= list.size()) {
-    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Invalid index " + std::to_string(index) +
                            " passed to StepCopyFile (max: " +
                            std::to_string(list.size()) + ")");
@@ -204,7 +205,7 @@ bool CopySteps::CopyPackageFile(const std::string& entry, bool is_root) {
   const bool movable = !is_root && !IsReadAfterCopying(entry);
   if (!(movable && MovedWithItsFolder(relative)) &&
       !TransferPackageFile(source, target, movable)) {
-    LOG(ERROR) << FailWithCause(Installer::kErrorCopyFile, target.value(),
+    LOG(ERROR) << FailWithCause(kStringCopyFileFailed, target.value(),
                                 "Failed copying " + entry,
                                 transaction_.last_error());
     return false;

@@ -39,6 +39,8 @@
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_names.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product_environment/folder_product_environment.h"
@@ -138,7 +140,7 @@ void InstallSteps::StepInstallLauncher() {
   const base::FilePath target = folder.Append(kLauncherName);
   if (!transaction_.ExecuteOperation(
           std::make_unique<CopyFileOperation>(source, target))) {
-    LOG(ERROR) << Fail(Installer::kErrorCopyFile, target.value(),
+    LOG(ERROR) << Fail(kStringCopyFileFailed, target.value(),
                        "Failed copying the launcher");
     return;
   }
@@ -240,7 +242,7 @@ void InstallSteps::StepSetUpRegistry() {
                                                        : HKEY_CURRENT_USER;
   uninstall_key_name_ = ChooseUninstallKey(root);
   if (uninstall_key_name_.empty()) {
-    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed writing uninstallation information");
     return;
   }
@@ -253,7 +255,7 @@ void InstallSteps::StepSetUpRegistry() {
   for (const RegistryEntryDescription& row : rows) {
     if (!WriteRegistryRow(root, row)) {
       registry_logging_ = false;
-      LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "Failed writing uninstallation information");
       return;
     }
@@ -532,7 +534,7 @@ void InstallSteps::StepFinalizeInstallation() {
   LOG(INFO) << "Finalizing the installation";
   const base::FilePath folder = status()->install_folder;
   if (!WriteInstallStatus(folder.Append(kInstallLogName))) {
-    LOG(ERROR) << Fail(Installer::kErrorInstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed saving the installation status");
     return;
   }
@@ -602,9 +604,9 @@ void InstallSteps::BroadcastAssociationChange() {
 
 // static
 std::wstring InstallSteps::MakeUninstallKeyPath(const std::wstring& suffix) {
-  return GetUninstallRegistryPath() + L"\\" +
-         base::Utf8ToWide(GetProductName()) + L" " +
-         base::Utf8ToWide(GetVersionString()) + suffix;
+  return GetUninstallRegistryPath(
+             GetUninstallEntryName(base::Utf8ToWide(GetVersionString()))) +
+         suffix;
 }
 
 // static

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/files/file_enumerator.h"
@@ -109,7 +110,9 @@ void ProductShortcuts::UnpinShortcuts(
     LOG(INFO) << "Unpinning shortcut " << shortcut.AsUTF8();
     const bool unpinned = base::win::UnpinShortcutFromTaskbar(shortcut);
     LOG(INFO) << "Unpinning " << (unpinned ? "successful" : "failed");
-    transaction_.ExecuteOperation(
+    // Unpinning is best effort, as its result above says: a pinned shortcut
+    // that stays does not stop the run.
+    std::ignore = transaction_.ExecuteOperation(
         MakeDeleteFileOperation(shortcut, false, false));
   }
 }

@@ -6,7 +6,7 @@
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/registry.h"
-#include "base/win/scoped_handle.h"
+#include "base/win/scoped_named_mutex.h"
 #include "desktop/windows/installer/transactions/create_reg_key_operation.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 
@@ -26,45 +26,6 @@ constexpr DWORD kMutexWaitMs = 10000;
 // beyond it the names come from something else.
 constexpr int kMaxCounter = 1000;
 
-// Held until destroyed, once `Acquire` succeeded.
-class ScopedMutexHold {
- public:
-  explicit ScopedMutexHold(const wchar_t* name)
-      : mutex_(::CreateMutexW(nullptr, FALSE, name)) {
-    // Made by a run with other rights: waiting and releasing are enough.
-    if (!mutex_.IsValid() && ::GetLastError() == ERROR_ACCESS_DENIED) {
-      mutex_.Set(
-          ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
-    }
-    if (!mutex_.IsValid())
-      PLOG(WARNING) << "Could not open " << base::WideToUtf8(name);
-  }
-  ScopedMutexHold(const ScopedMutexHold&) = delete;
-  ScopedMutexHold& operator=(const ScopedMutexHold&) = delete;
-  ~ScopedMutexHold() {
-    if (held_ && !::ReleaseMutex(mutex_.Get()))
-      PLOG(ERROR) << "Could not release the uninstall entry mutex";
-  }
-
-  [[nodiscard]] bool Acquire() {
-    if (!mutex_.IsValid())
-      return false;
-    const DWORD wait = ::WaitForSingleObject(mutex_.Get(), kMutexWaitMs);
-    // Abandoned: its holder died, and what it made is in the registry for
-    // the choice to see.
-    held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-    if (wait == WAIT_FAILED)
-      PLOG(WARNING) << "Waiting for the uninstall entry mutex failed";
-    else if (!held_)
-      LOG(WARNING) << "The uninstall entry mutex stays held";
-    return held_;
-  }
-
- private:
-  base::win::ScopedHandle mutex_;
-  bool held_ = false;
-};
-
 }  // namespace
 
 UninstallEntryClaim::UninstallEntryClaim(HKEY root, std::wstring first_name)
@@ -73,10 +34,13 @@ UninstallEntryClaim::UninstallEntryClaim(HKEY root, std::wstring first_name)
 UninstallEntryClaim::~UninstallEntryClaim() = default;
 
 std::wstring UninstallEntryClaim::Claim(Transaction* transaction) const {
-  ScopedMutexHold hold(MutexName());
+  // Made by a run with other rights, it is opened: waiting and releasing
+  // are enough. Abandoned, its holder died, and what it made is in the
+  // registry for the choice to see.
+  base::win::ScopedNamedMutex mutex(MutexName(), {.open_if_denied = true});
   // Without the mutex the choice is as good as it was before it: taken
   // names are still skipped.
-  if (!hold.Acquire())
+  if (!mutex.Acquire(kMutexWaitMs))
     LOG(WARNING) << "Choosing the uninstall entry without the mutex";
   const std::wstring name = FindFreeName();
   if (name.empty())

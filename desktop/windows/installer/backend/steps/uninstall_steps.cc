@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/backend/steps/uninstall_steps.h"
 
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "base/command_line.h"
@@ -19,6 +20,7 @@
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/paths/inside_folder_check.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product_environment/folder_product_environment.h"
 #include "desktop/windows/installer/settings/settings.h"
@@ -75,13 +77,13 @@ bool UninstallSteps::DeleteProductExecutable(const base::FilePath& folder) {
   const uint32_t error = transaction_.last_error();
   if (IsFileInUseError(error)) {
     LOG(ERROR) << FailWithCause(
-        Installer::kErrorExecutableInUse, std::wstring(),
+        kStringExecutableInUse, std::wstring(),
         "Can't uninstall when " + executable + " is in use", error);
   } else {
     // Nothing runs from the folder: it cannot be changed (a read-only
     // volume, a folder the user may not write), and the user is told which.
     LOG(ERROR) << FailWithCause(
-        Installer::kErrorUninstallFolder, folder.value(),
+        kStringUninstallFolder, folder.value(),
         "Can't uninstall: " + path.AsUTF8() + " cannot be removed", error);
   }
   return false;
@@ -115,7 +117,8 @@ void UninstallSteps::StepRemoveShortcuts() {
     if (!shortcut.exists || shortcut.path.empty())
       continue;
     LOG(INFO) << shortcut.message;
-    transaction_.ExecuteOperation(
+    // A shortcut that stays does not stop the uninstallation.
+    std::ignore = transaction_.ExecuteOperation(
         MakeDeleteFileOperation(base::FilePath(shortcut.path), false, false));
   }
   ScheduleNextStep();
@@ -126,7 +129,7 @@ void UninstallSteps::StepFinalizeUninstallation() {
   const base::FilePath folder = status()->install_folder;
   if (!transaction_.ExecuteOperation(MakeDeleteFileOperation(
           folder.Append(kInstallLogName), false, true))) {
-    LOG(ERROR) << Fail(Installer::kErrorUninstall, std::wstring(),
+    LOG(ERROR) << Fail(kStringUninstallerError, std::wstring(),
                        "Failed to remove installation status file");
     return;
   }
@@ -192,16 +195,20 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
     const base::FilePath old_executable =
         folder.AppendASCII(GetProductExecutableName())
             .InsertBeforeExtensionASCII(".old");
+    // The previous executable and the old root files are leftovers: one
+    // that stays does not stop the uninstallation.
     if (base::PathExists(old_executable)) {
-      transaction_.ExecuteOperation(
+      std::ignore = transaction_.ExecuteOperation(
           MakeDeleteFileOperation(old_executable, true, true));
     }
   }
   for (const std::wstring& name : current->install_log.root_files) {
     const base::FilePath path =
         inside_folder.ResolveToDelete(folder.Append(name));
-    if (!path.empty())
-      transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true));
+    if (!path.empty()) {
+      std::ignore = transaction_.ExecuteOperation(
+          MakeDeleteFileOperation(path, true, true));
+    }
   }
 
   // What follows deletes for good and can no longer fail: it is the run's

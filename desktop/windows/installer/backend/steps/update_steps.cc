@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <iterator>
 #include <string>
+#include <tuple>
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
@@ -160,8 +161,12 @@ void UpdateSteps::StepRemoveOldRootFiles() {
   for (const std::wstring& name : status()->install_log.root_files) {
     const base::FilePath path =
         inside_folder.ResolveToDelete(folder.Append(name));
-    if (!path.empty())
-      transaction_.ExecuteOperation(MakeDeleteFileOperation(path, false, true));
+    // A root file of the old version that stays is unused by the new one:
+    // the update goes on.
+    if (!path.empty()) {
+      std::ignore = transaction_.ExecuteOperation(
+          MakeDeleteFileOperation(path, false, true));
+    }
   }
   ScheduleNextStep();
 }
@@ -221,12 +226,14 @@ void UpdateSteps::CleanUpRegistryRecord(HKEY root,
                  << " with depth " << record.clean_depth;
       return;
     }
-    transaction_.ExecuteOperation(
+    // The old version's rows go as far as they can: one that stays names
+    // nothing the new version reads, and the update goes on.
+    std::ignore = transaction_.ExecuteOperation(
         std::make_unique<DeleteRegKeyOperation>(root, key, view));
     return;
   }
   for (const RegistryValueRecord& value : record.values) {
-    transaction_.ExecuteOperation(MakeChangeRegValueOperation(
+    std::ignore = transaction_.ExecuteOperation(MakeChangeRegValueOperation(
         root, key_path, ExpandProductPlaceholders(base::Utf8ToWide(value.name)),
         nullptr, 0, 0, 0, view));
   }
@@ -246,7 +253,8 @@ void UpdateSteps::DeleteUninstallEntryOfFolder(HKEY root,
     return;
   }
   entry.Close();
-  transaction_.ExecuteOperation(
+  // The new entry is written whether or not the old one goes.
+  std::ignore = transaction_.ExecuteOperation(
       std::make_unique<DeleteRegKeyOperation>(root, key, 0));
 }
 
@@ -270,7 +278,9 @@ void UpdateSteps::StepPreserveInstallerStatus() {
     }
   }
   LOG(INFO) << "Moving old status file.";
-  transaction_.ExecuteOperation(
+  // Kept only as history, like the folder above: the update goes on
+  // without it.
+  std::ignore = transaction_.ExecuteOperation(
       std::make_unique<MoveFileOperation>(log, MakeOldStatusPath(old_status)));
   ScheduleNextStep();
 }
@@ -350,7 +360,8 @@ void UpdateSteps::UpdateShortcut(
   }
   if (!wanted || shortcut.recreate) {
     LOG(INFO) << (wanted ? "Recreating shortcut" : "Removing shortcut");
-    transaction_.ExecuteOperation(
+    // A shortcut that stays still starts the launcher: the update goes on.
+    std::ignore = transaction_.ExecuteOperation(
         MakeDeleteFileOperation(old_path, false, false));
     if (wanted)
       destinations->push_back({folder, created});

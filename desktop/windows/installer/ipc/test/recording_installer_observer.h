@@ -27,14 +27,12 @@ class RecordingInstallerObserver : public InstallerObserver {
     calls_.push_back("OnTotalSteps " + std::to_string(count));
   }
   void OnStep() override { calls_.push_back("OnStep"); }
-  void OnError(int code,
-               const std::wstring& detail,
-               const std::string& message) override {
-    calls_.push_back("OnError " + std::to_string(code) + " " +
-                     base::WideToUtf8(detail) + " " + message);
-  }
-  void OnErrorCause(uint32_t system_error) override {
-    calls_.push_back("OnErrorCause " + std::to_string(system_error));
+  // A known cause follows the text, e.g. "OnError 37062 C:\x copy (112)".
+  void OnError(const RunError& error) override {
+    calls_.push_back(
+        "OnError " + std::to_string(error.code) + " " +
+        base::WideToUtf8(error.detail) + " " + error.message +
+        (error.cause ? " (" + std::to_string(error.cause) + ")" : ""));
   }
   void OnSuccess() override { calls_.push_back("OnSuccess"); }
   void OnInstallerTerminated(bool success) override {
