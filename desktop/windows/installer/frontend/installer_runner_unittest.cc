@@ -10,6 +10,7 @@
 #include "base/process/process.h"
 #include "base/test/ended_process.h"
 #include "base/test/temp_tree.h"
+#include "base/test/text_file.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
@@ -77,12 +78,6 @@ TEST_F(InstallerRunnerTest, RefusedFolderNamesALengthOverTheLimit) {
   }
 }
 
-bool WriteText(const base::FilePath& path, const std::string& text) {
-  return base::WriteBufferToFile(path, text.data(),
-                                 static_cast<int>(text.size())) ==
-         static_cast<int>(text.size());
-}
-
 // A run that died in the folder replaced the launcher; another program now
 // holds the new one, so the folder's recovery cannot put the original
 // back. No run may start there: the user learns which file is held, and
@@ -95,9 +90,9 @@ TEST_F(InstallerRunnerTest, FolderWhoseRecoveryIsUnfinishedNamesTheHeldFile) {
   const base::FilePath launcher = folder.Append(L"launcher.exe");
   const base::FilePath aside = launcher.AddExtension(L"1796732338.old");
   ASSERT_TRUE(base::CreateDirectory(folder));
-  ASSERT_TRUE(WriteText(aside, "original"));
-  ASSERT_TRUE(WriteText(launcher, "new"));
-  ASSERT_TRUE(WriteText(
+  ASSERT_TRUE(base::WriteTextFile(aside, "original"));
+  ASSERT_TRUE(base::WriteTextFile(launcher, "new"));
+  ASSERT_TRUE(base::WriteTextFile(
       folder.Append(L"installer_run_20261207204000_" +
                     std::to_wstring(ended.Pid()) + L".journal"),
       "aside\t" + launcher.AsUTF8() + "\t" + aside.AsUTF8() + "\ncreated\t" +

@@ -22,6 +22,7 @@
 #include "base/test/scoped_path_override.h"
 #include "base/test/scoped_registry_override.h"
 #include "base/test/scoped_temp_folder.h"
+#include "base/test/text_file.h"
 #include "base/threading/sync_event.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
@@ -40,18 +41,6 @@
 
 namespace installer {
 namespace {
-
-bool WriteText(const base::FilePath& path, const std::string& text) {
-  return base::WriteBufferToFile(path, text.data(),
-                                 static_cast<int>(text.size())) ==
-         static_cast<int>(text.size());
-}
-
-std::string ReadText(const base::FilePath& path) {
-  std::string text;
-  base::ReadFileToString(path, &text);
-  return text;
-}
 
 // A journal as a run that died leaves it: its replay is undone newest
 // first, or, once committed, only its set-aside files go.
@@ -72,17 +61,17 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     const base::FilePath moved = resources.Append(L"a.pak");
     const base::FilePath package = temp.path().Append(L"package\\a.pak");
     ASSERT_TRUE(base::CreateDirectory(resources));
-    ASSERT_TRUE(WriteText(moved, "moved"));
+    ASSERT_TRUE(base::WriteTextFile(moved, "moved"));
     // A whole folder of the package, moved in with one rename.
     const base::FilePath locales = version.Append(L"locales");
     ASSERT_TRUE(base::CreateDirectory(locales.Append(L"sub")));
-    ASSERT_TRUE(WriteText(locales.Append(L"sub\\en.pak"), "moved"));
-    ASSERT_TRUE(WriteText(aside, "old log"));
-    ASSERT_TRUE(WriteText(log, "new log"));
-    ASSERT_TRUE(WriteText(copied, "new"));
+    ASSERT_TRUE(base::WriteTextFile(locales.Append(L"sub\\en.pak"), "moved"));
+    ASSERT_TRUE(base::WriteTextFile(aside, "old log"));
+    ASSERT_TRUE(base::WriteTextFile(log, "new log"));
+    ASSERT_TRUE(base::WriteTextFile(copied, "new"));
     // Named only by the line the kill cut short.
     const base::FilePath foreign = folder.Append(L"user.txt");
-    ASSERT_TRUE(WriteText(foreign, "mine"));
+    ASSERT_TRUE(base::WriteTextFile(foreign, "mine"));
     std::string text =
         "folder\t" + version.AsUTF8() + "\n" + "moved\t" + package.AsUTF8() +
         "\t" + moved.AsUTF8() + "\n" + "folder\t" + resources.AsUTF8() + "\n" +
@@ -100,16 +89,16 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     const base::FilePath live = folder.Append(
         L"installer_run_20261207204000_" +
         std::to_wstring(::GetCurrentProcessId()) + L".journal");
-    ASSERT_TRUE(WriteText(dead, text));
-    ASSERT_TRUE(WriteText(live, "created\t" + foreign.AsUTF8() + "\n"));
+    ASSERT_TRUE(base::WriteTextFile(dead, text));
+    ASSERT_TRUE(base::WriteTextFile(live, "created\t" + foreign.AsUTF8() + "\n"));
 
     EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
 
     EXPECT_FALSE(base::PathExists(dead));
     EXPECT_TRUE(base::PathExists(live));
-    EXPECT_EQ("mine", ReadText(foreign));
+    EXPECT_EQ("mine", base::ReadTextFile(foreign));
     EXPECT_FALSE(base::PathExists(aside));
-    EXPECT_EQ(committed ? "new log" : "old log", ReadText(log));
+    EXPECT_EQ(committed ? "new log" : "old log", base::ReadTextFile(log));
     EXPECT_EQ(committed, base::PathExists(copied));
     EXPECT_EQ(committed, base::PathExists(moved));
     EXPECT_EQ(committed, base::PathExists(locales));
@@ -131,11 +120,11 @@ TEST(InterruptedRunRecoveryTest, FileARollbackPutBackIsKept) {
     const base::FilePath kept =
         folder.Append(L"old_status\\installation_status.xml.1765140000");
     ASSERT_TRUE(base::CreateDirectory(kept.DirName()));
-    ASSERT_TRUE(WriteText(log, rolled_back ? "old log" : "new log"));
+    ASSERT_TRUE(base::WriteTextFile(log, rolled_back ? "old log" : "new log"));
     if (!rolled_back) {
-      ASSERT_TRUE(WriteText(kept, "old log"));
+      ASSERT_TRUE(base::WriteTextFile(kept, "old log"));
     }
-    ASSERT_TRUE(WriteText(
+    ASSERT_TRUE(base::WriteTextFile(
         folder.Append(L"installer_run_20261207204000_" +
                       std::to_wstring(ended.Pid()) + L".journal"),
         "moved\t" + log.AsUTF8() + "\t" + kept.AsUTF8() + "\ncreated\t" +
@@ -143,7 +132,7 @@ TEST(InterruptedRunRecoveryTest, FileARollbackPutBackIsKept) {
 
     EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
 
-    EXPECT_EQ("old log", ReadText(log));
+    EXPECT_EQ("old log", base::ReadTextFile(log));
     EXPECT_FALSE(base::PathExists(kept));
   }
 }
@@ -290,9 +279,9 @@ TEST(InterruptedRunRecoveryTest, HeldFileKeepsTheJournalUntilItIsFree) {
     const base::FilePath aside = launcher.AddExtension(L"1796732338.old");
     const base::FilePath moved = folder.Append(L"45.0.2548.1\\a.pak");
     ASSERT_TRUE(base::CreateDirectory(moved.DirName()));
-    ASSERT_TRUE(WriteText(aside, "original"));
-    ASSERT_TRUE(WriteText(launcher, "new"));
-    ASSERT_TRUE(WriteText(moved, "moved"));
+    ASSERT_TRUE(base::WriteTextFile(aside, "original"));
+    ASSERT_TRUE(base::WriteTextFile(launcher, "new"));
+    ASSERT_TRUE(base::WriteTextFile(moved, "moved"));
     std::string text =
         "folder\t" + moved.DirName().AsUTF8() + "\nmoved\t" +
         temp.path().Append(L"package\\a.pak").AsUTF8() + "\t" +
@@ -301,7 +290,7 @@ TEST(InterruptedRunRecoveryTest, HeldFileKeepsTheJournalUntilItIsFree) {
     if (test.committed)
       text += "committed\n";
     const base::FilePath journal = DeadRunJournal(folder, ended.Pid());
-    ASSERT_TRUE(WriteText(journal, text));
+    ASSERT_TRUE(base::WriteTextFile(journal, text));
     const base::FilePath held_path = test.held == Held::kCreated ? launcher
                                      : test.held == Held::kSetAside
                                          ? aside
@@ -325,15 +314,15 @@ TEST(InterruptedRunRecoveryTest, HeldFileKeepsTheJournalUntilItIsFree) {
     EXPECT_FALSE(outcome.complete());
     EXPECT_EQ(held_path.value(), outcome.unfinished);
     EXPECT_NE(0u, outcome.error);
-    EXPECT_EQ(text, ReadText(journal));
+    EXPECT_EQ(text, base::ReadTextFile(journal));
     // The original is in one place or the other, never lost; the lines
     // the hold did not stop are done all the same.
     if (test.held == Held::kMovedIn) {
-      EXPECT_EQ("original", ReadText(launcher));
+      EXPECT_EQ("original", base::ReadTextFile(launcher));
       EXPECT_FALSE(base::PathExists(aside));
     } else {
-      EXPECT_EQ("new", ReadText(launcher));
-      EXPECT_EQ("original", ReadText(aside));
+      EXPECT_EQ("new", base::ReadTextFile(launcher));
+      EXPECT_EQ("original", base::ReadTextFile(aside));
     }
     EXPECT_EQ(test.held == Held::kMovedIn || test.committed,
               base::PathExists(moved));
@@ -343,7 +332,7 @@ TEST(InterruptedRunRecoveryTest, HeldFileKeepsTheJournalUntilItIsFree) {
 
     EXPECT_FALSE(base::PathExists(journal));
     EXPECT_FALSE(base::PathExists(aside));
-    EXPECT_EQ(test.committed ? "new" : "original", ReadText(launcher));
+    EXPECT_EQ(test.committed ? "new" : "original", base::ReadTextFile(launcher));
     EXPECT_EQ(test.committed, base::PathExists(moved));
   }
 }
@@ -358,7 +347,7 @@ std::map<std::wstring, std::string> FolderState(const base::FilePath& folder) {
     const bool is_folder =
         listing.GetInfo().dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
     state[path.value().substr(folder.value().size())] =
-        is_folder ? "<folder>" : ReadText(path);
+        is_folder ? "<folder>" : base::ReadTextFile(path);
   }
   return state;
 }
@@ -394,13 +383,13 @@ TEST(InterruptedRunRecoveryTest, RecoveryKilledHalfWayOrRunTwiceEndsAsOnce) {
   const auto plant_dead_run = [&] {
     ASSERT_TRUE(base::DeletePath(folder, true));
     ASSERT_TRUE(base::CreateDirectory(pak.DirName()));
-    ASSERT_TRUE(WriteText(pak, "moved"));
-    ASSERT_TRUE(WriteText(log_aside, "old log"));
-    ASSERT_TRUE(WriteText(log, "new log"));
-    ASSERT_TRUE(WriteText(version.Append(L"tarvo.exe"), "new"));
-    ASSERT_TRUE(WriteText(launcher_aside, "old launcher"));
-    ASSERT_TRUE(WriteText(launcher, "new launcher"));
-    ASSERT_TRUE(WriteText(folder.Append(L"user.txt"), "mine"));
+    ASSERT_TRUE(base::WriteTextFile(pak, "moved"));
+    ASSERT_TRUE(base::WriteTextFile(log_aside, "old log"));
+    ASSERT_TRUE(base::WriteTextFile(log, "new log"));
+    ASSERT_TRUE(base::WriteTextFile(version.Append(L"tarvo.exe"), "new"));
+    ASSERT_TRUE(base::WriteTextFile(launcher_aside, "old launcher"));
+    ASSERT_TRUE(base::WriteTextFile(launcher, "new launcher"));
+    ASSERT_TRUE(base::WriteTextFile(folder.Append(L"user.txt"), "mine"));
   };
   const auto journal_of = [&](size_t first) {
     std::string text;
@@ -418,10 +407,10 @@ TEST(InterruptedRunRecoveryTest, RecoveryKilledHalfWayOrRunTwiceEndsAsOnce) {
     SCOPED_TRACE(testing::Message() << done << " lines done before the kill");
     plant_dead_run();
     if (done > 0) {
-      ASSERT_TRUE(WriteText(journal, journal_of(lines.size() - done)));
+      ASSERT_TRUE(base::WriteTextFile(journal, journal_of(lines.size() - done)));
       ASSERT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
     }
-    ASSERT_TRUE(WriteText(journal, journal_of(0)));
+    ASSERT_TRUE(base::WriteTextFile(journal, journal_of(0)));
 
     EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
 
@@ -441,8 +430,8 @@ TEST(InterruptedRunRecoveryTest, RollbackThatCannotPutBackLeavesItToNextRun) {
   const base::FilePath launcher = folder.Append(L"launcher.exe");
   const base::FilePath source = temp.path().Append(L"launcher.exe");
   ASSERT_TRUE(base::CreateDirectory(folder));
-  ASSERT_TRUE(WriteText(launcher, "original"));
-  ASSERT_TRUE(WriteText(source, "new"));
+  ASSERT_TRUE(base::WriteTextFile(launcher, "original"));
+  ASSERT_TRUE(base::WriteTextFile(source, "new"));
   RunJournal* run_journal = RunJournal::Get();
   run_journal->Start(folder);
   Transaction transaction;
@@ -460,7 +449,7 @@ TEST(InterruptedRunRecoveryTest, RollbackThatCannotPutBackLeavesItToNextRun) {
                                L"*.journal");
   const base::FilePath kept = listing.Next();
   ASSERT_FALSE(kept.empty());
-  EXPECT_EQ("new", ReadText(launcher));
+  EXPECT_EQ("new", base::ReadTextFile(launcher));
   // Under the name of a run that is gone, as this process is not.
   ASSERT_TRUE(::MoveFileW(kept.value().c_str(),
                           DeadRunJournal(folder, ended.Pid()).value().c_str()));
@@ -468,7 +457,7 @@ TEST(InterruptedRunRecoveryTest, RollbackThatCannotPutBackLeavesItToNextRun) {
 
   EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
 
-  EXPECT_EQ("original", ReadText(launcher));
+  EXPECT_EQ("original", base::ReadTextFile(launcher));
   EXPECT_EQ((std::map<std::wstring, std::string>{{L"\\launcher.exe",
                                                   "original"}}),
             FolderState(folder));
@@ -576,10 +565,10 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
     ASSERT_TRUE(base::CreateDirectory(folder));
     for (const base::FilePath& file : files) {
       ASSERT_TRUE(base::CreateDirectory(file.DirName()));
-      ASSERT_TRUE(WriteText(file, "mine"));
+      ASSERT_TRUE(base::WriteTextFile(file, "mine"));
     }
-    ASSERT_TRUE(WriteText(made, "made by the run"));
-    ASSERT_TRUE(WriteText(own_shortcut, "made by the run"));
+    ASSERT_TRUE(base::WriteTextFile(made, "made by the run"));
+    ASSERT_TRUE(base::WriteTextFile(own_shortcut, "made by the run"));
     ASSERT_TRUE(WriteValue(sentinel_key, L"Kept", L"mine"));
     ASSERT_TRUE(WriteValue(run_key, L"Kept", L"mine"));
     ASSERT_TRUE(WriteValue(product_key, L"Changed", L"new"));
@@ -592,12 +581,12 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
         "value\tHKCU\t0\t" + base::WideToUtf8(protocol_key) + "\t" +
         Hex(L"URL Protocol") + "\t4294967295\t\n";
     const base::FilePath journal = folder.AppendASCII(dead_run);
-    ASSERT_TRUE(WriteText(journal, good + test.line + "\n" + good));
+    ASSERT_TRUE(base::WriteTextFile(journal, good + test.line + "\n" + good));
 
     EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
 
     EXPECT_TRUE(base::PathExists(journal));
-    EXPECT_EQ("made by the run", ReadText(made));
+    EXPECT_EQ("made by the run", base::ReadTextFile(made));
     EXPECT_TRUE(base::PathExists(own_shortcut));
     EXPECT_EQ(L"new", ReadValue(product_key, L"Changed"));
     EXPECT_EQ(L"", ReadValue(protocol_key, L"URL Protocol"));
@@ -605,13 +594,13 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
         L"<no key>",
         ReadValue(L"Software\\Classes\\txtfile\\shell\\open\\command", L""));
     for (const base::FilePath& file : files)
-      EXPECT_EQ("mine", ReadText(file)) << file.AsUTF8();
+      EXPECT_EQ("mine", base::ReadTextFile(file)) << file.AsUTF8();
     EXPECT_EQ(L"mine", ReadValue(sentinel_key, L"Kept"));
     EXPECT_EQ(L"mine", ReadValue(run_key, L"Kept"));
     EXPECT_EQ(L"<none>", ReadValue(run_key, L"Planted"));
 
     // The same journal without the line is the run's own.
-    ASSERT_TRUE(WriteText(journal, good));
+    ASSERT_TRUE(base::WriteTextFile(journal, good));
     EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
     EXPECT_FALSE(base::PathExists(journal));
     EXPECT_FALSE(base::PathExists(made));
@@ -679,14 +668,14 @@ TEST(InterruptedRunRecoveryTest, ParentsARunMadeGoOnlyAsFarAsTheyAreItsOwn) {
     if (!test.recovered) {
       ASSERT_TRUE(base::CreateDirectory(beside));
     }
-    ASSERT_TRUE(WriteText(shortcut, "made by the run"));
+    ASSERT_TRUE(base::WriteTextFile(shortcut, "made by the run"));
     ASSERT_TRUE(WriteValue(product_class, L"", L"made by the run"));
     ASSERT_TRUE(WriteValue(sentinel, L"Kept", L"mine"));
     if (test.others_there) {
-      ASSERT_TRUE(WriteText(theirs, "theirs"));
+      ASSERT_TRUE(base::WriteTextFile(theirs, "theirs"));
       ASSERT_TRUE(WriteValue(other_class, L"", L"theirs"));
     }
-    ASSERT_TRUE(WriteText(journal, test.extra_line + run_lines));
+    ASSERT_TRUE(base::WriteTextFile(journal, test.extra_line + run_lines));
 
     // A refused journal is left alone, which counts as done.
     EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
@@ -704,7 +693,7 @@ TEST(InterruptedRunRecoveryTest, ParentsARunMadeGoOnlyAsFarAsTheyAreItsOwn) {
     EXPECT_EQ(!emptied, key.Open(HKEY_CURRENT_USER, classes.c_str(),
                                  KEY_READ) == ERROR_SUCCESS);
     if (test.others_there) {
-      EXPECT_EQ("theirs", ReadText(theirs));
+      EXPECT_EQ("theirs", base::ReadTextFile(theirs));
       EXPECT_EQ(L"theirs", ReadValue(other_class, L""));
     }
     base::DeletePath(roaming, true);
@@ -719,7 +708,7 @@ TEST(InterruptedRunRecoveryTest, HugeJournalIsRefused) {
   ASSERT_TRUE(ended.IsValid());
   base::ScopedTempFolder temp;
   const base::FilePath made = temp.path().Append(L"made.txt");
-  ASSERT_TRUE(WriteText(made, "made by the run"));
+  ASSERT_TRUE(base::WriteTextFile(made, "made by the run"));
   const std::string line = "created\t" + made.AsUTF8() + "\n";
   std::string text;
   while (text.size() <= (64u << 20))
@@ -727,7 +716,7 @@ TEST(InterruptedRunRecoveryTest, HugeJournalIsRefused) {
   const base::FilePath journal =
       temp.path().Append(L"installer_run_20261207204000_" +
                          std::to_wstring(ended.Pid()) + L".journal");
-  ASSERT_TRUE(WriteText(journal, text));
+  ASSERT_TRUE(base::WriteTextFile(journal, text));
 
   EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(temp.path()).complete());
 
@@ -775,11 +764,11 @@ TEST(InterruptedRunRecoveryTest, RunHoldingTheFolderInAnotherSpellingIsLeft) {
       0u, ::GetShortPathNameW(folder.value().c_str(), short_folder, MAX_PATH));
   ASSERT_NE(folder.value(), short_folder);
   const base::FilePath made = folder.Append(L"made.txt");
-  ASSERT_TRUE(WriteText(made, "made by the run"));
+  ASSERT_TRUE(base::WriteTextFile(made, "made by the run"));
   const base::FilePath journal =
       folder.Append(L"installer_run_20261207204000_" +
                     std::to_wstring(ended.Pid()) + L".journal");
-  ASSERT_TRUE(WriteText(journal, "created\t" + made.AsUTF8() + "\n"));
+  ASSERT_TRUE(base::WriteTextFile(journal, "created\t" + made.AsUTF8() + "\n"));
   {
     const HeldMutex run(
         InstallerObjectNames(base::FilePath(short_folder)).mutex());
@@ -812,11 +801,11 @@ TEST(InterruptedRunRecoveryTest, ElevatedRecoveryActsForTheUsersJournal) {
   for (const AdminQuery elevation : {&ElevatedAdmin, &LimitedUser}) {
     base::ScopedTempFolder temp;
     const base::FilePath made = temp.path().Append(L"made.txt");
-    ASSERT_TRUE(WriteText(made, "made by the run"));
+    ASSERT_TRUE(base::WriteTextFile(made, "made by the run"));
     const base::FilePath journal =
         temp.path().Append(L"installer_run_20261207204000_" +
                            std::to_wstring(ended.Pid()) + L".journal");
-    ASSERT_TRUE(WriteText(journal, "created\t" + made.AsUTF8() + "\n"));
+    ASSERT_TRUE(base::WriteTextFile(journal, "created\t" + made.AsUTF8() + "\n"));
     const AdminQuery previous = SetAdminQueryForTesting(elevation);
 
     EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(temp.path()).complete());

@@ -9,16 +9,11 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/test/scoped_temp_folder.h"
+#include "base/test/text_file.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
-
-bool WriteText(const base::FilePath& path, const std::string& text) {
-  return base::WriteBufferToFile(path, text.data(),
-                                 static_cast<int>(text.size())) ==
-         static_cast<int>(text.size());
-}
 
 int RunBatch(const base::FilePath& batch) {
   base::ProcessLaunchOptions options;
@@ -41,7 +36,7 @@ TEST(CleanupBatchTest, CmdDeletesNamesWithPercentAndAccentsUpToTheFolder) {
   const base::FilePath version = folder.Append(L"1.2%3");
   const base::FilePath library = version.Append(L"lib%%\u00e9.dll");
   ASSERT_TRUE(base::CreateDirectory(version));
-  ASSERT_TRUE(WriteText(library, "in use"));
+  ASSERT_TRUE(base::WriteTextFile(library, "in use"));
 
   CleanupBatch batch(folder);
   ASSERT_TRUE(batch.AddPath(library, true));
@@ -49,7 +44,7 @@ TEST(CleanupBatchTest, CmdDeletesNamesWithPercentAndAccentsUpToTheFolder) {
   EXPECT_EQ(text.find("\xC3"), std::string::npos) << "not in UTF-8";
   // Written beside the tree, so that the folder can go empty.
   const base::FilePath batch_file = temp.path().Append(L"k.bat");
-  ASSERT_TRUE(WriteText(batch_file, text));
+  ASSERT_TRUE(base::WriteTextFile(batch_file, text));
 
   EXPECT_EQ(RunBatch(batch_file), 0);
 
@@ -67,7 +62,7 @@ TEST(CleanupBatchTest, NamesOutsideTheCodePageGoByTheirShortForm) {
   const base::FilePath folder = temp.path().Append(L"Tarvo \u6587\u5b57");
   const base::FilePath library = folder.Append(L"\u6587.dll");
   ASSERT_TRUE(base::CreateDirectory(folder));
-  ASSERT_TRUE(WriteText(library, "in use"));
+  ASSERT_TRUE(base::WriteTextFile(library, "in use"));
 
   CleanupBatch batch(folder);
   ASSERT_TRUE(batch.AddPath(library, true));
@@ -75,7 +70,7 @@ TEST(CleanupBatchTest, NamesOutsideTheCodePageGoByTheirShortForm) {
   EXPECT_NE(std::string::npos, text.find("del \"")) << text;
   EXPECT_TRUE(CleanupBatch::IsWellFormed(text, folder)) << text;
   const base::FilePath batch_file = temp.path().Append(L"k.bat");
-  ASSERT_TRUE(WriteText(batch_file, text));
+  ASSERT_TRUE(base::WriteTextFile(batch_file, text));
 
   EXPECT_EQ(RunBatch(batch_file), 0);
 
@@ -210,13 +205,13 @@ TEST(CleanupBatchTest, TakeOverKeepsOnlyAWellFormedFile) {
   CleanupBatch batch(folder);
   ASSERT_TRUE(batch.AddPath(folder.Append(L"v\\a.dll"), true));
   const base::FilePath batch_file = folder.Append(L"k.bat");
-  ASSERT_TRUE(WriteText(batch_file, batch.GetText()));
+  ASSERT_TRUE(base::WriteTextFile(batch_file, batch.GetText()));
   EXPECT_TRUE(CleanupBatch::TakeOver(batch_file, folder));
   std::string text;
   ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
   EXPECT_EQ(batch.GetText(), text);
 
-  ASSERT_TRUE(WriteText(batch_file, text + "\nstart evil.exe"));
+  ASSERT_TRUE(base::WriteTextFile(batch_file, text + "\nstart evil.exe"));
   EXPECT_FALSE(CleanupBatch::TakeOver(batch_file, folder));
 }
 
