@@ -197,17 +197,17 @@ const char* Installer::GetStepName(Step step) {
 }
 
 void Installer::AddObserver(InstallerObserver* observer) {
-  observers_.AddObserver(observer);
+  run_.observers.AddObserver(observer);
 }
 
 void Installer::RemoveObserver(InstallerObserver* observer) {
-  observers_.RemoveObserver(observer);
+  run_.observers.RemoveObserver(observer);
 }
 
 void Installer::Run(Settings* settings) {
   LOG(INFO) << "Beginning installation";
   settings->set_changeable(false);
-  settings_ = settings;
+  run_.settings = settings;
   succeeded_ = false;
   loop_->task_runner()->PostTask(FROM_HERE,
                                  base::BindWeak(&Installer::BuildStepsAndStart,
@@ -215,33 +215,18 @@ void Installer::Run(Settings* settings) {
 }
 
 const Status* Installer::status() const {
-  return settings_->GetStatus();
+  return run_.settings->GetStatus();
 }
 
 void Installer::BuildStepsAndStart() {
   running_ = true;
-  const Settings::Operation operation = settings_->operation();
-  if (operation == Settings::kRegisteringProtocolHandler) {
+  if (run_.settings->operation() == Settings::kRegisteringProtocolHandler) {
     BuildStepList();
     ScheduleNextStep();
     return;
   }
-  if (operation != Settings::kUpgrading && !status()->kilnor_installation &&
-      settings_->GetFlag(AUTOUPDATE)) {
-    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
-                       "Settings operation invalid for autoupdate");
+  if (!CheckOperation())
     return;
-  }
-  if (operation == Settings::kNoOperation) {
-    LOG(ERROR) << Fail(kStringInvalidLocation, std::wstring(),
-                       "Settings operation invalid");
-    return;
-  }
-  if (!base::GetPathForKey(base::kExeDir, &package_folder_)) {
-    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
-                       "Failed getting our own path");
-    return;
-  }
   const base::CommandLine& command_line = GetProcessCommandLine();
   if (command_line.HasSwitch(switches::kPostElevatedInstallTasks)) {
     LOG(INFO) << "Post elevation installation tasks only";
@@ -254,51 +239,83 @@ void Installer::BuildStepsAndStart() {
   if (command_line.HasSwitch(switches::kParentPid)) {
     base::WideStringToUint(
         command_line.GetSwitchValueNative(switches::kParentPid),
-        &second_process_id_);
-    VLOG(1) << "Second installer pid: " << second_process_id_;
+        &run_.second_process_id);
+    VLOG(1) << "Second installer pid: " << run_.second_process_id;
   }
-
   const base::FilePath folder = status()->install_folder;
-  if (!ObtainWriteAccess(folder))
+  if (!ObtainWriteAccess(folder) || !CreateInstallFolder(folder))
     return;
-  RunJournal::Get()->Start(folder);
-  if (!transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
-    LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
-                                "Could not create installation folder",
-                                transaction_.last_error());
-    return;
-  }
-  // Cannot fail: it only marks where a rollback ends the journal.
-  std::ignore =
-      transaction_.ExecuteOperation(std::make_unique<RunJournalOperation>());
-  for (InstallerObserver& observer : observers_)
-    observer.OnInstallFolderCreated();
-
   if (command_line.HasSwitch(switches::kWaitForPackage)) {
     VLOG(2) << "Need to wait for package";
     package_wait_->WaitForPackage(false);
     return;
   }
+  StartInstallLog(folder);
+  if (PrepareOperation(folder))
+    StartStepList();
+}
 
-  install_log_.copy_only = settings_->GetFlag(COPY_ONLY);
-  install_log_.all_users = settings_->GetFlag(ALL_USERS_FLAG);
-  install_log_.path = folder.value();
-  install_log_.version = GetVersionString();
-  if (operation == Settings::kUpgrading &&
-      !status()->install_log.app_id.empty()) {
-    install_log_.app_id = status()->install_log.app_id;
-  } else {
-    install_log_.app_id = std::to_string(base::Time::Now().ToTimeT());
-    VLOG(1) << "AppId for new installation: " << install_log_.app_id;
+bool Installer::CheckOperation() {
+  const Settings::Operation operation = run_.settings->operation();
+  if (operation != Settings::kUpgrading && !status()->kilnor_installation &&
+      run_.settings->GetFlag(AUTOUPDATE)) {
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                       "Settings operation invalid for autoupdate");
+    return false;
   }
+  if (operation == Settings::kNoOperation) {
+    LOG(ERROR) << Fail(kStringInvalidLocation, std::wstring(),
+                       "Settings operation invalid");
+    return false;
+  }
+  if (!base::GetPathForKey(base::kExeDir, &run_.package_folder)) {
+    LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                       "Failed getting our own path");
+    return false;
+  }
+  return true;
+}
 
+bool Installer::CreateInstallFolder(const base::FilePath& folder) {
+  RunJournal::Get()->Start(folder);
+  if (!run_.transaction.ExecuteOperation(MakeCreateFolderOperation(folder))) {
+    LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
+                                "Could not create installation folder",
+                                run_.transaction.last_error());
+    return false;
+  }
+  // Cannot fail: it only marks where a rollback ends the journal.
+  std::ignore = run_.transaction.ExecuteOperation(
+      std::make_unique<RunJournalOperation>());
+  for (InstallerObserver& observer : run_.observers)
+    observer.OnInstallFolderCreated();
+  return true;
+}
+
+void Installer::StartInstallLog(const base::FilePath& folder) {
+  InstallLog& log = run_.install_log;
+  log.copy_only = run_.settings->GetFlag(COPY_ONLY);
+  log.all_users = run_.settings->GetFlag(ALL_USERS_FLAG);
+  log.path = folder.value();
+  log.version = GetVersionString();
+  if (run_.settings->operation() == Settings::kUpgrading &&
+      !status()->install_log.app_id.empty()) {
+    log.app_id = status()->install_log.app_id;
+  } else {
+    log.app_id = std::to_string(base::Time::Now().ToTimeT());
+    VLOG(1) << "AppId for new installation: " << log.app_id;
+  }
+}
+
+bool Installer::PrepareOperation(const base::FilePath& folder) {
+  const Settings::Operation operation = run_.settings->operation();
   if (operation == Settings::kInstalling || operation == Settings::kUpgrading) {
     if (!copy_steps_->PrepareFileLists(folder) ||
         !CreateVersionSubfolder(folder))
-      return;
+      return false;
   } else if (operation == Settings::kUninstalling) {
     if (!uninstall_steps_->DeleteProductExecutable(folder))
-      return;
+      return false;
   }
   if (operation == Settings::kUpgrading)
     ApplyStoredExperiments(folder);
@@ -307,14 +324,18 @@ void Installer::BuildStepsAndStart() {
       base::IsFeatureEnabled(kTestExperiment)) {
     LOG(INFO) << "Changing the status of the test experiment.";
   }
-  launcher_is_executable_ =
-      GetExecutableBitness(folder.Append(kLauncherName), &launcher_is_64_bit_);
+  // A launcher that is no executable (or none yet) keeps the 32-bit default.
+  std::ignore = GetExecutableBitness(folder.Append(kLauncherName),
+                                     &run_.launcher_is_64_bit);
+  return true;
+}
 
+void Installer::StartStepList() {
   BuildStepList();
   int total = static_cast<int>(steps_.size()) + 1;
-  if (operation != Settings::kUninstalling)
+  if (run_.settings->operation() != Settings::kUninstalling)
     total += copy_steps_->ExtraReports();
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnTotalSteps(total);
   ScheduleNextStep();
 }
@@ -343,26 +364,26 @@ bool Installer::WatchInterruptedEvent() {
 bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
   const bool is_elevated_admin = IsUserAdmin(false);
   VLOG(1) << "is_elevated_admin: " << is_elevated_admin;
-  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
-  const bool single_profile = settings_->GetFlag(SINGLE_PROFILE);
-  const Settings::Operation operation = settings_->operation();
-  bool has_write = true;
+  const bool all_users = run_.settings->GetFlag(ALL_USERS_FLAG);
+  const bool single_profile = run_.settings->GetFlag(SINGLE_PROFILE);
+  const bool installing = run_.settings->operation() == Settings::kInstalling;
 
-  if (all_users && settings_->GetFlag(SILENT) && !is_elevated_admin) {
+  if (all_users && run_.settings->GetFlag(SILENT) && !is_elevated_admin) {
     LOG(ERROR) << Fail(
         kStringInstallerError, std::wstring(),
         "Installation requires elevation, but cannot elevate when silent");
     return false;
   }
+  bool has_write = true;
   if (status()->valid_parent_folder != folder &&
       !(all_users && !is_elevated_admin)) {
     VLOG(2) << "Using write permissions from the status";
     has_write = status()->has_write_access;
     if (has_write &&
-        !transaction_.ExecuteOperation(MakeCreateFolderOperation(folder))) {
+        !run_.transaction.ExecuteOperation(MakeCreateFolderOperation(folder))) {
       LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
                                   "Could not create installation folder",
-                                  transaction_.last_error());
+                                  run_.transaction.last_error());
       return false;
     }
   }
@@ -370,7 +391,7 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
   if (has_write)
     has_write =
         CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess);
-  if (operation == Settings::kInstalling && !has_write && single_profile &&
+  if (installing && !has_write && single_profile &&
       status()->single_profile != 1) {
     LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
                        "Single profile installations are only allowed to "
@@ -381,8 +402,8 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
     VLOG(1) << "All users is set but we have no admin privs -> elevate";
     return HandleRelaunchResult(elevation_->RelaunchElevated());
   }
-  if (operation == Settings::kInstalling && is_elevated_admin &&
-      single_profile && status()->single_profile != 1) {
+  if (installing && is_elevated_admin && single_profile &&
+      status()->single_profile != 1) {
     // A lasting grant: nothing is kept to undo it.
     GrantAccessToCurrentUser(folder.value(), kFileObject, GENERIC_ALL, false,
                              nullptr);
@@ -393,6 +414,12 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
                                kInstallFolderAccess, true, &saved_security_)) {
     return true;
   }
+  return ObtainWriteAccessElevated(folder, is_elevated_admin, single_profile);
+}
+
+bool Installer::ObtainWriteAccessElevated(const base::FilePath& folder,
+                                          bool is_elevated_admin,
+                                          bool single_profile) {
   if (is_elevated_admin) {
     LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
                        "Could not obtain write permissions to installation "
@@ -406,10 +433,24 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
   LOG(INFO) << "Need temporary write permissions from administrative user";
   const bool permanent = single_profile || GetProcessCommandLine().HasSwitch(
                                                switches::kComponents);
-  switch (elevation_->GrantFolderPermissionElevated(folder, permanent)) {
+  if (!HandleGrantResult(
+          elevation_->GrantFolderPermissionElevated(folder, permanent))) {
+    return false;
+  }
+  if (!CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess)) {
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
+                       "No write access to installation folder after "
+                       "attempting to get it via elevated process");
+    return false;
+  }
+  return true;
+}
+
+bool Installer::HandleGrantResult(InstallerElevation::Result result) {
+  switch (result) {
     case InstallerElevation::kElevatedDone:
       VLOG(2) << "Temporary write permission obtained";
-      break;
+      return true;
     case InstallerElevation::kElevationImpossible:
       LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
                          "Failed to elevate the process to give us write "
@@ -426,13 +467,6 @@ bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
                          "permissions to installation folder");
       return false;
   }
-  if (!CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess)) {
-    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
-                       "No write access to installation folder after "
-                       "attempting to get it via elevated process");
-    return false;
-  }
-  return true;
 }
 
 bool Installer::HandleRelaunchResult(InstallerElevation::Result result) {
@@ -468,14 +502,14 @@ bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
   for (int suffix = 0; base::PathExists(folder.Append(candidate)); ++suffix)
     candidate = version + L"_" + std::to_wstring(suffix);
   VLOG(1) << "Installation subfolder" << base::WideToUtf8(candidate);
-  install_log_.subfolder = candidate;
-  if (!transaction_.ExecuteOperation(
+  run_.install_log.subfolder = candidate;
+  if (!run_.transaction.ExecuteOperation(
           MakeCreateFolderOperation(folder.Append(candidate)))) {
     // The full path: the version alone names no place the user can find.
     LOG(ERROR) << FailWithCause(kStringCreateFolderFailed,
                                 folder.Append(candidate).value(),
                                 "Creating installation subfolder failed",
-                                transaction_.last_error());
+                                run_.transaction.last_error());
     return false;
   }
   return true;
@@ -499,7 +533,7 @@ void Installer::ApplyStoredExperiments(const base::FilePath& folder) {
 
 void Installer::BuildStepList() {
   steps_.clear();
-  step_list_ = GetStepList(settings_->operation());
+  step_list_ = GetStepList(run_.settings->operation());
   for (Step step : step_list_)
     steps_.push_back(MakeStepClosure(step));
   next_step_ = 0;
@@ -538,7 +572,7 @@ void Installer::RunStep(base::Closure step) {
 bool Installer::FailAtInjectedFault() {
   if (!TestHooks::ShouldFailAfterStep())
     return false;
-  const int code = settings_->operation() == Settings::kUninstalling
+  const int code = run_.settings->operation() == Settings::kUninstalling
                        ? kStringUninstallerError
                        : kStringInstallerError;
   LOG(ERROR) << Fail(code, std::wstring(),
@@ -552,7 +586,7 @@ void Installer::ScheduleNextStep() {
     return;
   TestHooks::OnStepStarted(next_step_, GetStepName(step_list_[next_step_]));
   PostStep(steps_[next_step_]);
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnStep();
   ++next_step_;
 }
@@ -579,7 +613,7 @@ std::string Installer::Report(const RunError& error) {
     LOG(WARNING) << "Error after the installation ended, not reported";
     return error.message;
   }
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnError(error);
   Cancel();
   return error.message;
@@ -590,10 +624,10 @@ void Installer::Cancel() {
     return;
   LOG(INFO) << "Installation cancelled";
   run_ended_ = true;
-  transaction_.RollbackOperations();
+  run_.transaction.RollbackOperations();
   RunJournal::Get()->Finish();
   Reset();
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnInstallerTerminated(false);
 }
 
@@ -610,7 +644,7 @@ void Installer::Succeeded() {
   // the line on the disk the commit's removals could not be told from a
   // run to undo: the run fails instead.
   if (!RunJournal::Get()->RecordCommitted()) {
-    LOG(ERROR) << Fail(settings_->operation() == Settings::kUninstalling
+    LOG(ERROR) << Fail(run_.settings->operation() == Settings::kUninstalling
                            ? kStringUninstallerError
                            : kStringInstallerError,
                        std::wstring(), "Failed committing the run's journal");
@@ -619,13 +653,13 @@ void Installer::Succeeded() {
   LOG(INFO) << "Installation succeeded";
   run_ended_ = true;
   succeeded_ = true;
-  transaction_.DestroyOperations();
+  run_.transaction.DestroyOperations();
   RunJournal::Get()->Finish();
-  if (delete_empty_company_key_) {
+  if (run_.delete_empty_company_key) {
     update_steps_->DeleteEmptyCompanyKey(HKEY_CURRENT_USER);
     update_steps_->DeleteEmptyCompanyKey(HKEY_LOCAL_MACHINE);
   }
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnSuccess();
   Reset();
 }
@@ -639,14 +673,14 @@ void Installer::Reset() {
     RestoreSecurityInfo(saved_security_.get());
     saved_security_.reset();
   }
-  if (permission_undo_event_.IsValid()) {
-    if (!SetEvent(permission_undo_event_.Get()))
+  if (run_.permission_undo_event.IsValid()) {
+    if (!SetEvent(run_.permission_undo_event.Get()))
       PLOG(ERROR) << "SetEvent failed";
     // Once is enough: a second reset must not release a later grant.
-    permission_undo_event_.Close();
+    run_.permission_undo_event.Close();
   }
-  settings_ = nullptr;
-  uninstall_key_name_.clear();
+  run_.settings = nullptr;
+  run_.uninstall_key_name.clear();
   running_ = false;
 }
 
@@ -666,17 +700,17 @@ void Installer::OnObjectSignaled(HANDLE object) {
 
 std::wstring Installer::Resolve(const std::wstring& name) {
   if (name == L"InstallFolder")
-    return settings_ ? status()->install_folder.value() : std::wstring();
+    return run_.settings ? status()->install_folder.value() : std::wstring();
   if (name == L"Uninstall")
-    return uninstall_key_name_;
+    return run_.uninstall_key_name;
   return ResolveProductPlaceholder(name);
 }
 
 RegistryData* Installer::GetRegistryRecord(HKEY root) {
-  if (!registry_logging_)
+  if (!run_.registry_logging)
     return nullptr;
-  return root == HKEY_LOCAL_MACHINE ? &install_log_.hklm_registry
-                                    : &install_log_.hkcu_registry;
+  return root == HKEY_LOCAL_MACHINE ? &run_.install_log.hklm_registry
+                                    : &run_.install_log.hkcu_registry;
 }
 
 }  // namespace installer

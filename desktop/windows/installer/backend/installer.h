@@ -12,17 +12,15 @@
 
 #include "base/closure.h"
 #include "base/files/file_path.h"
-#include "base/observer_list.h"
 #include "base/weak_reference.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/backend/installer_elevation.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/step_machine.h"
-#include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/registry/placeholder_resolver.h"
 #include "desktop/windows/installer/settings/settings.h"
-#include "desktop/windows/installer/transactions/transaction.h"
 
 namespace base {
 class CommandLine;
@@ -144,66 +142,76 @@ class Installer : public StepMachine,
   std::wstring Resolve(const std::wstring& name) override;
   RegistryData* GetRegistryRecord(HKEY root) override;
 
-  // The parts the steps drive; tests reach them here.
-  ProductShortcuts* product_shortcuts() { return shortcuts_.get(); }
+  // Runs `step` on the machine's thread unless the run has ended by then.
+  void PostStep(base::Closure step);
+  // Tests only: fails the run at the end of the current step when a test's
+  // injected fault asks for it there; true then.
+  bool FailAtInjectedFault();
 
-  Transaction* transaction() { return &transaction_; }
+  // What the run shares with its parts; made with the machine, handed to
+  // each part as it is made.
+  RunState& run_state() { return run_; }
+  Transaction* transaction() { return &run_.transaction; }
+
+  // The parts, for the parts that drive one another (and the tests).
+  InstallerElevation& elevation() { return *elevation_; }
+  InstallerPackageWait& package_wait() { return *package_wait_; }
+  PostInstallTasks& post_install_tasks() { return *post_install_tasks_; }
+  ProductShortcuts& product_shortcuts() { return *shortcuts_; }
+  AutoupdateTask& autoupdate_task() { return *autoupdate_task_; }
+  DefaultBrowserReset& default_browser_reset() {
+    return *default_browser_reset_;
+  }
+  UninstallSurvey& uninstall_survey() { return *uninstall_survey_; }
+  UpdateSteps& update_steps() { return *update_steps_; }
 
   // Tests only: `body` runs in place of `step`'s own body (it must end by
   // calling `ScheduleNextStep`, `Fail` or `Succeeded`, as a step does).
   void SetStepForTesting(Step step, base::Closure body);
 
  private:
-  friend class InstallerPart;
-
   // Fail's and FailWithCause's one way to the observers, once per run.
   std::string Report(const RunError& error);
   // The main routine, posted by `Run`.
   void BuildStepsAndStart();
-  // The checks of the main routine; false when they ended the run.
+  // The stages of the main routine; those returning bool are false when
+  // they ended the run.
+  bool CheckOperation();
   bool WatchInterruptedEvent();
   bool ObtainWriteAccess(const base::FilePath& folder);
+  // Write access that only an administrator's process can give.
+  bool ObtainWriteAccessElevated(const base::FilePath& folder,
+                                 bool is_elevated_admin,
+                                 bool single_profile);
   // Turns an elevated relaunch's result into the run's end; true when the
   // run goes on in this process.
   bool HandleRelaunchResult(InstallerElevation::Result result);
+  // Turns an elevated grant of the folder's access into the run's end;
+  // true when the grant was made.
+  bool HandleGrantResult(InstallerElevation::Result result);
+  bool CreateInstallFolder(const base::FilePath& folder);
+  void StartInstallLog(const base::FilePath& folder);
+  bool PrepareOperation(const base::FilePath& folder);
   bool CreateVersionSubfolder(const base::FilePath& folder);
   void ApplyStoredExperiments(const base::FilePath& folder);
+  void StartStepList();
   void BuildStepList();
   base::Closure MakeStepClosure(Step step);
   // The table's body of `step`.
   void RunStepBody(Step step);
   // Runs a posted step unless the run has ended meanwhile.
   void RunStep(base::Closure step);
-  void PostStep(base::Closure step);
-  // Tests only: fails the run at the end of the current step when a test's
-  // injected fault asks for it there; true then.
-  bool FailAtInjectedFault();
 
   const Status* status() const;
 
   base::MessageLoop* const loop_;
   std::unique_ptr<SavedSecurityInfo> saved_security_;
-  Transaction transaction_;
-  base::ObserverList<InstallerObserver> observers_;
-  base::FilePath package_folder_;
-  Settings* settings_ = nullptr;
-  InstallLog install_log_;
-  // Files of earlier installations that an uninstallation could not delete
-  // (in use, often by the uninstaller itself): its clean-up batch file
-  // deletes them once the processes have ended.
-  std::vector<base::FilePath> old_files_for_batch_;
-  std::wstring uninstall_key_name_;
+  RunState run_;
   bool running_ = false;
   bool succeeded_ = false;
-  bool registry_logging_ = false;
-  // Set by the uninstallation's registry clean-up: the vendor's key, if left
-  // empty, goes once the run has succeeded.
-  bool delete_empty_company_key_ = false;
   // Set once the run has reported its end (success, error or cancellation):
   // nothing queued, and no event, may act on it afterwards.
   bool run_ended_ = false;
-  base::win::ScopedHandle permission_undo_event_;
-  uint32_t second_process_id_ = 0;
   base::win::ScopedHandle interrupted_event_;
   base::win::ObjectWatcher interrupted_watcher_;
   std::vector<base::Closure> steps_;
@@ -211,10 +219,8 @@ class Installer : public StepMachine,
   // point.
   std::span<const Step> step_list_;
   size_t next_step_ = 0;
-  bool launcher_is_executable_ = false;
-  bool launcher_is_64_bit_ = false;
   std::array<base::Closure, kStepCount> steps_for_testing_;
-  // The parts, made last: they hold references to the state above.
+  // The parts, made last: they hold references to `run_`.
   std::unique_ptr<InstallerElevation> elevation_;
   std::unique_ptr<InstallerPackageWait> package_wait_;
   std::unique_ptr<PostInstallTasks> post_install_tasks_;

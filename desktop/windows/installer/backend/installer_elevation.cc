@@ -26,6 +26,7 @@
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/installer_package_wait.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/post_install_tasks.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
@@ -197,7 +198,7 @@ InstallerElevation::Result InstallerElevation::RelaunchElevated() {
     return kElevationSetupError;
   }
   base::CommandLine command_line(executable);
-  settings_->ToCommandLine(&command_line, true);
+  run_.settings->ToCommandLine(&command_line, true);
   command_line.AppendSwitchASCII(switches::kParentPid,
                                  std::to_string(GetCurrentProcessId()));
   const bool wait_for_package = own.HasSwitch(switches::kWaitForPackage);
@@ -208,13 +209,13 @@ InstallerElevation::Result InstallerElevation::RelaunchElevated() {
   }
   command_line.AppendSwitch(switches::kRunElevated);
 
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnStartingNewMainProcess(false);
   base::win::ScopedHandle process;
   if (!ShellExecuteRunAs(command_line, &process))
     return kElevationImpossible;
   const DWORD wait = WaitForSingleObject(process.Get(), INFINITE);
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnReturnedToPreviousMainProcess();
   if (wait == WAIT_FAILED) {
     PLOG(ERROR) << "Failed wait for the elevated installer";
@@ -258,7 +259,7 @@ InstallerElevation::Result InstallerElevation::GrantFolderPermissionElevated(
   command_line.AppendSwitchNative(switches::kPermissionsForUser, user_sid);
   if (permanent)
     command_line.AppendSwitch(switches::kPermanentPermissions);
-  if (settings_->operation() == Settings::kUninstalling)
+  if (run_.settings->operation() == Settings::kUninstalling)
     command_line.AppendSwitch(switches::kRunUninstallBat);
   if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
     command_line.AppendSwitchASCII(switches::kCrashReporterPid,
@@ -304,8 +305,8 @@ InstallerElevation::Result InstallerElevation::GrantFolderPermissionElevated(
     PLOG(ERROR) << "Failed to run the elevated process";
     return kElevatedProcessFailed;
   }
-  permission_undo_event_ = std::move(undo_event);
-  second_process_id_ = GetProcessId(process.Get());
+  run_.permission_undo_event = std::move(undo_event);
+  run_.second_process_id = GetProcessId(process.Get());
   return kElevatedDone;
 }
 

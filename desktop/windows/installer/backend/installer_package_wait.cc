@@ -12,6 +12,7 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
@@ -62,7 +63,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
   base::CommandLine command_line(
       own.GetSwitchValuePath(switches::kWaitForPackage)
           .Append(kPackageInstallerName));
-  settings_->ToCommandLine(&command_line, false);
+  run_.settings->ToCommandLine(&command_line, false);
   if (after_elevation_)
     command_line.AppendSwitch(switches::kPostElevatedInstallTasks);
   if (own.HasSwitch(switches::kTemporaryPackage))
@@ -71,7 +72,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
     command_line.AppendSwitchASCII(switches::kCrashReporterPid,
                                    std::to_string(crash_reporter_pid));
   }
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnStartingNewMainProcess(false);
   // The new main process starts from a released folder.
   installer_.Reset();
@@ -81,7 +82,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
   options.wait = true;
   const base::Process process =
       base::LaunchProcessForCommandLine(command_line, options);
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnReturnedToPreviousMainProcess();
   if (!process.IsValid()) {
     LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),

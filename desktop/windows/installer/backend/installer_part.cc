@@ -6,24 +6,12 @@
 namespace installer {
 
 InstallerPart::InstallerPart(Installer* installer)
-    : installer_(*installer),
-      settings_(installer->settings_),
-      transaction_(installer->transaction_),
-      install_log_(installer->install_log_),
-      package_folder_(installer->package_folder_),
-      observers_(installer->observers_),
-      uninstall_key_name_(installer->uninstall_key_name_),
-      registry_logging_(installer->registry_logging_),
-      old_files_for_batch_(installer->old_files_for_batch_),
-      delete_empty_company_key_(installer->delete_empty_company_key_),
-      launcher_is_64_bit_(installer->launcher_is_64_bit_),
-      permission_undo_event_(installer->permission_undo_event_),
-      second_process_id_(installer->second_process_id_) {}
+    : installer_(*installer), run_(installer->run_state()) {}
 
 InstallerPart::~InstallerPart() = default;
 
 const Status* InstallerPart::status() const {
-  return settings_->GetStatus();
+  return run_.settings->GetStatus();
 }
 
 std::string InstallerPart::Fail(int code,
@@ -56,35 +44,35 @@ void InstallerPart::PostStep(base::Closure step) {
 }
 
 InstallerElevation& InstallerPart::elevation() {
-  return *installer_.elevation_;
+  return installer_.elevation();
 }
 
 InstallerPackageWait& InstallerPart::package_wait() {
-  return *installer_.package_wait_;
+  return installer_.package_wait();
 }
 
 PostInstallTasks& InstallerPart::post_install_tasks() {
-  return *installer_.post_install_tasks_;
+  return installer_.post_install_tasks();
 }
 
 ProductShortcuts& InstallerPart::product_shortcuts() {
-  return *installer_.shortcuts_;
+  return installer_.product_shortcuts();
 }
 
 AutoupdateTask& InstallerPart::autoupdate_task() {
-  return *installer_.autoupdate_task_;
+  return installer_.autoupdate_task();
 }
 
 DefaultBrowserReset& InstallerPart::default_browser_reset() {
-  return *installer_.default_browser_reset_;
+  return installer_.default_browser_reset();
 }
 
 UninstallSurvey& InstallerPart::uninstall_survey() {
-  return *installer_.uninstall_survey_;
+  return installer_.uninstall_survey();
 }
 
 UpdateSteps& InstallerPart::update_steps() {
-  return *installer_.update_steps_;
+  return installer_.update_steps();
 }
 
 }  // namespace installer

@@ -655,8 +655,8 @@ TEST_F(InstallerTest, MasterShortcutIsCopiedToEveryDestination) {
              bool* created, base::FilePath target) {
             std::vector<ProductShortcuts::ShortcutDestination> destinations = {
                 {folders[0], results[0]}, {folders[1], results[1]}};
-            *created = installer->product_shortcuts()->CreateMasterShortcut(&destinations, false,
-                                                       use_version, target);
+            *created = installer->product_shortcuts().CreateMasterShortcut(
+                &destinations, false, use_version, target);
             EXPECT_TRUE(destinations.empty());
             installer->ScheduleNextStep();
           },

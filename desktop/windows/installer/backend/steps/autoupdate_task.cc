@@ -9,6 +9,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
@@ -31,12 +32,12 @@ AutoupdateTask::AutoupdateTask(Installer* installer)
     : InstallerPart(installer) {}
 
 bool AutoupdateTask::ShouldCreateAutoupdateTask() const {
-  if (settings_->GetFlag(COPY_ONLY))
+  if (run_.settings->GetFlag(COPY_ONLY))
     return false;
   // The elevated permission process holds the folder for a user-only
   // installation; a task made now would belong to the wrong account.
-  return settings_->GetFlag(ALL_USERS_FLAG) ||
-         !permission_undo_event_.IsValid();
+  return run_.settings->GetFlag(ALL_USERS_FLAG) ||
+         !run_.permission_undo_event.IsValid();
 }
 
 void AutoupdateTask::CreateAutoupdateTask(const base::FilePath& folder) {
@@ -52,9 +53,9 @@ void AutoupdateTask::CreateAutoupdateTask(const base::FilePath& folder) {
   command_line.AppendArg("$(Arg0)");
   ScheduledTaskInfo info(command_line);
   info.description = GetLocalizedString(kStringAutoupdateTaskDescription);
-  info.name = L"Autoupdate " + base::Utf8ToWide(install_log_.app_id);
+  info.name = L"Autoupdate " + base::Utf8ToWide(run_.install_log.app_id);
   const bool scheduled = ShouldScheduleAutoupdateTask();
-  info.run_as_system = settings_->GetFlag(ALL_USERS_FLAG) ? 1 : 0;
+  info.run_as_system = run_.settings->GetFlag(ALL_USERS_FLAG) ? 1 : 0;
   info.time_limit_seconds = kAutoupdateTimeValue;
   info.trigger_kind = scheduled ? 1 : 2;
   info.add_logon_trigger = scheduled;

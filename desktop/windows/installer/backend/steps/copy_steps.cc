@@ -17,6 +17,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/folder_holds_exactly.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
@@ -146,15 +147,15 @@ bool CopySteps::ShouldMovePackageFiles() const {
   // got in the user's temporary folder, while an installation for all users
   // needs the one its folder passes on to a new file.
   return GetProcessCommandLine().HasSwitch(switches::kTemporaryPackage) &&
-         !settings_->GetFlag(ALL_USERS_FLAG);
+         !run_.settings->GetFlag(ALL_USERS_FLAG);
 }
 
 bool CopySteps::ReadFileList(const wchar_t* name,
                              std::vector<std::string>* list) {
   std::string text;
   // Within INT_MAX bytes the entries can be counted in an int.
-  if (!base::ReadFileToStringWithMaxSize(package_folder_.Append(name), &text,
-                                         INT_MAX)) {
+  if (!base::ReadFileToStringWithMaxSize(run_.package_folder.Append(name),
+                                         &text, INT_MAX)) {
     return false;
   }
   *list = base::SplitNarrowByAnyOf(text, "\r\n", base::KEEP_WHITESPACE,
@@ -187,7 +188,7 @@ void CopySteps::StepCopyFile(int index, bool is_root) {
     ScheduleNextStep();
     return;
   }
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnStep();
   PostStep(base::BindWeak(&CopySteps::StepCopyFile, weak_source_.GetRef(), this,
                           static_cast<int>(end), is_root));
@@ -196,21 +197,22 @@ void CopySteps::StepCopyFile(int index, bool is_root) {
 bool CopySteps::CopyPackageFile(const std::string& entry, bool is_root) {
   const base::FilePath relative = base::FilePath::FromUTF8(entry);
   VLOG(1) << "Copying " << (is_root ? "root " : "") << "file " << entry;
-  const base::FilePath source = package_folder_.Append(relative.value());
+  const base::FilePath source = run_.package_folder.Append(relative.value());
   const base::FilePath folder = status()->install_folder;
   const base::FilePath target =
-      is_root ? folder.Append(relative.value())
-              : folder.Append(install_log_.subfolder).Append(relative.value());
+      is_root
+          ? folder.Append(relative.value())
+          : folder.Append(run_.install_log.subfolder).Append(relative.value());
   // Root files are few, and some are read again by later steps.
   const bool movable = !is_root && !IsReadAfterCopying(entry);
   if (!(movable && MovedWithItsFolder(relative)) &&
       !TransferPackageFile(source, target, movable)) {
     LOG(ERROR) << FailWithCause(kStringCopyFileFailed, target.value(),
                                 "Failed copying " + entry,
-                                transaction_.last_error());
+                                run_.transaction.last_error());
     return false;
   }
-  (is_root ? install_log_.root_files : install_log_.files)
+  (is_root ? run_.install_log.root_files : run_.install_log.files)
       .push_back(relative.value());
   return true;
 }
@@ -219,7 +221,7 @@ bool CopySteps::TransferPackageFile(const base::FilePath& source,
                                     const base::FilePath& target,
                                     bool movable) {
   if (movable && move_package_files_) {
-    if (transaction_.ExecuteOperation(std::make_unique<MoveFileOperation>(
+    if (run_.transaction.ExecuteOperation(std::make_unique<MoveFileOperation>(
             source, target, MoveFileOperation::Reach::kSameVolume))) {
       return true;
     }
@@ -228,7 +230,7 @@ bool CopySteps::TransferPackageFile(const base::FilePath& source,
     LOG(WARNING) << "Moving package files failed: copying them instead";
     move_package_files_ = false;
   }
-  return transaction_.ExecuteOperation(
+  return run_.transaction.ExecuteOperation(
       std::make_unique<CopyFileOperation>(source, target));
 }
 
@@ -270,12 +272,12 @@ bool CopySteps::MoveWholeFolder(const std::wstring& top) {
     if (entry.starts_with(prefix))
       below.push_back(base::Utf8ToWide(entry.substr(prefix.size())));
   }
-  const base::FilePath source = package_folder_.Append(top);
+  const base::FilePath source = run_.package_folder.Append(top);
   const base::FilePath target =
-      status()->install_folder.Append(install_log_.subfolder).Append(top);
+      status()->install_folder.Append(run_.install_log.subfolder).Append(top);
   if (base::PathExists(target) || !FolderHoldsExactly(source, std::move(below)))
     return false;
-  if (!transaction_.ExecuteOperation(std::make_unique<MoveFileOperation>(
+  if (!run_.transaction.ExecuteOperation(std::make_unique<MoveFileOperation>(
           source, target, MoveFileOperation::Reach::kSameVolume))) {
     LOG(WARNING) << "Moving the package folder " << source.AsUTF8()
                  << " failed: its files go one by one";

@@ -14,6 +14,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/backend/installer_elevation.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/firewall_rule.h"
 #include "desktop/windows/installer/backend/steps/uninstall_survey.h"
 #include "desktop/windows/installer/settings/settings.h"
@@ -91,11 +92,11 @@ void DefaultBrowserReset::ResetDefaultBrowserAndShowSurvey(
       reinterpret_cast<LPARAM>(L"Software\\Clients\\StartMenuInternet"));
   SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
   AssociationShell* shell = GetSystemAssociationShell();
-  if (!settings_->GetFlag(COPY_ONLY)) {
+  if (!run_.settings->GetFlag(COPY_ONLY)) {
     VLOG(1) << "Attempting to reset the default browser to IE.";
     if (status()->is_http_handler &&
         shell->windows_version() >= base::win::kVersionVista) {
-      ResetDefaultBrowserToIe(settings_->GetFlag(ALL_USERS_FLAG), shell);
+      ResetDefaultBrowserToIe(run_.settings->GetFlag(ALL_USERS_FLAG), shell);
     }
   }
   if (IsUserAdmin(false)) {

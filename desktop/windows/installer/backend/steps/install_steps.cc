@@ -29,6 +29,7 @@
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/autoupdate_task.h"
 #include "desktop/windows/installer/backend/steps/firewall_rule.h"
 #include "desktop/windows/installer/backend/steps/post_install_tasks.h"
@@ -113,8 +114,8 @@ std::string DescribeRow(const RegistryEntry& entry,
 InstallSteps::InstallSteps(Installer* installer) : InstallerPart(installer) {}
 
 void InstallSteps::SaveLastInstallPath() {
-  if (settings_->operation() == Settings::kUninstalling ||
-      settings_->GetFlag(COPY_ONLY) || settings_->GetFlag(AUTOUPDATE)) {
+  if (run_.settings->operation() == Settings::kUninstalling ||
+      run_.settings->GetFlag(COPY_ONLY) || run_.settings->GetFlag(AUTOUPDATE)) {
     return;
   }
   VLOG(1) << "Saving last installation path.";
@@ -123,22 +124,22 @@ void InstallSteps::SaveLastInstallPath() {
       .CreateOperation(HKEY_CURRENT_USER, &operation);
   if (!operation)
     LOG(ERROR) << "Could not convert kSetLastInstallPathRegOp";
-  else if (!transaction_.ExecuteOperation(std::move(operation)))
+  else if (!run_.transaction.ExecuteOperation(std::move(operation)))
     LOG(WARNING) << "Could not write last installation path";
-  if (settings_->architecture() != Settings::kArchitectureX64)
+  if (run_.settings->architecture() != Settings::kArchitectureX64)
     return;
   RegistryEntry(kDeleteLegacyX64InstallPathRegOp, &installer_)
       .CreateOperation(HKEY_CURRENT_USER, &operation);
-  if (!operation || !transaction_.ExecuteOperation(std::move(operation)))
+  if (!operation || !run_.transaction.ExecuteOperation(std::move(operation)))
     LOG(WARNING) << "Could not delete legacy x64 last install path";
 }
 
 void InstallSteps::StepInstallLauncher() {
   LOG(INFO) << "Installing the launcher";
   const base::FilePath folder = status()->install_folder;
-  const base::FilePath source = package_folder_.Append(kLauncherName);
+  const base::FilePath source = run_.package_folder.Append(kLauncherName);
   const base::FilePath target = folder.Append(kLauncherName);
-  if (!transaction_.ExecuteOperation(
+  if (!run_.transaction.ExecuteOperation(
           std::make_unique<CopyFileOperation>(source, target))) {
     LOG(ERROR) << Fail(kStringCopyFileFailed, target.value(),
                        "Failed copying the launcher");
@@ -165,9 +166,9 @@ void InstallSteps::InstallLauncherAsExecutable(const base::FilePath& folder,
   if (!replace)
     return;
   LOG(INFO) << "Install the launcher as tarvo.exe";
-  if (!transaction_.ExecuteOperation(
+  if (!run_.transaction.ExecuteOperation(
           std::make_unique<MoveFileOperation>(executable, old)) ||
-      !transaction_.ExecuteOperation(
+      !run_.transaction.ExecuteOperation(
           std::make_unique<CopyFileOperation>(launcher, executable))) {
     LOG(WARNING) << "Failed installing the launcher as tarvo.exe";
   }
@@ -179,12 +180,12 @@ void InstallSteps::InstallTrackingData(const base::FilePath& folder,
   base::FilePath data =
       command_line.GetSwitchValuePath(switches::kServerTrackingData);
   if (!data.IsAbsolute())
-    data = package_folder_.Append(data.value());
+    data = run_.package_folder.Append(data.value());
   if (!base::PathExists(data)) {
     LOG(WARNING) << "Tracking data path specified on command line invalid";
     return;
   }
-  if (!transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
+  if (!run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
           data, folder.Append(kServerTrackingDataName)))) {
     LOG(WARNING) << "Failed to install tracking data";
   }
@@ -192,7 +193,7 @@ void InstallSteps::InstallTrackingData(const base::FilePath& folder,
 
 void InstallSteps::InstallPrefDefaultOverrides(const base::FilePath& folder) {
   const base::FilePath overrides =
-      package_folder_.Append(kPrefDefaultOverridesName);
+      run_.package_folder.Append(kPrefDefaultOverridesName);
   if (!base::PathExists(overrides))
     return;
   LOG(INFO) << "Found pref default overrides";
@@ -203,7 +204,7 @@ void InstallSteps::InstallPrefDefaultOverrides(const base::FilePath& folder) {
     LOG(WARNING) << "Supplied pref default overrides is not valid JSON";
     return;
   }
-  if (!transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
+  if (!run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
           overrides, folder.Append(kPrefDefaultOverridesName)))) {
     LOG(WARNING) << "Failed to install pref default overrides";
   }
@@ -214,18 +215,19 @@ void InstallSteps::InstallHelper(const base::FilePath& folder) {
                          base::win::WindowsVersionInfo::kArchitectureX64;
   const wchar_t* name =
       is_64_bit ? kInstallerHelper64Name : kInstallerHelperName;
-  const base::FilePath helper = package_folder_.Append(name);
+  const base::FilePath helper = run_.package_folder.Append(name);
   if (!base::PathExists(helper))
     return;
   LOG(INFO) << "Found installer helper";
   const std::wstring base_name = helper.BaseName().value();
-  if (transaction_.ExecuteOperation(std::make_unique<CopyFileOperation>(
-          helper, folder.Append(install_log_.subfolder).Append(base_name)))) {
+  if (run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
+          helper,
+          folder.Append(run_.install_log.subfolder).Append(base_name)))) {
     // Logged with the package's files, so that an update or an
     // uninstallation removes it with them instead of leaving it behind.
-    if (std::find(install_log_.files.begin(), install_log_.files.end(),
-                  base_name) == install_log_.files.end()) {
-      install_log_.files.push_back(base_name);
+    if (std::find(run_.install_log.files.begin(), run_.install_log.files.end(),
+                  base_name) == run_.install_log.files.end()) {
+      run_.install_log.files.push_back(base_name);
     }
   } else {
     LOG(WARNING) << "Failed to install the helper";
@@ -233,40 +235,40 @@ void InstallSteps::InstallHelper(const base::FilePath& folder) {
 }
 
 void InstallSteps::StepSetUpRegistry() {
-  if (settings_->GetFlag(COPY_ONLY)) {
+  if (run_.settings->GetFlag(COPY_ONLY)) {
     ScheduleNextStep();
     return;
   }
   LOG(INFO) << "Setting up the registry";
-  const HKEY root = settings_->GetFlag(ALL_USERS_FLAG) ? HKEY_LOCAL_MACHINE
-                                                       : HKEY_CURRENT_USER;
-  uninstall_key_name_ = ChooseUninstallKey(root);
-  if (uninstall_key_name_.empty()) {
+  const HKEY root = run_.settings->GetFlag(ALL_USERS_FLAG) ? HKEY_LOCAL_MACHINE
+                                                           : HKEY_CURRENT_USER;
+  run_.uninstall_key_name = ChooseUninstallKey(root);
+  if (run_.uninstall_key_name.empty()) {
     LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed writing uninstallation information");
     return;
   }
-  LOG(INFO) << "Uninstall key: " << base::WideToUtf8(uninstall_key_name_);
-  registry_logging_ = true;
+  LOG(INFO) << "Uninstall key: " << base::WideToUtf8(run_.uninstall_key_name);
+  run_.registry_logging = true;
   std::span<const RegistryEntryDescription> rows = GetInstallationEntries();
   // The table ends with the row that hides the entry from the programs list.
   if (!base::IsFeatureEnabled(kHideFromProgramsFeature))
     rows = rows.first(rows.size() - 1);
   for (const RegistryEntryDescription& row : rows) {
     if (!WriteRegistryRow(root, row)) {
-      registry_logging_ = false;
+      run_.registry_logging = false;
       LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "Failed writing uninstallation information");
       return;
     }
   }
-  registry_logging_ = false;
+  run_.registry_logging = false;
   ScheduleNextStep();
 }
 
 std::wstring InstallSteps::ChooseUninstallKey(HKEY root) {
   return UninstallEntryClaim(root, MakeUninstallKeyPath(std::wstring()))
-      .Claim(&transaction_);
+      .Claim(&run_.transaction);
 }
 
 bool InstallSteps::WriteRegistryRow(HKEY root,
@@ -282,22 +284,22 @@ bool InstallSteps::WriteRegistryRow(HKEY root,
     return true;
   }
   LOG(INFO) << "Writing " << description;
-  const bool written = transaction_.ExecuteOperation(std::move(operation));
+  const bool written = run_.transaction.ExecuteOperation(std::move(operation));
   return written || !mandatory;
 }
 
 void InstallSteps::StepInstallShortcuts() {
-  if (settings_->GetFlag(COPY_ONLY)) {
+  if (run_.settings->GetFlag(COPY_ONLY)) {
     ScheduleNextStep();
     return;
   }
   LOG(INFO) << "Installing shortcuts";
-  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  const bool all_users = run_.settings->GetFlag(ALL_USERS_FLAG);
   // The created paths land here first: the install log keeps them as text.
   std::array<base::FilePath, 3> created;
   const std::array<std::wstring*, 3> members = {
-      &install_log_.desktop_shortcut, &install_log_.start_menu_shortcut,
-      &install_log_.quick_launch_shortcut};
+      &run_.install_log.desktop_shortcut, &run_.install_log.start_menu_shortcut,
+      &run_.install_log.quick_launch_shortcut};
   std::vector<ProductShortcuts::ShortcutDestination> destinations;
   AddShortcutDestination(DESKTOP_SHORTCUT,
                          all_users ? base::kCommonDesktop : base::kDesktop,
@@ -309,7 +311,7 @@ void InstallSteps::StepInstallShortcuts() {
                          &destinations);
   bool use_version = false;
   product_shortcuts().CreateMasterShortcut(
-      &destinations, settings_->GetFlag(PINNED_SHORTCUT), &use_version,
+      &destinations, run_.settings->GetFlag(PINNED_SHORTCUT), &use_version,
       status()->install_folder.Append(kLauncherName));
   for (size_t i = 0; i < created.size(); ++i)
     *members[i] = created[i].value();
@@ -321,7 +323,7 @@ void InstallSteps::AddShortcutDestination(
     int path_key,
     base::FilePath* result,
     std::vector<ProductShortcuts::ShortcutDestination>* destinations) {
-  if (!settings_->GetFlag(flag))
+  if (!run_.settings->GetFlag(flag))
     return;
   base::FilePath folder;
   if (!base::GetPathForKey(path_key, &folder)) {
@@ -363,7 +365,7 @@ void InstallSteps::StepWriteInstallerPrefs() {
     prefs->ReadPrefs();
     // The protocol registration runs this step without the main routine,
     // which finds the package folder.
-    base::FilePath package = package_folder_;
+    base::FilePath package = run_.package_folder;
     if (package.empty())
       base::GetPathForKey(base::kExeDir, &package);
     const base::RefPtr<base::JsonPrefStore> include = base::CreateFilePrefStore(
@@ -371,7 +373,7 @@ void InstallSteps::StepWriteInstallerPrefs() {
     FillInstallerPrefs(include.get(), prefs.get());
     prefs->FlushPendingWrite();
   }
-  if (!transaction_.ExecuteOperation(
+  if (!run_.transaction.ExecuteOperation(
           std::make_unique<CopyFileOperation>(staged, target))) {
     LOG(ERROR) << "Failed writing the installer prefs";
   }
@@ -390,26 +392,27 @@ void InstallSteps::FillInstallerPrefs(base::JsonPrefStore* include,
     LOG(INFO) << "Writing welcome page url pref";
     prefs->SetValue("welcome-url", base::MakeValue<base::Value>(text), 0);
   }
-  prefs->SetValue("single_profile",
-                  base::MakeBooleanValue(settings_->GetFlag(SINGLE_PROFILE)),
-                  0);
-  if (!settings_->profile_folder().empty()) {
+  prefs->SetValue(
+      "single_profile",
+      base::MakeBooleanValue(run_.settings->GetFlag(SINGLE_PROFILE)), 0);
+  if (!run_.settings->profile_folder().empty()) {
     LOG(INFO) << "Writing profile folder pref";
     prefs->SetValue(
         "profile_path",
-        base::MakeValue<base::Value>(settings_->profile_folder().AsUTF8()), 0);
+        base::MakeValue<base::Value>(run_.settings->profile_folder().AsUTF8()),
+        0);
   }
-  if (!settings_->install_language().empty()) {
+  if (!run_.settings->install_language().empty()) {
     LOG(INFO) << "Writing install language pref";
     prefs->SetValue("language",
                     base::MakeValue<base::Value>(
-                        base::WideToUtf8(settings_->install_language())),
+                        base::WideToUtf8(run_.settings->install_language())),
                     0);
   }
-  if (!settings_->niuid().empty()) {
+  if (!run_.settings->niuid().empty()) {
     LOG(INFO) << "Writing NIUID";
     prefs->SetValue("installer_id",
-                    base::MakeValue<base::Value>(settings_->niuid()), 0);
+                    base::MakeValue<base::Value>(run_.settings->niuid()), 0);
   }
   WriteExperimentPrefs(prefs);
   const base::CommandLine& command_line = GetProcessCommandLine();
@@ -422,16 +425,16 @@ void InstallSteps::FillInstallerPrefs(base::JsonPrefStore* include,
         0);
   }
   LOG(INFO) << "Writing autoupdate pref";
-  const bool autoupdate = settings_->GetFlag(AUTOUPDATE);
+  const bool autoupdate = run_.settings->GetFlag(AUTOUPDATE);
   prefs->SetValue("autoupdate", base::MakeBooleanValue(autoupdate), 0);
   if (!autoupdate) {
     LOG(INFO) << "Writing import browser data and enables stats prefs.";
     prefs->SetValue(
         "import_browser_data",
-        base::MakeBooleanValue(settings_->GetFlag(IMPORT_BROWSER_DATA)), 0);
+        base::MakeBooleanValue(run_.settings->GetFlag(IMPORT_BROWSER_DATA)), 0);
     prefs->SetValue(
         "enable_stats",
-        base::MakeBooleanValue(settings_->GetFlag(ENABLE_TARVO_STATS)), 0);
+        base::MakeBooleanValue(run_.settings->GetFlag(ENABLE_TARVO_STATS)), 0);
   }
 }
 
@@ -453,9 +456,9 @@ void InstallSteps::WriteExperimentPrefs(base::JsonPrefStore* prefs) {
 
 void InstallSteps::StepInstallComponents() {
   LOG(INFO) << "Installing Components";
-  install_log_.components.clear();
-  if (settings_->operation() == Settings::kUpgrading)
-    install_log_.components = status()->install_log.components;
+  run_.install_log.components.clear();
+  if (run_.settings->operation() == Settings::kUpgrading)
+    run_.install_log.components = status()->install_log.components;
   const base::CommandLine& command_line = GetProcessCommandLine();
   base::FilePath executable;
   if (!base::GetPathForKey(base::kExeFile, &executable) ||
@@ -485,7 +488,7 @@ void InstallSteps::InstallComponent(const std::string& part,
   const std::string subfolder =
       colon == std::string::npos ? std::string() : part.substr(colon + 1);
   const base::FilePath folder =
-      package_folder_.DirName().Append(base::Utf8ToWide(subfolder));
+      run_.package_folder.DirName().Append(base::Utf8ToWide(subfolder));
   base::FilePath component =
       folder.Append(base::Utf8ToWide(name) + kComponentInstallerSuffix);
   if (name == "suite" && !base::PathExists(component)) {
@@ -506,8 +509,8 @@ void InstallSteps::InstallComponent(const std::string& part,
   }
   const base::FilePath target =
       status()->install_folder.Append(base::Utf8ToWide(name));
-  const bool copy_only = settings_->GetFlag(COPY_ONLY);
-  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  const bool copy_only = run_.settings->GetFlag(COPY_ONLY);
+  const bool all_users = run_.settings->GetFlag(ALL_USERS_FLAG);
   base::CommandLine command_line(component);
   command_line.AppendSwitchPath(switches::kInstallFolder, target);
   command_line.AppendSwitchASCII(switches::kCopyOnly, copy_only ? "1" : "0");
@@ -523,11 +526,11 @@ void InstallSteps::InstallComponent(const std::string& part,
   LOG(INFO) << "Component installer returned " << exit_code;
   if (exit_code != 0)
     return;
-  for (const auto& [listed, path] : install_log_.components) {
-    if (listed == name && settings_->operation() == Settings::kUpgrading)
+  for (const auto& [listed, path] : run_.install_log.components) {
+    if (listed == name && run_.settings->operation() == Settings::kUpgrading)
       return;
   }
-  install_log_.components.emplace_back(name, target.value());
+  run_.install_log.components.emplace_back(name, target.value());
 }
 
 void InstallSteps::StepFinalizeInstallation() {
@@ -543,12 +546,12 @@ void InstallSteps::StepFinalizeInstallation() {
   if (autoupdate_task().ShouldCreateAutoupdateTask())
     autoupdate_task().CreateAutoupdateTask(folder);
   if (IsUserAdmin(false)) {
-    AddFirewallRule(folder.Append(install_log_.subfolder)
+    AddFirewallRule(folder.Append(run_.install_log.subfolder)
                         .AppendASCII(GetProductExecutableName()),
                     false);
   }
   post_install_tasks().FinalizeSuccessfulInstallation();
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnStep();
   Succeeded();
 }
@@ -567,10 +570,9 @@ bool InstallSteps::WriteInstallStatus(const base::FilePath& target) {
     base::DeletePath(staged, false);
     return false;
   }
-  const bool written =
-      InstallLogWriter().Write(install_log_, staged) &&
-      transaction_.ExecuteOperation(
-          std::make_unique<CopyFileOperation>(staged, target));
+  const bool written = InstallLogWriter().Write(run_.install_log, staged) &&
+                       run_.transaction.ExecuteOperation(
+                           std::make_unique<CopyFileOperation>(staged, target));
   base::DeletePath(staged, false);
   return written;
 }
@@ -580,13 +582,14 @@ void InstallSteps::MakeDefaultBrowserIfAsked(const base::FilePath& folder) {
   // already handling web links, leaves the choice alone.
   if (base::win::GetWindowsVersion() >= base::win::kVersionWin10 &&
       (GetProcessCommandLine().HasSwitch(switches::kParentPid) ||
-       settings_->GetFlag(SILENT) || status()->is_http_handler)) {
+       run_.settings->GetFlag(SILENT) || status()->is_http_handler)) {
     return;
   }
-  if (!settings_->GetFlag(DEFAULT_BROWSER) || settings_->GetFlag(COPY_ONLY))
+  if (!run_.settings->GetFlag(DEFAULT_BROWSER) ||
+      run_.settings->GetFlag(COPY_ONLY))
     return;
-  FolderProductEnvironment environment(folder, install_log_);
-  if (settings_->GetFlag(ALL_USERS_FLAG)) {
+  FolderProductEnvironment environment(folder, run_.install_log);
+  if (run_.settings->GetFlag(ALL_USERS_FLAG)) {
     LOG(INFO) << "Storing old default browser settings for all users";
     environment.RememberCurrentDefaultBrowser(true);
     environment.MakeDefaultBrowser(true);

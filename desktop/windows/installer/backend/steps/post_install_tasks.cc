@@ -15,6 +15,7 @@
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product_environment/folder_product_environment.h"
@@ -61,11 +62,12 @@ PostInstallTasks::PostInstallTasks(Installer* installer)
 
 void PostInstallTasks::RunPostElevationTasks() {
   VLOG(1) << "Running post elevation installation tasks.";
-  const bool uninstalling = settings_->operation() == Settings::kUninstalling;
-  if (!uninstalling && !settings_->GetFlag(COPY_ONLY)) {
+  const bool uninstalling =
+      run_.settings->operation() == Settings::kUninstalling;
+  if (!uninstalling && !run_.settings->GetFlag(COPY_ONLY)) {
     const bool skip_registration =
         base::win::GetWindowsVersion() >= base::win::kVersionWin10 &&
-        (settings_->GetFlag(SILENT) || status()->is_http_handler);
+        (run_.settings->GetFlag(SILENT) || status()->is_http_handler);
     if (!skip_registration)
       RegisterForCurrentUser();
   }
@@ -78,7 +80,7 @@ void PostInstallTasks::RunPostElevationTasks() {
 void PostInstallTasks::RegisterForCurrentUser() {
   FolderProductEnvironment environment(status()->install_folder);
   VLOG(1) << "Ensuring Tarvo is registered for the current user.";
-  if (settings_->GetFlag(DEFAULT_BROWSER)) {
+  if (run_.settings->GetFlag(DEFAULT_BROWSER)) {
     LOG(INFO) << "Making Tarvo the default browser for the current user.";
     environment.RememberCurrentDefaultBrowser(false);
     environment.MakeDefaultBrowser(false);
@@ -93,12 +95,12 @@ void PostInstallTasks::FinalizeSuccessfulInstallation() {
   const base::FilePath profile = status()->profile_path;
   if (!profile.empty())
     UpdateUserProfile(profile);
-  if (!settings_->GetFlag(LAUNCH_TARVO))
+  if (!run_.settings->GetFlag(LAUNCH_TARVO))
     return;
   base::CommandLine command_line(
       status()->install_folder.Append(kLauncherName));
   CopyImportSwitches(&command_line);
-  if (settings_->operation() != Settings::kUpgrading)
+  if (run_.settings->operation() != Settings::kUpgrading)
     command_line.AppendSwitch(kStartMaximized);
   LOG(INFO) << "Launching tarvo with command line "
             << base::WideToUtf8(command_line.GetCommandLineString());
@@ -115,9 +117,9 @@ void PostInstallTasks::UpdateUserProfile(const base::FilePath& profile) {
     VLOG(1) << "Updating user profile language";
     local_state->SetValue(
         kAppLocalePref,
-        base::MakeValue<base::Value>(settings_->install_language()), 0);
+        base::MakeValue<base::Value>(run_.settings->install_language()), 0);
   }
-  if (settings_->GetFlag(AUTOUPDATE))
+  if (run_.settings->GetFlag(AUTOUPDATE))
     return;
   const base::RefPtr<base::JsonPrefStore> preferences =
       OpenPrefs(profile.AppendASCII(kPreferencesName));
@@ -130,7 +132,7 @@ void PostInstallTasks::UpdateUserProfile(const base::FilePath& profile) {
       profile.AppendASCII(kTrackingUserAgentName);
   const base::FilePath resources =
       status()
-          ->install_folder.Append(install_log_.subfolder)
+          ->install_folder.Append(run_.install_log.subfolder)
           .AppendASCII("resources");
   const base::FilePath package_content =
       resources.AppendASCII(kPartnerContentName);

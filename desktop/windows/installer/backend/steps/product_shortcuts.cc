@@ -11,6 +11,7 @@
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/shortcut.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
@@ -49,7 +50,7 @@ bool ProductShortcuts::CreateMasterShortcut(
   properties.set_target(target);
   properties.set_working_directory(target.DirName());
   properties.set_app_id(kAppUserModelIdPrefix +
-                        base::Utf8ToWide(install_log_.app_id));
+                        base::Utf8ToWide(run_.install_log.app_id));
   if (!*use_version) {
     const std::wstring plain = GetShortcutFileName(false);
     for (const ShortcutDestination& destination : *destinations) {
@@ -63,7 +64,7 @@ bool ProductShortcuts::CreateMasterShortcut(
   const std::wstring name = GetShortcutFileName(*use_version);
   LOG(INFO) << "Using shortcut name " << base::WideToUtf8(name);
   VLOG(1) << "Creating master shortcut";
-  const base::FilePath master = package_folder_.Append(name);
+  const base::FilePath master = run_.package_folder.Append(name);
   VLOG(1) << "Creating master shortcut at " << master.AsUTF8();
   const bool created = base::win::CreateOrUpdateShortcut(
       master, properties, base::win::kShortcutCreateAlways);
@@ -72,14 +73,14 @@ bool ProductShortcuts::CreateMasterShortcut(
   } else {
     if (pin) {
       VLOG(1) << "Pinning master shortcut";
-      if (PinToTaskbar(package_folder_, master, kPinNow))
-        install_log_.pinned = true;
+      if (PinToTaskbar(run_.package_folder, master, kPinNow))
+        run_.install_log.pinned = true;
       else
         LOG(ERROR) << "Failed pinning " << master.AsUTF8();
     }
     for (const ShortcutDestination& destination : *destinations) {
       const base::FilePath copy = destination.folder.Append(name);
-      if (transaction_.ExecuteOperation(
+      if (run_.transaction.ExecuteOperation(
               std::make_unique<CopyFileOperation>(master, copy)) &&
           destination.result) {
         *destination.result = copy;
@@ -112,7 +113,7 @@ void ProductShortcuts::UnpinShortcuts(
     LOG(INFO) << "Unpinning " << (unpinned ? "successful" : "failed");
     // Unpinning is best effort, as its result above says: a pinned shortcut
     // that stays does not stop the run.
-    std::ignore = transaction_.ExecuteOperation(
+    std::ignore = run_.transaction.ExecuteOperation(
         MakeDeleteFileOperation(shortcut, false, false));
   }
 }

@@ -12,6 +12,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/backend/installer.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/autoupdate_task.h"
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
 #include "desktop/windows/installer/backend/steps/default_browser_reset.h"
@@ -72,9 +73,10 @@ bool UninstallSteps::DeleteProductExecutable(const base::FilePath& folder) {
   // executable of this installation can be running from there.
   if (path.empty())
     return true;
-  if (transaction_.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
+  if (run_.transaction.ExecuteOperation(
+          MakeDeleteFileOperation(path, true, true)))
     return true;
-  const uint32_t error = transaction_.last_error();
+  const uint32_t error = run_.transaction.last_error();
   if (IsFileInUseError(error)) {
     LOG(ERROR) << FailWithCause(
         kStringExecutableInUse, std::wstring(),
@@ -118,7 +120,7 @@ void UninstallSteps::StepRemoveShortcuts() {
       continue;
     LOG(INFO) << shortcut.message;
     // A shortcut that stays does not stop the uninstallation.
-    std::ignore = transaction_.ExecuteOperation(
+    std::ignore = run_.transaction.ExecuteOperation(
         MakeDeleteFileOperation(base::FilePath(shortcut.path), false, false));
   }
   ScheduleNextStep();
@@ -127,7 +129,7 @@ void UninstallSteps::StepRemoveShortcuts() {
 void UninstallSteps::StepFinalizeUninstallation() {
   LOG(INFO) << "Finalizing the uninstallation";
   const base::FilePath folder = status()->install_folder;
-  if (!transaction_.ExecuteOperation(MakeDeleteFileOperation(
+  if (!run_.transaction.ExecuteOperation(MakeDeleteFileOperation(
           folder.Append(kInstallLogName), false, true))) {
     LOG(ERROR) << Fail(kStringUninstallerError, std::wstring(),
                        "Failed to remove installation status file");
@@ -138,8 +140,8 @@ void UninstallSteps::StepFinalizeUninstallation() {
 }
 
 void UninstallSteps::StepUninstallComponents() {
-  const char* copy_only = settings_->GetFlag(COPY_ONLY) ? "1" : "0";
-  const char* all_users = settings_->GetFlag(ALL_USERS_FLAG) ? "1" : "0";
+  const char* copy_only = run_.settings->GetFlag(COPY_ONLY) ? "1" : "0";
+  const char* all_users = run_.settings->GetFlag(ALL_USERS_FLAG) ? "1" : "0";
   for (const auto& [name, folder] : status()->install_log.components) {
     base::CommandLine command_line(
         GetComponentInstallerPath(base::FilePath(folder), name));
@@ -159,14 +161,14 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
   LOG(INFO) << "Cleaning up files after uninstallation";
   const Status* current = status();
   const base::FilePath folder = current->install_folder;
-  if (!settings_->GetFlag(COPY_ONLY)) {
+  if (!run_.settings->GetFlag(COPY_ONLY)) {
     VLOG(1) << "Removing scheduled task";
     std::string name_suffix = current->install_log.app_id;
     AutoupdateTask::RemoveAutoupdateTask(&name_suffix);
   }
 
   CleanupBatch batch(folder);
-  for (const base::FilePath& path : old_files_for_batch_)
+  for (const base::FilePath& path : run_.old_files_for_batch)
     batch.AddPath(path, true);
   InsideFolderCheck inside_folder(folder);
   const base::FilePath version_folder =
@@ -176,7 +178,7 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
         inside_folder.ResolveToDelete(version_folder.Append(file));
     if (path.empty())
       continue;
-    if (!transaction_.ExecuteOperation(
+    if (!run_.transaction.ExecuteOperation(
             MakeDeleteFileOperation(path, true, true))) {
       batch.AddPath(path, true);
     }
@@ -186,7 +188,7 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
     const base::FilePath path = folder.Append(name);
     if (!base::PathExists(path))
       continue;
-    if (!transaction_.ExecuteOperation(
+    if (!run_.transaction.ExecuteOperation(
             MakeDeleteFileOperation(path, true, true))) {
       batch.AddPath(path, false);
     }
@@ -198,7 +200,7 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
     // The previous executable and the old root files are leftovers: one
     // that stays does not stop the uninstallation.
     if (base::PathExists(old_executable)) {
-      std::ignore = transaction_.ExecuteOperation(
+      std::ignore = run_.transaction.ExecuteOperation(
           MakeDeleteFileOperation(old_executable, true, true));
     }
   }
@@ -206,7 +208,7 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
     const base::FilePath path =
         inside_folder.ResolveToDelete(folder.Append(name));
     if (!path.empty()) {
-      std::ignore = transaction_.ExecuteOperation(
+      std::ignore = run_.transaction.ExecuteOperation(
           MakeDeleteFileOperation(path, true, true));
     }
   }
@@ -216,10 +218,10 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
   if (FailAtInjectedFault())
     return;
   WriteAndStartCleanupBatch(&batch, folder);
-  if (settings_->GetFlag(DELETE_PROFILE))
+  if (run_.settings->GetFlag(DELETE_PROFILE))
     DeleteUserProfile(folder);
 
-  for (InstallerObserver& observer : observers_)
+  for (InstallerObserver& observer : run_.observers)
     observer.OnStep();
   Succeeded();
 }
@@ -229,11 +231,11 @@ void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,
   // With an elevated permission process, that process runs the batch file
   // once this one is gone, and waits for it: the batch must not wait for
   // that process in turn.
-  const bool run_by_permission_process = permission_undo_event_.IsValid();
+  const bool run_by_permission_process = run_.permission_undo_event.IsValid();
   batch->AddProcess(::GetCurrentProcessId());
   batch->AddProcess(GetInitialProcessId());
   if (!run_by_permission_process)
-    batch->AddProcess(second_process_id_);
+    batch->AddProcess(run_.second_process_id);
   const std::string text = batch->GetText();
   const base::FilePath batch_file = folder.Append(kUninstallBatchName);
   if (base::WriteBufferToFile(batch_file, text.data(),

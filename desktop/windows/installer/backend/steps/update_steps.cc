@@ -14,6 +14,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time.h"
 #include "base/win/registry.h"
+#include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/firewall_rule.h"
 #include "desktop/windows/installer/backend/steps/product_shortcuts.h"
 #include "desktop/windows/installer/backend/steps/registry_cleanup_key.h"
@@ -135,7 +136,7 @@ void UpdateSteps::RemoveOldInstallation(const base::FilePath& status_file,
     // current installation's files; the log is then no longer needed.
     if (!during_update) {
       LOG(INFO) << "Deleting later: " << path.AsUTF8();
-      old_files_for_batch_.push_back(path);
+      run_.old_files_for_batch.push_back(path);
       continue;
     }
     LOG(WARNING) << "Failed to delete " << path.AsUTF8();
@@ -164,7 +165,7 @@ void UpdateSteps::StepRemoveOldRootFiles() {
     // A root file of the old version that stays is unused by the new one:
     // the update goes on.
     if (!path.empty()) {
-      std::ignore = transaction_.ExecuteOperation(
+      std::ignore = run_.transaction.ExecuteOperation(
           MakeDeleteFileOperation(path, false, true));
     }
   }
@@ -182,7 +183,8 @@ void UpdateSteps::StepCleanUpRegistry() {
   // leave the key empty for good. It goes once the uninstallation has
   // succeeded: deleted inside the transaction, a rollback would recreate it
   // after the values' own undo, whose handles then point at the deleted key.
-  delete_empty_company_key_ = settings_->operation() == Settings::kUninstalling;
+  run_.delete_empty_company_key =
+      run_.settings->operation() == Settings::kUninstalling;
   ScheduleNextStep();
 }
 
@@ -216,7 +218,7 @@ void UpdateSteps::CleanUpRegistryRecord(HKEY root,
   const std::wstring key_path =
       ExpandProductPlaceholders(base::Utf8ToWide(record.key_path));
   const bool uninstall_entry = IsUninstallEntryKey(key_path);
-  if (uninstall_entry && launcher_is_64_bit_)
+  if (uninstall_entry && run_.launcher_is_64_bit)
     DeleteUninstallEntryOfFolder(root, key_path);
   const REGSAM view = uninstall_entry ? KEY_WOW64_32KEY : record.view;
   if (record.clean_depth > 0) {
@@ -228,12 +230,12 @@ void UpdateSteps::CleanUpRegistryRecord(HKEY root,
     }
     // The old version's rows go as far as they can: one that stays names
     // nothing the new version reads, and the update goes on.
-    std::ignore = transaction_.ExecuteOperation(
+    std::ignore = run_.transaction.ExecuteOperation(
         std::make_unique<DeleteRegKeyOperation>(root, key, view));
     return;
   }
   for (const RegistryValueRecord& value : record.values) {
-    std::ignore = transaction_.ExecuteOperation(MakeChangeRegValueOperation(
+    std::ignore = run_.transaction.ExecuteOperation(MakeChangeRegValueOperation(
         root, key_path, ExpandProductPlaceholders(base::Utf8ToWide(value.name)),
         nullptr, 0, 0, 0, view));
   }
@@ -254,7 +256,7 @@ void UpdateSteps::DeleteUninstallEntryOfFolder(HKEY root,
   }
   entry.Close();
   // The new entry is written whether or not the old one goes.
-  std::ignore = transaction_.ExecuteOperation(
+  std::ignore = run_.transaction.ExecuteOperation(
       std::make_unique<DeleteRegKeyOperation>(root, key, 0));
 }
 
@@ -272,7 +274,8 @@ void UpdateSteps::StepPreserveInstallerStatus() {
   const base::FilePath old_status = folder.Append(kOldStatusFolder);
   if (!base::DirectoryExists(old_status)) {
     LOG(INFO) << "Creating folder for ald status files.";
-    if (!transaction_.ExecuteOperation(MakeCreateFolderOperation(old_status))) {
+    if (!run_.transaction.ExecuteOperation(
+            MakeCreateFolderOperation(old_status))) {
       ScheduleNextStep();
       return;
     }
@@ -280,13 +283,13 @@ void UpdateSteps::StepPreserveInstallerStatus() {
   LOG(INFO) << "Moving old status file.";
   // Kept only as history, like the folder above: the update goes on
   // without it.
-  std::ignore = transaction_.ExecuteOperation(
+  std::ignore = run_.transaction.ExecuteOperation(
       std::make_unique<MoveFileOperation>(log, MakeOldStatusPath(old_status)));
   ScheduleNextStep();
 }
 
 void UpdateSteps::StepUpdateShortcuts() {
-  if (settings_->GetFlag(COPY_ONLY)) {
+  if (run_.settings->GetFlag(COPY_ONLY)) {
     ScheduleNextStep();
     return;
   }
@@ -302,23 +305,23 @@ void UpdateSteps::StepUpdateShortcuts() {
   if (rename)
     LOG(INFO) << "Shortcuts needs to be renamed";
 
-  const bool all_users = settings_->GetFlag(ALL_USERS_FLAG);
+  const bool all_users = run_.settings->GetFlag(ALL_USERS_FLAG);
   const InstallLog& old_log = current->install_log;
   const ShortcutUpdate shortcuts[] = {
       {"Handling desktop shortcut:", DESKTOP_SHORTCUT,
        current->desktop_shortcut_exists, current->recreate_desktop_shortcut,
        old_log.desktop_shortcut,
        all_users ? base::kCommonDesktop : base::kDesktop,
-       &install_log_.desktop_shortcut},
+       &run_.install_log.desktop_shortcut},
       {"Handling start menu shortcut:", START_MENU_SHORTCUT,
        current->start_menu_shortcut_exists,
        current->recreate_start_menu_shortcut, old_log.start_menu_shortcut,
        all_users ? base::kCommonStartMenu : base::kStartMenu,
-       &install_log_.start_menu_shortcut},
+       &run_.install_log.start_menu_shortcut},
       {"Handling quick launch shortcut:", QUICK_LAUNCH_SHORTCUT,
        current->quick_launch_shortcut_exists,
        current->recreate_quick_launch_shortcut, old_log.quick_launch_shortcut,
-       base::kQuickLaunch, &install_log_.quick_launch_shortcut},
+       base::kQuickLaunch, &run_.install_log.quick_launch_shortcut},
   };
   std::array<base::FilePath, std::size(shortcuts)> created;
   std::vector<ProductShortcuts::ShortcutDestination> destinations;
@@ -326,7 +329,7 @@ void UpdateSteps::StepUpdateShortcuts() {
     UpdateShortcut(shortcuts[i], rename, &created[i], &destinations);
 
   const bool pin =
-      UpdatePinnedShortcuts(rename) && !settings_->GetFlag(AUTOUPDATE);
+      UpdatePinnedShortcuts(rename) && !run_.settings->GetFlag(AUTOUPDATE);
   product_shortcuts().CreateMasterShortcut(
       &destinations, pin, &use_version,
       current->install_folder.Append(kLauncherName));
@@ -343,7 +346,7 @@ void UpdateSteps::UpdateShortcut(
     base::FilePath* created,
     std::vector<ProductShortcuts::ShortcutDestination>* destinations) {
   LOG(INFO) << shortcut.label;
-  const bool wanted = settings_->GetFlag(shortcut.flag);
+  const bool wanted = run_.settings->GetFlag(shortcut.flag);
   const base::FilePath old_path(shortcut.old_path);
   base::FilePath folder;
   if ((!shortcut.existed || shortcut.recreate || rename) && wanted &&
@@ -361,7 +364,7 @@ void UpdateSteps::UpdateShortcut(
   if (!wanted || shortcut.recreate) {
     LOG(INFO) << (wanted ? "Recreating shortcut" : "Removing shortcut");
     // A shortcut that stays still starts the launcher: the update goes on.
-    std::ignore = transaction_.ExecuteOperation(
+    std::ignore = run_.transaction.ExecuteOperation(
         MakeDeleteFileOperation(old_path, false, false));
     if (wanted)
       destinations->push_back({folder, created});
@@ -373,7 +376,7 @@ void UpdateSteps::UpdateShortcut(
   LOG(INFO) << "Moving shortcut";
   const base::FilePath new_path =
       folder.Append(ProductShortcuts::GetShortcutFileName(false));
-  if (transaction_.ExecuteOperation(
+  if (run_.transaction.ExecuteOperation(
           std::make_unique<MoveFileOperation>(old_path, new_path))) {
     *shortcut.new_path = new_path.value();
   }
@@ -384,7 +387,7 @@ bool UpdateSteps::UpdatePinnedShortcuts(bool rename) {
   const std::vector<base::FilePath>& pins = status()->pinned_shortcut_paths;
   if (pins.empty())
     return false;
-  if (!settings_->GetFlag(PINNED_SHORTCUT)) {
+  if (!run_.settings->GetFlag(PINNED_SHORTCUT)) {
     LOG(INFO) << "Unpinning existing shortcuts";
     product_shortcuts().UnpinShortcuts(pins);
     return false;
