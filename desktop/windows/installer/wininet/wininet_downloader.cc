@@ -92,6 +92,33 @@ bool WinInetDownloader::Start(const std::wstring& url,
   CHECK(writer);
   CHECK(observer);
   LOG(INFO) << "Starting download from " << base::WideToUtf8(url);
+  TakeOver(url, std::move(completion_callback), std::move(writer),
+           std::move(observer));
+  UrlParts parts;
+  if (!CheckUrl(url, &parts)) {
+    state_ = FAILED;
+    return false;
+  }
+  ResetProgress();
+  body_ = body;
+  if (!OpenSession() || !OpenConnection(parts)) {
+    state_ = FAILED;
+    return false;
+  }
+  observer_->OnChunkStart(0);
+  if (!OpenRequest(parts, std::wstring())) {
+    LOG(ERROR) << "Could not send Request";
+    Terminate();
+    state_ = FAILED;
+    return false;
+  }
+  return true;
+}
+
+void WinInetDownloader::TakeOver(const std::wstring& url,
+                                 base::Closure completion_callback,
+                                 std::unique_ptr<ResponseWriter> writer,
+                                 std::unique_ptr<DownloadObserver> observer) {
   {
     base::AutoLock hold(error_lock_);
     errors_.clear();
@@ -112,21 +139,23 @@ bool WinInetDownloader::Start(const std::wstring& url,
   url_ = url;
   ++download_id_;
   state_ = IDLE;
+}
 
-  UrlParts parts;
-  if (!CrackUrl(url, &parts)) {
+bool WinInetDownloader::CheckUrl(const std::wstring& url, UrlParts* parts) {
+  if (!CrackUrl(url, parts)) {
     AppendError(base::FormatString("Could not parse URL %s",
                                    base::WideToUtf8(url).c_str()));
-    state_ = FAILED;
     return false;
   }
-  if (!IsDomainAllowed(allowed_host_suffixes_, parts.host)) {
+  if (!IsDomainAllowed(allowed_host_suffixes_, parts->host)) {
     AppendError(base::FormatString("Domain disallowed %s",
-                                   base::WideToUtf8(parts.host).c_str()));
-    state_ = FAILED;
+                                   base::WideToUtf8(parts->host).c_str()));
     return false;
   }
+  return true;
+}
 
+void WinInetDownloader::ResetProgress() {
   expected_size_ = 0;
   bytes_received_ = 0;
   chunk_start_ = 0;
@@ -134,7 +163,9 @@ bool WinInetDownloader::Start(const std::wstring& url,
   retries_without_data_ = 0;
   progress_posted_ = false;
   whole_body_wanted_ = false;
+}
 
+bool WinInetDownloader::OpenSession() {
   const std::wstring user_agent = UserAgent();
   session_.Set(::InternetOpenW(user_agent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
                                nullptr, nullptr, INTERNET_FLAG_ASYNC));
@@ -142,7 +173,6 @@ bool WinInetDownloader::Start(const std::wstring& url,
     AppendError(base::FormatString("InternetOpen failed for %s",
                                    base::WideToUtf8(user_agent).c_str()),
                 ::GetLastError());
-    state_ = FAILED;
     return false;
   }
   SetTimeouts(session_.Get(), timeout_);
@@ -153,8 +183,10 @@ bool WinInetDownloader::Start(const std::wstring& url,
   open_handles_ = base::MakeRefCounted<WinInetOpenHandles>();
   connection_context_ =
       base::MakeRefCounted<WinInetHandleContext>(this, open_handles_, 0);
-  body_ = body;
+  return true;
+}
 
+bool WinInetDownloader::OpenConnection(const UrlParts& parts) {
   connection_.Set(::InternetConnectW(
       session_.Get(), parts.host.c_str(), static_cast<INTERNET_PORT>(parts.port),
       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
@@ -165,19 +197,10 @@ bool WinInetDownloader::Start(const std::wstring& url,
                                    parts.port),
                 ::GetLastError());
     Terminate();
-    state_ = FAILED;
     return false;
   }
   made_handles_ = true;
   connection_context_->OnHandleMade();
-
-  observer_->OnChunkStart(0);
-  if (!OpenRequest(parts, std::wstring())) {
-    LOG(ERROR) << "Could not send Request";
-    Terminate();
-    state_ = FAILED;
-    return false;
-  }
   return true;
 }
 

@@ -105,6 +105,18 @@ class WinInetDownloader {
   friend class WinInetHandleContext;
 
   // On the owner thread.
+  // `Start`'s stages: the new download takes the place of the last one, its
+  // address is checked, its counters are reset, then the session and the
+  // connection are opened. Those returning bool add why they failed to the
+  // errors.
+  void TakeOver(const std::wstring& url,
+                base::Closure completion_callback,
+                std::unique_ptr<ResponseWriter> writer,
+                std::unique_ptr<DownloadObserver> observer);
+  bool CheckUrl(const std::wstring& url, UrlParts* parts);
+  void ResetProgress();
+  bool OpenSession();
+  bool OpenConnection(const UrlParts& parts);
   bool OpenRequest(const UrlParts& parts, const std::wstring& extra_headers);
   void OnDownloadCompleted(uint32_t download_id);
   void OnDownloadFailed(uint32_t download_id);
