@@ -61,16 +61,8 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
   CHECK(!settings->IsStatusPending());
   CHECK(!backend_running_);
   LOG(INFO) << "Beginning installation";
-  const Status* status = settings->GetStatus();
-  if (status && !status->recovery.complete()) {
-    ReportUnfinishedRecovery(status->recovery.unfinished,
-                             status->recovery.error);
+  if (!CanStart(*settings))
     return false;
-  }
-  if (settings->operation() == Settings::kNoOperation) {
-    ReportInvalidFolder(*settings);
-    return false;
-  }
   settings->set_changeable(false);
   settings_ = settings;
   reports_.Reset();
@@ -85,18 +77,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
     ReportError(kStringInstallerError, "Could not connect to mailslot");
     return false;
   }
-
-  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
-  settings->ToCommandLine(&command_line, false);
-  command_line.AppendSwitchPath(switches::kServerTrackingData,
-                                base::FilePath(kServerTrackingDataName));
-  command_line.AppendSwitchNative(switches::kInitialPid,
-                                  base::UintToString16(GetCurrentProcessId()));
-  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
-    command_line.AppendSwitchASCII(
-        switches::kCrashReporterPid,
-        base::FormatString("%u", crash_reporter_pid));
-  }
+  base::CommandLine command_line = MakeBackendCommandLine(*settings);
 
   VLOG(1) << "Event name for interrupted installation: "
           << base::WideToUtf8(names.installation_interrupted_event());
@@ -109,16 +90,51 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
 
   if (!ChooseBackendProgram(names, &command_line))
     return false;
+  AppendPackageSwitches(&command_line);
+  return LaunchBackend(&command_line) && WatchBackend();
+}
+
+bool InstallerRunner::CanStart(const Settings& settings) {
+  const Status* status = settings.GetStatus();
+  if (status && !status->recovery.complete()) {
+    ReportUnfinishedRecovery(status->recovery.unfinished,
+                             status->recovery.error);
+    return false;
+  }
+  if (settings.operation() == Settings::kNoOperation) {
+    ReportInvalidFolder(settings);
+    return false;
+  }
+  return true;
+}
+
+base::CommandLine InstallerRunner::MakeBackendCommandLine(
+    const Settings& settings) {
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
+  settings.ToCommandLine(&command_line, false);
+  command_line.AppendSwitchPath(switches::kServerTrackingData,
+                                base::FilePath(kServerTrackingDataName));
+  command_line.AppendSwitchNative(switches::kInitialPid,
+                                  base::UintToString16(GetCurrentProcessId()));
+  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
+    command_line.AppendSwitchASCII(
+        switches::kCrashReporterPid,
+        base::FormatString("%u", crash_reporter_pid));
+  }
+  return command_line;
+}
+
+void InstallerRunner::AppendPackageSwitches(base::CommandLine* command_line) {
   if (!component_path_.empty()) {
-    command_line.AppendSwitchNative(
+    command_line->AppendSwitchNative(
         switches::kComponents,
         kComponentSuitePrefix + component_path_.BaseName().value());
   }
   if (package_is_temporary_)
-    command_line.AppendSwitch(switches::kTemporaryPackage);
-  if (!LaunchBackend(&command_line))
-    return false;
+    command_line->AppendSwitch(switches::kTemporaryPackage);
+}
 
+bool InstallerRunner::WatchBackend() {
   backend_running_ = true;
   AllowSetForegroundWindow(backend_.Pid());
   VLOG(1) << "Installer backend started.";

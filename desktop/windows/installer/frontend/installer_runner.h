@@ -70,6 +70,14 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   void OnMessageReceived(const InstallerMessage& message) override;
 
  private:
+  // `StartInstallation`'s stages; those returning bool report why they
+  // failed.
+  bool CanStart(const Settings& settings);
+  base::CommandLine MakeBackendCommandLine(const Settings& settings);
+  // What the backend must know of the package: a component suite, and
+  // whether the package folder is the run's own.
+  void AppendPackageSwitches(base::CommandLine* command_line);
+  bool WatchBackend();
   bool AcquireMutex(const std::wstring& name);
   // A manual-reset event, unsignalled whether or not it existed.
   base::win::ScopedHandle CreateResetEvent(const std::wstring& name);
