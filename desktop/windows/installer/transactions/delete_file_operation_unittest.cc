@@ -318,8 +318,9 @@ TEST(DeleteFileOperationTest, JournalThatCannotBeWrittenIsNotAFileInUse) {
     RunJournal::SwapFileCallsForTesting(previous);
     EXPECT_NE(error, 0u);
     EXPECT_FALSE(IsFileInUseError(error)) << error;
-    if (!c.journal_name_taken)
+    if (!c.journal_name_taken) {
       EXPECT_EQ(error, static_cast<uint32_t>(ERROR_DISK_FULL));
+    }
     EXPECT_EQ(TempTree::ReadFile(file), "installed");
   }
 }
