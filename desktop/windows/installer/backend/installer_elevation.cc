@@ -131,6 +131,22 @@ base::win::ScopedHandle CreatePermissionEvent(const std::wstring& name) {
   return event;
 }
 
+// The pair of events through which the elevated process says it has given
+// the access, and is told to take it back.
+bool CreatePermissionEvents(const InstallerObjectNames& names,
+                            base::win::ScopedHandle* give_event,
+                            base::win::ScopedHandle* undo_event) {
+  *give_event = CreatePermissionEvent(names.give_permission_event());
+  *undo_event = CreatePermissionEvent(names.undo_permission_event());
+  if (!give_event->IsValid() || !undo_event->IsValid()) {
+    PLOG(ERROR) << "Failed to create event for communicating with "
+                << "the elevated process";
+    return false;
+  }
+  return base::win::GetWindowsVersion() >= base::win::kVersionVista ||
+         (FixEventACL(give_event->Get()) && FixEventACL(undo_event->Get()));
+}
+
 }  // namespace
 
 InstallerElevation::InstallerElevation(Installer* installer)
@@ -246,52 +262,13 @@ InstallerElevation::Result InstallerElevation::GrantFolderPermissionElevated(
     LOG(ERROR) << "Cannot elevate with UAC disabled";
     return kElevationImpossible;
   }
-  std::wstring user_sid;
-  if (!GetCurrentUserSidString(&user_sid)) {
-    LOG(ERROR) << "Failed to obtain user SID";
-    return kElevationSetupError;
-  }
-  VLOG(1) << "User SID is " << base::WideToUtf8(user_sid);
-
-  const base::CommandLine& own = GetProcessCommandLine();
   base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
-  command_line.AppendSwitchPath(switches::kSetFolderPermission, folder);
-  command_line.AppendSwitchNative(switches::kPermissionsForUser, user_sid);
-  if (permanent)
-    command_line.AppendSwitch(switches::kPermanentPermissions);
-  if (run_.settings->operation() == Settings::kUninstalling)
-    command_line.AppendSwitch(switches::kRunUninstallBat);
-  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
-    command_line.AppendSwitchASCII(switches::kCrashReporterPid,
-                                   std::to_string(crash_reporter_pid));
-  }
-  if (own.HasSwitch(switches::kWaitForPackage)) {
-    command_line.AppendSwitchNative(
-        switches::kWaitForPackage,
-        own.GetSwitchValueNative(switches::kWaitForPackage));
-  }
-  command_line.AppendSwitchNative(
-      switches::kInitialPid, own.GetSwitchValueNative(switches::kInitialPid));
-
-  base::FilePath executable;
-  if (!base::GetPathForKey(base::kExeFile, &executable)) {
-    LOG(ERROR) << "Failed to obtain installer exe file path";
+  if (!MakePermissionCommandLine(folder, permanent, &command_line))
     return kElevationSetupError;
-  }
-  command_line.SetProgram(executable);
-
-  const InstallerObjectNames names(folder);
-  base::win::ScopedHandle give_event =
-      CreatePermissionEvent(names.give_permission_event());
-  base::win::ScopedHandle undo_event =
-      CreatePermissionEvent(names.undo_permission_event());
-  if (!give_event.IsValid() || !undo_event.IsValid()) {
-    PLOG(ERROR) << "Failed to create event for communicating with "
-                << "the elevated process";
-    return kElevationSetupError;
-  }
-  if (base::win::GetWindowsVersion() < base::win::kVersionVista &&
-      (!FixEventACL(give_event.Get()) || !FixEventACL(undo_event.Get()))) {
+  base::win::ScopedHandle give_event;
+  base::win::ScopedHandle undo_event;
+  if (!CreatePermissionEvents(InstallerObjectNames(folder), &give_event,
+                              &undo_event)) {
     return kElevationSetupError;
   }
 
@@ -308,6 +285,44 @@ InstallerElevation::Result InstallerElevation::GrantFolderPermissionElevated(
   run_.permission_undo_event = std::move(undo_event);
   run_.second_process_id = GetProcessId(process.Get());
   return kElevatedDone;
+}
+
+bool InstallerElevation::MakePermissionCommandLine(
+    const base::FilePath& folder,
+    bool permanent,
+    base::CommandLine* command_line) {
+  std::wstring user_sid;
+  if (!GetCurrentUserSidString(&user_sid)) {
+    LOG(ERROR) << "Failed to obtain user SID";
+    return false;
+  }
+  VLOG(1) << "User SID is " << base::WideToUtf8(user_sid);
+  base::FilePath executable;
+  if (!base::GetPathForKey(base::kExeFile, &executable)) {
+    LOG(ERROR) << "Failed to obtain installer exe file path";
+    return false;
+  }
+  command_line->SetProgram(executable);
+
+  const base::CommandLine& own = GetProcessCommandLine();
+  command_line->AppendSwitchPath(switches::kSetFolderPermission, folder);
+  command_line->AppendSwitchNative(switches::kPermissionsForUser, user_sid);
+  if (permanent)
+    command_line->AppendSwitch(switches::kPermanentPermissions);
+  if (run_.settings->operation() == Settings::kUninstalling)
+    command_line->AppendSwitch(switches::kRunUninstallBat);
+  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
+    command_line->AppendSwitchASCII(switches::kCrashReporterPid,
+                                    std::to_string(crash_reporter_pid));
+  }
+  if (own.HasSwitch(switches::kWaitForPackage)) {
+    command_line->AppendSwitchNative(
+        switches::kWaitForPackage,
+        own.GetSwitchValueNative(switches::kWaitForPackage));
+  }
+  command_line->AppendSwitchNative(
+      switches::kInitialPid, own.GetSwitchValueNative(switches::kInitialPid));
+  return true;
 }
 
 }  // namespace installer

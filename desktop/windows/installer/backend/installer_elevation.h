@@ -56,6 +56,11 @@ class InstallerElevation : public InstallerPart {
   static bool RunShellExecute(SHELLEXECUTEINFOW* info);
 
  private:
+  // The command line of the process that grants this user access to
+  // `folder`; false when it cannot be made.
+  bool MakePermissionCommandLine(const base::FilePath& folder,
+                                 bool permanent,
+                                 base::CommandLine* command_line);
   bool ShellExecuteRunAs(const base::CommandLine& command_line,
                          base::win::ScopedHandle* process);
 };

@@ -170,48 +170,8 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
   CleanupBatch batch(folder);
   for (const base::FilePath& path : run_.old_files_for_batch)
     batch.AddPath(path, true);
-  InsideFolderCheck inside_folder(folder);
-  const base::FilePath version_folder =
-      folder.Append(current->install_log.subfolder);
-  for (const std::wstring& file : current->install_log.files) {
-    const base::FilePath path =
-        inside_folder.ResolveToDelete(version_folder.Append(file));
-    if (path.empty())
-      continue;
-    if (!run_.transaction.ExecuteOperation(
-            MakeDeleteFileOperation(path, true, true))) {
-      batch.AddPath(path, true);
-    }
-  }
-  for (const wchar_t* name : {kLauncherName, kPrefDefaultOverridesName,
-                              kInstallerPrefsName, kServerTrackingDataName}) {
-    const base::FilePath path = folder.Append(name);
-    if (!base::PathExists(path))
-      continue;
-    if (!run_.transaction.ExecuteOperation(
-            MakeDeleteFileOperation(path, true, true))) {
-      batch.AddPath(path, false);
-    }
-  }
-  if (!IsWhiteLabeled()) {
-    const base::FilePath old_executable =
-        folder.AppendASCII(GetProductExecutableName())
-            .InsertBeforeExtensionASCII(".old");
-    // The previous executable and the old root files are leftovers: one
-    // that stays does not stop the uninstallation.
-    if (base::PathExists(old_executable)) {
-      std::ignore = run_.transaction.ExecuteOperation(
-          MakeDeleteFileOperation(old_executable, true, true));
-    }
-  }
-  for (const std::wstring& name : current->install_log.root_files) {
-    const base::FilePath path =
-        inside_folder.ResolveToDelete(folder.Append(name));
-    if (!path.empty()) {
-      std::ignore = run_.transaction.ExecuteOperation(
-          MakeDeleteFileOperation(path, true, true));
-    }
-  }
+  DeleteInstalledFiles(*current, &batch);
+  DeleteLeftovers(*current);
 
   // What follows deletes for good and can no longer fail: it is the run's
   // commit, so a test's fault at the end of this step comes before it.
@@ -224,6 +184,58 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
   for (InstallerObserver& observer : run_.observers)
     observer.OnStep();
   Succeeded();
+}
+
+void UninstallSteps::DeleteInstalledFiles(const Status& current,
+                                          CleanupBatch* batch) {
+  const base::FilePath& folder = current.install_folder;
+  InsideFolderCheck inside_folder(folder);
+  const base::FilePath version_folder =
+      folder.Append(current.install_log.subfolder);
+  for (const std::wstring& file : current.install_log.files) {
+    const base::FilePath path =
+        inside_folder.ResolveToDelete(version_folder.Append(file));
+    if (path.empty())
+      continue;
+    if (!run_.transaction.ExecuteOperation(
+            MakeDeleteFileOperation(path, true, true))) {
+      batch->AddPath(path, true);
+    }
+  }
+  for (const wchar_t* name : {kLauncherName, kPrefDefaultOverridesName,
+                              kInstallerPrefsName, kServerTrackingDataName}) {
+    const base::FilePath path = folder.Append(name);
+    if (!base::PathExists(path))
+      continue;
+    if (!run_.transaction.ExecuteOperation(
+            MakeDeleteFileOperation(path, true, true))) {
+      batch->AddPath(path, false);
+    }
+  }
+}
+
+void UninstallSteps::DeleteLeftovers(const Status& current) {
+  const base::FilePath& folder = current.install_folder;
+  // The previous executable and the old root files are leftovers: one that
+  // stays does not stop the uninstallation.
+  if (!IsWhiteLabeled()) {
+    const base::FilePath old_executable =
+        folder.AppendASCII(GetProductExecutableName())
+            .InsertBeforeExtensionASCII(".old");
+    if (base::PathExists(old_executable)) {
+      std::ignore = run_.transaction.ExecuteOperation(
+          MakeDeleteFileOperation(old_executable, true, true));
+    }
+  }
+  InsideFolderCheck inside_folder(folder);
+  for (const std::wstring& name : current.install_log.root_files) {
+    const base::FilePath path =
+        inside_folder.ResolveToDelete(folder.Append(name));
+    if (!path.empty()) {
+      std::ignore = run_.transaction.ExecuteOperation(
+          MakeDeleteFileOperation(path, true, true));
+    }
+  }
 }
 
 void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,

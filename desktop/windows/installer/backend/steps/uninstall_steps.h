@@ -7,6 +7,7 @@
 namespace installer {
 
 class CleanupBatch;
+class Status;
 
 // The steps of an uninstallation that are its own: shortcuts, the install
 // log, the component uninstallers and the final clean-up, which hands what
@@ -31,6 +32,11 @@ class UninstallSteps : public InstallerPart {
   static BatchStarter SetBatchStarterForTesting(BatchStarter starter);
 
  private:
+  // The files the install log lists and the root files every installation
+  // has; what cannot be deleted now goes to the clean-up batch.
+  void DeleteInstalledFiles(const Status& current, CleanupBatch* batch);
+  // What earlier updates left in the folder, as far as it can be deleted.
+  void DeleteLeftovers(const Status& current);
   void WriteAndStartCleanupBatch(CleanupBatch* batch,
                                  const base::FilePath& folder);
   void DeleteUserProfile(const base::FilePath& folder);
