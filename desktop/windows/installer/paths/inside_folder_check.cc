@@ -21,6 +21,13 @@ InsideFolderCheck::~InsideFolderCheck() = default;
 base::FilePath InsideFolderCheck::Resolve(const base::FilePath& path) {
   if (!valid())
     return base::FilePath();
+  const base::FilePath resolved = ResolveAnywhere(path);
+  return !resolved.empty() && IsBelowFolder(resolved, folder_)
+             ? resolved
+             : base::FilePath();
+}
+
+base::FilePath InsideFolderCheck::ResolveAnywhere(const base::FilePath& path) {
   // The last name is checked as it is written: it is not long-formed, and a
   // short name names a file of the same folder.
   const std::wstring name = path.BaseName().value();
@@ -34,10 +41,8 @@ base::FilePath InsideFolderCheck::Resolve(const base::FilePath& path) {
       resolved_parents_.clear();
     found = resolved_parents_.emplace(key, ResolveLocalPath(parent)).first;
   }
-  if (found->second.empty())
-    return base::FilePath();
-  const base::FilePath resolved = found->second.Append(name);
-  return IsBelowFolder(resolved, folder_) ? resolved : base::FilePath();
+  return found->second.empty() ? base::FilePath()
+                               : found->second.Append(name);
 }
 
 base::FilePath InsideFolderCheck::ResolveToDelete(const base::FilePath& path) {

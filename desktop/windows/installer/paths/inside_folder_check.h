@@ -30,6 +30,9 @@ class InsideFolderCheck {
   // `path` resolved, to be used in its place, when it lies strictly below
   // the folder; empty otherwise.
   [[nodiscard]] base::FilePath Resolve(const base::FilePath& path);
+  // `path` resolved the same way wherever it lies; empty when it is no
+  // plain local path.
+  [[nodiscard]] base::FilePath ResolveAnywhere(const base::FilePath& path);
   // The same for a path about to be deleted: a refusal is logged.
   [[nodiscard]] base::FilePath ResolveToDelete(const base::FilePath& path);
 

@@ -64,11 +64,17 @@ std::wstring WithoutVersion(const std::wstring& stem) {
   return stem.substr(0, space);
 }
 
+// What is not there yet is no link either.
+bool IsNoLink(const base::FilePath& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.value().c_str());
+  return attributes == INVALID_FILE_ATTRIBUTES ||
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 }  // namespace
 
 JournalScope::JournalScope(const base::FilePath& install_folder)
-    : folder_(ResolveLocalPath(install_folder)),
-      inside_folder_(install_folder),
+    : inside_folder_(install_folder),
       registry_(install_folder) {
   const std::wstring visible = base::Utf8ToWide(GetVisibleProductName());
   upper_shortcut_stems_.push_back(
@@ -111,7 +117,8 @@ bool JournalScope::AllowsFiles(const RunJournal::Entry& entry) {
     case Kind::kMoved:
       // Moved within the folder, a shortcut renamed, or moved in from the
       // run's package elsewhere (the source is then never touched).
-      return (IsInFolder(entry.aside) && !Resolve(entry.path).empty()) ||
+      return (IsInFolder(entry.aside) &&
+              !inside_folder_.ResolveAnywhere(entry.path).empty()) ||
              (IsProductShortcut(entry.path) && IsProductShortcut(entry.aside));
     case Kind::kCreated:
       return IsInFolder(entry.path) || IsProductShortcut(entry.path);
@@ -140,13 +147,9 @@ bool JournalScope::AllowsKey(const RunJournal::Entry& entry) const {
 
 bool JournalScope::IsInFolder(const base::FilePath& path) {
   const base::FilePath resolved = inside_folder_.Resolve(path);
-  if (resolved.empty() || !IsReachedDirectly(resolved.DirName())) {
-    return false;
-  }
-  // Whatever is done to it would be done to what it points at.
-  const DWORD attributes = ::GetFileAttributesW(resolved.value().c_str());
-  return attributes == INVALID_FILE_ATTRIBUTES ||
-         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  // Whatever is done to a link would be done to what it points at.
+  return !resolved.empty() && IsReachedDirectly(resolved.DirName()) &&
+         IsNoLink(resolved);
 }
 
 // On the first path outside the folder: the shell's folders take a while
@@ -175,7 +178,7 @@ void JournalScope::ReadShellFolders() {
 }
 
 bool JournalScope::IsShortcutFolderOrAncestor(const base::FilePath& path) {
-  const base::FilePath resolved = Resolve(path);
+  const base::FilePath resolved = inside_folder_.ResolveAnywhere(path);
   if (resolved.empty())
     return false;
   ReadShellFolders();
@@ -185,13 +188,11 @@ bool JournalScope::IsShortcutFolderOrAncestor(const base::FilePath& path) {
   }
   // No run makes a link there; removing one would unlink the folder it
   // stands for.
-  const DWORD attributes = ::GetFileAttributesW(resolved.value().c_str());
-  return attributes == INVALID_FILE_ATTRIBUTES ||
-         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  return IsNoLink(resolved);
 }
 
 bool JournalScope::IsProductShortcut(const base::FilePath& path) {
-  const base::FilePath resolved = Resolve(path);
+  const base::FilePath resolved = inside_folder_.ResolveAnywhere(path);
   if (resolved.empty())
     return false;
   ReadShellFolders();
@@ -215,31 +216,18 @@ bool JournalScope::IsProductShortcut(const base::FilePath& path) {
                    stem) != upper_shortcut_stems_.end();
 }
 
-base::FilePath JournalScope::Resolve(const base::FilePath& path) {
-  const std::wstring name = path.BaseName().value();
-  const base::FilePath parent = path.DirName();
-  if (!IsPlainComponent(name) || parent == path)
-    return base::FilePath();
-  const std::wstring key = ToUpperOrdinal(parent.value());
-  auto found = resolved_folders_.find(key);
-  if (found == resolved_folders_.end())
-    found = resolved_folders_.emplace(key, ResolveLocalPath(parent)).first;
-  return found->second.empty() ? base::FilePath() : found->second.Append(name);
-}
-
 bool JournalScope::IsReachedDirectly(const base::FilePath& folder) {
   const std::wstring key = ToUpperOrdinal(folder.value());
-  if (key == ToUpperOrdinal(folder_.value()))
+  const base::FilePath& install_folder = inside_folder_.folder();
+  if (key == ToUpperOrdinal(install_folder.value()))
     return true;
-  if (!IsBelowFolder(folder, folder_))
+  if (!IsBelowFolder(folder, install_folder))
     return false;
   const auto found = direct_folders_.find(key);
   if (found != direct_folders_.end())
     return found->second;
-  const DWORD attributes = ::GetFileAttributesW(folder.value().c_str());
-  const bool direct = (attributes == INVALID_FILE_ATTRIBUTES ||
-                       !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) &&
-                      IsReachedDirectly(folder.DirName());
+  const bool direct =
+      IsNoLink(folder) && IsReachedDirectly(folder.DirName());
   direct_folders_.emplace(key, direct);
   return direct;
 }

@@ -30,7 +30,7 @@ class JournalScope {
 
   // False when the folder itself is not a plain local path: then nothing
   // lies in the scope.
-  bool valid() const { return !folder_.empty(); }
+  bool valid() const { return inside_folder_.valid(); }
   // Whether the run the journal belongs to could have done what `entry`
   // records.
   [[nodiscard]] bool Allows(const RunJournal::Entry& entry);
@@ -50,13 +50,11 @@ class JournalScope {
   void ReadShellFolders();
   bool AllowsFiles(const RunJournal::Entry& entry);
   bool AllowsKey(const RunJournal::Entry& entry) const;
-  // `path` with its folder resolved; empty when it is no plain local path.
-  base::FilePath Resolve(const base::FilePath& path);
   // Whether no folder from `folder` up to the installation folder is a
   // junction or a link.
   bool IsReachedDirectly(const base::FilePath& folder);
 
-  base::FilePath folder_;
+  // The installation folder, and how every path of a journal is resolved.
   InsideFolderCheck inside_folder_;
   bool shell_folders_read_ = false;
   std::vector<std::wstring> upper_shell_folders_;
@@ -65,8 +63,6 @@ class JournalScope {
   std::unordered_set<std::wstring> upper_shortcut_folder_levels_;
   std::vector<std::wstring> upper_shortcut_stems_;
   std::wstring upper_shortcut_suffix_;
-  // By the folder as the journal spells it, upper-cased.
-  std::unordered_map<std::wstring, base::FilePath> resolved_folders_;
   // By the resolved folder, upper-cased.
   std::unordered_map<std::wstring, bool> direct_folders_;
   ProductRegistryScope registry_;
