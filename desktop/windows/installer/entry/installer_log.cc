@@ -42,7 +42,8 @@ base::FilePath GetFallbackLogFilePath(const base::FilePath& log_path) {
   base::FilePath folder;
   if (!base::GetPathForKey(base::kLocalAppData, &folder))
     return base::FilePath();
-  return folder.Append(GetInstallerFolderName()).Append(log_path.BaseName().value());
+  return folder.Append(GetInstallerFolderName())
+      .Append(log_path.BaseName().value());
 }
 
 void InitInstallerLogging(const base::CommandLine& command_line) {

@@ -22,8 +22,8 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/frontend/installer_runner.h"
 #include "desktop/windows/installer/product/branding.h"
-#include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
+#include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product_environment/folder_product_environment.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
@@ -113,9 +113,9 @@ bool InstallerUIController::RunUI(Settings* settings,
 uint32_t InstallerUIController::AcquireUILock(
     const base::FilePath& download_folder) {
   LOG(INFO) << "Getting installer UI mutex";
-  const std::wstring mutex_name = base::FormatWideString(
-      L"Local\\%ls/Installer/UI_lock",
-      base::Utf8ToWide(GetProductName()).c_str());
+  const std::wstring mutex_name =
+      base::FormatWideString(L"Local\\%ls/Installer/UI_lock",
+                             base::Utf8ToWide(GetProductName()).c_str());
   base::win::ScopedNamedMutex mutex(mutex_name);
   if (!mutex.IsValid()) {
     LOG(WARNING) << "Failed to create installer UI mutex.";
@@ -137,10 +137,10 @@ uint32_t InstallerUIController::AcquireUILock(
     LOG(INFO) << "Obtained installer UI lock";
   } else {
     LOG(INFO) << "Didn't obtain installer UI lock";
-    const base::win::ScopedHandle existing(::CreateFileW(
-        lock_path.value().c_str(), GENERIC_READ,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const base::win::ScopedHandle existing(
+        ::CreateFileW(lock_path.value().c_str(), GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!existing.IsValid()) {
       LOG(WARNING) << "Existing installer UI lock file is invalid";
     } else {
@@ -161,8 +161,7 @@ void InstallerUIController::CreateCollaborators(
     PayloadReader* payload_reader,
     const base::FilePath& download_folder) {
   parts_ = PackageCollaborators::Create(payload_reader, download_folder,
-                                        *settings_, stats_.root(), this,
-                                        this);
+                                        *settings_, stats_.root(), this, this);
   if (!parts_.package_fetcher)
     phase_ = kPhasePackageReady;
 }
@@ -448,8 +447,8 @@ void InstallerUIController::UpdateProgress() {
 void InstallerUIController::HandleTrackingData() {
   parts_.HandleTrackingData(
       *settings_, stats_.root(),
-      base::BindWeak(&InstallerUIController::OnTrackingDataHandled, weak_source_.GetRef(),
-                     this));
+      base::BindWeak(&InstallerUIController::OnTrackingDataHandled,
+                     weak_source_.GetRef(), this));
 }
 
 void InstallerUIController::OnTrackingDataHandled() {

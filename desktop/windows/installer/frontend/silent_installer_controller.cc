@@ -58,8 +58,7 @@ void SilentInstallerController::CreateCollaborators(
     PayloadReader* payload_reader,
     const base::FilePath& download_folder) {
   parts_ = PackageCollaborators::Create(payload_reader, download_folder,
-                                        *settings_, stats_.root(), this,
-                                        this);
+                                        *settings_, stats_.root(), this, this);
   if (parts_.package_fetcher)
     parts_.package_fetcher->Start();
   else
@@ -150,8 +149,8 @@ void SilentInstallerController::NotifyStatusChanged(int state) {
 void SilentInstallerController::HandleTrackingData() {
   parts_.HandleTrackingData(
       *settings_, stats_.root(),
-      base::BindWeak(&SilentInstallerController::OnTrackingDataHandled, weak_source_.GetRef(),
-                     this));
+      base::BindWeak(&SilentInstallerController::OnTrackingDataHandled,
+                     weak_source_.GetRef(), this));
 }
 
 void SilentInstallerController::OnTrackingDataHandled() {
@@ -166,9 +165,8 @@ void SilentInstallerController::RunUICallbackAndPostReply(
   LOG(ERROR) << "Cannot display UI requested by fetcher when running silently";
   // 0 is a cancelled prompt.
   reply_runner->PostTask(
-      FROM_HERE,
-      base::Bind([](ReplyCallback& callback) { callback.Run(0); },
-                 std::move(reply)));
+      FROM_HERE, base::Bind([](ReplyCallback& callback) { callback.Run(0); },
+                            std::move(reply)));
 }
 
 void SilentInstallerController::OnError(const RunError& error) {
@@ -178,8 +176,7 @@ void SilentInstallerController::OnError(const RunError& error) {
   Terminate();
 }
 
-void SilentInstallerController::TerminateWithError(
-    const RunEnd::Error& error) {
+void SilentInstallerController::TerminateWithError(const RunEnd::Error& error) {
   if (!run_end_.has_error())
     run_end_.SetError(error);
   Terminate();

@@ -68,8 +68,7 @@ bool IsKnownView(uint32_t view) {
 }
 
 bool ParseUint(const std::string& text, uint32_t* number) {
-  return base::StringToUintImpl(text.data(), text.data() + text.size(),
-                                number);
+  return base::StringToUintImpl(text.data(), text.data() + text.size(), number);
 }
 
 // A value's name and data are written in hex: either may hold a tab or a
@@ -142,7 +141,7 @@ bool ParseLine(const std::string& line, RunJournal::Entry* entry) {
                           : entry->kind == RunJournal::Kind::kSetAside ||
                                   entry->kind == RunJournal::Kind::kMoved
                               ? 3
-                                                                       : 2;
+                              : 2;
   if (fields.size() != expected)
     return false;
   if (expected > 1)
@@ -284,11 +283,11 @@ bool RunJournal::RecordOldValue(HKEY root,
                                 DWORD type,
                                 const std::vector<uint8_t>& data) {
   const std::string utf8_name = base::WideToUtf8(name);
-  return WriteKeyLine(Kind::kOldValue, root, view, key,
-               "\t" + base::HexEncode(utf8_name.data(), utf8_name.size()) +
-                   base::FormatString("\t%lu\t",
-                                      static_cast<unsigned long>(type)) +
-                   base::HexEncode(data.data(), data.size()));
+  return WriteKeyLine(
+      Kind::kOldValue, root, view, key,
+      "\t" + base::HexEncode(utf8_name.data(), utf8_name.size()) +
+          base::FormatString("\t%lu\t", static_cast<unsigned long>(type)) +
+          base::HexEncode(data.data(), data.size()));
 }
 
 bool RunJournal::RecordCommitted() {
@@ -345,9 +344,10 @@ bool RunJournal::WriteKeyLine(Kind kind,
     return true;
   if (!Open())
     return false;
-  return WriteLine(kind, base::FormatString("%s\t%s\t%lu\t", TagOf(kind), root_name,
-                               static_cast<unsigned long>(view)) +
-            HexOfWide(key) + tail + "\n");
+  return WriteLine(kind,
+                   base::FormatString("%s\t%s\t%lu\t", TagOf(kind), root_name,
+                                      static_cast<unsigned long>(view)) +
+                       HexOfWide(key) + tail + "\n");
 }
 
 bool RunJournal::WriteLine(Kind kind, const std::string& line) {
@@ -357,8 +357,7 @@ bool RunJournal::WriteLine(Kind kind, const std::string& line) {
   }
   DWORD written = 0;
   if (!g_file_calls.write(handle_.Get(), line.data(),
-                          static_cast<DWORD>(line.size()), &written,
-                          nullptr)) {
+                          static_cast<DWORD>(line.size()), &written, nullptr)) {
     PLOG(ERROR) << "Failed writing the run's journal";
     broken_ = true;
     return false;
@@ -390,8 +389,8 @@ bool RunJournal::IsKept() const {
 bool RunJournal::Open() {
   if (handle_.IsValid())
     return true;
-  file_ = folder_.Append(RunFolderName::MakeForThisRun(kFilePrefix) +
-                         kExtension);
+  file_ =
+      folder_.Append(RunFolderName::MakeForThisRun(kFilePrefix) + kExtension);
   // Others may read it (the next run, while this one is alive, only to
   // find it is not its own to act on).
   handle_.Set(::CreateFileW(file_.value().c_str(), GENERIC_WRITE,

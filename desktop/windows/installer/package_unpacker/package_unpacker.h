@@ -121,11 +121,13 @@ class PackageUnpacker {
   // a path there below MAX_PATH. Resets the state of a previous extraction,
   // announces the entry count and checks every entry's name before
   // anything is written.
-  [[nodiscard]] int StartEntries(const CSzArEx& archive, const base::FilePath& destination);
+  [[nodiscard]] int StartEntries(const CSzArEx& archive,
+                                 const base::FilePath& destination);
   [[nodiscard]] int CheckEntryNames(const CSzArEx& archive,
                                     const base::FilePath& destination);
   // 0 when no two entries name one Windows path.
-  [[nodiscard]] int CheckEntryPathsDistinct(const std::vector<ArchiveEntryName>& entries);
+  [[nodiscard]] int CheckEntryPathsDistinct(
+      const std::vector<ArchiveEntryName>& entries);
   [[nodiscard]] int UnPackEntry(const CSzArEx& archive,
                                 uint32_t index,
                                 const base::FilePath& path,

@@ -36,7 +36,8 @@ bool ReadLayout(const CSzAr& archive, uint32_t index, BlockLayout* layout) {
     return false;
   CSzData data;
   data.Data = archive.CodersData + archive.FoCodersOffsets[index];
-  data.Size = archive.FoCodersOffsets[index + 1] - archive.FoCodersOffsets[index];
+  data.Size =
+      archive.FoCodersOffsets[index + 1] - archive.FoCodersOffsets[index];
   layout->coder_data = data.Data;
   CSzFolder& folder = layout->folder;
   if (SzGetNextFolderItem(&folder, &data) != SZ_OK || data.Size != 0 ||
@@ -87,7 +88,8 @@ SRes SolidBlockReader::Open(const CSzArEx& archive,
   const Byte* props = layout.coder_data + coder.PropsOffset;
   const UInt32 pack_index = db.FoStartPackStreamIndex[folder];
   stream_ = stream;
-  packed_left_ = db.PackPositions[pack_index + 1] - db.PackPositions[pack_index];
+  packed_left_ =
+      db.PackPositions[pack_index + 1] - db.PackPositions[pack_index];
   raw_left_ = db.CoderUnpackSizes[db.FoToCoderUnpackSizes[folder]];
   own_left_ = raw_left_;
   unpacked_left_ = SzAr_GetFolderUnpackSize(&db, folder);
@@ -108,7 +110,8 @@ SRes SolidBlockReader::Open(const CSzArEx& archive,
       break;
     case kLzmaMethod:
       method_ = Method::kLzma;
-      result = LzmaDec_Allocate(&lzma_, props, coder.PropsSize, &kHeapAllocator);
+      result =
+          LzmaDec_Allocate(&lzma_, props, coder.PropsSize, &kHeapAllocator);
       if (result == SZ_OK)
         LzmaDec_Init(&lzma_);
       break;
@@ -205,14 +208,15 @@ void SolidBlockReader::StartParts(uint64_t stream_offset, Byte properties) {
 }
 
 SRes SolidBlockReader::DecodeRaw(uint8_t* data, size_t* size) {
-  const size_t wanted = static_cast<size_t>(std::min<uint64_t>(*size, raw_left_));
+  const size_t wanted =
+      static_cast<size_t>(std::min<uint64_t>(*size, raw_left_));
   size_t done = 0;
   while (done < wanted) {
     size_t piece = wanted - done;
     if (own_left_ == 0) {
       // The first part was decoded here; the later ones come decoded.
-      if (SRes result = parts_ ? parts_->Read(data + done, &piece)
-                               : SZ_ERROR_DATA) {
+      if (SRes result =
+              parts_ ? parts_->Read(data + done, &piece) : SZ_ERROR_DATA) {
         return result;
       }
       if (piece == 0)

@@ -239,8 +239,8 @@ bool ProductEnvironmentImpl::GetAssociationCommand(
     bool all_users,
     std::wstring* command) {
   std::wstring program_id;
-  if (shell_->windows_version() >= base::win::kVersionVista &&
-      !all_users && !ReadUserChoice(association, &program_id)) {
+  if (shell_->windows_version() >= base::win::kVersionVista && !all_users &&
+      !ReadUserChoice(association, &program_id)) {
     return false;
   }
   std::wstring class_name = program_id;
@@ -372,7 +372,8 @@ void ProductEnvironmentImpl::LoadInstallLog() {
   InstallLogReader reader;
   const base::FilePath path = install_dir_.Append(kInstallLogName);
   if (!reader.Read(&install_log_, path))
-    VLOG(1) << "No install log read from " << path.value().c_str() << ": " << reader.error();
+    VLOG(1) << "No install log read from " << path.value().c_str() << ": "
+            << reader.error();
 }
 
 bool ProductEnvironmentImpl::GetLocalProfileDir(base::FilePath* path) {
