@@ -20,6 +20,7 @@
 #include "base/time/time.h"
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/backend/install_folder_access.h"
 #include "desktop/windows/installer/backend/installer_package_wait.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/backend/product_placeholders.h"
@@ -39,7 +40,6 @@
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/registry/registry_entry.h"
-#include "desktop/windows/installer/security/access_permissions.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
@@ -77,10 +77,6 @@ constexpr Step kProtocolHandlerSteps[] = {
     Step::kWriteInstallerPrefs,
     Step::kSucceeded,
 };
-
-// Read, write and execute: what the steps need on the installation folder.
-constexpr DWORD kInstallFolderAccess = 0x1201BF;
-constexpr int kFileObject = 1;  // SE_FILE_OBJECT
 
 constexpr char kInstallerExperimentsKey[] = "installer-experiments";
 constexpr char kTestExperiment[] = "installer-experiment-test";
@@ -151,6 +147,7 @@ static_assert(StepTableFollowsTheEnum());
 Installer::Installer()
     : loop_(base::MessageLoop::current()),
       elevation_(std::make_unique<InstallerElevation>(this)),
+      folder_access_(std::make_unique<InstallFolderAccess>(this)),
       package_wait_(std::make_unique<InstallerPackageWait>(this)),
       post_install_tasks_(std::make_unique<PostInstallTasks>(this)),
       shortcuts_(std::make_unique<ProductShortcuts>(this)),
@@ -243,7 +240,7 @@ void Installer::BuildStepsAndStart() {
     VLOG(1) << "Second installer pid: " << run_.second_process_id;
   }
   const base::FilePath folder = status()->install_folder;
-  if (!ObtainWriteAccess(folder) || !CreateInstallFolder(folder))
+  if (!folder_access_->Obtain(folder) || !CreateInstallFolder(folder))
     return;
   if (command_line.HasSwitch(switches::kWaitForPackage)) {
     VLOG(2) << "Need to wait for package";
@@ -357,141 +354,6 @@ bool Installer::WatchInterruptedEvent() {
     LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed to watch the installation interrupted event");
     return false;
-  }
-  return true;
-}
-
-bool Installer::ObtainWriteAccess(const base::FilePath& folder) {
-  const bool is_elevated_admin = IsUserAdmin(false);
-  VLOG(1) << "is_elevated_admin: " << is_elevated_admin;
-  const bool all_users = run_.settings->GetFlag(ALL_USERS_FLAG);
-  const bool single_profile = run_.settings->GetFlag(SINGLE_PROFILE);
-  const bool installing = run_.settings->operation() == Settings::kInstalling;
-
-  if (all_users && run_.settings->GetFlag(SILENT) && !is_elevated_admin) {
-    LOG(ERROR) << Fail(
-        kStringInstallerError, std::wstring(),
-        "Installation requires elevation, but cannot elevate when silent");
-    return false;
-  }
-  bool has_write = true;
-  if (status()->valid_parent_folder != folder &&
-      !(all_users && !is_elevated_admin)) {
-    VLOG(2) << "Using write permissions from the status";
-    has_write = status()->has_write_access;
-    if (has_write &&
-        !run_.transaction.ExecuteOperation(MakeCreateFolderOperation(folder))) {
-      LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
-                                  "Could not create installation folder",
-                                  run_.transaction.last_error());
-      return false;
-    }
-  }
-  install_steps_->SaveLastInstallPath();
-  if (has_write)
-    has_write =
-        CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess);
-  if (installing && !has_write && single_profile &&
-      status()->single_profile != 1) {
-    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
-                       "Single profile installations are only allowed to "
-                       "locations where the user has write access");
-    return false;
-  }
-  if (all_users && !is_elevated_admin) {
-    VLOG(1) << "All users is set but we have no admin privs -> elevate";
-    return HandleRelaunchResult(elevation_->RelaunchElevated());
-  }
-  if (installing && is_elevated_admin && single_profile &&
-      status()->single_profile != 1) {
-    // A lasting grant: nothing is kept to undo it.
-    GrantAccessToCurrentUser(folder.value(), kFileObject, GENERIC_ALL, false,
-                             nullptr);
-  }
-  LOG(INFO) << "Write privileges for install folder: " << has_write;
-  if (has_write ||
-      GrantAccessToCurrentUser(folder.value(), kFileObject,
-                               kInstallFolderAccess, true, &saved_security_)) {
-    return true;
-  }
-  return ObtainWriteAccessElevated(folder, is_elevated_admin, single_profile);
-}
-
-bool Installer::ObtainWriteAccessElevated(const base::FilePath& folder,
-                                          bool is_elevated_admin,
-                                          bool single_profile) {
-  if (is_elevated_admin) {
-    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
-                       "Could not obtain write permissions to installation "
-                       "folder");
-    return false;
-  }
-  if (IsUserAdmin(true)) {
-    VLOG(1) << "Running elevated because of folder privileges";
-    return HandleRelaunchResult(elevation_->RelaunchElevated());
-  }
-  LOG(INFO) << "Need temporary write permissions from administrative user";
-  const bool permanent = single_profile || GetProcessCommandLine().HasSwitch(
-                                               switches::kComponents);
-  if (!HandleGrantResult(
-          elevation_->GrantFolderPermissionElevated(folder, permanent))) {
-    return false;
-  }
-  if (!CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess)) {
-    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
-                       "No write access to installation folder after "
-                       "attempting to get it via elevated process");
-    return false;
-  }
-  return true;
-}
-
-bool Installer::HandleGrantResult(InstallerElevation::Result result) {
-  switch (result) {
-    case InstallerElevation::kElevatedDone:
-      VLOG(2) << "Temporary write permission obtained";
-      return true;
-    case InstallerElevation::kElevationImpossible:
-      LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
-                         "Failed to elevate the process to give us write "
-                         "permissions to installation folder");
-      return false;
-    case InstallerElevation::kElevatedProcessFailed:
-      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
-                         "The process for giving us write permission to the "
-                         "installer folder didn't complete successfully");
-      return false;
-    default:
-      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
-                         "Error when setting up the process to give us write "
-                         "permissions to installation folder");
-      return false;
-  }
-}
-
-bool Installer::HandleRelaunchResult(InstallerElevation::Result result) {
-  switch (result) {
-    case InstallerElevation::kElevatedDone:
-      VLOG(2) << "Succeeded elevated run";
-      Succeeded();
-      return false;
-    case InstallerElevation::kRunContinuesInPackageWait:
-      // The elevated installer did the work; the package wait (or the
-      // hand-over it already made) reports the run's end.
-      VLOG(2) << "Succeeded elevated run, waiting for the package";
-      return false;
-    case InstallerElevation::kElevationImpossible:
-      LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
-                         "Elevated installation failed.");
-      return false;
-    case InstallerElevation::kElevatedProcessFailed:
-      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
-                         "Installer process did not complete successfully.");
-      return false;
-    case InstallerElevation::kElevationSetupError:
-      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
-                         "Error when setting up the installer process");
-      return false;
   }
   return true;
 }
@@ -669,16 +531,7 @@ void Installer::Reset() {
   // interruption would otherwise roll back a finished installation.
   interrupted_watcher_.StopWatching();
   package_wait_->StopWatching();
-  if (saved_security_) {
-    RestoreSecurityInfo(saved_security_.get());
-    saved_security_.reset();
-  }
-  if (run_.permission_undo_event.IsValid()) {
-    if (!SetEvent(run_.permission_undo_event.Get()))
-      PLOG(ERROR) << "SetEvent failed";
-    // Once is enough: a second reset must not release a later grant.
-    run_.permission_undo_event.Close();
-  }
+  folder_access_->Release();
   run_.settings = nullptr;
   run_.uninstall_key_name.clear();
   running_ = false;

@@ -33,6 +33,7 @@ namespace installer {
 class AutoupdateTask;
 class CopySteps;
 class DefaultBrowserReset;
+class InstallFolderAccess;
 class InstallSteps;
 class InstallerPackageWait;
 class PostInstallTasks;
@@ -42,7 +43,6 @@ class Status;
 class UninstallSteps;
 class UninstallSurvey;
 class UpdateSteps;
-struct SavedSecurityInfo;
 
 // The step machine of one installer operation in the backend process:
 // installing, updating, uninstalling or only registering the protocol
@@ -156,6 +156,7 @@ class Installer : public StepMachine,
   // The parts, for the parts that drive one another (and the tests).
   InstallerElevation& elevation() { return *elevation_; }
   InstallerPackageWait& package_wait() { return *package_wait_; }
+  InstallSteps& install_steps() { return *install_steps_; }
   PostInstallTasks& post_install_tasks() { return *post_install_tasks_; }
   ProductShortcuts& product_shortcuts() { return *shortcuts_; }
   AutoupdateTask& autoupdate_task() { return *autoupdate_task_; }
@@ -178,17 +179,6 @@ class Installer : public StepMachine,
   // they ended the run.
   bool CheckOperation();
   bool WatchInterruptedEvent();
-  bool ObtainWriteAccess(const base::FilePath& folder);
-  // Write access that only an administrator's process can give.
-  bool ObtainWriteAccessElevated(const base::FilePath& folder,
-                                 bool is_elevated_admin,
-                                 bool single_profile);
-  // Turns an elevated relaunch's result into the run's end; true when the
-  // run goes on in this process.
-  bool HandleRelaunchResult(InstallerElevation::Result result);
-  // Turns an elevated grant of the folder's access into the run's end;
-  // true when the grant was made.
-  bool HandleGrantResult(InstallerElevation::Result result);
   bool CreateInstallFolder(const base::FilePath& folder);
   void StartInstallLog(const base::FilePath& folder);
   bool PrepareOperation(const base::FilePath& folder);
@@ -205,7 +195,6 @@ class Installer : public StepMachine,
   const Status* status() const;
 
   base::MessageLoop* const loop_;
-  std::unique_ptr<SavedSecurityInfo> saved_security_;
   RunState run_;
   bool running_ = false;
   bool succeeded_ = false;
@@ -222,6 +211,7 @@ class Installer : public StepMachine,
   std::array<base::Closure, kStepCount> steps_for_testing_;
   // The parts, made last: they hold references to `run_`.
   std::unique_ptr<InstallerElevation> elevation_;
+  std::unique_ptr<InstallFolderAccess> folder_access_;
   std::unique_ptr<InstallerPackageWait> package_wait_;
   std::unique_ptr<PostInstallTasks> post_install_tasks_;
   std::unique_ptr<ProductShortcuts> shortcuts_;

@@ -1,0 +1,182 @@
+#include "desktop/windows/installer/backend/install_folder_access.h"
+
+#include <windows.h>
+
+#include "base/command_line.h"
+#include "base/logging.h"
+#include "desktop/windows/installer/backend/installer.h"
+#include "desktop/windows/installer/backend/run_state.h"
+#include "desktop/windows/installer/backend/steps/install_steps.h"
+#include "desktop/windows/installer/product/installer_string_ids.h"
+#include "desktop/windows/installer/security/access_permissions.h"
+#include "desktop/windows/installer/settings/settings.h"
+#include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/transactions/create_folder_operation.h"
+
+namespace installer {
+
+namespace {
+
+// Read, write and execute: what the steps need on the installation folder.
+constexpr DWORD kInstallFolderAccess = 0x1201BF;
+constexpr int kFileObject = 1;  // SE_FILE_OBJECT
+
+}  // namespace
+
+InstallFolderAccess::InstallFolderAccess(Installer* installer)
+    : InstallerPart(installer) {}
+
+InstallFolderAccess::~InstallFolderAccess() = default;
+
+bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
+  const bool is_elevated_admin = IsUserAdmin(false);
+  VLOG(1) << "is_elevated_admin: " << is_elevated_admin;
+  const bool all_users = run_.settings->GetFlag(ALL_USERS_FLAG);
+  const bool single_profile = run_.settings->GetFlag(SINGLE_PROFILE);
+  const bool installing = run_.settings->operation() == Settings::kInstalling;
+
+  if (all_users && run_.settings->GetFlag(SILENT) && !is_elevated_admin) {
+    LOG(ERROR) << Fail(
+        kStringInstallerError, std::wstring(),
+        "Installation requires elevation, but cannot elevate when silent");
+    return false;
+  }
+  bool has_write = true;
+  if (status()->valid_parent_folder != folder &&
+      !(all_users && !is_elevated_admin)) {
+    VLOG(2) << "Using write permissions from the status";
+    has_write = status()->has_write_access;
+    if (has_write &&
+        !run_.transaction.ExecuteOperation(MakeCreateFolderOperation(folder))) {
+      LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
+                                  "Could not create installation folder",
+                                  run_.transaction.last_error());
+      return false;
+    }
+  }
+  installer_.install_steps().SaveLastInstallPath();
+  if (has_write)
+    has_write =
+        CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess);
+  if (installing && !has_write && single_profile &&
+      status()->single_profile != 1) {
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
+                       "Single profile installations are only allowed to "
+                       "locations where the user has write access");
+    return false;
+  }
+  if (all_users && !is_elevated_admin) {
+    VLOG(1) << "All users is set but we have no admin privs -> elevate";
+    return HandleRelaunchResult(elevation().RelaunchElevated());
+  }
+  if (installing && is_elevated_admin && single_profile &&
+      status()->single_profile != 1) {
+    // A lasting grant: nothing is kept to undo it.
+    GrantAccessToCurrentUser(folder.value(), kFileObject, GENERIC_ALL, false,
+                             nullptr);
+  }
+  LOG(INFO) << "Write privileges for install folder: " << has_write;
+  if (has_write ||
+      GrantAccessToCurrentUser(folder.value(), kFileObject,
+                               kInstallFolderAccess, true, &saved_security_)) {
+    return true;
+  }
+  return ObtainElevated(folder, is_elevated_admin, single_profile);
+}
+
+bool InstallFolderAccess::ObtainElevated(const base::FilePath& folder,
+                                         bool is_elevated_admin,
+                                         bool single_profile) {
+  if (is_elevated_admin) {
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
+                       "Could not obtain write permissions to installation "
+                       "folder");
+    return false;
+  }
+  if (IsUserAdmin(true)) {
+    VLOG(1) << "Running elevated because of folder privileges";
+    return HandleRelaunchResult(elevation().RelaunchElevated());
+  }
+  LOG(INFO) << "Need temporary write permissions from administrative user";
+  const bool permanent = single_profile || GetProcessCommandLine().HasSwitch(
+                                               switches::kComponents);
+  if (!HandleGrantResult(
+          elevation().GrantFolderPermissionElevated(folder, permanent))) {
+    return false;
+  }
+  if (!CheckAccessToPath(folder.value(), kFileObject, kInstallFolderAccess)) {
+    LOG(ERROR) << Fail(kStringNoPrivileges, std::wstring(),
+                       "No write access to installation folder after "
+                       "attempting to get it via elevated process");
+    return false;
+  }
+  return true;
+}
+
+bool InstallFolderAccess::HandleGrantResult(InstallerElevation::Result result) {
+  switch (result) {
+    case InstallerElevation::kElevatedDone:
+      VLOG(2) << "Temporary write permission obtained";
+      return true;
+    case InstallerElevation::kElevationImpossible:
+      LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
+                         "Failed to elevate the process to give us write "
+                         "permissions to installation folder");
+      return false;
+    case InstallerElevation::kElevatedProcessFailed:
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                         "The process for giving us write permission to the "
+                         "installer folder didn't complete successfully");
+      return false;
+    default:
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                         "Error when setting up the process to give us write "
+                         "permissions to installation folder");
+      return false;
+  }
+}
+
+bool InstallFolderAccess::HandleRelaunchResult(
+    InstallerElevation::Result result) {
+  switch (result) {
+    case InstallerElevation::kElevatedDone:
+      VLOG(2) << "Succeeded elevated run";
+      Succeeded();
+      return false;
+    case InstallerElevation::kRunContinuesInPackageWait:
+      // The elevated installer did the work; the package wait (or the
+      // hand-over it already made) reports the run's end.
+      VLOG(2) << "Succeeded elevated run, waiting for the package";
+      return false;
+    case InstallerElevation::kElevationImpossible:
+      LOG(ERROR) << Fail(kStringNoAdministratorPrivileges, std::wstring(),
+                         "Elevated installation failed.");
+      return false;
+    case InstallerElevation::kElevatedProcessFailed:
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                         "Installer process did not complete successfully.");
+      return false;
+    case InstallerElevation::kElevationSetupError:
+      LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                         "Error when setting up the installer process");
+      return false;
+  }
+  return true;
+}
+
+void InstallFolderAccess::Release() {
+  if (saved_security_) {
+    RestoreSecurityInfo(saved_security_.get());
+    saved_security_.reset();
+  }
+  if (run_.permission_undo_event.IsValid()) {
+    if (!SetEvent(run_.permission_undo_event.Get()))
+      PLOG(ERROR) << "SetEvent failed";
+    // Once is enough: a second release must not give back a later grant.
+    run_.permission_undo_event.Close();
+  }
+}
+
+}  // namespace installer

@@ -1,0 +1,49 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_BACKEND_INSTALL_FOLDER_ACCESS_H_
+#define DESKTOP_WINDOWS_INSTALLER_BACKEND_INSTALL_FOLDER_ACCESS_H_
+
+#include <memory>
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/backend/installer_elevation.h"
+#include "desktop/windows/installer/backend/installer_part.h"
+
+namespace installer {
+
+struct SavedSecurityInfo;
+
+// The run's write access to the installation folder: the user's own, a grant
+// this process adds to the folder's access list, one an elevated installer
+// process gives and holds for the run, or the whole run relaunched elevated.
+// What the run was granted is given back at its end.
+class InstallFolderAccess : public InstallerPart {
+ public:
+  explicit InstallFolderAccess(Installer* installer);
+  ~InstallFolderAccess();
+
+  // Creates the folder where the status already knows the user may write,
+  // then gets write access to it; false when the run ended here (failed,
+  // or finished by an elevated relaunch).
+  [[nodiscard]] bool Obtain(const base::FilePath& folder);
+  // Restores the folder's access list and tells the granting process to
+  // take its grant back; each grant once.
+  void Release();
+
+ private:
+  // Write access that only an administrator's process can give.
+  [[nodiscard]] bool ObtainElevated(const base::FilePath& folder,
+                                    bool is_elevated_admin,
+                                    bool single_profile);
+  // Turns an elevated relaunch's result into the run's end; true when the
+  // run goes on in this process.
+  [[nodiscard]] bool HandleRelaunchResult(InstallerElevation::Result result);
+  // Turns an elevated grant of the folder's access into the run's end;
+  // true when the grant was made.
+  [[nodiscard]] bool HandleGrantResult(InstallerElevation::Result result);
+
+  // The folder's access list from before this process's own grant.
+  std::unique_ptr<SavedSecurityInfo> saved_security_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_BACKEND_INSTALL_FOLDER_ACCESS_H_
