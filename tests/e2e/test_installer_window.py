@@ -2,8 +2,9 @@
 real window (the host's dialogs, images and strings) with a stand-in for the
 interactive controller, and window_driver_tool, a second process, reads its
 controls and presses its buttons as a user would. Every page is kept as a
-screenshot of the test display in the build folder
-(screenshots/installer_window)."""
+screenshot in the build folder (screenshots/installer_window), cut from the
+display of this test group alone (scripts/e2e-group), where no other test's
+window can cover it."""
 
 import json
 import shutil
@@ -44,10 +45,18 @@ PAGES = {
 MAIN_CONTROLS = set().union(*PAGES.values()) | {UNINSTALL_FAILED, RED_TEXT}
 # The folder browser's OK button.
 BROWSER_OK = IDOK
+# Fewer colours than this make a blank frame (a bare background or an
+# unpainted window), not a page: every page has anti-aliased text and the
+# smallest box well over a hundred colours.
+BLANK_FRAME_COLOURS = 16
 
 
 class Window(WineProcess):
     """One installer_window_tool and the driver that works its window."""
+
+    # The pixels of the last screenshot, which the next page's must not
+    # repeat.
+    last_picture = None
 
     def __init__(self, build_dir, tmp_path, screenshots, *switches):
         super().__init__(build_dir, TOOL, tmp_path / "window_tool.stderr", *switches)
@@ -99,13 +108,20 @@ class Window(WineProcess):
         pytest.fail("the window never reached the awaited state")
 
     def screenshot(self, name):
-        """The window as the display shows it, cut from the whole screen."""
+        """The window as the display shows it, cut from the whole screen.
+        Each is taken on a new page: a picture that is the whole window,
+        not a blank frame and not the last page's picture again."""
         self.drive("redraw")
         x, y, width, height = self.state()["rect"]
         path = self.screenshots / f"{name}.png"
         subprocess.run(["import", "-window", "root", "-crop", f"{width}x{height}+{x}+{y}",
                         "+repage", str(path)], check=True, timeout=HANG_GUARD)
-        assert path.stat().st_size > 0
+        size, colours = picture_size_and_colours(path)
+        assert size == (width, height), f"{name}: {size}, window {width}x{height}"
+        assert colours >= BLANK_FRAME_COLOURS, f"{name}: a blank frame ({colours} colours)"
+        picture = picture_pixels(path)
+        assert picture != self.last_picture, f"{name}: the same picture as the last page's"
+        self.last_picture = picture
 
     def finish(self):
         """The statistics and settings printed at the end of the run."""
@@ -118,6 +134,19 @@ class Window(WineProcess):
         self.process.stdin.close()
         assert self.wait() == 0
         return json.loads(lines["stats"]), lines["settings"]
+
+
+def picture_size_and_colours(path):
+    """(width, height) and the number of distinct colours of a picture."""
+    said = subprocess.run(["identify", "-format", "%w %h %k", str(path)], check=True,
+                          capture_output=True, timeout=HANG_GUARD).stdout.split()
+    width, height, colours = map(int, said)
+    return (width, height), colours
+
+
+def picture_pixels(path):
+    return subprocess.run(["convert", str(path), "-depth", "8", "rgb:-"], check=True,
+                          capture_output=True, timeout=HANG_GUARD).stdout
 
 
 @pytest.fixture
