@@ -46,8 +46,9 @@ MAIN_CONTROLS = set().union(*PAGES.values()) | {UNINSTALL_FAILED, RED_TEXT}
 # The folder browser's OK button.
 BROWSER_OK = IDOK
 # Fewer colours than this make a blank frame (a bare background or an
-# unpainted window), not a page: every page has anti-aliased text and the
-# smallest box well over a hundred colours.
+# unpainted window), not a page: a blank frame has one to three, the
+# plainest page and box (the options page, the corrupted installer's box)
+# 34 with their anti-aliased text.
 BLANK_FRAME_COLOURS = 16
 
 
