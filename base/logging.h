@@ -36,6 +36,13 @@ struct LoggingSettings {
   // Carried for callers that set it; nothing acts on it.
   int32_t lock_mode;
   int32_t old_file_mode;
+  // For a log in a folder that a less trusted process may write: every log
+  // file (the fallback and "debug.log" included) is made new, never opened
+  // through a name that exists or a link, and checked to lie in its folder;
+  // a taken name gives way to a suffixed one (NewFileInFolder). The old file
+  // is still deleted first when old_file_mode says so. Once no file can be
+  // made, the process logs to no file rather than try again on every line.
+  bool new_file_only;
 };
 
 // Called as handler(severity, file, line, message start, whole text); returns
