@@ -59,8 +59,10 @@ class LogFile {
     name_ = path ? path : L"";
     fallback_ = fallback ? fallback : L"";
     new_file_only_ = new_file_only;
+    delete_old_file_ = delete_old_file;
     gave_up_ = false;
-    if (delete_old_file && !name_.empty())
+    // The new-file mode deletes old files itself, in a folder it checked.
+    if (delete_old_file && !new_file_only && !name_.empty())
       DeleteFileW(name_.c_str());
     HANDLE file = nullptr;
     const bool opened = OpenLocked(&file);
@@ -109,7 +111,9 @@ class LogFile {
   // may carry a suffix.
   HANDLE Create(std::wstring* name) const {
     if (new_file_only_) {
-      NewFileInFolder::Result made = NewFileInFolder::Create(*name);
+      NewFileInFolder::Result made = NewFileInFolder::Create(
+          *name, delete_old_file_ ? NewFileInFolder::OldFile::kDelete
+                                  : NewFileInFolder::OldFile::kKeep);
       *name = made.path;
       SetLastError(made.error);
       return made.file.Take();
@@ -163,8 +167,14 @@ class LogFile {
       *file = handle_;
       return true;
     }
-    // Each try of the new-file mode may take a new name: once is enough.
-    gave_up_ = new_file_only_;
+    // The new-file mode logs where it was told to or nowhere: "debug.log"
+    // in whatever folder the process was started from would be a file made
+    // outside the log folders; and each try may take a new name, so one
+    // is enough.
+    if (new_file_only_) {
+      gave_up_ = true;
+      return false;
+    }
     std::wstring fallback = CurrentDirectoryLogName();
     if (fallback.empty())
       return false;
@@ -179,6 +189,7 @@ class LogFile {
   // Empty once used, or when there is none.
   std::wstring fallback_;
   bool new_file_only_ = false;
+  bool delete_old_file_ = false;
   // Set once the new-file mode made no file anywhere.
   bool gave_up_ = false;
 };

@@ -120,7 +120,8 @@ win::ScopedHandle CreateNew(const std::wstring& path) {
 }  // namespace
 
 // static
-NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path) {
+NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
+                                                OldFile old_file) {
   Result result;
   const std::wstring full = FullPath(std::wstring(path));
   const size_t separator = full.rfind(L'\\');
@@ -143,6 +144,9 @@ NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path) {
   }
   for (int try_number = 1; try_number <= kNameTries; ++try_number) {
     const std::wstring candidate = Join(folder, NameOfTry(name, try_number));
+    // Safe by name: the folder is held and is no link.
+    if (old_file == OldFile::kDelete)
+      DeleteFileW(candidate.c_str());
     win::ScopedHandle file = CreateNew(candidate);
     if (!file.IsValid()) {
       result.error = GetLastError();

@@ -29,12 +29,21 @@ class NewFileInFolder {
     DWORD error = ERROR_SUCCESS;
   };
 
+  // What becomes of a file left under a name by an earlier process.
+  enum class OldFile {
+    kKeep,  // the name is taken
+    // Deleted first (a link as the link: the last name is never followed);
+    // one that stays (still in use, a folder) takes the name.
+    kDelete,
+  };
+
   // Makes `path` (made absolute against the current folder) or the first
   // free of its suffixed names. Fails without making anything when the
   // folder is missing or reached through a link (any folder on its path),
   // when every name is taken, or when what was made lies elsewhere (then
   // the handle is closed unwritten).
-  [[nodiscard]] static Result Create(std::wstring_view path);
+  [[nodiscard]] static Result Create(std::wstring_view path,
+                                     OldFile old_file = OldFile::kKeep);
 
   // The name of the `try_number`th try (1 is `path` itself): the suffix
   // goes before the extension of the file name.
