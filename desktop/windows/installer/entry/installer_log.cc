@@ -47,6 +47,12 @@ base::FilePath GetFallbackLogFilePath(const base::FilePath& log_path) {
 }
 
 void InitInstallerLogging(const base::CommandLine& command_line) {
+  // The uninstaller's recovery starts the log before the process set-up
+  // does: a second start would make a second file, the name being taken.
+  static bool started = false;
+  if (started)
+    return;
+  started = true;
   const base::FilePath log_path = GetLogFilePath();
   const base::FilePath fallback_path = GetFallbackLogFilePath(log_path);
   base::LoggingSettings settings;

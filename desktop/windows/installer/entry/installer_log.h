@@ -25,6 +25,7 @@ base::FilePath GetFallbackLogFilePath(const base::FilePath& log_path);
 // taken (an earlier process's log, a link), into the first free of
 // "<name>_2.log" to "<name>_10.log" beside it, and nowhere when the folder
 // is reached through a link. Logs the version and the command line first.
+// Once per process: later calls keep the log that was started.
 void InitInstallerLogging(const base::CommandLine& command_line);
 
 }  // namespace installer
