@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "base/command_line.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/lock.h"
 #include "base/verbose_log_patterns.h"
@@ -50,14 +51,18 @@ class LogFile {
   // deleting it first when asked to; `fallback` (may be null) takes over
   // when it fails.
   bool Reopen(const wchar_t* path, const wchar_t* fallback,
-              bool delete_old_file) {
+              bool delete_old_file, bool new_file_only) {
     AutoLock hold(lock_);
     if (handle_)
       CloseHandle(handle_);
     handle_ = nullptr;
     name_ = path ? path : L"";
     fallback_ = fallback ? fallback : L"";
-    if (delete_old_file && !name_.empty())
+    new_file_only_ = new_file_only;
+    delete_old_file_ = delete_old_file;
+    gave_up_ = false;
+    // The new-file mode deletes old files itself, in a folder it checked.
+    if (delete_old_file && !new_file_only && !name_.empty())
       DeleteFileW(name_.c_str());
     HANDLE file = nullptr;
     const bool opened = OpenLocked(&file);
@@ -86,7 +91,8 @@ class LogFile {
     const size_t separator = fallback.rfind(L'\\');
     if (separator != std::wstring::npos)
       CreateDirectoryW(fallback.substr(0, separator).c_str(), nullptr);
-    const HANDLE file = Create(fallback);
+    std::wstring made = fallback;
+    const HANDLE file = Create(&made);
     if (!file)
       return false;
     if (handle_)
@@ -96,13 +102,23 @@ class LogFile {
                              " cannot be written (" +
                              SystemErrorCodeToString(error) +
                              "): the log goes on here.\n";
-    name_ = fallback;
+    name_ = made;
     Append(handle_, note);
     return true;
   }
 
-  static HANDLE Create(const std::wstring& name) {
-    const HANDLE file = CreateFileW(name.c_str(), FILE_APPEND_DATA,
+  // `*name` becomes the name of the file made, which in the new-file mode
+  // may carry a suffix.
+  HANDLE Create(std::wstring* name) const {
+    if (new_file_only_) {
+      NewFileInFolder::Result made = NewFileInFolder::Create(
+          *name, delete_old_file_ ? NewFileInFolder::OldFile::kDelete
+                                  : NewFileInFolder::OldFile::kKeep);
+      *name = made.path;
+      SetLastError(made.error);
+      return made.file.Take();
+    }
+    const HANDLE file = CreateFileW(name->c_str(), FILE_APPEND_DATA,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
@@ -138,24 +154,32 @@ class LogFile {
   // opened (then the result is false); the caller publishes it.
   bool OpenLocked(HANDLE* file) {
     *file = handle_;
-    if (*file)
-      return true;
+    if (*file || gave_up_)
+      return *file != nullptr;
     if (name_.empty())
       name_ = ExecutableDirectory() + kDefaultLogFileName;
     if (!(GetLoggingDestination() & LOG_TO_FILE))
       return true;
-    *file = Create(name_);
+    *file = Create(&name_);
     if (*file)
       return true;
     if (SwitchToFallbackLocked(GetLastError())) {
       *file = handle_;
       return true;
     }
+    // The new-file mode logs where it was told to or nowhere: "debug.log"
+    // in whatever folder the process was started from would be a file made
+    // outside the log folders; and each try may take a new name, so one
+    // is enough.
+    if (new_file_only_) {
+      gave_up_ = true;
+      return false;
+    }
     std::wstring fallback = CurrentDirectoryLogName();
     if (fallback.empty())
       return false;
     name_ = std::move(fallback);
-    *file = Create(name_);
+    *file = Create(&name_);
     return *file != nullptr;
   }
 
@@ -164,6 +188,10 @@ class LogFile {
   std::wstring name_;
   // Empty once used, or when there is none.
   std::wstring fallback_;
+  bool new_file_only_ = false;
+  bool delete_old_file_ = false;
+  // Set once the new-file mode made no file anywhere.
+  bool gave_up_ = false;
 };
 
 // Settings are written at start-up, before other threads log.
@@ -205,7 +233,8 @@ LoggingSettings::LoggingSettings()
       log_file_path(nullptr),
       fallback_log_file_path(nullptr),
       lock_mode(0),
-      old_file_mode(APPEND_TO_OLD_LOG_FILE) {}
+      old_file_mode(APPEND_TO_OLD_LOG_FILE),
+      new_file_only(false) {}
 
 bool InitLogging(const LoggingSettings& settings) {
   ReadVerbositySwitches();
@@ -214,7 +243,8 @@ bool InitLogging(const LoggingSettings& settings) {
     return true;
   return g_log_file.Reopen(settings.log_file_path,
                            settings.fallback_log_file_path,
-                           settings.old_file_mode == DELETE_OLD_LOG_FILE);
+                           settings.old_file_mode == DELETE_OLD_LOG_FILE,
+                           settings.new_file_only);
 }
 
 void SetMinLogLevel(LogSeverity level) {

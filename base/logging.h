@@ -36,6 +36,15 @@ struct LoggingSettings {
   // Carried for callers that set it; nothing acts on it.
   int32_t lock_mode;
   int32_t old_file_mode;
+  // For a log in a folder that a less trusted process may write: every log
+  // file (the fallback and "debug.log" included) is made new, never opened
+  // through a name that exists or a link, and checked to lie in its folder;
+  // a taken name gives way to a suffixed one (NewFileInFolder). Old files
+  // under those names are still deleted first when old_file_mode says so.
+  // There is no "debug.log" in the current folder as a last resort: once
+  // neither the file nor the fallback can be made, the process logs to no
+  // file, and does not try again on every line.
+  bool new_file_only;
 };
 
 // Called as handler(severity, file, line, message start, whole text); returns

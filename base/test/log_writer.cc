@@ -3,6 +3,8 @@
 //
 //   log_writer --mode=lines --file=<path> --count=<n>
 //       INFO lines "line <i>", then a WARNING and an ERROR line.
+//   log_writer --mode=lines --file=<path> --count=<n> --new-file-only
+//       the same into a file made new (LoggingSettings::new_file_only).
 //   log_writer --mode=fatal --file=<path>
 //       an INFO line, then a FATAL line; prints "survived" if it returns.
 //   log_writer --mode=race --threads=<n> --count=<n>
@@ -31,11 +33,13 @@ int SwitchInt(const base::CommandLine& command_line, const char* name) {
   return value;
 }
 
-bool InitLoggingToFile(const std::wstring& path) {
+bool InitLoggingToFile(const std::wstring& path, bool new_file_only = false) {
   base::LoggingSettings settings;
   settings.logging_destination = base::LOG_TO_FILE;
   settings.log_file_path = path.c_str();
-  settings.old_file_mode = base::DELETE_OLD_LOG_FILE;
+  settings.old_file_mode = new_file_only ? base::APPEND_TO_OLD_LOG_FILE
+                                         : base::DELETE_OLD_LOG_FILE;
+  settings.new_file_only = new_file_only;
   return base::InitLogging(settings);
 }
 
@@ -123,7 +127,8 @@ int main() {
   const std::string mode = command_line.GetSwitchValueASCII("mode");
   if (mode == "race")
     return Race(SwitchInt(command_line, "threads"), SwitchInt(command_line, "count"));
-  if (!InitLoggingToFile(command_line.GetSwitchValueNative("file"))) {
+  if (!InitLoggingToFile(command_line.GetSwitchValueNative("file"),
+                         command_line.HasSwitch("new-file-only"))) {
     std::fprintf(stderr, "cannot open the log file\n");
     return 2;
   }

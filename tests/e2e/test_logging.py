@@ -4,11 +4,14 @@ child's process and thread ids and the clock, the end of a process on a
 FATAL line, and threads that race to write the first lines."""
 
 import datetime
+import os
 import re
 import shutil
 import subprocess
 
-from conftest import windows_path
+import pytest
+
+from conftest import run_tool, windows_path
 
 TOOL = "base/log_writer.exe"
 
@@ -116,3 +119,76 @@ def test_many_threads_lose_no_line_and_leave_one_handle(build_dir, tmp_path):
     assert "exclusive 0 1" in stdout
     texts = sorted(HEADER.fullmatch(line)["text"] for line in read_lines(log))
     assert texts == sorted(f"thread {t} line {i}" for t in range(8) for i in range(200))
+
+
+def snapshot(folder):
+    """{name: bytes} of the files in a folder (links followed), so that a
+    write or a new file there shows."""
+    return {p.name: p.read_bytes() for p in folder.iterdir() if p.is_file()}
+
+
+def plant(kind, folder, name, outside):
+    """What a less trusted process leaves under a name before the log is made."""
+    path = folder / name
+    if kind == "file":
+        path.write_bytes(b"earlier\n")
+    elif kind == "link to a file":
+        (outside / "target.txt").write_bytes(b"outside\n")
+        path.symlink_to(outside / "target.txt")
+    elif kind == "dangling link":
+        path.symlink_to(outside / "made.txt")
+    elif kind == "folder link":
+        path.symlink_to(outside, target_is_directory=True)
+
+
+# (what the name holds, whether the log folder itself is a link to the
+# outside folder, the name in the log folder the lines go to: none when the
+# log folder is refused, and then no "debug.log" in the current folder
+# either).
+NEW_FILE_CASES = [
+    ("free", False, "a.log"),
+    ("file", False, "a_2.log"),
+    ("link to a file", False, "a_2.log"),
+    ("dangling link", False, "a_2.log"),
+    ("folder link", False, "a_2.log"),
+    ("free", True, None),
+]
+
+
+@pytest.mark.parametrize("occupant, folder_is_link, expected", NEW_FILE_CASES)
+def test_new_log_file_never_goes_through_a_taken_name_or_a_link(
+        build_dir, tmp_path, occupant, folder_is_link, expected):
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    logs = tmp_path / "logs"
+    if folder_is_link:
+        logs.symlink_to(outside, target_is_directory=True)
+    else:
+        logs.mkdir()
+    plant(occupant, logs if not folder_is_link else outside, "a.log", outside)
+    cwd = tmp_path / "cwd"
+    cwd.mkdir()
+    outside_before = snapshot(outside)
+    names_before = set(os.listdir(outside))
+    planted = (logs / "a.log").read_bytes() if occupant == "file" else None
+
+    # The folder named as the link, not what it resolves to.
+    result = run_tool([str(build_dir / "wine-run"), str(build_dir / TOOL), "--mode=lines",
+                       f"--file={windows_path(tmp_path)}\\logs\\a.log", "--count=3", "--new-file-only"],
+                      capture_output=True, timeout=600, cwd=cwd)
+
+    assert set(os.listdir(outside)) == names_before
+    assert snapshot(outside) == outside_before
+    assert os.listdir(cwd) == []
+    if planted is not None:
+        assert (logs / "a.log").read_bytes() == planted
+    if occupant.endswith("link"):
+        assert (logs / "a.log").is_symlink()
+    if expected is None:
+        assert result.stderr.startswith(b"cannot open the log file"), result.stderr
+        return
+    assert result.returncode == 0, result.stderr
+    log = logs / expected
+    assert not log.is_symlink()
+    assert [HEADER.fullmatch(line)["text"] for line in read_lines(log)] == [
+        "line 0", "line 1", "line 2", "warning line", "error line"]

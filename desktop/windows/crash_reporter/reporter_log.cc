@@ -91,6 +91,10 @@ void ReporterLogInit() {
   settings.log_file_path = log_path.empty() ? nullptr : log_path.c_str();
   settings.lock_mode = 0;
   settings.old_file_mode = base::DELETE_OLD_LOG_FILE;
+  // The temporary folder is the user's and the reporter may run elevated:
+  // the file is made new after the old one is deleted (a link planted
+  // under the name goes as a link, never through it).
+  settings.new_file_only = true;
   base::InitLogging(settings);
   base::SetLogItems(true, true, true, true);
   base::SetLogMessageHandler(&CaptureLogMessage);

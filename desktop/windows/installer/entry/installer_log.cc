@@ -47,6 +47,12 @@ base::FilePath GetFallbackLogFilePath(const base::FilePath& log_path) {
 }
 
 void InitInstallerLogging(const base::CommandLine& command_line) {
+  // The uninstaller's recovery starts the log before the process set-up
+  // does: a second start would make a second file, the name being taken.
+  static bool started = false;
+  if (started)
+    return;
+  started = true;
   const base::FilePath log_path = GetLogFilePath();
   const base::FilePath fallback_path = GetFallbackLogFilePath(log_path);
   base::LoggingSettings settings;
@@ -56,8 +62,12 @@ void InitInstallerLogging(const base::CommandLine& command_line) {
       fallback_path.empty() ? nullptr : fallback_path.value().c_str();
   // The name holds the process id: a file of that name is the log of an
   // earlier process whose id was given out again within the same second,
-  // and deleting it would lose that log.
+  // and deleting it would lose that log. Nor is it appended to: the folder
+  // is the user's, a possibly elevated process writes here, and a name
+  // planted in advance (a link to any file) would take its lines; such a
+  // name gives way to the next free one.
   settings.old_file_mode = base::APPEND_TO_OLD_LOG_FILE;
+  settings.new_file_only = true;
   base::InitLogging(settings);
   LOG(INFO) << FormatWithProductName("%s installer starting - version ", false)
             << GetVersionString() << " " << GetStreamName();

@@ -21,8 +21,11 @@ base::FilePath GetLogFilePath();
 // is told to look next; empty when that folder is not known.
 base::FilePath GetFallbackLogFilePath(const base::FilePath& log_path);
 
-// Sends this process's log into that file, appending to one of the same
-// name, and logs the version and the command line first.
+// Sends this process's log into that file, made new: where the name is
+// taken (an earlier process's log, a link), into the first free of
+// "<name>_2.log" to "<name>_10.log" beside it, and nowhere when the folder
+// is reached through a link. Logs the version and the command line first.
+// Once per process: later calls keep the log that was started.
 void InitInstallerLogging(const base::CommandLine& command_line);
 
 }  // namespace installer

@@ -1,0 +1,195 @@
+#include "base/files/new_file_in_folder.h"
+
+#include <string>
+#include <vector>
+
+namespace base {
+
+namespace {
+
+// ERROR_REPARSE_POINT_ENCOUNTERED, which mingw's headers lack.
+constexpr DWORD kErrorLinkOnTheWay = 4395;
+// Another process removing the folder holds it a moment with delete access,
+// which the hold below cannot share: waited out briefly, not taken as a
+// fault.
+constexpr int kFolderOpenTries = 50;
+constexpr DWORD kFolderOpenPauseMs = 10;
+
+constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
+constexpr std::wstring_view kLongUncPrefix = L"\\\\?\\UNC\\";
+
+// A Windows call that fills a buffer and returns the length it needs when
+// the buffer is too small; empty on failure.
+template <typename Call>
+std::wstring ReadPath(Call call) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (int round = 0; round < 4; ++round) {
+    const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0)
+      return std::wstring();
+    if (length < buffer.size())
+      return std::wstring(buffer.data(), length);
+    buffer.resize(length + 1);
+  }
+  return std::wstring();
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  return ReadPath([&](wchar_t* buffer, DWORD size) {
+    return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+  });
+}
+
+// Short (8.3) names in a temporary folder's path are common; the final path
+// spells every name long.
+std::wstring LongPath(const std::wstring& path) {
+  std::wstring long_path = ReadPath([&](wchar_t* buffer, DWORD size) {
+    return GetLongPathNameW(path.c_str(), buffer, size);
+  });
+  return long_path.empty() ? path : long_path;
+}
+
+std::wstring FinalPath(HANDLE handle) {
+  return ReadPath([&](wchar_t* buffer, DWORD size) {
+    return GetFinalPathNameByHandleW(handle, buffer, size,
+                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  });
+}
+
+std::wstring WithoutLongPrefix(std::wstring_view path) {
+  if (path.starts_with(kLongUncPrefix))
+    return L"\\\\" + std::wstring(path.substr(kLongUncPrefix.size()));
+  if (path.starts_with(kLongPrefix))
+    return std::wstring(path.substr(kLongPrefix.size()));
+  return std::wstring(path);
+}
+
+std::wstring_view WithoutTrailingSeparators(std::wstring_view path) {
+  while (!path.empty() && path.back() == L'\\')
+    path.remove_suffix(1);
+  return path;
+}
+
+std::wstring Join(const std::wstring& folder, std::wstring_view name) {
+  if (!folder.empty() && folder.back() == L'\\')
+    return folder + std::wstring(name);
+  return folder + L'\\' + std::wstring(name);
+}
+
+// Held without FILE_SHARE_DELETE while the file is made: on Windows a folder
+// so held, and every folder above it, can be neither renamed nor replaced
+// by a link until the file is made. Opened as the link itself when it is
+// one, so that its final path gives it away.
+win::ScopedHandle HoldFolder(const std::wstring& folder) {
+  for (int round = 1;; ++round) {
+    win::ScopedHandle held(CreateFileW(
+        folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (held.IsValid() || GetLastError() != ERROR_SHARING_VIOLATION ||
+        round == kFolderOpenTries) {
+      return held;
+    }
+    Sleep(kFolderOpenPauseMs);
+  }
+}
+
+bool IsFolder(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  return GetFileInformationByHandle(handle, &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Where a name is taken (a file, a link of any kind, a folder: Windows
+// refuses a folder's name with access denied), the next one is tried.
+bool IsNameTaken(DWORD error) {
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+// FILE_FLAG_OPEN_REPARSE_POINT: where a link appears under the name after
+// all, the link itself is what CREATE_NEW finds taken, never its target.
+win::ScopedHandle CreateNew(const std::wstring& path) {
+  return win::ScopedHandle(CreateFileW(
+      path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, CREATE_NEW,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+}  // namespace
+
+// static
+NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
+                                                OldFile old_file) {
+  Result result;
+  const std::wstring full = FullPath(std::wstring(path));
+  const size_t separator = full.rfind(L'\\');
+  if (separator == std::wstring::npos) {
+    result.path = std::wstring(path);
+    result.error = ERROR_INVALID_NAME;
+    return result;
+  }
+  result.path = full;
+  const std::wstring folder = LongPath(full.substr(0, separator + 1));
+  const std::wstring name = full.substr(separator + 1);
+  const win::ScopedHandle held = HoldFolder(folder);
+  if (!held.IsValid()) {
+    result.error = GetLastError();
+    return result;
+  }
+  if (!IsFolder(held.Get()) || !IsSamePlace(FinalPath(held.Get()), folder)) {
+    result.error = kErrorLinkOnTheWay;
+    return result;
+  }
+  for (int try_number = 1; try_number <= kNameTries; ++try_number) {
+    const std::wstring candidate = Join(folder, NameOfTry(name, try_number));
+    // Safe by name: the folder is held and is no link.
+    if (old_file == OldFile::kDelete)
+      DeleteFileW(candidate.c_str());
+    win::ScopedHandle file = CreateNew(candidate);
+    if (!file.IsValid()) {
+      result.error = GetLastError();
+      if (!IsNameTaken(result.error))
+        return result;
+      continue;
+    }
+    // Made through a link after all: closed unwritten.
+    if (!IsSamePlace(FinalPath(file.Get()), candidate)) {
+      result.error = kErrorLinkOnTheWay;
+      return result;
+    }
+    result.file = std::move(file);
+    result.path = candidate;
+    result.error = ERROR_SUCCESS;
+    return result;
+  }
+  return result;
+}
+
+// static
+std::wstring NewFileInFolder::NameOfTry(std::wstring_view path,
+                                        int try_number) {
+  if (try_number <= 1)
+    return std::wstring(path);
+  const size_t name_start = path.rfind(L'\\') + 1;  // npos + 1 is 0
+  size_t extension = path.rfind(L'.');
+  if (extension == std::wstring_view::npos || extension <= name_start)
+    extension = path.size();
+  return std::wstring(path.substr(0, extension)) + L'_' +
+         std::to_wstring(try_number) + std::wstring(path.substr(extension));
+}
+
+// static
+bool NewFileInFolder::IsSamePlace(std::wstring_view final_path,
+                                  std::wstring_view path) {
+  const std::wstring final_form = WithoutLongPrefix(final_path);
+  const std::wstring_view left = WithoutTrailingSeparators(final_form);
+  const std::wstring_view right = WithoutTrailingSeparators(path);
+  return !left.empty() &&
+         CompareStringOrdinal(left.data(), static_cast<int>(left.size()),
+                              right.data(), static_cast<int>(right.size()),
+                              TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace base

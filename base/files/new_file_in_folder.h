@@ -1,0 +1,59 @@
+#ifndef BASE_FILES_NEW_FILE_IN_FOLDER_H_
+#define BASE_FILES_NEW_FILE_IN_FOLDER_H_
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "base/win/scoped_handle.h"
+
+namespace base {
+
+// A file made new, for appending, in a folder that a less trusted process
+// may write (a temporary folder that an elevated process shares with the
+// user): it is never opened through a name that already exists, never
+// through a link (a planted one would send the writes elsewhere), and what
+// was opened is checked to lie in the folder. A taken name gives way to the
+// next of a few suffixed ones.
+class NewFileInFolder {
+ public:
+  // The name given, then "<stem>_2<extension>" up to this number.
+  static constexpr int kNameTries = 10;
+
+  struct Result {
+    win::ScopedHandle file;
+    // The file's path when it was made; else the first name tried.
+    std::wstring path;
+    // Why no file was made; ERROR_SUCCESS when one was.
+    DWORD error = ERROR_SUCCESS;
+  };
+
+  // What becomes of a file left under a name by an earlier process.
+  enum class OldFile {
+    kKeep,  // the name is taken
+    // Deleted first (a link as the link: the last name is never followed);
+    // one that stays (still in use, a folder) takes the name.
+    kDelete,
+  };
+
+  // Makes `path` (made absolute against the current folder) or the first
+  // free of its suffixed names. Fails without making anything when the
+  // folder is missing or reached through a link (any folder on its path),
+  // when every name is taken, or when what was made lies elsewhere (then
+  // the handle is closed unwritten).
+  [[nodiscard]] static Result Create(std::wstring_view path,
+                                     OldFile old_file = OldFile::kKeep);
+
+  // The name of the `try_number`th try (1 is `path` itself): the suffix
+  // goes before the extension of the file name.
+  static std::wstring NameOfTry(std::wstring_view path, int try_number);
+
+  // Whether `final_path` (as GetFinalPathNameByHandleW gives it, with its
+  // "\\?\" prefix) names the same place as `path`, letter case aside.
+  static bool IsSamePlace(std::wstring_view final_path, std::wstring_view path);
+};
+
+}  // namespace base
+
+#endif  // BASE_FILES_NEW_FILE_IN_FOLDER_H_
