@@ -193,9 +193,9 @@ def installers(build_dir, tmp_path_factory):
     """The build's signed full installer and one of the next patch release,
     both with the test hooks in."""
     folder = tmp_path_factory.mktemp("rollback_next")
-    package = files.make_package(build_dir, folder / "package", "next", hooks=True)
-    archive = files.pack(package, folder / "package.7z", level=1)
     keys = files.BuildKeys(build_dir)
+    package = files.make_package(build_dir, folder / "package", "next", hooks=True, pki=keys)
+    archive = files.pack(package, folder / "package.7z", level=1)
     return {"current": build_dir / "installer_files_testing/full/installer.exe",
             "next": files.full_installer(build_dir, folder / "full", keys, archive,
                                          library="next", hooks=True)}
