@@ -280,11 +280,12 @@ def test_package_installer_runs_only_with_the_product_signature(build_dir, tmp_p
                                                                signer):
     package = tmp_path / "package"
     package.mkdir()
-    shutil.copy(build_dir / LIBRARY, package)
     if signer:
         pki.sign(signer, build_dir / INSTALLER, package / "installer.exe")
+        pki.sign(signer, build_dir / LIBRARY, package / "tarvo_installer.dll")
     else:
         shutil.copy(build_dir / INSTALLER, package)
+        shutil.copy(build_dir / LIBRARY, package)
     folder = tmp_path / "install"
     folder.mkdir(mode=0o755)
     original = dacl(build_dir, folder)

@@ -21,6 +21,7 @@
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 
@@ -73,6 +74,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
     command_line.AppendSwitchASCII(switches::kCrashReporterPid,
                                    std::to_string(crash_reporter_pid));
   }
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kHandOver);
   // The package folder is the user's to write: what starts must be what
   // the package's signature vouched for.
   SignedProgramLauncher launcher;

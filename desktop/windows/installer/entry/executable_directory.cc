@@ -15,6 +15,7 @@
 #include "base/threading/lock.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 namespace {
@@ -138,6 +139,7 @@ bool TestRunExecutable(const base::FilePath& folder,
       base::DeletePath(copy, false);
     return false;
   }
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kFolderProbe);
   base::CommandLine command_line(copy);
   command_line.AppendSwitch(kVersionSwitch);
   const bool started = RunAndWait(command_line);
