@@ -136,10 +136,10 @@ int ReportLibraryUnavailable(const std::wstring& library_path, DWORD error) {
 int ReportLibraryRefused(const std::wstring& library_path,
                          installer::SignerCheck check) {
   const std::string reason = installer::SignerCertificate::Describe(check);
-  Report(L"The installer cannot start: the file " + library_path + L" is " +
+  Report(L"The installer cannot start: the file " + library_path +
+         L" is not signed by the installer's own publisher (it is " +
          std::wstring(reason.begin(), reason.end()) +
-         L", not by the installer's own publisher, so it was not loaded. "
-         L"Please download the installer again.");
+         L"), so it was not loaded. Please download the installer again.");
   return installer::kExitLibraryRefused;
 }
 
