@@ -164,15 +164,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (library_path.empty())
     return ReportLibraryUnavailable(installer::kInstallerLibraryName,
                                     ::GetLastError());
+  // A host whose own signature cannot be read is a damaged file, not the
+  // signed product, and Windows shows it as such: like a development build
+  // it has no signer to hold the library to, and its library goes on to
+  // report the installer file as corrupted.
   const std::optional<installer::SignerCertificate> own_signer =
       ReadOwnSigner(own_path);
-  if (!own_signer)
-    return ReportLibraryRefused(library_path,
-                                installer::SignerCheck::kInvalidSignature);
   // Held from the check until the library is mapped, so that what is loaded
   // is what was checked.
   installer::HeldImageFile held_library;
-  if (own_signer->is_signed()) {
+  if (own_signer && own_signer->is_signed()) {
     if (const DWORD error = held_library.Open(library_path.c_str()))
       return ReportLibraryUnavailable(library_path, error);
     const installer::SignerCheck check =
