@@ -37,9 +37,14 @@ UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 ALL_USERS_UNINSTALL_KEY = "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 # Keys whose values Wine itself writes as programs start, whatever the
 # installer does: its own settings, the shell's per-session bookkeeping,
-# and the user agent and cache settings that its WinINet stores when first
-# loaded (the full installer loads it for its update check).
-WINE_VOLATILE = re.compile(r"^(wine(\\|$)|microsoft\\windows\\currentversion\\(explorer\\"
+# the user agent and cache settings that its WinINet stores when first
+# loaded (the full installer loads it for its update check), and the
+# certificate stores and trust provider settings its crypt32 and wintrust
+# make when a prefix first checks a signature (the signed installer checks
+# its library's), which Windows has from the start.
+WINE_VOLATILE = re.compile(r"^(wine(\\|$)|(wow6432node\\)?microsoft\\systemcertificates(\\|$)|"
+                           r"microsoft\\windows\\currentversion\\wintrust(\\|$)|"
+                           r"microsoft\\windows\\currentversion\\(explorer\\"
                            r"(sessioninfo|streammru|streams)|internet settings)(\\|$))",
                            re.IGNORECASE)
 
