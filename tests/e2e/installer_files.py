@@ -2,7 +2,8 @@
 browser package (test_installation's) packed by 7zz into one 7z archive and
 carried as the payload of a copy of installer.exe (the full installer), or
 tracking data alone (the online installer, which downloads the package),
-each signed by osslsigncode with the test certificate, the library beside it.
+each signed by osslsigncode with the test certificate, the library beside it
+signed alike, as are the package's installer.exe and library.
 
 The package's library may be a build of another release or stream (the
 next patch release, an older release, another stream's: the build makes
@@ -81,17 +82,31 @@ def library_file(build_dir, library, hooks=False):
     return build_dir / (TESTING_LIBRARIES if hooks else LIBRARIES)[library]
 
 
+def sign_in_place(pki, signer, path):
+    """`path` signed by `signer`, as a release signs every program it ships."""
+    unsigned = path.with_name("unsigned_" + path.name)
+    path.rename(unsigned)
+    pki.sign(signer, unsigned, path)
+    unsigned.unlink()
+    return path
+
+
 def make_package(build_dir, folder, library="current", files=None, autoupdate_url=None,
-                 hooks=False):
+                 hooks=False, pki=None, signer=GOOD_SIGNER):
     """The demo package in `folder`, its library that of `library`; its
-    installer reports to `autoupdate_url` when given."""
+    installer reports to `autoupdate_url` when given. With `pki`, its
+    installer.exe and library are signed by `signer`: a signed installer
+    runs and loads only programs signed with its own certificate."""
     import test_installation
     listed = dict(test_installation.FILES if files is None else files)
     test_installation.make_package(build_dir, folder, files=listed)
     shutil.copy(library_file(build_dir, library, hooks), folder / "tarvo_installer.dll")
+    installer = folder / "installer.exe"
     if autoupdate_url:
-        installer = folder / "installer.exe"
         installer.write_bytes(rebrand(installer.read_bytes(), autoupdate_url))
+    if pki is not None:
+        for program in (installer, folder / "tarvo_installer.dll"):
+            sign_in_place(pki, signer, program)
     (folder / "files_list").write_bytes(
         "".join(name + "\r\n" for name in [*listed, *INSTALLER_FILES]).encode())
     return folder
@@ -121,9 +136,11 @@ def pack(folder, archive, level=5):
 def installer_file(build_dir, folder, pki, payload, library="current", autoupdate_url=None,
                    signer=GOOD_SIGNER, hooks=False):
     """installer.exe in `folder` (made) with `payload` inside the signed part,
-    the library beside it; unsigned when `pki` is None."""
+    the library beside it signed alike; both unsigned when `pki` is None."""
     folder.mkdir(parents=True, exist_ok=True)
     shutil.copy(library_file(build_dir, library, hooks), folder / "tarvo_installer.dll")
+    if pki is not None:
+        sign_in_place(pki, signer, folder / "tarvo_installer.dll")
     image = (build_dir / INSTALLER).read_bytes()
     if autoupdate_url:
         image = rebrand(image, autoupdate_url)
@@ -167,7 +184,7 @@ class BuildKeys:
 def make_installer_files(build_dir, out, pki, hooks=False):
     """out/package.7z, out/full and out/online."""
     with tempfile.TemporaryDirectory(dir=build_dir) as work:
-        package = make_package(build_dir, Path(work) / "package", hooks=hooks)
+        package = make_package(build_dir, Path(work) / "package", hooks=hooks, pki=pki)
         archive = pack(package, out / "package.7z")
     full_installer(build_dir, out / "full", pki, archive, hooks=hooks)
     online_installer(build_dir, out / "online", pki, hooks=hooks)

@@ -156,7 +156,7 @@ def main():
                  f"from the update server at {url} ...")
         with tempfile.TemporaryDirectory(dir=folder) as work:
             package = files.make_package(build, Path(work) / "package", "next",
-                                         autoupdate_url=url)
+                                         autoupdate_url=url, pki=keys)
             archive = files.pack(package, Path(work) / "package.7z")
         download = files.full_installer(build, folder / "next", keys, archive)
         server.offer(download.read_bytes())

@@ -16,9 +16,11 @@ import pytest
 
 from conftest import INSTALLER, LIBRARY, Logs, run_installer, wine, windows_path
 from http_test_server import HttpTestServer
+from installer_files import BuildKeys
 from test_signature import Pki
 
 PEER = "desktop/windows/installer/entry_peer_tool.exe"
+PLANTED = "desktop/windows/installer/planted_library.dll"
 LOG_NAME = re.compile(r"^tarvo_installer_(\d{4})(\d{2})(\d{2})(\d{2})(\d{2})(\d{2})_(\d+)\.log$")
 # Without a display the interactive front end has no window and ends.
 NO_WINDOW = "Could not initialize installer window"
@@ -280,11 +282,12 @@ def test_package_installer_runs_only_with_the_product_signature(build_dir, tmp_p
                                                                signer):
     package = tmp_path / "package"
     package.mkdir()
-    shutil.copy(build_dir / LIBRARY, package)
     if signer:
         pki.sign(signer, build_dir / INSTALLER, package / "installer.exe")
+        pki.sign(signer, build_dir / LIBRARY, package / "tarvo_installer.dll")
     else:
         shutil.copy(build_dir / INSTALLER, package)
+        shutil.copy(build_dir / LIBRARY, package)
     folder = tmp_path / "install"
     folder.mkdir(mode=0o755)
     original = dacl(build_dir, folder)
@@ -297,3 +300,22 @@ def test_package_installer_runs_only_with_the_product_signature(build_dir, tmp_p
     assert (FULL_ACCESS_FOR_EVERYONE in dacl(build_dir, folder)) == runs
     if not runs:
         assert dacl(build_dir, folder) == original
+
+
+def test_package_installer_with_a_swapped_library_is_never_run(build_dir, tmp_path):
+    # The role as the shipped, signed installer plays it; the package's
+    # installer.exe is the product's, its library was swapped.
+    keys = BuildKeys(build_dir)
+    package = tmp_path / "package"
+    package.mkdir()
+    keys.sign("good", build_dir / INSTALLER, package / "installer.exe")
+    shutil.copy(build_dir / PLANTED, package / "tarvo_installer.dll")
+    folder = tmp_path / "install"
+    folder.mkdir(mode=0o755)
+    original = dacl(build_dir, folder)
+    helper = build_dir / "installer_files/full/installer.exe"
+    result = wine(build_dir, build_dir / PEER, "package", windows_path(folder), TRUSTEE,
+                  windows_path(helper), windows_path(package), "--permanent-permissions")
+    assert result.stdout.decode().splitlines()[:2] == ["not granted", "helper exited 0"]
+    assert not (package / "planted_library_ran").exists()
+    assert dacl(build_dir, folder) == original

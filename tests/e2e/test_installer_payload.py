@@ -61,6 +61,9 @@ def make_installer(build_dir, folder, pki, inside=None, appended=None):
         unsigned.write_bytes(image + trailer(padded))
         pki.sign("good", unsigned, target)
         unsigned.unlink()
+        # A signed installer.exe loads only a library signed alike.
+        (folder / "tarvo_installer.dll").unlink()
+        pki.sign("good", build_dir / LIBRARY, folder / "tarvo_installer.dll")
     if appended is not None:
         target.write_bytes(target.read_bytes() + trailer(appended))
     return target

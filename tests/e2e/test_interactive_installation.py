@@ -178,7 +178,7 @@ def test_accept_after_the_background_fetch_gave_up_fetches_again(build_dir, pki,
 
 def test_backend_failure_shows_the_error_page(build_dir, pki, machine, server, start, tmp_path,
                                               logs):
-    package = files.make_package(build_dir, tmp_path / "package")
+    package = files.make_package(build_dir, tmp_path / "package", pki=pki)
     (package / "root.dat").unlink()
     archive = files.pack(package, tmp_path / "package.7z", level=1)
     marker = Logs.marker()

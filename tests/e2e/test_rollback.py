@@ -37,9 +37,14 @@ UNINSTALL_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 ALL_USERS_UNINSTALL_KEY = "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 # Keys whose values Wine itself writes as programs start, whatever the
 # installer does: its own settings, the shell's per-session bookkeeping,
-# and the user agent and cache settings that its WinINet stores when first
-# loaded (the full installer loads it for its update check).
-WINE_VOLATILE = re.compile(r"^(wine(\\|$)|microsoft\\windows\\currentversion\\(explorer\\"
+# the user agent and cache settings that its WinINet stores when first
+# loaded (the full installer loads it for its update check), and the
+# certificate stores and trust provider settings its crypt32 and wintrust
+# make when a prefix first checks a signature (the signed installer checks
+# its library's), which Windows has from the start.
+WINE_VOLATILE = re.compile(r"^(wine(\\|$)|(wow6432node\\)?microsoft\\systemcertificates(\\|$)|"
+                           r"microsoft\\windows\\currentversion\\wintrust(\\|$)|"
+                           r"microsoft\\windows\\currentversion\\(explorer\\"
                            r"(sessioninfo|streammru|streams)|internet settings)(\\|$))",
                            re.IGNORECASE)
 
@@ -193,9 +198,9 @@ def installers(build_dir, tmp_path_factory):
     """The build's signed full installer and one of the next patch release,
     both with the test hooks in."""
     folder = tmp_path_factory.mktemp("rollback_next")
-    package = files.make_package(build_dir, folder / "package", "next", hooks=True)
-    archive = files.pack(package, folder / "package.7z", level=1)
     keys = files.BuildKeys(build_dir)
+    package = files.make_package(build_dir, folder / "package", "next", hooks=True, pki=keys)
+    archive = files.pack(package, folder / "package.7z", level=1)
     return {"current": build_dir / "installer_files_testing/full/installer.exe",
             "next": files.full_installer(build_dir, folder / "full", keys, archive,
                                          library="next", hooks=True)}

@@ -332,3 +332,34 @@ def test_portable_executable(run_exe, signed_files, tmp_path):
     assert outcomes == {"signed": "pe 1 certificate_table 1",
                         "unsigned": "pe 1 certificate_table 0",
                         "text": "pe 0 certificate_table 0"}
+
+
+# How a process whose program is signed by "good" judges a file it is about
+# to run or load: only a valid signature of its very certificate passes. The
+# rogue certificate bears the same name from another CA, which Wine's
+# WinVerifyTrust accepts as it accepts any root; the certificate's identity
+# still tells it apart. A file whose own signature is another's passes not
+# even when it nests the right one: the product signs its own code first.
+SIGNER_CASES = [
+    ("signed", "signed by this program's signer"),
+    ("unsigned", "not signed"),
+    ("tampered", "not validly signed"),
+    ("other", "signed by another signer"),
+    ("case", "signed by another signer"),
+    ("rogue", "signed by another signer"),
+    ("nested", "signed by another signer"),
+]
+
+
+@pytest.mark.parametrize("name,verdict", SIGNER_CASES, ids=[c[0] for c in SIGNER_CASES])
+def test_same_signer_as_the_running_program(run_exe, signed_files, tmp_path, name, verdict):
+    pki, files = signed_files
+    if name == "rogue" and "rogue" not in files:
+        files["rogue"] = pki.sign("rogue", files["unsigned"], tmp_path / "rogue.exe")
+    program = pki.sign("good", files["unsigned"], tmp_path / "program.exe")
+    judged = run_exe(TOOL, "signer", windows_path(program), windows_path(files[name]), check=True)
+    assert judged.stdout.decode().strip() == verdict
+    # An unsigned program (a development build) runs and loads any file.
+    judged = run_exe(TOOL, "signer", windows_path(files["unsigned"]), windows_path(files[name]),
+                     check=True)
+    assert judged.stdout.decode().strip() == "program unsigned"

@@ -40,12 +40,12 @@ def pki(tmp_path_factory):
 
 
 @pytest.fixture(scope="module")
-def packages(build_dir, tmp_path_factory):
+def packages(build_dir, pki, tmp_path_factory):
     """{library variant: (package folder, its 7z archive)}"""
     made = {}
     for variant in files.LIBRARIES:
         folder = tmp_path_factory.mktemp(f"package_{variant}")
-        package = files.make_package(build_dir, folder / "package", variant)
+        package = files.make_package(build_dir, folder / "package", variant, pki=pki)
         made[variant] = (package, files.pack(package, folder / "package.7z", level=1))
     return made
 
@@ -359,7 +359,7 @@ def partner_item(server, path, name, data):
 def test_additional_files_are_placed_only_under_plain_new_names(build_dir, pki, machine,
                                                                server, tmp_path, logs):
     # A package whose file list lacks its last line break.
-    package = files.make_package(build_dir, tmp_path / "package")
+    package = files.make_package(build_dir, tmp_path / "package", pki=pki)
     listed = (package / "files_list").read_bytes()
     (package / "files_list").write_bytes(listed.rstrip(b"\r\n"))
     archive = files.pack(package, tmp_path / "package.7z", level=1)

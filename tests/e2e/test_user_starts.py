@@ -17,6 +17,7 @@ rewritten in place and signed again by the build's signer, as the other
 tests make their installer files."""
 
 import json
+import os
 import shutil
 import subprocess
 import uuid
@@ -382,3 +383,123 @@ def test_temporary_folder_too_long_for_the_package_gives_way_to_downloads(
     downloads = user.downloads / "Tarvo Installer"
     assert not downloads.exists() or list(downloads.iterdir()) == []
     shutil.rmtree(linux_path(build_dir, user.temp_windows + "\\long"))
+
+
+PEER = "desktop/windows/installer/entry_peer_tool.exe"
+PLANTED = "desktop/windows/installer/planted_library.dll"
+PLANTED_RAN = "planted_library_ran"
+REFUSED = "is not signed by the installer's own publisher (it is not signed), so it was not loaded."
+CHANGED = "The package's installer or library was changed after the package was checked."
+
+
+def logs_since(user, before):
+    folder = user.temp / "Tarvo Installer"
+    return "".join(p.read_text(errors="replace") for p in sorted(folder.glob("*.log"))
+                   if p.name not in before)
+
+
+def log_names(user):
+    return {p.name for p in (user.temp / "Tarvo Installer").glob("*.log")}
+
+
+def planted_beside_installer(build_dir, user):
+    """The shipped signed installer.exe in a Downloads folder, an unsigned
+    library planted beside it under the installer library's name."""
+    folder = user.downloads / f"Tarvo planted {uuid.uuid4().hex[:8]}"
+    folder.mkdir(parents=True)
+    shutil.copy(build_dir / "installer_files/full/installer.exe", folder)
+    shutil.copy(build_dir / PLANTED, folder / "tarvo_installer.dll")
+    return folder / "installer.exe"
+
+
+def test_library_planted_beside_the_signed_installer_is_never_loaded(build_dir, user, machine):
+    installer = planted_beside_installer(build_dir, user)
+
+    code, stderr = run_tree(build_dir, windows_path(installer), "--silent")
+
+    assert code == 4
+    assert not (installer.parent / PLANTED_RAN).exists()
+    assert f"the file {windows_path(installer.parent)}\\tarvo_installer.dll {REFUSED}" in stderr
+    shutil.rmtree(installer.parent)
+
+
+def test_library_planted_beside_an_elevated_start_is_never_loaded(build_dir, user, machine):
+    # The elevated relaunch is the shell's "runas" of the same file.
+    installer = planted_beside_installer(build_dir, user)
+
+    result = wine(build_dir, build_dir / PEER, "runas", windows_path(installer), "--silent",
+                  "--allusers=1")
+
+    assert result.stdout.decode().split()[-2:] == ["exit", "4"], result
+    assert not (installer.parent / PLANTED_RAN).exists()
+    shutil.rmtree(installer.parent)
+
+
+def start_paused(build_dir, user, tmp_path, point):
+    """The testing full installer started silently from Downloads, paused at
+    `point` until the returned marker is deleted."""
+    folder = user.downloads / f"Tarvo testing {uuid.uuid4().hex[:8]}"
+    folder.mkdir(parents=True)
+    for name in files.INSTALLER_FILES:
+        shutil.copy(build_dir / "installer_files_testing/full" / name, folder)
+    marker = tmp_path / "paused"
+    environment = {**os.environ,
+                   "TARVO_TEST_FAULT": f"at={point};action=pause;marker={windows_path(marker)}"}
+    run = subprocess.Popen([str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER),
+                            windows_path(folder / "installer.exe"), "--silent"],
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
+    while not marker.exists():
+        assert run.poll() is None, "ended before the pause"
+    return run, marker, folder
+
+
+def package_folder(user):
+    """The package folder the paused run unpacked last."""
+    unpacked = (user.temp / "Tarvo Installer").glob("tarvo_installer_*/installer.exe")
+    return max(unpacked, key=lambda installer: installer.stat().st_mtime).parent
+
+
+@pytest.mark.parametrize("replaced", ["library", "installer"])
+def test_package_files_replaced_before_the_hand_over_are_never_run(
+        build_dir, user, machine, tmp_path, replaced):
+    before = log_names(user)
+    run, marker, downloaded = start_paused(build_dir, user, tmp_path, "hand-over")
+    package = package_folder(user)
+    if replaced == "library":
+        shutil.copy(build_dir / PLANTED, package / "tarvo_installer.dll")
+    else:
+        # An unsigned build of installer.exe, which would load anything.
+        shutil.copy(build_dir / installation.INSTALLER, package / "installer.exe")
+    marker.unlink()
+
+    output, _ = run.communicate(timeout=HANG_GUARD)
+
+    assert exit_code_of(output) == 1
+    assert not (package / PLANTED_RAN).exists()
+    assert not (user.folder / VERSION).exists()
+    logged = logs_since(user, before)
+    assert CHANGED in logged
+    name = "tarvo_installer.dll" if replaced == "library" else "installer.exe"
+    assert f"Refusing {user.temp_windows}\\Tarvo Installer\\{package.name}\\{name}: " \
+        "it is not signed" in logged
+    shutil.rmtree(downloaded)
+
+
+def test_folder_probe_copy_replaced_is_never_run(build_dir, user, machine, tmp_path):
+    before = log_names(user)
+    run, marker, downloaded = start_paused(build_dir, user, tmp_path, "folder-probe")
+    probe = user.temp / "Tarvo Installer"
+    copy = probe / "installer.exe"
+    assert copy.exists()
+    # A program that records each start beside itself.
+    shutil.copy(build_dir / installation.LAUNCHER, copy)
+    marker.unlink()
+
+    output, _ = run.communicate(timeout=HANG_GUARD)
+
+    assert not (probe / LAUNCH_RECORD).exists()
+    assert f"Refusing {user.temp_windows}\\Tarvo Installer\\installer.exe: it is not signed" \
+        in logs_since(user, before)
+    # The run goes on from the next folder that runs the checked copy.
+    assert exit_code_of(output) == 0
+    shutil.rmtree(downloaded)

@@ -2,12 +2,15 @@
 // "tarvo_installer.dll" from its own folder, runs the library's entry and
 // ends with the exit code that installer_result.h maps the result to. It
 // carries the resources the library reads (branding, languages, strings).
+// A signed host loads only a library signed with its own certificate: the
+// signed host may run elevated, beside whatever a user put in its folder.
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +18,8 @@
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/signing/held_image_file.h"
+#include "desktop/windows/installer/signing/signer_certificate.h"
 
 namespace {
 
@@ -33,10 +38,7 @@ constexpr std::string_view kWindowlessSwitches[] = {
 
 using RunInstallerFunction = uint8_t (*)();
 
-// The library beside this executable, by full path: an installer often
-// runs from a downloads folder, where a library of the same name may lie
-// in wait for a search by name.
-std::wstring GetLibraryPath() {
+std::wstring GetOwnPath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = ::GetModuleFileNameW(
@@ -45,14 +47,20 @@ std::wstring GetLibraryPath() {
       return std::wstring();
     if (length < path.size()) {
       path.resize(length);
-      break;
+      return path;
     }
     path.resize(path.size() * 2);
   }
-  const size_t separator = path.find_last_of(L'\\');
+}
+
+// The library beside this executable, by full path: an installer often
+// runs from a downloads folder, where a library of the same name may lie
+// in wait for a search by name.
+std::wstring GetLibraryPath(const std::wstring& own_path) {
+  const size_t separator = own_path.find_last_of(L'\\');
   if (separator == std::wstring::npos)
     return std::wstring();
-  return path.substr(0, separator + 1) + installer::kInstallerLibraryName;
+  return own_path.substr(0, separator + 1) + installer::kInstallerLibraryName;
 }
 
 // Switch names are ASCII: each character compares as it is.
@@ -108,6 +116,12 @@ void WriteToStandardError(const std::wstring& message) {
 
 // Without the library there is no log: the user, or the caller of a silent
 // run, is the only one who can be told.
+void Report(const std::wstring& message) {
+  WriteToStandardError(message);
+  if (!IsWindowlessRun())
+    ::MessageBoxW(nullptr, message.c_str(), kMessageTitle, MB_OK | MB_ICONERROR);
+}
+
 int ReportLibraryUnavailable(const std::wstring& library_path, DWORD error) {
   std::wstring message =
       error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND
@@ -115,11 +129,28 @@ int ReportLibraryUnavailable(const std::wstring& library_path, DWORD error) {
                 L" is missing."
           : L"The installer cannot start: the file " + library_path +
                 L" cannot be loaded (error " + std::to_wstring(error) + L").";
-  message += L" Please download the installer again.";
-  WriteToStandardError(message);
-  if (!IsWindowlessRun())
-    ::MessageBoxW(nullptr, message.c_str(), kMessageTitle, MB_OK | MB_ICONERROR);
+  Report(message + L" Please download the installer again.");
   return installer::kExitLibraryUnavailable;
+}
+
+int ReportLibraryRefused(const std::wstring& library_path,
+                         installer::SignerCheck check) {
+  const std::string reason = installer::SignerCertificate::Describe(check);
+  Report(L"The installer cannot start: the file " + library_path +
+         L" is not signed by the installer's own publisher (it is " +
+         std::wstring(reason.begin(), reason.end()) +
+         L"), so it was not loaded. Please download the installer again.");
+  return installer::kExitLibraryRefused;
+}
+
+// The certificate this executable is signed with; empty for a development
+// build, null when its signature cannot be read.
+std::optional<installer::SignerCertificate> ReadOwnSigner(
+    const std::wstring& own_path) {
+  installer::HeldImageFile own;
+  if (own.Open(own_path.c_str()) != 0)
+    return std::nullopt;
+  return installer::SignerCertificate::OfImage(own.bytes());
 }
 
 }  // namespace
@@ -128,13 +159,33 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The libraries that the installer library needs are system libraries:
   // never look for them in the folder this executable runs from.
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  const std::wstring library_path = GetLibraryPath();
+  const std::wstring own_path = GetOwnPath();
+  const std::wstring library_path = GetLibraryPath(own_path);
   if (library_path.empty())
     return ReportLibraryUnavailable(installer::kInstallerLibraryName,
                                     ::GetLastError());
+  // A host whose own signature cannot be read is a damaged file, not the
+  // signed product, and Windows shows it as such: like a development build
+  // it has no signer to hold the library to, and its library goes on to
+  // report the installer file as corrupted.
+  const std::optional<installer::SignerCertificate> own_signer =
+      ReadOwnSigner(own_path);
+  // Held from the check until the library is mapped, so that what is loaded
+  // is what was checked.
+  installer::HeldImageFile held_library;
+  if (own_signer && own_signer->is_signed()) {
+    if (const DWORD error = held_library.Open(library_path.c_str()))
+      return ReportLibraryUnavailable(library_path, error);
+    const installer::SignerCheck check =
+        own_signer->Check(held_library, library_path.c_str());
+    if (check != installer::SignerCheck::kSameSigner)
+      return ReportLibraryRefused(library_path, check);
+  }
   HMODULE library = ::LoadLibraryExW(library_path.c_str(), nullptr, 0);
   if (!library)
     return ReportLibraryUnavailable(library_path, ::GetLastError());
+  // Mapped: the installation that this run makes may replace the file.
+  held_library = installer::HeldImageFile();
   const auto run_installer = reinterpret_cast<RunInstallerFunction>(
       reinterpret_cast<void*>(::GetProcAddress(library, kEntryName)));
   if (!run_installer)

@@ -20,6 +20,8 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/signing/signed_program_launcher.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 
@@ -72,6 +74,17 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
     command_line.AppendSwitchASCII(switches::kCrashReporterPid,
                                    std::to_string(crash_reporter_pid));
   }
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kHandOver);
+  // The package folder is the user's to write: what starts must be what
+  // the package's signature vouched for.
+  SignedProgramLauncher launcher;
+  if (!launcher.Hold(command_line.GetProgram(),
+                     SignedProgramLauncher::Files::kProgramAndLibrary)) {
+    LOG(ERROR) << Fail(kStringPackageChanged, std::wstring(),
+                       "The package's installer or library was changed after "
+                       "the package was checked.");
+    return;
+  }
   for (InstallerObserver& observer : run_.observers)
     observer.OnStartingNewMainProcess(false);
   // The new main process starts from a released folder.
@@ -80,8 +93,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
             << base::WideToUtf8(command_line.GetCommandLineString());
   base::ProcessLaunchOptions options;
   options.wait = true;
-  const base::Process process =
-      base::LaunchProcessForCommandLine(command_line, options);
+  const base::Process process = launcher.Launch(command_line, options);
   for (InstallerObserver& observer : run_.observers)
     observer.OnReturnedToPreviousMainProcess();
   if (!process.IsValid()) {

@@ -278,6 +278,10 @@ class InstallerTest : public SettingsTest {
                           FALSE));
     tree_.WriteFile((std::wstring(folder) + L"\\exit_code.txt").c_str(),
                     std::to_string(exit_code));
+    // A package's installer starts only with its library beside it; this
+    // unsigned test program checks no signature, the file need only be there.
+    tree_.WriteFile((std::wstring(folder) + L"\\" + kInstallerLibraryName).c_str(),
+                    "library");
     return copy;
   }
 

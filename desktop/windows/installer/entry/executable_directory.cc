@@ -13,7 +13,9 @@
 #include "base/process/null_standard_handles.h"
 #include "base/process/process.h"
 #include "base/threading/lock.h"
+#include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 namespace {
@@ -30,7 +32,13 @@ constexpr char kVersionSwitch[] = "version";
 
 // The copy runs alone, without the library beside it: whatever it has to
 // say about that goes to the null device, never into our caller's output.
+// It lies in a folder others may write, so it runs only as checked and held.
 bool LaunchAndWait(const base::CommandLine& command_line) {
+  SignedProgramLauncher launcher;
+  if (!launcher.Hold(command_line.GetProgram(),
+                     SignedProgramLauncher::Files::kProgram)) {
+    return false;
+  }
   base::ProcessLaunchOptions options;
   base::NullStandardHandles null_handles;
   if (!null_handles.ApplyTo(&options))
@@ -38,7 +46,7 @@ bool LaunchAndWait(const base::CommandLine& command_line) {
   base::Process process;
   {
     base::AutoLock launch_lock(base::GetProcessLaunchLock());
-    process = base::LaunchProcessForCommandLine(command_line, options);
+    process = launcher.Launch(command_line, options);
   }
   if (!process.IsValid())
     return false;
@@ -131,6 +139,7 @@ bool TestRunExecutable(const base::FilePath& folder,
       base::DeletePath(copy, false);
     return false;
   }
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kFolderProbe);
   base::CommandLine command_line(copy);
   command_line.AppendSwitch(kVersionSwitch);
   const bool started = RunAndWait(command_line);

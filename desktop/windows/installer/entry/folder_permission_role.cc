@@ -10,7 +10,6 @@
 #include <string>
 
 #include "base/command_line.h"
-#include "base/files/file.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/process/launch.h"
@@ -26,6 +25,7 @@
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
+#include "desktop/windows/installer/signing/signed_program_launcher.h"
 
 namespace installer {
 
@@ -154,23 +154,24 @@ void GrantFolderPermission(const base::CommandLine& command_line,
 }
 
 // The package's installer runs elevated, so only the product's signed one
-// may run, and it is held against writers from the check until it has
-// started, so that it cannot be swapped in between. While it runs, this
+// may run with the product's signed library, both held against writers from
+// the check until it has started, so that neither can be swapped in between. While it runs, this
 // process ends with its own requester, which tells the package's installer
 // that nobody is left to ask for the undo.
 void RunPackageInstaller(const base::CommandLine& command_line,
                          const base::FilePath& installer) {
-  base::File held(installer, base::File::kOpen | base::File::kRead |
-                                 base::File::kExclusiveWrite);
-  if (!held.IsValid() || !VerifyFileSignature(installer, nullptr))
+  SignedProgramLauncher launcher;
+  if (!launcher.Hold(installer,
+                     SignedProgramLauncher::Files::kProgramAndLibrary) ||
+      !VerifyFileSignature(installer, nullptr)) {
     return;
+  }
   base::CommandLine package_command_line(installer);
   package_command_line.CopySelectedSwitches(
       command_line, kPackageInstallerSwitches,
       std::size(kPackageInstallerSwitches));
-  const base::Process process = base::LaunchProcessForCommandLine(
-      package_command_line, base::ProcessLaunchOptions());
-  held.Close();
+  const base::Process process =
+      launcher.Launch(package_command_line, base::ProcessLaunchOptions());
   if (!process.IsValid())
     return;
   const base::win::ScopedHandle requester =

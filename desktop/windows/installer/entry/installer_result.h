@@ -25,6 +25,9 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 // The host could not load the library or find its entry.
 inline constexpr int kExitLibraryUnavailable = 2;
+// A signed host refused a library that its own certificate did not sign.
+// (3 is what the runtime's abort ends a process with.)
+inline constexpr int kExitLibraryRefused = 4;
 
 constexpr uint8_t InstallerResultFromSuccess(bool success) {
   return success ? kInstallerSucceeded : kInstallerFailed;

@@ -88,6 +88,8 @@ enum InstallerString : int {
   kStringRecoveryHeldFile = 37073,
   // "$1": the installation folder.
   kStringUninstallFolder = 37077,
+  // A package's program or library failed its check when it was to run.
+  kStringPackageChanged = 37085,
   // The box shown for an installer file that fails its check.
   kStringCorruptedTitle = 37066,
   kStringCorruptedText = 37067,

@@ -3,6 +3,9 @@
 // permission (it creates the events of the exchange, as the installer does).
 //   entry_peer_tool run PROGRAM [ARG...]
 //       "pid N", then "exit N" once PROGRAM has ended.
+//   entry_peer_tool runas PROGRAM [ARG...]
+//       As "run", but through the shell's "runas" verb, as the installer
+//       relaunches itself elevated (Wine runs it without a prompt).
 //   entry_peer_tool dacl FOLDER
 //       "dacl <SDDL of the folder's access list>".
 //   entry_peer_tool request FOLDER USER INSTALLER [SWITCH...]
@@ -22,6 +25,7 @@
 #include <windows.h>
 #include <sddl.h>
 #include <aclapi.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -132,6 +136,30 @@ int Run(int argc, char** argv) {
   Print("pid " + std::to_string(process.Pid()));
   int exit_code = -1;
   process.WaitForExit(&exit_code);
+  Print("exit " + std::to_string(exit_code));
+  return 0;
+}
+
+int RunAs(int argc, char** argv) {
+  const std::wstring program = Wide(argv[0]);
+  base::CommandLine arguments{base::FilePath(program)};
+  for (int i = 1; i < argc; ++i)
+    arguments.AppendArg(argv[i]);
+  const std::wstring parameters = arguments.GetArgumentsString();
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = L"runas";
+  info.lpFile = program.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOW;
+  if (!::ShellExecuteExW(&info) || !info.hProcess)
+    return 1;
+  const base::win::ScopedHandle process(info.hProcess);
+  Print("pid " + std::to_string(::GetProcessId(process.Get())));
+  DWORD exit_code = 0;
+  ::WaitForSingleObject(process.Get(), INFINITE);
+  ::GetExitCodeProcess(process.Get(), &exit_code);
   Print("exit " + std::to_string(exit_code));
   return 0;
 }
@@ -256,6 +284,8 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "run" && argc >= 3)
     return Run(argc - 2, argv + 2);
+  if (mode == "runas" && argc >= 3)
+    return RunAs(argc - 2, argv + 2);
   if (mode == "dacl" && argc == 3)
     return PrintDacl(argv[2]);
   if (mode == "request" && argc >= 5)

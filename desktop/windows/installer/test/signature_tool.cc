@@ -6,6 +6,10 @@
 //                                      trusted as a root of the current user
 //                                      while the checks run, then removed.
 //   signature_tool pe FILE             "pe N certificate_table N"
+//   signature_tool signer PROGRAM FILE  how a process of PROGRAM judges FILE
+//                                      before it runs or loads it: "program
+//                                      unsigned", "program unreadable", or
+//                                      the check's verdict.
 // Exits with 0 when the command ran. Text is UTF-8.
 
 #include <windows.h>
@@ -14,14 +18,17 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/signing/held_image_file.h"
 #include "desktop/windows/installer/signing/scoped_cert_store.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
+#include "desktop/windows/installer/signing/signer_certificate.h"
 
 namespace {
 
@@ -89,6 +96,28 @@ int Pe(const base::FilePath& path) {
   return 0;
 }
 
+int Signer(const base::FilePath& program, const base::FilePath& path) {
+  installer::HeldImageFile own;
+  installer::HeldImageFile file;
+  if (own.Open(program.value().c_str()) != 0 ||
+      file.Open(path.value().c_str()) != 0) {
+    Print("cannot open\n");
+    return 3;
+  }
+  const std::optional<installer::SignerCertificate> signer =
+      installer::SignerCertificate::OfImage(own.bytes());
+  if (!signer) {
+    Print("program unreadable\n");
+  } else if (!signer->is_signed()) {
+    Print("program unsigned\n");
+  } else {
+    Print(std::string(installer::SignerCertificate::Describe(
+              signer->Check(file, path.value().c_str()))) +
+          "\n");
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -103,5 +132,7 @@ int main() {
     return Verify(path, count == 4 ? argv.Get()[3] : nullptr);
   if (command == L"pe" && count == 3)
     return Pe(path);
+  if (command == L"signer" && count == 4)
+    return Signer(path, base::FilePath(argv.Get()[3]));
   return 2;
 }

@@ -22,6 +22,8 @@ constexpr RolePointName kRolePointNames[] = {
     {RolePoint::kSilentFrontEnd, "silent-front-end"},
     {RolePoint::kBackend, "backend"},
     {RolePoint::kRecoveryLine, "recovery-line"},
+    {RolePoint::kHandOver, "hand-over"},
+    {RolePoint::kFolderProbe, "folder-probe"},
 };
 
 struct ActionName {
@@ -32,6 +34,7 @@ constexpr ActionName kActionNames[] = {
     {Action::kFail, "fail"},
     {Action::kKill, "kill"},
     {Action::kHang, "hang"},
+    {Action::kPause, "pause"},
     {Action::kCrash, "crash"},
 };
 
@@ -100,7 +103,9 @@ bool IsWhole(const TestFaultInjection::Plan& plan) {
       plan.role_point != RolePoint::kRecoveryLine) {
     return false;
   }
-  if ((plan.action == Action::kHang) == plan.marker.empty())
+  const bool marks = plan.action == Action::kHang ||
+                     plan.action == Action::kPause;
+  if (marks == plan.marker.empty())
     return false;
   return plan.kill_after_rollbacks == 0 || plan.action == Action::kFail;
 }
@@ -173,6 +178,15 @@ void TestFaultInjection::Hang() {
   ::Sleep(INFINITE);
 }
 
+void TestFaultInjection::Pause() {
+  LOG(WARNING) << "Test fault injection: pausing here";
+  const base::FilePath marker = base::FilePath::FromUTF8(plan_.marker);
+  base::WriteBufferToFile(marker, "", 0);
+  while (base::PathExists(marker))
+    ::Sleep(50);
+  LOG(WARNING) << "Test fault injection: going on";
+}
+
 void TestFaultInjection::Crash() {
   LOG(WARNING) << "Test fault injection: crashing here";
   *static_cast<volatile int*>(nullptr) = 1;
@@ -194,6 +208,9 @@ void TestFaultInjection::EndProcessAsPlanned() {
       break;
     case Action::kHang:
       Hang();
+      break;
+    case Action::kPause:
+      Pause();
       break;
     case Action::kCrash:
       Crash();

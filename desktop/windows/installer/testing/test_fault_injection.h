@@ -16,7 +16,7 @@ namespace installer {
 // step bodies are rolled back and that crashes are reported. Read from
 // the environment by test_hooks.cc:
 //   TARVO_TEST_FAULT=(step=NAME|INDEX[;operation=N] | at=POINT)
-//                    ;action=fail|kill|hang|crash
+//                    ;action=fail|kill|hang|pause|crash
 //                    [;code=N][;marker=PATH][;rollback=N]
 // With `step` and without `operation` the point is the end of the step's
 // body; with `operation`, the step's Nth transaction operation (1-based,
@@ -27,7 +27,9 @@ namespace installer {
 // (only "recovery-line" is reached more than once).
 // `code` is the exit code of `kill`. `hang` creates the file `marker` and
 // then waits for good, so that a test can end the whole process tree from
-// outside at a known point. `crash` writes through a null pointer, as a
+// outside at a known point. `pause` creates `marker` and goes on once
+// the test has deleted it, so that a test can change what the run finds
+// next. `crash` writes through a null pointer, as a
 // fault of the library's own code. `rollback` (with `fail`) ends the
 // process hard once the failure's rollback has undone N operations. Lives
 // on the main thread of its process, as the step machine does; only the
@@ -35,7 +37,7 @@ namespace installer {
 // and then only that worker counts and fires.
 class TestFaultInjection {
  public:
-  enum class Action { kNone, kFail, kKill, kHang, kCrash };
+  enum class Action { kNone, kFail, kKill, kHang, kPause, kCrash };
   struct Plan {
     // A step's name as the step machine calls it, or its index in the
     // operation's step list; empty when the point is a role's.
@@ -45,7 +47,7 @@ class TestFaultInjection {
     int operation = 0;
     Action action = Action::kNone;
     uint32_t exit_code = kDefaultKillCode;
-    // `hang`: created once the point is reached.
+    // `hang`, `pause`: created once the point is reached.
     std::string marker;
     // `fail`: the number of operations undone before the process ends; 0
     // lets the rollback finish.
@@ -80,6 +82,7 @@ class TestFaultInjection {
   void EndProcessAsPlanned();
   void EndProcess();
   void Hang();
+  void Pause();
   void Crash();
 
   const Plan plan_;

@@ -40,6 +40,12 @@ TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
        Action::kHang, kKillCode},
       {"at=recovery-line;operation=3;action=kill", true, "",
        RolePoint::kRecoveryLine, 3, Action::kKill, kKillCode},
+      {"at=hand-over;action=pause;marker=m", true, "", RolePoint::kHandOver, 0,
+       Action::kPause, kKillCode},
+      {"at=folder-probe;action=pause;marker=m", true, "",
+       RolePoint::kFolderProbe, 0, Action::kPause, kKillCode},
+      // A pause goes on once its marker is gone: it needs one.
+      {"at=hand-over;action=pause", false},
       // A role's point cannot fail a step, nor have operations.
       {"at=backend;action=fail", false},
       {"at=recovery-line;operation=3;action=fail", false},

@@ -23,11 +23,17 @@ class TestHooks {
     // A dead run's recovery has carried out one more line of its journal
     // (on whichever thread recovers the folder).
     kRecoveryLine,
+    // The backend, its package unpacked, before it starts the package's
+    // installer.
+    kHandOver,
+    // The folder probe has copied installer.exe, before it runs the copy.
+    kFolderProbe,
   };
 
   TestHooks() = delete;
 
-  // Does not return when the process is to end, hang or crash here.
+  // Does not return when the process is to end, hang or crash here;
+  // returns once a pause here is over.
   static void OnRolePoint(RolePoint point);
   // Step `index` of the operation's list, named `name`, starts now.
   static void OnStepStarted(size_t index, const char* name);

@@ -1,0 +1,97 @@
+#include "desktop/windows/installer/signing/signed_program_launcher.h"
+
+#include <optional>
+
+#include "base/command_line.h"
+#include "base/log_message.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/signing/signer_certificate.h"
+
+namespace installer {
+
+namespace {
+
+// The certificate this process's program is signed with: empty for a
+// development build, null when its signature cannot be read.
+std::optional<SignerCertificate> ReadOwnSigner() {
+  base::FilePath own_file;
+  if (!base::GetPathForKey(base::kExeFile, &own_file)) {
+    LOG(ERROR) << "Cannot find this process's program";
+    return std::nullopt;
+  }
+  HeldImageFile own;
+  if (const DWORD error = own.Open(own_file.value().c_str())) {
+    LOG(ERROR) << "Cannot read " << own_file.AsUTF8() << ": "
+               << base::SystemErrorCodeToString(error);
+    return std::nullopt;
+  }
+  return SignerCertificate::OfImage(own.bytes());
+}
+
+}  // namespace
+
+SignedProgramLauncher::SignedProgramLauncher() = default;
+SignedProgramLauncher::~SignedProgramLauncher() = default;
+
+bool SignedProgramLauncher::Hold(const base::FilePath& program, Files files) {
+  held_.clear();
+  program_ = program;
+  const bool held =
+      HoldOne(program) &&
+      (files == Files::kProgram ||
+       HoldOne(program.DirName().Append(kInstallerLibraryName)));
+  if (!held)
+    held_.clear();
+  return held;
+}
+
+bool SignedProgramLauncher::HoldOne(const base::FilePath& path) {
+  HeldImageFile file;
+  if (const DWORD error = file.Open(path.value().c_str())) {
+    LOG(ERROR) << "Cannot hold " << path.AsUTF8() << ": "
+               << base::SystemErrorCodeToString(error);
+    return false;
+  }
+  const std::optional<SignerCertificate> own_signer = ReadOwnSigner();
+  if (!own_signer) {
+    LOG(ERROR) << "This program's own signature cannot be read";
+    return false;
+  }
+  if (own_signer->is_signed()) {
+    const SignerCheck check = own_signer->Check(file, path.value().c_str());
+    if (check != SignerCheck::kSameSigner) {
+      LOG(ERROR) << "Refusing " << path.AsUTF8() << ": it is "
+                 << SignerCertificate::Describe(check);
+      return false;
+    }
+  }
+  held_.push_back(std::move(file));
+  return true;
+}
+
+base::Process SignedProgramLauncher::Launch(
+    const base::CommandLine& command_line,
+    const base::ProcessLaunchOptions& options) {
+  if (held_.empty() || command_line.GetProgram() != program_) {
+    LOG(ERROR) << "Refusing to start a program that is not held: "
+               << command_line.GetProgram().AsUTF8();
+    return base::Process();
+  }
+  base::ProcessLaunchOptions started_only = options;
+  started_only.wait = false;
+  base::Process process =
+      base::LaunchProcessForCommandLine(command_line, started_only);
+  // Started (or not): its image is mapped, and its own host checks the
+  // library again before it maps it.
+  const DWORD launch_error = ::GetLastError();
+  held_.clear();
+  ::SetLastError(launch_error);
+  if (process.IsValid() && options.wait && !process.WaitForExit(nullptr))
+    PLOG(WARNING) << "Could not wait for " << program_.AsUTF8();
+  return process;
+}
+
+}  // namespace installer
