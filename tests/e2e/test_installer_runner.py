@@ -107,7 +107,7 @@ class Installation:
 @pytest.fixture
 def installation(build_dir, tmp_path, request):
     # A folder of its own per test: other test programs may run at once.
-    name = re.sub(r"[^A-Za-z0-9 ]", " ", request.node.name)
+    name = re.sub(r"[^A-Za-z0-9 ]", " ", request.node.name).strip()
     folder = f"C:\\Program Files\\Tarvo Runner {os.getpid()} {name}"
     result = Installation(build_dir, tmp_path, folder)
     yield result
@@ -267,12 +267,40 @@ def test_killed_front_end_ends_the_backend(installation):
     assert "Installation was interrupted" not in log
 
 
-def test_stale_interrupted_event_does_not_cancel_a_new_run(installation):
-    # Left signalled by an earlier run and still open somewhere.
-    holder = installation.hold_event(installation.event_name("InstallationInterrupted"))
+IPC_TOOL = "desktop/windows/installer/installer_ipc_tool.exe"
+
+
+# Each named object of a run, made first by another process (an event left
+# signalled, as an earlier run or anyone else could leave it): the run is
+# refused at once, naming the object, before any backend starts.
+@pytest.mark.parametrize("held, extra, diagnostic", [
+    ("InstallationInterrupted", ["--have-package"],
+     "Installation interruption event made by another process"),
+    ("PackageReady", [], "Package ready event made by another process"),
+    ("mailslot", ["--have-package"], "Installer mailslot made by another process"),
+], ids=["interrupted-event", "package-ready-event", "mailslot"])
+def test_object_made_first_elsewhere_refuses_the_run(installation, held, extra, diagnostic):
+    if held == "mailslot":
+        name = installation.mailslot_path()
+        holder = WineProcess(installation.build_dir, IPC_TOOL,
+                             installation.tmp_path / "holder.stderr", "receive",
+                             installation.canonical_folder(), "1")
+        installation.started.append(holder)
+        assert holder.read_line() == "ready"
+    else:
+        name = installation.event_name(held)
+        holder = installation.hold_event(name)
     installation.script("total 1", "step", "success")
-    front = installation.front_end("--have-package")
-    assert front.read_until("OnInstallerTerminated") == [
+
+    front = installation.front_end(*extra)
+    assert front.read_line() == f"OnError 37079 {name}|{diagnostic}"
+    assert front.read_line() == "started 0"
+    front.say("exit")
+    assert front.wait() == 0
+    assert installation.backend_record() == []
+
+    # Once the other process is gone, the folder's next run starts.
+    holder.stop()
+    again = installation.front_end("--have-package")
+    assert again.read_until("OnInstallerTerminated") == [
         "started 1", "OnTotalSteps 1", "OnStep", "OnSuccess", "OnInstallerTerminated 1"]
-    holder.say("done")
-    assert holder.wait() == 0

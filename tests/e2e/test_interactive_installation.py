@@ -21,6 +21,7 @@ from test_silent_installation import (HANG_GUARD, TREE_RUNNER, VERSIONS, downloa
                                       installed_tree, machine, package_tree, packages, pki,
                                       server)
 from test_installer_payload import make_installer
+from test_held_installer_objects import HELD_STRING, HELD_TEXT, hold_interrupted_event
 from update_server import FEEDBACK, PACKAGE
 from http_test_server import SILENT_BEFORE_HEADERS, Resource
 from wine_process import WineProcess
@@ -287,6 +288,31 @@ def test_second_front_end_on_the_folder_is_refused(build_dir, pki, packages, mac
     first.cancel()
     assert first.exit_code() == 1
     assert not machine.download_folder.exists()
+
+
+def test_event_made_first_by_another_process_shows_the_error_page(build_dir, pki, packages,
+                                                                  machine, server, start,
+                                                                  logs):
+    holder, name = hold_interrupted_event(build_dir, machine.tmp_path, machine.folder)
+    marker = Logs.marker()
+    installer = start(files.full_installer(build_dir, machine.tmp_path / "full", pki,
+                                           packages["current"][1],
+                                           autoupdate_url=server.autoupdate_url),
+                      marker).find_window()
+    try:
+        installer.wait_for_page("WELCOME")
+        installer.drive("click", ACCEPT)
+        state = installer.wait_for_page("ERROR", without={FULL_PACKAGE})
+        phase = installer.text(state, PHASE)
+        assert phase.startswith(HELD_TEXT.format(name)), phase
+        installer.screenshot("05_held_event")
+        installer.cancel()
+
+        assert installer.exit_code() == 1
+    finally:
+        holder.stop()
+    assert f'The run failed with error {HELD_STRING}: "{phase}"' in logs.one(marker)[1]
+    assert not machine.folder.exists()
 
 
 def test_corrupted_installer_offers_to_download_it_again(build_dir, pki, machine, start, logs,

@@ -30,7 +30,8 @@ class ChannelRecorder : public IpcReceiver::Delegate {
   explicit ChannelRecorder(const base::FilePath& install_folder)
       : receiver_(this) {
     observers_.AddObserver(&observer_);
-    EXPECT_TRUE(
+    EXPECT_EQ(
+        IpcReceiver::ConnectResult::kConnected,
         receiver_.Connect(InstallerObjectNames(install_folder).channel()));
   }
 

@@ -14,6 +14,7 @@
 #include "base/threading/lock.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
+#include "desktop/windows/installer/ipc/mailslot_name.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
@@ -72,21 +73,18 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
   if (!AcquireMutex(names.mutex()))
     return false;
 
-  VLOG(1) << "Installer mailslot name: " << base::WideToUtf8(names.channel());
-  if (!receiver_.Connect(names.channel())) {
-    ReportError(kStringInstallerError, "Could not connect to mailslot");
+  if (!ConnectReceiver(names.channel()))
     return false;
-  }
   base::CommandLine command_line = MakeBackendCommandLine(*settings);
 
   VLOG(1) << "Event name for interrupted installation: "
           << base::WideToUtf8(names.installation_interrupted_event());
-  interrupted_event_ = CreateResetEvent(names.installation_interrupted_event());
-  if (!interrupted_event_.IsValid()) {
-    ReportError(kStringInstallerError,
-                "Could not create installation interruption event");
+  interrupted_event_ = CreateOwnEvent(
+      names.installation_interrupted_event(),
+      {"Could not create installation interruption event",
+       "Installation interruption event made by another process"});
+  if (!interrupted_event_.IsValid())
     return false;
-  }
 
   if (!ChooseBackendProgram(names, &command_line))
     return false;
@@ -212,19 +210,40 @@ bool InstallerRunner::AcquireMutex(const std::wstring& name) {
   return false;
 }
 
-base::win::ScopedHandle InstallerRunner::CreateResetEvent(
-    const std::wstring& name) {
-  base::win::ScopedHandle event(
-      CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+bool InstallerRunner::ConnectReceiver(const std::wstring& channel) {
+  VLOG(1) << "Installer mailslot name: " << base::WideToUtf8(channel);
+  switch (receiver_.Connect(channel)) {
+    case IpcReceiver::ConnectResult::kConnected:
+      return true;
+    case IpcReceiver::ConnectResult::kMailslotExists:
+      ReportHeldObject(GetMailslotPath(channel),
+                       "Installer mailslot made by another process");
+      return false;
+    case IpcReceiver::ConnectResult::kThreadFailed:
+    case IpcReceiver::ConnectResult::kMailslotFailed:
+      break;
+  }
+  ReportError(kStringInstallerError, "Could not connect to mailslot");
+  return false;
+}
+
+// The backend stops, or goes on, on these events: one that another process
+// made first is that process's to signal, whatever state it is in now.
+base::win::ScopedHandle InstallerRunner::CreateOwnEvent(
+    const std::wstring& name,
+    const EventDiagnostics& diagnostics) {
+  const HANDLE created = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  const DWORD error = GetLastError();
+  base::win::ScopedHandle event(created);
   if (!event.IsValid()) {
-    PLOG(ERROR) << "CreateEventW failed";
+    LOG(ERROR) << "CreateEventW failed: "
+               << base::SystemErrorCodeToString(error);
+    ReportError(kStringInstallerError, diagnostics.not_created);
     return event;
   }
-  // An event that still exists keeps its state, and one left signalled by
-  // an earlier run would end or start this run's backend at once.
-  if (!ResetEvent(event.Get())) {
-    PLOG(ERROR) << "ResetEvent failed";
+  if (error == ERROR_ALREADY_EXISTS) {
     event.Close();
+    ReportHeldObject(name, diagnostics.made_elsewhere);
   }
   return event;
 }
@@ -238,12 +257,12 @@ bool InstallerRunner::ChooseBackendProgram(const InstallerObjectNames& names,
   }
   VLOG(1) << "Event name for package_ready: "
           << base::WideToUtf8(names.package_ready_event());
-  package_ready_event_ = CreateResetEvent(names.package_ready_event());
-  if (!package_ready_event_.IsValid()) {
-    ReportError(kStringInstallerError,
-                "Could not create package ready event");
+  package_ready_event_ = CreateOwnEvent(
+      names.package_ready_event(),
+      {"Could not create package ready event",
+       "Package ready event made by another process"});
+  if (!package_ready_event_.IsValid())
     return false;
-  }
   // Until the package is there, this executable does what needs no package.
   base::FilePath own_executable;
   if (!base::GetPathForKey(base::kExeFile, &own_executable)) {
@@ -342,6 +361,15 @@ void InstallerRunner::ReportError(int code, const char* diagnostic) {
   for (InstallerObserver& observer : observers_)
     observer.OnError({code, std::wstring(), diagnostic, 0});
   LOG(ERROR) << diagnostic;
+}
+
+// The user is told which object is held: the name tells the folder, and
+// support can find the program that holds it.
+void InstallerRunner::ReportHeldObject(const std::wstring& name,
+                                       const char* diagnostic) {
+  for (InstallerObserver& observer : observers_)
+    observer.OnError({kStringInstallerObjectHeld, name, diagnostic, 0});
+  LOG(ERROR) << diagnostic << ": " << base::WideToUtf8(name);
 }
 
 void InstallerRunner::FinishRun(bool exit_code_read, DWORD exit_code) {

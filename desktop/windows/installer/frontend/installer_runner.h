@@ -28,8 +28,9 @@ class Settings;
 
 // Runs an installation in a backend process on behalf of the front end:
 // takes the installation folder's installer mutex, creates the mailslot and
-// the events the backend waits on, launches the backend with the settings as
-// switches, tells it when the package has arrived, interrupts it on cancel,
+// the events the backend waits on (new: one that another process made first
+// refuses the run, as it could read the reports or signal the events),
+// launches the backend with the settings as switches, tells it when the package has arrived, interrupts it on cancel,
 // and replays to its observers everything the backend reports, ending with
 // `OnInstallerTerminated` once the backend process has ended: successful only
 // when the backend reported its success and exited with 0. Lives on the
@@ -79,12 +80,22 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   void AppendPackageSwitches(base::CommandLine* command_line);
   bool WatchBackend();
   bool AcquireMutex(const std::wstring& name);
-  // A manual-reset event, unsignalled whether or not it existed.
-  base::win::ScopedHandle CreateResetEvent(const std::wstring& name);
+  // Creates the mailslot; false after reporting why not.
+  bool ConnectReceiver(const std::wstring& channel);
+  struct EventDiagnostics {
+    const char* not_created;
+    const char* made_elsewhere;
+  };
+  // A manual-reset event that this run made, unsignalled; null after
+  // reporting why when it cannot be made or another process made it first.
+  base::win::ScopedHandle CreateOwnEvent(const std::wstring& name,
+                                         const EventDiagnostics& diagnostics);
   bool ChooseBackendProgram(const InstallerObjectNames& names,
                             base::CommandLine* command_line);
   bool LaunchBackend(base::CommandLine* command_line);
   void ReportError(int code, const char* diagnostic);
+  // A named object of the folder that another process made first.
+  void ReportHeldObject(const std::wstring& name, const char* diagnostic);
   void ReportInvalidFolder(const Settings& settings);
   // What a dead run's recovery in the folder could not undo.
   void ReportUnfinishedRecovery(const std::wstring& unfinished,

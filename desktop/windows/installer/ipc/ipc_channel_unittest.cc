@@ -21,6 +21,9 @@
 namespace installer {
 namespace {
 
+constexpr IpcReceiver::ConnectResult kConnected =
+    IpcReceiver::ConnectResult::kConnected;
+
 base::win::ScopedHandle OpenForWriting(const std::wstring& mailslot_path) {
   return base::win::ScopedHandle(CreateFileW(
       mailslot_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -51,7 +54,7 @@ class IpcChannelTest : public testing::Test, public IpcReceiver::Delegate {
   }
 
   void ConnectBothEnds() {
-    ASSERT_TRUE(receiver_.Connect(channel_));
+    ASSERT_EQ(kConnected, receiver_.Connect(channel_));
     WaitForMailslot(mailslot_path_);
     ASSERT_TRUE(sender_.Connect(channel_));
   }
@@ -101,12 +104,12 @@ TEST_F(IpcChannelTest, MessagesSentRightBeforeCloseArrive) {
 
 TEST_F(IpcChannelTest, ClosedReceiverLeavesNoHandleToItsMailslot) {
   // Closed at once: its thread still makes the mailslot, then deletes it.
-  ASSERT_TRUE(receiver_.Connect(channel_));
+  ASSERT_EQ(kConnected, receiver_.Connect(channel_));
   receiver_.Close();
   // Under Wine any handle left open would keep the name taken.
   ASSERT_FALSE(OpenForWriting(mailslot_path_).IsValid());
   // Closed while its thread waits in a read.
-  ASSERT_TRUE(receiver_.Connect(channel_));
+  ASSERT_EQ(kConnected, receiver_.Connect(channel_));
   WaitForMailslot(mailslot_path_);
   receiver_.Close();
   ASSERT_FALSE(OpenForWriting(mailslot_path_).IsValid());
@@ -120,7 +123,7 @@ TEST_F(IpcChannelTest, ClosedReceiverLeavesNoHandleToItsMailslot) {
 // The backend's last datagrams may still wait in the mailslot when its
 // process has ended: a flush is answered only after they were delivered.
 TEST_F(IpcChannelTest, FlushIsAnsweredAfterTheDatagramsWrittenBefore) {
-  ASSERT_TRUE(receiver_.Connect(channel_));
+  ASSERT_EQ(kConnected, receiver_.Connect(channel_));
   constexpr int kCount = 50;
   {
     base::win::ScopedHandle mailslot = OpenForWriting(mailslot_path_);
@@ -153,11 +156,36 @@ TEST_F(IpcChannelTest, FlushWithoutMailslotIsAnsweredToo) {
   receiver_.Flush(runner.QuitClosure());
   runner.Run();
   // And a flush still waiting when the receiver closes.
-  ASSERT_TRUE(receiver_.Connect(channel_));
+  ASSERT_EQ(kConnected, receiver_.Connect(channel_));
   base::LoopRunner second_runner;
   receiver_.Flush(second_runner.QuitClosure());
   receiver_.Close();
   second_runner.Run();
+}
+
+// Another process that made the mailslot first would read the backend's
+// reports, and a flush would wait for a marker that never comes back.
+TEST_F(IpcChannelTest, MailslotMadeFirstElsewhereIsRefused) {
+  base::win::ScopedHandle foreign(
+      CreateMailslotW(mailslot_path_.c_str(), 0, 0, nullptr));
+  ASSERT_TRUE(foreign.IsValid());
+
+  EXPECT_EQ(IpcReceiver::ConnectResult::kMailslotExists,
+            receiver_.Connect(channel_));
+  base::LoopRunner runner;
+  receiver_.Flush(runner.QuitClosure());
+  runner.Run();
+  DWORD next_size = 0;
+  ASSERT_TRUE(
+      GetMailslotInfo(foreign.Get(), nullptr, &next_size, nullptr, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(MAILSLOT_NO_MESSAGE), next_size);
+
+  // Gone, the name is free for a receiver of its own again.
+  foreign.Close();
+  ConnectBothEnds();
+  sender_.Send(MakeInstallerMessage(IPC_MESSAGE_STEP));
+  WaitForDatagrams(1);
+  EXPECT_EQ(std::vector<std::string>{"OnStep"}, observer_.calls());
 }
 
 }  // namespace

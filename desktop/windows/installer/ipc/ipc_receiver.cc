@@ -43,33 +43,41 @@ IpcReceiver::~IpcReceiver() {
   weak_source_.Invalidate();
 }
 
-bool IpcReceiver::Connect(const std::wstring& channel_name) {
+IpcReceiver::ConnectResult IpcReceiver::Connect(
+    const std::wstring& channel_name) {
   VLOG(1) << "Preparing to receive IPC on " << base::WideToUtf8(channel_name);
   base::ThreadStartOptions options;
   options.loop_type = base::MessageLoop::Type::kIO;
   if (!thread_.StartWithOptions(options)) {
     LOG(ERROR) << "Could not start IPC thread";
-    return false;
+    return ConnectResult::kThreadFailed;
   }
-  mailslot_path_ = GetMailslotPath(channel_name);
+  const std::wstring mailslot_path = GetMailslotPath(channel_name);
   // The backend is started right after this; its sender gives up for good
   // when the mailslot does not exist yet. The signal is given in the task
   // that creates the reader: a task posted after it could come behind the
   // reader's first blocking read, which may wait for ever.
   base::SyncEvent created(base::SyncEvent::ResetMode::kManual,
                           base::SyncEvent::InitialState::kNotSignaled);
+  ConnectResult result = ConnectResult::kThreadFailed;
   if (thread_.GetTaskRunner()->PostTask(
           FROM_HERE,
           base::Bind(
               [](IpcReceiver* receiver, const std::wstring& path,
-                 base::SyncEvent* event) {
-                receiver->CreateReader(path);
+                 ConnectResult* result, base::SyncEvent* event) {
+                *result = receiver->CreateReader(path);
                 event->Signal();
               },
-              this, mailslot_path_, &created))) {
+              this, mailslot_path, &result, &created))) {
     created.Wait();
   }
-  return true;
+  if (result != ConnectResult::kConnected) {
+    // A flush must not write into a mailslot that is not this receiver's.
+    thread_.Stop();
+    return result;
+  }
+  mailslot_path_ = mailslot_path;
+  return result;
 }
 
 void IpcReceiver::Flush(base::Closure done) {
@@ -99,28 +107,32 @@ void IpcReceiver::Close() {
   }
 }
 
-void IpcReceiver::CreateReader(const std::wstring& mailslot_path) {
+IpcReceiver::ConnectResult IpcReceiver::CreateReader(
+    const std::wstring& mailslot_path) {
   VLOG(1) << "Creating mailslot " << base::WideToUtf8(mailslot_path);
   base::win::ScopedHandle mailslot(
       CreateMailslotW(mailslot_path.c_str(), kMaxInstallerMessageSize,
                       MAILSLOT_WAIT_FOREVER, nullptr));
   if (!mailslot.IsValid()) {
+    const DWORD error = GetLastError();
     PLOG(ERROR) << "Failed creating " << base::WideToUtf8(mailslot_path);
-    return;
+    return error == ERROR_ALREADY_EXISTS ? ConnectResult::kMailslotExists
+                                         : ConnectResult::kMailslotFailed;
   }
   reader_ = std::make_unique<MailslotReader>(
       std::move(mailslot), base::Bind<void(const base::BinaryWriter&)>(
                                &IpcReceiver::OnDatagram, this));
   if (reader_->StartOverlappedReads())
-    return;
+    return ConnectResult::kConnected;
   // Wine: the mailslot cannot join the completion port. Its reads then block
   // this thread, and closing must be able to wake it.
   VLOG(1) << "Reading the mailslot with blocking reads";
   if (!wake_up_.Arm(mailslot_path)) {
     reader_.reset();
-    return;
+    return ConnectResult::kMailslotFailed;
   }
   reader_->StartBlockingReads();
+  return ConnectResult::kConnected;
 }
 
 void IpcReceiver::DeleteReader() {

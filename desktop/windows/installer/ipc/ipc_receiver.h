@@ -37,16 +37,27 @@ class IpcReceiver {
     virtual ~Delegate() = default;
   };
 
+  // What `Connect` came to. Only a mailslot this receiver made itself is
+  // read: one that another process made first would take the backend's
+  // reports, and the run would wait for ever for their end.
+  enum class ConnectResult {
+    kConnected,
+    kThreadFailed,
+    // Another process made the mailslot first.
+    kMailslotExists,
+    kMailslotFailed,
+  };
+
   explicit IpcReceiver(Delegate* delegate);
   IpcReceiver(const IpcReceiver&) = delete;
   IpcReceiver& operator=(const IpcReceiver&) = delete;
   ~IpcReceiver();
 
   // Starts the IPC thread and has it create the mailslot of `channel_name`
-  // before returning, so that a sender started afterwards finds it. False
-  // (logged) when the thread cannot start; a mailslot that cannot be
-  // created is only logged, and nothing is delivered then.
-  bool Connect(const std::wstring& channel_name);
+  // before returning, so that a sender started afterwards finds it. Any
+  // result but kConnected (logged) leaves the receiver closed, and nothing
+  // is delivered then.
+  [[nodiscard]] ConnectResult Connect(const std::wstring& channel_name);
   // Runs `done` on the owner thread once every datagram that the mailslot
   // holds now has reached the delegate: a sender that has ended may have
   // left datagrams that the IPC thread has not read yet. Without a mailslot
@@ -60,7 +71,7 @@ class IpcReceiver {
 
  private:
   // On the IPC thread.
-  void CreateReader(const std::wstring& mailslot_path);
+  ConnectResult CreateReader(const std::wstring& mailslot_path);
   void DeleteReader();
   void OnDatagram(const base::BinaryWriter& datagram);
 

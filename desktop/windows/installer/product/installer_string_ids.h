@@ -70,6 +70,8 @@ enum InstallerString : int {
   kStringUninstallerError = 37056,
   // The folder's installer mutex is taken.
   kStringAnotherInstaller = 37057,
+  // "$1": the folder's mailslot or event that another program made first.
+  kStringInstallerObjectHeld = 37079,
   kStringInvalidLocation = 37058,
   kStringCreateFolderFailed = 37059,
   kStringNoPrivileges = 37060,

@@ -145,8 +145,10 @@ int Receive(const std::wstring& folder, int count) {
   installer::IpcReceiver receiver(&delegate);
   const std::wstring channel =
       installer::MakeInstallerChannelName(base::FilePath(folder));
-  if (!receiver.Connect(channel))
+  if (receiver.Connect(channel) !=
+      installer::IpcReceiver::ConnectResult::kConnected) {
     return 1;
+  }
   // The mailslot is made on the receiver's own thread.
   while (!OpenMailslot(installer::GetMailslotPath(channel)).IsValid())
     Sleep(1);
