@@ -156,6 +156,8 @@ bool WinInetDownloader::CheckUrl(const std::wstring& url, UrlParts* parts) {
 }
 
 void WinInetDownloader::ResetProgress() {
+  started_at_ = base::TickTime::Now();
+  bytes_read_ = 0;
   expected_size_ = 0;
   bytes_received_ = 0;
   chunk_start_ = 0;
@@ -271,6 +273,7 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts,
   context->OnHandleMade();
   request_context_ = std::move(context);
   request_.Set(request);
+  redirects_ = 0;
 
   VLOG(1) << (is_post ? "Sending POST request" : "Sending GET request");
   // Before sending: the request's completion may arrive on a WinINet thread
@@ -391,6 +394,10 @@ bool WinInetDownloader::WriteBlock(const char* data, size_t count) {
     return false;
   if (writer_->Write(data, count))
     return true;
+  if (writer_->exceeded_size_limit()) {
+    AppendError(base::FormatString("Response larger than the limit of %lld bytes",
+                                   static_cast<long long>(writer_->size_limit())));
+  }
   write_error_ = writer_->write_error();
   return false;
 }

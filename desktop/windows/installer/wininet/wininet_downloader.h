@@ -17,6 +17,7 @@
 #include "base/task_runner.h"
 #include "base/threading/atomic_flag.h"
 #include "base/threading/lock.h"
+#include "base/time/tick_time.h"
 #include "base/time/time_delta.h"
 #include "base/timer/timer.h"
 #include "base/weak_reference.h"
@@ -38,10 +39,13 @@ struct UrlParts;
 // streams the body into a `ResponseWriter`. Retries after connectivity and
 // gateway errors, resumes interrupted transfers with a byte range, asks for
 // proxy credentials through the UI delegate and talks only to the allowed
-// hosts. Lives on the thread that starts it, which must run a message loop:
-// every continuation of a download is posted there, and there it watches
-// for a server gone silent, since WinINet's asynchronous reads do not time
-// out by themselves.
+// hosts. Every download ends: a request follows a bounded number of
+// redirects, a body larger than its writer's limit fails, and so does a
+// transfer that trickles or outlasts its time limit. Lives on the thread
+// that starts it, which must run a message loop: every continuation of a
+// download is posted there, and there it watches for a server gone silent
+// or slow, since WinINet's asynchronous reads do not time out by
+// themselves.
 class WinInetDownloader {
  public:
   enum State {
@@ -92,7 +96,8 @@ class WinInetDownloader {
   }
   // How long connecting, sending and each wait for data may take before the
   // connection counts as dropped (60 s): an attempt that sees no progress
-  // for that long is given up and resumed. Only tests shorten it.
+  // for that long is given up and resumed. It is also the window over which
+  // a body must bring its least number of bytes. Only tests shorten it.
   void set_timeout(base::TimeDelta timeout) { timeout_ = timeout; }
 
   // Whether `host` is one of `suffixes` or lies inside one of them, ignoring
@@ -135,8 +140,13 @@ class WinInetDownloader {
   void OnProxyCredentials(uint32_t download_id, int result);
   void WatchForSilence(uint32_t download_id);
   void CheckForSilence(uint32_t download_id);
+  // These end the download, with the reason recorded, when it has run past
+  // its time limit or its body came too slowly over the last window.
+  bool EndIfPastTimeLimit(uint32_t download_id);
+  bool EndIfTooSlow(uint32_t download_id);
   // Any thread.
   void NoteActivity();
+  void StartProgressWindow();
 
   // On WinINet's threads, through the context of the handle called back
   // for, while that context is attached (wininet_downloader_response.cc).
@@ -149,6 +159,8 @@ class WinInetDownloader {
                          HINTERNET handle,
                          DWORD error);
   void OnRedirect(const std::wstring& url);
+  // Whether the writer takes a body of `size` bytes; records why not.
+  bool FitsSizeLimit(int64_t size);
   void HandleRequestCompletion(WinInetHandleContext* context, HINTERNET handle);
   bool HandleInitialCompletion(HINTERNET handle);
   bool AcceptPartialContent(HINTERNET handle);
@@ -219,11 +231,20 @@ class WinInetDownloader {
   // whether it waits on the user rather than on the server.
   std::atomic<int64_t> last_activity_{0};
   std::atomic<bool> awaiting_credentials_{false};
+  // The redirects the current request has followed.
+  std::atomic<int> redirects_{0};
+  // Every body byte read in this download, restarts and resumes included,
+  // and where the current window of the slowness watch began (TickTime's
+  // value, and that count then).
+  std::atomic<int64_t> bytes_read_{0};
+  std::atomic<int64_t> window_start_{0};
+  std::atomic<int64_t> window_start_bytes_{0};
 
   // Owner thread only.
   int retry_count_ = 0;
   int retries_without_data_ = 0;
   int retry_limit_ = 600;
+  base::TickTime started_at_;
   base::Timer silence_timer_{false, false};
 
   mutable base::Lock error_lock_;

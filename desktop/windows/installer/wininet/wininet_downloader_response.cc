@@ -39,6 +39,10 @@ constexpr DWORD kReadConnectivityErrors[] = {ERROR_INTERNET_TIMEOUT,
                                              ERROR_INTERNET_CONNECTION_ABORTED,
                                              ERROR_INTERNET_CONNECTION_RESET};
 
+// Redirects one request may follow: a loop of them never ends by itself,
+// and WinINet sets no limit of its own (Wine's follows them for ever).
+constexpr int kMaxRedirects = 10;
+
 constexpr int kGatewayStatuses[] = {HTTP_STATUS_BAD_GATEWAY,
                                     HTTP_STATUS_SERVICE_UNAVAIL,
                                     HTTP_STATUS_GATEWAY_TIMEOUT};
@@ -139,7 +143,11 @@ void WinInetDownloader::OnRedirect(const std::wstring& url) {
   VLOG(1) << "Redirect occured";
   observer_->OnRedirect(url);
   UrlParts parts;
-  if (!CrackUrl(url, &parts)) {
+  if (++redirects_ > kMaxRedirects) {
+    AppendError(base::FormatString("Too many redirects (more than %d), last to %s",
+                                   kMaxRedirects,
+                                   base::WideToUtf8(url).c_str()));
+  } else if (!CrackUrl(url, &parts)) {
     AppendError(base::FormatString("Redirect URL failed to parse %s",
                                    base::WideToUtf8(url).c_str()));
   } else if (!IsDomainAllowed(allowed_host_suffixes_, parts.host)) {
@@ -209,9 +217,15 @@ bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
              !AcceptPartialContent(handle)) {
     return false;
   }
+  if ((status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) &&
+      !FitsSizeLimit(expected_size_)) {
+    PostFailure();
+    return false;
+  }
   if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
     // Accepting a response does not forgive earlier retries: a server that
     // answers and then drops every connection must still run out of them.
+    StartProgressWindow();
     state_ = RECEIVING;
     LOG(INFO) << "Downloader state: " << state_.load();
     return true;
@@ -229,6 +243,23 @@ bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
       "Request completed with an unexpected HTTP status %d",
       static_cast<int>(status)));
   PostFailure();
+  return false;
+}
+
+bool WinInetDownloader::FitsSizeLimit(int64_t size) {
+  int64_t limit = 0;
+  {
+    base::AutoLock hold(writer_lock_);
+    if (writer_finished_)
+      return true;
+    limit = writer_->size_limit();
+  }
+  // A declared size past the limit fails before any of the body comes.
+  if (size <= limit)
+    return true;
+  AppendError(base::FormatString(
+      "Response of %lld bytes is larger than the limit of %lld bytes",
+      static_cast<long long>(size), static_cast<long long>(limit)));
   return false;
 }
 
@@ -334,6 +365,7 @@ void WinInetDownloader::HandleCompletionInProgress(
         PostFailure();
         return;
       }
+      bytes_read_ += *last_read;
       const int64_t total = bytes_received_ += *last_read;
       VLOG(2) << "Downloaded size: " << total;
       PostCurrentProgress();
