@@ -368,3 +368,83 @@ def test_proxy_asking_for_credentials(server, download, replies, prompts, log_li
     # The proxy sends no X-Served-By: an absent header is recorded empty.
     assert all(chunk["headers"]["X-Served-By"] == "" for chunk in result["chunks"])
     assert server.requests == []
+
+
+# Every download ends, whatever the server does. The bounds themselves are
+# constants of the downloader; these show each one ends its case.
+@pytest.mark.parametrize("hops, completes", [(1, True), (10, True), (11, False)])
+def test_a_request_follows_at_most_ten_redirects(server, download, hops, completes):
+    server.add("/final", Resource(b"final body"))
+    targets = [server.url(f"/hop{i}") for i in range(1, hops)] + [server.url("/final")]
+    for i, target in enumerate(targets):
+        server.add(f"/hop{i}", Resource(statuses=[302] * 100, location=target))
+    results, log = download(server.url("/hop0"))
+
+    (result,) = results
+    assert result["completions"] == 1
+    if completes:
+        assert result["state"] == COMPLETED and result["body"] == "final body", result["errors"]
+        return
+    assert result["state"] == FAILED
+    assert result["errors"] == f"Too many redirects (more than 10), last to {targets[10]}\n"
+    assert result["body"] == ""
+
+
+def test_redirect_loop_fails_as_too_many_redirects(server, download):
+    server.add("/a", Resource(statuses=[302] * 1000, location=server.url("/b")))
+    server.add("/b", Resource(statuses=[302] * 1000, location=server.url("/a")))
+    results, log = download(server.url("/a"), "--retry-limit=3")
+
+    (result,) = results
+    assert result["state"] == FAILED and result["completions"] == 1
+    assert result["errors"].startswith("Too many redirects (more than 10)")
+    # Not retried: the same loop would come again. (Wine's WinINet goes on
+    # following the loop on its own thread after the request is closed, as
+    # it does after a refused redirect; none of it reaches the download.)
+    assert result["retry_count"] == 0 and result["body"] == ""
+
+
+LIMIT = 4 * 1024 * 1024
+
+
+@pytest.mark.parametrize("resource, options, error", [
+    (Resource(endless=True), [], f"Response larger than the limit of {LIMIT} bytes\n"),
+    (Resource(endless=True), ["--discard"], f"Response larger than the limit of {LIMIT} bytes\n"),
+    (Resource(b"short", declared_length=LIMIT + 1), [],
+     f"Response of {LIMIT + 1} bytes is larger than the limit of {LIMIT} bytes\n"),
+    (Resource(b"y" * LIMIT), [], ""),
+], ids=["endless_string", "endless_discarded", "declared_too_large", "at_the_limit"])
+def test_an_answer_stops_at_its_writers_size_limit(server, download, resource, options, error):
+    server.add("/answer", resource)
+    results, log = download(server.url("/answer"), "--retry-limit=3", *options)
+
+    (result,) = results
+    assert result["errors"] == error
+    assert result["completions"] == 1
+    if not error:
+        assert result["state"] == COMPLETED and result["size"] == LIMIT
+        return
+    assert result["state"] == FAILED and result["retry_count"] == 0
+    assert result["size"] <= LIMIT
+    # The server saw the client go (or never had to send the body).
+    assert len(server.requests) == 1
+
+
+# The least a body must bring is 4 KiB per window of the time-out, here
+# shortened to 2 s as the silence tests do.
+@pytest.mark.parametrize("block, completes", [(10, False), (256, True)],
+                         ids=["trickle", "slow_but_moving"])
+def test_a_trickling_body_fails_and_a_slow_one_completes(server, download, block, completes):
+    data = os.urandom(64 * 1024)
+    server.add("/trickle.bin", Resource(data, block=block, delay=0.05))
+    results, log = download(server.url("/trickle.bin"), "--timeout-ms=2000", "--retry-limit=3")
+
+    (result,) = results
+    assert result["completions"] == 1
+    if completes:
+        assert result["state"] == COMPLETED and result["sha256"] == sha256(data), result["errors"]
+        return
+    assert result["state"] == FAILED and result["retry_count"] == 0
+    assert result["errors"].startswith("Download too slow: "), result["errors"]
+    assert result["errors"].endswith(" ms, fewer than 4096\n")
+    assert len(server.requests) == 1
