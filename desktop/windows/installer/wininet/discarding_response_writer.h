@@ -9,7 +9,8 @@ namespace installer {
 // bounded, so that an endless answer ends the request.
 class DiscardingResponseWriter : public ResponseWriter {
  public:
-  DiscardingResponseWriter() : ResponseWriter(kMaxAnswerSize) {}
+  explicit DiscardingResponseWriter(int64_t size_limit = kMaxAnswerSize)
+      : ResponseWriter(size_limit) {}
 
   void Finish() override {}
 
