@@ -12,8 +12,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/wininet/content_range.h"
 #include "desktop/windows/installer/wininet/download_observer.h"
+#include "desktop/windows/installer/wininet/redirect_target.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
-#include "desktop/windows/installer/wininet/url_parts.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 #include "desktop/windows/installer/wininet/wininet_error_text.h"
 #include "desktop/windows/installer/wininet/wininet_handle_context.h"
@@ -38,10 +38,6 @@ constexpr DWORD kReadConnectivityErrors[] = {ERROR_INTERNET_TIMEOUT,
                                              ERROR_INTERNET_NAME_NOT_RESOLVED,
                                              ERROR_INTERNET_CONNECTION_ABORTED,
                                              ERROR_INTERNET_CONNECTION_RESET};
-
-// Redirects one request may follow: a loop of them never ends by itself,
-// and WinINet sets no limit of its own (Wine's follows them for ever).
-constexpr int kMaxRedirects = 10;
 
 constexpr int kGatewayStatuses[] = {HTTP_STATUS_BAD_GATEWAY,
                                     HTTP_STATUS_SERVICE_UNAVAIL,
@@ -109,10 +105,6 @@ void WinInetDownloader::OnStatus(WinInetHandleContext* context,
                         result->dwResult ? ERROR_SUCCESS : result->dwError);
       break;
     }
-    case INTERNET_STATUS_REDIRECT:
-      if (information)
-        OnRedirect(static_cast<const wchar_t*>(information));
-      break;
     default:
       break;
   }
@@ -139,33 +131,6 @@ void WinInetDownloader::OnRequestComplete(WinInetHandleContext* context,
   }
 }
 
-void WinInetDownloader::OnRedirect(const std::wstring& url) {
-  VLOG(1) << "Redirect occured";
-  observer_->OnRedirect(url);
-  UrlParts parts;
-  if (++redirects_ > kMaxRedirects) {
-    AppendError(base::FormatString("Too many redirects (more than %d), last to %s",
-                                   kMaxRedirects,
-                                   base::WideToUtf8(url).c_str()));
-  } else if (!CrackUrl(url, &parts)) {
-    AppendError(base::FormatString("Redirect URL failed to parse %s",
-                                   base::WideToUtf8(url).c_str()));
-  } else if (!IsDomainAllowed(allowed_host_suffixes_, parts.host)) {
-    AppendError(base::FormatString("Redirect URL is disallowed %s",
-                                   base::WideToUtf8(url).c_str()));
-  } else {
-    return;
-  }
-  // Nothing of this transfer is handled any more: WinINet may still follow
-  // the redirect (Wine does) and complete the closed request, and what that
-  // brings must not reach the writer. Closing the handles here, once, stops
-  // the transfer; the owner's Terminate then finds nothing left to close.
-  cancelled_->Set();
-  request_.Close();
-  connection_.Close();
-  PostFailure();
-}
-
 void WinInetDownloader::HandleRequestCompletion(WinInetHandleContext* context,
                                                 HINTERNET handle) {
   switch (state_.load()) {
@@ -190,6 +155,15 @@ bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
     AppendError("Could not obtain HTTP response code", ::GetLastError());
     PostFailure();
     return false;
+  }
+  // A hop is no answer of its own to the observer: the chunk records the
+  // answer at the end of the redirects, as it would without them.
+  if (IsRedirectStatus(static_cast<int>(status))) {
+    const std::wstring location = QueryHeader(handle, L"Location");
+    if (!location.empty()) {
+      PostRedirect(static_cast<int>(status), location);
+      return false;
+    }
   }
   observer_->OnHttpStatus(static_cast<int>(status));
   for (const wchar_t* name : kRecordedHeaders)

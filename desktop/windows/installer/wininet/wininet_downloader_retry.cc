@@ -101,7 +101,7 @@ void WinInetDownloader::ResumeDownload(uint32_t download_id) {
     observer_->OnChunkStart(static_cast<int>(bytes));
   observer_->OnRetry(retry_count_);
   chunk_start_ = bytes;
-  if (!OpenRequest(parts, range)) {
+  if (!BeginRequest(parts, range)) {
     LOG(ERROR) << "Could not resume downloading";
     OnDownloadFailed(download_id);
   }
