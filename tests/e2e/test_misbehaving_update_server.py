@@ -103,12 +103,16 @@ def test_partner_programs_are_placed_only_when_signed(build_dir, pki, packages, 
     assert not machine.download_folder.exists()
 
 
+# The package's address answers with a redirect, absolute or relative to it.
+@pytest.mark.parametrize("location", [PACKAGE, "../../packages/tarvo_installer.exe", None],
+                         ids=["path", "relative", "absolute"])
 def test_one_redirect_to_the_package_installs(build_dir, pki, packages, downloads, machine,
-                                              server):
+                                              server, location):
     server.offer(downloads["current"])
-    server.http.add("/moved", Resource(statuses=[302] * 10, location=server.url(PACKAGE)))
+    server.http.add("/latest/x64/moved", Resource(statuses=[302] * 10,
+                                                  location=location or server.url(PACKAGE)))
     server.offer(downloads["current"], reply={
-        "installer": server.url("/moved"),
+        "installer": server.url("/latest/x64/moved"),
         "installer_checksum": hashlib.sha256(downloads["current"]).hexdigest()})
 
     assert machine.run(online(build_dir, machine, pki, server)) == 0
@@ -117,6 +121,7 @@ def test_one_redirect_to_the_package_installs(build_dir, pki, packages, download
         packages["current"][0], VERSIONS["current"], online=True)
     (report,) = server.reports()
     assert report["installation_success"] == 1
+    assert len(server.requests_to("/latest/x64/moved")) == len(server.package_requests()) == 1
 
 
 def test_redirect_loop_fails_the_fetch_with_its_reason(build_dir, pki, downloads, machine,
@@ -125,7 +130,7 @@ def test_redirect_loop_fails_the_fetch_with_its_reason(build_dir, pki, downloads
         "installer": server.url("/loop/a"),
         "installer_checksum": hashlib.sha256(downloads["current"]).hexdigest()})
     server.http.add("/loop/a", Resource(statuses=[302] * 10**6, location=server.url("/loop/b")))
-    server.http.add("/loop/b", Resource(statuses=[302] * 10**6, location=server.url("/loop/a")))
+    server.http.add("/loop/b", Resource(statuses=[302] * 10**6, location="a"))
 
     assert machine.run(online(build_dir, machine, pki, server)) == 1
 
@@ -134,9 +139,12 @@ def test_redirect_loop_fails_the_fetch_with_its_reason(build_dir, pki, downloads
     assert report["failure_reason"] == "Fetcher error"
     assert [fetch["result"] for fetch in report["fetches"]] == ["download_failed"] * 3
     for fetch in report["fetches"]:
-        assert fetch["failure_reason"].startswith(
-            "Failed downloading the Tarvo package\nToo many redirects (more than 10), last to "
-        ), fetch["failure_reason"]
+        assert fetch["failure_reason"] == (
+            "Failed downloading the Tarvo package\n"
+            f"Too many redirects (more than 10), last to {server.url('/loop/b')}\n")
+    # Each of the three attempts: its first request and ten hops, no more.
+    loop = [request.path for request in server.http.requests if request.path.startswith("/loop/")]
+    assert loop == (["/loop/a", "/loop/b"] * 5 + ["/loop/a"]) * 3
 
 
 # A package that comes at one byte a second keeps the silence watch content;
