@@ -2,7 +2,8 @@
 the behaviours a download client must survive: byte ranges (206), answers
 that ignore a range, partial answers from the wrong byte or without
 Content-Range, status sequences (503 then 200), redirects, a connection
-dropped at a chosen byte, a connection that goes silent, a slow body; and a
+dropped at a chosen byte, a connection that goes silent, a slow body, a
+body that never ends or is smaller than it claims; and a
 proxy that asks for
 credentials (407). Every request is recorded as the server saw it, the path
 exactly as it came on the request line.
@@ -55,6 +56,9 @@ class Resource:
     delay: seconds to wait before each block of the body.
     block: size of those blocks.
     headers: extra response headers.
+    endless: serve `data` (or zeros) over and over, without Content-Length,
+        until the client goes away or the server closes.
+    declared_length: the Content-Length to send instead of the body's.
     """
     data: bytes = b""
     statuses: List[int] = field(default_factory=list)
@@ -68,6 +72,8 @@ class Resource:
     delay: float = 0.0
     block: int = BLOCK
     headers: dict = field(default_factory=dict)
+    endless: bool = False
+    declared_length: Optional[int] = None
 
 
 @dataclass
@@ -202,6 +208,9 @@ class HttpTestServer:
         self._finish(request, "complete", len(body))
 
     def _send_body(self, handler, request, resource, number):
+        if resource.endless:
+            self._send_endless(handler, request, resource)
+            return
         data = resource.data
         first = 0
         ranged = handler.headers.get("Range")
@@ -220,7 +229,9 @@ class HttpTestServer:
         request.first_byte = first
         request.status = 206 if first or (ranged and not resource.ignore_range) else 200
         handler.send_response(request.status)
-        handler.send_header("Content-Length", str(len(data) - first))
+        handler.send_header("Content-Length", str(len(data) - first
+                                                  if resource.declared_length is None
+                                                  else resource.declared_length))
         handler.send_header("X-Served-By", "http-test-server")
         if request.status == 206 and resource.label_parts:
             handler.send_header("Content-Range",
@@ -254,6 +265,26 @@ class HttpTestServer:
             return
         self._break_connection(handler, resource.reset)
         self._finish(request, "dropped", position - first)
+
+    def _send_endless(self, handler, request, resource):
+        request.status = 200
+        handler.send_response(200)
+        handler.send_header("Connection", "close")
+        handler.end_headers()
+        handler.close_connection = True
+        block = resource.data or bytes(resource.block)
+        sent = 0
+        try:
+            while not self._closing.is_set():
+                if resource.delay:
+                    time.sleep(resource.delay)
+                handler.wfile.write(block)
+                sent += len(block)
+            handler.wfile.flush()
+        except OSError:
+            self._finish(request, "aborted", sent)
+            return
+        self._finish(request, "complete", sent)
 
     def _hold_silent(self, handler, request, sent):
         try:

@@ -279,10 +279,29 @@ def test_redirect_to_a_refused_host_fails_and_delivers_nothing(server, download)
     assert refused["state"] == FAILED and refused["completions"] == 1
     assert refused["errors"] == f"Redirect URL is disallowed {target}\n"
     assert refused["chunks"][0]["redirected_url"] == target
-    # Wine still follows the redirect after its request was closed in the
-    # redirect notice; what comes back is dropped, never written.
     assert refused["body"] == ""
     assert after["state"] == COMPLETED and after["body"] == "second answer"
+    # The refused host never hears of the download.
+    assert [request.path for request in server.requests] == ["/moved", "/moved"]
+
+
+# What no HTTP download may be sent to, whatever hosts it may talk to: a
+# local or network file, another scheme.
+@pytest.mark.parametrize("location", [
+    "file:///C:/windows/win.ini",
+    "\\\\127.0.0.1\\share\\package.exe",
+    "/\\127.0.0.1/share/package.exe",
+    "ftp://127.0.0.1/package.exe",
+], ids=["file", "unc", "unc_after_a_slash", "ftp"])
+def test_redirect_out_of_http_is_refused(server, download, location):
+    server.add("/moved", Resource(statuses=[302], location=location))
+    results, log = download(server.url("/moved"), "--retry-limit=3")
+
+    (result,) = results
+    assert result["state"] == FAILED and result["completions"] == 1
+    assert result["errors"].startswith("Redirect URL is disallowed "), result["errors"]
+    assert result["retry_count"] == 0 and result["body"] == ""
+    assert [request.path for request in server.requests] == ["/moved"]
 
 
 def test_allowed_redirect_is_followed(server, download):
@@ -294,6 +313,62 @@ def test_allowed_redirect_is_followed(server, download):
     assert result["state"] == COMPLETED, result["errors"]
     assert result["body"] == "final body"
     assert result["chunks"][0]["redirected_url"] == server.url("/final")
+    # The chunk records the answer that brought the body.
+    assert result["chunks"][0]["http_status"] == 200
+    assert [request.path for request in server.requests] == ["/first", "/final"]
+
+
+# Each hop asks where the Location leads, resolved against the URL that
+# answered; a POST stays one only through 307 and 308.
+@pytest.mark.parametrize("status, location, body, method, path", [
+    (302, "/final?from=302", "", "GET", "/final?from=302"),
+    (301, "final", "", "GET", "/dir/final"),
+    (302, "../final?q=a%2Bb", "", "GET", "/final?q=a%2Bb"),
+    (303, "/final", "report", "GET", "/final"),
+    (302, "//127.0.0.1:{port}/final", "report", "GET", "/final"),
+    (307, "../final", "report", "POST", "/final"),
+    (308, "http://127.0.0.1:{port}/final", "report", "POST", "/final"),
+])
+def test_redirect_methods_and_relative_locations(server, download, status, location, body,
+                                                 method, path):
+    server.add("/final", Resource(b"final body"))
+    server.add("/dir/final", Resource(b"final body"))
+    server.add("/dir/first", Resource(statuses=[status],
+                                      location=location.format(port=server.port)))
+    results, log = download(server.url("/dir/first"), *([f"--body={body}"] if body else []),
+                            "--allow=127.0.0.1")
+
+    (result,) = results
+    assert result["state"] == COMPLETED, result["errors"]
+    assert result["body"] == "final body"
+    assert result["chunks"][0]["redirected_url"] == server.url(path)
+    first, second = server.requests
+    assert first.method == ("POST" if body else "GET")
+    assert (second.method, second.path) == (method, path)
+    assert second.body == (body.encode() if method == "POST" else b"")
+
+
+# A resume asks the first URL again and takes every hop with its range; a
+# whole answer to it at the end of the hops still restarts the file.
+@pytest.mark.parametrize("ignore_range, statuses", [(False, 206), (True, 200)],
+                         ids=["part", "whole_again"])
+def test_resume_follows_the_redirect_with_its_range(server, download, tmp_path, ignore_range,
+                                                   statuses):
+    data = os.urandom(2 * MB)
+    server.add("/latest", Resource(statuses=[302] * 10, location="/files/package.bin"))
+    server.add("/files/package.bin", Resource(
+        data, ignore_range=ignore_range, reset=False,
+        drop_at=lambda number, first: 700_000 if number == 0 else None))
+    results, log = download(server.url("/latest"),
+                            f"--out={windows_path(tmp_path / 'package.bin')}")
+
+    (result,) = results
+    assert result["state"] == COMPLETED, result["errors"]
+    assert (tmp_path / "package.bin").read_bytes() == data
+    assert [(request.path, request.headers.get("Range"), request.status)
+            for request in server.requests] == [
+        ("/latest", None, 302), ("/files/package.bin", None, 200),
+        ("/latest", "bytes=700000-", 302), ("/files/package.bin", "bytes=700000-", statuses)]
 
 
 def test_stop_during_a_transfer_leaves_nothing_behind(server, download, tmp_path):
@@ -368,3 +443,92 @@ def test_proxy_asking_for_credentials(server, download, replies, prompts, log_li
     # The proxy sends no X-Served-By: an absent header is recorded empty.
     assert all(chunk["headers"]["X-Served-By"] == "" for chunk in result["chunks"])
     assert server.requests == []
+
+
+# Every download ends, whatever the server does. The bounds themselves are
+# constants of the downloader; these show each one ends its case.
+# On the wire: the first request and at most ten hops, then nothing more.
+@pytest.mark.parametrize("hops, completes", [(1, True), (10, True), (11, False)])
+def test_a_request_follows_at_most_ten_redirects(server, download, hops, completes):
+    server.add("/final", Resource(b"final body"))
+    targets = [server.url(f"/hop{i}") for i in range(1, hops)] + [server.url("/final")]
+    for i, target in enumerate(targets):
+        server.add(f"/hop{i}", Resource(statuses=[302] * 100, location=target))
+    results, log = download(server.url("/hop0"))
+
+    (result,) = results
+    assert result["completions"] == 1
+    paths = [request.path for request in server.requests]
+    if completes:
+        assert result["state"] == COMPLETED and result["body"] == "final body", result["errors"]
+        assert paths == [f"/hop{i}" for i in range(hops)] + ["/final"]
+        return
+    assert result["state"] == FAILED
+    assert result["errors"] == f"Too many redirects (more than 10), last to {targets[10]}\n"
+    assert result["body"] == ""
+    assert paths == [f"/hop{i}" for i in range(11)]
+
+
+def test_redirect_loop_fails_as_too_many_redirects(server, download):
+    server.add("/a", Resource(statuses=[302] * 1000, location=server.url("/b")))
+    server.add("/b", Resource(statuses=[302] * 1000, location="/a"))
+    # Twice on one downloader: the loop must not go on behind the first
+    # download's end, nor stand in the way of the second.
+    results, log = download(server.url("/a"), "--retry-limit=3", "--repeat=2")
+
+    for result in results:
+        assert result["state"] == FAILED and result["completions"] == 1
+        assert result["errors"] == \
+            f"Too many redirects (more than 10), last to {server.url('/b')}\n"
+        # Not retried: the same loop would come again.
+        assert result["retry_count"] == 0 and result["body"] == ""
+    # Each download: the first request and ten hops.
+    assert [request.path for request in server.requests] == (["/a", "/b"] * 5 + ["/a"]) * 2
+
+
+LIMIT = 4 * 1024 * 1024
+
+
+@pytest.mark.parametrize("resource, error", [
+    (Resource(endless=True), f"Response larger than the limit of {LIMIT} bytes\n"),
+    (Resource(b"short", declared_length=LIMIT + 1),
+     f"Response of {LIMIT + 1} bytes is larger than the limit of {LIMIT} bytes\n"),
+    (Resource(b"y" * LIMIT), ""),
+], ids=["endless", "declared_too_large", "at_the_limit"])
+def test_an_answer_stops_at_its_writers_size_limit(server, download, resource, error):
+    # The string writer's limit, as the location reply has it.
+    server.add("/answer", resource)
+    results, log = download(server.url("/answer"), "--retry-limit=3")
+
+    (result,) = results
+    assert result["errors"] == error
+    assert result["completions"] == 1
+    if not error:
+        assert result["state"] == COMPLETED and result["size"] == LIMIT
+        return
+    assert result["state"] == FAILED and result["retry_count"] == 0
+    assert result["size"] <= LIMIT
+    # The server saw the client go (or never had to send the body).
+    assert len(server.requests) == 1
+
+
+# The least a body must bring is 4 KiB per window of the time-out, here
+# shortened to 2 s as the silence tests do.
+@pytest.mark.parametrize("block, completes", [(10, False), (256, True)],
+                         ids=["trickle", "slow_but_moving"])
+def test_a_trickling_body_fails_and_a_slow_one_completes(server, download, block, completes):
+    # Text: the tool prints the body in its result line, and random bytes
+    # may hold what Python takes for the end of a line.
+    data = os.urandom(32 * 1024).hex().encode()
+    server.add("/trickle.bin", Resource(data, block=block, delay=0.05))
+    results, log = download(server.url("/trickle.bin"), "--timeout-ms=2000", "--retry-limit=3")
+
+    (result,) = results
+    assert result["completions"] == 1
+    if completes:
+        assert result["state"] == COMPLETED and result["sha256"] == sha256(data), result["errors"]
+        return
+    assert result["state"] == FAILED and result["retry_count"] == 0
+    assert result["errors"].startswith("Download too slow: "), result["errors"]
+    assert result["errors"].endswith(" ms, fewer than 4096\n")
+    assert len(server.requests) == 1

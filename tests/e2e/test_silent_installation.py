@@ -347,7 +347,10 @@ PARTNER = b"partner content"
 # package (downloaded, never moved into place).
 REFUSED_NAMES = ["..\\escaped.txt", "../escaped.txt", "C:\\absolute.txt",
                  "files_list:stream", "NUL", "resources\\a.pak"]
-TAKEN_NAMES = ["installer.exe", "INSTALLER.EXE", "tarvo_installer.dll"]
+TAKEN_NAMES = ["files_list", "FILES_LIST", "installer.exe", "INSTALLER.EXE",
+               "tarvo_installer.dll"]
+# Of those, the programs are refused before any move: they are not signed.
+TAKEN_PROGRAMS = 3
 
 
 def partner_item(server, path, name, data):
@@ -387,7 +390,9 @@ def test_additional_files_are_placed_only_under_plain_new_names(build_dir, pki, 
     assert succeeded == [1] + [None] * len(REFUSED_NAMES) + [0] * len(TAKEN_NAMES)
     log = logs.one(marker)[1]
     assert log.count("Refusing additional file name") == len(REFUSED_NAMES)
-    assert log.count("Failed moving additional file into place") == len(TAKEN_NAMES)
+    assert log.count("Failed moving additional file into place") == \
+        len(TAKEN_NAMES) - TAKEN_PROGRAMS
+    assert log.count("Refusing unsigned executable additional file") == TAKEN_PROGRAMS
 
 
 def test_refused_report_still_ends_the_run(build_dir, pki, packages, machine, server):

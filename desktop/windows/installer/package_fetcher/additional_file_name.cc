@@ -16,6 +16,13 @@ constexpr const wchar_t* kDeviceNames[] = {
     L"LPT9", L"COM0", L"LPT0", L"CONIN$", L"CONOUT$", L"CLOCK$",
 };
 
+// What a program placed beside the browser could be loaded or started as:
+// images, and what the shell runs through an interpreter.
+constexpr const wchar_t* kExecutableExtensions[] = {
+    L".dll", L".exe", L".sys", L".ocx", L".cpl", L".scr",
+    L".com", L".msi", L".ps1", L".bat", L".cmd",
+};
+
 bool IsDeviceName(const std::wstring& name) {
   const std::wstring stem = name.substr(0, name.find(L'.'));
   // Windows also ignores blanks before the extension ("NUL .txt").
@@ -28,6 +35,22 @@ bool IsDeviceName(const std::wstring& name) {
 }
 
 }  // namespace
+
+bool IsExecutableFileName(const std::wstring& name) {
+  const size_t end = name.find_last_not_of(L". ");
+  if (end == std::wstring::npos)
+    return false;
+  const std::wstring trimmed = name.substr(0, end + 1);
+  const size_t dot = trimmed.rfind(L'.');
+  if (dot == std::wstring::npos)
+    return false;
+  const std::wstring extension = trimmed.substr(dot);
+  for (const wchar_t* executable : kExecutableExtensions) {
+    if (_wcsicmp(extension.c_str(), executable) == 0)
+      return true;
+  }
+  return false;
+}
 
 bool IsPlainFileName(const std::wstring& name) {
   if (name.empty() || name.size() > kMaxFileNameLength || name == L"." ||

@@ -13,6 +13,11 @@ namespace installer {
 // "COM1.txt".
 bool IsPlainFileName(const std::wstring& name);
 
+// Whether Windows loads or runs a file of this name by its extension
+// (".dll", ".exe", ".ps1", ...), ignoring case and the trailing dots and
+// blanks that Windows drops from a name.
+bool IsExecutableFileName(const std::wstring& name);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_ADDITIONAL_FILE_NAME_H_

@@ -49,5 +49,38 @@ TEST(AdditionalFileNameTest, OnlyOnePlainNameIsAccepted) {
   EXPECT_FALSE(IsPlainFileName(std::wstring(256, L'a')));
 }
 
+TEST(AdditionalFileNameTest, NamesWindowsLoadsOrRunsAreExecutable) {
+  const struct {
+    const wchar_t* name;
+    bool executable;
+  } kCases[] = {
+      {L"winmm.dll", true},
+      {L"VERSION.DLL", true},
+      {L"setup.Exe", true},
+      {L"driver.sys", true},
+      {L"control.ocx", true},
+      {L"applet.cpl", true},
+      {L"saver.scr", true},
+      {L"tool.com", true},
+      {L"package.msi", true},
+      {L"script.ps1", true},
+      {L"run.bat", true},
+      {L"run.CMD", true},
+      {L"hidden.dll.", true},
+      {L"hidden.dll .. ", true},
+      {L"archive.tar.exe", true},
+      {L"partner.txt", false},
+      {L"readme.dll.txt", false},
+      {L"dll", false},
+      {L".dll", true},
+      {L".dllx", false},
+      {L"noextension", false},
+      {L"", false},
+      {L"...", false},
+  };
+  for (const auto& test : kCases)
+    EXPECT_EQ(IsExecutableFileName(test.name), test.executable) << test.name;
+}
+
 }  // namespace
 }  // namespace installer

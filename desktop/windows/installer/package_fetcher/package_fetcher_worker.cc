@@ -23,6 +23,7 @@
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/signing/checksum.h"
+#include "desktop/windows/installer/signing/locked_file_view.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
 #include "desktop/windows/installer/stats_sender/download_stats_observer.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
@@ -260,10 +261,14 @@ void PackageFetcherWorker::ExtractArchive(const std::string& checksum) {
          "Checksum incorrect for the downloaded package");
     return;
   }
-  if (!PassesSignatureCheck(download_file_, fetch_entry_.get())) {
-    Fail(PackageFetcher::DOWNLOAD_FAILED,
-         "Signature incorrect for the downloaded package");
-    return;
+  {
+    LockedFileView package;
+    if (!package.Open(download_file_) ||
+        !PassesSignatureCheck(package, download_file_, fetch_entry_.get())) {
+      Fail(PackageFetcher::DOWNLOAD_FAILED,
+           "Signature incorrect for the downloaded package");
+      return;
+    }
   }
   fetch_entry_->SetTimeAndElapsed("extract_start_time");
   Notify(PackageFetcher::UNPACKING);
@@ -284,7 +289,8 @@ void PackageFetcherWorker::ExtractArchive(const std::string& checksum) {
                      length, true));
 }
 
-bool PackageFetcherWorker::PassesSignatureCheck(const base::FilePath& file,
+bool PackageFetcherWorker::PassesSignatureCheck(const LockedFileView& file,
+                                                const base::FilePath& path,
                                                 StatsNode* node) {
   // An unsigned installer is a development build: it takes unsigned
   // packages too.
@@ -295,7 +301,7 @@ bool PackageFetcherWorker::PassesSignatureCheck(const base::FilePath& file,
     return true;
   }
   std::string report;
-  if (VerifyFileSignature(file, &report))
+  if (VerifyHeldFileSignature(file, path, &report))
     return true;
   if (node)
     node->SetString("signature_check_error", report);

@@ -21,6 +21,7 @@ class SourceLocation;
 
 namespace installer {
 
+class LockedFileView;
 class PackageFetcherUIProxy;
 class PayloadReader;
 class StatsNode;
@@ -70,7 +71,12 @@ class PackageFetcherWorker {
                             const std::string& checksum);
   void CollectAdditionalItems();
   void ExtractArchive(const std::string& checksum);
-  bool PassesSignatureCheck(const base::FilePath& file, StatsNode* node);
+  // Whether the held `file` at `path` is signed as the package must be, or
+  // this installer is an unsigned development build. The report goes into
+  // `node` when given.
+  bool PassesSignatureCheck(const LockedFileView& file,
+                            const base::FilePath& path,
+                            StatsNode* node);
   bool CheckDownloadedVersion(const base::FilePath& executable,
                               bool check_stream,
                               StatsNode* node);
@@ -99,10 +105,14 @@ class PackageFetcherWorker {
                                   bool archive,
                                   const std::string& checksum,
                                   const std::string& type);
-  bool PlaceAdditionalFile(const base::FilePath& folder,
+  // The downloaded item, held from its checks until it is moved.
+  bool PlaceAdditionalFile(LockedFileView* held,
+                           const base::FilePath& folder,
                            const std::string& file_name);
-  bool InstallSelfExtractingItem(const base::FilePath& folder,
+  bool InstallSelfExtractingItem(LockedFileView* held,
+                                 const base::FilePath& folder,
                                  const std::string& type);
+  void RetryOrGiveUpAdditionalFile();
   base::FilePath GetAdditionalItemFolder(const std::string& type) const;
   void NextAdditionalFile();
   void AppendPartnerFilesToFilesList();

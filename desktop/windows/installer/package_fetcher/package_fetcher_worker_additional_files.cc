@@ -27,6 +27,8 @@
 #include "desktop/windows/installer/product/package_architecture.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/signing/checksum.h"
+#include "desktop/windows/installer/signing/locked_file_view.h"
+#include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/stats_sender/error_stats_observer.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
 #include "desktop/windows/installer/wininet/file_response_writer.h"
@@ -161,26 +163,24 @@ void PackageFetcherWorker::OnAdditionalFileDownloaded(
     const std::string& checksum,
     const std::string& type) {
   download_try_entry_->SetTimeAndElapsed("download_end_time");
-  const base::FilePath temporary = GetTemporaryAdditionalFile();
+  // Held from the checksum on, so that what is placed or run is what was
+  // checked.
+  LockedFileView held;
   if (downloader_->state() != WinInetDownloader::COMPLETED ||
-      !ChecksumMatches(temporary, checksum)) {
+      !held.Open(GetTemporaryAdditionalFile(),
+                 LockedFileView::Access::kReadAndMove) ||
+      ComputeChecksum(held.bytes().data(), held.bytes().size()) != checksum) {
     LOG(ERROR) << "Failed downloading partner content";
-    base::DeletePath(temporary, false);
-    const int tries_before = item_tries_++;
-    // The downloader has retried on its own already when its count is set.
-    if (tries_before >= kAdditionalFileRetries ||
-        downloader_->retry_count() != 0) {
-      LOG(INFO) << "Giving up downloading this file";
-      NextAdditionalFile();
-    } else {
-      LOG(INFO) << "Retrying additional file download";
-      DownloadAdditionalFile();
-    }
+    held.Close();
+    RetryOrGiveUpAdditionalFile();
     return;
   }
   const base::FilePath folder = GetAdditionalItemFolder(type);
-  if (archive ? !InstallSelfExtractingItem(folder, type)
-              : !PlaceAdditionalFile(folder, file_name)) {
+  const bool done = archive ? InstallSelfExtractingItem(&held, folder, type)
+                            : PlaceAdditionalFile(&held, folder, file_name);
+  // Let go before the next item's download takes the temporary file's name.
+  held.Close();
+  if (!done) {
     NextAdditionalFile();
     return;
   }
@@ -190,34 +190,60 @@ void PackageFetcherWorker::OnAdditionalFileDownloaded(
   NextAdditionalFile();
 }
 
-bool PackageFetcherWorker::PlaceAdditionalFile(const base::FilePath& folder,
+void PackageFetcherWorker::RetryOrGiveUpAdditionalFile() {
+  base::DeletePath(GetTemporaryAdditionalFile(), false);
+  const int tries_before = item_tries_++;
+  // The downloader has retried on its own already when its count is set.
+  if (tries_before >= kAdditionalFileRetries ||
+      downloader_->retry_count() != 0) {
+    LOG(INFO) << "Giving up downloading this file";
+    NextAdditionalFile();
+  } else {
+    LOG(INFO) << "Retrying additional file download";
+    DownloadAdditionalFile();
+  }
+}
+
+bool PackageFetcherWorker::PlaceAdditionalFile(LockedFileView* held,
+                                               const base::FilePath& folder,
                                                const std::string& file_name) {
-  const base::FilePath target = folder.Append(base::Utf8ToWide(file_name));
+  // A program beside the package's would be installed beside the browser,
+  // where Windows looks first for the libraries a program loads: it must be
+  // signed as the package is.
+  if ((IsExecutableFileName(base::Utf8ToWide(file_name)) ||
+       PeImage::HasPeSignature(held->bytes())) &&
+      !PassesSignatureCheck(*held, GetTemporaryAdditionalFile(),
+                            additional_file_entry_.get())) {
+    LOG(ERROR) << "Refusing unsigned executable additional file "
+               << base::EscapeForLog(file_name);
+    return false;
+  }
   // Never over a file that is there: a package file replaced now would be
   // installed.
-  if (!::MoveFileExW(GetTemporaryAdditionalFile().value().c_str(),
-                     target.value().c_str(), MOVEFILE_COPY_ALLOWED)) {
-    PLOG(ERROR) << "Failed moving additional file into place";
+  if (!held->MoveTo(folder.Append(base::Utf8ToWide(file_name)))) {
+    LOG(ERROR) << "Failed moving additional file into place";
     return false;
   }
   return true;
 }
 
 bool PackageFetcherWorker::InstallSelfExtractingItem(
+    LockedFileView* held,
     const base::FilePath& folder,
     const std::string& type) {
-  const base::FilePath temporary = GetTemporaryAdditionalFile();
-  if (!PassesSignatureCheck(temporary, nullptr))
+  if (!PassesSignatureCheck(*held, GetTemporaryAdditionalFile(), nullptr))
     return false;
   if (!base::CreateDirectory(folder)) {
     LOG(ERROR) << "Could not create unpacking folder for additional file";
     return false;
   }
   const base::FilePath sfx = folder.AppendASCII(type + kSfxSuffix);
-  if (!base::MovePath(temporary, sfx)) {
+  if (!held->MoveTo(sfx)) {
     LOG(ERROR) << "Failed moving additional component SFX into place";
     return false;
   }
+  // Let go before it runs: the archive may open itself to read its payload.
+  held->Close();
   const base::Process process = base::LaunchProcessForCommandLine(
       base::CommandLine(sfx), base::ProcessLaunchOptions());
   if (!process.IsValid()) {

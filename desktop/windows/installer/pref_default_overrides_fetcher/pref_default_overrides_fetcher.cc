@@ -16,6 +16,7 @@
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/wininet/download_observer.h"
 #include "desktop/windows/installer/wininet/file_response_writer.h"
+#include "desktop/windows/installer/wininet/response_writer.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
 namespace installer {
@@ -88,7 +89,8 @@ void PrefDefaultOverridesFetcher::FetchPrefDefaultOverrides(
   downloader_->set_allowed_host_suffixes(BuildAllowedHostSuffixes());
   downloader_->set_retry_limit(0);
   // A file that cannot be opened fails the first write, and so the fetch.
-  auto writer = std::make_unique<FileResponseWriter>();
+  // The defaults are a small JSON file, never a package's size.
+  auto writer = std::make_unique<FileResponseWriter>(kMaxAnswerSize);
   writer->Open(target_path_);
   const bool started = downloader_->Start(
       GetPrefDefaultOverridesUrl(), tracking_data,

@@ -1,5 +1,8 @@
 #include "desktop/windows/installer/signing/locked_file_view.h"
 
+#include <cstring>
+#include <vector>
+
 #include "base/files/file_path.h"
 #include "base/logging.h"
 
@@ -19,20 +22,25 @@ void LockedFileView::ViewUnmapper::operator()(const uint8_t* view) const {
 LockedFileView::LockedFileView() = default;
 LockedFileView::~LockedFileView() = default;
 
-bool LockedFileView::Open(const base::FilePath& path) {
-  view_.reset();
-  mapping_.Close();
-  size_ = 0;
+bool LockedFileView::Open(const base::FilePath& path, Access access) {
+  Close();
   // Sharing read access only: writers, renames and deletes are refused
-  // while the view is held.
+  // while the view is held. The right to delete is also the right to
+  // rename, which only this handle then has.
   file_.Initialize(path, base::File::kOpen | base::File::kRead |
-                             base::File::kExclusiveWrite);
+                             base::File::kExclusiveWrite |
+                             (access == Access::kReadAndMove
+                                  ? base::File::kCanDeleteOnClose
+                                  : 0));
   if (!file_.IsValid()) {
     LOG(ERROR) << "Cannot open " << path.value().c_str() << " for verification: "
                << static_cast<int>(file_.error());
     return false;
   }
   const int64_t size = file_.GetLength();
+  // Windows cannot map an empty file; held to be moved it is held anyway.
+  if (size == 0 && access == Access::kReadAndMove)
+    return true;
   if (size < 1 || size > kMaxViewSize) {
     LOG(ERROR) << "Cannot map " << path.value().c_str() << " of size " << size;
     return false;
@@ -50,6 +58,41 @@ bool LockedFileView::Open(const base::FilePath& path) {
     return false;
   }
   size_ = static_cast<size_t>(size);
+  return true;
+}
+
+void LockedFileView::Close() {
+  view_.reset();
+  mapping_.Close();
+  size_ = 0;
+  file_.Close();
+}
+
+bool LockedFileView::MoveTo(const base::FilePath& target) {
+  // A mapped file may be renamed on Windows, but the view is not needed any
+  // more: the handle alone keeps the file held.
+  view_.reset();
+  mapping_.Close();
+  size_ = 0;
+  // The rename takes the file system's own name of the target.
+  constexpr wchar_t kLongPathPrefix[] = L"\\\\?\\";
+  const std::wstring& path = target.value();
+  const std::wstring name =
+      L"\\??\\" + (path.rfind(kLongPathPrefix, 0) == 0
+                         ? path.substr(wcslen(kLongPathPrefix))
+                         : path);
+  std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) +
+                              name.size() * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = FALSE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::memcpy(info->FileName, name.data(), info->FileNameLength);
+  if (!::SetFileInformationByHandle(file_.GetPlatformFile(), FileRenameInfo,
+                                    info, static_cast<DWORD>(buffer.size()))) {
+    PLOG(ERROR) << "Cannot move the held file to " << target.value().c_str();
+    return false;
+  }
   return true;
 }
 

@@ -19,9 +19,17 @@ namespace installer {
 // A whole file opened once and mapped read-only. Others may only read it
 // while the view is held, so every check made through the view and the
 // handle sees the same bytes: the file cannot be written, replaced or
-// deleted between them.
+// deleted between them. Held to be moved, the file is renamed through the
+// same handle, so what lands at the target is what was checked.
 class LockedFileView {
  public:
+  enum class Access {
+    kRead,
+    // Also the right to rename the file (`MoveTo`); an empty file is held
+    // then too, with an empty view.
+    kReadAndMove,
+  };
+
   LockedFileView();
   LockedFileView(const LockedFileView&) = delete;
   LockedFileView& operator=(const LockedFileView&) = delete;
@@ -29,7 +37,15 @@ class LockedFileView {
 
   // False (with the Windows error logged) when the file cannot be opened or
   // mapped; an empty file cannot be mapped.
-  bool Open(const base::FilePath& path);
+  [[nodiscard]] bool Open(const base::FilePath& path,
+                          Access access = Access::kRead);
+  // Renames the held file to `target` on the same volume, never over a file
+  // that is there, and keeps holding it under its new name without the
+  // view. Only for a file opened with `Access::kReadAndMove`; false with the
+  // Windows error logged.
+  [[nodiscard]] bool MoveTo(const base::FilePath& target);
+  // Lets the file go.
+  void Close();
 
   HANDLE file_handle() const { return file_.GetPlatformFile(); }
   std::span<const uint8_t> bytes() const { return {view_.get(), size_}; }

@@ -55,5 +55,43 @@ TEST(LockedFileViewTest, EmptyFileCannotBeHeld) {
   EXPECT_FALSE(view.Open(folder.path().Append(L"missing.exe")));
 }
 
+bool CanOpenForWriting(const base::FilePath& path) {
+  return base::win::ScopedHandle(
+             ::CreateFileW(path.value().c_str(), GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE |
+                               FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr))
+      .IsValid();
+}
+
+TEST(LockedFileViewTest, HeldFileMovesOnlyToANewNameAndStaysHeld) {
+  const struct {
+    const char* contents;
+  } kCases[] = {{"MZ partner"}, {""}};
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.contents);
+    base::ScopedTempFolder folder;
+    const base::FilePath path =
+        WriteTestFile(folder, L"download.tmp", test.contents);
+    const base::FilePath taken = WriteTestFile(folder, L"taken.dll", "taken");
+    const base::FilePath target = folder.path().Append(L"partner.dll");
+    LockedFileView view;
+    ASSERT_TRUE(view.Open(path, LockedFileView::Access::kReadAndMove));
+    EXPECT_EQ(std::string(view.bytes().begin(), view.bytes().end()),
+              test.contents);
+    EXPECT_FALSE(CanOpenForWriting(path));
+    EXPECT_FALSE(::MoveFileExW(path.value().c_str(), target.value().c_str(),
+                               0));
+
+    EXPECT_FALSE(view.MoveTo(taken));
+    std::string kept;
+    ASSERT_TRUE(base::ReadFileToString(taken, &kept));
+    EXPECT_EQ(kept, "taken");
+    ASSERT_TRUE(view.MoveTo(target));
+    EXPECT_FALSE(base::PathExists(path));
+    EXPECT_FALSE(CanOpenForWriting(target));
+  }
+}
+
 }  // namespace
 }  // namespace installer

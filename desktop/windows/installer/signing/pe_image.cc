@@ -52,15 +52,22 @@ T ReadAt(std::span<const uint8_t> bytes, size_t offset) {
 }  // namespace
 
 // static
-std::optional<PeImage> PeImage::Parse(std::span<const uint8_t> bytes) {
+bool PeImage::HasPeSignature(std::span<const uint8_t> bytes) {
   if (bytes.size() < kDosHeaderSize || bytes[0] != 'M' || bytes[1] != 'Z')
+    return false;
+  const uint32_t pe_offset = ReadAt<uint32_t>(bytes, kNewHeaderOffsetField);
+  return Fits(bytes, pe_offset, sizeof(kPeSignature)) &&
+         std::memcmp(bytes.data() + pe_offset, kPeSignature,
+                     sizeof(kPeSignature)) == 0;
+}
+
+// static
+std::optional<PeImage> PeImage::Parse(std::span<const uint8_t> bytes) {
+  if (!HasPeSignature(bytes))
     return std::nullopt;
   const uint32_t pe_offset = ReadAt<uint32_t>(bytes, kNewHeaderOffsetField);
-  if (!Fits(bytes, pe_offset, kOptionalHeaderOffset + sizeof(uint16_t)) ||
-      std::memcmp(bytes.data() + pe_offset, kPeSignature,
-                  sizeof(kPeSignature)) != 0) {
+  if (!Fits(bytes, pe_offset, kOptionalHeaderOffset + sizeof(uint16_t)))
     return std::nullopt;
-  }
   const size_t optional_header = pe_offset + kOptionalHeaderOffset;
   const OptionalHeaderLayout* layout =
       FindLayout(ReadAt<uint16_t>(bytes, optional_header));

@@ -25,6 +25,11 @@ class PeImage {
   // within them as far as its certificate-table directory entry.
   static std::optional<PeImage> Parse(std::span<const uint8_t> bytes);
 
+  // Whether `bytes` start with the DOS magic and hold the PE signature where
+  // e_lfanew points, whatever follows: enough for Windows to take the file
+  // for an image to load or run, well-formed or not.
+  static bool HasPeSignature(std::span<const uint8_t> bytes);
+
   // Whether the certificate-table directory entry has a non-zero size.
   bool has_certificate_table() const { return certificate_table_size_ != 0; }
 

@@ -203,6 +203,12 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* report_text) {
     }
     return false;
   }
+  return VerifyHeldFileSignature(file, path, report_text);
+}
+
+bool VerifyHeldFileSignature(const LockedFileView& file,
+                             const base::FilePath& path,
+                             std::string* report_text) {
   const LONG trust = VerifyTrust(file, path);
   if (trust != ERROR_SUCCESS) {
     if (!report_text)

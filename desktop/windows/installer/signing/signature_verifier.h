@@ -16,6 +16,7 @@ class FilePath;
 
 namespace installer {
 
+class LockedFileView;
 class PeImage;
 class SignerReport;
 
@@ -29,6 +30,10 @@ bool IsPortableExecutable(const base::FilePath& path,
 // signer. The file is opened once and held, read-only, for every check.
 // With `report_text`, appends what was tried and why it failed.
 bool VerifyFileSignature(const base::FilePath& path, std::string* report_text);
+// The same for a file the caller holds; `path` only names it.
+bool VerifyHeldFileSignature(const LockedFileView& file,
+                             const base::FilePath& path,
+                             std::string* report_text);
 
 // Runs CheckSigners on the signature of `image`, appends the report (when
 // `report_text` is given) and closes the store and the message.

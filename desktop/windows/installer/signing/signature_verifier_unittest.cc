@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/test/scoped_temp_folder.h"
+#include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/signing/scoped_cert_store.h"
 #include "desktop/windows/installer/signing/scoped_crypt_msg.h"
 #include "desktop/windows/installer/signing/signer_report.h"
@@ -63,33 +65,35 @@ struct HeaderCase {
   std::string bytes;
   bool portable_executable;
   bool has_certificate_table;
+  // What Windows would load or run, well-formed or not.
+  bool pe_signature;
 };
 
 TEST(IsPortableExecutableTest, ReadsCraftedHeadersWithinTheFile) {
   const std::string pe32_plus = Headers(0x20b, kPe32PlusTableSize);
   const HeaderCase cases[] = {
-      {"pe32+ with table", pe32_plus, true, true},
-      {"pe32+ without table", Headers(0x20b, 0), true, false},
-      {"pe32 with table", Headers(0x10b, kPe32TableSize), true, true},
+      {"pe32+ with table", pe32_plus, true, true, true},
+      {"pe32+ without table", Headers(0x20b, 0), true, false, true},
+      {"pe32 with table", Headers(0x10b, kPe32TableSize), true, true, true},
       {"pe32 reads its own place", Headers(0x10b, kPe32PlusTableSize), true,
-       false},
-      {"rom image magic", Headers(0x107, kPe32PlusTableSize), false, false},
-      {"four directories", WithDirectoryCount(4), true, false},
-      {"five directories", WithDirectoryCount(5), true, true},
+       false, true},
+      {"rom image magic", Headers(0x107, kPe32PlusTableSize), false, false, true},
+      {"four directories", WithDirectoryCount(4), true, false, true},
+      {"five directories", WithDirectoryCount(5), true, true, true},
       {"cut before the table entry",
-       pe32_plus.substr(0, kPeOffset + kPe32PlusTableSize), false, false},
+       pe32_plus.substr(0, kPeOffset + kPe32PlusTableSize), false, false, true},
       {"cut inside the optional header",
-       pe32_plus.substr(0, kOptionalHeader + 60), false, false},
+       pe32_plus.substr(0, kOptionalHeader + 60), false, false, true},
       {"cut after the magic", pe32_plus.substr(0, kOptionalHeader + 2), false,
-       false},
-      {"e_lfanew beyond the end", WithNewHeaderAt(0xFFFFFFF0), false, false},
+       false, true},
+      {"e_lfanew beyond the end", WithNewHeaderAt(0xFFFFFFF0), false, false, false},
       {"e_lfanew at the last bytes", WithNewHeaderAt(kImageSize - 2), false,
-       false},
+       false, false},
       {"no pe signature", Replaced(pe32_plus, kPeOffset + 1, 'X'), false,
-       false},
-      {"no dos magic", Replaced(pe32_plus, 1, 'X'), false, false},
-      {"shorter than the dos header", pe32_plus.substr(0, 0x3C), false, false},
-      {"empty", std::string(), false, false},
+       false, false},
+      {"no dos magic", Replaced(pe32_plus, 1, 'X'), false, false, false},
+      {"shorter than the dos header", pe32_plus.substr(0, 0x3C), false, false, false},
+      {"empty", std::string(), false, false, false},
   };
   base::ScopedTempFolder folder;
   ASSERT_FALSE(folder.path().empty());
@@ -103,6 +107,10 @@ TEST(IsPortableExecutableTest, ReadsCraftedHeadersWithinTheFile) {
     EXPECT_EQ(IsPortableExecutable(path, &has_certificate_table),
               test.portable_executable);
     EXPECT_EQ(has_certificate_table, test.has_certificate_table);
+    EXPECT_EQ(PeImage::HasPeSignature(std::span<const uint8_t>(
+                  reinterpret_cast<const uint8_t*>(test.bytes.data()),
+                  test.bytes.size())),
+              test.pe_signature);
   }
 }
 

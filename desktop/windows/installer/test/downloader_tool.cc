@@ -220,7 +220,9 @@ class DownloadRun {
       file_writer->Open(out_);
       writer = std::move(file_writer);
     } else if (discard_) {
-      writer = std::make_unique<installer::DiscardingResponseWriter>();
+      // Bodies of a package's size, for the tests that only count them.
+      writer = std::make_unique<installer::DiscardingResponseWriter>(
+          installer::kMaxFileSize);
     } else {
       writer = std::make_unique<installer::StringResponseWriter>(&text_);
     }

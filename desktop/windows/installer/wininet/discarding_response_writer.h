@@ -5,12 +5,18 @@
 
 namespace installer {
 
-// For requests whose reply nobody reads (the statistics report).
+// For requests whose reply nobody reads (the statistics report): still
+// bounded, so that an endless answer ends the request.
 class DiscardingResponseWriter : public ResponseWriter {
  public:
-  bool Write(const char* data, size_t count) override { return true; }
+  explicit DiscardingResponseWriter(int64_t size_limit = kMaxAnswerSize)
+      : ResponseWriter(size_limit) {}
+
   void Finish() override {}
-  bool Restart() override { return true; }
+
+ protected:
+  bool AppendBlock(const char* data, size_t count) override { return true; }
+  bool ClearBody() override { return true; }
 };
 
 }  // namespace installer

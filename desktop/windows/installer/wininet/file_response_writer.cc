@@ -9,7 +9,8 @@
 
 namespace installer {
 
-FileResponseWriter::FileResponseWriter() = default;
+FileResponseWriter::FileResponseWriter(int64_t size_limit)
+    : ResponseWriter(size_limit) {}
 
 FileResponseWriter::~FileResponseWriter() = default;
 
@@ -23,7 +24,7 @@ bool FileResponseWriter::Open(const base::FilePath& path) {
   return true;
 }
 
-bool FileResponseWriter::Write(const char* data, size_t count) {
+bool FileResponseWriter::AppendBlock(const char* data, size_t count) {
   if (!file_.IsValid()) {
     LOG(ERROR) << "Failed writing response to downloading file: not open";
     return false;
@@ -43,7 +44,7 @@ void FileResponseWriter::Finish() {
   file_.Close();
 }
 
-bool FileResponseWriter::Restart() {
+bool FileResponseWriter::ClearBody() {
   LARGE_INTEGER start = {};
   if (!file_.IsValid() ||
       !::SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN) ||

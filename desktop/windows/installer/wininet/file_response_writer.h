@@ -10,20 +10,23 @@ class FilePath;
 
 namespace installer {
 
-// Writes the body into a file that the owner opens before the download
-// starts. Until then, and once finished, every write fails.
+// Writes the body, at most `size_limit` bytes, into a file that the owner
+// opens before the download starts. Until then, and once finished, every
+// write fails.
 class FileResponseWriter : public ResponseWriter {
  public:
-  FileResponseWriter();
+  explicit FileResponseWriter(int64_t size_limit = kMaxFileSize);
   ~FileResponseWriter() override;
 
   // Creates or truncates the file, shared with nobody.
   bool Open(const base::FilePath& path);
 
-  bool Write(const char* data, size_t count) override;
   void Finish() override;
-  bool Restart() override;
   uint32_t write_error() const override { return write_error_; }
+
+ protected:
+  bool AppendBlock(const char* data, size_t count) override;
+  bool ClearBody() override;
 
  private:
   base::win::ScopedHandle file_;

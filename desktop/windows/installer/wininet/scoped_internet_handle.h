@@ -9,10 +9,9 @@
 
 namespace installer {
 
-// Owns one WinINet handle. The downloader closes its handles from its own
-// thread and, after a refused redirect, from WinINet's callback thread: the
-// handle value is taken atomically, so whichever comes first closes it and
-// the other finds nothing to close.
+// Owns one WinINet handle. The handle value is taken atomically, so that of
+// two closings whichever comes first closes it and the other finds nothing
+// to close.
 class ScopedInternetHandle {
  public:
   ScopedInternetHandle() = default;

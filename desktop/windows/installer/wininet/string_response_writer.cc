@@ -5,17 +5,17 @@
 namespace installer {
 
 StringResponseWriter::StringResponseWriter(std::string* target)
-    : target_(target) {
+    : ResponseWriter(kMaxAnswerSize), target_(target) {
   CHECK(target_);
   target_->clear();
 }
 
-bool StringResponseWriter::Write(const char* data, size_t count) {
+bool StringResponseWriter::AppendBlock(const char* data, size_t count) {
   target_->append(data, count);
   return true;
 }
 
-bool StringResponseWriter::Restart() {
+bool StringResponseWriter::ClearBody() {
   target_->clear();
   return true;
 }

@@ -7,15 +7,17 @@
 
 namespace installer {
 
-// Collects the body into the owner's string, which must outlive the
-// download; the constructor empties it.
+// Collects the body, at most `kMaxAnswerSize` bytes, into the owner's
+// string, which must outlive the download; the constructor empties it.
 class StringResponseWriter : public ResponseWriter {
  public:
   explicit StringResponseWriter(std::string* target);
 
-  bool Write(const char* data, size_t count) override;
   void Finish() override {}
-  bool Restart() override;
+
+ protected:
+  bool AppendBlock(const char* data, size_t count) override;
+  bool ClearBody() override;
 
  private:
   std::string* target_;

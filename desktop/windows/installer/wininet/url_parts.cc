@@ -12,6 +12,8 @@ namespace {
 
 constexpr size_t kMaxHostLength = 255;
 constexpr size_t kMaxPathLength = 4095;
+// A resolved URL longer than this could not be requested anyway.
+constexpr DWORD kMaxUrlLength = 8192;
 
 }  // namespace
 
@@ -44,6 +46,22 @@ bool CrackUrl(const std::wstring& url, UrlParts* parts) {
   parts->host.assign(components.lpszHostName, components.dwHostNameLength);
   parts->port = components.nPort;
   parts->path = std::move(path);
+  return true;
+}
+
+bool ResolveUrl(const std::wstring& base,
+                const std::wstring& reference,
+                std::wstring* url) {
+  std::wstring buffer(kMaxUrlLength + 1, L'\0');
+  DWORD length = static_cast<DWORD>(buffer.size());
+  // Unsafe characters are escaped, existing escapes stay as they are.
+  if (!::InternetCombineUrlW(base.c_str(), reference.c_str(), buffer.data(),
+                             &length, 0) ||
+      length > kMaxUrlLength) {
+    return false;
+  }
+  buffer.resize(length);
+  *url = std::move(buffer);
   return true;
 }
 

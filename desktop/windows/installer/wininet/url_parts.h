@@ -19,6 +19,12 @@ struct UrlParts {
 // characters, or its path and query are longer than 4095.
 bool CrackUrl(const std::wstring& url, UrlParts* parts);
 
+// `reference` (absolute, or relative as a Location header may be) resolved
+// against `base`, escapes kept as written. False when it cannot be.
+bool ResolveUrl(const std::wstring& base,
+                const std::wstring& reference,
+                std::wstring* url);
+
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_WININET_URL_PARTS_H_

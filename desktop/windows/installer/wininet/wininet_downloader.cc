@@ -12,6 +12,7 @@
 #include "base/time/time_delta.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/wininet/download_observer.h"
+#include "desktop/windows/installer/wininet/redirect_target.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
 #include "desktop/windows/installer/wininet/url_parts.h"
 #include "desktop/windows/installer/wininet/wininet_error_text.h"
@@ -38,6 +39,11 @@ constexpr base::TimeDelta kDefaultTimeout = base::TimeDelta::FromSeconds(60);
 // closed. Wine never does for a read stuck on a silent connection, and the
 // contexts stay valid for whatever it reports later.
 constexpr base::TimeDelta kHandlesClosedLimit = base::TimeDelta::FromSeconds(3);
+
+// Redirects one request may follow: a loop of them never ends by itself.
+// They are followed here, not by WinINet, which sets no limit of its own
+// (Wine's follows a loop for ever, even after the request is closed).
+constexpr int kMaxRedirects = 10;
 
 constexpr DWORD kTimeoutOptions[] = {INTERNET_OPTION_CONNECT_TIMEOUT,
                                      INTERNET_OPTION_SEND_TIMEOUT,
@@ -101,12 +107,17 @@ bool WinInetDownloader::Start(const std::wstring& url,
   }
   ResetProgress();
   body_ = body;
-  if (!OpenSession() || !OpenConnection(parts)) {
+  if (!OpenSession()) {
+    state_ = FAILED;
+    return false;
+  }
+  if (!OpenConnection(parts)) {
+    Terminate();
     state_ = FAILED;
     return false;
   }
   observer_->OnChunkStart(0);
-  if (!OpenRequest(parts, std::wstring())) {
+  if (!BeginRequest(parts, std::wstring())) {
     LOG(ERROR) << "Could not send Request";
     Terminate();
     state_ = FAILED;
@@ -156,6 +167,8 @@ bool WinInetDownloader::CheckUrl(const std::wstring& url, UrlParts* parts) {
 }
 
 void WinInetDownloader::ResetProgress() {
+  started_at_ = base::TickTime::Now();
+  bytes_read_ = 0;
   expected_size_ = 0;
   bytes_received_ = 0;
   chunk_start_ = 0;
@@ -181,12 +194,16 @@ bool WinInetDownloader::OpenSession() {
   cancelled_ = std::make_unique<base::AtomicFlag>();
   made_handles_ = false;
   open_handles_ = base::MakeRefCounted<WinInetOpenHandles>();
-  connection_context_ =
-      base::MakeRefCounted<WinInetHandleContext>(this, open_handles_, 0);
   return true;
 }
 
 bool WinInetDownloader::OpenConnection(const UrlParts& parts) {
+  // Whatever the connection given up still reports goes nowhere.
+  if (connection_context_)
+    connection_context_->Detach();
+  connection_.Close();
+  connection_context_ =
+      base::MakeRefCounted<WinInetHandleContext>(this, open_handles_, 0);
   connection_.Set(::InternetConnectW(
       session_.Get(), parts.host.c_str(), static_cast<INTERNET_PORT>(parts.port),
       nullptr, nullptr, INTERNET_SERVICE_HTTP, 0,
@@ -196,11 +213,11 @@ bool WinInetDownloader::OpenConnection(const UrlParts& parts) {
                                    base::WideToUtf8(parts.host).c_str(),
                                    parts.port),
                 ::GetLastError());
-    Terminate();
     return false;
   }
   made_handles_ = true;
   connection_context_->OnHandleMade();
+  connected_to_ = parts;
   return true;
 }
 
@@ -241,13 +258,65 @@ bool WinInetDownloader::IsDomainAllowed(
   return false;
 }
 
-bool WinInetDownloader::OpenRequest(const UrlParts& parts,
-                                    const std::wstring& extra_headers) {
+bool WinInetDownloader::BeginRequest(const UrlParts& parts,
+                                     const std::wstring& extra_headers) {
+  request_url_ = url_;
+  request_headers_ = extra_headers;
+  request_post_ = !body_.empty();
+  redirects_ = 0;
+  return SendRequest(parts);
+}
+
+bool WinInetDownloader::SendRequest(const UrlParts& parts) {
+  const bool connected = connection_.IsValid() &&
+                         connected_to_.scheme == parts.scheme &&
+                         connected_to_.host == parts.host &&
+                         connected_to_.port == parts.port;
+  return (connected || OpenConnection(parts)) && OpenRequest(parts);
+}
+
+void WinInetDownloader::FollowRedirect(uint32_t download_id,
+                                       int status,
+                                       const std::wstring& location) {
+  if (!IsActive(download_id))
+    return;
+  VLOG(1) << "Redirect occured";
+  RedirectTarget target;
+  std::string refusal;
+  const bool allowed = ResolveRedirect(request_url_, location,
+                                       allowed_host_suffixes_, &target,
+                                       &refusal);
+  observer_->OnRedirect(target.url.empty() ? location : target.url);
+  if (++redirects_ > kMaxRedirects) {
+    AppendError(base::FormatString(
+        "Too many redirects (more than %d), last to %s", kMaxRedirects,
+        base::WideToUtf8(target.url.empty() ? location : target.url).c_str()));
+    OnDownloadFailed(download_id);
+    return;
+  }
+  if (!allowed) {
+    AppendError(refusal);
+    OnDownloadFailed(download_id);
+    return;
+  }
+  CloseRequest();
+  request_url_ = target.url;
+  if (!RedirectKeepsPost(status))
+    request_post_ = false;
+  if (!SendRequest(target.parts)) {
+    LOG(ERROR) << "Could not follow the redirect";
+    OnDownloadFailed(download_id);
+  }
+}
+
+bool WinInetDownloader::OpenRequest(const UrlParts& parts) {
   VLOG(1) << "Opening internet request";
-  const bool is_post = !body_.empty();
+  const bool is_post = request_post_;
   // Not kept in WinINet's cache: a package would be written to disk twice,
-  // which halves the rate of a download to a file.
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  // which halves the rate of a download to a file. Redirects are followed
+  // here, counted and checked (FollowRedirect).
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (parts.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
   // Each request reads into a buffer of its own: a read of a request given
@@ -278,8 +347,9 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts,
   state_ = REQUEST_SENT;
   WatchForSilence(download_id_);
   if (::HttpSendRequestW(
-          request, extra_headers.empty() ? nullptr : extra_headers.c_str(),
-          static_cast<DWORD>(extra_headers.size()),
+          request,
+          request_headers_.empty() ? nullptr : request_headers_.c_str(),
+          static_cast<DWORD>(request_headers_.size()),
           is_post ? const_cast<char*>(body_.data()) : nullptr,
           static_cast<DWORD>(is_post ? body_.size() : 0)) ||
       ::GetLastError() == ERROR_IO_PENDING) {
@@ -310,6 +380,12 @@ void WinInetDownloader::PostRetry(int code) {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::CheckRetriesAndResume,
                                 self_ref_, this, download_id_, code));
+}
+
+void WinInetDownloader::PostRedirect(int status, const std::wstring& location) {
+  task_runner_->PostTask(
+      FROM_HERE, base::BindWeak(&WinInetDownloader::FollowRedirect, self_ref_,
+                                this, download_id_, status, location));
 }
 
 void WinInetDownloader::PostTotalProgress(int64_t total) {
@@ -391,6 +467,10 @@ bool WinInetDownloader::WriteBlock(const char* data, size_t count) {
     return false;
   if (writer_->Write(data, count))
     return true;
+  if (writer_->exceeded_size_limit()) {
+    AppendError(base::FormatString("Response larger than the limit of %lld bytes",
+                                   static_cast<long long>(writer_->size_limit())));
+  }
   write_error_ = writer_->write_error();
   return false;
 }

@@ -17,6 +17,7 @@
 #include "base/task_runner.h"
 #include "base/threading/atomic_flag.h"
 #include "base/threading/lock.h"
+#include "base/time/tick_time.h"
 #include "base/time/time_delta.h"
 #include "base/timer/timer.h"
 #include "base/weak_reference.h"
@@ -24,6 +25,7 @@
 #include "desktop/windows/installer/wininet/progress_delegate.h"
 #include "desktop/windows/installer/wininet/scoped_internet_handle.h"
 #include "desktop/windows/installer/wininet/ui_delegate.h"
+#include "desktop/windows/installer/wininet/url_parts.h"
 
 namespace installer {
 
@@ -32,16 +34,19 @@ class ResponseWriter;
 class WinInetHandleContext;
 class WinInetOpenHandles;
 class WinInetTerminationThread;
-struct UrlParts;
 
 // Performs one HTTP GET or POST at a time over asynchronous WinINet and
 // streams the body into a `ResponseWriter`. Retries after connectivity and
 // gateway errors, resumes interrupted transfers with a byte range, asks for
 // proxy credentials through the UI delegate and talks only to the allowed
-// hosts. Lives on the thread that starts it, which must run a message loop:
-// every continuation of a download is posted there, and there it watches
-// for a server gone silent, since WinINet's asynchronous reads do not time
-// out by themselves.
+// hosts. Follows redirects itself, each checked as the first URL is, so
+// that a request ends after a bounded number of them. Every download ends:
+// a body larger than its writer's limit fails, and so does a transfer that
+// trickles or outlasts its time limit. Lives on the thread
+// that starts it, which must run a message loop: every continuation of a
+// download is posted there, and there it watches for a server gone silent
+// or slow, since WinINet's asynchronous reads do not time out by
+// themselves.
 class WinInetDownloader {
  public:
   enum State {
@@ -92,7 +97,8 @@ class WinInetDownloader {
   }
   // How long connecting, sending and each wait for data may take before the
   // connection counts as dropped (60 s): an attempt that sees no progress
-  // for that long is given up and resumed. Only tests shorten it.
+  // for that long is given up and resumed. It is also the window over which
+  // a body must bring its least number of bytes. Only tests shorten it.
   void set_timeout(base::TimeDelta timeout) { timeout_ = timeout; }
 
   // Whether `host` is one of `suffixes` or lies inside one of them, ignoring
@@ -117,7 +123,15 @@ class WinInetDownloader {
   void ResetProgress();
   bool OpenSession();
   bool OpenConnection(const UrlParts& parts);
-  bool OpenRequest(const UrlParts& parts, const std::wstring& extra_headers);
+  // The first request of `url_`, at the start or a resume: it and the
+  // hops of its redirects carry `extra_headers`.
+  bool BeginRequest(const UrlParts& parts, const std::wstring& extra_headers);
+  // Sends the current request to `parts`, over a connection to its host.
+  bool SendRequest(const UrlParts& parts);
+  bool OpenRequest(const UrlParts& parts);
+  void FollowRedirect(uint32_t download_id,
+                      int status,
+                      const std::wstring& location);
   void OnDownloadCompleted(uint32_t download_id);
   void OnDownloadFailed(uint32_t download_id);
   void OnTotalProgress(uint32_t download_id, int64_t total);
@@ -135,8 +149,13 @@ class WinInetDownloader {
   void OnProxyCredentials(uint32_t download_id, int result);
   void WatchForSilence(uint32_t download_id);
   void CheckForSilence(uint32_t download_id);
+  // These end the download, with the reason recorded, when it has run past
+  // its time limit or its body came too slowly over the last window.
+  bool EndIfPastTimeLimit(uint32_t download_id);
+  bool EndIfTooSlow(uint32_t download_id);
   // Any thread.
   void NoteActivity();
+  void StartProgressWindow();
 
   // On WinINet's threads, through the context of the handle called back
   // for, while that context is attached (wininet_downloader_response.cc).
@@ -148,7 +167,8 @@ class WinInetDownloader {
   void OnRequestComplete(WinInetHandleContext* context,
                          HINTERNET handle,
                          DWORD error);
-  void OnRedirect(const std::wstring& url);
+  // Whether the writer takes a body of `size` bytes; records why not.
+  bool FitsSizeLimit(int64_t size);
   void HandleRequestCompletion(WinInetHandleContext* context, HINTERNET handle);
   bool HandleInitialCompletion(HINTERNET handle);
   bool AcceptPartialContent(HINTERNET handle);
@@ -163,6 +183,7 @@ class WinInetDownloader {
   void PostFailure();
   void PostCompletion();
   void PostRetry(int code);
+  void PostRedirect(int status, const std::wstring& location);
   void PostTotalProgress(int64_t total);
   void PostCurrentProgress();
 
@@ -186,6 +207,9 @@ class WinInetDownloader {
 
   ScopedInternetHandle session_;
   ScopedInternetHandle connection_;
+  // Where `connection_` goes: a redirect to another host or port needs a
+  // connection of its own.
+  UrlParts connected_to_;
   ScopedInternetHandle request_;
   // Whether the session made a connection or request handle, whose closing
   // WinINet reports through the callback.
@@ -219,11 +243,25 @@ class WinInetDownloader {
   // whether it waits on the user rather than on the server.
   std::atomic<int64_t> last_activity_{0};
   std::atomic<bool> awaiting_credentials_{false};
+  // Every body byte read in this download, restarts and resumes included,
+  // and where the current window of the slowness watch began (TickTime's
+  // value, and that count then).
+  std::atomic<int64_t> bytes_read_{0};
+  std::atomic<int64_t> window_start_{0};
+  std::atomic<int64_t> window_start_bytes_{0};
 
   // Owner thread only.
+  // The current request: its URL (`url_` or where its redirects led), the
+  // headers it and its hops carry, whether it is a POST of `body_`, and
+  // the redirects followed since `url_`.
+  std::wstring request_url_;
+  std::wstring request_headers_;
+  bool request_post_ = false;
+  int redirects_ = 0;
   int retry_count_ = 0;
   int retries_without_data_ = 0;
   int retry_limit_ = 600;
+  base::TickTime started_at_;
   base::Timer silence_timer_{false, false};
 
   mutable base::Lock error_lock_;

@@ -12,8 +12,8 @@
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/wininet/content_range.h"
 #include "desktop/windows/installer/wininet/download_observer.h"
+#include "desktop/windows/installer/wininet/redirect_target.h"
 #include "desktop/windows/installer/wininet/response_writer.h"
-#include "desktop/windows/installer/wininet/url_parts.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 #include "desktop/windows/installer/wininet/wininet_error_text.h"
 #include "desktop/windows/installer/wininet/wininet_handle_context.h"
@@ -105,10 +105,6 @@ void WinInetDownloader::OnStatus(WinInetHandleContext* context,
                         result->dwResult ? ERROR_SUCCESS : result->dwError);
       break;
     }
-    case INTERNET_STATUS_REDIRECT:
-      if (information)
-        OnRedirect(static_cast<const wchar_t*>(information));
-      break;
     default:
       break;
   }
@@ -133,29 +129,6 @@ void WinInetDownloader::OnRequestComplete(WinInetHandleContext* context,
                 error);
     PostFailure();
   }
-}
-
-void WinInetDownloader::OnRedirect(const std::wstring& url) {
-  VLOG(1) << "Redirect occured";
-  observer_->OnRedirect(url);
-  UrlParts parts;
-  if (!CrackUrl(url, &parts)) {
-    AppendError(base::FormatString("Redirect URL failed to parse %s",
-                                   base::WideToUtf8(url).c_str()));
-  } else if (!IsDomainAllowed(allowed_host_suffixes_, parts.host)) {
-    AppendError(base::FormatString("Redirect URL is disallowed %s",
-                                   base::WideToUtf8(url).c_str()));
-  } else {
-    return;
-  }
-  // Nothing of this transfer is handled any more: WinINet may still follow
-  // the redirect (Wine does) and complete the closed request, and what that
-  // brings must not reach the writer. Closing the handles here, once, stops
-  // the transfer; the owner's Terminate then finds nothing left to close.
-  cancelled_->Set();
-  request_.Close();
-  connection_.Close();
-  PostFailure();
 }
 
 void WinInetDownloader::HandleRequestCompletion(WinInetHandleContext* context,
@@ -183,6 +156,15 @@ bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
     PostFailure();
     return false;
   }
+  // A hop is no answer of its own to the observer: the chunk records the
+  // answer at the end of the redirects, as it would without them.
+  if (IsRedirectStatus(static_cast<int>(status))) {
+    const std::wstring location = QueryHeader(handle, L"Location");
+    if (!location.empty()) {
+      PostRedirect(static_cast<int>(status), location);
+      return false;
+    }
+  }
   observer_->OnHttpStatus(static_cast<int>(status));
   for (const wchar_t* name : kRecordedHeaders)
     observer_->OnHeader(name, QueryHeader(handle, name));
@@ -209,9 +191,15 @@ bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
              !AcceptPartialContent(handle)) {
     return false;
   }
+  if ((status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) &&
+      !FitsSizeLimit(expected_size_)) {
+    PostFailure();
+    return false;
+  }
   if (status == HTTP_STATUS_OK || status == HTTP_STATUS_PARTIAL_CONTENT) {
     // Accepting a response does not forgive earlier retries: a server that
     // answers and then drops every connection must still run out of them.
+    StartProgressWindow();
     state_ = RECEIVING;
     LOG(INFO) << "Downloader state: " << state_.load();
     return true;
@@ -229,6 +217,23 @@ bool WinInetDownloader::HandleInitialCompletion(HINTERNET handle) {
       "Request completed with an unexpected HTTP status %d",
       static_cast<int>(status)));
   PostFailure();
+  return false;
+}
+
+bool WinInetDownloader::FitsSizeLimit(int64_t size) {
+  int64_t limit = 0;
+  {
+    base::AutoLock hold(writer_lock_);
+    if (writer_finished_)
+      return true;
+    limit = writer_->size_limit();
+  }
+  // A declared size past the limit fails before any of the body comes.
+  if (size <= limit)
+    return true;
+  AppendError(base::FormatString(
+      "Response of %lld bytes is larger than the limit of %lld bytes",
+      static_cast<long long>(size), static_cast<long long>(limit)));
   return false;
 }
 
@@ -334,6 +339,7 @@ void WinInetDownloader::HandleCompletionInProgress(
         PostFailure();
         return;
       }
+      bytes_read_ += *last_read;
       const int64_t total = bytes_received_ += *last_read;
       VLOG(2) << "Downloaded size: " << total;
       PostCurrentProgress();

@@ -2,6 +2,7 @@
 // limit, resumes with a byte range, the proxy credentials' answer, and the
 // watch for a server gone silent, all on the owner thread.
 
+#include <algorithm>
 #include <string>
 
 #include "base/bind.h"
@@ -23,15 +24,32 @@ namespace {
 
 constexpr base::TimeDelta kRetryDelay = base::TimeDelta::FromMicroseconds(6000000);
 
+// The longest a download may take, retries and resumes included. The retry
+// limit alone allows an hour of waiting (600 retries 6 s apart) and a 200 MB
+// package takes over an hour at 384 kbit/s: no download that would complete
+// comes near this, while one that is kept alive without end stops here.
+constexpr base::TimeDelta kTransferTimeLimit = base::TimeDelta::FromSeconds(4 * 3600);
+
+// The least a body must bring in each window of the time-out (60 s): 68
+// bytes a second, some fiftieth of the slowest mobile data link. A server
+// that trickles below it keeps the silence watch content for ever; resuming
+// it would only bring the trickle again, so the download fails.
+constexpr int64_t kMinBytesPerWindow = 4096;
+
 }  // namespace
 
 void WinInetDownloader::NoteActivity() {
   last_activity_ = base::TickTime::Now().ToInternalValue();
 }
 
+void WinInetDownloader::StartProgressWindow() {
+  window_start_bytes_ = bytes_read_.load();
+  window_start_ = base::TickTime::Now().ToInternalValue();
+}
+
 void WinInetDownloader::CheckRetriesAndResume(uint32_t download_id,
                                               int code) {
-  if (!IsActive(download_id))
+  if (!IsActive(download_id) || EndIfPastTimeLimit(download_id))
     return;
   const bool brought_data = bytes_received_ > chunk_start_;
   if (brought_data)
@@ -83,7 +101,7 @@ void WinInetDownloader::ResumeDownload(uint32_t download_id) {
     observer_->OnChunkStart(static_cast<int>(bytes));
   observer_->OnRetry(retry_count_);
   chunk_start_ = bytes;
-  if (!OpenRequest(parts, range)) {
+  if (!BeginRequest(parts, range)) {
     LOG(ERROR) << "Could not resume downloading";
     OnDownloadFailed(download_id);
   }
@@ -115,14 +133,24 @@ void WinInetDownloader::WatchForSilence(uint32_t download_id) {
 }
 
 void WinInetDownloader::CheckForSilence(uint32_t download_id) {
-  if (!IsActive(download_id) || !request_context_)
+  if (!IsActive(download_id) || !request_context_ ||
+      EndIfPastTimeLimit(download_id)) {
     return;
+  }
+  const base::TickTime now = base::TickTime::Now();
   const base::TimeDelta quiet =
-      base::TickTime::Now() -
-      base::TickTime::FromInternalValue(last_activity_.load());
+      now - base::TickTime::FromInternalValue(last_activity_.load());
   if (awaiting_credentials_ || quiet < timeout_) {
+    if (!awaiting_credentials_ && EndIfTooSlow(download_id))
+      return;
+    base::TimeDelta next = awaiting_credentials_ ? timeout_ : timeout_ - quiet;
+    if (state_ == RECEIVING) {
+      const base::TimeDelta window_left =
+          timeout_ - (now - base::TickTime::FromInternalValue(window_start_));
+      next = std::min(next, window_left);
+    }
     silence_timer_.Start(
-        FROM_HERE, awaiting_credentials_ ? timeout_ : timeout_ - quiet,
+        FROM_HERE, std::max(next, base::TimeDelta::FromMilliseconds(1)),
         base::BindWeak(&WinInetDownloader::CheckForSilence, self_ref_, this,
                        download_id));
     return;
@@ -132,6 +160,41 @@ void WinInetDownloader::CheckForSilence(uint32_t download_id) {
   observer_->OnWinInetError(static_cast<int>(ERROR_INTERNET_TIMEOUT));
   CloseRequest();
   CheckRetriesAndResume(download_id, ERROR_INTERNET_TIMEOUT);
+}
+
+bool WinInetDownloader::EndIfPastTimeLimit(uint32_t download_id) {
+  if (base::TickTime::Now() - started_at_ < kTransferTimeLimit)
+    return false;
+  AppendError(base::FormatString(
+      "Download not complete after %lld minutes",
+      static_cast<long long>(kTransferTimeLimit.InMilliseconds() / 60000)));
+  OnDownloadFailed(download_id);
+  return true;
+}
+
+bool WinInetDownloader::EndIfTooSlow(uint32_t download_id) {
+  // Only a body is judged: how long a server takes to answer is the
+  // silence watch's to judge.
+  if (state_ != RECEIVING)
+    return false;
+  const base::TickTime now = base::TickTime::Now();
+  if (now - base::TickTime::FromInternalValue(window_start_) < timeout_)
+    return false;
+  const int64_t brought = bytes_read_ - window_start_bytes_;
+  if (brought >= kMinBytesPerWindow) {
+    StartProgressWindow();
+    return false;
+  }
+  AppendError(base::FormatString(
+      "Download too slow: %lld bytes in %lld ms, fewer than %lld",
+      static_cast<long long>(brought),
+      static_cast<long long>(
+          (now - base::TickTime::FromInternalValue(window_start_))
+              .InMilliseconds()),
+      static_cast<long long>(kMinBytesPerWindow)));
+  observer_->OnWinInetError(static_cast<int>(ERROR_INTERNET_TIMEOUT));
+  OnDownloadFailed(download_id);
+  return true;
 }
 
 }  // namespace installer

@@ -1,0 +1,184 @@
+"""The shipped online installer against the tests' update server made to
+misbehave, silent, per user: partner files that are programs, redirects
+without end, a package that trickles and a location reply that never ends.
+Each run must end, with what the server sent placed only when it is content
+or signed, a clear reason in the statistics report and bounded memory,
+measured from Linux (Wine's own process counters read 0): the peak resident
+size (VmHWM) of the installer's front-end process."""
+
+import hashlib
+import threading
+from pathlib import Path
+
+import pytest
+
+import installer_files as files
+from conftest import Logs
+from http_test_server import Resource
+from test_silent_installation import (VERSIONS, Machine, installed_tree, package_tree,  # noqa: F401
+                                      downloads, machine, packages, pki, server)
+from update_server import PACKAGE
+
+UNSIGNED_DLL = "desktop/windows/installer/load_check_test_library.dll"
+UNSIGNED_EXE = "desktop/windows/installer/installer.exe"
+TEXT = b"partner content"
+# Far above what a Wine process of the installer holds, far below what an
+# answer without a size limit reaches in the minutes of a run.
+PEAK_MEMORY_BOUND = 512 * 1024 * 1024
+
+
+def partner_item(server, name, data):
+    path = "/files/" + hashlib.sha256(name.encode()).hexdigest()
+    return {"type": "partner_content", "archive": 0, "filename": name,
+            "location": server.add_file(path, data),
+            "checksum": hashlib.sha256(data).hexdigest()}
+
+
+def online(build_dir, machine, pki, server):
+    return files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                  autoupdate_url=server.autoupdate_url)
+
+
+class PeakMemory:
+    """The highest VmHWM of the Linux processes whose command line holds
+    `marker` while the block runs, polled: the front end's process."""
+
+    def __init__(self, marker):
+        self.marker = marker.encode()
+        self.peak = 0
+        self._done = threading.Event()
+        self._thread = threading.Thread(target=self._poll, daemon=True)
+
+    def __enter__(self):
+        self._thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self._done.set()
+        self._thread.join()
+
+    def _poll(self):
+        while not self._done.wait(0.2):
+            for proc in Path("/proc").iterdir():
+                try:
+                    if not proc.name.isdigit() or \
+                            self.marker not in (proc / "cmdline").read_bytes():
+                        continue
+                    for line in (proc / "status").read_text().splitlines():
+                        if line.startswith("VmHWM:"):
+                            self.peak = max(self.peak, int(line.split()[1]) * 1024)
+                except OSError:
+                    continue
+
+
+def test_partner_programs_are_placed_only_when_signed(build_dir, pki, packages, downloads,
+                                                      machine, server, tmp_path, logs):
+    unsigned_dll = (build_dir / UNSIGNED_DLL).read_bytes()
+    signed_dll = pki.sign(files.GOOD_SIGNER, build_dir / UNSIGNED_DLL,
+                          tmp_path / "signed.dll").read_bytes()
+    refused = {"winmm.dll": unsigned_dll,
+               "helper.exe": (build_dir / UNSIGNED_EXE).read_bytes(),
+               # A program under a name Windows would not run: still one.
+               "partner.dat": unsigned_dll,
+               # The extension in any case.
+               "VERSION.DLL": unsigned_dll}
+    placed = {"partner_signed.dll": signed_dll, "partner.txt": TEXT}
+    server.offer(downloads["current"],
+                 components=[partner_item(server, name, data)
+                             for name, data in [*refused.items(), *placed.items()]])
+    marker = Logs.marker()
+
+    assert machine.run(online(build_dir, machine, pki, server), marker) == 0
+
+    assert installed_tree(machine.folder) == package_tree(
+        packages["current"][0], VERSIONS["current"], extra=placed, online=True)
+    log = logs.one(marker)[1]
+    for name in refused:
+        assert f"Refusing unsigned executable additional file {name}" in log, name
+    (report,) = server.reports()
+    assert report["installation_success"] == 1
+    items = report["fetches"][0]["addtional_files"]
+    assert [item["download_succeeded"] for item in items] == [0] * len(refused) + [1, 1]
+    assert all(item["signature_check_error"] for item in items[:len(refused)])
+    assert not machine.download_folder.exists()
+
+
+# The package's address answers with a redirect, absolute or relative to it.
+@pytest.mark.parametrize("location", [PACKAGE, "../../packages/tarvo_installer.exe", None],
+                         ids=["path", "relative", "absolute"])
+def test_one_redirect_to_the_package_installs(build_dir, pki, packages, downloads, machine,
+                                              server, location):
+    server.offer(downloads["current"])
+    server.http.add("/latest/x64/moved", Resource(statuses=[302] * 10,
+                                                  location=location or server.url(PACKAGE)))
+    server.offer(downloads["current"], reply={
+        "installer": server.url("/latest/x64/moved"),
+        "installer_checksum": hashlib.sha256(downloads["current"]).hexdigest()})
+
+    assert machine.run(online(build_dir, machine, pki, server)) == 0
+
+    assert installed_tree(machine.folder) == package_tree(
+        packages["current"][0], VERSIONS["current"], online=True)
+    (report,) = server.reports()
+    assert report["installation_success"] == 1
+    assert len(server.requests_to("/latest/x64/moved")) == len(server.package_requests()) == 1
+
+
+def test_redirect_loop_fails_the_fetch_with_its_reason(build_dir, pki, downloads, machine,
+                                                       server):
+    server.offer(downloads["current"], reply={
+        "installer": server.url("/loop/a"),
+        "installer_checksum": hashlib.sha256(downloads["current"]).hexdigest()})
+    server.http.add("/loop/a", Resource(statuses=[302] * 10**6, location=server.url("/loop/b")))
+    server.http.add("/loop/b", Resource(statuses=[302] * 10**6, location="a"))
+
+    assert machine.run(online(build_dir, machine, pki, server)) == 1
+
+    assert not machine.folder.exists()
+    (report,) = server.reports()
+    assert report["failure_reason"] == "Fetcher error"
+    assert [fetch["result"] for fetch in report["fetches"]] == ["download_failed"] * 3
+    for fetch in report["fetches"]:
+        assert fetch["failure_reason"] == (
+            "Failed downloading the Tarvo package\n"
+            f"Too many redirects (more than 10), last to {server.url('/loop/b')}\n")
+    # Each of the three attempts: its first request and ten hops, no more.
+    loop = [request.path for request in server.http.requests if request.path.startswith("/loop/")]
+    assert loop == (["/loop/a", "/loop/b"] * 5 + ["/loop/a"]) * 3
+
+
+# A package that comes at one byte a second keeps the silence watch content;
+# each attempt ends at the first minute that brought fewer than 4 KiB.
+def test_trickling_package_ends_each_attempt_as_too_slow(build_dir, pki, downloads, machine,
+                                                         server):
+    server.offer(downloads["current"])
+    server.http.add(PACKAGE, Resource(downloads["current"], block=1, delay=1.0))
+    marker = Logs.marker()
+
+    with PeakMemory(marker) as memory:
+        assert machine.run(online(build_dir, machine, pki, server), marker) == 1
+
+    (report,) = server.reports()
+    assert [fetch["result"] for fetch in report["fetches"]] == ["download_failed"] * 3
+    for fetch in report["fetches"]:
+        assert fetch["failure_reason"].startswith(
+            "Failed downloading the Tarvo package\nDownload too slow: "), fetch["failure_reason"]
+    print(f"peak resident size of the front end: {memory.peak} bytes")
+    assert 0 < memory.peak < PEAK_MEMORY_BOUND
+
+
+def test_endless_location_reply_ends_at_its_size_limit(build_dir, pki, machine, server):
+    for path in server.location_paths():
+        server.http.add(path, Resource(endless=True))
+    marker = Logs.marker()
+
+    with PeakMemory(marker) as memory:
+        assert machine.run(online(build_dir, machine, pki, server), marker) == 1
+
+    (report,) = server.reports()
+    assert [fetch["result"] for fetch in report["fetches"]] == ["download_failed"] * 3
+    for fetch in report["fetches"]:
+        assert fetch["failure_reason"] == ("Failed fetching the download URL\n"
+                                           "Response larger than the limit of 4194304 bytes\n")
+    print(f"peak resident size of the front end: {memory.peak} bytes")
+    assert 0 < memory.peak < PEAK_MEMORY_BOUND
