@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "base/files/final_path.h"
+
 namespace base {
 
 namespace {
@@ -20,8 +22,7 @@ constexpr std::wstring_view kLongUncPrefix = L"\\\\?\\UNC\\";
 
 // A Windows call that fills a buffer and returns the length it needs when
 // the buffer is too small; empty on failure.
-template <typename Call>
-std::wstring ReadPath(Call call) {
+template <typename Call> std::wstring ReadPath(Call call) {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (int round = 0; round < 4; ++round) {
     const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -34,26 +35,19 @@ std::wstring ReadPath(Call call) {
   return std::wstring();
 }
 
-std::wstring FullPath(const std::wstring& path) {
-  return ReadPath([&](wchar_t* buffer, DWORD size) {
+std::wstring FullPath(const std::wstring &path) {
+  return ReadPath([&](wchar_t *buffer, DWORD size) {
     return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
   });
 }
 
 // Short (8.3) names in a temporary folder's path are common; the final path
 // spells every name long.
-std::wstring LongPath(const std::wstring& path) {
-  std::wstring long_path = ReadPath([&](wchar_t* buffer, DWORD size) {
+std::wstring LongPath(const std::wstring &path) {
+  std::wstring long_path = ReadPath([&](wchar_t *buffer, DWORD size) {
     return GetLongPathNameW(path.c_str(), buffer, size);
   });
   return long_path.empty() ? path : long_path;
-}
-
-std::wstring FinalPath(HANDLE handle) {
-  return ReadPath([&](wchar_t* buffer, DWORD size) {
-    return GetFinalPathNameByHandleW(handle, buffer, size,
-                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-  });
 }
 
 std::wstring WithoutLongPrefix(std::wstring_view path) {
@@ -70,7 +64,7 @@ std::wstring_view WithoutTrailingSeparators(std::wstring_view path) {
   return path;
 }
 
-std::wstring Join(const std::wstring& folder, std::wstring_view name) {
+std::wstring Join(const std::wstring &folder, std::wstring_view name) {
   if (!folder.empty() && folder.back() == L'\\')
     return folder + std::wstring(name);
   return folder + L'\\' + std::wstring(name);
@@ -80,11 +74,11 @@ std::wstring Join(const std::wstring& folder, std::wstring_view name) {
 // so held, and every folder above it, can be neither renamed nor replaced
 // by a link until the file is made. Opened as the link itself when it is
 // one, so that its final path gives it away.
-win::ScopedHandle HoldFolder(const std::wstring& folder) {
+win::ScopedHandle HoldFolder(const std::wstring &folder) {
   for (int round = 1;; ++round) {
     win::ScopedHandle held(CreateFileW(
-        folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-        nullptr, OPEN_EXISTING,
+        folder.c_str(), FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (held.IsValid() || GetLastError() != ERROR_SHARING_VIOLATION ||
         round == kFolderOpenTries) {
@@ -110,14 +104,14 @@ bool IsNameTaken(DWORD error) {
 
 // FILE_FLAG_OPEN_REPARSE_POINT: where a link appears under the name after
 // all, the link itself is what CREATE_NEW finds taken, never its target.
-win::ScopedHandle CreateNew(const std::wstring& path) {
+win::ScopedHandle CreateNew(const std::wstring &path) {
   return win::ScopedHandle(CreateFileW(
       path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, CREATE_NEW,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr));
 }
 
-}  // namespace
+} // namespace
 
 // static
 NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
@@ -138,7 +132,8 @@ NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
     result.error = GetLastError();
     return result;
   }
-  if (!IsFolder(held.Get()) || !IsSamePlace(FinalPath(held.Get()), folder)) {
+  if (!IsFolder(held.Get()) ||
+      !IsSamePlace(GetFinalPath(held.Get(), folder), folder)) {
     result.error = kErrorLinkOnTheWay;
     return result;
   }
@@ -155,7 +150,7 @@ NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
       continue;
     }
     // Made through a link after all: closed unwritten.
-    if (!IsSamePlace(FinalPath(file.Get()), candidate)) {
+    if (!IsSamePlace(GetFinalPath(file.Get(), candidate), candidate)) {
       result.error = kErrorLinkOnTheWay;
       return result;
     }
@@ -172,7 +167,7 @@ std::wstring NewFileInFolder::NameOfTry(std::wstring_view path,
                                         int try_number) {
   if (try_number <= 1)
     return std::wstring(path);
-  const size_t name_start = path.rfind(L'\\') + 1;  // npos + 1 is 0
+  const size_t name_start = path.rfind(L'\\') + 1; // npos + 1 is 0
   size_t extension = path.rfind(L'.');
   if (extension == std::wstring_view::npos || extension <= name_start)
     extension = path.size();
@@ -192,4 +187,4 @@ bool NewFileInFolder::IsSamePlace(std::wstring_view final_path,
                               TRUE) == CSTR_EQUAL;
 }
 
-}  // namespace base
+} // namespace base

@@ -49,8 +49,8 @@ class NewFileInFolder {
   // goes before the extension of the file name.
   static std::wstring NameOfTry(std::wstring_view path, int try_number);
 
-  // Whether `final_path` (as GetFinalPathNameByHandleW gives it, with its
-  // "\\?\" prefix) names the same place as `path`, letter case aside.
+  // Whether `final_path` (as GetFinalPath gives it, or with the "\\?\"
+  // prefix) names the same place as `path`, letter case aside.
   static bool IsSamePlace(std::wstring_view final_path, std::wstring_view path);
 };
 
