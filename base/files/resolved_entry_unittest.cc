@@ -1,12 +1,9 @@
 #include "base/files/resolved_entry.h"
 
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "base/files/file_util.h"
-#include "base/test/temp_tree.h"
-#include "base/test/unix_link.h"
+#include "base/test/planted_link_tree.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -14,46 +11,19 @@ namespace {
 
 using Kind = ResolvedEntry::Kind;
 
-// An installation with links planted in it, each to a folder or file
-// outside holding a canary, or to something inside.
-class PlantedLinks : public testing::Test {
+class ResolvedEntryTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_FALSE(tree_.root().empty());
-    tree_.MakeDir(L"inst\\sub");
-    tree_.WriteFile(L"inst\\plain.txt", "plain");
-    tree_.WriteFile(L"inst\\sub\\a.txt", "a");
-    tree_.MakeDir(L"out\\dir");
-    tree_.WriteFile(L"out\\canary.txt", "canary");
-    tree_.WriteFile(L"out\\dir\\c.txt", "c");
-    Plant(L"inst\\dirlink", L"out\\dir");
-    Plant(L"inst\\inlink", L"inst\\sub");
-    Plant(L"inst\\filelink", L"out\\canary.txt");
-    Plant(L"inst\\fileinlink", L"inst\\plain.txt");
-    Plant(L"inst\\sub\\nested", L"out");
+    if (!tree_.made())
+      GTEST_SKIP() << "No Unix link can be made here";
   }
 
-  void Plant(const wchar_t* link, const wchar_t* target) {
-    links_.push_back(
-        std::make_unique<ScopedUnixLink>(tree_.Path(link), tree_.Path(target)));
-    if (!links_.back()->made())
-      GTEST_SKIP() << "No Unix link can be made here: "
-                   << FilePath(link).AsUTF8();
-  }
-
-  // Nothing outside changed.
-  void ExpectCanariesKept() {
-    EXPECT_EQ("canary", TempTree::ReadFile(tree_.Path(L"out\\canary.txt")));
-    EXPECT_EQ("c", TempTree::ReadFile(tree_.Path(L"out\\dir\\c.txt")));
-  }
-
-  TempTree tree_;
-  // After the tree: removed before it.
-  std::vector<std::unique_ptr<ScopedUnixLink>> links_;
+  PlantedLinkTree tree_;
 };
 
-TEST_F(PlantedLinks, EachNameIsJudgedByWhatItResolvesTo) {
-  const FilePath final_root = ResolvedEntry::GetFinalPath(tree_.root());
+TEST_F(ResolvedEntryTest, EachNameIsJudgedByWhatItResolvesTo) {
+  const FilePath final_root =
+      ResolvedEntry::GetFinalPath(tree_.Path(L"inst")).DirName();
   ASSERT_FALSE(final_root.empty());
   const struct {
     const wchar_t* path;
@@ -75,7 +45,9 @@ TEST_F(PlantedLinks, EachNameIsJudgedByWhatItResolvesTo) {
       {L"inst\\sub\\nested\\missing", Kind::kMissing, L"out\\missing"},
       // Its folder is missing too: the name as given.
       {L"inst\\missing\\deeper", Kind::kMissing, L""},
+      // Wildcards to a listing: never judged as some other entry.
       {L"inst\\bad<name", Kind::kUnknown, L""},
+      {L"inst\\plain.tx?", Kind::kUnknown, L""},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(FilePath(test.path).AsUTF8());
@@ -90,7 +62,7 @@ TEST_F(PlantedLinks, EachNameIsJudgedByWhatItResolvesTo) {
 
 // Each way of deleting by name: a link stays or goes as a link, what it
 // leads to never changes.
-TEST_F(PlantedLinks, DeletePathNeverReachesThroughALink) {
+TEST_F(ResolvedEntryTest, DeletePathNeverReachesThroughALink) {
   const struct {
     const wchar_t* path;
     bool recursive;
@@ -102,11 +74,10 @@ TEST_F(PlantedLinks, DeletePathNeverReachesThroughALink) {
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(FilePath(test.path).AsUTF8());
-    const bool deleted = DeletePath(tree_.Path(test.path), test.recursive);
     // Wine resolves every link on open: none can be removed there.
-    EXPECT_FALSE(deleted);
+    EXPECT_FALSE(DeletePath(tree_.Path(test.path), test.recursive));
     EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), ::GetLastError());
-    ExpectCanariesKept();
+    EXPECT_TRUE(tree_.CanariesKept());
   }
 }
 
