@@ -111,7 +111,7 @@ bool DeleteMatchingEntriesIn(const FilePath& dir,
 // stays, where the platform cannot remove one without reaching its
 // target), and a walk never enters one.
 bool DeleteResolvedEntry(const FilePath& path,
-                         const ResolvedEntry& entry,
+                         ResolvedEntry entry,
                          WideStringSlice pattern,
                          bool recursive) {
   switch (entry.kind()) {
@@ -131,10 +131,10 @@ bool DeleteResolvedEntry(const FilePath& path,
     case ResolvedEntry::Kind::kPlain:
       break;
   }
+  if (!entry.is_directory())
+    return entry.DeleteJudgedFile();
   if (!MakeDeletable(path, entry.attributes()))
     return false;
-  if (!entry.is_directory())
-    return ::DeleteFileW(Chars(path)) != FALSE;
   if (recursive &&
       !DeleteMatchingEntriesIn(path, entry.path(), pattern, true)) {
     return false;
@@ -153,7 +153,9 @@ bool DeleteMatchingEntriesIn(const FilePath& dir,
     if ((listed.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !recursive)
       continue;
     if (!DeleteResolvedEntry(
-            entry, ResolvedEntry::ResolveListed(entry, dir_final_path, listed),
+            entry,
+            ResolvedEntry::ResolveListed(entry, dir_final_path, listed,
+                                         ResolvedEntry::Purpose::kToDelete),
             pattern, recursive)) {
       return false;
     }
@@ -460,8 +462,9 @@ bool DeletePath(const FilePath& path, bool recursive) {
     return DeleteMatchingEntries(path.DirName(), base_name.value(), recursive);
   // Only a path that is not there counts as deleted; access denied or a
   // sharing violation leaves the file in place.
-  return DeleteResolvedEntry(path, ResolvedEntry::Resolve(path), L"*",
-                             recursive);
+  return DeleteResolvedEntry(
+      path, ResolvedEntry::Resolve(path, ResolvedEntry::Purpose::kToDelete),
+      L"*", recursive);
 }
 
 bool DeletePathOnceReleased(const FilePath& path,

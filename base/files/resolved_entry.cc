@@ -17,13 +17,21 @@ bool IsNotFoundError(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// Attribute access alone: no sharing mode of another opener refuses it, so
-// a file in use is judged like any other.
-win::ScopedHandle OpenForJudging(const FilePath& path, DWORD flags) {
+// With attribute access alone no sharing mode of another opener refuses
+// the open, so a file in use is judged like any other.
+win::ScopedHandle OpenForJudging(const FilePath& path,
+                                 DWORD flags,
+                                 DWORD extra_access = 0) {
   return win::ScopedHandle(::CreateFileW(
-      path.value().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+      path.value().c_str(), FILE_READ_ATTRIBUTES | extra_access, kShareAll,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
 }
+
+// What FILE_BASIC_INFO may set; the others describe the entry's kind.
+constexpr DWORD kSettableAttributes =
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+    FILE_ATTRIBUTE_TEMPORARY;
 
 FilePath GetFinalPathOfHandle(HANDLE handle) {
   std::wstring buffer(MAX_PATH, L'\0');
@@ -53,7 +61,7 @@ bool IsSameName(const FilePath& a, const FilePath& b) {
 }  // namespace
 
 // static
-ResolvedEntry ResolvedEntry::Resolve(const FilePath& path) {
+ResolvedEntry ResolvedEntry::Resolve(const FilePath& path, Purpose purpose) {
   const FilePath folder = path.StripTrailingSeparators().DirName();
   const FilePath folder_final = GetFinalPath(folder);
   if (folder_final.empty()) {
@@ -62,12 +70,13 @@ ResolvedEntry ResolvedEntry::Resolve(const FilePath& path) {
                ? ResolvedEntry(Kind::kMissing, path, 0, error)
                : ResolvedEntry(Kind::kUnknown, path, 0, error);
   }
-  return ResolveIn(path, folder_final);
+  return ResolveIn(path, folder_final, purpose);
 }
 
 // static
 ResolvedEntry ResolvedEntry::ResolveIn(const FilePath& path,
-                                       const FilePath& folder_final_path) {
+                                       const FilePath& folder_final_path,
+                                       Purpose purpose) {
   const FilePath name = path.StripTrailingSeparators().BaseName();
   // A listing by a pattern would judge some other entry ('<', '>' and '"'
   // are wildcards to FindFirstFileW too).
@@ -85,19 +94,23 @@ ResolvedEntry ResolvedEntry::ResolveIn(const FilePath& path,
                : ResolvedEntry(Kind::kUnknown, path, 0, error);
   }
   ::FindClose(find);
-  return ResolveListed(path, folder_final_path, listed);
+  return ResolveListed(path, folder_final_path, listed, purpose);
 }
 
 // static
 ResolvedEntry ResolvedEntry::ResolveListed(const FilePath& path,
                                            const FilePath& folder_final_path,
-                                           const WIN32_FIND_DATAW& listed) {
+                                           const WIN32_FIND_DATAW& listed,
+                                           Purpose purpose) {
   const DWORD attributes = listed.dwFileAttributes;
   const FilePath listed_path = folder_final_path.Append(listed.cFileName);
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
     return ResolvedEntry(Kind::kLink, listed_path, attributes, 0);
-  const win::ScopedHandle handle =
-      OpenForJudging(path, FILE_FLAG_OPEN_REPARSE_POINT);
+  const bool to_delete = purpose == Purpose::kToDelete &&
+                         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  win::ScopedHandle handle =
+      OpenForJudging(path, FILE_FLAG_OPEN_REPARSE_POINT,
+                     to_delete ? DELETE | FILE_WRITE_ATTRIBUTES : 0);
   if (!handle.IsValid()) {
     const DWORD error = ::GetLastError();
     // Listed, yet nothing there: a link whose target is gone.
@@ -113,9 +126,31 @@ ResolvedEntry ResolvedEntry::ResolveListed(const FilePath& path,
   // found it, under the name found there (a short name lists the long one).
   if (IsSameName(final_path.DirName(), folder_final_path) &&
       IsSameName(final_path.BaseName(), FilePath(listed.cFileName))) {
-    return ResolvedEntry(Kind::kPlain, final_path, attributes, 0);
+    return ResolvedEntry(Kind::kPlain, final_path, attributes, 0,
+                         to_delete ? std::move(handle) : win::ScopedHandle());
   }
   return ResolvedEntry(Kind::kLink, listed_path, attributes, 0);
+}
+
+bool ResolvedEntry::DeleteJudgedFile() {
+  if (kind_ != Kind::kPlain || !handle_.IsValid()) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (attributes_ & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO writable = {};  // zero times: leave them unchanged
+    writable.FileAttributes = attributes_ & kSettableAttributes;
+    if (writable.FileAttributes == 0)
+      writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(handle_.Get(), FileBasicInfo, &writable,
+                                      sizeof(writable))) {
+      return false;
+    }
+  }
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return ::SetFileInformationByHandle(handle_.Get(), FileDispositionInfo,
+                                      &disposition,
+                                      sizeof(disposition)) != FALSE;
 }
 
 // static

@@ -3,7 +3,10 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -29,16 +32,24 @@ class ResolvedEntry {
     kUnknown,
   };
 
+  // What the judging handle may do besides reading attributes: with
+  // kToDelete, a file (not a folder) is opened for deletion as well, so that
+  // what is deleted is what was judged (DeleteJudgedFile).
+  enum class Purpose { kToJudge, kToDelete };
+
   // `path` judged in its folder, whose final path is looked up.
-  static ResolvedEntry Resolve(const FilePath& path);
+  static ResolvedEntry Resolve(const FilePath& path,
+                               Purpose purpose = Purpose::kToJudge);
   // The same where the caller knows the final path of the folder (a walk,
   // a cache of folders).
   static ResolvedEntry ResolveIn(const FilePath& path,
-                                 const FilePath& folder_final_path);
+                                 const FilePath& folder_final_path,
+                                 Purpose purpose = Purpose::kToJudge);
   // The same for an entry a listing of that folder found.
   static ResolvedEntry ResolveListed(const FilePath& path,
                                      const FilePath& folder_final_path,
-                                     const WIN32_FIND_DATAW& listed);
+                                     const WIN32_FIND_DATAW& listed,
+                                     Purpose purpose = Purpose::kToJudge);
 
   // Where `path` lies once every link on the way, its last name included,
   // is followed; empty when it cannot be opened. "\\?\" forms come back
@@ -60,14 +71,29 @@ class ResolvedEntry {
   // kUnknown: the Windows error of the open.
   DWORD error() const { return error_; }
 
+  // A plain file judged kToDelete: deleted through the handle that judged
+  // it (its read-only attribute cleared first). False otherwise, or with
+  // the Windows error of the deletion.
+  [[nodiscard]] bool DeleteJudgedFile();
+
  private:
-  ResolvedEntry(Kind kind, const FilePath& path, DWORD attributes, DWORD error)
-      : kind_(kind), path_(path), attributes_(attributes), error_(error) {}
+  ResolvedEntry(Kind kind,
+                const FilePath& path,
+                DWORD attributes,
+                DWORD error,
+                win::ScopedHandle handle = win::ScopedHandle())
+      : kind_(kind),
+        path_(path),
+        attributes_(attributes),
+        error_(error),
+        handle_(std::move(handle)) {}
 
   Kind kind_;
   FilePath path_;
   DWORD attributes_;
   DWORD error_;
+  // The judging handle, kept for a plain entry.
+  win::ScopedHandle handle_;
 };
 
 }  // namespace base
