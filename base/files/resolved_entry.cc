@@ -1,6 +1,8 @@
 #include "base/files/resolved_entry.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "base/win/scoped_handle.h"
 
@@ -151,6 +153,28 @@ bool ResolvedEntry::DeleteJudgedFile() {
   return ::SetFileInformationByHandle(handle_.Get(), FileDispositionInfo,
                                       &disposition,
                                       sizeof(disposition)) != FALSE;
+}
+
+bool ResolvedEntry::RenameJudgedFile(const FilePath& to) {
+  if (kind_ != Kind::kPlain || !handle_.IsValid()) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  // The native layer takes the target as an NT path.
+  std::wstring target = to.value();
+  if (target.starts_with(L"\\\\"))
+    target = L"UNC" + target.substr(1);
+  target = L"\\??\\" + target;
+  const size_t size =
+      sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(size, 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::copy(target.begin(), target.end(), rename->FileName);
+  return ::SetFileInformationByHandle(handle_.Get(), FileRenameInfo, rename,
+                                      static_cast<DWORD>(size)) != FALSE;
 }
 
 // static

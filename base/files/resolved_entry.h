@@ -75,6 +75,10 @@ class ResolvedEntry {
   // it (its read-only attribute cleared first). False otherwise, or with
   // the Windows error of the deletion.
   [[nodiscard]] bool DeleteJudgedFile();
+  // A plain file judged kToDelete: renamed to `to` (which must not exist)
+  // through the handle that judged it. False otherwise, or with the
+  // Windows error of the rename.
+  [[nodiscard]] bool RenameJudgedFile(const FilePath& to);
 
  private:
   ResolvedEntry(Kind kind,

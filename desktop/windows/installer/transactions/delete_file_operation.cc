@@ -207,7 +207,7 @@ bool DeleteFileOperation::SetAside() {
     set_error(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
   }
-  if (!base::MovePathUnchecked(path_, aside_path_)) {
+  if (!MoveAside()) {
     set_error(::GetLastError());
     LOG(ERROR) << "File removal failed: "
                << base::SystemErrorCodeToString(error());
@@ -215,6 +215,27 @@ bool DeleteFileOperation::SetAside() {
   }
   moved_ = true;
   return true;
+}
+
+bool DeleteFileOperation::MoveAside() {
+  // Judged again on the handle that moves it: a name swapped for a link
+  // since `Do` judged it is not moved, which would move what it leads to.
+  base::ResolvedEntry entry = base::ResolvedEntry::Resolve(
+      path_, base::ResolvedEntry::Purpose::kToDelete);
+  switch (entry.kind()) {
+    case base::ResolvedEntry::Kind::kPlain:
+      break;
+    case base::ResolvedEntry::Kind::kUnknown:
+      ::SetLastError(entry.error());
+      return false;
+    case base::ResolvedEntry::Kind::kMissing:
+    case base::ResolvedEntry::Kind::kLink:
+      ::SetLastError(ERROR_CANT_ACCESS_FILE);
+      return false;
+  }
+  // A folder has no such handle: renamed by its name.
+  return entry.is_directory() ? base::MovePathUnchecked(path_, aside_path_)
+                              : entry.RenameJudgedFile(aside_path_);
 }
 
 // static

@@ -44,6 +44,7 @@ class DeleteFileOperation : public Operation {
 
  private:
   bool SetAside();
+  [[nodiscard]] bool MoveAside();
   void RemoveLink();
 
   const base::FilePath path_;
