@@ -138,10 +138,12 @@ void DeleteFileOperation::Rollback() {
   if (moved_ && base::ResolvedEntry::Resolve(aside_path_).kind() ==
                     base::ResolvedEntry::Kind::kLink) {
     // Replaced by a link since it was set aside: moving that back would
-    // move what it leads to.
+    // move what it leads to, and its access list has no file left to go
+    // back to.
     LOG(ERROR) << "Not moving back " << aside_path_.AsUTF8()
                << ", which is now a link";
     moved_ = false;
+    saved_security_.reset();
   }
   if (moved_) {
     if (base::MovePathUnchecked(aside_path_, path_)) {
