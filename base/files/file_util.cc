@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/files/file_enumerator.h"
+#include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
 
@@ -101,21 +102,68 @@ bool DeleteReparsePoint(const FilePath& path) {
                                       sizeof(disposition)) != FALSE;
 }
 
-// One entry found by DeleteMatchingEntries.
-bool DeleteMatchingEntry(const FilePath& path,
-                         DWORD attributes,
+bool DeleteMatchingEntriesIn(const FilePath& dir,
+                             const FilePath& dir_final_path,
+                             WideStringSlice pattern,
+                             bool recursive);
+
+// One entry, judged by what it resolves to: a link goes as a link (or
+// stays, where the platform cannot remove one without reaching its
+// target), and a walk never enters one.
+bool DeleteResolvedEntry(const FilePath& path,
+                         ResolvedEntry entry,
                          WideStringSlice pattern,
                          bool recursive) {
-  if (IsDirectory(attributes) && !recursive)
-    return true;
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    return DeleteReparsePoint(path);
-  if (!MakeDeletable(path, attributes))
+  switch (entry.kind()) {
+    case ResolvedEntry::Kind::kMissing:
+      return true;
+    case ResolvedEntry::Kind::kUnknown:
+      ::SetLastError(entry.error());
+      return false;
+    case ResolvedEntry::Kind::kLink:
+      if (DeleteReparsePoint(path))
+        return true;
+      LOG(WARNING) << "Left a link that cannot be removed without reaching "
+                      "what it leads to: "
+                   << path.AsUTF8();
+      ::SetLastError(ERROR_CANT_ACCESS_FILE);
+      return false;
+    case ResolvedEntry::Kind::kPlain:
+      break;
+  }
+  if (!entry.is_directory())
+    return entry.DeleteJudgedFile();
+  if (!MakeDeletable(path, entry.attributes()))
     return false;
-  if (!IsDirectory(attributes))
-    return ::DeleteFileW(Chars(path)) != FALSE;
-  return DeleteMatchingEntries(path, pattern, true) &&
-         ::RemoveDirectoryW(Chars(path)) != FALSE;
+  if (recursive &&
+      !DeleteMatchingEntriesIn(path, entry.path(), pattern, true)) {
+    return false;
+  }
+  return ::RemoveDirectoryW(Chars(path)) != FALSE;
+}
+
+bool DeleteMatchingEntriesIn(const FilePath& dir,
+                             const FilePath& dir_final_path,
+                             WideStringSlice pattern,
+                             bool recursive) {
+  FileEnumerator entries(dir, false, kFilesAndDirectories, pattern);
+  for (FilePath entry = entries.Next(); !entry.empty();
+       entry = entries.Next()) {
+    const WIN32_FIND_DATAW listed = entries.GetInfo();
+    if ((listed.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !recursive)
+      continue;
+    if (!DeleteResolvedEntry(
+            entry,
+            ResolvedEntry::ResolveListed(entry, dir_final_path, listed,
+                                         ResolvedEntry::Purpose::kToDelete),
+            pattern, recursive)) {
+      return false;
+    }
+  }
+  // A directory that is not there has nothing left to delete; any other
+  // error means entries may remain unseen.
+  return entries.error() == ERROR_SUCCESS ||
+         entries.error() == ERROR_PATH_NOT_FOUND;
 }
 
 // The case of the letters does not matter to the file system, so it must not
@@ -412,20 +460,11 @@ bool DeletePath(const FilePath& path, bool recursive) {
   const FilePath base_name = path.BaseName();
   if (base_name.value().find_first_of(kWildcards) != std::wstring::npos)
     return DeleteMatchingEntries(path.DirName(), base_name.value(), recursive);
-  const DWORD attributes = ::GetFileAttributesW(Chars(path));
   // Only a path that is not there counts as deleted; access denied or a
   // sharing violation leaves the file in place.
-  if (attributes == INVALID_FILE_ATTRIBUTES)
-    return IsNotFoundError(::GetLastError());
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    return DeleteReparsePoint(path);
-  if (!MakeDeletable(path, attributes))
-    return false;
-  if (!IsDirectory(attributes))
-    return ::DeleteFileW(Chars(path)) != FALSE;
-  if (recursive && !DeleteMatchingEntries(path, L"*", true))
-    return false;
-  return ::RemoveDirectoryW(Chars(path)) != FALSE;
+  return DeleteResolvedEntry(
+      path, ResolvedEntry::Resolve(path, ResolvedEntry::Purpose::kToDelete),
+      L"*", recursive);
 }
 
 bool DeletePathOnceReleased(const FilePath& path,
@@ -444,18 +483,12 @@ bool DeletePathOnceReleased(const FilePath& path,
 bool DeleteMatchingEntries(const FilePath& dir,
                            WideStringSlice pattern,
                            bool recursive) {
-  FileEnumerator entries(dir, false, kFilesAndDirectories, pattern);
-  for (FilePath entry = entries.Next(); !entry.empty();
-       entry = entries.Next()) {
-    if (!DeleteMatchingEntry(entry, entries.GetInfo().dwFileAttributes, pattern,
-                             recursive)) {
-      return false;
-    }
+  const FilePath dir_final_path = ResolvedEntry::GetFinalPath(dir);
+  if (dir_final_path.empty()) {
+    // Nothing there matches.
+    return IsNotFoundError(::GetLastError());
   }
-  // A directory that is not there has nothing left to delete; any other
-  // error means entries may remain unseen.
-  return entries.error() == ERROR_SUCCESS ||
-         entries.error() == ERROR_PATH_NOT_FOUND;
+  return DeleteMatchingEntriesIn(dir, dir_final_path, pattern, recursive);
 }
 
 int ReadFileToBuffer(const FilePath& path, char* data, int max_size) {

@@ -86,7 +86,11 @@ def write_script(root, operations):
     for operation in operations:
         fields = [operation[0]]
         for field in operation[1:]:
-            fields.append(windows_path(root / field) if "/" in field else field)
+            # The folder resolved, the last name as written: a link named
+            # there is handed over as the link.
+            path = root / field
+            fields.append(windows_path(path.parent) + "\\" + path.name if "/" in field
+                          else field)
         lines.append("\t".join(fields))
     script = root.parent / "script.txt"
     script.write_text("\n".join(lines) + "\n", encoding="utf-8")
@@ -193,6 +197,33 @@ def test_running_program_is_not_deleted_and_the_update_rolls_back(build_dir, run
     finally:
         running.stdin.close()
         running.wait(timeout=600)
+
+
+@pytest.mark.parametrize("ending", ["commit", "rollback"])
+def test_deleting_a_link_never_reaches_what_it_leads_to(run_exe, root, tmp_path, ending):
+    """A file and a folder of the installation replaced by Unix links to a
+    canary file and folder outside: neither is set aside (which would move
+    what it leads to), and at the commit the links stay, as Wine cannot
+    remove one by itself."""
+    outside = tmp_path / "outside"
+    (outside / "dir").mkdir(parents=True)
+    canaries = {outside / "canary.dll": b"outside canary",
+                outside / "dir" / "only.txt": b"outside folder canary"}
+    for path, data in canaries.items():
+        path.write_bytes(data)
+    (root / "install" / "lib.dll").unlink()
+    (root / "install" / "lib.dll").symlink_to(outside / "canary.dll")
+    shutil.rmtree(root / "install" / "old")
+    (root / "install" / "old").symlink_to(outside / "dir", target_is_directory=True)
+
+    lines = run_script(run_exe, root, [("delete", "install/lib.dll", "1", "1"),
+                                       ("delete", "install/old", "0", "1")], ending)
+
+    assert lines[-1] == ("committed" if ending == "commit" else "rolled back"), lines
+    assert {path: path.read_bytes() for path in canaries} == canaries
+    assert (root / "install" / "lib.dll").is_symlink()
+    assert (root / "install" / "old").is_symlink()
+    assert not list((root / "install").glob("*.old"))
 
 
 @pytest.fixture

@@ -14,44 +14,68 @@ constexpr size_t kMaxResolvedParents = 65536;
 }  // namespace
 
 InsideFolderCheck::InsideFolderCheck(const base::FilePath& folder)
-    : folder_(ResolveLocalPath(folder)) {}
+    : folder_(ResolveFinalLocalPath(folder)) {}
 
 InsideFolderCheck::~InsideFolderCheck() = default;
 
-base::FilePath InsideFolderCheck::Resolve(const base::FilePath& path) {
+InsideFolderCheck::Entry InsideFolderCheck::Judge(const base::FilePath& path) {
   if (!valid())
-    return base::FilePath();
-  const base::FilePath resolved = ResolveAnywhere(path);
-  return !resolved.empty() && IsBelowFolder(resolved, folder_)
-             ? resolved
-             : base::FilePath();
+    return Entry();
+  Entry entry = JudgeAnywhere(path);
+  return IsBelowFolder(entry.path, folder_) ? entry : Entry();
 }
 
-base::FilePath InsideFolderCheck::ResolveAnywhere(const base::FilePath& path) {
-  // The last name is checked as it is written: it is not long-formed, and a
-  // short name names a file of the same folder.
+InsideFolderCheck::Entry InsideFolderCheck::JudgeAnywhere(
+    const base::FilePath& path) {
+  // The last name is judged as it is written, where its folder resolves
+  // to: a short name names an entry of the same folder, and a link is
+  // told by its own entry.
   const std::wstring name = path.BaseName().value();
   const base::FilePath parent = path.DirName();
   if (!IsPlainComponent(name) || parent == path)
-    return base::FilePath();
+    return Entry();
   const std::wstring key = ToUpperOrdinal(parent.value());
   auto found = resolved_parents_.find(key);
   if (found == resolved_parents_.end()) {
     if (resolved_parents_.size() >= kMaxResolvedParents)
       resolved_parents_.clear();
-    found = resolved_parents_.emplace(key, ResolveLocalPath(parent)).first;
+    found = resolved_parents_.emplace(key, ResolveFinalLocalPath(parent)).first;
   }
-  return found->second.empty() ? base::FilePath()
-                               : found->second.Append(name);
+  const base::FilePath& parent_final = found->second;
+  if (parent_final.empty())
+    return Entry();
+  const base::ResolvedEntry entry =
+      base::ResolvedEntry::ResolveIn(parent_final.Append(name), parent_final);
+  switch (entry.kind()) {
+    case Kind::kPlain:
+    case Kind::kLink:
+      return {entry.path(), entry.kind()};
+    case Kind::kMissing:
+    case Kind::kUnknown:
+      break;
+  }
+  return {parent_final.Append(name), entry.kind()};
+}
+
+base::FilePath InsideFolderCheck::Resolve(const base::FilePath& path) {
+  return Judge(path).path;
+}
+
+base::FilePath InsideFolderCheck::ResolveAnywhere(const base::FilePath& path) {
+  return JudgeAnywhere(path).path;
 }
 
 base::FilePath InsideFolderCheck::ResolveToDelete(const base::FilePath& path) {
-  base::FilePath resolved = Resolve(path);
-  if (resolved.empty()) {
+  const Entry entry = Judge(path);
+  if (entry.path.empty()) {
     LOG(ERROR) << "Refused to delete outside the installation folder: "
                << path.AsUTF8();
+  } else if (entry.is_link()) {
+    LOG(WARNING) << "A link inside the installation folder goes as a link, "
+                    "never what it leads to: "
+                 << entry.path.AsUTF8();
   }
-  return resolved;
+  return entry.path;
 }
 
 }  // namespace installer

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/test/planted_link_tree.h"
 #include "base/test/temp_tree.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "gtest/gtest.h"
@@ -180,6 +181,45 @@ TEST_F(InsideFolderCheckTest, EveryAcceptedPathIsBelowTheFolderForWindows) {
   }
   // Enough accepted for the property to mean something.
   EXPECT_GT(accepted, kNames / 20);
+}
+
+// A folder or file inside replaced by a link: the link itself is inside and
+// is named as such, what lies behind one is judged where it really is.
+TEST(InsideFolderCheckLinksTest, JudgesEachNameByWhatItResolvesTo) {
+  base::PlantedLinkTree tree;
+  if (!tree.made())
+    GTEST_SKIP() << "No Unix link can be made here";
+  using Kind = InsideFolderCheck::Kind;
+  InsideFolderCheck check(tree.Path(L"inst"));
+  ASSERT_TRUE(check.valid());
+  const std::wstring f = check.folder().value();
+  struct Case {
+    const wchar_t* path;
+    Kind kind;
+    std::wstring resolved;  // Empty: refused.
+  } const cases[] = {
+      {L"inst\\plain.txt", Kind::kPlain, f + L"\\plain.txt"},
+      {L"inst\\missing.txt", Kind::kMissing, f + L"\\missing.txt"},
+      {L"inst\\dirlink", Kind::kLink, f + L"\\dirlink"},
+      {L"inst\\inlink", Kind::kLink, f + L"\\inlink"},
+      {L"inst\\filelink", Kind::kLink, f + L"\\filelink"},
+      {L"inst\\fileinlink", Kind::kLink, f + L"\\fileinlink"},
+      {L"inst\\inlink\\a.txt", Kind::kPlain, f + L"\\sub\\a.txt"},
+      {L"inst\\dirlink\\c.txt", Kind::kUnknown, L""},
+      {L"inst\\dirlink\\missing.txt", Kind::kUnknown, L""},
+      {L"inst\\sub\\nested\\dir\\c.txt", Kind::kUnknown, L""},
+      {L"inst\\sub\\nested\\canary.txt", Kind::kUnknown, L""},
+      {L"inst\\dirlink\\..\\plain.txt", Kind::kUnknown, L""},
+      {L"inst\\sub\\COM1", Kind::kUnknown, L""},
+      {L"out\\canary.txt", Kind::kUnknown, L""},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(base::FilePath(test.path).AsUTF8());
+    const InsideFolderCheck::Entry entry = check.Judge(tree.Path(test.path));
+    EXPECT_EQ(test.resolved, entry.path.value());
+    if (!test.resolved.empty())
+      EXPECT_EQ(test.kind, entry.kind);
+  }
 }
 
 }  // namespace

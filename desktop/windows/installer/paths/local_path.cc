@@ -6,6 +6,7 @@
 #include <climits>
 #include <vector>
 
+#include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/paths/archive_entry_path.h"
 
@@ -51,6 +52,11 @@ bool SplitDrivePath(std::wstring text,
       [](const std::wstring& name) { return IsPlainComponent(name); });
 }
 
+// What a resolver makes of the part of a path that may exist.
+enum class PartState { kResolved, kMissing, kRefused };
+using ExistingPartResolver = PartState (*)(const std::wstring& path,
+                                           std::wstring* resolved);
+
 bool GetLongPath(const std::wstring& path, std::wstring* long_path) {
   // Wine expands no 8.3 names in the verbatim form: used only where needed.
   const std::wstring verbatim =
@@ -73,6 +79,68 @@ bool GetLongPath(const std::wstring& path, std::wstring* long_path) {
   return true;
 }
 
+// Any failure counts as missing: a shorter part is tried.
+PartState GetLongPart(const std::wstring& path, std::wstring* long_path) {
+  return GetLongPath(path, long_path) ? PartState::kResolved
+                                      : PartState::kMissing;
+}
+
+// Where `path` lies with every link on the way followed. Only a part that
+// is not there lets a shorter one be tried: one that resolves off the
+// local drives, or cannot be opened, refuses the whole path.
+PartState GetFinalPart(const std::wstring& path, std::wstring* final_path) {
+  const std::wstring openable =
+      path.size() < MAX_PATH ? path : kVerbatimPrefix + path;
+  std::wstring resolved =
+      base::ResolvedEntry::GetFinalPath(base::FilePath(openable)).value();
+  if (resolved.empty()) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? PartState::kMissing
+               : PartState::kRefused;
+  }
+  std::wstring drive;
+  std::vector<std::wstring> components;
+  if (!SplitDrivePath(resolved, &drive, &components))
+    return PartState::kRefused;
+  *final_path = std::move(resolved);
+  return PartState::kResolved;
+}
+
+// `path` in one spelling: the deepest part that exists as `resolve` gives
+// it, the rest as written (names that do not exist yet have only one
+// spelling).
+base::FilePath ResolveExistingPart(const base::FilePath& path,
+                                   ExistingPartResolver resolve) {
+  std::wstring drive;
+  std::vector<std::wstring> components;
+  if (!SplitDrivePath(path.value(), &drive, &components))
+    return base::FilePath();
+  for (size_t existing = components.size();; --existing) {
+    std::wstring prefix = drive;
+    for (size_t i = 0; i < existing; ++i)
+      prefix += (i ? L"\\" : L"") + components[i];
+    std::wstring resolved;
+    const PartState state = resolve(prefix, &resolved);
+    if (state == PartState::kRefused)
+      return base::FilePath();
+    if (state == PartState::kResolved) {
+      for (size_t i = existing; i < components.size(); ++i) {
+        if (resolved.back() != L'\\')
+          resolved += L'\\';
+        resolved += components[i];
+      }
+      if (resolved.size() > 3 && resolved.back() == L'\\')
+        resolved.pop_back();
+      return base::FilePath(resolved);
+    }
+    if (existing == 0) {
+      PLOG(WARNING) << "No drive " << base::FilePath(drive).AsUTF8();
+      return base::FilePath();
+    }
+  }
+}
+
 }  // namespace
 
 bool IsPlainComponent(const std::wstring& name) {
@@ -90,32 +158,11 @@ bool IsPlainComponent(const std::wstring& name) {
 }
 
 base::FilePath ResolveLocalPath(const base::FilePath& path) {
-  std::wstring drive;
-  std::vector<std::wstring> components;
-  if (!SplitDrivePath(path.value(), &drive, &components))
-    return base::FilePath();
-  // The deepest part that exists in its long form, the rest as written:
-  // names that do not exist yet have only one spelling.
-  for (size_t existing = components.size();; --existing) {
-    std::wstring prefix = drive;
-    for (size_t i = 0; i < existing; ++i)
-      prefix += (i ? L"\\" : L"") + components[i];
-    std::wstring resolved;
-    if (GetLongPath(prefix, &resolved)) {
-      for (size_t i = existing; i < components.size(); ++i) {
-        if (resolved.back() != L'\\')
-          resolved += L'\\';
-        resolved += components[i];
-      }
-      if (resolved.size() > 3 && resolved.back() == L'\\')
-        resolved.pop_back();
-      return base::FilePath(resolved);
-    }
-    if (existing == 0) {
-      PLOG(WARNING) << "No drive " << base::FilePath(drive).AsUTF8();
-      return base::FilePath();
-    }
-  }
+  return ResolveExistingPart(path, &GetLongPart);
+}
+
+base::FilePath ResolveFinalLocalPath(const base::FilePath& path) {
+  return ResolveExistingPart(path, &GetFinalPart);
 }
 
 std::wstring ToUpperOrdinal(const std::wstring& text) {

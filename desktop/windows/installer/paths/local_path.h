@@ -16,6 +16,11 @@ namespace installer {
 // names, components of dots, names Windows would trim.
 base::FilePath ResolveLocalPath(const base::FilePath& path);
 
+// ResolveLocalPath, with the part that exists taken where it resolves to,
+// every link and junction on the way followed: what an action by that name
+// would reach. Empty also when that lies on no local drive.
+base::FilePath ResolveFinalLocalPath(const base::FilePath& path);
+
 // Whether `name` can be one component of such a path.
 bool IsPlainComponent(const std::wstring& name);
 

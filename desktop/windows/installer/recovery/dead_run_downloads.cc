@@ -57,6 +57,13 @@ std::vector<base::FilePath> DeleteEach(const std::vector<base::FilePath>& paths,
   for (const base::FilePath& path : paths) {
     if (base::DeletePath(path, true))
       continue;
+    // A link the platform cannot remove without reaching what it leads to
+    // stays however long it is tried.
+    if (::GetLastError() == ERROR_CANT_ACCESS_FILE) {
+      LOG(WARNING) << "Left a link among what a run that died left: "
+                   << path.AsUTF8();
+      continue;
+    }
     if (last_round) {
       PLOG(WARNING) << "Could not remove what a run that died left: "
                     << path.AsUTF8();

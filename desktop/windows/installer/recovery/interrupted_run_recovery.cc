@@ -8,6 +8,7 @@
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/files/resolved_entry.h"
 #include "base/log_message.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
@@ -70,6 +71,14 @@ void PutBack(const base::FilePath& from,
              Outcome* outcome) {
   if (!base::PathExists(from))
     return;
+  // Judged again just before the move: one made a link since the journal
+  // was read would move what it leads to.
+  if (base::ResolvedEntry::Resolve(from).kind() ==
+      base::ResolvedEntry::Kind::kLink) {
+    NoteFailure("putting back a link as", to.value(), ERROR_CANT_ACCESS_FILE,
+                outcome);
+    return;
+  }
   if (base::DirectoryExists(to))
     ::RemoveDirectoryW(to.value().c_str());
   if (::MoveFileExW(from.value().c_str(), to.value().c_str(),

@@ -64,13 +64,6 @@ std::wstring WithoutVersion(const std::wstring& stem) {
   return stem.substr(0, space);
 }
 
-// What is not there yet is no link either.
-bool IsNoLink(const base::FilePath& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.value().c_str());
-  return attributes == INVALID_FILE_ATTRIBUTES ||
-         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 }  // namespace
 
 JournalScope::JournalScope(const base::FilePath& install_folder)
@@ -146,10 +139,8 @@ bool JournalScope::AllowsKey(const RunJournal::Entry& entry) const {
 }
 
 bool JournalScope::IsInFolder(const base::FilePath& path) {
-  const base::FilePath resolved = inside_folder_.Resolve(path);
-  // Whatever is done to a link would be done to what it points at.
-  return !resolved.empty() && IsReachedDirectly(resolved.DirName()) &&
-         IsNoLink(resolved);
+  // Whatever is done to a link would be done to what it leads to.
+  return inside_folder_.Judge(path).is_direct();
 }
 
 // On the first path outside the folder: the shell's folders take a while
@@ -162,7 +153,8 @@ void JournalScope::ReadShellFolders() {
     base::FilePath folder;
     if (!base::GetPathForKey(shell_folder.key, &folder))
       continue;
-    folder = ResolveLocalPath(folder);
+    // Spelled as the paths it is held against: where it resolves to.
+    folder = ResolveFinalLocalPath(folder);
     if (folder.empty())
       continue;
     upper_shell_folders_.push_back(ToUpperOrdinal(folder.value()));
@@ -178,23 +170,24 @@ void JournalScope::ReadShellFolders() {
 }
 
 bool JournalScope::IsShortcutFolderOrAncestor(const base::FilePath& path) {
-  const base::FilePath resolved = inside_folder_.ResolveAnywhere(path);
-  if (resolved.empty())
-    return false;
-  ReadShellFolders();
-  if (!upper_shortcut_folder_levels_.contains(
-          ToUpperOrdinal(resolved.value()))) {
-    return false;
-  }
   // No run makes a link there; removing one would unlink the folder it
   // stands for.
-  return IsNoLink(resolved);
+  const InsideFolderCheck::Entry entry = inside_folder_.JudgeAnywhere(path);
+  if (!entry.is_direct())
+    return false;
+  const base::FilePath& resolved = entry.path;
+  ReadShellFolders();
+  return upper_shortcut_folder_levels_.contains(
+      ToUpperOrdinal(resolved.value()));
 }
 
 bool JournalScope::IsProductShortcut(const base::FilePath& path) {
-  const base::FilePath resolved = inside_folder_.ResolveAnywhere(path);
-  if (resolved.empty())
+  // A shortcut replaced by a link: putting back or removing would act on
+  // what the link leads to.
+  const InsideFolderCheck::Entry entry = inside_folder_.JudgeAnywhere(path);
+  if (!entry.is_direct())
     return false;
+  const base::FilePath& resolved = entry.path;
   ReadShellFolders();
   const std::wstring folder = ToUpperOrdinal(resolved.DirName().value());
   if (std::find(upper_shell_folders_.begin(), upper_shell_folders_.end(),
@@ -214,22 +207,6 @@ bool JournalScope::IsProductShortcut(const base::FilePath& path) {
   stem = WithoutVersion(stem);
   return std::find(upper_shortcut_stems_.begin(), upper_shortcut_stems_.end(),
                    stem) != upper_shortcut_stems_.end();
-}
-
-bool JournalScope::IsReachedDirectly(const base::FilePath& folder) {
-  const std::wstring key = ToUpperOrdinal(folder.value());
-  const base::FilePath& install_folder = inside_folder_.folder();
-  if (key == ToUpperOrdinal(install_folder.value()))
-    return true;
-  if (!IsBelowFolder(folder, install_folder))
-    return false;
-  const auto found = direct_folders_.find(key);
-  if (found != direct_folders_.end())
-    return found->second;
-  const bool direct =
-      IsNoLink(folder) && IsReachedDirectly(folder.DirName());
-  direct_folders_.emplace(key, direct);
-  return direct;
 }
 
 }  // namespace installer

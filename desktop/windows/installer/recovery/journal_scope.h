@@ -2,7 +2,6 @@
 #define DESKTOP_WINDOWS_INSTALLER_RECOVERY_JOURNAL_SCOPE_H_
 
 #include <string>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -35,7 +34,8 @@ class JournalScope {
   // records.
   [[nodiscard]] bool Allows(const RunJournal::Entry& entry);
 
-  // Below the folder, resolved, through no junction or link.
+  // Below the folder, resolved, through no junction or link, and none
+  // itself.
   bool IsInFolder(const base::FilePath& path);
   // A shortcut of the product's names in one of the shell folders, or the
   // start-menu folder of shortcuts earlier installers left.
@@ -50,10 +50,6 @@ class JournalScope {
   void ReadShellFolders();
   bool AllowsFiles(const RunJournal::Entry& entry);
   bool AllowsKey(const RunJournal::Entry& entry) const;
-  // Whether no folder from `folder` up to the installation folder is a
-  // junction or a link.
-  bool IsReachedDirectly(const base::FilePath& folder);
-
   // The installation folder, and how every path of a journal is resolved.
   InsideFolderCheck inside_folder_;
   bool shell_folders_read_ = false;
@@ -63,8 +59,6 @@ class JournalScope {
   std::unordered_set<std::wstring> upper_shortcut_folder_levels_;
   std::vector<std::wstring> upper_shortcut_stems_;
   std::wstring upper_shortcut_suffix_;
-  // By the resolved folder, upper-cased.
-  std::unordered_map<std::wstring, bool> direct_folders_;
   ProductRegistryScope registry_;
 };
 

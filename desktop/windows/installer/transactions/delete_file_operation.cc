@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/files/file_util.h"
+#include "base/files/resolved_entry.h"
 #include "base/log_message.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
@@ -63,13 +64,20 @@ DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
       remove_empty_parents_(remove_empty_parents) {}
 
 DeleteFileOperation::~DeleteFileOperation() {
-  if (!moved_ || rolled_back_)
+  if (rolled_back_)
     return;
-  VLOG(1) << "Actual removal of " << aside_path_.AsUTF8();
-  if (!base::DeletePath(aside_path_, true) &&
-      aside_path_.value().size() < MAX_PATH) {
-    ::MoveFileExW(aside_path_.value().c_str(), nullptr,
-                  MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+  if (is_link_) {
+    RemoveLink();
+  } else if (moved_) {
+    VLOG(1) << "Actual removal of " << aside_path_.AsUTF8();
+    if (!base::DeletePath(aside_path_, true) &&
+        ::GetLastError() != ERROR_CANT_ACCESS_FILE &&
+        aside_path_.value().size() < MAX_PATH) {
+      ::MoveFileExW(aside_path_.value().c_str(), nullptr,
+                    MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
+    }
+  } else {
+    return;
   }
   if (!remove_empty_parents_)
     return;
@@ -84,9 +92,26 @@ DeleteFileOperation::~DeleteFileOperation() {
 
 bool DeleteFileOperation::Do(Transaction* sub_operations) {
   VLOG(1) << "Preparing file " << path_.AsUTF8() << " for removal";
-  if (!base::PathExists(path_)) {
-    VLOG(1) << "File does not exist. Nothing to do";
-    return true;
+  const base::ResolvedEntry entry = base::ResolvedEntry::Resolve(path_);
+  switch (entry.kind()) {
+    case base::ResolvedEntry::Kind::kMissing:
+      VLOG(1) << "File does not exist. Nothing to do";
+      return true;
+    case base::ResolvedEntry::Kind::kUnknown:
+      set_error(entry.error());
+      LOG(ERROR) << "Cannot tell what " << path_.AsUTF8() << " is: "
+                 << base::SystemErrorCodeToString(error());
+      return false;
+    case base::ResolvedEntry::Kind::kLink:
+      // Neither set aside nor granted access: each would act on what the
+      // link leads to. Nothing changes until the commit, so a rollback has
+      // nothing to undo.
+      LOG(WARNING) << "Removing the link " << path_.AsUTF8()
+                   << " at the end, never what it leads to";
+      is_link_ = true;
+      return true;
+    case base::ResolvedEntry::Kind::kPlain:
+      break;
   }
   if (!SetAside())
     return false;
@@ -110,6 +135,16 @@ bool DeleteFileOperation::Do(Transaction* sub_operations) {
 void DeleteFileOperation::Rollback() {
   rolled_back_ = true;
   base::FilePath location = path_;
+  if (moved_ && base::ResolvedEntry::Resolve(aside_path_).kind() ==
+                    base::ResolvedEntry::Kind::kLink) {
+    // Replaced by a link since it was set aside: moving that back would
+    // move what it leads to, and its access list has no file left to go
+    // back to.
+    LOG(ERROR) << "Not moving back " << aside_path_.AsUTF8()
+               << ", which is now a link";
+    moved_ = false;
+    saved_security_.reset();
+  }
   if (moved_) {
     if (base::MovePathUnchecked(aside_path_, path_)) {
       moved_ = false;
@@ -128,6 +163,17 @@ void DeleteFileOperation::Rollback() {
     g_system_calls.restore_access(saved_security_.get());
     saved_security_.reset();
   }
+}
+
+void DeleteFileOperation::RemoveLink() {
+  // Judged again: a plain file put there since stays, as it was never
+  // set aside.
+  if (base::ResolvedEntry::Resolve(path_).kind() !=
+      base::ResolvedEntry::Kind::kLink) {
+    return;
+  }
+  if (!base::DeletePath(path_, false))
+    LOG(WARNING) << "Left the link " << path_.AsUTF8();
 }
 
 bool DeleteFileOperation::SetAside() {
@@ -163,7 +209,7 @@ bool DeleteFileOperation::SetAside() {
     set_error(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
     return false;
   }
-  if (!base::MovePathUnchecked(path_, aside_path_)) {
+  if (!MoveAside()) {
     set_error(::GetLastError());
     LOG(ERROR) << "File removal failed: "
                << base::SystemErrorCodeToString(error());
@@ -171,6 +217,27 @@ bool DeleteFileOperation::SetAside() {
   }
   moved_ = true;
   return true;
+}
+
+bool DeleteFileOperation::MoveAside() {
+  // Judged again on the handle that moves it: a name swapped for a link
+  // since `Do` judged it is not moved, which would move what it leads to.
+  base::ResolvedEntry entry = base::ResolvedEntry::Resolve(
+      path_, base::ResolvedEntry::Purpose::kToDelete);
+  switch (entry.kind()) {
+    case base::ResolvedEntry::Kind::kPlain:
+      break;
+    case base::ResolvedEntry::Kind::kUnknown:
+      ::SetLastError(entry.error());
+      return false;
+    case base::ResolvedEntry::Kind::kMissing:
+    case base::ResolvedEntry::Kind::kLink:
+      ::SetLastError(ERROR_CANT_ACCESS_FILE);
+      return false;
+  }
+  // A folder has no such handle: renamed by its name.
+  return entry.is_directory() ? base::MovePathUnchecked(path_, aside_path_)
+                              : entry.RenameJudgedFile(aside_path_);
 }
 
 // static

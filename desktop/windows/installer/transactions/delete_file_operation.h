@@ -12,6 +12,9 @@ namespace installer {
 // Deletes a file or folder in two steps: `Do` moves it aside, under its own
 // name with "." + seconds since 1970 + ".old" appended, so that a rollback
 // can put it back; only the commit (the destructor) removes it for good.
+// A link (base::ResolvedEntry) is neither moved nor granted access: the
+// commit removes the link itself, or leaves it where the platform cannot
+// without reaching what it leads to (Wine).
 class DeleteFileOperation : public Operation {
  public:
   // `check_in_use`: an ".exe" or ".dll" must also be free to be opened for
@@ -41,6 +44,8 @@ class DeleteFileOperation : public Operation {
 
  private:
   bool SetAside();
+  [[nodiscard]] bool MoveAside();
+  void RemoveLink();
 
   const base::FilePath path_;
   const bool check_in_use_;
@@ -48,6 +53,8 @@ class DeleteFileOperation : public Operation {
   base::FilePath aside_path_;
   // The file lies at `aside_path_`.
   bool moved_ = false;
+  // `path_` is a link, for the commit to remove.
+  bool is_link_ = false;
   // Once a rollback ran, the commit removes nothing: if the move back
   // failed, the set-aside file is the only copy left.
   bool rolled_back_ = false;

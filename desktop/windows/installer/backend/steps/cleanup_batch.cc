@@ -118,14 +118,15 @@ base::FilePath ParseQuotedPath(std::string_view line, std::string_view command) 
 
 // Whether `line` is `command "path"` for a path inside the folder, spelled
 // exactly as GetText writes it: cmd runs the line as it is written, so the
-// spelling checked must be the one run.
+// spelling checked must be the one run. cmd's del and rmdir reach through
+// links: a path that is one, or lies behind one, is refused.
 bool IsOwnPathLine(std::string_view line,
                    std::string_view command,
                    InsideFolderCheck* inside_folder) {
-  const base::FilePath resolved =
-      inside_folder->Resolve(ParseQuotedPath(line, command));
-  return !resolved.empty() &&
-         line.substr(command.size() + 1) == QuotePath(resolved);
+  const InsideFolderCheck::Entry entry =
+      inside_folder->Judge(ParseQuotedPath(line, command));
+  return entry.is_direct() &&
+         line.substr(command.size() + 1) == QuotePath(entry.path);
 }
 
 bool IsProcessCheckLine(std::string_view line) {
@@ -168,9 +169,13 @@ void CleanupBatch::AddProcess(uint32_t process_id) {
 }
 
 bool CleanupBatch::AddPath(const base::FilePath& path, bool with_folders) {
-  const base::FilePath resolved = inside_folder_.ResolveToDelete(path);
-  if (resolved.empty())
+  const InsideFolderCheck::Entry entry = inside_folder_.Judge(path);
+  if (!entry.is_direct()) {
+    LOG(ERROR) << "Refused to name in the cleanup batch file: "
+               << path.AsUTF8();
     return false;
+  }
+  const base::FilePath& resolved = entry.path;
   paths_.push_back(resolved);
   if (!with_folders)
     return true;

@@ -31,7 +31,8 @@ class CleanupBatch {
   // `with_folders`, its folder and every folder above it up to the
   // installation folder are removed later too (removing a non-empty one
   // simply fails). False, and nothing added, for a path that does not lie
-  // inside the installation folder as Windows resolves it.
+  // inside the installation folder as Windows resolves it, or is a link:
+  // cmd would delete what it leads to.
   bool AddPath(const base::FilePath& path, bool with_folders);
   bool empty() const { return paths_.empty(); }
 

@@ -8,6 +8,7 @@
 #include "base/files/file_util.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/test/planted_link_tree.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/test/text_file.h"
 #include "gtest/gtest.h"
@@ -213,6 +214,32 @@ TEST(CleanupBatchTest, TakeOverKeepsOnlyAWellFormedFile) {
 
   ASSERT_TRUE(base::WriteTextFile(batch_file, text + "\nstart evil.exe"));
   EXPECT_FALSE(CleanupBatch::TakeOver(batch_file, folder));
+}
+
+// cmd's del and rmdir reach through links: the batch names none, nor
+// anything behind one, and the elevated side refuses a batch that does.
+TEST(CleanupBatchTest, NamesNoLinkNorWhatLiesBehindOne) {
+  base::PlantedLinkTree tree;
+  if (!tree.made())
+    GTEST_SKIP() << "No Unix link can be made here";
+  const base::FilePath folder = tree.Path(L"inst");
+  CleanupBatch batch(folder);
+  for (const wchar_t* path : {L"inst\\dirlink", L"inst\\filelink",
+                              L"inst\\inlink", L"inst\\dirlink\\c.txt",
+                              L"inst\\sub\\nested\\canary.txt"}) {
+    SCOPED_TRACE(base::FilePath(path).AsUTF8());
+    EXPECT_FALSE(batch.AddPath(tree.Path(path), true));
+  }
+  EXPECT_TRUE(batch.AddPath(tree.Path(L"inst\\inlink\\a.txt"), true));
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(batch.GetText(), folder));
+  // A line for the link's own path, as a tampered batch would name it,
+  // beside the same line for a plain file.
+  const base::FilePath spelled = InsideFolderCheck(folder).folder();
+  const auto del_line = [&spelled](const wchar_t* name) {
+    return "del \"" + spelled.Append(name).AsUTF8() + "\"\ndel %0";
+  };
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(del_line(L"plain.txt"), folder));
+  EXPECT_FALSE(CleanupBatch::IsWellFormed(del_line(L"filelink"), folder));
 }
 
 }  // namespace

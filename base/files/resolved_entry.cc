@@ -1,0 +1,186 @@
+#include "base/files/resolved_entry.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "base/win/scoped_handle.h"
+
+namespace base {
+
+namespace {
+
+constexpr wchar_t kVerbatimPrefix[] = L"\\\\?\\";
+constexpr wchar_t kVerbatimUncPrefix[] = L"\\\\?\\UNC\\";
+constexpr DWORD kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool IsNotFoundError(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// With attribute access alone no sharing mode of another opener refuses
+// the open, so a file in use is judged like any other.
+win::ScopedHandle OpenForJudging(const FilePath& path,
+                                 DWORD flags,
+                                 DWORD extra_access = 0) {
+  return win::ScopedHandle(::CreateFileW(
+      path.value().c_str(), FILE_READ_ATTRIBUTES | extra_access, kShareAll,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+}
+
+// What FILE_BASIC_INFO may set; the others describe the entry's kind.
+constexpr DWORD kSettableAttributes =
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+    FILE_ATTRIBUTE_TEMPORARY;
+
+FilePath GetFinalPathOfHandle(HANDLE handle) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = ::GetFinalPathNameByHandleW(
+        handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0)
+      return FilePath();
+    if (length < buffer.size()) {
+      buffer.resize(length);
+      break;
+    }
+    buffer.resize(length);  // The size asked for includes the NUL.
+  }
+  if (buffer.starts_with(kVerbatimUncPrefix))
+    return FilePath(L"\\\\" + buffer.substr(std::size(kVerbatimUncPrefix) - 1));
+  if (buffer.starts_with(kVerbatimPrefix))
+    return FilePath(buffer.substr(std::size(kVerbatimPrefix) - 1));
+  return FilePath(buffer);
+}
+
+bool IsSameName(const FilePath& a, const FilePath& b) {
+  return FilePath::CompareIgnoreCase(a, b) == 0;
+}
+
+}  // namespace
+
+// static
+ResolvedEntry ResolvedEntry::Resolve(const FilePath& path, Purpose purpose) {
+  const FilePath folder = path.StripTrailingSeparators().DirName();
+  const FilePath folder_final = GetFinalPath(folder);
+  if (folder_final.empty()) {
+    const DWORD error = ::GetLastError();
+    return IsNotFoundError(error)
+               ? ResolvedEntry(Kind::kMissing, path, 0, error)
+               : ResolvedEntry(Kind::kUnknown, path, 0, error);
+  }
+  return ResolveIn(path, folder_final, purpose);
+}
+
+// static
+ResolvedEntry ResolvedEntry::ResolveIn(const FilePath& path,
+                                       const FilePath& folder_final_path,
+                                       Purpose purpose) {
+  const FilePath name = path.StripTrailingSeparators().BaseName();
+  // A listing by a pattern would judge some other entry ('<', '>' and '"'
+  // are wildcards to FindFirstFileW too).
+  if (name.value().find_first_of(L"*?<>\"") != std::wstring::npos)
+    return ResolvedEntry(Kind::kUnknown, path, 0, ERROR_INVALID_NAME);
+  WIN32_FIND_DATAW listed;
+  const HANDLE find = ::FindFirstFileW(
+      path.StripTrailingSeparators().value().c_str(), &listed);
+  if (find == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    return IsNotFoundError(error)
+               ? ResolvedEntry(Kind::kMissing, folder_final_path.Append(
+                                                   name.value()),
+                               0, error)
+               : ResolvedEntry(Kind::kUnknown, path, 0, error);
+  }
+  ::FindClose(find);
+  return ResolveListed(path, folder_final_path, listed, purpose);
+}
+
+// static
+ResolvedEntry ResolvedEntry::ResolveListed(const FilePath& path,
+                                           const FilePath& folder_final_path,
+                                           const WIN32_FIND_DATAW& listed,
+                                           Purpose purpose) {
+  const DWORD attributes = listed.dwFileAttributes;
+  const FilePath listed_path = folder_final_path.Append(listed.cFileName);
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    return ResolvedEntry(Kind::kLink, listed_path, attributes, 0);
+  const bool to_delete = purpose == Purpose::kToDelete &&
+                         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  win::ScopedHandle handle =
+      OpenForJudging(path, FILE_FLAG_OPEN_REPARSE_POINT,
+                     to_delete ? DELETE | FILE_WRITE_ATTRIBUTES : 0);
+  if (!handle.IsValid()) {
+    const DWORD error = ::GetLastError();
+    // Listed, yet nothing there: a link whose target is gone.
+    return IsNotFoundError(error)
+               ? ResolvedEntry(Kind::kLink, listed_path, attributes, 0)
+               : ResolvedEntry(Kind::kUnknown, path, attributes, error);
+  }
+  const FilePath final_path = GetFinalPathOfHandle(handle.Get());
+  if (final_path.empty()) {
+    return ResolvedEntry(Kind::kUnknown, path, attributes, ::GetLastError());
+  }
+  // The handle is the listed entry only when it lies where the listing
+  // found it, under the name found there (a short name lists the long one).
+  if (IsSameName(final_path.DirName(), folder_final_path) &&
+      IsSameName(final_path.BaseName(), FilePath(listed.cFileName))) {
+    return ResolvedEntry(Kind::kPlain, final_path, attributes, 0,
+                         to_delete ? std::move(handle) : win::ScopedHandle());
+  }
+  return ResolvedEntry(Kind::kLink, listed_path, attributes, 0);
+}
+
+bool ResolvedEntry::DeleteJudgedFile() {
+  if (kind_ != Kind::kPlain || !handle_.IsValid()) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  if (attributes_ & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO writable = {};  // zero times: leave them unchanged
+    writable.FileAttributes = attributes_ & kSettableAttributes;
+    if (writable.FileAttributes == 0)
+      writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(handle_.Get(), FileBasicInfo, &writable,
+                                      sizeof(writable))) {
+      return false;
+    }
+  }
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  return ::SetFileInformationByHandle(handle_.Get(), FileDispositionInfo,
+                                      &disposition,
+                                      sizeof(disposition)) != FALSE;
+}
+
+bool ResolvedEntry::RenameJudgedFile(const FilePath& to) {
+  if (kind_ != Kind::kPlain || !handle_.IsValid()) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  // The native layer takes the target as an NT path.
+  std::wstring target = to.value();
+  if (target.starts_with(L"\\\\"))
+    target = L"UNC" + target.substr(1);
+  target = L"\\??\\" + target;
+  const size_t size =
+      sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(size, 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::copy(target.begin(), target.end(), rename->FileName);
+  return ::SetFileInformationByHandle(handle_.Get(), FileRenameInfo, rename,
+                                      static_cast<DWORD>(size)) != FALSE;
+}
+
+// static
+FilePath ResolvedEntry::GetFinalPath(const FilePath& path) {
+  const win::ScopedHandle handle = OpenForJudging(path, 0);
+  return handle.IsValid() ? GetFinalPathOfHandle(handle.Get()) : FilePath();
+}
+
+}  // namespace base

@@ -1,0 +1,158 @@
+"""Links a standard user can plant where an installer deletes: a folder and a
+file inside a per-user installation replaced by Unix symbolic links (which
+Wine shows as a reparse-point folder and as a plain file) to a folder and a
+file outside holding canaries, then the uninstallation, an update that
+removes the previous version's files, the recovery of an update killed
+once it set the launcher aside, and a dead run's download in the temporary
+folder. The shipped installer files run as users start them (the killed
+update alone from the build's files with the test hooks in, which end it).
+Nothing outside may change: every canary keeps its bytes. Under Wine every
+open follows a link, so a link cannot be removed without reaching its
+target: it stays, and the installation goes on around it."""
+
+import os
+import re
+import shutil
+
+import pytest
+
+import installer_files as files
+import test_installation as installation
+import test_rollback as rollback
+from test_rollback import installers  # noqa: F401  (the fixture)
+
+SHIPPED = "installer_files/full/installer.exe"
+CANARY = b"outside canary "
+
+
+@pytest.fixture(scope="module")
+def next_installer(build_dir, tmp_path_factory):
+    """A full installer of the next patch release, built as releases are."""
+    folder = tmp_path_factory.mktemp("links_next")
+    package = files.make_package(build_dir, folder / "package", "next")
+    archive = files.pack(package, folder / "package.7z", level=1)
+    return files.full_installer(build_dir, folder / "full", files.BuildKeys(build_dir), archive,
+                                library="next")
+
+
+@pytest.fixture
+def machine(build_dir, tmp_path):
+    made = rollback.Machine(build_dir, tmp_path)
+    made.clear()
+    yield made
+    for root in (made.folder, made.temp):
+        for folder, dirs, names in os.walk(root):
+            for name in dirs + names:
+                if os.path.islink(os.path.join(folder, name)):
+                    os.unlink(os.path.join(folder, name))
+    made.clear()
+
+
+class Outside:
+    """A folder outside the installation holding canaries, and the links
+    planted to it."""
+
+    def __init__(self, root):
+        self.root = root
+        self.root.mkdir()
+        self.expected = {}
+
+    def canary(self, relative):
+        path = self.root / relative
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(CANARY + relative.encode())
+        self.expected[relative] = path.read_bytes()
+        return path
+
+    def link_folder(self, folder):
+        """`folder` moved outside (its files becoming canaries under the
+        same names), a link to it in its place."""
+        target = self.root / folder.name
+        shutil.move(folder, target)
+        for path in target.rglob("*"):
+            if path.is_file():
+                self.canary(path.relative_to(self.root).as_posix())
+        folder.symlink_to(target, target_is_directory=True)
+
+    def link_file(self, path):
+        """`path` replaced by a link to a canary of the same name."""
+        target = self.canary(f"file_{path.name}")
+        path.unlink()
+        path.symlink_to(target)
+
+    def found(self):
+        return {path.relative_to(self.root).as_posix(): path.read_bytes()
+                for path in self.root.rglob("*") if path.is_file()}
+
+
+def plant_in_version_folder(version, outside):
+    """The version folder's resources folder and its main program, each
+    replaced by a link to the outside."""
+    outside.link_folder(version / "resources")
+    outside.link_file(version / "tarvo.exe")
+
+
+def test_uninstallation_keeps_what_planted_links_lead_to(machine, build_dir, tmp_path):
+    assert machine.run(build_dir / SHIPPED, rollback.SHORTCUTS) == 0
+    outside = Outside(tmp_path / "outside")
+    version = machine.folder / installation.version_of(machine.folder)
+    plant_in_version_folder(version, outside)
+
+    assert machine.run(version / "installer.exe", rollback.SHORTCUTS, "--uninstall") == 0
+
+    assert outside.found() == outside.expected
+    # The links themselves stay: Wine cannot remove one by itself.
+    assert (version / "resources").is_symlink() and (version / "tarvo.exe").is_symlink()
+
+
+def test_update_keeps_what_links_in_the_previous_version_lead_to(machine, build_dir, tmp_path,
+                                                                  next_installer):
+    assert machine.run(build_dir / SHIPPED, rollback.SHORTCUTS) == 0
+    assert machine.run(next_installer, rollback.SHORTCUTS) == 0
+    versions = [path for path in machine.folder.iterdir()
+                if re.fullmatch(r"[0-9]+(\.[0-9]+){3}(_[0-9]+)?", path.name)]
+    assert len(versions) == 2, versions
+    # The first version's files go with the next update, which reads their
+    # names back from the install log kept aside.
+    previous = min(versions, key=lambda path: [int(part) for part in
+                                               re.split(r"[._]", path.name)])
+    outside = Outside(tmp_path / "outside")
+    plant_in_version_folder(previous, outside)
+
+    assert machine.run(next_installer, rollback.SHORTCUTS) == 0
+
+    assert outside.found() == outside.expected
+    assert not (previous / "installer.exe").exists(), "the previous version stayed"
+
+
+def test_recovery_keeps_what_a_link_in_place_of_a_set_aside_file_leads_to(
+        machine, tmp_path, installers):  # noqa: F811
+    assert machine.run(installers["current"], rollback.SHORTCUTS) == 0
+    assert machine.run(installers["next"], rollback.UPDATE_SHORTCUTS,
+                       fault="step=install the launcher;action=kill") != 0
+    aside = list(machine.folder.glob("launcher.exe.*.old"))
+    assert len(aside) == 1, aside
+    outside = Outside(tmp_path / "outside")
+    outside.link_file(aside[0])
+
+    # The recovery leaves the journal that names the link; the update then
+    # runs as the folder is.
+    machine.run(installers["next"], rollback.UPDATE_SHORTCUTS)
+
+    assert outside.found() == outside.expected
+    assert aside[0].is_symlink()
+
+
+def test_a_link_named_as_a_dead_runs_download_keeps_its_target(machine, build_dir, tmp_path):
+    outside = Outside(tmp_path / "outside")
+    target = outside.canary("download.exe")
+    downloads = machine.temp / "Tarvo Installer"
+    downloads.mkdir()
+    # A process id no Windows process has: the run that made it is gone.
+    link = downloads / "tarvo_installer_20261207204000_4000000_1.exe"
+    link.symlink_to(target)
+
+    assert machine.run(build_dir / SHIPPED, rollback.SHORTCUTS) == 0
+
+    assert outside.found() == outside.expected
+    assert link.is_symlink()
