@@ -4,14 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "base/files/final_path.h"
 #include "base/win/scoped_handle.h"
 
 namespace base {
 
 namespace {
 
-constexpr wchar_t kVerbatimPrefix[] = L"\\\\?\\";
-constexpr wchar_t kVerbatimUncPrefix[] = L"\\\\?\\UNC\\";
 constexpr DWORD kShareAll =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -21,8 +20,7 @@ bool IsNotFoundError(DWORD error) {
 
 // With attribute access alone no sharing mode of another opener refuses
 // the open, so a file in use is judged like any other.
-win::ScopedHandle OpenForJudging(const FilePath& path,
-                                 DWORD flags,
+win::ScopedHandle OpenForJudging(const FilePath &path, DWORD flags,
                                  DWORD extra_access = 0) {
   return win::ScopedHandle(::CreateFileW(
       path.value().c_str(), FILE_READ_ATTRIBUTES | extra_access, kShareAll,
@@ -35,35 +33,20 @@ constexpr DWORD kSettableAttributes =
     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
     FILE_ATTRIBUTE_TEMPORARY;
 
-FilePath GetFinalPathOfHandle(HANDLE handle) {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(
-        handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0)
-      return FilePath();
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      break;
-    }
-    buffer.resize(length);  // The size asked for includes the NUL.
-  }
-  if (buffer.starts_with(kVerbatimUncPrefix))
-    return FilePath(L"\\\\" + buffer.substr(std::size(kVerbatimUncPrefix) - 1));
-  if (buffer.starts_with(kVerbatimPrefix))
-    return FilePath(buffer.substr(std::size(kVerbatimPrefix) - 1));
-  return FilePath(buffer);
+// Links resolved; read by the name the handle was opened by, which tells
+// the volume where Wine cannot give a long path whole.
+FilePath GetFinalPathOfHandle(HANDLE handle, const FilePath &opened_as) {
+  return FilePath(base::GetFinalPath(handle, opened_as.value()));
 }
 
-bool IsSameName(const FilePath& a, const FilePath& b) {
+bool IsSameName(const FilePath &a, const FilePath &b) {
   return FilePath::CompareIgnoreCase(a, b) == 0;
 }
 
-}  // namespace
+} // namespace
 
 // static
-ResolvedEntry ResolvedEntry::Resolve(const FilePath& path, Purpose purpose) {
+ResolvedEntry ResolvedEntry::Resolve(const FilePath &path, Purpose purpose) {
   const FilePath folder = path.StripTrailingSeparators().DirName();
   const FilePath folder_final = GetFinalPath(folder);
   if (folder_final.empty()) {
@@ -76,8 +59,8 @@ ResolvedEntry ResolvedEntry::Resolve(const FilePath& path, Purpose purpose) {
 }
 
 // static
-ResolvedEntry ResolvedEntry::ResolveIn(const FilePath& path,
-                                       const FilePath& folder_final_path,
+ResolvedEntry ResolvedEntry::ResolveIn(const FilePath &path,
+                                       const FilePath &folder_final_path,
                                        Purpose purpose) {
   const FilePath name = path.StripTrailingSeparators().BaseName();
   // A listing by a pattern would judge some other entry ('<', '>' and '"'
@@ -85,14 +68,13 @@ ResolvedEntry ResolvedEntry::ResolveIn(const FilePath& path,
   if (name.value().find_first_of(L"*?<>\"") != std::wstring::npos)
     return ResolvedEntry(Kind::kUnknown, path, 0, ERROR_INVALID_NAME);
   WIN32_FIND_DATAW listed;
-  const HANDLE find = ::FindFirstFileW(
-      path.StripTrailingSeparators().value().c_str(), &listed);
+  const HANDLE find =
+      ::FindFirstFileW(path.StripTrailingSeparators().value().c_str(), &listed);
   if (find == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
     return IsNotFoundError(error)
-               ? ResolvedEntry(Kind::kMissing, folder_final_path.Append(
-                                                   name.value()),
-                               0, error)
+               ? ResolvedEntry(Kind::kMissing,
+                               folder_final_path.Append(name.value()), 0, error)
                : ResolvedEntry(Kind::kUnknown, path, 0, error);
   }
   ::FindClose(find);
@@ -100,16 +82,16 @@ ResolvedEntry ResolvedEntry::ResolveIn(const FilePath& path,
 }
 
 // static
-ResolvedEntry ResolvedEntry::ResolveListed(const FilePath& path,
-                                           const FilePath& folder_final_path,
-                                           const WIN32_FIND_DATAW& listed,
+ResolvedEntry ResolvedEntry::ResolveListed(const FilePath &path,
+                                           const FilePath &folder_final_path,
+                                           const WIN32_FIND_DATAW &listed,
                                            Purpose purpose) {
   const DWORD attributes = listed.dwFileAttributes;
   const FilePath listed_path = folder_final_path.Append(listed.cFileName);
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
     return ResolvedEntry(Kind::kLink, listed_path, attributes, 0);
-  const bool to_delete = purpose == Purpose::kToDelete &&
-                         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  const bool to_delete =
+      purpose == Purpose::kToDelete && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
   win::ScopedHandle handle =
       OpenForJudging(path, FILE_FLAG_OPEN_REPARSE_POINT,
                      to_delete ? DELETE | FILE_WRITE_ATTRIBUTES : 0);
@@ -120,7 +102,7 @@ ResolvedEntry ResolvedEntry::ResolveListed(const FilePath& path,
                ? ResolvedEntry(Kind::kLink, listed_path, attributes, 0)
                : ResolvedEntry(Kind::kUnknown, path, attributes, error);
   }
-  const FilePath final_path = GetFinalPathOfHandle(handle.Get());
+  const FilePath final_path = GetFinalPathOfHandle(handle.Get(), path);
   if (final_path.empty()) {
     return ResolvedEntry(Kind::kUnknown, path, attributes, ::GetLastError());
   }
@@ -140,7 +122,7 @@ bool ResolvedEntry::DeleteJudgedFile() {
     return false;
   }
   if (attributes_ & FILE_ATTRIBUTE_READONLY) {
-    FILE_BASIC_INFO writable = {};  // zero times: leave them unchanged
+    FILE_BASIC_INFO writable = {}; // zero times: leave them unchanged
     writable.FileAttributes = attributes_ & kSettableAttributes;
     if (writable.FileAttributes == 0)
       writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
@@ -155,7 +137,7 @@ bool ResolvedEntry::DeleteJudgedFile() {
                                       sizeof(disposition)) != FALSE;
 }
 
-bool ResolvedEntry::RenameJudgedFile(const FilePath& to) {
+bool ResolvedEntry::RenameJudgedFile(const FilePath &to) {
   if (kind_ != Kind::kPlain || !handle_.IsValid()) {
     ::SetLastError(ERROR_INVALID_HANDLE);
     return false;
@@ -168,7 +150,7 @@ bool ResolvedEntry::RenameJudgedFile(const FilePath& to) {
   const size_t size =
       sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
   std::vector<unsigned char> buffer(size, 0);
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  auto *rename = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
   rename->ReplaceIfExists = FALSE;
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
@@ -178,9 +160,10 @@ bool ResolvedEntry::RenameJudgedFile(const FilePath& to) {
 }
 
 // static
-FilePath ResolvedEntry::GetFinalPath(const FilePath& path) {
+FilePath ResolvedEntry::GetFinalPath(const FilePath &path) {
   const win::ScopedHandle handle = OpenForJudging(path, 0);
-  return handle.IsValid() ? GetFinalPathOfHandle(handle.Get()) : FilePath();
+  return handle.IsValid() ? GetFinalPathOfHandle(handle.Get(), path)
+                          : FilePath();
 }
 
-}  // namespace base
+} // namespace base
