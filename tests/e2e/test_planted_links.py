@@ -29,10 +29,10 @@ CANARY = b"outside canary "
 def next_installer(build_dir, tmp_path_factory):
     """A full installer of the next patch release, built as releases are."""
     folder = tmp_path_factory.mktemp("links_next")
-    package = files.make_package(build_dir, folder / "package", "next")
+    keys = files.BuildKeys(build_dir)
+    package = files.make_package(build_dir, folder / "package", "next", pki=keys)
     archive = files.pack(package, folder / "package.7z", level=1)
-    return files.full_installer(build_dir, folder / "full", files.BuildKeys(build_dir), archive,
-                                library="next")
+    return files.full_installer(build_dir, folder / "full", keys, archive, library="next")
 
 
 @pytest.fixture
