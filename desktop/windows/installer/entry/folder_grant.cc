@@ -24,9 +24,9 @@ using base::win::ScopedHandle;
 
 // Folders above the granted one: held only, never read or written.
 constexpr DWORD kHeldFolderAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-constexpr DWORD kGrantedFolderAccess =
-    FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | READ_CONTROL | WRITE_DAC |
-    SYNCHRONIZE;
+constexpr DWORD kGrantedFolderAccess = FILE_READ_ATTRIBUTES |
+                                       FILE_LIST_DIRECTORY | READ_CONTROL |
+                                       WRITE_DAC | SYNCHRONIZE;
 // Deeper than any installation goes; a deeper tree is not judged.
 constexpr int kMaxFolderDepth = 64;
 
@@ -45,9 +45,9 @@ bool LookUpAccount(const std::wstring& trustee, Account* account) {
   DWORD name_size = std::size(name);
   DWORD domain_size = std::size(domain);
   if (::ConvertStringSidToSidW(trustee.c_str(), given.Receive())) {
-    account->sid.assign(static_cast<const BYTE*>(given.Get()),
-                        static_cast<const BYTE*>(given.Get()) +
-                            ::GetLengthSid(given.Get()));
+    account->sid.assign(
+        static_cast<const BYTE*>(given.Get()),
+        static_cast<const BYTE*>(given.Get()) + ::GetLengthSid(given.Get()));
     if (::LookupAccountSidW(nullptr, given.Get(), name, &name_size, domain,
                             &domain_size, &account->use)) {
       return true;
@@ -68,9 +68,9 @@ bool LookUpAccount(const std::wstring& trustee, Account* account) {
 // readers and writers but not with a rename or a deletion.
 ScopedHandle OpenWithoutFollowing(const base::FilePath& path, DWORD access) {
   return ScopedHandle(::CreateFileW(
-      path.value().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+      path.value().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr));
 }
 
 bool IsMissing(DWORD error) {
@@ -104,9 +104,9 @@ GrantRefusal HoldFolderChain(const base::FilePath& resolved,
                              bool create,
                              std::vector<ScopedHandle>* chain) {
   // A resolved name: "X:\" and components split by single separators.
-  const std::vector<std::wstring> components = base::SplitWideString(
-      resolved.value().substr(3), L"\\", base::KEEP_WHITESPACE,
-      base::SPLIT_WANT_NONEMPTY);
+  const std::vector<std::wstring> components =
+      base::SplitWideString(resolved.value().substr(3), L"\\",
+                            base::KEEP_WHITESPACE, base::SPLIT_WANT_NONEMPTY);
   base::FilePath path(resolved.value().substr(0, 3));
   for (size_t i = 0; i < components.size(); ++i) {
     path = path.Append(components[i]);
@@ -158,9 +158,9 @@ base::FilePath FinalPath(HANDLE handle) {
 bool ListFolder(const base::FilePath& folder,
                 std::vector<FolderGrantCheck::Entry>* entries) {
   WIN32_FIND_DATAW data;
-  const HANDLE find = ::FindFirstFileExW(
-      folder.Append(L"*").value().c_str(), FindExInfoBasic, &data,
-      FindExSearchNameMatch, nullptr, 0);
+  const HANDLE find =
+      ::FindFirstFileExW(folder.Append(L"*").value().c_str(), FindExInfoBasic,
+                         &data, FindExSearchNameMatch, nullptr, 0);
   if (find == INVALID_HANDLE_VALUE) {
     PLOG(ERROR) << "Cannot list " << folder.AsUTF8();
     return false;
@@ -185,7 +185,8 @@ GrantRefusal JudgeTree(const base::FilePath& folder, int depth) {
     if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
       return GrantRefusal::kLink;
     if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      const GrantRefusal refusal = JudgeTree(folder.Append(entry.name), depth + 1);
+      const GrantRefusal refusal =
+          JudgeTree(folder.Append(entry.name), depth + 1);
       if (refusal != GrantRefusal::kNone)
         return refusal;
     }
@@ -249,22 +250,21 @@ bool FolderGrant::Grant() {
   }
 
   const HANDLE folder = chain.back().Get();
-  DWORD error = ::GetSecurityInfo(folder, SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                  &old_dacl_, nullptr, old_descriptor_.Receive());
+  DWORD error = ::GetSecurityInfo(
+      folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+      &old_dacl_, nullptr, old_descriptor_.Receive());
   const base::win::ScopedLocalAlloc<ACL> new_dacl =
-      error == ERROR_SUCCESS
-          ? base::win::AddAccessAllowedEntry(old_dacl_, account.sid.data(),
-                                             GENERIC_ALL,
-                                             SUB_CONTAINERS_AND_OBJECTS_INHERIT)
-          : base::win::ScopedLocalAlloc<ACL>();
+      error == ERROR_SUCCESS ? base::win::AddAccessAllowedEntry(
+                                   old_dacl_, account.sid.data(), GENERIC_ALL,
+                                   SUB_CONTAINERS_AND_OBJECTS_INHERIT)
+                             : base::win::ScopedLocalAlloc<ACL>();
   if (new_dacl) {
     error = ::SetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, new_dacl.Get(), nullptr);
   }
   if (error != ERROR_SUCCESS || !new_dacl) {
-    LOG(ERROR) << "Cannot grant access to " << resolved.AsUTF8()
-               << ", error " << error;
+    LOG(ERROR) << "Cannot grant access to " << resolved.AsUTF8() << ", error "
+               << error;
     return false;
   }
   LOG(INFO) << "Granted full access to " << resolved.AsUTF8() << " for "
@@ -283,10 +283,9 @@ void FolderGrant::Undo() {
                << ": " << FolderGrantCheck::Describe(refusal);
     return;
   }
-  const DWORD error =
-      ::SetSecurityInfo(chain.back().Get(), SE_FILE_OBJECT,
-                        DACL_SECURITY_INFORMATION, nullptr, nullptr, old_dacl_,
-                        nullptr);
+  const DWORD error = ::SetSecurityInfo(chain.back().Get(), SE_FILE_OBJECT,
+                                        DACL_SECURITY_INFORMATION, nullptr,
+                                        nullptr, old_dacl_, nullptr);
   if (error != ERROR_SUCCESS) {
     LOG(ERROR) << "Cannot put back the access list of " << granted_.AsUTF8()
                << ", error " << error;

@@ -40,17 +40,10 @@ constexpr const KNOWNFOLDERID* kSystemKnownFolders[] = {
 
 // The files an installation of the product keeps directly in its folder.
 constexpr const wchar_t* kProductFileNames[] = {
-    kInstallLogName,
-    kFormerInstallLogName,
-    kLauncherName,
-    kPackageInstallerName,
-    kInstallerLibraryName,
-    kInstallerHelperName,
-    kInstallerHelper64Name,
-    kServerTrackingDataName,
-    kPrefDefaultOverridesName,
-    kInstallerPrefsName,
-    kUninstallBatchName,
+    kInstallLogName,        kFormerInstallLogName,   kLauncherName,
+    kPackageInstallerName,  kInstallerLibraryName,   kInstallerHelperName,
+    kInstallerHelper64Name, kServerTrackingDataName, kPrefDefaultOverridesName,
+    kInstallerPrefsName,    kUninstallBatchName,
 };
 
 // Accounts of one machine or domain ("S-1-5-21-<domain>-<rid>") and of a
@@ -69,8 +62,7 @@ constexpr AccountDomain kPersonalAccountDomains[] = {
 // Accounts of a machine or domain that anyone may use or that serve the
 // system rather than a person.
 constexpr DWORD kSharedAccountRids[] = {
-    DOMAIN_USER_RID_GUEST,
-    DOMAIN_USER_RID_KRBTGT,
+    DOMAIN_USER_RID_GUEST, DOMAIN_USER_RID_KRBTGT,
     503,  // DefaultAccount
     504,  // WDAGUtilityAccount
 };
@@ -86,8 +78,7 @@ bool IsDriveRoot(const base::FilePath& folder) {
 }
 
 const AccountDomain* FindAccountDomain(PSID sid) {
-  const SID_IDENTIFIER_AUTHORITY* authority =
-      ::GetSidIdentifierAuthority(sid);
+  const SID_IDENTIFIER_AUTHORITY* authority = ::GetSidIdentifierAuthority(sid);
   const BYTE count = *::GetSidSubAuthorityCount(sid);
   if (count == 0 || authority->Value[0] || authority->Value[1] ||
       authority->Value[2] || authority->Value[3] || authority->Value[4]) {
@@ -104,7 +95,8 @@ const AccountDomain* FindAccountDomain(PSID sid) {
 }
 
 bool IsSharedAccount(PSID sid) {
-  const DWORD rid = *::GetSidSubAuthority(sid, *::GetSidSubAuthorityCount(sid) - 1);
+  const DWORD rid =
+      *::GetSidSubAuthority(sid, *::GetSidSubAuthorityCount(sid) - 1);
   return std::find(std::begin(kSharedAccountRids), std::end(kSharedAccountRids),
                    rid) != std::end(kSharedAccountRids);
 }
@@ -135,9 +127,11 @@ bool IsVersionFolderName(const std::wstring& name) {
 
 bool IsProductEntry(const FolderGrantCheck::Entry& entry) {
   if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
-    return IsVersionFolderName(entry.name) || IsNamed(entry.name, kOldStatusFolder);
-  return std::any_of(std::begin(kProductFileNames), std::end(kProductFileNames),
-                     [&](const wchar_t* name) { return IsNamed(entry.name, name); });
+    return IsVersionFolderName(entry.name) ||
+           IsNamed(entry.name, kOldStatusFolder);
+  return std::any_of(
+      std::begin(kProductFileNames), std::end(kProductFileNames),
+      [&](const wchar_t* name) { return IsNamed(entry.name, name); });
 }
 
 bool IsInstallLog(const FolderGrantCheck::Entry& entry) {
@@ -208,14 +202,14 @@ bool FolderGrantCheck::IsSystemFolder(const base::FilePath& folder) const {
       IsSameFolder(folder.DirName(), system_folders_.user_profiles)) {
     return true;
   }
-  return std::any_of(system_folders_.known.begin(), system_folders_.known.end(),
-                     [&](const base::FilePath& known) {
-                       return IsSameFolder(folder, known);
-                     });
+  return std::any_of(
+      system_folders_.known.begin(), system_folders_.known.end(),
+      [&](const base::FilePath& known) { return IsSameFolder(folder, known); });
 }
 
 // static
-GrantRefusal FolderGrantCheck::JudgeContents(const std::vector<Entry>& entries) {
+GrantRefusal FolderGrantCheck::JudgeContents(
+    const std::vector<Entry>& entries) {
   bool foreign = false;
   for (const Entry& entry : entries) {
     if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)

@@ -39,7 +39,8 @@ TEST(FolderGrantCheckTest, OnlyOnePersonsOwnAccountIsATrustee) {
       {L"S-1-5-21-1-2-3-1002", SidTypeAlias, GrantRefusal::kTrusteeNotOneUser},
       // Guest, and an account the lookup could not name.
       {L"S-1-5-21-1-2-3-501", SidTypeUser, GrantRefusal::kTrusteeNotOneUser},
-      {L"S-1-5-21-1-2-3-1001", SidTypeUnknown, GrantRefusal::kTrusteeNotOneUser},
+      {L"S-1-5-21-1-2-3-1001", SidTypeUnknown,
+       GrantRefusal::kTrusteeNotOneUser},
       // Well-known groups and identities, even when called users.
       {L"S-1-1-0", SidTypeWellKnownGroup, GrantRefusal::kTrusteeNotOneUser},
       {L"S-1-1-0", SidTypeUser, GrantRefusal::kTrusteeNotOneUser},
@@ -160,7 +161,8 @@ TEST(FolderGrantCheckTest, ThisSystemsFoldersAreRefusedAndATempFolderIsNot) {
 
 constexpr DWORD kFile = FILE_ATTRIBUTE_ARCHIVE;
 constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
-constexpr DWORD kFolderLink = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+constexpr DWORD kFolderLink =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 
 TEST(FolderGrantCheckTest, ContentsMustBeAnInstallationOfTheProduct) {
   using Entries = std::vector<FolderGrantCheck::Entry>;
@@ -172,9 +174,12 @@ TEST(FolderGrantCheckTest, ContentsMustBeAnInstallationOfTheProduct) {
       {"empty", {}, kGrants},
       {"a version folder", {{L"1.2548.0.7", kFolder}}, kGrants},
       {"an installation",
-       {{L"1.2548.0.7_0", kFolder}, {L"installation_status.xml", kFile},
-        {L"Launcher.EXE", kFile}, {L"installer_prefs.json", kFile},
-        {L"old_status", kFolder}, {L"k.bat", kFile}},
+       {{L"1.2548.0.7_0", kFolder},
+        {L"installation_status.xml", kFile},
+        {L"Launcher.EXE", kFile},
+        {L"installer_prefs.json", kFile},
+        {L"old_status", kFolder},
+        {L"k.bat", kFile}},
        kGrants},
       // Its root files vary with its package.
       {"root files beside the log",
@@ -183,24 +188,31 @@ TEST(FolderGrantCheckTest, ContentsMustBeAnInstallationOfTheProduct) {
       {"the former generation's",
        {{L"tarvo_install_log.xml", kFile}, {L"notes", kFolder}},
        kGrants},
-      {"a foreign file", {{L"notes.txt", kFile}}, GrantRefusal::kForeignContents},
+      {"a foreign file",
+       {{L"notes.txt", kFile}},
+       GrantRefusal::kForeignContents},
       {"a foreign folder beside a version folder",
        {{L"1.2548.0.7", kFolder}, {L"System32", kFolder}},
        GrantRefusal::kForeignContents},
       {"the log's name as a folder",
        {{L"installation_status.xml", kFolder}, {L"notes.txt", kFile}},
        GrantRefusal::kForeignContents},
-      {"a short version", {{L"1.2548.0", kFolder}}, GrantRefusal::kForeignContents},
-      {"a version with a bad counter", {{L"1.2548.0.7_x", kFolder}},
+      {"a short version",
+       {{L"1.2548.0", kFolder}},
        GrantRefusal::kForeignContents},
-      {"a product file's name as a folder", {{L"launcher.exe", kFolder}},
+      {"a version with a bad counter",
+       {{L"1.2548.0.7_x", kFolder}},
+       GrantRefusal::kForeignContents},
+      {"a product file's name as a folder",
+       {{L"launcher.exe", kFolder}},
        GrantRefusal::kForeignContents},
       {"a link among an installation",
        {{L"installation_status.xml", kFile}, {L"1.2548.0.7", kFolderLink}},
        GrantRefusal::kLink},
   };
   for (const auto& c : kCases)
-    EXPECT_EQ(FolderGrantCheck::JudgeContents(c.entries), c.expected) << c.label;
+    EXPECT_EQ(FolderGrantCheck::JudgeContents(c.entries), c.expected)
+        << c.label;
 }
 
 }  // namespace
