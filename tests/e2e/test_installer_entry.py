@@ -260,12 +260,15 @@ def read_only_folder(tmp_path):
     return folder
 
 
-def test_permission_helper_grants_until_undo_is_signalled(build_dir, tmp_path, logs, user_sid):
+@pytest.mark.parametrize("moved_for_a_link", [False, True], ids=["in-place", "moved-for-a-link"])
+def test_permission_helper_grants_until_undo_is_signalled(build_dir, tmp_path, logs, user_sid,
+                                                          moved_for_a_link):
     folder = read_only_folder(tmp_path)
+    granted = windows_path(folder)
     assert full_access_for(user_sid) not in dacl(build_dir, folder)
     marker = Logs.marker()
     requester = subprocess.Popen(
-        [str(build_dir / "wine-run"), str(build_dir / PEER), "request", windows_path(folder),
+        [str(build_dir / "wine-run"), str(build_dir / PEER), "request", granted,
          user_sid, windows_path(build_dir / INSTALLER), marker],
         stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     try:
@@ -273,6 +276,13 @@ def test_permission_helper_grants_until_undo_is_signalled(build_dir, tmp_path, l
         assert read_line(requester) == "granted"
         assert full_access_for(user_sid) in dacl(build_dir, folder)
         assert owner_may_write(folder)
+        if moved_for_a_link:
+            # What the user granted to may do while the grant lasts: move
+            # the folder away and leave a link in its place. The undo is
+            # the moved folder's; a link at its name must not turn it away.
+            moved = tmp_path / "moved"
+            folder.rename(moved)
+            folder.symlink_to(moved, target_is_directory=True)
         requester.stdin.write(b"\n")
         requester.stdin.flush()
         assert read_line(requester) == "helper exited 0"
@@ -282,19 +292,21 @@ def test_permission_helper_grants_until_undo_is_signalled(build_dir, tmp_path, l
     # Wine turns the list put back into a mode that lets the owner write
     # again: the undo is read from the helper's log.
     text = logs.one(marker)[1]
-    assert "Granted full access to " + windows_path(folder) in text
-    assert "Put back the access list of " + windows_path(folder) in text
+    assert "Granted full access to " + granted in text, text
+    assert "Put back the access list of " + granted in text, text
 
 
 def test_permission_helper_undoes_when_requester_ends(build_dir, tmp_path, logs, user_sid):
     folder = read_only_folder(tmp_path)
     # The helper would wait for the undo event for ever; the timeout only
     # stops a hang. The child that makes the request passes no marker: the
-    # helper's log is the one that names the folder.
+    # helper's log is the one that names the folder, shown whole when the
+    # undo is missing from it.
     result = wine(build_dir, build_dir / PEER, "request-then-end", windows_path(folder), user_sid,
                   windows_path(build_dir / INSTALLER), timeout=600)
     assert result.stdout.decode().splitlines()[1:3] == ["granted", "helper exited 0"]
-    logs.one("Put back the access list of " + windows_path(folder))
+    name, text = logs.one("Granted full access to " + windows_path(folder))
+    assert "Put back the access list of " + windows_path(folder) in text, (name, text)
 
 
 @pytest.fixture

@@ -27,6 +27,8 @@ constexpr DWORD kHeldFolderAccess = FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kGrantedFolderAccess = FILE_READ_ATTRIBUTES |
                                        FILE_LIST_DIRECTORY | READ_CONTROL |
                                        WRITE_DAC | SYNCHRONIZE;
+constexpr DWORD kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Deeper than any installation goes; a deeper tree is not judged.
 constexpr int kMaxFolderDepth = 64;
 
@@ -220,6 +222,21 @@ GrantRefusal HoldFolder(const base::FilePath& resolved,
   return GrantRefusal::kNone;
 }
 
+// The granted folder held for its undo: opened again through the grant's
+// own handle, never by name, with the grant's rights but shared with a
+// removal or a rename, so that the installation the grant is for may still
+// remove the folder it made (the undo follows the folder, not its name).
+// The grant's own handle when that fails: it keeps the folder from being
+// removed meanwhile, but serves the undo as well.
+ScopedHandle HoldForUndo(ScopedHandle granted) {
+  ScopedHandle reopened(::ReOpenFile(granted.Get(), kGrantedFolderAccess,
+                                     kShareAll, FILE_FLAG_BACKUP_SEMANTICS));
+  if (reopened.IsValid())
+    return reopened;
+  PLOG(WARNING) << "Holding the granted folder as it was opened";
+  return granted;
+}
+
 }  // namespace
 
 FolderGrant::FolderGrant(const base::FilePath& folder,
@@ -270,29 +287,28 @@ bool FolderGrant::Grant() {
   LOG(INFO) << "Granted full access to " << resolved.AsUTF8() << " for "
             << base::WideToUtf8(trustee_);
   granted_ = resolved;
+  granted_folder_ = HoldForUndo(std::move(chain.back()));
   return true;
 }
 
 void FolderGrant::Undo() {
-  if (granted_.empty())
+  if (!granted_folder_.IsValid())
     return;
-  std::vector<ScopedHandle> chain;
-  const GrantRefusal refusal = HoldFolder(granted_, false, &chain);
-  if (refusal != GrantRefusal::kNone) {
-    LOG(ERROR) << "Not putting back the access list of " << granted_.AsUTF8()
-               << ": " << FolderGrantCheck::Describe(refusal);
-    return;
-  }
-  const DWORD error = ::SetSecurityInfo(chain.back().Get(), SE_FILE_OBJECT,
-                                        DACL_SECURITY_INFORMATION, nullptr,
-                                        nullptr, old_dacl_, nullptr);
+  const DWORD error = ::SetSecurityInfo(
+      granted_folder_.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+      nullptr, nullptr, old_dacl_, nullptr);
   if (error != ERROR_SUCCESS) {
     LOG(ERROR) << "Cannot put back the access list of " << granted_.AsUTF8()
                << ", error " << error;
     return;
   }
-  LOG(INFO) << "Put back the access list of " << granted_.AsUTF8();
-  granted_ = base::FilePath();
+  // Where it went, if it was moved while granted: its undo went with it.
+  const base::FilePath now = FinalPath(granted_folder_.Get());
+  const bool moved = !now.empty() && ToUpperOrdinal(now.value()) !=
+                                         ToUpperOrdinal(granted_.value());
+  LOG(INFO) << "Put back the access list of " << granted_.AsUTF8()
+            << (moved ? ", now at " + now.AsUTF8() : std::string());
+  granted_folder_.Close();
 }
 
 }  // namespace installer
