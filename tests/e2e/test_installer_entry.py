@@ -11,6 +11,8 @@ import re
 import shutil
 import stat
 import subprocess
+import uuid
+from pathlib import Path
 
 import pytest
 
@@ -29,12 +31,23 @@ NO_WINDOW = "Could not initialize installer window"
 @pytest.fixture(autouse=True)
 def no_display(monkeypatch):
     monkeypatch.delenv("DISPLAY", raising=False)
-# Wine gives the prefix's user full access to every folder already; a grant
-# to Everyone is one whose coming and going shows. Wine keeps a folder's
-# access as its Unix mode and reports the grant as what the mode holds. The
-# installer names the trustee by SID (Everyone's, here).
-TRUSTEE = "S-1-1-0"
+# Wine keeps a folder's access as its Unix mode and reports an access list
+# as what the mode holds: the prefix's user's grant shows on a folder whose
+# mode keeps its owner from writing. The installer names the trustee by SID.
+READ_ONLY = 0o555
 FULL_ACCESS_FOR_EVERYONE = "(A;OICI;0x1301ff;;;WD)"
+GROUPS = ["S-1-1-0", "S-1-5-32-545", "S-1-5-11"]
+
+
+@pytest.fixture(scope="module")
+def user_sid(build_dir):
+    result = wine(build_dir, build_dir / PEER, "user-sid")
+    assert result.returncode == 0
+    return result.stdout.decode().strip()
+
+
+def full_access_for(sid):
+    return f"(A;OICI;FA;;;{sid})"
 
 
 def k_bat(folder):
@@ -76,12 +89,13 @@ def test_print_roles_print_one_value_without_line_end(build_dir, logs, args, pri
 
 
 @pytest.mark.parametrize("help_switch", ["--help", "-?"])
-def test_help_wins_over_folder_permission(build_dir, installer_folder, logs, help_switch):
+def test_help_wins_over_folder_permission(build_dir, installer_folder, logs, user_sid,
+                                         help_switch):
     leftover = k_bat(installer_folder)
     marker = Logs.marker()
     result = run_installer(build_dir, installer_folder / "installer.exe", help_switch,
                            f"--set-folder-permission={windows_path(installer_folder)}",
-                           "--permissions-for-user=" + TRUSTEE, "--run-uninstall-bat", marker)
+                           "--permissions-for-user=" + user_sid, "--run-uninstall-bat", marker)
     assert result.returncode == 0
     assert leftover.exists()
     assert logs.of(marker) == {}
@@ -222,7 +236,9 @@ def test_t12_autoupdate_recovers_install_folder_from_last_token(build_dir, logs,
 
 
 def dacl(build_dir, folder):
-    result = wine(build_dir, build_dir / PEER, "dacl", windows_path(folder))
+    """The access list of a folder, given as a Linux path or a Windows one."""
+    name = folder if isinstance(folder, str) else windows_path(folder)
+    result = wine(build_dir, build_dir / PEER, "dacl", name)
     assert result.returncode == 0
     return result.stdout.decode().strip().removeprefix("dacl ")
 
@@ -231,45 +247,160 @@ def others_may_write(folder):
     return bool(os.stat(folder).st_mode & stat.S_IWOTH)
 
 
+def owner_may_write(folder):
+    return bool(os.stat(folder).st_mode & stat.S_IWUSR)
+
+
 def read_line(process):
     return process.stdout.readline().decode().strip()
 
 
-def test_permission_helper_grants_until_undo_is_signalled(build_dir, tmp_path):
+def read_only_folder(tmp_path):
     folder = tmp_path / "install"
-    folder.mkdir(mode=0o755)
-    original = dacl(build_dir, folder)
-    assert FULL_ACCESS_FOR_EVERYONE not in original and not others_may_write(folder)
+    folder.mkdir(mode=READ_ONLY)
+    folder.chmod(READ_ONLY)
+    return folder
+
+
+@pytest.mark.parametrize("moved_for_a_link", [False, True], ids=["in-place", "moved-for-a-link"])
+def test_permission_helper_grants_until_undo_is_signalled(build_dir, tmp_path, logs, user_sid,
+                                                          moved_for_a_link):
+    folder = read_only_folder(tmp_path)
+    granted = windows_path(folder)
+    assert full_access_for(user_sid) not in dacl(build_dir, folder)
+    marker = Logs.marker()
     requester = subprocess.Popen(
-        [str(build_dir / "wine-run"), str(build_dir / PEER), "request", windows_path(folder),
-         TRUSTEE, windows_path(build_dir / INSTALLER)],
+        [str(build_dir / "wine-run"), str(build_dir / PEER), "request", granted,
+         user_sid, windows_path(build_dir / INSTALLER), marker],
         stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     try:
-        assert read_line(requester) == "sid S-1-1-0"
+        assert read_line(requester) == "sid " + user_sid
         assert read_line(requester) == "granted"
-        assert FULL_ACCESS_FOR_EVERYONE in dacl(build_dir, folder)
-        assert others_may_write(folder)
+        assert full_access_for(user_sid) in dacl(build_dir, folder)
+        assert owner_may_write(folder)
+        if moved_for_a_link:
+            # What the user granted to may do while the grant lasts: move
+            # the folder away and leave a link in its place. The undo is
+            # the moved folder's; a link at its name must not turn it away.
+            moved = tmp_path / "moved"
+            folder.rename(moved)
+            folder.symlink_to(moved, target_is_directory=True)
         requester.stdin.write(b"\n")
         requester.stdin.flush()
         assert read_line(requester) == "helper exited 0"
     finally:
         requester.stdin.close()
         requester.wait(timeout=600)
-    assert dacl(build_dir, folder) == original
-    assert not others_may_write(folder)
+    # Wine turns the list put back into a mode that lets the owner write
+    # again: the undo is read from the helper's log.
+    text = logs.one(marker)[1]
+    assert "Granted full access to " + granted in text, text
+    assert "Put back the access list of " + granted in text, text
 
 
-def test_permission_helper_undoes_when_requester_ends(build_dir, tmp_path):
-    folder = tmp_path / "install"
-    folder.mkdir(mode=0o755)
-    original = dacl(build_dir, folder)
+def test_permission_helper_undoes_when_requester_ends(build_dir, tmp_path, logs, user_sid):
+    folder = read_only_folder(tmp_path)
     # The helper would wait for the undo event for ever; the timeout only
-    # stops a hang.
-    result = wine(build_dir, build_dir / PEER, "request-then-end", windows_path(folder), TRUSTEE,
+    # stops a hang. The child that makes the request passes no marker: the
+    # helper's log is the one that names the folder, shown whole when the
+    # undo is missing from it.
+    result = wine(build_dir, build_dir / PEER, "request-then-end", windows_path(folder), user_sid,
                   windows_path(build_dir / INSTALLER), timeout=600)
     assert result.stdout.decode().splitlines()[1:3] == ["granted", "helper exited 0"]
+    name, text = logs.one("Granted full access to " + windows_path(folder))
+    assert "Put back the access list of " + windows_path(folder) in text, (name, text)
+
+
+@pytest.fixture
+def documents_link(build_dir):
+    """A link in the user's Documents to the prefix's SysWOW64, made as a
+    standard user could make it; its Windows path."""
+    documents = wine(build_dir, "cmd", "/c", "echo %USERPROFILE%\\Documents").stdout.decode().strip()
+    unix = Path(wine(build_dir, "winepath", "-u", documents).stdout.decode().strip())
+    syswow64 = wine(build_dir, "winepath", "-u", "C:\\windows\\syswow64").stdout.decode().strip()
+    link = unix / f"link-{uuid.uuid4().hex}"
+    link.symlink_to(syswow64, target_is_directory=True)
+    yield documents + "\\" + link.name
+    link.unlink()
+
+
+def request_permanent_grant(build_dir, folder, trustee, marker):
+    result = wine(build_dir, build_dir / PEER, "request", folder, trustee,
+                  windows_path(build_dir / INSTALLER), "--permanent-permissions", marker,
+                  timeout=600)
+    return result.stdout.decode().splitlines()[1:3]
+
+
+@pytest.mark.parametrize("kind, reason", [
+    ("C:\\windows\\system32", "it is a folder of the system or of all users"),
+    ("C:\\windows", "it is a folder of the system or of all users"),
+    ("C:\\Program Files", "it is a folder of the system or of all users"),
+    ("C:\\", "it is the root of a drive"),
+    ("link", "is a link or another reparse point"),
+    ("foreign", "it holds files that are not an installation of the product"),
+], ids=["system32", "windows", "program-files", "drive-root", "link-to-syswow64", "foreign"])
+def test_permission_helper_refuses_where_no_installation_goes(build_dir, tmp_path, logs, user_sid,
+                                                             request, kind, reason):
+    if kind == "link":
+        folder = request.getfixturevalue("documents_link")
+    elif kind == "foreign":
+        foreign = tmp_path / "foreign"
+        foreign.mkdir()
+        (foreign / "notes.txt").write_bytes(b"someone else's")
+        foreign.chmod(READ_ONLY)
+        folder = windows_path(foreign)
+    else:
+        folder = kind
+    original = dacl(build_dir, folder)
+    marker = Logs.marker()
+    assert request_permanent_grant(build_dir, folder, user_sid, marker) == [
+        "not granted", "helper exited 0"]
     assert dacl(build_dir, folder) == original
+    if kind == "foreign":
+        assert not owner_may_write(foreign)
+        foreign.chmod(0o755)
+    text = logs.one(marker)[1]
+    assert re.search(r"ERROR:.*Not granting access to .*: .*" + re.escape(reason), text), text
+
+
+@pytest.mark.parametrize("group", GROUPS)
+def test_permission_helper_refuses_a_group(build_dir, tmp_path, logs, group):
+    folder = tmp_path / "install"
+    marker = Logs.marker()
+    assert request_permanent_grant(build_dir, windows_path(folder), group, marker) == [
+        "not granted", "helper exited 0"]
+    # Nothing is made for a trustee that is refused.
+    assert not folder.exists()
+    assert "the trustee is not one user's own account" in logs.one(marker)[1]
+
+    # A folder that exists keeps its access list.
+    folder.mkdir(mode=0o755)
+    original = dacl(build_dir, folder)
+    assert request_permanent_grant(build_dir, windows_path(folder), group, Logs.marker()) == [
+        "not granted", "helper exited 0"]
+    assert dacl(build_dir, folder) == original
+    assert FULL_ACCESS_FOR_EVERYONE not in dacl(build_dir, folder)
     assert not others_may_write(folder)
+
+
+def test_permission_helper_grants_a_new_folder_and_an_installation(build_dir, tmp_path, logs,
+                                                                   user_sid):
+    new = tmp_path / "Tarvo" / "new"
+    marker = Logs.marker()
+    assert request_permanent_grant(build_dir, windows_path(new), user_sid, marker) == [
+        "granted", "helper exited 0"]
+    assert new.is_dir()
+    assert "Granted full access to " + windows_path(new) in logs.one(marker)[1]
+
+    installation = tmp_path / "installation"
+    (installation / "1.2548.0.0").mkdir(parents=True)
+    for name in ["installation_status.xml", "launcher.exe", "root.dat"]:
+        (installation / name).write_bytes(b"")
+    installation.chmod(READ_ONLY)
+    assert request_permanent_grant(build_dir, windows_path(installation), user_sid,
+                                   Logs.marker()) == ["granted", "helper exited 0"]
+    assert full_access_for(user_sid) in dacl(build_dir, installation)
+    assert owner_may_write(installation)
 
 
 @pytest.fixture(scope="module")
@@ -279,7 +410,7 @@ def pki(tmp_path_factory):
 
 @pytest.mark.parametrize("signer", [None, "other", "good"])
 def test_package_installer_runs_only_with_the_product_signature(build_dir, tmp_path, pki,
-                                                               signer):
+                                                               user_sid, signer):
     package = tmp_path / "package"
     package.mkdir()
     if signer:
@@ -287,22 +418,20 @@ def test_package_installer_runs_only_with_the_product_signature(build_dir, tmp_p
         pki.sign(signer, build_dir / LIBRARY, package / "tarvo_installer.dll")
     else:
         shutil.copy(build_dir / INSTALLER, package)
-        shutil.copy(build_dir / LIBRARY, package)
-    folder = tmp_path / "install"
-    folder.mkdir(mode=0o755)
+    folder = read_only_folder(tmp_path)
     original = dacl(build_dir, folder)
-    result = wine(build_dir, build_dir / PEER, "package", windows_path(folder), TRUSTEE,
+    result = wine(build_dir, build_dir / PEER, "package", windows_path(folder), user_sid,
                   windows_path(build_dir / INSTALLER), windows_path(package),
                   "--permanent-permissions")
     runs = signer == "good"
     assert result.stdout.decode().splitlines()[:2] == [
         "granted" if runs else "not granted", "helper exited 0"]
-    assert (FULL_ACCESS_FOR_EVERYONE in dacl(build_dir, folder)) == runs
+    assert (full_access_for(user_sid) in dacl(build_dir, folder)) == runs
     if not runs:
         assert dacl(build_dir, folder) == original
 
 
-def test_package_installer_with_a_swapped_library_is_never_run(build_dir, tmp_path):
+def test_package_installer_with_a_swapped_library_is_never_run(build_dir, tmp_path, user_sid):
     # The role as the shipped, signed installer plays it; the package's
     # installer.exe is the product's, its library was swapped.
     keys = BuildKeys(build_dir)
@@ -310,11 +439,10 @@ def test_package_installer_with_a_swapped_library_is_never_run(build_dir, tmp_pa
     package.mkdir()
     keys.sign("good", build_dir / INSTALLER, package / "installer.exe")
     shutil.copy(build_dir / PLANTED, package / "tarvo_installer.dll")
-    folder = tmp_path / "install"
-    folder.mkdir(mode=0o755)
+    folder = read_only_folder(tmp_path)
     original = dacl(build_dir, folder)
     helper = build_dir / "installer_files/full/installer.exe"
-    result = wine(build_dir, build_dir / PEER, "package", windows_path(folder), TRUSTEE,
+    result = wine(build_dir, build_dir / PEER, "package", windows_path(folder), user_sid,
                   windows_path(helper), windows_path(package), "--permanent-permissions")
     assert result.stdout.decode().splitlines()[:2] == ["not granted", "helper exited 0"]
     assert not (package / "planted_library_ran").exists()

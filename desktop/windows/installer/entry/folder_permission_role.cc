@@ -2,9 +2,6 @@
 
 #include <windows.h>
 
-#include <aclapi.h>
-#include <sddl.h>
-
 #include <iterator>
 #include <memory>
 #include <string>
@@ -16,10 +13,10 @@
 #include "base/process/process.h"
 #include "base/process/process_info.h"
 #include "base/strings/string_number_conversions.h"
-#include "base/win/access_list.h"
 #include "base/win/scoped_handle.h"
-#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
+#include "desktop/windows/installer/entry/folder_grant.h"
+#include "desktop/windows/installer/entry/installer_log.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
@@ -94,13 +91,6 @@ bool WaitForEventOrProcessEnd(HANDLE event, HANDLE process) {
          WAIT_OBJECT_0;
 }
 
-DWORD SetFolderDacl(const base::FilePath& folder, PACL dacl) {
-  std::wstring name = folder.value();
-  return ::SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
-                                 DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                 dacl, nullptr);
-}
-
 // Grants the user full access to the folder and, unless the grant is to
 // stay, undoes it once the requester signals the undo event, or at once
 // when the requester ends without doing so.
@@ -113,33 +103,13 @@ void GrantFolderPermission(const base::CommandLine& command_line,
     return;
   const base::win::ScopedHandle undo_event =
       OpenNamedEvent(names.undo_permission_event(), EVENT_ALL_ACCESS);
-  if (!undo_event.IsValid() || !base::CreateDirectory(folder))
+  if (!undo_event.IsValid())
     return;
   const base::win::ScopedHandle requester =
       OpenRequestingProcess(command_line);
-
-  PACL old_dacl = nullptr;
-  base::win::ScopedLocalAlloc<void> old_descriptor;
-  if (::GetNamedSecurityInfoW(folder.value().c_str(), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                              &old_dacl, nullptr,
-                              old_descriptor.Receive()) != ERROR_SUCCESS) {
-    return;
-  }
-  std::wstring user =
-      command_line.GetSwitchValueNative(switches::kPermissionsForUser);
-  // The installer names the user by SID: a bare logon name can resolve to
-  // another account (a domain user and a local one of the same name).
-  base::win::ScopedLocalAlloc<void> sid;
-  TRUSTEE_W trustee = {};
-  if (::ConvertStringSidToSidW(user.c_str(), sid.Receive()))
-    ::BuildTrusteeWithSidW(&trustee, sid.Get());
-  else
-    ::BuildTrusteeWithNameW(&trustee, user.data());
-  const base::win::ScopedLocalAlloc<ACL> new_dacl =
-      base::win::AddAccessAllowedEntry(old_dacl, trustee, GENERIC_ALL,
-                                       SUB_CONTAINERS_AND_OBJECTS_INHERIT);
-  if (!new_dacl || SetFolderDacl(folder, new_dacl.Get()) != ERROR_SUCCESS)
+  FolderGrant grant(
+      folder, command_line.GetSwitchValueNative(switches::kPermissionsForUser));
+  if (!grant.Grant())
     return;
 
   if (command_line.HasSwitch(switches::kPermanentPermissions)) {
@@ -150,7 +120,7 @@ void GrantFolderPermission(const base::CommandLine& command_line,
       WaitForEventOrProcessEnd(undo_event.Get(), requester.Get())) {
     ::Sleep(kUndoDelayMs);
   }
-  SetFolderDacl(folder, old_dacl);
+  grant.Undo();
 }
 
 // The package's installer runs elevated, so only the product's signed one
@@ -217,6 +187,9 @@ void SetFolderPermission() {
   const base::CommandLine& command_line = GetProcessCommandLine();
   if (!command_line.HasSwitch(switches::kPermissionsForUser))
     return;
+  // What it grants, and why it refuses, is kept where every installer
+  // process keeps its log.
+  InitInstallerLogging(command_line);
   const base::FilePath folder =
       command_line.GetSwitchValuePath(switches::kSetFolderPermission);
   if (command_line.HasSwitch(switches::kWaitForPackage))

@@ -14,6 +14,9 @@ namespace installer {
 // still takes over.
 inline constexpr wchar_t kInstallLogName[] = L"installation_status.xml";
 inline constexpr wchar_t kFormerInstallLogName[] = L"tarvo_install_log.xml";
+// The folder beside it into which an update moves the logs of the versions
+// it replaces.
+inline constexpr wchar_t kOldStatusFolder[] = L"old_status";
 
 // What an installation put on the machine, as "installation_status.xml"
 // records it: a later update or uninstallation undoes exactly this.

@@ -8,6 +8,8 @@
 //       relaunches itself elevated (Wine runs it without a prompt).
 //   entry_peer_tool dacl FOLDER
 //       "dacl <SDDL of the folder's access list>".
+//   entry_peer_tool user-sid
+//       "<SID of the user this tool runs as>".
 //   entry_peer_tool request FOLDER USER INSTALLER [SWITCH...]
 //       Starts INSTALLER in the folder-permission role for USER; prints
 //       "sid <USER's SID>", "granted" or "not granted", then reads one line
@@ -180,6 +182,24 @@ int PrintDacl(const char* folder) {
   return 0;
 }
 
+int PrintUserSid() {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
+    return 1;
+  const ScopedHandle token(raw);
+  BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  base::win::ScopedLocalAlloc<wchar_t> text;
+  if (!::GetTokenInformation(token.Get(), TokenUser, buffer, sizeof(buffer),
+                             &size) ||
+      !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid,
+                                text.Receive())) {
+    return 1;
+  }
+  Print(base::WideToUtf8(text.Get()));
+  return 0;
+}
+
 int Request(const char* folder, const char* user, const char* installer,
             int switch_count, char** switches) {
   const ScopedHandle give = MakeEvent(Names(folder).give_permission_event());
@@ -288,6 +308,8 @@ int main(int argc, char** argv) {
     return RunAs(argc - 2, argv + 2);
   if (mode == "dacl" && argc == 3)
     return PrintDacl(argv[2]);
+  if (mode == "user-sid" && argc == 2)
+    return PrintUserSid();
   if (mode == "request" && argc >= 5)
     return Request(argv[2], argv[3], argv[4], argc - 5, argv + 5);
   if (mode == "request-then-end" && argc == 5)

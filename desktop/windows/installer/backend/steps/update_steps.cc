@@ -37,7 +37,6 @@ namespace installer {
 
 namespace {
 
-constexpr wchar_t kOldStatusFolder[] = L"old_status";
 constexpr wchar_t kOldStatusPattern[] = L"*.xml.*";
 constexpr wchar_t kInstallLocation[] = L"InstallLocation";
 
