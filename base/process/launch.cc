@@ -321,7 +321,9 @@ Process LaunchProcessForCommandLine(const CommandLine& command_line,
   return LaunchProcess(command_line.GetCommandLineString(), options);
 }
 
-bool ReadProcessOutput(const CommandLine& command_line, std::string* output) {
+bool ReadProcessOutput(const CommandLine& command_line,
+                       std::string* output,
+                       const OutputLaunchFunction& launch) {
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
@@ -332,20 +334,14 @@ bool ReadProcessOutput(const CommandLine& command_line, std::string* output) {
   if (!::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0))
     return false;
 
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = ::GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = write_end;
-  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-  std::wstring writable = command_line.GetCommandLineString();
-  PROCESS_INFORMATION info = {};
-  if (!::CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0,
-                        nullptr, nullptr, &startup, &info)) {
+  ProcessLaunchOptions options;
+  options.inherit_handles = true;
+  options.stdin_handle = ::GetStdHandle(STD_INPUT_HANDLE);
+  options.stdout_handle = write_end;
+  options.stderr_handle = ::GetStdHandle(STD_ERROR_HANDLE);
+  const Process process = launch(command_line, options);
+  if (!process.IsValid())
     return false;
-  }
-  win::ScopedHandle process(info.hProcess);
-  win::ScopedHandle thread(info.hThread);
   // Only the child may hold the write end, or the reads never see its end.
   writer.Close();
 
@@ -355,8 +351,9 @@ bool ReadProcessOutput(const CommandLine& command_line, std::string* output) {
          read != 0) {
     output->append(buffer, read);
   }
-  ::WaitForSingleObject(process.Get(), INFINITE);
-  const TerminationStatus status = GetTerminationStatus(process.Get(), nullptr);
+  ::WaitForSingleObject(process.Handle(), INFINITE);
+  const TerminationStatus status =
+      GetTerminationStatus(process.Handle(), nullptr);
   return status != TerminationStatus::kAbnormalTermination &&
          status != TerminationStatus::kProcessCrashed;
 }

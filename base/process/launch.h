@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -56,10 +57,19 @@ Process LaunchProcess(const std::wstring& command_line,
 Process LaunchProcessForCommandLine(const CommandLine& command_line,
                                     const ProcessLaunchOptions& options);
 
+// How ReadProcessOutput starts its child: LaunchProcessForCommandLine, or a
+// caller's own launch that checks the program first. It must pass the
+// options' standard handles and inheritance on unchanged.
+using OutputLaunchFunction =
+    std::function<Process(const CommandLine&, const ProcessLaunchOptions&)>;
+
 // Runs `command_line` with its standard output in a pipe and collects the
 // output into `output`. False when the child could not start, or ended
 // abnormally or by a crash. Callers hold GetProcessLaunchLock().
-bool ReadProcessOutput(const CommandLine& command_line, std::string* output);
+bool ReadProcessOutput(
+    const CommandLine& command_line,
+    std::string* output,
+    const OutputLaunchFunction& launch = LaunchProcessForCommandLine);
 
 // The process-wide lock around launches that make handles inheritable.
 Lock& GetProcessLaunchLock();

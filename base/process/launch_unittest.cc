@@ -352,5 +352,33 @@ TEST(ReadProcessOutput, MissingProgramFails) {
   EXPECT_FALSE(ReadProcessOutput(command_line, &output));
 }
 
+TEST(ReadProcessOutput, StartsThroughTheCallersLaunch) {
+  CommandLine command_line(ProcessChildToolPath());
+  command_line.ParseFromString(ChildCommandLine(L"--write=100"));
+  struct Case {
+    bool refuse;
+    bool expected_result;
+    size_t expected_bytes;
+  };
+  for (const Case& test : {Case{false, true, 100}, Case{true, false, 0}}) {
+    SCOPED_TRACE(test.refuse);
+    int launches = 0;
+    const OutputLaunchFunction launch =
+        [&](const CommandLine& launched, const ProcessLaunchOptions& options) {
+          ++launches;
+          EXPECT_EQ(command_line.GetCommandLineString(),
+                    launched.GetCommandLineString());
+          return test.refuse ? Process()
+                             : LaunchProcessForCommandLine(launched, options);
+        };
+    std::string output;
+    AutoLock lock(GetProcessLaunchLock());
+    EXPECT_EQ(test.expected_result,
+              ReadProcessOutput(command_line, &output, launch));
+    EXPECT_EQ(1, launches);
+    EXPECT_EQ(test.expected_bytes, output.size());
+  }
+}
+
 }  // namespace
 }  // namespace base

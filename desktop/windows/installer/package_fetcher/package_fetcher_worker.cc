@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/package_fetcher/package_fetcher_worker.h"
 
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "base/bind.h"
@@ -25,8 +27,10 @@
 #include "desktop/windows/installer/signing/checksum.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
+#include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/stats_sender/download_stats_observer.h"
 #include "desktop/windows/installer/stats_sender/stats_node.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/wininet/file_response_writer.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 
@@ -54,15 +58,28 @@ constexpr char kTypeKey[] = "type";
 constexpr char kSuiteType[] = "suite";
 constexpr char kPartnerContentType[] = "partner_content";
 
-// What an executable prints for a switch, read under the launch lock: the
-// child inherits our inheritable handles, which no other launch may pick up.
-std::string ReadExecutableOutput(const base::FilePath& executable,
-                                 const char* switch_name) {
-  base::CommandLine command_line(executable);
+// What a downloaded program prints for a switch; nothing when it is refused.
+// It lies in a folder the user may write: it runs only as checked and held,
+// with the library it will load when `files` say so. Read under the launch
+// lock: the child inherits our inheritable handles, which no other launch
+// may pick up.
+std::optional<std::string> ReadProgramOutput(
+    const base::FilePath& program,
+    SignedProgramLauncher::Files files,
+    const char* switch_name) {
+  SignedProgramLauncher launcher;
+  if (!launcher.Hold(program, files))
+    return std::nullopt;
+  base::CommandLine command_line(program);
   command_line.AppendSwitch(switch_name);
   std::string output;
   base::AutoLock hold(base::GetProcessLaunchLock());
-  base::ReadProcessOutput(command_line, &output);
+  base::ReadProcessOutput(
+      command_line, &output,
+      [&launcher](const base::CommandLine& checked,
+                  const base::ProcessLaunchOptions& options) {
+        return launcher.Launch(checked, options);
+      });
   return output;
 }
 
@@ -308,32 +325,42 @@ bool PackageFetcherWorker::PassesSignatureCheck(const LockedFileView& file,
   return false;
 }
 
-bool PackageFetcherWorker::CheckDownloadedVersion(
+PackageFetcherWorker::VersionCheck PackageFetcherWorker::CheckDownloadedVersion(
     const base::FilePath& executable,
-    bool check_stream,
+    DownloadedProgram program,
     StatsNode* node) {
+  // The package's installer loads the library beside it; a component's
+  // installer is held alone.
+  const bool package = program == DownloadedProgram::kPackageInstaller;
+  const SignedProgramLauncher::Files files =
+      package ? SignedProgramLauncher::Files::kProgramAndLibrary
+              : SignedProgramLauncher::Files::kProgram;
   const base::Version baseline = GetVersionBaseline();
-  const std::string version_text =
-      ReadExecutableOutput(executable, switches::kInternalVersion);
-  VLOG(1) << "Downloaded item version: " << base::EscapeForLog(version_text);
-  node->SetString("internal_version", version_text);
-  const base::Version version(version_text);
+  const std::optional<std::string> version_text =
+      ReadProgramOutput(executable, files, switches::kInternalVersion);
+  if (!version_text)
+    return VersionCheck::kFilesChanged;
+  VLOG(1) << "Downloaded item version: " << base::EscapeForLog(*version_text);
+  node->SetString("internal_version", *version_text);
+  const base::Version version(*version_text);
   if (!version.IsValid() || version.CompareTo(baseline) < 0) {
     LOG(ERROR) << "Downloaded item is older than the installer";
-    return false;
+    return VersionCheck::kRefused;
   }
-  if (!check_stream)
-    return true;
-  const std::string stream =
-      ReadExecutableOutput(executable, switches::kStream);
-  VLOG(1) << "Downloaded item stream: " << base::EscapeForLog(stream);
-  node->SetString("stream", stream);
-  if (stream != GetStreamName()) {
+  if (!package)
+    return VersionCheck::kPassed;
+  const std::optional<std::string> stream =
+      ReadProgramOutput(executable, files, switches::kStream);
+  if (!stream)
+    return VersionCheck::kFilesChanged;
+  VLOG(1) << "Downloaded item stream: " << base::EscapeForLog(*stream);
+  node->SetString("stream", *stream);
+  if (*stream != GetStreamName()) {
     LOG(ERROR) << "Downloaded item is of a different stream than the "
                   "installer";
-    return false;
+    return VersionCheck::kRefused;
   }
-  return true;
+  return VersionCheck::kPassed;
 }
 
 void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
@@ -369,11 +396,21 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
   // A downloaded package answers for its version only once unpacked: its
   // installer runs the library that lies beside it in the package, not one
   // beside the downloaded file.
-  if (downloaded && !CheckDownloadedVersion(folder.Append(kPackageInstallerName),
-                                            true, fetch_entry_.get())) {
-    Fail(PackageFetcher::DOWNLOAD_FAILED,
-         "Downloaded package failed version check");
-    return;
+  if (downloaded) {
+    TestHooks::OnRolePoint(TestHooks::RolePoint::kVersionCheck);
+    const VersionCheck check = CheckDownloadedVersion(
+        folder.Append(kPackageInstallerName),
+        DownloadedProgram::kPackageInstaller, fetch_entry_.get());
+    if (check != VersionCheck::kPassed) {
+      // Refused as a package of another version is: the next attempt
+      // downloads and unpacks it again.
+      Fail(PackageFetcher::DOWNLOAD_FAILED,
+           check == VersionCheck::kFilesChanged
+               ? "Downloaded package failed version check: its installer or "
+                 "library was changed after the package was checked"
+               : "Downloaded package failed version check");
+      return;
+    }
   }
   WriteTrackingData();
   PostToSelf(FROM_HERE, &PackageFetcherWorker::OnUnpackComplete);

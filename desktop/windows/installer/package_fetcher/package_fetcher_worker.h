@@ -77,9 +77,22 @@ class PackageFetcherWorker {
   bool PassesSignatureCheck(const LockedFileView& file,
                             const base::FilePath& path,
                             StatsNode* node);
-  bool CheckDownloadedVersion(const base::FilePath& executable,
-                              bool check_stream,
-                              StatsNode* node);
+  // The downloaded programs whose version is checked: the package's
+  // installer answers for its stream too.
+  enum class DownloadedProgram { kPackageInstaller, kComponentInstaller };
+  enum class VersionCheck {
+    kPassed,
+    // Older than this installer, or of another stream.
+    kRefused,
+    // The program, or the library it loads, failed its check in the
+    // folder it was unpacked to, and was not run.
+    kFilesChanged,
+  };
+  // Runs `executable`, as checked and held, for its version and stream.
+  [[nodiscard]] VersionCheck CheckDownloadedVersion(
+      const base::FilePath& executable,
+      DownloadedProgram program,
+      StatsNode* node);
   // Unpacks the package where it lies in `file`.
   void UnpackArchive(const base::FilePath& file,
                      uint64_t offset,

@@ -258,7 +258,9 @@ bool PackageFetcherWorker::InstallSelfExtractingItem(
     return false;
   }
   const base::FilePath component = GetComponentInstallerPath(folder, type);
-  if (!CheckDownloadedVersion(component, false, additional_file_entry_.get())) {
+  if (CheckDownloadedVersion(component, DownloadedProgram::kComponentInstaller,
+                             additional_file_entry_.get()) !=
+      VersionCheck::kPassed) {
     LOG(ERROR) << "Component version didn't pass check";
     return false;
   }

@@ -24,6 +24,7 @@ constexpr RolePointName kRolePointNames[] = {
     {RolePoint::kRecoveryLine, "recovery-line"},
     {RolePoint::kHandOver, "hand-over"},
     {RolePoint::kFolderProbe, "folder-probe"},
+    {RolePoint::kVersionCheck, "version-check"},
 };
 
 struct ActionName {

@@ -44,6 +44,8 @@ TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
        Action::kPause, kKillCode},
       {"at=folder-probe;action=pause;marker=m", true, "",
        RolePoint::kFolderProbe, 0, Action::kPause, kKillCode},
+      {"at=version-check;action=pause;marker=m", true, "",
+       RolePoint::kVersionCheck, 0, Action::kPause, kKillCode},
       // A pause goes on once its marker is gone: it needs one.
       {"at=hand-over;action=pause", false},
       // A role's point cannot fail a step, nor have operations.

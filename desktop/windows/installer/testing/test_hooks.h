@@ -28,6 +28,10 @@ class TestHooks {
     kHandOver,
     // The folder probe has copied installer.exe, before it runs the copy.
     kFolderProbe,
+    // The front end's fetcher has unpacked a downloaded package, before it
+    // runs the package's installer for its version (on the fetcher's
+    // thread).
+    kVersionCheck,
   };
 
   TestHooks() = delete;

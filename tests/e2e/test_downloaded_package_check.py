@@ -1,0 +1,87 @@
+"""A signed online installer's check of the package it downloaded: once the
+package is unpacked into the download folder, a folder its user may write,
+its installer.exe is run for its version and stream. Replaced there after
+unpacking and before that run (the testing library pauses the front end at
+that point; the check is the one that ships), the package's installer or
+its library never runs: the attempt fails as a refused package does and the
+next one downloads and unpacks the package again.
+
+The stand-ins mark each start beside themselves, into a record planted
+there as a hard link to a file outside the package folder: the next
+attempt removes that folder, the record stays."""
+
+import os
+import shutil
+import subprocess
+
+import pytest
+
+import installer_files as files
+from conftest import Logs, windows_path
+from test_silent_installation import (HANG_GUARD, SWITCHES, TREE_RUNNER, VERSIONS,  # noqa: F401
+                                      downloads, exit_code_of, installed_tree, machine,
+                                      package_tree, packages, pki, server)
+
+# The replaced file, its stand-in and the record it leaves beside itself (a
+# line per start; the planted library makes its record anew, empty).
+STAND_INS = {
+    "installer": ("installer.exe", "desktop/windows/installer/launcher_recorder.exe",
+                  "launcher_started.txt"),
+    "library": ("tarvo_installer.dll", "desktop/windows/installer/planted_library.dll",
+                "planted_library_ran"),
+}
+UNTOUCHED = b"never started"
+CHANGED = ("Downloaded package failed version check: its installer or library was changed "
+           "after the package was checked")
+
+
+def start_paused(build_dir, machine, installer, marker, run_marker):
+    """The silent online installer, paused before its version check until
+    `marker` is deleted."""
+    environment = {**os.environ, "TARVO_TEST_FAULT":
+                   f"at=version-check;action=pause;marker={windows_path(marker)}"}
+    run = subprocess.Popen(
+        [str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER), windows_path(installer),
+         *SWITCHES, f"--installfolder={windows_path(machine.folder)}",
+         f"--temp-folder={windows_path(machine.temp)}", run_marker],
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
+    while not marker.exists():
+        assert run.poll() is None, "ended before the pause"
+    return run
+
+
+@pytest.mark.parametrize("replaced", list(STAND_INS))
+def test_package_files_replaced_before_the_version_check_are_never_run(
+        build_dir, pki, packages, downloads, machine, server, log_folder, tmp_path, replaced):
+    server.offer(downloads["current"])
+    installer = files.online_installer(build_dir, tmp_path / "online", pki, hooks=True,
+                                       autoupdate_url=server.autoupdate_url)
+    logs = Logs(log_folder)
+    run_marker = Logs.marker()
+    paused = tmp_path / "paused"
+    run = start_paused(build_dir, machine, installer, paused, run_marker)
+
+    (package,) = [p for p in machine.download_folder.iterdir() if p.is_dir()]
+    name, stand_in, record_name = STAND_INS[replaced]
+    shutil.copy(build_dir / stand_in, package / name)
+    record = tmp_path / "record"
+    record.write_bytes(UNTOUCHED)
+    os.link(record, package / record_name)
+    paused.unlink()
+    output, _ = run.communicate(timeout=HANG_GUARD)
+
+    assert record.read_bytes() == UNTOUCHED
+    _, log = logs.one(run_marker)
+    assert f"Refusing {windows_path(package)}\\{name}: it is not signed" in log
+    # Refused as a package of another version is; the next attempt brings
+    # the package's own files again.
+    refused, ready = server.reports()[0]["fetches"]
+    assert refused["result"] == "download_failed"
+    assert refused["failure_reason"] == CHANGED
+    assert "internal_version" not in refused
+    assert ready["result"] == "package_ready"
+    assert exit_code_of(output) == 0
+    assert installed_tree(machine.folder) == package_tree(packages["current"][0],
+                                                          VERSIONS["current"], online=True)
+    for path in logs.found:
+        os.remove(path)
