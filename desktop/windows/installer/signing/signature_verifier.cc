@@ -1,8 +1,5 @@
 #include "desktop/windows/installer/signing/signature_verifier.h"
 
-#include <softpub.h>
-#include <wintrust.h>
-
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -23,6 +20,7 @@
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
 #include "desktop/windows/installer/signing/signer_report.h"
 #include "desktop/windows/installer/signing/signer_verification.h"
+#include "desktop/windows/installer/signing/trust_verdict.h"
 
 namespace installer {
 
@@ -34,24 +32,6 @@ constexpr DWORD kSha1Length = 20;
 
 std::string ErrorText(DWORD error) {
   return base::SystemErrorCodeToString(error);
-}
-
-LONG VerifyTrust(const LockedFileView& file, const base::FilePath& path) {
-  // The handle is what Windows reads; the path only names the file.
-  WINTRUST_FILE_INFO file_info = {};
-  file_info.cbStruct = sizeof(file_info);
-  file_info.pcwszFilePath = path.value().c_str();
-  file_info.hFile = file.file_handle();
-  WINTRUST_DATA data = {};
-  data.cbStruct = sizeof(data);
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file_info;
-  data.dwStateAction = WTD_STATEACTION_IGNORE;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action,
-                          &data);
 }
 
 // Opens `signature` (DER PKCS #7 signed data) as a store and a message;
@@ -209,7 +189,8 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* report_text) {
 bool VerifyHeldFileSignature(const LockedFileView& file,
                              const base::FilePath& path,
                              std::string* report_text) {
-  const LONG trust = VerifyTrust(file, path);
+  const LONG trust =
+      GetTrustVerdict(file.file_handle(), path.value().c_str());
   if (trust != ERROR_SUCCESS) {
     if (!report_text)
       return false;

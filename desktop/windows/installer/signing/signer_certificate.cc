@@ -1,9 +1,7 @@
 #include "desktop/windows/installer/signing/signer_certificate.h"
 
 #include <windows.h>
-#include <softpub.h>
 #include <wincrypt.h>
-#include <wintrust.h>
 
 #include <algorithm>
 #include <utility>
@@ -13,6 +11,7 @@
 #include "desktop/windows/installer/signing/scoped_cert_store.h"
 #include "desktop/windows/installer/signing/scoped_crypt_msg.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
+#include "desktop/windows/installer/signing/trust_verdict.h"
 
 namespace installer {
 
@@ -57,24 +56,6 @@ std::vector<uint8_t> ReadFirstSigner(std::span<const uint8_t> signature) {
       certificate->pbCertEncoded + certificate->cbCertEncoded);
 }
 
-// WinVerifyTrust reads the held handle; the path only names the file.
-bool IsTrusted(HANDLE file, const wchar_t* path) {
-  WINTRUST_FILE_INFO file_info = {};
-  file_info.cbStruct = sizeof(file_info);
-  file_info.pcwszFilePath = path;
-  file_info.hFile = file;
-  WINTRUST_DATA data = {};
-  data.cbStruct = sizeof(data);
-  data.dwUIChoice = WTD_UI_NONE;
-  data.fdwRevocationChecks = WTD_REVOKE_NONE;
-  data.dwUnionChoice = WTD_CHOICE_FILE;
-  data.pFile = &file_info;
-  data.dwStateAction = WTD_STATEACTION_IGNORE;
-  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  return ::WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action,
-                          &data) == ERROR_SUCCESS;
-}
-
 }  // namespace
 
 std::optional<SignerCertificate> SignerCertificate::OfImage(
@@ -99,7 +80,7 @@ SignerCheck SignerCertificate::Check(const HeldImageFile& file,
     return SignerCheck::kUnsigned;
   // The certificate is read from the held bytes, the same that WinVerifyTrust
   // judges through the handle.
-  if (!IsTrusted(file.handle(), path))
+  if (GetTrustVerdict(file.handle(), path) != ERROR_SUCCESS)
     return SignerCheck::kInvalidSignature;
   return signer->encoded_ == encoded_ ? SignerCheck::kSameSigner
                                       : SignerCheck::kOtherSigner;
