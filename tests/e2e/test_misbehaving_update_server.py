@@ -147,38 +147,34 @@ def test_redirect_loop_fails_the_fetch_with_its_reason(build_dir, pki, downloads
     assert loop == (["/loop/a", "/loop/b"] * 5 + ["/loop/a"]) * 3
 
 
+def failed_fetch_reasons(build_dir, pki, machine, server):
+    """Runs the online installer, which must fail after three fetches, each
+    failed with the front end's memory bounded; the fetches' reasons."""
+    marker = Logs.marker()
+    with PeakMemory(marker) as memory:
+        assert machine.run(online(build_dir, machine, pki, server), marker) == 1
+    print(f"peak resident size of the front end: {memory.peak} bytes")
+    assert 0 < memory.peak < PEAK_MEMORY_BOUND
+    (report,) = server.reports()
+    assert [fetch["result"] for fetch in report["fetches"]] == ["download_failed"] * 3
+    return [fetch["failure_reason"] for fetch in report["fetches"]]
+
+
 # A package that comes at one byte a second keeps the silence watch content;
 # each attempt ends at the first minute that brought fewer than 4 KiB.
 def test_trickling_package_ends_each_attempt_as_too_slow(build_dir, pki, downloads, machine,
                                                          server):
     server.offer(downloads["current"])
     server.http.add(PACKAGE, Resource(downloads["current"], block=1, delay=1.0))
-    marker = Logs.marker()
 
-    with PeakMemory(marker) as memory:
-        assert machine.run(online(build_dir, machine, pki, server), marker) == 1
-
-    (report,) = server.reports()
-    assert [fetch["result"] for fetch in report["fetches"]] == ["download_failed"] * 3
-    for fetch in report["fetches"]:
-        assert fetch["failure_reason"].startswith(
-            "Failed downloading the Tarvo package\nDownload too slow: "), fetch["failure_reason"]
-    print(f"peak resident size of the front end: {memory.peak} bytes")
-    assert 0 < memory.peak < PEAK_MEMORY_BOUND
+    for reason in failed_fetch_reasons(build_dir, pki, machine, server):
+        assert reason.startswith(
+            "Failed downloading the Tarvo package\nDownload too slow: "), reason
 
 
 def test_endless_location_reply_ends_at_its_size_limit(build_dir, pki, machine, server):
     for path in server.location_paths():
         server.http.add(path, Resource(endless=True))
-    marker = Logs.marker()
 
-    with PeakMemory(marker) as memory:
-        assert machine.run(online(build_dir, machine, pki, server), marker) == 1
-
-    (report,) = server.reports()
-    assert [fetch["result"] for fetch in report["fetches"]] == ["download_failed"] * 3
-    for fetch in report["fetches"]:
-        assert fetch["failure_reason"] == ("Failed fetching the download URL\n"
-                                           "Response larger than the limit of 4194304 bytes\n")
-    print(f"peak resident size of the front end: {memory.peak} bytes")
-    assert 0 < memory.peak < PEAK_MEMORY_BOUND
+    assert failed_fetch_reasons(build_dir, pki, machine, server) == [
+        "Failed fetching the download URL\nResponse larger than the limit of 4194304 bytes\n"] * 3
