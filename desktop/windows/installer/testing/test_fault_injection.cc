@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
@@ -83,6 +85,8 @@ bool ParseField(const std::string& key,
     return ParseAction(value, &plan->action);
   if (key == "operation")
     return ParseCount(value, &plan->operation);
+  if (key == "times")
+    return ParseCount(value, &plan->times);
   if (key == "rollback")
     return ParseCount(value, &plan->kill_after_rollbacks);
   if (key == "code") {
@@ -108,6 +112,11 @@ bool IsWhole(const TestFaultInjection::Plan& plan) {
                      plan.action == Action::kPause;
   if (marks == plan.marker.empty())
     return false;
+  // Only a pause leaves the process to reach its point again.
+  if (plan.times != 1 && (at_step || plan.action != Action::kPause ||
+                          plan.operation != 0)) {
+    return false;
+  }
   return plan.kill_after_rollbacks == 0 || plan.action == Action::kFail;
 }
 
@@ -137,9 +146,10 @@ TestFaultInjection::TestFaultInjection(const Plan& plan) : plan_(plan) {}
 void TestFaultInjection::OnRolePoint(TestHooks::RolePoint point) {
   if (plan_.role_point != point || fired_)
     return;
-  if (plan_.operation != 0 && ++role_points_reached_ < plan_.operation)
+  ++role_points_reached_;
+  if (role_points_reached_ < plan_.operation)
     return;
-  fired_ = true;
+  fired_ = role_points_reached_ >= std::max(plan_.operation, plan_.times);
   EndProcessAsPlanned();
 }
 

@@ -17,7 +17,7 @@ namespace installer {
 // the environment by test_hooks.cc:
 //   TARVO_TEST_FAULT=(step=NAME|INDEX[;operation=N] | at=POINT)
 //                    ;action=fail|kill|hang|pause|crash
-//                    [;code=N][;marker=PATH][;rollback=N]
+//                    [;code=N][;marker=PATH][;rollback=N][;times=N]
 // With `step` and without `operation` the point is the end of the step's
 // body; with `operation`, the step's Nth transaction operation (1-based,
 // counted as each one is done, sub-operations included), right after its
@@ -29,7 +29,9 @@ namespace installer {
 // then waits for good, so that a test can end the whole process tree from
 // outside at a known point. `pause` creates `marker` and goes on once
 // the test has deleted it, so that a test can change what the run finds
-// next. `crash` writes through a null pointer, as a
+// next; with `times` (at a point only), it pauses each of the first N
+// times the point is reached, so that a test can change what each attempt
+// finds. `crash` writes through a null pointer, as a
 // fault of the library's own code. `rollback` (with `fail`) ends the
 // process hard once the failure's rollback has undone N operations. Lives
 // on the main thread of its process, as the step machine does; only the
@@ -45,6 +47,8 @@ class TestFaultInjection {
     std::optional<TestHooks::RolePoint> role_point;
     // 0: the end of the step.
     int operation = 0;
+    // `pause` at a role point: how many times the point pauses.
+    int times = 1;
     Action action = Action::kNone;
     uint32_t exit_code = kDefaultKillCode;
     // `hang`, `pause`: created once the point is reached.

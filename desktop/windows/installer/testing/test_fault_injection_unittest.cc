@@ -21,6 +21,7 @@ TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
     int operation;
     Action action;
     uint32_t code;
+    int times = 1;
   } const cases[] = {
       {"step=set up the registry;action=fail", true, "set up the registry",
        std::nullopt, 0, Action::kFail, kKillCode},
@@ -46,6 +47,13 @@ TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
        RolePoint::kFolderProbe, 0, Action::kPause, kKillCode},
       {"at=version-check;action=pause;marker=m", true, "",
        RolePoint::kVersionCheck, 0, Action::kPause, kKillCode},
+      {"at=version-check;action=pause;marker=m;times=3", true, "",
+       RolePoint::kVersionCheck, 0, Action::kPause, kKillCode, 3},
+      // Only a pause at a role point is reached again.
+      {"at=backend;action=kill;times=2", false},
+      {"step=3;action=hang;marker=m;times=2", false},
+      {"at=recovery-line;operation=2;action=pause;marker=m;times=2", false},
+      {"at=hand-over;action=pause;marker=m;times=0", false},
       // A pause goes on once its marker is gone: it needs one.
       {"at=hand-over;action=pause", false},
       // A role's point cannot fail a step, nor have operations.
@@ -80,6 +88,7 @@ TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
     EXPECT_EQ(plan.operation, test.operation);
     EXPECT_EQ(plan.action, test.action);
     EXPECT_EQ(plan.exit_code, test.code);
+    EXPECT_EQ(plan.times, test.times);
   }
 }
 
