@@ -4,7 +4,8 @@ its installer.exe is run for its version and stream. Replaced there after
 unpacking and before that run (the testing library pauses the front end at
 that point; the check is the one that ships), the package's installer or
 its library never runs: the attempt fails as a refused package does and the
-next one downloads and unpacks the package again.
+next one downloads and unpacks the package again. Replaced in every
+attempt, the run fails and says that the package's files were changed.
 
 The stand-ins mark each start beside themselves, into a record planted
 there as a hard link to a file outside the package folder: the next
@@ -33,13 +34,18 @@ STAND_INS = {
 UNTOUCHED = b"never started"
 CHANGED = ("Downloaded package failed version check: its installer or library was changed "
            "after the package was checked")
+# What the user is told when every attempt found changed files.
+CHANGED_STRING = 37085
+CHANGED_TEXT = ("The files of the Tarvo package were changed after they were checked, so they "
+                "were not run. Please download Tarvo again.")
+ATTEMPTS = 3
 
 
-def start_paused(build_dir, machine, installer, marker, run_marker):
-    """The silent online installer, paused before its version check until
-    `marker` is deleted."""
+def start_paused(build_dir, machine, installer, marker, run_marker, times=1):
+    """The silent online installer, paused before the version check of each
+    of its first `times` attempts until `marker` is deleted."""
     environment = {**os.environ, "TARVO_TEST_FAULT":
-                   f"at=version-check;action=pause;marker={windows_path(marker)}"}
+                   f"at=version-check;action=pause;marker={windows_path(marker)};times={times}"}
     run = subprocess.Popen(
         [str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER), windows_path(installer),
          *SWITCHES, f"--installfolder={windows_path(machine.folder)}",
@@ -48,6 +54,17 @@ def start_paused(build_dir, machine, installer, marker, run_marker):
     while not marker.exists():
         assert run.poll() is None, "ended before the pause"
     return run
+
+
+def replace_in_package(build_dir, machine, replaced, record):
+    """Puts the stand-in in the paused attempt's package folder, its record
+    linked to `record` outside; the package folder."""
+    (package,) = [p for p in machine.download_folder.iterdir() if p.is_dir()]
+    name, stand_in, record_name = STAND_INS[replaced]
+    shutil.copy(build_dir / stand_in, package / name)
+    record.write_bytes(UNTOUCHED)
+    os.link(record, package / record_name)
+    return package, record
 
 
 @pytest.mark.parametrize("replaced", list(STAND_INS))
@@ -61,17 +78,13 @@ def test_package_files_replaced_before_the_version_check_are_never_run(
     paused = tmp_path / "paused"
     run = start_paused(build_dir, machine, installer, paused, run_marker)
 
-    (package,) = [p for p in machine.download_folder.iterdir() if p.is_dir()]
-    name, stand_in, record_name = STAND_INS[replaced]
-    shutil.copy(build_dir / stand_in, package / name)
-    record = tmp_path / "record"
-    record.write_bytes(UNTOUCHED)
-    os.link(record, package / record_name)
+    package, record = replace_in_package(build_dir, machine, replaced, tmp_path / "record")
     paused.unlink()
     output, _ = run.communicate(timeout=HANG_GUARD)
 
     assert record.read_bytes() == UNTOUCHED
     _, log = logs.one(run_marker)
+    name = STAND_INS[replaced][0]
     assert f"Refusing {windows_path(package)}\\{name}: it is not signed" in log
     # Refused as a package of another version is; the next attempt brings
     # the package's own files again.
@@ -83,5 +96,41 @@ def test_package_files_replaced_before_the_version_check_are_never_run(
     assert exit_code_of(output) == 0
     assert installed_tree(machine.folder) == package_tree(packages["current"][0],
                                                           VERSIONS["current"], online=True)
+    for path in logs.found:
+        os.remove(path)
+
+
+def test_package_files_replaced_in_every_attempt_fail_the_run_as_changed(
+        build_dir, pki, downloads, machine, server, log_folder, tmp_path):
+    server.offer(downloads["current"])
+    installer = files.online_installer(build_dir, tmp_path / "online", pki, hooks=True,
+                                       autoupdate_url=server.autoupdate_url)
+    logs = Logs(log_folder)
+    run_marker = Logs.marker()
+    paused = tmp_path / "paused"
+    run = start_paused(build_dir, machine, installer, paused, run_marker, times=ATTEMPTS)
+
+    records = []
+    for attempt in range(ATTEMPTS):
+        if attempt:
+            while not paused.exists():
+                assert run.poll() is None, f"ended before attempt {attempt + 1} paused"
+        # The installer and the library in turn.
+        replaced = list(STAND_INS)[attempt % len(STAND_INS)]
+        records.append(replace_in_package(build_dir, machine, replaced,
+                                          tmp_path / f"record_{attempt}")[1])
+        paused.unlink()
+    output, _ = run.communicate(timeout=HANG_GUARD)
+
+    assert all(record.read_bytes() == UNTOUCHED for record in records)
+    _, log = logs.one(run_marker)
+    # Not the download failure's "check your Internet connection".
+    assert f'The run failed with error {CHANGED_STRING}: "{CHANGED_TEXT}"' in log, log[-3000:]
+    assert exit_code_of(output) == 1
+    assert not machine.folder.exists()
+    (report,) = server.reports()
+    assert [(fetch["result"], fetch["failure_reason"]) for fetch in report["fetches"]] == \
+        [("download_failed", CHANGED)] * ATTEMPTS
+    assert report["failure_reason"] == "Fetcher error"
     for path in logs.found:
         os.remove(path)

@@ -372,7 +372,7 @@ void InstallerUIController::NotifyStatusChanged(int state) {
       if (installation_started_) {
         LOG(INFO) << "Reporting fetcher error.";
         const RunEnd::Error error = RunEnd::FetchFailureError(
-            state, parts_.package_fetcher->GetWriteError(),
+            state, parts_.package_fetcher->GetFailureCause(),
             parts_.package_fetcher->download_folder());
         run_end_.ReplaceError(error);
         ReportError(error);

@@ -30,15 +30,17 @@ std::wstring RunEnd::WindowText(const Error& error) {
 // static
 RunEnd::Error RunEnd::FetchFailureError(
     int state,
-    uint32_t write_error,
+    const PackageFetcher::FailureCause& cause,
     const base::FilePath& download_folder) {
   const bool unpacking = state == PackageFetcher::UNPACKING_FAILED;
   // "Check your Internet connection" would send the user the wrong way.
-  if (IsDiskFullError(write_error)) {
+  if (IsDiskFullError(cause.write_error)) {
     return {unpacking ? kStringDownloadFolderFullWhileUnpacking
                       : kStringDownloadFolderFullWhileDownloading,
-            download_folder.value(), kFetcherFailureReason, write_error};
+            download_folder.value(), kFetcherFailureReason, cause.write_error};
   }
+  if (cause.files_changed)
+    return {kStringPackageChanged, std::wstring(), kFetcherFailureReason};
   return {unpacking ? kStringUnpackingFailed : kStringDownloadFailed,
           std::wstring(), kFetcherFailureReason};
 }

@@ -7,6 +7,7 @@
 #include "base/time/time_delta.h"
 #include "base/weak_reference.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 
 namespace base {
 class FilePath;
@@ -33,11 +34,12 @@ class RunEnd {
   // The text the window shows for `error`, cause included.
   static std::wstring WindowText(const Error& error);
   // What a run whose package could not be fetched ends with: `state` the
-  // `PackageFetcher::FetchState` of the failed attempt, `write_error` the
-  // Windows error of the write into `download_folder` that failed it (0:
-  // none). A full disk is named with the folder whose disk it is.
+  // `PackageFetcher::FetchState` of the failed attempt, `cause` what failed
+  // it, its write error one into `download_folder`. A full disk is named
+  // with the folder whose disk it is; changed package files are told as the
+  // hand-over tells them.
   static Error FetchFailureError(int state,
-                                 uint32_t write_error,
+                                 const PackageFetcher::FailureCause& cause,
                                  const base::FilePath& download_folder);
 
   // When and how the report goes out.

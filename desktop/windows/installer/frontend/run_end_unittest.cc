@@ -27,35 +27,40 @@ class NoPromptUIDelegate : public PackageFetcher::UIDelegate {
 
 // A full disk cannot be made inside the build folder: the fetcher's write
 // error is given.
-TEST(RunEndErrorTest, FetchFailureNamesAFullDiskWithItsFolder) {
+TEST(RunEndErrorTest, FetchFailureNamesItsCause) {
   const base::FilePath folder(L"C:\\T\\Tarvo Installer");
   const struct {
     int state;
-    uint32_t write_error;
+    PackageFetcher::FailureCause cause;
     int code;
     const wchar_t* text;
   } kCases[] = {
-      {PackageFetcher::UNPACKING_FAILED, ERROR_DISK_FULL, 37075,
+      {PackageFetcher::UNPACKING_FAILED, {ERROR_DISK_FULL}, 37075,
        L"The Tarvo package could not be unpacked in the temporary folder "
        L"C:\\T\\Tarvo Installer. There is not enough space on the disk."},
-      {PackageFetcher::DOWNLOAD_FAILED, ERROR_HANDLE_DISK_FULL, 37076,
+      {PackageFetcher::DOWNLOAD_FAILED, {ERROR_HANDLE_DISK_FULL}, 37076,
        L"Tarvo could not be downloaded to the temporary folder C:\\T\\Tarvo "
        L"Installer. There is not enough space on the disk."},
       // Other causes keep the texts that send the user to the network or
       // to a second try.
-      {PackageFetcher::UNPACKING_FAILED, 0, 37054,
+      {PackageFetcher::UNPACKING_FAILED, {}, 37054,
        L"The Tarvo package could not be unpacked. Please try again."},
-      {PackageFetcher::DOWNLOAD_FAILED, ERROR_ACCESS_DENIED, 37053,
+      {PackageFetcher::DOWNLOAD_FAILED, {ERROR_ACCESS_DENIED}, 37053,
        L"Tarvo could not be downloaded. Please check your Internet connection "
        L"and try again."},
-      {PackageFetcher::INITIALIZATION_FAILED, 0, 37053,
+      {PackageFetcher::INITIALIZATION_FAILED, {}, 37053,
        L"Tarvo could not be downloaded. Please check your Internet connection "
        L"and try again."},
+      // Package files changed after their check were not run: downloading
+      // again is the way out, not the network.
+      {PackageFetcher::DOWNLOAD_FAILED, {0, true}, 37085,
+       L"The files of the Tarvo package were changed after they were "
+       L"checked, so they were not run. Please download Tarvo again."},
   };
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(test_case.code);
     const RunEnd::Error error = RunEnd::FetchFailureError(
-        test_case.state, test_case.write_error, folder);
+        test_case.state, test_case.cause, folder);
     EXPECT_EQ(test_case.code, error.code);
     EXPECT_EQ(test_case.text, RunEnd::WindowText(error));
     // The report's reason stays the one every failed fetch gives.

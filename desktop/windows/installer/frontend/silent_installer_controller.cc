@@ -138,7 +138,7 @@ void SilentInstallerController::NotifyStatusChanged(int state) {
         return;
       LOG(INFO) << "Package fetcher failed.";
       TerminateWithError(RunEnd::FetchFailureError(
-          state, parts_.package_fetcher->GetWriteError(),
+          state, parts_.package_fetcher->GetFailureCause(),
           parts_.package_fetcher->download_folder()));
       return;
     default:

@@ -82,8 +82,8 @@ bool PackageFetcher::Retry() {
   return true;
 }
 
-uint32_t PackageFetcher::GetWriteError() const {
-  return worker_->GetWriteError();
+PackageFetcher::FailureCause PackageFetcher::GetFailureCause() const {
+  return worker_->GetFailureCause();
 }
 
 void PackageFetcher::PostWorkerStart(const base::SourceLocation& from_here) {

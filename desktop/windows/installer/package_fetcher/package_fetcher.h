@@ -79,10 +79,17 @@ class PackageFetcher {
   // Starts another attempt after a failed one, while fewer than three have
   // failed; false, with nothing done, otherwise.
   bool Retry();
-  // The Windows error of the write into the download folder that failed the
-  // last attempt (a full disk); 0 when it failed otherwise. Read it when the
-  // failure is notified, before `Retry`.
-  uint32_t GetWriteError() const;
+  // What failed the last attempt, beyond its state.
+  struct FailureCause {
+    // The Windows error of the write into the download folder that failed
+    // it (a full disk); 0 when it failed otherwise.
+    uint32_t write_error = 0;
+    // The package's installer or library was changed in the package folder
+    // after the package was checked, and was not run.
+    bool files_changed = false;
+  };
+  // Read it when the failure is notified, before `Retry`.
+  FailureCause GetFailureCause() const;
   // Where the package is downloaded and unpacked.
   base::FilePath download_folder() const { return package_path_.DirName(); }
 

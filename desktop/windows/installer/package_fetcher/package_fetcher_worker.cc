@@ -147,7 +147,7 @@ void PackageFetcherWorker::Start() {
   {
     base::AutoLock hold(lock_);
     try_number = finished_attempts_;
-    write_error_ = 0;
+    failure_cause_ = {};
   }
   fetch_entry_ = stats_root_->AddListEntry("fetches");
   fetch_entry_->SetInteger("try_number", try_number);
@@ -191,9 +191,9 @@ bool PackageFetcherWorker::CanRestart() {
   return finished_attempts_ < kMaxFailedAttempts;
 }
 
-uint32_t PackageFetcherWorker::GetWriteError() {
+PackageFetcher::FailureCause PackageFetcherWorker::GetFailureCause() {
   base::AutoLock hold(lock_);
-  return write_error_;
+  return failure_cause_;
 }
 
 void PackageFetcherWorker::OnDownloadUrlFetched() {
@@ -403,12 +403,17 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
         DownloadedProgram::kPackageInstaller, fetch_entry_.get());
     if (check != VersionCheck::kPassed) {
       // Refused as a package of another version is: the next attempt
-      // downloads and unpacks it again.
+      // downloads and unpacks it again. Changed files, when the last
+      // attempt fails, are what the user is told of.
+      const bool changed = check == VersionCheck::kFilesChanged;
+      {
+        base::AutoLock hold(lock_);
+        failure_cause_.files_changed = changed;
+      }
       Fail(PackageFetcher::DOWNLOAD_FAILED,
-           check == VersionCheck::kFilesChanged
-               ? "Downloaded package failed version check: its installer or "
-                 "library was changed after the package was checked"
-               : "Downloaded package failed version check");
+           changed ? "Downloaded package failed version check: its installer "
+                     "or library was changed after the package was checked"
+                   : "Downloaded package failed version check");
       return;
     }
   }
@@ -488,7 +493,7 @@ void PackageFetcherWorker::FailWriting(int state,
                                        uint32_t error) {
   {
     base::AutoLock hold(lock_);
-    write_error_ = error;
+    failure_cause_.write_error = error;
   }
   Fail(state, reason);
 }

@@ -13,6 +13,7 @@
 #include "base/threading/lock.h"
 #include "base/values.h"
 #include "base/weak_reference.h"
+#include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
 
 namespace base {
@@ -59,10 +60,8 @@ class PackageFetcherWorker {
   void Start();
   // Whether fewer than three attempts have failed. Any thread.
   bool CanRestart();
-  // The Windows error of the write into the download folder that failed the
-  // last attempt (a full disk); 0 when the attempt failed otherwise. Any
-  // thread.
-  uint32_t GetWriteError();
+  // What failed the last attempt, beyond its state. Any thread.
+  PackageFetcher::FailureCause GetFailureCause();
 
  private:
   // The package.
@@ -148,7 +147,7 @@ class PackageFetcherWorker {
 
   base::Lock lock_;
   int finished_attempts_ = 0;
-  uint32_t write_error_ = 0;
+  PackageFetcher::FailureCause failure_cause_;
 
   base::FilePath download_file_;
   // Of every attempt so far: their downloads go with the worker.
