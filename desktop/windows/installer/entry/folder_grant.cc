@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/files/file_enumerator.h"
+#include "base/files/final_path.h"
 #include "base/logging.h"
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
@@ -29,8 +31,6 @@ constexpr DWORD kGrantedFolderAccess = FILE_READ_ATTRIBUTES |
                                        WRITE_DAC | SYNCHRONIZE;
 constexpr DWORD kShareAll =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// Deeper than any installation goes; a deeper tree is not judged.
-constexpr int kMaxFolderDepth = 64;
 
 // The trustee as the account database knows it.
 struct Account {
@@ -38,7 +38,7 @@ struct Account {
   SID_NAME_USE use = SidTypeUnknown;
 };
 
-bool LookUpAccount(const std::wstring& trustee, Account* account) {
+bool LookUpAccount(const std::wstring &trustee, Account *account) {
   // The installer names the user by SID: a bare logon name can resolve to
   // another account (a domain user and a local one of the same name).
   base::win::ScopedLocalAlloc<void> given;
@@ -47,9 +47,9 @@ bool LookUpAccount(const std::wstring& trustee, Account* account) {
   DWORD name_size = std::size(name);
   DWORD domain_size = std::size(domain);
   if (::ConvertStringSidToSidW(trustee.c_str(), given.Receive())) {
-    account->sid.assign(
-        static_cast<const BYTE*>(given.Get()),
-        static_cast<const BYTE*>(given.Get()) + ::GetLengthSid(given.Get()));
+    account->sid.assign(static_cast<const BYTE *>(given.Get()),
+                        static_cast<const BYTE *>(given.Get()) +
+                            ::GetLengthSid(given.Get()));
     if (::LookupAccountSidW(nullptr, given.Get(), name, &name_size, domain,
                             &domain_size, &account->use)) {
       return true;
@@ -68,7 +68,7 @@ bool LookUpAccount(const std::wstring& trustee, Account* account) {
 
 // Opens `path` itself, never what a link there points at, shared with
 // readers and writers but not with a rename or a deletion.
-ScopedHandle OpenWithoutFollowing(const base::FilePath& path, DWORD access) {
+ScopedHandle OpenWithoutFollowing(const base::FilePath &path, DWORD access) {
   return ScopedHandle(::CreateFileW(
       path.value().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -81,7 +81,7 @@ bool IsMissing(DWORD error) {
 
 // A folder that is no link: the handle says so on Windows; Wine opens the
 // target even so and shows the link only in the attributes of its name.
-GrantRefusal JudgeOpenedFolder(HANDLE handle, const base::FilePath& path) {
+GrantRefusal JudgeOpenedFolder(HANDLE handle, const base::FilePath &path) {
   FILE_ATTRIBUTE_TAG_INFO info = {};
   if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info,
                                       sizeof(info))) {
@@ -102,9 +102,8 @@ GrantRefusal JudgeOpenedFolder(HANDLE handle, const base::FilePath& path) {
 // Opens and holds each folder of `resolved` below its drive's root, from
 // the top down, each judged before the next is opened through it; with
 // `create`, makes the missing ones. The last handle is the folder's own.
-GrantRefusal HoldFolderChain(const base::FilePath& resolved,
-                             bool create,
-                             std::vector<ScopedHandle>* chain) {
+GrantRefusal HoldFolderChain(const base::FilePath &resolved, bool create,
+                             std::vector<ScopedHandle> *chain) {
   // A resolved name: "X:\" and components split by single separators.
   const std::vector<std::wstring> components =
       base::SplitWideString(resolved.value().substr(3), L"\\",
@@ -136,83 +135,69 @@ GrantRefusal HoldFolderChain(const base::FilePath& resolved,
   return chain->empty() ? GrantRefusal::kDriveRoot : GrantRefusal::kNone;
 }
 
-// Where the handle leads, in the same spelling as a resolved name: a link
-// anywhere on the way makes the two differ.
-base::FilePath FinalPath(HANDLE handle) {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = ::GetFinalPathNameByHandleW(
-        handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-        FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (length == 0) {
-      PLOG(ERROR) << "Cannot tell where a folder handle leads";
-      return base::FilePath();
-    }
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      return ResolveLocalPath(base::FilePath(buffer));
-    }
-    buffer.resize(length);
-  }
+// Where the handle opened by `name` leads, in the same spelling as a
+// resolved name: a link anywhere on the way makes the two differ.
+base::FilePath FinalPath(HANDLE handle, const base::FilePath &name) {
+  const std::wstring final_path = base::GetFinalPath(handle, name.value());
+  if (final_path.empty())
+    return base::FilePath();
+  return ResolveLocalPath(base::FilePath(final_path));
 }
 
-// The entries directly in `folder`, without "." and "..".
-bool ListFolder(const base::FilePath& folder,
-                std::vector<FolderGrantCheck::Entry>* entries) {
-  WIN32_FIND_DATAW data;
-  const HANDLE find =
-      ::FindFirstFileExW(folder.Append(L"*").value().c_str(), FindExInfoBasic,
-                         &data, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) {
-    PLOG(ERROR) << "Cannot list " << folder.AsUTF8();
+constexpr int kEveryEntry =
+    base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories;
+
+// The entries directly in `folder`.
+bool ListFolder(const base::FilePath &folder,
+                std::vector<FolderGrantCheck::Entry> *entries) {
+  base::FileEnumerator listing(folder, false, kEveryEntry,
+                               base::WideStringSlice());
+  for (base::FilePath path = listing.Next(); !path.empty();
+       path = listing.Next()) {
+    entries->push_back(
+        {path.BaseName().value(), listing.GetInfo().dwFileAttributes});
+  }
+  if (listing.error() != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot list " << folder.AsUTF8() << ", error "
+               << listing.error();
     return false;
   }
-  do {
-    const std::wstring name = data.cFileName;
-    if (name != L"." && name != L"..")
-      entries->push_back({name, data.dwFileAttributes});
-  } while (::FindNextFileW(find, &data));
-  const DWORD error = ::GetLastError();
-  ::FindClose(find);
-  return error == ERROR_NO_MORE_FILES;
+  return true;
 }
 
 // The grant passes on to everything below the folder: nothing there may
-// lead out of it.
-GrantRefusal JudgeTree(const base::FilePath& folder, int depth) {
-  std::vector<FolderGrantCheck::Entry> entries;
-  if (depth > kMaxFolderDepth || !ListFolder(folder, &entries))
-    return GrantRefusal::kUnreadable;
-  for (const FolderGrantCheck::Entry& entry : entries) {
-    if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+// lead out of it. The listing never enters a link.
+GrantRefusal JudgeTree(const base::FilePath &folder) {
+  base::FileEnumerator listing(folder, kEveryEntry);
+  for (base::FilePath path = listing.Next(); !path.empty();
+       path = listing.Next()) {
+    if (listing.GetInfo().dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
       return GrantRefusal::kLink;
-    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      const GrantRefusal refusal =
-          JudgeTree(folder.Append(entry.name), depth + 1);
-      if (refusal != GrantRefusal::kNone)
-        return refusal;
-    }
+  }
+  if (listing.error() != ERROR_SUCCESS) {
+    LOG(ERROR) << "Cannot list " << folder.AsUTF8() << ", error "
+               << listing.error();
+    return GrantRefusal::kUnreadable;
   }
   return GrantRefusal::kNone;
 }
 
-GrantRefusal JudgeFolder(const base::FilePath& folder) {
+GrantRefusal JudgeFolder(const base::FilePath &folder) {
   std::vector<FolderGrantCheck::Entry> entries;
   if (!ListFolder(folder, &entries))
     return GrantRefusal::kUnreadable;
   const GrantRefusal refusal = FolderGrantCheck::JudgeContents(entries);
-  return refusal != GrantRefusal::kNone ? refusal : JudgeTree(folder, 0);
+  return refusal != GrantRefusal::kNone ? refusal : JudgeTree(folder);
 }
 
 // Holds the folder named `resolved` as HoldFolderChain does, and checks that
 // the handle leads to that very folder.
-GrantRefusal HoldFolder(const base::FilePath& resolved,
-                        bool create,
-                        std::vector<ScopedHandle>* chain) {
+GrantRefusal HoldFolder(const base::FilePath &resolved, bool create,
+                        std::vector<ScopedHandle> *chain) {
   const GrantRefusal refusal = HoldFolderChain(resolved, create, chain);
   if (refusal != GrantRefusal::kNone)
     return refusal;
-  const base::FilePath final_path = FinalPath(chain->back().Get());
+  const base::FilePath final_path = FinalPath(chain->back().Get(), resolved);
   if (final_path.empty())
     return GrantRefusal::kUnreadable;
   if (ToUpperOrdinal(final_path.value()) != ToUpperOrdinal(resolved.value())) {
@@ -237,10 +222,10 @@ ScopedHandle HoldForUndo(ScopedHandle granted) {
   return granted;
 }
 
-}  // namespace
+} // namespace
 
-FolderGrant::FolderGrant(const base::FilePath& folder,
-                         const std::wstring& trustee)
+FolderGrant::FolderGrant(const base::FilePath &folder,
+                         const std::wstring &trustee)
     : folder_(folder), trustee_(trustee) {}
 
 FolderGrant::~FolderGrant() = default;
@@ -271,10 +256,11 @@ bool FolderGrant::Grant() {
       folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
       &old_dacl_, nullptr, old_descriptor_.Receive());
   const base::win::ScopedLocalAlloc<ACL> new_dacl =
-      error == ERROR_SUCCESS ? base::win::AddAccessAllowedEntry(
-                                   old_dacl_, account.sid.data(), GENERIC_ALL,
-                                   SUB_CONTAINERS_AND_OBJECTS_INHERIT)
-                             : base::win::ScopedLocalAlloc<ACL>();
+      error == ERROR_SUCCESS
+          ? base::win::AddAccessAllowedEntry(old_dacl_, account.sid.data(),
+                                             GENERIC_ALL,
+                                             SUB_CONTAINERS_AND_OBJECTS_INHERIT)
+          : base::win::ScopedLocalAlloc<ACL>();
   if (new_dacl) {
     error = ::SetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, new_dacl.Get(), nullptr);
@@ -294,16 +280,16 @@ bool FolderGrant::Grant() {
 void FolderGrant::Undo() {
   if (!granted_folder_.IsValid())
     return;
-  const DWORD error = ::SetSecurityInfo(
-      granted_folder_.Get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-      nullptr, nullptr, old_dacl_, nullptr);
+  const DWORD error = ::SetSecurityInfo(granted_folder_.Get(), SE_FILE_OBJECT,
+                                        DACL_SECURITY_INFORMATION, nullptr,
+                                        nullptr, old_dacl_, nullptr);
   if (error != ERROR_SUCCESS) {
     LOG(ERROR) << "Cannot put back the access list of " << granted_.AsUTF8()
                << ", error " << error;
     return;
   }
   // Where it went, if it was moved while granted: its undo went with it.
-  const base::FilePath now = FinalPath(granted_folder_.Get());
+  const base::FilePath now = FinalPath(granted_folder_.Get(), granted_);
   const bool moved = !now.empty() && ToUpperOrdinal(now.value()) !=
                                          ToUpperOrdinal(granted_.value());
   LOG(INFO) << "Put back the access list of " << granted_.AsUTF8()
@@ -311,4 +297,4 @@ void FolderGrant::Undo() {
   granted_folder_.Close();
 }
 
-}  // namespace installer
+} // namespace installer
