@@ -9,18 +9,8 @@ namespace base {
 
 namespace {
 
-constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
-constexpr std::wstring_view kLongUncPrefix = L"\\\\?\\UNC\\";
 // Longer names than this are refused rather than read.
 constexpr DWORD kMaxPathLength = 32768;
-
-std::wstring WithoutLongPrefix(std::wstring path) {
-  if (path.starts_with(kLongUncPrefix))
-    return L"\\\\" + path.substr(kLongUncPrefix.size());
-  if (path.starts_with(kLongPrefix))
-    return path.substr(kLongPrefix.size());
-  return path;
-}
 
 std::wstring ReadWholePath(HANDLE handle) {
   std::vector<wchar_t> buffer(MAX_PATH);
@@ -31,7 +21,7 @@ std::wstring ReadWholePath(HANDLE handle) {
     if (length == 0 || length > kMaxPathLength)
       return std::wstring();
     if (length < buffer.size())
-      return WithoutLongPrefix(std::wstring(buffer.data(), length));
+      return WithoutLongPrefix(std::wstring_view(buffer.data(), length));
     buffer.resize(length + 1);
   }
   return std::wstring();
@@ -41,7 +31,7 @@ std::wstring ReadWholePath(HANDLE handle) {
 std::wstring ReadPathInVolume(HANDLE handle) {
   std::vector<uint8_t> buffer(sizeof(FILE_NAME_INFO) +
                               kMaxPathLength * sizeof(wchar_t));
-  auto *info = reinterpret_cast<FILE_NAME_INFO *>(buffer.data());
+  auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
   if (!GetFileInformationByHandleEx(handle, FileNameInfo, info,
                                     static_cast<DWORD>(buffer.size()))) {
     return std::wstring();
@@ -49,12 +39,12 @@ std::wstring ReadPathInVolume(HANDLE handle) {
   return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
 }
 
-bool VolumeSerial(HANDLE handle, DWORD *serial) {
+bool VolumeSerial(HANDLE handle, DWORD* serial) {
   return GetVolumeInformationByHandleW(handle, nullptr, 0, serial, nullptr,
                                        nullptr, nullptr, 0);
 }
 
-std::wstring VolumeRootOf(std::wstring_view path, DWORD *serial) {
+std::wstring VolumeRootOf(std::wstring_view path, DWORD* serial) {
   std::vector<wchar_t> root(path.size() + 2);
   const std::wstring name(path);
   if (!GetVolumePathNameW(name.c_str(), root.data(),
@@ -81,7 +71,17 @@ std::wstring PathBelowVolumeRoot(HANDLE handle, std::wstring_view opened_as) {
   return root + inside;
 }
 
-} // namespace
+}  // namespace
+
+std::wstring WithoutLongPrefix(std::wstring_view path) {
+  constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
+  constexpr std::wstring_view kLongUncPrefix = L"\\\\?\\UNC\\";
+  if (path.starts_with(kLongUncPrefix))
+    return L"\\\\" + std::wstring(path.substr(kLongUncPrefix.size()));
+  if (path.starts_with(kLongPrefix))
+    return std::wstring(path.substr(kLongPrefix.size()));
+  return std::wstring(path);
+}
 
 std::wstring GetFinalPath(HANDLE handle, std::wstring_view opened_as) {
   std::wstring path = ReadWholePath(handle);
@@ -94,4 +94,4 @@ std::wstring GetFinalPath(HANDLE handle, std::wstring_view opened_as) {
   return path;
 }
 
-} // namespace base
+}  // namespace base

@@ -17,6 +17,9 @@ namespace base {
 // on that very volume.
 std::wstring GetFinalPath(HANDLE handle, std::wstring_view opened_as);
 
+// `path` without its "\\?\" or "\\?\UNC\" prefix, as a user spells it.
+std::wstring WithoutLongPrefix(std::wstring_view path);
+
 }  // namespace base
 
 #endif  // BASE_FILES_FINAL_PATH_H_

@@ -25,9 +25,9 @@ TEST(GetFinalPathTest, NamesTheFileAtAnyLength) {
 
     const std::wstring final_path = GetFinalPath(file.Get(), name);
 
-    EXPECT_EQ(::CompareStringOrdinal(final_path.c_str(), -1, name.c_str(), -1,
-                                     TRUE),
-              CSTR_EQUAL)
+    EXPECT_EQ(
+        ::CompareStringOrdinal(final_path.c_str(), -1, name.c_str(), -1, TRUE),
+        CSTR_EQUAL)
         << final_path;
   }
 }

@@ -17,12 +17,10 @@ constexpr DWORD kErrorLinkOnTheWay = 4395;
 constexpr int kFolderOpenTries = 50;
 constexpr DWORD kFolderOpenPauseMs = 10;
 
-constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
-constexpr std::wstring_view kLongUncPrefix = L"\\\\?\\UNC\\";
-
 // A Windows call that fills a buffer and returns the length it needs when
 // the buffer is too small; empty on failure.
-template <typename Call> std::wstring ReadPath(Call call) {
+template <typename Call>
+std::wstring ReadPath(Call call) {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (int round = 0; round < 4; ++round) {
     const DWORD length = call(buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -35,27 +33,19 @@ template <typename Call> std::wstring ReadPath(Call call) {
   return std::wstring();
 }
 
-std::wstring FullPath(const std::wstring &path) {
-  return ReadPath([&](wchar_t *buffer, DWORD size) {
+std::wstring FullPath(const std::wstring& path) {
+  return ReadPath([&](wchar_t* buffer, DWORD size) {
     return GetFullPathNameW(path.c_str(), size, buffer, nullptr);
   });
 }
 
 // Short (8.3) names in a temporary folder's path are common; the final path
 // spells every name long.
-std::wstring LongPath(const std::wstring &path) {
-  std::wstring long_path = ReadPath([&](wchar_t *buffer, DWORD size) {
+std::wstring LongPath(const std::wstring& path) {
+  std::wstring long_path = ReadPath([&](wchar_t* buffer, DWORD size) {
     return GetLongPathNameW(path.c_str(), buffer, size);
   });
   return long_path.empty() ? path : long_path;
-}
-
-std::wstring WithoutLongPrefix(std::wstring_view path) {
-  if (path.starts_with(kLongUncPrefix))
-    return L"\\\\" + std::wstring(path.substr(kLongUncPrefix.size()));
-  if (path.starts_with(kLongPrefix))
-    return std::wstring(path.substr(kLongPrefix.size()));
-  return std::wstring(path);
 }
 
 std::wstring_view WithoutTrailingSeparators(std::wstring_view path) {
@@ -64,7 +54,7 @@ std::wstring_view WithoutTrailingSeparators(std::wstring_view path) {
   return path;
 }
 
-std::wstring Join(const std::wstring &folder, std::wstring_view name) {
+std::wstring Join(const std::wstring& folder, std::wstring_view name) {
   if (!folder.empty() && folder.back() == L'\\')
     return folder + std::wstring(name);
   return folder + L'\\' + std::wstring(name);
@@ -74,7 +64,7 @@ std::wstring Join(const std::wstring &folder, std::wstring_view name) {
 // so held, and every folder above it, can be neither renamed nor replaced
 // by a link until the file is made. Opened as the link itself when it is
 // one, so that its final path gives it away.
-win::ScopedHandle HoldFolder(const std::wstring &folder) {
+win::ScopedHandle HoldFolder(const std::wstring& folder) {
   for (int round = 1;; ++round) {
     win::ScopedHandle held(CreateFileW(
         folder.c_str(), FILE_READ_ATTRIBUTES,
@@ -104,14 +94,14 @@ bool IsNameTaken(DWORD error) {
 
 // FILE_FLAG_OPEN_REPARSE_POINT: where a link appears under the name after
 // all, the link itself is what CREATE_NEW finds taken, never its target.
-win::ScopedHandle CreateNew(const std::wstring &path) {
+win::ScopedHandle CreateNew(const std::wstring& path) {
   return win::ScopedHandle(CreateFileW(
       path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
       nullptr));
 }
 
-} // namespace
+}  // namespace
 
 // static
 NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
@@ -167,7 +157,7 @@ std::wstring NewFileInFolder::NameOfTry(std::wstring_view path,
                                         int try_number) {
   if (try_number <= 1)
     return std::wstring(path);
-  const size_t name_start = path.rfind(L'\\') + 1; // npos + 1 is 0
+  const size_t name_start = path.rfind(L'\\') + 1;  // npos + 1 is 0
   size_t extension = path.rfind(L'.');
   if (extension == std::wstring_view::npos || extension <= name_start)
     extension = path.size();
@@ -187,4 +177,4 @@ bool NewFileInFolder::IsSamePlace(std::wstring_view final_path,
                               TRUE) == CSTR_EQUAL;
 }
 
-} // namespace base
+}  // namespace base

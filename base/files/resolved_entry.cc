@@ -20,7 +20,8 @@ bool IsNotFoundError(DWORD error) {
 
 // With attribute access alone no sharing mode of another opener refuses
 // the open, so a file in use is judged like any other.
-win::ScopedHandle OpenForJudging(const FilePath &path, DWORD flags,
+win::ScopedHandle OpenForJudging(const FilePath& path,
+                                 DWORD flags,
                                  DWORD extra_access = 0) {
   return win::ScopedHandle(::CreateFileW(
       path.value().c_str(), FILE_READ_ATTRIBUTES | extra_access, kShareAll,
@@ -35,18 +36,18 @@ constexpr DWORD kSettableAttributes =
 
 // Links resolved; read by the name the handle was opened by, which tells
 // the volume where Wine cannot give a long path whole.
-FilePath GetFinalPathOfHandle(HANDLE handle, const FilePath &opened_as) {
+FilePath GetFinalPathOfHandle(HANDLE handle, const FilePath& opened_as) {
   return FilePath(base::GetFinalPath(handle, opened_as.value()));
 }
 
-bool IsSameName(const FilePath &a, const FilePath &b) {
+bool IsSameName(const FilePath& a, const FilePath& b) {
   return FilePath::CompareIgnoreCase(a, b) == 0;
 }
 
-} // namespace
+}  // namespace
 
 // static
-ResolvedEntry ResolvedEntry::Resolve(const FilePath &path, Purpose purpose) {
+ResolvedEntry ResolvedEntry::Resolve(const FilePath& path, Purpose purpose) {
   const FilePath folder = path.StripTrailingSeparators().DirName();
   const FilePath folder_final = GetFinalPath(folder);
   if (folder_final.empty()) {
@@ -59,8 +60,8 @@ ResolvedEntry ResolvedEntry::Resolve(const FilePath &path, Purpose purpose) {
 }
 
 // static
-ResolvedEntry ResolvedEntry::ResolveIn(const FilePath &path,
-                                       const FilePath &folder_final_path,
+ResolvedEntry ResolvedEntry::ResolveIn(const FilePath& path,
+                                       const FilePath& folder_final_path,
                                        Purpose purpose) {
   const FilePath name = path.StripTrailingSeparators().BaseName();
   // A listing by a pattern would judge some other entry ('<', '>' and '"'
@@ -82,9 +83,9 @@ ResolvedEntry ResolvedEntry::ResolveIn(const FilePath &path,
 }
 
 // static
-ResolvedEntry ResolvedEntry::ResolveListed(const FilePath &path,
-                                           const FilePath &folder_final_path,
-                                           const WIN32_FIND_DATAW &listed,
+ResolvedEntry ResolvedEntry::ResolveListed(const FilePath& path,
+                                           const FilePath& folder_final_path,
+                                           const WIN32_FIND_DATAW& listed,
                                            Purpose purpose) {
   const DWORD attributes = listed.dwFileAttributes;
   const FilePath listed_path = folder_final_path.Append(listed.cFileName);
@@ -122,7 +123,7 @@ bool ResolvedEntry::DeleteJudgedFile() {
     return false;
   }
   if (attributes_ & FILE_ATTRIBUTE_READONLY) {
-    FILE_BASIC_INFO writable = {}; // zero times: leave them unchanged
+    FILE_BASIC_INFO writable = {};  // zero times: leave them unchanged
     writable.FileAttributes = attributes_ & kSettableAttributes;
     if (writable.FileAttributes == 0)
       writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
@@ -137,7 +138,7 @@ bool ResolvedEntry::DeleteJudgedFile() {
                                       sizeof(disposition)) != FALSE;
 }
 
-bool ResolvedEntry::RenameJudgedFile(const FilePath &to) {
+bool ResolvedEntry::RenameJudgedFile(const FilePath& to) {
   if (kind_ != Kind::kPlain || !handle_.IsValid()) {
     ::SetLastError(ERROR_INVALID_HANDLE);
     return false;
@@ -150,7 +151,7 @@ bool ResolvedEntry::RenameJudgedFile(const FilePath &to) {
   const size_t size =
       sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
   std::vector<unsigned char> buffer(size, 0);
-  auto *rename = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
   rename->ReplaceIfExists = FALSE;
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
@@ -160,10 +161,10 @@ bool ResolvedEntry::RenameJudgedFile(const FilePath &to) {
 }
 
 // static
-FilePath ResolvedEntry::GetFinalPath(const FilePath &path) {
+FilePath ResolvedEntry::GetFinalPath(const FilePath& path) {
   const win::ScopedHandle handle = OpenForJudging(path, 0);
   return handle.IsValid() ? GetFinalPathOfHandle(handle.Get(), path)
                           : FilePath();
 }
 
-} // namespace base
+}  // namespace base

@@ -38,7 +38,7 @@ struct Account {
   SID_NAME_USE use = SidTypeUnknown;
 };
 
-bool LookUpAccount(const std::wstring &trustee, Account *account) {
+bool LookUpAccount(const std::wstring& trustee, Account* account) {
   // The installer names the user by SID: a bare logon name can resolve to
   // another account (a domain user and a local one of the same name).
   base::win::ScopedLocalAlloc<void> given;
@@ -47,9 +47,9 @@ bool LookUpAccount(const std::wstring &trustee, Account *account) {
   DWORD name_size = std::size(name);
   DWORD domain_size = std::size(domain);
   if (::ConvertStringSidToSidW(trustee.c_str(), given.Receive())) {
-    account->sid.assign(static_cast<const BYTE *>(given.Get()),
-                        static_cast<const BYTE *>(given.Get()) +
-                            ::GetLengthSid(given.Get()));
+    account->sid.assign(
+        static_cast<const BYTE*>(given.Get()),
+        static_cast<const BYTE*>(given.Get()) + ::GetLengthSid(given.Get()));
     if (::LookupAccountSidW(nullptr, given.Get(), name, &name_size, domain,
                             &domain_size, &account->use)) {
       return true;
@@ -68,7 +68,7 @@ bool LookUpAccount(const std::wstring &trustee, Account *account) {
 
 // Opens `path` itself, never what a link there points at, shared with
 // readers and writers but not with a rename or a deletion.
-ScopedHandle OpenWithoutFollowing(const base::FilePath &path, DWORD access) {
+ScopedHandle OpenWithoutFollowing(const base::FilePath& path, DWORD access) {
   return ScopedHandle(::CreateFileW(
       path.value().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -81,7 +81,7 @@ bool IsMissing(DWORD error) {
 
 // A folder that is no link: the handle says so on Windows; Wine opens the
 // target even so and shows the link only in the attributes of its name.
-GrantRefusal JudgeOpenedFolder(HANDLE handle, const base::FilePath &path) {
+GrantRefusal JudgeOpenedFolder(HANDLE handle, const base::FilePath& path) {
   FILE_ATTRIBUTE_TAG_INFO info = {};
   if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info,
                                       sizeof(info))) {
@@ -102,8 +102,9 @@ GrantRefusal JudgeOpenedFolder(HANDLE handle, const base::FilePath &path) {
 // Opens and holds each folder of `resolved` below its drive's root, from
 // the top down, each judged before the next is opened through it; with
 // `create`, makes the missing ones. The last handle is the folder's own.
-GrantRefusal HoldFolderChain(const base::FilePath &resolved, bool create,
-                             std::vector<ScopedHandle> *chain) {
+GrantRefusal HoldFolderChain(const base::FilePath& resolved,
+                             bool create,
+                             std::vector<ScopedHandle>* chain) {
   // A resolved name: "X:\" and components split by single separators.
   const std::vector<std::wstring> components =
       base::SplitWideString(resolved.value().substr(3), L"\\",
@@ -137,7 +138,7 @@ GrantRefusal HoldFolderChain(const base::FilePath &resolved, bool create,
 
 // Where the handle opened by `name` leads, in the same spelling as a
 // resolved name: a link anywhere on the way makes the two differ.
-base::FilePath FinalPath(HANDLE handle, const base::FilePath &name) {
+base::FilePath FinalPath(HANDLE handle, const base::FilePath& name) {
   const std::wstring final_path = base::GetFinalPath(handle, name.value());
   if (final_path.empty())
     return base::FilePath();
@@ -148,8 +149,8 @@ constexpr int kEveryEntry =
     base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories;
 
 // The entries directly in `folder`.
-bool ListFolder(const base::FilePath &folder,
-                std::vector<FolderGrantCheck::Entry> *entries) {
+bool ListFolder(const base::FilePath& folder,
+                std::vector<FolderGrantCheck::Entry>* entries) {
   base::FileEnumerator listing(folder, false, kEveryEntry,
                                base::WideStringSlice());
   for (base::FilePath path = listing.Next(); !path.empty();
@@ -167,7 +168,7 @@ bool ListFolder(const base::FilePath &folder,
 
 // The grant passes on to everything below the folder: nothing there may
 // lead out of it. The listing never enters a link.
-GrantRefusal JudgeTree(const base::FilePath &folder) {
+GrantRefusal JudgeTree(const base::FilePath& folder) {
   base::FileEnumerator listing(folder, kEveryEntry);
   for (base::FilePath path = listing.Next(); !path.empty();
        path = listing.Next()) {
@@ -182,7 +183,7 @@ GrantRefusal JudgeTree(const base::FilePath &folder) {
   return GrantRefusal::kNone;
 }
 
-GrantRefusal JudgeFolder(const base::FilePath &folder) {
+GrantRefusal JudgeFolder(const base::FilePath& folder) {
   std::vector<FolderGrantCheck::Entry> entries;
   if (!ListFolder(folder, &entries))
     return GrantRefusal::kUnreadable;
@@ -192,8 +193,9 @@ GrantRefusal JudgeFolder(const base::FilePath &folder) {
 
 // Holds the folder named `resolved` as HoldFolderChain does, and checks that
 // the handle leads to that very folder.
-GrantRefusal HoldFolder(const base::FilePath &resolved, bool create,
-                        std::vector<ScopedHandle> *chain) {
+GrantRefusal HoldFolder(const base::FilePath& resolved,
+                        bool create,
+                        std::vector<ScopedHandle>* chain) {
   const GrantRefusal refusal = HoldFolderChain(resolved, create, chain);
   if (refusal != GrantRefusal::kNone)
     return refusal;
@@ -222,10 +224,10 @@ ScopedHandle HoldForUndo(ScopedHandle granted) {
   return granted;
 }
 
-} // namespace
+}  // namespace
 
-FolderGrant::FolderGrant(const base::FilePath &folder,
-                         const std::wstring &trustee)
+FolderGrant::FolderGrant(const base::FilePath& folder,
+                         const std::wstring& trustee)
     : folder_(folder), trustee_(trustee) {}
 
 FolderGrant::~FolderGrant() = default;
@@ -256,11 +258,10 @@ bool FolderGrant::Grant() {
       folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
       &old_dacl_, nullptr, old_descriptor_.Receive());
   const base::win::ScopedLocalAlloc<ACL> new_dacl =
-      error == ERROR_SUCCESS
-          ? base::win::AddAccessAllowedEntry(old_dacl_, account.sid.data(),
-                                             GENERIC_ALL,
-                                             SUB_CONTAINERS_AND_OBJECTS_INHERIT)
-          : base::win::ScopedLocalAlloc<ACL>();
+      error == ERROR_SUCCESS ? base::win::AddAccessAllowedEntry(
+                                   old_dacl_, account.sid.data(), GENERIC_ALL,
+                                   SUB_CONTAINERS_AND_OBJECTS_INHERIT)
+                             : base::win::ScopedLocalAlloc<ACL>();
   if (new_dacl) {
     error = ::SetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
                               nullptr, nullptr, new_dacl.Get(), nullptr);
@@ -297,4 +298,4 @@ void FolderGrant::Undo() {
   granted_folder_.Close();
 }
 
-} // namespace installer
+}  // namespace installer
