@@ -42,18 +42,16 @@ ATTEMPTS = 3
 
 
 def start_paused(build_dir, machine, installer, marker, run_marker, times=1):
-    """The silent online installer, paused before the version check of each
-    of its first `times` attempts until `marker` is deleted."""
+    """The silent online installer, started: it pauses before the version
+    check of each of its first `times` attempts, making `marker`, until
+    `marker` is deleted."""
     environment = {**os.environ, "TARVO_TEST_FAULT":
                    f"at=version-check;action=pause;marker={windows_path(marker)};times={times}"}
-    run = subprocess.Popen(
+    return subprocess.Popen(
         [str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER), windows_path(installer),
          *SWITCHES, f"--installfolder={windows_path(machine.folder)}",
          f"--temp-folder={windows_path(machine.temp)}", run_marker],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
-    while not marker.exists():
-        assert run.poll() is None, "ended before the pause"
-    return run
 
 
 def replace_in_package(build_dir, machine, replaced, record):
@@ -67,23 +65,39 @@ def replace_in_package(build_dir, machine, replaced, record):
     return package, record
 
 
-@pytest.mark.parametrize("replaced", list(STAND_INS))
-def test_package_files_replaced_before_the_version_check_are_never_run(
-        build_dir, pki, packages, downloads, machine, server, log_folder, tmp_path, replaced):
+def run_replacing(build_dir, pki, downloads, machine, server, log_folder, tmp_path, in_turn):
+    """The silent online installer with the test hooks, each of its first
+    attempts paused before its version check while the next file of
+    `in_turn` is replaced in its package: the run's exit code, its log and
+    the packages, once no stand-in was found to have started."""
     server.offer(downloads["current"])
     installer = files.online_installer(build_dir, tmp_path / "online", pki, hooks=True,
                                        autoupdate_url=server.autoupdate_url)
     logs = Logs(log_folder)
     run_marker = Logs.marker()
     paused = tmp_path / "paused"
-    run = start_paused(build_dir, machine, installer, paused, run_marker)
-
-    package, record = replace_in_package(build_dir, machine, replaced, tmp_path / "record")
-    paused.unlink()
+    run = start_paused(build_dir, machine, installer, paused, run_marker, times=len(in_turn))
+    replaced = []
+    for attempt, what in enumerate(in_turn):
+        while not paused.exists():
+            assert run.poll() is None, f"ended before attempt {attempt + 1} paused"
+        replaced.append(replace_in_package(build_dir, machine, what,
+                                           tmp_path / f"record_{attempt}"))
+        paused.unlink()
     output, _ = run.communicate(timeout=HANG_GUARD)
-
-    assert record.read_bytes() == UNTOUCHED
     _, log = logs.one(run_marker)
+    for path in logs.found:
+        os.remove(path)
+    assert all(record.read_bytes() == UNTOUCHED for _, record in replaced)
+    return exit_code_of(output), log, [package for package, _ in replaced]
+
+
+@pytest.mark.parametrize("replaced", list(STAND_INS))
+def test_package_files_replaced_before_the_version_check_are_never_run(
+        build_dir, pki, packages, downloads, machine, server, log_folder, tmp_path, replaced):
+    code, log, (package,) = run_replacing(build_dir, pki, downloads, machine, server,
+                                          log_folder, tmp_path, [replaced])
+
     name = STAND_INS[replaced][0]
     assert f"Refusing {windows_path(package)}\\{name}: it is not signed" in log
     # Refused as a package of another version is; the next attempt brings
@@ -93,44 +107,23 @@ def test_package_files_replaced_before_the_version_check_are_never_run(
     assert refused["failure_reason"] == CHANGED
     assert "internal_version" not in refused
     assert ready["result"] == "package_ready"
-    assert exit_code_of(output) == 0
+    assert code == 0
     assert installed_tree(machine.folder) == package_tree(packages["current"][0],
                                                           VERSIONS["current"], online=True)
-    for path in logs.found:
-        os.remove(path)
 
 
 def test_package_files_replaced_in_every_attempt_fail_the_run_as_changed(
         build_dir, pki, downloads, machine, server, log_folder, tmp_path):
-    server.offer(downloads["current"])
-    installer = files.online_installer(build_dir, tmp_path / "online", pki, hooks=True,
-                                       autoupdate_url=server.autoupdate_url)
-    logs = Logs(log_folder)
-    run_marker = Logs.marker()
-    paused = tmp_path / "paused"
-    run = start_paused(build_dir, machine, installer, paused, run_marker, times=ATTEMPTS)
+    # The installer and the library in turn.
+    in_turn = [list(STAND_INS)[attempt % len(STAND_INS)] for attempt in range(ATTEMPTS)]
+    code, log, _ = run_replacing(build_dir, pki, downloads, machine, server, log_folder,
+                                 tmp_path, in_turn)
 
-    records = []
-    for attempt in range(ATTEMPTS):
-        if attempt:
-            while not paused.exists():
-                assert run.poll() is None, f"ended before attempt {attempt + 1} paused"
-        # The installer and the library in turn.
-        replaced = list(STAND_INS)[attempt % len(STAND_INS)]
-        records.append(replace_in_package(build_dir, machine, replaced,
-                                          tmp_path / f"record_{attempt}")[1])
-        paused.unlink()
-    output, _ = run.communicate(timeout=HANG_GUARD)
-
-    assert all(record.read_bytes() == UNTOUCHED for record in records)
-    _, log = logs.one(run_marker)
     # Not the download failure's "check your Internet connection".
     assert f'The run failed with error {CHANGED_STRING}: "{CHANGED_TEXT}"' in log, log[-3000:]
-    assert exit_code_of(output) == 1
+    assert code == 1
     assert not machine.folder.exists()
     (report,) = server.reports()
     assert [(fetch["result"], fetch["failure_reason"]) for fetch in report["fetches"]] == \
         [("download_failed", CHANGED)] * ATTEMPTS
     assert report["failure_reason"] == "Fetcher error"
-    for path in logs.found:
-        os.remove(path)
