@@ -16,10 +16,12 @@ copies of them name the tests' update server instead, their branding
 rewritten in place and signed again by the build's signer, as the other
 tests make their installer files."""
 
+import hashlib
 import json
 import os
 import shutil
 import subprocess
+import sys
 import uuid
 from pathlib import Path
 
@@ -435,9 +437,9 @@ def test_library_planted_beside_an_elevated_start_is_never_loaded(build_dir, use
     shutil.rmtree(installer.parent)
 
 
-def start_paused(build_dir, user, tmp_path, point):
-    """The testing full installer started silently from Downloads, paused at
-    `point` until the returned marker is deleted."""
+def start_paused(build_dir, user, tmp_path, point, *switches):
+    """The testing full installer started silently from Downloads, with
+    `switches`, paused at `point` until the returned marker is deleted."""
     folder = user.downloads / f"Tarvo testing {uuid.uuid4().hex[:8]}"
     folder.mkdir(parents=True)
     for name in files.INSTALLER_FILES:
@@ -446,7 +448,7 @@ def start_paused(build_dir, user, tmp_path, point):
     environment = {**os.environ,
                    "TARVO_TEST_FAULT": f"at={point};action=pause;marker={windows_path(marker)}"}
     run = subprocess.Popen([str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER),
-                            windows_path(folder / "installer.exe"), "--silent"],
+                            windows_path(folder / "installer.exe"), "--silent", *switches],
                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
     while not marker.exists():
         assert run.poll() is None, "ended before the pause"
@@ -463,7 +465,9 @@ def package_folder(user):
 def test_package_files_replaced_before_the_hand_over_are_never_run(
         build_dir, user, machine, tmp_path, replaced):
     before = log_names(user)
-    run, marker, downloaded = start_paused(build_dir, user, tmp_path, "hand-over")
+    # For this user alone: the backend hands over to the front end's copy.
+    run, marker, downloaded = start_paused(build_dir, user, tmp_path, "hand-over",
+                                           "--allusers=0")
     package = package_folder(user)
     if replaced == "library":
         shutil.copy(build_dir / PLANTED, package / "tarvo_installer.dll")
@@ -502,4 +506,90 @@ def test_folder_probe_copy_replaced_is_never_run(build_dir, user, machine, tmp_p
         in logs_since(user, before)
     # The run goes on from the next folder that runs the checked copy.
     assert exit_code_of(output) == 0
+    shutil.rmtree(downloaded)
+
+
+# A process of the user's that replaces every file of a package folder in
+# the user's temporary folder as soon as it shows, until the stop file is
+# made; it prints what it replaced.
+WATCHER = """
+import os, sys, time
+root, planted, stop = sys.argv[1], sys.argv[2].encode(), sys.argv[3]
+replaced = set()
+while not os.path.exists(stop):
+    packages = os.listdir(root) if os.path.isdir(root) else []
+    for package in (os.path.join(root, p) for p in packages if p.startswith("tarvo_installer_")):
+        for folder, _, names in os.walk(package):
+            for path in (os.path.join(folder, name) for name in names):
+                try:
+                    with open(path, "rb") as f:
+                        if f.read(len(planted) + 1) == planted:
+                            continue
+                    with open(path, "wb") as f:
+                        f.write(planted)
+                    replaced.add(os.path.relpath(path, package))
+                except OSError:
+                    pass
+    time.sleep(0.001)
+print("\\n".join(sorted(replaced)))
+"""
+PLANTED_TEXT = "planted by the user's process"
+SYSTEM_TEMP = "C:\\windows\\Temp"
+
+
+def folders_in(folder):
+    return {path for path in folder.iterdir() if path.is_dir()}
+
+
+def test_all_users_installation_takes_nothing_from_the_users_temporary_folder(
+        build_dir, user, machine, shipped, package, server, tmp_path):
+    system_temp = linux_path(build_dir, SYSTEM_TEMP)
+    before = folders_in(system_temp)
+    stop = tmp_path / "stop"
+    watcher = subprocess.Popen([sys.executable, "-c", WATCHER, str(user.temp / "Tarvo Installer"),
+                                PLANTED_TEXT, str(stop)], stdout=subprocess.PIPE, text=True)
+    try:
+        code, stderr = run_tree(build_dir, windows_path(shipped["full"]), "--silent",
+                                "--allusers=1")
+    finally:
+        stop.touch()
+        replaced, _ = watcher.communicate(timeout=HANG_GUARD)
+
+    assert code == 0, stderr
+    tree = installed(user.folder)
+    expected = package_tree(package, VERSION)
+    # The preference defaults are the run's own data, which the front end
+    # fetched: the user's input, as a switch is, which the watcher spoils as
+    # the user could; the backend takes only valid JSON of it, never code.
+    spoilt = "pref_default_overrides" in replaced.split()
+    if spoilt:
+        del expected["pref_default_overrides"]
+    assert tree == expected, replaced
+    assert hashlib.sha256(PLANTED_TEXT.encode()).hexdigest() not in tree.values()
+    # The package's folder only administrators write goes with the run.
+    assert folders_in(system_temp) == before
+
+
+def test_elevated_unpack_folder_admits_only_system_and_administrators(
+        build_dir, user, machine, tmp_path):
+    system_temp = linux_path(build_dir, SYSTEM_TEMP)
+    before = folders_in(system_temp)
+    logs = log_names(user)
+    run, marker, downloaded = start_paused(build_dir, user, tmp_path, "hand-over",
+                                           "--allusers=1")
+    (folder,) = folders_in(system_temp) - before
+    assert (folder / "installer.exe").exists()
+    marker.unlink()
+
+    output, _ = run.communicate(timeout=HANG_GUARD)
+
+    assert exit_code_of(output) == 0
+    # Protected from what the folder above passes on; full access for
+    # SYSTEM and the Administrators alone, passed on to everything unpacked
+    # inside. Wine keeps no list on a folder (it shows one made from the
+    # Unix mode): the run names the one it made the folder with, in
+    # Windows's own notation.
+    assert f"Made {SYSTEM_TEMP}\\{folder.name} with the access list " \
+        "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" in logs_since(user, logs)
+    assert folders_in(system_temp) == before
     shutil.rmtree(downloaded)

@@ -14,9 +14,11 @@
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
+#include "desktop/windows/installer/package_fetcher/protected_package.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/product/run_folder_name.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -60,22 +62,71 @@ void InstallerPackageWait::WaitForPackage(bool after_elevation) {
   }
 }
 
+bool InstallerPackageWait::NeedsProtectedPackage() const {
+  const base::CommandLine& own = GetProcessCommandLine();
+  // After an elevated installer did the work, this user's own tasks run
+  // unelevated from the front end's copy.
+  return !after_elevation_ && own.HasSwitch(switches::kTemporaryPackage) &&
+         (run_.settings->GetFlag(ALL_USERS_FLAG) ||
+          own.HasSwitch(switches::kRunElevated));
+}
+
+base::FilePath InstallerPackageWait::UnpackProtected(
+    const base::FilePath& front_end_folder,
+    ProtectedPackage* package) {
+  LOG(INFO) << "Unpacking the package in this process";
+  // Where the front end keeps a package it downloaded: beside its folder,
+  // under the folder's name.
+  const base::FilePath downloaded =
+      front_end_folder.DirName().Append(RunFolderName::MakeFetcherFile(
+          front_end_folder.BaseName().value(),
+          RunFolderName::FetcherFile::kPackage));
+  switch (package->Unpack(downloaded)) {
+    case ProtectedPackage::Result::kUnpacked:
+      ProtectedPackage::CarryRunData(front_end_folder, package->folder());
+      return package->folder();
+    case ProtectedPackage::Result::kRefused:
+      LOG(ERROR) << Fail(kStringPackageChanged, std::wstring(),
+                         "The installer file or the downloaded package was "
+                         "changed after it was checked.");
+      return base::FilePath();
+    case ProtectedPackage::Result::kNoPackage:
+    case ProtectedPackage::Result::kFailed:
+      break;
+  }
+  LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
+                     "Could not unpack the package for the installation.");
+  return base::FilePath();
+}
+
 void InstallerPackageWait::HandOverToPackageInstaller() {
   const base::CommandLine& own = GetProcessCommandLine();
-  base::CommandLine command_line(
-      own.GetSwitchValuePath(switches::kWaitForPackage)
-          .Append(kPackageInstallerName));
+  const base::FilePath front_end_folder =
+      own.GetSwitchValuePath(switches::kWaitForPackage);
+  // Its folder goes once the package's installer has ended.
+  ProtectedPackage protected_package;
+  const base::FilePath package_folder =
+      NeedsProtectedPackage()
+          ? UnpackProtected(front_end_folder, &protected_package)
+          : front_end_folder;
+  if (package_folder.empty())
+    return;
+  base::CommandLine command_line(package_folder.Append(kPackageInstallerName));
   run_.settings->ToCommandLine(&command_line, false);
   if (after_elevation_)
     command_line.AppendSwitch(switches::kPostElevatedInstallTasks);
-  if (own.HasSwitch(switches::kTemporaryPackage))
+  // A protected package is copied, never moved: its files would keep the
+  // access list that admits administrators alone.
+  if (own.HasSwitch(switches::kTemporaryPackage) &&
+      protected_package.folder().empty()) {
     command_line.AppendSwitch(switches::kTemporaryPackage);
+  }
   if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
     command_line.AppendSwitchASCII(switches::kCrashReporterPid,
                                    std::to_string(crash_reporter_pid));
   }
   TestHooks::OnRolePoint(TestHooks::RolePoint::kHandOver);
-  // The package folder is the user's to write: what starts must be what
+  // The package folder may be the user's to write: what starts must be what
   // the package's signature vouched for.
   SignedProgramLauncher launcher;
   if (!launcher.Hold(command_line.GetProgram(),

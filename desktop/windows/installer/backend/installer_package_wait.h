@@ -1,11 +1,14 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_BACKEND_INSTALLER_PACKAGE_WAIT_H_
 #define DESKTOP_WINDOWS_INSTALLER_BACKEND_INSTALLER_PACKAGE_WAIT_H_
 
+#include "base/files/file_path.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/backend/installer_part.h"
 
 namespace installer {
+
+class ProtectedPackage;
 
 // The `Installer`'s wait for the package that the front end is still
 // fetching, and the hand-over to the package's own installer once it is
@@ -25,6 +28,15 @@ class InstallerPackageWait : public InstallerPart {
   void StopWatching();
 
  private:
+  // Whether the package's installer must not come from the front end's
+  // copy in the user's temporary folder: this process installs for every
+  // user or runs elevated, and takes nothing from a folder the user writes.
+  bool NeedsProtectedPackage() const;
+  // Unpacks the package itself into `package`; the folder the package's
+  // installer runs from, empty when the run failed here.
+  base::FilePath UnpackProtected(const base::FilePath& front_end_folder,
+                                 ProtectedPackage* package);
+
   base::win::ScopedHandle package_ready_event_;
   base::win::ObjectWatcher package_ready_watcher_;
   bool after_elevation_ = false;

@@ -248,9 +248,20 @@ base::win::ScopedHandle InstallerRunner::CreateOwnEvent(
   return event;
 }
 
+bool InstallerRunner::BackendUnpacksPackage(const Settings& settings) const {
+  return package_is_temporary_ && settings.GetFlag(ALL_USERS_FLAG);
+}
+
+bool InstallerRunner::BackendMayElevate(const Settings& settings) const {
+  const Status* status = settings.GetStatus();
+  return package_is_temporary_ &&
+         NeedsElevation(settings.GetFlag(ALL_USERS_FLAG),
+                        status && status->has_write_access);
+}
+
 bool InstallerRunner::ChooseBackendProgram(const InstallerObjectNames& names,
                                            base::CommandLine* command_line) {
-  if (have_package_) {
+  if (have_package_ && !BackendMayElevate(*settings_)) {
     LOG(INFO) << "Package is already available";
     command_line->SetProgram(package_folder_.Append(kPackageInstallerName));
     return true;
@@ -263,6 +274,8 @@ bool InstallerRunner::ChooseBackendProgram(const InstallerObjectNames& names,
        "Package ready event made by another process"});
   if (!package_ready_event_.IsValid())
     return false;
+  if (have_package_)
+    SetEvent(package_ready_event_.Get());
   // Until the package is there, this executable does what needs no package.
   base::FilePath own_executable;
   if (!base::GetPathForKey(base::kExeFile, &own_executable)) {

@@ -61,6 +61,11 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   bool StartInstallation(Settings* settings);
   // The package is unpacked in the package folder.
   void OnPackageReady();
+  // Whether the backend of `settings` unpacks the package itself, from this
+  // installer file, instead of running what the front end unpacked in the
+  // user's temporary folder: an installation for every user, whose backend
+  // is elevated, takes nothing from a folder the user writes.
+  bool BackendUnpacksPackage(const Settings& settings) const;
   // Interrupts a running backend and lets go of what the run took. Safe in
   // any state and more than once.
   void Stop();
@@ -92,6 +97,10 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
                                          const EventDiagnostics& diagnostics);
   bool ChooseBackendProgram(const InstallerObjectNames& names,
                             base::CommandLine* command_line);
+  // Whether the backend of `settings` may run elevated: it then starts
+  // from this executable, never from the package's copy in the user's
+  // temporary folder, and waits for the package.
+  bool BackendMayElevate(const Settings& settings) const;
   bool LaunchBackend(base::CommandLine* command_line);
   void ReportError(int code, const char* diagnostic);
   // A named object of the folder that another process made first.

@@ -11,6 +11,7 @@
 #include "base/time/time_delta.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/frontend/installer_runner.h"
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
@@ -59,10 +60,27 @@ void SilentInstallerController::CreateCollaborators(
     const base::FilePath& download_folder) {
   parts_ = PackageCollaborators::Create(payload_reader, download_folder,
                                         *settings_, stats_.root(), this, this);
-  if (parts_.package_fetcher)
-    parts_.package_fetcher->Start();
-  else
+  if (!parts_.package_fetcher) {
     package_ready_ = true;
+    return;
+  }
+  // An installation for every user unpacks the package in its elevated
+  // backend; the mode may still change with the folder's status.
+  fetcher_start_deferred_ =
+      payload_reader->type() == PayloadReader::kFullPackage &&
+      parts_.runner->BackendUnpacksPackage(*settings_);
+  if (!fetcher_start_deferred_)
+    parts_.package_fetcher->Start();
+}
+
+void SilentInstallerController::StartDeferredFetcher() {
+  if (!fetcher_start_deferred_)
+    return;
+  fetcher_start_deferred_ = false;
+  parts_.package_fetcher->Start(
+      parts_.runner->BackendUnpacksPackage(*settings_)
+          ? PackageFetcher::Unpack::kInBackend
+          : PackageFetcher::Unpack::kInFrontEnd);
 }
 
 void SilentInstallerController::OnPathChanged() {
@@ -103,6 +121,7 @@ void SilentInstallerController::StartInstaller() {
     return;
   }
   installer_started_ = true;
+  StartDeferredFetcher();
   if (package_ready_) {
     LOG(INFO) << "Got tracking data from package.";
     HandleTrackingData();

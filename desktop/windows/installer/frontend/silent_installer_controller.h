@@ -76,6 +76,8 @@ class SilentInstallerController : public Settings::Observer,
   void CreateCollaborators(PayloadReader* payload_reader,
                            const base::FilePath& download_folder);
   void StartInstaller();
+  // Starts the fetcher deferred until the settings were final.
+  void StartDeferredFetcher();
   void HandleTrackingData();
   void OnTrackingDataHandled();
   // Ends the run with `error` unless it already has one.
@@ -87,6 +89,9 @@ class SilentInstallerController : public Settings::Observer,
   bool will_download_ = false;
   bool package_ready_ = false;
   bool installer_started_ = false;
+  // The installer file carries the package, which is unpacked only once
+  // the settings tell who unpacks it.
+  bool fetcher_start_deferred_ = false;
   Settings* settings_ = nullptr;
   Stats stats_;
   RunEnd run_end_;

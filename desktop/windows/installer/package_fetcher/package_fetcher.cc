@@ -70,7 +70,13 @@ PackageFetcher::~PackageFetcher() {
   worker_thread_->Stop();
 }
 
-void PackageFetcher::Start() {
+void PackageFetcher::Start(Unpack unpack) {
+  worker_thread_->GetTaskRunner()->PostTask(
+      FROM_HERE, base::Bind(
+                     [](PackageFetcherWorker* worker, bool in_front_end) {
+                       worker->set_unpack_payload(in_front_end);
+                     },
+                     worker_.get(), unpack == Unpack::kInFrontEnd));
   PostWorkerStart(FROM_HERE);
 }
 

@@ -74,8 +74,12 @@ class PackageFetcher {
   // the package folder lives as long as the fetcher.
   ~PackageFetcher();
 
+  // Where a package that the installer file carries is unpacked: here, into
+  // the package folder; or by an elevated backend, from the installer file
+  // itself, which leaves the package folder to the run's own data.
+  enum class Unpack { kInFrontEnd, kInBackend };
   // Starts the first attempt.
-  void Start();
+  void Start(Unpack unpack = Unpack::kInFrontEnd);
   // Starts another attempt after a failed one, while fewer than three have
   // failed; false, with nothing done, otherwise.
   bool Retry();

@@ -17,6 +17,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/version.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher_ui_proxy.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
@@ -43,9 +44,6 @@ constexpr int kPackageDeleteTries = 30;
 constexpr DWORD kPackageDeletePauseMs = 100;
 
 constexpr int kMaxFailedAttempts = 3;
-// A build may let packages older than itself pass; this one does not.
-constexpr char kAllowedVersionOverride[] = "";
-constexpr uint32_t kAllowedVersionOverrideMajorSlack = 50;
 
 constexpr char kWelcomeUrlPref[] = "welcome-url";
 
@@ -57,43 +55,6 @@ constexpr char kWelcomeUrlKey[] = "url_welcome";
 constexpr char kTypeKey[] = "type";
 constexpr char kSuiteType[] = "suite";
 constexpr char kPartnerContentType[] = "partner_content";
-
-// What a downloaded program prints for a switch; nothing when it is refused.
-// It lies in a folder the user may write: it runs only as checked and held,
-// with the library it will load when `files` say so. Read under the launch
-// lock: the child inherits our inheritable handles, which no other launch
-// may pick up.
-std::optional<std::string> ReadProgramOutput(
-    const base::FilePath& program,
-    SignedProgramLauncher::Files files,
-    const char* switch_name) {
-  SignedProgramLauncher launcher;
-  if (!launcher.Hold(program, files))
-    return std::nullopt;
-  base::CommandLine command_line(program);
-  command_line.AppendSwitch(switch_name);
-  std::string output;
-  base::AutoLock hold(base::GetProcessLaunchLock());
-  base::ReadProcessOutput(
-      command_line, &output,
-      [&launcher](const base::CommandLine& checked,
-                  const base::ProcessLaunchOptions& options) {
-        return launcher.Launch(checked, options);
-      });
-  return output;
-}
-
-base::Version GetVersionBaseline() {
-  base::Version baseline(GetInternalVersion());
-  const base::Version allowed(kAllowedVersionOverride);
-  if (allowed.IsValid() && !baseline.components().empty() &&
-      allowed.components()[0] + kAllowedVersionOverrideMajorSlack >=
-          baseline.components()[0]) {
-    VLOG(1) << "Using allowed version override " << kAllowedVersionOverride;
-    return allowed;
-  }
-  return baseline;
-}
 
 }  // namespace
 
@@ -129,6 +90,7 @@ PackageFetcherWorker::~PackageFetcherWorker() {
         false);
   }
   base::DeletePath(GetTemporaryAdditionalFile(), false);
+  base::DeletePath(paths_.package_path, false);
   // The backend and its reporter ran from the package: under Wine their
   // files are let go a moment after the process has ended.
   if (!base::DeletePathOnceReleased(GetPackageFolder(), true,
@@ -170,6 +132,18 @@ void PackageFetcherWorker::Start() {
 
   if (payload_reader_->type() != PayloadReader::kFullPackage) {
     PostToSelf(FROM_HERE, &PackageFetcherWorker::FetchDownloadUrl);
+    return;
+  }
+  if (!unpack_payload_) {
+    // The elevated backend unpacks it from the installer file itself:
+    // nothing of it goes into the user's temporary folder.
+    LOG(INFO) << "The package is left for the backend to unpack";
+    if (!base::CreateDirectory(GetPackageFolder())) {
+      FailWriting(PackageFetcher::UNPACKING_FAILED,
+                  "Could not create unpacking folder", ::GetLastError());
+      return;
+    }
+    PostToSelf(FROM_HERE, &PackageFetcherWorker::OnPackageReady);
     return;
   }
   Notify(PackageFetcher::UNPACKING);
@@ -325,44 +299,6 @@ bool PackageFetcherWorker::PassesSignatureCheck(const LockedFileView& file,
   return false;
 }
 
-PackageFetcherWorker::VersionCheck PackageFetcherWorker::CheckDownloadedVersion(
-    const base::FilePath& executable,
-    DownloadedProgram program,
-    StatsNode* node) {
-  // The package's installer loads the library beside it; a component's
-  // installer is held alone.
-  const bool package = program == DownloadedProgram::kPackageInstaller;
-  const SignedProgramLauncher::Files files =
-      package ? SignedProgramLauncher::Files::kProgramAndLibrary
-              : SignedProgramLauncher::Files::kProgram;
-  const base::Version baseline = GetVersionBaseline();
-  const std::optional<std::string> version_text =
-      ReadProgramOutput(executable, files, switches::kInternalVersion);
-  if (!version_text)
-    return VersionCheck::kFilesChanged;
-  VLOG(1) << "Downloaded item version: " << base::EscapeForLog(*version_text);
-  node->SetString("internal_version", *version_text);
-  const base::Version version(*version_text);
-  if (!version.IsValid() || version.CompareTo(baseline) < 0) {
-    LOG(ERROR) << "Downloaded item is older than the installer";
-    return VersionCheck::kRefused;
-  }
-  if (!package)
-    return VersionCheck::kPassed;
-  const std::optional<std::string> stream =
-      ReadProgramOutput(executable, files, switches::kStream);
-  if (!stream)
-    return VersionCheck::kFilesChanged;
-  VLOG(1) << "Downloaded item stream: " << base::EscapeForLog(*stream);
-  node->SetString("stream", *stream);
-  if (*stream != GetStreamName()) {
-    LOG(ERROR) << "Downloaded item is of a different stream than the "
-                  "installer";
-    return VersionCheck::kRefused;
-  }
-  return VersionCheck::kPassed;
-}
-
 void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
                                          uint64_t offset,
                                          uint64_t length,
@@ -462,7 +398,26 @@ void PackageFetcherWorker::WriteWelcomeUrl() {
   prefs->FlushPendingWrite();
 }
 
+void PackageFetcherWorker::KeepDownloadForBackend() {
+  if (payload_reader_->type() == PayloadReader::kFullPackage ||
+      download_file_.empty()) {
+    return;
+  }
+  // An elevated backend unpacks the package again itself, from the checked
+  // download, which it finds under the package's own name; the name is this
+  // run's, so whatever lies there is no package of it.
+  base::DeletePath(paths_.package_path, false);
+  if (!::MoveFileExW(download_file_.value().c_str(),
+                     paths_.package_path.value().c_str(), 0)) {
+    PLOG(WARNING) << "Could not keep the download as "
+                  << paths_.package_path.AsUTF8();
+    return;
+  }
+  download_file_ = paths_.package_path;
+}
+
 void PackageFetcherWorker::OnPackageReady() {
+  KeepDownloadForBackend();
   fetch_entry_->SetTimeAndElapsed("package_ready_time");
   LOG(INFO) << "Package ready.";
   stats_root_->SetTime("package_ready_time");

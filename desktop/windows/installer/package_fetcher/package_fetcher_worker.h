@@ -13,6 +13,7 @@
 #include "base/threading/lock.h"
 #include "base/values.h"
 #include "base/weak_reference.h"
+#include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
 
@@ -56,6 +57,9 @@ class PackageFetcherWorker {
   // file, the package folder and the suite folder.
   ~PackageFetcherWorker();
 
+  // Whether a package that the installer file carries is unpacked into the
+  // package folder (the default), or left for the backend. Before `Start`.
+  void set_unpack_payload(bool unpack) { unpack_payload_ = unpack; }
   // One fetch attempt.
   void Start();
   // Whether fewer than three attempts have failed. Any thread.
@@ -76,22 +80,6 @@ class PackageFetcherWorker {
   bool PassesSignatureCheck(const LockedFileView& file,
                             const base::FilePath& path,
                             StatsNode* node);
-  // The downloaded programs whose version is checked: the package's
-  // installer answers for its stream too.
-  enum class DownloadedProgram { kPackageInstaller, kComponentInstaller };
-  enum class VersionCheck {
-    kPassed,
-    // Older than this installer, or of another stream.
-    kRefused,
-    // The program, or the library it loads, failed its check in the
-    // folder it was unpacked to, and was not run.
-    kFilesChanged,
-  };
-  // Runs `executable`, as checked and held, for its version and stream.
-  [[nodiscard]] VersionCheck CheckDownloadedVersion(
-      const base::FilePath& executable,
-      DownloadedProgram program,
-      StatsNode* node);
   // Unpacks the package where it lies in `file`.
   void UnpackArchive(const base::FilePath& file,
                      uint64_t offset,
@@ -101,6 +89,9 @@ class PackageFetcherWorker {
   void OnUnpackComplete();
   void WriteWelcomeUrl();
   void OnPackageReady();
+  // A downloaded package, once checked and unpacked, under the package
+  // path, where an elevated backend finds it.
+  void KeepDownloadForBackend();
   void FinishWithStatus(int state);
   void Fail(int state, const std::string& reason);
   // A failure to write into the download folder, with its Windows error.
@@ -144,6 +135,7 @@ class PackageFetcherWorker {
   const Paths paths_;
   const uint32_t architecture_;
   const HANDLE stop_event_;
+  bool unpack_payload_ = true;
 
   base::Lock lock_;
   int finished_attempts_ = 0;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <cstdint>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "base/rand_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
 
 namespace installer {
 
@@ -18,6 +21,9 @@ namespace {
 
 // A clash of fresh GUID names means something else is going on.
 constexpr int kMaxNameAttempts = 10;
+// About three seconds for what a process that ran from the folder held.
+constexpr int kDeleteTries = 30;
+constexpr DWORD kDeletePauseMs = 100;
 
 // The TOKEN_USER of the process; empty on failure.
 std::vector<uint8_t> GetTokenUser() {
@@ -38,59 +44,150 @@ std::vector<uint8_t> GetTokenUser() {
   return user;
 }
 
-// A protected access list with one entry: full control for `sid`, inherited
-// by everything made inside.
-std::vector<uint8_t> MakeOwnerOnlyAcl(PSID sid) {
-  const DWORD size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) +
-                     ::GetLengthSid(sid) - sizeof(DWORD);
+// One well-known SID, as CreateWellKnownSid makes it; empty on failure.
+std::vector<uint8_t> MakeWellKnownSid(WELL_KNOWN_SID_TYPE type) {
+  DWORD size = SECURITY_MAX_SID_SIZE;
+  std::vector<uint8_t> sid(size);
+  if (!::CreateWellKnownSid(type, nullptr, sid.data(), &size)) {
+    PLOG(ERROR) << "CreateWellKnownSid failed";
+    return {};
+  }
+  sid.resize(size);
+  return sid;
+}
+
+// The SIDs a folder of `owners` admits; empty on failure.
+std::vector<std::vector<uint8_t>> GetOwnerSids(PrivateTempFolder::Owners owners) {
+  std::vector<std::vector<uint8_t>> sids;
+  if (owners == PrivateTempFolder::Owners::kCurrentUser) {
+    std::vector<uint8_t> user = GetTokenUser();
+    if (user.empty())
+      return {};
+    const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+    const uint8_t* bytes = static_cast<const uint8_t*>(sid);
+    sids.emplace_back(bytes, bytes + ::GetLengthSid(sid));
+    return sids;
+  }
+  for (WELL_KNOWN_SID_TYPE type : {WinLocalSystemSid, WinBuiltinAdministratorsSid}) {
+    sids.push_back(MakeWellKnownSid(type));
+    if (sids.back().empty())
+      return {};
+  }
+  return sids;
+}
+
+// An access list of full control for each of `sids`, inherited by
+// everything made inside.
+std::vector<uint8_t> MakeOwnersOnlyAcl(
+    const std::vector<std::vector<uint8_t>>& sids) {
+  DWORD size = sizeof(ACL);
+  for (const std::vector<uint8_t>& sid : sids)
+    size += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + sid.size();
   std::vector<uint8_t> acl(size);
   PACL list = reinterpret_cast<PACL>(acl.data());
-  if (!::InitializeAcl(list, size, ACL_REVISION) ||
-      !::AddAccessAllowedAceEx(list, ACL_REVISION,
-                               OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
-                               FILE_ALL_ACCESS, sid)) {
+  if (!::InitializeAcl(list, size, ACL_REVISION)) {
     PLOG(ERROR) << "Building the folder's access list failed";
     return {};
+  }
+  for (const std::vector<uint8_t>& sid : sids) {
+    if (!::AddAccessAllowedAceEx(
+            list, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+            FILE_ALL_ACCESS,
+            const_cast<PSID>(static_cast<const void*>(sid.data())))) {
+      PLOG(ERROR) << "Building the folder's access list failed";
+      return {};
+    }
   }
   return acl;
 }
 
-}  // namespace
-
-PrivateTempFolder::PrivateTempFolder() = default;
-
-PrivateTempFolder::~PrivateTempFolder() {
-  if (!path_.empty() && !base::DeletePath(path_, true))
-    VLOG(2) << "Could not delete " << path_.AsUTF8();
-}
-
-bool PrivateTempFolder::Create() {
-  base::FilePath temp;
-  if (!base::GetPathForKey(base::kTempDir, &temp))
-    return false;
-  std::vector<uint8_t> user = GetTokenUser();
-  if (user.empty())
-    return false;
-  std::vector<uint8_t> acl =
-      MakeOwnerOnlyAcl(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+// The protected descriptor a folder of `owners` is made with, and the list
+// it points to.
+struct FolderDescriptor {
+  std::vector<uint8_t> acl;
   SECURITY_DESCRIPTOR descriptor;
-  if (acl.empty() ||
-      !::InitializeSecurityDescriptor(&descriptor,
+};
+
+bool BuildDescriptor(PrivateTempFolder::Owners owners,
+                     FolderDescriptor* folder) {
+  const std::vector<std::vector<uint8_t>> sids = GetOwnerSids(owners);
+  if (sids.empty())
+    return false;
+  folder->acl = MakeOwnersOnlyAcl(sids);
+  if (folder->acl.empty() ||
+      !::InitializeSecurityDescriptor(&folder->descriptor,
                                       SECURITY_DESCRIPTOR_REVISION) ||
-      !::SetSecurityDescriptorDacl(&descriptor, TRUE,
-                                   reinterpret_cast<PACL>(acl.data()), FALSE) ||
-      !::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED,
+      !::SetSecurityDescriptorDacl(&folder->descriptor, TRUE,
+                                   reinterpret_cast<PACL>(folder->acl.data()),
+                                   FALSE) ||
+      !::SetSecurityDescriptorControl(&folder->descriptor, SE_DACL_PROTECTED,
                                       SE_DACL_PROTECTED)) {
     PLOG(ERROR) << "Building the folder's security descriptor failed";
     return false;
   }
-  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
+  return true;
+}
+
+std::wstring DescribeDescriptor(SECURITY_DESCRIPTOR* descriptor) {
+  base::win::ScopedLocalAlloc<wchar_t> text;
+  if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+          descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+          text.Receive(), nullptr)) {
+    return std::wstring();
+  }
+  return text.Get();
+}
+
+}  // namespace
+
+PrivateTempFolder::PrivateTempFolder(Owners owners) : owners_(owners) {}
+
+PrivateTempFolder::~PrivateTempFolder() {
+  // Under Wine the files of a process that ran from here are let go a
+  // moment after it has ended.
+  if (!path_.empty() &&
+      !base::DeletePathOnceReleased(path_, true, kDeleteTries,
+                                    kDeletePauseMs)) {
+    VLOG(2) << "Could not delete " << path_.AsUTF8();
+  }
+}
+
+bool PrivateTempFolder::GetParentFolder(base::FilePath* parent) const {
+  if (owners_ == Owners::kCurrentUser)
+    return base::GetPathForKey(base::kTempDir, parent);
+  base::FilePath windows;
+  if (!base::GetPathForKey(base::kWindowsDir, &windows))
+    return false;
+  *parent = windows.Append(L"Temp");
+  return true;
+}
+
+// static
+std::wstring PrivateTempFolder::GetAccessListText(Owners owners) {
+  FolderDescriptor folder;
+  return BuildDescriptor(owners, &folder)
+             ? DescribeDescriptor(&folder.descriptor)
+             : std::wstring();
+}
+
+bool PrivateTempFolder::Create() {
+  base::FilePath temp;
+  if (!GetParentFolder(&temp))
+    return false;
+  FolderDescriptor folder;
+  if (!BuildDescriptor(owners_, &folder))
+    return false;
+  // Given at creation, so that the folder never exists with another list.
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &folder.descriptor,
+                                    FALSE};
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
     base::FilePath candidate =
         temp.Append(base::Utf8ToWide(base::GenerateGuidText()));
     // Fails on an existing folder, so a name someone prepared is never used.
     if (::CreateDirectoryW(candidate.value().c_str(), &attributes)) {
       path_ = candidate;
+      LOG(INFO) << "Made " << path_.AsUTF8() << " with the access list "
+                << base::WideToUtf8(DescribeDescriptor(&folder.descriptor));
       return true;
     }
     if (::GetLastError() != ERROR_ALREADY_EXISTS) {

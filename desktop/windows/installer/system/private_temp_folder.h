@@ -1,28 +1,47 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SYSTEM_PRIVATE_TEMP_FOLDER_H_
 #define DESKTOP_WINDOWS_INSTALLER_SYSTEM_PRIVATE_TEMP_FOLDER_H_
 
+#include <string>
+
 #include "base/files/file_path.h"
 
 namespace installer {
 
-// A folder made for one use inside the temporary folder (path key 4), for
-// files that a possibly elevated process runs. Its name is new, so nobody
-// can have prepared it, and its access list admits the current user alone,
-// so nobody else can swap its files or put libraries beside them. Deleted
-// with its contents on destruction. Used from one thread.
+// A folder made for one use, for files that a possibly elevated process
+// runs. Its name is new, so nobody can have prepared it, and its protected
+// access list admits only its owners, so nobody else can swap its files or
+// put libraries beside them. Deleted with its contents on destruction. Used
+// from one thread.
 class PrivateTempFolder {
  public:
-  PrivateTempFolder();
+  enum class Owners {
+    // The current user alone, in the user's temporary folder (path key 4).
+    kCurrentUser,
+    // SYSTEM and the Administrators alone, in the system's temporary
+    // folder below the Windows folder, from which users may not delete or
+    // rename what others made: for what an elevated process installs.
+    kAdministrators,
+  };
+
+  explicit PrivateTempFolder(Owners owners = Owners::kCurrentUser);
   PrivateTempFolder(const PrivateTempFolder&) = delete;
   PrivateTempFolder& operator=(const PrivateTempFolder&) = delete;
   ~PrivateTempFolder();
 
+  // The protected access list a folder of `owners` is made with, in the
+  // security descriptor language ("D:P(A;OICI;FA;;;SY)..."): what Windows
+  // stores on it. Empty when it cannot be built.
+  static std::wstring GetAccessListText(Owners owners);
+
   // False when no folder could be made.
-  bool Create();
+  [[nodiscard]] bool Create();
   // Empty until `Create` succeeded.
   const base::FilePath& path() const { return path_; }
 
  private:
+  bool GetParentFolder(base::FilePath* parent) const;
+
+  const Owners owners_;
   base::FilePath path_;
 };
 

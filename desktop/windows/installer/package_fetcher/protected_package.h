@@ -1,0 +1,74 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PROTECTED_PACKAGE_H_
+#define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PROTECTED_PACKAGE_H_
+
+#include <cstdint>
+#include <span>
+
+#include "base/files/file_path.h"
+#include "desktop/windows/installer/system/private_temp_folder.h"
+
+namespace installer {
+
+// The package of an installation that an elevated process makes, unpacked
+// by that process itself: from the installer file it runs from, held
+// against writers, checked to be the very program that runs and signed as
+// the package must be, into a folder made new that only SYSTEM and the
+// Administrators may write. Nothing of it is read from a folder the user
+// can write, so nothing there can be swapped while it is installed. The
+// folder goes with the object. One thread.
+class ProtectedPackage {
+ public:
+  enum class Result {
+    kUnpacked,
+    // Neither this process's program nor a downloaded file carries a
+    // package.
+    kNoPackage,
+    // This process's program file is not the program that runs, the file
+    // is not signed as a package must be, or the downloaded package is
+    // older than this installer or of another stream.
+    kRefused,
+    // The folder could not be made, or the package not unpacked into it.
+    kFailed,
+  };
+
+  // Of what the front end writes beside its own copy of the package for
+  // the run, the most carried into the protected folder.
+  static constexpr size_t kMaxRunDataSize = 1 << 20;
+
+  ProtectedPackage();
+  ProtectedPackage(const ProtectedPackage&) = delete;
+  ProtectedPackage& operator=(const ProtectedPackage&) = delete;
+  ~ProtectedPackage();
+
+  // Unpacks the package of this process's program, the full installer;
+  // when it carries none (an online installer), the package the front end
+  // downloaded to `downloaded`, which must pass the version check.
+  [[nodiscard]] Result Unpack(const base::FilePath& downloaded);
+  // Copies into `to` the run's own data (tracking data, preference
+  // defaults, the welcome page) that the front end wrote in `from`: the
+  // user's input, as a switch is, each file held, bounded, and never read
+  // through a link. What is missing or refused stays behind.
+  static void CarryRunData(const base::FilePath& from,
+                           const base::FilePath& to);
+
+  // Empty until `Unpack` succeeded.
+  const base::FilePath& folder() const { return folder_.path(); }
+
+  // Whether the image file `file` is the build of `running`, the mapped
+  // image of a running program: the same file header, section table, entry
+  // point, image size and checksum.
+  static bool IsSameBuild(std::span<const uint8_t> file,
+                          const uint8_t* running);
+
+ private:
+  enum class Source { kOwnProgram, kDownload };
+  // Unpacks the package of `path`, held from here until it is out.
+  Result UnpackFile(const base::FilePath& path, Source source);
+  Result UnpackHeld(const base::FilePath& path, Source source);
+
+  PrivateTempFolder folder_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PROTECTED_PACKAGE_H_
