@@ -511,16 +511,19 @@ def test_folder_probe_copy_replaced_is_never_run(build_dir, user, machine, tmp_p
 
 # A process of the user's that replaces every file of a package folder in
 # the user's temporary folder as soon as it shows, until the stop file is
-# made; it prints what it replaced.
+# made; it prints what it replaced. The package's installer and library are
+# left alone: the hand-over checks them, and replacing them only makes a
+# run refuse.
 WATCHER = """
 import os, sys, time
 root, planted, stop = sys.argv[1], sys.argv[2].encode(), sys.argv[3]
+checked = {"installer.exe", "tarvo_installer.dll"}
 replaced = set()
 while not os.path.exists(stop):
     packages = os.listdir(root) if os.path.isdir(root) else []
     for package in (os.path.join(root, p) for p in packages if p.startswith("tarvo_installer_")):
         for folder, _, names in os.walk(package):
-            for path in (os.path.join(folder, name) for name in names):
+            for path in (os.path.join(folder, n) for n in names if n not in checked):
                 try:
                     with open(path, "rb") as f:
                         if f.read(len(planted) + 1) == planted:
