@@ -544,15 +544,23 @@ def folders_in(folder):
     return {path for path in folder.iterdir() if path.is_dir()}
 
 
+# What the front end writes for the run beside its copy of the package: the
+# user's own input, as a switch is, which the watcher spoils as the user
+# could (the backend takes the preference defaults only as valid JSON).
+RUN_DATA = {"pref_default_overrides", "server_tracking_data"}
+
+
+@pytest.mark.parametrize("kind", ["full", "online"])
 def test_all_users_installation_takes_nothing_from_the_users_temporary_folder(
-        build_dir, user, machine, shipped, package, server, tmp_path):
+        build_dir, user, machine, shipped, package, server, tmp_path, kind):
+    server.offer((build_dir / "installer_files/full/installer.exe").read_bytes())
     system_temp = linux_path(build_dir, SYSTEM_TEMP)
     before = folders_in(system_temp)
     stop = tmp_path / "stop"
     watcher = subprocess.Popen([sys.executable, "-c", WATCHER, str(user.temp / "Tarvo Installer"),
                                 PLANTED_TEXT, str(stop)], stdout=subprocess.PIPE, text=True)
     try:
-        code, stderr = run_tree(build_dir, windows_path(shipped["full"]), "--silent",
+        code, stderr = run_tree(build_dir, windows_path(shipped[kind]), "--silent",
                                 "--allusers=1")
     finally:
         stop.touch()
@@ -560,15 +568,12 @@ def test_all_users_installation_takes_nothing_from_the_users_temporary_folder(
 
     assert code == 0, stderr
     tree = installed(user.folder)
-    expected = package_tree(package, VERSION)
-    # The preference defaults are the run's own data, which the front end
-    # fetched: the user's input, as a switch is, which the watcher spoils as
-    # the user could; the backend takes only valid JSON of it, never code.
-    spoilt = "pref_default_overrides" in replaced.split()
-    if spoilt:
-        del expected["pref_default_overrides"]
-    assert tree == expected, replaced
-    assert hashlib.sha256(PLANTED_TEXT.encode()).hexdigest() not in tree.values()
+    expected = package_tree(package, VERSION, online=kind == "online")
+    spoilt = RUN_DATA & set(replaced.split())
+    assert {p: d for p, d in tree.items() if p not in spoilt} == \
+        {p: d for p, d in expected.items() if p not in spoilt}, replaced
+    planted = hashlib.sha256(PLANTED_TEXT.encode()).hexdigest()
+    assert planted not in [d for p, d in tree.items() if p not in RUN_DATA]
     # The package's folder only administrators write goes with the run.
     assert folders_in(system_temp) == before
 
