@@ -12,6 +12,7 @@
 #include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_unpacker/package_unpacker.h"
@@ -236,6 +237,9 @@ ProtectedPackage::Result ProtectedPackage::UnpackHeld(
     LOG(ERROR) << "Could not make the protected package folder";
     return Result::kFailed;
   }
+  LOG(INFO) << "Made " << folder().AsUTF8() << " with the access list "
+            << base::WideToUtf8(PrivateTempFolder::GetAccessListText(
+                   PrivateTempFolder::Owners::kAdministrators));
   LOG(INFO) << "Unpacking the package of " << path.AsUTF8() << " into "
             << folder().AsUTF8();
   PackageUnpacker unpacker;

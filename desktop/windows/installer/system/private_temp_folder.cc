@@ -186,8 +186,6 @@ bool PrivateTempFolder::Create() {
     // Fails on an existing folder, so a name someone prepared is never used.
     if (::CreateDirectoryW(candidate.value().c_str(), &attributes)) {
       path_ = candidate;
-      LOG(INFO) << "Made " << path_.AsUTF8() << " with the access list "
-                << base::WideToUtf8(DescribeDescriptor(&folder.descriptor));
       return true;
     }
     if (::GetLastError() != ERROR_ALREADY_EXISTS) {
