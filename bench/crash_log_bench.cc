@@ -39,6 +39,8 @@ struct Measurement {
 
 struct Context {
   base::FilePath log_path;
+  // The name the log was made under: the temporary file takes `log_path`.
+  base::FilePath made_path;
   Measurement measurement;
 };
 
@@ -56,14 +58,14 @@ void CaptureAndWrite(void* opaque,
     }
     installer::MemoryRangeSet ranges;
     installer::WriteCrashLog(&ranges, state, installer::CrashLogData(),
-                             context->log_path);
+                             context->log_path, &context->made_path);
     context->measurement.threads = state.GetThreads().size();
   }
   context->measurement.milliseconds =
       std::chrono::duration<double, std::milli>(
           std::chrono::steady_clock::now() - start)
           .count();
-  base::GetFileSize(context->log_path, &context->measurement.bytes);
+  base::GetFileSize(context->made_path, &context->measurement.bytes);
 }
 
 std::wstring ChildPath() {
@@ -101,6 +103,7 @@ Measurement MeasureCrashLog(int threads) {
     }
   }
   base::DeletePath(context.log_path, false);
+  base::DeletePath(context.made_path, false);
   return context.measurement;
 }
 

@@ -94,9 +94,9 @@ bool IsNameTaken(DWORD error) {
 
 // FILE_FLAG_OPEN_REPARSE_POINT: where a link appears under the name after
 // all, the link itself is what CREATE_NEW finds taken, never its target.
-win::ScopedHandle CreateNew(const std::wstring& path) {
+win::ScopedHandle CreateNew(const std::wstring& path, DWORD access) {
   return win::ScopedHandle(CreateFileW(
-      path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
       nullptr));
 }
@@ -105,7 +105,8 @@ win::ScopedHandle CreateNew(const std::wstring& path) {
 
 // static
 NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
-                                                OldFile old_file) {
+                                                OldFile old_file,
+                                                DWORD access) {
   Result result;
   const std::wstring full = FullPath(std::wstring(path));
   const size_t separator = full.rfind(L'\\');
@@ -132,7 +133,7 @@ NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
     // Safe by name: the folder is held and is no link.
     if (old_file == OldFile::kDelete)
       DeleteFileW(candidate.c_str());
-    win::ScopedHandle file = CreateNew(candidate);
+    win::ScopedHandle file = CreateNew(candidate, access);
     if (!file.IsValid()) {
       result.error = GetLastError();
       if (!IsNameTaken(result.error))
@@ -146,10 +147,38 @@ NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
     }
     result.file = std::move(file);
     result.path = candidate;
+    result.try_number = try_number;
     result.error = ERROR_SUCCESS;
     return result;
   }
   return result;
+}
+
+// static
+win::ScopedHandle NewFileInFolder::OpenToRead(std::wstring_view path) {
+  const std::wstring full = FullPath(std::wstring(path));
+  const size_t separator = full.rfind(L'\\');
+  if (separator == std::wstring::npos) {
+    SetLastError(ERROR_INVALID_NAME);
+    return win::ScopedHandle();
+  }
+  const std::wstring long_path =
+      Join(LongPath(full.substr(0, separator + 1)), full.substr(separator + 1));
+  win::ScopedHandle file(CreateFileW(
+      long_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsValid())
+    return file;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(file.Get(), &info) ||
+      (info.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      info.nNumberOfLinks != 1 ||
+      !IsSamePlace(GetFinalPath(file.Get(), long_path), long_path)) {
+    SetLastError(kErrorLinkOnTheWay);
+    return win::ScopedHandle();
+  }
+  return file;
 }
 
 // static

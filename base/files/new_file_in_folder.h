@@ -10,7 +10,7 @@
 
 namespace base {
 
-// A file made new, for appending, in a folder that a less trusted process
+// A file made new, for appending (or with the access asked for), in a folder that a less trusted process
 // may write (a temporary folder that an elevated process shares with the
 // user): it is never opened through a name that already exists, never
 // through a link (a planted one would send the writes elsewhere), and what
@@ -25,6 +25,8 @@ class NewFileInFolder {
     win::ScopedHandle file;
     // The file's path when it was made; else the first name tried.
     std::wstring path;
+    // Which name was made (see NameOfTry); 0 when none was.
+    int try_number = 0;
     // Why no file was made; ERROR_SUCCESS when one was.
     DWORD error = ERROR_SUCCESS;
   };
@@ -42,8 +44,18 @@ class NewFileInFolder {
   // folder is missing or reached through a link (any folder on its path),
   // when every name is taken, or when what was made lies elsewhere (then
   // the handle is closed unwritten).
+  // `access` is the file handle's: appending by default; a file written at
+  // offsets (a dump, an archive) asks for GENERIC_WRITE, and GENERIC_READ
+  // to read it back.
   [[nodiscard]] static Result Create(std::wstring_view path,
-                                     OldFile old_file = OldFile::kKeep);
+                                     OldFile old_file = OldFile::kKeep,
+                                     DWORD access = FILE_APPEND_DATA);
+
+  // Opens for reading a file such a folder holds, as made there earlier
+  // (by Create), without following a link: refused (invalid, the Windows
+  // error set) when `path` now names a link, a file elsewhere, a folder, or
+  // a file with a second name (a hard link to another one).
+  [[nodiscard]] static win::ScopedHandle OpenToRead(std::wstring_view path);
 
   // The name of the `try_number`th try (1 is `path` itself): the suffix
   // goes before the extension of the file name.

@@ -109,6 +109,34 @@ TEST(NewFileInFolderCreate, RelativeNameIsMadeInTheCurrentFolder) {
   EXPECT_EQ(tree.Path(L"debug.log").value(), made.path);
 }
 
+// A file read back by the name it was made under: refused where the name
+// now holds a folder, or a file with a second name (a hard link to a file
+// elsewhere, whose writes the reader would send on). Links planted from
+// Linux are in tests/e2e/test_crash_upload.py.
+TEST(NewFileInFolderOpenToRead, ReadsOnlyAFileOfOneNameInItsPlace) {
+  TempTree tree;
+  tree.WriteFile(L"made.txt", "made");
+  tree.MakeDir(L"folder.txt");
+  tree.WriteFile(L"elsewhere.txt", "another's");
+  ASSERT_TRUE(::CreateHardLinkW(tree.Path(L"linked.txt").value().c_str(),
+                                tree.Path(L"elsewhere.txt").value().c_str(),
+                                nullptr));
+  const struct {
+    const wchar_t* name;
+    bool opened;
+  } kCases[] = {
+      {L"made.txt", true},
+      {L"folder.txt", false},
+      {L"linked.txt", false},
+      {L"missing.txt", false},
+  };
+  for (const auto& test : kCases) {
+    const win::ScopedHandle file =
+        NewFileInFolder::OpenToRead(tree.Path(test.name).value());
+    EXPECT_EQ(test.opened, file.IsValid()) << test.name;
+  }
+}
+
 TEST(NewFileInFolderNames, SuffixGoesBeforeTheExtension) {
   const struct {
     const wchar_t* path;

@@ -16,14 +16,16 @@ import os
 import re
 import shutil
 import subprocess
+import uuid
 import zipfile
 from email import policy
 from email.parser import BytesParser
 
 import pytest
 
-from conftest import windows_path
+from conftest import windows_path, wine
 from http_test_server import HttpTestServer, Resource
+from test_user_starts import linux_path
 
 TOOL = "desktop/windows/crash_reporter/crash_upload_tool.exe"
 # Only guards against a hang: a slow machine must never fail a test.
@@ -284,7 +286,7 @@ def test_zip_of_crash_log_in_non_ascii_folder(tool, crash_folder):
     target = crash_folder / "tarvo-crashlog-1-1.zip"
 
     assert tool({"command": "zip", "source": windows_path(source),
-                 "zip": windows_path(target)}) == {"ok": True}
+                 "zip": windows_path(target)}) == {"ok": True, "made": windows_path(target)}
 
     check_crash_log_zip(target.read_bytes(), data)
     if shutil.which("unzip"):
@@ -296,8 +298,68 @@ def test_zip_of_empty_crash_log_is_not_made(tool, crash_folder):
     source.write_bytes(b"")
     target = crash_folder / "empty.zip"
     assert tool({"command": "zip", "source": windows_path(source),
-                 "zip": windows_path(target)}) == {"ok": False}
+                 "zip": windows_path(target)}) == {"ok": False, "made": ""}
     assert not target.exists()
+
+
+# What another process left in the crash folder before the zip was made:
+# under the zip's name a file, or a link (made from Linux, as a Unix link
+# shows under Wine) to a name outside; or the log itself swapped for a link
+# to a file outside, which must not be read into the zip.
+PLANTED = {
+    "file-under-zip-name": ("zip", "file", "tarvo-crashlog-1-1_2.zip"),
+    "link-under-zip-name": ("zip", "link", "tarvo-crashlog-1-1_2.zip"),
+    "log-swapped-for-link": ("source", "link", None),
+}
+
+
+@pytest.fixture
+def temp_crash_folder(build_dir):
+    """A crash folder of the test's own in the prefix's temporary folder, as
+    a reporter has it. Under Wine a dangling Unix link on the Z: drive is
+    followed by a create-new open, unlike one inside the prefix."""
+    temp_root = wine(build_dir, "cmd", "/c", "echo %TEMP%").stdout.decode().strip()
+    name = f"crash-{uuid.uuid4().hex[:8]}"
+    folder = linux_path(build_dir, temp_root) / name
+    folder.mkdir()
+    yield folder, f"{temp_root}\\{name}"
+    shutil.rmtree(folder)
+
+
+@pytest.mark.parametrize("case", list(PLANTED))
+def test_zip_is_made_new_beside_what_was_planted(tool, temp_crash_folder, tmp_path, case):
+    crash_folder, windows_folder = temp_crash_folder
+    where, kind, made_name = PLANTED[case]
+    data = b"Crash log\r\n" * 100
+    outside = tmp_path / "outside"
+    outside.mkdir()
+    secret = outside / "secret.txt"
+    secret.write_bytes(b"another user's file")
+    source = crash_folder / "tarvo-crashlog-1-1.txt"
+    target = crash_folder / "tarvo-crashlog-1-1.zip"
+    planted = target if where == "zip" else source
+    if kind == "file":
+        planted.write_bytes(b"left by another process")
+    else:
+        planted.symlink_to(secret if where == "source" else outside / "made-there.zip")
+    if where == "zip":
+        source.write_bytes(data)
+
+    result = tool({"command": "zip", "source": f"{windows_folder}\\{source.name}",
+                   "zip": f"{windows_folder}\\{target.name}"})
+
+    assert sorted(os.listdir(outside)) == ["secret.txt"]
+    assert secret.read_bytes() == b"another user's file"
+    if made_name is None:
+        assert result == {"ok": False, "made": ""}
+        assert not target.exists()
+        return
+    made = crash_folder / made_name
+    assert result["ok"] and result["made"].endswith("\\" + made_name), result
+    assert planted.is_symlink() == (kind == "link")
+    if kind == "file":
+        assert planted.read_bytes() == b"left by another process"
+    check_crash_log_zip(made.read_bytes(), data)
 
 
 @pytest.mark.parametrize("queued", [False, True])

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
+#include "base/files/new_file_in_folder.h"
 #include "base/logging.h"
 
 namespace util {
@@ -23,15 +25,16 @@ FileReader::~FileReader() {
 
 bool FileReader::Open(const base::FilePath& path) {
   Close();
-  HANDLE handle = ::CreateFileW(path.value().c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    PLOG(ERROR) << "CreateFile " << path.AsUTF8();
+  // Uploads read crash files that a reporter, maybe elevated, made in the
+  // user's temporary folder: a name swapped for a link since then would
+  // hand the server any file the reporter may read.
+  base::win::ScopedHandle file = base::NewFileInFolder::OpenToRead(path.value());
+  if (!file.IsValid()) {
+    PLOG(ERROR) << "Cannot open " << path.AsUTF8();
     return false;
   }
-  handle_.Set(handle);
-  is_pipe_ = ::GetFileType(handle) == FILE_TYPE_PIPE;
+  handle_ = std::move(file);
+  is_pipe_ = ::GetFileType(handle_.Get()) == FILE_TYPE_PIPE;
   return true;
 }
 

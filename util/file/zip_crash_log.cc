@@ -2,18 +2,16 @@
 
 #include <windows.h>
 
-// zip.h first: it brings the zlib macros that iowin32.h is written with.
 #include <zip.h>
-#include <iowin32.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "base/files/file.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/logging.h"
+#include "util/file/file_reader.h"
 
 namespace util {
 
@@ -21,7 +19,7 @@ namespace {
 
 constexpr char kEntryName[] = "crashlog.txt";
 constexpr int kCompressionLevel = 9;
-constexpr int64_t kCopyPieceSize = 1 << 20;
+constexpr size_t kCopyPieceSize = 1 << 20;
 
 zip_fileinfo EntryInfoNow() {
   SYSTEMTIME now;
@@ -36,40 +34,81 @@ zip_fileinfo EntryInfoNow() {
   return info;
 }
 
-bool CopyIntoEntry(base::File& source, int64_t size, zipFile zip) {
-  std::vector<char> piece(static_cast<size_t>(std::min(size, kCopyPieceSize)));
+// A piece at a time, until the source ends; false when it was empty.
+bool CopyIntoEntry(FileReader& source, zipFile zip) {
+  std::vector<char> piece(kCopyPieceSize);
   int64_t copied = 0;
-  while (copied < size) {
-    const int wanted = static_cast<int>(std::min(size - copied, kCopyPieceSize));
-    const int read = source.ReadAtCurrentPos(piece.data(), wanted);
-    if (read <= 0)
+  for (;;) {
+    const int64_t read = source.Read(piece.data(), piece.size());
+    if (read < 0)
       return false;
-    if (zipWriteInFileInZip(zip, piece.data(), static_cast<unsigned>(read)) != ZIP_OK)
+    if (read == 0)
+      return copied > 0;
+    if (zipWriteInFileInZip(zip, piece.data(), static_cast<unsigned>(read)) !=
+        ZIP_OK) {
       return false;
+    }
     copied += read;
   }
-  return true;
 }
 
-// Both paths go through the wide Windows file API: the narrow one would
-// read them in the ANSI code page and miss a profile folder with characters
-// outside it.
-bool WriteZip(const base::FilePath& source_path, const base::FilePath& zip_path) {
-  base::File source(source_path, base::File::kOpen | base::File::kRead);
-  if (!source.IsValid()) {
-    LOG(ERROR) << "Cannot open " << source_path.AsUTF8();
-    return false;
-  }
-  const int64_t size = source.GetLength();
-  if (size <= 0)
-    return false;
+// The archive's file functions over a file this process made and holds:
+// minizip never opens a name itself, which would follow a link planted
+// under it.
+voidpf ZCALLBACK OpenHeld(voidpf opaque, const void* name, int mode) {
+  return opaque;
+}
 
-  zlib_filefunc64_def wide_file_functions;
-  fill_win32_filefunc64W(&wide_file_functions);
-  zipFile zip = zipOpen2_64(zip_path.value().c_str(), APPEND_STATUS_CREATE,
-                            nullptr, &wide_file_functions);
+uLong ZCALLBACK ReadHeld(voidpf opaque, voidpf stream, void* buffer, uLong size) {
+  DWORD read = 0;
+  return ::ReadFile(stream, buffer, size, &read, nullptr) ? read : 0;
+}
+
+uLong ZCALLBACK WriteHeld(voidpf opaque,
+                          voidpf stream,
+                          const void* buffer,
+                          uLong size) {
+  DWORD written = 0;
+  return ::WriteFile(stream, buffer, size, &written, nullptr) ? written : 0;
+}
+
+ZPOS64_T ZCALLBACK TellHeld(voidpf opaque, voidpf stream) {
+  LARGE_INTEGER position = {};
+  if (!::SetFilePointerEx(stream, position, &position, FILE_CURRENT))
+    return static_cast<ZPOS64_T>(-1);
+  return static_cast<ZPOS64_T>(position.QuadPart);
+}
+
+long ZCALLBACK SeekHeld(voidpf opaque, voidpf stream, ZPOS64_T offset, int origin) {
+  DWORD method = FILE_BEGIN;
+  if (origin == ZLIB_FILEFUNC_SEEK_CUR)
+    method = FILE_CURRENT;
+  else if (origin == ZLIB_FILEFUNC_SEEK_END)
+    method = FILE_END;
+  LARGE_INTEGER distance = {};
+  distance.QuadPart = static_cast<LONGLONG>(offset);
+  return ::SetFilePointerEx(stream, distance, nullptr, method) ? 0 : -1;
+}
+
+// The handle stays with its owner.
+int ZCALLBACK CloseHeld(voidpf opaque, voidpf stream) {
+  return 0;
+}
+
+int ZCALLBACK ErrorOfHeld(voidpf opaque, voidpf stream) {
+  return 0;
+}
+
+bool WriteZip(const base::FilePath& source_path, HANDLE zip_file) {
+  FileReader source;
+  if (!source.Open(source_path))
+    return false;
+  zlib_filefunc64_def held_file = {&OpenHeld,  &ReadHeld,  &WriteHeld,
+                                   &TellHeld,  &SeekHeld,  &CloseHeld,
+                                   &ErrorOfHeld, zip_file};
+  zipFile zip = zipOpen2_64(L"", APPEND_STATUS_CREATE, nullptr, &held_file);
   if (!zip) {
-    LOG(ERROR) << "Cannot create " << zip_path.AsUTF8();
+    LOG(ERROR) << "Cannot start the zip";
     return false;
   }
   const zip_fileinfo info = EntryInfoNow();
@@ -77,7 +116,7 @@ bool WriteZip(const base::FilePath& source_path, const base::FilePath& zip_path)
                                      nullptr, 0, nullptr, Z_DEFLATED,
                                      kCompressionLevel) == ZIP_OK;
   if (written) {
-    written = CopyIntoEntry(source, size, zip);
+    written = CopyIntoEntry(source, zip);
     written = zipCloseFileInZip(zip) == ZIP_OK && written;
   }
   return zipClose(zip, nullptr) == ZIP_OK && written;
@@ -85,11 +124,33 @@ bool WriteZip(const base::FilePath& source_path, const base::FilePath& zip_path)
 
 }  // namespace
 
-bool ZipCrashLog(const std::string& source_path, const std::string& zip_path) {
-  const base::FilePath zip = base::FilePath::FromUTF8(zip_path);
-  if (WriteZip(base::FilePath::FromUTF8(source_path), zip))
+bool ZipCrashLog(const std::string& source_path,
+                 const std::string& zip_path,
+                 std::string* made_path) {
+  // The crash folder may be the user's temporary folder and the reporter
+  // elevated: the zip is made new, never through a name or link there.
+  base::NewFileInFolder::Result zip = base::NewFileInFolder::Create(
+      base::FilePath::FromUTF8(zip_path).value(),
+      base::NewFileInFolder::OldFile::kKeep, GENERIC_READ | GENERIC_WRITE);
+  if (!zip.file.IsValid()) {
+    LOG(ERROR) << "Cannot create " << zip_path << ", error " << zip.error;
+    return false;
+  }
+  const bool written =
+      WriteZip(base::FilePath::FromUTF8(source_path), zip.file.Get());
+  zip.file.Close();
+  const base::FilePath made(zip.path);
+  if (written) {
+    // Spelled as asked: a relative name stays relative.
+    if (made_path) {
+      *made_path = base::FilePath(base::NewFileInFolder::NameOfTry(
+                                      base::FilePath::FromUTF8(zip_path).value(),
+                                      zip.try_number))
+                       .AsUTF8();
+    }
     return true;
-  base::DeletePath(zip, false);
+  }
+  base::DeletePath(made, false);
   return false;
 }
 

@@ -10,6 +10,8 @@
 #include <cwchar>
 #include <utility>
 
+#include "base/files/file_path.h"
+#include "desktop/windows/crash_reporter/crash_file.h"
 #include "desktop/windows/crash_reporter/crash_pipe_client.h"
 #include "desktop/windows/crash_reporter/dump_streams.h"
 #include "desktop/windows/crash_reporter/scoped_system_library.h"
@@ -147,7 +149,7 @@ CrashHandler::CrashHandler(const std::wstring& dump_folder,
                            void* context,
                            int handler_types,
                            uint32_t dump_type,
-                           const std::wstring& pipe_name,
+                           uint32_t reporter_pid,
                            base::win::ScopedHandle pipe,
                            const CustomInfoBlock& custom_info)
     : filter_(filter),
@@ -156,9 +158,9 @@ CrashHandler::CrashHandler(const std::wstring& dump_folder,
       dump_type_(dump_type),
       handler_types_(handler_types) {
   std::unique_ptr<CrashPipeClient> client;
-  if (!pipe_name.empty()) {
+  if (reporter_pid != 0) {
     client =
-        std::make_unique<CrashPipeClient>(pipe_name, dump_type, custom_info);
+        std::make_unique<CrashPipeClient>(reporter_pid, dump_type, custom_info);
   } else if (pipe.IsValid()) {
     client = std::make_unique<CrashPipeClient>(std::move(pipe), dump_type,
                                                custom_info);
@@ -431,9 +433,8 @@ bool CrashHandler::WriteMinidumpInProcess(DWORD thread_id,
                              : nullptr;
   if (!write_dump)
     return false;
-  base::win::ScopedHandle file(
-      ::CreateFileW(next_dump_path_.c_str(), GENERIC_WRITE, 0, nullptr,
-                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const CrashFile file =
+      CrashFile::Create(base::FilePath(next_dump_path_), GENERIC_WRITE);
   if (!file.IsValid())
     return false;
 
@@ -452,7 +453,7 @@ bool CrashHandler::WriteMinidumpInProcess(DWORD thread_id,
     KeepMemoryAroundInstruction(pointers);
   next_app_memory_ = 0;
   MINIDUMP_CALLBACK_INFORMATION callback = {&OnMinidumpCallback, this};
-  return write_dump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.Get(),
+  return write_dump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.handle(),
                     static_cast<MINIDUMP_TYPE>(dump_type_),
                     pointers ? &exception : nullptr, &user_streams, &callback);
 }

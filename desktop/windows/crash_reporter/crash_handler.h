@@ -44,16 +44,16 @@ class CrashHandler {
                                      AssertionRecord* assertion,
                                      bool succeeded);
 
-  // `handler_types` are RuntimeCrashHandlers kinds. With `pipe_name` (or,
-  // without, a connected `pipe`) the handler tries to register with a crash
-  // reporter; it is connected when that succeeds.
+  // `handler_types` are RuntimeCrashHandlers kinds. With `reporter_pid`
+  // (or, without, a connected `pipe`) the handler tries to register with a
+  // crash reporter; it is connected when that succeeds.
   CrashHandler(const std::wstring& dump_folder,
                FilterCallback filter,
                AfterDumpCallback after_dump,
                void* context,
                int handler_types,
                uint32_t dump_type,
-               const std::wstring& pipe_name,
+               uint32_t reporter_pid,
                base::win::ScopedHandle pipe,
                const CustomInfoBlock& custom_info);
   CrashHandler(const CrashHandler&) = delete;

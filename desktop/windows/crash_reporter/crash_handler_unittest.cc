@@ -165,7 +165,7 @@ TEST(CrashHandlerTest, UnconnectedHandlerWritesTheDumpFromItsOwnThread) {
     return succeeded;
   };
   CrashHandler handler(folder.path().value(), nullptr, after_dump, &written, 0,
-                       0, std::wstring(), base::win::ScopedHandle(), {});
+                       0, 0, base::win::ScopedHandle(), {});
   ASSERT_FALSE(handler.IsConnected());
   alignas(16) CONTEXT context = {};
   ::RtlCaptureContext(&context);
@@ -226,11 +226,11 @@ TEST(CrashHandlerTest, HandlersRemovedInAnyOrderLeaveAWorkingFilter) {
     g_filtered_by.clear();
     auto first = std::make_unique<CrashHandler>(
         L"", &DecliningFilter, nullptr, reinterpret_cast<void*>(1),
-        RuntimeCrashHandlers::kUnhandledException, 0, L"",
+        RuntimeCrashHandlers::kUnhandledException, 0, 0,
         base::win::ScopedHandle(), CustomInfoBlock());
     auto second = std::make_unique<CrashHandler>(
         L"", &DecliningFilter, nullptr, reinterpret_cast<void*>(2),
-        RuntimeCrashHandlers::kUnhandledException, 0, L"",
+        RuntimeCrashHandlers::kUnhandledException, 0, 0,
         base::win::ScopedHandle(), CustomInfoBlock());
     int remaining = first_goes_first ? 2 : 1;
     if (first_goes_first)

@@ -1,9 +1,6 @@
 #include "desktop/windows/crash_reporter/crash_log_writer.h"
 
-#include <share.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -13,6 +10,7 @@
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/string_format.h"
+#include "desktop/windows/crash_reporter/crash_file.h"
 #include "desktop/windows/crash_reporter/crash_log_data.h"
 #include "desktop/windows/crash_reporter/memory_range_set.h"
 #include "desktop/windows/crash_reporter/process_state.h"
@@ -96,33 +94,32 @@ class CodeMap {
   std::vector<std::pair<uint64_t, uint64_t>> code_;
 };
 
-// The open log file. Text mode turns every "\n" into CR LF; the first
-// failed write makes every later one a no-op.
+// The log's writes, gathered into pieces: a log is written in many small
+// lines. The first failed write makes every later one a no-op.
 class LogFile {
  public:
-  explicit LogFile(const base::FilePath& path)
-      : file_(_wfsopen(path.value().c_str(), L"wt", _SH_DENYNO)) {
-    if (!file_)
-      PLOG(ERROR) << "Cannot create the crash log " << path.value().c_str();
-  }
+  explicit LogFile(CrashFile* file) : file_(file) {}
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
-  ~LogFile() { Close(); }
 
   void Write(const std::string& text) {
-    if (ok() && std::fwrite(text.data(), 1, text.size(), file_) != text.size())
-      failed_ = true;
+    pending_ += text;
+    if (pending_.size() >= kWritePiece)
+      Flush();
   }
-  bool Close() {
-    if (file_ && std::fclose(file_) != 0)
+  bool Flush() {
+    if (ok() && !file_->AppendText(pending_))
       failed_ = true;
-    file_ = nullptr;
-    return !failed_;
+    pending_.clear();
+    return ok();
   }
-  bool ok() const { return file_ && !failed_; }
+  bool ok() const { return file_->IsValid() && !failed_; }
 
  private:
-  FILE* file_;
+  static constexpr size_t kWritePiece = 64 * 1024;
+
+  CrashFile* const file_;
+  std::string pending_;
   bool failed_ = false;
 };
 
@@ -447,16 +444,28 @@ class CrashLogWriter {
 bool WriteCrashLog(MemoryRangeSet* ranges,
                    const ProcessState& state,
                    const CrashLogData& data,
-                   const base::FilePath& path) {
-  LogFile file(path);
-  if (!file.ok())
+                   CrashFile* file) {
+  LogFile log(file);
+  const bool written = CrashLogWriter(ranges, state, data, &log).Write();
+  return log.Flush() && written;
+}
+
+bool WriteCrashLog(MemoryRangeSet* ranges,
+                   const ProcessState& state,
+                   const CrashLogData& data,
+                   const base::FilePath& path,
+                   base::FilePath* made_path) {
+  CrashFile file = CrashFile::Create(path);
+  if (!file.IsValid())
     return false;
-  const bool written = CrashLogWriter(ranges, state, data, &file).Write();
-  if (file.Close() && written)
-    return true;
-  LOG(ERROR) << "Cannot write the crash log " << path.value().c_str();
-  base::DeletePath(path, false);
-  return false;
+  if (!WriteCrashLog(ranges, state, data, &file)) {
+    LOG(ERROR) << "Cannot write the crash log " << file.path().value().c_str();
+    file.Discard();
+    return false;
+  }
+  if (made_path)
+    *made_path = file.path();
+  return true;
 }
 
 std::string EscapeMetadataValue(const std::string& value) {

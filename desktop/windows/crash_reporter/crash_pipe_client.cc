@@ -1,9 +1,11 @@
 #include "desktop/windows/crash_reporter/crash_pipe_client.h"
 
 #include <atomic>
+#include <string>
 #include <utility>
 
 #include "base/logging.h"
+#include "desktop/windows/crash_reporter/crash_reporter_names.h"
 
 // Registration runs before the process opens its log: failures are told
 // only in verbose lines, which do not create a log file of their own.
@@ -14,6 +16,9 @@ namespace {
 
 constexpr int kMaxConnectAttempts = 2;
 constexpr DWORD kBusyWaitMs = 2000;
+// The reporter answers a registration at once; the bound is for a server
+// that never does.
+constexpr DWORD kReplyWaitMs = 5000;
 constexpr DWORD kDumpWaitMs = 15000;
 
 std::atomic<DWORD> g_dump_wait_ms{kDumpWaitMs};
@@ -22,12 +27,66 @@ uint64_t AddressOf(const void* pointer) {
   return reinterpret_cast<uint64_t>(pointer);
 }
 
+// Ends an exchange started on `pipe` with `overlapped` (`started` is what
+// the call returned) within the reply bound; one still pending then is
+// cancelled and counts as failed.
+bool FinishWithinBound(HANDLE pipe,
+                       OVERLAPPED* overlapped,
+                       bool started,
+                       DWORD* bytes) {
+  if (!started) {
+    if (::GetLastError() != ERROR_IO_PENDING)
+      return false;
+    if (::WaitForSingleObject(overlapped->hEvent, kReplyWaitMs) !=
+        WAIT_OBJECT_0) {
+      ::CancelIo(pipe);
+      // The cancelled call still writes into `overlapped` as it ends.
+      ::GetOverlappedResult(pipe, overlapped, bytes, TRUE);
+      ::SetLastError(ERROR_TIMEOUT);
+      return false;
+    }
+  }
+  return ::GetOverlappedResult(pipe, overlapped, bytes, FALSE);
+}
+
+bool TransactWithinBound(HANDLE pipe,
+                         const CrashPipeMessage& request,
+                         CrashPipeMessage* reply,
+                         DWORD* read) {
+  const base::win::ScopedHandle event(
+      ::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event.IsValid())
+    return false;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = event.Get();
+  const bool started = ::TransactNamedPipe(
+      pipe, const_cast<CrashPipeMessage*>(&request), sizeof(request), reply,
+      sizeof(*reply), read, &overlapped);
+  return FinishWithinBound(pipe, &overlapped, started, read);
+}
+
+bool WriteWithinBound(HANDLE pipe, const CrashPipeMessage& message) {
+  const base::win::ScopedHandle event(
+      ::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event.IsValid())
+    return false;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = event.Get();
+  DWORD written = 0;
+  const bool started = ::WriteFile(pipe, &message, sizeof(message), &written,
+                                   &overlapped);
+  return FinishWithinBound(pipe, &overlapped, started, &written) &&
+         written == sizeof(message);
+}
+
 }  // namespace
 
-CrashPipeClient::CrashPipeClient(const std::wstring& pipe_name,
+CrashPipeClient::CrashPipeClient(uint32_t reporter_pid,
                                  uint32_t dump_type,
                                  const CustomInfoBlock& custom_info)
-    : pipe_name_(pipe_name), dump_type_(dump_type), custom_info_(custom_info) {}
+    : reporter_pid_(reporter_pid),
+      dump_type_(dump_type),
+      custom_info_(custom_info) {}
 
 CrashPipeClient::CrashPipeClient(base::win::ScopedHandle pipe,
                                  uint32_t dump_type,
@@ -47,8 +106,8 @@ bool CrashPipeClient::Register() {
   CrashPipeMessage request = MakeRegisterRequest();
   CrashPipeMessage reply = {};
   DWORD read = 0;
-  if (!::TransactNamedPipe(pipe.Get(), &request, sizeof(request), &reply,
-                           sizeof(reply), &read, nullptr)) {
+  if (!TransactWithinBound(pipe.Get(), request, &reply, &read) ||
+      read != sizeof(reply)) {
     const DWORD error = ::GetLastError();
     VLOG(1) << "Crash reporter refused the registration"
             << ", error " << error;
@@ -57,8 +116,7 @@ bool CrashPipeClient::Register() {
   if (!AcceptReply(reply))
     return false;
   const CrashPipeMessage ack = {CrashPipeMessage::kRegisterAck};
-  DWORD written = 0;
-  ::WriteFile(pipe.Get(), &ack, sizeof(ack), &written, nullptr);
+  WriteWithinBound(pipe.Get(), ack);
   return true;
 }
 
@@ -93,22 +151,38 @@ base::win::ScopedHandle CrashPipeClient::Connect() {
   if (given_pipe_.IsValid()) {
     pipe = std::move(given_pipe_);
   } else {
-    for (int attempt = 0; attempt < kMaxConnectAttempts; ++attempt) {
+    const std::wstring pipe_name = GetCrashReporterPipeName(reporter_pid_);
+    for (int attempt = 0; !pipe_name.empty() && attempt < kMaxConnectAttempts;
+         ++attempt) {
+      // Overlapped, so that no exchange with the server can outlast its
+      // bound.
       pipe.Set(::CreateFileW(
-          pipe_name_.c_str(),
+          pipe_name.c_str(),
           FILE_READ_DATA | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-          OPEN_EXISTING, SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+          OPEN_EXISTING,
+          FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT |
+              SECURITY_IDENTIFICATION,
           nullptr));
       if (pipe.IsValid())
         break;
       // One instance serves every client: another one is registering.
       if (::GetLastError() != ERROR_PIPE_BUSY ||
-          !::WaitNamedPipeW(pipe_name_.c_str(), kBusyWaitMs)) {
+          !::WaitNamedPipeW(pipe_name.c_str(), kBusyWaitMs)) {
         const DWORD error = ::GetLastError();
         VLOG(1) << "Cannot connect to the crash reporter"
                 << ", error " << error;
         return base::win::ScopedHandle();
       }
+    }
+    // Any process may make a pipe of that name first: only the reporter
+    // started for this process is told where its crash slots are.
+    ULONG server_pid = 0;
+    if (pipe.IsValid() &&
+        (!::GetNamedPipeServerProcessId(pipe.Get(), &server_pid) ||
+         server_pid != reporter_pid_)) {
+      VLOG(1) << "The crash pipe is served by process " << server_pid
+              << ", not by the crash reporter " << reporter_pid_;
+      return base::win::ScopedHandle();
     }
   }
   if (!pipe.IsValid())

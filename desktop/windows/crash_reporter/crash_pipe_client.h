@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <string>
 
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_pipe_message.h"
@@ -19,7 +18,9 @@ namespace installer {
 // Register: the reporter knows the addresses of its crash slots.
 class CrashPipeClient {
  public:
-  CrashPipeClient(const std::wstring& pipe_name,
+  // Registers with the reporter of process `reporter_pid`, over its pipe;
+  // a pipe of that name served by any other process is refused.
+  CrashPipeClient(uint32_t reporter_pid,
                   uint32_t dump_type,
                   const CustomInfoBlock& custom_info);
   // Registers over `pipe`, an open connection, which it takes.
@@ -47,7 +48,7 @@ class CrashPipeClient {
   CrashPipeMessage MakeRegisterRequest() const;
   bool AcceptReply(const CrashPipeMessage& reply);
 
-  const std::wstring pipe_name_;
+  const uint32_t reporter_pid_ = 0;
   // The connection given instead of a name; used once.
   base::win::ScopedHandle given_pipe_;
   const uint32_t dump_type_;

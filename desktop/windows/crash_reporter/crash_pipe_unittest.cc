@@ -104,14 +104,14 @@ TEST(CrashPipeTest, ClientGivesUpWhileThePipeIsHeld) {
   ASSERT_EQ(::WaitForSingleObject(connected.Get(), INFINITE), WAIT_OBJECT_0);
 
   std::vector<DumpInfoEntry> entries(1);
-  CrashPipeClient waiting(server.pipe_name(), 0, {entries.data(), 1});
+  CrashPipeClient waiting(::GetCurrentProcessId(), 0, {entries.data(), 1});
   EXPECT_FALSE(waiting.Register());
 
   ::TerminateProcess(holder.handle(), 0);
   ::WaitForSingleObject(holder.handle(), INFINITE);
   ASSERT_TRUE(
       ::WaitNamedPipeW(server.pipe_name().c_str(), NMPWAIT_WAIT_FOREVER));
-  CrashPipeClient next(server.pipe_name(), 0, {entries.data(), 1});
+  CrashPipeClient next(::GetCurrentProcessId(), 0, {entries.data(), 1});
   EXPECT_TRUE(next.Register());
 }
 
@@ -125,7 +125,7 @@ TEST(CrashPipeTest, DumpRequestFailsWhenTheReporterDies) {
   ASSERT_EQ(ready, "ready " + std::to_string(reporter.pid()));
 
   std::vector<DumpInfoEntry> entries(1);
-  CrashPipeClient client(GetCrashReporterPipeName(reporter.pid()), 0,
+  CrashPipeClient client(reporter.pid(), 0,
                          {entries.data(), 1});
   ASSERT_TRUE(client.Register());
   EXPECT_EQ(client.server_process_id(), reporter.pid());
@@ -136,6 +136,35 @@ TEST(CrashPipeTest, DumpRequestFailsWhenTheReporterDies) {
   DWORD exit_code = 0;
   reporter.WaitForExit(&exit_code);
   EXPECT_EQ(exit_code, 7u);
+}
+
+// A pipe under the reporter's name that no reporter serves: made by another
+// process (here this one, under the name of an id no process has: ids are
+// multiples of 4), or served by the reporter's own process without an
+// answer. Registration gives up either way, and the process goes on
+// without crash reporting.
+TEST(CrashPipeTest, RegistrationGivesUpOnAPipeNoReporterAnswers) {
+  constexpr DWORD kBufferSize = 4096;
+  const struct {
+    const char* served_by;
+    uint32_t reporter_pid;
+  } kCases[] = {
+      {"another process", 4099},
+      {"the reporter, silent", ::GetCurrentProcessId()},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.served_by);
+    const base::win::ScopedHandle squatted(::CreateNamedPipeW(
+        GetCrashReporterPipeName(test.reporter_pid).c_str(), PIPE_ACCESS_DUPLEX,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kBufferSize,
+        kBufferSize, 0, nullptr));
+    ASSERT_TRUE(squatted.IsValid());
+    std::vector<DumpInfoEntry> entries(1);
+    CrashPipeClient client(test.reporter_pid, 0, {entries.data(), 1});
+
+    EXPECT_FALSE(client.Register());
+    EXPECT_FALSE(client.IsRegistered());
+  }
 }
 
 }  // namespace

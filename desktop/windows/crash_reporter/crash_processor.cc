@@ -12,6 +12,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/counter_file_writer.h"
 #include "desktop/windows/crash_reporter/crash_exception_info.h"
+#include "desktop/windows/crash_reporter/crash_file.h"
 #include "desktop/windows/crash_reporter/crash_file_names.h"
 #include "desktop/windows/crash_reporter/crash_log_data.h"
 #include "desktop/windows/crash_reporter/crash_log_writer.h"
@@ -105,9 +106,12 @@ void CrashProcessor::ProcessCrash(uint32_t crash_number,
   BeginLogCapture();
   // Relative: the crash folder is the reporter's current directory, and
   // the name is what the crash server sees of the file.
-  const base::FilePath log_path(CrashTextFileName(crash_number));
-  if (WriteCrashLogViaDebugger(client, log_path)) {
-    AppendCapturedLog(log_path);
+  CrashFile log =
+      CrashFile::Create(base::FilePath(CrashTextFileName(crash_number)));
+  if (log.IsValid() && WriteCrashLogViaDebugger(client, &log) &&
+      AppendCapturedLog(&log)) {
+    const base::FilePath log_path = log.path();
+    log.Close();
     std::wstring report_id;
     std::wstring location;
     const CrashServerHandshakeResult answer = CrashServerHandshake(
@@ -126,6 +130,8 @@ void CrashProcessor::ProcessCrash(uint32_t crash_number,
         WriteCrashId(crash_number, parameters, location);
       }
     }
+  } else {
+    log.Discard();
   }
   EndLogCapture();
 }
@@ -152,11 +158,12 @@ void CrashProcessor::WriteCrashId(uint32_t crash_number,
 void CrashProcessor::ProcessCrashAlternative(uint32_t crash_number,
                                              const PipeClientRecord& client,
                                              const ParameterMap& parameters) {
-  const base::FilePath dump_path(CrashDumpFileName(crash_number));
+  base::FilePath dump_path;
   if (!WriteMinidumpFromClientInfo(
           client.process_id(), client.thread_id_address(),
           client.exception_pointers_address(), client.assertion_address(),
-          dump_path, kAlternativeDumpLimit)) {
+          base::FilePath(CrashDumpFileName(crash_number)),
+          kAlternativeDumpLimit, &dump_path)) {
     return;
   }
   UploadParameterSet fields;
@@ -164,8 +171,7 @@ void CrashProcessor::ProcessCrashAlternative(uint32_t crash_number,
   PostAlternativeUpload(dump_path, fields.Release(), !keep_logs_);
 }
 
-bool WriteCrashLogViaDebugger(const PipeClientRecord& client,
-                              const base::FilePath& path) {
+bool WriteCrashLogViaDebugger(const PipeClientRecord& client, CrashFile* file) {
   const ScopedDebuggerAttachment debugger(client.process_id());
   const ParameterMap parameters = ParametersOf(client);
   DebuggedProcessState state;
@@ -178,7 +184,7 @@ bool WriteCrashLogViaDebugger(const PipeClientRecord& client,
   FillCrashLogData(parameters, &data);
   AddMemoryCounters(state, &data);
   MemoryRangeSet ranges;
-  return WriteCrashLog(&ranges, state, data, path);
+  return WriteCrashLog(&ranges, state, data, file);
 }
 
 bool WriteMinidumpFromClientInfo(DWORD process_id,
@@ -186,7 +192,8 @@ bool WriteMinidumpFromClientInfo(DWORD process_id,
                                  uint64_t exception_pointers_address,
                                  uint64_t assertion_address,
                                  const base::FilePath& path,
-                                 uint64_t size_limit) {
+                                 uint64_t size_limit,
+                                 base::FilePath* made_path) {
   // Holds the crashed process still: one whose wait for the dump runs out
   // would otherwise end, and change its memory, under the dump.
   const ScopedDebuggerAttachment debugger(process_id);
@@ -207,21 +214,18 @@ bool WriteMinidumpFromClientInfo(DWORD process_id,
     LOG(ERROR) << "Cannot read the crash of process " << process_id;
     return false;
   }
-  bool written = false;
-  {
-    const base::win::ScopedHandle file(
-        ::CreateFileW(path.value().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-      PLOG(ERROR) << "Cannot create " << path.value().c_str();
-      return false;
-    }
-    written = WriteOwnMinidump(process.Get(), process_id, info, file.Get(),
-                               size_limit);
+  // Written at offsets: a handle that writes, not one that appends.
+  CrashFile file = CrashFile::Create(path, GENERIC_WRITE);
+  if (!file.IsValid())
+    return false;
+  if (!WriteOwnMinidump(process.Get(), process_id, info, file.handle(),
+                        size_limit)) {
+    file.Discard();
+    return false;
   }
-  if (!written)
-    base::DeletePath(path, false);
-  return written;
+  if (made_path)
+    *made_path = file.path();
+  return true;
 }
 
 }  // namespace installer

@@ -13,6 +13,7 @@ class FilePath;
 namespace installer {
 
 class CounterFileWriter;
+class CrashFile;
 class ParameterMap;
 class PipeClientRecord;
 
@@ -51,19 +52,22 @@ class CrashProcessor {
   const bool keep_logs_;
 };
 
-// The crash log of a client, read while attached to it as a debugger.
-bool WriteCrashLogViaDebugger(const PipeClientRecord& client,
-                              const base::FilePath& path);
+// The crash log of a client, read while attached to it as a debugger,
+// written into `file`.
+bool WriteCrashLogViaDebugger(const PipeClientRecord& client, CrashFile* file);
 
 // The minidump of a crashed process from the crash it keeps in its own
-// memory (see CrashExceptionInfo); `assertion_address` may be 0. The file
-// is removed when it cannot be written within `size_limit` bytes.
+// memory (see CrashExceptionInfo); `assertion_address` may be 0. Written
+// into a crash file made new under `path` (see CrashFile), whose name is
+// given in `made_path`; removed when it cannot be written within
+// `size_limit` bytes.
 bool WriteMinidumpFromClientInfo(DWORD process_id,
                                  uint64_t thread_id_address,
                                  uint64_t exception_pointers_address,
                                  uint64_t assertion_address,
                                  const base::FilePath& path,
-                                 uint64_t size_limit);
+                                 uint64_t size_limit,
+                                 base::FilePath* made_path = nullptr);
 
 }  // namespace installer
 

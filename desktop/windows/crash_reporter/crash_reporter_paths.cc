@@ -40,9 +40,14 @@ base::FilePath PathOfKey(int key) {
 
 bool GetCrashDirectory() {
   ReporterPaths& paths = Paths();
+  // The browser's files (counter, preferences, crash id) are the user's: a
+  // reporter that may run elevated neither reads nor writes them where the
+  // user's command line points.
   const base::FilePath user_data(
-      base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
-          kUserDataDirSwitch));
+      MayRunElevated()
+          ? std::wstring()
+          : base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
+                kUserDataDirSwitch));
   if (!user_data.empty())
     base::SetPathOverride(kUserDataPathKey, user_data, false, true);
   paths.counter_file = PathOfKey(kCounterFilePathKey);

@@ -20,7 +20,9 @@ inline constexpr int kPreferencesFilePathKey = 2017;
 
 // The crash folder is "TARVO_CRASH_LOG_DIR" (created when missing), else
 // the temporary folder; the other paths are the path service's, empty when
-// it has none. False when there is no crash folder.
+// it has none. A process that may run elevated takes neither that variable
+// nor "--user-data-dir" (see MayRunElevated). False when there is no crash
+// folder.
 bool GetCrashDirectory();
 
 const base::FilePath& GetCrashDirectoryPath();

@@ -114,7 +114,8 @@ void CountOwnCrash() {
 
 bool WriteFullCrashLog(uint32_t pid,
                        uint64_t info_address,
-                       const base::FilePath& path) {
+                       const base::FilePath& path,
+                       base::FilePath* made_path) {
   const ScopedDebuggerAttachment debugger(pid);
   DebuggedProcessState state;
   if (!state.Collect(pid, info_address + kExceptionPointersOffset,
@@ -125,17 +126,18 @@ bool WriteFullCrashLog(uint32_t pid,
   data.metadata.emplace_back("process_type", kReporterProcessType);
   ApplyCrashLogHeaderDefaults(&data);
   MemoryRangeSet ranges;
-  return WriteCrashLog(&ranges, state, data, path);
+  return WriteCrashLog(&ranges, state, data, path, made_path);
 }
 
 bool WriteReporterMinidump(uint32_t pid,
                            uint64_t info_address,
                            const base::FilePath& path,
+                           base::FilePath* made_path,
                            UploadParameterSet* fields) {
   if (!WriteMinidumpFromClientInfo(pid, info_address + kThreadIdOffset,
                                    info_address + kExceptionPointersOffset,
                                    info_address + kAssertionOffset, path,
-                                   kOwnDumpLimit)) {
+                                   kOwnDumpLimit, made_path)) {
     return false;
   }
   const std::string email = GetCrashEmail();
@@ -185,17 +187,19 @@ void HandleCrashReporterCrash() {
   base::FilePath file;
   bool written = false;
   if (alternative) {
-    file = temp.Append(CrashDumpFileName(crash_number));
-    written = WriteReporterMinidump(pid, info_address, file, &fields);
+    written = WriteReporterMinidump(
+        pid, info_address, temp.Append(CrashDumpFileName(crash_number)), &file,
+        &fields);
   } else {
-    file = temp.Append(CrashTextFileName(crash_number));
+    const base::FilePath wanted = temp.Append(CrashTextFileName(crash_number));
     if (minidump) {
       CrashLogData data;
       data.metadata.emplace_back("process_type", kReporterProcessType);
       ApplyCrashLogHeaderDefaults(&data);
-      written = WriteOwnCrashLog(pid, info_address, data, file, kOwnDumpLimit);
+      written = WriteOwnCrashLog(pid, info_address, data, wanted,
+                                 kOwnDumpLimit, &file);
     } else {
-      written = WriteFullCrashLog(pid, info_address, file);
+      written = WriteFullCrashLog(pid, info_address, wanted, &file);
     }
     const std::string email = GetCrashEmail();
     if (written && !email.empty())

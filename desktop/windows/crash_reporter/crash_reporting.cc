@@ -102,6 +102,11 @@ void ClearCrashKeyValue(base::StringSlice key) {
 }
 
 uint32_t FindCrashReporterFromSwitch() {
+  // The reporter would be told where this process keeps its crash and name
+  // the handles it is to use: a process that may run elevated takes only
+  // the one it started, never one its user's command line names.
+  if (MayRunElevated())
+    return 0;
   uint32_t pid = 0;
   if (!base::WideStringToUint(
           base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
@@ -120,12 +125,15 @@ uint32_t LaunchCrashReporter() {
       GetCrashReporterInitEventName(::GetCurrentProcessId());
   if (event_name.empty())
     return 0;
-  const base::win::ScopedHandle init_event(
-      ::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
-  if (!init_event.IsValid()) {
-    const DWORD error = ::GetLastError();
+  // Made new, never taken over: one another process made first (and may
+  // have signalled already) would say a reporter serves that does not.
+  const HANDLE made_event =
+      ::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str());
+  const DWORD event_error = ::GetLastError();
+  const base::win::ScopedHandle init_event(made_event);
+  if (!init_event.IsValid() || event_error == ERROR_ALREADY_EXISTS) {
     VLOG(1) << "Cannot create the crash reporter's init event"
-            << ", error " << error;
+            << ", error " << event_error;
     return 0;
   }
   std::wstring command = command_line.GetCommandLineString();
@@ -188,13 +196,10 @@ void ConnectCrashHandler() {
   const uint32_t reporter_pid = g_reporter_pid;
   if (g_handler || reporter_pid == 0)
     return;
-  const std::wstring pipe_name = GetCrashReporterPipeName(reporter_pid);
-  if (pipe_name.empty())
-    return;
   const CrashKeyStore* store = GetOrCreateCrashKeyStore();
   auto handler = std::make_unique<CrashHandler>(
       std::wstring(), &FirstCrashOnlyFilter, &AfterDumpCallback, nullptr,
-      RuntimeCrashHandlers::kAll, kNormalMinidump, pipe_name,
+      RuntimeCrashHandlers::kAll, kNormalMinidump, reporter_pid,
       base::win::ScopedHandle(), store->custom_info());
   if (!handler->IsConnected()) {
     VLOG(1) << "Running without a crash handler";

@@ -1,6 +1,7 @@
 #include "desktop/windows/crash_reporter/crash_server_upload_job.h"
 
 #include <optional>
+#include <string>
 
 #include "base/files/file_util.h"
 #include "desktop/windows/crash_reporter/crash_server_urls.h"
@@ -18,9 +19,13 @@ constexpr wchar_t kZipExtension[] = L".zip";
 bool CrashServerUploadJob::Run() {
   base::FilePath upload_path = file_path();
   if (compress()) {
-    upload_path = file_path().ReplaceExtension(kZipExtension);
-    if (!util::ZipCrashLog(file_path().AsUTF8(), upload_path.AsUTF8()))
+    std::string made_zip;
+    if (!util::ZipCrashLog(file_path().AsUTF8(),
+                           file_path().ReplaceExtension(kZipExtension).AsUTF8(),
+                           &made_zip)) {
       return false;
+    }
+    upload_path = base::FilePath::FromUTF8(made_zip);
   }
   const util::UploadFiles files = {{kFilePartName, upload_path.value()}};
   const bool uploaded =

@@ -25,7 +25,7 @@ UploadSettings& Settings() {
 }
 
 std::string VariableOrBrandingUrl(const char* variable, const char* url_name) {
-  const std::string value = GetEnvironmentValue(variable);
+  const std::string value = GetPlaceVariable(variable);
   return value.empty() ? GetBrandingUrl(url_name) : value;
 }
 

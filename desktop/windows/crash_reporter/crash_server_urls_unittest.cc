@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/crash_reporter/crash_server_handshake.h"
+#include "desktop/windows/crash_reporter/test/crash_test_support.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "gtest/gtest.h"
 
@@ -29,17 +31,8 @@ TEST(CrashServerUrlsTest, EmailJoinsTheQueryEncoded) {
     EXPECT_EQ(test.expected, AppendEmailToUrl(test.url, test.email)) << test.url;
 }
 
-// The variables of a test run, removed again afterwards.
-class ScopedVariable {
- public:
-  ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
-    ::SetEnvironmentVariableW(name, value);
-  }
-  ~ScopedVariable() { ::SetEnvironmentVariableW(name_, nullptr); }
-
- private:
-  const wchar_t* name_;
-};
+using test::ScopedCommandLine;
+using test::ScopedVariable;
 
 TEST(CrashServerUrlsTest, VariablesOverBrandingAndTheProductsEmailVariable) {
   internal::SetBrandingForTesting(
@@ -58,6 +51,44 @@ TEST(CrashServerUrlsTest, VariablesOverBrandingAndTheProductsEmailVariable) {
     InitCrashServerUrls();
     EXPECT_EQ(L"http://127.0.0.1/x", GetCrashServerUrl());
     EXPECT_EQ(L"http://127.0.0.1/y", GetAlternativeCrashServerUrl());
+  }
+  internal::ClearBrandingForTesting();
+}
+
+// The environment of a process that may run elevated is the user's: the
+// places it names (the crash folder, the servers) are taken only by a run
+// for this user, while values sent as they are still come. The all-users
+// switch stands for elevation here: Wine reports every process's token as
+// raised, but with UAC off, which makes no process elevated by its token.
+TEST(CrashServerUrlsTest, AllUsersRunTakesNoPlaceFromTheEnvironment) {
+  internal::SetBrandingForTesting(
+      R"({"product_name": "Kilo", "urls": {"crash": "http://crash.example/c",
+          "crashstats_collector": "http://stats.example/s"}})");
+  const ScopedVariable folder(L"TARVO_CRASH_LOG_DIR", L"C:\\chosen");
+  const ScopedVariable crash(L"TARVO_CRASH_SERVER_URL", L"http://127.0.0.1/x");
+  const ScopedVariable alternative(L"TARVO_ALTERNATIVE_CRASH_SERVER_URL",
+                                   L"http://127.0.0.1/y");
+  const ScopedVariable email(L"KILO_CRASH_EMAIL", L"me@kilo.example");
+  const struct {
+    const wchar_t* arguments;
+    const char* folder;
+    const wchar_t* crash_url;
+    const wchar_t* alternative_url;
+  } kCases[] = {
+      {L"", "C:\\chosen", L"http://127.0.0.1/x?email=me%40kilo.example",
+       L"http://127.0.0.1/y"},
+      {L"--allusers=0", "C:\\chosen",
+       L"http://127.0.0.1/x?email=me%40kilo.example", L"http://127.0.0.1/y"},
+      {L"--allusers=1", "", L"http://crash.example/c?email=me%40kilo.example",
+       L"http://stats.example/s"},
+  };
+  for (const auto& test : kCases) {
+    const ScopedCommandLine command_line(test.arguments);
+    EXPECT_EQ(test.folder, GetCrashLogDirOverride()) << test.arguments;
+    InitCrashServerUrls();
+    EXPECT_EQ(test.crash_url, GetCrashServerUrl()) << test.arguments;
+    EXPECT_EQ(test.alternative_url, GetAlternativeCrashServerUrl())
+        << test.arguments;
   }
   internal::ClearBrandingForTesting();
 }

@@ -5,7 +5,9 @@
 
 #include <cstring>
 
+#include "base/files/file_path.h"
 #include "base/logging.h"
+#include "desktop/windows/crash_reporter/crash_file.h"
 #include "desktop/windows/crash_reporter/crash_pipe_message.h"
 #include "desktop/windows/crash_reporter/dump_streams.h"
 #include "desktop/windows/crash_reporter/scoped_system_library.h"
@@ -102,13 +104,12 @@ bool DumpFileWriter::CreateDumpFile(std::wstring* path) {
   UUID id = {};
   uuid_create(&id);
   const std::wstring file = dump_folder_ + L"\\" + GuidToDumpId(id) + L".dmp";
-  dump_file_.Set(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
-                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!dump_file_.IsValid()) {
-    PLOG(ERROR) << "Cannot create the dump file " << file.c_str();
+  // Made new, never through a link in the folder or under the name.
+  CrashFile made = CrashFile::Create(base::FilePath(file), GENERIC_WRITE);
+  if (!made.IsValid())
     return false;
-  }
-  *path = file;
+  *path = made.path().value();
+  dump_file_ = made.TakeHandle();
   return true;
 }
 

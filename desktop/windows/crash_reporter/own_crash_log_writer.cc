@@ -5,12 +5,12 @@
 #include <string>
 
 #include "base/files/file_path.h"
-#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "base/strings/string_format.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_exception_info.h"
+#include "desktop/windows/crash_reporter/crash_file.h"
 #include "desktop/windows/crash_reporter/crash_log_data.h"
 #include "desktop/windows/crash_reporter/crash_log_writer.h"
 #include "desktop/windows/crash_reporter/own_minidump_writer.h"
@@ -22,6 +22,9 @@ namespace {
 
 constexpr DWORD kProcessAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
 constexpr DWORD kImagePathSize = 260;
+constexpr wchar_t kDumpPartExtension[] = L".dmp";
+// Far above any dump limit a caller gives: a bound on what is read back.
+constexpr uint64_t kMaxDumpFileSize = 256u << 20;
 
 bool ReadFully(HANDLE process, uint64_t address, void* buffer, size_t size) {
   SIZE_T read = 0;
@@ -38,25 +41,37 @@ std::string ImageBaseName(HANDLE process) {
   return base::WideToUtf8(path.substr(path.rfind(L'\\') + 1));
 }
 
-// The minidump, through a temporary file.
+// Everything `file` holds, read through its own handle.
+bool ReadWholeFile(HANDLE file, std::string* bytes) {
+  LARGE_INTEGER size = {};
+  if (!::GetFileSizeEx(file, &size) || size.QuadPart < 0 ||
+      static_cast<uint64_t>(size.QuadPart) > kMaxDumpFileSize ||
+      !::SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+    return false;
+  }
+  bytes->resize(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  return bytes->empty() ||
+         (::ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()),
+                     &read, nullptr) &&
+          read == bytes->size());
+}
+
+// The minidump, through a file made new beside the log (never a name or a
+// link already there) and read back through its own handle.
 bool ReadMinidump(HANDLE process,
                   DWORD process_id,
                   const CrashExceptionInfo& info,
                   uint64_t limit,
+                  const base::FilePath& log_path,
                   std::string* dump) {
-  base::FilePath temporary;
-  if (!base::CreateTemporaryFile(&temporary))
-    return false;
-  bool written = false;
-  {
-    const base::win::ScopedHandle file(::CreateFileW(
-        temporary.value().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    written = file.IsValid() &&
-              WriteOwnMinidump(process, process_id, info, file.Get(), limit);
-  }
-  const bool read = written && base::ReadFileToString(temporary, dump);
-  base::DeletePath(temporary, false);
+  CrashFile file = CrashFile::Create(log_path.AddExtension(kDumpPartExtension),
+                                     GENERIC_READ | GENERIC_WRITE);
+  const bool read =
+      file.IsValid() &&
+      WriteOwnMinidump(process, process_id, info, file.handle(), limit) &&
+      ReadWholeFile(file.handle(), dump);
+  file.Discard();
   return read;
 }
 
@@ -103,7 +118,8 @@ bool WriteOwnCrashLog(DWORD process_id,
                       uint64_t info_address,
                       const CrashLogData& data,
                       const base::FilePath& path,
-                      uint64_t dump_limit) {
+                      uint64_t dump_limit,
+                      base::FilePath* made_path) {
   // Holds the crashed reporter still: once its wait for this process runs
   // out it ends, and its memory changes under the dump.
   const ScopedDebuggerAttachment debugger(process_id);
@@ -116,20 +132,23 @@ bool WriteOwnCrashLog(DWORD process_id,
     return false;
   }
   std::string dump;
-  if (!ReadMinidump(process.Get(), process_id, info, dump_limit, &dump))
+  if (!ReadMinidump(process.Get(), process_id, info, dump_limit, path, &dump))
     return false;
   DWORD code = 0;
   uint64_t address = 0;
   ReadException(process.Get(), info, &code, &address);
   const std::string log =
       LogText(data, ImageBaseName(process.Get()), code, address) + dump;
-  if (base::WriteBufferToFile(path, log.data(), static_cast<int>(log.size())) ==
-      static_cast<int>(log.size())) {
-    return true;
+  CrashFile file = CrashFile::Create(path);
+  if (!file.IsValid())
+    return false;
+  if (!file.Append(log)) {
+    file.Discard();
+    return false;
   }
-  PLOG(ERROR) << "Cannot write " << path.value().c_str();
-  base::DeletePath(path, false);
-  return false;
+  if (made_path)
+    *made_path = file.path();
+  return true;
 }
 
 }  // namespace installer

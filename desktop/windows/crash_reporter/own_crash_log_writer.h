@@ -16,13 +16,15 @@ struct CrashLogData;
 // The short crash log of a crashed crash reporter: the header, the
 // exception, the metadata and, after "minidump:", the raw bytes of its
 // minidump (at most `dump_limit` of them). `info_address` is where the
-// crashed reporter keeps its CrashExceptionInfo. On failure no file is
-// left at `path`.
+// crashed reporter keeps its CrashExceptionInfo. Written into a crash file
+// made new under `path` (see CrashFile), whose name is given in
+// `made_path`; on failure no file is left.
 bool WriteOwnCrashLog(DWORD process_id,
                       uint64_t info_address,
                       const CrashLogData& data,
                       const base::FilePath& path,
-                      uint64_t dump_limit);
+                      uint64_t dump_limit,
+                      base::FilePath* made_path = nullptr);
 
 }  // namespace installer
 

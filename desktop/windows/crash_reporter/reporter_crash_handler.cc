@@ -158,10 +158,17 @@ void PrepareCrashReporterRelaunch(bool with_minidump_switch) {
     return;
   const DWORD pid = ::GetCurrentProcessId();
   Relaunch& relaunch = GetRelaunch();
-  relaunch.exception_event.Set(::CreateEventW(
-      nullptr, TRUE, FALSE, GetCrashReporterExceptionEventName(pid).c_str()));
-  if (!relaunch.exception_event.IsValid())
+  // Made new: one another process made first could be signalled by it,
+  // ending the wait for the relaunched reporter before it read this one.
+  const HANDLE made_event = ::CreateEventW(
+      nullptr, TRUE, FALSE, GetCrashReporterExceptionEventName(pid).c_str());
+  const DWORD event_error = ::GetLastError();
+  relaunch.exception_event.Set(made_event);
+  if (!relaunch.exception_event.IsValid() ||
+      event_error == ERROR_ALREADY_EXISTS) {
+    relaunch.exception_event.Close();
     return;
+  }
   base::CommandLine command_line(base::FilePath(std::wstring(module, length)));
   command_line.AppendSwitchASCII(
       switches::kCrashReporterExceptionInfo,

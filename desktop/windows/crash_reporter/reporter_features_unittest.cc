@@ -8,29 +8,14 @@
 #include "base/files/file_util.h"
 #include "base/test/scoped_temp_folder.h"
 #include "desktop/windows/crash_reporter/reporter_switches.h"
+#include "desktop/windows/crash_reporter/test/crash_test_support.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-// The process's command line is `arguments` while it lives.
-class ScopedCommandLine {
- public:
-  explicit ScopedCommandLine(const std::wstring& arguments) {
-    auto command_line =
-        std::make_unique<base::CommandLine>(base::CommandLine::NO_PROGRAM);
-    command_line->ParseFromString(L"reporter.exe " + arguments);
-    previous_ =
-        base::CommandLine::SetForCurrentProcessForTesting(std::move(command_line));
-  }
-  ~ScopedCommandLine() {
-    base::CommandLine::SetForCurrentProcessForTesting(std::move(previous_));
-  }
-
- private:
-  std::unique_ptr<base::CommandLine> previous_;
-};
+using test::ScopedCommandLine;
 
 // The preferences file is read after the switch, so it has the last word.
 // The feature may be overridden for the product "TRV" (this test program

@@ -2,15 +2,14 @@
 
 #include <windows.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
-#include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/tls_slot.h"
+#include "desktop/windows/crash_reporter/crash_file.h"
 #include "desktop/windows/installer/product/branding.h"
 
 namespace installer {
@@ -114,20 +113,14 @@ void EndLogCapture() {
     g_capture_slot.Set(capture->previous);
 }
 
-bool AppendCapturedLog(const base::FilePath& path) {
+bool AppendCapturedLog(CrashFile* file) {
   LogCapture* capture = CurrentCapture();
   if (!capture || capture->text.empty())
     return true;
-  FILE* file = _wfopen(path.value().c_str(), L"at");
-  if (!file)
-    return false;
   const bool written =
-      std::fputs(kCapturedLogHeader, file) >= 0 &&
-      std::fwrite(capture->text.data(), 1, capture->text.size(), file) ==
-          capture->text.size();
-  const bool closed = std::fclose(file) == 0;
+      file->AppendText(kCapturedLogHeader) && file->AppendText(capture->text);
   capture->text.clear();
-  return written && closed;
+  return written;
 }
 
 }  // namespace installer

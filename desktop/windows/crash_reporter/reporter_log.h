@@ -1,11 +1,9 @@
 #ifndef DESKTOP_WINDOWS_CRASH_REPORTER_REPORTER_LOG_H_
 #define DESKTOP_WINDOWS_CRASH_REPORTER_REPORTER_LOG_H_
 
-namespace base {
-class FilePath;
-}
-
 namespace installer {
+
+class CrashFile;
 
 // The crash reporter's own log: "<product>_crashreporter.log" in the
 // temporary folder (else the debugger's output), and, per thread, the
@@ -18,10 +16,10 @@ void ReporterLogInit();
 // and nowhere else. Captures nest.
 void BeginLogCapture();
 void EndLogCapture();
-// Appends the lines captured so far to the crash log at `path` under
-// "Crash Logger:" and empties the capture. True when there was nothing to
-// append or it was appended.
-bool AppendCapturedLog(const base::FilePath& path);
+// Appends the lines captured so far to the crash log being written in
+// `file` under "Crash Logger:" and empties the capture. True when there was
+// nothing to append or it was appended.
+bool AppendCapturedLog(CrashFile* file);
 
 }  // namespace installer
 

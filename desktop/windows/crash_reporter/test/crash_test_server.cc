@@ -10,11 +10,17 @@
 //
 //   --clients=N     end after N registered clients have ended
 //   --die-on-dump   end at once, without a word, on the first dump request
+//   --squat=N       serve nothing: make first, for every process id up to N
+//                   (multiples of 4, as Wine gives them), the crash
+//                   reporter's pipe (never answered) and its init event
+//                   (signalled); print "squatting" and hold them until
+//                   ended
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "base/command_line.h"
 #include "base/strings/string_number_conversions.h"
@@ -70,6 +76,27 @@ void OnExit(void* context, const installer::PipeClientRecord& client) {
     ::SetEvent(state->done.Get());
 }
 
+// Another process of the session that took the names first.
+int Squat(uint32_t highest_id) {
+  constexpr DWORD kPipeBufferSize = 512;
+  std::vector<base::win::ScopedHandle> held;
+  for (uint32_t id = 4; id <= highest_id; id += 4) {
+    held.emplace_back(::CreateNamedPipeW(
+        installer::GetCrashReporterPipeName(id).c_str(), PIPE_ACCESS_DUPLEX,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+        kPipeBufferSize, kPipeBufferSize, 0, nullptr));
+    base::win::ScopedHandle event(::CreateEventW(
+        nullptr, TRUE, TRUE,
+        installer::GetCrashReporterInitEventName(id).c_str()));
+    if (!held.back().IsValid() || !event.IsValid())
+      return 1;
+    held.push_back(std::move(event));
+  }
+  std::printf("squatting\n");
+  ::Sleep(INFINITE);
+  return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -77,6 +104,12 @@ int main() {
   base::CommandLine::Init();
   const base::CommandLine& command_line =
       *base::CommandLine::ForCurrentProcess();
+  uint64_t squat_highest_id = 0;
+  if (base::StringToUint64(command_line.GetSwitchValueASCII("squat"),
+                           &squat_highest_id) &&
+      squat_highest_id <= UINT32_MAX) {
+    return Squat(static_cast<uint32_t>(squat_highest_id));
+  }
   ServerState state;
   state.die_on_dump = command_line.HasSwitch("die-on-dump");
   int32_t clients = 0;

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "base/command_line.h"
 #include "base/win/scoped_handle.h"
 
 namespace installer::test {
@@ -185,6 +187,40 @@ inline std::vector<std::wstring> FindDumps(const std::wstring& folder) {
   ::FindClose(find);
   return dumps;
 }
+
+// The process's command line is `arguments` while it lives.
+class ScopedCommandLine {
+ public:
+  explicit ScopedCommandLine(const std::wstring& arguments) {
+    auto command_line =
+        std::make_unique<base::CommandLine>(base::CommandLine::NO_PROGRAM);
+    command_line->ParseFromString(L"reporter.exe " + arguments);
+    previous_ =
+        base::CommandLine::SetForCurrentProcessForTesting(std::move(command_line));
+  }
+  ScopedCommandLine(const ScopedCommandLine&) = delete;
+  ScopedCommandLine& operator=(const ScopedCommandLine&) = delete;
+  ~ScopedCommandLine() {
+    base::CommandLine::SetForCurrentProcessForTesting(std::move(previous_));
+  }
+
+ private:
+  std::unique_ptr<base::CommandLine> previous_;
+};
+
+// An environment variable of a test, removed again afterwards.
+class ScopedVariable {
+ public:
+  ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
+    ::SetEnvironmentVariableW(name, value);
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+  ~ScopedVariable() { ::SetEnvironmentVariableW(name_, nullptr); }
+
+ private:
+  const wchar_t* name_;
+};
 
 }  // namespace installer::test
 

@@ -182,7 +182,10 @@ void Run(const DictionaryValue& request, DictionaryValue* result) {
     result->SetString("report_id", base::WideToUtf8(report_id));
     result->SetString("location", base::WideToUtf8(location));
   } else if (command == "zip") {
-    ok = util::ZipCrashLog(Utf8String(request, "source"), Utf8String(request, "zip"));
+    std::string made;
+    ok = util::ZipCrashLog(Utf8String(request, "source"), Utf8String(request, "zip"),
+                           &made);
+    result->SetString("made", made);
   } else if (command == "crash_server_job") {
     installer::InitCrashServerUrls();
     const base::FilePath file(WideString(request, "file"));
