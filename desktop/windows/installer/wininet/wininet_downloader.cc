@@ -260,6 +260,7 @@ bool WinInetDownloader::IsDomainAllowed(
 
 bool WinInetDownloader::BeginRequest(const UrlParts& parts,
                                      const std::wstring& extra_headers) {
+  attempt_started_ = base::TickTime::Now();
   request_url_ = url_;
   request_headers_ = extra_headers;
   request_post_ = !body_.empty();
@@ -484,6 +485,9 @@ void WinInetDownloader::FinishWriter() {
 }
 
 void WinInetDownloader::CloseRequest() {
+  // Unless its body was read to the end, WinINet would go on reading the
+  // request after the close, or in it.
+  request_socket_.ShutDown();
   // Detached first: whatever the request still reports, a read completing
   // late on a connection given up above all, must not reach this download.
   if (request_context_) {
