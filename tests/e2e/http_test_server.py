@@ -18,6 +18,7 @@ Standard library only, so that other tests can import it."""
 
 import http.server
 import itertools
+import select
 import socket
 import socketserver
 import struct
@@ -349,7 +350,18 @@ class HttpTestServer:
         except OSError:
             pass
         self._finish(request, "silent", sent)
-        self._closing.wait(SILENCE_LIMIT)
+        # Held until the server closes or the client goes away, so that the
+        # requests answered at once count only those the client still has.
+        end = time.monotonic() + SILENCE_LIMIT
+        while not self._closing.is_set() and time.monotonic() < end:
+            try:
+                readable, _, _ = select.select([handler.connection], [], [], 0.2)
+                if readable:
+                    if not handler.connection.recv(1, socket.MSG_PEEK):
+                        break
+                    time.sleep(0.2)
+            except OSError:
+                break
         handler.close_connection = True
 
     @staticmethod
