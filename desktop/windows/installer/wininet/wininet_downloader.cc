@@ -261,6 +261,7 @@ bool WinInetDownloader::IsDomainAllowed(
 bool WinInetDownloader::BeginRequest(const UrlParts& parts,
                                      const std::wstring& extra_headers) {
   attempt_started_ = base::TickTime::Now();
+  resends_ = 0;
   request_url_ = url_;
   request_headers_ = extra_headers;
   request_post_ = !body_.empty();
@@ -381,6 +382,12 @@ void WinInetDownloader::PostRetry(int code) {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::CheckRetriesAndResume,
                                 self_ref_, this, download_id_, code));
+}
+
+void WinInetDownloader::PostResend() {
+  task_runner_->PostTask(
+      FROM_HERE, base::BindWeak(&WinInetDownloader::ResendRequest, self_ref_,
+                                this, download_id_));
 }
 
 void WinInetDownloader::PostRedirect(int status, const std::wstring& location) {

@@ -160,6 +160,9 @@ class WinInetDownloader {
   void CheckRetriesAndResume(uint32_t download_id, int code);
   void ResumeDownload(uint32_t download_id);
   void OnProxyCredentials(uint32_t download_id, int result);
+  // Sends the current request again, uncounted: WinINet gave it a
+  // connection shut down earlier.
+  void ResendRequest(uint32_t download_id);
   void WatchForSilence(uint32_t download_id);
   void CheckForSilence(uint32_t download_id);
   // These end the download, with the reason recorded, when it has run past
@@ -197,6 +200,7 @@ class WinInetDownloader {
   void PostCompletion();
   void PostRetry(int code);
   void PostRedirect(int status, const std::wstring& location);
+  void PostResend();
   void PostTotalProgress(int64_t total);
   void PostCurrentProgress();
 
@@ -274,6 +278,8 @@ class WinInetDownloader {
   std::wstring request_headers_;
   bool request_post_ = false;
   int redirects_ = 0;
+  // Times the current attempt was sent again (ResendRequest).
+  int resends_ = 0;
   int retry_count_ = 0;
   int retries_without_data_ = 0;
   int retry_limit_ = 600;

@@ -122,7 +122,12 @@ void WinInetDownloader::OnRequestComplete(WinInetHandleContext* context,
                                           HINTERNET handle,
                                           DWORD error) {
   observer_->OnWinInetError(static_cast<int>(error));
-  if (error == ERROR_SUCCESS) {
+  if (error == WSAESHUTDOWN && state_ == REQUEST_SENT) {
+    // WinINet kept a connection this downloader shut down for reuse and
+    // gave it to this request: it drops it now, and the request goes again.
+    LOG(WARNING) << "Request sent on a connection given up; sending it again";
+    PostResend();
+  } else if (error == ERROR_SUCCESS) {
     VLOG(2) << "Handling request completion";
     HandleRequestCompletion(context, handle);
   } else if (Contains(kConnectivityErrors, error)) {

@@ -40,6 +40,11 @@ constexpr int64_t kMinBytesPerWindow = 4096;
 // an int's range; the cap only keeps the sum safe.
 constexpr int64_t kMaxRetriesWaited = 1 << 20;
 
+// WinINet keeps at most a few connections to a server for reuse; one shut
+// down is dropped by the request it is given. More resends than these mean
+// something else fails the same way, which then counts as a retry.
+constexpr int kMaxResends = 8;
+
 }  // namespace
 
 void WinInetDownloader::NoteActivity() {
@@ -122,6 +127,21 @@ void WinInetDownloader::ResumeDownload(uint32_t download_id) {
   chunk_start_ = bytes;
   if (!BeginRequest(parts, range)) {
     LOG(ERROR) << "Could not resume downloading";
+    OnDownloadFailed(download_id);
+  }
+}
+
+void WinInetDownloader::ResendRequest(uint32_t download_id) {
+  if (!IsActive(download_id))
+    return;
+  if (++resends_ > kMaxResends) {
+    CheckRetriesAndResume(download_id, WSAESHUTDOWN);
+    return;
+  }
+  CloseRequest();
+  UrlParts parts;
+  if (!CrackUrl(request_url_, &parts) || !SendRequest(parts)) {
+    LOG(ERROR) << "Could not send the request again";
     OnDownloadFailed(download_id);
   }
 }
