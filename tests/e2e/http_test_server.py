@@ -140,8 +140,8 @@ class HttpTestServer:
         self._lock = threading.Lock()
         self._requests: List[Request] = []
         self._counts = {}
-        self._open = 0
-        self._most_open = 0
+        self._open = {}
+        self._most_open = {}
         self._changed = threading.Condition(self._lock)
         self._closing = threading.Event()
         self._server = _Server(("127.0.0.1", 0), _Handler)
@@ -178,11 +178,11 @@ class HttpTestServer:
         with self._lock:
             return list(self._requests)
 
-    @property
-    def most_open(self):
-        """The most requests the server was answering at one time."""
+    def most_open(self, path):
+        """The most requests for `path` the server was answering at one
+        time."""
         with self._lock:
-            return self._most_open
+            return self._most_open.get(path, 0)
 
     def wait_for(self, predicate, timeout=600):
         """Waits until predicate(requests) holds; only guards against a hang."""
@@ -206,14 +206,15 @@ class HttpTestServer:
             self._changed.notify_all()
 
     def _serve(self, handler):
+        path = handler.path.split("?", 1)[0]
         with self._lock:
-            self._open += 1
-            self._most_open = max(self._most_open, self._open)
+            self._open[path] = self._open.get(path, 0) + 1
+            self._most_open[path] = max(self._most_open.get(path, 0), self._open[path])
         try:
             self._serve_counted(handler)
         finally:
             with self._lock:
-                self._open -= 1
+                self._open[path] -= 1
 
     def _serve_counted(self, handler):
         length = int(handler.headers.get("Content-Length") or 0)

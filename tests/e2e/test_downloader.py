@@ -563,5 +563,5 @@ def test_an_answer_without_its_head_costs_what_an_unreachable_server_would(
     assert retries and retries[0] >= 2, retries
     assert all(later - earlier >= 3 for earlier, later in zip(retries, retries[1:])), retries
     assert len(server.requests) == len(retries) + 1
-    assert server.most_open == 1
+    assert server.most_open("/head") == 1
 
