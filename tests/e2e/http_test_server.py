@@ -17,6 +17,8 @@ exactly as it came on the request line.
 Standard library only, so that other tests can import it."""
 
 import http.server
+import itertools
+import select
 import socket
 import socketserver
 import struct
@@ -58,6 +60,12 @@ class Resource:
     headers: extra response headers.
     endless: serve `data` (or zeros) over and over, without Content-Length,
         until the client goes away or the server closes.
+    keep_alive: with `endless`, send the body in chunks on a connection
+        kept alive rather than one closed at its end.
+    endless_headers: answer with a status line and then header lines
+        without end, `block` bytes at a time each after `delay` seconds,
+        until the client goes away or the server closes: one byte a second
+        is a status line that trickles.
     declared_length: the Content-Length to send instead of the body's.
     """
     data: bytes = b""
@@ -73,6 +81,8 @@ class Resource:
     block: int = BLOCK
     headers: dict = field(default_factory=dict)
     endless: bool = False
+    keep_alive: bool = False
+    endless_headers: bool = False
     declared_length: Optional[int] = None
 
 
@@ -90,6 +100,17 @@ class Request:
     outcome: str = ""
     first_byte: int = 0
     sent: int = 0
+
+
+def _endless_head(size):
+    """A status line and header lines without end, in blocks of `size`."""
+    head = b"HTTP/1.1 200 OK\r\n"
+    line = b"X-Filler: 0123456789abcdef\r\n"
+    while True:
+        while len(head) < size:
+            head += line * (size // len(line) + 1)
+        yield head[:size]
+        head = head[size:]
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
@@ -119,6 +140,8 @@ class HttpTestServer:
         self._lock = threading.Lock()
         self._requests: List[Request] = []
         self._counts = {}
+        self._open = {}
+        self._most_open = {}
         self._changed = threading.Condition(self._lock)
         self._closing = threading.Event()
         self._server = _Server(("127.0.0.1", 0), _Handler)
@@ -155,6 +178,12 @@ class HttpTestServer:
         with self._lock:
             return list(self._requests)
 
+    def most_open(self, path):
+        """The most requests for `path` the server was answering at one
+        time."""
+        with self._lock:
+            return self._most_open.get(path, 0)
+
     def wait_for(self, predicate, timeout=600):
         """Waits until predicate(requests) holds; only guards against a hang."""
         end = time.monotonic() + timeout
@@ -177,6 +206,17 @@ class HttpTestServer:
             self._changed.notify_all()
 
     def _serve(self, handler):
+        path = handler.path.split("?", 1)[0]
+        with self._lock:
+            self._open[path] = self._open.get(path, 0) + 1
+            self._most_open[path] = max(self._most_open.get(path, 0), self._open[path])
+        try:
+            self._serve_counted(handler)
+        finally:
+            with self._lock:
+                self._open[path] -= 1
+
+    def _serve_counted(self, handler):
         length = int(handler.headers.get("Content-Length") or 0)
         body = handler.rfile.read(length) if length else b""
         request = Request(handler.command, handler.path, dict(handler.headers.items()), body,
@@ -208,6 +248,9 @@ class HttpTestServer:
         self._finish(request, "complete", len(body))
 
     def _send_body(self, handler, request, resource, number):
+        if resource.endless_headers:
+            self._send_endless_headers(handler, request, resource)
+            return
         if resource.endless:
             self._send_endless(handler, request, resource)
             return
@@ -269,18 +312,34 @@ class HttpTestServer:
     def _send_endless(self, handler, request, resource):
         request.status = 200
         handler.send_response(200)
-        handler.send_header("Connection", "close")
+        if resource.keep_alive:
+            handler.send_header("Transfer-Encoding", "chunked")
+        else:
+            handler.send_header("Connection", "close")
         handler.end_headers()
         handler.close_connection = True
         block = resource.data or bytes(resource.block)
+        if resource.keep_alive:
+            block = b"%x\r\n%s\r\n" % (len(block), block)
+        self._send_forever(handler, request, resource, itertools.repeat(block))
+
+    def _send_endless_headers(self, handler, request, resource):
+        request.status = 200
+        handler.close_connection = True
+        self._send_forever(handler, request, resource, _endless_head(resource.block))
+
+    def _send_forever(self, handler, request, resource, blocks):
+        """Writes the blocks, each after the resource's delay."""
         sent = 0
         try:
-            while not self._closing.is_set():
+            for block in blocks:
+                if self._closing.is_set():
+                    break
                 if resource.delay:
                     time.sleep(resource.delay)
                 handler.wfile.write(block)
+                handler.wfile.flush()
                 sent += len(block)
-            handler.wfile.flush()
         except OSError:
             self._finish(request, "aborted", sent)
             return
@@ -292,7 +351,18 @@ class HttpTestServer:
         except OSError:
             pass
         self._finish(request, "silent", sent)
-        self._closing.wait(SILENCE_LIMIT)
+        # Held until the server closes or the client goes away, so that the
+        # requests answered at once count only those the client still has.
+        end = time.monotonic() + SILENCE_LIMIT
+        while not self._closing.is_set() and time.monotonic() < end:
+            try:
+                readable, _, _ = select.select([handler.connection], [], [], 0.2)
+                if readable:
+                    if not handler.connection.recv(1, socket.MSG_PEEK):
+                        break
+                    time.sleep(0.2)
+            except OSError:
+                break
         handler.close_connection = True
 
     @staticmethod

@@ -9,6 +9,7 @@ import hashlib
 import json
 import os
 import random
+import re
 
 import pytest
 
@@ -491,10 +492,13 @@ LIMIT = 4 * 1024 * 1024
 
 @pytest.mark.parametrize("resource, error", [
     (Resource(endless=True), f"Response larger than the limit of {LIMIT} bytes\n"),
+    # Closing the request must not read the rest of the body first.
+    (Resource(endless=True, keep_alive=True),
+     f"Response larger than the limit of {LIMIT} bytes\n"),
     (Resource(b"short", declared_length=LIMIT + 1),
      f"Response of {LIMIT + 1} bytes is larger than the limit of {LIMIT} bytes\n"),
     (Resource(b"y" * LIMIT), ""),
-], ids=["endless", "declared_too_large", "at_the_limit"])
+], ids=["endless", "endless_kept_alive", "declared_too_large", "at_the_limit"])
 def test_an_answer_stops_at_its_writers_size_limit(server, download, resource, error):
     # The string writer's limit, as the location reply has it.
     server.add("/answer", resource)
@@ -532,3 +536,32 @@ def test_a_trickling_body_fails_and_a_slow_one_completes(server, download, block
     assert result["errors"].startswith("Download too slow: "), result["errors"]
     assert result["errors"].endswith(" ms, fewer than 4096\n")
     assert len(server.requests) == 1
+
+
+def retry_numbers(log):
+    return [int(number) for number in re.findall(r"Retrying (\d+) of ", log)]
+
+
+# A head that never ends, fast or one byte at a time, is given up on at the
+# time-out after its request was sent, and its connection with it: the
+# server never answers two requests at once. Each attempt's 13 s in vain
+# count as the two retries an unreachable server would have had meanwhile.
+@pytest.mark.parametrize("resource", [
+    Resource(endless_headers=True),
+    Resource(endless_headers=True, block=1, delay=0.05),
+    Resource(silent_at=lambda number, first: SILENT_BEFORE_HEADERS),
+], ids=["endless_head", "trickling_head", "silent"])
+def test_an_answer_without_its_head_costs_what_an_unreachable_server_would(
+        server, download, resource):
+    server.add("/head", resource)
+    results, log = download(server.url("/head"), "--timeout-ms=13000", "--retry-limit=5")
+
+    (result,) = results
+    assert result["state"] == FAILED and result["completions"] == 1
+    assert result["errors"] == "Number of retries exceeded, last error: 12002\n"
+    retries = retry_numbers(log)
+    assert retries and retries[0] >= 2, retries
+    assert all(later - earlier >= 3 for earlier, later in zip(retries, retries[1:])), retries
+    assert len(server.requests) == len(retries) + 1
+    assert server.most_open("/head") == 1
+

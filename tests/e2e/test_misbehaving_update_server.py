@@ -1,23 +1,32 @@
 """The shipped online installer against the tests' update server made to
 misbehave, silent, per user: partner files that are programs, redirects
-without end, a package that trickles and a location reply that never ends.
+without end, a package that trickles, a location reply that never ends,
+with or without keeping its connection, and a server that sends no whole
+head: silent, trickling or without end, for the location or the report.
 Each run must end, with what the server sent placed only when it is content
 or signed, a clear reason in the statistics report and bounded memory,
 measured from Linux (Wine's own process counters read 0): the peak resident
-size (VmHWM) of the installer's front-end process."""
+size (VmHWM) of the installer's front-end process. A server without a head
+may hold a run for the hour an unreachable one would: those runs are ended
+from Linux once their first retries show what each attempt cost."""
 
 import hashlib
+import os
+import re
+import signal
+import subprocess
 import threading
+import time
 from pathlib import Path
 
 import pytest
 
 import installer_files as files
 from conftest import Logs
-from http_test_server import Resource
-from test_silent_installation import (VERSIONS, Machine, installed_tree, package_tree,  # noqa: F401
-                                      downloads, machine, packages, pki, server)
-from update_server import PACKAGE
+from http_test_server import SILENT_BEFORE_HEADERS, Resource
+from test_silent_installation import (HANG_GUARD, VERSIONS, Machine, installed_tree,  # noqa: F401
+                                      package_tree, downloads, machine, packages, pki, server)
+from update_server import FEEDBACK, PACKAGE
 
 UNSIGNED_DLL = "desktop/windows/installer/load_check_test_library.dll"
 UNSIGNED_EXE = "desktop/windows/installer/installer.exe"
@@ -39,12 +48,24 @@ def online(build_dir, machine, pki, server):
                                   autoupdate_url=server.autoupdate_url)
 
 
+def marked_processes(marker):
+    """The Linux processes whose command line holds `marker`: the run's."""
+    found = []
+    for proc in Path("/proc").iterdir():
+        try:
+            if proc.name.isdigit() and marker.encode() in (proc / "cmdline").read_bytes():
+                found.append(proc)
+        except OSError:
+            continue
+    return found
+
+
 class PeakMemory:
     """The highest VmHWM of the Linux processes whose command line holds
     `marker` while the block runs, polled: the front end's process."""
 
     def __init__(self, marker):
-        self.marker = marker.encode()
+        self.marker = marker
         self.peak = 0
         self._done = threading.Event()
         self._thread = threading.Thread(target=self._poll, daemon=True)
@@ -59,11 +80,8 @@ class PeakMemory:
 
     def _poll(self):
         while not self._done.wait(0.2):
-            for proc in Path("/proc").iterdir():
+            for proc in marked_processes(self.marker):
                 try:
-                    if not proc.name.isdigit() or \
-                            self.marker not in (proc / "cmdline").read_bytes():
-                        continue
                     for line in (proc / "status").read_text().splitlines():
                         if line.startswith("VmHWM:"):
                             self.peak = max(self.peak, int(line.split()[1]) * 1024)
@@ -172,9 +190,90 @@ def test_trickling_package_ends_each_attempt_as_too_slow(build_dir, pki, downloa
             "Failed downloading the Tarvo package\nDownload too slow: "), reason
 
 
-def test_endless_location_reply_ends_at_its_size_limit(build_dir, pki, machine, server):
+# Kept alive, the reply's connection must not be read to its end when the
+# request is closed.
+@pytest.mark.parametrize("keep_alive", [False, True], ids=["closed", "kept_alive"])
+def test_endless_location_reply_ends_at_its_size_limit(build_dir, pki, machine, server,
+                                                       keep_alive):
     for path in server.location_paths():
-        server.http.add(path, Resource(endless=True))
+        server.http.add(path, Resource(endless=True, keep_alive=keep_alive))
 
     assert failed_fetch_reasons(build_dir, pki, machine, server) == [
         "Failed fetching the download URL\nResponse larger than the limit of 4194304 bytes\n"] * 3
+
+
+RETRY = re.compile(r"Retrying (\d+) of 600\n")
+
+
+def run_until(machine, installer, marker, logs, enough):
+    """Runs the installer until enough(text of the run's logs) holds, then
+    ends the run's processes; that text."""
+    runner = subprocess.Popen(machine.command(installer, marker), stdout=subprocess.DEVNULL)
+    try:
+        end = time.monotonic() + HANG_GUARD
+        while not enough(text := "".join(logs.of(marker).values())):
+            assert runner.poll() is None, "the run ended first:\n" + text[-3000:]
+            assert time.monotonic() < end, "the run never got there:\n" + text[-3000:]
+            time.sleep(1)
+    finally:
+        for proc in marked_processes(marker):
+            try:
+                os.kill(int(proc.name), signal.SIGKILL)
+            except OSError:
+                pass
+        runner.wait(timeout=HANG_GUARD)
+    return text
+
+
+def retries(text):
+    return [int(number) for number in RETRY.findall(text)]
+
+
+def assert_each_attempt_counts_its_minute(numbers):
+    """An attempt given up after the minute's time-out counts as the ten
+    retries, 6 s apart, an unreachable server would have had in it, and as
+    one more."""
+    assert len(numbers) >= 2 and numbers[0] >= 10, numbers
+    assert all(later - earlier >= 11 for earlier, later in zip(numbers, numbers[1:])), numbers
+
+
+# Without a whole head the fetch would wait about an hour, as for an
+# unreachable server; two retries show the cadence. A head without end
+# must not make the front end hold it, nor the server answer two requests
+# of it at once.
+@pytest.mark.parametrize("resource", [
+    Resource(silent_at=lambda number, first: SILENT_BEFORE_HEADERS),
+    Resource(endless_headers=True, block=1, delay=1.0),
+    Resource(endless_headers=True),
+], ids=["silent", "trickling_head", "endless_head"])
+def test_location_server_without_a_head_costs_what_an_unreachable_one_would(
+        build_dir, pki, machine, server, logs, resource):
+    for path in server.location_paths():
+        server.http.add(path, resource)
+    marker = Logs.marker()
+
+    with PeakMemory(marker) as memory:
+        text = run_until(machine, online(build_dir, machine, pki, server), marker, logs,
+                         lambda text: len(retries(text)) >= 2)
+
+    assert_each_attempt_counts_its_minute(retries(text))
+    assert max(server.http.most_open(path) for path in server.location_paths()) == 1
+    print(f"peak resident size of the front end: {memory.peak} bytes")
+    assert 0 < memory.peak < PEAK_MEMORY_BOUND
+
+
+def test_silent_report_server_after_an_installation_costs_what_an_unreachable_one_would(
+        build_dir, pki, packages, downloads, machine, server, logs):
+    server.offer(downloads["current"])
+    server.http.add(FEEDBACK, Resource(silent_at=lambda number, first: SILENT_BEFORE_HEADERS))
+    marker = Logs.marker()
+
+    def report_retries(text):
+        return retries(text.partition("The run succeeded")[2])
+
+    text = run_until(machine, online(build_dir, machine, pki, server), marker, logs,
+                     lambda text: len(report_retries(text)) >= 2)
+
+    assert installed_tree(machine.folder) == package_tree(
+        packages["current"][0], VERSIONS["current"], online=True)
+    assert_each_attempt_counts_its_minute(report_retries(text))

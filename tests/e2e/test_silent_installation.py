@@ -107,14 +107,19 @@ class Machine:
         """installer.exe --silent into the folder; its exit code once every
         process it started has ended. Without the folder switch the
         installer takes the folder it stored itself."""
-        folder_switches = [f"--installfolder={windows_path(folder or self.folder)}"] \
-            if folder_switch else []
-        command = [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
-                   windows_path(installer), *SWITCHES, *folder_switches,
-                   f"--temp-folder={windows_path(self.temp)}", *extra]
-        result = subprocess.run(command, capture_output=True, timeout=HANG_GUARD,
+        result = subprocess.run(self.command(installer, *extra, folder=folder,
+                                             folder_switch=folder_switch),
+                                capture_output=True, timeout=HANG_GUARD,
                                 env={**os.environ, **(env or {})})
         return exit_code_of(result.stdout)
+
+    def command(self, installer, *extra, folder=None, folder_switch=True):
+        """The command line of `run`."""
+        folder_switches = [f"--installfolder={windows_path(folder or self.folder)}"] \
+            if folder_switch else []
+        return [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
+                windows_path(installer), *SWITCHES, *folder_switches,
+                f"--temp-folder={windows_path(self.temp)}", *extra]
 
 
 def exit_code_of(output):

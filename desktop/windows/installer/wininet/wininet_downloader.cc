@@ -260,6 +260,8 @@ bool WinInetDownloader::IsDomainAllowed(
 
 bool WinInetDownloader::BeginRequest(const UrlParts& parts,
                                      const std::wstring& extra_headers) {
+  attempt_started_ = base::TickTime::Now();
+  resends_ = 0;
   request_url_ = url_;
   request_headers_ = extra_headers;
   request_post_ = !body_.empty();
@@ -382,6 +384,12 @@ void WinInetDownloader::PostRetry(int code) {
                                 self_ref_, this, download_id_, code));
 }
 
+void WinInetDownloader::PostResend() {
+  task_runner_->PostTask(
+      FROM_HERE, base::BindWeak(&WinInetDownloader::ResendRequest, self_ref_,
+                                this, download_id_));
+}
+
 void WinInetDownloader::PostRedirect(int status, const std::wstring& location) {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::FollowRedirect, self_ref_,
@@ -484,6 +492,9 @@ void WinInetDownloader::FinishWriter() {
 }
 
 void WinInetDownloader::CloseRequest() {
+  // Unless its body was read to the end, WinINet would go on reading the
+  // request after the close, or in it.
+  request_socket_.ShutDown();
   // Detached first: whatever the request still reports, a read completing
   // late on a connection given up above all, must not reach this download.
   if (request_context_) {

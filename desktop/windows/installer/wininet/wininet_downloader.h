@@ -23,6 +23,7 @@
 #include "base/weak_reference.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/wininet/progress_delegate.h"
+#include "desktop/windows/installer/wininet/request_socket.h"
 #include "desktop/windows/installer/wininet/scoped_internet_handle.h"
 #include "desktop/windows/installer/wininet/ui_delegate.h"
 #include "desktop/windows/installer/wininet/url_parts.h"
@@ -42,7 +43,9 @@ class WinInetTerminationThread;
 // hosts. Follows redirects itself, each checked as the first URL is, so
 // that a request ends after a bounded number of them. Every download ends:
 // a body larger than its writer's limit fails, and so does a transfer that
-// trickles or outlasts its time limit. Lives on the thread
+// trickles or outlasts its time limit. Only one request is open at a time:
+// one given up has its connection shut down, so that WinINet stops reading
+// it. Lives on the thread
 // that starts it, which must run a message loop: every continuation of a
 // download is posted there, and there it watches for a server gone silent
 // or slow, since WinINet's asynchronous reads do not time out by
@@ -90,16 +93,26 @@ class WinInetDownloader {
   int retry_count() const { return retry_count_; }
 
   // Set before `Start`: how often a download may retry or resume (600
-  // unless lowered), and the host suffixes it may talk to (empty: any host).
+  // unless lowered; see RetriesWaited), and the host suffixes it may talk to (empty: any host).
   void set_retry_limit(int retry_limit) { retry_limit_ = retry_limit; }
   void set_allowed_host_suffixes(std::vector<std::wstring> suffixes) {
     allowed_host_suffixes_ = std::move(suffixes);
   }
   // How long connecting, sending and each wait for data may take before the
   // connection counts as dropped (60 s): an attempt that sees no progress
-  // for that long is given up and resumed. It is also the window over which
-  // a body must bring its least number of bytes. Only tests shorten it.
+  // for that long is given up and resumed, and so is a request whose
+  // answer's status line and headers have not all come that long after it
+  // was sent, however they trickle. It is also the window over which a
+  // body must bring its least number of bytes. Only tests shorten it.
   void set_timeout(base::TimeDelta timeout) { timeout_ = timeout; }
+
+  // The retries an attempt that ended after waiting `waited` in vain uses
+  // beyond its own: those an unreachable server, failing at once and
+  // retried every pause (6 s), would have had in that time. A silent or
+  // trickling server so costs what an unreachable one would, and the limit
+  // bounds the whole wait (600 retries: about an hour) whatever the server
+  // does.
+  static int RetriesWaited(base::TimeDelta waited);
 
   // Whether `host` is one of `suffixes` or lies inside one of them, ignoring
   // case: "a.example.org" lies inside "example.org", "xexample.org" does
@@ -147,6 +160,9 @@ class WinInetDownloader {
   void CheckRetriesAndResume(uint32_t download_id, int code);
   void ResumeDownload(uint32_t download_id);
   void OnProxyCredentials(uint32_t download_id, int result);
+  // Sends the current request again, uncounted: WinINet gave it a
+  // connection shut down earlier.
+  void ResendRequest(uint32_t download_id);
   void WatchForSilence(uint32_t download_id);
   void CheckForSilence(uint32_t download_id);
   // These end the download, with the reason recorded, when it has run past
@@ -184,6 +200,7 @@ class WinInetDownloader {
   void PostCompletion();
   void PostRetry(int code);
   void PostRedirect(int status, const std::wstring& location);
+  void PostResend();
   void PostTotalProgress(int64_t total);
   void PostCurrentProgress();
 
@@ -211,6 +228,9 @@ class WinInetDownloader {
   // connection of its own.
   UrlParts connected_to_;
   ScopedInternetHandle request_;
+  // Shut down whenever a request is closed before its body was read to the
+  // end, so that WinINet stops reading it.
+  RequestSocket request_socket_;
   // Whether the session made a connection or request handle, whose closing
   // WinINet reports through the callback.
   bool made_handles_ = false;
@@ -258,10 +278,18 @@ class WinInetDownloader {
   std::wstring request_headers_;
   bool request_post_ = false;
   int redirects_ = 0;
+  // Times the current attempt was sent again (ResendRequest).
+  int resends_ = 0;
   int retry_count_ = 0;
   int retries_without_data_ = 0;
   int retry_limit_ = 600;
   base::TickTime started_at_;
+  // When the current attempt sent its first request: what it waited for is
+  // charged to the retry limit.
+  base::TickTime attempt_started_;
+  // When the current request (a hop of a redirect included) was sent: the
+  // head of its answer must come within the time-out of it.
+  base::TickTime request_sent_at_;
   base::Timer silence_timer_{false, false};
 
   mutable base::Lock error_lock_;

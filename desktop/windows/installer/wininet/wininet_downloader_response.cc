@@ -3,6 +3,7 @@
 // the writer. Whatever needs the owner thread is posted there.
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <string>
 
@@ -93,9 +94,16 @@ void WinInetDownloader::OnStatus(WinInetHandleContext* context,
     return;
   }
   switch (status) {
+    case INTERNET_STATUS_CONNECTING_TO_SERVER:
+      request_socket_.OnConnecting();
+      break;
     case INTERNET_STATUS_CONNECTED_TO_SERVER:
-      if (information)
-        observer_->OnConnected(static_cast<const char*>(information));
+      if (information) {
+        const char* address = static_cast<const char*>(information);
+        request_socket_.OnConnected(
+            std::string(address, strnlen(address, information_length)));
+        observer_->OnConnected(address);
+      }
       break;
     case INTERNET_STATUS_REQUEST_COMPLETE: {
       // dwError means something only when the call failed: a completed
@@ -114,7 +122,12 @@ void WinInetDownloader::OnRequestComplete(WinInetHandleContext* context,
                                           HINTERNET handle,
                                           DWORD error) {
   observer_->OnWinInetError(static_cast<int>(error));
-  if (error == ERROR_SUCCESS) {
+  if (error == WSAESHUTDOWN && state_ == REQUEST_SENT) {
+    // WinINet kept a connection this downloader shut down for reuse and
+    // gave it to this request: it drops it now, and the request goes again.
+    LOG(WARNING) << "Request sent on a connection given up; sending it again";
+    PostResend();
+  } else if (error == ERROR_SUCCESS) {
     VLOG(2) << "Handling request completion";
     HandleRequestCompletion(context, handle);
   } else if (Contains(kConnectivityErrors, error)) {
@@ -362,6 +375,7 @@ void WinInetDownloader::HandleCompletionInProgress(
     }
     if (*last_read == 0) {
       VLOG(1) << "Done reading from Internet";
+      request_socket_.Forget();
       if (bytes_received_ < expected_size_) {
         LOG(WARNING) << "Download completed, but we are below response size";
         PostRetry(ERROR_SUCCESS);

@@ -36,6 +36,15 @@ constexpr base::TimeDelta kTransferTimeLimit = base::TimeDelta::FromSeconds(4 * 
 // it would only bring the trickle again, so the download fails.
 constexpr int64_t kMinBytesPerWindow = 4096;
 
+// No attempt waits longer than the four-hour limit, so no count comes near
+// an int's range; the cap only keeps the sum safe.
+constexpr int64_t kMaxRetriesWaited = 1 << 20;
+
+// WinINet keeps at most a few connections to a server for reuse; one shut
+// down is dropped by the request it is given. More resends than these mean
+// something else fails the same way, which then counts as a retry.
+constexpr int kMaxResends = 8;
+
 }  // namespace
 
 void WinInetDownloader::NoteActivity() {
@@ -56,6 +65,13 @@ void WinInetDownloader::CheckRetriesAndResume(uint32_t download_id,
     retries_without_data_ = 0;
   if (retries_without_data_ > 1 && delegate_)
     delegate_->NotifyStalled();
+  // The time an attempt waited in vain counts as the retries an unreachable
+  // server would have had meanwhile: all of it when it brought nothing,
+  // else the quiet at its end.
+  const base::TickTime waited_since =
+      brought_data ? base::TickTime::FromInternalValue(last_activity_.load())
+                   : attempt_started_;
+  retry_count_ += RetriesWaited(base::TickTime::Now() - waited_since);
   // Every retry and resume counts, so that a server that keeps answering
   // and dropping the connection ends the download.
   if (retry_count_ > retry_limit_) {
@@ -77,6 +93,14 @@ void WinInetDownloader::CheckRetriesAndResume(uint32_t download_id,
       base::BindWeak(&WinInetDownloader::ResumeDownload, self_ref_, this,
                      download_id),
       brought_data ? base::TimeDelta() : kRetryDelay);
+}
+
+// static
+int WinInetDownloader::RetriesWaited(base::TimeDelta waited) {
+  if (waited <= base::TimeDelta())
+    return 0;
+  return static_cast<int>(std::min<int64_t>(
+      waited.InMilliseconds() / kRetryDelay.InMilliseconds(), kMaxRetriesWaited));
 }
 
 void WinInetDownloader::ResumeDownload(uint32_t download_id) {
@@ -107,6 +131,21 @@ void WinInetDownloader::ResumeDownload(uint32_t download_id) {
   }
 }
 
+void WinInetDownloader::ResendRequest(uint32_t download_id) {
+  if (!IsActive(download_id))
+    return;
+  if (++resends_ > kMaxResends) {
+    CheckRetriesAndResume(download_id, WSAESHUTDOWN);
+    return;
+  }
+  CloseRequest();
+  UrlParts parts;
+  if (!CrackUrl(request_url_, &parts) || !SendRequest(parts)) {
+    LOG(ERROR) << "Could not send the request again";
+    OnDownloadFailed(download_id);
+  }
+}
+
 void WinInetDownloader::OnProxyCredentials(uint32_t download_id, int result) {
   if (!IsActive(download_id))
     return;
@@ -125,6 +164,7 @@ void WinInetDownloader::OnProxyCredentials(uint32_t download_id, int result) {
 }
 
 void WinInetDownloader::WatchForSilence(uint32_t download_id) {
+  request_sent_at_ = base::TickTime::Now();
   NoteActivity();
   awaiting_credentials_ = false;
   silence_timer_.Start(FROM_HERE, timeout_,
@@ -138,8 +178,14 @@ void WinInetDownloader::CheckForSilence(uint32_t download_id) {
     return;
   }
   const base::TickTime now = base::TickTime::Now();
+  // Until the head of its answer is read, a request is timed from when it
+  // was sent: a status line or headers that trickle or never end keep
+  // WinINet busy but bring no answer.
+  const bool awaiting_head = state_ == REQUEST_SENT;
   const base::TimeDelta quiet =
-      now - base::TickTime::FromInternalValue(last_activity_.load());
+      now - (awaiting_head
+                 ? request_sent_at_
+                 : base::TickTime::FromInternalValue(last_activity_.load()));
   if (awaiting_credentials_ || quiet < timeout_) {
     if (!awaiting_credentials_ && EndIfTooSlow(download_id))
       return;
@@ -155,7 +201,9 @@ void WinInetDownloader::CheckForSilence(uint32_t download_id) {
                        download_id));
     return;
   }
-  LOG(WARNING) << "No progress from the server for " << quiet.InMilliseconds()
+  LOG(WARNING) << (awaiting_head ? "No answer from the server in "
+                                  : "No progress from the server for ")
+               << quiet.InMilliseconds()
                << " ms; taking the connection for dropped";
   observer_->OnWinInetError(static_cast<int>(ERROR_INTERNET_TIMEOUT));
   CloseRequest();

@@ -4,9 +4,11 @@
 
 #include <wininet.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "base/time/time_delta.h"
 #include "desktop/windows/installer/wininet/url_parts.h"
 #include "gtest/gtest.h"
 
@@ -73,6 +75,25 @@ TEST(WinInetDownloaderTest, UrlsOutsideTheLimitsDoNotParse) {
       CrackUrl(L"http://" + std::wstring(256, L'h') + L".example/", &parts));
   EXPECT_TRUE(CrackUrl(L"http://h/" + std::wstring(4094, L'p'), &parts));
   EXPECT_FALSE(CrackUrl(L"http://h/" + std::wstring(4095, L'p'), &parts));
+}
+
+// An attempt that waited in vain uses up the retries that an unreachable
+// server, failing at once and retried every 6 s, would have had meanwhile:
+// the whole wait of a download stays within the retry limit's hour.
+TEST(WinInetDownloaderTest, WaitInVainCountsAsTheRetriesItsTimeHeld) {
+  const struct {
+    int64_t waited_ms;
+    int retries;
+  } kCases[] = {
+      {-5, 0},     {0, 0},      {5999, 0},   {6000, 1},
+      {60000, 10}, {65999, 10}, {66000, 11}, {4 * 3600 * 1000LL, 2400},
+  };
+  for (const auto& test : kCases) {
+    EXPECT_EQ(test.retries,
+              WinInetDownloader::RetriesWaited(
+                  base::TimeDelta::FromMilliseconds(test.waited_ms)))
+        << test.waited_ms;
+  }
 }
 
 }  // namespace
