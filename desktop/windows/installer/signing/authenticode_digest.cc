@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/signing/authenticode_digest.h"
 
 #include "desktop/windows/installer/signing/pe_image.h"
+#include "desktop/windows/installer/signing/sha256_digest.h"
 
 namespace installer {
 
@@ -65,6 +66,13 @@ bool HashPiece(HCRYPTHASH hash, std::span<const uint8_t> bytes) {
 bool ComputeDigest(ALG_ID algorithm,
                    std::span<const std::span<const uint8_t>> pieces,
                    std::vector<uint8_t>* digest) {
+  // SHA-256 through the build's own code: CryptoAPI's under Wine hashes
+  // about 160 MB/s, a tenth of it, and every signed start hashes the
+  // library before it loads it.
+  if (algorithm == CALG_SHA_256) {
+    ComputeSha256(pieces, digest);
+    return true;
+  }
   ScopedCryptProvider provider;
   if (!provider.Acquire())
     return false;

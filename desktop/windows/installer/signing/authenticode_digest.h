@@ -12,9 +12,9 @@ namespace installer {
 
 class PeImage;
 
-// Built from system calls alone, for the host executable too: a failure
-// leaves the Windows error as the thread's last error, for the caller to
-// report.
+// Built from system calls and the SHA-256 of BoringSSL alone, for the host
+// executable too: a failure leaves the Windows error as the thread's last
+// error, for the caller to report.
 
 // The digest with `algorithm` of `pieces` one after the other. False when
 // hashing fails.
