@@ -176,8 +176,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (own_signer && own_signer->is_signed()) {
     if (const DWORD error = held_library.Open(library_path.c_str()))
       return ReportLibraryUnavailable(library_path, error);
-    const installer::SignerCheck check =
-        own_signer->Check(held_library, library_path.c_str());
+    const installer::SignerCheck check = own_signer->Check(held_library);
     if (check != installer::SignerCheck::kSameSigner)
       return ReportLibraryRefused(library_path, check);
   }

@@ -12,16 +12,20 @@ namespace installer {
 
 class PeImage;
 
-// The Authenticode digest of `image` with `algorithm` (CALG_SHA1 or
-// CALG_SHA_256), computed by us so that a signature the platform did not
-// check can be held against the file. False, with the error logged, when
-// the image's certificate table is malformed or hashing fails.
-// The digest with `algorithm` of `pieces` one after the other. False, with the
-// error logged, when hashing fails.
+// Built from system calls and the SHA-256 of BoringSSL alone, for the host
+// executable too: a failure leaves the Windows error as the thread's last
+// error, for the caller to report.
+
+// The digest with `algorithm` of `pieces` one after the other. False when
+// hashing fails.
 bool ComputeDigest(ALG_ID algorithm,
                    std::span<const std::span<const uint8_t>> pieces,
                    std::vector<uint8_t>* digest);
 
+// The Authenticode digest of `image` with `algorithm` (CALG_SHA1 or
+// CALG_SHA_256), computed by us so that a signature can be held against the
+// file without the platform's trust check. False when the image's
+// certificate table is malformed (ERROR_INVALID_DATA) or hashing fails.
 bool ComputeAuthenticodeDigest(const PeImage& image,
                                ALG_ID algorithm,
                                std::vector<uint8_t>* digest);

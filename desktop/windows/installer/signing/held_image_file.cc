@@ -1,11 +1,26 @@
 #include "desktop/windows/installer/signing/held_image_file.h"
 
+#include <utility>
+
 namespace installer {
 
 namespace {
 
 // Offsets and sizes in an image are 32-bit; a program is far smaller.
 constexpr LONGLONG kMaxImageSize = 0x7FFFFFFF;
+
+uint64_t Join(DWORD high, DWORD low) {
+  return uint64_t{high} << 32 | low;
+}
+
+HeldFileIdentity ReadIdentity(const BY_HANDLE_FILE_INFORMATION& information) {
+  return HeldFileIdentity{
+      information.dwVolumeSerialNumber,
+      Join(information.nFileIndexHigh, information.nFileIndexLow),
+      Join(information.nFileSizeHigh, information.nFileSizeLow),
+      Join(information.ftLastWriteTime.dwHighDateTime,
+           information.ftLastWriteTime.dwLowDateTime)};
+}
 
 }  // namespace
 
@@ -18,14 +33,29 @@ void HeldImageFile::ViewUnmapper::operator()(const uint8_t* view) const {
 }
 
 HeldImageFile::HeldImageFile() = default;
-HeldImageFile::HeldImageFile(HeldImageFile&&) noexcept = default;
-HeldImageFile& HeldImageFile::operator=(HeldImageFile&&) noexcept = default;
-HeldImageFile::~HeldImageFile() = default;
+
+HeldImageFile::HeldImageFile(HeldImageFile&& other) noexcept {
+  *this = std::move(other);
+}
+
+HeldImageFile& HeldImageFile::operator=(HeldImageFile&& other) noexcept {
+  if (this == &other)
+    return *this;
+  Release();
+  file_ = std::move(other.file_);
+  mapping_ = std::move(other.mapping_);
+  view_ = std::move(other.view_);
+  size_ = std::exchange(other.size_, 0);
+  identity_ = std::exchange(other.identity_, std::nullopt);
+  return *this;
+}
+
+HeldImageFile::~HeldImageFile() {
+  Release();
+}
 
 DWORD HeldImageFile::Open(const wchar_t* path) {
-  view_.reset();
-  mapping_.reset();
-  size_ = 0;
+  Release();
   // Sharing reading only: no writer, rename or delete while it is held.
   const HANDLE file = ::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ,
                                     nullptr, OPEN_EXISTING,
@@ -49,7 +79,22 @@ DWORD HeldImageFile::Open(const wchar_t* path) {
   if (!view_)
     return ::GetLastError();
   size_ = static_cast<size_t>(size.QuadPart);
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (::GetFileInformationByHandle(file, &information)) {
+    identity_ = ReadIdentity(information);
+    HeldFileRegistry::Get().AddHolder(*identity_);
+  }
   return 0;
+}
+
+void HeldImageFile::Release() {
+  if (identity_)
+    HeldFileRegistry::Get().RemoveHolder(*identity_);
+  identity_.reset();
+  view_.reset();
+  mapping_.reset();
+  file_.reset();
+  size_ = 0;
 }
 
 }  // namespace installer

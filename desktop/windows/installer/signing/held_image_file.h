@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
+
+#include "desktop/windows/installer/signing/held_file_registry.h"
 
 namespace installer {
 
@@ -27,6 +30,12 @@ class HeldImageFile {
 
   HANDLE handle() const { return file_.get(); }
   std::span<const uint8_t> bytes() const { return {view_.get(), size_}; }
+  // Which file is held, counted among this process's held files
+  // (HeldFileRegistry) while this object holds it; none when it cannot be
+  // told, and then no verdict on it is kept.
+  const std::optional<HeldFileIdentity>& identity() const {
+    return identity_;
+  }
 
  private:
   struct HandleCloser {
@@ -40,8 +49,12 @@ class HeldImageFile {
 
   ScopedFileHandle file_;
   ScopedFileHandle mapping_;
+  // Lets the file go, its registration first.
+  void Release();
+
   std::unique_ptr<const uint8_t, ViewUnmapper> view_;
   size_t size_ = 0;
+  std::optional<HeldFileIdentity> identity_;
 };
 
 }  // namespace installer

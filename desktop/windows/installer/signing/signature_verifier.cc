@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/signing/locked_file_view.h"
 #include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
+#include "desktop/windows/installer/signing/signed_message.h"
 #include "desktop/windows/installer/signing/signer_report.h"
 #include "desktop/windows/installer/signing/signer_verification.h"
 #include "desktop/windows/installer/signing/trust_verdict.h"
@@ -32,59 +33,6 @@ constexpr DWORD kSha1Length = 20;
 
 std::string ErrorText(DWORD error) {
   return base::SystemErrorCodeToString(error);
-}
-
-// Opens `signature` (DER PKCS #7 signed data) as a store and a message;
-// the Windows error on failure, else 0.
-DWORD QuerySignedBlob(std::span<const uint8_t> signature,
-                      ScopedCertStore* store,
-                      ScopedCryptMsg* message,
-                      DWORD* encoding) {
-  if (signature.empty())
-    return static_cast<DWORD>(TRUST_E_NOSIGNATURE);
-  CERT_BLOB blob = {static_cast<DWORD>(signature.size()),
-                    const_cast<BYTE*>(signature.data())};
-  if (!::CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob,
-                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, encoding, nullptr,
-                          nullptr, store->Receive(), message->Receive(),
-                          nullptr)) {
-    return ::GetLastError();
-  }
-  return 0;
-}
-
-// The signer information of `index` in `buffer`, or null with the reason
-// written to `stream`.
-const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,
-                                      DWORD index,
-                                      std::vector<uint8_t>* buffer,
-                                      std::ostream& stream) {
-  DWORD size = 0;
-  if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index, nullptr,
-                          &size)) {
-    stream << "Cannot get signer size\n";
-    return nullptr;
-  }
-  // The vector's storage comes from operator new, aligned for the pointers
-  // that CMSG_SIGNER_INFO holds.
-  buffer->resize(size);
-  if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index,
-                          buffer->data(), &size)) {
-    stream << "Cannot get signer info\n";
-    return nullptr;
-  }
-  return reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer->data());
-}
-
-ScopedCertContext FindSignerCertificate(HCERTSTORE store,
-                                        DWORD encoding,
-                                        const CMSG_SIGNER_INFO& info) {
-  CERT_INFO wanted = {};
-  wanted.Issuer = info.Issuer;
-  wanted.SerialNumber = info.SerialNumber;
-  return ScopedCertContext(::CertFindCertificateInStore(
-      store, encoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
 }
 
 std::wstring GetSimpleDisplayName(PCCERT_CONTEXT certificate) {
@@ -143,8 +91,8 @@ bool CheckNestedSignatures(const CMSG_SIGNER_INFO& info,
     ScopedCertStore store;
     ScopedCryptMsg message;
     DWORD encoding = 0;
-    const DWORD error = QuerySignedBlob({value.pbData, value.cbData}, &store,
-                                        &message, &encoding);
+    const DWORD error = OpenSignedMessage({value.pbData, value.cbData},
+                                          &store, &message, &encoding);
     if (error != 0) {
       report->GetLineStream(depth + 1)
           << "Cannot CryptQueryObject nested signature: " << ErrorText(error)
@@ -204,9 +152,9 @@ bool VerifyHeldFileSignature(const LockedFileView& file,
   ScopedCryptMsg message;
   DWORD encoding = 0;
   const DWORD error =
-      QuerySignedBlob(image ? image->GetEmbeddedSignature()
-                            : std::span<const uint8_t>(),
-                      &store, &message, &encoding);
+      OpenSignedMessage(image ? image->GetEmbeddedSignature()
+                              : std::span<const uint8_t>(),
+                        &store, &message, &encoding);
   if (error != 0) {
     if (report_text) {
       base::AppendFormat(report_text, "Cannot CryptQueryObject:%s\n",
@@ -253,9 +201,11 @@ bool CheckSigners(HCERTSTORE store,
   const std::wstring expected = base::Utf8ToWide(GetExpectedSigner());
   for (DWORD index = 0; index < count; ++index) {
     std::vector<uint8_t> buffer;
-    const CMSG_SIGNER_INFO* info = GetSignerInfo(message, index, &buffer, stream);
-    if (!info)
+    const CMSG_SIGNER_INFO* info = GetSignerInfo(message, index, &buffer);
+    if (!info) {
+      stream << "Cannot get signer info\n";
       return false;
+    }
     const ScopedCertContext certificate =
         FindSignerCertificate(store, encoding, *info);
     if (!certificate) {

@@ -31,6 +31,13 @@ std::optional<SignerCertificate> ReadOwnSigner() {
   return SignerCertificate::OfImage(own.bytes());
 }
 
+// Read once: the running program's file is its image, which nobody may
+// change while it runs.
+const std::optional<SignerCertificate>& GetOwnSigner() {
+  static const std::optional<SignerCertificate> own_signer = ReadOwnSigner();
+  return own_signer;
+}
+
 }  // namespace
 
 SignedProgramLauncher::SignedProgramLauncher() = default;
@@ -55,13 +62,13 @@ bool SignedProgramLauncher::HoldOne(const base::FilePath& path) {
                << base::SystemErrorCodeToString(error);
     return false;
   }
-  const std::optional<SignerCertificate> own_signer = ReadOwnSigner();
+  const std::optional<SignerCertificate>& own_signer = GetOwnSigner();
   if (!own_signer) {
     LOG(ERROR) << "This program's own signature cannot be read";
     return false;
   }
   if (own_signer->is_signed()) {
-    const SignerCheck check = own_signer->Check(file, path.value().c_str());
+    const SignerCheck check = own_signer->Check(file);
     if (check != SignerCheck::kSameSigner) {
       LOG(ERROR) << "Refusing " << path.AsUTF8() << ": it is "
                  << SignerCertificate::Describe(check);

@@ -6,54 +6,47 @@
 #include <algorithm>
 #include <utility>
 
+#include "desktop/windows/installer/signing/held_file_registry.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
 #include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/signing/scoped_cert_store.h"
 #include "desktop/windows/installer/signing/scoped_crypt_msg.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
-#include "desktop/windows/installer/signing/trust_verdict.h"
+#include "desktop/windows/installer/signing/signed_message.h"
+#include "desktop/windows/installer/signing/signer_proof.h"
 
 namespace installer {
 
 namespace {
 
-// The encoded certificate of the first signer of `signature` (DER PKCS #7
-// signed data); empty when it cannot be read.
-std::vector<uint8_t> ReadFirstSigner(std::span<const uint8_t> signature) {
-  if (signature.empty())
-    return {};
-  CERT_BLOB blob = {static_cast<DWORD>(signature.size()),
-                    const_cast<BYTE*>(signature.data())};
+// The first signer of a signature, with the message and the store it is
+// read from.
+struct FirstSigner {
   ScopedCertStore store;
   ScopedCryptMsg message;
+  std::vector<uint8_t> info_buffer;
+  const CMSG_SIGNER_INFO* info = nullptr;
+  ScopedCertContext certificate;
+
+  std::span<const uint8_t> encoded() const {
+    return {certificate->pbCertEncoded, certificate->cbCertEncoded};
+  }
+};
+
+// Reads the first signer of `signature` (DER PKCS #7 signed data) and its
+// certificate; false when either cannot be read.
+bool ReadFirstSigner(std::span<const uint8_t> signature, FirstSigner* signer) {
   DWORD encoding = 0;
-  if (!::CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob,
-                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, nullptr,
-                          nullptr, store.Receive(), message.Receive(),
-                          nullptr)) {
-    return {};
+  if (OpenSignedMessage(signature, &signer->store, &signer->message,
+                        &encoding) != 0) {
+    return false;
   }
-  DWORD size = 0;
-  if (!::CryptMsgGetParam(message.Get(), CMSG_SIGNER_CERT_INFO_PARAM, 0,
-                          nullptr, &size)) {
-    return {};
-  }
-  // The vector's storage comes from operator new, aligned for the pointers
-  // that CERT_INFO holds.
-  std::vector<uint64_t> buffer((size + sizeof(uint64_t) - 1) /
-                               sizeof(uint64_t));
-  if (!::CryptMsgGetParam(message.Get(), CMSG_SIGNER_CERT_INFO_PARAM, 0,
-                          buffer.data(), &size)) {
-    return {};
-  }
-  const ScopedCertContext certificate(::CertGetSubjectCertificateFromStore(
-      store.Get(), encoding, reinterpret_cast<CERT_INFO*>(buffer.data())));
-  if (!certificate)
-    return {};
-  return std::vector<uint8_t>(
-      certificate->pbCertEncoded,
-      certificate->pbCertEncoded + certificate->cbCertEncoded);
+  signer->info = GetSignerInfo(signer->message.Get(), 0, &signer->info_buffer);
+  if (!signer->info)
+    return false;
+  signer->certificate =
+      FindSignerCertificate(signer->store.Get(), encoding, *signer->info);
+  return signer->certificate != nullptr;
 }
 
 }  // namespace
@@ -65,25 +58,54 @@ std::optional<SignerCertificate> SignerCertificate::OfImage(
     return std::nullopt;
   if (!parsed->has_certificate_table())
     return SignerCertificate(std::vector<uint8_t>());
-  std::vector<uint8_t> encoded = ReadFirstSigner(parsed->GetEmbeddedSignature());
-  if (encoded.empty())
+  FirstSigner signer;
+  if (!ReadFirstSigner(parsed->GetEmbeddedSignature(), &signer))
     return std::nullopt;
-  return SignerCertificate(std::move(encoded));
+  const std::span<const uint8_t> encoded = signer.encoded();
+  return SignerCertificate(std::vector<uint8_t>(encoded.begin(), encoded.end()));
 }
 
-SignerCheck SignerCertificate::Check(const HeldImageFile& file,
-                                     const wchar_t* path) const {
-  const std::optional<SignerCertificate> signer = OfImage(file.bytes());
-  if (!signer)
+SignerCheck SignerCertificate::Check(const HeldImageFile& file) const {
+  HeldFileRegistry& registry = HeldFileRegistry::Get();
+  const std::optional<HeldFileIdentity>& identity = file.identity();
+  if (identity) {
+    if (const std::optional<SignerCheck> known =
+            registry.FindVerdict(*identity, encoded_)) {
+      return *known;
+    }
+  }
+  const SignerCheck verdict = Judge(file.bytes());
+  if (identity)
+    registry.RememberVerdict(*identity, encoded_, verdict);
+  return verdict;
+}
+
+SignerCheck SignerCertificate::Judge(std::span<const uint8_t> file) const {
+  const std::optional<PeImage> image = PeImage::Parse(file);
+  if (!image)
     return SignerCheck::kInvalidSignature;
-  if (!signer->is_signed())
+  if (!image->has_certificate_table())
     return SignerCheck::kUnsigned;
-  // The certificate is read from the held bytes, the same that WinVerifyTrust
-  // judges through the handle.
-  if (GetTrustVerdict(file.handle(), path) != ERROR_SUCCESS)
+  FirstSigner signer;
+  if (!ReadFirstSigner(image->GetEmbeddedSignature(), &signer))
     return SignerCheck::kInvalidSignature;
-  return signer->encoded_ == encoded_ ? SignerCheck::kSameSigner
-                                      : SignerCheck::kOtherSigner;
+  const bool same_certificate = std::ranges::equal(signer.encoded(), encoded_);
+  // Ours is proven with our own certificate's key. Another's is proven with
+  // the key of the certificate the file names, only to tell a valid
+  // signature of another signer from a broken one.
+  ScopedCertContext own;
+  if (same_certificate) {
+    own.reset(::CertCreateCertificateContext(
+        X509_ASN_ENCODING, encoded_.data(), static_cast<DWORD>(encoded_.size())));
+  }
+  const PCCERT_CONTEXT key =
+      same_certificate ? own.get() : signer.certificate.get();
+  if (!key ||
+      !ProveSigner(signer.message.Get(), 0, *signer.info, key, *image).holds()) {
+    return SignerCheck::kInvalidSignature;
+  }
+  return same_certificate ? SignerCheck::kSameSigner
+                          : SignerCheck::kOtherSigner;
 }
 
 const char* SignerCertificate::Describe(SignerCheck check) {

@@ -26,8 +26,11 @@ enum class SignerCheck : uint8_t {
 // the image carries. The product's own code is signed with one certificate,
 // so what an elevated process runs or loads must carry a valid signature of
 // this very certificate; a name alone is not enough, as any certificate
-// authority may issue one with the same name. Built from system calls alone,
-// for the host executable too.
+// authority may issue one with the same name. No certificate chain is built
+// for that: the certificate is the one the running program carries, and a
+// chain would only say again who it is (at a cost, under Wine, of most of a
+// second per file). Built from system calls alone, for the host executable
+// too.
 class SignerCertificate {
  public:
   // Empty (not signed) when `image` carries no certificate table, as a
@@ -37,9 +40,12 @@ class SignerCertificate {
 
   bool is_signed() const { return !encoded_.empty(); }
 
-  // Whether the held `file`, named `path`, carries a signature that Windows
-  // finds valid for its bytes, made by this certificate.
-  SignerCheck Check(const HeldImageFile& file, const wchar_t* path) const;
+  // Whether the held `file` carries a signature made by this certificate
+  // that holds for its bytes: the file's first signer is this certificate,
+  // byte for byte, its signature verifies with this certificate's key, and
+  // the message digest it signs and the image digest that states are the
+  // file's. A file is checked once while it is held (HeldFileRegistry).
+  SignerCheck Check(const HeldImageFile& file) const;
 
   // Its name in a message or a log.
   static const char* Describe(SignerCheck check);
@@ -47,6 +53,8 @@ class SignerCertificate {
  private:
   explicit SignerCertificate(std::vector<uint8_t> encoded)
       : encoded_(std::move(encoded)) {}
+
+  SignerCheck Judge(std::span<const uint8_t> file) const;
 
   std::vector<uint8_t> encoded_;
 };

@@ -112,7 +112,7 @@ int Signer(const base::FilePath& program, const base::FilePath& path) {
     Print("program unsigned\n");
   } else {
     Print(std::string(installer::SignerCertificate::Describe(
-              signer->Check(file, path.value().c_str()))) +
+              signer->Check(file))) +
           "\n");
   }
   return 0;

@@ -1,0 +1,113 @@
+#include "desktop/windows/installer/signing/held_file_registry.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/test/scoped_temp_folder.h"
+#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/signing/held_image_file.h"
+#include "gtest/gtest.h"
+
+namespace installer {
+namespace {
+
+const std::vector<uint8_t> kOurSigner = {0x30, 0x01, 0x01};
+const std::vector<uint8_t> kOtherSigner = {0x30, 0x01, 0x02};
+
+base::FilePath WriteTestFile(const base::FilePath& path,
+                             const std::string& contents) {
+  EXPECT_EQ(base::WriteBufferToFile(path, contents.data(),
+                                    static_cast<int>(contents.size())),
+            static_cast<int>(contents.size()));
+  return path;
+}
+
+std::optional<SignerCheck> FindVerdict(const HeldImageFile& file,
+                                       const std::vector<uint8_t>& signer) {
+  if (!file.identity())
+    return std::nullopt;
+  return HeldFileRegistry::Get().FindVerdict(*file.identity(), signer);
+}
+
+TEST(HeldFileRegistryTest, VerdictStandsWhileAnyHolderKeepsTheFile) {
+  base::ScopedTempFolder folder;
+  const base::FilePath path =
+      WriteTestFile(folder.path().Append(L"library.dll"), "MZ library");
+  HeldImageFile first;
+  ASSERT_EQ(first.Open(path.value().c_str()), 0u);
+  ASSERT_TRUE(first.identity());
+  HeldFileRegistry::Get().RememberVerdict(*first.identity(), kOurSigner,
+                                          SignerCheck::kSameSigner);
+
+  HeldImageFile second;
+  ASSERT_EQ(second.Open(path.value().c_str()), 0u);
+  EXPECT_EQ(second.identity(), first.identity());
+  EXPECT_EQ(FindVerdict(second, kOurSigner), SignerCheck::kSameSigner);
+  // A verdict against one certificate says nothing of another.
+  EXPECT_EQ(FindVerdict(second, kOtherSigner), std::nullopt);
+
+  // A moved holder still holds; the object it left holds nothing.
+  HeldImageFile moved = std::move(first);
+  first = HeldImageFile();
+  second = HeldImageFile();
+  EXPECT_EQ(FindVerdict(moved, kOurSigner), SignerCheck::kSameSigner);
+  moved = HeldImageFile();
+
+  HeldImageFile again;
+  ASSERT_EQ(again.Open(path.value().c_str()), 0u);
+  EXPECT_EQ(FindVerdict(again, kOurSigner), std::nullopt);
+}
+
+TEST(HeldFileRegistryTest, VerdictGoesWithTheLastHolderThoughTheFileLooksTheSame) {
+  base::ScopedTempFolder folder;
+  const base::FilePath path =
+      WriteTestFile(folder.path().Append(L"installer.exe"), "MZ checked");
+  HeldImageFile held;
+  ASSERT_EQ(held.Open(path.value().c_str()), 0u);
+  ASSERT_TRUE(held.identity());
+  const HeldFileIdentity checked = *held.identity();
+  HeldFileRegistry::Get().RememberVerdict(checked, kOurSigner,
+                                          SignerCheck::kSameSigner);
+  // Held, the file cannot be written.
+  EXPECT_FALSE(base::win::ScopedHandle(
+                   ::CreateFileW(path.value().c_str(), GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr))
+                   .IsValid());
+  held = HeldImageFile();
+
+  // Let go, it is rewritten at the same size and its last write set back:
+  // its identity cannot tell, so nothing may be known of it any longer.
+  FILETIME last_write = {};
+  {
+    base::win::ScopedHandle writer(::CreateFileW(
+        path.value().c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES,
+        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer.IsValid());
+    ASSERT_TRUE(::GetFileTime(writer.Get(), nullptr, nullptr, &last_write));
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(writer.Get(), "MZ changed", 10, &written, nullptr));
+    ASSERT_TRUE(::SetFileTime(writer.Get(), nullptr, nullptr, &last_write));
+  }
+  ASSERT_EQ(held.Open(path.value().c_str()), 0u);
+  ASSERT_TRUE(held.identity());
+  EXPECT_EQ(*held.identity(), checked);
+  EXPECT_EQ(FindVerdict(held, kOurSigner), std::nullopt);
+
+  // Nor is a verdict kept for a file that nobody holds.
+  held = HeldImageFile();
+  HeldFileRegistry::Get().RememberVerdict(checked, kOurSigner,
+                                          SignerCheck::kSameSigner);
+  ASSERT_EQ(held.Open(path.value().c_str()), 0u);
+  EXPECT_EQ(FindVerdict(held, kOurSigner), std::nullopt);
+}
+
+}  // namespace
+}  // namespace installer

@@ -1,0 +1,17 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SIGNING_SHA256_DIGEST_H_
+#define DESKTOP_WINDOWS_INSTALLER_SIGNING_SHA256_DIGEST_H_
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace installer {
+
+// The SHA-256 of `pieces` one after the other, by BoringSSL's code: apart
+// from the system's headers, whose names clash with its own.
+void ComputeSha256(std::span<const std::span<const uint8_t>> pieces,
+                   std::vector<uint8_t>* digest);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SIGNING_SHA256_DIGEST_H_

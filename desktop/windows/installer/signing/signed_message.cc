@@ -1,0 +1,51 @@
+#include "desktop/windows/installer/signing/signed_message.h"
+
+namespace installer {
+
+DWORD OpenSignedMessage(std::span<const uint8_t> signature,
+                        ScopedCertStore* store,
+                        ScopedCryptMsg* message,
+                        DWORD* encoding) {
+  if (signature.empty())
+    return static_cast<DWORD>(TRUST_E_NOSIGNATURE);
+  CERT_BLOB blob = {static_cast<DWORD>(signature.size()),
+                    const_cast<BYTE*>(signature.data())};
+  if (!::CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob,
+                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, encoding, nullptr,
+                          nullptr, store->Receive(), message->Receive(),
+                          nullptr)) {
+    return ::GetLastError();
+  }
+  return 0;
+}
+
+const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,
+                                      DWORD index,
+                                      std::vector<uint8_t>* buffer) {
+  DWORD size = 0;
+  if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index, nullptr,
+                          &size)) {
+    return nullptr;
+  }
+  // The vector's storage comes from operator new, aligned for the pointers
+  // that CMSG_SIGNER_INFO holds.
+  buffer->resize(size);
+  if (!::CryptMsgGetParam(message, CMSG_SIGNER_INFO_PARAM, index,
+                          buffer->data(), &size)) {
+    return nullptr;
+  }
+  return reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer->data());
+}
+
+ScopedCertContext FindSignerCertificate(HCERTSTORE store,
+                                        DWORD encoding,
+                                        const CMSG_SIGNER_INFO& info) {
+  CERT_INFO wanted = {};
+  wanted.Issuer = info.Issuer;
+  wanted.SerialNumber = info.SerialNumber;
+  return ScopedCertContext(::CertFindCertificateInStore(
+      store, encoding, 0, CERT_FIND_SUBJECT_CERT, &wanted, nullptr));
+}
+
+}  // namespace installer

@@ -1,0 +1,43 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNED_MESSAGE_H_
+#define DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNED_MESSAGE_H_
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "desktop/windows/installer/signing/scoped_cert_store.h"
+#include "desktop/windows/installer/signing/scoped_crypt_msg.h"
+#include "desktop/windows/installer/signing/scoped_crypt_objects.h"
+
+// Reading a PKCS #7 signed-data blob (a file's signature, or one nested in
+// it) through CryptoAPI. Built from system calls alone, for the host
+// executable too.
+
+namespace installer {
+
+// Opens `signature` as a message and the store of the certificates it
+// carries; the Windows error on failure (TRUST_E_NOSIGNATURE when it is
+// empty), else 0.
+[[nodiscard]] DWORD OpenSignedMessage(std::span<const uint8_t> signature,
+                                      ScopedCertStore* store,
+                                      ScopedCryptMsg* message,
+                                      DWORD* encoding);
+
+// The signer information of `index` in `message`, kept in `buffer`; null
+// with the Windows error as the last error.
+const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,
+                                      DWORD index,
+                                      std::vector<uint8_t>* buffer);
+
+// The certificate in `store` that `info` names by issuer and serial number,
+// or null.
+ScopedCertContext FindSignerCertificate(HCERTSTORE store,
+                                        DWORD encoding,
+                                        const CMSG_SIGNER_INFO& info);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNED_MESSAGE_H_

@@ -1,0 +1,248 @@
+#include "desktop/windows/installer/signing/signer_proof.h"
+
+#include <wintrust.h>
+
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/signing/authenticode_digest.h"
+#include "desktop/windows/installer/signing/pe_image.h"
+
+namespace installer {
+
+namespace {
+
+constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+struct DigestAlgorithm {
+  const char* oid;
+  ALG_ID algorithm;
+};
+
+// The digests an Authenticode signature of ours may name.
+constexpr DigestAlgorithm kDigestAlgorithms[] = {
+    {szOID_OIWSEC_sha1, CALG_SHA1},
+    {szOID_NIST_sha256, CALG_SHA_256},
+};
+
+struct FaultText {
+  SignerProofFault fault;
+  const char* text;
+  bool names_error;
+};
+
+constexpr FaultText kFaultTexts[] = {
+    {SignerProofFault::kNone, "Signature holds", false},
+    {SignerProofFault::kSignatureInvalid, "Signature does not verify", true},
+    {SignerProofFault::kNoMessageDigest,
+     "Signed attributes hold no message digest", false},
+    {SignerProofFault::kContentUnreadable, "Cannot get signed content", true},
+    {SignerProofFault::kContentDigestFailed,
+     "Cannot compute the content's digest", false},
+    {SignerProofFault::kContentNotCovered,
+     "Signature does not cover the content", false},
+    {SignerProofFault::kNotAuthenticodeData,
+     "Signed content is not Authenticode data", false},
+    {SignerProofFault::kContentUndecodable, "Cannot decode signed content",
+     true},
+    {SignerProofFault::kNotImageData, "Signed content is not about a PE image",
+     false},
+    {SignerProofFault::kUnsupportedDigest, "Unsupported digest algorithm",
+     false},
+    {SignerProofFault::kImageDigestFailed, "Cannot compute the file's digest",
+     true},
+    {SignerProofFault::kImageDigestMismatch,
+     "Signed digest does not match the file", false},
+};
+
+SignerProof Fault(SignerProofFault fault, DWORD error = 0) {
+  return SignerProof{fault, error};
+}
+
+SignerProof LastErrorFault(SignerProofFault fault) {
+  return SignerProof{fault, ::GetLastError()};
+}
+
+bool GetMessageParam(HCRYPTMSG message,
+                     DWORD type,
+                     DWORD index,
+                     std::vector<uint8_t>* value) {
+  DWORD size = 0;
+  if (!::CryptMsgGetParam(message, type, index, nullptr, &size))
+    return false;
+  value->resize(size);
+  if (!::CryptMsgGetParam(message, type, index, value->data(), &size))
+    return false;
+  value->resize(size);
+  return true;
+}
+
+const DigestAlgorithm* FindDigestAlgorithm(const char* oid) {
+  for (const DigestAlgorithm& candidate : kDigestAlgorithms) {
+    if (oid && std::strcmp(oid, candidate.oid) == 0)
+      return &candidate;
+  }
+  return nullptr;
+}
+
+bool SameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+
+SignerProof VerifySignature(HCRYPTMSG message,
+                            DWORD signer_index,
+                            PCCERT_CONTEXT certificate) {
+  CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para = {};
+  para.cbSize = sizeof(para);
+  para.dwSignerIndex = signer_index;
+  para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
+  para.pvSigner = const_cast<CERT_CONTEXT*>(certificate);
+  if (!::CryptMsgControl(message, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para))
+    return LastErrorFault(SignerProofFault::kSignatureInvalid);
+  return SignerProof();
+}
+
+// The contents octets of a DER SEQUENCE: what a PKCS #7 message digest
+// covers when the content is not plain data.
+std::span<const uint8_t> SequenceContents(std::span<const uint8_t> der) {
+  if (der.size() < 2 || der[0] != 0x30)
+    return {};
+  size_t header = 2;
+  size_t length = der[1];
+  if (length & 0x80) {
+    const size_t count = length & 0x7F;
+    if (count == 0 || count > sizeof(uint32_t) || der.size() < 2 + count)
+      return {};
+    length = 0;
+    for (size_t i = 0; i < count; ++i)
+      length = length << 8 | der[2 + i];
+    header += count;
+  }
+  if (length != der.size() - header)
+    return {};
+  return der.subspan(header);
+}
+
+// The message digest among the authenticated attributes, or false.
+bool GetSignedMessageDigest(const CRYPT_ATTRIBUTES& attributes,
+                            std::vector<uint8_t>* digest) {
+  for (DWORD i = 0; i < attributes.cAttr; ++i) {
+    const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[i];
+    if (!attribute.pszObjId ||
+        std::strcmp(attribute.pszObjId, szOID_RSA_messageDigest) != 0 ||
+        attribute.cValue != 1) {
+      continue;
+    }
+    base::win::ScopedLocalAlloc<CRYPT_DATA_BLOB> octets;
+    DWORD decoded_size = 0;
+    if (!::CryptDecodeObjectEx(kEncoding, X509_OCTET_STRING,
+                               attribute.rgValue[0].pbData,
+                               attribute.rgValue[0].cbData,
+                               CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                               octets.Receive(), &decoded_size)) {
+      return false;
+    }
+    digest->assign(octets->pbData, octets->pbData + octets->cbData);
+    return true;
+  }
+  return false;
+}
+
+// The signature covers the authenticated attributes, and they cover the
+// content only through their message digest. Wine's signature check does not
+// compare that digest with the content, so a genuine signature would vouch
+// for any content put beside it: compare them here.
+SignerProof VerifyMessageDigest(HCRYPTMSG message,
+                                const CMSG_SIGNER_INFO& signer_info) {
+  // Without authenticated attributes the signature covers the content.
+  if (signer_info.AuthAttrs.cAttr == 0)
+    return SignerProof();
+  std::vector<uint8_t> signed_digest;
+  if (!GetSignedMessageDigest(signer_info.AuthAttrs, &signed_digest))
+    return Fault(SignerProofFault::kNoMessageDigest);
+  std::vector<uint8_t> content;
+  if (!GetMessageParam(message, CMSG_CONTENT_PARAM, 0, &content))
+    return LastErrorFault(SignerProofFault::kContentUnreadable);
+  const DigestAlgorithm* algorithm =
+      FindDigestAlgorithm(signer_info.HashAlgorithm.pszObjId);
+  const std::span<const uint8_t> contents = SequenceContents(content);
+  std::vector<uint8_t> computed;
+  if (!algorithm || contents.empty() ||
+      !ComputeDigest(algorithm->algorithm, {&contents, 1}, &computed)) {
+    return Fault(SignerProofFault::kContentDigestFailed);
+  }
+  if (computed != signed_digest)
+    return Fault(SignerProofFault::kContentNotCovered);
+  return SignerProof();
+}
+
+// The content must be the Authenticode statement about a PE image, and the
+// digest it states must be the image's.
+SignerProof VerifySignedDigest(HCRYPTMSG message, const PeImage& image) {
+  std::vector<uint8_t> content_type;
+  if (!GetMessageParam(message, CMSG_INNER_CONTENT_TYPE_PARAM, 0,
+                       &content_type) ||
+      !SameBytes(content_type,
+                 {reinterpret_cast<const uint8_t*>(SPC_INDIRECT_DATA_OBJID),
+                  sizeof(SPC_INDIRECT_DATA_OBJID)})) {
+    return Fault(SignerProofFault::kNotAuthenticodeData);
+  }
+  std::vector<uint8_t> content;
+  if (!GetMessageParam(message, CMSG_CONTENT_PARAM, 0, &content))
+    return LastErrorFault(SignerProofFault::kContentUnreadable);
+  base::win::ScopedLocalAlloc<SPC_INDIRECT_DATA_CONTENT> indirect;
+  DWORD decoded_size = 0;
+  if (!::CryptDecodeObjectEx(kEncoding, SPC_INDIRECT_DATA_CONTENT_STRUCT,
+                             content.data(), static_cast<DWORD>(content.size()),
+                             CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                             indirect.Receive(), &decoded_size)) {
+    return LastErrorFault(SignerProofFault::kContentUndecodable);
+  }
+  if (!indirect->Data.pszObjId ||
+      std::strcmp(indirect->Data.pszObjId, SPC_PE_IMAGE_DATA_OBJID) != 0) {
+    return Fault(SignerProofFault::kNotImageData);
+  }
+  const DigestAlgorithm* algorithm =
+      FindDigestAlgorithm(indirect->DigestAlgorithm.pszObjId);
+  if (!algorithm)
+    return Fault(SignerProofFault::kUnsupportedDigest);
+  std::vector<uint8_t> digest;
+  if (!ComputeAuthenticodeDigest(image, algorithm->algorithm, &digest))
+    return LastErrorFault(SignerProofFault::kImageDigestFailed);
+  const CRYPT_HASH_BLOB& signed_digest = indirect->Digest;
+  if (!SameBytes({signed_digest.pbData, signed_digest.cbData}, digest))
+    return Fault(SignerProofFault::kImageDigestMismatch);
+  return SignerProof();
+}
+
+}  // namespace
+
+SignerProof ProveSigner(HCRYPTMSG message,
+                        DWORD signer_index,
+                        const CMSG_SIGNER_INFO& signer_info,
+                        PCCERT_CONTEXT certificate,
+                        const PeImage& image) {
+  SignerProof proof = VerifySignature(message, signer_index, certificate);
+  if (proof.holds())
+    proof = VerifyMessageDigest(message, signer_info);
+  if (proof.holds())
+    proof = VerifySignedDigest(message, image);
+  return proof;
+}
+
+const char* DescribeSignerProofFault(SignerProofFault fault,
+                                     bool* names_error) {
+  for (const FaultText& entry : kFaultTexts) {
+    if (entry.fault == fault) {
+      *names_error = entry.names_error;
+      return entry.text;
+    }
+  }
+  *names_error = false;
+  return "Unknown signature fault";
+}
+
+}  // namespace installer

@@ -1,0 +1,58 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNER_PROOF_H_
+#define DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNER_PROOF_H_
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdint>
+
+namespace installer {
+
+class PeImage;
+
+// Why a signer's signature does not vouch for an image.
+enum class SignerProofFault : uint8_t {
+  kNone,
+  kSignatureInvalid,
+  kNoMessageDigest,
+  kContentUnreadable,
+  kContentDigestFailed,
+  kContentNotCovered,
+  kNotAuthenticodeData,
+  kContentUndecodable,
+  kNotImageData,
+  kUnsupportedDigest,
+  kImageDigestFailed,
+  kImageDigestMismatch,
+};
+
+// What proving a signer found, with the Windows error of the call that
+// failed, where one did.
+struct SignerProof {
+  SignerProofFault fault = SignerProofFault::kNone;
+  DWORD error = 0;
+
+  bool holds() const { return fault == SignerProofFault::kNone; }
+};
+
+// Whether signer `signer_index` of `message` (described by `signer_info`)
+// vouches for the bytes of `image` with the key of `certificate`: its
+// signature verifies with that key, the message digest it signs is the
+// digest of the signed content, and that content is the Authenticode
+// statement of the image's own digest. Only cryptography: who the
+// certificate is, and whether a chain vouches for it, is the caller's to
+// judge. Built from system calls alone, for the host executable too.
+SignerProof ProveSigner(HCRYPTMSG message,
+                        DWORD signer_index,
+                        const CMSG_SIGNER_INFO& signer_info,
+                        PCCERT_CONTEXT certificate,
+                        const PeImage& image);
+
+// The fault as a report line says it; whether the line names the Windows
+// error too.
+const char* DescribeSignerProofFault(SignerProofFault fault,
+                                     bool* names_error);
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNER_PROOF_H_
