@@ -6,6 +6,7 @@
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/backend/installer_elevation.h"
 #include "desktop/windows/installer/backend/installer_part.h"
+#include "desktop/windows/installer/settings/all_users_folder_check.h"
 
 namespace installer {
 
@@ -29,6 +30,13 @@ class InstallFolderAccess : public InstallerPart {
   void Release();
 
  private:
+  // False, with the run failed and the reason named, when `verdict`
+  // refuses the folder.
+  [[nodiscard]] bool AcceptAllUsersFolder(const base::FilePath& folder,
+                                          AllUsersFolderCheck::Verdict verdict);
+  // Gives the folder, now made and found empty, to the administrators
+  // alone, or finds it theirs already; fails the run otherwise.
+  [[nodiscard]] bool MakeAdministratorsFolder(const base::FilePath& folder);
   // Write access that only an administrator's process can give.
   [[nodiscard]] bool ObtainElevated(const base::FilePath& folder,
                                     bool is_elevated_admin,
