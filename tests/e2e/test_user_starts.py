@@ -503,3 +503,42 @@ def test_folder_probe_copy_replaced_is_never_run(build_dir, user, machine, tmp_p
     # The run goes on from the next folder that runs the checked copy.
     assert exit_code_of(output) == 0
     shutil.rmtree(downloaded)
+
+
+ADMINISTRATORS_LIST = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+IN_PROFILE = "The folder for all users is refused: it is in a user's profile"
+
+
+def test_all_users_installation_goes_only_to_an_administrators_folder(build_dir, user, shipped,
+                                                                      server):
+    # Elevated processes (the update task, every later installer) run what
+    # an all-users installation's folder holds.
+    tag = uuid.uuid4().hex[:8]
+    local, _ = shell_folder(build_dir, "LOCALAPPDATA")
+    program_data, _ = shell_folder(build_dir, "ProgramData")
+    in_profile = local + f"\\TarvoAU {tag}"
+    new = program_data + f"\\TarvoAU {tag}"
+    try:
+        before = log_names(user)
+        code, _ = run_tree(build_dir, windows_path(shipped["full"]), "--silent", "--allusers=1",
+                           f"--installfolder={in_profile}")
+        assert code != 0
+        assert not linux_path(build_dir, in_profile).exists()
+        assert IN_PROFILE in logs_since(user, before)
+        assert user.uninstall_strings() == []
+
+        code, _ = run_tree(build_dir, windows_path(shipped["full"]), "--silent", "--allusers=1",
+                           f"--installfolder={new}")
+        assert code == 0
+        listed = wine(build_dir, build_dir / PEER, "dacl", new).stdout.decode().strip()
+        assert listed == "dacl " + ADMINISTRATORS_LIST
+        assert user.uninstall_strings() == [f'"{new}\\Launcher.exe" /uninstall']
+    finally:
+        installer = linux_path(build_dir, new) / VERSION / "installer.exe"
+        if installer.exists():
+            run_tree(build_dir, windows_path(installer), "--uninstall", "--silent")
+        shutil.rmtree(linux_path(build_dir, new), ignore_errors=True)
+        shutil.rmtree(linux_path(build_dir, in_profile), ignore_errors=True)
+        for key in UNINSTALL_KEYS:
+            for view in ("/reg:64", "/reg:32"):
+                wine(build_dir, "reg", "delete", key, "/f", view)

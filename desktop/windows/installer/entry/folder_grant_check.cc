@@ -15,6 +15,7 @@
 #include "base/win/com_ptr.h"
 #include "base/win/scoped_co_mem.h"
 #include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 
@@ -87,16 +88,6 @@ bool IsSharedAccount(PSID sid) {
                    rid) != std::end(kSharedAccountRids);
 }
 
-base::FilePath GetKnownFolder(const KNOWNFOLDERID& id) {
-  base::win::ScopedCoMem<wchar_t> path;
-  if (FAILED(::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr,
-                                    path.Receive())) ||
-      !path.Get()) {
-    return base::FilePath();
-  }
-  return ResolveLocalPath(base::FilePath(path.Get()));
-}
-
 // Every known folder the system lists that has a place on a local drive:
 // a fixed list would miss those that later systems or other programs add.
 std::vector<base::FilePath> GetEveryKnownFolder() {
@@ -113,7 +104,7 @@ std::vector<base::FilePath> GetEveryKnownFolder() {
     return folders;
   }
   for (UINT i = 0; i < count; ++i) {
-    base::FilePath folder = GetKnownFolder(ids.Get()[i]);
+    base::FilePath folder = GetResolvedKnownFolder(ids.Get()[i]);
     if (!folder.empty())
       folders.push_back(std::move(folder));
   }
@@ -143,11 +134,11 @@ FolderGrantCheck FolderGrantCheck::ForThisSystem(
   SystemFolders folders;
   folders.known = GetEveryKnownFolder();
   for (const KNOWNFOLDERID* id : kSystemTreeFolders) {
-    base::FilePath folder = GetKnownFolder(*id);
+    base::FilePath folder = GetResolvedKnownFolder(*id);
     if (!folder.empty())
       folders.trees.push_back(std::move(folder));
   }
-  const base::FilePath program_data = GetKnownFolder(FOLDERID_ProgramData);
+  const base::FilePath program_data = GetResolvedKnownFolder(FOLDERID_ProgramData);
   if (!program_data.empty())
     folders.trees.push_back(program_data.Append(kProgramDataSystemFolder));
   return FolderGrantCheck(std::move(folders), UserProfiles::Read(),

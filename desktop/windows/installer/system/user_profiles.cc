@@ -10,8 +10,8 @@
 
 #include "base/logging.h"
 #include "base/win/registry.h"
-#include "base/win/scoped_co_mem.h"
 #include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 
@@ -26,16 +26,6 @@ constexpr wchar_t kDefaultProfileName[] = L"Default";
 // Far more accounts than a machine signs in: the list is read by an
 // elevated process.
 constexpr DWORD kMaxProfilesRead = 4096;
-
-base::FilePath KnownFolder(const KNOWNFOLDERID& id) {
-  base::win::ScopedCoMem<wchar_t> path;
-  if (FAILED(::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr,
-                                    path.Receive())) ||
-      !path.Get()) {
-    return base::FilePath();
-  }
-  return ResolveLocalPath(base::FilePath(path.Get()));
-}
 
 base::FilePath ReadFolder(const base::win::RegistryKey& key,
                           const wchar_t* value) {
@@ -91,9 +81,9 @@ UserProfiles::UserProfiles(UserProfiles&&) = default;
 
 // static
 UserProfiles UserProfiles::Read() {
-  const base::FilePath profiles_folder = KnownFolder(FOLDERID_UserProfiles);
+  const base::FilePath profiles_folder = GetResolvedKnownFolder(FOLDERID_UserProfiles);
   std::vector<Profile> profiles;
-  AddProfile(std::wstring(), KnownFolder(FOLDERID_Public), &profiles);
+  AddProfile(std::wstring(), GetResolvedKnownFolder(FOLDERID_Public), &profiles);
   // Made in the profiles folder even where the list does not say so.
   if (!profiles_folder.empty())
     AddProfile(std::wstring(), profiles_folder.Append(kDefaultProfileName),
