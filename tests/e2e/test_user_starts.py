@@ -509,8 +509,8 @@ ADMINISTRATORS_LIST = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;B
 IN_PROFILE = "The folder for all users is refused: it is in a user's profile"
 
 
-def test_all_users_installation_goes_only_to_an_administrators_folder(build_dir, user, shipped,
-                                                                      server):
+def test_all_users_installation_goes_only_to_an_administrators_folder(build_dir, user, machine,
+                                                                      shipped, server):
     # Elevated processes (the update task, every later installer) run what
     # an all-users installation's folder holds.
     tag = uuid.uuid4().hex[:8]

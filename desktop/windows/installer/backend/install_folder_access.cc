@@ -51,10 +51,11 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
   const bool administrators_folder =
       all_users && is_elevated_admin &&
       run_.settings->operation() != Settings::kUninstalling;
-  if (administrators_folder &&
-      !AcceptAllUsersFolder(folder, AllUsersFolderCheck::Judge(folder))) {
+  const AllUsersFolderCheck::Verdict folder_verdict =
+      administrators_folder ? AllUsersFolderCheck::Judge(folder)
+                            : AllUsersFolderCheck::Verdict::kUse;
+  if (!AcceptAllUsersFolder(folder, folder_verdict))
     return false;
-  }
   bool has_write = true;
   if (status()->valid_parent_folder != folder &&
       !(all_users && !is_elevated_admin)) {
@@ -68,8 +69,10 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
       return false;
     }
   }
-  if (administrators_folder && !MakeAdministratorsFolder(folder))
+  if (folder_verdict == AllUsersFolderCheck::Verdict::kMakeAdministrators &&
+      !MakeAdministratorsFolder(folder)) {
     return false;
+  }
   installer_.install_steps().SaveLastInstallPath();
   if (has_write)
     has_write =
@@ -85,8 +88,10 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
     VLOG(1) << "All users is set but we have no admin privs -> elevate";
     return HandleRelaunchResult(elevation().RelaunchElevated());
   }
+  // Never on the administrators' folder: the user would own what elevated
+  // processes run.
   if (installing && is_elevated_admin && single_profile &&
-      status()->single_profile != 1) {
+      status()->single_profile != 1 && !administrators_folder) {
     // A lasting grant: nothing is kept to undo it.
     GrantAccessToCurrentUser(folder.value(), kFileObject, GENERIC_ALL, false,
                              nullptr);
@@ -114,10 +119,7 @@ bool InstallFolderAccess::AcceptAllUsersFolder(
 
 bool InstallFolderAccess::MakeAdministratorsFolder(
     const base::FilePath& folder) {
-  const AllUsersFolderCheck::Verdict verdict =
-      AllUsersFolderCheck::Judge(folder);
-  if (verdict != AllUsersFolderCheck::Verdict::kMakeAdministrators)
-    return AcceptAllUsersFolder(folder, verdict);
+  // Made anew, or found empty: given its own list, whatever it inherits.
   const base::win::ScopedHandle handle(::CreateFileW(
       folder.value().c_str(),
       READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,

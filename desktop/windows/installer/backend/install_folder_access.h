@@ -34,8 +34,9 @@ class InstallFolderAccess : public InstallerPart {
   // refuses the folder.
   [[nodiscard]] bool AcceptAllUsersFolder(const base::FilePath& folder,
                                           AllUsersFolderCheck::Verdict verdict);
-  // Gives the folder, now made and found empty, to the administrators
-  // alone, or finds it theirs already; fails the run otherwise.
+  // Gives the folder, missing or empty when judged and made since, to the
+  // administrators alone; fails the run when it then holds anything or is
+  // still not theirs.
   [[nodiscard]] bool MakeAdministratorsFolder(const base::FilePath& folder);
   // Write access that only an administrator's process can give.
   [[nodiscard]] bool ObtainElevated(const base::FilePath& folder,

@@ -11,6 +11,7 @@
 
 #include "base/files/file_path.h"
 #include "base/test/scoped_temp_folder.h"
+#include "base/win/scoped_com_initializer.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/paths/local_path.h"
@@ -204,6 +205,8 @@ TEST(FolderGrantCheckTest, SystemFoldersThatCannotBeFoundRefuseEveryFolder) {
 // The system's own list: every known folder it names is refused, among
 // them some that no fixed list of the installer names.
 TEST(FolderGrantCheckTest, ThisSystemsFoldersAreRefusedAndATempFolderIsNot) {
+  // The role's process lists them through COM.
+  base::win::ScopedCOMInitializer com;
   base::win::ScopedLocalAlloc<wchar_t> own;
   ASSERT_TRUE(::ConvertSidToStringSidW(OwnSid().data(), own.Receive()));
   const FolderGrantCheck check = FolderGrantCheck::ForThisSystem(own.Get());

@@ -7,6 +7,7 @@
 
 
 #include "base/logging.h"
+#include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
 
@@ -32,6 +33,27 @@ bool IsTrustedInstaller(PSID sid) {
          ::EqualSid(sid, trusted_installer.Get());
 }
 
+bool IsPrivilegedOr(PSID sid, PSID trusted_user) {
+  return AdministratorsFolder::IsPrivileged(sid) ||
+         (sid && trusted_user && ::IsValidSid(sid) &&
+          ::EqualSid(sid, trusted_user));
+}
+
+// Where the user account control is off every process of an
+// administrator's account runs with the administrators' rights.
+constexpr wchar_t kSystemPoliciesKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+constexpr wchar_t kEnableLuaValue[] = L"EnableLUA";
+
+bool UserAccountControlIsOff() {
+  base::win::RegistryKey policies;
+  DWORD enabled = 1;
+  return policies.Open(HKEY_LOCAL_MACHINE, kSystemPoliciesKey,
+                       KEY_QUERY_VALUE | KEY_WOW64_64KEY) == ERROR_SUCCESS &&
+         policies.ReadDword(kEnableLuaValue, &enabled) == ERROR_SUCCESS &&
+         enabled == 0;
+}
+
 }  // namespace
 
 // static
@@ -46,7 +68,8 @@ bool AdministratorsFolder::IsPrivileged(PSID sid) {
 }
 
 // static
-bool AdministratorsFolder::OnlyPrivilegedWrite(const ACL* dacl) {
+bool AdministratorsFolder::OnlyPrivilegedWrite(const ACL* dacl,
+                                               PSID trusted_user) {
   if (!dacl)
     return false;
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
@@ -64,7 +87,7 @@ bool AdministratorsFolder::OnlyPrivilegedWrite(const ACL* dacl) {
     const ACCESS_ALLOWED_ACE* allowed =
         static_cast<const ACCESS_ALLOWED_ACE*>(ace);
     if ((allowed->Mask & kWriteRights) &&
-        !IsPrivileged(const_cast<DWORD*>(&allowed->SidStart))) {
+        !IsPrivilegedOr(const_cast<DWORD*>(&allowed->SidStart), trusted_user)) {
       return false;
     }
   }
@@ -73,12 +96,10 @@ bool AdministratorsFolder::OnlyPrivilegedWrite(const ACL* dacl) {
 
 // static
 bool AdministratorsFolder::IsAdministrators(PSID owner,
-                                            PSID default_owner,
-                                            const ACL* dacl) {
-  const bool trusted_owner =
-      IsPrivileged(owner) || (owner && default_owner && ::IsValidSid(owner) &&
-                              ::EqualSid(owner, default_owner));
-  return trusted_owner && OnlyPrivilegedWrite(dacl);
+                                            const ACL* dacl,
+                                            PSID trusted_user) {
+  return IsPrivilegedOr(owner, trusted_user) &&
+         OnlyPrivilegedWrite(dacl, trusted_user);
 }
 
 // static
@@ -95,27 +116,29 @@ bool AdministratorsFolder::IsAdministrators(HANDLE folder) {
                << error;
     return false;
   }
-  BYTE default_owner[SECURITY_MAX_SID_SIZE];
-  return IsAdministrators(owner, ReadDefaultOwner(default_owner), dacl);
+  BYTE trusted_user[SECURITY_MAX_SID_SIZE];
+  return IsAdministrators(owner, dacl, ReadTrustedUser(trusted_user));
 }
 
 // static
-PSID AdministratorsFolder::ReadDefaultOwner(
+PSID AdministratorsFolder::ReadTrustedUser(
     BYTE (&buffer)[SECURITY_MAX_SID_SIZE]) {
+  if (!UserAccountControlIsOff())
+    return nullptr;
   HANDLE raw = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) {
     PLOG(ERROR) << "OpenProcessToken failed";
     return nullptr;
   }
   const base::win::ScopedHandle token(raw);
-  BYTE owner[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
+  BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   DWORD size = 0;
-  if (!::GetTokenInformation(token.Get(), TokenOwner, owner, sizeof(owner),
+  if (!::GetTokenInformation(token.Get(), TokenUser, user, sizeof(user),
                              &size)) {
-    PLOG(ERROR) << "Cannot read the token's default owner";
+    PLOG(ERROR) << "Cannot read the token's user";
     return nullptr;
   }
-  const PSID sid = reinterpret_cast<const TOKEN_OWNER*>(owner)->Owner;
+  const PSID sid = reinterpret_cast<const TOKEN_USER*>(user)->User.Sid;
   if (!::CopySid(sizeof(buffer), buffer, sid))
     return nullptr;
   return buffer;

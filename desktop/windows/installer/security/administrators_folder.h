@@ -21,30 +21,33 @@ class AdministratorsFolder {
   static bool IsPrivileged(PSID sid);
 
   // Whether no entry of `dacl` that applies to the object itself lets
-  // anyone but those put, remove or rename something in it, or change who
-  // may. A missing list lets everyone in.
-  static bool OnlyPrivilegedWrite(const ACL* dacl);
+  // anyone but those (and `trusted_user`, which may be null) put, remove or
+  // rename something in it, or change who may. A missing list lets
+  // everyone in.
+  static bool OnlyPrivilegedWrite(const ACL* dacl, PSID trusted_user = nullptr);
 
   // Whether a folder with this owner and list is the administrators': the
-  // owner, who may always rewrite the list, is privileged or is the owner
-  // this process gives what it makes (`default_owner`, which is the
-  // Administrators for an elevated administrator on Windows), and only the
-  // privileged may write.
-  static bool IsAdministrators(PSID owner,
-                               PSID default_owner,
-                               const ACL* dacl);
+  // owner, who may always rewrite the list, and everyone the list lets
+  // write are privileged or `trusted_user`.
+  static bool IsAdministrators(PSID owner, const ACL* dacl, PSID trusted_user);
 
-  // The same read from the open folder (opened with READ_CONTROL).
+  // The same read from the open folder (opened with READ_CONTROL), with
+  // ReadTrustedUser's user.
   static bool IsAdministrators(HANDLE folder);
 
-  // The owner that this process gives what it makes, in `buffer`; null
-  // when it cannot be read.
-  static PSID ReadDefaultOwner(BYTE (&buffer)[SECURITY_MAX_SID_SIZE]);
+  // The account this process runs as, in `buffer`, when every process of
+  // it runs with the administrators' rights: the system runs them without
+  // a limited twin of the same account (the user account control is off,
+  // as under Wine, which also makes every file the user's). Null where a
+  // process of the same account may run without those rights (a folder
+  // that account owns or may write is then no administrators' folder), or
+  // when that cannot be read.
+  static PSID ReadTrustedUser(BYTE (&buffer)[SECURITY_MAX_SID_SIZE]);
 
   // Writes the owner and the access list above to the open folder (opened
-  // with WRITE_DAC and WRITE_OWNER). Where the owner cannot be changed,
-  // the process's own default owner stays (Wine gives every file the
-  // user's). False, with the error logged, when the list was not written.
+  // with WRITE_DAC and WRITE_OWNER); where the owner cannot be changed the
+  // old one stays, for IsAdministrators to judge. False, with the error
+  // logged, when the list was not written.
   [[nodiscard]] static bool Protect(HANDLE folder);
 };
 

@@ -42,47 +42,52 @@ TEST(AdministratorsFolderTest, OnlyAnAdministratorsOwnedAndWrittenFolderIs) {
   const struct {
     const char* label;
     std::wstring sddl;
-    const wchar_t* default_owner;
+    // The account this process runs as, when that counts as privileged.
+    const wchar_t* trusted_user;
     bool administrators;
   } kCases[] = {
-      {"protected list", L"O:BA" + protected_list, L"BA", true},
-      {"owned by SYSTEM", L"O:SY" + protected_list, L"BA", true},
-      {"Program Files' list", L"O:BA" + program_files, L"BA", true},
-      // Wine's and some administrators' own files belong to the account.
-      {"owned by this process's default owner",
+      {"protected list", L"O:BA" + protected_list, nullptr, true},
+      {"owned by SYSTEM", L"O:SY" + protected_list, nullptr, true},
+      {"Program Files' list", L"O:BA" + program_files, nullptr, true},
+      // Without the user account control every process of the account runs
+      // as an administrator (Wine, whose files are all the user's).
+      {"owned by the trusted user",
        std::wstring(L"O:") + kUser + protected_list, kUser, true},
-      {"owned by a user", std::wstring(L"O:") + kUser + protected_list, L"BA",
-       false},
+      {"written by the trusted user",
+       std::wstring(L"O:BAD:(A;OICI;FA;;;") + kUser + L")", kUser, true},
+      {"owned by a user", std::wstring(L"O:") + kUser + protected_list,
+       nullptr, false},
       // ProgramData passes Users' right to add files to a new folder.
       {"users may add files",
-       L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;CI;0x100116;;;BU)", L"BA",
+       L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;CI;0x100116;;;BU)", kUser,
        false},
       {"a user may write",
        std::wstring(L"O:BAD:(A;OICI;FA;;;BA)(A;;0x1301bf;;;") + kUser + L")",
-       L"BA", false},
-      {"everyone may change the list", L"O:BAD:(A;;WD;;;WD)", L"BA", false},
-      {"no list", L"O:BA", L"BA", false},
+       nullptr, false},
+      {"everyone may change the list", L"O:BAD:(A;;WD;;;WD)", kUser, false},
+      {"no list", L"O:BA", nullptr, false},
       // Denials and entries only for the contents let no one in.
       {"a denial and a creator's entry",
-       L"O:BAD:(D;;FA;;;WD)(A;OICIIO;GA;;;CO)(A;;FA;;;BA)", L"BA", true},
+       L"O:BAD:(D;;FA;;;WD)(A;OICIIO;GA;;;CO)(A;;FA;;;BA)", nullptr, true},
   };
   for (const auto& c : kCases) {
     const base::win::ScopedLocalAlloc<void> descriptor = Descriptor(c.sddl);
-    const base::win::ScopedLocalAlloc<void> owner_descriptor =
-        Descriptor(std::wstring(L"O:") + c.default_owner);
+    const base::win::ScopedLocalAlloc<void> user_descriptor = Descriptor(
+        std::wstring(L"O:") + (c.trusted_user ? c.trusted_user : L"SY"));
     PSID owner = nullptr;
-    PSID default_owner = nullptr;
+    PSID trusted_user = nullptr;
     PACL dacl = nullptr;
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     ASSERT_TRUE(::GetSecurityDescriptorOwner(descriptor.Get(), &owner,
                                              &defaulted));
-    ASSERT_TRUE(::GetSecurityDescriptorOwner(owner_descriptor.Get(),
-                                             &default_owner, &defaulted));
+    ASSERT_TRUE(::GetSecurityDescriptorOwner(user_descriptor.Get(),
+                                             &trusted_user, &defaulted));
     ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl,
                                             &defaulted));
-    EXPECT_EQ(AdministratorsFolder::IsAdministrators(owner, default_owner,
-                                                     present ? dacl : nullptr),
+    EXPECT_EQ(AdministratorsFolder::IsAdministrators(
+                  owner, present ? dacl : nullptr,
+                  c.trusted_user ? trusted_user : nullptr),
               c.administrators)
         << c.label;
   }
@@ -99,7 +104,6 @@ TEST(AdministratorsFolderTest, ProtectWritesTheAdministratorsList) {
       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   ASSERT_TRUE(handle.IsValid());
-  EXPECT_FALSE(AdministratorsFolder::IsAdministrators(handle.Get()));
 
   ASSERT_TRUE(AdministratorsFolder::Protect(handle.Get()));
 
@@ -115,15 +119,17 @@ TEST(AdministratorsFolderTest, ProtectWritesTheAdministratorsList) {
   ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(
       descriptor.Get(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
       text.Receive(), nullptr));
-  EXPECT_EQ(std::wstring(text.Get()),
-            L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
-  // Wine keeps every file's owner the user's own: the default one.
-  BYTE default_owner[SECURITY_MAX_SID_SIZE];
-  const std::wstring owner_text = SidText(owner);
-  EXPECT_TRUE(owner_text == L"S-1-5-32-544" ||
-              owner_text ==
-                  SidText(AdministratorsFolder::ReadDefaultOwner(default_owner)))
-      << owner_text;
+  BYTE user[SECURITY_MAX_SID_SIZE];
+  const PSID trusted_user = AdministratorsFolder::ReadTrustedUser(user);
+  if (!trusted_user) {
+    EXPECT_EQ(std::wstring(text.Get()),
+              L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)");
+    EXPECT_EQ(SidText(owner), L"S-1-5-32-544");
+  } else {
+    // Wine keeps a file's access as its Unix mode, owned by the user, and
+    // reports the list that mode holds: the user's own.
+    EXPECT_EQ(SidText(owner), SidText(trusted_user)) << text.Get();
+  }
   EXPECT_TRUE(AdministratorsFolder::IsAdministrators(handle.Get()));
 }
 

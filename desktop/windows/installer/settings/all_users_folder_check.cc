@@ -48,14 +48,14 @@ void ReadFolderFacts(HANDLE handle, const base::FilePath& folder, Facts* facts) 
                << error;
     return;
   }
-  BYTE default_owner_buffer[SECURITY_MAX_SID_SIZE];
-  const PSID default_owner =
-      AdministratorsFolder::ReadDefaultOwner(default_owner_buffer);
+  BYTE trusted_user_buffer[SECURITY_MAX_SID_SIZE];
+  const PSID trusted_user =
+      AdministratorsFolder::ReadTrustedUser(trusted_user_buffer);
   facts->trusted_owner =
       AdministratorsFolder::IsPrivileged(owner) ||
-      (owner && default_owner && ::EqualSid(owner, default_owner));
+      (owner && trusted_user && ::EqualSid(owner, trusted_user));
   facts->administrators =
-      AdministratorsFolder::IsAdministrators(owner, default_owner, dacl);
+      AdministratorsFolder::IsAdministrators(owner, dacl, trusted_user);
   facts->readable = IsEmpty(folder, &facts->empty);
 }
 

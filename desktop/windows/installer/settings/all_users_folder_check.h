@@ -33,7 +33,8 @@ class AllUsersFolderCheck {
     bool link = false;
     // Its owner and list could be read, and it could be listed.
     bool readable = false;
-    // Owned by the privileged or by this process's default owner.
+    // Owned by the privileged (AdministratorsFolder::ReadTrustedUser's user
+    // among them).
     bool trusted_owner = false;
     // Its list lets only the privileged write (AdministratorsFolder).
     bool administrators = false;
