@@ -181,7 +181,7 @@ def test_uninstall_batch_of_a_copied_signed_installer_is_never_run(build_dir, us
                                    "--permissions-for-user=" + user_sid, "--run-uninstall-bat")
             assert result.returncode == 0
             assert vendor.exists() and (folder / "k.bat").exists()
-            assert "Not running the uninstall batch of " + windows_path(folder) in \
+            assert f"Not running the uninstall batch of C:\\ProgramData\\{folder.name}:" in \
                 logs.one(marker)[1]
     finally:
         shutil.rmtree(folder)
