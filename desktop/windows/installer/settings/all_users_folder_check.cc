@@ -85,7 +85,7 @@ Verdict AllUsersFolderCheck::Judge(const base::FilePath& folder) {
   if (resolved.empty())
     return Verdict::kUnreadable;
   Facts facts;
-  facts.in_profile = UserProfiles::Read().Holds(resolved);
+  facts.in_profile = UserProfiles::Read().InAProfile(resolved);
   // Where the part that exists leads, links followed: anything else than
   // its own name means a link on the way.
   const base::FilePath final_path = ResolveFinalLocalPath(resolved);

@@ -110,8 +110,11 @@ base::FilePath UserProfiles::FolderOf(const std::wstring& sid) const {
 }
 
 bool UserProfiles::Holds(const base::FilePath& folder) const {
-  return IsSameOrBelow(folder, profiles_folder_) ||
-         std::any_of(profiles_.begin(), profiles_.end(),
+  return IsSameOrBelow(folder, profiles_folder_) || InAProfile(folder);
+}
+
+bool UserProfiles::InAProfile(const base::FilePath& folder) const {
+  return std::any_of(profiles_.begin(), profiles_.end(),
                      [&](const Profile& profile) {
                        return IsSameOrBelow(folder, profile.folder);
                      });

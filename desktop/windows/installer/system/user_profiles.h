@@ -38,6 +38,8 @@ class UserProfiles {
   // Whether `folder` (resolved) is or lies in the profiles folder or a
   // profile.
   bool Holds(const base::FilePath& folder) const;
+  // Whether `folder` (resolved) is or lies in one of the profiles listed.
+  bool InAProfile(const base::FilePath& folder) const;
 
  private:
   base::FilePath profiles_folder_;
