@@ -66,6 +66,33 @@ def foreign_k_bat(folder):
     return folder / "marker.txt"
 
 
+UNINSTALL_LIST = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+
+
+@pytest.fixture
+def machine_record(build_dir):
+    """record(folder): names the folder in the machine's own record as an
+    all-users installation does, by the product's entry in the programs list
+    under HKEY_LOCAL_MACHINE (32-bit view); the entries go after the test."""
+    keys = []
+
+    def record(folder):
+        key = f"{UNINSTALL_LIST}\\Tarvo 1.2548.0.0 {uuid.uuid4().hex[:8]}"
+        name = folder if isinstance(folder, str) else windows_path(folder)
+        assert wine(build_dir, "reg", "add", key, "/v", "InstallLocation", "/d", name,
+                    "/f", "/reg:32").returncode == 0
+        keys.append(key)
+
+    yield record
+    for key in keys:
+        wine(build_dir, "reg", "delete", key, "/f", "/reg:32")
+
+
+def prefix_path(build_dir, name):
+    """The Linux path of a Windows path of the prefix."""
+    return Path(wine(build_dir, "winepath", "-u", name).stdout.decode().strip())
+
+
 @pytest.mark.parametrize("args, printed", [
     (["--version"], "version"),
     (["--internal-version"], "internal"),
@@ -102,7 +129,8 @@ def test_help_wins_over_folder_permission(build_dir, installer_folder, logs, use
 
 
 def test_uninstall_batch_runs_only_in_the_folder_permission_role(build_dir, installer_folder,
-                                                                 logs):
+                                                                 logs, machine_record):
+    machine_record(installer_folder)
     leftover = k_bat(installer_folder)
     installer = installer_folder / "installer.exe"
 
@@ -121,7 +149,7 @@ def test_uninstall_batch_runs_only_in_the_folder_permission_role(build_dir, inst
     assert not leftover.exists()
     assert not (installer_folder / "k.bat").exists()
     assert not (installer_folder / "x").exists()
-    assert logs.of(marker) == {}
+    assert "Granted" not in "".join(logs.of(marker).values())
 
     # The role runs elevated: a batch file the uninstallation did not write
     # is not run.
@@ -130,6 +158,33 @@ def test_uninstall_batch_runs_only_in_the_folder_permission_role(build_dir, inst
                               f"--set-folder-permission={windows_path(installer_folder / 'x')}")
     assert with_role.returncode == 0
     assert not marker_file.exists()
+
+
+def test_uninstall_batch_of_a_copied_signed_installer_is_never_run(build_dir, user_sid, logs,
+                                                                    machine_record):
+    # The shipped, signed installer and its library copied beside another
+    # vendor's files, with a batch naming one of them as the uninstallation
+    # writes its own; the role runs elevated.
+    folder = prefix_path(build_dir, "C:\\ProgramData") / f"VendorSvc2 {uuid.uuid4().hex[:8]}"
+    folder.mkdir()
+    try:
+        for name in (INSTALLER, LIBRARY):
+            shutil.copy(build_dir / "installer_files/full" / Path(name).name, folder)
+        vendor = k_bat(folder)
+        for recorded in (None, folder / "elsewhere"):
+            if recorded:
+                # Another folder recorded is no record of this one.
+                machine_record(recorded)
+            marker = Logs.marker()
+            result = run_installer(build_dir, folder / "installer.exe", marker,
+                                   f"--set-folder-permission={windows_path(folder)}\\x",
+                                   "--permissions-for-user=" + user_sid, "--run-uninstall-bat")
+            assert result.returncode == 0
+            assert vendor.exists() and (folder / "k.bat").exists()
+            assert f"Not running the uninstall batch of C:\\ProgramData\\{folder.name}:" in \
+                logs.one(marker)[1]
+    finally:
+        shutil.rmtree(folder)
 
 
 def test_log_name_has_four_digit_year_and_process_id(build_dir, logs):
@@ -384,7 +439,7 @@ def test_permission_helper_refuses_a_group(build_dir, tmp_path, logs, group):
 
 
 def test_permission_helper_grants_a_new_folder_and_an_installation(build_dir, tmp_path, logs,
-                                                                   user_sid):
+                                                                   user_sid, machine_record):
     new = tmp_path / "Tarvo" / "new"
     marker = Logs.marker()
     assert request_permanent_grant(build_dir, windows_path(new), user_sid, marker) == [
@@ -397,10 +452,126 @@ def test_permission_helper_grants_a_new_folder_and_an_installation(build_dir, tm
     for name in ["installation_status.xml", "launcher.exe", "root.dat"]:
         (installation / name).write_bytes(b"")
     installation.chmod(READ_ONLY)
+    machine_record(installation)
     assert request_permanent_grant(build_dir, windows_path(installation), user_sid,
                                    Logs.marker()) == ["granted", "helper exited 0"]
     assert full_access_for(user_sid) in dacl(build_dir, installation)
     assert owner_may_write(installation)
+
+
+def planted_install_log(folder):
+    """A vendor's service folder with an empty install log planted in it."""
+    for name in ["service.exe", "config.ini", "installation_status.xml"]:
+        (folder / name).write_bytes(b"")
+
+
+def other_products_folder(folder):
+    """Another product's folder that holds an installer and a version folder."""
+    (folder / "installer.exe").write_bytes(b"MZ")
+    (folder / "1.2.3.4").mkdir()
+
+
+SYSTEM_FOLDER = "it is a folder of the system or of all users"
+FOREIGN = "it holds files that are not an installation of the product"
+
+
+@pytest.mark.parametrize("folder, made, reason", [
+    ("C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\StartUp", None,
+     SYSTEM_FOLDER),
+    ("C:\\users\\Public\\Desktop", None, SYSTEM_FOLDER),
+    ("C:\\users\\other {tag}\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"
+     "\\Startup", None, SYSTEM_FOLDER),
+    ("C:\\users\\other {tag}\\Tarvo", "new", SYSTEM_FOLDER),
+    ("C:\\users\\Default\\Tarvo {tag}", "new", SYSTEM_FOLDER),
+    ("C:\\ProgramData\\VendorSvc {tag}", planted_install_log, FOREIGN),
+    ("C:\\ProgramData\\Other product {tag}", other_products_folder, FOREIGN),
+], ids=["all-users-startup", "public-desktop", "other-users-startup", "new-in-other-profile",
+        "new-in-default-profile", "planted-install-log", "other-products-folder"])
+def test_permission_helper_refuses_what_is_no_installation_of_this_machine(
+        build_dir, logs, user_sid, folder, made, reason):
+    tag = uuid.uuid4().hex[:8]
+    folder = folder.format(tag=tag)
+    linux = prefix_path(build_dir, folder)
+    made_here = [path for path in [prefix_path(build_dir, "C:\\users") / f"other {tag}",
+                                   prefix_path(build_dir, "C:\\users\\Default")]
+                 if not path.exists()]
+    try:
+        if made == "new":
+            linux.parent.mkdir(parents=True, exist_ok=True)
+        else:
+            linux.mkdir(parents=True, exist_ok=True)
+            if made:
+                made(linux)
+            original = dacl(build_dir, folder)
+        marker = Logs.marker()
+        assert request_permanent_grant(build_dir, folder, user_sid, marker) == [
+            "not granted", "helper exited 0"]
+        if made == "new":
+            assert not linux.exists()
+        else:
+            assert dacl(build_dir, folder) == original
+        text = logs.one(marker)[1]
+        assert re.search(r"ERROR:.*Not granting access to .*: .*" + re.escape(reason), text), text
+    finally:
+        if made and made != "new":
+            shutil.rmtree(linux)
+        for path in made_here:
+            shutil.rmtree(path, ignore_errors=True)
+
+
+def grant_until_undo(build_dir, folder, user_sid, marker):
+    """Asks for a grant of `folder` as the installer does and signals its
+    undo once it is granted; the helper's log text."""
+    requester = subprocess.Popen(
+        [str(build_dir / "wine-run"), str(build_dir / PEER), "request", windows_path(folder),
+         user_sid, windows_path(build_dir / INSTALLER), marker],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        assert read_line(requester) == "sid " + user_sid
+        assert read_line(requester) == "granted"
+        assert full_access_for(user_sid) in dacl(build_dir, folder)
+        requester.stdin.write(b"\n")
+        requester.stdin.flush()
+        assert read_line(requester) == "helper exited 0"
+    finally:
+        requester.stdin.close()
+        requester.wait(timeout=600)
+
+
+def test_permission_helper_grants_only_the_recorded_installation(build_dir, tmp_path, logs,
+                                                                user_sid, machine_record):
+    installation = tmp_path / "installation"
+    (installation / "1.2548.0.0").mkdir(parents=True)
+    for name in ["installation_status.xml", "launcher.exe", "root.dat"]:
+        (installation / name).write_bytes(b"")
+    original = dacl(build_dir, installation)
+
+    # An installation's names are no record of one.
+    marker = Logs.marker()
+    assert request_permanent_grant(build_dir, windows_path(installation), user_sid, marker) == [
+        "not granted", "helper exited 0"]
+    assert FOREIGN in logs.one(marker)[1]
+    assert dacl(build_dir, installation) == original
+
+    # Recorded, but a file in it has a second name outside, which the grant
+    # would reach.
+    machine_record(installation)
+    outside = tmp_path / "system.dll"
+    outside.write_bytes(b"system")
+    os.link(outside, installation / "1.2548.0.0" / "browser.dll")
+    marker = Logs.marker()
+    assert request_permanent_grant(build_dir, windows_path(installation), user_sid, marker) == [
+        "not granted", "helper exited 0"]
+    assert "a file in it is a hard link" in logs.one(marker)[1]
+    assert dacl(build_dir, installation) == original
+
+    (installation / "1.2548.0.0" / "browser.dll").unlink()
+    marker = Logs.marker()
+    grant_until_undo(build_dir, installation, user_sid, marker)
+    text = logs.one(marker)[1]
+    assert "Granted full access to " + windows_path(installation) in text, text
+    assert "Put back the access list of " + windows_path(installation) in text, text
+    assert dacl(build_dir, installation) == original
 
 
 @pytest.fixture(scope="module")

@@ -601,3 +601,47 @@ def test_elevated_unpack_folder_admits_only_system_and_administrators(
         "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" in logs_since(user, logs)
     assert folders_in(system_temp) == before
     shutil.rmtree(downloaded)
+
+
+ADMINISTRATORS_LIST = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+WINE_MODE_LIST = "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;S-1-5-21-0-0-0-1000)(A;OICI;0x1200a9;;;WD)"
+IN_PROFILE = "The folder for all users is refused: it is in a user's profile"
+
+
+def test_all_users_installation_goes_only_to_an_administrators_folder(build_dir, user, machine,
+                                                                      shipped, server):
+    # Elevated processes (the update task, every later installer) run what
+    # an all-users installation's folder holds.
+    tag = uuid.uuid4().hex[:8]
+    local, _ = shell_folder(build_dir, "LOCALAPPDATA")
+    program_data, _ = shell_folder(build_dir, "ProgramData")
+    in_profile = local + f"\\TarvoAU {tag}"
+    new = program_data + f"\\TarvoAU {tag}"
+    try:
+        before = log_names(user)
+        code, _ = run_tree(build_dir, windows_path(shipped["full"]), "--silent", "--allusers=1",
+                           f"--installfolder={in_profile}")
+        assert code != 0
+        assert not linux_path(build_dir, in_profile).exists()
+        assert IN_PROFILE in logs_since(user, before)
+        assert user.uninstall_strings() == []
+
+        before = log_names(user)
+        code, _ = run_tree(build_dir, windows_path(shipped["full"]), "--silent", "--allusers=1",
+                           f"--installfolder={new}")
+        assert code == 0
+        # Wine keeps a folder's access as its Unix mode and reports the list
+        # that mode holds; Windows reports the list written.
+        listed = wine(build_dir, build_dir / PEER, "dacl", new).stdout.decode().strip()
+        assert listed in ("dacl " + ADMINISTRATORS_LIST, "dacl " + WINE_MODE_LIST)
+        assert f"Made {new} the administrators' alone" in logs_since(user, before)
+        assert user.uninstall_strings() == [f'"{new}\\Launcher.exe" /uninstall']
+    finally:
+        installer = linux_path(build_dir, new) / VERSION / "installer.exe"
+        if installer.exists():
+            run_tree(build_dir, windows_path(installer), "--uninstall", "--silent")
+        shutil.rmtree(linux_path(build_dir, new), ignore_errors=True)
+        shutil.rmtree(linux_path(build_dir, in_profile), ignore_errors=True)
+        for key in UNINSTALL_KEYS:
+            for view in ("/reg:64", "/reg:32"):
+                wine(build_dir, "reg", "delete", key, "/f", view)

@@ -4,11 +4,13 @@
 
 #include "base/command_line.h"
 #include "base/logging.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/install_steps.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/security/access_permissions.h"
+#include "desktop/windows/installer/security/administrators_folder.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -43,6 +45,17 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
         "Installation requires elevation, but cannot elevate when silent");
     return false;
   }
+  // Elevated processes (the update task, every later installer) run what
+  // an all-users installation's folder holds: it must be the
+  // administrators' alone before anything goes into it.
+  const bool administrators_folder =
+      all_users && is_elevated_admin &&
+      run_.settings->operation() != Settings::kUninstalling;
+  const AllUsersFolderCheck::Verdict folder_verdict =
+      administrators_folder ? AllUsersFolderCheck::Judge(folder)
+                            : AllUsersFolderCheck::Verdict::kUse;
+  if (!AcceptAllUsersFolder(folder, folder_verdict))
+    return false;
   bool has_write = true;
   if (status()->valid_parent_folder != folder &&
       !(all_users && !is_elevated_admin)) {
@@ -55,6 +68,10 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
                                   run_.transaction.last_error());
       return false;
     }
+  }
+  if (folder_verdict == AllUsersFolderCheck::Verdict::kMakeAdministrators &&
+      !MakeAdministratorsFolder(folder)) {
+    return false;
   }
   installer_.install_steps().SaveLastInstallPath();
   if (has_write)
@@ -71,8 +88,10 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
     VLOG(1) << "All users is set but we have no admin privs -> elevate";
     return HandleRelaunchResult(elevation().RelaunchElevated());
   }
+  // Never on the administrators' folder: the user would own what elevated
+  // processes run.
   if (installing && is_elevated_admin && single_profile &&
-      status()->single_profile != 1) {
+      status()->single_profile != 1 && !administrators_folder) {
     // A lasting grant: nothing is kept to undo it.
     GrantAccessToCurrentUser(folder.value(), kFileObject, GENERIC_ALL, false,
                              nullptr);
@@ -84,6 +103,41 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
     return true;
   }
   return ObtainElevated(folder, is_elevated_admin, single_profile);
+}
+
+bool InstallFolderAccess::AcceptAllUsersFolder(
+    const base::FilePath& folder,
+    AllUsersFolderCheck::Verdict verdict) {
+  if (!AllUsersFolderCheck::Refuses(verdict))
+    return true;
+  LOG(ERROR) << Fail(AllUsersFolderCheck::MessageId(verdict), folder.value(),
+                     std::string("Refusing the all-users installation "
+                                 "folder: ") +
+                         AllUsersFolderCheck::Describe(verdict));
+  return false;
+}
+
+bool InstallFolderAccess::MakeAdministratorsFolder(
+    const base::FilePath& folder) {
+  // Made anew, or found empty: given its own list, whatever it inherits.
+  const base::win::ScopedHandle handle(::CreateFileW(
+      folder.value().c_str(),
+      READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle.IsValid()) {
+    PLOG(ERROR) << "Cannot open " << folder.AsUTF8();
+  } else if (AdministratorsFolder::Protect(handle.Get()) &&
+             AllUsersFolderCheck::Judge(folder) ==
+                 AllUsersFolderCheck::Verdict::kUse &&
+             AllUsersFolderCheck::HoldsNothing(folder)) {
+    LOG(INFO) << "Made " << folder.AsUTF8() << " the administrators' alone";
+    return true;
+  }
+  // Anything put in it before it was protected was put there by someone
+  // else: the folder is not used.
+  return AcceptAllUsersFolder(folder,
+                              AllUsersFolderCheck::Verdict::kOthersMayChange);
 }
 
 bool InstallFolderAccess::ObtainElevated(const base::FilePath& folder,

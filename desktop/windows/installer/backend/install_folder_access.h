@@ -6,6 +6,7 @@
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/backend/installer_elevation.h"
 #include "desktop/windows/installer/backend/installer_part.h"
+#include "desktop/windows/installer/settings/all_users_folder_check.h"
 
 namespace installer {
 
@@ -29,6 +30,14 @@ class InstallFolderAccess : public InstallerPart {
   void Release();
 
  private:
+  // False, with the run failed and the reason named, when `verdict`
+  // refuses the folder.
+  [[nodiscard]] bool AcceptAllUsersFolder(const base::FilePath& folder,
+                                          AllUsersFolderCheck::Verdict verdict);
+  // Gives the folder, missing or empty when judged and made since, to the
+  // administrators alone; fails the run when it then holds anything or is
+  // still not theirs.
+  [[nodiscard]] bool MakeAdministratorsFolder(const base::FilePath& folder);
   // Write access that only an administrator's process can give.
   [[nodiscard]] bool ObtainElevated(const base::FilePath& folder,
                                     bool is_elevated_admin,

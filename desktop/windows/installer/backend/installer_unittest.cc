@@ -1043,6 +1043,8 @@ TEST_F(InstallerTest, ElevatedRunWaitingForThePackageEndsOnce) {
 // gets it granted by the elevated permission process, which is named the
 // user by SID and released when the run ends.
 TEST_F(InstallerTest, PermissionProcessGrantsTheFolderUntilTheRunEnds) {
+  // The permission process is asked for through an elevation.
+  SetUserAccountControl(true);
   struct Case {
     const char* name;
     int exit_code;

@@ -17,6 +17,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/entry/folder_grant_check.h"
 #include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/system/machine_install_record.h"
 
 namespace installer {
 
@@ -37,6 +38,13 @@ struct Account {
   std::vector<BYTE> sid;
   SID_NAME_USE use = SidTypeUnknown;
 };
+
+std::wstring SidText(PSID sid) {
+  base::win::ScopedLocalAlloc<wchar_t> text;
+  if (!::ConvertSidToStringSidW(sid, text.Receive()))
+    return std::wstring();
+  return text.Get();
+}
 
 bool LookUpAccount(const std::wstring& trustee, Account* account) {
   // The installer names the user by SID: a bare logon name can resolve to
@@ -166,14 +174,43 @@ bool ListFolder(const base::FilePath& folder,
   return true;
 }
 
+// Whether the file has a name outside the folder too: the grant written
+// to its access list would reach it there.
+GrantRefusal JudgeFileLinks(const base::FilePath& file) {
+  // Attributes only: no sharing mode of another opener turns this away.
+  const ScopedHandle handle(::CreateFileW(
+      file.value().c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!handle.IsValid() ||
+      !::GetFileInformationByHandle(handle.Get(), &information)) {
+    PLOG(ERROR) << "Cannot read the links of " << file.AsUTF8();
+    return GrantRefusal::kUnreadable;
+  }
+  if (information.nNumberOfLinks > 1) {
+    LOG(ERROR) << file.AsUTF8() << " has " << information.nNumberOfLinks
+               << " names";
+    return GrantRefusal::kHardLink;
+  }
+  return GrantRefusal::kNone;
+}
+
 // The grant passes on to everything below the folder: nothing there may
-// lead out of it. The listing never enters a link.
+// lead out of it, by a link or by a file's second name. The listing never
+// enters a link.
 GrantRefusal JudgeTree(const base::FilePath& folder) {
   base::FileEnumerator listing(folder, kEveryEntry);
   for (base::FilePath path = listing.Next(); !path.empty();
        path = listing.Next()) {
-    if (listing.GetInfo().dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    const DWORD attributes = listing.GetInfo().dwFileAttributes;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
       return GrantRefusal::kLink;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      const GrantRefusal refusal = JudgeFileLinks(path);
+      if (refusal != GrantRefusal::kNone)
+        return refusal;
+    }
   }
   if (listing.error() != ERROR_SUCCESS) {
     LOG(ERROR) << "Cannot list " << folder.AsUTF8() << ", error "
@@ -187,7 +224,8 @@ GrantRefusal JudgeFolder(const base::FilePath& folder) {
   std::vector<FolderGrantCheck::Entry> entries;
   if (!ListFolder(folder, &entries))
     return GrantRefusal::kUnreadable;
-  const GrantRefusal refusal = FolderGrantCheck::JudgeContents(entries);
+  const GrantRefusal refusal = FolderGrantCheck::JudgeContents(
+      entries, MachineInstallRecord::Read().Names(folder));
   return refusal != GrantRefusal::kNone ? refusal : JudgeTree(folder);
 }
 
@@ -233,15 +271,16 @@ FolderGrant::FolderGrant(const base::FilePath& folder,
 FolderGrant::~FolderGrant() = default;
 
 bool FolderGrant::Grant() {
-  const FolderGrantCheck check = FolderGrantCheck::ForThisSystem();
   const base::FilePath resolved = ResolveLocalPath(folder_);
   Account account;
   GrantRefusal refusal = GrantRefusal::kTrusteeNotOneUser;
   std::vector<ScopedHandle> chain;
   if (LookUpAccount(trustee_, &account))
     refusal = FolderGrantCheck::JudgeTrustee(account.sid.data(), account.use);
-  if (refusal == GrantRefusal::kNone)
-    refusal = check.JudgePath(resolved);
+  if (refusal == GrantRefusal::kNone) {
+    refusal = FolderGrantCheck::ForThisSystem(SidText(account.sid.data()))
+                  .JudgePath(resolved);
+  }
   if (refusal == GrantRefusal::kNone)
     refusal = HoldFolder(resolved, true, &chain);
   if (refusal == GrantRefusal::kNone)

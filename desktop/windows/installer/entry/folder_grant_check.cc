@@ -4,6 +4,7 @@
 
 #include <knownfolders.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <algorithm>
 #include <utility>
@@ -11,40 +12,26 @@
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
-#include "base/version.h"
-#include "desktop/windows/installer/install_log/install_log.h"
+#include "base/win/com_ptr.h"
+#include "base/win/scoped_co_mem.h"
 #include "desktop/windows/installer/paths/local_path.h"
-#include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 
 namespace {
 
-// Folders of the system and of all users that no grant may reach, though
-// an installation may go inside some of them.
-constexpr const KNOWNFOLDERID* kSystemKnownFolders[] = {
-    &FOLDERID_Windows,
-    &FOLDERID_System,
-    &FOLDERID_SystemX86,
-    &FOLDERID_ProgramFiles,
-    &FOLDERID_ProgramFilesX86,
-    &FOLDERID_ProgramFilesX64,
-    &FOLDERID_ProgramFilesCommon,
-    &FOLDERID_ProgramFilesCommonX86,
-    &FOLDERID_ProgramFilesCommonX64,
-    &FOLDERID_ProgramData,
-    &FOLDERID_UserProfiles,
-    &FOLDERID_Profile,
-    &FOLDERID_Public,
+// Folders that hold the system's or every user's own files: no grant may
+// reach them or anything below them.
+constexpr const KNOWNFOLDERID* kSystemTreeFolders[] = {
+    &FOLDERID_Windows,      &FOLDERID_StartMenu,       &FOLDERID_Startup,
+    &FOLDERID_CommonStartMenu, &FOLDERID_CommonStartup,
 };
-
-// The files an installation of the product keeps directly in its folder.
-constexpr const wchar_t* kProductFileNames[] = {
-    kInstallLogName,        kFormerInstallLogName,   kLauncherName,
-    kPackageInstallerName,  kInstallerLibraryName,   kInstallerHelperName,
-    kInstallerHelper64Name, kServerTrackingDataName, kPrefDefaultOverridesName,
-    kInstallerPrefsName,    kUninstallBatchName,
-};
+constexpr CLSID kKnownFolderManagerClass = {
+    0x4df0c730, 0xdf9d, 0x4ae3, {0x91, 0x53, 0xaa, 0x6b, 0x82, 0xe9, 0x79, 0x5a}};
+// ProgramData's own folder of the system, below which no installation
+// goes.
+constexpr wchar_t kProgramDataSystemFolder[] = L"Microsoft";
 
 // Accounts of one machine or domain ("S-1-5-21-<domain>-<rid>") and of a
 // directory in the cloud ("S-1-12-1-..."): the forms a person's own
@@ -101,76 +88,61 @@ bool IsSharedAccount(PSID sid) {
                    rid) != std::end(kSharedAccountRids);
 }
 
-bool IsNamed(const std::wstring& name, const wchar_t* product_name) {
-  return ToUpperOrdinal(name) == ToUpperOrdinal(product_name);
-}
-
-// "<version>" or "<version>_<n>", as the installation names the folder of
-// each version it holds.
-bool IsVersionFolderName(const std::wstring& name) {
-  if (!base::IsStringAscii(name))
-    return false;
-  std::string text = base::WideToAscii(name);
-  const size_t suffix = text.find('_');
-  if (suffix != std::string::npos) {
-    const std::string counter = text.substr(suffix + 1);
-    if (counter.empty() || counter.size() > 9 ||
-        !std::all_of(counter.begin(), counter.end(),
-                     [](char c) { return c >= '0' && c <= '9'; })) {
-      return false;
-    }
-    text.resize(suffix);
-  }
-  const base::Version version(text);
-  return version.IsValid() && version.components().size() == 4;
-}
-
-bool IsProductEntry(const FolderGrantCheck::Entry& entry) {
-  if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
-    return IsVersionFolderName(entry.name) ||
-           IsNamed(entry.name, kOldStatusFolder);
-  return std::any_of(
-      std::begin(kProductFileNames), std::end(kProductFileNames),
-      [&](const wchar_t* name) { return IsNamed(entry.name, name); });
-}
-
-bool IsInstallLog(const FolderGrantCheck::Entry& entry) {
-  return !(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         (IsNamed(entry.name, kInstallLogName) ||
-          IsNamed(entry.name, kFormerInstallLogName));
-}
-
-base::FilePath GetKnownFolder(const KNOWNFOLDERID& id) {
-  wchar_t* path = nullptr;
-  const HRESULT result = ::SHGetKnownFolderPath(id, 0, nullptr, &path);
-  base::FilePath folder;
+// Every known folder the system lists that has a place on a local drive:
+// a fixed list would miss those that later systems or other programs add.
+std::vector<base::FilePath> GetEveryKnownFolder() {
+  std::vector<base::FilePath> folders;
+  base::win::ComPtr<IKnownFolderManager> manager;
+  base::win::ScopedCoMem<KNOWNFOLDERID> ids;
+  UINT count = 0;
+  HRESULT result = manager.CreateInstance(kKnownFolderManagerClass);
   if (SUCCEEDED(result))
-    folder = ResolveLocalPath(base::FilePath(path));
-  ::CoTaskMemFree(path);
-  return folder;
+    result = manager->GetFolderIds(ids.Receive(), &count);
+  if (FAILED(result) || !ids.Get()) {
+    LOG(ERROR) << "Cannot list the known folders, error 0x" << std::hex
+               << result;
+    return folders;
+  }
+  for (UINT i = 0; i < count; ++i) {
+    base::FilePath folder = GetResolvedKnownFolder(ids.Get()[i]);
+    if (!folder.empty())
+      folders.push_back(std::move(folder));
+  }
+  return folders;
+}
+
+bool IsSameOrBelow(const base::FilePath& folder, const base::FilePath& tree) {
+  return IsSameFolder(folder, tree) || IsBelowFolder(folder, tree);
 }
 
 }  // namespace
 
-FolderGrantCheck::FolderGrantCheck(SystemFolders system_folders)
-    : system_folders_(std::move(system_folders)) {}
+FolderGrantCheck::FolderGrantCheck(SystemFolders system_folders,
+                                   UserProfiles profiles,
+                                   const std::wstring& trustee_sid)
+    : system_folders_(std::move(system_folders)),
+      profiles_(std::move(profiles)),
+      trustee_profile_(profiles_.FolderOf(trustee_sid)) {}
 
 FolderGrantCheck::~FolderGrantCheck() = default;
 
 FolderGrantCheck::FolderGrantCheck(FolderGrantCheck&&) = default;
 
 // static
-FolderGrantCheck FolderGrantCheck::ForThisSystem() {
+FolderGrantCheck FolderGrantCheck::ForThisSystem(
+    const std::wstring& trustee_sid) {
   SystemFolders folders;
-  folders.windows = GetKnownFolder(FOLDERID_Windows);
-  folders.user_profiles = GetKnownFolder(FOLDERID_UserProfiles);
-  for (const KNOWNFOLDERID* id : kSystemKnownFolders) {
-    // A 32-bit system has no second Program Files, for one.
-    base::FilePath folder = GetKnownFolder(*id);
+  folders.known = GetEveryKnownFolder();
+  for (const KNOWNFOLDERID* id : kSystemTreeFolders) {
+    base::FilePath folder = GetResolvedKnownFolder(*id);
     if (!folder.empty())
-      folders.known.push_back(std::move(folder));
+      folders.trees.push_back(std::move(folder));
   }
-  return FolderGrantCheck(std::move(folders));
+  const base::FilePath program_data = GetResolvedKnownFolder(FOLDERID_ProgramData);
+  if (!program_data.empty())
+    folders.trees.push_back(program_data.Append(kProgramDataSystemFolder));
+  return FolderGrantCheck(std::move(folders), UserProfiles::Read(),
+                          trustee_sid);
 }
 
 // static
@@ -194,31 +166,35 @@ GrantRefusal FolderGrantCheck::JudgePath(const base::FilePath& folder) const {
 
 bool FolderGrantCheck::IsSystemFolder(const base::FilePath& folder) const {
   // Without them nothing can be told apart from them.
-  if (system_folders_.windows.empty() || system_folders_.user_profiles.empty())
-    return true;
-  if (IsSameFolder(folder, system_folders_.windows) ||
-      IsBelowFolder(folder, system_folders_.windows) ||
-      IsSameFolder(folder, system_folders_.user_profiles) ||
-      IsSameFolder(folder.DirName(), system_folders_.user_profiles)) {
+  if (system_folders_.known.empty() || system_folders_.trees.empty() ||
+      profiles_.profiles_folder().empty()) {
     return true;
   }
-  return std::any_of(
-      system_folders_.known.begin(), system_folders_.known.end(),
-      [&](const base::FilePath& known) { return IsSameFolder(folder, known); });
+  const auto is_folder = [&](const base::FilePath& known) {
+    return IsSameFolder(folder, known);
+  };
+  const auto is_in_tree = [&](const base::FilePath& tree) {
+    return IsSameOrBelow(folder, tree);
+  };
+  if (std::any_of(system_folders_.known.begin(), system_folders_.known.end(),
+                  is_folder) ||
+      std::any_of(system_folders_.trees.begin(), system_folders_.trees.end(),
+                  is_in_tree)) {
+    return true;
+  }
+  // Within profiles only below the trustee's own, never the profile itself.
+  return profiles_.Holds(folder) &&
+         !(!trustee_profile_.empty() && IsBelowFolder(folder, trustee_profile_));
 }
 
 // static
-GrantRefusal FolderGrantCheck::JudgeContents(
-    const std::vector<Entry>& entries) {
-  bool foreign = false;
+GrantRefusal FolderGrantCheck::JudgeContents(const std::vector<Entry>& entries,
+                                             bool recorded) {
   for (const Entry& entry : entries) {
     if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT)
       return GrantRefusal::kLink;
-    foreign = foreign || !IsProductEntry(entry);
   }
-  // The files an installation keeps beside its own vary with its package
-  // (its root files): its install log is what marks it as one.
-  if (foreign && std::none_of(entries.begin(), entries.end(), IsInstallLog))
+  if (!entries.empty() && !recorded)
     return GrantRefusal::kForeignContents;
   return GrantRefusal::kNone;
 }
@@ -235,12 +211,16 @@ const char* FolderGrantCheck::Describe(GrantRefusal refusal) {
     case GrantRefusal::kDriveRoot:
       return "it is the root of a drive";
     case GrantRefusal::kSystemFolder:
-      return "it is a folder of the system or of all users";
+      return "it is a folder of the system or of all users, or in another "
+             "user's profile";
     case GrantRefusal::kLink:
       return "it, a folder above it or something in it is a link or another "
              "reparse point";
     case GrantRefusal::kForeignContents:
-      return "it holds files that are not an installation of the product";
+      return "it holds files that are not an installation of the product "
+             "that this machine records";
+    case GrantRefusal::kHardLink:
+      return "a file in it is a hard link";
     case GrantRefusal::kUnreadable:
       return "it cannot be opened or read";
   }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/system/user_profiles.h"
 
 namespace installer {
 
@@ -18,14 +19,19 @@ enum class GrantRefusal {
   // Relative, UNC or device paths, names Windows would change.
   kNotLocalPath,
   kDriveRoot,
-  // Inside the Windows folder, or one of the system's or all users' own
-  // folders, or a user's profile folder.
+  // One of the system's known folders, or inside the Windows folder, a
+  // Start Menu or Startup folder, ProgramData's system folder, or a
+  // profile that is not the trustee's own.
   kSystemFolder,
   // The folder or one above it is a link or another reparse point, or the
   // folder opened is not the one named.
   kLink,
-  // It holds something that is not an installation of the product.
+  // It holds something and is not an installation folder that the
+  // machine's own record names.
   kForeignContents,
+  // A file in it has another name elsewhere: the grant would reach that
+  // name's folder's file too.
+  kHardLink,
   // It could not be opened, read or created.
   kUnreadable,
 };
@@ -38,20 +44,25 @@ class FolderGrantCheck {
  public:
   // The folders of the system that no grant may reach, resolved.
   struct SystemFolders {
-    // It and everything below it.
-    base::FilePath windows;
-    // Each of them itself (an installation may go inside Program Files).
+    // Each of them itself: every known folder of the system (an
+    // installation may go inside Program Files or ProgramData).
     std::vector<base::FilePath> known;
-    // It and each folder directly in it: every user's profile.
-    base::FilePath user_profiles;
+    // Each of them and everything below it: the folders that hold the
+    // system's or every user's own files.
+    std::vector<base::FilePath> trees;
   };
 
-  explicit FolderGrantCheck(SystemFolders system_folders);
+  // `trustee_sid`: the SID, in text form, of the account granted to, whose
+  // own profile alone may hold a granted folder.
+  FolderGrantCheck(SystemFolders system_folders,
+                   UserProfiles profiles,
+                   const std::wstring& trustee_sid);
   ~FolderGrantCheck();
   FolderGrantCheck(FolderGrantCheck&&);
 
-  // The folders of this system (known-folder lookups).
-  static FolderGrantCheck ForThisSystem();
+  // The folders of this system: every known folder the system lists, and
+  // its profiles.
+  static FolderGrantCheck ForThisSystem(const std::wstring& trustee_sid);
 
   // `sid` as the account database describes it (`use`, from
   // LookupAccountSid): only one person's own account of a machine or a
@@ -67,9 +78,11 @@ class FolderGrantCheck {
     std::wstring name;
     DWORD attributes;
   };
-  // The folder's own entries: none, or those of an installation of the
-  // product (its install log, version folders and files).
-  static GrantRefusal JudgeContents(const std::vector<Entry>& entries);
+  // The folder's own entries: none, or any in the installation folder
+  // that the machine's own record names (`recorded`); no links either
+  // way. Names found inside a folder prove nothing: anyone can write them.
+  static GrantRefusal JudgeContents(const std::vector<Entry>& entries,
+                                    bool recorded);
 
   // For the log: why nothing was granted.
   static const char* Describe(GrantRefusal refusal);
@@ -78,6 +91,9 @@ class FolderGrantCheck {
   bool IsSystemFolder(const base::FilePath& folder) const;
 
   SystemFolders system_folders_;
+  UserProfiles profiles_;
+  // Empty when the trustee has no profile on this machine.
+  base::FilePath trustee_profile_;
 };
 
 }  // namespace installer

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <knownfolders.h>
+#include <shlobj.h>
 #include <sddl.h>
 
 #include <string>
@@ -9,9 +11,11 @@
 
 #include "base/files/file_path.h"
 #include "base/test/scoped_temp_folder.h"
+#include "base/win/scoped_com_initializer.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/system/utils.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -23,6 +27,19 @@ GrantRefusal JudgeSidText(const wchar_t* text, SID_NAME_USE use) {
   base::win::ScopedLocalAlloc<void> sid;
   EXPECT_TRUE(::ConvertStringSidToSidW(text, sid.Receive())) << text;
   return FolderGrantCheck::JudgeTrustee(sid.Get(), use);
+}
+
+std::vector<BYTE> OwnSid() {
+  HANDLE raw = nullptr;
+  EXPECT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw));
+  const base::win::ScopedHandle token(raw);
+  BYTE buffer[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)];
+  DWORD size = 0;
+  EXPECT_TRUE(::GetTokenInformation(token.Get(), TokenUser, buffer,
+                                    sizeof(buffer), &size));
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return std::vector<BYTE>(bytes, bytes + ::GetLengthSid(sid));
 }
 
 TEST(FolderGrantCheckTest, OnlyOnePersonsOwnAccountIsATrustee) {
@@ -90,17 +107,35 @@ TEST(FolderGrantCheckTest, LookedUpGroupsAreRefusedAndTheOwnUserIsNot) {
   }
 }
 
+constexpr wchar_t kAnna[] = L"S-1-5-21-1-2-3-1001";
+
+// A system as the known-folder list and the list of profiles describe it;
+// the trustee is Anna.
 FolderGrantCheck TableSystem() {
   FolderGrantCheck::SystemFolders folders;
-  folders.windows = base::FilePath(L"C:\\Windows");
-  folders.user_profiles = base::FilePath(L"C:\\Users");
   for (const wchar_t* known :
-       {L"C:\\Windows\\System32", L"C:\\Program Files",
+       {L"C:\\Windows", L"C:\\Windows\\System32", L"C:\\Program Files",
         L"C:\\Program Files (x86)", L"C:\\Program Files\\Common Files",
-        L"C:\\ProgramData", L"C:\\Users", L"C:\\Users\\Public"}) {
+        L"C:\\ProgramData", L"C:\\Users", L"C:\\Users\\Public",
+        L"C:\\Users\\Public\\Desktop", L"C:\\Users\\anna\\Documents",
+        L"C:\\Users\\anna\\AppData\\Local"}) {
     folders.known.push_back(base::FilePath(known));
   }
-  return FolderGrantCheck(std::move(folders));
+  for (const wchar_t* tree :
+       {L"C:\\Windows", L"C:\\ProgramData\\Microsoft",
+        L"C:\\Users\\anna\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu",
+        L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
+        L"D:\\Menu"}) {
+    folders.trees.push_back(base::FilePath(tree));
+  }
+  UserProfiles profiles(
+      base::FilePath(L"C:\\Users"),
+      {{L"", base::FilePath(L"C:\\Users\\Public")},
+       {L"", base::FilePath(L"C:\\Users\\Default")},
+       {kAnna, base::FilePath(L"C:\\Users\\anna")},
+       {L"S-1-5-21-1-2-3-1002", base::FilePath(L"C:\\Users\\bert")},
+       {L"S-1-5-21-1-2-3-1003", base::FilePath(L"E:\\Profiles\\cleo")}});
+  return FolderGrantCheck(std::move(folders), std::move(profiles), kAnna);
 }
 
 TEST(FolderGrantCheckTest, GrantsOnlyWhereAnInstallationGoes) {
@@ -115,20 +150,41 @@ TEST(FolderGrantCheckTest, GrantsOnlyWhereAnInstallationGoes) {
       {L"D:\\Tarvo", kGrants},
       // Compared name by name: a longer name is another folder.
       {L"C:\\Windowsill", kGrants},
+      {L"C:\\ProgramData\\Microsoftish", kGrants},
+      {L"C:\\Users\\annabel\\Tarvo", GrantRefusal::kSystemFolder},
       {L"", GrantRefusal::kNotLocalPath},
       {L"C:\\", GrantRefusal::kDriveRoot},
       {L"D:\\", GrantRefusal::kDriveRoot},
+      // Every known folder itself.
       {L"C:\\Windows", GrantRefusal::kSystemFolder},
       {L"c:\\windows\\system32", GrantRefusal::kSystemFolder},
-      {L"C:\\Windows\\SysWOW64", GrantRefusal::kSystemFolder},
-      {L"C:\\Windows\\Temp\\Tarvo", GrantRefusal::kSystemFolder},
       {L"C:\\Program Files", GrantRefusal::kSystemFolder},
       {L"C:\\program files\\common files", GrantRefusal::kSystemFolder},
       {L"C:\\Program Files (x86)", GrantRefusal::kSystemFolder},
       {L"C:\\ProgramData", GrantRefusal::kSystemFolder},
       {L"C:\\Users", GrantRefusal::kSystemFolder},
-      {L"C:\\Users\\Public", GrantRefusal::kSystemFolder},
-      // Any user's profile, not only the known ones.
+      {L"C:\\Users\\anna\\Documents", GrantRefusal::kSystemFolder},
+      {L"C:\\Users\\anna\\AppData\\Local", GrantRefusal::kSystemFolder},
+      // Everything below the system's and every user's own folders.
+      {L"C:\\Windows\\SysWOW64", GrantRefusal::kSystemFolder},
+      {L"C:\\Windows\\Temp\\Tarvo", GrantRefusal::kSystemFolder},
+      {L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\"
+       L"Startup",
+       GrantRefusal::kSystemFolder},
+      {L"C:\\ProgramData\\Microsoft\\Crypto\\Tarvo",
+       GrantRefusal::kSystemFolder},
+      {L"C:\\Users\\anna\\AppData\\Roaming\\Microsoft\\Windows\\Start "
+       L"Menu\\Programs\\Startup",
+       GrantRefusal::kSystemFolder},
+      {L"D:\\Menu\\Tarvo", GrantRefusal::kSystemFolder},
+      // The Public and Default profiles, and every profile but Anna's own,
+      // wherever it lies; Anna's profile itself too.
+      {L"C:\\Users\\Public\\Desktop", GrantRefusal::kSystemFolder},
+      {L"C:\\Users\\Public\\Tarvo", GrantRefusal::kSystemFolder},
+      {L"C:\\Users\\Default\\AppData\\Tarvo", GrantRefusal::kSystemFolder},
+      {L"C:\\Users\\bert", GrantRefusal::kSystemFolder},
+      {L"C:\\Users\\bert\\AppData\\Local\\Tarvo", GrantRefusal::kSystemFolder},
+      {L"E:\\Profiles\\cleo\\Tarvo", GrantRefusal::kSystemFolder},
       {L"C:\\Users\\anna", GrantRefusal::kSystemFolder},
   };
   const FolderGrantCheck check = TableSystem();
@@ -139,20 +195,40 @@ TEST(FolderGrantCheckTest, GrantsOnlyWhereAnInstallationGoes) {
 }
 
 TEST(FolderGrantCheckTest, SystemFoldersThatCannotBeFoundRefuseEveryFolder) {
-  const FolderGrantCheck check{FolderGrantCheck::SystemFolders()};
+  const FolderGrantCheck check{FolderGrantCheck::SystemFolders(),
+                               UserProfiles(base::FilePath(L"C:\\Users"), {}),
+                               kAnna};
   EXPECT_EQ(check.JudgePath(base::FilePath(L"D:\\Tarvo")),
             GrantRefusal::kSystemFolder);
 }
 
+// The system's own list: every known folder it names is refused, among
+// them some that no fixed list of the installer names.
 TEST(FolderGrantCheckTest, ThisSystemsFoldersAreRefusedAndATempFolderIsNot) {
-  const FolderGrantCheck check = FolderGrantCheck::ForThisSystem();
-  wchar_t windows[MAX_PATH];
-  ASSERT_NE(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
-  const base::FilePath system = base::FilePath(windows).Append(L"system32");
-  EXPECT_EQ(check.JudgePath(ResolveLocalPath(system)),
+  // The role's process lists them through COM.
+  base::win::ScopedCOMInitializer com;
+  base::win::ScopedLocalAlloc<wchar_t> own;
+  ASSERT_TRUE(::ConvertSidToStringSidW(OwnSid().data(), own.Receive()));
+  const FolderGrantCheck check = FolderGrantCheck::ForThisSystem(own.Get());
+  for (const KNOWNFOLDERID* id :
+       {&FOLDERID_Windows, &FOLDERID_System, &FOLDERID_Fonts,
+        &FOLDERID_PublicDesktop, &FOLDERID_CommonStartup, &FOLDERID_Startup,
+        &FOLDERID_Documents, &FOLDERID_LocalAppData, &FOLDERID_ProgramData,
+        &FOLDERID_ProgramFiles, &FOLDERID_Profile}) {
+    base::FilePath folder;
+    ASSERT_TRUE(GetKnownFolderPath(*id, 0, &folder, false));
+    EXPECT_EQ(check.JudgePath(ResolveLocalPath(folder)),
+              GrantRefusal::kSystemFolder)
+        << folder.AsUTF8();
+  }
+  base::FilePath startup;
+  ASSERT_TRUE(GetKnownFolderPath(FOLDERID_CommonStartup, 0, &startup, false));
+  EXPECT_EQ(check.JudgePath(ResolveLocalPath(startup.Append(L"Tarvo"))),
             GrantRefusal::kSystemFolder);
-  EXPECT_EQ(check.JudgePath(ResolveLocalPath(base::FilePath(windows))),
-            GrantRefusal::kSystemFolder);
+  base::FilePath local;
+  ASSERT_TRUE(GetKnownFolderPath(FOLDERID_LocalAppData, 0, &local, false));
+  EXPECT_EQ(check.JudgePath(ResolveLocalPath(local.Append(L"Tarvo"))),
+            kGrants);
   base::ScopedTempFolder temp;
   ASSERT_FALSE(temp.path().empty());
   EXPECT_EQ(check.JudgePath(ResolveLocalPath(temp.path().Append(L"Tarvo"))),
@@ -164,55 +240,42 @@ constexpr DWORD kFolder = FILE_ATTRIBUTE_DIRECTORY;
 constexpr DWORD kFolderLink =
     FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
 
-TEST(FolderGrantCheckTest, ContentsMustBeAnInstallationOfTheProduct) {
+TEST(FolderGrantCheckTest, OnlyTheRecordedInstallationMayHoldAnything) {
   using Entries = std::vector<FolderGrantCheck::Entry>;
+  const Entries installation = {{L"1.2548.0.7_0", kFolder},
+                                {L"installation_status.xml", kFile},
+                                {L"Launcher.EXE", kFile},
+                                {L"k.bat", kFile}};
   const struct {
     const char* label;
     Entries entries;
+    bool recorded;
     GrantRefusal expected;
   } kCases[] = {
-      {"empty", {}, kGrants},
-      {"a version folder", {{L"1.2548.0.7", kFolder}}, kGrants},
-      {"an installation",
-       {{L"1.2548.0.7_0", kFolder},
-        {L"installation_status.xml", kFile},
-        {L"Launcher.EXE", kFile},
-        {L"installer_prefs.json", kFile},
-        {L"old_status", kFolder},
-        {L"k.bat", kFile}},
-       kGrants},
-      // Its root files vary with its package.
-      {"root files beside the log",
-       {{L"INSTALLATION_STATUS.XML", kFile}, {L"root.dat", kFile}},
-       kGrants},
-      {"the former generation's",
-       {{L"tarvo_install_log.xml", kFile}, {L"notes", kFolder}},
-       kGrants},
-      {"a foreign file",
-       {{L"notes.txt", kFile}},
+      {"empty", {}, false, kGrants},
+      {"empty and recorded", {}, true, kGrants},
+      {"recorded", installation, true, kGrants},
+      {"recorded, with foreign files", {{L"notes.txt", kFile}}, true, kGrants},
+      // The names of an installation prove nothing: anyone can write them.
+      {"an installation's names", installation, false,
        GrantRefusal::kForeignContents},
-      {"a foreign folder beside a version folder",
-       {{L"1.2548.0.7", kFolder}, {L"System32", kFolder}},
-       GrantRefusal::kForeignContents},
-      {"the log's name as a folder",
-       {{L"installation_status.xml", kFolder}, {L"notes.txt", kFile}},
-       GrantRefusal::kForeignContents},
-      {"a short version",
-       {{L"1.2548.0", kFolder}},
-       GrantRefusal::kForeignContents},
-      {"a version with a bad counter",
-       {{L"1.2548.0.7_x", kFolder}},
-       GrantRefusal::kForeignContents},
-      {"a product file's name as a folder",
-       {{L"launcher.exe", kFolder}},
-       GrantRefusal::kForeignContents},
-      {"a link among an installation",
+      {"a planted install log",
+       {{L"service.exe", kFile},
+        {L"config.ini", kFile},
+        {L"installation_status.xml", kFile}},
+       false, GrantRefusal::kForeignContents},
+      {"an installer and a version folder",
+       {{L"installer.exe", kFile}, {L"1.2.3.4", kFolder}},
+       false, GrantRefusal::kForeignContents},
+      {"a link among the recorded installation",
        {{L"installation_status.xml", kFile}, {L"1.2548.0.7", kFolderLink}},
-       GrantRefusal::kLink},
+       true, GrantRefusal::kLink},
   };
-  for (const auto& c : kCases)
-    EXPECT_EQ(FolderGrantCheck::JudgeContents(c.entries), c.expected)
+  for (const auto& c : kCases) {
+    EXPECT_EQ(FolderGrantCheck::JudgeContents(c.entries, c.recorded),
+              c.expected)
         << c.label;
+  }
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/logging.h"
+#include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/process/process_info.h"
@@ -17,12 +19,14 @@
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
 #include "desktop/windows/installer/entry/folder_grant.h"
 #include "desktop/windows/installer/entry/installer_log.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
+#include "desktop/windows/installer/system/machine_install_record.h"
 
 namespace installer {
 
@@ -181,6 +185,27 @@ void GrantFolderPermissionFromPackage(const base::CommandLine& command_line,
                         .Append(kPackageInstallerName));
 }
 
+// Whether `folder` is, with no link on the way, an installation folder that
+// the machine's own record names, and this process's program lies inside
+// it (its final path: a link to the program from elsewhere is no copy).
+bool IsRecordedInstallationsOwnInstaller(const base::FilePath& folder) {
+  const base::FilePath resolved = ResolveLocalPath(folder);
+  base::FilePath program;
+  if (resolved.empty() || !base::GetPathForKey(base::kExeFile, &program))
+    return false;
+  const base::FilePath final_folder = ResolveFinalLocalPath(resolved);
+  const base::FilePath final_program = ResolveFinalLocalPath(program);
+  if (!MachineInstallRecord::Read().Names(resolved) ||
+      ToUpperOrdinal(final_folder.value()) != ToUpperOrdinal(resolved.value()) ||
+      !IsBelowFolder(final_program, resolved)) {
+    LOG(ERROR) << "Not running the uninstall batch of " << folder.AsUTF8()
+               << ": it is not the recorded installation folder of "
+               << final_program.AsUTF8();
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 void SetFolderPermission() {
@@ -199,9 +224,18 @@ void SetFolderPermission() {
 }
 
 void RunUninstallBatch(const base::FilePath& folder) {
+  // Into the installer's own log, also without a user to grant to: the
+  // default log file lies beside the program, in a folder anyone may have
+  // made for it.
+  InitInstallerLogging(GetProcessCommandLine());
+  // This process is elevated and anyone can copy the signed installer next
+  // to a batch file of their own: only the installer inside the folder that
+  // the machine's own record names runs that folder's batch.
+  if (!IsRecordedInstallationsOwnInstaller(folder))
+    return;
   const base::FilePath batch = folder.Append(kUninstallBatchName);
-  // This process is elevated and the batch file was written by one that is
-  // not, in a folder that was writable to it.
+  // The batch file was written by a process that is not elevated, in a
+  // folder that was writable to it.
   if (!base::PathExists(batch) || !CleanupBatch::TakeOver(batch, folder))
     return;
   StartCleanupBatch(batch, true);

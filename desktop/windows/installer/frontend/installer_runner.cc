@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/settings/all_users_folder_check.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -103,7 +104,29 @@ bool InstallerRunner::CanStart(const Settings& settings) {
     ReportInvalidFolder(settings);
     return false;
   }
+  if (status && settings.GetFlag(ALL_USERS_FLAG) &&
+      settings.operation() != Settings::kUninstalling) {
+    return AcceptAllUsersFolder(status->install_folder);
+  }
   return true;
+}
+
+// The elevated backend would refuse it too, after the user agreed to the
+// elevation: the user is told why before anything is asked.
+bool InstallerRunner::AcceptAllUsersFolder(const base::FilePath& folder) {
+  const AllUsersFolderCheck::Verdict verdict =
+      AllUsersFolderCheck::Judge(folder);
+  if (!AllUsersFolderCheck::Refuses(verdict))
+    return true;
+  const std::string diagnostic =
+      std::string("The folder for all users is refused: ") +
+      AllUsersFolderCheck::Describe(verdict);
+  const RunError error = {AllUsersFolderCheck::MessageId(verdict),
+                          folder.value(), diagnostic, 0};
+  for (InstallerObserver& observer : observers_)
+    observer.OnError(error);
+  LOG(ERROR) << diagnostic;
+  return false;
 }
 
 base::CommandLine InstallerRunner::MakeBackendCommandLine(

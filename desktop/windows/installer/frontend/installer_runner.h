@@ -106,6 +106,9 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   // A named object of the folder that another process made first.
   void ReportHeldObject(const std::wstring& name, const char* diagnostic);
   void ReportInvalidFolder(const Settings& settings);
+  // False, with the reason reported, when an all-users installation may
+  // not go to `folder`.
+  bool AcceptAllUsersFolder(const base::FilePath& folder);
   // What a dead run's recovery in the folder could not undo.
   void ReportUnfinishedRecovery(const std::wstring& unfinished,
                                 uint32_t system_error);

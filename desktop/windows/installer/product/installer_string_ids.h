@@ -92,6 +92,10 @@ enum InstallerString : int {
   kStringUninstallFolder = 37077,
   // A package's program or library failed its check when it was to run.
   kStringPackageChanged = 37085,
+  // An all-users installation folder refused, "$1" the folder: it lies in
+  // a user's profile; others than the administrators may change it.
+  kStringAllUsersFolderInProfile = 37086,
+  kStringAllUsersFolderNotAdministrators = 37087,
   // The box shown for an installer file that fails its check.
   kStringCorruptedTitle = 37066,
   kStringCorruptedText = 37067,

@@ -22,6 +22,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
 
@@ -317,6 +318,16 @@ bool GetKnownFolderPath(const GUID& folder_id,
     return GetKnownFolderPathByGuid(get_known_folder, folder_id, path, create);
   }
   return GetKnownFolderPathByCsidl(csidl, path, create);
+}
+
+base::FilePath GetResolvedKnownFolder(const GUID& folder_id) {
+  base::win::ScopedCoMem<wchar_t> path;
+  if (FAILED(::SHGetKnownFolderPath(folder_id, KF_FLAG_DONT_VERIFY, nullptr,
+                                    path.Receive())) ||
+      !path.Get()) {
+    return base::FilePath();
+  }
+  return ResolveLocalPath(base::FilePath(path.Get()));
 }
 
 bool GetFileInformation(const base::FilePath& path,

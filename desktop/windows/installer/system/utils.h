@@ -39,6 +39,9 @@ bool GetKnownFolderPath(const GUID& folder_id,
                         int csidl,
                         base::FilePath* path,
                         bool create);
+// The folder's place as it is set, resolved (ResolveLocalPath), whether or
+// not it exists yet; empty for a virtual folder or one off local drives.
+base::FilePath GetResolvedKnownFolder(const GUID& folder_id);
 bool GetFileInformation(const base::FilePath& path,
                         BY_HANDLE_FILE_INFORMATION* information);
 // The "*.lnk" taskbar pins whose target is `target` (by name ignoring case,

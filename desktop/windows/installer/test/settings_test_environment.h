@@ -78,6 +78,24 @@ class SettingsTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(user_registry_.Valid());
     ASSERT_TRUE(machine_registry_.Valid());
+    // As on the Wine machine the tests run on: every process of the user
+    // is an administrator's, whose all-users folders are the user's.
+    SetUserAccountControl(false);
+  }
+
+  // The machine's user account control (its "EnableLUA" policy).
+  static void SetUserAccountControl(bool on) {
+    base::win::RegistryKey policies;
+    ASSERT_EQ(policies.Create(HKEY_LOCAL_MACHINE,
+                              L"Software\\Microsoft\\Windows\\CurrentVersion\\"
+                              L"Policies\\System",
+                              KEY_SET_VALUE | KEY_WOW64_64KEY),
+              ERROR_SUCCESS);
+    const DWORD enabled = on ? 1 : 0;
+    ASSERT_EQ(::RegSetValueExW(policies.Handle(), L"EnableLUA", 0, REG_DWORD,
+                               reinterpret_cast<const BYTE*>(&enabled),
+                               sizeof(enabled)),
+              ERROR_SUCCESS);
   }
 
   // The process command line: "installer.exe" and `arguments`.

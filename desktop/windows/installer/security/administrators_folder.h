@@ -1,0 +1,56 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SECURITY_ADMINISTRATORS_FOLDER_H_
+#define DESKTOP_WINDOWS_INSTALLER_SECURITY_ADMINISTRATORS_FOLDER_H_
+
+#include <windows.h>
+
+namespace installer {
+
+// A folder that only the administrators and the system may change, as an
+// all-users installation folder must be: elevated processes run what it
+// holds.
+class AdministratorsFolder {
+ public:
+  // The access list such a folder is given: kept from its parent's entries,
+  // full control for SYSTEM and the Administrators, read and execute for
+  // Users, passed on to everything inside; owned by the Administrators.
+  static constexpr wchar_t kSecurityDescriptor[] =
+      L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+  // Whether `sid` is the Administrators, SYSTEM or the service that owns
+  // the system's files.
+  static bool IsPrivileged(PSID sid);
+
+  // Whether no entry of `dacl` that applies to the object itself lets
+  // anyone but those (and `trusted_user`, which may be null) put, remove or
+  // rename something in it, or change who may. A missing list lets
+  // everyone in.
+  static bool OnlyPrivilegedWrite(const ACL* dacl, PSID trusted_user = nullptr);
+
+  // Whether a folder with this owner and list is the administrators': the
+  // owner, who may always rewrite the list, and everyone the list lets
+  // write are privileged or `trusted_user`.
+  static bool IsAdministrators(PSID owner, const ACL* dacl, PSID trusted_user);
+
+  // The same read from the open folder (opened with READ_CONTROL), with
+  // ReadTrustedUser's user.
+  static bool IsAdministrators(HANDLE folder);
+
+  // The account this process runs as, in `buffer`, when every process of
+  // it runs with the administrators' rights: the system runs them without
+  // a limited twin of the same account (the user account control is off,
+  // as under Wine, which also makes every file the user's). Null where a
+  // process of the same account may run without those rights (a folder
+  // that account owns or may write is then no administrators' folder), or
+  // when that cannot be read.
+  static PSID ReadTrustedUser(BYTE (&buffer)[SECURITY_MAX_SID_SIZE]);
+
+  // Writes the owner and the access list above to the open folder (opened
+  // with WRITE_DAC and WRITE_OWNER); where the owner cannot be changed the
+  // old one stays, for IsAdministrators to judge. False, with the error
+  // logged, when the list was not written.
+  [[nodiscard]] static bool Protect(HANDLE folder);
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SECURITY_ADMINISTRATORS_FOLDER_H_
