@@ -62,6 +62,8 @@ class PackageFetcherWorker {
   bool CanRestart();
   // What failed the last attempt, beyond its state. Any thread.
   PackageFetcher::FailureCause GetFailureCause();
+  // The ready package's internal version. Any thread.
+  std::string GetPackageVersion();
 
  private:
   // The package.
@@ -81,17 +83,22 @@ class PackageFetcherWorker {
   enum class DownloadedProgram { kPackageInstaller, kComponentInstaller };
   enum class VersionCheck {
     kPassed,
-    // Older than this installer, or of another stream.
+    kOlderThanInstaller,
+    // Not a version, or of another stream.
     kRefused,
     // The program, or the library it loads, failed its check in the
     // folder it was unpacked to, and was not run.
     kFilesChanged,
   };
-  // Runs `executable`, as checked and held, for its version and stream.
+  // Runs `executable`, as checked and held, for its version and stream;
+  // the version it printed goes into `version`.
   [[nodiscard]] VersionCheck CheckDownloadedVersion(
       const base::FilePath& executable,
       DownloadedProgram program,
-      StatsNode* node);
+      StatsNode* node,
+      std::string* version = nullptr);
+  // Why the downloaded package was refused, into the failure cause.
+  void FailVersionCheck(VersionCheck check);
   // Unpacks the package where it lies in `file`.
   void UnpackArchive(const base::FilePath& file,
                      uint64_t offset,
@@ -148,6 +155,7 @@ class PackageFetcherWorker {
   base::Lock lock_;
   int finished_attempts_ = 0;
   PackageFetcher::FailureCause failure_cause_;
+  std::string package_version_;
 
   base::FilePath download_file_;
   // Of every attempt so far: their downloads go with the worker.

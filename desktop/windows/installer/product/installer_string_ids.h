@@ -92,6 +92,11 @@ enum InstallerString : int {
   kStringUninstallFolder = 37077,
   // A package's program or library failed its check when it was to run.
   kStringPackageChanged = 37085,
+  // The package is older than the installation in the folder ($1: the
+  // installed version); nothing was changed.
+  kStringNewerVersionInstalled = 37088,
+  // The downloaded package is older than the installer that fetched it.
+  kStringPackageOlderThanInstaller = 37089,
   // The box shown for an installer file that fails its check.
   kStringCorruptedTitle = 37066,
   kStringCorruptedText = 37067,
