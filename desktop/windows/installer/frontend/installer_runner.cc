@@ -177,7 +177,8 @@ void InstallerRunner::OnPackageReady(const std::string& package_version) {
           << package_version;
   have_package_ = true;
   package_version_ = package_version;
-  if (!backend_running_)
+  // A stopped run's backend, still ending, is handed nothing.
+  if (!backend_running_ || !settings_)
     return;
   if (!AcceptsPackage(*settings_)) {
     // The backend waits for a package that never comes: it ends now.
