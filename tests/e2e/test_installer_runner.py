@@ -17,6 +17,7 @@ from conftest import windows_path
 from wine_process import HANG_GUARD, WineProcess
 
 TOOL = "desktop/windows/installer/installer_runner_tool.exe"
+IPC_TOOL = "desktop/windows/installer/installer_ipc_tool.exe"
 
 
 class Process(WineProcess):
@@ -208,6 +209,24 @@ def test_kernel_objects_have_their_names_for_another_process(installation):
                      command_line)
 
 
+# Any process may write into the mailslot: a success report before the
+# package was handed over comes from no backend, and is dropped; the
+# backend's own, after it, counts.
+def test_success_report_before_the_hand_over_is_dropped(installation):
+    installation.script("wait-package", "total 1", "step", "success")
+    front = installation.front_end()
+    assert front.read_line() == "started 1"
+    forger = subprocess.run(
+        [str(installation.build_dir / "wine-run"), str(installation.build_dir / IPC_TOOL),
+         "send", installation.folder], input=b"success\n", capture_output=True,
+        timeout=HANG_GUARD)
+    assert forger.stdout.decode().split() == ["ok", "closed"]
+
+    front.say("package-ready")
+    assert front.read_until("OnInstallerTerminated") == [
+        "ok package-ready", "OnTotalSteps 1", "OnStep", "OnSuccess", "OnInstallerTerminated 1"]
+
+
 def test_package_ready_before_the_start_only_chooses_the_backend(installation):
     installation.script("total 1", "wait")
     front = installation.front_end("--have-package")
@@ -266,8 +285,6 @@ def test_killed_front_end_ends_the_backend(installation):
     assert "Installer backend exiting" in log
     assert "Installation was interrupted" not in log
 
-
-IPC_TOOL = "desktop/windows/installer/installer_ipc_tool.exe"
 
 
 # Each named object of a run, made first by another process (an event left

@@ -348,14 +348,18 @@ def test_online_installer_resumes_a_dropped_download_and_installs_byte_exact(
 
 PARTNER = b"partner content"
 # Names a server might give that would leave the package folder, name a
-# stream or a device (refused before any download), or replace a file of the
-# package (downloaded, never moved into place).
+# stream or a device (the ports' superscript digits too), or take a name the
+# package itself uses, in any case (refused before any download), or
+# replace a file or folder of the package (downloaded, never moved into
+# place).
 REFUSED_NAMES = ["..\\escaped.txt", "../escaped.txt", "C:\\absolute.txt",
-                 "files_list:stream", "NUL", "resources\\a.pak"]
-TAKEN_NAMES = ["files_list", "FILES_LIST", "installer.exe", "INSTALLER.EXE",
-               "tarvo_installer.dll"]
+                 "files_list:stream", "NUL", "resources\\a.pak", "COM\u00b9.txt",
+                 "LPT\u00b2", "files_list", "FILES_LIST", "installer_prefs.json",
+                 "Installer_Prefs.JSON", "installer.exe", "INSTALLER.EXE",
+                 "tarvo_installer.dll", "root_files_list"]
+TAKEN_NAMES = ["resources", "RESOURCES", "tarvo.exe"]
 # Of those, the programs are refused before any move: they are not signed.
-TAKEN_PROGRAMS = 3
+TAKEN_PROGRAMS = 1
 
 
 def partner_item(server, path, name, data):

@@ -15,6 +15,7 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot_name.h"
+#include "desktop/windows/installer/product/installed_version_check.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
@@ -68,6 +69,7 @@ bool InstallerRunner::StartInstallation(Settings* settings) {
   settings->set_changeable(false);
   settings_ = settings;
   reports_.Reset();
+  package_handed_over_ = false;
   // Every name from one spelling of the folder, whatever the user typed.
   const InstallerObjectNames names(settings->GetStatus()->install_folder);
 
@@ -105,10 +107,34 @@ bool InstallerRunner::CanStart(const Settings& settings) {
     return false;
   }
   if (status && settings.GetFlag(ALL_USERS_FLAG) &&
-      settings.operation() != Settings::kUninstalling) {
-    return AcceptAllUsersFolder(status->install_folder);
+      settings.operation() != Settings::kUninstalling &&
+      !AcceptAllUsersFolder(status->install_folder)) {
+    return false;
   }
-  return true;
+  return !have_package_ || AcceptsPackage(settings);
+}
+
+// The one place where the package meets the installation it would replace:
+// every backend starts from the package, or is handed it, here. An older
+// package started by a newer installer would undo the newer installation
+// with its own older code, which knows nothing of it.
+bool InstallerRunner::AcceptsPackage(const Settings& settings) {
+  const Status* status = settings.GetStatus();
+  if (!status || !status->existing_installation ||
+      settings.operation() == Settings::kUninstalling ||
+      !IsOlderThanInstalled(package_version_, status->install_log.version)) {
+    return true;
+  }
+  const std::string diagnostic = "The package (" + package_version_ +
+                                 ") is older than the installed version " +
+                                 status->install_log.version;
+  const RunError error = {kStringNewerVersionInstalled,
+                          base::Utf8ToWide(status->install_log.version),
+                          diagnostic, 0};
+  LOG(ERROR) << diagnostic;
+  for (InstallerObserver& observer : observers_)
+    observer.OnError(error);
+  return false;
 }
 
 // The elevated backend would refuse it too, after the user agreed to the
@@ -168,15 +194,24 @@ bool InstallerRunner::WatchBackend() {
   return true;
 }
 
-void InstallerRunner::OnPackageReady() {
+void InstallerRunner::OnPackageReady(const std::string& package_version) {
   if (have_package_)
     return;
-  VLOG(1) << "Recording that we have the package";
+  VLOG(1) << "Recording that we have the package, version "
+          << package_version;
   have_package_ = true;
-  if (backend_running_) {
-    LOG(INFO) << "Informing the installer backend that the package is ready";
-    SetEvent(package_ready_event_.Get());
+  package_version_ = package_version;
+  // A stopped run's backend, still ending, is handed nothing.
+  if (!backend_running_ || !settings_)
+    return;
+  if (!AcceptsPackage(*settings_)) {
+    // The backend waits for a package that never comes: it ends now.
+    Stop();
+    return;
   }
+  LOG(INFO) << "Informing the installer backend that the package is ready";
+  package_handed_over_ = true;
+  SetEvent(package_ready_event_.Get());
 }
 
 void InstallerRunner::Stop() {
@@ -213,7 +248,20 @@ void InstallerRunner::OnObjectSignaled(HANDLE object) {
 }
 
 void InstallerRunner::OnMessageReceived(const InstallerMessage& message) {
-  ReplayInstallerMessage(message, observers_);
+  if (BelievesReport(message))
+    ReplayInstallerMessage(message, observers_);
+}
+
+// A backend reports its success only once it installed the package; the
+// run's verdict needs that report and then the exit code 0 of the process
+// this runner started. The mailslot takes anyone's datagrams, and a success
+// report before the hand-over would end a run whose backend still waits.
+bool InstallerRunner::BelievesReport(const InstallerMessage& message) const {
+  if (package_handed_over_ || !IsSuccessMessage(message))
+    return true;
+  LOG(WARNING) << "Dropping a success report that came before the package "
+                  "was handed over";
+  return false;
 }
 
 bool InstallerRunner::AcquireMutex(const std::wstring& name) {
@@ -287,6 +335,7 @@ bool InstallerRunner::ChooseBackendProgram(const InstallerObjectNames& names,
   if (have_package_ && !BackendMayElevate(*settings_)) {
     LOG(INFO) << "Package is already available";
     command_line->SetProgram(package_folder_.Append(kPackageInstallerName));
+    package_handed_over_ = true;
     return true;
   }
   VLOG(1) << "Event name for package_ready: "

@@ -30,11 +30,16 @@ class Settings;
 // takes the installation folder's installer mutex, creates the mailslot and
 // the events the backend waits on (new: one that another process made first
 // refuses the run, as it could read the reports or signal the events),
-// launches the backend with the settings as switches, tells it when the package has arrived, interrupts it on cancel,
-// and replays to its observers everything the backend reports, ending with
-// `OnInstallerTerminated` once the backend process has ended: successful only
-// when the backend reported its success and exited with 0. Lives on the
-// front end's main thread, which has a message loop.
+// launches the backend with the settings as switches, tells it when the
+// package has arrived, interrupts it on cancel, and replays to its observers
+// everything the backend reports, ending with `OnInstallerTerminated` once
+// the backend process has ended: successful only when the backend reported
+// its success after the package was handed over and the process this runner
+// started (held by its handle since the launch) exited with 0. Any process
+// can write into the mailslot: a success report before the hand-over is
+// dropped, as only a forger sends one. It never hands over a package older
+// than the installation in the folder. Lives on the front end's main
+// thread, which has a message loop.
 class InstallerRunner : public base::win::ObjectWatcher::Delegate,
                         public IpcReceiver::Delegate {
  public:
@@ -59,8 +64,10 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   // second call before `Stop`, or while a backend runs, is a programming
   // error.
   bool StartInstallation(Settings* settings);
-  // The package is unpacked in the package folder.
-  void OnPackageReady();
+  // The package, of internal version `package_version` ("build.patch"), is
+  // unpacked in the package folder. A package older than the installation
+  // in the folder is not handed over: the run is refused with its error.
+  void OnPackageReady(const std::string& package_version);
   // Whether the backend of `settings` unpacks the package itself, from this
   // installer file, instead of running what the front end unpacked in the
   // user's temporary folder: an installation for every user, whose backend
@@ -79,6 +86,11 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   // `StartInstallation`'s stages; those returning bool report why they
   // failed.
   bool CanStart(const Settings& settings);
+  // Whether the package may go into the folder of `settings`: never an older
+  // build over a newer installation. False after reporting why not.
+  bool AcceptsPackage(const Settings& settings);
+  // Whether a received report may reach the observers.
+  bool BelievesReport(const InstallerMessage& message) const;
   base::CommandLine MakeBackendCommandLine(const Settings& settings);
   // What the backend must know of the package: a component suite, and
   // whether the package folder is the run's own.
@@ -131,6 +143,9 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   // Not owned; null when no run was started since the last `Stop`.
   Settings* settings_ = nullptr;
   bool have_package_ = false;
+  std::string package_version_;
+  // The running backend was started from the package, or told it is there.
+  bool package_handed_over_ = false;
   bool backend_running_ = false;
   base::ObserverList<InstallerObserver> observers_;
 };

@@ -454,7 +454,7 @@ void InstallerUIController::HandleTrackingData() {
 void InstallerUIController::OnTrackingDataHandled() {
   LOG(INFO) << "Tracking data actions done: package complete.";
   SetPhase(kPhaseInstalling);
-  parts_.runner->OnPackageReady();
+  parts_.runner->OnPackageReady(parts_.GetPackageVersion());
   if (window_ && installation_started_) {
     LOG(INFO) << "Notifying installation phase change.";
     ShowPhase();
@@ -475,6 +475,9 @@ void InstallerUIController::ReportError(const PendingError& error) {
 
 void InstallerUIController::OnSuccess() {
   LOG(INFO) << "Installer success reported";
+  // A run whose end was decided keeps its verdict.
+  if (ui_terminated_)
+    return;
   success_ = true;
   if (window_)
     window_->SetInstallationDone();

@@ -7,6 +7,7 @@
 #include "base/path_service.h"
 #include "desktop/windows/installer/frontend/installer_runner.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
+#include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/pref_default_overrides_fetcher/pref_default_overrides_fetcher.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -60,6 +61,11 @@ PackageCollaborators PackageCollaborators::Create(
       std::make_unique<PrefDefaultOverridesFetcher>(fetcher.package_folder(),
                                                     ui_delegate);
   return parts;
+}
+
+std::string PackageCollaborators::GetPackageVersion() const {
+  return package_fetcher ? package_fetcher->GetPackageVersion()
+                         : GetInternalVersion();
 }
 
 void PackageCollaborators::HandleTrackingData(const Settings& settings,

@@ -46,6 +46,10 @@ struct PackageCollaborators {
                           StatsNode* stats,
                           base::Closure done);
 
+  // The ready package's internal version ("build.patch"): the fetched
+  // one's, or this installer's own when it runs from an unpacked package.
+  std::string GetPackageVersion() const;
+
   std::unique_ptr<PackageFetcher> package_fetcher;
   std::unique_ptr<InstallerRunner> runner;
   std::unique_ptr<PrefDefaultOverridesFetcher> pref_default_overrides_fetcher;

@@ -41,6 +41,10 @@ RunEnd::Error RunEnd::FetchFailureError(
   }
   if (cause.files_changed)
     return {kStringPackageChanged, std::wstring(), kFetcherFailureReason};
+  if (cause.older_than_installer) {
+    return {kStringPackageOlderThanInstaller, std::wstring(),
+            kFetcherFailureReason};
+  }
   return {unpacking ? kStringUnpackingFailed : kStringDownloadFailed,
           std::wstring(), kFetcherFailureReason};
 }

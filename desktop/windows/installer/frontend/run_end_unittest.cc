@@ -56,6 +56,10 @@ TEST(RunEndErrorTest, FetchFailureNamesItsCause) {
       {PackageFetcher::DOWNLOAD_FAILED, {0, true}, 37085,
        L"The files of the Tarvo package were changed after they were "
        L"checked, so they were not run. Please download Tarvo again."},
+      // A package older than the installer is no matter of the network.
+      {PackageFetcher::DOWNLOAD_FAILED, {0, false, true}, 37089,
+       L"The downloaded Tarvo package is older than this installer, so it "
+       L"was not installed. Please download the latest Tarvo installer."},
   };
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(test_case.code);

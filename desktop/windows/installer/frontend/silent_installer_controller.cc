@@ -174,7 +174,7 @@ void SilentInstallerController::HandleTrackingData() {
 
 void SilentInstallerController::OnTrackingDataHandled() {
   LOG(INFO) << "Tracking data actions done: package complete.";
-  parts_.runner->OnPackageReady();
+  parts_.runner->OnPackageReady(parts_.GetPackageVersion());
 }
 
 void SilentInstallerController::RunUICallbackAndPostReply(
@@ -201,14 +201,17 @@ void SilentInstallerController::TerminateWithError(const RunEnd::Error& error) {
   Terminate();
 }
 
+// Only a report: the verdict comes with the backend's end, which may still
+// fail the run.
 void SilentInstallerController::OnSuccess() {
-  LOG(INFO) << "Installer succeeded: terminating";
-  success_ = true;
-  Terminate();
+  LOG(INFO) << "Installer reported success; waiting for it to end";
 }
 
 void SilentInstallerController::OnInstallerTerminated(bool success) {
-  success_ = success;
+  // A run whose end was decided keeps its verdict: the exit code says what
+  // the log and the report said.
+  if (!run_end_.ended())
+    success_ = success;
   LOG(INFO) << "Installer ended. Success is " << BoolText(success)
             << ". terminating";
   base::CurrentTaskRunnerHandle::Get()->PostTaskWithDelay(
@@ -225,7 +228,8 @@ void SilentInstallerController::Terminate() {
     return;
   }
   // A backend still waiting for the package would wait for ever; one that
-  // failed rolls back. The run ends with the backend either way.
+  // failed rolls back. The run ends with the backend either way; success is
+  // known only once it has ended.
   if (!success_)
     parts_.runner->Stop();
   RunEnd::ReportPolicy report;

@@ -24,7 +24,8 @@ class PayloadReader;
 // Runs an installation without any window (switch "silent", also for
 // autoupdates): fetches the package when there is a payload reader, starts
 // the backend as soon as the folder's status is known, and ends once the
-// installation has ended, after sending the statistics report when the
+// installation has ended (its verdict the runner's, from the backend's
+// end), after sending the statistics report when the
 // settings ask for it. Lives on the front end's main thread, which runs a
 // default message loop.
 class SilentInstallerController : public Settings::Observer,

@@ -222,6 +222,15 @@ std::unique_ptr<InstallerMessage> MakeErrorMessage(int code,
   return error;
 }
 
+bool IsSuccessMessage(const base::BinaryWriter& message) {
+  base::BinaryReader reader(message);
+  std::string signature;
+  uint32_t type = 0;
+  return reader.ReadString(&signature) &&
+         signature == kInstallerMessageSignature && reader.ReadUint32(&type) &&
+         type == IPC_MESSAGE_SUCCESS;
+}
+
 bool ReplayInstallerMessage(const base::BinaryWriter& message,
                             base::ObserverList<InstallerObserver>& observers) {
   ReceivedCall call;

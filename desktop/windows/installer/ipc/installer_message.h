@@ -54,6 +54,10 @@ std::unique_ptr<InstallerMessage> MakeErrorMessage(int code,
                                                    std::string_view message,
                                                    uint32_t cause = 0);
 
+// Whether a received message is, by its signature and type, a success
+// report (its receiver may refuse to believe it).
+bool IsSuccessMessage(const base::BinaryWriter& message);
+
 // Checks a received message and calls its operation on every observer. A
 // message without the signature, with an unknown type or with a short
 // payload is dropped with a warning; false then.

@@ -1,6 +1,9 @@
 #include "desktop/windows/installer/package_fetcher/additional_file_name.h"
 
-#include <cwctype>
+#include <cwchar>
+
+#include "desktop/windows/installer/paths/device_name.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 
 namespace installer {
 
@@ -8,31 +11,12 @@ namespace {
 
 constexpr size_t kMaxFileNameLength = 255;
 constexpr wchar_t kForbiddenCharacters[] = L"<>:\"/\\|?*";
-// Names that Windows takes for devices, with any extension.
-constexpr const wchar_t* kDeviceNames[] = {
-    L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM1", L"COM2",   L"COM3",
-    L"COM4", L"COM5", L"COM6", L"COM7", L"COM8", L"COM9",   L"LPT1",
-    L"LPT2", L"LPT3", L"LPT4", L"LPT5", L"LPT6", L"LPT7",   L"LPT8",
-    L"LPT9", L"COM0", L"LPT0", L"CONIN$", L"CONOUT$", L"CLOCK$",
-};
-
 // What a program placed beside the browser could be loaded or started as:
 // images, and what the shell runs through an interpreter.
 constexpr const wchar_t* kExecutableExtensions[] = {
     L".dll", L".exe", L".sys", L".ocx", L".cpl", L".scr",
     L".com", L".msi", L".ps1", L".bat", L".cmd",
 };
-
-bool IsDeviceName(const std::wstring& name) {
-  const std::wstring stem = name.substr(0, name.find(L'.'));
-  // Windows also ignores blanks before the extension ("NUL .txt").
-  const std::wstring trimmed = stem.substr(0, stem.find_last_not_of(L' ') + 1);
-  for (const wchar_t* device : kDeviceNames) {
-    if (_wcsicmp(trimmed.c_str(), device) == 0)
-      return true;
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -63,7 +47,7 @@ bool IsPlainFileName(const std::wstring& name) {
   }
   if (name.back() == L'.' || name.back() == L' ')
     return false;
-  return !IsDeviceName(name);
+  return !IsDeviceName(name) && !IsPackageFileName(name);
 }
 
 }  // namespace installer

@@ -9,8 +9,9 @@ namespace installer {
 // name that stays in the folder it is placed in: not empty, at most 255
 // characters, no path separator, drive or stream colon, wildcard or control
 // character, not "." or "..", no trailing dot or blank (which Windows drops,
-// turning the name into another), and no device name such as "NUL" or
-// "COM1.txt".
+// turning the name into another), no device name such as "NUL",
+// "COM1.txt" or "LPT\u00B2", and none of the package's own file names
+// ("files_list", "installer_prefs.json", ... in any case).
 bool IsPlainFileName(const std::wstring& name);
 
 // Whether Windows loads or runs a file of this name by its extension

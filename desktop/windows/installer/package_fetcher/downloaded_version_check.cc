@@ -64,7 +64,8 @@ base::Version GetVersionBaseline() {
 VersionCheck CheckDownloadedVersion(
     const base::FilePath& executable,
     DownloadedProgram program,
-    StatsNode* node) {
+    StatsNode* node,
+    std::string* version_read) {
   // The package's installer loads the library beside it; a component's
   // installer is held alone.
   const bool package = program == DownloadedProgram::kPackageInstaller;
@@ -80,10 +81,16 @@ VersionCheck CheckDownloadedVersion(
   if (node)
     node->SetString("internal_version", *version_text);
   const base::Version version(*version_text);
-  if (!version.IsValid() || version.CompareTo(baseline) < 0) {
-    LOG(ERROR) << "Downloaded item is older than the installer";
+  if (!version.IsValid()) {
+    LOG(ERROR) << "Downloaded item printed no version";
     return VersionCheck::kRefused;
   }
+  if (version.CompareTo(baseline) < 0) {
+    LOG(ERROR) << "Downloaded item is older than the installer";
+    return VersionCheck::kOlderThanInstaller;
+  }
+  if (version_read)
+    *version_read = *version_text;
   if (!package)
     return VersionCheck::kPassed;
   const std::optional<std::string> stream =

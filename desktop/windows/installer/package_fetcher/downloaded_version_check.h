@@ -1,6 +1,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_DOWNLOADED_VERSION_CHECK_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_DOWNLOADED_VERSION_CHECK_H_
 
+#include <string>
+
 #include "base/files/file_path.h"
 
 namespace installer {
@@ -13,7 +15,8 @@ enum class DownloadedProgram { kPackageInstaller, kComponentInstaller };
 
 enum class VersionCheck {
   kPassed,
-  // Older than this installer, or of another stream.
+  kOlderThanInstaller,
+  // Not a version, or of another stream.
   kRefused,
   // The program, or the library it loads, failed its check in the folder
   // it was unpacked to, and was not run.
@@ -21,11 +24,13 @@ enum class VersionCheck {
 };
 
 // Runs `executable`, as checked and held, for its version and stream; what
-// it says goes into `node` when given.
+// it says goes into `node` when given, the version it printed into
+// `version_read` when given.
 [[nodiscard]] VersionCheck CheckDownloadedVersion(
     const base::FilePath& executable,
     DownloadedProgram program,
-    StatsNode* node);
+    StatsNode* node,
+    std::string* version_read = nullptr);
 
 }  // namespace installer
 

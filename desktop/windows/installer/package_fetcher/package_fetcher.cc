@@ -92,6 +92,10 @@ PackageFetcher::FailureCause PackageFetcher::GetFailureCause() const {
   return worker_->GetFailureCause();
 }
 
+std::string PackageFetcher::GetPackageVersion() const {
+  return worker_->GetPackageVersion();
+}
+
 void PackageFetcher::PostWorkerStart(const base::SourceLocation& from_here) {
   // The worker outlives every task posted before its deletion task.
   worker_thread_->GetTaskRunner()->PostTask(

@@ -91,9 +91,15 @@ class PackageFetcher {
     // The package's installer or library was changed in the package folder
     // after the package was checked, and was not run.
     bool files_changed = false;
+    // The downloaded package is older than this installer.
+    bool older_than_installer = false;
   };
   // Read it when the failure is notified, before `Retry`.
   FailureCause GetFailureCause() const;
+  // The internal version ("build.patch") of the package that is ready: the
+  // one its installer printed for a download, this installer's own for the
+  // package it carries. Read it once the package is ready.
+  std::string GetPackageVersion() const;
   // Where the package is downloaded and unpacked.
   base::FilePath download_folder() const { return package_path_.DirName(); }
 

@@ -110,6 +110,7 @@ void PackageFetcherWorker::Start() {
     base::AutoLock hold(lock_);
     try_number = finished_attempts_;
     failure_cause_ = {};
+    package_version_.clear();
   }
   fetch_entry_ = stats_root_->AddListEntry("fetches");
   fetch_entry_->SetInteger("try_number", try_number);
@@ -168,6 +169,11 @@ bool PackageFetcherWorker::CanRestart() {
 PackageFetcher::FailureCause PackageFetcherWorker::GetFailureCause() {
   base::AutoLock hold(lock_);
   return failure_cause_;
+}
+
+std::string PackageFetcherWorker::GetPackageVersion() {
+  base::AutoLock hold(lock_);
+  return package_version_;
 }
 
 void PackageFetcherWorker::OnDownloadUrlFetched() {
@@ -329,32 +335,47 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
       return;
     }
   }
-  // A downloaded package answers for its version only once unpacked: its
+  // The package carried in this installer file is of its own build. A
+  // downloaded package answers for its version only once unpacked: its
   // installer runs the library that lies beside it in the package, not one
   // beside the downloaded file.
+  std::string version = GetInternalVersion();
   if (downloaded) {
     TestHooks::OnRolePoint(TestHooks::RolePoint::kVersionCheck);
     const VersionCheck check = CheckDownloadedVersion(
         folder.Append(kPackageInstallerName),
-        DownloadedProgram::kPackageInstaller, fetch_entry_.get());
+        DownloadedProgram::kPackageInstaller, fetch_entry_.get(), &version);
     if (check != VersionCheck::kPassed) {
-      // Refused as a package of another version is: the next attempt
-      // downloads and unpacks it again. Changed files, when the last
-      // attempt fails, are what the user is told of.
-      const bool changed = check == VersionCheck::kFilesChanged;
-      {
-        base::AutoLock hold(lock_);
-        failure_cause_.files_changed = changed;
-      }
-      Fail(PackageFetcher::DOWNLOAD_FAILED,
-           changed ? "Downloaded package failed version check: its installer "
-                     "or library was changed after the package was checked"
-                   : "Downloaded package failed version check");
+      FailVersionCheck(check);
       return;
     }
   }
+  {
+    base::AutoLock hold(lock_);
+    package_version_ = version;
+  }
   WriteTrackingData();
   PostToSelf(FROM_HERE, &PackageFetcherWorker::OnUnpackComplete);
+}
+
+// Refused as a package of another version is: the next attempt downloads
+// and unpacks it again. What failed the last attempt is what the user is
+// told of: changed files, or a package older than this installer, not the
+// connection.
+void PackageFetcherWorker::FailVersionCheck(VersionCheck check) {
+  const bool changed = check == VersionCheck::kFilesChanged;
+  const bool older = check == VersionCheck::kOlderThanInstaller;
+  {
+    base::AutoLock hold(lock_);
+    failure_cause_.files_changed = changed;
+    failure_cause_.older_than_installer = older;
+  }
+  Fail(PackageFetcher::DOWNLOAD_FAILED,
+       changed ? "Downloaded package failed version check: its installer or "
+                 "library was changed after the package was checked"
+       : older ? "Downloaded package failed version check: older than the "
+                 "installer"
+               : "Downloaded package failed version check");
 }
 
 void PackageFetcherWorker::WriteTrackingData() {

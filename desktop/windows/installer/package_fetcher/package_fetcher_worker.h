@@ -66,6 +66,8 @@ class PackageFetcherWorker {
   bool CanRestart();
   // What failed the last attempt, beyond its state. Any thread.
   PackageFetcher::FailureCause GetFailureCause();
+  // The ready package's internal version. Any thread.
+  std::string GetPackageVersion();
 
  private:
   // The package.
@@ -85,6 +87,8 @@ class PackageFetcherWorker {
                      uint64_t offset,
                      uint64_t length,
                      bool downloaded);
+  // Why the downloaded package was refused, into the failure cause.
+  void FailVersionCheck(VersionCheck check);
   void WriteTrackingData();
   void OnUnpackComplete();
   void WriteWelcomeUrl();
@@ -140,6 +144,7 @@ class PackageFetcherWorker {
   base::Lock lock_;
   int finished_attempts_ = 0;
   PackageFetcher::FailureCause failure_cause_;
+  std::string package_version_;
 
   base::FilePath download_file_;
   // Of every attempt so far: their downloads go with the worker.

@@ -96,6 +96,11 @@ enum InstallerString : int {
   // a user's profile; others than the administrators may change it.
   kStringAllUsersFolderInProfile = 37086,
   kStringAllUsersFolderNotAdministrators = 37087,
+  // The package is older than the installation in the folder ($1: the
+  // installed version); nothing was changed.
+  kStringNewerVersionInstalled = 37088,
+  // The downloaded package is older than the installer that fetched it.
+  kStringPackageOlderThanInstaller = 37089,
   // The box shown for an installer file that fails its check.
   kStringCorruptedTitle = 37066,
   kStringCorruptedText = 37067,

@@ -1,5 +1,9 @@
 #include "desktop/windows/installer/product/package_file_names.h"
 
+#include <algorithm>
+#include <iterator>
+
+#include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/strings/utf_string_conversions.h"
 
@@ -12,6 +16,15 @@ base::FilePath GetComponentInstallerPath(const base::FilePath& folder,
   if (component == "suite" && !base::PathExists(program))
     return folder.Append(kAssistantInstallerName);
   return program;
+}
+
+bool IsPackageFileName(std::wstring_view name) {
+  const base::FilePath path{std::wstring(name)};
+  return std::any_of(std::begin(kPackageFileNames), std::end(kPackageFileNames),
+                     [&path](const wchar_t* package_name) {
+                       return base::FilePath::CompareIgnoreCase(
+                                  path, base::FilePath(package_name)) == 0;
+                     });
 }
 
 }  // namespace installer

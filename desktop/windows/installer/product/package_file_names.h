@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_PRODUCT_PACKAGE_FILE_NAMES_H_
 
 #include <string>
+#include <string_view>
 
 namespace base {
 class FilePath;
@@ -57,6 +58,21 @@ inline constexpr wchar_t kComponentInstallerSuffix[] = L"_installer.exe";
 inline constexpr wchar_t kAssistantInstallerName[] = L"assistant_installer.exe";
 base::FilePath GetComponentInstallerPath(const base::FilePath& folder,
                                          const std::string& component);
+
+// Every name above: a file the server adds to the package must not take
+// one, in any case, or it would stand in for the package's own.
+inline constexpr const wchar_t* kPackageFileNames[] = {
+    kLauncherName,           kPackageInstallerName,
+    kInstallerLibraryName,   kInstallerHelperName,
+    kInstallerHelper64Name,  kServerTrackingDataName,
+    kPrefDefaultOverridesName, kFilesListName,
+    kRootFilesListName,      kInstallerPrefsIncludeName,
+    kInstallerPrefsName,     kUninstallBatchName,
+    kLocalStateName,         kAssistantInstallerName,
+};
+// Whether `name` is one of kPackageFileNames, ignoring case as Windows
+// compares file names.
+bool IsPackageFileName(std::wstring_view name);
 
 }  // namespace installer
 

@@ -22,6 +22,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/shortcut.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/installer/paths/device_name.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
@@ -39,12 +40,6 @@ constexpr DWORD kKnownFolderCreateAndInit = 0x8800;
 constexpr int kFolderCreateDontUnexpand =
     CSIDL_FLAG_CREATE | CSIDL_FLAG_DONT_UNEXPAND;
 
-// Component names Windows keeps for devices, whatever extension follows.
-// COM5-9 and LPT4-9 are as reserved as the lower numbers.
-constexpr const wchar_t* kReservedDeviceNames[] = {
-    L"CON",  L"AUX",  L"PRN",  L"NUL",  L"COM1", L"COM2", L"COM3", L"COM4",
-    L"COM5", L"COM6", L"COM7", L"COM8", L"COM9", L"LPT1", L"LPT2", L"LPT3",
-    L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9"};
 constexpr wchar_t kForbiddenNameCharacters[] = L"?\"<>*|:";
 
 constexpr size_t kShortPathLimit = kMaxInstallPathLength + 1;
@@ -192,19 +187,6 @@ bool SkipPathPrefix(const std::wstring& path, size_t* position) {
   return true;
 }
 
-bool IsReservedDeviceName(const std::wstring& component) {
-  const std::wstring stem = component.substr(0, component.find(L'.'));
-  if (stem.size() != 3 && stem.size() != 4)
-    return false;
-  return std::any_of(std::begin(kReservedDeviceNames),
-                     std::end(kReservedDeviceNames),
-                     [&stem](const wchar_t* name) {
-                       return ::CompareStringOrdinal(
-                                  stem.c_str(), static_cast<int>(stem.size()),
-                                  name, -1, TRUE) == CSTR_EQUAL;
-                     });
-}
-
 bool IsValidPathComponent(const std::wstring& component) {
   if (component.empty())
     return true;
@@ -216,7 +198,7 @@ bool IsValidPathComponent(const std::wstring& component) {
       component.back() == L'.') {
     return false;
   }
-  return !IsReservedDeviceName(component);
+  return !IsDeviceName(component);
 }
 
 // The PE header that the DOS header's e_lfanew points at: the signature and

@@ -50,6 +50,12 @@ TEST(ServiceUtilsTest, InstallPathValidity) {
       {L"\\\\server\\share", false},
       {L"C:\\Tarvo\\com1.txt", false},
       {L"C:\\lpt9\\x", false},
+      // The one device list of every name check: ports 0 and superscripts,
+      // the console's names, blanks before the extension.
+      {L"C:\\COM0\\x", false},
+      {L"C:\\Tarvo\\LPT\u00B2.log", false},
+      {L"C:\\conout$\\x", false},
+      {L"C:\\Tarvo\\nul .txt\\x", false},
       {L"C:\\a \\b", false},
       {L"C:\\ a\\b", false},
       {L"C:\\a.\\b", false},

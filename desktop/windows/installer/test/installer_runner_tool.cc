@@ -60,6 +60,7 @@
 #include "base/threading/runnable_thread.h"
 #include "base/win/scoped_com_initializer.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/backend/installer_runner_backend.h"
 #include "desktop/windows/installer/backend/step_machine.h"
 #include "desktop/windows/installer/frontend/installer_runner.h"
@@ -137,7 +138,7 @@ class FrontEnd {
       return;
     }
     if (command == "package-ready")
-      runner_.OnPackageReady();
+      runner_.OnPackageReady(installer::GetInternalVersion());
     else if (command == "stop")
       runner_.Stop();
     else
@@ -207,7 +208,7 @@ int RunFrontEnd(const base::CommandLine& command_line) {
                      command_line.GetSwitchValuePath("component"),
                      command_line.HasSwitch(switches::kTemporaryPackage));
   if (command_line.HasSwitch("have-package"))
-    front_end.runner().OnPackageReady();
+    front_end.runner().OnPackageReady(installer::GetInternalVersion());
   PrintLine(front_end.runner().StartInstallation(&settings) ? "started 1"
                                                             : "started 0");
   CommandReader reader(&front_end);

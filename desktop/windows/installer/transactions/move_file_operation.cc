@@ -49,9 +49,20 @@ bool MoveFileOperation::Move() {
   return ::MoveFileExW(source_.value().c_str(), target_.value().c_str(), 0);
 }
 
+// Back the way it came: a rename spells the paths as the move did, also a
+// path longer than the checked helpers take.
+bool MoveFileOperation::MoveBack() {
+  if (reach_ == Reach::kAnyVolume)
+    return base::MovePathUnchecked(target_, source_);
+  return ::MoveFileExW(target_.value().c_str(), source_.value().c_str(), 0);
+}
+
 void MoveFileOperation::Rollback() {
-  if (done_ && !base::MovePathUnchecked(target_, source_))
+  if (done_ && !MoveBack()) {
+    PLOG(ERROR) << "Failed moving " << target_.AsUTF8() << " back to "
+                << source_.AsUTF8();
     return;
+  }
   if (cleared_read_only_)
     SetReadOnlyAttribute(source_);
 }

@@ -30,6 +30,7 @@ class MoveFileOperation : public Operation {
 
  private:
   bool Move();
+  bool MoveBack();
 
   const base::FilePath source_;
   const base::FilePath target_;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 
 #include "base/files/file_path.h"
 #include "base/test/temp_tree.h"
@@ -18,26 +19,32 @@ using base::TempTree;
 // A same-volume move is a rename that a rollback undoes, putting back a
 // file that was in the way; one that cannot rename (here a source held open
 // without delete sharing) fails without touching the source, so that the
-// caller can copy it instead.
+// caller can copy it instead. A name that makes the path longer than
+// MAX_PATH moves and moves back all the same.
 TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
   struct Case {
     const char* name;
     bool hold_source;
     bool target_in_the_way;
+    bool long_name;
   };
-  const Case kCases[] = {{"free source", false, false},
-                         {"held source", true, false},
-                         {"target in the way", false, true}};
+  const Case kCases[] = {{"free source", false, false, false},
+                         {"held source", true, false, false},
+                         {"target in the way", false, true, false},
+                         {"long name", false, false, true}};
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(test_case.name);
     TempTree tree;
     tree.MakeDir(L"package");
-    tree.WriteFile(L"package\\a.pak", "payload");
-    const base::FilePath source = tree.Path(L"package\\a.pak");
-    const base::FilePath target = tree.Path(L"install\\res\\a.pak");
+    const std::wstring name =
+        test_case.long_name ? std::wstring(251, L'n') + L".pak" : L"a.pak";
+    tree.WriteFile((L"package\\" + name).c_str(), "payload");
+    const base::FilePath source = tree.Path((L"package\\" + name).c_str());
+    const base::FilePath target = tree.Path((L"install\\res\\" + name).c_str());
+    ASSERT_EQ(test_case.long_name, target.value().size() > MAX_PATH);
     if (test_case.target_in_the_way) {
       tree.MakeDir(L"install\\res");
-      tree.WriteFile(L"install\\res\\a.pak", "old");
+      tree.WriteFile((L"install\\res\\" + name).c_str(), "old");
     }
     base::win::ScopedHandle held;
     if (test_case.hold_source) {
