@@ -55,7 +55,8 @@ void MessageRoundTrip() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
   bench::Report("AllocatorNew/AllocatorFree (16-136 B)",
                 bench::MeasureRate([] {
                   AllocateBatch(&base::AllocatorNew, &base::AllocatorFree);

@@ -3,9 +3,12 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace bench {
 namespace {
+
+bool g_smoke_run = false;
 
 double NowSeconds() {
   LARGE_INTEGER frequency, counter;
@@ -16,9 +19,23 @@ double NowSeconds() {
 
 }  // namespace
 
+std::vector<std::string> ReadArguments(int argc, char** argv) {
+  int first = 1;
+  g_smoke_run = argc > 1 && std::strcmp(argv[1], "--smoke") == 0;
+  if (g_smoke_run)
+    ++first;
+  return std::vector<std::string>(argv + first, argv + argc);
+}
+
+bool IsSmokeRun() {
+  return g_smoke_run;
+}
+
 double MeasureRate(const std::function<void()>& body, double units_per_call,
                    double min_seconds) {
   body();  // warm caches and lazily created state
+  if (g_smoke_run)
+    min_seconds = 0;
   uint64_t calls = 0;
   const double start = NowSeconds();
   double elapsed = 0;

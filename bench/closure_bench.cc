@@ -76,7 +76,8 @@ double NsPerUnit(double units_per_second) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
   bench::Report("Bind lambda + 2 values, run, release",
                 NsPerUnit(bench::MeasureRate(&BindLambdaBatch, kBatch)),
                 "ns/closure");

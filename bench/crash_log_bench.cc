@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -109,9 +110,16 @@ Measurement MeasureCrashLog(int threads) {
 
 }  // namespace
 
-int main() {
-  for (int threads : {50, 500}) {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
+  const std::vector<int> thread_counts =
+      bench::SmokeOr(std::vector<int>{50, 500}, std::vector<int>{50});
+  for (int threads : thread_counts) {
     const Measurement measurement = MeasureCrashLog(threads);
+    if (measurement.bytes == 0) {
+      std::fprintf(stderr, "no crash log of %d threads was written\n", threads);
+      return 1;
+    }
     const std::string name =
         "crash log, " + std::to_string(measurement.threads) + " threads";
     bench::Report(name + ": capture and write", measurement.milliseconds, "ms");

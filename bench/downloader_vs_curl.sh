@@ -4,13 +4,16 @@
 # times each, and prints the median rates in MB/s and their ratio. Ours is
 # given twice: inside the process (downloader_bench: request to completion)
 # and for the whole program under Wine, start-up included, as curl's is.
-#   bench/downloader_vs_curl.sh [build-dir]
+#   bench/downloader_vs_curl.sh [--smoke] [build-dir]
+# --smoke: one run of each on a 1 MB file, to prove the script works; its
+# figures mean nothing.
 set -eu
 
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=$(cd "${1:-$ROOT/out}" && pwd)
 SIZE=200000000
 RUNS=5
+if [ "${1:-}" = --smoke ]; then SIZE=1000000 RUNS=1; shift; fi
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "${1:-$ROOT/out}" && pwd)
 WORK=$(mktemp -d)
 SERVER_INPUT="$WORK/server-input"
 mkfifo "$SERVER_INPUT"
@@ -21,8 +24,12 @@ cleanup() {
 trap cleanup EXIT
 
 python3 "$ROOT/tests/e2e/http_test_server.py" "$SIZE" < "$SERVER_INPUT" > "$WORK/server" &
+SERVER=$!
 exec 3> "$SERVER_INPUT"
-while [ ! -s "$WORK/server" ]; do sleep 0.1; done
+while [ ! -s "$WORK/server" ]; do
+  kill -0 "$SERVER" 2>/dev/null || { echo "the HTTP server did not start" >&2; exit 1; }
+  sleep 0.1
+done
 read -r URL DIGEST < "$WORK/server"
 OUT="$WORK/download.bin"
 WINDOWS_OUT="Z:$(echo "$OUT" | tr / '\\')"
@@ -42,8 +49,10 @@ for run in $(seq "$RUNS"); do
   seconds "$BUILD/wine-run" "$BUILD/bench/downloader_bench.exe" "$URL" "$WINDOWS_OUT" 1 >> "$WORK/whole"
 done
 [ "$(sha256sum "$OUT" | cut -d' ' -f1)" = "$DIGEST" ] || { echo "download differs" >&2; exit 1; }
-inside=$("$BUILD/wine-run" "$BUILD/bench/downloader_bench.exe" "$URL" "$WINDOWS_OUT" "$RUNS" |
-  awk '/^median/ { print $2 }')
+# Apart from the pipe, so that the program's failure ends the script.
+rates=$("$BUILD/wine-run" "$BUILD/bench/downloader_bench.exe" "$URL" "$WINDOWS_OUT" "$RUNS")
+inside=$(echo "$rates" | awk '/^median/ { print $2 }')
+[ -n "$inside" ] || { echo "downloader_bench gave no median: $rates" >&2; exit 1; }
 curl_rate=$(rate "$(median < "$WORK/curl")")
 whole_rate=$(rate "$(median < "$WORK/whole")")
 

@@ -26,6 +26,9 @@ constexpr int kFileCount = 5000;
 constexpr int kFolderCount = 50;
 constexpr size_t kTotalBytes = 200'000'000;
 constexpr int kRuns = 3;
+// A smoke run's tree.
+constexpr int kSmokeFileCount = 100;
+constexpr size_t kSmokeTotalBytes = 2'000'000;
 constexpr double kMegabyte = 1e6;
 
 struct Tree {
@@ -48,11 +51,13 @@ Tree MakeTree(const base::FilePath& root) {
     ::CreateDirectoryW(root.Append(folder).value().c_str(), nullptr);
     tree.folders.push_back(folder);
   }
-  const size_t mean = kTotalBytes / kFileCount;
+  const int file_count = bench::SmokeOr(kFileCount, kSmokeFileCount);
+  const size_t mean =
+      bench::SmokeOr(kTotalBytes, kSmokeTotalBytes) / file_count;
   std::string data(3 * mean, '\0');
   for (char& unit : data)
     unit = static_cast<char>(random());
-  for (int i = 0; i < kFileCount; ++i) {
+  for (int i = 0; i < file_count; ++i) {
     const size_t size = mean / 2 + random() % mean;
     const std::wstring file = tree.folders[random() % kFolderCount] + L"\\f" +
                               std::to_wstring(i) + L".bin";
@@ -98,11 +103,12 @@ struct Contender {
   double best_seconds = 1e300;
 };
 
-// Runs the contenders in turn, kRuns rounds, so that a slow spell of the
-// disk does not fall on one of them only; keeps each one's best time.
+// Runs the contenders in turn, kRuns rounds (one in a smoke run), so that a
+// slow spell of the disk does not fall on one of them only; keeps each one's
+// best time.
 bool RunRounds(std::vector<Contender>* contenders) {
   bool ok = true;
-  for (int run = 0; run < kRuns; ++run) {
+  for (int run = 0; run < bench::SmokeOr(kRuns, 1); ++run) {
     for (Contender& contender : *contenders) {
       contender.prepare();
       const auto start = std::chrono::steady_clock::now();
@@ -124,10 +130,11 @@ void ReportRun(const std::string& name, const Tree& tree, double seconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> arguments = bench::ReadArguments(argc, argv);
   base::FilePath work;
-  const bool keep_source = argc > 1;
+  const bool keep_source = !arguments.empty();
   if (keep_source)
-    work = base::FilePath::FromUTF8(argv[1]);
+    work = base::FilePath::FromUTF8(arguments[0]);
   else if (base::GetTempDir(&work))
     work = work.Append(L"tarvo_file_util_bench");
   base::DeletePath(work, true);

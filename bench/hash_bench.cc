@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "base/hash/md5.h"
 #include "base/hash/sha1.h"
@@ -15,6 +16,7 @@
 namespace {
 
 constexpr size_t kDefaultSize = 256u << 20;
+constexpr size_t kSmokeSize = 1u << 20;
 constexpr double kMegabyte = 1e6;
 
 std::string RandomBuffer(size_t size) {
@@ -44,14 +46,15 @@ bool ReadFile(const char* path, std::string* contents) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> arguments = bench::ReadArguments(argc, argv);
   std::string data;
-  if (argc > 1) {
-    if (!ReadFile(argv[1], &data)) {
-      std::fprintf(stderr, "cannot read %s\n", argv[1]);
+  if (!arguments.empty()) {
+    if (!ReadFile(arguments[0].c_str(), &data)) {
+      std::fprintf(stderr, "cannot read %s\n", arguments[0].c_str());
       return 1;
     }
   } else {
-    data = RandomBuffer(kDefaultSize);
+    data = RandomBuffer(bench::SmokeOr(kDefaultSize, kSmokeSize));
   }
   const double megabytes = data.size() / kMegabyte;
 

@@ -19,7 +19,10 @@
 namespace {
 
 constexpr int kThreads = 8;
-constexpr int kSamplesPerThread = 2000000;
+
+int SamplesPerThread() {
+  return bench::SmokeOr(2'000'000, 1'000);
+}
 
 double NowSeconds() {
   LARGE_INTEGER frequency, counter;
@@ -60,31 +63,34 @@ double NsPerOperation(double seconds, int operations_per_thread) {
 volatile LONG64 g_counter = 0;
 
 double FloorNs(int threads) {
+  const int samples = SamplesPerThread();
   return NsPerOperation(RunThreads(threads,
-                                   [](int) {
-                                     for (int i = 0; i < kSamplesPerThread; ++i)
+                                   [samples](int) {
+                                     for (int i = 0; i < samples; ++i)
                                        InterlockedIncrement64(&g_counter);
                                    }),
-                        kSamplesPerThread);
+                        samples);
 }
 
 double HistogramAddNs(base::HistogramBase* histogram, int threads) {
+  const int samples = SamplesPerThread();
   return NsPerOperation(RunThreads(threads,
-                                   [histogram](int t) {
+                                   [histogram, samples](int t) {
                                      // Values over the whole range, so the
                                      // bucket search runs its full depth.
-                                     for (int i = 0; i < kSamplesPerThread; ++i)
+                                     for (int i = 0; i < samples; ++i)
                                        histogram->Add((i * 7 + t) % 12000);
                                    }),
-                        kSamplesPerThread);
+                        samples);
 }
 
-// Allocations per second until a 64 MiB segment is full.
+// Allocations per second until a 64 MiB segment (1 MiB in a smoke run) is
+// full.
 double AllocationsPerSecond(int threads) {
-  constexpr uint32_t kSize = 64 * 1024 * 1024;
-  std::vector<uint64_t> memory(kSize / 8);
+  const uint32_t size = bench::SmokeOr(64u << 20, 1u << 20);
+  std::vector<uint64_t> memory(size / 8);
   std::unique_ptr<base::PersistentMemoryAllocator> allocator =
-      base::PersistentMemoryAllocator::Create(memory.data(), kSize, 4096, 1,
+      base::PersistentMemoryAllocator::Create(memory.data(), size, 4096, 1,
                                               false);
   std::atomic<int64_t> made{0};
   const double seconds = RunThreads(threads, [&](int) {
@@ -101,7 +107,8 @@ double AllocationsPerSecond(int threads) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
   base::HistogramBase* histogram =
       base::GetExponentialHistogram("Bench.Add", 1, 10000, 50, 0);
   for (int threads : {1, kThreads}) {

@@ -24,6 +24,7 @@
 namespace {
 
 constexpr int kFileCount = 10000;
+constexpr int kSmokeFileCount = 100;
 constexpr int kKeysPerHive = 50;
 constexpr int kValuesPerKey = 10;
 constexpr int kRuns = 5;
@@ -34,7 +35,8 @@ installer::InstallLog MakeLog() {
   log.path = L"C:\\Users\\J\u00f6rg\\AppData\\Local\\Tarvo\\Application";
   log.subfolder = L"Application";
   log.version = "120.0.6099.5";
-  for (int i = 0; i < kFileCount; ++i) {
+  const int file_count = bench::SmokeOr(kFileCount, kSmokeFileCount);
+  for (int i = 0; i < file_count; ++i) {
     log.files.push_back(L"120.0.6099.5\\resources\\folder" +
                         std::to_wstring(i % 97) + L"\\file_" +
                         std::to_wstring(i) + L".pak");
@@ -60,7 +62,7 @@ installer::InstallLog MakeLog() {
 
 double BestSeconds(const std::function<bool()>& run) {
   double best = 1e9;
-  for (int i = 0; i < kRuns; ++i) {
+  for (int i = 0; i < bench::SmokeOr(kRuns, 1); ++i) {
     const auto start = std::chrono::steady_clock::now();
     if (!run()) {
       std::fprintf(stderr, "run failed\n");
@@ -75,7 +77,8 @@ double BestSeconds(const std::function<bool()>& run) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
   base::win::ScopedCOMInitializer com;
   if (!com.Succeeded())
     return 1;

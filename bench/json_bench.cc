@@ -17,6 +17,7 @@
 namespace {
 
 constexpr size_t kTargetSize = 8 * 1000 * 1000;
+constexpr size_t kSmokeTargetSize = 100 * 1000;
 
 std::string RandomName(std::mt19937_64& random) {
   static const char* const kParts[] = {
@@ -70,7 +71,7 @@ base::ValueOwner MakeDocument() {
       records->Append(std::move(record));
     }
     base::WriteJson(*records, &text);
-    if (text.size() >= kTargetSize)
+    if (text.size() >= bench::SmokeOr(kTargetSize, kSmokeTargetSize))
       return records;
   }
 }
@@ -81,7 +82,8 @@ double MegabytesPerSecond(const std::function<void()>& body, size_t bytes) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
   const base::ValueOwner tree = MakeDocument();
   std::string document;
   base::WriteJson(*tree, &document);

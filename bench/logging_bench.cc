@@ -44,7 +44,8 @@ void ReportFprintfRate(const std::string& label, FILE* file, bool flush) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
   const std::wstring log_path = TempPath(L"tarvo_logging_bench.log");
   base::LoggingSettings settings;
   settings.log_file_path = log_path.c_str();

@@ -41,6 +41,12 @@ constexpr int kThroughputTasks = 400000;
 constexpr int kSlowPumpThroughputTasks = 20000;
 constexpr int kLatencySamples = 20000;
 constexpr int kRounds = 3;
+// A smoke run's tasks and latency samples per figure.
+constexpr int kSmokeTasks = 100;
+
+int Rounds() {
+  return bench::SmokeOr(kRounds, 1);
+}
 
 int64_t NowUs() {
   return base::TickTime::Now().ToInternalValue();
@@ -154,7 +160,7 @@ template <class PostFunction>
 double Throughput(int posters, int total,
                   const PostFunction& post_counting_task) {
   double best = 0;
-  for (int round = 0; round < kRounds; ++round)
+  for (int round = 0; round < Rounds(); ++round)
     best = std::max(best, ThroughputOnce(posters, total, post_counting_task));
   return best;
 }
@@ -168,10 +174,11 @@ struct Latency {
 // that every sample includes waking the sleeping queue thread.
 template <class PostFunction>
 Latency PostToRunOnce(const PostFunction& post_stamping_task) {
+  const int count = bench::SmokeOr(kLatencySamples, kSmokeTasks);
   std::vector<int64_t> samples;
-  samples.reserve(kLatencySamples);
+  samples.reserve(count);
   std::atomic<int64_t> ran_at{0};
-  for (int i = 0; i < kLatencySamples; ++i) {
+  for (int i = 0; i < count; ++i) {
     ran_at = 0;
     int64_t posted_at = NowUs();
     post_stamping_task(&ran_at);
@@ -190,7 +197,7 @@ Latency PostToRunOnce(const PostFunction& post_stamping_task) {
 template <class PostFunction>
 Latency PostToRun(const PostFunction& post_stamping_task) {
   Latency best = PostToRunOnce(post_stamping_task);
-  for (int round = 1; round < kRounds; ++round) {
+  for (int round = 1; round < Rounds(); ++round) {
     Latency latency = PostToRunOnce(post_stamping_task);
     if (latency.p99_us < best.p99_us)
       best = latency;
@@ -205,6 +212,7 @@ void ReportLatency(const std::string& name, Latency latency) {
 
 void BenchLoop(const std::string& name, base::MessageLoop::Type type,
                int total) {
+  total = bench::SmokeOr(total, kSmokeTasks);
   LoopThread loop(type);
   for (int posters : {1, 4}) {
     double rate = Throughput(posters, total, [&](std::atomic<int>* ran) {
@@ -223,9 +231,10 @@ void BenchLoop(const std::string& name, base::MessageLoop::Type type,
 }
 
 void BenchBaseline() {
+  const int total = bench::SmokeOr(kThroughputTasks, kSmokeTasks);
   PlainQueue queue;
   for (int posters : {1, 4}) {
-    double rate = Throughput(posters, kThroughputTasks, [&](std::atomic<int>* ran) {
+    double rate = Throughput(posters, total, [&](std::atomic<int>* ran) {
       queue.Post([ran] { ran->fetch_add(1, std::memory_order_release); });
     });
     bench::Report("Win32 deque baseline, " + std::to_string(posters) +
@@ -233,7 +242,7 @@ void BenchBaseline() {
                   rate, "tasks/s");
   }
   for (int posters : {1, 4}) {
-    double rate = Throughput(posters, kThroughputTasks, [&](std::atomic<int>* ran) {
+    double rate = Throughput(posters, total, [&](std::atomic<int>* ran) {
       base::Closure task = base::Bind([](std::atomic<int>* counter) {
         counter->fetch_add(1, std::memory_order_release);
       }, ran);
@@ -262,7 +271,8 @@ void BenchFirstLookups() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
   BenchFirstLookups();
   BenchBaseline();
   // Task tracking starts with the first named thread and then stays on for

@@ -33,7 +33,8 @@ std::vector<double> SampleValues(size_t count) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
   const std::vector<double> values = SampleValues(10000);
   std::vector<std::string> texts;
   for (double value : values) {

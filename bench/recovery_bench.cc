@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
@@ -24,6 +26,7 @@
 namespace {
 
 constexpr int kLineCounts[] = {10'000, 100'000};
+constexpr int kSmokeLineCount = 1'000;
 constexpr int kFolderCount = 300;
 constexpr int kRuns = 3;
 
@@ -45,6 +48,7 @@ std::string MakeJournal(const base::FilePath& folder, int lines) {
   return text;
 }
 
+// Seconds the recovery took, or a negative value when it left the journal.
 double RecoverOnce(const base::FilePath& folder,
                    const std::string& journal,
                    uint32_t dead_pid) {
@@ -60,28 +64,38 @@ double RecoverOnce(const base::FilePath& folder,
       installer::InterruptedRunRecovery::RecoverFolder(folder).complete();
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - start;
-  if (!complete || base::PathExists(file))
+  if (!complete || base::PathExists(file)) {
     std::fprintf(stderr, "the journal was not recovered\n");
+    return -1;
+  }
   return took.count();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> arguments = bench::ReadArguments(argc, argv);
   base::FilePath work;
-  if (argc > 1)
-    work = base::FilePath::FromUTF8(argv[1]);
+  if (!arguments.empty())
+    work = base::FilePath::FromUTF8(arguments[0]);
   else if (!base::GetTempDir(&work))
     return 1;
   const base::FilePath folder = work.Append(L"recovery_bench");
   const base::Process ended = base::EndedProcess();
   if (!ended.IsValid())
     return 1;
-  for (const int lines : kLineCounts) {
+  const std::vector<int> line_counts = bench::SmokeOr(
+      std::vector<int>(std::begin(kLineCounts), std::end(kLineCounts)),
+      std::vector<int>{kSmokeLineCount});
+  for (const int lines : line_counts) {
     const std::string journal = MakeJournal(folder, lines);
     double best = 1e9;
-    for (int run = 0; run < kRuns; ++run)
-      best = std::min(best, RecoverOnce(folder, journal, ended.Pid()));
+    for (int run = 0; run < bench::SmokeOr(kRuns, 1); ++run) {
+      const double seconds = RecoverOnce(folder, journal, ended.Pid());
+      if (seconds < 0)
+        return 1;
+      best = std::min(best, seconds);
+    }
     const std::string name = "recovery of " + std::to_string(lines) + " lines";
     bench::Report(name, best, "s");
     bench::Report(name, lines / best, "lines/s");

@@ -26,8 +26,20 @@ namespace {
 
 constexpr int kBranches = 100;
 constexpr int kLeavesPerBranch = 99;
-constexpr int kKeyCount = 1 + kBranches + kBranches * kLeavesPerBranch;
+constexpr int kSmokeBranches = 3;
 constexpr int kRounds = 3;
+
+int Branches() {
+  return bench::SmokeOr(kBranches, kSmokeBranches);
+}
+
+int LeavesPerBranch() {
+  return bench::SmokeOr(kLeavesPerBranch, kSmokeBranches);
+}
+
+int KeyCount() {
+  return 1 + Branches() + Branches() * LeavesPerBranch();
+}
 
 struct Place {
   const char* name;
@@ -54,11 +66,11 @@ bool WriteKey(HKEY parent, const std::wstring& name, REGSAM view, HKEY* key) {
 bool MakeTree(const Place& place, const std::wstring& path) {
   HKEY top = nullptr;
   bool ok = WriteKey(place.root, path, place.view, &top);
-  for (int branch = 0; ok && branch < kBranches; ++branch) {
+  for (int branch = 0; ok && branch < Branches(); ++branch) {
     HKEY middle = nullptr;
     ok =
         WriteKey(top, L"branch" + std::to_wstring(branch), place.view, &middle);
-    for (int leaf = 0; ok && leaf < kLeavesPerBranch; ++leaf) {
+    for (int leaf = 0; ok && leaf < LeavesPerBranch(); ++leaf) {
       HKEY bottom = nullptr;
       ok = WriteKey(middle, L"leaf" + std::to_wstring(leaf), place.view,
                     &bottom);
@@ -103,7 +115,7 @@ bool TreeIsWhole(const Place& place, const std::wstring& path) {
         ::RegCloseKey(key);
       };
   count(path);
-  return ok && keys == kKeyCount;
+  return ok && keys == KeyCount();
 }
 
 double Seconds(const std::function<bool()>& body, bool* ok) {
@@ -120,7 +132,7 @@ bool RunPlace(const Place& place) {
   const std::wstring tree = base_path + L"\\Tree";
   double make = 1e300, delete_tree = 1e300, do_delete = 1e300, rollback = 1e300;
   bool ok = true;
-  for (int round = 0; round < kRounds; ++round) {
+  for (int round = 0; round < bench::SmokeOr(kRounds, 1); ++round) {
     make = std::min(make, Seconds([&] { return MakeTree(place, tree); }, &ok));
     delete_tree =
         std::min(delete_tree,
@@ -163,18 +175,19 @@ bool RunPlace(const Place& place) {
   ::RegDeleteKeyExW(place.root, L"Software\\TarvoBench", place.view, 0);
 
   const std::string name = place.name;
-  bench::Report(name + ": DeleteRegKeyOperation::Do", kKeyCount / do_delete,
+  const double keys = KeyCount();
+  bench::Report(name + ": DeleteRegKeyOperation::Do", keys / do_delete,
                 "keys/s");
-  bench::Report(name + ": rollback", kKeyCount / rollback, "keys/s");
-  bench::Report(name + ": RegDeleteTreeW", kKeyCount / delete_tree, "keys/s");
-  bench::Report(name + ": make with RegCreateKeyExW", kKeyCount / make,
-                "keys/s");
+  bench::Report(name + ": rollback", keys / rollback, "keys/s");
+  bench::Report(name + ": RegDeleteTreeW", keys / delete_tree, "keys/s");
+  bench::Report(name + ": make with RegCreateKeyExW", keys / make, "keys/s");
   return ok;
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
   const Place places[] = {
       {"HKCU, default view", HKEY_CURRENT_USER, 0},
       {"HKLM, 32-bit view", HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY},

@@ -4,11 +4,16 @@
 # each. The command-line tools are timed whole (start-up and reading the file
 # from the page cache included), best of three; hash_bench times the hashing
 # of the file's contents in memory.
-#   bench/sha256_vs_openssl.sh [build-dir]
+#   bench/sha256_vs_openssl.sh [--smoke] [build-dir]
+# --smoke: one run of each on a 1 MiB file, to prove the script works; its
+# figures mean nothing.
 set -eu
 
-BUILD=$(cd "${1:-$(dirname "$0")/../out}" && pwd)
 SIZE=268435456
+SMOKE=
+RUNS="1 2 3"
+if [ "${1:-}" = --smoke ]; then SIZE=1048576 SMOKE=--smoke RUNS=1; shift; fi
+BUILD=$(cd "${1:-$(dirname "$0")/../out}" && pwd)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 FILE="$WORK/input.bin"
@@ -22,7 +27,7 @@ fi
 # Best wall-clock seconds of three runs of the command given.
 best_seconds() {
   best=""
-  for run in 1 2 3; do
+  for run in $RUNS; do
     start=$(date +%s.%N)
     "$@" > /dev/null
     end=$(date +%s.%N)
@@ -35,10 +40,14 @@ rate() {
   echo "$1" | awk -v size="$SIZE" '{printf "%.2f", size / 1e6 / $1}'
 }
 
-openssl_rate=$(rate "$(best_seconds openssl dgst -sha256 "$FILE")")
-sha256sum_rate=$(rate "$(best_seconds sha256sum "$FILE")")
-ours_rate=$("$BUILD/wine-run" "$BUILD/bench/hash_bench.exe" "Z:$(echo "$FILE" | tr / '\\')" |
-  awk '/^SHA-256/ {print $(NF - 1)}')
+# Each step on its own line, so that a tool's failure ends the script.
+openssl_seconds=$(best_seconds openssl dgst -sha256 "$FILE")
+sha256sum_seconds=$(best_seconds sha256sum "$FILE")
+openssl_rate=$(rate "$openssl_seconds")
+sha256sum_rate=$(rate "$sha256sum_seconds")
+ours=$("$BUILD/wine-run" "$BUILD/bench/hash_bench.exe" $SMOKE "Z:$(echo "$FILE" | tr / '\\')")
+ours_rate=$(echo "$ours" | awk '/^SHA-256/ {print $(NF - 1)}')
+[ -n "$ours_rate" ] || { echo "hash_bench gave no SHA-256 rate: $ours" >&2; exit 1; }
 
 printf '%-32s %10s MB/s\n' "openssl dgst -sha256" "$openssl_rate" \
   "sha256sum" "$sha256sum_rate" "Sha256Hash (hash_bench)" "$ours_rate"

@@ -12,12 +12,14 @@
 # anchor's tree-bench.py times whole process trees (Wine's detached children
 # included) in interleaved rounds; printed are the medians, the peak memory
 # and the ratios per payload.
-#   bench/silent_install_vs_7zz.sh [build-dir] [work-folder] [rounds] [payloads]
+#   bench/silent_install_vs_7zz.sh [--smoke] [build-dir] [work-folder] [rounds] [payloads]
 # payloads: any of "<N>mb" (the 300 files of the 188 MB payload, scaled to N
 # MB) and "<N>files" (N files of 2 KiB); "188mb 20000files" by default.
-# Run it inside a test session, which starts a persistent wineserver and the
-# prefix's services:
-#   /work/tools/wine-session out bench/silent_install_vs_7zz.sh out
+# --smoke: one round, no warm-up, on "1mb 100files", to prove the script
+# works; its figures mean nothing.
+# Run it inside a Wine session of its own, which starts a persistent
+# wineserver and the prefix's services:
+#   bench/wine-session out figures bench/silent_install_vs_7zz.sh out
 # The anchor is found at $TARVO_BENCH_ANCHOR, ../shared/bench beside the
 # checkout or /work/shared/bench. No statistics are sent and no preference
 # defaults asked for, as no update server runs; the registry rows the
@@ -36,11 +38,15 @@ if [ "${1:-}" = --forget-uninstall-entries ]; then
   exit 0
 fi
 
+SMOKE=no
+if [ "${1:-}" = --smoke ]; then SMOKE=yes; shift; fi
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-$ROOT/out}" && pwd)
 WORK=${2:-$BUILD/silent_install_bench_work}
 ROUNDS=${3:-5}
+WARMUP=1
 PAYLOADS=${4:-188mb 20000files}
+if [ $SMOKE = yes ]; then ROUNDS=1 WARMUP=0 PAYLOADS="1mb 100files"; fi
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
 
@@ -77,7 +83,7 @@ bench_payload() {
   installer="$installer --pintotaskbar=0 --launchtarvo=0 --enable-installer-stats=0"
   installer="$installer --with-feature:installer-pref-default-overrides-support=off"
   installer="$installer && test -f '$dir/installed/installation_status.xml'"
-  /usr/bin/python3 "$ANCHOR/tree-bench.py" --rounds "$ROUNDS" --baseline 7zz \
+  /usr/bin/python3 "$ANCHOR/tree-bench.py" --rounds "$ROUNDS" --warmup "$WARMUP" --baseline 7zz \
     --json "$dir/result.json" --log "$dir/bench.log" \
     --case installer "rm -rf '$dir/installed' '$dir/temp' && mkdir '$dir/temp' &&
       sh '$ROOT/bench/silent_install_vs_7zz.sh' --forget-uninstall-entries '$BUILD'" "$installer" \
@@ -88,12 +94,14 @@ bench_payload() {
     --case floor "rm -rf '$dir/floor_out'" \
       "$BUILD/wine-run '$BUILD/bench/file_writing_floor_bench.exe' '$(winpath "$dir/tree.list")' '$(winpath "$dir/floor_out")'" \
       > "$dir/rounds.txt"
-  /usr/bin/python3 - "$name" "$dir/result.json" "$dir/package.7z" <<'PY'
+  /usr/bin/python3 - "$name" "$dir/result.json" "$dir/bench.log" <<'PY'
 import json, statistics, sys
-name, result, archive = sys.argv[1], json.load(open(sys.argv[2])), sys.argv[3]
+name, result, log = sys.argv[1], json.load(open(sys.argv[2])), sys.argv[3]
 for case, s in result.items():
     if any(e != 0 for e in s["exits"]):
-        sys.exit(f"{name}: {case} failed in a round: exits {s['exits']}")
+        tail = open(log, errors="replace").read().splitlines()[-20:]
+        sys.exit("\n".join([f"{name}: {case} failed in a round: exits {s['exits']}; "
+                            f"the end of {log}:", *tail]))
     print(f"{name:>8} {case:10} {s['wall_median']:8.2f} s  peak {s['peak_one_mib_median']:6.0f} MiB"
           f" (anonymous {s['peak_anon_one_mib_median']:.0f} MiB)")
 def ratio(a, b):

@@ -28,7 +28,8 @@ double CallsPerSecond(Read read) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  bench::ReadArguments(argc, argv);
   bench::Report("TickTime::Now",
                 CallsPerSecond([] { return base::TickTime::Now(); }),
                 "calls/s");

@@ -30,6 +30,9 @@ constexpr int kFileCount = 5000;
 constexpr int kFolderCount = 50;
 constexpr size_t kTotalBytes = 300'000'000;
 constexpr int kRuns = 3;
+// A smoke run's tree.
+constexpr int kSmokeFileCount = 100;
+constexpr size_t kSmokeTotalBytes = 2'000'000;
 constexpr double kMegabyte = 1e6;
 
 struct Tree {
@@ -50,11 +53,13 @@ Tree MakeTree(const base::FilePath& root) {
     ::CreateDirectoryW(root.Append(folder).value().c_str(), nullptr);
     tree.folders.push_back(folder);
   }
-  const size_t mean = kTotalBytes / kFileCount;
+  const int file_count = bench::SmokeOr(kFileCount, kSmokeFileCount);
+  const size_t mean =
+      bench::SmokeOr(kTotalBytes, kSmokeTotalBytes) / file_count;
   std::string data(3 * mean, '\0');
   for (char& unit : data)
     unit = static_cast<char>(random());
-  for (int i = 0; i < kFileCount; ++i) {
+  for (int i = 0; i < file_count; ++i) {
     const size_t size = mean / 2 + random() % mean;
     const std::wstring file = tree.folders[random() % kFolderCount] + L"\\f" +
                               std::to_wstring(i) + L".bin";
@@ -169,9 +174,9 @@ bool RunRound(const Tree& tree,
                                  return true;
                                }, &ok));
   }
-  if (CountFiles(target) != kFileCount) {
-    std::printf("the commit left %d files, not %d\n", CountFiles(target),
-                kFileCount);
+  if (CountFiles(target) != static_cast<int>(tree.files.size())) {
+    std::printf("the commit left %d files, not %zu\n", CountFiles(target),
+                tree.files.size());
     ok = false;
   }
   return ok;
@@ -192,9 +197,10 @@ void ReportCase(const std::string& name, const Tree& tree, const Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> arguments = bench::ReadArguments(argc, argv);
   base::FilePath work;
-  if (argc > 1)
-    work = base::FilePath::FromUTF8(argv[1]);
+  if (!arguments.empty())
+    work = base::FilePath::FromUTF8(arguments[0]);
   else if (base::GetTempDir(&work))
     work = work.Append(L"tarvo_transaction_bench");
   base::DeletePath(work, true);
@@ -214,7 +220,7 @@ int main(int argc, char** argv) {
   bool ok = true;
   // The cases take turns, so that a slow spell of the disk does not fall
   // on one of them only.
-  for (int run = 0; run < kRuns; ++run) {
+  for (int run = 0; run < bench::SmokeOr(kRuns, 1); ++run) {
     ok &= RunRound(tree, source, target, empty, &into_empty);
     ok &= RunRound(tree, source, target, installed, &over_installed);
   }

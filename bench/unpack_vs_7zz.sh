@@ -5,18 +5,26 @@
 # `openssl dgst -sha256`. Whole processes timed by /usr/bin/time, five runs
 # in turn each, medians printed with peak memory and the ratios. Both
 # unpackers overwrite the files of the run before, each in its own folder.
-#   bench/unpack_vs_7zz.sh [build-dir] [work-folder]
+#   bench/unpack_vs_7zz.sh [--smoke] [build-dir] [work-folder]
 # The work folder (default: under the build folder) keeps the archive for
-# later runs; nothing of it is committed. Start a persistent wineserver
-# (`wineserver -p`) first, or each run pays for starting one.
+# later runs; nothing of it is committed. Run it inside a Wine session
+# (bench/wine-session), or each run pays for starting a wineserver. --smoke:
+# one run of each, no warm-up, on 10 files of 1 MB, to prove the script
+# works; its figures mean nothing.
 set -eu
 
+RUNS=5
+WARMUP=yes
+PAYLOAD=
+if [ "${1:-}" = --smoke ]; then RUNS=1 WARMUP=no PAYLOAD="10 1000000"; shift; fi
 BUILD=$(cd "${1:-$(dirname "$0")/../out}" && pwd)
 WORK=${2:-$BUILD/unpack_bench_work}
-RUNS=5
+# Both unpackers start from empty folders: files of another payload left
+# there would be compared as if unpacked.
+rm -rf "$WORK/ours" "$WORK/7zz"
 mkdir -p "$WORK/ours" "$WORK/7zz"
 WORK=$(cd "$WORK" && pwd)
-python3 "$(dirname "$0")/make_unpack_archive.py" "$WORK"
+python3 "$(dirname "$0")/make_unpack_archive.py" "$WORK" $PAYLOAD
 ARCHIVE="$WORK/package.7z"
 winpath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
 
@@ -30,7 +38,7 @@ median() { sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 
 compare() {  # name_a, name_b; the commands come from run_a and run_b
   : > "$WORK/a.txt"; : > "$WORK/b.txt"
-  run_a > /dev/null; run_b > /dev/null  # warm-up
+  if [ $WARMUP = yes ]; then run_a > /dev/null; run_b > /dev/null; fi
   i=0
   while [ $i -lt $RUNS ]; do
     run_a >> "$WORK/a.txt"
@@ -56,5 +64,7 @@ run_a() { measure "$BUILD/wine-run" "$BUILD/bench/package_unpack_bench.exe" chec
 run_b() { measure openssl dgst -sha256 "$ARCHIVE"; }
 compare "ChecksumMatches (Wine)" "openssl dgst -sha256"
 SIZE=$(stat -c %s "$ARCHIVE")
-"$BUILD/wine-run" "$BUILD/bench/package_unpack_bench.exe" checksum "$(winpath "$ARCHIVE")" \
-  "$SHA256" | awk -v size="$SIZE" '/ChecksumMatches/ {printf "%-40s %8.0f MB/s of %d bytes\n", "ChecksumMatches in process", $2, size}'
+# Apart from the pipe, so that the program's failure ends the script.
+inside=$("$BUILD/wine-run" "$BUILD/bench/package_unpack_bench.exe" checksum \
+  "$(winpath "$ARCHIVE")" "$SHA256")
+echo "$inside" | awk -v size="$SIZE" '/ChecksumMatches/ {printf "%-40s %8.0f MB/s of %d bytes\n", "ChecksumMatches in process", $2, size}'

@@ -1,17 +1,19 @@
-#!/usr/bin/env python3
-"""An installation of the benchmark payload (bench/make_unpack_archive.py's
-tree: 300 files, 188 MB) from an unpacked package folder, against a plain
-`xcopy /E` of the same tree, both under Wine in the same run. The
-installation is the real one: the runner tool is the front end, the
-package's installer.exe the backend; it is timed from the front end's start
-to the backend's end, the copy from cmd's start to its exit. Five runs in
-turn each; medians and their ratio are printed. Between runs (not timed)
-the installation folder, the copy and the installation's registry keys are
-removed, so that every run installs anew.
-    bench/install_vs_copy.py [build-dir] [work-folder]
-Start a persistent wineserver (`wineserver -p`) first, or each run pays for
-starting one."""
-
+#!/bin/sh
+# An installation of the benchmark payload (bench/make_unpack_archive.py's
+# tree: 300 files, 188 MB) from an unpacked package folder, against a plain
+# `xcopy /E` of the same tree, both under Wine in the same run. The
+# installation is the real one: the runner tool is the front end, the
+# package's installer.exe the backend; it is timed from the front end's start
+# to the backend's end, the copy from cmd's start to its exit. Five runs in
+# turn each, after a pair that warms the caches; medians and their ratio are
+# printed. Between runs (not timed) the installation folder, the copy and the
+# installation's registry keys are removed, so that every run installs anew.
+#   bench/install_vs_copy.sh [--smoke] [build-dir] [work-folder]
+# --smoke: one run of each, no warm-up, on 10 files of 1 MB, to prove the
+# script works; its figures mean nothing. Run it inside a Wine session
+# (bench/wine-session), or each run pays for starting a wineserver.
+set -eu
+exec /usr/bin/python3 - "$(dirname "$0")" "$@" <<'PY'
 import shutil
 import statistics
 import subprocess
@@ -19,8 +21,7 @@ import sys
 import time
 from pathlib import Path
 
-BENCH = Path(__file__).resolve().parent
-RUNS = 5
+BENCH = Path(sys.argv.pop(1)).resolve()
 SWITCHES = ["--allusers=0", "--desktopshortcut=0", "--startmenushortcut=0",
             "--quicklaunchshortcut=0", "--pintotaskbar=0", "--launchtarvo=0"]
 REGISTRY_LEFTOVERS = ["HKCU\\Software\\Tarvo Software",
@@ -32,8 +33,8 @@ def winpath(path):
 
 
 def make_package(build, tree, package):
-    if package.exists():
-        return
+    """Made anew each time, with the build's programs of today."""
+    shutil.rmtree(package, ignore_errors=True)
     version_files = sorted(p.relative_to(tree) for p in tree.rglob("*") if p.is_file())
     shutil.copytree(tree, package)
     installer = build / "desktop/windows/installer"
@@ -81,18 +82,24 @@ def clean(build, *folders):
 
 
 def main():
-    build = Path(sys.argv[1] if len(sys.argv) > 1 else BENCH.parent / "out").resolve()
-    work = Path(sys.argv[2] if len(sys.argv) > 2 else build / "install_bench_work").resolve()
-    subprocess.run([sys.executable, str(BENCH / "make_unpack_archive.py"), str(work)], check=True)
+    arguments = sys.argv[1:]
+    smoke = arguments[:1] == ["--smoke"]
+    if smoke:
+        arguments.pop(0)
+    runs, warmup, payload = (1, 0, ["10", "1000000"]) if smoke else (5, 1, [])
+    build = Path(arguments[0] if arguments else BENCH.parent / "out").resolve()
+    work = Path(arguments[1] if len(arguments) > 1 else build / "install_bench_work").resolve()
+    subprocess.run([sys.executable, str(BENCH / "make_unpack_archive.py"), str(work), *payload],
+                   check=True)
     package, folder, target = work / "package", work / "Tarvo Bench", work / "copy"
     make_package(build, work / "tree", package)
     timings = {"install": [], "copy": []}
-    for _ in range(RUNS + 1):  # the first pair warms the caches
+    for _ in range(warmup + runs):
         clean(build, folder, target)
         timings["install"].append(install(build, package, folder))
         timings["copy"].append(copy(build, work / "tree", target))
     clean(build, folder, target)
-    medians = {name: statistics.median(values[1:]) for name, values in timings.items()}
+    medians = {name: statistics.median(values[warmup:]) for name, values in timings.items()}
     print(f"{'installation (runner + backend, Wine)':40} {medians['install']:8.3f} s")
     print(f"{'xcopy /E of the same tree (Wine)':40} {medians['copy']:8.3f} s")
     print(f"{'time ratio':40} {medians['install'] / medians['copy']:8.2f}")
@@ -100,3 +107,4 @@ def main():
 
 if __name__ == "__main__":
     main()
+PY
