@@ -131,11 +131,10 @@ void UpdateSteps::RemoveOldInstallation(const base::FilePath& status_file,
       continue;
     if (transaction.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
       continue;
-    // An uninstallation leaves it to its batch file, as it does with the
-    // current installation's files; the log is then no longer needed.
+    // An uninstallation leaves it, as it does with the current
+    // installation's files in use; the log is then no longer needed.
     if (!during_update) {
-      LOG(INFO) << "Deleting later: " << path.AsUTF8();
-      run_.old_files_for_batch.push_back(path);
+      LOG(WARNING) << "Left in use: " << path.AsUTF8();
       continue;
     }
     LOG(WARNING) << "Failed to delete " << path.AsUTF8();
