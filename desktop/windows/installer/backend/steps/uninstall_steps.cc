@@ -1,11 +1,13 @@
 #include "desktop/windows/installer/backend/steps/uninstall_steps.h"
 
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
 
 #include "base/command_line.h"
 #include "base/files/file_util.h"
+#include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
@@ -196,12 +198,13 @@ void UninstallSteps::DeleteInstalledFiles(const Status& current) {
   const base::FilePath version_folder =
       folder.Append(current.install_log.subfolder);
   for (const std::wstring& file : current.install_log.files) {
-    const base::FilePath path =
-        inside_folder.ResolveToDelete(version_folder.Append(file));
-    if (path.empty())
+    std::optional<base::ResolvedEntry> judged =
+        inside_folder.JudgeToDelete(version_folder.Append(file));
+    if (!judged)
       continue;
+    const base::FilePath path = judged->path();
     if (!run_.transaction.ExecuteOperation(
-            MakeDeleteFileOperation(path, true, true))) {
+            MakeDeleteFileOperation(std::move(*judged), true, true))) {
       LeaveInUse(path);
     }
   }
@@ -232,11 +235,11 @@ void UninstallSteps::DeleteLeftovers(const Status& current) {
   }
   InsideFolderCheck inside_folder(folder);
   for (const std::wstring& name : current.install_log.root_files) {
-    const base::FilePath path =
-        inside_folder.ResolveToDelete(folder.Append(name));
-    if (!path.empty()) {
+    std::optional<base::ResolvedEntry> judged =
+        inside_folder.JudgeToDelete(folder.Append(name));
+    if (judged) {
       std::ignore = run_.transaction.ExecuteOperation(
-          MakeDeleteFileOperation(path, true, true));
+          MakeDeleteFileOperation(std::move(*judged), true, true));
     }
   }
 }
