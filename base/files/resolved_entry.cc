@@ -117,6 +117,43 @@ ResolvedEntry ResolvedEntry::ResolveListed(const FilePath& path,
   return ResolvedEntry(Kind::kLink, listed_path, attributes, 0);
 }
 
+// static
+ResolvedEntry ResolvedEntry::ReopenJudgedFile(const FilePath& path,
+                                              const FileId& id) {
+  win::ScopedHandle handle =
+      OpenForJudging(path, FILE_FLAG_OPEN_REPARSE_POINT,
+                     DELETE | FILE_WRITE_ATTRIBUTES);
+  if (!handle.IsValid()) {
+    const DWORD error = ::GetLastError();
+    return IsNotFoundError(error) ? ResolvedEntry(Kind::kMissing, path, 0, error)
+                                  : ResolvedEntry(Kind::kUnknown, path, 0, error);
+  }
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!::GetFileInformationByHandle(handle.Get(), &info)) {
+    return ResolvedEntry(Kind::kUnknown, path, 0, ::GetLastError());
+  }
+  const FileId found = {info.dwVolumeSerialNumber,
+                        (uint64_t{info.nFileIndexHigh} << 32) |
+                            info.nFileIndexLow};
+  // A link opened as itself, or one Wine followed, is another file.
+  if (found != id || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT |
+                                               FILE_ATTRIBUTE_DIRECTORY))) {
+    return ResolvedEntry(Kind::kLink, path, info.dwFileAttributes, 0);
+  }
+  return ResolvedEntry(Kind::kPlain, path, info.dwFileAttributes, 0,
+                       std::move(handle));
+}
+
+std::optional<ResolvedEntry::FileId> ResolvedEntry::GetFileId() const {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (kind_ != Kind::kPlain || !handle_.IsValid() ||
+      !::GetFileInformationByHandle(handle_.Get(), &info)) {
+    return std::nullopt;
+  }
+  return FileId{info.dwVolumeSerialNumber,
+                (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
 bool ResolvedEntry::DeleteJudgedFile() {
   if (kind_ != Kind::kPlain || !handle_.IsValid()) {
     ::SetLastError(ERROR_INVALID_HANDLE);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "base/files/file_path.h"
@@ -70,6 +72,28 @@ class ResolvedEntry {
   }
   // kUnknown: the Windows error of the open.
   DWORD error() const { return error_; }
+
+  // A file's identity on its volume: the same file under any name.
+  struct FileId {
+    DWORD volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+  };
+
+  // `path` opened for deletion without following a link, and known again
+  // by `id` (read from an earlier judging handle) instead of by its final
+  // path: kPlain, with the deleting handle, only when it is that very file
+  // (a set-aside file, wherever its name was moved to since); kLink when
+  // something else lies there now; kMissing when nothing does.
+  static ResolvedEntry ReopenJudgedFile(const FilePath& path,
+                                        const FileId& id);
+
+  // A plain file judged kToDelete: its identity, read from the judging
+  // handle; nullopt otherwise.
+  std::optional<FileId> GetFileId() const;
+  // Whether this entry holds the handle that judged a plain file for
+  // deletion (not a folder, nor one judged only to be told apart).
+  bool holds_handle() const { return handle_.IsValid(); }
 
   // A plain file judged kToDelete: deleted through the handle that judged
   // it (its read-only attribute cleared first). False otherwise, or with

@@ -30,20 +30,10 @@ InsideFolderCheck::Entry InsideFolderCheck::JudgeAnywhere(
   // The last name is judged as it is written, where its folder resolves
   // to: a short name names an entry of the same folder, and a link is
   // told by its own entry.
-  const std::wstring name = path.BaseName().value();
-  const base::FilePath parent = path.DirName();
-  if (!IsPlainComponent(name) || parent == path)
-    return Entry();
-  const std::wstring key = ToUpperOrdinal(parent.value());
-  auto found = resolved_parents_.find(key);
-  if (found == resolved_parents_.end()) {
-    if (resolved_parents_.size() >= kMaxResolvedParents)
-      resolved_parents_.clear();
-    found = resolved_parents_.emplace(key, ResolveFinalLocalPath(parent)).first;
-  }
-  const base::FilePath& parent_final = found->second;
+  const base::FilePath parent_final = ResolveParent(path);
   if (parent_final.empty())
     return Entry();
+  const std::wstring name = path.BaseName().value();
   const base::ResolvedEntry entry =
       base::ResolvedEntry::ResolveIn(parent_final.Append(name), parent_final);
   switch (entry.kind()) {
@@ -55,6 +45,34 @@ InsideFolderCheck::Entry InsideFolderCheck::JudgeAnywhere(
       break;
   }
   return {parent_final.Append(name), entry.kind()};
+}
+
+std::optional<base::ResolvedEntry> InsideFolderCheck::JudgeToDelete(
+    const base::FilePath& path) {
+  const base::FilePath parent_final =
+      valid() ? ResolveParent(path) : base::FilePath();
+  if (!parent_final.empty()) {
+    const base::FilePath name_in_parent =
+        parent_final.Append(path.BaseName().value());
+    base::ResolvedEntry entry = base::ResolvedEntry::ResolveIn(
+        name_in_parent, parent_final, base::ResolvedEntry::Purpose::kToDelete);
+    // A name not there, or not to be told, lies where its folder resolves.
+    const base::FilePath& judged =
+        entry.kind() == Kind::kPlain || entry.kind() == Kind::kLink
+            ? entry.path()
+            : name_in_parent;
+    if (IsBelowFolder(judged, folder_)) {
+      if (entry.kind() == Kind::kLink) {
+        LOG(WARNING) << "A link inside the installation folder goes as a "
+                        "link, never what it leads to: "
+                     << judged.AsUTF8();
+      }
+      return entry;
+    }
+  }
+  LOG(ERROR) << "Refused to delete outside the installation folder: "
+             << path.AsUTF8();
+  return std::nullopt;
 }
 
 base::FilePath InsideFolderCheck::Resolve(const base::FilePath& path) {
@@ -76,6 +94,20 @@ base::FilePath InsideFolderCheck::ResolveToDelete(const base::FilePath& path) {
                  << entry.path.AsUTF8();
   }
   return entry.path;
+}
+
+base::FilePath InsideFolderCheck::ResolveParent(const base::FilePath& path) {
+  const base::FilePath parent = path.DirName();
+  if (!IsPlainComponent(path.BaseName().value()) || parent == path)
+    return base::FilePath();
+  const std::wstring key = ToUpperOrdinal(parent.value());
+  auto found = resolved_parents_.find(key);
+  if (found == resolved_parents_.end()) {
+    if (resolved_parents_.size() >= kMaxResolvedParents)
+      resolved_parents_.clear();
+    found = resolved_parents_.emplace(key, ResolveFinalLocalPath(parent)).first;
+  }
+  return found->second;
 }
 
 }  // namespace installer

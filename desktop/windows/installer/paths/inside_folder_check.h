@@ -1,6 +1,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PATHS_INSIDE_FOLDER_CHECK_H_
 #define DESKTOP_WINDOWS_INSTALLER_PATHS_INSIDE_FOLDER_CHECK_H_
 
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -62,8 +63,18 @@ class InsideFolderCheck {
   // Resolve for a path about to be deleted: a refusal is logged, and so is
   // a link, which the deletion removes as a link or leaves.
   [[nodiscard]] base::FilePath ResolveToDelete(const base::FilePath& path);
+  // The same judgement for a path about to be deleted, given whole to the
+  // deletion so that it need not judge the name again: a plain file comes
+  // with the handle that deletes it (base::ResolvedEntry::Purpose::
+  // kToDelete). Null when refused.
+  [[nodiscard]] std::optional<base::ResolvedEntry> JudgeToDelete(
+      const base::FilePath& path);
 
  private:
+  // The final path of the folder `path` lies in, when `path` has a plain
+  // last name; empty otherwise.
+  base::FilePath ResolveParent(const base::FilePath& path);
+
   base::FilePath folder_;
   // Final paths, by the folder as the caller spells it, upper-cased.
   std::unordered_map<std::wstring, base::FilePath> resolved_parents_;

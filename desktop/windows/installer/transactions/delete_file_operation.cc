@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "base/files/file_util.h"
 #include "base/files/resolved_entry.h"
@@ -63,6 +64,14 @@ DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
       check_in_use_(check_in_use),
       remove_empty_parents_(remove_empty_parents) {}
 
+DeleteFileOperation::DeleteFileOperation(base::ResolvedEntry judged,
+                                         bool check_in_use,
+                                         bool remove_empty_parents)
+    : path_(judged.path()),
+      check_in_use_(check_in_use),
+      remove_empty_parents_(remove_empty_parents),
+      judged_(std::move(judged)) {}
+
 DeleteFileOperation::~DeleteFileOperation() {
   if (rolled_back_)
     return;
@@ -70,7 +79,7 @@ DeleteFileOperation::~DeleteFileOperation() {
     RemoveLink();
   } else if (moved_) {
     VLOG(1) << "Actual removal of " << aside_path_.AsUTF8();
-    if (!base::DeletePath(aside_path_, true) &&
+    if (!DeleteAside() &&
         ::GetLastError() != ERROR_CANT_ACCESS_FILE &&
         aside_path_.value().size() < MAX_PATH) {
       ::MoveFileExW(aside_path_.value().c_str(), nullptr,
@@ -92,7 +101,18 @@ DeleteFileOperation::~DeleteFileOperation() {
 
 bool DeleteFileOperation::Do(Transaction* sub_operations) {
   VLOG(1) << "Preparing file " << path_.AsUTF8() << " for removal";
-  const base::ResolvedEntry entry = base::ResolvedEntry::Resolve(path_);
+  if (!judged_) {
+    judged_ = base::ResolvedEntry::Resolve(
+        path_, base::ResolvedEntry::Purpose::kToDelete);
+  }
+  if (judged_->kind() == base::ResolvedEntry::Kind::kUnknown &&
+      judged_->error() == ERROR_ACCESS_DENIED) {
+    // An access list that denies deleting: judged without asking for it.
+    // The set-aside grants the access and then judges the file again on
+    // the handle that moves it.
+    judged_ = base::ResolvedEntry::Resolve(path_);
+  }
+  const base::ResolvedEntry& entry = *judged_;
   switch (entry.kind()) {
     case base::ResolvedEntry::Kind::kMissing:
       VLOG(1) << "File does not exist. Nothing to do";
@@ -128,12 +148,14 @@ bool DeleteFileOperation::Do(Transaction* sub_operations) {
   // which always follows a failed `Do`, tries again.
   if (base::MovePathUnchecked(aside_path_, path_))
     moved_ = false;
+  aside_id_.reset();
   LOG(ERROR) << "File removal failed";
   return false;
 }
 
 void DeleteFileOperation::Rollback() {
   rolled_back_ = true;
+  judged_.reset();
   base::FilePath location = path_;
   if (moved_ && base::ResolvedEntry::Resolve(aside_path_).kind() ==
                     base::ResolvedEntry::Kind::kLink) {
@@ -220,8 +242,22 @@ bool DeleteFileOperation::SetAside() {
 }
 
 bool DeleteFileOperation::MoveAside() {
-  // Judged again on the handle that moves it: a name swapped for a link
-  // since `Do` judged it is not moved, which would move what it leads to.
+  // Moved through the handle that judged it, wherever its name leads now,
+  // and closed: the commit knows the file again by its identity.
+  if (judged_ && judged_->holds_handle()) {
+    aside_id_ = judged_->GetFileId();
+    const bool renamed = aside_id_ && judged_->RenameJudgedFile(aside_path_);
+    const DWORD error = ::GetLastError();
+    judged_.reset();
+    if (!renamed)
+      aside_id_.reset();
+    ::SetLastError(error);
+    return renamed;
+  }
+  judged_.reset();
+  // A folder, or a file judged without its deleting handle: judged again on
+  // the handle that moves it, so that a name swapped for a link since `Do`
+  // judged it is not moved, which would move what it leads to.
   base::ResolvedEntry entry = base::ResolvedEntry::Resolve(
       path_, base::ResolvedEntry::Purpose::kToDelete);
   switch (entry.kind()) {
@@ -236,8 +272,38 @@ bool DeleteFileOperation::MoveAside() {
       return false;
   }
   // A folder has no such handle: renamed by its name.
-  return entry.is_directory() ? base::MovePathUnchecked(path_, aside_path_)
-                              : entry.RenameJudgedFile(aside_path_);
+  if (entry.is_directory())
+    return base::MovePathUnchecked(path_, aside_path_);
+  aside_id_ = entry.GetFileId();
+  if (aside_id_ && entry.RenameJudgedFile(aside_path_))
+    return true;
+  aside_id_.reset();
+  return false;
+}
+
+bool DeleteFileOperation::DeleteAside() {
+  // A folder, or a file whose identity could not be read: deleted as the
+  // recursive delete does, judging each name.
+  if (!aside_id_)
+    return base::DeletePath(aside_path_, true);
+  base::ResolvedEntry entry =
+      base::ResolvedEntry::ReopenJudgedFile(aside_path_, *aside_id_);
+  switch (entry.kind()) {
+    case base::ResolvedEntry::Kind::kPlain:
+      return entry.DeleteJudgedFile();
+    case base::ResolvedEntry::Kind::kMissing:
+      return true;
+    case base::ResolvedEntry::Kind::kUnknown:
+      ::SetLastError(entry.error());
+      return false;
+    case base::ResolvedEntry::Kind::kLink:
+      // Another file took the set-aside name: it is not this deletion's.
+      LOG(ERROR) << "Left " << aside_path_.AsUTF8()
+                 << ", which is no longer the file set aside";
+      ::SetLastError(ERROR_CANT_ACCESS_FILE);
+      return false;
+  }
+  return false;
 }
 
 // static
@@ -253,6 +319,13 @@ std::unique_ptr<Operation> MakeDeleteFileOperation(const base::FilePath& path,
                                                    bool remove_empty_parents) {
   return std::make_unique<DeleteFileOperation>(path, check_in_use,
                                                remove_empty_parents);
+}
+
+std::unique_ptr<Operation> MakeDeleteFileOperation(base::ResolvedEntry judged,
+                                                   bool check_in_use,
+                                                   bool remove_empty_parents) {
+  return std::make_unique<DeleteFileOperation>(
+      std::move(judged), check_in_use, remove_empty_parents);
 }
 
 }  // namespace installer

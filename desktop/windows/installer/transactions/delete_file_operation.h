@@ -2,8 +2,10 @@
 #define DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_DELETE_FILE_OPERATION_H_
 
 #include <memory>
+#include <optional>
 
 #include "base/files/file_path.h"
+#include "base/files/resolved_entry.h"
 #include "desktop/windows/installer/security/access_permissions.h"
 #include "desktop/windows/installer/transactions/operation.h"
 
@@ -22,6 +24,11 @@ class DeleteFileOperation : public Operation {
   // `remove_empty_parents`: the commit also removes the file's folder and
   // those above it, as long as they are empty.
   DeleteFileOperation(const base::FilePath& path,
+                      bool check_in_use,
+                      bool remove_empty_parents);
+  // The same for an entry the caller has judged for deletion
+  // (base::ResolvedEntry::Purpose::kToDelete): it is not judged again.
+  DeleteFileOperation(base::ResolvedEntry judged,
                       bool check_in_use,
                       bool remove_empty_parents);
   ~DeleteFileOperation() override;
@@ -45,11 +52,19 @@ class DeleteFileOperation : public Operation {
  private:
   bool SetAside();
   [[nodiscard]] bool MoveAside();
+  // The set-aside file deleted for good; false with the Windows error.
+  [[nodiscard]] bool DeleteAside();
   void RemoveLink();
 
   const base::FilePath path_;
   const bool check_in_use_;
   const bool remove_empty_parents_;
+  // The one judgement of `path_`, until the file is set aside through its
+  // handle; closed then, as thousands of files may be set aside at once.
+  std::optional<base::ResolvedEntry> judged_;
+  // The set-aside file, known again by its identity when the commit deletes
+  // it, instead of by another judgement of its name.
+  std::optional<base::ResolvedEntry::FileId> aside_id_;
   base::FilePath aside_path_;
   // The file lies at `aside_path_`.
   bool moved_ = false;
@@ -64,6 +79,9 @@ class DeleteFileOperation : public Operation {
 };
 
 std::unique_ptr<Operation> MakeDeleteFileOperation(const base::FilePath& path,
+                                                   bool check_in_use,
+                                                   bool remove_empty_parents);
+std::unique_ptr<Operation> MakeDeleteFileOperation(base::ResolvedEntry judged,
                                                    bool check_in_use,
                                                    bool remove_empty_parents);
 

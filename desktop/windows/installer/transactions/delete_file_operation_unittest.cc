@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/files/resolved_entry.h"
 #include "base/test/temp_tree.h"
 #include "base/time/tick_source.h"
 #include "base/time/wall_clock.h"
@@ -322,6 +323,45 @@ TEST(DeleteFileOperationTest, JournalThatCannotBeWrittenIsNotAFileInUse) {
       EXPECT_EQ(error, static_cast<uint32_t>(ERROR_DISK_FULL));
     }
     EXPECT_EQ(TempTree::ReadFile(file), "installed");
+  }
+}
+
+// The commit deletes the file it set aside, known by its identity: a file
+// put under the set-aside name meanwhile is never touched. (A name swapped
+// between the judgement and the move is not tried here: Wine renames a
+// handle's file by the name it was opened by.)
+TEST(DeleteFileOperationTest, CommitDeletesOnlyTheFileItSetAside) {
+  for (const bool swapped : {false, true}) {
+    SCOPED_TRACE(swapped ? "set-aside name taken" : "as set aside");
+    TempTree tree;
+    const FilePath file = tree.WriteFile(L"a.dll", "judged");
+    const FilePath moved = tree.root().Append(L"moved.bin");
+    base::ResolvedEntry judged = base::ResolvedEntry::Resolve(
+        file, base::ResolvedEntry::Purpose::kToDelete);
+    ASSERT_EQ(judged.kind(), base::ResolvedEntry::Kind::kPlain);
+    std::vector<std::wstring> aside;
+    {
+      Transaction transaction;
+      ASSERT_TRUE(transaction.ExecuteOperation(
+          MakeDeleteFileOperation(std::move(judged), true, false)));
+      aside = AsideNames(tree.root());
+      ASSERT_EQ(aside.size(), 1u);
+      const FilePath aside_path = tree.root().Append(aside[0]);
+      EXPECT_EQ(TempTree::ReadFile(aside_path), "judged");
+      if (swapped) {
+        ASSERT_TRUE(
+            ::MoveFileW(aside_path.value().c_str(), moved.value().c_str()));
+        tree.WriteFile(aside[0].c_str(), "impostor");
+      }
+    }
+    EXPECT_FALSE(TempTree::Exists(file));
+    if (swapped) {
+      EXPECT_EQ(AsideNames(tree.root()), aside);
+      EXPECT_EQ(TempTree::ReadFile(tree.root().Append(aside[0])), "impostor");
+      EXPECT_EQ(TempTree::ReadFile(moved), "judged");
+    } else {
+      EXPECT_TRUE(AsideNames(tree.root()).empty());
+    }
   }
 }
 

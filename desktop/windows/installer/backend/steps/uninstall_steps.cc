@@ -1,11 +1,13 @@
 #include "desktop/windows/installer/backend/steps/uninstall_steps.h"
 
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
 
 #include "base/command_line.h"
 #include "base/files/file_util.h"
+#include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
@@ -58,6 +60,13 @@ bool IsDeletableProfileFolder(const base::FilePath& path) {
   path.GetComponents(&components);
   return path.IsAbsolute() && !path.ReferencesParent() &&
          components.size() >= 4;
+}
+
+// What is still in use when the uninstallation ends stays: no installer
+// process outlives the ones that hold it, and cmd's deletions would follow a
+// link swapped in meanwhile.
+void LeaveInUse(const base::FilePath& path) {
+  LOG(WARNING) << "Left in use: " << path.AsUTF8();
 }
 
 }  // namespace
@@ -167,17 +176,14 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
     AutoupdateTask::RemoveAutoupdateTask(&name_suffix);
   }
 
-  CleanupBatch batch(folder);
-  for (const base::FilePath& path : run_.old_files_for_batch)
-    batch.AddPath(path, true);
-  DeleteInstalledFiles(*current, &batch);
+  DeleteInstalledFiles(*current);
   DeleteLeftovers(*current);
 
   // What follows deletes for good and can no longer fail: it is the run's
   // commit, so a test's fault at the end of this step comes before it.
   if (FailAtInjectedFault())
     return;
-  WriteAndStartCleanupBatch(&batch, folder);
+  WriteAndStartCleanupBatch(folder);
   if (run_.settings->GetFlag(DELETE_PROFILE))
     DeleteUserProfile(folder);
 
@@ -186,20 +192,20 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
   Succeeded();
 }
 
-void UninstallSteps::DeleteInstalledFiles(const Status& current,
-                                          CleanupBatch* batch) {
+void UninstallSteps::DeleteInstalledFiles(const Status& current) {
   const base::FilePath& folder = current.install_folder;
   InsideFolderCheck inside_folder(folder);
   const base::FilePath version_folder =
       folder.Append(current.install_log.subfolder);
   for (const std::wstring& file : current.install_log.files) {
-    const base::FilePath path =
-        inside_folder.ResolveToDelete(version_folder.Append(file));
-    if (path.empty())
+    std::optional<base::ResolvedEntry> judged =
+        inside_folder.JudgeToDelete(version_folder.Append(file));
+    if (!judged)
       continue;
+    const base::FilePath path = judged->path();
     if (!run_.transaction.ExecuteOperation(
-            MakeDeleteFileOperation(path, true, true))) {
-      batch->AddPath(path, true);
+            MakeDeleteFileOperation(std::move(*judged), true, true))) {
+      LeaveInUse(path);
     }
   }
   for (const wchar_t* name : {kLauncherName, kPrefDefaultOverridesName,
@@ -209,7 +215,7 @@ void UninstallSteps::DeleteInstalledFiles(const Status& current,
       continue;
     if (!run_.transaction.ExecuteOperation(
             MakeDeleteFileOperation(path, true, true))) {
-      batch->AddPath(path, false);
+      LeaveInUse(path);
     }
   }
 }
@@ -229,26 +235,26 @@ void UninstallSteps::DeleteLeftovers(const Status& current) {
   }
   InsideFolderCheck inside_folder(folder);
   for (const std::wstring& name : current.install_log.root_files) {
-    const base::FilePath path =
-        inside_folder.ResolveToDelete(folder.Append(name));
-    if (!path.empty()) {
+    std::optional<base::ResolvedEntry> judged =
+        inside_folder.JudgeToDelete(folder.Append(name));
+    if (judged) {
       std::ignore = run_.transaction.ExecuteOperation(
-          MakeDeleteFileOperation(path, true, true));
+          MakeDeleteFileOperation(std::move(*judged), true, true));
     }
   }
 }
 
-void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,
-                                               const base::FilePath& folder) {
+void UninstallSteps::WriteAndStartCleanupBatch(const base::FilePath& folder) {
   // With an elevated permission process, that process runs the batch file
   // once this one is gone, and waits for it: the batch must not wait for
   // that process in turn.
   const bool run_by_permission_process = run_.permission_undo_event.IsValid();
-  batch->AddProcess(::GetCurrentProcessId());
-  batch->AddProcess(GetInitialProcessId());
+  CleanupBatch batch;
+  batch.AddProcess(::GetCurrentProcessId());
+  batch.AddProcess(GetInitialProcessId());
   if (!run_by_permission_process)
-    batch->AddProcess(run_.second_process_id);
-  const std::string text = batch->GetText();
+    batch.AddProcess(run_.second_process_id);
+  const std::string text = batch.GetText();
   const base::FilePath batch_file = folder.Append(kUninstallBatchName);
   if (base::WriteBufferToFile(batch_file, text.data(),
                               static_cast<int>(text.size())) !=

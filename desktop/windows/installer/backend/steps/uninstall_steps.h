@@ -6,12 +6,11 @@
 
 namespace installer {
 
-class CleanupBatch;
 class Status;
 
 // The steps of an uninstallation that are its own: shortcuts, the install
-// log, the component uninstallers and the final clean-up, which hands what
-// is still in use to a batch file.
+// log, the component uninstallers and the final clean-up, whose batch file
+// waits for the installer processes to end and then deletes itself.
 class UninstallSteps : public InstallerPart {
  public:
   explicit UninstallSteps(Installer* installer);
@@ -33,12 +32,11 @@ class UninstallSteps : public InstallerPart {
 
  private:
   // The files the install log lists and the root files every installation
-  // has; what cannot be deleted now goes to the clean-up batch.
-  void DeleteInstalledFiles(const Status& current, CleanupBatch* batch);
+  // has; what cannot be deleted now stays, named in the log.
+  void DeleteInstalledFiles(const Status& current);
   // What earlier updates left in the folder, as far as it can be deleted.
   void DeleteLeftovers(const Status& current);
-  void WriteAndStartCleanupBatch(CleanupBatch* batch,
-                                 const base::FilePath& folder);
+  void WriteAndStartCleanupBatch(const base::FilePath& folder);
   void DeleteUserProfile(const base::FilePath& folder);
 };
 

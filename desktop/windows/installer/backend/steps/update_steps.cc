@@ -4,11 +4,14 @@
 #include <atomic>
 #include <cwctype>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
@@ -125,17 +128,19 @@ void UpdateSteps::RemoveOldInstallation(const base::FilePath& status_file,
   for (const std::wstring& file : log.files) {
     // A name the log should not hold was never the installation's to
     // delete: it holds back neither the other files nor the log's removal.
-    const base::FilePath path =
-        inside_folder.ResolveToDelete(version_folder.Append(file));
-    if (path.empty())
+    std::optional<base::ResolvedEntry> judged =
+        inside_folder.JudgeToDelete(version_folder.Append(file));
+    if (!judged)
       continue;
-    if (transaction.ExecuteOperation(MakeDeleteFileOperation(path, true, true)))
+    const base::FilePath path = judged->path();
+    if (transaction.ExecuteOperation(
+            MakeDeleteFileOperation(std::move(*judged), true, true))) {
       continue;
-    // An uninstallation leaves it to its batch file, as it does with the
-    // current installation's files; the log is then no longer needed.
+    }
+    // An uninstallation leaves it, as it does with the current
+    // installation's files in use; the log is then no longer needed.
     if (!during_update) {
-      LOG(INFO) << "Deleting later: " << path.AsUTF8();
-      run_.old_files_for_batch.push_back(path);
+      LOG(WARNING) << "Left in use: " << path.AsUTF8();
       continue;
     }
     LOG(WARNING) << "Failed to delete " << path.AsUTF8();
