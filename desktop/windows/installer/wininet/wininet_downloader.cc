@@ -73,6 +73,14 @@ void SetTimeouts(HINTERNET session, base::TimeDelta timeout) {
   }
 }
 
+// An address ("127.0.0.1") or a single label ("localhost") names one host:
+// "evil.127.0.0.1" is a name anyone may register, not a host inside it.
+bool NamesOneHost(const std::wstring& entry) {
+  if (entry.find(L'.') == std::wstring::npos)
+    return true;
+  return entry.find_first_not_of(L"0123456789.") == std::wstring::npos;
+}
+
 }  // namespace
 
 WinInetDownloader::WinInetDownloader(UIDelegate* ui_delegate,
@@ -247,6 +255,8 @@ bool WinInetDownloader::IsDomainAllowed(
       continue;
     if (lower_host == entry)
       return true;
+    if (NamesOneHost(entry))
+      continue;
     // Only whole labels: "xexample.org" does not lie inside "example.org".
     const std::wstring dotted = L"." + entry;
     if (lower_host.size() > dotted.size() &&

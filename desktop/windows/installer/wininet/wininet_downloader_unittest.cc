@@ -17,7 +17,7 @@ namespace {
 
 TEST(WinInetDownloaderTest, HostMustBeAnAllowedSuffixOrLieInsideOne) {
   const std::vector<std::wstring> allowed = {L"Example.org", L".tarvo.example",
-                                             L"127.0.0.1"};
+                                             L"127.0.0.1", L"localhost"};
   const struct {
     const wchar_t* host;
     bool allowed;
@@ -32,7 +32,11 @@ TEST(WinInetDownloaderTest, HostMustBeAnAllowedSuffixOrLieInsideOne) {
       {L"tarvo.example", true},
       {L"get.tarvo.example", true},
       {L"127.0.0.1", true},
-      {L"10.127.0.0.1", true},
+      {L"10.127.0.0.1", false},
+      {L"evil.127.0.0.1", false},
+      {L"localhost", true},
+      {L"LocalHost", true},
+      {L"evil.localhost", false},
       {L"227.0.0.1", false},
       {L"", false},
   };
