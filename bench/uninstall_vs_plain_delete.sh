@@ -46,21 +46,8 @@ winpath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
 prepare_case() {
   label=$1; build=$2; dir="$WORK/$label"
   mkdir -p "$dir"
-  # The package's own programs signed with the build's test certificate: a
-  # signed installer hands over only to those.
-  /usr/bin/python3 - "$ROOT" "$build" "$dir" --small "$FILES" <<'PY'
-import runpy, sys
-root = sys.argv.pop(1)
-sys.path.insert(0, root + "/tests/e2e")
-import installer_files
-made = installer_files.make_package
-def signed_package(build, folder, **options):
-    options.setdefault("pki", installer_files.BuildKeys(build))
-    return made(build, folder, **options)
-installer_files.make_package = signed_package
-sys.argv[0] = root + "/bench/make_silent_install_package.py"
-runpy.run_path(sys.argv[0], run_name="__main__")
-PY
+  /usr/bin/python3 "$ROOT/bench/make_silent_install_package.py" "$build" "$dir" \
+    --small "$FILES"
   switches="--silent --allusers=0 --desktopshortcut=0 --startmenushortcut=0"
   switches="$switches --quicklaunchshortcut=0 --pintotaskbar=0 --launchtarvo=0"
   switches="$switches --enable-installer-stats=0"
