@@ -113,6 +113,16 @@ def _endless_head(size):
         head = head[size:]
 
 
+def _client_still_there(connection):
+    """Whether the client of `connection` has neither closed nor shut down
+    its side: an end of stream or an error waiting to be read says it has."""
+    try:
+        readable, _, _ = select.select([connection], [], [], 0)
+        return not readable or connection.recv(1, socket.MSG_PEEK) != b""
+    except (OSError, ValueError):
+        return False
+
+
 class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -140,7 +150,7 @@ class HttpTestServer:
         self._lock = threading.Lock()
         self._requests: List[Request] = []
         self._counts = {}
-        self._open = {}
+        self._open = {}  # path -> the connections answering it
         self._most_open = {}
         self._changed = threading.Condition(self._lock)
         self._closing = threading.Event()
@@ -207,14 +217,20 @@ class HttpTestServer:
 
     def _serve(self, handler):
         path = handler.path.split("?", 1)[0]
+        connection = handler.connection
         with self._lock:
-            self._open[path] = self._open.get(path, 0) + 1
-            self._most_open[path] = max(self._most_open.get(path, 0), self._open[path])
+            # Asked of the sockets when a request comes, not of the threads
+            # answering them: a busy machine may not have run the thread
+            # that would see its client gone by then.
+            still_open = [c for c in self._open.get(path, []) if _client_still_there(c)]
+            still_open.append(connection)
+            self._open[path] = still_open
+            self._most_open[path] = max(self._most_open.get(path, 0), len(still_open))
         try:
             self._serve_counted(handler)
         finally:
             with self._lock:
-                self._open[path] -= 1
+                self._open[path] = [c for c in self._open.get(path, []) if c is not connection]
 
     def _serve_counted(self, handler):
         length = int(handler.headers.get("Content-Length") or 0)
