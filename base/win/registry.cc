@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <iterator>
 #include <limits>
 
 namespace base::win {
@@ -68,6 +69,23 @@ LONG RegistryKey::Open(HKEY root, const wchar_t* subkey, REGSAM access) {
   if (result == ERROR_SUCCESS)
     Adopt(key, access);
   return result;
+}
+
+std::vector<std::wstring> RegistryKey::SubkeyNames(size_t max_names) const {
+  std::vector<std::wstring> names;
+  for (DWORD index = 0; key_ && index < max_names; ++index) {
+    // 255 characters is the longest key name the registry keeps.
+    wchar_t name[256];
+    DWORD length = static_cast<DWORD>(std::size(name));
+    const LONG result = RegEnumKeyExW(key_, index, name, &length, nullptr,
+                                      nullptr, nullptr, nullptr);
+    if (result == ERROR_MORE_DATA)
+      continue;
+    if (result != ERROR_SUCCESS)
+      break;
+    names.emplace_back(name, length);
+  }
+  return names;
 }
 
 void RegistryKey::Close() {

@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace base::win {
 
@@ -46,6 +48,10 @@ class RegistryKey {
   LONG ReadString(const wchar_t* name, std::wstring* out) const;
   // A REG_SZ, stored with its terminator.
   LONG WriteString(const wchar_t* name, const wchar_t* value);
+  // The names of the first `max_names` subkeys (the key opened with
+  // KEY_ENUMERATE_SUB_KEYS); a name longer than a key name may be is
+  // skipped. What another process may have written is read bounded.
+  std::vector<std::wstring> SubkeyNames(size_t max_names) const;
 
  private:
   // Takes `key`, opened with `access`, closing the key held before.

@@ -103,7 +103,7 @@ bool AdministratorsFolder::IsAdministrators(PSID owner,
 }
 
 // static
-bool AdministratorsFolder::IsAdministrators(HANDLE folder) {
+bool AdministratorsFolder::ReadOwnership(HANDLE folder, Ownership* ownership) {
   base::win::ScopedLocalAlloc<void> descriptor;
   PSID owner = nullptr;
   PACL dacl = nullptr;
@@ -116,8 +116,11 @@ bool AdministratorsFolder::IsAdministrators(HANDLE folder) {
                << error;
     return false;
   }
-  BYTE trusted_user[SECURITY_MAX_SID_SIZE];
-  return IsAdministrators(owner, dacl, ReadTrustedUser(trusted_user));
+  BYTE trusted_user_buffer[SECURITY_MAX_SID_SIZE];
+  const PSID trusted_user = ReadTrustedUser(trusted_user_buffer);
+  ownership->trusted_owner = IsPrivilegedOr(owner, trusted_user);
+  ownership->administrators = IsAdministrators(owner, dacl, trusted_user);
+  return true;
 }
 
 // static

@@ -31,9 +31,15 @@ class AdministratorsFolder {
   // write are privileged or `trusted_user`.
   static bool IsAdministrators(PSID owner, const ACL* dacl, PSID trusted_user);
 
-  // The same read from the open folder (opened with READ_CONTROL), with
-  // ReadTrustedUser's user.
-  static bool IsAdministrators(HANDLE folder);
+  // What the owner and list of the open folder (opened with READ_CONTROL)
+  // say, with ReadTrustedUser's user: whether the owner is privileged or
+  // that user, and whether the folder is the administrators'.
+  struct Ownership {
+    bool trusted_owner = false;
+    bool administrators = false;
+  };
+  // False, with the error logged, when they cannot be read.
+  [[nodiscard]] static bool ReadOwnership(HANDLE folder, Ownership* ownership);
 
   // The account this process runs as, in `buffer`, when every process of
   // it runs with the administrators' rights: the system runs them without

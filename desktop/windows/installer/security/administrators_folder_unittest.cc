@@ -130,7 +130,10 @@ TEST(AdministratorsFolderTest, ProtectWritesTheAdministratorsList) {
     // reports the list that mode holds: the user's own.
     EXPECT_EQ(SidText(owner), SidText(trusted_user)) << text.Get();
   }
-  EXPECT_TRUE(AdministratorsFolder::IsAdministrators(handle.Get()));
+  AdministratorsFolder::Ownership ownership;
+  ASSERT_TRUE(AdministratorsFolder::ReadOwnership(handle.Get(), &ownership));
+  EXPECT_TRUE(ownership.trusted_owner);
+  EXPECT_TRUE(ownership.administrators);
 }
 
 }  // namespace

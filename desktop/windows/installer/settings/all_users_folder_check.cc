@@ -2,12 +2,10 @@
 
 #include <windows.h>
 
-#include <aclapi.h>
 
 #include "base/files/file_enumerator.h"
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
-#include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/security/administrators_folder.h"
@@ -36,26 +34,13 @@ bool IsEmpty(const base::FilePath& folder, bool* empty) {
 // The owner and list of the folder held by `handle`, and whether it holds
 // anything.
 void ReadFolderFacts(HANDLE handle, const base::FilePath& folder, Facts* facts) {
-  base::win::ScopedLocalAlloc<void> descriptor;
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  const DWORD error = ::GetSecurityInfo(
-      handle, SE_FILE_OBJECT,
-      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-      &dacl, nullptr, descriptor.Receive());
-  if (error != ERROR_SUCCESS) {
-    LOG(ERROR) << "Cannot read who owns " << folder.AsUTF8() << ", error "
-               << error;
+  AdministratorsFolder::Ownership ownership;
+  if (!AdministratorsFolder::ReadOwnership(handle, &ownership)) {
+    LOG(ERROR) << "Cannot judge who may change " << folder.AsUTF8();
     return;
   }
-  BYTE trusted_user_buffer[SECURITY_MAX_SID_SIZE];
-  const PSID trusted_user =
-      AdministratorsFolder::ReadTrustedUser(trusted_user_buffer);
-  facts->trusted_owner =
-      AdministratorsFolder::IsPrivileged(owner) ||
-      (owner && trusted_user && ::EqualSid(owner, trusted_user));
-  facts->administrators =
-      AdministratorsFolder::IsAdministrators(owner, dacl, trusted_user);
+  facts->trusted_owner = ownership.trusted_owner;
+  facts->administrators = ownership.administrators;
   facts->readable = IsEmpty(folder, &facts->empty);
 }
 

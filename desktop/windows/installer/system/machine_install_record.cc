@@ -66,16 +66,7 @@ MachineInstallRecord MachineInstallRecord::ReadFrom(HKEY root) {
       LOG(ERROR) << "Cannot open the programs list, error " << error;
     return MachineInstallRecord(std::move(folders));
   }
-  for (DWORD index = 0; index < kMaxEntriesRead; ++index) {
-    wchar_t name[256];
-    DWORD name_size = std::size(name);
-    const LONG result = ::RegEnumKeyExW(list.Handle(), index, name, &name_size,
-                                        nullptr, nullptr, nullptr, nullptr);
-    if (result == ERROR_MORE_DATA)
-      continue;
-    if (result != ERROR_SUCCESS)
-      break;
-    const std::wstring entry(name, name_size);
+  for (const std::wstring& entry : list.SubkeyNames(kMaxEntriesRead)) {
     if (!IsProductEntry(entry))
       continue;
     base::FilePath folder = ReadEntryFolder(list.Handle(), entry);

@@ -44,16 +44,7 @@ void AddProfile(std::wstring sid,
 
 void ReadAccountProfiles(const base::win::RegistryKey& list,
                          std::vector<UserProfiles::Profile>* profiles) {
-  for (DWORD index = 0; index < kMaxProfilesRead; ++index) {
-    wchar_t name[256];
-    DWORD name_size = std::size(name);
-    const LONG result = ::RegEnumKeyExW(list.Handle(), index, name, &name_size,
-                                        nullptr, nullptr, nullptr, nullptr);
-    if (result == ERROR_MORE_DATA)
-      continue;
-    if (result != ERROR_SUCCESS)
-      return;
-    const std::wstring sid(name, name_size);
+  for (const std::wstring& sid : list.SubkeyNames(kMaxProfilesRead)) {
     base::win::RegistryKey profile;
     if (profile.Open(list.Handle(), sid.c_str(), KEY_QUERY_VALUE) ==
         ERROR_SUCCESS) {
