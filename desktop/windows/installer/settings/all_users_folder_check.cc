@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-
 #include "base/files/file_enumerator.h"
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
