@@ -51,11 +51,13 @@ def full_access_for(sid):
 
 
 def k_bat(folder):
-    """An uninstall batch as the uninstallation writes it, waiting for no
-    process; returns it: the elevated side deletes it once it has run."""
-    batch = folder / "k.bat"
-    batch.write_bytes(b':again\n"C:\\windows\\system32\\ping.exe" -n 2 127.0.0.1\ndel %0')
-    return batch
+    """An uninstall batch as the uninstallation writes it, left to delete one
+    file; returns that file, which is gone once the batch ran."""
+    leftover = folder / "leftover 100%.dll"
+    leftover.write_bytes(b"in use")
+    name = windows_path(leftover).replace("%", "%%")
+    (folder / "k.bat").write_bytes(f'ping -n 2 127.0.0.1\ndel "{name}"\ndel %0'.encode("ascii"))
+    return leftover
 
 
 def foreign_k_bat(folder):
@@ -116,25 +118,25 @@ def test_print_roles_print_one_value_without_line_end(build_dir, logs, args, pri
 @pytest.mark.parametrize("help_switch", ["--help", "-?"])
 def test_help_wins_over_folder_permission(build_dir, installer_folder, logs, user_sid,
                                          help_switch):
-    batch = k_bat(installer_folder)
+    leftover = k_bat(installer_folder)
     marker = Logs.marker()
     result = run_installer(build_dir, installer_folder / "installer.exe", help_switch,
                            f"--set-folder-permission={windows_path(installer_folder)}",
                            "--permissions-for-user=" + user_sid, "--run-uninstall-bat", marker)
     assert result.returncode == 0
-    assert batch.exists()
+    assert leftover.exists()
     assert logs.of(marker) == {}
 
 
 def test_uninstall_batch_runs_only_in_the_folder_permission_role(build_dir, installer_folder,
                                                                  logs, machine_record):
     machine_record(installer_folder)
-    batch = k_bat(installer_folder)
+    leftover = k_bat(installer_folder)
     installer = installer_folder / "installer.exe"
 
     marker = Logs.marker()
     alone = run_installer(build_dir, installer, "--run-uninstall-bat", marker)
-    assert batch.exists()
+    assert leftover.exists()
     # It went on as an ordinary front end.
     assert alone.returncode == 1
     assert NO_WINDOW in logs.one(marker)[1]
@@ -144,7 +146,8 @@ def test_uninstall_batch_runs_only_in_the_folder_permission_role(build_dir, inst
     with_role = run_installer(build_dir, installer, "--run-uninstall-bat", marker,
                               f"--set-folder-permission={windows_path(installer_folder / 'x')}")
     assert with_role.returncode == 0
-    assert not batch.exists()
+    assert not leftover.exists()
+    assert not (installer_folder / "k.bat").exists()
     assert not (installer_folder / "x").exists()
     assert "Granted" not in "".join(logs.of(marker).values())
 
@@ -167,9 +170,7 @@ def test_uninstall_batch_of_a_copied_signed_installer_is_never_run(build_dir, us
     try:
         for name in (INSTALLER, LIBRARY):
             shutil.copy(build_dir / "installer_files/full" / Path(name).name, folder)
-        vendor = folder / "vendor.dll"
-        vendor.write_bytes(b"vendor")
-        batch = k_bat(folder)
+        vendor = k_bat(folder)
         for recorded in (None, folder / "elsewhere"):
             if recorded:
                 # Another folder recorded is no record of this one.
@@ -179,7 +180,7 @@ def test_uninstall_batch_of_a_copied_signed_installer_is_never_run(build_dir, us
                                    f"--set-folder-permission={windows_path(folder)}\\x",
                                    "--permissions-for-user=" + user_sid, "--run-uninstall-bat")
             assert result.returncode == 0
-            assert vendor.exists() and batch.exists()
+            assert vendor.exists() and (folder / "k.bat").exists()
             assert f"Not running the uninstall batch of C:\\ProgramData\\{folder.name}:" in \
                 logs.one(marker)[1]
     finally:

@@ -13,14 +13,11 @@ target: it stays, and the installation goes on around it."""
 import os
 import re
 import shutil
-import subprocess
-import time
 
 import pytest
 
 import installer_files as files
 import test_installation as installation
-import test_recovery as recovery
 import test_rollback as rollback
 from test_rollback import installers  # noqa: F401  (the fixture)
 
@@ -38,7 +35,9 @@ def next_installer(build_dir, tmp_path_factory):
     return files.full_installer(build_dir, folder / "full", keys, archive, library="next")
 
 
-def cleared(made):
+@pytest.fixture
+def machine(build_dir, tmp_path):
+    made = rollback.Machine(build_dir, tmp_path)
     made.clear()
     yield made
     for root in (made.folder, made.temp):
@@ -47,16 +46,6 @@ def cleared(made):
                 if os.path.islink(os.path.join(folder, name)):
                     os.unlink(os.path.join(folder, name))
     made.clear()
-
-
-@pytest.fixture
-def machine(build_dir, tmp_path):
-    yield from cleared(rollback.Machine(build_dir, tmp_path))
-
-
-@pytest.fixture(params=[False, True], ids=["per_user", "all_users"])
-def either_machine(build_dir, tmp_path, request):
-    yield from cleared(rollback.Machine(build_dir, tmp_path, all_users=request.param))
 
 
 class Outside:
@@ -84,15 +73,6 @@ class Outside:
             if path.is_file():
                 self.canary(path.relative_to(self.root).as_posix())
         folder.symlink_to(target, target_is_directory=True)
-
-    def swap_folder(self, folder, aside):
-        """`folder` moved to `aside`, and a link in its place to a folder
-        outside holding a canary under each of its files' names."""
-        shutil.move(folder, aside)
-        for path in aside.rglob("*"):
-            if path.is_file():
-                self.canary(f"{folder.name}/{path.relative_to(aside).as_posix()}")
-        folder.symlink_to(self.root / folder.name, target_is_directory=True)
 
     def link_file(self, path):
         """`path` replaced by a link to a canary of the same name."""
@@ -176,30 +156,3 @@ def test_a_link_named_as_a_dead_runs_download_keeps_its_target(machine, build_di
 
     assert outside.found() == outside.expected
     assert link.is_symlink()
-
-
-def test_uninstall_batch_deletes_nothing_through_a_folder_swapped_for_a_link(
-        either_machine, build_dir, tmp_path):
-    """A file held open stays when the uninstallation ends; once the batch
-    file is written, while cmd still waits, its folder is swapped for a link
-    to a folder outside that holds a canary of that name."""
-    machine = either_machine
-    assert machine.run(build_dir / SHIPPED, rollback.SHORTCUTS) == 0
-    version = machine.folder / installation.version_of(machine.folder)
-    resources, aside = version / "resources", tmp_path / "aside"
-    outside = Outside(tmp_path / "outside")
-    command, env = machine.command(version / "installer.exe", rollback.SHORTCUTS, "--uninstall")
-
-    with recovery.held_open(build_dir, resources / "a.pak"):
-        run = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        while not (machine.folder / "k.bat").exists() and run.poll() is None:
-            time.sleep(0.005)
-        assert (machine.folder / "k.bat").exists()
-        outside.swap_folder(resources, aside)
-        output, _ = run.communicate(timeout=rollback.HANG_GUARD)
-
-    assert output.decode(errors="replace").split()[-2:] == ["exit", "0"], output
-    assert outside.found() == outside.expected
-    # The held file stayed, and nothing else of the installation.
-    assert (aside / "a.pak").read_bytes() == b"pak a"
-    assert not (version / "tarvo.exe").exists()

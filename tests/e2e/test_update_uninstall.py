@@ -4,8 +4,8 @@ the package's installer.exe the backend. The update carries the shortcuts
 over as its switches ask, replaces the uninstall entry, keeps the previous
 install log aside; the uninstallation, started from the installed copy of
 the installer, leaves the files and the registry exactly as they were
-before the installation, but for the uninstaller's own program and library
-in its folder, in use until its end."""
+before the installation (the batch file it starts removes the folder once
+the backend has ended)."""
 
 import shutil
 import time
@@ -53,19 +53,21 @@ def snapshot(build_dir, tmp_path, desktop, quick_launch):
     return keep, files, shortcuts
 
 
-def wait_for_cleanup(folder, version):
-    """The uninstallation's batch file waits for the backend to end, then
-    deletes itself; the suite's guard bounds the wait. The uninstaller's
-    own program and library, in use until it ended, stay (no installer
-    process outlives it, and cmd deletes nothing through a link swapped in
-    meanwhile): the test checks that nothing else does and removes them."""
+def wait_for_cleanup(folder):
+    """The uninstallation's batch file deletes what was in use once the
+    backend has ended, then itself, then the emptied folder; the suite's
+    guard bounds the wait. Wine's cmd holds its batch file open until it
+    ends, so the folder's removal on the batch's last line fails here: the
+    folder is left empty, which the test accepts and removes; true then."""
     deadline = time.monotonic() + installation.HANG_GUARD
     while (folder / "k.bat").exists():
         assert time.monotonic() < deadline
         time.sleep(0.2)
-    own = {f"{version}/", f"{version}/installer.exe", f"{version}/tarvo_installer.dll"}
-    assert set(installation.tree(folder)) <= own
-    shutil.rmtree(folder)
+    if not folder.exists():
+        return False
+    assert list(folder.iterdir()) == []
+    folder.rmdir()
+    return True
 
 
 def remove_uninstall_entries(build_dir):
@@ -129,5 +131,5 @@ def test_update_then_uninstall_leaves_the_machine_as_it_was(build_dir, tmp_path,
     lines = installation.install(build_dir, folder / new_version, folder, "--uninstall",
                                  logs=logs)
     assert lines[-1] == "OnInstallerTerminated 1", lines
-    wait_for_cleanup(folder, new_version)
+    wait_for_cleanup(folder)
     assert snapshot(build_dir, tmp_path, desktop, quick_launch) == before

@@ -32,6 +32,10 @@ struct RunState {
   std::wstring uninstall_key_name;
   // True while the registry step writes the values the install log lists.
   bool registry_logging = false;
+  // Files of earlier installations that an uninstallation could not delete
+  // (in use, often by the uninstaller itself): its clean-up batch file
+  // deletes them once the processes have ended.
+  std::vector<base::FilePath> old_files_for_batch;
   // Set by the uninstallation's registry clean-up: the vendor's key, if left
   // empty, goes once the run has succeeded.
   bool delete_empty_company_key = false;

@@ -4,30 +4,28 @@
 
 #include <string_view>
 
+#include "base/command_line.h"
 #include "base/files/file_util.h"
-#include "base/files/final_path.h"
-#include "base/files/resolved_entry.h"
 #include "base/logging.h"
-#include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/null_standard_handles.h"
+#include "base/strings/string_util.h"
 #include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/installer/paths/inside_folder_check.h"
+#include "desktop/windows/installer/paths/local_path.h"
 
 namespace installer {
 
 namespace {
 
-constexpr size_t kMaxProcesses = 3;
-// The last line, without a line feed: cmd deletes the batch file once it has
-// read the whole file. Where the elevated side holds the file, the line
-// fails and that side deletes it instead.
+constexpr char kProcessCheckStart[] = "TASKLIST /FI \"PID eq ";
+constexpr char kProcessCheckEnd[] = "\" | FIND /c /i \".exe\"";
 constexpr char kDeleteSelf[] = "del %0";
-// Far above any batch this class writes: three processes to wait for.
-constexpr size_t kMaxBatchSize = 8 * 1024;
-// Digits of the largest process id.
-constexpr size_t kMaxIdDigits = 10;
+// On the last line, after the batch file is gone from the installation
+// folder, the folder itself is removed: cmd has read the whole line already.
+constexpr char kThenRemoveFolder[] = " & rmdir ";
+// Far above any batch this class writes for one installation.
+constexpr size_t kMaxBatchSize = 4 * 1024 * 1024;
 
 std::string PidName(size_t index) {
   return "PID" + std::to_string(index + 1) + "_RUNNING";
@@ -51,6 +49,21 @@ std::string ToOemCodePage(const std::wstring& text) {
   return lossy ? std::string() : result;
 }
 
+std::wstring FromOemCodePage(std::string_view text) {
+  if (text.empty())
+    return std::wstring();
+  const int size = ::MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS,
+                                         text.data(),
+                                         static_cast<int>(text.size()),
+                                         nullptr, 0);
+  if (size <= 0)
+    return std::wstring();
+  std::wstring result(static_cast<size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_OEMCP, MB_ERR_INVALID_CHARS, text.data(),
+                        static_cast<int>(text.size()), result.data(), size);
+  return result;
+}
+
 // cmd expands "%" even inside quotes; "%%" stands for one.
 std::string EscapePercent(const std::string& text) {
   std::string result;
@@ -62,210 +75,208 @@ std::string EscapePercent(const std::string& text) {
   return result;
 }
 
-base::FilePath GetSystemFolder() {
-  base::FilePath folder;
-  if (!base::GetPathForKey(base::kSystemDir, &folder))
-    LOG(ERROR) << "Cannot find the system folder";
-  return folder;
+// The quoted path as a batch line names it, or empty when it cannot.
+std::string QuotePath(const base::FilePath& path) {
+  std::string encoded = ToOemCodePage(path.value());
+  if (encoded.empty()) {
+    wchar_t short_path[MAX_PATH];
+    const DWORD length =
+        ::GetShortPathNameW(path.value().c_str(), short_path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH)
+      encoded = ToOemCodePage(std::wstring(short_path, length));
+  }
+  if (encoded.empty() || encoded.find('"') != std::string::npos) {
+    LOG(WARNING) << "Cannot name in the cleanup batch file: " << path.AsUTF8();
+    return std::string();
+  }
+  return "\"" + EscapePercent(encoded) + "\"";
 }
 
-// The lines that call the system's programs, by their full paths, as this
-// system spells them: the writer and the elevated check make them alike.
-class ProgramLines {
- public:
-  ProgramLines() {
-    const base::FilePath system = GetSystemFolder();
-    const std::string tasklist = QuoteProgram(system, L"tasklist.exe");
-    const std::string find = QuoteProgram(system, L"find.exe");
-    const std::string ping = QuoteProgram(system, L"ping.exe");
-    if (tasklist.empty() || find.empty() || ping.empty())
-      return;
-    check_start_ = tasklist + " /FI \"PID eq ";
-    check_end_ = "\" | " + find + " /c /i \".exe\"";
-    pause_ = ping + " -n 2 127.0.0.1";
+// The path of a `command "path"` line, unescaped; empty when the line is
+// not of that form or the path does not come back exactly.
+base::FilePath ParseQuotedPath(std::string_view line, std::string_view command) {
+  const std::string prefix = std::string(command) + " \"";
+  if (line.size() <= prefix.size() + 1 || !line.starts_with(prefix) ||
+      line.back() != '"') {
+    return base::FilePath();
   }
-
-  // False when the system folder cannot be named in a batch: the batch
-  // then waits for nothing.
-  bool valid() const { return !pause_.empty(); }
-
-  std::string ProcessCheck(uint32_t id) const {
-    return check_start_ + std::to_string(id) + check_end_;
-  }
-  const std::string& pause() const { return pause_; }
-
-  // The id of a process check line; 0 when `line` is no such line.
-  uint32_t ParseProcessCheck(std::string_view line) const {
-    if (!valid() || !line.starts_with(check_start_) ||
-        !line.ends_with(check_end_)) {
-      return 0;
+  const std::string_view escaped =
+      line.substr(prefix.size(), line.size() - prefix.size() - 1);
+  std::string raw;
+  for (size_t i = 0; i < escaped.size(); ++i) {
+    if (escaped[i] == '"')
+      return base::FilePath();
+    if (escaped[i] == '%') {
+      if (i + 1 >= escaped.size() || escaped[i + 1] != '%')
+        return base::FilePath();
+      ++i;
     }
-    line.remove_prefix(check_start_.size());
-    line.remove_suffix(check_end_.size());
-    if (line.empty() || line.size() > kMaxIdDigits ||
-        line.find_first_not_of("0123456789") != std::string_view::npos) {
-      return 0;
-    }
-    const uint64_t id = std::stoull(std::string(line));
-    return id <= UINT32_MAX ? static_cast<uint32_t>(id) : 0;
+    raw += escaped[i];
   }
-
- private:
-  static std::string QuoteProgram(const base::FilePath& system,
-                                  const wchar_t* name) {
-    if (system.empty())
-      return std::string();
-    const std::string encoded = ToOemCodePage(system.Append(name).value());
-    if (encoded.empty() || encoded.find('"') != std::string::npos)
-      return std::string();
-    return "\"" + EscapePercent(encoded) + "\"";
-  }
-
-  std::string check_start_;
-  std::string check_end_;
-  std::string pause_;
-};
-
-// Deleted only through the handle that judged it a plain file: never what a
-// link in its place leads to.
-void DeleteBatchFile(const base::FilePath& batch_file) {
-  base::ResolvedEntry entry = base::ResolvedEntry::Resolve(
-      batch_file, base::ResolvedEntry::Purpose::kToDelete);
-  if (entry.kind() == base::ResolvedEntry::Kind::kMissing)
-    return;
-  if (entry.kind() != base::ResolvedEntry::Kind::kPlain) {
-    LOG(ERROR) << "Left the cleanup batch file, which is no plain file: "
-               << batch_file.AsUTF8();
-    return;
-  }
-  if (!entry.DeleteJudgedFile())
-    PLOG(ERROR) << "Failed to delete the cleanup batch file";
+  return base::FilePath(FromOemCodePage(raw));
 }
 
-// `batch_file` opened so that nobody else may write, rename or delete it
-// while it is held, when it is the plain file its name names (no link) and
-// holds a well-formed batch; invalid otherwise.
-base::win::ScopedHandle HoldWellFormedBatch(const base::FilePath& batch_file) {
-  const base::ResolvedEntry entry = base::ResolvedEntry::Resolve(batch_file);
-  if (entry.kind() != base::ResolvedEntry::Kind::kPlain) {
-    LOG(ERROR) << "Refused to run the cleanup batch file, which is no plain "
-                  "file: "
-               << batch_file.AsUTF8();
-    return base::win::ScopedHandle();
+// Whether `line` is `command "path"` for a path inside the folder, spelled
+// exactly as GetText writes it: cmd runs the line as it is written, so the
+// spelling checked must be the one run. cmd's del and rmdir reach through
+// links: a path that is one, or lies behind one, is refused.
+bool IsOwnPathLine(std::string_view line,
+                   std::string_view command,
+                   InsideFolderCheck* inside_folder) {
+  const InsideFolderCheck::Entry entry =
+      inside_folder->Judge(ParseQuotedPath(line, command));
+  return entry.is_direct() &&
+         line.substr(command.size() + 1) == QuotePath(entry.path);
+}
+
+bool IsProcessCheckLine(std::string_view line) {
+  const std::string_view start = kProcessCheckStart;
+  const std::string_view end = kProcessCheckEnd;
+  if (line.size() <= start.size() + end.size() || !line.starts_with(start) ||
+      !line.ends_with(end)) {
+    return false;
   }
-  base::win::ScopedHandle file(::CreateFileW(
-      batch_file.value().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) {
-    PLOG(ERROR) << "Failed to open the cleanup batch file";
-    return base::win::ScopedHandle();
+  const std::string_view id =
+      line.substr(start.size(), line.size() - start.size() - end.size());
+  return id.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool IsFixedLine(std::string_view line) {
+  if (line == ":again" || line == ")" || line == "ping -n 2 127.0.0.1")
+    return true;
+  for (size_t i = 0; i < 3; ++i) {
+    const std::string name = PidName(i);
+    if (line == "SET " + name + "=TRUE" ||
+        line == "IF %" + name + "%==TRUE (" ||
+        line == "IF ERRORLEVEL 1 SET " + name + "=FALSE" ||
+        line == "IF %" + name + "%==TRUE GOTO :again") {
+      return true;
+    }
   }
-  // What was opened is what was judged: a name swapped meanwhile resolves
-  // elsewhere.
-  const base::FilePath held(base::GetFinalPath(file.Get(), batch_file.value()));
-  std::string text(kMaxBatchSize + 1, '\0');
-  DWORD read = 0;
-  if (base::FilePath::CompareIgnoreCase(held, entry.path()) != 0 ||
-      !::ReadFile(file.Get(), text.data(), static_cast<DWORD>(text.size()),
-                  &read, nullptr) ||
-      read > kMaxBatchSize) {
-    LOG(ERROR) << "Refused to run the cleanup batch file "
-               << batch_file.AsUTF8();
-    return base::win::ScopedHandle();
-  }
-  text.resize(read);
-  if (!CleanupBatch::IsWellFormed(text, batch_file.DirName())) {
-    LOG(ERROR) << "Refused to run the cleanup batch file "
-               << batch_file.AsUTF8();
-    return base::win::ScopedHandle();
-  }
-  return file;
+  return false;
 }
 
 }  // namespace
 
-CleanupBatch::CleanupBatch() = default;
+CleanupBatch::CleanupBatch(const base::FilePath& install_folder)
+    : inside_folder_(install_folder) {}
 
 CleanupBatch::~CleanupBatch() = default;
 
 void CleanupBatch::AddProcess(uint32_t process_id) {
-  if (process_id != 0 && process_ids_.size() < kMaxProcesses)
+  if (process_id != 0 && process_ids_.size() < 3)
     process_ids_.push_back(process_id);
 }
 
+bool CleanupBatch::AddPath(const base::FilePath& path, bool with_folders) {
+  const InsideFolderCheck::Entry entry = inside_folder_.Judge(path);
+  if (!entry.is_direct()) {
+    LOG(ERROR) << "Refused to name in the cleanup batch file: "
+               << path.AsUTF8();
+    return false;
+  }
+  const base::FilePath& resolved = entry.path;
+  paths_.push_back(resolved);
+  if (!with_folders)
+    return true;
+  // Up to the installation folder and no further: the folders above it are
+  // not ours, even when they happen to be empty.
+  const base::FilePath& install_folder = inside_folder_.folder();
+  for (base::FilePath folder = resolved.DirName();
+       IsBelowFolder(folder, install_folder); folder = folder.DirName()) {
+    folders_.insert(folder.value());
+  }
+  folders_.insert(install_folder.value());
+  return true;
+}
+
 std::string CleanupBatch::GetText() const {
-  const ProgramLines programs;
   std::string text;
-  if (!programs.valid())
-    return kDeleteSelf;
   auto add_line = [&text](const std::string& line) { text += line + "\n"; };
   for (size_t i = 0; i < process_ids_.size(); ++i)
     add_line("SET " + PidName(i) + "=TRUE");
   add_line(":again");
   for (size_t i = 0; i < process_ids_.size(); ++i) {
     add_line("IF %" + PidName(i) + "%==TRUE (");
-    add_line(programs.ProcessCheck(process_ids_[i]));
+    add_line(kProcessCheckStart + std::to_string(process_ids_[i]) +
+             kProcessCheckEnd);
     add_line("IF ERRORLEVEL 1 SET " + PidName(i) + "=FALSE");
     add_line(")");
   }
-  add_line(programs.pause());
+  add_line("ping -n 2 127.0.0.1");
   for (size_t i = 0; i < process_ids_.size(); ++i)
     add_line("IF %" + PidName(i) + "%==TRUE GOTO :again");
-  return text + kDeleteSelf;
+  for (const base::FilePath& path : paths_) {
+    const std::string quoted = QuotePath(path);
+    if (!quoted.empty())
+      add_line("del " + quoted);
+  }
+  // Descending order puts a folder before the folders that contain it.
+  for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+    const std::string quoted = QuotePath(base::FilePath(*it));
+    if (!quoted.empty())
+      add_line("rmdir " + quoted);
+  }
+  text += kDeleteSelf;
+  const std::string folder = QuotePath(inside_folder_.folder());
+  if (!folder.empty())
+    text += kThenRemoveFolder + folder;
+  return text;
 }
 
 // static
 bool CleanupBatch::IsWellFormed(std::string_view text,
                                 const base::FilePath& install_folder) {
-  if (!InsideFolderCheck(install_folder).valid())
+  InsideFolderCheck inside_folder(install_folder);
+  if (!inside_folder.valid())
     return false;
-  // The ids it waits for, in order; the text must then be exactly the one
-  // this class writes for them.
-  const ProgramLines programs;
-  CleanupBatch batch;
-  size_t ids = 0;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string_view::npos)
-      end = text.size();
-    if (const uint32_t id =
-            programs.ParseProcessCheck(text.substr(start, end - start))) {
-      if (++ids > kMaxProcesses)
-        return false;
-      batch.AddProcess(id);
-    }
-    start = end + 1;
+  const std::string quoted_folder = QuotePath(inside_folder.folder());
+  const auto is_folder_line = [&quoted_folder](std::string_view line) {
+    return !quoted_folder.empty() && line == "rmdir " + quoted_folder;
+  };
+  const size_t last_line = text.rfind('\n') + 1;
+  const size_t folder_removal = text.find(kThenRemoveFolder, last_line);
+  if (folder_removal != std::string_view::npos) {
+    if (!is_folder_line(text.substr(folder_removal + 3)))
+      return false;
+    text = text.substr(0, folder_removal);
   }
-  return text == batch.GetText();
+  if (!text.ends_with(kDeleteSelf))
+    return false;
+  text.remove_suffix(std::string_view(kDeleteSelf).size());
+  while (!text.empty()) {
+    const size_t end = text.find('\n');
+    if (end == std::string_view::npos)
+      return false;
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    if (IsFixedLine(line) || IsProcessCheckLine(line) || is_folder_line(line) ||
+        IsOwnPathLine(line, "del", &inside_folder) ||
+        IsOwnPathLine(line, "rmdir", &inside_folder)) {
+      continue;
+    }
+    return false;
+  }
+  return true;
 }
 
 // static
 bool CleanupBatch::TakeOver(const base::FilePath& batch_file,
                             const base::FilePath& install_folder) {
-  InsideFolderCheck inside_folder(install_folder);
-  const InsideFolderCheck::Entry judged = inside_folder.Judge(batch_file);
   std::string text;
-  if (judged.kind != InsideFolderCheck::Kind::kPlain ||
-      base::FilePath::CompareIgnoreCase(judged.path.DirName(),
-                                        inside_folder.folder()) != 0 ||
-      !base::ReadFileToStringWithMaxSize(judged.path, &text, kMaxBatchSize) ||
+  if (!base::ReadFileToStringWithMaxSize(batch_file, &text, kMaxBatchSize) ||
       !IsWellFormed(text, install_folder)) {
     LOG(ERROR) << "Refused to run the cleanup batch file "
                << batch_file.AsUTF8();
     return false;
   }
-  {
-    base::ResolvedEntry entry = base::ResolvedEntry::Resolve(
-        judged.path, base::ResolvedEntry::Purpose::kToDelete);
-    if (entry.kind() != base::ResolvedEntry::Kind::kPlain ||
-        !entry.DeleteJudgedFile()) {
-      PLOG(ERROR) << "Failed to delete the cleanup batch file";
-      return false;
-    }
-  }  // Gone once the judging handle closes.
+  if (!::DeleteFileW(batch_file.value().c_str())) {
+    PLOG(ERROR) << "Failed to delete the cleanup batch file";
+    return false;
+  }
   // CREATE_NEW: a file that reappeared meanwhile is not ours.
   base::win::ScopedHandle file(::CreateFileW(
-      judged.path.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+      batch_file.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
       FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
   if (!file.IsValid() ||
@@ -279,48 +290,21 @@ bool CleanupBatch::TakeOver(const base::FilePath& batch_file,
 }
 
 bool StartCleanupBatch(const base::FilePath& batch_file, bool wait) {
-  const base::FilePath system = GetSystemFolder();
-  // cmd expands "%" on its command line and has no escape for it there.
-  if (system.empty() || batch_file.value().find(L'%') != std::wstring::npos) {
-    LOG(ERROR) << "Cannot start the cleanup batch file "
-               << batch_file.AsUTF8();
-    return false;
-  }
-  base::win::ScopedHandle held;
-  if (wait) {
-    held = HoldWellFormedBatch(batch_file);
-    if (!held.IsValid())
-      return false;
-  }
   base::ProcessLaunchOptions options;
   options.start_hidden = true;
   options.wait = wait;
-  // Not a folder of the installation, which cmd would hold, nor one a user
-  // can write.
-  options.current_directory = system.value();
+  // Started inside the installation folder, cmd would hold it as its
+  // current folder and the folder could never be removed.
+  options.current_directory = batch_file.DirName().DirName().value();
   // The batch echoes every command and outlives this process: its output
   // must not reach whatever reads ours.
   base::NullStandardHandles null_handles;
   if (!null_handles.ApplyTo(&options))
     LOG(WARNING) << "The cleanup batch keeps our standard handles";
-  // The system's cmd, without AutoRun commands; /s takes the outer quotes
-  // away, leaving the batch's path quoted whatever it holds.
-  const std::wstring command_line = L"\"" +
-                                    system.Append(L"cmd.exe").value() +
-                                    L"\" /d /s /c \"\"" + batch_file.value() +
-                                    L"\"\"";
-  bool started = false;
-  {
-    base::AutoLock launch_lock(base::GetProcessLaunchLock());
-    started = base::LaunchProcess(command_line, options).IsValid();
-  }
-  if (!started)
-    PLOG(ERROR) << "Failed to start the cleanup batch file";
-  if (wait) {
-    held.Close();
-    DeleteBatchFile(batch_file);
-  }
-  return started;
+  base::AutoLock launch_lock(base::GetProcessLaunchLock());
+  return base::LaunchProcessForCommandLine(base::CommandLine(batch_file),
+                                           options)
+      .IsValid();
 }
 
 }  // namespace installer

@@ -2,59 +2,67 @@
 #define DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_CLEANUP_BATCH_H_
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/paths/inside_folder_check.h"
 
 namespace installer {
 
-// The batch file that an uninstallation leaves behind in its folder: cmd
-// waits there until the given installer processes have ended, then deletes
-// the batch file. It deletes nothing else: cmd's del and rmdir follow a link
-// swapped in after the batch was written, so every other deletion is the
-// installer's own, through handles judged by their final path, and what is
-// still in use then stays, named in the log. The system's programs are
-// named by their full paths: cmd looks for a bare name in its current
-// folder first.
+// The batch file that an uninstallation leaves behind to delete what was
+// still in use: it waits until the given processes have ended, then deletes
+// the files and removes the folders (children first), then itself and the
+// emptied installation folder.
+// Only what lies inside the installation folder is ever named in it, so that
+// an elevated process can check a batch file it did not write.
 class CleanupBatch {
  public:
-  CleanupBatch();
+  explicit CleanupBatch(const base::FilePath& install_folder);
   ~CleanupBatch();
   CleanupBatch(const CleanupBatch&) = delete;
   CleanupBatch& operator=(const CleanupBatch&) = delete;
 
-  // A process to wait for; 0 is ignored, and so is any beyond the third.
+  // A process to wait for; 0 is ignored.
   void AddProcess(uint32_t process_id);
+  // A file to delete later, named as the check resolves it. With
+  // `with_folders`, its folder and every folder above it up to the
+  // installation folder are removed later too (removing a non-empty one
+  // simply fails). False, and nothing added, for a path that does not lie
+  // inside the installation folder as Windows resolves it, or is a link:
+  // cmd would delete what it leads to.
+  bool AddPath(const base::FilePath& path, bool with_folders);
+  bool empty() const { return paths_.empty(); }
 
-  // The batch text as cmd reads it, in the OEM code page.
+  // The batch text as cmd reads it: in the OEM code page, with "%" doubled
+  // so that cmd does not expand it. A path that the code page cannot hold
+  // is written by its short name, or left out when it has none.
   std::string GetText() const;
 
-  // Whether `text` is a batch file that this class could have written on
-  // this system: only its own lines. `install_folder` must be a plain local
-  // path, as the one the batch lies in.
+  // Whether `text` is a batch file that this class could have written for
+  // `install_folder`: only its own lines, naming only paths inside that
+  // folder.
   static bool IsWellFormed(std::string_view text,
                            const base::FilePath& install_folder);
 
   // For the elevated side before it runs `batch_file`, which an unelevated
-  // process wrote: false unless the file lies directly in `install_folder`,
-  // is no link and is well formed; it is then deleted through the handle
-  // that judged it and written anew by this process (owned by it, so no
-  // longer the writer's to change between the check and the run).
+  // process wrote: false unless the file is well formed; it is then written
+  // anew by this process (owned by it, so no longer the writer's to change
+  // between the check and the run).
   static bool TakeOver(const base::FilePath& batch_file,
                        const base::FilePath& install_folder);
 
  private:
+  InsideFolderCheck inside_folder_;
   std::vector<uint32_t> process_ids_;
+  std::vector<base::FilePath> paths_;
+  std::set<std::wstring> folders_;
 };
 
-// Starts `batch_file` hidden, with the system's cmd and the system folder
-// as its current folder, so that cmd holds no folder of the installation.
-// With `wait` (the elevated side), the file is held against writers from
-// its check to the end of the run, runs only when still well formed, and
-// is deleted through a judged handle once the run is over. False when it
-// could not start.
+// Starts `batch_file` hidden, from outside the installation folder that holds
+// it; with `wait`, returns once it has run. False when it could not start.
 bool StartCleanupBatch(const base::FilePath& batch_file, bool wait);
 
 }  // namespace installer

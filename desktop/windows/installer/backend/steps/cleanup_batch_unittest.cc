@@ -6,7 +6,8 @@
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
-#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/test/planted_link_tree.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/test/text_file.h"
@@ -15,145 +16,230 @@
 namespace installer {
 namespace {
 
-std::string BatchFor(std::initializer_list<uint32_t> ids) {
-  CleanupBatch batch;
-  for (uint32_t id : ids)
-    batch.AddProcess(id);
-  return batch.GetText();
+int RunBatch(const base::FilePath& batch) {
+  base::ProcessLaunchOptions options;
+  options.wait = false;
+  base::Process process = base::LaunchProcess(
+      L"cmd.exe /c \"" + batch.value() + L"\"", options);
+  int exit_code = -1;
+  if (!process.IsValid() || !process.WaitForExit(&exit_code))
+    return -1;
+  return exit_code;
 }
 
-std::string Replaced(std::string text,
-                     const std::string& from,
-                     const std::string& to) {
-  const size_t at = text.find(from);
-  return at == std::string::npos ? std::string()
-                                 : text.replace(at, from.size(), to);
-}
-
-std::string LineWith(const std::string& text, const std::string& part) {
-  const size_t at = text.find(part);
-  if (at == std::string::npos)
-    return std::string();
-  const size_t start = text.rfind('\n', at) + 1;
-  return text.substr(start, text.find('\n', at) - start);
-}
-
-// The real cmd runs the batch as the elevated side starts it: from the
-// system folder, so that programs planted in the installation's folder or
-// the one above are never run, and it deletes nothing but itself.
-TEST(CleanupBatchTest, CmdRunsTheSystemsProgramsAndDeletesOnlyItself) {
+// The real cmd runs the text: it must read the code page the text is in and
+// take a "%" in a name literally, and it must stop at the installation
+// folder although the folder above is empty too.
+TEST(CleanupBatchTest, CmdDeletesNamesWithPercentAndAccentsUpToTheFolder) {
   base::ScopedTempFolder temp;
   const base::FilePath parent = temp.path().Append(L"parent");
-  const base::FilePath folder = parent.Append(L"Tarvo (x86) & co");
-  const base::FilePath library = folder.Append(L"v\\a.dll");
-  ASSERT_TRUE(base::CreateDirectory(library.DirName()));
+  const base::FilePath folder = parent.Append(L"Tarvo %PATH% \u00e9t\u00e9");
+  const base::FilePath version = folder.Append(L"1.2%3");
+  const base::FilePath library = version.Append(L"lib%%\u00e9.dll");
+  ASSERT_TRUE(base::CreateDirectory(version));
   ASSERT_TRUE(base::WriteTextFile(library, "in use"));
-  const base::FilePath marker = temp.path().Append(L"planted ran.txt");
-  for (const base::FilePath& where : {parent, folder}) {
-    for (const wchar_t* name : {L"ping.bat", L"tasklist.bat", L"find.bat"}) {
-      ASSERT_TRUE(base::WriteTextFile(
-          where.Append(name), "@echo ran>\"" + marker.AsUTF8() + "\"\r\n"));
+
+  CleanupBatch batch(folder);
+  ASSERT_TRUE(batch.AddPath(library, true));
+  const std::string text = batch.GetText();
+  EXPECT_EQ(text.find("\xC3"), std::string::npos) << "not in UTF-8";
+  // Written beside the tree, so that the folder can go empty.
+  const base::FilePath batch_file = temp.path().Append(L"k.bat");
+  ASSERT_TRUE(base::WriteTextFile(batch_file, text));
+
+  EXPECT_EQ(RunBatch(batch_file), 0);
+
+  EXPECT_FALSE(base::PathExists(library));
+  EXPECT_FALSE(base::PathExists(version));
+  EXPECT_FALSE(base::PathExists(folder));
+  EXPECT_TRUE(base::DirectoryExists(parent));
+  EXPECT_FALSE(base::PathExists(batch_file));
+}
+
+// The OEM code page has no such character: the short name stands in, and
+// the elevated side's check still knows it for a name inside the folder.
+TEST(CleanupBatchTest, NamesOutsideTheCodePageGoByTheirShortForm) {
+  base::ScopedTempFolder temp;
+  const base::FilePath folder = temp.path().Append(L"Tarvo \u6587\u5b57");
+  const base::FilePath library = folder.Append(L"\u6587.dll");
+  ASSERT_TRUE(base::CreateDirectory(folder));
+  ASSERT_TRUE(base::WriteTextFile(library, "in use"));
+
+  CleanupBatch batch(folder);
+  ASSERT_TRUE(batch.AddPath(library, true));
+  const std::string text = batch.GetText();
+  EXPECT_NE(std::string::npos, text.find("del \"")) << text;
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(text, folder)) << text;
+  const base::FilePath batch_file = temp.path().Append(L"k.bat");
+  ASSERT_TRUE(base::WriteTextFile(batch_file, text));
+
+  EXPECT_EQ(RunBatch(batch_file), 0);
+
+  EXPECT_FALSE(base::PathExists(library));
+  EXPECT_FALSE(base::PathExists(folder));
+}
+
+TEST(CleanupBatchTest, WaitsForEveryProcessAndNamesOnlyThoseGiven) {
+  const base::FilePath folder(L"C:\\Program Files\\Tarvo");
+  CleanupBatch batch(folder);
+  batch.AddProcess(12);
+  batch.AddProcess(0);
+  batch.AddProcess(34);
+  ASSERT_TRUE(batch.AddPath(folder.Append(L"v\\a.dll"), true));
+  ASSERT_TRUE(batch.AddPath(folder.Append(L"launcher.exe"), false));
+  EXPECT_EQ(batch.GetText(),
+            "SET PID1_RUNNING=TRUE\n"
+            "SET PID2_RUNNING=TRUE\n"
+            ":again\n"
+            "IF %PID1_RUNNING%==TRUE (\n"
+            "TASKLIST /FI \"PID eq 12\" | FIND /c /i \".exe\"\n"
+            "IF ERRORLEVEL 1 SET PID1_RUNNING=FALSE\n"
+            ")\n"
+            "IF %PID2_RUNNING%==TRUE (\n"
+            "TASKLIST /FI \"PID eq 34\" | FIND /c /i \".exe\"\n"
+            "IF ERRORLEVEL 1 SET PID2_RUNNING=FALSE\n"
+            ")\n"
+            "ping -n 2 127.0.0.1\n"
+            "IF %PID1_RUNNING%==TRUE GOTO :again\n"
+            "IF %PID2_RUNNING%==TRUE GOTO :again\n"
+            "del \"C:\\Program Files\\Tarvo\\v\\a.dll\"\n"
+            "del \"C:\\Program Files\\Tarvo\\launcher.exe\"\n"
+            "rmdir \"C:\\Program Files\\Tarvo\\v\"\n"
+            "rmdir \"C:\\Program Files\\Tarvo\"\n"
+            "del %0 & rmdir \"C:\\Program Files\\Tarvo\"");
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(batch.GetText(), folder));
+}
+
+// Names from an install log: only those Windows opens inside the folder are
+// taken, each in the spelling the batch then runs.
+TEST(CleanupBatchTest, TakesOnlyPathsInsideTheFolderAsWindowsOpensThem) {
+  const base::FilePath folder(L"C:\\Program Files\\Tarvo");
+  struct {
+    const wchar_t* path;
+    const char* line;  // Empty: refused.
+  } const kCases[] = {
+      {L"C:\\Program Files\\Tarvo\\v\\a.dll",
+       "del \"C:\\Program Files\\Tarvo\\v\\a.dll\""},
+      {L"C:\\Program Files\\Tarvo/v/b.dll",
+       "del \"C:\\Program Files\\Tarvo\\v\\b.dll\""},
+      {L"C:\\Program Files\\Tarvo\\COM10",
+       "del \"C:\\Program Files\\Tarvo\\COM10\""},
+      {L"C:\\Program Files\\Tarvo\\COM1", ""},
+      {L"C:\\Program Files\\Tarvo\\v\\nul .txt", ""},
+      {L"C:\\Program Files\\Tarvo\\CONOUT$", ""},
+      {L"C:\\Program Files\\Tarvo\\.", ""},
+      {L"C:\\Program Files\\Tarvo\\ ", ""},
+      {L"C:\\Program Files\\Tarvo", ""},
+      {L"C:\\Program Files\\Tarvo\\a.dll:stream", ""},
+      {L"C:\\Program Files\\Tarvo\\..\\Other\\x.dll", ""},
+      {L"\\\\.\\C:\\Program Files\\Tarvo\\x.dll", ""},
+      {L"C:\\Program Files\\Tarvo2\\x", ""},
+      {L"C:\\Windows\\x.dll", ""},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(base::FilePath(test_case.path).AsUTF8());
+    CleanupBatch batch(folder);
+    const bool added = batch.AddPath(base::FilePath(test_case.path), false);
+    EXPECT_EQ(*test_case.line != '\0', added);
+    EXPECT_EQ(added, !batch.empty());
+    if (added) {
+      EXPECT_NE(std::string::npos,
+                batch.GetText().find(std::string(test_case.line) + "\n"));
     }
   }
-  const base::FilePath batch_file = folder.Append(L"k.bat");
-  // A process long gone: cmd looks it up once and goes on.
-  ASSERT_TRUE(base::WriteTextFile(batch_file, BatchFor({4000000001u})));
-
-  EXPECT_TRUE(StartCleanupBatch(batch_file, true));
-
-  EXPECT_FALSE(base::PathExists(batch_file));
-  EXPECT_FALSE(base::PathExists(marker));
-  EXPECT_TRUE(base::PathExists(library));
 }
 
 // An elevated process runs a batch file that a user could have written:
-// only the exact text this class writes for some processes is taken.
-TEST(CleanupBatchTest, OnlyItsOwnTextIsWellFormed) {
+// anything but this class's own lines is refused.
+TEST(CleanupBatchTest, OnlyItsOwnLinesAreWellFormed) {
   const base::FilePath folder(L"C:\\Program Files\\Tarvo");
-  base::FilePath system;
-  ASSERT_TRUE(base::GetPathForKey(base::kSystemDir, &system));
-  const std::string ping = "\"" + system.AsUTF8() + "\\ping.exe\"";
-  const std::string own = BatchFor({12, 34});
-  ASSERT_NE(std::string::npos, own.find(ping + " -n 2 127.0.0.1\n")) << own;
-  ASSERT_NE(std::string::npos, own.find(" /FI \"PID eq 34\" | \"")) << own;
-  ASSERT_TRUE(own.ends_with("\ndel %0")) << own;
-  const std::string three = BatchFor({1, 2, 3});
-  const std::string fourth_check = LineWith(BatchFor({4}), "PID eq 4");
-  const std::string four_ids =
-      Replaced(three, LineWith(three, "PID eq 3"),
-               LineWith(three, "PID eq 3") + "\n" + fourth_check);
   struct {
-    std::string text;
+    const char* text;
     bool well_formed;
   } const kCases[] = {
-      {BatchFor({}), true},
-      {BatchFor({7}), true},
-      {own, true},
-      {BatchFor({1, 2, 3}), true},
-      {BatchFor({4294967295u}), true},
-      {Replaced(own, "\n", "\r\n"), false},
-      {own + "\nstart evil.exe", false},
-      {Replaced(own, ping, "ping"), false},
-      {Replaced(own, "del %0", "del %0 & rmdir \"" + folder.AsUTF8() + "\""),
+      {"ping -n 2 127.0.0.1\ndel %0", true},
+      {"del \"C:\\Program Files\\Tarvo\\a%%b.dll\"\ndel %0", true},
+      {"rmdir \"C:\\Program Files\\Tarvo\"\ndel %0", true},
+      {"TASKLIST /FI \"PID eq 7\" | FIND /c /i \".exe\"\ndel %0", true},
+      {"ping -n 2 127.0.0.1\n", false},
+      {"ping -n 2 127.0.0.1\r\ndel %0", false},
+      {"start evil.exe\ndel %0", false},
+      {"del \"C:\\Windows\\system32\\a.dll\"\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\..\\x\"\ndel %0", false},
+      {"rmdir \"C:\\Program Files\"\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\%WINDIR%\"\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\a\" & evil\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\a\" \"C:\\b\"\ndel %0", false},
+      {"TASKLIST /FI \"PID eq 7 & evil\" | FIND /c /i \".exe\"\ndel %0", false},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\"",
+       true},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\"", false},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\\x\"",
        false},
-      {Replaced(own, "del %0",
-                "del \"" + folder.AsUTF8() + "\\v\\a.dll\"\ndel %0"),
+      {"ping -n 2 127.0.0.1\ndel %0 & evil & rmdir \"C:\\Program "
+       "Files\\Tarvo\"",
        false},
-      {Replaced(own, "PID eq 12", "PID eq 12 & evil"), false},
-      {Replaced(own, "PID eq 12", "PID eq 4294967296"), false},
-      {Replaced(own, "SET PID2_RUNNING=TRUE\n", ""), false},
-      {four_ids, false},
-      {"ping -n 2 127.0.0.1\ndel %0", false},
-      {"", false},
+      // Devices, the folder itself and other spellings than its own: cmd
+      // would run the line as it is written.
+      {"del \"C:\\Program Files\\Tarvo\\COM1\"\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\COM10\"\ndel %0", true},
+      {"del \"C:\\Program Files\\Tarvo\\v\\nul .txt\"\ndel %0", false},
+      {"del \"C:\\Program Files\\Tarvo\\a.txt:s\"\ndel %0", false},
+      {"rmdir \"C:\\Program Files\\Tarvo\\.\"\ndel %0", false},
+      {"rmdir \"C:\\Program Files\\Tarvo\\ \"\ndel %0", false},
+      {"rmdir \"C:\\Program Files\\Tarvo\\v\"\ndel %0", true},
+      {"del \"C:\\Program Files\\Tarvo/a.dll\"\ndel %0", false},
+      {"del \"\\\\?\\C:\\Program Files\\Tarvo\\a.dll\"\ndel %0", false},
+      {"ping -n 2 127.0.0.1\ndel %0 & rmdir \"C:\\Program Files\\Tarvo\\.\"",
+       false},
   };
   for (const auto& test_case : kCases) {
     EXPECT_EQ(CleanupBatch::IsWellFormed(test_case.text, folder),
               test_case.well_formed)
         << test_case.text;
   }
-  EXPECT_FALSE(CleanupBatch::IsWellFormed(own, base::FilePath(L"Tarvo")));
 }
 
-TEST(CleanupBatchTest, TakeOverKeepsOnlyItsOwnFileInTheFolder) {
+TEST(CleanupBatchTest, TakeOverKeepsOnlyAWellFormedFile) {
   base::ScopedTempFolder temp;
   const base::FilePath folder = temp.path();
-  const std::string text = BatchFor({12});
+  CleanupBatch batch(folder);
+  ASSERT_TRUE(batch.AddPath(folder.Append(L"v\\a.dll"), true));
   const base::FilePath batch_file = folder.Append(L"k.bat");
-  ASSERT_TRUE(base::WriteTextFile(batch_file, text));
+  ASSERT_TRUE(base::WriteTextFile(batch_file, batch.GetText()));
   EXPECT_TRUE(CleanupBatch::TakeOver(batch_file, folder));
-  EXPECT_EQ(text, base::ReadTextFile(batch_file));
+  std::string text;
+  ASSERT_TRUE(base::ReadFileToString(batch_file, &text));
+  EXPECT_EQ(batch.GetText(), text);
 
   ASSERT_TRUE(base::WriteTextFile(batch_file, text + "\nstart evil.exe"));
   EXPECT_FALSE(CleanupBatch::TakeOver(batch_file, folder));
-  // Below the folder is not where the uninstallation writes it.
-  const base::FilePath nested = folder.Append(L"v\\k.bat");
-  ASSERT_TRUE(base::CreateDirectory(nested.DirName()));
-  ASSERT_TRUE(base::WriteTextFile(nested, text));
-  EXPECT_FALSE(CleanupBatch::TakeOver(nested, folder));
-  EXPECT_TRUE(base::PathExists(nested));
 }
 
-// A link in place of the batch file: neither taken over nor run, nor is what
-// it leads to deleted; and a batch that is not well formed is not run.
-TEST(CleanupBatchTest, NeitherTakesOverNorRunsALinkOrAForeignBatch) {
+// cmd's del and rmdir reach through links: the batch names none, nor
+// anything behind one, and the elevated side refuses a batch that does.
+TEST(CleanupBatchTest, NamesNoLinkNorWhatLiesBehindOne) {
   base::PlantedLinkTree tree;
   if (!tree.made())
     GTEST_SKIP() << "No Unix link can be made here";
   const base::FilePath folder = tree.Path(L"inst");
-  const base::FilePath link = tree.Path(L"inst\\filelink");
-  const base::FilePath canary = tree.Path(L"out\\canary.txt");
-  ASSERT_TRUE(base::WriteTextFile(canary, BatchFor({12})));
-
-  EXPECT_FALSE(CleanupBatch::TakeOver(link, folder));
-  EXPECT_FALSE(StartCleanupBatch(link, true));
-  EXPECT_EQ(BatchFor({12}), base::ReadTextFile(canary));
-
-  const base::FilePath foreign = tree.Path(L"inst\\k.bat");
-  const base::FilePath marker = tree.Path(L"inst\\marker.txt");
-  ASSERT_TRUE(base::WriteTextFile(foreign, "@echo ran>\"%~dp0marker.txt\""));
-  EXPECT_FALSE(StartCleanupBatch(foreign, true));
-  EXPECT_FALSE(base::PathExists(marker));
-  EXPECT_TRUE(base::PathExists(foreign));
+  CleanupBatch batch(folder);
+  for (const wchar_t* path : {L"inst\\dirlink", L"inst\\filelink",
+                              L"inst\\inlink", L"inst\\dirlink\\c.txt",
+                              L"inst\\sub\\nested\\canary.txt"}) {
+    SCOPED_TRACE(base::FilePath(path).AsUTF8());
+    EXPECT_FALSE(batch.AddPath(tree.Path(path), true));
+  }
+  EXPECT_TRUE(batch.AddPath(tree.Path(L"inst\\inlink\\a.txt"), true));
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(batch.GetText(), folder));
+  // A line for the link's own path, as a tampered batch would name it,
+  // beside the same line for a plain file.
+  const base::FilePath spelled = InsideFolderCheck(folder).folder();
+  const auto del_line = [&spelled](const wchar_t* name) {
+    return "del \"" + spelled.Append(name).AsUTF8() + "\"\ndel %0";
+  };
+  EXPECT_TRUE(CleanupBatch::IsWellFormed(del_line(L"plain.txt"), folder));
+  EXPECT_FALSE(CleanupBatch::IsWellFormed(del_line(L"filelink"), folder));
 }
 
 }  // namespace

@@ -62,13 +62,6 @@ bool IsDeletableProfileFolder(const base::FilePath& path) {
          components.size() >= 4;
 }
 
-// What is still in use when the uninstallation ends stays: no installer
-// process outlives the ones that hold it, and cmd's deletions would follow a
-// link swapped in meanwhile.
-void LeaveInUse(const base::FilePath& path) {
-  LOG(WARNING) << "Left in use: " << path.AsUTF8();
-}
-
 }  // namespace
 
 UninstallSteps::UninstallSteps(Installer* installer)
@@ -176,14 +169,17 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
     AutoupdateTask::RemoveAutoupdateTask(&name_suffix);
   }
 
-  DeleteInstalledFiles(*current);
+  CleanupBatch batch(folder);
+  for (const base::FilePath& path : run_.old_files_for_batch)
+    batch.AddPath(path, true);
+  DeleteInstalledFiles(*current, &batch);
   DeleteLeftovers(*current);
 
   // What follows deletes for good and can no longer fail: it is the run's
   // commit, so a test's fault at the end of this step comes before it.
   if (FailAtInjectedFault())
     return;
-  WriteAndStartCleanupBatch(folder);
+  WriteAndStartCleanupBatch(&batch, folder);
   if (run_.settings->GetFlag(DELETE_PROFILE))
     DeleteUserProfile(folder);
 
@@ -192,7 +188,8 @@ void UninstallSteps::StepCleanUpAfterUninstallation() {
   Succeeded();
 }
 
-void UninstallSteps::DeleteInstalledFiles(const Status& current) {
+void UninstallSteps::DeleteInstalledFiles(const Status& current,
+                                          CleanupBatch* batch) {
   const base::FilePath& folder = current.install_folder;
   InsideFolderCheck inside_folder(folder);
   const base::FilePath version_folder =
@@ -205,7 +202,7 @@ void UninstallSteps::DeleteInstalledFiles(const Status& current) {
     const base::FilePath path = judged->path();
     if (!run_.transaction.ExecuteOperation(
             MakeDeleteFileOperation(std::move(*judged), true, true))) {
-      LeaveInUse(path);
+      batch->AddPath(path, true);
     }
   }
   for (const wchar_t* name : {kLauncherName, kPrefDefaultOverridesName,
@@ -215,7 +212,7 @@ void UninstallSteps::DeleteInstalledFiles(const Status& current) {
       continue;
     if (!run_.transaction.ExecuteOperation(
             MakeDeleteFileOperation(path, true, true))) {
-      LeaveInUse(path);
+      batch->AddPath(path, false);
     }
   }
 }
@@ -244,17 +241,17 @@ void UninstallSteps::DeleteLeftovers(const Status& current) {
   }
 }
 
-void UninstallSteps::WriteAndStartCleanupBatch(const base::FilePath& folder) {
+void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,
+                                               const base::FilePath& folder) {
   // With an elevated permission process, that process runs the batch file
   // once this one is gone, and waits for it: the batch must not wait for
   // that process in turn.
   const bool run_by_permission_process = run_.permission_undo_event.IsValid();
-  CleanupBatch batch;
-  batch.AddProcess(::GetCurrentProcessId());
-  batch.AddProcess(GetInitialProcessId());
+  batch->AddProcess(::GetCurrentProcessId());
+  batch->AddProcess(GetInitialProcessId());
   if (!run_by_permission_process)
-    batch.AddProcess(run_.second_process_id);
-  const std::string text = batch.GetText();
+    batch->AddProcess(run_.second_process_id);
+  const std::string text = batch->GetText();
   const base::FilePath batch_file = folder.Append(kUninstallBatchName);
   if (base::WriteBufferToFile(batch_file, text.data(),
                               static_cast<int>(text.size())) !=

@@ -6,11 +6,12 @@
 
 namespace installer {
 
+class CleanupBatch;
 class Status;
 
 // The steps of an uninstallation that are its own: shortcuts, the install
-// log, the component uninstallers and the final clean-up, whose batch file
-// waits for the installer processes to end and then deletes itself.
+// log, the component uninstallers and the final clean-up, which hands what
+// is still in use to a batch file.
 class UninstallSteps : public InstallerPart {
  public:
   explicit UninstallSteps(Installer* installer);
@@ -32,11 +33,12 @@ class UninstallSteps : public InstallerPart {
 
  private:
   // The files the install log lists and the root files every installation
-  // has; what cannot be deleted now stays, named in the log.
-  void DeleteInstalledFiles(const Status& current);
+  // has; what cannot be deleted now goes to the clean-up batch.
+  void DeleteInstalledFiles(const Status& current, CleanupBatch* batch);
   // What earlier updates left in the folder, as far as it can be deleted.
   void DeleteLeftovers(const Status& current);
-  void WriteAndStartCleanupBatch(const base::FilePath& folder);
+  void WriteAndStartCleanupBatch(CleanupBatch* batch,
+                                 const base::FilePath& folder);
   void DeleteUserProfile(const base::FilePath& folder);
 };
 

@@ -24,7 +24,6 @@
 #include "desktop/windows/installer/install_log/install_log_reader.h"
 #include "desktop/windows/installer/install_log/install_log_writer.h"
 #include "desktop/windows/installer/ipc/test/recording_installer_observer.h"
-#include "desktop/windows/installer/paths/inside_folder_check.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
@@ -298,16 +297,6 @@ class UninstallStepsTest : public SettingsTest {
            log.lines().end();
   }
 
-  // Whether `log` names `path` as left in use, in the spelling its
-  // deletion was tried by.
-  bool LogsLeftInUse(const base::ScopedLogCapture& log,
-                     const base::FilePath& path) const {
-    const std::string line = "Left in use: " +
-                             InsideFolderCheck(folder_).Resolve(path).AsUTF8();
-    return std::find(log.lines().begin(), log.lines().end(), line) !=
-           log.lines().end();
-  }
-
   base::TempTree tree_;
   const base::FilePath folder_;
   UninstallSteps::BatchStarter previous_starter_;
@@ -336,9 +325,9 @@ TEST_F(UninstallStepsTest, LeavesOnlyTheBatchFileThatRemovesTheFolder) {
   EXPECT_EQ(std::string::npos, BatchText().find("del \""));
 }
 
-// The library stays open as a running browser would hold it: it stays,
-// named in the log, and the batch file only waits for this process.
-TEST_F(UninstallStepsTest, FileInUseIsLeftAndLogged) {
+// The library stays open as a running browser would hold it: the batch file
+// gets it, and the folders up to the installation folder but none above.
+TEST_F(UninstallStepsTest, FileInUseIsLeftToTheBatchFile) {
   WriteInstallation();
   const base::FilePath library = folder_.Append(kVersion).Append(L"tarvo.dll");
   base::win::ScopedHandle open(::CreateFileW(library.value().c_str(),
@@ -346,17 +335,23 @@ TEST_F(UninstallStepsTest, FileInUseIsLeftAndLogged) {
                                              OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(open.IsValid());
 
-  base::ScopedLogCapture log;
   const std::vector<std::string> calls = Uninstall();
 
   EXPECT_EQ("OnSuccess", calls.back());
   EXPECT_TRUE(base::PathExists(library));
   EXPECT_FALSE(base::PathExists(folder_.Append(kVersion).Append(L"tarvo.exe")));
-  EXPECT_TRUE(LogsLeftInUse(log, library));
   const std::string text = BatchText();
   EXPECT_TRUE(CleanupBatch::IsWellFormed(text, folder_)) << text;
-  EXPECT_EQ(std::string::npos, text.find("del \"")) << text;
-  EXPECT_EQ(std::string::npos, text.find("rmdir")) << text;
+  const std::string folder = folder_.AsUTF8();
+  EXPECT_NE(std::string::npos,
+            text.find("del \"" + library.AsUTF8() + "\"\n"));
+  const std::string version_line =
+      "rmdir \"" + folder + "\\" + base::WideToUtf8(kVersion) + "\"\n";
+  const std::string folder_line = "rmdir \"" + folder + "\"\n";
+  ASSERT_NE(std::string::npos, text.find(version_line));
+  EXPECT_LT(text.find(version_line), text.find(folder_line));
+  EXPECT_EQ(std::string::npos,
+            text.find("rmdir \"" + tree_.root().AsUTF8() + "\""));
   EXPECT_NE(std::string::npos,
             text.find("PID eq " + std::to_string(::GetCurrentProcessId())));
   EXPECT_EQ(std::string::npos, text.find("PID2_RUNNING"));
@@ -463,9 +458,9 @@ TEST_F(UninstallStepsTest, UpdateKeepsAnOlderInstallationThatIsInUse) {
 }
 
 // An uninstallation started from an older installation's folder holds that
-// installer open: its files stay, named in the log, and its log and the
+// installer open: its files go to the batch file, and its log and the
 // old_status folder go at once.
-TEST_F(UninstallStepsTest, OlderInstallationInUseIsLeftAndLogged) {
+TEST_F(UninstallStepsTest, OlderInstallationInUseIsLeftToTheBatchFile) {
   WriteInstallation();
   const base::FilePath library = tree_.Path(L"Tarvo\\44.0.1.0\\tarvo.dll");
   const base::FilePath old_status =
@@ -473,15 +468,19 @@ TEST_F(UninstallStepsTest, OlderInstallationInUseIsLeftAndLogged) {
   base::win::ScopedHandle open;
   ASSERT_NO_FATAL_FAILURE(WriteOlderInstallationInUse(old_status, &open));
 
-  base::ScopedLogCapture log;
   EXPECT_EQ("OnSuccess", Uninstall().back());
 
   EXPECT_FALSE(base::PathExists(folder_.Append(L"44.0.1.0\\tarvo.exe")));
   EXPECT_TRUE(base::PathExists(library));
   EXPECT_FALSE(base::PathExists(folder_.Append(L"old_status")));
-  EXPECT_TRUE(LogsLeftInUse(log, library));
   const std::string text = BatchText();
   EXPECT_TRUE(CleanupBatch::IsWellFormed(text, folder_)) << text;
+  EXPECT_NE(std::string::npos,
+            text.find("del \"" + library.AsUTF8() + "\"\n"))
+      << text;
+  EXPECT_NE(std::string::npos,
+            text.find("rmdir \"" + folder_.AsUTF8() + "\\44.0.1.0\"\n"))
+      << text;
 }
 
 // Names in the logs that Windows opens as devices or as the folder itself

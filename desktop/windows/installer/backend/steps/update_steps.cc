@@ -137,10 +137,11 @@ void UpdateSteps::RemoveOldInstallation(const base::FilePath& status_file,
             MakeDeleteFileOperation(std::move(*judged), true, true))) {
       continue;
     }
-    // An uninstallation leaves it, as it does with the current
-    // installation's files in use; the log is then no longer needed.
+    // An uninstallation leaves it to its batch file, as it does with the
+    // current installation's files; the log is then no longer needed.
     if (!during_update) {
-      LOG(WARNING) << "Left in use: " << path.AsUTF8();
+      LOG(INFO) << "Deleting later: " << path.AsUTF8();
+      run_.old_files_for_batch.push_back(path);
       continue;
     }
     LOG(WARNING) << "Failed to delete " << path.AsUTF8();
