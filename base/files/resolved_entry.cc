@@ -1,6 +1,9 @@
 #include "base/files/resolved_entry.h"
 
+#include <winternl.h>
+
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,32 @@ FilePath GetFinalPathOfHandle(HANDLE handle, const FilePath& opened_as) {
 
 bool IsSameName(const FilePath& a, const FilePath& b) {
   return FilePath::CompareIgnoreCase(a, b) == 0;
+}
+
+// The file's index on its volume. GetFileInformationByHandle and FileIdInfo
+// also read the volume's serial number, which Wine asks its mount manager
+// for, in another process, on each call: at one call per deleted file the
+// deletion waited on that process more than it worked.
+std::optional<uint64_t> ReadFileIndex(HANDLE handle) {
+  using QueryFunction = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG,
+                                     ULONG);
+  constexpr ULONG kFileInternalInformation = 6;
+  static const QueryFunction query = reinterpret_cast<QueryFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(
+          ::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  IO_STATUS_BLOCK status_block = {};
+  LARGE_INTEGER index = {};
+  if (!query) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return std::nullopt;
+  }
+  const LONG status = query(handle, &status_block, &index, sizeof(index),
+                            kFileInternalInformation);
+  if (status < 0) {
+    ::SetLastError(ERROR_GEN_FAILURE);
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(index.QuadPart);
 }
 
 }  // namespace
@@ -128,30 +157,33 @@ ResolvedEntry ResolvedEntry::ReopenJudgedFile(const FilePath& path,
     return IsNotFoundError(error) ? ResolvedEntry(Kind::kMissing, path, 0, error)
                                   : ResolvedEntry(Kind::kUnknown, path, 0, error);
   }
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!::GetFileInformationByHandle(handle.Get(), &info)) {
+  FILE_BASIC_INFO basic = {};
+  const std::optional<uint64_t> index = ReadFileIndex(handle.Get());
+  if (!index || !::GetFileInformationByHandleEx(handle.Get(), FileBasicInfo,
+                                                &basic, sizeof(basic))) {
     return ResolvedEntry(Kind::kUnknown, path, 0, ::GetLastError());
   }
-  const FileId found = {info.dwVolumeSerialNumber,
-                        (uint64_t{info.nFileIndexHigh} << 32) |
-                            info.nFileIndexLow};
-  // A link opened as itself, or one Wine followed, is another file.
-  if (found != id || (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT |
-                                               FILE_ATTRIBUTE_DIRECTORY))) {
-    return ResolvedEntry(Kind::kLink, path, info.dwFileAttributes, 0);
+  const DWORD attributes = basic.FileAttributes;
+  // A link opened as itself, or one Wine followed, is another file; so is
+  // the same index in another folder, which may lie on another volume.
+  if (*index != id.index ||
+      (attributes &
+       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+      !IsSameName(GetFinalPathOfHandle(handle.Get(), path).DirName(),
+                  id.folder)) {
+    return ResolvedEntry(Kind::kLink, path, attributes, 0);
   }
-  return ResolvedEntry(Kind::kPlain, path, info.dwFileAttributes, 0,
-                       std::move(handle));
+  return ResolvedEntry(Kind::kPlain, path, attributes, 0, std::move(handle));
 }
 
 std::optional<ResolvedEntry::FileId> ResolvedEntry::GetFileId() const {
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (kind_ != Kind::kPlain || !handle_.IsValid() ||
-      !::GetFileInformationByHandle(handle_.Get(), &info)) {
+  if (kind_ != Kind::kPlain || !handle_.IsValid())
     return std::nullopt;
-  }
-  return FileId{info.dwVolumeSerialNumber,
-                (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+  // The folder as judged: the final path of the handle, read then.
+  const std::optional<uint64_t> index = ReadFileIndex(handle_.Get());
+  if (!index)
+    return std::nullopt;
+  return FileId{path_.DirName(), *index};
 }
 
 bool ResolvedEntry::DeleteJudgedFile() {

@@ -73,18 +73,20 @@ class ResolvedEntry {
   // kUnknown: the Windows error of the open.
   DWORD error() const { return error_; }
 
-  // A file's identity on its volume: the same file under any name.
+  // A file's identity: its index on the volume of the folder it lies in,
+  // that folder told by its final path (which names the volume). Read
+  // without asking for the volume's serial number, which Wine fetches from
+  // another process on every call.
   struct FileId {
-    DWORD volume = 0;
+    FilePath folder;
     uint64_t index = 0;
-    bool operator==(const FileId&) const = default;
   };
 
   // `path` opened for deletion without following a link, and known again
-  // by `id` (read from an earlier judging handle) instead of by its final
-  // path: kPlain, with the deleting handle, only when it is that very file
-  // (a set-aside file, wherever its name was moved to since); kLink when
-  // something else lies there now; kMissing when nothing does.
+  // by `id` (read from an earlier judging handle): kPlain, with the
+  // deleting handle, only when it is that very file in that very folder (a
+  // file set aside under another name of its folder); kLink when something
+  // else lies there now; kMissing when nothing does.
   static ResolvedEntry ReopenJudgedFile(const FilePath& path,
                                         const FileId& id);
 
