@@ -1,5 +1,6 @@
 #include "base/files/resolved_entry.h"
 
+#include <optional>
 #include <string>
 
 #include "base/files/file_util.h"
@@ -10,6 +11,12 @@ namespace base {
 namespace {
 
 using Kind = ResolvedEntry::Kind;
+
+// The set-aside file inst\sub\a.old moved to `to`, below the tree.
+void MoveAway(const PlantedLinkTree& tree, const wchar_t* to) {
+  ::MoveFileW(tree.Path(L"inst\\sub\\a.old").value().c_str(),
+              tree.Path(to).value().c_str());
+}
 
 class ResolvedEntryTest : public testing::Test {
  protected:
@@ -78,6 +85,71 @@ TEST_F(ResolvedEntryTest, DeletePathNeverReachesThroughALink) {
     EXPECT_FALSE(DeletePath(tree_.Path(test.path), test.recursive));
     EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), ::GetLastError());
     EXPECT_TRUE(tree_.CanariesKept());
+  }
+}
+
+
+// A file judged for deletion and renamed through its handle is known again
+// by its index in its folder, whichever name of that folder reopens it;
+// anything else under the name is not it, and nothing of it is deleted.
+TEST_F(ResolvedEntryTest, ReopenFindsOnlyTheFileSetAsideInItsFolder) {
+  const struct {
+    const char* name;
+    // Done to the set-aside file inst\sub\a.old before it is reopened.
+    void (*change)(const PlantedLinkTree& tree);
+    const wchar_t* reopened;
+    Kind kind;
+  } cases[] = {
+      {"as set aside", [](const PlantedLinkTree&) {}, L"inst\\sub\\a.old",
+       Kind::kPlain},
+      {"its folder through a link to it", [](const PlantedLinkTree&) {},
+       L"inst\\inlink\\a.old", Kind::kPlain},
+      {"another file took the name",
+       [](const PlantedLinkTree& tree) {
+         MoveAway(tree, L"inst\\moved");
+         ::CopyFileW(tree.Path(L"inst\\plain.txt").value().c_str(),
+                     tree.Path(L"inst\\sub\\a.old").value().c_str(), TRUE);
+       },
+       L"inst\\sub\\a.old", Kind::kLink},
+      {"the same file in another folder",
+       [](const PlantedLinkTree& tree) { MoveAway(tree, L"inst\\a.old"); },
+       L"inst\\a.old", Kind::kLink},
+      {"a folder took the name",
+       [](const PlantedLinkTree& tree) {
+         MoveAway(tree, L"inst\\moved");
+         ::CreateDirectoryW(tree.Path(L"inst\\sub\\a.old").value().c_str(),
+                            nullptr);
+       },
+       L"inst\\sub\\a.old", Kind::kLink},
+      {"gone",
+       [](const PlantedLinkTree& tree) { MoveAway(tree, L"out\\moved"); },
+       L"inst\\sub\\a.old", Kind::kMissing},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    PlantedLinkTree tree;
+    ASSERT_TRUE(tree.made());
+    std::optional<ResolvedEntry::FileId> id;
+    {
+      ResolvedEntry judged = ResolvedEntry::Resolve(
+          tree.Path(L"inst\\sub\\a.txt"), ResolvedEntry::Purpose::kToDelete);
+      id = judged.GetFileId();
+      ASSERT_TRUE(id);
+      ASSERT_TRUE(judged.RenameJudgedFile(tree.Path(L"inst\\sub\\a.old")));
+    }
+    test.change(tree);
+    bool deleted = false;
+    {
+      ResolvedEntry reopened =
+          ResolvedEntry::ReopenJudgedFile(tree.Path(test.reopened), *id);
+      EXPECT_EQ(test.kind, reopened.kind());
+      deleted = reopened.DeleteJudgedFile();
+    }
+    // Deleted only when it was the file set aside, in its own folder.
+    EXPECT_EQ(test.kind == Kind::kPlain, deleted);
+    EXPECT_EQ(test.kind == Kind::kLink,
+              TempTree::Exists(tree.Path(test.reopened)));
+    EXPECT_TRUE(tree.CanariesKept());
   }
 }
 
