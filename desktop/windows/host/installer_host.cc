@@ -122,9 +122,13 @@ void Report(const std::wstring& message) {
     ::MessageBoxW(nullptr, message.c_str(), kMessageTitle, MB_OK | MB_ICONERROR);
 }
 
+bool IsMissingFileError(DWORD error) {
+  return error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND;
+}
+
 int ReportLibraryUnavailable(const std::wstring& library_path, DWORD error) {
   std::wstring message =
-      error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND
+      IsMissingFileError(error)
           ? L"The installer cannot start: the file " + library_path +
                 L" is missing."
           : L"The installer cannot start: the file " + library_path +
@@ -164,18 +168,23 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (library_path.empty())
     return ReportLibraryUnavailable(installer::kInstallerLibraryName,
                                     ::GetLastError());
+  // Held from the check until the library is mapped, so that what is loaded
+  // is what was checked. A missing library is told at once: the installer
+  // runs a lone copy of this executable, with no library beside it, before
+  // its window shows, and that run has no signature to read.
+  installer::HeldImageFile held_library;
+  const DWORD open_error = held_library.Open(library_path.c_str());
+  if (IsMissingFileError(open_error))
+    return ReportLibraryUnavailable(library_path, open_error);
   // A host whose own signature cannot be read is a damaged file, not the
   // signed product, and Windows shows it as such: like a development build
   // it has no signer to hold the library to, and its library goes on to
   // report the installer file as corrupted.
   const std::optional<installer::SignerCertificate> own_signer =
       ReadOwnSigner(own_path);
-  // Held from the check until the library is mapped, so that what is loaded
-  // is what was checked.
-  installer::HeldImageFile held_library;
   if (own_signer && own_signer->is_signed()) {
-    if (const DWORD error = held_library.Open(library_path.c_str()))
-      return ReportLibraryUnavailable(library_path, error);
+    if (open_error != 0)
+      return ReportLibraryUnavailable(library_path, open_error);
     const installer::SignerCheck check = own_signer->Check(held_library);
     if (check != installer::SignerCheck::kSameSigner)
       return ReportLibraryRefused(library_path, check);
