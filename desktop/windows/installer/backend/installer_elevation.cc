@@ -121,13 +121,20 @@ bool FixEventACL(HANDLE event) {
   return true;
 }
 
-// An auto-reset event, non-signalled even when an earlier run left it
-// signalled: the permission process's signal must be this run's.
+// A new auto-reset event. One that exists already was made by another
+// process, which could signal a grant that never happened or take the
+// undo away: invalid then, and the run does not ask for the grant.
 base::win::ScopedHandle CreatePermissionEvent(const std::wstring& name) {
   base::win::ScopedHandle event(
       CreateEventW(nullptr, FALSE, FALSE, name.c_str()));
-  if (event.IsValid() && GetLastError() == ERROR_ALREADY_EXISTS)
-    ResetEvent(event.Get());
+  if (!event.IsValid()) {
+    PLOG(ERROR) << "Failed to create the permission event "
+                << base::WideToUtf8(name);
+  } else if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    LOG(ERROR) << "The permission event " << base::WideToUtf8(name)
+               << " was made by another process";
+    event.Close();
+  }
   return event;
 }
 
@@ -137,12 +144,11 @@ bool CreatePermissionEvents(const InstallerObjectNames& names,
                             base::win::ScopedHandle* give_event,
                             base::win::ScopedHandle* undo_event) {
   *give_event = CreatePermissionEvent(names.give_permission_event());
-  *undo_event = CreatePermissionEvent(names.undo_permission_event());
-  if (!give_event->IsValid() || !undo_event->IsValid()) {
-    PLOG(ERROR) << "Failed to create event for communicating with "
-                << "the elevated process";
+  if (!give_event->IsValid())
     return false;
-  }
+  *undo_event = CreatePermissionEvent(names.undo_permission_event());
+  if (!undo_event->IsValid())
+    return false;
   return base::win::GetWindowsVersion() >= base::win::kVersionVista ||
          (FixEventACL(give_event->Get()) && FixEventACL(undo_event->Get()));
 }

@@ -1041,22 +1041,35 @@ TEST_F(InstallerTest, ElevatedRunWaitingForThePackageEndsOnce) {
 
 // A user who cannot write the folder and cannot become an administrator
 // gets it granted by the elevated permission process, which is named the
-// user by SID and released when the run ends.
+// user by SID and released when the run ends. An exchange event that
+// another process made first, signalled as a grant would be, is refused:
+// no permission process is started on it.
 TEST_F(InstallerTest, PermissionProcessGrantsTheFolderUntilTheRunEnds) {
   // The permission process is asked for through an elevation.
   SetUserAccountControl(true);
+  using EventName = std::wstring (InstallerObjectNames::*)() const;
   struct Case {
     const char* name;
     int exit_code;
     Calls ending;
+    EventName made_first;
   };
+  const Calls kRefused = {
+      "OnError 37055  Error when setting up the process to give us write "
+      "permissions to installation folder",
+      "OnInstallerTerminated 0"};
   const Case kCases[] = {
-      {"granted", 0, {"OnSuccess"}},
+      {"granted", 0, {"OnSuccess"}, nullptr},
       {"ended without granting",
        1,
        {"OnError 37055  The process for giving us write permission to the "
         "installer folder didn't complete successfully",
-        "OnInstallerTerminated 0"}},
+        "OnInstallerTerminated 0"},
+       nullptr},
+      {"give event made first", 0, kRefused,
+       &InstallerObjectNames::give_permission_event},
+      {"undo event made first", 0, kRefused,
+       &InstallerObjectNames::undo_permission_event},
   };
   ScopedAdminQuery admin(&PlainUser);
   wchar_t user[257] = {};
@@ -1069,6 +1082,12 @@ TEST_F(InstallerTest, PermissionProcessGrantsTheFolderUntilTheRunEnds) {
     ScopedPathOverride exe(base::kExeFile,
                            PlaceChildTool(L"elevated", kPackageInstallerName,
                                           test_case.exit_code));
+    base::win::ScopedHandle squatted;
+    if (test_case.made_first) {
+      squatted.Set(CreateEventW(nullptr, TRUE, TRUE,
+                                (names_.*test_case.made_first)().c_str()));
+      ASSERT_TRUE(squatted.IsValid());
+    }
     std::unique_ptr<Settings> settings = InstallSettings();
     ASSERT_TRUE(settings->SetAllUsers(false));
     // Wine's user may write everywhere: the status says it may not.
@@ -1079,10 +1098,16 @@ TEST_F(InstallerTest, PermissionProcessGrantsTheFolderUntilTheRunEnds) {
     Installer installer;
     InjectSteps(installer, Settings::kInstalling);
     const Calls calls = RunToEnd(installer, settings.get());
-    WaitForChildEnd(L"elevated");
 
+    ASSERT_GE(calls.size(), test_case.ending.size());
     EXPECT_EQ(test_case.ending,
               Calls(calls.end() - test_case.ending.size(), calls.end()));
+    if (test_case.made_first) {
+      EXPECT_FALSE(base::PathExists(
+          tree_.Path(L"elevated").Append(L"command_line.txt")));
+      continue;
+    }
+    WaitForChildEnd(L"elevated");
     if (test_case.exit_code == 0) {
       EXPECT_EQ("undone", ChildOutput(L"elevated", L"undo.txt"));
     }

@@ -101,11 +101,11 @@ bool WaitForEventOrProcessEnd(HANDLE event, HANDLE process) {
 void GrantFolderPermission(const base::CommandLine& command_line,
                            const base::FilePath& folder) {
   const InstallerObjectNames names(folder);
-  const base::win::ScopedHandle give_event =
+  base::win::ScopedHandle give_event =
       OpenNamedEvent(names.give_permission_event(), EVENT_ALL_ACCESS);
   if (!give_event.IsValid())
     return;
-  const base::win::ScopedHandle undo_event =
+  base::win::ScopedHandle undo_event =
       OpenNamedEvent(names.undo_permission_event(), EVENT_ALL_ACCESS);
   if (!undo_event.IsValid())
     return;
@@ -120,10 +120,15 @@ void GrantFolderPermission(const base::CommandLine& command_line,
     ::SetEvent(give_event.Get());
     return;
   }
-  if (::SetEvent(give_event.Get()) &&
-      WaitForEventOrProcessEnd(undo_event.Get(), requester.Get())) {
+  const bool undo_asked =
+      ::SetEvent(give_event.Get()) &&
+      WaitForEventOrProcessEnd(undo_event.Get(), requester.Get());
+  // The names go with their last handle: the folder's next run makes them
+  // new, and refuses them while they are still here.
+  give_event.Close();
+  undo_event.Close();
+  if (undo_asked)
     ::Sleep(kUndoDelayMs);
-  }
   grant.Undo();
 }
 
