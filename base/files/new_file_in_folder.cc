@@ -1,6 +1,9 @@
 #include "base/files/new_file_in_folder.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/files/final_path.h"
@@ -16,6 +19,8 @@ constexpr DWORD kErrorLinkOnTheWay = 4395;
 // fault.
 constexpr int kFolderOpenTries = 50;
 constexpr DWORD kFolderOpenPauseMs = 10;
+// What one ReadFile call of ReadToString asks for.
+constexpr size_t kReadPieceSize = 1 << 20;
 
 // A Windows call that fills a buffer and returns the length it needs when
 // the buffer is too small; empty on failure.
@@ -179,6 +184,41 @@ win::ScopedHandle NewFileInFolder::OpenToRead(std::wstring_view path) {
     return win::ScopedHandle();
   }
   return file;
+}
+
+// static
+bool NewFileInFolder::ReadToString(std::wstring_view path,
+                                   size_t max_size,
+                                   std::string* contents) {
+  contents->clear();
+  const win::ScopedHandle file = OpenToRead(path);
+  LARGE_INTEGER size = {};
+  if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size))
+    return false;
+  if (static_cast<uint64_t>(size.QuadPart) > max_size) {
+    SetLastError(ERROR_FILE_TOO_LARGE);
+    return false;
+  }
+  // One byte more than the size: a file that grew meanwhile is refused.
+  std::string bytes(static_cast<size_t>(size.QuadPart) + 1, '\0');
+  size_t done = 0;
+  for (;;) {
+    if (done == bytes.size()) {
+      SetLastError(ERROR_FILE_TOO_LARGE);
+      return false;
+    }
+    const DWORD piece = static_cast<DWORD>(
+        std::min<size_t>(bytes.size() - done, kReadPieceSize));
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), bytes.data() + done, piece, &read, nullptr))
+      return false;
+    if (read == 0)
+      break;
+    done += read;
+  }
+  bytes.resize(done);
+  *contents = std::move(bytes);
+  return true;
 }
 
 // static

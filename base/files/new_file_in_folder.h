@@ -57,6 +57,13 @@ class NewFileInFolder {
   // a file with a second name (a hard link to another one).
   [[nodiscard]] static win::ScopedHandle OpenToRead(std::wstring_view path);
 
+  // Reads such a file whole (opened as OpenToRead does) into `contents`:
+  // false, `contents` empty, when it is refused, missing, unreadable or
+  // longer than `max_size` bytes.
+  [[nodiscard]] static bool ReadToString(std::wstring_view path,
+                                         size_t max_size,
+                                         std::string* contents);
+
   // The name of the `try_number`th try (1 is `path` itself): the suffix
   // goes before the extension of the file name.
   static std::wstring NameOfTry(std::wstring_view path, int try_number);

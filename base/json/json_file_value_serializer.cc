@@ -2,20 +2,15 @@
 
 #include <windows.h>
 
-#include <memory>
-
+#include "base/files/new_file_in_folder.h"
 #include "base/json/json_reader.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
 namespace {
 
 constexpr DWORD kReadChunkSize = 1 << 20;
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const { ::CloseHandle(handle); }
-};
-using FileHandle = std::unique_ptr<void, HandleCloser>;
 
 constexpr const char* kFileErrorMessages[] = {
     "Access denied.",      "Can't read file.", "File locked.",
@@ -54,15 +49,13 @@ std::string JsonFileDeserializer::FileErrorMessage(int32_t error_code) {
 }
 
 int32_t JsonFileDeserializer::ReadFileToString(std::string* contents) const {
-  FileHandle file(::CreateFileW(path_.value().c_str(), GENERIC_READ,
-                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.get() == INVALID_HANDLE_VALUE) {
-    file.release();
+  // Preferences may lie in a folder that a less trusted process can write,
+  // and be read by an elevated one: never through a link.
+  const win::ScopedHandle file = NewFileInFolder::OpenToRead(path_.value());
+  if (!file.IsValid())
     return ClassifyReadError(::GetLastError());
-  }
   LARGE_INTEGER size = {};
-  if (!::GetFileSizeEx(file.get(), &size))
+  if (!::GetFileSizeEx(file.Get(), &size))
     return ClassifyReadError(::GetLastError());
   if (size.QuadPart > kJsonFileMaxSize)
     return kJsonFileTooLarge;
@@ -73,7 +66,7 @@ int32_t JsonFileDeserializer::ReadFileToString(std::string* contents) const {
   buffer.resize(kReadChunkSize);
   for (;;) {
     DWORD read = 0;
-    if (!::ReadFile(file.get(), buffer.data(), kReadChunkSize, &read, nullptr))
+    if (!::ReadFile(file.Get(), buffer.data(), kReadChunkSize, &read, nullptr))
       return ClassifyReadError(::GetLastError());
     if (read == 0)
       return 0;

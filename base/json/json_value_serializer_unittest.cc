@@ -104,6 +104,11 @@ TEST_F(JsonFileDeserializerTest, FileErrors) {
   const std::wstring locked = WriteFile(L"locked.json", "{}");
   ScopedFile holder = Create(locked, 0);
   ASSERT_NE(INVALID_HANDLE_VALUE, holder.get());
+  // A second name of a file elsewhere, which a reader would read through.
+  const std::wstring linked = Path(L"linked.json");
+  ASSERT_TRUE(::CreateHardLinkW(linked.c_str(),
+                                WriteFile(L"elsewhere.json", "{}").c_str(),
+                                nullptr));
 
   const struct {
     std::wstring path;
@@ -115,6 +120,7 @@ TEST_F(JsonFileDeserializerTest, FileErrors) {
       {folder_ + L"\\no\\such\\folder.json", kJsonFileDoesNotExist,
        "File doesn't exist."},
       {locked, kJsonFileLocked, "File locked."},
+      {linked, kJsonFileCannotRead, "Can't read file."},
       // Opening a folder as a file is refused with ERROR_ACCESS_DENIED.
       {folder_, kJsonFileAccessDenied, "Access denied."},
   };

@@ -5,6 +5,8 @@
 
 #include <oleauto.h>
 
+#include <string_view>
+
 namespace base::win {
 
 // Owns one VARIANT and clears it with VariantClear.
@@ -14,6 +16,9 @@ class ScopedVariant {
   ScopedVariant();
   // VT_BSTR holding a SysAllocString copy of `text`.
   explicit ScopedVariant(const wchar_t* text);
+  // VT_ARRAY | VT_UI1 holding a copy of `bytes`; VT_EMPTY when no array
+  // could be made.
+  explicit ScopedVariant(std::string_view bytes);
   ScopedVariant(const ScopedVariant&) = delete;
   ScopedVariant& operator=(const ScopedVariant&) = delete;
   ~ScopedVariant();

@@ -5,7 +5,8 @@
 #include "base/command_line.h"
 #include "base/features/feature_tables.h"
 #include "base/files/file_path.h"
-#include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
+#include "base/json/json_file_value_serializer.h"
 #include "base/json/json_reader.h"
 #include "base/values.h"
 #include "desktop/windows/installer/product/branding.h"
@@ -92,7 +93,8 @@ void ApplyFeatureOverrides(const base::FilePath& preferences_file) {
   }
   std::string json;
   if (preferences_file.empty() ||
-      !base::ReadFileToString(preferences_file, &json)) {
+      !base::NewFileInFolder::ReadToString(preferences_file.value(),
+                                           base::kJsonFileMaxSize, &json)) {
     return;
   }
   const base::DictionaryValueOwner preferences =

@@ -10,6 +10,7 @@
 #include "base/bind.h"
 #include "base/command_line.h"
 #include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/location.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
@@ -43,6 +44,8 @@ constexpr char kInternalPackageServerSwitch[] = "internal-package-server";
 constexpr wchar_t kDevelopmentServerUrl[] = L"http://update.tarvo.dev/v4/";
 constexpr wchar_t kLocationPath[] = L"netinstaller/";
 constexpr wchar_t kX64LocationSuffix[] = L"/windows/x64/";
+// Far beyond the list of any package's files.
+constexpr size_t kMaxFilesListSize = 64 << 20;
 
 constexpr char kSuiteType[] = "suite";
 constexpr char kPartnerContentType[] = "partner_content";
@@ -293,7 +296,11 @@ void PackageFetcherWorker::AppendPartnerFilesToFilesList() {
   std::string text;
   std::string existing;
   // A last line without its break would take the first name onto it.
-  if (base::ReadFileToString(files_list, &existing) && !existing.empty() &&
+  // Read bounded and never through a link: the package folder may be one
+  // the user can write.
+  if (base::NewFileInFolder::ReadToString(files_list.value(),
+                                          kMaxFilesListSize, &existing) &&
+      !existing.empty() &&
       existing.back() != '\n' && existing.back() != '\r') {
     text = "\r\n";
   }

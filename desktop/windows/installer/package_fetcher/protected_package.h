@@ -5,6 +5,7 @@
 #include <span>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/system/private_temp_folder.h"
 
 namespace installer {
@@ -33,7 +34,7 @@ class ProtectedPackage {
 
   // Of what the front end writes beside its own copy of the package for
   // the run, the most carried into the protected folder.
-  static constexpr size_t kMaxRunDataSize = 1 << 20;
+  static constexpr size_t kMaxRunDataSize = kMaxRunDataFileSize;
 
   ProtectedPackage();
   ProtectedPackage(const ProtectedPackage&) = delete;

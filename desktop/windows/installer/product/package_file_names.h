@@ -1,6 +1,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PRODUCT_PACKAGE_FILE_NAMES_H_
 #define DESKTOP_WINDOWS_INSTALLER_PRODUCT_PACKAGE_FILE_NAMES_H_
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ inline constexpr wchar_t kInstallerHelperName[] = L"installer_helper.exe";
 inline constexpr wchar_t kInstallerHelper64Name[] = L"installer_helper_64.exe";
 // The tracking data the package was downloaded with.
 inline constexpr wchar_t kServerTrackingDataName[] = L"server_tracking_data";
+// The most of one of the run's own data files (the tracking data, the
+// preference defaults, the welcome page) that is read back.
+inline constexpr size_t kMaxRunDataFileSize = 1 << 20;
 // Defaults for the browser's preferences, fetched beside the package.
 inline constexpr wchar_t kPrefDefaultOverridesName[] =
     L"pref_default_overrides";

@@ -7,6 +7,7 @@
 
 #include "base/features/list_feature_reader.h"
 #include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/json/json_file_value_serializer.h"
 #include "base/logging.h"
 #include "base/path_service.h"
@@ -15,6 +16,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/prefs_task_pool.h"
 #include "base/values.h"
+#include "base/win/scoped_handle.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/install_log/install_log.h"
@@ -35,8 +37,29 @@ constexpr wchar_t kFormerPrefsFileName[] = L"tarvoprefs_default.ini";
 constexpr char kStatusFileErrorPrefix[] = "Tarvo Fennic status file, ";
 constexpr char kFormerStatusFileErrorPrefix[] = "Kilnor status file, ";
 
+// Far beyond the few keys the former generation wrote.
+constexpr int64_t kMaxFormerPrefsSize = 1 << 20;
+
 // A broken status file goes into the statistics report: keep it short.
 constexpr size_t kMaxStatusFileContent = 4096;
+
+// The first kMaxStatusFileContent bytes of a broken status file, read
+// without following a link.
+bool ReadStatusFileHead(const base::FilePath& file, std::string* head) {
+  head->clear();
+  const base::win::ScopedHandle opened =
+      base::NewFileInFolder::OpenToRead(file.value());
+  std::string bytes(kMaxStatusFileContent, '\0');
+  DWORD read = 0;
+  if (!opened.IsValid() ||
+      !::ReadFile(opened.Get(), bytes.data(),
+                  static_cast<DWORD>(bytes.size()), &read, nullptr)) {
+    return false;
+  }
+  bytes.resize(read);
+  *head = std::move(bytes);
+  return true;
+}
 
 // Read, write and execute of a file, for a folder that exists; adding a
 // sub-folder, for the nearest existing parent of one that does not.
@@ -221,12 +244,8 @@ bool Status::ReadInstallLog(const base::FilePath& file,
   // installation's.
   install_log = InstallLog();
   status_file_error = error_prefix + reader.error();
-  std::string content;
-  const bool whole =
-      base::ReadFileToStringWithMaxSize(file, &content, kMaxStatusFileContent);
-  if (!whole && content.size() < kMaxStatusFileContent)
+  if (!ReadStatusFileHead(file, &status_file_content))
     status_file_error += " Cannot read the file to string.";
-  status_file_content = std::move(content);
   return false;
 }
 
@@ -255,8 +274,14 @@ void Status::ReadInstallationState() {
   LOG(INFO) << "Determining whether we handled http";
   is_http_handler = environment.IsAssociationOurs(L"http", kilnor_installation);
   LOG(INFO) << "Reading exisitng tracking data";
-  base::ReadFileToString(install_folder.Append(kServerTrackingDataName),
-                         &tracking_data);
+  // Anyone who may write the folder may have put a link or a huge file
+  // there for an elevated run to read.
+  if (!base::NewFileInFolder::ReadToString(
+          install_folder.Append(kServerTrackingDataName).value(),
+          kMaxRunDataFileSize, &tracking_data) &&
+      ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    PLOG(WARNING) << "Not reading the tracking data";
+  }
 
   const base::FilePath prefs_file = install_folder.Append(kInstallerPrefsName);
   if (kilnor_installation || !base::PathExists(prefs_file)) {
@@ -397,6 +422,16 @@ void Status::ReadFormerGenerationPrefs() {
   const base::FilePath prefs_file = install_folder.Append(kFormerPrefsFileName);
   if (!base::PathExists(prefs_file))
     return;
+  // The system's reader follows a link and reads any size: the file is held
+  // meanwhile, so its name keeps naming the file checked here.
+  const base::win::ScopedHandle held =
+      base::NewFileInFolder::OpenToRead(prefs_file.value());
+  LARGE_INTEGER size = {};
+  if (!held.IsValid() || !::GetFileSizeEx(held.Get(), &size) ||
+      size.QuadPart > kMaxFormerPrefsSize) {
+    PLOG(WARNING) << "Not reading " << prefs_file.AsUTF8();
+    return;
+  }
 
   std::wstring text;
   int32_t number = 0;

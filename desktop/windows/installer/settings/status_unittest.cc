@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "base/test/scoped_registry_override.h"
 #include "base/test/temp_tree.h"
@@ -152,6 +153,41 @@ TEST_F(StatusTest, InstallerPrefsOfAnInstallation) {
   EXPECT_EQ(experiments[0].name, "installer-experiment-test");
 }
 
+// What anyone who may write the installation folder leaves there for the
+// next run, which may be elevated, to read back: a tracking data file
+// beyond the bound, or a second name of a file elsewhere, is not read.
+TEST_F(StatusTest, TrackingDataIsReadBackBoundedAndNeverThroughASecondName) {
+  const std::string kAtBound(kMaxRunDataFileSize, 't');
+  const struct {
+    const char* name;
+    std::string text;
+    bool linked;
+    std::string read;
+  } kCases[] = {
+      {"at the bound", kAtBound, false, kAtBound},
+      {"beyond the bound", kAtBound + "t", false, ""},
+      {"second name", "campaign=7", true, ""},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.name);
+    const base::FilePath folder = MakeFolder({{kInstallLogName, kPlainLog}});
+    const base::FilePath tracking = folder.Append(kServerTrackingDataName);
+    base::DeletePath(tracking, false);
+    if (test.linked) {
+      tree_.WriteFile(L"elsewhere", test.text);
+      ASSERT_TRUE(::CreateHardLinkW(tracking.value().c_str(),
+                                    tree_.Path(L"elsewhere").value().c_str(),
+                                    nullptr));
+    } else {
+      tree_.WriteFile(L"Tarvo\\server_tracking_data", test.text);
+    }
+    Status status(false);
+    status.Init(folder);
+    ASSERT_TRUE(status.existing_installation) << status.status_file_error;
+    EXPECT_EQ(status.tracking_data, test.read);
+  }
+}
+
 TEST_F(StatusTest, FormerGenerationCountsOnlyWhenReplacementIsAsked) {
   for (bool replace : {false, true}) {
     Status status(replace);
@@ -168,6 +204,20 @@ TEST_F(StatusTest, FormerGenerationCountsOnlyWhenReplacementIsAsked) {
     EXPECT_EQ(status.single_profile, 1);
     EXPECT_EQ(status.language, L"fi");
   }
+}
+
+// The system's reader of the former preferences would read a second name
+// of any file the run may read: such a file is left unread.
+TEST_F(StatusTest, FormerGenerationPrefsAreNeverReadThroughASecondName) {
+  const base::FilePath folder = MakeFolder({{kFormerInstallLogName, kPlainLog}});
+  tree_.WriteFile(L"elsewhere.ini", "[System]\r\nTarvo Product=2\r\n");
+  ASSERT_TRUE(::CreateHardLinkW(
+      folder.Append(L"tarvoprefs_default.ini").value().c_str(),
+      tree_.Path(L"elsewhere.ini").value().c_str(), nullptr));
+  Status status(true);
+  status.Init(folder);
+  EXPECT_TRUE(status.kilnor_installation);
+  EXPECT_EQ(status.old_product_type, -1);
 }
 
 TEST(StatusFlagsTest, NormalizeInstallLogFlags) {

@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "base/files/new_file_in_folder.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_bstr.h"
@@ -19,6 +20,9 @@ namespace {
 using base::win::ComPtr;
 using base::win::ScopedBstr;
 using base::win::ScopedVariant;
+
+// Far beyond any document the installer writes.
+constexpr size_t kMaxDocumentSize = 64 << 20;
 
 void LogComFailure(const char* call, HRESULT result) {
   LOG(ERROR) << call << " failed: 0x" << std::hex
@@ -64,10 +68,19 @@ bool XmlReader::CreateDocument(std::string* error) {
 }
 
 bool XmlReader::LoadFile(const base::FilePath& path, std::string* error) {
+  // The document's own reader would follow a link and read any size: the
+  // file may lie in a folder that a less trusted process can write.
+  std::string bytes;
+  if (!base::NewFileInFolder::ReadToString(path.value(), kMaxDocumentSize,
+                                           &bytes)) {
+    PLOG(ERROR) << "Reading " << path.AsUTF8();
+    *error = "Cannot load the document from file";
+    return false;
+  }
   if (!CreateDocument(error))
     return false;
-  ScopedVariant source(path.value().c_str());
-  CHECK(V_BSTR(&source.Get())) << "Out of memory converting a path";
+  ScopedVariant source(bytes);
+  CHECK(source.type() != VT_EMPTY) << "Out of memory holding a document";
   VARIANT_BOOL loaded = VARIANT_FALSE;
   // A file that is not well-formed answers S_FALSE rather than an error.
   HRESULT result = document_->load(source.Get(), &loaded);

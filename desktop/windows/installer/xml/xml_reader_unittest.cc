@@ -77,6 +77,14 @@ TEST_F(XmlReaderTest, MalformedOrMissingFileFailsToLoad) {
   error.clear();
   EXPECT_FALSE(reader_.LoadFile(folder_.path().Append(L"missing.xml"), &error));
   EXPECT_EQ(error, "Cannot load the document from file");
+  // A second name of a document elsewhere is not read through.
+  const base::FilePath linked = folder_.path().Append(L"linked.xml");
+  ASSERT_TRUE(::CreateHardLinkW(linked.value().c_str(),
+                                WriteDocument("<root/>").value().c_str(),
+                                nullptr));
+  error.clear();
+  EXPECT_FALSE(reader_.LoadFile(linked, &error));
+  EXPECT_EQ(error, "Cannot load the document from file");
   EXPECT_EQ(reader_.GoToFirstChild(), XmlReader::kFailed);
 }
 
