@@ -11,6 +11,7 @@ import re
 import shutil
 import stat
 import subprocess
+import time
 import uuid
 from pathlib import Path
 
@@ -618,3 +619,54 @@ def test_package_installer_with_a_swapped_library_is_never_run(build_dir, tmp_pa
     assert result.stdout.decode().splitlines()[:2] == ["not granted", "helper exited 0"]
     assert not (package / "planted_library_ran").exists()
     assert dacl(build_dir, folder) == original
+
+
+def test_package_installer_is_held_to_the_signer_of_the_program_that_runs(build_dir, tmp_path,
+                                                                          pki, user_sid, logs):
+    # The role as the shipped, signed installer plays it, from a folder of
+    # its own. While it waits for the package, its file is renamed and a
+    # copy of the same program signed with another certificate of the
+    # product's name is put under its name, as anyone who may write that
+    # folder can do; the package is signed with that certificate too.
+    helper_folder = tmp_path / "helper"
+    helper_folder.mkdir()
+    for name in ("installer.exe", "tarvo_installer.dll"):
+        shutil.copy(build_dir / "installer_files/full" / name, helper_folder)
+    helper = helper_folder / "installer.exe"
+    package = tmp_path / "package"
+    package.mkdir()
+    pki.sign("good", build_dir / INSTALLER, package / "installer.exe")
+    pki.sign("good", build_dir / LIBRARY, package / "tarvo_installer.dll")
+    stripped = tmp_path / "stripped.exe"
+    subprocess.run(["osslsigncode", "remove-signature", "-in", str(helper), "-out",
+                    str(stripped)], check=True, capture_output=True)
+    resigned = tmp_path / "resigned.exe"
+    pki.sign("good", stripped, resigned)
+    folder = read_only_folder(tmp_path)
+    original = dacl(build_dir, folder)
+    marker = Logs.marker()
+    requester = subprocess.Popen(
+        [str(build_dir / "wine-run"), str(build_dir / PEER), "package-later",
+         windows_path(folder), user_sid, windows_path(helper), windows_path(package),
+         "--permanent-permissions", marker],
+        stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        assert read_line(requester) == "started"
+        # The role's log names the marker once the program runs; the bound
+        # only stops a hang.
+        for _ in range(3000):
+            if logs.of(marker):
+                break
+            time.sleep(0.1)
+        assert logs.of(marker)
+        helper.rename(helper_folder / "installer.old.exe")
+        shutil.copy(resigned, helper)
+        requester.stdin.write(b"\n")
+        requester.stdin.flush()
+        assert read_line(requester) == "not granted"
+        assert read_line(requester) == "helper exited 0"
+    finally:
+        requester.stdin.close()
+        requester.wait(timeout=600)
+    assert dacl(build_dir, folder) == original
+    assert "is not the program that runs" in logs.one(marker)[1]

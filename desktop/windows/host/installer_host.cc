@@ -19,6 +19,7 @@
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
+#include "desktop/windows/installer/signing/running_image.h"
 #include "desktop/windows/installer/signing/signer_certificate.h"
 
 namespace {
@@ -147,14 +148,12 @@ int ReportLibraryRefused(const std::wstring& library_path,
   return installer::kExitLibraryRefused;
 }
 
-// The certificate this executable is signed with; empty for a development
-// build, null when its signature cannot be read.
-std::optional<installer::SignerCertificate> ReadOwnSigner(
-    const std::wstring& own_path) {
-  installer::HeldImageFile own;
-  if (own.Open(own_path.c_str()) != 0)
-    return std::nullopt;
-  return installer::SignerCertificate::OfImage(own.bytes());
+int ReportOwnFileReplaced(const std::wstring& own_path,
+                          const std::wstring& library_path) {
+  Report(L"The installer cannot start: the file " + own_path +
+         L" is no longer the program that was started, so " + library_path +
+         L" was not loaded. Please download the installer again.");
+  return installer::kExitLibraryRefused;
 }
 
 }  // namespace
@@ -180,8 +179,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // signed product, and Windows shows it as such: like a development build
   // it has no signer to hold the library to, and its library goes on to
   // report the installer file as corrupted.
+  // The certificate this executable is signed with is read from its own
+  // file, held and shown to be the running build: the file may have been
+  // renamed since the start and another put under its name. The signed
+  // product proves its signer so or not at all; a development build
+  // carries none to prove.
+  installer::HeldImageFile own;
+  const bool own_held = own.Open(own_path.c_str()) == 0;
+  if (own_held ? !installer::RunningImage::IsOwnProgram(own.bytes())
+               : installer::RunningImage::IsOwnProgramSigned()) {
+    return ReportOwnFileReplaced(own_path, library_path);
+  }
   const std::optional<installer::SignerCertificate> own_signer =
-      ReadOwnSigner(own_path);
+      own_held ? installer::SignerCertificate::OfImage(own.bytes())
+               : std::nullopt;
   if (own_signer && own_signer->is_signed()) {
     if (open_error != 0)
       return ReportLibraryUnavailable(library_path, open_error);

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstring>
-#include <optional>
 #include <string>
 
 #include "base/files/file_util.h"
@@ -18,6 +16,7 @@
 #include "desktop/windows/installer/package_unpacker/package_unpacker.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
+#include "desktop/windows/installer/signing/running_image.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
 
 namespace installer {
@@ -31,81 +30,6 @@ constexpr const wchar_t* kRunDataFiles[] = {
     kPrefDefaultOverridesName,
     kInstallerPrefsIncludeName,
 };
-
-// Offsets in the optional header, the same in PE32 and PE32+.
-constexpr size_t kEntryPointOffset = 16;
-constexpr size_t kSizeOfImageOffset = 56;
-constexpr size_t kSizeOfHeadersOffset = 60;
-constexpr size_t kCheckSumOffset = 64;
-constexpr size_t kFieldSize = sizeof(uint32_t);
-constexpr size_t kComparedOptionalHeaderFields[] = {
-    kEntryPointOffset, kSizeOfImageOffset, kCheckSumOffset};
-
-// The headers of an image that take no part in its loading's changes: the
-// loader moves the image base, never these.
-struct BuildHeaders {
-  std::span<const uint8_t> file_header;
-  std::span<const uint8_t> optional_header;
-  std::span<const uint8_t> section_table;
-};
-
-std::optional<BuildHeaders> ReadBuildHeaders(std::span<const uint8_t> image) {
-  if (image.size() < sizeof(IMAGE_DOS_HEADER))
-    return std::nullopt;
-  IMAGE_DOS_HEADER dos;
-  std::memcpy(&dos, image.data(), sizeof(dos));
-  if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0)
-    return std::nullopt;
-  const size_t file_header_offset =
-      static_cast<size_t>(dos.e_lfanew) + sizeof(DWORD);
-  if (file_header_offset + sizeof(IMAGE_FILE_HEADER) > image.size() ||
-      std::memcmp(image.data() + dos.e_lfanew, "PE\0\0", sizeof(DWORD)) != 0) {
-    return std::nullopt;
-  }
-  IMAGE_FILE_HEADER file_header;
-  std::memcpy(&file_header, image.data() + file_header_offset,
-              sizeof(file_header));
-  const size_t optional_offset = file_header_offset + sizeof(file_header);
-  const size_t sections_offset =
-      optional_offset + file_header.SizeOfOptionalHeader;
-  const size_t sections_end = sections_offset + file_header.NumberOfSections *
-                                                    sizeof(IMAGE_SECTION_HEADER);
-  if (file_header.SizeOfOptionalHeader < kCheckSumOffset + kFieldSize ||
-      sections_end > image.size()) {
-    return std::nullopt;
-  }
-  return BuildHeaders{
-      image.subspan(file_header_offset, sizeof(file_header)),
-      image.subspan(optional_offset, file_header.SizeOfOptionalHeader),
-      image.subspan(sections_offset, sections_end - sections_offset)};
-}
-
-bool SameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
-}
-
-// The mapped headers of this process's program.
-std::span<const uint8_t> GetRunningHeaders(const uint8_t* running) {
-  IMAGE_DOS_HEADER dos;
-  std::memcpy(&dos, running, sizeof(dos));
-  uint32_t size_of_headers = 0;
-  std::memcpy(&size_of_headers,
-              running + dos.e_lfanew + sizeof(DWORD) +
-                  sizeof(IMAGE_FILE_HEADER) + kSizeOfHeadersOffset,
-              sizeof(size_of_headers));
-  return {running, size_of_headers};
-}
-
-// Whether the running program carries a signature: a development build
-// does not, and takes unsigned packages. Read from the mapped image, which
-// nobody can swap, not from the file by its name.
-bool IsSignedBuild(const uint8_t* running) {
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(running);
-  const auto* headers =
-      reinterpret_cast<const IMAGE_NT_HEADERS*>(running + dos->e_lfanew);
-  return headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]
-             .Size != 0;
-}
 
 // One of the run's data files, copied into `folder` when it is a plain
 // file in `from`; a missing one is no failure.
@@ -149,27 +73,6 @@ ProtectedPackage::ProtectedPackage()
 
 ProtectedPackage::~ProtectedPackage() = default;
 
-// static
-bool ProtectedPackage::IsSameBuild(std::span<const uint8_t> file,
-                                   const uint8_t* running) {
-  const std::optional<BuildHeaders> on_disk = ReadBuildHeaders(file);
-  const std::optional<BuildHeaders> mapped =
-      ReadBuildHeaders(GetRunningHeaders(running));
-  if (!on_disk || !mapped ||
-      !SameBytes(on_disk->file_header, mapped->file_header) ||
-      !SameBytes(on_disk->section_table, mapped->section_table) ||
-      on_disk->optional_header.size() != mapped->optional_header.size()) {
-    return false;
-  }
-  for (size_t offset : kComparedOptionalHeaderFields) {
-    if (!SameBytes(on_disk->optional_header.subspan(offset, kFieldSize),
-                   mapped->optional_header.subspan(offset, kFieldSize))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 ProtectedPackage::Result ProtectedPackage::Unpack(
     const base::FilePath& downloaded) {
   base::FilePath program;
@@ -192,15 +95,17 @@ ProtectedPackage::Result ProtectedPackage::UnpackFile(
   LockedFileView held;
   if (!held.Open(file))
     return Result::kFailed;
-  const auto* running =
-      reinterpret_cast<const uint8_t*>(::GetModuleHandleW(nullptr));
-  if (source == Source::kOwnProgram && !IsSameBuild(held.bytes(), running)) {
+  if (source == Source::kOwnProgram &&
+      !RunningImage::IsOwnProgram(held.bytes())) {
     LOG(ERROR) << "Refusing " << file.AsUTF8()
                << ": it is not the program that runs";
     return Result::kRefused;
   }
   std::string report;
-  if (IsSignedBuild(running) && !VerifyHeldFileSignature(held, file, &report)) {
+  // A development build does not carry a signature, and takes unsigned
+  // packages.
+  if (RunningImage::IsOwnProgramSigned() &&
+      !VerifyHeldFileSignature(held, file, &report)) {
     LOG(ERROR) << "Refusing " << file.AsUTF8()
                << ": its signature does not hold: " << report;
     return Result::kRefused;

@@ -1,8 +1,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PROTECTED_PACKAGE_H_
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PROTECTED_PACKAGE_H_
 
-#include <cstdint>
-#include <span>
+#include <cstddef>
 
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/product/package_file_names.h"
@@ -54,12 +53,6 @@ class ProtectedPackage {
 
   // Empty until `Unpack` succeeded.
   const base::FilePath& folder() const { return folder_.path(); }
-
-  // Whether the image file `file` is the build of `running`, the mapped
-  // image of a running program: the same file header, section table, entry
-  // point, image size and checksum.
-  static bool IsSameBuild(std::span<const uint8_t> file,
-                          const uint8_t* running);
 
  private:
   enum class Source { kOwnProgram, kDownload };

@@ -32,6 +32,12 @@ class PeImage {
 
   // Whether the certificate-table directory entry has a non-zero size.
   bool has_certificate_table() const { return certificate_table_size_ != 0; }
+  // The certificate-table directory entry as it stands: the table's file
+  // offset and size.
+  uint32_t certificate_table_offset() const {
+    return certificate_table_offset_;
+  }
+  uint32_t certificate_table_size() const { return certificate_table_size_; }
 
   // The PKCS #7 signed data of the first attribute certificate; empty when
   // there is none or the certificate table does not lie within the image.

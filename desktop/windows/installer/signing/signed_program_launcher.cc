@@ -8,6 +8,7 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/signing/running_image.h"
 #include "desktop/windows/installer/signing/signer_certificate.h"
 
 namespace installer {
@@ -17,8 +18,9 @@ namespace {
 // The certificate this process's program is signed with: empty for a
 // development build, null when its signature cannot be read.
 std::optional<SignerCertificate> ReadOwnSigner() {
+  // The name the system gave it, whatever a test put in its place.
   base::FilePath own_file;
-  if (!base::GetPathForKey(base::kExeFile, &own_file)) {
+  if (!base::GetWindowsPath(base::kExeFile, &own_file)) {
     LOG(ERROR) << "Cannot find this process's program";
     return std::nullopt;
   }
@@ -28,11 +30,17 @@ std::optional<SignerCertificate> ReadOwnSigner() {
                << base::SystemErrorCodeToString(error);
     return std::nullopt;
   }
+  // The program's file may have been renamed since it started, and another
+  // put under its name.
+  if (!RunningImage::IsOwnProgram(own.bytes())) {
+    LOG(ERROR) << own_file.AsUTF8() << " is not the program that runs";
+    return std::nullopt;
+  }
   return SignerCertificate::OfImage(own.bytes());
 }
 
-// Read once: the running program's file is its image, which nobody may
-// change while it runs.
+// Read once: the mapped image cannot change while the program runs, and
+// the file was shown to be its build.
 const std::optional<SignerCertificate>& GetOwnSigner() {
   static const std::optional<SignerCertificate> own_signer = ReadOwnSigner();
   return own_signer;

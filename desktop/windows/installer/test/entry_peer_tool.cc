@@ -22,6 +22,9 @@
 //       Starts INSTALLER in the role with "wait-for-package" PACKAGE and
 //       this tool as the front end, with the package ready, and reports as
 //       "request" does (without reading input).
+//   entry_peer_tool package-later FOLDER USER INSTALLER PACKAGE [SWITCH...]
+//       The same, but the package is made ready only once the tool has
+//       printed "started" and read one line of input.
 // Exits with 0 when the command ran. Paths and names are ASCII.
 
 #include <windows.h>
@@ -273,10 +276,12 @@ int RequestThenEnd(const char* folder, const char* user,
   return 0;
 }
 
-int Package(const char* folder, const char* user, const char* installer,
-            const char* package, int switch_count, char** switches) {
+int Package(bool ready_at_start, const char* folder, const char* user,
+            const char* installer, const char* package, int switch_count,
+            char** switches) {
   const InstallerObjectNames names = Names(folder);
-  const ScopedHandle ready = MakeEvent(names.package_ready_event(), true, true);
+  const ScopedHandle ready =
+      MakeEvent(names.package_ready_event(), true, ready_at_start);
   const ScopedHandle interrupted =
       MakeEvent(names.installation_interrupted_event(), true, false);
   const ScopedHandle give = MakeEvent(names.give_permission_event());
@@ -291,6 +296,12 @@ int Package(const char* folder, const char* user, const char* installer,
   if (!ready.IsValid() || !interrupted.IsValid() || !give.IsValid() ||
       !undo.IsValid() || !helper.IsValid()) {
     return 1;
+  }
+  if (!ready_at_start) {
+    Print("started");
+    char line[16];
+    std::fgets(line, sizeof(line), stdin);
+    ::SetEvent(ready.Get());
   }
   Print(WaitForGrant(give.Get(), helper.Handle()) ? "granted" : "not granted");
   ::SetEvent(undo.Get());
@@ -317,8 +328,10 @@ int main(int argc, char** argv) {
   if (mode == "requester-child" && argc == 6)
     return RequestThenEndChild(std::strtoul(argv[2], nullptr, 10), argv[3],
                                argv[4], argv[5]);
-  if (mode == "package" && argc >= 6)
-    return Package(argv[2], argv[3], argv[4], argv[5], argc - 6, argv + 6);
+  if ((mode == "package" || mode == "package-later") && argc >= 6) {
+    return Package(mode == "package", argv[2], argv[3], argv[4], argv[5],
+                   argc - 6, argv + 6);
+  }
   std::fprintf(stderr, "usage: see the head of entry_peer_tool.cc\n");
   return 1;
 }

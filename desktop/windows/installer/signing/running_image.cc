@@ -1,0 +1,128 @@
+#include "desktop/windows/installer/signing/running_image.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <optional>
+
+#include "desktop/windows/installer/signing/pe_image.h"
+
+namespace installer {
+
+namespace {
+
+// Offsets in the optional header, the same in PE32 and PE32+.
+constexpr size_t kEntryPointOffset = 16;
+constexpr size_t kSizeOfImageOffset = 56;
+constexpr size_t kSizeOfHeadersOffset = 60;
+constexpr size_t kCheckSumOffset = 64;
+constexpr size_t kFieldSize = sizeof(uint32_t);
+constexpr size_t kComparedOptionalHeaderFields[] = {
+    kEntryPointOffset, kSizeOfImageOffset, kCheckSumOffset};
+
+// The headers of an image that take no part in its loading's changes: the
+// loader moves the image base, never these.
+struct BuildHeaders {
+  std::span<const uint8_t> file_header;
+  std::span<const uint8_t> optional_header;
+  std::span<const uint8_t> section_table;
+};
+
+std::optional<BuildHeaders> ReadBuildHeaders(std::span<const uint8_t> image) {
+  if (image.size() < sizeof(IMAGE_DOS_HEADER))
+    return std::nullopt;
+  IMAGE_DOS_HEADER dos;
+  std::memcpy(&dos, image.data(), sizeof(dos));
+  if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0)
+    return std::nullopt;
+  const size_t file_header_offset =
+      static_cast<size_t>(dos.e_lfanew) + sizeof(DWORD);
+  if (file_header_offset + sizeof(IMAGE_FILE_HEADER) > image.size() ||
+      std::memcmp(image.data() + dos.e_lfanew, "PE\0\0", sizeof(DWORD)) != 0) {
+    return std::nullopt;
+  }
+  IMAGE_FILE_HEADER file_header;
+  std::memcpy(&file_header, image.data() + file_header_offset,
+              sizeof(file_header));
+  const size_t optional_offset = file_header_offset + sizeof(file_header);
+  const size_t sections_offset =
+      optional_offset + file_header.SizeOfOptionalHeader;
+  const size_t sections_end = sections_offset + file_header.NumberOfSections *
+                                                    sizeof(IMAGE_SECTION_HEADER);
+  if (file_header.SizeOfOptionalHeader < kCheckSumOffset + kFieldSize ||
+      sections_end > image.size()) {
+    return std::nullopt;
+  }
+  return BuildHeaders{
+      image.subspan(file_header_offset, sizeof(file_header)),
+      image.subspan(optional_offset, file_header.SizeOfOptionalHeader),
+      image.subspan(sections_offset, sections_end - sections_offset)};
+}
+
+bool SameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// The mapped headers of a running program.
+std::span<const uint8_t> GetRunningHeaders(const uint8_t* running) {
+  IMAGE_DOS_HEADER dos;
+  std::memcpy(&dos, running, sizeof(dos));
+  uint32_t size_of_headers = 0;
+  std::memcpy(&size_of_headers,
+              running + dos.e_lfanew + sizeof(DWORD) +
+                  sizeof(IMAGE_FILE_HEADER) + kSizeOfHeadersOffset,
+              sizeof(size_of_headers));
+  return {running, size_of_headers};
+}
+
+// The loader maps the certificate-table entry unchanged, never the table:
+// another signature put in its place must at least take the same bytes.
+bool SameCertificateTableEntry(std::span<const uint8_t> file,
+                               std::span<const uint8_t> mapped) {
+  const std::optional<PeImage> on_disk = PeImage::Parse(file);
+  const std::optional<PeImage> running = PeImage::Parse(mapped);
+  return on_disk && running &&
+         on_disk->certificate_table_offset() ==
+             running->certificate_table_offset() &&
+         on_disk->certificate_table_size() == running->certificate_table_size();
+}
+
+const uint8_t* OwnImage() {
+  return reinterpret_cast<const uint8_t*>(::GetModuleHandleW(nullptr));
+}
+
+}  // namespace
+
+// static
+bool RunningImage::IsSameBuild(std::span<const uint8_t> file,
+                               const uint8_t* running) {
+  const std::span<const uint8_t> running_headers = GetRunningHeaders(running);
+  const std::optional<BuildHeaders> on_disk = ReadBuildHeaders(file);
+  const std::optional<BuildHeaders> mapped = ReadBuildHeaders(running_headers);
+  if (!on_disk || !mapped ||
+      !SameBytes(on_disk->file_header, mapped->file_header) ||
+      !SameBytes(on_disk->section_table, mapped->section_table) ||
+      on_disk->optional_header.size() != mapped->optional_header.size()) {
+    return false;
+  }
+  for (size_t offset : kComparedOptionalHeaderFields) {
+    if (!SameBytes(on_disk->optional_header.subspan(offset, kFieldSize),
+                   mapped->optional_header.subspan(offset, kFieldSize))) {
+      return false;
+    }
+  }
+  return SameCertificateTableEntry(file, running_headers);
+}
+
+// static
+bool RunningImage::IsOwnProgram(std::span<const uint8_t> file) {
+  return IsSameBuild(file, OwnImage());
+}
+
+// static
+bool RunningImage::IsOwnProgramSigned() {
+  const std::optional<PeImage> own = PeImage::Parse(GetRunningHeaders(OwnImage()));
+  return own && own->has_certificate_table();
+}
+
+}  // namespace installer

@@ -1,0 +1,33 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_SIGNING_RUNNING_IMAGE_H_
+#define DESKTOP_WINDOWS_INSTALLER_SIGNING_RUNNING_IMAGE_H_
+
+#include <cstdint>
+#include <span>
+
+namespace installer {
+
+// The image of a running program as the loader mapped it, which nobody can
+// swap, against a file that claims to be that program. The file a program
+// was started from can be renamed while it runs and another put under its
+// name, so what only the file holds (its signature: the loader maps no
+// certificate table) is read from a held file that is first shown to be
+// the running build. Built from system calls alone, for the host
+// executable too.
+class RunningImage {
+ public:
+  // Whether the image file `file` is the build of `running`, the mapped
+  // image of a running program: the same file header, section table, entry
+  // point, image size and checksum, and a certificate table of the same
+  // place and size. The image base may differ: the loader moves it.
+  static bool IsSameBuild(std::span<const uint8_t> file,
+                          const uint8_t* running);
+  // The same for this process's own program.
+  static bool IsOwnProgram(std::span<const uint8_t> file);
+  // Whether this process's program carries a certificate table, as the
+  // signed product does and a development build does not.
+  static bool IsOwnProgramSigned();
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_SIGNING_RUNNING_IMAGE_H_
