@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "base/files/final_path.h"
+#include "base/files/resolved_entry.h"
 
 namespace base {
 
@@ -106,6 +108,17 @@ win::ScopedHandle CreateNew(const std::wstring& path, DWORD access) {
       nullptr));
 }
 
+// A plain file left under `path` goes, judged and deleted through the
+// handle that judged it; a link stays and keeps the name. The folder is held
+// and is no link, but the name may be one, and Wine deletes a file link's
+// target by its name. Logs nothing: the log's own file is made here.
+void DeleteOldFile(const std::wstring& path) {
+  ResolvedEntry entry =
+      ResolvedEntry::Resolve(FilePath(path), ResolvedEntry::Purpose::kToDelete);
+  if (entry.kind() == ResolvedEntry::Kind::kPlain && !entry.is_directory())
+    std::ignore = entry.DeleteJudgedFile();
+}
+
 }  // namespace
 
 // static
@@ -135,9 +148,8 @@ NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
   }
   for (int try_number = 1; try_number <= kNameTries; ++try_number) {
     const std::wstring candidate = Join(folder, NameOfTry(name, try_number));
-    // Safe by name: the folder is held and is no link.
     if (old_file == OldFile::kDelete)
-      DeleteFileW(candidate.c_str());
+      DeleteOldFile(candidate);
     win::ScopedHandle file = CreateNew(candidate, access);
     if (!file.IsValid()) {
       result.error = GetLastError();

@@ -1,7 +1,7 @@
 """Crash reporting in an all-users run (which stands for an elevated one
 under Wine) against what another process of the session prepared: links
 planted under every name the reporter gives its crash log, dump and zip,
-in the user's temporary folder and in the crash folder the environment
+and under its own log's, in the user's temporary folder and in the crash folder the environment
 names, must neither be written through nor make a file outside, while the
 crash is still written under another name; and the reporter's pipe and
 init event, made first (the event signalled) for every process id, must
@@ -94,6 +94,11 @@ def test_planted_crash_file_links_are_not_written_through(build_dir, machine, tm
     chosen.mkdir()
     planted = plant_links(temp, victim, outside)
     plant_links(chosen, victim, outside)
+    # The reporter's own log, whose old file it deletes before it makes a
+    # new one: a link in its place goes as a link or stays, never reaching
+    # what it leads to.
+    reporter_log = temp / "tarvo_crashreporter.log"
+    reporter_log.symlink_to(victim)
     env = {"TARVO_TEST_FAULT": "at=silent-front-end;action=crash",
            "TARVO_CRASH_LOG_DIR": windows_path(chosen), "TARVO_CRASH_KEEP_LOGS": "1"}
     try:
@@ -107,6 +112,7 @@ def test_planted_crash_file_links_are_not_written_through(build_dir, machine, tm
         # folder, which got nothing else.
         assert sorted(os.listdir(outside)) == ["victim.txt"]
         assert victim.read_bytes() == VICTIM_TEXT
+        assert reporter_log.is_symlink()
         assert all((temp / name).is_symlink() and (chosen / name).is_symlink()
                    for name in planted)
         assert set(os.listdir(chosen)) == planted

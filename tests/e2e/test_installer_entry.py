@@ -670,3 +670,25 @@ def test_package_installer_is_held_to_the_signer_of_the_program_that_runs(build_
         requester.wait(timeout=600)
     assert dacl(build_dir, folder) == original
     assert "is not the program that runs" in logs.one(marker)[1]
+
+
+def test_window_lock_is_never_made_through_a_link_planted_in_its_place(build_dir, tmp_path,
+                                                                        logs):
+    # The front end's lock file lies in the user's temporary folder, where a
+    # standard user may put a link to any file under its name before a run
+    # that may be elevated; the shipped installer as a double-click starts
+    # it (without a display it gives up after the lock). The link is
+    # neither written through nor read as the lock of another window.
+    lock_folder = tmp_path / "temp" / "Tarvo Installer"
+    lock_folder.mkdir(parents=True)
+    canary = tmp_path / "canary.txt"
+    canary.write_bytes(b"outside canary")
+    (lock_folder / "installer.lck").symlink_to(canary)
+    marker = Logs.marker()
+    result = run_installer(build_dir, build_dir / "installer_files/full/installer.exe",
+                           f"--temp-folder={windows_path(tmp_path / 'temp')}", marker)
+    assert result.returncode == 1
+    text = logs.one(marker)[1]
+    assert "Existing installer UI lock file is invalid" in text, text
+    assert NO_WINDOW in text, text
+    assert canary.read_bytes() == b"outside canary"

@@ -5,7 +5,6 @@
 #include <shellapi.h>
 
 #include <numeric>
-#include <tuple>
 #include <utility>
 
 #include "base/bind.h"
@@ -13,6 +12,10 @@
 #include "base/current_task_runner_handle.h"
 #include "base/features/feature_tables.h"
 #include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/files/final_path.h"
+#include "base/files/new_file_in_folder.h"
+#include "base/files/resolved_entry.h"
 #include "base/location.h"
 #include "base/logging.h"
 #include "base/strings/string_format.h"
@@ -42,6 +45,8 @@ constexpr int kPhasePackageReady = 4;
 constexpr int kPhaseInstalling = 5;
 
 constexpr wchar_t kUILockFileName[] = L"installer.lck";
+// Another window holds the mutex only while it makes its lock file.
+constexpr DWORD kUIMutexWaitMs = 10000;
 // Lets the backend's own error, which travels apart from the news of its
 // end, arrive first.
 constexpr base::TimeDelta kPendingErrorDelay =
@@ -69,6 +74,36 @@ void PostReply(base::TaskRunner& reply_runner,
       base::Bind([](PackageFetcher::UIDelegate::ReplyCallback& callback,
                     int value) { callback.Run(value); },
                  std::move(reply), result));
+}
+
+// The thread of the window that holds the lock file `path`, as that window
+// wrote it; 0 when the name holds no plain file of its own in its folder
+// (anyone may have put a link or a second name of another file there).
+uint32_t ReadLockOwner(const base::FilePath& path) {
+  // Shares deletion: the holder made the file to go when it closes it.
+  const base::win::ScopedHandle file(::CreateFileW(
+      path.value().c_str(), GENERIC_READ,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr));
+  const base::FilePath in_folder =
+      base::ResolvedEntry::GetFinalPath(path.DirName())
+          .Append(path.BaseName().value());
+  BY_HANDLE_FILE_INFORMATION info = {};
+  uint32_t owner = 0;
+  DWORD read = 0;
+  if (!file.IsValid() || !::GetFileInformationByHandle(file.Get(), &info) ||
+      (info.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      info.nNumberOfLinks != 1 ||
+      !base::NewFileInFolder::IsSamePlace(
+          base::GetFinalPath(file.Get(), path.value()), in_folder.value()) ||
+      !::ReadFile(file.Get(), &owner, sizeof(owner), &read, nullptr) ||
+      read != sizeof(owner)) {
+    LOG(WARNING) << "Existing installer UI lock file is invalid";
+    return 0;
+  }
+  return owner;
 }
 
 }  // namespace
@@ -122,12 +157,21 @@ uint32_t InstallerUIController::AcquireUILock(
     return 0;
   }
   // Only orders the lock file's making among the windows: a wait that
-  // failed (logged) leaves the file to decide alone, as it would.
-  std::ignore = mutex.Acquire(INFINITE);
+  // failed or ran out (logged; anyone may hold the name) leaves the file to
+  // decide alone, as it would.
+  if (!mutex.Acquire(kUIMutexWaitMs))
+    LOG(WARNING) << "Making the installer UI lock file without the mutex";
+  // The folder is the user's and this process may be elevated: the file is
+  // made new, never through a link planted under its name. One that an
+  // ended run left goes first, judged (a link goes as a link or stays); one
+  // that a window holds stays and is read.
   const base::FilePath lock_path = download_folder.Append(kUILockFileName);
+  base::DeletePath(lock_path, false);
   ui_lock_file_.Set(::CreateFileW(
       lock_path.value().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE,
+      CREATE_NEW,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE |
+          FILE_FLAG_OPEN_REPARSE_POINT,
       nullptr));
   uint32_t owner = 0;
   if (ui_lock_file_.IsValid()) {
@@ -137,21 +181,7 @@ uint32_t InstallerUIController::AcquireUILock(
     LOG(INFO) << "Obtained installer UI lock";
   } else {
     LOG(INFO) << "Didn't obtain installer UI lock";
-    const base::win::ScopedHandle existing(
-        ::CreateFileW(lock_path.value().c_str(), GENERIC_READ,
-                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!existing.IsValid()) {
-      LOG(WARNING) << "Existing installer UI lock file is invalid";
-    } else {
-      uint32_t read_owner = 0;
-      DWORD read = 0;
-      if (::ReadFile(existing.Get(), &read_owner, sizeof(read_owner), &read,
-                     nullptr) &&
-          read == sizeof(read_owner)) {
-        owner = read_owner;
-      }
-    }
+    owner = ReadLockOwner(lock_path);
   }
   mutex.Release();
   return owner;
