@@ -49,33 +49,39 @@ bool FinishWithinBound(HANDLE pipe,
   return ::GetOverlappedResult(pipe, overlapped, bytes, FALSE);
 }
 
+// Begins an exchange on `pipe` through `start`, which is handed a fresh
+// OVERLAPPED with its own event, and ends it within the reply bound.
+template <typename Start>
+bool ExchangeWithinBound(HANDLE pipe, DWORD* bytes, Start start) {
+  const base::win::ScopedHandle event(
+      ::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event.IsValid())
+    return false;
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = event.Get();
+  const bool started = start(&overlapped);
+  return FinishWithinBound(pipe, &overlapped, started, bytes);
+}
+
 bool TransactWithinBound(HANDLE pipe,
                          const CrashPipeMessage& request,
                          CrashPipeMessage* reply,
                          DWORD* read) {
-  const base::win::ScopedHandle event(
-      ::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!event.IsValid())
-    return false;
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = event.Get();
-  const bool started = ::TransactNamedPipe(
-      pipe, const_cast<CrashPipeMessage*>(&request), sizeof(request), reply,
-      sizeof(*reply), read, &overlapped);
-  return FinishWithinBound(pipe, &overlapped, started, read);
+  return ExchangeWithinBound(pipe, read, [&](OVERLAPPED* overlapped) {
+    return ::TransactNamedPipe(pipe, const_cast<CrashPipeMessage*>(&request),
+                               sizeof(request), reply, sizeof(*reply), read,
+                               overlapped) != FALSE;
+  });
 }
 
 bool WriteWithinBound(HANDLE pipe, const CrashPipeMessage& message) {
-  const base::win::ScopedHandle event(
-      ::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!event.IsValid())
-    return false;
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = event.Get();
   DWORD written = 0;
-  const bool started = ::WriteFile(pipe, &message, sizeof(message), &written,
-                                   &overlapped);
-  return FinishWithinBound(pipe, &overlapped, started, &written) &&
+  return ExchangeWithinBound(pipe, &written,
+                             [&](OVERLAPPED* overlapped) {
+                               return ::WriteFile(pipe, &message,
+                                                  sizeof(message), &written,
+                                                  overlapped) != FALSE;
+                             }) &&
          written == sizeof(message);
 }
 
