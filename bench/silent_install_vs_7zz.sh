@@ -12,9 +12,11 @@
 # anchor's tree-bench.py times whole process trees (Wine's detached children
 # included) in interleaved rounds; printed are the medians, the peak memory
 # and the ratios per payload.
-#   bench/silent_install_vs_7zz.sh [--smoke] [build-dir] [work-folder] [rounds] [payloads]
+#   bench/silent_install_vs_7zz.sh [--smoke] [build-dir] [work-folder] [rounds] [payloads] [earlier-build-dir]
 # payloads: any of "<N>mb" (the 300 files of the 188 MB payload, scaled to N
 # MB) and "<N>files" (N files of 2 KiB); "188mb 20000files" by default.
+# earlier-build-dir: the build of an earlier commit, whose installer, made
+# the same way from the same payload, is timed in the same rounds ("earlier").
 # --smoke: one round, no warm-up, on "1mb 100files", to prove the script
 # works; its figures mean nothing.
 # Run it inside a Wine session of its own, which starts a persistent
@@ -46,9 +48,11 @@ WORK=${2:-$BUILD/silent_install_bench_work}
 ROUNDS=${3:-5}
 WARMUP=1
 PAYLOADS=${4:-188mb 20000files}
+EARLIER=${5:-}
 if [ $SMOKE = yes ]; then ROUNDS=1 WARMUP=0 PAYLOADS="1mb 100files"; fi
 mkdir -p "$WORK"
 WORK=$(cd "$WORK" && pwd)
+if [ -n "$EARLIER" ]; then EARLIER=$(cd "$EARLIER" && pwd); fi
 
 ANCHOR=
 for candidate in "${TARVO_BENCH_ANCHOR:-}" "$ROOT/../shared/bench" /work/shared/bench; do
@@ -64,12 +68,35 @@ command -v 7zz > /dev/null || { echo "7zz missing: apt-get install 7zip" >&2; ex
 
 winpath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
 
+# The silent installation of the installer in folder $1 (its package made
+# there) into $1/installed, its temporary folder $1/temp, as a timed command
+# and as the command that prepares its round.
+installer_command() {
+  command="$BUILD/wine-run '$(winpath "$1/installer/installer.exe")' --silent"
+  command="$command '--installfolder=$(winpath "$1/installed")'"
+  command="$command '--temp-folder=$(winpath "$1/temp")' --allusers=0"
+  command="$command --desktopshortcut=0 --startmenushortcut=0 --quicklaunchshortcut=0"
+  command="$command --pintotaskbar=0 --launchtarvo=0 --enable-installer-stats=0"
+  command="$command --with-feature:installer-pref-default-overrides-support=off"
+  printf '%s' "$command && test -f '$1/installed/installation_status.xml'"
+}
+installer_prep() {
+  printf '%s' "rm -rf '$1/installed' '$1/temp' && mkdir '$1/temp' &&
+      sh '$ROOT/bench/silent_install_vs_7zz.sh' --forget-uninstall-entries '$BUILD'"
+}
+
 # One payload: build the installers once, then interleave the cases.
 bench_payload() {
   name=$1; with_nsis=$2; shift 2
   dir="$WORK/$name"
   mkdir -p "$dir"
   /usr/bin/python3 "$ROOT/bench/make_silent_install_package.py" "$BUILD" "$dir" "$@"
+  earlier_dir=
+  if [ -n "$EARLIER" ]; then
+    earlier_dir="$WORK/$name-earlier"
+    mkdir -p "$earlier_dir"
+    /usr/bin/python3 "$ROOT/bench/make_silent_install_package.py" "$EARLIER" "$earlier_dir" "$@"
+  fi
   nsis_case=
   if [ "$with_nsis" = yes ]; then
     [ -f "$dir/nsis.exe" ] || sh "$ANCHOR/nsis-build-x64.sh" "$dir/tree" "$dir/nsis.exe"
@@ -77,17 +104,11 @@ bench_payload() {
   fi
   (cd "$dir/tree" && find . -type f -printf '%s %P\n') > "$dir/tree.list"
   # The commands go through sh -c: Windows paths are quoted for it.
-  installer="$BUILD/wine-run '$(winpath "$dir/installer/installer.exe")' --silent"
-  installer="$installer '--installfolder=$(winpath "$dir/installed")'"
-  installer="$installer '--temp-folder=$(winpath "$dir/temp")' --allusers=0"
-  installer="$installer --desktopshortcut=0 --startmenushortcut=0 --quicklaunchshortcut=0"
-  installer="$installer --pintotaskbar=0 --launchtarvo=0 --enable-installer-stats=0"
-  installer="$installer --with-feature:installer-pref-default-overrides-support=off"
-  installer="$installer && test -f '$dir/installed/installation_status.xml'"
   /usr/bin/python3 "$ANCHOR/tree-bench.py" --rounds "$ROUNDS" --warmup "$WARMUP" --baseline 7zz \
     --json "$dir/result.json" --log "$dir/bench.log" \
-    --case installer "rm -rf '$dir/installed' '$dir/temp' && mkdir '$dir/temp' &&
-      sh '$ROOT/bench/silent_install_vs_7zz.sh' --forget-uninstall-entries '$BUILD'" "$installer" \
+    --case installer "$(installer_prep "$dir")" "$(installer_command "$dir")" \
+    ${earlier_dir:+--case earlier "$(installer_prep "$earlier_dir")"} \
+      ${earlier_dir:+"$(installer_command "$earlier_dir")"} \
     ${nsis_case:+--case nsis "rm -rf '$dir/nsis_installed'"} \
       ${nsis_case:+"$BUILD/wine-run '$dir/nsis.exe' /S '/D=$(winpath "$dir/nsis_installed")'"} \
     --case 7zz "rm -rf '$dir/7zz_out'" \
@@ -110,8 +131,12 @@ def ratio(a, b):
 nsis = f"installer / NSIS {ratio('installer', 'nsis'):5.2f}x   " if "nsis" in result else ""
 print(f"{name:>8} {nsis}installer / 7zz {ratio('installer', '7zz'):5.2f}x"
       f"   floor / 7zz {ratio('floor', '7zz'):5.2f}x")
+if "earlier" in result:
+    print(f"{name:>8} earlier / 7zz {ratio('earlier', '7zz'):5.2f}x"
+          f"   installer / earlier {ratio('installer', 'earlier'):5.2f}x")
 PY
   rm -rf "$dir/installed" "$dir/nsis_installed" "$dir/7zz_out" "$dir/floor_out" "$dir/temp"
+  if [ -n "$earlier_dir" ]; then rm -rf "$earlier_dir/installed" "$earlier_dir/temp"; fi
 }
 
 echo "load: $(uptime)"

@@ -256,6 +256,11 @@ bool RunJournal::RecordMoved(const base::FilePath& source,
   return Write(Kind::kMoved, source, target);
 }
 
+bool RunJournal::RecordMovedOutOfTemporary(const base::FilePath& source,
+                                           const base::FilePath& target) {
+  return Write(Kind::kMoved, source, target, Flush::kWithNextLine);
+}
+
 bool RunJournal::RecordCreated(const base::FilePath& path) {
   return Write(Kind::kCreated, path, base::FilePath());
 }
@@ -287,7 +292,8 @@ bool RunJournal::RecordOldValue(HKEY root,
       Kind::kOldValue, root, view, key,
       "\t" + base::HexEncode(utf8_name.data(), utf8_name.size()) +
           base::FormatString("\t%lu\t", static_cast<unsigned long>(type)) +
-          base::HexEncode(data.data(), data.size()));
+          base::HexEncode(data.data(), data.size()),
+      type == kNoValue ? Flush::kWithNextLine : Flush::kByKind);
 }
 
 bool RunJournal::RecordCommitted() {
@@ -318,7 +324,8 @@ void RunJournal::Finish() {
 
 bool RunJournal::Write(Kind kind,
                        const base::FilePath& path,
-                       const base::FilePath& aside) {
+                       const base::FilePath& aside,
+                       Flush flush) {
   if (!IsKept())
     return true;
   if (!Open())
@@ -329,14 +336,15 @@ bool RunJournal::Write(Kind kind,
   if (kind == Kind::kSetAside || kind == Kind::kMoved)
     line += "\t" + aside.AsUTF8();
   line += "\n";
-  return WriteLine(kind, line);
+  return WriteLine(kind, line, flush);
 }
 
 bool RunJournal::WriteKeyLine(Kind kind,
                               HKEY root,
                               REGSAM view,
                               const std::wstring& key,
-                              const std::string& tail) {
+                              const std::string& tail,
+                              Flush flush) {
   const char* root_name = root == HKEY_CURRENT_USER    ? kCurrentUser
                           : root == HKEY_LOCAL_MACHINE ? kLocalMachine
                                                        : nullptr;
@@ -347,10 +355,13 @@ bool RunJournal::WriteKeyLine(Kind kind,
   return WriteLine(kind,
                    base::FormatString("%s\t%s\t%lu\t", TagOf(kind), root_name,
                                       static_cast<unsigned long>(view)) +
-                       HexOfWide(key) + tail + "\n");
+                       HexOfWide(key) + tail + "\n",
+                   flush);
 }
 
-bool RunJournal::WriteLine(Kind kind, const std::string& line) {
+bool RunJournal::WriteLine(Kind kind,
+                           const std::string& line,
+                           Flush flush) {
   if (broken_) {
     LOG(ERROR) << "The run's journal lost a line: no further change is made";
     return false;
@@ -368,7 +379,7 @@ bool RunJournal::WriteLine(Kind kind, const std::string& line) {
     broken_ = true;
     return false;
   }
-  if (!MustReachDiskFirst(kind))
+  if (flush == Flush::kWithNextLine || !MustReachDiskFirst(kind))
     return true;
   // Also takes the lines before it, the creations among them, to the disk.
   if (!g_file_calls.flush(handle_.Get())) {

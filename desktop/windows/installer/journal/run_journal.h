@@ -81,6 +81,12 @@ class RunJournal {
   // A move that stays once committed, unlike a set-aside.
   [[nodiscard]] bool RecordMoved(const base::FilePath& source,
                                  const base::FilePath& target);
+  // The same for a move out of a folder that goes with the run (its
+  // temporary package): what it takes away nobody reads again, so its line,
+  // as a creation's, reaches the disk with the next one that must. A file in
+  // the target's way is set aside first, with a line of its own.
+  [[nodiscard]] bool RecordMovedOutOfTemporary(const base::FilePath& source,
+                                               const base::FilePath& target);
   [[nodiscard]] bool RecordCreated(const base::FilePath& path);
   [[nodiscard]] bool RecordCreatedFolder(const base::FilePath& path);
   // Registry records: only under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE;
@@ -94,7 +100,8 @@ class RunJournal {
                                       REGSAM view,
                                       const std::wstring& key);
   // A value about to be changed or deleted, as it is now (`type` kNoValue:
-  // there is none yet).
+  // there is none yet, and the line, displacing nothing, waits for the next
+  // one that reaches the disk).
   [[nodiscard]] bool RecordOldValue(HKEY root,
                                     REGSAM view,
                                     const std::wstring& key,
@@ -122,15 +129,27 @@ class RunJournal {
   static FileCalls SwapFileCallsForTesting(const FileCalls& calls);
 
  private:
+  // Whether a line reaches the disk before its record returns.
+  enum class Flush {
+    // As its kind says: when the change displaces what was there.
+    kByKind,
+    // With the next line that does: the change displaces nothing.
+    kWithNextLine,
+  };
+
   [[nodiscard]] bool Write(Kind kind,
                            const base::FilePath& path,
-                           const base::FilePath& aside);
+                           const base::FilePath& aside,
+                           Flush flush = Flush::kByKind);
   [[nodiscard]] bool WriteKeyLine(Kind kind,
                                   HKEY root,
                                   REGSAM view,
                                   const std::wstring& key,
-                                  const std::string& tail);
-  [[nodiscard]] bool WriteLine(Kind kind, const std::string& line);
+                                  const std::string& tail,
+                                  Flush flush = Flush::kByKind);
+  [[nodiscard]] bool WriteLine(Kind kind,
+                               const std::string& line,
+                               Flush flush);
   // Whether the run keeps a journal at all yet.
   bool IsKept() const;
   [[nodiscard]] bool Open();

@@ -147,7 +147,8 @@ TEST(RunJournalTest, WithoutAFolderThereIsNothingToKeep) {
 }
 
 // What displaces a file, a key or a value is on the disk before the change;
-// a creation waits for the next such line.
+// a creation, a new value and a move out of the run's temporary package wait
+// for the next such line.
 TEST(RunJournalTest, LinesOfDisplacingChangesAreFlushed) {
   TempTree tree;
   const FilePath path = tree.Path(L"a.txt");
@@ -160,6 +161,9 @@ TEST(RunJournalTest, LinesOfDisplacingChangesAreFlushed) {
   } const cases[] = {
       {"aside", [&] { return journal->RecordSetAside(path, path); }, 1},
       {"moved", [&] { return journal->RecordMoved(path, path); }, 1},
+      {"moved out of temporary",
+       [&] { return journal->RecordMovedOutOfTemporary(path, path); },
+       0},
       {"created", [&] { return journal->RecordCreated(path); }, 0},
       {"folder", [&] { return journal->RecordCreatedFolder(path); }, 0},
       {"key",
@@ -174,6 +178,12 @@ TEST(RunJournalTest, LinesOfDisplacingChangesAreFlushed) {
                                         REG_SZ, {});
        },
        1},
+      {"new value",
+       [&] {
+         return journal->RecordOldValue(HKEY_CURRENT_USER, 0, key, L"v",
+                                        RunJournal::kNoValue, {});
+       },
+       0},
       {"committed", [&] { return journal->RecordCommitted(); }, 1},
   };
   ScopedJournalFileCalls counted(&::WriteFile, &CountedFlush);
@@ -211,6 +221,44 @@ TEST(RunJournalTest, LineIsOnTheDiskBeforeTheFileIsMoved) {
     EXPECT_EQ(std::vector<bool>{true}, g_watched_at_flush);
     EXPECT_FALSE(TempTree::Exists(g_watched));
     transaction.RollbackOperations();
+  }
+}
+
+// A move out of the run's temporary package costs no flush of its own, yet
+// its line is in the journal as any move's, for the recovery to read, and a
+// rollback brings the file back; a move from a place that stays is flushed.
+TEST(RunJournalTest, MoveOutOfTemporaryIsJournaledWithoutItsOwnFlush) {
+  struct Case {
+    const char* name;
+    MoveFileOperation::Source source;
+    int flushes;
+  } const cases[] = {
+      {"temporary", MoveFileOperation::Source::kTemporary, 0},
+      {"kept", MoveFileOperation::Source::kKept, 1},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    TempTree tree;
+    tree.MakeDir(L"package");
+    const FilePath source = tree.WriteFile(L"package\\a.bin", "a");
+    const FilePath target = tree.Path(L"a.bin");
+    ScopedJournalFileCalls counted(&::WriteFile, &CountedFlush);
+    ScopedRunJournal run(tree.root());
+    g_flushes = 0;
+    Transaction transaction;
+    ASSERT_TRUE(transaction.ExecuteOperation(std::make_unique<MoveFileOperation>(
+        source, target, MoveFileOperation::Reach::kSameVolume, test.source)));
+    EXPECT_EQ(test.flushes, g_flushes);
+    EXPECT_EQ("a", TempTree::ReadFile(target));
+    std::vector<RunJournal::Entry> entries;
+    ASSERT_TRUE(RunJournal::Read(JournalIn(tree.root()), &entries));
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(RunJournal::Kind::kMoved, entries[0].kind);
+    EXPECT_EQ(source, entries[0].path);
+    EXPECT_EQ(target, entries[0].aside);
+    transaction.RollbackOperations();
+    EXPECT_EQ("a", TempTree::ReadFile(source));
+    EXPECT_FALSE(TempTree::Exists(target));
   }
 }
 

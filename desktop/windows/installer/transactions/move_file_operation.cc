@@ -12,15 +12,23 @@ namespace installer {
 
 MoveFileOperation::MoveFileOperation(const base::FilePath& source,
                                      const base::FilePath& target,
-                                     Reach reach)
-    : source_(source), target_(target), reach_(reach) {}
+                                     Reach reach,
+                                     Source source_kind)
+    : source_(source),
+      target_(target),
+      reach_(reach),
+      source_kind_(source_kind) {}
 
 MoveFileOperation::~MoveFileOperation() = default;
 
 bool MoveFileOperation::Do(Transaction* sub_operations) {
   VLOG(1) << "Moving " << source_.AsUTF8() << " to " << target_.AsUTF8();
-  if (!RunJournal::Get()->RecordMoved(source_, target_))
+  RunJournal* journal = RunJournal::Get();
+  if (!(source_kind_ == Source::kTemporary
+            ? journal->RecordMovedOutOfTemporary(source_, target_)
+            : journal->RecordMoved(source_, target_))) {
     return false;
+  }
   cleared_read_only_ = ClearReadOnlyAttribute(source_);
   // A rename to a free name in an existing folder, the usual case, needs no
   // look at the target first: each name Wine looks up and does not find

@@ -19,10 +19,19 @@ class MoveFileOperation : public Operation {
     // copy, so that the caller can copy instead and keep the source.
     kSameVolume,
   };
+  enum class Source {
+    // A place that stays: a recovery after a power cut puts the file back.
+    kKept,
+    // A folder that goes with the run (its temporary package): nothing
+    // there is read again once moved, and the journal's line waits for the
+    // next one brought to the disk.
+    kTemporary,
+  };
 
   MoveFileOperation(const base::FilePath& source,
                     const base::FilePath& target,
-                    Reach reach = Reach::kAnyVolume);
+                    Reach reach = Reach::kAnyVolume,
+                    Source source_kind = Source::kKept);
   ~MoveFileOperation() override;
 
   bool Do(Transaction* sub_operations) override;
@@ -35,6 +44,7 @@ class MoveFileOperation : public Operation {
   const base::FilePath source_;
   const base::FilePath target_;
   const Reach reach_;
+  const Source source_kind_;
   bool done_ = false;
   // The source was read-only and had the bit cleared.
   bool cleared_read_only_ = false;

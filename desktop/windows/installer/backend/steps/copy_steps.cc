@@ -222,7 +222,8 @@ bool CopySteps::TransferPackageFile(const base::FilePath& source,
                                     bool movable) {
   if (movable && move_package_files_) {
     if (run_.transaction.ExecuteOperation(std::make_unique<MoveFileOperation>(
-            source, target, MoveFileOperation::Reach::kSameVolume))) {
+            source, target, MoveFileOperation::Reach::kSameVolume,
+            MoveFileOperation::Source::kTemporary))) {
       return true;
     }
     // Another volume, or a file held open: a copy does for those, and the
@@ -278,7 +279,8 @@ bool CopySteps::MoveWholeFolder(const std::wstring& top) {
   if (base::PathExists(target) || !FolderHoldsExactly(source, std::move(below)))
     return false;
   if (!run_.transaction.ExecuteOperation(std::make_unique<MoveFileOperation>(
-          source, target, MoveFileOperation::Reach::kSameVolume))) {
+          source, target, MoveFileOperation::Reach::kSameVolume,
+          MoveFileOperation::Source::kTemporary))) {
     LOG(WARNING) << "Moving the package folder " << source.AsUTF8()
                  << " failed: its files go one by one";
     return false;
