@@ -95,6 +95,8 @@ TEST_F(ResolvedEntryTest, JudgementAgreesWithTheListing) {
   const FilePath long_name = tree_.Path(L"inst\\long_file_name.text");
   ASSERT_TRUE(::CopyFileW(tree_.Path(L"inst\\plain.txt").value().c_str(),
                           long_name.value().c_str(), TRUE));
+  ASSERT_TRUE(::SetFileAttributesW(long_name.value().c_str(),
+                                   FILE_ATTRIBUTE_READONLY));
   wchar_t short_path[MAX_PATH] = {};
   ASSERT_NE(0u, ::GetShortPathNameW(long_name.value().c_str(), short_path,
                                     MAX_PATH));
@@ -127,7 +129,7 @@ TEST_F(ResolvedEntryTest, JudgementAgreesWithTheListing) {
       EXPECT_EQ(by_listing.kind(), judged.kind());
       EXPECT_EQ(0,
                 FilePath::CompareIgnoreCase(by_listing.path(), judged.path()));
-      EXPECT_EQ(by_listing.is_directory(), judged.is_directory());
+      EXPECT_EQ(by_listing.attributes(), judged.attributes());
       EXPECT_EQ(by_listing.holds_handle(), judged.holds_handle());
     }
   }
