@@ -97,6 +97,10 @@ ResolvedEntry ResolvedEntry::ResolveIn(const FilePath& path,
   // are wildcards to FindFirstFileW too).
   if (name.value().find_first_of(L"*?<>\"") != std::wstring::npos)
     return ResolvedEntry(Kind::kUnknown, path, 0, ERROR_INVALID_NAME);
+  std::optional<ResolvedEntry> plain_file =
+      ResolvePlainFileByHandle(path, folder_final_path, name, purpose);
+  if (plain_file)
+    return std::move(*plain_file);
   WIN32_FIND_DATAW listed;
   const HANDLE find =
       ::FindFirstFileW(path.StripTrailingSeparators().value().c_str(), &listed);
@@ -109,6 +113,39 @@ ResolvedEntry ResolvedEntry::ResolveIn(const FilePath& path,
   }
   ::FindClose(find);
   return ResolveListed(path, folder_final_path, listed, purpose);
+}
+
+// static
+std::optional<ResolvedEntry> ResolvedEntry::ResolvePlainFileByHandle(
+    const FilePath& path,
+    const FilePath& folder_final_path,
+    const FilePath& name,
+    Purpose purpose) {
+  // A stream's name is left to the listing, which refuses it.
+  if (name.value().find(L':') != std::wstring::npos)
+    return std::nullopt;
+  win::ScopedHandle handle = OpenForJudging(
+      path, FILE_FLAG_OPEN_REPARSE_POINT,
+      purpose == Purpose::kToDelete ? DELETE | FILE_WRITE_ATTRIBUTES : 0);
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (!handle.IsValid() ||
+      !::GetFileInformationByHandleEx(handle.Get(), FileAttributeTagInfo, &tag,
+                                      sizeof(tag)) ||
+      (tag.FileAttributes &
+       (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+    return std::nullopt;
+  }
+  // Only where the name says, under that very name: a link Wine followed
+  // lies elsewhere, and a short name gives the long one.
+  const FilePath final_path = GetFinalPathOfHandle(handle.Get(), path);
+  if (final_path.empty() ||
+      !IsSameName(final_path.DirName(), folder_final_path) ||
+      !IsSameName(final_path.BaseName(), name)) {
+    return std::nullopt;
+  }
+  return ResolvedEntry(Kind::kPlain, final_path, tag.FileAttributes, 0,
+                       purpose == Purpose::kToDelete ? std::move(handle)
+                                                     : win::ScopedHandle());
 }
 
 // static

@@ -107,6 +107,17 @@ class ResolvedEntry {
   [[nodiscard]] bool RenameJudgedFile(const FilePath& to);
 
  private:
+  // A plain file lying in `folder_final_path` under `name` itself, judged by
+  // its handle alone, without the listing that costs Wine as much as the
+  // rest of a judgement: the handle shows no link nor folder, and its final
+  // path is that name there. Anything else (a link, a folder, a short name,
+  // nothing there) is nullopt, for the listing to judge.
+  static std::optional<ResolvedEntry> ResolvePlainFileByHandle(
+      const FilePath& path,
+      const FilePath& folder_final_path,
+      const FilePath& name,
+      Purpose purpose);
+
   ResolvedEntry(Kind kind,
                 const FilePath& path,
                 DWORD attributes,

@@ -88,6 +88,53 @@ TEST_F(ResolvedEntryTest, DeletePathNeverReachesThroughALink) {
   }
 }
 
+// A judgement takes a name as a plain file by its handle alone only where
+// the listing would: for every kind of name, and for both purposes, the
+// verdict is the one the entry's listing gives.
+TEST_F(ResolvedEntryTest, JudgementAgreesWithTheListing) {
+  const FilePath long_name = tree_.Path(L"inst\\long_file_name.text");
+  ASSERT_TRUE(::CopyFileW(tree_.Path(L"inst\\plain.txt").value().c_str(),
+                          long_name.value().c_str(), TRUE));
+  ASSERT_TRUE(::SetFileAttributesW(long_name.value().c_str(),
+                                   FILE_ATTRIBUTE_READONLY));
+  wchar_t short_path[MAX_PATH] = {};
+  ASSERT_NE(0u, ::GetShortPathNameW(long_name.value().c_str(), short_path,
+                                    MAX_PATH));
+  const std::wstring short_name = FilePath(short_path).BaseName().value();
+  ASSERT_NE(short_name, L"long_file_name.text");
+  const FilePath folder = ResolvedEntry::GetFinalPath(tree_.Path(L"inst"));
+  ASSERT_FALSE(folder.empty());
+  const std::wstring names[] = {
+      L"plain.txt",  L"PLAIN.TXT",   L"sub",
+      L"dirlink",    L"inlink",      L"filelink",
+      L"fileinlink", L"missing.txt", L"plain.txt:stream",
+      short_name,    L"long_file_name.text",
+  };
+  for (const auto purpose :
+       {ResolvedEntry::Purpose::kToJudge, ResolvedEntry::Purpose::kToDelete}) {
+    for (const std::wstring& name : names) {
+      SCOPED_TRACE(FilePath(name).AsUTF8());
+      const FilePath path = folder.Append(name);
+      const ResolvedEntry judged =
+          ResolvedEntry::ResolveIn(path, folder, purpose);
+      WIN32_FIND_DATAW listed;
+      const HANDLE find = ::FindFirstFileW(path.value().c_str(), &listed);
+      if (find == INVALID_HANDLE_VALUE) {
+        EXPECT_NE(Kind::kPlain, judged.kind());
+        continue;
+      }
+      ::FindClose(find);
+      const ResolvedEntry by_listing =
+          ResolvedEntry::ResolveListed(path, folder, listed, purpose);
+      EXPECT_EQ(by_listing.kind(), judged.kind());
+      EXPECT_EQ(0,
+                FilePath::CompareIgnoreCase(by_listing.path(), judged.path()));
+      EXPECT_EQ(by_listing.attributes(), judged.attributes());
+      EXPECT_EQ(by_listing.holds_handle(), judged.holds_handle());
+    }
+  }
+  EXPECT_TRUE(tree_.CanariesKept());
+}
 
 // A file judged for deletion and renamed through its handle is known again
 // by its index in its folder, whichever name of that folder reopens it;

@@ -8,7 +8,6 @@
 #include "base/files/file_path.h"
 #include "base/location.h"
 #include "base/logging.h"
-#include "base/time/time_delta.h"
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/frontend/installer_runner.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
@@ -19,10 +18,6 @@
 namespace installer {
 
 namespace {
-
-// Lets the backend's last messages, which travel apart from the news of its
-// end, arrive first.
-constexpr base::TimeDelta kTerminateDelay = base::TimeDelta::FromSeconds(1);
 
 const char* BoolText(bool value) {
   return value ? "true" : "false";
@@ -214,11 +209,11 @@ void SilentInstallerController::OnInstallerTerminated(bool success) {
     success_ = success;
   LOG(INFO) << "Installer ended. Success is " << BoolText(success)
             << ". terminating";
-  base::CurrentTaskRunnerHandle::Get()->PostTaskWithDelay(
-      FROM_HERE,
-      base::BindWeak(&SilentInstallerController::Terminate,
-                     weak_source_.GetRef(), this),
-      kTerminateDelay);
+  // Nothing is left to wait for: the runner reads the backend's last
+  // reports out of the channel before it tells of the end.
+  base::CurrentTaskRunnerHandle::Get()->PostTask(
+      FROM_HERE, base::BindWeak(&SilentInstallerController::Terminate,
+                                weak_source_.GetRef(), this));
   run_end_.OnBackendEnded();
 }
 

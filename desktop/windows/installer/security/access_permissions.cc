@@ -2,6 +2,8 @@
 
 #include <aclapi.h>
 
+#include <tuple>
+
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
 
@@ -52,6 +54,19 @@ bool OpenIdentificationToken(base::win::ScopedHandle* identification) {
   return true;
 }
 
+// The process's token for the checks. It does not change while the
+// process runs, and a transaction checks each file it sets aside: made once,
+// not four more round trips to Wine's server per file. Should it fail, each
+// check makes its own.
+HANDLE ProcessIdentificationToken() {
+  static const base::win::ScopedHandle token = [] {
+    base::win::ScopedHandle identification;
+    std::ignore = OpenIdentificationToken(&identification);
+    return identification;
+  }();
+  return token.IsValid() ? token.Get() : nullptr;
+}
+
 }  // namespace
 
 bool CheckAccessToPath(const std::wstring& object_name,
@@ -60,9 +75,13 @@ bool CheckAccessToPath(const std::wstring& object_name,
   const GENERIC_MAPPING* mapping = FindGenericMapping(object_type);
   if (!mapping)
     return false;
-  base::win::ScopedHandle token;
-  if (!OpenIdentificationToken(&token))
-    return false;
+  base::win::ScopedHandle own_token;
+  HANDLE token = ProcessIdentificationToken();
+  if (!token) {
+    if (!OpenIdentificationToken(&own_token))
+      return false;
+    token = own_token.Get();
+  }
 
   base::win::ScopedLocalAlloc<> descriptor;
   const DWORD error = ReadSecurity(object_name, object_type,
@@ -78,7 +97,7 @@ bool CheckAccessToPath(const std::wstring& object_name,
   DWORD privileges_size = sizeof(privileges);
   DWORD granted_access = 0;
   BOOL access_status = FALSE;
-  if (!::AccessCheck(descriptor.Get(), token.Get(), desired_access,
+  if (!::AccessCheck(descriptor.Get(), token, desired_access,
                      &generic_mapping,
                      reinterpret_cast<PPRIVILEGE_SET>(privileges),
                      &privileges_size, &granted_access, &access_status)) {
