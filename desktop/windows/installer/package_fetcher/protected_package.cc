@@ -96,17 +96,6 @@ std::span<const uint8_t> GetRunningHeaders(const uint8_t* running) {
   return {running, size_of_headers};
 }
 
-// Whether the running program carries a signature: a development build
-// does not, and takes unsigned packages. Read from the mapped image, which
-// nobody can swap, not from the file by its name.
-bool IsSignedBuild(const uint8_t* running) {
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(running);
-  const auto* headers =
-      reinterpret_cast<const IMAGE_NT_HEADERS*>(running + dos->e_lfanew);
-  return headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]
-             .Size != 0;
-}
-
 // One of the run's data files, copied into `folder` when it is a plain
 // file in `from`; a missing one is no failure.
 void CarryRunDataFile(const base::FilePath& from,
@@ -148,6 +137,15 @@ ProtectedPackage::ProtectedPackage()
     : folder_(PrivateTempFolder::Owners::kAdministrators) {}
 
 ProtectedPackage::~ProtectedPackage() = default;
+
+// static
+bool ProtectedPackage::IsSignedBuild(const uint8_t* running) {
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(running);
+  const auto* headers =
+      reinterpret_cast<const IMAGE_NT_HEADERS*>(running + dos->e_lfanew);
+  return headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY]
+             .Size != 0;
+}
 
 // static
 bool ProtectedPackage::IsSameBuild(std::span<const uint8_t> file,

@@ -59,6 +59,10 @@ class ProtectedPackage {
   // point, image size and checksum.
   static bool IsSameBuild(std::span<const uint8_t> file,
                           const uint8_t* running);
+  // Whether the mapped image `running` carries a signature: a development
+  // build does not, and takes unsigned files. Read from the mapped image,
+  // which nobody can swap, not from the file by its name.
+  static bool IsSignedBuild(const uint8_t* running);
 
  private:
   enum class Source { kOwnProgram, kDownload };
