@@ -38,8 +38,9 @@ class LeftoverRemover {
   static Outcome RemoveListed(const base::FilePath& install_folder);
 
   // The process handles of "wait-for-processes" that are handles to
-  // processes in this one: at most a few, numbers as the starter wrote
-  // them; each other value is left out, logged.
+  // processes in this one (with the right to wait and to query): at most a
+  // few, numbers as the starter wrote them; each other value is left out,
+  // logged.
   static std::vector<base::win::ScopedHandle> TakeInheritedProcesses(
       const base::CommandLine& command_line);
 

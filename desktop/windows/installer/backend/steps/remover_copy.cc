@@ -82,7 +82,8 @@ bool CopyLoadedImage(HMODULE module,
 base::win::ScopedHandle DuplicateOwnProcess() {
   HANDLE process = nullptr;
   if (!::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(),
-                         ::GetCurrentProcess(), &process, SYNCHRONIZE, FALSE,
+                         ::GetCurrentProcess(), &process,
+                         SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
                          0)) {
     PLOG(ERROR) << "Could not duplicate this process's handle";
   }
