@@ -117,20 +117,21 @@ base::FilePath ParseQuotedPath(std::string_view line, std::string_view command) 
   return base::FilePath(FromOemCodePage(raw));
 }
 
-// The path of `line` when it is `command "path"` for a path inside the
-// folder, spelled exactly as GetText writes it: the spelling checked must be
-// the one its reader acts on. A path that is a link, or lies behind one, is
-// refused: its entry would reach what the link leads to. Empty otherwise.
+// The path of `line` when it is `command "path"` for a path below the
+// folder as it is written, spelled exactly as GetText writes it. Whether
+// the entry is still a plain one of its own there (no link swapped in on
+// the way since) is judged when it is acted on, each entry alone. Empty
+// otherwise.
 base::FilePath ParseOwnPathLine(std::string_view line,
                                 std::string_view command,
-                                InsideFolderCheck* inside_folder) {
-  const InsideFolderCheck::Entry entry =
-      inside_folder->Judge(ParseQuotedPath(line, command));
-  if (!entry.is_direct() ||
-      line.substr(command.size() + 1) != QuotePath(entry.path)) {
+                                const base::FilePath& folder) {
+  const base::FilePath resolved =
+      ResolveLocalPath(ParseQuotedPath(line, command));
+  if (!IsBelowFolder(resolved, folder) ||
+      line.substr(command.size() + 1) != QuotePath(resolved)) {
     return base::FilePath();
   }
-  return entry.path;
+  return resolved;
 }
 
 // The process id of a process check line; nullopt for another line.
@@ -164,6 +165,21 @@ bool IsFixedLine(std::string_view line) {
     }
   }
   return false;
+}
+
+// Deleted as the file that was judged: a link in its place goes as a link
+// or stays, and never takes what it leads to. Gone once the judging handle
+// is closed, on return.
+bool DeleteJudgedRecord(const base::FilePath& batch_file,
+                        const base::FilePath& install_folder) {
+  std::optional<base::ResolvedEntry> judged =
+      InsideFolderCheck(install_folder).JudgeToDelete(batch_file);
+  if (!judged || judged->kind() != base::ResolvedEntry::Kind::kPlain ||
+      !judged->DeleteJudgedFile()) {
+    PLOG(ERROR) << "Failed to delete the cleanup batch file";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -282,12 +298,12 @@ std::optional<CleanupBatch::Contents> CleanupBatch::Parse(
       removes_folder = true;
       continue;
     }
-    if (base::FilePath file = ParseOwnPathLine(line, "del", &inside_folder);
+    if (base::FilePath file = ParseOwnPathLine(line, "del", inside_folder.folder());
         !file.empty()) {
       contents.files.push_back(std::move(file));
       continue;
     }
-    base::FilePath folder = ParseOwnPathLine(line, "rmdir", &inside_folder);
+    base::FilePath folder = ParseOwnPathLine(line, "rmdir", inside_folder.folder());
     if (folder.empty())
       return std::nullopt;
     contents.folders.push_back(std::move(folder));
@@ -322,15 +338,8 @@ bool CleanupBatch::TakeOver(const base::FilePath& batch_file,
                << batch_file.AsUTF8();
     return false;
   }
-  // Deleted as the file that was judged: a link in its place goes as a
-  // link or stays, and never takes what it leads to.
-  std::optional<base::ResolvedEntry> judged =
-      InsideFolderCheck(install_folder).JudgeToDelete(batch_file);
-  if (!judged || judged->kind() != base::ResolvedEntry::Kind::kPlain ||
-      !judged->DeleteJudgedFile()) {
-    PLOG(ERROR) << "Failed to delete the cleanup batch file";
+  if (!DeleteJudgedRecord(batch_file, install_folder))
     return false;
-  }
   // CREATE_NEW: a file that reappeared meanwhile is not ours.
   base::win::ScopedHandle file(::CreateFileW(
       batch_file.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,

@@ -53,9 +53,10 @@ class CleanupBatch {
   // is written by its short name, or left out when it has none.
   std::string GetText() const;
 
-  // Whether `text` is a batch file that this class could have written for
-  // `install_folder`: only its own lines, naming only paths inside that
-  // folder.
+  // Whether `text` is a record that this class could have written for
+  // `install_folder`: only its own lines, naming only paths below that
+  // folder as they are written. What each names now (a link swapped in
+  // since) is for its reader to judge when it acts on it.
   static bool IsWellFormed(std::string_view text,
                            const base::FilePath& install_folder);
   // What a well-formed `text` names; nullopt when it is not well formed.
