@@ -41,12 +41,14 @@ namespace installer {
 
 namespace {
 
-// A process that may run elevated makes its copy where only the
-// administrators may write: the copy may run elevated too.
 bool StartRemoverCopy(const base::FilePath& batch_file,
-                      const std::vector<uint32_t>& process_ids) {
+                      const std::vector<uint32_t>& process_ids,
+                      bool all_users) {
+  // A process that may run elevated, as every one of an all-users
+  // uninstallation does, makes its copy where only the administrators may
+  // write: the copy runs with its rights.
   return RemoverCopy::Start(batch_file.DirName(),
-                            MayRunElevated()
+                            all_users || MayRunElevated()
                                 ? PrivateTempFolder::Owners::kAdministrators
                                 : PrivateTempFolder::Owners::kCurrentUser,
                             process_ids);
@@ -272,7 +274,8 @@ void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,
   if (run_by_permission_process)
     return;
   LOG(INFO) << "Starting the installer's copy that removes the leftovers.";
-  if (!g_batch_starter(batch_file, process_ids))
+  if (!g_batch_starter(batch_file, process_ids,
+                       run_.settings->GetFlag(ALL_USERS_FLAG)))
     LOG(ERROR) << "The leftovers stay in " << folder.AsUTF8();
 }
 

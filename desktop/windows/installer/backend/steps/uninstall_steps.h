@@ -30,10 +30,12 @@ class UninstallSteps : public InstallerPart {
 
   // Tests only: takes the place of the installer's copy that removes the
   // leftovers of the record `batch_file` once the processes of
-  // `process_ids` have ended, which would wait for the test process itself.
-  // Returns the function it replaces; null restores the real start.
+  // `process_ids` have ended (of an all-users installation with
+  // `all_users`), which would wait for the test process itself. Returns the
+  // function it replaces; null restores the real start.
   using BatchStarter = bool (*)(const base::FilePath& batch_file,
-                                const std::vector<uint32_t>& process_ids);
+                                const std::vector<uint32_t>& process_ids,
+                                bool all_users);
   static BatchStarter SetBatchStarterForTesting(BatchStarter starter);
 
  private:

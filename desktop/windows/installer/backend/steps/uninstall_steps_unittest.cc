@@ -56,7 +56,8 @@ class EndWaiter : public RecordingInstallerObserver {
 // noted.
 std::vector<base::FilePath> g_started_batches;
 bool NoteBatch(const base::FilePath& batch_file,
-               const std::vector<uint32_t>& /*process_ids*/) {
+               const std::vector<uint32_t>& /*process_ids*/,
+               bool /*all_users*/) {
   g_started_batches.push_back(batch_file);
   return true;
 }
