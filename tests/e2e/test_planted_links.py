@@ -212,3 +212,19 @@ def test_leftovers_are_deleted_but_nothing_through_a_folder_swapped_for_a_link(
             for folder, dirs, names in os.walk(machine.folder) for name in dirs + names}
     assert left == {version.name, f"{version.name}/resources"}
     assert resources.is_symlink()
+
+
+def test_a_silent_uninstallation_leaves_nothing_of_the_product(either_machine, build_dir,
+                                                               private_folders):
+    """Without a link planted, the installer's copy deletes the uninstaller's
+    own program and library once it has ended, the record of them and the
+    emptied folder; then its own folder goes."""
+    machine = either_machine
+    assert machine.run(build_dir / SHIPPED, rollback.SHORTCUTS) == 0
+    version = machine.folder / installation.version_of(machine.folder)
+    copies = private_folders()
+
+    assert machine.run(version / "installer.exe", rollback.SHORTCUTS, "--uninstall") == 0
+
+    wait_until(lambda: not machine.folder.exists(), "the installation folder stays")
+    wait_until(lambda: private_folders() <= copies, "the installer's copy stays")
