@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
@@ -91,7 +93,16 @@ TEST(CleanupBatchTest, WaitsForEveryProcessAndNamesOnlyThoseGiven) {
             "rmdir \"C:\\Program Files\\Tarvo\\v\"\n"
             "rmdir \"C:\\Program Files\\Tarvo\"\n"
             "del %0 & rmdir \"C:\\Program Files\\Tarvo\"");
-  EXPECT_TRUE(CleanupBatch::IsWellFormed(batch.GetText(), folder));
+  // Its reader gives back what was written, in the order to act on it.
+  const std::optional<CleanupBatch::Contents> contents =
+      CleanupBatch::Parse(batch.GetText(), folder);
+  ASSERT_TRUE(contents);
+  EXPECT_EQ(contents->process_ids, (std::vector<uint32_t>{12, 34}));
+  EXPECT_EQ(contents->files,
+            (std::vector<base::FilePath>{folder.Append(L"v\\a.dll"),
+                                         folder.Append(L"launcher.exe")}));
+  EXPECT_EQ(contents->folders,
+            (std::vector<base::FilePath>{folder.Append(L"v"), folder}));
 }
 
 // Names from an install log: only those Windows opens inside the folder are
