@@ -35,7 +35,8 @@ TEST(CleanupBatchTest, ReaderDeletesNamesWithPercentAndAccentsUpToTheFolder) {
   EXPECT_EQ(text.find("\xC3"), std::string::npos) << "not in UTF-8";
   ASSERT_TRUE(base::WriteTextFile(folder.Append(L"k.bat"), text));
 
-  const LeftoverRemover::Outcome outcome = LeftoverRemover::RemoveListed(folder);
+  const LeftoverRemover::Outcome outcome =
+      LeftoverRemover::RemoveListed(folder);
 
   // The library, the record, the version folder and the folder.
   EXPECT_EQ(outcome.deleted, 4u);

@@ -137,8 +137,7 @@ void WaitForAll(const std::vector<base::win::ScopedHandle>& processes) {
   // Without a limit: until they end, what they hold cannot be deleted, and
   // a handle, unlike a process id, never names another process.
   if (::WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
-                               handles.data(), TRUE,
-                               INFINITE) == WAIT_FAILED) {
+                               handles.data(), TRUE, INFINITE) == WAIT_FAILED) {
     PLOG(ERROR) << "Waiting for the installer processes failed";
   }
 }
@@ -205,8 +204,8 @@ void LeftoverRemover::RunRole(const base::CommandLine& command_line) {
   const std::vector<base::win::ScopedHandle> processes =
       TakeInheritedProcesses(command_line);
   WaitForAll(processes);
-  const Outcome outcome = RemoveListed(
-      command_line.GetSwitchValuePath(switches::kRemoveLeftovers));
+  const Outcome outcome =
+      RemoveListed(command_line.GetSwitchValuePath(switches::kRemoveLeftovers));
   LOG(INFO) << "Removed " << outcome.deleted << " leftovers, refused "
             << outcome.refused;
   RemoveOwnFolderOnceEnded();

@@ -50,7 +50,8 @@ TEST(LeftoverRemoverTest, DeletesOnlyWhatIsStillItsOwnInsideTheFolder) {
   ASSERT_TRUE(CleanupBatch::IsWellFormed(text, folder)) << text;
   ASSERT_TRUE(base::WriteTextFile(folder.Append(L"k.bat"), text));
 
-  const LeftoverRemover::Outcome outcome = LeftoverRemover::RemoveListed(folder);
+  const LeftoverRemover::Outcome outcome =
+      LeftoverRemover::RemoveListed(folder);
 
   EXPECT_TRUE(tree.CanariesKept());
   EXPECT_EQ(outcome.refused, 6u);
@@ -73,7 +74,8 @@ TEST(LeftoverRemoverTest, ARecordNotItsOwnDeletesNothing) {
   ASSERT_TRUE(base::WriteTextFile(folder.Append(L"k.bat"),
                                   "start evil.exe\n" + batch.GetText()));
 
-  const LeftoverRemover::Outcome outcome = LeftoverRemover::RemoveListed(folder);
+  const LeftoverRemover::Outcome outcome =
+      LeftoverRemover::RemoveListed(folder);
 
   EXPECT_EQ(outcome.deleted, 0u);
   EXPECT_TRUE(base::PathExists(folder.Append(L"a.dll")));
@@ -94,10 +96,10 @@ TEST(LeftoverRemoverTest, TakesOnlyHandlesToProcesses) {
   const std::string event_value =
       std::to_string(reinterpret_cast<uintptr_t>(event.Get()));
   base::CommandLine command_line(base::FilePath(L"installer.exe"));
-  command_line.AppendSwitchASCII(
-      switches::kWaitForProcesses,
-      "0,18446744073709551615,x," + event_value + "," + process_value +
-          ",12abc,99999999999999999999");
+  command_line.AppendSwitchASCII(switches::kWaitForProcesses,
+                                 "0,18446744073709551615,x," + event_value +
+                                     "," + process_value +
+                                     ",12abc,99999999999999999999");
 
   const std::vector<base::win::ScopedHandle> taken =
       LeftoverRemover::TakeInheritedProcesses(command_line);
@@ -135,8 +137,7 @@ TEST(LeftoverRemoverTest, OnlyTheCopysOwnFolderIsTheCopysFolder) {
     ASSERT_TRUE(base::CreateDirectory(test.folder));
     for (const wchar_t* file : test.files)
       ASSERT_TRUE(base::WriteTextFile(test.folder.Append(file), "x"));
-    EXPECT_EQ(LeftoverRemover::IsCopyFolder(test.folder),
-              test.is_copy_folder);
+    EXPECT_EQ(LeftoverRemover::IsCopyFolder(test.folder), test.is_copy_folder);
     EXPECT_TRUE(base::DeletePath(test.folder, true));
   }
 }

@@ -70,9 +70,9 @@ bool CopyLoadedImage(HMODULE module,
     return false;
   }
   const int size = static_cast<int>(held.bytes().size());
-  if (base::WriteBufferToFile(folder.Append(name),
-                              reinterpret_cast<const char*>(held.bytes().data()),
-                              size) != size) {
+  if (base::WriteBufferToFile(
+          folder.Append(name),
+          reinterpret_cast<const char*>(held.bytes().data()), size) != size) {
     PLOG(ERROR) << "Could not copy " << path.AsUTF8();
     return false;
   }
