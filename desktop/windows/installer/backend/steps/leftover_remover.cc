@@ -32,19 +32,23 @@ using Kind = base::ResolvedEntry::Kind;
 
 // The uninstaller, its front end, its second process and the starter.
 constexpr size_t kMaxWaitedProcesses = 8;
-// Under Wine a program's file is let go a moment after its process ended.
-constexpr int kDeleteTries = 30;
+// Under Wine a program's file is let go a moment after its process ended:
+// pauses of the whole removal, not of each file, so that a long record of
+// files that stay for good (a read-only volume) does not wait for each.
+constexpr int kDeletePauses = 30;
 constexpr DWORD kDeletePauseMs = 100;
 // How often cmd tries to remove the copy's folder, about a second apart,
 // before it leaves it: the copy ends right after starting it.
 constexpr int kFolderRemovalTries = 20;
 
 // Deletes the file `path` names through the handle that judged it inside
-// the folder; a link, a folder or anything outside is refused.
+// the folder; a link, a folder or anything outside is refused. Tried again
+// after a pause while `pauses_left` allows.
 void DeleteListedFile(InsideFolderCheck* inside_folder,
                       const base::FilePath& path,
+                      int* pauses_left,
                       LeftoverRemover::Outcome* outcome) {
-  for (int attempt = 1;; ++attempt) {
+  for (;;) {
     std::optional<base::ResolvedEntry> judged =
         inside_folder->JudgeToDelete(path);
     if (!judged || judged->kind() == Kind::kLink ||
@@ -61,10 +65,11 @@ void DeleteListedFile(InsideFolderCheck* inside_folder,
       ++outcome->deleted;
       return;
     }
-    if (attempt == kDeleteTries) {
+    if (*pauses_left == 0) {
       PLOG(ERROR) << "Could not delete " << path.AsUTF8();
       return;
     }
+    --*pauses_left;
     ::Sleep(kDeletePauseMs);
   }
 }
@@ -226,9 +231,10 @@ LeftoverRemover::Outcome LeftoverRemover::RemoveListed(
       CleanupBatch::Read(record, inside_folder.folder());
   if (!contents)
     return outcome;
+  int pauses_left = kDeletePauses;
   for (const base::FilePath& file : contents->files)
-    DeleteListedFile(&inside_folder, file, &outcome);
-  DeleteListedFile(&inside_folder, record, &outcome);
+    DeleteListedFile(&inside_folder, file, &pauses_left, &outcome);
+  DeleteListedFile(&inside_folder, record, &pauses_left, &outcome);
   for (const base::FilePath& folder : contents->folders)
     RemoveListedFolder(&inside_folder, folder, &outcome);
   return outcome;
