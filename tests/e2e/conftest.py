@@ -3,8 +3,10 @@ that starts the built Windows programs under Wine in the build's prefix;
 installer.exe in a folder of its own and the log files of its runs."""
 
 import os
+import re
 import shutil
 import subprocess
+import time
 import uuid
 from pathlib import Path
 
@@ -94,6 +96,37 @@ def log_folder(build_dir):
     temp = wine(build_dir, "cmd", "/c", "echo %TEMP%").stdout.decode().strip()
     unix = wine(build_dir, "winepath", "-u", temp).stdout.decode().strip()
     return os.path.join(unix, "Tarvo Installer")
+
+
+# The name of a private folder an installer process makes in a temporary
+# folder, the installer's own copy that removes an uninstallation's
+# leftovers among them.
+PRIVATE_FOLDER_NAME = re.compile(r"[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}")
+# Bounds a wait for another process only against a hang.
+WAIT_GUARD = 300
+
+
+@pytest.fixture(scope="session")
+def private_folders(build_dir, log_folder):
+    """private_folders() -> the private folders now in the user's and the
+    system's temporary folders, as Linux paths."""
+    system_temp = Path(wine(build_dir, "winepath", "-u", "C:\\windows\\temp").stdout
+                       .decode().strip())
+    temps = [Path(log_folder).parent, system_temp]
+
+    def listed():
+        return {path for temp in temps if temp.is_dir() for path in temp.iterdir()
+                if PRIVATE_FOLDER_NAME.fullmatch(path.name)}
+
+    return listed
+
+
+def wait_until(done, what):
+    """Polls `done` until it holds; only a hang fails it."""
+    deadline = time.monotonic() + WAIT_GUARD
+    while not done():
+        assert time.monotonic() < deadline, what
+        time.sleep(0.1)
 
 
 @pytest.fixture

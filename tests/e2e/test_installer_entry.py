@@ -17,7 +17,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import INSTALLER, LIBRARY, Logs, run_installer, wine, windows_path
+from conftest import INSTALLER, LIBRARY, Logs, run_installer, wait_until, wine, windows_path
 from http_test_server import HttpTestServer
 from installer_files import BuildKeys
 from test_signature import Pki
@@ -52,8 +52,9 @@ def full_access_for(sid):
 
 
 def k_bat(folder):
-    """An uninstall batch as the uninstallation writes it, left to delete one
-    file; returns that file, which is gone once the batch ran."""
+    """A record of leftovers as the uninstallation writes it, naming one
+    file; returns that file, which the installer's copy deletes once the
+    role that started it has ended."""
     leftover = folder / "leftover 100%.dll"
     leftover.write_bytes(b"in use")
     name = windows_path(leftover).replace("%", "%%")
@@ -62,7 +63,8 @@ def k_bat(folder):
 
 
 def foreign_k_bat(folder):
-    """A batch file that the uninstallation could not have written."""
+    """A batch file that the uninstallation could not have written: nothing
+    may run it."""
     (folder / "k.bat").write_bytes(b'@echo ran>"%~dp0marker.txt"\r\n')
     return folder / "marker.txt"
 
@@ -130,7 +132,8 @@ def test_help_wins_over_folder_permission(build_dir, installer_folder, logs, use
 
 
 def test_uninstall_batch_runs_only_in_the_folder_permission_role(build_dir, installer_folder,
-                                                                 logs, machine_record):
+                                                                 logs, machine_record,
+                                                                 private_folders):
     machine_record(installer_folder)
     leftover = k_bat(installer_folder)
     installer = installer_folder / "installer.exe"
@@ -143,12 +146,16 @@ def test_uninstall_batch_runs_only_in_the_folder_permission_role(build_dir, inst
     assert NO_WINDOW in logs.one(marker)[1]
 
     # Without a user to grant to, the permission role itself does nothing.
+    # It hands the record to its copy, which deletes the leftover once the
+    # role has ended, then the record, then has its own folder removed.
+    copies = private_folders()
     marker = Logs.marker()
     with_role = run_installer(build_dir, installer, "--run-uninstall-bat", marker,
                               f"--set-folder-permission={windows_path(installer_folder / 'x')}")
     assert with_role.returncode == 0
+    wait_until(lambda: not (installer_folder / "k.bat").exists(), "the record stays")
     assert not leftover.exists()
-    assert not (installer_folder / "k.bat").exists()
+    wait_until(lambda: private_folders() <= copies, "the installer's copy stays")
     assert not (installer_folder / "x").exists()
     assert "Granted" not in "".join(logs.of(marker).values())
 

@@ -13,12 +13,16 @@ target: it stays, and the installation goes on around it."""
 import os
 import re
 import shutil
+import subprocess
+import time
 
 import pytest
 
 import installer_files as files
 import test_installation as installation
+import test_recovery as recovery
 import test_rollback as rollback
+from conftest import wait_until
 from test_rollback import installers  # noqa: F401  (the fixture)
 
 SHIPPED = "installer_files/full/installer.exe"
@@ -35,9 +39,7 @@ def next_installer(build_dir, tmp_path_factory):
     return files.full_installer(build_dir, folder / "full", keys, archive, library="next")
 
 
-@pytest.fixture
-def machine(build_dir, tmp_path):
-    made = rollback.Machine(build_dir, tmp_path)
+def cleared(made):
     made.clear()
     yield made
     for root in (made.folder, made.temp):
@@ -46,6 +48,16 @@ def machine(build_dir, tmp_path):
                 if os.path.islink(os.path.join(folder, name)):
                     os.unlink(os.path.join(folder, name))
     made.clear()
+
+
+@pytest.fixture
+def machine(build_dir, tmp_path):
+    yield from cleared(rollback.Machine(build_dir, tmp_path))
+
+
+@pytest.fixture(params=[False, True], ids=["per_user", "all_users"])
+def either_machine(build_dir, tmp_path, request):
+    yield from cleared(rollback.Machine(build_dir, tmp_path, all_users=request.param))
 
 
 class Outside:
@@ -73,6 +85,15 @@ class Outside:
             if path.is_file():
                 self.canary(path.relative_to(self.root).as_posix())
         folder.symlink_to(target, target_is_directory=True)
+
+    def swap_folder(self, folder, aside):
+        """`folder` moved to `aside`, and a link in its place to a folder
+        outside holding a canary under each of its files' names."""
+        shutil.move(folder, aside)
+        for path in aside.rglob("*"):
+            if path.is_file():
+                self.canary(f"{folder.name}/{path.relative_to(aside).as_posix()}")
+        folder.symlink_to(self.root / folder.name, target_is_directory=True)
 
     def link_file(self, path):
         """`path` replaced by a link to a canary of the same name."""
@@ -156,3 +177,54 @@ def test_a_link_named_as_a_dead_runs_download_keeps_its_target(machine, build_di
 
     assert outside.found() == outside.expected
     assert link.is_symlink()
+
+
+def test_leftovers_are_deleted_but_nothing_through_a_folder_swapped_for_a_link(
+        either_machine, build_dir, tmp_path, private_folders):
+    """A file held open stays when the uninstallation ends; once its record
+    of leftovers is written, while the installer's copy still waits, the
+    file's folder is swapped for a link to a folder outside that holds a
+    canary of that name."""
+    machine = either_machine
+    assert machine.run(build_dir / SHIPPED, rollback.SHORTCUTS) == 0
+    version = machine.folder / installation.version_of(machine.folder)
+    resources, aside = version / "resources", tmp_path / "aside"
+    outside = Outside(tmp_path / "outside")
+    command, env = machine.command(version / "installer.exe", rollback.SHORTCUTS, "--uninstall")
+    copies = private_folders()
+
+    with recovery.held_open(build_dir, resources / "a.pak"):
+        run = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        while not (machine.folder / "k.bat").exists() and run.poll() is None:
+            time.sleep(0.005)
+        assert (machine.folder / "k.bat").exists()
+        outside.swap_folder(resources, aside)
+        output, _ = run.communicate(timeout=rollback.HANG_GUARD)
+    assert output.decode(errors="replace").split()[-2:] == ["exit", "0"], output
+    wait_until(lambda: not (machine.folder / "k.bat").exists(), "the record stays")
+    wait_until(lambda: private_folders() <= copies, "the installer's copy stays")
+
+    assert outside.found() == outside.expected
+    assert (aside / "a.pak").read_bytes() == b"pak a"
+    # The uninstaller's own program and library, in use until it ended, went
+    # too; the link stays, and so the folders holding it.
+    left = {os.path.relpath(os.path.join(folder, name), machine.folder).replace(os.sep, "/")
+            for folder, dirs, names in os.walk(machine.folder) for name in dirs + names}
+    assert left == {version.name, f"{version.name}/resources"}
+    assert resources.is_symlink()
+
+
+def test_a_silent_uninstallation_leaves_nothing_of_the_product(either_machine, build_dir,
+                                                               private_folders):
+    """Without a link planted, the installer's copy deletes the uninstaller's
+    own program and library once it has ended, the record of them and the
+    emptied folder; then its own folder goes."""
+    machine = either_machine
+    assert machine.run(build_dir / SHIPPED, rollback.SHORTCUTS) == 0
+    version = machine.folder / installation.version_of(machine.folder)
+    copies = private_folders()
+
+    assert machine.run(version / "installer.exe", rollback.SHORTCUTS, "--uninstall") == 0
+
+    wait_until(lambda: not machine.folder.exists(), "the installation folder stays")
+    wait_until(lambda: private_folders() <= copies, "the installer's copy stays")

@@ -4,8 +4,8 @@ the package's installer.exe the backend. The update carries the shortcuts
 over as its switches ask, replaces the uninstall entry, keeps the previous
 install log aside; the uninstallation, started from the installed copy of
 the installer, leaves the files and the registry exactly as they were
-before the installation (the batch file it starts removes the folder once
-the backend has ended)."""
+before the installation (the installer's copy it starts removes the folder
+once the backend has ended, then has its own folder removed)."""
 
 import shutil
 import time
@@ -14,7 +14,7 @@ import xml.etree.ElementTree as ElementTree
 
 import pytest
 
-from conftest import INSTALLER, LIBRARY, windows_path
+from conftest import INSTALLER, LIBRARY, wait_until, windows_path
 import test_installation as installation
 import test_registry_entries as entries
 from test_installation import demo  # noqa: F401  (the fixture)
@@ -53,21 +53,12 @@ def snapshot(build_dir, tmp_path, desktop, quick_launch):
     return keep, files, shortcuts
 
 
-def wait_for_cleanup(folder):
-    """The uninstallation's batch file deletes what was in use once the
-    backend has ended, then itself, then the emptied folder; the suite's
-    guard bounds the wait. Wine's cmd holds its batch file open until it
-    ends, so the folder's removal on the batch's last line fails here: the
-    folder is left empty, which the test accepts and removes; true then."""
-    deadline = time.monotonic() + installation.HANG_GUARD
-    while (folder / "k.bat").exists():
-        assert time.monotonic() < deadline
-        time.sleep(0.2)
-    if not folder.exists():
-        return False
-    assert list(folder.iterdir()) == []
-    folder.rmdir()
-    return True
+def wait_for_cleanup(folder, private_folders, before):
+    """The uninstallation's copy of the installer deletes what was in use
+    once the backend has ended, then the record of it and the emptied
+    folder; then its own folder in the temporary folder goes."""
+    wait_until(lambda: not folder.exists(), f"{folder} stays")
+    wait_until(lambda: private_folders() <= before, "the installer's copy stays")
 
 
 def remove_uninstall_entries(build_dir):
@@ -87,7 +78,7 @@ def uninstall_entries(build_dir):
 
 
 def test_update_then_uninstall_leaves_the_machine_as_it_was(build_dir, tmp_path, demo,
-                                                            uninstall_entries):
+                                                            uninstall_entries, private_folders):
     folder, quick_launch = demo["folder"], demo["quick_launch"]
     desktop = installation.linux_path(build_dir, installation.run(
         build_dir, "cmd", "/c", "echo %USERPROFILE%").stdout.decode().strip()) / "Desktop"
@@ -128,8 +119,9 @@ def test_update_then_uninstall_leaves_the_machine_as_it_was(build_dir, tmp_path,
 
     # What the demo browser wrote is not the installer's to remove.
     (folder / "launcher_started.txt").unlink()
+    copies = private_folders()
     lines = installation.install(build_dir, folder / new_version, folder, "--uninstall",
                                  logs=logs)
     assert lines[-1] == "OnInstallerTerminated 1", lines
-    wait_for_cleanup(folder)
+    wait_for_cleanup(folder, private_folders, copies)
     assert snapshot(build_dir, tmp_path, desktop, quick_launch) == before

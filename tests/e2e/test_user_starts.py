@@ -28,7 +28,7 @@ from pathlib import Path
 import pytest
 
 import installer_files as files
-from conftest import run_tool, windows_path
+from conftest import run_tool, wait_until, windows_path
 from test_installer_window import ACCEPT, DRIVER, IDOK, MAIN_FOLDERS, PAGES, UNINSTALL, Window
 import test_installation as installation
 from test_silent_installation import (TREE_RUNNER, VERSIONS, exit_code_of, installed_tree,
@@ -278,13 +278,11 @@ def test_double_clicked_full_installer_installs_and_its_uninstall_entry_removes_
     assert uninstaller.read_line() == "0"
     uninstaller.stop()
     assert "cannot start" not in uninstall.stderr()
-    # Wine's TASKLIST lists no process, so the clean-up batch does not wait
-    # for the uninstaller still running from the folder (it and its library
-    # may stay), and Wine's cmd holds the batch file open, so the folder
-    # stays; the launcher stand-in's record is none of the installation's.
-    left = set(installation.tree(user.folder))
-    assert left <= {LAUNCH_RECORD, f"{VERSION}/", f"{VERSION}/installer.exe",
-                    f"{VERSION}/tarvo_installer.dll", "k.bat"}, left
+    # The installer's copy deletes the uninstaller's own program and library
+    # and the record of them once the uninstaller has ended; the launcher
+    # stand-in's record is none of the installation's, and keeps the folder.
+    wait_until(lambda: set(installation.tree(user.folder)) == {LAUNCH_RECORD},
+               "the uninstallation's leftovers stay")
     assert user.uninstall_strings() == []
 
 

@@ -4,6 +4,7 @@
 
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/command_line.h"
@@ -17,6 +18,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
+#include "desktop/windows/installer/backend/steps/remover_copy.h"
 #include "desktop/windows/installer/entry/folder_grant.h"
 #include "desktop/windows/installer/entry/installer_log.h"
 #include "desktop/windows/installer/paths/local_path.h"
@@ -47,24 +49,6 @@ base::win::ScopedHandle OpenNamedEvent(const std::wstring& name, DWORD access) {
   return base::win::ScopedHandle(::OpenEventW(access, FALSE, name.c_str()));
 }
 
-bool StartedBeforeThisProcess(HANDLE process) {
-  FILETIME created, own_created, unused1, unused2, unused3;
-  return ::GetProcessTimes(process, &created, &unused1, &unused2, &unused3) &&
-         ::GetProcessTimes(::GetCurrentProcess(), &own_created, &unused1,
-                           &unused2, &unused3) &&
-         ::CompareFileTime(&created, &own_created) <= 0;
-}
-
-// Only a process older than this one can have asked for it: an id whose
-// process has ended may already name a newer one.
-base::win::ScopedHandle OpenOlderProcess(DWORD process_id) {
-  base::win::ScopedHandle process(::OpenProcess(
-      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
-  if (!process.IsValid() || !StartedBeforeThisProcess(process.Get()))
-    return base::win::ScopedHandle();
-  return process;
-}
-
 // The process that asked for this role, whose end means that nobody will
 // ever signal the undo event: the one that started this process, else the
 // front end of "initial-pid". Invalid when neither is found.
@@ -72,7 +56,7 @@ base::win::ScopedHandle OpenRequestingProcess(
     const base::CommandLine& command_line) {
   const DWORD parent_id = base::GetParentProcessId(::GetCurrentProcess());
   if (parent_id != 0) {
-    base::win::ScopedHandle parent = OpenOlderProcess(parent_id);
+    base::win::ScopedHandle parent = RemoverCopy::OpenOlderProcess(parent_id);
     if (parent.IsValid())
       return parent;
   }
@@ -81,7 +65,7 @@ base::win::ScopedHandle OpenRequestingProcess(
           command_line.GetSwitchValueNative(switches::kInitialPid),
           &initial_pid) &&
       initial_pid != 0) {
-    return OpenOlderProcess(initial_pid);
+    return RemoverCopy::OpenOlderProcess(initial_pid);
   }
   return base::win::ScopedHandle();
 }
@@ -239,11 +223,20 @@ void RunUninstallBatch(const base::FilePath& folder) {
   if (!IsRecordedInstallationsOwnInstaller(folder))
     return;
   const base::FilePath batch = folder.Append(kUninstallBatchName);
-  // The batch file was written by a process that is not elevated, in a
-  // folder that was writable to it.
+  // The record was written by a process that is not elevated, in a folder
+  // that was writable to it: nothing runs it, and the copy judges each of
+  // its entries again.
   if (!base::PathExists(batch) || !CleanupBatch::TakeOver(batch, folder))
     return;
-  StartCleanupBatch(batch, true);
+  const std::optional<CleanupBatch::Contents> contents =
+      CleanupBatch::Read(batch, folder);
+  // This process runs from inside the folder too: its copy, in a folder
+  // only the administrators may write, waits for it and the uninstaller.
+  if (contents &&
+      !RemoverCopy::Start(folder, PrivateTempFolder::Owners::kAdministrators,
+                          contents->process_ids)) {
+    LOG(ERROR) << "The uninstallation's leftovers stay in " << folder.AsUTF8();
+  }
 }
 
 }  // namespace installer

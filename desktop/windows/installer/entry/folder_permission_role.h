@@ -15,7 +15,9 @@ namespace installer {
 // nothing; every failure simply ends it.
 void SetFolderPermission();
 
-// Runs "k.bat" of `folder`, when it has one, and waits until it ends.
+// Hands the uninstallation's record of leftovers ("k.bat") of `folder`,
+// when it has one, to a copy of the installer made outside the folder,
+// which deletes them once this process and the uninstaller have ended.
 void RunUninstallBatch(const base::FilePath& folder);
 
 }  // namespace installer

@@ -12,6 +12,7 @@
 #include "base/path_service.h"
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
+#include "desktop/windows/installer/backend/steps/leftover_remover.h"
 #include "desktop/windows/installer/entry/console_output.h"
 #include "desktop/windows/installer/entry/entry_switches.h"
 #include "desktop/windows/installer/entry/folder_permission_role.h"
@@ -93,6 +94,13 @@ void RecoverUninstallerFolder(const base::CommandLine& command_line) {
 uint8_t RunRole(const base::CommandLine& command_line) {
   if (command_line.HasSwitch(switches::kCrashReporterParentId)) {
     RunCrashReporterRole(command_line);
+    return kInstallerSucceeded;
+  }
+  // Before crash reporting, whose reporter would run from the copy's folder
+  // and keep it from being removed.
+  if (command_line.HasSwitch(switches::kRemoveLeftovers)) {
+    InitInstallerLogging(command_line);
+    LeftoverRemover::RunRole(command_line);
     return kInstallerSucceeded;
   }
   StartCrashReporting();

@@ -20,6 +20,12 @@ inline constexpr char kCrashReporterParentId[] = "crash-reporter-parent-id";
 inline constexpr char kCrashReporterExceptionInfo[] =
     "crash-reporter-exception-info";
 
+// The role of the installer's copy that removes an uninstallation's
+// leftovers: the installation folder, and the inherited handles of the
+// processes to wait for, comma-separated.
+inline constexpr char kRemoveLeftovers[] = "remove-leftovers";
+inline constexpr char kWaitForProcesses[] = "wait-for-processes";
+
 // The folder-permission role.
 inline constexpr char kSetFolderPermission[] = "set-folder-permission";
 inline constexpr char kRunUninstallBat[] = "run-uninstall-bat";

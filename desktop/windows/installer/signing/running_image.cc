@@ -120,9 +120,14 @@ bool RunningImage::IsOwnProgram(std::span<const uint8_t> file) {
 }
 
 // static
+bool RunningImage::IsSigned(const uint8_t* running) {
+  const std::optional<PeImage> image = PeImage::Parse(GetRunningHeaders(running));
+  return image && image->has_certificate_table();
+}
+
+// static
 bool RunningImage::IsOwnProgramSigned() {
-  const std::optional<PeImage> own = PeImage::Parse(GetRunningHeaders(OwnImage()));
-  return own && own->has_certificate_table();
+  return IsSigned(OwnImage());
 }
 
 }  // namespace installer

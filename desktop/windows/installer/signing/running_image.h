@@ -23,6 +23,8 @@ class RunningImage {
                           const uint8_t* running);
   // The same for this process's own program.
   static bool IsOwnProgram(std::span<const uint8_t> file);
+  // Whether the mapped image `running` carries a certificate table.
+  static bool IsSigned(const uint8_t* running);
   // Whether this process's program carries a certificate table, as the
   // signed product does and a development build does not.
   static bool IsOwnProgramSigned();

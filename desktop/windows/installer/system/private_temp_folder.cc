@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "base/files/file_util.h"
@@ -128,6 +129,22 @@ bool BuildDescriptor(PrivateTempFolder::Owners owners,
   return true;
 }
 
+// The form of base::GenerateGuidText: 8-4-4-4-12 lower-case hex digits.
+bool IsGuidText(const std::wstring& name) {
+  constexpr size_t kLength = 36;
+  if (name.size() != kLength)
+    return false;
+  for (size_t i = 0; i < kLength; ++i) {
+    const wchar_t c = name[i];
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? c != L'-'
+             : !((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 std::wstring DescribeDescriptor(SECURITY_DESCRIPTOR* descriptor) {
   base::win::ScopedLocalAlloc<wchar_t> text;
   if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
@@ -152,14 +169,34 @@ PrivateTempFolder::~PrivateTempFolder() {
   }
 }
 
-bool PrivateTempFolder::GetParentFolder(base::FilePath* parent) const {
-  if (owners_ == Owners::kCurrentUser)
+base::FilePath PrivateTempFolder::Release() {
+  return std::exchange(path_, base::FilePath());
+}
+
+// static
+bool PrivateTempFolder::GetParentFolder(Owners owners, base::FilePath* parent) {
+  if (owners == Owners::kCurrentUser)
     return base::GetPathForKey(base::kTempDir, parent);
   base::FilePath windows;
   if (!base::GetPathForKey(base::kWindowsDir, &windows))
     return false;
   *parent = windows.Append(L"Temp");
   return true;
+}
+
+// static
+bool PrivateTempFolder::HasMadeFolderForm(const base::FilePath& folder) {
+  if (!IsGuidText(folder.BaseName().value()))
+    return false;
+  for (Owners owners : {Owners::kCurrentUser, Owners::kAdministrators}) {
+    base::FilePath parent;
+    if (GetParentFolder(owners, &parent) &&
+        base::FilePath::CompareIgnoreCase(parent.StripTrailingSeparators(),
+                                          folder.DirName()) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // static
@@ -172,7 +209,7 @@ std::wstring PrivateTempFolder::GetAccessListText(Owners owners) {
 
 bool PrivateTempFolder::Create() {
   base::FilePath temp;
-  if (!GetParentFolder(&temp))
+  if (!GetParentFolder(owners_, &temp))
     return false;
   FolderDescriptor folder;
   if (!BuildDescriptor(owners_, &folder))

@@ -33,13 +33,21 @@ class PrivateTempFolder {
   // stores on it. Empty when it cannot be built.
   static std::wstring GetAccessListText(Owners owners);
 
+  // Whether `folder` has the form of a folder this class makes: a fresh
+  // name directly in the temporary folder of either kind of owners.
+  static bool HasMadeFolderForm(const base::FilePath& folder);
+
   // False when no folder could be made.
   [[nodiscard]] bool Create();
   // Empty until `Create` succeeded.
   const base::FilePath& path() const { return path_; }
+  // Lets the folder outlive this object, for a process that runs from it
+  // and has it removed once it has ended; returns its path (empty when
+  // none was made).
+  base::FilePath Release();
 
  private:
-  bool GetParentFolder(base::FilePath* parent) const;
+  static bool GetParentFolder(Owners owners, base::FilePath* parent);
 
   const Owners owners_;
   base::FilePath path_;

@@ -2,15 +2,14 @@
 
 #include <windows.h>
 
+#include <charconv>
 #include <string_view>
+#include <utility>
 
-#include "base/command_line.h"
 #include "base/files/file_util.h"
+#include "base/files/resolved_entry.h"
 #include "base/logging.h"
-#include "base/process/launch.h"
-#include "base/process/null_standard_handles.h"
 #include "base/strings/string_util.h"
-#include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/paths/local_path.h"
 
@@ -24,6 +23,8 @@ constexpr char kDeleteSelf[] = "del %0";
 // On the last line, after the batch file is gone from the installation
 // folder, the folder itself is removed: cmd has read the whole line already.
 constexpr char kThenRemoveFolder[] = " & rmdir ";
+// The uninstaller, its front end and its second process.
+constexpr size_t kMaxProcesses = 3;
 // Far above any batch this class writes for one installation.
 constexpr size_t kMaxBatchSize = 4 * 1024 * 1024;
 
@@ -116,35 +117,45 @@ base::FilePath ParseQuotedPath(std::string_view line, std::string_view command) 
   return base::FilePath(FromOemCodePage(raw));
 }
 
-// Whether `line` is `command "path"` for a path inside the folder, spelled
-// exactly as GetText writes it: cmd runs the line as it is written, so the
-// spelling checked must be the one run. cmd's del and rmdir reach through
-// links: a path that is one, or lies behind one, is refused.
-bool IsOwnPathLine(std::string_view line,
-                   std::string_view command,
-                   InsideFolderCheck* inside_folder) {
-  const InsideFolderCheck::Entry entry =
-      inside_folder->Judge(ParseQuotedPath(line, command));
-  return entry.is_direct() &&
-         line.substr(command.size() + 1) == QuotePath(entry.path);
+// The path of `line` when it is `command "path"` for a path below the
+// folder as it is written, spelled exactly as GetText writes it. Whether
+// the entry is still a plain one of its own there (no link swapped in on
+// the way since) is judged when it is acted on, each entry alone. Empty
+// otherwise.
+base::FilePath ParseOwnPathLine(std::string_view line,
+                                std::string_view command,
+                                const base::FilePath& folder) {
+  const base::FilePath resolved =
+      ResolveLocalPath(ParseQuotedPath(line, command));
+  if (!IsBelowFolder(resolved, folder) ||
+      line.substr(command.size() + 1) != QuotePath(resolved)) {
+    return base::FilePath();
+  }
+  return resolved;
 }
 
-bool IsProcessCheckLine(std::string_view line) {
+// The process id of a process check line; nullopt for another line.
+std::optional<uint32_t> ParseProcessCheckLine(std::string_view line) {
   const std::string_view start = kProcessCheckStart;
   const std::string_view end = kProcessCheckEnd;
   if (line.size() <= start.size() + end.size() || !line.starts_with(start) ||
       !line.ends_with(end)) {
-    return false;
+    return std::nullopt;
   }
   const std::string_view id =
       line.substr(start.size(), line.size() - start.size() - end.size());
-  return id.find_first_not_of("0123456789") == std::string_view::npos;
+  uint32_t value = 0;
+  const auto [rest, error] =
+      std::from_chars(id.data(), id.data() + id.size(), value);
+  if (error != std::errc() || rest != id.data() + id.size())
+    return std::nullopt;
+  return value;
 }
 
 bool IsFixedLine(std::string_view line) {
   if (line == ":again" || line == ")" || line == "ping -n 2 127.0.0.1")
     return true;
-  for (size_t i = 0; i < 3; ++i) {
+  for (size_t i = 0; i < kMaxProcesses; ++i) {
     const std::string name = PidName(i);
     if (line == "SET " + name + "=TRUE" ||
         line == "IF %" + name + "%==TRUE (" ||
@@ -156,6 +167,21 @@ bool IsFixedLine(std::string_view line) {
   return false;
 }
 
+// Deleted as the file that was judged: a link in its place goes as a link
+// or stays, and never takes what it leads to. Gone once the judging handle
+// is closed, on return.
+bool DeleteJudgedRecord(const base::FilePath& batch_file,
+                        const base::FilePath& install_folder) {
+  std::optional<base::ResolvedEntry> judged =
+      InsideFolderCheck(install_folder).JudgeToDelete(batch_file);
+  if (!judged || judged->kind() != base::ResolvedEntry::Kind::kPlain ||
+      !judged->DeleteJudgedFile()) {
+    PLOG(ERROR) << "Failed to delete the cleanup batch file";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 CleanupBatch::CleanupBatch(const base::FilePath& install_folder)
@@ -164,7 +190,7 @@ CleanupBatch::CleanupBatch(const base::FilePath& install_folder)
 CleanupBatch::~CleanupBatch() = default;
 
 void CleanupBatch::AddProcess(uint32_t process_id) {
-  if (process_id != 0 && process_ids_.size() < 3)
+  if (process_id != 0 && process_ids_.size() < kMaxProcesses)
     process_ids_.push_back(process_id);
 }
 
@@ -227,37 +253,79 @@ std::string CleanupBatch::GetText() const {
 // static
 bool CleanupBatch::IsWellFormed(std::string_view text,
                                 const base::FilePath& install_folder) {
+  return Parse(text, install_folder).has_value();
+}
+
+// static
+std::optional<CleanupBatch::Contents> CleanupBatch::Parse(
+    std::string_view text,
+    const base::FilePath& install_folder) {
   InsideFolderCheck inside_folder(install_folder);
   if (!inside_folder.valid())
-    return false;
+    return std::nullopt;
   const std::string quoted_folder = QuotePath(inside_folder.folder());
   const auto is_folder_line = [&quoted_folder](std::string_view line) {
     return !quoted_folder.empty() && line == "rmdir " + quoted_folder;
   };
+  Contents contents;
+  bool removes_folder = false;
   const size_t last_line = text.rfind('\n') + 1;
   const size_t folder_removal = text.find(kThenRemoveFolder, last_line);
   if (folder_removal != std::string_view::npos) {
     if (!is_folder_line(text.substr(folder_removal + 3)))
-      return false;
+      return std::nullopt;
+    removes_folder = true;
     text = text.substr(0, folder_removal);
   }
   if (!text.ends_with(kDeleteSelf))
-    return false;
+    return std::nullopt;
   text.remove_suffix(std::string_view(kDeleteSelf).size());
   while (!text.empty()) {
     const size_t end = text.find('\n');
     if (end == std::string_view::npos)
-      return false;
+      return std::nullopt;
     const std::string_view line = text.substr(0, end);
     text.remove_prefix(end + 1);
-    if (IsFixedLine(line) || IsProcessCheckLine(line) || is_folder_line(line) ||
-        IsOwnPathLine(line, "del", &inside_folder) ||
-        IsOwnPathLine(line, "rmdir", &inside_folder)) {
+    if (IsFixedLine(line))
+      continue;
+    if (const std::optional<uint32_t> id = ParseProcessCheckLine(line)) {
+      if (contents.process_ids.size() >= kMaxProcesses)
+        return std::nullopt;
+      contents.process_ids.push_back(*id);
       continue;
     }
-    return false;
+    if (is_folder_line(line)) {
+      removes_folder = true;
+      continue;
+    }
+    if (base::FilePath file = ParseOwnPathLine(line, "del", inside_folder.folder());
+        !file.empty()) {
+      contents.files.push_back(std::move(file));
+      continue;
+    }
+    base::FilePath folder = ParseOwnPathLine(line, "rmdir", inside_folder.folder());
+    if (folder.empty())
+      return std::nullopt;
+    contents.folders.push_back(std::move(folder));
   }
-  return true;
+  if (removes_folder)
+    contents.folders.push_back(inside_folder.folder());
+  return contents;
+}
+
+// static
+std::optional<CleanupBatch::Contents> CleanupBatch::Read(
+    const base::FilePath& batch_file,
+    const base::FilePath& install_folder) {
+  std::string text;
+  if (!base::ReadFileToStringWithMaxSize(batch_file, &text, kMaxBatchSize)) {
+    LOG(ERROR) << "Could not read " << batch_file.AsUTF8();
+    return std::nullopt;
+  }
+  std::optional<Contents> contents = Parse(text, install_folder);
+  if (!contents)
+    LOG(ERROR) << "Not one of our records: " << batch_file.AsUTF8();
+  return contents;
 }
 
 // static
@@ -270,10 +338,8 @@ bool CleanupBatch::TakeOver(const base::FilePath& batch_file,
                << batch_file.AsUTF8();
     return false;
   }
-  if (!::DeleteFileW(batch_file.value().c_str())) {
-    PLOG(ERROR) << "Failed to delete the cleanup batch file";
+  if (!DeleteJudgedRecord(batch_file, install_folder))
     return false;
-  }
   // CREATE_NEW: a file that reappeared meanwhile is not ours.
   base::win::ScopedHandle file(::CreateFileW(
       batch_file.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -287,24 +353,6 @@ bool CleanupBatch::TakeOver(const base::FilePath& batch_file,
     return false;
   }
   return true;
-}
-
-bool StartCleanupBatch(const base::FilePath& batch_file, bool wait) {
-  base::ProcessLaunchOptions options;
-  options.start_hidden = true;
-  options.wait = wait;
-  // Started inside the installation folder, cmd would hold it as its
-  // current folder and the folder could never be removed.
-  options.current_directory = batch_file.DirName().DirName().value();
-  // The batch echoes every command and outlives this process: its output
-  // must not reach whatever reads ours.
-  base::NullStandardHandles null_handles;
-  if (!null_handles.ApplyTo(&options))
-    LOG(WARNING) << "The cleanup batch keeps our standard handles";
-  base::AutoLock launch_lock(base::GetProcessLaunchLock());
-  return base::LaunchProcessForCommandLine(base::CommandLine(batch_file),
-                                           options)
-      .IsValid();
 }
 
 }  // namespace installer

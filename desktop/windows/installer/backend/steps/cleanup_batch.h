@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_CLEANUP_BATCH_H_
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -12,14 +13,25 @@
 
 namespace installer {
 
-// The batch file that an uninstallation leaves behind to delete what was
-// still in use: it waits until the given processes have ended, then deletes
-// the files and removes the folders (children first), then itself and the
-// emptied installation folder.
+// The record that an uninstallation leaves behind of what was still in use,
+// in the form of a batch file: the processes to wait for, the files to
+// delete and the folders to remove (children first), then itself and the
+// emptied installation folder. Nothing runs it: a copy of the installer
+// (LeftoverRemover) reads it back and deletes each entry through a handle
+// judged inside the folder, as cmd, which follows links, would not.
 // Only what lies inside the installation folder is ever named in it, so that
-// an elevated process can check a batch file it did not write.
+// an elevated process can check a record it did not write.
 class CleanupBatch {
  public:
+  // What a well-formed record names, in its order.
+  struct Contents {
+    std::vector<uint32_t> process_ids;
+    std::vector<base::FilePath> files;
+    // Children before the folders holding them; the installation folder
+    // last.
+    std::vector<base::FilePath> folders;
+  };
+
   explicit CleanupBatch(const base::FilePath& install_folder);
   ~CleanupBatch();
   CleanupBatch(const CleanupBatch&) = delete;
@@ -41,16 +53,25 @@ class CleanupBatch {
   // is written by its short name, or left out when it has none.
   std::string GetText() const;
 
-  // Whether `text` is a batch file that this class could have written for
-  // `install_folder`: only its own lines, naming only paths inside that
-  // folder.
+  // Whether `text` is a record that this class could have written for
+  // `install_folder`: only its own lines, naming only paths below that
+  // folder as they are written. What each names now (a link swapped in
+  // since) is for its reader to judge when it acts on it.
   static bool IsWellFormed(std::string_view text,
                            const base::FilePath& install_folder);
+  // What a well-formed `text` names; nullopt when it is not well formed.
+  static std::optional<Contents> Parse(std::string_view text,
+                                       const base::FilePath& install_folder);
+  // Parse of `batch_file`, read whole but no more than a record of one
+  // installation can hold; nullopt (logged) when it cannot be read or is
+  // not well formed.
+  static std::optional<Contents> Read(const base::FilePath& batch_file,
+                                      const base::FilePath& install_folder);
 
-  // For the elevated side before it runs `batch_file`, which an unelevated
-  // process wrote: false unless the file is well formed; it is then written
-  // anew by this process (owned by it, so no longer the writer's to change
-  // between the check and the run).
+  // For the elevated side before it hands `batch_file`, which an
+  // unelevated process wrote, to its copy: false unless the file is well
+  // formed; it is then written anew by this process (owned by it, so no
+  // longer the writer's to change). Its reader judges each entry again.
   static bool TakeOver(const base::FilePath& batch_file,
                        const base::FilePath& install_folder);
 
@@ -60,10 +81,6 @@ class CleanupBatch {
   std::vector<base::FilePath> paths_;
   std::set<std::wstring> folders_;
 };
-
-// Starts `batch_file` hidden, from outside the installation folder that holds
-// it; with `wait`, returns once it has run. False when it could not start.
-bool StartCleanupBatch(const base::FilePath& batch_file, bool wait);
 
 }  // namespace installer
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "base/command_line.h"
 #include "base/files/file_util.h"
@@ -13,12 +14,14 @@
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/autoupdate_task.h"
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
 #include "desktop/windows/installer/backend/steps/default_browser_reset.h"
 #include "desktop/windows/installer/backend/steps/product_shortcuts.h"
+#include "desktop/windows/installer/backend/steps/remover_copy.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/paths/inside_folder_check.h"
@@ -29,6 +32,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/system/private_temp_folder.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/transactions/file_errors.h"
@@ -37,14 +41,20 @@ namespace installer {
 
 namespace {
 
-// Written by the install steps beside the launcher; without them the batch
-// file could never remove the emptied installation folder.
-
-bool StartBatchFile(const base::FilePath& batch_file) {
-  return StartCleanupBatch(batch_file, false);
+bool StartRemoverCopy(const base::FilePath& batch_file,
+                      const std::vector<uint32_t>& process_ids,
+                      bool all_users) {
+  // A process that may run elevated, as every one of an all-users
+  // uninstallation does, makes its copy where only the administrators may
+  // write: the copy runs with its rights.
+  return RemoverCopy::Start(batch_file.DirName(),
+                            all_users || MayRunElevated()
+                                ? PrivateTempFolder::Owners::kAdministrators
+                                : PrivateTempFolder::Owners::kCurrentUser,
+                            process_ids);
 }
 
-UninstallSteps::BatchStarter g_batch_starter = &StartBatchFile;
+UninstallSteps::BatchStarter g_batch_starter = &StartRemoverCopy;
 
 uint32_t GetInitialProcessId() {
   uint32_t id = 0;
@@ -243,14 +253,16 @@ void UninstallSteps::DeleteLeftovers(const Status& current) {
 
 void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,
                                                const base::FilePath& folder) {
-  // With an elevated permission process, that process runs the batch file
-  // once this one is gone, and waits for it: the batch must not wait for
-  // that process in turn.
+  // With an elevated permission process, that process hands the record to
+  // its own copy once this one is gone: the copy must not wait for that
+  // process's copy in turn.
   const bool run_by_permission_process = run_.permission_undo_event.IsValid();
-  batch->AddProcess(::GetCurrentProcessId());
-  batch->AddProcess(GetInitialProcessId());
+  std::vector<uint32_t> process_ids = {::GetCurrentProcessId(),
+                                       GetInitialProcessId()};
   if (!run_by_permission_process)
-    batch->AddProcess(run_.second_process_id);
+    process_ids.push_back(run_.second_process_id);
+  for (uint32_t id : process_ids)
+    batch->AddProcess(id);
   const std::string text = batch->GetText();
   const base::FilePath batch_file = folder.Append(kUninstallBatchName);
   if (base::WriteBufferToFile(batch_file, text.data(),
@@ -261,15 +273,16 @@ void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,
   }
   if (run_by_permission_process)
     return;
-  LOG(INFO) << "Starting final cleanup batch file.";
-  if (!g_batch_starter(batch_file))
-    PLOG(ERROR) << "Failed to start the cleanup batch file";
+  LOG(INFO) << "Starting the installer's copy that removes the leftovers.";
+  if (!g_batch_starter(batch_file, process_ids,
+                       run_.settings->GetFlag(ALL_USERS_FLAG)))
+    LOG(ERROR) << "The leftovers stay in " << folder.AsUTF8();
 }
 
 // static
 UninstallSteps::BatchStarter UninstallSteps::SetBatchStarterForTesting(
     BatchStarter starter) {
-  return std::exchange(g_batch_starter, starter ? starter : &StartBatchFile);
+  return std::exchange(g_batch_starter, starter ? starter : &StartRemoverCopy);
 }
 
 void UninstallSteps::DeleteUserProfile(const base::FilePath& folder) {

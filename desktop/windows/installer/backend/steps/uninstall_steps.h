@@ -1,6 +1,9 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_UNINSTALL_STEPS_H_
 #define DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_UNINSTALL_STEPS_H_
 
+#include <cstdint>
+#include <vector>
+
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/backend/installer_part.h"
 
@@ -11,7 +14,7 @@ class Status;
 
 // The steps of an uninstallation that are its own: shortcuts, the install
 // log, the component uninstallers and the final clean-up, which hands what
-// is still in use to a batch file.
+// is still in use to a copy of the installer (RemoverCopy).
 class UninstallSteps : public InstallerPart {
  public:
   explicit UninstallSteps(Installer* installer);
@@ -25,10 +28,14 @@ class UninstallSteps : public InstallerPart {
   void StepUninstallComponents();
   void StepCleanUpAfterUninstallation();
 
-  // Tests only: starts the clean-up batch file in place of cmd, which would
-  // wait for the test process itself to end. Returns the function it
-  // replaces; null restores the real start.
-  using BatchStarter = bool (*)(const base::FilePath& batch_file);
+  // Tests only: takes the place of the installer's copy that removes the
+  // leftovers of the record `batch_file` once the processes of
+  // `process_ids` have ended (of an all-users installation with
+  // `all_users`), which would wait for the test process itself. Returns the
+  // function it replaces; null restores the real start.
+  using BatchStarter = bool (*)(const base::FilePath& batch_file,
+                                const std::vector<uint32_t>& process_ids,
+                                bool all_users);
   static BatchStarter SetBatchStarterForTesting(BatchStarter starter);
 
  private:

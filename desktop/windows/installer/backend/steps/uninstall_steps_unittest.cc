@@ -52,9 +52,12 @@ class EndWaiter : public RecordingInstallerObserver {
   base::LoopRunner* runner_;
 };
 
-// cmd would wait for this very process to end: the batch file is only noted.
+// The copy would wait for this very process to end: the record is only
+// noted.
 std::vector<base::FilePath> g_started_batches;
-bool NoteBatch(const base::FilePath& batch_file) {
+bool NoteBatch(const base::FilePath& batch_file,
+               const std::vector<uint32_t>& /*process_ids*/,
+               bool /*all_users*/) {
   g_started_batches.push_back(batch_file);
   return true;
 }

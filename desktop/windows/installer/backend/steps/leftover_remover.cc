@@ -1,0 +1,278 @@
+#include "desktop/windows/installer/backend/steps/leftover_remover.h"
+
+#include <windows.h>
+
+#include <charconv>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/command_line.h"
+#include "base/files/final_path.h"
+#include "base/files/new_file_in_folder.h"
+#include "base/files/resolved_entry.h"
+#include "base/logging.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/null_standard_handles.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/threading/lock.h"
+#include "desktop/windows/installer/backend/steps/cleanup_batch.h"
+#include "desktop/windows/installer/backend/steps/folder_holds_exactly.h"
+#include "desktop/windows/installer/paths/inside_folder_check.h"
+#include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/product/role_switches.h"
+#include "desktop/windows/installer/system/private_temp_folder.h"
+
+namespace installer {
+
+namespace {
+
+using Kind = base::ResolvedEntry::Kind;
+
+// The uninstaller, its front end, its second process and the starter.
+constexpr size_t kMaxWaitedProcesses = 8;
+// Under Wine a program's file is let go a moment after its process ended:
+// pauses of the whole removal, not of each file, so that a long record of
+// files that stay for good (a read-only volume) does not wait for each.
+constexpr int kDeletePauses = 30;
+constexpr DWORD kDeletePauseMs = 100;
+// How often cmd tries to remove the copy's folder, about a second apart,
+// before it leaves it: the copy ends right after starting it.
+constexpr int kFolderRemovalTries = 20;
+
+// Deletes the file `path` names through the handle that judged it inside
+// the folder; a link, a folder or anything outside is refused. Tried again
+// after a pause while `pauses_left` allows.
+void DeleteListedFile(InsideFolderCheck* inside_folder,
+                      const base::FilePath& path,
+                      int* pauses_left,
+                      LeftoverRemover::Outcome* outcome) {
+  for (;;) {
+    std::optional<base::ResolvedEntry> judged =
+        inside_folder->JudgeToDelete(path);
+    if (!judged || judged->kind() == Kind::kLink ||
+        (judged->kind() == Kind::kPlain && judged->is_directory())) {
+      LOG(ERROR) << "Refused to delete " << path.AsUTF8()
+                 << ": not a file of its own inside "
+                 << inside_folder->folder().AsUTF8();
+      ++outcome->refused;
+      return;
+    }
+    if (judged->kind() == Kind::kMissing)
+      return;
+    if (judged->kind() == Kind::kPlain && judged->DeleteJudgedFile()) {
+      ++outcome->deleted;
+      return;
+    }
+    if (*pauses_left == 0) {
+      PLOG(ERROR) << "Could not delete " << path.AsUTF8();
+      return;
+    }
+    --*pauses_left;
+    ::Sleep(kDeletePauseMs);
+  }
+}
+
+// Removes the folder whose final path is `folder` through a handle that
+// shows it to be that very folder, no link, and only when it is empty.
+void RemoveJudgedFolder(const base::FilePath& folder,
+                        LeftoverRemover::Outcome* outcome) {
+  // Without FILE_SHARE_DELETE nobody can move it while it is judged.
+  base::win::ScopedHandle handle(::CreateFileW(
+      folder.value().c_str(), DELETE | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle.IsValid()) {
+    if (::GetLastError() != ERROR_FILE_NOT_FOUND)
+      PLOG(ERROR) << "Could not open " << folder.AsUTF8();
+    return;
+  }
+  FILE_BASIC_INFO basic = {};
+  if (!::GetFileInformationByHandleEx(handle.Get(), FileBasicInfo, &basic,
+                                      sizeof(basic))) {
+    PLOG(ERROR) << "Could not read " << folder.AsUTF8();
+    return;
+  }
+  // Wine opens what a folder link leads to even so: its final path tells.
+  if (!(basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      !base::NewFileInFolder::IsSamePlace(
+          base::GetFinalPath(handle.Get(), folder.value()), folder.value())) {
+    LOG(ERROR) << "Refused to remove " << folder.AsUTF8()
+               << ": not the folder of its own that was judged";
+    ++outcome->refused;
+    return;
+  }
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  if (!::SetFileInformationByHandle(handle.Get(), FileDispositionInfo,
+                                    &disposition, sizeof(disposition))) {
+    PLOG(WARNING) << "Left " << folder.AsUTF8();
+    return;
+  }
+  ++outcome->deleted;
+}
+
+void RemoveListedFolder(InsideFolderCheck* inside_folder,
+                        const base::FilePath& path,
+                        LeftoverRemover::Outcome* outcome) {
+  if (path == inside_folder->folder()) {
+    RemoveJudgedFolder(path, outcome);
+    return;
+  }
+  const InsideFolderCheck::Entry entry = inside_folder->Judge(path);
+  if (entry.kind == Kind::kMissing)
+    return;
+  if (entry.kind != Kind::kPlain) {
+    LOG(ERROR) << "Refused to remove " << path.AsUTF8()
+               << ": not a folder of its own inside "
+               << inside_folder->folder().AsUTF8();
+    ++outcome->refused;
+    return;
+  }
+  RemoveJudgedFolder(entry.path, outcome);
+}
+
+void WaitForAll(const std::vector<base::win::ScopedHandle>& processes) {
+  std::vector<HANDLE> handles;
+  for (const base::win::ScopedHandle& process : processes)
+    handles.push_back(process.Get());
+  if (handles.empty())
+    return;
+  // Without a limit: until they end, what they hold cannot be deleted, and
+  // a handle, unlike a process id, never names another process.
+  if (::WaitForMultipleObjects(static_cast<DWORD>(handles.size()),
+                               handles.data(), TRUE, INFINITE) == WAIT_FAILED) {
+    PLOG(ERROR) << "Waiting for the installer processes failed";
+  }
+}
+
+// The command that cmd runs to remove `folder` once this process has
+// ended: only its own built-in commands, and the system's ping by its full
+// path as the pause between tries. Empty when cmd could not take the path
+// literally.
+std::wstring MakeFolderRemoval(const base::FilePath& folder,
+                               const base::FilePath& system) {
+  const std::wstring& path = folder.value();
+  if (path.find_first_of(L"\"%!^&") != std::wstring::npos)
+    return std::wstring();
+  const std::wstring remove = L"rd /s /q \"" + path + L"\" 2>nul";
+  std::wstring text = remove;
+  for (int attempt = 1; attempt < kFolderRemovalTries; ++attempt) {
+    text += L" & if exist \"" + path + L"\\\" (\"" +
+            system.Append(L"PING.EXE").value() + L"\" -n 2 127.0.0.1 >nul & " +
+            remove;
+  }
+  text.append(kFolderRemovalTries - 1, L')');
+  return text;
+}
+
+// Starts the system's cmd, from the system folder, to remove this copy's
+// folder once this process has ended; only a folder that RemoverCopy made.
+void RemoveOwnFolderOnceEnded() {
+  base::FilePath own_folder;
+  base::FilePath system;
+  if (!base::GetPathForKey(base::kExeDir, &own_folder) ||
+      !base::GetPathForKey(base::kSystemDir, &system)) {
+    return;
+  }
+  if (!LeftoverRemover::IsCopyFolder(own_folder)) {
+    LOG(ERROR) << "Not removing " << own_folder.AsUTF8()
+               << ": not a folder of the installer's copy";
+    return;
+  }
+  const std::wstring removal = MakeFolderRemoval(own_folder, system);
+  if (removal.empty()) {
+    LOG(ERROR) << "Left " << own_folder.AsUTF8() << ": cmd cannot name it";
+    return;
+  }
+  base::ProcessLaunchOptions options;
+  options.start_hidden = true;
+  options.current_directory = system.value();
+  base::NullStandardHandles null_handles;
+  if (!null_handles.ApplyTo(&options))
+    LOG(WARNING) << "cmd keeps our standard handles";
+  base::AutoLock launch_lock(base::GetProcessLaunchLock());
+  // "/d": no AutoRun command of the registry runs first.
+  if (!base::LaunchProcess(L"\"" + system.Append(L"cmd.exe").value() +
+                               L"\" /d /q /s /c \"" + removal + L"\"",
+                           options)
+           .IsValid()) {
+    PLOG(ERROR) << "Could not start cmd to remove " << own_folder.AsUTF8();
+  }
+}
+
+}  // namespace
+
+// static
+void LeftoverRemover::RunRole(const base::CommandLine& command_line) {
+  const std::vector<base::win::ScopedHandle> processes =
+      TakeInheritedProcesses(command_line);
+  WaitForAll(processes);
+  const Outcome outcome =
+      RemoveListed(command_line.GetSwitchValuePath(switches::kRemoveLeftovers));
+  LOG(INFO) << "Removed " << outcome.deleted << " leftovers, refused "
+            << outcome.refused;
+  RemoveOwnFolderOnceEnded();
+}
+
+// static
+LeftoverRemover::Outcome LeftoverRemover::RemoveListed(
+    const base::FilePath& install_folder) {
+  Outcome outcome;
+  InsideFolderCheck inside_folder(install_folder);
+  if (!inside_folder.valid()) {
+    LOG(ERROR) << "No installation folder: " << install_folder.AsUTF8();
+    return outcome;
+  }
+  const base::FilePath record =
+      inside_folder.folder().Append(kUninstallBatchName);
+  const std::optional<CleanupBatch::Contents> contents =
+      CleanupBatch::Read(record, inside_folder.folder());
+  if (!contents)
+    return outcome;
+  int pauses_left = kDeletePauses;
+  for (const base::FilePath& file : contents->files)
+    DeleteListedFile(&inside_folder, file, &pauses_left, &outcome);
+  DeleteListedFile(&inside_folder, record, &pauses_left, &outcome);
+  for (const base::FilePath& folder : contents->folders)
+    RemoveListedFolder(&inside_folder, folder, &outcome);
+  return outcome;
+}
+
+// static
+std::vector<base::win::ScopedHandle> LeftoverRemover::TakeInheritedProcesses(
+    const base::CommandLine& command_line) {
+  std::vector<base::win::ScopedHandle> processes;
+  const std::string list =
+      command_line.GetSwitchValueASCII(switches::kWaitForProcesses);
+  std::string_view rest = list;
+  while (!rest.empty() && processes.size() < kMaxWaitedProcesses) {
+    const size_t comma = rest.find(',');
+    const std::string_view item = rest.substr(0, comma);
+    rest = comma == std::string_view::npos ? std::string_view()
+                                           : rest.substr(comma + 1);
+    uintptr_t value = 0;
+    const auto [end, error] =
+        std::from_chars(item.data(), item.data() + item.size(), value);
+    const HANDLE handle = reinterpret_cast<HANDLE>(value);
+    // Only a handle to a process, and none of the pseudo handles.
+    if (error != std::errc() || end != item.data() + item.size() ||
+        value == 0 || static_cast<intptr_t>(value) < 0 ||
+        ::GetProcessId(handle) == 0) {
+      LOG(ERROR) << "Not a process handle to wait for: " << item;
+      continue;
+    }
+    processes.emplace_back(handle);
+  }
+  return processes;
+}
+
+// static
+bool LeftoverRemover::IsCopyFolder(const base::FilePath& folder) {
+  return PrivateTempFolder::HasMadeFolderForm(folder) &&
+         FolderHoldsExactly(folder,
+                            {kPackageInstallerName, kInstallerLibraryName});
+}
+
+}  // namespace installer
