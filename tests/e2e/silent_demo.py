@@ -13,6 +13,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
@@ -173,13 +174,16 @@ def main():
             "version")
         code = demo.run(demo.target / version / "installer.exe", "--uninstall")
         print(f"{version}\\installer.exe --uninstall --silent: exit code {code}")
+        # What was in use (the uninstaller's own program and library) goes
+        # once the uninstaller has ended: a copy of it deletes that, then the
+        # emptied folder.
+        deadline = time.monotonic() + 60
+        while demo.target.exists() and time.monotonic() < deadline:
+            time.sleep(0.2)
         left = sorted(p.relative_to(demo.target).as_posix() for p in demo.target.rglob("*")) \
             if demo.target.exists() else []
-        # Wine's TASKLIST lists no process, so the uninstallation's batch
-        # file cannot wait for the installer that runs from the folder, and
-        # Wine's cmd holds the batch file open, so it cannot remove the folder.
-        print("\nleft in the installation folder (Wine keeps what still ran):",
-              ", ".join(left) or "nothing")
+        print("\nleft in the installation folder:",
+              ", ".join(left) or ("the empty folder" if demo.target.exists() else "nothing"))
         shutil.rmtree(demo.target, ignore_errors=True)
         demo.show_tree()
         demo.show_registry()

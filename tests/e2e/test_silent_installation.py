@@ -11,7 +11,6 @@ import hashlib
 import json
 import os
 import re
-import shutil
 import subprocess
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
@@ -22,7 +21,7 @@ import installer_files as files
 import test_installation as installation
 import test_registry_entries as entries
 import test_update_uninstall as update_uninstall
-from conftest import Logs, windows_path, wine
+from conftest import PRIVATE_FOLDER_NAME, Logs, windows_path, wine
 from test_signature import Pki
 from update_server import PREF_DEFAULTS, UpdateServer
 
@@ -98,6 +97,13 @@ class Machine:
     def registry(self):
         return installation.registry(self.build_dir, self.tmp_path,
                                      installation.row_keys(self.rows))
+
+    def private_folders(self, session_folders):
+        """A lister of the private folders in the session's temporary folders
+        and in this machine's own, where the installer's copy that removes an
+        uninstallation's leftovers makes its folder."""
+        return lambda: session_folders() | {
+            path for path in self.temp.iterdir() if PRIVATE_FOLDER_NAME.fullmatch(path.name)}
 
     @property
     def download_folder(self):
@@ -458,7 +464,7 @@ def shortcut_folders(build_dir):
 
 
 def test_full_install_online_update_and_uninstall_leave_the_machine_as_it_was(
-        build_dir, pki, packages, downloads, machine, server):
+        build_dir, pki, packages, downloads, machine, server, private_folders):
     desktop, quick_launch = shortcut_folders(build_dir)
     full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
                                 packages["current"][1], autoupdate_url=server.autoupdate_url)
@@ -486,15 +492,10 @@ def test_full_install_online_update_and_uninstall_leave_the_machine_as_it_was(
     uninstaller = machine.folder / VERSIONS["next"] / "installer.exe"
     # The installed installer reports to the release's update server, which
     # the tests do not run.
+    listed = machine.private_folders(private_folders)
+    copies = listed()
     assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0") == 0
-    # Wine's TASKLIST lists no process, so the uninstallation's batch file
-    # does not wait for the installer still running from the folder: what it
-    # could not delete then (that installer and its library) may stay; and
-    # Wine's cmd holds the batch file open, so the folder itself stays.
-    running = VERSIONS["next"]
-    assert set(installation.tree(machine.folder)) <= {
-        f"{running}/", f"{running}/installer.exe", f"{running}/tarvo_installer.dll"}
-    shutil.rmtree(machine.folder)
+    update_uninstall.wait_for_cleanup(machine.folder, listed, copies)
     assert update_uninstall.snapshot(build_dir, machine.tmp_path, desktop,
                                      quick_launch) == before
     full_report, update_report = server.reports()
@@ -529,7 +530,8 @@ def product_keys(build_dir, tmp_path, root):
 
 
 def test_same_version_reinstalls_then_uninstall_leave_nothing(build_dir, pki, packages,
-                                                               machine, server):
+                                                               machine, server,
+                                                               private_folders):
     desktop, quick_launch = shortcut_folders(build_dir)
     full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
                                 packages["current"][1], autoupdate_url=server.autoupdate_url)
@@ -555,14 +557,10 @@ def test_same_version_reinstalls_then_uninstall_leave_nothing(build_dir, pki, pa
     # Its installer uninstalls as well as the current one.
     running = VERSIONS["current"] + "_0"
     uninstaller = machine.folder / running / "installer.exe"
+    listed = machine.private_folders(private_folders)
+    copies = listed()
     assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0") == 0
-    # Wine's TASKLIST lists no process, so the batch file does not wait for
-    # the uninstaller still running from the folder (it and its library may
-    # stay), and Wine's cmd holds the batch file open, so the folder stays.
-    assert set(installation.tree(machine.folder)) <= {
-        f"{running}/", f"{running}/installer.exe", f"{running}/tarvo_installer.dll"}, \
-        installation.tree(machine.folder)
-    shutil.rmtree(machine.folder)
+    update_uninstall.wait_for_cleanup(machine.folder, listed, copies)
     assert update_uninstall.snapshot(build_dir, machine.tmp_path, desktop,
                                      quick_launch) == before
     # No empty vendor key either; Wine's own keys are not the product's.
