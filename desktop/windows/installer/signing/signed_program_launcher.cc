@@ -39,14 +39,14 @@ std::optional<SignerCertificate> ReadOwnSigner() {
   return SignerCertificate::OfImage(own.bytes());
 }
 
+}  // namespace
+
 // Read once: the mapped image cannot change while the program runs, and
 // the file was shown to be its build.
 const std::optional<SignerCertificate>& GetOwnSigner() {
   static const std::optional<SignerCertificate> own_signer = ReadOwnSigner();
   return own_signer;
 }
-
-}  // namespace
 
 SignedProgramLauncher::SignedProgramLauncher() = default;
 SignedProgramLauncher::~SignedProgramLauncher() = default;

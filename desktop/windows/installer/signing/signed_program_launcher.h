@@ -1,11 +1,13 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNED_PROGRAM_LAUNCHER_H_
 #define DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNED_PROGRAM_LAUNCHER_H_
 
+#include <optional>
 #include <vector>
 
 #include "base/files/file_path.h"
 #include "base/process/process.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
+#include "desktop/windows/installer/signing/signer_certificate.h"
 
 namespace base {
 class CommandLine;
@@ -13,6 +15,11 @@ struct ProcessLaunchOptions;
 }  // namespace base
 
 namespace installer {
+
+// The certificate that signed this process's program, read from its file
+// held and shown to be the running build; empty in a development build,
+// null when it cannot be read.
+const std::optional<SignerCertificate>& GetOwnSigner();
 
 // Starts a program from a folder that others may write (the package's, the
 // temporary folder): it checks the program, and the installer library it

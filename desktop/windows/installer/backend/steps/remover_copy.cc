@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "base/command_line.h"
@@ -13,9 +14,10 @@
 #include "base/threading/lock.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
-#include "desktop/windows/installer/signing/locked_file_view.h"
+#include "desktop/windows/installer/signing/held_image_file.h"
 #include "desktop/windows/installer/signing/running_image.h"
-#include "desktop/windows/installer/signing/signature_verifier.h"
+#include "desktop/windows/installer/signing/signed_program_launcher.h"
+#include "desktop/windows/installer/signing/signer_certificate.h"
 
 namespace installer {
 
@@ -47,14 +49,15 @@ base::FilePath GetModulePath(HMODULE module) {
 }
 
 // Writes into `folder` as `name` the file of the loaded image `module`:
-// read from a view held against writers, so that what is checked is what
-// is written, and only when it is that very build, signed when it is.
+// read from a file held against writers, so that what is checked is what
+// is written, and only when it is that very build, signed by this
+// program's own certificate when it is signed.
 bool CopyLoadedImage(HMODULE module,
                      const base::FilePath& folder,
                      const wchar_t* name) {
   const base::FilePath path = GetModulePath(module);
-  LockedFileView held;
-  if (path.empty() || !held.Open(path))
+  HeldImageFile held;
+  if (path.empty() || held.Open(path.value().c_str()) != 0)
     return false;
   const auto* running = reinterpret_cast<const uint8_t*>(module);
   if (!RunningImage::IsSameBuild(held.bytes(), running)) {
@@ -62,12 +65,15 @@ bool CopyLoadedImage(HMODULE module,
                << ": it is not the build that runs";
     return false;
   }
-  std::string report;
-  if (RunningImage::IsSigned(running) &&
-      !VerifyHeldFileSignature(held, path, &report)) {
-    LOG(ERROR) << "Not copying " << path.AsUTF8()
-               << ": its signature does not hold: " << report;
-    return false;
+  if (RunningImage::IsSigned(running)) {
+    const std::optional<SignerCertificate>& own_signer = GetOwnSigner();
+    const SignerCheck check =
+        own_signer ? own_signer->Check(held) : SignerCheck::kInvalidSignature;
+    if (check != SignerCheck::kSameSigner) {
+      LOG(ERROR) << "Not copying " << path.AsUTF8() << ": it is "
+                 << SignerCertificate::Describe(check);
+      return false;
+    }
   }
   const int size = static_cast<int>(held.bytes().size());
   if (base::WriteBufferToFile(
