@@ -34,6 +34,15 @@ def make_package(build_dir, package, library):
         assert (package / name.rsplit("/", 1)[1]).is_file()
 
 
+# What Wine's own libraries write the first time a process of a fresh prefix
+# uses them (the downloader's proxy setting, the trust provider's state):
+# none of it is the installer's.
+WINE_FIRST_USE_KEYS = {"microsoft\\windows\\currentversion\\wintrust\\trust providers\\"
+                       "software publishing"}
+WINE_FIRST_USE_VALUES = {("microsoft\\windows\\currentversion\\internet settings",
+                          "ProxyEnable")}
+
+
 def snapshot(build_dir, tmp_path, desktop, quick_launch):
     """Every key and value of HKCU\\Software but Wine's own, and the files of
     the test folder and of the shortcut folders."""
@@ -43,7 +52,10 @@ def snapshot(build_dir, tmp_path, desktop, quick_launch):
     assert result.returncode == 0, result.stderr
     values = entries.parse_reg(exported.read_bytes().decode("utf-16"), installation.SOFTWARE)
     exported.unlink()
-    keep = {key: value for key, value in values.items() if not key.startswith("wine")}
+    keep = {key: {name: data for name, data in value.items()
+                  if (key, name) not in WINE_FIRST_USE_VALUES}
+            for key, value in values.items()
+            if not key.startswith("wine") and key not in WINE_FIRST_USE_KEYS}
     skip = {"frontend.stderr", "v1/frontend.log", "v2/frontend.log", "uninstall/frontend.log", "uninstall/frontend.stderr"}
     files = installation.tree(tmp_path, skip=skip)
     # The master shortcuts stay in the packages, which the user deletes.
