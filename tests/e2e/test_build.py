@@ -32,17 +32,18 @@ def hook_texts_in(path):
 
 
 def built_programs(build_dir):
-    # The prefixes and the tests' folders are pruned before they are entered:
-    # tests running beside this one create and delete folders there at any
-    # moment. They, the demo's folder and the silent-install benchmark's
-    # work folder hold installed packages and installer files, not programs
-    # of the build.
+    # The prefixes, Wine's shared system files and the tests' and
+    # benchmarks' folders are pruned before they are entered: tests and
+    # benchmark smoke runs beside this one create and delete files there at
+    # any moment. They hold Wine's programs, installed packages and installer
+    # files, not programs of the build.
     programs = []
     for folder, subfolders, files in os.walk(build_dir):
         subfolders[:] = [name for name in subfolders
                          if not name.startswith("wineprefix")
+                         and not name.endswith("bench_work")
                          and name not in ("CMakeFiles", "demo", "e2e_tmp", "test_folders",
-                                         "silent_install_bench_work")]
+                                         "bench_tmp", "wine_system_files")]
         programs += [Path(folder) / name for name in files if name.endswith(".exe")]
     assert programs
     return programs
