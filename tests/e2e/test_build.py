@@ -1,6 +1,7 @@
 """Properties of the build itself: every program carries the Windows 10
 manifest (so version queries answer truthfully) and needs no runtime DLL
-beside it; the installer files it ships hold no test hook."""
+beside it; the installer files it ships hold no test hook, and their programs
+bind at load only libraries that Windows never takes from their folder."""
 
 import os
 import re
@@ -15,6 +16,14 @@ SYSTEM_DLL = re.compile(r"^(kernel32|user32|gdi32|advapi32|shell32|ole32|oleaut3
                         r"bcrypt|crypt32|wintrust|wininet|winhttp|dbghelp|psapi|"
                         r"userenv|rpcrt4|uxtheme|gdiplus|msimg32|ntdll|secur32|"
                         r"api-ms-win-[a-z0-9-]+)\.dll$", re.IGNORECASE)
+# The known DLLs: Windows maps these from the system folder whatever folder
+# the program runs from, and ntdll before any import is read. Any other
+# import at load is looked for first in the program's own folder (a user's
+# downloads folder, say), before its code can restrict the search.
+KNOWN_DLLS = {"advapi32", "clbcatq", "combase", "comdlg32", "gdi32", "imagehlp", "imm32",
+              "kernel32", "msctf", "msvcrt", "normaliz", "nsi", "ntdll", "ole32", "oleaut32",
+              "psapi", "rpcrt4", "sechost", "setupapi", "shcore", "shell32", "shlwapi",
+              "user32", "wldap32", "ws2_32"}
 
 
 SHIPPED_FOLDERS = ("installer_files/full", "installer_files/online")
@@ -29,6 +38,24 @@ def hook_texts_in(path):
     data = path.read_bytes()
     return [text for text in HOOK_TEXTS
             if text.encode() in data or text.encode("utf-16-le") in data]
+
+
+def imported_dlls(program):
+    """The DLLs the program binds as it loads, as its import table names them
+    (a library bound at first use is not among them)."""
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(program)],
+                          capture_output=True, text=True, check=True).stdout
+    return re.findall(r"DLL Name: (\S+)", dump)
+
+
+def shipped_files(build_dir, unpack_folder):
+    """The installer files and, unpacked into `unpack_folder`, the full
+    installer's payload: the package it installs, which holds the installer
+    that later updates and uninstalls, and the launcher."""
+    shipped = [path for folder in SHIPPED_FOLDERS for path in (build_dir / folder).iterdir()]
+    subprocess.run(["7zz", "x", "-bso0", "-bsp0", f"-o{unpack_folder}",
+                    str(build_dir / "installer_files/package.7z")], check=True)
+    return shipped + [path for path in unpack_folder.rglob("*") if path.is_file()]
 
 
 def built_programs(build_dir):
@@ -56,9 +83,7 @@ def test_every_program_declares_windows_10(build_dir):
 
 def test_programs_need_only_system_dlls(build_dir):
     for program in built_programs(build_dir):
-        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(program)],
-                              capture_output=True, text=True, check=True).stdout
-        imports = re.findall(r"DLL Name: (\S+)", dump)
+        imports = imported_dlls(program)
         assert imports, program.name
         foreign = [dll for dll in imports if not SYSTEM_DLL.match(dll)]
         assert not foreign, f"{program.name} needs {foreign}"
@@ -71,14 +96,23 @@ def test_windows_version_is_reported_as_10(run_exe):
 
 
 def test_shipped_installer_files_hold_no_test_hook(build_dir, tmp_path):
-    shipped = [path for folder in SHIPPED_FOLDERS for path in (build_dir / folder).iterdir()]
-    # The full installer's payload: the package it installs, which holds the
-    # installer that later updates and uninstalls.
-    subprocess.run(["7zz", "x", "-bso0", "-bsp0", f"-o{tmp_path}",
-                    str(build_dir / "installer_files/package.7z")], check=True)
-    shipped += [path for path in tmp_path.rglob("*") if path.is_file()]
+    shipped = shipped_files(build_dir, tmp_path)
     assert {path.name for path in shipped} >= {"installer.exe", "tarvo_installer.dll"}
     for path in shipped:
         assert not hook_texts_in(path), path
     # The search does find them where they are.
     assert hook_texts_in(files.library_file(build_dir, "current", hooks=True)) == list(HOOK_TEXTS)
+
+
+def test_shipped_host_imports_at_load_only_what_windows_never_takes_from_its_folder(
+        build_dir, tmp_path):
+    # The package's stand-ins for the browser's own programs are a few bytes
+    # of text, not programs.
+    programs = [path for path in shipped_files(build_dir, tmp_path)
+                if path.suffix == ".exe" and path.read_bytes()[:2] == b"MZ"]
+    assert {path.name for path in programs} >= {"installer.exe", "launcher.exe"}
+    for program in programs:
+        imports = imported_dlls(program)
+        assert imports, program
+        unknown = [dll for dll in imports if dll.lower().removesuffix(".dll") not in KNOWN_DLLS]
+        assert not unknown, f"{program} binds {unknown} as it loads"

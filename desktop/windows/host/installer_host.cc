@@ -159,8 +159,10 @@ int ReportOwnFileReplaced(const std::wstring& own_path,
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  // The libraries that the installer library needs are system libraries:
-  // never look for them in the folder this executable runs from.
+  // The libraries that the installer library needs, and the certificate
+  // library that this executable binds at its first signature check, are
+  // system libraries: never look for them in the folder this executable runs
+  // from. First, before anything binds one.
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   const std::wstring own_path = GetOwnPath();
   const std::wstring library_path = GetLibraryPath(own_path);
