@@ -165,8 +165,28 @@ CrashHandler::CrashHandler(const std::wstring& dump_folder,
     client = std::make_unique<CrashPipeClient>(std::move(pipe), dump_type,
                                                custom_info);
   }
-  if (client && client->Register())
-    pipe_client_ = std::move(client);
+  if (client && !client->Register())
+    client.reset();
+  Install(std::move(client), dump_folder);
+}
+
+CrashHandler::CrashHandler(FilterCallback filter,
+                           AfterDumpCallback after_dump,
+                           void* context,
+                           int handler_types,
+                           std::unique_ptr<CrashPipeClient> client)
+    : filter_(filter),
+      after_dump_(after_dump),
+      context_(context),
+      // Read by in-process dumps only: the client carries its own.
+      dump_type_(0),
+      handler_types_(handler_types) {
+  Install(std::move(client), std::wstring());
+}
+
+void CrashHandler::Install(std::unique_ptr<CrashPipeClient> client,
+                           const std::wstring& dump_folder) {
+  pipe_client_ = std::move(client);
   if (!pipe_client_)
     StartInProcessMode(dump_folder);
   app_memory_.push_back({0, 0});
@@ -182,6 +202,10 @@ CrashHandler::~CrashHandler() {
     ::ReleaseSemaphore(start_semaphore_.Get(), 1, nullptr);
     ::WaitForSingleObject(handler_thread_.Get(), kHandlerThreadStopMs);
   }
+}
+
+bool CrashHandler::AwaitReporter() const {
+  return pipe_client_ && pipe_client_->AwaitRegistration();
 }
 
 bool CrashHandler::WriteMinidumpForException(EXCEPTION_POINTERS* pointers) {

@@ -56,11 +56,21 @@ class CrashHandler {
                uint32_t reporter_pid,
                base::win::ScopedHandle pipe,
                const CustomInfoBlock& custom_info);
+  // Connected through `client`, registered or registering on its own
+  // thread: a crash waits for that registration's outcome.
+  CrashHandler(FilterCallback filter,
+               AfterDumpCallback after_dump,
+               void* context,
+               int handler_types,
+               std::unique_ptr<CrashPipeClient> client);
   CrashHandler(const CrashHandler&) = delete;
   CrashHandler& operator=(const CrashHandler&) = delete;
   ~CrashHandler();
 
   bool IsConnected() const { return pipe_client_ != nullptr; }
+  // True when registered with a reporter; waits, bounded, for a
+  // registration under way.
+  bool AwaitReporter() const;
 
   // Writes a dump for a crash caught elsewhere (a guarded window
   // procedure), now.
@@ -92,6 +102,8 @@ class CrashHandler {
     uint32_t size;
   };
 
+  void Install(std::unique_ptr<CrashPipeClient> client,
+               const std::wstring& dump_folder);
   void StartInProcessMode(const std::wstring& dump_folder);
   void PushOnHandlerStack();
   void RemoveFromHandlerStack();

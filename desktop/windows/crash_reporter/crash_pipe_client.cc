@@ -20,6 +20,10 @@ constexpr DWORD kBusyWaitMs = 2000;
 // that never does.
 constexpr DWORD kReplyWaitMs = 5000;
 constexpr DWORD kDumpWaitMs = 15000;
+// The longest a registration takes once the reporter serves: the connection
+// attempts, the request and its reply, the acknowledgement.
+constexpr DWORD kRegistrationExchangeMs =
+    kMaxConnectAttempts * kBusyWaitMs + 2 * kReplyWaitMs;
 
 std::atomic<DWORD> g_dump_wait_ms{kDumpWaitMs};
 
@@ -101,7 +105,11 @@ CrashPipeClient::CrashPipeClient(base::win::ScopedHandle pipe,
       dump_type_(dump_type),
       custom_info_(custom_info) {}
 
-CrashPipeClient::~CrashPipeClient() = default;
+// The registration thread uses this object to its end.
+CrashPipeClient::~CrashPipeClient() {
+  if (registration_thread_.IsValid())
+    ::WaitForSingleObject(registration_thread_.Get(), INFINITE);
+}
 
 bool CrashPipeClient::Register() {
   if (IsRegistered())
@@ -126,9 +134,59 @@ bool CrashPipeClient::Register() {
   return true;
 }
 
+bool CrashPipeClient::StartRegisteringOnceServing(
+    base::win::ScopedHandle serving,
+    base::win::ScopedHandle reporter,
+    DWORD wait_ms) {
+  if (IsRegistered() || registration_thread_.IsValid())
+    return false;
+  serving_event_ = std::move(serving);
+  reporter_process_ = std::move(reporter);
+  serving_wait_ms_ = wait_ms;
+  registration_thread_.Set(
+      ::CreateThread(nullptr, 0, &RegisterOnceServing, this, 0, nullptr));
+  if (!registration_thread_.IsValid()) {
+    const DWORD error = ::GetLastError();
+    VLOG(1) << "Cannot start the crash pipe's registration"
+            << ", error " << error;
+    return false;
+  }
+  return true;
+}
+
+bool CrashPipeClient::AwaitRegistration() const {
+  if (registration_thread_.IsValid()) {
+    const DWORD bound = serving_wait_ms_ == INFINITE
+                            ? INFINITE
+                            : serving_wait_ms_ + kRegistrationExchangeMs;
+    // Still under way: what it writes cannot be read yet.
+    if (::WaitForSingleObject(registration_thread_.Get(), bound) !=
+        WAIT_OBJECT_0) {
+      return false;
+    }
+  }
+  return IsRegistered();
+}
+
+// static
+DWORD WINAPI CrashPipeClient::RegisterOnceServing(void* context) {
+  CrashPipeClient* const client = static_cast<CrashPipeClient*>(context);
+  // A reporter that ends first, or is too slow, serves nobody; it is left
+  // to end by itself.
+  const HANDLE handles[] = {client->serving_event_.Get(),
+                            client->reporter_process_.Get()};
+  if (::WaitForMultipleObjects(2, handles, FALSE, client->serving_wait_ms_) !=
+      WAIT_OBJECT_0) {
+    VLOG(1) << "The crash reporter did not start";
+    return 0;
+  }
+  return client->Register() ? 1 : 0;
+}
+
 bool CrashPipeClient::RequestDump(EXCEPTION_POINTERS* pointers,
                                   const AssertionRecord* assertion) {
-  if (!IsRegistered())
+  // A crash before the reporter serves waits for it.
+  if (!AwaitRegistration())
     return false;
   exception_pointers_ = pointers;
   crashing_thread_id_ = ::GetCurrentThreadId();

@@ -11,8 +11,9 @@
 
 namespace installer {
 
-// This process's side of the crash pipe. It registers once, at start-up,
-// and is handed the events through which it later asks for a dump. When it
+// This process's side of the crash pipe. It registers once, at start-up
+// or on a thread of its own while the reporter starts, and is handed the
+// events through which it later asks for a dump. When it
 // crashes it does not talk over the pipe: it leaves the crash in its own
 // memory, where the crash reporter reads it, and waits. Must not move after
 // Register: the reporter knows the addresses of its crash slots.
@@ -33,6 +34,14 @@ class CrashPipeClient {
 
   bool Register();
   bool IsRegistered() const { return dump_request_event_.IsValid(); }
+  // Registers on a thread of its own once the reporter sets `serving`,
+  // unless `reporter` (its process) ends first or `wait_ms` pass: the
+  // process goes on while its reporter starts. Takes both handles.
+  bool StartRegisteringOnceServing(base::win::ScopedHandle serving,
+                                   base::win::ScopedHandle reporter,
+                                   DWORD wait_ms);
+  // True once registered; waits, bounded, for a registration under way.
+  bool AwaitRegistration() const;
   DWORD server_process_id() const { return server_process_id_; }
 
   // On the crashing thread. True once the reporter says the dump is taken;
@@ -44,6 +53,7 @@ class CrashPipeClient {
   static void SetDumpWaitForTesting(DWORD milliseconds);
 
  private:
+  static DWORD WINAPI RegisterOnceServing(void* client);
   base::win::ScopedHandle Connect();
   CrashPipeMessage MakeRegisterRequest() const;
   bool AcceptReply(const CrashPipeMessage& reply);
@@ -58,6 +68,13 @@ class CrashPipeClient {
   base::win::ScopedHandle dump_generated_event_;
   base::win::ScopedHandle server_alive_mutex_;
   DWORD server_process_id_ = 0;
+
+  // A registration under way on its own thread; its outcome is read only
+  // once the thread has ended.
+  base::win::ScopedHandle serving_event_;
+  base::win::ScopedHandle reporter_process_;
+  DWORD serving_wait_ms_ = 0;
+  base::win::ScopedHandle registration_thread_;
 
   // The crash, read by the reporter out of this process's memory.
   DWORD crashing_thread_id_ = 0;

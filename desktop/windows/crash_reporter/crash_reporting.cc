@@ -5,6 +5,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "base/command_line.h"
 #include "base/debug/crash_keys.h"
@@ -21,6 +22,7 @@
 #include "desktop/windows/crash_reporter/crash_pipe_client.h"
 #include "desktop/windows/crash_reporter/crash_reporter_names.h"
 #include "desktop/windows/crash_reporter/crash_reporting_config.h"
+#include "desktop/windows/crash_reporter/custom_info.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/role_switches.h"
@@ -117,24 +119,38 @@ uint32_t FindCrashReporterFromSwitch() {
   return pid;
 }
 
-uint32_t LaunchCrashReporter() {
+// A reporter launched for this process that may not serve yet: the process
+// goes on while it starts, and its crash handler registers once it serves.
+struct LaunchedReporter {
+  uint32_t pid = 0;
+  base::win::ScopedHandle init_event;
+  base::win::ScopedHandle process;
+};
+
+LaunchedReporter& GetLaunchedReporter() {
+  static LaunchedReporter launched;
+  return launched;
+}
+
+LaunchedReporter LaunchCrashReporter() {
   base::CommandLine command_line(*base::CommandLine::ForCurrentProcess());
   command_line.AppendSwitchASCII(switches::kCrashReporterParentId,
                                  base::Uint64ToString(::GetCurrentProcessId()));
   const std::wstring event_name =
       GetCrashReporterInitEventName(::GetCurrentProcessId());
   if (event_name.empty())
-    return 0;
+    return LaunchedReporter();
   // Made new, never taken over: one another process made first (and may
   // have signalled already) would say a reporter serves that does not.
   const HANDLE made_event =
       ::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str());
   const DWORD event_error = ::GetLastError();
-  const base::win::ScopedHandle init_event(made_event);
-  if (!init_event.IsValid() || event_error == ERROR_ALREADY_EXISTS) {
+  LaunchedReporter launched;
+  launched.init_event.Set(made_event);
+  if (!launched.init_event.IsValid() || event_error == ERROR_ALREADY_EXISTS) {
     VLOG(1) << "Cannot create the crash reporter's init event"
             << ", error " << event_error;
-    return 0;
+    return LaunchedReporter();
   }
   std::wstring command = command_line.GetCommandLineString();
   STARTUPINFOW startup = {};
@@ -145,19 +161,37 @@ uint32_t LaunchCrashReporter() {
     const DWORD error = ::GetLastError();
     VLOG(1) << "Cannot start the crash reporter"
             << ", error " << error;
-    return 0;
+    return LaunchedReporter();
   }
-  const base::win::ScopedHandle process(started.hProcess);
+  launched.process.Set(started.hProcess);
   const base::win::ScopedHandle thread(started.hThread);
-  // A reporter that ends first, or is too slow, serves nobody; it is left
-  // to end by itself.
-  const HANDLE handles[] = {init_event.Get(), process.Get()};
-  if (::WaitForMultipleObjects(2, handles, FALSE,
-                               g_reporter_start_timeout_ms) != WAIT_OBJECT_0) {
-    VLOG(1) << "The crash reporter did not start";
-    return 0;
+  launched.pid = started.dwProcessId;
+  return launched;
+}
+
+// The handler of this process's crashes, registered with the reporter it
+// launched once that serves (on a thread of the pipe client's own), or at
+// once with the reporter named on its command line. Null when it cannot be.
+std::unique_ptr<CrashHandler> MakeCrashHandler(uint32_t reporter_pid,
+                                               const CustomInfoBlock& info) {
+  LaunchedReporter& launched = GetLaunchedReporter();
+  if (launched.pid != reporter_pid) {
+    return std::make_unique<CrashHandler>(
+        std::wstring(), &FirstCrashOnlyFilter, &AfterDumpCallback, nullptr,
+        RuntimeCrashHandlers::kAll, kNormalMinidump, reporter_pid,
+        base::win::ScopedHandle(), info);
   }
-  return started.dwProcessId;
+  auto client =
+      std::make_unique<CrashPipeClient>(reporter_pid, kNormalMinidump, info);
+  if (!client->StartRegisteringOnceServing(std::move(launched.init_event),
+                                           std::move(launched.process),
+                                           g_reporter_start_timeout_ms)) {
+    return nullptr;
+  }
+  return std::make_unique<CrashHandler>(&FirstCrashOnlyFilter,
+                                        &AfterDumpCallback, nullptr,
+                                        RuntimeCrashHandlers::kAll,
+                                        std::move(client));
 }
 
 void SetKey(const char* name, const std::string& value) {
@@ -186,8 +220,10 @@ void SetOriginKeys() {
 
 bool StartCrashReporter() {
   uint32_t pid = FindCrashReporterFromSwitch();
-  if (pid == 0)
-    pid = LaunchCrashReporter();
+  if (pid == 0) {
+    GetLaunchedReporter() = LaunchCrashReporter();
+    pid = GetLaunchedReporter().pid;
+  }
   g_reporter_pid = pid;
   return pid != 0;
 }
@@ -197,10 +233,15 @@ void ConnectCrashHandler() {
   if (g_handler || reporter_pid == 0)
     return;
   const CrashKeyStore* store = GetOrCreateCrashKeyStore();
-  auto handler = std::make_unique<CrashHandler>(
-      std::wstring(), &FirstCrashOnlyFilter, &AfterDumpCallback, nullptr,
-      RuntimeCrashHandlers::kAll, kNormalMinidump, reporter_pid,
-      base::win::ScopedHandle(), store->custom_info());
+  std::unique_ptr<CrashHandler> handler =
+      MakeCrashHandler(reporter_pid, store->custom_info());
+  if (!handler) {
+    // Nothing will register with the launched reporter: no other process
+    // is told of it.
+    g_reporter_pid = 0;
+    VLOG(1) << "Running without a crash handler";
+    return;
+  }
   if (!handler->IsConnected()) {
     VLOG(1) << "Running without a crash handler";
     return;
@@ -231,6 +272,9 @@ void SetInstallerCrashKeys() {
 }
 
 uint32_t GetCrashReporterPid() {
+  // Other processes connect to the reporter at once: it must serve first.
+  if (g_handler && !g_handler->AwaitReporter())
+    g_reporter_pid = 0;
   return g_reporter_pid;
 }
 

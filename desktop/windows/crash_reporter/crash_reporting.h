@@ -28,19 +28,22 @@ void HandleCrashReporterCrash();
 // silent: the process then runs without crash reporting.
 
 // Finds the reporter named by "crash-reporter-pid", else launches one and
-// waits up to 2 s for it to serve. True when one serves this process.
+// goes on while it starts. True when one serves, or starts for, this process.
 bool StartCrashReporter();
-// Once: installs the crash handler, registered with the reporter. A handler
-// that cannot register is dropped. Only the first crash of the process is
-// reported; later crashing threads are parked.
+// Once: installs the crash handler, registered with the reporter named on
+// the command line (a handler that cannot register is dropped), or with
+// the launched one once it serves, within 2 s, on a thread of its own. A
+// crash before then waits for that registration and is reported through
+// it. Only the first crash of the process is reported; later crashing
+// threads are parked.
 void ConnectCrashHandler();
 // Stores the installer's crash keys (with or without a reporter) and routes
 // the base library's crash keys into the same store.
 void SetInstallerCrashKeys();
 
-// The process id of the reporter serving this process, 0 when none does.
-// Child installer processes are told it ("crash-reporter-pid") only when it
-// is not 0.
+// The process id of the reporter serving this process, 0 when none does;
+// waits for a launched reporter's registration to end. Child installer
+// processes are told it ("crash-reporter-pid") only when it is not 0.
 uint32_t GetCrashReporterPid();
 
 // Lets exceptions raised in callbacks from the kernel reach the process's
@@ -49,8 +52,8 @@ uint32_t GetCrashReporterPid();
 void DisableUserModeExceptionFilterBit();
 
 namespace internal {
-// Test-only: how long StartCrashReporter waits for a launched reporter to
-// serve (2 s) and a crash for its dump (15 s). Crashing test programs on a
+// Test-only: how long a launched reporter is waited for to serve (2 s) and
+// a crash for its dump (15 s). Crashing test programs on a
 // busy machine wait without limit instead.
 void SetCrashReportingWaitsForTesting(uint32_t reporter_start_ms,
                                       uint32_t dump_ms);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/strings/string_format.h"
 #include "base/test/scoped_temp_folder.h"
@@ -76,6 +77,34 @@ TEST(CrashReportingTest, InstallerLaunchesAReporterThatLogsItsCrash) {
         static_cast<unsigned>(std::stoul(ValueOfLine(lines, "thread"))));
     EXPECT_NE(log.find(crashed_thread), std::string::npos);
   }
+}
+
+// The installer process goes on while its reporter starts: a crash that
+// comes first waits for the reporter and is logged by it.
+TEST(CrashReportingTest, CrashBeforeTheReporterServesIsLoggedByIt) {
+  const base::ScopedTempFolder folder;
+  const ScopedEnvironmentVariable log_dir(L"TARVO_CRASH_LOG_DIR",
+                                          folder.path().value());
+  const ScopedEnvironmentVariable keep_logs(L"TARVO_CRASH_KEEP_LOGS", L"1");
+  const ScopedEnvironmentVariable server(L"TARVO_CRASH_SERVER_URL",
+                                         L"ftp://127.0.0.1/crash");
+  DWORD exit_code = 0;
+  RunChild(L"--crash=access-violation --at-once", &exit_code);
+  EXPECT_EQ(exit_code, 0xC0000005u);
+
+  // Named after the reporter, which the child did not wait to learn.
+  base::FileEnumerator found(folder.path(), false,
+                             base::FileEnumerator::kFiles,
+                             L"tarvo-crashlog-*-1.txt");
+  std::vector<base::FilePath> logs;
+  for (base::FilePath path = found.Next(); !path.empty(); path = found.Next())
+    logs.push_back(path);
+  ASSERT_EQ(logs.size(), 1u);
+  std::string log;
+  ASSERT_TRUE(base::ReadFileToString(logs[0], &log));
+  EXPECT_NE(log.find("\r\ncrash_child.exe caused exception C0000005 at "),
+            std::string::npos)
+      << log.substr(0, 300);
 }
 
 TEST(CrashReportingTest, InstallerRunsOnWhenItsReporterEndsFirst) {

@@ -24,6 +24,9 @@
 //                       relaunched when that still runs ("relaunched ended
 //                       CODE")
 //   --reporter-exits    as the reporter: end at once, serving nobody
+//   --at-once           crashes without printing its reporter, for which
+//                       it would wait: its reporter, started a moment
+//                       before, does not serve yet
 //
 // With the environment variable TARVO_TEST_HKCU set, every process of the
 // run has HKEY_CURRENT_USER under that key of the real one.
@@ -58,6 +61,7 @@ constexpr char kCrashChildSwitch[] = "crash-child";
 constexpr char kReporterCrashesSwitch[] = "reporter-crashes";
 constexpr char kReporterExitsSwitch[] = "reporter-exits";
 constexpr char kWatchSwitch[] = "watch-process";
+constexpr char kAtOnceSwitch[] = "at-once";
 constexpr wchar_t kRegistryRootVariable[] = L"TARVO_TEST_HKCU";
 constexpr DWORD kInvalidHandleCode = 0xC0000008;
 
@@ -375,7 +379,8 @@ int main() {
   if (installer::StartCrashReporter())
     installer::ConnectCrashHandler();
   installer::SetInstallerCrashKeys();
-  std::printf("reporter %u\n", installer::GetCrashReporterPid());
+  if (!command_line.HasSwitch(kAtOnceSwitch))
+    std::printf("reporter %u\n", installer::GetCrashReporterPid());
 
   if (command_line.HasSwitch(kCrashChildSwitch))
     return RunCrashingChild(command_line.GetSwitchValueASCII(kCrashChildSwitch));
