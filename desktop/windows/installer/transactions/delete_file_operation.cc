@@ -85,17 +85,6 @@ DeleteFileOperation::~DeleteFileOperation() {
       ::MoveFileExW(aside_path_.value().c_str(), nullptr,
                     MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
     }
-  } else {
-    return;
-  }
-  if (!remove_empty_parents_)
-    return;
-  for (base::FilePath folder = path_.DirName();
-       ::RemoveDirectoryW(folder.value().c_str());) {
-    const base::FilePath parent = folder.DirName();
-    if (parent == folder)
-      break;
-    folder = parent;
   }
 }
 
@@ -113,6 +102,11 @@ bool DeleteFileOperation::Do(Transaction* sub_operations) {
     judged_ = base::ResolvedEntry::Resolve(path_);
   }
   const base::ResolvedEntry& entry = *judged_;
+  // Plain or a link, the entry is named by its folder's final path.
+  if (entry.kind() == base::ResolvedEntry::Kind::kPlain ||
+      entry.kind() == base::ResolvedEntry::Kind::kLink) {
+    folder_final_path_ = entry.path().DirName();
+  }
   switch (entry.kind()) {
     case base::ResolvedEntry::Kind::kMissing:
       VLOG(1) << "File does not exist. Nothing to do";
@@ -185,6 +179,12 @@ void DeleteFileOperation::Rollback() {
     g_system_calls.restore_access(saved_security_.get());
     saved_security_.reset();
   }
+}
+
+base::FilePath DeleteFileOperation::GetFolderToEmpty() const {
+  if (!remove_empty_parents_ || rolled_back_ || !(moved_ || is_link_))
+    return base::FilePath();
+  return folder_final_path_;
 }
 
 void DeleteFileOperation::RemoveLink() {

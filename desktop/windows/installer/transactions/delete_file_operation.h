@@ -21,8 +21,10 @@ class DeleteFileOperation : public Operation {
  public:
   // `check_in_use`: an ".exe" or ".dll" must also be free to be opened for
   // writing once set aside, else the deletion fails and it goes back.
-  // `remove_empty_parents`: the commit also removes the file's folder and
-  // those above it, as long as they are empty.
+  // `remove_empty_parents`: the transaction that commits the deletion also
+  // removes the file's folder and those above it, as long as they are
+  // empty and still the folders they were when the file was judged
+  // (GetFolderToEmpty).
   DeleteFileOperation(const base::FilePath& path,
                       bool check_in_use,
                       bool remove_empty_parents);
@@ -35,6 +37,7 @@ class DeleteFileOperation : public Operation {
 
   bool Do(Transaction* sub_operations) override;
   void Rollback() override;
+  base::FilePath GetFolderToEmpty() const override;
 
   // The system calls that tests replace where Wine cannot act as Windows
   // does: it keeps a file's access list only as Unix mode bits, and nothing
@@ -66,6 +69,9 @@ class DeleteFileOperation : public Operation {
   // it, instead of by another judgement of its name.
   std::optional<base::ResolvedEntry::FileId> aside_id_;
   base::FilePath aside_path_;
+  // Where the path's folder lay when `Do` judged the path: what the commit
+  // may leave empty, known without judging it again.
+  base::FilePath folder_final_path_;
   // The file lies at `aside_path_`.
   bool moved_ = false;
   // `path_` is a link, for the commit to remove.

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "base/files/file_path.h"
+
 namespace installer {
 
 class Transaction;
@@ -19,6 +21,12 @@ class Operation {
   // a file in the way); they join the same transaction.
   virtual bool Do(Transaction* sub_operations) = 0;
   virtual void Rollback() = 0;
+
+  // Read by the transaction that commits the operation, just before it
+  // destroys it: the folder (by its final path) that the commit may leave
+  // empty, which the transaction removes, with the emptied ones above it,
+  // once every operation is committed. Empty for none.
+  virtual base::FilePath GetFolderToEmpty() const { return base::FilePath(); }
 
   // The Windows error that made `Do` fail; 0 when none is known.
   uint32_t error() const { return error_; }
