@@ -57,19 +57,25 @@ base::FilePath AsidePath(const base::FilePath& path,
 
 }  // namespace
 
-DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
-                                         bool check_in_use,
-                                         bool remove_empty_parents)
+DeleteFileOperation::DeleteFileOperation(
+    const base::FilePath& path,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent)
     : path_(path),
       check_in_use_(check_in_use),
-      remove_empty_parents_(remove_empty_parents) {}
+      remove_empty_parents_(remove_empty_parents),
+      outermost_parent_(outermost_parent) {}
 
-DeleteFileOperation::DeleteFileOperation(base::ResolvedEntry judged,
-                                         bool check_in_use,
-                                         bool remove_empty_parents)
+DeleteFileOperation::DeleteFileOperation(
+    base::ResolvedEntry judged,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent)
     : path_(judged.path()),
       check_in_use_(check_in_use),
       remove_empty_parents_(remove_empty_parents),
+      outermost_parent_(outermost_parent),
       judged_(std::move(judged)) {}
 
 DeleteFileOperation::~DeleteFileOperation() {
@@ -181,10 +187,10 @@ void DeleteFileOperation::Rollback() {
   }
 }
 
-base::FilePath DeleteFileOperation::GetFolderToEmpty() const {
+Operation::EmptiedFolder DeleteFileOperation::GetEmptiedFolder() const {
   if (!remove_empty_parents_ || rolled_back_ || !(moved_ || is_link_))
-    return base::FilePath();
-  return folder_final_path_;
+    return EmptiedFolder();
+  return {folder_final_path_, outermost_parent_};
 }
 
 void DeleteFileOperation::RemoveLink() {
@@ -314,18 +320,22 @@ DeleteFileOperation::SystemCalls DeleteFileOperation::SwapSystemCallsForTesting(
   return previous;
 }
 
-std::unique_ptr<Operation> MakeDeleteFileOperation(const base::FilePath& path,
-                                                   bool check_in_use,
-                                                   bool remove_empty_parents) {
-  return std::make_unique<DeleteFileOperation>(path, check_in_use,
-                                               remove_empty_parents);
+std::unique_ptr<Operation> MakeDeleteFileOperation(
+    const base::FilePath& path,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent) {
+  return std::make_unique<DeleteFileOperation>(
+      path, check_in_use, remove_empty_parents, outermost_parent);
 }
 
-std::unique_ptr<Operation> MakeDeleteFileOperation(base::ResolvedEntry judged,
-                                                   bool check_in_use,
-                                                   bool remove_empty_parents) {
+std::unique_ptr<Operation> MakeDeleteFileOperation(
+    base::ResolvedEntry judged,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent) {
   return std::make_unique<DeleteFileOperation>(
-      std::move(judged), check_in_use, remove_empty_parents);
+      std::move(judged), check_in_use, remove_empty_parents, outermost_parent);
 }
 
 }  // namespace installer

@@ -24,20 +24,23 @@ class DeleteFileOperation : public Operation {
   // `remove_empty_parents`: the transaction that commits the deletion also
   // removes the file's folder and those above it, as long as they are
   // empty and still the folders they were when the file was judged
-  // (GetFolderToEmpty).
+  // (GetEmptiedFolder), up to `outermost_parent` (by its final path: the
+  // installation folder) where one is given.
   DeleteFileOperation(const base::FilePath& path,
                       bool check_in_use,
-                      bool remove_empty_parents);
+                      bool remove_empty_parents,
+                      const base::FilePath& outermost_parent = {});
   // The same for an entry the caller has judged for deletion
   // (base::ResolvedEntry::Purpose::kToDelete): it is not judged again.
   DeleteFileOperation(base::ResolvedEntry judged,
                       bool check_in_use,
-                      bool remove_empty_parents);
+                      bool remove_empty_parents,
+                      const base::FilePath& outermost_parent = {});
   ~DeleteFileOperation() override;
 
   bool Do(Transaction* sub_operations) override;
   void Rollback() override;
-  base::FilePath GetFolderToEmpty() const override;
+  EmptiedFolder GetEmptiedFolder() const override;
 
   // The system calls that tests replace where Wine cannot act as Windows
   // does: it keeps a file's access list only as Unix mode bits, and nothing
@@ -62,6 +65,7 @@ class DeleteFileOperation : public Operation {
   const base::FilePath path_;
   const bool check_in_use_;
   const bool remove_empty_parents_;
+  const base::FilePath outermost_parent_;
   // The one judgement of `path_`, until the file is set aside through its
   // handle; closed then, as thousands of files may be set aside at once.
   std::optional<base::ResolvedEntry> judged_;
@@ -84,12 +88,16 @@ class DeleteFileOperation : public Operation {
   std::unique_ptr<SavedSecurityInfo> saved_security_;
 };
 
-std::unique_ptr<Operation> MakeDeleteFileOperation(const base::FilePath& path,
-                                                   bool check_in_use,
-                                                   bool remove_empty_parents);
-std::unique_ptr<Operation> MakeDeleteFileOperation(base::ResolvedEntry judged,
-                                                   bool check_in_use,
-                                                   bool remove_empty_parents);
+std::unique_ptr<Operation> MakeDeleteFileOperation(
+    const base::FilePath& path,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent = {});
+std::unique_ptr<Operation> MakeDeleteFileOperation(
+    base::ResolvedEntry judged,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent = {});
 
 }  // namespace installer
 

@@ -367,9 +367,10 @@ TEST(DeleteFileOperationTest, CommitDeletesOnlyTheFileItSetAside) {
 }
 
 // The commit removes the folders it emptied, once each, deepest first, up
-// to the first that stays. A folder swapped for a link to an empty folder
-// before the commit, or a folder above it swapped so, sends the removal
-// nowhere: the empty folders the links lead to stay.
+// to the first that stays or the outermost folder given. A folder swapped
+// for a link to an empty folder before the commit, or a folder above it
+// swapped so, sends the removal nowhere: the empty folders the links lead
+// to stay.
 TEST(DeleteFileOperationTest, CommitRemovesEmptiedFoldersNeverThroughALink) {
   const struct {
     const char* name;
@@ -377,11 +378,15 @@ TEST(DeleteFileOperationTest, CommitRemovesEmptiedFoldersNeverThroughALink) {
     // null: nothing planted.
     const wchar_t* swapped;
     const wchar_t* target;
-    bool emptied_folders_removed;
+    // Null: none given.
+    const wchar_t* outermost;
+    bool a_kept;
+    bool b_kept;
   } kCases[] = {
-      {"plain", nullptr, nullptr, true},
-      {"folder swapped", L"inst\\a\\b", L"out\\b", false},
-      {"folder above swapped", L"inst\\a", L"out\\a", false},
+      {"plain", nullptr, nullptr, nullptr, false, false},
+      {"up to the outermost", nullptr, nullptr, L"inst\\a\\b", true, false},
+      {"folder swapped", L"inst\\a\\b", L"out\\b", nullptr, true, true},
+      {"folder above swapped", L"inst\\a", L"out\\a", nullptr, true, true},
   };
   for (const auto& test : kCases) {
     SCOPED_TRACE(test.name);
@@ -392,12 +397,17 @@ TEST(DeleteFileOperationTest, CommitRemovesEmptiedFoldersNeverThroughALink) {
     const FilePath second = tree.WriteFile(L"inst\\a\\b\\g.dll", "g");
     tree.MakeDir(L"out\\a\\b");
     tree.MakeDir(L"out\\b");
+    const FilePath outermost =
+        test.outermost ? base::ResolvedEntry::GetFinalPath(tree.root())
+                             .Append(test.outermost)
+                       : FilePath();
     std::unique_ptr<base::ScopedUnixLink> link;
     {
       Transaction transaction;
       for (const FilePath& file : {first, second}) {
-        ASSERT_TRUE(transaction.ExecuteOperation(MakeDeleteFileOperation(
-            file, /*check_in_use=*/true, /*remove_empty_parents=*/true)));
+        ASSERT_TRUE(transaction.ExecuteOperation(
+            MakeDeleteFileOperation(file, /*check_in_use=*/true,
+                                    /*remove_empty_parents=*/true, outermost)));
       }
       if (test.swapped) {
         const FilePath swapped = tree.Path(test.swapped);
@@ -412,8 +422,8 @@ TEST(DeleteFileOperationTest, CommitRemovesEmptiedFoldersNeverThroughALink) {
     }
     EXPECT_FALSE(TempTree::Exists(first));
     EXPECT_FALSE(TempTree::Exists(second));
-    EXPECT_EQ(TempTree::Exists(tree.Path(L"inst\\a")),
-              !test.emptied_folders_removed);
+    EXPECT_EQ(TempTree::Exists(tree.Path(L"inst\\a")), test.a_kept);
+    EXPECT_EQ(TempTree::Exists(tree.Path(L"inst\\a\\b")), test.b_kept);
     EXPECT_EQ(TempTree::ReadFile(tree.Path(L"inst\\kept.txt")), "kept");
     EXPECT_TRUE(TempTree::Exists(tree.Path(L"out\\a\\b")));
     EXPECT_TRUE(TempTree::Exists(tree.Path(L"out\\b")));

@@ -16,6 +16,21 @@ size_t CountLevels(const base::FilePath& path) {
                        base::FilePath::IsSeparator);
 }
 
+bool IsSameFolder(const base::FilePath& a, const base::FilePath& b) {
+  return base::FilePath::CompareIgnoreCase(a, b) == 0;
+}
+
+// Walked up by name: both are final paths, spelled alike.
+bool IsSameOrBelow(const base::FilePath& folder,
+                   const base::FilePath& outermost) {
+  for (base::FilePath level = folder;; level = level.DirName()) {
+    if (IsSameFolder(level, outermost))
+      return true;
+    if (level.DirName() == level)
+      return false;
+  }
+}
+
 }  // namespace
 
 bool EmptiedFolderSweep::DeepestFirst::operator()(
@@ -33,15 +48,23 @@ EmptiedFolderSweep::EmptiedFolderSweep() = default;
 
 EmptiedFolderSweep::~EmptiedFolderSweep() = default;
 
-void EmptiedFolderSweep::Add(const base::FilePath& folder) {
-  if (!folder.empty())
-    pending_.insert(folder.StripTrailingSeparators());
+void EmptiedFolderSweep::Add(const Operation::EmptiedFolder& emptied) {
+  if (emptied.folder.empty())
+    return;
+  const base::FilePath folder = emptied.folder.StripTrailingSeparators();
+  const base::FilePath outermost = emptied.outermost.StripTrailingSeparators();
+  if (!outermost.empty() && !IsSameOrBelow(folder, outermost)) {
+    LOG(WARNING) << "Left " << folder.AsUTF8() << ": not inside "
+                 << outermost.AsUTF8();
+    return;
+  }
+  pending_.emplace(folder, outermost);
 }
 
 size_t EmptiedFolderSweep::Run() {
   size_t removed = 0;
   while (!pending_.empty()) {
-    const base::FilePath folder = *pending_.begin();
+    const auto [folder, outermost] = *pending_.begin();
     pending_.erase(pending_.begin());
     switch (base::RemoveEmptyFolderAt(folder)) {
       case base::EmptyFolderRemoval::kRemoved:
@@ -56,10 +79,10 @@ size_t EmptiedFolderSweep::Run() {
         // Not empty (the usual end of a chain), in use, or gone already.
         continue;
     }
-    // Emptied in turn, unless it is the root of its volume.
+    // Emptied in turn, unless it is the outermost or the volume's root.
     const base::FilePath parent = folder.DirName();
-    if (parent != folder)
-      pending_.insert(parent);
+    if (parent != folder && !IsSameFolder(folder, outermost))
+      pending_.emplace(parent, outermost);
   }
   return removed;
 }

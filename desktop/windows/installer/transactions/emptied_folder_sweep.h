@@ -1,9 +1,10 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_EMPTIED_FOLDER_SWEEP_H_
 #define DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_EMPTIED_FOLDER_SWEEP_H_
 
-#include <set>
+#include <map>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/transactions/operation.h"
 
 namespace installer {
 
@@ -12,7 +13,9 @@ namespace installer {
 // folder it was when its file was judged (base::RemoveEmptyFolderAt), never
 // through a link put in the place of a folder since. A folder removed makes
 // its parent the next to try, so each chain ends at the first folder that
-// stays. Lives on the transaction's thread, for one commit.
+// stays, or at its outermost folder: never one above the installation the
+// files were deleted from. Lives on the transaction's thread, for one
+// commit.
 class EmptiedFolderSweep {
  public:
   EmptiedFolderSweep();
@@ -20,8 +23,9 @@ class EmptiedFolderSweep {
   EmptiedFolderSweep(const EmptiedFolderSweep&) = delete;
   EmptiedFolderSweep& operator=(const EmptiedFolderSweep&) = delete;
 
-  // `folder` by its final path; an empty path adds nothing.
-  void Add(const base::FilePath& folder);
+  // An empty folder adds nothing, nor does one that does not lie in its
+  // outermost folder.
+  void Add(const Operation::EmptiedFolder& emptied);
   // Removes what it can; the number of folders removed.
   size_t Run();
 
@@ -30,7 +34,8 @@ class EmptiedFolderSweep {
     bool operator()(const base::FilePath& a, const base::FilePath& b) const;
   };
 
-  std::set<base::FilePath, DeepestFirst> pending_;
+  // The folders to try, each with the outermost folder its chain reaches.
+  std::map<base::FilePath, base::FilePath, DeepestFirst> pending_;
 };
 
 }  // namespace installer

@@ -55,7 +55,7 @@ void Transaction::DestroyOperations() {
   // judgement per folder, not one per file deleted from it.
   EmptiedFolderSweep emptied_folders;
   for (std::unique_ptr<Operation>& operation : operations) {
-    emptied_folders.Add(operation->GetFolderToEmpty());
+    emptied_folders.Add(operation->GetEmptiedFolder());
     operation.reset();
   }
   emptied_folders.Run();

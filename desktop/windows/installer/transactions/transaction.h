@@ -13,7 +13,7 @@ namespace installer {
 // The operations of one installation done so far, oldest first (an
 // operation's sub-operations stand before it). Rolling back undoes them
 // newest first; destroying the transaction commits them, and then removes
-// the folders the commit emptied (Operation::GetFolderToEmpty).
+// the folders the commit emptied (Operation::GetEmptiedFolder).
 class Transaction {
  public:
   Transaction();

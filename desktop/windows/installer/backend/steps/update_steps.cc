@@ -151,7 +151,8 @@ void UpdateSteps::RemoveOldInstallation(const base::FilePath& status_file,
       continue;
     const base::FilePath path = judged->path();
     if (transaction.ExecuteOperation(
-            MakeDeleteFileOperation(std::move(*judged), true, true))) {
+            MakeDeleteFileOperation(std::move(*judged), true, true,
+                                    inside_folder.folder()))) {
       continue;
     }
     // An uninstallation leaves it to its batch file, as it does with the
@@ -188,7 +189,7 @@ void UpdateSteps::StepRemoveOldRootFiles() {
     // the update goes on.
     if (!path.empty()) {
       std::ignore = run_.transaction.ExecuteOperation(
-          MakeDeleteFileOperation(path, false, true));
+          MakeDeleteFileOperation(path, false, true, inside_folder.folder()));
     }
   }
   ScheduleNextStep();
