@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/files/empty_folder_removal.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/resolved_entry.h"
 #include "base/logging.h"
@@ -139,7 +140,18 @@ bool DeleteResolvedEntry(const FilePath& path,
       !DeleteMatchingEntriesIn(path, entry.path(), pattern, true)) {
     return false;
   }
-  return ::RemoveDirectoryW(Chars(path)) != FALSE;
+  // By the final path judged, through the handle that checks it again: by
+  // its name, a folder on the way swapped for a link since would send the
+  // removal to an empty folder elsewhere.
+  switch (RemoveEmptyFolderAt(entry.path())) {
+    case EmptyFolderRemoval::kRemoved:
+    case EmptyFolderRemoval::kMissing:
+      return true;
+    case EmptyFolderRemoval::kRefused:
+    case EmptyFolderRemoval::kFailed:
+      break;
+  }
+  return false;
 }
 
 bool DeleteMatchingEntriesIn(const FilePath& dir,

@@ -1,11 +1,13 @@
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
 
 #include <algorithm>
+#include <tuple>
 #include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "base/files/empty_folder_removal.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/resolved_entry.h"
@@ -68,6 +70,7 @@ void RemovePath(const base::FilePath& path, bool recursive, Outcome* outcome) {
 // replace a folder.
 void PutBack(const base::FilePath& from,
              const base::FilePath& to,
+             JournalScope* scope,
              Outcome* outcome) {
   if (!base::PathExists(from))
     return;
@@ -79,8 +82,14 @@ void PutBack(const base::FilePath& from,
                 outcome);
     return;
   }
-  if (base::DirectoryExists(to))
-    ::RemoveDirectoryW(to.value().c_str());
+  // Judged by where it lies now, and removed only as that folder: by its
+  // name, a folder on the way swapped for a link would send the removal to
+  // an empty folder elsewhere. One that stays fails the move below.
+  if (base::DirectoryExists(to)) {
+    const base::FilePath folder = scope->ResolveFolderToRemove(to);
+    if (!folder.empty())
+      std::ignore = base::RemoveEmptyFolderAt(folder);
+  }
   if (::MoveFileExW(from.value().c_str(), to.value().c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     return;
@@ -175,26 +184,46 @@ std::vector<const Entry*> FindMovesBeforeCreations(
 // Deepest first, once every file is dealt with: a move is recorded before
 // a failed first try makes its target's folder, so the journal's order
 // does not put a folder after all that went into it. Only empty ones go:
-// what the run did not make in them stays, and is no failure.
+// what the run did not make in them stays, and is no failure. Each is
+// judged where it lies now and removed only as that very folder: one
+// swapped for a link, or reached through one, stays (logged), as the run
+// made no link.
 void RemoveCreatedFolders(std::vector<base::FilePath> folders,
+                          JournalScope* scope,
                           Outcome* outcome) {
   std::sort(folders.begin(), folders.end(),
             [](const base::FilePath& a, const base::FilePath& b) {
               return a.value().size() > b.value().size();
             });
   for (const base::FilePath& created : folders) {
-    if (::RemoveDirectoryW(created.value().c_str()))
+    if (!base::PathExists(created))
       continue;
+    const base::FilePath folder = scope->ResolveFolderToRemove(created);
+    const base::EmptyFolderRemoval removal =
+        folder.empty() ? base::EmptyFolderRemoval::kRefused
+                       : base::RemoveEmptyFolderAt(folder);
     const DWORD error = ::GetLastError();
-    if (error != ERROR_DIR_NOT_EMPTY && !IsGoneError(error))
-      NoteFailure("removing", created.value(), error, outcome);
+    switch (removal) {
+      case base::EmptyFolderRemoval::kRemoved:
+      case base::EmptyFolderRemoval::kMissing:
+        break;
+      case base::EmptyFolderRemoval::kRefused:
+        LOG(WARNING) << "Left " << created.AsUTF8()
+                     << ": not the folder the run made, or reached through "
+                        "a link";
+        break;
+      case base::EmptyFolderRemoval::kFailed:
+        if (error != ERROR_DIR_NOT_EMPTY && !IsGoneError(error))
+          NoteFailure("removing", created.value(), error, outcome);
+        break;
+    }
   }
 }
 
 void UndoMove(const Entry& entry, JournalScope* scope, Outcome* outcome) {
   if (scope->IsInFolder(entry.path) || scope->IsProductShortcut(entry.path)) {
     if (!base::PathExists(entry.path))
-      PutBack(entry.aside, entry.path, outcome);
+      PutBack(entry.aside, entry.path, scope, outcome);
     return;
   }
   // A file or a whole folder of the run's temporary package, moved in where
@@ -216,7 +245,7 @@ void UndoRun(const std::vector<Entry>& entries,
     const Entry& entry = entries[i];
     switch (entry.kind) {
       case Kind::kSetAside:
-        PutBack(entry.aside, entry.path, outcome);
+        PutBack(entry.aside, entry.path, scope, outcome);
         break;
       case Kind::kMoved:
         UndoMove(entry, scope, outcome);
@@ -242,7 +271,7 @@ void UndoRun(const std::vector<Entry>& entries,
     }
     TestHooks::OnRolePoint(TestHooks::RolePoint::kRecoveryLine);
   }
-  RemoveCreatedFolders(std::move(created_folders), outcome);
+  RemoveCreatedFolders(std::move(created_folders), scope, outcome);
 }
 
 // The run had passed its commit: what it set aside is deleted, as its

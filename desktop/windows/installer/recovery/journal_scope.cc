@@ -143,6 +143,17 @@ bool JournalScope::IsInFolder(const base::FilePath& path) {
   return inside_folder_.Judge(path).is_direct();
 }
 
+base::FilePath JournalScope::ResolveFolderToRemove(const base::FilePath& path) {
+  const InsideFolderCheck::Entry entry = inside_folder_.JudgeAnywhere(path);
+  if (entry.kind != InsideFolderCheck::Kind::kPlain)
+    return base::FilePath();
+  if (IsBelowFolder(entry.path, inside_folder_.folder()) ||
+      IsProductShortcut(path) || IsShortcutFolderOrAncestor(path)) {
+    return entry.path;
+  }
+  return base::FilePath();
+}
+
 // On the first path outside the folder: the shell's folders take a while
 // to look up, and most journals name none.
 void JournalScope::ReadShellFolders() {

@@ -44,6 +44,12 @@ class JournalScope {
   // that is no link.
   bool IsShortcutFolderOrAncestor(const base::FilePath& path);
 
+  // Where the folder `path` lies now (its final path) when it is a plain
+  // entry, no link, that a run could have made: inside the folder, the
+  // product's temporary shortcut folder, or a shortcut folder or one above
+  // it. Empty otherwise, and nothing there may be removed.
+  base::FilePath ResolveFolderToRemove(const base::FilePath& path);
+
   const ProductRegistryScope& registry() const { return registry_; }
 
  private:

@@ -4,8 +4,10 @@
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/files/resolved_entry.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/planted_link_tree.h"
 #include "base/test/scoped_path_override.h"
 #include "base/test/scoped_temp_folder.h"
 #include "desktop/windows/installer/product/branding.h"
@@ -59,6 +61,55 @@ TEST(JournalScopeTest, CreatedFoldersAreTheShortcutFoldersAndTheirParents) {
     entry.kind = Kind::kCreatedFolder;
     entry.path = test.path;
     EXPECT_EQ(test.allowed, scope.Allows(entry));
+  }
+}
+
+// A folder a dead run made is removed only by where it lies now, as a
+// plain folder in reach: inside the installation folder, or a shortcut
+// folder. A link, a folder reached through a link to outside, the
+// installation folder itself or a folder elsewhere gives nothing to remove.
+TEST(JournalScopeTest, FolderToRemoveIsAPlainOneInReach) {
+  base::PlantedLinkTree tree;
+  if (!tree.made())
+    GTEST_SKIP() << "No Unix link can be made here";
+  const base::FilePath quick_launch = tree.Path(L"out\\Quick Launch");
+  ASSERT_TRUE(base::CreateDirectory(quick_launch));
+  const base::ScopedPathOverride override_quick_launch(base::kQuickLaunch,
+                                                       quick_launch);
+  const base::FilePath root =
+      base::ResolvedEntry::GetFinalPath(tree.Path(L"inst")).DirName();
+  ASSERT_FALSE(root.empty());
+  JournalScope scope(tree.Path(L"inst"));
+  ASSERT_TRUE(scope.valid());
+
+  const struct {
+    const wchar_t* path;
+    // Below the tree's final path; null: nothing to remove.
+    const wchar_t* resolved;
+  } cases[] = {
+      {L"inst\\sub", L"inst\\sub"},
+      {L"out\\Quick Launch", L"out\\Quick Launch"},
+      {L"inst\\dirlink", nullptr},
+      {L"inst\\inlink", nullptr},
+      {L"inst\\sub\\nested", nullptr},
+      {L"inst\\sub\\nested\\dir", nullptr},
+      {L"inst\\dirlink\\c.txt", nullptr},
+      {L"inst\\missing", nullptr},
+      {L"inst", nullptr},
+      {L"out\\dir", nullptr},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(base::FilePath(test.path).AsUTF8());
+    const base::FilePath resolved =
+        scope.ResolveFolderToRemove(tree.Path(test.path));
+    if (test.resolved) {
+      EXPECT_EQ(base::FilePath::CompareIgnoreCase(resolved,
+                                                  root.Append(test.resolved)),
+                0)
+          << resolved.AsUTF8();
+    } else {
+      EXPECT_TRUE(resolved.empty()) << resolved.AsUTF8();
+    }
   }
 }
 

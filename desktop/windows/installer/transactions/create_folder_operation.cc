@@ -4,19 +4,13 @@
 
 #include <vector>
 
+#include "base/files/empty_folder_removal.h"
 #include "base/files/file_util.h"
+#include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/journal/run_journal.h"
 
 namespace installer {
-
-namespace {
-
-bool IsMissingPathError(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-}  // namespace
 
 CreateFolderOperation::CreateFolderOperation(const base::FilePath& folder)
     : folder_(folder) {}
@@ -47,6 +41,7 @@ bool CreateFolderOperation::Do(Transaction* sub_operations) {
         LOG(ERROR) << "Failed folder creation: its journal line was not written";
         return false;
       }
+      ancestor_final_path_ = base::ResolvedEntry::GetFinalPath(parent);
       if (!base::CreateDirectoryAndGetError(folder_, nullptr)) {
         set_error(::GetLastError());
         break;
@@ -78,14 +73,37 @@ bool CreateFolderOperation::RecordLevelsToCreate() const {
   return true;
 }
 
+base::FilePath CreateFolderOperation::GetMadeLevelFinalPath(
+    const base::FilePath& level) const {
+  base::FilePath final_path = ancestor_final_path_;
+  if (final_path.empty() ||
+      !existing_ancestor_.AppendRelativePath(level, &final_path)) {
+    return base::FilePath();
+  }
+  return final_path;
+}
+
 void CreateFolderOperation::Rollback() {
   if (existing_ancestor_.empty())
     return;
   for (base::FilePath folder = folder_; folder != existing_ancestor_;) {
+    const base::FilePath final_path = GetMadeLevelFinalPath(folder);
+    if (final_path.empty()) {
+      LOG(ERROR) << "Left " << folder.AsUTF8()
+                 << ": where it was made cannot be told";
+      break;
+    }
     // A level that is missing was never made; one that stays (not empty,
-    // or in use) keeps every folder above it too.
-    if (!::RemoveDirectoryW(folder.value().c_str()) &&
-        !IsMissingPathError(::GetLastError())) {
+    // in use, or no longer the one made) keeps every folder above it too.
+    const base::EmptyFolderRemoval removal =
+        base::RemoveEmptyFolderAt(final_path);
+    // A file in the way, or a link put in a level's place.
+    if (removal == base::EmptyFolderRemoval::kRefused) {
+      VLOG(1) << "Left " << folder.AsUTF8()
+              << ": no folder made here, or no longer the one made";
+    }
+    if (removal != base::EmptyFolderRemoval::kRemoved &&
+        removal != base::EmptyFolderRemoval::kMissing) {
       break;
     }
     const base::FilePath parent = folder.DirName();

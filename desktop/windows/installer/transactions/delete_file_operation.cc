@@ -57,19 +57,25 @@ base::FilePath AsidePath(const base::FilePath& path,
 
 }  // namespace
 
-DeleteFileOperation::DeleteFileOperation(const base::FilePath& path,
-                                         bool check_in_use,
-                                         bool remove_empty_parents)
+DeleteFileOperation::DeleteFileOperation(
+    const base::FilePath& path,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent)
     : path_(path),
       check_in_use_(check_in_use),
-      remove_empty_parents_(remove_empty_parents) {}
+      remove_empty_parents_(remove_empty_parents),
+      outermost_parent_(outermost_parent) {}
 
-DeleteFileOperation::DeleteFileOperation(base::ResolvedEntry judged,
-                                         bool check_in_use,
-                                         bool remove_empty_parents)
+DeleteFileOperation::DeleteFileOperation(
+    base::ResolvedEntry judged,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent)
     : path_(judged.path()),
       check_in_use_(check_in_use),
       remove_empty_parents_(remove_empty_parents),
+      outermost_parent_(outermost_parent),
       judged_(std::move(judged)) {}
 
 DeleteFileOperation::~DeleteFileOperation() {
@@ -85,17 +91,6 @@ DeleteFileOperation::~DeleteFileOperation() {
       ::MoveFileExW(aside_path_.value().c_str(), nullptr,
                     MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING);
     }
-  } else {
-    return;
-  }
-  if (!remove_empty_parents_)
-    return;
-  for (base::FilePath folder = path_.DirName();
-       ::RemoveDirectoryW(folder.value().c_str());) {
-    const base::FilePath parent = folder.DirName();
-    if (parent == folder)
-      break;
-    folder = parent;
   }
 }
 
@@ -113,6 +108,11 @@ bool DeleteFileOperation::Do(Transaction* sub_operations) {
     judged_ = base::ResolvedEntry::Resolve(path_);
   }
   const base::ResolvedEntry& entry = *judged_;
+  // Plain or a link, the entry is named by its folder's final path.
+  if (entry.kind() == base::ResolvedEntry::Kind::kPlain ||
+      entry.kind() == base::ResolvedEntry::Kind::kLink) {
+    folder_final_path_ = entry.path().DirName();
+  }
   switch (entry.kind()) {
     case base::ResolvedEntry::Kind::kMissing:
       VLOG(1) << "File does not exist. Nothing to do";
@@ -185,6 +185,12 @@ void DeleteFileOperation::Rollback() {
     g_system_calls.restore_access(saved_security_.get());
     saved_security_.reset();
   }
+}
+
+Operation::EmptiedFolder DeleteFileOperation::GetEmptiedFolder() const {
+  if (!remove_empty_parents_ || rolled_back_ || !(moved_ || is_link_))
+    return EmptiedFolder();
+  return {folder_final_path_, outermost_parent_};
 }
 
 void DeleteFileOperation::RemoveLink() {
@@ -314,18 +320,22 @@ DeleteFileOperation::SystemCalls DeleteFileOperation::SwapSystemCallsForTesting(
   return previous;
 }
 
-std::unique_ptr<Operation> MakeDeleteFileOperation(const base::FilePath& path,
-                                                   bool check_in_use,
-                                                   bool remove_empty_parents) {
-  return std::make_unique<DeleteFileOperation>(path, check_in_use,
-                                               remove_empty_parents);
+std::unique_ptr<Operation> MakeDeleteFileOperation(
+    const base::FilePath& path,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent) {
+  return std::make_unique<DeleteFileOperation>(
+      path, check_in_use, remove_empty_parents, outermost_parent);
 }
 
-std::unique_ptr<Operation> MakeDeleteFileOperation(base::ResolvedEntry judged,
-                                                   bool check_in_use,
-                                                   bool remove_empty_parents) {
+std::unique_ptr<Operation> MakeDeleteFileOperation(
+    base::ResolvedEntry judged,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent) {
   return std::make_unique<DeleteFileOperation>(
-      std::move(judged), check_in_use, remove_empty_parents);
+      std::move(judged), check_in_use, remove_empty_parents, outermost_parent);
 }
 
 }  // namespace installer

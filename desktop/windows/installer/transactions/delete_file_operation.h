@@ -21,20 +21,26 @@ class DeleteFileOperation : public Operation {
  public:
   // `check_in_use`: an ".exe" or ".dll" must also be free to be opened for
   // writing once set aside, else the deletion fails and it goes back.
-  // `remove_empty_parents`: the commit also removes the file's folder and
-  // those above it, as long as they are empty.
+  // `remove_empty_parents`: the transaction that commits the deletion also
+  // removes the file's folder and those above it, as long as they are
+  // empty and still the folders they were when the file was judged
+  // (GetEmptiedFolder), up to `outermost_parent` (by its final path: the
+  // installation folder) where one is given.
   DeleteFileOperation(const base::FilePath& path,
                       bool check_in_use,
-                      bool remove_empty_parents);
+                      bool remove_empty_parents,
+                      const base::FilePath& outermost_parent = {});
   // The same for an entry the caller has judged for deletion
   // (base::ResolvedEntry::Purpose::kToDelete): it is not judged again.
   DeleteFileOperation(base::ResolvedEntry judged,
                       bool check_in_use,
-                      bool remove_empty_parents);
+                      bool remove_empty_parents,
+                      const base::FilePath& outermost_parent = {});
   ~DeleteFileOperation() override;
 
   bool Do(Transaction* sub_operations) override;
   void Rollback() override;
+  EmptiedFolder GetEmptiedFolder() const override;
 
   // The system calls that tests replace where Wine cannot act as Windows
   // does: it keeps a file's access list only as Unix mode bits, and nothing
@@ -59,6 +65,7 @@ class DeleteFileOperation : public Operation {
   const base::FilePath path_;
   const bool check_in_use_;
   const bool remove_empty_parents_;
+  const base::FilePath outermost_parent_;
   // The one judgement of `path_`, until the file is set aside through its
   // handle; closed then, as thousands of files may be set aside at once.
   std::optional<base::ResolvedEntry> judged_;
@@ -66,6 +73,9 @@ class DeleteFileOperation : public Operation {
   // it, instead of by another judgement of its name.
   std::optional<base::ResolvedEntry::FileId> aside_id_;
   base::FilePath aside_path_;
+  // Where the path's folder lay when `Do` judged the path: what the commit
+  // may leave empty, known without judging it again.
+  base::FilePath folder_final_path_;
   // The file lies at `aside_path_`.
   bool moved_ = false;
   // `path_` is a link, for the commit to remove.
@@ -78,12 +88,16 @@ class DeleteFileOperation : public Operation {
   std::unique_ptr<SavedSecurityInfo> saved_security_;
 };
 
-std::unique_ptr<Operation> MakeDeleteFileOperation(const base::FilePath& path,
-                                                   bool check_in_use,
-                                                   bool remove_empty_parents);
-std::unique_ptr<Operation> MakeDeleteFileOperation(base::ResolvedEntry judged,
-                                                   bool check_in_use,
-                                                   bool remove_empty_parents);
+std::unique_ptr<Operation> MakeDeleteFileOperation(
+    const base::FilePath& path,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent = {});
+std::unique_ptr<Operation> MakeDeleteFileOperation(
+    base::ResolvedEntry judged,
+    bool check_in_use,
+    bool remove_empty_parents,
+    const base::FilePath& outermost_parent = {});
 
 }  // namespace installer
 

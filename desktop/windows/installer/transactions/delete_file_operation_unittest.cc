@@ -12,6 +12,7 @@
 #include "base/files/file_path.h"
 #include "base/files/resolved_entry.h"
 #include "base/test/temp_tree.h"
+#include "base/test/unix_link.h"
 #include "base/time/tick_source.h"
 #include "base/time/wall_clock.h"
 #include "base/win/scoped_local_alloc.h"
@@ -362,6 +363,70 @@ TEST(DeleteFileOperationTest, CommitDeletesOnlyTheFileItSetAside) {
     } else {
       EXPECT_TRUE(AsideNames(tree.root()).empty());
     }
+  }
+}
+
+// The commit removes the folders it emptied, once each, deepest first, up
+// to the first that stays or the outermost folder given. A folder swapped
+// for a link to an empty folder before the commit, or a folder above it
+// swapped so, sends the removal nowhere: the empty folders the links lead
+// to stay.
+TEST(DeleteFileOperationTest, CommitRemovesEmptiedFoldersNeverThroughALink) {
+  const struct {
+    const char* name;
+    // Moved aside and replaced by a link to `target` before the commit;
+    // null: nothing planted.
+    const wchar_t* swapped;
+    const wchar_t* target;
+    // Null: none given.
+    const wchar_t* outermost;
+    bool a_kept;
+    bool b_kept;
+  } kCases[] = {
+      {"plain", nullptr, nullptr, nullptr, false, false},
+      {"up to the outermost", nullptr, nullptr, L"inst\\a\\b", true, false},
+      {"folder swapped", L"inst\\a\\b", L"out\\b", nullptr, true, true},
+      {"folder above swapped", L"inst\\a", L"out\\a", nullptr, true, true},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.name);
+    TempTree tree;
+    tree.MakeDir(L"inst\\a\\b");
+    tree.WriteFile(L"inst\\kept.txt", "kept");
+    const FilePath first = tree.WriteFile(L"inst\\a\\b\\f.dll", "f");
+    const FilePath second = tree.WriteFile(L"inst\\a\\b\\g.dll", "g");
+    tree.MakeDir(L"out\\a\\b");
+    tree.MakeDir(L"out\\b");
+    const FilePath outermost =
+        test.outermost ? base::ResolvedEntry::GetFinalPath(tree.root())
+                             .Append(test.outermost)
+                       : FilePath();
+    std::unique_ptr<base::ScopedUnixLink> link;
+    {
+      Transaction transaction;
+      for (const FilePath& file : {first, second}) {
+        ASSERT_TRUE(transaction.ExecuteOperation(
+            MakeDeleteFileOperation(file, /*check_in_use=*/true,
+                                    /*remove_empty_parents=*/true, outermost)));
+      }
+      if (test.swapped) {
+        const FilePath swapped = tree.Path(test.swapped);
+        const FilePath moved = swapped.AddExtension(L"moved");
+        ASSERT_TRUE(
+            ::MoveFileW(swapped.value().c_str(), moved.value().c_str()));
+        link = std::make_unique<base::ScopedUnixLink>(swapped,
+                                                      tree.Path(test.target));
+        if (!link->made())
+          GTEST_SKIP() << "No Unix link can be made here";
+      }
+    }
+    EXPECT_FALSE(TempTree::Exists(first));
+    EXPECT_FALSE(TempTree::Exists(second));
+    EXPECT_EQ(TempTree::Exists(tree.Path(L"inst\\a")), test.a_kept);
+    EXPECT_EQ(TempTree::Exists(tree.Path(L"inst\\a\\b")), test.b_kept);
+    EXPECT_EQ(TempTree::ReadFile(tree.Path(L"inst\\kept.txt")), "kept");
+    EXPECT_TRUE(TempTree::Exists(tree.Path(L"out\\a\\b")));
+    EXPECT_TRUE(TempTree::Exists(tree.Path(L"out\\b")));
   }
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "base/files/file_path.h"
+
 namespace installer {
 
 class Transaction;
@@ -19,6 +21,18 @@ class Operation {
   // a file in the way); they join the same transaction.
   virtual bool Do(Transaction* sub_operations) = 0;
   virtual void Rollback() = 0;
+
+  // A folder (by its final path) that the commit may leave empty, which
+  // the transaction removes once every operation is committed, with the
+  // emptied ones above it up to `outermost` (a final path too; empty: up
+  // to the volume's root).
+  struct EmptiedFolder {
+    base::FilePath folder;
+    base::FilePath outermost;
+  };
+  // Read by the transaction that commits the operation, just before it
+  // destroys it. An empty folder: none.
+  virtual EmptiedFolder GetEmptiedFolder() const { return EmptiedFolder(); }
 
   // The Windows error that made `Do` fail; 0 when none is known.
   uint32_t error() const { return error_; }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "desktop/windows/installer/testing/test_hooks.h"
+#include "desktop/windows/installer/transactions/emptied_folder_sweep.h"
 
 namespace installer {
 
@@ -50,8 +51,14 @@ void Transaction::DestroyOperations() {
   // Taken out first so that a destructor never sees a half-emptied list.
   std::vector<std::unique_ptr<Operation>> operations;
   operations.swap(operations_);
-  for (std::unique_ptr<Operation>& operation : operations)
+  // The emptied folders go once, after every operation's commit: one
+  // judgement per folder, not one per file deleted from it.
+  EmptiedFolderSweep emptied_folders;
+  for (std::unique_ptr<Operation>& operation : operations) {
+    emptied_folders.Add(operation->GetEmptiedFolder());
     operation.reset();
+  }
+  emptied_folders.Run();
 }
 
 }  // namespace installer

@@ -12,7 +12,8 @@ namespace installer {
 
 // The operations of one installation done so far, oldest first (an
 // operation's sub-operations stand before it). Rolling back undoes them
-// newest first; destroying the transaction commits them.
+// newest first; destroying the transaction commits them, and then removes
+// the folders the commit emptied (Operation::GetEmptiedFolder).
 class Transaction {
  public:
   Transaction();
@@ -28,7 +29,8 @@ class Transaction {
   // Undoes every held operation, newest first, then destroys them all; the
   // transaction can be used again.
   void RollbackOperations();
-  // Destroys every held operation without undoing it, oldest first.
+  // Destroys every held operation without undoing it, oldest first, then
+  // removes the folders they emptied, deepest first.
   void DestroyOperations();
 
   size_t size() const { return operations_.size(); }

@@ -8,8 +8,7 @@
 #include <string_view>
 
 #include "base/command_line.h"
-#include "base/files/final_path.h"
-#include "base/files/new_file_in_folder.h"
+#include "base/files/empty_folder_removal.h"
 #include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "base/path_service.h"
@@ -74,43 +73,25 @@ void DeleteListedFile(InsideFolderCheck* inside_folder,
   }
 }
 
-// Removes the folder whose final path is `folder` through a handle that
-// shows it to be that very folder, no link, and only when it is empty.
+// Removes the folder whose final path is `folder` only when it is empty
+// and still that very folder, no link.
 void RemoveJudgedFolder(const base::FilePath& folder,
                         LeftoverRemover::Outcome* outcome) {
-  // Without FILE_SHARE_DELETE nobody can move it while it is judged.
-  base::win::ScopedHandle handle(::CreateFileW(
-      folder.value().c_str(), DELETE | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle.IsValid()) {
-    if (::GetLastError() != ERROR_FILE_NOT_FOUND)
-      PLOG(ERROR) << "Could not open " << folder.AsUTF8();
-    return;
+  switch (base::RemoveEmptyFolderAt(folder)) {
+    case base::EmptyFolderRemoval::kRemoved:
+      ++outcome->deleted;
+      return;
+    case base::EmptyFolderRemoval::kMissing:
+      return;
+    case base::EmptyFolderRemoval::kRefused:
+      LOG(ERROR) << "Refused to remove " << folder.AsUTF8()
+                 << ": not the folder of its own that was judged";
+      ++outcome->refused;
+      return;
+    case base::EmptyFolderRemoval::kFailed:
+      PLOG(WARNING) << "Left " << folder.AsUTF8();
+      return;
   }
-  FILE_BASIC_INFO basic = {};
-  if (!::GetFileInformationByHandleEx(handle.Get(), FileBasicInfo, &basic,
-                                      sizeof(basic))) {
-    PLOG(ERROR) << "Could not read " << folder.AsUTF8();
-    return;
-  }
-  // Wine opens what a folder link leads to even so: its final path tells.
-  if (!(basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-      !base::NewFileInFolder::IsSamePlace(
-          base::GetFinalPath(handle.Get(), folder.value()), folder.value())) {
-    LOG(ERROR) << "Refused to remove " << folder.AsUTF8()
-               << ": not the folder of its own that was judged";
-    ++outcome->refused;
-    return;
-  }
-  FILE_DISPOSITION_INFO disposition = {TRUE};
-  if (!::SetFileInformationByHandle(handle.Get(), FileDispositionInfo,
-                                    &disposition, sizeof(disposition))) {
-    PLOG(WARNING) << "Left " << folder.AsUTF8();
-    return;
-  }
-  ++outcome->deleted;
 }
 
 void RemoveListedFolder(InsideFolderCheck* inside_folder,

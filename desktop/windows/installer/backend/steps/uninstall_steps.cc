@@ -25,6 +25,7 @@
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/paths/inside_folder_check.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
@@ -79,14 +80,15 @@ UninstallSteps::UninstallSteps(Installer* installer)
 
 bool UninstallSteps::DeleteProductExecutable(const base::FilePath& folder) {
   const std::string executable = GetProductExecutableName();
-  const base::FilePath path = InsideFolderCheck(folder).ResolveToDelete(
+  InsideFolderCheck inside_folder(folder);
+  const base::FilePath path = inside_folder.ResolveToDelete(
       folder.Append(status()->install_log.subfolder).AppendASCII(executable));
   // The log names no version folder inside the installation folder: no
   // executable of this installation can be running from there.
   if (path.empty())
     return true;
   if (run_.transaction.ExecuteOperation(
-          MakeDeleteFileOperation(path, true, true)))
+          MakeDeleteFileOperation(path, true, true, inside_folder.folder())))
     return true;
   const uint32_t error = run_.transaction.last_error();
   if (IsFileInUseError(error)) {
@@ -141,8 +143,9 @@ void UninstallSteps::StepRemoveShortcuts() {
 void UninstallSteps::StepFinalizeUninstallation() {
   LOG(INFO) << "Finalizing the uninstallation";
   const base::FilePath folder = status()->install_folder;
-  if (!run_.transaction.ExecuteOperation(MakeDeleteFileOperation(
-          folder.Append(kInstallLogName), false, true))) {
+  if (!run_.transaction.ExecuteOperation(
+          MakeDeleteFileOperation(folder.Append(kInstallLogName), false, true,
+                                  ResolveFinalLocalPath(folder)))) {
     LOG(ERROR) << Fail(kStringUninstallerError, std::wstring(),
                        "Failed to remove installation status file");
     return;
@@ -211,7 +214,8 @@ void UninstallSteps::DeleteInstalledFiles(const Status& current,
       continue;
     const base::FilePath path = judged->path();
     if (!run_.transaction.ExecuteOperation(
-            MakeDeleteFileOperation(std::move(*judged), true, true))) {
+            MakeDeleteFileOperation(std::move(*judged), true, true,
+                                    inside_folder.folder()))) {
       batch->AddPath(path, true);
     }
   }
@@ -221,7 +225,8 @@ void UninstallSteps::DeleteInstalledFiles(const Status& current,
     if (!base::PathExists(path))
       continue;
     if (!run_.transaction.ExecuteOperation(
-            MakeDeleteFileOperation(path, true, true))) {
+            MakeDeleteFileOperation(path, true, true,
+                                    inside_folder.folder()))) {
       batch->AddPath(path, false);
     }
   }
@@ -229,6 +234,7 @@ void UninstallSteps::DeleteInstalledFiles(const Status& current,
 
 void UninstallSteps::DeleteLeftovers(const Status& current) {
   const base::FilePath& folder = current.install_folder;
+  InsideFolderCheck inside_folder(folder);
   // The previous executable and the old root files are leftovers: one that
   // stays does not stop the uninstallation.
   if (!IsWhiteLabeled()) {
@@ -237,16 +243,16 @@ void UninstallSteps::DeleteLeftovers(const Status& current) {
             .InsertBeforeExtensionASCII(".old");
     if (base::PathExists(old_executable)) {
       std::ignore = run_.transaction.ExecuteOperation(
-          MakeDeleteFileOperation(old_executable, true, true));
+          MakeDeleteFileOperation(old_executable, true, true,
+                                  inside_folder.folder()));
     }
   }
-  InsideFolderCheck inside_folder(folder);
   for (const std::wstring& name : current.install_log.root_files) {
     std::optional<base::ResolvedEntry> judged =
         inside_folder.JudgeToDelete(folder.Append(name));
     if (judged) {
-      std::ignore = run_.transaction.ExecuteOperation(
-          MakeDeleteFileOperation(std::move(*judged), true, true));
+      std::ignore = run_.transaction.ExecuteOperation(MakeDeleteFileOperation(
+          std::move(*judged), true, true, inside_folder.folder()));
     }
   }
 }

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <utility>
 
+#include "base/files/empty_folder_removal.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/resolved_entry.h"
@@ -86,6 +87,22 @@ bool AnyNamedOtherThan(const std::vector<std::wstring>& stems,
   return false;
 }
 
+// The folder of kept logs once the old installations' logs are gone: only
+// when it is still a plain folder of the installation, and through the
+// handle that judged it, never through a link put in its place.
+void RemoveEmptiedOldStatusFolder(const base::FilePath& install_folder,
+                                  const base::FilePath& old_status) {
+  const InsideFolderCheck::Entry entry =
+      InsideFolderCheck(install_folder).Judge(old_status);
+  if (entry.kind != InsideFolderCheck::Kind::kPlain)
+    return;
+  if (base::RemoveEmptyFolderAt(entry.path) ==
+      base::EmptyFolderRemoval::kRefused) {
+    LOG(WARNING) << "Left " << old_status.AsUTF8()
+                 << ": not the installation's own folder";
+  }
+}
+
 }  // namespace
 
 UpdateSteps::UpdateSteps(Installer* installer) : InstallerPart(installer) {}
@@ -105,7 +122,7 @@ void UpdateSteps::StepRemovePreviousFiles(bool during_update) {
        path = enumerator.Next()) {
     RemoveOldInstallation(path, during_update);
   }
-  ::RemoveDirectoryW(old_status.value().c_str());
+  RemoveEmptiedOldStatusFolder(folder, old_status);
   ProductShortcuts::RemoveMessageCenterShortcuts();
   ScheduleNextStep();
 }
@@ -134,7 +151,8 @@ void UpdateSteps::RemoveOldInstallation(const base::FilePath& status_file,
       continue;
     const base::FilePath path = judged->path();
     if (transaction.ExecuteOperation(
-            MakeDeleteFileOperation(std::move(*judged), true, true))) {
+            MakeDeleteFileOperation(std::move(*judged), true, true,
+                                    inside_folder.folder()))) {
       continue;
     }
     // An uninstallation leaves it to its batch file, as it does with the
@@ -171,7 +189,7 @@ void UpdateSteps::StepRemoveOldRootFiles() {
     // the update goes on.
     if (!path.empty()) {
       std::ignore = run_.transaction.ExecuteOperation(
-          MakeDeleteFileOperation(path, false, true));
+          MakeDeleteFileOperation(path, false, true, inside_folder.folder()));
     }
   }
   ScheduleNextStep();
