@@ -435,6 +435,27 @@ def test_library_planted_beside_an_elevated_start_is_never_loaded(build_dir, use
     shutil.rmtree(installer.parent)
 
 
+def test_crash_reporter_of_an_elevated_start_is_the_program_that_runs(
+        build_dir, user, machine, shipped):
+    # The reporter is the program started again in another role. The
+    # command line's first name is its starter's to choose: a program that
+    # records its start, put beside the signed installer.
+    installer = shipped["full"]
+    named = installer.parent / "named.exe"
+    shutil.copy(build_dir / installation.LAUNCHER, named)
+    before = log_names(user)
+
+    result = wine(build_dir, build_dir / PEER, "run-named", windows_path(named),
+                  windows_path(installer), "--silent", "--allusers=1")
+
+    assert result.stdout.decode().split()[-2:] == ["exit", "0"], result
+    assert not (installer.parent / LAUNCH_RECORD).exists()
+    assert (user.folder / VERSION / "installer.exe").is_file()
+    # The signed program, held, was started in its place: the front end
+    # names its reporter to the backend.
+    assert "--crash-reporter-pid=" in logs_since(user, before)
+
+
 def start_paused(build_dir, user, tmp_path, point, *switches):
     """The testing full installer started silently from Downloads, with
     `switches`, paused at `point` until the returned marker is deleted."""
