@@ -456,6 +456,25 @@ def test_crash_reporter_of_an_elevated_start_is_the_program_that_runs(
     assert "--crash-reporter-pid=" in logs_since(user, before)
 
 
+def test_pinning_helper_of_an_all_users_installation_runs_from_an_administrators_folder(
+        build_dir, user, machine, shipped):
+    # The helper runs with the run's rights; the user's unelevated processes
+    # share its user and write that user's temporary folder.
+    before = log_names(user)
+
+    code, stderr = run_tree(build_dir, windows_path(shipped["full"]), "--silent",
+                            "--allusers=1", "--pintotaskbar=1")
+
+    assert code == 0, stderr
+    (line,) = [line for line in logs_since(user, before).splitlines()
+               if "Running the pinning helper " in line]
+    helper = line.split("Running the pinning helper ", 1)[1].strip()
+    folder, name = helper.rsplit("\\", 1)
+    assert name == "explorer.exe"
+    assert folder.rsplit("\\", 1)[0] == SYSTEM_TEMP, helper
+    assert not linux_path(build_dir, folder).exists()
+
+
 def start_paused(build_dir, user, tmp_path, point, *switches):
     """The testing full installer started silently from Downloads, with
     `switches`, paused at `point` until the returned marker is deleted."""
