@@ -435,6 +435,46 @@ def test_library_planted_beside_an_elevated_start_is_never_loaded(build_dir, use
     shutil.rmtree(installer.parent)
 
 
+def test_crash_reporter_of_an_elevated_start_is_the_program_that_runs(
+        build_dir, user, machine, shipped):
+    # The reporter is the program started again in another role. The
+    # command line's first name is its starter's to choose: a program that
+    # records its start, put beside the signed installer.
+    installer = shipped["full"]
+    named = installer.parent / "named.exe"
+    shutil.copy(build_dir / installation.LAUNCHER, named)
+    before = log_names(user)
+
+    result = wine(build_dir, build_dir / PEER, "run-named", windows_path(named),
+                  windows_path(installer), "--silent", "--allusers=1")
+
+    assert result.stdout.decode().split()[-2:] == ["exit", "0"], result
+    assert not (installer.parent / LAUNCH_RECORD).exists()
+    assert (user.folder / VERSION / "installer.exe").is_file()
+    # The signed program, held, was started in its place: the front end
+    # names its reporter to the backend.
+    assert "--crash-reporter-pid=" in logs_since(user, before)
+
+
+def test_pinning_helper_of_an_all_users_installation_runs_from_an_administrators_folder(
+        build_dir, user, machine, shipped):
+    # The helper runs with the run's rights; the user's unelevated processes
+    # share its user and write that user's temporary folder.
+    before = log_names(user)
+
+    code, stderr = run_tree(build_dir, windows_path(shipped["full"]), "--silent",
+                            "--allusers=1", "--pintotaskbar=1")
+
+    assert code == 0, stderr
+    (line,) = [line for line in logs_since(user, before).splitlines()
+               if "Running the pinning helper " in line]
+    helper = line.split("Running the pinning helper ", 1)[1].strip()
+    folder, name = helper.rsplit("\\", 1)
+    assert name == "explorer.exe"
+    assert folder.rsplit("\\", 1)[0] == SYSTEM_TEMP, helper
+    assert not linux_path(build_dir, folder).exists()
+
+
 def start_paused(build_dir, user, tmp_path, point, *switches):
     """The testing full installer started silently from Downloads, with
     `switches`, paused at `point` until the returned marker is deleted."""

@@ -136,7 +136,7 @@ bool CrashPipeClient::Register() {
 
 bool CrashPipeClient::StartRegisteringOnceServing(
     base::win::ScopedHandle serving,
-    base::win::ScopedHandle reporter,
+    base::Process reporter,
     DWORD wait_ms) {
   if (IsRegistered() || registration_thread_.IsValid())
     return false;
@@ -174,7 +174,7 @@ DWORD WINAPI CrashPipeClient::RegisterOnceServing(void* context) {
   // A reporter that ends first, or is too slow, serves nobody; it is left
   // to end by itself.
   const HANDLE handles[] = {client->serving_event_.Get(),
-                            client->reporter_process_.Get()};
+                            client->reporter_process_.Handle()};
   if (::WaitForMultipleObjects(2, handles, FALSE, client->serving_wait_ms_) !=
       WAIT_OBJECT_0) {
     VLOG(1) << "The crash reporter did not start";

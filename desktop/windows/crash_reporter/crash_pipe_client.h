@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "base/process/process.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_pipe_message.h"
 #include "desktop/windows/crash_reporter/custom_info.h"
@@ -38,7 +39,7 @@ class CrashPipeClient {
   // unless `reporter` (its process) ends first or `wait_ms` pass: the
   // process goes on while its reporter starts. Takes both handles.
   bool StartRegisteringOnceServing(base::win::ScopedHandle serving,
-                                   base::win::ScopedHandle reporter,
+                                   base::Process reporter,
                                    DWORD wait_ms);
   // True once registered; waits, bounded, for a registration under way.
   bool AwaitRegistration() const;
@@ -72,7 +73,7 @@ class CrashPipeClient {
   // A registration under way on its own thread; its outcome is read only
   // once the thread has ended.
   base::win::ScopedHandle serving_event_;
-  base::win::ScopedHandle reporter_process_;
+  base::Process reporter_process_;
   DWORD serving_wait_ms_ = 0;
   base::win::ScopedHandle registration_thread_;
 

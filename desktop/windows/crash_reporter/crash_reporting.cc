@@ -13,6 +13,8 @@
 #include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_environment.h"
@@ -27,6 +29,7 @@
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/signing/signed_program_launcher.h"
 
 // All of this runs before the process opens its log, and a failure is no
 // reason to stop the installation: it is told only in verbose lines, which
@@ -124,7 +127,7 @@ uint32_t FindCrashReporterFromSwitch() {
 struct LaunchedReporter {
   uint32_t pid = 0;
   base::win::ScopedHandle init_event;
-  base::win::ScopedHandle process;
+  base::Process process;
 };
 
 LaunchedReporter& GetLaunchedReporter() {
@@ -132,8 +135,33 @@ LaunchedReporter& GetLaunchedReporter() {
   return launched;
 }
 
+// The reporter is this very program in another role. A process that may
+// run elevated may run from a folder its user writes (Downloads, for the
+// elevated relaunch and the folder-permission role), where the user can
+// rename the running program and put another under its name: it starts
+// only the file shown to be its running build, held until it has started,
+// and otherwise goes without a reporter.
+base::Process StartReporterProcess(const base::CommandLine& command_line) {
+  if (!MayRunElevated())
+    return base::LaunchProcessForCommandLine(command_line, {});
+  SignedProgramLauncher own_program;
+  if (!own_program.HoldRunningProgram()) {
+    VLOG(1) << "Not starting the crash reporter: "
+            << command_line.GetProgram().AsUTF8()
+            << " is no longer the program that runs";
+    return base::Process();
+  }
+  return own_program.Launch(command_line, {});
+}
+
 LaunchedReporter LaunchCrashReporter() {
   base::CommandLine command_line(*base::CommandLine::ForCurrentProcess());
+  // The program the system started, not whatever the command line names
+  // first.
+  base::FilePath own_program;
+  if (!base::GetWindowsPath(base::kExeFile, &own_program))
+    return LaunchedReporter();
+  command_line.SetProgram(own_program);
   command_line.AppendSwitchASCII(switches::kCrashReporterParentId,
                                  base::Uint64ToString(::GetCurrentProcessId()));
   const std::wstring event_name =
@@ -152,20 +180,14 @@ LaunchedReporter LaunchCrashReporter() {
             << ", error " << event_error;
     return LaunchedReporter();
   }
-  std::wstring command = command_line.GetCommandLineString();
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION started = {};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &started)) {
-    const DWORD error = ::GetLastError();
+  base::Process process = StartReporterProcess(command_line);
+  if (!process.IsValid()) {
     VLOG(1) << "Cannot start the crash reporter"
-            << ", error " << error;
+            << ", error " << ::GetLastError();
     return LaunchedReporter();
   }
-  launched.process.Set(started.hProcess);
-  const base::win::ScopedHandle thread(started.hThread);
-  launched.pid = started.dwProcessId;
+  launched.pid = process.Pid();
+  launched.process = std::move(process);
   return launched;
 }
 

@@ -9,8 +9,10 @@
 
 #include "base/command_line.h"
 #include "base/files/file_path.h"
+#include "base/logging.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/crash_reporter/crash_exception_info.h"
 #include "desktop/windows/crash_reporter/crash_reporter_names.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
@@ -152,6 +154,15 @@ void InstallCrashReporterExceptionFilter() {
 void PrepareCrashReporterRelaunch(bool with_minidump_switch) {
   if (g_prepared)
     return;
+  // The relaunch would start the program's file by name at crash time, when
+  // it can no longer be checked, and the file cannot be held all along: an
+  // uninstallation sets its running installer aside. A user may have put
+  // another program under that name in a folder of theirs, so a reporter
+  // that may run elevated reports its own crash no more.
+  if (MayRunElevated()) {
+    VLOG(1) << "A reporter that may run elevated does not relaunch itself";
+    return;
+  }
   wchar_t module[kModulePathSize];
   const DWORD length = ::GetModuleFileNameW(nullptr, module, kModulePathSize);
   if (length == 0 || length >= kModulePathSize)

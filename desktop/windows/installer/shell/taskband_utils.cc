@@ -106,15 +106,19 @@ bool RunHelper(const base::FilePath& helper,
 
 bool PinToTaskbar(const base::FilePath& installation_folder,
                   const base::FilePath& shortcut,
-                  int mode) {
+                  int mode,
+                  PrivateTempFolder::Owners helper_owners) {
   return internal::PinToTaskbarOnVersion(base::win::GetWindowsVersion(),
-                                         installation_folder, shortcut, mode);
+                                         installation_folder, shortcut, mode,
+                                         helper_owners);
 }
 
 bool PinToTaskbarWithHelper(const base::FilePath& installation_folder,
                             const base::FilePath& shortcut,
-                            int mode) {
+                            int mode,
+                            PrivateTempFolder::Owners helper_owners) {
   return internal::PinToTaskbarWithHelper(installation_folder, shortcut, mode,
+                                          helper_owners,
                                           internal::kHelperWaitLimit);
 }
 
@@ -130,10 +134,11 @@ namespace internal {
 bool PinToTaskbarOnVersion(int version,
                            const base::FilePath& installation_folder,
                            const base::FilePath& shortcut,
-                           int mode) {
+                           int mode,
+                           PrivateTempFolder::Owners helper_owners) {
   if (version >= base::win::kVersionWin10) {
     return PinToTaskbarWithHelper(installation_folder, shortcut, mode,
-                                  kHelperWaitLimit);
+                                  helper_owners, kHelperWaitLimit);
   }
   if (version < base::win::kVersionWin7)
     return false;
@@ -146,12 +151,13 @@ bool PinToTaskbarOnVersion(int version,
 bool PinToTaskbarWithHelper(const base::FilePath& installation_folder,
                             const base::FilePath& shortcut,
                             int mode,
+                            PrivateTempFolder::Owners helper_owners,
                             base::TimeDelta wait_limit) {
   if (mode == kPinPeriodically && !IsPeriodicPinDue())
     return false;
   // A fixed name in the shared temporary folder could be replaced between
   // copy and launch, or collide with another installation.
-  PrivateTempFolder folder;
+  PrivateTempFolder folder(helper_owners);
   if (!folder.Create()) {
     VLOG(2) << "Could not create a private folder for the helper";
     return false;
@@ -163,6 +169,7 @@ bool PinToTaskbarWithHelper(const base::FilePath& installation_folder,
     VLOG(2) << "Could not copy the new helper";
     return false;
   }
+  LOG(INFO) << "Running the pinning helper " << helper.AsUTF8();
   const bool pinned = RunHelper(helper, shortcut, wait_limit);
   lock.Close();
   if (mode == kPinPeriodically && pinned) {

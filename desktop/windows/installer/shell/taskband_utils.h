@@ -5,6 +5,7 @@
 
 #include "base/files/file_path.h"
 #include "base/time/time_delta.h"
+#include "desktop/windows/installer/system/private_temp_folder.h"
 
 namespace base::win {
 class RegistryKey;
@@ -21,15 +22,19 @@ constexpr int kPinNow = 0;
 // At most once every 182 days, remembered per stream under the company key.
 constexpr int kPinPeriodically = 1;
 
-// True when the shortcut was pinned; false before Windows 7.
+// True when the shortcut was pinned; false before Windows 7. The helper's
+// copy lies in a private folder of `helper_owners`: the administrators'
+// where the process may run elevated, as the helper then runs elevated too.
 bool PinToTaskbar(const base::FilePath& installation_folder,
                   const base::FilePath& shortcut,
-                  int mode);
+                  int mode,
+                  PrivateTempFolder::Owners helper_owners);
 // Runs a private copy of the helper with the shortcut as its argument; true
 // when the helper reports success.
 bool PinToTaskbarWithHelper(const base::FilePath& installation_folder,
                             const base::FilePath& shortcut,
-                            int mode);
+                            int mode,
+                            PrivateTempFolder::Owners helper_owners);
 // Writes the current time as the time of the last pinning.
 void WriteLastBandCheck(base::win::RegistryKey* key,
                         const std::wstring& value_name);
@@ -44,10 +49,12 @@ constexpr base::TimeDelta kHelperWaitLimit = base::TimeDelta::FromSeconds(60);
 bool PinToTaskbarOnVersion(int version,
                            const base::FilePath& installation_folder,
                            const base::FilePath& shortcut,
-                           int mode);
+                           int mode,
+                           PrivateTempFolder::Owners helper_owners);
 bool PinToTaskbarWithHelper(const base::FilePath& installation_folder,
                             const base::FilePath& shortcut,
                             int mode,
+                            PrivateTempFolder::Owners helper_owners,
                             base::TimeDelta wait_limit);
 
 }  // namespace internal

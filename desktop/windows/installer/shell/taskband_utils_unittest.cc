@@ -33,6 +33,8 @@ constexpr wchar_t kCompanyKey[] = L"Software\\Tarvo Software";
 // This build's stream is "developer".
 constexpr wchar_t kLastBandCheck[] = L"developer Last Band Check";
 constexpr int64_t kDay = 24LL * 60 * 60 * 1000 * 1000;
+constexpr PrivateTempFolder::Owners kUser =
+    PrivateTempFolder::Owners::kCurrentUser;
 
 FilePath RecorderPath() {
   wchar_t module[MAX_PATH];
@@ -89,10 +91,11 @@ class TaskbarPinTest : public testing::Test {
     return record;
   }
 
-  std::vector<FilePath> TempEntries() {
+  std::vector<FilePath> TempEntries() { return Entries(temp_.path()); }
+  static std::vector<FilePath> Entries(const FilePath& folder) {
     std::vector<FilePath> entries;
     base::FileEnumerator enumerator(
-        temp_.path(), false,
+        folder, false,
         base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories, L"");
     for (FilePath entry = enumerator.Next(); !entry.empty();
          entry = enumerator.Next()) {
@@ -123,7 +126,7 @@ class TaskbarPinTest : public testing::Test {
 
 // The folder's access list is not asserted: Wine keeps no file access lists
 // here and reports one made from the Unix mode bits.
-TEST_F(TaskbarPinTest, HelperRunsLockedInAFolderOfItsOwn) {
+TEST_F(TaskbarPinTest, HelperRunsLockedInAFolderOfItsOwners) {
   // A stale helper under the old fixed name, held open by another process,
   // no longer stands in the way.
   const FilePath stale = temp_.path().Append(L"explorer.exe");
@@ -132,19 +135,40 @@ TEST_F(TaskbarPinTest, HelperRunsLockedInAFolderOfItsOwn) {
       ::CreateFileW(stale.value().c_str(), GENERIC_READ, 0, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(stale_lock.IsValid());
+  // The system's temporary folder, where the administrators' folders go.
+  base::ScopedTempFolder windows;
+  const FilePath system_temp = windows.path().Append(L"Temp");
+  ASSERT_TRUE(base::CreateDirectory(system_temp));
+  FilePath real_windows;
+  ASSERT_TRUE(base::GetPathForKey(base::kWindowsDir, &real_windows));
+  ASSERT_TRUE(
+      base::SetPathOverride(base::kWindowsDir, windows.path(), true, false));
+  const struct {
+    PrivateTempFolder::Owners owners;
+    FilePath parent;
+  } kCases[] = {
+      {kUser, temp_.path()},
+      // An elevated run's helper: not where the user's processes write.
+      {PrivateTempFolder::Owners::kAdministrators, system_temp},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.parent.AsUTF8());
+    EXPECT_TRUE(PinToTaskbarWithHelper(installation_.path(), shortcut_,
+                                       kPinNow, test_case.owners));
 
-  EXPECT_TRUE(PinToTaskbarWithHelper(installation_.path(), shortcut_, kPinNow));
-
-  std::map<std::string, std::string> record = ReadRecord();
-  EXPECT_EQ("1", record["arguments"]);
-  EXPECT_EQ(shortcut_.AsUTF8(), record["argument"]);
-  const FilePath program = FilePath::FromUTF8(record["program"]);
-  EXPECT_EQ(L"explorer.exe", program.BaseName().value());
-  EXPECT_EQ(0, FilePath::CompareIgnoreCase(temp_.path(),
-                                           program.DirName().DirName()));
-  EXPECT_EQ(std::to_string(ERROR_SHARING_VIOLATION), record["rename_error"]);
-  // The private folder is gone; the stale file is not ours to touch.
-  EXPECT_EQ(std::vector<FilePath>{stale}, TempEntries());
+    std::map<std::string, std::string> record = ReadRecord();
+    EXPECT_EQ("1", record["arguments"]);
+    EXPECT_EQ(shortcut_.AsUTF8(), record["argument"]);
+    const FilePath program = FilePath::FromUTF8(record["program"]);
+    EXPECT_EQ(L"explorer.exe", program.BaseName().value());
+    EXPECT_EQ(0, FilePath::CompareIgnoreCase(test_case.parent,
+                                             program.DirName().DirName()));
+    EXPECT_EQ(std::to_string(ERROR_SHARING_VIOLATION), record["rename_error"]);
+    // The private folder is gone; the stale file is not ours to touch.
+    EXPECT_EQ(std::vector<FilePath>{stale}, TempEntries());
+    EXPECT_TRUE(Entries(system_temp).empty());
+  }
+  base::SetPathOverride(base::kWindowsDir, real_windows, true, false);
 }
 
 TEST_F(TaskbarPinTest, HelperStatusDecides) {
@@ -156,7 +180,8 @@ TEST_F(TaskbarPinTest, HelperStatusDecides) {
     SCOPED_TRACE(test_case.exit_code);
     ::SetEnvironmentVariableW(L"TARVO_PIN_HELPER_EXIT", test_case.exit_code);
     EXPECT_EQ(test_case.pinned, PinToTaskbarWithHelper(installation_.path(),
-                                                       shortcut_, kPinNow));
+                                                       shortcut_, kPinNow,
+                                                       kUser));
     EXPECT_EQ(shortcut_.AsUTF8(), ReadRecord()["argument"]);
   }
 }
@@ -168,18 +193,18 @@ TEST_F(TaskbarPinTest, HelperThatNeverEndsIsGivenUp) {
   base::SetMinLogLevel(-2);
   base::ScopedLogCapture log;
   EXPECT_FALSE(internal::PinToTaskbarWithHelper(
-      installation_.path(), shortcut_, kPinNow, base::TimeDelta()));
+      installation_.path(), shortcut_, kPinNow, kUser, base::TimeDelta()));
   base::SetMinLogLevel(min_level);
-  EXPECT_EQ(std::vector<std::string>{"Could not wait for helper"},
-            log.lines());
+  ASSERT_FALSE(log.lines().empty());
+  EXPECT_EQ("Could not wait for helper", log.lines().back());
   // Ended, and its folder gone.
   EXPECT_TRUE(TempEntries().empty());
 }
 
 TEST_F(TaskbarPinTest, MissingHelperPinsNothingAndLeavesNothing) {
   base::ScopedTempFolder empty_installation;
-  EXPECT_FALSE(
-      PinToTaskbarWithHelper(empty_installation.path(), shortcut_, kPinNow));
+  EXPECT_FALSE(PinToTaskbarWithHelper(empty_installation.path(), shortcut_,
+                                      kPinNow, kUser));
   EXPECT_TRUE(TempEntries().empty());
 }
 
@@ -215,7 +240,7 @@ TEST_F(TaskbarPinTest, PeriodicModePinsEvery182Days) {
     const int64_t before = Now();
     EXPECT_EQ(test_case.pinned,
               PinToTaskbarWithHelper(installation_.path(), shortcut_,
-                                     kPinPeriodically));
+                                     kPinPeriodically, kUser));
     const int64_t after = Now();
 
     EXPECT_EQ(test_case.pinned, !ReadRecord().empty());
@@ -253,8 +278,9 @@ TEST_F(TaskbarPinTest, WindowsVersionChoosesTheWay) {
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(test_case.version);
     EXPECT_EQ(test_case.pinned,
-              internal::PinToTaskbarOnVersion(
-                  test_case.version, installation_.path(), shortcut_, kPinNow));
+              internal::PinToTaskbarOnVersion(test_case.version,
+                                              installation_.path(), shortcut_,
+                                              kPinNow, kUser));
     EXPECT_EQ(test_case.helper_ran, !ReadRecord().empty());
   }
 }

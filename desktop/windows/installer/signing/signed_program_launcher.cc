@@ -63,6 +63,19 @@ bool SignedProgramLauncher::Hold(const base::FilePath& program, Files files) {
   return held;
 }
 
+bool SignedProgramLauncher::HoldRunningProgram() {
+  held_.clear();
+  HeldImageFile own;
+  // The name the system gave the program, never the command line's.
+  if (!base::GetWindowsPath(base::kExeFile, &program_) ||
+      own.Open(program_.value().c_str()) != 0 ||
+      !RunningImage::IsOwnProgram(own.bytes()) || !RefusalOf(own).empty()) {
+    return false;
+  }
+  held_.push_back(std::move(own));
+  return true;
+}
+
 bool SignedProgramLauncher::HoldOne(const base::FilePath& path) {
   HeldImageFile file;
   if (const DWORD error = file.Open(path.value().c_str())) {
@@ -70,21 +83,26 @@ bool SignedProgramLauncher::HoldOne(const base::FilePath& path) {
                << base::SystemErrorCodeToString(error);
     return false;
   }
-  const std::optional<SignerCertificate>& own_signer = GetOwnSigner();
-  if (!own_signer) {
-    LOG(ERROR) << "This program's own signature cannot be read";
+  const std::string refusal = RefusalOf(file);
+  if (!refusal.empty()) {
+    LOG(ERROR) << "Refusing " << path.AsUTF8() << ": " << refusal;
     return false;
-  }
-  if (own_signer->is_signed()) {
-    const SignerCheck check = own_signer->Check(file);
-    if (check != SignerCheck::kSameSigner) {
-      LOG(ERROR) << "Refusing " << path.AsUTF8() << ": it is "
-                 << SignerCertificate::Describe(check);
-      return false;
-    }
   }
   held_.push_back(std::move(file));
   return true;
+}
+
+// static
+std::string SignedProgramLauncher::RefusalOf(const HeldImageFile& file) {
+  const std::optional<SignerCertificate>& own_signer = GetOwnSigner();
+  if (!own_signer)
+    return "this program's own signature cannot be read";
+  if (!own_signer->is_signed())
+    return std::string();
+  const SignerCheck check = own_signer->Check(file);
+  return check == SignerCheck::kSameSigner
+             ? std::string()
+             : std::string("it is ") + SignerCertificate::Describe(check);
 }
 
 base::Process SignedProgramLauncher::Launch(

@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNED_PROGRAM_LAUNCHER_H_
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "base/files/file_path.h"
@@ -42,6 +43,13 @@ class SignedProgramLauncher {
   // the files are then released and nothing may be started.
   [[nodiscard]] bool Hold(const base::FilePath& program, Files files);
 
+  // Holds this process's own program, by the name the system gave it, when
+  // that file is still the running build with the signature above: a
+  // process that starts itself again in another role starts what runs now,
+  // not what its user renamed it for and put in its place. Logs nothing, as
+  // a process may start so before its log is open; false when refused.
+  [[nodiscard]] bool HoldRunningProgram();
+
   // Starts the held program with `command_line`, whose program it must be,
   // and releases the files once it has started (then waits for it when
   // `options` say so). Invalid when nothing is held or the start fails.
@@ -50,6 +58,8 @@ class SignedProgramLauncher {
 
  private:
   [[nodiscard]] bool HoldOne(const base::FilePath& path);
+  // Why `file` may not be started or loaded; empty when it may.
+  static std::string RefusalOf(const HeldImageFile& file);
 
   base::FilePath program_;
   std::vector<HeldImageFile> held_;

@@ -3,6 +3,9 @@
 // permission (it creates the events of the exchange, as the installer does).
 //   entry_peer_tool run PROGRAM [ARG...]
 //       "pid N", then "exit N" once PROGRAM has ended.
+//   entry_peer_tool run-named NAME PROGRAM [ARG...]
+//       As "run", but the command line PROGRAM is given names NAME as its
+//       program: what the started process reads as its first argument.
 //   entry_peer_tool runas PROGRAM [ARG...]
 //       As "run", but through the shell's "runas" verb, as the installer
 //       relaunches itself elevated (Wine runs it without a prompt).
@@ -141,6 +144,29 @@ int Run(int argc, char** argv) {
   Print("pid " + std::to_string(process.Pid()));
   int exit_code = -1;
   process.WaitForExit(&exit_code);
+  Print("exit " + std::to_string(exit_code));
+  return 0;
+}
+
+// `program` started with a command line that names `name` as its program.
+int RunNamed(const char* name, const char* program, int argc, char** argv) {
+  base::CommandLine command_line(base::FilePath(Wide(name)));
+  for (int i = 0; i < argc; ++i)
+    command_line.AppendArg(argv[i]);
+  std::wstring text = command_line.GetCommandLineString();
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started = {};
+  if (!::CreateProcessW(Wide(program).c_str(), text.data(), nullptr, nullptr,
+                        FALSE, 0, nullptr, nullptr, &startup, &started)) {
+    return 1;
+  }
+  const ScopedHandle process(started.hProcess);
+  const ScopedHandle thread(started.hThread);
+  Print("pid " + std::to_string(started.dwProcessId));
+  DWORD exit_code = 0;
+  ::WaitForSingleObject(process.Get(), INFINITE);
+  ::GetExitCodeProcess(process.Get(), &exit_code);
   Print("exit " + std::to_string(exit_code));
   return 0;
 }
@@ -315,6 +341,8 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "run" && argc >= 3)
     return Run(argc - 2, argv + 2);
+  if (mode == "run-named" && argc >= 4)
+    return RunNamed(argv[2], argv[3], argc - 4, argv + 4);
   if (mode == "runas" && argc >= 3)
     return RunAs(argc - 2, argv + 2);
   if (mode == "dacl" && argc == 3)

@@ -27,6 +27,7 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/backend/run_state.h"
@@ -39,6 +40,8 @@
 #include "desktop/windows/installer/install_log/install_log_writer.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/paths/archive_entry_path.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
@@ -469,6 +472,17 @@ void InstallSteps::StepInstallComponents() {
   const std::string value = base::WideToUtf8(
       command_line.GetSwitchValueNative(switches::kComponents));
   LOG(INFO) << "Components present : " << value;
+  // They are looked for beside the package folder, in a folder its user
+  // may write: the system's temporary folder when the run is for all users,
+  // the user's own otherwise. Only the signer's name is checked there, and
+  // the file is started by name after the check.
+  if (run_.settings->GetFlag(ALL_USERS_FLAG) || MayRunElevated()) {
+    LOG(WARNING) << "Components are not installed by a run that may be "
+                    "elevated: they would be started from a folder its user "
+                    "may write";
+    ScheduleNextStep();
+    return;
+  }
   bool has_certificate_table = true;
   const bool unsigned_build =
       IsPortableExecutable(executable, &has_certificate_table) &&
@@ -487,6 +501,16 @@ void InstallSteps::InstallComponent(const std::string& part,
   const std::string name = part.substr(0, colon);
   const std::string subfolder =
       colon == std::string::npos ? std::string() : part.substr(colon + 1);
+  // The name makes a file name here and a folder of the installation, the
+  // subfolder a path below the package folder's parent: neither may lead
+  // elsewhere.
+  if (!IsPlainComponent(base::Utf8ToWide(name)) ||
+      (!subfolder.empty() &&
+       !GetArchiveEntryRelativePath(base::Utf8ToWide(subfolder)))) {
+    LOG(ERROR) << "Refusing component " << part
+               << ": its name or folder leads out of its place";
+    return;
+  }
   const base::FilePath folder =
       run_.package_folder.DirName().Append(base::Utf8ToWide(subfolder));
   base::FilePath component =

@@ -12,9 +12,11 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/shortcut.h"
 #include "desktop/windows/installer/backend/run_state.h"
+#include "desktop/windows/installer/backend/steps/private_folder_owners.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/shell/taskband_utils.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/transactions/copy_file_operation.h"
@@ -73,7 +75,9 @@ bool ProductShortcuts::CreateMasterShortcut(
   } else {
     if (pin) {
       VLOG(1) << "Pinning master shortcut";
-      if (PinToTaskbar(run_.package_folder, master, kPinNow))
+      if (PinToTaskbar(run_.package_folder, master, kPinNow,
+                       GetPrivateFolderOwners(
+                           run_.settings->GetFlag(ALL_USERS_FLAG))))
         run_.install_log.pinned = true;
       else
         LOG(ERROR) << "Failed pinning " << master.AsUTF8();

@@ -14,12 +14,12 @@
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
-#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/autoupdate_task.h"
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
 #include "desktop/windows/installer/backend/steps/default_browser_reset.h"
+#include "desktop/windows/installer/backend/steps/private_folder_owners.h"
 #include "desktop/windows/installer/backend/steps/product_shortcuts.h"
 #include "desktop/windows/installer/backend/steps/remover_copy.h"
 #include "desktop/windows/installer/install_log/install_log.h"
@@ -33,7 +33,6 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
-#include "desktop/windows/installer/system/private_temp_folder.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/transactions/file_errors.h"
@@ -45,14 +44,8 @@ namespace {
 bool StartRemoverCopy(const base::FilePath& batch_file,
                       const std::vector<uint32_t>& process_ids,
                       bool all_users) {
-  // A process that may run elevated, as every one of an all-users
-  // uninstallation does, makes its copy where only the administrators may
-  // write: the copy runs with its rights.
   return RemoverCopy::Start(batch_file.DirName(),
-                            all_users || MayRunElevated()
-                                ? PrivateTempFolder::Owners::kAdministrators
-                                : PrivateTempFolder::Owners::kCurrentUser,
-                            process_ids);
+                            GetPrivateFolderOwners(all_users), process_ids);
 }
 
 UninstallSteps::BatchStarter g_batch_starter = &StartRemoverCopy;
