@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <iterator>
 #include <limits>
+#include <utility>
 
 namespace base::win {
 
@@ -115,24 +116,37 @@ LONG RegistryKey::ReadDword(const wchar_t* name, DWORD* out) const {
   return ERROR_SUCCESS;
 }
 
-LONG RegistryKey::ReadString(const wchar_t* name, std::wstring* out) const {
+LONG RegistryKey::ReadText(const wchar_t* name,
+                           std::wstring* out,
+                           DWORD* type) const {
   wchar_t data[kMaxStringChars];
-  DWORD type = REG_NONE;
   DWORD size = sizeof(data);
-  const LONG result = RegQueryValueExW(key_, name, nullptr, &type,
+  const LONG result = RegQueryValueExW(key_, name, nullptr, type,
                                        reinterpret_cast<BYTE*>(data), &size);
   if (result != ERROR_SUCCESS)
     return result;
-  size = std::min<DWORD>(size, sizeof(data));
-  switch (type) {
-    case REG_SZ:
-      *out = TextOfValue(data, size);
-      return ERROR_SUCCESS;
-    case REG_EXPAND_SZ:
-      return ExpandText(TextOfValue(data, size), out);
-    default:
-      return ERROR_CANTREAD;
-  }
+  if (*type != REG_SZ && *type != REG_EXPAND_SZ)
+    return ERROR_CANTREAD;
+  *out = TextOfValue(data, std::min<DWORD>(size, sizeof(data)));
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryKey::ReadString(const wchar_t* name, std::wstring* out) const {
+  std::wstring text;
+  DWORD type = REG_NONE;
+  const LONG result = ReadText(name, &text, &type);
+  if (result != ERROR_SUCCESS)
+    return result;
+  if (type == REG_EXPAND_SZ)
+    return ExpandText(text, out);
+  *out = std::move(text);
+  return ERROR_SUCCESS;
+}
+
+LONG RegistryKey::ReadStoredString(const wchar_t* name,
+                                   std::wstring* out) const {
+  DWORD type = REG_NONE;
+  return ReadText(name, out, &type);
 }
 
 LONG RegistryKey::WriteString(const wchar_t* name, const wchar_t* value) {

@@ -46,6 +46,9 @@ class RegistryKey {
   // characters, terminator included, else ERROR_MORE_DATA; other types give
   // ERROR_CANTREAD. `out` changes only on success.
   LONG ReadString(const wchar_t* name, std::wstring* out) const;
+  // The same as it is stored: a REG_EXPAND_SZ's variables are left for the
+  // caller, who may not trust this process's environment to name them.
+  LONG ReadStoredString(const wchar_t* name, std::wstring* out) const;
   // A REG_SZ, stored with its terminator.
   LONG WriteString(const wchar_t* name, const wchar_t* value);
   // The names of the first `max_names` subkeys (the key opened with
@@ -54,6 +57,8 @@ class RegistryKey {
   std::vector<std::wstring> SubkeyNames(size_t max_names) const;
 
  private:
+  // The text of a REG_SZ or REG_EXPAND_SZ and its type.
+  LONG ReadText(const wchar_t* name, std::wstring* out, DWORD* type) const;
   // Takes `key`, opened with `access`, closing the key held before.
   void Adopt(HKEY key, REGSAM access);
 

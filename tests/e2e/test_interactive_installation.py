@@ -315,14 +315,19 @@ def test_event_made_first_by_another_process_shows_the_error_page(build_dir, pki
     assert not machine.folder.exists()
 
 
-def test_corrupted_installer_offers_to_download_it_again(build_dir, pki, machine, start, logs,
-                                                         tmp_path):
-    installer_file = make_installer(build_dir, tmp_path / "corrupted", pki, inside=b"{}")
+def corrupted_installer(build_dir, pki, folder):
+    installer_file = make_installer(build_dir, folder, pki, inside=b"{}")
     # Cut before its certificate table, which then starts past its end.
     image = installer_file.read_bytes()
     (pe,) = struct.unpack_from("<I", image, 0x3C)
     (table,) = struct.unpack_from("<I", image, pe + 168)
     installer_file.write_bytes(image[:table - 8])
+    return installer_file
+
+
+def test_corrupted_installer_offers_to_download_it_again(build_dir, pki, machine, start, logs,
+                                                         tmp_path):
+    installer_file = corrupted_installer(build_dir, pki, tmp_path / "corrupted")
     marker = Logs.marker()
     installer = start(installer_file, marker).find_window()
 
@@ -335,3 +340,20 @@ def test_corrupted_installer_offers_to_download_it_again(build_dir, pki, machine
     log = logs.one(marker)[1]
     assert "Corrupted installer box answered 2" in log
     assert "Opening the product's web site" not in log
+
+
+def test_corrupted_installer_that_may_run_elevated_opens_no_page(build_dir, pki, machine, start,
+                                                                 logs, tmp_path):
+    # The page would open through the user's own http handler, which would
+    # then run elevated; an all-users run stands for an elevated one here.
+    installer_file = corrupted_installer(build_dir, pki, tmp_path / "corrupted")
+    marker = Logs.marker()
+    installer = start(installer_file, marker, "--allusers=1").find_window()
+
+    installer.drive("click", BOX_ACCEPT)
+
+    assert installer.exit_code() == 1
+    log = logs.one(marker)[1]
+    assert "Corrupted installer box answered" in log
+    assert "Opening the product's web site" not in log
+    assert "An installer that may run elevated opens no page" in log

@@ -4,7 +4,8 @@ Wine shows as a reparse-point folder and as a plain file) to a folder and a
 file outside holding canaries, then the uninstallation, an update that
 removes the previous version's files, the recovery of an update killed
 once it set the launcher aside, and a dead run's download in the temporary
-folder. The shipped installer files run as users start them (the killed
+folder; and a per-user installation folder that is itself a link, or lies
+below one. The shipped installer files run as users start them (the killed
 update alone from the build's files with the test hooks in, which end it).
 Nothing outside may change: every canary keeps its bytes. Under Wine every
 open follows a link, so a link cannot be removed without reaching its
@@ -111,6 +112,35 @@ def plant_in_version_folder(version, outside):
     replaced by a link to the outside."""
     outside.link_folder(version / "resources")
     outside.link_file(version / "tarvo.exe")
+
+
+@pytest.mark.parametrize("planted", ["folder", "folder_above"])
+def test_elevated_installation_for_one_user_never_goes_through_a_link(machine, build_dir,
+                                                                      tmp_path, planted):
+    """Under Wine every run is an elevated administrator's: a per-user
+    installation folder that is a link, or lies below one, to another
+    product's folder is refused before anything is written or granted
+    there."""
+    outside = Outside(tmp_path / "outside")
+    outside.canary("other product/other.exe")
+    target = outside.root / "other product"
+    if planted == "folder":
+        machine.folder.symlink_to(target, target_is_directory=True)
+        folder = machine.folder
+    else:
+        (tmp_path / "above").symlink_to(target, target_is_directory=True)
+        folder = tmp_path / "above" / machine.folder.name
+    command, env = machine.command(build_dir / SHIPPED, rollback.SHORTCUTS)
+    # Named through the link, as the user would: windows_path resolves it.
+    unresolved = "Z:" + str(tmp_path.resolve() / folder.relative_to(tmp_path)).replace("/", "\\")
+    command = [f"--installfolder={unresolved}" if part.startswith("--installfolder=") else part
+               for part in command]
+
+    result = subprocess.run(command, env=env, capture_output=True, timeout=rollback.HANG_GUARD)
+
+    assert result.stdout.decode(errors="replace").split()[-2:] == ["exit", "1"], result
+    assert outside.found() == outside.expected
+    assert not (target / folder.name).exists()
 
 
 def test_uninstallation_keeps_what_planted_links_lead_to(machine, build_dir, tmp_path):

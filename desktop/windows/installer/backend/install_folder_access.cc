@@ -8,6 +8,7 @@
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/install_steps.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/security/access_permissions.h"
 #include "desktop/windows/installer/security/administrators_folder.h"
@@ -56,6 +57,8 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
                             : AllUsersFolderCheck::Verdict::kUse;
   if (!AcceptAllUsersFolder(folder, folder_verdict))
     return false;
+  if (is_elevated_admin && !all_users && !AcceptOneUsersFolder(folder))
+    return false;
   bool has_write = true;
   if (status()->valid_parent_folder != folder &&
       !(all_users && !is_elevated_admin)) {
@@ -92,17 +95,44 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
   // processes run.
   if (installing && is_elevated_admin && single_profile &&
       status()->single_profile != 1 && !administrators_folder) {
-    // A lasting grant: nothing is kept to undo it.
-    GrantAccessToCurrentUser(folder.value(), kFileObject, GENERIC_ALL, false,
-                             nullptr);
+    GrantLastingAccess(folder);
   }
   LOG(INFO) << "Write privileges for install folder: " << has_write;
-  if (has_write ||
-      GrantAccessToCurrentUser(folder.value(), kFileObject,
-                               kInstallFolderAccess, true, &saved_security_)) {
+  if (has_write)
+    return true;
+  // By name, and taking ownership where the list refuses it: only in a
+  // process that has no rights beyond the user's own.
+  if (is_elevated_admin) {
+    LOG(WARNING) << "An elevated run grants nothing by the folder's name";
+  } else if (GrantAccessToCurrentUser(folder.value(), kFileObject,
+                                      kInstallFolderAccess, true,
+                                      &saved_security_)) {
     return true;
   }
   return ObtainElevated(folder, is_elevated_admin, single_profile);
+}
+
+bool InstallFolderAccess::AcceptOneUsersFolder(const base::FilePath& folder) {
+  const base::FilePath resolved = ResolveLocalPath(folder);
+  if (!resolved.empty() && !IsReachedThroughLink(resolved))
+    return true;
+  LOG(ERROR) << Fail(kStringNoPrivileges, folder.value(),
+                     "Refusing the installation folder of an elevated run "
+                     "for one user: it is no local folder, or it is reached "
+                     "through a link");
+  return false;
+}
+
+void InstallFolderAccess::GrantLastingAccess(const base::FilePath& folder) {
+  const base::win::ScopedHandle held = OpenFolderReachedWithoutLinks(
+      ResolveLocalPath(folder), READ_CONTROL | WRITE_DAC);
+  if (!held.IsValid() ||
+      !GrantAccessToCurrentUserThroughHandle(held.Get(), GENERIC_ALL)) {
+    PLOG(WARNING) << "No lasting access granted to "
+                  << folder.AsUTF8();
+    return;
+  }
+  LOG(INFO) << "Granted the user lasting access to " << folder.AsUTF8();
 }
 
 bool InstallFolderAccess::AcceptAllUsersFolder(

@@ -34,6 +34,15 @@ class InstallFolderAccess : public InstallerPart {
   // refuses the folder.
   [[nodiscard]] bool AcceptAllUsersFolder(const base::FilePath& folder,
                                           AllUsersFolderCheck::Verdict verdict);
+  // False, with the run failed and the reason named, when `folder` is no
+  // local folder or is reached through a link: an elevated run for one
+  // user would write there, and grant there, what the user may not.
+  [[nodiscard]] bool AcceptOneUsersFolder(const base::FilePath& folder);
+  // An elevated single-profile installation's grant to the user, that
+  // later unelevated updates write the folder: through the folder held as
+  // judged, never by its name, which the user may point elsewhere
+  // meanwhile. Nothing is kept to undo it.
+  void GrantLastingAccess(const base::FilePath& folder);
   // Gives the folder, missing or empty when judged and made since, to the
   // administrators alone; fails the run when it then holds anything or is
   // still not theirs.

@@ -1276,6 +1276,86 @@ TEST(InstallerTasksTest, SplitsTheReinstallCommandSafely) {
   }
 }
 
+// Stored as the system stores it, its variables unexpanded.
+bool WriteReinstallCommand(const wchar_t* command) {
+  base::win::RegistryKey key;
+  if (key.Create(HKEY_LOCAL_MACHINE,
+                 L"SOFTWARE\\Clients\\StartMenuInternet\\"
+                 L"IEXPLORE.EXE\\InstallInfo",
+                 KEY_SET_VALUE) != ERROR_SUCCESS) {
+    return false;
+  }
+  const DWORD bytes =
+      static_cast<DWORD>((wcslen(command) + 1) * sizeof(wchar_t));
+  return RegSetValueExW(key.Handle(), L"ReinstallCommand", 0, REG_EXPAND_SZ,
+                        reinterpret_cast<const BYTE*>(command),
+                        bytes) == ERROR_SUCCESS;
+}
+
+std::wstring g_started_program;
+BOOL WINAPI RecordStart(SHELLEXECUTEINFOW* info) {
+  g_started_program = info->lpFile;
+  info->hProcess = nullptr;
+  return TRUE;
+}
+
+// Sets the process's SystemRoot and windir for its life.
+class UserWindowsFolder {
+ public:
+  explicit UserWindowsFolder(const wchar_t* folder) {
+    GetEnvironmentVariableW(L"SystemRoot", saved_, MAX_PATH);
+    SetEnvironmentVariableW(L"SystemRoot", folder);
+    SetEnvironmentVariableW(L"windir", folder);
+  }
+  ~UserWindowsFolder() {
+    SetEnvironmentVariableW(L"SystemRoot", saved_);
+    SetEnvironmentVariableW(L"windir", saved_);
+  }
+
+ private:
+  wchar_t saved_[MAX_PATH] = {};
+};
+
+// An elevated uninstallation is given the user's environment, which the
+// user may write (HKCU\Environment): the command's variables are the
+// system's own folders, told by the system, or it does not run.
+TEST(InstallerTasksTest, ReinstallCommandRunsOnlyFromTheSystemsOwnFolders) {
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  struct Case {
+    const wchar_t* stored;
+    // Empty: nothing is started.
+    std::wstring started;
+  };
+  const std::wstring system_cmd =
+      std::wstring(windows) + L"\\system32\\cmd.exe";
+  const Case kCases[] = {
+      {L"%SystemRoot%\\system32\\cmd.exe /c exit 0", system_cmd},
+      {L"\"%WINDIR%\\system32\\cmd.exe\" /c exit 0", system_cmd},
+      {L"%USERPROFILE%\\cmd.exe /c exit 0", L""},
+      {L"%TEMP%\\cmd.exe", L""},
+      // Looked up in the user's search path.
+      {L"cmd.exe /c exit 0", L""},
+  };
+  // The user's own values, as HKCU\Environment would give them.
+  const UserWindowsFolder planted(L"C:\\users\\planted");
+  for (const Case& test_case : kCases) {
+    SCOPED_TRACE(base::WideToUtf8(test_case.stored));
+    base::win::ScopedRegistryOverride machine_root(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(machine_root.Valid());
+    ASSERT_TRUE(WriteReinstallCommand(test_case.stored));
+    ScopedShellExecute start(&RecordStart);
+    test::RecordingAssociationShell shell(base::win::kVersionWin10);
+    g_started_program.clear();
+
+    DefaultBrowserReset::ResetDefaultBrowserToIe(true, &shell);
+
+    EXPECT_EQ(test_case.started, g_started_program);
+    EXPECT_EQ(test_case.started.empty(), shell.calls().empty());
+  }
+}
+
 BOOL WINAPI FailToStart(SHELLEXECUTEINFOW* info) {
   SetLastError(ERROR_FILE_NOT_FOUND);
   return FALSE;
@@ -1295,6 +1375,7 @@ TEST(InstallerTasksTest, AllUsersBrowserResetNeedsTheReinstallCommand) {
   const std::vector<std::wstring> kOpenWith = {
       L"ShowOpenWithDialog(http, 0x4a)", L"NotifyAssociationChanged()"};
   const std::vector<std::wstring> kNothing;
+  constexpr wchar_t kCmd[] = L"%SystemRoot%\\system32\\cmd.exe /c exit 0";
   struct Case {
     const char* label;
     bool all_users;
@@ -1305,19 +1386,19 @@ TEST(InstallerTasksTest, AllUsersBrowserResetNeedsTheReinstallCommand) {
     const std::vector<std::wstring>& calls;
   };
   const Case kCases[] = {
-      {"all users, command ran", true, L"cmd /c exit 0", nullptr,
+      {"all users, command ran", true, kCmd, nullptr,
        base::win::kVersionWin10, kSetAsDefault},
-      {"all users, command ran, Windows 8", true, L"cmd /c exit 0", nullptr,
+      {"all users, command ran, Windows 8", true, kCmd, nullptr,
        base::win::kVersionWin8, kOpenWith},
       {"all users, no command", true, nullptr, nullptr,
        base::win::kVersionWin10, kNothing},
-      {"all users, unclosed quote", true, L"\"cmd /c exit 0", nullptr,
+      {"all users, unclosed quote", true, L"\"%SystemRoot%\\cmd.exe /c exit 0",
+       nullptr, base::win::kVersionWin10, kNothing},
+      {"all users, command failed to start", true, kCmd, &FailToStart,
        base::win::kVersionWin10, kNothing},
-      {"all users, command failed to start", true, L"cmd /c exit 0",
-       &FailToStart, base::win::kVersionWin10, kNothing},
       {"current user", false, nullptr, nullptr, base::win::kVersionWin7,
        kSetAsDefault},
-      {"current user, command not used", false, L"cmd /c exit 0", &FailToStart,
+      {"current user, command not used", false, kCmd, &FailToStart,
        base::win::kVersionWin10, kSetAsDefault},
       {"current user, Windows 8", false, nullptr, nullptr,
        base::win::kVersionWin8, kOpenWith},
@@ -1327,14 +1408,7 @@ TEST(InstallerTasksTest, AllUsersBrowserResetNeedsTheReinstallCommand) {
     base::win::ScopedRegistryOverride machine_root(HKEY_LOCAL_MACHINE);
     ASSERT_TRUE(machine_root.Valid());
     if (test_case.command) {
-      base::win::RegistryKey key;
-      ASSERT_EQ(ERROR_SUCCESS,
-                key.Create(HKEY_LOCAL_MACHINE,
-                           L"SOFTWARE\\Clients\\StartMenuInternet\\"
-                           L"IEXPLORE.EXE\\InstallInfo",
-                           KEY_SET_VALUE));
-      ASSERT_EQ(ERROR_SUCCESS,
-                key.WriteString(L"ReinstallCommand", test_case.command));
+      ASSERT_TRUE(WriteReinstallCommand(test_case.command));
     }
     ScopedShellExecute start(test_case.start);
     test::RecordingAssociationShell shell(test_case.version);

@@ -19,6 +19,7 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/backend/installer_runner_backend.h"
 #include "desktop/windows/installer/entry/entry_switches.h"
 #include "desktop/windows/installer/entry/executable_directory.h"
@@ -63,7 +64,7 @@ uint8_t ReportCorruptedPayload(bool can_ask_user) {
     LOG(ERROR) << "Corrupted payload";
     return kInstallerFailed;
   }
-  AskToDownloadAgain();
+  AskToDownloadAgain(MayRunElevated());
   return kInstallerFailed;
 }
 

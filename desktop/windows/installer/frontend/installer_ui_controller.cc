@@ -23,6 +23,7 @@
 #include "base/time/time_delta.h"
 #include "base/win/scoped_named_mutex.h"
 #include "base/win/windows_version.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/frontend/installer_runner.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
@@ -341,6 +342,19 @@ void InstallerUIController::OnGetFullPackage() {
                               GetStreamName().c_str());
   }
   const std::wstring wide_url = base::Utf8ToWide(url);
+  if (MayRunElevated()) {
+    // The user's own handler of the page, or a program named through the
+    // user's environment, would run with rights the user does not have.
+    LOG(WARNING) << "An installer that may run elevated opens no page";
+  } else {
+    OpenFullPackagePage(wide_url);
+  }
+  user_quit_ = true;
+  stats_.root()->SetInteger("installation_cancelled", 2);
+  TerminateUI();
+}
+
+void InstallerUIController::OpenFullPackagePage(const std::wstring& wide_url) {
   FolderProductEnvironment environment(settings_->GetStatus()->install_folder);
   const bool ours = environment.IsAssociationOurs(L"http", true) ||
                     environment.IsAssociationOurs(L"http", false);
@@ -361,9 +375,6 @@ void InstallerUIController::OnGetFullPackage() {
   }
   if (!::ShellExecuteExW(&info))
     PLOG(ERROR) << "Opening the full package's page failed";
-  user_quit_ = true;
-  stats_.root()->SetInteger("installation_cancelled", 2);
-  TerminateUI();
 }
 
 void InstallerUIController::NotifyStatusChanged(int state) {

@@ -94,6 +94,9 @@ class InstallerUIController : public Settings::Observer,
   int GetProgressTotal() const;
 
  private:
+  // Opens the full package's page in the default browser, or in Internet
+  // Explorer when this installation's browser handles the page.
+  void OpenFullPackagePage(const std::wstring& wide_url);
   // An error to be shown once the window can show it.
   using PendingError = RunEnd::Error;
 

@@ -6,6 +6,7 @@
 #include <climits>
 #include <vector>
 
+#include "base/files/final_path.h"
 #include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/paths/archive_entry_path.h"
@@ -163,6 +164,48 @@ base::FilePath ResolveLocalPath(const base::FilePath& path) {
 
 base::FilePath ResolveFinalLocalPath(const base::FilePath& path) {
   return ResolveExistingPart(path, &GetFinalPart);
+}
+
+bool IsReachedThroughLink(const base::FilePath& resolved) {
+  const base::FilePath final_path = ResolveFinalLocalPath(resolved);
+  if (ToUpperOrdinal(final_path.value()) != ToUpperOrdinal(resolved.value()))
+    return true;
+  // Wine opens a link's target even when asked for the link itself: only
+  // the attributes of its name show it.
+  const DWORD attributes = ::GetFileAttributesW(resolved.value().c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+base::win::ScopedHandle OpenFolderReachedWithoutLinks(
+    const base::FilePath& resolved,
+    DWORD access) {
+  base::win::ScopedHandle folder(::CreateFileW(
+      resolved.value().c_str(), access | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder.IsValid()) {
+    PLOG(ERROR) << "Cannot open " << resolved.AsUTF8();
+    return base::win::ScopedHandle();
+  }
+  FILE_ATTRIBUTE_TAG_INFO info = {};
+  if (!::GetFileInformationByHandleEx(folder.Get(), FileAttributeTagInfo,
+                                      &info, sizeof(info))) {
+    PLOG(ERROR) << "Cannot read the attributes of " << resolved.AsUTF8();
+    return base::win::ScopedHandle();
+  }
+  // Held now: the name's final path and the handle's must both be the name.
+  const base::FilePath held_at = ResolveLocalPath(
+      base::FilePath(base::GetFinalPath(folder.Get(), resolved.value())));
+  if (!(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      IsReachedThroughLink(resolved) ||
+      ToUpperOrdinal(held_at.value()) != ToUpperOrdinal(resolved.value())) {
+    LOG(ERROR) << resolved.AsUTF8() << " is no folder of its own name, or "
+               << "a link leads to it";
+    return base::win::ScopedHandle();
+  }
+  return folder;
 }
 
 std::wstring ToUpperOrdinal(const std::wstring& text) {

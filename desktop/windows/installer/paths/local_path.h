@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "base/win/scoped_handle.h"
 
 namespace installer {
 
@@ -20,6 +21,21 @@ base::FilePath ResolveLocalPath(const base::FilePath& path);
 // every link and junction on the way followed: what an action by that name
 // would reach. Empty also when that lies on no local drive.
 base::FilePath ResolveFinalLocalPath(const base::FilePath& path);
+
+// Whether an action by the name `resolved` (ResolveLocalPath's spelling)
+// would reach another place than the name says: a link or junction on the
+// way, or the name itself one. A name that does not exist yet is judged by
+// the part of it that does.
+bool IsReachedThroughLink(const base::FilePath& resolved);
+
+// The folder `resolved` (ResolveLocalPath's spelling) opened as itself
+// with `access`, shared with readers and writers but not with a rename or
+// a deletion, so that the name keeps leading to it while held: only when
+// it is a folder that no link leads to. Invalid, with the reason logged,
+// otherwise.
+base::win::ScopedHandle OpenFolderReachedWithoutLinks(
+    const base::FilePath& resolved,
+    DWORD access);
 
 // Whether `name` can be one component of such a path.
 bool IsPlainComponent(const std::wstring& name);

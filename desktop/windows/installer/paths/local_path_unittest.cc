@@ -58,6 +58,31 @@ TEST(LocalPathTest, ResolvesSpellingsAndRefusesOtherPaths) {
   }
 }
 
+// Held only as a folder of its own name: no file, nothing missing. (Links
+// are planted from Linux in the end-to-end tests: Wine makes none.)
+TEST(LocalPathTest, FolderIsHeldOnlyUnderItsOwnName) {
+  base::ScopedTempFolder temp;
+  const base::FilePath folder = ResolveLocalPath(temp.path());
+  ASSERT_FALSE(folder.empty());
+  const base::FilePath file = folder.Append(L"file.txt");
+  ASSERT_EQ(1, base::WriteBufferToFile(file, "x", 1));
+  struct Case {
+    base::FilePath path;
+    bool held;
+  } const cases[] = {
+      {folder, true},
+      {file, false},
+      {folder.Append(L"missing"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.AsUTF8());
+    const base::win::ScopedHandle held =
+        OpenFolderReachedWithoutLinks(c.path, READ_CONTROL);
+    EXPECT_EQ(c.held, held.IsValid());
+    EXPECT_FALSE(IsReachedThroughLink(c.path));
+  }
+}
+
 TEST(LocalPathTest, BelowFolderComparesWholeComponents) {
   struct Case {
     const wchar_t* path;

@@ -380,6 +380,29 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name,
   return true;
 }
 
+bool GrantAccessToCurrentUserThroughHandle(HANDLE object, DWORD access_mask) {
+  TokenIdentity identity;
+  if (!identity.Read())
+    return false;
+  PACL previous_dacl = nullptr;
+  ScopedLocalMemory previous;
+  if (::GetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, &previous_dacl, nullptr,
+                        previous.Receive()) != ERROR_SUCCESS ||
+      !previous) {
+    return false;
+  }
+  base::win::ScopedLocalAlloc<ACL> new_dacl;
+  if (!BuildGrantingAccessList(previous_dacl, identity, access_mask,
+                               &new_dacl)) {
+    return false;
+  }
+  return ::SetSecurityInfo(object, SE_FILE_OBJECT,
+                           AccessListInformation(previous.Get()), nullptr,
+                           nullptr, new_dacl.Get(),
+                           nullptr) == ERROR_SUCCESS;
+}
+
 bool RestoreSecurityInfo(const SavedSecurityInfo* saved) {
   if (!saved || !saved->security_descriptor)
     return false;

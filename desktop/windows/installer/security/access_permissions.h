@@ -65,6 +65,11 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name,
                               bool keep_previous,
                               std::unique_ptr<SavedSecurityInfo>* saved);
 
+// The same grant, nothing kept, written through `object` (a file or folder
+// opened with READ_CONTROL and WRITE_DAC) instead of a name: it reaches the
+// object held, wherever its name leads meanwhile. Never takes ownership.
+bool GrantAccessToCurrentUserThroughHandle(HANDLE object, DWORD access_mask);
+
 // Writes the saved access list back to its object, protected from
 // inheritance as it was. False without a record.
 bool RestoreSecurityInfo(const SavedSecurityInfo* saved);

@@ -70,11 +70,7 @@ Verdict AllUsersFolderCheck::Judge(const base::FilePath& folder) {
     return Verdict::kUnreadable;
   Facts facts;
   facts.in_profile = UserProfiles::Read().InAProfile(resolved);
-  // Where the part that exists leads, links followed: anything else than
-  // its own name means a link on the way.
-  const base::FilePath final_path = ResolveFinalLocalPath(resolved);
-  facts.link = ToUpperOrdinal(final_path.value()) !=
-               ToUpperOrdinal(resolved.value());
+  facts.link = IsReachedThroughLink(resolved);
   const base::win::ScopedHandle handle(::CreateFileW(
       resolved.value().c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -84,7 +80,6 @@ Verdict AllUsersFolderCheck::Judge(const base::FilePath& folder) {
     facts.exists = true;
     const DWORD attributes = ::GetFileAttributesW(resolved.value().c_str());
     facts.link = facts.link || attributes == INVALID_FILE_ATTRIBUTES ||
-                 (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
                  !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     ReadFolderFacts(handle.Get(), resolved, &facts);
   } else if (!IsMissing(::GetLastError())) {

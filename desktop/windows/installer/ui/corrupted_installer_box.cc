@@ -35,7 +35,7 @@ void OpenProductWebSite() {
 
 }  // namespace
 
-bool AskToDownloadAgain() {
+bool AskToDownloadAgain(bool may_run_elevated) {
   base::LoopRunner runner(Win32DialogDispatcher::GetInstance());
   int answer = CustomMessageBox::kClosed;
   CustomMessageBox box;
@@ -55,8 +55,12 @@ bool AskToDownloadAgain() {
   runner.Run();
   box.Close();
   LOG(INFO) << "Corrupted installer box answered " << answer;
-  if (answer == CustomMessageBox::kAccepted ||
-      answer == CustomMessageBox::kLinkClicked) {
+  const bool asked = answer == CustomMessageBox::kAccepted ||
+                     answer == CustomMessageBox::kLinkClicked;
+  if (asked && may_run_elevated) {
+    LOG(WARNING) << "An installer that may run elevated opens no page: the "
+                    "user's own handler would run elevated";
+  } else if (asked) {
     OpenProductWebSite();
   }
   return true;

@@ -6,7 +6,9 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/logging.h"
@@ -17,6 +19,7 @@
 #include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/firewall_rule.h"
 #include "desktop/windows/installer/backend/steps/uninstall_survey.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/shell/association_shell.h"
@@ -30,14 +33,50 @@ namespace {
 constexpr wchar_t kIeInstallInfoKey[] =
     L"SOFTWARE\\Clients\\StartMenuInternet\\IEXPLORE.EXE\\InstallInfo";
 
+std::wstring KnownFolder(const GUID& folder_id, int csidl) {
+  base::FilePath path;
+  return GetKnownFolderPath(folder_id, csidl, &path, false) ? path.value()
+                                                             : std::wstring();
+}
+
+// The system's own folders, as the system tells them: the stored command's
+// variables may name no other. An elevated process of the user is given
+// the user's environment, where `HKCU\Environment` may set any of them.
+std::vector<DefaultBrowserReset::MachineVariable> ReadMachineVariables() {
+  wchar_t windows[MAX_PATH] = {};
+  const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  const std::wstring windows_folder =
+      length > 0 && length < MAX_PATH ? std::wstring(windows, length)
+                                      : std::wstring();
+  // This library is 64-bit: its own program files folder is the 64-bit one.
+  const std::wstring program_files =
+      KnownFolder(FOLDERID_ProgramFiles, CSIDL_PROGRAM_FILES);
+  return {
+      {L"SystemRoot", windows_folder},
+      {L"windir", windows_folder},
+      {L"SystemDrive", windows_folder.substr(0, 2)},
+      {L"ProgramFiles", program_files},
+      {L"ProgramW6432", program_files},
+      {L"ProgramFiles(x86)",
+       KnownFolder(FOLDERID_ProgramFilesX86, CSIDL_PROGRAM_FILESX86)},
+  };
+}
+
 // Runs the command the system keeps for making Internet Explorer the
 // default browser again; false when there is none or it cannot run.
 bool RunIeReinstallCommand() {
   base::win::RegistryKey key;
-  std::wstring command;
+  std::wstring stored;
   if (key.Open(HKEY_LOCAL_MACHINE, kIeInstallInfoKey, KEY_QUERY_VALUE) !=
           ERROR_SUCCESS ||
-      key.ReadString(L"ReinstallCommand", &command) != ERROR_SUCCESS) {
+      key.ReadStoredString(L"ReinstallCommand", &stored) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::wstring command;
+  if (!DefaultBrowserReset::ExpandMachineVariables(
+          stored, ReadMachineVariables(), &command)) {
+    LOG(ERROR) << "ReinstallCommand names a variable that is not one of the "
+                  "system's folders; not run";
     return false;
   }
   std::wstring program;
@@ -47,11 +86,17 @@ bool RunIeReinstallCommand() {
     LOG(ERROR) << "Malformed ReinstallCommand";
     return false;
   }
+  // Never looked up in the user's search path.
+  if (ResolveLocalPath(base::FilePath(program)).empty()) {
+    LOG(ERROR) << "ReinstallCommand names no program by its full path; not "
+                  "run";
+    return false;
+  }
   // This library is 64-bit: there is no file-system redirection to turn
-  // off around the call.
+  // off around the call. Expanded above: the environment names nothing.
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_DOENVSUBST;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
   info.lpFile = program.c_str();
   info.lpParameters = arguments.c_str();
   info.nShow = SW_SHOW;
@@ -150,6 +195,33 @@ bool DefaultBrowserReset::SplitReinstallCommand(const std::wstring& command,
       *arguments = command.substr(first);
   }
   return !program->empty();
+}
+
+// static
+bool DefaultBrowserReset::ExpandMachineVariables(
+    const std::wstring& stored,
+    const std::vector<MachineVariable>& variables,
+    std::wstring* command) {
+  command->clear();
+  size_t done = 0;
+  for (size_t open = stored.find(L'%'); open != std::wstring::npos;
+       open = stored.find(L'%', done)) {
+    const size_t close = stored.find(L'%', open + 1);
+    if (close == std::wstring::npos)
+      break;
+    const std::wstring name = stored.substr(open + 1, close - open - 1);
+    const auto found = std::find_if(
+        variables.begin(), variables.end(), [&name](const MachineVariable& v) {
+          return _wcsicmp(v.name, name.c_str()) == 0;
+        });
+    if (found == variables.end() || found->value.empty())
+      return false;
+    command->append(stored, done, open - done);
+    command->append(found->value);
+    done = close + 1;
+  }
+  command->append(stored, done, std::wstring::npos);
+  return true;
 }
 
 }  // namespace installer

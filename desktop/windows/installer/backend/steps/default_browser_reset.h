@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_BACKEND_STEPS_DEFAULT_BROWSER_RESET_H_
 
 #include <string>
+#include <vector>
 
 #include "desktop/windows/installer/backend/installer_part.h"
 
@@ -24,6 +25,19 @@ class DefaultBrowserReset : public InstallerPart {
   // Makes Internet Explorer the default browser again through `shell`; with
   // `all_users` only once Internet Explorer's stored reinstall command ran.
   static void ResetDefaultBrowserToIe(bool all_users, AssociationShell* shell);
+  // A variable the stored command may name, and its value as the system
+  // tells it.
+  struct MachineVariable {
+    const wchar_t* name;
+    std::wstring value;
+  };
+  // `stored` with each "%name%" among `variables` (any case) replaced by
+  // its value; false when it names another, or one without a value. A lone
+  // '%' stays as it is.
+  static bool ExpandMachineVariables(
+      const std::wstring& stored,
+      const std::vector<MachineVariable>& variables,
+      std::wstring* command);
   // Splits Internet Explorer's stored "ReinstallCommand" into the program
   // (quoted, or up to the first blank) and its arguments; false when no
   // program can be taken from it (empty, or an unclosed quote).
