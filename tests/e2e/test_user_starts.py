@@ -650,6 +650,23 @@ def test_all_users_installation_goes_only_to_an_administrators_folder(build_dir,
                 wine(build_dir, "reg", "delete", key, "/f", view)
 
 
+SYSTEM_POLICIES = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System"
+
+
+def set_user_account_control(build_dir, enabled):
+    """The machine's "EnableLUA" policy, 1 or 0; returns the value before."""
+    listed = wine(build_dir, "reg", "query", SYSTEM_POLICIES, "/v", "EnableLUA", "/reg:64")
+    before = 1
+    for line in listed.stdout.decode(errors="replace").splitlines():
+        name, _, value = line.strip().partition("    REG_DWORD    ")
+        if name == "EnableLUA":
+            before = int(value, 16)
+    result = wine(build_dir, "reg", "add", SYSTEM_POLICIES, "/v", "EnableLUA", "/t", "REG_DWORD",
+                  "/d", str(enabled), "/f", "/reg:64")
+    assert result.returncode == 0, result
+    return before
+
+
 def test_elevated_download_folder_is_never_reached_through_a_link(
         build_dir, user, machine, shipped, package, server, tmp_path):
     # The user's temporary folder, its installer folder a link to another
@@ -724,3 +741,28 @@ def test_elevated_window_run_with_the_package_ready_installs_nothing_of_the_user
     logged = logs_since(user, before)
     assert f"Installer download folder: {SYSTEM_TEMP}\\" in logged
 
+
+def test_per_user_run_raised_by_uac_never_starts_the_installed_launcher(
+        build_dir, user, machine, shipped, package, server, tmp_path):
+    # With the user account control on, every process of this prefix has a
+    # token raised by it, as one started "as administrator" has.
+    folder = tmp_path / "per user"
+    before = log_names(user)
+    uac = set_user_account_control(build_dir, 1)
+    try:
+        code, stderr = run_tree(build_dir, windows_path(shipped["full"]), "--silent",
+                                "--allusers=0", f"--installfolder={windows_path(folder)}",
+                                "--desktopshortcut=0", "--startmenushortcut=0",
+                                "--quicklaunchshortcut=0", "--pintotaskbar=0")
+    finally:
+        set_user_account_control(build_dir, uac)
+
+    assert code == 0, stderr
+    assert installed(folder) == package_tree(package, VERSION)
+    assert not (folder / LAUNCH_RECORD).exists()
+    logged = logs_since(user, before)
+    assert "Not starting Tarvo: this process may run elevated" in logged
+    # Nor did it install from the user's temporary folder.
+    assert f"Installer download folder: {SYSTEM_TEMP}\\" in logged
+    run_tree(build_dir, windows_path(folder / VERSION / "installer.exe"), "--uninstall",
+             "--silent")
