@@ -29,7 +29,8 @@ import pytest
 
 import installer_files as files
 from conftest import run_tool, wait_until, windows_path
-from test_installer_window import ACCEPT, DRIVER, IDOK, MAIN_FOLDERS, PAGES, UNINSTALL, Window
+from test_installer_window import (ACCEPT, DRIVER, FAILED_HEADING, IDOK, MAIN_CONTROLS, MAIN_FOLDERS,
+                                   PAGES, UNINSTALL, Window)
 import test_installation as installation
 from test_silent_installation import (TREE_RUNNER, VERSIONS, exit_code_of, installed_tree,
                                       package_tree)
@@ -623,8 +624,10 @@ def test_elevated_unpack_folder_admits_only_system_and_administrators(
     logs = log_names(user)
     run, marker, downloaded = start_paused(build_dir, user, tmp_path, "hand-over",
                                            "--allusers=1")
-    (folder,) = folders_in(system_temp) - before
-    assert (folder / "installer.exe").exists()
+    # The front end's download folder, and the package the backend unpacked.
+    made = folders_in(system_temp) - before
+    (folder,) = [made_folder for made_folder in made if (made_folder / "installer.exe").exists()]
+    (download,) = made - {folder}
     marker.unlink()
 
     output, _ = run.communicate(timeout=HANG_GUARD)
@@ -633,10 +636,12 @@ def test_elevated_unpack_folder_admits_only_system_and_administrators(
     # Protected from what the folder above passes on; full access for
     # SYSTEM and the Administrators alone, passed on to everything unpacked
     # inside. Wine keeps no list on a folder (it shows one made from the
-    # Unix mode): the run names the one it made the folder with, in
+    # Unix mode): the run names the one it made each folder with, in
     # Windows's own notation.
-    assert f"Made {SYSTEM_TEMP}\\{folder.name} with the access list " \
-        "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" in logs_since(user, logs)
+    logged = logs_since(user, logs)
+    for made_folder in (folder, download):
+        assert f"Made {SYSTEM_TEMP}\\{made_folder.name} with the access list " \
+            "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" in logged
     assert folders_in(system_temp) == before
     shutil.rmtree(downloaded)
 
@@ -683,3 +688,121 @@ def test_all_users_installation_goes_only_to_an_administrators_folder(build_dir,
         for key in UNINSTALL_KEYS:
             for view in ("/reg:64", "/reg:32"):
                 wine(build_dir, "reg", "delete", key, "/f", view)
+
+
+SYSTEM_POLICIES = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\System"
+
+
+def set_user_account_control(build_dir, enabled):
+    """The machine's "EnableLUA" policy, 1 or 0; returns the value before."""
+    listed = wine(build_dir, "reg", "query", SYSTEM_POLICIES, "/v", "EnableLUA", "/reg:64")
+    before = 1
+    for line in listed.stdout.decode(errors="replace").splitlines():
+        name, _, value = line.strip().partition("    REG_DWORD    ")
+        if name == "EnableLUA":
+            before = int(value, 16)
+    result = wine(build_dir, "reg", "add", SYSTEM_POLICIES, "/v", "EnableLUA", "/t", "REG_DWORD",
+                  "/d", str(enabled), "/f", "/reg:64")
+    assert result.returncode == 0, result
+    return before
+
+
+def test_elevated_download_folder_is_never_reached_through_a_link(
+        build_dir, user, machine, shipped, package, server, tmp_path):
+    # The user's temporary folder, its installer folder a link to another
+    # program's folder that holds a file under the name of the folder
+    # probe's copy.
+    tag = uuid.uuid4().hex[:8]
+    temp_windows = f"{user.temp_windows}\\linked {tag}"
+    temp = user.temp / f"linked {tag}"
+    temp.mkdir()
+    other = tmp_path / "other program"
+    other.mkdir()
+    (other / "installer.exe").write_bytes(b"the other program's\n")
+    (temp / "Tarvo Installer").symlink_to(other)
+    system_temp = linux_path(build_dir, SYSTEM_TEMP)
+    before = folders_in(system_temp)
+    batch = tmp_path / "start.bat"
+    batch.write_bytes(f'@set "TMP={temp_windows}"\r\n@set "TEMP={temp_windows}"\r\n'
+                      f'@start "" /wait "{windows_path(shipped["full"])}" --silent --allusers=1\r\n'
+                      f'@exit /b %ERRORLEVEL%\r\n'.encode())
+    try:
+        code, stderr = run_tree(build_dir, windows_path(batch))
+
+        assert code == 0, stderr
+        assert installed(user.folder) == package_tree(package, VERSION)
+        # Nothing was copied over, deleted or made where the link leads.
+        assert other.is_dir() and os.listdir(other) == ["installer.exe"]
+        assert (other / "installer.exe").read_bytes() == b"the other program's\n"
+        # The run's own folder, only the administrators', went with it.
+        assert folders_in(system_temp) == before
+    finally:
+        shutil.rmtree(temp)
+
+
+def ending(run):
+    """The run's exit code once its window has gone, or the texts of the
+    error page its window stops at."""
+    while True:
+        shown = run.drive("state", check=False)
+        if shown.returncode != 0:
+            return run.exit_code()
+        controls = json.loads(shown.stdout)["controls"]
+        visible = {c["id"]: c["text"] for c in controls if c["visible"] and c["id"] in MAIN_CONTROLS}
+        if FAILED_HEADING in visible:
+            return visible
+
+
+def test_elevated_window_run_with_the_package_ready_installs_nothing_of_the_users(
+        build_dir, user, machine, shipped, package, server, start, tmp_path):
+    # The package is ready before Accept, and without the preference
+    # defaults to fetch, Accept hands it over at once.
+    before = log_names(user)
+    stop = tmp_path / "stop"
+    watcher = subprocess.Popen([sys.executable, "-c", WATCHER, str(user.temp / "Tarvo Installer"),
+                                PLANTED_TEXT, str(stop)], stdout=subprocess.PIPE, text=True)
+    try:
+        run = start(windows_path(shipped["full"]), "--allusers=1",
+                    "--with-feature:installer-pref-default-overrides-support=off")
+        run.wait_for_page("WELCOME")
+        wait_until(lambda: "Package fetched successfully." in logs_since(user, before),
+                   "the package never got ready")
+        run.drive("click", ACCEPT)
+        ended = ending(run)
+    finally:
+        stop.touch()
+        replaced, _ = watcher.communicate(timeout=HANG_GUARD)
+
+    assert ended == 0, run.stderr()
+    assert replaced.split() == []
+    tree = installed(user.folder)
+    assert {p: d for p, d in tree.items() if p not in RUN_DATA} == \
+        {p: d for p, d in package_tree(package, VERSION).items() if p not in RUN_DATA}
+    logged = logs_since(user, before)
+    assert f"Installer download folder: {SYSTEM_TEMP}\\" in logged
+
+
+def test_per_user_run_raised_by_uac_never_starts_the_installed_launcher(
+        build_dir, user, machine, shipped, package, server, tmp_path):
+    # With the user account control on, every process of this prefix has a
+    # token raised by it, as one started "as administrator" has.
+    folder = tmp_path / "per user"
+    before = log_names(user)
+    uac = set_user_account_control(build_dir, 1)
+    try:
+        code, stderr = run_tree(build_dir, windows_path(shipped["full"]), "--silent",
+                                "--allusers=0", f"--installfolder={windows_path(folder)}",
+                                "--desktopshortcut=0", "--startmenushortcut=0",
+                                "--quicklaunchshortcut=0", "--pintotaskbar=0")
+    finally:
+        set_user_account_control(build_dir, uac)
+
+    assert code == 0, stderr
+    assert installed(folder) == package_tree(package, VERSION)
+    assert not (folder / LAUNCH_RECORD).exists()
+    logged = logs_since(user, before)
+    assert "Not starting Tarvo: this process may run elevated" in logged
+    # Nor did it install from the user's temporary folder.
+    assert f"Installer download folder: {SYSTEM_TEMP}\\" in logged
+    run_tree(build_dir, windows_path(folder / VERSION / "installer.exe"), "--uninstall",
+             "--silent")

@@ -453,7 +453,9 @@ TEST_F(InstallerTest, CopyStepsCopyEveryFileAndReportOncePerBatch) {
 // installation are moved, but not those read again later (nor the root
 // files); a failed run puts the moved files back. A folder that holds just
 // listed files goes in one rename; one with anything else keeps that and
-// gives up only its listed files. Any other package folder is left whole.
+// gives up only its listed files. Any other package folder is left whole,
+// and so is the package of a run raised by UAC, which lies where only the
+// administrators may read.
 TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
   struct Case {
     const char* name;
@@ -462,6 +464,7 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
     bool fail;
     bool moved;
     bool unlisted_file;
+    bool raised = false;
   };
   const Case kCases[] = {
       {"kept package", false, false, false, false, false},
@@ -471,6 +474,8 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
       {"temporary package, failed run", true, false, true, false, false},
       {"temporary package, unlisted file, failed run", true, false, true,
        false, true},
+      {"temporary package, raised by UAC", true, false, false, false, false,
+       true},
   };
   const std::vector<std::string> moved = {"tarvo.exe", "resources\\a.pak"};
   const std::vector<std::string> kept = {"installer.exe", "launcher.exe",
@@ -487,6 +492,9 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
     SetCommandLine(test_case.temporary
                        ? std::vector<std::wstring>{L"--temporary-package"}
                        : std::vector<std::wstring>{});
+    // Wine's token is an administrator's full one: with the control on, it
+    // was raised by it.
+    SetUserAccountControl(test_case.raised);
     std::unique_ptr<Settings> settings = InstallSettings();
     settings->SetFlag(ALL_USERS_FLAG, test_case.all_users);
     Installer installer;

@@ -15,6 +15,7 @@
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
 #include "base/strings/log_escape.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/threading/prefs_task_pool.h"
 #include "base/values.h"
 #include "base/win/windows_version.h"
@@ -34,6 +35,7 @@
 #include "desktop/windows/installer/recovery/dead_run_downloads.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/system/private_temp_folder.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/ui/corrupted_installer_box.h"
@@ -273,6 +275,48 @@ uint8_t InstallerProcess::RunBackend() {
 }
 
 bool InstallerProcess::PrepareDownloadFolder() {
+  if (!(RunsElevated() ? MakePrivateDownloadFolder()
+                       : FindUsersDownloadFolder())) {
+    return false;
+  }
+  LOG(INFO) << "Installer download folder: "
+            << download_folder_.value().c_str();
+  return true;
+}
+
+// Started for every user or raised by UAC, and holding the administrators'
+// rights now: the user's other processes lack them.
+bool InstallerProcess::RunsElevated() {
+  return MayRunElevated() && IsUserAdmin(false);
+}
+
+// What an elevated front end copies, downloads, unpacks and runs, and what
+// its backend installs, never lies in a folder the user may write: a link
+// planted there would take its copies and deletions to another program's
+// files, and a file swapped there would be installed. A folder made new
+// for the run, that only the administrators may write, takes it all.
+bool InstallerProcess::MakePrivateDownloadFolder() {
+  if (command_line_.HasSwitch(switches::kTempFolder)) {
+    LOG(WARNING) << "Running elevated: the temporary folder given on the "
+                    "command line is the user's to write, and is not used";
+  }
+  private_download_folder_ = std::make_unique<PrivateTempFolder>(
+      PrivateTempFolder::Owners::kAdministrators);
+  if (!private_download_folder_->Create()) {
+    LOG(ERROR) << "Running elevated, and no download folder that only the "
+                  "administrators may write could be made";
+    return false;
+  }
+  download_folder_ = private_download_folder_->path();
+  LOG(INFO) << "Made " << download_folder_.AsUTF8()
+            << " with the access list "
+            << base::WideToUtf8(PrivateTempFolder::GetAccessListText(
+                   PrivateTempFolder::Owners::kAdministrators))
+            << " for the downloads of a run that may be elevated";
+  return true;
+}
+
+bool InstallerProcess::FindUsersDownloadFolder() {
   if (command_line_.HasSwitch(switches::kTempFolder)) {
     VLOG(1) << "Using download folder from command line";
     download_folder_ = command_line_.GetSwitchValuePath(switches::kTempFolder)
@@ -295,8 +339,6 @@ bool InstallerProcess::PrepareDownloadFolder() {
     LOG(ERROR) << "Could not obtain temporary installer folder";
     return false;
   }
-  LOG(INFO) << "Installer download folder: "
-            << download_folder_.value().c_str();
   // Runs that died never removed their downloads and packages; nothing
   // else ever would.
   DeadRunDownloads::RemoveFrom(download_folder_);

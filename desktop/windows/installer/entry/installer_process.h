@@ -14,6 +14,7 @@ class MessageLoop;
 namespace installer {
 
 class PayloadReader;
+class PrivateTempFolder;
 class Settings;
 
 // The process of an installer front end or backend: the values of the run
@@ -44,6 +45,11 @@ class InstallerProcess {
   void CreateSettings();
   uint8_t RunBackend();
   bool PrepareDownloadFolder();
+  static bool RunsElevated();
+  bool MakePrivateDownloadFolder();
+  // The probed folder in the user's temporary folder (or the next that
+  // runs programs), or the one given on the command line.
+  bool FindUsersDownloadFolder();
   void ApplyTrackingKeys();
   uint8_t RunFrontEnd();
 
@@ -61,6 +67,9 @@ class InstallerProcess {
   base::FilePath own_file_;
   base::FilePath install_folder_;
   base::FilePath download_folder_;
+  // An elevated front end's download folder; goes last, once the run's
+  // processes have let go of what they ran from it.
+  std::unique_ptr<PrivateTempFolder> private_download_folder_;
   std::unique_ptr<base::MessageLoop> message_loop_;
   std::unique_ptr<PayloadReader> payload_reader_;
   std::unique_ptr<Settings> settings_;

@@ -15,6 +15,7 @@
 #include "base/strings/string_split.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/backend/run_state.h"
@@ -144,10 +145,12 @@ bool CopySteps::PrepareFileLists(const base::FilePath& folder) {
 bool CopySteps::ShouldMovePackageFiles() const {
   // Only a folder that goes when the installation ends: one a user runs the
   // installer from must stay whole. A moved file keeps the access list it
-  // got in the user's temporary folder, while an installation for all users
-  // needs the one its folder passes on to a new file.
+  // got in the package folder, while an installation for all users needs
+  // the one its folder passes on to a new file, and the package of a
+  // process that may run elevated lies in a folder only the administrators
+  // may read: moved into one user's folder, the user could not run it.
   return GetProcessCommandLine().HasSwitch(switches::kTemporaryPackage) &&
-         !run_.settings->GetFlag(ALL_USERS_FLAG);
+         !run_.settings->GetFlag(ALL_USERS_FLAG) && !MayRunElevated();
 }
 
 bool CopySteps::ReadFileList(const wchar_t* name,

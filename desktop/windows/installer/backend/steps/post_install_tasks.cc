@@ -14,6 +14,7 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/install_log/install_log.h"
@@ -97,6 +98,15 @@ void PostInstallTasks::FinalizeSuccessfulInstallation() {
     UpdateUserProfile(profile);
   if (!run_.settings->GetFlag(LAUNCH_TARVO))
     return;
+  // One user's folder is the user's to write: the launcher there may be
+  // swapped for anything just before it starts, and it would start with
+  // this process's rights. An installation for all users lies in a folder
+  // only the administrators write.
+  if (!run_.settings->GetFlag(ALL_USERS_FLAG) && MayRunElevated()) {
+    LOG(WARNING) << "Not starting Tarvo: this process may run elevated, and "
+                    "the installation folder is the user's to write";
+    return;
+  }
   base::CommandLine command_line(
       status()->install_folder.Append(kLauncherName));
   CopyImportSwitches(&command_line);
