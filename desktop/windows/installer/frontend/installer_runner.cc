@@ -12,6 +12,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/lock.h"
+#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot_name.h"
@@ -23,6 +24,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/transactions/file_errors.h"
 
@@ -360,6 +362,26 @@ bool InstallerRunner::ChooseBackendProgram(const InstallerObjectNames& names,
   return true;
 }
 
+// A front end that may run elevated runs from a folder its user may write
+// (Downloads, as a rule), where the user can rename the running program and
+// put another under its name: it starts itself again as the backend only
+// as the file shown to be its running build, held until it has started.
+base::Process InstallerRunner::StartBackendProcess(
+    base::CommandLine* command_line,
+    const base::ProcessLaunchOptions& options) {
+  if (package_handed_over_ || !MayRunElevated())
+    return base::LaunchProcessForCommandLine(*command_line, options);
+  SignedProgramLauncher own_program;
+  if (!own_program.HoldRunningProgram()) {
+    LOG(ERROR) << "Not starting the backend: "
+               << command_line->GetProgram().AsUTF8()
+               << " is no longer the program that runs";
+    return base::Process();
+  }
+  command_line->SetProgram(own_program.program());
+  return own_program.Launch(*command_line, options);
+}
+
 bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
   HANDLE own_process = nullptr;
   {
@@ -380,7 +402,7 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
                 << base::WideToUtf8(command_line->GetCommandLineString());
       base::ProcessLaunchOptions options;
       options.inherit_handles = true;
-      backend_ = base::LaunchProcessForCommandLine(*command_line, options);
+      backend_ = StartBackendProcess(command_line, options);
       if (!backend_.IsValid())
         PLOG(ERROR) << "LaunchProcess failed";
     }

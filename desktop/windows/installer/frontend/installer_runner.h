@@ -9,6 +9,7 @@
 
 #include "base/files/file_path.h"
 #include "base/observer_list.h"
+#include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/win/object_watcher.h"
 #include "base/win/scoped_handle.h"
@@ -114,6 +115,8 @@ class InstallerRunner : public base::win::ObjectWatcher::Delegate,
   // temporary folder, and waits for the package.
   bool BackendMayElevate(const Settings& settings) const;
   bool LaunchBackend(base::CommandLine* command_line);
+  base::Process StartBackendProcess(base::CommandLine* command_line,
+                                    const base::ProcessLaunchOptions& options);
   void ReportError(int code, const char* diagnostic);
   // A named object of the folder that another process made first.
   void ReportHeldObject(const std::wstring& name, const char* diagnostic);

@@ -50,6 +50,9 @@ class SignedProgramLauncher {
   // a process may start so before its log is open; false when refused.
   [[nodiscard]] bool HoldRunningProgram();
 
+  // The program held, by the name it was held under.
+  const base::FilePath& program() const { return program_; }
+
   // Starts the held program with `command_line`, whose program it must be,
   // and releases the files once it has started (then waits for it when
   // `options` say so). Invalid when nothing is held or the start fails.
