@@ -15,6 +15,10 @@
 //                   reporter's pipe (never answered) and its init event
 //                   (signalled); print "squatting" and hold them until
 //                   ended
+//   --squat-own-crash=N  serve nothing: make first, signalled, for every
+//                   process id up to N, the event a crashed reporter waits
+//                   on for the reporter it relaunches; print "squatting"
+//                   and hold them until ended
 
 #include <windows.h>
 
@@ -97,6 +101,20 @@ int Squat(uint32_t highest_id) {
   return 0;
 }
 
+int SquatOwnCrash(uint32_t highest_id) {
+  std::vector<base::win::ScopedHandle> held;
+  for (uint32_t id = 4; id <= highest_id; id += 4) {
+    held.emplace_back(::CreateEventW(
+        nullptr, TRUE, TRUE,
+        installer::GetCrashReporterExceptionEventName(id).c_str()));
+    if (!held.back().IsValid())
+      return 1;
+  }
+  std::printf("squatting\n");
+  ::Sleep(INFINITE);
+  return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -109,6 +127,11 @@ int main() {
                            &squat_highest_id) &&
       squat_highest_id <= UINT32_MAX) {
     return Squat(static_cast<uint32_t>(squat_highest_id));
+  }
+  if (base::StringToUint64(command_line.GetSwitchValueASCII("squat-own-crash"),
+                           &squat_highest_id) &&
+      squat_highest_id <= UINT32_MAX) {
+    return SquatOwnCrash(static_cast<uint32_t>(squat_highest_id));
   }
   ServerState state;
   state.die_on_dump = command_line.HasSwitch("die-on-dump");
