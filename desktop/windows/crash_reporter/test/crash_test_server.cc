@@ -3,7 +3,7 @@
 // nothing anywhere: it prints what its clients did, one event a line.
 //
 //   ready PID                 serving
-//   connected PID             a client registered
+//   connected PID PROGRAM     a client registered (its program's path)
 //   dump PID THREAD CODE      a client asked for a dump (its crashing thread
 //                             and exception code, read out of its memory)
 //   exit PID                  a registered client ended
@@ -54,7 +54,14 @@ T ReadFromClient(const installer::PipeClientRecord& client, uint64_t address) {
 }
 
 void OnConnect(void* context, const installer::PipeClientRecord& client) {
-  std::printf("connected %lu\n", client.process_id());
+  wchar_t program[MAX_PATH] = L"?";
+  DWORD length = MAX_PATH;
+  if (!::QueryFullProcessImageNameW(client.process_handle(), 0, program,
+                                    &length)) {
+    program[0] = L'?';
+    program[1] = L'\0';
+  }
+  std::printf("connected %lu %ls\n", client.process_id(), program);
 }
 
 void OnDump(void* context,
