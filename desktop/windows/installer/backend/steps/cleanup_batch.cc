@@ -12,6 +12,7 @@
 #include "base/strings/string_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/system/write_whole_buffer.h"
 
 namespace installer {
 
@@ -262,6 +263,34 @@ std::string CleanupBatch::GetText() const {
   if (!folder.empty())
     text += kThenRemoveFolder + folder;
   return text;
+}
+
+bool CleanupBatch::Write(const base::FilePath& batch_file) const {
+  base::NewFileInFolder::Result made = base::NewFileInFolder::Create(
+      batch_file.value(), base::NewFileInFolder::OldFile::kDelete,
+      GENERIC_WRITE | DELETE);
+  if (!made.file.IsValid()) {
+    ::SetLastError(made.error);
+    PLOG(ERROR) << "Failed to make the cleanup batch file "
+                << batch_file.AsUTF8();
+    return false;
+  }
+  const std::string text = GetText();
+  const DWORD error =
+      made.try_number != 1
+          ? ERROR_ALREADY_EXISTS
+          : WriteWholeBuffer(made.file.Get(), text.data(), text.size());
+  if (error == ERROR_SUCCESS)
+    return true;
+  // Under another name (a link or a file in use kept the name), or cut
+  // short: gone again.
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  ::SetFileInformationByHandle(made.file.Get(), FileDispositionInfo,
+                               &disposition, sizeof(disposition));
+  ::SetLastError(error);
+  PLOG(ERROR) << "Failed to write the cleanup batch file "
+              << batch_file.AsUTF8();
+  return false;
 }
 
 // static

@@ -9,6 +9,7 @@
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/test/planted_link_tree.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/test/temp_tree.h"
@@ -239,6 +240,31 @@ TEST(CleanupBatchTest, NamesNoLinkNorWhatLiesBehindOne) {
   };
   EXPECT_TRUE(CleanupBatch::IsWellFormed(del_line(L"plain.txt"), folder));
   EXPECT_TRUE(CleanupBatch::IsWellFormed(del_line(L"filelink"), folder));
+}
+
+// The installation folder may be the user's to write while the writer is
+// elevated: a record left there is replaced, but a link planted under its
+// name is never written through (nor anything else made in its stead).
+TEST(CleanupBatchTest, WritesTheRecordAnewNeverThroughALink) {
+  base::PlantedLinkTree tree;
+  if (!tree.made())
+    GTEST_SKIP() << "No Unix link can be made here";
+  const base::FilePath folder = tree.Path(L"inst");
+  CleanupBatch batch(folder);
+  batch.AddProcess(7);
+  ASSERT_TRUE(batch.AddPath(tree.Path(L"inst\\plain.txt"), false));
+  const base::FilePath record = tree.Path(L"inst\\k.bat");
+  ASSERT_TRUE(base::WriteTextFile(record, "an older record"));
+
+  EXPECT_TRUE(batch.Write(record));
+  EXPECT_FALSE(batch.Write(tree.Path(L"inst\\filelink")));
+
+  std::string text;
+  ASSERT_TRUE(
+      base::NewFileInFolder::ReadToString(record.value(), 1 << 20, &text));
+  EXPECT_EQ(text, batch.GetText());
+  EXPECT_TRUE(tree.CanariesKept());
+  EXPECT_FALSE(base::PathExists(tree.Path(L"inst\\filelink_2")));
 }
 
 // The record lies where the user may write and its reader may run
