@@ -2,35 +2,46 @@
 
 #include <windows.h>
 
-#include <knownfolders.h>
-#include <shlobj.h>
-
 #include <algorithm>
 #include <utility>
 
+#include "base/path_service.h"
+#include "base/win/registry.h"
 #include "desktop/windows/installer/paths/local_path.h"
-#include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/system/user_profiles.h"
 
 namespace installer {
 
 namespace {
 
-// The folders that hold the system, the programs of every user and the
-// profiles: an empty one among them still belongs to the system.
-constexpr const KNOWNFOLDERID* kSystemFolders[] = {
-    &FOLDERID_Windows,         &FOLDERID_System,
-    &FOLDERID_SystemX86,       &FOLDERID_ProgramFiles,
-    &FOLDERID_ProgramFilesX86, &FOLDERID_ProgramFilesCommon,
-    &FOLDERID_ProgramFilesCommonX86,
-    &FOLDERID_ProgramData,     &FOLDERID_UserProfiles,
-    &FOLDERID_Profile,         &FOLDERID_Public,
-    &FOLDERID_LocalAppData,    &FOLDERID_RoamingAppData,
-    &FOLDERID_Desktop,         &FOLDERID_Documents,
-    &FOLDERID_PublicDesktop,   &FOLDERID_StartMenu,
-    &FOLDERID_CommonStartMenu, &FOLDERID_Programs,
-    &FOLDERID_CommonPrograms,  &FOLDERID_Startup,
-    &FOLDERID_CommonStartup,
+// The folders of the programs and data of every user, as the system
+// records them. Read from the registry rather than asked of the shell,
+// which under Wine writes some of them there the first time it is asked.
+constexpr struct {
+  const wchar_t* key;
+  const wchar_t* value;
+} kSystemFolderValues[] = {
+    {L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir"},
+    {L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir (x86)"},
+    {L"Software\\Microsoft\\Windows\\CurrentVersion", L"CommonFilesDir"},
+    {L"Software\\Microsoft\\Windows\\CurrentVersion", L"CommonFilesDir (x86)"},
+    {L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
+     L"ProgramData"},
 };
+
+// `folder` resolved, and where it leads when it is a link (Wine's profile
+// folders): removals are judged by final paths.
+void AddFolder(const base::FilePath& folder,
+               std::vector<base::FilePath>* folders) {
+  const base::FilePath resolved = ResolveLocalPath(folder);
+  if (resolved.empty())
+    return;
+  folders->push_back(resolved);
+  base::FilePath final_folder = ResolveFinalLocalPath(resolved);
+  if (!final_folder.empty() && ToUpperOrdinal(final_folder.value()) !=
+                                    ToUpperOrdinal(resolved.value()))
+    folders->push_back(std::move(final_folder));
+}
 
 bool IsSameFolder(const base::FilePath& a, const base::FilePath& b) {
   return ToUpperOrdinal(a.value()) == ToUpperOrdinal(b.value());
@@ -49,19 +60,31 @@ SystemFolderCheck::SystemFolderCheck(SystemFolderCheck&&) = default;
 // static
 SystemFolderCheck SystemFolderCheck::ForThisSystem() {
   std::vector<base::FilePath> folders;
-  for (const KNOWNFOLDERID* id : kSystemFolders) {
-    const base::FilePath folder = GetResolvedKnownFolder(*id);
-    if (folder.empty())
-      continue;
-    folders.push_back(folder);
-    // Folders removed are judged by their final paths: where a known folder
-    // is a link (Wine's profile folders), where it leads counts too.
-    base::FilePath final_folder = ResolveFinalLocalPath(folder);
-    if (!final_folder.empty() && !IsSameFolder(final_folder, folder))
-      folders.push_back(std::move(final_folder));
+  base::FilePath windows;
+  base::FilePath system;
+  if (base::GetPathForKey(base::kWindowsDir, &windows))
+    AddFolder(windows, &folders);
+  if (base::GetPathForKey(base::kSystemDir, &system))
+    AddFolder(system, &folders);
+  wchar_t wow64[MAX_PATH];
+  const UINT length = ::GetSystemWow64DirectoryW(wow64, MAX_PATH);
+  if (length > 0 && length < MAX_PATH)
+    AddFolder(base::FilePath(std::wstring(wow64, length)), &folders);
+  for (const auto& [key_name, value] : kSystemFolderValues) {
+    base::win::RegistryKey key;
+    std::wstring folder;
+    if (key.Open(HKEY_LOCAL_MACHINE, key_name,
+                 KEY_QUERY_VALUE | KEY_WOW64_64KEY) == ERROR_SUCCESS &&
+        key.ReadString(value, &folder) == ERROR_SUCCESS) {
+      AddFolder(base::FilePath(folder), &folders);
+    }
   }
-  return SystemFolderCheck(std::move(folders),
-                           GetResolvedKnownFolder(FOLDERID_Windows));
+  const UserProfiles profiles = UserProfiles::Read();
+  if (!profiles.profiles_folder().empty())
+    AddFolder(profiles.profiles_folder(), &folders);
+  for (const UserProfiles::Profile& profile : profiles.profiles())
+    AddFolder(profile.folder, &folders);
+  return SystemFolderCheck(std::move(folders), ResolveLocalPath(windows));
 }
 
 bool SystemFolderCheck::IsSystemFolder(const base::FilePath& folder) const {
