@@ -8,15 +8,17 @@
 #include "base/path_service.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/paths/local_path.h"
-#include "desktop/windows/installer/system/user_profiles.h"
 
 namespace installer {
 
 namespace {
 
-// The folders of the programs and data of every user, as the system
-// records them. Read from the registry rather than asked of the shell,
-// which under Wine writes some of them there the first time it is asked.
+constexpr wchar_t kProfileListKey[] =
+    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+// The folders of the programs, data and profiles of every user, as the
+// system records them. Read from the registry rather than asked of the
+// shell: under Wine the shell writes values of its own into the machine's
+// registry the first time a fresh prefix asks it.
 constexpr struct {
   const wchar_t* key;
   const wchar_t* value;
@@ -25,8 +27,10 @@ constexpr struct {
     {L"Software\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir (x86)"},
     {L"Software\\Microsoft\\Windows\\CurrentVersion", L"CommonFilesDir"},
     {L"Software\\Microsoft\\Windows\\CurrentVersion", L"CommonFilesDir (x86)"},
-    {L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList",
-     L"ProgramData"},
+    {kProfileListKey, L"ProfilesDirectory"},
+    {kProfileListKey, L"ProgramData"},
+    {kProfileListKey, L"Public"},
+    {kProfileListKey, L"Default"},
 };
 
 // `folder` resolved, and where it leads when it is a link (Wine's profile
@@ -79,11 +83,6 @@ SystemFolderCheck SystemFolderCheck::ForThisSystem() {
       AddFolder(base::FilePath(folder), &folders);
     }
   }
-  const UserProfiles profiles = UserProfiles::Read();
-  if (!profiles.profiles_folder().empty())
-    AddFolder(profiles.profiles_folder(), &folders);
-  for (const UserProfiles::Profile& profile : profiles.profiles())
-    AddFolder(profile.folder, &folders);
   return SystemFolderCheck(std::move(folders), ResolveLocalPath(windows));
 }
 
