@@ -5,10 +5,13 @@
 #include <utility>
 
 #include "base/bind.h"
-#include "base/files/file.h"
 #include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
+#include "base/files/resolved_entry.h"
 #include "base/location.h"
 #include "base/metrics/histogram.h"
+#include "base/rand_util.h"
+#include "base/strings/utf_string_conversions.h"
 
 namespace base {
 
@@ -19,7 +22,8 @@ constexpr int32_t kTempFileFailuresMaximum = 6;
 constexpr int32_t kTempFileFailuresBuckets = 7;
 
 // The step at which a write through the temporary file failed, as recorded.
-// 2 is not used.
+// 2 is not used, nor is 1 any more: the temporary file is written through
+// the handle that made it.
 enum TempFileFailure : int32_t {
   kFailedCreating = 0,
   kFailedOpening = 1,
@@ -131,31 +135,41 @@ void ImportantFileWriter::WriteDataTask(const FilePath& path,
 // static
 bool ImportantFileWriter::WriteFileAtomically(const FilePath& path,
                                               const std::string& data) {
-  // File::Write takes an int count; a longer write would be cut short.
+  // Written in one call, whose count is a DWORD.
   if (data.size() >= kMaxDataSize)
     return false;
-  FilePath temp_path;
-  if (!CreateTemporaryFileInDir(path.DirName(), &temp_path)) {
+  // Made new and written through the handle that made it: the folder may
+  // be one that others can write (an installation folder granted to its
+  // user) while this process is elevated, and a temporary file reopened by
+  // its name could be a link by then.
+  NewFileInFolder::Result made = NewFileInFolder::Create(
+      path.value() + L"." + Utf8ToWide(GenerateGuidText().substr(0, 8)) +
+          L".tmp",
+      NewFileInFolder::OldFile::kKeep, GENERIC_WRITE);
+  if (!made.file.IsValid()) {
     RecordTempFileFailure(kFailedCreating);
     return false;
   }
-  File temp_file(temp_path, File::kOpen | File::kWrite);
-  if (!temp_file.IsValid())
-    return FailWrite(kFailedOpening, temp_path);
-
-  const int size = static_cast<int>(data.size());
-  const int written = temp_file.Write(0, data.data(), size);
+  const FilePath temp_path(made.path);
+  const DWORD size = static_cast<DWORD>(data.size());
+  DWORD written = 0;
+  if (!::WriteFile(made.file.Get(), data.data(), size, &written, nullptr))
+    written = 0;
   // Flushed before the rename: otherwise a crash could leave the new name
   // on data that never reached the disk.
-  const bool flushed = temp_file.Flush();
-  temp_file.Close();
+  const bool flushed = ::FlushFileBuffers(made.file.Get()) != FALSE;
+  made.file.Close();
 
   if (written != size)
     return FailWrite(kFailedWriting, temp_path);
   if (!flushed)
     return FailWrite(kFailedFlushing, temp_path);
-  if (!ReplaceFile(temp_path, path))
+  // Replacing a link, Wine writes what it leads to: one in the target's
+  // place is left, and nothing is written.
+  if (ResolvedEntry::Resolve(path).kind() == ResolvedEntry::Kind::kLink ||
+      !ReplaceFile(temp_path, path)) {
     return FailWrite(kFailedRenaming, temp_path);
+  }
   return true;
 }
 

@@ -14,6 +14,7 @@
 #include "base/location.h"
 #include "base/metrics/histogram.h"
 #include "base/test/histogram_counts.h"
+#include "base/test/planted_link_tree.h"
 #include "base/test/temp_tree.h"
 #include "base/test/test_thread_runner.h"
 #include "base/win/scoped_handle.h"
@@ -170,6 +171,33 @@ TEST_F(ImportantFileWriterTest, WriteNowReplacesWholeFile) {
 // The failures Wine lets a test provoke. Opening, writing and flushing the
 // temporary file (samples 1, 3, 5) cannot be made to fail here: the tests
 // run as root, so folder permissions do not stop anything.
+// The folder may be one that others write while the writer is elevated:
+// a link planted under the target's name is never written through (nor
+// replaced: Wine would write what it leads to), and no temporary file is
+// left beside it.
+TEST(ImportantFileWriterLinkTest, NeverWritesThroughALinkAtTheTarget) {
+  PlantedLinkTree tree;
+  if (!tree.made())
+    GTEST_SKIP() << "No Unix link can be made here";
+  const struct {
+    const wchar_t* name;
+    bool written;
+  } kCases[] = {
+      {L"inst\\filelink", false},
+      {L"inst\\fileinlink", false},
+      {L"inst\\plain.txt", true},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(FilePath(test.name).AsUTF8());
+    EXPECT_EQ(test.written, ImportantFileWriter::WriteFileAtomically(
+                                tree.Path(test.name), "written"));
+  }
+  EXPECT_TRUE(tree.CanariesKept());
+  EXPECT_EQ("written", TempTree::ReadFile(tree.Path(L"inst\\plain.txt")));
+  for (const std::wstring& name : ListFolder(tree.Path(L"inst")))
+    EXPECT_FALSE(name.ends_with(L".tmp")) << FilePath(name).AsUTF8();
+}
+
 TEST_F(ImportantFileWriterTest, FailureKeepsOldFileAndRecordsStep) {
   tree_.WriteFile(L"plain_file", "x");
   tree_.MakeDir(L"locked");

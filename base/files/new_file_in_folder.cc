@@ -187,7 +187,9 @@ win::ScopedHandle NewFileInFolder::OpenToRead(std::wstring_view path) {
   if (!file.IsValid())
     return file;
   BY_HANDLE_FILE_INFORMATION info = {};
-  if (!GetFileInformationByHandle(file.Get(), &info) ||
+  // A device or pipe name ("nul", "\\.\pipe\x") is no file of the folder.
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(file.Get(), &info) ||
       (info.dwFileAttributes &
        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
       info.nNumberOfLinks != 1 ||

@@ -53,8 +53,9 @@ class NewFileInFolder {
 
   // Opens for reading a file such a folder holds, as made there earlier
   // (by Create), without following a link: refused (invalid, the Windows
-  // error set) when `path` now names a link, a file elsewhere, a folder, or
-  // a file with a second name (a hard link to another one).
+  // error set) when `path` now names a link, a file elsewhere, a folder, a
+  // device or pipe, or a file with a second name (a hard link to another
+  // one).
   [[nodiscard]] static win::ScopedHandle OpenToRead(std::wstring_view path);
 
   // Reads such a file whole (opened as OpenToRead does) into `contents`:

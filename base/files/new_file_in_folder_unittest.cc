@@ -110,9 +110,9 @@ TEST(NewFileInFolderCreate, RelativeNameIsMadeInTheCurrentFolder) {
 }
 
 // A file read back by the name it was made under: refused where the name
-// now holds a folder, or a file with a second name (a hard link to a file
-// elsewhere, whose writes the reader would send on). Links planted from
-// Linux are in tests/e2e/test_crash_upload.py.
+// now holds a folder, a device, or a file with a second name (a hard link
+// to a file elsewhere, whose writes the reader would send on). Links
+// planted from Linux are in tests/e2e/test_crash_upload.py.
 TEST(NewFileInFolderOpenToRead, ReadsOnlyAFileOfOneNameInItsPlace) {
   TempTree tree;
   tree.WriteFile(L"made.txt", "made");
@@ -129,6 +129,7 @@ TEST(NewFileInFolderOpenToRead, ReadsOnlyAFileOfOneNameInItsPlace) {
       {L"folder.txt", false},
       {L"linked.txt", false},
       {L"missing.txt", false},
+      {L"nul", false},
   };
   for (const auto& test : kCases) {
     const win::ScopedHandle file =

@@ -4,7 +4,8 @@ RunInstaller as its reporter) hands a child installer process to its
 reporter; the child crashes, the reporter offers the crash to the server,
 uploads the zipped crash log, and ends after its parent. A reporter that
 crashes itself is captured by the reporter it relaunches, which uploads
-the report and notes it in the registry. The zip and the multipart body are
+the report and notes it in the registry, also when another process made
+the events named after its process id first. The zip and the multipart body are
 taken apart with Python's zipfile and email parser."""
 
 import io
@@ -20,8 +21,13 @@ import pytest
 from conftest import wine, windows_path
 from http_test_server import HttpTestServer, Resource
 from test_crash_upload import parse_multipart
+from wine_process import WineProcess
 
 CRASH_CHILD = "desktop/windows/crash_child.exe"
+TEST_SERVER = "desktop/windows/crash_test_server.exe"
+# Wine gives out process ids as multiples of 4 and soon again; a run of this
+# group stays far below this.
+HIGHEST_PID = 4096
 # Only guards against a hang: a slow machine must never fail a test.
 HANG_GUARD = 600
 REPORT_ID = "4242abcd"
@@ -189,6 +195,27 @@ def test_crashed_reporter_is_reported_by_the_reporter_it_relaunches(
     assert relaunched_ended_well(lines)
     assert len(server.requests) == 1
     assert last_own_crash(build_dir, registry_root, tmp_path) == noted
+
+
+def test_crashed_reporter_is_reported_although_another_process_made_its_events_first(
+        build_dir, server, run_child, tmp_path):
+    server.add("/crash", Resource(b"thanks"))
+    squatter = WineProcess(build_dir, TEST_SERVER, tmp_path / "squatter.log",
+                           f"--squat-own-crash={HIGHEST_PID}")
+    try:
+        assert squatter.read_line() == "squatting"
+
+        # Before: a reporter whose event was made first crashed without a
+        # report, or stopped waiting at once for the one it relaunched.
+        lines = run_child("--reporter-crashes")
+    finally:
+        squatter.stop()
+
+    assert value_of(lines, "reporter ended") == "c0000005"
+    assert relaunched_ended_well(lines)
+    [upload] = server.requests
+    _, log, _ = crash_log_of(upload)
+    assert '\r\nmetadata:\r\nprocess_type="crash_reporter"\r\n' in log
 
 
 @pytest.mark.parametrize("kind, code", [("invalid-parameter", "c000000d"),

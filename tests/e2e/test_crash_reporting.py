@@ -1,9 +1,11 @@
 """Crash reporting of installer processes: the installer registers with the
-crash reporter it is given, and, with alternative crash logging on, the
-reporter's minidump of a crashed installer process, read with Python's
-struct as any minidump reader would."""
+crash reporter it is given unless it may run elevated, and, with
+alternative crash logging on, the reporter's minidump of a crashed
+installer process, read with Python's struct as any minidump reader
+would."""
 
 import os
+import shutil
 import struct
 
 from conftest import run_installer, windows_path
@@ -34,26 +36,34 @@ def utf16_field(data, offset, units):
     return text.split("\0", 1)[0]
 
 
-def test_installer_registers_with_the_reporter_it_is_given(build_dir, installer_folder,
-                                                           tmp_path):
+def test_installer_registers_with_the_reporter_it_is_given_unless_it_may_run_elevated(
+        build_dir, installer_folder, tmp_path):
+    # The same program from a folder of its own, to tell the runs apart by
+    # the program the reporter sees registering.
+    all_users_folder = tmp_path / "all-users"
+    all_users_folder.mkdir()
+    for name in os.listdir(installer_folder):
+        shutil.copy(installer_folder / name, all_users_folder)
     server = WineProcess(build_dir, TEST_SERVER, tmp_path / "server.log", "--clients=1")
     try:
         ready = server.read_line()
         assert ready.startswith("ready ")
         reporter_pid = ready.split()[1]
-        # A role that ends at once: no user to grant the folder to.
-        run_installer(build_dir, installer_folder / "installer.exe",
-                      f"--crash-reporter-pid={reporter_pid}",
-                      f"--set-folder-permission={windows_path(tmp_path)}")
+        # Roles that end at once: no user to grant the folder to. The
+        # all-users run first: had it registered, the server would have
+        # served it alone.
+        for folder, switches in ((all_users_folder, ["--allusers=1"]), (installer_folder, [])):
+            run_installer(build_dir, folder / "installer.exe", *switches,
+                          f"--crash-reporter-pid={reporter_pid}",
+                          f"--set-folder-permission={windows_path(tmp_path)}")
         assert server.wait() == 0
-        lines = []
-        while (line := server.read_line()) is not None:
-            lines.append(line)
+        lines = server.read_rest()
     finally:
         server.stop()
     assert len(lines) == 2, lines
     connected, exited = lines
     assert connected.startswith("connected ")
+    assert connected.lower().endswith("\\installer\\installer.exe"), connected
     assert exited == "exit " + connected.split()[1]
 
 

@@ -119,8 +119,8 @@ def test_multipart_post_carries_fields_and_file_as_sent(server, tool, crash_fold
 
 
 @pytest.mark.parametrize("case", ["quote in field name", "server error", "body cut short",
-                                  "ftp scheme", "missing file"])
-def test_multipart_post_failures(server, tool, crash_folder, case):
+                                  "ftp scheme", "missing file", "file swapped for a link"])
+def test_multipart_post_failures(server, tool, crash_folder, case, tmp_path):
     path = crash_folder / "log.txt"
     path.write_bytes(b"crash")
     request = {"command": "multipart", "url": server.url("/upload"), "suffix": "",
@@ -142,6 +142,14 @@ def test_multipart_post_failures(server, tool, crash_folder, case):
         expected_code, reaches_server = 0, False
     elif case == "missing file":
         request["files"] = {"file": windows_path(crash_folder / "absent.txt")}
+        expected_code, reaches_server = 0, False
+    elif case == "file swapped for a link":
+        # The crash folder may be the user's and the uploader elevated:
+        # what the link leads to is never sent.
+        secret = tmp_path / "secret.txt"
+        secret.write_bytes(b"not the crash's")
+        path.unlink()
+        path.symlink_to(secret)
         expected_code, reaches_server = 0, False
 
     result = tool(request)

@@ -9,6 +9,7 @@
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/logging.h"
 #include "base/rand_util.h"
 #include "base/strings/string_format.h"
@@ -24,6 +25,8 @@ namespace {
 constexpr wchar_t kUserAgent[] = L"CrashUploader/1.0 (Windows)";
 constexpr char kBoundaryDashes[] = "---------------------------";
 constexpr int kHttpOk = 200;
+// No crash file is written longer.
+constexpr size_t kMaxFileSize = 256u << 20;
 
 // Printable ASCII without the '"' that would end the quoted name.
 bool IsValidFieldName(const std::wstring& name) {
@@ -56,8 +59,12 @@ bool BuildBody(const std::string& boundary,
     *body += PartStart(boundary, name) + "\r\n\r\n" + base::WideToUtf8(value) + "\r\n";
   for (const auto& [name, path] : files) {
     std::string contents;
+    // The crash folder may be the user's while the uploader runs elevated:
+    // only the file made there, never what a link in its place leads to.
     if (name.empty() || path.empty() ||
-        !base::ReadFileToString(base::FilePath(path), &contents)) {
+        !base::NewFileInFolder::ReadToString(path, kMaxFileSize, &contents)) {
+      PLOG(ERROR) << "Not sending " << base::WideToUtf8(path)
+                  << ": missing, not a plain file of its own or too long";
       return false;
     }
     *body += PartStart(boundary, name) + "; filename=\"" +

@@ -29,8 +29,8 @@ std::wstring GetCrashReporterPipeName(uint32_t reporter_pid) {
   return NameWithId(kPipePrefix, reporter_pid);
 }
 
-std::wstring GetCrashReporterExceptionEventName(uint32_t reporter_pid) {
-  return NameWithId(kExceptionEventPrefix, reporter_pid);
+std::wstring GetCrashReporterExceptionEventName(uint32_t event_id) {
+  return NameWithId(kExceptionEventPrefix, event_id);
 }
 
 }  // namespace installer

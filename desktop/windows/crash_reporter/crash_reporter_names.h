@@ -16,8 +16,9 @@ std::wstring GetCrashReporterInitEventName(uint32_t installer_pid);
 // Named after the reporter.
 std::wstring GetCrashReporterPipeName(uint32_t reporter_pid);
 // Set by the reporter relaunched for a crashed reporter once it has what
-// it needs of it; named after the crashed one.
-std::wstring GetCrashReporterExceptionEventName(uint32_t reporter_pid);
+// it needs of it; named after a number the crashed one draws at random, so
+// that no other process can make it first.
+std::wstring GetCrashReporterExceptionEventName(uint32_t event_id);
 
 }  // namespace installer
 

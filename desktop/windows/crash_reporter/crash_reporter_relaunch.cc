@@ -99,10 +99,15 @@ std::optional<uint64_t> DaysSinceLastOwnCrash() {
   return (now - stored) / kFileTimeUnitsPerDay;
 }
 
-// Lets the crashed reporter end.
-void ReleaseCrashedReporter(uint32_t pid) {
-  const base::win::ScopedHandle event(::CreateEventW(
-      nullptr, TRUE, FALSE, GetCrashReporterExceptionEventName(pid).c_str()));
+// Lets the crashed reporter end: sets the event it made under the name it
+// gave. Without one it ends once its wait runs out.
+void ReleaseCrashedReporter() {
+  uint32_t event_id = 0;
+  if (!ParseExceptionEventId(&event_id))
+    return;
+  const base::win::ScopedHandle event(
+      ::OpenEventW(EVENT_MODIFY_STATE, FALSE,
+                   GetCrashReporterExceptionEventName(event_id).c_str()));
   if (event.IsValid())
     ::SetEvent(event.Get());
 }
@@ -164,7 +169,7 @@ void HandleCrashReporterCrash() {
       &info_address);
   const std::optional<uint64_t> days = DaysSinceLastOwnCrash();
   if (!has_address || !days || *days < kMinDaysBetweenReports) {
-    ReleaseCrashedReporter(pid);
+    ReleaseCrashedReporter();
     return;
   }
 
@@ -205,7 +210,7 @@ void HandleCrashReporterCrash() {
     if (written && !email.empty())
       fields.SetUtf8(L"email", email);
   }
-  ReleaseCrashedReporter(pid);
+  ReleaseCrashedReporter();
   if (!written)
     return;
 

@@ -5,11 +5,15 @@
 #include <atomic>
 #include <csignal>
 #include <cwchar>
+#include <limits>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/logging.h"
+#include "base/rand_util.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_environment.h"
@@ -65,6 +69,29 @@ void ParkUnlessFirstCrash() {
     for (;;)
       ::Sleep(INFINITE);
   }
+}
+
+// The event the relaunched reporter sets, made new under a name drawn at
+// random: one that another process could foresee (this process's id) and
+// make first, signalled, would end the wait for the relaunched reporter
+// before it read this one. Its number, or nullopt when none could be made.
+std::optional<uint32_t> MakeExceptionEvent(base::win::ScopedHandle* event) {
+  constexpr int kNameTries = 4;
+  for (int attempt = 0; attempt < kNameTries; ++attempt) {
+    const auto event_id = static_cast<uint32_t>(base::RandomIntInRange(
+        std::numeric_limits<int32_t>::min(),
+        std::numeric_limits<int32_t>::max()));
+    const HANDLE made = ::CreateEventW(
+        nullptr, TRUE, FALSE,
+        GetCrashReporterExceptionEventName(event_id).c_str());
+    const DWORD error = ::GetLastError();
+    base::win::ScopedHandle candidate(made);
+    if (candidate.IsValid() && error != ERROR_ALREADY_EXISTS) {
+      *event = std::move(candidate);
+      return event_id;
+    }
+  }
+  return std::nullopt;
 }
 
 // Starts the reporter that captures this process and waits until it says
@@ -169,23 +196,18 @@ void PrepareCrashReporterRelaunch(bool with_minidump_switch) {
     return;
   const DWORD pid = ::GetCurrentProcessId();
   Relaunch& relaunch = GetRelaunch();
-  // Made new: one another process made first could be signalled by it,
-  // ending the wait for the relaunched reporter before it read this one.
-  const HANDLE made_event = ::CreateEventW(
-      nullptr, TRUE, FALSE, GetCrashReporterExceptionEventName(pid).c_str());
-  const DWORD event_error = ::GetLastError();
-  relaunch.exception_event.Set(made_event);
-  if (!relaunch.exception_event.IsValid() ||
-      event_error == ERROR_ALREADY_EXISTS) {
-    relaunch.exception_event.Close();
+  const std::optional<uint32_t> event_id =
+      MakeExceptionEvent(&relaunch.exception_event);
+  if (!event_id)
     return;
-  }
   base::CommandLine command_line(base::FilePath(std::wstring(module, length)));
   command_line.AppendSwitchASCII(
       switches::kCrashReporterExceptionInfo,
       base::Uint64ToString(reinterpret_cast<uint64_t>(&g_exception_info)));
   command_line.AppendSwitchASCII(switches::kCrashReporterParentId,
                                  base::Uint64ToString(pid));
+  command_line.AppendSwitchASCII(kCrashReporterExceptionEventSwitch,
+                                 base::Uint64ToString(*event_id));
   if (with_minidump_switch)
     command_line.AppendSwitch(kCrashReporterMinidumpSwitch);
   relaunch.command_line = command_line.GetCommandLineString();

@@ -9,20 +9,30 @@
 
 namespace installer {
 
-bool ParseParentProcessId(uint32_t* parent_pid) {
+namespace {
+
+bool ParseUint32Switch(const char* name, uint32_t* result) {
   const base::CommandLine* command_line =
       base::CommandLine::ForCurrentProcess();
-  if (!command_line->HasSwitch(switches::kCrashReporterParentId))
+  if (!command_line->HasSwitch(name))
     return false;
-  uint64_t pid = 0;
-  if (!base::StringToUint64(
-          command_line->GetSwitchValueASCII(switches::kCrashReporterParentId),
-          &pid) ||
-      pid > std::numeric_limits<uint32_t>::max()) {
+  uint64_t value = 0;
+  if (!base::StringToUint64(command_line->GetSwitchValueASCII(name), &value) ||
+      value > std::numeric_limits<uint32_t>::max()) {
     return false;
   }
-  *parent_pid = static_cast<uint32_t>(pid);
+  *result = static_cast<uint32_t>(value);
   return true;
+}
+
+}  // namespace
+
+bool ParseParentProcessId(uint32_t* parent_pid) {
+  return ParseUint32Switch(switches::kCrashReporterParentId, parent_pid);
+}
+
+bool ParseExceptionEventId(uint32_t* event_id) {
+  return ParseUint32Switch(kCrashReporterExceptionEventSwitch, event_id);
 }
 
 }  // namespace installer

@@ -3,7 +3,7 @@
 // nothing anywhere: it prints what its clients did, one event a line.
 //
 //   ready PID                 serving
-//   connected PID             a client registered
+//   connected PID PROGRAM     a client registered (its program's path)
 //   dump PID THREAD CODE      a client asked for a dump (its crashing thread
 //                             and exception code, read out of its memory)
 //   exit PID                  a registered client ended
@@ -15,6 +15,10 @@
 //                   reporter's pipe (never answered) and its init event
 //                   (signalled); print "squatting" and hold them until
 //                   ended
+//   --squat-own-crash=N  serve nothing: make first, signalled, for every
+//                   process id up to N, the event a crashed reporter waits
+//                   on for the reporter it relaunches; print "squatting"
+//                   and hold them until ended
 
 #include <windows.h>
 
@@ -50,7 +54,14 @@ T ReadFromClient(const installer::PipeClientRecord& client, uint64_t address) {
 }
 
 void OnConnect(void* context, const installer::PipeClientRecord& client) {
-  std::printf("connected %lu\n", client.process_id());
+  wchar_t program[MAX_PATH] = L"?";
+  DWORD length = MAX_PATH;
+  if (!::QueryFullProcessImageNameW(client.process_handle(), 0, program,
+                                    &length)) {
+    program[0] = L'?';
+    program[1] = L'\0';
+  }
+  std::printf("connected %lu %ls\n", client.process_id(), program);
 }
 
 void OnDump(void* context,
@@ -97,6 +108,20 @@ int Squat(uint32_t highest_id) {
   return 0;
 }
 
+int SquatOwnCrash(uint32_t highest_id) {
+  std::vector<base::win::ScopedHandle> held;
+  for (uint32_t id = 4; id <= highest_id; id += 4) {
+    held.emplace_back(::CreateEventW(
+        nullptr, TRUE, TRUE,
+        installer::GetCrashReporterExceptionEventName(id).c_str()));
+    if (!held.back().IsValid())
+      return 1;
+  }
+  std::printf("squatting\n");
+  ::Sleep(INFINITE);
+  return 0;
+}
+
 }  // namespace
 
 int main() {
@@ -109,6 +134,11 @@ int main() {
                            &squat_highest_id) &&
       squat_highest_id <= UINT32_MAX) {
     return Squat(static_cast<uint32_t>(squat_highest_id));
+  }
+  if (base::StringToUint64(command_line.GetSwitchValueASCII("squat-own-crash"),
+                           &squat_highest_id) &&
+      squat_highest_id <= UINT32_MAX) {
+    return SquatOwnCrash(static_cast<uint32_t>(squat_highest_id));
   }
   ServerState state;
   state.die_on_dump = command_line.HasSwitch("die-on-dump");

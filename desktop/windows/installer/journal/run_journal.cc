@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/logging.h"
 #include "base/strings/string_format.h"
 #include "base/strings/string_number_conversions.h"
@@ -200,21 +201,16 @@ RunJournal* RunJournal::Get() {
 // static
 bool RunJournal::Read(const base::FilePath& file, std::vector<Entry>* entries) {
   entries->clear();
-  int64_t size = 0;
-  if (!base::GetFileSize(file, &size)) {
-    PLOG(ERROR) << "Failed reading the size of the journal " << file.AsUTF8();
-    return false;
-  }
-  if (size > kMaxJournalBytes) {
-    LOG(ERROR) << "Refusing a journal of " << size
-               << " bytes, more than a run writes: " << file.AsUTF8();
-    return false;
-  }
   std::string text;
-  // Bounded again: the file may have grown since its size was read.
-  if (!base::ReadFileToStringWithMaxSize(
-          file, &text, static_cast<size_t>(kMaxJournalBytes))) {
-    LOG(ERROR) << "Failed reading the journal " << file.AsUTF8();
+  // A journal lies in a folder the user may write while its reader may run
+  // elevated: only the file of its own under that name, never what a link
+  // in its place leads to; larger ones than a run writes are not read into
+  // memory at all.
+  if (!base::NewFileInFolder::ReadToString(
+          file.value(), static_cast<size_t>(kMaxJournalBytes), &text)) {
+    PLOG(ERROR) << "Refusing a journal that is missing, not a plain file of "
+                   "its own, or more than a run writes: "
+                << file.AsUTF8();
     return false;
   }
   // Only whole lines: the process may have died in the middle of one. Any

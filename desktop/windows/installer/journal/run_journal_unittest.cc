@@ -11,6 +11,7 @@
 #include "base/files/file_path.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/test/planted_link_tree.h"
 #include "base/test/temp_tree.h"
 #include "desktop/windows/installer/test/scoped_test_key.h"
 #include "desktop/windows/installer/transactions/change_reg_value_operation.h"
@@ -132,6 +133,29 @@ TEST(RunJournalTest, LostLineRefusesEveryLaterChangeUntilTheNextRun) {
     }
     ScopedRunJournal next_run(tree.root());
     EXPECT_TRUE(journal->RecordCreated(file));
+  }
+}
+
+// An elevated recovery reads journals in folders others may write: a link
+// under a journal's name is refused, wherever it leads, while the plain
+// file it leads to reads (as a journal without a whole line).
+TEST(RunJournalTest, ReadsNoJournalThroughALink) {
+  base::PlantedLinkTree tree;
+  if (!tree.made())
+    GTEST_SKIP() << "No Unix link can be made here";
+  const struct {
+    const wchar_t* name;
+    bool read;
+  } kCases[] = {
+      {L"inst\\plain.txt", true},
+      {L"inst\\fileinlink", false},
+      {L"inst\\filelink", false},
+  };
+  for (const auto& test : kCases) {
+    std::vector<RunJournal::Entry> entries;
+    EXPECT_EQ(RunJournal::Read(tree.Path(test.name), &entries), test.read)
+        << FilePath(test.name).AsUTF8();
+    EXPECT_TRUE(entries.empty());
   }
 }
 

@@ -6,12 +6,13 @@
 #include <string_view>
 #include <utility>
 
-#include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "base/strings/string_util.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/system/write_whole_buffer.h"
 
 namespace installer {
 
@@ -167,6 +168,20 @@ bool IsFixedLine(std::string_view line) {
   return false;
 }
 
+// The record as a file of its own in its folder: the user may write that
+// folder and its reader may run elevated, so a link, a second name of
+// another file, a folder or a device in its place is refused, and so is a
+// file longer than any record.
+bool ReadRecord(const base::FilePath& batch_file, std::string* text) {
+  if (!base::NewFileInFolder::ReadToString(batch_file.value(), kMaxBatchSize,
+                                           text)) {
+    PLOG(ERROR) << "Refused to read " << batch_file.AsUTF8()
+                << ": missing, not a plain file of its own or too long";
+    return false;
+  }
+  return true;
+}
+
 // Deleted as the file that was judged: a link in its place goes as a link
 // or stays, and never takes what it leads to. Gone once the judging handle
 // is closed, on return.
@@ -250,6 +265,34 @@ std::string CleanupBatch::GetText() const {
   return text;
 }
 
+bool CleanupBatch::Write(const base::FilePath& batch_file) const {
+  base::NewFileInFolder::Result made = base::NewFileInFolder::Create(
+      batch_file.value(), base::NewFileInFolder::OldFile::kDelete,
+      GENERIC_WRITE | DELETE);
+  if (!made.file.IsValid()) {
+    ::SetLastError(made.error);
+    PLOG(ERROR) << "Failed to make the cleanup batch file "
+                << batch_file.AsUTF8();
+    return false;
+  }
+  const std::string text = GetText();
+  const DWORD error =
+      made.try_number != 1
+          ? ERROR_ALREADY_EXISTS
+          : WriteWholeBuffer(made.file.Get(), text.data(), text.size());
+  if (error == ERROR_SUCCESS)
+    return true;
+  // Under another name (a link or a file in use kept the name), or cut
+  // short: gone again.
+  FILE_DISPOSITION_INFO disposition = {TRUE};
+  ::SetFileInformationByHandle(made.file.Get(), FileDispositionInfo,
+                               &disposition, sizeof(disposition));
+  ::SetLastError(error);
+  PLOG(ERROR) << "Failed to write the cleanup batch file "
+              << batch_file.AsUTF8();
+  return false;
+}
+
 // static
 bool CleanupBatch::IsWellFormed(std::string_view text,
                                 const base::FilePath& install_folder) {
@@ -318,10 +361,8 @@ std::optional<CleanupBatch::Contents> CleanupBatch::Read(
     const base::FilePath& batch_file,
     const base::FilePath& install_folder) {
   std::string text;
-  if (!base::ReadFileToStringWithMaxSize(batch_file, &text, kMaxBatchSize)) {
-    LOG(ERROR) << "Could not read " << batch_file.AsUTF8();
+  if (!ReadRecord(batch_file, &text))
     return std::nullopt;
-  }
   std::optional<Contents> contents = Parse(text, install_folder);
   if (!contents)
     LOG(ERROR) << "Not one of our records: " << batch_file.AsUTF8();
@@ -332,8 +373,7 @@ std::optional<CleanupBatch::Contents> CleanupBatch::Read(
 bool CleanupBatch::TakeOver(const base::FilePath& batch_file,
                             const base::FilePath& install_folder) {
   std::string text;
-  if (!base::ReadFileToStringWithMaxSize(batch_file, &text, kMaxBatchSize) ||
-      !IsWellFormed(text, install_folder)) {
+  if (!ReadRecord(batch_file, &text) || !IsWellFormed(text, install_folder)) {
     LOG(ERROR) << "Refused to run the cleanup batch file "
                << batch_file.AsUTF8();
     return false;

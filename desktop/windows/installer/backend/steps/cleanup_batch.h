@@ -52,6 +52,12 @@ class CleanupBatch {
   // so that cmd does not expand it. A path that the code page cannot hold
   // is written by its short name, or left out when it has none.
   std::string GetText() const;
+  // GetText written to `batch_file` as a file made new under that very
+  // name, a plain file left there deleted first, so that a process that
+  // may run elevated never writes through a link planted in the folder:
+  // with one in its place nothing is written. False, logged, when it could
+  // not be written whole.
+  [[nodiscard]] bool Write(const base::FilePath& batch_file) const;
 
   // Whether `text` is a record that this class could have written for
   // `install_folder`: only its own lines, naming only paths below that

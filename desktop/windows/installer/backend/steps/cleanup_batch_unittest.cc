@@ -2,15 +2,19 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/test/planted_link_tree.h"
 #include "base/test/scoped_temp_folder.h"
+#include "base/test/temp_tree.h"
 #include "base/test/text_file.h"
+#include "base/test/unix_link.h"
 #include "desktop/windows/installer/backend/steps/leftover_remover.h"
 #include "gtest/gtest.h"
 
@@ -236,6 +240,89 @@ TEST(CleanupBatchTest, NamesNoLinkNorWhatLiesBehindOne) {
   };
   EXPECT_TRUE(CleanupBatch::IsWellFormed(del_line(L"plain.txt"), folder));
   EXPECT_TRUE(CleanupBatch::IsWellFormed(del_line(L"filelink"), folder));
+}
+
+// The installation folder may be the user's to write while the writer is
+// elevated: a record left there is replaced, but a link planted under its
+// name is never written through (nor anything else made in its stead).
+TEST(CleanupBatchTest, WritesTheRecordAnewNeverThroughALink) {
+  base::PlantedLinkTree tree;
+  if (!tree.made())
+    GTEST_SKIP() << "No Unix link can be made here";
+  const base::FilePath folder = tree.Path(L"inst");
+  CleanupBatch batch(folder);
+  batch.AddProcess(7);
+  ASSERT_TRUE(batch.AddPath(tree.Path(L"inst\\plain.txt"), false));
+  const base::FilePath record = tree.Path(L"inst\\k.bat");
+  ASSERT_TRUE(base::WriteTextFile(record, "an older record"));
+
+  EXPECT_TRUE(batch.Write(record));
+  EXPECT_FALSE(batch.Write(tree.Path(L"inst\\filelink")));
+
+  std::string text;
+  ASSERT_TRUE(
+      base::NewFileInFolder::ReadToString(record.value(), 1 << 20, &text));
+  EXPECT_EQ(text, batch.GetText());
+  EXPECT_TRUE(tree.CanariesKept());
+  EXPECT_FALSE(base::PathExists(tree.Path(L"inst\\filelink_2")));
+}
+
+// The record lies where the user may write and its reader may run
+// elevated: only a file of its own under its name, no longer than any
+// record, is read; a link, a second name of a file elsewhere, a folder or
+// a padded file is refused, whatever it holds.
+TEST(CleanupBatchTest, ReadsOnlyARecordOfItsOwnWithinItsBound) {
+  enum class Place { kPlain, kHardLink, kUnixLink, kFolder, kOversized };
+  const struct {
+    Place place;
+    bool read;
+  } kCases[] = {
+      {Place::kPlain, true},     {Place::kHardLink, false},
+      {Place::kUnixLink, false}, {Place::kFolder, false},
+      {Place::kOversized, false},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(static_cast<int>(test_case.place));
+    base::TempTree tree;
+    const base::FilePath folder = tree.MakeDir(L"inst");
+    tree.MakeDir(L"out");
+    CleanupBatch batch(folder);
+    ASSERT_TRUE(batch.AddPath(folder.Append(L"v\\a.dll"), true));
+    const std::string text = batch.GetText();
+    const base::FilePath record = folder.Append(L"k.bat");
+    const base::FilePath elsewhere = tree.Path(L"out\\k.bat");
+    ASSERT_TRUE(base::WriteTextFile(elsewhere, text));
+    std::unique_ptr<base::ScopedUnixLink> link;
+    switch (test_case.place) {
+      case Place::kPlain:
+        ASSERT_TRUE(base::WriteTextFile(record, text));
+        break;
+      case Place::kHardLink:
+        ASSERT_TRUE(::CreateHardLinkW(record.value().c_str(),
+                                      elsewhere.value().c_str(), nullptr));
+        break;
+      case Place::kUnixLink:
+        link = std::make_unique<base::ScopedUnixLink>(record, elsewhere);
+        if (!link->made())
+          continue;  // Not under Wine: no Unix link to plant.
+        break;
+      case Place::kFolder:
+        ASSERT_TRUE(base::CreateDirectory(record));
+        break;
+      case Place::kOversized:
+        // Lines a record may repeat, past 4 MiB in all.
+        std::string padded;
+        for (size_t i = 0; i < 2200000; ++i)
+          padded += ")\n";
+        ASSERT_TRUE(base::WriteTextFile(record, padded + text));
+        ASSERT_TRUE(CleanupBatch::IsWellFormed(padded + text, folder));
+        break;
+    }
+
+    EXPECT_EQ(CleanupBatch::Read(record, folder).has_value(), test_case.read);
+    EXPECT_EQ(CleanupBatch::TakeOver(record, folder), test_case.read);
+    EXPECT_TRUE(base::PathExists(record));
+  }
 }
 
 }  // namespace

@@ -19,9 +19,11 @@
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
 #include "desktop/windows/installer/backend/steps/folder_holds_exactly.h"
 #include "desktop/windows/installer/paths/inside_folder_check.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/system/private_temp_folder.h"
+#include "desktop/windows/installer/system/system_folder_check.h"
 
 namespace installer {
 
@@ -74,9 +76,17 @@ void DeleteListedFile(InsideFolderCheck* inside_folder,
 }
 
 // Removes the folder whose final path is `folder` only when it is empty
-// and still that very folder, no link.
+// and still that very folder, no link; never one of the system's, even an
+// empty one the record calls the installation's.
 void RemoveJudgedFolder(const base::FilePath& folder,
+                        const SystemFolderCheck& system_folders,
                         LeftoverRemover::Outcome* outcome) {
+  if (system_folders.IsSystemFolderOrInside(folder)) {
+    LOG(ERROR) << "Refused to remove " << folder.AsUTF8()
+               << ": a folder of the system";
+    ++outcome->refused;
+    return;
+  }
   switch (base::RemoveEmptyFolderAt(folder)) {
     case base::EmptyFolderRemoval::kRemoved:
       ++outcome->deleted;
@@ -95,10 +105,11 @@ void RemoveJudgedFolder(const base::FilePath& folder,
 }
 
 void RemoveListedFolder(InsideFolderCheck* inside_folder,
+                        const SystemFolderCheck& system_folders,
                         const base::FilePath& path,
                         LeftoverRemover::Outcome* outcome) {
   if (path == inside_folder->folder()) {
-    RemoveJudgedFolder(path, outcome);
+    RemoveJudgedFolder(path, system_folders, outcome);
     return;
   }
   const InsideFolderCheck::Entry entry = inside_folder->Judge(path);
@@ -111,7 +122,7 @@ void RemoveListedFolder(InsideFolderCheck* inside_folder,
     ++outcome->refused;
     return;
   }
-  RemoveJudgedFolder(entry.path, outcome);
+  RemoveJudgedFolder(entry.path, system_folders, outcome);
 }
 
 void WaitForAll(const std::vector<base::win::ScopedHandle>& processes) {
@@ -157,7 +168,9 @@ void RemoveOwnFolderOnceEnded() {
       !base::GetPathForKey(base::kSystemDir, &system)) {
     return;
   }
-  if (!LeftoverRemover::IsCopyFolder(own_folder)) {
+  if (!LeftoverRemover::IsCopyFolder(own_folder) ||
+      SystemFolderCheck::ForThisSystem().IsSystemFolder(
+          ResolveLocalPath(own_folder))) {
     LOG(ERROR) << "Not removing " << own_folder.AsUTF8()
                << ": not a folder of the installer's copy";
     return;
@@ -216,8 +229,9 @@ LeftoverRemover::Outcome LeftoverRemover::RemoveListed(
   for (const base::FilePath& file : contents->files)
     DeleteListedFile(&inside_folder, file, &pauses_left, &outcome);
   DeleteListedFile(&inside_folder, record, &pauses_left, &outcome);
+  const SystemFolderCheck system_folders = SystemFolderCheck::ForThisSystem();
   for (const base::FilePath& folder : contents->folders)
-    RemoveListedFolder(&inside_folder, folder, &outcome);
+    RemoveListedFolder(&inside_folder, system_folders, folder, &outcome);
   return outcome;
 }
 

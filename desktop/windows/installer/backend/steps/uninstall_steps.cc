@@ -262,14 +262,11 @@ void UninstallSteps::WriteAndStartCleanupBatch(CleanupBatch* batch,
     process_ids.push_back(run_.second_process_id);
   for (uint32_t id : process_ids)
     batch->AddProcess(id);
-  const std::string text = batch->GetText();
+  // The installation folder may be the user's to write even when this
+  // process is elevated (the permission role's grant).
   const base::FilePath batch_file = folder.Append(kUninstallBatchName);
-  if (base::WriteBufferToFile(batch_file, text.data(),
-                              static_cast<int>(text.size())) !=
-      static_cast<int>(text.size())) {
-    PLOG(ERROR) << "Failed to write the cleanup batch file";
+  if (!batch->Write(batch_file))
     return;
-  }
   if (run_by_permission_process)
     return;
   LOG(INFO) << "Starting the installer's copy that removes the leftovers.";
