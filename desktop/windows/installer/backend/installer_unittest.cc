@@ -1227,6 +1227,38 @@ TEST_F(InstallerTest, ProtocolRegistrationWritesOnlyIntoItsOwnKey) {
   }
 }
 
+// The prefs in the installation folder are read only as the folder's own
+// file: a second name of another file put there (which its writer could not
+// read) is never copied into the new prefs.
+TEST_F(InstallerTest, PrefsAreNeverReadThroughASecondName) {
+  const base::FilePath outside =
+      tree_.WriteFile(L"outside.json", "{\"planted\": \"secret-of-another\"}");
+  for (const bool second_name : {false, true}) {
+    SCOPED_TRACE(second_name);
+    RemoveTree(folder_);
+    WriteExistingInstallation();
+    const base::FilePath prefs = folder_.Append(kInstallerPrefsName);
+    if (second_name) {
+      ASSERT_TRUE(::CreateHardLinkW(prefs.value().c_str(),
+                                    outside.value().c_str(), nullptr));
+    } else {
+      tree_.WriteFile(L"Tarvo\\installer_prefs.json",
+                      "{\"planted\": \"the-folders-own\"}");
+    }
+    SetCommandLine({L"--register-tarvo-as-protocol-handler=web+tarvo"});
+    auto settings = std::make_unique<Settings>(
+        false, false, false, folder_, false, Settings::kArchitectureX86);
+    WaitForStatus(*settings);
+    ASSERT_EQ(Settings::kRegisteringProtocolHandler, settings->operation());
+    Installer installer;
+    EXPECT_EQ("OnSuccess", RunToEnd(installer, settings.get()).back());
+    const std::string written = base::TempTree::ReadFile(prefs);
+    EXPECT_EQ(!second_name, Contains(written, "the-folders-own")) << written;
+    EXPECT_FALSE(Contains(written, "secret-of-another")) << written;
+    EXPECT_EQ("{\"planted\": \"secret-of-another\"}", base::TempTree::ReadFile(outside));
+  }
+}
+
 // A scheme is registered as a value name: only what a URL scheme may be.
 TEST(InstallerTasksTest, ProtocolSchemesAreCheckedBeforeRegistration) {
   const struct {

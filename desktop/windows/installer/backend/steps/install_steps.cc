@@ -15,6 +15,7 @@
 #include "base/features/feature_list.h"
 #include "base/features/feature_tables.h"
 #include "base/files/file_util.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/json/json_file_value_serializer.h"
 #include "base/logging.h"
 #include "base/path_service.h"
@@ -110,6 +111,27 @@ std::string DescribeRow(const RegistryEntry& entry,
     return "default value to key " + key;
   return "value " + base::WideToUtf8(entry.ExpandPlaceholders(row.value_name)) +
          " to key " + key;
+}
+
+// Whoever may write the installation folder may have put a link or a second
+// name of another file there: an elevated run would copy what it leads to
+// into the folder, for its writer to read. Only the folder's own file, and
+// only as much as the prefs may be, is staged; otherwise the prefs start
+// anew, as where there were none.
+void StageInstallerPrefs(const base::FilePath& target,
+                         const base::FilePath& staged) {
+  std::string contents;
+  if (!base::NewFileInFolder::ReadToString(target.value(), kMaxRunDataFileSize,
+                                           &contents)) {
+    PLOG(ERROR) << "Not reading the installer prefs";
+    base::DeletePath(staged, false);
+    return;
+  }
+  if (base::WriteBufferToFile(staged, contents.data(),
+                              static_cast<int>(contents.size())) !=
+      static_cast<int>(contents.size())) {
+    LOG(ERROR) << "Failed staging the installer prefs";
+  }
 }
 
 }  // namespace
@@ -360,8 +382,8 @@ void InstallSteps::StepWriteInstallerPrefs() {
   // a new store.
   if (!base::PathExists(target))
     base::DeletePath(staged, false);
-  else if (!base::CopyFileChecked(target, staged))
-    LOG(ERROR) << "Failed reading the installer prefs";
+  else
+    StageInstallerPrefs(target, staged);
   {
     const base::RefPtr<base::JsonPrefStore> prefs =
         base::MakeRefCounted<base::JsonPrefStore>(staged, nullptr);
