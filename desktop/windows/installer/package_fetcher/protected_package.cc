@@ -11,6 +11,7 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_unpacker/package_unpacker.h"
@@ -66,6 +67,54 @@ void CarryRunDataFile(const base::FilePath& from,
   }
 }
 
+// The trust check of a large installer file costs under Wine about as long
+// as its unpack (most of a second for 188 MB: the trust provider's digest
+// and chain), so it runs on a thread of its own beside the unpack. The file
+// is held, so both read the same bytes, and nothing unpacked is used unless
+// the check holds.
+class HeldSignatureCheck {
+ public:
+  HeldSignatureCheck(const LockedFileView& held,
+                     const base::FilePath& file,
+                     bool needed)
+      : held_(held), file_(file), holds_(!needed) {
+    if (!needed)
+      return;
+    thread_.Set(::CreateThread(nullptr, 0, &Run, this, 0, nullptr));
+    if (!thread_.IsValid())
+      Run(this);
+  }
+  HeldSignatureCheck(const HeldSignatureCheck&) = delete;
+  HeldSignatureCheck& operator=(const HeldSignatureCheck&) = delete;
+  ~HeldSignatureCheck() { Wait(); }
+
+  bool Holds() {
+    Wait();
+    return holds_;
+  }
+  const std::string& report() const { return report_; }
+
+ private:
+  static DWORD WINAPI Run(void* parameter) {
+    auto* check = static_cast<HeldSignatureCheck*>(parameter);
+    check->holds_ =
+        VerifyHeldFileSignature(check->held_, check->file_, &check->report_);
+    return 0;
+  }
+
+  void Wait() {
+    if (thread_.IsValid())
+      ::WaitForSingleObject(thread_.Get(), INFINITE);
+    thread_.Close();
+  }
+
+  const LockedFileView& held_;
+  const base::FilePath& file_;
+  bool holds_;
+  std::string report_;
+  base::win::ScopedHandle thread_;
+};
+
 }  // namespace
 
 ProtectedPackage::ProtectedPackage()
@@ -101,19 +150,16 @@ ProtectedPackage::Result ProtectedPackage::UnpackFile(
                << ": it is not the program that runs";
     return Result::kRefused;
   }
-  std::string report;
   // A development build does not carry a signature, and takes unsigned
   // packages.
-  if (RunningImage::IsOwnProgramSigned() &&
-      !VerifyHeldFileSignature(held, file, &report)) {
+  HeldSignatureCheck check(held, file, RunningImage::IsOwnProgramSigned());
+  const base::FilePath path(base::GetFinalPath(held.file_handle(), file.value()));
+  const Result result = path.empty() ? Result::kFailed : UnpackHeld(path, source);
+  if (!check.Holds()) {
     LOG(ERROR) << "Refusing " << file.AsUTF8()
-               << ": its signature does not hold: " << report;
+               << ": its signature does not hold: " << check.report();
     return Result::kRefused;
   }
-  const base::FilePath path(base::GetFinalPath(held.file_handle(), file.value()));
-  if (path.empty())
-    return Result::kFailed;
-  const Result result = UnpackHeld(path, source);
   if (result != Result::kUnpacked || source == Source::kOwnProgram)
     return result;
   // Another signed package than the one the front end checked may lie
