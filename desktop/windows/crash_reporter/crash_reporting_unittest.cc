@@ -42,6 +42,17 @@ std::vector<std::string> RunChild(const std::wstring& arguments,
   return child.WaitForExit(exit_code);
 }
 
+// A crash folder of the test's own whose logs are kept: no crash server takes
+// them ("ftp" is refused before any connection).
+struct KeptCrashLogs {
+  const base::ScopedTempFolder folder;
+  const ScopedEnvironmentVariable log_dir{L"TARVO_CRASH_LOG_DIR",
+                                          folder.path().value()};
+  const ScopedEnvironmentVariable keep_logs{L"TARVO_CRASH_KEEP_LOGS", L"1"};
+  const ScopedEnvironmentVariable server{L"TARVO_CRASH_SERVER_URL",
+                                         L"ftp://127.0.0.1/crash"};
+};
+
 // Without a usable "crash-reporter-pid" the installer process launches its
 // own reporter, which writes the crash log of its crash into the crash
 // folder. No crash server takes it ("ftp" is refused before any
@@ -49,12 +60,8 @@ std::vector<std::string> RunChild(const std::wstring& arguments,
 TEST(CrashReportingTest, InstallerLaunchesAReporterThatLogsItsCrash) {
   for (const wchar_t* reporter_switch : {L"", L"--crash-reporter-pid=abc "}) {
     SCOPED_TRACE(reporter_switch);
-    const base::ScopedTempFolder folder;
-    const ScopedEnvironmentVariable log_dir(L"TARVO_CRASH_LOG_DIR",
-                                            folder.path().value());
-    const ScopedEnvironmentVariable keep_logs(L"TARVO_CRASH_KEEP_LOGS", L"1");
-    const ScopedEnvironmentVariable server(L"TARVO_CRASH_SERVER_URL",
-                                           L"ftp://127.0.0.1/crash");
+    const KeptCrashLogs kept;
+    const base::ScopedTempFolder& folder = kept.folder;
     DWORD exit_code = 0;
     const std::vector<std::string> lines =
         RunChild(reporter_switch + std::wstring(L"--crash=access-violation"),
@@ -82,12 +89,8 @@ TEST(CrashReportingTest, InstallerLaunchesAReporterThatLogsItsCrash) {
 // The installer process goes on while its reporter starts: a crash that
 // comes first waits for the reporter and is logged by it.
 TEST(CrashReportingTest, CrashBeforeTheReporterServesIsLoggedByIt) {
-  const base::ScopedTempFolder folder;
-  const ScopedEnvironmentVariable log_dir(L"TARVO_CRASH_LOG_DIR",
-                                          folder.path().value());
-  const ScopedEnvironmentVariable keep_logs(L"TARVO_CRASH_KEEP_LOGS", L"1");
-  const ScopedEnvironmentVariable server(L"TARVO_CRASH_SERVER_URL",
-                                         L"ftp://127.0.0.1/crash");
+  const KeptCrashLogs kept;
+  const base::ScopedTempFolder& folder = kept.folder;
   DWORD exit_code = 0;
   RunChild(L"--crash=access-violation --at-once", &exit_code);
   EXPECT_EQ(exit_code, 0xC0000005u);
