@@ -156,7 +156,7 @@ void WinInetDownloader::TakeOver(const std::wstring& url,
   completion_callback_ = std::move(completion_callback);
   task_runner_ = base::CurrentTaskRunnerHandle::Get();
   url_ = url;
-  ++request_id_;
+  ++download_id_;
   state_ = IDLE;
 }
 
@@ -287,10 +287,10 @@ bool WinInetDownloader::SendRequest(const UrlParts& parts) {
   return (connected || OpenConnection(parts)) && OpenRequest(parts);
 }
 
-void WinInetDownloader::FollowRedirect(uint32_t request_id,
+void WinInetDownloader::FollowRedirect(uint32_t download_id,
                                        int status,
                                        const std::wstring& location) {
-  if (!IsActive(request_id))
+  if (!IsActive(download_id))
     return;
   VLOG(1) << "Redirect occured";
   RedirectTarget target;
@@ -303,12 +303,12 @@ void WinInetDownloader::FollowRedirect(uint32_t request_id,
     AppendError(base::FormatString(
         "Too many redirects (more than %d), last to %s", kMaxRedirects,
         base::WideToUtf8(target.url.empty() ? location : target.url).c_str()));
-    OnDownloadFailed(request_id);
+    OnDownloadFailed(download_id);
     return;
   }
   if (!allowed) {
     AppendError(refusal);
-    OnDownloadFailed(request_id);
+    OnDownloadFailed(download_id);
     return;
   }
   CloseRequest();
@@ -317,7 +317,7 @@ void WinInetDownloader::FollowRedirect(uint32_t request_id,
     request_post_ = false;
   if (!SendRequest(target.parts)) {
     LOG(ERROR) << "Could not follow the redirect";
-    OnDownloadFailed(request_id_);
+    OnDownloadFailed(download_id);
   }
 }
 
@@ -331,8 +331,6 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts) {
                 INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (parts.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
-  // Before its first callback can post anything.
-  ++request_id_;
   // Each request reads into a buffer of its own: a read of a request given
   // up may still complete into it.
   base::RefPtr<WinInetHandleContext> context =
@@ -359,7 +357,7 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts) {
   // Before sending: the request's completion may arrive on a WinINet thread
   // before HttpSendRequestW returns, and must find the request sent.
   state_ = REQUEST_SENT;
-  WatchForSilence(request_id_.load());
+  WatchForSilence(download_id_);
   if (::HttpSendRequestW(
           request,
           request_headers_.empty() ? nullptr : request_headers_.c_str(),
@@ -381,31 +379,31 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts) {
 void WinInetDownloader::PostFailure() {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::OnDownloadFailed, self_ref_,
-                                this, request_id_.load()));
+                                this, download_id_));
 }
 
 void WinInetDownloader::PostCompletion() {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::OnDownloadCompleted,
-                                self_ref_, this, request_id_.load()));
+                                self_ref_, this, download_id_));
 }
 
 void WinInetDownloader::PostRetry(int code) {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::CheckRetriesAndResume,
-                                self_ref_, this, request_id_.load(), code));
+                                self_ref_, this, download_id_, code));
 }
 
 void WinInetDownloader::PostResend() {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::ResendRequest, self_ref_,
-                                this, request_id_.load()));
+                                this, download_id_));
 }
 
 void WinInetDownloader::PostRedirect(int status, const std::wstring& location) {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::FollowRedirect, self_ref_,
-                                this, request_id_.load(), status, location));
+                                this, download_id_, status, location));
 }
 
 void WinInetDownloader::PostTotalProgress(int64_t total) {
@@ -413,7 +411,7 @@ void WinInetDownloader::PostTotalProgress(int64_t total) {
     return;
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::OnTotalProgress, self_ref_,
-                                this, request_id_.load(), total));
+                                this, download_id_, total));
 }
 
 void WinInetDownloader::PostCurrentProgress() {
@@ -423,24 +421,24 @@ void WinInetDownloader::PostCurrentProgress() {
     return;
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::OnCurrentProgress,
-                                self_ref_, this, request_id_.load()));
+                                self_ref_, this, download_id_));
 }
 
-void WinInetDownloader::OnTotalProgress(uint32_t request_id, int64_t total) {
-  if (IsActive(request_id))
+void WinInetDownloader::OnTotalProgress(uint32_t download_id, int64_t total) {
+  if (IsActive(download_id))
     delegate_->SetTotalProgress(static_cast<int>(total));
 }
 
-void WinInetDownloader::OnCurrentProgress(uint32_t request_id) {
+void WinInetDownloader::OnCurrentProgress(uint32_t download_id) {
   // Cleared before the count is read, so that a block counted after the read
   // posts a report of its own.
   progress_posted_ = false;
-  if (IsActive(request_id))
+  if (IsActive(download_id))
     delegate_->SetCurrentProgress(static_cast<int>(bytes_received_.load()));
 }
 
-void WinInetDownloader::OnDownloadCompleted(uint32_t request_id) {
-  if (!IsActive(request_id))
+void WinInetDownloader::OnDownloadCompleted(uint32_t download_id) {
+  if (!IsActive(download_id))
     return;
   retry_count_ = 0;
   Terminate();
@@ -451,8 +449,8 @@ void WinInetDownloader::OnDownloadCompleted(uint32_t request_id) {
   callback.Run();
 }
 
-void WinInetDownloader::OnDownloadFailed(uint32_t request_id) {
-  if (!IsActive(request_id))
+void WinInetDownloader::OnDownloadFailed(uint32_t download_id) {
+  if (!IsActive(download_id))
     return;
   LOG(ERROR) << "Download failed";
   Terminate();
@@ -461,9 +459,9 @@ void WinInetDownloader::OnDownloadFailed(uint32_t request_id) {
   callback.Run();
 }
 
-bool WinInetDownloader::IsActive(uint32_t request_id) const {
+bool WinInetDownloader::IsActive(uint32_t download_id) const {
   const int state = state_.load();
-  return request_id == request_id_ &&
+  return download_id == download_id_ &&
          (state == REQUEST_SENT || state == RECEIVING);
 }
 
@@ -504,21 +502,15 @@ void WinInetDownloader::FinishWriter() {
 }
 
 void WinInetDownloader::CloseRequest() {
-  silence_timer_.Stop();
   // Unless its body was read to the end, WinINet would go on reading the
   // request after the close, or in it.
   request_socket_.ShutDown();
-  // Detached before the close: whatever the request still reports, a read
-  // completing late on a connection given up above all, must not reach this
-  // download.
+  // Detached first: whatever the request still reports, a read completing
+  // late on a connection given up above all, must not reach this download.
   if (request_context_) {
     request_context_->Detach();
     request_context_ = nullptr;
   }
-  // Once detached, no callback of the request runs any more; what one
-  // posted until then, a retry of a read the shutdown just ended above all,
-  // is still queued and must find its request gone.
-  ++request_id_;
   request_.Close();
 }
 
@@ -527,6 +519,7 @@ void WinInetDownloader::Terminate() {
   if (!session_.IsValid())
     return;
   VLOG(1) << "Closing download session";
+  silence_timer_.Stop();
   observer_->OnChunkEnd(static_cast<int>(bytes_received_.load()));
   cancelled_->Set();
   CloseRequest();
