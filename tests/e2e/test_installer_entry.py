@@ -588,8 +588,10 @@ def pki(tmp_path_factory):
 
 
 @pytest.mark.parametrize("signer", [None, "other", "good"])
-def test_package_installer_runs_only_with_the_product_signature(build_dir, tmp_path, pki,
+def test_package_installer_runs_only_with_the_product_signature(build_dir, tmp_path,
                                                                user_sid, signer):
+    # The build's signers, whose root the machine trusts.
+    pki = BuildKeys(build_dir)
     package = tmp_path / "package"
     package.mkdir()
     if signer:

@@ -4,11 +4,13 @@ this build signed, tampered, nested and forged. osslsigncode's verdict (with
 the test CA) stands beside ours; it does not look at signer names.
 
 Wine 8: WinVerifyTrust reads through the handle it is given and accepts a
-file whose chain ends at a root that is in no Root store (it still refuses a
-bad digest); the chain engine trusts a test CA only once it is in the current
-user's Root registry store; the Authenticode chain policy lets a chain pass
-that reaches no root at all; and CryptMsgControl's signature check does not
-compare the signed message digest with the content."""
+file whose chain ends at a root that is in no Root store, and one whose
+stated digest was rewritten under a stale signature (it still refuses a bad
+digest); the machine's chain engine trusts a test CA only once it is in the
+machine's Root registry store; the Authenticode chain policy lets a chain
+pass that reaches no root at all; and CryptMsgControl's signature check does
+not compare the signed message digest with the content. Our own proof of
+each signer, the file's first too, tells them apart."""
 
 import shutil
 import struct
@@ -136,13 +138,17 @@ def signed_data(data, offset):
     return der_children(data, explicit)[0]
 
 
-def certificate_table_signature(data):
-    """Offset of the ContentInfo in a signed PE's certificate table."""
+def certificate_table_entry(data):
+    """Offset of the certificate table's directory entry in a PE."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
     optional = pe + 24
     pe32_plus = struct.unpack_from("<H", data, optional)[0] == 0x20B
-    directories = optional + (112 if pe32_plus else 96)
-    table, _ = struct.unpack_from("<II", data, directories + 4 * 8)
+    return optional + (112 if pe32_plus else 96) + 4 * 8
+
+
+def certificate_table_signature(data):
+    """Offset of the ContentInfo in a signed PE's certificate table."""
+    table, _ = struct.unpack_from("<II", data, certificate_table_entry(data))
     return table + 8
 
 
@@ -167,6 +173,28 @@ def signed_digest_range(blob):
     digest_info = der_children(blob, indirect)[1]
     octets = der_children(blob, digest_info)[1]
     return octets[2], octets[3]
+
+
+def with_stale_signature(genuine, forged, output):
+    """The image of `forged` (a file signed for itself) under the signature
+    of `genuine`, the digest that signature states rewritten to the forged
+    image's: what one makes without the key, the signature over the
+    statement stale."""
+    genuine_data, forged_data = genuine.read_bytes(), forged.read_bytes()
+    entry = certificate_table_entry(forged_data)
+    forged_table, _ = struct.unpack_from("<II", forged_data, entry)
+    genuine_table, genuine_size = struct.unpack_from(
+        "<II", genuine_data, certificate_table_entry(genuine_data))
+    table = bytearray(genuine_data[genuine_table:genuine_table + genuine_size])
+    start, end = signed_digest_range(table[8:])
+    forged_blob = forged_data[forged_table + 8:]
+    forged_start, forged_end = signed_digest_range(forged_blob)
+    table[8 + start:8 + end] = forged_blob[forged_start:forged_end]
+    # The directory entry is not digested: the forged image's digest holds.
+    image = bytearray(forged_data[:forged_table])
+    struct.pack_into("<II", image, entry, forged_table, len(table))
+    output.write_bytes(bytes(image + table))
+    return output
 
 
 def splice_nested(target, donor_blob, output):
@@ -201,6 +229,10 @@ def signed_files(build_dir, tmp_path_factory):
     tampered[0x1000] ^= 0xFF
     files["tampered"] = folder / "tampered.exe"
     files["tampered"].write_bytes(bytes(tampered))
+    other_signed = pki.sign("good", folder / "other_image.exe", folder / "other_signed.exe")
+    files["forged_digest"] = with_stale_signature(files["signed"], other_signed,
+                                                  folder / "forged_digest.exe")
+    files["rogue"] = pki.sign("rogue", plain, folder / "rogue.exe")
     files["case"] = pki.sign("case", plain, folder / "case.exe")
     files["other"] = pki.sign("other", plain, folder / "other.exe")
 
@@ -270,6 +302,9 @@ CASES = [
     ("signed", True, True, None),
     ("tampered", False, False, "Cannot WinVerifyTrust: -2146869232, "),  # TRUST_E_BAD_DIGEST
     ("unsigned", False, False, "Cannot CryptQueryObject:"),
+    # Both pass Wine's WinVerifyTrust.
+    ("forged_digest", False, False, "Level 0: Signature does not cover the content"),
+    ("rogue", False, False, "Level 0: Certificate chain is not trusted: chain status 0x20"),
     ("case", False, True, "Level 0: Tried signer Tarvo software test signing"),
     ("other", False, True, "Level 0: Cannot find any viable signers"),
     ("nested", True, True, "Level 0: Tried signer Other Software Signing"),
@@ -294,9 +329,12 @@ def test_verdict_beside_osslsigncode(run_exe, signed_files, name, ours, peer, li
     assert verdict == ours
     if line:
         assert any(l.startswith(line) for l in report), report
-    if not ours and "nested" in name:
+    if name in ("forged_digest", "rogue"):
+        assert not any(l.startswith("Cannot WinVerifyTrust") for l in report), report
+    if not ours and ("nested" in name or name in ("forged_digest", "rogue")):
         # The forged signer's name is only tried once its signature failed.
-        assert f"Level 1: Tried signer {EXPECTED_SIGNER}" in report
+        level = 1 if "nested" in name else 0
+        assert f"Level {level}: Tried signer {EXPECTED_SIGNER}" in report
 
 
 def test_report_describes_trust_chain(run_exe, signed_files):
@@ -313,12 +351,13 @@ def test_report_describes_trust_chain(run_exe, signed_files):
 
 def test_untrusted_root(run_exe, signed_files):
     pki, files = signed_files
-    # Wine's WinVerifyTrust does not ask for a trusted root; Windows would.
-    assert verify(run_exe, files["signed"])[0]
-    # Our check of a nested signature does, as Windows would of the file's own.
-    verdict, report = verify(run_exe, files["nested"])
-    assert not verdict
-    assert any(l.startswith("Level 1: Certificate chain is not trusted: ") for l in report)
+    # Wine's WinVerifyTrust does not ask for a trusted root; our check of the
+    # file's own signer does, as Windows would, and of a nested one alike.
+    for name, level in [("signed", 0), ("nested", 1)]:
+        verdict, report = verify(run_exe, files[name])
+        assert not verdict
+        assert not any(l.startswith("Cannot WinVerifyTrust") for l in report), report
+        assert f"Level {level}: Certificate chain is not trusted: chain status 0x20" in report
 
 
 def test_portable_executable(run_exe, signed_files, tmp_path):
@@ -354,8 +393,6 @@ SIGNER_CASES = [
 @pytest.mark.parametrize("name,verdict", SIGNER_CASES, ids=[c[0] for c in SIGNER_CASES])
 def test_same_signer_as_the_running_program(run_exe, signed_files, tmp_path, name, verdict):
     pki, files = signed_files
-    if name == "rogue" and "rogue" not in files:
-        files["rogue"] = pki.sign("rogue", files["unsigned"], tmp_path / "rogue.exe")
     program = pki.sign("good", files["unsigned"], tmp_path / "program.exe")
     judged = run_exe(TOOL, "signer", windows_path(program), windows_path(files[name]), check=True)
     assert judged.stdout.decode().strip() == verdict

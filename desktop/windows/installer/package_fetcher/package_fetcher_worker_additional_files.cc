@@ -234,8 +234,12 @@ bool PackageFetcherWorker::InstallSelfExtractingItem(
     LockedFileView* held,
     const base::FilePath& folder,
     const std::string& type) {
-  if (!PassesSignatureCheck(*held, GetTemporaryAdditionalFile(), nullptr))
+  if (!PassesSignatureCheck(*held, GetTemporaryAdditionalFile(),
+                            additional_file_entry_.get())) {
+    LOG(ERROR) << "Refusing self-extracting additional item "
+               << base::EscapeForLog(type) << ": its signature does not hold";
     return false;
+  }
   if (!base::CreateDirectory(folder)) {
     LOG(ERROR) << "Could not create unpacking folder for additional file";
     return false;

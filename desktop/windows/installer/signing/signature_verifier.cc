@@ -219,15 +219,13 @@ bool CheckSigners(HCERTSTORE store,
     std::wstring name;
     if (!GetSignerName(certificate.get(), &name, stream))
       return false;
-    // Only the first signer of the file's own signature is WinVerifyTrust's;
-    // any other is covered by nothing until we verify it.
-    const bool judged_by_windows = depth == 0 && index == 0;
-    const bool verified =
-        judged_by_windows || VerifyUnjudgedSigner(message, index, *info,
-                                                  certificate.get(), store,
-                                                  image, stream);
-    if (verified && !expected.empty() && name == expected)
+    // Whatever WinVerifyTrust made of the file, the name counts only for a
+    // signer proven here, the file's first as any other.
+    if (!expected.empty() && name == expected &&
+        VerifySigner(message, index, *info, certificate.get(), store, image,
+                     stream)) {
       return true;
+    }
     stream << "Tried signer " << base::WideToUtf8(name) << "\n";
     if (CheckNestedSignatures(*info, image, report, depth))
       return true;

@@ -27,7 +27,7 @@ bool IsPortableExecutable(const base::FilePath& path,
 
 // Whether the file's Authenticode signature is valid for Windows and one of
 // its signers, or of its nested signatures, is the branding's expected
-// signer. The file is opened once and held, read-only, for every check.
+// signer, proven by our own checks as Windows would prove it. The file is opened once and held, read-only, for every check.
 // With `report_text`, appends what was tried and why it failed.
 bool VerifyFileSignature(const base::FilePath& path, std::string* report_text);
 // The same for a file the caller holds; `path` only names it.
@@ -43,9 +43,9 @@ bool CheckSignature(ScopedCertStore store,
                     const PeImage& image,
                     std::string* report_text);
 
-// Whether a signer of `message` at nesting `depth` is the expected signer.
-// Every signer but the first of the file's own signature, which
-// WinVerifyTrust has judged, must first verify against `image`.
+// Whether a signer of `message` at nesting `depth` is the expected signer,
+// proven against `image` (its signature, digests and chain) by our own
+// checks, not only by WinVerifyTrust's.
 bool CheckSigners(HCERTSTORE store,
                   HCRYPTMSG message,
                   DWORD encoding,

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/log_message.h"
+#include "base/strings/string_format.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
 #include "desktop/windows/installer/signing/signer_proof.h"
 
@@ -32,9 +33,11 @@ bool Prove(HCRYPTMSG message,
   return false;
 }
 
-// As WinVerifyTrust judges the file's own signer: a chain for code signing
-// to a trusted root, held against the Authenticode policy, revocation not
-// checked.
+// As Windows judges a file's signer: a chain for code signing that ends in a
+// root the machine trusts, with no error at all, held against the
+// Authenticode policy; revocation is not checked. The machine's engine
+// trusts only the machine's roots, which a process of the user cannot add
+// to as it can to the user's own.
 bool VerifyChain(PCCERT_CONTEXT certificate,
                  HCERTSTORE store,
                  std::ostream& report) {
@@ -45,16 +48,23 @@ bool VerifyChain(PCCERT_CONTEXT certificate,
   chain_para.RequestedUsage.Usage.cUsageIdentifier = 1;
   chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = &code_signing;
   PCCERT_CHAIN_CONTEXT built = nullptr;
-  if (!::CertGetCertificateChain(nullptr, certificate, nullptr, store,
-                                 &chain_para, 0, nullptr, &built)) {
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, nullptr,
+                                 store, &chain_para, 0, nullptr, &built)) {
     report << "Cannot build certificate chain: " << LastErrorText() << "\n";
     return false;
   }
   ScopedCertChain chain(built);
-  // Windows' base policy refuses a chain that does not reach a root; Wine's
-  // lets it pass, so a certificate whose issuer is nowhere would be trusted.
-  if (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) {
+  // Windows' policy refuses a chain with any of these errors; Wine's lets a
+  // chain pass that reaches no root, or a root nobody trusts, and says so
+  // only here.
+  const DWORD status = chain->TrustStatus.dwErrorStatus;
+  if (status & CERT_TRUST_IS_PARTIAL_CHAIN) {
     report << "Certificate chain is incomplete\n";
+    return false;
+  }
+  if (status != CERT_TRUST_NO_ERROR) {
+    report << base::FormatString(
+        "Certificate chain is not trusted: chain status 0x%lx\n", status);
     return false;
   }
   CERT_CHAIN_POLICY_PARA policy_para = {};
@@ -77,13 +87,13 @@ bool VerifyChain(PCCERT_CONTEXT certificate,
 
 }  // namespace
 
-bool VerifyUnjudgedSigner(HCRYPTMSG message,
-                          DWORD signer_index,
-                          const CMSG_SIGNER_INFO& signer_info,
-                          PCCERT_CONTEXT certificate,
-                          HCERTSTORE store,
-                          const PeImage& image,
-                          std::ostream& report) {
+bool VerifySigner(HCRYPTMSG message,
+                  DWORD signer_index,
+                  const CMSG_SIGNER_INFO& signer_info,
+                  PCCERT_CONTEXT certificate,
+                  HCERTSTORE store,
+                  const PeImage& image,
+                  std::ostream& report) {
   return Prove(message, signer_index, signer_info, certificate, image,
                report) &&
          VerifyChain(certificate, store, report);

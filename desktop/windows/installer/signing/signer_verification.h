@@ -10,21 +10,23 @@ namespace installer {
 
 class PeImage;
 
-// Judges a signer that WinVerifyTrust did not: one of a nested signature, or
-// any but the first signer of the file's own signature. Such a signature is
-// not covered by the file's own, so anyone can add one; before its name may
-// count, it must hold as WinVerifyTrust would hold the primary one: the
-// signer's signature over `message`, the Authenticode digest the message
-// carries against the digest of `image`, and the certificate's chain
-// (through `store` for intermediates) under the Authenticode policy.
+// Proves a signer of a file's signature, or of one nested in it, before its
+// name may count: the platform's trust check of the file may prove neither
+// the signature nor the chain (Wine's passes a stale signature and a chain
+// to a root nobody trusts), and a nested signature is covered by nothing.
+// It holds as Windows holds a file's signer: the signer's signature over
+// `message`, the message digest it signs against the content, the
+// Authenticode digest the content states against the digest of `image`,
+// and the certificate's chain (through `store` for intermediates) to a root
+// the machine trusts, without any error, under the Authenticode policy.
 // Writes the reason of a refusal to `report`.
-bool VerifyUnjudgedSigner(HCRYPTMSG message,
-                          DWORD signer_index,
-                          const CMSG_SIGNER_INFO& signer_info,
-                          PCCERT_CONTEXT certificate,
-                          HCERTSTORE store,
-                          const PeImage& image,
-                          std::ostream& report);
+bool VerifySigner(HCRYPTMSG message,
+                  DWORD signer_index,
+                  const CMSG_SIGNER_INFO& signer_info,
+                  PCCERT_CONTEXT certificate,
+                  HCERTSTORE store,
+                  const PeImage& image,
+                  std::ostream& report);
 
 }  // namespace installer
 

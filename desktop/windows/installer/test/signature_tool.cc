@@ -3,7 +3,7 @@
 //   signature_tool verify FILE [ROOT]  "verdict N" (with a report), "quiet N"
 //                                      (without one), then the report's lines.
 //                                      With ROOT, a DER certificate, it is
-//                                      trusted as a root of the current user
+//                                      trusted as a root of the machine
 //                                      while the checks run, then removed.
 //   signature_tool pe FILE             "pe N certificate_table N"
 //   signature_tool signer PROGRAM FILE  how a process of PROGRAM judges FILE
@@ -36,9 +36,10 @@ void Print(const std::string& text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-// A certificate trusted as a root of the current user while the object
-// lives. Only the registry store is used: a delete from the "Root" system
-// store, a collection, does not reach the registry under Wine.
+// A certificate trusted as a root of the machine while the object lives:
+// the checks trust no root of the user's own. Only the registry store is
+// used: a delete from the "Root" system store, a collection, does not reach
+// the registry under Wine.
 class ScopedTrustedRoot {
  public:
   ScopedTrustedRoot() = default;
@@ -54,7 +55,7 @@ class ScopedTrustedRoot {
     if (!base::ReadFileToString(path, &der))
       return false;
     root_.Set(::CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
-                              CERT_SYSTEM_STORE_CURRENT_USER, L"Root"));
+                              CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
     PCCERT_CONTEXT added = nullptr;
     if (!root_.IsValid() ||
         !::CertAddEncodedCertificateToStore(
