@@ -172,6 +172,10 @@ DeadRunRemoval RemoveFolder(const base::FilePath& folder) {
     if (removal != DeadRunRemoval::kRemoved)
       return removal;
   }
+  // Entries left unseen: without its mark the folder would never be known
+  // again.
+  if (listing.error() != ERROR_SUCCESS)
+    return DeadRunRemoval::kTryAgain;
   const DeadRunRemoval removal = Retried(base::DeletePath(mark, false));
   if (removal != DeadRunRemoval::kRemoved)
     return removal;

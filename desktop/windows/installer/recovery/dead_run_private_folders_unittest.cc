@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "base/files/file_util.h"
+#include "base/test/text_file.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/system/private_temp_folder.h"
 #include "gtest/gtest.h"
@@ -100,6 +102,29 @@ TEST(DeadRunPrivateFoldersTest, OnlyTheAdministratorsEventKeepsAFolderLive) {
                   owner.Get(), test.trusted_user ? trusted.Get() : nullptr),
               test.live);
   }
+}
+
+// The live-run event as the platform makes it and shows its owner: a run
+// that lets its folder outlive it (as the installer's copy does) and ends
+// leaves a dead run's folder; a folder in use stays.
+TEST(DeadRunPrivateFoldersTest, TakesADeadRunsFolderAndLeavesALiveOne) {
+  PrivateTempFolder live(PrivateTempFolder::Owners::kAdministrators);
+  ASSERT_TRUE(live.Create());
+  base::FilePath dead;
+  {
+    PrivateTempFolder ended(PrivateTempFolder::Owners::kAdministrators);
+    ASSERT_TRUE(ended.Create());
+    ASSERT_TRUE(base::CreateDirectory(ended.path().Append(L"package")));
+    ASSERT_TRUE(base::WriteTextFile(
+        ended.path().Append(L"package").Append(L"installer.exe"), "MZ"));
+    dead = ended.Release();
+  }
+  ASSERT_TRUE(base::PathExists(dead.Append(PrivateTempFolder::kMarkName)));
+
+  DeadRunPrivateFolders::RemoveFromSystemTemp();
+
+  EXPECT_FALSE(base::PathExists(dead));
+  EXPECT_TRUE(base::PathExists(live.path().Append(PrivateTempFolder::kMarkName)));
 }
 
 }  // namespace

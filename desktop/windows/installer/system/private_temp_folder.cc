@@ -111,6 +111,8 @@ std::vector<uint8_t> MakeOwnersOnlyAcl(
 struct FolderDescriptor {
   std::vector<uint8_t> acl;
   SECURITY_DESCRIPTOR descriptor;
+  // The owner the live-run event is given: the Administrators, or the user.
+  std::vector<uint8_t> owner;
 };
 
 bool BuildDescriptor(PrivateTempFolder::Owners owners,
@@ -118,6 +120,7 @@ bool BuildDescriptor(PrivateTempFolder::Owners owners,
   const std::vector<std::vector<uint8_t>> sids = GetOwnerSids(owners);
   if (sids.empty())
     return false;
+  folder->owner = sids.back();
   folder->acl = MakeOwnersOnlyAcl(sids);
   if (folder->acl.empty() ||
       !::InitializeSecurityDescriptor(&folder->descriptor,
@@ -242,7 +245,7 @@ bool PrivateTempFolder::Create() {
       }
       continue;
     }
-    switch (MarkAsLive(candidate, &attributes)) {
+    switch (MarkAsLive(candidate, folder.descriptor, folder.owner.data())) {
       case Marking::kMarked:
         path_ = candidate;
         return true;
@@ -257,11 +260,21 @@ bool PrivateTempFolder::Create() {
 
 PrivateTempFolder::Marking PrivateTempFolder::MarkAsLive(
     const base::FilePath& folder,
-    SECURITY_ATTRIBUTES* attributes) {
+    const SECURITY_DESCRIPTOR& folder_descriptor,
+    PSID owner) {
   // The owners' list on the event too: nobody else can hold it open and
-  // keep a dead run's folder seen as in use.
+  // keep a dead run's folder seen as in use. Its owner is named, as the
+  // recovery tells the run's event from one made under its name by that
+  // (the default owner may be a group of the user's, as under Wine).
+  SECURITY_DESCRIPTOR descriptor = folder_descriptor;
+  if (!::SetSecurityDescriptorOwner(&descriptor, owner, FALSE)) {
+    PLOG(ERROR) << "Building the live-run event's descriptor failed";
+    ::RemoveDirectoryW(folder.value().c_str());
+    return Marking::kFailed;
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
   live_run_event_.Set(::CreateEventW(
-      attributes, TRUE, FALSE,
+      &attributes, TRUE, FALSE,
       GetLiveRunEventName(folder.BaseName().value()).c_str()));
   const DWORD event_error = ::GetLastError();
   if (!live_run_event_.IsValid() || event_error == ERROR_ALREADY_EXISTS) {

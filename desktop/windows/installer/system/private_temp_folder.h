@@ -70,10 +70,12 @@ class PrivateTempFolder {
 
  private:
   enum class Marking { kMarked, kNameTaken, kFailed };
-  // Makes the live-run event and the mark of the new, empty `folder`; the
-  // folder goes again when they cannot be made.
+  // Makes the live-run event (with the folder's list and `owner`) and the
+  // mark of the new, empty `folder`; the folder goes again when they cannot
+  // be made.
   Marking MarkAsLive(const base::FilePath& folder,
-                     SECURITY_ATTRIBUTES* attributes);
+                     const SECURITY_DESCRIPTOR& folder_descriptor,
+                     PSID owner);
 
   const Owners owners_;
   base::FilePath path_;
