@@ -17,22 +17,30 @@ update killed once it replaced the launcher, whose new launcher another
 program then holds, is undone only once the file is free: until then each
 run fails naming the file, and the original stays set aside; a recovery
 of it that is itself ended hard (TARVO_TEST_FAULT, at=recovery-line) after
-some of the journal's lines is finished by the next run."""
+some of the journal's lines is finished by the next run. For every user,
+each operation's process tree ended from outside leaves its private
+folders below the system's temporary folder, which the next run removes,
+while folders a user planted there under such names are left whole, with
+what a link in one leads to."""
 
 import contextlib
 import hashlib
 import itertools
+import os
 import re
 import shutil
 import subprocess
 import time
+import uuid
 from pathlib import Path
 
 import pytest
 
 import test_rollback as rollback
+import test_installation as installation
 from test_rollback import installers  # noqa: F401
 from conftest import Logs, windows_path
+from test_user_starts import SYSTEM_TEMP, linux_path
 
 # A few operations inside the steps that do the most at once: the copy of
 # the version folder and the registry.
@@ -377,3 +385,67 @@ def test_a_recovery_killed_half_way_is_finished_by_the_next_run(machine_round, s
     # Killed before the recovery could end: its journal is left whole.
     assert journal.read_bytes() == text
     update_and_uninstall_end_as_clean_runs(machine_round)
+
+
+# Made inside every private folder when it is made.
+PRIVATE_FOLDER_MARK = "tarvo_private_folder.mark"
+
+
+class AllUsersRound(Round):
+    """The runs of Round for every user, without the clean runs' states."""
+
+    def __init__(self, build_dir, installers, tmp_path):
+        self.installers = installers
+        self.machine = rollback.Machine(build_dir, tmp_path, all_users=True)
+        self.machine.clear()
+
+
+def folders_with_bytes(folder):
+    return {path: sum(os.path.getsize(os.path.join(top, name))
+                      for top, _, names in os.walk(path) for name in names)
+            for path in folder.iterdir() if path.is_dir() and not path.is_symlink()}
+
+
+def plant_private_folder(system_temp, files):
+    folder = system_temp / str(uuid.uuid4())
+    folder.mkdir()
+    for name, make in files.items():
+        make(folder / name)
+    return folder
+
+
+def test_an_all_users_run_ended_with_its_tree_leaves_no_private_folder(
+        build_dir, installers, tmp_path):
+    made = AllUsersRound(build_dir, installers, tmp_path)
+    system_temp = linux_path(build_dir, SYSTEM_TEMP)
+    victim = tmp_path / "victim.txt"
+    victim.write_bytes(b"another program's")
+    planted = [
+        # Named as the installer names them, without the mark.
+        plant_private_folder(system_temp, {"installer.exe": lambda p: p.write_bytes(b"MZ")}),
+        # With the mark, and a link to another program's file.
+        plant_private_folder(system_temp, {
+            PRIVATE_FOLDER_MARK: lambda p: p.write_bytes(b""),
+            "installer.exe": lambda p: p.symlink_to(victim)}),
+    ]
+    planted_trees = {folder: installation.tree(folder) for folder in planted}
+    figures = {}
+    try:
+        for operation in ORDER:
+            before = folders_with_bytes(system_temp)
+            made.start_and_end_tree(operation, TREE_STEPS[operation])
+            left = {path: size for path, size in folders_with_bytes(system_temp).items()
+                    if path not in before}
+            assert left, operation
+            assert made.start(operation) == 0, operation
+            assert [path for path in left if path.exists()] == [], operation
+            figures[operation] = (len(left), sum(left.values()))
+            assert {folder: installation.tree(folder) for folder in planted} == planted_trees
+            assert victim.read_bytes() == b"another program's"
+        # What each killed run left, which stayed for good before the runs
+        # after them removed it.
+        print("left by the killed runs (folders, bytes):", figures)
+    finally:
+        for folder in planted:
+            shutil.rmtree(folder, ignore_errors=True)
+        made.machine.clear()

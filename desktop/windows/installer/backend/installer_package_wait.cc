@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "base/command_line.h"
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/threading/lock.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
@@ -19,6 +21,7 @@
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
+#include "desktop/windows/installer/recovery/dead_run_private_folders.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -75,6 +78,9 @@ base::FilePath InstallerPackageWait::UnpackProtected(
     const base::FilePath& front_end_folder,
     ProtectedPackage* package) {
   LOG(INFO) << "Unpacking the package in this process";
+  // Raised alone, this backend is the run's first process that may remove
+  // what elevated runs that died left.
+  DeadRunPrivateFolders::RemoveFromSystemTemp();
   // Where the front end keeps a package it downloaded: beside its folder,
   // under the folder's name.
   const base::FilePath downloaded =
@@ -143,8 +149,21 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
   LOG(INFO) << "Running installer from the package with command line: "
             << base::WideToUtf8(command_line.GetCommandLineString());
   base::ProcessLaunchOptions options;
-  options.wait = true;
-  const base::Process process = launcher.Launch(command_line, options);
+  // It runs from the protected folder: holding the folder's live-run event,
+  // it keeps the folder from being taken for a dead run's should this
+  // process end first.
+  std::vector<HANDLE> inherited;
+  if (protected_package.live_run_event()) {
+    inherited.push_back(protected_package.live_run_event());
+    options.handles_to_inherit = &inherited;
+  }
+  base::Process process;
+  {
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
+    process = launcher.Launch(command_line, options);
+  }
+  if (process.IsValid() && !process.WaitForExit(nullptr))
+    PLOG(WARNING) << "Could not wait for the package's installer";
   for (InstallerObserver& observer : run_.observers)
     observer.OnReturnedToPreviousMainProcess();
   if (!process.IsValid()) {

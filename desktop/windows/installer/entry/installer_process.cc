@@ -33,6 +33,7 @@
 #include "desktop/windows/installer/product/installer_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/recovery/dead_run_downloads.h"
+#include "desktop/windows/installer/recovery/dead_run_private_folders.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/system/private_temp_folder.h"
@@ -300,6 +301,9 @@ bool InstallerProcess::MakePrivateDownloadFolder() {
     LOG(WARNING) << "Running elevated: the temporary folder given on the "
                     "command line is the user's to write, and is not used";
   }
+  // Runs killed with their whole process tree never removed theirs; nothing
+  // else ever would.
+  DeadRunPrivateFolders::RemoveFromSystemTemp();
   private_download_folder_ = std::make_unique<PrivateTempFolder>(
       PrivateTempFolder::Owners::kAdministrators);
   if (!private_download_folder_->Create()) {

@@ -53,6 +53,9 @@ class ProtectedPackage {
 
   // Empty until `Unpack` succeeded.
   const base::FilePath& folder() const { return folder_.path(); }
+  // For the process that runs from the folder to inherit (see
+  // PrivateTempFolder); null until `Unpack` made the folder.
+  HANDLE live_run_event() const { return folder_.live_run_event(); }
 
  private:
   enum class Source { kOwnProgram, kDownload };

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/files/file_enumerator.h"
@@ -11,6 +12,7 @@
 #include "base/logging.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
+#include "desktop/windows/installer/recovery/dead_run_removal.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
 
 namespace installer {
@@ -19,10 +21,6 @@ namespace {
 
 constexpr const wchar_t* kDownloadPrefixes[] = {
     PackageFetcher::kPackagePrefix, PackageFetcher::kSuitePrefix};
-// Under Wine a killed process's files stay in use a moment after its end,
-// and the next run may start within that moment.
-constexpr int kDeleteRounds = 30;
-constexpr DWORD kDeletePauseMs = 100;
 
 bool HasDownloadPrefix(const RunFolderName& name) {
   for (const wchar_t* prefix : kDownloadPrefixes) {
@@ -50,27 +48,17 @@ bool IsLeftoverOfDeadRun(const base::FilePath& path,
                                                info.ftCreationTime);
 }
 
-// The ones not removed yet; on the last round each is logged.
-std::vector<base::FilePath> DeleteEach(const std::vector<base::FilePath>& paths,
-                                       bool last_round) {
-  std::vector<base::FilePath> left;
-  for (const base::FilePath& path : paths) {
-    if (base::DeletePath(path, true))
-      continue;
-    // A link the platform cannot remove without reaching what it leads to
-    // stays however long it is tried.
-    if (::GetLastError() == ERROR_CANT_ACCESS_FILE) {
-      LOG(WARNING) << "Left a link among what a run that died left: "
-                   << path.AsUTF8();
-      continue;
-    }
-    if (last_round) {
-      PLOG(WARNING) << "Could not remove what a run that died left: "
-                    << path.AsUTF8();
-    }
-    left.push_back(path);
+DeadRunRemoval DeleteLeftover(const base::FilePath& path) {
+  if (base::DeletePath(path, true))
+    return DeadRunRemoval::kRemoved;
+  // A link the platform cannot remove without reaching what it leads to
+  // stays however long it is tried.
+  if (::GetLastError() == ERROR_CANT_ACCESS_FILE) {
+    LOG(WARNING) << "Left a link among what a run that died left: "
+                 << path.AsUTF8();
+    return DeadRunRemoval::kStays;
   }
-  return left;
+  return DeadRunRemoval::kTryAgain;
 }
 
 }  // namespace
@@ -88,14 +76,7 @@ void DeadRunDownloads::RemoveFrom(const base::FilePath& folder) {
       dead.push_back(path);
     }
   }
-  // One budget for all: an entry that can never go must not hold up every
-  // later run by much.
-  for (int round = 1; !dead.empty(); ++round) {
-    dead = DeleteEach(dead, round == kDeleteRounds);
-    if (dead.empty() || round == kDeleteRounds)
-      return;
-    ::Sleep(kDeletePauseMs);
-  }
+  RemoveDeadRunEntries(std::move(dead), DeleteLeftover);
 }
 
 }  // namespace installer

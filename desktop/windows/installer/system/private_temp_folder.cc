@@ -25,6 +25,10 @@ constexpr int kMaxNameAttempts = 10;
 // About three seconds for what a process that ran from the folder held.
 constexpr int kDeleteTries = 30;
 constexpr DWORD kDeletePauseMs = 100;
+// In the machine's namespace: an elevated process of another session must
+// see a run live.
+constexpr wchar_t kLiveRunEventPrefix[] =
+    L"Global\\TarvoInstaller/PrivateFolder/";
 
 // The TOKEN_USER of the process; empty on failure.
 std::vector<uint8_t> GetTokenUser() {
@@ -107,6 +111,8 @@ std::vector<uint8_t> MakeOwnersOnlyAcl(
 struct FolderDescriptor {
   std::vector<uint8_t> acl;
   SECURITY_DESCRIPTOR descriptor;
+  // The owner the live-run event is given: the Administrators, or the user.
+  std::vector<uint8_t> owner;
 };
 
 bool BuildDescriptor(PrivateTempFolder::Owners owners,
@@ -114,6 +120,7 @@ bool BuildDescriptor(PrivateTempFolder::Owners owners,
   const std::vector<std::vector<uint8_t>> sids = GetOwnerSids(owners);
   if (sids.empty())
     return false;
+  folder->owner = sids.back();
   folder->acl = MakeOwnersOnlyAcl(sids);
   if (folder->acl.empty() ||
       !::InitializeSecurityDescriptor(&folder->descriptor,
@@ -185,6 +192,16 @@ bool PrivateTempFolder::GetParentFolder(Owners owners, base::FilePath* parent) {
 }
 
 // static
+bool PrivateTempFolder::IsMadeFolderName(const std::wstring& name) {
+  return IsGuidText(name);
+}
+
+// static
+std::wstring PrivateTempFolder::GetLiveRunEventName(const std::wstring& name) {
+  return kLiveRunEventPrefix + name;
+}
+
+// static
 bool PrivateTempFolder::HasMadeFolderForm(const base::FilePath& folder) {
   if (!IsGuidText(folder.BaseName().value()))
     return false;
@@ -218,19 +235,66 @@ bool PrivateTempFolder::Create() {
   SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &folder.descriptor,
                                     FALSE};
   for (int attempt = 0; attempt < kMaxNameAttempts; ++attempt) {
-    base::FilePath candidate =
-        temp.Append(base::Utf8ToWide(base::GenerateGuidText()));
+    const std::wstring name = base::Utf8ToWide(base::GenerateGuidText());
+    base::FilePath candidate = temp.Append(name);
     // Fails on an existing folder, so a name someone prepared is never used.
-    if (::CreateDirectoryW(candidate.value().c_str(), &attributes)) {
-      path_ = candidate;
-      return true;
+    if (!::CreateDirectoryW(candidate.value().c_str(), &attributes)) {
+      if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+        PLOG(ERROR) << "Creating " << candidate.AsUTF8() << " failed";
+        return false;
+      }
+      continue;
     }
-    if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-      PLOG(ERROR) << "Creating " << candidate.AsUTF8() << " failed";
-      return false;
+    switch (MarkAsLive(candidate, folder.descriptor, folder.owner.data())) {
+      case Marking::kMarked:
+        path_ = candidate;
+        return true;
+      case Marking::kNameTaken:
+        break;
+      case Marking::kFailed:
+        return false;
     }
   }
   return false;
+}
+
+PrivateTempFolder::Marking PrivateTempFolder::MarkAsLive(
+    const base::FilePath& folder,
+    const SECURITY_DESCRIPTOR& folder_descriptor,
+    PSID owner) {
+  // The owners' list on the event too: nobody else can hold it open and
+  // keep a dead run's folder seen as in use. Its owner is named, as the
+  // recovery tells the run's event from one made under its name by that
+  // (the default owner may be a group of the user's, as under Wine).
+  SECURITY_DESCRIPTOR descriptor = folder_descriptor;
+  if (!::SetSecurityDescriptorOwner(&descriptor, owner, FALSE)) {
+    PLOG(ERROR) << "Building the live-run event's descriptor failed";
+    ::RemoveDirectoryW(folder.value().c_str());
+    return Marking::kFailed;
+  }
+  SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
+  live_run_event_.Set(::CreateEventW(
+      &attributes, TRUE, FALSE,
+      GetLiveRunEventName(folder.BaseName().value()).c_str()));
+  const DWORD event_error = ::GetLastError();
+  if (!live_run_event_.IsValid() || event_error == ERROR_ALREADY_EXISTS) {
+    // Someone made the name first: an event of theirs would say nothing.
+    LOG(WARNING) << "The live-run event of " << folder.AsUTF8()
+                 << " could not be made new, error " << event_error;
+    live_run_event_.Close();
+    ::RemoveDirectoryW(folder.value().c_str());
+    return Marking::kNameTaken;
+  }
+  base::win::ScopedHandle mark(::CreateFileW(
+      folder.Append(kMarkName).value().c_str(), GENERIC_WRITE, 0, nullptr,
+      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!mark.IsValid()) {
+    PLOG(ERROR) << "Marking " << folder.AsUTF8() << " failed";
+    live_run_event_.Close();
+    ::RemoveDirectoryW(folder.value().c_str());
+    return Marking::kFailed;
+  }
+  return Marking::kMarked;
 }
 
 }  // namespace installer

@@ -267,7 +267,8 @@ std::vector<base::win::ScopedHandle> LeftoverRemover::TakeInheritedProcesses(
 bool LeftoverRemover::IsCopyFolder(const base::FilePath& folder) {
   return PrivateTempFolder::HasMadeFolderForm(folder) &&
          FolderHoldsExactly(folder,
-                            {kPackageInstallerName, kInstallerLibraryName});
+                            {kPackageInstallerName, kInstallerLibraryName,
+                             PrivateTempFolder::kMarkName});
 }
 
 }  // namespace installer

@@ -46,8 +46,8 @@ class LeftoverRemover {
 
   // Whether `folder` is one that RemoverCopy makes: a fresh name directly
   // in a temporary folder of private folders, holding exactly the
-  // installer's program and library. Only such a folder is ever removed
-  // whole.
+  // installer's program and library and the private folder's mark. Only
+  // such a folder is ever removed whole.
   static bool IsCopyFolder(const base::FilePath& folder);
 };
 

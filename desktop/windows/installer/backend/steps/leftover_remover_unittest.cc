@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
 #include "desktop/windows/installer/paths/inside_folder_check.h"
 #include "desktop/windows/installer/product/role_switches.h"
+#include "desktop/windows/installer/system/private_temp_folder.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -110,8 +111,10 @@ TEST(LeftoverRemoverTest, TakesOnlyHandlesToProcesses) {
 }
 
 // cmd removes the copy's folder whole: only a fresh name directly in a
-// temporary folder, holding the program and library alone.
+// temporary folder, holding the program and library alone beside the mark
+// every private folder has.
 TEST(LeftoverRemoverTest, OnlyTheCopysOwnFolderIsTheCopysFolder) {
+  constexpr const wchar_t* kMark = PrivateTempFolder::kMarkName;
   base::FilePath user_temp;
   ASSERT_TRUE(base::GetPathForKey(base::kTempDir, &user_temp));
   const base::FilePath fresh =
@@ -124,12 +127,13 @@ TEST(LeftoverRemoverTest, OnlyTheCopysOwnFolderIsTheCopysFolder) {
     std::vector<const wchar_t*> files;
     bool is_copy_folder;
   } const kCases[] = {
-      {fresh, {L"installer.exe", L"tarvo_installer.dll"}, true},
-      {fresh, {L"installer.exe", L"tarvo_installer.dll", L"x.txt"}, false},
-      {fresh, {L"installer.exe"}, false},
-      {nested, {L"installer.exe", L"tarvo_installer.dll"}, false},
+      {fresh, {L"installer.exe", L"tarvo_installer.dll", kMark}, true},
+      {fresh, {L"installer.exe", L"tarvo_installer.dll", kMark, L"x.txt"},
+       false},
+      {fresh, {L"installer.exe", kMark}, false},
+      {nested, {L"installer.exe", L"tarvo_installer.dll", kMark}, false},
       {user_temp.Append(L"not-" + base::Utf8ToWide(base::GenerateGuidText())),
-       {L"installer.exe", L"tarvo_installer.dll"},
+       {L"installer.exe", L"tarvo_installer.dll", kMark},
        false},
   };
   for (const auto& test : kCases) {

@@ -121,7 +121,9 @@ bool RemoverCopy::Start(const base::FilePath& install_folder,
     if (id != 0 && id != ::GetCurrentProcessId())
       processes.push_back(OpenOlderProcess(id));
   }
-  std::vector<HANDLE> inherited;
+  // Held by the copy while it lives, so that no later run takes its folder
+  // for a dead run's.
+  std::vector<HANDLE> inherited = {folder.live_run_event()};
   std::string values;
   for (const base::win::ScopedHandle& process : processes) {
     if (!process.IsValid())
