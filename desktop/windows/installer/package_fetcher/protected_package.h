@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PROTECTED_PACKAGE_H_
 
 #include <cstddef>
+#include <string>
 
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/product/package_file_names.h"
@@ -53,6 +54,9 @@ class ProtectedPackage {
 
   // Empty until `Unpack` succeeded.
   const base::FilePath& folder() const { return folder_.path(); }
+  // The internal version ("build.patch") of the package unpacked; empty
+  // until `Unpack` succeeded.
+  const std::string& version() const { return version_; }
 
  private:
   enum class Source { kOwnProgram, kDownload };
@@ -61,6 +65,7 @@ class ProtectedPackage {
   Result UnpackHeld(const base::FilePath& path, Source source);
 
   PrivateTempFolder folder_;
+  std::string version_;
 };
 
 }  // namespace installer
