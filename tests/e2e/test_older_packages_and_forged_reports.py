@@ -56,7 +56,8 @@ ROADS = {
 @pytest.fixture
 def machine_uninstall_entries(build_dir):
     """The uninstall entries of the runs for every user, which the machine's
-    own clean-up, of the user's rows, leaves."""
+    own clean-up, of the user's rows, leaves. The list is there once an
+    installation for every user made it."""
     rollback.remove_uninstall_entries(build_dir, rollback.ALL_USERS_UNINSTALL_KEY)
     yield lambda tmp_path: rollback.exported(build_dir, tmp_path,
                                              rollback.ALL_USERS_UNINSTALL_KEY)
@@ -89,9 +90,11 @@ def test_older_package_over_a_newer_installation_changes_nothing(
     assert machine.run(newer, scope) == 0
     # The user's rows as the newer version names them.
     machine.use_version(VERSIONS["next"])
-    registry = lambda: (machine.registry(), machine_uninstall_entries(machine.tmp_path))  # noqa: E731
+    all_users = scope == "--allusers=1"
+    registry = lambda: (machine.registry(),  # noqa: E731
+                        all_users and machine_uninstall_entries(machine.tmp_path))
     tree_before, registry_before = installation.tree(machine.folder), registry()
-    assert f"tarvo {VERSIONS['next']}" in str(registry_before).lower()
+    assert f"tarvo {VERSIONS['next']}" in str(registry_before[all_users]).lower()
     if kind == "online":
         server.offer(downloads["current"])
         older = files.online_installer(build_dir, machine.tmp_path / "older", pki,
