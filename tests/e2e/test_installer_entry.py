@@ -612,6 +612,32 @@ def test_package_installer_runs_only_with_the_product_signature(build_dir, tmp_p
         assert dacl(build_dir, folder) == original
 
 
+# The role learns the package's version from its held installer: this
+# build's, 2548.0, older than the installation in the folder.
+def test_package_installer_older_than_the_installation_is_never_run(build_dir, tmp_path, pki,
+                                                                     user_sid, logs):
+    package = tmp_path / "package"
+    package.mkdir()
+    pki.sign("good", build_dir / INSTALLER, package / "installer.exe")
+    pki.sign("good", build_dir / LIBRARY, package / "tarvo_installer.dll")
+    folder = tmp_path / "install"
+    folder.mkdir()
+    (folder / "installation_status.xml").write_text(
+        '<?xml version="1.0"?>\n<install_log version="45.0.2548.1" copy_only="False" '
+        'all_users="False" pinned="False" app_id="">\n'
+        f' <path subfolder="45.0.2548.1">{windows_path(folder)}</path>\n'
+        " <files>\n  <file>tarvo.exe</file>\n </files>\n</install_log>\n", encoding="utf-8")
+    folder.chmod(READ_ONLY)
+    original = dacl(build_dir, folder)
+    marker = Logs.marker()
+    result = wine(build_dir, build_dir / PEER, "package", windows_path(folder), user_sid,
+                  windows_path(build_dir / INSTALLER), windows_path(package),
+                  "--permanent-permissions", marker)
+    assert result.stdout.decode().splitlines()[:2] == ["not granted", "helper exited 0"]
+    assert dacl(build_dir, folder) == original
+    assert "(2548.0) is older than the installed version 45.0.2548.1" in logs.one(marker)[1]
+
+
 def test_package_installer_with_a_swapped_library_is_never_run(build_dir, tmp_path, user_sid):
     # The role as the shipped, signed installer plays it; the package's
     # installer.exe is the product's, its library was swapped.

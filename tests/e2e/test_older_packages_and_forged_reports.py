@@ -1,7 +1,9 @@
-"""What a silent run believes, from the shipped installer files and the
-tests' update server: a package older than the installation in the folder
-is never installed over it (a full installer's own package, or the one an
-online installer downloads), and a package older than the online installer
+"""What a run believes, from the shipped installer files and the tests'
+update server: a package older than the installation in the folder is never
+installed over it, by any road (a full installer's own package, also where
+the elevated backend of an installation for every user unpacks it itself,
+or the one an online installer downloads; silent or in the window), and a
+package older than the online installer
 is told as such, not as a network failure. A success report that another
 process writes into the front end's mailslot before the package was handed
 over is dropped: the run's exit code, its log and its statistics report say
@@ -16,7 +18,10 @@ import pytest
 
 import installer_files as files
 import test_installation as installation
+import test_rollback as rollback
 from conftest import Logs, windows_path
+from test_installer_window import ACCEPT, FULL_PACKAGE, PHASE
+from test_interactive_installation import Installer
 from test_silent_installation import (HANG_GUARD, PARTNER, SWITCHES, TREE_RUNNER,  # noqa: F401
                                       VERSIONS, downloads, exit_code_of, machine, packages,
                                       partner_item, pki, server)
@@ -34,34 +39,89 @@ def failure_line(code, text):
     return f'The run failed with error {code}: "{text}"'
 
 
-@pytest.mark.parametrize("kind", ["online", "full"])
+# Each road an older package can take into a folder with a newer
+# installation: the installer file, the scope and the front end. For every
+# user, a silent full installer leaves its package packed for the elevated
+# backend, which alone learns its version; an online installer's front end
+# learns it from the download, and a window always unpacks the package.
+ROADS = {
+    "full-peruser-silent": ("full", "--allusers=0", "silent"),
+    "full-allusers-silent": ("full", "--allusers=1", "silent"),
+    "online-peruser-silent": ("online", "--allusers=0", "silent"),
+    "online-allusers-silent": ("online", "--allusers=1", "silent"),
+    "full-allusers-window": ("full", "--allusers=1", "window"),
+}
+
+
+@pytest.fixture
+def machine_uninstall_entries(build_dir):
+    """The uninstall entries of the runs for every user, which the machine's
+    own clean-up, of the user's rows, leaves. The list is there once an
+    installation for every user made it."""
+    rollback.remove_uninstall_entries(build_dir, rollback.ALL_USERS_UNINSTALL_KEY)
+    yield lambda tmp_path: rollback.exported(build_dir, tmp_path,
+                                             rollback.ALL_USERS_UNINSTALL_KEY)
+    rollback.remove_uninstall_entries(build_dir, rollback.ALL_USERS_UNINSTALL_KEY)
+
+
+def run_in_window(build_dir, machine, installer, *extra):
+    """Accept on the first page, then leave the error page; the exit code and
+    the error page's text."""
+    window = Installer(build_dir, machine, machine.tmp_path, installer, *extra)
+    try:
+        window.find_window()
+        window.wait_for_page("WELCOME")
+        window.drive("click", ACCEPT)
+        state = window.wait_for_page("ERROR", without={FULL_PACKAGE})
+        shown = window.text(state, PHASE)
+        window.cancel()
+        return window.exit_code(), shown
+    finally:
+        window.stop()
+
+
+@pytest.mark.parametrize("road", list(ROADS))
 def test_older_package_over_a_newer_installation_changes_nothing(
-        build_dir, pki, packages, downloads, machine, server, logs, kind):
+        build_dir, pki, packages, downloads, machine, server, logs, machine_uninstall_entries,
+        road):
+    kind, scope, front_end = ROADS[road]
     newer = files.full_installer(build_dir, machine.tmp_path / "newer", pki,
                                  packages["next"][1], library="next")
-    assert machine.run(newer) == 0
-    tree_before = installation.tree(machine.folder)
-    registry_before = machine.registry()
+    assert machine.run(newer, scope) == 0
+    # The user's rows as the newer version names them.
+    machine.use_version(VERSIONS["next"])
+    all_users = scope == "--allusers=1"
+    registry = lambda: (machine.registry(),  # noqa: E731
+                        all_users and machine_uninstall_entries(machine.tmp_path))
+    tree_before, registry_before = installation.tree(machine.folder), registry()
+    assert f"tarvo {VERSIONS['next']}" in str(registry_before[all_users]).lower()
     if kind == "online":
         server.offer(downloads["current"])
         older = files.online_installer(build_dir, machine.tmp_path / "older", pki,
                                        autoupdate_url=server.autoupdate_url)
+        older_version = "2548.0"
     else:
         older = files.full_installer(build_dir, machine.tmp_path / "older", pki,
-                                     packages["current"][1],
+                                     packages["older"][1], library="older",
                                      autoupdate_url=server.autoupdate_url)
+        older_version = "2547.0"
     marker = Logs.marker()
 
-    assert machine.run(older, marker) == 1
+    if front_end == "window":
+        code, shown = run_in_window(build_dir, machine, older, scope, marker)
+        assert shown == NEWER_INSTALLED_TEXT
+    else:
+        code = machine.run(older, scope, marker)
 
+    assert code == 1
     assert installation.tree(machine.folder) == tree_before
-    assert machine.registry() == registry_before
+    assert registry() == registry_before
     log = logs.one(marker)[1]
     assert failure_line(NEWER_INSTALLED, NEWER_INSTALLED_TEXT) in log, log[-3000:]
     (report,) = server.reports()
     assert report["installation_success"] == 0
     assert report["failure_reason"] == \
-        "The package (2548.0) is older than the installed version 45.0.2548.1"
+        f"The package ({older_version}) is older than the installed version 45.0.2548.1"
 
 
 def test_package_older_than_the_installer_is_told_as_such(build_dir, pki, downloads, machine,

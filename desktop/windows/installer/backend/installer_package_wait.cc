@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
 #include "desktop/windows/installer/recovery/dead_run_private_folders.h"
+#include "desktop/windows/installer/settings/package_acceptance.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -105,6 +107,22 @@ base::FilePath InstallerPackageWait::UnpackProtected(
   return base::FilePath();
 }
 
+// The front end never learnt the version of a package that this process
+// unpacked itself: it is judged here, before its installer runs.
+bool InstallerPackageWait::AcceptsProtectedPackage(
+    const ProtectedPackage& package) {
+  if (package.folder().empty())
+    return true;
+  const std::optional<PackageAcceptance::Refusal> refusal =
+      PackageAcceptance::Judge(package.version(), run_.settings->operation(),
+                               status());
+  if (!refusal)
+    return true;
+  LOG(ERROR) << Fail(refusal->message_id, refusal->detail,
+                     refusal->diagnostic);
+  return false;
+}
+
 void InstallerPackageWait::HandOverToPackageInstaller() {
   const base::CommandLine& own = GetProcessCommandLine();
   const base::FilePath front_end_folder =
@@ -115,7 +133,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
       NeedsProtectedPackage()
           ? UnpackProtected(front_end_folder, &protected_package)
           : front_end_folder;
-  if (package_folder.empty())
+  if (package_folder.empty() || !AcceptsProtectedPackage(protected_package))
     return;
   base::CommandLine command_line(package_folder.Append(kPackageInstallerName));
   run_.settings->ToCommandLine(&command_line, false);

@@ -36,6 +36,9 @@ class InstallerPackageWait : public InstallerPart {
   // installer runs from, empty when the run failed here.
   base::FilePath UnpackProtected(const base::FilePath& front_end_folder,
                                  ProtectedPackage* package);
+  // Whether the package this process unpacked itself, if it did, may go
+  // into the folder; false after failing the run with the reason.
+  bool AcceptsProtectedPackage(const ProtectedPackage& package);
 
   base::win::ScopedHandle package_ready_event_;
   base::win::ObjectWatcher package_ready_watcher_;

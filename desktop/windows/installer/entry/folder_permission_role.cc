@@ -21,10 +21,12 @@
 #include "desktop/windows/installer/backend/steps/remover_copy.h"
 #include "desktop/windows/installer/entry/folder_grant.h"
 #include "desktop/windows/installer/entry/installer_log.h"
+#include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
+#include "desktop/windows/installer/settings/package_acceptance.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
@@ -116,17 +118,38 @@ void GrantFolderPermission(const base::CommandLine& command_line,
   grant.Undo();
 }
 
+// Whether the package of `installer`, held, may go into `folder`: its
+// version is asked of the held files, which no writer can change before
+// the installer starts.
+bool AcceptsPackage(const base::FilePath& installer,
+                    const base::FilePath& folder) {
+  std::string version;
+  if (CheckDownloadedVersion(installer, DownloadedProgram::kPackageInstaller,
+                             nullptr, &version) != VersionCheck::kPassed) {
+    LOG(ERROR) << "Not running " << installer.AsUTF8() << ": its version";
+    return false;
+  }
+  const std::optional<PackageAcceptance::Refusal> refusal =
+      PackageAcceptance::JudgeFolder(version, folder);
+  if (refusal)
+    LOG(ERROR) << "Not running " << installer.AsUTF8() << ": "
+               << refusal->diagnostic;
+  return !refusal;
+}
+
 // The package's installer runs elevated, so only the product's signed one
 // may run with the product's signed library, both held against writers from
 // the check until it has started, so that neither can be swapped in between. While it runs, this
 // process ends with its own requester, which tells the package's installer
 // that nobody is left to ask for the undo.
 void RunPackageInstaller(const base::CommandLine& command_line,
-                         const base::FilePath& installer) {
+                         const base::FilePath& installer,
+                         const base::FilePath& folder) {
   SignedProgramLauncher launcher;
   if (!launcher.Hold(installer,
                      SignedProgramLauncher::Files::kProgramAndLibrary) ||
-      !VerifyFileSignature(installer, nullptr)) {
+      !VerifyFileSignature(installer, nullptr) ||
+      !AcceptsPackage(installer, folder)) {
     return;
   }
   base::CommandLine package_command_line(installer);
@@ -170,8 +193,10 @@ void GrantFolderPermissionFromPackage(const base::CommandLine& command_line,
     return;
   }
   RunPackageInstaller(
-      command_line, command_line.GetSwitchValuePath(switches::kWaitForPackage)
-                        .Append(kPackageInstallerName));
+      command_line,
+      command_line.GetSwitchValuePath(switches::kWaitForPackage)
+          .Append(kPackageInstallerName),
+      folder);
 }
 
 // Whether `folder` is, with no link on the way, an installation folder that

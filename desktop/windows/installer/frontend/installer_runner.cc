@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/frontend/installer_runner.h"
 
+#include <optional>
 #include <string>
 
 #include "base/bind.h"
@@ -16,11 +17,11 @@
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/ipc/installer_message.h"
 #include "desktop/windows/installer/ipc/mailslot_name.h"
-#include "desktop/windows/installer/product/installed_version_check.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/settings/all_users_folder_check.h"
+#include "desktop/windows/installer/settings/package_acceptance.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -116,24 +117,17 @@ bool InstallerRunner::CanStart(const Settings& settings) {
   return !have_package_ || AcceptsPackage(settings);
 }
 
-// The one place where the package meets the installation it would replace:
-// every backend starts from the package, or is handed it, here. An older
-// package started by a newer installer would undo the newer installation
-// with its own older code, which knows nothing of it.
+// Where the package meets the installation it would replace in the front
+// end: every backend starts from the package, or is handed it, here.
 bool InstallerRunner::AcceptsPackage(const Settings& settings) {
-  const Status* status = settings.GetStatus();
-  if (!status || !status->existing_installation ||
-      settings.operation() == Settings::kUninstalling ||
-      !IsOlderThanInstalled(package_version_, status->install_log.version)) {
+  const std::optional<PackageAcceptance::Refusal> refusal =
+      PackageAcceptance::Judge(package_version_, settings.operation(),
+                               settings.GetStatus());
+  if (!refusal)
     return true;
-  }
-  const std::string diagnostic = "The package (" + package_version_ +
-                                 ") is older than the installed version " +
-                                 status->install_log.version;
-  const RunError error = {kStringNewerVersionInstalled,
-                          base::Utf8ToWide(status->install_log.version),
-                          diagnostic, 0};
-  LOG(ERROR) << diagnostic;
+  LOG(ERROR) << refusal->diagnostic;
+  const RunError error = {refusal->message_id, refusal->detail,
+                          refusal->diagnostic, 0};
   for (InstallerObserver& observer : observers_)
     observer.OnError(error);
   return false;

@@ -15,6 +15,7 @@
 #include "desktop/windows/installer/package_fetcher/downloaded_version_check.h"
 #include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_unpacker/package_unpacker.h"
+#include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
 #include "desktop/windows/installer/signing/running_image.h"
@@ -160,14 +161,21 @@ ProtectedPackage::Result ProtectedPackage::UnpackFile(
                << ": its signature does not hold: " << check.report();
     return Result::kRefused;
   }
-  if (result != Result::kUnpacked || source == Source::kOwnProgram)
+  if (result != Result::kUnpacked)
     return result;
+  if (source == Source::kOwnProgram) {
+    // The file is the running program, its package inside what its
+    // signature covers: the package of this very build.
+    version_ = GetInternalVersion();
+    return result;
+  }
   // Another signed package than the one the front end checked may lie
   // there: an older one must not be installed with this one's rights.
   if (CheckDownloadedVersion(folder().Append(kPackageInstallerName),
-                             DownloadedProgram::kPackageInstaller,
-                             nullptr) != VersionCheck::kPassed) {
+                             DownloadedProgram::kPackageInstaller, nullptr,
+                             &version_) != VersionCheck::kPassed) {
     LOG(ERROR) << "Refusing " << file.AsUTF8() << ": its version";
+    version_.clear();
     return Result::kRefused;
   }
   return Result::kUnpacked;

@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_PACKAGE_FETCHER_PROTECTED_PACKAGE_H_
 
 #include <cstddef>
+#include <string>
 
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/product/package_file_names.h"
@@ -56,6 +57,9 @@ class ProtectedPackage {
   // For the process that runs from the folder to inherit (see
   // PrivateTempFolder); null until `Unpack` made the folder.
   HANDLE live_run_event() const { return folder_.live_run_event(); }
+  // The internal version ("build.patch") of the package unpacked; empty
+  // until `Unpack` succeeded.
+  const std::string& version() const { return version_; }
 
  private:
   enum class Source { kOwnProgram, kDownload };
@@ -64,6 +68,7 @@ class ProtectedPackage {
   Result UnpackHeld(const base::FilePath& path, Source source);
 
   PrivateTempFolder folder_;
+  std::string version_;
 };
 
 }  // namespace installer
