@@ -273,9 +273,14 @@ def test_location_server_without_a_head_costs_what_an_unreachable_one_would(
 # A head without end, sent as fast as the server can, costs the front end
 # the downloader's own bound on a head's memory, whatever the speed: each
 # attempt is given up there, not at its deadline, and counts as a retry.
-def test_location_head_without_end_is_given_up_at_the_downloaders_memory_bound(
-        build_dir, pki, machine, server, logs):
-    for path in server.location_paths():
+# The package's request follows a location reply from the same server,
+# whose connection WinINet would have kept for it.
+@pytest.mark.parametrize("endless", ["location", "package"])
+def test_head_without_end_is_given_up_at_the_downloaders_memory_bound(
+        build_dir, pki, downloads, machine, server, logs, endless):
+    paths = server.location_paths() if endless == "location" else [PACKAGE]
+    server.offer(downloads["current"])
+    for path in paths:
         server.http.add(path, Resource(endless_headers=True))
     marker = Logs.marker()
 
@@ -285,14 +290,14 @@ def test_location_head_without_end_is_given_up_at_the_downloaders_memory_bound(
 
     stops = [(int(growth), int(bound)) for growth, bound in HEAD_BOUND.findall(text)]
     numbers = retries(text)
-    sent = [request.sent for path in server.location_paths()
-            for request in server.requests_to(path) if request.outcome]
+    sent = [request.sent for path in paths for request in server.requests_to(path)
+            if request.outcome]
     print(f"peak resident size of the front end: {memory.peak} bytes; growth at each "
           f"stop: {[growth for growth, _ in stops]}; head bytes sent: {sent}")
     assert len(stops) >= len(numbers) >= 2, text[-3000:]
     assert "No answer from the server in" not in text
     assert all(later > earlier for earlier, later in zip(numbers, numbers[1:])), numbers
-    assert max(server.http.most_open(path) for path in server.location_paths()) == 1
+    assert max(server.http.most_open(path) for path in paths) == 1
     (bound,) = {bound for _, bound in stops}
     assert 0 < memory.peak < bound + FRONT_END_SIZE
 
