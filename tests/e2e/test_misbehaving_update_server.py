@@ -273,13 +273,9 @@ def test_location_server_without_a_head_costs_what_an_unreachable_one_would(
 # A head without end, sent as fast as the server can, costs the front end
 # the downloader's own bound on a head's memory, whatever the speed: each
 # attempt is given up there, not at its deadline, and counts as a retry.
-# The package's request follows a location reply from the same server,
-# whose connection WinINet would have kept for it.
-@pytest.mark.parametrize("endless", ["location", "package"])
-def test_head_without_end_is_given_up_at_the_downloaders_memory_bound(
-        build_dir, pki, downloads, machine, server, logs, endless):
-    paths = server.location_paths() if endless == "location" else [PACKAGE]
-    server.offer(downloads["current"])
+def test_location_head_without_end_is_given_up_at_the_downloaders_memory_bound(
+        build_dir, pki, machine, server, logs):
+    paths = server.location_paths()
     for path in paths:
         server.http.add(path, Resource(endless_headers=True))
     marker = Logs.marker()
