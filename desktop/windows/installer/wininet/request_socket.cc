@@ -124,10 +124,4 @@ bool RequestSocket::ShutDown() {
   return true;
 }
 
-void RequestSocket::Forget() {
-  base::AutoLock hold(lock_);
-  socket_ = 0;
-  peer_.clear();
-}
-
 }  // namespace installer

@@ -18,8 +18,10 @@ namespace installer {
 // WinINet names, between its notices of connecting and connected; when
 // that is not exactly one (another download connected to the same server
 // at the same moment) none is taken. A request on a connection kept from
-// an earlier one brings no such notices and keeps the earlier's socket.
-// Any thread.
+// an earlier one brings no such notices and keeps the earlier's socket;
+// the downloader shuts a socket down once its answer was read to the end,
+// so that WinINet keeps no connection of its for a request that would not
+// know it. Any thread.
 class RequestSocket {
  public:
   RequestSocket();
@@ -34,9 +36,6 @@ class RequestSocket {
   // Shuts the socket down when it is still connected where it was, and
   // forgets it. True when a socket was shut down.
   bool ShutDown();
-  // The request ended with its body read: its connection may serve another
-  // request, which may be another download's.
-  void Forget();
 
  private:
   struct Connected {

@@ -22,6 +22,7 @@
 #include "base/timer/timer.h"
 #include "base/weak_reference.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/wininet/head_memory_watch.h"
 #include "desktop/windows/installer/wininet/progress_delegate.h"
 #include "desktop/windows/installer/wininet/request_socket.h"
 #include "desktop/windows/installer/wininet/scoped_internet_handle.h"
@@ -43,7 +44,9 @@ class WinInetTerminationThread;
 // hosts. Follows redirects itself, each checked as the first URL is, so
 // that a request ends after a bounded number of them. Every download ends:
 // a body larger than its writer's limit fails, and so does a transfer that
-// trickles or outlasts its time limit. Only one request is open at a time:
+// trickles or outlasts its time limit; an attempt whose head costs more
+// memory than `HeadMemoryWatch` allows is retried as a bad answer. Only one
+// request is open at a time:
 // one given up has its connection shut down, so that WinINet stops reading
 // it. Lives on the thread
 // that starts it, which must run a message loop: every continuation of a
@@ -169,6 +172,9 @@ class WinInetDownloader {
   // its time limit or its body came too slowly over the last window.
   bool EndIfPastTimeLimit(uint32_t download_id);
   bool EndIfTooSlow(uint32_t download_id);
+  // Gives the request up as a bad answer, to be retried, when its head
+  // has cost the process more memory than the head watch allows.
+  bool EndIfHeadTooLarge(uint32_t download_id);
   // Any thread.
   void NoteActivity();
   void StartProgressWindow();
@@ -290,6 +296,7 @@ class WinInetDownloader {
   // When the current request (a hop of a redirect included) was sent: the
   // head of its answer must come within the time-out of it.
   base::TickTime request_sent_at_;
+  HeadMemoryWatch head_watch_;
   base::Timer silence_timer_{false, false};
 
   mutable base::Lock error_lock_;

@@ -375,7 +375,10 @@ void WinInetDownloader::HandleCompletionInProgress(
     }
     if (*last_read == 0) {
       VLOG(1) << "Done reading from Internet";
-      request_socket_.Forget();
+      // WinINet keeps the connection for another request, whose socket this
+      // downloader would not know: an answer on it could not be ended
+      // early, a head without end among them.
+      request_socket_.ShutDown();
       if (bytes_received_ < expected_size_) {
         LOG(WARNING) << "Download completed, but we are below response size";
         PostRetry(ERROR_SUCCESS);

@@ -14,6 +14,7 @@
 #include "base/time/tick_time.h"
 #include "base/time/time_delta.h"
 #include "desktop/windows/installer/wininet/download_observer.h"
+#include "desktop/windows/installer/wininet/head_memory_watch.h"
 #include "desktop/windows/installer/wininet/url_parts.h"
 #include "desktop/windows/installer/wininet/wininet_downloader.h"
 #include "desktop/windows/installer/wininet/wininet_error_text.h"
@@ -167,7 +168,9 @@ void WinInetDownloader::WatchForSilence(uint32_t download_id) {
   request_sent_at_ = base::TickTime::Now();
   NoteActivity();
   awaiting_credentials_ = false;
-  silence_timer_.Start(FROM_HERE, timeout_,
+  head_watch_.Start();
+  silence_timer_.Start(FROM_HERE,
+                       std::min(timeout_, HeadMemoryWatch::kInterval),
                        base::BindWeak(&WinInetDownloader::CheckForSilence,
                                       self_ref_, this, download_id));
 }
@@ -182,6 +185,10 @@ void WinInetDownloader::CheckForSilence(uint32_t download_id) {
   // was sent: a status line or headers that trickle or never end keep
   // WinINet busy but bring no answer.
   const bool awaiting_head = state_ == REQUEST_SENT;
+  if (awaiting_head && !awaiting_credentials_ &&
+      EndIfHeadTooLarge(download_id)) {
+    return;
+  }
   const base::TimeDelta quiet =
       now - (awaiting_head
                  ? request_sent_at_
@@ -195,6 +202,8 @@ void WinInetDownloader::CheckForSilence(uint32_t download_id) {
           timeout_ - (now - base::TickTime::FromInternalValue(window_start_));
       next = std::min(next, window_left);
     }
+    if (awaiting_head && !awaiting_credentials_)
+      next = std::min(next, HeadMemoryWatch::kInterval);
     silence_timer_.Start(
         FROM_HERE, std::max(next, base::TimeDelta::FromMilliseconds(1)),
         base::BindWeak(&WinInetDownloader::CheckForSilence, self_ref_, this,
@@ -208,6 +217,21 @@ void WinInetDownloader::CheckForSilence(uint32_t download_id) {
   observer_->OnWinInetError(static_cast<int>(ERROR_INTERNET_TIMEOUT));
   CloseRequest();
   CheckRetriesAndResume(download_id, ERROR_INTERNET_TIMEOUT);
+}
+
+bool WinInetDownloader::EndIfHeadTooLarge(uint32_t download_id) {
+  const int64_t growth = head_watch_.GrowthPastBound();
+  if (!growth)
+    return false;
+  LOG(WARNING) << "The head of the answer grew the process by " << growth
+               << " bytes while it was awaited, past the bound of "
+               << HeadMemoryWatch::kBound
+               << " bytes; taking the answer for a bad one";
+  observer_->OnWinInetError(
+      static_cast<int>(ERROR_HTTP_INVALID_SERVER_RESPONSE));
+  CloseRequest();
+  CheckRetriesAndResume(download_id, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+  return true;
 }
 
 bool WinInetDownloader::EndIfPastTimeLimit(uint32_t download_id) {
