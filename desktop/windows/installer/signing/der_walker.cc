@@ -15,6 +15,26 @@ constexpr uint8_t kMoreArcBytesBit = 0x80;
 constexpr size_t kMaxArcBytes = 5;
 constexpr uint8_t kMaxFirstOfFiveArcBytes = 0x8F;
 
+constexpr uint8_t kBitStringTag = 0x03;
+constexpr uint8_t kMaxUnusedBits = 7;
+
+// The sizes DER gives the universal values of fixed or least size; a
+// decoder reads them without looking (an empty bit string's count of unused
+// bits is read before its start under Wine).
+struct ValueSize {
+  uint8_t tag;
+  size_t least;
+  size_t most;
+};
+constexpr size_t kAnySize = ~size_t{0};
+constexpr ValueSize kValueSizes[] = {
+    {0x01, 1, 1},         // BOOLEAN
+    {0x02, 1, kAnySize},  // INTEGER
+    {kBitStringTag, 1, kAnySize},
+    {0x05, 0, 0},         // NULL
+    {0x0A, 1, kAnySize},  // ENUMERATED
+};
+
 }  // namespace
 
 // static
@@ -50,6 +70,8 @@ const char* DerWalker::Describe(Fault fault) {
       return "a tag number of several bytes";
     case Fault::kMalformedObjectIdentifier:
       return "a malformed object identifier";
+    case Fault::kMalformedValue:
+      return "a value of a size its type does not allow";
     case Fault::kTooDeep:
       return "nested too deeply";
     case Fault::kTrailingBytes:
@@ -115,7 +137,7 @@ DerWalker::Fault DerWalker::CheckElement(const Element& element,
   }
   if (element.tag == kObjectIdentifierTag)
     return CheckObjectIdentifier(element);
-  return Fault::kNone;
+  return CheckValueSize(element);
 }
 
 DerWalker::Fault DerWalker::CheckObjectIdentifier(
@@ -136,6 +158,25 @@ DerWalker::Fault DerWalker::CheckObjectIdentifier(
       return Fault::kMalformedObjectIdentifier;
     }
     arc_begin = i + 1;
+  }
+  return Fault::kNone;
+}
+
+DerWalker::Fault DerWalker::CheckValueSize(const Element& element) const {
+  const size_t size = element.contents_end - element.contents_begin;
+  for (const ValueSize& value : kValueSizes) {
+    if (value.tag != element.tag)
+      continue;
+    if (size < value.least || size > value.most)
+      return Fault::kMalformedValue;
+    // The unused bits lie in the last byte; with no byte after the count
+    // there is none to leave unused.
+    if (element.tag == kBitStringTag &&
+        (der_[element.contents_begin] > kMaxUnusedBits ||
+         (size == 1 && der_[element.contents_begin] != 0))) {
+      return Fault::kMalformedValue;
+    }
+    return Fault::kNone;
   }
   return Fault::kNone;
 }

@@ -13,7 +13,8 @@ namespace installer {
 // reads every element without decoding what it means: every length definite
 // and within the element that holds it, constructed contents made of whole
 // elements, low tag numbers only (PKCS #7 and X.509 use no others), object
-// identifiers well formed, and the nesting bounded. Pure: no system calls.
+// identifiers and the values of fixed or least size well formed, and the
+// nesting bounded. Pure: no system calls.
 class DerWalker {
  public:
   enum class Fault {
@@ -27,6 +28,9 @@ class DerWalker {
     // An object identifier that is empty, ends inside an arc, pads an arc
     // or holds one beyond 32 bits.
     kMalformedObjectIdentifier,
+    // A boolean, integer, enumerated, bit string or null of a size DER does
+    // not give it (an empty bit string has no unused-bits count).
+    kMalformedValue,
     kTooDeep,
     // Anything but the alignment's zeros after the one outer element.
     kTrailingBytes,
@@ -59,6 +63,7 @@ class DerWalker {
   Fault WalkElements(size_t begin, size_t end, int depth) const;
   Fault CheckElement(const Element& element, int depth) const;
   Fault CheckObjectIdentifier(const Element& element) const;
+  Fault CheckValueSize(const Element& element) const;
 
   std::span<const uint8_t> der_;
 };

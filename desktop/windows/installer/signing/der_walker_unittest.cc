@@ -56,7 +56,8 @@ const Bytes kSha256Oid = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
 const Bytes kBasicConstraintsOid = {0x55, 0x1D, 0x13};
 
 // A certificate's frame with one extension of `extension_type`.
-Bytes Certificate(const Bytes& extension_type) {
+Bytes Certificate(const Bytes& extension_type,
+                  const Bytes& signature_value = {0, 1}) {
   const Bytes algorithm = Seq({Oid(kSha256Oid), Tlv(0x05, {})});
   const Bytes time = Tlv(0x17, TextBytes("250101000000Z"));
   const Bytes extension =
@@ -65,7 +66,7 @@ Bytes Certificate(const Bytes& extension_type) {
                          Seq({}), Seq({time, time}), Seq({}),
                          Seq({algorithm, Tlv(0x03, {0, 0x30, 0x00})}),
                          Tlv(0xA3, Seq({extension}))});
-  return Seq({tbs, algorithm, Tlv(0x03, {0, 1})});
+  return Seq({tbs, algorithm, Tlv(0x03, signature_value)});
 }
 
 // An Authenticode signature's frame, without signers: the content type,
@@ -75,14 +76,14 @@ Bytes Certificate(const Bytes& extension_type) {
 // once that certificate was read and its chain built.
 Bytes Signature(const Bytes& content_type = kSignedDataOid,
                 const Bytes& indirect_type = kIndirectDataOid,
-                const Bytes& extension_type = kBasicConstraintsOid) {
+                const Bytes& certificate = Certificate(kBasicConstraintsOid)) {
   const Bytes algorithm = Seq({Oid(kSha256Oid), Tlv(0x05, {})});
   const Bytes indirect = Seq({Seq({Oid(kPeImageDataOid), Seq({})}),
                               Seq({algorithm, Tlv(0x04, Bytes(32, 0xAB))})});
   const Bytes signed_data =
       Seq({Tlv(0x02, {1}), Set({algorithm}),
            Seq({Oid(indirect_type), Explicit0(indirect)}),
-           Tlv(0xA0, Certificate(extension_type)), Set({})});
+           Tlv(0xA0, certificate), Set({})});
   return Seq({Oid(content_type), Explicit0(signed_data)});
 }
 
@@ -116,8 +117,21 @@ std::vector<ShapeCase> ShapeCases() {
       {"empty indirect data type", Signature(kSignedDataOid, {}),
        Fault::kMalformedObjectIdentifier},
       {"empty certificate extension type",
-       Signature(kSignedDataOid, kIndirectDataOid, {}),
+       Signature(kSignedDataOid, kIndirectDataOid, Certificate({})),
        Fault::kMalformedObjectIdentifier},
+      // A fuzz case well formed but for this crashed Wine's decoder.
+      {"certificate signed with an empty bit string",
+       Signature(kSignedDataOid, kIndirectDataOid,
+                 Certificate(kBasicConstraintsOid, {})),
+       Fault::kMalformedValue},
+      {"bit string leaving bits of no byte unused", Tlv(0x03, {1}),
+       Fault::kMalformedValue},
+      {"bit string leaving eight bits unused", Tlv(0x03, {8, 0}),
+       Fault::kMalformedValue},
+      {"bit string of one byte", Tlv(0x03, {7, 0x80}), Fault::kNone},
+      {"empty integer", Seq({Tlv(0x02, {})}), Fault::kMalformedValue},
+      {"boolean of two bytes", Tlv(0x01, {0, 0}), Fault::kMalformedValue},
+      {"null with contents", Tlv(0x05, {0}), Fault::kMalformedValue},
       {"object identifier ending inside an arc", Oid({0x2A, 0x86}),
        Fault::kMalformedObjectIdentifier},
       {"padded arc", Oid({0x2A, 0x80, 0x01}), Fault::kMalformedObjectIdentifier},
