@@ -16,6 +16,10 @@ constexpr size_t kMaxArcBytes = 5;
 constexpr uint8_t kMaxFirstOfFiveArcBytes = 0x8F;
 
 constexpr uint8_t kBitStringTag = 0x03;
+constexpr uint8_t kOctetStringTag = 0x04;
+constexpr uint8_t kSequenceTag = 0x30;
+// [3], where a certificate keeps its extensions.
+constexpr uint8_t kExtensionsFieldTag = 0xA3;
 constexpr uint8_t kMaxUnusedBits = 7;
 
 // The sizes DER gives the universal values of fixed or least size; a
@@ -75,7 +79,7 @@ const char* DerWalker::Describe(Fault fault) {
     case Fault::kTooDeep:
       return "nested too deeply";
     case Fault::kTrailingBytes:
-      return "bytes after the signature";
+      return "bytes after the signature or an extension's value";
   }
   return "unknown";
 }
@@ -132,8 +136,11 @@ DerWalker::Fault DerWalker::CheckElement(const Element& element,
   if (depth > kMaxDepth)
     return Fault::kTooDeep;
   if (element.tag & kConstructedBit) {
-    return WalkElements(element.contents_begin, element.contents_end,
-                        depth + 1);
+    const Fault fault =
+        WalkElements(element.contents_begin, element.contents_end, depth + 1);
+    if (fault != Fault::kNone || element.tag != kExtensionsFieldTag)
+      return fault;
+    return CheckExtensions(element, depth + 1);
   }
   if (element.tag == kObjectIdentifierTag)
     return CheckObjectIdentifier(element);
@@ -160,6 +167,57 @@ DerWalker::Fault DerWalker::CheckObjectIdentifier(
     arc_begin = i + 1;
   }
   return Fault::kNone;
+}
+
+// The elements were walked already: only their places are read again here.
+DerWalker::Fault DerWalker::CheckExtensions(const Element& field,
+                                            int depth) const {
+  Element extensions;
+  if (ReadElement(field.contents_begin, field.contents_end, &extensions) !=
+          Fault::kNone ||
+      extensions.tag != kSequenceTag) {
+    return Fault::kNone;
+  }
+  size_t offset = extensions.contents_begin;
+  while (offset < extensions.contents_end) {
+    Element extension;
+    if (ReadElement(offset, extensions.contents_end, &extension) !=
+        Fault::kNone) {
+      return Fault::kNone;
+    }
+    if (extension.tag == kSequenceTag) {
+      if (const Fault fault = CheckExtension(extension, depth + 1);
+          fault != Fault::kNone) {
+        return fault;
+      }
+    }
+    offset = extension.contents_end;
+  }
+  return Fault::kNone;
+}
+
+DerWalker::Fault DerWalker::CheckExtension(const Element& extension,
+                                           int depth) const {
+  // The value closes the extension, after its type and criticality.
+  Element value = {};
+  size_t offset = extension.contents_begin;
+  while (offset < extension.contents_end) {
+    if (ReadElement(offset, extension.contents_end, &value) != Fault::kNone)
+      return Fault::kNone;
+    offset = value.contents_end;
+  }
+  if (value.tag != kOctetStringTag)
+    return Fault::kNone;
+  Element inner;
+  if (const Fault fault =
+          ReadElement(value.contents_begin, value.contents_end, &inner);
+      fault != Fault::kNone) {
+    return fault;
+  }
+  if (const Fault fault = CheckElement(inner, depth + 1); fault != Fault::kNone)
+    return fault;
+  return inner.contents_end == value.contents_end ? Fault::kNone
+                                                  : Fault::kTrailingBytes;
 }
 
 DerWalker::Fault DerWalker::CheckValueSize(const Element& element) const {

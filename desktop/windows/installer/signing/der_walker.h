@@ -14,7 +14,9 @@ namespace installer {
 // and within the element that holds it, constructed contents made of whole
 // elements, low tag numbers only (PKCS #7 and X.509 use no others), object
 // identifiers and the values of fixed or least size well formed, and the
-// nesting bounded. Pure: no system calls.
+// nesting bounded. A certificate extension's value, DER inside an octet
+// string that the decoder reads when it builds a chain, is walked too.
+// Pure: no system calls.
 class DerWalker {
  public:
   enum class Fault {
@@ -32,7 +34,8 @@ class DerWalker {
     // not give it (an empty bit string has no unused-bits count).
     kMalformedValue,
     kTooDeep,
-    // Anything but the alignment's zeros after the one outer element.
+    // Anything but the alignment's zeros after the one outer element, or
+    // anything after the element of an extension's value.
     kTrailingBytes,
   };
 
@@ -64,6 +67,10 @@ class DerWalker {
   Fault CheckElement(const Element& element, int depth) const;
   Fault CheckObjectIdentifier(const Element& element) const;
   Fault CheckValueSize(const Element& element) const;
+  // The extensions of a certificate's [3] field: each one's value, the
+  // octet string that closes it, must hold one whole element.
+  Fault CheckExtensions(const Element& field, int depth) const;
+  Fault CheckExtension(const Element& extension, int depth) const;
 
   std::span<const uint8_t> der_;
 };

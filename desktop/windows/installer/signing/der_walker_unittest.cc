@@ -53,15 +53,18 @@ const Bytes kIndirectDataOid = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 
 const Bytes kPeImageDataOid = {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x02, 0x01, 0x0F};
 const Bytes kSha256Oid = {0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01};
 
-const Bytes kBasicConstraintsOid = {0x55, 0x1D, 0x13};
+const Bytes kKeyUsageOid = {0x55, 0x1D, 0x0F};
+// The key usage of a signing certificate, digital signature only.
+const Bytes kKeyUsageValue = {0x03, 0x02, 0x07, 0x80};
 
-// A certificate's frame with one extension of `extension_type`.
+// A certificate's frame with one critical extension.
 Bytes Certificate(const Bytes& extension_type,
-                  const Bytes& signature_value = {0, 1}) {
+                  const Bytes& signature_value = {0, 1},
+                  const Bytes& extension_value = kKeyUsageValue) {
   const Bytes algorithm = Seq({Oid(kSha256Oid), Tlv(0x05, {})});
   const Bytes time = Tlv(0x17, TextBytes("250101000000Z"));
-  const Bytes extension =
-      Seq({Oid(extension_type), Tlv(0x04, Seq({Tlv(0x01, {0xFF})}))});
+  const Bytes extension = Seq(
+      {Oid(extension_type), Tlv(0x01, {0xFF}), Tlv(0x04, extension_value)});
   const Bytes tbs = Seq({Tlv(0xA0, Tlv(0x02, {2})), Tlv(0x02, {7}), algorithm,
                          Seq({}), Seq({time, time}), Seq({}),
                          Seq({algorithm, Tlv(0x03, {0, 0x30, 0x00})}),
@@ -76,7 +79,7 @@ Bytes Certificate(const Bytes& extension_type,
 // once that certificate was read and its chain built.
 Bytes Signature(const Bytes& content_type = kSignedDataOid,
                 const Bytes& indirect_type = kIndirectDataOid,
-                const Bytes& certificate = Certificate(kBasicConstraintsOid)) {
+                const Bytes& certificate = Certificate(kKeyUsageOid)) {
   const Bytes algorithm = Seq({Oid(kSha256Oid), Tlv(0x05, {})});
   const Bytes indirect = Seq({Seq({Oid(kPeImageDataOid), Seq({})}),
                               Seq({algorithm, Tlv(0x04, Bytes(32, 0xAB))})});
@@ -122,8 +125,23 @@ std::vector<ShapeCase> ShapeCases() {
       // A fuzz case well formed but for this crashed Wine's decoder.
       {"certificate signed with an empty bit string",
        Signature(kSignedDataOid, kIndirectDataOid,
-                 Certificate(kBasicConstraintsOid, {})),
+                 Certificate(kKeyUsageOid, {})),
        Fault::kMalformedValue},
+      // Read when a chain is built: a fuzz case with a key usage of no
+      // byte but its count of unused bits, the next element cut, crashed
+      // Wine's decoder.
+      {"key usage of no byte", Signature(kSignedDataOid, kIndirectDataOid,
+                                        Certificate(kKeyUsageOid, {0, 1},
+                                                    {0x03, 0x01, 0x01, 0x06})),
+       Fault::kMalformedValue},
+      {"extension value followed by bytes",
+       Signature(kSignedDataOid, kIndirectDataOid,
+                 Certificate(kKeyUsageOid, {0, 1}, With(kKeyUsageValue, {0}))),
+       Fault::kTrailingBytes},
+      {"extension value not encoded",
+       Signature(kSignedDataOid, kIndirectDataOid,
+                 Certificate(kKeyUsageOid, {0, 1}, {0xFF, 0xFF})),
+       Fault::kHighTagNumber},
       {"bit string leaving bits of no byte unused", Tlv(0x03, {1}),
        Fault::kMalformedValue},
       {"bit string leaving eight bits unused", Tlv(0x03, {8, 0}),
