@@ -244,6 +244,20 @@ def signed_files(build_dir, tmp_path_factory):
     files["nested_rogue_leaf"] = pki.sign("rogue", outer, folder / "rogue_leaf.exe", nest=True,
                                           with_ca=False)
 
+    # The file's own signature with its content type an empty object
+    # identifier, the rest of it whole: the platform's decoder crashes on it.
+    data = files["signed"].read_bytes()
+    info = certificate_table_signature(data)
+    assert data[info:info + 2] == b"\x30\x82"
+    content_type = bytes.fromhex("06092a864886f70d010702")
+    assert data[info + 4:info + 15] == content_type
+    shrunk = int.from_bytes(data[info + 2:info + 4], "big") - 9
+    length = struct.unpack_from("<I", data, info - 8)[0] - 9
+    files["empty_content_type"] = folder / "empty_content_type.exe"
+    files["empty_content_type"].write_bytes(
+        data[:info - 8] + struct.pack("<I", length) + data[info - 4:info + 2]
+        + shrunk.to_bytes(2, "big") + b"\x06\x00" + data[info + 15:] + bytes(9))
+
     pe32 = folder / "pe32.exe"
     pe32.write_bytes(minimal_pe32())
     pe32_outer = pki.sign("other", pe32, folder / "pe32_outer.exe")
@@ -305,6 +319,7 @@ CASES = [
     # Both pass Wine's WinVerifyTrust.
     ("forged_digest", False, False, "Level 0: Signature does not cover the content"),
     ("rogue", False, False, "Level 0: Certificate chain is not trusted: chain status 0x20"),
+    ("empty_content_type", False, False, "Malformed signature: "),
     ("case", False, True, "Level 0: Tried signer Tarvo software test signing"),
     ("other", False, True, "Level 0: Cannot find any viable signers"),
     ("nested", True, True, "Level 0: Tried signer Other Software Signing"),

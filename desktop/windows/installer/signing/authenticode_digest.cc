@@ -101,7 +101,8 @@ bool ComputeAuthenticodeDigest(const PeImage& image,
                                std::vector<uint8_t>* digest) {
   const std::vector<PeImage::Range> ranges = image.GetDigestedRanges();
   if (ranges.empty()) {
-    // The certificate table lies outside the image or over its headers.
+    // A layout the format does not hash: the certificate table among the
+    // headers or sections or not last, or sections not back to back.
     ::SetLastError(ERROR_INVALID_DATA);
     return false;
   }

@@ -24,8 +24,9 @@ bool ComputeDigest(ALG_ID algorithm,
 
 // The Authenticode digest of `image` with `algorithm` (CALG_SHA1 or
 // CALG_SHA_256), computed by us so that a signature can be held against the
-// file without the platform's trust check. False when the image's
-// certificate table is malformed (ERROR_INVALID_DATA) or hashing fails.
+// file without the platform's trust check. False when the image's layout is
+// one the format does not hash (PeImage::GetDigestedRanges;
+// ERROR_INVALID_DATA) or hashing fails.
 bool ComputeAuthenticodeDigest(const PeImage& image,
                                ALG_ID algorithm,
                                std::vector<uint8_t>* digest);

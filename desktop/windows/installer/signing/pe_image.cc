@@ -1,6 +1,8 @@
 #include "desktop/windows/installer/signing/pe_image.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace installer {
 
@@ -11,6 +13,14 @@ constexpr size_t kNewHeaderOffsetField = 0x3C;
 constexpr uint8_t kPeSignature[] = {'P', 'E', 0, 0};
 // Signature plus the COFF file header.
 constexpr size_t kOptionalHeaderOffset = 4 + 20;
+// Fields of the COFF file header, counted from the PE signature.
+constexpr size_t kSectionCountField = 4 + 2;
+constexpr size_t kOptionalHeaderSizeField = 4 + 16;
+// SizeOfHeaders, at the same place in both kinds of optional header.
+constexpr size_t kSizeOfHeadersField = 60;
+constexpr size_t kSectionHeaderSize = 40;
+constexpr size_t kRawDataSizeField = 16;
+constexpr size_t kRawDataOffsetField = 20;
 constexpr size_t kCertificateDirectoryIndex = 4;
 constexpr size_t kDirectoryEntrySize = 8;
 constexpr uint16_t kCertificateTypePkcsSignedData = 2;
@@ -75,6 +85,12 @@ std::optional<PeImage> PeImage::Parse(std::span<const uint8_t> bytes) {
     return std::nullopt;
 
   PeImage image(bytes);
+  image.size_of_headers_ =
+      ReadAt<uint32_t>(bytes, optional_header + kSizeOfHeadersField);
+  const uint16_t optional_header_size =
+      ReadAt<uint16_t>(bytes, pe_offset + kOptionalHeaderSizeField);
+  image.optional_header_end_ = optional_header + optional_header_size;
+  image.section_count_ = ReadAt<uint16_t>(bytes, pe_offset + kSectionCountField);
   image.checksum_offset_ = optional_header + layout->checksum;
   const uint32_t directory_count =
       ReadAt<uint32_t>(bytes, optional_header + layout->directory_count);
@@ -90,13 +106,49 @@ std::optional<PeImage> PeImage::Parse(std::span<const uint8_t> bytes) {
   return image;
 }
 
+std::optional<size_t> PeImage::GetEndOfSections() const {
+  // The fields the digest leaves out must lie in the optional header that
+  // the loader reads: an entry reaching into the section table would leave
+  // a section's place unhashed.
+  if (checksum_offset_ + sizeof(uint32_t) > optional_header_end_ ||
+      (certificate_entry_offset_ != 0 &&
+       certificate_entry_offset_ + kDirectoryEntrySize > optional_header_end_)) {
+    return std::nullopt;
+  }
+  // The section table follows the optional header.
+  const uint64_t section_table_end =
+      optional_header_end_ + uint64_t{section_count_} * kSectionHeaderSize;
+  if (section_table_end > size_of_headers_ || size_of_headers_ > bytes_.size())
+    return std::nullopt;
+  std::vector<std::pair<uint32_t, uint32_t>> raw_data;
+  for (size_t i = 0; i < section_count_; ++i) {
+    const size_t header = optional_header_end_ + i * kSectionHeaderSize;
+    const uint32_t size = ReadAt<uint32_t>(bytes_, header + kRawDataSizeField);
+    if (size != 0) {
+      raw_data.emplace_back(
+          ReadAt<uint32_t>(bytes_, header + kRawDataOffsetField), size);
+    }
+  }
+  std::ranges::sort(raw_data);
+  // The format hashes the sections' raw data and then what follows the
+  // last one: a gap or an overlap between them would leave bytes unhashed
+  // or hashed twice, so neither is taken.
+  uint64_t end = size_of_headers_;
+  for (const auto& [offset, size] : raw_data) {
+    if (offset != end || !Fits(bytes_, offset, size))
+      return std::nullopt;
+    end += size;
+  }
+  return static_cast<size_t>(end);
+}
+
 std::optional<PeImage::Range> PeImage::GetCertificateTable() const {
   if (!has_certificate_table() || certificate_entry_offset_ == 0)
     return std::nullopt;
-  // The table follows the headers; one reaching back into them would hide
-  // header bytes from the digest.
-  if (certificate_table_offset_ <
-          certificate_entry_offset_ + kDirectoryEntrySize ||
+  // A table among the headers or the sections would be mapped as their
+  // bytes while the digest leaves it out.
+  const std::optional<size_t> end_of_sections = GetEndOfSections();
+  if (!end_of_sections || certificate_table_offset_ < *end_of_sections ||
       !Fits(bytes_, certificate_table_offset_, certificate_table_size_)) {
     return std::nullopt;
   }
@@ -120,24 +172,31 @@ std::span<const uint8_t> PeImage::GetEmbeddedSignature() const {
 }
 
 std::vector<PeImage::Range> PeImage::GetDigestedRanges() const {
-  std::vector<Range> ranges;
+  const std::optional<size_t> end_of_sections = GetEndOfSections();
+  if (!end_of_sections)
+    return {};
+  size_t hashed_end = bytes_.size();
+  if (has_certificate_table() && certificate_entry_offset_ != 0) {
+    // The format puts the table last: bytes after it would be covered by
+    // no signature at all.
+    const std::optional<Range> table = GetCertificateTable();
+    if (!table || table->end != bytes_.size())
+      return {};
+    hashed_end = table->begin;
+  }
   const size_t after_checksum = checksum_offset_ + sizeof(uint32_t);
-  if (certificate_entry_offset_ == 0) {
-    ranges.push_back({0, checksum_offset_});
-    ranges.push_back({after_checksum, bytes_.size()});
-    return ranges;
-  }
-  Range table{bytes_.size(), bytes_.size()};
-  if (has_certificate_table()) {
-    const std::optional<Range> checked = GetCertificateTable();
-    if (!checked)
-      return ranges;
-    table = *checked;
-  }
+  std::vector<Range> ranges;
   ranges.push_back({0, checksum_offset_});
-  ranges.push_back({after_checksum, certificate_entry_offset_});
-  ranges.push_back({certificate_entry_offset_ + kDirectoryEntrySize, table.begin});
-  ranges.push_back({table.end, bytes_.size()});
+  if (certificate_entry_offset_ == 0) {
+    ranges.push_back({after_checksum, size_of_headers_});
+  } else {
+    ranges.push_back({after_checksum, certificate_entry_offset_});
+    ranges.push_back(
+        {certificate_entry_offset_ + kDirectoryEntrySize, size_of_headers_});
+  }
+  // The sections' raw data in the order of their offsets, back to back, and
+  // what follows them: one run.
+  ranges.push_back({size_of_headers_, hashed_end});
   return ranges;
 }
 

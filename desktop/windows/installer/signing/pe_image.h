@@ -22,7 +22,8 @@ class PeImage {
 
   // Null unless `bytes` start with the DOS magic, hold the PE signature where
   // e_lfanew points, and carry a PE32 or PE32+ optional header that lies
-  // within them as far as its certificate-table directory entry.
+  // within them as far as its certificate-table directory entry. The
+  // section table is read only when a digest or the signature is asked for.
   static std::optional<PeImage> Parse(std::span<const uint8_t> bytes);
 
   // Whether `bytes` start with the DOS magic and hold the PE signature where
@@ -40,12 +41,18 @@ class PeImage {
   uint32_t certificate_table_size() const { return certificate_table_size_; }
 
   // The PKCS #7 signed data of the first attribute certificate; empty when
-  // there is none or the certificate table does not lie within the image.
+  // there is none, the image's layout is malformed, or the certificate table
+  // does not lie after the headers and every section's raw data.
   std::span<const uint8_t> GetEmbeddedSignature() const;
 
-  // What an Authenticode digest covers: everything but the checksum field,
-  // the certificate-table directory entry and the certificate table. Empty
-  // when the certificate table overlaps the headers or leaves the image.
+  // What the Authenticode digest covers, in the order it is hashed: the
+  // headers (SizeOfHeaders) but for the checksum field and the
+  // certificate-table directory entry, each section's raw data in the order
+  // of their file offsets, then what follows the last section up to the
+  // certificate table. Empty (refused) unless the sections' raw data follow
+  // the headers back to back within the image, and the certificate table,
+  // if any, lies after them and ends the image: the format leaves nothing
+  // else out, so no byte of the file goes unhashed.
   std::vector<Range> GetDigestedRanges() const;
 
   std::span<const uint8_t> bytes() const { return bytes_; }
@@ -53,10 +60,21 @@ class PeImage {
  private:
   explicit PeImage(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
-  // The certificate table as a checked range of the image, if any.
+  // The headers and the sections' raw data, back to back: [0, end). Null
+  // when they are not, or leave the image.
+  std::optional<size_t> GetEndOfSections() const;
+
+  // The certificate table as a checked range of the image, lying after the
+  // headers and every section's raw data; null if there is none or it lies
+  // elsewhere.
   std::optional<Range> GetCertificateTable() const;
 
   std::span<const uint8_t> bytes_;
+  size_t size_of_headers_ = 0;
+  size_t section_count_ = 0;
+  // The end of the optional header as its size in the file header says,
+  // where the section table starts.
+  size_t optional_header_end_ = 0;
   size_t checksum_offset_ = 0;
   // Zero when the image has fewer than five data directories.
   size_t certificate_entry_offset_ = 0;

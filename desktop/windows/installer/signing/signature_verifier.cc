@@ -15,6 +15,7 @@
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/signing/der_walker.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
 #include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
@@ -137,6 +138,25 @@ bool VerifyFileSignature(const base::FilePath& path, std::string* report_text) {
 bool VerifyHeldFileSignature(const LockedFileView& file,
                              const base::FilePath& path,
                              std::string* report_text) {
+  // The signature is read from the held view, not by path, so that it is the
+  // one WinVerifyTrust judged. Only a PE image carries one we can read.
+  const std::optional<PeImage> image = PeImage::Parse(file.bytes());
+  // WinVerifyTrust hands the table to the platform's decoder, which a
+  // malformed signature can crash: a table whose signature we cannot walk
+  // is refused before it is read.
+  if (image && image->has_certificate_table()) {
+    const std::span<const uint8_t> signature = image->GetEmbeddedSignature();
+    const DerWalker::Fault fault = signature.empty()
+                                       ? DerWalker::Fault::kTruncated
+                                       : DerWalker::Check(signature);
+    if (fault != DerWalker::Fault::kNone) {
+      if (report_text) {
+        base::AppendFormat(report_text, "Malformed signature: %s\n",
+                           DerWalker::Describe(fault));
+      }
+      return false;
+    }
+  }
   const LONG trust =
       GetTrustVerdict(file.file_handle(), path.value().c_str());
   if (trust != ERROR_SUCCESS) {
@@ -145,9 +165,6 @@ bool VerifyHeldFileSignature(const LockedFileView& file,
     base::AppendFormat(report_text, "Cannot WinVerifyTrust: %ld, %s\n", trust,
                        ErrorText(::GetLastError()).c_str());
   }
-  // The signature is read from the held view, not by path, so that it is the
-  // one WinVerifyTrust judged. Only a PE image carries one we can read.
-  const std::optional<PeImage> image = PeImage::Parse(file.bytes());
   ScopedCertStore store;
   ScopedCryptMsg message;
   DWORD encoding = 0;

@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/signing/signed_message.h"
 
+#include "desktop/windows/installer/signing/der_walker.h"
+
 namespace installer {
 
 DWORD OpenSignedMessage(std::span<const uint8_t> signature,
@@ -8,6 +10,10 @@ DWORD OpenSignedMessage(std::span<const uint8_t> signature,
                         DWORD* encoding) {
   if (signature.empty())
     return static_cast<DWORD>(TRUST_E_NOSIGNATURE);
+  // The platform's decoder trusts the encoding's shape: a malformed one
+  // read from a file can crash the process that reads it.
+  if (DerWalker::Check(signature) != DerWalker::Fault::kNone)
+    return static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);
   CERT_BLOB blob = {static_cast<DWORD>(signature.size()),
                     const_cast<BYTE*>(signature.data())};
   if (!::CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob,

@@ -19,8 +19,9 @@
 namespace installer {
 
 // Opens `signature` as a message and the store of the certificates it
-// carries; the Windows error on failure (TRUST_E_NOSIGNATURE when it is
-// empty), else 0.
+// carries, once its DER shape holds (DerWalker); the Windows error on
+// failure (TRUST_E_NOSIGNATURE when it is empty, CRYPT_E_ASN1_CORRUPT when
+// its shape does not hold), else 0.
 [[nodiscard]] DWORD OpenSignedMessage(std::span<const uint8_t> signature,
                                       ScopedCertStore* store,
                                       ScopedCryptMsg* message,
