@@ -2,8 +2,8 @@
 """A benchmark script's smoke run (bench/*.sh --smoke), in a Wine session
 of its own (bench/wine-session), as the tests run it. Under load Wine now
 and then fails to start a program: exit code 1 and not a word on either
-stream, or its launcher's "ShellExecuteEx failed" (tests/e2e/conftest.py
-knows the same). Every program the run starts through the build's wine-run
+stream, or its launcher's "ShellExecuteEx failed" (tests/e2e/wine_start.py,
+which the end-to-end tests ask too). Every program the run starts through the build's wine-run
 is watched for that; a run that failed after one was not started runs once
 more, in a new session, and any other failure fails at once.
   bench/smoke_run.py BUILD SCRIPT
@@ -19,8 +19,10 @@ import sys
 import threading
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests" / "e2e"))
+from wine_start import LAUNCHER_FAILURE, looks_unstarted  # noqa: E402
+
 RECORD_VARIABLE = "TARVO_UNSTARTED_RECORD"
-LAUNCHER_FAILURE = b"ShellExecuteEx failed"
 PR_SET_PDEATHSIG = 1
 
 
@@ -67,7 +69,7 @@ def watch(command, record):
         relay.join()
     code = child.wait()
     out, err = relays
-    if code == 1 and ((not out.said and not err.said) or out.launcher_failed):
+    if looks_unstarted(code, out.said or err.said, out.launcher_failed):
         with open(record, "a") as file:
             file.write(" ".join(command) + "\n")
     return code if code >= 0 else 128 - code
