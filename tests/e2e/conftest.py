@@ -11,6 +11,7 @@ import uuid
 from pathlib import Path
 
 import pytest
+from wine_start import LAUNCHER_FAILURE, looks_unstarted
 
 
 def pytest_addoption(parser):
@@ -51,11 +52,8 @@ def run_exe(build_dir):
 
 
 def unstarted(result):
-    """Under heavy load Wine now and then fails to start a program: exit code
-    1 and not a word on either stream (or its launcher's "ShellExecuteEx
-    failed"). None of the test tools ends that way."""
-    return result.returncode == 1 and (
-        (not result.stdout and not result.stderr) or b"ShellExecuteEx failed" in result.stdout)
+    return looks_unstarted(result.returncode, bool(result.stdout or result.stderr),
+                           LAUNCHER_FAILURE in (result.stdout or b""))
 
 
 def run_tool(command, check=False, **kwargs):

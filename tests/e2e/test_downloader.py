@@ -517,13 +517,15 @@ def test_an_answer_stops_at_its_writers_size_limit(server, download, resource, e
 
 
 # The least a body must bring is 4 KiB per window of the time-out, here
-# shortened to 2 s as the silence tests do.
-@pytest.mark.parametrize("block, completes", [(10, False), (256, True)],
+# shortened to 2 s as the silence tests do. Each side ten times away from
+# it (400 bytes, 40 KiB a window), so that a busy machine's late reads or
+# writes do not move a case across it; the slow body lasts three windows.
+@pytest.mark.parametrize("block, completes", [(10, False), (1024, True)],
                          ids=["trickle", "slow_but_moving"])
 def test_a_trickling_body_fails_and_a_slow_one_completes(server, download, block, completes):
     # Text: the tool prints the body in its result line, and random bytes
     # may hold what Python takes for the end of a line.
-    data = os.urandom(32 * 1024).hex().encode()
+    data = os.urandom(64 * 1024).hex().encode()
     server.add("/trickle.bin", Resource(data, block=block, delay=0.05))
     results, log = download(server.url("/trickle.bin"), "--timeout-ms=2000", "--retry-limit=3")
 

@@ -239,8 +239,9 @@ def test_cancel_during_the_download_leaves_nothing(build_dir, pki, downloads, ma
     assert "Controller exiting" in log
 
 
-# Generous: the assertion is that the process ends, not how fast.
-QUIT_GUARD = 60
+# The front end's own bound on the report's wait after a quit
+# (kReportWaitAfterQuit), as its log states it.
+REPORT_WAIT_AFTER_QUIT = "The report was not sent within 5000 ms of the quit; not waiting for it"
 
 
 def test_quit_while_the_server_is_silent_ends_the_process(build_dir, pki, downloads, machine,
@@ -262,10 +263,13 @@ def test_quit_while_the_server_is_silent_ends_the_process(build_dir, pki, downlo
     installer.wait_for_page("PROGRESS")
     installer.cancel()
 
-    installer.process.wait(timeout=QUIT_GUARD)
+    # How fast it ends is the machine's; that only the report's bound held
+    # it is the log's.
+    installer.process.wait(timeout=HANG_GUARD)
     log = logs.one(marker)[1]
-    assert "The run was cancelled by the user" in log
-    assert "Controller exiting" in log
+    quit_at = log.index("The run was cancelled by the user")
+    assert log.index(REPORT_WAIT_AFTER_QUIT) > quit_at
+    assert log.index("Controller exiting") > log.index(REPORT_WAIT_AFTER_QUIT)
 
 
 def test_second_front_end_on_the_folder_is_refused(build_dir, pki, packages, machine, server,

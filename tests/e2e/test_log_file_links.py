@@ -11,6 +11,7 @@ import datetime
 import os
 import shutil
 import subprocess
+import threading
 import uuid
 
 from conftest import windows_path, wine
@@ -21,16 +22,62 @@ from test_user_starts import linux_path
 # Wine gives out process ids as multiples of 4 and soon again; a run of this
 # group stays far below this.
 HIGHEST_PID = 4096
-# A silent installation of the demo package takes a few seconds here.
-SECONDS_AHEAD = 90
+# How far ahead of the clock the planter keeps: it falls behind only if it
+# gets no turn for this long, however slowly the installer runs.
+SECONDS_LEAD = 30
 INSTALLER = "installer_files/full/installer.exe"
 
 
-def planted_names(start):
-    for second in range(-2, SECONDS_AHEAD):
-        stamp = (start + datetime.timedelta(seconds=second)).strftime("%Y%m%d%H%M%S")
-        for pid in range(4, HIGHEST_PID + 1, 4):
-            yield f"tarvo_installer_{stamp}_{pid}.log"
+def names_of_second(second):
+    stamp = second.strftime("%Y%m%d%H%M%S")
+    return [f"tarvo_installer_{stamp}_{pid}.log" for pid in range(4, HIGHEST_PID + 1, 4)]
+
+
+class Planter:
+    """Plants links to `outside` under the log names of every process id,
+    from two seconds back to SECONDS_LEAD ahead of the clock, and keeps
+    ahead until stopped, whenever the installer's processes start."""
+
+    def __init__(self, logs, outside):
+        self.logs, self.outside = logs, outside
+        self.planted = set()
+        self.next_second = self.now() - datetime.timedelta(seconds=2)
+        self.stopped = threading.Event()
+        self.error = None
+        self.plant_ahead()
+        self.thread = threading.Thread(target=self.keep_ahead)
+
+    @staticmethod
+    def now():
+        return datetime.datetime.utcnow().replace(microsecond=0)
+
+    def plant_ahead(self):
+        while self.next_second <= self.now() + datetime.timedelta(seconds=SECONDS_LEAD):
+            for name in names_of_second(self.next_second):
+                try:
+                    (self.logs / name).symlink_to(self.outside / name)
+                except FileExistsError:
+                    # A process took the name first: it is no link's.
+                    continue
+                self.planted.add(name)
+            self.next_second += datetime.timedelta(seconds=1)
+
+    def keep_ahead(self):
+        try:
+            while not self.stopped.wait(0.2):
+                self.plant_ahead()
+        except BaseException as error:  # told on the test's thread
+            self.error = error
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stopped.set()
+        self.thread.join()
+        if self.error:
+            raise self.error
 
 
 def test_planted_log_name_links_take_no_line(build_dir, machine, tmp_path):
@@ -43,10 +90,6 @@ def test_planted_log_name_links_take_no_line(build_dir, machine, tmp_path):
     logs.mkdir(parents=True)
     outside = tmp_path / "outside"
     outside.mkdir()
-    planted = set()
-    for name in planted_names(datetime.datetime.utcnow()):
-        (logs / name).symlink_to(outside / name)
-        planted.add(name)
     batch = tmp_path / "start.bat"
     switches = " ".join([*SWITCHES, "--enable-installer-stats=0",
                          f'"--installfolder={windows_path(machine.folder)}"',
@@ -55,9 +98,11 @@ def test_planted_log_name_links_take_no_line(build_dir, machine, tmp_path):
                       f'@start "" /wait "{windows_path(build_dir / INSTALLER)}" {switches}\r\n'
                       f'@exit /b %ERRORLEVEL%\r\n'.encode())
     try:
-        result = subprocess.run([str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER),
-                                 windows_path(batch)],
-                                capture_output=True, timeout=HANG_GUARD)
+        with Planter(logs, outside) as planter:
+            result = subprocess.run([str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER),
+                                     windows_path(batch)],
+                                    capture_output=True, timeout=HANG_GUARD)
+        planted = planter.planted
 
         assert exit_code_of(result.stdout) == 0
         assert (machine.folder / "launcher.exe").is_file()
@@ -67,10 +112,12 @@ def test_planted_log_name_links_take_no_line(build_dir, machine, tmp_path):
         made = {name: (logs / name).read_text(errors="replace")
                 for name in os.listdir(logs) if name not in planted}
         assert not any((logs / name).is_symlink() for name in made)
-        starts = [text for text in made.values() if "installer starting" in text]
+        starts = [name for name, text in made.items() if "installer starting" in text]
         # The front end, the backend and the package's backend, each under
-        # the first free name beside the link that took its own.
+        # the first free name beside the link that took its own: the
+        # planter was ahead of every start.
         assert len(starts) >= 3, sorted(made)
-        assert any(name.endswith("_2.log") for name in made), sorted(made)
+        assert all(name.endswith("_2.log") and name.replace("_2.log", ".log") in planted
+                   for name in starts), sorted(made)
     finally:
         shutil.rmtree(temp)

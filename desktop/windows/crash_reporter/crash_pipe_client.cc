@@ -210,6 +210,11 @@ void CrashPipeClient::SetDumpWaitForTesting(DWORD milliseconds) {
   g_dump_wait_ms = milliseconds;
 }
 
+// static
+DWORD CrashPipeClient::GetDumpWaitForTesting() {
+  return g_dump_wait_ms;
+}
+
 base::win::ScopedHandle CrashPipeClient::Connect() {
   base::win::ScopedHandle pipe;
   if (given_pipe_.IsValid()) {

@@ -52,6 +52,7 @@ class CrashPipeClient {
 
   // Test-only: how long RequestDump waits, for every client of the process.
   static void SetDumpWaitForTesting(DWORD milliseconds);
+  static DWORD GetDumpWaitForTesting();
 
  private:
   static DWORD WINAPI RegisterOnceServing(void* client);

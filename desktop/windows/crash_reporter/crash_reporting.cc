@@ -322,6 +322,11 @@ void SetCrashReportingWaitsForTesting(uint32_t reporter_start_ms,
   CrashPipeClient::SetDumpWaitForTesting(dump_ms);
 }
 
+CrashReportingWaits GetCrashReportingWaitsForTesting() {
+  return {g_reporter_start_timeout_ms,
+          CrashPipeClient::GetDumpWaitForTesting()};
+}
+
 }  // namespace internal
 
 }  // namespace installer

@@ -53,10 +53,15 @@ void DisableUserModeExceptionFilterBit();
 
 namespace internal {
 // Test-only: how long a launched reporter is waited for to serve (2 s) and
-// a crash for its dump (15 s). Crashing test programs on a
-// busy machine wait without limit instead.
+// a crash for its dump (15 s). Crashing test programs, and the library the
+// tests run, wait on a busy machine as long as a hang guard instead.
+struct CrashReportingWaits {
+  uint32_t reporter_start_ms;
+  uint32_t dump_ms;
+};
 void SetCrashReportingWaitsForTesting(uint32_t reporter_start_ms,
                                       uint32_t dump_ms);
+CrashReportingWaits GetCrashReportingWaitsForTesting();
 }  // namespace internal
 
 }  // namespace installer

@@ -11,6 +11,7 @@
 #include "base/test/scoped_temp_folder.h"
 #include "desktop/windows/crash_reporter/test/crash_test_support.h"
 #include "desktop/windows/crash_reporter/test/recording_crash_server.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -52,6 +53,17 @@ struct KeptCrashLogs {
   const ScopedEnvironmentVariable server{L"TARVO_CRASH_SERVER_URL",
                                          L"ftp://127.0.0.1/crash"};
 };
+
+// This program links the test hooks the library that ships links: they ask
+// for no other waits, and crash reporting keeps its own (2 s for the
+// reporter to serve, 15 s for a dump).
+TEST(CrashReportingTest, ShippedHooksKeepTheShippedWaits) {
+  EXPECT_FALSE(TestHooks::CrashReportingWaitMs());
+  const internal::CrashReportingWaits waits =
+      internal::GetCrashReportingWaitsForTesting();
+  EXPECT_EQ(waits.reporter_start_ms, 2000u);
+  EXPECT_EQ(waits.dump_ms, 15000u);
+}
 
 // Without a usable "crash-reporter-pid" the installer process launches its
 // own reporter, which writes the crash log of its crash into the crash

@@ -1,6 +1,8 @@
 #include "desktop/windows/installer/entry/installer_main.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/command_line.h"
@@ -26,6 +28,7 @@
 #include "desktop/windows/installer/product_environment/product_environment.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 
@@ -64,6 +67,8 @@ void RunCrashReporterRole(const base::CommandLine& command_line) {
 }
 
 void StartCrashReporting() {
+  if (const std::optional<uint32_t> wait_ms = TestHooks::CrashReportingWaitMs())
+    internal::SetCrashReportingWaitsForTesting(*wait_ms, *wait_ms);
   DisableUserModeExceptionFilterBit();
   if (StartCrashReporter())
     ConnectCrashHandler();

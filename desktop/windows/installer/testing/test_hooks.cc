@@ -13,6 +13,11 @@ namespace {
 
 // The one variable every hook reads; the product never sets it.
 constexpr char kVariable[] = "TARVO_TEST_FAULT";
+// Only a guard against a hang: a busy machine may start the reporter, or
+// write a dump, slower than the shipped waits allow, and the tests judge
+// the crash path, not the machine's speed. Short of the end-to-end tests'
+// own guard, so that a process still ends by itself first.
+constexpr uint32_t kCrashReportingHangGuardMs = 5 * 60 * 1000;
 
 TestFaultInjection::Plan ReadPlan() {
   TestFaultInjection::Plan plan;
@@ -53,6 +58,10 @@ bool TestHooks::ShouldFailOperation() {
 
 void TestHooks::OnOperationRolledBack() {
   Injection().OnOperationRolledBack();
+}
+
+std::optional<uint32_t> TestHooks::CrashReportingWaitMs() {
+  return kCrashReportingHangGuardMs;
 }
 
 }  // namespace installer

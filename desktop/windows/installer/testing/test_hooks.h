@@ -2,6 +2,8 @@
 #define DESKTOP_WINDOWS_INSTALLER_TESTING_TEST_HOOKS_H_
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 
 namespace installer {
 
@@ -48,6 +50,10 @@ class TestHooks {
   [[nodiscard]] static bool ShouldFailOperation();
   // An operation was rolled back.
   static void OnOperationRolledBack();
+  // How long crash reporting waits for the reporter it launched to serve
+  // and for a crash's dump, where the tests want other than the shipped
+  // waits; empty to keep those. Asked before the process opens its log.
+  static std::optional<uint32_t> CrashReportingWaitMs();
 };
 
 }  // namespace installer

@@ -17,4 +17,8 @@ bool TestHooks::ShouldFailOperation() {
 
 void TestHooks::OnOperationRolledBack() {}
 
+std::optional<uint32_t> TestHooks::CrashReportingWaitMs() {
+  return std::nullopt;
+}
+
 }  // namespace installer
