@@ -22,7 +22,6 @@ import test_installation as installation
 import test_registry_entries as entries
 import test_update_uninstall as update_uninstall
 from conftest import PRIVATE_FOLDER_NAME, Logs, windows_path, wine
-from test_signature import Pki
 from update_server import PREF_DEFAULTS, UpdateServer
 
 TREE_RUNNER = "desktop/windows/installer/process_tree_runner.exe"
@@ -34,8 +33,8 @@ WELCOME_URL = "https://updates.example/welcome"
 
 
 @pytest.fixture(scope="module")
-def pki(tmp_path_factory):
-    return Pki(tmp_path_factory.mktemp("silent_pki"))
+def pki(build_dir):
+    return files.BuildKeys(build_dir)
 
 
 @pytest.fixture(scope="module")
