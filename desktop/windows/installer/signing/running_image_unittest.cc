@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <functional>
@@ -32,31 +33,16 @@ size_t HeadersOffset(const std::vector<uint8_t>& image) {
   return static_cast<size_t>(dos.e_lfanew);
 }
 
-// The file offset of the build identity: its section's raw data.
-size_t IdentityOffset(const std::vector<uint8_t>& image) {
-  const size_t file_header = HeadersOffset(image) + sizeof(DWORD);
-  IMAGE_FILE_HEADER header;
-  std::memcpy(&header, image.data() + file_header, sizeof(header));
-  const size_t sections =
-      file_header + sizeof(header) + header.SizeOfOptionalHeader;
-  for (size_t i = 0; i < header.NumberOfSections; ++i) {
-    IMAGE_SECTION_HEADER section;
-    std::memcpy(&section,
-                image.data() + sections + i * sizeof(IMAGE_SECTION_HEADER),
-                sizeof(section));
-    if (std::memcmp(section.Name, RunningImage::kIdentitySection,
-                    IMAGE_SIZEOF_SHORT_NAME) == 0) {
-      return section.PointerToRawData;
-    }
-  }
-  ADD_FAILURE() << "no build identity";
-  return 0;
-}
+// This program's build identity, as cmake/build_identity.cc defines it.
+extern "C" const uint8_t tarvo_build_identity[RunningImage::kIdentitySize];
 
 // Another build whose headers are this one's to the byte: only the
 // identity differs.
 void MakeOtherBuild(std::vector<uint8_t>* image) {
-  (*image)[IdentityOffset(*image) + 5] ^= 0x01;
+  const auto identity =
+      std::ranges::search(*image, tarvo_build_identity).begin();
+  ASSERT_NE(identity, image->end());
+  identity[5] ^= 0x01;
 }
 
 // The loader's own mapping of this test program is the peer: its file, as
