@@ -13,12 +13,28 @@ function(tarvo_code_options target)
     -Wall -Wextra -Wno-unused-parameter -Wno-missing-field-initializers)
 endfunction()
 
+# The identity of its build that every image of ours carries
+# (build_identity.cc), written into it right after the link: a process
+# tells by it whether a file is the build it runs.
+add_library(tarvo_build_identity OBJECT ${CMAKE_CURRENT_LIST_DIR}/build_identity.cc)
+tarvo_code_options(tarvo_build_identity)
+target_include_directories(tarvo_build_identity PRIVATE ${CMAKE_SOURCE_DIR})
+
+function(tarvo_build_identity target)
+  target_sources(${target} PRIVATE $<TARGET_OBJECTS:tarvo_build_identity>)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/cmake/write_build_identity.py
+            $<TARGET_FILE:${target}>
+    VERBATIM)
+endfunction()
+
 # An executable of ours: static runtime and the Windows 10 manifest, so that
 # version queries answer truthfully and nothing but the system DLLs is needed.
 function(tarvo_executable target)
   add_executable(${target} ${ARGN} ${CMAKE_BINARY_DIR}/app_manifest.rc)
   tarvo_code_options(${target})
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  tarvo_build_identity(${target})
 endfunction()
 
 # A GoogleTest executable registered as one CTest entry (run under Wine).

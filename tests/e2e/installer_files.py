@@ -2,12 +2,15 @@
 browser package (test_installation's) packed by 7zz into one 7z archive and
 carried as the payload of a copy of installer.exe (the full installer), or
 tracking data alone (the online installer, which downloads the package),
-each signed by osslsigncode with the test certificate, the library beside it
-signed alike, as are the package's installer.exe and library.
+each signed by osslsigncode with the test certificate (the build's
+installer_files/pki, made before the library was compiled: build_pki.py),
+the library beside it signed alike, as are the package's installer.exe and
+library.
 
 The package's library may be a build of another release or stream (the
 next patch release, an older release, another stream's: the build makes
-them). An installer file may be made for another update
+them), and each comes with its own installer.exe, the one host that runs
+it. An installer file may be made for another update
 server: its branding's "autoupdate" URL is rewritten in place, at the same
 length, before signing.
 
@@ -16,9 +19,8 @@ Files made with `hooks` carry the library built with the test hooks in
 crash at a point they choose need it; what ships never does.
 
     python3 installer_files.py BUILD_DIR OUT_FOLDER [TESTING_OUT_FOLDER]
-makes the build's own: OUT_FOLDER/pki (the test certificate and its CA),
-OUT_FOLDER/package.7z (the demo package), OUT_FOLDER/full and
-OUT_FOLDER/online; and the same but the certificate in TESTING_OUT_FOLDER
+makes the build's own: OUT_FOLDER/package.7z (the demo package),
+OUT_FOLDER/full and OUT_FOLDER/online; and the same in TESTING_OUT_FOLDER
 with the hooks in, signed alike."""
 
 import base64
@@ -29,6 +31,9 @@ import subprocess
 import sys
 import tempfile
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from test_signature import Pki  # noqa: E402
 
 SOURCE_ROOT = Path(__file__).resolve().parents[2]
 BRANDING = SOURCE_ROOT / "desktop/windows/host/branding.json"
@@ -82,6 +87,11 @@ def library_file(build_dir, library, hooks=False):
     return build_dir / (TESTING_LIBRARIES if hooks else LIBRARIES)[library]
 
 
+def host_file(build_dir, library="current", hooks=False):
+    """The installer.exe of that build: it runs that library and no other."""
+    return library_file(build_dir, library, hooks).with_name("installer.exe")
+
+
 def sign_in_place(pki, signer, path):
     """`path` signed by `signer`, as a release signs every program it ships."""
     unsigned = path.with_name("unsigned_" + path.name)
@@ -102,6 +112,7 @@ def make_package(build_dir, folder, library="current", files=None, autoupdate_ur
     test_installation.make_package(build_dir, folder, files=listed)
     shutil.copy(library_file(build_dir, library, hooks), folder / "tarvo_installer.dll")
     installer = folder / "installer.exe"
+    shutil.copy(host_file(build_dir, library, hooks), installer)
     if autoupdate_url:
         installer.write_bytes(rebrand(installer.read_bytes(), autoupdate_url))
     if pki is not None:
@@ -141,7 +152,7 @@ def installer_file(build_dir, folder, pki, payload, library="current", autoupdat
     shutil.copy(library_file(build_dir, library, hooks), folder / "tarvo_installer.dll")
     if pki is not None:
         sign_in_place(pki, signer, folder / "tarvo_installer.dll")
-    image = (build_dir / INSTALLER).read_bytes()
+    image = host_file(build_dir, library, hooks).read_bytes()
     if autoupdate_url:
         image = rebrand(image, autoupdate_url)
     target = folder / "installer.exe"
@@ -167,18 +178,14 @@ def online_installer(build_dir, folder, pki, tracking=ONLINE_TRACKING, **options
     return installer_file(build_dir, folder, pki, tracking_data(tracking), **options)
 
 
-class BuildKeys:
-    """The signers the build made (installer_files/pki), as test_signature's
-    Pki signs with them."""
+class BuildKeys(Pki):
+    """The signers the build made before it compiled the library
+    (installer_files/pki, build_pki.py): "good" is the publisher the library
+    carries. Only signed with: a test that needs a signer of its own makes
+    a Pki of its own."""
 
     def __init__(self, build_dir):
         self.folder = build_dir / "installer_files" / "pki"
-
-    def sign(self, signer, source, target):
-        subprocess.run(["osslsigncode", "sign", "-certs", f"{signer}_chain.pem",
-                        "-key", f"{signer}.key", "-h", "sha256", "-in", str(source),
-                        "-out", str(target)], cwd=self.folder, check=True, capture_output=True)
-        return target
 
 
 def make_installer_files(build_dir, out, pki, hooks=False):
@@ -191,19 +198,20 @@ def make_installer_files(build_dir, out, pki, hooks=False):
 
 
 def main():
-    sys.path.insert(0, str(Path(__file__).resolve().parent))
-    from test_signature import Pki
     build_dir, out = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
     testing_out = Path(sys.argv[3]).resolve() if len(sys.argv) > 3 else None
+    # The build's keys stay: the library was compiled with their publisher.
     for folder in filter(None, (out, testing_out)):
-        if folder.exists():
-            shutil.rmtree(folder)
-    (out / "pki").mkdir(parents=True)
-    pki = Pki(out / "pki")
-    make_installer_files(build_dir, out, pki)
+        for made in ("full", "online", "package.7z"):
+            path = folder / made
+            if path.is_dir():
+                shutil.rmtree(path)
+            path.unlink(missing_ok=True)
+        folder.mkdir(parents=True, exist_ok=True)
+    keys = BuildKeys(build_dir)
+    make_installer_files(build_dir, out, keys)
     if testing_out:
-        testing_out.mkdir(parents=True)
-        make_installer_files(build_dir, testing_out, pki, hooks=True)
+        make_installer_files(build_dir, testing_out, keys, hooks=True)
 
 
 if __name__ == "__main__":

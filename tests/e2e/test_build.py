@@ -100,8 +100,10 @@ def test_shipped_installer_files_hold_no_test_hook(build_dir, tmp_path):
     assert {path.name for path in shipped} >= {"installer.exe", "tarvo_installer.dll"}
     for path in shipped:
         assert not hook_texts_in(path), path
-    # The search does find them where they are.
+    # The search does find them where they are: in the testing library and
+    # its host.
     assert hook_texts_in(files.library_file(build_dir, "current", hooks=True)) == list(HOOK_TEXTS)
+    assert hook_texts_in(files.host_file(build_dir, hooks=True)) == list(HOOK_TEXTS)
 
 
 def test_shipped_host_imports_at_load_only_what_windows_never_takes_from_its_folder(

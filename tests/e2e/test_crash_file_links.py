@@ -15,7 +15,7 @@ import uuid
 import pytest
 
 import installer_files as files
-from conftest import INSTALLER, windows_path, wine
+from conftest import windows_path, wine
 from test_silent_installation import (HANG_GUARD, SWITCHES, TREE_RUNNER, exit_code_of,  # noqa: F401
                                       machine)
 from test_user_starts import linux_path
@@ -81,7 +81,7 @@ def test_planted_crash_file_links_are_not_written_through(build_dir, machine, tm
     switches, extension, head = CRASHES[crash]
     installer_folder = tmp_path / "installer"
     installer_folder.mkdir()
-    shutil.copy(build_dir / INSTALLER, installer_folder)
+    shutil.copy(files.host_file(build_dir, hooks=True), installer_folder)
     shutil.copy(files.library_file(build_dir, "current", hooks=True), installer_folder)
     outside = tmp_path / "outside"
     outside.mkdir()

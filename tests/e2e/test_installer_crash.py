@@ -17,7 +17,7 @@ import subprocess
 import pytest
 
 import installer_files as files
-from conftest import INSTALLER, Logs, windows_path
+from conftest import Logs, windows_path
 from http_test_server import HttpTestServer, Resource
 from test_crash_reporter import crash_log_of
 from test_crash_reporting import EXCEPTION_STREAM, read_streams
@@ -35,7 +35,7 @@ def hooked_installer_folder(build_dir, tmp_path):
     test hooks in."""
     folder = tmp_path / "installer"
     folder.mkdir()
-    shutil.copy(build_dir / INSTALLER, folder)
+    shutil.copy(files.host_file(build_dir, hooks=True), folder)
     shutil.copy(files.library_file(build_dir, "current", hooks=True), folder)
     return folder
 

@@ -591,12 +591,12 @@ def pki(tmp_path_factory):
 def test_package_installer_runs_only_with_the_product_signature(build_dir, tmp_path,
                                                                user_sid, signer):
     # The build's signers, whose root the machine trusts.
-    pki = BuildKeys(build_dir)
+    keys = BuildKeys(build_dir)
     package = tmp_path / "package"
     package.mkdir()
     if signer:
-        pki.sign(signer, build_dir / INSTALLER, package / "installer.exe")
-        pki.sign(signer, build_dir / LIBRARY, package / "tarvo_installer.dll")
+        keys.sign(signer, build_dir / INSTALLER, package / "installer.exe")
+        keys.sign(signer, build_dir / LIBRARY, package / "tarvo_installer.dll")
     else:
         shutil.copy(build_dir / INSTALLER, package)
     folder = read_only_folder(tmp_path)
@@ -662,7 +662,8 @@ def test_package_installer_is_held_to_the_signer_of_the_program_that_runs(build_
     # its own. While it waits for the package, its file is renamed and a
     # copy of the same program signed with another certificate of the
     # product's name is put under its name, as anyone who may write that
-    # folder can do; the package is signed with that certificate too.
+    # folder can do; the package is signed with that certificate too. The
+    # role holds the package to the publisher it was built with.
     helper_folder = tmp_path / "helper"
     helper_folder.mkdir()
     for name in ("installer.exe", "tarvo_installer.dll"):
@@ -704,7 +705,7 @@ def test_package_installer_is_held_to_the_signer_of_the_program_that_runs(build_
         requester.stdin.close()
         requester.wait(timeout=600)
     assert dacl(build_dir, folder) == original
-    assert "is not the program that runs" in logs.one(marker)[1]
+    assert "installer.exe: it is signed by another signer" in logs.one(marker)[1]
 
 
 def test_window_lock_is_never_made_through_a_link_planted_in_its_place(build_dir, tmp_path,

@@ -12,7 +12,7 @@ import subprocess
 import pytest
 
 from conftest import INSTALLER, LIBRARY, Logs, run_installer
-from test_signature import Pki
+from installer_files import BuildKeys
 
 
 SEVEN_ZIP_SIGNATURE = b"7z\xbc\xaf\x27\x1c"
@@ -36,8 +36,8 @@ def seven_zip_package(tmp_path_factory):
 
 
 @pytest.fixture(scope="module")
-def pki(tmp_path_factory):
-    return Pki(tmp_path_factory.mktemp("payload_pki"))
+def pki(build_dir):
+    return BuildKeys(build_dir)
 
 
 def make_installer(build_dir, folder, pki, inside=None, appended=None):
@@ -61,7 +61,8 @@ def make_installer(build_dir, folder, pki, inside=None, appended=None):
         unsigned.write_bytes(image + trailer(padded))
         pki.sign("good", unsigned, target)
         unsigned.unlink()
-        # A signed installer.exe loads only a library signed alike.
+        # A signed installer checks what it runs against the build's
+        # publisher: its library is signed alike.
         (folder / "tarvo_installer.dll").unlink()
         pki.sign("good", build_dir / LIBRARY, folder / "tarvo_installer.dll")
     if appended is not None:

@@ -28,7 +28,9 @@ FILES = {**installation.FILES, "installer.exe": None, "tarvo_installer.dll": Non
 def make_package(build_dir, package, library):
     files = {name: data for name, data in FILES.items() if data is not None}
     installation.make_package(build_dir, package, files)
-    shutil.copy(build_dir / library, package / "tarvo_installer.dll")
+    # Each build of the library comes with the one installer.exe that runs it.
+    for name in ("tarvo_installer.dll", "installer.exe"):
+        shutil.copy((build_dir / library).with_name(name), package / name)
     (package / "files_list").write_bytes("".join(f + "\r\n" for f in FILES).encode())
     for name in (INSTALLER, LIBRARY):
         assert (package / name.rsplit("/", 1)[1]).is_file()

@@ -32,6 +32,7 @@ from conftest import run_tool, wait_until, windows_path
 from test_installer_window import (ACCEPT, DRIVER, FAILED_HEADING, IDOK, MAIN_CONTROLS, MAIN_FOLDERS,
                                    PAGES, UNINSTALL, Window)
 import test_installation as installation
+from test_signature import Pki
 from test_silent_installation import (TREE_RUNNER, VERSIONS, exit_code_of, installed_tree,
                                       package_tree)
 from update_server import UpdateServer
@@ -389,7 +390,7 @@ def test_temporary_folder_too_long_for_the_package_gives_way_to_downloads(
 PEER = "desktop/windows/installer/entry_peer_tool.exe"
 PLANTED = "desktop/windows/installer/planted_library.dll"
 PLANTED_RAN = "planted_library_ran"
-REFUSED = "is not signed by the installer's own publisher (it is not signed), so it was not loaded."
+REFUSED = "is not the library this installer was built with, so it was not loaded."
 CHANGED = "The package's installer or library was changed after the package was checked."
 
 
@@ -436,6 +437,63 @@ def test_library_planted_beside_an_elevated_start_is_never_loaded(build_dir, use
     shutil.rmtree(installer.parent)
 
 
+@pytest.mark.parametrize("swapped,expected_code", [(False, 0), (True, 4)],
+                         ids=["genuine_pair_runs", "swapped"])
+def test_resigned_copy_swapped_in_while_the_host_starts_never_loads_its_library(
+        build_dir, user, machine, tmp_path, swapped, expected_code):
+    # The testing build's host waits where the race was, after its start and
+    # before it holds its library; meanwhile a process of the user renames
+    # the running installer.exe and its library away and puts in their place
+    # the same installer.exe signed again with a self-made certificate of the
+    # vendor's names, and a library of its own signed alike.
+    attacker = tmp_path / "attacker"
+    attacker.mkdir()
+    pki = Pki(attacker)
+    run, marker, folder = start_paused(build_dir, user, tmp_path, "host-start", "--version",
+                                       stderr=subprocess.PIPE)
+    if swapped:
+        for name in files.INSTALLER_FILES:
+            (folder / name).rename(folder / f"old_{name}")
+        unsigned = attacker / "unsigned.exe"
+        subprocess.run(["osslsigncode", "remove-signature", "-in", str(folder / "old_installer.exe"),
+                        "-out", str(unsigned)], check=True, capture_output=True)
+        pki.sign("rogue", unsigned, folder / "installer.exe")
+        pki.sign("rogue", build_dir / PLANTED, folder / "tarvo_installer.dll")
+    marker.unlink()
+
+    output, stderr = run.communicate(timeout=HANG_GUARD)
+
+    # The version is printed without a line end, before the runner's line.
+    shown = output.decode(errors="replace").rstrip()
+    assert shown.endswith(f"exit {expected_code}"), shown
+    assert (VERSION in shown) != swapped
+    refusal = f"the file {windows_path(folder)}\\tarvo_installer.dll {REFUSED}"
+    assert (refusal in stderr.decode(errors="replace")) == swapped
+    assert not (folder / PLANTED_RAN).exists()
+    shutil.rmtree(folder)
+
+
+@pytest.mark.parametrize("switches", [["--version"], ["--silent", "--allusers=1"]],
+                         ids=["version", "silent_all_users"])
+@pytest.mark.parametrize("library", ["older", "other_stream"])
+def test_signed_library_of_another_build_beside_the_signed_installer_is_never_loaded(
+        build_dir, user, machine, library, switches):
+    # A library that a release of another version or stream shipped, signed
+    # by the publisher itself, put beside the current signed installer.
+    folder = user.downloads / f"Tarvo {library} {uuid.uuid4().hex[:8]}"
+    folder.mkdir(parents=True)
+    shutil.copy(build_dir / "installer_files/full/installer.exe", folder)
+    files.BuildKeys(build_dir).sign(files.GOOD_SIGNER, files.library_file(build_dir, library),
+                                    folder / "tarvo_installer.dll")
+
+    code, stderr = run_tree(build_dir, windows_path(folder / "installer.exe"), *switches)
+
+    assert code == 4
+    assert f"the file {windows_path(folder)}\\tarvo_installer.dll {REFUSED}" in stderr
+    assert not user.folder.exists()
+    shutil.rmtree(folder)
+
+
 def test_crash_reporter_of_an_elevated_start_is_the_program_that_runs(
         build_dir, user, machine, shipped):
     # The reporter is the program started again in another role. The
@@ -476,7 +534,7 @@ def test_pinning_helper_of_an_all_users_installation_runs_from_an_administrators
     assert not linux_path(build_dir, folder).exists()
 
 
-def start_paused(build_dir, user, tmp_path, point, *switches):
+def start_paused(build_dir, user, tmp_path, point, *switches, stderr=subprocess.DEVNULL):
     """The testing full installer started silently from Downloads, with
     `switches`, paused at `point` until the returned marker is deleted."""
     folder = user.downloads / f"Tarvo testing {uuid.uuid4().hex[:8]}"
@@ -488,7 +546,7 @@ def start_paused(build_dir, user, tmp_path, point, *switches):
                    "TARVO_TEST_FAULT": f"at={point};action=pause;marker={windows_path(marker)}"}
     run = subprocess.Popen([str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER),
                             windows_path(folder / "installer.exe"), "--silent", *switches],
-                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
+                           stdout=subprocess.PIPE, stderr=stderr, env=environment)
     while not marker.exists():
         assert run.poll() is None, "ended before the pause"
     return run, marker, folder

@@ -2,8 +2,10 @@
 // "tarvo_installer.dll" from its own folder, runs the library's entry and
 // ends with the exit code that installer_result.h maps the result to. It
 // carries the resources the library reads (branding, languages, strings).
-// A signed host loads only a library signed with its own certificate: the
-// signed host may run elevated, beside whatever a user put in its folder.
+// It loads only the library of its own build, known by the digest that the
+// build wrote into it: the host may run elevated, signed, beside whatever a
+// user put in its folder, and a library of another release or stream, even
+// one genuinely signed, is not the one this host was shipped with.
 
 #include <windows.h>
 
@@ -13,14 +15,17 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "desktop/windows/installer/entry/installer_result.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/signing/authenticode_digest.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
-#include "desktop/windows/installer/signing/running_image.h"
-#include "desktop/windows/installer/signing/signer_certificate.h"
+#include "desktop/windows/installer/signing/pe_image.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
+#include "installer_library_digest.h"
 
 namespace {
 
@@ -138,70 +143,49 @@ int ReportLibraryUnavailable(const std::wstring& library_path, DWORD error) {
   return installer::kExitLibraryUnavailable;
 }
 
-int ReportLibraryRefused(const std::wstring& library_path,
-                         installer::SignerCheck check) {
-  const std::string reason = installer::SignerCertificate::Describe(check);
+int ReportLibraryRefused(const std::wstring& library_path) {
   Report(L"The installer cannot start: the file " + library_path +
-         L" is not signed by the installer's own publisher (it is " +
-         std::wstring(reason.begin(), reason.end()) +
-         L"), so it was not loaded. Please download the installer again.");
+         L" is not the library this installer was built with, so it was not "
+         L"loaded. Please download the installer again.");
   return installer::kExitLibraryRefused;
 }
 
-int ReportOwnFileReplaced(const std::wstring& own_path,
-                          const std::wstring& library_path) {
-  Report(L"The installer cannot start: the file " + own_path +
-         L" is no longer the program that was started, so " + library_path +
-         L" was not loaded. Please download the installer again.");
-  return installer::kExitLibraryRefused;
+// Whether the held library is this build's own: its Authenticode digest is
+// the one the build wrote into this executable, which the loader mapped and
+// nobody can swap while it runs. The digest leaves the signature out, so it
+// is the same for the library signed or not; no signature is read.
+bool IsOwnLibrary(const installer::HeldImageFile& library) {
+  const std::optional<installer::PeImage> image =
+      installer::PeImage::Parse(library.bytes());
+  std::vector<uint8_t> digest;
+  return image &&
+         installer::ComputeAuthenticodeDigest(*image, CALG_SHA_256, &digest) &&
+         std::ranges::equal(digest, kInstallerLibraryDigest);
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  // The libraries that the installer library needs, and the certificate
-  // library that this executable binds at its first signature check, are
-  // system libraries: never look for them in the folder this executable runs
-  // from. First, before anything binds one.
+  // The libraries that the installer library needs are system libraries:
+  // never look for them in the folder this executable runs from. First,
+  // before anything binds one.
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   const std::wstring own_path = GetOwnPath();
   const std::wstring library_path = GetLibraryPath(own_path);
   if (library_path.empty())
     return ReportLibraryUnavailable(installer::kInstallerLibraryName,
                                     ::GetLastError());
+  installer::TestHooks::OnRolePoint(
+      installer::TestHooks::RolePoint::kHostStart);
   // Held from the check until the library is mapped, so that what is loaded
-  // is what was checked. A missing library is told at once: the installer
+  // is what was checked. A missing library is told as such: the installer
   // runs a lone copy of this executable, with no library beside it, before
-  // its window shows, and that run has no signature to read.
+  // its window shows.
   installer::HeldImageFile held_library;
-  const DWORD open_error = held_library.Open(library_path.c_str());
-  if (IsMissingFileError(open_error))
-    return ReportLibraryUnavailable(library_path, open_error);
-  // A host whose own signature cannot be read is a damaged file, not the
-  // signed product, and Windows shows it as such: like a development build
-  // it has no signer to hold the library to, and its library goes on to
-  // report the installer file as corrupted.
-  // The certificate this executable is signed with is read from its own
-  // file, held and shown to be the running build: the file may have been
-  // renamed since the start and another put under its name. The signed
-  // product proves its signer so or not at all; a development build
-  // carries none to prove.
-  installer::HeldImageFile own;
-  const bool own_held = own.Open(own_path.c_str()) == 0;
-  if (own_held ? !installer::RunningImage::IsOwnProgram(own.bytes())
-               : installer::RunningImage::IsOwnProgramSigned()) {
-    return ReportOwnFileReplaced(own_path, library_path);
-  }
-  const std::optional<installer::SignerCertificate> own_signer =
-      own_held ? installer::SignerCertificate::OfImage(own.bytes())
-               : std::nullopt;
-  if (own_signer && own_signer->is_signed()) {
-    if (open_error != 0)
-      return ReportLibraryUnavailable(library_path, open_error);
-    const installer::SignerCheck check = own_signer->Check(held_library);
-    if (check != installer::SignerCheck::kSameSigner)
-      return ReportLibraryRefused(library_path, check);
-  }
+  if (const DWORD error = held_library.Open(library_path.c_str()))
+    return ReportLibraryUnavailable(library_path, error);
+  if (!IsOwnLibrary(held_library))
+    return ReportLibraryRefused(library_path);
   HMODULE library = ::LoadLibraryExW(library_path.c_str(), nullptr, 0);
   if (!library)
     return ReportLibraryUnavailable(library_path, ::GetLastError());

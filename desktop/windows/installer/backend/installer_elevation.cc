@@ -1,5 +1,9 @@
 // Both elevations go through the shell's "runas" verb, which shows the UAC
-// prompt; a refused prompt makes the shell call fail.
+// prompt; a refused prompt makes the shell call fail. The shell starts a
+// program by name, and this one may run from a folder its user writes
+// (Downloads, as a rule), where the user can rename it and put another
+// under its name, another release's genuinely signed pair too: only the
+// file shown to be the running build is started, held until it has.
 
 #include "desktop/windows/installer/backend/installer_elevation.h"
 
@@ -16,7 +20,6 @@
 
 #include "base/command_line.h"
 #include "base/logging.h"
-#include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/access_list.h"
 #include "base/win/registry.h"
@@ -34,6 +37,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
@@ -183,24 +187,32 @@ bool InstallerElevation::CanElevate() {
            enable_lua == 0);
 }
 
-bool InstallerElevation::ShellExecuteRunAs(
-    const base::CommandLine& command_line,
+InstallerElevation::Result InstallerElevation::RunOwnProgramElevated(
+    const base::CommandLine& arguments,
     base::win::ScopedHandle* process) {
-  const std::wstring program = command_line.GetProgram().value();
-  const std::wstring parameters = command_line.GetArgumentsString();
+  SignedProgramLauncher own_program;
+  if (!own_program.HoldRunningProgram()) {
+    LOG(ERROR) << "Not running the installer elevated: its file is no longer "
+                  "the program that runs";
+    return kElevationSetupError;
+  }
+  const std::wstring program = own_program.program().value();
+  const std::wstring parameters = arguments.GetArgumentsString();
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // Returns once the process is made: its image is mapped from the held
+  // file by then, which `own_program` lets go on return.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
   info.lpVerb = L"runas";
   info.lpFile = program.c_str();
   info.lpParameters = parameters.c_str();
   info.nShow = SW_SHOW;
   if (!RunShellExecute(&info) || !info.hProcess) {
     PLOG(ERROR) << "Failed to run the elevated process";
-    return false;
+    return kElevationImpossible;
   }
   process->Set(info.hProcess);
-  return true;
+  return kElevatedDone;
 }
 
 InstallerElevation::Result InstallerElevation::RelaunchElevated() {
@@ -214,12 +226,7 @@ InstallerElevation::Result InstallerElevation::RelaunchElevated() {
     LOG(ERROR) << "This process should already be elevated, but isn't.";
     return kElevationImpossible;
   }
-  base::FilePath executable;
-  if (!base::GetPathForKey(base::kExeFile, &executable)) {
-    LOG(ERROR) << "Failed to obtain installer exe file path";
-    return kElevationSetupError;
-  }
-  base::CommandLine command_line(executable);
+  base::CommandLine command_line(base::CommandLine::NO_PROGRAM);
   run_.settings->ToCommandLine(&command_line, true);
   command_line.AppendSwitchASCII(switches::kParentPid,
                                  std::to_string(GetCurrentProcessId()));
@@ -234,8 +241,10 @@ InstallerElevation::Result InstallerElevation::RelaunchElevated() {
   for (InstallerObserver& observer : run_.observers)
     observer.OnStartingNewMainProcess(false);
   base::win::ScopedHandle process;
-  if (!ShellExecuteRunAs(command_line, &process))
-    return kElevationImpossible;
+  if (const Result started = RunOwnProgramElevated(command_line, &process);
+      started != kElevatedDone) {
+    return started;
+  }
   const DWORD wait = WaitForSingleObject(process.Get(), INFINITE);
   for (InstallerObserver& observer : run_.observers)
     observer.OnReturnedToPreviousMainProcess();
@@ -279,8 +288,10 @@ InstallerElevation::Result InstallerElevation::GrantFolderPermissionElevated(
   }
 
   base::win::ScopedHandle process;
-  if (!ShellExecuteRunAs(command_line, &process))
-    return kElevationImpossible;
+  if (const Result started = RunOwnProgramElevated(command_line, &process);
+      started != kElevatedDone) {
+    return started;
+  }
   // The event first: a permanent grant's process signals and ends at once,
   // and of two signalled handles the wait names the first.
   const HANDLE handles[] = {give_event.Get(), process.Get()};
@@ -303,13 +314,6 @@ bool InstallerElevation::MakePermissionCommandLine(
     return false;
   }
   VLOG(1) << "User SID is " << base::WideToUtf8(user_sid);
-  base::FilePath executable;
-  if (!base::GetPathForKey(base::kExeFile, &executable)) {
-    LOG(ERROR) << "Failed to obtain installer exe file path";
-    return false;
-  }
-  command_line->SetProgram(executable);
-
   const base::CommandLine& own = GetProcessCommandLine();
   command_line->AppendSwitchPath(switches::kSetFolderPermission, folder);
   command_line->AppendSwitchNative(switches::kPermissionsForUser, user_sid);

@@ -19,8 +19,8 @@ namespace installer {
 
 // The `Installer`'s elevation: relaunching the whole installer elevated, and
 // the elevated process that grants this one access to the installation
-// folder, which then holds the grant until the run ends. Both go through the
-// shell's "runas" verb.
+// folder, which then holds the grant until the run ends. Both start this
+// very program, held, through the shell's "runas" verb.
 class InstallerElevation : public InstallerPart {
  public:
   // Results of the elevated child processes (`RelaunchElevated`,
@@ -56,13 +56,18 @@ class InstallerElevation : public InstallerPart {
   static bool RunShellExecute(SHELLEXECUTEINFOW* info);
 
  private:
-  // The command line of the process that grants this user access to
-  // `folder`; false when it cannot be made.
+  // The arguments of the process that grants this user access to
+  // `folder`; false when they cannot be made.
   bool MakePermissionCommandLine(const base::FilePath& folder,
                                  bool permanent,
                                  base::CommandLine* command_line);
-  bool ShellExecuteRunAs(const base::CommandLine& command_line,
-                         base::win::ScopedHandle* process);
+  // Starts this process's own program elevated with the arguments of
+  // `arguments` (its program is not read): the running build's file, held
+  // through the start, or none (kElevationSetupError). kElevationImpossible
+  // when the shell refuses.
+  [[nodiscard]] Result RunOwnProgramElevated(
+      const base::CommandLine& arguments,
+      base::win::ScopedHandle* process);
 };
 
 }  // namespace installer

@@ -94,6 +94,58 @@ BOOL WINAPI RefusedPrompt(SHELLEXECUTEINFOW*) {
   return FALSE;
 }
 
+// This test program, as the loader knows it.
+std::wstring RunningProgram() {
+  wchar_t path[MAX_PATH] = {};
+  return std::wstring(path, GetModuleFileNameW(nullptr, path, MAX_PATH));
+}
+
+// Whether `path` is held so that nobody may rename or delete it.
+bool IsHeldAgainstRenaming(const std::wstring& path) {
+  const base::win::ScopedHandle file(
+      CreateFileW(path.c_str(), DELETE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr));
+  return !file.IsValid() && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+// Wine runs "runas" with no prompt, as this same user: an elevated start is
+// seen by what the shell is asked to start and whether that file is held
+// through the call. This test program cannot run as the installer, so the
+// child tool `stand_in` runs in its place, through the shell all the same.
+class ElevatedStandIn {
+ public:
+  struct Start {
+    std::wstring program;
+    bool held;
+    bool operator==(const Start&) const = default;
+  };
+
+  explicit ElevatedStandIn(base::FilePath stand_in)
+      : stand_in_(std::move(stand_in)), shell_(&StartStandIn) {
+    current_ = this;
+  }
+  ~ElevatedStandIn() { current_ = nullptr; }
+
+  const std::vector<Start>& starts() const { return starts_; }
+
+ private:
+  static BOOL WINAPI StartStandIn(SHELLEXECUTEINFOW* info) {
+    current_->starts_.push_back(
+        {info->lpFile, IsHeldAgainstRenaming(info->lpFile)});
+    SHELLEXECUTEINFOW stand_in = *info;
+    stand_in.lpFile = current_->stand_in_.value().c_str();
+    const BOOL started = ShellExecuteExW(&stand_in);
+    info->hProcess = stand_in.hProcess;
+    return started;
+  }
+
+  static inline ElevatedStandIn* current_ = nullptr;
+  const base::FilePath stand_in_;
+  const ScopedShellExecute shell_;
+  std::vector<Start> starts_;
+};
+
 // An operation that only notes what the transaction does with it.
 class RecordingOperation : public Operation {
  public:
@@ -971,14 +1023,23 @@ TEST_F(InstallerTest, RelaunchesElevatedThroughRunAs) {
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(test_case.exit_code);
     RemoveTree(tree_.Path(L"elevated"));
-    ScopedPathOverride exe(base::kExeFile,
-                           PlaceChildTool(L"elevated", kPackageInstallerName,
-                                          test_case.exit_code));
+    // The path service names another program, as the program's name would
+    // once its user had put another under it: the shell is still asked for
+    // the running program, held until it has started.
+    const base::FilePath tool = PlaceChildTool(
+        L"elevated", kPackageInstallerName, test_case.exit_code);
+    ScopedPathOverride exe(base::kExeFile, tool);
+    ElevatedStandIn stand_in(tool);
     std::unique_ptr<Settings> settings = InstallSettings();
     ASSERT_TRUE(settings->SetAllUsers(true));
     settings->SetFlag(LAUNCH_TARVO, true);
     Installer installer;
     const Calls calls = RunToEnd(installer, settings.get());
+
+    const std::vector<ElevatedStandIn::Start> kHeldRunningProgram = {
+        {RunningProgram(), true}};
+    EXPECT_EQ(kHeldRunningProgram, stand_in.starts());
+    EXPECT_FALSE(IsHeldAgainstRenaming(RunningProgram()));
 
     Calls expected = {"OnStartingNewMainProcess 0",
                       "OnReturnedToPreviousMainProcess"};
@@ -1019,8 +1080,10 @@ TEST_F(InstallerTest, ElevatedRunWaitingForThePackageEndsOnce) {
     RemoveTree(tree_.Path(L"elevated"));
     RemoveTree(tree_.Path(L"fetched"));
     ResetEvent(package_ready.Get());
-    ScopedPathOverride exe(
-        base::kExeFile, PlaceChildTool(L"elevated", kPackageInstallerName, 0));
+    const base::FilePath tool =
+        PlaceChildTool(L"elevated", kPackageInstallerName, 0);
+    ScopedPathOverride exe(base::kExeFile, tool);
+    ElevatedStandIn stand_in(tool);
     PlaceChildTool(L"fetched", kPackageInstallerName,
                    test_case.package_exit_code);
     SetCommandLine({L"--wait-for-package=" + tree_.Path(L"fetched").value()});
@@ -1087,9 +1150,10 @@ TEST_F(InstallerTest, PermissionProcessGrantsTheFolderUntilTheRunEnds) {
     SCOPED_TRACE(test_case.name);
     RemoveTree(folder_);
     RemoveTree(tree_.Path(L"elevated"));
-    ScopedPathOverride exe(base::kExeFile,
-                           PlaceChildTool(L"elevated", kPackageInstallerName,
-                                          test_case.exit_code));
+    const base::FilePath tool = PlaceChildTool(
+        L"elevated", kPackageInstallerName, test_case.exit_code);
+    ScopedPathOverride exe(base::kExeFile, tool);
+    ElevatedStandIn stand_in(tool);
     base::win::ScopedHandle squatted;
     if (test_case.made_first) {
       squatted.Set(CreateEventW(nullptr, TRUE, TRUE,
@@ -1121,6 +1185,9 @@ TEST_F(InstallerTest, PermissionProcessGrantsTheFolderUntilTheRunEnds) {
     }
     EXPECT_EQ(base::WideToUtf8(user), ChildOutput(L"elevated", L"user.txt"));
     const std::string child = ChildOutput(L"elevated", L"command_line.txt");
+    const std::vector<ElevatedStandIn::Start> kHeldRunningProgram = {
+        {RunningProgram(), true}};
+    EXPECT_EQ(kHeldRunningProgram, stand_in.starts());
     EXPECT_TRUE(Contains(child, "--set-folder-permission=")) << child;
     EXPECT_TRUE(Contains(child, "--permissions-for-user=S-1-")) << child;
     EXPECT_FALSE(Contains(child, "--permanent-permissions")) << child;

@@ -25,7 +25,7 @@ inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 // The host could not load the library or find its entry.
 inline constexpr int kExitLibraryUnavailable = 2;
-// A signed host refused a library that its own certificate did not sign.
+// The host refused a library that is not the one its build was made with.
 // (3 is what the runtime's abort ends a process with.)
 inline constexpr int kExitLibraryRefused = 4;
 

@@ -27,6 +27,7 @@
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/signing/checksum.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
+#include "desktop/windows/installer/signing/running_image.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/stats_sender/download_stats_observer.h"
@@ -290,13 +291,10 @@ bool PackageFetcherWorker::PassesSignatureCheck(const LockedFileView& file,
                                                 const base::FilePath& path,
                                                 StatsNode* node) {
   // An unsigned installer is a development build: it takes unsigned
-  // packages too.
-  base::FilePath own_file;
-  bool own_file_signed = true;
-  if (base::GetPathForKey(base::kExeFile, &own_file) &&
-      IsPortableExecutable(own_file, &own_file_signed) && !own_file_signed) {
+  // packages too. Told by the image the loader mapped: the program's file
+  // may have been renamed and an unsigned one put under its name.
+  if (!RunningImage::IsOwnProgramSigned())
     return true;
-  }
   std::string report;
   if (VerifyHeldFileSignature(file, path, &report))
     return true;

@@ -87,6 +87,55 @@ bool SameCertificateTableEntry(std::span<const uint8_t> file,
          on_disk->certificate_table_size() == running->certificate_table_size();
 }
 
+// Where the build identity lies in an image of section table
+// `section_table`: its address in the mapped image and its offset in the
+// file. None when the image carries none, or one outside the image or the
+// file.
+struct IdentityPlace {
+  size_t address;
+  size_t offset;
+};
+
+std::optional<IdentityPlace> FindIdentity(
+    std::span<const uint8_t> section_table,
+    uint32_t image_size,
+    size_t file_size) {
+  static_assert(sizeof(RunningImage::kIdentitySection) - 1 ==
+                IMAGE_SIZEOF_SHORT_NAME);
+  constexpr size_t kSize = RunningImage::kIdentitySize;
+  for (size_t at = 0; at + sizeof(IMAGE_SECTION_HEADER) <= section_table.size();
+       at += sizeof(IMAGE_SECTION_HEADER)) {
+    IMAGE_SECTION_HEADER section;
+    std::memcpy(&section, section_table.data() + at, sizeof(section));
+    if (std::memcmp(section.Name, RunningImage::kIdentitySection,
+                    IMAGE_SIZEOF_SHORT_NAME) != 0) {
+      continue;
+    }
+    if (section.Misc.VirtualSize < kSize || section.SizeOfRawData < kSize ||
+        image_size < kSize || section.VirtualAddress > image_size - kSize ||
+        file_size < kSize || section.PointerToRawData > file_size - kSize) {
+      return std::nullopt;
+    }
+    return IdentityPlace{section.VirtualAddress, section.PointerToRawData};
+  }
+  return std::nullopt;
+}
+
+// The build identity that `running` maps, the same bytes at the same place
+// of `file`. Called once their section tables are shown to be the same.
+bool SameIdentity(std::span<const uint8_t> file,
+                  const uint8_t* running,
+                  const BuildHeaders& mapped) {
+  uint32_t image_size = 0;
+  std::memcpy(&image_size, mapped.optional_header.data() + kSizeOfImageOffset,
+              sizeof(image_size));
+  const std::optional<IdentityPlace> place =
+      FindIdentity(mapped.section_table, image_size, file.size());
+  return place &&
+         std::memcmp(running + place->address, file.data() + place->offset,
+                     RunningImage::kIdentitySize) == 0;
+}
+
 const uint8_t* OwnImage() {
   return reinterpret_cast<const uint8_t*>(::GetModuleHandleW(nullptr));
 }
@@ -111,7 +160,8 @@ bool RunningImage::IsSameBuild(std::span<const uint8_t> file,
       return false;
     }
   }
-  return SameCertificateTableEntry(file, running_headers);
+  return SameCertificateTableEntry(file, running_headers) &&
+         SameIdentity(file, running, *mapped);
 }
 
 // static

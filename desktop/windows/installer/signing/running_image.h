@@ -1,6 +1,7 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SIGNING_RUNNING_IMAGE_H_
 #define DESKTOP_WINDOWS_INSTALLER_SIGNING_RUNNING_IMAGE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -11,14 +12,23 @@ namespace installer {
 // was started from can be renamed while it runs and another put under its
 // name, so what only the file holds (its signature: the loader maps no
 // certificate table) is read from a held file that is first shown to be
-// the running build. Built from system calls alone, for the host
-// executable too.
+// the running build. Built from system calls alone.
 class RunningImage {
  public:
+  // Where each image of ours carries the identity of its build, a digest of
+  // the image as linked (cmake/build_identity.cc), in a section of its own
+  // that the loader maps as it is.
+  static constexpr char kIdentitySection[] = ".tvbuild";
+  static constexpr size_t kIdentitySize = 32;
+
   // Whether the image file `file` is the build of `running`, the mapped
-  // image of a running program: the same file header, section table, entry
-  // point, image size and checksum, and a certificate table of the same
-  // place and size. The image base may differ: the loader moves it.
+  // image of a running program: the same build identity at the same place,
+  // which another build, however alike its headers, does not carry; and
+  // the same file header, section table, entry point, image size and
+  // checksum, and a certificate table of the same place and size. The image
+  // base may differ: the loader moves it. The identity leaves the signature
+  // out: a copy of the build signed again is the same build, and only the
+  // signature check beside this one tells whose signature it carries.
   static bool IsSameBuild(std::span<const uint8_t> file,
                           const uint8_t* running);
   // The same for this process's own program.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <functional>
@@ -11,6 +12,8 @@
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/path_service.h"
+#include "base/test/scoped_temp_folder.h"
+#include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -28,6 +31,18 @@ size_t HeadersOffset(const std::vector<uint8_t>& image) {
   IMAGE_DOS_HEADER dos;
   std::memcpy(&dos, image.data(), sizeof(dos));
   return static_cast<size_t>(dos.e_lfanew);
+}
+
+// This program's build identity, as cmake/build_identity.cc defines it.
+extern "C" const uint8_t tarvo_build_identity[RunningImage::kIdentitySize];
+
+// Another build whose headers are this one's to the byte: only the
+// identity differs.
+void MakeOtherBuild(std::vector<uint8_t>* image) {
+  const auto identity =
+      std::ranges::search(*image, tarvo_build_identity).begin();
+  ASSERT_NE(identity, image->end());
+  identity[5] ^= 0x01;
 }
 
 // The loader's own mapping of this test program is the peer: its file, as
@@ -65,6 +80,7 @@ TEST(RunningImageTest, OnlyTheRunningProgramsFileIsTheSameBuild) {
        false},
       {"checksum",
        flip(optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum)), false},
+      {"another build of the same headers", &MakeOtherBuild, false},
       {"certificate table's place", flip(certificate_entry), false},
       {"certificate table's size", flip(certificate_entry + 4), false},
       {"a section's size",
@@ -90,6 +106,83 @@ TEST(RunningImageTest, OnlyTheRunningProgramsFileIsTheSameBuild) {
     std::vector<uint8_t> image = ReadOwnProgram();
     test.change(&image);
     EXPECT_EQ(RunningImage::IsSameBuild(image, running), test.same);
+  }
+}
+
+// `image` carrying a certificate table of `filler` bytes at its end, as
+// signing appends one: what is in it is the signature check's to judge.
+std::vector<uint8_t> Signed(std::vector<uint8_t> image, uint8_t filler) {
+  const size_t certificate_entry =
+      HeadersOffset(image) + sizeof(DWORD) + sizeof(IMAGE_FILE_HEADER) +
+      offsetof(IMAGE_OPTIONAL_HEADER64, DataDirectory) +
+      IMAGE_DIRECTORY_ENTRY_SECURITY * sizeof(IMAGE_DATA_DIRECTORY);
+  image.resize((image.size() + 7) / 8 * 8);
+  const IMAGE_DATA_DIRECTORY table = {static_cast<DWORD>(image.size()), 512};
+  std::memcpy(image.data() + certificate_entry, &table, sizeof(table));
+  image.resize(table.VirtualAddress + table.Size, filler);
+  // Its header: the length, revision 2.0, a PKCS #7 signature.
+  const uint32_t header[] = {table.Size, 0x00020200};
+  std::memcpy(image.data() + table.VirtualAddress, header, sizeof(header));
+  return image;
+}
+
+// A program file mapped as the loader maps one to run it, never run.
+class MappedProgram {
+ public:
+  explicit MappedProgram(const base::FilePath& path)
+      : file_(::CreateFileW(path.value().c_str(), GENERIC_READ,
+                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                            nullptr)),
+        mapping_(::CreateFileMappingW(file_.Get(), nullptr,
+                                      PAGE_READONLY | SEC_IMAGE, 0, 0,
+                                      nullptr)),
+        view_(static_cast<const uint8_t*>(
+            ::MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0))) {}
+  MappedProgram(const MappedProgram&) = delete;
+  MappedProgram& operator=(const MappedProgram&) = delete;
+  ~MappedProgram() {
+    if (view_)
+      ::UnmapViewOfFile(view_);
+  }
+  const uint8_t* image() const { return view_; }
+
+ private:
+  base::win::ScopedHandle file_;
+  base::win::ScopedHandle mapping_;
+  const uint8_t* view_;
+};
+
+// A signed program running, mapped by the loader from its signed file: its
+// own file is its build, and so is a copy of it signed again by someone
+// else (whose signature the check beside this one refuses); another build
+// of the very same headers, signed alike, is not, nor is its file unsigned.
+TEST(RunningImageTest, SignedProgramsBuildIsKnownByItsIdentity) {
+  const std::vector<uint8_t> unsigned_file = ReadOwnProgram();
+  const std::vector<uint8_t> signed_file = Signed(unsigned_file, 0x11);
+  std::vector<uint8_t> other_build = unsigned_file;
+  MakeOtherBuild(&other_build);
+  base::ScopedTempFolder folder;
+  const base::FilePath running_file = folder.path().Append(L"running.exe");
+  ASSERT_TRUE(base::WriteBufferToFile(
+      running_file, reinterpret_cast<const char*>(signed_file.data()),
+      static_cast<int>(signed_file.size())));
+  const MappedProgram running(running_file);
+  ASSERT_NE(running.image(), nullptr) << ::GetLastError();
+  const struct {
+    const char* name;
+    std::vector<uint8_t> file;
+    bool same;
+  } kCases[] = {
+      {"its own file", signed_file, true},
+      {"signed again by another", Signed(unsigned_file, 0x22), true},
+      {"another build of the same headers, signed alike",
+       Signed(other_build, 0x11), false},
+      {"its file unsigned", unsigned_file, false},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.name);
+    EXPECT_EQ(RunningImage::IsSameBuild(test.file, running.image()),
+              test.same);
   }
 }
 

@@ -1,52 +1,16 @@
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 
-#include <optional>
-
 #include "base/command_line.h"
 #include "base/log_message.h"
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/signing/build_publisher.h"
 #include "desktop/windows/installer/signing/running_image.h"
 #include "desktop/windows/installer/signing/signer_certificate.h"
 
 namespace installer {
-
-namespace {
-
-// The certificate this process's program is signed with: empty for a
-// development build, null when its signature cannot be read.
-std::optional<SignerCertificate> ReadOwnSigner() {
-  // The name the system gave it, whatever a test put in its place.
-  base::FilePath own_file;
-  if (!base::GetWindowsPath(base::kExeFile, &own_file)) {
-    LOG(ERROR) << "Cannot find this process's program";
-    return std::nullopt;
-  }
-  HeldImageFile own;
-  if (const DWORD error = own.Open(own_file.value().c_str())) {
-    LOG(ERROR) << "Cannot read " << own_file.AsUTF8() << ": "
-               << base::SystemErrorCodeToString(error);
-    return std::nullopt;
-  }
-  // The program's file may have been renamed since it started, and another
-  // put under its name.
-  if (!RunningImage::IsOwnProgram(own.bytes())) {
-    LOG(ERROR) << own_file.AsUTF8() << " is not the program that runs";
-    return std::nullopt;
-  }
-  return SignerCertificate::OfImage(own.bytes());
-}
-
-}  // namespace
-
-// Read once: the mapped image cannot change while the program runs, and
-// the file was shown to be its build.
-const std::optional<SignerCertificate>& GetOwnSigner() {
-  static const std::optional<SignerCertificate> own_signer = ReadOwnSigner();
-  return own_signer;
-}
 
 SignedProgramLauncher::SignedProgramLauncher() = default;
 SignedProgramLauncher::~SignedProgramLauncher() = default;
@@ -94,12 +58,10 @@ bool SignedProgramLauncher::HoldOne(const base::FilePath& path) {
 
 // static
 std::string SignedProgramLauncher::RefusalOf(const HeldImageFile& file) {
-  const std::optional<SignerCertificate>& own_signer = GetOwnSigner();
-  if (!own_signer)
-    return "this program's own signature cannot be read";
-  if (!own_signer->is_signed())
+  const SignerCertificate* signer = BuildPublisher::RequiredSigner();
+  if (!signer)
     return std::string();
-  const SignerCheck check = own_signer->Check(file);
+  const SignerCheck check = signer->Check(file);
   return check == SignerCheck::kSameSigner
              ? std::string()
              : std::string("it is ") + SignerCertificate::Describe(check);

@@ -1,14 +1,12 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNED_PROGRAM_LAUNCHER_H_
 #define DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNED_PROGRAM_LAUNCHER_H_
 
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/files/file_path.h"
 #include "base/process/process.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
-#include "desktop/windows/installer/signing/signer_certificate.h"
 
 namespace base {
 class CommandLine;
@@ -17,18 +15,13 @@ struct ProcessLaunchOptions;
 
 namespace installer {
 
-// The certificate that signed this process's program, read from its file
-// held and shown to be the running build; empty in a development build,
-// null when it cannot be read.
-const std::optional<SignerCertificate>& GetOwnSigner();
-
 // Starts a program from a folder that others may write (the package's, the
 // temporary folder): it checks the program, and the installer library it
 // will load, on handles that keep writers out, and starts it before letting
 // them go, so that what starts is what was checked. Each file must carry a
-// valid signature of the certificate this process's own program is signed
-// with; when that program is unsigned (a development build), any file
-// passes, as unsigned packages do.
+// valid signature of the publisher's certificate that the build compiled in
+// (BuildPublisher); when this process's program is unsigned (a development
+// build), any file passes, as unsigned packages do.
 class SignedProgramLauncher {
  public:
   enum class Files { kProgram, kProgramAndLibrary };
@@ -44,10 +37,11 @@ class SignedProgramLauncher {
   [[nodiscard]] bool Hold(const base::FilePath& program, Files files);
 
   // Holds this process's own program, by the name the system gave it, when
-  // that file is still the running build with the signature above: a
-  // process that starts itself again in another role starts what runs now,
-  // not what its user renamed it for and put in its place. Logs nothing, as
-  // a process may start so before its log is open; false when refused.
+  // that file is still the running build (RunningImage) with the signature
+  // above: a process that starts itself again in another role starts what
+  // runs now, not what its user renamed it for and put in its place. Logs
+  // nothing, as a process may start so before its log is open; false when
+  // refused.
   [[nodiscard]] bool HoldRunningProgram();
 
   // The program held, by the name it was held under.

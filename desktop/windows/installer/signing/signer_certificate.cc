@@ -51,6 +51,12 @@ bool ReadFirstSigner(std::span<const uint8_t> signature, FirstSigner* signer) {
 
 }  // namespace
 
+// static
+SignerCertificate SignerCertificate::FromEncoded(
+    std::span<const uint8_t> encoded) {
+  return SignerCertificate(std::vector<uint8_t>(encoded.begin(), encoded.end()));
+}
+
 std::optional<SignerCertificate> SignerCertificate::OfImage(
     std::span<const uint8_t> image) {
   const std::optional<PeImage> parsed = PeImage::Parse(image);
@@ -90,7 +96,7 @@ SignerCheck SignerCertificate::Judge(std::span<const uint8_t> file) const {
   if (!ReadFirstSigner(image->GetEmbeddedSignature(), &signer))
     return SignerCheck::kInvalidSignature;
   const bool same_certificate = std::ranges::equal(signer.encoded(), encoded_);
-  // Ours is proven with our own certificate's key. Another's is proven with
+  // Ours is proven with the publisher's own key. Another's is proven with
   // the key of the certificate the file names, only to tell a valid
   // signature of another signer from a broken one.
   ScopedCertContext own;

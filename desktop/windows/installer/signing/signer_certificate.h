@@ -25,16 +25,20 @@ enum class SignerCheck : uint8_t {
 // The certificate that signed a program: the first signer of the signature
 // the image carries. The product's own code is signed with one certificate,
 // so what an elevated process runs or loads must carry a valid signature of
-// this very certificate; a name alone is not enough, as any certificate
-// authority may issue one with the same name. No certificate chain is built
-// for that: the certificate is the one the running program carries, and a
-// chain would only say again who it is (at a cost, under Wine, of most of a
-// second per file). Built from system calls alone, for the host executable
-// too.
+// this very certificate (BuildPublisher's); a name alone is not enough, as
+// any certificate authority may issue one with the same name. No
+// certificate chain is built for that: the certificate is the one the build
+// compiled in, and a chain would only say again who it is (at a cost, under
+// Wine, of most of a second per file). Built from system calls alone.
 class SignerCertificate {
  public:
-  // Empty (not signed) when `image` carries no certificate table, as a
-  // development build does; null when it carries one that cannot be read.
+  // The certificate of DER bytes `encoded`.
+  static SignerCertificate FromEncoded(std::span<const uint8_t> encoded);
+
+  // The first signer of `image`: empty (not signed) when it carries no
+  // certificate table; null when it carries one that cannot be read. For
+  // the tools that judge files as a program signed so would: no decision
+  // of the installer rests on a certificate read from a file.
   static std::optional<SignerCertificate> OfImage(
       std::span<const uint8_t> image);
 

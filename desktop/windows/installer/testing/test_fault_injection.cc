@@ -27,6 +27,7 @@ constexpr RolePointName kRolePointNames[] = {
     {RolePoint::kHandOver, "hand-over"},
     {RolePoint::kFolderProbe, "folder-probe"},
     {RolePoint::kVersionCheck, "version-check"},
+    {RolePoint::kHostStart, "host-start"},
 };
 
 struct ActionName {

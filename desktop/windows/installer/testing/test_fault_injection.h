@@ -22,7 +22,8 @@ namespace installer {
 // body; with `operation`, the step's Nth transaction operation (1-based,
 // counted as each one is done, sub-operations included), right after its
 // `Do` succeeded. `at` names a point of a process role instead
-// ("silent-front-end", "backend", "recovery-line"), where only kill, hang
+// ("silent-front-end", "backend", "recovery-line", "host-start" and the
+// others of TestHooks::RolePoint), where only kill, hang
 // and crash apply; with `operation`, the Nth time the point is reached
 // (only "recovery-line" is reached more than once).
 // `code` is the exit code of `kill`. `hang` creates the file `marker` and

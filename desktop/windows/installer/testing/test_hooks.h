@@ -11,7 +11,9 @@ namespace installer {
 // crash, hang or end, to see rollback, recovery and crash reporting work on
 // the real code. The library that ships links test_hooks_off.cc, where
 // every call does nothing; the library the tests run links test_hooks.cc,
-// which reads the plan of test_fault_injection.h from the environment.
+// which reads the plan of test_fault_injection.h from the environment. The
+// hosts are built alike: the one beside the library the tests run links
+// test_hooks.cc too.
 // Called on the main thread of a front end or backend.
 class TestHooks {
  public:
@@ -34,6 +36,9 @@ class TestHooks {
     // runs the package's installer for its version (on the fetcher's
     // thread).
     kVersionCheck,
+    // installer.exe has started, before it holds the library beside it:
+    // reached in the host of the library the tests run, not in the library.
+    kHostStart,
   };
 
   TestHooks() = delete;

@@ -54,6 +54,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/signing/running_image.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/transactions/copy_file_operation.h"
@@ -505,10 +506,8 @@ void InstallSteps::StepInstallComponents() {
     ScheduleNextStep();
     return;
   }
-  bool has_certificate_table = true;
-  const bool unsigned_build =
-      IsPortableExecutable(executable, &has_certificate_table) &&
-      !has_certificate_table;
+  // Told by the image the loader mapped, not by the file under its name.
+  const bool unsigned_build = !RunningImage::IsOwnProgramSigned();
   for (const std::string& part : base::SplitString(
            value, "|", base::TRIM_WHITESPACE, base::SPLIT_WANT_NONEMPTY)) {
     InstallComponent(part, unsigned_build);

@@ -14,9 +14,9 @@
 #include "base/threading/lock.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
+#include "desktop/windows/installer/signing/build_publisher.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
 #include "desktop/windows/installer/signing/running_image.h"
-#include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/signing/signer_certificate.h"
 
 namespace installer {
@@ -50,8 +50,8 @@ base::FilePath GetModulePath(HMODULE module) {
 
 // Writes into `folder` as `name` the file of the loaded image `module`:
 // read from a file held against writers, so that what is checked is what
-// is written, and only when it is that very build, signed by this
-// program's own certificate when it is signed.
+// is written, and only when it is that very build, signed by the build's
+// publisher when this program is signed.
 bool CopyLoadedImage(HMODULE module,
                      const base::FilePath& folder,
                      const wchar_t* name) {
@@ -65,10 +65,8 @@ bool CopyLoadedImage(HMODULE module,
                << ": it is not the build that runs";
     return false;
   }
-  if (RunningImage::IsSigned(running)) {
-    const std::optional<SignerCertificate>& own_signer = GetOwnSigner();
-    const SignerCheck check =
-        own_signer ? own_signer->Check(held) : SignerCheck::kInvalidSignature;
+  if (const SignerCertificate* signer = BuildPublisher::RequiredSigner()) {
+    const SignerCheck check = signer->Check(held);
     if (check != SignerCheck::kSameSigner) {
       LOG(ERROR) << "Not copying " << path.AsUTF8() << ": it is "
                  << SignerCertificate::Describe(check);
