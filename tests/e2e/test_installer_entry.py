@@ -614,12 +614,15 @@ def test_package_installer_runs_only_with_the_product_signature(build_dir, tmp_p
 
 # The role learns the package's version from its held installer: this
 # build's, 2548.0, older than the installation in the folder.
-def test_package_installer_older_than_the_installation_is_never_run(build_dir, tmp_path, pki,
+def test_package_installer_older_than_the_installation_is_never_run(build_dir, tmp_path,
                                                                      user_sid, logs):
+    # The build's signers, whose root the machine trusts: only the version
+    # may refuse it.
+    keys = BuildKeys(build_dir)
     package = tmp_path / "package"
     package.mkdir()
-    pki.sign("good", build_dir / INSTALLER, package / "installer.exe")
-    pki.sign("good", build_dir / LIBRARY, package / "tarvo_installer.dll")
+    keys.sign("good", build_dir / INSTALLER, package / "installer.exe")
+    keys.sign("good", build_dir / LIBRARY, package / "tarvo_installer.dll")
     folder = tmp_path / "install"
     folder.mkdir()
     (folder / "installation_status.xml").write_text(
