@@ -4,16 +4,12 @@
 
 namespace installer {
 
-DWORD OpenSignedMessage(std::span<const uint8_t> signature,
-                        ScopedCertStore* store,
-                        ScopedCryptMsg* message,
-                        DWORD* encoding) {
-  if (signature.empty())
-    return static_cast<DWORD>(TRUST_E_NOSIGNATURE);
-  // The platform's decoder trusts the encoding's shape: a malformed one
-  // read from a file can crash the process that reads it.
-  if (DerWalker::Check(signature) != DerWalker::Fault::kNone)
-    return static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);
+namespace internal {
+
+DWORD DecodeSignedMessage(std::span<const uint8_t> signature,
+                          ScopedCertStore* store,
+                          ScopedCryptMsg* message,
+                          DWORD* encoding) {
   CERT_BLOB blob = {static_cast<DWORD>(signature.size()),
                     const_cast<BYTE*>(signature.data())};
   if (!::CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob,
@@ -24,6 +20,21 @@ DWORD OpenSignedMessage(std::span<const uint8_t> signature,
     return ::GetLastError();
   }
   return 0;
+}
+
+}  // namespace internal
+
+DWORD OpenSignedMessage(std::span<const uint8_t> signature,
+                        ScopedCertStore* store,
+                        ScopedCryptMsg* message,
+                        DWORD* encoding) {
+  if (signature.empty())
+    return static_cast<DWORD>(TRUST_E_NOSIGNATURE);
+  // The platform's decoder trusts the encoding's shape: a malformed one
+  // read from a file can crash the process that reads it.
+  if (DerWalker::Check(signature) != DerWalker::Fault::kNone)
+    return static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);
+  return internal::DecodeSignedMessage(signature, store, message, encoding);
 }
 
 const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,

@@ -27,6 +27,15 @@ namespace installer {
                                       ScopedCryptMsg* message,
                                       DWORD* encoding);
 
+namespace internal {
+// The platform's decoder on `signature` with no walk first: only for the
+// fuzz tool, which measures what the walk keeps from it.
+[[nodiscard]] DWORD DecodeSignedMessage(std::span<const uint8_t> signature,
+                                        ScopedCertStore* store,
+                                        ScopedCryptMsg* message,
+                                        DWORD* encoding);
+}  // namespace internal
+
 // The signer information of `index` in `message`, kept in `buffer`; null
 // with the Windows error as the last error.
 const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,

@@ -244,20 +244,6 @@ Bytes MakeCase(const std::vector<Bytes>& seeds, uint64_t number) {
   return bytes;
 }
 
-DWORD OpenUnchecked(const Bytes& signature, ScopedCertStore* store,
-                    ScopedCryptMsg* message, DWORD* encoding) {
-  CERT_BLOB blob = {static_cast<DWORD>(signature.size()),
-                    const_cast<BYTE*>(signature.data())};
-  if (!::CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob,
-                          CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, encoding, nullptr,
-                          nullptr, store->Receive(), message->Receive(),
-                          nullptr)) {
-    return ::GetLastError();
-  }
-  return 0;
-}
-
 struct Counts {
   uint64_t cases = 0;
   uint64_t opened = 0;
@@ -282,7 +268,8 @@ void ReadSignature(const Bytes& signature, bool checked, int depth,
   const DWORD error =
       checked ? installer::OpenSignedMessage(signature, &store, &message,
                                              &encoding)
-              : OpenUnchecked(signature, &store, &message, &encoding);
+              : installer::internal::DecodeSignedMessage(signature, &store,
+                                                         &message, &encoding);
   if (error == static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT) && checked)
     ++counts->refused;
   if (error != 0)
