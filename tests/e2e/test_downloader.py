@@ -417,6 +417,19 @@ def test_gateway_error_then_success(server, download):
     assert [request.status for request in server.requests] == [502, 206]
 
 
+# The pause before a retry (6 s) outlasts this time-out: the attempt paused
+# is over, not a connection gone silent, and is resumed once.
+def test_pause_before_a_retry_longer_than_the_time_out_resumes_once(server, download):
+    server.add("/recovers", Resource(b"at last", statuses=[503]))
+    results, log = download(server.url("/recovers"), "--timeout-ms=2000")
+
+    (result,) = results
+    assert result["state"] == COMPLETED and result["body"] == "at last", result["errors"]
+    # One retry; its number counts the wait, which a busy machine may stretch.
+    assert len(retry_numbers(log)) == 1
+    assert [request.status for request in server.requests] == [503, 206]
+
+
 # InternetErrorDlg cannot run under Wine: the tool's UI delegate answers each
 # prompt with the result the dialog would have given.
 @pytest.mark.parametrize("replies, prompts, log_line", [

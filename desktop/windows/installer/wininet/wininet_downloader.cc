@@ -156,7 +156,7 @@ void WinInetDownloader::TakeOver(const std::wstring& url,
   completion_callback_ = std::move(completion_callback);
   task_runner_ = base::CurrentTaskRunnerHandle::Get();
   url_ = url;
-  ++download_id_;
+  ++request_id_;
   state_ = IDLE;
 }
 
@@ -287,10 +287,10 @@ bool WinInetDownloader::SendRequest(const UrlParts& parts) {
   return (connected || OpenConnection(parts)) && OpenRequest(parts);
 }
 
-void WinInetDownloader::FollowRedirect(uint32_t download_id,
+void WinInetDownloader::FollowRedirect(uint32_t request_id,
                                        int status,
                                        const std::wstring& location) {
-  if (!IsActive(download_id))
+  if (!IsActive(request_id))
     return;
   VLOG(1) << "Redirect occured";
   RedirectTarget target;
@@ -303,12 +303,12 @@ void WinInetDownloader::FollowRedirect(uint32_t download_id,
     AppendError(base::FormatString(
         "Too many redirects (more than %d), last to %s", kMaxRedirects,
         base::WideToUtf8(target.url.empty() ? location : target.url).c_str()));
-    OnDownloadFailed(download_id);
+    OnDownloadFailed(request_id);
     return;
   }
   if (!allowed) {
     AppendError(refusal);
-    OnDownloadFailed(download_id);
+    OnDownloadFailed(request_id);
     return;
   }
   CloseRequest();
@@ -317,7 +317,7 @@ void WinInetDownloader::FollowRedirect(uint32_t download_id,
     request_post_ = false;
   if (!SendRequest(target.parts)) {
     LOG(ERROR) << "Could not follow the redirect";
-    OnDownloadFailed(download_id);
+    OnDownloadFailed(request_id_);
   }
 }
 
@@ -331,6 +331,8 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts) {
                 INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (parts.scheme == INTERNET_SCHEME_HTTPS)
     flags |= INTERNET_FLAG_SECURE;
+  // Before its first callback can post anything.
+  ++request_id_;
   // Each request reads into a buffer of its own: a read of a request given
   // up may still complete into it.
   base::RefPtr<WinInetHandleContext> context =
@@ -357,7 +359,7 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts) {
   // Before sending: the request's completion may arrive on a WinINet thread
   // before HttpSendRequestW returns, and must find the request sent.
   state_ = REQUEST_SENT;
-  WatchForSilence(download_id_);
+  WatchForSilence(request_id_.load());
   if (::HttpSendRequestW(
           request,
           request_headers_.empty() ? nullptr : request_headers_.c_str(),
@@ -379,31 +381,31 @@ bool WinInetDownloader::OpenRequest(const UrlParts& parts) {
 void WinInetDownloader::PostFailure() {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::OnDownloadFailed, self_ref_,
-                                this, download_id_));
+                                this, request_id_.load()));
 }
 
 void WinInetDownloader::PostCompletion() {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::OnDownloadCompleted,
-                                self_ref_, this, download_id_));
+                                self_ref_, this, request_id_.load()));
 }
 
 void WinInetDownloader::PostRetry(int code) {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::CheckRetriesAndResume,
-                                self_ref_, this, download_id_, code));
+                                self_ref_, this, request_id_.load(), code));
 }
 
 void WinInetDownloader::PostResend() {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::ResendRequest, self_ref_,
-                                this, download_id_));
+                                this, request_id_.load()));
 }
 
 void WinInetDownloader::PostRedirect(int status, const std::wstring& location) {
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::FollowRedirect, self_ref_,
-                                this, download_id_, status, location));
+                                this, request_id_.load(), status, location));
 }
 
 void WinInetDownloader::PostTotalProgress(int64_t total) {
@@ -411,7 +413,7 @@ void WinInetDownloader::PostTotalProgress(int64_t total) {
     return;
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::OnTotalProgress, self_ref_,
-                                this, download_id_, total));
+                                this, request_id_.load(), total));
 }
 
 void WinInetDownloader::PostCurrentProgress() {
@@ -421,24 +423,24 @@ void WinInetDownloader::PostCurrentProgress() {
     return;
   task_runner_->PostTask(
       FROM_HERE, base::BindWeak(&WinInetDownloader::OnCurrentProgress,
-                                self_ref_, this, download_id_));
+                                self_ref_, this, request_id_.load()));
 }
 
-void WinInetDownloader::OnTotalProgress(uint32_t download_id, int64_t total) {
-  if (IsActive(download_id))
+void WinInetDownloader::OnTotalProgress(uint32_t request_id, int64_t total) {
+  if (IsActive(request_id))
     delegate_->SetTotalProgress(static_cast<int>(total));
 }
 
-void WinInetDownloader::OnCurrentProgress(uint32_t download_id) {
+void WinInetDownloader::OnCurrentProgress(uint32_t request_id) {
   // Cleared before the count is read, so that a block counted after the read
   // posts a report of its own.
   progress_posted_ = false;
-  if (IsActive(download_id))
+  if (IsActive(request_id))
     delegate_->SetCurrentProgress(static_cast<int>(bytes_received_.load()));
 }
 
-void WinInetDownloader::OnDownloadCompleted(uint32_t download_id) {
-  if (!IsActive(download_id))
+void WinInetDownloader::OnDownloadCompleted(uint32_t request_id) {
+  if (!IsActive(request_id))
     return;
   retry_count_ = 0;
   Terminate();
@@ -449,8 +451,8 @@ void WinInetDownloader::OnDownloadCompleted(uint32_t download_id) {
   callback.Run();
 }
 
-void WinInetDownloader::OnDownloadFailed(uint32_t download_id) {
-  if (!IsActive(download_id))
+void WinInetDownloader::OnDownloadFailed(uint32_t request_id) {
+  if (!IsActive(request_id))
     return;
   LOG(ERROR) << "Download failed";
   Terminate();
@@ -459,9 +461,9 @@ void WinInetDownloader::OnDownloadFailed(uint32_t download_id) {
   callback.Run();
 }
 
-bool WinInetDownloader::IsActive(uint32_t download_id) const {
+bool WinInetDownloader::IsActive(uint32_t request_id) const {
   const int state = state_.load();
-  return download_id == download_id_ &&
+  return request_id == request_id_ &&
          (state == REQUEST_SENT || state == RECEIVING);
 }
 
@@ -502,15 +504,21 @@ void WinInetDownloader::FinishWriter() {
 }
 
 void WinInetDownloader::CloseRequest() {
+  silence_timer_.Stop();
   // Unless its body was read to the end, WinINet would go on reading the
   // request after the close, or in it.
   request_socket_.ShutDown();
-  // Detached first: whatever the request still reports, a read completing
-  // late on a connection given up above all, must not reach this download.
+  // Detached before the close: whatever the request still reports, a read
+  // completing late on a connection given up above all, must not reach this
+  // download.
   if (request_context_) {
     request_context_->Detach();
     request_context_ = nullptr;
   }
+  // Once detached, no callback of the request runs any more; what one
+  // posted until then, a retry of a read the shutdown just ended above all,
+  // is still queued and must find its request gone.
+  ++request_id_;
   request_.Close();
 }
 
@@ -519,7 +527,6 @@ void WinInetDownloader::Terminate() {
   if (!session_.IsValid())
     return;
   VLOG(1) << "Closing download session";
-  silence_timer_.Stop();
   observer_->OnChunkEnd(static_cast<int>(bytes_received_.load()));
   cancelled_->Set();
   CloseRequest();

@@ -145,36 +145,39 @@ class WinInetDownloader {
   // Sends the current request to `parts`, over a connection to its host.
   bool SendRequest(const UrlParts& parts);
   bool OpenRequest(const UrlParts& parts);
-  void FollowRedirect(uint32_t download_id,
+  void FollowRedirect(uint32_t request_id,
                       int status,
                       const std::wstring& location);
-  void OnDownloadCompleted(uint32_t download_id);
-  void OnDownloadFailed(uint32_t download_id);
-  void OnTotalProgress(uint32_t download_id, int64_t total);
-  void OnCurrentProgress(uint32_t download_id);
+  void OnDownloadCompleted(uint32_t request_id);
+  void OnDownloadFailed(uint32_t request_id);
+  void OnTotalProgress(uint32_t request_id, int64_t total);
+  void OnCurrentProgress(uint32_t request_id);
+  // Detaches from the current request, ends its silence watch and shuts it
+  // down: nothing it posted or still reports acts any more.
   void CloseRequest();
   void Terminate();
   void JoinTerminationThread();
-  // Whether posted work of `download_id` may still act.
-  bool IsActive(uint32_t download_id) const;
+  // Whether posted work of `request_id` may still act: its request is the
+  // current one (or the pause after it) of a download that goes on.
+  bool IsActive(uint32_t request_id) const;
 
   // Retries, resumes and the watch for a silent server, on the owner thread
   // (wininet_downloader_retry.cc).
-  void CheckRetriesAndResume(uint32_t download_id, int code);
-  void ResumeDownload(uint32_t download_id);
-  void OnProxyCredentials(uint32_t download_id, int result);
+  void CheckRetriesAndResume(uint32_t request_id, int code);
+  void ResumeDownload(uint32_t request_id);
+  void OnProxyCredentials(uint32_t request_id, int result);
   // Sends the current request again, uncounted: WinINet gave it a
   // connection shut down earlier.
-  void ResendRequest(uint32_t download_id);
-  void WatchForSilence(uint32_t download_id);
-  void CheckForSilence(uint32_t download_id);
+  void ResendRequest(uint32_t request_id);
+  void WatchForSilence(uint32_t request_id);
+  void CheckForSilence(uint32_t request_id);
   // These end the download, with the reason recorded, when it has run past
   // its time limit or its body came too slowly over the last window.
-  bool EndIfPastTimeLimit(uint32_t download_id);
-  bool EndIfTooSlow(uint32_t download_id);
+  bool EndIfPastTimeLimit(uint32_t request_id);
+  bool EndIfTooSlow(uint32_t request_id);
   // Gives the request up as a bad answer, to be retried, when its head
   // has cost the process more memory than the head watch allows.
-  bool EndIfHeadTooLarge(uint32_t download_id);
+  bool EndIfHeadTooLarge(uint32_t request_id);
   // Any thread.
   void NoteActivity();
   void StartProgressWindow();
@@ -225,8 +228,12 @@ class WinInetDownloader {
   std::vector<std::wstring> allowed_host_suffixes_;
   base::RefPtr<base::SequencedTaskRunner> task_runner_;
   base::Closure completion_callback_;
-  // Tells posted work which download it belongs to.
-  uint32_t download_id_ = 0;
+  // Tells posted work which request it belongs to. It changes whenever a
+  // request is opened or closed, so that what a request given up posted
+  // before it was detached, its silence watch included, finds it gone and
+  // cannot retry or end the one after it. Changed on the owner thread while
+  // no request's callback is attached; read by those callbacks.
+  std::atomic<uint32_t> request_id_{0};
 
   ScopedInternetHandle session_;
   ScopedInternetHandle connection_;

@@ -338,7 +338,7 @@ void WinInetDownloader::AskForProxyCredentials(HINTERNET handle) {
   ui_delegate_->RunUICallbackAndPostReply(
       base::Bind<int(HWND)>(&ShowProxyCredentialsDialog, handle), task_runner_,
       base::BindWeak<void(int)>(&WinInetDownloader::OnProxyCredentials,
-                                self_ref_, this, download_id_));
+                                self_ref_, this, request_id_.load()));
 }
 
 void WinInetDownloader::HandleCompletionInProgress(

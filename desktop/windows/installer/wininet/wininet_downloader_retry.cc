@@ -57,9 +57,9 @@ void WinInetDownloader::StartProgressWindow() {
   window_start_ = base::TickTime::Now().ToInternalValue();
 }
 
-void WinInetDownloader::CheckRetriesAndResume(uint32_t download_id,
+void WinInetDownloader::CheckRetriesAndResume(uint32_t request_id,
                                               int code) {
-  if (!IsActive(download_id) || EndIfPastTimeLimit(download_id))
+  if (!IsActive(request_id) || EndIfPastTimeLimit(request_id))
     return;
   const bool brought_data = bytes_received_ > chunk_start_;
   if (brought_data)
@@ -82,17 +82,21 @@ void WinInetDownloader::CheckRetriesAndResume(uint32_t download_id,
                 IsWinInetError(static_cast<DWORD>(code))
                     ? static_cast<DWORD>(code)
                     : 0);
-    OnDownloadFailed(download_id);
+    OnDownloadFailed(request_id);
     return;
   }
   LOG(INFO) << "Retrying " << retry_count_ << " of " << retry_limit_;
   ++retry_count_;
   ++retries_without_data_;
+  // The attempt ends now, not after the pause: its silence watch would take
+  // a pause longer than the time-out for a server gone silent and resume it
+  // once more, and so would a retry the request still posts.
+  CloseRequest();
   // A transfer that was moving resumes at once; one that got nothing waits.
   task_runner_->PostTaskWithDelay(
       FROM_HERE,
       base::BindWeak(&WinInetDownloader::ResumeDownload, self_ref_, this,
-                     download_id),
+                     request_id_.load()),
       brought_data ? base::TimeDelta() : kRetryDelay);
 }
 
@@ -104,8 +108,8 @@ int WinInetDownloader::RetriesWaited(base::TimeDelta waited) {
       waited.InMilliseconds() / kRetryDelay.InMilliseconds(), kMaxRetriesWaited));
 }
 
-void WinInetDownloader::ResumeDownload(uint32_t download_id) {
-  if (!IsActive(download_id))
+void WinInetDownloader::ResumeDownload(uint32_t request_id) {
+  if (!IsActive(request_id))
     return;
   const int64_t bytes = bytes_received_;
   observer_->OnChunkEnd(static_cast<int>(bytes));
@@ -119,7 +123,7 @@ void WinInetDownloader::ResumeDownload(uint32_t download_id) {
   if (!CrackUrl(url_, &parts)) {
     AppendError(base::FormatString("Cannot parse URL on resume %s",
                                    base::WideToUtf8(url_).c_str()));
-    OnDownloadFailed(download_id);
+    OnDownloadFailed(request_id_);
     return;
   }
   if (retries_without_data_ <= 1)
@@ -128,43 +132,43 @@ void WinInetDownloader::ResumeDownload(uint32_t download_id) {
   chunk_start_ = bytes;
   if (!BeginRequest(parts, range)) {
     LOG(ERROR) << "Could not resume downloading";
-    OnDownloadFailed(download_id);
+    OnDownloadFailed(request_id_);
   }
 }
 
-void WinInetDownloader::ResendRequest(uint32_t download_id) {
-  if (!IsActive(download_id))
+void WinInetDownloader::ResendRequest(uint32_t request_id) {
+  if (!IsActive(request_id))
     return;
   if (++resends_ > kMaxResends) {
-    CheckRetriesAndResume(download_id, WSAESHUTDOWN);
+    CheckRetriesAndResume(request_id, WSAESHUTDOWN);
     return;
   }
   CloseRequest();
   UrlParts parts;
   if (!CrackUrl(request_url_, &parts) || !SendRequest(parts)) {
     LOG(ERROR) << "Could not send the request again";
-    OnDownloadFailed(download_id);
+    OnDownloadFailed(request_id_);
   }
 }
 
-void WinInetDownloader::OnProxyCredentials(uint32_t download_id, int result) {
-  if (!IsActive(download_id))
+void WinInetDownloader::OnProxyCredentials(uint32_t request_id, int result) {
+  if (!IsActive(request_id))
     return;
   awaiting_credentials_ = false;
   NoteActivity();
   if (result == ERROR_INTERNET_FORCE_RETRY) {
     LOG(INFO) << "Logged in to proxy - resuming download";
-    ResumeDownload(download_id);
+    ResumeDownload(request_id);
     return;
   }
   if (result == ERROR_SUCCESS || result == ERROR_CANCELLED)
     LOG(ERROR) << "The user cancelled the prompt for proxy credentials";
   else
     LOG(ERROR) << "Failed to obtain credentials for proxy";
-  OnDownloadFailed(download_id);
+  OnDownloadFailed(request_id);
 }
 
-void WinInetDownloader::WatchForSilence(uint32_t download_id) {
+void WinInetDownloader::WatchForSilence(uint32_t request_id) {
   request_sent_at_ = base::TickTime::Now();
   NoteActivity();
   awaiting_credentials_ = false;
@@ -172,12 +176,12 @@ void WinInetDownloader::WatchForSilence(uint32_t download_id) {
   silence_timer_.Start(FROM_HERE,
                        std::min(timeout_, HeadMemoryWatch::kInterval),
                        base::BindWeak(&WinInetDownloader::CheckForSilence,
-                                      self_ref_, this, download_id));
+                                      self_ref_, this, request_id));
 }
 
-void WinInetDownloader::CheckForSilence(uint32_t download_id) {
-  if (!IsActive(download_id) || !request_context_ ||
-      EndIfPastTimeLimit(download_id)) {
+void WinInetDownloader::CheckForSilence(uint32_t request_id) {
+  if (!IsActive(request_id) || !request_context_ ||
+      EndIfPastTimeLimit(request_id)) {
     return;
   }
   const base::TickTime now = base::TickTime::Now();
@@ -186,7 +190,7 @@ void WinInetDownloader::CheckForSilence(uint32_t download_id) {
   // WinINet busy but bring no answer.
   const bool awaiting_head = state_ == REQUEST_SENT;
   if (awaiting_head && !awaiting_credentials_ &&
-      EndIfHeadTooLarge(download_id)) {
+      EndIfHeadTooLarge(request_id)) {
     return;
   }
   const base::TimeDelta quiet =
@@ -194,7 +198,7 @@ void WinInetDownloader::CheckForSilence(uint32_t download_id) {
                  ? request_sent_at_
                  : base::TickTime::FromInternalValue(last_activity_.load()));
   if (awaiting_credentials_ || quiet < timeout_) {
-    if (!awaiting_credentials_ && EndIfTooSlow(download_id))
+    if (!awaiting_credentials_ && EndIfTooSlow(request_id))
       return;
     base::TimeDelta next = awaiting_credentials_ ? timeout_ : timeout_ - quiet;
     if (state_ == RECEIVING) {
@@ -207,7 +211,7 @@ void WinInetDownloader::CheckForSilence(uint32_t download_id) {
     silence_timer_.Start(
         FROM_HERE, std::max(next, base::TimeDelta::FromMilliseconds(1)),
         base::BindWeak(&WinInetDownloader::CheckForSilence, self_ref_, this,
-                       download_id));
+                       request_id));
     return;
   }
   LOG(WARNING) << (awaiting_head ? "No answer from the server in "
@@ -215,11 +219,10 @@ void WinInetDownloader::CheckForSilence(uint32_t download_id) {
                << quiet.InMilliseconds()
                << " ms; taking the connection for dropped";
   observer_->OnWinInetError(static_cast<int>(ERROR_INTERNET_TIMEOUT));
-  CloseRequest();
-  CheckRetriesAndResume(download_id, ERROR_INTERNET_TIMEOUT);
+  CheckRetriesAndResume(request_id, ERROR_INTERNET_TIMEOUT);
 }
 
-bool WinInetDownloader::EndIfHeadTooLarge(uint32_t download_id) {
+bool WinInetDownloader::EndIfHeadTooLarge(uint32_t request_id) {
   const int64_t growth = head_watch_.GrowthPastBound();
   if (!growth)
     return false;
@@ -229,22 +232,21 @@ bool WinInetDownloader::EndIfHeadTooLarge(uint32_t download_id) {
                << " bytes; taking the answer for a bad one";
   observer_->OnWinInetError(
       static_cast<int>(ERROR_HTTP_INVALID_SERVER_RESPONSE));
-  CloseRequest();
-  CheckRetriesAndResume(download_id, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+  CheckRetriesAndResume(request_id, ERROR_HTTP_INVALID_SERVER_RESPONSE);
   return true;
 }
 
-bool WinInetDownloader::EndIfPastTimeLimit(uint32_t download_id) {
+bool WinInetDownloader::EndIfPastTimeLimit(uint32_t request_id) {
   if (base::TickTime::Now() - started_at_ < kTransferTimeLimit)
     return false;
   AppendError(base::FormatString(
       "Download not complete after %lld minutes",
       static_cast<long long>(kTransferTimeLimit.InMilliseconds() / 60000)));
-  OnDownloadFailed(download_id);
+  OnDownloadFailed(request_id);
   return true;
 }
 
-bool WinInetDownloader::EndIfTooSlow(uint32_t download_id) {
+bool WinInetDownloader::EndIfTooSlow(uint32_t request_id) {
   // Only a body is judged: how long a server takes to answer is the
   // silence watch's to judge.
   if (state_ != RECEIVING)
@@ -265,7 +267,7 @@ bool WinInetDownloader::EndIfTooSlow(uint32_t download_id) {
               .InMilliseconds()),
       static_cast<long long>(kMinBytesPerWindow)));
   observer_->OnWinInetError(static_cast<int>(ERROR_INTERNET_TIMEOUT));
-  OnDownloadFailed(download_id);
+  OnDownloadFailed(request_id);
   return true;
 }
 
