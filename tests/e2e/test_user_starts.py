@@ -362,6 +362,9 @@ def test_temporary_folder_too_long_for_the_package_gives_way_to_downloads(
         build_dir, user, machine, shipped, package, server, tmp_path, kind, length):
     server.offer((build_dir / "installer_files/full/installer.exe").read_bytes())
     temp = long_temp(user, length)
+    # The prefix outlives a run: only what this run leaves may be counted.
+    shutil.rmtree(linux_path(build_dir, user.temp_windows + "\\long"), ignore_errors=True)
+    shutil.rmtree(user.downloads / "Tarvo Installer", ignore_errors=True)
     # The user's environment as a process started by the shell gets it.
     batch = tmp_path / "start.bat"
     batch.write_bytes(f'@set "TMP={temp}"\r\n@set "TEMP={temp}"\r\n'
