@@ -183,10 +183,14 @@ Stamp ProveToken(std::span<const uint8_t> token,
   std::vector<uint8_t> buffer;
   const CMSG_SIGNER_INFO* signer = nullptr;
   if (!::CryptMsgGetParam(message.Get(), CMSG_SIGNER_COUNT_PARAM, 0, &count,
-                          &count_size) ||
-      count != 1 || !(signer = GetSignerInfo(message.Get(), 0, &buffer))) {
+                          &count_size)) {
     return Failure(Fault::kMalformed, ::GetLastError());
   }
+  // A token has one signer, the authority.
+  if (count != 1)
+    return Failure(Fault::kMalformed);
+  if (!(signer = GetSignerInfo(message.Get(), 0, &buffer)))
+    return Failure(Fault::kMalformed, ::GetLastError());
   const ScopedCertContext certificate =
       FindSignerCertificate(store.Get(), encoding, *signer);
   if (!certificate)
@@ -386,8 +390,10 @@ SignatureTimestamp SignatureTimestamp::Prove(
 }
 
 void SignatureTimestamp::Describe(std::ostream& stream) const {
-  SYSTEMTIME time = {};
-  if (holds() && ::FileTimeToSystemTime(&time_, &time)) {
+  if (holds()) {
+    SYSTEMTIME time = {};
+    // A time made by SystemTimeToFileTime converts back.
+    ::FileTimeToSystemTime(&time_, &time);
     stream << base::FormatString(
         "Chain judged at the signature's time-stamp "
         "%04u-%02u-%02u %02u:%02u:%02u UTC\n",
