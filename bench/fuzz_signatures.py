@@ -160,7 +160,7 @@ def run_cases(build, mode, work, signatures, environment, first, end, folder):
     suffix = "exe" if mode == "checked" else "der"
     case = folder / f"case_{mode}.{suffix}"
     progress = folder / "progress.txt"
-    tool = build / "desktop/windows/installer/signature_fuzz_tool.exe"
+    tool = work / "signature_fuzz_tool.exe"
     outcome = Outcome()
     while first < end:
         count = min(CHUNK, end - first)
@@ -200,6 +200,8 @@ def run_wine(build, mode, cases, first_case, jobs):
     signatures, _ = make_seeds(build, work)
     environment = wine_environment(build, build / "fuzz/prefix")
     (work / "findings").mkdir(exist_ok=True)
+    # A copy, so that a build during a long run changes nothing of it.
+    shutil.copy(build / "desktop/windows/installer/signature_fuzz_tool.exe", work)
     # The cases split into `jobs` runs side by side, each in a folder of
     # its own.
     share = -(-cases // jobs)
