@@ -7,15 +7,24 @@
       and undefined-behaviour checks) and runs it for SECONDS (default 600)
       on the signed installer.exe and library, their signatures and a nested
       signature as seeds.
-  bench/fuzz_signatures.py wine checked|unchecked [BUILD] [CASES]
+  bench/fuzz_signatures.py wine checked|unchecked [BUILD] [CASES] [FIRST] [JOBS]
       Runs signature_fuzz_tool under Wine over CASES (default 20000) mutated
-      signatures, restarting it after each crash; "unchecked" hands them to
-      the platform's decoder as they come, "checked" through the DER walk.
+      signatures from case FIRST (default 0) on, in JOBS runs side by side
+      (default 1), restarting it after each crash; most mutations change a certificate where the platform reads it
+      unproven (its extensions, its subject and alternative names).
+      "unchecked" hands them to the platform's decoder as they come;
+      "checked" puts each into the signed installer.exe and reads that as
+      the installer does: the DER walk and its certificate rules, the full
+      signature check with a report and without, the program-signer check.
+      Replay a finding with `signature_fuzz_tool replay FILE` (unchecked) or
+      `replay-checked FILE`.
 
-Findings go to BUILD/fuzz/<mode>/findings/; the last line says what ran. It runs
-only by hand: no test starts it. Uses its own Wine prefix, BUILD/fuzz/prefix.
+Findings go to BUILD/fuzz/<mode>/findings/; the last line says what ran and
+how fast. It runs only by hand: no test starts it. Uses its own Wine prefix,
+BUILD/fuzz/prefix; runs of both modes may go side by side.
 """
 
+import concurrent.futures
 import os
 import shutil
 import struct
@@ -27,8 +36,8 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parent.parent
 SIGNING = ROOT / "desktop/windows/installer/signing"
 CHUNK = 2000
-# A chunk runs in well under a minute; one that takes this long hangs.
-CHUNK_SECONDS = 120
+# A case takes milliseconds; one that has run this long hangs.
+CASE_SECONDS = 60
 
 
 def signature_of(image):
@@ -62,6 +71,10 @@ def make_seeds(build, work):
         if image.stat().st_size < 1 << 20:
             shutil.copy(image, seeds / f"image{index}.exe")
         (seeds / f"signature{index}.der").write_bytes(signature_of(data))
+    # The signed image the checked cases are put into: the signatures of
+    # the first and the nested seed are its own, so their proof holds until
+    # a mutation breaks it.
+    shutil.copy(images[0], work / "signed_image.exe")
     return sorted(seeds.glob("signature*.der")), seeds
 
 
@@ -73,6 +86,8 @@ def run_native(build, seconds):
                     "-fsanitize=fuzzer,address,undefined", "-fno-sanitize-recover=all",
                     str(ROOT / "desktop/windows/installer/test/signature_readers_fuzzer.cc"),
                     str(SIGNING / "pe_image.cc"), str(SIGNING / "der_walker.cc"),
+                    str(SIGNING / "der_element.cc"),
+                    str(SIGNING / "certificate_extension_rules.cc"),
                     "-o", str(binary)], check=True)
     corpus = work / "corpus"
     findings = work / "findings"
@@ -97,58 +112,117 @@ def wine_environment(build, prefix):
     return environment
 
 
-def run_wine(build, mode, cases):
+def last_case(progress, first):
+    """The number of the case the tool started last, from its progress."""
+    numbers = [int(line.split()[1]) for line in progress.read_text(errors="replace").splitlines()
+               if line.startswith("case ") and line.split()[1].isdigit()]
+    return numbers[-1] if numbers else first
+
+
+def wait_for_cases(process, progress):
+    """The tool's exit code, or None once one case has run CASE_SECONDS (it
+    is ended then). Its output is small: it fits the pipe while it runs."""
+    size, changed = -1, time.monotonic()
+    while True:
+        try:
+            return process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            pass
+        now = time.monotonic()
+        if progress.stat().st_size != size:
+            size, changed = progress.stat().st_size, now
+        elif now - changed > CASE_SECONDS:
+            process.kill()
+            process.wait()
+            return None
+
+
+class Outcome:
+    """What a run of cases found."""
+
+    def __init__(self):
+        self.ran = self.opened = self.refused = 0
+        self.crashes, self.hangs, self.heap = [], [], []
+
+    def add(self, other):
+        self.ran += other.ran
+        self.opened += other.opened
+        self.refused += other.refused
+        self.crashes += other.crashes
+        self.hangs += other.hangs
+        self.heap += other.heap
+
+
+def run_cases(build, mode, work, signatures, environment, first, end, folder):
+    """Runs cases [first, end) in `folder`, restarting the tool after each
+    crash or hang; each such case is kept among the findings."""
+    folder.mkdir(parents=True, exist_ok=True)
+    suffix = "exe" if mode == "checked" else "der"
+    case = folder / f"case_{mode}.{suffix}"
+    progress = folder / "progress.txt"
+    tool = work / "signature_fuzz_tool.exe"
+    outcome = Outcome()
+    while first < end:
+        count = min(CHUNK, end - first)
+        with open(progress, "w") as errors:
+            process = subprocess.Popen([str(build / "wine-run"), str(tool), mode, str(first),
+                                        str(count), str(case), str(work / "signed_image.exe")]
+                                       + [str(s) for s in signatures],
+                                       stdout=subprocess.PIPE, stderr=errors, text=True,
+                                       env=environment)
+            returncode = wait_for_cases(process, progress)
+            stdout = process.stdout.read()
+        last = last_case(progress, first)
+        if returncode == 0:
+            words = stdout.split()
+            outcome.opened += int(words[3])
+            outcome.refused += int(words[5])
+            outcome.ran += count
+            first += count
+            print(f"{folder.name}: {first} of {end}", flush=True)
+            continue
+        outcome.ran += last - first + 1
+        if returncode is None:
+            kind, found = "hang", outcome.hangs
+        elif returncode == 3 and "heap damaged" in stdout:
+            kind, found = "heap", outcome.heap
+        else:
+            kind, found = f"crash_{returncode:#x}", outcome.crashes
+        found.append(last)
+        shutil.copy(case, work / "findings" / f"{mode}_{kind}_{last}.{suffix}")
+        print(f"{kind} at case {last}", flush=True)
+        first = last + 1
+    return outcome
+
+
+def run_wine(build, mode, cases, first_case, jobs):
     work = build / "fuzz" / mode
     signatures, _ = make_seeds(build, work)
     environment = wine_environment(build, build / "fuzz/prefix")
-    findings = work / "findings"
-    findings.mkdir(exist_ok=True)
-    case = work / f"case_{mode}.der"
-    tool = build / "desktop/windows/installer/signature_fuzz_tool.exe"
-    first, crashes, heap, ran = 0, [], [], 0
-    opened = refused = 0
+    (work / "findings").mkdir(exist_ok=True)
+    # A copy, so that a build during a long run changes nothing of it.
+    shutil.copy(build / "desktop/windows/installer/signature_fuzz_tool.exe", work)
+    # The cases split into `jobs` runs side by side, each in a folder of
+    # its own.
+    share = -(-cases // jobs)
+    ranges = [(first_case + job * share, min(first_case + cases, first_case + (job + 1) * share))
+              for job in range(jobs)]
     started = time.monotonic()
-    while first < cases:
-        count = min(CHUNK, cases - first)
-        progress = work / "progress.txt"
-        with open(progress, "w") as errors:
-            process = subprocess.Popen([str(build / "wine-run"), str(tool), mode, str(first),
-                                        str(count), str(case)] + [str(s) for s in signatures],
-                                       stdout=subprocess.PIPE, stderr=errors, text=True,
-                                       env=environment)
-            try:
-                stdout, _ = process.communicate(timeout=CHUNK_SECONDS)
-                returncode = process.returncode
-            except subprocess.TimeoutExpired:
-                process.kill()
-                stdout, _ = process.communicate()
-                returncode = None
-        numbers = [int(line.split()[1]) for line in progress.read_text(errors="replace").splitlines()
-                   if line.startswith("case ") and line.split()[1].isdigit()]
-        last = numbers[-1] if numbers else first
-        if returncode == 0:
-            words = stdout.split()
-            opened += int(words[3])
-            refused += int(words[5])
-            ran += count
-            first += count
-            print(f"{first} cases", flush=True)
-            continue
-        ran += last - first + 1
-        if returncode is None:
-            kind = "hang"
-        elif returncode == 3 and "heap damaged" in stdout:
-            kind = "heap"
-        else:
-            kind = f"crash_{returncode:#x}"
-        (heap if kind == "heap" else crashes).append(last)
-        shutil.copy(case, findings / f"{mode}_{kind}_{last}.der")
-        print(f"{kind} at case {last}", flush=True)
-        first = last + 1
+    with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
+        runs = [pool.submit(run_cases, build, mode, work, signatures, environment, begin, end,
+                            work / f"job{job}")
+                for job, (begin, end) in enumerate(ranges) if begin < end]
+        total = Outcome()
+        for run in runs:
+            total.add(run.result())
     elapsed = time.monotonic() - started
-    print(f"wine {mode}: {ran} cases in {elapsed:.0f} s, opened {opened}, refused {refused}, "
-          f"crashes or hangs {len(crashes)} {crashes[:20]}, heap damage {len(heap)} {heap[:10]}")
-    return 1 if crashes or heap else 0
+    print(f"wine {mode}: {total.ran} cases in {elapsed:.0f} s "
+          f"({total.ran / max(elapsed, 1e-9):.1f} cases/s, {jobs} jobs), "
+          f"opened {total.opened}, refused {total.refused}, "
+          f"crashes {len(total.crashes)} {sorted(total.crashes)[:20]}, "
+          f"hangs {len(total.hangs)} {sorted(total.hangs)[:20]}, "
+          f"heap damage {len(total.heap)} {sorted(total.heap)[:10]}")
+    return 1 if total.crashes or total.hangs or total.heap else 0
 
 
 def main(argv):
@@ -157,7 +231,10 @@ def main(argv):
         return run_native(build, int(argv[3]) if len(argv) > 3 else 600)
     if len(argv) >= 3 and argv[1] == "wine" and argv[2] in ("checked", "unchecked"):
         build = Path(argv[3] if len(argv) > 3 else ROOT / "out").resolve()
-        return run_wine(build, argv[2], int(argv[4]) if len(argv) > 4 else 20000)
+        numbers = [int(word) for word in argv[4:7]]
+        defaults = [20000, 0, 1]
+        cases, first, jobs = numbers + defaults[len(numbers):]
+        return run_wine(build, argv[2], cases, first, max(jobs, 1))
     print(__doc__, file=sys.stderr)
     return 2
 

@@ -87,6 +87,33 @@ def test_unusable_remembered_folder_is_ignored(build_dir, install_path_values, d
     assert fields["default_folder"].endswith("\\Programs\\" + LEAF)
 
 
+# The device namespace names devices and the system's objects, not folders:
+# such a folder is invalid on the command line and ignored when remembered,
+# even one that leads to a folder that exists ({folder}). Only the
+# long-path form of a drive's path names the folder itself.
+FOLDER_NAMESPACES = [
+    ("\\\\.\\{folder}", False), ("//./{folder}", False), ("\\\\.\\NUL\\x", False),
+    ("\\\\.\\pipe\\x", False), ("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", False),
+    ("//./COM1/x", False), ("\\\\?\\{folder}", True),
+]
+
+
+@pytest.mark.parametrize("path,valid", FOLDER_NAMESPACES, ids=[p for p, _ in FOLDER_NAMESPACES])
+def test_folder_of_the_device_namespace_is_refused(build_dir, install_path_values, tmp_path,
+                                                   path, valid):
+    folder = path.format(folder=windows_path(tmp_path))
+    given = probe(build_dir, f"--installfolder={folder}", "--allusers=0")
+    assert stats_of(given)["installation_operation"] == ("installing" if valid else "none")
+
+    install_path_values(STANDARD_VALUE, folder)
+    remembered = probe(build_dir, "--allusers=0")
+    assert remembered["registry_folder_x86"] == (folder if valid else "")
+    if valid:
+        assert remembered["install_folder"] == folder
+    else:
+        assert remembered["default_folder"].endswith("\\Programs\\" + LEAF)
+
+
 def write_install_log(folder, copy_only=False):
     folder.mkdir(parents=True, exist_ok=True)
     (folder / "installation_status.xml").write_text(

@@ -44,6 +44,27 @@ keyUsage = critical, digitalSignature, nonRepudiation
 extendedKeyUsage = critical, timeStamping
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[key_usage_no_bit]
+basicConstraints = CA:FALSE
+keyUsage = critical, DER:03:01:00
+extendedKeyUsage = codeSigning
+[alt_directory_name]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectAltName = dirName:alt_name
+[alt_name]
+O = Tarvo Software
+[alt_registered_id]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectAltName = RID:1.2.840.113549.1.9.16.1.4
+[alt_address]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+subjectAltName = IP:127.0.0.1
 """
 
 NESTED_SIGNATURE_OID = bytes.fromhex("2b060104018237020401")  # 1.3.6.1.4.1.311.2.4.1
@@ -84,6 +105,12 @@ class Pki:
                          start=f"-{BACKDATE_DAYS}d", days=BACKDATE_DAYS + DAYS)
         self.make_signer("rogue_tsa", TSA_NAME, "rogue_ca", extensions="time_stamping",
                          start=f"-{BACKDATE_DAYS}d", days=BACKDATE_DAYS + DAYS)
+        # Shapes that ended the process reading them: a key usage naming no
+        # use, and signers named only by an alternative name (the subject
+        # has no common name, nor any other part a display name is made of).
+        self.make_signer("key_usage_no_bit", EXPECTED_SIGNER, "ca", "key_usage_no_bit")
+        for kind in ("directory_name", "registered_id", "address"):
+            self.make_signer(f"alt_{kind}", None, "ca", f"alt_{kind}")
         run("openssl", "x509", "-in", "ca.pem", "-outform", "der", "-out", "ca.der", cwd=folder)
 
     def make_ca(self, name, subject):
@@ -93,10 +120,12 @@ class Pki:
             "-config", "openssl.cnf", "-extensions", "test_ca", cwd=self.folder)
 
     def make_signer(self, name, subject, ca, extensions="code_signing", start=None, days=DAYS):
-        """A certificate valid `days` from `start` (a faketime offset such
-        as "-100d"; now when None)."""
+        """A signer of common name `subject`, or of a country alone, valid
+        `days` from `start` (a faketime offset such as "-100d"; now when
+        None)."""
+        distinguished_name = f"/CN={subject}" if subject else "/C=FI"
         run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key",
-            "-out", f"{name}.csr", "-subj", f"/CN={subject}", "-config", "openssl.cnf",
+            "-out", f"{name}.csr", "-subj", distinguished_name, "-config", "openssl.cnf",
             cwd=self.folder)
         run(*at_time(start), "openssl", "x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.pem",
             "-CAkey", f"{ca}.key", "-set_serial", str(self.next_serial()),
@@ -112,11 +141,18 @@ class Pki:
         return self.serial
 
     def sign(self, signer, source, target, nest=False, digest="sha256", with_ca=True,
-             timestamp=None, legacy_timestamp=None):
-        """Signs with osslsigncode; `timestamp` is the URL of an RFC 3161
-        time-stamping authority, `legacy_timestamp` one that countersigns
-        as Authenticode first did (timestamp_server.py serves both)."""
+             timestamp=None, legacy_timestamp=None, also=()):
+        """Signs with `signer`'s chain (or its certificate alone), the
+        certificates of the signers `also` added to the signature's set;
+        `timestamp` is the URL of an RFC 3161 time-stamping authority,
+        `legacy_timestamp` one that countersigns as Authenticode first did
+        (timestamp_server.py serves both)."""
         certificates = f"{signer}_chain.pem" if with_ca else f"{signer}.pem"
+        if also:
+            members = [certificates] + [f"{other}.pem" for other in also]
+            certificates = f"{signer}_with_{'_'.join(also)}.pem"
+            (self.folder / certificates).write_text(
+                "".join((self.folder / member).read_text() for member in members))
         command = ["osslsigncode", "sign", "-certs", certificates, "-key", f"{signer}.key",
                    "-h", digest, "-in", str(source), "-out", str(target)]
         if nest:
@@ -293,6 +329,15 @@ def signed_files(build_dir, tmp_path_factory):
         data[:info - 8] + struct.pack("<I", length) + data[info - 4:info + 2]
         + shrunk.to_bytes(2, "big") + b"\x06\x00" + data[info + 15:] + bytes(9))
 
+    for name in ("key_usage_no_bit", "alt_directory_name", "alt_registered_id", "alt_address"):
+        files[name] = pki.sign(name, plain, folder / f"{name}.exe")
+    # The expected signer's genuine signature, a certificate beside it in
+    # the set that no chain of it goes through.
+    files["key_usage_no_bit_beside"] = pki.sign("good", plain, folder / "beside.exe",
+                                                also=["key_usage_no_bit"])
+    files["key_usage_no_bit_nested"] = pki.sign("key_usage_no_bit", files["signed"],
+                                                folder / "no_bit_nested.exe", nest=True)
+
     pe32 = folder / "pe32.exe"
     pe32.write_bytes(minimal_pe32())
     pe32_outer = pki.sign("other", pe32, folder / "pe32_outer.exe")
@@ -365,6 +410,16 @@ CASES = [
     ("nested_from_other_file", False, False, "Level 1: Signed digest does not match the file"),
     ("nested_digest_rewritten", False, False, "Level 1: Signature does not cover the content"),
     ("nested_signature_corrupted", False, False, "Level 1: Signature does not verify: "),
+    # Each ended the process that read it: a certificate of the set whose
+    # key usage names no use (a chain built through it), wherever it stands,
+    # is refused with the signature before any chain is built...
+    ("key_usage_no_bit", False, False, "Malformed signature: a certificate extension "),
+    ("key_usage_no_bit_beside", False, True, "Malformed signature: a certificate extension "),
+    ("key_usage_no_bit_nested", False, False, "Malformed signature: a certificate extension "),
+    # ...and a signer named only by an alternative name has no name to try.
+    ("alt_directory_name", False, True, "Level 0: Cert signer name has 0 size"),
+    ("alt_registered_id", False, True, "Level 0: Cert signer name has 0 size"),
+    ("alt_address", False, True, "Level 0: Cert signer name has 0 size"),
 ]
 
 
@@ -381,9 +436,9 @@ def test_verdict_beside_osslsigncode(run_exe, signed_files, name, ours, peer, li
         assert any(l.startswith(line) for l in report), report
     if name in ("forged_digest", "rogue"):
         assert not any(l.startswith("Cannot WinVerifyTrust") for l in report), report
-    if not ours and ("nested" in name or name in ("forged_digest", "rogue")):
+    if not ours and (name.startswith("nested") or name in ("forged_digest", "rogue")):
         # The forged signer's name is only tried once its signature failed.
-        level = 1 if "nested" in name else 0
+        level = 1 if name.startswith("nested") else 0
         assert f"Level {level}: Tried signer {EXPECTED_SIGNER}" in report
 
 

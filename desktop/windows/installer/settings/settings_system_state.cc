@@ -230,8 +230,12 @@ base::FilePath Settings::ReadInstallFolderFromRegistry(uint32_t architecture) {
     LOG(INFO) << "Install folder reg value [" << value.label
               << "]: " << text.c_str();
     const base::FilePath folder = InstallFolderFromStoredText(text);
-    if (!folder.IsAbsolute() || !base::DirectoryExists(folder))
+    // Checked before it is looked for: a recorded device's path is not
+    // even opened.
+    if (!IsValidInstallPath(folder, false) || !folder.IsAbsolute() ||
+        !base::DirectoryExists(folder)) {
       return base::FilePath();
+    }
     LOG(INFO) << "Install folder from reg value " << folder.value().c_str();
     return folder;
   }

@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/signing/der_walker.h"
 
+#include "desktop/windows/installer/signing/certificate_extension_rules.h"
+
 namespace installer {
 
 namespace {
@@ -80,6 +82,8 @@ const char* DerWalker::Describe(Fault fault) {
       return "nested too deeply";
     case Fault::kTrailingBytes:
       return "bytes after the signature or an extension's value";
+    case Fault::kDisallowedExtension:
+      return "a certificate extension of a shape its type does not allow";
   }
   return "unknown";
 }
@@ -199,11 +203,14 @@ DerWalker::Fault DerWalker::CheckExtensions(const Element& field,
 DerWalker::Fault DerWalker::CheckExtension(const Element& extension,
                                            int depth) const {
   // The value closes the extension, after its type and criticality.
+  Element type = {};
   Element value = {};
   size_t offset = extension.contents_begin;
   while (offset < extension.contents_end) {
     if (ReadElement(offset, extension.contents_end, &value) != Fault::kNone)
       return Fault::kNone;
+    if (offset == extension.contents_begin)
+      type = value;
     offset = value.contents_end;
   }
   if (value.tag != kOctetStringTag)
@@ -216,8 +223,18 @@ DerWalker::Fault DerWalker::CheckExtension(const Element& extension,
   }
   if (const Fault fault = CheckElement(inner, depth + 1); fault != Fault::kNone)
     return fault;
-  return inner.contents_end == value.contents_end ? Fault::kNone
-                                                  : Fault::kTrailingBytes;
+  if (inner.contents_end != value.contents_end)
+    return Fault::kTrailingBytes;
+  if (type.tag != kObjectIdentifierTag)
+    return Fault::kNone;
+  return CertificateExtensionRules::Holds(Contents(type), Contents(value))
+             ? Fault::kNone
+             : Fault::kDisallowedExtension;
+}
+
+std::span<const uint8_t> DerWalker::Contents(const Element& element) const {
+  return der_.subspan(element.contents_begin,
+                      element.contents_end - element.contents_begin);
 }
 
 DerWalker::Fault DerWalker::CheckValueSize(const Element& element) const {

@@ -15,7 +15,10 @@ namespace installer {
 // elements, low tag numbers only (PKCS #7 and X.509 use no others), object
 // identifiers and the values of fixed or least size well formed, and the
 // nesting bounded. A certificate extension's value, DER inside an octet
-// string that the decoder reads when it builds a chain, is walked too.
+// string that the decoder reads when it builds a chain, is walked too, and
+// held to the shape its type allows (CertificateExtensionRules): every
+// certificate a signature carries, nested signatures' and time-stamps'
+// included, passes the walk before any chain is built through it.
 // Pure: no system calls.
 class DerWalker {
  public:
@@ -37,6 +40,9 @@ class DerWalker {
     // Anything but the alignment's zeros after the one outer element, or
     // anything after the element of an extension's value.
     kTrailingBytes,
+    // A certificate extension whose value is well formed, but of a shape
+    // the standard does not allow its type (CertificateExtensionRules).
+    kDisallowedExtension,
   };
 
   // Deeper than any certificate or signature nests, nested signatures
@@ -68,9 +74,11 @@ class DerWalker {
   Fault CheckObjectIdentifier(const Element& element) const;
   Fault CheckValueSize(const Element& element) const;
   // The extensions of a certificate's [3] field: each one's value, the
-  // octet string that closes it, must hold one whole element.
+  // octet string that closes it, must hold one whole element, of a shape
+  // its type allows.
   Fault CheckExtensions(const Element& field, int depth) const;
   Fault CheckExtension(const Element& extension, int depth) const;
+  std::span<const uint8_t> Contents(const Element& element) const;
 
   std::span<const uint8_t> der_;
 };

@@ -134,6 +134,12 @@ std::vector<ShapeCase> ShapeCases() {
                                         Certificate(kKeyUsageOid, {0, 1},
                                                     {0x03, 0x01, 0x01, 0x06})),
        Fault::kMalformedValue},
+      // Well formed, but a chain built through it ended the process under
+      // Wine: the rules of the extension's type refuse it.
+      {"key usage holding no bit",
+       Signature(kSignedDataOid, kIndirectDataOid,
+                 Certificate(kKeyUsageOid, {0, 1}, {0x03, 0x01, 0x00})),
+       Fault::kDisallowedExtension},
       {"extension value followed by bytes",
        Signature(kSignedDataOid, kIndirectDataOid,
                  Certificate(kKeyUsageOid, {0, 1}, With(kKeyUsageValue, {0}))),

@@ -22,6 +22,7 @@
 #include "desktop/windows/installer/signing/signed_message.h"
 #include "desktop/windows/installer/signing/signer_report.h"
 #include "desktop/windows/installer/signing/signer_verification.h"
+#include "desktop/windows/installer/signing/subject_name.h"
 #include "desktop/windows/installer/signing/trust_verdict.h"
 
 namespace installer {
@@ -36,34 +37,22 @@ std::string ErrorText(DWORD error) {
   return base::SystemErrorCodeToString(error);
 }
 
-std::wstring GetSimpleDisplayName(PCCERT_CONTEXT certificate) {
-  const DWORD size = ::CertGetNameStringW(
-      certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
-  if (size <= 1)
-    return std::wstring();
-  std::wstring name(size, L'\0');
-  const DWORD written = ::CertGetNameStringW(
-      certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), size);
-  name.resize(written > 0 ? written - 1 : 0);
-  return name;
+// Only the subject's common name is read: every name is read before its
+// certificate is proven, and the platform's readers fall back into the
+// alternative names, some of which fault under Wine (SubjectName).
+std::wstring GetCommonName(PCCERT_CONTEXT certificate) {
+  const CERT_NAME_BLOB& subject = certificate->pCertInfo->Subject;
+  return SubjectName::CommonName({subject.pbData, subject.cbData});
 }
 
 bool GetSignerName(PCCERT_CONTEXT certificate,
                    std::wstring* name,
                    std::ostream& stream) {
-  const DWORD size = ::CertGetNameStringW(
-      certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
-  if (size <= 1) {
+  *name = GetCommonName(certificate);
+  if (name->empty()) {
     stream << "Cert signer name has 0 size\n";
     return false;
   }
-  name->assign(size, L'\0');
-  if (::CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
-                           nullptr, name->data(), size) != size) {
-    stream << "Cannot get signer name\n";
-    return false;
-  }
-  name->resize(size - 1);
   return true;
 }
 
@@ -267,7 +256,7 @@ void DescribeTrustChain(PCCERT_CONTEXT certificate, std::ostream& stream) {
     for (DWORD j = 0; j < simple->cElement; ++j) {
       PCCERT_CONTEXT element = simple->rgpElement[j]->pCertContext;
       stream << "Chain " << i << " element: "
-             << base::WideToUtf8(GetSimpleDisplayName(element)) << " "
+             << base::WideToUtf8(GetCommonName(element)) << " "
              << GetSha1Thumbprint(element) << "\n";
     }
   }

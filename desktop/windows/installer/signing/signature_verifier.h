@@ -53,6 +53,10 @@ bool CheckSigners(HCERTSTORE store,
                   SignerReport* report,
                   int depth);
 
+// Appends the chain the machine's engine builds for `certificate`, each
+// element by its common name and thumbprint. The certificate must come from
+// a signature opened by OpenSignedMessage: the engine faults on shapes that
+// only the walk's rules keep out.
 void DescribeTrustChain(PCCERT_CONTEXT certificate, std::ostream& stream);
 
 }  // namespace installer

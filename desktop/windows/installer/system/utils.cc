@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <cwchar>
+#include <iterator>
 
 #include "base/features/feature_tables.h"
 #include "base/files/file_enumerator.h"
@@ -163,18 +165,20 @@ bool IsAsciiLetter(wchar_t unit) {
   return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z');
 }
 
-// Skips "X:\" or "\\server\share\". Anything else is refused: a bare "C:"
-// or a relative path would be resolved later against the working folder of
-// whichever process uses it, an elevated one included.
-bool SkipPathPrefix(const std::wstring& path, size_t* position) {
-  if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == L':' &&
-      IsSeparator(path[2])) {
-    *position = 3;
-    return true;
-  }
-  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1]))
+// Whether `path` has "X:\" at `*position`, skipping it.
+bool SkipDrive(const std::wstring& path, size_t* position) {
+  const size_t at = *position;
+  if (path.size() < at + 3 || !IsAsciiLetter(path[at]) ||
+      path[at + 1] != L':' || !IsSeparator(path[at + 2])) {
     return false;
-  size_t cursor = 2;
+  }
+  *position = at + 3;
+  return true;
+}
+
+// Skips the "server\share\" of a share's path at `*position`.
+bool SkipServerAndShare(const std::wstring& path, size_t* position) {
+  size_t cursor = *position;
   for (int part = 0; part < 2; ++part) {  // The server, then the share.
     const size_t start = cursor;
     while (cursor < path.size() && !IsSeparator(path[cursor]))
@@ -185,6 +189,54 @@ bool SkipPathPrefix(const std::wstring& path, size_t* position) {
   }
   *position = cursor;
   return true;
+}
+
+// "\\.\" and "\\?\", with either separator: the device namespace, where a
+// path names a device or another object of the system's (a pipe, a port, a
+// volume by its device name) rather than a folder of a drive or a share.
+bool IsDeviceNamespace(const std::wstring& path) {
+  return path.size() >= 4 && IsSeparator(path[0]) && IsSeparator(path[1]) &&
+         (path[2] == L'.' || path[2] == L'?') && IsSeparator(path[3]);
+}
+
+// Of the device namespace, only the long-path forms of a drive's or a
+// share's path name a folder: "\\?\C:\..." and "\\?\UNC\server\share\...".
+// Windows hands what follows "\\?\" on unparsed, so a '/' there would be
+// part of a name, not a separator.
+bool SkipLongPathPrefix(const std::wstring& path, size_t* position) {
+  static constexpr wchar_t kLongPath[] = L"\\\\?\\";
+  static constexpr wchar_t kShare[] = L"UNC\\";
+  constexpr size_t kLongPathSize = std::size(kLongPath) - 1;
+  constexpr size_t kShareSize = std::size(kShare) - 1;
+  if (path.compare(0, kLongPathSize, kLongPath) != 0 ||
+      path.find(L'/') != std::wstring::npos) {
+    return false;
+  }
+  *position = kLongPathSize;
+  if (SkipDrive(path, position))
+    return true;
+  if (path.size() < kLongPathSize + kShareSize ||
+      ::_wcsnicmp(path.c_str() + kLongPathSize, kShare, kShareSize) != 0) {
+    return false;
+  }
+  *position = kLongPathSize + kShareSize;
+  return SkipServerAndShare(path, position);
+}
+
+// Skips "X:\" or "\\server\share\", or their long-path forms. Anything else
+// is refused: a bare "C:" or a relative path would be resolved later
+// against the working folder of whichever process uses it, an elevated one
+// included, and a device is no folder to install into.
+bool SkipPathPrefix(const std::wstring& path, size_t* position) {
+  *position = 0;
+  if (IsDeviceNamespace(path))
+    return SkipLongPathPrefix(path, position);
+  if (SkipDrive(path, position))
+    return true;
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1]))
+    return false;
+  *position = 2;
+  return SkipServerAndShare(path, position);
 }
 
 bool IsValidPathComponent(const std::wstring& component) {

@@ -62,6 +62,23 @@ TEST(ServiceUtilsTest, InstallPathValidity) {
       {L"C:\\a\\b:c", false},
       {L"C:\\a<b>", false},
       {L"C:\\a\tb", false},
+      // The device namespace names devices and the system's objects, not
+      // folders: only the long-path forms of a drive's or share's path are
+      // folders.
+      {L"\\\\.\\NUL\\x", false},
+      {L"\\\\.\\pipe\\x", false},
+      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", false},
+      {L"//./COM1/x", false},
+      {L"\\\\.\\C:\\x", false},
+      {L"\\/?/C:\\x", false},
+      {L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\x", false},
+      {L"\\\\?\\C:x", false},
+      {L"\\\\?\\C:\\a/b", false},
+      {L"\\\\?\\UNC\\server", false},
+      {L"\\\\?\\C:\\Program Files\\Tarvo", true},
+      {L"\\\\?\\UNC\\server\\share\\Tarvo", true},
+      {L"\\\\?\\unc\\server\\share\\", true},
+      {L"\\\\.server\\share\\x", true},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(c.valid, IsValidInstallPath(FilePath(c.path), true)) << c.path;
