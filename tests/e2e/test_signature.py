@@ -38,17 +38,37 @@ keyUsage = critical, digitalSignature
 extendedKeyUsage = codeSigning
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[time_stamping]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation
+extendedKeyUsage = critical, timeStamping
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
 """
 
 NESTED_SIGNATURE_OID = bytes.fromhex("2b060104018237020401")  # 1.3.6.1.4.1.311.2.4.1
+TSA_NAME = "Tarvo Test Time Stamping"
+# The CAs and time-stamping authorities start this long ago, so that a
+# signer can be made that has expired since a time-stamp dated inside its
+# validity vouched for it.
+BACKDATE_DAYS = 400
+DAYS = 30
 
 
 def run(*command, cwd):
     return subprocess.run(command, cwd=cwd, capture_output=True, text=True, check=True)
 
 
+def at_time(when):
+    """The prefix that runs a command with its clock at `when` (a faketime
+    offset such as "-100d", or an absolute "@2025-01-01 00:00:00"), or now."""
+    return ["faketime", "-f", when] if when else []
+
+
 class Pki:
-    """A trusted test CA, a rogue CA nobody trusts, and signing certificates."""
+    """A trusted test CA, a rogue CA nobody trusts, signing certificates, and
+    a time-stamping authority under each CA ("tsa", "rogue_tsa"; served by
+    timestamp_server.py)."""
 
     def __init__(self, folder):
         self.folder = folder
@@ -60,20 +80,27 @@ class Pki:
         self.make_signer("case", EXPECTED_SIGNER.lower().capitalize(), "ca")
         self.make_signer("other", "Other Software Signing", "ca")
         self.make_signer("rogue", EXPECTED_SIGNER, "rogue_ca")
+        self.make_signer("tsa", TSA_NAME, "ca", extensions="time_stamping",
+                         start=f"-{BACKDATE_DAYS}d", days=BACKDATE_DAYS + DAYS)
+        self.make_signer("rogue_tsa", TSA_NAME, "rogue_ca", extensions="time_stamping",
+                         start=f"-{BACKDATE_DAYS}d", days=BACKDATE_DAYS + DAYS)
         run("openssl", "x509", "-in", "ca.pem", "-outform", "der", "-out", "ca.der", cwd=folder)
 
     def make_ca(self, name, subject):
-        run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key",
-            "-out", f"{name}.pem", "-days", "30", "-subj", f"/CN={subject}",
+        run(*at_time(f"-{BACKDATE_DAYS}d"), "openssl", "req", "-x509", "-newkey", "rsa:2048",
+            "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.pem",
+            "-days", str(BACKDATE_DAYS + DAYS), "-subj", f"/CN={subject}",
             "-config", "openssl.cnf", "-extensions", "test_ca", cwd=self.folder)
 
-    def make_signer(self, name, subject, ca):
+    def make_signer(self, name, subject, ca, extensions="code_signing", start=None, days=DAYS):
+        """A certificate valid `days` from `start` (a faketime offset such
+        as "-100d"; now when None)."""
         run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key",
             "-out", f"{name}.csr", "-subj", f"/CN={subject}", "-config", "openssl.cnf",
             cwd=self.folder)
-        run("openssl", "x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.pem",
+        run(*at_time(start), "openssl", "x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.pem",
             "-CAkey", f"{ca}.key", "-set_serial", str(self.next_serial()),
-            "-days", "30", "-extfile", "openssl.cnf", "-extensions", "code_signing",
+            "-days", str(days), "-extfile", "openssl.cnf", "-extensions", extensions,
             "-out", f"{name}.pem", cwd=self.folder)
         # The signature carries the CA too, as a real one carries its
         # intermediates, so that a chain can reach the root.
@@ -84,12 +111,20 @@ class Pki:
         self.serial += 1
         return self.serial
 
-    def sign(self, signer, source, target, nest=False, digest="sha256", with_ca=True):
+    def sign(self, signer, source, target, nest=False, digest="sha256", with_ca=True,
+             timestamp=None, legacy_timestamp=None):
+        """Signs with osslsigncode; `timestamp` is the URL of an RFC 3161
+        time-stamping authority, `legacy_timestamp` one that countersigns
+        as Authenticode first did (timestamp_server.py serves both)."""
         certificates = f"{signer}_chain.pem" if with_ca else f"{signer}.pem"
         command = ["osslsigncode", "sign", "-certs", certificates, "-key", f"{signer}.key",
                    "-h", digest, "-in", str(source), "-out", str(target)]
         if nest:
             command.insert(2, "-nest")
+        if timestamp:
+            command[2:2] = ["-ts", timestamp]
+        if legacy_timestamp:
+            command[2:2] = ["-t", legacy_timestamp]
         run(*command, cwd=self.folder)
         return target
 
