@@ -62,6 +62,9 @@ ess_cert_id_alg = sha256
 # A request is a few hundred bytes: a signature value and its framing.
 MAX_REQUEST = 64 * 1024
 RFC3161_QUERY = "application/timestamp-query"
+PEM_END = "-----END CERTIFICATE-----"
+# Where openssl's input file goes among its arguments.
+INPUT = object()
 
 
 def der_item(data, offset):
@@ -133,6 +136,10 @@ class TimestampServer:
         (self.folder / CONFIG_NAME).write_text(CONFIG)
         self.work = Path(tempfile.mkdtemp(prefix="tsa_", dir=self.folder))
         (self.work / "serial").write_text("01\n")
+        # The token carries the authority's certificate and the CAs above
+        # it: what its chain file holds after its own certificate.
+        chain = (self.folder / f"{self.signer}_chain.pem").read_text()
+        (self.work / "issuers.pem").write_text(chain.split(PEM_END, 1)[1].lstrip())
         authority = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -186,42 +193,37 @@ class TimestampServer:
         handler.end_headers()
         handler.wfile.write(reply)
 
-    def openssl(self, *arguments, source, name):
-        """Runs openssl (under faketime with `at`) on `source` in a file of
-        the work folder; returns what it wrote."""
+    def openssl(self, *arguments, source):
+        """Runs openssl (under faketime with `at`) with `source` in a file
+        whose path stands for INPUT among `arguments`; returns what it
+        wrote."""
         with self.lock:
-            query, reply = self.work / f"{name}.in", self.work / f"{name}.out"
-            query.write_bytes(source)
+            source_file, output = self.work / "source", self.work / "output"
+            source_file.write_bytes(source)
+            arguments = [str(source_file) if a is INPUT else a for a in arguments]
             clock = ["faketime", "-f", self.at] if self.at else []
-            subprocess.run(clock + ["openssl", *arguments, "-out", str(reply)],
+            subprocess.run(clock + ["openssl", *arguments, "-out", str(output)],
                            cwd=self.folder, check=True, capture_output=True,
                            env={"PATH": "/usr/bin:/bin", "TSA_SERIAL": str(self.work / "serial")})
-            return reply.read_bytes()
+            return output.read_bytes()
 
     def rfc3161_reply(self, query):
         if self.wrong_imprint:
             query = flip_imprint(query)
-        else:
-            der_item(query, 0)
         return self.openssl(
-            "ts", "-reply", "-config", CONFIG_NAME, "-queryfile", str(self.work / "query.in"),
+            "ts", "-reply", "-config", CONFIG_NAME, "-queryfile", INPUT,
             "-signer", f"{self.signer}.pem", "-inkey", f"{self.signer}.key",
-            "-chain", self.ca_file(), "-sha256", source=query, name="query")
+            "-chain", str(self.work / "issuers.pem"), "-sha256", source=query)
 
     def legacy_reply(self, body):
         content = legacy_request_content(base64.b64decode(b"".join(body.split()), validate=True))
         if self.wrong_imprint:
             content = content[:-1] + bytes([content[-1] ^ 0x01])
         signed = self.openssl(
-            "cms", "-sign", "-binary", "-nodetach", "-nosmimecap", "-md", "sha256",
-            "-in", str(self.work / "content.in"), "-signer", f"{self.signer}.pem",
-            "-inkey", f"{self.signer}.key", "-certfile", self.ca_file(), "-outform", "DER",
-            source=content, name="content")
+            "cms", "-sign", "-binary", "-nodetach", "-nosmimecap", "-md", "sha256", "-in", INPUT,
+            "-signer", f"{self.signer}.pem", "-inkey", f"{self.signer}.key",
+            "-certfile", str(self.work / "issuers.pem"), "-outform", "DER", source=content)
         return base64.b64encode(signed)
-
-    def ca_file(self):
-        """The CA of the authority's certificate: its chain file holds it."""
-        return "rogue_ca.pem" if self.signer.startswith("rogue") else "ca.pem"
 
 
 def main():

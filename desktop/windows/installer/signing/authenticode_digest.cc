@@ -1,59 +1,12 @@
 #include "desktop/windows/installer/signing/authenticode_digest.h"
 
 #include "desktop/windows/installer/signing/pe_image.h"
+#include "desktop/windows/installer/signing/scoped_crypt_provider.h"
 #include "desktop/windows/installer/signing/sha256_digest.h"
 
 namespace installer {
 
 namespace {
-
-// Owns a CryptoAPI provider context acquired for hashing only. Releasing it
-// leaves the thread's last error as it was, so that a caller can still
-// report the error of the call that failed before.
-class ScopedCryptProvider {
- public:
-  ScopedCryptProvider() = default;
-  ScopedCryptProvider(const ScopedCryptProvider&) = delete;
-  ScopedCryptProvider& operator=(const ScopedCryptProvider&) = delete;
-  ~ScopedCryptProvider() {
-    const DWORD last_error = ::GetLastError();
-    if (provider_)
-      ::CryptReleaseContext(provider_, 0);
-    ::SetLastError(last_error);
-  }
-
-  bool Acquire() {
-    // PROV_RSA_AES is the provider type that offers SHA-256.
-    return ::CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES,
-                                  CRYPT_VERIFYCONTEXT | CRYPT_SILENT);
-  }
-  HCRYPTPROV Get() const { return provider_; }
-
- private:
-  HCRYPTPROV provider_ = 0;
-};
-
-// Owns one CryptoAPI hash object; destroying it keeps the last error too.
-class ScopedCryptHash {
- public:
-  ScopedCryptHash() = default;
-  ScopedCryptHash(const ScopedCryptHash&) = delete;
-  ScopedCryptHash& operator=(const ScopedCryptHash&) = delete;
-  ~ScopedCryptHash() {
-    const DWORD last_error = ::GetLastError();
-    if (hash_)
-      ::CryptDestroyHash(hash_);
-    ::SetLastError(last_error);
-  }
-
-  bool Create(HCRYPTPROV provider, ALG_ID algorithm) {
-    return ::CryptCreateHash(provider, algorithm, 0, 0, &hash_);
-  }
-  HCRYPTHASH Get() const { return hash_; }
-
- private:
-  HCRYPTHASH hash_ = 0;
-};
 
 bool HashPiece(HCRYPTHASH hash, std::span<const uint8_t> bytes) {
   // CryptHashData takes a DWORD length; views are below 2 GiB.

@@ -92,19 +92,6 @@ bool SameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b) {
          (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
-SignerProof VerifySignature(HCRYPTMSG message,
-                            DWORD signer_index,
-                            PCCERT_CONTEXT certificate) {
-  CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para = {};
-  para.cbSize = sizeof(para);
-  para.dwSignerIndex = signer_index;
-  para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
-  para.pvSigner = const_cast<CERT_CONTEXT*>(certificate);
-  if (!::CryptMsgControl(message, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para))
-    return LastErrorFault(SignerProofFault::kSignatureInvalid);
-  return SignerProof();
-}
-
 // The contents octets of a DER SEQUENCE: what a PKCS #7 message digest
 // covers when the content is not plain data.
 std::span<const uint8_t> SequenceContents(std::span<const uint8_t> der) {
@@ -124,31 +111,6 @@ std::span<const uint8_t> SequenceContents(std::span<const uint8_t> der) {
   if (length != der.size() - header)
     return {};
   return der.subspan(header);
-}
-
-// The message digest among the authenticated attributes, or false.
-bool GetSignedMessageDigest(const CRYPT_ATTRIBUTES& attributes,
-                            std::vector<uint8_t>* digest) {
-  for (DWORD i = 0; i < attributes.cAttr; ++i) {
-    const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[i];
-    if (!attribute.pszObjId ||
-        std::strcmp(attribute.pszObjId, szOID_RSA_messageDigest) != 0 ||
-        attribute.cValue != 1) {
-      continue;
-    }
-    base::win::ScopedLocalAlloc<CRYPT_DATA_BLOB> octets;
-    DWORD decoded_size = 0;
-    if (!::CryptDecodeObjectEx(kEncoding, X509_OCTET_STRING,
-                               attribute.rgValue[0].pbData,
-                               attribute.rgValue[0].cbData,
-                               CRYPT_DECODE_ALLOC_FLAG, nullptr,
-                               octets.Receive(), &decoded_size)) {
-      return false;
-    }
-    digest->assign(octets->pbData, octets->pbData + octets->cbData);
-    return true;
-  }
-  return false;
 }
 
 // The signature covers the authenticated attributes, and they cover the
@@ -220,12 +182,50 @@ SignerProof VerifySignedDigest(HCRYPTMSG message, const PeImage& image) {
 
 }  // namespace
 
+SignerProof VerifySignerSignature(HCRYPTMSG message,
+                                  DWORD signer_index,
+                                  PCCERT_CONTEXT certificate) {
+  CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA para = {};
+  para.cbSize = sizeof(para);
+  para.dwSignerIndex = signer_index;
+  para.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
+  para.pvSigner = const_cast<CERT_CONTEXT*>(certificate);
+  if (!::CryptMsgControl(message, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &para))
+    return LastErrorFault(SignerProofFault::kSignatureInvalid);
+  return SignerProof();
+}
+
+bool GetSignedMessageDigest(const CRYPT_ATTRIBUTES& attributes,
+                            std::vector<uint8_t>* digest) {
+  for (DWORD i = 0; i < attributes.cAttr; ++i) {
+    const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[i];
+    if (!attribute.pszObjId ||
+        std::strcmp(attribute.pszObjId, szOID_RSA_messageDigest) != 0 ||
+        attribute.cValue != 1) {
+      continue;
+    }
+    base::win::ScopedLocalAlloc<CRYPT_DATA_BLOB> octets;
+    DWORD decoded_size = 0;
+    if (!::CryptDecodeObjectEx(kEncoding, X509_OCTET_STRING,
+                               attribute.rgValue[0].pbData,
+                               attribute.rgValue[0].cbData,
+                               CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                               octets.Receive(), &decoded_size)) {
+      return false;
+    }
+    digest->assign(octets->pbData, octets->pbData + octets->cbData);
+    return true;
+  }
+  return false;
+}
+
 SignerProof ProveSigner(HCRYPTMSG message,
                         DWORD signer_index,
                         const CMSG_SIGNER_INFO& signer_info,
                         PCCERT_CONTEXT certificate,
                         const PeImage& image) {
-  SignerProof proof = VerifySignature(message, signer_index, certificate);
+  SignerProof proof =
+      VerifySignerSignature(message, signer_index, certificate);
   if (proof.holds())
     proof = VerifyMessageDigest(message, signer_info);
   if (proof.holds())

@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace installer {
 
@@ -47,6 +48,18 @@ SignerProof ProveSigner(HCRYPTMSG message,
                         const CMSG_SIGNER_INFO& signer_info,
                         PCCERT_CONTEXT certificate,
                         const PeImage& image);
+
+// Whether signer `signer_index`'s signature over its authenticated
+// attributes verifies with the key of `certificate` (kSignatureInvalid
+// otherwise). Under Wine this does not compare the message digest that
+// those attributes sign with the content: the caller must.
+SignerProof VerifySignerSignature(HCRYPTMSG message,
+                                  DWORD signer_index,
+                                  PCCERT_CONTEXT certificate);
+
+// The message digest among authenticated `attributes`, or false.
+bool GetSignedMessageDigest(const CRYPT_ATTRIBUTES& attributes,
+                            std::vector<uint8_t>* digest);
 
 // The fault as a report line says it; whether the line names the Windows
 // error too.

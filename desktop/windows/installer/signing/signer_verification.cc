@@ -5,6 +5,7 @@
 #include "base/log_message.h"
 #include "base/strings/string_format.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
+#include "desktop/windows/installer/signing/signature_timestamp.h"
 #include "desktop/windows/installer/signing/signer_proof.h"
 
 namespace installer {
@@ -37,9 +38,10 @@ bool Prove(HCRYPTMSG message,
 // root the machine trusts, with no error at all, held against the
 // Authenticode policy; revocation is not checked. The machine's engine
 // trusts only the machine's roots, which a process of the user cannot add
-// to as it can to the user's own.
+// to as it can to the user's own. Judged at `time`, or now when null.
 bool VerifyChain(PCCERT_CONTEXT certificate,
                  HCERTSTORE store,
+                 const FILETIME* time,
                  std::ostream& report) {
   LPSTR code_signing = const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING);
   CERT_CHAIN_PARA chain_para = {};
@@ -48,8 +50,10 @@ bool VerifyChain(PCCERT_CONTEXT certificate,
   chain_para.RequestedUsage.Usage.cUsageIdentifier = 1;
   chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = &code_signing;
   PCCERT_CHAIN_CONTEXT built = nullptr;
-  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, nullptr,
-                                 store, &chain_para, 0, nullptr, &built)) {
+  FILETIME chain_time = time ? *time : FILETIME();
+  if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate,
+                                 time ? &chain_time : nullptr, store,
+                                 &chain_para, 0, nullptr, &built)) {
     report << "Cannot build certificate chain: " << LastErrorText() << "\n";
     return false;
   }
@@ -94,9 +98,14 @@ bool VerifySigner(HCRYPTMSG message,
                   HCERTSTORE store,
                   const PeImage& image,
                   std::ostream& report) {
-  return Prove(message, signer_index, signer_info, certificate, image,
-               report) &&
-         VerifyChain(certificate, store, report);
+  if (!Prove(message, signer_index, signer_info, certificate, image, report))
+    return false;
+  // A signature made while its certificate was valid stays valid after
+  // the certificate ends, when a proven time-stamp says when it was made.
+  const SignatureTimestamp timestamp =
+      SignatureTimestamp::Prove(signer_info, certificate, store);
+  timestamp.Describe(report);
+  return VerifyChain(certificate, store, timestamp.chain_time(), report);
 }
 
 }  // namespace installer

@@ -18,7 +18,9 @@ class PeImage;
 // `message`, the message digest it signs against the content, the
 // Authenticode digest the content states against the digest of `image`,
 // and the certificate's chain (through `store` for intermediates) to a root
-// the machine trusts, without any error, under the Authenticode policy.
+// the machine trusts, without any error, under the Authenticode policy,
+// judged at the time of the signer's proven time-stamp, else now
+// (SignatureTimestamp).
 // Writes the reason of a refusal to `report`.
 bool VerifySigner(HCRYPTMSG message,
                   DWORD signer_index,
