@@ -51,6 +51,7 @@ class ShiftedMachine:
     def __init__(self, build_dir, offset):
         self.build_dir = build_dir
         self.offset = offset
+        self.logs = None  # the installer's log folder there, once it runs
 
     def command(self, *command):
         return [str(SCRIPTS / "shifted-clock"), str(self.build_dir), PREFIX_NAME, self.offset,
@@ -155,8 +156,8 @@ EXPIRED = "The signature of the Tarvo package has expired and carries no valid t
 CASES = [
     ("shipped", False, True, None),
     ("shipped", True, True, None),
-    # Per user the installer runs as the program the user started, whose
-    # signature the system judged when it started it: it judges only the
+    # Per user the installer does not judge the chain of the program the
+    # user chose to start, with the user's own rights: it proves the
     # package's files it hands over to, which the build stamped.
     ("unstamped", False, True, None),
     ("unstamped", True, False, "the signature carries no time-stamp"),
