@@ -5,7 +5,10 @@ tracking data alone (the online installer, which downloads the package),
 each signed by osslsigncode with the test certificate (the build's
 installer_files/pki, made before the library was compiled: build_pki.py),
 the library beside it signed alike, as are the package's installer.exe and
-library.
+library. The build's own files are time-stamped as a release's are, by the
+test time-stamping authority (timestamp_server.py) that it starts on
+127.0.0.1 for their signing: their signatures hold after the certificate's
+end.
 
 The package's library may be a build of another release or stream (the
 next patch release, an older release, another stream's: the build makes
@@ -21,10 +24,11 @@ crash at a point they choose need it; what ships never does.
     python3 installer_files.py BUILD_DIR OUT_FOLDER [TESTING_OUT_FOLDER]
 makes the build's own: OUT_FOLDER/package.7z (the demo package),
 OUT_FOLDER/full and OUT_FOLDER/online; and the same in TESTING_OUT_FOLDER
-with the hooks in, signed alike."""
+with the hooks in, signed and stamped alike."""
 
 import base64
 import json
+import os
 import shutil
 import struct
 import subprocess
@@ -34,6 +38,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from test_signature import Pki  # noqa: E402
+from timestamp_server import TimestampServer  # noqa: E402
 
 SOURCE_ROOT = Path(__file__).resolve().parents[2]
 BRANDING = SOURCE_ROOT / "desktop/windows/host/branding.json"
@@ -188,6 +193,19 @@ class BuildKeys(Pki):
         self.folder = build_dir / "installer_files" / "pki"
 
 
+class StampedKeys(BuildKeys):
+    """The build's signers, every signature time-stamped by the authority
+    at `url`, as a release signs."""
+
+    def __init__(self, build_dir, url):
+        super().__init__(build_dir)
+        self.url = url
+
+    def sign(self, signer, source, target, **options):
+        options.setdefault("timestamp", self.url)
+        return super().sign(signer, source, target, **options)
+
+
 def make_installer_files(build_dir, out, pki, hooks=False):
     """out/package.7z, out/full and out/online."""
     with tempfile.TemporaryDirectory(dir=build_dir) as work:
@@ -208,10 +226,14 @@ def main():
                 shutil.rmtree(path)
             path.unlink(missing_ok=True)
         folder.mkdir(parents=True, exist_ok=True)
-    keys = BuildKeys(build_dir)
-    make_installer_files(build_dir, out, keys)
-    if testing_out:
-        make_installer_files(build_dir, testing_out, keys, hooks=True)
+    # The authority is on 127.0.0.1: no proxy may stand between.
+    for name in ("http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"):
+        os.environ.pop(name, None)
+    with TimestampServer(BuildKeys(build_dir).folder) as url:
+        keys = StampedKeys(build_dir, url)
+        make_installer_files(build_dir, out, keys)
+        if testing_out:
+            make_installer_files(build_dir, testing_out, keys, hooks=True)
 
 
 if __name__ == "__main__":

@@ -67,10 +67,10 @@ def built_programs(build_dir):
     programs = []
     for folder, subfolders, files in os.walk(build_dir):
         subfolders[:] = [name for name in subfolders
-                         if not name.startswith("wineprefix")
+                         if not name.startswith(("wineprefix", "wine_system_files"))
                          and not name.endswith("bench_work")
                          and name not in ("CMakeFiles", "demo", "e2e_tmp", "test_folders",
-                                         "bench_tmp", "wine_system_files")]
+                                         "bench_tmp")]
         programs += [Path(folder) / name for name in files if name.endswith(".exe")]
     assert programs
     return programs

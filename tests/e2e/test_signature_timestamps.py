@@ -25,6 +25,7 @@ extendedKeyUsage = codeSigning, 1.3.6.1.4.1.311.10.3.13
 # The expired signer was valid from 100 to 70 days ago; stamps are made 85
 # days ago, inside that, unless a case says otherwise.
 EXPIRED_START = "-100d"
+EXPIRED_DAYS = 30
 STAMPED = "-85d"
 
 
@@ -80,9 +81,9 @@ def stamped_files(build_dir, tmp_path_factory):
     pki = Pki(folder)
     with open(folder / "openssl.cnf", "a") as config:
         config.write(LIFETIME_SIGNING)
-    pki.make_signer("expired", EXPECTED_SIGNER, "ca", start=EXPIRED_START)
+    pki.make_signer("expired", EXPECTED_SIGNER, "ca", start=EXPIRED_START, days=EXPIRED_DAYS)
     pki.make_signer("lifetime", EXPECTED_SIGNER, "ca", extensions="lifetime_signing",
-                    start=EXPIRED_START)
+                    start=EXPIRED_START, days=EXPIRED_DAYS)
     plain = folder / "unsigned.exe"
     plain.write_bytes((build_dir / SMALL_PE).read_bytes())
 
