@@ -48,7 +48,10 @@ def run(*command, cwd):
 
 
 class Pki:
-    """A trusted test CA, a rogue CA nobody trusts, and signing certificates."""
+    """A trusted test CA, a rogue CA nobody trusts, and signing certificates:
+    "good" (the expected signer), "renewed" (a new key, the same name, the
+    same CA: the publisher's certificate renewed), "rogue" (the same name
+    from the rogue CA)."""
 
     def __init__(self, folder):
         self.folder = folder
@@ -57,6 +60,7 @@ class Pki:
         self.make_ca("ca", "Tarvo Test Root")
         self.make_ca("rogue_ca", "Tarvo Test Root")
         self.make_signer("good", EXPECTED_SIGNER, "ca")
+        self.make_signer("renewed", EXPECTED_SIGNER, "ca")
         self.make_signer("case", EXPECTED_SIGNER.lower().capitalize(), "ca")
         self.make_signer("other", "Other Software Signing", "ca")
         self.make_signer("rogue", EXPECTED_SIGNER, "rogue_ca")
