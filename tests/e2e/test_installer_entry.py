@@ -666,7 +666,9 @@ def test_package_installer_is_held_to_the_signer_of_the_program_that_runs(build_
     # copy of the same program signed with another certificate of the
     # product's name is put under its name, as anyone who may write that
     # folder can do; the package is signed with that certificate too. The
-    # role holds the package to the publisher it was built with.
+    # role holds the package to the publisher it was built with: a signer of
+    # the product's name whose chain ends, trusted, in the publisher's
+    # roots; this certificate's CA is neither trusted nor one of them.
     helper_folder = tmp_path / "helper"
     helper_folder.mkdir()
     for name in ("installer.exe", "tarvo_installer.dll"):
@@ -708,7 +710,7 @@ def test_package_installer_is_held_to_the_signer_of_the_program_that_runs(build_
         requester.stdin.close()
         requester.wait(timeout=600)
     assert dacl(build_dir, folder) == original
-    assert "installer.exe: it is signed by another signer" in logs.one(marker)[1]
+    assert "installer.exe: its signature is not trusted" in logs.one(marker)[1]
 
 
 def test_window_lock_is_never_made_through_a_link_planted_in_its_place(build_dir, tmp_path,

@@ -89,9 +89,11 @@ def at_time(when):
 
 
 class Pki:
-    """A trusted test CA, a rogue CA nobody trusts, signing certificates, and
-    a time-stamping authority under each CA ("tsa", "rogue_tsa"; served by
-    timestamp_server.py)."""
+    """A trusted test CA, a rogue CA nobody trusts, signing certificates:
+    "good" (the expected signer), "renewed" (a new key, the same name, the
+    same CA: the publisher's certificate renewed), "rogue" (the same name
+    from the rogue CA); and a time-stamping authority under each CA ("tsa",
+    "rogue_tsa"; served by timestamp_server.py)."""
 
     def __init__(self, folder):
         self.folder = folder
@@ -100,6 +102,7 @@ class Pki:
         self.make_ca("ca", "Tarvo Test Root")
         self.make_ca("rogue_ca", "Tarvo Test Root")
         self.make_signer("good", EXPECTED_SIGNER, "ca")
+        self.make_signer("renewed", EXPECTED_SIGNER, "ca")
         self.make_signer("case", EXPECTED_SIGNER.lower().capitalize(), "ca")
         self.make_signer("other", "Other Software Signing", "ca")
         self.make_signer("rogue", EXPECTED_SIGNER, "rogue_ca")

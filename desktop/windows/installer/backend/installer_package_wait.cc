@@ -27,10 +27,26 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
+
+namespace {
+
+// The report's failure reason for the refusal of `what`: `changed` when
+// the window tells of changed files, else the check that refused it.
+std::string RefusalDiagnostic(const RefusedSignature& refused,
+                              const char* what,
+                              const char* changed) {
+  if (RefusalMessage(refused) == kStringPackageChanged)
+    return changed;
+  return std::string(what) + " was refused: " +
+         DescribeSignatureRefusal(refused.refusal) + ".";
+}
+
+}  // namespace
 
 InstallerPackageWait::InstallerPackageWait(Installer* installer)
     : InstallerPart(installer) {}
@@ -94,9 +110,12 @@ base::FilePath InstallerPackageWait::UnpackProtected(
       ProtectedPackage::CarryRunData(front_end_folder, package->folder());
       return package->folder();
     case ProtectedPackage::Result::kRefused:
-      LOG(ERROR) << Fail(kStringPackageChanged, std::wstring(),
-                         "The installer file or the downloaded package was "
-                         "changed after it was checked.");
+      LOG(ERROR) << Fail(RefusalMessage(package->refusal()), std::wstring(),
+                         RefusalDiagnostic(
+                             package->refusal(),
+                             "The installer file or the downloaded package",
+                             "The installer file or the downloaded package "
+                             "was changed after it was checked."));
       return base::FilePath();
     case ProtectedPackage::Result::kNoPackage:
     case ProtectedPackage::Result::kFailed:
@@ -151,13 +170,18 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
   }
   TestHooks::OnRolePoint(TestHooks::RolePoint::kHandOver);
   // The package folder may be the user's to write: what starts must be what
-  // the package's signature vouched for.
+  // the package's signature vouched for. It is of another release, which
+  // the publisher may have signed with a renewed certificate.
   SignedProgramLauncher launcher;
   if (!launcher.Hold(command_line.GetProgram(),
-                     SignedProgramLauncher::Files::kProgramAndLibrary)) {
-    LOG(ERROR) << Fail(kStringPackageChanged, std::wstring(),
-                       "The package's installer or library was changed after "
-                       "the package was checked.");
+                     SignedProgramLauncher::Files::kProgramAndLibrary,
+                     SignedProgramLauncher::Identity::kPublisher)) {
+    const RefusedSignature refused = {launcher.refusal(), true};
+    LOG(ERROR) << Fail(RefusalMessage(refused), std::wstring(),
+                       RefusalDiagnostic(
+                           refused, "The package's installer or library",
+                           "The package's installer or library was changed "
+                           "after the package was checked."));
     return;
   }
   for (InstallerObserver& observer : run_.observers)

@@ -36,7 +36,8 @@ constexpr char kVersionSwitch[] = "version";
 bool LaunchAndWait(const base::CommandLine& command_line) {
   SignedProgramLauncher launcher;
   if (!launcher.Hold(command_line.GetProgram(),
-                     SignedProgramLauncher::Files::kProgram)) {
+                     SignedProgramLauncher::Files::kProgram,
+                     SignedProgramLauncher::Identity::kRunningBuild)) {
     return false;
   }
   base::ProcessLaunchOptions options;

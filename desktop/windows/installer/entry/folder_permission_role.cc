@@ -28,7 +28,8 @@
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/package_acceptance.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
-#include "desktop/windows/installer/signing/signature_verifier.h"
+#include "desktop/windows/installer/signing/build_publisher.h"
+#include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/system/machine_install_record.h"
 
@@ -124,9 +125,15 @@ void GrantFolderPermission(const base::CommandLine& command_line,
 bool AcceptsPackage(const base::FilePath& installer,
                     const base::FilePath& folder) {
   std::string version;
-  if (CheckDownloadedVersion(installer, DownloadedProgram::kPackageInstaller,
-                             nullptr, &version) != VersionCheck::kPassed) {
-    LOG(ERROR) << "Not running " << installer.AsUTF8() << ": its version";
+  SignatureRefusal signature = SignatureRefusal::kNone;
+  const VersionCheck check =
+      CheckDownloadedVersion(installer, DownloadedProgram::kPackageInstaller,
+                             nullptr, &version, &signature);
+  if (check != VersionCheck::kPassed) {
+    LOG(ERROR) << "Not running " << installer.AsUTF8() << ": "
+               << (check == VersionCheck::kSignatureRefused
+                       ? DescribeSignatureRefusal(signature)
+                       : "its version");
     return false;
   }
   const std::optional<PackageAcceptance::Refusal> refusal =
@@ -137,18 +144,22 @@ bool AcceptsPackage(const base::FilePath& installer,
   return !refusal;
 }
 
-// The package's installer runs elevated, so only the product's signed one
-// may run with the product's signed library, both held against writers from
-// the check until it has started, so that neither can be swapped in between. While it runs, this
-// process ends with its own requester, which tells the package's installer
-// that nobody is left to ask for the undo.
+// The package's installer runs elevated, so only the publisher's signed one
+// may run with the publisher's signed library (of another release, perhaps
+// signed with a renewed certificate: a signer of the expected name under the
+// publisher's roots, its whole signature checked), also from a development
+// build, which runs any other file; both are held against writers from the
+// check until it has started, so that neither can be swapped in between.
+// While it runs, this process ends with its own requester, which tells the
+// package's installer that nobody is left to ask for the undo.
 void RunPackageInstaller(const base::CommandLine& command_line,
                          const base::FilePath& installer,
                          const base::FilePath& folder) {
-  SignedProgramLauncher launcher;
+  SignedProgramLauncher launcher(
+      {BuildPublisher::RequiredSigner(), &BuildPublisher::Roots()});
   if (!launcher.Hold(installer,
-                     SignedProgramLauncher::Files::kProgramAndLibrary) ||
-      !VerifyFileSignature(installer, nullptr) ||
+                     SignedProgramLauncher::Files::kProgramAndLibrary,
+                     SignedProgramLauncher::Identity::kPublisher) ||
       !AcceptsPackage(installer, folder)) {
     return;
   }

@@ -10,6 +10,7 @@
 #include "desktop/windows/installer/frontend/error_cause.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
+#include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/stats_sender/stats.h"
 #include "desktop/windows/installer/transactions/file_errors.h"
 
@@ -39,8 +40,12 @@ RunEnd::Error RunEnd::FetchFailureError(
                       : kStringDownloadFolderFullWhileDownloading,
             download_folder.value(), kFetcherFailureReason, cause.write_error};
   }
-  if (cause.files_changed)
-    return {kStringPackageChanged, std::wstring(), kFetcherFailureReason};
+  // A refused signature is no matter of the network either: the window
+  // names what refused it.
+  if (cause.signature.refusal != SignatureRefusal::kNone) {
+    return {RefusalMessage(cause.signature), std::wstring(),
+            kFetcherFailureReason};
+  }
   if (cause.older_than_installer) {
     return {kStringPackageOlderThanInstaller, std::wstring(),
             kFetcherFailureReason};

@@ -36,8 +36,9 @@ class RunEnd {
   // What a run whose package could not be fetched ends with: `state` the
   // `PackageFetcher::FetchState` of the failed attempt, `cause` what failed
   // it, its write error one into `download_folder`. A full disk is named
-  // with the folder whose disk it is; changed package files are told as the
-  // hand-over tells them; a package older than this installer as such.
+  // with the folder whose disk it is; a refused signature by what refused
+  // it (changed package files as the hand-over tells them); a package older
+  // than this installer as such.
   static Error FetchFailureError(int state,
                                  const PackageFetcher::FailureCause& cause,
                                  const base::FilePath& download_folder);

@@ -53,11 +53,26 @@ TEST(RunEndErrorTest, FetchFailureNamesItsCause) {
        L"and try again."},
       // Package files changed after their check were not run: downloading
       // again is the way out, not the network.
-      {PackageFetcher::DOWNLOAD_FAILED, {0, true}, 37085,
+      {PackageFetcher::DOWNLOAD_FAILED,
+       {0, {SignatureRefusal::kNotSigned, true}},
+       37085,
        L"The files of the Tarvo package were changed after they were "
        L"checked, so they were not run. Please download Tarvo again."},
+      // A package refused at its first check for its signature is told by
+      // the check that refused it.
+      {PackageFetcher::DOWNLOAD_FAILED,
+       {0, {SignatureRefusal::kOtherPublisher, false}},
+       37092,
+       L"The Tarvo package is not signed by the publisher of Tarvo, so it "
+       L"was not installed. Please download Tarvo again."},
+      {PackageFetcher::DOWNLOAD_FAILED,
+       {0, {SignatureRefusal::kExpired, true}},
+       37090,
+       L"The signature of the Tarvo package has expired and carries no valid "
+       L"time-stamp, so the package was not installed. Please download the "
+       L"latest Tarvo installer."},
       // A package older than the installer is no matter of the network.
-      {PackageFetcher::DOWNLOAD_FAILED, {0, false, true}, 37089,
+      {PackageFetcher::DOWNLOAD_FAILED, {0, {}, true}, 37089,
        L"The downloaded Tarvo package is older than this installer, so it "
        L"was not installed. Please download the latest Tarvo installer."},
   };

@@ -22,18 +22,22 @@ namespace {
 constexpr char kAllowedVersionOverride[] = "";
 constexpr uint32_t kAllowedVersionOverrideMajorSlack = 50;
 
-// What a downloaded program prints for a switch; nothing when it is refused.
-// It lies in a folder the user may write: it runs only as checked and held,
-// with the library it will load when `files` say so. Read under the launch
-// lock: the child inherits our inheritable handles, which no other launch
-// may pick up.
+// What a downloaded program prints for a switch; nothing when it is refused
+// (why, in `refusal`). It lies in a folder the user may write: it runs only
+// as checked and held, with the library it will load when `files` say so.
+// Read under the launch lock: the child inherits our inheritable handles,
+// which no other launch may pick up.
 std::optional<std::string> ReadProgramOutput(
     const base::FilePath& program,
     SignedProgramLauncher::Files files,
-    const char* switch_name) {
+    const char* switch_name,
+    SignatureRefusal* refusal) {
   SignedProgramLauncher launcher;
-  if (!launcher.Hold(program, files))
+  if (!launcher.Hold(program, files,
+                     SignedProgramLauncher::Identity::kPublisher)) {
+    *refusal = launcher.refusal();
     return std::nullopt;
+  }
   base::CommandLine command_line(program);
   command_line.AppendSwitch(switch_name);
   std::string output;
@@ -65,18 +69,30 @@ VersionCheck CheckDownloadedVersion(
     const base::FilePath& executable,
     DownloadedProgram program,
     StatsNode* node,
-    std::string* version_read) {
+    std::string* version_read,
+    SignatureRefusal* refusal) {
+  SignatureRefusal refused = SignatureRefusal::kNone;
+  if (!refusal)
+    refusal = &refused;
   // The package's installer loads the library beside it; a component's
   // installer is held alone.
   const bool package = program == DownloadedProgram::kPackageInstaller;
   const SignedProgramLauncher::Files files =
       package ? SignedProgramLauncher::Files::kProgramAndLibrary
               : SignedProgramLauncher::Files::kProgram;
+  // Held for both questions, the files are judged once (HeldFileRegistry),
+  // though each run releases them once it has started.
+  SignedProgramLauncher checked;
+  if (!checked.Hold(executable, files,
+                    SignedProgramLauncher::Identity::kPublisher)) {
+    *refusal = checked.refusal();
+    return VersionCheck::kSignatureRefused;
+  }
   const base::Version baseline = GetVersionBaseline();
   const std::optional<std::string> version_text =
-      ReadProgramOutput(executable, files, switches::kInternalVersion);
+      ReadProgramOutput(executable, files, switches::kInternalVersion, refusal);
   if (!version_text)
-    return VersionCheck::kFilesChanged;
+    return VersionCheck::kSignatureRefused;
   VLOG(1) << "Downloaded item version: " << base::EscapeForLog(*version_text);
   if (node)
     node->SetString("internal_version", *version_text);
@@ -94,9 +110,9 @@ VersionCheck CheckDownloadedVersion(
   if (!package)
     return VersionCheck::kPassed;
   const std::optional<std::string> stream =
-      ReadProgramOutput(executable, files, switches::kStream);
+      ReadProgramOutput(executable, files, switches::kStream, refusal);
   if (!stream)
-    return VersionCheck::kFilesChanged;
+    return VersionCheck::kSignatureRefused;
   VLOG(1) << "Downloaded item stream: " << base::EscapeForLog(*stream);
   if (node)
     node->SetString("stream", *stream);

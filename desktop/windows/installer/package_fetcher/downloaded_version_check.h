@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/signing/signature_refusal.h"
 
 namespace installer {
 
@@ -18,19 +19,21 @@ enum class VersionCheck {
   kOlderThanInstaller,
   // Not a version, or of another stream.
   kRefused,
-  // The program, or the library it loads, failed its check in the folder
-  // it was unpacked to, and was not run.
-  kFilesChanged,
+  // The program, or the library it loads, failed its signature check in the
+  // folder it was unpacked to, and was not run.
+  kSignatureRefused,
 };
 
-// Runs `executable`, as checked and held, for its version and stream; what
-// it says goes into `node` when given, the version it printed into
-// `version_read` when given.
+// Runs `executable`, held and checked as the publisher's (a file of another
+// release), for its version and stream; what it says goes into `node` when
+// given, the version it printed into `version_read` when given, why its
+// signature check refused it into `refusal` when given.
 [[nodiscard]] VersionCheck CheckDownloadedVersion(
     const base::FilePath& executable,
     DownloadedProgram program,
     StatsNode* node,
-    std::string* version_read = nullptr);
+    std::string* version_read = nullptr,
+    SignatureRefusal* refusal = nullptr);
 
 }  // namespace installer
 

@@ -13,6 +13,7 @@
 #include "base/ref_counted.h"
 #include "base/task_runner.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/wininet/progress_delegate.h"
 #include "desktop/windows/installer/wininet/ui_delegate.h"
 
@@ -88,9 +89,11 @@ class PackageFetcher {
     // The Windows error of the write into the download folder that failed
     // it (a full disk); 0 when it failed otherwise.
     uint32_t write_error = 0;
-    // The package's installer or library was changed in the package folder
-    // after the package was checked, and was not run.
-    bool files_changed = false;
+    // Why a signature check refused the downloaded package (at its first
+    // check), or its installer or library in the package folder (after the
+    // package was checked: then changed, unless the check names another
+    // cause); not refused when none did.
+    RefusedSignature signature;
     // The downloaded package is older than this installer.
     bool older_than_installer = false;
   };

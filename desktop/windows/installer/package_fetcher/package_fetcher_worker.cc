@@ -25,6 +25,7 @@
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
+#include "desktop/windows/installer/signing/build_publisher.h"
 #include "desktop/windows/installer/signing/checksum.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
 #include "desktop/windows/installer/signing/running_image.h"
@@ -261,8 +262,15 @@ void PackageFetcherWorker::ExtractArchive(const std::string& checksum) {
   }
   {
     LockedFileView package;
-    if (!package.Open(download_file_) ||
-        !PassesSignatureCheck(package, download_file_, fetch_entry_.get())) {
+    const SignatureRefusal refusal =
+        package.Open(download_file_)
+            ? JudgeSignature(package, download_file_, fetch_entry_.get())
+            : SignatureRefusal::kChanged;
+    if (refusal != SignatureRefusal::kNone) {
+      {
+        base::AutoLock hold(lock_);
+        failure_cause_.signature = {refusal, false};
+      }
       Fail(PackageFetcher::DOWNLOAD_FAILED,
            "Signature incorrect for the downloaded package");
       return;
@@ -287,20 +295,27 @@ void PackageFetcherWorker::ExtractArchive(const std::string& checksum) {
                      length, true));
 }
 
-bool PackageFetcherWorker::PassesSignatureCheck(const LockedFileView& file,
-                                                const base::FilePath& path,
-                                                StatsNode* node) {
+SignatureRefusal PackageFetcherWorker::JudgeSignature(
+    const LockedFileView& file,
+    const base::FilePath& path,
+    StatsNode* node) {
   // An unsigned installer is a development build: it takes unsigned
   // packages too. Told by the image the loader mapped: the program's file
   // may have been renamed and an unsigned one put under its name.
   if (!RunningImage::IsOwnProgramSigned())
-    return true;
+    return SignatureRefusal::kNone;
   std::string report;
-  if (VerifyHeldFileSignature(file, path, &report))
-    return true;
+  // The package is of another release: the publisher's certificate may
+  // have been renewed since this installer was built.
+  const SignatureRefusal refusal = CheckHeldFileSignature(
+      file, path, &BuildPublisher::Roots(), &report);
+  if (refusal == SignatureRefusal::kNone)
+    return refusal;
+  LOG(ERROR) << "Refusing " << path.AsUTF8() << ": "
+             << DescribeSignatureRefusal(refusal);
   if (node)
     node->SetString("signature_check_error", report);
-  return false;
+  return refusal;
 }
 
 void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
@@ -340,11 +355,13 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
   std::string version = GetInternalVersion();
   if (downloaded) {
     TestHooks::OnRolePoint(TestHooks::RolePoint::kVersionCheck);
+    SignatureRefusal refusal = SignatureRefusal::kNone;
     const VersionCheck check = CheckDownloadedVersion(
         folder.Append(kPackageInstallerName),
-        DownloadedProgram::kPackageInstaller, fetch_entry_.get(), &version);
+        DownloadedProgram::kPackageInstaller, fetch_entry_.get(), &version,
+        &refusal);
     if (check != VersionCheck::kPassed) {
-      FailVersionCheck(check);
+      FailVersionCheck(check, refusal);
       return;
     }
   }
@@ -358,22 +375,30 @@ void PackageFetcherWorker::UnpackArchive(const base::FilePath& file,
 
 // Refused as a package of another version is: the next attempt downloads
 // and unpacks it again. What failed the last attempt is what the user is
-// told of: changed files, or a package older than this installer, not the
-// connection.
-void PackageFetcherWorker::FailVersionCheck(VersionCheck check) {
-  const bool changed = check == VersionCheck::kFilesChanged;
+// told of: the files' signature, or a package older than this installer,
+// not the connection.
+void PackageFetcherWorker::FailVersionCheck(VersionCheck check,
+                                            SignatureRefusal refusal) {
+  const bool refused = check == VersionCheck::kSignatureRefused;
   const bool older = check == VersionCheck::kOlderThanInstaller;
+  const RefusedSignature signature = {
+      refused ? refusal : SignatureRefusal::kNone, true};
   {
     base::AutoLock hold(lock_);
-    failure_cause_.files_changed = changed;
+    failure_cause_.signature = signature;
     failure_cause_.older_than_installer = older;
   }
+  const bool changed =
+      refused && RefusalMessage(signature) == kStringPackageChanged;
   Fail(PackageFetcher::DOWNLOAD_FAILED,
        changed ? "Downloaded package failed version check: its installer or "
                  "library was changed after the package was checked"
-       : older ? "Downloaded package failed version check: older than the "
-                 "installer"
-               : "Downloaded package failed version check");
+       : refused ? std::string("Downloaded package failed version check: its "
+                               "installer or library was refused: ") +
+                       DescribeSignatureRefusal(refusal)
+       : older   ? "Downloaded package failed version check: older than the "
+                   "installer"
+                 : "Downloaded package failed version check");
 }
 
 void PackageFetcherWorker::WriteTrackingData() {

@@ -76,19 +76,21 @@ class PackageFetcherWorker {
                             const std::string& checksum);
   void CollectAdditionalItems();
   void ExtractArchive(const std::string& checksum);
-  // Whether the held `file` at `path` is signed as the package must be, or
-  // this installer is an unsigned development build. The report goes into
-  // `node` when given.
-  bool PassesSignatureCheck(const LockedFileView& file,
-                            const base::FilePath& path,
-                            StatsNode* node);
+  // Why the held `file` at `path` is not signed as the package must be, by
+  // the publisher (kNone when it is, or this installer is an unsigned
+  // development build); the refusal is logged, the report goes into `node`
+  // when given.
+  SignatureRefusal JudgeSignature(const LockedFileView& file,
+                                  const base::FilePath& path,
+                                  StatsNode* node);
   // Unpacks the package where it lies in `file`.
   void UnpackArchive(const base::FilePath& file,
                      uint64_t offset,
                      uint64_t length,
                      bool downloaded);
-  // Why the downloaded package was refused, into the failure cause.
-  void FailVersionCheck(VersionCheck check);
+  // Why the downloaded package was refused, into the failure cause:
+  // `refusal` for a signature check that refused its files.
+  void FailVersionCheck(VersionCheck check, SignatureRefusal refusal);
   void WriteTrackingData();
   void OnUnpackComplete();
   void WriteWelcomeUrl();

@@ -215,8 +215,8 @@ bool PackageFetcherWorker::PlaceAdditionalFile(LockedFileView* held,
   // signed as the package is.
   if ((IsExecutableFileName(base::Utf8ToWide(file_name)) ||
        PeImage::HasPeSignature(held->bytes())) &&
-      !PassesSignatureCheck(*held, GetTemporaryAdditionalFile(),
-                            additional_file_entry_.get())) {
+      JudgeSignature(*held, GetTemporaryAdditionalFile(),
+                     additional_file_entry_.get()) != SignatureRefusal::kNone) {
     LOG(ERROR) << "Refusing unsigned executable additional file "
                << base::EscapeForLog(file_name);
     return false;
@@ -234,8 +234,8 @@ bool PackageFetcherWorker::InstallSelfExtractingItem(
     LockedFileView* held,
     const base::FilePath& folder,
     const std::string& type) {
-  if (!PassesSignatureCheck(*held, GetTemporaryAdditionalFile(),
-                            additional_file_entry_.get())) {
+  if (JudgeSignature(*held, GetTemporaryAdditionalFile(),
+                     additional_file_entry_.get()) != SignatureRefusal::kNone) {
     LOG(ERROR) << "Refusing self-extracting additional item "
                << base::EscapeForLog(type) << ": its signature does not hold";
     return false;

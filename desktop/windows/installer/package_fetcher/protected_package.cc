@@ -17,6 +17,7 @@
 #include "desktop/windows/installer/package_unpacker/package_unpacker.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/signing/build_publisher.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
 #include "desktop/windows/installer/signing/running_image.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
@@ -72,13 +73,17 @@ void CarryRunDataFile(const base::FilePath& from,
 // as its unpack (most of a second for 188 MB: the trust provider's digest
 // and chain), so it runs on a thread of its own beside the unpack. The file
 // is held, so both read the same bytes, and nothing unpacked is used unless
-// the check holds.
+// the check holds. The file is the publisher's, this build's or another
+// release's, whose certificate may have been renewed since.
 class HeldSignatureCheck {
  public:
   HeldSignatureCheck(const LockedFileView& held,
                      const base::FilePath& file,
                      bool needed)
-      : held_(held), file_(file), holds_(!needed) {
+      : held_(held),
+        file_(file),
+        refusal_(needed ? SignatureRefusal::kNotSigned
+                        : SignatureRefusal::kNone) {
     if (!needed)
       return;
     thread_.Set(::CreateThread(nullptr, 0, &Run, this, 0, nullptr));
@@ -89,17 +94,18 @@ class HeldSignatureCheck {
   HeldSignatureCheck& operator=(const HeldSignatureCheck&) = delete;
   ~HeldSignatureCheck() { Wait(); }
 
-  bool Holds() {
+  SignatureRefusal Refusal() {
     Wait();
-    return holds_;
+    return refusal_;
   }
   const std::string& report() const { return report_; }
 
  private:
   static DWORD WINAPI Run(void* parameter) {
     auto* check = static_cast<HeldSignatureCheck*>(parameter);
-    check->holds_ =
-        VerifyHeldFileSignature(check->held_, check->file_, &check->report_);
+    check->refusal_ =
+        CheckHeldFileSignature(check->held_, check->file_,
+                               &BuildPublisher::Roots(), &check->report_);
     return 0;
   }
 
@@ -111,7 +117,7 @@ class HeldSignatureCheck {
 
   const LockedFileView& held_;
   const base::FilePath& file_;
-  bool holds_;
+  SignatureRefusal refusal_;
   std::string report_;
   base::win::ScopedHandle thread_;
 };
@@ -149,6 +155,7 @@ ProtectedPackage::Result ProtectedPackage::UnpackFile(
       !RunningImage::IsOwnProgram(held.bytes())) {
     LOG(ERROR) << "Refusing " << file.AsUTF8()
                << ": it is not the program that runs";
+    refusal_ = {SignatureRefusal::kChanged, true};
     return Result::kRefused;
   }
   // A development build does not carry a signature, and takes unsigned
@@ -156,9 +163,13 @@ ProtectedPackage::Result ProtectedPackage::UnpackFile(
   HeldSignatureCheck check(held, file, RunningImage::IsOwnProgramSigned());
   const base::FilePath path(base::GetFinalPath(held.file_handle(), file.value()));
   const Result result = path.empty() ? Result::kFailed : UnpackHeld(path, source);
-  if (!check.Holds()) {
-    LOG(ERROR) << "Refusing " << file.AsUTF8()
-               << ": its signature does not hold: " << check.report();
+  const SignatureRefusal refusal = check.Refusal();
+  if (refusal != SignatureRefusal::kNone) {
+    LOG(ERROR) << "Refusing " << file.AsUTF8() << ": "
+               << DescribeSignatureRefusal(refusal) << ": " << check.report();
+    // The front end checked a download before; nothing checked the
+    // program's own file.
+    refusal_ = {refusal, source == Source::kDownload};
     return Result::kRefused;
   }
   if (result != Result::kUnpacked)
@@ -171,11 +182,22 @@ ProtectedPackage::Result ProtectedPackage::UnpackFile(
   }
   // Another signed package than the one the front end checked may lie
   // there: an older one must not be installed with this one's rights.
-  if (CheckDownloadedVersion(folder().Append(kPackageInstallerName),
+  SignatureRefusal files_refusal = SignatureRefusal::kNone;
+  const VersionCheck version =
+      CheckDownloadedVersion(folder().Append(kPackageInstallerName),
                              DownloadedProgram::kPackageInstaller, nullptr,
-                             &version_) != VersionCheck::kPassed) {
-    LOG(ERROR) << "Refusing " << file.AsUTF8() << ": its version";
+                             &version_, &files_refusal);
+  if (version != VersionCheck::kPassed) {
+    LOG(ERROR) << "Refusing " << file.AsUTF8() << ": "
+               << (version == VersionCheck::kSignatureRefused
+                       ? "its installer's or library's signature"
+                       : "its version");
     version_.clear();
+    // Another package than the one the front end checked.
+    refusal_ = {version == VersionCheck::kSignatureRefused
+                    ? files_refusal
+                    : SignatureRefusal::kChanged,
+                true};
     return Result::kRefused;
   }
   return Result::kUnpacked;

@@ -6,6 +6,7 @@
 
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/product/package_file_names.h"
+#include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/system/private_temp_folder.h"
 
 namespace installer {
@@ -60,6 +61,11 @@ class ProtectedPackage {
   // The internal version ("build.patch") of the package unpacked; empty
   // until `Unpack` succeeded.
   const std::string& version() const { return version_; }
+  // Why `Unpack` refused the package (kRefused): the file's signature as
+  // its check named it; the refusal of a file that is not the program that
+  // runs, or of a package that is not the one the front end checked, as a
+  // change after that check.
+  const RefusedSignature& refusal() const { return refusal_; }
 
  private:
   enum class Source { kOwnProgram, kDownload };
@@ -69,6 +75,7 @@ class ProtectedPackage {
 
   PrivateTempFolder folder_;
   std::string version_;
+  RefusedSignature refusal_;
 };
 
 }  // namespace installer

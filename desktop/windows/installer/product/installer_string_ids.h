@@ -90,8 +90,16 @@ enum InstallerString : int {
   kStringRecoveryHeldFile = 37073,
   // "$1": the installation folder.
   kStringUninstallFolder = 37077,
-  // A package's program or library failed its check when it was to run.
+  // A package's program or library failed its check when it was to run:
+  // its bytes changed after an earlier check passed them.
   kStringPackageChanged = 37085,
+  // A package, or a file of it, refused by its signature for another cause:
+  // it has expired and carries no valid time-stamp; it is not trusted on
+  // this computer; it is not the publisher's; it is damaged.
+  kStringPackageSignatureExpired = 37090,
+  kStringPackageSignatureUntrusted = 37091,
+  kStringPackageOtherPublisher = 37092,
+  kStringPackageSignatureDamaged = 37093,
   // An all-users installation folder refused, "$1" the folder: it lies in
   // a user's profile; others than the administrators may change it.
   kStringAllUsersFolderInProfile = 37086,

@@ -19,7 +19,7 @@ void HeldFileRegistry::AddHolder(const HeldFileIdentity& file) {
     ++entry->holders;
     return;
   }
-  entries_.push_back(Entry{file, 1, {}, std::nullopt});
+  entries_.push_back(Entry{file, 1, {}});
 }
 
 void HeldFileRegistry::RemoveHolder(const HeldFileIdentity& file) {
@@ -30,25 +30,38 @@ void HeldFileRegistry::RemoveHolder(const HeldFileIdentity& file) {
   entries_.erase(entries_.begin() + (entry - entries_.data()));
 }
 
-std::optional<SignerCheck> HeldFileRegistry::FindVerdict(
+std::optional<SignatureRefusal> HeldFileRegistry::FindVerdict(
     const HeldFileIdentity& file,
-    std::span<const uint8_t> signer) const {
+    HeldFileJudge judge,
+    std::span<const uint8_t> against) const {
   const std::lock_guard<std::mutex> hold(lock_);
   const Entry* entry = Find(file);
-  if (!entry || !std::ranges::equal(entry->signer, signer))
+  if (!entry)
     return std::nullopt;
-  return entry->verdict;
+  for (const Verdict& known : entry->verdicts) {
+    if (known.judge == judge && std::ranges::equal(known.against, against))
+      return known.verdict;
+  }
+  return std::nullopt;
 }
 
 void HeldFileRegistry::RememberVerdict(const HeldFileIdentity& file,
-                                       std::span<const uint8_t> signer,
-                                       SignerCheck verdict) {
+                                       HeldFileJudge judge,
+                                       std::span<const uint8_t> against,
+                                       SignatureRefusal verdict) {
   const std::lock_guard<std::mutex> hold(lock_);
   Entry* entry = Find(file);
   if (!entry)
     return;
-  entry->signer.assign(signer.begin(), signer.end());
-  entry->verdict = verdict;
+  for (Verdict& known : entry->verdicts) {
+    if (known.judge == judge && std::ranges::equal(known.against, against)) {
+      known.verdict = verdict;
+      return;
+    }
+  }
+  entry->verdicts.push_back(
+      Verdict{judge, std::vector<uint8_t>(against.begin(), against.end()),
+              verdict});
 }
 
 HeldFileRegistry::Entry* HeldFileRegistry::Find(const HeldFileIdentity& file) {

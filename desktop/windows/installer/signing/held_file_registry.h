@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "desktop/windows/installer/signing/signer_certificate.h"
+#include "desktop/windows/installer/signing/signature_refusal.h"
 
 namespace installer {
 
@@ -25,9 +25,14 @@ struct HeldFileIdentity {
                          const HeldFileIdentity&) = default;
 };
 
+// What a held file's verdict was judged against: this very certificate
+// (SignerCertificate, its DER bytes), or the publisher under its roots
+// (their DER bytes one after the other).
+enum class HeldFileJudge : uint8_t { kCertificate, kPublisherRoots };
+
 // The files that this process's HeldImageFile objects hold, each with the
-// verdict of the signer check made on it, so that a file is checked once
-// however often it is judged. Nobody can write a file while it is held, so
+// verdicts of the signer checks made on it, so that a file is checked once
+// against each judge however often it is judged. Nobody can write a file while it is held, so
 // its verdict stands while one holder keeps it; once the last lets it go,
 // the file may change with its identity kept (a writer can set the last
 // write time back), and the verdict goes. Any thread may call it: the
@@ -45,22 +50,29 @@ class HeldFileRegistry {
   void AddHolder(const HeldFileIdentity& file);
   void RemoveHolder(const HeldFileIdentity& file);
 
-  // The verdict that a check against the certificate `signer` (DER) gave
-  // on the held `file`; none when there is none or nobody holds it.
-  std::optional<SignerCheck> FindVerdict(
+  // The verdict that a check against `judge` of bytes `against` gave on
+  // the held `file`; none when there is none or nobody holds it.
+  std::optional<SignatureRefusal> FindVerdict(
       const HeldFileIdentity& file,
-      std::span<const uint8_t> signer) const;
+      HeldFileJudge judge,
+      std::span<const uint8_t> against) const;
   // Keeps `verdict` for as long as `file` is held; nothing when it is not.
   void RememberVerdict(const HeldFileIdentity& file,
-                       std::span<const uint8_t> signer,
-                       SignerCheck verdict);
+                       HeldFileJudge judge,
+                       std::span<const uint8_t> against,
+                       SignatureRefusal verdict);
 
  private:
+  struct Verdict {
+    HeldFileJudge judge;
+    std::vector<uint8_t> against;
+    SignatureRefusal verdict;
+  };
   struct Entry {
     HeldFileIdentity file;
     int holders = 0;
-    std::vector<uint8_t> signer;
-    std::optional<SignerCheck> verdict;
+    // A file is judged against one or two judges.
+    std::vector<Verdict> verdicts;
   };
 
   Entry* Find(const HeldFileIdentity& file);

@@ -29,11 +29,20 @@ base::FilePath WriteTestFile(const base::FilePath& path,
   return path;
 }
 
-std::optional<SignerCheck> FindVerdict(const HeldImageFile& file,
-                                       const std::vector<uint8_t>& signer) {
+std::optional<SignatureRefusal> FindVerdict(
+    const HeldImageFile& file,
+    const std::vector<uint8_t>& signer,
+    HeldFileJudge judge = HeldFileJudge::kCertificate) {
   if (!file.identity())
     return std::nullopt;
-  return HeldFileRegistry::Get().FindVerdict(*file.identity(), signer);
+  return HeldFileRegistry::Get().FindVerdict(*file.identity(), judge, signer);
+}
+
+void Remember(const HeldFileIdentity& file,
+              const std::vector<uint8_t>& against,
+              SignatureRefusal verdict,
+              HeldFileJudge judge = HeldFileJudge::kCertificate) {
+  HeldFileRegistry::Get().RememberVerdict(file, judge, against, verdict);
 }
 
 TEST(HeldFileRegistryTest, VerdictStandsWhileAnyHolderKeepsTheFile) {
@@ -43,21 +52,32 @@ TEST(HeldFileRegistryTest, VerdictStandsWhileAnyHolderKeepsTheFile) {
   HeldImageFile first;
   ASSERT_EQ(first.Open(path.value().c_str()), 0u);
   ASSERT_TRUE(first.identity());
-  HeldFileRegistry::Get().RememberVerdict(*first.identity(), kOurSigner,
-                                          SignerCheck::kSameSigner);
+  Remember(*first.identity(), kOurSigner, SignatureRefusal::kNone);
 
   HeldImageFile second;
   ASSERT_EQ(second.Open(path.value().c_str()), 0u);
   EXPECT_EQ(second.identity(), first.identity());
-  EXPECT_EQ(FindVerdict(second, kOurSigner), SignerCheck::kSameSigner);
-  // A verdict against one certificate says nothing of another.
+  EXPECT_EQ(FindVerdict(second, kOurSigner), SignatureRefusal::kNone);
+  // A verdict against one certificate says nothing of another, nor of the
+  // publisher's roots of the same bytes.
   EXPECT_EQ(FindVerdict(second, kOtherSigner), std::nullopt);
+  EXPECT_EQ(FindVerdict(second, kOurSigner, HeldFileJudge::kPublisherRoots),
+            std::nullopt);
+  // Each judge's verdict is kept beside the others'.
+  Remember(*first.identity(), kOurSigner, SignatureRefusal::kExpired,
+           HeldFileJudge::kPublisherRoots);
+  Remember(*first.identity(), kOtherSigner, SignatureRefusal::kOtherPublisher);
+  EXPECT_EQ(FindVerdict(second, kOurSigner), SignatureRefusal::kNone);
+  EXPECT_EQ(FindVerdict(second, kOurSigner, HeldFileJudge::kPublisherRoots),
+            SignatureRefusal::kExpired);
+  EXPECT_EQ(FindVerdict(second, kOtherSigner),
+            SignatureRefusal::kOtherPublisher);
 
   // A moved holder still holds; the object it left holds nothing.
   HeldImageFile moved = std::move(first);
   first = HeldImageFile();
   second = HeldImageFile();
-  EXPECT_EQ(FindVerdict(moved, kOurSigner), SignerCheck::kSameSigner);
+  EXPECT_EQ(FindVerdict(moved, kOurSigner), SignatureRefusal::kNone);
   moved = HeldImageFile();
 
   HeldImageFile again;
@@ -73,8 +93,7 @@ TEST(HeldFileRegistryTest, VerdictGoesWithTheLastHolderThoughTheFileLooksTheSame
   ASSERT_EQ(held.Open(path.value().c_str()), 0u);
   ASSERT_TRUE(held.identity());
   const HeldFileIdentity checked = *held.identity();
-  HeldFileRegistry::Get().RememberVerdict(checked, kOurSigner,
-                                          SignerCheck::kSameSigner);
+  Remember(checked, kOurSigner, SignatureRefusal::kNone);
   // Held, the file cannot be written.
   EXPECT_FALSE(base::win::ScopedHandle(
                    ::CreateFileW(path.value().c_str(), GENERIC_WRITE,
@@ -103,8 +122,7 @@ TEST(HeldFileRegistryTest, VerdictGoesWithTheLastHolderThoughTheFileLooksTheSame
 
   // Nor is a verdict kept for a file that nobody holds.
   held = HeldImageFile();
-  HeldFileRegistry::Get().RememberVerdict(checked, kOurSigner,
-                                          SignerCheck::kSameSigner);
+  Remember(checked, kOurSigner, SignatureRefusal::kNone);
   ASSERT_EQ(held.Open(path.value().c_str()), 0u);
   EXPECT_EQ(FindVerdict(held, kOurSigner), std::nullopt);
 }

@@ -18,6 +18,7 @@
 #include "desktop/windows/installer/signing/der_walker.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
 #include "desktop/windows/installer/signing/pe_image.h"
+#include "desktop/windows/installer/signing/publisher_roots.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
 #include "desktop/windows/installer/signing/signed_message.h"
 #include "desktop/windows/installer/signing/signer_report.h"
@@ -66,10 +67,19 @@ std::string GetSha1Thumbprint(PCCERT_CONTEXT certificate) {
   return base::HexEncode(hash, size);
 }
 
-bool CheckNestedSignatures(const CMSG_SIGNER_INFO& info,
-                           const PeImage& image,
-                           SignerReport* report,
-                           int depth) {
+// The refusal that says most of why no signer was found: the first that
+// says more than "another publisher".
+void KeepTellingRefusal(SignatureRefusal refusal, SignatureRefusal* kept) {
+  if (*kept == SignatureRefusal::kOtherPublisher)
+    *kept = refusal;
+}
+
+SignatureRefusal CheckNestedSignatures(const CMSG_SIGNER_INFO& info,
+                                       const PeImage& image,
+                                       const PublisherRoots* roots,
+                                       SignerReport* report,
+                                       int depth) {
+  SignatureRefusal refusal = SignatureRefusal::kOtherPublisher;
   for (DWORD i = 0; i < info.UnauthAttrs.cAttr; ++i) {
     const CRYPT_ATTRIBUTE& attribute = info.UnauthAttrs.rgAttr[i];
     if (!attribute.pszObjId ||
@@ -87,14 +97,23 @@ bool CheckNestedSignatures(const CMSG_SIGNER_INFO& info,
       report->GetLineStream(depth + 1)
           << "Cannot CryptQueryObject nested signature: " << ErrorText(error)
           << "\n";
+      KeepTellingRefusal(SignatureRefusal::kMalformed, &refusal);
       continue;
     }
-    if (CheckSigners(store.Get(), message.Get(), encoding, image, report,
-                     depth + 1)) {
-      return true;
-    }
+    const SignatureRefusal nested = CheckSigners(
+        store.Get(), message.Get(), encoding, image, roots, report, depth + 1);
+    if (nested == SignatureRefusal::kNone)
+      return nested;
+    KeepTellingRefusal(nested, &refusal);
   }
-  return false;
+  return refusal;
+}
+
+// What opening a file's signature says of it: an empty one is none.
+SignatureRefusal RefusalOfOpenError(DWORD error) {
+  return error == static_cast<DWORD>(TRUST_E_NOSIGNATURE)
+             ? SignatureRefusal::kNotSigned
+             : SignatureRefusal::kMalformed;
 }
 
 }  // namespace
@@ -112,24 +131,37 @@ bool IsPortableExecutable(const base::FilePath& path,
   return true;
 }
 
-bool VerifyFileSignature(const base::FilePath& path, std::string* report_text) {
+SignatureRefusal CheckFileSignature(const base::FilePath& path,
+                                    const PublisherRoots* roots,
+                                    std::string* report_text) {
   LockedFileView file;
   if (!file.Open(path)) {
     if (report_text) {
       base::AppendFormat(report_text, "Cannot open file: %s\n",
                          ErrorText(::GetLastError()).c_str());
     }
-    return false;
+    // Nothing was read that could carry a signature.
+    return SignatureRefusal::kNotSigned;
   }
-  return VerifyHeldFileSignature(file, path, report_text);
+  return CheckHeldFileSignature(file, path, roots, report_text);
 }
 
-bool VerifyHeldFileSignature(const LockedFileView& file,
-                             const base::FilePath& path,
-                             std::string* report_text) {
+SignatureRefusal CheckHeldFileSignature(const LockedFileView& file,
+                                        const base::FilePath& path,
+                                        const PublisherRoots* roots,
+                                        std::string* report_text) {
+  return CheckImageSignature(file.bytes(), file.file_handle(), path, roots,
+                             report_text);
+}
+
+SignatureRefusal CheckImageSignature(std::span<const uint8_t> bytes,
+                                     HANDLE file,
+                                     const base::FilePath& path,
+                                     const PublisherRoots* roots,
+                                     std::string* report_text) {
   // The signature is read from the held view, not by path, so that it is the
   // one WinVerifyTrust judged. Only a PE image carries one we can read.
-  const std::optional<PeImage> image = PeImage::Parse(file.bytes());
+  const std::optional<PeImage> image = PeImage::Parse(bytes);
   // WinVerifyTrust hands the table to the platform's decoder, which a
   // malformed signature can crash: a table whose signature we cannot walk
   // is refused before it is read.
@@ -143,17 +175,16 @@ bool VerifyHeldFileSignature(const LockedFileView& file,
         base::AppendFormat(report_text, "Malformed signature: %s\n",
                            DerWalker::Describe(fault));
       }
-      return false;
+      return SignatureRefusal::kMalformed;
     }
   }
-  const LONG trust =
-      GetTrustVerdict(file.file_handle(), path.value().c_str());
-  if (trust != ERROR_SUCCESS) {
-    if (!report_text)
-      return false;
+  const LONG trust = GetTrustVerdict(file, path.value().c_str());
+  if (trust != ERROR_SUCCESS && report_text) {
     base::AppendFormat(report_text, "Cannot WinVerifyTrust: %ld, %s\n", trust,
                        ErrorText(::GetLastError()).c_str());
   }
+  // Our own checks run even when WinVerifyTrust refused: their refusal
+  // names the cause more closely, with a report or without.
   ScopedCertStore store;
   ScopedCryptMsg message;
   DWORD encoding = 0;
@@ -166,57 +197,74 @@ bool VerifyHeldFileSignature(const LockedFileView& file,
       base::AppendFormat(report_text, "Cannot CryptQueryObject:%s\n",
                          ErrorText(error).c_str());
     }
-    return false;
+    return RefusalOfOpenError(error);
   }
-  const bool signer_found = CheckSignature(std::move(store), std::move(message),
-                                           encoding, *image, report_text);
-  return signer_found && trust == ERROR_SUCCESS;
+  const SignatureRefusal signer = CheckSignature(
+      std::move(store), std::move(message), encoding, *image, roots,
+      report_text);
+  return signer != SignatureRefusal::kNone ? signer
+                                           : RefusalOfTrustVerdict(trust);
 }
 
-bool CheckSignature(ScopedCertStore store,
-                    ScopedCryptMsg message,
-                    DWORD encoding,
-                    const PeImage& image,
-                    std::string* report_text) {
+bool VerifyFileSignature(const base::FilePath& path, std::string* report_text) {
+  return CheckFileSignature(path, nullptr, report_text) ==
+         SignatureRefusal::kNone;
+}
+
+bool VerifyHeldFileSignature(const LockedFileView& file,
+                             const base::FilePath& path,
+                             std::string* report_text) {
+  return CheckHeldFileSignature(file, path, nullptr, report_text) ==
+         SignatureRefusal::kNone;
+}
+
+SignatureRefusal CheckSignature(ScopedCertStore store,
+                                ScopedCryptMsg message,
+                                DWORD encoding,
+                                const PeImage& image,
+                                const PublisherRoots* roots,
+                                std::string* report_text) {
   if (!report_text) {
     DiscardingSignerReport report;
-    return CheckSigners(store.Get(), message.Get(), encoding, image, &report,
-                        0);
+    return CheckSigners(store.Get(), message.Get(), encoding, image, roots,
+                        &report, 0);
   }
   CollectingSignerReport report;
-  const bool result = CheckSigners(store.Get(), message.Get(), encoding, image,
-                                   &report, 0);
+  const SignatureRefusal result = CheckSigners(
+      store.Get(), message.Get(), encoding, image, roots, &report, 0);
   report_text->append(report.GetText());
   return result;
 }
 
-bool CheckSigners(HCERTSTORE store,
-                  HCRYPTMSG message,
-                  DWORD encoding,
-                  const PeImage& image,
-                  SignerReport* report,
-                  int depth) {
+SignatureRefusal CheckSigners(HCERTSTORE store,
+                              HCRYPTMSG message,
+                              DWORD encoding,
+                              const PeImage& image,
+                              const PublisherRoots* roots,
+                              SignerReport* report,
+                              int depth) {
   std::ostream& stream = report->GetLineStream(depth);
   DWORD count = 0;
   DWORD count_size = sizeof(count);
   if (!::CryptMsgGetParam(message, CMSG_SIGNER_COUNT_PARAM, 0, &count,
                           &count_size)) {
     stream << "Cannot get signer count\n";
-    return false;
+    return SignatureRefusal::kMalformed;
   }
   const std::wstring expected = base::Utf8ToWide(GetExpectedSigner());
+  SignatureRefusal refusal = SignatureRefusal::kOtherPublisher;
   for (DWORD index = 0; index < count; ++index) {
     std::vector<uint8_t> buffer;
     const CMSG_SIGNER_INFO* info = GetSignerInfo(message, index, &buffer);
     if (!info) {
       stream << "Cannot get signer info\n";
-      return false;
+      return SignatureRefusal::kMalformed;
     }
     const ScopedCertContext certificate =
         FindSignerCertificate(store, encoding, *info);
     if (!certificate) {
       stream << "Cannot find certificate info in store\n";
-      return false;
+      return SignatureRefusal::kMalformed;
     }
     if (report->WantsDetail()) {
       stream << "Trust chain:\n";
@@ -224,20 +272,26 @@ bool CheckSigners(HCERTSTORE store,
     }
     std::wstring name;
     if (!GetSignerName(certificate.get(), &name, stream))
-      return false;
+      return SignatureRefusal::kMalformed;
     // Whatever WinVerifyTrust made of the file, the name counts only for a
     // signer proven here, the file's first as any other.
-    if (!expected.empty() && name == expected &&
-        VerifySigner(message, index, *info, certificate.get(), store, image,
-                     stream)) {
-      return true;
+    if (!expected.empty() && name == expected) {
+      const SignatureRefusal signer =
+          VerifySigner(message, index, *info, certificate.get(), store, image,
+                       roots, stream);
+      if (signer == SignatureRefusal::kNone)
+        return signer;
+      KeepTellingRefusal(signer, &refusal);
     }
     stream << "Tried signer " << base::WideToUtf8(name) << "\n";
-    if (CheckNestedSignatures(*info, image, report, depth))
-      return true;
+    const SignatureRefusal nested =
+        CheckNestedSignatures(*info, image, roots, report, depth);
+    if (nested == SignatureRefusal::kNone)
+      return nested;
+    KeepTellingRefusal(nested, &refusal);
   }
   stream << "Cannot find any viable signers\n";
-  return false;
+  return refusal;
 }
 
 void DescribeTrustChain(PCCERT_CONTEXT certificate, std::ostream& stream) {

@@ -1,5 +1,8 @@
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 
+#include <optional>
+#include <string>
+
 #include "base/command_line.h"
 #include "base/log_message.h"
 #include "base/logging.h"
@@ -7,21 +10,64 @@
 #include "base/process/launch.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/signing/build_publisher.h"
+#include "desktop/windows/installer/signing/held_file_registry.h"
+#include "desktop/windows/installer/signing/publisher_roots.h"
 #include "desktop/windows/installer/signing/running_image.h"
+#include "desktop/windows/installer/signing/signature_verifier.h"
 #include "desktop/windows/installer/signing/signer_certificate.h"
 
 namespace installer {
 
-SignedProgramLauncher::SignedProgramLauncher() = default;
+namespace {
+
+SignedProgramLauncher::Requirement BuildRequirement() {
+  const SignerCertificate* certificate = BuildPublisher::RequiredSigner();
+  return {certificate, certificate ? &BuildPublisher::Roots() : nullptr};
+}
+
+// The publisher's check of a held file, made once while it is held: a
+// chain costs most of a second under Wine, and the package's installer is
+// asked for its version and stream in turn.
+SignatureRefusal CheckPublisher(const HeldImageFile& file,
+                                const base::FilePath& path,
+                                const PublisherRoots& roots) {
+  HeldFileRegistry& registry = HeldFileRegistry::Get();
+  const std::optional<HeldFileIdentity>& identity = file.identity();
+  if (identity) {
+    if (const std::optional<SignatureRefusal> known = registry.FindVerdict(
+            *identity, HeldFileJudge::kPublisherRoots, roots.encoded())) {
+      return *known;
+    }
+  }
+  const SignatureRefusal verdict =
+      CheckImageSignature(file.bytes(), file.handle(), path, &roots, nullptr);
+  if (identity) {
+    registry.RememberVerdict(*identity, HeldFileJudge::kPublisherRoots,
+                             roots.encoded(), verdict);
+  }
+  return verdict;
+}
+
+}  // namespace
+
+SignedProgramLauncher::SignedProgramLauncher()
+    : SignedProgramLauncher(BuildRequirement()) {}
+
+SignedProgramLauncher::SignedProgramLauncher(const Requirement& required)
+    : required_(required) {}
+
 SignedProgramLauncher::~SignedProgramLauncher() = default;
 
-bool SignedProgramLauncher::Hold(const base::FilePath& program, Files files) {
+bool SignedProgramLauncher::Hold(const base::FilePath& program,
+                                 Files files,
+                                 Identity identity) {
   held_.clear();
   program_ = program;
+  refusal_ = SignatureRefusal::kNone;
   const bool held =
-      HoldOne(program) &&
+      HoldOne(program, identity) &&
       (files == Files::kProgram ||
-       HoldOne(program.DirName().Append(kInstallerLibraryName)));
+       HoldOne(program.DirName().Append(kInstallerLibraryName), identity));
   if (!held)
     held_.clear();
   return held;
@@ -29,42 +75,53 @@ bool SignedProgramLauncher::Hold(const base::FilePath& program, Files files) {
 
 bool SignedProgramLauncher::HoldRunningProgram() {
   held_.clear();
+  refusal_ = SignatureRefusal::kNone;
   HeldImageFile own;
   // The name the system gave the program, never the command line's.
   if (!base::GetWindowsPath(base::kExeFile, &program_) ||
       own.Open(program_.value().c_str()) != 0 ||
-      !RunningImage::IsOwnProgram(own.bytes()) || !RefusalOf(own).empty()) {
+      !RunningImage::IsOwnProgram(own.bytes())) {
+    refusal_ = SignatureRefusal::kChanged;
     return false;
   }
+  refusal_ = RefusalOf(own, program_, Identity::kRunningBuild);
+  if (refusal_ != SignatureRefusal::kNone)
+    return false;
   held_.push_back(std::move(own));
   return true;
 }
 
-bool SignedProgramLauncher::HoldOne(const base::FilePath& path) {
+bool SignedProgramLauncher::HoldOne(const base::FilePath& path,
+                                    Identity identity) {
   HeldImageFile file;
   if (const DWORD error = file.Open(path.value().c_str())) {
     LOG(ERROR) << "Cannot hold " << path.AsUTF8() << ": "
                << base::SystemErrorCodeToString(error);
+    refusal_ = SignatureRefusal::kChanged;
     return false;
   }
-  const std::string refusal = RefusalOf(file);
-  if (!refusal.empty()) {
-    LOG(ERROR) << "Refusing " << path.AsUTF8() << ": " << refusal;
+  refusal_ = RefusalOf(file, path, identity);
+  if (refusal_ != SignatureRefusal::kNone) {
+    LOG(ERROR) << "Refusing " << path.AsUTF8() << ": "
+               << (identity == Identity::kRunningBuild
+                       ? std::string("it is ") +
+                             SignerCertificate::Describe(refusal_)
+                       : std::string(DescribeSignatureRefusal(refusal_)));
     return false;
   }
   held_.push_back(std::move(file));
   return true;
 }
 
-// static
-std::string SignedProgramLauncher::RefusalOf(const HeldImageFile& file) {
-  const SignerCertificate* signer = BuildPublisher::RequiredSigner();
-  if (!signer)
-    return std::string();
-  const SignerCheck check = signer->Check(file);
-  return check == SignerCheck::kSameSigner
-             ? std::string()
-             : std::string("it is ") + SignerCertificate::Describe(check);
+SignatureRefusal SignedProgramLauncher::RefusalOf(const HeldImageFile& file,
+                                                  const base::FilePath& path,
+                                                  Identity identity) const {
+  if (identity == Identity::kRunningBuild) {
+    return required_.certificate ? required_.certificate->Check(file)
+                                 : SignatureRefusal::kNone;
+  }
+  return required_.roots ? CheckPublisher(file, path, *required_.roots)
+                         : SignatureRefusal::kNone;
 }
 
 base::Process SignedProgramLauncher::Launch(

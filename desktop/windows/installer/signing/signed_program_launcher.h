@@ -7,6 +7,7 @@
 #include "base/files/file_path.h"
 #include "base/process/process.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
+#include "desktop/windows/installer/signing/signature_refusal.h"
 
 namespace base {
 class CommandLine;
@@ -15,34 +16,67 @@ struct ProcessLaunchOptions;
 
 namespace installer {
 
+class PublisherRoots;
+class SignerCertificate;
+
 // Starts a program from a folder that others may write (the package's, the
 // temporary folder): it checks the program, and the installer library it
 // will load, on handles that keep writers out, and starts it before letting
 // them go, so that what starts is what was checked. Each file must carry a
-// valid signature of the publisher's certificate that the build compiled in
-// (BuildPublisher); when this process's program is unsigned (a development
-// build), any file passes, as unsigned packages do.
+// valid signature of the publisher that the build compiled in
+// (BuildPublisher): of its very certificate for a file of the running
+// build, of a signer of the expected name under the publisher's roots for a
+// file of another release. When this process's program is unsigned (a
+// development build), any file passes, as unsigned packages do.
 class SignedProgramLauncher {
  public:
   enum class Files { kProgram, kProgramAndLibrary };
 
+  // Whose signature a held file must carry.
+  enum class Identity {
+    // The running build's own certificate, byte for byte
+    // (SignerCertificate): its program and copies of it, which a
+    // certificate's renewal does not reach.
+    kRunningBuild,
+    // The publisher: a signer of the branding's expected name, proven, its
+    // chain trusted by the machine and ending in one of the publisher's
+    // roots (PublisherRoots). A release after the publisher renewed its
+    // certificate is signed with a new key.
+    kPublisher,
+  };
+
+  // What the files are held to; none (any file passes) when null.
+  struct Requirement {
+    const SignerCertificate* certificate = nullptr;
+    const PublisherRoots* roots = nullptr;
+  };
+
+  // Held to the build's publisher when this process's program is signed.
   SignedProgramLauncher();
+  explicit SignedProgramLauncher(const Requirement& required);
   SignedProgramLauncher(const SignedProgramLauncher&) = delete;
   SignedProgramLauncher& operator=(const SignedProgramLauncher&) = delete;
   ~SignedProgramLauncher();
 
   // Holds and checks `program` and, with kProgramAndLibrary, the library
-  // beside it. False (each refusal logged) when one is missing or fails:
-  // the files are then released and nothing may be started.
-  [[nodiscard]] bool Hold(const base::FilePath& program, Files files);
+  // beside it, against `identity`. False (each refusal logged, naming the
+  // check that refused) when one is missing or fails: the files are then
+  // released and nothing may be started.
+  [[nodiscard]] bool Hold(const base::FilePath& program,
+                          Files files,
+                          Identity identity);
 
   // Holds this process's own program, by the name the system gave it, when
-  // that file is still the running build (RunningImage) with the signature
-  // above: a process that starts itself again in another role starts what
-  // runs now, not what its user renamed it for and put in its place. Logs
-  // nothing, as a process may start so before its log is open; false when
-  // refused.
+  // that file is still the running build (RunningImage) signed with the
+  // running build's certificate: a process that starts itself again in
+  // another role starts what runs now, not what its user renamed it for and
+  // put in its place. Logs nothing, as a process may start so before its
+  // log is open; false when refused.
   [[nodiscard]] bool HoldRunningProgram();
+
+  // Why the last hold was refused: kNone after a hold that held; kChanged
+  // for a file that could not be held (gone, or not a file).
+  SignatureRefusal refusal() const { return refusal_; }
 
   // The program held, by the name it was held under.
   const base::FilePath& program() const { return program_; }
@@ -54,12 +88,16 @@ class SignedProgramLauncher {
                        const base::ProcessLaunchOptions& options);
 
  private:
-  [[nodiscard]] bool HoldOne(const base::FilePath& path);
-  // Why `file` may not be started or loaded; empty when it may.
-  static std::string RefusalOf(const HeldImageFile& file);
+  [[nodiscard]] bool HoldOne(const base::FilePath& path, Identity identity);
+  // Why `file` may not be started or loaded; kNone when it may.
+  SignatureRefusal RefusalOf(const HeldImageFile& file,
+                             const base::FilePath& path,
+                             Identity identity) const;
 
+  const Requirement required_;
   base::FilePath program_;
   std::vector<HeldImageFile> held_;
+  SignatureRefusal refusal_ = SignatureRefusal::kNone;
 };
 
 }  // namespace installer

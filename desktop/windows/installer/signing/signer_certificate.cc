@@ -71,30 +71,32 @@ std::optional<SignerCertificate> SignerCertificate::OfImage(
   return SignerCertificate(std::vector<uint8_t>(encoded.begin(), encoded.end()));
 }
 
-SignerCheck SignerCertificate::Check(const HeldImageFile& file) const {
+SignatureRefusal SignerCertificate::Check(const HeldImageFile& file) const {
   HeldFileRegistry& registry = HeldFileRegistry::Get();
   const std::optional<HeldFileIdentity>& identity = file.identity();
   if (identity) {
-    if (const std::optional<SignerCheck> known =
-            registry.FindVerdict(*identity, encoded_)) {
+    if (const std::optional<SignatureRefusal> known = registry.FindVerdict(
+            *identity, HeldFileJudge::kCertificate, encoded_)) {
       return *known;
     }
   }
-  const SignerCheck verdict = Judge(file.bytes());
-  if (identity)
-    registry.RememberVerdict(*identity, encoded_, verdict);
+  const SignatureRefusal verdict = Judge(file.bytes());
+  if (identity) {
+    registry.RememberVerdict(*identity, HeldFileJudge::kCertificate, encoded_,
+                             verdict);
+  }
   return verdict;
 }
 
-SignerCheck SignerCertificate::Judge(std::span<const uint8_t> file) const {
+SignatureRefusal SignerCertificate::Judge(std::span<const uint8_t> file) const {
   const std::optional<PeImage> image = PeImage::Parse(file);
   if (!image)
-    return SignerCheck::kInvalidSignature;
+    return SignatureRefusal::kMalformed;
   if (!image->has_certificate_table())
-    return SignerCheck::kUnsigned;
+    return SignatureRefusal::kNotSigned;
   FirstSigner signer;
   if (!ReadFirstSigner(image->GetEmbeddedSignature(), &signer))
-    return SignerCheck::kInvalidSignature;
+    return SignatureRefusal::kMalformed;
   const bool same_certificate = std::ranges::equal(signer.encoded(), encoded_);
   // Ours is proven with the publisher's own key. Another's is proven with
   // the key of the certificate the file names, only to tell a valid
@@ -106,23 +108,28 @@ SignerCheck SignerCertificate::Judge(std::span<const uint8_t> file) const {
   }
   const PCCERT_CONTEXT key =
       same_certificate ? own.get() : signer.certificate.get();
-  if (!key ||
-      !ProveSigner(signer.message.Get(), 0, *signer.info, key, *image).holds()) {
-    return SignerCheck::kInvalidSignature;
-  }
-  return same_certificate ? SignerCheck::kSameSigner
-                          : SignerCheck::kOtherSigner;
+  if (!key)
+    return SignatureRefusal::kMalformed;
+  const SignerProof proof =
+      ProveSigner(signer.message.Get(), 0, *signer.info, key, *image);
+  if (!proof.holds())
+    return RefusalOfProofFault(proof.fault);
+  return same_certificate ? SignatureRefusal::kNone
+                          : SignatureRefusal::kOtherPublisher;
 }
 
-const char* SignerCertificate::Describe(SignerCheck check) {
+const char* SignerCertificate::Describe(SignatureRefusal check) {
   switch (check) {
-    case SignerCheck::kSameSigner:
+    case SignatureRefusal::kNone:
       return "signed by this program's signer";
-    case SignerCheck::kUnsigned:
+    case SignatureRefusal::kNotSigned:
       return "not signed";
-    case SignerCheck::kInvalidSignature:
+    case SignatureRefusal::kMalformed:
+    case SignatureRefusal::kChanged:
+    case SignatureRefusal::kExpired:
+    case SignatureRefusal::kUntrusted:
       return "not validly signed";
-    case SignerCheck::kOtherSigner:
+    case SignatureRefusal::kOtherPublisher:
       return "signed by another signer";
   }
   return "unknown";

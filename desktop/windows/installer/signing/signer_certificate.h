@@ -7,20 +7,11 @@
 #include <utility>
 #include <vector>
 
+#include "desktop/windows/installer/signing/signature_refusal.h"
+
 namespace installer {
 
 class HeldImageFile;
-
-// What holding a file against a program's signer found.
-enum class SignerCheck : uint8_t {
-  kSameSigner,
-  // The file carries no signature.
-  kUnsigned,
-  // Not an image, or its signature does not hold for its bytes.
-  kInvalidSignature,
-  // A valid signature, of another certificate.
-  kOtherSigner,
-};
 
 // The certificate that signed a program: the first signer of the signature
 // the image carries. The product's own code is signed with one certificate,
@@ -44,21 +35,25 @@ class SignerCertificate {
 
   bool is_signed() const { return !encoded_.empty(); }
 
-  // Whether the held `file` carries a signature made by this certificate
-  // that holds for its bytes: the file's first signer is this certificate,
-  // byte for byte, its signature verifies with this certificate's key, and
-  // the message digest it signs and the image digest that states are the
-  // file's. A file is checked once while it is held (HeldFileRegistry).
-  SignerCheck Check(const HeldImageFile& file) const;
+  // Why the held `file` does not carry a signature made by this certificate
+  // that holds for its bytes (kNone: it does): the file's first signer is
+  // this certificate, byte for byte, its signature verifies with this
+  // certificate's key, and the message digest it signs and the image
+  // digest that states are the file's. Another certificate is kOtherPublisher,
+  // however valid its signature; not an image or a signature that cannot be
+  // read, kMalformed. A file is checked once while it is held
+  // (HeldFileRegistry).
+  SignatureRefusal Check(const HeldImageFile& file) const;
 
-  // Its name in a message or a log.
-  static const char* Describe(SignerCheck check);
+  // The verdict in a message or a log: "signed by this program's signer",
+  // "not signed", "not validly signed", "signed by another signer".
+  static const char* Describe(SignatureRefusal check);
 
  private:
   explicit SignerCertificate(std::vector<uint8_t> encoded)
       : encoded_(std::move(encoded)) {}
 
-  SignerCheck Judge(std::span<const uint8_t> file) const;
+  SignatureRefusal Judge(std::span<const uint8_t> file) const;
 
   std::vector<uint8_t> encoded_;
 };

@@ -6,9 +6,12 @@
 
 #include <ostream>
 
+#include "desktop/windows/installer/signing/signature_refusal.h"
+
 namespace installer {
 
 class PeImage;
+class PublisherRoots;
 
 // Proves a signer of a file's signature, or of one nested in it, before its
 // name may count: the platform's trust check of the file may prove neither
@@ -20,15 +23,16 @@ class PeImage;
 // and the certificate's chain (through `store` for intermediates) to a root
 // the machine trusts, without any error, under the Authenticode policy,
 // judged at the time of the signer's proven time-stamp, else now
-// (SignatureTimestamp).
-// Writes the reason of a refusal to `report`.
-bool VerifySigner(HCRYPTMSG message,
-                  DWORD signer_index,
-                  const CMSG_SIGNER_INFO& signer_info,
-                  PCCERT_CONTEXT certificate,
-                  HCERTSTORE store,
-                  const PeImage& image,
-                  std::ostream& report);
+// (SignatureTimestamp); with `roots`, that root must be one of them. Writes
+// the reason of a refusal to `report` and returns which check refused.
+SignatureRefusal VerifySigner(HCRYPTMSG message,
+                              DWORD signer_index,
+                              const CMSG_SIGNER_INFO& signer_info,
+                              PCCERT_CONTEXT certificate,
+                              HCERTSTORE store,
+                              const PeImage& image,
+                              const PublisherRoots* roots,
+                              std::ostream& report);
 
 }  // namespace installer
 

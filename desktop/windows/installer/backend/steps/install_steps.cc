@@ -55,6 +55,7 @@
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/signing/running_image.h"
+#include "desktop/windows/installer/signing/build_publisher.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/transactions/copy_file_operation.h"
@@ -546,10 +547,17 @@ void InstallSteps::InstallComponent(const std::string& part,
     LOG(ERROR) << "Component installer does not exist " << component.AsUTF8();
     return;
   }
+  // A component is of another release, whose publisher may have renewed
+  // its certificate since this build.
   std::string report;
-  if (!unsigned_build && !VerifyFileSignature(component, &report)) {
+  const SignatureRefusal refusal =
+      unsigned_build ? SignatureRefusal::kNone
+                     : CheckFileSignature(component, &BuildPublisher::Roots(),
+                                          &report);
+  if (refusal != SignatureRefusal::kNone) {
     LOG(ERROR) << "Signature error for component installer "
-               << component.AsUTF8() << " signed = " << report;
+               << component.AsUTF8() << ": "
+               << DescribeSignatureRefusal(refusal) << ": " << report;
     return;
   }
   const base::FilePath target =

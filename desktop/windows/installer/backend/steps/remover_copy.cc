@@ -66,8 +66,8 @@ bool CopyLoadedImage(HMODULE module,
     return false;
   }
   if (const SignerCertificate* signer = BuildPublisher::RequiredSigner()) {
-    const SignerCheck check = signer->Check(held);
-    if (check != SignerCheck::kSameSigner) {
+    const SignatureRefusal check = signer->Check(held);
+    if (check != SignatureRefusal::kNone) {
       LOG(ERROR) << "Not copying " << path.AsUTF8() << ": it is "
                  << SignerCertificate::Describe(check);
       return false;
