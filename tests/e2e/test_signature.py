@@ -19,6 +19,7 @@ import subprocess
 import pytest
 
 from conftest import windows_path
+from fake_clock import clock_environment
 
 TOOL = "desktop/windows/installer/signature_tool.exe"
 SMALL_PE = "base/argv_echo.exe"
@@ -78,14 +79,10 @@ BACKDATE_DAYS = 400
 DAYS = 3650
 
 
-def run(*command, cwd):
-    return subprocess.run(command, cwd=cwd, capture_output=True, text=True, check=True)
-
-
-def at_time(when):
-    """The prefix that runs a command with its clock at `when` (a faketime
-    offset such as "-100d", or an absolute "@2025-01-01 00:00:00"), or now."""
-    return ["faketime", "-f", when] if when else []
+def run(*command, cwd, clock=None):
+    """Runs `command` in `cwd`, its clock at `clock` (fake_clock) when given."""
+    return subprocess.run(command, cwd=cwd, capture_output=True, text=True, check=True,
+                          env=clock_environment(clock))
 
 
 class Pki:
@@ -119,10 +116,11 @@ class Pki:
         run("openssl", "x509", "-in", "ca.pem", "-outform", "der", "-out", "ca.der", cwd=folder)
 
     def make_ca(self, name, subject):
-        run(*at_time(f"-{BACKDATE_DAYS}d"), "openssl", "req", "-x509", "-newkey", "rsa:2048",
+        run("openssl", "req", "-x509", "-newkey", "rsa:2048",
             "-nodes", "-keyout", f"{name}.key", "-out", f"{name}.pem",
             "-days", str(BACKDATE_DAYS + DAYS), "-subj", f"/CN={subject}",
-            "-config", "openssl.cnf", "-extensions", "test_ca", cwd=self.folder)
+            "-config", "openssl.cnf", "-extensions", "test_ca", cwd=self.folder,
+            clock=f"-{BACKDATE_DAYS}d")
 
     def make_signer(self, name, subject, ca, extensions="code_signing", start=None, days=DAYS):
         """A signer of common name `subject`, or of a country alone, valid
@@ -132,10 +130,10 @@ class Pki:
         run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-keyout", f"{name}.key",
             "-out", f"{name}.csr", "-subj", distinguished_name, "-config", "openssl.cnf",
             cwd=self.folder)
-        run(*at_time(start), "openssl", "x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.pem",
+        run("openssl", "x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.pem",
             "-CAkey", f"{ca}.key", "-set_serial", str(self.next_serial()),
             "-days", str(days), "-extfile", "openssl.cnf", "-extensions", extensions,
-            "-out", f"{name}.pem", cwd=self.folder)
+            "-out", f"{name}.pem", cwd=self.folder, clock=start)
         # The signature carries the CA too, as a real one carries its
         # intermediates, so that a chain can reach the root.
         chain = (self.folder / f"{name}.pem").read_text() + (self.folder / f"{ca}.pem").read_text()

@@ -13,7 +13,7 @@ osslsigncode sends:
   signer info, with its signing-time and message-digest attributes, the
   signer puts into the signature as a countersignature.
 
-`at` stamps at another time (openssl run under faketime: "-100d", or
+`at` stamps at another time (openssl run with libfaketime: "-100d", or
 "@2025-01-01 00:00:00"); `wrong_imprint` stamps a digest one bit away from
 the one asked for, as a token of another signature would.
 
@@ -37,6 +37,9 @@ import sys
 import tempfile
 import threading
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from fake_clock import clock_environment  # noqa: E402
 
 CONFIG_NAME = "tsa.cnf"
 # The serial file is each server's own, named by the environment, so that
@@ -194,17 +197,17 @@ class TimestampServer:
         handler.wfile.write(reply)
 
     def openssl(self, *arguments, source):
-        """Runs openssl (under faketime with `at`) with `source` in a file
+        """Runs openssl (its clock at `at`) with `source` in a file
         whose path stands for INPUT among `arguments`; returns what it
         wrote."""
         with self.lock:
             source_file, output = self.work / "source", self.work / "output"
             source_file.write_bytes(source)
             arguments = [str(source_file) if a is INPUT else a for a in arguments]
-            clock = ["faketime", "-f", self.at] if self.at else []
-            subprocess.run(clock + ["openssl", *arguments, "-out", str(output)],
+            environment = {"PATH": "/usr/bin:/bin", "TSA_SERIAL": str(self.work / "serial")}
+            subprocess.run(["openssl", *arguments, "-out", str(output)],
                            cwd=self.folder, check=True, capture_output=True,
-                           env={"PATH": "/usr/bin:/bin", "TSA_SERIAL": str(self.work / "serial")})
+                           env=clock_environment(self.at, environment))
             return output.read_bytes()
 
     def rfc3161_reply(self, query):
