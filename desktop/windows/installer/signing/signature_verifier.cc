@@ -17,6 +17,7 @@
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/signing/der_walker.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
+#include "desktop/windows/installer/signing/offline_chain.h"
 #include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
 #include "desktop/windows/installer/signing/signed_message.h"
@@ -146,8 +147,9 @@ bool VerifyHeldFileSignature(const LockedFileView& file,
       return false;
     }
   }
-  const LONG trust =
-      GetTrustVerdict(file.file_handle(), path.value().c_str());
+  const LONG trust = GetTrustVerdict(
+      file.file_handle(), path.value().c_str(),
+      image ? image->GetEmbeddedSignature() : std::span<const uint8_t>());
   if (trust != ERROR_SUCCESS) {
     if (!report_text)
       return false;
@@ -241,11 +243,16 @@ bool CheckSigners(HCERTSTORE store,
 }
 
 void DescribeTrustChain(PCCERT_CONTEXT certificate, std::ostream& stream) {
+  // The signer's own store is the signature's.
+  if (!OfflineChain::IsAtHand(certificate, certificate->hCertStore)) {
+    stream << "Cannot get trust chain: an issuer is not at hand\n";
+    return;
+  }
   CERT_CHAIN_PARA para = {};
   para.cbSize = sizeof(para);
   PCCERT_CHAIN_CONTEXT built = nullptr;
   if (!::CertGetCertificateChain(nullptr, certificate, nullptr, nullptr, &para,
-                                 0, nullptr, &built)) {
+                                 OfflineChain::kChainFlags, nullptr, &built)) {
     stream << "Cannot get trust chain\n";
     return;
   }

@@ -4,6 +4,7 @@
 
 #include "base/log_message.h"
 #include "base/strings/string_format.h"
+#include "desktop/windows/installer/signing/offline_chain.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
 #include "desktop/windows/installer/signing/signer_proof.h"
 
@@ -41,6 +42,10 @@ bool Prove(HCRYPTMSG message,
 bool VerifyChain(PCCERT_CONTEXT certificate,
                  HCERTSTORE store,
                  std::ostream& report) {
+  if (!OfflineChain::IsAtHand(certificate, store)) {
+    report << "Certificate chain is incomplete\n";
+    return false;
+  }
   LPSTR code_signing = const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING);
   CERT_CHAIN_PARA chain_para = {};
   chain_para.cbSize = sizeof(chain_para);
@@ -49,7 +54,8 @@ bool VerifyChain(PCCERT_CONTEXT certificate,
   chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = &code_signing;
   PCCERT_CHAIN_CONTEXT built = nullptr;
   if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, nullptr,
-                                 store, &chain_para, 0, nullptr, &built)) {
+                                 store, &chain_para, OfflineChain::kChainFlags,
+                                 nullptr, &built)) {
     report << "Cannot build certificate chain: " << LastErrorText() << "\n";
     return false;
   }
