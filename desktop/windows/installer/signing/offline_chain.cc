@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "base/win/scoped_local_alloc.h"
@@ -21,11 +22,26 @@ constexpr char kTimeStampTokenOid[] = "1.3.6.1.4.1.311.3.3.1";
 constexpr int kMaxTokenDepth = 1;
 
 ScopedCertStore OpenMachineStore(const wchar_t* name) {
-  return ScopedCertStore(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                         CERT_SYSTEM_STORE_LOCAL_MACHINE |
-                                             CERT_STORE_READONLY_FLAG |
-                                             CERT_STORE_OPEN_EXISTING_FLAG,
-                                         name));
+  return ScopedCertStore(::CertOpenStore(
+      CERT_STORE_PROV_SYSTEM_W, 0, 0,
+      CERT_SYSTEM_STORE_LOCAL_MACHINE | CERT_STORE_READONLY_FLAG |
+          CERT_STORE_OPEN_EXISTING_FLAG,
+      name));
+}
+
+// The machine's roots and authorities, opened once for the process on the
+// first issuer a signature lacks: opening them reads every certificate they
+// hold (under Wine the system's trusted ones too), tens of milliseconds a
+// time. A root added later in the run is not seen, and a chain through it
+// is refused as incomplete; the installer adds none.
+struct MachineStores {
+  ScopedCertStore roots = OpenMachineStore(L"Root");
+  ScopedCertStore authorities = OpenMachineStore(L"CA");
+};
+
+const MachineStores& GetMachineStores() {
+  static const MachineStores stores;
+  return stores;
 }
 
 bool IsSelfIssued(const CERT_INFO& info) {
@@ -75,14 +91,18 @@ bool IsCountersignerAtHand(const CRYPT_ATTR_BLOB& encoded,
 // static
 bool OfflineChain::IsAtHand(PCCERT_CONTEXT certificate,
                             HCERTSTORE signature_store) {
-  const ScopedCertStore roots = OpenMachineStore(L"Root");
-  const ScopedCertStore authorities = OpenMachineStore(L"CA");
   ScopedCertContext current(::CertDuplicateCertificateContext(certificate));
   for (int length = 0; current && length < kMaxLength; ++length) {
-    if (IsSelfIssued(*current->pCertInfo))
+    const CERT_INFO& info = *current->pCertInfo;
+    if (IsSelfIssued(info))
       return true;
-    current = FindBySubject({signature_store, roots.Get(), authorities.Get()},
-                            current->pCertInfo->Issuer);
+    ScopedCertContext issuer = FindBySubject({signature_store}, info.Issuer);
+    if (!issuer) {
+      const MachineStores& machine = GetMachineStores();
+      issuer = FindBySubject({machine.roots.Get(), machine.authorities.Get()},
+                             info.Issuer);
+    }
+    current = std::move(issuer);
   }
   return false;
 }
