@@ -21,10 +21,11 @@
 
 Findings go to BUILD/fuzz/<mode>/findings/; the last line says what ran and
 how fast. It runs only by hand: no test starts it. Uses its own Wine prefix,
-BUILD/fuzz/prefix; runs of both modes may go side by side.
+BUILD/fuzz/prefix; a run of each mode may go side by side.
 """
 
 import concurrent.futures
+import fcntl
 import os
 import shutil
 import struct
@@ -197,6 +198,15 @@ def run_cases(build, mode, work, signatures, environment, first, end, folder):
 
 def run_wine(build, mode, cases, first_case, jobs):
     work = build / "fuzz" / mode
+    work.mkdir(parents=True, exist_ok=True)
+    # One run of a mode at a time: a second would replace the seeds, the
+    # tool and the cases the first is running.
+    lock = open(work / "run.lock", "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        print(f"another {mode} run is going on in {work}", file=sys.stderr)
+        return 2
     signatures, _ = make_seeds(build, work)
     environment = wine_environment(build, build / "fuzz/prefix")
     (work / "findings").mkdir(exist_ok=True)

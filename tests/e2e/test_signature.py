@@ -12,9 +12,11 @@ pass that reaches no root at all; and CryptMsgControl's signature check does
 not compare the signed message digest with the content. Our own proof of
 each signer, the file's first too, tells them apart."""
 
+import http.server
 import shutil
 import struct
 import subprocess
+import threading
 
 import pytest
 
@@ -49,6 +51,9 @@ authorityKeyIdentifier = keyid
 basicConstraints = CA:FALSE
 keyUsage = critical, DER:03:01:00
 extendedKeyUsage = codeSigning
+[authority_key_usage_no_bit]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, DER:03:01:00
 [alt_directory_name]
 basicConstraints = CA:FALSE
 keyUsage = critical, digitalSignature
@@ -455,6 +460,58 @@ def test_report_describes_trust_chain(run_exe, signed_files):
     assert report[:2] == ["Level 0: Trust chain:", "Level 0: Chain trust status: 0"]
     assert report[2] == f"Level 0: Chain 0 element: {EXPECTED_SIGNER} {thumbprint}"
     assert report[3].startswith("Level 0: Chain 0 element: Tarvo Test Root ")
+
+
+class IssuerServer(http.server.HTTPServer):
+    """Serves one certificate at /authority.der on a port of its own,
+    keeping the paths asked for."""
+
+    def __init__(self, certificate):
+        self.certificate, self.asked = certificate, []
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(handler):
+                self.asked.append(handler.path)
+                handler.send_response(200)
+                handler.send_header("Content-Length", str(len(self.certificate)))
+                handler.end_headers()
+                handler.wfile.write(self.certificate)
+
+            def log_message(handler, *args):
+                pass
+
+        super().__init__(("127.0.0.1", 0), Handler)
+
+
+def test_issuer_only_at_its_address_is_not_fetched(run_exe, signed_files):
+    # Wine's chain engine fetches an issuer the signature lacks from the
+    # address its certificate names, whatever it is asked; this one's key
+    # usage names no use, and building a chain through it ended the process.
+    pki, _ = signed_files
+    pki.make_signer("fetched_authority", "Tarvo Fetched Authority", "ca",
+                    "authority_key_usage_no_bit")
+    authority = subprocess.run(["openssl", "x509", "-in", "fetched_authority.pem", "-outform",
+                                "der"], cwd=pki.folder, capture_output=True, check=True).stdout
+    server = IssuerServer(authority)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    try:
+        with open(pki.folder / "openssl.cnf", "a") as config:
+            config.write("[issuer_at_address]\nbasicConstraints = CA:FALSE\n"
+                         "keyUsage = critical, digitalSignature\nextendedKeyUsage = codeSigning\n"
+                         "authorityInfoAccess = caIssuers;URI:http://127.0.0.1:"
+                         f"{server.server_port}/authority.der\n")
+        pki.make_signer("fetching", EXPECTED_SIGNER, "fetched_authority", "issuer_at_address")
+        signed = pki.sign("fetching", pki.folder / "unsigned.exe", pki.folder / "fetching.exe",
+                          with_ca=False)
+        verdict, report = verify(run_exe, signed, root=pki.folder / "ca.der")
+    finally:
+        server.shutdown()
+        server.server_close()
+    assert not verdict
+    assert report[0].startswith("Cannot WinVerifyTrust: -2146762486, "), report  # CERT_E_CHAINING
+    assert "Level 0: Cannot get trust chain: an issuer is not at hand" in report
+    assert "Level 0: Certificate chain is incomplete" in report
+    assert server.asked == []
 
 
 def test_untrusted_root(run_exe, signed_files):

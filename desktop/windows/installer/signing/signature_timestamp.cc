@@ -12,6 +12,7 @@
 #include "desktop/windows/installer/signing/authenticode_digest.h"
 #include "desktop/windows/installer/signing/der_reader.h"
 #include "desktop/windows/installer/signing/der_walker.h"
+#include "desktop/windows/installer/signing/offline_chain.h"
 #include "desktop/windows/installer/signing/scoped_cert_store.h"
 #include "desktop/windows/installer/signing/scoped_crypt_msg.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
@@ -150,8 +151,11 @@ Stamp ProveChain(PCCERT_CONTEXT certificate,
   chain_para.RequestedUsage.Usage.rgpszUsageIdentifier = &time_stamping;
   PCCERT_CHAIN_CONTEXT built = nullptr;
   FILETIME chain_time = time;
+  if (!OfflineChain::IsAtHand(certificate, store))
+    return Failure(Fault::kChainUnbuildable, CERT_E_CHAINING);
   if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate, &chain_time,
-                                 store, &chain_para, 0, nullptr, &built)) {
+                                 store, &chain_para, OfflineChain::kChainFlags,
+                                 nullptr, &built)) {
     return Failure(Fault::kChainUnbuildable, ::GetLastError());
   }
   const ScopedCertChain chain(built);

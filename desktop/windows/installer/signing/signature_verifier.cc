@@ -17,6 +17,7 @@
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/signing/der_walker.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
+#include "desktop/windows/installer/signing/offline_chain.h"
 #include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/signing/publisher_roots.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
@@ -178,7 +179,9 @@ SignatureRefusal CheckImageSignature(std::span<const uint8_t> bytes,
       return SignatureRefusal::kMalformed;
     }
   }
-  const LONG trust = GetTrustVerdict(file, path.value().c_str());
+  const LONG trust = GetTrustVerdict(
+      file, path.value().c_str(),
+      image ? image->GetEmbeddedSignature() : std::span<const uint8_t>());
   if (trust != ERROR_SUCCESS && report_text) {
     base::AppendFormat(report_text, "Cannot WinVerifyTrust: %ld, %s\n", trust,
                        ErrorText(::GetLastError()).c_str());
@@ -295,11 +298,16 @@ SignatureRefusal CheckSigners(HCERTSTORE store,
 }
 
 void DescribeTrustChain(PCCERT_CONTEXT certificate, std::ostream& stream) {
+  // The signer's own store is the signature's.
+  if (!OfflineChain::IsAtHand(certificate, certificate->hCertStore)) {
+    stream << "Cannot get trust chain: an issuer is not at hand\n";
+    return;
+  }
   CERT_CHAIN_PARA para = {};
   para.cbSize = sizeof(para);
   PCCERT_CHAIN_CONTEXT built = nullptr;
   if (!::CertGetCertificateChain(nullptr, certificate, nullptr, nullptr, &para,
-                                 0, nullptr, &built)) {
+                                 OfflineChain::kChainFlags, nullptr, &built)) {
     stream << "Cannot get trust chain\n";
     return;
   }

@@ -4,6 +4,7 @@
 
 #include "base/log_message.h"
 #include "base/strings/string_format.h"
+#include "desktop/windows/installer/signing/offline_chain.h"
 #include "desktop/windows/installer/signing/publisher_roots.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
 #include "desktop/windows/installer/signing/signature_timestamp.h"
@@ -57,6 +58,10 @@ SignatureRefusal VerifyChain(PCCERT_CONTEXT certificate,
                              const FILETIME* time,
                              const PublisherRoots* roots,
                              std::ostream& report) {
+  if (!OfflineChain::IsAtHand(certificate, store)) {
+    report << "Certificate chain is incomplete\n";
+    return SignatureRefusal::kUntrusted;
+  }
   LPSTR code_signing = const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING);
   CERT_CHAIN_PARA chain_para = {};
   chain_para.cbSize = sizeof(chain_para);
@@ -67,7 +72,8 @@ SignatureRefusal VerifyChain(PCCERT_CONTEXT certificate,
   FILETIME chain_time = time ? *time : FILETIME();
   if (!::CertGetCertificateChain(HCCE_LOCAL_MACHINE, certificate,
                                  time ? &chain_time : nullptr, store,
-                                 &chain_para, 0, nullptr, &built)) {
+                                 &chain_para, OfflineChain::kChainFlags,
+                                 nullptr, &built)) {
     report << "Cannot build certificate chain: " << LastErrorText() << "\n";
     return SignatureRefusal::kUntrusted;
   }

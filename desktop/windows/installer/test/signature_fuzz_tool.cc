@@ -9,8 +9,9 @@
 // certificate of the signature where the platform reads it before anything
 // is proven: its extensions (key usage, basic constraints, purposes,
 // alternative names and the rest, in the shapes the standard allows and in
-// others) and its subject (empty, without a common name, of odd strings),
-// a certificate authority renamed together with what names it as issuer.
+// others), its subject (empty, without a common name, of odd strings; a
+// certificate authority renamed together with what names it as issuer)
+// and its key (its bits' own DER changed, or shapes no key has).
 // "checked" writes CASE as the signed image IMAGE carrying the case as its
 // signature and reads it as the installer does: the full signature check,
 // every other case with a report, the check of a program's own signer, and
@@ -302,7 +303,8 @@ const std::vector<Bytes> kExtensionTypes = {
     {0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x01, 0x01},  // authority info access
     {0x60, 0x86, 0x48, 0x01, 0x86, 0xF8, 0x42, 0x01, 0x01},  // certificate type
     {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x0A, 0x03, 0x0A},
-    {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x15, 0x0A},  // application policies
+    // application policies
+    {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x37, 0x15, 0x0A},
 };
 
 Bytes BitStringShape(Random* random) {
@@ -343,7 +345,8 @@ Bytes IntegerShape(Random* random) {
 }
 
 Bytes BasicConstraintsShape(Random* random) {
-  const Bytes flag = {0x01, 0x01, static_cast<uint8_t>(random->OneIn(2) ? 0xFF : 0x00)};
+  const uint8_t authority = random->OneIn(2) ? 0xFF : 0x00;
+  const Bytes flag = {0x01, 0x01, authority};
   switch (random->Below(7)) {
     case 0:
       return Seq({});
@@ -459,10 +462,12 @@ Bytes NameShape(Random* random) {
     case 2:  // no common name
       return Seq({organization});
     case 3:
-      return Seq({organization, Set({Attribute(kCommonName, StringShape(random))})});
+      return Seq({organization,
+                  Set({Attribute(kCommonName, StringShape(random))})});
     case 4: {  // a common name that is no text
       const std::vector<Bytes> values = {{0x02, 0x01, 0x05}, {0x05, 0x00},
-                                         Seq({}), {0x04, 0x00}, {0x01, 0x01, 0xFF}};
+                                         Seq({}), {0x04, 0x00},
+                                         {0x01, 0x01, 0xFF}};
       return Seq({Set({Attribute(kCommonName, random->Pick(values))})});
     }
     case 5:  // a common name with no value
@@ -498,8 +503,9 @@ Bytes ExtensionValueOfFamily(size_t family, Random* random) {
       const Bytes qualifier =
           Seq({Oid({0x2B, 0x06, 0x01, 0x05, 0x05, 0x07, 0x02, 0x01}),
                StringShape(random)});
-      return random->OneIn(3) ? Seq({})
-                              : Seq({Seq({Oid(kAnyPurpose), Seq({qualifier})})});
+      if (random->OneIn(3))
+        return Seq({});
+      return Seq({Seq({Oid(kAnyPurpose), Seq({qualifier})})});
     }
     case 6:  // an authority key identifier
       return Seq({Tlv(0x80, Bytes(random->Below(40), 0xAB)),
@@ -523,6 +529,11 @@ Bytes ExtensionValue(size_t type, Random* random) {
   return ExtensionValueOfFamily(family, random);
 }
 
+// The bits of a public key, which the platform decodes once more when it
+// verifies a signature with it: the key's own DER changed as a tree, or put
+// in a shape no key has.
+Bytes KeyBitsShape(const Bytes& bits, Random* random);
+
 Node ToNode(const Bytes& der) {
   Node node;
   size_t used = 0;
@@ -534,6 +545,7 @@ Node ToNode(const Bytes& der) {
 // issuer, validity, subject, key and, from the third version, extensions.
 constexpr size_t kIssuerIndex = 3;
 constexpr size_t kSubjectIndex = 5;
+constexpr size_t kKeyIndex = 6;
 bool IsToBeSigned(const Node& node) {
   return node.tag == 0x30 && node.children.size() >= 7 &&
          node.children[0].tag == 0xA0 && node.children[1].tag == 0x02 &&
@@ -590,8 +602,44 @@ void Rename(Node* node, const Node& old_name, const Node& new_name) {
     Rename(&child, old_name, new_name);
 }
 
+Bytes KeyBitsShape(const Bytes& bits, Random* random) {
+  const Bytes rsa_key =
+      bits.empty() ? Bytes() : Bytes(bits.begin() + 1, bits.end());
+  const Bytes modulus = Tlv(0x02, Cat({{0x00, 0xC0}, Bytes(255, 0x01)}));
+  const Bytes exponent = {0x02, 0x03, 0x01, 0x00, 0x01};
+  switch (random->Below(8)) {
+    case 0: {
+      Node key;
+      size_t used = 0;
+      if (!ParseElement(rsa_key.data(), rsa_key.size(), &used, &key, 0))
+        return bits;
+      for (size_t i = 1 + random->Below(2); i > 0; --i)
+        MutateTree(&key, random);
+      Bytes out = {0x00};
+      Serialize(key, &out);
+      return out;
+    }
+    case 1:
+      return {0x00};
+    case 2:
+      return Cat({{0x00}, Seq({})});
+    case 3:
+      return Cat({{0x00}, Seq({Tlv(0x02, {}), Tlv(0x02, {})})});
+    case 4:
+      return Cat({{0x00}, Seq({Tlv(0x02, Bytes(1 + random->Below(3000), 0x81)),
+                               exponent})});
+    case 5:
+      return Cat({{0x00},
+                  Seq({modulus, Tlv(0x02, Bytes(1 + random->Below(64), 0xFF))})});
+    case 6:
+      return Cat({{0x00}, Seq({{0x02, 0x01, 0x00}, {0x02, 0x01, 0x00}})});
+    default:  // a count of unused bits under a whole key
+      return Cat({{static_cast<uint8_t>(random->Below(8))}, rsa_key});
+  }
+}
+
 // One change of a certificate of the signature where the platform reads it
-// unproven: an extension set, one dropped, or its subject changed.
+// unproven: an extension set, one dropped, its subject or its key changed.
 void MutateCertificate(Node* root, Random* random) {
   std::vector<Node*> all;
   Collect(root, &all);
@@ -603,7 +651,7 @@ void MutateCertificate(Node* root, Random* random) {
   if (certificates.empty())
     return;
   Node* certificate = random->Pick(certificates);
-  switch (random->Below(6)) {
+  switch (random->Below(7)) {
     case 0:
     case 1:
     case 2: {
@@ -615,12 +663,22 @@ void MutateCertificate(Node* root, Random* random) {
     case 3: {
       std::vector<Node>* extensions = Extensions(certificate);
       if (!extensions->empty())
-        extensions->erase(extensions->begin() + random->Below(extensions->size()));
+        extensions->erase(extensions->begin() +
+                          random->Below(extensions->size()));
       break;
     }
     case 4: {  // renamed, with what names it as issuer
       const Node old_name = certificate->children[kSubjectIndex];
       Rename(root, old_name, ToNode(NameShape(random)));
+      break;
+    }
+    case 5: {  // its key's bits
+      Node& key = certificate->children[kKeyIndex];
+      if (key.tag == 0x30 && key.children.size() == 2 &&
+          key.children[1].tag == 0x03) {
+        key.children[1].contents =
+            KeyBitsShape(key.children[1].contents, random);
+      }
       break;
     }
     default:  // its subject alone, alternative names beside it
