@@ -3,12 +3,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "desktop/windows/installer/test/der_builder.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using der_builder::Bytes;
+using der_builder::Cat;
+using der_builder::Seq;
 
 const Bytes kKeyUsage = {0x55, 0x1D, 0x0F};
 const Bytes kBasicConstraints = {0x55, 0x1D, 0x13};
@@ -20,23 +23,6 @@ const Bytes kSubjectAltName = {0x55, 0x1D, 0x11};
 
 const Bytes kCodeSigning = {0x06, 0x08, 0x2B, 0x06, 0x01,
                             0x05, 0x05, 0x07, 0x03, 0x03};
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-Bytes Seq(std::initializer_list<Bytes> parts) {
-  Bytes contents = Cat(parts);
-  Bytes out = {0x30};
-  if (contents.size() >= 0x80)
-    out.push_back(0x81);
-  out.push_back(static_cast<uint8_t>(contents.size()));
-  out.insert(out.end(), contents.begin(), contents.end());
-  return out;
-}
 
 struct RuleCase {
   const char* name;

@@ -10,40 +10,21 @@
 #include "desktop/windows/installer/signing/scoped_cert_store.h"
 #include "desktop/windows/installer/signing/scoped_crypt_msg.h"
 #include "desktop/windows/installer/signing/signed_message.h"
+#include "desktop/windows/installer/test/der_builder.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using der_builder::Bytes;
+using der_builder::Tlv;
+using der_builder::Cat;
+using der_builder::Seq;
+using der_builder::Set;
+using der_builder::Oid;
 using Fault = DerWalker::Fault;
 
-Bytes Tlv(uint8_t tag, const Bytes& contents) {
-  Bytes out = {tag};
-  const size_t length = contents.size();
-  if (length < 0x80) {
-    out.push_back(static_cast<uint8_t>(length));
-  } else if (length < 0x100) {
-    out.insert(out.end(), {0x81, static_cast<uint8_t>(length)});
-  } else {
-    out.insert(out.end(), {0x82, static_cast<uint8_t>(length >> 8),
-                           static_cast<uint8_t>(length)});
-  }
-  out.insert(out.end(), contents.begin(), contents.end());
-  return out;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-Bytes Seq(std::initializer_list<Bytes> parts) { return Tlv(0x30, Cat(parts)); }
-Bytes Set(std::initializer_list<Bytes> parts) { return Tlv(0x31, Cat(parts)); }
 Bytes Explicit0(const Bytes& inner) { return Tlv(0xA0, inner); }
-Bytes Oid(const Bytes& arcs) { return Tlv(0x06, arcs); }
 Bytes TextBytes(const std::string& text) {
   return Bytes(text.begin(), text.end());
 }

@@ -4,33 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "desktop/windows/installer/test/der_builder.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Tlv(uint8_t tag, const Bytes& contents) {
-  Bytes out = {tag};
-  const size_t size = contents.size();
-  if (size >= 0x100) {
-    out.push_back(0x82);
-    out.push_back(static_cast<uint8_t>(size >> 8));
-  } else if (size >= 0x80) {
-    out.push_back(0x81);
-  }
-  out.push_back(static_cast<uint8_t>(size));
-  out.insert(out.end(), contents.begin(), contents.end());
-  return out;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
+using der_builder::Bytes;
+using der_builder::Tlv;
+using der_builder::Cat;
 
 Bytes Text(const std::string& text) {
   return Bytes(text.begin(), text.end());

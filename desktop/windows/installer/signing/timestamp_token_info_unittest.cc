@@ -7,36 +7,17 @@
 #include <vector>
 
 #include "desktop/windows/installer/signing/der_reader.h"
+#include "desktop/windows/installer/test/der_builder.h"
 #include "gtest/gtest.h"
 
 namespace installer {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using der_builder::Bytes;
+using der_builder::Tlv;
+using der_builder::Cat;
+using der_builder::Seq;
 
-Bytes Tlv(uint8_t tag, const Bytes& contents) {
-  Bytes out = {tag};
-  const size_t length = contents.size();
-  if (length < 0x80) {
-    out.push_back(static_cast<uint8_t>(length));
-  } else {
-    out.insert(out.end(), {0x82, static_cast<uint8_t>(length >> 8),
-                           static_cast<uint8_t>(length)});
-  }
-  out.insert(out.end(), contents.begin(), contents.end());
-  return out;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-Bytes Seq(std::initializer_list<Bytes> parts) {
-  return Tlv(0x30, Cat(parts));
-}
 Bytes Text(uint8_t tag, const std::string& text) {
   return Tlv(tag, Bytes(text.begin(), text.end()));
 }

@@ -45,10 +45,17 @@
 #include "desktop/windows/installer/signing/signature_verifier.h"
 #include "desktop/windows/installer/signing/signed_message.h"
 #include "desktop/windows/installer/signing/signer_certificate.h"
+#include "desktop/windows/installer/test/der_builder.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using installer::der_builder::Bytes;
+using installer::der_builder::AppendLength;
+using installer::der_builder::Tlv;
+using installer::der_builder::Cat;
+using installer::der_builder::Seq;
+using installer::der_builder::Set;
+using installer::der_builder::Oid;
 using installer::ScopedCertStore;
 using installer::ScopedCryptMsg;
 
@@ -124,19 +131,6 @@ bool ParseElements(const uint8_t* data, size_t size, std::vector<Node>* out,
     offset += used;
   }
   return true;
-}
-
-void AppendLength(size_t length, Bytes* out) {
-  if (length < 0x80) {
-    out->push_back(static_cast<uint8_t>(length));
-    return;
-  }
-  int count = 0;
-  for (size_t rest = length; rest; rest >>= 8)
-    ++count;
-  out->push_back(static_cast<uint8_t>(0x80 | count));
-  for (int i = count - 1; i >= 0; --i)
-    out->push_back(static_cast<uint8_t>(length >> (8 * i)));
 }
 
 void Serialize(const Node& node, Bytes* out) {
@@ -245,24 +239,6 @@ void MutateBytes(Bytes* bytes, Random* random) {
   }
 }
 
-// DER built from parts, for the certificate mutations.
-Bytes Tlv(uint8_t tag, const Bytes& contents) {
-  Bytes out = {tag};
-  AppendLength(contents.size(), &out);
-  out.insert(out.end(), contents.begin(), contents.end());
-  return out;
-}
-
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-Bytes Seq(std::initializer_list<Bytes> parts) { return Tlv(0x30, Cat(parts)); }
-Bytes Set(std::initializer_list<Bytes> parts) { return Tlv(0x31, Cat(parts)); }
-Bytes Oid(const Bytes& arcs) { return Tlv(0x06, arcs); }
 Bytes Text(const char* text) { return Bytes(text, text + std::strlen(text)); }
 
 Bytes Repeat(const Bytes& part, size_t count) {
