@@ -14,9 +14,9 @@ import tarfile
 import pytest
 
 from conftest import windows_path
-from test_signature import (EXPECTED_SIGNER, SMALL_PE, TOOL, TSA_NAME, Pki,
-                            certificate_table_entry, certificate_table_signature, der_children,
-                            der_item, signed_data, verify)
+from test_signature import (EXPECTED_SIGNER, NESTED_SIGNATURE_OID, SMALL_PE, TOOL, TSA_NAME,
+                            Pki, certificate_table_entry, certificate_table_signature,
+                            der_children, der_item, signed_data, verify)
 from timestamp_server import TimestampServer
 
 TOKEN_OID = bytes.fromhex("2b060104018237030301")  # 1.3.6.1.4.1.311.3.3.1
@@ -80,32 +80,37 @@ def der_header(tag, length):
     return bytes([tag, 0x80 | len(size)]) + size
 
 
-def token_certificate_set(data):
-    """The items from a signed PE's signature down to its first signer's
-    time-stamp token's signed data (outermost first), and the item of that
-    token's certificate set."""
+def signed_data_items(data, where):
+    """The items from a signed PE's signature down to the signed data whose
+    certificate set is remade (outermost first): the signature's own
+    ("signature"), its first signer's nested signature's ("nested") or
+    time-stamp token's ("token")."""
     content_info = der_item(data, certificate_table_signature(data))
     path = [content_info, der_children(data, content_info)[1]]
     path.append(der_children(data, path[-1])[0])  # signed data
+    if where == "signature":
+        return path
+    oid = TOKEN_OID if where == "token" else NESTED_SIGNATURE_OID
     path.append(der_children(data, path[-1])[-1])  # signer infos
     path.append(der_children(data, path[-1])[0])  # the first signer
     path.append([c for c in der_children(data, path[-1]) if c[0] == 0xA1][0])
     path.append([a for a in der_children(data, path[-1])
-                 if data[der_children(data, a)[0][2]:der_children(data, a)[0][3]] == TOKEN_OID][0])
+                 if data[der_children(data, a)[0][2]:der_children(data, a)[0][3]] == oid][0])
     path.append(der_children(data, path[-1])[1])  # its values
-    path.append(der_children(data, path[-1])[0])  # the token
+    path.append(der_children(data, path[-1])[0])  # the token or signature
     path.append(der_children(data, path[-1])[1])
     path.append(der_children(data, path[-1])[0])  # its signed data
-    return path, [c for c in der_children(data, path[-1]) if c[0] == 0xA0][0]
+    return path
 
 
-def with_token_certificates(path, edit, output):
-    """The signed PE `path` with the choices of its time-stamp token's
-    certificate set (DER elements, in order) made `edit(choices)`: no
-    signature covers the set, so no digest or signature changes. openssl
-    and osslsigncode read no set that holds anything but certificates."""
+def with_set_choices(path, where, edit, output):
+    """The signed PE `path` with the choices (DER elements, in order) of the
+    certificate set of `where` (signed_data_items) made `edit(choices)`: no
+    signature covers a set, so no digest or signature changes. openssl and
+    osslsigncode read no set that holds anything but certificates."""
     data = path.read_bytes()
-    ancestors, certificates = token_certificate_set(data)
+    ancestors = signed_data_items(data, where)
+    certificates = [c for c in der_children(data, ancestors[-1]) if c[0] == 0xA0][0]
     choices = [data[c[1]:c[3]] for c in der_children(data, certificates)]
     new, start, end = b"".join(edit(choices)), certificates[2], certificates[3]
     for tag, offset, content_start, content_end in reversed(ancestors + [certificates]):
@@ -147,15 +152,23 @@ def authority_only_as_attribute_certificate(choices):
     return [retagged(c, 0xA1) if TSA_NAME.encode() in c else c for c in choices]
 
 
-# How the time-stamp token's certificate set (the authority's certificate
-# and its CA's, as openssl orders them) is remade with other choices.
-TOKEN_SETS = {
+# Files whose certificate sets (a certificate and its CA's, as openssl
+# orders them) are remade with other choices: file, its source, where.
+REMADE_SETS = {
     # As a large authority's tokens carry it.
-    "token_attribute_certificate": lambda c: c + [attribute_certificate(0xA1)],
-    "token_second_version_between": lambda c: [c[0], attribute_certificate(0xA2), *c[1:]],
-    "token_other_format_first": lambda c: [attribute_certificate(0xA3), *c],
+    "token_attribute_certificate":
+        ("rfc3161", "token", lambda c: c + [attribute_certificate(0xA1)]),
+    "token_second_version_between":
+        ("rfc3161", "token", lambda c: [c[0], attribute_certificate(0xA2), *c[1:]]),
+    "token_other_format_first":
+        ("rfc3161", "token", lambda c: [attribute_certificate(0xA3), *c]),
     # Another choice is never taken for a certificate, whatever it holds.
-    "token_authority_only_as_attribute_certificate": authority_only_as_attribute_certificate,
+    "token_authority_only_as_attribute_certificate":
+        ("rfc3161", "token", authority_only_as_attribute_certificate),
+    "nested_attribute_certificate":
+        ("nested", "nested", lambda c: c + [attribute_certificate(0xA2)]),
+    "countersigned_attribute_certificate":
+        ("countersigned", "signature", lambda c: c + [attribute_certificate(0xA2)]),
 }
 
 
@@ -202,8 +215,8 @@ def stamped_files(build_dir, tmp_path_factory):
         files["other_countersigned"] = sign("other_countersigned", legacy_timestamp=url)
     with TimestampServer(folder, at="-200d") as url:
         files["stamped_before_validity"] = sign("stamped_before_validity", timestamp=url)
-    for name, edit in TOKEN_SETS.items():
-        files[name] = with_token_certificates(files["rfc3161"], edit, folder / f"{name}.exe")
+    for name, (source, where, edit) in REMADE_SETS.items():
+        files[name] = with_set_choices(files[source], where, edit, folder / f"{name}.exe")
     for name, source, part in [("token_info_changed", "rfc3161", "token serial"),
                                ("token_signature_changed", "rfc3161", "token signature"),
                                ("countersigned_time_changed", "countersigned",
@@ -215,7 +228,8 @@ def stamped_files(build_dir, tmp_path_factory):
 STAMP_USED = "Chain judged at the signature's time-stamp "
 NOT_TIME_VALID = "Certificate chain is not trusted: chain status 0x1"
 
-# file, verdict, lines the report holds (prefixes, "Level N: " added)
+# file, verdict, lines the report holds (prefixes, "Level N: " added
+# unless N is None)
 CASES = [
     ("rfc3161", True, [(0, STAMP_USED)]),
     ("countersigned", True, [(0, STAMP_USED)]),
@@ -228,6 +242,11 @@ CASES = [
     ("token_authority_only_as_attribute_certificate", False,
      [(0, "Chain judged now: time-stamp not used: its signer's certificate is missing"),
       (0, NOT_TIME_VALID)]),
+    ("nested_attribute_certificate", True, [(1, STAMP_USED)]),
+    # Our proof holds, the countersigner found in the signature's own set;
+    # Wine's WinVerifyTrust cannot read that set (CRYPT_E_ASN1_CORRUPT).
+    ("countersigned_attribute_certificate", False,
+     [(0, STAMP_USED), (None, "Cannot WinVerifyTrust: -2146881277, ")]),
     ("unstamped", False,
      [(0, "Chain judged now: the signature carries no time-stamp"), (0, NOT_TIME_VALID)]),
     ("rogue_tsa", False,
@@ -267,7 +286,8 @@ def test_chain_judged_at_the_proven_stamp(run_exe, stamped_files, name, accepted
     print("\n".join(report))
     assert verdict == accepted
     for level, line in lines:
-        assert any(l.startswith(f"Level {level}: {line}") for l in report), (line, report)
+        prefix = "" if level is None else f"Level {level}: "
+        assert any(l.startswith(prefix + line) for l in report), (line, report)
 
 
 # Genuine programs of npm packages, signed by vendors whose certificates
