@@ -5,7 +5,10 @@ under faketime), stamped by the test time-stamping authority
 (osslsigncode -ts / -t), then forged in the ways a stamp can be: another
 authority, another signature's imprint, a changed token, a stamp from
 before the certificate began. Wine's WinVerifyTrust passes them all; the
-verdict is our own proof's."""
+verdict is our own proof's. Certificate sets that also hold attribute
+certificates or another format, as a large authority's tokens do, are read
+for their certificates alone; and genuine programs of npm packages, fetched
+when the registry answers, are accepted at their vendors' stamps."""
 
 import struct
 import subprocess
@@ -144,12 +147,10 @@ def attribute_certificate(tag):
     return element(tag, information, algorithm, element(0x03, b"\x00" + bytes(32)))
 
 
-def retagged(choice, tag):
-    return bytes([tag]) + choice[1:]
-
-
 def authority_only_as_attribute_certificate(choices):
-    return [retagged(c, 0xA1) if TSA_NAME.encode() in c else c for c in choices]
+    """The authority's certificate tagged as a first-version attribute
+    certificate, its CA's left as it was."""
+    return [b"\xA1" + c[1:] if TSA_NAME.encode() in c else c for c in choices]
 
 
 # Files whose certificate sets (a certificate and its CA's, as openssl
@@ -293,8 +294,8 @@ def test_chain_judged_at_the_proven_stamp(run_exe, stamped_files, name, accepted
 # Genuine programs of npm packages, signed by vendors whose certificates
 # have ended since, and stamped by each vendor's authority (the first two
 # packages' tokens carry an attribute certificate in their set, which
-# Wine's decoder could not read): package, its files, their signer. The
-# arm64 images are hashed as any other: a wrong digest would refuse them.
+# Wine's decoder cannot read as it is): package, its files, their signer.
+# The arm64 images are hashed as any other: a wrong digest refuses a file.
 CONPTY = "third_party/conpty/1.23.251008001/win10-{}/{}"
 INNO_PROGRAMS = ["Compil32.exe", "ISCC.exe", "ISCmplr.dll", "ISPP.dll", "isbunzip.dll",
                  "isbzip.dll", "islzma.dll", "islzma32.exe", "islzma64.exe", "isscint.dll",
