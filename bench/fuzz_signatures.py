@@ -3,10 +3,10 @@
 
   bench/fuzz_signatures.py native [BUILD] [SECONDS]
       Builds desktop/windows/installer/test/signature_readers_fuzzer.cc with
-      the PE image and DER walker sources natively (clang, libFuzzer, address
-      and undefined-behaviour checks) and runs it for SECONDS (default 600)
-      on the signed installer.exe and library, their signatures and a nested
-      signature as seeds.
+      the PE image, DER walker and certificate set sources natively (clang,
+      libFuzzer, address and undefined-behaviour checks) and runs it for
+      SECONDS (default 600) on the signed installer.exe and library, their
+      signatures and a nested signature as seeds.
   bench/fuzz_signatures.py wine checked|unchecked [BUILD] [CASES] [FIRST] [JOBS]
       Runs signature_fuzz_tool under Wine over CASES (default 20000) mutated
       signatures from case FIRST (default 0) on, in JOBS runs side by side
@@ -89,6 +89,7 @@ def run_native(build, seconds):
                     str(SIGNING / "pe_image.cc"), str(SIGNING / "der_walker.cc"),
                     str(SIGNING / "der_element.cc"),
                     str(SIGNING / "certificate_extension_rules.cc"),
+                    str(SIGNING / "certificate_set.cc"), str(SIGNING / "der_reader.cc"),
                     "-o", str(binary)], check=True)
     corpus = work / "corpus"
     findings = work / "findings"

@@ -5,11 +5,20 @@ under faketime), stamped by the test time-stamping authority
 (osslsigncode -ts / -t), then forged in the ways a stamp can be: another
 authority, another signature's imprint, a changed token, a stamp from
 before the certificate began. Wine's WinVerifyTrust passes them all; the
-verdict is our own proof's."""
+verdict is our own proof's. Certificate sets that also hold attribute
+certificates or another format, as a large authority's tokens do, are read
+for their certificates alone; and genuine programs of npm packages, fetched
+when the registry answers, are accepted at their vendors' stamps."""
+
+import struct
+import subprocess
+import tarfile
 
 import pytest
 
-from test_signature import (EXPECTED_SIGNER, SMALL_PE, Pki, certificate_table_signature,
+from conftest import windows_path
+from test_signature import (EXPECTED_SIGNER, NESTED_SIGNATURE_OID, SMALL_PE, TOOL, TSA_NAME,
+                            Pki, certificate_table_entry, certificate_table_signature,
                             der_children, der_item, signed_data, verify)
 from timestamp_server import TimestampServer
 
@@ -67,6 +76,103 @@ def stamp_range(data, part):
     return serial[2], serial[3]
 
 
+def der_header(tag, length):
+    if length < 0x80:
+        return bytes([tag, length])
+    size = length.to_bytes((length.bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size
+
+
+def signed_data_items(data, where):
+    """The items from a signed PE's signature down to the signed data whose
+    certificate set is remade (outermost first): the signature's own
+    ("signature"), its first signer's nested signature's ("nested") or
+    time-stamp token's ("token")."""
+    content_info = der_item(data, certificate_table_signature(data))
+    path = [content_info, der_children(data, content_info)[1]]
+    path.append(der_children(data, path[-1])[0])  # signed data
+    if where == "signature":
+        return path
+    oid = TOKEN_OID if where == "token" else NESTED_SIGNATURE_OID
+    path.append(der_children(data, path[-1])[-1])  # signer infos
+    path.append(der_children(data, path[-1])[0])  # the first signer
+    path.append([c for c in der_children(data, path[-1]) if c[0] == 0xA1][0])
+    path.append([a for a in der_children(data, path[-1])
+                 if data[der_children(data, a)[0][2]:der_children(data, a)[0][3]] == oid][0])
+    path.append(der_children(data, path[-1])[1])  # its values
+    path.append(der_children(data, path[-1])[0])  # the token or signature
+    path.append(der_children(data, path[-1])[1])
+    path.append(der_children(data, path[-1])[0])  # its signed data
+    return path
+
+
+def with_set_choices(path, where, edit, output):
+    """The signed PE `path` with the choices (DER elements, in order) of the
+    certificate set of `where` (signed_data_items) made `edit(choices)`: no
+    signature covers a set, so no digest or signature changes. openssl and
+    osslsigncode read no set that holds anything but certificates."""
+    data = path.read_bytes()
+    ancestors = signed_data_items(data, where)
+    certificates = [c for c in der_children(data, ancestors[-1]) if c[0] == 0xA0][0]
+    choices = [data[c[1]:c[3]] for c in der_children(data, certificates)]
+    new, start, end = b"".join(edit(choices)), certificates[2], certificates[3]
+    for tag, offset, content_start, content_end in reversed(ancestors + [certificates]):
+        body = data[content_start:start] + new + data[end:content_end]
+        new, start, end = der_header(tag, len(body)) + body, offset, content_end
+    entry = certificate_table_entry(data)
+    table, _ = struct.unpack_from("<II", data, entry)
+    length = -(-(8 + len(new)) // 8) * 8
+    header = struct.pack("<I", length) + data[table + 4:table + 8]
+    image = bytearray(data[:table])
+    struct.pack_into("<II", image, entry, table, length)
+    output.write_bytes(bytes(image) + header + new + bytes(length - 8 - len(new)))
+    return output
+
+
+def attribute_certificate(tag):
+    """An attribute certificate's frame as the set carries one under `tag`
+    ([1] its first version, [2] its second, [3] another format): its
+    information (version, holder, issuer, algorithm, serial, validity,
+    attributes), algorithm and signature, which nothing checks."""
+    def element(element_tag, *parts):
+        body = b"".join(parts)
+        return der_header(element_tag, len(body)) + body
+    name = element(0x30, element(0x31, element(0x30, bytes.fromhex("0603550403"),
+                                                element(0x0C, b"Tarvo Test Holder"))))
+    algorithm = element(0x30, bytes.fromhex("06092a864886f70d01010b"), b"\x05\x00")
+    time = element(0x18, b"20250101000000Z")
+    information = element(0x30, b"\x02\x01\x01", element(0x30, element(0xA0, name)),
+                          element(0xA0, element(0x30, element(0xA4, name))), algorithm,
+                          b"\x02\x01\x07", element(0x30, time, time), element(0x30))
+    return element(tag, information, algorithm, element(0x03, b"\x00" + bytes(32)))
+
+
+def authority_only_as_attribute_certificate(choices):
+    """The authority's certificate tagged as a first-version attribute
+    certificate, its CA's left as it was."""
+    return [b"\xA1" + c[1:] if TSA_NAME.encode() in c else c for c in choices]
+
+
+# Files whose certificate sets (a certificate and its CA's, as openssl
+# orders them) are remade with other choices: file, its source, where.
+REMADE_SETS = {
+    # As a large authority's tokens carry it.
+    "token_attribute_certificate":
+        ("rfc3161", "token", lambda c: c + [attribute_certificate(0xA1)]),
+    "token_second_version_between":
+        ("rfc3161", "token", lambda c: [c[0], attribute_certificate(0xA2), *c[1:]]),
+    "token_other_format_first":
+        ("rfc3161", "token", lambda c: [attribute_certificate(0xA3), *c]),
+    # Another choice is never taken for a certificate, whatever it holds.
+    "token_authority_only_as_attribute_certificate":
+        ("rfc3161", "token", authority_only_as_attribute_certificate),
+    "nested_attribute_certificate":
+        ("nested", "nested", lambda c: c + [attribute_certificate(0xA2)]),
+    "countersigned_attribute_certificate":
+        ("countersigned", "signature", lambda c: c + [attribute_certificate(0xA2)]),
+}
+
+
 def flipped(path, part, output):
     data = bytearray(path.read_bytes())
     _, end = stamp_range(data, part)
@@ -110,6 +216,8 @@ def stamped_files(build_dir, tmp_path_factory):
         files["other_countersigned"] = sign("other_countersigned", legacy_timestamp=url)
     with TimestampServer(folder, at="-200d") as url:
         files["stamped_before_validity"] = sign("stamped_before_validity", timestamp=url)
+    for name, (source, where, edit) in REMADE_SETS.items():
+        files[name] = with_set_choices(files[source], where, edit, folder / f"{name}.exe")
     for name, source, part in [("token_info_changed", "rfc3161", "token serial"),
                                ("token_signature_changed", "rfc3161", "token signature"),
                                ("countersigned_time_changed", "countersigned",
@@ -121,13 +229,25 @@ def stamped_files(build_dir, tmp_path_factory):
 STAMP_USED = "Chain judged at the signature's time-stamp "
 NOT_TIME_VALID = "Certificate chain is not trusted: chain status 0x1"
 
-# file, verdict, lines the report holds (prefixes, "Level N: " added)
+# file, verdict, lines the report holds (prefixes, "Level N: " added
+# unless N is None)
 CASES = [
     ("rfc3161", True, [(0, STAMP_USED)]),
     ("countersigned", True, [(0, STAMP_USED)]),
     ("countersigned_sha1", True, [(0, STAMP_USED)]),
     ("nested", True, [(1, STAMP_USED)]),
     ("valid_stamped_now", True, [(0, STAMP_USED)]),
+    ("token_attribute_certificate", True, [(0, STAMP_USED)]),
+    ("token_second_version_between", True, [(0, STAMP_USED)]),
+    ("token_other_format_first", True, [(0, STAMP_USED)]),
+    ("token_authority_only_as_attribute_certificate", False,
+     [(0, "Chain judged now: time-stamp not used: its signer's certificate is missing"),
+      (0, NOT_TIME_VALID)]),
+    ("nested_attribute_certificate", True, [(1, STAMP_USED)]),
+    # Our proof holds, the countersigner found in the signature's own set;
+    # Wine's WinVerifyTrust cannot read that set (CRYPT_E_ASN1_CORRUPT).
+    ("countersigned_attribute_certificate", False,
+     [(0, STAMP_USED), (None, "Cannot WinVerifyTrust: -2146881277, ")]),
     ("unstamped", False,
      [(0, "Chain judged now: the signature carries no time-stamp"), (0, NOT_TIME_VALID)]),
     ("rogue_tsa", False,
@@ -167,4 +287,76 @@ def test_chain_judged_at_the_proven_stamp(run_exe, stamped_files, name, accepted
     print("\n".join(report))
     assert verdict == accepted
     for level, line in lines:
-        assert any(l.startswith(f"Level {level}: {line}") for l in report), (line, report)
+        prefix = "" if level is None else f"Level {level}: "
+        assert any(l.startswith(prefix + line) for l in report), (line, report)
+
+
+# Genuine programs of npm packages, signed by vendors whose certificates
+# have ended since, and stamped by each vendor's authority (the first two
+# packages' tokens carry an attribute certificate in their set, which
+# Wine's decoder cannot read as it is): package, its files, their signer.
+# The arm64 images are hashed as any other: a wrong digest refuses a file.
+CONPTY = "third_party/conpty/1.23.251008001/win10-{}/{}"
+INNO_PROGRAMS = ["Compil32.exe", "ISCC.exe", "ISCmplr.dll", "ISPP.dll", "isbunzip.dll",
+                 "isbzip.dll", "islzma.dll", "islzma32.exe", "islzma64.exe", "isscint.dll",
+                 "isunzlib.dll", "iszlib.dll", "unins000.exe"]
+GENUINE = [
+    ("@electron/windows-sign@1.2.2", ["vendor/signtool.exe"], "Microsoft Corporation"),
+    ("node-pty@1.1.0", [CONPTY.format(arch, name) for arch in ("x64", "arm64")
+                        for name in ("conpty.dll", "OpenConsole.exe")], "Microsoft Corporation"),
+    ("innosetup-compiler@6.3.1", [f"bin/{name}" for name in INNO_PROGRAMS],
+     "Open Source Developer, Martijn Laan"),
+]
+GENUINE_FILES = [(package, member, signer) for package, members, signer in GENUINE
+                 for member in members]
+# What the registry may take to answer, per package: it is not ours to
+# wait on longer.
+NPM_WAIT = 120
+
+
+def npm_pack(package, folder):
+    """The tarball of `package` fetched by npm into `folder` (its cache too),
+    or why it could not be."""
+    command = ["npm", "pack", "--silent", "--cache", str(folder / "npm_cache"),
+               "--fetch-retries=0", "--fetch-timeout=60000", "--no-update-notifier",
+               "--pack-destination", str(folder), package]
+    try:
+        result = subprocess.run(command, cwd=folder, capture_output=True, text=True,
+                                timeout=NPM_WAIT)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        return None, str(error)
+    if result.returncode != 0:
+        return None, (result.stderr.strip() or result.stdout.strip())[-300:]
+    return folder / result.stdout.strip().splitlines()[-1], None
+
+
+@pytest.fixture(scope="module")
+def genuine_programs(tmp_path_factory):
+    """{(package, member): path} of GENUINE's files, unpacked in the build
+    folder's test area; the test skips when the registry is not reached."""
+    folder = tmp_path_factory.mktemp("npm")
+    programs = {}
+    for package, members, _ in GENUINE:
+        tarball, error = npm_pack(package, folder)
+        if not tarball:
+            pytest.skip(f"the npm registry cannot be reached, {package} not fetched: {error}")
+        with tarfile.open(tarball) as archive:
+            for member in members:
+                # Written under a name of our own: the tarball's names are
+                # not trusted.
+                path = folder / f"{len(programs)}_{member.rsplit('/', 1)[-1]}"
+                path.write_bytes(archive.extractfile(f"package/{member}").read())
+                programs[package, member] = path
+    return programs
+
+
+@pytest.mark.parametrize("package,member,signer", GENUINE_FILES,
+                         ids=[f"{p.rsplit('@', 1)[0]}-{m}" for p, m, _ in GENUINE_FILES])
+def test_genuine_program_accepted_at_its_stamp(run_exe, genuine_programs, package, member,
+                                               signer):
+    result = run_exe(TOOL, "verify-as", signer,
+                     windows_path(genuine_programs[package, member]), check=True)
+    lines = result.stdout.decode().splitlines()
+    print("\n".join(lines))
+    assert lines[:2] == ["verdict 1", "quiet 1"]
+    assert any(line.startswith("Level ") and STAMP_USED in line for line in lines[2:])

@@ -1,5 +1,8 @@
 #include "desktop/windows/installer/signing/signed_message.h"
 
+#include <optional>
+
+#include "desktop/windows/installer/signing/certificate_set.h"
 #include "desktop/windows/installer/signing/der_walker.h"
 
 namespace installer {
@@ -34,7 +37,13 @@ DWORD OpenSignedMessage(std::span<const uint8_t> signature,
   // read from a file can crash the process that reads it.
   if (DerWalker::Check(signature) != DerWalker::Fault::kNone)
     return static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT);
-  return internal::DecodeSignedMessage(signature, store, message, encoding);
+  // Under Wine the decoder cannot read a certificate set that holds
+  // anything but certificates: it is given the walked certificates alone.
+  const std::optional<std::vector<uint8_t>> plain =
+      CertificateSet::WithPlainCertificatesOnly(signature);
+  return internal::DecodeSignedMessage(
+      plain ? std::span<const uint8_t>(*plain) : signature, store, message,
+      encoding);
 }
 
 const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,

@@ -19,9 +19,11 @@
 namespace installer {
 
 // Opens `signature` as a message and the store of the certificates it
-// carries, once its DER shape holds (DerWalker); the Windows error on
-// failure (TRUST_E_NOSIGNATURE when it is empty, CRYPT_E_ASN1_CORRUPT when
-// its shape does not hold), else 0.
+// carries, once its DER shape holds (DerWalker): its plain certificates
+// alone, the set's other choices dropped (CertificateSet). Neither keeps a
+// pointer into `signature`. The Windows error on failure
+// (TRUST_E_NOSIGNATURE when it is empty, CRYPT_E_ASN1_CORRUPT when its
+// shape does not hold), else 0.
 [[nodiscard]] DWORD OpenSignedMessage(std::span<const uint8_t> signature,
                                       ScopedCertStore* store,
                                       ScopedCryptMsg* message,

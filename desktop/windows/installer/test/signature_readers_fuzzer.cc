@@ -1,19 +1,24 @@
 // The readers of a signed file that need no system call (the PE image's
-// layout and digested ranges, the DER walk of a signature), built natively
-// with clang's libFuzzer and its address and undefined-behaviour checks by
-// bench/fuzz_signature_readers.sh. Besides crashes it stops on a digest
-// that leaves out anything but what the format leaves out.
+// layout and digested ranges, the DER walk of a signature, the certificate
+// set made plain for the platform's decoder), built natively with clang's
+// libFuzzer and its address and undefined-behaviour checks by
+// bench/fuzz_signatures.py. Besides crashes it stops on a digest that
+// leaves out anything but what the format leaves out, and on a set made
+// plain that the walk would refuse: the decoder reads only walked shapes.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "desktop/windows/installer/signing/certificate_set.h"
 #include "desktop/windows/installer/signing/der_walker.h"
 #include "desktop/windows/installer/signing/pe_image.h"
 
 namespace {
 
+using installer::CertificateSet;
 using installer::DerWalker;
 using installer::PeImage;
 
@@ -49,6 +54,19 @@ void CheckDigestedRanges(const PeImage& image, size_t size) {
   }
 }
 
+// What the decoder is given for a walked signature: the set made plain is
+// walked as well as the signature was, and no longer.
+void CheckPlainCertificateSet(std::span<const uint8_t> signature) {
+  if (DerWalker::Check(signature) != DerWalker::Fault::kNone)
+    return;
+  const std::optional<std::vector<uint8_t>> plain =
+      CertificateSet::WithPlainCertificatesOnly(signature);
+  if (!plain)
+    return;
+  Require(plain->size() <= signature.size());
+  Require(DerWalker::Check(*plain) == DerWalker::Fault::kNone);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -59,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(signature.empty() || (signature.data() >= data &&
                                   signature.data() + signature.size() <=
                                       data + size));
-    DerWalker::Check(signature);
+    CheckPlainCertificateSet(signature);
   }
-  DerWalker::Check(bytes);
+  CheckPlainCertificateSet(bytes);
   return 0;
 }

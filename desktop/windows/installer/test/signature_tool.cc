@@ -5,6 +5,11 @@
 //                                      With ROOT, a DER certificate, it is
 //                                      trusted as a root of the machine
 //                                      while the checks run, then removed.
+//   signature_tool verify-as SIGNER FILE  the same with SIGNER as the
+//                                      expected signer in the branding's
+//                                      place, no root added: a file of
+//                                      another publisher judged as the
+//                                      installer judges a partner's.
 //   signature_tool pe FILE             "pe N certificate_table N"
 //   signature_tool signer PROGRAM FILE  how a process of PROGRAM judges FILE
 //                                      before it runs or loads it: "program
@@ -23,7 +28,10 @@
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/json/string_escape.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
 #include "desktop/windows/installer/signing/scoped_cert_store.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
@@ -89,6 +97,14 @@ int Verify(const base::FilePath& path, const wchar_t* root) {
   return 0;
 }
 
+int VerifyAs(const wchar_t* signer, const base::FilePath& path) {
+  std::string branding = "{\"expected_signer\": ";
+  if (!base::EscapeJsonString(base::WideToUtf8(signer), &branding))
+    return 2;
+  installer::internal::SetBrandingForTesting(branding + "}");
+  return Verify(path, nullptr);
+}
+
 int Pe(const base::FilePath& path) {
   bool has_certificate_table = false;
   const bool pe = installer::IsPortableExecutable(path, &has_certificate_table);
@@ -131,6 +147,8 @@ int main() {
   const base::FilePath path(argv.Get()[2]);
   if (command == L"verify" && count <= 4)
     return Verify(path, count == 4 ? argv.Get()[3] : nullptr);
+  if (command == L"verify-as" && count == 4)
+    return VerifyAs(argv.Get()[2], base::FilePath(argv.Get()[3]));
   if (command == L"pe" && count == 3)
     return Pe(path);
   if (command == L"signer" && count == 4)
