@@ -4,8 +4,12 @@ under faketime), stamped by the test time-stamping authority
 (timestamp_server.py) as RFC 3161 tokens and as the older countersignatures
 (osslsigncode -ts / -t), then forged in the ways a stamp can be: another
 authority, another signature's imprint, a changed token, a stamp from
-before the certificate began. Wine's WinVerifyTrust passes them all; the
-verdict is our own proof's."""
+before the certificate began, the authority's older-protocol reply over a
+token info of the requester's time passed off as a token, a token not
+signed as a token info, an authority not for time stamping or under a CA
+that excludes it. Tokens the service would not make (TokenRelay hands
+them to osslsigncode) are built here. Wine's WinVerifyTrust passes them
+all; the verdict is our own proof's."""
 
 import base64
 import hashlib
@@ -19,9 +23,8 @@ from datetime import datetime, timedelta, timezone
 import pytest
 
 from test_signature import (BACKDATE_DAYS, DAYS, EXPECTED_SIGNER, SMALL_PE, TSA_NAME, Pki,
-                            certificate_table_entry,
-                            certificate_table_signature, der_children, der_item, signed_data,
-                            verify)
+                            certificate_table_entry, certificate_table_signature, der_children,
+                            der_item, signed_data, verify)
 from timestamp_server import TimestampServer
 
 TOKEN_OID = bytes.fromhex("2b060104018237030301")  # 1.3.6.1.4.1.311.3.3.1
