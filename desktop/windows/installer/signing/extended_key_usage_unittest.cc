@@ -132,7 +132,6 @@ class AssembledChain {
     return true;
   }
   const CERT_CHAIN_CONTEXT& get() const { return chain_; }
-  PCCERT_CONTEXT leaf() const { return certificates_[0].get(); }
 
  private:
   std::vector<ScopedCertContext> certificates_;
@@ -194,32 +193,6 @@ TEST(ExtendedKeyUsageTest, ChainAllowsOnlyWhatEveryCertificateAllows) {
     EXPECT_EQ(ExtendedKeyUsage::ChainStatus(chain.get(), test.purpose),
               test.allowed ? CERT_TRUST_NO_ERROR
                            : CERT_TRUST_IS_NOT_VALID_FOR_USAGE);
-  }
-}
-
-// An authority's certificate must name time stamping itself: no usage, or
-// any purpose, allows it without saying the key is for it.
-TEST(ExtendedKeyUsageTest, CertificateNamesOnlyAUsageItCarriesOnce) {
-  const struct {
-    const char* name;
-    std::vector<Bytes> usages;
-    bool names;
-  } kCases[] = {
-      {"time stamping", {Seq({kTimeStamping})}, true},
-      {"no usage", {}, false},
-      {"any purpose", {Seq({kAnyPurpose})}, false},
-      {"code signing", {Seq({kCodeSigning})}, false},
-      {"time stamping twice",
-       {Seq({kTimeStamping}), Seq({kTimeStamping})},
-       false},
-  };
-  for (const auto& test : kCases) {
-    SCOPED_TRACE(test.name);
-    const AssembledChain chain({test.usages});
-    ASSERT_TRUE(chain.decoded());
-    EXPECT_EQ(ExtendedKeyUsage::CertificateNames(chain.leaf(),
-                                                 Purpose::kTimeStamping),
-              test.names);
   }
 }
 
