@@ -47,6 +47,31 @@ keyUsage = critical, digitalSignature, nonRepudiation
 extendedKeyUsage = critical, timeStamping
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid
+[time_stamping_no_usage]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+[server_authentication]
+basicConstraints = CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+[authority_code_signing]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+extendedKeyUsage = codeSigning
+[authority_server]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+extendedKeyUsage = serverAuth
+[authority_time_stamping]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+extendedKeyUsage = codeSigning, timeStamping
+[authority_any_use]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign, cRLSign
+extendedKeyUsage = anyExtendedKeyUsage
 [key_usage_no_bit]
 basicConstraints = CA:FALSE
 keyUsage = critical, DER:03:01:00
@@ -144,17 +169,29 @@ class Pki:
         chain = (self.folder / f"{name}.pem").read_text() + (self.folder / f"{ca}.pem").read_text()
         (self.folder / f"{name}_chain.pem").write_text(chain)
 
+    def make_authority(self, usage):
+        """An authority under the test CA, as long-lived, whose extended key
+        usage is the section `authority_{usage}`: "code_signing",
+        "server", "time_stamping" (and code signing) or "any_use"; named
+        f"{usage}_ca"."""
+        self.make_signer(f"{usage}_ca", f"Tarvo Test {usage} CA", "ca", f"authority_{usage}",
+                         start=f"-{BACKDATE_DAYS}d", days=BACKDATE_DAYS + DAYS)
+        return f"{usage}_ca"
+
     def next_serial(self):
         self.serial += 1
         return self.serial
 
     def sign(self, signer, source, target, nest=False, digest="sha256", with_ca=True,
-             timestamp=None, legacy_timestamp=None, also=()):
+             timestamp=None, legacy_timestamp=None, also=(), signed_at=None):
         """Signs with `signer`'s chain (or its certificate alone), the
         certificates of the signers `also` added to the signature's set;
         `timestamp` is the URL of an RFC 3161 time-stamping authority,
         `legacy_timestamp` one that countersigns as Authenticode first did
-        (timestamp_server.py serves both)."""
+        (timestamp_server.py serves both). The signature states the signing
+        time `signed_at` (Unix time) when given, else the clock's: signing
+        the same file alike at the same time gives the same signature
+        value."""
         certificates = f"{signer}_chain.pem" if with_ca else f"{signer}.pem"
         if also:
             members = [certificates] + [f"{other}.pem" for other in also]
@@ -165,6 +202,8 @@ class Pki:
                    "-h", digest, "-in", str(source), "-out", str(target)]
         if nest:
             command.insert(2, "-nest")
+        if signed_at is not None:
+            command[2:2] = ["-time", str(signed_at)]
         if timestamp:
             command[2:2] = ["-ts", timestamp]
         if legacy_timestamp:
@@ -346,6 +385,17 @@ def signed_files(build_dir, tmp_path_factory):
     files["key_usage_no_bit_nested"] = pki.sign("key_usage_no_bit", files["signed"],
                                                 folder / "no_bit_nested.exe", nest=True)
 
+    # The expected signer under authorities whose usage allows code
+    # signing or excludes it, and one whose own usage excludes it.
+    for usage in ("server", "code_signing", "any_use"):
+        pki.make_signer(f"under_{usage}_ca", EXPECTED_SIGNER, pki.make_authority(usage))
+        files[f"under_{usage}_ca"] = pki.sign(f"under_{usage}_ca", plain,
+                                              folder / f"under_{usage}_ca.exe")
+    files["nested_under_server_ca"] = pki.sign("under_server_ca", outer,
+                                               folder / "nested_under_server_ca.exe", nest=True)
+    pki.make_signer("server_signer", EXPECTED_SIGNER, "ca", "server_authentication")
+    files["server_signer"] = pki.sign("server_signer", plain, folder / "server_signer.exe")
+
     pe32 = folder / "pe32.exe"
     pe32.write_bytes(minimal_pe32())
     pe32_outer = pki.sign("other", pe32, folder / "pe32_outer.exe")
@@ -398,6 +448,8 @@ def peer_verdicts(pki, path):
             for block in blocks]
 
 
+USAGE_EXCLUDED = "Level {}: Certificate chain is not trusted: chain status 0x10"
+
 # file, our verdict, osslsigncode's (every signature holds: it ignores signer
 # names), a line our report must hold
 CASES = [
@@ -418,6 +470,14 @@ CASES = [
     ("nested_from_other_file", False, False, "Level 1: Signed digest does not match the file"),
     ("nested_digest_rewritten", False, False, "Level 1: Signature does not cover the content"),
     ("nested_signature_corrupted", False, False, "Level 1: Signature does not verify: "),
+    # A chain is taken for no use that its certificate or an authority
+    # above it excludes, as Windows' engine intersects them; Wine's does
+    # not, and osslsigncode holds only the signer's own to code signing.
+    ("under_server_ca", False, True, USAGE_EXCLUDED.format(0)),
+    ("nested_under_server_ca", False, True, USAGE_EXCLUDED.format(1)),
+    ("server_signer", False, False, USAGE_EXCLUDED.format(0)),
+    ("under_code_signing_ca", True, True, None),
+    ("under_any_use_ca", True, True, None),
     # Each ended the process that read it: a certificate of the set whose
     # key usage names no use (a chain built through it), wherever it stands,
     # is refused with the signature before any chain is built...

@@ -4,22 +4,33 @@ under faketime), stamped by the test time-stamping authority
 (timestamp_server.py) as RFC 3161 tokens and as the older countersignatures
 (osslsigncode -ts / -t), then forged in the ways a stamp can be: another
 authority, another signature's imprint, a changed token, a stamp from
-before the certificate began. Wine's WinVerifyTrust passes them all; the
-verdict is our own proof's. Certificate sets that also hold attribute
+before the certificate began, the authority's older-protocol reply over a
+token info of the requester's time passed off as a token, a token not
+signed as a token info, an authority not for time stamping or under a CA
+that excludes it. Tokens the service would not make (TokenRelay hands
+them to osslsigncode) are built here. Wine's WinVerifyTrust passes them
+all; the verdict is our own proof's. Certificate sets that also hold attribute
 certificates or another format, as a large authority's tokens do, are read
 for their certificates alone; and genuine programs of npm packages, fetched
 when the registry answers, are accepted at their vendors' stamps."""
 
+import base64
+import hashlib
+import http.server
 import struct
 import subprocess
 import tarfile
+import threading
+import urllib.request
+from datetime import datetime, timedelta, timezone
 
 import pytest
 
 from conftest import windows_path
-from test_signature import (EXPECTED_SIGNER, NESTED_SIGNATURE_OID, SMALL_PE, TOOL, TSA_NAME,
-                            Pki, certificate_table_entry, certificate_table_signature,
-                            der_children, der_item, signed_data, verify)
+from test_signature import (BACKDATE_DAYS, DAYS, EXPECTED_SIGNER, NESTED_SIGNATURE_OID, SMALL_PE,
+                            TOOL, TSA_NAME, Pki, certificate_table_entry,
+                            certificate_table_signature, der_children, der_item, signed_data,
+                            verify)
 from timestamp_server import TimestampServer
 
 TOKEN_OID = bytes.fromhex("2b060104018237030301")  # 1.3.6.1.4.1.311.3.3.1
@@ -36,6 +47,228 @@ extendedKeyUsage = codeSigning, 1.3.6.1.4.1.311.10.3.13
 EXPIRED_START = "-100d"
 EXPIRED_DAYS = 30
 STAMPED = "-85d"
+STAMPED_DAYS_BACK = 85
+# An authority valid from 120 to 50 days ago: it stamped, then expired.
+EXPIRED_AUTHORITY_START = "-120d"
+EXPIRED_AUTHORITY_DAYS = 70
+AUTHORITY_START = f"-{BACKDATE_DAYS}d"
+AUTHORITY_DAYS = BACKDATE_DAYS + DAYS
+
+SIGNED_DATA = "1.2.840.113549.1.7.2"
+DATA = "1.2.840.113549.1.7.1"
+TOKEN_INFO = "1.2.840.113549.1.9.16.1.4"
+CONTENT_TYPE = "1.2.840.113549.1.9.3"
+MESSAGE_DIGEST = "1.2.840.113549.1.9.4"
+SHA256 = "2.16.840.1.101.3.4.2.1"
+RSA = "1.2.840.113549.1.1.1"
+# What the older protocol's request is: Authenticode's time-stamp request.
+OLDER_PROTOCOL_REQUEST = "1.3.6.1.4.1.311.3.2.1"
+TEST_POLICY = "1.2.3.4.1"
+IMPRINT_DIGESTS = {"sha1": "1.3.14.3.2.26", "sha384": "2.16.840.1.101.3.4.2.2",
+                   "sha512": "2.16.840.1.101.3.4.2.3"}
+
+
+# DER made, as far as a requester forges a time-stamp.
+def der(tag, content):
+    if len(content) < 0x80:
+        return bytes([tag, len(content)]) + content
+    size = len(content).to_bytes((len(content).bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + content
+
+
+def der_oid(dotted):
+    arcs = [int(arc) for arc in dotted.split(".")]
+    body = bytearray([40 * arcs[0] + arcs[1]])
+    for arc in arcs[2:]:
+        chunk = [arc & 0x7F]
+        while arc > 0x7F:
+            arc >>= 7
+            chunk.insert(0, 0x80 | (arc & 0x7F))
+        body += bytes(chunk)
+    return der(0x06, bytes(body))
+
+
+def spliced(data, ancestors, start, end, new):
+    """`data` with its bytes [start, end) replaced by `new`, the lengths of
+    `ancestors` (the elements that hold them, outermost first) written
+    anew."""
+    for tag, offset, content_start, content_end in reversed(ancestors):
+        new = der(tag, data[content_start:start] + new + data[end:content_end])
+        start, end = offset, content_end
+    return data[:start] + new + data[end:]
+
+
+def first_signer_path(blob):
+    """The elements from a signature's ContentInfo down to its first
+    signer's information."""
+    content_info = der_item(blob, 0)
+    explicit = der_children(blob, content_info)[1]
+    signed = der_children(blob, explicit)[0]
+    signer_infos = der_children(blob, signed)[-1]
+    return [content_info, explicit, signed, signer_infos, der_children(blob, signer_infos)[0]]
+
+
+def unauthenticated_path(blob):
+    """The same down to the first signer's unauthenticated attributes."""
+    path = first_signer_path(blob)
+    return path + [[c for c in der_children(blob, path[-1]) if c[0] == 0xA1][0]]
+
+
+def embedded_signature(data):
+    content_info = der_item(data, certificate_table_signature(data))
+    return data[content_info[1]:content_info[3]]
+
+
+def with_stamp_added(stamped, donor, output):
+    """`stamped` with the token of `donor`, the same file signed alike (its
+    signature value the same) and stamped elsewhere, after its own."""
+    blob = embedded_signature(stamped.read_bytes())
+    donor_blob = embedded_signature(donor.read_bytes())
+    path = unauthenticated_path(blob)
+    for attribute in der_children(donor_blob, unauthenticated_path(donor_blob)[-1]):
+        oid = der_children(donor_blob, attribute)[0]
+        if donor_blob[oid[2]:oid[3]] == TOKEN_OID:
+            token = donor_blob[attribute[1]:attribute[3]]
+    blob = spliced(blob, path, path[-1][3], path[-1][3], token)
+    data = stamped.read_bytes()
+    entry = certificate_table_entry(data)
+    table = struct.unpack_from("<I", data, entry)[0]
+    padded = blob + bytes(-len(blob) % 8)
+    image = bytearray(data[:table])
+    struct.pack_into("<II", image, entry, table, 8 + len(padded))
+    output.write_bytes(bytes(image) + struct.pack("<I", 8 + len(padded))
+                       + data[table + 4:table + 8] + padded)
+    return output
+
+
+def relabelled(token, content_type):
+    """A signed-data `token` with its eContentType, which no signature
+    covers, changed to `content_type`."""
+    content_info = der_item(token, 0)
+    explicit = der_children(token, content_info)[1]
+    signed = der_children(token, explicit)[0]
+    encapsulated = der_children(token, signed)[2]
+    oid = der_children(token, encapsulated)[0]
+    return spliced(token, [content_info, explicit, signed, encapsulated], oid[1], oid[3],
+                   der_oid(content_type))
+
+
+def token_info(query, days_back=STAMPED_DAYS_BACK):
+    """A token info of the time the requester chose for the imprint and the
+    nonce of an RFC 3161 query."""
+    fields = der_children(query, der_item(query, 0))
+    imprint = query[fields[1][1]:fields[1][3]]
+    nonce = b"".join(query[f[1]:f[3]] for f in fields[2:] if f[0] == 0x02)
+    when = datetime.now(timezone.utc) - timedelta(days=days_back)
+    return der(0x30, der(0x02, b"\x01") + der_oid(TEST_POLICY) + imprint + der(0x02, b"\x2a")
+               + der(0x18, when.strftime("%Y%m%d%H%M%SZ").encode()) + nonce)
+
+
+def signature_value(data):
+    """The first signer's signature value in a signed PE."""
+    blob = embedded_signature(data)
+    signer_info = first_signer_path(blob)[-1]
+    value = [c for c in der_children(blob, signer_info) if c[0] == 0x04][0]
+    return blob[value[2]:value[3]]
+
+
+def with_imprint(query, digest, value):
+    """An RFC 3161 query with its imprint the digest `digest` of `value`."""
+    top = der_item(query, 0)
+    imprint = der_children(query, top)[1]
+    algorithm = der(0x30, der_oid(IMPRINT_DIGESTS[digest]) + der(0x05, b""))
+    new = der(0x30, algorithm + der(0x04, hashlib.new(digest, value).digest()))
+    return spliced(query, [top], imprint[1], imprint[3], new)
+
+
+def forwarded(url, query):
+    """The token the RFC 3161 service at `url` answers `query` with."""
+    posted = urllib.request.Request(url, query, {"Content-Type": "application/timestamp-query"})
+    with urllib.request.urlopen(posted) as reply:
+        response = reply.read()
+    token = der_children(response, der_item(response, 0))[1]
+    return response[token[1]:token[3]]
+
+
+def older_protocol_token(url, content):
+    """The signed data an authority's older protocol answers with when asked
+    to countersign `content`: it signs whatever it is sent."""
+    request = der(0x30, der_oid(OLDER_PROTOCOL_REQUEST)
+                  + der(0x30, der_oid(DATA) + der(0xA0, der(0x04, content))))
+    posted = urllib.request.Request(url, base64.b64encode(request),
+                                    {"Content-Type": "application/octet-stream"})
+    with urllib.request.urlopen(posted) as reply:
+        return base64.b64decode(reply.read())
+
+
+def pem_certificates(path):
+    blocks = path.read_text().split("-----BEGIN CERTIFICATE-----")[1:]
+    return [base64.b64decode(b.split("-----END CERTIFICATE-----")[0]) for b in blocks]
+
+
+def built_token(pki, signer, info, content_type):
+    """A token over `info` signed with the key of `signer`, its signed
+    attributes the message digest and, unless None, the content type
+    `content_type`."""
+    certificates = pem_certificates(pki.folder / f"{signer}_chain.pem")
+    certificate = certificates[0]
+    tbs = der_children(certificate, der_item(certificate, 0))[0]
+    _, serial, _, issuer = der_children(certificate, tbs)[:4]
+    attributes = [der(0x30, der_oid(MESSAGE_DIGEST)
+                      + der(0x31, der(0x04, hashlib.sha256(info).digest())))]
+    if content_type:
+        attributes.append(der(0x30, der_oid(CONTENT_TYPE) + der(0x31, der_oid(content_type))))
+    attributes = b"".join(sorted(attributes))
+    signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", f"{signer}.key"],
+                               input=der(0x31, attributes), cwd=pki.folder, check=True,
+                               capture_output=True).stdout
+    sha256 = der(0x30, der_oid(SHA256) + der(0x05, b""))
+    signer_info = der(0x30, der(0x02, b"\x01")
+                      + der(0x30, certificate[issuer[1]:issuer[3]]
+                            + certificate[serial[1]:serial[3]])
+                      + sha256 + der(0xA0, attributes) + der(0x30, der_oid(RSA) + der(0x05, b""))
+                      + der(0x04, signature))
+    signed = der(0x30, der(0x02, b"\x03") + der(0x31, sha256)
+                 + der(0x30, der_oid(TOKEN_INFO) + der(0xA0, der(0x04, info)))
+                 + der(0xA0, b"".join(certificates)) + der(0x31, signer_info))
+    return der(0x30, der_oid(SIGNED_DATA) + der(0xA0, signed))
+
+
+class TokenRelay:
+    """An RFC 3161 service on 127.0.0.1 that answers a query with the token
+    `make(query)` returns: how a requester hands osslsigncode a token of
+    his own making.
+
+        with TokenRelay(make) as url:
+            pki.sign(..., timestamp=url)"""
+
+    def __init__(self, make):
+        relay = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                query = self.rfile.read(int(self.headers["Content-Length"]))
+                granted = der(0x30, der(0x02, b"\x00"))
+                reply = der(0x30, granted + relay.make(query))
+                self.send_response(200)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, *args):
+                pass
+
+        self.make = make
+        self.httpd = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+
+    def __enter__(self):
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+        return f"http://127.0.0.1:{self.httpd.server_address[1]}/"
+
+    def __exit__(self, *exc):
+        self.httpd.shutdown()
+        self.httpd.server_close()
 
 
 def unauthenticated_value(data, oid):
@@ -216,6 +449,61 @@ def stamped_files(build_dir, tmp_path_factory):
         files["other_countersigned"] = sign("other_countersigned", legacy_timestamp=url)
     with TimestampServer(folder, at="-200d") as url:
         files["stamped_before_validity"] = sign("stamped_before_validity", timestamp=url)
+    # Signed at one stated time, a file's signature value is the same each
+    # time: known before it is stamped, and shared by two stamped copies.
+    signed_at = int(datetime.now(timezone.utc).timestamp())
+    with TimestampServer(folder, at=STAMPED) as url:
+        # The authority asked for another digest of the value than the
+        # signature's own, as a signer may ask.
+        value = signature_value(sign("unstamped_again", signed_at=signed_at).read_bytes())
+        for digest in IMPRINT_DIGESTS:
+            with TokenRelay(lambda query, digest=digest: forwarded(
+                    url, with_imprint(query, digest, value))) as relay:
+                files[f"imprint_{digest}"] = sign(f"imprint_{digest}", timestamp=relay,
+                                                  signed_at=signed_at)
+        genuine = sign("genuine_stamp", timestamp=url, signed_at=signed_at)
+    with TimestampServer(folder, signer="rogue_tsa", at=STAMPED) as url:
+        files["later_stamp_holds"] = with_stamp_added(
+            sign("rogue_stamp", timestamp=url, signed_at=signed_at), genuine,
+            folder / "later_stamp_holds.exe")
+    pki.make_signer("tsa_expired", TSA_NAME, "ca", extensions="time_stamping",
+                    start=EXPIRED_AUTHORITY_START, days=EXPIRED_AUTHORITY_DAYS)
+    with TimestampServer(folder, signer="tsa_expired", at=STAMPED) as url:
+        files["authority_expired_since"] = sign("authority_expired_since", timestamp=url)
+
+    # Authorities whose usage, or whose CA's, excludes time stamping (the
+    # RFC 3161 service refuses to sign without it: such a token is built).
+    pki.make_signer("tsa_no_usage", TSA_NAME, "ca", extensions="time_stamping_no_usage",
+                    start=AUTHORITY_START, days=AUTHORITY_DAYS)
+    for usage in ("code_signing", "server", "time_stamping", "any_use"):
+        pki.make_signer(f"tsa_under_{usage}_ca", TSA_NAME, pki.make_authority(usage),
+                        extensions="time_stamping", start=AUTHORITY_START, days=AUTHORITY_DAYS)
+        with TimestampServer(folder, signer=f"tsa_under_{usage}_ca", at=STAMPED) as url:
+            files[f"token_under_{usage}_ca"] = sign(f"token_under_{usage}_ca", timestamp=url)
+            files[f"countersigned_under_{usage}_ca"] = sign(f"countersigned_under_{usage}_ca",
+                                                            legacy_timestamp=url)
+    with TimestampServer(folder, signer="tsa_no_usage", at=STAMPED) as url:
+        files["countersigner_no_usage"] = sign("countersigner_no_usage", legacy_timestamp=url)
+    for name, signer, content_type in [("built_token", "tsa", TOKEN_INFO),
+                                       ("signed_as_data", "tsa", DATA),
+                                       ("signed_without_type", "tsa", None),
+                                       ("token_authority_no_usage", "tsa_no_usage", TOKEN_INFO)]:
+        with TokenRelay(lambda query, signer=signer, content_type=content_type: built_token(
+                pki, signer, token_info(query), content_type)) as url:
+            files[name] = sign(name, timestamp=url)
+
+    # The attack: the authority's older protocol asked, at the real clock,
+    # to countersign a token info of the requester's time for this
+    # signature's imprint, the reply's eContentType relabelled. No key of
+    # the authority's is needed.
+    with TimestampServer(folder) as authority:
+        def relabelled_reply(query):
+            return relabelled(older_protocol_token(authority, token_info(query)), TOKEN_INFO)
+
+        with TokenRelay(relabelled_reply) as url:
+            files["relabelled_reply"] = sign("relabelled_reply", timestamp=url)
+            files["nested_relabelled_reply"] = sign("nested_relabelled_reply", source=outer,
+                                                    nest=True, timestamp=url)
     for name, (source, where, edit) in REMADE_SETS.items():
         files[name] = with_set_choices(files[source], where, edit, folder / f"{name}.exe")
     for name, source, part in [("token_info_changed", "rfc3161", "token serial"),
@@ -228,6 +516,11 @@ def stamped_files(build_dir, tmp_path_factory):
 
 STAMP_USED = "Chain judged at the signature's time-stamp "
 NOT_TIME_VALID = "Certificate chain is not trusted: chain status 0x1"
+NOT_TOKEN_INFO = "Chain judged now: time-stamp not used: its signer did not sign a token info"
+NOT_FOR_TIME_STAMPING = ("Chain judged now: time-stamp not used: its signer's certificate is not "
+                         "for time stamping")
+USAGE_EXCLUDED = ("Chain judged now: time-stamp not used: its signer's chain is not trusted: "
+                  "chain status 0x10")
 
 # file, verdict, lines the report holds (prefixes, "Level N: " added
 # unless N is None)
@@ -277,6 +570,30 @@ CASES = [
     ("stamped_before_validity", False, [(0, STAMP_USED), (0, NOT_TIME_VALID)]),
     ("lifetime", False,
      [(0, "Chain judged now: the certificate is for lifetime signing"), (0, NOT_TIME_VALID)]),
+    ("imprint_sha1", True, [(0, STAMP_USED)]),
+    ("imprint_sha384", True, [(0, STAMP_USED)]),
+    ("imprint_sha512", True, [(0, STAMP_USED)]),
+    ("later_stamp_holds", True, [(0, STAMP_USED)]),
+    ("authority_expired_since", True, [(0, STAMP_USED)]),
+    ("built_token", True, [(0, STAMP_USED)]),
+    # A stamp extends a chain only when its authority signed a token info
+    # for this signature...
+    ("relabelled_reply", False, [(0, NOT_TOKEN_INFO), (0, NOT_TIME_VALID)]),
+    ("nested_relabelled_reply", False, [(1, NOT_TOKEN_INFO), (1, NOT_TIME_VALID)]),
+    ("signed_as_data", False, [(0, NOT_TOKEN_INFO), (0, NOT_TIME_VALID)]),
+    ("signed_without_type", False, [(0, NOT_TOKEN_INFO), (0, NOT_TIME_VALID)]),
+    # ...with a certificate for time stamping...
+    ("token_authority_no_usage", False, [(0, NOT_FOR_TIME_STAMPING), (0, NOT_TIME_VALID)]),
+    ("countersigner_no_usage", False, [(0, NOT_FOR_TIME_STAMPING), (0, NOT_TIME_VALID)]),
+    # ...that no authority above it restricts to other uses.
+    ("token_under_code_signing_ca", False, [(0, USAGE_EXCLUDED), (0, NOT_TIME_VALID)]),
+    ("countersigned_under_code_signing_ca", False, [(0, USAGE_EXCLUDED), (0, NOT_TIME_VALID)]),
+    ("token_under_server_ca", False, [(0, USAGE_EXCLUDED), (0, NOT_TIME_VALID)]),
+    ("countersigned_under_server_ca", False, [(0, USAGE_EXCLUDED), (0, NOT_TIME_VALID)]),
+    ("token_under_time_stamping_ca", True, [(0, STAMP_USED)]),
+    ("countersigned_under_time_stamping_ca", True, [(0, STAMP_USED)]),
+    ("token_under_any_use_ca", True, [(0, STAMP_USED)]),
+    ("countersigned_under_any_use_ca", True, [(0, STAMP_USED)]),
 ]
 
 

@@ -12,6 +12,7 @@
 #include "desktop/windows/installer/signing/authenticode_digest.h"
 #include "desktop/windows/installer/signing/der_reader.h"
 #include "desktop/windows/installer/signing/der_walker.h"
+#include "desktop/windows/installer/signing/extended_key_usage.h"
 #include "desktop/windows/installer/signing/offline_chain.h"
 #include "desktop/windows/installer/signing/scoped_cert_store.h"
 #include "desktop/windows/installer/signing/scoped_crypt_msg.h"
@@ -32,6 +33,9 @@ constexpr char kTimestampTokenOid[] = "1.3.6.1.4.1.311.3.3.1";
 constexpr char kCountersignatureOid[] = "1.2.840.113549.1.9.6";
 constexpr char kSigningTimeOid[] = "1.2.840.113549.1.9.5";
 constexpr char kLifetimeSigningOid[] = "1.3.6.1.4.1.311.10.3.13";
+// The DER of id-ct-TSTInfo, 1.2.840.113549.1.9.16.1.4.
+constexpr uint8_t kTokenInfoType[] = {0x06, 0x0B, 0x2A, 0x86, 0x48, 0x86, 0xF7,
+                                      0x0D, 0x01, 0x09, 0x10, 0x01, 0x04};
 constexpr uint8_t kSequence = 0x30;
 constexpr uint8_t kSet = 0x31;
 constexpr uint8_t kAuthenticatedAttributes = 0xA0;
@@ -67,10 +71,15 @@ constexpr FaultText kFaultTexts[] = {
      "time-stamp not used: its signature does not verify"},
     {Fault::kContentNotCovered,
      "time-stamp not used: its signature does not cover its content"},
+    {Fault::kNotTokenInfo,
+     "time-stamp not used: its signer did not sign a token info"},
     {Fault::kUnsupportedDigest,
      "time-stamp not used: unsupported digest algorithm"},
     {Fault::kImprintMismatch,
      "time-stamp not used: it stamps another signature"},
+    {Fault::kNotForTimeStamping,
+     "time-stamp not used: its signer's certificate is not for time "
+     "stamping"},
     {Fault::kChainUnbuildable,
      "time-stamp not used: its signer's chain cannot be built"},
     {Fault::kChainUntrusted,
@@ -137,12 +146,40 @@ bool ToFileTime(const StampTime& stamp_time, FILETIME* time) {
   return ::SystemTimeToFileTime(&system_time, time);
 }
 
+// Whether the authority signed what it signed as a token info: the signed
+// content type, which its signature covers and the eContentType is not,
+// once and id-ct-TSTInfo (the token info's reader held the eContentType to
+// the same). Else anything the authority signs, such as the older
+// protocol's reply over bytes the requester chose, would pass for a token
+// of the time the requester wrote into them.
+bool SignsTokenInfo(const CRYPT_ATTRIBUTES& attributes) {
+  const CRYPT_ATTR_BLOB* type = nullptr;
+  for (DWORD i = 0; i < attributes.cAttr; ++i) {
+    const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[i];
+    if (!MatchesOid(attribute.pszObjId, szOID_RSA_contentType))
+      continue;
+    if (type || attribute.cValue != 1)
+      return false;
+    type = &attribute.rgValue[0];
+  }
+  return type && std::ranges::equal(
+                     std::span<const uint8_t>(type->pbData, type->cbData),
+                     kTokenInfoType);
+}
+
 // The time-stamping authority's chain, as the machine judges it at the
-// stamped time: for time stamping, to a root of the machine (whose engine
-// trusts none of the user's own roots), without any error.
+// stamped time: its certificate for time stamping, to a root of the
+// machine (whose engine trusts none of the user's own roots), without any
+// error, no authority above it excluding time stamping.
 Stamp ProveChain(PCCERT_CONTEXT certificate,
                  HCERTSTORE store,
                  const FILETIME& time) {
+  // The chain engine takes a certificate without the usage for one of
+  // every use; an authority's must name it.
+  if (!ExtendedKeyUsage::CertificateNames(
+          certificate, ExtendedKeyUsage::Purpose::kTimeStamping)) {
+    return Failure(Fault::kNotForTimeStamping);
+  }
   LPSTR time_stamping = const_cast<LPSTR>(szOID_PKIX_KP_TIMESTAMP_SIGNING);
   CERT_CHAIN_PARA chain_para = {};
   chain_para.cbSize = sizeof(chain_para);
@@ -160,8 +197,12 @@ Stamp ProveChain(PCCERT_CONTEXT certificate,
   }
   const ScopedCertChain chain(built);
   // Wine's time-stamping chain policy is not implemented: the status says
-  // it all, the partial chain and the untrusted root included.
-  const DWORD status = chain->TrustStatus.dwErrorStatus;
+  // it all, the partial chain and the untrusted root included, once it
+  // holds the usages along the chain, which Wine's engine does not
+  // intersect.
+  const DWORD status = chain->TrustStatus.dwErrorStatus |
+                       ExtendedKeyUsage::ChainStatus(
+                           *chain, ExtendedKeyUsage::Purpose::kTimeStamping);
   if (status != CERT_TRUST_NO_ERROR)
     return Failure(Fault::kChainUntrusted, status);
   Stamp stamp;
@@ -203,6 +244,8 @@ Stamp ProveToken(std::span<const uint8_t> token,
       VerifySignerSignature(message.Get(), 0, certificate.get());
   if (!proof.holds())
     return Failure(Fault::kSignatureInvalid, proof.error);
+  if (!SignsTokenInfo(signer->AuthAttrs))
+    return Failure(Fault::kNotTokenInfo);
   // Wine's signature check does not compare the signed digest with the
   // content: a genuine token's signature would vouch for any token info.
   Stamp stamp =

@@ -15,9 +15,11 @@ namespace installer {
 // only once proven here, as the platform's checks under Wine prove none of
 // it: an RFC 3161 token among the signer's unauthenticated attributes, or
 // the older countersignature, whose signature holds with its signer's
-// certificate over the digest of this signer's signature value, and whose
-// signer chains, for time stamping and at the stamped time, to a root the
-// machine trusts. A certificate for lifetime signing is judged now.
+// certificate over the digest of this signer's signature value (a token's
+// signed as a token info), and whose signer, its certificate naming the
+// time-stamping usage, chains at the stamped time to a root the machine
+// trusts, no authority above it excluding that usage. A certificate for
+// lifetime signing is judged now.
 class SignatureTimestamp {
  public:
   enum class Fault : uint8_t {
@@ -30,9 +32,14 @@ class SignatureTimestamp {
     kSignatureInvalid,
     // The token's signed message digest is not its content's.
     kContentNotCovered,
+    // Its signer did not sign a token info: the signed content type is
+    // absent or another.
+    kNotTokenInfo,
     kUnsupportedDigest,
     // What it stamps is not this signer's signature value.
     kImprintMismatch,
+    // Its signer's certificate does not name the time-stamping usage.
+    kNotForTimeStamping,
     kChainUnbuildable,
     kChainUntrusted,
   };

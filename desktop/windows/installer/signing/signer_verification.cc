@@ -4,6 +4,7 @@
 
 #include "base/log_message.h"
 #include "base/strings/string_format.h"
+#include "desktop/windows/installer/signing/extended_key_usage.h"
 #include "desktop/windows/installer/signing/offline_chain.h"
 #include "desktop/windows/installer/signing/publisher_roots.h"
 #include "desktop/windows/installer/signing/scoped_crypt_objects.h"
@@ -80,8 +81,11 @@ SignatureRefusal VerifyChain(PCCERT_CONTEXT certificate,
   ScopedCertChain chain(built);
   // Windows' policy refuses a chain with any of these errors; Wine's lets a
   // chain pass that reaches no root, or a root nobody trusts, and says so
-  // only here.
-  const DWORD status = chain->TrustStatus.dwErrorStatus;
+  // only here. Nor does its engine find a use that an authority above the
+  // signer excludes: that is found here.
+  const DWORD status = chain->TrustStatus.dwErrorStatus |
+                       ExtendedKeyUsage::ChainStatus(
+                           *chain, ExtendedKeyUsage::Purpose::kCodeSigning);
   if (status & CERT_TRUST_IS_PARTIAL_CHAIN) {
     report << "Certificate chain is incomplete\n";
     return SignatureRefusal::kUntrusted;

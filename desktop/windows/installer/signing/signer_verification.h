@@ -21,7 +21,8 @@ class PublisherRoots;
 // `message`, the message digest it signs against the content, the
 // Authenticode digest the content states against the digest of `image`,
 // and the certificate's chain (through `store` for intermediates) to a root
-// the machine trusts, without any error, under the Authenticode policy,
+// the machine trusts, without any error, every certificate of it allowing
+// code signing (ExtendedKeyUsage), under the Authenticode policy,
 // judged at the time of the signer's proven time-stamp, else now
 // (SignatureTimestamp); with `roots`, that root must be one of them. Writes
 // the reason of a refusal to `report` and returns which check refused.
