@@ -42,7 +42,6 @@
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/install_log/install_log_writer.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
-#include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/paths/archive_entry_path.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
@@ -118,11 +117,6 @@ std::string DescribeRow(const RegistryEntry& entry,
          " to key " + key;
 }
 
-// Whoever may write the installation folder may have put a link or a second
-// name of another file there: an elevated run would copy what it leads to
-// into the folder, for its writer to read. Only the folder's own file, and
-// only as much as the prefs may be, is staged; otherwise the prefs start
-// anew, as where there were none.
 // The package's welcome page, read as plain JSON, never through a store:
 // one would set a file that does not parse aside beside it, and the
 // protocol registration reads it from the installation's version folder.
@@ -136,9 +130,13 @@ std::string ReadWelcomeUrl(const base::FilePath& include) {
   return welcome_url;
 }
 
-// False when there is nothing to stage (an empty staged file would not
-// parse and be set aside; a missing one reads as a new store). Written
-// through the handle that made the staged file.
+// Whoever may write the installation folder may have put a link or a second
+// name of another file there: an elevated run would copy what it leads to
+// into the folder, for its writer to read. Only the folder's own file, and
+// only as much as the prefs may be, is staged, through the handle that
+// made the staged file; otherwise the prefs start anew, as where there were
+// none, and this is false (an empty staged file would not parse and be set
+// aside; a missing one reads as a new store).
 bool StageInstallerPrefs(const base::FilePath& target, HANDLE staged) {
   std::string contents;
   if (!base::NewFileInFolder::ReadToString(target.value(), kMaxRunDataFileSize,
