@@ -2,11 +2,9 @@
 
 #include <windows.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "base/files/file_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/important_file_writer.h"
 #include "base/test/temp_tree.h"
@@ -119,36 +117,6 @@ TEST(JournaledTemporaryFilesTest, EachFileIsJournaledBeforeItIsMade) {
                 TempTree::ReadFile(temporary));
     }
   }
-}
-
-// A store's writes through the maker: every file the write makes is
-// journaled first, and none is left once the write is done.
-TEST(JournaledTemporaryFilesTest, WritesLeaveNothingNoLineNamed) {
-  TempTree tree;
-  const FilePath target = tree.Path(L"installation_status.xml");
-  NotedRun run(tree.root());
-  JournaledTemporaryFiles temporaries;
-
-  ASSERT_TRUE(base::ImportantFileWriter::WriteFileAtomically(target, "<log/>",
-                                                             &temporaries));
-
-  EXPECT_EQ("<log/>", TempTree::ReadFile(target));
-  ASSERT_EQ(1u, g_lines.size());
-  EXPECT_FALSE(g_lines[0].file_was_there);
-  const std::string& line = g_lines[0].text;
-  const size_t name = line.rfind('\\');
-  ASSERT_NE(std::string::npos, name);
-  EXPECT_EQ(
-      std::optional<std::wstring>(L"installation_status.xml"),
-      base::ImportantFileWriter::GetTargetOfTemporaryName(
-          FilePath::FromUTF8(line.substr(name + 1, line.size() - name - 2))
-              .value()));
-  base::FileEnumerator listing(tree.root(), false, base::FileEnumerator::kFiles,
-                               L"*");
-  std::vector<std::wstring> names;
-  for (FilePath path = listing.Next(); !path.empty(); path = listing.Next())
-    names.push_back(path.BaseName().value());
-  EXPECT_EQ(2u, names.size());  // the file and the run's journal
 }
 
 }  // namespace
