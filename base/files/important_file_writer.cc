@@ -11,6 +11,7 @@
 #include "base/location.h"
 #include "base/metrics/histogram.h"
 #include "base/rand_util.h"
+#include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
 
 namespace base {
@@ -33,6 +34,43 @@ enum TempFileFailure : int32_t {
 };
 
 constexpr TimeDelta kCommitInterval = TimeDelta::FromSeconds(10);
+
+// "<target>.<digits>.tmp": the digits keep two writers of one target, or a
+// write and what a killed one left, apart.
+constexpr size_t kTemporaryDigits = 8;
+constexpr char kTemporaryExtension[] = ".tmp";
+
+bool IsHexDigits(std::wstring_view text) {
+  for (const wchar_t c : text) {
+    if (!((c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') ||
+          (c >= L'A' && c <= L'F'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// One rename where it can be: Wine's ReplaceFileW first moves the target
+// aside under a scratch name of its own, which a process killed in between
+// leaves behind in the folder, holding the target's contents, with no
+// target. Wine refuses a rename over a file that another handle holds open,
+// which ReplaceFileW still replaces.
+bool RenameOverTarget(const FilePath& temporary, const FilePath& target) {
+  return ::MoveFileExW(temporary.value().c_str(), target.value().c_str(),
+                       MOVEFILE_REPLACE_EXISTING) ||
+         ReplaceFile(temporary, target);
+}
+
+// Without a maker of the caller's: a new file, never through a link nor
+// over an existing one.
+NewFileInFolder::Result MakeTemporaryFile(
+    const FilePath& temporary,
+    ImportantFileWriter::TemporaryFileMaker* maker) {
+  if (maker)
+    return maker->Make(temporary);
+  return NewFileInFolder::Create(
+      temporary.value(), NewFileInFolder::OldFile::kKeep, GENERIC_WRITE);
+}
 
 void RecordTempFileFailure(TempFileFailure failure) {
   // Made once and kept: histograms live for the process.
@@ -80,10 +118,12 @@ void ImportantFileWriter::WriteNow(std::unique_ptr<std::string> data) {
     timer_.Stop();
   Closure task = Bind(
       [](const FilePath& path, std::unique_ptr<std::string>& task_data,
-         const Closure& before, const AfterWriteCallback& after) {
-        WriteDataTask(path, std::move(task_data), before, after);
+         TemporaryFileMaker* maker, const Closure& before,
+         const AfterWriteCallback& after) {
+        WriteDataTask(path, std::move(task_data), maker, before, after);
       },
-      path_, std::move(data), std::exchange(before_next_write_, nullptr),
+      path_, std::move(data), temporary_file_maker_,
+      std::exchange(before_next_write_, nullptr),
       std::exchange(after_next_write_, nullptr));
   // A refused post releases its reference without running; this one keeps
   // the write alive so that it can run here instead.
@@ -120,21 +160,27 @@ void ImportantFileWriter::RegisterOnNextWriteCallbacks(
   after_next_write_ = std::move(after_next_write);
 }
 
+void ImportantFileWriter::SetTemporaryFileMaker(TemporaryFileMaker* maker) {
+  temporary_file_maker_ = maker;
+}
+
 // static
 void ImportantFileWriter::WriteDataTask(const FilePath& path,
                                         std::unique_ptr<std::string> data,
+                                        TemporaryFileMaker* maker,
                                         const Closure& before_write,
                                         const AfterWriteCallback& after_write) {
   if (before_write)
     before_write.Run();
-  const bool success = data && WriteFileAtomically(path, *data);
+  const bool success = data && WriteFileAtomically(path, *data, maker);
   if (after_write)
     after_write.Run(success);
 }
 
 // static
 bool ImportantFileWriter::WriteFileAtomically(const FilePath& path,
-                                              const std::string& data) {
+                                              const std::string& data,
+                                              TemporaryFileMaker* maker) {
   // Written in one call, whose count is a DWORD.
   if (data.size() >= kMaxDataSize)
     return false;
@@ -142,10 +188,8 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path,
   // be one that others can write (an installation folder granted to its
   // user) while this process is elevated, and a temporary file reopened by
   // its name could be a link by then.
-  NewFileInFolder::Result made = NewFileInFolder::Create(
-      path.value() + L"." + Utf8ToWide(GenerateGuidText().substr(0, 8)) +
-          L".tmp",
-      NewFileInFolder::OldFile::kKeep, GENERIC_WRITE);
+  NewFileInFolder::Result made =
+      MakeTemporaryFile(MakeTemporaryPath(path), maker);
   if (!made.file.IsValid()) {
     RecordTempFileFailure(kFailedCreating);
     return false;
@@ -167,10 +211,39 @@ bool ImportantFileWriter::WriteFileAtomically(const FilePath& path,
   // Replacing a link, Wine writes what it leads to: one in the target's
   // place is left, and nothing is written.
   if (ResolvedEntry::Resolve(path).kind() == ResolvedEntry::Kind::kLink ||
-      !ReplaceFile(temp_path, path)) {
+      !RenameOverTarget(temp_path, path)) {
     return FailWrite(kFailedRenaming, temp_path);
   }
   return true;
+}
+
+// static
+FilePath ImportantFileWriter::MakeTemporaryPath(const FilePath& target) {
+  return FilePath(target.value() +
+                  Utf8ToWide("." +
+                             GenerateGuidText().substr(0, kTemporaryDigits) +
+                             kTemporaryExtension));
+}
+
+// static
+std::optional<std::wstring> ImportantFileWriter::GetTargetOfTemporaryName(
+    std::wstring_view name) {
+  // ".<digits>.tmp" after a target name of at least one character.
+  constexpr size_t kExtensionLength = sizeof(kTemporaryExtension) - 1;
+  constexpr size_t kSuffixLength = 1 + kTemporaryDigits + kExtensionLength;
+  if (name.size() <= kSuffixLength)
+    return std::nullopt;
+  const size_t dot = name.size() - kSuffixLength;
+  const std::wstring_view digits = name.substr(dot + 1, kTemporaryDigits);
+  const std::wstring_view extension =
+      name.substr(name.size() - kExtensionLength);
+  if (name[dot] != L'.' || !IsHexDigits(digits) ||
+      !WideLowerCaseEqualsAscii(
+          WideStringSlice(extension.data(), extension.size()),
+          kTemporaryExtension)) {
+    return std::nullopt;
+  }
+  return std::wstring(name.substr(0, dot));
 }
 
 void ImportantFileWriter::SetMaxDataSizeForTesting(size_t max_data_size) {

@@ -3,10 +3,13 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/closure.h"
 #include "base/files/file_path.h"
+#include "base/files/new_file_in_folder.h"
 #include "base/ref_counted.h"
 #include "base/task_runner.h"
 #include "base/time/time_delta.h"
@@ -21,6 +24,21 @@ namespace base {
 // there); the disk work runs on `task_runner`.
 class ImportantFileWriter {
  public:
+  // Makes the temporary file of a write, for a caller that must know it
+  // before it exists: a process killed in the middle of a write leaves the
+  // file behind, and only one who knew its name can remove it then. Called
+  // where the write runs (on the task runner; inline without one).
+  class TemporaryFileMaker {
+   public:
+    // `temporary`, a name MakeTemporaryPath gave, made new under that very
+    // name and open for writing; an invalid file (its error set) when it
+    // could not be made, and nothing is written.
+    virtual NewFileInFolder::Result Make(const FilePath& temporary) = 0;
+
+   protected:
+    virtual ~TemporaryFileMaker() = default;
+  };
+
   // The source of a scheduled write, asked for its data when the write is due.
   class DataSerializer {
    public:
@@ -57,15 +75,33 @@ class ImportantFileWriter {
   void RegisterOnNextWriteCallbacks(Closure before_next_write,
                                     AfterWriteCallback after_next_write);
 
+  // Every write of this writer's makes its temporary file through `maker`
+  // (null: by itself), which must outlive the writes.
+  void SetTemporaryFileMaker(TemporaryFileMaker* maker);
+
   // The work of one posted write. A null `data` stands for a write that was
   // refused: the callbacks run and report failure.
   static void WriteDataTask(const FilePath& path,
                             std::unique_ptr<std::string> data,
+                            TemporaryFileMaker* maker,
                             const Closure& before_write,
                             const AfterWriteCallback& after_write);
-  // Replaces `path` with `data` through a temporary file; each failure is
-  // counted in "ImportantFile.TempFileFailures".
-  static bool WriteFileAtomically(const FilePath& path, const std::string& data);
+  // Replaces `path` with `data` through a temporary file, made by `maker`
+  // where one is given; each failure is counted in
+  // "ImportantFile.TempFileFailures".
+  static bool WriteFileAtomically(const FilePath& path,
+                                  const std::string& data,
+                                  TemporaryFileMaker* maker = nullptr);
+
+  // The temporary file a write of `target` goes through, beside it:
+  // "<target's name>.<8 hex digits>.tmp", new digits each call. The one
+  // place this form is made or read.
+  static FilePath MakeTemporaryPath(const FilePath& target);
+  // The name of the file whose temporary `name` is, when `name` has the
+  // form MakeTemporaryPath gives (its letters in any case, as the file
+  // system matches names); nullopt for any other name.
+  static std::optional<std::wstring> GetTargetOfTemporaryName(
+      std::wstring_view name);
 
   // Lowers the size from which WriteNow refuses data, so that the refusal
   // can be tested without a buffer of 2 GB.
@@ -74,6 +110,7 @@ class ImportantFileWriter {
  private:
   Closure before_next_write_;
   AfterWriteCallback after_next_write_;
+  TemporaryFileMaker* temporary_file_maker_ = nullptr;
   const FilePath path_;
   RefPtr<SequencedTaskRunner> task_runner_;
   Timer timer_;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -236,6 +237,110 @@ TEST_F(ImportantFileWriterTest, FailureKeepsOldFileAndRecordsStep) {
             ListFolder(tree_.Path(L"locked")));
 }
 
+// Asked for each temporary file before it exists; makes it, or refuses as
+// a caller that could not note its name would.
+class RecordingMaker : public ImportantFileWriter::TemporaryFileMaker {
+ public:
+  NewFileInFolder::Result Make(const FilePath& temporary) override {
+    asked.push_back(temporary);
+    existed_when_asked |= TempTree::Exists(temporary);
+    if (refuse) {
+      NewFileInFolder::Result refused;
+      refused.path = temporary.value();
+      refused.error = ERROR_WRITE_FAULT;
+      return refused;
+    }
+    return NewFileInFolder::Create(
+        temporary.value(), NewFileInFolder::OldFile::kKeep, GENERIC_WRITE);
+  }
+
+  bool refuse = false;
+  std::vector<FilePath> asked;
+  bool existed_when_asked = false;
+};
+
+// A caller's maker is told the temporary file's name, in the one form its
+// target is read back from, before the file exists: by the static write and
+// by a writer's posted one. A refused temporary writes nothing and leaves
+// nothing; a made one is gone once it took the target's place.
+TEST_F(ImportantFileWriterTest, CallersMakerMakesTheTemporaryFile) {
+  const struct {
+    const char* name;
+    bool through_writer;
+    bool refuse;
+    const char* contents_after;
+  } kCases[] = {
+      {"written", false, false, "new"},
+      {"refused", false, true, "old"},
+      {"writer's write", true, false, "new"},
+      {"writer's write refused", true, true, "old"},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.name);
+    tree_.WriteFile(L"prefs.json", "old");
+    RecordingMaker maker;
+    maker.refuse = test.refuse;
+    bool written = false;
+    if (test.through_writer) {
+      ImportantFileWriter writer(target_, runner_);
+      writer.SetTemporaryFileMaker(&maker);
+      CallbackLog log;
+      RegisterLoggingCallbacks(writer, target_, &log);
+      writer.WriteNow(Data("new"));
+      runner_->RunUntilIdle();
+      written = log.success;
+    } else {
+      written =
+          ImportantFileWriter::WriteFileAtomically(target_, "new", &maker);
+    }
+    EXPECT_EQ(!test.refuse, written);
+    ASSERT_EQ(1u, maker.asked.size());
+    EXPECT_FALSE(maker.existed_when_asked);
+    EXPECT_EQ(tree_.root(), maker.asked[0].DirName());
+    EXPECT_EQ(std::optional<std::wstring>(L"prefs.json"),
+              ImportantFileWriter::GetTargetOfTemporaryName(
+                  maker.asked[0].BaseName().value()));
+    EXPECT_EQ(test.contents_after, TempTree::ReadFile(target_));
+    EXPECT_EQ(std::vector<std::wstring>{L"prefs.json"},
+              ListFolder(tree_.root()));
+  }
+}
+
+// The name a write's temporary file has is read back as its target's, in
+// any letter case; nothing else is (a staged copy's temporary among them,
+// read as that copy's).
+TEST(ImportantFileWriterNameTest, TemporaryNameIsReadBackOnlyInItsOwnForm) {
+  const struct {
+    const wchar_t* name;
+    const wchar_t* target;  // null: not a temporary file's name
+  } kCases[] = {
+      {L"prefs.json.0123abcd.tmp", L"prefs.json"},
+      {L"PREFS.JSON.89F5FBF9.TMP", L"PREFS.JSON"},
+      {L"648e.tmp.89f5fbf9.tmp", L"648e.tmp"},
+      {L".0123abcd.tmp", nullptr},
+      {L"prefs.json.0123abc.tmp", nullptr},
+      {L"prefs.json.0123abcde.tmp", nullptr},
+      {L"prefs.json.0123abcg.tmp", nullptr},
+      {L"prefs.json.0123abcd.tmpx", nullptr},
+      {L"prefs.json.0123abcd_2.tmp", nullptr},
+      {L"prefs.json.0123abcd.bad", nullptr},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(FilePath(test.name).AsUTF8());
+    const std::optional<std::wstring> target =
+        ImportantFileWriter::GetTargetOfTemporaryName(test.name);
+    EXPECT_EQ(test.target != nullptr, target.has_value());
+    if (test.target && target)
+      EXPECT_EQ(test.target, *target);
+  }
+  const FilePath made =
+      ImportantFileWriter::MakeTemporaryPath(FilePath(L"C:\\dir\\prefs.json"));
+  EXPECT_EQ(L"C:\\dir", made.DirName().value());
+  EXPECT_EQ(
+      std::optional<std::wstring>(L"prefs.json"),
+      ImportantFileWriter::GetTargetOfTemporaryName(made.BaseName().value()));
+}
+
 TEST_F(ImportantFileWriterTest, AfterWriteCallbackReportsOutcome) {
   const struct {
     const char* name;
@@ -390,9 +495,10 @@ TEST_F(ImportantFileWriterTest, RefusedPostWritesOnCallingThread) {
 
 // A reader opening the file at any moment finds one complete version. The
 // reader shares deletion, as a careful reader does, so that the writer's
-// renames are not refused while it holds the file. Wine's ReplaceFileW moves
-// the old file aside before renaming the new one in, so a reader there may
-// briefly find no file (error 2): that is counted, not asserted.
+// renames are not refused while it holds the file. Wine refuses a rename
+// over a file held open, and the ReplaceFileW the writer falls back to then
+// moves the old file aside before renaming the new one in, so a reader there
+// may briefly find no file (error 2): that is counted, not asserted.
 TEST_F(ImportantFileWriterTest, ReaderNeverSeesPartialFile) {
   const std::string versions[] = {std::string(300000, 'a'),
                                   std::string(200000, 'b')};

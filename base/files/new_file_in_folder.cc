@@ -124,7 +124,8 @@ void DeleteOldFile(const std::wstring& path) {
 // static
 NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
                                                 OldFile old_file,
-                                                DWORD access) {
+                                                DWORD access,
+                                                int name_tries) {
   Result result;
   const std::wstring full = FullPath(std::wstring(path));
   const size_t separator = full.rfind(L'\\');
@@ -146,7 +147,8 @@ NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
     result.error = kErrorLinkOnTheWay;
     return result;
   }
-  for (int try_number = 1; try_number <= kNameTries; ++try_number) {
+  for (int try_number = 1; try_number <= std::min(name_tries, kNameTries);
+       ++try_number) {
     const std::wstring candidate = Join(folder, NameOfTry(name, try_number));
     if (old_file == OldFile::kDelete)
       DeleteOldFile(candidate);

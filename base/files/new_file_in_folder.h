@@ -46,10 +46,12 @@ class NewFileInFolder {
   // the handle is closed unwritten).
   // `access` is the file handle's: appending by default; a file written at
   // offsets (a dump, an archive) asks for GENERIC_WRITE, and GENERIC_READ
-  // to read it back.
+  // to read it back. `name_tries` counts the names tried: 1 makes `path`
+  // itself or nothing, for a caller that told its name to someone before.
   [[nodiscard]] static Result Create(std::wstring_view path,
                                      OldFile old_file = OldFile::kKeep,
-                                     DWORD access = FILE_APPEND_DATA);
+                                     DWORD access = FILE_APPEND_DATA,
+                                     int name_tries = kNameTries);
 
   // Opens for reading a file such a folder holds, as made there earlier
   // (by Create), without following a link: refused (invalid, the Windows

@@ -32,12 +32,18 @@ TEST(NewFileInFolderCreate, TakenNamesGiveWayAndStayUntouched) {
     int taken;  // how many names, from the first, are taken
     Occupant occupant;
     const wchar_t* expected;  // null: no file made
+    int name_tries = NewFileInFolder::kNameTries;
   } kCases[] = {
       {"free", 0, Occupant::kNothing, L"a.log"},
       {"file", 1, Occupant::kFile, L"a_2.log"},
       {"folder", 1, Occupant::kFolder, L"a_2.log"},
       {"several files", 3, Occupant::kFile, L"a_4.log"},
       {"every name", NewFileInFolder::kNameTries, Occupant::kFile, nullptr},
+      // The one name its caller told someone else, or nothing.
+      {"own name free", 0, Occupant::kNothing, L"a.log", 1},
+      {"own name taken", 1, Occupant::kFile, nullptr, 1},
+      {"one more name", 1, Occupant::kFolder, L"a_2.log", 2},
+      {"two names taken", 2, Occupant::kFile, nullptr, 2},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -45,8 +51,9 @@ TEST(NewFileInFolderCreate, TakenNamesGiveWayAndStayUntouched) {
     for (int i = 1; i <= c.taken; ++i)
       Occupy(tree, NewFileInFolder::NameOfTry(L"a.log", i), c.occupant);
 
-    NewFileInFolder::Result made =
-        NewFileInFolder::Create(tree.Path(L"a.log").value());
+    NewFileInFolder::Result made = NewFileInFolder::Create(
+        tree.Path(L"a.log").value(), NewFileInFolder::OldFile::kKeep,
+        FILE_APPEND_DATA, c.name_tries);
 
     if (!c.expected) {
       EXPECT_FALSE(made.file.IsValid());

@@ -68,6 +68,12 @@ class JsonPrefStore : public PrefStore,
   // ImportantFileWriter::DataSerializer:
   bool SerializeData(std::string* output) override;
 
+  // The file's writes make their temporary files through `maker`, which
+  // must outlive them (ImportantFileWriter::SetTemporaryFileMaker).
+  void SetTemporaryFileMaker(ImportantFileWriter::TemporaryFileMaker* maker) {
+    writer_.SetTemporaryFileMaker(maker);
+  }
+
   // Lets tests run the commit timer's write and watch the writes.
   ImportantFileWriter& writer_for_testing() { return writer_; }
 

@@ -5,7 +5,8 @@ Quick Launch folder and the Internet Explorer folder above it), made so
 again before every round. Per user and for all users, with every shortcut
 and the pin, the signed full installer is ended hard by the backend's test
 fault (TARVO_TEST_FAULT, action=kill) at the end of every step, inside the
-copy and registry steps, and while rolling back a failure. Every line of
+copy and registry steps, while one of its temporary files lies in the
+installation folder, and while rolling back a failure. Every line of
 the journal each killed run leaves must be one the recovery takes (read by
 the build's journal_scope_tool with the recovery's own scope): the steps
 and the recovery's scope cannot drift apart unnoticed. The next run must

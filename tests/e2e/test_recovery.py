@@ -1,8 +1,9 @@
 """Recovery from runs that died: the signed full installer installs, updates
 to the next patch release and uninstalls silently, each run first ended
 hard by the backend's test fault (TARVO_TEST_FAULT, action=kill) at the end
-of a step or after one of its operations, or while it rolls back a failure,
-then run again without it. The
+of a step or after one of its operations, while one of its temporary files
+lies in the installation folder, or while it rolls back a failure, then run
+again without it. The
 run again must succeed and leave every file of the folders the product
 touches (installation, temporary folder, shortcut folders) and every key
 and value of HKCU\\Software and HKLM\\Software exactly as a clean run of
@@ -17,15 +18,19 @@ update killed once it replaced the launcher, whose new launcher another
 program then holds, is undone only once the file is free: until then each
 run fails naming the file, and the original stays set aside; a recovery
 of it that is itself ended hard (TARVO_TEST_FAULT, at=recovery-line) after
-some of the journal's lines is finished by the next run. For every user,
-each operation's process tree ended from outside leaves its private
-folders below the system's temporary folder, which the next run removes,
-while folders a user planted there under such names are left whole, with
-what a link in one leads to."""
+some of the journal's lines is finished by the next run. An update ended
+while the store's write of the preferences had its temporary file beside
+their staged copy leaves nothing once the next run is done; what runs of
+earlier builds left with no journal to name it goes with the
+uninstallation. For every user, each operation's process tree ended from
+outside leaves its private folders below the system's temporary folder,
+which the next run removes, while folders a user planted there under such
+names are left whole, with what a link in one leads to."""
 
 import contextlib
 import hashlib
 import itertools
+import json
 import os
 import re
 import shutil
@@ -50,6 +55,14 @@ OPERATIONS = {
     "uninstall": [("clean up after the uninstallation", 2)],
 }
 
+# The temporary files the backend makes in the installation folder, counted
+# from 1: the preferences' staged copy, the temporary file of the store's
+# write of it (only where the preferences change: an update with the
+# installation's own settings writes none), the install log's staged copy
+# and the temporary file of its write. Killed while a write's temporary file
+# is there, and while a staged copy is.
+TEMPORARY_FILES = {"install": [2, 4], "update": [1, 3], "uninstall": []}
+
 
 # A failed run whose rollback is cut short: its last step fails and the
 # backend ends once this many operations are undone.
@@ -60,6 +73,8 @@ def faults(operation, steps):
     plans = [f"step={index};action=kill" for index in range(len(steps))]
     plans += [f"step={step};operation={number};action=kill"
               for step, number in OPERATIONS[operation]]
+    plans += [f"at=temporary-file;operation={number};action=kill"
+              for number in TEMPORARY_FILES[operation]]
     plans.append(f"step={len(steps) - 1};action=fail;rollback={ROLLBACK_KILLS[operation]}")
     return plans
 
@@ -206,6 +221,50 @@ def test_an_update_ended_before_its_backend_took_the_package_leaves_no_package(m
     found = rollback.differences(machine_round.clean["update"], machine_round.state())
     assert found == {}, found
     assert machine_round.start("uninstall") == 0
+
+
+WRITES_TEMPORARY = r"installer_prefs\.json\.[0-9a-f]{8}\.tmp(\.[0-9a-f]{8}\.tmp)?"
+
+
+def test_an_update_ended_while_writing_the_preferences_leaves_nothing(machine_round):
+    """As an update ended at a random moment once did: the store's write of
+    the preferences' staged copy has made its temporary file. Both files,
+    each named in the journal before it was made, go with the next run."""
+    machine_round.reset()
+    assert machine_round.start("install") == 0
+    folder = machine_round.machine.folder
+    # Preferences the update changes, so that the store writes them.
+    prefs = folder / "installer_prefs.json"
+    prefs.write_text(json.dumps({**json.loads(prefs.read_text()), "autoupdate": True}))
+    assert machine_round.start("update", "at=temporary-file;operation=2;action=kill") != 0
+    left = sorted(path.name for path in folder.iterdir()
+                  if re.fullmatch(WRITES_TEMPORARY, path.name))
+    assert len(left) == 2, left
+    journals = list(folder.glob("installer_run_*.journal"))
+    assert len(journals) == 1, journals
+    lines = journals[0].read_text(encoding="utf-8").splitlines()
+    for name in left:
+        assert any(line.startswith("temporary\t") and line.endswith("\\" + name)
+                   for line in lines), (name, lines)
+    update_and_uninstall_end_as_clean_runs(machine_round)
+
+
+# What runs of earlier builds, ended while writing, left in the
+# installation folder with no journal naming it: preferences staged under
+# the system's temporary names, the temporary files of their writes, Wine's
+# scratch of a replaced file, and the preferences set aside as unparsable.
+EARLIER_LEFTOVERS = ("648e.tmp", "648e.tmp.89f5fbf9.tmp", "a1.tmp.0badf00d.tmp",
+                     "rf3c1.tmp", "installer_prefs.bad")
+
+
+def test_an_uninstallation_takes_what_ended_runs_of_earlier_builds_left(machine_round):
+    machine_round.reset()
+    assert machine_round.start("install") == 0
+    for name in EARLIER_LEFTOVERS:
+        (machine_round.machine.folder / name).write_bytes(b"left")
+    assert machine_round.start("uninstall") == 0
+    found = rollback.differences(machine_round.clean["uninstall"], machine_round.state())
+    assert found == {}, found
 
 
 def windows_process_id(runner):

@@ -163,8 +163,10 @@ InstallLogWriter::InstallLogWriter() : writer_(std::make_unique<XmlWriter>()) {}
 
 InstallLogWriter::~InstallLogWriter() = default;
 
-bool InstallLogWriter::Write(const InstallLog& log,
-                             const base::FilePath& path) {
+bool InstallLogWriter::Write(
+    const InstallLog& log,
+    const base::FilePath& path,
+    base::ImportantFileWriter::TemporaryFileMaker* maker) {
   std::string text;
   if (!writer_->Create() || !InstallLogBuilder(writer_.get(), log).Build() ||
       !writer_->Serialize(&text)) {
@@ -176,7 +178,7 @@ bool InstallLogWriter::Write(const InstallLog& log,
   // The previous log may already be gone (an update moves it aside first):
   // a log written in place and cut short would lose what undoes this
   // installation.
-  if (!base::ImportantFileWriter::WriteFileAtomically(path, text)) {
+  if (!base::ImportantFileWriter::WriteFileAtomically(path, text, maker)) {
     LOG(ERROR) << "Cannot write the install log " << path.AsUTF8();
     return false;
   }

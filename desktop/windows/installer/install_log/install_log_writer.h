@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "base/files/file_path.h"
+#include "base/files/important_file_writer.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 
 namespace installer {
@@ -20,8 +21,11 @@ class InstallLogWriter {
   InstallLogWriter& operator=(const InstallLogWriter&) = delete;
 
   // Replaces the file at `path` as a whole: a failed write, or one cut short
-  // by a crash, leaves the file that was there before, or none.
-  bool Write(const InstallLog& log, const base::FilePath& path);
+  // by a crash, leaves the file that was there before, or none. The write's
+  // temporary file is made by `maker`, where one is given.
+  bool Write(const InstallLog& log,
+             const base::FilePath& path,
+             base::ImportantFileWriter::TemporaryFileMaker* maker = nullptr);
 
  private:
   std::unique_ptr<XmlWriter> writer_;

@@ -22,6 +22,7 @@ struct KindTag {
 constexpr KindTag kKindTags[] = {
     {RunJournal::Kind::kSetAside, "aside"},
     {RunJournal::Kind::kCreated, "created"},
+    {RunJournal::Kind::kTemporary, "temporary"},
     {RunJournal::Kind::kCreatedFolder, "folder"},
     {RunJournal::Kind::kMoved, "moved"},
     {RunJournal::Kind::kCreatedKey, "key"},
@@ -175,6 +176,7 @@ bool MustReachDiskFirst(RunJournal::Kind kind) {
     case RunJournal::Kind::kCommitted:
       return true;
     case RunJournal::Kind::kCreated:
+    case RunJournal::Kind::kTemporary:
     case RunJournal::Kind::kCreatedFolder:
     case RunJournal::Kind::kCreatedKey:
       return false;
@@ -259,6 +261,10 @@ bool RunJournal::RecordMovedOutOfTemporary(const base::FilePath& source,
 
 bool RunJournal::RecordCreated(const base::FilePath& path) {
   return Write(Kind::kCreated, path, base::FilePath());
+}
+
+bool RunJournal::RecordTemporary(const base::FilePath& path) {
+  return Write(Kind::kTemporary, path, base::FilePath());
 }
 
 bool RunJournal::RecordCreatedFolder(const base::FilePath& path) {

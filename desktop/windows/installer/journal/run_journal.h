@@ -24,6 +24,9 @@ class RunJournal {
     kSetAside,
     kMoved,
     kCreated,
+    // A file the run makes and removes itself (a staged copy, a write's
+    // temporary file): whether the run is undone or finished, it goes.
+    kTemporary,
     kCreatedFolder,
     kCreatedKey,
     kDeletedKey,
@@ -88,6 +91,9 @@ class RunJournal {
   [[nodiscard]] bool RecordMovedOutOfTemporary(const base::FilePath& source,
                                                const base::FilePath& target);
   [[nodiscard]] bool RecordCreated(const base::FilePath& path);
+  // Written before the file is made, as a creation's line; the name may
+  // also be one another party makes for the run (a store's set-aside copy).
+  [[nodiscard]] bool RecordTemporary(const base::FilePath& path);
   [[nodiscard]] bool RecordCreatedFolder(const base::FilePath& path);
   // Registry records: only under HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE;
   // elsewhere nothing is written (no recovery acts there) and they succeed.

@@ -189,6 +189,7 @@ TEST(RunJournalTest, LinesOfDisplacingChangesAreFlushed) {
        [&] { return journal->RecordMovedOutOfTemporary(path, path); },
        0},
       {"created", [&] { return journal->RecordCreated(path); }, 0},
+      {"temporary", [&] { return journal->RecordTemporary(path); }, 0},
       {"folder", [&] { return journal->RecordCreatedFolder(path); }, 0},
       {"key",
        [&] { return journal->RecordCreatedKey(HKEY_CURRENT_USER, 0, key); },

@@ -1,15 +1,18 @@
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
 
 #include <algorithm>
-#include <tuple>
+#include <map>
 #include <optional>
+#include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "base/files/empty_folder_removal.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/files/important_file_writer.h"
 #include "base/files/resolved_entry.h"
 #include "base/log_message.h"
 #include "base/logging.h"
@@ -59,6 +62,88 @@ void RemovePath(const base::FilePath& path, bool recursive, Outcome* outcome) {
   const DWORD error = ::GetLastError();
   NoteFailure("removing", path.value(), error, outcome);
 }
+
+// A file only the run made, that goes: judged inside the folder and
+// removed through the handle that judged it. A link or folder found under
+// its name since is no file of the run's, which made none: it stays
+// (logged), and so does what it leads to.
+void RemoveRunFile(const base::FilePath& path,
+                   JournalScope* scope,
+                   Outcome* outcome) {
+  std::optional<base::ResolvedEntry> judged = scope->JudgeFileToRemove(path);
+  if (!judged)
+    return;
+  switch (judged->kind()) {
+    case base::ResolvedEntry::Kind::kMissing:
+      return;
+    case base::ResolvedEntry::Kind::kUnknown:
+      // Held by another program: the journal stays for the next run.
+      if (!IsGoneError(judged->error()))
+        NoteFailure("removing", path.value(), judged->error(), outcome);
+      return;
+    case base::ResolvedEntry::Kind::kLink:
+      break;
+    case base::ResolvedEntry::Kind::kPlain:
+      if (judged->is_directory())
+        break;
+      if (!judged->DeleteJudgedFile()) {
+        const DWORD error = ::GetLastError();
+        if (!IsGoneError(error))
+          NoteFailure("removing", path.value(), error, outcome);
+      }
+      return;
+  }
+  LOG(WARNING) << "Left " << path.AsUTF8()
+               << ": a link or folder, not the file the run made";
+}
+
+// The names of the files only the run made in each folder, whose writes'
+// temporary files are the run's too: earlier versions wrote them without a
+// line of their own, and a kill in the middle of a write left one. Keyed
+// by the folder as spelled, upper-cased.
+class FilesOnlyTheRunMade {
+ public:
+  void Add(const base::FilePath& path) {
+    Folder& folder = folders_[ToUpperOrdinal(path.DirName().value())];
+    folder.path = path.DirName();
+    folder.names.insert(ToUpperOrdinal(path.BaseName().value()));
+  }
+
+  // Every file of a folder named as a write's temporary file of one of
+  // them, listed once per folder (a package's thousands of files share a
+  // few hundred folders).
+  void RemoveTemporariesOfWrites(JournalScope* scope, Outcome* outcome) const {
+    for (const auto& [key, folder] : folders_) {
+      base::FileEnumerator listing(folder.path, false,
+                                   base::FileEnumerator::kFiles, L"*.tmp");
+      for (base::FilePath path = listing.Next(); !path.empty();
+           path = listing.Next()) {
+        if (IsTemporaryOfOne(folder, path.BaseName().value()))
+          RemoveRunFile(path, scope, outcome);
+      }
+    }
+  }
+
+ private:
+  struct Folder {
+    base::FilePath path;
+    std::unordered_set<std::wstring> names;
+  };
+
+  // A temporary of a temporary counts too: a staged copy's own write.
+  static bool IsTemporaryOfOne(const Folder& folder, const std::wstring& name) {
+    for (std::optional<std::wstring> target =
+             base::ImportantFileWriter::GetTargetOfTemporaryName(name);
+         target; target = base::ImportantFileWriter::GetTargetOfTemporaryName(
+                     *target)) {
+      if (folder.names.contains(ToUpperOrdinal(*target)))
+        return true;
+    }
+    return false;
+  }
+
+  std::map<std::wstring, Folder> folders_;
+};
 
 // The set-aside original takes its place again by one rename over whatever
 // a later operation of the run put there: at no moment is neither there,
@@ -241,6 +326,7 @@ void UndoRun(const std::vector<Entry>& entries,
              Outcome* outcome) {
   const std::vector<const Entry*> moves = FindMovesBeforeCreations(entries);
   std::vector<base::FilePath> created_folders;
+  FilesOnlyTheRunMade made;
   for (size_t i = entries.size(); i-- > 0;) {
     const Entry& entry = entries[i];
     switch (entry.kind) {
@@ -255,6 +341,13 @@ void UndoRun(const std::vector<Entry>& entries,
             !(moves[i] && !base::PathExists(moves[i]->aside))) {
           RemovePath(entry.path, false, outcome);
         }
+        // Nothing was there before: no one else writes it.
+        if (!moves[i])
+          made.Add(entry.path);
+        break;
+      case Kind::kTemporary:
+        RemoveRunFile(entry.path, scope, outcome);
+        made.Add(entry.path);
         break;
       case Kind::kCreatedFolder:
         created_folders.push_back(entry.path);
@@ -271,17 +364,27 @@ void UndoRun(const std::vector<Entry>& entries,
     }
     TestHooks::OnRolePoint(TestHooks::RolePoint::kRecoveryLine);
   }
+  made.RemoveTemporariesOfWrites(scope, outcome);
   RemoveCreatedFolders(std::move(created_folders), scope, outcome);
 }
 
 // The run had passed its commit: what it set aside is deleted, as its
-// commit would have.
-void FinishRun(const std::vector<Entry>& entries, Outcome* outcome) {
+// commit would have, and so is every temporary file it made (the run
+// removed them before its commit, unless one could not go then).
+void FinishRun(const std::vector<Entry>& entries,
+               JournalScope* scope,
+               Outcome* outcome) {
+  FilesOnlyTheRunMade temporaries;
   for (const Entry& entry : entries) {
-    if (entry.kind == Kind::kSetAside)
+    if (entry.kind == Kind::kSetAside) {
       RemovePath(entry.aside, true, outcome);
+    } else if (entry.kind == Kind::kTemporary) {
+      RemoveRunFile(entry.path, scope, outcome);
+      temporaries.Add(entry.path);
+    }
     TestHooks::OnRolePoint(TestHooks::RolePoint::kRecoveryLine);
   }
+  temporaries.RemoveTemporariesOfWrites(scope, outcome);
 }
 
 // The journal's lines, when every one of them is something its run could
@@ -324,7 +427,7 @@ Outcome RecoverJournal(const base::FilePath& journal, JournalScope* scope) {
   LOG(WARNING) << (committed ? "Finishing" : "Undoing")
                << " the work of a run that died: " << journal.AsUTF8();
   if (committed)
-    FinishRun(entries, &outcome);
+    FinishRun(entries, scope, &outcome);
   else
     UndoRun(entries, scope, &outcome);
   if (!outcome.complete()) {

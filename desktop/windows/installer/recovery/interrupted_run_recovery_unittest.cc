@@ -23,6 +23,7 @@
 #include "base/test/scoped_registry_override.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/test/text_file.h"
+#include "base/test/unix_link.h"
 #include "base/threading/sync_event.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
@@ -103,6 +104,84 @@ TEST(InterruptedRunRecoveryTest, DeadRunIsUndoneOrFinishedLiveRunIsLeft) {
     EXPECT_EQ(committed, base::PathExists(moved));
     EXPECT_EQ(committed, base::PathExists(locales));
     EXPECT_EQ(committed, base::DirectoryExists(version));
+  }
+}
+
+// A run killed while its temporary files were in the folder: a staged
+// copy and the temporary file of its write, each journaled before it was
+// made, go whether the run is undone or finished, and so does a write's
+// temporary file of a journaled temporary file that was never made. An
+// earlier version's journal named its staged copy only as a creation: the
+// undo takes the temporary file of its write too. What no line names stays:
+// a write's temporary file of a file that was there before the run (its
+// original set aside), of a file no line names, a name of another form; and
+// so do a folder under a journaled name and a link under a write's
+// temporary name, with what the link leads to.
+TEST(InterruptedRunRecoveryTest, DeadRunsTemporaryFilesGoWhateverNamesThem) {
+  const base::Process ended = base::EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  struct File {
+    const wchar_t* name;
+    bool gone_when_undone;
+    bool gone_when_finished;
+  } const files[] = {
+      {L"installer_prefs.json.0123abcd.tmp", true, true},
+      {L"installer_prefs.json.0123abcd.tmp.89f5fbf9.tmp", true, true},
+      {L"installation_status.xml.4567cdef.tmp.0BADF00D.TMP", true, true},
+      {L"648e.tmp", true, false},
+      {L"648e.tmp.89f5fbf9.tmp", true, false},
+      {L"launcher.exe.89f5fbf9.tmp", false, false},
+      {L"user.txt.89f5fbf9.tmp", false, false},
+      {L"648e.tmp.89f5fbf.tmp", false, false},
+      {L"648e.tmp.89f5fbf9.tmp.old", false, false},
+  };
+  for (const bool committed : {false, true}) {
+    SCOPED_TRACE(committed ? "finished" : "undone");
+    base::ScopedTempFolder temp;
+    const base::FilePath folder = temp.path().Append(L"Tarvo");
+    ASSERT_TRUE(
+        base::CreateDirectory(folder.Append(L"folder.json.0123abcd.tmp")));
+    for (const File& file : files)
+      ASSERT_TRUE(base::WriteTextFile(folder.Append(file.name), "left"));
+    const base::FilePath canary = temp.path().Append(L"canary.txt");
+    ASSERT_TRUE(base::WriteTextFile(canary, "another's"));
+    const base::FilePath link = folder.Append(L"648e.tmp.0000abcd.tmp");
+    const base::ScopedUnixLink planted(link, canary);
+    const base::FilePath launcher = folder.Append(L"launcher.exe");
+    const base::FilePath aside = folder.Append(L"launcher.exe.1765140000.old");
+    ASSERT_TRUE(base::WriteTextFile(aside, "old"));
+    ASSERT_TRUE(base::WriteTextFile(launcher, "new"));
+    std::string text = "aside\t" + launcher.AsUTF8() + "\t" + aside.AsUTF8() +
+                       "\ncreated\t" + launcher.AsUTF8() + "\n";
+    for (const wchar_t* temporary :
+         {L"installer_prefs.json.0123abcd.tmp",
+          L"installer_prefs.json.0123abcd.tmp.89f5fbf9.tmp",
+          L"installer_prefs.json.0123abcd.bad",
+          L"installation_status.xml.4567cdef.tmp",
+          L"folder.json.0123abcd.tmp"}) {
+      text += "temporary\t" + folder.Append(temporary).AsUTF8() + "\n";
+    }
+    text += "created\t" + folder.Append(L"648e.tmp").AsUTF8() + "\n";
+    if (committed)
+      text += "committed\n";
+    const base::FilePath journal =
+        folder.Append(L"installer_run_20261207204000_" +
+                      std::to_wstring(ended.Pid()) + L".journal");
+    ASSERT_TRUE(base::WriteTextFile(journal, text));
+
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
+
+    EXPECT_FALSE(base::PathExists(journal));
+    for (const File& file : files) {
+      EXPECT_EQ(committed ? file.gone_when_finished : file.gone_when_undone,
+                !base::PathExists(folder.Append(file.name)))
+          << base::FilePath(file.name).AsUTF8();
+    }
+    EXPECT_EQ(committed ? "new" : "old", base::ReadTextFile(launcher));
+    EXPECT_TRUE(
+        base::DirectoryExists(folder.Append(L"folder.json.0123abcd.tmp")));
+    EXPECT_EQ("another's", base::ReadTextFile(canary));
+    EXPECT_EQ(planted.made(), base::PathExists(link));
   }
 }
 
@@ -559,6 +638,9 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
                                          "\nkey\tHKCU\t0\tSoftware\\Sentinel"},
       {"huge line", "created\t" + folder.AsUTF8() + "\\" + huge_name},
       {"unknown kind", "planted\t" + inside.AsUTF8()},
+      {"temporary outside", "temporary\t" + outside.AsUTF8()},
+      {"temporary as a shortcut", "temporary\t" + own_shortcut.AsUTF8()},
+      {"temporary of the folder", "temporary\t" + folder.AsUTF8()},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.label);

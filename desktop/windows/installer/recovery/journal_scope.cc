@@ -88,6 +88,7 @@ bool JournalScope::Allows(const RunJournal::Entry& entry) {
     case Kind::kSetAside:
     case Kind::kMoved:
     case Kind::kCreated:
+    case Kind::kTemporary:
     case Kind::kCreatedFolder:
       return AllowsFiles(entry);
     case Kind::kCreatedKey:
@@ -115,6 +116,9 @@ bool JournalScope::AllowsFiles(const RunJournal::Entry& entry) {
              (IsProductShortcut(entry.path) && IsProductShortcut(entry.aside));
     case Kind::kCreated:
       return IsInFolder(entry.path) || IsProductShortcut(entry.path);
+    case Kind::kTemporary:
+      // Only ever made in the folder, beside what the run writes there.
+      return IsInFolder(entry.path);
     case Kind::kCreatedFolder:
       // Removed by the recovery only once empty: what others put there
       // since keeps it.
@@ -141,6 +145,11 @@ bool JournalScope::AllowsKey(const RunJournal::Entry& entry) const {
 bool JournalScope::IsInFolder(const base::FilePath& path) {
   // Whatever is done to a link would be done to what it leads to.
   return inside_folder_.Judge(path).is_direct();
+}
+
+std::optional<base::ResolvedEntry> JournalScope::JudgeFileToRemove(
+    const base::FilePath& path) {
+  return inside_folder_.JudgeToDelete(path);
 }
 
 base::FilePath JournalScope::ResolveFolderToRemove(const base::FilePath& path) {

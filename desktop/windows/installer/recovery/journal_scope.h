@@ -1,11 +1,13 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_RECOVERY_JOURNAL_SCOPE_H_
 #define DESKTOP_WINDOWS_INSTALLER_RECOVERY_JOURNAL_SCOPE_H_
 
+#include <optional>
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/files/resolved_entry.h"
 #include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/paths/inside_folder_check.h"
 #include "desktop/windows/installer/recovery/product_registry_scope.h"
@@ -43,6 +45,12 @@ class JournalScope {
   // A shell folder the shortcuts are copied into, or a folder above one,
   // that is no link.
   bool IsShortcutFolderOrAncestor(const base::FilePath& path);
+
+  // `path` judged inside the folder for its removal: a plain file comes
+  // with the handle that removes it (InsideFolderCheck::JudgeToDelete).
+  // Null when it lies elsewhere (logged).
+  std::optional<base::ResolvedEntry> JudgeFileToRemove(
+      const base::FilePath& path);
 
   // Where the folder `path` lies now (its final path) when it is a plain
   // entry, no link, that a run could have made: inside the folder, the

@@ -24,6 +24,7 @@ constexpr RolePointName kRolePointNames[] = {
     {RolePoint::kSilentFrontEnd, "silent-front-end"},
     {RolePoint::kBackend, "backend"},
     {RolePoint::kRecoveryLine, "recovery-line"},
+    {RolePoint::kTemporaryFile, "temporary-file"},
     {RolePoint::kHandOver, "hand-over"},
     {RolePoint::kFolderProbe, "folder-probe"},
     {RolePoint::kVersionCheck, "version-check"},
@@ -106,7 +107,8 @@ bool IsWhole(const TestFaultInjection::Plan& plan) {
     return false;
   // Only a point reached more than once has a count.
   if (!at_step && plan.operation != 0 &&
-      plan.role_point != RolePoint::kRecoveryLine) {
+      plan.role_point != RolePoint::kRecoveryLine &&
+      plan.role_point != RolePoint::kTemporaryFile) {
     return false;
   }
   const bool marks = plan.action == Action::kHang ||

@@ -41,6 +41,8 @@ TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
        Action::kHang, kKillCode},
       {"at=recovery-line;operation=3;action=kill", true, "",
        RolePoint::kRecoveryLine, 3, Action::kKill, kKillCode},
+      {"at=temporary-file;operation=2;action=kill", true, "",
+       RolePoint::kTemporaryFile, 2, Action::kKill, kKillCode},
       {"at=hand-over;action=pause;marker=m", true, "", RolePoint::kHandOver, 0,
        Action::kPause, kKillCode},
       {"at=folder-probe;action=pause;marker=m", true, "",

@@ -27,6 +27,9 @@ class TestHooks {
     // A dead run's recovery has carried out one more line of its journal
     // (on whichever thread recovers the folder).
     kRecoveryLine,
+    // The backend has made one more temporary file in the installation
+    // folder (a staged copy, a write's temporary file), before writing it.
+    kTemporaryFile,
     // The backend, its package unpacked, before it starts the package's
     // installer.
     kHandOver,

@@ -10,6 +10,7 @@
 #include "base/values.h"
 #include "components/prefs/json_pref_store.h"
 #include "desktop/windows/installer/backend/run_state.h"
+#include "desktop/windows/installer/backend/steps/journaled_temporary_files.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
@@ -69,8 +70,12 @@ void AutoupdateTask::CreateAutoupdateTask(const base::FilePath& folder) {
 
 // static
 void AutoupdateTask::DecreaseAutoupdateErrorCount(const base::FilePath& path) {
+  // Written in place, in the installation folder: the write's temporary
+  // file is journaled before it exists, for a run killed in the middle.
+  JournaledTemporaryFiles temporaries;
   const base::RefPtr<base::JsonPrefStore> prefs =
       base::MakeRefCounted<base::JsonPrefStore>(path, nullptr);
+  prefs->SetTemporaryFileMaker(&temporaries);
   prefs->ReadPrefs();
   const base::Value* value = nullptr;
   int32_t count = 0;

@@ -28,19 +28,20 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "components/prefs/read_prefs_file.h"
 #include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/autoupdate_task.h"
 #include "desktop/windows/installer/backend/steps/firewall_rule.h"
+#include "desktop/windows/installer/backend/steps/journaled_temporary_files.h"
 #include "desktop/windows/installer/backend/steps/post_install_tasks.h"
 #include "desktop/windows/installer/backend/steps/product_shortcuts.h"
 #include "desktop/windows/installer/backend/steps/uninstall_entry_claim.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/install_log/install_log_writer.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
-#include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/paths/archive_entry_path.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
@@ -54,10 +55,11 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
-#include "desktop/windows/installer/signing/running_image.h"
 #include "desktop/windows/installer/signing/build_publisher.h"
+#include "desktop/windows/installer/signing/running_image.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
 #include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/system/write_whole_buffer.h"
 #include "desktop/windows/installer/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/transactions/move_file_operation.h"
 #include "desktop/windows/rc_l10n_handler/ui_language.h"
@@ -115,25 +117,40 @@ std::string DescribeRow(const RegistryEntry& entry,
          " to key " + key;
 }
 
+// The package's welcome page, read as plain JSON, never through a store:
+// one would set a file that does not parse aside beside it, and the
+// protocol registration reads it from the installation's version folder.
+std::string ReadWelcomeUrl(const base::FilePath& include) {
+  const base::ValueOwner root =
+      base::JsonFileDeserializer(include, 0).Deserialize(nullptr, nullptr);
+  const base::DictionaryValue* dictionary = nullptr;
+  std::string welcome_url;
+  if (root && root->GetAsDictionary(&dictionary))
+    dictionary->GetString("welcome-url", &welcome_url);
+  return welcome_url;
+}
+
 // Whoever may write the installation folder may have put a link or a second
 // name of another file there: an elevated run would copy what it leads to
 // into the folder, for its writer to read. Only the folder's own file, and
-// only as much as the prefs may be, is staged; otherwise the prefs start
-// anew, as where there were none.
-void StageInstallerPrefs(const base::FilePath& target,
-                         const base::FilePath& staged) {
+// only as much as the prefs may be, is staged, through the handle that
+// made the staged file; otherwise the prefs start anew, as where there were
+// none, and this is false (an empty staged file would not parse and be set
+// aside; a missing one reads as a new store).
+bool StageInstallerPrefs(const base::FilePath& target, HANDLE staged) {
   std::string contents;
   if (!base::NewFileInFolder::ReadToString(target.value(), kMaxRunDataFileSize,
                                            &contents)) {
-    PLOG(ERROR) << "Not reading the installer prefs";
-    base::DeletePath(staged, false);
-    return;
+    if (::GetLastError() != ERROR_FILE_NOT_FOUND)
+      PLOG(ERROR) << "Not reading the installer prefs";
+    return false;
   }
-  if (base::WriteBufferToFile(staged, contents.data(),
-                              static_cast<int>(contents.size())) !=
-      static_cast<int>(contents.size())) {
-    LOG(ERROR) << "Failed staging the installer prefs";
+  if (const DWORD error =
+          WriteWholeBuffer(staged, contents.data(), contents.size())) {
+    ::SetLastError(error);
+    PLOG(ERROR) << "Failed staging the installer prefs";
   }
+  return true;
 }
 
 }  // namespace
@@ -366,38 +383,44 @@ void InstallSteps::StepWriteInstallerPrefs() {
   LOG(INFO) << "Writing installer prefs to" << target.AsUTF8();
   // The store writes a staged copy that then replaces the file through the
   // transaction: written in place, a later failure would leave it behind,
-  // and the pool's late write would race the finalize step's read.
-  base::FilePath staged;
-  if (!base::CreateTemporaryFileInDir(target.DirName(), &staged)) {
-    PLOG(ERROR) << "Failed staging the installer prefs";
+  // and the pool's late write would race the finalize step's read. Staged
+  // in the folder, every file of it journaled before it exists (the store's
+  // own temporary files too): a run that dies now leaves them to the next.
+  JournaledTemporaryFiles temporaries;
+  base::NewFileInFolder::Result made = temporaries.MakeFor(target);
+  if (!made.file.IsValid()) {
+    LOG(ERROR) << "Failed staging the installer prefs";
     ScheduleNextStep();
     return;
   }
-  // Staged in the folder: a run that dies now leaves it to the next. Not
-  // journaled, it goes at once, as if it could not have been staged.
-  if (!RunJournal::Get()->RecordCreated(staged)) {
+  const base::FilePath staged(made.path);
+  const bool copied = StageInstallerPrefs(target, made.file.Get());
+  made.file.Close();
+  // A staged copy that does not parse is set aside by the store's read,
+  // under a name the journal must know first.
+  const base::FilePath set_aside = base::GetBadPrefsFilePath(staged);
+  if (copied && !temporaries.Expect(set_aside)) {
     base::DeletePath(staged, false);
     ScheduleNextStep();
     return;
   }
   // An empty file would not parse and be set aside; a missing one reads as
   // a new store.
-  if (!base::PathExists(target))
+  if (!copied)
     base::DeletePath(staged, false);
-  else
-    StageInstallerPrefs(target, staged);
   {
     const base::RefPtr<base::JsonPrefStore> prefs =
         base::MakeRefCounted<base::JsonPrefStore>(staged, nullptr);
+    prefs->SetTemporaryFileMaker(&temporaries);
     prefs->ReadPrefs();
     // The protocol registration runs this step without the main routine,
     // which finds the package folder.
     base::FilePath package = run_.package_folder;
     if (package.empty())
       base::GetPathForKey(base::kExeDir, &package);
-    const base::RefPtr<base::JsonPrefStore> include = base::CreateFilePrefStore(
-        base::GetPrefsTaskPool(), package.Append(kInstallerPrefsIncludeName));
-    FillInstallerPrefs(include.get(), prefs.get());
+    FillInstallerPrefs(
+        ReadWelcomeUrl(package.Append(kInstallerPrefsIncludeName)),
+        prefs.get());
     prefs->FlushPendingWrite();
   }
   if (!run_.transaction.ExecuteOperation(
@@ -407,17 +430,16 @@ void InstallSteps::StepWriteInstallerPrefs() {
   base::DeletePath(staged, false);
   // An unreadable file was set aside beside the staged copy; the original
   // stays where it was.
-  base::DeletePath(staged.ReplaceExtension(L".bad"), false);
+  base::DeletePath(set_aside, false);
   ScheduleNextStep();
 }
 
-void InstallSteps::FillInstallerPrefs(base::JsonPrefStore* include,
+void InstallSteps::FillInstallerPrefs(const std::string& welcome_url,
                                       base::JsonPrefStore* prefs) {
-  const base::Value* value = nullptr;
-  std::string text;
-  if (include->GetValue("welcome-url", &value) && value->GetAsString(&text)) {
+  if (!welcome_url.empty()) {
     LOG(INFO) << "Writing welcome page url pref";
-    prefs->SetValue("welcome-url", base::MakeValue<base::Value>(text), 0);
+    prefs->SetValue("welcome-url", base::MakeValue<base::Value>(welcome_url),
+                    0);
   }
   prefs->SetValue(
       "single_profile",
@@ -613,19 +635,20 @@ bool InstallSteps::WriteInstallStatus(const base::FilePath& target) {
   // Written beside the target, then put in place through the transaction:
   // written in place, a failure from here on would leave a status file that
   // tells the next run an installation is there.
-  base::FilePath staged;
-  if (!base::CreateTemporaryFileInDir(target.DirName(), &staged)) {
-    PLOG(ERROR) << "Failed staging the installation status";
+  // Staged in the folder, with the write's own temporary file, each
+  // journaled before it exists: a run that dies now leaves them to the next.
+  JournaledTemporaryFiles temporaries;
+  base::NewFileInFolder::Result made = temporaries.MakeFor(target);
+  if (!made.file.IsValid()) {
+    LOG(ERROR) << "Failed staging the installation status";
     return false;
   }
-  // Staged in the folder: a run that dies now leaves it to the next.
-  if (!RunJournal::Get()->RecordCreated(staged)) {
-    base::DeletePath(staged, false);
-    return false;
-  }
-  const bool written = InstallLogWriter().Write(run_.install_log, staged) &&
-                       run_.transaction.ExecuteOperation(
-                           std::make_unique<CopyFileOperation>(staged, target));
+  made.file.Close();
+  const base::FilePath staged(made.path);
+  const bool written =
+      InstallLogWriter().Write(run_.install_log, staged, &temporaries) &&
+      run_.transaction.ExecuteOperation(
+          std::make_unique<CopyFileOperation>(staged, target));
   base::DeletePath(staged, false);
   return written;
 }

@@ -63,7 +63,7 @@ class InstallSteps : public InstallerPart {
       int path_key,
       base::FilePath* result,
       std::vector<ProductShortcuts::ShortcutDestination>* destinations);
-  void FillInstallerPrefs(base::JsonPrefStore* include,
+  void FillInstallerPrefs(const std::string& welcome_url,
                           base::JsonPrefStore* prefs);
   void WriteExperimentPrefs(base::JsonPrefStore* prefs);
   void InstallComponent(const std::string& part, bool unsigned_build);

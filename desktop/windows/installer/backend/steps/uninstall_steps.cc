@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/resolved_entry.h"
 #include "base/logging.h"
@@ -22,6 +23,7 @@
 #include "desktop/windows/installer/backend/steps/private_folder_owners.h"
 #include "desktop/windows/installer/backend/steps/product_shortcuts.h"
 #include "desktop/windows/installer/backend/steps/remover_copy.h"
+#include "desktop/windows/installer/backend/steps/temporary_leftovers.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/paths/inside_folder_check.h"
@@ -247,6 +249,39 @@ void UninstallSteps::DeleteLeftovers(const Status& current) {
       std::ignore = run_.transaction.ExecuteOperation(MakeDeleteFileOperation(
           std::move(*judged), true, true, inside_folder.folder()));
     }
+  }
+  DeleteTemporaryLeftovers(current, &inside_folder);
+}
+
+void UninstallSteps::DeleteTemporaryLeftovers(
+    const Status& current,
+    InsideFolderCheck* inside_folder) {
+  std::vector<std::wstring> root_names = {
+      kLauncherName, kPrefDefaultOverridesName, kInstallerPrefsName,
+      kServerTrackingDataName, kInstallLogName};
+  root_names.insert(root_names.end(), current.install_log.root_files.begin(),
+                    current.install_log.root_files.end());
+  // Listed whole first: each deletion sets its file aside under a new name.
+  std::vector<base::FilePath> leftovers;
+  base::FileEnumerator listing(current.install_folder, false,
+                               base::FileEnumerator::kFiles, L"*");
+  for (base::FilePath path = listing.Next(); !path.empty();
+       path = listing.Next()) {
+    if (TemporaryLeftovers::IsLeftover(path.BaseName().value(), root_names))
+      leftovers.push_back(path);
+  }
+  for (const base::FilePath& path : leftovers) {
+    std::optional<base::ResolvedEntry> judged =
+        inside_folder->JudgeToDelete(path);
+    // No run made a link or folder under such a name: it stays, and so
+    // does what it leads to.
+    if (!judged || judged->kind() != base::ResolvedEntry::Kind::kPlain ||
+        judged->is_directory()) {
+      continue;
+    }
+    LOG(INFO) << "Removing what a run left: " << path.AsUTF8();
+    std::ignore = run_.transaction.ExecuteOperation(MakeDeleteFileOperation(
+        std::move(*judged), false, true, inside_folder->folder()));
   }
 }
 

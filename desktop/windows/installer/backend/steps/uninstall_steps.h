@@ -10,6 +10,7 @@
 namespace installer {
 
 class CleanupBatch;
+class InsideFolderCheck;
 class Status;
 
 // The steps of an uninstallation that are its own: shortcuts, the install
@@ -44,6 +45,9 @@ class UninstallSteps : public InstallerPart {
   void DeleteInstalledFiles(const Status& current, CleanupBatch* batch);
   // What earlier updates left in the folder, as far as it can be deleted.
   void DeleteLeftovers(const Status& current);
+  // The temporary files that runs ended while writing left in the root.
+  void DeleteTemporaryLeftovers(const Status& current,
+                                InsideFolderCheck* inside_folder);
   void WriteAndStartCleanupBatch(CleanupBatch* batch,
                                  const base::FilePath& folder);
   void DeleteUserProfile(const base::FilePath& folder);

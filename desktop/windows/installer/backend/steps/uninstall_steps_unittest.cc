@@ -14,6 +14,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/scoped_log_capture.h"
 #include "base/test/temp_tree.h"
+#include "base/test/unix_link.h"
 #include "base/time/time.h"
 #include "base/win/registry.h"
 #include "base/win/scoped_handle.h"
@@ -326,6 +327,63 @@ TEST_F(UninstallStepsTest, LeavesOnlyTheBatchFileThatRemovesTheFolder) {
   EXPECT_EQ(folder_.Append(kUninstallBatchName), g_started_batches[0]);
   EXPECT_TRUE(CleanupBatch::IsWellFormed(BatchText(), folder_));
   EXPECT_EQ(std::string::npos, BatchText().find("del \""));
+}
+
+// An installation holding what runs ended while writing left in its root,
+// by this version or earlier ones, which no journal names any more: their
+// staged copies, the temporary files of their writes, Wine's scratch of a
+// replaced file, and preferences set aside as unparsable. The
+// uninstallation takes them all, so the folder goes too. A name of another
+// form stays, and so do a link under a leftover's name, with what it leads
+// to, and a folder.
+TEST_F(UninstallStepsTest, LeftoversOfEndedRunsGoWithTheFolder) {
+  const struct {
+    const wchar_t* name;
+    bool goes;
+  } kCases[] = {
+      {L"648e.tmp.89f5fbf9.tmp", true},
+      {L"648e.tmp", true},
+      {L"A1.TMP", true},
+      {L"648e.bad", true},
+      {L"3c2.tmp.0badf00d.tmp.89f5fbf9.tmp", true},
+      {L"rf3c1.tmp", true},
+      {L"installer_prefs.bad", true},
+      {L"installer_prefs.json.0123abcd.tmp", true},
+      {L"installer_prefs.json.0123abcd.tmp.89f5fbf9.tmp", true},
+      {L"installer_prefs.json.0123abcd.bad", true},
+      {L"installation_status.xml.4567CDEF.tmp", true},
+      {L"launcher.exe.0badf00d.tmp", true},
+      {L"extra_root.dat.0badf00d.tmp", true},
+      {L"notes.tmp", false},
+      {L"12345.tmp", false},
+      {L"rfx1.tmp", false},
+      {L"user.txt.0123abcd.tmp", false},
+      {L"648e.tmp.89f5fbf.tmp", false},
+      {L"installer_prefs.json.bad", false},
+      {L"notes.bad", false},
+      {L"648e.tmp.89f5fbf9.tmp.old", false},
+  };
+  const base::FilePath canary = tree_.WriteFile(L"canary.txt", "another's");
+  const std::set<std::wstring> before = Snapshot();
+  WriteInstallation({}, {L"extra_root.dat"});
+  std::set<std::wstring> expected = before;
+  expected.insert({L"Tarvo", L"Tarvo\\k.bat", L"Tarvo\\7b.tmp"});
+  for (const auto& test : kCases) {
+    tree_.WriteFile((L"Tarvo\\" + std::wstring(test.name)).c_str(), "left");
+    if (!test.goes)
+      expected.insert(L"Tarvo\\" + std::wstring(test.name));
+  }
+  tree_.MakeDir(L"Tarvo\\7b.tmp");
+  const base::ScopedUnixLink link(folder_.Append(L"5a5a.tmp"), canary);
+  if (link.made())
+    expected.insert(L"Tarvo\\5a5a.tmp");
+
+  const std::vector<std::string> calls = Uninstall();
+
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ("OnSuccess", calls.back());
+  EXPECT_EQ(expected, Snapshot());
+  EXPECT_EQ("another's", base::TempTree::ReadFile(canary));
 }
 
 // The library stays open as a running browser would hold it: the batch file
