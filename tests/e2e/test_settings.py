@@ -87,14 +87,18 @@ def test_unusable_remembered_folder_is_ignored(build_dir, install_path_values, d
     assert fields["default_folder"].endswith("\\Programs\\" + LEAF)
 
 
-# The device namespace names devices and the system's objects, not folders:
-# such a folder is invalid on the command line and ignored when remembered,
-# even one that leads to a folder that exists ({folder}). Only the
-# long-path form of a drive's path names the folder itself.
+# The device namespace names devices and the system's objects, not folders,
+# and so do the pipe and mailslot shares, this machine's own shares and a
+# redirector's prefix reached as a share's path: such a folder is invalid on
+# the command line and ignored when remembered, even one that leads to a
+# folder that exists ({folder}). Only the long-path form of a drive's path
+# names the folder itself.
 FOLDER_NAMESPACES = [
     ("\\\\.\\{folder}", False), ("//./{folder}", False), ("\\\\.\\NUL\\x", False),
     ("\\\\.\\pipe\\x", False), ("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", False),
-    ("//./COM1/x", False), ("\\\\?\\{folder}", True),
+    ("//./COM1/x", False), ("\\\\localhost\\pipe\\x", False), ("//127.0.0.1/MailSlot/x", False),
+    ("\\\\?\\UNC\\.\\pipe\\x", False), ("\\\\127.0.0.1\\C$\\x", False),
+    ("\\\\;LanmanRedirector\\localhost\\pipe\\x", False), ("\\\\?\\{folder}", True),
 ]
 
 

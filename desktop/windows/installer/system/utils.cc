@@ -12,6 +12,7 @@
 #include <cstring>
 #include <cwchar>
 #include <iterator>
+#include <string_view>
 
 #include "base/features/feature_tables.h"
 #include "base/files/file_enumerator.h"
@@ -26,6 +27,7 @@
 #include "base/win/windows_version.h"
 #include "desktop/windows/installer/paths/device_name.h"
 #include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/paths/plain_share.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
 
@@ -176,17 +178,23 @@ bool SkipDrive(const std::wstring& path, size_t* position) {
   return true;
 }
 
-// Skips the "server\share\" of a share's path at `*position`.
+// Skips the "server\share\" of a share's path at `*position`: only a plain
+// share of another machine, never a pipe's, a mailslot's or this machine's
+// own reached through the redirector.
 bool SkipServerAndShare(const std::wstring& path, size_t* position) {
+  std::wstring_view names[2];  // The server, then the share.
   size_t cursor = *position;
-  for (int part = 0; part < 2; ++part) {  // The server, then the share.
+  for (std::wstring_view& name : names) {
     const size_t start = cursor;
     while (cursor < path.size() && !IsSeparator(path[cursor]))
       ++cursor;
-    if (cursor == start || cursor == path.size())
+    if (cursor == path.size())
       return false;
+    name = std::wstring_view(path).substr(start, cursor - start);
     ++cursor;  // The separator after it.
   }
+  if (!IsPlainShare(names[0], names[1]))
+    return false;
   *position = cursor;
   return true;
 }

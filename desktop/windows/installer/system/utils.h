@@ -56,8 +56,10 @@ bool TestShortcut(const base::FilePath& shortcut,
 // Names and paths.
 // A folder path must leave room for an 8.3 name below it.
 inline constexpr size_t kMaxInstallPathLength = 247;
-// 1 to 247 characters (`short_limit`) or 1 to 259, an optional drive or UNC
-// prefix, and components Windows accepts.
+// 1 to 247 characters (`short_limit`) or 1 to 259, a drive's or a plain
+// share's prefix (IsPlainShare: never a pipe, a mailslot or this machine
+// through the redirector), and components Windows accepts. Checks the text
+// only: decides whether the path may be opened at all.
 bool IsValidInstallPath(const base::FilePath& path, bool short_limit);
 // The branding's file name base + ".exe".
 std::string GetProductExecutableName();

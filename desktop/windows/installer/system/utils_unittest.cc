@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -79,10 +80,91 @@ TEST(ServiceUtilsTest, InstallPathValidity) {
       {L"\\\\?\\UNC\\server\\share\\Tarvo", true},
       {L"\\\\?\\unc\\server\\share\\", true},
       {L"\\\\.server\\share\\x", true},
+      // A share's path names a plain share of another machine, nothing else
+      // the redirector reaches: not a pipe, a mailslot or the inter-process
+      // share on any server, in any case or spelling...
+      {L"\\\\localhost\\pipe\\x", false},
+      {L"\\\\127.0.0.1\\pipe\\x", false},
+      {L"\\\\?\\UNC\\localhost\\pipe\\x", false},
+      {L"\\\\server\\PIPE\\x", false},
+      {L"//server/Pipe/x", false},
+      {L"\\\\?\\unc\\server\\pipe\\x", false},
+      {L"\\\\server\\MailSlot\\x", false},
+      {L"\\\\*\\mailslot\\x", false},
+      {L"\\\\server\\ipc$\\x", false},
+      {L"\\\\server\\pipe.\\x", false},
+      {L"\\\\server\\pipe \\x", false},
+      {L"\\\\server\\share\\..\\..\\localhost\\pipe\\x", false},
+      // ...nor a drive's or the system's administrative share...
+      {L"\\\\127.0.0.1\\C$\\x", false},
+      {L"\\\\server\\d$\\x", false},
+      {L"\\\\server\\ADMIN$\\x", false},
+      {L"\\\\?\\UNC\\server\\Admin$\\x", false},
+      // ...nor a server that is no name: dots, wildcards, a redirector's
+      // own prefix, a web folder's port, blanks Windows would trim...
+      {L"\\\\?\\UNC\\.\\pipe\\x", false},
+      {L"\\\\..\\pipe\\x", false},
+      {L"\\\\..\\share\\x", false},
+      {L"\\\\?\\UNC\\?\\C:\\x", false},
+      {L"\\\\serv*r\\share\\x", false},
+      {L"\\\\;LanmanRedirector\\server\\share\\x", false},
+      {L"\\\\?\\UNC\\;LanmanRedirector\\server\\share\\x", false},
+      {L"\\\\;Z:0000000000012345\\server\\share\\x", false},
+      {L"\\\\server@8080\\share\\x", false},
+      {L"\\\\server@SSL\\DavWWWRoot\\x", false},
+      {L"\\\\server.\\share\\x", false},
+      {L"\\\\ server\\share\\x", false},
+      {L"\\\\serv\ter\\share\\x", false},
+      // ...nor this machine by any name that tells it without the network:
+      // every share of it is one of its folders past the local checks.
+      {L"\\\\LocalHost\\share\\x", false},
+      {L"\\\\tarvo.localhost\\share\\x", false},
+      {L"\\\\ip6-localhost\\share\\x", false},
+      {L"\\\\127.255.255.254\\share\\x", false},
+      {L"\\\\127.1\\share\\x", false},
+      {L"\\\\0x7f.0.0.1\\share\\x", false},
+      {L"\\\\2130706433\\share\\x", false},
+      {L"\\\\0.0.0.0\\share\\x", false},
+      {L"\\\\::1\\share\\x", false},
+      {L"\\\\[::1]\\share\\x", false},
+      {L"\\\\0--1.ipv6-literal.net\\share\\x", false},
+      {L"\\\\--1.IPv6-Literal.Net\\share\\x", false},
+      {L"\\\\--ffff-7f00-1.ipv6-literal.net\\share\\x", false},
+      {L"\\\\0-0-0-0-0-0-0-1s4.ipv6-literal.net\\share\\x", false},
+      // The device namespace's ways to the redirector stay refused.
+      {L"\\\\.\\UNC\\server\\share\\x", false},
+      {L"\\\\?\\GLOBALROOT\\Device\\Mup\\server\\share\\x", false},
+      // Plain shares of other machines.
+      {L"\\\\server.example.com\\share\\Tarvo", true},
+      {L"\\\\10.0.0.5\\Apps$\\x", true},
+      {L"\\\\128.0.0.1\\pipes\\x", true},
+      {L"\\\\server\\C$$\\x", true},
+      {L"\\\\2001-db8--1.ipv6-literal.net\\share\\x", true},
+      {L"\\\\?\\UNC\\server\\share\\x", true},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(c.valid, IsValidInstallPath(FilePath(c.path), true)) << c.path;
     EXPECT_EQ(c.valid, IsValidInstallPath(FilePath(c.path), false)) << c.path;
+  }
+}
+
+// This machine's own names, in any case, are no other machine's shares.
+TEST(ServiceUtilsTest, InstallPathOnThisComputerByNameIsRefused) {
+  constexpr COMPUTER_NAME_FORMAT kFormats[] = {ComputerNameNetBIOS,
+                                               ComputerNameDnsHostname,
+                                               ComputerNameDnsFullyQualified};
+  for (COMPUTER_NAME_FORMAT format : kFormats) {
+    wchar_t name[256] = {};
+    DWORD size = std::size(name);
+    ASSERT_TRUE(::GetComputerNameExW(format, name, &size)) << format;
+    std::wstring lower(name, size);
+    ::CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
+    for (const std::wstring& server : {std::wstring(name, size), lower}) {
+      const std::wstring path = L"\\\\" + server + L"\\share\\x";
+      EXPECT_FALSE(IsValidInstallPath(FilePath(path), false)) << path;
+      const std::wstring verbatim = L"\\\\?\\UNC\\" + server + L"\\share\\x";
+      EXPECT_FALSE(IsValidInstallPath(FilePath(verbatim), false)) << verbatim;
+    }
   }
 }
 

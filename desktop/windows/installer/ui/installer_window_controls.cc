@@ -548,7 +548,11 @@ void InstallerWindow::ApplyPathFromControl(int control, bool from_selection) {
 
 void InstallerWindow::BrowseForFolder(int folder_list_id) {
   HWND folder_list = GetControl(folder_list_id);
-  const std::wstring initial_folder = GetText(folder_list);
+  // The dialog opens the folder it starts from, and this window may be
+  // elevated: a refused folder (a pipe through a share) is not its start.
+  std::wstring initial_folder = GetText(folder_list);
+  if (!IsValidInstallPath(base::FilePath(initial_folder), false))
+    initial_folder.clear();
   FolderBrowser browser = g_folder_browser_for_testing
                               ? g_folder_browser_for_testing
                               : &BrowseWithShellDialog;

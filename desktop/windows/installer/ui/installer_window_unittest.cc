@@ -269,20 +269,30 @@ TEST_F(InstallerWindowTest, ChosenFolderGoesToTheListsAndTheSettings) {
     const wchar_t* folder;
     int page_button;
     int browse_button;
+    const wchar_t* listed;  // The folder in the lists before, when set.
+    bool starts_there;
   } const cases[] = {
-      {L"FromOptions", kOptionsButton, kChangeFolderButton},
-      {L"FromMainPage", 0, kMainBrowseButton},
+      {L"FromOptions", kOptionsButton, kChangeFolderButton, nullptr, true},
+      {L"FromMainPage", 0, kMainBrowseButton, nullptr, true},
+      // The dialog opens the folder it starts from: never a refused one.
+      {L"FromAPipe", 0, kMainBrowseButton, L"\\\\localhost\\pipe\\x", false},
   };
   for (const auto& test : cases) {
+    if (test.listed) {
+      settings_->SetInstallFolderIfAllowed(base::FilePath(test.listed));
+      WaitForStatus(*settings_);
+    }
     const std::wstring before = settings_->GetStatus()->install_folder.value();
     chosen = tree_.Path(test.folder);
     auto window = MakeWindow();
     ASSERT_TRUE(window);
+    if (test.listed)
+      EXPECT_EQ(Text(Control(*window, kMainFolderList)), test.listed);
     if (test.page_button)
       Click(*window, test.page_button);
     Click(*window, test.browse_button);
     WaitForStatus(*settings_);
-    EXPECT_EQ(initial, before) << test.folder;
+    EXPECT_EQ(initial, test.starts_there ? before : L"") << test.folder;
     EXPECT_EQ(settings_->GetStatus()->install_folder.value(), chosen.value());
     EXPECT_EQ(Text(Control(*window, kFolderList)), chosen.value());
     EXPECT_EQ(Text(Control(*window, kMainFolderList)), chosen.value());
