@@ -35,6 +35,13 @@ class Process(WineProcess):
         return lines
 
 
+def wait_for_log_line(log, text):
+    deadline = time.monotonic() + HANG_GUARD
+    while not (log.exists() and text in log.read_text(encoding="utf-8", errors="replace")):
+        assert time.monotonic() < deadline, f"{log.name} never said: {text}"
+        time.sleep(0.05)
+
+
 class Installation:
     """One installation folder and one package folder for a test."""
 
@@ -221,6 +228,10 @@ def test_success_report_before_the_hand_over_is_dropped(installation):
          "send", installation.folder], input=b"success\n", capture_output=True,
         timeout=HANG_GUARD)
     assert forger.stdout.decode().split() == ["ok", "closed"]
+    # The runner reads the mailslot on a thread of its own: the forged
+    # report must have reached it, and been dropped, before the package is.
+    wait_for_log_line(installation.package / "frontend.log",
+                      "Dropping a success report that came before the package")
 
     front.say("package-ready")
     assert front.read_until("OnInstallerTerminated") == [
