@@ -99,6 +99,8 @@ subjectAltName = IP:127.0.0.1
 """
 
 NESTED_SIGNATURE_OID = bytes.fromhex("2b060104018237020401")  # 1.3.6.1.4.1.311.2.4.1
+DATA = "1.2.840.113549.1.7.1"
+CONTENT_TYPE = "1.2.840.113549.1.9.3"
 TSA_NAME = "Tarvo Test Time Stamping"
 # The CAs and time-stamping authorities start this long ago, so that a
 # signer can be made that has expired since a time-stamp dated inside its
@@ -254,6 +256,69 @@ def signed_data(data, offset):
     """The SignedData of the ContentInfo at the offset."""
     explicit = der_children(data, der_item(data, offset))[1]
     return der_children(data, explicit)[0]
+
+
+# DER made, as far as a forger remakes a signature or a time-stamp.
+def der(tag, content):
+    if len(content) < 0x80:
+        return bytes([tag, len(content)]) + content
+    size = len(content).to_bytes((len(content).bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + content
+
+
+def der_oid(dotted):
+    arcs = [int(arc) for arc in dotted.split(".")]
+    body = bytearray([40 * arcs[0] + arcs[1]])
+    for arc in arcs[2:]:
+        chunk = [arc & 0x7F]
+        while arc > 0x7F:
+            arc >>= 7
+            chunk.insert(0, 0x80 | (arc & 0x7F))
+        body += bytes(chunk)
+    return der(0x06, bytes(body))
+
+
+def spliced(data, ancestors, start, end, new):
+    """`data` with its bytes [start, end) replaced by `new`, the lengths of
+    `ancestors` (the elements that hold them, outermost first) written
+    anew."""
+    for tag, offset, content_start, content_end in reversed(ancestors):
+        new = der(tag, data[content_start:start] + new + data[end:content_end])
+        start, end = offset, content_end
+    return data[:start] + new + data[end:]
+
+
+def first_signer_path(blob):
+    """The elements from a signature's ContentInfo down to its first
+    signer's information."""
+    content_info = der_item(blob, 0)
+    explicit = der_children(blob, content_info)[1]
+    signed = der_children(blob, explicit)[0]
+    signer_infos = der_children(blob, signed)[-1]
+    return [content_info, explicit, signed, signer_infos, der_children(blob, signer_infos)[0]]
+
+
+def unauthenticated_path(blob):
+    """The same down to the first signer's unauthenticated attributes."""
+    path = first_signer_path(blob)
+    return path + [[c for c in der_children(blob, path[-1]) if c[0] == 0xA1][0]]
+
+
+def embedded_signature(data):
+    content_info = der_item(data, certificate_table_signature(data))
+    return data[content_info[1]:content_info[3]]
+
+
+def with_embedded_signature(data, blob):
+    """The signed PE `data` with its certificate table holding the signature
+    `blob` instead (padded to 8 bytes): the directory entry and the table
+    are not digested, so the image's digest still holds."""
+    entry = certificate_table_entry(data)
+    table = struct.unpack_from("<I", data, entry)[0]
+    padded = blob + bytes(-len(blob) % 8)
+    image = bytearray(data[:table])
+    struct.pack_into("<II", image, entry, table, 8 + len(padded))
+    return bytes(image) + struct.pack("<I", 8 + len(padded)) + data[table + 4:table + 8] + padded
 
 
 def certificate_table_entry(data):
