@@ -118,6 +118,7 @@ def judged_files(build_dir, tmp_path_factory):
         "ours_digest_rewritten": changed(pki.sign("good", other_image, folder / "other.exe"),
                                          folder / "digest_rewritten.exe",
                                          digest_rewritten(signed)),
+        "signed_sha512": pki.sign("good", plain, folder / "sha512.exe", digest="sha512"),
     }
     return pki, files
 
@@ -149,6 +150,7 @@ CASES = [
     # Our genuine signature of another image, the digest it states made
     # this image's: the signed message digest no longer matches.
     ("ours_digest_rewritten", BROKEN, False),
+    ("signed_sha512", SAME, True),
 ]
 
 

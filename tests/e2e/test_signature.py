@@ -427,6 +427,14 @@ def signed_files(build_dir, tmp_path_factory):
     files["nested_rogue_leaf"] = pki.sign("rogue", outer, folder / "rogue_leaf.exe", nest=True,
                                           with_ca=False)
 
+    # Signed with every digest Windows accepts, and with MD5, which it
+    # does not.
+    for digest in ("sha384", "sha512", "md5"):
+        files[f"signed_{digest}"] = pki.sign("good", plain, folder / f"signed_{digest}.exe",
+                                             digest=digest)
+        files[f"nested_{digest}"] = pki.sign("good", outer, folder / f"nested_{digest}.exe",
+                                             nest=True, digest=digest)
+
     # The file's own signature with its content type an empty object
     # identifier, the rest of it whole: the platform's decoder crashes on it.
     data = files["signed"].read_bytes()
@@ -535,6 +543,14 @@ CASES = [
     ("nested_from_other_file", False, False, "Level 1: Signed digest does not match the file"),
     ("nested_digest_rewritten", False, False, "Level 1: Signature does not cover the content"),
     ("nested_signature_corrupted", False, False, "Level 1: Signature does not verify: "),
+    # Every digest Windows accepts, the file's own signer's and a nested
+    # one's; never MD5.
+    ("signed_sha384", True, True, None),
+    ("signed_sha512", True, True, None),
+    ("nested_sha384", True, True, "Level 0: Tried signer Other Software Signing"),
+    ("nested_sha512", True, True, "Level 0: Tried signer Other Software Signing"),
+    ("signed_md5", False, True, "Level 0: Unsupported digest algorithm"),
+    ("nested_md5", False, True, "Level 1: Unsupported digest algorithm"),
     # A chain is taken for no use that its certificate or an authority
     # above it excludes, as Windows' engine intersects them; Wine's does
     # not, and osslsigncode holds only the signer's own to code signing.

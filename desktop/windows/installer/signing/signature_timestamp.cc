@@ -43,19 +43,6 @@ constexpr uint8_t kAuthenticatedAttributes = 0xA0;
 // each costs a signature check and a chain.
 constexpr int kMaxTimestamps = 4;
 
-struct DigestAlgorithm {
-  const char* oid;
-  ALG_ID algorithm;
-};
-
-// The digests a time-stamp may name, for its imprint and its signature.
-constexpr DigestAlgorithm kDigestAlgorithms[] = {
-    {szOID_OIWSEC_sha1, CALG_SHA1},
-    {szOID_NIST_sha256, CALG_SHA_256},
-    {szOID_NIST_sha384, CALG_SHA_384},
-    {szOID_NIST_sha512, CALG_SHA_512},
-};
-
 struct FaultText {
   Fault fault;
   const char* text;
@@ -103,21 +90,13 @@ bool MatchesOid(const char* oid, const char* wanted) {
   return oid && std::strcmp(oid, wanted) == 0;
 }
 
-const DigestAlgorithm* FindDigestAlgorithm(const char* oid) {
-  for (const DigestAlgorithm& candidate : kDigestAlgorithms) {
-    if (MatchesOid(oid, candidate.oid))
-      return &candidate;
-  }
-  return nullptr;
-}
-
 // The digest of `bytes` with the algorithm of `oid`; false when the
 // algorithm is not one of ours or hashing fails.
 bool DigestWith(const char* oid,
                 std::span<const uint8_t> bytes,
                 std::vector<uint8_t>* digest) {
-  const DigestAlgorithm* algorithm = FindDigestAlgorithm(oid);
-  return algorithm && ComputeDigest(algorithm->algorithm, {&bytes, 1}, digest);
+  const ALG_ID algorithm = DigestAlgorithmOf(oid);
+  return algorithm && ComputeDigest(algorithm, {&bytes, 1}, digest);
 }
 
 // Whether the signed digest among `attributes` is the digest of `bytes`,
@@ -308,12 +287,12 @@ DWORD VerifyCountersignerSignature(std::span<const uint8_t> encoded,
                                    const CMSG_SIGNER_INFO& countersigner,
                                    PCCERT_CONTEXT certificate) {
   const std::vector<uint8_t> attributes = SignedAttributes(encoded);
-  const DigestAlgorithm* algorithm =
-      FindDigestAlgorithm(countersigner.HashAlgorithm.pszObjId);
+  const ALG_ID algorithm =
+      DigestAlgorithmOf(countersigner.HashAlgorithm.pszObjId);
   const std::span<const uint8_t> signed_bytes(attributes);
   std::vector<uint8_t> digest;
   if (attributes.empty() || !algorithm ||
-      !ComputeDigest(algorithm->algorithm, {&signed_bytes, 1}, &digest)) {
+      !ComputeDigest(algorithm, {&signed_bytes, 1}, &digest)) {
     return static_cast<DWORD>(NTE_BAD_SIGNATURE);
   }
   ScopedCryptProvider provider;
@@ -326,7 +305,7 @@ DWORD VerifyCountersignerSignature(std::span<const uint8_t> encoded,
   if (!provider.Acquire() ||
       !key.Import(provider.Get(),
                   certificate->pCertInfo->SubjectPublicKeyInfo) ||
-      !hash.Create(provider.Get(), algorithm->algorithm) ||
+      !hash.Create(provider.Get(), algorithm) ||
       !::CryptSetHashParam(hash.Get(), HP_HASHVAL, digest.data(), 0) ||
       !::CryptVerifySignatureW(hash.Get(), signature.data(),
                                static_cast<DWORD>(signature.size()), key.Get(),

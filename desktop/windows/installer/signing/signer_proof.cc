@@ -16,17 +16,6 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-struct DigestAlgorithm {
-  const char* oid;
-  ALG_ID algorithm;
-};
-
-// The digests an Authenticode signature of ours may name.
-constexpr DigestAlgorithm kDigestAlgorithms[] = {
-    {szOID_OIWSEC_sha1, CALG_SHA1},
-    {szOID_NIST_sha256, CALG_SHA_256},
-};
-
 struct FaultText {
   SignerProofFault fault;
   const char* text;
@@ -79,14 +68,6 @@ bool GetMessageParam(HCRYPTMSG message,
   return true;
 }
 
-const DigestAlgorithm* FindDigestAlgorithm(const char* oid) {
-  for (const DigestAlgorithm& candidate : kDigestAlgorithms) {
-    if (oid && std::strcmp(oid, candidate.oid) == 0)
-      return &candidate;
-  }
-  return nullptr;
-}
-
 bool SameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b) {
   return a.size() == b.size() &&
          (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
@@ -128,14 +109,14 @@ SignerProof VerifyMessageDigest(HCRYPTMSG message,
   std::vector<uint8_t> content;
   if (!GetMessageParam(message, CMSG_CONTENT_PARAM, 0, &content))
     return LastErrorFault(SignerProofFault::kContentUnreadable);
-  const DigestAlgorithm* algorithm =
-      FindDigestAlgorithm(signer_info.HashAlgorithm.pszObjId);
+  const ALG_ID algorithm =
+      DigestAlgorithmOf(signer_info.HashAlgorithm.pszObjId);
+  if (!algorithm)
+    return Fault(SignerProofFault::kUnsupportedDigest);
   const std::span<const uint8_t> contents = SequenceContents(content);
   std::vector<uint8_t> computed;
-  if (!algorithm || contents.empty() ||
-      !ComputeDigest(algorithm->algorithm, {&contents, 1}, &computed)) {
+  if (contents.empty() || !ComputeDigest(algorithm, {&contents, 1}, &computed))
     return Fault(SignerProofFault::kContentDigestFailed);
-  }
   if (computed != signed_digest)
     return Fault(SignerProofFault::kContentNotCovered);
   return SignerProof();
@@ -167,12 +148,12 @@ SignerProof VerifySignedDigest(HCRYPTMSG message, const PeImage& image) {
       std::strcmp(indirect->Data.pszObjId, SPC_PE_IMAGE_DATA_OBJID) != 0) {
     return Fault(SignerProofFault::kNotImageData);
   }
-  const DigestAlgorithm* algorithm =
-      FindDigestAlgorithm(indirect->DigestAlgorithm.pszObjId);
+  const ALG_ID algorithm =
+      DigestAlgorithmOf(indirect->DigestAlgorithm.pszObjId);
   if (!algorithm)
     return Fault(SignerProofFault::kUnsupportedDigest);
   std::vector<uint8_t> digest;
-  if (!ComputeAuthenticodeDigest(image, algorithm->algorithm, &digest))
+  if (!ComputeAuthenticodeDigest(image, algorithm, &digest))
     return LastErrorFault(SignerProofFault::kImageDigestFailed);
   const CRYPT_HASH_BLOB& signed_digest = indirect->Digest;
   if (!SameBytes({signed_digest.pbData, signed_digest.cbData}, digest))

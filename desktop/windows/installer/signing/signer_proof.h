@@ -40,7 +40,8 @@ struct SignerProof {
 // vouches for the bytes of `image` with the key of `certificate`: its
 // signature verifies with that key, the message digest it signs is the
 // digest of the signed content, and that content is the Authenticode
-// statement of the image's own digest. Only cryptography: who the
+// statement of the image's own digest (SHA-1, SHA-256, SHA-384 or
+// SHA-512). Only cryptography: who the
 // certificate is, and whether a chain vouches for it, is the caller's to
 // judge. Built from system calls alone, for the host executable too.
 SignerProof ProveSigner(HCRYPTMSG message,
