@@ -125,27 +125,6 @@ bool ToFileTime(const StampTime& stamp_time, FILETIME* time) {
   return ::SystemTimeToFileTime(&system_time, time);
 }
 
-// Whether the authority signed what it signed as a token info: the signed
-// content type, which its signature covers and the eContentType is not,
-// once and id-ct-TSTInfo (the token info's reader held the eContentType to
-// the same). Else anything the authority signs, such as the older
-// protocol's reply over bytes the requester chose, would pass for a token
-// of the time the requester wrote into them.
-bool SignsTokenInfo(const CRYPT_ATTRIBUTES& attributes) {
-  const CRYPT_ATTR_BLOB* type = nullptr;
-  for (DWORD i = 0; i < attributes.cAttr; ++i) {
-    const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[i];
-    if (!MatchesOid(attribute.pszObjId, szOID_RSA_contentType))
-      continue;
-    if (type || attribute.cValue != 1)
-      return false;
-    type = &attribute.rgValue[0];
-  }
-  return type && std::ranges::equal(
-                     std::span<const uint8_t>(type->pbData, type->cbData),
-                     kTokenInfoType);
-}
-
 // The time-stamping authority's chain, as the machine judges it at the
 // stamped time: its certificate for time stamping, to a root of the
 // machine (whose engine trusts none of the user's own roots), without any
@@ -223,7 +202,11 @@ Stamp ProveToken(std::span<const uint8_t> token,
       VerifySignerSignature(message.Get(), 0, certificate.get());
   if (!proof.holds())
     return Failure(Fault::kSignatureInvalid, proof.error);
-  if (!SignsTokenInfo(signer->AuthAttrs))
+  // The signed content type, not the eContentType beside it that nothing
+  // covers (the token info's reader held that to the same): else anything
+  // the authority signs, such as the older protocol's reply over bytes the
+  // requester chose, would pass for a token of the time written into them.
+  if (!SignsContentType(signer->AuthAttrs, kTokenInfoType))
     return Failure(Fault::kNotTokenInfo);
   // Wine's signature check does not compare the signed digest with the
   // content: a genuine token's signature would vouch for any token info.

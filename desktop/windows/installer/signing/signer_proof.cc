@@ -16,6 +16,11 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
+// The DER of SPC_INDIRECT_DATA_OBJID, 1.3.6.1.4.1.311.2.1.4: the content
+// type of an Authenticode signature.
+constexpr uint8_t kIndirectDataType[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04,
+                                         0x01, 0x82, 0x37, 0x02, 0x01, 0x04};
+
 struct FaultText {
   SignerProofFault fault;
   const char* text;
@@ -27,6 +32,9 @@ constexpr FaultText kFaultTexts[] = {
     {SignerProofFault::kSignatureInvalid, "Signature does not verify", true},
     {SignerProofFault::kNoMessageDigest,
      "Signed attributes hold no message digest", false},
+    {SignerProofFault::kContentTypeNotSigned,
+     "Signed attributes do not name Authenticode data as the content type",
+     false},
     {SignerProofFault::kContentUnreadable, "Cannot get signed content", true},
     {SignerProofFault::kContentDigestFailed,
      "Cannot compute the content's digest", false},
@@ -95,14 +103,14 @@ std::span<const uint8_t> SequenceContents(std::span<const uint8_t> der) {
 }
 
 // The signature covers the authenticated attributes, and they cover the
-// content only through their message digest. Wine's signature check does not
+// content only through their content type and message digest, which a
+// content other than plain data must have. Wine's signature check does not
 // compare that digest with the content, so a genuine signature would vouch
 // for any content put beside it: compare them here.
-SignerProof VerifyMessageDigest(HCRYPTMSG message,
-                                const CMSG_SIGNER_INFO& signer_info) {
-  // Without authenticated attributes the signature covers the content.
-  if (signer_info.AuthAttrs.cAttr == 0)
-    return SignerProof();
+SignerProof VerifySignedAttributes(HCRYPTMSG message,
+                                   const CMSG_SIGNER_INFO& signer_info) {
+  if (!SignsContentType(signer_info.AuthAttrs, kIndirectDataType))
+    return Fault(SignerProofFault::kContentTypeNotSigned);
   std::vector<uint8_t> signed_digest;
   if (!GetSignedMessageDigest(signer_info.AuthAttrs, &signed_digest))
     return Fault(SignerProofFault::kNoMessageDigest);
@@ -200,6 +208,24 @@ bool GetSignedMessageDigest(const CRYPT_ATTRIBUTES& attributes,
   return false;
 }
 
+bool SignsContentType(const CRYPT_ATTRIBUTES& attributes,
+                      std::span<const uint8_t> type) {
+  const CRYPT_ATTR_BLOB* signed_type = nullptr;
+  for (DWORD i = 0; i < attributes.cAttr; ++i) {
+    const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[i];
+    if (!attribute.pszObjId ||
+        std::strcmp(attribute.pszObjId, szOID_RSA_contentType) != 0) {
+      continue;
+    }
+    // A second attribute or value would leave open which one was meant.
+    if (signed_type || attribute.cValue != 1)
+      return false;
+    signed_type = &attribute.rgValue[0];
+  }
+  return signed_type &&
+         SameBytes({signed_type->pbData, signed_type->cbData}, type);
+}
+
 SignerProof ProveSigner(HCRYPTMSG message,
                         DWORD signer_index,
                         const CMSG_SIGNER_INFO& signer_info,
@@ -208,7 +234,7 @@ SignerProof ProveSigner(HCRYPTMSG message,
   SignerProof proof =
       VerifySignerSignature(message, signer_index, certificate);
   if (proof.holds())
-    proof = VerifyMessageDigest(message, signer_info);
+    proof = VerifySignedAttributes(message, signer_info);
   if (proof.holds())
     proof = VerifySignedDigest(message, image);
   return proof;
