@@ -1,8 +1,8 @@
 """How a process of a program signed by the test certificate judges a file
 before it runs or loads it, with no certificate chain: the file's first
 signer must be the program's own certificate, byte for byte, its signature
-must verify with that certificate's key, and the digests it signs must be
-the file's. Each file is made at test time by osslsigncode and changed as
+must verify with that certificate's key, the content type it signs must be
+Authenticode's, and the digests it signs must be the file's. Each file is made at test time by osslsigncode and changed as
 an attacker would change it; osslsigncode's verdict on its signature (with
 the test CA) stands beside ours.
 
@@ -17,8 +17,9 @@ import subprocess
 import pytest
 
 from conftest import windows_path
-from test_signature import (EXPECTED_SIGNER, TOOL, Pki, certificate_table_signature,
-                            signed_digest_range)
+from test_signature import (CONTENT_TYPE_EDITS, EXPECTED_SIGNER, TOOL, Pki,
+                            certificate_table_signature, signed_digest_range,
+                            with_attributes_signed_anew)
 
 SMALL_PE = "base/argv_echo.exe"
 SAME = "signed by this program's signer"
@@ -118,7 +119,11 @@ def judged_files(build_dir, tmp_path_factory):
         "ours_digest_rewritten": changed(pki.sign("good", other_image, folder / "other.exe"),
                                          folder / "digest_rewritten.exe",
                                          digest_rewritten(signed)),
+        "signed_sha512": pki.sign("good", plain, folder / "sha512.exe", digest="sha512"),
     }
+    for name in ("as_signed", "content_type_data", "without_content_type"):
+        files[name] = with_attributes_signed_anew(pki, "good", signed, CONTENT_TYPE_EDITS[name],
+                                                  folder / f"{name}.exe")
     return pki, files
 
 
@@ -149,6 +154,12 @@ CASES = [
     # Our genuine signature of another image, the digest it states made
     # this image's: the signed message digest no longer matches.
     ("ours_digest_rewritten", BROKEN, False),
+    ("signed_sha512", SAME, True),
+    # Our key's signature over attributes that do not name Authenticode's
+    # content type: what it signed may have been another content.
+    ("as_signed", SAME, True),
+    ("content_type_data", BROKEN, True),
+    ("without_content_type", BROKEN, True),
 ]
 
 

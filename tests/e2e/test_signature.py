@@ -1,7 +1,9 @@
 """Code-signature verification against osslsigncode on files signed at test
 time: a test CA and signing certificates made with openssl, a small PE of
-this build signed, tampered, nested and forged. osslsigncode's verdict (with
-the test CA) stands beside ours; it does not look at signer names.
+this build signed (with each digest), tampered, nested and forged, its
+signer's attributes remade and signed anew with the signer's key.
+osslsigncode's verdict (with the test CA) stands beside ours; it does not
+look at signer names or at a signer's signed content type.
 
 Wine 8: WinVerifyTrust reads through the handle it is given and accepts a
 file whose chain ends at a root that is in no Root store, and one whose
@@ -99,6 +101,9 @@ subjectAltName = IP:127.0.0.1
 """
 
 NESTED_SIGNATURE_OID = bytes.fromhex("2b060104018237020401")  # 1.3.6.1.4.1.311.2.4.1
+DATA = "1.2.840.113549.1.7.1"
+INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"  # Authenticode's content type
+CONTENT_TYPE = "1.2.840.113549.1.9.3"
 TSA_NAME = "Tarvo Test Time Stamping"
 # The CAs and time-stamping authorities start this long ago, so that a
 # signer can be made that has expired since a time-stamp dated inside its
@@ -256,6 +261,129 @@ def signed_data(data, offset):
     return der_children(data, explicit)[0]
 
 
+# DER made, as far as a forger remakes a signature or a time-stamp.
+def der(tag, content):
+    if len(content) < 0x80:
+        return bytes([tag, len(content)]) + content
+    size = len(content).to_bytes((len(content).bit_length() + 7) // 8, "big")
+    return bytes([tag, 0x80 | len(size)]) + size + content
+
+
+def der_oid(dotted):
+    arcs = [int(arc) for arc in dotted.split(".")]
+    body = bytearray([40 * arcs[0] + arcs[1]])
+    for arc in arcs[2:]:
+        chunk = [arc & 0x7F]
+        while arc > 0x7F:
+            arc >>= 7
+            chunk.insert(0, 0x80 | (arc & 0x7F))
+        body += bytes(chunk)
+    return der(0x06, bytes(body))
+
+
+def spliced(data, ancestors, start, end, new):
+    """`data` with its bytes [start, end) replaced by `new`, the lengths of
+    `ancestors` (the elements that hold them, outermost first) written
+    anew."""
+    for tag, offset, content_start, content_end in reversed(ancestors):
+        new = der(tag, data[content_start:start] + new + data[end:content_end])
+        start, end = offset, content_end
+    return data[:start] + new + data[end:]
+
+
+def first_signer_path(blob):
+    """The elements from a signature's ContentInfo down to its first
+    signer's information."""
+    content_info = der_item(blob, 0)
+    explicit = der_children(blob, content_info)[1]
+    signed = der_children(blob, explicit)[0]
+    signer_infos = der_children(blob, signed)[-1]
+    return [content_info, explicit, signed, signer_infos, der_children(blob, signer_infos)[0]]
+
+
+def unauthenticated_path(blob):
+    """The same down to the first signer's unauthenticated attributes."""
+    path = first_signer_path(blob)
+    return path + [[c for c in der_children(blob, path[-1]) if c[0] == 0xA1][0]]
+
+
+def embedded_signature(data):
+    content_info = der_item(data, certificate_table_signature(data))
+    return data[content_info[1]:content_info[3]]
+
+
+def with_embedded_signature(data, blob):
+    """The signed PE `data` with its certificate table holding the signature
+    `blob` instead (padded to 8 bytes): the directory entry and the table
+    are not digested, so the image's digest still holds."""
+    entry = certificate_table_entry(data)
+    table = struct.unpack_from("<I", data, entry)[0]
+    padded = blob + bytes(-len(blob) % 8)
+    image = bytearray(data[:table])
+    struct.pack_into("<II", image, entry, table, 8 + len(padded))
+    return bytes(image) + struct.pack("<I", 8 + len(padded)) + data[table + 4:table + 8] + padded
+
+
+def attributes_signed_anew(pki, signer, blob, edit):
+    """The signature `blob` with its first signer's authenticated attributes
+    (DER elements, in order) made `edit(attributes)`, put in DER order and
+    signed with `signer`'s key (SHA-256, as the signer info names): what
+    the signer signed, only other attributes."""
+    ancestors = first_signer_path(blob)
+    fields = der_children(blob, ancestors[-1])
+    attributes = [f for f in fields if f[0] == 0xA0][0]
+    signed = b"".join(sorted(edit([blob[a[1]:a[3]] for a in der_children(blob, attributes)])))
+    signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", f"{signer}.key"],
+                               input=der(0x31, signed), cwd=pki.folder, check=True,
+                               capture_output=True).stdout
+    remade = {0xA0: der(0xA0, signed), 0x04: der(0x04, signature)}
+    body = b"".join(remade.get(f[0], blob[f[1]:f[3]]) for f in fields)
+    return spliced(blob, ancestors[:-1], ancestors[-1][1], ancestors[-1][3], der(0x30, body))
+
+
+def with_attributes_signed_anew(pki, signer, path, edit, output, nested=False):
+    """The signed PE `path` with its first signer's authenticated attributes,
+    or its nested signature's first signer's, edited and signed anew
+    (attributes_signed_anew)."""
+    data = path.read_bytes()
+    blob = embedded_signature(data)
+    if nested:
+        ancestors = unauthenticated_path(blob)
+        for attribute in der_children(blob, ancestors[-1]):
+            oid, values = der_children(blob, attribute)
+            if blob[oid[2]:oid[3]] == NESTED_SIGNATURE_OID:
+                value = der_children(blob, values)[0]
+                inner = attributes_signed_anew(pki, signer, blob[value[1]:value[3]], edit)
+                blob = spliced(blob, ancestors + [attribute, values], value[1], value[3], inner)
+    else:
+        blob = attributes_signed_anew(pki, signer, blob, edit)
+    output.write_bytes(with_embedded_signature(data, blob))
+    return output
+
+
+def content_type_attribute(*types):
+    return der(0x30, der_oid(CONTENT_TYPE) + der(0x31, b"".join(sorted(map(der_oid, types)))))
+
+
+def is_content_type(attribute):
+    oid = der_children(attribute, der_item(attribute, 0))[0]
+    return attribute[oid[1]:oid[3]] == der_oid(CONTENT_TYPE)
+
+
+# How a signer's signed content type is remade: Authenticode's own, left
+# out, another, two values, two attributes.
+CONTENT_TYPE_EDITS = {
+    "as_signed": lambda attributes: attributes,
+    "without_content_type": lambda attributes: [a for a in attributes if not is_content_type(a)],
+    "content_type_data": lambda attributes: [
+        content_type_attribute(DATA) if is_content_type(a) else a for a in attributes],
+    "content_type_two_values": lambda attributes: [
+        content_type_attribute(INDIRECT_DATA, DATA) if is_content_type(a) else a
+        for a in attributes],
+    "content_type_twice": lambda attributes: attributes + [content_type_attribute(INDIRECT_DATA)],
+}
+
+
 def certificate_table_entry(data):
     """Offset of the certificate table's directory entry in a PE."""
     pe = struct.unpack_from("<I", data, 0x3C)[0]
@@ -362,6 +490,22 @@ def signed_files(build_dir, tmp_path_factory):
     files["nested_rogue_leaf"] = pki.sign("rogue", outer, folder / "rogue_leaf.exe", nest=True,
                                           with_ca=False)
 
+    # Signed with every digest Windows accepts, and with MD5, which it
+    # does not.
+    for digest in ("sha384", "sha512", "md5"):
+        files[f"signed_{digest}"] = pki.sign("good", plain, folder / f"signed_{digest}.exe",
+                                             digest=digest)
+        files[f"nested_{digest}"] = pki.sign("good", outer, folder / f"nested_{digest}.exe",
+                                             nest=True, digest=digest)
+    # The expected signer's attributes remade and signed anew with its key,
+    # the file's own and a nested signer's: a signed content type that is
+    # not Authenticode's leaves the content's type covered by nothing.
+    for edit_name, edit in CONTENT_TYPE_EDITS.items():
+        for name, source, nested in [(edit_name, files["signed"], False),
+                                     (f"nested_{edit_name}", files["nested"], True)]:
+            files[name] = with_attributes_signed_anew(pki, "good", source, edit,
+                                                      folder / f"{name}.exe", nested=nested)
+
     # The file's own signature with its content type an empty object
     # identifier, the rest of it whole: the platform's decoder crashes on it.
     data = files["signed"].read_bytes()
@@ -449,6 +593,7 @@ def peer_verdicts(pki, path):
 
 
 USAGE_EXCLUDED = "Level {}: Certificate chain is not trusted: chain status 0x10"
+NOT_AUTHENTICODE = "Level {}: Signed attributes do not name Authenticode data as the content type"
 
 # file, our verdict, osslsigncode's (every signature holds: it ignores signer
 # names), a line our report must hold
@@ -470,6 +615,22 @@ CASES = [
     ("nested_from_other_file", False, False, "Level 1: Signed digest does not match the file"),
     ("nested_digest_rewritten", False, False, "Level 1: Signature does not cover the content"),
     ("nested_signature_corrupted", False, False, "Level 1: Signature does not verify: "),
+    # Every digest Windows accepts, the file's own signer's and a nested
+    # one's; never MD5.
+    ("signed_sha384", True, True, None),
+    ("signed_sha512", True, True, None),
+    ("nested_sha384", True, True, "Level 0: Tried signer Other Software Signing"),
+    ("nested_sha512", True, True, "Level 0: Tried signer Other Software Signing"),
+    ("signed_md5", False, True, "Level 0: Unsupported digest algorithm"),
+    ("nested_md5", False, True, "Level 1: Unsupported digest algorithm"),
+    # The signer's signed content type must be Authenticode's, once: its
+    # signature holds (osslsigncode does not look), yet what it signed may
+    # have been another content. Signed anew as it was, it holds for us too.
+    ("as_signed", True, True, None),
+    ("nested_as_signed", True, True, "Level 0: Tried signer Other Software Signing"),
+    *[(f"{prefix}{edit}", False, True, NOT_AUTHENTICODE.format(level))
+      for prefix, level in (("", 0), ("nested_", 1))
+      for edit in CONTENT_TYPE_EDITS if edit != "as_signed"],
     # A chain is taken for no use that its certificate or an authority
     # above it excludes, as Windows' engine intersects them; Wine's does
     # not, and osslsigncode holds only the signer's own to code signing.

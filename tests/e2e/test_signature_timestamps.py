@@ -27,10 +27,12 @@ from datetime import datetime, timedelta, timezone
 import pytest
 
 from conftest import windows_path
-from test_signature import (BACKDATE_DAYS, DAYS, EXPECTED_SIGNER, NESTED_SIGNATURE_OID, SMALL_PE,
-                            TOOL, TSA_NAME, Pki, certificate_table_entry,
-                            certificate_table_signature, der_children, der_item, signed_data,
-                            verify)
+from test_signature import (BACKDATE_DAYS, CONTENT_TYPE, DATA, DAYS, EXPECTED_SIGNER,
+                            NESTED_SIGNATURE_OID, SMALL_PE, TOOL, TSA_NAME, Pki,
+                            certificate_table_entry, certificate_table_signature, der,
+                            der_children, der_item, der_oid, embedded_signature,
+                            first_signer_path, signed_data, spliced, unauthenticated_path,
+                            verify, with_embedded_signature)
 from timestamp_server import TimestampServer
 
 TOKEN_OID = bytes.fromhex("2b060104018237030301")  # 1.3.6.1.4.1.311.3.3.1
@@ -55,9 +57,7 @@ AUTHORITY_START = f"-{BACKDATE_DAYS}d"
 AUTHORITY_DAYS = BACKDATE_DAYS + DAYS
 
 SIGNED_DATA = "1.2.840.113549.1.7.2"
-DATA = "1.2.840.113549.1.7.1"
 TOKEN_INFO = "1.2.840.113549.1.9.16.1.4"
-CONTENT_TYPE = "1.2.840.113549.1.9.3"
 MESSAGE_DIGEST = "1.2.840.113549.1.9.4"
 SHA256 = "2.16.840.1.101.3.4.2.1"
 RSA = "1.2.840.113549.1.1.1"
@@ -66,57 +66,6 @@ OLDER_PROTOCOL_REQUEST = "1.3.6.1.4.1.311.3.2.1"
 TEST_POLICY = "1.2.3.4.1"
 IMPRINT_DIGESTS = {"sha1": "1.3.14.3.2.26", "sha384": "2.16.840.1.101.3.4.2.2",
                    "sha512": "2.16.840.1.101.3.4.2.3"}
-
-
-# DER made, as far as a requester forges a time-stamp.
-def der(tag, content):
-    if len(content) < 0x80:
-        return bytes([tag, len(content)]) + content
-    size = len(content).to_bytes((len(content).bit_length() + 7) // 8, "big")
-    return bytes([tag, 0x80 | len(size)]) + size + content
-
-
-def der_oid(dotted):
-    arcs = [int(arc) for arc in dotted.split(".")]
-    body = bytearray([40 * arcs[0] + arcs[1]])
-    for arc in arcs[2:]:
-        chunk = [arc & 0x7F]
-        while arc > 0x7F:
-            arc >>= 7
-            chunk.insert(0, 0x80 | (arc & 0x7F))
-        body += bytes(chunk)
-    return der(0x06, bytes(body))
-
-
-def spliced(data, ancestors, start, end, new):
-    """`data` with its bytes [start, end) replaced by `new`, the lengths of
-    `ancestors` (the elements that hold them, outermost first) written
-    anew."""
-    for tag, offset, content_start, content_end in reversed(ancestors):
-        new = der(tag, data[content_start:start] + new + data[end:content_end])
-        start, end = offset, content_end
-    return data[:start] + new + data[end:]
-
-
-def first_signer_path(blob):
-    """The elements from a signature's ContentInfo down to its first
-    signer's information."""
-    content_info = der_item(blob, 0)
-    explicit = der_children(blob, content_info)[1]
-    signed = der_children(blob, explicit)[0]
-    signer_infos = der_children(blob, signed)[-1]
-    return [content_info, explicit, signed, signer_infos, der_children(blob, signer_infos)[0]]
-
-
-def unauthenticated_path(blob):
-    """The same down to the first signer's unauthenticated attributes."""
-    path = first_signer_path(blob)
-    return path + [[c for c in der_children(blob, path[-1]) if c[0] == 0xA1][0]]
-
-
-def embedded_signature(data):
-    content_info = der_item(data, certificate_table_signature(data))
-    return data[content_info[1]:content_info[3]]
 
 
 def with_stamp_added(stamped, donor, output):
@@ -130,14 +79,7 @@ def with_stamp_added(stamped, donor, output):
         if donor_blob[oid[2]:oid[3]] == TOKEN_OID:
             token = donor_blob[attribute[1]:attribute[3]]
     blob = spliced(blob, path, path[-1][3], path[-1][3], token)
-    data = stamped.read_bytes()
-    entry = certificate_table_entry(data)
-    table = struct.unpack_from("<I", data, entry)[0]
-    padded = blob + bytes(-len(blob) % 8)
-    image = bytearray(data[:table])
-    struct.pack_into("<II", image, entry, table, 8 + len(padded))
-    output.write_bytes(bytes(image) + struct.pack("<I", 8 + len(padded))
-                       + data[table + 4:table + 8] + padded)
+    output.write_bytes(with_embedded_signature(stamped.read_bytes(), blob))
     return output
 
 

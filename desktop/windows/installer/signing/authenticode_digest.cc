@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/signing/authenticode_digest.h"
 
+#include <cstring>
+
 #include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/signing/scoped_crypt_provider.h"
 #include "desktop/windows/installer/signing/sha256_digest.h"
@@ -8,6 +10,20 @@ namespace installer {
 
 namespace {
 
+struct DigestAlgorithm {
+  const char* oid;
+  ALG_ID algorithm;
+};
+
+// Windows accepts signatures and time-stamps of each of these; MD5 is
+// broken, and a digest not listed is one we cannot vouch for.
+constexpr DigestAlgorithm kDigestAlgorithms[] = {
+    {szOID_OIWSEC_sha1, CALG_SHA1},
+    {szOID_NIST_sha256, CALG_SHA_256},
+    {szOID_NIST_sha384, CALG_SHA_384},
+    {szOID_NIST_sha512, CALG_SHA_512},
+};
+
 bool HashPiece(HCRYPTHASH hash, std::span<const uint8_t> bytes) {
   // CryptHashData takes a DWORD length; views are below 2 GiB.
   return ::CryptHashData(hash, bytes.data(), static_cast<DWORD>(bytes.size()),
@@ -15,6 +31,14 @@ bool HashPiece(HCRYPTHASH hash, std::span<const uint8_t> bytes) {
 }
 
 }  // namespace
+
+ALG_ID DigestAlgorithmOf(const char* oid) {
+  for (const DigestAlgorithm& candidate : kDigestAlgorithms) {
+    if (oid && std::strcmp(oid, candidate.oid) == 0)
+      return candidate.algorithm;
+  }
+  return 0;
+}
 
 bool ComputeDigest(ALG_ID algorithm,
                    std::span<const std::span<const uint8_t>> pieces,

@@ -43,19 +43,6 @@ constexpr uint8_t kAuthenticatedAttributes = 0xA0;
 // each costs a signature check and a chain.
 constexpr int kMaxTimestamps = 4;
 
-struct DigestAlgorithm {
-  const char* oid;
-  ALG_ID algorithm;
-};
-
-// The digests a time-stamp may name, for its imprint and its signature.
-constexpr DigestAlgorithm kDigestAlgorithms[] = {
-    {szOID_OIWSEC_sha1, CALG_SHA1},
-    {szOID_NIST_sha256, CALG_SHA_256},
-    {szOID_NIST_sha384, CALG_SHA_384},
-    {szOID_NIST_sha512, CALG_SHA_512},
-};
-
 struct FaultText {
   Fault fault;
   const char* text;
@@ -103,21 +90,13 @@ bool MatchesOid(const char* oid, const char* wanted) {
   return oid && std::strcmp(oid, wanted) == 0;
 }
 
-const DigestAlgorithm* FindDigestAlgorithm(const char* oid) {
-  for (const DigestAlgorithm& candidate : kDigestAlgorithms) {
-    if (MatchesOid(oid, candidate.oid))
-      return &candidate;
-  }
-  return nullptr;
-}
-
 // The digest of `bytes` with the algorithm of `oid`; false when the
 // algorithm is not one of ours or hashing fails.
 bool DigestWith(const char* oid,
                 std::span<const uint8_t> bytes,
                 std::vector<uint8_t>* digest) {
-  const DigestAlgorithm* algorithm = FindDigestAlgorithm(oid);
-  return algorithm && ComputeDigest(algorithm->algorithm, {&bytes, 1}, digest);
+  const ALG_ID algorithm = DigestAlgorithmOf(oid);
+  return algorithm && ComputeDigest(algorithm, {&bytes, 1}, digest);
 }
 
 // Whether the signed digest among `attributes` is the digest of `bytes`,
@@ -144,27 +123,6 @@ bool ToFileTime(const StampTime& stamp_time, FILETIME* time) {
   system_time.wMinute = stamp_time.minute;
   system_time.wSecond = stamp_time.second;
   return ::SystemTimeToFileTime(&system_time, time);
-}
-
-// Whether the authority signed what it signed as a token info: the signed
-// content type, which its signature covers and the eContentType is not,
-// once and id-ct-TSTInfo (the token info's reader held the eContentType to
-// the same). Else anything the authority signs, such as the older
-// protocol's reply over bytes the requester chose, would pass for a token
-// of the time the requester wrote into them.
-bool SignsTokenInfo(const CRYPT_ATTRIBUTES& attributes) {
-  const CRYPT_ATTR_BLOB* type = nullptr;
-  for (DWORD i = 0; i < attributes.cAttr; ++i) {
-    const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[i];
-    if (!MatchesOid(attribute.pszObjId, szOID_RSA_contentType))
-      continue;
-    if (type || attribute.cValue != 1)
-      return false;
-    type = &attribute.rgValue[0];
-  }
-  return type && std::ranges::equal(
-                     std::span<const uint8_t>(type->pbData, type->cbData),
-                     kTokenInfoType);
 }
 
 // The time-stamping authority's chain, as the machine judges it at the
@@ -244,7 +202,11 @@ Stamp ProveToken(std::span<const uint8_t> token,
       VerifySignerSignature(message.Get(), 0, certificate.get());
   if (!proof.holds())
     return Failure(Fault::kSignatureInvalid, proof.error);
-  if (!SignsTokenInfo(signer->AuthAttrs))
+  // The signed content type, not the eContentType beside it that nothing
+  // covers (the token info's reader held that to the same): else anything
+  // the authority signs, such as the older protocol's reply over bytes the
+  // requester chose, would pass for a token of the time written into them.
+  if (!SignsContentType(signer->AuthAttrs, kTokenInfoType))
     return Failure(Fault::kNotTokenInfo);
   // Wine's signature check does not compare the signed digest with the
   // content: a genuine token's signature would vouch for any token info.
@@ -308,12 +270,12 @@ DWORD VerifyCountersignerSignature(std::span<const uint8_t> encoded,
                                    const CMSG_SIGNER_INFO& countersigner,
                                    PCCERT_CONTEXT certificate) {
   const std::vector<uint8_t> attributes = SignedAttributes(encoded);
-  const DigestAlgorithm* algorithm =
-      FindDigestAlgorithm(countersigner.HashAlgorithm.pszObjId);
+  const ALG_ID algorithm =
+      DigestAlgorithmOf(countersigner.HashAlgorithm.pszObjId);
   const std::span<const uint8_t> signed_bytes(attributes);
   std::vector<uint8_t> digest;
   if (attributes.empty() || !algorithm ||
-      !ComputeDigest(algorithm->algorithm, {&signed_bytes, 1}, &digest)) {
+      !ComputeDigest(algorithm, {&signed_bytes, 1}, &digest)) {
     return static_cast<DWORD>(NTE_BAD_SIGNATURE);
   }
   ScopedCryptProvider provider;
@@ -326,7 +288,7 @@ DWORD VerifyCountersignerSignature(std::span<const uint8_t> encoded,
   if (!provider.Acquire() ||
       !key.Import(provider.Get(),
                   certificate->pCertInfo->SubjectPublicKeyInfo) ||
-      !hash.Create(provider.Get(), algorithm->algorithm) ||
+      !hash.Create(provider.Get(), algorithm) ||
       !::CryptSetHashParam(hash.Get(), HP_HASHVAL, digest.data(), 0) ||
       !::CryptVerifySignatureW(hash.Get(), signature.data(),
                                static_cast<DWORD>(signature.size()), key.Get(),

@@ -38,8 +38,9 @@ class SignerCertificate {
   // Why the held `file` does not carry a signature made by this certificate
   // that holds for its bytes (kNone: it does): the file's first signer is
   // this certificate, byte for byte, its signature verifies with this
-  // certificate's key, and the message digest it signs and the image
-  // digest that states are the file's. Another certificate is kOtherPublisher,
+  // certificate's key, it signs Authenticode's content type, and the
+  // message digest it signs and the image digest that states are the
+  // file's. Another certificate is kOtherPublisher,
   // however valid its signature; not an image or a signature that cannot be
   // read, kMalformed. A file is checked once while it is held
   // (HeldFileRegistry).

@@ -16,16 +16,10 @@ namespace {
 
 constexpr DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-struct DigestAlgorithm {
-  const char* oid;
-  ALG_ID algorithm;
-};
-
-// The digests an Authenticode signature of ours may name.
-constexpr DigestAlgorithm kDigestAlgorithms[] = {
-    {szOID_OIWSEC_sha1, CALG_SHA1},
-    {szOID_NIST_sha256, CALG_SHA_256},
-};
+// The DER of SPC_INDIRECT_DATA_OBJID, 1.3.6.1.4.1.311.2.1.4: the content
+// type of an Authenticode signature.
+constexpr uint8_t kIndirectDataType[] = {0x06, 0x0A, 0x2B, 0x06, 0x01, 0x04,
+                                         0x01, 0x82, 0x37, 0x02, 0x01, 0x04};
 
 struct FaultText {
   SignerProofFault fault;
@@ -38,6 +32,9 @@ constexpr FaultText kFaultTexts[] = {
     {SignerProofFault::kSignatureInvalid, "Signature does not verify", true},
     {SignerProofFault::kNoMessageDigest,
      "Signed attributes hold no message digest", false},
+    {SignerProofFault::kContentTypeNotSigned,
+     "Signed attributes do not name Authenticode data as the content type",
+     false},
     {SignerProofFault::kContentUnreadable, "Cannot get signed content", true},
     {SignerProofFault::kContentDigestFailed,
      "Cannot compute the content's digest", false},
@@ -79,14 +76,6 @@ bool GetMessageParam(HCRYPTMSG message,
   return true;
 }
 
-const DigestAlgorithm* FindDigestAlgorithm(const char* oid) {
-  for (const DigestAlgorithm& candidate : kDigestAlgorithms) {
-    if (oid && std::strcmp(oid, candidate.oid) == 0)
-      return &candidate;
-  }
-  return nullptr;
-}
-
 bool SameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b) {
   return a.size() == b.size() &&
          (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
@@ -114,28 +103,28 @@ std::span<const uint8_t> SequenceContents(std::span<const uint8_t> der) {
 }
 
 // The signature covers the authenticated attributes, and they cover the
-// content only through their message digest. Wine's signature check does not
+// content only through their content type and message digest, which a
+// content other than plain data must have. Wine's signature check does not
 // compare that digest with the content, so a genuine signature would vouch
 // for any content put beside it: compare them here.
-SignerProof VerifyMessageDigest(HCRYPTMSG message,
-                                const CMSG_SIGNER_INFO& signer_info) {
-  // Without authenticated attributes the signature covers the content.
-  if (signer_info.AuthAttrs.cAttr == 0)
-    return SignerProof();
+SignerProof VerifySignedAttributes(HCRYPTMSG message,
+                                   const CMSG_SIGNER_INFO& signer_info) {
+  if (!SignsContentType(signer_info.AuthAttrs, kIndirectDataType))
+    return Fault(SignerProofFault::kContentTypeNotSigned);
   std::vector<uint8_t> signed_digest;
   if (!GetSignedMessageDigest(signer_info.AuthAttrs, &signed_digest))
     return Fault(SignerProofFault::kNoMessageDigest);
   std::vector<uint8_t> content;
   if (!GetMessageParam(message, CMSG_CONTENT_PARAM, 0, &content))
     return LastErrorFault(SignerProofFault::kContentUnreadable);
-  const DigestAlgorithm* algorithm =
-      FindDigestAlgorithm(signer_info.HashAlgorithm.pszObjId);
+  const ALG_ID algorithm =
+      DigestAlgorithmOf(signer_info.HashAlgorithm.pszObjId);
+  if (!algorithm)
+    return Fault(SignerProofFault::kUnsupportedDigest);
   const std::span<const uint8_t> contents = SequenceContents(content);
   std::vector<uint8_t> computed;
-  if (!algorithm || contents.empty() ||
-      !ComputeDigest(algorithm->algorithm, {&contents, 1}, &computed)) {
+  if (contents.empty() || !ComputeDigest(algorithm, {&contents, 1}, &computed))
     return Fault(SignerProofFault::kContentDigestFailed);
-  }
   if (computed != signed_digest)
     return Fault(SignerProofFault::kContentNotCovered);
   return SignerProof();
@@ -167,12 +156,12 @@ SignerProof VerifySignedDigest(HCRYPTMSG message, const PeImage& image) {
       std::strcmp(indirect->Data.pszObjId, SPC_PE_IMAGE_DATA_OBJID) != 0) {
     return Fault(SignerProofFault::kNotImageData);
   }
-  const DigestAlgorithm* algorithm =
-      FindDigestAlgorithm(indirect->DigestAlgorithm.pszObjId);
+  const ALG_ID algorithm =
+      DigestAlgorithmOf(indirect->DigestAlgorithm.pszObjId);
   if (!algorithm)
     return Fault(SignerProofFault::kUnsupportedDigest);
   std::vector<uint8_t> digest;
-  if (!ComputeAuthenticodeDigest(image, algorithm->algorithm, &digest))
+  if (!ComputeAuthenticodeDigest(image, algorithm, &digest))
     return LastErrorFault(SignerProofFault::kImageDigestFailed);
   const CRYPT_HASH_BLOB& signed_digest = indirect->Digest;
   if (!SameBytes({signed_digest.pbData, signed_digest.cbData}, digest))
@@ -219,6 +208,24 @@ bool GetSignedMessageDigest(const CRYPT_ATTRIBUTES& attributes,
   return false;
 }
 
+bool SignsContentType(const CRYPT_ATTRIBUTES& attributes,
+                      std::span<const uint8_t> type) {
+  const CRYPT_ATTR_BLOB* signed_type = nullptr;
+  for (DWORD i = 0; i < attributes.cAttr; ++i) {
+    const CRYPT_ATTRIBUTE& attribute = attributes.rgAttr[i];
+    if (!attribute.pszObjId ||
+        std::strcmp(attribute.pszObjId, szOID_RSA_contentType) != 0) {
+      continue;
+    }
+    // A second attribute or value would leave open which one was meant.
+    if (signed_type || attribute.cValue != 1)
+      return false;
+    signed_type = &attribute.rgValue[0];
+  }
+  return signed_type &&
+         SameBytes({signed_type->pbData, signed_type->cbData}, type);
+}
+
 SignerProof ProveSigner(HCRYPTMSG message,
                         DWORD signer_index,
                         const CMSG_SIGNER_INFO& signer_info,
@@ -227,7 +234,7 @@ SignerProof ProveSigner(HCRYPTMSG message,
   SignerProof proof =
       VerifySignerSignature(message, signer_index, certificate);
   if (proof.holds())
-    proof = VerifyMessageDigest(message, signer_info);
+    proof = VerifySignedAttributes(message, signer_info);
   if (proof.holds())
     proof = VerifySignedDigest(message, image);
   return proof;

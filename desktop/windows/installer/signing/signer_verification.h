@@ -18,14 +18,15 @@ class PublisherRoots;
 // the signature nor the chain (Wine's passes a stale signature and a chain
 // to a root nobody trusts), and a nested signature is covered by nothing.
 // It holds as Windows holds a file's signer: the signer's signature over
-// `message`, the message digest it signs against the content, the
-// Authenticode digest the content states against the digest of `image`,
-// and the certificate's chain (through `store` for intermediates) to a root
-// the machine trusts, without any error, every certificate of it allowing
-// code signing (ExtendedKeyUsage), under the Authenticode policy,
-// judged at the time of the signer's proven time-stamp, else now
-// (SignatureTimestamp); with `roots`, that root must be one of them. Writes
-// the reason of a refusal to `report` and returns which check refused.
+// `message`, the content type it signs (Authenticode's), the message digest
+// it signs against the content, the Authenticode digest the content states
+// against the digest of `image`, and the certificate's chain (through
+// `store` for intermediates) to a root the machine trusts, without any
+// error, every certificate of it allowing code signing (ExtendedKeyUsage),
+// under the Authenticode policy, judged at the time of the signer's proven
+// time-stamp, else now (SignatureTimestamp); with `roots`, that root must
+// be one of them. Writes the reason of a refusal to `report` and returns
+// which check refused.
 SignatureRefusal VerifySigner(HCRYPTMSG message,
                               DWORD signer_index,
                               const CMSG_SIGNER_INFO& signer_info,
