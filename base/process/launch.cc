@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "base/command_line.h"
 #include "base/lazy_global.h"
@@ -186,7 +187,7 @@ void SetDesktopWindowAndStandardHandles(const ProcessLaunchOptions& options,
 }
 
 DWORD CreationFlags(const ProcessLaunchOptions& options) {
-  DWORD flags = 0;
+  DWORD flags = options.suspended_main_thread ? CREATE_SUSPENDED : 0;
   if (options.job) {
     // Suspended until it is in the job, so that it cannot escape it. Before
     // Windows 8 a process in a job cannot join a second one.
@@ -209,24 +210,27 @@ bool CreateChild(const std::wstring& command_line,
   const wchar_t* directory = options.current_directory.empty()
                                  ? nullptr
                                  : options.current_directory.c_str();
+  const wchar_t* application = options.application_name.empty()
+                                   ? nullptr
+                                   : options.application_name.c_str();
   if (!options.as_user) {
-    return ::CreateProcessW(nullptr, writable.data(), nullptr, nullptr,
+    return ::CreateProcessW(application, writable.data(), nullptr, nullptr,
                             inherit, flags, nullptr, directory, startup,
                             info) != FALSE;
   }
   ScopedEnvironmentBlock environment;
   if (!environment.Create(options.as_user))
     return false;
-  return ::CreateProcessAsUserW(options.as_user, nullptr, writable.data(),
+  return ::CreateProcessAsUserW(options.as_user, application, writable.data(),
                                 nullptr, nullptr, inherit,
                                 flags | CREATE_UNICODE_ENVIRONMENT,
                                 environment.Get(), directory, startup,
                                 info) != FALSE;
 }
 
-// Puts the suspended child into the job and lets it run; a child that
-// cannot join is ended, since it would run outside the job's limits.
-bool AssignToJob(HANDLE job, HANDLE process, HANDLE thread) {
+// Puts the suspended child into the job; a child that cannot join is
+// ended, since it would run outside the job's limits.
+bool AssignToJob(HANDLE job, HANDLE process) {
   if (!::AssignProcessToJobObject(job, process)) {
     const DWORD error = ::GetLastError();
     ::TerminateProcess(process, kJobAssignFailureExitCode);
@@ -234,7 +238,6 @@ bool AssignToJob(HANDLE job, HANDLE process, HANDLE thread) {
     ::SetLastError(error);
     return false;
   }
-  ::ResumeThread(thread);
   return true;
 }
 
@@ -307,10 +310,14 @@ Process LaunchProcess(const std::wstring& command_line,
   win::ScopedHandle process(info.hProcess);
   win::ScopedHandle thread(info.hThread);
 
-  if (options.job &&
-      !AssignToJob(options.job, process.Get(), thread.Get())) {
+  if (options.job && !AssignToJob(options.job, process.Get()))
     return error.Fail();
+  if (options.suspended_main_thread) {
+    *options.suspended_main_thread = std::move(thread);
+    return Process(process.Take());
   }
+  if (options.job)
+    ::ResumeThread(thread.Get());
   if (options.wait)
     ::WaitForSingleObject(process.Get(), INFINITE);
   return Process(process.Take());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/process/process.h"
+#include "base/win/scoped_handle.h"
 
 namespace base {
 
@@ -46,6 +47,15 @@ struct ProcessLaunchOptions {
   HANDLE stderr_handle = nullptr;
   // Create the child outside the caller's job.
   bool force_breakaway_from_job = false;
+  // The program to start, as given to CreateProcess apart from the command
+  // line: no name is searched for or cut at a blank. Empty: the command
+  // line's first name.
+  std::wstring application_name;
+  // When set, the child's main thread is created suspended and handed over
+  // here (after the child joined `job`): the caller resumes it or ends the
+  // child, so that it can look at the child before any of its code runs.
+  // `wait` does not apply then.
+  win::ScopedHandle* suspended_main_thread = nullptr;
 };
 
 // Starts `command_line`. A failed launch gives an invalid Process with the

@@ -262,6 +262,55 @@ TEST(ProcessLaunchJob, ClosingAKillOnCloseJobEndsTheChild) {
   EXPECT_TRUE(child.WaitForExitWithTimeout(kChildTimeout, nullptr));
 }
 
+// A child held suspended has run none of its code until it is resumed,
+// inside its job or not.
+TEST(ProcessLaunch, SuspendedChildRunsOnlyOnceResumed) {
+  for (const bool in_job : {false, true}) {
+    SCOPED_TRACE(in_job ? "in a job" : "without a job");
+    win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+    win::ScopedHandle event = MakeEvent(true);
+    std::vector<HANDLE> list = {event.Get()};
+    win::ScopedHandle thread;
+    ProcessLaunchOptions options;
+    options.start_hidden = true;
+    options.handles_to_inherit = &list;
+    options.suspended_main_thread = &thread;
+    options.wait = true;
+    if (in_job)
+      options.job = job.Get();
+    Process child;
+    {
+      AutoLock lock(GetProcessLaunchLock());
+      child = LaunchProcess(ChildCommandLine(SignalSwitch(list)), options);
+    }
+    ASSERT_TRUE(child.IsValid()) << ::GetLastError();
+    ASSERT_TRUE(thread.IsValid());
+    EXPECT_FALSE(child.WaitForExitWithTimeout(TimeDelta::FromMilliseconds(200),
+                                              nullptr));
+    EXPECT_FALSE(IsSignalled(event.Get()));
+
+    EXPECT_EQ(1u, ::ResumeThread(thread.Get()));
+    int exit_code = -1;
+    EXPECT_TRUE(child.WaitForExitWithTimeout(kChildTimeout, &exit_code));
+    EXPECT_EQ(1, exit_code);
+    EXPECT_TRUE(IsSignalled(event.Get()));
+  }
+}
+
+// The application name is what starts; the command line's first name is
+// only what the child reads as its own.
+TEST(ProcessLaunch, ApplicationNameIsWhatStarts) {
+  ProcessLaunchOptions options;
+  options.start_hidden = true;
+  options.application_name = ProcessChildToolPath().value();
+  const Process child =
+      LaunchProcess(L"\"C:\\no such folder\\named.exe\" --exit=7", options);
+  ASSERT_TRUE(child.IsValid()) << ::GetLastError();
+  int exit_code = -1;
+  EXPECT_TRUE(child.WaitForExitWithTimeout(kChildTimeout, &exit_code));
+  EXPECT_EQ(7, exit_code);
+}
+
 int CountOwnChildTools() {
   win::ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   PROCESSENTRY32W entry = {};

@@ -9,6 +9,68 @@
 
 namespace base {
 
+namespace unix_test {
+
+inline std::string UnixPath(const FilePath& path) {
+  using Converter = char*(__cdecl*)(const wchar_t*);
+  const auto convert = reinterpret_cast<Converter>(
+      reinterpret_cast<void*>(::GetProcAddress(
+          ::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!convert)
+    return std::string();
+  char* converted = convert(path.value().c_str());
+  if (!converted)
+    return std::string();
+  std::string result(converted);
+  ::HeapFree(::GetProcessHeap(), 0, converted);
+  return result;
+}
+
+// Wine starts a Unix program apart from its own processes: it gives back
+// no process handle (and a thread value that is no handle), so neither
+// its end nor its exit code comes through, and the caller waits for the
+// outcome.
+inline bool RunUnix(const wchar_t* program, const std::string& arguments) {
+  std::wstring command_line = L"\"" + std::wstring(program) + L"\" ";
+  for (char unit : arguments)  // The test paths are ASCII.
+    command_line += static_cast<wchar_t>(static_cast<unsigned char>(unit));
+  STARTUPINFOW startup = {sizeof(startup)};
+  PROCESS_INFORMATION process = {};
+  return ::CreateProcessW(program, command_line.data(), nullptr, nullptr,
+                          FALSE, 0, nullptr, nullptr, &startup,
+                          &process) != FALSE;
+}
+
+// Polled: a generous bound, as the program's end cannot be waited for.
+inline bool WaitUntilListed(const FilePath& path, bool listed) {
+  for (int round = 0; round < 600; ++round) {
+    WIN32_FIND_DATAW found;
+    const HANDLE find = ::FindFirstFileW(path.value().c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE)
+      ::FindClose(find);
+    if ((find != INVALID_HANDLE_VALUE) == listed)
+      return true;
+    ::Sleep(50);
+  }
+  return false;
+}
+
+}  // namespace unix_test
+
+// Renames `from` to `to` with the Unix `mv`, as a Linux process of the
+// user's can: it ignores the share modes of Wine's handles, so a folder
+// that Wine keeps from being renamed is renamed all the same. False where
+// it could not be (not under Wine).
+inline bool RenameWithUnix(const FilePath& from, const FilePath& to) {
+  const std::string unix_from = unix_test::UnixPath(from);
+  const std::string unix_to = unix_test::UnixPath(to);
+  return !unix_from.empty() && !unix_to.empty() &&
+         unix_test::RunUnix(L"Z:\\bin\\mv",
+                            "\"" + unix_from + "\" \"" + unix_to + "\"") &&
+         unix_test::WaitUntilListed(to, true) &&
+         unix_test::WaitUntilListed(from, false);
+}
+
 // A Unix symbolic link made for a test by the Unix `ln -s`, which Wine runs
 // when a Windows program starts it: CreateSymbolicLinkW reports success
 // under Wine but makes nothing. Wine shows a link to a folder as a
@@ -18,13 +80,13 @@ namespace base {
 class ScopedUnixLink {
  public:
   ScopedUnixLink(const FilePath& link, const FilePath& target) {
-    const std::string unix_link = UnixPath(link);
-    const std::string unix_target = UnixPath(target);
+    const std::string unix_link = unix_test::UnixPath(link);
+    const std::string unix_target = unix_test::UnixPath(target);
     if (unix_link.empty() || unix_target.empty())
       return;
-    if (RunUnix(L"Z:\\bin\\ln", "-s \"" + unix_target + "\" \"" + unix_link +
-                                    "\"") &&
-        WaitUntilListed(link, true)) {
+    if (unix_test::RunUnix(L"Z:\\bin\\ln", "-s \"" + unix_target + "\" \"" +
+                                                  unix_link + "\"") &&
+        unix_test::WaitUntilListed(link, true)) {
       unix_link_ = unix_link;
       link_ = link;
     }
@@ -33,8 +95,8 @@ class ScopedUnixLink {
   ScopedUnixLink& operator=(const ScopedUnixLink&) = delete;
   ~ScopedUnixLink() {
     if (!unix_link_.empty() &&
-        RunUnix(L"Z:\\bin\\rm", "-f \"" + unix_link_ + "\"")) {
-      WaitUntilListed(link_, false);
+        unix_test::RunUnix(L"Z:\\bin\\rm", "-f \"" + unix_link_ + "\"")) {
+      unix_test::WaitUntilListed(link_, false);
     }
   }
 
@@ -42,51 +104,6 @@ class ScopedUnixLink {
   bool made() const { return !unix_link_.empty(); }
 
  private:
-  static std::string UnixPath(const FilePath& path) {
-    using Converter = char*(__cdecl*)(const wchar_t*);
-    const auto convert = reinterpret_cast<Converter>(::GetProcAddress(
-        ::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
-    if (!convert)
-      return std::string();
-    char* converted = convert(path.value().c_str());
-    if (!converted)
-      return std::string();
-    std::string result(converted);
-    ::HeapFree(::GetProcessHeap(), 0, converted);
-    return result;
-  }
-
-  // Wine starts a Unix program apart from its own processes: it gives back
-  // no process handle (and a thread value that is no handle), so neither
-  // its end nor its exit code comes through, and the caller waits for the
-  // outcome.
-  static bool RunUnix(const wchar_t* program, const std::string& arguments) {
-    std::wstring command_line = L"\"" + std::wstring(program) + L"\" ";
-    for (char unit : arguments)  // The test paths are ASCII.
-      command_line += static_cast<wchar_t>(static_cast<unsigned char>(unit));
-    STARTUPINFOW startup = {sizeof(startup)};
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(program, command_line.data(), nullptr, nullptr,
-                          FALSE, 0, nullptr, nullptr, &startup, &process)) {
-      return false;
-    }
-    return true;
-  }
-
-  // Polled: a generous bound, as the program's end cannot be waited for.
-  static bool WaitUntilListed(const FilePath& path, bool listed) {
-    for (int round = 0; round < 600; ++round) {
-      WIN32_FIND_DATAW found;
-      const HANDLE find = ::FindFirstFileW(path.value().c_str(), &found);
-      if (find != INVALID_HANDLE_VALUE)
-        ::FindClose(find);
-      if ((find != INVALID_HANDLE_VALUE) == listed)
-        return true;
-      ::Sleep(50);
-    }
-    return false;
-  }
-
   std::string unix_link_;
   FilePath link_;
 };

@@ -713,6 +713,89 @@ def test_package_installer_is_held_to_the_signer_of_the_program_that_runs(build_
     assert "installer.exe: its signature is not trusted" in logs.one(marker)[1]
 
 
+TESTING_HELPER = "installer_files_testing/full/installer.exe"
+LAUNCHER = "desktop/windows/installer/launcher_recorder.exe"
+LAUNCH_RECORD = "launcher_started.txt"
+STAND_IN_REFUSED = "it was changed after it was checked"
+
+
+def stand_in_folder(build_dir, folder):
+    """An unsigned program under the package installer's name, which records
+    each start beside itself, and a library that records its load."""
+    folder.mkdir()
+    shutil.copy(build_dir / LAUNCHER, folder / "installer.exe")
+    shutil.copy(build_dir / PLANTED, folder / "tarvo_installer.dll")
+    return folder
+
+
+def swap_package(build_dir, swap, package, stand_in):
+    """What another process of the user's does to the checked package folder
+    (`package`, a link to it for "link") just before it is started."""
+    aside = package.with_name(package.name + "_aside")
+    if swap == "windows_rename":
+        # A Windows program: the folder is held, the rename refused.
+        moved = wine(build_dir, build_dir / PEER, "move", windows_path(package),
+                     windows_path(aside))
+        assert moved.stdout.decode().split() == ["error", "32"], moved
+    elif swap == "linux_rename":
+        # A Linux process ignores Wine's hold on the folder.
+        package.rename(aside)
+        stand_in.rename(package)
+    elif swap == "link":
+        package.unlink()
+        package.symlink_to(stand_in, target_is_directory=True)
+
+
+@pytest.mark.parametrize("swap, runs", [("none", True), ("windows_rename", True),
+                                        ("linux_rename", False), ("link", True)])
+def test_package_installer_swapped_just_before_its_start_never_runs(build_dir, tmp_path,
+                                                                   user_sid, logs, swap, runs):
+    # The role as the testing build of the signed installer plays it, paused
+    # once the package's installer is checked, held and asked for its
+    # version, just before it starts it. The folder is renamed aside and a
+    # folder of an unsigned stand-in moved into its place, or the link the
+    # role was given the package by is pointed at the stand-in's folder.
+    keys = BuildKeys(build_dir)
+    real = tmp_path / "package"
+    real.mkdir()
+    keys.sign("good", build_dir / INSTALLER, real / "installer.exe")
+    keys.sign("good", build_dir / LIBRARY, real / "tarvo_installer.dll")
+    stand_in = stand_in_folder(build_dir, tmp_path / "stand_in")
+    package = real
+    if swap == "link":
+        package = tmp_path / "link"
+        package.symlink_to(real, target_is_directory=True)
+    folder = read_only_folder(tmp_path)
+    original = dacl(build_dir, folder)
+    paused = tmp_path / "paused"
+    marker = Logs.marker()
+    environment = {**os.environ, "TARVO_TEST_FAULT":
+                   f"at=package-installer-start;action=pause;marker={windows_path(paused)}"}
+    requester = subprocess.Popen(
+        [str(build_dir / "wine-run"), str(build_dir / PEER), "package", windows_path(folder),
+         user_sid, windows_path(build_dir / TESTING_HELPER), windows_path(package),
+         "--permanent-permissions", marker],
+        stdout=subprocess.PIPE, env=environment)
+    try:
+        wait_until(lambda: paused.exists() or requester.poll() is not None, "the pause")
+        assert paused.exists(), "ended before the pause"
+        swap_package(build_dir, swap, package, stand_in)
+        paused.unlink()
+        output, _ = requester.communicate(timeout=600)
+    finally:
+        if requester.poll() is None:
+            requester.kill()
+    assert output.decode().splitlines()[:2] == [
+        "granted" if runs else "not granted", "helper exited 0"]
+    assert (full_access_for(user_sid) in dacl(build_dir, folder)) == runs
+    if not runs:
+        assert dacl(build_dir, folder) == original
+        assert STAND_IN_REFUSED in logs.one(marker)[1]
+    for place in (real, real.with_name("package_aside"), stand_in, package):
+        assert not (place / LAUNCH_RECORD).exists()
+        assert not (place / "planted_library_ran").exists()
+
+
 def test_window_lock_is_never_made_through_a_link_planted_in_its_place(build_dir, tmp_path,
                                                                         logs):
     # The front end's lock file lies in the user's temporary folder, where a

@@ -19,6 +19,7 @@ tests make their installer files."""
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -607,6 +608,114 @@ def test_folder_probe_copy_replaced_is_never_run(build_dir, user, machine, tmp_p
     # The run goes on from the next folder that runs the checked copy.
     assert exit_code_of(output) == 0
     shutil.rmtree(downloaded)
+
+
+# The places where a run of the testing full installer, started from
+# Downloads, starts or loads a checked file from a folder its user may
+# write, each paused just before the start or load. For each: the run's
+# switches, the folder that holds the file, the run's exit code once a
+# Linux process swapped that folder, and what the run then says (in its
+# logs and on its standard error).
+SWAP_PLACES = {
+    "host-load": (["--version"], lambda user, downloaded: downloaded, 4,
+                  "was changed after it was checked, so it was not run"),
+    "backend-start": (["--allusers=1"], lambda user, downloaded: downloaded, 1,
+                      "Not starting the backend: "),
+    "protected-unpack": (["--allusers=1"], lambda user, downloaded: downloaded, 1,
+                         "its path led elsewhere while it was read"),
+    "hand-over-start": (["--allusers=0"], lambda user, downloaded: package_folder(user), 1,
+                        CHANGED),
+    "folder-probe-start": ([], lambda user, downloaded: user.temp / "Tarvo Installer", 0,
+                           "it was changed after it was checked"),
+}
+
+
+def uninstall_for_this_user(build_dir):
+    """What a run for this user alone installed goes, by its own installer."""
+    _, local = shell_folder(build_dir, "LOCALAPPDATA")
+    folder = local / "Programs" / "Tarvo developer"
+    if (folder / VERSION / "installer.exe").exists():
+        run_tree(build_dir, windows_path(folder / VERSION / "installer.exe"), "--uninstall",
+                 "--silent")
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+@pytest.fixture
+def machine_for_each(build_dir, machine):
+    """`machine`, and no installation for this user alone after the test."""
+    yield machine
+    uninstall_for_this_user(build_dir)
+
+
+def exit_code_shown(output):
+    """The tree runner's exit code, after whatever the run printed without a
+    line end (the version)."""
+    shown = output.decode(errors="replace").rstrip()
+    code = re.search(r"exit (-?\d+)$", shown)
+    assert code, shown
+    return int(code.group(1))
+
+
+def put_back(aside, folder):
+    """`aside`'s files back in `folder`, which the run may have made anew."""
+    folder.mkdir(exist_ok=True)
+    for entry in aside.iterdir():
+        if not (folder / entry.name).exists():
+            entry.rename(folder / entry.name)
+    shutil.rmtree(aside)
+
+
+@pytest.mark.parametrize("point", list(SWAP_PLACES))
+@pytest.mark.parametrize("swap", ["windows_rename", "linux_rename"])
+def test_checked_file_swapped_through_its_folder_never_runs(build_dir, user, machine_for_each,
+                                                             tmp_path, point, swap):
+    # Just before the start or load, another process of the user's renames
+    # the folder aside and moves a folder of an unsigned stand-in into its
+    # place: a program that records each start, a library that records its
+    # load, beside each other. A Windows program finds the folder held; a
+    # Linux process renames it all the same, and the run refuses what the
+    # path now leads to.
+    switches, folder_of, refused_code, refusal = SWAP_PLACES[point]
+    before = log_names(user)
+    downloads_probe = user.downloads / "Tarvo Installer"
+    probe_existed = downloads_probe.exists()
+    run, marker, downloaded = start_paused(build_dir, user, tmp_path, point, *switches,
+                                           stderr=subprocess.PIPE)
+    folder = folder_of(user, downloaded)
+    aside = folder.with_name(folder.name + " aside")
+    stand_in = tmp_path / "stand_in"
+    stand_in.mkdir()
+    shutil.copy(build_dir / installation.LAUNCHER, stand_in / "installer.exe")
+    shutil.copy(build_dir / PLANTED, stand_in / "tarvo_installer.dll")
+    if swap == "windows_rename":
+        moved = wine(build_dir, build_dir / PEER, "move", windows_path(folder), windows_path(aside))
+        assert moved.stdout.decode().split() == ["error", "32"], moved
+    else:
+        folder.rename(aside)
+        shutil.move(stand_in, folder)
+    marker.unlink()
+
+    output, stderr = run.communicate(timeout=HANG_GUARD)
+
+    said = stderr.decode(errors="replace") + logs_since(user, before)
+    if aside.exists():
+        said += "".join(p.read_text(errors="replace") for p in aside.glob("*.log"))
+    for place in (folder, aside):
+        assert not (place / LAUNCH_RECORD).exists()
+        assert not (place / PLANTED_RAN).exists()
+    if swap == "windows_rename":
+        assert exit_code_shown(output) == 0, said
+        assert refusal not in said
+    else:
+        assert exit_code_shown(output) == refused_code, said
+        assert refusal in said
+    if point == "folder-probe-start" and aside.exists():
+        shutil.rmtree(folder, ignore_errors=True)
+        put_back(aside, folder)
+    if not probe_existed:
+        shutil.rmtree(downloads_probe, ignore_errors=True)
+    shutil.rmtree(downloaded, ignore_errors=True)
+    shutil.rmtree(aside, ignore_errors=True)
 
 
 # A process of the user's that replaces every file of a package folder in

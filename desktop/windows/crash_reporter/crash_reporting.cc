@@ -29,6 +29,7 @@
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 
 // All of this runs before the process opens its log, and a failure is no
@@ -151,7 +152,13 @@ base::Process StartReporterProcess(const base::CommandLine& command_line) {
             << " is no longer the program that runs";
     return base::Process();
   }
-  return own_program.Launch(command_line, {});
+  base::Process process = own_program.Launch(command_line, {});
+  if (!process.IsValid() && own_program.refusal() != SignatureRefusal::kNone) {
+    VLOG(1) << "Not starting the crash reporter: the path of "
+            << command_line.GetProgram().AsUTF8()
+            << " led to another image than the one that runs";
+  }
+  return process;
 }
 
 LaunchedReporter LaunchCrashReporter() {

@@ -5,7 +5,10 @@
 // It loads only the library of its own build, known by the digest that the
 // build wrote into it: the host may run elevated, signed, beside whatever a
 // user put in its folder, and a library of another release or stream, even
-// one genuinely signed, is not the one this host was shipped with.
+// one genuinely signed, is not the one this host was shipped with. What it
+// checked is what it loads: the library is held, its path pinned (no folder
+// on the way can be renamed), it is loaded by that path, and its mapped
+// image is held to the checked bytes before the library is entered.
 
 #include <windows.h>
 
@@ -22,7 +25,9 @@
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/signing/authenticode_digest.h"
+#include "desktop/windows/installer/signing/held_file_path.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
+#include "desktop/windows/installer/signing/mapped_image_check.h"
 #include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 #include "installer_library_digest.h"
@@ -150,6 +155,22 @@ int ReportLibraryRefused(const std::wstring& library_path) {
   return installer::kExitLibraryRefused;
 }
 
+// A folder on the library's path could not be held, or the path led
+// elsewhere than the checked file once it was to be loaded.
+int ReportLibraryPathNotHeld(const std::wstring& library_path, DWORD error) {
+  Report(L"The installer cannot start: the path of the file " + library_path +
+         L" cannot be held against changes (error " + std::to_wstring(error) +
+         L"), so it was not loaded. Please download the installer again.");
+  return installer::kExitLibraryRefused;
+}
+
+int ReportLibraryChanged(const std::wstring& library_path) {
+  Report(L"The installer cannot start: the file " + library_path +
+         L" was changed after it was checked, so it was not run. Please "
+         L"download the installer again.");
+  return installer::kExitLibraryRefused;
+}
+
 // Whether the held library is this build's own: its Authenticode digest is
 // the one the build wrote into this executable, which the loader mapped and
 // nobody can swap while it runs. The digest leaves the signature out, so it
@@ -177,20 +198,40 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                                     ::GetLastError());
   installer::TestHooks::OnRolePoint(
       installer::TestHooks::RolePoint::kHostStart);
-  // Held from the check until the library is mapped, so that what is loaded
-  // is what was checked. A missing library is told as such: the installer
-  // runs a lone copy of this executable, with no library beside it, before
-  // its window shows.
+  // Held, with its path, from the check until the library is mapped, so
+  // that what is loaded is what was checked. A missing library is told as
+  // such: the installer runs a lone copy of this executable, with no
+  // library beside it, before its window shows.
   installer::HeldImageFile held_library;
   if (const DWORD error = held_library.Open(library_path.c_str()))
     return ReportLibraryUnavailable(library_path, error);
+  installer::HeldFilePath pinned_library;
+  if (const DWORD error = pinned_library.Pin(held_library.handle()))
+    return ReportLibraryPathNotHeld(library_path, error);
   if (!IsOwnLibrary(held_library))
     return ReportLibraryRefused(library_path);
-  HMODULE library = ::LoadLibraryExW(library_path.c_str(), nullptr, 0);
+  installer::TestHooks::OnRolePoint(
+      installer::TestHooks::RolePoint::kHostLoad);
+  // A library runs its own code as it loads, before its image can be
+  // proven: under Wine a Linux process renames a pinned folder all the
+  // same, which only a look just before the load can see.
+  if (pinned_library.Verify(held_library.handle()) != 0)
+    return ReportLibraryChanged(library_path);
+  HMODULE library =
+      ::LoadLibraryExW(pinned_library.path().c_str(), nullptr, 0);
   if (!library)
     return ReportLibraryUnavailable(library_path, ::GetLastError());
+  // The one left to a swap between that look and the load: the library is
+  // never entered.
+  if (installer::MappedImageCheck::CheckModule(
+          library, held_library.bytes(),
+          installer::MappedImageCheck::Parts::kUnwrittenSections) !=
+      installer::MappedImageCheck::Result::kSame) {
+    return ReportLibraryChanged(library_path);
+  }
   // Mapped: the installation that this run makes may replace the file.
   held_library = installer::HeldImageFile();
+  pinned_library.Release();
   const auto run_installer = reinterpret_cast<RunInstallerFunction>(
       reinterpret_cast<void*>(::GetProcAddress(library, kEntryName)));
   if (!run_installer)

@@ -1,9 +1,10 @@
 // Both elevations go through the shell's "runas" verb, which shows the UAC
 // prompt; a refused prompt makes the shell call fail. The shell starts a
 // program by name, and this one may run from a folder its user writes
-// (Downloads, as a rule), where the user can rename it and put another
-// under its name, another release's genuinely signed pair too: only the
-// file shown to be the running build is started, held until it has.
+// (Downloads, as a rule), where the user can rename it, or a folder above
+// it, and put another under its name, another release's genuinely signed
+// pair too: only the file shown to be the running build is started, by its
+// pinned path, the file and every folder on that path held until it has.
 
 #include "desktop/windows/installer/backend/installer_elevation.h"
 
@@ -37,12 +38,16 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/signing/mapped_image_check.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 
 namespace {
+
+// What an elevated process that is not the program checked ends with.
+constexpr UINT kChangedProgramExitCode = 1;
 
 constexpr wchar_t kPoliciesSystemKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
@@ -196,12 +201,12 @@ InstallerElevation::Result InstallerElevation::RunOwnProgramElevated(
                   "the program that runs";
     return kElevationSetupError;
   }
-  const std::wstring program = own_program.program().value();
+  const std::wstring program = own_program.pinned_program_path();
   const std::wstring parameters = arguments.GetArgumentsString();
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
   // Returns once the process is made: its image is mapped from the held
-  // file by then, which `own_program` lets go on return.
+  // file by then, which `own_program` lets go, with its path, on return.
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
   info.lpVerb = L"runas";
   info.lpFile = program.c_str();
@@ -212,6 +217,23 @@ InstallerElevation::Result InstallerElevation::RunOwnProgramElevated(
     return kElevationImpossible;
   }
   process->Set(info.hProcess);
+  // The shell starts nothing suspended: the pin is what holds here. Where
+  // the handle lets this process read the new one (an elevated process's
+  // is not readable from an unelevated one), its image is proven besides,
+  // in the parts its code never writes.
+  const MappedImageCheck::Result proof =
+      own_program.CheckRunningImage(process->Get());
+  if (proof == MappedImageCheck::Result::kDifferent) {
+    LOG(ERROR) << "Ended the elevated process: " << base::WideToUtf8(program)
+               << " led to another program than the one checked";
+    ::TerminateProcess(process->Get(), kChangedProgramExitCode);
+    process->Close();
+    return kElevationSetupError;
+  }
+  if (proof != MappedImageCheck::Result::kSame) {
+    VLOG(1) << "The elevated process's image is not proven: "
+            << MappedImageCheck::Describe(proof);
+  }
   return kElevatedDone;
 }
 

@@ -184,6 +184,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
                            "after the package was checked."));
     return;
   }
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kHandOverStart);
   for (InstallerObserver& observer : run_.observers)
     observer.OnStartingNewMainProcess(false);
   // The new main process starts from a released folder.
@@ -208,6 +209,17 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
     PLOG(WARNING) << "Could not wait for the package's installer";
   for (InstallerObserver& observer : run_.observers)
     observer.OnReturnedToPreviousMainProcess();
+  if (!process.IsValid() &&
+      launcher.refusal() != SignatureRefusal::kNone) {
+    // Another image than the one checked was mapped from its path.
+    const RefusedSignature refused = {launcher.refusal(), true};
+    LOG(ERROR) << Fail(RefusalMessage(refused), std::wstring(),
+                       RefusalDiagnostic(
+                           refused, "The package's installer",
+                           "The package's installer or library was changed "
+                           "after the package was checked."));
+    return;
+  }
   if (!process.IsValid()) {
     LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed to start installer process from the package "

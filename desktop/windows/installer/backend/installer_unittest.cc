@@ -113,6 +113,9 @@ bool IsHeldAgainstRenaming(const std::wstring& path) {
 // seen by what the shell is asked to start and whether that file is held
 // through the call. This test program cannot run as the installer, so the
 // child tool `stand_in` runs in its place, through the shell all the same.
+// Its caller gets the handle an unelevated process gets of an elevated
+// one, which does not let it read the process's image; given the whole
+// handle, it finds the stand-in's image another than the program held.
 class ElevatedStandIn {
  public:
   struct Start {
@@ -120,30 +123,57 @@ class ElevatedStandIn {
     bool held;
     bool operator==(const Start&) const = default;
   };
+  enum class Access { kUnelevatedCaller, kWhole };
 
-  explicit ElevatedStandIn(base::FilePath stand_in)
-      : stand_in_(std::move(stand_in)), shell_(&StartStandIn) {
+  explicit ElevatedStandIn(base::FilePath stand_in,
+                           Access access = Access::kUnelevatedCaller,
+                           std::wstring parameters = std::wstring())
+      : stand_in_(std::move(stand_in)),
+        access_(access),
+        parameters_(std::move(parameters)),
+        shell_(&StartStandIn) {
     current_ = this;
   }
   ~ElevatedStandIn() { current_ = nullptr; }
 
   const std::vector<Start>& starts() const { return starts_; }
+  // The last stand-in started, whatever its caller did with its handle.
+  HANDLE started() const { return started_.Get(); }
 
  private:
+  static constexpr DWORD kUnelevatedCallerAccess =
+      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
+
   static BOOL WINAPI StartStandIn(SHELLEXECUTEINFOW* info) {
     current_->starts_.push_back(
         {info->lpFile, IsHeldAgainstRenaming(info->lpFile)});
     SHELLEXECUTEINFOW stand_in = *info;
     stand_in.lpFile = current_->stand_in_.value().c_str();
-    const BOOL started = ShellExecuteExW(&stand_in);
+    if (!current_->parameters_.empty())
+      stand_in.lpParameters = current_->parameters_.c_str();
+    if (!ShellExecuteExW(&stand_in))
+      return FALSE;
+    HANDLE kept = nullptr;
+    DuplicateHandle(GetCurrentProcess(), stand_in.hProcess,
+                    GetCurrentProcess(), &kept, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    current_->started_.Set(kept);
     info->hProcess = stand_in.hProcess;
-    return started;
+    if (current_->access_ == Access::kUnelevatedCaller) {
+      DuplicateHandle(GetCurrentProcess(), stand_in.hProcess,
+                      GetCurrentProcess(), &info->hProcess,
+                      kUnelevatedCallerAccess, FALSE, DUPLICATE_CLOSE_SOURCE);
+    }
+    return TRUE;
   }
 
   static inline ElevatedStandIn* current_ = nullptr;
   const base::FilePath stand_in_;
+  const Access access_;
+  const std::wstring parameters_;
   const ScopedShellExecute shell_;
   std::vector<Start> starts_;
+  base::win::ScopedHandle started_;
 };
 
 // An operation that only notes what the transaction does with it.
@@ -1055,6 +1085,35 @@ TEST_F(InstallerTest, RelaunchesElevatedThroughRunAs) {
     // The elevated installer never launches the browser.
     EXPECT_TRUE(Contains(child, "--launchtarvo=0")) << child;
   }
+}
+
+// The shell starts nothing suspended: an elevated process whose image this
+// process may read is ended when it is not the program held, before the
+// run takes anything of it.
+TEST_F(InstallerTest, ElevatedProcessOfAnotherImageIsEnded) {
+  ScopedAdminQuery admin(&LimitedAdministrator);
+  // The base library's child tool, built in the base folder of the build.
+  const base::FilePath stand_in_tool =
+      ChildToolPath().DirName().DirName().DirName().DirName().Append(
+          L"base\\process_child_tool.exe");
+  // Still running when it is looked at.
+  ElevatedStandIn stand_in(stand_in_tool, ElevatedStandIn::Access::kWhole,
+                           L"--sleep=600000");
+  std::unique_ptr<Settings> settings = InstallSettings();
+  ASSERT_TRUE(settings->SetAllUsers(true));
+  Installer installer;
+
+  const Calls calls = RunToEnd(installer, settings.get());
+
+  ASSERT_EQ(1u, stand_in.starts().size());
+  ASSERT_EQ(3u, calls.size());
+  EXPECT_EQ("OnStartingNewMainProcess 0", calls[0]);
+  EXPECT_TRUE(Contains(calls[1], "Error when setting up the installer process"))
+      << calls[1];
+  DWORD exit_code = 0;
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stand_in.started(), INFINITE));
+  ASSERT_TRUE(GetExitCodeProcess(stand_in.started(), &exit_code));
+  EXPECT_EQ(1u, exit_code);
 }
 
 // After an elevated installer that waited for the package, the run ends

@@ -40,6 +40,7 @@ bool LaunchAndWait(const base::CommandLine& command_line) {
                      SignedProgramLauncher::Identity::kRunningBuild)) {
     return false;
   }
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kFolderProbeStart);
   base::ProcessLaunchOptions options;
   base::NullStandardHandles null_handles;
   if (!null_handles.ApplyTo(&options))

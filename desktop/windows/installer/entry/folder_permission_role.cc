@@ -32,6 +32,7 @@
 #include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/system/machine_install_record.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 
@@ -149,7 +150,9 @@ bool AcceptsPackage(const base::FilePath& installer,
 // signed with a renewed certificate: a signer of the expected name under the
 // publisher's roots, its whole signature checked), also from a development
 // build, which runs any other file; both are held against writers from the
-// check until it has started, so that neither can be swapped in between.
+// check until it has started, the folders on the installer's path too, and
+// it runs only as the image it was checked as, so that nothing can be
+// swapped in between.
 // While it runs, this process ends with its own requester, which tells the
 // package's installer that nobody is left to ask for the undo.
 void RunPackageInstaller(const base::CommandLine& command_line,
@@ -167,6 +170,7 @@ void RunPackageInstaller(const base::CommandLine& command_line,
   package_command_line.CopySelectedSwitches(
       command_line, kPackageInstallerSwitches,
       std::size(kPackageInstallerSwitches));
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kPackageInstallerStart);
   const base::Process process =
       launcher.Launch(package_command_line, base::ProcessLaunchOptions());
   if (!process.IsValid())

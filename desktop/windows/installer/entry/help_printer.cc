@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <iterator>
 
 #include "base/features/command_line_feature_reader.h"
+#include "base/files/file_path.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
 #include "base/strings/string_format.h"
 #include "base/strings/string_util.h"
 #include "base/strings/utf_string_conversions.h"
@@ -153,8 +155,17 @@ void PrintHelp() {
   if (!OpenConsoleOutput())
     return;
   PrintToConsole("%s", BuildHelpText(GetHelpTextContext()).c_str());
-  // Keeps the console open until a key is pressed.
-  _wsystem(L"PAUSE");
+  // Keeps the console open until a key is pressed. The system's own command
+  // interpreter, by its full path: the one the environment names is the
+  // user's to choose, and this role may run elevated.
+  base::FilePath system;
+  if (!base::GetPathForKey(base::kSystemDir, &system))
+    return;
+  base::ProcessLaunchOptions options;
+  options.wait = true;
+  // "/d": no AutoRun command of the registry runs first.
+  base::LaunchProcess(
+      L"\"" + system.Append(L"cmd.exe").value() + L"\" /d /c pause", options);
 }
 
 }  // namespace installer

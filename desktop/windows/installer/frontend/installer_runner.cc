@@ -25,8 +25,10 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/transactions/file_errors.h"
 
 namespace installer {
@@ -373,7 +375,14 @@ base::Process InstallerRunner::StartBackendProcess(
     return base::Process();
   }
   command_line->SetProgram(own_program.program());
-  return own_program.Launch(*command_line, options);
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kBackendStart);
+  base::Process process = own_program.Launch(*command_line, options);
+  if (!process.IsValid() && own_program.refusal() != SignatureRefusal::kNone) {
+    LOG(ERROR) << "Not starting the backend: the path of "
+               << command_line->GetProgram().AsUTF8()
+               << " led to another image than the one that runs";
+  }
+  return process;
 }
 
 bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {

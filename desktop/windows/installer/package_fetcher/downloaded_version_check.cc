@@ -42,12 +42,17 @@ std::optional<std::string> ReadProgramOutput(
   command_line.AppendSwitch(switch_name);
   std::string output;
   base::AutoLock hold(base::GetProcessLaunchLock());
-  base::ReadProcessOutput(
-      command_line, &output,
-      [&launcher](const base::CommandLine& checked,
-                  const base::ProcessLaunchOptions& options) {
-        return launcher.Launch(checked, options);
-      });
+  if (!base::ReadProcessOutput(
+          command_line, &output,
+          [&launcher](const base::CommandLine& checked,
+                      const base::ProcessLaunchOptions& options) {
+            return launcher.Launch(checked, options);
+          }) &&
+      launcher.refusal() != SignatureRefusal::kNone) {
+    // Its path led to another image than the one checked.
+    *refusal = launcher.refusal();
+    return std::nullopt;
+  }
   return output;
 }
 

@@ -8,6 +8,7 @@
 #include "base/files/final_path.h"
 #include "base/files/new_file_in_folder.h"
 #include "base/files/resolved_entry.h"
+#include "base/log_message.h"
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/strings/utf_string_conversions.h"
@@ -18,9 +19,11 @@
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/signing/build_publisher.h"
+#include "desktop/windows/installer/signing/held_file_path.h"
 #include "desktop/windows/installer/signing/locked_file_view.h"
 #include "desktop/windows/installer/signing/running_image.h"
 #include "desktop/windows/installer/signing/signature_verifier.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 
@@ -146,11 +149,20 @@ ProtectedPackage::Result ProtectedPackage::UnpackFile(
     const base::FilePath& file,
     Source source) {
   // Held from here until the package is out: the file can be neither
-  // written nor replaced nor moved, nor a folder above it renamed, while it
-  // is open, so every read below by its final path reads the checked bytes.
+  // written nor replaced nor moved while it is open. Holding the file does
+  // not hold the folders above it, which could be renamed and another file
+  // put at its path: its path is pinned too (no folder on it can be renamed
+  // or become a link), and every read below goes by that path.
   LockedFileView held;
   if (!held.Open(file))
     return Result::kFailed;
+  HeldFilePath pinned;
+  if (const DWORD error = pinned.Pin(held.file_handle())) {
+    LOG(ERROR) << "Not unpacking " << file.AsUTF8()
+               << ": its path cannot be held: "
+               << base::SystemErrorCodeToString(error);
+    return Result::kFailed;
+  }
   if (source == Source::kOwnProgram &&
       !RunningImage::IsOwnProgram(held.bytes())) {
     LOG(ERROR) << "Refusing " << file.AsUTF8()
@@ -161,9 +173,19 @@ ProtectedPackage::Result ProtectedPackage::UnpackFile(
   // A development build does not carry a signature, and takes unsigned
   // packages.
   HeldSignatureCheck check(held, file, RunningImage::IsOwnProgramSigned());
-  const base::FilePath path(base::GetFinalPath(held.file_handle(), file.value()));
-  const Result result = path.empty() ? Result::kFailed : UnpackHeld(path, source);
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kProtectedUnpack);
+  const Result result = UnpackHeld(base::FilePath(pinned.path()), source);
   const SignatureRefusal refusal = check.Refusal();
+  // Under Wine a Linux process renames a pinned folder all the same: what
+  // was read by the path is the held file's only if the path still leads
+  // to it.
+  if (const DWORD error = pinned.Verify(held.file_handle())) {
+    LOG(ERROR) << "Refusing the package of " << file.AsUTF8()
+               << ": its path led elsewhere while it was read: "
+               << base::SystemErrorCodeToString(error);
+    refusal_ = {SignatureRefusal::kChanged, true};
+    return Result::kRefused;
+  }
   if (refusal != SignatureRefusal::kNone) {
     LOG(ERROR) << "Refusing " << file.AsUTF8() << ": "
                << DescribeSignatureRefusal(refusal) << ": " << check.report();

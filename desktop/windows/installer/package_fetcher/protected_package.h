@@ -13,11 +13,12 @@ namespace installer {
 
 // The package of an installation that an elevated process makes, unpacked
 // by that process itself: from the installer file it runs from, held
-// against writers, checked to be the very program that runs and signed as
-// the package must be, into a folder made new that only SYSTEM and the
-// Administrators may write. Nothing of it is read from a folder the user
-// can write, so nothing there can be swapped while it is installed. The
-// folder goes with the object. One thread.
+// against writers with the folders on its path (no folder above it can be
+// renamed meanwhile), checked to be the very program that runs and signed
+// as the package must be, into a folder made new that only SYSTEM and the
+// Administrators may write. Nothing of it is read afterwards from a folder
+// the user can write, so nothing there can be swapped while it is
+// installed. The folder goes with the object. One thread.
 class ProtectedPackage {
  public:
   enum class Result {

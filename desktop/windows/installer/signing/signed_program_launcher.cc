@@ -8,6 +8,9 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/strings/utf_string_conversions.h"
+#include "base/time/time_delta.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/signing/build_publisher.h"
 #include "desktop/windows/installer/signing/held_file_registry.h"
@@ -19,6 +22,12 @@
 namespace installer {
 
 namespace {
+
+// What a started process that was not the held program ends with.
+constexpr UINT kRefusedStartExitCode = 1;
+// Its end is waited for, so that its image no longer holds its file; an end
+// that takes longer does not hold up the refusal.
+constexpr base::TimeDelta kRefusedStartEndWait = base::TimeDelta::FromSeconds(10);
 
 SignedProgramLauncher::Requirement BuildRequirement() {
   const SignerCertificate* certificate = BuildPublisher::RequiredSigner();
@@ -61,44 +70,65 @@ SignedProgramLauncher::~SignedProgramLauncher() = default;
 bool SignedProgramLauncher::Hold(const base::FilePath& program,
                                  Files files,
                                  Identity identity) {
-  held_.clear();
+  Release();
+  log_refusals_ = true;
   program_ = program;
   refusal_ = SignatureRefusal::kNone;
+  // The library is loaded by the program's own host, which pins its path
+  // itself.
   const bool held =
-      HoldOne(program, identity) &&
+      HoldOne(program, identity, true) &&
       (files == Files::kProgram ||
-       HoldOne(program.DirName().Append(kInstallerLibraryName), identity));
+       HoldOne(program.DirName().Append(kInstallerLibraryName), identity,
+               false));
   if (!held)
-    held_.clear();
+    Release();
   return held;
 }
 
 bool SignedProgramLauncher::HoldRunningProgram() {
-  held_.clear();
+  Release();
+  log_refusals_ = false;
   refusal_ = SignatureRefusal::kNone;
   HeldImageFile own;
   // The name the system gave the program, never the command line's.
   if (!base::GetWindowsPath(base::kExeFile, &program_) ||
       own.Open(program_.value().c_str()) != 0 ||
+      pinned_program_.Pin(own.handle()) != 0 ||
       !RunningImage::IsOwnProgram(own.bytes())) {
+    Release();
     refusal_ = SignatureRefusal::kChanged;
     return false;
   }
   refusal_ = RefusalOf(own, program_, Identity::kRunningBuild);
-  if (refusal_ != SignatureRefusal::kNone)
+  if (refusal_ != SignatureRefusal::kNone) {
+    Release();
     return false;
+  }
   held_.push_back(std::move(own));
   return true;
 }
 
 bool SignedProgramLauncher::HoldOne(const base::FilePath& path,
-                                    Identity identity) {
+                                    Identity identity,
+                                    bool pin) {
   HeldImageFile file;
   if (const DWORD error = file.Open(path.value().c_str())) {
     LOG(ERROR) << "Cannot hold " << path.AsUTF8() << ": "
                << base::SystemErrorCodeToString(error);
     refusal_ = SignatureRefusal::kChanged;
     return false;
+  }
+  // Pinned before the check, so that no folder on the way is renamed
+  // between the check and the start.
+  if (pin) {
+    if (const DWORD error = pinned_program_.Pin(file.handle())) {
+      LOG(ERROR) << "Refusing " << path.AsUTF8()
+                 << ": its path cannot be held: "
+                 << base::SystemErrorCodeToString(error);
+      refusal_ = SignatureRefusal::kChanged;
+      return false;
+    }
   }
   refusal_ = RefusalOf(file, path, identity);
   if (refusal_ != SignatureRefusal::kNone) {
@@ -124,6 +154,15 @@ SignatureRefusal SignedProgramLauncher::RefusalOf(const HeldImageFile& file,
                          : SignatureRefusal::kNone;
 }
 
+MappedImageCheck::Result SignedProgramLauncher::CheckRunningImage(
+    HANDLE process) const {
+  if (held_.empty())
+    return MappedImageCheck::Result::kMalformed;
+  return MappedImageCheck::CheckProcess(
+      process, held_.front().bytes(),
+      MappedImageCheck::Parts::kUnwrittenSections);
+}
+
 base::Process SignedProgramLauncher::Launch(
     const base::CommandLine& command_line,
     const base::ProcessLaunchOptions& options) {
@@ -132,18 +171,58 @@ base::Process SignedProgramLauncher::Launch(
                << command_line.GetProgram().AsUTF8();
     return base::Process();
   }
-  base::ProcessLaunchOptions started_only = options;
-  started_only.wait = false;
-  base::Process process =
-      base::LaunchProcessForCommandLine(command_line, started_only);
+  // By the pinned path alone, as the application and as the child's own
+  // name, which the child makes its other paths from.
+  base::CommandLine pinned(command_line);
+  pinned.SetProgram(base::FilePath(pinned_program_.path()));
+  base::ProcessLaunchOptions suspended = options;
+  suspended.wait = false;
+  suspended.application_name = pinned_program_.path();
+  base::win::ScopedHandle main_thread;
+  suspended.suspended_main_thread = &main_thread;
+  base::Process process = base::LaunchProcessForCommandLine(pinned, suspended);
+  DWORD launch_error = ::GetLastError();
+  if (process.IsValid() && !ResumeIfProven(process, main_thread.Get())) {
+    process = base::Process();
+    launch_error = ERROR_FILE_INVALID;
+  }
   // Started (or not): its image is mapped, and its own host checks the
   // library again before it maps it.
-  const DWORD launch_error = ::GetLastError();
-  held_.clear();
+  Release();
   ::SetLastError(launch_error);
   if (process.IsValid() && options.wait && !process.WaitForExit(nullptr))
     PLOG(WARNING) << "Could not wait for " << program_.AsUTF8();
   return process;
+}
+
+bool SignedProgramLauncher::ResumeIfProven(const base::Process& process,
+                                           HANDLE main_thread) {
+  const MappedImageCheck::Result proof = MappedImageCheck::CheckProcess(
+      process.Handle(), held_.front().bytes(),
+      MappedImageCheck::Parts::kWholeImage);
+  if (proof == MappedImageCheck::Result::kSame &&
+      ::ResumeThread(main_thread) != static_cast<DWORD>(-1)) {
+    return true;
+  }
+  // None of its code has run: ended before its image goes with its
+  // folder.
+  ::TerminateProcess(process.Handle(), kRefusedStartExitCode);
+  process.WaitForExitWithTimeout(kRefusedStartEndWait, nullptr);
+  refusal_ = SignatureRefusal::kChanged;
+  if (log_refusals_) {
+    LOG(ERROR) << "Refusing to run " << program_.AsUTF8()
+               << ": it was changed after it was checked ("
+               << (proof == MappedImageCheck::Result::kSame
+                       ? "it could not be resumed"
+                       : MappedImageCheck::Describe(proof))
+               << " from " << base::WideToUtf8(pinned_program_.path()) << ")";
+  }
+  return false;
+}
+
+void SignedProgramLauncher::Release() {
+  held_.clear();
+  pinned_program_.Release();
 }
 
 }  // namespace installer

@@ -6,7 +6,9 @@
 
 #include "base/files/file_path.h"
 #include "base/process/process.h"
+#include "desktop/windows/installer/signing/held_file_path.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
+#include "desktop/windows/installer/signing/mapped_image_check.h"
 #include "desktop/windows/installer/signing/signature_refusal.h"
 
 namespace base {
@@ -22,7 +24,13 @@ class SignerCertificate;
 // Starts a program from a folder that others may write (the package's, the
 // temporary folder): it checks the program, and the installer library it
 // will load, on handles that keep writers out, and starts it before letting
-// them go, so that what starts is what was checked. Each file must carry a
+// them go, so that what starts is what was checked. Holding a file does not
+// hold its path, so the program's path is pinned while it is held
+// (HeldFilePath: no folder on it can be renamed or become a link) and the
+// program is started by that path alone, suspended, and let run only once
+// its mapped image is shown to be the held bytes (MappedImageCheck): what a
+// pin cannot stop (under Wine, a Linux process renames a held folder all
+// the same) starts nothing either. Each file must carry a
 // valid signature of the publisher that the build compiled in
 // (BuildPublisher): of its very certificate for a file of the running
 // build, of a signer of the expected name under the publisher's roots for a
@@ -59,9 +67,10 @@ class SignedProgramLauncher {
   ~SignedProgramLauncher();
 
   // Holds and checks `program` and, with kProgramAndLibrary, the library
-  // beside it, against `identity`. False (each refusal logged, naming the
-  // check that refused) when one is missing or fails: the files are then
-  // released and nothing may be started.
+  // beside it, against `identity`, the program's path pinned before it is
+  // checked. False (each refusal logged, naming the check that refused)
+  // when one is missing, its path cannot be pinned or a check fails: the
+  // files are then released and nothing may be started.
   [[nodiscard]] bool Hold(const base::FilePath& program,
                           Files files,
                           Identity identity);
@@ -74,21 +83,44 @@ class SignedProgramLauncher {
   // log is open; false when refused.
   [[nodiscard]] bool HoldRunningProgram();
 
-  // Why the last hold was refused: kNone after a hold that held; kChanged
-  // for a file that could not be held (gone, or not a file).
+  // Why the last hold or start was refused: kNone after a hold that held;
+  // kChanged for a file that could not be held (gone, not a file, its path
+  // not pinned), and for a start that mapped another image than the held
+  // program.
   SignatureRefusal refusal() const { return refusal_; }
 
   // The program held, by the name it was held under.
   const base::FilePath& program() const { return program_; }
+  // What the held program is started by: its pinned path; empty when
+  // nothing is held.
+  const std::wstring& pinned_program_path() const {
+    return pinned_program_.path();
+  }
 
-  // Starts the held program with `command_line`, whose program it must be,
-  // and releases the files once it has started (then waits for it when
-  // `options` say so). Invalid when nothing is held or the start fails.
+  // For a start this object cannot make itself (the shell's "runas" starts
+  // no process suspended): whether the running `process`'s image holds the
+  // held program's bytes where no code writes.
+  MappedImageCheck::Result CheckRunningImage(HANDLE process) const;
+
+  // Starts the held program with `command_line`, whose program it must be
+  // (the child gets the pinned path in its place), and releases the files
+  // once it has started (then waits for it when `options` say so). Invalid
+  // when nothing is held, the start fails, or the started process's image
+  // is not the held program (ended before it ran, logged, refusal()
+  // kChanged).
   base::Process Launch(const base::CommandLine& command_line,
                        const base::ProcessLaunchOptions& options);
 
  private:
-  [[nodiscard]] bool HoldOne(const base::FilePath& path, Identity identity);
+  // `pin`: the file is the program, started by its pinned path.
+  [[nodiscard]] bool HoldOne(const base::FilePath& path,
+                             Identity identity,
+                             bool pin);
+  // Lets the suspended `process` run when its image is the held
+  // program's; ends it otherwise.
+  [[nodiscard]] bool ResumeIfProven(const base::Process& process,
+                                    HANDLE main_thread);
+  void Release();
   // Why `file` may not be started or loaded; kNone when it may.
   SignatureRefusal RefusalOf(const HeldImageFile& file,
                              const base::FilePath& path,
@@ -96,8 +128,13 @@ class SignedProgramLauncher {
 
   const Requirement required_;
   base::FilePath program_;
+  // The program first.
   std::vector<HeldImageFile> held_;
+  HeldFilePath pinned_program_;
   SignatureRefusal refusal_ = SignatureRefusal::kNone;
+  // Off for this process's own program, which may start before the log is
+  // open: its callers say why they go without it.
+  bool log_refusals_ = true;
 };
 
 }  // namespace installer

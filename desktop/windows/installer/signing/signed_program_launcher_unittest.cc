@@ -1,10 +1,18 @@
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/test/temp_tree.h"
+#include "base/test/unix_link.h"
 #include "desktop/windows/installer/signing/publisher_roots.h"
 #include "desktop/windows/installer/signing/signer_certificate.h"
 #include "desktop/windows/installer/test/signed_test_images.h"
@@ -73,6 +81,92 @@ TEST(SignedProgramLauncherTest, IdentityChosenPerHoldDecidesWhoMaySign) {
                                SignedProgramLauncher::Files::kProgram,
                                test_case.identity),
               test_case.refusal != SignatureRefusal::kChanged);
+  }
+}
+
+
+base::FilePath BesideTests(const wchar_t* relative) {
+  base::FilePath folder;
+  EXPECT_TRUE(base::GetPathForKey(base::kExeDir, &folder));
+  return folder.Append(relative);
+}
+
+// The base library's child tool, built in the base folder of the build.
+base::FilePath ProcessChildTool() {
+  base::FilePath folder;
+  EXPECT_TRUE(base::GetPathForKey(base::kExeDir, &folder));
+  return folder.DirName().DirName().Append(L"base\\process_child_tool.exe");
+}
+
+// A program held through a link (a Unix link, which Wine shows as a
+// junction) to its folder starts by its pinned path alone: pointing the
+// link elsewhere afterwards starts nothing else, and a Linux process, which
+// renames a held folder all the same, gets the program it put in its place
+// started suspended, proven another image and ended before it ran. The
+// stand-in writes its command line beside itself once it runs.
+TEST(SignedProgramLauncherTest, WhatStartsIsTheProgramHeld) {
+  enum class Meddling { kNone, kLinkPointedElsewhere, kFolderSwappedByLinux };
+  const struct {
+    const char* name;
+    Meddling meddling;
+    bool starts;
+  } kCases[] = {
+      {"untouched", Meddling::kNone, true},
+      {"link pointed elsewhere", Meddling::kLinkPointedElsewhere, true},
+      {"folder swapped by a Linux process", Meddling::kFolderSwappedByLinux,
+       false},
+  };
+  const base::FilePath genuine =
+      ProcessChildTool();
+  const base::FilePath stand_in =
+      BesideTests(L"installer\\installer_child_tool.exe");
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.name);
+    base::TempTree tree;
+    tree.MakeDir(L"real");
+    tree.MakeDir(L"other");
+    ASSERT_TRUE(base::CopyFileChecked(genuine, tree.Path(L"real\\program.exe")));
+    ASSERT_TRUE(
+        base::CopyFileChecked(stand_in, tree.Path(L"other\\program.exe")));
+    auto link = std::make_unique<base::ScopedUnixLink>(tree.Path(L"link"),
+                                                       tree.Path(L"real"));
+    if (!link->made())
+      GTEST_SKIP() << "no Unix links outside Wine";
+    const base::FilePath program = tree.Path(L"link\\program.exe");
+    SignedProgramLauncher launcher(SignedProgramLauncher::Requirement{});
+    ASSERT_TRUE(launcher.Hold(program, SignedProgramLauncher::Files::kProgram,
+                              kPublisher));
+    std::unique_ptr<base::ScopedUnixLink> elsewhere;
+    if (test_case.meddling == Meddling::kLinkPointedElsewhere) {
+      link.reset();
+      elsewhere = std::make_unique<base::ScopedUnixLink>(tree.Path(L"link"),
+                                                         tree.Path(L"other"));
+      ASSERT_TRUE(elsewhere->made());
+    } else if (test_case.meddling == Meddling::kFolderSwappedByLinux) {
+      ASSERT_TRUE(
+          base::RenameWithUnix(tree.Path(L"real"), tree.Path(L"real_aside")));
+      ASSERT_TRUE(base::RenameWithUnix(tree.Path(L"other"), tree.Path(L"real")));
+    }
+    base::CommandLine command_line(program);
+    command_line.AppendSwitchASCII("exit", "5");
+    base::ProcessLaunchOptions options;
+    options.start_hidden = true;
+
+    const base::Process process = launcher.Launch(command_line, options);
+
+    EXPECT_EQ(test_case.starts, process.IsValid());
+    EXPECT_EQ(test_case.starts ? SignatureRefusal::kNone
+                               : SignatureRefusal::kChanged,
+              launcher.refusal());
+    int exit_code = -1;
+    if (process.IsValid()) {
+      EXPECT_TRUE(process.WaitForExit(&exit_code));
+      EXPECT_EQ(5, exit_code);
+    }
+    for (const wchar_t* stand_in_folder : {L"real", L"other"}) {
+      EXPECT_FALSE(base::PathExists(
+          tree.Path(stand_in_folder).Append(L"command_line.txt")));
+    }
   }
 }
 

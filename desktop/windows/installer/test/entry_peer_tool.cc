@@ -28,6 +28,9 @@
 //   entry_peer_tool package-later FOLDER USER INSTALLER PACKAGE [SWITCH...]
 //       The same, but the package is made ready only once the tool has
 //       printed "started" and read one line of input.
+//   entry_peer_tool move FROM TO
+//       Renames FROM to TO as another program of the user's would
+//       (MoveFileExW); prints "moved", or "error N" with the Windows error.
 // Exits with 0 when the command ran. Paths and names are ASCII.
 
 #include <windows.h>
@@ -335,6 +338,14 @@ int Package(bool ready_at_start, const char* folder, const char* user,
   return 0;
 }
 
+int Move(const char* from, const char* to) {
+  if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0))
+    Print("moved");
+  else
+    Print("error " + std::to_string(::GetLastError()));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -356,6 +367,8 @@ int main(int argc, char** argv) {
   if (mode == "requester-child" && argc == 6)
     return RequestThenEndChild(std::strtoul(argv[2], nullptr, 10), argv[3],
                                argv[4], argv[5]);
+  if (mode == "move" && argc == 4)
+    return Move(argv[2], argv[3]);
   if ((mode == "package" || mode == "package-later") && argc >= 6) {
     return Package(mode == "package", argv[2], argv[3], argv[4], argv[5],
                    argc - 6, argv + 6);

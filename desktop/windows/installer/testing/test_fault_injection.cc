@@ -29,6 +29,12 @@ constexpr RolePointName kRolePointNames[] = {
     {RolePoint::kFolderProbe, "folder-probe"},
     {RolePoint::kVersionCheck, "version-check"},
     {RolePoint::kHostStart, "host-start"},
+    {RolePoint::kHostLoad, "host-load"},
+    {RolePoint::kPackageInstallerStart, "package-installer-start"},
+    {RolePoint::kHandOverStart, "hand-over-start"},
+    {RolePoint::kFolderProbeStart, "folder-probe-start"},
+    {RolePoint::kBackendStart, "backend-start"},
+    {RolePoint::kProtectedUnpack, "protected-unpack"},
 };
 
 struct ActionName {

@@ -42,6 +42,24 @@ class TestHooks {
     // installer.exe has started, before it holds the library beside it:
     // reached in the host of the library the tests run, not in the library.
     kHostStart,
+    // installer.exe holds the library beside it, its path pinned and its
+    // digest checked, before it loads it (in the host too).
+    kHostLoad,
+    // The folder-permission role holds the package's installer, checked
+    // and asked for its version, before it starts it.
+    kPackageInstallerStart,
+    // The backend holds the package's installer, checked, before it hands
+    // over to it.
+    kHandOverStart,
+    // The folder probe holds its copy of installer.exe, checked, before it
+    // runs it.
+    kFolderProbeStart,
+    // A front end holds its own program, checked, before it starts it
+    // again as the backend.
+    kBackendStart,
+    // An elevated backend holds the installer file it unpacks the package
+    // from, checked and its path pinned, before it reads the package.
+    kProtectedUnpack,
   };
 
   TestHooks() = delete;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <tuple>
 
 #include "base/command_line.h"
 #include "base/features/feature_list.h"
@@ -17,6 +18,7 @@
 #include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/backend/run_state.h"
+#include "desktop/windows/installer/backend/steps/component_installer_start.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product_environment/folder_product_environment.h"
@@ -53,7 +55,7 @@ void LaunchComponentSubinstaller(const std::string& name,
             << " component subinstaller with command line "
             << base::WideToUtf8(command_line.GetCommandLineString());
   // Not waited for: the process handle closes at once.
-  base::LaunchProcessForCommandLine(command_line, base::ProcessLaunchOptions());
+  std::ignore = StartComponentInstaller(command_line);
 }
 
 }  // namespace

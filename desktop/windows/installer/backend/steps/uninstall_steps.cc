@@ -11,8 +11,6 @@
 #include "base/files/file_util.h"
 #include "base/files/resolved_entry.h"
 #include "base/logging.h"
-#include "base/process/launch.h"
-#include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "desktop/windows/installer/backend/installer.h"
@@ -29,6 +27,7 @@
 #include "desktop/windows/installer/paths/inside_folder_check.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/backend/steps/component_installer_start.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product_environment/folder_product_environment.h"
@@ -158,11 +157,8 @@ void UninstallSteps::StepUninstallComponents() {
     command_line.AppendSwitch("uninstall");
     command_line.AppendSwitchASCII("copyonly", copy_only);
     command_line.AppendSwitchASCII("allusers", all_users);
-    if (!base::LaunchProcessForCommandLine(command_line,
-                                           base::ProcessLaunchOptions())
-             .IsValid()) {
-      PLOG(ERROR) << "Failed to start the uninstaller of " << name;
-    }
+    if (!StartComponentInstaller(command_line))
+      LOG(ERROR) << "Failed to start the uninstaller of " << name;
   }
   ScheduleNextStep();
 }
