@@ -79,6 +79,23 @@ bool SignedProgramLauncher::Hold(const base::FilePath& program,
   return held;
 }
 
+// static
+void SignedProgramLauncher::ReadyPublisherCheck() {
+  const Requirement required = BuildRequirement();
+  base::FilePath library;
+  if (!required.roots || !base::GetPathForKey(base::kModuleFile, &library))
+    return;
+  HeldImageFile file;
+  if (file.Open(library.value().c_str()) != 0)
+    return;
+  const SignatureRefusal verdict =
+      CheckPublisher(file, library, *required.roots);
+  LOG(INFO) << "Publisher's check readied on " << library.AsUTF8() << ": "
+            << (verdict == SignatureRefusal::kNone
+                    ? "it is the publisher's"
+                    : DescribeSignatureRefusal(verdict));
+}
+
 bool SignedProgramLauncher::HoldRunningProgram() {
   held_.clear();
   refusal_ = SignatureRefusal::kNone;

@@ -82,6 +82,15 @@ class SignedProgramLauncher {
   // log is open; false when refused.
   [[nodiscard]] bool HoldRunningProgram();
 
+  // Makes the first publisher's check of this process, on this process's
+  // own library, and logs its verdict: what that check pays once in a
+  // process (WinVerifyTrust's providers, the certificate stores, both chain
+  // engines; a third of a second under Wine) is then paid, for a process
+  // that will check a file of another release and has time to spare before
+  // (the backend waiting for a downloaded package). Nothing in a
+  // development build, which checks nothing.
+  static void ReadyPublisherCheck();
+
   // Why the last hold was refused: kNone after a hold that held; kChanged
   // for a file that could not be held (gone, or not a file).
   SignatureRefusal refusal() const { return refusal_; }
