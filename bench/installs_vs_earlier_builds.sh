@@ -20,15 +20,12 @@
 #   bench/wine-session out figures bench/installs_vs_earlier_builds.sh out '' 6 ../base/out
 set -eu
 exec /usr/bin/python3 - "$(dirname "$0")" "$@" <<'PY'
-import hashlib
 import json
 import math
 import os
 import re
 import shutil
-import ssl
 import statistics
-import struct
 import subprocess
 import sys
 from datetime import datetime
@@ -37,6 +34,8 @@ from pathlib import Path
 BENCH = Path(sys.argv.pop(1)).resolve()
 ROOT = BENCH.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(BENCH))
+import earlier_build_roots  # noqa: E402
 import installer_files as files  # noqa: E402
 from update_server import UpdateServer  # noqa: E402
 
@@ -45,7 +44,6 @@ SWITCHES = ["--silent", "--allusers=0", "--desktopshortcut=0", "--startmenushort
             "--enable-installer-stats=0",
             "--with-feature:installer-pref-default-overrides-support=off"]
 KINDS = ["full", "online", "online_older"]
-ROOT_STORE = "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates"
 # The 95% interval of a median from n paired ratios: the k-th smallest and
 # largest, k the largest with P(Binomial(n, 1/2) < k) <= 2.5%.
 CONFIDENCE = 0.95
@@ -79,31 +77,6 @@ def build_name(build):
 def run_windows(build, *command, check=True):
     return subprocess.run([str(build / "wine-run"), *map(str, command)], capture_output=True,
                           check=check)
-
-
-class TrustedRoots:
-    """The earlier builds' test roots in the prefix's machine Root store for
-    the run, as scripts/trust-test-root puts this build's there."""
-
-    def __init__(self, build, builds):
-        self.build = build
-        self.keys = []
-        for other in builds:
-            der = (other / "installer_files" / "pki" / "ca.der").read_bytes()
-            self.keys.append((f"{ROOT_STORE}\\{hashlib.sha1(der).hexdigest().upper()}", der))
-
-    def __enter__(self):
-        for key, der in self.keys:
-            blob = struct.pack("<III", 32, 1, len(der)) + der
-            run_windows(self.build, "reg", "add", key, "/v", "Blob", "/t", "REG_BINARY",
-                        "/d", blob.hex(), "/f")
-        return self
-
-    def __exit__(self, *exc):
-        own = (self.build / "installer_files" / "pki" / "ca.der").read_bytes()
-        for key, der in self.keys:
-            if der != own:
-                run_windows(self.build, "reg", "delete", key, "/f", check=False)
 
 
 def make_installers(build, folder, payload, server):
@@ -210,7 +183,7 @@ def main():
     before = set(logs.glob("*.log"))
     servers = [UpdateServer() for _ in builds]
     cases, temps = {}, {}
-    with TrustedRoots(build, earlier):
+    with earlier_build_roots.Trusted(build, earlier):
         for server in servers:
             server.__enter__()
         try:
