@@ -16,7 +16,8 @@
 # payloads: any of "<N>mb" (the 300 files of the 188 MB payload, scaled to N
 # MB) and "<N>files" (N files of 2 KiB); "188mb 20000files" by default.
 # earlier-build-dir: the build of an earlier commit, whose installer, made
-# the same way from the same payload, is timed in the same rounds ("earlier").
+# the same way from the same payload, is timed in the same rounds ("earlier"),
+# its test root trusted in the prefix meanwhile.
 # --smoke: one round, no warm-up, on "1mb 100files", to prove the script
 # works; its figures mean nothing.
 # Run it inside a Wine session of its own, which starts a persistent
@@ -138,6 +139,13 @@ PY
   rm -rf "$dir/installed" "$dir/nsis_installed" "$dir/7zz_out" "$dir/floor_out" "$dir/temp"
   if [ -n "$earlier_dir" ]; then rm -rf "$earlier_dir/installed" "$earlier_dir/temp"; fi
 }
+
+# The earlier build signs with a test PKI of its own, whose root the prefix
+# trusts only for the run: its installer proves its package's signer.
+if [ -n "$EARLIER" ]; then
+  /usr/bin/python3 "$ROOT/bench/earlier_build_roots.py" trust "$BUILD" "$EARLIER"
+  trap '/usr/bin/python3 "$ROOT/bench/earlier_build_roots.py" forget "$BUILD" "$EARLIER"' EXIT
+fi
 
 echo "load: $(uptime)"
 for payload in $PAYLOADS; do

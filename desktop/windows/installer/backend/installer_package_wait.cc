@@ -6,8 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "base/bind.h"
 #include "base/command_line.h"
+#include "base/current_task_runner_handle.h"
+#include "base/location.h"
 #include "base/logging.h"
+#include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/strings/utf_string_conversions.h"
@@ -17,6 +21,7 @@
 #include "desktop/windows/installer/backend/installer_process_switches.h"
 #include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
+#include "desktop/windows/installer/package_fetcher/payload_reader.h"
 #include "desktop/windows/installer/package_fetcher/protected_package.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
@@ -80,7 +85,24 @@ void InstallerPackageWait::WaitForPackage(bool after_elevation) {
                                             &installer_)) {
     LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                        "Failed to watch the package ready event");
+    return;
   }
+  ReadyPackageCheck();
+}
+
+// A package downloaded is of another release as a rule, which the hand-over
+// proves to the publisher's roots: what that proof pays once in a process is
+// paid while the download lasts, before the package-ready event's task
+// runs. The package a full installer carries is of its own build, held to
+// its certificate without a chain: nothing to ready.
+void InstallerPackageWait::ReadyPackageCheck() {
+  base::FilePath program;
+  if (!base::GetPathForKey(base::kExeFile, &program) ||
+      PayloadReader(program).type() == PayloadReader::kFullPackage) {
+    return;
+  }
+  base::CurrentTaskRunnerHandle::Get()->PostTask(
+      FROM_HERE, base::Bind(&SignedProgramLauncher::ReadyPublisherCheck));
 }
 
 bool InstallerPackageWait::NeedsProtectedPackage() const {

@@ -32,6 +32,9 @@ class InstallerPackageWait : public InstallerPart {
   // copy in the user's temporary folder: this process installs for every
   // user or runs elevated, and takes nothing from a folder the user writes.
   bool NeedsProtectedPackage() const;
+  // Readies the publisher's check on the main thread while it only waits,
+  // unless the package is this program's own.
+  void ReadyPackageCheck();
   // Unpacks the package itself into `package`; the folder the package's
   // installer runs from, empty when the run failed here.
   base::FilePath UnpackProtected(const base::FilePath& front_end_folder,

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include "desktop/windows/installer/signing/pe_image.h"
 
@@ -17,8 +18,9 @@ constexpr size_t kSizeOfImageOffset = 56;
 constexpr size_t kSizeOfHeadersOffset = 60;
 constexpr size_t kCheckSumOffset = 64;
 constexpr size_t kFieldSize = sizeof(uint32_t);
-constexpr size_t kComparedOptionalHeaderFields[] = {
-    kEntryPointOffset, kSizeOfImageOffset, kCheckSumOffset};
+// What signing leaves as it was; it writes the checksum.
+constexpr size_t kBuildOptionalHeaderFields[] = {kEntryPointOffset,
+                                                 kSizeOfImageOffset};
 
 // The headers of an image that take no part in its loading's changes: the
 // loader moves the image base, never these.
@@ -136,8 +138,30 @@ bool SameIdentity(std::span<const uint8_t> file,
                      RunningImage::kIdentitySize) == 0;
 }
 
-const uint8_t* OwnImage() {
-  return reinterpret_cast<const uint8_t*>(::GetModuleHandleW(nullptr));
+bool SameField(const BuildHeaders& a, const BuildHeaders& b, size_t offset) {
+  return SameBytes(a.optional_header.subspan(offset, kFieldSize),
+                   b.optional_header.subspan(offset, kFieldSize));
+}
+
+// The headers of `file` and of the mapped `running`, when both read and
+// are alike in all that signing leaves as it was, the identity aside.
+std::optional<std::pair<BuildHeaders, BuildHeaders>> ReadAlikeHeaders(
+    std::span<const uint8_t> file,
+    const uint8_t* running) {
+  const std::optional<BuildHeaders> on_disk = ReadBuildHeaders(file);
+  const std::optional<BuildHeaders> mapped =
+      ReadBuildHeaders(GetRunningHeaders(running));
+  if (!on_disk || !mapped ||
+      !SameBytes(on_disk->file_header, mapped->file_header) ||
+      !SameBytes(on_disk->section_table, mapped->section_table) ||
+      on_disk->optional_header.size() != mapped->optional_header.size()) {
+    return std::nullopt;
+  }
+  for (size_t offset : kBuildOptionalHeaderFields) {
+    if (!SameField(*on_disk, *mapped, offset))
+      return std::nullopt;
+  }
+  return std::pair(*on_disk, *mapped);
 }
 
 }  // namespace
@@ -145,28 +169,40 @@ const uint8_t* OwnImage() {
 // static
 bool RunningImage::IsSameBuild(std::span<const uint8_t> file,
                                const uint8_t* running) {
-  const std::span<const uint8_t> running_headers = GetRunningHeaders(running);
-  const std::optional<BuildHeaders> on_disk = ReadBuildHeaders(file);
-  const std::optional<BuildHeaders> mapped = ReadBuildHeaders(running_headers);
-  if (!on_disk || !mapped ||
-      !SameBytes(on_disk->file_header, mapped->file_header) ||
-      !SameBytes(on_disk->section_table, mapped->section_table) ||
-      on_disk->optional_header.size() != mapped->optional_header.size()) {
-    return false;
-  }
-  for (size_t offset : kComparedOptionalHeaderFields) {
-    if (!SameBytes(on_disk->optional_header.subspan(offset, kFieldSize),
-                   mapped->optional_header.subspan(offset, kFieldSize))) {
-      return false;
-    }
-  }
-  return SameCertificateTableEntry(file, running_headers) &&
-         SameIdentity(file, running, *mapped);
+  const auto headers = ReadAlikeHeaders(file, running);
+  return headers &&
+         SameField(headers->first, headers->second, kCheckSumOffset) &&
+         SameCertificateTableEntry(file, GetRunningHeaders(running)) &&
+         SameIdentity(file, running, headers->second);
+}
+
+// static
+bool RunningImage::IsBuildOf(std::span<const uint8_t> file,
+                             const uint8_t* running) {
+  const auto headers = ReadAlikeHeaders(file, running);
+  return headers && SameIdentity(file, running, headers->second);
 }
 
 // static
 bool RunningImage::IsOwnProgram(std::span<const uint8_t> file) {
-  return IsSameBuild(file, OwnImage());
+  return IsSameBuild(file, OwnProgramImage());
+}
+
+// static
+const uint8_t* RunningImage::OwnProgramImage() {
+  return reinterpret_cast<const uint8_t*>(::GetModuleHandleW(nullptr));
+}
+
+// static
+const uint8_t* RunningImage::OwnModuleImage() {
+  HMODULE module = nullptr;
+  if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&OwnModuleImage),
+                            &module)) {
+    return nullptr;
+  }
+  return reinterpret_cast<const uint8_t*>(module);
 }
 
 // static
@@ -177,7 +213,7 @@ bool RunningImage::IsSigned(const uint8_t* running) {
 
 // static
 bool RunningImage::IsOwnProgramSigned() {
-  return IsSigned(OwnImage());
+  return IsSigned(OwnProgramImage());
 }
 
 }  // namespace installer

@@ -31,8 +31,21 @@ class RunningImage {
   // signature check beside this one tells whose signature it carries.
   static bool IsSameBuild(std::span<const uint8_t> file,
                           const uint8_t* running);
+  // Whether the image file `file` is of the build of `running`, however it
+  // was signed and whatever it carries after its sections: the same build
+  // identity at the same place, and the same file header, section table,
+  // entry point and image size. Its checksum and certificate table may
+  // differ: signing writes both, and a copy of the build signed on its own,
+  // or carrying another payload (the package's installer beside the full
+  // installer that holds the package), is of the same build. Only a
+  // signature check beside it tells who signed it.
+  static bool IsBuildOf(std::span<const uint8_t> file, const uint8_t* running);
   // The same for this process's own program.
   static bool IsOwnProgram(std::span<const uint8_t> file);
+  // The mapped images of this process's program and of the module that
+  // holds this code (the installer library, when it runs in one).
+  static const uint8_t* OwnProgramImage();
+  static const uint8_t* OwnModuleImage();
   // Whether the mapped image `running` carries a certificate table.
   static bool IsSigned(const uint8_t* running);
   // Whether this process's program carries a certificate table, as the

@@ -13,7 +13,7 @@
 #include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "base/test/scoped_temp_folder.h"
-#include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/test/mapped_program.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -65,39 +65,44 @@ TEST(RunningImageTest, OnlyTheRunningProgramsFileIsTheSameBuild) {
     const char* name;
     Change change;
     bool same;
+    // Of the same build however signed (IsBuildOf): signing writes the
+    // checksum and the certificate table's entry.
+    bool build;
   } kCases[] = {
-      {"unchanged", [](std::vector<uint8_t>*) {}, true},
+      {"unchanged", [](std::vector<uint8_t>*) {}, true, true},
       {"image base moved",
        flip(optional + offsetof(IMAGE_OPTIONAL_HEADER64, ImageBase) + 2),
-       true},
+       true, true},
       {"link time",
-       flip(file_header + offsetof(IMAGE_FILE_HEADER, TimeDateStamp)), false},
+       flip(file_header + offsetof(IMAGE_FILE_HEADER, TimeDateStamp)), false,
+       false},
       {"entry point",
        flip(optional + offsetof(IMAGE_OPTIONAL_HEADER64, AddressOfEntryPoint)),
-       false},
+       false, false},
       {"image size",
        flip(optional + offsetof(IMAGE_OPTIONAL_HEADER64, SizeOfImage) + 1),
-       false},
+       false, false},
       {"checksum",
-       flip(optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum)), false},
-      {"another build of the same headers", &MakeOtherBuild, false},
-      {"certificate table's place", flip(certificate_entry), false},
-      {"certificate table's size", flip(certificate_entry + 4), false},
+       flip(optional + offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum)), false,
+       true},
+      {"another build of the same headers", &MakeOtherBuild, false, false},
+      {"certificate table's place", flip(certificate_entry), false, true},
+      {"certificate table's size", flip(certificate_entry + 4), false, true},
       {"a section's size",
        flip(sections + offsetof(IMAGE_SECTION_HEADER, SizeOfRawData) + 1),
-       false},
+       false, false},
       {"cut inside the section table",
        [sections](std::vector<uint8_t>* image) { image->resize(sections + 8); },
-       false},
+       false, false},
       {"no DOS header", [](std::vector<uint8_t>* image) { image->resize(10); },
-       false},
+       false, false},
       {"headers past the end",
        [](std::vector<uint8_t>* image) {
          const LONG beyond = 0x7ffffff0;
          std::memcpy(image->data() + offsetof(IMAGE_DOS_HEADER, e_lfanew),
                      &beyond, sizeof(beyond));
        },
-       false},
+       false, false},
   };
   const auto* running =
       reinterpret_cast<const uint8_t*>(::GetModuleHandleW(nullptr));
@@ -106,6 +111,7 @@ TEST(RunningImageTest, OnlyTheRunningProgramsFileIsTheSameBuild) {
     std::vector<uint8_t> image = ReadOwnProgram();
     test.change(&image);
     EXPECT_EQ(RunningImage::IsSameBuild(image, running), test.same);
+    EXPECT_EQ(RunningImage::IsBuildOf(image, running), test.build);
   }
 }
 
@@ -126,36 +132,12 @@ std::vector<uint8_t> Signed(std::vector<uint8_t> image, uint8_t filler) {
   return image;
 }
 
-// A program file mapped as the loader maps one to run it, never run.
-class MappedProgram {
- public:
-  explicit MappedProgram(const base::FilePath& path)
-      : file_(::CreateFileW(path.value().c_str(), GENERIC_READ,
-                            FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr)),
-        mapping_(::CreateFileMappingW(file_.Get(), nullptr,
-                                      PAGE_READONLY | SEC_IMAGE, 0, 0,
-                                      nullptr)),
-        view_(static_cast<const uint8_t*>(
-            ::MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0))) {}
-  MappedProgram(const MappedProgram&) = delete;
-  MappedProgram& operator=(const MappedProgram&) = delete;
-  ~MappedProgram() {
-    if (view_)
-      ::UnmapViewOfFile(view_);
-  }
-  const uint8_t* image() const { return view_; }
-
- private:
-  base::win::ScopedHandle file_;
-  base::win::ScopedHandle mapping_;
-  const uint8_t* view_;
-};
-
 // A signed program running, mapped by the loader from its signed file: its
 // own file is its build, and so is a copy of it signed again by someone
 // else (whose signature the check beside this one refuses); another build
 // of the very same headers, signed alike, is not, nor is its file unsigned.
+// A copy that carries a payload before its signature (a full installer
+// holding its package) is of its build, though not its file.
 TEST(RunningImageTest, SignedProgramsBuildIsKnownByItsIdentity) {
   const std::vector<uint8_t> unsigned_file = ReadOwnProgram();
   const std::vector<uint8_t> signed_file = Signed(unsigned_file, 0x11);
@@ -168,21 +150,32 @@ TEST(RunningImageTest, SignedProgramsBuildIsKnownByItsIdentity) {
       static_cast<int>(signed_file.size())));
   const MappedProgram running(running_file);
   ASSERT_NE(running.image(), nullptr) << ::GetLastError();
+  const auto carrying_payload = [](std::vector<uint8_t> image) {
+    image.resize(image.size() + 4096, 0x5a);
+    return image;
+  };
   const struct {
     const char* name;
     std::vector<uint8_t> file;
     bool same;
+    bool build;
   } kCases[] = {
-      {"its own file", signed_file, true},
-      {"signed again by another", Signed(unsigned_file, 0x22), true},
+      {"its own file", signed_file, true, true},
+      {"signed again by another", Signed(unsigned_file, 0x22), true, true},
       {"another build of the same headers, signed alike",
-       Signed(other_build, 0x11), false},
-      {"its file unsigned", unsigned_file, false},
+       Signed(other_build, 0x11), false, false},
+      {"its file unsigned", unsigned_file, false, true},
+      {"carrying a payload, signed alike",
+       Signed(carrying_payload(unsigned_file), 0x11), false, true},
+      {"another build carrying a payload",
+       Signed(carrying_payload(other_build), 0x11), false, false},
   };
   for (const auto& test : kCases) {
     SCOPED_TRACE(test.name);
     EXPECT_EQ(RunningImage::IsSameBuild(test.file, running.image()),
               test.same);
+    EXPECT_EQ(RunningImage::IsBuildOf(test.file, running.image()),
+              test.build);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -31,7 +32,12 @@ constexpr base::TimeDelta kRefusedStartEndWait = base::TimeDelta::FromSeconds(10
 
 SignedProgramLauncher::Requirement BuildRequirement() {
   const SignerCertificate* certificate = BuildPublisher::RequiredSigner();
-  return {certificate, certificate ? &BuildPublisher::Roots() : nullptr};
+  if (!certificate)
+    return {};
+  // The program and the library were loaded once, and stay.
+  static const uint8_t* const running_builds[] = {
+      RunningImage::OwnProgramImage(), RunningImage::OwnModuleImage()};
+  return {certificate, &BuildPublisher::Roots(), running_builds};
 }
 
 // The publisher's check of a held file, made once while it is held: a
@@ -84,6 +90,23 @@ bool SignedProgramLauncher::Hold(const base::FilePath& program,
   if (!held)
     Release();
   return held;
+}
+
+// static
+void SignedProgramLauncher::ReadyPublisherCheck() {
+  const Requirement required = BuildRequirement();
+  base::FilePath library;
+  if (!required.roots || !base::GetPathForKey(base::kModuleFile, &library))
+    return;
+  HeldImageFile file;
+  if (file.Open(library.value().c_str()) != 0)
+    return;
+  const SignatureRefusal verdict =
+      CheckPublisher(file, library, *required.roots);
+  LOG(INFO) << "Publisher's check readied on " << library.AsUTF8() << ": "
+            << (verdict == SignatureRefusal::kNone
+                    ? "it is the publisher's"
+                    : DescribeSignatureRefusal(verdict));
 }
 
 bool SignedProgramLauncher::HoldRunningProgram() {
@@ -150,8 +173,36 @@ SignatureRefusal SignedProgramLauncher::RefusalOf(const HeldImageFile& file,
     return required_.certificate ? required_.certificate->Check(file)
                                  : SignatureRefusal::kNone;
   }
-  return required_.roots ? CheckPublisher(file, path, *required_.roots)
-                         : SignatureRefusal::kNone;
+  if (!required_.roots)
+    return SignatureRefusal::kNone;
+  // The running build's own files are held to its certificate alone
+  // (kRunningBuild): a chain would only say again who signed them, at a
+  // cost of a third of a second under Wine in a process that built none
+  // yet (the backend that hands over to the full installer's package).
+  if (IsOfRunningBuild(file, path))
+    return SignatureRefusal::kNone;
+  return CheckPublisher(file, path, *required_.roots);
+}
+
+bool SignedProgramLauncher::IsOfRunningBuild(const HeldImageFile& file,
+                                             const base::FilePath& path) const {
+  if (!required_.certificate ||
+      std::ranges::none_of(required_.running_builds,
+                           [&file](const uint8_t* running) {
+                             return running &&
+                                    RunningImage::IsBuildOf(file.bytes(),
+                                                            running);
+                           })) {
+    return false;
+  }
+  // Another signer, even the publisher's renewed certificate, has its
+  // chain proven, and so has a file whose signature fails here: the
+  // publisher's check names why.
+  if (required_.certificate->Check(file) != SignatureRefusal::kNone)
+    return false;
+  LOG(INFO) << "Holding " << path.AsUTF8()
+            << " as of the running build, signed by its certificate";
+  return true;
 }
 
 MappedImageCheck::Result SignedProgramLauncher::CheckRunningImage(

@@ -1,6 +1,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNED_PROGRAM_LAUNCHER_H_
 #define DESKTOP_WINDOWS_INSTALLER_SIGNING_SIGNED_PROGRAM_LAUNCHER_H_
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -49,7 +51,10 @@ class SignedProgramLauncher {
     // The publisher: a signer of the branding's expected name, proven, its
     // chain trusted by the machine and ending in one of the publisher's
     // roots (PublisherRoots). A release after the publisher renewed its
-    // certificate is signed with a new key.
+    // certificate is signed with a new key. A file that turns out to be of
+    // a build running in this process (RunningImage::IsBuildOf), signed
+    // with the running build's certificate, is held as kRunningBuild holds
+    // it, without a chain: the package of the full installer that runs.
     kPublisher,
   };
 
@@ -57,6 +62,9 @@ class SignedProgramLauncher {
   struct Requirement {
     const SignerCertificate* certificate = nullptr;
     const PublisherRoots* roots = nullptr;
+    // The mapped images of the builds that run here (this process's
+    // program and library), whose files `certificate` vouches for.
+    std::span<const uint8_t* const> running_builds;
   };
 
   // Held to the build's publisher when this process's program is signed.
@@ -82,6 +90,15 @@ class SignedProgramLauncher {
   // put in its place. Logs nothing, as a process may start so before its
   // log is open; false when refused.
   [[nodiscard]] bool HoldRunningProgram();
+
+  // Makes the first publisher's check of this process, on this process's
+  // own library, and logs its verdict: what that check pays once in a
+  // process (WinVerifyTrust's providers, the certificate stores, both chain
+  // engines; a third of a second under Wine) is then paid, for a process
+  // that will check a file of another release and has time to spare before
+  // (the backend waiting for a downloaded package). Nothing in a
+  // development build, which checks nothing.
+  static void ReadyPublisherCheck();
 
   // Why the last hold or start was refused: kNone after a hold that held;
   // kChanged for a file that could not be held (gone, not a file, its path
@@ -125,6 +142,10 @@ class SignedProgramLauncher {
   SignatureRefusal RefusalOf(const HeldImageFile& file,
                              const base::FilePath& path,
                              Identity identity) const;
+  // Whether `file` is of a build that runs here, signed with its
+  // certificate.
+  bool IsOfRunningBuild(const HeldImageFile& file,
+                        const base::FilePath& path) const;
 
   const Requirement required_;
   base::FilePath program_;

@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 
+#include <windows.h>
+
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -15,6 +17,7 @@
 #include "base/test/unix_link.h"
 #include "desktop/windows/installer/signing/publisher_roots.h"
 #include "desktop/windows/installer/signing/signer_certificate.h"
+#include "desktop/windows/installer/test/mapped_program.h"
 #include "desktop/windows/installer/test/signed_test_images.h"
 #include "gtest/gtest.h"
 
@@ -29,7 +32,11 @@ constexpr Identity kPublisher = Identity::kPublisher;
 // A process of a build signed by "good", its publisher's roots `roots`:
 // the identity chosen for a hold decides which of the publisher's
 // signatures pass. The test program itself is unsigned, as a development
-// build is.
+// build is. With the signed images' build running (mapped as the loader
+// maps it), the publisher's check takes a file of that build signed with
+// the running build's very certificate without a chain, which the
+// publisher's other roots would refuse; any other signer of it has its
+// chain proven.
 TEST(SignedProgramLauncherTest, IdentityChosenPerHoldDecidesWhoMaySign) {
   if (!SignedTestImages::Available())
     GTEST_SKIP() << "no signed test images in a release's build";
@@ -42,11 +49,16 @@ TEST(SignedProgramLauncherTest, IdentityChosenPerHoldDecidesWhoMaySign) {
   const std::span<const uint8_t> other_root[] = {rogue_ca};
   const PublisherRoots publisher = PublisherRoots::FromEncoded(publisher_root);
   const PublisherRoots other = PublisherRoots::FromEncoded(other_root);
+  const MappedProgram images_build(SignedTestImages::Image(L"unsigned"));
+  ASSERT_NE(images_build.image(), nullptr) << ::GetLastError();
+  const uint8_t* const running[] = {images_build.image()};
+  constexpr bool kOfRunningBuild = true;
   const struct {
     const wchar_t* file;
     Identity identity;
     const PublisherRoots* roots;
     SignatureRefusal refusal;
+    bool of_running_build = false;
   } kCases[] = {
       {L"good", kRunningBuild, &publisher, SignatureRefusal::kNone},
       {L"good", kPublisher, &publisher, SignatureRefusal::kNone},
@@ -63,12 +75,25 @@ TEST(SignedProgramLauncherTest, IdentityChosenPerHoldDecidesWhoMaySign) {
       {L"unsigned", kRunningBuild, &publisher, SignatureRefusal::kNotSigned},
       {L"unsigned", kPublisher, &publisher, SignatureRefusal::kNotSigned},
       {L"missing", kPublisher, &publisher, SignatureRefusal::kChanged},
+      {L"good", kPublisher, &other, SignatureRefusal::kNone, kOfRunningBuild},
+      {L"renewed", kPublisher, &publisher, SignatureRefusal::kNone,
+       kOfRunningBuild},
+      {L"renewed", kPublisher, &other, SignatureRefusal::kOtherPublisher,
+       kOfRunningBuild},
+      {L"rogue", kPublisher, &publisher, SignatureRefusal::kUntrusted,
+       kOfRunningBuild},
+      {L"unsigned", kPublisher, &publisher, SignatureRefusal::kNotSigned,
+       kOfRunningBuild},
   };
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(std::wstring(test_case.file) +
                  (test_case.identity == kPublisher ? L" as publisher's"
-                                                   : L" as the build's"));
-    SignedProgramLauncher launcher({&own, test_case.roots});
+                                                   : L" as the build's") +
+                 (test_case.of_running_build ? L", its build running" : L""));
+    SignedProgramLauncher launcher(
+        {&own, test_case.roots,
+         test_case.of_running_build ? std::span<const uint8_t* const>(running)
+                                    : std::span<const uint8_t* const>()});
     EXPECT_EQ(launcher.Hold(SignedTestImages::Image(test_case.file),
                             SignedProgramLauncher::Files::kProgram,
                             test_case.identity),
