@@ -14,6 +14,7 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/test/test_programs.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -22,18 +23,8 @@ namespace {
 using Parts = MappedImageCheck::Parts;
 using Result = MappedImageCheck::Result;
 
-base::FilePath BesideTests(const wchar_t* relative) {
-  base::FilePath folder;
-  EXPECT_TRUE(base::GetPathForKey(base::kExeDir, &folder));
-  return folder.Append(relative);
-}
-
-// The base library's child tool, built in the base folder of the build.
-base::FilePath ProcessChildTool() {
-  base::FilePath folder;
-  EXPECT_TRUE(base::GetPathForKey(base::kExeDir, &folder));
-  return folder.DirName().DirName().Append(L"base\\process_child_tool.exe");
-}
+using test_programs::BesideTests;
+using test_programs::ProcessChildTool;
 
 std::vector<uint8_t> ReadBytes(const base::FilePath& path) {
   std::string bytes;

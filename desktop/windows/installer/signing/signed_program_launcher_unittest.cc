@@ -19,6 +19,7 @@
 #include "desktop/windows/installer/signing/signer_certificate.h"
 #include "desktop/windows/installer/test/mapped_program.h"
 #include "desktop/windows/installer/test/signed_test_images.h"
+#include "desktop/windows/installer/test/test_programs.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -110,18 +111,8 @@ TEST(SignedProgramLauncherTest, IdentityChosenPerHoldDecidesWhoMaySign) {
 }
 
 
-base::FilePath BesideTests(const wchar_t* relative) {
-  base::FilePath folder;
-  EXPECT_TRUE(base::GetPathForKey(base::kExeDir, &folder));
-  return folder.Append(relative);
-}
-
-// The base library's child tool, built in the base folder of the build.
-base::FilePath ProcessChildTool() {
-  base::FilePath folder;
-  EXPECT_TRUE(base::GetPathForKey(base::kExeDir, &folder));
-  return folder.DirName().DirName().Append(L"base\\process_child_tool.exe");
-}
+using test_programs::BesideTests;
+using test_programs::ProcessChildTool;
 
 // A program held through a link (a Unix link, which Wine shows as a
 // junction) to its folder starts by its pinned path alone: pointing the
