@@ -61,7 +61,7 @@ def arguments(argv):
     argv = argv[1:] if smoke else argv
     build = Path(argv[0] if argv else ROOT / "out").resolve()
     work = Path(argv[1]).resolve() if len(argv) > 1 and argv[1] else \
-        build / "installs_vs_earlier_builds_work"
+        build / "installs_vs_earlier_builds_bench_work"
     rounds = 1 if smoke else int(argv[2]) if len(argv) > 2 and argv[2] else 6
     earlier = [Path(a).resolve() for a in argv[3:]]
     return smoke, build, work, rounds, earlier
