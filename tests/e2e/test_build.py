@@ -5,7 +5,9 @@ bind at load only libraries that Windows never takes from their folder."""
 
 import os
 import re
+import queue
 import subprocess
+import threading
 from pathlib import Path
 
 import installer_files as files
@@ -118,3 +120,64 @@ def test_shipped_host_imports_at_load_only_what_windows_never_takes_from_its_fol
         assert imports, program
         unknown = [dll for dll in imports if dll.lower().removesuffix(".dll") not in KNOWN_DLLS]
         assert not unknown, f"{program} binds {unknown} as it loads"
+
+
+# Stand-ins for apt's source download: they serve the packages the build's
+# own fetch already holds, so the check runs offline. The download waits
+# for the test's word, so that the other set-up is seen to wait meanwhile.
+APT_CACHE_STUB = """#!/bin/sh
+for dsc in "$REAL_DOWNLOADS/$2"_*.dsc; do
+  v=${dsc##*/}; v=${v#"$2"_}; echo "Version: ${v%.dsc}"
+done
+"""
+APT_GET_STUB = """#!/bin/sh
+package=${4%%=*}
+while [ ! -e "$GO_FILE" ]; do sleep 0.1; done
+cp "$REAL_DOWNLOADS/$package"_* .
+"""
+
+
+def tree_listing(folder):
+    return sorted((str(path.relative_to(folder)), path.stat().st_size)
+                  for path in folder.rglob("*") if path.is_file())
+
+
+def test_two_set_ups_at_once_share_one_empty_cache(build_dir, tmp_path):
+    cached = re.search(r"^TARVO_DEPS_SRC:PATH=(.*)$",
+                       (build_dir / "CMakeCache.txt").read_text(), re.M)
+    real_src = Path(cached.group(1))
+    stubs = tmp_path / "bin"
+    stubs.mkdir()
+    for name, text in (("apt-cache", APT_CACHE_STUB), ("apt-get", APT_GET_STUB)):
+        (stubs / name).write_text(text)
+        (stubs / name).chmod(0o755)
+    go_file = tmp_path / "go"
+    env = dict(os.environ, PATH=f"{stubs}:{os.environ['PATH']}",
+               TARVO_DEPS_CACHE=str(tmp_path / "cache"), GO_FILE=str(go_file),
+               REAL_DOWNLOADS=str(real_src.parent / "download"))
+    script = Path(__file__).resolve().parents[2] / "scripts" / "fetch-sources"
+    runs = [subprocess.Popen([script], env=env, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True) for _ in range(2)]
+    # Only the run that found the lock taken writes before the download is
+    # let go: the first line either run writes says so.
+    first_lines = queue.Queue()
+    readers = [threading.Thread(target=lambda run=run: first_lines.put(run.stderr.readline()))
+               for run in runs]
+    try:
+        for reader in readers:
+            reader.start()
+        assert "another set-up is fetching" in first_lines.get(timeout=600)
+        go_file.touch()
+        for reader in readers:
+            reader.join()
+        outputs = [run.communicate(timeout=600) for run in runs]
+    finally:
+        go_file.touch()
+        for run in runs:
+            run.kill()
+    assert [run.returncode for run in runs] == [0, 0], outputs
+    src = tmp_path / "cache" / "src"
+    assert [out.strip() for out, _ in outputs] == [str(src)] * 2
+    assert sorted(path.name for path in src.iterdir()) == ["7zip", "boringssl", "zlib"]
+    for tree in src.iterdir():
+        assert tree_listing(tree) == tree_listing(real_src / tree.name), tree.name
