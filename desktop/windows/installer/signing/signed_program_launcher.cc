@@ -253,10 +253,13 @@ base::Process SignedProgramLauncher::Launch(
     return base::Process();
   }
   if (const DWORD error = VerifyPinnedPath()) {
-    LOG(ERROR) << "Refusing to start " << program_.AsUTF8() << ": "
-               << base::WideToUtf8(pinned_program_.path())
-               << " no longer opens the file checked: "
-               << base::SystemErrorCodeToString(error);
+    if (log_refusals_) {
+      LOG(ERROR) << "Refusing to run " << program_.AsUTF8()
+                 << ": it was changed after it was checked ("
+                 << base::WideToUtf8(pinned_program_.path())
+                 << " no longer opens it: "
+                 << base::SystemErrorCodeToString(error) << ")";
+    }
     refusal_ = SignatureRefusal::kChanged;
     Release();
     ::SetLastError(error);
