@@ -197,9 +197,9 @@ class ElevatedStandIn {
   base::win::ScopedHandle started_;
 };
 
-// Not a test: this program as ElevatedStandIn starts it in the elevated
-// installer's place runs this alone, starts the stand-in with its own
-// arguments and ends with the stand-in's exit code.
+// Not a test of its own: started by ElevatedStandIn in the elevated
+// installer's place, this program runs this alone, which starts the
+// stand-in with the program's own arguments and ends with its exit code.
 TEST(ElevatedProxy, HandsItsRunOn) {
   base::CommandLine own(base::CommandLine::NO_PROGRAM);
   own.ParseFromString(GetCommandLineW());
