@@ -622,7 +622,7 @@ SWAP_PLACES = {
     "backend-start": (["--allusers=1"], lambda user, downloaded: downloaded, 1,
                       "Not starting the backend: "),
     "protected-unpack": (["--allusers=1"], lambda user, downloaded: downloaded, 1,
-                         "its path led elsewhere while it was read"),
+                         "its path led elsewhere"),
     "hand-over-start": (["--allusers=0"], lambda user, downloaded: package_folder(user), 1,
                         CHANGED),
     "folder-probe-start": ([], lambda user, downloaded: user.temp / "Tarvo Installer", 0,
@@ -716,6 +716,49 @@ def test_checked_file_swapped_through_its_folder_never_runs(build_dir, user, mac
         shutil.rmtree(downloads_probe, ignore_errors=True)
     shutil.rmtree(downloaded, ignore_errors=True)
     shutil.rmtree(aside, ignore_errors=True)
+
+
+MOVE_ELSEWHERE = "Please move the installer to another folder, and try again."
+
+
+@pytest.mark.parametrize("switches, sibling", [
+    (["--version"], True), (["--silent", "--allusers=1"], True), (["--silent"], False)],
+    ids=["version", "silent_all_users", "silent_no_sibling"])
+def test_installer_in_a_folder_ending_in_a_dot_runs_nothing_of_its_sibling(
+        build_dir, user, machine, switches, sibling):
+    # The path rules drop a folder name's last dot from a path used as a user
+    # spells it: "x.\installer.exe" opens "x\installer.exe". The shipped
+    # files lie in "x.", reached through a link; the sibling "x" holds a
+    # program that records its start and a library that records its load.
+    # Windows names "x." with its dot, a name the pin refuses; Wine names it
+    # without, and the path it hands on opens the sibling's file, or none:
+    # either way the run refuses and tells the user to move the installer.
+    tag = uuid.uuid4().hex[:8]
+    dotted = user.downloads / f"Tarvo dot {tag}."
+    other = dotted.with_name(f"Tarvo dot {tag}")
+    link = dotted.with_name(f"Tarvo link {tag}")
+    dotted.mkdir(parents=True)
+    for name in files.INSTALLER_FILES:
+        shutil.copy(build_dir / "installer_files/full" / name, dotted)
+    if sibling:
+        other.mkdir()
+        shutil.copy(build_dir / installation.LAUNCHER, other / "installer.exe")
+        shutil.copy(build_dir / PLANTED, other / "tarvo_installer.dll")
+    link.symlink_to(dotted.name, target_is_directory=True)
+    # Through the link, unresolved: windows_path() would resolve it.
+    started_as = "Z:" + str(link / "installer.exe").replace("/", "\\")
+
+    code, stderr = run_tree(build_dir, started_as, *switches)
+
+    assert code == 4, stderr
+    assert MOVE_ELSEWHERE in stderr
+    for folder in (dotted, other):
+        assert not (folder / LAUNCH_RECORD).exists()
+        assert not (folder / PLANTED_RAN).exists()
+    assert not user.folder.exists()
+    link.unlink()
+    shutil.rmtree(dotted)
+    shutil.rmtree(other, ignore_errors=True)
 
 
 # A process of the user's that replaces every file of a package folder in

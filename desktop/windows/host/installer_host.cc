@@ -7,8 +7,11 @@
 // user put in its folder, and a library of another release or stream, even
 // one genuinely signed, is not the one this host was shipped with. What it
 // checked is what it loads: the library is held, its path pinned (no folder
-// on the way can be renamed), it is loaded by that path, and its mapped
-// image is held to the checked bytes before the library is entered.
+// on the way can be renamed, and the path opens the held file itself), it
+// is loaded by that path, and its mapped image is held to the checked bytes
+// before the library is entered. A folder whose path cannot lead to the
+// held file alone (a name the path rules rewrite) is refused, and the user
+// told to move the installer.
 
 #include <windows.h>
 
@@ -164,6 +167,16 @@ int ReportLibraryPathNotHeld(const std::wstring& library_path, DWORD error) {
   return installer::kExitLibraryRefused;
 }
 
+// The library's path cannot lead to it alone from its folder: a name there
+// that the system reads as another's, or the path opens another file.
+int ReportFolderRefused(const std::wstring& library_path) {
+  Report(L"The installer cannot start from the folder of " + library_path +
+         L": its path does not lead to the installer's files alone, so "
+         L"nothing was loaded. Please move the installer to another folder, "
+         L"and try again.");
+  return installer::kExitLibraryRefused;
+}
+
 int ReportLibraryChanged(const std::wstring& library_path) {
   Report(L"The installer cannot start: the file " + library_path +
          L" was changed after it was checked, so it was not run. Please "
@@ -202,12 +215,19 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // that what is loaded is what was checked. A missing library is told as
   // such: the installer runs a lone copy of this executable, with no
   // library beside it, before its window shows.
+  // Opened as the system spelled this executable's name, which no path rule
+  // rewrites: "x.\" stays "x.\" and its pin refuses it.
   installer::HeldImageFile held_library;
-  if (const DWORD error = held_library.Open(library_path.c_str()))
+  if (const DWORD error = held_library.Open(
+          installer::HeldFilePath::AsSpelled(library_path).c_str())) {
     return ReportLibraryUnavailable(library_path, error);
+  }
   installer::HeldFilePath pinned_library;
-  if (const DWORD error = pinned_library.Pin(held_library.handle()))
-    return ReportLibraryPathNotHeld(library_path, error);
+  if (const DWORD error = pinned_library.Pin(held_library.handle())) {
+    return installer::HeldFilePath::IsFolderRefusal(error)
+               ? ReportFolderRefused(library_path)
+               : ReportLibraryPathNotHeld(library_path, error);
+  }
   if (!IsOwnLibrary(held_library))
     return ReportLibraryRefused(library_path);
   installer::TestHooks::OnRolePoint(

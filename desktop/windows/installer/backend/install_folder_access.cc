@@ -4,6 +4,7 @@
 
 #include "base/command_line.h"
 #include "base/logging.h"
+#include "base/path_service.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/backend/installer.h"
 #include "desktop/windows/installer/backend/run_state.h"
@@ -25,6 +26,15 @@ namespace {
 // Read, write and execute: what the steps need on the installation folder.
 constexpr DWORD kInstallFolderAccess = 0x1201BF;
 constexpr int kFileObject = 1;  // SE_FILE_OBJECT
+
+// The folder of this process's program, as the system names it: where the
+// user must move the installer from.
+std::wstring OwnProgramFolder() {
+  base::FilePath program;
+  return base::GetWindowsPath(base::kExeFile, &program)
+             ? program.DirName().value()
+             : std::wstring();
+}
 
 }  // namespace
 
@@ -214,6 +224,9 @@ bool InstallFolderAccess::HandleGrantResult(InstallerElevation::Result result) {
                          "The process for giving us write permission to the "
                          "installer folder didn't complete successfully");
       return false;
+    case InstallerElevation::kProgramFolderRefused:
+      FailForProgramFolder();
+      return false;
     default:
       LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "Error when setting up the process to give us write "
@@ -246,8 +259,17 @@ bool InstallFolderAccess::HandleRelaunchResult(
       LOG(ERROR) << Fail(kStringInstallerError, std::wstring(),
                          "Error when setting up the installer process");
       return false;
+    case InstallerElevation::kProgramFolderRefused:
+      FailForProgramFolder();
+      return false;
   }
   return true;
+}
+
+void InstallFolderAccess::FailForProgramFolder() {
+  LOG(ERROR) << Fail(kStringInstallerFolderRefused, OwnProgramFolder(),
+                     "The installer was not run elevated from its folder: "
+                     "its path does not lead to its file alone");
 }
 
 void InstallFolderAccess::Release() {

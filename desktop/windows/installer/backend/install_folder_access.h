@@ -57,6 +57,9 @@ class InstallFolderAccess : public InstallerPart {
   // Turns an elevated grant of the folder's access into the run's end;
   // true when the grant was made.
   [[nodiscard]] bool HandleGrantResult(InstallerElevation::Result result);
+  // Ends the run: this process's program cannot be started elevated from
+  // its folder, which the user is told to move it from.
+  void FailForProgramFolder();
 
   // The folder's access list from before this process's own grant.
   std::unique_ptr<SavedSecurityInfo> saved_security_;

@@ -5,6 +5,9 @@
 // it, and put another under its name, another release's genuinely signed
 // pair too: only the file shown to be the running build is started, by its
 // pinned path, the file and every folder on that path held until it has.
+// The shell starts nothing suspended and an unelevated process may not read
+// an elevated one: what it started is proven by the file its image came
+// from, or refused.
 
 #include "desktop/windows/installer/backend/installer_elevation.h"
 
@@ -20,6 +23,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/log_message.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/access_list.h"
@@ -38,7 +42,6 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
-#include "desktop/windows/installer/signing/mapped_image_check.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/system/utils.h"
 
@@ -197,11 +200,25 @@ InstallerElevation::Result InstallerElevation::RunOwnProgramElevated(
     base::win::ScopedHandle* process) {
   SignedProgramLauncher own_program;
   if (!own_program.HoldRunningProgram()) {
+    if (own_program.refused_for_folder()) {
+      LOG(ERROR) << "Not running the installer elevated: its path does not "
+                    "lead to its file alone from its folder";
+      return kProgramFolderRefused;
+    }
     LOG(ERROR) << "Not running the installer elevated: its file is no longer "
                   "the program that runs";
     return kElevationSetupError;
   }
   const std::wstring program = own_program.pinned_program_path();
+  // The shell reads the path by the system's rules: just before, it must
+  // still open the file held.
+  if (const DWORD error = own_program.VerifyPinnedPath()) {
+    LOG(ERROR) << "Not running the installer elevated: "
+               << base::WideToUtf8(program)
+               << " no longer opens its file: "
+               << base::SystemErrorCodeToString(error);
+    return kProgramFolderRefused;
+  }
   const std::wstring parameters = arguments.GetArgumentsString();
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);
@@ -217,22 +234,18 @@ InstallerElevation::Result InstallerElevation::RunOwnProgramElevated(
     return kElevationImpossible;
   }
   process->Set(info.hProcess);
-  // The shell starts nothing suspended: the pin is what holds here. Where
-  // the handle lets this process read the new one (an elevated process's
-  // is not readable from an unelevated one), its image is proven besides,
-  // in the parts its code never writes.
-  const MappedImageCheck::Result proof =
-      own_program.CheckRunningImage(process->Get());
-  if (proof == MappedImageCheck::Result::kDifferent) {
-    LOG(ERROR) << "Ended the elevated process: " << base::WideToUtf8(program)
-               << " led to another program than the one checked";
-    ::TerminateProcess(process->Get(), kChangedProgramExitCode);
+  // The shell starts nothing suspended: the process runs already, with
+  // every right the user's consent gave it. A start not proven to be the
+  // held program is ended (where the handle allows) and refused.
+  std::string unproven;
+  if (!own_program.ProveRunningProgram(process->Get(), &unproven)) {
+    LOG(ERROR) << "Ending the elevated process: " << base::WideToUtf8(program)
+               << " is not proven to have started the program checked ("
+               << unproven << ")";
+    if (!::TerminateProcess(process->Get(), kChangedProgramExitCode))
+      PLOG(ERROR) << "Could not end the elevated process";
     process->Close();
-    return kElevationSetupError;
-  }
-  if (proof != MappedImageCheck::Result::kSame) {
-    VLOG(1) << "The elevated process's image is not proven: "
-            << MappedImageCheck::Describe(proof);
+    return kProgramFolderRefused;
   }
   return kElevatedDone;
 }

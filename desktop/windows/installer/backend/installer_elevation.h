@@ -35,6 +35,10 @@ class InstallerElevation : public InstallerPart {
     // The elevated installer succeeded and this process waits for the
     // package: that wait ends the run, which must not be ended again.
     kRunContinuesInPackageWait = 4,
+    // The program's path does not lead to its file alone from its folder
+    // (a name the system rewrites, another file at the path), or what the
+    // shell started is not proven to be it: the installer must be moved.
+    kProgramFolderRefused = 5,
   };
 
   explicit InstallerElevation(Installer* installer);
@@ -64,7 +68,9 @@ class InstallerElevation : public InstallerPart {
   // Starts this process's own program elevated with the arguments of
   // `arguments` (its program is not read): the running build's file, held
   // through the start, or none (kElevationSetupError). kElevationImpossible
-  // when the shell refuses.
+  // when the shell refuses; kProgramFolderRefused when its pinned path does
+  // not open it, or the process started is not proven to be it (ended
+  // where its handle allows).
   [[nodiscard]] Result RunOwnProgramElevated(
       const base::CommandLine& arguments,
       base::win::ScopedHandle* process);

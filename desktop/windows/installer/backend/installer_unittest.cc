@@ -13,10 +13,13 @@
 #include <vector>
 
 #include "base/bind.h"
+#include "base/command_line.h"
 #include "base/files/file_util.h"
 #include "base/message_loop/loop_runner.h"
 #include "base/message_loop/message_loop.h"
 #include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/scoped_path_override.h"
@@ -109,13 +112,20 @@ bool IsHeldAgainstRenaming(const std::wstring& path) {
   return !file.IsValid() && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+// The switch that makes this test program, started as the elevated
+// installer, hand its run on to a stand-in (ElevatedProxy).
+constexpr char kProxyFor[] = "elevated-proxy-for";
+
 // Wine runs "runas" with no prompt, as this same user: an elevated start is
 // seen by what the shell is asked to start and whether that file is held
-// through the call. This test program cannot run as the installer, so the
-// child tool `stand_in` runs in its place, through the shell all the same.
-// Its caller gets the handle an unelevated process gets of an elevated
-// one, which does not let it read the process's image; given the whole
-// handle, it finds the stand-in's image another than the program held.
+// through the call. This test program cannot run as the installer: what
+// the shell is asked for, this very program held, starts and hands its
+// arguments on to the child tool `stand_in`, which plays the installer
+// (ElevatedProxy), so that the start is proven as the installer's is. Its
+// caller gets the handle an unelevated process gets of an elevated one,
+// which does not let it read the process's image, only name the file it
+// was mapped from. With Image::kStandIn the stand-in starts in the held
+// program's place: another image, ended when the handle allows it.
 class ElevatedStandIn {
  public:
   struct Start {
@@ -124,12 +134,15 @@ class ElevatedStandIn {
     bool operator==(const Start&) const = default;
   };
   enum class Access { kUnelevatedCaller, kWhole };
+  enum class Image { kHeldProgram, kStandIn };
 
   explicit ElevatedStandIn(base::FilePath stand_in,
                            Access access = Access::kUnelevatedCaller,
+                           Image image = Image::kHeldProgram,
                            std::wstring parameters = std::wstring())
       : stand_in_(std::move(stand_in)),
         access_(access),
+        image_(image),
         parameters_(std::move(parameters)),
         shell_(&StartStandIn) {
     current_ = this;
@@ -137,7 +150,7 @@ class ElevatedStandIn {
   ~ElevatedStandIn() { current_ = nullptr; }
 
   const std::vector<Start>& starts() const { return starts_; }
-  // The last stand-in started, whatever its caller did with its handle.
+  // The last process started, whatever its caller did with its handle.
   HANDLE started() const { return started_.Get(); }
 
  private:
@@ -148,9 +161,16 @@ class ElevatedStandIn {
     current_->starts_.push_back(
         {info->lpFile, IsHeldAgainstRenaming(info->lpFile)});
     SHELLEXECUTEINFOW stand_in = *info;
-    stand_in.lpFile = current_->stand_in_.value().c_str();
-    if (!current_->parameters_.empty())
-      stand_in.lpParameters = current_->parameters_.c_str();
+    std::wstring parameters = current_->parameters_;
+    if (current_->image_ == Image::kHeldProgram) {
+      parameters = L"--gtest_filter=ElevatedProxy.HandsItsRunOn --" +
+                   base::Utf8ToWide(kProxyFor) + L"=\"" +
+                   current_->stand_in_.value() + L"\" " + info->lpParameters;
+    } else {
+      stand_in.lpFile = current_->stand_in_.value().c_str();
+    }
+    if (!parameters.empty())
+      stand_in.lpParameters = parameters.c_str();
     if (!ShellExecuteExW(&stand_in))
       return FALSE;
     HANDLE kept = nullptr;
@@ -170,11 +190,30 @@ class ElevatedStandIn {
   static inline ElevatedStandIn* current_ = nullptr;
   const base::FilePath stand_in_;
   const Access access_;
+  const Image image_;
   const std::wstring parameters_;
   const ScopedShellExecute shell_;
   std::vector<Start> starts_;
   base::win::ScopedHandle started_;
 };
+
+// Not a test of its own: started by ElevatedStandIn in the elevated
+// installer's place, this program runs this alone, which starts the
+// stand-in with the program's own arguments and ends with its exit code.
+TEST(ElevatedProxy, HandsItsRunOn) {
+  base::CommandLine own(base::CommandLine::NO_PROGRAM);
+  own.ParseFromString(GetCommandLineW());
+  if (!own.HasSwitch(kProxyFor))
+    GTEST_SKIP() << "runs only as the elevated installer's stand-in";
+  base::CommandLine stand_in(own);
+  stand_in.SetProgram(own.GetSwitchValuePath(kProxyFor));
+  const base::Process process =
+      base::LaunchProcessForCommandLine(stand_in, {});
+  int exit_code = 1;
+  if (!process.IsValid() || !process.WaitForExit(&exit_code))
+    exit_code = 1;
+  ExitProcess(static_cast<UINT>(exit_code));
+}
 
 // An operation that only notes what the transaction does with it.
 class RecordingOperation : public Operation {
@@ -1087,33 +1126,54 @@ TEST_F(InstallerTest, RelaunchesElevatedThroughRunAs) {
   }
 }
 
-// The shell starts nothing suspended: an elevated process whose image this
-// process may read is ended when it is not the program held, before the
-// run takes anything of it.
-TEST_F(InstallerTest, ElevatedProcessOfAnotherImageIsEnded) {
+// The shell starts nothing suspended: an elevated process that is not the
+// program held is refused, before the run takes anything of it, whether
+// this process may read its image or only name the file it came from; it
+// is ended where the handle allows (an unelevated process's handle of an
+// elevated one may not).
+TEST_F(InstallerTest, ElevatedProcessOfAnotherImageIsRefused) {
+  struct Case {
+    const char* name;
+    ElevatedStandIn::Access access;
+    bool ended_by_the_run;
+  };
+  const Case kCases[] = {
+      {"image read", ElevatedStandIn::Access::kWhole, true},
+      {"image's file named", ElevatedStandIn::Access::kUnelevatedCaller,
+       false},
+  };
   ScopedAdminQuery admin(&LimitedAdministrator);
   // The base library's child tool, built in the base folder of the build.
   const base::FilePath stand_in_tool =
       ChildToolPath().DirName().DirName().DirName().DirName().Append(
           L"base\\process_child_tool.exe");
-  // Still running when it is looked at.
-  ElevatedStandIn stand_in(stand_in_tool, ElevatedStandIn::Access::kWhole,
-                           L"--sleep=600000");
-  std::unique_ptr<Settings> settings = InstallSettings();
-  ASSERT_TRUE(settings->SetAllUsers(true));
-  Installer installer;
+  for (const Case& test_case : kCases) {
+    SCOPED_TRACE(test_case.name);
+    // Still running when it is looked at.
+    ElevatedStandIn stand_in(stand_in_tool, test_case.access,
+                             ElevatedStandIn::Image::kStandIn,
+                             L"--sleep=600000");
+    std::unique_ptr<Settings> settings = InstallSettings();
+    ASSERT_TRUE(settings->SetAllUsers(true));
+    Installer installer;
 
-  const Calls calls = RunToEnd(installer, settings.get());
+    const Calls calls = RunToEnd(installer, settings.get());
 
-  ASSERT_EQ(1u, stand_in.starts().size());
-  ASSERT_EQ(3u, calls.size());
-  EXPECT_EQ("OnStartingNewMainProcess 0", calls[0]);
-  EXPECT_TRUE(Contains(calls[1], "Error when setting up the installer process"))
-      << calls[1];
-  DWORD exit_code = 0;
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stand_in.started(), INFINITE));
-  ASSERT_TRUE(GetExitCodeProcess(stand_in.started(), &exit_code));
-  EXPECT_EQ(1u, exit_code);
+    ASSERT_EQ(1u, stand_in.starts().size());
+    ASSERT_EQ(3u, calls.size());
+    EXPECT_EQ("OnStartingNewMainProcess 0", calls[0]);
+    EXPECT_TRUE(Contains(calls[1], "OnError 37094 ")) << calls[1];
+    if (!test_case.ended_by_the_run) {
+      // Nothing else ends it.
+      EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT),
+                WaitForSingleObject(stand_in.started(), 0));
+      TerminateProcess(stand_in.started(), 2);
+    }
+    DWORD exit_code = 0;
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stand_in.started(), INFINITE));
+    ASSERT_TRUE(GetExitCodeProcess(stand_in.started(), &exit_code));
+    EXPECT_EQ(test_case.ended_by_the_run ? 1u : 2u, exit_code);
+  }
 }
 
 // After an elevated installer that waited for the package, the run ends

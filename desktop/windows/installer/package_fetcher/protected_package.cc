@@ -174,6 +174,15 @@ ProtectedPackage::Result ProtectedPackage::UnpackFile(
   // packages.
   HeldSignatureCheck check(held, file, RunningImage::IsOwnProgramSigned());
   TestHooks::OnRolePoint(TestHooks::RolePoint::kProtectedUnpack);
+  // The reads open the path anew, by the system's path rules: just before,
+  // it must still open the held file.
+  if (const DWORD error = pinned.Verify(held.file_handle())) {
+    LOG(ERROR) << "Refusing the package of " << file.AsUTF8()
+               << ": its path led elsewhere before it was read: "
+               << base::SystemErrorCodeToString(error);
+    refusal_ = {SignatureRefusal::kChanged, true};
+    return Result::kRefused;
+  }
   const Result result = UnpackHeld(base::FilePath(pinned.path()), source);
   const SignatureRefusal refusal = check.Refusal();
   // Under Wine a Linux process renames a pinned folder all the same: what

@@ -100,6 +100,10 @@ enum InstallerString : int {
   kStringPackageSignatureUntrusted = 37091,
   kStringPackageOtherPublisher = 37092,
   kStringPackageSignatureDamaged = 37093,
+  // The installer's own file cannot be run by its path, "$1" its folder: a
+  // name there that Windows reads as another, or the path opens another
+  // file.
+  kStringInstallerFolderRefused = 37094,
   // An all-users installation folder refused, "$1" the folder: it lies in
   // a user's profile; others than the administrators may change it.
   kStringAllUsersFolderInProfile = 37086,

@@ -3,6 +3,8 @@
 #include <string_view>
 #include <utility>
 
+#include "desktop/windows/installer/paths/device_name.h"
+
 namespace installer {
 
 namespace {
@@ -72,20 +74,31 @@ size_t RootLength(std::wstring_view path) {
   return kLongPrefix.size() + 3;
 }
 
-// Whether every name below the root is a plain one: no empty name, none of
-// "." and "..", which a final path never holds and a folder list would
-// take for another folder.
-bool HasPlainNames(std::wstring_view below_root) {
-  size_t start = 0;
+// Characters that a path reads otherwise than as part of a name: a
+// separator, a stream's or drive's colon, wildcards.
+constexpr std::wstring_view kCharactersReadOtherwise = L"/:*?\"<>|";
+
+// Whether every name after `start` is a plain one, kept as it is spelled:
+// no empty name, none of "." and "..", which a final path never holds and
+// a folder list would take for another folder.
+bool HasPlainNames(std::wstring_view path, size_t start) {
   for (;;) {
-    const size_t end = below_root.find(L'\\', start);
-    const std::wstring_view name = below_root.substr(start, end - start);
-    if (name.empty() || name == L"." || name == L"..")
+    const size_t end = path.find(L'\\', start);
+    const std::wstring_view name = path.substr(start, end - start);
+    if (name.empty() || name == L"." || name == L".." ||
+        !HeldFilePath::HasNameKeptAsIs(name)) {
       return false;
+    }
     if (end == std::wstring_view::npos)
       return true;
     start = end + 1;
   }
+}
+
+// Where the names that a path hands on begin: a share's server and share
+// names are read by the same rules as its folders'.
+size_t FirstNameOf(std::wstring_view path, size_t root) {
+  return path.starts_with(kLongUncPrefix) ? kLongUncPrefix.size() : root;
 }
 
 // As a program is started by: the prefix goes, which a command line's
@@ -123,8 +136,15 @@ DWORD HeldFilePath::Pin(HANDLE file) {
   if (const DWORD error = ReadFinalPath(file, &final_path))
     return error;
   const size_t root = RootLength(final_path);
-  if (root == 0 || !HasPlainNames(std::wstring_view(final_path).substr(root)))
+  if (root == 0)
     return ERROR_BAD_PATHNAME;
+  if (!HasPlainNames(final_path, FirstNameOf(final_path, root)))
+    return ERROR_INVALID_NAME;
+  const std::wstring handed_on = WithoutLongPrefix(final_path);
+  // Before any folder is held: a path that names a sibling folder holds
+  // that one, or fails on a sibling that is not there.
+  if (const DWORD error = OpensFile(handed_on, file))
+    return error;
   // Each folder from the top down, so that a folder is held before the
   // next one's place in it is looked at.
   for (size_t separator = final_path.find(L'\\', root);
@@ -137,15 +157,16 @@ DWORD HeldFilePath::Pin(HANDLE file) {
   }
   // The file may have left between the first look and the holds.
   std::wstring held_path;
-  if (const DWORD error = ReadFinalPath(file, &held_path)) {
+  DWORD error = ReadFinalPath(file, &held_path);
+  if (error == 0 && held_path != final_path)
+    error = ERROR_FILE_INVALID;
+  if (error == 0)
+    error = OpensFile(handed_on, file);
+  if (error) {
     Release();
     return error;
   }
-  if (held_path != final_path) {
-    Release();
-    return ERROR_FILE_INVALID;
-  }
-  path_ = WithoutLongPrefix(final_path);
+  path_ = handed_on;
   return 0;
 }
 
@@ -185,15 +206,70 @@ DWORD HeldFilePath::Verify(HANDLE file) const {
     return error;
   if (WithoutLongPrefix(final_path) != path_)
     return ERROR_FILE_INVALID;
-  ScopedFileHandle by_path(::CreateFileW(
-      path_.c_str(), FILE_READ_ATTRIBUTES,
+  return OpensFile(path_, file);
+}
+
+// static
+DWORD HeldFilePath::VerifyProcessImage(HANDLE process, HANDLE file) {
+  std::wstring image(kMaxPathLength, L'\0');
+  DWORD length = static_cast<DWORD>(image.size());
+  if (!::QueryFullProcessImageNameW(process, 0, image.data(), &length))
+    return ::GetLastError();
+  image.resize(length);
+  const std::wstring as_spelled = AsSpelled(image);
+  if (as_spelled.empty())
+    return ERROR_BAD_PATHNAME;
+  return OpensFile(as_spelled, file);
+}
+
+// static
+std::wstring HeldFilePath::AsSpelled(std::wstring_view path) {
+  if (path.starts_with(kLongPrefix))
+    return std::wstring(path);
+  if (path.starts_with(L"\\\\"))
+    return std::wstring(kLongUncPrefix) + std::wstring(path.substr(2));
+  if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == L':' &&
+      path[2] == L'\\') {
+    return std::wstring(kLongPrefix) + std::wstring(path);
+  }
+  return std::wstring();
+}
+
+// static
+bool HeldFilePath::HasNameKeptAsIs(std::wstring_view name) {
+  if (name.empty() || name.back() == L'.' || name.back() == L' ' ||
+      IsDeviceName(name)) {
+    return false;
+  }
+  for (const wchar_t character : name) {
+    if (character < L' ' ||
+        kCharactersReadOtherwise.find(character) != std::wstring_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// static
+bool HeldFilePath::IsFolderRefusal(DWORD pin_error) {
+  return pin_error == ERROR_INVALID_NAME || pin_error == ERROR_FILE_INVALID;
+}
+
+// static
+DWORD HeldFilePath::OpensFile(const std::wstring& path, HANDLE file) {
+  // Attributes alone: no sharing mode of the holder's stands in the way.
+  ScopedFileHandle opened(::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (by_path.get() == INVALID_HANDLE_VALUE) {
-    by_path.release();
-    return ::GetLastError();
+  if (opened.get() == INVALID_HANDLE_VALUE) {
+    opened.release();
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+               ? ERROR_FILE_INVALID
+               : error;
   }
-  return IsSameFile(file, by_path.get()) ? 0 : ERROR_FILE_INVALID;
+  return IsSameFile(file, opened.get()) ? 0 : ERROR_FILE_INVALID;
 }
 
 void HeldFilePath::Release() {

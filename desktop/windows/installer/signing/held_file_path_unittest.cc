@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/strings/utf_string_conversions.h"
 #include "base/test/temp_tree.h"
 #include "base/test/unix_link.h"
 #include "base/win/scoped_handle.h"
@@ -91,6 +92,69 @@ TEST(HeldFilePathTest, PinnedPathLeadsToTheHeldFileAlone) {
   tree.WriteFile(L"real\\program.exe", "stand-in");
   EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_INVALID),
             pinned.Verify(file.Get()));
+}
+
+// The names a path is read by as they are spelled: the system's path rules
+// drop a last dot or space, read a colon, a slash or a wildcard otherwise,
+// and open a device's name (with any extension) as the device.
+TEST(HeldFilePathTest, OnlyNamesThePathRulesKeepAreHandedOn) {
+  const struct {
+    const wchar_t* name;
+    bool kept;
+  } kCases[] = {
+      {L"x", true},         {L"x.y", true},        {L".x", true},
+      {L"x y", true},       {L"COM10", true},      {L"CONSOLE", true},
+      {L"x.", false},       {L"x ", false},        {L"...", false},
+      {L"x. ", false},      {L"NUL", false},       {L"con.txt", false},
+      {L"AUX .log", false}, {L"lpt\u00B9", false}, {L"CONOUT$", false},
+      {L"a:b", false},      {L"a/b", false},       {L"a*b", false},
+      {L"a?b", false},      {L"a\"b", false},      {L"a<b", false},
+      {L"a|b", false},      {L"a\tb", false},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(base::WideToUtf8(test_case.name));
+    EXPECT_EQ(test_case.kept, HeldFilePath::HasNameKeptAsIs(test_case.name));
+  }
+}
+
+// A folder whose name the path rules rewrite ("x." is opened as "x", a
+// sibling no hold covers) is never pinned, its sibling left unheld and the
+// error one that tells to move the file: Windows names the folder with its
+// dot, a name refused; Wine names it without, so the path opens the
+// sibling's file, or none, and not the one held.
+TEST(HeldFilePathTest, FolderNameThePathRulesRewriteIsNeverPinned) {
+  for (const bool sibling : {true, false}) {
+    for (const wchar_t* name : {L"x.", L"x "}) {
+      SCOPED_TRACE(base::WideToUtf8(name) + (sibling ? " beside x" : ""));
+      base::TempTree tree;
+      if (sibling) {
+        tree.MakeDir(L"x");
+        tree.WriteFile(L"x\\program.exe", "stand-in");
+      }
+      // Made as it is spelled: a plain path would make "x".
+      const std::wstring folder = L"\\\\?\\" + tree.Path(name).value();
+      ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+      const base::FilePath program(folder + L"\\program.exe");
+      {
+        const base::win::ScopedHandle file(::CreateFileW(
+            program.value().c_str(), GENERIC_READ | GENERIC_WRITE,
+            FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+            nullptr));
+        ASSERT_TRUE(file.IsValid());
+        HeldFilePath pinned;
+
+        const DWORD error = pinned.Pin(file.Get());
+
+        EXPECT_TRUE(HeldFilePath::IsFolderRefusal(error)) << error;
+        EXPECT_TRUE(pinned.path().empty());
+        if (sibling)
+          EXPECT_EQ(0u, RenameAside(tree.Path(L"x")));
+      }
+      // The tree's own removal goes by plain paths.
+      ::DeleteFileW(program.value().c_str());
+      ::RemoveDirectoryW(folder.c_str());
+    }
+  }
 }
 
 // Wine names no file past about 266 characters: such a path is refused,

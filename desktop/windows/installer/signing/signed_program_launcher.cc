@@ -80,6 +80,7 @@ bool SignedProgramLauncher::Hold(const base::FilePath& program,
   log_refusals_ = true;
   program_ = program;
   refusal_ = SignatureRefusal::kNone;
+  pin_error_ = 0;
   // The library is loaded by the program's own host, which pins its path
   // itself.
   const bool held =
@@ -113,12 +114,16 @@ bool SignedProgramLauncher::HoldRunningProgram() {
   Release();
   log_refusals_ = false;
   refusal_ = SignatureRefusal::kNone;
+  pin_error_ = 0;
   HeldImageFile own;
-  // The name the system gave the program, never the command line's.
-  if (!base::GetWindowsPath(base::kExeFile, &program_) ||
-      own.Open(program_.value().c_str()) != 0 ||
-      pinned_program_.Pin(own.handle()) != 0 ||
-      !RunningImage::IsOwnProgram(own.bytes())) {
+  // The name the system gave the program, never the command line's, as it
+  // is spelled: "x.\installer.exe" would open "x\installer.exe".
+  const bool opened =
+      base::GetWindowsPath(base::kExeFile, &program_) &&
+      own.Open(HeldFilePath::AsSpelled(program_.value()).c_str()) == 0;
+  if (opened)
+    pin_error_ = pinned_program_.Pin(own.handle());
+  if (!opened || pin_error_ != 0 || !RunningImage::IsOwnProgram(own.bytes())) {
     Release();
     refusal_ = SignatureRefusal::kChanged;
     return false;
@@ -145,10 +150,14 @@ bool SignedProgramLauncher::HoldOne(const base::FilePath& path,
   // Pinned before the check, so that no folder on the way is renamed
   // between the check and the start.
   if (pin) {
-    if (const DWORD error = pinned_program_.Pin(file.handle())) {
+    pin_error_ = pinned_program_.Pin(file.handle());
+    if (const DWORD error = pin_error_) {
       LOG(ERROR) << "Refusing " << path.AsUTF8()
-                 << ": its path cannot be held: "
-                 << base::SystemErrorCodeToString(error);
+                 << ": its path cannot be held"
+                 << (HeldFilePath::IsFolderRefusal(error)
+                         ? " (it does not lead to the file alone)"
+                         : "")
+                 << ": " << base::SystemErrorCodeToString(error);
       refusal_ = SignatureRefusal::kChanged;
       return false;
     }
@@ -205,13 +214,34 @@ bool SignedProgramLauncher::IsOfRunningBuild(const HeldImageFile& file,
   return true;
 }
 
-MappedImageCheck::Result SignedProgramLauncher::CheckRunningImage(
-    HANDLE process) const {
-  if (held_.empty())
-    return MappedImageCheck::Result::kMalformed;
-  return MappedImageCheck::CheckProcess(
+DWORD SignedProgramLauncher::VerifyPinnedPath() const {
+  return held_.empty() ? ERROR_FILE_INVALID
+                       : pinned_program_.Verify(held_.front().handle());
+}
+
+bool SignedProgramLauncher::ProveRunningProgram(HANDLE process,
+                                                std::string* unproven) const {
+  if (held_.empty()) {
+    *unproven = "nothing is held";
+    return false;
+  }
+  const MappedImageCheck::Result image = MappedImageCheck::CheckProcess(
       process, held_.front().bytes(),
       MappedImageCheck::Parts::kUnwrittenSections);
+  if (image == MappedImageCheck::Result::kSame)
+    return true;
+  *unproven = MappedImageCheck::Describe(image);
+  if (image == MappedImageCheck::Result::kDifferent)
+    return false;
+  const DWORD error =
+      HeldFilePath::VerifyProcessImage(process, held_.front().handle());
+  if (error == 0)
+    return true;
+  *unproven += error == ERROR_FILE_INVALID
+                   ? ", and its image's file is another than the program held"
+                   : ", and its image's file cannot be told: " +
+                         base::SystemErrorCodeToString(error);
+  return false;
 }
 
 base::Process SignedProgramLauncher::Launch(
@@ -220,6 +250,19 @@ base::Process SignedProgramLauncher::Launch(
   if (held_.empty() || command_line.GetProgram() != program_) {
     LOG(ERROR) << "Refusing to start a program that is not held: "
                << command_line.GetProgram().AsUTF8();
+    return base::Process();
+  }
+  if (const DWORD error = VerifyPinnedPath()) {
+    if (log_refusals_) {
+      LOG(ERROR) << "Refusing to run " << program_.AsUTF8()
+                 << ": it was changed after it was checked ("
+                 << base::WideToUtf8(pinned_program_.path())
+                 << " no longer opens it: "
+                 << base::SystemErrorCodeToString(error) << ")";
+    }
+    refusal_ = SignatureRefusal::kChanged;
+    Release();
+    ::SetLastError(error);
     return base::Process();
   }
   // By the pinned path alone, as the application and as the child's own

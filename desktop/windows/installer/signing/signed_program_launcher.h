@@ -114,17 +114,33 @@ class SignedProgramLauncher {
     return pinned_program_.path();
   }
 
+  // Whether the held program's pinned path still opens the held file
+  // (HeldFilePath::Verify): 0, or why not. For a start made by the path
+  // outside this object, just before it.
+  [[nodiscard]] DWORD VerifyPinnedPath() const;
+  // Whether the hold failed as the program's folder cannot be reached by
+  // a path handed on (HeldFilePath::IsFolderRefusal): the program must be
+  // moved to another folder to be started.
+  bool refused_for_folder() const {
+    return HeldFilePath::IsFolderRefusal(pin_error_);
+  }
+
   // For a start this object cannot make itself (the shell's "runas" starts
-  // no process suspended): whether the running `process`'s image holds the
-  // held program's bytes where no code writes.
-  MappedImageCheck::Result CheckRunningImage(HANDLE process) const;
+  // no process suspended): whether the running `process` is the held
+  // program. Its mapped image holds the held bytes where no code writes,
+  // or, where the handle does not let this process read it (an elevated
+  // process's is closed to an unelevated one), the file its image was
+  // mapped from is the held file (HeldFilePath::VerifyProcessImage). False
+  // with `unproven` saying why, for the log.
+  [[nodiscard]] bool ProveRunningProgram(HANDLE process,
+                                         std::string* unproven) const;
 
   // Starts the held program with `command_line`, whose program it must be
   // (the child gets the pinned path in its place), and releases the files
   // once it has started (then waits for it when `options` say so). Invalid
-  // when nothing is held, the start fails, or the started process's image
-  // is not the held program (ended before it ran, logged, refusal()
-  // kChanged).
+  // when nothing is held, the pinned path no longer opens the held file,
+  // the start fails, or the started process's image is not the held
+  // program (ended before it ran, logged, refusal() kChanged).
   base::Process Launch(const base::CommandLine& command_line,
                        const base::ProcessLaunchOptions& options);
 
@@ -152,6 +168,9 @@ class SignedProgramLauncher {
   // The program first.
   std::vector<HeldImageFile> held_;
   HeldFilePath pinned_program_;
+  // Why the program's path could not be pinned at the last hold; 0 when it
+  // was.
+  DWORD pin_error_ = 0;
   SignatureRefusal refusal_ = SignatureRefusal::kNone;
   // Off for this process's own program, which may start before the log is
   // open: its callers say why they go without it.
