@@ -25,7 +25,12 @@ earlier builds left with no journal to name it goes with the
 uninstallation. For every user, each operation's process tree ended from
 outside leaves its private folders below the system's temporary folder,
 which the next run removes, while folders a user planted there under such
-names are left whole, with what a link in one leads to."""
+names are left whole, with what a link in one leads to. The installer's
+copy that an uninstallation leaves to remove what was in use, ended hard
+at its start or once it has deleted something (per user and for all
+users), leaves its record and its folder, which the next run takes: the
+uninstaller left in the folder run again, or an installation. The copy's
+folder goes whatever characters the temporary folder's path holds."""
 
 import contextlib
 import hashlib
@@ -44,7 +49,7 @@ import pytest
 import test_rollback as rollback
 import test_installation as installation
 from test_rollback import installers  # noqa: F401
-from conftest import Logs, windows_path
+from conftest import Logs, run_tool, windows_path
 from test_user_starts import SYSTEM_TEMP, linux_path
 
 # A few operations inside the steps that do the most at once: the copy of
@@ -450,12 +455,13 @@ def test_a_recovery_killed_half_way_is_finished_by_the_next_run(machine_round, s
 PRIVATE_FOLDER_MARK = "tarvo_private_folder.mark"
 
 
-class AllUsersRound(Round):
-    """The runs of Round for every user, without the clean runs' states."""
+class FreshRound(Round):
+    """The runs of Round on a machine of the test's own, without the clean
+    runs' states."""
 
-    def __init__(self, build_dir, installers, tmp_path):
+    def __init__(self, build_dir, installers, tmp_path, all_users=True):
         self.installers = installers
-        self.machine = rollback.Machine(build_dir, tmp_path, all_users=True)
+        self.machine = rollback.Machine(build_dir, tmp_path, all_users=all_users)
         self.machine.clear()
 
 
@@ -475,7 +481,7 @@ def plant_private_folder(system_temp, files):
 
 def test_an_all_users_run_ended_with_its_tree_leaves_no_private_folder(
         build_dir, installers, tmp_path):
-    made = AllUsersRound(build_dir, installers, tmp_path)
+    made = FreshRound(build_dir, installers, tmp_path)
     system_temp = linux_path(build_dir, SYSTEM_TEMP)
     victim = tmp_path / "victim.txt"
     victim.write_bytes(b"another program's")
@@ -508,3 +514,79 @@ def test_an_all_users_run_ended_with_its_tree_leaves_no_private_folder(
         for folder in planted:
             shutil.rmtree(folder, ignore_errors=True)
         made.machine.clear()
+
+
+def version_folders(folder):
+    return sorted(path.name for path in folder.iterdir() if path.is_dir())
+
+
+def private_folders(folder):
+    """The folders named as the installer names its private folders."""
+    return {path for path in folder.iterdir()
+            if path.is_dir() and re.fullmatch(r"[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}", path.name)}
+
+
+# The installer's copy that an uninstallation leaves to remove what was in
+# use, ended hard at its start (before it waits for the uninstallation) and
+# once it has deleted one entry of the record. The uninstallation itself
+# succeeds; what it leaves goes with the next run: the uninstaller left in
+# the folder run again, or an installation into the folder.
+COPY_KILLS = {"at-start": (1, "uninstall"), "deleting": (2, "install")}
+
+
+@pytest.mark.parametrize("kill", COPY_KILLS)
+@pytest.mark.parametrize("all_users", [False, True], ids=["peruser", "allusers"])
+def test_an_uninstallation_whose_copy_was_killed_is_finished_by_the_next_run(
+        build_dir, installers, tmp_path, all_users, kill):
+    made = FreshRound(build_dir, installers, tmp_path, all_users=all_users)
+    machine = made.machine
+    temp = linux_path(build_dir, SYSTEM_TEMP) if all_users else rollback.folder_of(build_dir, "TEMP")
+    operation, next_run = COPY_KILLS[kill]
+    try:
+        assert made.start("install") == 0
+        installed = version_folders(machine.folder)
+        before = private_folders(temp)
+        assert made.start("uninstall", f"at=leftover-removal;operation={operation};action=kill") == 0
+        stale = private_folders(temp) - before
+        assert len(stale) == 1 and (machine.folder / "k.bat").exists(), stale
+
+        assert made.start(next_run) == 0
+        assert [path for path in stale if path.exists()] == []
+        if next_run == "install":
+            # The installation's version folder took the name the left one had.
+            assert version_folders(machine.folder) == installed
+            assert not (machine.folder / "k.bat").exists()
+            assert made.start("uninstall") == 0
+        assert not machine.folder.exists(), installation.tree(machine.folder)
+        assert private_folders(temp) == before
+    finally:
+        machine.clear()
+
+
+# Each of cmd's special characters, and a variable cmd would expand.
+SPECIAL_TEMP = "R&D %TEMP% !x^ (y)=;,"
+
+
+def test_the_copys_folder_goes_whatever_the_temporary_folders_path_holds(
+        build_dir, installers, tmp_path):
+    made = FreshRound(build_dir, installers, tmp_path, all_users=False)
+    temp = tmp_path / SPECIAL_TEMP
+    temp.mkdir()
+    assert made.start("install") == 0
+    installer, switches, extra = made.arguments("uninstall")
+    command, env = made.machine.command(installer, switches, *extra)
+    # The user's environment as a process the shell starts gets it.
+    quoted = " ".join(f'"{word}"' for word in command[2:])
+    batch = tmp_path / "uninstall.bat"
+    doubled = windows_path(temp).replace("%", "%%")
+    batch.write_bytes(f'@set "TMP={doubled}"\r\n@set "TEMP={doubled}"\r\n'
+                      f'@start "" /wait {quoted}\r\n@exit /b %ERRORLEVEL%\r\n'.encode())
+    result = run_tool([*command[:2], windows_path(batch)], capture_output=True,
+                      timeout=rollback.HANG_GUARD, env=env)
+    assert result.stdout.decode().split()[-2:] == ["exit", "0"], result
+
+    assert not made.machine.folder.exists()
+    logs = "".join(path.read_text(errors="replace")
+                   for path in (temp / "Tarvo Installer").glob("*.log"))
+    assert f"Started the installer's copy in {windows_path(temp)}\\" in logs, logs[-3000:]
+    assert private_folders(temp) == set(), list(temp.iterdir())

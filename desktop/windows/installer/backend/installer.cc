@@ -32,6 +32,7 @@
 #include "desktop/windows/installer/backend/steps/product_shortcuts.h"
 #include "desktop/windows/installer/backend/steps/protocol_handler_step.h"
 #include "desktop/windows/installer/backend/steps/uninstall_steps.h"
+#include "desktop/windows/installer/backend/steps/unfinished_uninstallation.h"
 #include "desktop/windows/installer/backend/steps/uninstall_survey.h"
 #include "desktop/windows/installer/backend/steps/update_steps.h"
 #include "desktop/windows/installer/journal/run_journal.h"
@@ -306,6 +307,10 @@ void Installer::StartInstallLog(const base::FilePath& folder) {
 
 bool Installer::PrepareOperation(const base::FilePath& folder) {
   const Settings::Operation operation = run_.settings->operation();
+  // Before the version folder's name is chosen: the uninstaller's version
+  // folder that a dead uninstallation left would push it aside.
+  if (operation == Settings::kInstalling)
+    UnfinishedUninstallation::FinishBeforeInstalling(folder);
   if (operation == Settings::kInstalling || operation == Settings::kUpgrading) {
     if (!copy_steps_->PrepareFileLists(folder) ||
         !CreateVersionSubfolder(folder))

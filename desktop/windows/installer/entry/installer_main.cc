@@ -15,6 +15,8 @@
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/backend/steps/leftover_remover.h"
+#include "desktop/windows/installer/backend/steps/private_folder_owners.h"
+#include "desktop/windows/installer/backend/steps/unfinished_uninstallation.h"
 #include "desktop/windows/installer/entry/console_output.h"
 #include "desktop/windows/installer/entry/entry_switches.h"
 #include "desktop/windows/installer/entry/folder_permission_role.h"
@@ -77,13 +79,15 @@ void StartCrashReporting() {
 
 // An uninstallation that died set the product's files aside: the folder
 // must be whole again before anything tells from them whether it holds an
-// installation, the product environment first.
-void RecoverUninstallerFolder(const base::CommandLine& command_line) {
+// installation, the product environment first. One whose last step died
+// left this uninstaller with its record of leftovers: run again, it has a
+// new copy of itself finish, and true says the run is done.
+bool RecoverUninstallerFolder(const base::CommandLine& command_line) {
   base::FilePath own_folder;
   if (!command_line.HasSwitch(switches::kUninstall) ||
       command_line.HasSwitch(switches::kBackend) ||
       !base::GetPathForKey(base::kExeDir, &own_folder)) {
-    return;
+    return false;
   }
   // Into the installer's log from here on: the default log file would be
   // written into the folder being recovered.
@@ -92,8 +96,12 @@ void RecoverUninstallerFolder(const base::CommandLine& command_line) {
   // recovery meets it again and ends the run with the file's name.
   const InterruptedRunRecovery::Outcome outcome =
       InterruptedRunRecovery::RecoverFolder(own_folder.DirName());
-  if (!outcome.complete())
+  if (!outcome.complete()) {
     LOG(ERROR) << "The uninstaller's folder is not whole again yet";
+    return false;
+  }
+  return UnfinishedUninstallation::Resume(own_folder.DirName(),
+                                          GetPrivateFolderOwners(false));
 }
 
 uint8_t RunRole(const base::CommandLine& command_line) {
@@ -111,7 +119,8 @@ uint8_t RunRole(const base::CommandLine& command_line) {
   StartCrashReporting();
   base::RegisterInstallerFeatures(GetUserAgentName(),
                                   base::FeatureList::GetInstance());
-  RecoverUninstallerFolder(command_line);
+  if (RecoverUninstallerFolder(command_line))
+    return kInstallerSucceeded;
   const base::FilePath environment_install_dir =
       GetProductEnvironment()->install_dir();
 

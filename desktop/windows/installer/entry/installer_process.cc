@@ -343,9 +343,10 @@ bool InstallerProcess::FindUsersDownloadFolder() {
     LOG(ERROR) << "Could not obtain temporary installer folder";
     return false;
   }
-  // Runs that died never removed their downloads and packages; nothing
-  // else ever would.
+  // Runs that died never removed their downloads and packages, nor the
+  // installer's copies their own folders; nothing else ever would.
   DeadRunDownloads::RemoveFrom(download_folder_);
+  DeadRunPrivateFolders::RemoveCopiesFromUserTemp();
   return true;
 }
 

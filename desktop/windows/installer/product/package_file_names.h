@@ -27,6 +27,9 @@ inline constexpr wchar_t kInstallerLibraryName[] = L"tarvo_installer.dll";
 // The helper that pins the browser to the taskbar.
 inline constexpr wchar_t kInstallerHelperName[] = L"installer_helper.exe";
 inline constexpr wchar_t kInstallerHelper64Name[] = L"installer_helper_64.exe";
+// The helper's copy in its private folder: the shell honours the pin verb
+// only for a process of this name.
+inline constexpr wchar_t kPinningHelperRunName[] = L"explorer.exe";
 // The tracking data the package was downloaded with.
 inline constexpr wchar_t kServerTrackingDataName[] = L"server_tracking_data";
 // The most of one of the run's own data files (the tracking data, the

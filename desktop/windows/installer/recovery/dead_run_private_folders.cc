@@ -4,6 +4,8 @@
 
 #include <aclapi.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +19,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/recovery/dead_run_removal.h"
 #include "desktop/windows/installer/security/administrators_folder.h"
 #include "desktop/windows/installer/system/private_temp_folder.h"
@@ -29,6 +32,14 @@ using Kind = base::ResolvedEntry::Kind;
 
 constexpr int kListedTypes =
     base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories;
+
+// What the installer's copies write beside the mark: RemoverCopy its
+// program and library, the taskbar pinning its helper.
+constexpr const wchar_t* kCopysFiles[] = {
+    kPackageInstallerName, kInstallerLibraryName, kPinningHelperRunName};
+
+using DeadRunCheck =
+    std::function<bool(const base::ResolvedEntry&, const std::wstring&)>;
 
 bool IsPrivilegedOr(PSID sid, PSID trusted_user) {
   return AdministratorsFolder::IsPrivileged(sid) ||
@@ -122,19 +133,24 @@ bool HoldsNoLink(const base::FilePath& folder) {
   return listing.error() == ERROR_SUCCESS;
 }
 
-bool IsDeadRunsFolder(const base::ResolvedEntry& entry,
-                      const std::wstring& name,
-                      PSID trusted_user) {
+// A folder of its own under a private folder's name, the mark inside:
+// other programs make folders with such names too.
+bool IsMarkedFolder(const base::ResolvedEntry& entry, const std::wstring& name) {
   if (entry.kind() != Kind::kPlain || !entry.is_directory()) {
     if (entry.kind() == Kind::kLink)
       LOG(WARNING) << "Leaving a link named as a private folder: "
                    << base::WideToUtf8(name);
     return false;
   }
-  const base::FilePath& folder = entry.path();
-  // Other programs make folders with such names too.
-  if (!HoldsMark(folder))
+  return HoldsMark(entry.path());
+}
+
+bool IsDeadRunsFolder(const base::ResolvedEntry& entry,
+                      const std::wstring& name,
+                      PSID trusted_user) {
+  if (!IsMarkedFolder(entry, name))
     return false;
+  const base::FilePath& folder = entry.path();
   if (!HasAdministratorsOwnList(folder, trusted_user)) {
     LOG(WARNING) << "Leaving " << folder.AsUTF8()
                  << ": others may write it, it was not made so";
@@ -150,6 +166,39 @@ bool IsDeadRunsFolder(const base::ResolvedEntry& entry,
     return false;
   }
   return true;
+}
+
+// Whether `folder` (its final path) holds only the copy's files and its
+// mark, each a file of its own.
+bool HoldsOnlyCopysFiles(const base::FilePath& folder) {
+  std::vector<std::wstring> names;
+  base::FileEnumerator listing(folder, false, kListedTypes, L"");
+  for (base::FilePath path = listing.Next(); !path.empty();
+       path = listing.Next()) {
+    const base::ResolvedEntry entry =
+        base::ResolvedEntry::ResolveListed(path, folder, listing.GetInfo());
+    if (entry.kind() != Kind::kPlain || entry.is_directory())
+      return false;
+    names.push_back(path.BaseName().value());
+  }
+  return listing.error() == ERROR_SUCCESS &&
+         DeadRunPrivateFolders::AreCopysNames(names);
+}
+
+// Whether the run of the user's folder `name` may live: its live-run event
+// is there, or cannot be told to be gone. Whoever made it, the folder
+// stays: keeping a dead run's folder is the safe mistake.
+bool IsUsersRunLive(const std::wstring& name) {
+  const base::win::ScopedHandle event(
+      ::OpenEventW(SYNCHRONIZE, FALSE,
+                   PrivateTempFolder::GetLiveRunEventName(name).c_str()));
+  return event.IsValid() || ::GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+bool IsDeadCopysFolder(const base::ResolvedEntry& entry,
+                       const std::wstring& name) {
+  return IsMarkedFolder(entry, name) && HoldsOnlyCopysFiles(entry.path()) &&
+         !IsUsersRunLive(name);
 }
 
 DeadRunRemoval Retried(bool removed) {
@@ -191,21 +240,16 @@ DeadRunRemoval RemoveFolder(const base::FilePath& folder) {
   return DeadRunRemoval::kTryAgain;
 }
 
-}  // namespace
-
-// static
-void DeadRunPrivateFolders::RemoveFromSystemTemp() {
+// Removes the folders among the private folders of `owners` that
+// `is_dead` takes for a dead run's.
+void RemoveDeadRunsFolders(PrivateTempFolder::Owners owners,
+                           const DeadRunCheck& is_dead) {
   base::FilePath parent;
-  if (!PrivateTempFolder::GetParentFolder(
-          PrivateTempFolder::Owners::kAdministrators, &parent)) {
+  if (!PrivateTempFolder::GetParentFolder(owners, &parent))
     return;
-  }
   const base::FilePath parent_final = base::ResolvedEntry::GetFinalPath(parent);
   if (parent_final.empty())
     return;
-  BYTE trusted_user_buffer[SECURITY_MAX_SID_SIZE];
-  const PSID trusted_user =
-      AdministratorsFolder::ReadTrustedUser(trusted_user_buffer);
   std::vector<base::FilePath> dead;
   base::FileEnumerator listing(parent, false,
                                base::FileEnumerator::kDirectories, L"");
@@ -216,13 +260,53 @@ void DeadRunPrivateFolders::RemoveFromSystemTemp() {
       continue;
     const base::ResolvedEntry entry = base::ResolvedEntry::ResolveListed(
         path, parent_final, listing.GetInfo());
-    if (IsDeadRunsFolder(entry, name, trusted_user)) {
+    if (is_dead(entry, name)) {
       LOG(INFO) << "Removing the private folder of a run that died: "
                 << entry.path().AsUTF8();
       dead.push_back(entry.path());
     }
   }
   RemoveDeadRunEntries(std::move(dead), RemoveFolder);
+}
+
+}  // namespace
+
+// static
+void DeadRunPrivateFolders::RemoveFromSystemTemp() {
+  BYTE trusted_user_buffer[SECURITY_MAX_SID_SIZE];
+  const PSID trusted_user =
+      AdministratorsFolder::ReadTrustedUser(trusted_user_buffer);
+  RemoveDeadRunsFolders(
+      PrivateTempFolder::Owners::kAdministrators,
+      [trusted_user](const base::ResolvedEntry& entry,
+                     const std::wstring& name) {
+        return IsDeadRunsFolder(entry, name, trusted_user);
+      });
+}
+
+// static
+void DeadRunPrivateFolders::RemoveCopiesFromUserTemp() {
+  RemoveDeadRunsFolders(PrivateTempFolder::Owners::kCurrentUser,
+                        IsDeadCopysFolder);
+}
+
+// static
+bool DeadRunPrivateFolders::AreCopysNames(
+    const std::vector<std::wstring>& names) {
+  bool marked = false;
+  for (const std::wstring& name : names) {
+    const auto is = [&name](const wchar_t* known) {
+      return base::FilePath::CompareIgnoreCase(base::FilePath(name),
+                                               base::FilePath(known)) == 0;
+    };
+    if (is(PrivateTempFolder::kMarkName)) {
+      marked = true;
+      continue;
+    }
+    if (std::none_of(std::begin(kCopysFiles), std::end(kCopysFiles), is))
+      return false;
+  }
+  return marked;
 }
 
 // static

@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "base/files/file_path.h"
 
 namespace installer {
@@ -24,6 +27,20 @@ class DeadRunPrivateFolders {
   // else stays untouched. The mark goes last, so that a folder not wholly
   // removed is still known as one the next time.
   static void RemoveFromSystemTemp();
+
+  // Removes, the same way, the folders of the installer's copies that
+  // dead runs left in the user's temporary folder (RemoverCopy's, killed
+  // before it had its folder removed, or the taskbar pinning helper's): a
+  // fresh name as the installer makes them, a folder of its own (no link),
+  // the mark inside, nothing in it but a copy's files and the mark, each a
+  // file of its own, and no live-run event under its name. The folder is
+  // the user's to write, so nothing else there is taken for the
+  // installer's. For a run that is not elevated: it is the user's own.
+  static void RemoveCopiesFromUserTemp();
+
+  // Whether the names in a folder, beside the mark it must hold, are only
+  // those the installer's copies hold.
+  static bool AreCopysNames(const std::vector<std::wstring>& names);
 
   // The list decision: whether a folder with this owner and access list is
   // the administrators' own, as the private folders are made (see

@@ -4,7 +4,9 @@
 
 #include <sddl.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "base/files/file_util.h"
 #include "base/test/text_file.h"
@@ -125,6 +127,33 @@ TEST(DeadRunPrivateFoldersTest, TakesADeadRunsFolderAndLeavesALiveOne) {
 
   EXPECT_FALSE(base::PathExists(dead));
   EXPECT_TRUE(base::PathExists(live.path().Append(PrivateTempFolder::kMarkName)));
+}
+
+// In the user's temporary folder, which is the user's to write, only what
+// the installer's copy holds marks a folder as a dead copy's.
+TEST(DeadRunPrivateFoldersTest, OnlyACopysNamesMakeACopysFolder) {
+  constexpr const wchar_t* kMark = PrivateTempFolder::kMarkName;
+  const struct {
+    std::vector<std::wstring> names;
+    bool copys;
+  } kCases[] = {
+      {{L"installer.exe", L"tarvo_installer.dll", kMark}, true},
+      // What the copy's removal left: the mark goes last.
+      {{L"tarvo_installer.dll", kMark}, true},
+      {{kMark}, true},
+      {{L"INSTALLER.EXE", L"Tarvo_Installer.dll", L"TARVO_PRIVATE_FOLDER.MARK"},
+       true},
+      {{L"installer.exe", L"tarvo_installer.dll"}, false},
+      {{L"installer.exe", kMark, L"package"}, false},
+      {{L"explorer.exe", kMark}, true},
+      {{L"installer_helper.exe", kMark}, false},
+      {{}, false},
+  };
+  for (size_t i = 0; i < std::size(kCases); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(DeadRunPrivateFolders::AreCopysNames(kCases[i].names),
+              kCases[i].copys);
+  }
 }
 
 }  // namespace

@@ -28,8 +28,6 @@ namespace {
 constexpr int64_t kMicrosecondsPerDay = 24LL * 60 * 60 * 1000 * 1000;
 constexpr int64_t kPinInterval = 182 * kMicrosecondsPerDay;
 constexpr wchar_t kLastBandCheckSuffix[] = L" Last Band Check";
-// The shell honours the pin verb only for a process of this name.
-constexpr wchar_t kHelperRunName[] = L"explorer.exe";
 constexpr int kHelperKilledExitCode = 1;
 
 std::wstring GetLastBandCheckName() {
@@ -162,7 +160,7 @@ bool PinToTaskbarWithHelper(const base::FilePath& installation_folder,
     VLOG(2) << "Could not create a private folder for the helper";
     return false;
   }
-  const base::FilePath helper = folder.path().Append(kHelperRunName);
+  const base::FilePath helper = folder.path().Append(kPinningHelperRunName);
   base::win::ScopedHandle lock;
   if (!CopyHelperLocked(installation_folder.Append(GetHelperName()), helper,
                         &lock)) {

@@ -35,6 +35,7 @@ constexpr RolePointName kRolePointNames[] = {
     {RolePoint::kFolderProbeStart, "folder-probe-start"},
     {RolePoint::kBackendStart, "backend-start"},
     {RolePoint::kProtectedUnpack, "protected-unpack"},
+    {RolePoint::kLeftoverRemoval, "leftover-removal"},
 };
 
 struct ActionName {
@@ -114,7 +115,8 @@ bool IsWhole(const TestFaultInjection::Plan& plan) {
   // Only a point reached more than once has a count.
   if (!at_step && plan.operation != 0 &&
       plan.role_point != RolePoint::kRecoveryLine &&
-      plan.role_point != RolePoint::kTemporaryFile) {
+      plan.role_point != RolePoint::kTemporaryFile &&
+      plan.role_point != RolePoint::kLeftoverRemoval) {
     return false;
   }
   const bool marks = plan.action == Action::kHang ||

@@ -60,6 +60,10 @@ class TestHooks {
     // An elevated backend holds the installer file it unpacks the package
     // from, checked and its path pinned, before it reads the package.
     kProtectedUnpack,
+    // The installer's copy that removes an uninstallation's leftovers has
+    // started, before it waits for the uninstallation's processes; reached
+    // again after each entry of the record it deletes.
+    kLeftoverRemoval,
   };
 
   TestHooks() = delete;

@@ -16,14 +16,17 @@
 #include "base/process/null_standard_handles.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/threading/lock.h"
+#include "base/win/scoped_named_mutex.h"
 #include "desktop/windows/installer/backend/steps/cleanup_batch.h"
 #include "desktop/windows/installer/backend/steps/folder_holds_exactly.h"
 #include "desktop/windows/installer/paths/inside_folder_check.h"
 #include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/system/private_temp_folder.h"
 #include "desktop/windows/installer/system/system_folder_check.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
 
@@ -41,6 +44,12 @@ constexpr DWORD kDeletePauseMs = 100;
 // How often cmd tries to remove the copy's folder, about a second apart,
 // before it leaves it: the copy ends right after starting it.
 constexpr int kFolderRemovalTries = 20;
+
+// One more entry of the record gone.
+void CountDeleted(LeftoverRemover::Outcome* outcome) {
+  ++outcome->deleted;
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kLeftoverRemoval);
+}
 
 // Deletes the file `path` names through the handle that judged it inside
 // the folder; a link, a folder or anything outside is refused. Tried again
@@ -63,7 +72,7 @@ void DeleteListedFile(InsideFolderCheck* inside_folder,
     if (judged->kind() == Kind::kMissing)
       return;
     if (judged->kind() == Kind::kPlain && judged->DeleteJudgedFile()) {
-      ++outcome->deleted;
+      CountDeleted(outcome);
       return;
     }
     if (*pauses_left == 0) {
@@ -89,7 +98,7 @@ void RemoveJudgedFolder(const base::FilePath& folder,
   }
   switch (base::RemoveEmptyFolderAt(folder)) {
     case base::EmptyFolderRemoval::kRemoved:
-      ++outcome->deleted;
+      CountDeleted(outcome);
       return;
     case base::EmptyFolderRemoval::kMissing:
       return;
@@ -139,28 +148,47 @@ void WaitForAll(const std::vector<base::win::ScopedHandle>& processes) {
   }
 }
 
-// The command that cmd runs to remove `folder` once this process has
-// ended: only its own built-in commands, and the system's ping by its full
-// path as the pause between tries. Empty when cmd could not take the path
-// literally.
-std::wstring MakeFolderRemoval(const base::FilePath& folder,
-                               const base::FilePath& system) {
+// Whether cmd takes `text` literally inside double quotes.
+bool IsLiteralForCmd(const std::wstring& text) {
+  return text.find_first_of(L"\"%!^&") == std::wstring::npos;
+}
+
+// Whether cmd can run with `folder` as its current one: it refuses a share's
+// path and runs in the Windows folder instead, where a relative name would
+// lead elsewhere.
+bool IsDrivePath(const base::FilePath& folder) {
   const std::wstring& path = folder.value();
-  if (path.find_first_of(L"\"%!^&") != std::wstring::npos)
+  return path.size() >= 3 && path[1] == L':' &&
+         base::FilePath::IsSeparator(path[2]);
+}
+
+// The command that cmd, run in the folder above the copy's, runs to remove
+// the copy's folder `name` once this process has ended: only its own
+// built-in commands, and the system's ping by its full path as the pause
+// between tries. It names the folder by its generated name alone, never by
+// the temporary folder's path, which is the user's to choose and may hold
+// any of cmd's special characters. Empty when cmd could not take the
+// system's path literally.
+std::wstring MakeFolderRemoval(const std::wstring& name,
+                               const base::FilePath& system) {
+  const std::wstring ping = system.Append(L"PING.EXE").value();
+  if (!PrivateTempFolder::IsMadeFolderName(name) || !IsLiteralForCmd(ping))
     return std::wstring();
-  const std::wstring remove = L"rd /s /q \"" + path + L"\" 2>nul";
+  const std::wstring remove = L"rd /s /q \"" + name + L"\" 2>nul";
   std::wstring text = remove;
   for (int attempt = 1; attempt < kFolderRemovalTries; ++attempt) {
-    text += L" & if exist \"" + path + L"\\\" (\"" +
-            system.Append(L"PING.EXE").value() + L"\" -n 2 127.0.0.1 >nul & " +
-            remove;
+    text += L" & if exist \"" + name + L"\\\" (\"" + ping +
+            L"\" -n 2 127.0.0.1 >nul & " + remove;
   }
   text.append(kFolderRemovalTries - 1, L')');
   return text;
 }
 
-// Starts the system's cmd, from the system folder, to remove this copy's
-// folder once this process has ended; only a folder that RemoverCopy made.
+// Starts the system's cmd, in the temporary folder that holds this copy's
+// folder (held as its current folder, so that it cannot be renamed under
+// the relative name), to remove the copy's folder once this process has
+// ended; only a folder that RemoverCopy made. A folder left so goes with
+// the next run that finds it (DeadRunPrivateFolders).
 void RemoveOwnFolderOnceEnded() {
   base::FilePath own_folder;
   base::FilePath system;
@@ -175,14 +203,15 @@ void RemoveOwnFolderOnceEnded() {
                << ": not a folder of the installer's copy";
     return;
   }
-  const std::wstring removal = MakeFolderRemoval(own_folder, system);
-  if (removal.empty()) {
-    LOG(ERROR) << "Left " << own_folder.AsUTF8() << ": cmd cannot name it";
+  const std::wstring removal =
+      MakeFolderRemoval(own_folder.BaseName().value(), system);
+  if (removal.empty() || !IsDrivePath(own_folder.DirName())) {
+    LOG(ERROR) << "Left " << own_folder.AsUTF8() << ": cmd cannot remove it";
     return;
   }
   base::ProcessLaunchOptions options;
   options.start_hidden = true;
-  options.current_directory = system.value();
+  options.current_directory = own_folder.DirName().value();
   base::NullStandardHandles null_handles;
   if (!null_handles.ApplyTo(&options))
     LOG(WARNING) << "cmd keeps our standard handles";
@@ -202,9 +231,21 @@ void RemoveOwnFolderOnceEnded() {
 void LeftoverRemover::RunRole(const base::CommandLine& command_line) {
   const std::vector<base::win::ScopedHandle> processes =
       TakeInheritedProcesses(command_line);
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kLeftoverRemoval);
   WaitForAll(processes);
-  const Outcome outcome =
-      RemoveListed(command_line.GetSwitchValuePath(switches::kRemoveLeftovers));
+  const base::FilePath install_folder =
+      command_line.GetSwitchValuePath(switches::kRemoveLeftovers);
+  // Held while it deletes, as every run holds it: a run that started on the
+  // folder meanwhile finished the record itself (UnfinishedUninstallation),
+  // and one that starts now finds the folder taken, so that nothing it
+  // installs is taken for a leftover. Made by a process of other rights
+  // when this one is elevated.
+  base::win::ScopedNamedMutex mutex(
+      InstallerObjectNames(install_folder).mutex(),
+      base::win::ScopedNamedMutex::Options{.open_if_denied = true});
+  if (!mutex.IsValid() || !mutex.Acquire(INFINITE))
+    LOG(WARNING) << "Removing the leftovers without the folder's mutex";
+  const Outcome outcome = RemoveListed(install_folder);
   LOG(INFO) << "Removed " << outcome.deleted << " leftovers, refused "
             << outcome.refused;
   RemoveOwnFolderOnceEnded();
@@ -212,7 +253,8 @@ void LeftoverRemover::RunRole(const base::CommandLine& command_line) {
 
 // static
 LeftoverRemover::Outcome LeftoverRemover::RemoveListed(
-    const base::FilePath& install_folder) {
+    const base::FilePath& install_folder,
+    InstallFolder install_folder_fate) {
   Outcome outcome;
   InsideFolderCheck inside_folder(install_folder);
   if (!inside_folder.valid()) {
@@ -230,8 +272,13 @@ LeftoverRemover::Outcome LeftoverRemover::RemoveListed(
     DeleteListedFile(&inside_folder, file, &pauses_left, &outcome);
   DeleteListedFile(&inside_folder, record, &pauses_left, &outcome);
   const SystemFolderCheck system_folders = SystemFolderCheck::ForThisSystem();
-  for (const base::FilePath& folder : contents->folders)
+  for (const base::FilePath& folder : contents->folders) {
+    if (install_folder_fate == InstallFolder::kKeep &&
+        folder == inside_folder.folder()) {
+      continue;
+    }
     RemoveListedFolder(&inside_folder, system_folders, folder, &outcome);
+  }
   return outcome;
 }
 

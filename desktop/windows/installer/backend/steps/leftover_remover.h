@@ -29,13 +29,19 @@ class LeftoverRemover {
     size_t refused = 0;
   };
 
+  // What becomes of the emptied installation folder.
+  enum class InstallFolder { kRemove, kKeep };
+
   // The role as the entry runs it.
   static void RunRole(const base::CommandLine& command_line);
 
   // Deletes the files, then the folders, that the record of
-  // `install_folder` names, the record and the installation folder
-  // itself last; nothing when the record is missing or not well formed.
-  static Outcome RemoveListed(const base::FilePath& install_folder);
+  // `install_folder` names, the record and (unless kept) the installation
+  // folder itself last; nothing when the record is missing or not well
+  // formed.
+  static Outcome RemoveListed(
+      const base::FilePath& install_folder,
+      InstallFolder install_folder_fate = InstallFolder::kRemove);
 
   // The process handles of "wait-for-processes" that are handles to
   // processes in this one (with the right to wait and to query): at most a

@@ -138,6 +138,13 @@ TEST(LeftoverRemoverTest, OnlyTheCopysOwnFolderIsTheCopysFolder) {
   };
   for (const auto& test : kCases) {
     SCOPED_TRACE(test.folder.AsUTF8());
+    // Its run live, so that no run beside this test takes it for a dead
+    // copy's and removes it.
+    const base::win::ScopedHandle live_run(::CreateEventW(
+        nullptr, TRUE, FALSE,
+        PrivateTempFolder::GetLiveRunEventName(test.folder.BaseName().value())
+            .c_str()));
+    ASSERT_TRUE(live_run.IsValid());
     ASSERT_TRUE(base::CreateDirectory(test.folder));
     for (const wchar_t* file : test.files)
       ASSERT_TRUE(base::WriteTextFile(test.folder.Append(file), "x"));
