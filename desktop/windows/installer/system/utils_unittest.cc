@@ -139,12 +139,10 @@ TEST(ServiceUtilsTest, InstallPathValidity) {
       {L"\\\\0-0-0-0-0-0-0-1s4.ipv6-literal.net\\share\\x", false},
       // ...with the offline files' suffix, which the redirector takes off,
       // alone or with a web folder's decorations...
-      {L"\\\\localhost$NOCSC$\\share\\x", false},
       {L"\\\\?\\UNC\\LocalHost$nocsc$\\share\\x", false},
       {L"\\\\127.0.0.1$NOCSC$$NOCSC$\\DavWWWRoot\\x", false},
       {L"\\\\localhost.$NOCSC$\\share\\x", false},
       {L"\\\\$NOCSC$\\share\\x", false},
-      {L"\\\\localhost$NOCSC$@SSL\\DavWWWRoot\\x", false},
       {L"\\\\server@SSL@8443$NOCSC$\\DavWWWRoot\\x", false},
       // ...or spelled as the name resolver folds into one of these:
       // full-width, ideographic full stops, a long s, invisible hyphens, a
@@ -155,7 +153,6 @@ TEST(ServiceUtilsTest, InstallPathValidity) {
       {L"\\\\LOCALHO\u017FT\\share\\x", false},
       {L"\\\\local\u00ADhost\\share\\x", false},
       {L"\\\\\u013Aocalhost\\share\\x", false},
-      {L"\\\\\uFF10--1.ipv6-literal.net\\share\\x", false},
       {L"\\\\localhost\uFF0E\\share\\x", false},
       {L"\\\\\uFF4C\uFF4F\uFF43\uFF41\uFF4C\uFF48\uFF4F\uFF53\uFF54$NOCSC$\\share\\x", false},
       // The device namespace's ways to the redirector stay refused.
