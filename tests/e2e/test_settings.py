@@ -3,14 +3,17 @@ remembered in the registry (seeded with Wine's `reg`) and the statistics
 they write (loaded with Python's json), read from
 desktop/windows/installer/settings_probe.exe."""
 
+import ipaddress
 import json
 import os
+import re
 import shutil
 import subprocess
+from pathlib import Path
 
 import pytest
 
-from conftest import windows_path
+from conftest import wine, windows_path
 
 PROBE = "desktop/windows/installer/settings_probe.exe"
 COMPANY_KEY = "HKCU\\Software\\Tarvo Software"
@@ -91,21 +94,89 @@ def test_unusable_remembered_folder_is_ignored(build_dir, install_path_values, d
 # and so do the pipe and mailslot shares, this machine's own shares and a
 # redirector's prefix reached as a share's path: such a folder is invalid on
 # the command line and ignored when remembered, even one that leads to a
-# folder that exists ({folder}). Only the long-path form of a drive's path
-# names the folder itself.
+# folder that exists ({folder}, and every share's folder, which Wine keeps
+# in the prefix). This machine's shares are refused by its own addresses as
+# Wine lists them ({ipv4}, {ipv6}, the link-local {ipv6_link} with its
+# scope), past the offline files' suffix and in full-width spellings. Only
+# the long-path form of a drive's path and another machine's share name a
+# folder.
 FOLDER_NAMESPACES = [
     ("\\\\.\\{folder}", False), ("//./{folder}", False), ("\\\\.\\NUL\\x", False),
     ("\\\\.\\pipe\\x", False), ("\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", False),
     ("//./COM1/x", False), ("\\\\localhost\\pipe\\x", False), ("//127.0.0.1/MailSlot/x", False),
     ("\\\\?\\UNC\\.\\pipe\\x", False), ("\\\\127.0.0.1\\C$\\x", False),
     ("\\\\;LanmanRedirector\\localhost\\pipe\\x", False), ("\\\\?\\{folder}", True),
+    ("\\\\127.0.0.1\\share\\x", False), ("\\\\{ipv4}\\share\\x", False),
+    ("\\\\?\\UNC\\{ipv4}\\DavWWWRoot\\x", False), ("\\\\{ipv4_number}\\share\\x", False),
+    ("\\\\{ipv4}$NOCSC$\\share\\x", False), ("\\\\{ipv6}\\share\\x", False),
+    ("\\\\{ipv6_link}\\DavWWWRoot\\x", False), ("\\\\localhost$NOCSC$\\share\\x", False),
+    ("\\\\ｌｏｃａｌｈｏｓｔ\\share\\x", False), ("\\\\１２７.０.０.１\\share\\x", False),
+    ("\\\\fileserver\\share\\x", True),
 ]
+
+
+@pytest.fixture(scope="module")
+def own_addresses(build_dir):
+    """{"ipv4", "ipv4_number", "ipv6", "ipv6_link"}: this machine's first
+    addresses that are not loopback ones, as Wine's ipconfig lists them, the
+    IPv6 ones as the names Windows reads them from; a kind Wine lists none
+    of is missing."""
+    listed = wine(build_dir, "ipconfig").stdout.decode(errors="replace")
+    addresses = {}
+    for family, text in re.findall(r"IPv([46]) address[ .]*: (\S+)", listed):
+        address, _, scope = text.partition("%")
+        parsed = ipaddress.ip_address(address)
+        if parsed.is_loopback:
+            continue
+        if family == "4":
+            addresses.setdefault("ipv4", address)
+            addresses.setdefault("ipv4_number", str(int(parsed)))
+            continue
+        literal = parsed.compressed.replace(":", "-") + (f"s{scope}" if scope else "")
+        kind = "ipv6_link" if parsed.is_link_local else "ipv6"
+        addresses.setdefault(kind, literal + ".ipv6-literal.net")
+    return addresses
+
+
+@pytest.fixture
+def shown_share(build_dir):
+    """show(path): makes the folder a share's path names where Wine keeps
+    shares once the prefix has a place for them ("dosdevices/unc/SERVER/
+    SHARE"), so that only the check of the path refuses it; what it made
+    goes afterwards."""
+    shares = Path(os.environ.get("WINEPREFIX", build_dir / "wineprefix")) / "dosdevices" / "unc"
+    made = []
+
+    def make(folder):
+        if not folder.exists():
+            folder.mkdir()
+            made.append(folder)
+
+    def show(path):
+        make(shares)
+        unix = wine(build_dir, "winepath", "-u", path, env=UTF8_ENV).stdout.decode().strip()
+        prefix, found, rest = unix.partition(f"{shares}/")
+        parts = rest.split("/")
+        if prefix or not found or any(part in ("", ".", "..") for part in parts):
+            return
+        folder = shares
+        for part in parts:
+            folder = folder / part
+            make(folder)
+
+    yield show
+    for folder in reversed(made):
+        folder.rmdir()
 
 
 @pytest.mark.parametrize("path,valid", FOLDER_NAMESPACES, ids=[p for p, _ in FOLDER_NAMESPACES])
 def test_folder_of_the_device_namespace_is_refused(build_dir, install_path_values, tmp_path,
-                                                   path, valid):
-    folder = path.format(folder=windows_path(tmp_path))
+                                                   own_addresses, shown_share, path, valid):
+    try:
+        folder = path.format(folder=windows_path(tmp_path), **own_addresses)
+    except KeyError as missing:
+        pytest.skip(f"Wine lists no address of this machine for {missing}")
+    shown_share(folder)
     given = probe(build_dir, f"--installfolder={folder}", "--allusers=0")
     assert stats_of(given)["installation_operation"] == ("installing" if valid else "none")
 

@@ -1,14 +1,16 @@
 #include "desktop/windows/installer/paths/plain_share.h"
 
-#include <in6addr.h>
-#include <inaddr.h>
 #include <windows.h>
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "desktop/windows/installer/paths/host_name_folding.h"
 #include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/paths/this_host_address.h"
 
 namespace installer {
 namespace {
@@ -44,24 +46,9 @@ constexpr DWORD kMaxHostNameUnits = 256;
 // another that the name alone does not tell.
 constexpr wchar_t kReservedCharacters[] = L"\"*:<>?|[]";
 
-using Ipv4Parser = LONG(NTAPI*)(PCWSTR text,
-                                BOOLEAN strict,
-                                PCWSTR* end,
-                                IN_ADDR* address);
-using Ipv6Parser = LONG(NTAPI*)(PCWSTR text,
-                                IN6_ADDR* address,
-                                ULONG* scope,
-                                USHORT* port);
-
-// ntdll's import library also exports C runtime functions, which must not
-// bind in place of the runtime's own: its parsers are looked up instead.
-template <typename Function>
-Function FindInNtdll(const char* name) {
-  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  return ntdll ? reinterpret_cast<Function>(
-                     reinterpret_cast<void*>(::GetProcAddress(ntdll, name)))
-               : nullptr;
-}
+// "server$NOCSC$" is "server" past the offline files' cache: the
+// redirector takes the suffix off and reaches the server the rest names.
+constexpr std::wstring_view kUncachedSuffix = L"$NOCSC$";
 
 bool IsAsciiLetter(wchar_t unit) {
   return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z');
@@ -114,57 +101,20 @@ bool IsLoopbackName(std::wstring_view upper_server) {
          upper_server.ends_with(kBelowLocalhost);
 }
 
-// 127.0.0.0/8 is loopback, and 0.0.0.0/8 is "this host".
-bool IsThisHostNetwork(UCHAR first_byte) {
-  return first_byte == 127 || first_byte == 0;
-}
-
-// The system's own reading of a numeric name: besides "127.0.0.1" also
-// "127.1", "0x7f.1", "017700000001" and "2130706433".
-bool IsThisHostIpv4(const std::wstring& server) {
-  static const auto parse = FindInNtdll<Ipv4Parser>("RtlIpv4StringToAddressW");
-  IN_ADDR address = {};
-  PCWSTR end = nullptr;
-  return parse && parse(server.c_str(), FALSE, &end, &address) == 0 &&
-         *end == L'\0' && IsThisHostNetwork(address.S_un.S_un_b.s_b1);
-}
-
-// "::1" and "::", and an IPv4 address of this host, mapped
-// ("::ffff:127.0.0.1") or compatible ("::127.0.0.1").
-bool IsThisHostIpv6(const IN6_ADDR& address) {
-  const UCHAR* bytes = address.u.Byte;
-  const bool mapped = bytes[10] == 0xFF && bytes[11] == 0xFF;
-  const bool compatible = bytes[10] == 0 && bytes[11] == 0;
-  return std::all_of(bytes, bytes + 10, [](UCHAR byte) { return byte == 0; }) &&
-         (mapped || compatible) && IsThisHostNetwork(bytes[12]);
-}
-
-// "0--1.ipv6-literal.net" is "::1" ('-' for ':', 's' for the scope's '%'):
-// Windows reads such a name itself, without a name server.
-bool IsThisHostIpv6Literal(std::wstring_view upper_server) {
-  constexpr std::wstring_view kLiteralDomain = L".IPV6-LITERAL.NET";
-  if (!upper_server.ends_with(kLiteralDomain))
-    return false;
-  std::wstring text(
-      upper_server.substr(0, upper_server.size() - kLiteralDomain.size()));
-  std::replace(text.begin(), text.end(), L'-', L':');
-  std::replace(text.begin(), text.end(), L'S', L'%');
-  static const auto parse =
-      FindInNtdll<Ipv6Parser>("RtlIpv6StringToAddressExW");
-  IN6_ADDR address = {};
-  ULONG scope = 0;
-  USHORT port = 0;
-  return parse && parse(text.c_str(), &address, &scope, &port) == 0 &&
-         IsThisHostIpv6(address);
-}
-
+// An own name is compared in every spelling it folds into, as the server's
+// name is: either may be the one outside ASCII.
 bool IsOwnComputerName(const std::wstring& upper_server) {
   for (COMPUTER_NAME_FORMAT format : kOwnNameFormats) {
     wchar_t name[kMaxHostNameUnits] = {};
     DWORD size = kMaxHostNameUnits;
     // A name that cannot be read cannot be matched either.
-    if (::GetComputerNameExW(format, name, &size) && size > 0 &&
-        ToUpperOrdinal(std::wstring(name, size)) == upper_server) {
+    if (!::GetComputerNameExW(format, name, &size) || size == 0)
+      continue;
+    const std::wstring own(name, size);
+    const std::vector<std::wstring> spellings =
+        FoldHostName(own).value_or(std::vector{ToUpperOrdinal(own)});
+    if (std::find(spellings.begin(), spellings.end(), upper_server) !=
+        spellings.end()) {
       return true;
     }
   }
@@ -175,15 +125,35 @@ bool IsOwnComputerName(const std::wstring& upper_server) {
 // redirector, past every check the installer makes of a local folder (links
 // on the way, profiles, the rules for a folder of all users); the folder's
 // own path reaches it as well.
-bool IsThisMachine(std::wstring_view server) {
-  const std::wstring upper = ToUpperOrdinal(std::wstring(server));
-  return IsLoopbackName(upper) || IsThisHostIpv4(upper) ||
-         IsThisHostIpv6Literal(upper) || IsOwnComputerName(upper);
+bool IsThisMachine(const std::wstring& upper_server) {
+  return IsLoopbackName(upper_server) || IsThisHostAddress(upper_server) ||
+         IsOwnComputerName(upper_server);
 }
 
+// Taken off as often as it stands: whatever the redirector leaves is
+// judged, never less.
+std::wstring_view WithoutUncachedSuffix(std::wstring_view upper_server) {
+  while (upper_server.ends_with(kUncachedSuffix))
+    upper_server.remove_suffix(kUncachedSuffix.size());
+  return upper_server;
+}
+
+// A web folder's decorations ("@SSL", "@8080") in any order with the
+// suffix all carry an '@', which refuses the server whole.
+bool IsPlainServerSpelling(const std::wstring& upper_server) {
+  const std::wstring named(WithoutUncachedSuffix(upper_server));
+  return IsPlainName(upper_server) && IsPlainName(named) &&
+         !IsRedirectorPrefix(upper_server) &&
+         !IsWebFolderServer(upper_server) && !IsThisMachine(named);
+}
+
+// Each spelling the resolver may read the name as must be another
+// machine's; a name outside ASCII that cannot be folded is none.
 bool IsPlainServer(std::wstring_view server) {
-  return IsPlainName(server) && !IsRedirectorPrefix(server) &&
-         !IsWebFolderServer(server) && !IsThisMachine(server);
+  const std::optional<std::vector<std::wstring>> spellings =
+      FoldHostName(server);
+  return spellings && std::all_of(spellings->begin(), spellings->end(),
+                                  IsPlainServerSpelling);
 }
 
 // Every drive is shared with administrators as its letter and '$': "C$" is

@@ -1,11 +1,17 @@
 #include "desktop/windows/installer/system/utils.h"
 
+// The sockets' header first: the adapter list's types build on it.
+#include <winsock2.h>
+#include <ws2ipdef.h>
+#include <iphlpapi.h>
 #include <windows.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -131,6 +137,24 @@ TEST(ServiceUtilsTest, InstallPathValidity) {
       {L"\\\\--1.IPv6-Literal.Net\\share\\x", false},
       {L"\\\\--ffff-7f00-1.ipv6-literal.net\\share\\x", false},
       {L"\\\\0-0-0-0-0-0-0-1s4.ipv6-literal.net\\share\\x", false},
+      // ...with the offline files' suffix, which the redirector takes off,
+      // alone or with a web folder's decorations...
+      {L"\\\\?\\UNC\\LocalHost$nocsc$\\share\\x", false},
+      {L"\\\\127.0.0.1$NOCSC$$NOCSC$\\DavWWWRoot\\x", false},
+      {L"\\\\localhost.$NOCSC$\\share\\x", false},
+      {L"\\\\$NOCSC$\\share\\x", false},
+      {L"\\\\server@SSL@8443$NOCSC$\\DavWWWRoot\\x", false},
+      // ...or spelled as the name resolver folds into one of these:
+      // full-width, ideographic full stops, a long s, invisible hyphens, a
+      // best fit of the OEM code page ("l" with an acute).
+      {L"\\\\\uFF4C\uFF4F\uFF43\uFF41\uFF4C\uFF48\uFF4F\uFF53\uFF54\\share\\x", false},
+      {L"\\\\\uFF11\uFF12\uFF17\uFF0E\uFF10\uFF0E\uFF10\uFF0E\uFF11\\share\\x", false},
+      {L"\\\\127\u30020\u30020\u30021\\share\\x", false},
+      {L"\\\\LOCALHO\u017FT\\share\\x", false},
+      {L"\\\\local\u00ADhost\\share\\x", false},
+      {L"\\\\\u013Aocalhost\\share\\x", false},
+      {L"\\\\localhost\uFF0E\\share\\x", false},
+      {L"\\\\\uFF4C\uFF4F\uFF43\uFF41\uFF4C\uFF48\uFF4F\uFF53\uFF54$NOCSC$\\share\\x", false},
       // The device namespace's ways to the redirector stay refused.
       {L"\\\\.\\UNC\\server\\share\\x", false},
       {L"\\\\?\\GLOBALROOT\\Device\\Mup\\server\\share\\x", false},
@@ -140,6 +164,9 @@ TEST(ServiceUtilsTest, InstallPathValidity) {
       {L"\\\\128.0.0.1\\pipes\\x", true},
       {L"\\\\server\\C$$\\x", true},
       {L"\\\\2001-db8--1.ipv6-literal.net\\share\\x", true},
+      {L"\\\\server$NOCSC$\\share\\x", true},
+      {L"\\\\b\u00FCcher.example\\share\\x", true},
+      {L"\\\\\u65E5\u672C.example\\share\\x", true},
       {L"\\\\?\\UNC\\server\\share\\x", true},
   };
   for (const auto& c : kCases) {
@@ -148,22 +175,77 @@ TEST(ServiceUtilsTest, InstallPathValidity) {
   }
 }
 
-// This machine's own names, in any case, are no other machine's shares.
-TEST(ServiceUtilsTest, InstallPathOnThisComputerByNameIsRefused) {
+// This machine's names and addresses as the system gives them, the
+// addresses in each spelling the system reads: IPv4 dotted and as one
+// number, IPv6 as a literal name with its scope and without.
+std::vector<std::wstring> ThisComputersServers() {
+  std::vector<std::wstring> servers;
   constexpr COMPUTER_NAME_FORMAT kFormats[] = {ComputerNameNetBIOS,
                                                ComputerNameDnsHostname,
                                                ComputerNameDnsFullyQualified};
   for (COMPUTER_NAME_FORMAT format : kFormats) {
     wchar_t name[256] = {};
     DWORD size = std::size(name);
-    ASSERT_TRUE(::GetComputerNameExW(format, name, &size)) << format;
+    EXPECT_TRUE(::GetComputerNameExW(format, name, &size)) << format;
     std::wstring lower(name, size);
     ::CharLowerBuffW(lower.data(), static_cast<DWORD>(lower.size()));
-    for (const std::wstring& server : {std::wstring(name, size), lower}) {
-      const std::wstring path = L"\\\\" + server + L"\\share\\x";
+    servers.insert(servers.end(), {std::wstring(name, size), lower});
+  }
+  ULONG size = 64 * 1024;
+  std::vector<uint64_t> buffer(size / sizeof(uint64_t));
+  auto* adapters = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
+  EXPECT_EQ(ERROR_SUCCESS, ::GetAdaptersAddresses(AF_UNSPEC, 0, nullptr,
+                                                  adapters, &size));
+  for (auto* adapter = adapters; adapter; adapter = adapter->Next) {
+    for (auto* entry = adapter->FirstUnicastAddress; entry;
+         entry = entry->Next) {
+      const sockaddr* address = entry->Address.lpSockaddr;
+      std::wostringstream text;
+      if (address->sa_family == AF_INET) {
+        const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address);
+        const UCHAR* b = &ipv4->sin_addr.S_un.S_un_b.s_b1;
+        text << +b[0] << L'.' << +b[1] << L'.' << +b[2] << L'.' << +b[3];
+        servers.push_back(text.str());
+        servers.push_back(std::to_wstring(
+            (uint32_t{b[0]} << 24) | (b[1] << 16) | (b[2] << 8) | b[3]));
+        continue;
+      }
+      const auto* ipv6 = reinterpret_cast<const sockaddr_in6*>(address);
+      text << std::hex;
+      for (int group = 0; group < 8; ++group) {
+        text << (group ? L"-" : L"")
+             << ((ipv6->sin6_addr.u.Byte[2 * group] << 8) |
+                 ipv6->sin6_addr.u.Byte[2 * group + 1]);
+      }
+      constexpr wchar_t kDomain[] = L".ipv6-literal.net";
+      servers.push_back(text.str() + kDomain);
+      text << std::dec << L's' << ipv6->sin6_scope_id;
+      servers.push_back(text.str() + kDomain);
+    }
+  }
+  return servers;
+}
+
+// The same text in full-width letters, digits and signs.
+std::wstring FullWidth(const std::wstring& text) {
+  std::wstring wide = text;
+  for (wchar_t& unit : wide)
+    unit = unit > L' ' && unit < 0x7F ? unit - L'!' + 0xFF01 : unit;
+  return wide;
+}
+
+// Each of this machine's names and addresses, in any case and reached any
+// way, is no other machine's share. A numeric name is refused when the
+// system cannot list its addresses; Wine lists them, so every address here
+// is judged against the real list.
+TEST(ServiceUtilsTest, InstallPathOnThisComputerIsRefused) {
+  for (const std::wstring& server : ThisComputersServers()) {
+    for (const std::wstring& path :
+         {L"\\\\" + server + L"\\share\\x",
+          L"\\\\?\\UNC\\" + server + L"\\DavWWWRoot\\x",
+          L"\\\\" + server + L"$NOCSC$\\share\\x",
+          L"\\\\" + FullWidth(server) + L"\\share\\x"}) {
       EXPECT_FALSE(IsValidInstallPath(FilePath(path), false)) << path;
-      const std::wstring verbatim = L"\\\\?\\UNC\\" + server + L"\\share\\x";
-      EXPECT_FALSE(IsValidInstallPath(FilePath(verbatim), false)) << verbatim;
     }
   }
 }

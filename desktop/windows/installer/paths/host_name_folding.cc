@@ -1,0 +1,90 @@
+#include "desktop/windows/installer/paths/host_name_folding.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "base/logging.h"
+#include "desktop/windows/installer/paths/local_path.h"
+
+namespace installer {
+namespace {
+
+// Room for a host name folded: the longest DNS name has 255 units, and a
+// character may fold into several. A name that needs more is none.
+constexpr int kMaxFoldedUnits = 1024;
+
+bool IsAscii(std::wstring_view name) {
+  return std::all_of(name.begin(), name.end(),
+                     [](wchar_t unit) { return unit < 0x80; });
+}
+
+std::optional<std::wstring> CompatibilityForm(std::wstring_view name) {
+  std::wstring folded(kMaxFoldedUnits, L'\0');
+  const int length =
+      ::NormalizeString(NormalizationKC, name.data(),
+                        static_cast<int>(name.size()), folded.data(),
+                        kMaxFoldedUnits);
+  if (length <= 0) {
+    PLOG(WARNING) << "A host name has no compatibility form";
+    return std::nullopt;
+  }
+  folded.resize(static_cast<size_t>(length));
+  return folded;
+}
+
+// As the resolver asks for an international name: unassigned code points
+// allowed, the ASCII characters the name has kept.
+std::optional<std::wstring> InternationalForm(std::wstring_view name) {
+  std::wstring folded(kMaxFoldedUnits, L'\0');
+  const int length =
+      ::IdnToAscii(IDN_ALLOW_UNASSIGNED, name.data(),
+                   static_cast<int>(name.size()), folded.data(),
+                   kMaxFoldedUnits);
+  if (length <= 0) {
+    PLOG(WARNING) << "A host name has no international form";
+    return std::nullopt;
+  }
+  folded.resize(static_cast<size_t>(length));
+  return folded;
+}
+
+// NetBIOS upper-cases a name, then writes it in the OEM code page. A
+// character the page has no best fit for becomes its default character,
+// and the name then names no machine (nor does one in a page without
+// best fits, which refuses the question).
+std::optional<std::wstring> OemForm(const std::wstring& upper_name) {
+  std::string oem(kMaxFoldedUnits, '\0');
+  BOOL used_default = FALSE;
+  const int size = ::WideCharToMultiByte(
+      CP_OEMCP, 0, upper_name.data(), static_cast<int>(upper_name.size()),
+      oem.data(), kMaxFoldedUnits, nullptr, &used_default);
+  if (size <= 0 || used_default)
+    return std::nullopt;
+  std::wstring folded(static_cast<size_t>(size), L'\0');
+  const int length = ::MultiByteToWideChar(CP_OEMCP, 0, oem.data(), size,
+                                           folded.data(), size);
+  if (length <= 0)
+    return std::nullopt;
+  folded.resize(static_cast<size_t>(length));
+  return folded;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::wstring>> FoldHostName(std::wstring_view name) {
+  const std::wstring upper = ToUpperOrdinal(std::wstring(name));
+  if (IsAscii(name))
+    return std::vector<std::wstring>{upper};
+  const std::optional<std::wstring> compatible = CompatibilityForm(name);
+  const std::optional<std::wstring> international = InternationalForm(name);
+  if (!compatible || !international)
+    return std::nullopt;
+  std::vector<std::wstring> spellings = {upper, ToUpperOrdinal(*compatible),
+                                         ToUpperOrdinal(*international)};
+  if (const std::optional<std::wstring> oem = OemForm(upper))
+    spellings.push_back(ToUpperOrdinal(*oem));
+  return spellings;
+}
+
+}  // namespace installer
