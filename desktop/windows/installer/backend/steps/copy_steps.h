@@ -23,6 +23,10 @@ class CopySteps : public InstallerPart {
   // Reads both lists from the package folder and checks that every entry
   // stays inside the folders; false when that ended the run.
   [[nodiscard]] bool PrepareFileLists(const base::FilePath& folder);
+  // How many characters below the installation folder the deepest of the
+  // listed files goes, `subfolder` (the version folder) counted for the
+  // files list's.
+  size_t DeepestFile(const std::wstring& subfolder) const;
   // Moves from now on where the package folder allows them.
   void DecideWhetherToMove();
   // The reports the copy steps make beyond one per step.
