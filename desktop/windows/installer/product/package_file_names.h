@@ -26,6 +26,10 @@ inline constexpr wchar_t kInstallerLibraryName[] = L"tarvo_installer.dll";
 // The helper that pins the browser to the taskbar.
 inline constexpr wchar_t kInstallerHelperName[] = L"installer_helper.exe";
 inline constexpr wchar_t kInstallerHelper64Name[] = L"installer_helper_64.exe";
+// Placed in the version folder by a step of their own, beside the files
+// list's.
+inline constexpr const wchar_t* kHelperNames[] = {kInstallerHelperName,
+                                                  kInstallerHelper64Name};
 // The tracking data the package was downloaded with.
 inline constexpr wchar_t kServerTrackingDataName[] = L"server_tracking_data";
 // The most of one of the run's own data files (the tracking data, the

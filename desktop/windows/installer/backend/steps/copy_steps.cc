@@ -144,6 +144,8 @@ bool CopySteps::PrepareFileLists(const base::FilePath& folder) {
 
 size_t CopySteps::DeepestFile(const std::wstring& subfolder) const {
   size_t deepest = 0;
+  for (const wchar_t* helper : kHelperNames)
+    deepest = std::max(deepest, subfolder.size() + 1 + std::wcslen(helper));
   for (const std::string& entry : files_) {
     deepest = std::max(deepest,
                        subfolder.size() + 1 + base::Utf8ToWide(entry).size());

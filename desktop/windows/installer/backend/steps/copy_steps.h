@@ -24,8 +24,8 @@ class CopySteps : public InstallerPart {
   // stays inside the folders; false when that ended the run.
   [[nodiscard]] bool PrepareFileLists(const base::FilePath& folder);
   // How many characters below the installation folder the deepest of the
-  // listed files goes, `subfolder` (the version folder) counted for the
-  // files list's.
+  // listed files and the helpers goes, `subfolder` (the version folder)
+  // counted for those of the files list and the helpers.
   size_t DeepestFile(const std::wstring& subfolder) const;
   // Moves from now on where the package folder allows them.
   void DecideWhetherToMove();
