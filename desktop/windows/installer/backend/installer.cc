@@ -390,7 +390,8 @@ bool Installer::CheckPackageFitsFolder(const base::FilePath& folder) {
     return true;
   LOG(ERROR) << Fail(kStringFolderPathTooLong, std::to_wstring(limit),
                      "The installation folder's path has " +
-                         std::to_string(length) + " characters, more than the " +
+                         std::to_string(length) +
+                         " characters, more than the " +
                          std::to_string(limit) + " its package's files allow");
   return false;
 }
