@@ -39,6 +39,8 @@ constexpr TimeDelta kCommitInterval = TimeDelta::FromSeconds(10);
 // write and what a killed one left, apart.
 constexpr size_t kTemporaryDigits = 8;
 constexpr char kTemporaryExtension[] = ".tmp";
+static_assert(ImportantFileWriter::kTemporarySuffixLength ==
+              1 + kTemporaryDigits + sizeof(kTemporaryExtension) - 1);
 
 bool IsHexDigits(std::wstring_view text) {
   for (const wchar_t c : text) {

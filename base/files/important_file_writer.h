@@ -97,6 +97,8 @@ class ImportantFileWriter {
   // "<target's name>.<8 hex digits>.tmp", new digits each call. The one
   // place this form is made or read.
   static FilePath MakeTemporaryPath(const FilePath& target);
+  // What MakeTemporaryPath adds to the target's name: ".<8 hex digits>.tmp".
+  static constexpr size_t kTemporarySuffixLength = 1 + 8 + 4;
   // The name of the file whose temporary `name` is, when `name` has the
   // form MakeTemporaryPath gives (its letters in any case, as the file
   // system matches names); nullopt for any other name.

@@ -463,6 +463,21 @@ def shortcut_folders(build_dir):
             folder("APPDATA") / "Microsoft/Internet Explorer/Quick Launch")
 
 
+def assert_updated_tree(folder, packages):
+    """The online update to the next version is in `folder`; the previous
+    version stays until the next update, with its install log."""
+    kept = {path: digest for path, digest in package_tree(
+        packages["current"][0], VERSIONS["current"]).items()
+        if path.startswith(VERSIONS["current"] + "/")}
+    tree = installed_tree(folder)
+    old_logs = [path for path in tree if path.startswith("old_status/")]
+    assert len(old_logs) == 2, old_logs
+    assert {path: digest for path, digest in tree.items() if path not in old_logs} == {
+        **package_tree(packages["next"][0], VERSIONS["next"], online=True), **kept}
+    log = ElementTree.parse(folder / "installation_status.xml").getroot()
+    assert log.get("version") == VERSIONS["next"]
+
+
 def test_full_install_online_update_and_uninstall_leave_the_machine_as_it_was(
         build_dir, pki, packages, downloads, machine, server, private_folders):
     desktop, quick_launch = shortcut_folders(build_dir)
@@ -477,17 +492,7 @@ def test_full_install_online_update_and_uninstall_leave_the_machine_as_it_was(
     assert installation.version_of(machine.folder) == VERSIONS["current"]
 
     assert machine.run(online) == 0
-    # The previous version stays until the next update, with its install log.
-    kept = {path: digest for path, digest in package_tree(
-        packages["current"][0], VERSIONS["current"]).items()
-        if path.startswith(VERSIONS["current"] + "/")}
-    tree = installed_tree(machine.folder)
-    old_logs = [path for path in tree if path.startswith("old_status/")]
-    assert len(old_logs) == 2, old_logs
-    assert {path: digest for path, digest in tree.items() if path not in old_logs} == {
-        **package_tree(packages["next"][0], VERSIONS["next"], online=True), **kept}
-    log = ElementTree.parse(machine.folder / "installation_status.xml").getroot()
-    assert log.get("version") == VERSIONS["next"]
+    assert_updated_tree(machine.folder, packages)
 
     uninstaller = machine.folder / VERSIONS["next"] / "installer.exe"
     # The installed installer reports to the release's update server, which
@@ -627,8 +632,19 @@ def fallback_logs(build_dir):
             os.remove(path)
 
 
-LONG_PATH_TEXT = ("The path of the installation folder is too long: it may have at most "
-                  "247 characters.")
+# Room for the longest name a run writes below the folder itself: a replaced
+# version's kept log, "old_status\\installation_status.xml.<10 digits>_<2>".
+LONGEST_FOLDER = 259 - 1 - 48
+# A package's deepest file must fit too, set aside as
+# "<name>.<10 digits>_<2 digits>.old": the shipped package's is
+# "<version>\\installer_helper_64.exe".
+LONGEST_FOLDER_FOR_PACKAGE = 259 - 1 - len(VERSIONS["current"] + "\\installer_helper_64.exe") - 18
+
+
+def long_path_text(limit):
+    return f"The path of the installation folder is too long: it may have at most {limit} characters."
+
+
 NOT_WRITABLE = "The installation folder cannot be written to."
 
 
@@ -642,7 +658,7 @@ def long_folder(machine, length):
 # folder.
 DISK_FULL = "There is not enough space on the disk."
 CAUSES = {
-    "path-too-long": lambda folder, download: (37072, LONG_PATH_TEXT),
+    "path-too-long": lambda folder, download: (37072, long_path_text(LONGEST_FOLDER)),
     "folder-refused": lambda folder, download: (
         37059, f"The folder {windows_path(folder)} could not be created. {NOT_WRITABLE}"),
     # Named whole: the version alone names no place a user can find.
@@ -682,7 +698,7 @@ def test_front_end_log_states_why_the_run_failed(build_dir, pki, packages, downl
     run_logs = logs
     with contextlib.ExitStack() as stack:
         if case == "path-too-long":
-            folder = long_folder(machine, 248)
+            folder = long_folder(machine, LONGEST_FOLDER + 1)
             assert machine.run(full, marker, folder=folder) == 1
         elif case in ("folder-refused", "existing-folder-refused"):
             locked = machine.tmp_path / "locked"
@@ -754,3 +770,48 @@ def test_front_end_log_states_why_the_run_failed(build_dir, pki, packages, downl
         # Wine's wording of the error the backend's copy names.
         assert any("File copy failed Disk full. (0x70)" in other
                    for other in backend_logs.values())
+
+
+@pytest.mark.parametrize("scope", ["--allusers=0", "--allusers=1"])
+@pytest.mark.parametrize("length", [LONGEST_FOLDER_FOR_PACKAGE, LONGEST_FOLDER_FOR_PACKAGE + 1])
+def test_longest_folder_installs_updates_and_uninstalls_cleanly_and_a_longer_is_refused(
+        build_dir, pki, packages, downloads, machine, server, logs, private_folders, length,
+        scope):
+    desktop, quick_launch = shortcut_folders(build_dir)
+    machine.folder = long_folder(machine, length)
+    machine.use_version(VERSIONS["current"])
+    full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
+                                packages["current"][1], autoupdate_url=server.autoupdate_url)
+    online = files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                    autoupdate_url=server.autoupdate_url)
+    server.offer(downloads["next"])
+    before = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
+    marker = Logs.marker()
+
+    code = machine.run(full, marker, scope)
+
+    if length > LONGEST_FOLDER_FOR_PACKAGE:
+        # Refused before the run wrote anything: no folder, no journal.
+        assert code == 1
+        text = long_path_text(LONGEST_FOLDER_FOR_PACKAGE)
+        assert f'The run failed with error 37072: "{text}"' in logs.one(marker)[1]
+        assert not machine.folder.exists()
+        assert update_uninstall.snapshot(build_dir, machine.tmp_path, desktop,
+                                         quick_launch) == before
+        return
+    assert code == 0
+    assert installed_tree(machine.folder) == package_tree(packages["current"][0],
+                                                          VERSIONS["current"])
+    assert machine.run(online, scope) == 0
+    # No journal, nothing staged or set aside.
+    assert_updated_tree(machine.folder, packages)
+    listed = machine.private_folders(private_folders)
+    copies = listed()
+    uninstaller = machine.folder / VERSIONS["next"] / "installer.exe"
+    assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0") == 0
+    update_uninstall.wait_for_cleanup(machine.folder, listed, copies)
+    after = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
+    # An all-users uninstallation leaves the user's last chosen folder in
+    # HKCU, which is not this test's subject: its files and shortcuts are.
+    compared = slice(0 if scope == "--allusers=0" else 1, None)
+    assert after[compared] == before[compared]

@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/backend/installer.h"
 
+#include <algorithm>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -36,6 +38,7 @@
 #include "desktop/windows/installer/backend/steps/uninstall_survey.h"
 #include "desktop/windows/installer/backend/steps/update_steps.h"
 #include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/product/install_folder_names.h"
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/installer_version.h"
@@ -241,9 +244,13 @@ void Installer::BuildStepsAndStart() {
     VLOG(1) << "Second installer pid: " << run_.second_process_id;
   }
   const base::FilePath folder = status()->install_folder;
+  const bool waits_for_package =
+      command_line.HasSwitch(switches::kWaitForPackage);
+  if (!waits_for_package && !CheckPackageFitsFolder(folder))
+    return;
   if (!folder_access_->Obtain(folder) || !CreateInstallFolder(folder))
     return;
-  if (command_line.HasSwitch(switches::kWaitForPackage)) {
+  if (waits_for_package) {
     VLOG(2) << "Need to wait for package";
     package_wait_->WaitForPackage(false);
     return;
@@ -312,8 +319,7 @@ bool Installer::PrepareOperation(const base::FilePath& folder) {
   if (operation == Settings::kInstalling)
     UnfinishedUninstallation::FinishBeforeInstalling(folder);
   if (operation == Settings::kInstalling || operation == Settings::kUpgrading) {
-    if (!copy_steps_->PrepareFileLists(folder) ||
-        !CreateVersionSubfolder(folder))
+    if (!CreateVersionSubfolder(folder))
       return false;
   } else if (operation == Settings::kUninstalling) {
     if (!uninstall_steps_->DeleteProductExecutable(folder))
@@ -363,11 +369,50 @@ bool Installer::WatchInterruptedEvent() {
   return true;
 }
 
-bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
+// Every name the run writes below the folder must fit the system's path
+// limit. The names the run makes itself fit below any folder that passed
+// the settings' check; how deep the package's files go is known only now.
+// A package too deep for the folder is refused before the run's first
+// change, with the folder length it allows.
+bool Installer::CheckPackageFitsFolder(const base::FilePath& folder) {
+  const Settings::Operation operation = run_.settings->operation();
+  if (operation != Settings::kInstalling && operation != Settings::kUpgrading)
+    return true;
+  if (!copy_steps_->PrepareFileLists(folder))
+    return false;
+  size_t deepest = copy_steps_->DeepestFile(ChooseVersionSubfolder(folder));
+  if (operation == Settings::kUpgrading) {
+    // The update sets the installed version's files aside.
+    const InstallLog& installed = status()->install_log;
+    for (const std::wstring& file : installed.files)
+      deepest = std::max(deepest, installed.subfolder.size() + 1 + file.size());
+    for (const std::wstring& file : installed.root_files)
+      deepest = std::max(deepest, file.size());
+  }
+  const size_t limit = MaxInstallPathLengthFor(deepest);
+  const size_t length = folder.value().size();
+  if (length <= limit)
+    return true;
+  LOG(ERROR) << Fail(kStringFolderPathTooLong, std::to_wstring(limit),
+                     "The installation folder's path has " +
+                         std::to_string(length) +
+                         " characters, more than the " +
+                         std::to_string(limit) + " its package's files allow");
+  return false;
+}
+
+// The version's own name, or the first "<version>_<n>" that is free.
+std::wstring Installer::ChooseVersionSubfolder(
+    const base::FilePath& folder) const {
   const std::wstring version = base::Utf8ToWide(GetVersionString());
   std::wstring candidate = version;
   for (int suffix = 0; base::PathExists(folder.Append(candidate)); ++suffix)
     candidate = version + L"_" + std::to_wstring(suffix);
+  return candidate;
+}
+
+bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
+  const std::wstring candidate = ChooseVersionSubfolder(folder);
   VLOG(1) << "Installation subfolder" << base::WideToUtf8(candidate);
   run_.install_log.subfolder = candidate;
   if (!run_.transaction.ExecuteOperation(

@@ -182,6 +182,10 @@ class Installer : public StepMachine,
   bool CreateInstallFolder(const base::FilePath& folder);
   void StartInstallLog(const base::FilePath& folder);
   bool PrepareOperation(const base::FilePath& folder);
+  // False after failing the run: the package's files would not fit below
+  // `folder`.
+  bool CheckPackageFitsFolder(const base::FilePath& folder);
+  std::wstring ChooseVersionSubfolder(const base::FilePath& folder) const;
   bool CreateVersionSubfolder(const base::FilePath& folder);
   void ApplyStoredExperiments(const base::FilePath& folder);
   void StartStepList();

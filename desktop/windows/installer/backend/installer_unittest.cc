@@ -917,6 +917,36 @@ TEST_F(InstallerTest, FileListEntriesOutsideTheInstallationAreRefused) {
   }
 }
 
+// The package's deepest file, set aside as "<name>.<10 digits>_<2
+// digits>.old", must keep within 259 characters below the folder: one
+// character deeper and the run is refused before the folder is made.
+TEST_F(InstallerTest, PackageTooDeepForTheFolderIsRefusedBeforeAnyChange) {
+  const size_t folder_length = folder_.value().size();
+  const size_t fitting = 259 - 18 - folder_length - 1 - version_.size() - 1;
+  for (const size_t deeper : {0, 1}) {
+    SCOPED_TRACE(deeper);
+    RemoveTree(folder_);
+    const std::string deepest(fitting + deeper, 'p');
+    WritePackage({"tarvo.exe", deepest}, nullptr);
+    std::unique_ptr<Settings> settings = InstallSettings();
+    Installer installer;
+    InjectSteps(installer, Settings::kInstalling);
+    const Calls calls = RunToEnd(installer, settings.get());
+    if (!deeper) {
+      EXPECT_EQ("OnSuccess", calls.back());
+      EXPECT_TRUE(base::PathExists(
+          folder_.Append(version_).Append(base::Utf8ToWide(deepest))));
+      continue;
+    }
+    const std::string limit = std::to_string(folder_length - 1);
+    EXPECT_EQ("OnError 37072 " + limit + " The installation folder's path has " +
+                  std::to_string(folder_length) + " characters, more than the " +
+                  limit + " its package's files allow",
+              calls[calls.size() - 2]);
+    EXPECT_FALSE(base::PathExists(folder_));
+  }
+}
+
 TEST_F(InstallerTest, MissingOrEmptyFilesListFails) {
   struct Case {
     const char* list;  // Null: no "files_list".

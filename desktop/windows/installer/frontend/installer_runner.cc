@@ -35,8 +35,13 @@ namespace installer {
 
 namespace {
 
-
 constexpr wchar_t kComponentSuitePrefix[] = L"suite:";
+
+// The mailslot's name holds the folder, and a name past MAX_PATH is refused:
+// it must fit for the longest folder the settings accept.
+static_assert(NameLength(kMailslotPathPrefix) +
+                  NameLength(kInstallerChannelPrefix) + kMaxInstallPathLength <
+              MAX_PATH);
 
 }  // namespace
 

@@ -53,10 +53,10 @@ TEST_F(InstallerRunnerTest, RefusedFolderNamesALengthOverTheLimit) {
     std::wstring folder;
     std::string call;
   } kCases[] = {
-      {base + std::wstring(247 - base.size(), L'a'), ""},
-      {base + std::wstring(248 - base.size(), L'a'),
-       "OnError 37072 247 The installation folder's path has 248 characters, "
-       "more than the 247 allowed"},
+      {base + std::wstring(210 - base.size(), L'a'), ""},
+      {base + std::wstring(211 - base.size(), L'a'),
+       "OnError 37072 210 The installation folder's path has 211 characters, "
+       "more than the 210 allowed"},
       {L"C:\\Tarvo|invalid",
        "OnError 37058  Attempting to start installation with invalid "
        "settings"},

@@ -5,18 +5,10 @@
 #include <utility>
 #include <vector>
 
+#include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/registry/registry_key_record.h"
 
 namespace installer {
-
-// The install log's file in the installation folder, and the name an
-// installation of the product's former installer gave it, which an update
-// still takes over.
-inline constexpr wchar_t kInstallLogName[] = L"installation_status.xml";
-inline constexpr wchar_t kFormerInstallLogName[] = L"tarvo_install_log.xml";
-// The folder beside it into which an update moves the logs of the versions
-// it replaces.
-inline constexpr wchar_t kOldStatusFolder[] = L"old_status";
 
 // What an installation put on the machine, as "installation_status.xml"
 // records it: a later update or uninstallation undoes exactly this.

@@ -3,7 +3,7 @@
 namespace installer {
 
 std::wstring GetMailslotPath(const std::wstring& channel_name) {
-  return L"\\\\.\\mailslot\\" + channel_name;
+  return kMailslotPathPrefix + channel_name;
 }
 
 }  // namespace installer

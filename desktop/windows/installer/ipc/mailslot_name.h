@@ -6,6 +6,7 @@
 namespace installer {
 
 // The Windows object of a channel: "\\.\mailslot\" followed by its name.
+inline constexpr wchar_t kMailslotPathPrefix[] = L"\\\\.\\mailslot\\";
 std::wstring GetMailslotPath(const std::wstring& channel_name);
 
 }  // namespace installer

@@ -156,8 +156,6 @@ bool ParseLine(const std::string& line, RunJournal::Entry* entry) {
 
 }  // namespace
 
-const wchar_t RunJournal::kExtension[] = L".journal";
-
 namespace {
 
 RunJournal::FileCalls g_file_calls = {&::WriteFile, &::FlushFileBuffers};

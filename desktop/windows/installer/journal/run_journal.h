@@ -9,6 +9,7 @@
 
 #include "base/files/file_path.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/product/package_file_names.h"
 
 namespace installer {
 
@@ -56,12 +57,12 @@ class RunJournal {
   static RunJournal* Get();
   // A journal's name starts with it, then a run's time and pid; the
   // recovery lists a folder's journals by it.
-  static constexpr wchar_t kFilePrefix[] = L"installer_run";
+  static constexpr const wchar_t* kFilePrefix = kRunJournalPrefix;
   // The journals' file extension, and a journal's entries read back; false
   // (and no entries) for a file that cannot be read, one larger than a run
   // writes, or one with a line that does not parse. A last line cut short
   // is dropped.
-  static const wchar_t kExtension[];
+  static constexpr const wchar_t* kExtension = kRunJournalExtension;
   [[nodiscard]] static bool Read(const base::FilePath& file,
                                  std::vector<Entry>* entries);
 

@@ -7,6 +7,7 @@
 
 #include "base/logging.h"
 #include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/product/install_folder_names.h"
 
 namespace installer {
 
@@ -20,6 +21,23 @@ constexpr wchar_t kGivePermissionEvent[] =
     L"TarvoInstaller/GiveInstallPermission";
 constexpr wchar_t kUndoPermissionEvent[] =
     L"TarvoInstaller/GiveInstallPermission/Undo";
+
+constexpr wchar_t kGlobalNamespace[] = L"Global\\";
+constexpr wchar_t kLocalNamespace[] = L"Local\\";
+
+// An object name holds at most MAX_PATH characters: each name below takes
+// the longest installation folder (the mutex's gives way to a digest).
+constexpr bool FitsLongestFolder(const wchar_t* name_space,
+                                 const wchar_t* prefix) {
+  return NameLength(name_space) + NameLength(prefix) + 1 +
+             kMaxInstallPathLength <
+         MAX_PATH;
+}
+static_assert(FitsLongestFolder(kGlobalNamespace, kPackageReadyEvent));
+static_assert(FitsLongestFolder(kGlobalNamespace,
+                                kInstallationInterruptedEvent));
+static_assert(FitsLongestFolder(kLocalNamespace, kGivePermissionEvent));
+static_assert(FitsLongestFolder(kLocalNamespace, kUndoPermissionEvent));
 
 // Relative parts resolved and every separator a single backslash; the
 // folder as it stands when the system cannot make it full.
@@ -70,7 +88,7 @@ std::wstring Digest(const std::wstring& text) {
 }  // namespace
 
 std::wstring MakeInstallerChannelName(const base::FilePath& install_folder) {
-  return L"tarvo_installer\\" + install_folder.value();
+  return kInstallerChannelPrefix + install_folder.value();
 }
 
 std::wstring MakeKernelObjectName(const std::wstring& name,
@@ -78,7 +96,7 @@ std::wstring MakeKernelObjectName(const std::wstring& name,
                                   bool global) {
   std::wstring joined = prefix + L"/" + name;
   std::replace(joined.begin(), joined.end(), L'\\', L'/');
-  return (global ? L"Global\\" : L"Local\\") + joined;
+  return (global ? kGlobalNamespace : kLocalNamespace) + joined;
 }
 
 InstallerObjectNames::InstallerObjectNames(const base::FilePath& install_folder)

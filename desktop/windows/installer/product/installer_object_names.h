@@ -22,6 +22,7 @@ namespace installer {
 // The mailslot channel of an installation: "tarvo_installer\" followed by
 // the folder exactly as it stands (backslashes, drive colon and spaces
 // kept), so that the front end and the backend meet on it.
+inline constexpr wchar_t kInstallerChannelPrefix[] = L"tarvo_installer\\";
 std::wstring MakeInstallerChannelName(const base::FilePath& install_folder);
 
 // `prefix` + "/" + `name`, backslashes turned into slashes, in the global or

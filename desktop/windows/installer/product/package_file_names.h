@@ -13,8 +13,7 @@ namespace installer {
 
 // The files a package brings, and those an installation made from it keeps
 // in its folder. Each process that writes, copies, reads or deletes one
-// names it from here, so a rename reaches all of them at once. The install
-// log's own names live with the log (install_log/install_log.h).
+// names it from here, so a rename reaches all of them at once.
 
 // In the package and, once installed, in the installation folder.
 //
@@ -30,6 +29,10 @@ inline constexpr wchar_t kInstallerHelper64Name[] = L"installer_helper_64.exe";
 // The helper's copy in its private folder: the shell honours the pin verb
 // only for a process of this name.
 inline constexpr wchar_t kPinningHelperRunName[] = L"explorer.exe";
+// Placed in the version folder by a step of their own, beside the files
+// list's.
+inline constexpr const wchar_t* kHelperNames[] = {kInstallerHelperName,
+                                                  kInstallerHelper64Name};
 // The tracking data the package was downloaded with.
 inline constexpr wchar_t kServerTrackingDataName[] = L"server_tracking_data";
 // The most of one of the run's own data files (the tracking data, the
@@ -55,6 +58,18 @@ inline constexpr wchar_t kInstallerPrefsIncludeName[] =
 inline constexpr wchar_t kInstallerPrefsName[] = L"installer_prefs.json";
 // The clean-up batch an uninstallation leaves to delete what was in use.
 inline constexpr wchar_t kUninstallBatchName[] = L"k.bat";
+// The install log's file, and the name an installation of the product's
+// former installer gave it, which an update still takes over.
+inline constexpr wchar_t kInstallLogName[] = L"installation_status.xml";
+inline constexpr wchar_t kFormerInstallLogName[] = L"tarvo_install_log.xml";
+// The folder beside it into which an update moves the logs of the versions
+// it replaces, each as "<log's name>.<seconds since 1970>[_<index>]", the
+// index below kOldStatusNameAttempts.
+inline constexpr wchar_t kOldStatusFolder[] = L"old_status";
+inline constexpr int kOldStatusNameAttempts = 100;
+// A run's journal: "installer_run_<14 digits>_<pid>.journal" (RunFolderName).
+inline constexpr wchar_t kRunJournalPrefix[] = L"installer_run";
+inline constexpr wchar_t kRunJournalExtension[] = L".journal";
 
 // The browser's own state, in its profile folder.
 inline constexpr wchar_t kLocalStateName[] = L"Local State";

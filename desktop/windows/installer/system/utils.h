@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "desktop/windows/installer/product/install_folder_names.h"
 
 namespace installer {
 
@@ -54,9 +55,8 @@ bool TestShortcut(const base::FilePath& shortcut,
                   const BY_HANDLE_FILE_INFORMATION* target_information);
 
 // Names and paths.
-// A folder path must leave room for an 8.3 name below it.
-inline constexpr size_t kMaxInstallPathLength = 247;
-// 1 to 247 characters (`short_limit`) or 1 to 259, a drive's or a plain
+// 1 to kMaxInstallPathLength characters (`short_limit`: room for every name
+// the run writes below it) or 1 to 259, a drive's or a plain
 // share's prefix (IsPlainShare: never a pipe, a mailslot or this machine
 // through the redirector), and components Windows accepts. Checks the text
 // only: decides whether the path may be opened at all.

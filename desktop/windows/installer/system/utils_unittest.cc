@@ -250,15 +250,49 @@ TEST(ServiceUtilsTest, InstallPathOnThisComputerIsRefused) {
   }
 }
 
+// The longest folder leaves room for the longest name the run writes below
+// it: a kept install log of a replaced version, "old_status\
+// installation_status.xml.<10 digits>_<2 digits>" (48 characters).
 TEST(ServiceUtilsTest, InstallPathLengthLimits) {
   auto path_of_length = [](size_t length) {
     return FilePath(L"C:\\" + std::wstring(length - 3, L'a'));
   };
-  EXPECT_TRUE(IsValidInstallPath(path_of_length(247), true));
-  EXPECT_FALSE(IsValidInstallPath(path_of_length(248), true));
-  EXPECT_TRUE(IsValidInstallPath(path_of_length(248), false));
-  EXPECT_TRUE(IsValidInstallPath(path_of_length(259), false));
-  EXPECT_FALSE(IsValidInstallPath(path_of_length(260), false));
+  ASSERT_EQ(kMaxInstallPathLength, 210u);
+  const struct {
+    size_t length;
+    bool short_limit;
+    bool valid;
+  } kCases[] = {
+      {210, true, true},   {211, true, false}, {248, true, false},
+      {211, false, true},  {259, false, true}, {260, false, false},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(testing::Message() << test.length << " " << test.short_limit);
+    EXPECT_EQ(IsValidInstallPath(path_of_length(test.length), test.short_limit),
+              test.valid);
+  }
+}
+
+// A package's file, set aside beside itself as "<name>.<10 digits>_<2
+// digits>.old", must fit below the folder too.
+TEST(ServiceUtilsTest, PackageDepthLowersTheFolderLimit) {
+  const struct {
+    size_t deepest_file;
+    size_t limit;
+  } kCases[] = {
+      // No deeper than the run's own names.
+      {1, 210},
+      {29, 210},
+      // "45.0.2548.0\installer_helper_64.exe".
+      {35, 205},
+      // Too deep for any folder.
+      {240, 0},
+      {1000, 0},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.deepest_file);
+    EXPECT_EQ(MaxInstallPathLengthFor(test.deepest_file), test.limit);
+  }
 }
 
 // A DOS header with e_lfanew = `pe_offset`, then the PE signature and the

@@ -16,6 +16,7 @@
 #include "base/time/time.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/product/install_folder_names.h"
 
 namespace installer {
 
@@ -23,11 +24,6 @@ namespace {
 
 // FILE_GENERIC_WRITE with DELETE: what setting the file aside needs.
 constexpr DWORD kWriteAndDeleteAccess = 0x130116;
-
-// Set-aside names are made of whole seconds: a path deleted twice within
-// one second needs a second name, and so does one whose first name a
-// previous run left behind.
-constexpr int kAsideNameAttempts = 100;
 
 bool OpenForWriting(const base::FilePath& path) {
   base::win::ScopedHandle file(
@@ -46,13 +42,16 @@ bool IsExecutableOrLibrary(const base::FilePath& path) {
          base::WideLowerCaseEqualsAscii(extension, ".dll");
 }
 
+// Set-aside names are made of whole seconds: a path deleted twice within
+// one second needs a second name, and so does one whose first name a
+// previous run left behind.
 base::FilePath AsidePath(const base::FilePath& path,
                          int64_t seconds,
                          int attempt) {
   std::wstring extension = std::to_wstring(seconds);
   if (attempt > 0)
     extension += L"_" + std::to_wstring(attempt);
-  return path.AddExtension(extension + L".old");
+  return path.AddExtension(extension + kSetAsideExtension);
 }
 
 }  // namespace
@@ -210,7 +209,7 @@ bool DeleteFileOperation::SetAside() {
     aside_path_ = AsidePath(path_, seconds, attempt);
     if (!base::PathExists(aside_path_))
       break;
-    if (attempt + 1 == kAsideNameAttempts) {
+    if (attempt + 1 == kSetAsideAttempts) {
       LOG(ERROR) << "Temporary file with name" << aside_path_.AsUTF8()
                  << "already exists";
       return false;

@@ -142,6 +142,19 @@ bool CopySteps::PrepareFileLists(const base::FilePath& folder) {
   return true;
 }
 
+size_t CopySteps::DeepestFile(const std::wstring& subfolder) const {
+  size_t deepest = 0;
+  for (const wchar_t* helper : kHelperNames)
+    deepest = std::max(deepest, subfolder.size() + 1 + std::wcslen(helper));
+  for (const std::string& entry : files_) {
+    deepest = std::max(deepest,
+                       subfolder.size() + 1 + base::Utf8ToWide(entry).size());
+  }
+  for (const std::string& entry : root_files_)
+    deepest = std::max(deepest, base::Utf8ToWide(entry).size());
+  return deepest;
+}
+
 bool CopySteps::ShouldMovePackageFiles() const {
   // Only a folder that goes when the installation ends: one a user runs the
   // installer from must stay whole. A moved file keeps the access list it

@@ -23,6 +23,10 @@ class CopySteps : public InstallerPart {
   // Reads both lists from the package folder and checks that every entry
   // stays inside the folders; false when that ended the run.
   [[nodiscard]] bool PrepareFileLists(const base::FilePath& folder);
+  // How many characters below the installation folder the deepest of the
+  // listed files and the helpers goes, `subfolder` (the version folder)
+  // counted for those of the files list and the helpers.
+  size_t DeepestFile(const std::wstring& subfolder) const;
   // Moves from now on where the package folder allows them.
   void DecideWhetherToMove();
   // The reports the copy steps make beyond one per step.

@@ -46,13 +46,17 @@ constexpr wchar_t kInstallLocation[] = L"InstallLocation";
 
 // A name for the kept log that no earlier one has: two updates within one
 // second would otherwise both take the same name, and the second move would
-// fail and lose the log.
+// fail and lose the log. The indexes stop where the folder's length limit
+// stops counting them: empty then, and the log is not kept.
 base::FilePath MakeOldStatusPath(const base::FilePath& old_status_folder) {
   const std::wstring base = std::wstring(kInstallLogName) + L"." +
                             std::to_wstring(base::Time::Now().ToTimeT());
   base::FilePath path = old_status_folder.Append(base);
-  for (int index = 1; base::PathExists(path); ++index)
+  for (int index = 1; base::PathExists(path); ++index) {
+    if (index == kOldStatusNameAttempts)
+      return base::FilePath();
     path = old_status_folder.Append(base + L"_" + std::to_wstring(index));
+  }
   return path;
 }
 
@@ -306,8 +310,11 @@ void UpdateSteps::StepPreserveInstallerStatus() {
   LOG(INFO) << "Moving old status file.";
   // Kept only as history, like the folder above: the update goes on
   // without it.
-  std::ignore = run_.transaction.ExecuteOperation(
-      std::make_unique<MoveFileOperation>(log, MakeOldStatusPath(old_status)));
+  const base::FilePath kept = MakeOldStatusPath(old_status);
+  if (!kept.empty()) {
+    std::ignore = run_.transaction.ExecuteOperation(
+        std::make_unique<MoveFileOperation>(log, kept));
+  }
   ScheduleNextStep();
 }
 
