@@ -58,19 +58,6 @@ bool NamesCertificate(const CERT_ID& signer, const CERT_CONTEXT& certificate) {
   }
 }
 
-bool GetMessageParam(HCRYPTMSG message,
-                     DWORD type,
-                     DWORD index,
-                     std::vector<uint8_t>* value) {
-  DWORD size = 0;
-  if (!::CryptMsgGetParam(message, type, index, nullptr, &size))
-    return false;
-  // The vector's storage comes from operator new, aligned for the pointers
-  // that the parameter's structure holds.
-  value->resize(size);
-  return ::CryptMsgGetParam(message, type, index, value->data(), &size);
-}
-
 }  // namespace
 
 namespace internal {
@@ -113,6 +100,22 @@ DWORD OpenSignedMessage(std::span<const uint8_t> signature,
   return internal::DecodeSignedMessage(
       plain ? std::span<const uint8_t>(*plain) : signature, store, message,
       encoding);
+}
+
+bool GetMessageParam(HCRYPTMSG message,
+                     DWORD type,
+                     DWORD index,
+                     std::vector<uint8_t>* value) {
+  DWORD size = 0;
+  if (!::CryptMsgGetParam(message, type, index, nullptr, &size))
+    return false;
+  // The vector's storage comes from operator new, aligned for the pointers
+  // that the parameter's structure holds.
+  value->resize(size);
+  if (!::CryptMsgGetParam(message, type, index, value->data(), &size))
+    return false;
+  value->resize(size);
+  return true;
 }
 
 const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,

@@ -39,6 +39,13 @@ namespace internal {
                                         DWORD* encoding);
 }  // namespace internal
 
+// The parameter `type` of `index` of `message` (CryptMsgGetParam) into
+// `value`, sized to it; false with the Windows error as the last error.
+bool GetMessageParam(HCRYPTMSG message,
+                     DWORD type,
+                     DWORD index,
+                     std::vector<uint8_t>* value);
+
 // The signer information of `index` in `message`, kept in `buffer`; null
 // with the Windows error as the last error.
 const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,
