@@ -325,11 +325,11 @@ def without_digest_algorithms(path, where, output):
     return output
 
 
-def with_stamp_signer_named(path, where, name, output):
+def with_stamp_signer_named(path, where, kind, output):
     """The signed PE `path` with the version and signer identifier of its
     first signer's time-stamp signer (`where`: "token" or
-    "countersignature") made `name(authority)`, of the certificate of the
-    authority that signed it; no signature covers them."""
+    "countersignature") naming the certificate of the authority that signed
+    it as `kind` says (signer_identifier); no signature covers them."""
     data = path.read_bytes()
     ancestors = signed_data_items(data, where)
     if where == "token":
@@ -343,56 +343,42 @@ def with_stamp_signer_named(path, where, name, output):
                  if TSA_NAME.encode() in data[c[1]:c[3]]][0]
     version, identifier = der_children(data, ancestors[-1])[:2]
     output.write_bytes(replaced_in_table(data, ancestors, version[1], identifier[3],
-                                         name(authority)))
+                                         signer_identifier(kind, authority)))
     return output
 
 
-def certificate_fields(certificate):
-    """(serial, issuer, subject, subject key identifier) of a DER
-    certificate, each as DER but the key identifier."""
-    tbs = der_children(certificate, der_item(certificate, 0))[0]
-    fields = der_children(certificate, tbs)
-    serial, issuer, subject = fields[1], fields[3], fields[5]
-    key_identifier = None
-    for extension in der_children(certificate, der_children(certificate, fields[-1])[0]):
-        oid, value = der_children(certificate, extension)[0], der_children(certificate, extension)[-1]
-        if certificate[oid[2]:oid[3]] == bytes.fromhex("551d0e"):
-            inner = der_item(certificate, value[2])
-            key_identifier = certificate[inner[2]:inner[3]]
-    return (*(certificate[f[1]:f[3]] for f in (serial, issuer, subject)), key_identifier)
-
-
-def by_issuer_and_serial(issuer_of, serial_of):
-    def name(authority):
-        serial, issuer, subject, _ = certificate_fields(authority)
-        names = {"issuer": issuer, "subject": subject}
-        serials = {"own": serial, "another": der(0x02, b"\x7f\x7f\x7f")}
-        return der(0x02, b"\x01") + der(0x30, names[issuer_of] + serials[serial_of])
-    return name
-
-
-def by_key_identifier(key_of):
-    def name(authority):
-        key_identifier = certificate_fields(authority)[3]
-        return der(0x02, b"\x03") + der(0x80, key_identifier if key_of == "own" else bytes(20))
-    return name
+def signer_identifier(kind, authority):
+    """A signer info's version and signer identifier naming the DER
+    certificate `authority`: by its subject as the issuer and its serial
+    ("subject"), by its issuer and another serial ("another serial"), by
+    its subject key identifier ("key") or by another ("another key")."""
+    tbs = der_children(authority, der_item(authority, 0))[0]
+    fields = der_children(authority, tbs)
+    serial, issuer, subject = (authority[f[1]:f[3]] for f in (fields[1], fields[3], fields[5]))
+    by_serial = {"subject": subject + serial,
+                 "another serial": issuer + der(0x02, b"\x7f\x7f\x7f")}
+    if kind in by_serial:
+        return der(0x02, b"\x01") + der(0x30, by_serial[kind])
+    key = bytes(20)
+    for extension in der_children(authority, der_children(authority, fields[-1])[0]):
+        oid, value = der_children(authority, extension)[0], der_children(authority, extension)[-1]
+        if kind == "key" and authority[oid[2]:oid[3]] == bytes.fromhex("551d0e"):
+            key_identifier = der_item(authority, value[2])
+            key = authority[key_identifier[2]:key_identifier[3]]
+    return der(0x02, b"\x03") + der(0x80, key)
 
 
 # Files whose time-stamp signer names its certificate otherwise: file, its
-# source, where, the name.
-RENAMED_STAMP_SIGNERS = {
-    "token_signer_named_by_subject": ("rfc3161", "token", by_issuer_and_serial("subject", "own")),
-    "token_signer_of_another_serial":
-        ("rfc3161", "token", by_issuer_and_serial("issuer", "another")),
-    "token_signer_of_another_key": ("rfc3161", "token", by_key_identifier("another")),
-    "token_signer_by_key_identifier": ("rfc3161", "token", by_key_identifier("own")),
-    "countersigner_named_by_subject":
-        ("countersigned", "countersignature", by_issuer_and_serial("subject", "own")),
-    "countersigner_of_another_serial":
-        ("countersigned", "countersignature", by_issuer_and_serial("issuer", "another")),
-    "countersigner_of_another_key": ("countersigned", "countersignature",
-                                     by_key_identifier("another")),
-}
+# source, where, how (signer_identifier).
+RENAMED_STAMP_SIGNERS = [
+    ("token_signer_named_by_subject", "rfc3161", "token", "subject"),
+    ("token_signer_of_another_serial", "rfc3161", "token", "another serial"),
+    ("token_signer_of_another_key", "rfc3161", "token", "another key"),
+    ("token_signer_by_key_identifier", "rfc3161", "token", "key"),
+    ("countersigner_named_by_subject", "countersigned", "countersignature", "subject"),
+    ("countersigner_of_another_serial", "countersigned", "countersignature", "another serial"),
+    ("countersigner_of_another_key", "countersigned", "countersignature", "another key"),
+]
 
 
 def replaced_in_table(data, ancestors, start, end, new):
@@ -580,9 +566,8 @@ def stamped_files(build_dir, tmp_path_factory):
                                                     nest=True, timestamp=url)
     for name, (source, where, edit) in REMADE_SETS.items():
         files[name] = with_set_choices(files[source], where, edit, folder / f"{name}.exe")
-    for name, (source, where, signer_name) in RENAMED_STAMP_SIGNERS.items():
-        files[name] = with_stamp_signer_named(files[source], where, signer_name,
-                                              folder / f"{name}.exe")
+    for name, source, where, kind in RENAMED_STAMP_SIGNERS:
+        files[name] = with_stamp_signer_named(files[source], where, kind, folder / f"{name}.exe")
     for name, where in [("no_digest_algorithms", "signature"),
                         ("token_without_digest_algorithms", "token")]:
         files[name] = without_digest_algorithms(files["rfc3161"], where, folder / f"{name}.exe")
