@@ -217,9 +217,8 @@ TEST(FindSignerCertificateTest, TakesOnlyTheCertificateTheSignerNames) {
     ScopedCertStore store;
     ScopedCryptMsg message;
     DWORD encoding = 0;
-    ASSERT_EQ(OpenSignedMessage(Signature({kIssuer, kSigner}, 0, test.signer_id),
-                                &store, &message, &encoding),
-              0u);
+    const Bytes signature = Signature({kIssuer, kSigner}, 0, test.signer_id);
+    ASSERT_EQ(OpenSignedMessage(signature, &store, &message, &encoding), 0u);
     const ScopedCertContext found =
         FindSignerCertificate(store.Get(), message.Get(), 0);
     ASSERT_EQ(static_cast<bool>(found), test.found);

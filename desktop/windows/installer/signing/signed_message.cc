@@ -12,6 +12,8 @@ namespace installer {
 
 namespace {
 
+constexpr uint8_t kOctetString = 0x04;
+
 bool SameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b) {
   return std::ranges::equal(a, b);
 }
@@ -29,24 +31,28 @@ std::span<const uint8_t> SubjectKeyIdentifier(const CERT_INFO& certificate) {
   if (!extension)
     return {};
   DerReader value(BlobBytes(extension->Value));
-  const std::optional<DerReader::Element> key_identifier = value.Next(0x04);
+  const std::optional<DerReader::Element> key_identifier =
+      value.Next(kOctetString);
   if (!key_identifier || !value.AtEnd())
     return {};
   return key_identifier->contents;
 }
 
-// Whether `signer`, a signer identifier, names `certificate`: its issuer
-// and serial number, byte for byte as encoded, or the key identifier its
-// subject key identifier extension states (a signer named by key
-// identifier is one whose certificate carries that extension).
+// Whether `signer`, a signer identifier, names `certificate`: its issuer,
+// byte for byte as encoded, and serial number, as numbers (as Windows
+// matches them), or the key identifier its subject key identifier
+// extension states (a signer named by key identifier is one whose
+// certificate carries that extension).
 bool NamesCertificate(const CERT_ID& signer, const CERT_CONTEXT& certificate) {
   const CERT_INFO& info = *certificate.pCertInfo;
   switch (signer.dwIdChoice) {
     case CERT_ID_ISSUER_SERIAL_NUMBER:
       return SameBytes(BlobBytes(signer.IssuerSerialNumber.Issuer),
                        BlobBytes(info.Issuer)) &&
-             SameBytes(BlobBytes(signer.IssuerSerialNumber.SerialNumber),
-                       BlobBytes(info.SerialNumber));
+             ::CertCompareIntegerBlob(
+                 const_cast<CRYPT_INTEGER_BLOB*>(
+                     &signer.IssuerSerialNumber.SerialNumber),
+                 const_cast<CRYPT_INTEGER_BLOB*>(&info.SerialNumber));
     case CERT_ID_KEY_IDENTIFIER: {
       const std::span<const uint8_t> key_identifier =
           SubjectKeyIdentifier(info);
