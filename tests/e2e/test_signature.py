@@ -746,6 +746,16 @@ def test_untrusted_root(run_exe, signed_files):
         assert f"Level {level}: Certificate chain is not trusted: chain status 0x20" in report
 
 
+def test_root_already_trusted_stays_trusted(run_exe, build_dir):
+    # The build's test root is trusted in the prefix before the tool runs
+    # (scripts/trust-test-root): given again, it is not the tool's to remove.
+    root = build_dir / "installer_files" / "pki" / "ca.der"
+    installer = build_dir / "installer_files" / "full" / "installer.exe"
+    assert verify(run_exe, installer, root=root)[0]
+    verdict, report = verify(run_exe, installer)
+    assert verdict, report
+
+
 def test_portable_executable(run_exe, signed_files, tmp_path):
     _, files = signed_files
     text = tmp_path / "text.txt"

@@ -95,15 +95,22 @@ def relabelled(token, content_type):
                    der_oid(content_type))
 
 
-def token_info(query, days_back=STAMPED_DAYS_BACK):
+def token_info(query, days_back=STAMPED_DAYS_BACK, after=b""):
     """A token info of the time the requester chose for the imprint and the
-    nonce of an RFC 3161 query."""
+    nonce of an RFC 3161 query, the elements `after` after the nonce."""
     fields = der_children(query, der_item(query, 0))
     imprint = query[fields[1][1]:fields[1][3]]
     nonce = b"".join(query[f[1]:f[3]] for f in fields[2:] if f[0] == 0x02)
     when = datetime.now(timezone.utc) - timedelta(days=days_back)
     return der(0x30, der(0x02, b"\x01") + der_oid(TEST_POLICY) + imprint + der(0x02, b"\x2a")
-               + der(0x18, when.strftime("%Y%m%d%H%M%SZ").encode()) + nonce)
+               + der(0x18, when.strftime("%Y%m%d%H%M%SZ").encode()) + nonce + after)
+
+
+def extensions(critical):
+    """A token info's extensions field: one extension of a type no reader
+    knows, marked critical or not."""
+    flag = der(0x01, b"\xff") if critical else b""
+    return der(0xA1, der(0x30, der_oid("1.2.3.4.9") + flag + der(0x04, der(0x05, b""))))
 
 
 def signature_value(data):
@@ -259,16 +266,17 @@ def der_header(tag, length):
 
 
 def signed_data_items(data, where):
-    """The items from a signed PE's signature down to the signed data whose
-    certificate set is remade (outermost first): the signature's own
-    ("signature"), its first signer's nested signature's ("nested") or
-    time-stamp token's ("token")."""
+    """The items from a signed PE's signature down to a signed data
+    (outermost first): the signature's own ("signature"), its first signer's
+    nested signature's ("nested") or time-stamp token's ("token"); or down
+    to that signer's countersignature ("countersignature")."""
     content_info = der_item(data, certificate_table_signature(data))
     path = [content_info, der_children(data, content_info)[1]]
     path.append(der_children(data, path[-1])[0])  # signed data
     if where == "signature":
         return path
-    oid = TOKEN_OID if where == "token" else NESTED_SIGNATURE_OID
+    oid = {"token": TOKEN_OID, "nested": NESTED_SIGNATURE_OID,
+           "countersignature": COUNTERSIGNATURE_OID}[where]
     path.append(der_children(data, path[-1])[-1])  # signer infos
     path.append(der_children(data, path[-1])[0])  # the first signer
     path.append([c for c in der_children(data, path[-1]) if c[0] == 0xA1][0])
@@ -276,6 +284,8 @@ def signed_data_items(data, where):
                  if data[der_children(data, a)[0][2]:der_children(data, a)[0][3]] == oid][0])
     path.append(der_children(data, path[-1])[1])  # its values
     path.append(der_children(data, path[-1])[0])  # the token or signature
+    if where == "countersignature":
+        return path
     path.append(der_children(data, path[-1])[1])
     path.append(der_children(data, path[-1])[0])  # its signed data
     return path
@@ -290,8 +300,93 @@ def with_set_choices(path, where, edit, output):
     ancestors = signed_data_items(data, where)
     certificates = [c for c in der_children(data, ancestors[-1]) if c[0] == 0xA0][0]
     choices = [data[c[1]:c[3]] for c in der_children(data, certificates)]
-    new, start, end = b"".join(edit(choices)), certificates[2], certificates[3]
-    for tag, offset, content_start, content_end in reversed(ancestors + [certificates]):
+    output.write_bytes(replaced_in_table(data, ancestors + [certificates], certificates[2],
+                                         certificates[3], b"".join(edit(choices))))
+    return output
+
+
+def with_token(path, token, output):
+    """The signed PE `path` with its first signer's time-stamp token made
+    `token`, which no signature of the file covers."""
+    data = path.read_bytes()
+    ancestors = signed_data_items(data, "token")[:-2]
+    old = ancestors.pop()
+    output.write_bytes(replaced_in_table(data, ancestors, old[1], old[3], token))
+    return output
+
+
+def without_digest_algorithms(path, where, output):
+    """The signed PE `path` with the digest algorithms of the signed data of
+    `where` (signed_data_items) left out, which no signature covers."""
+    data = path.read_bytes()
+    ancestors = signed_data_items(data, where)
+    algorithms = der_children(data, ancestors[-1])[1]
+    output.write_bytes(replaced_in_table(data, ancestors, algorithms[1], algorithms[3], b""))
+    return output
+
+
+def with_stamp_signer_named(path, where, kind, output):
+    """The signed PE `path` with the version and signer identifier of its
+    first signer's time-stamp signer (`where`: "token" or
+    "countersignature") naming the certificate of the authority that signed
+    it as `kind` says (signer_identifier); no signature covers them."""
+    data = path.read_bytes()
+    ancestors = signed_data_items(data, where)
+    if where == "token":
+        ancestors.append(der_children(data, ancestors[-1])[-1])  # signer infos
+        ancestors.append(der_children(data, ancestors[-1])[0])
+        certificates = [c for c in der_children(data, ancestors[-3]) if c[0] == 0xA0][0]
+    else:
+        certificates = [c for c in der_children(data, signed_data_items(data, "signature")[-1])
+                        if c[0] == 0xA0][0]
+    authority = [data[c[1]:c[3]] for c in der_children(data, certificates)
+                 if TSA_NAME.encode() in data[c[1]:c[3]]][0]
+    version, identifier = der_children(data, ancestors[-1])[:2]
+    output.write_bytes(replaced_in_table(data, ancestors, version[1], identifier[3],
+                                         signer_identifier(kind, authority)))
+    return output
+
+
+def signer_identifier(kind, authority):
+    """A signer info's version and signer identifier naming the DER
+    certificate `authority`: by its subject as the issuer and its serial
+    ("subject"), by its issuer and another serial ("another serial"), by
+    its subject key identifier ("key") or by another ("another key")."""
+    tbs = der_children(authority, der_item(authority, 0))[0]
+    fields = der_children(authority, tbs)
+    serial, issuer, subject = (authority[f[1]:f[3]] for f in (fields[1], fields[3], fields[5]))
+    by_serial = {"subject": subject + serial,
+                 "another serial": issuer + der(0x02, b"\x7f\x7f\x7f")}
+    if kind in by_serial:
+        return der(0x02, b"\x01") + der(0x30, by_serial[kind])
+    key = bytes(20)
+    for extension in der_children(authority, der_children(authority, fields[-1])[0]):
+        oid, value = der_children(authority, extension)[0], der_children(authority, extension)[-1]
+        if kind == "key" and authority[oid[2]:oid[3]] == bytes.fromhex("551d0e"):
+            key_identifier = der_item(authority, value[2])
+            key = authority[key_identifier[2]:key_identifier[3]]
+    return der(0x02, b"\x03") + der(0x80, key)
+
+
+# Files whose time-stamp signer names its certificate otherwise: file, its
+# source, where, how (signer_identifier).
+RENAMED_STAMP_SIGNERS = [
+    ("token_signer_named_by_subject", "rfc3161", "token", "subject"),
+    ("token_signer_of_another_serial", "rfc3161", "token", "another serial"),
+    ("token_signer_of_another_key", "rfc3161", "token", "another key"),
+    ("token_signer_by_key_identifier", "rfc3161", "token", "key"),
+    ("countersigner_named_by_subject", "countersigned", "countersignature", "subject"),
+    ("countersigner_of_another_serial", "countersigned", "countersignature", "another serial"),
+    ("countersigner_of_another_key", "countersigned", "countersignature", "another key"),
+]
+
+
+def replaced_in_table(data, ancestors, start, end, new):
+    """The signed PE `data` with the bytes [start, end) of its signature
+    replaced by `new`, the lengths of `ancestors` (the items that hold
+    them, outermost first) written anew, and the certificate table with
+    them: the table is not digested."""
+    for tag, offset, content_start, content_end in reversed(ancestors):
         body = data[content_start:start] + new + data[end:content_end]
         new, start, end = der_header(tag, len(body)) + body, offset, content_end
     entry = certificate_table_entry(data)
@@ -300,8 +395,7 @@ def with_set_choices(path, where, edit, output):
     header = struct.pack("<I", length) + data[table + 4:table + 8]
     image = bytearray(data[:table])
     struct.pack_into("<II", image, entry, table, length)
-    output.write_bytes(bytes(image) + header + new + bytes(length - 8 - len(new)))
-    return output
+    return bytes(image) + header + new + bytes(length - 8 - len(new))
 
 
 def attribute_certificate(tag):
@@ -391,6 +485,14 @@ def stamped_files(build_dir, tmp_path_factory):
         files["other_countersigned"] = sign("other_countersigned", legacy_timestamp=url)
     with TimestampServer(folder, at="-200d") as url:
         files["stamped_before_validity"] = sign("stamped_before_validity", timestamp=url)
+    # A signer valid only from 10 days ahead, stamped 30 days ahead by the
+    # genuine authority.
+    pki.make_signer("not_yet_valid", EXPECTED_SIGNER, "ca", start="+10d", days=EXPIRED_DAYS)
+    with TimestampServer(folder, at="+30d") as url:
+        files["stamped_after_now"] = sign("stamped_after_now", signer="not_yet_valid",
+                                          timestamp=url)
+        files["countersigned_after_now"] = sign("countersigned_after_now",
+                                                signer="not_yet_valid", legacy_timestamp=url)
     # Signed at one stated time, a file's signature value is the same each
     # time: known before it is stamped, and shared by two stamped copies.
     signed_at = int(datetime.now(timezone.utc).timestamp())
@@ -433,6 +535,22 @@ def stamped_files(build_dir, tmp_path_factory):
         with TokenRelay(lambda query, signer=signer, content_type=content_type: built_token(
                 pki, signer, token_info(query), content_type)) as url:
             files[name] = sign(name, timestamp=url)
+    # Token infos with more after the nonce, which osslsigncode cannot read:
+    # it is handed a plain token for the same query, then the file is given
+    # the token of the longer token info in its place.
+    for name, after in [("token_info_extension", extensions(critical=False)),
+                        ("token_info_critical_extension", extensions(critical=True)),
+                        ("token_info_element_after",
+                         extensions(critical=False) + der(0x02, b"\x01"))]:
+        made = {}
+
+        def plain_token(query, after=after, made=made):
+            made["token"] = built_token(pki, "tsa", token_info(query, after=after), TOKEN_INFO)
+            return built_token(pki, "tsa", token_info(query), TOKEN_INFO)
+
+        with TokenRelay(plain_token) as url:
+            files[name] = with_token(sign(f"{name}_plain", timestamp=url), made["token"],
+                                     folder / f"{name}.exe")
 
     # The attack: the authority's older protocol asked, at the real clock,
     # to countersign a token info of the requester's time for this
@@ -448,6 +566,11 @@ def stamped_files(build_dir, tmp_path_factory):
                                                     nest=True, timestamp=url)
     for name, (source, where, edit) in REMADE_SETS.items():
         files[name] = with_set_choices(files[source], where, edit, folder / f"{name}.exe")
+    for name, source, where, kind in RENAMED_STAMP_SIGNERS:
+        files[name] = with_stamp_signer_named(files[source], where, kind, folder / f"{name}.exe")
+    for name, where in [("no_digest_algorithms", "signature"),
+                        ("token_without_digest_algorithms", "token")]:
+        files[name] = without_digest_algorithms(files["rfc3161"], where, folder / f"{name}.exe")
     for name, source, part in [("token_info_changed", "rfc3161", "token serial"),
                                ("token_signature_changed", "rfc3161", "token signature"),
                                ("countersigned_time_changed", "countersigned",
@@ -463,6 +586,9 @@ NOT_FOR_TIME_STAMPING = ("Chain judged now: time-stamp not used: its signer's ce
                          "for time stamping")
 USAGE_EXCLUDED = ("Chain judged now: time-stamp not used: its signer's chain is not trusted: "
                   "chain status 0x10")
+UNREADABLE = "Chain judged now: time-stamp not used: it cannot be read"
+SIGNER_MISSING = "Chain judged now: time-stamp not used: its signer's certificate is missing"
+AFTER_NOW = "Chain judged now: time-stamp not used: its time is after the present"
 
 # file, verdict, lines the report holds (prefixes, "Level N: " added
 # unless N is None)
@@ -536,6 +662,28 @@ CASES = [
     ("countersigned_under_time_stamping_ca", True, [(0, STAMP_USED)]),
     ("token_under_any_use_ca", True, [(0, STAMP_USED)]),
     ("countersigned_under_any_use_ca", True, [(0, STAMP_USED)]),
+    # A time after the present is no proof: the chain is judged now, when
+    # the certificate has not begun.
+    ("stamped_after_now", False, [(0, AFTER_NOW), (0, NOT_TIME_VALID)]),
+    ("countersigned_after_now", False, [(0, AFTER_NOW), (0, NOT_TIME_VALID)]),
+    # A token info is read to its end, an extension of no known type
+    # understood only where it is not critical.
+    ("token_info_extension", True, [(0, STAMP_USED)]),
+    ("token_info_critical_extension", False, [(0, UNREADABLE), (0, NOT_TIME_VALID)]),
+    ("token_info_element_after", False, [(0, UNREADABLE), (0, NOT_TIME_VALID)]),
+    # The stamp's signer is the certificate its identifier names, not one
+    # whose subject is the named issuer.
+    ("token_signer_named_by_subject", False, [(0, SIGNER_MISSING), (0, NOT_TIME_VALID)]),
+    ("token_signer_of_another_serial", False, [(0, SIGNER_MISSING), (0, NOT_TIME_VALID)]),
+    ("token_signer_of_another_key", False, [(0, SIGNER_MISSING), (0, NOT_TIME_VALID)]),
+    ("token_signer_by_key_identifier", True, [(0, STAMP_USED)]),
+    ("countersigner_named_by_subject", False, [(0, SIGNER_MISSING), (0, NOT_TIME_VALID)]),
+    ("countersigner_of_another_serial", False, [(0, SIGNER_MISSING), (0, NOT_TIME_VALID)]),
+    ("countersigner_of_another_key", False, [(0, SIGNER_MISSING), (0, NOT_TIME_VALID)]),
+    # A signed data without its digest algorithms is malformed, the file's
+    # own signature as a token.
+    ("no_digest_algorithms", False, [(None, "Cannot CryptQueryObject:")]),
+    ("token_without_digest_algorithms", False, [(0, UNREADABLE), (0, NOT_TIME_VALID)]),
 ]
 
 

@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,16 +43,27 @@ Bytes Algorithm(const Bytes& oid) {
   return Seq({Oid(oid), Tlv(0x05, {})});
 }
 
-// A certificate of `subject` by "Set Test CA", of serial `serial`: its
+const Bytes kSubjectKeyIdentifierOid = {0x55, 0x1D, 0x0E};
+
+// A certificate of `subject` by "Set Test CA", of serial `serial`, with the
+// subject key identifier `key_identifier` unless it is empty: its
 // signature is never checked here.
-Bytes Certificate(uint8_t serial, const std::string& subject) {
+Bytes Certificate(uint8_t serial,
+                  const std::string& subject,
+                  const Bytes& key_identifier = {}) {
   const Bytes time = Tlv(0x17, {'2', '5', '0', '1', '0', '1', '0', '0', '0',
                                 '0', '0', '0', 'Z'});
+  const Bytes extensions =
+      key_identifier.empty()
+          ? Bytes()
+          : Tlv(0xA3, Seq({Seq({Oid(kSubjectKeyIdentifierOid),
+                                Tlv(0x04, Tlv(0x04, key_identifier))})}));
   const Bytes tbs =
       Seq({Tlv(0xA0, Tlv(0x02, {2})), Tlv(0x02, {serial}),
            Algorithm(kSha256Oid), Name("Set Test CA"), Seq({time, time}),
            Name(subject),
-           Seq({Algorithm(kRsaOid), Tlv(0x03, {0, 0x30, 0x00})})});
+           Seq({Algorithm(kRsaOid), Tlv(0x03, {0, 0x30, 0x00})}),
+           extensions});
   return Seq({tbs, Algorithm(kSha256Oid), Tlv(0x03, {0, 1})});
 }
 
@@ -62,23 +75,32 @@ Bytes Retagged(Bytes element, uint8_t tag) {
   return element;
 }
 
-// A signer naming the certificate of serial `serial` by "Set Test CA".
-Bytes SignerInfo(uint8_t serial) {
-  return Seq({Tlv(0x02, {1}), Seq({Name("Set Test CA"), Tlv(0x02, {serial})}),
-              Algorithm(kSha256Oid), Algorithm(kRsaOid),
-              Tlv(0x04, Bytes(32, 0x5A))});
+// The identifier of the certificate of serial `serial` by `issuer`.
+Bytes IssuerAndSerial(const std::string& issuer, uint8_t serial) {
+  return Seq({Name(issuer), Tlv(0x02, {serial})});
 }
 
-// Signed data of the signer of serial 1 whose certificate set holds
-// `choices` (no set when there are none), padded with `padding` zeros as
-// a certificate table pads a signature.
-Bytes Signature(const std::vector<Bytes>& choices, size_t padding = 0) {
+// A signer named by `signer_id`: by issuer and serial number (version 1)
+// or by subject key identifier ([0], version 3).
+Bytes SignerInfo(const Bytes& signer_id) {
+  const uint8_t version = signer_id[0] == 0x80 ? 3 : 1;
+  return Seq({Tlv(0x02, {version}), signer_id, Algorithm(kSha256Oid),
+              Algorithm(kRsaOid), Tlv(0x04, Bytes(32, 0x5A))});
+}
+
+// Signed data of the signer `signer_id` (the certificate of serial 1)
+// whose certificate set holds `choices` (no set when there are none),
+// padded with `padding` zeros as a certificate table pads a signature.
+Bytes Signature(const std::vector<Bytes>& choices,
+                size_t padding = 0,
+                const Bytes& signer_id = IssuerAndSerial("Set Test CA", 1)) {
   Bytes set;
   for (const Bytes& choice : choices)
     set = Cat({set, choice});
   const Bytes signed_data =
       Seq({Tlv(0x02, {1}), Set({Algorithm(kSha256Oid)}), Seq({Oid(kDataOid)}),
-           choices.empty() ? Bytes() : Tlv(0xA0, set), Set({SignerInfo(1)})});
+           choices.empty() ? Bytes() : Tlv(0xA0, set),
+           Set({SignerInfo(signer_id)})});
   Bytes signature = Seq({Oid(kSignedDataOid), Tlv(0xA0, signed_data)});
   signature.insert(signature.end(), padding, 0);
   return signature;
@@ -101,7 +123,8 @@ int CountCertificates(HCERTSTORE store) {
   return count;
 }
 
-const Bytes kSigner = Certificate(1, "Set Test Signer");
+const Bytes kKeyIdentifier(20, 0x4B);
+const Bytes kSigner = Certificate(1, "Set Test Signer", kKeyIdentifier);
 const Bytes kIssuer = Certificate(2, "Set Test Issuer");
 // An attribute certificate's frame: information, algorithm, signature.
 const Bytes kAttributeInformation =
@@ -154,11 +177,8 @@ void ExpectOpenedAsPlain(const SetCase& test, const Bytes& signature) {
   ASSERT_EQ(OpenSignedMessage(signature, &store, &message, &encoding), 0u);
   ASSERT_TRUE(store.IsValid());
   EXPECT_EQ(CountCertificates(store.Get()), test.certificates);
-  std::vector<uint8_t> buffer;
-  const CMSG_SIGNER_INFO* info = GetSignerInfo(message.Get(), 0, &buffer);
-  ASSERT_TRUE(info);
   const ScopedCertContext found =
-      FindSignerCertificate(store.Get(), encoding, *info);
+      FindSignerCertificate(store.Get(), message.Get(), 0);
   EXPECT_EQ(static_cast<bool>(found), test.signer_found);
 }
 
@@ -174,6 +194,39 @@ TEST(CertificateSetTest, KeepsPlainCertificatesForTheDecoder) {
     else
       EXPECT_EQ(kept, std::optional<Bytes>(Signature(plain)));
     ExpectOpenedAsPlain(test, signature);
+  }
+}
+
+// The certificate a signer's identifier names is the one taken, compared
+// here: the platform's search also takes one whose subject is the named
+// issuer, of the same serial number (Wine's does).
+TEST(FindSignerCertificateTest, TakesOnlyTheCertificateTheSignerNames) {
+  struct {
+    const char* name;
+    Bytes signer_id;
+    bool found;
+  } cases[] = {
+      {"issuer and serial", IssuerAndSerial("Set Test CA", 1), true},
+      {"subject as issuer", IssuerAndSerial("Set Test Signer", 1), false},
+      {"another serial", IssuerAndSerial("Set Test CA", 3), false},
+      {"key identifier", Tlv(0x80, kKeyIdentifier), true},
+      {"another key identifier", Tlv(0x80, Bytes(20, 0x4C)), false},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    ScopedCertStore store;
+    ScopedCryptMsg message;
+    DWORD encoding = 0;
+    const Bytes signature = Signature({kIssuer, kSigner}, 0, test.signer_id);
+    ASSERT_EQ(OpenSignedMessage(signature, &store, &message, &encoding), 0u);
+    const ScopedCertContext found =
+        FindSignerCertificate(store.Get(), message.Get(), 0);
+    ASSERT_EQ(static_cast<bool>(found), test.found);
+    if (found) {
+      EXPECT_TRUE(std::ranges::equal(
+          std::span<const uint8_t>(found->pbCertEncoded, found->cbCertEncoded),
+          kSigner));
+    }
   }
 }
 

@@ -71,6 +71,30 @@ Bytes Signature(const Bytes& content_type = kSignedDataOid,
   return Seq({Oid(content_type), Explicit0(signed_data)});
 }
 
+// A signature frame whose signed data holds `fields`, by letter: version,
+// digest algorithms, content, certificates ("x"), signer infos.
+Bytes SignatureOfFields(const std::string& fields) {
+  const Bytes algorithm = Seq({Oid(kSha256Oid), Tlv(0x05, {})});
+  const struct {
+    char letter;
+    Bytes field;
+  } kFields[] = {
+      {'v', Tlv(0x02, {1})},
+      {'d', Set({algorithm})},
+      {'c', Seq({Oid(kIndirectDataOid)})},
+      {'x', Tlv(0xA0, Certificate(kKeyUsageOid))},
+      {'s', Set({})},
+  };
+  Bytes signed_data;
+  for (const char letter : fields) {
+    for (const auto& known : kFields) {
+      if (known.letter == letter)
+        signed_data = Cat({signed_data, known.field});
+    }
+  }
+  return Seq({Oid(kSignedDataOid), Explicit0(Tlv(0x30, signed_data))});
+}
+
 Bytes Nested(int depth) {
   Bytes inner = Tlv(0x05, {});
   for (int i = 1; i < depth; ++i)
@@ -190,6 +214,31 @@ TEST(OpenSignedMessageTest, RefusesMalformedShapesBeforeDecoding) {
   ScopedCryptMsg message;
   DWORD encoding = 0;
   EXPECT_EQ(OpenSignedMessage(Signature(), &store, &message, &encoding), 0u);
+}
+
+// Well formed DER, but a field of the signed data missing, out of its
+// place or unknown: the platform's decoder takes the first for whole.
+TEST(OpenSignedMessageTest, RefusesSignedDataWithoutEachFieldInItsPlace) {
+  struct {
+    const char* fields;
+    bool opened;
+  } cases[] = {
+      {"vdcxs", true},   {"vdcs", true},   {"vcxs", false},
+      {"vdxs", false},   {"vdcx", false},  {"vdcsx", false},
+      {"vdcxss", false}, {"dcxs", false},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.fields);
+    const Bytes signature = SignatureOfFields(test.fields);
+    ASSERT_EQ(DerWalker::Check(signature), Fault::kNone);
+    ScopedCertStore store;
+    ScopedCryptMsg message;
+    DWORD encoding = 0;
+    const DWORD error =
+        OpenSignedMessage(signature, &store, &message, &encoding);
+    EXPECT_EQ(error,
+              test.opened ? 0u : static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+  }
 }
 
 }  // namespace

@@ -74,15 +74,15 @@ bool HasType(const CRYPT_ATTRIBUTE& attribute, const char* type) {
 bool IsCountersignerAtHand(const CRYPT_ATTR_BLOB& encoded,
                            HCERTSTORE store,
                            DWORD encoding) {
-  base::win::ScopedLocalAlloc<CMSG_SIGNER_INFO> countersigner;
+  base::win::ScopedLocalAlloc<CMSG_CMS_SIGNER_INFO> countersigner;
   DWORD size = 0;
-  if (!::CryptDecodeObjectEx(encoding, PKCS7_SIGNER_INFO, encoded.pbData,
+  if (!::CryptDecodeObjectEx(encoding, CMS_SIGNER_INFO, encoded.pbData,
                              encoded.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr,
                              countersigner.Receive(), &size)) {
     return true;
   }
   const ScopedCertContext certificate =
-      FindSignerCertificate(store, encoding, *countersigner.Get());
+      FindCertificateNamedBy(store, countersigner->SignerId);
   return !certificate || OfflineChain::IsAtHand(certificate.get(), store);
 }
 
@@ -125,7 +125,7 @@ bool OfflineChain::AreSignerChainsAtHand(std::span<const uint8_t> signature,
     return true;
   }
   const ScopedCertContext signer =
-      FindSignerCertificate(store.Get(), encoding, *info);
+      FindSignerCertificate(store.Get(), message.Get(), 0);
   if (signer && !IsAtHand(signer.get(), store.Get()))
     return false;
   for (const CRYPT_ATTRIBUTE& attribute : std::span<const CRYPT_ATTRIBUTE>(

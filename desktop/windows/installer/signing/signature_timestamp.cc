@@ -71,6 +71,7 @@ constexpr FaultText kFaultTexts[] = {
      "time-stamp not used: its signer's chain cannot be built"},
     {Fault::kChainUntrusted,
      "time-stamp not used: its signer's chain is not trusted"},
+    {Fault::kAfterNow, "time-stamp not used: its time is after the present"},
 };
 
 // A time-stamp's proof: its time, or why it does not hold.
@@ -125,13 +126,25 @@ bool ToFileTime(const StampTime& stamp_time, FILETIME* time) {
   return ::SystemTimeToFileTime(&system_time, time);
 }
 
+bool IsAfterNow(const FILETIME& time) {
+  FILETIME now = {};
+  ::GetSystemTimeAsFileTime(&now);
+  return ::CompareFileTime(&time, &now) > 0;
+}
+
 // The time-stamping authority's chain, as the machine judges it at the
 // stamped time: its certificate for time stamping, to a root of the
 // machine (whose engine trusts none of the user's own roots), without any
-// error, no authority above it excluding time stamping.
+// error, no authority above it excluding time stamping. A time after the
+// present proves nothing: a chain judged then holds for a certificate that
+// has not begun yet. No clock skew is allowed: a stamp refused only moves
+// the judgement to now, the same verdict for a signature stamped moments
+// ago unless its certificate begins or ends within them.
 Stamp ProveChain(PCCERT_CONTEXT certificate,
                  HCERTSTORE store,
                  const FILETIME& time) {
+  if (IsAfterNow(time))
+    return Failure(Fault::kAfterNow);
   // The chain engine takes a certificate without the usage for one of
   // every use; an authority's must name it.
   if (!ExtendedKeyUsage::CertificateNames(
@@ -195,7 +208,7 @@ Stamp ProveToken(std::span<const uint8_t> token,
   if (!(signer = GetSignerInfo(message.Get(), 0, &buffer)))
     return Failure(Fault::kMalformed, ::GetLastError());
   const ScopedCertContext certificate =
-      FindSignerCertificate(store.Get(), encoding, *signer);
+      FindSignerCertificate(store.Get(), message.Get(), 0);
   if (!certificate)
     return Failure(Fault::kNoCertificate);
   const SignerProof proof =
@@ -267,7 +280,7 @@ std::vector<uint8_t> SignedAttributes(std::span<const uint8_t> signer_info) {
 // CryptoAPI: Wine's CryptMsgVerifyCountersignatureEncodedEx returns FALSE
 // for a genuine countersignature and a forged one alike.
 DWORD VerifyCountersignerSignature(std::span<const uint8_t> encoded,
-                                   const CMSG_SIGNER_INFO& countersigner,
+                                   const CMSG_CMS_SIGNER_INFO& countersigner,
                                    PCCERT_CONTEXT certificate) {
   const std::vector<uint8_t> attributes = SignedAttributes(encoded);
   const ALG_ID algorithm =
@@ -305,17 +318,17 @@ Stamp ProveCountersignature(std::span<const uint8_t> encoded,
                             HCERTSTORE store) {
   // The value was walked with the signature that holds it; walked again
   // here so that this check stands on its own.
-  base::win::ScopedLocalAlloc<CMSG_SIGNER_INFO> countersigner;
+  base::win::ScopedLocalAlloc<CMSG_CMS_SIGNER_INFO> countersigner;
   DWORD size = 0;
   if (DerWalker::Check(encoded) != DerWalker::Fault::kNone ||
-      !::CryptDecodeObjectEx(kEncoding, PKCS7_SIGNER_INFO, encoded.data(),
+      !::CryptDecodeObjectEx(kEncoding, CMS_SIGNER_INFO, encoded.data(),
                              static_cast<DWORD>(encoded.size()),
                              CRYPT_DECODE_ALLOC_FLAG, nullptr,
                              countersigner.Receive(), &size)) {
     return Failure(Fault::kMalformed, ::GetLastError());
   }
   const ScopedCertContext certificate =
-      FindSignerCertificate(store, kEncoding, *countersigner.Get());
+      FindCertificateNamedBy(store, countersigner->SignerId);
   if (!certificate)
     return Failure(Fault::kNoCertificate);
   Stamp stamp = CheckSignedDigest(countersigner->AuthAttrs,

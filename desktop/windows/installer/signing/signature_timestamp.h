@@ -16,10 +16,13 @@ namespace installer {
 // it: an RFC 3161 token among the signer's unauthenticated attributes, or
 // the older countersignature, whose signature holds with its signer's
 // certificate over the digest of this signer's signature value (a token's
-// signed as a token info), and whose signer, its certificate naming the
-// time-stamping usage, chains at the stamped time to a root the machine
-// trusts, no authority above it excluding that usage. A certificate for
-// lifetime signing is judged now.
+// signed as a token info), and whose signer, the certificate its signer
+// identifier names, naming the time-stamping usage, chains at the stamped
+// time to a root the machine trusts, no authority above it excluding that
+// usage; a token info is read to its end (TimestampTokenInfo). A stamped
+// time after the present proves nothing, nor does a stamp that does not
+// hold: the chain is then judged now. A certificate for lifetime signing is
+// judged now.
 class SignatureTimestamp {
  public:
   enum class Fault : uint8_t {
@@ -42,6 +45,8 @@ class SignatureTimestamp {
     kNotForTimeStamping,
     kChainUnbuildable,
     kChainUntrusted,
+    // Its time is after the present.
+    kAfterNow,
   };
 
   // The first proven time-stamp of the signer described by `signer_info`

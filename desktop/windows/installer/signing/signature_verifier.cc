@@ -264,7 +264,7 @@ SignatureRefusal CheckSigners(HCERTSTORE store,
       return SignatureRefusal::kMalformed;
     }
     const ScopedCertContext certificate =
-        FindSignerCertificate(store, encoding, *info);
+        FindSignerCertificate(store, message, index);
     if (!certificate) {
       stream << "Cannot find certificate info in store\n";
       return SignatureRefusal::kMalformed;

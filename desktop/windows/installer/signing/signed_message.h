@@ -19,7 +19,8 @@
 namespace installer {
 
 // Opens `signature` as a message and the store of the certificates it
-// carries, once its DER shape holds (DerWalker): its plain certificates
+// carries, once its DER shape holds (DerWalker) and every field of its
+// signed data is in its place (SignedDataLayout): its plain certificates
 // alone, the set's other choices dropped (CertificateSet). Neither keeps a
 // pointer into `signature`. The Windows error on failure
 // (TRUST_E_NOSIGNATURE when it is empty, CRYPT_E_ASN1_CORRUPT when its
@@ -38,17 +39,30 @@ namespace internal {
                                         DWORD* encoding);
 }  // namespace internal
 
+// The parameter `type` of `index` of `message` (CryptMsgGetParam) into
+// `value`, sized to it; false with the Windows error as the last error.
+bool GetMessageParam(HCRYPTMSG message,
+                     DWORD type,
+                     DWORD index,
+                     std::vector<uint8_t>* value);
+
 // The signer information of `index` in `message`, kept in `buffer`; null
 // with the Windows error as the last error.
 const CMSG_SIGNER_INFO* GetSignerInfo(HCRYPTMSG message,
                                       DWORD index,
                                       std::vector<uint8_t>* buffer);
 
-// The certificate in `store` that `info` names by issuer and serial number,
-// or null.
+// The certificate in `store` that signer `index` of `message` names by its
+// signer identifier, or null (FindCertificateNamedBy).
 ScopedCertContext FindSignerCertificate(HCERTSTORE store,
-                                        DWORD encoding,
-                                        const CMSG_SIGNER_INFO& info);
+                                        HCRYPTMSG message,
+                                        DWORD index);
+
+// The certificate in `store` that the signer identifier `signer` names:
+// its issuer and serial number, or its subject key identifier, each
+// compared with the certificate's own; null when none is named.
+ScopedCertContext FindCertificateNamedBy(HCERTSTORE store,
+                                         const CERT_ID& signer);
 
 }  // namespace installer
 

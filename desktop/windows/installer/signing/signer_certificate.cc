@@ -45,7 +45,7 @@ bool ReadFirstSigner(std::span<const uint8_t> signature, FirstSigner* signer) {
   if (!signer->info)
     return false;
   signer->certificate =
-      FindSignerCertificate(signer->store.Get(), encoding, *signer->info);
+      FindSignerCertificate(signer->store.Get(), signer->message.Get(), 0);
   return signer->certificate != nullptr;
 }
 

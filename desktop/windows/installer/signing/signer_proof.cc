@@ -9,6 +9,7 @@
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/signing/authenticode_digest.h"
 #include "desktop/windows/installer/signing/pe_image.h"
+#include "desktop/windows/installer/signing/signed_message.h"
 
 namespace installer {
 
@@ -60,20 +61,6 @@ SignerProof Fault(SignerProofFault fault, DWORD error = 0) {
 
 SignerProof LastErrorFault(SignerProofFault fault) {
   return SignerProof{fault, ::GetLastError()};
-}
-
-bool GetMessageParam(HCRYPTMSG message,
-                     DWORD type,
-                     DWORD index,
-                     std::vector<uint8_t>* value) {
-  DWORD size = 0;
-  if (!::CryptMsgGetParam(message, type, index, nullptr, &size))
-    return false;
-  value->resize(size);
-  if (!::CryptMsgGetParam(message, type, index, value->data(), &size))
-    return false;
-  value->resize(size);
-  return true;
 }
 
 bool SameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b) {

@@ -1,21 +1,23 @@
 #include "desktop/windows/installer/signing/timestamp_token_info.h"
 
+#include <iterator>
+
 #include "desktop/windows/installer/signing/der_reader.h"
+#include "desktop/windows/installer/signing/signed_data_layout.h"
 
 namespace installer {
 
 namespace {
 
 constexpr uint8_t kSequence = 0x30;
-constexpr uint8_t kSet = 0x31;
 constexpr uint8_t kExplicit0 = 0xA0;
+constexpr uint8_t kBoolean = 0x01;
 constexpr uint8_t kInteger = 0x02;
 constexpr uint8_t kOctetString = 0x04;
 constexpr uint8_t kObjectIdentifier = 0x06;
 constexpr uint8_t kUtcTime = 0x17;
 constexpr uint8_t kGeneralizedTime = 0x18;
 
-constexpr char kSignedDataOid[] = "1.2.840.113549.1.7.2";
 constexpr char kTstInfoOid[] = "1.2.840.113549.1.9.16.1.4";
 
 // The largest digest an imprint names (SHA-512).
@@ -34,6 +36,67 @@ bool HasObjectIdentifier(DerReader& reader, const char* oid) {
   const std::optional<std::string> text =
       DerReader::ObjectIdentifierText(element->contents);
   return text && *text == oid;
+}
+
+constexpr uint8_t kAuthorityName = 0xA0;
+constexpr uint8_t kExtensions = 0xA1;
+// The fields a token info may carry after its time, each at most once and
+// in this order: accuracy, ordering, nonce, tsa, extensions.
+constexpr uint8_t kFieldsAfterTime[] = {kSequence, kBoolean, kInteger,
+                                        kAuthorityName, kExtensions};
+
+// Extension { extnID, critical BOOLEAN DEFAULT FALSE, extnValue }: none is
+// known to a token info's reader, so one marked critical makes the token
+// info one it cannot read, as the standard says.
+bool IsNonCriticalExtension(const DerReader::Element& extension) {
+  if (extension.tag != kSequence)
+    return false;
+  DerReader fields(extension.contents);
+  if (!fields.Next(kObjectIdentifier))
+    return false;
+  std::optional<DerReader::Element> value = fields.Next();
+  if (value && value->tag == kBoolean) {
+    if (value->contents.size() != 1 || value->contents[0] != 0)
+      return false;
+    value = fields.Next();
+  }
+  return value && value->tag == kOctetString && fields.AtEnd();
+}
+
+// Extensions ::= SEQUENCE SIZE (1..MAX) OF Extension, tagged implicitly.
+bool AreNonCriticalExtensions(std::span<const uint8_t> contents) {
+  DerReader extensions(contents);
+  if (extensions.AtEnd())
+    return false;
+  while (!extensions.AtEnd()) {
+    const std::optional<DerReader::Element> extension = extensions.Next();
+    if (!extension || !IsNonCriticalExtension(*extension))
+      return false;
+  }
+  return true;
+}
+
+// Whether what follows the time in `fields` is read to its end: only the
+// known optional fields, in their order, and no critical extension. An
+// element after them is one the reader does not know, which may change
+// what the token says.
+bool HasOnlyKnownFieldsAfterTime(DerReader fields) {
+  size_t next_known = 0;
+  while (!fields.AtEnd()) {
+    const std::optional<DerReader::Element> field = fields.Next();
+    if (!field)
+      return false;
+    while (next_known < std::size(kFieldsAfterTime) &&
+           kFieldsAfterTime[next_known] != field->tag) {
+      ++next_known;
+    }
+    if (next_known == std::size(kFieldsAfterTime))
+      return false;
+    ++next_known;
+    if (field->tag == kExtensions && !AreNonCriticalExtensions(field->contents))
+      return false;
+  }
+  return true;
 }
 
 // The element of `tag` that `der` holds whole, and nothing after it.
@@ -123,24 +186,11 @@ std::optional<TimestampTokenInfo> TimestampTokenInfo::FromToken(
       WholeElement(token, kSequence);
   if (!content_info)
     return std::nullopt;
-  DerReader content_info_fields(content_info->contents);
-  if (!HasObjectIdentifier(content_info_fields, kSignedDataOid))
+  const std::optional<SignedDataLayout> layout =
+      SignedDataLayout::Read(content_info->encoded);
+  if (!layout)
     return std::nullopt;
-  const std::optional<DerReader::Element> explicit_content =
-      content_info_fields.Next(kExplicit0);
-  if (!explicit_content)
-    return std::nullopt;
-  const std::optional<DerReader::Element> signed_data =
-      WholeElement(explicit_content->contents, kSequence);
-  if (!signed_data)
-    return std::nullopt;
-  DerReader signed_data_fields(signed_data->contents);
-  std::optional<DerReader::Element> encapsulated;
-  if (!signed_data_fields.Next(kInteger) || !signed_data_fields.Next(kSet) ||
-      !(encapsulated = signed_data_fields.Next(kSequence))) {
-    return std::nullopt;
-  }
-  DerReader encapsulated_fields(encapsulated->contents);
+  DerReader encapsulated_fields(layout->encapsulated_content().contents);
   if (!HasObjectIdentifier(encapsulated_fields, kTstInfoOid))
     return std::nullopt;
   const std::optional<DerReader::Element> explicit_info =
@@ -188,7 +238,7 @@ std::optional<TimestampTokenInfo> TimestampTokenInfo::Parse(
   std::optional<std::string> algorithm_text =
       DerReader::ObjectIdentifierText(algorithm_oid->contents);
   std::optional<StampTime> time = ReadTime(gen_time->encoded);
-  if (!algorithm_text || !time)
+  if (!algorithm_text || !time || !HasOnlyKnownFieldsAfterTime(fields))
     return std::nullopt;
 
   TimestampTokenInfo info;

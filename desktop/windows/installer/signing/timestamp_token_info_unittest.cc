@@ -40,12 +40,14 @@ Bytes TstInfo(const Bytes& version,
        Tlv(0x02, {0x2A}), gen_time, after});
 }
 
-Bytes Token(const Bytes& content_type, const Bytes& tst_info) {
+Bytes Token(const Bytes& content_type,
+            const Bytes& tst_info,
+            const Bytes& digest_algorithms = Tlv(0x31, {})) {
   const Bytes encapsulated =
       Seq({Tlv(0x06, content_type), Tlv(0xA0, Tlv(0x04, tst_info))});
-  // Certificates and signer infos follow; the reader does not need them.
+  // The signer infos are empty; the reader does not need them.
   const Bytes signed_data =
-      Seq({Tlv(0x02, {0x03}), Tlv(0x31, {}), encapsulated, Tlv(0x31, {})});
+      Seq({Tlv(0x02, {0x03}), digest_algorithms, encapsulated, Tlv(0x31, {})});
   return Seq({Tlv(0x06, kSignedDataOid), Tlv(0xA0, signed_data)});
 }
 
@@ -104,11 +106,25 @@ TEST(TimestampTokenInfoTest, ReadsOnlyWholeTimesInRange) {
   EXPECT_FALSE(TimestampTokenInfo::ReadTime(element));
 }
 
+// An extension of a type no reader knows, critical or not.
+Bytes Extension(bool critical) {
+  const Bytes type = Tlv(0x06, {0x2A, 0x03, 0x04, 0x09});
+  const Bytes value = Tlv(0x04, Tlv(0x05, {}));
+  return critical ? Seq({type, Tlv(0x01, {0xFF}), value}) : Seq({type, value});
+}
+
 TEST(TimestampTokenInfoTest, ReadsTheImprintAndTimeOfATokenOnly) {
   const Bytes digest(32, 0xAB);
   const Bytes gen_time = Text(0x18, "20260915184235Z");
   const Bytes accuracy = Seq({Tlv(0x02, {0x01})});
   const Bytes valid = TstInfo({0x01}, digest, gen_time, accuracy);
+  const Bytes ordering = Tlv(0x01, {0x00});
+  const Bytes nonce = Tlv(0x02, {0x07});
+  const Bytes authority = Tlv(0xA0, Tlv(0xA4, Seq({})));
+  const Bytes extensions = Tlv(0xA1, Extension(false));
+  const auto with = [&](std::initializer_list<Bytes> after) {
+    return Token(kTstInfoOid, TstInfo({0x01}, digest, gen_time, Cat(after)));
+  };
   struct {
     const char* name;
     Bytes token;
@@ -128,6 +144,21 @@ TEST(TimestampTokenInfoTest, ReadsTheImprintAndTimeOfATokenOnly) {
       {"byte after the token info",
        Token(kTstInfoOid, Cat({valid, Bytes{0x00}})), false},
       {"truncated token", Bytes(valid.begin(), valid.end() - 1), false},
+      {"no digest algorithms", Token(kTstInfoOid, valid, {}), false},
+      // Read to its end: the optional fields in their order, each once,
+      // nothing after them, no extension it must understand.
+      {"every optional field",
+       with({accuracy, ordering, nonce, authority, extensions}), true},
+      {"none after the time", with({}), true},
+      {"nonce alone", with({nonce}), true},
+      {"non-critical extension", with({extensions}), true},
+      {"critical extension",
+       with({Tlv(0xA1, Cat({Extension(false), Extension(true)}))}), false},
+      {"no extension in the field", with({Tlv(0xA1, {})}), false},
+      {"element after the extensions", with({extensions, nonce}), false},
+      {"unknown element after the time", with({Text(0x0C, "later")}), false},
+      {"nonce before the accuracy", with({nonce, accuracy}), false},
+      {"two nonces", with({nonce, nonce}), false},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
@@ -139,7 +170,10 @@ TEST(TimestampTokenInfoTest, ReadsTheImprintAndTimeOfATokenOnly) {
     EXPECT_EQ(info->imprint_algorithm(), "2.16.840.1.101.3.4.2.1");
     EXPECT_EQ(Bytes(info->imprint().begin(), info->imprint().end()), digest);
     EXPECT_EQ(Format(info->time()), "2026-09-15 18:42:35");
-    EXPECT_EQ(Bytes(info->encoded().begin(), info->encoded().end()), valid);
+    // What the signer digests: the token info as the token carries it.
+    EXPECT_EQ(Token(kTstInfoOid,
+                    Bytes(info->encoded().begin(), info->encoded().end())),
+              test.token);
   }
 }
 

@@ -741,7 +741,7 @@ void ReadSignature(const Bytes& signature, bool checked, int depth,
     if (!info)
       continue;
     installer::ScopedCertContext certificate =
-        installer::FindSignerCertificate(store.Get(), encoding, *info);
+        installer::FindSignerCertificate(store.Get(), message.Get(), index);
     if (certificate)
       BuildChain(certificate.get(), store.Get());
     for (DWORD i = 0; depth == 0 && i < info->UnauthAttrs.cAttr; ++i) {

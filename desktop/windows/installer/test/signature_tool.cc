@@ -4,7 +4,8 @@
 //                                      (without one), then the report's lines.
 //                                      With ROOT, a DER certificate, it is
 //                                      trusted as a root of the machine
-//                                      while the checks run, then removed.
+//                                      while the checks run, then removed
+//                                      unless it was trusted before.
 //   signature_tool verify-as SIGNER FILE  the same with SIGNER as the
 //                                      expected signer in the branding's
 //                                      place, no root added: a file of
@@ -47,7 +48,8 @@ void Print(const std::string& text) {
 // A certificate trusted as a root of the machine while the object lives:
 // the checks trust no root of the user's own. Only the registry store is
 // used: a delete from the "Root" system store, a collection, does not reach
-// the registry under Wine.
+// the registry under Wine. A root the store held already stays: it is
+// another's to remove (the build's test root, which other runs trust).
 class ScopedTrustedRoot {
  public:
   ScopedTrustedRoot() = default;
@@ -64,14 +66,14 @@ class ScopedTrustedRoot {
       return false;
     root_.Set(::CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
                               CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root"));
+    if (!root_.IsValid())
+      return false;
     PCCERT_CONTEXT added = nullptr;
-    if (!root_.IsValid() ||
-        !::CertAddEncodedCertificateToStore(
+    if (!::CertAddEncodedCertificateToStore(
             root_.Get(), X509_ASN_ENCODING,
             reinterpret_cast<const BYTE*>(der.data()),
-            static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING,
-            &added)) {
-      return false;
+            static_cast<DWORD>(der.size()), CERT_STORE_ADD_NEW, &added)) {
+      return ::GetLastError() == static_cast<DWORD>(CRYPT_E_EXISTS);
     }
     added_.reset(added);
     // The chain engine reads the registry: write the addition through now.
