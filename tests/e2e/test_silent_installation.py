@@ -463,6 +463,17 @@ def shortcut_folders(build_dir):
             folder("APPDATA") / "Microsoft/Internet Explorer/Quick Launch")
 
 
+def installers_with_next_offered(build_dir, pki, packages, downloads, machine, server):
+    """The full installer of the current version and the online installer,
+    with the update server offering the next version."""
+    full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
+                                packages["current"][1], autoupdate_url=server.autoupdate_url)
+    online = files.online_installer(build_dir, machine.tmp_path / "online", pki,
+                                    autoupdate_url=server.autoupdate_url)
+    server.offer(downloads["next"])
+    return full, online
+
+
 def assert_updated_tree(folder, packages):
     """The online update to the next version is in `folder`; the previous
     version stays until the next update, with its install log."""
@@ -481,11 +492,8 @@ def assert_updated_tree(folder, packages):
 def test_full_install_online_update_and_uninstall_leave_the_machine_as_it_was(
         build_dir, pki, packages, downloads, machine, server, private_folders):
     desktop, quick_launch = shortcut_folders(build_dir)
-    full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
-                                packages["current"][1], autoupdate_url=server.autoupdate_url)
-    online = files.online_installer(build_dir, machine.tmp_path / "online", pki,
-                                    autoupdate_url=server.autoupdate_url)
-    server.offer(downloads["next"])
+    full, online = installers_with_next_offered(build_dir, pki, packages, downloads,
+                                                machine, server)
     before = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
 
     assert machine.run(full) == 0
@@ -780,11 +788,8 @@ def test_longest_folder_installs_updates_and_uninstalls_cleanly_and_a_longer_is_
     desktop, quick_launch = shortcut_folders(build_dir)
     machine.folder = long_folder(machine, length)
     machine.use_version(VERSIONS["current"])
-    full = files.full_installer(build_dir, machine.tmp_path / "full", pki,
-                                packages["current"][1], autoupdate_url=server.autoupdate_url)
-    online = files.online_installer(build_dir, machine.tmp_path / "online", pki,
-                                    autoupdate_url=server.autoupdate_url)
-    server.offer(downloads["next"])
+    full, online = installers_with_next_offered(build_dir, pki, packages, downloads,
+                                                machine, server)
     before = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
     marker = Logs.marker()
 

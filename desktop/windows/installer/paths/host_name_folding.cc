@@ -19,34 +19,39 @@ bool IsAscii(std::wstring_view name) {
                      [](wchar_t unit) { return unit < 0x80; });
 }
 
-std::optional<std::wstring> CompatibilityForm(std::wstring_view name) {
+// `fold` writes the folded name into a buffer of `capacity` units and
+// gives its length, 0 or less when it cannot.
+template <typename Fold>
+std::optional<std::wstring> Folded(std::wstring_view name,
+                                   const char* what,
+                                   Fold fold) {
   std::wstring folded(kMaxFoldedUnits, L'\0');
-  const int length =
-      ::NormalizeString(NormalizationKC, name.data(),
-                        static_cast<int>(name.size()), folded.data(),
-                        kMaxFoldedUnits);
+  const int length = fold(name.data(), static_cast<int>(name.size()),
+                          folded.data(), kMaxFoldedUnits);
   if (length <= 0) {
-    PLOG(WARNING) << "A host name has no compatibility form";
+    PLOG(WARNING) << "A host name has no " << what << " form";
     return std::nullopt;
   }
   folded.resize(static_cast<size_t>(length));
   return folded;
 }
 
+std::optional<std::wstring> CompatibilityForm(std::wstring_view name) {
+  return Folded(name, "compatibility",
+                [](const wchar_t* in, int size, wchar_t* out, int capacity) {
+                  return ::NormalizeString(NormalizationKC, in, size, out,
+                                           capacity);
+                });
+}
+
 // As the resolver asks for an international name: unassigned code points
 // allowed, the ASCII characters the name has kept.
 std::optional<std::wstring> InternationalForm(std::wstring_view name) {
-  std::wstring folded(kMaxFoldedUnits, L'\0');
-  const int length =
-      ::IdnToAscii(IDN_ALLOW_UNASSIGNED, name.data(),
-                   static_cast<int>(name.size()), folded.data(),
-                   kMaxFoldedUnits);
-  if (length <= 0) {
-    PLOG(WARNING) << "A host name has no international form";
-    return std::nullopt;
-  }
-  folded.resize(static_cast<size_t>(length));
-  return folded;
+  return Folded(name, "international",
+                [](const wchar_t* in, int size, wchar_t* out, int capacity) {
+                  return ::IdnToAscii(IDN_ALLOW_UNASSIGNED, in, size, out,
+                                      capacity);
+                });
 }
 
 // NetBIOS upper-cases a name, then writes it in the OEM code page. A

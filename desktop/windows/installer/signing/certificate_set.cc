@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/signing/certificate_set.h"
 
 #include "desktop/windows/installer/signing/der_reader.h"
+#include "desktop/windows/installer/signing/signed_data_layout.h"
 
 namespace installer {
 
@@ -9,7 +10,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kSequence = 0x30;
-constexpr uint8_t kObjectIdentifier = 0x06;
 constexpr uint8_t kExplicit0 = 0xA0;
 // Signed data's certificates field, [0] IMPLICIT SET: no field before it
 // (version, digest algorithms, content) carries this tag.
@@ -87,32 +87,20 @@ std::optional<Bytes> PlainSignedDataFields(
 // static
 std::optional<std::vector<uint8_t>> CertificateSet::WithPlainCertificatesOnly(
     std::span<const uint8_t> signature) {
-  // ContentInfo { contentType, [0] EXPLICIT SignedData }; a signature in a
-  // certificate table may be followed by padding, which is left behind.
-  DerReader outer(signature);
-  const std::optional<DerReader::Element> content_info = outer.Next(kSequence);
-  if (!content_info)
-    return std::nullopt;
-  DerReader content_info_fields(content_info->contents);
-  const std::optional<DerReader::Element> content_type =
-      content_info_fields.Next(kObjectIdentifier);
-  const std::optional<DerReader::Element> content =
-      content_info_fields.Next(kExplicit0);
-  if (!content_type || !content || !content_info_fields.AtEnd())
-    return std::nullopt;
-  DerReader content_reader(content->contents);
-  const std::optional<DerReader::Element> signed_data =
-      content_reader.Next(kSequence);
-  if (!signed_data || !content_reader.AtEnd())
+  // A signature in a certificate table may be followed by padding, which
+  // is left behind.
+  const std::optional<SignedDataLayout> layout =
+      SignedDataLayout::Read(signature);
+  if (!layout)
     return std::nullopt;
   const std::optional<Bytes> fields =
-      PlainSignedDataFields(signed_data->contents);
+      PlainSignedDataFields(layout->signed_data().contents);
   if (!fields)
     return std::nullopt;
   Bytes plain_signed_data;
   AppendElement(kSequence, *fields, &plain_signed_data);
-  Bytes content_info_contents(content_type->encoded.begin(),
-                              content_type->encoded.end());
+  Bytes content_info_contents(layout->content_type().encoded.begin(),
+                              layout->content_type().encoded.end());
   AppendElement(kExplicit0, plain_signed_data, &content_info_contents);
   Bytes plain;
   AppendElement(kSequence, content_info_contents, &plain);

@@ -17,8 +17,8 @@ constexpr uint8_t kRevocationLists = 0xA1;
 constexpr uint8_t kSignedDataType[] = {0x2A, 0x86, 0x48, 0x86, 0xF7,
                                        0x0D, 0x01, 0x07, 0x02};
 
-bool IsSignedDataType(const std::optional<DerReader::Element>& type) {
-  return type && std::ranges::equal(type->contents, kSignedDataType);
+bool IsSignedDataType(const DerReader::Element& type) {
+  return std::ranges::equal(type.contents, kSignedDataType);
 }
 
 // Reads the optional field of `tag` when it comes next; false when the
@@ -43,7 +43,9 @@ std::optional<SignedDataLayout> SignedDataLayout::Read(
   if (!content_info)
     return std::nullopt;
   DerReader content_info_fields(content_info->contents);
-  if (!IsSignedDataType(content_info_fields.Next(kObjectIdentifier)))
+  const std::optional<DerReader::Element> content_type =
+      content_info_fields.Next(kObjectIdentifier);
+  if (!content_type || !IsSignedDataType(*content_type))
     return std::nullopt;
   const std::optional<DerReader::Element> content =
       content_info_fields.Next(kExplicit0);
@@ -65,6 +67,8 @@ std::optional<SignedDataLayout> SignedDataLayout::Read(
     return std::nullopt;
   }
   SignedDataLayout layout;
+  layout.content_type_ = *content_type;
+  layout.signed_data_ = *signed_data;
   layout.encapsulated_content_ = *encapsulated;
   return layout;
 }

@@ -23,6 +23,10 @@ class SignedDataLayout {
   // unless every field is in its place.
   static std::optional<SignedDataLayout> Read(std::span<const uint8_t> der);
 
+  // The content info's type, as encoded.
+  const DerReader::Element& content_type() const { return content_type_; }
+  // The SignedData, as encoded.
+  const DerReader::Element& signed_data() const { return signed_data_; }
   // encapContentInfo: { eContentType, [0] eContent? }.
   const DerReader::Element& encapsulated_content() const {
     return encapsulated_content_;
@@ -31,6 +35,8 @@ class SignedDataLayout {
  private:
   SignedDataLayout() = default;
 
+  DerReader::Element content_type_;
+  DerReader::Element signed_data_;
   DerReader::Element encapsulated_content_;
 };
 
