@@ -22,26 +22,9 @@
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/test/child_command_line.h"
 
 namespace {
-
-// The command line after its first token.
-std::wstring GetChildCommandLine() {
-  const wchar_t* text = ::GetCommandLineW();
-  if (*text == L'"') {
-    ++text;
-    while (*text && *text != L'"')
-      ++text;
-    if (*text)
-      ++text;
-  } else {
-    while (*text && *text != L' ' && *text != L'\t')
-      ++text;
-  }
-  while (*text == L' ' || *text == L'\t')
-    ++text;
-  return text;
-}
 
 std::wstring GetImageBaseName(DWORD process_id) {
   base::win::ScopedHandle process(
