@@ -36,6 +36,7 @@ using test::ScopedCommandLine;
 using test::ScopedVariable;
 
 TEST(CrashServerUrlsTest, VariablesOverBrandingAndTheProductsEmailVariable) {
+  const test::ScopedTokenRights token(test::kStandardUserToken);
   internal::SetBrandingForTesting(
       R"({"product_name": "Kilo", "urls": {"crash": "http://crash.example/c",
           "crashstats_collector": "http://stats.example/s"}})");

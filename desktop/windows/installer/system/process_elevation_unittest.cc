@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/test/standard_user_token.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -67,8 +68,8 @@ base::win::ScopedHandle OpenOwnToken() {
   return base::win::ScopedHandle(token);
 }
 
-// Wine's own token, and tokens restricted from it as a standard user's
-// start makes them: the administrators' group kept for deny only (Wine
+// Wine's own token, and tokens restricted from it as the tests make a
+// standard user's: the administrators' group kept for deny only (Wine
 // still reports them elevated), with and without the privileges.
 TEST(ProcessElevationTest, RealTokensAreRead) {
   const base::win::ScopedHandle own = OpenOwnToken();
@@ -88,19 +89,10 @@ TEST(ProcessElevationTest, RealTokensAreRead) {
   };
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(test_case.name);
-    base::win::ScopedHandle token;
-    if (test_case.restricted) {
-      BYTE administrators[SECURITY_MAX_SID_SIZE];
-      DWORD size = sizeof(administrators);
-      ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr,
-                                       administrators, &size));
-      SID_AND_ATTRIBUTES deny_only = {administrators, 0};
-      HANDLE restricted = nullptr;
-      ASSERT_TRUE(::CreateRestrictedToken(own.Get(), test_case.flags, 1,
-                                          &deny_only, 0, nullptr, 0, nullptr,
-                                          &restricted));
-      token.Set(restricted);
-    }
+    const base::win::ScopedHandle token =
+        test_case.restricted ? test::MakeStandardUserToken(test_case.flags)
+                             : base::win::ScopedHandle();
+    ASSERT_EQ(test_case.restricted, token.IsValid());
     const std::optional<TokenRights> rights =
         ProcessElevation::Read(test_case.restricted ? token.Get() : own.Get());
     ASSERT_TRUE(rights);

@@ -4,8 +4,8 @@
 // change-notify dropped (CreateRestrictedToken). Under Wine every process
 // is an elevated administrator's; the end-to-end tests and the demo start
 // the shipped installer through this where they mean a standard user's
-// run. Such a token cannot write what only the administrators may (Wine
-// enforces the registry's lists: HKEY_LOCAL_MACHINE among them).
+// run. Wine checks such a token against the registry's lists (its
+// HKEY_LOCAL_MACHINE\Software lets every user write, unlike Windows').
 //   standard_user_start.exe PROGRAM [ARGUMENTS...]
 // The standard handles are passed on; it waits for the child and ends with
 // its exit code (2 when it cannot start it).
@@ -17,34 +17,7 @@
 
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/test/child_command_line.h"
-
-namespace {
-
-base::win::ScopedHandle MakeStandardUserToken() {
-  HANDLE raw_token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(),
-                          TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY,
-                          &raw_token)) {
-    return base::win::ScopedHandle();
-  }
-  const base::win::ScopedHandle token(raw_token);
-  BYTE administrators[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof(administrators);
-  if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr,
-                            administrators, &size)) {
-    return base::win::ScopedHandle();
-  }
-  SID_AND_ATTRIBUTES deny_only = {administrators, 0};
-  HANDLE restricted = nullptr;
-  if (!::CreateRestrictedToken(token.Get(), DISABLE_MAX_PRIVILEGE, 1,
-                               &deny_only, 0, nullptr, 0, nullptr,
-                               &restricted)) {
-    return base::win::ScopedHandle();
-  }
-  return base::win::ScopedHandle(restricted);
-}
-
-}  // namespace
+#include "desktop/windows/installer/test/standard_user_token.h"
 
 int main() {
   std::wstring child = GetChildCommandLine();
@@ -52,7 +25,8 @@ int main() {
     std::fprintf(stderr, "usage: standard_user_start PROGRAM [ARGUMENTS...]\n");
     return 2;
   }
-  const base::win::ScopedHandle token = MakeStandardUserToken();
+  const base::win::ScopedHandle token =
+      installer::test::MakeStandardUserToken();
   if (!token.IsValid()) {
     std::fprintf(stderr, "no standard user's token: %lu\n", ::GetLastError());
     return 2;
