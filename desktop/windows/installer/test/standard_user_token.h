@@ -125,9 +125,12 @@ inline base::win::ScopedHandle MakeStandardUserToken(
                                               SECURITY_MAX_SID_SIZE));
   ACL* dacl = reinterpret_cast<ACL*>(acl.data());
   TOKEN_DEFAULT_DACL default_dacl = {dacl};
+  // Every right spelled out: Wine does not map GENERIC_ALL for a key that
+  // RegCreateKeyEx makes on the way to another.
+  constexpr DWORD kAllRights = STANDARD_RIGHTS_ALL | SPECIFIC_RIGHTS_ALL;
   if (!::InitializeAcl(dacl, static_cast<DWORD>(acl.size()), ACL_REVISION) ||
-      !::AddAccessAllowedAce(dacl, ACL_REVISION, GENERIC_ALL, user_sid) ||
-      !::AddAccessAllowedAce(dacl, ACL_REVISION, GENERIC_ALL, system) ||
+      !::AddAccessAllowedAce(dacl, ACL_REVISION, kAllRights, user_sid) ||
+      !::AddAccessAllowedAce(dacl, ACL_REVISION, kAllRights, system) ||
       !::SetTokenInformation(restricted.Get(), TokenDefaultDacl,
                              &default_dacl, sizeof(default_dacl))) {
     return base::win::ScopedHandle();
