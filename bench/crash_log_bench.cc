@@ -27,6 +27,7 @@
 #include "desktop/windows/crash_reporter/memory_range_set.h"
 #include "desktop/windows/crash_reporter/pipe_client_record.h"
 #include "desktop/windows/crash_reporter/scoped_debugger_attachment.h"
+#include "desktop/windows/installer/test/standard_user_token.h"
 
 namespace {
 
@@ -95,9 +96,13 @@ Measurement MeasureCrashLog(int threads) {
                            std::to_wstring(::GetCurrentProcessId());
     STARTUPINFOW startup = {sizeof(startup)};
     PROCESS_INFORMATION started = {};
-    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE,
-                         CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                         &started)) {
+    // A standard user's process: one that may run elevated (every one of
+    // Wine's by its own token) takes no reporter its command line names.
+    const base::win::ScopedHandle token = installer::test::MakeStandardUserToken();
+    if (token.IsValid() &&
+        ::CreateProcessAsUserW(token.Get(), nullptr, command.data(), nullptr,
+                               nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                               nullptr, &startup, &started)) {
       const base::win::ScopedHandle process(started.hProcess);
       const base::win::ScopedHandle thread(started.hThread);
       ::WaitForSingleObject(process.Get(), INFINITE);

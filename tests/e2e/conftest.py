@@ -38,13 +38,16 @@ def build_dir(request):
 
 @pytest.fixture(scope="session")
 def run_exe(build_dir):
-    """run_exe(relative_exe, *args, input=None, timeout=600) -> CompletedProcess
+    """run_exe(relative_exe, *args, input=None, timeout=600, standard_user=False)
+    -> CompletedProcess
 
     The timeout only guards against a hang: a busy machine must never fail
     a test by being slow."""
 
-    def run(exe, *args, input=None, timeout=600, check=False):
-        command = [str(build_dir / "wine-run"), str(build_dir / exe), *map(str, args)]
+    def run(exe, *args, input=None, timeout=600, check=False, standard_user=False):
+        program = as_standard_user(build_dir, build_dir / exe, *args) if standard_user \
+            else [str(build_dir / exe), *map(str, args)]
+        command = [str(build_dir / "wine-run"), *program]
         return run_tool(command, check=check, input=input, capture_output=True,
                         timeout=timeout)
 
@@ -77,6 +80,33 @@ def windows_path(path):
 # installer.exe and the library it loads from its own folder.
 INSTALLER = "desktop/windows/installer/installer.exe"
 LIBRARY = "desktop/windows/installer/tarvo_installer.dll"
+
+
+# Starts a command line with a standard user's token: under Wine every
+# process is an elevated administrator's, whose run the installer takes as
+# one that may run elevated. A test that means a standard user's run (one
+# for this user alone, its places chosen through the environment) starts
+# the program through it (desktop/windows/installer/test/standard_user_start.cc).
+STANDARD_USER_START = "desktop/windows/installer/standard_user_start.exe"
+
+
+def as_standard_user(build_dir, program, *args):
+    """The Windows command (program and arguments) as a standard user starts
+    it; a Path is a Linux path."""
+    program = windows_path(program) if isinstance(program, Path) else str(program)
+    return [str(build_dir / STANDARD_USER_START), program, *map(str, args)]
+
+
+def is_standard_users_run(args):
+    """Whether the tests start an installer run with `args` as a standard
+    user: one for all users is an administrator's, any other a standard
+    user's (with UAC on, an administrator's unraised start is one too)."""
+    return "--allusers=1" not in map(str, args)
+
+
+def tree_runner_as(args):
+    """process_tree_runner's own switches for a run with `args`."""
+    return ["--standard-user"] if is_standard_users_run(args) else []
 
 
 def wine(build_dir, *args, **kwargs):
@@ -137,13 +167,16 @@ def installer_folder(build_dir, tmp_path):
     return folder
 
 
-def run_installer(build_dir, installer, *args):
-    """Runs installer.exe to its end. Without a display the interactive front
-    end has no window and ends with an error instead of waiting for a user;
-    its statistics report stays home instead of retrying against an update
-    server that is not there."""
+def run_installer(build_dir, installer, *args, standard_user=False):
+    """Runs installer.exe to its end, as an administrator or a standard user.
+    Without a display the interactive front end has no window and ends with
+    an error instead of waiting for a user; its statistics report stays home
+    instead of retrying against an update server that is not there."""
     env = {name: value for name, value in os.environ.items() if name != "DISPLAY"}
-    return wine(build_dir, installer, *args, "--enable-installer-stats=0", input=b"\n", env=env)
+    command = [installer, *args, "--enable-installer-stats=0"]
+    if standard_user:
+        command = as_standard_user(build_dir, *command)
+    return wine(build_dir, *command, input=b"\n", env=env)
 
 
 class Logs:

@@ -55,8 +55,11 @@ def test_component_installers_run_only_from_below_a_users_own_package(
     component = pki.sign(files.GOOD_SIGNER, build_dir / installation.LAUNCHER,
                          folder / f"{NAME}_installer.exe")
     installer = files.full_installer(build_dir, tmp_path / "full", pki, packages["current"][1])
-    command = [part for part in machine.command(installer) if part != "--allusers=0"]
-    command += [scope, "--enable-installer-stats=0",
+    # A run for all users is an administrator's, one for this user a
+    # standard user's (machine.command starts it so).
+    command = [part for part in machine.command(installer, scope)
+               if part not in ("--allusers=0", scope)] + [scope]
+    command += ["--enable-installer-stats=0",
                 "--components=" + value.format(tag=tag, folder=windows_path(folder))]
     # The backend's log, where the components are judged, is a file of its
     # own that the front end's switches do not name.

@@ -18,7 +18,7 @@ import zipfile
 
 import pytest
 
-from conftest import wine, windows_path
+from conftest import as_standard_user, wine, windows_path
 from http_test_server import HttpTestServer, Resource
 from test_crash_upload import parse_multipart
 from wine_process import WineProcess
@@ -64,8 +64,9 @@ def run_child(build_dir, server, registry_root, tmp_path):
                    TARVO_CRASH_LOG_DIR=windows_path(crash_folder),
                    TARVO_TEST_HKCU=registry_root)
         # Returns once every process that holds the output has ended.
-        completed = subprocess.run([str(build_dir / "wine-run"), str(build_dir / CRASH_CHILD),
-                                    *args], env=env, capture_output=True, timeout=HANG_GUARD)
+        completed = subprocess.run([str(build_dir / "wine-run"),
+                                    *as_standard_user(build_dir, build_dir / CRASH_CHILD, *args)],
+                                   env=env, capture_output=True, timeout=HANG_GUARD)
         return completed.stdout.decode().splitlines()
 
     run.crash_folder = crash_folder

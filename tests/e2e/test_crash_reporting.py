@@ -8,7 +8,7 @@ import os
 import shutil
 import struct
 
-from conftest import run_installer, windows_path
+from conftest import is_standard_users_run, run_installer, windows_path
 from wine_process import WineProcess
 
 CRASH_CHILD = "desktop/windows/crash_child.exe"
@@ -55,7 +55,8 @@ def test_installer_registers_with_the_reporter_it_is_given_unless_it_may_run_ele
         for folder, switches in ((all_users_folder, ["--allusers=1"]), (installer_folder, [])):
             run_installer(build_dir, folder / "installer.exe", *switches,
                           f"--crash-reporter-pid={reporter_pid}",
-                          f"--set-folder-permission={windows_path(tmp_path)}")
+                          f"--set-folder-permission={windows_path(tmp_path)}",
+                          standard_user=is_standard_users_run(switches))
         assert server.wait() == 0
         lines = server.read_rest()
     finally:
@@ -74,7 +75,7 @@ def test_reporter_dumps_a_runtime_report_with_its_assertion(build_dir, run_exe, 
     try:
         # The reporter is given the installer's command line, switch and all.
         result = run_exe(CRASH_CHILD, "--crash=invalid-parameter",
-                         "--with-feature:alternative-crash-logging=on")
+                         "--with-feature:alternative-crash-logging=on", standard_user=True)
     finally:
         for name in variables:
             del os.environ[name]

@@ -23,7 +23,7 @@ from email.parser import BytesParser
 
 import pytest
 
-from conftest import windows_path, wine
+from conftest import as_standard_user, windows_path, wine
 from http_test_server import HttpTestServer, Resource
 from test_user_starts import linux_path
 
@@ -53,7 +53,8 @@ def tool(build_dir, tmp_path):
         request_file = tmp_path / "request.json"
         request_file.write_text(json.dumps(request), encoding="utf-8")
         completed = subprocess.run(
-            [str(build_dir / "wine-run"), str(build_dir / TOOL), windows_path(request_file)],
+            [str(build_dir / "wine-run"),
+             *as_standard_user(build_dir, build_dir / TOOL, windows_path(request_file))],
             env=env, capture_output=True, timeout=HANG_GUARD)
         log = completed.stderr.decode(errors="replace")
         assert completed.returncode == 0, log[-3000:]

@@ -48,9 +48,7 @@ def start_paused(build_dir, machine, installer, marker, run_marker, times=1):
     environment = {**os.environ, "TARVO_TEST_FAULT":
                    f"at=version-check;action=pause;marker={windows_path(marker)};times={times}"}
     return subprocess.Popen(
-        [str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER), windows_path(installer),
-         *SWITCHES, f"--installfolder={windows_path(machine.folder)}",
-         f"--temp-folder={windows_path(machine.temp)}", run_marker],
+        [*machine.command(installer), run_marker],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=environment)
 
 

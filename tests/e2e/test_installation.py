@@ -22,7 +22,7 @@ from pathlib import Path
 import pytest
 
 import test_registry_entries as entries
-from conftest import INSTALLER, LIBRARY, run_tool, windows_path
+from conftest import INSTALLER, LIBRARY, is_standard_users_run, run_tool, windows_path
 from test_installer_runner import Process
 
 RUNNER = "desktop/windows/installer/installer_runner_tool.exe"
@@ -78,10 +78,11 @@ def install(build_dir, package, folder, *flags, logs=None, **switches):
     switches = {**SWITCHES, **switches}
     if logs is not None:
         flags += (f"--log={windows_path(logs / 'frontend.log')}",)
-    front = Process(build_dir, (logs or package.parent) / "frontend.stderr", "--frontend",
-                    f"--installfolder={windows_path(folder)}",
-                    f"--package-folder={windows_path(package)}", "--have-package",
-                    *(f"--{name}={value}" for name, value in switches.items()), *flags)
+    arguments = ["--frontend", f"--installfolder={windows_path(folder)}",
+                 f"--package-folder={windows_path(package)}", "--have-package",
+                 *(f"--{name}={value}" for name, value in switches.items()), *flags]
+    front = Process(build_dir, (logs or package.parent) / "frontend.stderr", *arguments,
+                    standard_user=is_standard_users_run(arguments))
     try:
         lines = front.read_until("OnInstallerTerminated")
         front.say("exit")

@@ -17,7 +17,7 @@ import subprocess
 import pytest
 
 import installer_files as files
-from conftest import Logs, windows_path
+from conftest import Logs, tree_runner_as, windows_path
 from http_test_server import HttpTestServer, Resource
 from test_crash_reporter import crash_log_of
 from test_crash_reporting import EXCEPTION_STREAM, read_streams
@@ -64,7 +64,7 @@ def run_crashing_installer(build_dir, installer_folder, tmp_path, server, logs, 
     # The reporter is given the installer's command line: its counter file
     # goes to this test's profile folder.
     completed = subprocess.run(
-        [str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER),
+        [str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER), *tree_runner_as(switches),
          windows_path(installer_folder / "installer.exe"), "--silent",
          f"--temp-folder={windows_path(tmp_path / 'temp')}",
          f"--user-data-dir={windows_path(tmp_path / 'profile')}", marker, *switches],

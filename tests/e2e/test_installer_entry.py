@@ -798,11 +798,12 @@ def test_package_installer_swapped_just_before_its_start_never_runs(build_dir, t
 
 def test_window_lock_is_never_made_through_a_link_planted_in_its_place(build_dir, tmp_path,
                                                                         logs):
-    # The front end's lock file lies in the user's temporary folder, where a
-    # standard user may put a link to any file under its name before a run
-    # that may be elevated; the shipped installer as a double-click starts
-    # it (without a display it gives up after the lock). The link is
-    # neither written through nor read as the lock of another window.
+    # A standard user's front end keeps its lock file in the user's
+    # temporary folder, where another of the user's programs may put a link
+    # to any file under its name; the shipped installer as a double-click
+    # starts it (without a display it gives up after the lock). The link is
+    # neither written through nor read as the lock of another window. (A
+    # run that may be elevated keeps it in a private folder.)
     lock_folder = tmp_path / "temp" / "Tarvo Installer"
     lock_folder.mkdir(parents=True)
     canary = tmp_path / "canary.txt"
@@ -810,7 +811,8 @@ def test_window_lock_is_never_made_through_a_link_planted_in_its_place(build_dir
     (lock_folder / "installer.lck").symlink_to(canary)
     marker = Logs.marker()
     result = run_installer(build_dir, build_dir / "installer_files/full/installer.exe",
-                           f"--temp-folder={windows_path(tmp_path / 'temp')}", marker)
+                           f"--temp-folder={windows_path(tmp_path / 'temp')}", marker,
+                           standard_user=True)
     assert result.returncode == 1
     text = logs.one(marker)[1]
     assert "Existing installer UI lock file is invalid" in text, text

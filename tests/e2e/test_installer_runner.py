@@ -23,8 +23,8 @@ IPC_TOOL = "desktop/windows/installer/installer_ipc_tool.exe"
 class Process(WineProcess):
     """One running installer_runner_tool, read line by line."""
 
-    def __init__(self, build_dir, log_path, *args):
-        super().__init__(build_dir, TOOL, log_path, *args)
+    def __init__(self, build_dir, log_path, *args, standard_user=False):
+        super().__init__(build_dir, TOOL, log_path, *args, standard_user=standard_user)
 
     def read_until(self, last_prefix):
         lines = []

@@ -14,7 +14,7 @@ import time
 import pytest
 
 import installer_files as files
-from conftest import Logs, windows_path
+from conftest import Logs, tree_runner_as, windows_path
 from test_installer_window import (ACCEPT, BACK, FAILED_HEADING, FULL_PACKAGE, IDYES, OPTIONS, PAGES, PHASE,
                                    PROGRESS_BAR, Window, page_sequence)
 from test_silent_installation import (HANG_GUARD, TREE_RUNNER, VERSIONS, downloads,  # noqa: F401
@@ -37,10 +37,10 @@ class Installer(Window):
     by its process id."""
 
     def __init__(self, build_dir, machine, screenshots, installer, *extra):
+        arguments = [*SWITCHES, f"--installfolder={windows_path(machine.folder)}",
+                     f"--temp-folder={windows_path(machine.temp)}", *extra]
         WineProcess.__init__(self, build_dir, TREE_RUNNER, machine.tmp_path / "installer.stderr",
-                             windows_path(installer), *SWITCHES,
-                             f"--installfolder={windows_path(machine.folder)}",
-                             f"--temp-folder={windows_path(machine.temp)}", *extra)
+                             *tree_runner_as(arguments), windows_path(installer), *arguments)
         self.build_dir = build_dir
         self.screenshots = screenshots
         first = self.read_line()

@@ -22,7 +22,7 @@ import pytest
 
 import installer_files as files
 import test_installation as installation
-from conftest import run_tool, windows_path
+from conftest import run_tool, tree_runner_as, windows_path
 
 STEP_LIST_TOOL = "desktop/windows/installer/step_list_tool.exe"
 TREE_RUNNER = "desktop/windows/installer/process_tree_runner.exe"
@@ -140,11 +140,11 @@ class Machine:
             env["TARVO_TEST_FAULT"] = fault
         options = {"allusers": int(self.all_users), "pintotaskbar": 0, "launchtarvo": 0,
                    "enable-installer-stats": 0, **switches}
+        arguments = ["--silent", *(f"--{name}={value}" for name, value in options.items()),
+                     f"--installfolder={windows_path(self.folder)}",
+                     f"--temp-folder={windows_path(self.temp)}", *extra]
         command = [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
-                   windows_path(installer), "--silent",
-                   *(f"--{name}={value}" for name, value in options.items()),
-                   f"--installfolder={windows_path(self.folder)}",
-                   f"--temp-folder={windows_path(self.temp)}", *extra]
+                   *tree_runner_as(arguments), windows_path(installer), *arguments]
         return command, env
 
     def run(self, installer, switches, *extra, fault=None):

@@ -21,7 +21,7 @@ import installer_files as files
 import test_installation as installation
 import test_registry_entries as entries
 import test_update_uninstall as update_uninstall
-from conftest import PRIVATE_FOLDER_NAME, Logs, windows_path, wine
+from conftest import PRIVATE_FOLDER_NAME, Logs, tree_runner_as, windows_path, wine
 from update_server import PREF_DEFAULTS, UpdateServer
 
 TREE_RUNNER = "desktop/windows/installer/process_tree_runner.exe"
@@ -123,9 +123,10 @@ class Machine:
         """The command line of `run`."""
         folder_switches = [f"--installfolder={windows_path(folder or self.folder)}"] \
             if folder_switch else []
+        arguments = [*SWITCHES, *folder_switches, f"--temp-folder={windows_path(self.temp)}",
+                     *extra]
         return [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
-                windows_path(installer), *SWITCHES, *folder_switches,
-                f"--temp-folder={windows_path(self.temp)}", *extra]
+                *tree_runner_as(arguments), windows_path(installer), *arguments]
 
 
 def exit_code_of(output):
@@ -428,10 +429,7 @@ def test_two_runs_on_one_download_folder_keep_their_packages(build_dir, pki, pac
     package, archive = packages["current"]
     installer = files.full_installer(build_dir, machine.tmp_path / "full", pki, archive,
                                      autoupdate_url=server.autoupdate_url)
-    command = [str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER),
-               windows_path(installer), *SWITCHES,
-               f"--installfolder={windows_path(machine.folder)}",
-               f"--temp-folder={windows_path(machine.temp)}"]
+    command = machine.command(installer)
     # Started together, they likely stamp their packages in the same second.
     # One takes the folder's installer mutex; the other one gives up and
     # removes its package folder, which must not be the first one's.

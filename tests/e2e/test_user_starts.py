@@ -29,7 +29,7 @@ from pathlib import Path
 import pytest
 
 import installer_files as files
-from conftest import run_tool, wait_until, windows_path
+from conftest import run_tool, tree_runner_as, wait_until, windows_path
 from test_installer_window import (ACCEPT, DRIVER, FAILED_HEADING, IDOK, MAIN_CONTROLS, MAIN_FOLDERS,
                                    PAGES, UNINSTALL, Window)
 import test_installation as installation
@@ -372,10 +372,13 @@ def test_temporary_folder_too_long_for_the_package_gives_way_to_downloads(
                       f'@start "" /wait "{windows_path(shipped[kind])}" --silent\r\n'
                       f'@exit /b %ERRORLEVEL%\r\n'.encode())
 
-    code, _ = run_tree(build_dir, windows_path(batch))
+    # A standard user's start: an administrator's run downloads into a
+    # folder of its own that only the administrators may write.
+    code, _ = run_tree(build_dir, "--standard-user", windows_path(batch))
 
     assert code == 0
-    assert installed(user.folder) == package_tree(package, VERSION, online=kind == "online")
+    assert installed(users_own_folder(build_dir)) == \
+        package_tree(package, VERSION, online=kind == "online")
     logs = linux_path(build_dir, temp) / "Tarvo Installer"
     front_end = [text for text in (p.read_text(errors="replace") for p in logs.glob("*.log"))
                  if "Installer download folder: " in text]
@@ -389,6 +392,7 @@ def test_temporary_folder_too_long_for_the_package_gives_way_to_downloads(
     downloads = user.downloads / "Tarvo Installer"
     assert not downloads.exists() or list(downloads.iterdir()) == []
     shutil.rmtree(linux_path(build_dir, user.temp_windows + "\\long"))
+    uninstall_for_this_user(build_dir)
 
 
 PEER = "desktop/windows/installer/entry_peer_tool.exe"
@@ -549,7 +553,8 @@ def start_paused(build_dir, user, tmp_path, point, *switches, stderr=subprocess.
     environment = {**os.environ,
                    "TARVO_TEST_FAULT": f"at={point};action=pause;marker={windows_path(marker)}"}
     run = subprocess.Popen([str(build_dir / "wine-run"), str(build_dir / TREE_RUNNER),
-                            windows_path(folder / "installer.exe"), "--silent", *switches],
+                            *tree_runner_as(switches), windows_path(folder / "installer.exe"),
+                            "--silent", *switches],
                            stdout=subprocess.PIPE, stderr=stderr, env=environment)
     while not marker.exists():
         assert run.poll() is None, "ended before the pause"
@@ -630,10 +635,15 @@ SWAP_PLACES = {
 }
 
 
+def users_own_folder(build_dir):
+    """The default installation folder of a run for this user alone."""
+    _, local = shell_folder(build_dir, "LOCALAPPDATA")
+    return local / "Programs" / "Tarvo developer"
+
+
 def uninstall_for_this_user(build_dir):
     """What a run for this user alone installed goes, by its own installer."""
-    _, local = shell_folder(build_dir, "LOCALAPPDATA")
-    folder = local / "Programs" / "Tarvo developer"
+    folder = users_own_folder(build_dir)
     if (folder / VERSION / "installer.exe").exists():
         run_tree(build_dir, windows_path(folder / VERSION / "installer.exe"), "--uninstall",
                  "--silent")

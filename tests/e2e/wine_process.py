@@ -7,13 +7,17 @@ import queue
 import subprocess
 import threading
 
+from conftest import as_standard_user
+
 # Only guards against a hang: a slow machine must never fail a test.
 HANG_GUARD = 600
 
 
 class WineProcess:
-    def __init__(self, build_dir, tool, log_path, *args):
-        self._command = [str(build_dir / "wine-run"), str(build_dir / tool), *args]
+    def __init__(self, build_dir, tool, log_path, *args, standard_user=False):
+        self._command = [str(build_dir / "wine-run"),
+                         *(as_standard_user(build_dir, build_dir / tool, *args) if standard_user
+                           else [str(build_dir / tool), *args])]
         self._log_path = log_path
         self._said = []
         self._heard = False

@@ -1,17 +1,9 @@
 #include "desktop/windows/crash_reporter/crash_environment.h"
 
-#include <windows.h>
-
-#include <memory>
-
-#include "base/command_line.h"
 #include "base/environment.h"
 #include "base/strings/string_util.h"
-#include "base/win/registry.h"
-#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/product/branding.h"
-#include "desktop/windows/installer/settings/settings.h"
-#include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/settings/may_run_elevated.h"
 
 namespace installer {
 
@@ -20,37 +12,8 @@ namespace {
 constexpr char kCrashEmailSuffix[] = "CRASH_EMAIL";
 constexpr char kKeepLogsSuffix[] = "CRASH_KEEP_LOGS";
 
-constexpr wchar_t kUacPolicyKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
-constexpr wchar_t kUacEnabledValue[] = L"EnableLUA";
-
 std::string ProductVariableName(const char* suffix) {
   return base::ToUpperAsciiString(GetBrandingProductName()) + "_" + suffix;
-}
-
-// With UAC off an administrator's every process has the full token, and no
-// process below it passed it its environment. An administrators-only key;
-// missing means on, as Windows reads it.
-bool IsUacEnabled() {
-  base::win::RegistryKey key;
-  DWORD enabled = 1;
-  if (key.Open(HKEY_LOCAL_MACHINE, kUacPolicyKey, KEY_QUERY_VALUE) ==
-      ERROR_SUCCESS) {
-    key.ReadDword(kUacEnabledValue, &enabled);
-  }
-  return enabled != 0;
-}
-
-bool IsTokenRaisedByUac() {
-  HANDLE raw_token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token))
-    return true;  // Untold: judged as the stricter case.
-  const base::win::ScopedHandle token(raw_token);
-  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-  DWORD size = 0;
-  return ::GetTokenInformation(token.Get(), TokenElevationType, &type,
-                               sizeof(type), &size) &&
-         type == TokenElevationTypeFull && IsUacEnabled();
 }
 
 }  // namespace
@@ -68,15 +31,6 @@ bool GetEnvironmentFlag(base::StringSlice name, bool default_value) {
     return default_value;
   return value == "1" || base::EqualsCaseInsensitiveAscii(value, "YES") ||
          base::EqualsCaseInsensitiveAscii(value, "TRUE");
-}
-
-bool MayRunElevated() {
-  // Read as the run's settings read it: "--allusers=1", not a bare switch.
-  const base::CommandLine* command_line =
-      base::CommandLine::ForCurrentProcess();
-  return (command_line && ParseBoolSwitchValue(command_line->GetSwitchValueNative(
-                              switches::kAllUsers))) ||
-         IsTokenRaisedByUac();
 }
 
 std::string GetPlaceVariable(base::StringSlice name) {

@@ -23,10 +23,6 @@ std::string GetEnvironmentValue(base::StringSlice name);
 // in any ASCII case.
 bool GetEnvironmentFlag(base::StringSlice name, bool default_value);
 
-// Whether this process may run above the user whose environment and command
-// line it was given (an elevated start passes both on): started for all
-// users, or raised by UAC.
-bool MayRunElevated();
 // A variable that names a place the process writes, reads or sends crashes
 // to (a folder, a server): empty in a process that may run elevated, where
 // the user would choose it. Values sent as they are (an e-mail address, an

@@ -7,6 +7,7 @@
 #include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "desktop/windows/crash_reporter/crash_environment.h"
+#include "desktop/windows/installer/settings/may_run_elevated.h"
 
 namespace installer {
 

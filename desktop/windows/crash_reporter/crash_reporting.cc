@@ -28,6 +28,7 @@
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/role_switches.h"
+#include "desktop/windows/installer/settings/may_run_elevated.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"

@@ -4,6 +4,7 @@
 
 #include "base/files/file_path.h"
 #include "desktop/windows/crash_reporter/crash_environment.h"
+#include "desktop/windows/installer/test/scoped_token_rights.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -39,6 +40,9 @@ TEST(CrashReportingConfigTest, BuildIdIsEightDateCharactersAndSixDigits) {
 }
 
 TEST(CrashReportingConfigTest, EmptyLogFolderVariableCountsAsUnset) {
+  // A standard user's process: one that may run elevated takes no folder
+  // from its environment.
+  const test::ScopedTokenRights token(test::kStandardUserToken);
   ::SetEnvironmentVariableW(L"TARVO_CRASH_LOG_DIR", L"");
   base::FilePath folder;
   // Path key 2002 has no override in the tests.

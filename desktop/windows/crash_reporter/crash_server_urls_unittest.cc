@@ -8,6 +8,7 @@
 #include "desktop/windows/crash_reporter/crash_server_handshake.h"
 #include "desktop/windows/crash_reporter/test/crash_test_support.h"
 #include "desktop/windows/installer/product/branding.h"
+#include "desktop/windows/installer/test/scoped_token_rights.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -35,6 +36,7 @@ using test::ScopedCommandLine;
 using test::ScopedVariable;
 
 TEST(CrashServerUrlsTest, VariablesOverBrandingAndTheProductsEmailVariable) {
+  const test::ScopedTokenRights token(test::kStandardUserToken);
   internal::SetBrandingForTesting(
       R"({"product_name": "Kilo", "urls": {"crash": "http://crash.example/c",
           "crashstats_collector": "http://stats.example/s"}})");
@@ -57,10 +59,9 @@ TEST(CrashServerUrlsTest, VariablesOverBrandingAndTheProductsEmailVariable) {
 
 // The environment of a process that may run elevated is the user's: the
 // places it names (the crash folder, the servers) are taken only by a run
-// for this user, while values sent as they are still come. The all-users
-// switch stands for elevation here: Wine reports every process's token as
-// raised, but with UAC off, which makes no process elevated by its token.
-TEST(CrashServerUrlsTest, AllUsersRunTakesNoPlaceFromTheEnvironment) {
+// for this user with a standard user's token, while values sent as they
+// are still come.
+TEST(CrashServerUrlsTest, ElevatedRunTakesNoPlaceFromTheEnvironment) {
   internal::SetBrandingForTesting(
       R"({"product_name": "Kilo", "urls": {"crash": "http://crash.example/c",
           "crashstats_collector": "http://stats.example/s"}})");
@@ -69,26 +70,32 @@ TEST(CrashServerUrlsTest, AllUsersRunTakesNoPlaceFromTheEnvironment) {
   const ScopedVariable alternative(L"TARVO_ALTERNATIVE_CRASH_SERVER_URL",
                                    L"http://127.0.0.1/y");
   const ScopedVariable email(L"KILO_CRASH_EMAIL", L"me@kilo.example");
+  const wchar_t kChosenUrl[] = L"http://127.0.0.1/x?email=me%40kilo.example";
+  const wchar_t kBrandedUrl[] = L"http://crash.example/c?email=me%40kilo.example";
   const struct {
     const wchar_t* arguments;
-    const char* folder;
-    const wchar_t* crash_url;
-    const wchar_t* alternative_url;
+    TokenRights token;
+    bool chosen;
   } kCases[] = {
-      {L"", "C:\\chosen", L"http://127.0.0.1/x?email=me%40kilo.example",
-       L"http://127.0.0.1/y"},
-      {L"--allusers=0", "C:\\chosen",
-       L"http://127.0.0.1/x?email=me%40kilo.example", L"http://127.0.0.1/y"},
-      {L"--allusers=1", "", L"http://crash.example/c?email=me%40kilo.example",
-       L"http://stats.example/s"},
+      {L"", test::kStandardUserToken, true},
+      {L"--allusers=0", test::kStandardUserToken, true},
+      {L"--allusers=1", test::kStandardUserToken, false},
+      {L"", test::kLimitedAdministratorToken, true},
+      {L"", test::kAdministratorToken, false},
+      {L"--allusers=0", test::kAdministratorToken, false},
+      {L"", TokenRights{.system_enabled = true}, false},
   };
-  for (const auto& test : kCases) {
-    const ScopedCommandLine command_line(test.arguments);
-    EXPECT_EQ(test.folder, GetCrashLogDirOverride()) << test.arguments;
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(::testing::Message()
+                 << row.arguments << " token elevated "
+                 << ProcessElevation::IsElevated(row.token));
+    const ScopedCommandLine command_line(row.arguments);
+    const test::ScopedTokenRights token(row.token);
+    EXPECT_EQ(row.chosen ? "C:\\chosen" : "", GetCrashLogDirOverride());
     InitCrashServerUrls();
-    EXPECT_EQ(test.crash_url, GetCrashServerUrl()) << test.arguments;
-    EXPECT_EQ(test.alternative_url, GetAlternativeCrashServerUrl())
-        << test.arguments;
+    EXPECT_EQ(row.chosen ? kChosenUrl : kBrandedUrl, GetCrashServerUrl());
+    EXPECT_EQ(row.chosen ? L"http://127.0.0.1/y" : L"http://stats.example/s",
+              GetAlternativeCrashServerUrl());
   }
   internal::ClearBrandingForTesting();
 }

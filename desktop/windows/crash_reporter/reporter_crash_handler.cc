@@ -16,13 +16,13 @@
 #include "base/rand_util.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
-#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/crash_reporter/crash_exception_info.h"
 #include "desktop/windows/crash_reporter/crash_reporter_names.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/crash_reporter/reporter_switches.h"
 #include "desktop/windows/crash_reporter/runtime_crash_handlers.h"
 #include "desktop/windows/installer/product/role_switches.h"
+#include "desktop/windows/installer/settings/may_run_elevated.h"
 
 namespace installer {
 

@@ -13,6 +13,7 @@
 
 #include "base/command_line.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/test/standard_user_token.h"
 
 namespace installer::test {
 
@@ -25,7 +26,9 @@ inline std::wstring TestProgramPath(const wchar_t* name) {
 }
 
 // A child process whose standard output and error come through a pipe,
-// read line by line. Waits have no time limit: a hang is the test
+// read line by line. It runs as a standard user's process would: one that
+// may run elevated (every one of Wine's by its own token) takes no crash
+// reporter its command line names and no place from its environment. Waits have no time limit: a hang is the test
 // runner's to end.
 class ChildProcess {
  public:
@@ -54,9 +57,12 @@ class ChildProcess {
     startup.hStdError = write_end;
     std::wstring command =
         L"\"" + TestProgramPath(program) + L"\" " + arguments;
+    const base::win::ScopedHandle token = MakeStandardUserToken();
     PROCESS_INFORMATION started = {};
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
-                          nullptr, nullptr, &startup, &started)) {
+    if (!token.IsValid() ||
+        !::CreateProcessAsUserW(token.Get(), nullptr, command.data(), nullptr,
+                                nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                &started)) {
       return false;
     }
     process_.Set(started.hProcess);

@@ -16,6 +16,7 @@
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
+#include "desktop/windows/installer/system/process_elevation.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/transactions/create_folder_operation.h"
 
@@ -44,7 +45,7 @@ InstallFolderAccess::InstallFolderAccess(Installer* installer)
 InstallFolderAccess::~InstallFolderAccess() = default;
 
 bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
-  const bool is_elevated_admin = IsUserAdmin(false);
+  const bool is_elevated_admin = ProcessElevation::ProcessTokenIsElevated();
   VLOG(1) << "is_elevated_admin: " << is_elevated_admin;
   const bool all_users = run_.settings->GetFlag(ALL_USERS_FLAG);
   const bool single_profile = run_.settings->GetFlag(SINGLE_PROFILE);

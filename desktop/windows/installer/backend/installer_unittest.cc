@@ -46,6 +46,7 @@
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/test/recording_association_shell.h"
+#include "desktop/windows/installer/test/scoped_token_rights.h"
 #include "desktop/windows/installer/test/settings_test_environment.h"
 #include "desktop/windows/installer/transactions/operation.h"
 #include "gtest/gtest.h"
@@ -60,14 +61,24 @@ using base::ScopedPathOverride;
 const char kChildFailed[] =
     "OnError 37055  Installer process did not complete successfully.";
 
+// The user `query` describes, through both seams: whether it is an
+// administrator, and the token its process runs with.
 class ScopedAdminQuery {
  public:
   explicit ScopedAdminQuery(AdminQuery query)
-      : previous_(SetAdminQueryForTesting(query)) {}
+      : previous_(SetAdminQueryForTesting(query)), token_(TokenOf(query)) {}
   ~ScopedAdminQuery() { SetAdminQueryForTesting(previous_); }
 
  private:
+  static TokenRights TokenOf(AdminQuery query) {
+    if (query(false))
+      return test::kAdministratorToken;
+    return query(true) ? test::kLimitedAdministratorToken
+                       : test::kStandardUserToken;
+  }
+
   AdminQuery previous_;
+  test::ScopedTokenRights token_;
 };
 
 class ScopedShellExecute {
@@ -575,7 +586,7 @@ TEST_F(InstallerTest, CopyStepsCopyEveryFileAndReportOncePerBatch) {
 // files); a failed run puts the moved files back. A folder that holds just
 // listed files goes in one rename; one with anything else keeps that and
 // gives up only its listed files. Any other package folder is left whole,
-// and so is the package of a run raised by UAC, which lies where only the
+// and so is the package of a run that may run elevated, which lies where only the
 // administrators may read.
 TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
   struct Case {
@@ -595,7 +606,7 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
       {"temporary package, failed run", true, false, true, false, false},
       {"temporary package, unlisted file, failed run", true, false, true,
        false, true},
-      {"temporary package, raised by UAC", true, false, false, false, false,
+      {"temporary package, elevated", true, false, false, false, false,
        true},
   };
   const std::vector<std::string> moved = {"tarvo.exe", "resources\\a.pak"};
@@ -613,9 +624,10 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
     SetCommandLine(test_case.temporary
                        ? std::vector<std::wstring>{L"--temporary-package"}
                        : std::vector<std::wstring>{});
-    // Wine's token is an administrator's full one: with the control on, it
-    // was raised by it.
-    SetUserAccountControl(test_case.raised);
+    // An all-users run is an administrator's: it would raise itself.
+    const test::ScopedTokenRights token(
+        test_case.raised || test_case.all_users ? test::kAdministratorToken
+                                                : test::kStandardUserToken);
     std::unique_ptr<Settings> settings = InstallSettings();
     settings->SetFlag(ALL_USERS_FLAG, test_case.all_users);
     Installer installer;

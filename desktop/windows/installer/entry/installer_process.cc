@@ -20,7 +20,6 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
-#include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/installer/backend/installer_runner_backend.h"
 #include "desktop/windows/installer/entry/entry_switches.h"
 #include "desktop/windows/installer/entry/executable_directory.h"
@@ -34,9 +33,11 @@
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/recovery/dead_run_downloads.h"
 #include "desktop/windows/installer/recovery/dead_run_private_folders.h"
+#include "desktop/windows/installer/settings/may_run_elevated.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/system/private_temp_folder.h"
+#include "desktop/windows/installer/system/process_elevation.h"
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/ui/corrupted_installer_box.h"
@@ -276,19 +277,17 @@ uint8_t InstallerProcess::RunBackend() {
 }
 
 bool InstallerProcess::PrepareDownloadFolder() {
-  if (!(RunsElevated() ? MakePrivateDownloadFolder()
-                       : FindUsersDownloadFolder())) {
+  // Only a token with the rights the user's other processes lack needs a
+  // folder they cannot write; one started for all users but not raised yet
+  // downloads as its user.
+  if (!(ProcessElevation::ProcessTokenIsElevated()
+            ? MakePrivateDownloadFolder()
+            : FindUsersDownloadFolder())) {
     return false;
   }
   LOG(INFO) << "Installer download folder: "
             << download_folder_.value().c_str();
   return true;
-}
-
-// Started for every user or raised by UAC, and holding the administrators'
-// rights now: the user's other processes lack them.
-bool InstallerProcess::RunsElevated() {
-  return MayRunElevated() && IsUserAdmin(false);
 }
 
 // What an elevated front end copies, downloads, unpacks and runs, and what

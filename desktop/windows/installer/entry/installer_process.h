@@ -45,7 +45,6 @@ class InstallerProcess {
   void CreateSettings();
   uint8_t RunBackend();
   bool PrepareDownloadFolder();
-  static bool RunsElevated();
   bool MakePrivateDownloadFolder();
   // The probed folder in the user's temporary folder (or the next that
   // runs programs), or the one given on the command line.

@@ -27,7 +27,7 @@
 #include "desktop/windows/installer/recovery/journal_owner_check.h"
 #include "desktop/windows/installer/recovery/journal_scope.h"
 #include "desktop/windows/installer/recovery/product_registry_scope.h"
-#include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/system/process_elevation.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
@@ -502,7 +502,7 @@ InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
                << folder.AsUTF8();
     return Outcome();
   }
-  const bool elevated = IsUserAdmin(false);
+  const bool elevated = ProcessElevation::ProcessTokenIsElevated();
   // Oldest first: a later dead run worked on what an earlier one left.
   std::sort(journals.begin(), journals.end(),
             [](const Journal& a, const Journal& b) {

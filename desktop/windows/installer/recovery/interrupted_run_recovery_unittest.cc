@@ -33,6 +33,7 @@
 #include "desktop/windows/installer/product/installer_object_names.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/test/scoped_token_rights.h"
 #include "desktop/windows/installer/transactions/change_reg_value_operation.h"
 #include "desktop/windows/installer/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/transactions/delete_file_operation.h"
@@ -863,24 +864,17 @@ TEST(InterruptedRunRecoveryTest, RunHoldingTheFolderInAnotherSpellingIsLeft) {
   EXPECT_FALSE(base::PathExists(made));
 }
 
-bool ElevatedAdmin(bool) {
-  return true;
-}
-
-bool LimitedUser(bool) {
-  return false;
-}
-
 // An elevated recovery reads who wrote the journal before it acts; its
 // own user's journal is carried out as a limited recovery's is. (Under Wine
 // the user is always an elevated administrator and a file's owner cannot
-// be changed: the elevation comes through the test seam of the
-// administrator check, and the refusal of other writers is tested on the
+// be changed: the elevation comes through the test seam of the token's
+// rights, and the refusal of other writers is tested on the
 // decision itself.)
 TEST(InterruptedRunRecoveryTest, ElevatedRecoveryActsForTheUsersJournal) {
   const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
-  for (const AdminQuery elevation : {&ElevatedAdmin, &LimitedUser}) {
+  for (const TokenRights& token :
+       {test::kAdministratorToken, test::kStandardUserToken}) {
     base::ScopedTempFolder temp;
     const base::FilePath made = temp.path().Append(L"made.txt");
     ASSERT_TRUE(base::WriteTextFile(made, "made by the run"));
@@ -888,11 +882,11 @@ TEST(InterruptedRunRecoveryTest, ElevatedRecoveryActsForTheUsersJournal) {
         temp.path().Append(L"installer_run_20261207204000_" +
                            std::to_wstring(ended.Pid()) + L".journal");
     ASSERT_TRUE(base::WriteTextFile(journal, "created\t" + made.AsUTF8() + "\n"));
-    const AdminQuery previous = SetAdminQueryForTesting(elevation);
-
-    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(temp.path()).complete());
-
-    SetAdminQueryForTesting(previous);
+    {
+      const test::ScopedTokenRights rights(token);
+      EXPECT_TRUE(
+          InterruptedRunRecovery::RecoverFolder(temp.path()).complete());
+    }
     EXPECT_FALSE(base::PathExists(journal));
     EXPECT_FALSE(base::PathExists(made));
   }

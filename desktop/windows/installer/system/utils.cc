@@ -30,6 +30,7 @@
 #include "desktop/windows/installer/paths/plain_share.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
+#include "desktop/windows/installer/system/process_elevation.h"
 
 namespace installer {
 
@@ -75,26 +76,8 @@ bool IsProcessTokenAdmin(bool check_linked_token) {
       token.Set(linked.LinkedToken);
     }
   }
-  HANDLE raw_identification = nullptr;
-  if (!::DuplicateToken(token.Get(), SecurityIdentification,
-                        &raw_identification)) {
-    PLOG(ERROR) << "DuplicateToken failed";
-    return false;
-  }
-  base::win::ScopedHandle identification(raw_identification);
-  BYTE sid[SECURITY_MAX_SID_SIZE];
-  DWORD sid_size = sizeof(sid);
-  if (!::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid,
-                            &sid_size)) {
-    PLOG(ERROR) << "CreateWellKnownSid failed";
-    return false;
-  }
-  BOOL is_member = FALSE;
-  if (!::CheckTokenMembership(identification.Get(), sid, &is_member)) {
-    PLOG(ERROR) << "CheckTokenMembership failed";
-    return false;
-  }
-  return is_member != FALSE;
+  return ProcessElevation::HoldsEnabled(token.Get(), WinBuiltinAdministratorsSid)
+      .value_or(false);
 }
 
 using SHGetKnownFolderPathFunction = HRESULT(WINAPI*)(REFKNOWNFOLDERID,

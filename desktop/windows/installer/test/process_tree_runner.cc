@@ -1,14 +1,17 @@
 // Runs a command line in a job object and waits until every process of it
 // has ended, not only the one it started: an installer front end may end
 // while its backend still finishes (or rolls back) the installation.
-//   process_tree_runner.exe PROGRAM [ARGUMENTS...]
-//   process_tree_runner.exe @FILE
+//   process_tree_runner.exe [--standard-user] PROGRAM [ARGUMENTS...]
+//   process_tree_runner.exe [--standard-user] @FILE
 // The rest of its own command line, as it stands, is the child's; with
 // @FILE it is FILE's UTF-8 text, as it stands (a command line that Wine
 // would quote otherwise, such as one read from the registry). Prints
 // "pid <id>" of the child once it runs, and "exit <code>" with the child's
 // exit code once the whole tree has ended, and ends with that code. Killing
-// the runner (a test's hang guard) ends the tree.
+// the runner (a test's hang guard) ends the tree. With --standard-user the
+// child runs with a standard user's token (standard_user_token.h), as a
+// test starts a standard user's run: under Wine every process is an
+// elevated administrator's.
 //
 // Wine starts its desktop process, explorer.exe, from the first process of
 // a prefix that needs it, which may be one of the tree's: it runs on for
@@ -18,30 +21,15 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "base/process/launch.h"
 #include "base/process/process.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/test/child_command_line.h"
+#include "desktop/windows/installer/test/standard_user_token.h"
 
 namespace {
-
-// The command line after its first token.
-std::wstring GetChildCommandLine() {
-  const wchar_t* text = ::GetCommandLineW();
-  if (*text == L'"') {
-    ++text;
-    while (*text && *text != L'"')
-      ++text;
-    if (*text)
-      ++text;
-  } else {
-    while (*text && *text != L' ' && *text != L'\t')
-      ++text;
-  }
-  while (*text == L' ' || *text == L'\t')
-    ++text;
-  return text;
-}
 
 std::wstring GetImageBaseName(DWORD process_id) {
   base::win::ScopedHandle process(
@@ -95,6 +83,28 @@ bool WaitForTreeEnd(HANDLE job, HANDLE port) {
   return true;
 }
 
+// The child with a standard user's token, in `job` before it runs, with our
+// environment: base::LaunchProcess would give it the token's own.
+base::Process LaunchAsStandardUser(std::wstring child, HANDLE job) {
+  const base::win::ScopedHandle token = installer::test::MakeStandardUserToken();
+  STARTUPINFOW startup = {sizeof(startup)};
+  PROCESS_INFORMATION started = {};
+  if (!token.IsValid() ||
+      !::CreateProcessAsUserW(token.Get(), nullptr, child.data(), nullptr,
+                              nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                              nullptr, &startup, &started)) {
+    return base::Process();
+  }
+  base::Process process(started.hProcess);
+  const base::win::ScopedHandle thread(started.hThread);
+  if (!::AssignProcessToJobObject(job, process.Handle())) {
+    ::TerminateProcess(process.Handle(), 2);
+    return base::Process();
+  }
+  ::ResumeThread(thread.Get());
+  return process;
+}
+
 }  // namespace
 
 // The child's command line from "@FILE"; empty when it cannot be read.
@@ -119,6 +129,10 @@ std::wstring ReadCommandLineFile(const std::wstring& name) {
 
 int main() {
   std::wstring child = GetChildCommandLine();
+  constexpr std::wstring_view kStandardUser = L"--standard-user ";
+  const bool standard_user = child.starts_with(kStandardUser);
+  if (standard_user)
+    child.erase(0, kStandardUser.size());
   if (child.size() > 1 && child[0] == L'@')
     child = ReadCommandLineFile(child.substr(1));
   if (child.empty()) {
@@ -144,7 +158,9 @@ int main() {
   }
   base::ProcessLaunchOptions options;
   options.job = job.Get();
-  const base::Process process = base::LaunchProcess(child, options);
+  const base::Process process = standard_user
+                                    ? LaunchAsStandardUser(child, job.Get())
+                                    : base::LaunchProcess(child, options);
   if (!process.IsValid()) {
     std::fprintf(stderr, "cannot start the child: %lu\n", ::GetLastError());
     return 2;

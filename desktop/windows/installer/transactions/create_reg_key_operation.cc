@@ -1,5 +1,7 @@
 #include "desktop/windows/installer/transactions/create_reg_key_operation.h"
 
+#include <algorithm>
+
 #include "base/logging.h"
 #include "base/win/registry.h"
 #include "desktop/windows/installer/journal/run_journal.h"
@@ -64,11 +66,29 @@ bool CreateRegKeyOperation::Do(Transaction* /*sub_operations*/) {
     return false;
   }
   created_key_ = ancestor.first_missing;
-  const LONG create_result =
-      key.Create(root_, key_path_.c_str(), KEY_ALL_ACCESS | view_);
-  if (create_result != ERROR_SUCCESS) {
+  return CreateBelow(ancestor.path);
+}
+
+bool CreateRegKeyOperation::CreateBelow(const std::wstring& ancestor_path) {
+  // Level by level, each through the handle its creation returned, as the
+  // system's own creation walks down: a key just made may not name this
+  // process in its list (it inherits the ancestor's inheritable entries,
+  // not a grant made for this run), yet its creator may make keys below it.
+  base::win::RegistryKey parent;
+  LONG result =
+      parent.Open(root_, ancestor_path.c_str(), KEY_CREATE_SUB_KEY | view_);
+  const size_t start = ancestor_path.empty() ? 0 : ancestor_path.size() + 1;
+  for (size_t begin = start; result == ERROR_SUCCESS && begin <= key_path_.size();) {
+    const size_t end = std::min(key_path_.find(L'\\', begin), key_path_.size());
+    // Made through the handle above it, which it then replaces.
+    result = parent.Create(parent.Handle(),
+                           key_path_.substr(begin, end - begin).c_str(),
+                           KEY_ALL_ACCESS | view_);
+    begin = end + 1;
+  }
+  if (result != ERROR_SUCCESS) {
     LOG(ERROR) << "Failed creating key.: "
-               << base::SystemErrorCodeToString(create_result);
+               << base::SystemErrorCodeToString(result);
     return false;
   }
   return true;

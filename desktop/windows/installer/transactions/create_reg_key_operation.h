@@ -37,6 +37,8 @@ class CreateRegKeyOperation : public Operation {
   };
   bool FindAncestor(Ancestor* ancestor) const;
   bool EnsureCreateAccess(const Ancestor& ancestor);
+  // Creates every key from below `ancestor_path` down to the key.
+  [[nodiscard]] bool CreateBelow(const std::wstring& ancestor_path);
 
   const HKEY root_;
   const std::wstring key_path_;

@@ -4,7 +4,7 @@
 #include "base/logging.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
-#include "desktop/windows/crash_reporter/crash_environment.h"
+#include "desktop/windows/installer/settings/may_run_elevated.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 
 namespace installer {

@@ -1,6 +1,6 @@
 #include "desktop/windows/installer/backend/steps/private_folder_owners.h"
 
-#include "desktop/windows/crash_reporter/crash_environment.h"
+#include "desktop/windows/installer/settings/may_run_elevated.h"
 
 namespace installer {
 

@@ -67,7 +67,10 @@ std::wstring UninstallEntryClaim::FindFreeName() const {
     if (result == ERROR_FILE_NOT_FOUND)
       return name;
     // A key this run may not read is still another installation's.
-    if (result != ERROR_SUCCESS && result != ERROR_ACCESS_DENIED) {
+    if (result == ERROR_ACCESS_DENIED) {
+      LOG(WARNING) << "The uninstall entry " << base::WideToUtf8(name)
+                   << " cannot be read: taken as another installation's";
+    } else if (result != ERROR_SUCCESS) {
       LOG(ERROR) << "Failed reading the uninstall entry "
                  << base::WideToUtf8(name) << ": "
                  << base::SystemErrorCodeToString(result);
