@@ -138,11 +138,9 @@ bool CreateRegKeyOperation::FindAncestor(Ancestor* ancestor) const {
 bool CreateRegKeyOperation::EnsureCreateAccess(const Ancestor& ancestor) {
   const std::wstring object_name = GetRegistryObjectName(root_, ancestor.path);
   const int object_type = GetRegistryObjectType(view_);
-  // Creating a subkey needs exactly this right, whatever else is allowed.
-  if (!ancestor.refused &&
-      CheckAccessToPath(object_name, object_type, KEY_CREATE_SUB_KEY)) {
+  // The ancestor was opened for exactly this right: that open proves it.
+  if (!ancestor.refused)
     return true;
-  }
   VLOG(1) << "No access to" << object_name.c_str();
   if (!GrantAccessToCurrentUser(object_name, object_type, KEY_CREATE_SUB_KEY,
                                 /*keep_previous=*/true, &saved_security_)) {
