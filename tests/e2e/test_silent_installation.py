@@ -811,7 +811,9 @@ def test_longest_folder_installs_updates_and_uninstalls_cleanly_and_a_longer_is_
     listed = machine.private_folders(private_folders)
     copies = listed()
     uninstaller = machine.folder / VERSIONS["next"] / "installer.exe"
-    assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0") == 0
+    # An all-users installation is uninstalled by an administrator.
+    assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0",
+                       *([scope] if scope == "--allusers=1" else [])) == 0
     update_uninstall.wait_for_cleanup(machine.folder, listed, copies)
     after = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
     # An all-users uninstallation leaves the user's last chosen folder in
