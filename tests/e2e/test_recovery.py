@@ -576,12 +576,14 @@ def test_the_copys_folder_goes_whatever_the_temporary_folders_path_holds(
     installer, switches, extra = made.arguments("uninstall")
     command, env = made.machine.command(installer, switches, *extra)
     # The user's environment as a process the shell starts gets it.
-    quoted = " ".join(f'"{word}"' for word in command[2:])
+    # The tree runner's own switches stay its own.
+    runner = command[:2] + [word for word in command[2:3] if word.startswith("--")]
+    quoted = " ".join(f'"{word}"' for word in command[len(runner):])
     batch = tmp_path / "uninstall.bat"
     doubled = windows_path(temp).replace("%", "%%")
     batch.write_bytes(f'@set "TMP={doubled}"\r\n@set "TEMP={doubled}"\r\n'
                       f'@start "" /wait {quoted}\r\n@exit /b %ERRORLEVEL%\r\n'.encode())
-    result = run_tool([*command[:2], windows_path(batch)], capture_output=True,
+    result = run_tool([*runner, windows_path(batch)], capture_output=True,
                       timeout=rollback.HANG_GUARD, env=env)
     assert result.stdout.decode().split()[-2:] == ["exit", "0"], result
 
