@@ -168,13 +168,10 @@ bool InstallLogWriter::Write(
     const base::FilePath& path,
     base::ImportantFileWriter::TemporaryFileMaker* maker) {
   std::string text;
-  if (!writer_->Create() || !InstallLogBuilder(writer_.get(), log).Build() ||
-      !writer_->Serialize(&text)) {
+  if (!Serialize(log, &text)) {
     LOG(ERROR) << "Cannot build the install log for " << path.AsUTF8();
     return false;
   }
-  CHECK(text.size() <= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
-      << "Install log of " << text.size() << " bytes";
   // The previous log may already be gone (an update moves it aside first):
   // a log written in place and cut short would lose what undoes this
   // installation.
@@ -182,6 +179,17 @@ bool InstallLogWriter::Write(
     LOG(ERROR) << "Cannot write the install log " << path.AsUTF8();
     return false;
   }
+  return true;
+}
+
+bool InstallLogWriter::Serialize(const InstallLog& log, std::string* text) {
+  if (!writer_->Create() || !InstallLogBuilder(writer_.get(), log).Build() ||
+      !writer_->Serialize(text)) {
+    return false;
+  }
+  CHECK(text->size() <=
+        static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+      << "Install log of " << text->size() << " bytes";
   return true;
 }
 

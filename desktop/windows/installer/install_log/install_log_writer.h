@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_INSTALL_LOG_INSTALL_LOG_WRITER_H_
 
 #include <memory>
+#include <string>
 
 #include "base/files/file_path.h"
 #include "base/files/important_file_writer.h"
@@ -26,6 +27,8 @@ class InstallLogWriter {
   bool Write(const InstallLog& log,
              const base::FilePath& path,
              base::ImportantFileWriter::TemporaryFileMaker* maker = nullptr);
+  // The file's text, for a caller that writes it into a file of its own.
+  [[nodiscard]] bool Serialize(const InstallLog& log, std::string* text);
 
  private:
   std::unique_ptr<XmlWriter> writer_;

@@ -61,15 +61,29 @@ constexpr size_t LongestOwnName() {
   return longest;
 }
 
+// A file the run puts in place through its transaction is first staged
+// beside its target as "<name>.<8 hex digits>.tmp". The install log is
+// written straight into its staged copy; the installer preferences' store
+// writes its staged copy through a temporary file of its own beside it,
+// which adds a second suffix. The staging refuses any longer name.
+inline constexpr size_t kLongestStagedLogName =
+    NameLength(kInstallLogName) +
+    base::ImportantFileWriter::kTemporarySuffixLength;
+inline constexpr size_t kLongestStagedPrefsName =
+    NameLength(kInstallerPrefsName) +
+    2 * base::ImportantFileWriter::kTemporarySuffixLength;
+inline constexpr size_t kLongestStagedName =
+    std::max(kLongestStagedLogName, kLongestStagedPrefsName);
+
 // Every kind of name the run writes below the folder that the package does
 // not bring. A new kind of name goes here, and the limit follows.
 inline constexpr InstallFolderName kInstallFolderNames[] = {
     {"the run's journal", NameLength(kRunJournalPrefix) +
                               RunFolderName::kLongestSuffix +
                               NameLength(kRunJournalExtension)},
-    {"a staged write of the install log or the installer preferences",
-     std::max(NameLength(kInstallLogName), NameLength(kInstallerPrefsName)) +
-         base::ImportantFileWriter::kTemporarySuffixLength},
+    {"the install log's staged copy", kLongestStagedLogName},
+    {"the installer preferences' staged copy, written by their store",
+     kLongestStagedPrefsName},
     {"one of the installation's own files set aside",
      LongestOwnName() + kLongestSetAsideSuffix},
     {"a replaced version's install log kept",

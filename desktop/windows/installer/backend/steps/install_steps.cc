@@ -634,19 +634,31 @@ void InstallSteps::StepFinalizeInstallation() {
 bool InstallSteps::WriteInstallStatus(const base::FilePath& target) {
   // Written beside the target, then put in place through the transaction:
   // written in place, a failure from here on would leave a status file that
-  // tells the next run an installation is there.
-  // Staged in the folder, with the write's own temporary file, each
-  // journaled before it exists: a run that dies now leaves them to the next.
+  // tells the next run an installation is there. The staged copy is
+  // journaled before it exists (a run that dies now leaves it to the next)
+  // and written straight, not through a temporary file of its own, whose
+  // second suffix the folder's limit leaves no room for.
+  std::string text;
+  if (!InstallLogWriter().Serialize(run_.install_log, &text)) {
+    LOG(ERROR) << "Cannot build the installation status";
+    return false;
+  }
   JournaledTemporaryFiles temporaries;
   base::NewFileInFolder::Result made = temporaries.MakeFor(target);
   if (!made.file.IsValid()) {
     LOG(ERROR) << "Failed staging the installation status";
     return false;
   }
-  made.file.Close();
   const base::FilePath staged(made.path);
+  const DWORD error =
+      WriteWholeBuffer(made.file.Get(), text.data(), text.size());
+  made.file.Close();
+  if (error != ERROR_SUCCESS) {
+    ::SetLastError(error);
+    PLOG(ERROR) << "Failed writing " << staged.AsUTF8();
+  }
   const bool written =
-      InstallLogWriter().Write(run_.install_log, staged, &temporaries) &&
+      error == ERROR_SUCCESS &&
       run_.transaction.ExecuteOperation(
           std::make_unique<CopyFileOperation>(staged, target));
   base::DeletePath(staged, false);

@@ -4,6 +4,7 @@
 
 #include "base/logging.h"
 #include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/product/install_folder_names.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
@@ -18,12 +19,27 @@ bool IsNameFree(const base::FilePath& path) {
          ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
+// Whether `path`, made in the installation folder's root, fits the room the
+// folder's limit leaves its staged names: a longer one would pass the
+// system's path limit at the longest folder, after every file was copied.
+bool FitsFolderLimit(const base::FilePath& path) {
+  if (path.BaseName().value().size() <= kLongestStagedName)
+    return true;
+  LOG(ERROR) << "Not making " << path.AsUTF8()
+             << ": its name is longer than the folder's limit leaves room for";
+  return false;
+}
+
 }  // namespace
 
 base::NewFileInFolder::Result JournaledTemporaryFiles::Make(
     const base::FilePath& temporary) {
   base::NewFileInFolder::Result made;
   made.path = temporary.value();
+  if (!FitsFolderLimit(temporary)) {
+    made.error = ERROR_FILENAME_EXCED_RANGE;
+    return made;
+  }
   if (!Expect(temporary)) {
     made.error = IsNameFree(temporary) ? ERROR_WRITE_FAULT : ERROR_FILE_EXISTS;
     return made;
@@ -48,6 +64,8 @@ base::NewFileInFolder::Result JournaledTemporaryFiles::MakeFor(
 }
 
 bool JournaledTemporaryFiles::Expect(const base::FilePath& path) {
+  if (!FitsFolderLimit(path))
+    return false;
   // A name already taken is never journaled: the recovery would remove
   // what lies there, which is no file of the run's.
   if (!IsNameFree(path)) {

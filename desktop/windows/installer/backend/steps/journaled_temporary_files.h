@@ -23,15 +23,16 @@ class JournaledTemporaryFiles
   JournaledTemporaryFiles& operator=(const JournaledTemporaryFiles&) = delete;
 
   // `temporary` made new under that very name, once the journal names it:
-  // nothing is made (logged) when the name is taken, the line is not
+  // nothing is made (logged) when the name is taken, longer than the
+  // folder's limit leaves room for (kLongestStagedName), the line is not
   // written, or the folder is reached through a link.
   base::NewFileInFolder::Result Make(const base::FilePath& temporary) override;
   // A new temporary file beside `target`, named as a write's of it.
   base::NewFileInFolder::Result MakeFor(const base::FilePath& target);
   // A name under which another party may make a file of the run's (a
   // store sets a copy that does not parse aside beside it): journaled the
-  // same way. False when the name is taken or the line is not written:
-  // nothing may make the file then.
+  // same way. False when the name is taken or too long, or the line is not
+  // written: nothing may make the file then.
   [[nodiscard]] bool Expect(const base::FilePath& path);
 };
 
