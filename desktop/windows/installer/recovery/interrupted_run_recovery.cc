@@ -27,7 +27,6 @@
 #include "desktop/windows/installer/recovery/journal_owner_check.h"
 #include "desktop/windows/installer/recovery/journal_scope.h"
 #include "desktop/windows/installer/recovery/product_registry_scope.h"
-#include "desktop/windows/installer/system/process_elevation.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
@@ -502,7 +501,6 @@ InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
                << folder.AsUTF8();
     return Outcome();
   }
-  const bool elevated = ProcessElevation::ProcessTokenIsElevated();
   // Oldest first: a later dead run worked on what an earlier one left.
   std::sort(journals.begin(), journals.end(),
             [](const Journal& a, const Journal& b) {
@@ -514,7 +512,7 @@ InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
     // then there to be seen. One that cannot be opened is not.
     if (GetOwnerState(journal.pid, journal.made) == OwnerState::kAlive)
       continue;
-    if (elevated && !IsJournalFromTrustedWriter(journal.path, folder)) {
+    if (!MayActOnRecord(journal.path, folder)) {
       LOG(ERROR) << "Leaving a journal that neither this user nor the "
                     "administrators wrote, in a folder others can write: "
                  << journal.path.AsUTF8();

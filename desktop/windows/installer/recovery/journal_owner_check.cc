@@ -12,6 +12,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/security/administrators_folder.h"
+#include "desktop/windows/installer/system/process_elevation.h"
 
 namespace installer {
 
@@ -98,6 +99,12 @@ bool IsJournalFromTrustedWriter(const base::FilePath& journal,
   }
   return IsTrustedJournalWriter(journal_owner, user.data(), folder_owner,
                                 folder_dacl);
+}
+
+bool MayActOnRecord(const base::FilePath& record,
+                    const base::FilePath& folder) {
+  return !ProcessElevation::ProcessTokenIsElevated() ||
+         IsJournalFromTrustedWriter(record, folder);
 }
 
 }  // namespace installer

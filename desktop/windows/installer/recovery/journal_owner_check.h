@@ -14,6 +14,13 @@ namespace installer {
 bool IsJournalFromTrustedWriter(const base::FilePath& journal,
                                 const base::FilePath& folder);
 
+// Whether this process may act on the record `record` (a run's journal, an
+// uninstallation's record of leftovers) found in `folder`: one with no more
+// than a standard user's rights acts on any, as its user could; one whose
+// token may be elevated (ProcessElevation) only on what a trusted writer
+// wrote. Every such record is judged here, by the one question.
+bool MayActOnRecord(const base::FilePath& record, const base::FilePath& folder);
+
 // The same on what was read: the journal's owner, the current user, the
 // folder's owner and access list. Entries that only pass to what the folder
 // holds, and denying ones, do not let anyone in.

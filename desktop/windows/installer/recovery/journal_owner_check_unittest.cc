@@ -6,6 +6,10 @@
 
 #include <memory>
 
+#include "base/files/file_path.h"
+#include "base/test/scoped_temp_folder.h"
+#include "base/test/text_file.h"
+#include "desktop/windows/installer/test/scoped_token_rights.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -81,6 +85,34 @@ TEST(JournalOwnerCheckTest, TrustedWritersAreTheUserAndThePrivileged) {
     }
     EXPECT_EQ(test.trusted, IsTrustedJournalWriter(journal_owner, user_sid,
                                                    folder_owner, folder_dacl));
+  }
+}
+
+// Every token that may be elevated has a record's writer checked, also one
+// raised without the administrators' group; a standard user's acts as its
+// user could. (Under Wine every file's owner is the user: a record whose
+// owner cannot be read stands for one another wrote.)
+TEST(JournalOwnerCheckTest, EveryTokenThatMayBeElevatedChecksTheWriter) {
+  const struct {
+    const char* label;
+    TokenRights token;
+    bool checks;
+  } kCases[] = {
+      {"administrator", test::kAdministratorToken, true},
+      {"raised without the administrators", test::kPrivilegedUserToken, true},
+      {"system", test::kSystemToken, true},
+      {"limited administrator", test::kLimitedAdministratorToken, false},
+      {"standard user", test::kStandardUserToken, false},
+  };
+  base::ScopedTempFolder temp;
+  const base::FilePath own = temp.path().Append(L"k.bat");
+  ASSERT_TRUE(base::WriteTextFile(own, "the user's own"));
+  const base::FilePath unreadable = temp.path().Append(L"gone.bat");
+  for (const auto& row : kCases) {
+    SCOPED_TRACE(row.label);
+    const test::ScopedTokenRights rights(row.token);
+    EXPECT_TRUE(MayActOnRecord(own, temp.path()));
+    EXPECT_EQ(!row.checks, MayActOnRecord(unreadable, temp.path()));
   }
 }
 

@@ -15,6 +15,11 @@ inline constexpr TokenRights kAdministratorToken{
     .elevated = true,
     .administrators_enabled = true,
     .administrators_privilege = true};
+// Raised without the administrators' group: a backup operator's, a
+// service account's with SeImpersonate.
+inline constexpr TokenRights kPrivilegedUserToken{
+    .administrators_privilege = true};
+inline constexpr TokenRights kSystemToken{.system_enabled = true};
 
 // While it lives, this process's token is read as `rights`
 // (ProcessElevation's seam).

@@ -16,7 +16,6 @@
 #include "desktop/windows/installer/recovery/dead_run_private_folders.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
 #include "desktop/windows/installer/recovery/journal_owner_check.h"
-#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 
@@ -54,8 +53,7 @@ bool UnfinishedUninstallation::IsIn(const base::FilePath& install_folder) {
   // Anyone may copy the signed installer beside a record of their own: an
   // elevated process acts only on one the user or the administrators
   // wrote, or in a folder only they can write, as it does on a journal.
-  if (IsUserAdmin(false) &&
-      !IsJournalFromTrustedWriter(record, install_folder)) {
+  if (!MayActOnRecord(record, install_folder)) {
     LOG(ERROR) << "Leaving a record of leftovers that neither this user nor "
                   "the administrators wrote, in a folder others can write: "
                << record.AsUTF8();
