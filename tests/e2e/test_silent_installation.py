@@ -109,14 +109,19 @@ class Machine:
     def download_folder(self):
         return self.temp / "Tarvo Installer"
 
-    def run(self, installer, *extra, folder=None, folder_switch=True, env=None):
+    def run(self, installer, *extra, folder=None, folder_switch=True, env=None, names=None):
         """installer.exe --silent into the folder; its exit code once every
         process it started has ended. Without the folder switch the
-        installer takes the folder it stored itself."""
+        installer takes the folder it stored itself. Given a list, `names`
+        gets every path a process of the run gave the system's file
+        functions."""
+        traced = {} if names is None else {"WINEDEBUG": "trace+file"}
         result = subprocess.run(self.command(installer, *extra, folder=folder,
                                              folder_switch=folder_switch),
                                 capture_output=True, timeout=HANG_GUARD,
-                                env={**os.environ, **(env or {})})
+                                env={**os.environ, **(env or {}), **traced})
+        if names is not None:
+            names.extend(traced_file_names(result.stderr))
         return exit_code_of(result.stdout)
 
     def command(self, installer, *extra, folder=None, folder_switch=True):
@@ -127,6 +132,27 @@ class Machine:
                      *extra]
         return [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
                 *tree_runner_as(arguments), windows_path(installer), *arguments]
+
+
+# A name in Wine's trace of its file functions, its backslashes doubled;
+# one cut short ends in "...".
+TRACED_NAME = re.compile(rb'L"((?:[^"\\]|\\.)*)"(\.\.\.)?')
+
+
+def traced_file_names(trace):
+    """Every name in a run's trace of the file functions, as the program
+    gave it (without the prefixes that only change how it is read), and
+    whether the trace cut it short."""
+    names = []
+    for line in trace.splitlines():
+        if b":trace:file:" not in line:
+            continue
+        for name, cut in TRACED_NAME.findall(line):
+            text = re.sub(rb"\\(.)", rb"\1", name).decode(errors="replace")
+            for prefix in ("\\??\\", "\\\\?\\"):
+                text = text.removeprefix(prefix)
+            names.append((text, bool(cut)))
+    return names
 
 
 def exit_code_of(output):
@@ -638,13 +664,34 @@ def fallback_logs(build_dir):
             os.remove(path)
 
 
-# Room for the longest name a run writes below the folder itself: a replaced
-# version's kept log, "old_status\\installation_status.xml.<10 digits>_<2>".
-LONGEST_FOLDER = 259 - 1 - 48
+# The longest name a run writes below the folder itself, outside the
+# package's version folders: a replaced version's kept log,
+# "old_status\\installation_status.xml.<10 digits>_<2>".
+LONGEST_OWN_NAME = 48
+LONGEST_FOLDER = 259 - 1 - LONGEST_OWN_NAME
 # A package's deepest file must fit too, set aside as
 # "<name>.<10 digits>_<2 digits>.old": the shipped package's is
 # "<version>\\installer_helper_64.exe".
 LONGEST_FOLDER_FOR_PACKAGE = 259 - 1 - len(VERSIONS["current"] + "\\installer_helper_64.exe") - 18
+
+
+def assert_names_fit(names, machine):
+    """Windows refuses a path of more than 259 characters to a program that
+    declares no long paths, Wine does not: every name the runs gave the
+    file functions below the folder and in the temporary folders fits. The
+    run's own names below the folder fit LONGEST_OWN_NAME too: a package
+    with a shorter version name is given the folder LONGEST_FOLDER, where
+    they are the longest."""
+    folder = windows_path(machine.folder).lower() + "\\"
+    temporary = windows_path(machine.temp).lower() + "\\"
+    watched = {(name, cut) for name, cut in names
+               if name.lower().startswith((folder, temporary)) or "\\temp\\" in name.lower()}
+    assert any(name.lower().startswith(folder) for name, _ in watched)
+    assert {name for name, cut in watched if cut or len(name) > 259} == set()
+    own = {name[len(folder):] for name, _ in watched if name.lower().startswith(folder)
+           and not name[len(folder):].startswith(tuple(VERSIONS.values()))}
+    longest = max(own, key=len)
+    assert len(longest) <= LONGEST_OWN_NAME, longest
 
 
 def long_path_text(limit):
@@ -791,7 +838,8 @@ def test_longest_folder_installs_updates_and_uninstalls_cleanly_and_a_longer_is_
     before = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
     marker = Logs.marker()
 
-    code = machine.run(full, marker, scope)
+    names = []
+    code = machine.run(full, marker, scope, names=names)
 
     if length > LONGEST_FOLDER_FOR_PACKAGE:
         # Refused before the run wrote anything: no folder, no journal.
@@ -805,7 +853,15 @@ def test_longest_folder_installs_updates_and_uninstalls_cleanly_and_a_longer_is_
     assert code == 0
     assert installed_tree(machine.folder) == package_tree(packages["current"][0],
                                                           VERSIONS["current"])
-    assert machine.run(online, scope) == 0
+    # The same installer again takes the subfolder "<version>_0", two
+    # characters deeper than the folder allows: refused before it writes.
+    again = Logs.marker()
+    assert machine.run(full, again, scope, names=names) == 1
+    text = long_path_text(LONGEST_FOLDER_FOR_PACKAGE - 2)
+    assert f'The run failed with error 37072: "{text}"' in logs.one(again)[1]
+    assert installed_tree(machine.folder) == package_tree(packages["current"][0],
+                                                          VERSIONS["current"])
+    assert machine.run(online, scope, names=names) == 0
     # No journal, nothing staged or set aside.
     assert_updated_tree(machine.folder, packages)
     listed = machine.private_folders(private_folders)
@@ -813,8 +869,9 @@ def test_longest_folder_installs_updates_and_uninstalls_cleanly_and_a_longer_is_
     uninstaller = machine.folder / VERSIONS["next"] / "installer.exe"
     # An all-users installation is uninstalled by an administrator.
     assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0",
-                       *([scope] if scope == "--allusers=1" else [])) == 0
+                       *([scope] if scope == "--allusers=1" else []), names=names) == 0
     update_uninstall.wait_for_cleanup(machine.folder, listed, copies)
+    assert_names_fit(names, machine)
     after = update_uninstall.snapshot(build_dir, machine.tmp_path, desktop, quick_launch)
     # An all-users uninstallation leaves the user's last chosen folder in
     # HKCU, which is not this test's subject: its files and shortcuts are.
