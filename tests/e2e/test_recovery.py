@@ -63,10 +63,10 @@ OPERATIONS = {
 # The temporary files the backend makes in the installation folder, counted
 # from 1: the preferences' staged copy, the temporary file of the store's
 # write of it (only where the preferences change: an update with the
-# installation's own settings writes none), the install log's staged copy
-# and the temporary file of its write. Killed while a write's temporary file
-# is there, and while a staged copy is.
-TEMPORARY_FILES = {"install": [2, 4], "update": [1, 3], "uninstall": []}
+# installation's own settings writes none) and the install log's staged
+# copy, written straight. Killed while a write's temporary file is there,
+# and while a staged copy is.
+TEMPORARY_FILES = {"install": [2, 3], "update": [1, 2], "uninstall": []}
 
 
 # A failed run whose rollback is cut short: its last step fails and the
