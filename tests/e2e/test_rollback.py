@@ -154,7 +154,8 @@ class Machine:
         # failed to start it, and it is started again.
         result = run_tool(command, capture_output=True, timeout=HANG_GUARD, env=env)
         words = result.stdout.decode(errors="replace").split()
-        assert len(words) >= 2 and words[-2] == "exit", result
+        assert len(words) >= 2 and words[-2] == "exit", \
+            (result.returncode, result.stdout[-500:], result.stderr[-1500:])
         return int(words[-1])
 
     def state(self):
