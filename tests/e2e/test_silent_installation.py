@@ -671,8 +671,9 @@ LONGEST_OWN_NAME = 48
 LONGEST_FOLDER = 259 - 1 - LONGEST_OWN_NAME
 # A package's deepest file must fit too, set aside as
 # "<name>.<10 digits>_<2 digits>.old": the shipped package's is
-# "<version>\\installer_helper_64.exe".
-LONGEST_FOLDER_FOR_PACKAGE = 259 - 1 - len(VERSIONS["current"] + "\\installer_helper_64.exe") - 18
+# "<version>\\installer_helper_64.exe", in the subfolder of the version's
+# last reinstall, "<version>_99".
+LONGEST_FOLDER_FOR_PACKAGE = 259 - 1 - len(VERSIONS["current"] + "_99\\installer_helper_64.exe") - 18
 
 
 def assert_names_fit(names, machine):
@@ -853,20 +854,15 @@ def test_longest_folder_installs_updates_and_uninstalls_cleanly_and_a_longer_is_
     assert code == 0
     assert installed_tree(machine.folder) == package_tree(packages["current"][0],
                                                           VERSIONS["current"])
-    # The same installer again takes the subfolder "<version>_0", two
-    # characters deeper than the folder allows: refused before it writes.
-    again = Logs.marker()
-    assert machine.run(full, again, scope, names=names) == 1
-    text = long_path_text(LONGEST_FOLDER_FOR_PACKAGE - 2)
-    assert f'The run failed with error 37072: "{text}"' in logs.one(again)[1]
-    assert installed_tree(machine.folder) == package_tree(packages["current"][0],
-                                                          VERSIONS["current"])
     assert machine.run(online, scope, names=names) == 0
     # No journal, nothing staged or set aside.
     assert_updated_tree(machine.folder, packages)
+    # The same installer again puts the version in "<version>_0".
+    assert machine.run(online, scope, names=names) == 0
+    assert (machine.folder / (VERSIONS["next"] + "_0") / "installer.exe").is_file()
     listed = machine.private_folders(private_folders)
     copies = listed()
-    uninstaller = machine.folder / VERSIONS["next"] / "installer.exe"
+    uninstaller = machine.folder / (VERSIONS["next"] + "_0") / "installer.exe"
     # An all-users installation is uninstalled by an administrator.
     assert machine.run(uninstaller, "--uninstall", "--enable-installer-stats=0",
                        *([scope] if scope == "--allusers=1" else []), names=names) == 0

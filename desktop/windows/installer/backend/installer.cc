@@ -380,7 +380,10 @@ bool Installer::CheckPackageFitsFolder(const base::FilePath& folder) {
     return true;
   if (!copy_steps_->PrepareFileLists(folder))
     return false;
-  size_t deepest = copy_steps_->DeepestFile(ChooseVersionSubfolder(folder));
+  // As deep as the subfolder of the version's last reinstall would be.
+  size_t deepest = copy_steps_->DeepestFile(
+      base::Utf8ToWide(GetVersionString()) +
+      std::wstring(kLongestVersionSubfolderSuffix, L'_'));
   if (operation == Settings::kUpgrading) {
     // The update sets the installed version's files aside.
     const InstallLog& installed = status()->install_log;
@@ -401,18 +404,31 @@ bool Installer::CheckPackageFitsFolder(const base::FilePath& folder) {
   return false;
 }
 
-// The version's own name, or the first "<version>_<n>" that is free.
+// The version's own name, or the first "<version>_<n>" that is free; empty
+// when none is: a longer one would not fit the room the folder's limit
+// made.
 std::wstring Installer::ChooseVersionSubfolder(
     const base::FilePath& folder) const {
   const std::wstring version = base::Utf8ToWide(GetVersionString());
-  std::wstring candidate = version;
-  for (int suffix = 0; base::PathExists(folder.Append(candidate)); ++suffix)
-    candidate = version + L"_" + std::to_wstring(suffix);
-  return candidate;
+  if (!base::PathExists(folder.Append(version)))
+    return version;
+  for (int suffix = 0; suffix < kVersionSubfolderAttempts; ++suffix) {
+    const std::wstring candidate = version + L"_" + std::to_wstring(suffix);
+    if (!base::PathExists(folder.Append(candidate)))
+      return candidate;
+  }
+  return std::wstring();
 }
 
 bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
   const std::wstring candidate = ChooseVersionSubfolder(folder);
+  if (candidate.empty()) {
+    LOG(ERROR) << FailWithCause(
+        kStringCreateFolderFailed,
+        folder.Append(base::Utf8ToWide(GetVersionString())).value(),
+        "Every subfolder name of the version is taken", ERROR_ALREADY_EXISTS);
+    return false;
+  }
   VLOG(1) << "Installation subfolder" << base::WideToUtf8(candidate);
   run_.install_log.subfolder = candidate;
   if (!run_.transaction.ExecuteOperation(

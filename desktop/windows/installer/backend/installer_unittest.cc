@@ -676,10 +676,15 @@ TEST_F(InstallerTest, VersionSubfolderAvoidsExistingFolders) {
     std::vector<std::wstring> existing;
     std::wstring expected;
   };
+  // Past "_99" a name would not fit the room the folder's limit made.
+  std::vector<std::wstring> every_name = {version_};
+  for (int suffix = 0; suffix < 100; ++suffix)
+    every_name.push_back(version_ + L"_" + std::to_wstring(suffix));
   const Case kCases[] = {
       {{}, version_},
       {{version_}, version_ + L"_0"},
       {{version_, version_ + L"_0"}, version_ + L"_1"},
+      {every_name, L""},
   };
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(base::WideToUtf8(test_case.expected));
@@ -689,7 +694,12 @@ TEST_F(InstallerTest, VersionSubfolderAvoidsExistingFolders) {
     std::unique_ptr<Settings> settings = InstallSettings();
     Installer installer;
     InjectSteps(installer, Settings::kInstalling);
-    EXPECT_EQ("OnSuccess", RunToEnd(installer, settings.get()).back());
+    const Calls calls = RunToEnd(installer, settings.get());
+    if (test_case.expected.empty()) {
+      EXPECT_EQ(0u, calls[calls.size() - 2].find("OnError 37059"));
+      continue;
+    }
+    EXPECT_EQ("OnSuccess", calls.back());
     EXPECT_TRUE(base::PathExists(
         folder_.Append(test_case.expected).Append(L"tarvo.exe")));
     for (const std::wstring& existing : test_case.existing)
@@ -934,7 +944,9 @@ TEST_F(InstallerTest, FileListEntriesOutsideTheInstallationAreRefused) {
 // character deeper and the run is refused before the folder is made.
 TEST_F(InstallerTest, PackageTooDeepForTheFolderIsRefusedBeforeAnyChange) {
   const size_t folder_length = folder_.value().size();
-  const size_t fitting = 259 - 18 - folder_length - 1 - version_.size() - 1;
+  // The version's subfolder as its last reinstall would name it: "_99".
+  const size_t fitting =
+      259 - 18 - folder_length - 1 - (version_.size() + 3) - 1;
   for (const size_t deeper : {0, 1}) {
     SCOPED_TRACE(deeper);
     RemoveTree(folder_);

@@ -41,6 +41,14 @@ inline constexpr size_t kLongestSetAsideSuffix =
     1 + kSecondsDigits + 1 + DecimalDigits(kSetAsideAttempts - 1) +
     std::char_traits<wchar_t>::length(kSetAsideExtension);
 
+// A version installed again over itself goes to "<version>_<n>", the first
+// free with n below kVersionSubfolderAttempts. Every run of a version makes
+// room for the longest of them: a folder one run accepted, the same
+// installer run again accepts too.
+inline constexpr int kVersionSubfolderAttempts = 100;
+inline constexpr size_t kLongestVersionSubfolderSuffix =
+    1 + DecimalDigits(kVersionSubfolderAttempts - 1);
+
 struct InstallFolderName {
   const char* what;
   // Characters below the folder, its separator not counted.
