@@ -95,12 +95,14 @@ TEST(FileUtilDelete, OnceReleasedWaitsForTheHolderWithinItsTries) {
   EXPECT_FALSE(DeletePathOnceReleased(tree.Path(L"package"), true, 2, 1));
   EXPECT_TRUE(PathExists(inner));
 
-  // Let go while the tries go on; the limit only guards against a hang.
+  // Let go while the tries go on. Their limit (over half an hour) only
+  // guards against a hang: a busy machine may start the releaser late, and
+  // must not run the tries out first.
   std::thread releaser([&holder] {
     ::Sleep(200);
     holder.Close();
   });
-  EXPECT_TRUE(DeletePathOnceReleased(tree.Path(L"package"), true, 3000, 10));
+  EXPECT_TRUE(DeletePathOnceReleased(tree.Path(L"package"), true, 200000, 10));
   releaser.join();
   EXPECT_FALSE(PathExists(tree.Path(L"package")));
 }

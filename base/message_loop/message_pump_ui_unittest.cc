@@ -155,12 +155,25 @@ TEST(MessagePumpUITest, TasksRunWhileModalSystemLoopPumps) {
   EXPECT_GE(delayed_ran_at, delayed_due);
 }
 
+// Signals `armed` as the pump begins a wait, then waits as the system does.
+struct SignallingWait {
+  static DWORD WINAPI Wait(DWORD count, const HANDLE* handles, DWORD timeout,
+                           DWORD mask, DWORD flags) {
+    if (HANDLE event = armed.load())
+      SetEvent(event);
+    return MsgWaitForMultipleObjectsEx(count, handles, timeout, mask, flags);
+  }
+  static inline std::atomic<HANDLE> armed{nullptr};
+};
+
 TEST(MessagePumpUITest, WakeUpDroppedByAnEndingModalLoopIsRecovered) {
+  MessagePumpForUI::SetWaitFunctionForTesting(&SignallingWait::Wait);
   MessageLoop loop(MessageLoop::Type::kUI);
   const DWORD pump_thread = GetCurrentThreadId();
   LoopRunner runner;
   std::atomic<bool> woken{false};
   HANDLE woken_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE pump_waits = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   std::thread poster;
   Post(Task([&] {
     // Allowed before a modal loop runs, which queues a wake-up message; the
@@ -172,8 +185,9 @@ TEST(MessagePumpUITest, WakeUpDroppedByAnEndingModalLoopIsRecovered) {
                         PM_REMOVE)) {
     }
     // Once the pump waits, a task from another thread must still wake it.
+    SignallingWait::armed = pump_waits;
     poster = std::thread([&] {
-      Sleep(50);
+      WaitForSingleObject(pump_waits, INFINITE);
       loop.task_runner()->PostTask(FROM_HERE, Task([&] {
         woken = true;
         SetEvent(woken_event);
@@ -186,6 +200,9 @@ TEST(MessagePumpUITest, WakeUpDroppedByAnEndingModalLoopIsRecovered) {
   }));
   runner.Run();
   poster.join();
+  SignallingWait::armed = nullptr;
+  MessagePumpForUI::SetWaitFunctionForTesting(nullptr);
+  CloseHandle(pump_waits);
   CloseHandle(woken_event);
   EXPECT_TRUE(woken);
 }
@@ -223,6 +240,8 @@ struct FailingWait {
 };
 
 TEST(MessagePumpUITest, FailingWaitNarrowsItsMaskThenPollsInsteadOfSpinning) {
+  FailingWait::calls = 0;
+  FailingWait::masks.clear();
   MessagePumpForUI::SetWaitFunctionForTesting(&FailingWait::Wait);
   {
     MessageLoop loop(MessageLoop::Type::kUI);
@@ -232,7 +251,8 @@ TEST(MessagePumpUITest, FailingWaitNarrowsItsMaskThenPollsInsteadOfSpinning) {
     LoopRunner runner;
     // The loop first waits with no time limit, then for a delayed task.
     std::thread poster([&] {
-      Sleep(100);
+      while (FailingWait::calls == 0)
+        Sleep(1);
       loop.task_runner()->PostTask(FROM_HERE, Task([&] {
         due = TickTime::Now() + kDelay;
         Post(Task([&] {

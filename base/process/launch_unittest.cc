@@ -350,7 +350,9 @@ TEST(ProcessLaunchJob, ChildThatCannotJoinTheJobIsEnded) {
 TEST(ProcessLaunch, ParentOfALaunchedChildIsThisProcess) {
   ProcessLaunchOptions options;
   options.start_hidden = true;
-  const Process child = LaunchProcess(ChildCommandLine(L"--sleep=2000"), options);
+  // Still listed when looked for, however late that is: it sleeps until
+  // ended below.
+  const Process child = LaunchProcess(ChildCommandLine(L"--sleep=-1"), options);
   ASSERT_TRUE(child.IsValid());
   EXPECT_EQ(::GetCurrentProcessId(), GetParentProcessId(child.Handle()));
   ::TerminateProcess(child.Handle(), 1);

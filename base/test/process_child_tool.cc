@@ -6,7 +6,8 @@
 //       test sees which handles were inherited.
 //   process_child_tool --exit=<n>      exits with code n.
 //   process_child_tool --crash         writes through a null pointer.
-//   process_child_tool --sleep=<ms>    sleeps, then exits 0.
+//   process_child_tool --sleep=<ms>    sleeps, then exits 0; -1 sleeps until
+//                                      the test ends it.
 //   process_child_tool --write=<n>     writes n bytes ('a' to 'z' repeated)
 //                                      to standard output, then exits 0.
 //   process_child_tool --env=<name>    exits 10 when the variable is set,

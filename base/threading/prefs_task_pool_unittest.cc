@@ -100,7 +100,10 @@ TEST(SequencedWorkerPoolPrefsTest, ShutdownWaitsBoundedForRunnersToLetGo) {
     if (c.released_in_time) {
       releaser =
           std::thread([&released_at, held = std::move(runner)]() mutable {
-            Sleep(50);
+            // Refused posts say the shutdown has begun: the release then
+            // comes while it waits for the runner to let go.
+            while (held->PostTask(FROM_HERE, Bind([] {})))
+              Sleep(1);
             released_at = TickTime::Now().ToInternalValue();
             held.reset();
           });

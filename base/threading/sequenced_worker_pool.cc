@@ -20,6 +20,7 @@
 #include "base/threading/os_thread.h"
 #include "base/threading/pool_sequenced_task_runner.h"
 #include "base/threading/pool_worker.h"
+#include "base/threading/sync_event.h"
 #include "base/time/tick_time.h"
 #include "base/trace_event/activity_scope.h"
 #include "base/trace_event/thread_trace_context.h"
@@ -265,6 +266,10 @@ class SequencedWorkerPool::Inner {
   void set_worker_stack_size(uint64_t stack_size) {
     worker_stack_size_ = stack_size;
   }
+  void set_shutdown_wait_event(SyncEvent* event) {
+    PoolAutoLock hold(lock_);
+    shutdown_wait_event_ = event;
+  }
 
  private:
   enum class TakeResult { kFound, kNotFound, kWait };
@@ -305,6 +310,7 @@ class SequencedWorkerPool::Inner {
   uint32_t trace_id_ = 0;
   bool shutdown_called_ = false;
   std::atomic<uint64_t> worker_stack_size_{0};
+  SyncEvent* shutdown_wait_event_ = nullptr;
 };
 
 SequencedWorkerPool::Inner::~Inner() {
@@ -559,6 +565,10 @@ void SequencedWorkerPool::Inner::Shutdown() {
       StartWorker(1);
     }
     const TickTime wait_start = TickTime::Now();
+    // Signalled under the lock: no blocking task can count as done before
+    // the wait below has begun.
+    if (shutdown_wait_event_)
+      shutdown_wait_event_->Signal();
     while (!CanShutDown())
       lock_.Wait(&can_shut_down_, INFINITE);
     waited = TickTime::Now() - wait_start;
@@ -603,6 +613,10 @@ bool SequencedWorkerPool::IsHeldByRunnersOrWorkers() const {
 
 void SequencedWorkerPool::SetWorkerStackSizeForTesting(uint64_t stack_size) {
   inner_->set_worker_stack_size(stack_size);
+}
+
+void SequencedWorkerPool::SetShutdownWaitEventForTesting(SyncEvent* event) {
+  inner_->set_shutdown_wait_event(event);
 }
 
 void SequencedWorkerPool::OnDestruct() const {

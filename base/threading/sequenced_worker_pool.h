@@ -16,6 +16,7 @@ namespace base {
 
 class PoolWorker;
 class SourceLocation;
+class SyncEvent;
 
 // Runs posted tasks on up to `max_threads` worker threads of its own, made on
 // demand. Tasks of one sequence (see `PoolSequencedTaskRunner`) run one at a
@@ -61,6 +62,10 @@ class SequencedWorkerPool : public TaskRunner {
   // Tests only: a stack reservation for workers started from now on (0 is
   // the process default), to make thread creation fail.
   void SetWorkerStackSizeForTesting(uint64_t stack_size);
+  // Tests only: `event` is signalled when `Shutdown` begins to wait for
+  // blocking tasks, so that a task released after it is waited for. It
+  // must outlive the shutdown.
+  void SetShutdownWaitEventForTesting(SyncEvent* event);
 
  protected:
   ~SequencedWorkerPool() override;

@@ -217,12 +217,15 @@ TEST_F(SequencedWorkerPoolTest, DelayedTaskNeverRunsEarlyNorBeforeLaterPosts) {
 }
 
 // While the task that holds the pool is blocked: a shutdown free to return
-// does so however long its thread takes to start; one that must wait has
+// does so without waiting, however long its thread takes to start; one that
+// must wait has begun to (so a release after this is waited for) and has
 // not returned after a pause.
-void ExpectReturnedOnlyIfFree(Event& returned, bool free) {
+void ExpectReturnedOnlyIfFree(Event& returned, Event& waiting, bool free) {
   if (free) {
     EXPECT_TRUE(returned.WaitFor(kLongWait));
+    EXPECT_FALSE(waiting.WaitFor(TimeDelta()));
   } else {
+    EXPECT_TRUE(waiting.WaitFor(kLongWait));
     EXPECT_FALSE(returned.WaitFor(kShortWait));
   }
 }
@@ -244,7 +247,8 @@ TEST(SequencedWorkerPoolShutdownTest, WaitsForRunningTasksThatAskIt) {
     auto pool = MakeRefCounted<SequencedWorkerPool>(2, "TestPool");
     auto runner = MakeRefCounted<PoolSequencedTaskRunner>(
         pool, pool->GetNamedSequenceToken("running"), c.behavior);
-    Event started, release, finished, returned;
+    Event started, release, finished, returned, waiting;
+    pool->SetShutdownWaitEventForTesting(&waiting);
     ASSERT_TRUE(runner->PostTask(FROM_HERE, Bind([&] {
                                    started.Signal();
                                    release.Wait();
@@ -256,7 +260,7 @@ TEST(SequencedWorkerPoolShutdownTest, WaitsForRunningTasksThatAskIt) {
       pool->Shutdown();
       returned.Signal();
     });
-    ExpectReturnedOnlyIfFree(returned, !c.waits_while_running);
+    ExpectReturnedOnlyIfFree(returned, waiting, !c.waits_while_running);
     release.Signal();
     EXPECT_TRUE(returned.WaitFor(kLongWait));
     shutter.join();
@@ -276,7 +280,8 @@ TEST(SequencedWorkerPoolShutdownTest, RunsOnlyBlockingTasksStillPending) {
         Behavior::kContinueIfRunning);
     auto runner = MakeRefCounted<PoolSequencedTaskRunner>(
         pool, pool->GetNamedSequenceToken("pending"), c.behavior);
-    Event started, release, returned, released;
+    Event started, release, returned, released, waiting;
+    pool->SetShutdownWaitEventForTesting(&waiting);
     std::atomic<bool> ran{false}, released_in_sequence{false};
     ASSERT_TRUE(blocker->PostTask(FROM_HERE, Bind([&] {
                                     started.Signal();
@@ -291,7 +296,7 @@ TEST(SequencedWorkerPoolShutdownTest, RunsOnlyBlockingTasksStillPending) {
       pool->Shutdown();
       returned.Signal();
     });
-    ExpectReturnedOnlyIfFree(returned, !c.runs_when_pending);
+    ExpectReturnedOnlyIfFree(returned, waiting, !c.runs_when_pending);
     release.Signal();
     EXPECT_TRUE(returned.WaitFor(kLongWait));
     shutter.join();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/bind.h"
+#include "base/current_task_runner_handle.h"
 #include "base/message_loop/loop_runner.h"
 #include "base/message_loop/message_loop.h"
 #include "base/test/scoped_log_capture.h"
@@ -61,6 +62,34 @@ ScopedHandle MakeEvent(bool signaled) {
   return ScopedHandle(CreateEventW(nullptr, TRUE, signaled, nullptr));
 }
 
+// The loop's runner, made the thread's current one, that sets `posted` once
+// a task came: the wait thread's post is then in the loop's queue.
+class PostSignallingRunner : public SequencedTaskRunner {
+ public:
+  PostSignallingRunner(RefPtr<SequencedTaskRunner> loop, HANDLE posted)
+      : loop_(std::move(loop)), posted_(posted) {}
+
+  bool PostTaskWithDelay(const SourceLocation& from_here, Closure task,
+                         TimeDelta delay) override {
+    const bool queued =
+        loop_->PostTaskWithDelay(from_here, std::move(task), delay);
+    SetEvent(posted_);
+    return queued;
+  }
+  bool PostNonNestableTaskWithDelay(const SourceLocation& from_here,
+                                    Closure task, TimeDelta delay) override {
+    return loop_->PostNonNestableTaskWithDelay(from_here, std::move(task),
+                                               delay);
+  }
+  bool IsOnOwnThread() const override { return loop_->IsOnOwnThread(); }
+
+ private:
+  ~PostSignallingRunner() override = default;
+
+  RefPtr<SequencedTaskRunner> loop_;
+  HANDLE posted_;
+};
+
 class ObjectWatcherTest : public testing::Test {
  protected:
   MessageLoop loop_;
@@ -104,12 +133,15 @@ TEST_F(ObjectWatcherTest, StopOrDestroyBeforeTheTaskRunsSilencesIt) {
   for (bool destroy : {false, true}) {
     SCOPED_TRACE(destroy);
     ScopedHandle event = MakeEvent(false);
+    ScopedHandle posted = MakeEvent(false);
     {
+      CurrentTaskRunnerHandle current(MakeRefCounted<PostSignallingRunner>(
+          loop_.task_runner(), posted.Get()));
       ObjectWatcher watcher;
       ASSERT_TRUE(watcher.StartWatching(event.Get(), &delegate_));
       SetEvent(event.Get());
-      // Lets the wait thread post its task without the loop running it.
-      Sleep(100);
+      // The wait thread's task is queued; the loop has not run it.
+      ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(posted.Get(), INFINITE));
       if (!destroy) {
         EXPECT_TRUE(watcher.StopWatching());
       }

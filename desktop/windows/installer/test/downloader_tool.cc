@@ -14,8 +14,9 @@
 // shown here (no dialog runs under Wine): the UI delegate answers each
 // prompt with the next of --proxy-replies, as the dialog would have, and
 // with 0, a refused prompt as in a silent run, once they are used up.
-// --timeout-ms shortens the downloader's connection time-outs, so that a
-// server gone silent is given up on within a test's time.
+// --timeout-ms sets the downloader's connection time-outs: short, so that a
+// server gone silent is given up on within a test's time, or beyond the
+// test's hang guard, so that no time-out can end an attempt first.
 // Log lines go to standard error.
 //
 // Each line holds: "state", "retry_count", "errors", "completions" (runs of
