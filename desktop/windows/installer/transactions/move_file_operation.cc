@@ -5,7 +5,9 @@
 #include "base/files/file_util.h"
 #include "base/log_message.h"
 #include "base/logging.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/transactions/file_transfer_steps.h"
 
 namespace installer {
@@ -13,11 +15,13 @@ namespace installer {
 MoveFileOperation::MoveFileOperation(const base::FilePath& source,
                                      const base::FilePath& target,
                                      Reach reach,
-                                     Source source_kind)
+                                     Source source_kind,
+                                     List list)
     : source_(source),
       target_(target),
       reach_(reach),
-      source_kind_(source_kind) {}
+      source_kind_(source_kind),
+      list_(list) {}
 
 MoveFileOperation::~MoveFileOperation() = default;
 
@@ -30,6 +34,8 @@ bool MoveFileOperation::Do(Transaction* sub_operations) {
     return false;
   }
   cleared_read_only_ = ClearReadOnlyAttribute(source_);
+  if (list_ == List::kTargetFolders)
+    return MoveHeldTakingTargetList(sub_operations);
   // A rename to a free name in an existing folder, the usual case, needs no
   // look at the target first: each name Wine looks up and does not find
   // costs a scan of its folder. Anything else takes the long way.
@@ -48,6 +54,38 @@ bool MoveFileOperation::Do(Transaction* sub_operations) {
   VLOG(1) << "File moved successfully";
   done_ = true;
   return true;
+}
+
+bool MoveFileOperation::MoveHeldTakingTargetList(Transaction* sub_operations) {
+  // Held from the old name on, so that the list goes on this very file
+  // whatever is put at its new name meanwhile; a file held by another
+  // without delete sharing is not opened, and stays where it is.
+  const base::win::ScopedHandle file(::CreateFileW(
+      source_.value().c_str(), DELETE | READ_CONTROL | WRITE_DAC | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsValid() ||
+      (!RenameHeldFile(file.Get(), target_) &&
+       (!PrepareTransferTarget(target_, sub_operations) ||
+        !RenameHeldFile(file.Get(), target_)))) {
+    set_error(::GetLastError());
+    PLOG(ERROR) << "Failed moving " << source_.AsUTF8();
+    return false;
+  }
+  done_ = true;
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kMovedFile);
+  const DWORD error = TakeFolderAccessList(file.Get());
+  if (error == ERROR_SUCCESS)
+    return true;
+  // Kept where it is, the file would keep the package folder's list, which
+  // the installation's users may not read.
+  set_error(error);
+  LOG(ERROR) << "Failed giving " << target_.AsUTF8()
+             << " the access list of its folder: "
+             << base::SystemErrorCodeToString(error);
+  if (RenameHeldFile(file.Get(), source_))
+    done_ = false;
+  return false;
 }
 
 bool MoveFileOperation::Move() {

@@ -1,6 +1,8 @@
 #include "desktop/windows/installer/transactions/move_file_operation.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <memory>
 #include <string>
@@ -8,6 +10,8 @@
 #include "base/files/file_path.h"
 #include "base/test/temp_tree.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/test/standard_user_token.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 #include "gtest/gtest.h"
 
@@ -15,23 +19,87 @@ namespace installer {
 namespace {
 
 using base::TempTree;
+using List = MoveFileOperation::List;
+
+// This process's user, as a string.
+std::wstring OwnUser() {
+  HANDLE raw_token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token))
+    return std::wstring();
+  const base::win::ScopedHandle token(raw_token);
+  BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(buffer);
+  base::win::ScopedLocalAlloc<wchar_t> text;
+  if (!::GetTokenInformation(token.Get(), TokenUser, buffer, size, &size) ||
+      !::ConvertSidToStringSidW(
+          reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, text.Receive())) {
+    return std::wstring();
+  }
+  return text.Get();
+}
+
+// Whether `token` (an impersonation token) may read and run `file`, by
+// the file's stored list: Wine keeps it and AccessCheck honours it, though
+// its CreateFile would not.
+bool MayReadAndRun(HANDLE token, const base::FilePath& file) {
+  base::win::ScopedLocalAlloc<void> descriptor;
+  if (::GetNamedSecurityInfoW(file.value().c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION |
+                                  GROUP_SECURITY_INFORMATION |
+                                  DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr,
+                              descriptor.Receive()) != ERROR_SUCCESS) {
+    return false;
+  }
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE,
+                             FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  PRIVILEGE_SET privileges;
+  DWORD privileges_size = sizeof(privileges);
+  DWORD granted = 0;
+  BOOL status = FALSE;
+  constexpr DWORD kWanted = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+  return ::AccessCheck(descriptor.Get(), token, kWanted, &mapping,
+                       &privileges, &privileges_size, &granted, &status) &&
+         status && granted == kWanted;
+}
 
 // A same-volume move is a rename that a rollback undoes, putting back a
 // file that was in the way; one that cannot rename (here a source held open
 // without delete sharing) fails without touching the source, so that the
 // caller can copy it instead. A name that makes the path longer than
-// MAX_PATH moves and moves back all the same.
+// MAX_PATH moves and moves back all the same. The source has a list that
+// a standard user may not read, as the package folder's: a file that takes
+// its new folder's list is theirs to read and run, one that keeps its own
+// is not. (Wine keeps a file's list as its Unix mode, and the move's
+// clearing of a read-only bit would give a list without the user's write
+// the user's reading too: the source's lets the user write, not read.)
 TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
   struct Case {
     const char* name;
     bool hold_source;
     bool target_in_the_way;
     bool long_name;
+    List list = List::kKept;
   };
-  const Case kCases[] = {{"free source", false, false, false},
-                         {"held source", true, false, false},
-                         {"target in the way", false, true, false},
-                         {"long name", false, false, true}};
+  const Case kCases[] = {
+      {"free source", false, false, false},
+      {"held source", true, false, false},
+      {"target in the way", false, true, false},
+      {"long name", false, false, true},
+      {"free source taking the list", false, false, false, List::kTargetFolders},
+      {"held source taking the list", true, false, false, List::kTargetFolders},
+      {"target in the way taking the list", false, true, false,
+       List::kTargetFolders},
+      {"long name taking the list", false, false, true, List::kTargetFolders}};
+  const base::win::ScopedHandle standard_user = test::MakeStandardUserToken();
+  HANDLE raw_impersonation = nullptr;
+  ASSERT_TRUE(::DuplicateToken(standard_user.Get(), SecurityImpersonation,
+                               &raw_impersonation));
+  const base::win::ScopedHandle impersonation(raw_impersonation);
+  base::win::ScopedLocalAlloc<void> package_list;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      (L"D:P(A;;FA;;;SY)(A;;0x100196;;;" + OwnUser() + L")").c_str(),
+      SDDL_REVISION_1, package_list.Receive(), nullptr));
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(test_case.name);
     TempTree tree;
@@ -41,6 +109,10 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     tree.WriteFile((L"package\\" + name).c_str(), "payload");
     const base::FilePath source = tree.Path((L"package\\" + name).c_str());
     const base::FilePath target = tree.Path((L"install\\res\\" + name).c_str());
+    ASSERT_TRUE(::SetFileSecurityW(source.value().c_str(),
+                                   DACL_SECURITY_INFORMATION,
+                                   package_list.Get()));
+    ASSERT_FALSE(MayReadAndRun(impersonation.Get(), source));
     ASSERT_EQ(test_case.long_name, target.value().size() > MAX_PATH);
     if (test_case.target_in_the_way) {
       tree.MakeDir(L"install\\res");
@@ -56,11 +128,14 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     Transaction transaction;
     const bool moved = transaction.ExecuteOperation(
         std::make_unique<MoveFileOperation>(
-            source, target, MoveFileOperation::Reach::kSameVolume));
+            source, target, MoveFileOperation::Reach::kSameVolume,
+            MoveFileOperation::Source::kKept, test_case.list));
     EXPECT_EQ(!test_case.hold_source, moved);
     EXPECT_EQ(test_case.hold_source, TempTree::Exists(source));
     if (moved) {
       EXPECT_EQ("payload", TempTree::ReadFile(target));
+      EXPECT_EQ(test_case.list == List::kTargetFolders,
+                MayReadAndRun(impersonation.Get(), target));
     }
     held.Close();
     transaction.RollbackOperations();
