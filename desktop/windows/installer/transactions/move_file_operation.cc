@@ -12,6 +12,20 @@
 
 namespace installer {
 
+namespace {
+
+// The volume and id of the file `file` holds; zeros when unknown.
+std::pair<DWORD, uint64_t> IdentityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(file, &information))
+    return {0, 0};
+  return {information.dwVolumeSerialNumber,
+          (uint64_t{information.nFileIndexHigh} << 32) |
+              information.nFileIndexLow};
+}
+
+}  // namespace
+
 MoveFileOperation::MoveFileOperation(const base::FilePath& source,
                                      const base::FilePath& target,
                                      Reach reach,
@@ -73,6 +87,7 @@ bool MoveFileOperation::MoveHeldTakingTargetList(Transaction* sub_operations) {
     return false;
   }
   done_ = true;
+  moved_file_ = IdentityOf(file.Get());
   TestHooks::OnRolePoint(TestHooks::RolePoint::kMovedFile);
   const DWORD error = TakeFolderAccessList(file.Get());
   if (error == ERROR_SUCCESS)
@@ -98,9 +113,28 @@ bool MoveFileOperation::Move() {
 // Back the way it came: a rename spells the paths as the move did, also a
 // path longer than the checked helpers take.
 bool MoveFileOperation::MoveBack() {
+  if (list_ == List::kTargetFolders)
+    return MoveHeldBack();
   if (reach_ == Reach::kAnyVolume)
     return base::MovePathUnchecked(target_, source_);
   return ::MoveFileExW(target_.value().c_str(), source_.value().c_str(), 0);
+}
+
+// The new folder may be a user's, who could have put another file, or a
+// link to one, at the new name or on the way to it: only the file moved
+// goes back into the package folder.
+bool MoveFileOperation::MoveHeldBack() {
+  const base::win::ScopedHandle file(::CreateFileW(
+      target_.value().c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsValid())
+    return false;
+  if (moved_file_.second == 0 || IdentityOf(file.Get()) != moved_file_) {
+    ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  return RenameHeldFile(file.Get(), source_);
 }
 
 void MoveFileOperation::Rollback() {

@@ -1,6 +1,11 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_MOVE_FILE_OPERATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_MOVE_FILE_OPERATION_H_
 
+#include <windows.h>
+
+#include <cstdint>
+#include <utility>
+
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/transactions/operation.h"
 
@@ -33,7 +38,8 @@ class MoveFileOperation : public Operation {
     kKept,
     // A file moved on the same volume, held from its old name on, then
     // given the list that its new folder passes on to a new file; where
-    // that cannot be set it goes back and the move fails.
+    // that cannot be set it goes back and the move fails. A rollback moves
+    // back only the very file moved, whatever lies at its new name.
     kTargetFolders,
   };
 
@@ -52,6 +58,7 @@ class MoveFileOperation : public Operation {
   bool MoveBack();
   // The kTargetFolders way: renames the held file, then sets its list.
   bool MoveHeldTakingTargetList(Transaction* sub_operations);
+  bool MoveHeldBack();
 
   const base::FilePath source_;
   const base::FilePath target_;
@@ -59,6 +66,8 @@ class MoveFileOperation : public Operation {
   const Source source_kind_;
   const List list_;
   bool done_ = false;
+  // The volume and id of the file moved the kTargetFolders way.
+  std::pair<DWORD, uint64_t> moved_file_;
   // The source was read-only and had the bit cleared.
   bool cleared_read_only_ = false;
 };

@@ -70,7 +70,8 @@ bool MayReadAndRun(HANDLE token, const base::FilePath& file) {
 // MAX_PATH moves and moves back all the same. The source has a list that
 // a standard user may not read, as the package folder's: a file that takes
 // its new folder's list is theirs to read and run, one that keeps its own
-// is not. (Wine keeps a file's list as its Unix mode, and the move's
+// is not, and a rollback moves back only the file it moved, never one put
+// at its new name. (Wine keeps a file's list as its Unix mode, and the move's
 // clearing of a read-only bit would give a list without the user's write
 // the user's reading too: the source's lets the user write, not read.)
 TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
@@ -80,6 +81,8 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     bool target_in_the_way;
     bool long_name;
     List list = List::kKept;
+    // Another file is put at the new name before the rollback.
+    bool swapped = false;
   };
   const Case kCases[] = {
       {"free source", false, false, false},
@@ -90,7 +93,9 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
       {"held source taking the list", true, false, false, List::kTargetFolders},
       {"target in the way taking the list", false, true, false,
        List::kTargetFolders},
-      {"long name taking the list", false, false, true, List::kTargetFolders}};
+      {"long name taking the list", false, false, true, List::kTargetFolders},
+      {"swapped taking the list", false, false, false, List::kTargetFolders,
+       true}};
   const base::win::ScopedHandle standard_user = test::MakeStandardUserToken();
   HANDLE raw_impersonation = nullptr;
   ASSERT_TRUE(::DuplicateToken(standard_user.Get(), SecurityImpersonation,
@@ -138,11 +143,21 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
                 MayReadAndRun(impersonation.Get(), target));
     }
     held.Close();
+    if (test_case.swapped) {
+      ASSERT_TRUE(::MoveFileW(target.value().c_str(),
+                              (target.value() + L".moved").c_str()));
+      tree.WriteFile((L"install\\res\\" + name).c_str(), "planted");
+    }
     transaction.RollbackOperations();
-    EXPECT_EQ("payload", TempTree::ReadFile(source));
+    if (test_case.swapped) {
+      EXPECT_FALSE(TempTree::Exists(source));
+      EXPECT_EQ("planted", TempTree::ReadFile(target));
+    } else {
+      EXPECT_EQ("payload", TempTree::ReadFile(source));
+    }
     if (test_case.target_in_the_way) {
       EXPECT_EQ("old", TempTree::ReadFile(target));
-    } else {
+    } else if (!test_case.swapped) {
       EXPECT_FALSE(TempTree::Exists(tree.Path(L"install")));
     }
   }
