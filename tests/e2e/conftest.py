@@ -2,6 +2,7 @@
 that starts the built Windows programs under Wine in the build's prefix;
 installer.exe in a folder of its own and the log files of its runs."""
 
+import contextlib
 import os
 import re
 import shutil
@@ -216,3 +217,19 @@ def logs(log_folder):
     for path in logs.found:
         if os.path.exists(path):
             os.remove(path)
+
+
+@contextlib.contextmanager
+def small_volume(folder, size="2m"):
+    """A tmpfs of `size` at the folder: at 2 MiB the package's library
+    (3.4 MB) fills it part-way, after the smaller files fitted. Mounting
+    needs root; elsewhere the test is skipped."""
+    folder.mkdir(exist_ok=True)
+    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tarvo_test",
+                              str(folder)], capture_output=True)
+    if mounted.returncode != 0:
+        pytest.skip(f"no tmpfs can be mounted here: {mounted.stderr.decode().strip()}")
+    try:
+        yield
+    finally:
+        subprocess.run(["umount", "-l", str(folder)], check=False)

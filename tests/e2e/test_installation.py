@@ -9,6 +9,7 @@ even a folder aside to replace it: the unit tests inject that one). The
 installation is for the current user, so every row lands
 under HKEY_CURRENT_USER\\Software, which the test exports and cleans."""
 
+import contextlib
 import hashlib
 import json
 import os
@@ -22,7 +23,8 @@ from pathlib import Path
 import pytest
 
 import test_registry_entries as entries
-from conftest import INSTALLER, LIBRARY, is_standard_users_run, run_tool, windows_path
+from conftest import (INSTALLER, LIBRARY, is_standard_users_run, run_tool, small_volume,
+                      windows_path)
 from test_installer_runner import Process
 
 RUNNER = "desktop/windows/installer/installer_runner_tool.exe"
@@ -71,18 +73,22 @@ SWITCHES = {"allusers": 0, "desktopshortcut": 0, "startmenushortcut": 0,
             "quicklaunchshortcut": 1, "pintotaskbar": 0, "launchtarvo": 1}
 
 
-def install(build_dir, package, folder, *flags, logs=None, **switches):
+def install(build_dir, package, folder, *flags, logs=None, standard_user=None, **switches):
     """Runs the front end until the backend's run ends; its observer lines.
     `switches` replace the settings' defaults above; `flags` are added. The
-    front end's log and output go to `logs`, or else beside the package."""
+    front end's log and output go to `logs`, or else beside the package.
+    `folder` is a Linux path, or a Windows one as a string; `standard_user`
+    overrides whose token starts the run."""
     switches = {**SWITCHES, **switches}
     if logs is not None:
         flags += (f"--log={windows_path(logs / 'frontend.log')}",)
-    arguments = ["--frontend", f"--installfolder={windows_path(folder)}",
+    name = windows_path(folder) if isinstance(folder, Path) else folder
+    arguments = ["--frontend", f"--installfolder={name}",
                  f"--package-folder={windows_path(package)}", "--have-package",
                  *(f"--{name}={value}" for name, value in switches.items()), *flags]
     front = Process(build_dir, (logs or package.parent) / "frontend.stderr", *arguments,
-                    standard_user=is_standard_users_run(arguments))
+                    standard_user=is_standard_users_run(arguments)
+                    if standard_user is None else standard_user)
     try:
         lines = front.read_until("OnInstallerTerminated")
         front.say("exit")
@@ -192,7 +198,8 @@ def demo(build_dir, tmp_path, monkeypatch):
                         "DownloadsURL": ""}.items():
         monkeypatch.setitem(entries.PLACEHOLDERS, name, value)
     remove_rows(build_dir, tmp_path, rows)
-    yield {"rows": rows, "package": package, "folder": folder, "quick_launch": quick_launch}
+    yield {"rows": rows, "package": package, "folder": folder, "name": windows_path(folder),
+           "quick_launch": quick_launch}
     (quick_launch / SHORTCUT).unlink(missing_ok=True)
     remove_rows(build_dir, tmp_path, rows)
 
@@ -205,17 +212,48 @@ def version_of(folder):
 
 # A temporary package (the front end deletes it after the run) gives its
 # files up to the installation; one the installer runs from stays whole.
-@pytest.mark.parametrize("temporary", [False, True], ids=["kept", "temporary"])
+# Started with an administrator's token, the run may be elevated: each file
+# it moves takes the list of its new folder, as a copy would (what that list
+# grants a standard user is shown by the move's own unit table: Wine reads
+# a folder's list back as its Unix mode).
+# With the package on another volume (a tmpfs) the files are copied, and
+# the package stays whole.
+@pytest.mark.parametrize("temporary, standard_user, other_volume", [
+    (False, True, False), (True, True, False), (True, False, False), (True, False, True)],
+    ids=["kept", "temporary", "temporary-administrator", "temporary-administrator-other-volume"])
 def test_installation_puts_tree_registry_shortcut_and_log_in_place(build_dir, tmp_path, demo,
                                                                      channel, monkeypatch,
-                                                                     temporary):
-    package, folder = demo["package"], demo["folder"]
-    package_before = tree(package)
-    lines = install(build_dir, package, folder,
-                    *(["--temporary-package"] if temporary else []))
+                                                                     temporary, standard_user,
+                                                                     other_volume):
+    if not standard_user:
+        # An elevated run for one user takes a local folder only, and
+        # starts no browser.
+        local = run(build_dir, "cmd", "/c", "echo %LOCALAPPDATA%").stdout.decode().strip()
+        name = f"{local}\\Tarvo Demo {uuid.uuid4().hex[:8]}"
+        demo = {**demo, "name": name, "folder": linux_path(build_dir, name)}
+        monkeypatch.setitem(entries.PLACEHOLDERS, "InstallFolder", name)
+    try:
+        with small_volume(tmp_path / "volume", "64m") if other_volume else contextlib.nullcontext():
+            package = demo["package"]
+            if other_volume:
+                package = Path(shutil.copytree(package, tmp_path / "volume" / "package"))
+            package_before = tree(package)
+            lines = install(build_dir, package, demo["name"],
+                            *(["--temporary-package"] if temporary else []),
+                            standard_user=standard_user, launchtarvo=int(standard_user))
+            check_installation(build_dir, tmp_path, demo, channel, package, package_before,
+                               lines, temporary and not other_volume, launched=standard_user)
+    finally:
+        if not standard_user:
+            shutil.rmtree(demo["folder"], ignore_errors=True)
+
+
+def check_installation(build_dir, tmp_path, demo, channel, package, package_before, lines, moved,
+                       launched):
+    folder = demo["folder"]
     assert lines[-2:] == ["OnSuccess", "OnInstallerTerminated 1"], lines
     package_after = tree(package)
-    given_up = {name.replace("\\", "/") for name in FILES} if temporary else set()
+    given_up = {name.replace("\\", "/") for name in FILES} if moved else set()
     # A folder of given-up files alone goes whole, or stays empty.
     given_up |= {k for k in package_before if k.endswith("/") and given_up and all(
         f in given_up for f in package_before if f.startswith(k) and not f.endswith("/"))}
@@ -237,13 +275,15 @@ def test_installation_puts_tree_registry_shortcut_and_log_in_place(build_dir, tm
     }
     installed = tree(folder)
     # Written by the run rather than copied: checked by content below.
-    written = {"installer_prefs.json", "installation_status.xml", "launcher_started.txt"}
+    written = {"installer_prefs.json", "installation_status.xml",
+               *(["launcher_started.txt"] if launched else [])}
     assert {k: v for k, v in installed.items() if k not in written} == expected_tree
     assert written <= set(installed)
 
     # The launcher ran once, maximised, from the installation.
-    started = (folder / "launcher_started.txt").read_text(encoding="utf-8").splitlines()
-    assert started == [f'"{windows_path(folder)}\\launcher.exe" --start-maximized']
+    if launched:
+        started = (folder / "launcher_started.txt").read_text(encoding="utf-8").splitlines()
+        assert started == [f'"{demo["name"]}\\launcher.exe" --start-maximized']
 
     prefs = json.loads((folder / "installer_prefs.json").read_text(encoding="utf-8"))
     assert prefs["welcome-url"] == "https://w.example/"
@@ -268,7 +308,7 @@ def test_installation_puts_tree_registry_shortcut_and_log_in_place(build_dir, tm
     log = ElementTree.parse(folder / "installation_status.xml").getroot()
     assert log.get("version") == version and log.get("all_users") == "False"
     path = log.find("path")
-    assert (path.text, path.get("subfolder")) == (windows_path(folder), version)
+    assert (path.text, path.get("subfolder")) == (demo["name"], version)
     # The installed helper is logged with the files, so that it goes with them.
     assert [f.text for f in log.find("files")] == [*FILES, "installer_helper_64.exe"]
     shortcuts = {s.get("type"): s.text for s in log.iter("shortcut")}

@@ -2,7 +2,9 @@
 to the next patch release and uninstalls silently, each run first ended
 hard by the backend's test fault (TARVO_TEST_FAULT, action=kill) at the end
 of a step or after one of its operations, while one of its temporary files
-lies in the installation folder, or while it rolls back a failure, then run
+lies in the installation folder, or while it rolls back a failure (for all
+users too, killed also once a package file is moved into the folder before
+it takes the folder's access list), then run
 again without it. The
 run again must succeed and leave every file of the folders the product
 touches (installation, temporary folder, shortcut folders) and every key
@@ -561,6 +563,32 @@ def test_an_uninstallation_whose_copy_was_killed_is_finished_by_the_next_run(
         assert private_folders(temp) == before
     finally:
         machine.clear()
+
+
+# An installation for all users, an administrator's run, moves the package
+# files and gives each the access list of its new folder: killed once the
+# first or third is there before it has that list, after the third operation
+# of the moves, or while it rolls back its last step's failure. The run
+# again leaves what a clean run leaves, the moved files back in place.
+MOVE_KILLS = ["at=moved-file;operation=1;action=kill", "at=moved-file;operation=3;action=kill",
+              "step=copy the package files;operation=3;action=kill",
+              "step=-1;action=fail;rollback=20"]
+
+
+def test_an_all_users_installation_killed_while_it_moves_leaves_what_a_clean_one_leaves(
+        build_dir, installers, tmp_path):
+    made = FreshRound(build_dir, installers, tmp_path)
+    last = len(rollback.step_lists(build_dir)["install"]) - 1
+    try:
+        assert made.start("install") == 0
+        clean = made.state()
+        for fault in MOVE_KILLS:
+            made.machine.clear()
+            assert made.start("install", fault.replace("step=-1", f"step={last}")) != 0, fault
+            assert made.start("install") == 0, fault
+            assert rollback.differences(clean, made.state()) == {}, fault
+    finally:
+        made.machine.clear()
 
 
 # Each of cmd's special characters, and a variable cmd would expand.

@@ -21,7 +21,7 @@ import installer_files as files
 import test_installation as installation
 import test_registry_entries as entries
 import test_update_uninstall as update_uninstall
-from conftest import PRIVATE_FOLDER_NAME, Logs, tree_runner_as, windows_path, wine
+from conftest import PRIVATE_FOLDER_NAME, Logs, small_volume, tree_runner_as, windows_path, wine
 from update_server import PREF_DEFAULTS, UpdateServer
 
 TREE_RUNNER = "desktop/windows/installer/process_tree_runner.exe"
@@ -615,22 +615,6 @@ def unwritable(folder):
         yield
     finally:
         subprocess.run(["chattr", "-i", str(folder)], check=True)
-
-
-@contextlib.contextmanager
-def small_volume(folder, size="2m"):
-    """A tmpfs of `size` at the folder: at 2 MiB the package's library
-    (3.4 MB) fills it part-way, after the smaller files fitted. Mounting
-    needs root; elsewhere the test is skipped."""
-    folder.mkdir(exist_ok=True)
-    mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tarvo_test",
-                              str(folder)], capture_output=True)
-    if mounted.returncode != 0:
-        pytest.skip(f"no tmpfs can be mounted here: {mounted.stderr.decode().strip()}")
-    try:
-        yield
-    finally:
-        subprocess.run(["umount", "-l", str(folder)], check=False)
 
 
 def fill(volume):

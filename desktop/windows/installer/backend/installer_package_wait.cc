@@ -180,12 +180,10 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
   run_.settings->ToCommandLine(&command_line, false);
   if (after_elevation_)
     command_line.AppendSwitch(switches::kPostElevatedInstallTasks);
-  // A protected package is copied, never moved: its files would keep the
-  // access list that admits administrators alone.
-  if (own.HasSwitch(switches::kTemporaryPackage) &&
-      protected_package.folder().empty()) {
+  // A protected package goes too once its installer has ended: its files
+  // are moved, each given the access list of its new folder.
+  if (own.HasSwitch(switches::kTemporaryPackage))
     command_line.AppendSwitch(switches::kTemporaryPackage);
-  }
   if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
     command_line.AppendSwitchASCII(switches::kCrashReporterPid,
                                    std::to_string(crash_reporter_pid));

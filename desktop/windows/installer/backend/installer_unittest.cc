@@ -585,9 +585,10 @@ TEST_F(InstallerTest, CopyStepsCopyEveryFileAndReportOncePerBatch) {
 // installation are moved, but not those read again later (nor the root
 // files); a failed run puts the moved files back. A folder that holds just
 // listed files goes in one rename; one with anything else keeps that and
-// gives up only its listed files. Any other package folder is left whole,
-// and so is the package of a run that may run elevated, which lies where only the
-// administrators may read.
+// gives up only its listed files. Any other package folder is left whole.
+// The files of an all-users run, and of one that may run elevated (whose
+// package lies where only the administrators may read), are moved one by
+// one, each to take the list of its new folder, and put back all the same.
 TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
   struct Case {
     const char* name;
@@ -602,12 +603,14 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
       {"kept package", false, false, false, false, false},
       {"temporary package", true, false, false, true, false},
       {"temporary package, unlisted file", true, false, false, true, true},
-      {"temporary package, all users", true, true, false, false, false},
+      {"temporary package, all users", true, true, false, true, false},
       {"temporary package, failed run", true, false, true, false, false},
       {"temporary package, unlisted file, failed run", true, false, true,
        false, true},
-      {"temporary package, elevated", true, false, false, false, false,
+      {"temporary package, elevated", true, false, false, true, false,
        true},
+      {"temporary package, elevated, failed run", true, false, true, false,
+       false, true},
   };
   const std::vector<std::string> moved = {"tarvo.exe", "resources\\a.pak"};
   const std::vector<std::string> kept = {"installer.exe", "launcher.exe",
@@ -659,7 +662,8 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
     EXPECT_EQ("launcher.exe",
               base::TempTree::ReadFile(package_.Append(kLauncherName)));
     EXPECT_EQ(!test_case.fail, base::PathExists(folder_));
-    const bool folder_moved = test_case.moved && !test_case.unlisted_file;
+    const bool folder_moved = test_case.moved && !test_case.unlisted_file &&
+                              !test_case.raised && !test_case.all_users;
     EXPECT_EQ(!folder_moved, base::PathExists(package_.Append(L"resources")));
     if (test_case.unlisted_file) {
       EXPECT_EQ("resources\\unlisted.txt",

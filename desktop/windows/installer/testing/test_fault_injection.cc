@@ -36,6 +36,7 @@ constexpr RolePointName kRolePointNames[] = {
     {RolePoint::kBackendStart, "backend-start"},
     {RolePoint::kProtectedUnpack, "protected-unpack"},
     {RolePoint::kLeftoverRemoval, "leftover-removal"},
+    {RolePoint::kMovedFile, "moved-file"},
 };
 
 struct ActionName {
@@ -116,7 +117,8 @@ bool IsWhole(const TestFaultInjection::Plan& plan) {
   if (!at_step && plan.operation != 0 &&
       plan.role_point != RolePoint::kRecoveryLine &&
       plan.role_point != RolePoint::kTemporaryFile &&
-      plan.role_point != RolePoint::kLeftoverRemoval) {
+      plan.role_point != RolePoint::kLeftoverRemoval &&
+      plan.role_point != RolePoint::kMovedFile) {
     return false;
   }
   const bool marks = plan.action == Action::kHang ||

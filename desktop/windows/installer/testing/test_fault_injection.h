@@ -25,7 +25,8 @@ namespace installer {
 // ("silent-front-end", "backend", "recovery-line", "host-start" and the
 // others of TestHooks::RolePoint), where only kill, hang
 // and crash apply; with `operation`, the Nth time the point is reached
-// (only "recovery-line" and "leftover-removal" are reached more than once).
+// (only "recovery-line", "temporary-file", "leftover-removal" and
+// "moved-file" are reached more than once).
 // `code` is the exit code of `kill`. `hang` creates the file `marker` and
 // then waits for good, so that a test can end the whole process tree from
 // outside at a known point. `pause` creates `marker` and goes on once

@@ -45,6 +45,8 @@ TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
        RolePoint::kTemporaryFile, 2, Action::kKill, kKillCode},
       {"at=leftover-removal;operation=2;action=kill", true, "",
        RolePoint::kLeftoverRemoval, 2, Action::kKill, kKillCode},
+      {"at=moved-file;operation=3;action=kill", true, "", RolePoint::kMovedFile,
+       3, Action::kKill, kKillCode},
       {"at=hand-over;action=pause;marker=m", true, "", RolePoint::kHandOver, 0,
        Action::kPause, kKillCode},
       {"at=folder-probe;action=pause;marker=m", true, "",

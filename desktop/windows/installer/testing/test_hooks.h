@@ -64,6 +64,9 @@ class TestHooks {
     // started, before it waits for the uninstallation's processes; reached
     // again after each entry of the record it deletes.
     kLeftoverRemoval,
+    // A package file moved into the installation, before it takes the
+    // access list of its new folder; reached again for each.
+    kMovedFile,
   };
 
   TestHooks() = delete;

@@ -1,6 +1,10 @@
 #include "desktop/windows/installer/transactions/file_transfer_steps.h"
 
 #include <windows.h>
+#include <aclapi.h>
+
+#include <string>
+#include <vector>
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
@@ -41,6 +45,40 @@ void SetReadOnlyAttribute(const base::FilePath& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES)
     ::SetFileAttributesW(path.value().c_str(),
                          attributes | FILE_ATTRIBUTE_READONLY);
+}
+
+bool RenameHeldFile(HANDLE file, const base::FilePath& target) {
+  // The native layer takes the target as an NT path.
+  std::wstring name = target.value();
+  if (name.starts_with(L"\\\\?\\"))
+    name = name.substr(4);
+  else if (name.starts_with(L"\\\\"))
+    name = L"UNC" + name.substr(1);
+  name = L"\\??\\" + name;
+  const size_t size = sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t);
+  std::vector<unsigned char> buffer(size, 0);
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::copy(name.begin(), name.end(), rename->FileName);
+  return ::SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                      static_cast<DWORD>(size)) != FALSE;
+}
+
+DWORD TakeFolderAccessList(HANDLE file) {
+  // An empty list, not a null one: a null list would admit everyone. Set
+  // through the handle, the system reads the inheritable entries of the
+  // folder the file is now in, as it does for a file made there; the owner
+  // stays the one this process's token gave it when it was unpacked, the
+  // one a copy made by this process gets too.
+  ACL empty;
+  if (!::InitializeAcl(&empty, sizeof(empty), ACL_REVISION))
+    return ::GetLastError();
+  return ::SetSecurityInfo(
+      file, SE_FILE_OBJECT,
+      DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+      nullptr, nullptr, &empty, nullptr);
 }
 
 }  // namespace installer

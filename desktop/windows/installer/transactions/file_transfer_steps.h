@@ -1,6 +1,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_FILE_TRANSFER_STEPS_H_
 #define DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_FILE_TRANSFER_STEPS_H_
 
+#include <windows.h>
+
 #include "base/files/file_path.h"
 
 namespace installer {
@@ -19,6 +21,16 @@ bool PrepareTransferTarget(const base::FilePath& target,
 // cleared, so that a rollback can set it again.
 bool ClearReadOnlyAttribute(const base::FilePath& source);
 void SetReadOnlyAttribute(const base::FilePath& path);
+
+// Renames the file `file` holds (opened with DELETE) to `target`, on the
+// same volume, never replacing a file there.
+bool RenameHeldFile(HANDLE file, const base::FilePath& target);
+
+// Gives the file `file` holds (opened with WRITE_DAC) the access list that
+// its folder passes on to a new file: no entry of its own and inheritance
+// allowed, from which the system adds the folder's inheritable entries as
+// it does for a file made there. Returns the Windows error.
+DWORD TakeFolderAccessList(HANDLE file);
 
 }  // namespace installer
 

@@ -5,19 +5,37 @@
 #include "base/files/file_util.h"
 #include "base/log_message.h"
 #include "base/logging.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/journal/run_journal.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/transactions/file_transfer_steps.h"
 
 namespace installer {
 
+namespace {
+
+// The volume and id of the file `file` holds; zeros when unknown.
+std::pair<DWORD, uint64_t> IdentityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!::GetFileInformationByHandle(file, &information))
+    return {0, 0};
+  return {information.dwVolumeSerialNumber,
+          (uint64_t{information.nFileIndexHigh} << 32) |
+              information.nFileIndexLow};
+}
+
+}  // namespace
+
 MoveFileOperation::MoveFileOperation(const base::FilePath& source,
                                      const base::FilePath& target,
                                      Reach reach,
-                                     Source source_kind)
+                                     Source source_kind,
+                                     List list)
     : source_(source),
       target_(target),
       reach_(reach),
-      source_kind_(source_kind) {}
+      source_kind_(source_kind),
+      list_(list) {}
 
 MoveFileOperation::~MoveFileOperation() = default;
 
@@ -30,6 +48,8 @@ bool MoveFileOperation::Do(Transaction* sub_operations) {
     return false;
   }
   cleared_read_only_ = ClearReadOnlyAttribute(source_);
+  if (list_ == List::kTargetFolders)
+    return MoveHeldTakingTargetList(sub_operations);
   // A rename to a free name in an existing folder, the usual case, needs no
   // look at the target first: each name Wine looks up and does not find
   // costs a scan of its folder. Anything else takes the long way.
@@ -50,6 +70,39 @@ bool MoveFileOperation::Do(Transaction* sub_operations) {
   return true;
 }
 
+bool MoveFileOperation::MoveHeldTakingTargetList(Transaction* sub_operations) {
+  // Held from the old name on, so that the list goes on this very file
+  // whatever is put at its new name meanwhile; a file held by another
+  // without delete sharing is not opened, and stays where it is.
+  const base::win::ScopedHandle file(::CreateFileW(
+      source_.value().c_str(), DELETE | READ_CONTROL | WRITE_DAC | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsValid() ||
+      (!RenameHeldFile(file.Get(), target_) &&
+       (!PrepareTransferTarget(target_, sub_operations) ||
+        !RenameHeldFile(file.Get(), target_)))) {
+    set_error(::GetLastError());
+    PLOG(ERROR) << "Failed moving " << source_.AsUTF8();
+    return false;
+  }
+  done_ = true;
+  moved_file_ = IdentityOf(file.Get());
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kMovedFile);
+  const DWORD error = TakeFolderAccessList(file.Get());
+  if (error == ERROR_SUCCESS)
+    return true;
+  // Kept where it is, the file would keep the package folder's list, which
+  // the installation's users may not read.
+  set_error(error);
+  LOG(ERROR) << "Failed giving " << target_.AsUTF8()
+             << " the access list of its folder: "
+             << base::SystemErrorCodeToString(error);
+  if (RenameHeldFile(file.Get(), source_))
+    done_ = false;
+  return false;
+}
+
 bool MoveFileOperation::Move() {
   if (reach_ == Reach::kAnyVolume)
     return base::MovePathUnchecked(source_, target_);
@@ -60,9 +113,28 @@ bool MoveFileOperation::Move() {
 // Back the way it came: a rename spells the paths as the move did, also a
 // path longer than the checked helpers take.
 bool MoveFileOperation::MoveBack() {
+  if (list_ == List::kTargetFolders)
+    return MoveHeldBack();
   if (reach_ == Reach::kAnyVolume)
     return base::MovePathUnchecked(target_, source_);
   return ::MoveFileExW(target_.value().c_str(), source_.value().c_str(), 0);
+}
+
+// The new folder may be a user's, who could have put another file, or a
+// link to one, at the new name or on the way to it: only the file moved
+// goes back into the package folder.
+bool MoveFileOperation::MoveHeldBack() {
+  const base::win::ScopedHandle file(::CreateFileW(
+      target_.value().c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.IsValid())
+    return false;
+  if (moved_file_.second == 0 || IdentityOf(file.Get()) != moved_file_) {
+    ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return false;
+  }
+  return RenameHeldFile(file.Get(), source_);
 }
 
 void MoveFileOperation::Rollback() {

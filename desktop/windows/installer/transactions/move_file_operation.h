@@ -1,6 +1,11 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_MOVE_FILE_OPERATION_H_
 #define DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_MOVE_FILE_OPERATION_H_
 
+#include <windows.h>
+
+#include <cstdint>
+#include <utility>
+
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/transactions/operation.h"
 
@@ -9,7 +14,8 @@ namespace installer {
 // Moves a file or folder to its target, across volumes too. A missing
 // target folder is created and a file in the way set aside first, as
 // sub-operations; a rollback moves the file back, after which they put
-// back what was there.
+// back what was there. A file may take the access list of its new folder,
+// as a copy made there would have it.
 class MoveFileOperation : public Operation {
  public:
   enum class Reach {
@@ -27,11 +33,21 @@ class MoveFileOperation : public Operation {
     // next one brought to the disk.
     kTemporary,
   };
+  enum class List {
+    // The moved file keeps its access list.
+    kKept,
+    // A file moved on the same volume, held from its old name on, then
+    // given the list that its new folder passes on to a new file; where
+    // that cannot be set it goes back and the move fails. A rollback moves
+    // back only the very file moved, whatever lies at its new name.
+    kTargetFolders,
+  };
 
   MoveFileOperation(const base::FilePath& source,
                     const base::FilePath& target,
                     Reach reach = Reach::kAnyVolume,
-                    Source source_kind = Source::kKept);
+                    Source source_kind = Source::kKept,
+                    List list = List::kKept);
   ~MoveFileOperation() override;
 
   bool Do(Transaction* sub_operations) override;
@@ -40,12 +56,18 @@ class MoveFileOperation : public Operation {
  private:
   bool Move();
   bool MoveBack();
+  // The kTargetFolders way: renames the held file, then sets its list.
+  bool MoveHeldTakingTargetList(Transaction* sub_operations);
+  bool MoveHeldBack();
 
   const base::FilePath source_;
   const base::FilePath target_;
   const Reach reach_;
   const Source source_kind_;
+  const List list_;
   bool done_ = false;
+  // The volume and id of the file moved the kTargetFolders way.
+  std::pair<DWORD, uint64_t> moved_file_;
   // The source was read-only and had the bit cleared.
   bool cleared_read_only_ = false;
 };

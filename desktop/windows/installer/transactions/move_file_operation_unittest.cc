@@ -1,6 +1,8 @@
 #include "desktop/windows/installer/transactions/move_file_operation.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <memory>
 #include <string>
@@ -8,6 +10,8 @@
 #include "base/files/file_path.h"
 #include "base/test/temp_tree.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/scoped_local_alloc.h"
+#include "desktop/windows/installer/test/standard_user_token.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 #include "gtest/gtest.h"
 
@@ -15,23 +19,75 @@ namespace installer {
 namespace {
 
 using base::TempTree;
+using List = MoveFileOperation::List;
+
+// Whether `token` (an impersonation token) may read and run `file`, by
+// the file's stored list: Wine keeps it and AccessCheck honours it, though
+// its CreateFile would not.
+bool MayReadAndRun(HANDLE token, const base::FilePath& file) {
+  base::win::ScopedLocalAlloc<void> descriptor;
+  if (::GetNamedSecurityInfoW(file.value().c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION |
+                                  GROUP_SECURITY_INFORMATION |
+                                  DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr,
+                              descriptor.Receive()) != ERROR_SUCCESS) {
+    return false;
+  }
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE,
+                             FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  PRIVILEGE_SET privileges;
+  DWORD privileges_size = sizeof(privileges);
+  DWORD granted = 0;
+  BOOL status = FALSE;
+  constexpr DWORD kWanted = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+  return ::AccessCheck(descriptor.Get(), token, kWanted, &mapping,
+                       &privileges, &privileges_size, &granted, &status) &&
+         status && granted == kWanted;
+}
 
 // A same-volume move is a rename that a rollback undoes, putting back a
 // file that was in the way; one that cannot rename (here a source held open
 // without delete sharing) fails without touching the source, so that the
 // caller can copy it instead. A name that makes the path longer than
-// MAX_PATH moves and moves back all the same.
+// MAX_PATH moves and moves back all the same. The source has a list that
+// a standard user may not read, as the package folder's: a file that takes
+// its new folder's list is theirs to read and run, and a rollback moves
+// back only the file it moved, never one put at its new name. (Wine keeps
+// a file's list as its Unix mode, which the move's clearing of the
+// read-only bit opens to the user: a file that keeps its list is not
+// judged here.)
 TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
   struct Case {
     const char* name;
     bool hold_source;
     bool target_in_the_way;
     bool long_name;
+    List list = List::kKept;
+    // Another file is put at the new name before the rollback.
+    bool swapped = false;
   };
-  const Case kCases[] = {{"free source", false, false, false},
-                         {"held source", true, false, false},
-                         {"target in the way", false, true, false},
-                         {"long name", false, false, true}};
+  const Case kCases[] = {
+      {"free source", false, false, false},
+      {"held source", true, false, false},
+      {"target in the way", false, true, false},
+      {"long name", false, false, true},
+      {"free source taking the list", false, false, false, List::kTargetFolders},
+      {"held source taking the list", true, false, false, List::kTargetFolders},
+      {"target in the way taking the list", false, true, false,
+       List::kTargetFolders},
+      {"long name taking the list", false, false, true, List::kTargetFolders},
+      {"swapped taking the list", false, false, false, List::kTargetFolders,
+       true}};
+  const base::win::ScopedHandle standard_user = test::MakeStandardUserToken();
+  HANDLE raw_impersonation = nullptr;
+  ASSERT_TRUE(::DuplicateToken(standard_user.Get(), SecurityImpersonation,
+                               &raw_impersonation));
+  const base::win::ScopedHandle impersonation(raw_impersonation);
+  base::win::ScopedLocalAlloc<void> package_list;
+  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;;FA;;;SY)(A;;0x100196;;;WD)", SDDL_REVISION_1,
+      package_list.Receive(), nullptr));
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(test_case.name);
     TempTree tree;
@@ -41,6 +97,10 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     tree.WriteFile((L"package\\" + name).c_str(), "payload");
     const base::FilePath source = tree.Path((L"package\\" + name).c_str());
     const base::FilePath target = tree.Path((L"install\\res\\" + name).c_str());
+    ASSERT_TRUE(::SetFileSecurityW(source.value().c_str(),
+                                   DACL_SECURITY_INFORMATION,
+                                   package_list.Get()));
+    ASSERT_FALSE(MayReadAndRun(impersonation.Get(), source));
     ASSERT_EQ(test_case.long_name, target.value().size() > MAX_PATH);
     if (test_case.target_in_the_way) {
       tree.MakeDir(L"install\\res");
@@ -56,18 +116,31 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     Transaction transaction;
     const bool moved = transaction.ExecuteOperation(
         std::make_unique<MoveFileOperation>(
-            source, target, MoveFileOperation::Reach::kSameVolume));
+            source, target, MoveFileOperation::Reach::kSameVolume,
+            MoveFileOperation::Source::kKept, test_case.list));
     EXPECT_EQ(!test_case.hold_source, moved);
     EXPECT_EQ(test_case.hold_source, TempTree::Exists(source));
     if (moved) {
       EXPECT_EQ("payload", TempTree::ReadFile(target));
+      EXPECT_TRUE(test_case.list == List::kKept ||
+                  MayReadAndRun(impersonation.Get(), target));
     }
     held.Close();
+    if (test_case.swapped) {
+      ASSERT_TRUE(::MoveFileW(target.value().c_str(),
+                              (target.value() + L".moved").c_str()));
+      tree.WriteFile((L"install\\res\\" + name).c_str(), "planted");
+    }
     transaction.RollbackOperations();
-    EXPECT_EQ("payload", TempTree::ReadFile(source));
+    if (test_case.swapped) {
+      EXPECT_FALSE(TempTree::Exists(source));
+      EXPECT_EQ("planted", TempTree::ReadFile(target));
+    } else {
+      EXPECT_EQ("payload", TempTree::ReadFile(source));
+    }
     if (test_case.target_in_the_way) {
       EXPECT_EQ("old", TempTree::ReadFile(target));
-    } else {
+    } else if (!test_case.swapped) {
       EXPECT_FALSE(TempTree::Exists(tree.Path(L"install")));
     }
   }

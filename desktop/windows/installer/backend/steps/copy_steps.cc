@@ -109,6 +109,11 @@ CopySteps::~CopySteps() {
 
 void CopySteps::DecideWhetherToMove() {
   move_package_files_ = ShouldMovePackageFiles();
+  take_folder_list_ = MovedFilesTakeFolderList();
+  if (move_package_files_ && take_folder_list_) {
+    LOG(INFO) << "Moving the package files, each given the access list of "
+                 "its new folder";
+  }
 }
 
 int CopySteps::ExtraReports() const {
@@ -157,13 +162,17 @@ size_t CopySteps::DeepestFile(const std::wstring& subfolder) const {
 
 bool CopySteps::ShouldMovePackageFiles() const {
   // Only a folder that goes when the installation ends: one a user runs the
-  // installer from must stay whole. A moved file keeps the access list it
-  // got in the package folder, while an installation for all users needs
-  // the one its folder passes on to a new file, and the package of a
-  // process that may run elevated lies in a folder only the administrators
-  // may read: moved into one user's folder, the user could not run it.
-  return GetProcessCommandLine().HasSwitch(switches::kTemporaryPackage) &&
-         !run_.settings->GetFlag(ALL_USERS_FLAG) && !MayRunElevated();
+  // installer from must stay whole.
+  return GetProcessCommandLine().HasSwitch(switches::kTemporaryPackage);
+}
+
+bool CopySteps::MovedFilesTakeFolderList() const {
+  // A moved file keeps the access list it got in the package folder, while
+  // an installation for all users needs the one its folder passes on to a
+  // new file, and the package of a process that may run elevated lies in a
+  // folder only the administrators may read: moved into one user's folder
+  // as it stands, the user could not run it.
+  return run_.settings->GetFlag(ALL_USERS_FLAG) || MayRunElevated();
 }
 
 bool CopySteps::ReadFileList(const wchar_t* name,
@@ -200,7 +209,8 @@ void CopySteps::StepCopyFile(int index, bool is_root) {
       return;
   }
   if (end == list.size()) {
-    VLOG(1) << "Done copying " << (is_root ? "root " : "") << "files";
+    LOG(INFO) << "Done copying " << (is_root ? "root " : "") << "files: "
+              << moved_ << " moved, " << copied_ << " copied so far";
     ScheduleNextStep();
     return;
   }
@@ -221,8 +231,9 @@ bool CopySteps::CopyPackageFile(const std::string& entry, bool is_root) {
           : folder.Append(run_.install_log.subfolder).Append(relative.value());
   // Root files are few, and some are read again by later steps.
   const bool movable = !is_root && !IsReadAfterCopying(entry);
-  if (!(movable && MovedWithItsFolder(relative)) &&
-      !TransferPackageFile(source, target, movable)) {
+  if (movable && MovedWithItsFolder(relative)) {
+    ++moved_;
+  } else if (!TransferPackageFile(source, target, movable)) {
     LOG(ERROR) << FailWithCause(kStringCopyFileFailed, target.value(),
                                 "Failed copying " + entry,
                                 run_.transaction.last_error());
@@ -239,14 +250,19 @@ bool CopySteps::TransferPackageFile(const base::FilePath& source,
   if (movable && move_package_files_) {
     if (run_.transaction.ExecuteOperation(std::make_unique<MoveFileOperation>(
             source, target, MoveFileOperation::Reach::kSameVolume,
-            MoveFileOperation::Source::kTemporary))) {
+            MoveFileOperation::Source::kTemporary,
+            take_folder_list_ ? MoveFileOperation::List::kTargetFolders
+                              : MoveFileOperation::List::kKept))) {
+      ++moved_;
       return true;
     }
-    // Another volume, or a file held open: a copy does for those, and the
-    // rest would most likely fail the same way.
+    // Another volume, a file held open or a list that could not be set: a
+    // copy does for those, and the rest would most likely fail the same
+    // way.
     LOG(WARNING) << "Moving package files failed: copying them instead";
     move_package_files_ = false;
   }
+  ++copied_;
   return run_.transaction.ExecuteOperation(
       std::make_unique<CopyFileOperation>(source, target));
 }
@@ -261,7 +277,10 @@ bool CopySteps::MovedWithItsFolder(const base::FilePath& relative) {
   const auto known = whole_folder_moved_.find(top);
   if (known != whole_folder_moved_.end())
     return known->second;
-  const bool moved = move_package_files_ && MoveWholeFolder(top);
+  // The files of a folder moved whole would keep their lists: those that
+  // take their new folder's go one by one.
+  const bool moved =
+      move_package_files_ && !take_folder_list_ && MoveWholeFolder(top);
   whole_folder_moved_.emplace(top, moved);
   return moved;
 }

@@ -14,7 +14,9 @@ namespace installer {
 // The copy steps of an installation or an update: the package's files list
 // into the version folder, then its root files list into the installation
 // folder. A package folder that goes with the run gives its files by moves
-// instead, whole top folders at once where it can.
+// instead, whole top folders at once where the files keep their access
+// lists; where the run may be elevated or installs for all users, each
+// moved file takes the list of its new folder, as a copy would.
 class CopySteps : public InstallerPart {
  public:
   explicit CopySteps(Installer* installer);
@@ -40,6 +42,7 @@ class CopySteps : public InstallerPart {
  private:
   bool ReadFileList(const wchar_t* name, std::vector<std::string>* list);
   bool ShouldMovePackageFiles() const;
+  bool MovedFilesTakeFolderList() const;
   // One list entry into the installation (logged there); false when the run
   // failed.
   bool CopyPackageFile(const std::string& entry, bool is_root);
@@ -59,6 +62,11 @@ class CopySteps : public InstallerPart {
   std::vector<std::string> root_files_;
   // The package folder is deleted after the run: its files are moved.
   bool move_package_files_ = false;
+  // Each moved file is given the access list of its new folder.
+  bool take_folder_list_ = false;
+  // The files of both lists moved so far, and those copied.
+  size_t moved_ = 0;
+  size_t copied_ = 0;
   // The list's top folders met so far by the copy, and whether each went
   // into the installation in one rename.
   std::map<std::wstring, bool> whole_folder_moved_;
