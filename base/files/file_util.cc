@@ -5,6 +5,8 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/files/empty_folder_removal.h"
@@ -434,6 +436,27 @@ bool MovePath(const FilePath& from, const FilePath& to) {
   if (from.ReferencesParent() || to.ReferencesParent())
     return false;
   return MovePathUnchecked(from, to);
+}
+
+bool RenameHeldFile(HANDLE file, const FilePath& to) {
+  // The native layer takes the target as an NT path.
+  constexpr std::wstring_view kLongPathPrefix = L"\\\\?\\";
+  std::wstring name = to.value();
+  if (name.starts_with(kLongPathPrefix))
+    name.erase(0, kLongPathPrefix.size());
+  else if (name.starts_with(L"\\\\"))
+    name = L"UNC" + name.substr(1);
+  name = L"\\??\\" + name;
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
+                                    name.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = FALSE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::copy(name.begin(), name.end(), rename->FileName);
+  return ::SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                      static_cast<DWORD>(buffer.size())) !=
+         FALSE;
 }
 
 bool MovePathUnchecked(const FilePath& from, const FilePath& to) {

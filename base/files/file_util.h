@@ -70,6 +70,10 @@ bool MovePath(const FilePath& from, const FilePath& to);
 bool MovePathUnchecked(const FilePath& from, const FilePath& to);
 // Puts `from` in the place of `to`, which may exist.
 bool ReplaceFile(const FilePath& from, const FilePath& to);
+// Renames the very file or folder `file` holds (opened with DELETE) to `to`,
+// which must not exist: no name is looked up again, so nothing put at the
+// old name meanwhile is moved instead. `to` may be a "\\?\" or share path.
+bool RenameHeldFile(HANDLE file, const FilePath& to);
 // Deletes a file or directory; a missing path counts as deleted. A base name
 // with '*' or '?' deletes the matching entries of its directory. Read-only
 // entries are deleted too. Junctions and directory links are removed

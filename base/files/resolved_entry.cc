@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_util.h"
 #include "base/files/final_path.h"
 #include "base/win/scoped_handle.h"
 
@@ -249,21 +250,7 @@ bool ResolvedEntry::RenameJudgedFile(const FilePath& to) {
     ::SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
-  // The native layer takes the target as an NT path.
-  std::wstring target = to.value();
-  if (target.starts_with(L"\\\\"))
-    target = L"UNC" + target.substr(1);
-  target = L"\\??\\" + target;
-  const size_t size =
-      sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t);
-  std::vector<unsigned char> buffer(size, 0);
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = FALSE;
-  rename->RootDirectory = nullptr;
-  rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
-  std::copy(target.begin(), target.end(), rename->FileName);
-  return ::SetFileInformationByHandle(handle_.Get(), FileRenameInfo, rename,
-                                      static_cast<DWORD>(size)) != FALSE;
+  return RenameHeldFile(handle_.Get(), to);
 }
 
 // static

@@ -1,9 +1,7 @@
 #include "desktop/windows/installer/signing/locked_file_view.h"
 
-#include <cstring>
-#include <vector>
-
 #include "base/files/file_path.h"
+#include "base/files/file_util.h"
 #include "base/logging.h"
 
 namespace installer {
@@ -74,22 +72,7 @@ bool LockedFileView::MoveTo(const base::FilePath& target) {
   view_.reset();
   mapping_.Close();
   size_ = 0;
-  // The rename takes the file system's own name of the target.
-  constexpr wchar_t kLongPathPrefix[] = L"\\\\?\\";
-  const std::wstring& path = target.value();
-  const std::wstring name =
-      L"\\??\\" + (path.rfind(kLongPathPrefix, 0) == 0
-                         ? path.substr(wcslen(kLongPathPrefix))
-                         : path);
-  std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) +
-                              name.size() * sizeof(wchar_t));
-  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  info->ReplaceIfExists = FALSE;
-  info->RootDirectory = nullptr;
-  info->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-  std::memcpy(info->FileName, name.data(), info->FileNameLength);
-  if (!::SetFileInformationByHandle(file_.GetPlatformFile(), FileRenameInfo,
-                                    info, static_cast<DWORD>(buffer.size()))) {
+  if (!base::RenameHeldFile(file_.GetPlatformFile(), target)) {
     PLOG(ERROR) << "Cannot move the held file to " << target.value().c_str();
     return false;
   }

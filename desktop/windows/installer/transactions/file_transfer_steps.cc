@@ -3,9 +3,6 @@
 #include <windows.h>
 #include <aclapi.h>
 
-#include <string>
-#include <vector>
-
 #include "base/files/file_util.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/transactions/create_folder_operation.h"
@@ -45,25 +42,6 @@ void SetReadOnlyAttribute(const base::FilePath& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES)
     ::SetFileAttributesW(path.value().c_str(),
                          attributes | FILE_ATTRIBUTE_READONLY);
-}
-
-bool RenameHeldFile(HANDLE file, const base::FilePath& target) {
-  // The native layer takes the target as an NT path.
-  std::wstring name = target.value();
-  if (name.starts_with(L"\\\\?\\"))
-    name = name.substr(4);
-  else if (name.starts_with(L"\\\\"))
-    name = L"UNC" + name.substr(1);
-  name = L"\\??\\" + name;
-  const size_t size = sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t);
-  std::vector<unsigned char> buffer(size, 0);
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = FALSE;
-  rename->RootDirectory = nullptr;
-  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-  std::copy(name.begin(), name.end(), rename->FileName);
-  return ::SetFileInformationByHandle(file, FileRenameInfo, rename,
-                                      static_cast<DWORD>(size)) != FALSE;
 }
 
 DWORD TakeFolderAccessList(HANDLE file) {

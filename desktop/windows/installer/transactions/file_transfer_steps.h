@@ -22,10 +22,6 @@ bool PrepareTransferTarget(const base::FilePath& target,
 bool ClearReadOnlyAttribute(const base::FilePath& source);
 void SetReadOnlyAttribute(const base::FilePath& path);
 
-// Renames the file `file` holds (opened with DELETE) to `target`, on the
-// same volume, never replacing a file there.
-bool RenameHeldFile(HANDLE file, const base::FilePath& target);
-
 // Gives the file `file` holds (opened with WRITE_DAC) the access list that
 // its folder passes on to a new file: no entry of its own and inheritance
 // allowed, from which the system adds the folder's inheritable entries as

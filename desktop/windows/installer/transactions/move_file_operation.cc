@@ -79,9 +79,9 @@ bool MoveFileOperation::MoveHeldTakingTargetList(Transaction* sub_operations) {
       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.IsValid() ||
-      (!RenameHeldFile(file.Get(), target_) &&
+      (!base::RenameHeldFile(file.Get(), target_) &&
        (!PrepareTransferTarget(target_, sub_operations) ||
-        !RenameHeldFile(file.Get(), target_)))) {
+        !base::RenameHeldFile(file.Get(), target_)))) {
     set_error(::GetLastError());
     PLOG(ERROR) << "Failed moving " << source_.AsUTF8();
     return false;
@@ -98,7 +98,7 @@ bool MoveFileOperation::MoveHeldTakingTargetList(Transaction* sub_operations) {
   LOG(ERROR) << "Failed giving " << target_.AsUTF8()
              << " the access list of its folder: "
              << base::SystemErrorCodeToString(error);
-  if (RenameHeldFile(file.Get(), source_))
+  if (base::RenameHeldFile(file.Get(), source_))
     done_ = false;
   return false;
 }
@@ -134,7 +134,7 @@ bool MoveFileOperation::MoveHeldBack() {
     ::SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
-  return RenameHeldFile(file.Get(), source_);
+  return base::RenameHeldFile(file.Get(), source_);
 }
 
 void MoveFileOperation::Rollback() {
