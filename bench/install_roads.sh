@@ -328,9 +328,11 @@ def main():
         order = ROADS if number % 2 == 0 else list(reversed(ROADS))
         for road in order:
             run = run_road(road, build, installer, work, logs_folder)
-            print(f"{'pair' if number >= warmup else 'warm-up'} {number - warmup + 1} {road}: "
+            counted = number >= warmup
+            print(f"{'pair' if counted else 'warm-up'} {number - warmup + 1 if counted else 1}"
+                  f" {road}: "
                   f"{run['wall']:.2f} s, largest {run['largest']:.0f} MiB", flush=True)
-            if number >= warmup:
+            if counted:
                 runs[road].append(run)
     report(runs)
     shutil.rmtree(work / "installed", ignore_errors=True)
