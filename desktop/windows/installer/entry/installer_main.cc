@@ -29,7 +29,9 @@
 #include "desktop/windows/installer/product/role_switches.h"
 #include "desktop/windows/installer/product_environment/product_environment.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
+#include "desktop/windows/installer/settings/may_run_elevated.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
+#include "desktop/windows/installer/signing/signed_program_launcher.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 
 namespace installer {
@@ -115,6 +117,15 @@ uint8_t RunRole(const base::CommandLine& command_line) {
     InitInstallerLogging(command_line);
     LeftoverRemover::RunRole(command_line);
     return kInstallerSucceeded;
+  }
+  // A front end that may run elevated starts its crash reporter and then
+  // its backend from its own program proven: held from here until the
+  // backend has started (InstallerRunner), the program is proven once.
+  if (!command_line.HasSwitch(switches::kBackend) &&
+      !command_line.HasSwitch(switches::kUninstall) &&
+      !command_line.HasSwitch(switches::kSetFolderPermission) &&
+      MayRunElevated()) {
+    SignedProgramLauncher::KeepRunningProgramHeld();
   }
   StartCrashReporting();
   base::RegisterInstallerFeatures(GetUserAgentName(),

@@ -415,6 +415,9 @@ bool InstallerRunner::LaunchBackend(base::CommandLine* command_line) {
         PLOG(ERROR) << "LaunchProcess failed";
     }
   }
+  // Held since this process began, for the backend's start to find it
+  // proven; the backend may set files aside once it runs.
+  SignedProgramLauncher::LetRunningProgramGo();
   if (!own_process) {
     ReportError(kStringInstallerError,
                 "Could not duplicate own process handle");

@@ -1,6 +1,8 @@
 #include "desktop/windows/installer/signing/authenticode_digest.h"
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/signing/scoped_crypt_provider.h"
@@ -24,10 +26,42 @@ constexpr DigestAlgorithm kDigestAlgorithms[] = {
     {szOID_NIST_sha512, CALG_SHA_512},
 };
 
+// What a held file's digest reads at a time.
+constexpr size_t kHeldReadSize = 1 << 20;
+
 bool HashPiece(HCRYPTHASH hash, std::span<const uint8_t> bytes) {
   // CryptHashData takes a DWORD length; views are below 2 GiB.
   return ::CryptHashData(hash, bytes.data(), static_cast<DWORD>(bytes.size()),
                          0);
+}
+
+// Hands `ranges` of the file held open on `file` to `hash`, read through
+// the handle a bounded buffer at a time: a mapped view read whole would
+// keep every page of it resident. False, with the Windows error, when a
+// range cannot be read to its end.
+bool ReadHeldRanges(HANDLE file,
+                    std::span<const PeImage::Range> ranges,
+                    const std::function<void(std::span<const uint8_t>)>& hash) {
+  std::vector<uint8_t> buffer(kHeldReadSize);
+  for (const PeImage::Range& range : ranges) {
+    for (size_t at = range.begin; at < range.end;) {
+      const DWORD wanted =
+          static_cast<DWORD>(std::min(buffer.size(), range.end - at));
+      OVERLAPPED position = {};
+      position.Offset = static_cast<DWORD>(at);
+      position.OffsetHigh = static_cast<DWORD>(uint64_t{at} >> 32);
+      DWORD read = 0;
+      if (!::ReadFile(file, buffer.data(), wanted, &read, &position))
+        return false;
+      if (read == 0) {
+        ::SetLastError(ERROR_HANDLE_EOF);
+        return false;
+      }
+      hash({buffer.data(), read});
+      at += read;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -43,22 +77,36 @@ ALG_ID DigestAlgorithmOf(const char* oid) {
 bool ComputeDigest(ALG_ID algorithm,
                    std::span<const std::span<const uint8_t>> pieces,
                    std::vector<uint8_t>* digest) {
+  return ComputeDigest(
+      algorithm,
+      [pieces](const std::function<void(std::span<const uint8_t>)>& hash) {
+        for (std::span<const uint8_t> piece : pieces)
+          hash(piece);
+        return true;
+      },
+      digest);
+}
+
+bool ComputeDigest(ALG_ID algorithm,
+                   const DigestFeed& feed,
+                   std::vector<uint8_t>* digest) {
   // SHA-256 through the build's own code: CryptoAPI's under Wine hashes
   // about 160 MB/s, a tenth of it, and every signed start hashes the
   // library before it loads it.
-  if (algorithm == CALG_SHA_256) {
-    ComputeSha256(pieces, digest);
-    return true;
-  }
+  if (algorithm == CALG_SHA_256)
+    return ComputeSha256(feed, digest);
   ScopedCryptProvider provider;
   if (!provider.Acquire())
     return false;
   ScopedCryptHash hash;
   if (!hash.Create(provider.Get(), algorithm))
     return false;
-  for (std::span<const uint8_t> piece : pieces) {
-    if (!HashPiece(hash.Get(), piece))
-      return false;
+  bool hashed = true;
+  if (!feed([&hash, &hashed](std::span<const uint8_t> piece) {
+        hashed = hashed && HashPiece(hash.Get(), piece);
+      }) ||
+      !hashed) {
+    return false;
   }
   DWORD size = 0;
   DWORD size_length = sizeof(size);
@@ -82,6 +130,15 @@ bool ComputeAuthenticodeDigest(const PeImage& image,
     // headers or sections or not last, or sections not back to back.
     ::SetLastError(ERROR_INVALID_DATA);
     return false;
+  }
+  if (image.held_file()) {
+    return ComputeDigest(
+        algorithm,
+        [&image, &ranges](
+            const std::function<void(std::span<const uint8_t>)>& hash) {
+          return ReadHeldRanges(image.held_file(), ranges, hash);
+        },
+        digest);
   }
   std::vector<std::span<const uint8_t>> pieces;
   for (const PeImage::Range& range : ranges)

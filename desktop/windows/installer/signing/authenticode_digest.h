@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "desktop/windows/installer/signing/sha256_digest.h"
+
 namespace installer {
 
 class PeImage;
@@ -26,12 +28,18 @@ ALG_ID DigestAlgorithmOf(const char* oid);
 bool ComputeDigest(ALG_ID algorithm,
                    std::span<const std::span<const uint8_t>> pieces,
                    std::vector<uint8_t>* digest);
+// The same of what `feed` hands over; false also when it could not hand
+// all.
+bool ComputeDigest(ALG_ID algorithm,
+                   const DigestFeed& feed,
+                   std::vector<uint8_t>* digest);
 
 // The Authenticode digest of `image` with `algorithm` (one that
 // DigestAlgorithmOf names), computed by us so that a signature can be held
 // against the file without the platform's trust check. False when the
 // image's layout is one the format does not hash
-// (PeImage::GetDigestedRanges; ERROR_INVALID_DATA) or hashing fails.
+// (PeImage::GetDigestedRanges; ERROR_INVALID_DATA) or hashing fails. An
+// image parsed with its held file is read through the file's handle.
 bool ComputeAuthenticodeDigest(const PeImage& image,
                                ALG_ID algorithm,
                                std::vector<uint8_t>* digest);

@@ -72,6 +72,15 @@ bool PeImage::HasPeSignature(std::span<const uint8_t> bytes) {
 }
 
 // static
+std::optional<PeImage> PeImage::Parse(std::span<const uint8_t> bytes,
+                                     HANDLE held_file) {
+  std::optional<PeImage> image = Parse(bytes);
+  if (image)
+    image->held_file_ = held_file;
+  return image;
+}
+
+// static
 std::optional<PeImage> PeImage::Parse(std::span<const uint8_t> bytes) {
   if (!HasPeSignature(bytes))
     return std::nullopt;

@@ -1,6 +1,8 @@
 #ifndef DESKTOP_WINDOWS_INSTALLER_SIGNING_PE_IMAGE_H_
 #define DESKTOP_WINDOWS_INSTALLER_SIGNING_PE_IMAGE_H_
 
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -25,6 +27,14 @@ class PeImage {
   // within them as far as its certificate-table directory entry. The
   // section table is read only when a digest or the signature is asked for.
   static std::optional<PeImage> Parse(std::span<const uint8_t> bytes);
+  // The same for `bytes` that are the whole view of the file held open on
+  // `held_file` (read-only to all while held, so both hold the same bytes):
+  // its digest reads the file through the handle a bounded piece at a time
+  // (ComputeAuthenticodeDigest), so that proving an installer of 96 MB
+  // leaves the view's pages untouched, not resident. Null `held_file`: as
+  // Parse.
+  static std::optional<PeImage> Parse(std::span<const uint8_t> bytes,
+                                      HANDLE held_file);
 
   // Whether `bytes` start with the DOS magic and hold the PE signature where
   // e_lfanew points, whatever follows: enough for Windows to take the file
@@ -56,6 +66,8 @@ class PeImage {
   std::vector<Range> GetDigestedRanges() const;
 
   std::span<const uint8_t> bytes() const { return bytes_; }
+  // The held file `bytes` are the view of; null when none was given.
+  HANDLE held_file() const { return held_file_; }
 
  private:
   explicit PeImage(std::span<const uint8_t> bytes) : bytes_(bytes) {}
@@ -70,6 +82,7 @@ class PeImage {
   std::optional<Range> GetCertificateTable() const;
 
   std::span<const uint8_t> bytes_;
+  HANDLE held_file_ = nullptr;
   size_t size_of_headers_ = 0;
   size_t section_count_ = 0;
   // The end of the optional header as its size in the file header says,

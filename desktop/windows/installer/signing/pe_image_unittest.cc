@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/files/file_util.h"
+#include "base/test/scoped_temp_folder.h"
+#include "desktop/windows/installer/signing/authenticode_digest.h"
+#include "desktop/windows/installer/signing/held_image_file.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -148,6 +152,48 @@ TEST(PeImageTest, DigestCoversAllButChecksumEntryAndTrailingTable) {
   ASSERT_TRUE(image);
   EXPECT_EQ(LeftOut(image->GetDigestedRanges(), unsigned_image.size()),
             (Gaps{{kChecksum, kChecksum + 4}, {kTableEntry, kTableEntry + 8}}));
+}
+
+// A held file's digest is read through its handle a bounded piece at a
+// time: over a file of several pieces it is the digest of what the view
+// holds, each byte once and in order, and a byte changed past the first
+// piece shows in it.
+TEST(PeImageTest, HeldFileDigestReadsWhatTheViewHolds) {
+  std::string image = Unsigned();
+  image.resize(kEndOfSections + (3 << 20) + 17);
+  for (size_t i = kEndOfSections; i < image.size(); ++i)
+    image[i] = static_cast<char>((i * 2654435761u) >> 13);
+  const struct {
+    const char* name;
+    size_t changed_at;
+    ALG_ID algorithm;
+  } kCases[] = {
+      {"as in memory", 0, CALG_SHA_256},
+      {"as in memory", 0, CALG_SHA1},
+      {"a byte changed past the first piece", (2 << 20) + 5, CALG_SHA_256},
+      {"a byte changed past the first piece", (2 << 20) + 5, CALG_SHA1},
+  };
+  const base::ScopedTempFolder folder;
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.name);
+    std::string on_disk = image;
+    if (test_case.changed_at)
+      on_disk[test_case.changed_at] ^= 1;
+    const base::FilePath file = folder.path().Append(L"image.exe");
+    ASSERT_EQ(base::WriteBufferToFile(file, on_disk.data(),
+                                      static_cast<int>(on_disk.size())),
+              static_cast<int>(on_disk.size()));
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(ComputeAuthenticodeDigest(*PeImage::Parse(AsBytes(image)),
+                                          test_case.algorithm, &expected));
+    HeldImageFile held;
+    ASSERT_EQ(held.Open(file.value().c_str()), 0u);
+    std::vector<uint8_t> read;
+    ASSERT_TRUE(ComputeAuthenticodeDigest(
+        *PeImage::Parse(held.bytes(), held.handle()), test_case.algorithm,
+        &read));
+    EXPECT_EQ(read == expected, test_case.changed_at == 0);
+  }
 }
 
 TEST(PeImageTest, RefusesLayoutsTheFormatDoesNotHash) {

@@ -6,12 +6,26 @@ namespace installer {
 
 void ComputeSha256(std::span<const std::span<const uint8_t>> pieces,
                    std::vector<uint8_t>* digest) {
+  ComputeSha256(
+      [pieces](const std::function<void(std::span<const uint8_t>)>& hash) {
+        for (std::span<const uint8_t> piece : pieces)
+          hash(piece);
+        return true;
+      },
+      digest);
+}
+
+bool ComputeSha256(const DigestFeed& feed, std::vector<uint8_t>* digest) {
   SHA256_CTX context;
   SHA256_Init(&context);
-  for (std::span<const uint8_t> piece : pieces)
-    SHA256_Update(&context, piece.data(), piece.size());
+  if (!feed([&context](std::span<const uint8_t> piece) {
+        SHA256_Update(&context, piece.data(), piece.size());
+      })) {
+    return false;
+  }
   digest->resize(SHA256_DIGEST_LENGTH);
   SHA256_Final(digest->data(), &context);
+  return true;
 }
 
 }  // namespace installer

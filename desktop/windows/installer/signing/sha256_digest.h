@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_SIGNING_SHA256_DIGEST_H_
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -11,6 +12,14 @@ namespace installer {
 // from the system's headers, whose names clash with its own.
 void ComputeSha256(std::span<const std::span<const uint8_t>> pieces,
                    std::vector<uint8_t>* digest);
+
+// Hands the bytes to digest to `hash` a piece at a time, in order; false
+// when a piece could not be had.
+using DigestFeed = std::function<bool(
+    const std::function<void(std::span<const uint8_t>)>& hash)>;
+
+// The SHA-256 of what `feed` hands over; false when it could not hand all.
+bool ComputeSha256(const DigestFeed& feed, std::vector<uint8_t>* digest);
 
 }  // namespace installer
 

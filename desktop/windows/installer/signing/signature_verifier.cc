@@ -162,7 +162,7 @@ SignatureRefusal CheckImageSignature(std::span<const uint8_t> bytes,
                                      std::string* report_text) {
   // The signature is read from the held view, not by path, so that it is the
   // one WinVerifyTrust judged. Only a PE image carries one we can read.
-  const std::optional<PeImage> image = PeImage::Parse(bytes);
+  const std::optional<PeImage> image = PeImage::Parse(bytes, file);
   // WinVerifyTrust hands the table to the platform's decoder, which a
   // malformed signature can crash: a table whose signature we cannot walk
   // is refused before it is read.

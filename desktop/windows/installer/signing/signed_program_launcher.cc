@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
 
 #include <algorithm>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -63,6 +64,19 @@ SignatureRefusal CheckPublisher(const HeldImageFile& file,
   return verdict;
 }
 
+// This process's program, kept held (KeepRunningProgramHeld).
+struct KeptProgram {
+  std::mutex lock;
+  HeldImageFile file;
+};
+
+KeptProgram& GetKeptProgram() {
+  // Made first, the registry goes last: the kept file leaves it as it goes.
+  HeldFileRegistry::Get();
+  static KeptProgram kept;
+  return kept;
+}
+
 }  // namespace
 
 SignedProgramLauncher::SignedProgramLauncher()
@@ -108,6 +122,27 @@ void SignedProgramLauncher::ReadyPublisherCheck() {
             << (verdict == SignatureRefusal::kNone
                     ? "it is the publisher's"
                     : DescribeSignatureRefusal(verdict));
+}
+
+// static
+void SignedProgramLauncher::KeepRunningProgramHeld() {
+  base::FilePath program;
+  if (!base::GetWindowsPath(base::kExeFile, &program))
+    return;
+  KeptProgram& kept = GetKeptProgram();
+  const std::lock_guard<std::mutex> hold(kept.lock);
+  // Nothing of it is read here: the first hold proves it. Kept as it is
+  // spelled, it is the file HoldRunningProgram opens, or another whose
+  // verdicts it does not share.
+  if (kept.file.Open(HeldFilePath::AsSpelled(program.value()).c_str()) != 0)
+    kept.file = HeldImageFile();
+}
+
+// static
+void SignedProgramLauncher::LetRunningProgramGo() {
+  KeptProgram& kept = GetKeptProgram();
+  const std::lock_guard<std::mutex> hold(kept.lock);
+  kept.file = HeldImageFile();
 }
 
 bool SignedProgramLauncher::HoldRunningProgram() {

@@ -91,6 +91,16 @@ class SignedProgramLauncher {
   // log is open; false when refused.
   [[nodiscard]] bool HoldRunningProgram();
 
+  // Keeps this process's own program held from now until
+  // LetRunningProgramGo, so that the proof HoldRunningProgram makes stands
+  // for every later hold meanwhile (HeldFileRegistry): a front end that
+  // starts its crash reporter and then its backend, each from its program
+  // proven, reads the 96 MB full installer once. Held, the file can be
+  // neither renamed nor replaced: only for a process whose own program no
+  // process of its run moves before it is let go.
+  static void KeepRunningProgramHeld();
+  static void LetRunningProgramGo();
+
   // Makes the first publisher's check of this process, on this process's
   // own library, and logs its verdict: what that check pays once in a
   // process (WinVerifyTrust's providers, the certificate stores, both chain

@@ -80,7 +80,7 @@ SignatureRefusal SignerCertificate::Check(const HeldImageFile& file) const {
       return *known;
     }
   }
-  const SignatureRefusal verdict = Judge(file.bytes());
+  const SignatureRefusal verdict = Judge(file);
   if (identity) {
     registry.RememberVerdict(*identity, HeldFileJudge::kCertificate, encoded_,
                              verdict);
@@ -88,8 +88,10 @@ SignatureRefusal SignerCertificate::Check(const HeldImageFile& file) const {
   return verdict;
 }
 
-SignatureRefusal SignerCertificate::Judge(std::span<const uint8_t> file) const {
-  const std::optional<PeImage> image = PeImage::Parse(file);
+SignatureRefusal SignerCertificate::Judge(const HeldImageFile& file) const {
+  // The digest reads the held file in bounded pieces, not its whole view.
+  const std::optional<PeImage> image =
+      PeImage::Parse(file.bytes(), file.handle());
   if (!image)
     return SignatureRefusal::kMalformed;
   if (!image->has_certificate_table())

@@ -54,7 +54,7 @@ class SignerCertificate {
   explicit SignerCertificate(std::vector<uint8_t> encoded)
       : encoded_(std::move(encoded)) {}
 
-  SignatureRefusal Judge(std::span<const uint8_t> file) const;
+  SignatureRefusal Judge(const HeldImageFile& file) const;
 
   std::vector<uint8_t> encoded_;
 };
