@@ -69,7 +69,8 @@ PHASES = [
     ("front end: backend ended to its last line", "front_end", "Installer backend exit code",
      None),
 ]
-MOVED = "Moved the package folder"
+# The package installer's count of how its files got into the folder.
+TRANSFERRED = re.compile(r"Done copying root files: (\d+) moved, (\d+) copied")
 
 
 def winpath(path):
@@ -260,9 +261,11 @@ def run_road(road, build, installer, work, logs_folder):
         sys.exit(f"{road}: the installation failed (exit {run['exit']})")
     logs = read_logs(sorted(set(logs_folder.glob("*.log")) - before), installer)
     run["phases"] = phases_of(logs)
-    moved = any(MOVED in line for _, line in logs.get("package_installer", []))
-    run["moved"] = moved
-    run["written_mb"] = 0.0 if moved else tree_bytes(installed) / 1e6
+    counts = [TRANSFERRED.search(line) for _, line in logs.get("package_installer", [])]
+    moved, copied = next((tuple(map(int, c.groups())) for c in counts if c), (0, 0))
+    run["moved"], run["copied"] = moved, copied
+    # What a copy wrote: the whole tree when nothing was moved.
+    run["written_mb"] = tree_bytes(installed) / 1e6 if not moved else None
     return run
 
 
@@ -292,15 +295,14 @@ def report(runs):
                      lambda r, role=role: r["roles"].get(role, {}).get("peak")))
     for name, _, _, _ in PHASES:
         rows.append((name, "s", lambda r, name=name: r["phases"].get(name)))
-    rows.append(("bytes written into the folder (MB)", " ", lambda r: r["written_mb"]))
+    rows.append(("package files moved", " ", lambda r: r["moved"]))
+    rows.append(("package files copied", " ", lambda r: r["copied"]))
+    rows.append(("bytes copied into the folder (MB)", " ", lambda r: r["written_mb"]))
     for name, unit, read in rows:
         admin = median([read(r) for r in runs["administrator"]])
         user = median([read(r) for r in runs["standard_user"]])
         ratio = f"{admin / user:6.2f}x" if admin is not None and user else f"{'-':>7}"
         print(f"{name:46} {cell(admin, unit):>14} {cell(user, unit):>14} {ratio}")
-    for road in ROADS:
-        ways = {"moved" if r["moved"] else "copied" for r in runs[road]}
-        print(f"{road}: the package's files were {' and '.join(sorted(ways))}")
     ratios = [a["wall"] / s["wall"] for a, s in zip(runs["administrator"], runs["standard_user"])]
     middle, interval = median_interval(ratios)
     said = f"{interval[0]:.3f}-{interval[1]:.3f}" if interval else "too few pairs"
