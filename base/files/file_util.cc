@@ -2,9 +2,11 @@
 
 #include <share.h>
 #include <shlobj.h>
+#include <winternl.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -436,6 +438,32 @@ bool MovePath(const FilePath& from, const FilePath& to) {
   if (from.ReferencesParent() || to.ReferencesParent())
     return false;
   return MovePathUnchecked(from, to);
+}
+
+// The file's index on its volume. GetFileInformationByHandle and FileIdInfo
+// also read the volume's serial number, which Wine asks its mount manager
+// for, in another process, on each call: at one call per deleted file the
+// deletion waited on that process more than it worked.
+std::optional<uint64_t> ReadFileIndex(HANDLE handle) {
+  using QueryFunction = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG,
+                                     ULONG);
+  constexpr ULONG kFileInternalInformation = 6;
+  static const QueryFunction query = reinterpret_cast<QueryFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(
+          ::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  IO_STATUS_BLOCK status_block = {};
+  LARGE_INTEGER index = {};
+  if (!query) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return std::nullopt;
+  }
+  const LONG status = query(handle, &status_block, &index, sizeof(index),
+                            kFileInternalInformation);
+  if (status < 0) {
+    ::SetLastError(ERROR_GEN_FAILURE);
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(index.QuadPart);
 }
 
 bool RenameHeldFile(HANDLE file, const FilePath& to) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/files/file.h"
@@ -70,6 +71,9 @@ bool MovePath(const FilePath& from, const FilePath& to);
 bool MovePathUnchecked(const FilePath& from, const FilePath& to);
 // Puts `from` in the place of `to`, which may exist.
 bool ReplaceFile(const FilePath& from, const FilePath& to);
+// The index of the file `file` holds on its volume (its id, without the
+// volume's serial number); empty when it cannot be read.
+std::optional<uint64_t> ReadFileIndex(HANDLE file);
 // Renames the very file or folder `file` holds (opened with DELETE) to `to`,
 // which must not exist: no name is looked up again, so nothing put at the
 // old name meanwhile is moved instead. `to` may be a "\\?\" or share path.

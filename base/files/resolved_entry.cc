@@ -1,6 +1,5 @@
 #include "base/files/resolved_entry.h"
 
-#include <winternl.h>
 
 #include <algorithm>
 #include <optional>
@@ -46,32 +45,6 @@ FilePath GetFinalPathOfHandle(HANDLE handle, const FilePath& opened_as) {
 
 bool IsSameName(const FilePath& a, const FilePath& b) {
   return FilePath::CompareIgnoreCase(a, b) == 0;
-}
-
-// The file's index on its volume. GetFileInformationByHandle and FileIdInfo
-// also read the volume's serial number, which Wine asks its mount manager
-// for, in another process, on each call: at one call per deleted file the
-// deletion waited on that process more than it worked.
-std::optional<uint64_t> ReadFileIndex(HANDLE handle) {
-  using QueryFunction = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG,
-                                     ULONG);
-  constexpr ULONG kFileInternalInformation = 6;
-  static const QueryFunction query = reinterpret_cast<QueryFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(
-          ::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
-  IO_STATUS_BLOCK status_block = {};
-  LARGE_INTEGER index = {};
-  if (!query) {
-    ::SetLastError(ERROR_PROC_NOT_FOUND);
-    return std::nullopt;
-  }
-  const LONG status = query(handle, &status_block, &index, sizeof(index),
-                            kFileInternalInformation);
-  if (status < 0) {
-    ::SetLastError(ERROR_GEN_FAILURE);
-    return std::nullopt;
-  }
-  return static_cast<uint64_t>(index.QuadPart);
 }
 
 }  // namespace

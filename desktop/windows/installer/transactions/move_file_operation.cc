@@ -12,20 +12,6 @@
 
 namespace installer {
 
-namespace {
-
-// The volume and id of the file `file` holds; zeros when unknown.
-std::pair<DWORD, uint64_t> IdentityOf(HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION information;
-  if (!::GetFileInformationByHandle(file, &information))
-    return {0, 0};
-  return {information.dwVolumeSerialNumber,
-          (uint64_t{information.nFileIndexHigh} << 32) |
-              information.nFileIndexLow};
-}
-
-}  // namespace
-
 MoveFileOperation::MoveFileOperation(const base::FilePath& source,
                                      const base::FilePath& target,
                                      Reach reach,
@@ -87,7 +73,8 @@ bool MoveFileOperation::MoveHeldTakingTargetList(Transaction* sub_operations) {
     return false;
   }
   done_ = true;
-  moved_file_ = IdentityOf(file.Get());
+  // The index alone: a file of another volume could not be renamed back.
+  moved_file_ = base::ReadFileIndex(file.Get());
   TestHooks::OnRolePoint(TestHooks::RolePoint::kMovedFile);
   const DWORD error = TakeFolderAccessList(file.Get());
   if (error == ERROR_SUCCESS)
@@ -130,7 +117,7 @@ bool MoveFileOperation::MoveHeldBack() {
       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.IsValid())
     return false;
-  if (moved_file_.second == 0 || IdentityOf(file.Get()) != moved_file_) {
+  if (!moved_file_ || base::ReadFileIndex(file.Get()) != moved_file_) {
     ::SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }

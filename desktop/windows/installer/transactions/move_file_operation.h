@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <utility>
+#include <optional>
 
 #include "base/files/file_path.h"
 #include "desktop/windows/installer/transactions/operation.h"
@@ -66,8 +66,8 @@ class MoveFileOperation : public Operation {
   const Source source_kind_;
   const List list_;
   bool done_ = false;
-  // The volume and id of the file moved the kTargetFolders way.
-  std::pair<DWORD, uint64_t> moved_file_;
+  // The index of the file moved the kTargetFolders way.
+  std::optional<uint64_t> moved_file_;
   // The source was read-only and had the bit cleared.
   bool cleared_read_only_ = false;
 };
