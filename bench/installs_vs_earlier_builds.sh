@@ -1,5 +1,6 @@
 #!/bin/sh
-# This build's per-user silent installations against the same made by the
+# This build's silent installations (per user, or with --allusers for all
+# users) against the same made by the
 # builds of earlier commits, in the same rounds: the full installer of the
 # benchmark payload (bench/make_silent_install_package.py: 300 files, 188
 # MB), the online installer of the same build downloading that full
@@ -13,7 +14,7 @@
 # ratios (this build's run over the earlier build's of the same round) with
 # its 95% interval, and the median hand-over: from the backend's log line
 # "Package is ready" to "Running installer from the package".
-#   bench/installs_vs_earlier_builds.sh [--smoke] [build-dir] [work-folder] [rounds] [earlier-build-dir ...]
+#   bench/installs_vs_earlier_builds.sh [--smoke] [--allusers] [build-dir] [work-folder] [rounds] [earlier-build-dir ...]
 # rounds: per set, 6 by default. --smoke: one set of one round, no warm-up,
 # a 1 MB payload, this build alone: proves the script works; its figures
 # mean nothing. Run it inside a Wine session of its own:
@@ -59,6 +60,9 @@ def winpath(path):
 def arguments(argv):
     smoke = argv[:1] == ["--smoke"]
     argv = argv[1:] if smoke else argv
+    if argv[:1] == ["--allusers"]:
+        SWITCHES[SWITCHES.index("--allusers=0")] = "--allusers=1"
+        argv = argv[1:]
     build = Path(argv[0] if argv else ROOT / "out").resolve()
     work = Path(argv[1]).resolve() if len(argv) > 1 and argv[1] else \
         build / "installs_vs_earlier_builds_bench_work"

@@ -34,10 +34,12 @@ set -eu
 # <version>", then with 1, 2, ... appended) before it takes a free one, a
 # registry lookup each.
 if [ "${1:-}" = --forget-uninstall-entries ]; then
-  "$2/wine-run" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall' |
-    tr -d '\r' | grep 'Uninstall\\Tarvo ' | while read -r entry; do
-      "$2/wine-run" reg delete "$entry" /f > /dev/null
-    done
+  for hive in HKCU HKLM; do
+    "$2/wine-run" reg query "$hive\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall" |
+      tr -d '\r' | grep 'Uninstall\\Tarvo ' | while read -r entry; do
+        "$2/wine-run" reg delete "$entry" /f > /dev/null
+      done
+  done
   exit 0
 fi
 
