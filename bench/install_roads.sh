@@ -22,7 +22,6 @@
 set -eu
 exec /usr/bin/python3 - "$(dirname "$0")" "$@" <<'PY'
 import ctypes
-import math
 import os
 import re
 import shutil
@@ -36,6 +35,9 @@ from pathlib import Path
 
 BENCH = Path(sys.argv.pop(1)).resolve()
 ROOT = BENCH.parent
+sys.path.insert(0, str(BENCH))
+from paired_ratios import median_interval  # noqa: E402
+
 SWITCHES = ["--silent", "--allusers=0", "--desktopshortcut=0", "--startmenushortcut=0",
             "--quicklaunchshortcut=0", "--pintotaskbar=0", "--launchtarvo=0",
             "--enable-installer-stats=0",
@@ -43,7 +45,6 @@ SWITCHES = ["--silent", "--allusers=0", "--desktopshortcut=0", "--startmenushort
 STANDARD_USER_START = "desktop/windows/installer/standard_user_start.exe"
 ROADS = ["administrator", "standard_user"]
 ROLES = ["front_end", "first_backend", "package_installer"]
-CONFIDENCE = 0.95
 PR_SET_CHILD_SUBREAPER = 36
 POLL_SECONDS = 0.01
 # Wine's own programs that outlive a run, or are not the installer's.
@@ -224,19 +225,6 @@ def phases_of(logs):
 
 def tree_bytes(folder):
     return sum(path.stat().st_size for path in folder.rglob("*") if path.is_file())
-
-
-def median_interval(values):
-    ordered = sorted(values)
-    n = len(ordered)
-    k, below = 0, 0.0
-    while True:
-        below_next = below + math.comb(n, k) / 2 ** n
-        if below_next > (1 - CONFIDENCE) / 2:
-            break
-        below, k = below_next, k + 1
-    interval = (ordered[k - 1], ordered[n - k]) if k >= 1 else None
-    return statistics.median(ordered), interval
 
 
 def forget_uninstall_entries(build):

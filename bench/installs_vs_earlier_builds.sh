@@ -22,7 +22,6 @@
 set -eu
 exec /usr/bin/python3 - "$(dirname "$0")" "$@" <<'PY'
 import json
-import math
 import os
 import re
 import shutil
@@ -37,6 +36,7 @@ ROOT = BENCH.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 sys.path.insert(0, str(BENCH))
 import earlier_build_roots  # noqa: E402
+from paired_ratios import median_interval  # noqa: E402
 import installer_files as files  # noqa: E402
 from update_server import UpdateServer  # noqa: E402
 
@@ -45,9 +45,6 @@ SWITCHES = ["--silent", "--allusers=0", "--desktopshortcut=0", "--startmenushort
             "--enable-installer-stats=0",
             "--with-feature:installer-pref-default-overrides-support=off"]
 KINDS = ["full", "online", "online_older"]
-# The 95% interval of a median from n paired ratios: the k-th smallest and
-# largest, k the largest with P(Binomial(n, 1/2) < k) <= 2.5%.
-CONFIDENCE = 0.95
 READY = "Package is ready"
 HANDED_OVER = "Running installer from the package with command line: "
 LOG_TIME = re.compile(r"^\[\d{4}/(\d{6}\.\d{3}):")
@@ -135,21 +132,6 @@ def run_set(order, cases, rounds, warmup, work, number):
             tail = (work / f"set{number}.log").read_text(errors="replace").splitlines()[-20:]
             sys.exit("\n".join([f"{name} failed in a round: exits {figures['exits']}", *tail]))
     return {name: [run["wall"] for run in figures["runs"]] for name, figures in summary.items()}
-
-
-def median_interval(values):
-    """The median of `values` and its distribution-free 95% interval (None
-    when too few values to have one)."""
-    ordered = sorted(values)
-    n = len(ordered)
-    k, below = 0, 0.0
-    while True:
-        below_next = below + math.comb(n, k) / 2 ** n
-        if below_next > (1 - CONFIDENCE) / 2:
-            break
-        below, k = below_next, k + 1
-    interval = (ordered[k - 1], ordered[n - k]) if k >= 1 else None
-    return statistics.median(ordered), interval
 
 
 def handover_times(logs, before, folders):
