@@ -4,17 +4,6 @@
 
 namespace installer {
 
-void ComputeSha256(std::span<const std::span<const uint8_t>> pieces,
-                   std::vector<uint8_t>* digest) {
-  ComputeSha256(
-      [pieces](const std::function<void(std::span<const uint8_t>)>& hash) {
-        for (std::span<const uint8_t> piece : pieces)
-          hash(piece);
-        return true;
-      },
-      digest);
-}
-
 bool ComputeSha256(const DigestFeed& feed, std::vector<uint8_t>* digest) {
   SHA256_CTX context;
   SHA256_Init(&context);

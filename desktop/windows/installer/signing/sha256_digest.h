@@ -8,17 +8,14 @@
 
 namespace installer {
 
-// The SHA-256 of `pieces` one after the other, by BoringSSL's code: apart
-// from the system's headers, whose names clash with its own.
-void ComputeSha256(std::span<const std::span<const uint8_t>> pieces,
-                   std::vector<uint8_t>* digest);
-
 // Hands the bytes to digest to `hash` a piece at a time, in order; false
 // when a piece could not be had.
 using DigestFeed = std::function<bool(
     const std::function<void(std::span<const uint8_t>)>& hash)>;
 
-// The SHA-256 of what `feed` hands over; false when it could not hand all.
+// The SHA-256 of what `feed` hands over, by BoringSSL's code (kept apart
+// from the system's headers, whose names clash with its own); false when it
+// could not hand all.
 bool ComputeSha256(const DigestFeed& feed, std::vector<uint8_t>* digest);
 
 }  // namespace installer
