@@ -1,7 +1,6 @@
 #include "desktop/windows/installer/transactions/file_transfer_steps.h"
 
 #include <windows.h>
-#include <aclapi.h>
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
@@ -42,21 +41,6 @@ void SetReadOnlyAttribute(const base::FilePath& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES)
     ::SetFileAttributesW(path.value().c_str(),
                          attributes | FILE_ATTRIBUTE_READONLY);
-}
-
-DWORD TakeFolderAccessList(HANDLE file) {
-  // An empty list, not a null one: a null list would admit everyone. Set
-  // through the handle, the system reads the inheritable entries of the
-  // folder the file is now in, as it does for a file made there; the owner
-  // stays the one this process's token gave it when it was unpacked, the
-  // one a copy made by this process gets too.
-  ACL empty;
-  if (!::InitializeAcl(&empty, sizeof(empty), ACL_REVISION))
-    return ::GetLastError();
-  return ::SetSecurityInfo(
-      file, SE_FILE_OBJECT,
-      DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-      nullptr, nullptr, &empty, nullptr);
 }
 
 }  // namespace installer

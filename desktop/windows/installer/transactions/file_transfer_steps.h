@@ -22,12 +22,6 @@ bool PrepareTransferTarget(const base::FilePath& target,
 bool ClearReadOnlyAttribute(const base::FilePath& source);
 void SetReadOnlyAttribute(const base::FilePath& path);
 
-// Gives the file `file` holds (opened with WRITE_DAC) the access list that
-// its folder passes on to a new file: no entry of its own and inheritance
-// allowed, from which the system adds the folder's inheritable entries as
-// it does for a file made there. Returns the Windows error.
-DWORD TakeFolderAccessList(HANDLE file);
-
 }  // namespace installer
 
 #endif  // DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_FILE_TRANSFER_STEPS_H_

@@ -9,6 +9,7 @@
 #include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/transactions/file_transfer_steps.h"
+#include "desktop/windows/installer/transactions/folder_access_lists.h"
 
 namespace installer {
 
@@ -16,12 +17,12 @@ MoveFileOperation::MoveFileOperation(const base::FilePath& source,
                                      const base::FilePath& target,
                                      Reach reach,
                                      Source source_kind,
-                                     List list)
+                                     FolderAccessLists* target_lists)
     : source_(source),
       target_(target),
       reach_(reach),
       source_kind_(source_kind),
-      list_(list) {}
+      target_lists_(target_lists) {}
 
 MoveFileOperation::~MoveFileOperation() = default;
 
@@ -34,7 +35,7 @@ bool MoveFileOperation::Do(Transaction* sub_operations) {
     return false;
   }
   cleared_read_only_ = ClearReadOnlyAttribute(source_);
-  if (list_ == List::kTargetFolders)
+  if (target_lists_)
     return MoveHeldTakingTargetList(sub_operations);
   // A rename to a free name in an existing folder, the usual case, needs no
   // look at the target first: each name Wine looks up and does not find
@@ -76,7 +77,7 @@ bool MoveFileOperation::MoveHeldTakingTargetList(Transaction* sub_operations) {
   // The index alone: a file of another volume could not be renamed back.
   moved_file_ = base::ReadFileIndex(file.Get());
   TestHooks::OnRolePoint(TestHooks::RolePoint::kMovedFile);
-  const DWORD error = TakeFolderAccessList(file.Get());
+  const DWORD error = target_lists_->Give(file.Get(), target_.DirName());
   if (error == ERROR_SUCCESS)
     return true;
   // Kept where it is, the file would keep the package folder's list, which
@@ -100,7 +101,7 @@ bool MoveFileOperation::Move() {
 // Back the way it came: a rename spells the paths as the move did, also a
 // path longer than the checked helpers take.
 bool MoveFileOperation::MoveBack() {
-  if (list_ == List::kTargetFolders)
+  if (target_lists_)
     return MoveHeldBack();
   if (reach_ == Reach::kAnyVolume)
     return base::MovePathUnchecked(target_, source_);

@@ -11,6 +11,8 @@
 
 namespace installer {
 
+class FolderAccessLists;
+
 // Moves a file or folder to its target, across volumes too. A missing
 // target folder is created and a file in the way set aside first, as
 // sub-operations; a rollback moves the file back, after which they put
@@ -33,21 +35,18 @@ class MoveFileOperation : public Operation {
     // next one brought to the disk.
     kTemporary,
   };
-  enum class List {
-    // The moved file keeps its access list.
-    kKept,
-    // A file moved on the same volume, held from its old name on, then
-    // given the list that its new folder passes on to a new file; where
-    // that cannot be set it goes back and the move fails. A rollback moves
-    // back only the very file moved, whatever lies at its new name.
-    kTargetFolders,
-  };
 
+  // Without `target_lists` the moved file keeps its access list. With it,
+  // a file moved on the same volume, held from its old name on, is given
+  // the list that its new folder passes on to a new file; where that cannot
+  // be set it goes back and the move fails. A rollback then moves back only
+  // the very file moved, whatever lies at its new name. `target_lists`
+  // outlives the operation's Do().
   MoveFileOperation(const base::FilePath& source,
                     const base::FilePath& target,
                     Reach reach = Reach::kAnyVolume,
                     Source source_kind = Source::kKept,
-                    List list = List::kKept);
+                    FolderAccessLists* target_lists = nullptr);
   ~MoveFileOperation() override;
 
   bool Do(Transaction* sub_operations) override;
@@ -56,7 +55,7 @@ class MoveFileOperation : public Operation {
  private:
   bool Move();
   bool MoveBack();
-  // The kTargetFolders way: renames the held file, then sets its list.
+  // With target lists: renames the held file, then sets its list.
   bool MoveHeldTakingTargetList(Transaction* sub_operations);
   bool MoveHeldBack();
 
@@ -64,9 +63,9 @@ class MoveFileOperation : public Operation {
   const base::FilePath target_;
   const Reach reach_;
   const Source source_kind_;
-  const List list_;
+  FolderAccessLists* const target_lists_;
   bool done_ = false;
-  // The index of the file moved the kTargetFolders way.
+  // The index of the file moved with target lists.
   std::optional<uint64_t> moved_file_;
   // The source was read-only and had the bit cleared.
   bool cleared_read_only_ = false;

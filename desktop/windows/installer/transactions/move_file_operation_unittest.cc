@@ -12,6 +12,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/test/standard_user_token.h"
+#include "desktop/windows/installer/transactions/folder_access_lists.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 #include "gtest/gtest.h"
 
@@ -19,7 +20,6 @@ namespace installer {
 namespace {
 
 using base::TempTree;
-using List = MoveFileOperation::List;
 
 // Whether `token` (an impersonation token) may read and run `file`, by
 // the file's stored list: Wine keeps it and AccessCheck honours it, though
@@ -63,22 +63,25 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     bool hold_source;
     bool target_in_the_way;
     bool long_name;
-    List list = List::kKept;
+    bool take_list = false;
     // Another file is put at the new name before the rollback.
     bool swapped = false;
+    // Another package file was moved into the folder first: this one takes
+    // the list worked out for that one.
+    bool second_in_folder = false;
   };
   const Case kCases[] = {
       {"free source", false, false, false},
       {"held source", true, false, false},
       {"target in the way", false, true, false},
       {"long name", false, false, true},
-      {"free source taking the list", false, false, false, List::kTargetFolders},
-      {"held source taking the list", true, false, false, List::kTargetFolders},
-      {"target in the way taking the list", false, true, false,
-       List::kTargetFolders},
-      {"long name taking the list", false, false, true, List::kTargetFolders},
-      {"swapped taking the list", false, false, false, List::kTargetFolders,
-       true}};
+      {"free source taking the list", false, false, false, true},
+      {"held source taking the list", true, false, false, true},
+      {"target in the way taking the list", false, true, false, true},
+      {"long name taking the list", false, false, true, true},
+      {"swapped taking the list", false, false, false, true, true},
+      {"second in its folder taking the list", false, false, false, true,
+       false, true}};
   const base::win::ScopedHandle standard_user = test::MakeStandardUserToken();
   HANDLE raw_impersonation = nullptr;
   ASSERT_TRUE(::DuplicateToken(standard_user.Get(), SecurityImpersonation,
@@ -92,6 +95,19 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     SCOPED_TRACE(test_case.name);
     TempTree tree;
     tree.MakeDir(L"package");
+    FolderAccessLists lists;
+    FolderAccessLists* const target_lists =
+        test_case.take_list ? &lists : nullptr;
+    Transaction transaction;
+    if (test_case.second_in_folder) {
+      tree.WriteFile(L"package\\first.pak", "first");
+      ASSERT_TRUE(transaction.ExecuteOperation(
+          std::make_unique<MoveFileOperation>(
+              tree.Path(L"package\\first.pak"),
+              tree.Path(L"install\\res\\first.pak"),
+              MoveFileOperation::Reach::kSameVolume,
+              MoveFileOperation::Source::kKept, target_lists)));
+    }
     const std::wstring name =
         test_case.long_name ? std::wstring(251, L'n') + L".pak" : L"a.pak";
     tree.WriteFile((L"package\\" + name).c_str(), "payload");
@@ -113,16 +129,15 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
                            nullptr));
       ASSERT_TRUE(held.IsValid());
     }
-    Transaction transaction;
     const bool moved = transaction.ExecuteOperation(
         std::make_unique<MoveFileOperation>(
             source, target, MoveFileOperation::Reach::kSameVolume,
-            MoveFileOperation::Source::kKept, test_case.list));
+            MoveFileOperation::Source::kKept, target_lists));
     EXPECT_EQ(!test_case.hold_source, moved);
     EXPECT_EQ(test_case.hold_source, TempTree::Exists(source));
     if (moved) {
       EXPECT_EQ("payload", TempTree::ReadFile(target));
-      EXPECT_TRUE(test_case.list == List::kKept ||
+      EXPECT_TRUE(!test_case.take_list ||
                   MayReadAndRun(impersonation.Get(), target));
     }
     held.Close();

@@ -251,8 +251,7 @@ bool CopySteps::TransferPackageFile(const base::FilePath& source,
     if (run_.transaction.ExecuteOperation(std::make_unique<MoveFileOperation>(
             source, target, MoveFileOperation::Reach::kSameVolume,
             MoveFileOperation::Source::kTemporary,
-            take_folder_list_ ? MoveFileOperation::List::kTargetFolders
-                              : MoveFileOperation::List::kKept))) {
+            take_folder_list_ ? &folder_lists_ : nullptr))) {
       ++moved_;
       return true;
     }

@@ -8,6 +8,7 @@
 #include "base/files/file_path.h"
 #include "base/weak_reference.h"
 #include "desktop/windows/installer/backend/installer_part.h"
+#include "desktop/windows/installer/transactions/folder_access_lists.h"
 
 namespace installer {
 
@@ -64,6 +65,7 @@ class CopySteps : public InstallerPart {
   bool move_package_files_ = false;
   // Each moved file is given the access list of its new folder.
   bool take_folder_list_ = false;
+  FolderAccessLists folder_lists_;
   // The files of both lists moved so far, and those copied.
   size_t moved_ = 0;
   size_t copied_ = 0;
