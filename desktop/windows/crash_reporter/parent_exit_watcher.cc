@@ -15,7 +15,12 @@ ParentExitWatcher::~ParentExitWatcher() {
 bool ParentExitWatcher::Watch(uint32_t parent_pid) {
   parent_.Set(::OpenProcess(SYNCHRONIZE, FALSE, parent_pid));
   if (!parent_.IsValid()) {
-    PLOG(ERROR) << "Cannot watch process " << parent_pid;
+    // A parent that ended before its reporter got here needs no reporter:
+    // the system names no process by that number any more.
+    if (::GetLastError() == ERROR_INVALID_PARAMETER)
+      LOG(INFO) << "Process " << parent_pid << " has ended: nothing to watch";
+    else
+      PLOG(ERROR) << "Cannot watch process " << parent_pid;
     return false;
   }
   quit_signal_->AddHold();
