@@ -276,10 +276,12 @@ InstallerElevation::Result InstallerElevation::RelaunchElevated() {
   for (InstallerObserver& observer : run_.observers)
     observer.OnStartingNewMainProcess(false);
   base::win::ScopedHandle process;
-  if (const Result started = RunOwnProgramElevated(command_line, &process);
-      started != kElevatedDone) {
+  const Result started = RunOwnProgramElevated(command_line, &process);
+  // Held since this process began; the elevated process unpacks the
+  // package, and its installer may set the program aside.
+  SignedProgramLauncher::LetRunningProgramGo();
+  if (started != kElevatedDone)
     return started;
-  }
   const DWORD wait = WaitForSingleObject(process.Get(), INFINITE);
   for (InstallerObserver& observer : run_.observers)
     observer.OnReturnedToPreviousMainProcess();

@@ -174,6 +174,9 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
       NeedsProtectedPackage()
           ? UnpackProtected(front_end_folder, &protected_package)
           : front_end_folder;
+  // Held since this process began, for the unpack's check to find it read;
+  // the package's installer may set it aside.
+  SignedProgramLauncher::LetRunningProgramGo();
   if (package_folder.empty() || !AcceptsProtectedPackage(protected_package))
     return;
   base::CommandLine command_line(package_folder.Append(kPackageInstallerName));

@@ -106,6 +106,23 @@ bool RecoverUninstallerFolder(const base::CommandLine& command_line) {
                                           GetPrivateFolderOwners(false));
 }
 
+// A process that may run elevated and proves its own program more than once
+// keeps it held from its start, so that the program is read once: a front
+// end starts its crash reporter and then its backend from it, held until
+// the backend has started (InstallerRunner); a backend that waits for a
+// temporary package starts its crash reporter from it and then checks it
+// as the package it unpacks, held until then (InstallerPackageWait).
+bool KeepsRunningProgramHeld(const base::CommandLine& command_line) {
+  if (command_line.HasSwitch(switches::kUninstall) ||
+      command_line.HasSwitch(switches::kSetFolderPermission) ||
+      !MayRunElevated()) {
+    return false;
+  }
+  return !command_line.HasSwitch(switches::kBackend) ||
+         (command_line.HasSwitch(switches::kWaitForPackage) &&
+          command_line.HasSwitch(switches::kTemporaryPackage));
+}
+
 uint8_t RunRole(const base::CommandLine& command_line) {
   if (command_line.HasSwitch(switches::kCrashReporterParentId)) {
     RunCrashReporterRole(command_line);
@@ -118,15 +135,8 @@ uint8_t RunRole(const base::CommandLine& command_line) {
     LeftoverRemover::RunRole(command_line);
     return kInstallerSucceeded;
   }
-  // A front end that may run elevated starts its crash reporter and then
-  // its backend from its own program proven: held from here until the
-  // backend has started (InstallerRunner), the program is proven once.
-  if (!command_line.HasSwitch(switches::kBackend) &&
-      !command_line.HasSwitch(switches::kUninstall) &&
-      !command_line.HasSwitch(switches::kSetFolderPermission) &&
-      MayRunElevated()) {
+  if (KeepsRunningProgramHeld(command_line))
     SignedProgramLauncher::KeepRunningProgramHeld();
-  }
   StartCrashReporting();
   base::RegisterInstallerFeatures(GetUserAgentName(),
                                   base::FeatureList::GetInstance());

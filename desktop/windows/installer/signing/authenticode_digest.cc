@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
+#include <utility>
 
+#include "desktop/windows/installer/signing/held_file_registry.h"
 #include "desktop/windows/installer/signing/pe_image.h"
 #include "desktop/windows/installer/signing/scoped_crypt_provider.h"
 #include "desktop/windows/installer/signing/sha256_digest.h"
@@ -61,6 +64,41 @@ bool ReadHeldRanges(HANDLE file,
       at += read;
     }
   }
+  return true;
+}
+
+// The digest of `ranges` of the file held open on `file`, read once while
+// the file is held (HeldFileRegistry): a backend proves its 96 MB program
+// to start its crash reporter and checks it again as the package it
+// unpacks. Read anew when the hold that kept it broke since: the file may
+// have been written meanwhile.
+bool ComputeHeldDigest(HANDLE file,
+                       std::span<const PeImage::Range> ranges,
+                       ALG_ID algorithm,
+                       std::vector<uint8_t>* digest) {
+  HeldFileRegistry& registry = HeldFileRegistry::Get();
+  const std::optional<HeldFileIdentity> identity =
+      HeldFileRegistry::IdentityOf(file);
+  const std::optional<uint64_t> hold =
+      identity ? registry.FindHold(*identity) : std::nullopt;
+  if (hold) {
+    if (std::optional<std::vector<uint8_t>> known =
+            registry.FindDigest(*identity, algorithm)) {
+      *digest = std::move(*known);
+      return true;
+    }
+  }
+  if (!ComputeDigest(
+          algorithm,
+          [file, ranges](
+              const std::function<void(std::span<const uint8_t>)>& hash) {
+            return ReadHeldRanges(file, ranges, hash);
+          },
+          digest)) {
+    return false;
+  }
+  if (hold)
+    registry.RememberDigest(*identity, *hold, algorithm, *digest);
   return true;
 }
 
@@ -131,15 +169,8 @@ bool ComputeAuthenticodeDigest(const PeImage& image,
     ::SetLastError(ERROR_INVALID_DATA);
     return false;
   }
-  if (image.held_file()) {
-    return ComputeDigest(
-        algorithm,
-        [&image, &ranges](
-            const std::function<void(std::span<const uint8_t>)>& hash) {
-          return ReadHeldRanges(image.held_file(), ranges, hash);
-        },
-        digest);
-  }
+  if (image.held_file())
+    return ComputeHeldDigest(image.held_file(), ranges, algorithm, digest);
   std::vector<std::span<const uint8_t>> pieces;
   for (const PeImage::Range& range : ranges)
     pieces.push_back(image.bytes().subspan(range.begin, range.end - range.begin));

@@ -4,6 +4,14 @@
 
 namespace installer {
 
+namespace {
+
+uint64_t Join(DWORD high, DWORD low) {
+  return uint64_t{high} << 32 | low;
+}
+
+}  // namespace
+
 // static
 HeldFileRegistry& HeldFileRegistry::Get() {
   static HeldFileRegistry registry;
@@ -13,13 +21,26 @@ HeldFileRegistry& HeldFileRegistry::Get() {
 HeldFileRegistry::HeldFileRegistry() = default;
 HeldFileRegistry::~HeldFileRegistry() = default;
 
+// static
+std::optional<HeldFileIdentity> HeldFileRegistry::IdentityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!::GetFileInformationByHandle(file, &information))
+    return std::nullopt;
+  return HeldFileIdentity{
+      information.dwVolumeSerialNumber,
+      Join(information.nFileIndexHigh, information.nFileIndexLow),
+      Join(information.nFileSizeHigh, information.nFileSizeLow),
+      Join(information.ftLastWriteTime.dwHighDateTime,
+           information.ftLastWriteTime.dwLowDateTime)};
+}
+
 void HeldFileRegistry::AddHolder(const HeldFileIdentity& file) {
   const std::lock_guard<std::mutex> hold(lock_);
   if (Entry* entry = Find(file)) {
     ++entry->holders;
     return;
   }
-  entries_.push_back(Entry{file, 1, {}});
+  entries_.push_back(Entry{file, ++last_hold_, 1, {}, {}});
 }
 
 void HeldFileRegistry::RemoveHolder(const HeldFileIdentity& file) {
@@ -28,6 +49,13 @@ void HeldFileRegistry::RemoveHolder(const HeldFileIdentity& file) {
   if (!entry || --entry->holders > 0)
     return;
   entries_.erase(entries_.begin() + (entry - entries_.data()));
+}
+
+std::optional<uint64_t> HeldFileRegistry::FindHold(
+    const HeldFileIdentity& file) const {
+  const std::lock_guard<std::mutex> hold(lock_);
+  const Entry* entry = Find(file);
+  return entry ? std::optional<uint64_t>(entry->hold) : std::nullopt;
 }
 
 std::optional<SignatureRefusal> HeldFileRegistry::FindVerdict(
@@ -62,6 +90,35 @@ void HeldFileRegistry::RememberVerdict(const HeldFileIdentity& file,
   entry->verdicts.push_back(
       Verdict{judge, std::vector<uint8_t>(against.begin(), against.end()),
               verdict});
+}
+
+std::optional<std::vector<uint8_t>> HeldFileRegistry::FindDigest(
+    const HeldFileIdentity& file,
+    ALG_ID algorithm) const {
+  const std::lock_guard<std::mutex> hold(lock_);
+  const Entry* entry = Find(file);
+  if (!entry)
+    return std::nullopt;
+  const auto found = std::ranges::find(entry->digests, algorithm,
+                                       &Digest::algorithm);
+  if (found == entry->digests.end())
+    return std::nullopt;
+  return found->value;
+}
+
+void HeldFileRegistry::RememberDigest(const HeldFileIdentity& file,
+                                      uint64_t hold,
+                                      ALG_ID algorithm,
+                                      std::span<const uint8_t> digest) {
+  const std::lock_guard<std::mutex> lock(lock_);
+  Entry* entry = Find(file);
+  if (!entry || entry->hold != hold ||
+      std::ranges::find(entry->digests, algorithm, &Digest::algorithm) !=
+          entry->digests.end()) {
+    return;
+  }
+  entry->digests.push_back(
+      Digest{algorithm, std::vector<uint8_t>(digest.begin(), digest.end())});
 }
 
 HeldFileRegistry::Entry* HeldFileRegistry::Find(const HeldFileIdentity& file) {

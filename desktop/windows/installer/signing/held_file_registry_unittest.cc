@@ -1,6 +1,7 @@
 #include "desktop/windows/installer/signing/held_file_registry.h"
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <cstdint>
 #include <optional>
@@ -20,6 +21,7 @@ namespace {
 
 const std::vector<uint8_t> kOurSigner = {0x30, 0x01, 0x01};
 const std::vector<uint8_t> kOtherSigner = {0x30, 0x01, 0x02};
+const std::vector<uint8_t> kDigest = {0xD1, 0x6E, 0x57};
 
 base::FilePath WriteTestFile(const base::FilePath& path,
                              const std::string& contents) {
@@ -94,6 +96,15 @@ TEST(HeldFileRegistryTest, VerdictGoesWithTheLastHolderThoughTheFileLooksTheSame
   ASSERT_TRUE(held.identity());
   const HeldFileIdentity checked = *held.identity();
   Remember(checked, kOurSigner, SignatureRefusal::kNone);
+  const std::optional<uint64_t> first_hold =
+      HeldFileRegistry::Get().FindHold(checked);
+  ASSERT_TRUE(first_hold);
+  HeldFileRegistry::Get().RememberDigest(checked, *first_hold, CALG_SHA_256,
+                                         kDigest);
+  EXPECT_EQ(HeldFileRegistry::Get().FindDigest(checked, CALG_SHA_256),
+            kDigest);
+  EXPECT_EQ(HeldFileRegistry::Get().FindDigest(checked, CALG_SHA1),
+            std::nullopt);
   // Held, the file cannot be written.
   EXPECT_FALSE(base::win::ScopedHandle(
                    ::CreateFileW(path.value().c_str(), GENERIC_WRITE,
@@ -119,6 +130,14 @@ TEST(HeldFileRegistryTest, VerdictGoesWithTheLastHolderThoughTheFileLooksTheSame
   ASSERT_TRUE(held.identity());
   EXPECT_EQ(*held.identity(), checked);
   EXPECT_EQ(FindVerdict(held, kOurSigner), std::nullopt);
+  EXPECT_EQ(HeldFileRegistry::Get().FindDigest(checked, CALG_SHA_256),
+            std::nullopt);
+  // A digest read under the hold that ended tells nothing of this one.
+  EXPECT_NE(HeldFileRegistry::Get().FindHold(checked), first_hold);
+  HeldFileRegistry::Get().RememberDigest(checked, *first_hold, CALG_SHA_256,
+                                         kDigest);
+  EXPECT_EQ(HeldFileRegistry::Get().FindDigest(checked, CALG_SHA_256),
+            std::nullopt);
 
   // Nor is a verdict kept for a file that nobody holds.
   held = HeldImageFile();

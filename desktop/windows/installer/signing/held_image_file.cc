@@ -9,19 +9,6 @@ namespace {
 // Offsets and sizes in an image are 32-bit; a program is far smaller.
 constexpr LONGLONG kMaxImageSize = 0x7FFFFFFF;
 
-uint64_t Join(DWORD high, DWORD low) {
-  return uint64_t{high} << 32 | low;
-}
-
-HeldFileIdentity ReadIdentity(const BY_HANDLE_FILE_INFORMATION& information) {
-  return HeldFileIdentity{
-      information.dwVolumeSerialNumber,
-      Join(information.nFileIndexHigh, information.nFileIndexLow),
-      Join(information.nFileSizeHigh, information.nFileSizeLow),
-      Join(information.ftLastWriteTime.dwHighDateTime,
-           information.ftLastWriteTime.dwLowDateTime)};
-}
-
 }  // namespace
 
 void HeldImageFile::HandleCloser::operator()(HANDLE handle) const {
@@ -79,11 +66,9 @@ DWORD HeldImageFile::Open(const wchar_t* path) {
   if (!view_)
     return ::GetLastError();
   size_ = static_cast<size_t>(size.QuadPart);
-  BY_HANDLE_FILE_INFORMATION information = {};
-  if (::GetFileInformationByHandle(file, &information)) {
-    identity_ = ReadIdentity(information);
+  identity_ = HeldFileRegistry::IdentityOf(file);
+  if (identity_)
     HeldFileRegistry::Get().AddHolder(*identity_);
-  }
   return 0;
 }
 

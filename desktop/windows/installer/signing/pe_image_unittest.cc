@@ -10,7 +10,9 @@
 
 #include "base/files/file_util.h"
 #include "base/test/scoped_temp_folder.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/signing/authenticode_digest.h"
+#include "desktop/windows/installer/signing/held_file_registry.h"
 #include "desktop/windows/installer/signing/held_image_file.h"
 #include "gtest/gtest.h"
 
@@ -157,7 +159,27 @@ TEST(PeImageTest, DigestCoversAllButChecksumEntryAndTrailingTable) {
 // A held file's digest is read through its handle a bounded piece at a
 // time: over a file of several pieces it is the digest of what the view
 // holds, each byte once and in order, and a byte changed past the first
-// piece shows in it.
+// piece shows in it. Read once while the file is held, it stands for a
+// reading through another handle; once the hold has ended, a file
+// rewritten with its size and last write kept is read anew.
+// Writes `contents` to `file`, its last write set to `last_write` when that
+// was read before, else read into it.
+bool RewriteKeepingLastWrite(const base::FilePath& file,
+                             const std::string& contents,
+                             FILETIME* last_write) {
+  const base::win::ScopedHandle writer(::CreateFileW(
+      file.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+      nullptr));
+  DWORD written = 0;
+  return writer.IsValid() &&
+         ::WriteFile(writer.Get(), contents.data(),
+                     static_cast<DWORD>(contents.size()), &written, nullptr) &&
+         written == contents.size() &&
+         (last_write->dwHighDateTime || last_write->dwLowDateTime
+              ? ::SetFileTime(writer.Get(), nullptr, nullptr, last_write)
+              : ::GetFileTime(writer.Get(), nullptr, nullptr, last_write));
+}
+
 TEST(PeImageTest, HeldFileDigestReadsWhatTheViewHolds) {
   std::string image = Unsigned();
   image.resize(kEndOfSections + (3 << 20) + 17);
@@ -174,15 +196,14 @@ TEST(PeImageTest, HeldFileDigestReadsWhatTheViewHolds) {
       {"a byte changed past the first piece", (2 << 20) + 5, CALG_SHA1},
   };
   const base::ScopedTempFolder folder;
+  const base::FilePath file = folder.path().Append(L"image.exe");
+  FILETIME last_write = {};
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(test_case.name);
     std::string on_disk = image;
     if (test_case.changed_at)
       on_disk[test_case.changed_at] ^= 1;
-    const base::FilePath file = folder.path().Append(L"image.exe");
-    ASSERT_EQ(base::WriteBufferToFile(file, on_disk.data(),
-                                      static_cast<int>(on_disk.size())),
-              static_cast<int>(on_disk.size()));
+    ASSERT_TRUE(RewriteKeepingLastWrite(file, on_disk, &last_write));
     std::vector<uint8_t> expected;
     ASSERT_TRUE(ComputeAuthenticodeDigest(*PeImage::Parse(AsBytes(image)),
                                           test_case.algorithm, &expected));
@@ -193,6 +214,18 @@ TEST(PeImageTest, HeldFileDigestReadsWhatTheViewHolds) {
         *PeImage::Parse(held.bytes(), held.handle()), test_case.algorithm,
         &read));
     EXPECT_EQ(read == expected, test_case.changed_at == 0);
+    ASSERT_TRUE(held.identity());
+    EXPECT_EQ(HeldFileRegistry::Get().FindDigest(*held.identity(),
+                                                 test_case.algorithm),
+              read);
+    const base::win::ScopedHandle other(
+        ::CreateFileW(file.value().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                      nullptr, OPEN_EXISTING, 0, nullptr));
+    std::vector<uint8_t> again;
+    ASSERT_TRUE(ComputeAuthenticodeDigest(
+        *PeImage::Parse(held.bytes(), other.Get()), test_case.algorithm,
+        &again));
+    EXPECT_EQ(again, read);
   }
 }
 

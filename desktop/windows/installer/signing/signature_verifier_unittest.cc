@@ -4,14 +4,18 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/test/scoped_temp_folder.h"
+#include "desktop/windows/installer/signing/locked_file_view.h"
 #include "desktop/windows/installer/signing/pe_image.h"
+#include "desktop/windows/installer/signing/publisher_roots.h"
 #include "desktop/windows/installer/signing/scoped_cert_store.h"
 #include "desktop/windows/installer/signing/scoped_crypt_msg.h"
 #include "desktop/windows/installer/signing/signer_report.h"
+#include "desktop/windows/installer/test/signed_test_images.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -134,6 +138,49 @@ TEST(VerifyFileSignatureTest, UnsignedImageReportsWhy) {
   EXPECT_NE(report.find("\nCannot CryptQueryObject:"), std::string::npos)
       << report;
   EXPECT_FALSE(VerifyFileSignature(path, nullptr));
+}
+
+// The platform's check runs beside ours on a handle of its own to the held
+// file, held to be read or to be moved alike; either check refuses.
+TEST(CheckHeldFileSignatureTest, BothChecksJudgeTheHeldFile) {
+  if (!SignedTestImages::Available())
+    GTEST_SKIP() << "no signed test images in a release's build";
+  const std::vector<uint8_t> ca = SignedTestImages::Certificate(L"ca");
+  const std::span<const uint8_t> publisher_root[] = {ca};
+  const PublisherRoots roots = PublisherRoots::FromEncoded(publisher_root);
+  base::ScopedTempFolder folder;
+  std::string changed;
+  ASSERT_TRUE(base::ReadFileToString(SignedTestImages::Image(L"good"),
+                                     &changed));
+  changed[kImageSize] ^= 1;
+  const base::FilePath changed_path = folder.path().Append(L"changed.exe");
+  ASSERT_EQ(base::WriteBufferToFile(changed_path, changed.data(),
+                                    static_cast<int>(changed.size())),
+            static_cast<int>(changed.size()));
+  const struct {
+    base::FilePath file;
+    SignatureRefusal refusal;
+  } kCases[] = {
+      {SignedTestImages::Image(L"good"), SignatureRefusal::kNone},
+      {SignedTestImages::Image(L"renewed"), SignatureRefusal::kNone},
+      {changed_path, SignatureRefusal::kChanged},
+      {SignedTestImages::Image(L"rogue"), SignatureRefusal::kUntrusted},
+      {SignedTestImages::Image(L"unsigned"), SignatureRefusal::kNotSigned},
+  };
+  for (const auto& test_case : kCases) {
+    for (const LockedFileView::Access access :
+         {LockedFileView::Access::kRead, LockedFileView::Access::kReadAndMove}) {
+      SCOPED_TRACE(test_case.file.AsUTF8() +
+                   (access == LockedFileView::Access::kRead ? " read"
+                                                            : " to be moved"));
+      LockedFileView held;
+      ASSERT_TRUE(held.Open(test_case.file, access));
+      std::string report;
+      EXPECT_EQ(CheckHeldFileSignature(held, test_case.file, &roots, &report),
+                test_case.refusal)
+          << report;
+    }
+  }
 }
 
 TEST(ScopedCryptoHandlesTest, KeepLastErrorWhenTakingAndDropping) {

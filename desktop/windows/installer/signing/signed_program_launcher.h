@@ -95,7 +95,9 @@ class SignedProgramLauncher {
   // LetRunningProgramGo, so that the proof HoldRunningProgram makes stands
   // for every later hold meanwhile (HeldFileRegistry): a front end that
   // starts its crash reporter and then its backend, each from its program
-  // proven, reads the 96 MB full installer once. Held, the file can be
+  // proven, reads the 96 MB full installer once, and a backend that starts
+  // its crash reporter from it and then checks it as its package once for
+  // our digest. Held, the file can be
   // neither renamed nor replaced: only for a process whose own program no
   // process of its run moves before it is let go.
   static void KeepRunningProgramHeld();
