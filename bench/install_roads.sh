@@ -36,6 +36,7 @@ from pathlib import Path
 BENCH = Path(sys.argv.pop(1)).resolve()
 ROOT = BENCH.parent
 sys.path.insert(0, str(BENCH))
+from bench_arguments import parse, winpath  # noqa: E402
 from paired_ratios import median_interval  # noqa: E402
 
 SWITCHES = ["--silent", "--allusers=0", "--desktopshortcut=0", "--startmenushortcut=0",
@@ -72,20 +73,6 @@ PHASES = [
 ]
 # The package installer's count of how its files got into the folder.
 TRANSFERRED = re.compile(r"Done copying root files: (\d+) moved, (\d+) copied")
-
-
-def winpath(path):
-    return "Z:" + str(path).replace("/", "\\")
-
-
-def arguments(argv):
-    smoke = argv[:1] == ["--smoke"]
-    argv = argv[1:] if smoke else argv
-    build = Path(argv[0] if argv else ROOT / "out").resolve()
-    work = Path(argv[1]).resolve() if len(argv) > 1 and argv[1] else \
-        build / "install_roads_bench_work"
-    pairs = 1 if smoke else int(argv[2]) if len(argv) > 2 and argv[2] else 8
-    return smoke, build, work, pairs
 
 
 def status_of(pid):
@@ -299,7 +286,7 @@ def report(runs):
 
 
 def main():
-    smoke, build, work, pairs = arguments(sys.argv[1:])
+    smoke, _, build, work, pairs, _ = parse(sys.argv[1:], ROOT, "install_roads_bench_work", 8)
     libc = ctypes.CDLL(None, use_errno=True)
     if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
         sys.exit("prctl(PR_SET_CHILD_SUBREAPER) failed")

@@ -22,14 +22,13 @@ import time
 from pathlib import Path
 
 BENCH = Path(sys.argv.pop(1)).resolve()
+sys.path.insert(0, str(BENCH))
+from bench_arguments import winpath  # noqa: E402
+
 SWITCHES = ["--allusers=0", "--desktopshortcut=0", "--startmenushortcut=0",
             "--quicklaunchshortcut=0", "--pintotaskbar=0", "--launchtarvo=0"]
 REGISTRY_LEFTOVERS = ["HKCU\\Software\\Tarvo Software",
                       "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"]
-
-
-def winpath(path):
-    return "Z:" + str(path).replace("/", "\\")
 
 
 def make_package(build, tree, package):

@@ -36,6 +36,7 @@ ROOT = BENCH.parent
 sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 sys.path.insert(0, str(BENCH))
 import earlier_build_roots  # noqa: E402
+from bench_arguments import parse, winpath  # noqa: E402
 from paired_ratios import median_interval  # noqa: E402
 import installer_files as files  # noqa: E402
 from update_server import UpdateServer  # noqa: E402
@@ -50,22 +51,12 @@ HANDED_OVER = "Running installer from the package with command line: "
 LOG_TIME = re.compile(r"^\[\d{4}/(\d{6}\.\d{3}):")
 
 
-def winpath(path):
-    return "Z:" + str(path).replace("/", "\\")
-
-
 def arguments(argv):
-    smoke = argv[:1] == ["--smoke"]
-    argv = argv[1:] if smoke else argv
-    if argv[:1] == ["--allusers"]:
+    smoke, flags, build, work, rounds, rest = parse(
+        argv, ROOT, "installs_vs_earlier_builds_bench_work", 6, flags=("--allusers",))
+    if "--allusers" in flags:
         SWITCHES[SWITCHES.index("--allusers=0")] = "--allusers=1"
-        argv = argv[1:]
-    build = Path(argv[0] if argv else ROOT / "out").resolve()
-    work = Path(argv[1]).resolve() if len(argv) > 1 and argv[1] else \
-        build / "installs_vs_earlier_builds_bench_work"
-    rounds = 1 if smoke else int(argv[2]) if len(argv) > 2 and argv[2] else 6
-    earlier = [Path(a).resolve() for a in argv[3:]]
-    return smoke, build, work, rounds, earlier
+    return smoke, build, work, rounds, [Path(a).resolve() for a in rest]
 
 
 def build_name(build):
