@@ -208,6 +208,10 @@ bool CrashHandler::AwaitReporter() const {
   return pipe_client_ && pipe_client_->AwaitRegistration();
 }
 
+uint32_t CrashHandler::reporter_process_id() const {
+  return pipe_client_ ? pipe_client_->server_process_id() : 0;
+}
+
 bool CrashHandler::WriteMinidumpForException(EXCEPTION_POINTERS* pointers) {
   if (pipe_client_)
     return WriteMinidumpWithException(::GetCurrentThreadId(), pointers,

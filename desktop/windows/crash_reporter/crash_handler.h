@@ -71,6 +71,8 @@ class CrashHandler {
   // True when registered with a reporter; waits, bounded, for a
   // registration under way.
   bool AwaitReporter() const;
+  // The reporter's process id, once AwaitReporter is true.
+  uint32_t reporter_process_id() const;
 
   // Writes a dump for a crash caught elsewhere (a guarded window
   // procedure), now.

@@ -134,17 +134,14 @@ bool CrashPipeClient::Register() {
   return true;
 }
 
-bool CrashPipeClient::StartRegisteringOnceServing(
-    base::win::ScopedHandle serving,
-    base::Process reporter,
-    DWORD wait_ms) {
+bool CrashPipeClient::StartLaunchingReporter(ReporterLaunch launch,
+                                             DWORD wait_ms) {
   if (IsRegistered() || registration_thread_.IsValid())
     return false;
-  serving_event_ = std::move(serving);
-  reporter_process_ = std::move(reporter);
+  launch_ = launch;
   serving_wait_ms_ = wait_ms;
   registration_thread_.Set(
-      ::CreateThread(nullptr, 0, &RegisterOnceServing, this, 0, nullptr));
+      ::CreateThread(nullptr, 0, &LaunchAndRegister, this, 0, nullptr));
   if (!registration_thread_.IsValid()) {
     const DWORD error = ::GetLastError();
     VLOG(1) << "Cannot start the crash pipe's registration"
@@ -169,12 +166,15 @@ bool CrashPipeClient::AwaitRegistration() const {
 }
 
 // static
-DWORD WINAPI CrashPipeClient::RegisterOnceServing(void* context) {
+DWORD WINAPI CrashPipeClient::LaunchAndRegister(void* context) {
   CrashPipeClient* const client = static_cast<CrashPipeClient*>(context);
+  const LaunchedReporter reporter = client->launch_();
+  if (!reporter.process.IsValid())
+    return 0;
+  client->reporter_pid_ = reporter.pid;
   // A reporter that ends first, or is too slow, serves nobody; it is left
   // to end by itself.
-  const HANDLE handles[] = {client->serving_event_.Get(),
-                            client->reporter_process_.Handle()};
+  const HANDLE handles[] = {reporter.serving.Get(), reporter.process.Handle()};
   if (::WaitForMultipleObjects(2, handles, FALSE, client->serving_wait_ms_) !=
       WAIT_OBJECT_0) {
     VLOG(1) << "The crash reporter did not start";

@@ -12,6 +12,17 @@
 
 namespace installer {
 
+// A crash reporter started for this process, which may not serve yet.
+struct LaunchedReporter {
+  uint32_t pid = 0;
+  // Set by the reporter once it serves.
+  base::win::ScopedHandle serving;
+  base::Process process;
+};
+
+// Starts a reporter; an invalid process when none could be started.
+using ReporterLaunch = LaunchedReporter (*)();
+
 // This process's side of the crash pipe. It registers once, at start-up
 // or on a thread of its own while the reporter starts, and is handed the
 // events through which it later asks for a dump. When it
@@ -21,7 +32,8 @@ namespace installer {
 class CrashPipeClient {
  public:
   // Registers with the reporter of process `reporter_pid`, over its pipe;
-  // a pipe of that name served by any other process is refused.
+  // a pipe of that name served by any other process is refused. 0 for the
+  // one StartLaunchingReporter launches.
   CrashPipeClient(uint32_t reporter_pid,
                   uint32_t dump_type,
                   const CustomInfoBlock& custom_info);
@@ -35,12 +47,10 @@ class CrashPipeClient {
 
   bool Register();
   bool IsRegistered() const { return dump_request_event_.IsValid(); }
-  // Registers on a thread of its own once the reporter sets `serving`,
-  // unless `reporter` (its process) ends first or `wait_ms` pass: the
-  // process goes on while its reporter starts. Takes both handles.
-  bool StartRegisteringOnceServing(base::win::ScopedHandle serving,
-                                   base::Process reporter,
-                                   DWORD wait_ms);
+  // On a thread of its own, starts the reporter with `launch` and
+  // registers with it once it serves, unless it ends first or `wait_ms`
+  // pass: the process goes on while its reporter starts.
+  bool StartLaunchingReporter(ReporterLaunch launch, DWORD wait_ms);
   // True once registered; waits, bounded, for a registration under way.
   bool AwaitRegistration() const;
   DWORD server_process_id() const { return server_process_id_; }
@@ -55,12 +65,13 @@ class CrashPipeClient {
   static DWORD GetDumpWaitForTesting();
 
  private:
-  static DWORD WINAPI RegisterOnceServing(void* client);
+  static DWORD WINAPI LaunchAndRegister(void* client);
   base::win::ScopedHandle Connect();
   CrashPipeMessage MakeRegisterRequest() const;
   bool AcceptReply(const CrashPipeMessage& reply);
 
-  const uint32_t reporter_pid_ = 0;
+  // Written by the launching thread before it registers.
+  uint32_t reporter_pid_ = 0;
   // The connection given instead of a name; used once.
   base::win::ScopedHandle given_pipe_;
   const uint32_t dump_type_;
@@ -71,10 +82,9 @@ class CrashPipeClient {
   base::win::ScopedHandle server_alive_mutex_;
   DWORD server_process_id_ = 0;
 
-  // A registration under way on its own thread; its outcome is read only
-  // once the thread has ended.
-  base::win::ScopedHandle serving_event_;
-  base::Process reporter_process_;
+  // A launch and registration under way on its own thread; its outcome is
+  // read only once the thread has ended.
+  ReporterLaunch launch_ = nullptr;
   DWORD serving_wait_ms_ = 0;
   base::win::ScopedHandle registration_thread_;
 

@@ -56,7 +56,10 @@ constexpr DWORD kExceptionSwallowingFlag = 0x1;
 using GetPolicyFunction = BOOL(WINAPI*)(LPDWORD flags);
 using SetPolicyFunction = BOOL(WINAPI*)(DWORD flags);
 
+// The reporter serving this process: the one named on its command line at
+// first, then the one it registered with.
 std::atomic<uint32_t> g_reporter_pid{0};
+std::atomic<bool> g_reporting_started{false};
 std::atomic<DWORD> g_reporter_start_timeout_ms{kReporterStartTimeoutMs};
 // Kept to the end of the process once connected: a crash may come at any
 // time, exit included.
@@ -124,19 +127,6 @@ uint32_t FindCrashReporterFromSwitch() {
   return pid;
 }
 
-// A reporter launched for this process that may not serve yet: the process
-// goes on while it starts, and its crash handler registers once it serves.
-struct LaunchedReporter {
-  uint32_t pid = 0;
-  base::win::ScopedHandle init_event;
-  base::Process process;
-};
-
-LaunchedReporter& GetLaunchedReporter() {
-  static LaunchedReporter launched;
-  return launched;
-}
-
 // The reporter is this very program in another role. A process that may
 // run elevated may run from a folder its user writes (Downloads, for the
 // elevated relaunch and the folder-permission role), where the user can
@@ -162,6 +152,8 @@ base::Process StartReporterProcess(const base::CommandLine& command_line) {
   return process;
 }
 
+// On the registration thread: the proof of the program takes a while,
+// which the process spends on its own work.
 LaunchedReporter LaunchCrashReporter() {
   base::CommandLine command_line(*base::CommandLine::ForCurrentProcess());
   // The program the system started, not whatever the command line names
@@ -182,8 +174,8 @@ LaunchedReporter LaunchCrashReporter() {
       ::CreateEventW(nullptr, TRUE, FALSE, event_name.c_str());
   const DWORD event_error = ::GetLastError();
   LaunchedReporter launched;
-  launched.init_event.Set(made_event);
-  if (!launched.init_event.IsValid() || event_error == ERROR_ALREADY_EXISTS) {
+  launched.serving.Set(made_event);
+  if (!launched.serving.IsValid() || event_error == ERROR_ALREADY_EXISTS) {
     VLOG(1) << "Cannot create the crash reporter's init event"
             << ", error " << event_error;
     return LaunchedReporter();
@@ -199,23 +191,21 @@ LaunchedReporter LaunchCrashReporter() {
   return launched;
 }
 
-// The handler of this process's crashes, registered with the reporter it
-// launched once that serves (on a thread of the pipe client's own), or at
-// once with the reporter named on its command line. Null when it cannot be.
-std::unique_ptr<CrashHandler> MakeCrashHandler(uint32_t reporter_pid,
+// The handler of this process's crashes, registered at once with the
+// reporter named on its command line, or with the one it launches once that
+// serves (both on a thread of the pipe client's own). Null when it cannot
+// be.
+std::unique_ptr<CrashHandler> MakeCrashHandler(uint32_t named_reporter_pid,
                                                const CustomInfoBlock& info) {
-  LaunchedReporter& launched = GetLaunchedReporter();
-  if (launched.pid != reporter_pid) {
+  if (named_reporter_pid != 0) {
     return std::make_unique<CrashHandler>(
         std::wstring(), &FirstCrashOnlyFilter, &AfterDumpCallback, nullptr,
-        RuntimeCrashHandlers::kAll, kNormalMinidump, reporter_pid,
+        RuntimeCrashHandlers::kAll, kNormalMinidump, named_reporter_pid,
         base::win::ScopedHandle(), info);
   }
-  auto client =
-      std::make_unique<CrashPipeClient>(reporter_pid, kNormalMinidump, info);
-  if (!client->StartRegisteringOnceServing(std::move(launched.init_event),
-                                           std::move(launched.process),
-                                           g_reporter_start_timeout_ms)) {
+  auto client = std::make_unique<CrashPipeClient>(0, kNormalMinidump, info);
+  if (!client->StartLaunchingReporter(&LaunchCrashReporter,
+                                      g_reporter_start_timeout_ms)) {
     return nullptr;
   }
   return std::make_unique<CrashHandler>(&FirstCrashOnlyFilter,
@@ -248,31 +238,19 @@ void SetOriginKeys() {
 
 }  // namespace
 
-bool StartCrashReporter() {
-  uint32_t pid = FindCrashReporterFromSwitch();
-  if (pid == 0) {
-    GetLaunchedReporter() = LaunchCrashReporter();
-    pid = GetLaunchedReporter().pid;
-  }
-  g_reporter_pid = pid;
-  return pid != 0;
+void StartCrashReporter() {
+  g_reporter_pid = FindCrashReporterFromSwitch();
+  g_reporting_started = true;
 }
 
 void ConnectCrashHandler() {
-  const uint32_t reporter_pid = g_reporter_pid;
-  if (g_handler || reporter_pid == 0)
+  const uint32_t named_reporter_pid = g_reporter_pid;
+  if (g_handler || !g_reporting_started)
     return;
   const CrashKeyStore* store = GetOrCreateCrashKeyStore();
   std::unique_ptr<CrashHandler> handler =
-      MakeCrashHandler(reporter_pid, store->custom_info());
-  if (!handler) {
-    // Nothing will register with the launched reporter: no other process
-    // is told of it.
-    g_reporter_pid = 0;
-    VLOG(1) << "Running without a crash handler";
-    return;
-  }
-  if (!handler->IsConnected()) {
+      MakeCrashHandler(named_reporter_pid, store->custom_info());
+  if (!handler || !handler->IsConnected()) {
     VLOG(1) << "Running without a crash handler";
     return;
   }
@@ -303,8 +281,10 @@ void SetInstallerCrashKeys() {
 
 uint32_t GetCrashReporterPid() {
   // Other processes connect to the reporter at once: it must serve first.
-  if (g_handler && !g_handler->AwaitReporter())
-    g_reporter_pid = 0;
+  if (g_handler) {
+    g_reporter_pid =
+        g_handler->AwaitReporter() ? g_handler->reporter_process_id() : 0;
+  }
   return g_reporter_pid;
 }
 

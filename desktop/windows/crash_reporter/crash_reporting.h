@@ -23,18 +23,20 @@ void InstallCrashReporterExceptionFilter();
 void HandleCrashReporterCrash();
 
 // Every other role, at start-up, in this order:
-// DisableUserModeExceptionFilterBit, StartCrashReporter, ConnectCrashHandler
-// when a reporter serves the process, SetInstallerCrashKeys. Failures are
+// DisableUserModeExceptionFilterBit, StartCrashReporter, ConnectCrashHandler,
+// SetInstallerCrashKeys. Failures are
 // silent: the process then runs without crash reporting.
 
-// Finds the reporter named by "crash-reporter-pid", else launches one and
-// goes on while it starts. True when one serves, or starts for, this process.
-bool StartCrashReporter();
+// Takes the reporter named by "crash-reporter-pid" where this process may
+// (never one that may run elevated), else has ConnectCrashHandler launch
+// one.
+void StartCrashReporter();
 // Once: installs the crash handler, registered with the reporter named on
-// the command line (a handler that cannot register is dropped), or with
-// the launched one once it serves, within 2 s, on a thread of its own. A
-// crash before then waits for that registration and is reported through
-// it. Only the first crash of the process is reported; later crashing
+// the command line (a handler that cannot register is dropped), or else
+// launches a reporter on a thread of its own and registers with it once it
+// serves, within 2 s: the process goes on meanwhile, also while a process
+// that may run elevated proves the program it starts. A crash before then
+// waits for that registration and is reported through it. Only the first crash of the process is reported; later crashing
 // threads are parked.
 void ConnectCrashHandler();
 // Stores the installer's crash keys (with or without a reporter) and routes

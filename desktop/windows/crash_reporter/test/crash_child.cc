@@ -376,8 +376,8 @@ int main() {
   const base::win::ScopedHandle reporter_opened(::CreateEventW(
       nullptr, TRUE, FALSE,
       GetReporterOpenedEventName(::GetCurrentProcessId()).c_str()));
-  if (installer::StartCrashReporter())
-    installer::ConnectCrashHandler();
+  installer::StartCrashReporter();
+  installer::ConnectCrashHandler();
   installer::SetInstallerCrashKeys();
   if (!command_line.HasSwitch(kAtOnceSwitch))
     std::printf("reporter %u\n", installer::GetCrashReporterPid());

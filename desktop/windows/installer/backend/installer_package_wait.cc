@@ -168,6 +168,9 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
   const base::CommandLine& own = GetProcessCommandLine();
   const base::FilePath front_end_folder =
       own.GetSwitchValuePath(switches::kWaitForPackage);
+  // Asked first: the reporter's start proves this program, which the unpack
+  // reads too, and a proof under way would be read again.
+  const uint32_t crash_reporter_pid = GetCrashReporterPid();
   // Its folder goes once the package's installer has ended.
   ProtectedPackage protected_package;
   const base::FilePath package_folder =
@@ -187,7 +190,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
   // are moved, each given the access list of its new folder.
   if (own.HasSwitch(switches::kTemporaryPackage))
     command_line.AppendSwitch(switches::kTemporaryPackage);
-  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
+  if (crash_reporter_pid != 0) {
     command_line.AppendSwitchASCII(switches::kCrashReporterPid,
                                    std::to_string(crash_reporter_pid));
   }

@@ -74,8 +74,8 @@ void StartCrashReporting() {
   if (const std::optional<uint32_t> wait_ms = TestHooks::CrashReportingWaitMs())
     internal::SetCrashReportingWaitsForTesting(*wait_ms, *wait_ms);
   DisableUserModeExceptionFilterBit();
-  if (StartCrashReporter())
-    ConnectCrashHandler();
+  StartCrashReporter();
+  ConnectCrashHandler();
   SetInstallerCrashKeys();
 }
 

@@ -146,6 +146,11 @@ void SignedProgramLauncher::LetRunningProgramGo() {
 }
 
 bool SignedProgramLauncher::HoldRunningProgram() {
+  // One proof at a time: the crash reporter's start proves the program on a
+  // thread of its own, and a launch of the program meanwhile finds its
+  // verdict instead of reading the file again.
+  static std::mutex proving;
+  const std::lock_guard<std::mutex> one_at_a_time(proving);
   Release();
   log_refusals_ = false;
   refusal_ = SignatureRefusal::kNone;
