@@ -208,6 +208,11 @@ bool CrashHandler::AwaitReporter() const {
   return pipe_client_ && pipe_client_->AwaitRegistration();
 }
 
+void CrashHandler::AwaitReporterLaunch() const {
+  if (pipe_client_)
+    pipe_client_->AwaitLaunch();
+}
+
 uint32_t CrashHandler::reporter_process_id() const {
   return pipe_client_ ? pipe_client_->server_process_id() : 0;
 }

@@ -140,6 +140,9 @@ bool CrashPipeClient::StartLaunchingReporter(ReporterLaunch launch,
     return false;
   launch_ = launch;
   serving_wait_ms_ = wait_ms;
+  launch_ended_.Set(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!launch_ended_.IsValid())
+    return false;
   registration_thread_.Set(
       ::CreateThread(nullptr, 0, &LaunchAndRegister, this, 0, nullptr));
   if (!registration_thread_.IsValid()) {
@@ -165,10 +168,17 @@ bool CrashPipeClient::AwaitRegistration() const {
   return IsRegistered();
 }
 
+void CrashPipeClient::AwaitLaunch() const {
+  // The launch ends by itself: it waits for nothing another process does.
+  if (launch_ended_.IsValid())
+    ::WaitForSingleObject(launch_ended_.Get(), INFINITE);
+}
+
 // static
 DWORD WINAPI CrashPipeClient::LaunchAndRegister(void* context) {
   CrashPipeClient* const client = static_cast<CrashPipeClient*>(context);
   const LaunchedReporter reporter = client->launch_();
+  ::SetEvent(client->launch_ended_.Get());
   if (!reporter.process.IsValid())
     return 0;
   client->reporter_pid_ = reporter.pid;

@@ -53,6 +53,9 @@ class CrashPipeClient {
   bool StartLaunchingReporter(ReporterLaunch launch, DWORD wait_ms);
   // True once registered; waits, bounded, for a registration under way.
   bool AwaitRegistration() const;
+  // Waits until a launch under way has started its reporter, or failed to:
+  // the launch holds this process's program.
+  void AwaitLaunch() const;
   DWORD server_process_id() const { return server_process_id_; }
 
   // On the crashing thread. True once the reporter says the dump is taken;
@@ -85,6 +88,8 @@ class CrashPipeClient {
   // A launch and registration under way on its own thread; its outcome is
   // read only once the thread has ended.
   ReporterLaunch launch_ = nullptr;
+  // Set once the launch has ended, whatever came of it.
+  base::win::ScopedHandle launch_ended_;
   DWORD serving_wait_ms_ = 0;
   base::win::ScopedHandle registration_thread_;
 

@@ -288,6 +288,14 @@ uint32_t GetCrashReporterPid() {
   return g_reporter_pid;
 }
 
+uint32_t CrashReporterPidForChild() {
+  if (!MayRunElevated())
+    return GetCrashReporterPid();
+  if (g_handler)
+    g_handler->AwaitReporterLaunch();
+  return 0;
+}
+
 void DisableUserModeExceptionFilterBit() {
   HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll");
   if (!kernel32)

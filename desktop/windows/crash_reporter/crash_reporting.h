@@ -44,9 +44,15 @@ void ConnectCrashHandler();
 void SetInstallerCrashKeys();
 
 // The process id of the reporter serving this process, 0 when none does;
-// waits for a launched reporter's registration to end. Child installer
-// processes are told it ("crash-reporter-pid") only when it is not 0.
+// waits for a launched reporter's registration to end.
 uint32_t GetCrashReporterPid();
+
+// The reporter a child installer process is told of ("crash-reporter-pid"),
+// 0 for none. Always 0 where this process may run elevated: its children,
+// under its token or a raised one, take only a reporter of their own, and
+// are not held up while this one starts; only its launch, which holds this
+// process's program, is waited for, as a child may set that program aside.
+uint32_t CrashReporterPidForChild();
 
 // Lets exceptions raised in callbacks from the kernel reach the process's
 // filter instead of being swallowed. Does nothing where the system lacks

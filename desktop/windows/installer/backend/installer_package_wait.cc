@@ -168,9 +168,9 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
   const base::CommandLine& own = GetProcessCommandLine();
   const base::FilePath front_end_folder =
       own.GetSwitchValuePath(switches::kWaitForPackage);
-  // Asked first: the reporter's start proves this program, which the unpack
-  // reads too, and a proof under way would be read again.
-  const uint32_t crash_reporter_pid = GetCrashReporterPid();
+  // Asked first: the reporter's launch proves this program, which the
+  // unpack reads too, and a proof under way would be read again.
+  const uint32_t crash_reporter_pid = CrashReporterPidForChild();
   // Its folder goes once the package's installer has ended.
   ProtectedPackage protected_package;
   const base::FilePath package_folder =
