@@ -122,6 +122,30 @@ TEST(CrashReportingTest, CrashBeforeTheReporterServesIsLoggedByIt) {
       << log.substr(0, 300);
 }
 
+// A standard user's process tells its children the reporter that serves
+// it; one that may run elevated has a reporter of its own serve it (after
+// its program's proof) but tells its children none, as they would take none.
+TEST(CrashReportingTest, ChildrenAreToldTheReporterOnlyByAStandardUser) {
+  struct Case {
+    ChildProcess::Token token;
+    bool child_told;
+  };
+  for (const Case& check : {Case{ChildProcess::Token::kStandardUser, true},
+                            Case{ChildProcess::Token::kOwn, false}}) {
+    SCOPED_TRACE(check.child_told);
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(kCrashChild, L"--crash=none", check.token));
+    DWORD exit_code = 1;
+    const std::vector<std::string> lines = child.WaitForExit(&exit_code);
+    EXPECT_EQ(exit_code, 0u);
+    const std::string reporter = ValueOfLine(lines, "reporter");
+    EXPECT_NE(reporter, "0");
+    EXPECT_FALSE(reporter.empty());
+    EXPECT_EQ(ValueOfLine(lines, "child reporter"),
+              check.child_told ? reporter : "0");
+  }
+}
+
 TEST(CrashReportingTest, InstallerRunsOnWhenItsReporterEndsFirst) {
   DWORD exit_code = 1;
   const std::vector<std::string> lines =

@@ -379,8 +379,10 @@ int main() {
   installer::StartCrashReporter();
   installer::ConnectCrashHandler();
   installer::SetInstallerCrashKeys();
-  if (!command_line.HasSwitch(kAtOnceSwitch))
+  if (!command_line.HasSwitch(kAtOnceSwitch)) {
     std::printf("reporter %u\n", installer::GetCrashReporterPid());
+    std::printf("child reporter %u\n", installer::CrashReporterPidForChild());
+  }
 
   if (command_line.HasSwitch(kCrashChildSwitch))
     return RunCrashingChild(command_line.GetSwitchValueASCII(kCrashChildSwitch));

@@ -26,10 +26,11 @@ inline std::wstring TestProgramPath(const wchar_t* name) {
 }
 
 // A child process whose standard output and error come through a pipe,
-// read line by line. It runs as a standard user's process would: one that
-// may run elevated (every one of Wine's by its own token) takes no crash
-// reporter its command line names and no place from its environment. Waits have no time limit: a hang is the test
-// runner's to end.
+// read line by line. It runs as a standard user's process would, unless
+// started with this process's own token: one that may run elevated (every
+// one of Wine's by its own token) takes no crash reporter its command line
+// names and no place from its environment. Waits have no time limit: a
+// hang is the test runner's to end.
 class ChildProcess {
  public:
   ChildProcess() = default;
@@ -42,7 +43,11 @@ class ChildProcess {
     }
   }
 
-  bool Start(const wchar_t* program, const std::wstring& arguments) {
+  enum class Token { kStandardUser, kOwn };
+
+  bool Start(const wchar_t* program,
+             const std::wstring& arguments,
+             Token token_kind = Token::kStandardUser) {
     SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
     HANDLE read_end = nullptr;
     HANDLE write_end = nullptr;
@@ -57,9 +62,11 @@ class ChildProcess {
     startup.hStdError = write_end;
     std::wstring command =
         L"\"" + TestProgramPath(program) + L"\" " + arguments;
-    const base::win::ScopedHandle token = MakeStandardUserToken();
+    const base::win::ScopedHandle token = token_kind == Token::kStandardUser
+                                              ? MakeStandardUserToken()
+                                              : base::win::ScopedHandle();
     PROCESS_INFORMATION started = {};
-    if (!token.IsValid() ||
+    if ((token_kind == Token::kStandardUser && !token.IsValid()) ||
         !::CreateProcessAsUserW(token.Get(), nullptr, command.data(), nullptr,
                                 nullptr, TRUE, 0, nullptr, nullptr, &startup,
                                 &started)) {
