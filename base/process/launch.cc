@@ -22,6 +22,9 @@ namespace {
 
 constinit LazyGlobalInstance<Lock> g_launch_lock(
     LazyGlobalLifetime::kDestroyAtExit);
+// Taken for good by a process that ends itself: never destroyed.
+constinit LazyGlobalInstance<Lock> g_job_joining_lock(
+    LazyGlobalLifetime::kLeaky);
 
 // A handle list of this many entries or more would overflow its byte size.
 constexpr size_t kMaxInheritedHandles = size_t{1} << 29;
@@ -300,6 +303,9 @@ Process LaunchProcess(const std::wstring& command_line,
   SetDesktopWindowAndStandardHandles(options, &desktop, &startup.StartupInfo);
 
   PROCESS_INFORMATION info = {};
+  std::unique_ptr<AutoLock> joining;
+  if (options.job)
+    joining = std::make_unique<AutoLock>(GetJobJoiningLock());
   const bool created = CreateChild(command_line, options, inherit, flags,
                                    &startup.StartupInfo, &info);
   // The child has inherited what it will; the listed handles get their own
@@ -312,6 +318,7 @@ Process LaunchProcess(const std::wstring& command_line,
 
   if (options.job && !AssignToJob(options.job, process.Get()))
     return error.Fail();
+  joining.reset();
   if (options.suspended_main_thread) {
     *options.suspended_main_thread = std::move(thread);
     return Process(process.Take());
@@ -367,6 +374,10 @@ bool ReadProcessOutput(const CommandLine& command_line,
 
 Lock& GetProcessLaunchLock() {
   return *g_launch_lock.Get();
+}
+
+Lock& GetJobJoiningLock() {
+  return *g_job_joining_lock.Get();
 }
 
 }  // namespace base

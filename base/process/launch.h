@@ -84,6 +84,12 @@ bool ReadProcessOutput(
 // The process-wide lock around launches that make handles inheritable.
 Lock& GetProcessLaunchLock();
 
+// Held by a launch from the moment its child exists, suspended, until the
+// child is in its job (ProcessLaunchOptions::job). A process that ends
+// itself on purpose takes it first and keeps it, so that it never ends in
+// between and leaves the child waiting outside the job that would end it.
+Lock& GetJobJoiningLock();
+
 }  // namespace base
 
 #endif  // BASE_PROCESS_LAUNCH_H_

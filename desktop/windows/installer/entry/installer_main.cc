@@ -12,6 +12,8 @@
 #include "base/files/file_path.h"
 #include "base/logging.h"
 #include "base/path_service.h"
+#include "base/process/launch.h"
+#include "base/threading/lock.h"
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/backend/steps/leftover_remover.h"
@@ -159,6 +161,14 @@ uint8_t RunRole(const base::CommandLine& command_line) {
   return InstallerProcess(command_line, environment_install_dir).Run();
 }
 
+uint8_t RunRoleWithCom(const base::CommandLine& command_line) {
+  // Exit callbacks run last, after COM is gone and every object of the
+  // role is destroyed.
+  base::ExitCallbackStack exit_callbacks;
+  base::win::ScopedCOMInitializer com;
+  return RunRole(command_line);
+}
+
 }  // namespace
 
 uint8_t RunInstaller() {
@@ -167,11 +177,12 @@ uint8_t RunInstaller() {
       *base::CommandLine::ForCurrentProcess();
   if (PrintRequestedValue(command_line))
     return kInstallerSucceeded;
-  // Exit callbacks run last, after COM is gone and every object of the
-  // role is destroyed.
-  base::ExitCallbackStack exit_callbacks;
-  base::win::ScopedCOMInitializer com;
-  return RunRole(command_line);
+  const uint8_t result = RunRoleWithCom(command_line);
+  // The process ends as this returns: not while its crash reporter, started
+  // on a thread of its own, exists suspended and outside the job that would
+  // end it with this process.
+  base::GetJobJoiningLock().Acquire();
+  return result;
 }
 
 }  // namespace installer

@@ -13,6 +13,7 @@
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time_delta.h"
 #include "base/win/scoped_handle.h"
+#include "base/win/windows_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/signing/build_publisher.h"
 #include "desktop/windows/installer/signing/held_file_registry.h"
@@ -62,6 +63,39 @@ SignatureRefusal CheckPublisher(const HeldImageFile& file,
                              roots.encoded(), verdict);
   }
   return verdict;
+}
+
+// Makes `job` end what it holds once its last handle closes, or no longer.
+bool SetKillOnClose(HANDLE job, bool kill) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags =
+      kill ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+  return ::SetInformationJobObject(job, JobObjectExtendedLimitInformation,
+                                   &limits, sizeof(limits)) != FALSE;
+}
+
+// The job a program starts in, suspended until its image is proven: should
+// this process end first (killed, or ending while its crash reporter starts
+// on a thread of its own), the child goes with it rather than wait forever
+// to be resumed. None before Windows 8, where a process already in a job
+// (a deployment tool's) cannot join another.
+base::win::ScopedHandle MakeStartGuardJob() {
+  if (base::win::GetWindowsVersion() < base::win::kVersionWin8)
+    return base::win::ScopedHandle();
+  base::win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job.IsValid() || !SetKillOnClose(job.Get(), true))
+    return base::win::ScopedHandle();
+  return job;
+}
+
+// The child runs, or has ended: it outlives this process from now on. A job
+// that cannot let it go is kept open to the end of this process, which the
+// child then does not outlive.
+void LetChildOutliveThisProcess(base::win::ScopedHandle job) {
+  if (job.IsValid() && !SetKillOnClose(job.Get(), false)) {
+    PLOG(WARNING) << "A started program ends with this process";
+    job.Take();
+  }
 }
 
 // This process's program, kept held (KeepRunningProgramHeld).
@@ -314,12 +348,24 @@ base::Process SignedProgramLauncher::Launch(
   suspended.application_name = pinned_program_.path();
   base::win::ScopedHandle main_thread;
   suspended.suspended_main_thread = &main_thread;
+  base::win::ScopedHandle guard;
+  if (!suspended.job) {
+    guard = MakeStartGuardJob();
+    suspended.job = guard.Get();
+  }
   base::Process process = base::LaunchProcessForCommandLine(pinned, suspended);
+  if (!process.IsValid() && guard.IsValid()) {
+    // A job of the machine's that takes no other in it: started as before.
+    guard.Close();
+    suspended.job = nullptr;
+    process = base::LaunchProcessForCommandLine(pinned, suspended);
+  }
   DWORD launch_error = ::GetLastError();
   if (process.IsValid() && !ResumeIfProven(process, main_thread.Get())) {
     process = base::Process();
     launch_error = ERROR_FILE_INVALID;
   }
+  LetChildOutliveThisProcess(std::move(guard));
   // Started (or not): its image is mapped, and its own host checks the
   // library again before it maps it.
   Release();

@@ -6,8 +6,10 @@
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
+#include "base/process/launch.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
+#include "base/threading/lock.h"
 
 namespace installer {
 
@@ -191,6 +193,8 @@ void TestFaultInjection::OnOperationRolledBack() {
 
 void TestFaultInjection::EndProcess() {
   LOG(WARNING) << "Test fault injection: ending the process";
+  // Not while another thread starts a program into a job.
+  base::GetJobJoiningLock().Acquire();
   // Hard, as a crash or a killed process would end: nothing is rolled
   // back and no destructor runs.
   ::TerminateProcess(::GetCurrentProcess(), plan_.exit_code);
@@ -198,12 +202,17 @@ void TestFaultInjection::EndProcess() {
 
 void TestFaultInjection::Hang() {
   LOG(WARNING) << "Test fault injection: waiting here to be ended";
+  // Ended from outside, it ends between no child's start and its job.
+  base::GetJobJoiningLock().Acquire();
   base::WriteBufferToFile(base::FilePath::FromUTF8(plan_.marker), "", 0);
   ::Sleep(INFINITE);
 }
 
 void TestFaultInjection::Pause() {
   LOG(WARNING) << "Test fault injection: pausing here";
+  // Ended from outside while it pauses, it ends between no child's start
+  // and its job.
+  const base::AutoLock no_start_into_a_job(base::GetJobJoiningLock());
   const base::FilePath marker = base::FilePath::FromUTF8(plan_.marker);
   base::WriteBufferToFile(marker, "", 0);
   while (base::PathExists(marker))
