@@ -20,6 +20,7 @@
 #include "base/values.h"
 #include "base/win/windows_version.h"
 #include "components/prefs/json_pref_store.h"
+#include "desktop/windows/crash_reporter/crash_reporting.h"
 #include "desktop/windows/installer/backend/installer_runner_backend.h"
 #include "desktop/windows/installer/entry/entry_switches.h"
 #include "desktop/windows/installer/entry/executable_directory.h"
@@ -88,6 +89,14 @@ InstallerProcess::~InstallerProcess() {
 
 uint8_t InstallerProcess::Run() {
   InitInstallerLogging(command_line_);
+  const uint8_t result = RunLogged();
+  // The reporter's crash logs ("tarvo-crashlog-<id>-<n>.txt") are found by
+  // its id.
+  LOG(INFO) << "Crash reporter of this process: " << GetCrashReporterPid();
+  return result;
+}
+
+uint8_t InstallerProcess::RunLogged() {
   ReadRoleFlags();
   if (!FindOwnPaths() || !DecideInsidePackage())
     return kInstallerFailed;

@@ -32,6 +32,7 @@ class InstallerProcess {
   uint8_t Run();
 
  private:
+  uint8_t RunLogged();
   void ReadRoleFlags();
   bool FindOwnPaths();
   bool DecideInsidePackage();
