@@ -237,29 +237,62 @@ TEST(ProcessLaunch, AsUserGetsThatUsersEnvironmentOnly) {
   EXPECT_EQ(11, user_environment);
 }
 
-TEST(ProcessLaunchJob, ClosingAKillOnCloseJobEndsTheChild) {
-  win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
-  ASSERT_TRUE(job.IsValid());
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  ASSERT_TRUE(::SetInformationJobObject(job.Get(),
-                                        JobObjectExtendedLimitInformation,
-                                        &limits, sizeof(limits)));
-  ProcessLaunchOptions options;
-  options.start_hidden = true;
-  options.job = job.Get();
-  const Process child =
-      LaunchProcess(ChildCommandLine(L"--sleep=60000"), options);
-  ASSERT_TRUE(child.IsValid());
-  BOOL in_job = FALSE;
-  ASSERT_TRUE(::IsProcessInJob(child.Handle(), job.Get(), &in_job));
-  EXPECT_TRUE(in_job);
-  // It was resumed: it runs rather than waiting suspended.
-  EXPECT_EQ(TerminationStatus::kStillRunning,
-            GetTerminationStatus(child.Handle(), nullptr));
+// Closing a kill-on-close job ends its child, running or still suspended
+// (a starter that ends before it resumes the child takes it along); a child
+// let go (the limit taken off) outlives the job.
+TEST(ProcessLaunchJob, ClosingAKillOnCloseJobEndsTheChildUntilLetGo) {
+  const struct {
+    const char* name;
+    bool suspended;
+    bool let_go;
+  } kCases[] = {
+      {"running", false, false},
+      {"suspended", true, false},
+      {"let go", false, true},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.name);
+    win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+    ASSERT_TRUE(job.IsValid());
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags =
+        JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    ASSERT_TRUE(::SetInformationJobObject(job.Get(),
+                                          JobObjectExtendedLimitInformation,
+                                          &limits, sizeof(limits)));
+    ProcessLaunchOptions options;
+    options.start_hidden = true;
+    options.job = job.Get();
+    win::ScopedHandle thread;
+    if (test_case.suspended)
+      options.suspended_main_thread = &thread;
+    const Process child =
+        LaunchProcess(ChildCommandLine(L"--sleep=60000"), options);
+    ASSERT_TRUE(child.IsValid());
+    BOOL in_job = FALSE;
+    ASSERT_TRUE(::IsProcessInJob(child.Handle(), job.Get(), &in_job));
+    EXPECT_TRUE(in_job);
+    if (!test_case.suspended) {
+      // It was resumed: it runs rather than waiting suspended.
+      EXPECT_EQ(TerminationStatus::kStillRunning,
+                GetTerminationStatus(child.Handle(), nullptr));
+    }
+    if (test_case.let_go) {
+      limits.BasicLimitInformation.LimitFlags = 0;
+      ASSERT_TRUE(::SetInformationJobObject(job.Get(),
+                                            JobObjectExtendedLimitInformation,
+                                            &limits, sizeof(limits)));
+    }
 
-  job.Close();
-  EXPECT_TRUE(child.WaitForExitWithTimeout(kChildTimeout, nullptr));
+    job.Close();
+
+    EXPECT_EQ(!test_case.let_go,
+              child.WaitForExitWithTimeout(
+                  test_case.let_go ? TimeDelta::FromMilliseconds(200)
+                                   : kChildTimeout,
+                  nullptr));
+    ::TerminateProcess(child.Handle(), 1);
+  }
 }
 
 // A child held suspended has run none of its code until it is resumed,
