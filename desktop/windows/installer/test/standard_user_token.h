@@ -14,12 +14,28 @@
 
 namespace installer::test {
 
+// Whether the list denies anyone anything: a key's list that does was set
+// so on purpose, by a test that compares it and may run meanwhile.
+inline bool DeniesAnything(const ACL* dacl) {
+  if (!dacl)
+    return false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (::GetAce(const_cast<ACL*>(dacl), i, &ace) &&
+        static_cast<const ACE_HEADER*>(ace)->AceType == ACCESS_DENIED_ACE_TYPE) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Gives this user full access to every key of HKEY_CURRENT_USER below
 // `path` that it lacks, as the user's hive has on Windows, where every key
 // inherits it from the hive's root. Wine lets no key inherit: a key an
 // administrator's process made (every process of Wine's user, the tests'
 // own tools) names only the administrators and the system, and would
-// refuse the user's standard token. Called as the administrator, before a
+// refuse the user's standard token. A key that denies anything is left as
+// it stands (DeniesAnything). Called as the administrator, before a
 // standard user's start.
 inline void GiveUserTheirHive(PSID user, const std::wstring& path = L"") {
   base::win::RegistryKey key;
@@ -32,7 +48,8 @@ inline void GiveUserTheirHive(PSID user, const std::wstring& path = L"") {
   base::win::ScopedLocalAlloc<void> descriptor;
   if (::GetSecurityInfo(key.Handle(), SE_REGISTRY_KEY,
                         DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                        nullptr, descriptor.Receive()) == ERROR_SUCCESS) {
+                        nullptr, descriptor.Receive()) == ERROR_SUCCESS &&
+      !DeniesAnything(dacl)) {
     EXPLICIT_ACCESS_W access = {};
     access.grfAccessPermissions = KEY_ALL_ACCESS;
     access.grfAccessMode = GRANT_ACCESS;
