@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "base/command_line.h"
@@ -23,7 +24,7 @@ namespace {
 constinit LazyGlobalInstance<Lock> g_launch_lock(
     LazyGlobalLifetime::kDestroyAtExit);
 // Taken for good by a process that ends itself: never destroyed.
-constinit LazyGlobalInstance<Lock> g_job_joining_lock(
+constinit LazyGlobalInstance<Lock> g_child_start_lock(
     LazyGlobalLifetime::kLeaky);
 
 // A handle list of this many entries or more would overflow its byte size.
@@ -31,6 +32,10 @@ constexpr size_t kMaxInheritedHandles = size_t{1} << 29;
 constexpr DWORD kJobAssignFailureExitCode = 1;
 constexpr DWORD kJobAssignFailureWaitMs = 60'000;
 constexpr DWORD kOutputChunkBytes = 1024;
+// How long an ending process waits for a child's start under way; the
+// thread that ends it may be a crashed one that holds the start itself.
+constexpr int kStartFinishPolls = 1000;
+constexpr DWORD kStartFinishPollMs = 10;
 
 // Looked up at run time: they exist from Vista on. The lookup is idempotent,
 // so the thread-safe static is all the locking it needs.
@@ -303,9 +308,7 @@ Process LaunchProcess(const std::wstring& command_line,
   SetDesktopWindowAndStandardHandles(options, &desktop, &startup.StartupInfo);
 
   PROCESS_INFORMATION info = {};
-  std::unique_ptr<AutoLock> joining;
-  if (options.job)
-    joining = std::make_unique<AutoLock>(GetJobJoiningLock());
+  std::optional<AutoLock> starting(std::in_place, GetChildStartLock());
   const bool created = CreateChild(command_line, options, inherit, flags,
                                    &startup.StartupInfo, &info);
   // The child has inherited what it will; the listed handles get their own
@@ -318,7 +321,7 @@ Process LaunchProcess(const std::wstring& command_line,
 
   if (options.job && !AssignToJob(options.job, process.Get()))
     return error.Fail();
-  joining.reset();
+  starting.reset();
   if (options.suspended_main_thread) {
     *options.suspended_main_thread = std::move(thread);
     return Process(process.Take());
@@ -376,8 +379,17 @@ Lock& GetProcessLaunchLock() {
   return *g_launch_lock.Get();
 }
 
-Lock& GetJobJoiningLock() {
-  return *g_job_joining_lock.Get();
+Lock& GetChildStartLock() {
+  return *g_child_start_lock.Get();
+}
+
+void TerminateCurrentProcess(UINT exit_code) {
+  Lock& starts = GetChildStartLock();
+  for (int poll = 0; poll < kStartFinishPolls && !starts.Try(); ++poll)
+    ::Sleep(kStartFinishPollMs);
+  ::TerminateProcess(::GetCurrentProcess(), exit_code);
+  for (;;)
+    ::Sleep(INFINITE);
 }
 
 }  // namespace base

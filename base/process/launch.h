@@ -84,11 +84,17 @@ bool ReadProcessOutput(
 // The process-wide lock around launches that make handles inheritable.
 Lock& GetProcessLaunchLock();
 
-// Held by a launch from the moment its child exists, suspended, until the
-// child is in its job (ProcessLaunchOptions::job). A process that ends
-// itself on purpose takes it first and keeps it, so that it never ends in
-// between and leaves the child waiting outside the job that would end it.
-Lock& GetJobJoiningLock();
+// Held by every launch from the creation of its child until the child runs,
+// or is in its job (ProcessLaunchOptions::job). The system makes each child
+// suspended and resumes it as the creation returns: a process that ended in
+// between would leave its child waiting for good, outside any job that
+// would end it. A process that ends itself takes it first and keeps it.
+Lock& GetChildStartLock();
+
+// Ends this process at once, as a kill would: nothing is torn down. A
+// child's start under way on another thread is finished first; one that
+// takes too long, or that the calling (crashed) thread holds, is not.
+[[noreturn]] void TerminateCurrentProcess(UINT exit_code);
 
 }  // namespace base
 

@@ -4,7 +4,9 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/command_line.h"
@@ -327,6 +329,43 @@ TEST(ProcessLaunch, SuspendedChildRunsOnlyOnceResumed) {
     EXPECT_TRUE(child.WaitForExitWithTimeout(kChildTimeout, &exit_code));
     EXPECT_EQ(1, exit_code);
     EXPECT_TRUE(IsSignalled(event.Get()));
+  }
+}
+
+// A process that ends itself holds the start lock: while it does, no
+// launch on another thread creates its child, in a job or not, so none is
+// left half-started; the launch goes on once the lock is free.
+TEST(ProcessLaunch, NoChildIsCreatedWhileTheStartLockIsHeld) {
+  for (const bool in_job : {false, true}) {
+    SCOPED_TRACE(in_job ? "in a job" : "without a job");
+    ScopedTempFolder folder;
+    const FilePath marker = folder.path().Append(L"started");
+    win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+    ProcessLaunchOptions options;
+    options.start_hidden = true;
+    if (in_job)
+      options.job = job.Get();
+    Process child;
+    std::atomic<bool> launched{false};
+    std::thread launcher;
+    {
+      const AutoLock ending(GetChildStartLock());
+      launcher = std::thread([&] {
+        child = LaunchProcess(
+            ChildCommandLine(L"--touch=\"" + marker.value() + L"\""), options);
+        launched = true;
+      });
+      ::Sleep(200);
+      EXPECT_FALSE(launched);
+      EXPECT_EQ(INVALID_FILE_ATTRIBUTES,
+                ::GetFileAttributesW(marker.value().c_str()));
+    }
+    launcher.join();
+
+    ASSERT_TRUE(child.IsValid()) << ::GetLastError();
+    int exit_code = -1;
+    EXPECT_TRUE(child.WaitForExitWithTimeout(kChildTimeout, &exit_code));
+    EXPECT_EQ(0, exit_code);
   }
 }
 

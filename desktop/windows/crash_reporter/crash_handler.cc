@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "base/files/file_path.h"
+#include "base/process/launch.h"
 #include "desktop/windows/crash_reporter/crash_file.h"
 #include "desktop/windows/crash_reporter/crash_pipe_client.h"
 #include "desktop/windows/crash_reporter/dump_streams.h"
@@ -80,14 +81,6 @@ void CopyAssertionText(const wchar_t* text, wchar_t* field) {
     std::wcsncpy(field, text, AssertionRecord::kTextUnits - 1);
     field[AssertionRecord::kTextUnits - 1] = L'\0';
   }
-}
-
-// The process is in no state to run its teardown, and its exit code must
-// not read as success.
-[[noreturn]] void EndCrashedProcess(DWORD code) {
-  ::TerminateProcess(::GetCurrentProcess(), code);
-  for (;;)
-    ::Sleep(INFINITE);
 }
 
 template <typename Handler>
@@ -255,13 +248,13 @@ void __cdecl CrashHandler::HandleInvalidParameter(const wchar_t* expression,
       assertion.line = line;
       assertion.type = AssertionRecord::kInvalidParameter;
       if (handler->WriteForRuntimeReport(kInvalidParameterCode, &assertion))
-        EndCrashedProcess(kInvalidParameterCode);
+        base::TerminateCurrentProcess(kInvalidParameterCode);
       fallback = handler->previous_handlers_.invalid_parameter;
     }
     if (fallback)
       fallback(expression, function, file, line, reserved);
   }
-  EndCrashedProcess(kInvalidParameterCode);
+  base::TerminateCurrentProcess(kInvalidParameterCode);
 }
 
 // static
@@ -275,13 +268,13 @@ void __cdecl CrashHandler::HandlePureCall() {
       AssertionRecord assertion = {};
       assertion.type = AssertionRecord::kPureVirtualCall;
       if (handler->WriteForRuntimeReport(kPureCallCode, &assertion))
-        EndCrashedProcess(kPureCallCode);
+        base::TerminateCurrentProcess(kPureCallCode);
       fallback = handler->previous_handlers_.pure_call;
     }
     if (fallback)
       fallback();
   }
-  EndCrashedProcess(kPureCallCode);
+  base::TerminateCurrentProcess(kPureCallCode);
 }
 
 // static
@@ -292,14 +285,14 @@ void CrashHandler::HandleTerminate() {
     std::terminate_handler fallback = handling.originals().terminate;
     if (handler) {
       if (handler->WriteForRuntimeReport(kFatalAppExitCode, nullptr))
-        EndCrashedProcess(kFatalAppExitCode);
+        base::TerminateCurrentProcess(kFatalAppExitCode);
       fallback = handler->previous_handlers_.terminate;
     }
     // The default one aborts, which comes back here one level deeper.
     if (fallback)
       fallback();
   }
-  EndCrashedProcess(kFatalAppExitCode);
+  base::TerminateCurrentProcess(kFatalAppExitCode);
 }
 
 // static
@@ -311,13 +304,13 @@ void __cdecl CrashHandler::HandleAbortSignal(int signal) {
         handling.originals().abort_signal;
     if (handler) {
       if (handler->WriteForRuntimeReport(kFatalAppExitCode, nullptr))
-        EndCrashedProcess(kFatalAppExitCode);
+        base::TerminateCurrentProcess(kFatalAppExitCode);
       fallback = handler->previous_handlers_.abort_signal;
     }
     if (fallback && fallback != SIG_IGN)
       fallback(signal);
   }
-  EndCrashedProcess(kFatalAppExitCode);
+  base::TerminateCurrentProcess(kFatalAppExitCode);
 }
 
 void CrashHandler::StartInProcessMode(const std::wstring& dump_folder) {

@@ -91,8 +91,7 @@ bool AfterDumpCallback(const wchar_t* dump_folder,
 
 long DumpAndTerminateHook(EXCEPTION_POINTERS* pointers) {
   g_handler->WriteMinidumpForException(pointers);
-  ::TerminateProcess(::GetCurrentProcess(), kHookExitCode);
-  return EXCEPTION_EXECUTE_HANDLER;
+  base::TerminateCurrentProcess(kHookExitCode);
 }
 
 CrashKeyStore* GetOrCreateCrashKeyStore() {

@@ -13,6 +13,7 @@
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/logging.h"
+#include "base/process/launch.h"
 #include "base/rand_util.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/win/scoped_handle.h"
@@ -51,14 +52,6 @@ struct Relaunch {
 Relaunch& GetRelaunch() {
   static Relaunch relaunch;
   return relaunch;
-}
-
-// The process is in no state to run its teardown, and its exit code must
-// not read as success.
-[[noreturn]] void EndCrashedProcess(DWORD code) {
-  ::TerminateProcess(::GetCurrentProcess(), code);
-  for (;;)
-    ::Sleep(INFINITE);
 }
 
 // Only the first crashing thread is handled; any other waits here for the
@@ -132,7 +125,7 @@ void CopyText(const wchar_t* text, wchar_t* field) {
                                       unsigned int line) {
   ParkUnlessFirstCrash();
   if (!g_prepared)
-    EndCrashedProcess(code);
+    base::TerminateCurrentProcess(code);
   alignas(16) CONTEXT context = {};
   ::RtlCaptureContext(&context);
   EXCEPTION_RECORD record = {};
@@ -148,7 +141,7 @@ void CopyText(const wchar_t* text, wchar_t* field) {
   assertion.line = line;
   assertion.type = kind;
   RelaunchAndWait();
-  EndCrashedProcess(code);
+  base::TerminateCurrentProcess(code);
 }
 
 void HandleTerminate() {

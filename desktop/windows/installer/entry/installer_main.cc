@@ -179,9 +179,8 @@ uint8_t RunInstaller() {
     return kInstallerSucceeded;
   const uint8_t result = RunRoleWithCom(command_line);
   // The process ends as this returns: not while its crash reporter, started
-  // on a thread of its own, exists suspended and outside the job that would
-  // end it with this process.
-  base::GetJobJoiningLock().Acquire();
+  // on a thread of its own, is half-way through its start.
+  base::GetChildStartLock().Acquire();
   return result;
 }
 

@@ -193,26 +193,24 @@ void TestFaultInjection::OnOperationRolledBack() {
 
 void TestFaultInjection::EndProcess() {
   LOG(WARNING) << "Test fault injection: ending the process";
-  // Not while another thread starts a program into a job.
-  base::GetJobJoiningLock().Acquire();
   // Hard, as a crash or a killed process would end: nothing is rolled
   // back and no destructor runs.
-  ::TerminateProcess(::GetCurrentProcess(), plan_.exit_code);
+  base::TerminateCurrentProcess(plan_.exit_code);
 }
 
 void TestFaultInjection::Hang() {
   LOG(WARNING) << "Test fault injection: waiting here to be ended";
-  // Ended from outside, it ends between no child's start and its job.
-  base::GetJobJoiningLock().Acquire();
+  // Ended from outside, it ends in the middle of no child's start.
+  base::GetChildStartLock().Acquire();
   base::WriteBufferToFile(base::FilePath::FromUTF8(plan_.marker), "", 0);
   ::Sleep(INFINITE);
 }
 
 void TestFaultInjection::Pause() {
   LOG(WARNING) << "Test fault injection: pausing here";
-  // Ended from outside while it pauses, it ends between no child's start
-  // and its job.
-  const base::AutoLock no_start_into_a_job(base::GetJobJoiningLock());
+  // Ended from outside while it pauses, it ends in the middle of no
+  // child's start.
+  const base::AutoLock no_child_start(base::GetChildStartLock());
   const base::FilePath marker = base::FilePath::FromUTF8(plan_.marker);
   base::WriteBufferToFile(marker, "", 0);
   while (base::PathExists(marker))
