@@ -398,8 +398,10 @@ LONG CrashHandler::FilterException(EXCEPTION_POINTERS* pointers) {
                              ? WriteMinidumpWithException(
                                    ::GetCurrentThreadId(), pointers, nullptr)
                              : WriteMinidumpOnHandlerThread(pointers, nullptr);
+    // Ended here with the code the system would give it, but never in the
+    // middle of another thread's start of a child.
     if (written)
-      return EXCEPTION_EXECUTE_HANDLER;
+      base::TerminateCurrentProcess(code);
   }
   if (previous_handlers_.exception_filter)
     return previous_handlers_.exception_filter(pointers);
