@@ -412,6 +412,36 @@ bool CopyFileChecked(const FilePath& from, const FilePath& to) {
   return true;
 }
 
+bool CopyFileIntoHandle(HANDLE from, HANDLE to) {
+  constexpr DWORD kPieceSize = 1 << 20;
+  FILE_BASIC_INFO basic = {};
+  if (!::GetFileInformationByHandleEx(from, FileBasicInfo, &basic,
+                                      sizeof(basic))) {
+    return false;
+  }
+  std::vector<char> piece(kPieceSize);
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(from, piece.data(), kPieceSize, &read, nullptr))
+      return false;
+    if (read == 0)
+      break;
+    DWORD written = 0;
+    if (!::WriteFile(to, piece.data(), read, &written, nullptr))
+      return false;
+    if (written != read) {
+      ::SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+  }
+  basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
+  if (basic.FileAttributes == 0)
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  basic.ChangeTime.QuadPart = 0;
+  return ::SetFileInformationByHandle(to, FileBasicInfo, &basic,
+                                      sizeof(basic)) != FALSE;
+}
+
 bool CopyDirectory(const FilePath& from, const FilePath& to) {
   if (IsTooLong(from) || IsTooLong(to))
     return false;

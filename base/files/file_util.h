@@ -59,6 +59,11 @@ bool CreateTemporaryFile(FilePath* path);
 // without an error code while the target's volume has less free space than
 // the source's size fails with ERROR_DISK_FULL.
 bool CopyFileChecked(const FilePath& from, const FilePath& to);
+// Copies the bytes and times of the file open on `from` (with GENERIC_READ)
+// into the new empty file open on `to` (with GENERIC_WRITE), as
+// CopyFileChecked would make it: its attributes too, but for the read-only
+// one. False with the Windows error.
+bool CopyFileIntoHandle(HANDLE from, HANDLE to);
 // Copies the tree at `from`. When `to` is an existing directory the tree is
 // copied into it (as to\<name of from>), else it becomes `to`. A copy that
 // fails part way leaves what was copied.
