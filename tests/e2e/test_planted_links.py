@@ -23,11 +23,13 @@ import installer_files as files
 import test_installation as installation
 import test_recovery as recovery
 import test_rollback as rollback
-from conftest import wait_until
+from conftest import windows_path, wait_until
 from test_rollback import installers  # noqa: F401  (the fixture)
 
 SHIPPED = "installer_files/full/installer.exe"
 CANARY = b"outside canary "
+PROBE = "tests/tools/platform_probe.exe"
+SHARING_VIOLATION = 32
 
 
 @pytest.fixture(scope="module")
@@ -258,3 +260,81 @@ def test_a_silent_uninstallation_leaves_nothing_of_the_product(either_machine, b
 
     wait_until(lambda: not machine.folder.exists(), "the installation folder stays")
     wait_until(lambda: private_folders() <= copies, "the installer's copy stays")
+
+
+def paused_at_second_move(machine, installers, tmp_path):
+    """The testing full installer started silently with an administrator's
+    token (for one user too, as "Run as administrator" starts it), paused
+    once the first package file (tarvo.exe) is in the version folder and
+    the second (resources\\a.pak) has its folder, before that one lands."""
+    marker = tmp_path / "paused"
+    command, env = machine.command(
+        installers["current"], rollback.SHORTCUTS,
+        fault=f"at=moved-file;operation=2;action=pause;marker={windows_path(marker)}",
+        administrator=True)
+    run = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    wait_until(lambda: marker.exists() or run.poll() is not None, "the run never paused")
+    assert marker.exists(), run.communicate()
+    return run, marker
+
+
+def renamed_by_the_user(run_exe, folder):
+    """The user's own Windows process renames `folder` away (the Windows
+    error, 0 once renamed); renamed, a link to a folder outside takes its
+    place, as a junction would on Windows."""
+    result = run_exe(PROBE, "rename", windows_path(folder), windows_path(folder) + ".away",
+                     check=True)
+    return int(result.stdout.split()[-1])
+
+
+# At the pause the user swaps a folder on the way for a link to a folder
+# only the administrators could write, or plants a link (or a second name)
+# at the name the next moved file takes. Held from the volume's root down,
+# no folder on the way can be renamed (on Windows the rename fails the same
+# way; a Linux rename, which Wine does not stop, is no user's process
+# there), and nothing at a target name is written through, set aside or
+# granted: the run then fails and rolls back. The control installs.
+SWAPS = [(False, "none"), (False, "version"), (False, "resources"), (False, "file link"),
+         (False, "hard link"), (True, "above"), (True, "version")]
+
+
+@pytest.mark.parametrize("all_users,swapped", SWAPS,
+                         ids=[f"{'all_users' if a else 'per_user'}-{s}" for a, s in SWAPS])
+def test_an_elevated_run_writes_only_through_the_folders_it_holds(
+        build_dir, tmp_path, installers, run_exe, all_users, swapped):  # noqa: F811
+    machine = rollback.Machine(build_dir, tmp_path, all_users=all_users)
+    machine.folder = tmp_path / "Tools" / "Tarvo Rollback"
+    machine.clear()
+    outside = Outside(tmp_path / "outside")
+    victim = outside.canary("victim.pak")
+    mode = victim.stat().st_mode
+    try:
+        run, marker = paused_at_second_move(machine, installers, tmp_path)
+        version = machine.folder / installation.version_of(machine.folder)
+        assert (version / "tarvo.exe").is_file() and (version / "resources").is_dir()
+        folder = {"version": version, "resources": version / "resources",
+                  "above": machine.folder.parent}.get(swapped)
+        if folder:
+            error = renamed_by_the_user(run_exe, folder)
+            if error == 0:
+                folder.symlink_to(outside.root, target_is_directory=True)
+            assert error == SHARING_VIOLATION
+        elif swapped == "file link":
+            (version / "resources" / "b.pak").symlink_to(victim)
+        elif swapped == "hard link":
+            os.link(victim, version / "resources" / "b.pak")
+        marker.unlink()
+        output, _ = run.communicate(timeout=rollback.HANG_GUARD)
+
+        code = int(output.decode(errors="replace").split()[-1])
+        assert code == (1 if swapped.endswith("link") else 0), output[-2000:]
+        assert outside.found() == outside.expected
+        assert victim.stat().st_mode == mode
+        if code == 0:
+            assert (version / "resources" / "b.pak").read_bytes() == b"pak b"
+        else:
+            assert not (version / "tarvo.exe").exists()
+    finally:
+        for path in machine.folder.rglob("b.pak"):
+            path.unlink()
+        machine.clear()

@@ -565,26 +565,32 @@ def test_an_uninstallation_whose_copy_was_killed_is_finished_by_the_next_run(
         machine.clear()
 
 
-# An installation for all users, an administrator's run, moves the package
-# files and gives each the access list of its new folder: killed once the
-# first or third is there before it has that list, after the third operation
-# of the moves, or while it rolls back its last step's failure. The run
-# again leaves what a clean run leaves, the moved files back in place.
+# An administrator's installation (for all users, or for one user started
+# with "Run as administrator") moves the package files, each given the
+# access list of its new folder before it lands there: killed once the first
+# or third has that list, before it is moved, after the third operation of
+# the moves, or while it rolls back its last step's failure. The next run
+# (for one user a standard user's, who must be able to take away what the
+# killed run left) leaves what a clean run leaves.
 MOVE_KILLS = ["at=moved-file;operation=1;action=kill", "at=moved-file;operation=3;action=kill",
               "step=copy the package files;operation=3;action=kill",
               "step=-1;action=fail;rollback=20"]
 
 
-def test_an_all_users_installation_killed_while_it_moves_leaves_what_a_clean_one_leaves(
-        build_dir, installers, tmp_path):
-    made = FreshRound(build_dir, installers, tmp_path)
+@pytest.mark.parametrize("all_users", [True, False], ids=["allusers", "peruser"])
+def test_an_administrators_installation_killed_while_it_moves_leaves_what_a_clean_one_leaves(
+        build_dir, installers, tmp_path, all_users):
+    made = FreshRound(build_dir, installers, tmp_path, all_users=all_users)
     last = len(rollback.step_lists(build_dir)["install"]) - 1
+    installer, switches, _ = made.arguments("install")
     try:
         assert made.start("install") == 0
         clean = made.state()
         for fault in MOVE_KILLS:
             made.machine.clear()
-            assert made.start("install", fault.replace("step=-1", f"step={last}")) != 0, fault
+            assert made.machine.run(installer, switches,
+                                    fault=fault.replace("step=-1", f"step={last}"),
+                                    administrator=True) != 0, fault
             assert made.start("install") == 0, fault
             assert rollback.differences(clean, made.state()) == {}, fault
     finally:

@@ -133,8 +133,10 @@ class Machine:
                 folder_of(build_dir, "PUBLIC") / "Desktop",
                 folder_of(build_dir, "ProgramData") / "Microsoft/Windows/Start Menu/Programs"]
 
-    def command(self, installer, switches, *extra, fault=None):
-        """The silent run under the process tree runner, and its environment."""
+    def command(self, installer, switches, *extra, fault=None, administrator=False):
+        """The silent run under the process tree runner, and its environment:
+        for one user as a standard user starts it, unless `administrator`
+        (as "Run as administrator" starts it)."""
         env = {name: value for name, value in os.environ.items() if name != "TARVO_TEST_FAULT"}
         if fault:
             env["TARVO_TEST_FAULT"] = fault
@@ -143,13 +145,15 @@ class Machine:
         arguments = ["--silent", *(f"--{name}={value}" for name, value in options.items()),
                      f"--installfolder={windows_path(self.folder)}",
                      f"--temp-folder={windows_path(self.temp)}", *extra]
+        runner_switches = [] if administrator else tree_runner_as(arguments)
         command = [str(self.build_dir / "wine-run"), str(self.build_dir / TREE_RUNNER),
-                   *tree_runner_as(arguments), windows_path(installer), *arguments]
+                   *runner_switches, windows_path(installer), *arguments]
         return command, env
 
-    def run(self, installer, switches, *extra, fault=None):
+    def run(self, installer, switches, *extra, fault=None, administrator=False):
         """The silent run's exit code once every process it started ended."""
-        command, env = self.command(installer, switches, *extra, fault=fault)
+        command, env = self.command(installer, switches, *extra, fault=fault,
+                                    administrator=administrator)
         # The runner always ends with its "exit" line: without a word, Wine
         # failed to start it, and it is started again.
         result = run_tool(command, capture_output=True, timeout=HANG_GUARD, env=env)

@@ -44,6 +44,7 @@
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/product/package_file_names.h"
 #include "desktop/windows/installer/registry/registry_entry.h"
+#include "desktop/windows/installer/settings/may_run_elevated.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/utils.h"
@@ -318,6 +319,8 @@ bool Installer::PrepareOperation(const base::FilePath& folder) {
   // folder that a dead uninstallation left would push it aside.
   if (operation == Settings::kInstalling)
     UnfinishedUninstallation::FinishBeforeInstalling(folder);
+  if (run_.settings->GetFlag(ALL_USERS_FLAG) || MayRunElevated())
+    run_.held_folders = std::make_unique<HeldFolderTree>(folder);
   if (operation == Settings::kInstalling || operation == Settings::kUpgrading) {
     if (!CreateVersionSubfolder(folder))
       return false;
@@ -431,8 +434,13 @@ bool Installer::CreateVersionSubfolder(const base::FilePath& folder) {
   }
   VLOG(1) << "Installation subfolder" << base::WideToUtf8(candidate);
   run_.install_log.subfolder = candidate;
-  if (!run_.transaction.ExecuteOperation(
-          MakeCreateFolderOperation(folder.Append(candidate)))) {
+  const bool made =
+      run_.held_folders
+          ? run_.held_folders->Folder(folder.Append(candidate),
+                                      &run_.transaction) != nullptr
+          : run_.transaction.ExecuteOperation(
+                MakeCreateFolderOperation(folder.Append(candidate)));
+  if (!made) {
     // The full path: the version alone names no place the user can find.
     LOG(ERROR) << FailWithCause(kStringCreateFolderFailed,
                                 folder.Append(candidate).value(),

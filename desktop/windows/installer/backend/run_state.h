@@ -2,6 +2,7 @@
 #define DESKTOP_WINDOWS_INSTALLER_BACKEND_RUN_STATE_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/install_log/install_log.h"
 #include "desktop/windows/installer/ipc/installer_observer.h"
+#include "desktop/windows/installer/transactions/held_folder_tree.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 
 namespace installer {
@@ -23,6 +25,10 @@ class Settings;
 struct RunState {
   // Null when no run is on.
   Settings* settings = nullptr;
+  // The installation's folders that a run which may be elevated, or one for
+  // all users, writes into, held from the first write; null for a standard
+  // user's run. Outlives the transaction, whose rollback lets folders go.
+  std::unique_ptr<HeldFolderTree> held_folders;
   Transaction transaction;
   InstallLog install_log;
   // Where the package's files are: the folder of the running installer.

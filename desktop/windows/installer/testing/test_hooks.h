@@ -64,8 +64,8 @@ class TestHooks {
     // started, before it waits for the uninstallation's processes; reached
     // again after each entry of the record it deletes.
     kLeftoverRemoval,
-    // A package file moved into the installation, before it takes the
-    // access list of its new folder; reached again for each.
+    // A package file given the access list of its new folder in the
+    // installation, before it is moved there; reached again for each.
     kMovedFile,
   };
 

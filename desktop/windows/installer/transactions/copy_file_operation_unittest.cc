@@ -12,8 +12,10 @@
 #include "base/test/ended_process.h"
 #include "base/test/scoped_log_capture.h"
 #include "base/test/temp_tree.h"
+#include "base/test/unix_link.h"
 #include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/recovery/interrupted_run_recovery.h"
+#include "desktop/windows/installer/transactions/held_folder_tree.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 #include "gtest/gtest.h"
 
@@ -54,8 +56,14 @@ TEST(CopyFileOperationTest, FailedCopyOverAFileGivesItBack) {
 TEST(CopyFileOperationTest, DeadRunsPartialCopyIsRemovedAndTheOldFileBack) {
   const base::Process ended = base::EndedProcess();
   ASSERT_TRUE(ended.IsValid());
-  for (const char* existing : {"installed", static_cast<const char*>(nullptr)}) {
+  const struct {
+    bool held;
+    const char* existing;
+  } kCases[] = {{false, "installed"}, {false, nullptr}, {true, "installed"},
+                {true, nullptr}};
+  for (const auto& [held, existing] : kCases) {
     SCOPED_TRACE(existing ? "over a file" : "new file");
+    SCOPED_TRACE(held ? "into its held folder" : "by name");
     TempTree tree;
     const FilePath source = tree.WriteFile(L"big.pak", std::string(4096, 'n'));
     const FilePath folder = tree.MakeDir(L"Tarvo");
@@ -63,9 +71,10 @@ TEST(CopyFileOperationTest, DeadRunsPartialCopyIsRemovedAndTheOldFileBack) {
     if (existing)
       tree.WriteFile(L"Tarvo\\big.pak", existing);
     RunJournal::Get()->Start(folder);
+    HeldFolderTree held_folders(folder);
     Transaction transaction;
-    ASSERT_TRUE(transaction.ExecuteOperation(
-        std::make_unique<CopyFileOperation>(source, target)));
+    ASSERT_TRUE(transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
+        source, target, held ? &held_folders : nullptr)));
     tree.WriteFile(L"Tarvo\\big.pak", "nnn");
     base::FileEnumerator listing(folder, false, base::FileEnumerator::kFiles,
                                  L"*.journal");
@@ -84,6 +93,84 @@ TEST(CopyFileOperationTest, DeadRunsPartialCopyIsRemovedAndTheOldFileBack) {
     EXPECT_TRUE(asides.Next().empty());
     transaction.DestroyOperations();
     RunJournal::Get()->Finish();
+  }
+}
+
+// Into a held folder a copy is made only as a new plain file: whatever a
+// user put on the way or at the name (a link to a file or folder only the
+// administrators may write, a second name of such a file, a staged source
+// swapped for a link to one they may not read) is refused, and nothing
+// outside changes; a plain file in the way is set aside and comes back
+// with the rollback, which also takes away the folders the copy made.
+TEST(CopyFileOperationTest, HeldCopyWritesOnlyThroughFoldersItHolds) {
+  enum class Planted { kNothing, kFile, kFileLink, kHardLink, kFolderLink,
+                       kSourceLink };
+  const struct {
+    const char* label;
+    Planted planted;
+    bool copied;
+  } kCases[] = {
+      {"free", Planted::kNothing, true},
+      {"file in the way", Planted::kFile, true},
+      {"link at the name", Planted::kFileLink, false},
+      {"second name at the name", Planted::kHardLink, false},
+      {"folder on the way a link", Planted::kFolderLink, false},
+      {"source a link", Planted::kSourceLink, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    TempTree tree;
+    TempTree outside;
+    const FilePath victim = outside.WriteFile(L"victim.pak", "victim");
+    tree.MakeDir(L"package");
+    FilePath source = tree.WriteFile(L"package\\a.pak", "payload");
+    const FilePath root = tree.MakeDir(L"Tarvo");
+    const FilePath target = tree.Path(L"Tarvo\\1.0\\res\\a.pak");
+    std::unique_ptr<base::ScopedUnixLink> link;
+    switch (c.planted) {
+      case Planted::kNothing:
+        break;
+      case Planted::kFile:
+        tree.MakeDir(L"Tarvo\\1.0\\res");
+        tree.WriteFile(L"Tarvo\\1.0\\res\\a.pak", "old");
+        break;
+      case Planted::kFileLink:
+        tree.MakeDir(L"Tarvo\\1.0\\res");
+        link = std::make_unique<base::ScopedUnixLink>(target, victim);
+        break;
+      case Planted::kHardLink:
+        tree.MakeDir(L"Tarvo\\1.0\\res");
+        ASSERT_TRUE(::CreateHardLinkW(target.value().c_str(),
+                                      victim.value().c_str(), nullptr));
+        break;
+      case Planted::kFolderLink:
+        link = std::make_unique<base::ScopedUnixLink>(tree.Path(L"Tarvo\\1.0"),
+                                                      outside.root());
+        break;
+      case Planted::kSourceLink:
+        source = tree.Path(L"package\\staged.pak");
+        link = std::make_unique<base::ScopedUnixLink>(source, victim);
+        break;
+    }
+    ASSERT_TRUE(!link || link->made());
+    HeldFolderTree held_folders(root);
+    Transaction transaction;
+
+    EXPECT_EQ(c.copied,
+              transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
+                  source, target, &held_folders)));
+
+    if (c.copied) {
+      EXPECT_EQ("payload", TempTree::ReadFile(target));
+      transaction.RollbackOperations();
+    }
+    EXPECT_EQ("victim", TempTree::ReadFile(victim));
+    EXPECT_FALSE(TempTree::Exists(outside.Path(L"res")));
+    if (c.planted == Planted::kFile) {
+      EXPECT_EQ("old", TempTree::ReadFile(target));
+    } else if (c.planted == Planted::kNothing) {
+      EXPECT_FALSE(TempTree::Exists(tree.Path(L"Tarvo\\1.0")));
+    }
   }
 }
 

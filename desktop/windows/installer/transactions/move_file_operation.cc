@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <string>
+#include <tuple>
+
 #include "base/files/file_util.h"
 #include "base/log_message.h"
 #include "base/logging.h"
@@ -9,7 +13,9 @@
 #include "desktop/windows/installer/journal/run_journal.h"
 #include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/transactions/file_transfer_steps.h"
-#include "desktop/windows/installer/transactions/folder_access_lists.h"
+#include "desktop/windows/installer/transactions/held_folder_tree.h"
+#include "desktop/windows/installer/transactions/set_aside_held_file_operation.h"
+#include "desktop/windows/installer/transactions/transaction.h"
 
 namespace installer {
 
@@ -17,12 +23,14 @@ MoveFileOperation::MoveFileOperation(const base::FilePath& source,
                                      const base::FilePath& target,
                                      Reach reach,
                                      Source source_kind,
-                                     FolderAccessLists* target_lists)
+                                     HeldFolderTree* held_targets)
     : source_(source),
       target_(target),
       reach_(reach),
       source_kind_(source_kind),
-      target_lists_(target_lists) {}
+      held_targets_(held_targets && held_targets->Covers(target.DirName())
+                        ? held_targets
+                        : nullptr) {}
 
 MoveFileOperation::~MoveFileOperation() = default;
 
@@ -35,8 +43,8 @@ bool MoveFileOperation::Do(Transaction* sub_operations) {
     return false;
   }
   cleared_read_only_ = ClearReadOnlyAttribute(source_);
-  if (target_lists_)
-    return MoveHeldTakingTargetList(sub_operations);
+  if (held_targets_)
+    return MoveIntoHeldFolder(sub_operations);
   // A rename to a free name in an existing folder, the usual case, needs no
   // look at the target first: each name Wine looks up and does not find
   // costs a scan of its folder. Anything else takes the long way.
@@ -57,38 +65,61 @@ bool MoveFileOperation::Do(Transaction* sub_operations) {
   return true;
 }
 
-bool MoveFileOperation::MoveHeldTakingTargetList(Transaction* sub_operations) {
+bool MoveFileOperation::MoveIntoHeldFolder(Transaction* sub_operations) {
   // Held from the old name on, so that the list goes on this very file
   // whatever is put at its new name meanwhile; a file held by another
   // without delete sharing is not opened, and stays where it is.
   const base::win::ScopedHandle file(::CreateFileW(
-      source_.value().c_str(), DELETE | READ_CONTROL | WRITE_DAC | SYNCHRONIZE,
+      source_.value().c_str(),
+      DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | SYNCHRONIZE,
       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file.IsValid() ||
-      (!base::RenameHeldFile(file.Get(), target_) &&
-       (!PrepareTransferTarget(target_, sub_operations) ||
-        !base::RenameHeldFile(file.Get(), target_)))) {
+  const std::wstring name = target_.BaseName().value();
+  target_folder_ = file.IsValid()
+                       ? held_targets_->Folder(target_.DirName(), sub_operations)
+                       : nullptr;
+  if (!target_folder_) {
     set_error(::GetLastError());
     PLOG(ERROR) << "Failed moving " << source_.AsUTF8();
     return false;
   }
-  done_ = true;
-  // The index alone: a file of another volume could not be renamed back.
+  own_security_ = base::HeldFolder::ReadSecurity(file.Get());
+  // The list comes first: the file is never seen at its new name with the
+  // package folder's list, which the installation's users may not read,
+  // and a run killed in between leaves a file its user can take away.
+  DWORD error = own_security_.empty()
+                    ? ::GetLastError()
+                    : base::HeldFolder::GiveSecurity(
+                          file.Get(), target_folder_->NewFileSecurity());
+  if (error != ERROR_SUCCESS) {
+    set_error(error);
+    LOG(ERROR) << "Failed giving " << target_.AsUTF8()
+               << " the access list of its folder: "
+               << base::SystemErrorCodeToString(error);
+    return false;
+  }
   moved_file_ = base::ReadFileIndex(file.Get());
   TestHooks::OnRolePoint(TestHooks::RolePoint::kMovedFile);
-  const DWORD error = target_lists_->Give(file.Get(), target_.DirName());
-  if (error == ERROR_SUCCESS)
-    return true;
-  // Kept where it is, the file would keep the package folder's list, which
-  // the installation's users may not read.
-  set_error(error);
-  LOG(ERROR) << "Failed giving " << target_.AsUTF8()
-             << " the access list of its folder: "
-             << base::SystemErrorCodeToString(error);
-  if (base::RenameHeldFile(file.Get(), source_))
-    done_ = false;
-  return false;
+  if (!target_folder_->MoveInto(file.Get(), name) &&
+      (::GetLastError() != ERROR_ALREADY_EXISTS ||
+       !sub_operations->ExecuteOperation(
+           std::make_unique<SetAsideHeldFileOperation>(target_folder_,
+                                                       name)) ||
+       !target_folder_->MoveInto(file.Get(), name))) {
+    error = ::GetLastError();
+    set_error(error != ERROR_SUCCESS ? error : sub_operations->last_error());
+    LOG(ERROR) << "Failed moving " << source_.AsUTF8() << " into "
+               << target_.AsUTF8() << ": "
+               << base::SystemErrorCodeToString(this->error());
+    // Back to its own list where it stays.
+    if (base::HeldFolder::GiveSecurity(file.Get(), own_security_) ==
+        ERROR_SUCCESS) {
+      own_security_.clear();
+    }
+    return false;
+  }
+  done_ = true;
+  return true;
 }
 
 bool MoveFileOperation::Move() {
@@ -101,7 +132,7 @@ bool MoveFileOperation::Move() {
 // Back the way it came: a rename spells the paths as the move did, also a
 // path longer than the checked helpers take.
 bool MoveFileOperation::MoveBack() {
-  if (target_lists_)
+  if (held_targets_)
     return MoveHeldBack();
   if (reach_ == Reach::kAnyVolume)
     return base::MovePathUnchecked(target_, source_);
@@ -109,28 +140,48 @@ bool MoveFileOperation::MoveBack() {
 }
 
 // The new folder may be a user's, who could have put another file, or a
-// link to one, at the new name or on the way to it: only the file moved
-// goes back into the package folder.
+// link to one, at the new name: only the file moved goes back into the
+// package folder, with the list it had there, given before it is back so
+// that nothing of a user's folder's list is ever seen in the package folder.
 bool MoveFileOperation::MoveHeldBack() {
-  const base::win::ScopedHandle file(::CreateFileW(
-      target_.value().c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const base::win::ScopedHandle file = target_folder_->OpenPlainFile(
+      target_.BaseName().value(),
+      DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!file.IsValid())
     return false;
   if (!moved_file_ || base::ReadFileIndex(file.Get()) != moved_file_) {
     ::SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
+  const DWORD error =
+      base::HeldFolder::GiveSecurity(file.Get(), own_security_);
+  if (error != ERROR_SUCCESS) {
+    ::SetLastError(error);
+    return false;
+  }
+  own_security_.clear();
   return base::RenameHeldFile(file.Get(), source_);
 }
 
 void MoveFileOperation::Rollback() {
-  if (done_ && !MoveBack()) {
+  const bool moved_back = !done_ || MoveBack();
+  if (!moved_back) {
     PLOG(ERROR) << "Failed moving " << target_.AsUTF8() << " back to "
                 << source_.AsUTF8();
-    return;
   }
+  // A file never moved takes its own list back where it is.
+  if (!done_ && !own_security_.empty()) {
+    const base::win::ScopedHandle file(::CreateFileW(
+        source_.value().c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file.IsValid())
+      std::ignore = base::HeldFolder::GiveSecurity(file.Get(), own_security_);
+  }
+  target_folder_.reset();
+  if (!moved_back)
+    return;
   if (cleared_read_only_)
     SetReadOnlyAttribute(source_);
 }

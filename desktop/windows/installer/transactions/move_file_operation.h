@@ -6,18 +6,21 @@
 #include <cstdint>
 #include <optional>
 
+#include <vector>
+
 #include "base/files/file_path.h"
+#include "base/files/held_folder.h"
 #include "desktop/windows/installer/transactions/operation.h"
 
 namespace installer {
 
-class FolderAccessLists;
+class HeldFolderTree;
 
 // Moves a file or folder to its target, across volumes too. A missing
 // target folder is created and a file in the way set aside first, as
 // sub-operations; a rollback moves the file back, after which they put
-// back what was there. A file may take the access list of its new folder,
-// as a copy made there would have it.
+// back what was there. A file moved into a held folder takes the owner and
+// access list a file made there would have, as a copy would.
 class MoveFileOperation : public Operation {
  public:
   enum class Reach {
@@ -36,17 +39,19 @@ class MoveFileOperation : public Operation {
     kTemporary,
   };
 
-  // Without `target_lists` the moved file keeps its access list. With it,
-  // a file moved on the same volume, held from its old name on, is given
-  // the list that its new folder passes on to a new file; where that cannot
-  // be set it goes back and the move fails. A rollback then moves back only
-  // the very file moved, whatever lies at its new name. `target_lists`
-  // outlives the operation's Do().
+  // Without `held_targets` the moved file keeps its owner and access list.
+  // With it (the target below its root), the file, held from its old name
+  // on, is given the owner and list a new file of its held target folder
+  // gets, then renamed into that folder by its single name; a file at the
+  // name is set aside only when it is a plain file of one name. A rollback
+  // gives the file its own list back, then moves back only the very file
+  // moved, whatever lies at its new name. `held_targets` outlives the
+  // operation.
   MoveFileOperation(const base::FilePath& source,
                     const base::FilePath& target,
                     Reach reach = Reach::kAnyVolume,
                     Source source_kind = Source::kKept,
-                    FolderAccessLists* target_lists = nullptr);
+                    HeldFolderTree* held_targets = nullptr);
   ~MoveFileOperation() override;
 
   bool Do(Transaction* sub_operations) override;
@@ -55,17 +60,21 @@ class MoveFileOperation : public Operation {
  private:
   bool Move();
   bool MoveBack();
-  // With target lists: renames the held file, then sets its list.
-  bool MoveHeldTakingTargetList(Transaction* sub_operations);
+  // Into a held folder: gives the held file its new list, then renames it.
+  bool MoveIntoHeldFolder(Transaction* sub_operations);
   bool MoveHeldBack();
 
   const base::FilePath source_;
   const base::FilePath target_;
   const Reach reach_;
   const Source source_kind_;
-  FolderAccessLists* const target_lists_;
+  HeldFolderTree* const held_targets_;
+  // The held folder the file went into, while a rollback may need it.
+  base::HeldFolder::Ref target_folder_;
+  // The owner and list the file had before it took its new folder's.
+  std::vector<unsigned char> own_security_;
   bool done_ = false;
-  // The index of the file moved with target lists.
+  // The index of the file moved into a held folder.
   std::optional<uint64_t> moved_file_;
   // The source was read-only and had the bit cleared.
   bool cleared_read_only_ = false;

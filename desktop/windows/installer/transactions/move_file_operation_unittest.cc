@@ -12,7 +12,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/test/standard_user_token.h"
-#include "desktop/windows/installer/transactions/folder_access_lists.h"
+#include "desktop/windows/installer/transactions/held_folder_tree.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 #include "gtest/gtest.h"
 
@@ -95,9 +95,9 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     SCOPED_TRACE(test_case.name);
     TempTree tree;
     tree.MakeDir(L"package");
-    FolderAccessLists lists;
-    FolderAccessLists* const target_lists =
-        test_case.take_list ? &lists : nullptr;
+    HeldFolderTree held_folders(tree.root());
+    HeldFolderTree* const target_lists =
+        test_case.take_list ? &held_folders : nullptr;
     Transaction transaction;
     if (test_case.second_in_folder) {
       tree.WriteFile(L"package\\first.pak", "first");

@@ -23,7 +23,6 @@
 #include "desktop/windows/installer/ipc/installer_observer.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/product/package_file_names.h"
-#include "desktop/windows/installer/settings/may_run_elevated.h"
 #include "desktop/windows/installer/settings/settings.h"
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/settings/status.h"
@@ -109,7 +108,7 @@ CopySteps::~CopySteps() {
 
 void CopySteps::DecideWhetherToMove() {
   move_package_files_ = ShouldMovePackageFiles();
-  take_folder_list_ = MovedFilesTakeFolderList();
+  take_folder_list_ = run_.held_folders != nullptr;
   if (move_package_files_ && take_folder_list_) {
     LOG(INFO) << "Moving the package files, each given the access list of "
                  "its new folder";
@@ -164,15 +163,6 @@ bool CopySteps::ShouldMovePackageFiles() const {
   // Only a folder that goes when the installation ends: one a user runs the
   // installer from must stay whole.
   return GetProcessCommandLine().HasSwitch(switches::kTemporaryPackage);
-}
-
-bool CopySteps::MovedFilesTakeFolderList() const {
-  // A moved file keeps the access list it got in the package folder, while
-  // an installation for all users needs the one its folder passes on to a
-  // new file, and the package of a process that may run elevated lies in a
-  // folder only the administrators may read: moved into one user's folder
-  // as it stands, the user could not run it.
-  return run_.settings->GetFlag(ALL_USERS_FLAG) || MayRunElevated();
 }
 
 bool CopySteps::ReadFileList(const wchar_t* name,
@@ -251,7 +241,7 @@ bool CopySteps::TransferPackageFile(const base::FilePath& source,
     if (run_.transaction.ExecuteOperation(std::make_unique<MoveFileOperation>(
             source, target, MoveFileOperation::Reach::kSameVolume,
             MoveFileOperation::Source::kTemporary,
-            take_folder_list_ ? &folder_lists_ : nullptr))) {
+            run_.held_folders.get()))) {
       ++moved_;
       return true;
     }
@@ -262,8 +252,8 @@ bool CopySteps::TransferPackageFile(const base::FilePath& source,
     move_package_files_ = false;
   }
   ++copied_;
-  return run_.transaction.ExecuteOperation(
-      std::make_unique<CopyFileOperation>(source, target));
+  return run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
+      source, target, run_.held_folders.get()));
 }
 
 bool CopySteps::MovedWithItsFolder(const base::FilePath& relative) {

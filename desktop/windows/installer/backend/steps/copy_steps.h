@@ -8,7 +8,6 @@
 #include "base/files/file_path.h"
 #include "base/weak_reference.h"
 #include "desktop/windows/installer/backend/installer_part.h"
-#include "desktop/windows/installer/transactions/folder_access_lists.h"
 
 namespace installer {
 
@@ -16,8 +15,9 @@ namespace installer {
 // into the version folder, then its root files list into the installation
 // folder. A package folder that goes with the run gives its files by moves
 // instead, whole top folders at once where the files keep their access
-// lists; where the run may be elevated or installs for all users, each
-// moved file takes the list of its new folder, as a copy would.
+// lists; where the run may be elevated or installs for all users, each file
+// goes by its single name into its held folder (RunState::held_folders),
+// a moved one with the list of its new folder, as a copy would have it.
 class CopySteps : public InstallerPart {
  public:
   explicit CopySteps(Installer* installer);
@@ -43,7 +43,6 @@ class CopySteps : public InstallerPart {
  private:
   bool ReadFileList(const wchar_t* name, std::vector<std::string>* list);
   bool ShouldMovePackageFiles() const;
-  bool MovedFilesTakeFolderList() const;
   // One list entry into the installation (logged there); false when the run
   // failed.
   bool CopyPackageFile(const std::string& entry, bool is_root);
@@ -63,9 +62,8 @@ class CopySteps : public InstallerPart {
   std::vector<std::string> root_files_;
   // The package folder is deleted after the run: its files are moved.
   bool move_package_files_ = false;
-  // Each moved file is given the access list of its new folder.
+  // Each file goes into its held folder, a moved one taking its list.
   bool take_folder_list_ = false;
-  FolderAccessLists folder_lists_;
   // The files of both lists moved so far, and those copied.
   size_t moved_ = 0;
   size_t copied_ = 0;

@@ -184,7 +184,8 @@ void InstallSteps::StepInstallLauncher() {
   const base::FilePath source = run_.package_folder.Append(kLauncherName);
   const base::FilePath target = folder.Append(kLauncherName);
   if (!run_.transaction.ExecuteOperation(
-          std::make_unique<CopyFileOperation>(source, target))) {
+          std::make_unique<CopyFileOperation>(source, target,
+                                              run_.held_folders.get()))) {
     LOG(ERROR) << Fail(kStringCopyFileFailed, target.value(),
                        "Failed copying the launcher");
     return;
@@ -212,8 +213,8 @@ void InstallSteps::InstallLauncherAsExecutable(const base::FilePath& folder,
   LOG(INFO) << "Install the launcher as tarvo.exe";
   if (!run_.transaction.ExecuteOperation(
           std::make_unique<MoveFileOperation>(executable, old)) ||
-      !run_.transaction.ExecuteOperation(
-          std::make_unique<CopyFileOperation>(launcher, executable))) {
+      !run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
+          launcher, executable, run_.held_folders.get()))) {
     LOG(WARNING) << "Failed installing the launcher as tarvo.exe";
   }
 }
@@ -230,7 +231,8 @@ void InstallSteps::InstallTrackingData(const base::FilePath& folder,
     return;
   }
   if (!run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
-          data, folder.Append(kServerTrackingDataName)))) {
+          data, folder.Append(kServerTrackingDataName),
+          run_.held_folders.get()))) {
     LOG(WARNING) << "Failed to install tracking data";
   }
 }
@@ -249,7 +251,8 @@ void InstallSteps::InstallPrefDefaultOverrides(const base::FilePath& folder) {
     return;
   }
   if (!run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
-          overrides, folder.Append(kPrefDefaultOverridesName)))) {
+          overrides, folder.Append(kPrefDefaultOverridesName),
+          run_.held_folders.get()))) {
     LOG(WARNING) << "Failed to install pref default overrides";
   }
 }
@@ -265,8 +268,8 @@ void InstallSteps::InstallHelper(const base::FilePath& folder) {
   LOG(INFO) << "Found installer helper";
   const std::wstring base_name = helper.BaseName().value();
   if (run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
-          helper,
-          folder.Append(run_.install_log.subfolder).Append(base_name)))) {
+          helper, folder.Append(run_.install_log.subfolder).Append(base_name),
+          run_.held_folders.get()))) {
     // Logged with the package's files, so that an update or an
     // uninstallation removes it with them instead of leaving it behind.
     if (std::find(run_.install_log.files.begin(), run_.install_log.files.end(),
@@ -423,8 +426,8 @@ void InstallSteps::StepWriteInstallerPrefs() {
         prefs.get());
     prefs->FlushPendingWrite();
   }
-  if (!run_.transaction.ExecuteOperation(
-          std::make_unique<CopyFileOperation>(staged, target))) {
+  if (!run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
+          staged, target, run_.held_folders.get()))) {
     LOG(ERROR) << "Failed writing the installer prefs";
   }
   base::DeletePath(staged, false);
@@ -659,8 +662,8 @@ bool InstallSteps::WriteInstallStatus(const base::FilePath& target) {
   }
   const bool written =
       error == ERROR_SUCCESS &&
-      run_.transaction.ExecuteOperation(
-          std::make_unique<CopyFileOperation>(staged, target));
+      run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
+          staged, target, run_.held_folders.get()));
   base::DeletePath(staged, false);
   return written;
 }

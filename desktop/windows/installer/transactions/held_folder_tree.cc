@@ -1,0 +1,96 @@
+#include "desktop/windows/installer/transactions/held_folder_tree.h"
+
+#include <memory>
+#include <utility>
+
+#include "base/logging.h"
+#include "desktop/windows/installer/paths/local_path.h"
+#include "desktop/windows/installer/transactions/create_held_folder_operation.h"
+#include "desktop/windows/installer/transactions/transaction.h"
+
+namespace installer {
+
+// Stands in the transaction from the moment the installation folder is
+// first held: undone, it lets every held folder go, so that the rollback
+// of the folders' own creation (later in the undoing, as they were made
+// before) can take them away.
+class HeldFolderTree::ReleaseOnRollback : public Operation {
+ public:
+  explicit ReleaseOnRollback(HeldFolderTree* tree) : tree_(tree) {}
+
+  bool Do(Transaction* sub_operations) override { return true; }
+  void Rollback() override { tree_->folders_.clear(); }
+
+ private:
+  HeldFolderTree* const tree_;
+};
+
+HeldFolderTree::HeldFolderTree(const base::FilePath& root) : root_(root) {}
+
+HeldFolderTree::~HeldFolderTree() = default;
+
+bool HeldFolderTree::Covers(const base::FilePath& path) const {
+  return Key(path) == Key(root_) || IsBelowFolder(path, root_);
+}
+
+base::HeldFolder::Ref HeldFolderTree::Folder(const base::FilePath& folder,
+                                             Transaction* sub_operations) {
+  const auto known = folders_.find(Key(folder));
+  if (known != folders_.end())
+    return known->second;
+  if (Key(folder) == Key(root_)) {
+    base::HeldFolder::Ref root = base::HeldFolder::Open(ResolveLocalPath(root_));
+    if (!root) {
+      PLOG(ERROR) << "Cannot hold the installation folder " << root_.AsUTF8()
+                  << " from its drive's root down, every level no link";
+      return nullptr;
+    }
+    if (!sub_operations->ExecuteOperation(
+            std::make_unique<ReleaseOnRollback>(this))) {
+      return nullptr;
+    }
+    Add(root_, root);
+    return root;
+  }
+  if (!Covers(folder)) {
+    ::SetLastError(ERROR_BAD_PATHNAME);
+    return nullptr;
+  }
+  const base::HeldFolder::Ref parent = Folder(folder.DirName(), sub_operations);
+  if (!parent)
+    return nullptr;
+  const std::wstring name = folder.BaseName().value();
+  base::HeldFolder::Ref existing = parent->OpenSubfolder(name, false);
+  if (existing) {
+    Add(folder, existing);
+    return existing;
+  }
+  if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    PLOG(ERROR) << "Refusing the folder " << folder.AsUTF8()
+                << ": no plain folder of its own name";
+    return nullptr;
+  }
+  if (!sub_operations->ExecuteOperation(
+          std::make_unique<CreateHeldFolderOperation>(parent, folder, this))) {
+    ::SetLastError(sub_operations->last_error());
+    return nullptr;
+  }
+  const auto made = folders_.find(Key(folder));
+  return made != folders_.end() ? made->second : nullptr;
+}
+
+void HeldFolderTree::Add(const base::FilePath& folder,
+                         base::HeldFolder::Ref held) {
+  folders_[Key(folder)] = std::move(held);
+}
+
+void HeldFolderTree::Forget(const base::FilePath& folder) {
+  folders_.erase(Key(folder));
+}
+
+// static
+std::wstring HeldFolderTree::Key(const base::FilePath& folder) {
+  return ToUpperOrdinal(folder.StripTrailingSeparators().value());
+}
+
+}  // namespace installer

@@ -1,0 +1,56 @@
+#ifndef DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_HELD_FOLDER_TREE_H_
+#define DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_HELD_FOLDER_TREE_H_
+
+#include <map>
+#include <string>
+
+#include "base/files/file_path.h"
+#include "base/files/held_folder.h"
+
+namespace installer {
+
+class Transaction;
+
+// The folders of an installation that a run which may be elevated writes
+// into, each held (base::HeldFolder) from the first file it takes until the
+// run ends: the installation folder from its volume's root down, and every
+// folder below it that a file goes to, made through the transaction where
+// it is missing. A user's process can then neither rename a folder away
+// nor put a link in its place while the run writes there. A rollback lets
+// every folder go, so that the folders it takes away can go. Lives on the
+// backend's sequence.
+class HeldFolderTree {
+ public:
+  // `root`: the installation folder, as ResolveLocalPath spells it.
+  explicit HeldFolderTree(const base::FilePath& root);
+  HeldFolderTree(const HeldFolderTree&) = delete;
+  HeldFolderTree& operator=(const HeldFolderTree&) = delete;
+  ~HeldFolderTree();
+
+  // Whether `path` is the root or lies below it.
+  bool Covers(const base::FilePath& path) const;
+
+  // The held folder `folder` (the root or below it): the levels that are
+  // missing are made by operations on `sub_operations` (journaled, and
+  // taken away again by a rollback). Null, with the Windows error set, when
+  // a level is a link, leads elsewhere or cannot be opened or made.
+  [[nodiscard]] base::HeldFolder::Ref Folder(const base::FilePath& folder,
+                                             Transaction* sub_operations);
+
+  // Adds a folder made below the root (by the operation that made it).
+  void Add(const base::FilePath& folder, base::HeldFolder::Ref held);
+  // Lets go of a folder that a rollback takes away.
+  void Forget(const base::FilePath& folder);
+
+ private:
+  class ReleaseOnRollback;
+
+  static std::wstring Key(const base::FilePath& folder);
+
+  const base::FilePath root_;
+  std::map<std::wstring, base::HeldFolder::Ref> folders_;
+};
+
+}  // namespace installer
+
+#endif  // DESKTOP_WINDOWS_INSTALLER_TRANSACTIONS_HELD_FOLDER_TREE_H_
