@@ -54,6 +54,23 @@ base::FilePath AsidePath(const base::FilePath& path,
   return path.AddExtension(extension + kSetAsideExtension);
 }
 
+// A file with a second name may be someone else's under that name (a
+// hard link a user made to a file they may not change): no access is
+// granted on it, which would change that file's list and owner too. A
+// file that cannot be told is taken for one.
+bool HasAnotherName(const base::FilePath& path) {
+  const base::win::ScopedHandle file(::CreateFileW(
+      path.value().c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+      nullptr));
+  FILE_STANDARD_INFO standard = {};
+  return !file.IsValid() ||
+         !::GetFileInformationByHandleEx(file.Get(), FileStandardInfo,
+                                         &standard, sizeof(standard)) ||
+         (!standard.Directory && standard.NumberOfLinks != 1);
+}
+
 }  // namespace
 
 DeleteFileOperation::DeleteFileOperation(
@@ -219,12 +236,14 @@ bool DeleteFileOperation::SetAside() {
   // from before goes back if the deletion is undone.
   if (!g_system_calls.check_access(path_.value(), SE_FILE_OBJECT,
                                    kWriteAndDeleteAccess) &&
-      !g_system_calls.grant_access(path_.value(), SE_FILE_OBJECT,
-                                   kWriteAndDeleteAccess,
-                                   /*keep_previous=*/true,
-                                   &saved_security_)) {
+      (HasAnotherName(path_) ||
+       !g_system_calls.grant_access(path_.value(), SE_FILE_OBJECT,
+                                    kWriteAndDeleteAccess,
+                                    /*keep_previous=*/true,
+                                    &saved_security_))) {
     set_error(ERROR_ACCESS_DENIED);
-    LOG(ERROR) << "Cannot obtain proper permissions on the file";
+    LOG(ERROR) << "Cannot obtain proper permissions on the file, or it has "
+                  "another name";
     return false;
   }
   if (!RunJournal::Get()->RecordSetAside(path_, aside_path_)) {

@@ -211,7 +211,9 @@ TEST(DeleteFileOperationTest, InUseFileWhoseMoveBackFailsIsLeftToRollback) {
 // current user that access and goes on. The access list from before goes
 // back whenever the deletion is undone; a commit deletes the file with it.
 TEST(DeleteFileOperationTest, GrantedAccessIsWithdrawnWhenDeletionIsUndone) {
-  enum class Ending { kCommit, kRollback, kInUse, kGrantRefused };
+  // kSecondName: the name is a hard link to another's file, whose list a
+  // grant would change too: nothing is granted.
+  enum class Ending { kCommit, kRollback, kInUse, kGrantRefused, kSecondName };
   struct Case {
     const char* name;
     Ending ending;
@@ -223,11 +225,17 @@ TEST(DeleteFileOperationTest, GrantedAccessIsWithdrawnWhenDeletionIsUndone) {
       {"rollback", Ending::kRollback, false, 1},
       {"in use", Ending::kInUse, false, 1},
       {"grant refused", Ending::kGrantRefused, false, 0},
+      {"second name", Ending::kSecondName, false, 0},
   };
   for (const Case& test : cases) {
     SCOPED_TRACE(test.name);
     TempTree tree;
+    TempTree others;
     const FilePath file = tree.WriteFile(L"locked.dll", "locked");
+    if (test.ending == Ending::kSecondName) {
+      ASSERT_TRUE(::CreateHardLinkW(others.Path(L"theirs.dll").value().c_str(),
+                                    file.value().c_str(), nullptr));
+    }
     g_access = AccessLog();
     g_access.grant_succeeds = test.ending != Ending::kGrantRefused;
     SystemCalls calls = LockedFileCalls();
@@ -242,7 +250,9 @@ TEST(DeleteFileOperationTest, GrantedAccessIsWithdrawnWhenDeletionIsUndone) {
       if (test.ending == Ending::kRollback)
         transaction.RollbackOperations();
     }
-    EXPECT_EQ(g_access.granted, std::vector<std::wstring>{file.value()});
+    EXPECT_EQ(g_access.granted,
+              std::vector<std::wstring>(
+                  test.ending == Ending::kSecondName ? 0 : 1, file.value()));
     EXPECT_EQ(g_access.restored,
               std::vector<std::wstring>(test.restores, file.value()));
     EXPECT_EQ(TempTree::Exists(file), !test.deleted);
