@@ -26,6 +26,16 @@ constexpr ACCESS_MASK kWriteRights =
     FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
     GENERIC_ALL | MAXIMUM_ALLOWED;
 
+// What lets someone take away what a folder holds, or put something else
+// in its place. Generic write maps to adding entries only.
+constexpr ACCESS_MASK kReplaceRights = FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                       WRITE_OWNER | GENERIC_ALL |
+                                       MAXIMUM_ALLOWED;
+
+// The entries of a folder's list that give rights on the folder itself, or
+// those a folder made in it inherits.
+enum class Holder { kFolder, kNewFolder };
+
 bool IsTrustedInstaller(PSID sid) {
   base::win::ScopedLocalAlloc<void> trusted_installer;
   return ::ConvertStringSidToSidW(kTrustedInstallerSid,
@@ -37,6 +47,51 @@ bool IsPrivilegedOr(PSID sid, PSID trusted_user) {
   return AdministratorsFolder::IsPrivileged(sid) ||
          (sid && trusted_user && ::IsValidSid(sid) &&
           ::EqualSid(sid, trusted_user));
+}
+
+bool AppliesTo(const ACE_HEADER& header, Holder holder) {
+  if (holder == Holder::kFolder)
+    return !(header.AceFlags & INHERIT_ONLY_ACE);
+  return (header.AceFlags & CONTAINER_INHERIT_ACE) != 0;
+}
+
+// A new folder's creator takes the place of the creator owner's entries.
+bool StandsForPrivileged(PSID sid, Holder holder, PSID trusted_user) {
+  return IsPrivilegedOr(sid, trusted_user) ||
+         (holder == Holder::kNewFolder && ::IsValidSid(sid) &&
+          ::IsWellKnownSid(sid, WinCreatorOwnerSid));
+}
+
+// Whether no entry of `dacl` that applies to `holder` grants any of
+// `rights` to anyone but the privileged and `trusted_user`. A missing list
+// lets everyone in.
+bool OnlyPrivilegedGranted(const ACL* dacl,
+                           ACCESS_MASK rights,
+                           Holder holder,
+                           PSID trusted_user) {
+  if (!dacl)
+    return false;
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!::GetAce(const_cast<ACL*>(dacl), index, &ace))
+      return false;
+    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE ||
+        !AppliesTo(*header, holder)) {
+      continue;
+    }
+    // Allowing entries of other kinds are not read: taken as letting in.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE)
+      return false;
+    const ACCESS_ALLOWED_ACE* allowed =
+        static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+    if ((allowed->Mask & rights) &&
+        !StandsForPrivileged(const_cast<DWORD*>(&allowed->SidStart), holder,
+                             trusted_user)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // Where the user account control is off every process of an
@@ -70,28 +125,8 @@ bool AdministratorsFolder::IsPrivileged(PSID sid) {
 // static
 bool AdministratorsFolder::OnlyPrivilegedWrite(const ACL* dacl,
                                                PSID trusted_user) {
-  if (!dacl)
-    return false;
-  for (DWORD index = 0; index < dacl->AceCount; ++index) {
-    void* ace = nullptr;
-    if (!::GetAce(const_cast<ACL*>(dacl), index, &ace))
-      return false;
-    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(ace);
-    if (header->AceType == ACCESS_DENIED_ACE_TYPE ||
-        (header->AceFlags & INHERIT_ONLY_ACE)) {
-      continue;
-    }
-    // Allowing entries of other kinds are not read: taken as letting in.
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE)
-      return false;
-    const ACCESS_ALLOWED_ACE* allowed =
-        static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-    if ((allowed->Mask & kWriteRights) &&
-        !IsPrivilegedOr(const_cast<DWORD*>(&allowed->SidStart), trusted_user)) {
-      return false;
-    }
-  }
-  return true;
+  return OnlyPrivilegedGranted(dacl, kWriteRights, Holder::kFolder,
+                               trusted_user);
 }
 
 // static
@@ -105,21 +140,43 @@ bool AdministratorsFolder::IsAdministrators(PSID owner,
 // static
 bool AdministratorsFolder::ReadOwnership(HANDLE folder, Ownership* ownership) {
   base::win::ScopedLocalAlloc<void> descriptor;
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
   const DWORD error = ::GetSecurityInfo(
       folder, SE_FILE_OBJECT,
-      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-      &dacl, nullptr, descriptor.Receive());
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+      nullptr, nullptr, descriptor.Receive());
   if (error != ERROR_SUCCESS) {
     LOG(ERROR) << "Cannot read a folder's owner and access list, error "
                << error;
     return false;
   }
   BYTE trusted_user_buffer[SECURITY_MAX_SID_SIZE];
-  const PSID trusted_user = ReadTrustedUser(trusted_user_buffer);
+  return OwnershipOf(descriptor.Get(), ReadTrustedUser(trusted_user_buffer),
+                     ownership);
+}
+
+// static
+bool AdministratorsFolder::OwnershipOf(PSECURITY_DESCRIPTOR descriptor,
+                                       PSID trusted_user,
+                                       Ownership* ownership) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  if (!::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+      !::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+    PLOG(ERROR) << "Cannot read a folder's owner and access list";
+    return false;
+  }
+  if (!present)
+    dacl = nullptr;
   ownership->trusted_owner = IsPrivilegedOr(owner, trusted_user);
   ownership->administrators = IsAdministrators(owner, dacl, trusted_user);
+  ownership->keeps_entries =
+      ownership->trusted_owner &&
+      OnlyPrivilegedGranted(dacl, kReplaceRights, Holder::kFolder,
+                            trusted_user);
+  ownership->new_folders_keep_entries = OnlyPrivilegedGranted(
+      dacl, kReplaceRights, Holder::kNewFolder, trusted_user);
   return true;
 }
 

@@ -31,15 +31,31 @@ class AdministratorsFolder {
   // write are privileged or `trusted_user`.
   static bool IsAdministrators(PSID owner, const ACL* dacl, PSID trusted_user);
 
-  // What the owner and list of the open folder (opened with READ_CONTROL)
-  // say, with ReadTrustedUser's user: whether the owner is privileged or
-  // that user, and whether the folder is the administrators'.
+  // What a folder's owner and list say, with ReadTrustedUser's user
+  // counted among the privileged.
   struct Ownership {
+    // The owner is privileged or that user.
     bool trusted_owner = false;
+    // The folder is the administrators' (IsAdministrators).
     bool administrators = false;
+    // Only those may take away what the folder holds or put something else
+    // in its place: delete or rename an entry, rename the folder itself, or
+    // change who may (as its owner always may). Adding entries of one's own
+    // is left to anyone: users may make folders at a volume's root.
+    bool keeps_entries = false;
+    // The entries a folder made in it inherits let only those do so either
+    // (its creator, this process's administrators, stands for the
+    // creator's entries).
+    bool new_folders_keep_entries = false;
   };
-  // False, with the error logged, when they cannot be read.
+  // Of the open folder (opened with READ_CONTROL). False, with the error
+  // logged, when its owner and list cannot be read.
   [[nodiscard]] static bool ReadOwnership(HANDLE folder, Ownership* ownership);
+  // Of a folder's security descriptor, with `trusted_user` as
+  // ReadTrustedUser gives it.
+  [[nodiscard]] static bool OwnershipOf(PSECURITY_DESCRIPTOR descriptor,
+                                        PSID trusted_user,
+                                        Ownership* ownership);
 
   // The account this process runs as, in `buffer`, when every process of
   // it runs with the administrators' rights: the system runs them without

@@ -30,65 +30,103 @@ std::wstring SidText(PSID sid) {
 }
 
 constexpr wchar_t kUser[] = L"S-1-5-21-1-2-3-1001";
+constexpr wchar_t kTrustedInstaller[] =
+    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-TEST(AdministratorsFolderTest, OnlyAnAdministratorsOwnedAndWrittenFolderIs) {
+// What the owner and list say, as AdministratorsFolder::Ownership.
+struct Said {
+  bool administrators;
+  bool keeps_entries;
+  bool new_folders_keep_entries;
+};
+
+// Wine keeps no list on a file, only its Unix mode: the lists are built
+// here as the system keeps them.
+TEST(AdministratorsFolderTest, OwnershipTellsWhoMayWriteOrReplaceTheFolder) {
   const std::wstring protected_list =
       L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
   // Program Files: the creator's entry passes only to what it holds.
   const std::wstring program_files =
-      L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"
-      L"(A;OICI;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-"
-      L"2271478464)(A;OICI;0x1200a9;;;BU)(A;OICIIO;GA;;;CO)(D;;FA;;;WD)";
+      std::wstring(L"D:(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;FA;;;") +
+      kTrustedInstaller +
+      L")(A;OICI;0x1200a9;;;BU)(A;OICIIO;GA;;;CO)(D;;FA;;;WD)";
+  // A volume's root: users may make folders and change what they made.
+  const std::wstring root =
+      std::wstring(L"O:") + kTrustedInstaller +
+      L"D:(A;OICIIO;GA;;;CO)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;SY)"
+      L"(A;OICIIO;GA;;;BA)(A;;0x1301bf;;;BA)(A;OICIIO;SDGXGWGR;;;AU)"
+      L"(A;;0x4;;;AU)(A;OICIIO;GXGR;;;BU)(A;;0x1200a9;;;BU)";
+  // A folder made at such a root inherits the users' right to rename it.
+  const std::wstring made_at_root =
+      L"D:AI(A;ID;FA;;;BA)(A;OICIIOID;GA;;;BA)(A;ID;FA;;;SY)"
+      L"(A;OICIIOID;GA;;;SY)(A;ID;0x1301bf;;;AU)(A;OICIIOID;SDGXGWGR;;;AU)";
   const struct {
     const char* label;
     std::wstring sddl;
     // The account this process runs as, when that counts as privileged.
     const wchar_t* trusted_user;
-    bool administrators;
+    Said said;
   } kCases[] = {
-      {"protected list", L"O:BA" + protected_list, nullptr, true},
-      {"owned by SYSTEM", L"O:SY" + protected_list, nullptr, true},
-      {"Program Files' list", L"O:BA" + program_files, nullptr, true},
+      {"protected list", L"O:BA" + protected_list, nullptr, {true, true, true}},
+      {"owned by SYSTEM", L"O:SY" + protected_list, nullptr,
+       {true, true, true}},
+      {"Program Files' list", L"O:BA" + program_files, nullptr,
+       {true, true, true}},
       // Without the user account control every process of the account runs
       // as an administrator (Wine, whose files are all the user's).
       {"owned by the trusted user",
-       std::wstring(L"O:") + kUser + protected_list, kUser, true},
+       std::wstring(L"O:") + kUser + protected_list, kUser, {true, true, true}},
       {"written by the trusted user",
-       std::wstring(L"O:BAD:(A;OICI;FA;;;") + kUser + L")", kUser, true},
+       std::wstring(L"O:BAD:(A;OICI;FA;;;") + kUser + L")", kUser,
+       {true, true, true}},
+      // Its owner may rewrite the list; a folder made in it is its maker's.
       {"owned by a user", std::wstring(L"O:") + kUser + protected_list,
-       nullptr, false},
+       nullptr, {false, false, true}},
       // ProgramData passes Users' right to add files to a new folder.
       {"users may add files",
        L"O:BAD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;CI;0x100116;;;BU)", kUser,
-       false},
+       {false, true, true}},
       {"a user may write",
        std::wstring(L"O:BAD:(A;OICI;FA;;;BA)(A;;0x1301bf;;;") + kUser + L")",
-       nullptr, false},
-      {"everyone may change the list", L"O:BAD:(A;;WD;;;WD)", kUser, false},
-      {"no list", L"O:BA", nullptr, false},
+       nullptr, {false, false, true}},
+      {"everyone may change the list", L"O:BAD:(A;;WD;;;WD)", kUser,
+       {false, false, true}},
+      {"no list", L"O:BA", nullptr, {false, false, false}},
       // Denials and entries only for the contents let no one in.
       {"a denial and a creator's entry",
-       L"O:BAD:(D;;FA;;;WD)(A;OICIIO;GA;;;CO)(A;;FA;;;BA)", nullptr, true},
+       L"O:BAD:(D;;FA;;;WD)(A;OICIIO;GA;;;CO)(A;;FA;;;BA)", nullptr,
+       {true, true, true}},
+      {"a volume's root", root, nullptr, {false, true, false}},
+      {"an administrator's folder at the root", L"O:BA" + made_at_root,
+       nullptr, {false, false, false}},
+      {"users may delete entries",
+       L"O:BAD:(A;OICI;FA;;;BA)(A;;0x100040;;;BU)", nullptr,
+       {false, false, true}},
+      {"authenticated users have all rights", L"O:SYD:(A;CI;GA;;;AU)",
+       nullptr, {false, false, false}},
+      {"a new folder would let users delete entries",
+       L"O:BAD:(A;OICI;FA;;;BA)(A;CIIO;0x40;;;AU)", nullptr,
+       {true, true, false}},
+      // Entries passed to files alone make no folder on the way.
+      {"new files are the users'", L"O:BAD:(A;OICI;FA;;;BA)(A;OIIO;FA;;;BU)",
+       nullptr, {true, true, true}},
   };
   for (const auto& c : kCases) {
     const base::win::ScopedLocalAlloc<void> descriptor = Descriptor(c.sddl);
     const base::win::ScopedLocalAlloc<void> user_descriptor = Descriptor(
         std::wstring(L"O:") + (c.trusted_user ? c.trusted_user : L"SY"));
-    PSID owner = nullptr;
     PSID trusted_user = nullptr;
-    PACL dacl = nullptr;
-    BOOL present = FALSE;
     BOOL defaulted = FALSE;
-    ASSERT_TRUE(::GetSecurityDescriptorOwner(descriptor.Get(), &owner,
-                                             &defaulted));
     ASSERT_TRUE(::GetSecurityDescriptorOwner(user_descriptor.Get(),
                                              &trusted_user, &defaulted));
-    ASSERT_TRUE(::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl,
-                                            &defaulted));
-    EXPECT_EQ(AdministratorsFolder::IsAdministrators(
-                  owner, present ? dacl : nullptr,
-                  c.trusted_user ? trusted_user : nullptr),
-              c.administrators)
+    AdministratorsFolder::Ownership ownership;
+    ASSERT_TRUE(AdministratorsFolder::OwnershipOf(
+        descriptor.Get(), c.trusted_user ? trusted_user : nullptr, &ownership))
+        << c.label;
+    EXPECT_EQ(ownership.administrators, c.said.administrators) << c.label;
+    EXPECT_EQ(ownership.keeps_entries, c.said.keeps_entries) << c.label;
+    EXPECT_EQ(ownership.new_folders_keep_entries,
+              c.said.new_folders_keep_entries)
         << c.label;
   }
 }
@@ -134,6 +172,7 @@ TEST(AdministratorsFolderTest, ProtectWritesTheAdministratorsList) {
   ASSERT_TRUE(AdministratorsFolder::ReadOwnership(handle.Get(), &ownership));
   EXPECT_TRUE(ownership.trusted_owner);
   EXPECT_TRUE(ownership.administrators);
+  EXPECT_TRUE(ownership.keeps_entries);
 }
 
 }  // namespace
