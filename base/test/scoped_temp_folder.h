@@ -14,15 +14,16 @@ namespace base {
 // its files on destruction; tests keep to a flat folder, so no recursion.
 class ScopedTempFolder {
  public:
+  ScopedTempFolder() : ScopedTempFolder(TempDirectory()) {}
+
+  // In `base_folder` instead, for a test that needs a folder outside the
+  // user's profile (the build's own).
   // Process ids repeat between runs and a crashed run leaves its folder
   // behind, so names already taken are skipped.
-  ScopedTempFolder() {
+  explicit ScopedTempFolder(const FilePath& base_folder) {
     static std::atomic<int> counter{0};
-    wchar_t temp[MAX_PATH + 1];
-    DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-    if (length == 0 || length > MAX_PATH)
+    if (base_folder.empty())
       return;
-    FilePath base_folder(std::wstring(temp, length));
     for (int attempt = 0; attempt < 1000; ++attempt) {
       std::wstring name = L"tarvo_test_" +
                           std::to_wstring(::GetCurrentProcessId()) + L"_" +
@@ -59,6 +60,14 @@ class ScopedTempFolder {
   const FilePath& path() const { return path_; }
 
  private:
+  static FilePath TempDirectory() {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH)
+      return FilePath();
+    return FilePath(std::wstring(temp, length));
+  }
+
   FilePath path_;
 };
 

@@ -21,6 +21,15 @@ bool IsMissing(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+// Its owner and list, and its attributes, without following a link.
+base::win::ScopedHandle OpenToRead(const base::FilePath& folder) {
+  return base::win::ScopedHandle(::CreateFileW(
+      folder.value().c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr));
+}
+
 bool IsEmpty(const base::FilePath& folder, bool* empty) {
   base::FileEnumerator listing(
       folder, false,
@@ -43,6 +52,64 @@ void ReadFolderFacts(HANDLE handle, const base::FilePath& folder, Facts* facts) 
   facts->readable = IsEmpty(folder, &facts->empty);
 }
 
+// What a folder above an all-users folder says of who may replace it.
+enum class Parent { kMissing, kKept, kReplaceable, kUnreadable };
+
+// `made_below`: folders between it and the all-users folder are still to
+// be made, with the entries it passes on.
+Parent JudgeParent(const base::FilePath& parent, bool made_below) {
+  const base::win::ScopedHandle handle = OpenToRead(parent);
+  if (!handle.IsValid()) {
+    if (IsMissing(::GetLastError()))
+      return Parent::kMissing;
+    PLOG(ERROR) << "Cannot open " << parent.AsUTF8();
+    return Parent::kUnreadable;
+  }
+  AdministratorsFolder::Ownership ownership;
+  if (!AdministratorsFolder::ReadOwnership(handle.Get(), &ownership)) {
+    LOG(ERROR) << "Cannot judge who may change " << parent.AsUTF8();
+    return Parent::kUnreadable;
+  }
+  if (ownership.keeps_entries &&
+      (!made_below || ownership.new_folders_keep_entries)) {
+    return Parent::kKept;
+  }
+  if (made_below) {
+    LOG(WARNING) << "A folder made in " << parent.AsUTF8()
+                 << " would let users who are not administrators rename or "
+                    "replace what it holds";
+  } else {
+    LOG(WARNING) << parent.AsUTF8() << " lets users who are not "
+                 << "administrators rename it or replace what it holds";
+  }
+  return Parent::kReplaceable;
+}
+
+// A folder may be renamed away and another put in its place by whoever
+// owns, may rename, or may delete entries of any folder from the volume
+// root down to it.
+void ReadParentFacts(const base::FilePath& resolved, Facts* facts) {
+  bool made_below = false;
+  for (base::FilePath child = resolved, parent = resolved.DirName();
+       parent != child; child = parent, parent = parent.DirName()) {
+    switch (JudgeParent(parent, made_below)) {
+      case Parent::kMissing:
+        made_below = true;
+        break;
+      case Parent::kKept:
+        made_below = false;
+        break;
+      case Parent::kReplaceable:
+        facts->parents_readable = true;
+        return;
+      case Parent::kUnreadable:
+        return;
+    }
+  }
+  facts->parents_readable = true;
+  facts->parents_administrators = true;
+}
+
 }  // namespace
 
 // static
@@ -51,6 +118,10 @@ Verdict AllUsersFolderCheck::Decide(const Facts& facts) {
     return Verdict::kInProfile;
   if (facts.link)
     return Verdict::kOthersMayChange;
+  if (!facts.parents_readable)
+    return Verdict::kUnreadable;
+  if (!facts.parents_administrators)
+    return Verdict::kParentOthersMayChange;
   if (!facts.exists)
     return Verdict::kMakeAdministrators;
   if (!facts.readable)
@@ -71,11 +142,8 @@ Verdict AllUsersFolderCheck::Judge(const base::FilePath& folder) {
   Facts facts;
   facts.in_profile = UserProfiles::Read().InAProfile(resolved);
   facts.link = IsReachedThroughLink(resolved);
-  const base::win::ScopedHandle handle(::CreateFileW(
-      resolved.value().c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-      nullptr));
+  ReadParentFacts(resolved, &facts);
+  const base::win::ScopedHandle handle = OpenToRead(resolved);
   if (handle.IsValid()) {
     facts.exists = true;
     const DWORD attributes = ::GetFileAttributesW(resolved.value().c_str());
@@ -112,6 +180,7 @@ int AllUsersFolderCheck::MessageId(Verdict verdict) {
     case Verdict::kInProfile:
       return kStringAllUsersFolderInProfile;
     case Verdict::kOthersMayChange:
+    case Verdict::kParentOthersMayChange:
     case Verdict::kUnreadable:
       return kStringAllUsersFolderNotAdministrators;
   }
@@ -130,8 +199,12 @@ const char* AllUsersFolderCheck::Describe(Verdict verdict) {
     case Verdict::kOthersMayChange:
       return "users who are not administrators may change it, or it is "
              "reached through a link";
+    case Verdict::kParentOthersMayChange:
+      return "users who are not administrators may rename or replace a "
+             "folder above it";
     case Verdict::kUnreadable:
-      return "its owner, access list or contents cannot be read";
+      return "the owner or access list of it or of a folder above it, or "
+             "its contents, cannot be read";
   }
   return "unknown";
 }

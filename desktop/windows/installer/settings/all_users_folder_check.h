@@ -22,12 +22,23 @@ class AllUsersFolderCheck {
     // Owned by, or writable to, someone other than the administrators and
     // not empty; or reached through a link.
     kOthersMayChange,
+    // A folder above it is owned by, or lets, someone other than the
+    // administrators rename it or what it holds: they could put a folder of
+    // their own in its place, during the run or after it.
+    kParentOthersMayChange,
     kUnreadable,
   };
 
   // What is read of the folder.
   struct Facts {
     bool in_profile = false;
+    // The owner and list of every folder above it that exists, up to the
+    // volume root, could be read.
+    bool parents_readable = false;
+    // Each of those keeps what it holds for the privileged
+    // (AdministratorsFolder::Ownership::keeps_entries), and the nearest one
+    // passes that on to the folders between, still to be made.
+    bool parents_administrators = false;
     bool exists = false;
     // The folder or one above it is a link, or leads elsewhere.
     bool link = false;
