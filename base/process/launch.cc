@@ -12,6 +12,7 @@
 #include "base/command_line.h"
 #include "base/lazy_global.h"
 #include "base/logging.h"
+#include "base/process/suspended_child.h"
 #include "base/process/termination_status.h"
 #include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
@@ -29,7 +30,8 @@ constinit LazyGlobalInstance<Lock> g_child_start_lock(
 
 // A handle list of this many entries or more would overflow its byte size.
 constexpr size_t kMaxInheritedHandles = size_t{1} << 29;
-constexpr DWORD kJobAssignFailureExitCode = 1;
+// What a child created but never let run ends with.
+constexpr DWORD kUnstartedExitCode = 1;
 constexpr DWORD kJobAssignFailureWaitMs = 60'000;
 constexpr DWORD kOutputChunkBytes = 1024;
 // How long an ending process waits for a child's start under way; the
@@ -195,7 +197,7 @@ void SetDesktopWindowAndStandardHandles(const ProcessLaunchOptions& options,
 }
 
 DWORD CreationFlags(const ProcessLaunchOptions& options) {
-  DWORD flags = options.suspended_main_thread ? CREATE_SUSPENDED : 0;
+  DWORD flags = options.suspended_child ? CREATE_SUSPENDED : 0;
   if (options.job) {
     // Suspended until it is in the job, so that it cannot escape it. Before
     // Windows 8 a process in a job cannot join a second one.
@@ -241,7 +243,7 @@ bool CreateChild(const std::wstring& command_line,
 bool AssignToJob(HANDLE job, HANDLE process) {
   if (!::AssignProcessToJobObject(job, process)) {
     const DWORD error = ::GetLastError();
-    ::TerminateProcess(process, kJobAssignFailureExitCode);
+    ::TerminateProcess(process, kUnstartedExitCode);
     ::WaitForSingleObject(process, kJobAssignFailureWaitMs);
     ::SetLastError(error);
     return false;
@@ -321,11 +323,17 @@ Process LaunchProcess(const std::wstring& command_line,
 
   if (options.job && !AssignToJob(options.job, process.Get()))
     return error.Fail();
-  starting.reset();
-  if (options.suspended_main_thread) {
-    *options.suspended_main_thread = std::move(thread);
+  if (options.suspended_child) {
+    // Held before the start lock goes: a process that ends from now on
+    // finds the child in the list of those it must end.
+    if (!options.suspended_child->Hold(process.Get(), std::move(thread))) {
+      error.Fail();
+      ::TerminateProcess(process.Get(), kUnstartedExitCode);
+      return Process();
+    }
     return Process(process.Take());
   }
+  starting.reset();
   if (options.job)
     ::ResumeThread(thread.Get());
   if (options.wait)
@@ -387,6 +395,7 @@ void TerminateCurrentProcess(UINT exit_code) {
   Lock& starts = GetChildStartLock();
   for (int poll = 0; poll < kStartFinishPolls && !starts.Try(); ++poll)
     ::Sleep(kStartFinishPollMs);
+  SuspendedChild::EndAllForGood();
   ::TerminateProcess(::GetCurrentProcess(), exit_code);
   for (;;)
     ::Sleep(INFINITE);

@@ -14,6 +14,7 @@ namespace base {
 
 class CommandLine;
 class Lock;
+class SuspendedChild;
 
 // How LaunchProcess starts a child. Everything is off or empty by default.
 struct ProcessLaunchOptions {
@@ -51,11 +52,10 @@ struct ProcessLaunchOptions {
   // line: no name is searched for or cut at a blank. Empty: the command
   // line's first name.
   std::wstring application_name;
-  // When set, the child's main thread is created suspended and handed over
-  // here (after the child joined `job`): the caller resumes it or ends the
-  // child, so that it can look at the child before any of its code runs.
-  // `wait` does not apply then.
-  win::ScopedHandle* suspended_main_thread = nullptr;
+  // When set, the child is created suspended and held here (after it joined
+  // `job`): the caller resumes it or ends it, so that it can look at the
+  // child before any of its code runs. `wait` does not apply then.
+  SuspendedChild* suspended_child = nullptr;
 };
 
 // Starts `command_line`. A failed launch gives an invalid Process with the
@@ -85,15 +85,18 @@ bool ReadProcessOutput(
 Lock& GetProcessLaunchLock();
 
 // Held by every launch from the creation of its child until the child runs,
-// or is in its job (ProcessLaunchOptions::job). The system makes each child
-// suspended and resumes it as the creation returns: a process that ended in
-// between would leave its child waiting for good, outside any job that
-// would end it. A process that ends itself takes it first and keeps it.
+// is in its job (ProcessLaunchOptions::job), or is held suspended for its
+// caller (SuspendedChild). The system makes each child suspended and
+// resumes it as the creation returns: a process that ended in between would
+// leave its child waiting for good, outside any job that would end it. A
+// process that ends itself takes it first and keeps it, then ends the
+// children it holds suspended (SuspendedChild::EndAllForGood).
 Lock& GetChildStartLock();
 
 // Ends this process at once, as a kill would: nothing is torn down. A
 // child's start under way on another thread is finished first; one that
-// takes too long, or that the calling (crashed) thread holds, is not.
+// takes too long, or that the calling (crashed) thread holds, is not. The
+// children held suspended end with it.
 [[noreturn]] void TerminateCurrentProcess(UINT exit_code);
 
 }  // namespace base

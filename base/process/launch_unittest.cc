@@ -11,6 +11,7 @@
 
 #include "base/command_line.h"
 #include "base/process/process_info.h"
+#include "base/process/suspended_child.h"
 #include "base/process/termination_status.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/test/process_child.h"
@@ -265,9 +266,9 @@ TEST(ProcessLaunchJob, ClosingAKillOnCloseJobEndsTheChildUntilLetGo) {
     ProcessLaunchOptions options;
     options.start_hidden = true;
     options.job = job.Get();
-    win::ScopedHandle thread;
+    SuspendedChild suspended;
     if (test_case.suspended)
-      options.suspended_main_thread = &thread;
+      options.suspended_child = &suspended;
     const Process child =
         LaunchProcess(ChildCommandLine(L"--sleep=60000"), options);
     ASSERT_TRUE(child.IsValid());
@@ -305,11 +306,11 @@ TEST(ProcessLaunch, SuspendedChildRunsOnlyOnceResumed) {
     win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
     win::ScopedHandle event = MakeEvent(true);
     std::vector<HANDLE> list = {event.Get()};
-    win::ScopedHandle thread;
+    SuspendedChild suspended;
     ProcessLaunchOptions options;
     options.start_hidden = true;
     options.handles_to_inherit = &list;
-    options.suspended_main_thread = &thread;
+    options.suspended_child = &suspended;
     options.wait = true;
     if (in_job)
       options.job = job.Get();
@@ -319,12 +320,13 @@ TEST(ProcessLaunch, SuspendedChildRunsOnlyOnceResumed) {
       child = LaunchProcess(ChildCommandLine(SignalSwitch(list)), options);
     }
     ASSERT_TRUE(child.IsValid()) << ::GetLastError();
-    ASSERT_TRUE(thread.IsValid());
+    ASSERT_TRUE(suspended.IsHeld());
     EXPECT_FALSE(child.WaitForExitWithTimeout(TimeDelta::FromMilliseconds(200),
                                               nullptr));
     EXPECT_FALSE(IsSignalled(event.Get()));
 
-    EXPECT_EQ(1u, ::ResumeThread(thread.Get()));
+    EXPECT_TRUE(suspended.Resume());
+    EXPECT_FALSE(suspended.IsHeld());
     int exit_code = -1;
     EXPECT_TRUE(child.WaitForExitWithTimeout(kChildTimeout, &exit_code));
     EXPECT_EQ(1, exit_code);

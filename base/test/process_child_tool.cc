@@ -14,6 +14,12 @@
 //                                      11 when not.
 //   process_child_tool --cwd           prints its current directory (UTF-8).
 //   process_child_tool --touch=<path>  creates the file, writing "marker".
+//   process_child_tool --hold-child=suspended|in-job|resumed --then-end=<h>
+//       starts a child of its own (--sleep=-1) held suspended, held in a job
+//       of its own that does not end it, or let run; prints the child's
+//       process id and a line end, waits for the event whose decimal handle
+//       value is h, and ends itself on purpose (TerminateCurrentProcess,
+//       exit code 3).
 
 #include <windows.h>
 
@@ -22,9 +28,13 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/process/launch.h"
+#include "base/process/process.h"
+#include "base/process/suspended_child.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/strings/string_split.h"
 #include "base/strings/utf_string_conversions.h"
+#include "base/win/scoped_handle.h"
 
 namespace {
 
@@ -78,6 +88,40 @@ int Touch(const std::wstring& path) {
   return ok ? 0 : 2;
 }
 
+// The command line that starts this program again with `switches`.
+std::wstring OwnCommandLine(const wchar_t* switches) {
+  wchar_t program[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, program, MAX_PATH);
+  return L"\"" + std::wstring(program, length) + L"\" " + switches;
+}
+
+HANDLE HandleSwitch(const base::CommandLine& command_line, const char* name) {
+  uint64_t value = 0;
+  base::StringToUint64(command_line.GetSwitchValueASCII(name), &value);
+  return reinterpret_cast<HANDLE>(value);
+}
+
+int HoldChildThenEnd(const base::CommandLine& command_line) {
+  const std::string how = command_line.GetSwitchValueASCII("hold-child");
+  const base::win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
+  base::SuspendedChild held;
+  base::ProcessLaunchOptions options;
+  options.start_hidden = true;
+  options.suspended_child = &held;
+  if (how == "in-job")
+    options.job = job.Get();
+  const base::Process child =
+      base::LaunchProcess(OwnCommandLine(L"--sleep=-1"), options);
+  if (!child.IsValid() || (how == "resumed" && !held.Resume()))
+    return 2;
+  const std::string line = std::to_string(child.Pid()) + "\n";
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), line.data(),
+              static_cast<DWORD>(line.size()), &written, nullptr);
+  ::WaitForSingleObject(HandleSwitch(command_line, "then-end"), INFINITE);
+  base::TerminateCurrentProcess(3);
+}
+
 int SwitchInt(const base::CommandLine& command_line, const char* name) {
   int32_t value = 0;
   base::StringToInt(command_line.GetSwitchValueASCII(name), &value);
@@ -113,6 +157,8 @@ int main() {
     return PrintCurrentDirectory();
   if (command_line.HasSwitch("touch"))
     return Touch(command_line.GetSwitchValueNative("touch"));
+  if (command_line.HasSwitch("hold-child"))
+    return HoldChildThenEnd(command_line);
   std::fprintf(stderr, "unknown mode\n");
   return 2;
 }

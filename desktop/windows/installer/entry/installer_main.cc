@@ -13,6 +13,7 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/process/suspended_child.h"
 #include "base/threading/lock.h"
 #include "base/win/scoped_com_initializer.h"
 #include "desktop/windows/crash_reporter/crash_reporting.h"
@@ -179,8 +180,10 @@ uint8_t RunInstaller() {
     return kInstallerSucceeded;
   const uint8_t result = RunRoleWithCom(command_line);
   // The process ends as this returns: not while its crash reporter, started
-  // on a thread of its own, is half-way through its start.
+  // on a thread of its own, is half-way through its start, and not leaving
+  // a child it holds suspended to wait for good.
   base::GetChildStartLock().Acquire();
+  base::SuspendedChild::EndAllForGood();
   return result;
 }
 

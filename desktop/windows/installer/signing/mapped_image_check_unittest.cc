@@ -13,6 +13,7 @@
 #include "base/path_service.h"
 #include "base/process/launch.h"
 #include "base/process/process.h"
+#include "base/process/suspended_child.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/test/test_programs.h"
 #include "gtest/gtest.h"
@@ -103,10 +104,10 @@ TEST(MappedImageCheckTest, SuspendedProcessIsTheFileItWasStartedFrom) {
   };
   for (const auto& test_case : kCases) {
     SCOPED_TRACE(test_case.name);
-    base::win::ScopedHandle thread;
+    base::SuspendedChild suspended;
     base::ProcessLaunchOptions options;
     options.start_hidden = true;
-    options.suspended_main_thread = &thread;
+    options.suspended_child = &suspended;
     const base::Process child = base::LaunchProcess(
         L"\"" + tool.value() + L"\" --exit=0", options);
     ASSERT_TRUE(child.IsValid());
@@ -121,7 +122,7 @@ TEST(MappedImageCheckTest, SuspendedProcessIsTheFileItWasStartedFrom) {
     EXPECT_EQ(test_case.expected,
               MappedImageCheck::CheckProcess(handle.Get(), file,
                                              Parts::kWholeImage));
-    ::TerminateProcess(child.Handle(), 0);
+    suspended.End(0);
     child.WaitForExit(nullptr);
   }
 }

@@ -10,6 +10,7 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/process/suspended_child.h"
 #include "base/strings/utf_string_conversions.h"
 #include "base/time/time_delta.h"
 #include "base/win/scoped_handle.h"
@@ -78,7 +79,9 @@ bool SetKillOnClose(HANDLE job, bool kill) {
 // this process end first (killed, or ending while its crash reporter starts
 // on a thread of its own), the child goes with it rather than wait forever
 // to be resumed. None before Windows 8, where a process already in a job
-// (a deployment tool's) cannot join another.
+// (a deployment tool's) cannot join another: there, and wherever the child
+// cannot join it, only this process's own end ends the child held
+// suspended (SuspendedChild), not a kill from outside.
 base::win::ScopedHandle MakeStartGuardJob() {
   if (base::win::GetWindowsVersion() < base::win::kVersionWin8)
     return base::win::ScopedHandle();
@@ -346,8 +349,8 @@ base::Process SignedProgramLauncher::Launch(
   base::ProcessLaunchOptions suspended = options;
   suspended.wait = false;
   suspended.application_name = pinned_program_.path();
-  base::win::ScopedHandle main_thread;
-  suspended.suspended_main_thread = &main_thread;
+  base::SuspendedChild held;
+  suspended.suspended_child = &held;
   base::win::ScopedHandle guard;
   if (!suspended.job) {
     guard = MakeStartGuardJob();
@@ -361,7 +364,7 @@ base::Process SignedProgramLauncher::Launch(
     process = base::LaunchProcessForCommandLine(pinned, suspended);
   }
   DWORD launch_error = ::GetLastError();
-  if (process.IsValid() && !ResumeIfProven(process, main_thread.Get())) {
+  if (process.IsValid() && !ResumeIfProven(process, &held)) {
     process = base::Process();
     launch_error = ERROR_FILE_INVALID;
   }
@@ -376,17 +379,15 @@ base::Process SignedProgramLauncher::Launch(
 }
 
 bool SignedProgramLauncher::ResumeIfProven(const base::Process& process,
-                                           HANDLE main_thread) {
+                                           base::SuspendedChild* child) {
   const MappedImageCheck::Result proof = MappedImageCheck::CheckProcess(
       process.Handle(), held_.front().bytes(),
       MappedImageCheck::Parts::kWholeImage);
-  if (proof == MappedImageCheck::Result::kSame &&
-      ::ResumeThread(main_thread) != static_cast<DWORD>(-1)) {
+  if (proof == MappedImageCheck::Result::kSame && child->Resume())
     return true;
-  }
   // None of its code has run: ended before its image goes with its
   // folder.
-  ::TerminateProcess(process.Handle(), kRefusedStartExitCode);
+  child->End(kRefusedStartExitCode);
   process.WaitForExitWithTimeout(kRefusedStartEndWait, nullptr);
   refusal_ = SignatureRefusal::kChanged;
   if (log_refusals_) {

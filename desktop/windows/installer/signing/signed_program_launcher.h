@@ -16,6 +16,7 @@
 namespace base {
 class CommandLine;
 struct ProcessLaunchOptions;
+class SuspendedChild;
 }  // namespace base
 
 namespace installer {
@@ -161,10 +162,10 @@ class SignedProgramLauncher {
   [[nodiscard]] bool HoldOne(const base::FilePath& path,
                              Identity identity,
                              bool pin);
-  // Lets the suspended `process` run when its image is the held
-  // program's; ends it otherwise.
+  // Lets the suspended `process`, held by `child`, run when its image is
+  // the held program's; ends it otherwise.
   [[nodiscard]] bool ResumeIfProven(const base::Process& process,
-                                    HANDLE main_thread);
+                                    base::SuspendedChild* child);
   void Release();
   // Why `file` may not be started or loaded; kNone when it may.
   SignatureRefusal RefusalOf(const HeldImageFile& file,
