@@ -14,6 +14,13 @@
 //                                      11 when not.
 //   process_child_tool --cwd           prints its current directory (UTF-8).
 //   process_child_tool --touch=<path>  creates the file, writing "marker".
+//   process_child_tool --start-children [--after=<h>]
+//       waits for the event whose decimal handle value is h when given, then
+//       starts two children of its own, each ended before it ends; the exit
+//       code has bit 0 set when the one started plainly is in no job, bit 1
+//       when this process could put that one in a job of its own, bit 2 when
+//       the other, asking to start outside this process's job
+//       (CREATE_BREAKAWAY_FROM_JOB), started.
 //   process_child_tool --hold-child=suspended|in-job|resumed --then-end=<h>
 //       starts a child of its own (--sleep=-1) held suspended, held in a job
 //       of its own that does not end it, or let run; prints the child's
@@ -101,6 +108,40 @@ HANDLE HandleSwitch(const base::CommandLine& command_line, const char* name) {
   return reinterpret_cast<HANDLE>(value);
 }
 
+int StartChildren(const base::CommandLine& command_line) {
+  if (command_line.HasSwitch("after"))
+    ::WaitForSingleObject(HandleSwitch(command_line, "after"), INFINITE);
+  int result = 0;
+  base::ProcessLaunchOptions options;
+  options.start_hidden = true;
+  // Running while it is looked at: an ended process joins no job.
+  const base::Process plain =
+      base::LaunchProcess(OwnCommandLine(L"--sleep=-1"), options);
+  BOOL in_job = TRUE;
+  if (plain.IsValid() && ::IsProcessInJob(plain.Handle(), nullptr, &in_job) &&
+      !in_job) {
+    result |= 1;
+  }
+  const base::win::ScopedHandle own_job(::CreateJobObjectW(nullptr, nullptr));
+  if (plain.IsValid() && own_job.IsValid() &&
+      ::AssignProcessToJobObject(own_job.Get(), plain.Handle())) {
+    result |= 2;
+  }
+  // Each ended before this one ends, so that none holds the program's file.
+  if (plain.IsValid()) {
+    ::TerminateProcess(plain.Handle(), 0);
+    plain.WaitForExit(nullptr);
+  }
+  options.force_breakaway_from_job = true;
+  const base::Process broken_away =
+      base::LaunchProcess(OwnCommandLine(L"--exit=0"), options);
+  if (broken_away.IsValid()) {
+    result |= 4;
+    broken_away.WaitForExit(nullptr);
+  }
+  return result;
+}
+
 int HoldChildThenEnd(const base::CommandLine& command_line) {
   const std::string how = command_line.GetSwitchValueASCII("hold-child");
   const base::win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
@@ -157,6 +198,8 @@ int main() {
     return PrintCurrentDirectory();
   if (command_line.HasSwitch("touch"))
     return Touch(command_line.GetSwitchValueNative("touch"));
+  if (command_line.HasSwitch("start-children"))
+    return StartChildren(command_line);
   if (command_line.HasSwitch("hold-child"))
     return HoldChildThenEnd(command_line);
   std::fprintf(stderr, "unknown mode\n");

@@ -66,11 +66,18 @@ SignatureRefusal CheckPublisher(const HeldImageFile& file,
   return verdict;
 }
 
-// Makes `job` end what it holds once its last handle closes, or no longer.
-bool SetKillOnClose(HANDLE job, bool kill) {
+// Gives the guard job its limits: it ends what it holds once its last
+// handle closes, or no longer. Either way it holds the started program
+// alone, from its start: the program's own children start outside it, and
+// the program may ask to start one outside every job that allows it. A
+// browser started from an installer process puts its children in jobs of
+// its own and starts programs out of its job, which a job that kept every
+// later process would refuse it.
+bool SetGuardLimits(HANDLE job, bool kill_on_close) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags =
-      kill ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+      JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK | JOB_OBJECT_LIMIT_BREAKAWAY_OK |
+      (kill_on_close ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0);
   return ::SetInformationJobObject(job, JobObjectExtendedLimitInformation,
                                    &limits, sizeof(limits)) != FALSE;
 }
@@ -86,7 +93,7 @@ base::win::ScopedHandle MakeStartGuardJob() {
   if (base::win::GetWindowsVersion() < base::win::kVersionWin8)
     return base::win::ScopedHandle();
   base::win::ScopedHandle job(::CreateJobObjectW(nullptr, nullptr));
-  if (!job.IsValid() || !SetKillOnClose(job.Get(), true))
+  if (!job.IsValid() || !SetGuardLimits(job.Get(), true))
     return base::win::ScopedHandle();
   return job;
 }
@@ -95,7 +102,7 @@ base::win::ScopedHandle MakeStartGuardJob() {
 // that cannot let it go is kept open to the end of this process, which the
 // child then does not outlive.
 void LetChildOutliveThisProcess(base::win::ScopedHandle job) {
-  if (job.IsValid() && !SetKillOnClose(job.Get(), false)) {
+  if (job.IsValid() && !SetGuardLimits(job.Get(), false)) {
     PLOG(WARNING) << "A started program ends with this process";
     job.Take();
   }

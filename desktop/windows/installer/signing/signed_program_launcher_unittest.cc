@@ -15,6 +15,8 @@
 #include "base/process/process.h"
 #include "base/test/temp_tree.h"
 #include "base/test/unix_link.h"
+#include "base/threading/lock.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/signing/publisher_roots.h"
 #include "desktop/windows/installer/signing/signer_certificate.h"
 #include "desktop/windows/installer/test/mapped_program.h"
@@ -183,6 +185,62 @@ TEST(SignedProgramLauncherTest, WhatStartsIsTheProgramHeld) {
       EXPECT_FALSE(base::PathExists(
           tree.Path(stand_in_folder).Append(L"command_line.txt")));
     }
+  }
+}
+
+// What the launcher starts is free once it runs, both as it starts and once
+// its start guard has let it go: its own children start in no job, it may
+// put them in jobs of its own, and it may start one outside its job (a
+// browser's sandbox and its relaunch do all three). The started program,
+// the base library's child tool, looks at once or once told that the
+// launch returned, and says what it could do in its exit code.
+TEST(SignedProgramLauncherTest, StartedProgramIsFreeToMakeItsOwnJobs) {
+  BOOL test_in_job = TRUE;
+  ASSERT_TRUE(::IsProcessInJob(::GetCurrentProcess(), nullptr, &test_in_job));
+  if (test_in_job)
+    GTEST_SKIP() << "run in a job: no child of this test can be in none";
+  // Child in no job, in a job of its starter's, broken away.
+  constexpr int kFree = 1 | 2 | 4;
+  const struct {
+    const char* name;
+    bool after_launch;
+  } kCases[] = {
+      {"as it starts", false},
+      {"once let go", true},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.name);
+    base::TempTree tree;
+    const base::FilePath program = tree.Path(L"program.exe");
+    ASSERT_TRUE(base::CopyFileChecked(ProcessChildTool(), program));
+    SignedProgramLauncher launcher(SignedProgramLauncher::Requirement{});
+    ASSERT_TRUE(launcher.Hold(program, SignedProgramLauncher::Files::kProgram,
+                              kPublisher));
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    const base::win::ScopedHandle launched(
+        ::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
+    const std::vector<HANDLE> inherited = {launched.Get()};
+    base::CommandLine command_line(program);
+    command_line.AppendSwitch("start-children");
+    if (test_case.after_launch) {
+      command_line.AppendSwitchASCII(
+          "after",
+          std::to_string(reinterpret_cast<uintptr_t>(launched.Get())));
+    }
+    base::ProcessLaunchOptions options;
+    options.start_hidden = true;
+    options.handles_to_inherit = &inherited;
+    base::Process process;
+    {
+      const base::AutoLock lock(base::GetProcessLaunchLock());
+      process = launcher.Launch(command_line, options);
+    }
+    ASSERT_TRUE(process.IsValid()) << ::GetLastError();
+    ::SetEvent(launched.Get());
+
+    int exit_code = -1;
+    EXPECT_TRUE(process.WaitForExit(&exit_code));
+    EXPECT_EQ(kFree, exit_code);
   }
 }
 
