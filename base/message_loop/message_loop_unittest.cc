@@ -3,7 +3,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,6 +17,8 @@
 #include "base/location.h"
 #include "base/message_loop/loop_runner.h"
 #include "base/message_loop/message_pump_default.h"
+#include "base/message_loop/message_pump_io.h"
+#include "base/message_loop/message_pump_ui.h"
 #include "base/message_loop/task_annotator.h"
 #include "base/test/life_record.h"
 #include "base/time/high_resolution_timer.h"
@@ -74,6 +80,130 @@ MessageLoop::PumpFactory CountingPumpFactory(std::atomic<int>* wake_ups) {
         return std::make_unique<CountingPump>(counter);
       },
       wake_ups);
+}
+
+// Wraps a loop's real pump to tell a lost wake-up from a slow machine,
+// without a clock. The loop asks for a wake-up when a post finds its queue
+// drained: so once every post has returned, a loop that drained with no
+// wake-up asked for since can never run the tasks left, however long it is
+// given.
+class WakeUpAudit : public MessagePump, private MessagePump::Delegate {
+ public:
+  enum class Verdict { kDrained, kLostWakeUp, kSleptThroughWakeUp };
+
+  explicit WakeUpAudit(std::unique_ptr<MessagePump> pump)
+      : pump_(std::move(pump)) {}
+
+  static MessageLoop::PumpFactory Factory(Type type, WakeUpAudit** made) {
+    return Bind<std::unique_ptr<MessagePump>()>(
+        [](Type type, WakeUpAudit** made) -> std::unique_ptr<MessagePump> {
+          std::unique_ptr<MessagePump> real;
+          if (type == Type::kUI)
+            real = std::make_unique<MessagePumpForUI>();
+          else if (type == Type::kIO)
+            real = std::make_unique<MessagePumpForIO>();
+          else
+            real = std::make_unique<MessagePumpDefault>();
+          auto audit = std::make_unique<WakeUpAudit>(std::move(real));
+          *made = audit.get();
+          return audit;
+        },
+        type, made);
+  }
+
+  // Any thread, once every post has returned: waits until the loop has run
+  // `total` tasks in all and then found its queue empty, or is found unable
+  // to get there.
+  Verdict AwaitDrained(int total) {
+    std::unique_lock<std::mutex> hold(lock_);
+    Verdict verdict = Verdict::kDrained;
+    while (!drained_ || ran_at_drain_ != total) {
+      if (drained_ && wake_ups_ == wake_ups_before_drain_ && *ran_ != total) {
+        verdict = Verdict::kLostWakeUp;
+        break;
+      }
+      // Only a pump that ignores its wake-up leaves the loop unturned this
+      // long; a slow machine turns it, however slowly.
+      if (!changed_.wait_for(hold, kPumpStall, [&] { return changes_; })) {
+        verdict = Verdict::kSleptThroughWakeUp;
+        break;
+      }
+      changes_ = false;
+    }
+    return verdict;
+  }
+
+  // Any thread: makes the loop look at its queue once more, whatever the
+  // queue asked for. Lets a loop that lost its wake-up end its run.
+  void WakeUpPastQueue() { pump_->WakeUp(); }
+
+  // The count of tasks run, which the loop's tasks keep.
+  void set_ran(const std::atomic<int>* ran) { ran_ = ran; }
+
+  // MessagePump:
+  void Run(MessagePump::Delegate* delegate) override {
+    loop_ = delegate;
+    pump_->Run(this);
+  }
+  void Quit() override { pump_->Quit(); }
+  void WakeUp() override {
+    Changed([&] { ++wake_ups_; });
+    pump_->WakeUp();
+  }
+  void SetWakeUpTime(TickTime wake_up_time) override {
+    pump_->SetWakeUpTime(wake_up_time);
+  }
+
+ private:
+  static constexpr std::chrono::seconds kPumpStall{120};
+
+  // MessagePump::Delegate:
+  bool RunReadyTasks() override {
+    int before = 0;
+    Changed([&] { before = wake_ups_; });
+    // Read before the loop takes in its posts: a post after that asks for
+    // a wake-up, and counts past it.
+    const bool did_work = loop_->RunReadyTasks();
+    Changed([&] {
+      drained_ = !did_work;
+      wake_ups_before_drain_ = before;
+      ran_at_drain_ = *ran_;
+    });
+    return did_work;
+  }
+  bool RunDueDelayedTask(TickTime* next_wake_up) override {
+    return loop_->RunDueDelayedTask(next_wake_up);
+  }
+  bool OnIdle() override { return loop_->OnIdle(); }
+
+  template <class F>
+  void Changed(F change) {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      change();
+      changes_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  std::unique_ptr<MessagePump> pump_;
+  MessagePump::Delegate* loop_ = nullptr;
+  const std::atomic<int>* ran_ = nullptr;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool changes_ = false;
+  int wake_ups_ = 0;
+  // Whether the loop's last look found no task, the wake-ups asked for
+  // before it looked, and the tasks run by then.
+  bool drained_ = false;
+  int wake_ups_before_drain_ = 0;
+  int ran_at_drain_ = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, WakeUpAudit::Verdict verdict) {
+  static constexpr const char* kNames[] = {
+      "drained", "lost a wake-up", "slept through a wake-up"};
+  return out << kNames[static_cast<int>(verdict)];
 }
 
 class MessageLoopTypeTest : public testing::TestWithParam<Type> {};
@@ -138,52 +268,93 @@ TEST_P(MessageLoopTypeTest, NestedRunDefersNonNestableTasksToDepthOne) {
             log);
 }
 
+// In rounds: each starts once the loop has drained the one before, and
+// its first posts race from eight threads to wake the loop.
 TEST_P(MessageLoopTypeTest, TasksFromEightThreadsRunExactlyOnceInOrder) {
   constexpr int kThreads = 8;
-  constexpr int kPostsPerThread = 4000;
-  MessageLoop loop(GetParam());
+  constexpr int kRounds = 40;
+  constexpr int kPostsPerRound = 5;
+  constexpr int kPostsPerThread = kRounds * kPostsPerRound;
+  WakeUpAudit* audit = nullptr;
+  MessageLoop loop(Type::kCustom, WakeUpAudit::Factory(GetParam(), &audit));
+  loop.BindToCurrentThread();
   std::vector<std::vector<int>> runs(kThreads,
                                      std::vector<int>(kPostsPerThread, 0));
   std::vector<int> next_expected(kThreads, 0);
   int out_of_order = 0;
-  int total = 0;
-  bool watchdog_fired = false;
+  std::atomic<int> total{0};
+  audit->set_ran(&total);
   LoopRunner runner;
-  // Only a lost wake-up lets this one run: it would then end the test.
-  loop.task_runner()->PostTaskWithDelay(FROM_HERE, Task([&] {
-    watchdog_fired = true;
-    runner.Quit();
-  }), TimeDelta::FromSeconds(60));
-
-  std::atomic<bool> go{false};
-  std::vector<std::thread> posters;
   RefPtr<LoopTaskRunner> task_runner = loop.task_runner();
+
+  std::mutex round_lock;
+  std::condition_variable round_changed;
+  // The round the posters may post; kRounds once there are no more.
+  int round = -1;
+  int posters_done = 0;
+  std::vector<std::thread> posters;
   for (int t = 0; t < kThreads; ++t) {
     posters.emplace_back([&, t] {
-      while (!go.load())
-        YieldProcessor();
-      for (int i = 0; i < kPostsPerThread; ++i) {
-        task_runner->PostTask(FROM_HERE, Task([&, t, i] {
-          ++runs[t][i];
-          if (next_expected[t] != i)
-            ++out_of_order;
-          next_expected[t] = i + 1;
-          if (++total == kThreads * kPostsPerThread)
-            runner.Quit();
-        }));
-        // Let the loop drain now and then, so that it goes to sleep and
-        // must be woken again.
-        if (i % 500 == 0)
-          Sleep(1);
+      for (int r = 0; r < kRounds; ++r) {
+        {
+          std::unique_lock<std::mutex> hold(round_lock);
+          round_changed.wait(hold, [&] { return round >= r; });
+          if (round == kRounds)
+            return;
+        }
+        for (int i = r * kPostsPerRound; i < (r + 1) * kPostsPerRound; ++i) {
+          task_runner->PostTask(FROM_HERE, Task([&, t, i] {
+            ++runs[t][i];
+            if (next_expected[t] != i)
+              ++out_of_order;
+            next_expected[t] = i + 1;
+            ++total;
+          }));
+        }
+        {
+          std::lock_guard<std::mutex> hold(round_lock);
+          ++posters_done;
+        }
+        round_changed.notify_all();
       }
     });
   }
-  go = true;
+  WakeUpAudit::Verdict verdict = WakeUpAudit::Verdict::kDrained;
+  std::thread auditor([&] {
+    for (int r = 0; r < kRounds && verdict == WakeUpAudit::Verdict::kDrained;
+         ++r) {
+      {
+        std::lock_guard<std::mutex> hold(round_lock);
+        round = r;
+        posters_done = 0;
+      }
+      round_changed.notify_all();
+      {
+        std::unique_lock<std::mutex> hold(round_lock);
+        round_changed.wait(hold, [&] { return posters_done == kThreads; });
+      }
+      verdict = audit->AwaitDrained((r + 1) * kThreads * kPostsPerRound);
+      // Told at once: a pump that slept through its wake-up may never let
+      // the run end.
+      if (verdict != WakeUpAudit::Verdict::kDrained)
+        ADD_FAILURE() << "The loop " << verdict << " in round " << r;
+    }
+    {
+      std::lock_guard<std::mutex> hold(round_lock);
+      round = kRounds;
+    }
+    round_changed.notify_all();
+    task_runner->PostTask(FROM_HERE, Task([&] { runner.Quit(); }));
+    if (verdict != WakeUpAudit::Verdict::kDrained)
+      audit->WakeUpPastQueue();
+  });
   runner.Run();
+  auditor.join();
   for (std::thread& poster : posters)
     poster.join();
 
-  EXPECT_FALSE(watchdog_fired);
+  if (verdict != WakeUpAudit::Verdict::kDrained)
+    return;
   EXPECT_EQ(0, out_of_order);
   for (const auto& thread_runs : runs) {
     for (int count : thread_runs)
