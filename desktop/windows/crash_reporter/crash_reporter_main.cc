@@ -91,7 +91,15 @@ int CrashReporterMain() {
       ::OpenEventW(EVENT_MODIFY_STATE, FALSE,
                    GetCrashReporterInitEventName(parent_pid).c_str()));
   if (!init_event.IsValid()) {
-    PLOG(ERROR) << "No crash reporter init event for " << parent_pid;
+    // The event lives as long as the parent waits for this reporter: it
+    // gave up on a reporter this late, or has ended. Nothing went wrong
+    // here, and nobody is served.
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      LOG(WARNING) << "Process " << parent_pid
+                   << " no longer waits for its crash reporter";
+    } else {
+      PLOG(ERROR) << "No crash reporter init event for " << parent_pid;
+    }
     return kStartFailed;
   }
   const std::wstring pipe_name =

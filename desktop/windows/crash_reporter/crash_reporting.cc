@@ -14,8 +14,10 @@
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
+#include "base/process/null_standard_handles.h"
 #include "base/process/process.h"
 #include "base/strings/string_number_conversions.h"
+#include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
 #include "desktop/windows/crash_reporter/crash_environment.h"
 #include "desktop/windows/crash_reporter/crash_handler.h"
@@ -132,9 +134,20 @@ uint32_t FindCrashReporterFromSwitch() {
 // rename the running program and put another under its name: it starts
 // only the file shown to be its running build, held until it has started,
 // and otherwise goes without a reporter.
+// The reporter outlives this process and has a log of its own: it gets the
+// null device for its standard handles, never this process's console or
+// the pipe its starter reads (Wine hands a child ours even when nothing is
+// inherited). Else what it says once this process no longer waits for it
+// (it came too late, or this process ended) would land there.
 base::Process StartReporterProcess(const base::CommandLine& command_line) {
-  if (!MayRunElevated())
-    return base::LaunchProcessForCommandLine(command_line, {});
+  base::ProcessLaunchOptions options;
+  base::NullStandardHandles null_handles;
+  if (!null_handles.ApplyTo(&options))
+    VLOG(1) << "The crash reporter keeps this process's standard handles";
+  if (!MayRunElevated()) {
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
+    return base::LaunchProcessForCommandLine(command_line, options);
+  }
   SignedProgramLauncher own_program;
   if (!own_program.HoldRunningProgram()) {
     VLOG(1) << "Not starting the crash reporter: "
@@ -142,7 +155,11 @@ base::Process StartReporterProcess(const base::CommandLine& command_line) {
             << " is no longer the program that runs";
     return base::Process();
   }
-  base::Process process = own_program.Launch(command_line, {});
+  base::Process process;
+  {
+    base::AutoLock launch_lock(base::GetProcessLaunchLock());
+    process = own_program.Launch(command_line, options);
+  }
   if (!process.IsValid() && own_program.refusal() != SignatureRefusal::kNone) {
     VLOG(1) << "Not starting the crash reporter: the path of "
             << command_line.GetProgram().AsUTF8()

@@ -154,6 +154,38 @@ TEST(CrashReportingTest, InstallerRunsOnWhenItsReporterEndsFirst) {
   EXPECT_EQ(ValueOfLine(lines, "reporter"), "0");
 }
 
+// The installer process gives up on its reporter before the reporter looks
+// for it (a busy machine's late reporter): the run goes on without one, and
+// the reporter ends quietly, with a line in its own log. Nothing it says
+// reaches its starter's output, whoever starts it.
+TEST(CrashReportingTest, LateReporterEndsQuietlyInItsOwnLog) {
+  for (const ChildProcess::Token token :
+       {ChildProcess::Token::kStandardUser, ChildProcess::Token::kOwn}) {
+    SCOPED_TRACE(token == ChildProcess::Token::kOwn);
+    const base::ScopedTempFolder temp;
+    const ScopedEnvironmentVariable tmp(L"TMP", temp.path().value());
+    const ScopedEnvironmentVariable temp_variable(L"TEMP", temp.path().value());
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(kCrashChild, L"--reporter-late", token));
+    DWORD exit_code = 1;
+    const std::vector<std::string> lines = child.WaitForExit(&exit_code);
+    EXPECT_EQ(exit_code, 0u);
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"reporter 0", "child reporter 0"}));
+
+    std::string log;
+    ASSERT_TRUE(base::ReadFileToString(
+        temp.path().Append(L"tarvo_crashreporter.log"), &log));
+    EXPECT_NE(log.find(":WARNING:crash_reporter_main.cc("), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("] Process " + std::to_string(child.pid()) +
+                       " no longer waits for its crash reporter\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find(":ERROR:"), std::string::npos) << log;
+  }
+}
+
 TEST(CrashReportingTest, OriginComesFromTheTestRunBeforeTheOriginVariable) {
   struct Case {
     const wchar_t* tvauto_test;

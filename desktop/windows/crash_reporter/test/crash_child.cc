@@ -24,6 +24,10 @@
 //                       relaunched when that still runs ("relaunched ended
 //                       CODE")
 //   --reporter-exits    as the reporter: end at once, serving nobody
+//   --reporter-late     this process gives up on its reporter at once; the
+//                       reporter starts only then, says "reporter speaks"
+//                       on its standard output and error, and runs; this
+//                       process ends once the reporter has
 //   --at-once           crashes without printing its reporter, for which
 //                       it would wait: its reporter, started a moment
 //                       before, does not serve yet
@@ -62,6 +66,7 @@ constexpr char kReporterCrashesSwitch[] = "reporter-crashes";
 constexpr char kReporterExitsSwitch[] = "reporter-exits";
 constexpr char kWatchSwitch[] = "watch-process";
 constexpr char kAtOnceSwitch[] = "at-once";
+constexpr char kReporterLateSwitch[] = "reporter-late";
 constexpr wchar_t kRegistryRootVariable[] = L"TARVO_TEST_HKCU";
 constexpr DWORD kInvalidHandleCode = 0xC0000008;
 
@@ -309,6 +314,38 @@ std::wstring GetReporterOpenedEventName(uint32_t installer_pid) {
   return L"TarvoCrashChildReporterOpened-" + std::to_wstring(installer_pid);
 }
 
+// Set by the installer process once it has given up on its reporter, and
+// by the reporter once it is done.
+std::wstring GetGaveUpEventName(uint32_t installer_pid) {
+  return L"TarvoCrashChildGaveUp-" + std::to_wstring(installer_pid);
+}
+std::wstring GetLateReporterDoneEventName(uint32_t installer_pid) {
+  return L"TarvoCrashChildLateReporterDone-" + std::to_wstring(installer_pid);
+}
+
+uint32_t ParentOfReporter(const base::CommandLine& command_line) {
+  uint64_t parent = 0;
+  base::StringToUint64(command_line.GetSwitchValueASCII(
+                           installer::switches::kCrashReporterParentId),
+                       &parent);
+  return static_cast<uint32_t>(parent);
+}
+
+// The reporter of --reporter-late.
+int RunLateReporter(const base::CommandLine& command_line) {
+  const uint32_t parent = ParentOfReporter(command_line);
+  const base::win::ScopedHandle gave_up(::OpenEventW(
+      SYNCHRONIZE, FALSE, GetGaveUpEventName(parent).c_str()));
+  ::WaitForSingleObject(gave_up.Get(), INFINITE);
+  std::printf("reporter speaks\n");
+  std::fprintf(stderr, "reporter speaks\n");
+  const int result = installer::RunInstaller();
+  const base::win::ScopedHandle done(::OpenEventW(
+      EVENT_MODIFY_STATE, FALSE, GetLateReporterDoneEventName(parent).c_str()));
+  ::SetEvent(done.Get());
+  return result;
+}
+
 struct ReporterCrash {
   HANDLE init_event;
   HANDLE opened_event;
@@ -326,6 +363,8 @@ DWORD WINAPI CrashOnceServing(void* context) {
 int RunReporter(const base::CommandLine& command_line) {
   if (command_line.HasSwitch(kReporterExitsSwitch))
     return 0;
+  if (command_line.HasSwitch(kReporterLateSwitch))
+    return RunLateReporter(command_line);
   if (command_line.HasSwitch(kReporterCrashesSwitch)) {
     // Opened now: the installer process closes it once it has been set.
     uint64_t parent = 0;
@@ -369,9 +408,18 @@ int main() {
     return WatchProcess(command_line.GetSwitchValueASCII(kWatchSwitch));
 
   // A busy machine may start the reporter, or write the dump, slower than
-  // the installer is willing to wait.
-  installer::internal::SetCrashReportingWaitsForTesting(INFINITE, INFINITE);
+  // the installer is willing to wait; a late reporter is one waited for not
+  // at all.
+  const bool reporter_late = command_line.HasSwitch(kReporterLateSwitch);
+  installer::internal::SetCrashReportingWaitsForTesting(
+      reporter_late ? 0 : INFINITE, INFINITE);
   installer::DisableUserModeExceptionFilterBit();
+  const base::win::ScopedHandle gave_up(::CreateEventW(
+      nullptr, TRUE, FALSE,
+      GetGaveUpEventName(::GetCurrentProcessId()).c_str()));
+  const base::win::ScopedHandle late_reporter_done(::CreateEventW(
+      nullptr, TRUE, FALSE,
+      GetLateReporterDoneEventName(::GetCurrentProcessId()).c_str()));
   // Made before the reporter starts, which opens it.
   const base::win::ScopedHandle reporter_opened(::CreateEventW(
       nullptr, TRUE, FALSE,
@@ -384,6 +432,12 @@ int main() {
     std::printf("child reporter %u\n", installer::CrashReporterPidForChild());
   }
 
+  if (reporter_late) {
+    // The reporter's watch of this process must find it running.
+    ::SetEvent(gave_up.Get());
+    ::WaitForSingleObject(late_reporter_done.Get(), INFINITE);
+    return 0;
+  }
   if (command_line.HasSwitch(kCrashChildSwitch))
     return RunCrashingChild(command_line.GetSwitchValueASCII(kCrashChildSwitch));
   if (command_line.HasSwitch(kReporterCrashesSwitch))
