@@ -1,5 +1,7 @@
 # Helpers shared by every target of the project.
 
+include(${CMAKE_CURRENT_LIST_DIR}/test_seconds.cmake)
+
 set(TARVO_MANIFEST ${CMAKE_SOURCE_DIR}/cmake/app.manifest)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/app_manifest.rc.in
                ${CMAKE_BINARY_DIR}/app_manifest.rc @ONLY)
@@ -43,6 +45,7 @@ function(tarvo_unittests target)
   target_link_libraries(${target} PRIVATE tarvo_gtest_main)
   add_test(NAME ${target} COMMAND ${target})
   set_tests_properties(${target} PROPERTIES TIMEOUT 900)
+  tarvo_test_cost(${target})
 endfunction()
 
 # A program or library that ships (in the package and the installer files):
