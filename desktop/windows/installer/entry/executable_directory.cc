@@ -2,11 +2,15 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
+#include <string>
 #include <utility>
 
 #include "base/command_line.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
+#include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/process/launch.h"
@@ -56,6 +60,34 @@ bool LaunchAndWait(const base::CommandLine& command_line) {
   if (!process.WaitForExit(&exit_code))
     PLOG(WARNING) << "Could not wait for the test run";
   return true;
+}
+
+// Unique in this process; the process id makes it unique beside others.
+std::wstring SetAsideName(const base::FilePath& copy) {
+  static std::atomic<uint32_t> counter{0};
+  return copy.BaseName().value() + L"." +
+         std::to_wstring(::GetCurrentProcessId()) + L"." +
+         std::to_wstring(++counter) + L".deleted";
+}
+
+// Deletes the copy so that its folder is left empty at once. Another may
+// still hold the copy, sharing its deletion (the platform's check of the
+// start on its own handle, a scanner): the copy is then only marked for
+// deletion and stays listed in its folder until the last holder lets go,
+// and the folder could not be removed now, nor by anyone later. Moved
+// first beside the folder, it goes from there whenever that is, whoever
+// lets go first.
+bool DeleteCopy(const base::FilePath& copy) {
+  base::ResolvedEntry entry = base::ResolvedEntry::Resolve(
+      copy, base::ResolvedEntry::Purpose::kToDelete);
+  if (!entry.holds_handle())
+    return base::DeletePath(copy, false);
+  if (!entry.RenameJudgedFile(
+          copy.DirName().DirName().Append(SetAsideName(copy)))) {
+    PLOG(WARNING) << "Could not move " << copy.AsUTF8()
+                  << " out of its folder";
+  }
+  return entry.DeleteJudgedFile();
 }
 
 internal::RunAndWaitFunction g_run_and_wait_for_testing = nullptr;
@@ -147,7 +179,7 @@ bool TestRunExecutable(const base::FilePath& folder,
   const bool started = RunAndWait(command_line);
   if (!started)
     PLOG(WARNING) << "Could not run " << copy.AsUTF8();
-  if (!base::DeletePath(copy, false))
+  if (!DeleteCopy(copy))
     PLOG(WARNING) << "Could not delete " << copy.AsUTF8();
   return started;
 }

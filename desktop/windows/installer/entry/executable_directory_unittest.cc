@@ -4,12 +4,14 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/files/file_enumerator.h"
 #include "base/files/file_path.h"
 #include "base/files/file_util.h"
 #include "base/path_service.h"
 #include "base/test/scoped_registry_override.h"
 #include "base/test/scoped_temp_folder.h"
 #include "base/win/registry.h"
+#include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 
 namespace installer {
@@ -151,6 +153,42 @@ TEST_F(ExecutableDirectoryTest, ProgramThatCannotStartLeavesNothingBehind) {
   EXPECT_EQ(folder, untouched);
   for (const base::FilePath& candidate : Candidates())
     EXPECT_FALSE(base::PathExists(candidate)) << candidate.AsUTF8();
+}
+
+// Another holds the refused copy, sharing its deletion, past the probe's
+// end (the platform's check of the start on its own handle, a scanner):
+// the copy is deleted once it is let go, and its folder goes all the same,
+// whoever lets go first.
+std::vector<base::win::ScopedHandle> g_held_copies;
+
+bool HoldCopyAndRefuse(const base::CommandLine& command_line) {
+  g_held_copies.emplace_back(::CreateFileW(
+      command_line.GetProgram().value().c_str(), GENERIC_READ,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, 0, nullptr));
+  return false;
+}
+
+TEST_F(ExecutableDirectoryTest, RefusedCopyStillHeldLeavesNoFolder) {
+  const base::FilePath executable = WriteExecutable("program");
+  internal::SetRunAndWaitForTesting(&HoldCopyAndRefuse);
+
+  base::FilePath folder;
+  EXPECT_FALSE(FindExecutableDirectory(kFolderName, executable, kNoRoom, &folder));
+
+  ASSERT_EQ(g_held_copies.size(), Candidates().size());
+  for (const base::win::ScopedHandle& held : g_held_copies)
+    EXPECT_TRUE(held.IsValid());
+  for (const base::FilePath& candidate : Candidates())
+    EXPECT_FALSE(base::PathExists(candidate)) << candidate.AsUTF8();
+  g_held_copies.clear();
+  // Let go, the copies are gone too.
+  for (const wchar_t* place : {L"temp", L"downloads", L"home", L"exe"}) {
+    base::FileEnumerator left(Place(place), false, base::FileEnumerator::kFiles,
+                              std::wstring(kExecutableName) + L"*");
+    const base::FilePath found = left.Next();
+    EXPECT_TRUE(found.empty()) << found.AsUTF8();
+  }
 }
 
 TEST_F(ExecutableDirectoryTest, EmptyExecutableOnlyCreatesFolder) {
