@@ -52,8 +52,9 @@ bool FakeRunAndWait(const base::CommandLine& command_line) {
 }
 
 // Every place the probe tries lies in one temporary folder; the Downloads
-// known folder is redirected there through the shell's per-user setting and
-// does not exist beforehand, so the probe must have the shell create it.
+// known folder is redirected there through the shell's per-user setting. It
+// is made beforehand: Wine's shell makes a missing Downloads a link to the
+// user's home folder, which every run on the machine shares.
 class ExecutableDirectoryTest : public testing::Test {
  protected:
   ExecutableDirectoryTest()
@@ -76,6 +77,7 @@ class ExecutableDirectoryTest : public testing::Test {
         shell_folders.WriteString(L"{374DE290-123F-4565-9164-39C4925E467B}",
                                   Place(L"downloads").value().c_str()),
         ERROR_SUCCESS);
+    ASSERT_TRUE(base::CreateDirectory(Place(L"downloads")));
   }
 
   base::FilePath Place(const wchar_t* name) const {
@@ -121,7 +123,7 @@ TEST_F(ExecutableDirectoryTest, RealLaunchSucceedsInTempFolder) {
   EXPECT_EQ(folder, Candidates()[0]);
   EXPECT_TRUE(base::DirectoryExists(folder));
   EXPECT_FALSE(base::PathExists(folder.Append(kExecutableName)));
-  EXPECT_FALSE(base::PathExists(Place(L"downloads")));
+  EXPECT_FALSE(base::PathExists(Candidates()[1]));
 }
 
 TEST_F(ExecutableDirectoryTest, FoldersWhereLaunchFailsAreRemovedInOrder) {
