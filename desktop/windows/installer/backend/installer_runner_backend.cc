@@ -110,7 +110,14 @@ bool InstallerRunnerBackend::FindFrontEnd() {
     }
     front_end_process_.Set(OpenProcess(SYNCHRONIZE, FALSE, pid));
     if (!front_end_process_.IsValid()) {
-      PLOG(ERROR) << "Failed opening initial process";
+      // The system names no process by that number any more: the front
+      // end ended before this process got here, and nobody waits for it.
+      if (pid != 0 && GetLastError() == ERROR_INVALID_PARAMETER) {
+        LOG(WARNING) << "Failed opening initial process " << pid
+                     << ": it has ended";
+      } else {
+        PLOG(ERROR) << "Failed opening initial process";
+      }
       return false;
     }
     return true;

@@ -56,7 +56,14 @@ void IpcSender::OpenWriter(const std::wstring& mailslot_path) {
                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                   FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!mailslot.IsValid()) {
-    PLOG(ERROR) << "Failed opening " << base::WideToUtf8(mailslot_path);
+    // The reader made the mailslot before it started this process: gone,
+    // it has ended, and only its reports are lost.
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+      LOG(WARNING) << "No reader at " << base::WideToUtf8(mailslot_path)
+                   << " any more: the reports go nowhere";
+    } else {
+      PLOG(ERROR) << "Failed opening " << base::WideToUtf8(mailslot_path);
+    }
     return;
   }
   writer_ = std::make_unique<MailslotWriter>(std::move(mailslot));
