@@ -3,9 +3,27 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <mutex>
+
 #include "desktop/windows/installer/signing/offline_chain.h"
 
 namespace installer {
+
+namespace {
+
+// WinVerifyTrust loads its image helper on first use, and under Wine on a
+// busy machine that load, made by two first uses at once (the crash
+// reporter's launch check beside the installer's own), has failed: the
+// process aborted. Loaded once, from the system folder alone, before any
+// caller asks, and kept for the process's life.
+void LoadTrustHelpersOnce() {
+  static std::once_flag loaded;
+  std::call_once(loaded, [] {
+    ::LoadLibraryExW(L"imagehlp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  });
+}
+
+}  // namespace
 
 LONG GetTrustVerdict(HANDLE file,
                      const wchar_t* path,
@@ -14,6 +32,7 @@ LONG GetTrustVerdict(HANDLE file,
     ::SetLastError(static_cast<DWORD>(CERT_E_CHAINING));
     return CERT_E_CHAINING;
   }
+  LoadTrustHelpersOnce();
   WINTRUST_FILE_INFO file_info = {};
   file_info.cbStruct = sizeof(file_info);
   file_info.pcwszFilePath = path;
