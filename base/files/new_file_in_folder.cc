@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/files/final_path.h"
+#include "base/files/held_folder.h"
 #include "base/files/resolved_entry.h"
 
 namespace base {
@@ -16,7 +17,7 @@ namespace {
 
 // ERROR_REPARSE_POINT_ENCOUNTERED, which mingw's headers lack.
 constexpr DWORD kErrorLinkOnTheWay = 4395;
-// Another process removing the folder holds it a moment with delete access,
+// Another process removing a folder holds it a moment with delete access,
 // which the hold below cannot share: waited out briefly, not taken as a
 // fault.
 constexpr int kFolderOpenTries = 50;
@@ -67,22 +68,24 @@ std::wstring Join(const std::wstring& folder, std::wstring_view name) {
   return folder + L'\\' + std::wstring(name);
 }
 
-// Held without FILE_SHARE_DELETE while the file is made: on Windows a folder
-// so held, and every folder above it, can be neither renamed nor replaced
-// by a link until the file is made. Opened as the link itself when it is
-// one, so that its final path gives it away.
-win::ScopedHandle HoldFolder(const std::wstring& folder) {
-  for (int round = 1;; ++round) {
-    win::ScopedHandle held(CreateFileW(
-        folder.c_str(), FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (held.IsValid() || GetLastError() != ERROR_SHARING_VIOLATION ||
-        round == kFolderOpenTries) {
-      return held;
-    }
-    Sleep(kFolderOpenPauseMs);
-  }
+// Called between holding the folder and making the file; tests only.
+NewFileInFolder::FolderHeldHook g_folder_held_hook = nullptr;
+
+// Whether `folder` ("X:\..." or "\\server\share\...") lies on a drive,
+// where HeldFolder can hold it from the root down.
+bool IsOnDrive(const std::wstring& folder) {
+  return folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\';
+}
+
+// A share's folder, held by its name without FILE_SHARE_DELETE while the
+// file is made: it can be neither renamed nor replaced by a link until
+// then. Opened as the link itself when it is one, so that its final path
+// gives it away.
+win::ScopedHandle HoldShareFolder(const std::wstring& folder) {
+  return win::ScopedHandle(CreateFileW(
+      folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+      nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
 bool IsFolder(HANDLE handle) {
@@ -92,6 +95,46 @@ bool IsFolder(HANDLE handle) {
          !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// The folder files are made in and read from. On a drive it is held from
+// the root down, every level without a link and none of them renamable
+// while held, and names go relative to its handle: a folder on the way
+// swapped for a link after the check sends nothing elsewhere. A share's
+// folders lie on another machine, out of reach of the root-down hold; there
+// the folder is held by name and each file's final path is checked.
+struct Folder {
+  HeldFolder::Ref held;
+  win::ScopedHandle share;
+  // As given, in its long spelling, with a trailing separator.
+  std::wstring path;
+};
+
+// Holds `folder` (ending in a separator): ERROR_SUCCESS, or why not.
+DWORD HoldFolder(const std::wstring& folder, Folder* held) {
+  held->path = folder;
+  for (int round = 1;; ++round) {
+    DWORD error = ERROR_SUCCESS;
+    if (IsOnDrive(folder)) {
+      held->held = HeldFolder::Open(FilePath(folder));
+      if (!held->held)
+        error = GetLastError();
+    } else {
+      held->share = HoldShareFolder(folder);
+      if (!held->share.IsValid()) {
+        error = GetLastError();
+      } else if (!IsFolder(held->share.Get()) ||
+                 !NewFileInFolder::IsSamePlace(
+                     GetFinalPath(held->share.Get(), folder), folder)) {
+        return kErrorLinkOnTheWay;
+      }
+    }
+    if (error == ERROR_CANT_RESOLVE_FILENAME)
+      return kErrorLinkOnTheWay;
+    if (error != ERROR_SHARING_VIOLATION || round == kFolderOpenTries)
+      return error;
+    Sleep(kFolderOpenPauseMs);
+  }
+}
+
 // Where a name is taken (a file, a link of any kind, a folder: Windows
 // refuses a folder's name with access denied), the next one is tried.
 bool IsNameTaken(DWORD error) {
@@ -99,24 +142,46 @@ bool IsNameTaken(DWORD error) {
          error == ERROR_ACCESS_DENIED;
 }
 
-// FILE_FLAG_OPEN_REPARSE_POINT: where a link appears under the name after
-// all, the link itself is what CREATE_NEW finds taken, never its target.
-win::ScopedHandle CreateNew(const std::wstring& path, DWORD access) {
+// Made new under `name`: where a link appears under the name after all,
+// the link itself is what the create finds taken, never its target. A name
+// taken is ERROR_FILE_EXISTS on either route, as its callers know it.
+win::ScopedHandle CreateNew(const Folder& folder,
+                            const std::wstring& name,
+                            DWORD access) {
+  constexpr DWORD kSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  if (folder.held) {
+    // As CreateFileW asks: its callers read the size and times back.
+    win::ScopedHandle file = folder.held->CreateNewFile(
+        name, access | FILE_READ_ATTRIBUTES, kSharing);
+    if (!file.IsValid() && GetLastError() == ERROR_ALREADY_EXISTS)
+      SetLastError(ERROR_FILE_EXISTS);
+    return file;
+  }
   return win::ScopedHandle(CreateFileW(
-      path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE,
-      nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-      nullptr));
+      Join(folder.path, name).c_str(), access, kSharing, nullptr, CREATE_NEW,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
-// A plain file left under `path` goes, judged and deleted through the
-// handle that judged it; a link stays and keeps the name. The folder is held
-// and is no link, but the name may be one, and Wine deletes a file link's
-// target by its name. Logs nothing: the log's own file is made here.
-void DeleteOldFile(const std::wstring& path) {
-  ResolvedEntry entry =
-      ResolvedEntry::Resolve(FilePath(path), ResolvedEntry::Purpose::kToDelete);
-  if (entry.kind() == ResolvedEntry::Kind::kPlain && !entry.is_directory())
-    std::ignore = entry.DeleteJudgedFile();
+// A plain file left under `name` goes, judged and deleted through the
+// handle that judged it; a link, a file with a second name or one still in
+// use stays and keeps the name (Wine deletes a file link's target by its
+// name). Logs nothing: the log's own file is made here.
+void DeleteOldFile(const Folder& folder, const std::wstring& name) {
+  if (!folder.held) {
+    ResolvedEntry entry = ResolvedEntry::Resolve(
+        FilePath(Join(folder.path, name)), ResolvedEntry::Purpose::kToDelete);
+    if (entry.kind() == ResolvedEntry::Kind::kPlain && !entry.is_directory())
+      std::ignore = entry.DeleteJudgedFile();
+    return;
+  }
+  const win::ScopedHandle old = folder.held->OpenPlainFile(
+      name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = TRUE;
+  if (old.IsValid()) {
+    std::ignore = SetFileInformationByHandle(
+        old.Get(), FileDispositionInfo, &disposition, sizeof(disposition));
+  }
 }
 
 }  // namespace
@@ -137,22 +202,19 @@ NewFileInFolder::Result NewFileInFolder::Create(std::wstring_view path,
   result.path = full;
   const std::wstring folder = LongPath(full.substr(0, separator + 1));
   const std::wstring name = full.substr(separator + 1);
-  const win::ScopedHandle held = HoldFolder(folder);
-  if (!held.IsValid()) {
-    result.error = GetLastError();
+  Folder held;
+  result.error = HoldFolder(folder, &held);
+  if (result.error != ERROR_SUCCESS)
     return result;
-  }
-  if (!IsFolder(held.Get()) ||
-      !IsSamePlace(GetFinalPath(held.Get(), folder), folder)) {
-    result.error = kErrorLinkOnTheWay;
-    return result;
-  }
+  if (g_folder_held_hook)
+    g_folder_held_hook(folder);
   for (int try_number = 1; try_number <= std::min(name_tries, kNameTries);
        ++try_number) {
-    const std::wstring candidate = Join(folder, NameOfTry(name, try_number));
+    const std::wstring try_name = NameOfTry(name, try_number);
+    const std::wstring candidate = Join(folder, try_name);
     if (old_file == OldFile::kDelete)
-      DeleteOldFile(candidate);
-    win::ScopedHandle file = CreateNew(candidate, access);
+      DeleteOldFile(held, try_name);
+    win::ScopedHandle file = CreateNew(held, try_name, access);
     if (!file.IsValid()) {
       result.error = GetLastError();
       if (!IsNameTaken(result.error))
@@ -181,8 +243,27 @@ win::ScopedHandle NewFileInFolder::OpenToRead(std::wstring_view path) {
     SetLastError(ERROR_INVALID_NAME);
     return win::ScopedHandle();
   }
-  const std::wstring long_path =
-      Join(LongPath(full.substr(0, separator + 1)), full.substr(separator + 1));
+  const std::wstring folder = LongPath(full.substr(0, separator + 1));
+  const std::wstring name = full.substr(separator + 1);
+  if (IsOnDrive(folder)) {
+    Folder held;
+    const DWORD error = HoldFolder(folder, &held);
+    if (error != ERROR_SUCCESS) {
+      SetLastError(error);
+      return win::ScopedHandle();
+    }
+    if (g_folder_held_hook)
+      g_folder_held_hook(folder);
+    win::ScopedHandle file = held.held->OpenPlainFile(
+        name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    // A folder is refused as CreateFileW refuses it, with access denied.
+    if (!file.IsValid() && GetLastError() == ERROR_CANT_RESOLVE_FILENAME) {
+      SetLastError(held.held->OpenSubfolder(name, false) ? ERROR_ACCESS_DENIED
+                                                         : kErrorLinkOnTheWay);
+    }
+    return file;
+  }
+  const std::wstring long_path = Join(folder, name);
   win::ScopedHandle file(CreateFileW(
       long_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -200,6 +281,14 @@ win::ScopedHandle NewFileInFolder::OpenToRead(std::wstring_view path) {
     return win::ScopedHandle();
   }
   return file;
+}
+
+// static
+NewFileInFolder::FolderHeldHook NewFileInFolder::SetFolderHeldHookForTesting(
+    FolderHeldHook hook) {
+  const FolderHeldHook previous = g_folder_held_hook;
+  g_folder_held_hook = hook;
+  return previous;
 }
 
 // static

@@ -14,7 +14,10 @@ namespace base {
 // may write (a temporary folder that an elevated process shares with the
 // user): it is never opened through a name that already exists, never
 // through a link (a planted one would send the writes elsewhere), and what
-// was opened is checked to lie in the folder. A taken name gives way to the
+// was opened is checked to lie in the folder. On a drive the folder is held
+// from the root down (HeldFolder) while the file is made or opened relative
+// to it, so that no folder on the way can be swapped for a link or another
+// folder between the check and the create. A taken name gives way to the
 // next of a few suffixed ones.
 class NewFileInFolder {
  public:
@@ -70,6 +73,11 @@ class NewFileInFolder {
   // The name of the `try_number`th try (1 is `path` itself): the suffix
   // goes before the extension of the file name.
   static std::wstring NameOfTry(std::wstring_view path, int try_number);
+
+  // Called with the folder (as Create spells it) once it is held, before
+  // the file is made: a test swaps folders there. Returns the one before.
+  using FolderHeldHook = void (*)(const std::wstring& folder);
+  static FolderHeldHook SetFolderHeldHookForTesting(FolderHeldHook hook);
 
   // Whether `final_path` (as GetFinalPath gives it, or with the "\\?\"
   // prefix) names the same place as `path`, letter case aside.

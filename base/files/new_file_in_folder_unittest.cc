@@ -116,6 +116,73 @@ TEST(NewFileInFolderCreate, RelativeNameIsMadeInTheCurrentFolder) {
   EXPECT_EQ(tree.Path(L"debug.log").value(), made.path);
 }
 
+// What a user's own process tries while Create or OpenToRead holds the
+// folder: to rename a folder on the way away and put one of its own in its
+// place. Windows refuses renaming a folder above an open one, and so does
+// the hold from the drive root (Wine refuses only the held folder's own
+// rename); the file lands in the folder that was checked.
+struct Swap {
+  std::wstring from;  // empty: nothing tried
+  std::wstring to;
+  DWORD error = ERROR_SUCCESS;
+};
+Swap g_swap;
+
+void SwapFolderOnTheWay(const std::wstring& /*folder*/) {
+  if (g_swap.from.empty())
+    return;
+  if (!::MoveFileExW(g_swap.from.c_str(), g_swap.to.c_str(), 0)) {
+    g_swap.error = ::GetLastError();
+    return;
+  }
+  ::CreateDirectoryW(g_swap.from.c_str(), nullptr);
+  ::CreateDirectoryW((g_swap.from + L"\\b").c_str(), nullptr);
+}
+
+TEST(NewFileInFolderCreate, NoFolderOnTheWayIsSwappedBeforeTheCreate) {
+  const struct {
+    const char* label;
+    const wchar_t* swapped;  // null: nothing tried
+  } kCases[] = {
+      {"nothing swapped", nullptr},
+      {"the folder itself", L"a\\b"},
+      {"a folder above it", L"a"},
+  };
+  for (const auto& c : kCases) {
+    for (const bool reading : {false, true}) {
+      SCOPED_TRACE(testing::Message() << c.label << (reading ? ", read" : ""));
+      TempTree tree;
+      tree.MakeDir(L"a\\b");
+      if (reading)
+        tree.WriteFile(L"a\\b\\x.log", "earlier");
+      g_swap = Swap();
+      if (c.swapped) {
+        g_swap.from = tree.Path(c.swapped).value();
+        g_swap.to = tree.Path(L"moved").value();
+      }
+      const NewFileInFolder::FolderHeldHook previous =
+          NewFileInFolder::SetFolderHeldHookForTesting(&SwapFolderOnTheWay);
+      const std::wstring path = tree.Path(L"a\\b\\x.log").value();
+      win::ScopedHandle file;
+      if (reading) {
+        file = NewFileInFolder::OpenToRead(path);
+      } else {
+        file = std::move(NewFileInFolder::Create(path).file);
+        EXPECT_EQ("new", WriteLine(file.Get()));
+      }
+      NewFileInFolder::SetFolderHeldHookForTesting(previous);
+      ASSERT_TRUE(file.IsValid());
+      file.Close();
+
+      if (c.swapped) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), g_swap.error);
+      }
+      EXPECT_FALSE(TempTree::Exists(tree.Path(L"moved")));
+      EXPECT_EQ(reading ? "earlier" : "new", TempTree::ReadFile(FilePath(path)));
+    }
+  }
+}
+
 // A file read back by the name it was made under: refused where the name
 // now holds a folder, a device, or a file with a second name (a hard link
 // to a file elsewhere, whose writes the reader would send on). Links
