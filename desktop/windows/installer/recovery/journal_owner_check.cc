@@ -12,6 +12,7 @@
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/security/administrators_folder.h"
+#include "desktop/windows/installer/security/parent_folders_check.h"
 #include "desktop/windows/installer/system/process_elevation.h"
 
 namespace installer {
@@ -70,13 +71,15 @@ bool ReadSecurity(const base::FilePath& path,
 bool IsTrustedJournalWriter(PSID journal_owner,
                             PSID user,
                             PSID folder_owner,
-                            const ACL* folder_dacl) {
+                            const ACL* folder_dacl,
+                            bool parents_kept) {
   if (AdministratorsFolder::IsPrivileged(journal_owner) ||
       (journal_owner && user && ::EqualSid(journal_owner, user))) {
     return true;
   }
   return AdministratorsFolder::IsPrivileged(folder_owner) &&
-         AdministratorsFolder::OnlyPrivilegedWrite(folder_dacl);
+         AdministratorsFolder::OnlyPrivilegedWrite(folder_dacl) &&
+         parents_kept;
 }
 
 bool IsJournalFromTrustedWriter(const base::FilePath& journal,
@@ -91,14 +94,18 @@ bool IsJournalFromTrustedWriter(const base::FilePath& journal,
                                     &journal_owner, nullptr)) {
     return false;
   }
+  if (IsTrustedJournalWriter(journal_owner, user.data(), nullptr, nullptr,
+                             false)) {
+    return true;
+  }
   // Without the folder's security only the journal's owner can tell.
   if (!ReadSecurity(folder, true, &folder_security, &folder_owner,
                     &folder_dacl)) {
-    folder_owner = nullptr;
-    folder_dacl = nullptr;
+    return false;
   }
-  return IsTrustedJournalWriter(journal_owner, user.data(), folder_owner,
-                                folder_dacl);
+  return IsTrustedJournalWriter(
+      journal_owner, user.data(), folder_owner, folder_dacl,
+      ParentFoldersCheck::Judge(folder) == ParentFoldersCheck::Verdict::kKept);
 }
 
 bool MayActOnRecord(const base::FilePath& record,

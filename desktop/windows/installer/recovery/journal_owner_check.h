@@ -9,7 +9,9 @@ namespace installer {
 
 // Whether an elevated recovery may act on `journal`, found in `folder`: the
 // file belongs to the user itself, the administrators or the system, or
-// only those can write in the folder. Anyone else could write a journal for
+// only those can write in the folder and none but those can rename or
+// empty a folder above it (ParentFoldersCheck), which would let another put
+// a folder of their own in its place. Anyone else could write a journal for
 // an administrator's process to carry out. False when that cannot be read.
 bool IsJournalFromTrustedWriter(const base::FilePath& journal,
                                 const base::FilePath& folder);
@@ -22,12 +24,14 @@ bool IsJournalFromTrustedWriter(const base::FilePath& journal,
 bool MayActOnRecord(const base::FilePath& record, const base::FilePath& folder);
 
 // The same on what was read: the journal's owner, the current user, the
-// folder's owner and access list. Entries that only pass to what the folder
-// holds, and denying ones, do not let anyone in.
+// folder's owner and access list, and whether the folders above it keep
+// what they hold for the privileged. Entries that only pass to what the
+// folder holds, and denying ones, do not let anyone in.
 bool IsTrustedJournalWriter(PSID journal_owner,
                             PSID user,
                             PSID folder_owner,
-                            const ACL* folder_dacl);
+                            const ACL* folder_dacl,
+                            bool parents_kept);
 
 }  // namespace installer
 

@@ -50,6 +50,10 @@ TEST(JournalOwnerCheckTest, TrustedWritersAreTheUserAndThePrivileged) {
     const wchar_t* journal_owner;
     const wchar_t* folder;
     bool trusted;
+    // The folders above keep what they hold for the privileged
+    // (ParentFoldersCheck): false where another owns one or may rename or
+    // empty it, and so put a folder of their own in this one's place.
+    bool parents_kept = true;
   } const cases[] = {
       {kUser, kUsersWriteFolder, true},
       {L"O:BA", kUsersWriteFolder, true},
@@ -60,6 +64,12 @@ TEST(JournalOwnerCheckTest, TrustedWritersAreTheUserAndThePrivileged) {
       {kOtherUser, kUserOwnedFolder, false},
       {kOtherUser, kNoListFolder, false},
       {kOtherUser, nullptr, false},
+      // The folder speaks for another's journal only where no one else can
+      // swap it; the writer's own journal needs no folder's word.
+      {kOtherUser, kAdminOnlyFolder, false, false},
+      {kOtherUser, kUsersWriteFolder, false, false},
+      {kUser, kUsersWriteFolder, true, false},
+      {L"O:BA", kAdminOnlyFolder, true, false},
   };
   const ScopedDescriptor user = Descriptor(kUser);
   PSID user_sid = nullptr;
@@ -83,8 +93,9 @@ TEST(JournalOwnerCheckTest, TrustedWritersAreTheUserAndThePrivileged) {
       ASSERT_TRUE(::GetSecurityDescriptorDacl(folder.get(), &present,
                                               &folder_dacl, &defaulted));
     }
-    EXPECT_EQ(test.trusted, IsTrustedJournalWriter(journal_owner, user_sid,
-                                                   folder_owner, folder_dacl));
+    EXPECT_EQ(test.trusted,
+              IsTrustedJournalWriter(journal_owner, user_sid, folder_owner,
+                                     folder_dacl, test.parents_kept));
   }
 }
 

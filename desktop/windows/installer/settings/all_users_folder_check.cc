@@ -8,6 +8,7 @@
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/installer_string_ids.h"
 #include "desktop/windows/installer/security/administrators_folder.h"
+#include "desktop/windows/installer/security/parent_folders_check.h"
 #include "desktop/windows/installer/system/user_profiles.h"
 
 namespace installer {
@@ -52,62 +53,18 @@ void ReadFolderFacts(HANDLE handle, const base::FilePath& folder, Facts* facts) 
   facts->readable = IsEmpty(folder, &facts->empty);
 }
 
-// What a folder above an all-users folder says of who may replace it.
-enum class Parent { kMissing, kKept, kReplaceable, kUnreadable };
-
-// `made_below`: folders between it and the all-users folder are still to
-// be made, with the entries it passes on.
-Parent JudgeParent(const base::FilePath& parent, bool made_below) {
-  const base::win::ScopedHandle handle = OpenToRead(parent);
-  if (!handle.IsValid()) {
-    if (IsMissing(::GetLastError()))
-      return Parent::kMissing;
-    PLOG(ERROR) << "Cannot open " << parent.AsUTF8();
-    return Parent::kUnreadable;
-  }
-  AdministratorsFolder::Ownership ownership;
-  if (!AdministratorsFolder::ReadOwnership(handle.Get(), &ownership)) {
-    LOG(ERROR) << "Cannot judge who may change " << parent.AsUTF8();
-    return Parent::kUnreadable;
-  }
-  if (ownership.keeps_entries &&
-      (!made_below || ownership.new_folders_keep_entries)) {
-    return Parent::kKept;
-  }
-  if (made_below) {
-    LOG(WARNING) << "A folder made in " << parent.AsUTF8()
-                 << " would let users who are not administrators rename or "
-                    "replace what it holds";
-  } else {
-    LOG(WARNING) << parent.AsUTF8() << " lets users who are not "
-                 << "administrators rename it or replace what it holds";
-  }
-  return Parent::kReplaceable;
-}
-
-// A folder may be renamed away and another put in its place by whoever
-// owns, may rename, or may delete entries of any folder from the volume
-// root down to it.
 void ReadParentFacts(const base::FilePath& resolved, Facts* facts) {
-  bool made_below = false;
-  for (base::FilePath child = resolved, parent = resolved.DirName();
-       parent != child; child = parent, parent = parent.DirName()) {
-    switch (JudgeParent(parent, made_below)) {
-      case Parent::kMissing:
-        made_below = true;
-        break;
-      case Parent::kKept:
-        made_below = false;
-        break;
-      case Parent::kReplaceable:
-        facts->parents_readable = true;
-        return;
-      case Parent::kUnreadable:
-        return;
-    }
+  switch (ParentFoldersCheck::Judge(resolved)) {
+    case ParentFoldersCheck::Verdict::kKept:
+      facts->parents_readable = true;
+      facts->parents_administrators = true;
+      break;
+    case ParentFoldersCheck::Verdict::kReplaceable:
+      facts->parents_readable = true;
+      break;
+    case ParentFoldersCheck::Verdict::kUnreadable:
+      break;
   }
-  facts->parents_readable = true;
-  facts->parents_administrators = true;
 }
 
 }  // namespace
