@@ -1,19 +1,26 @@
 #!/bin/sh
 # One build's per-user silent installation of the full installer on its two
 # roads, alternated: started with the administrator's token Wine gives every
-# process (a run that may be elevated) and started with a standard user's
-# token (desktop/windows/installer/standard_user_start.exe, as the tests
-# start a standard user's run). The payload is the benchmark's
+# process (a run that may be elevated, the held-folder road) and started
+# with a standard user's token. Both are started alike, through
+# desktop/windows/installer/standard_user_start.exe (as the tests start a
+# standard user's run), the administrator's with --keep-token: the
+# starter's own work before the installer starts (the standard user's
+# road readies the user's registry hive first) is its own row, and the
+# wall time compared is the installer's: from its front end's start (the
+# kernel's start time of that process) to the end of the run's last
+# process. The payload is the benchmark's
 # (bench/make_silent_install_package.py: 300 files, 188 MB). Each pair runs
 # both roads, the order swapped every other pair. Every process of a run is
 # watched from Linux (/proc: under Wine a process reads its own memory
 # counters as 0): its peak resident memory (VmHWM) and CPU. Printed per
-# road are the medians of the wall time, of the largest process's peak and
+# road are the medians of the wall times, of the largest process's peak,
 # of each role's CPU and peak (front end, first backend, the package's
-# installer), then the phases read from the run's logs, the median of the
-# paired wall ratios with its 95% interval, and how the package's files got
-# into the installation folder: moved (0 bytes written) or copied (the
-# bytes written).
+# installer) and of the crash reporters' count and summed CPU, then the
+# phases read from the run's logs, the median of the paired wall ratios
+# with its 95% interval, and how the package's files got into the
+# installation folder: moved (0 bytes written) or copied (the bytes
+# written). The load average is printed before and after.
 #   bench/install_roads.sh [--smoke] [build-dir] [work-folder] [pairs]
 # pairs: 8 by default. --smoke: one pair, no warm-up, a 1 MB payload: proves
 # the script works; its figures mean nothing. Run it inside a Wine session
@@ -45,6 +52,9 @@ SWITCHES = ["--silent", "--allusers=0", "--desktopshortcut=0", "--startmenushort
             "--with-feature:installer-pref-default-overrides-support=off"]
 STANDARD_USER_START = "desktop/windows/installer/standard_user_start.exe"
 ROADS = ["administrator", "standard_user"]
+# How the starter starts each road.
+STARTER_SWITCHES = {"administrator": ["--keep-token"], "standard_user": []}
+REPORTER_SWITCH = "--crash-reporter-parent-id"
 ROLES = ["front_end", "first_backend", "package_installer"]
 PR_SET_CHILD_SUBREAPER = 36
 POLL_SECONDS = 0.01
@@ -105,10 +115,25 @@ def cpu_of(pid):
         return None
 
 
+def started_at(pid):
+    """The process's start, in seconds of CLOCK_BOOTTIME (the kernel's own
+    record: it does not depend on when the watcher first saw it)."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return int(fields[19]) / os.sysconf("SC_CLK_TCK")
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+def now():
+    return time.clock_gettime(time.CLOCK_BOOTTIME)
+
+
 def role_of(command, installer, roles_seen):
     """The installer's role a process plays, by its command line; None for a
     helper (standard_user_start, the crash reporter) or Wine's own."""
-    if "installer.exe" not in command or "--crash-reporter-parent-id" in command or \
+    if "installer.exe" not in command or REPORTER_SWITCH in command or \
             Path(STANDARD_USER_START).name in command:
         return None
     if "--backend" not in command:
@@ -122,10 +147,11 @@ def role_of(command, installer, roles_seen):
 
 def run_watched(command, installer):
     """Runs `command` to the end of every process it started; per role the
-    peak resident memory (MiB) and CPU (s) of its process, the largest peak
-    of any process and the wall time."""
+    peak resident memory (MiB) and CPU (s) of its process, the crash
+    reporters' count and CPU, the largest peak of any process, the wall time
+    of the whole command and of the installer (from its front end's start)."""
     me = os.getpid()
-    start = time.monotonic()
+    start = now()
     child = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                              stdin=subprocess.DEVNULL)
     processes, status, end = {}, None, start
@@ -137,7 +163,7 @@ def run_watched(command, installer):
                 pid = 0
             if not pid:
                 break
-            end = time.monotonic()
+            end = now()
             if pid in processes:
                 processes[pid]["cpu"] = usage.ru_utime + usage.ru_stime
                 processes[pid]["peak"] = max(processes[pid]["peak"], usage.ru_maxrss)
@@ -158,7 +184,7 @@ def run_watched(command, installer):
             if parent != me:
                 continue
             seen = processes.setdefault(pid, {"peak": 0, "cpu": 0.0, "command": "",
-                                              "ended": False})
+                                              "ended": False, "start": started_at(pid)})
             seen["command"] = seen["command"] or command_of(pid)
             if any(name in seen["command"] for name in NOT_OURS):
                 continue
@@ -170,13 +196,20 @@ def run_watched(command, installer):
         if status is not None and alive == 0:
             break
         time.sleep(POLL_SECONDS)
-    roles = {}
+    roles, front_start = {}, None
     for pid in sorted(processes):
         role = role_of(processes[pid]["command"], installer, roles)
         if role:
             roles[role] = {"peak": processes[pid]["peak"] / 1024, "cpu": processes[pid]["cpu"]}
+        if role == "front_end":
+            front_start = processes[pid]["start"]
+    reporters = [seen for seen in processes.values() if REPORTER_SWITCH in seen["command"]]
     largest = max((seen["peak"] for seen in processes.values()), default=0) / 1024
-    return {"wall": end - start, "exit": status, "roles": roles, "largest": largest}
+    if front_start is None:
+        sys.exit("no front end seen: the installer's wall time has no start")
+    return {"whole": end - start, "wall": end - front_start, "starter": front_start - start,
+            "exit": status, "roles": roles, "largest": largest,
+            "reporters": len(reporters), "reporter_cpu": sum(r["cpu"] for r in reporters)}
 
 
 def read_logs(paths, installer):
@@ -225,10 +258,8 @@ def run_road(road, build, installer, work, logs_folder):
     shutil.rmtree(temp, ignore_errors=True)
     temp.mkdir(parents=True)
     forget_uninstall_entries(build)
-    command = [str(build / "wine-run")]
-    if road == "standard_user":
-        command.append(str(build / STANDARD_USER_START))
-    command += [winpath(installer), *SWITCHES, f"--installfolder={winpath(installed)}",
+    command = [str(build / "wine-run"), str(build / STANDARD_USER_START),
+               *STARTER_SWITCHES[road], winpath(installer), *SWITCHES, f"--installfolder={winpath(installed)}",
                 f"--temp-folder={winpath(temp)}"]
     before = set(logs_folder.glob("*.log"))
     run = run_watched(command, installer)
@@ -262,12 +293,16 @@ def report(runs):
         return f"{value:9.3f}{unit}" if value is not None else f"{'-':>10}"
 
     print(f"{'measure':46} {'administrator':>14} {'standard user':>14} {'ratio':>7}")
-    rows = [("wall", "s", lambda r: r["wall"]),
+    rows = [("wall: the installer's (front end's start on)", "s", lambda r: r["wall"]),
+            ("wall: the whole command", "s", lambda r: r["whole"]),
+            ("starter: start to the front end's start", "s", lambda r: r["starter"]),
             ("largest process's peak memory", "M", lambda r: r["largest"])]
     for role in ROLES:
         rows.append((f"{role}: CPU", "s", lambda r, role=role: r["roles"].get(role, {}).get("cpu")))
         rows.append((f"{role}: peak memory", "M",
                      lambda r, role=role: r["roles"].get(role, {}).get("peak")))
+    rows.append(("crash reporters: count", " ", lambda r: r["reporters"]))
+    rows.append(("crash reporters: CPU, all together", "s", lambda r: r["reporter_cpu"]))
     for name, _, _, _ in PHASES:
         rows.append((name, "s", lambda r, name=name: r["phases"].get(name)))
     rows.append(("package files moved", " ", lambda r: r["moved"]))
@@ -278,11 +313,17 @@ def report(runs):
         user = median([read(r) for r in runs["standard_user"]])
         ratio = f"{admin / user:6.2f}x" if admin is not None and user else f"{'-':>7}"
         print(f"{name:46} {cell(admin, unit):>14} {cell(user, unit):>14} {ratio}")
-    ratios = [a["wall"] / s["wall"] for a, s in zip(runs["administrator"], runs["standard_user"])]
-    middle, interval = median_interval(ratios)
-    said = f"{interval[0]:.3f}-{interval[1]:.3f}" if interval else "too few pairs"
-    print(f"wall, administrator / standard user: {middle:.3f}x  95%: {said}  "
-          f"({len(ratios)} pairs)")
+    for name, key in (("the installer's wall", "wall"), ("the whole command's wall", "whole")):
+        ratios = [a[key] / s[key] for a, s in zip(runs["administrator"], runs["standard_user"])]
+        middle, interval = median_interval(ratios)
+        said = f"{interval[0]:.3f}-{interval[1]:.3f}" if interval else "too few pairs"
+        print(f"{name}, administrator / standard user: {middle:.3f}x  95%: {said}  "
+              f"({len(ratios)} pairs)")
+
+
+def load():
+    with open("/proc/loadavg") as loadavg:
+        return " ".join(loadavg.read().split()[:3])
 
 
 def main():
@@ -300,6 +341,7 @@ def main():
     installer = work / "package" / "installer" / "installer.exe"
     logs_folder = logs_folder_of(build)
     warmup = 0 if smoke else 1
+    print(f"load average (1, 5, 15 min) before: {load()}", flush=True)
     runs = {road: [] for road in ROADS}
     for number in range(warmup + pairs):
         order = ROADS if number % 2 == 0 else list(reversed(ROADS))
@@ -308,9 +350,12 @@ def main():
             counted = number >= warmup
             print(f"{'pair' if counted else 'warm-up'} {number - warmup + 1 if counted else 1}"
                   f" {road}: "
-                  f"{run['wall']:.2f} s, largest {run['largest']:.0f} MiB", flush=True)
+                  f"{run['wall']:.2f} s from the front end's start ({run['whole']:.2f} s "
+                  f"whole), {run['reporters']} crash reporters, "
+                  f"largest {run['largest']:.0f} MiB", flush=True)
             if counted:
                 runs[road].append(run)
+    print(f"load average (1, 5, 15 min) after: {load()}", flush=True)
     report(runs)
     shutil.rmtree(work / "installed", ignore_errors=True)
     shutil.rmtree(work / "temp", ignore_errors=True)
