@@ -16,11 +16,12 @@
 # counters as 0): its peak resident memory (VmHWM) and CPU. Printed per
 # road are the medians of the wall times, of the largest process's peak,
 # of each role's CPU and peak (front end, first backend, the package's
-# installer) and of the crash reporters' count and summed CPU, then the
-# phases read from the run's logs, the median of the paired wall ratios
+# installer), of the crash reporters' count and summed CPU and of the CPU
+# the session's wineserver spent meanwhile (each file call of Wine's is a
+# request to it), then the phases read from the run's logs, the median of the paired wall ratios
 # with its 95% interval, and how the package's files got into the
-# installation folder: moved (0 bytes written) or copied (the bytes
-# written). The load average is printed before and after.
+# installation folder: moved (0 bytes written; whole package folders at
+# once or file by file) or copied (the bytes written). The load average is printed before and after.
 #   bench/install_roads.sh [--smoke] [build-dir] [work-folder] [pairs]
 # pairs: 8 by default. --smoke: one pair, no warm-up, a 1 MB payload: proves
 # the script works; its figures mean nothing. Run it inside a Wine session
@@ -83,6 +84,8 @@ PHASES = [
 ]
 # The package installer's count of how its files got into the folder.
 TRANSFERRED = re.compile(r"Done copying root files: (\d+) moved, (\d+) copied")
+# A package folder moved whole, each of its files counted as moved.
+FOLDER_MOVED = "Moved the package folder"
 
 
 def status_of(pid):
@@ -126,6 +129,26 @@ def started_at(pid):
         return None
 
 
+def session_wineserver():
+    """The pid of the wineserver of this Wine session (its WINEPREFIX's),
+    None when there is none to be found."""
+    prefix = os.environ.get("WINEPREFIX")
+    if not prefix:
+        return None
+    wanted = f"WINEPREFIX={prefix}".encode()
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/comm") as comm:
+                if not comm.read().startswith("wineserver"):
+                    continue
+            with open(f"/proc/{entry}/environ", "rb") as environ:
+                if wanted in environ.read().split(b"\0"):
+                    return int(entry)
+        except (OSError, ValueError):
+            continue
+    return None
+
+
 def now():
     return time.clock_gettime(time.CLOCK_BOOTTIME)
 
@@ -151,6 +174,8 @@ def run_watched(command, installer):
     reporters' count and CPU, the largest peak of any process, the wall time
     of the whole command and of the installer (from its front end's start)."""
     me = os.getpid()
+    server = session_wineserver()
+    server_cpu = cpu_of(server) if server else None
     start = now()
     child = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                              stdin=subprocess.DEVNULL)
@@ -203,13 +228,17 @@ def run_watched(command, installer):
             roles[role] = {"peak": processes[pid]["peak"] / 1024, "cpu": processes[pid]["cpu"]}
         if role == "front_end":
             front_start = processes[pid]["start"]
+    if server_cpu is not None:
+        after = cpu_of(server)
+        server_cpu = after - server_cpu if after is not None else None
     reporters = [seen for seen in processes.values() if REPORTER_SWITCH in seen["command"]]
     largest = max((seen["peak"] for seen in processes.values()), default=0) / 1024
     if front_start is None:
         sys.exit("no front end seen: the installer's wall time has no start")
     return {"whole": end - start, "wall": end - front_start, "starter": front_start - start,
             "exit": status, "roles": roles, "largest": largest,
-            "reporters": len(reporters), "reporter_cpu": sum(r["cpu"] for r in reporters)}
+            "reporters": len(reporters), "reporter_cpu": sum(r["cpu"] for r in reporters),
+            "server_cpu": server_cpu}
 
 
 def read_logs(paths, installer):
@@ -270,6 +299,7 @@ def run_road(road, build, installer, work, logs_folder):
     counts = [TRANSFERRED.search(line) for _, line in logs.get("package_installer", [])]
     moved, copied = next((tuple(map(int, c.groups())) for c in counts if c), (0, 0))
     run["moved"], run["copied"] = moved, copied
+    run["folders_moved"] = sum(FOLDER_MOVED in line for _, line in logs.get("package_installer", []))
     # What a copy wrote: the whole tree when nothing was moved.
     run["written_mb"] = tree_bytes(installed) / 1e6 if not moved else None
     return run
@@ -303,9 +333,11 @@ def report(runs):
                      lambda r, role=role: r["roles"].get(role, {}).get("peak")))
     rows.append(("crash reporters: count", " ", lambda r: r["reporters"]))
     rows.append(("crash reporters: CPU, all together", "s", lambda r: r["reporter_cpu"]))
+    rows.append(("wineserver: CPU during the run", "s", lambda r: r["server_cpu"]))
     for name, _, _, _ in PHASES:
         rows.append((name, "s", lambda r, name=name: r["phases"].get(name)))
     rows.append(("package files moved", " ", lambda r: r["moved"]))
+    rows.append(("package folders moved whole", " ", lambda r: r["folders_moved"]))
     rows.append(("package files copied", " ", lambda r: r["copied"]))
     rows.append(("bytes copied into the folder (MB)", " ", lambda r: r["written_mb"]))
     for name, unit, read in rows:
