@@ -569,8 +569,15 @@ bool DeletePathOnceReleased(const FilePath& path,
       return true;
     if (tried >= tries)
       return false;
-    ::Sleep(pause_ms);
+    ::Sleep(PauseAfterDeleteTry(tried, pause_ms));
   }
+}
+
+DWORD PauseAfterDeleteTry(int tried, DWORD pause_ms) {
+  uint64_t pause = std::max<DWORD>(pause_ms / 8, 1);
+  for (int doubled = 1; doubled < tried && pause < pause_ms; ++doubled)
+    pause *= 2;
+  return static_cast<DWORD>(std::min<uint64_t>(pause, pause_ms));
 }
 
 bool DeleteMatchingEntries(const FilePath& dir,

@@ -88,13 +88,18 @@ bool RenameHeldFile(HANDLE file, const FilePath& to);
 // entries are deleted too. Junctions and directory links are removed
 // themselves, never what they lead to.
 bool DeletePath(const FilePath& path, bool recursive);
-// DeletePath tried `tries` times in all, `pause_ms` apart, for what another
-// process still holds: one that has just ended lets go of its files a moment
-// later.
+// DeletePath tried `tries` times in all, for what another process still
+// holds: one that has just ended lets go of its files a moment later, most
+// often within milliseconds. The pauses grow to `pause_ms`
+// (PauseAfterDeleteTry).
 bool DeletePathOnceReleased(const FilePath& path,
                             bool recursive,
                             int tries,
                             DWORD pause_ms);
+// The pause after DeletePathOnceReleased's `tried`-th try: an eighth of
+// `pause_ms` (at least 1 ms) at first, doubled after each try, at most
+// `pause_ms`.
+DWORD PauseAfterDeleteTry(int tried, DWORD pause_ms);
 // Deletes the entries of `dir` that match `pattern`; with `recursive`,
 // matching directories are emptied of matching entries and removed.
 bool DeleteMatchingEntries(const FilePath& dir,

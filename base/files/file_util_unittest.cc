@@ -107,6 +107,29 @@ TEST(FileUtilDelete, OnceReleasedWaitsForTheHolderWithinItsTries) {
   EXPECT_FALSE(PathExists(tree.Path(L"package")));
 }
 
+// Short first, for a holder that has just ended (the common case), yet the
+// tries still add up to the time their callers give a holder.
+TEST(FileUtilDelete, OnceReleasedPausesGrowToTheirLimit) {
+  struct Case {
+    int tried;
+    DWORD pause_ms;
+    DWORD expected_ms;
+  } const cases[] = {
+      {1, 100, 12},  {2, 100, 24}, {3, 100, 48}, {4, 100, 96},
+      {5, 100, 100}, {29, 100, 100}, {200000, 10, 10}, {1, 1, 1},
+      {3, 1, 1},     {1, 0, 0},     {40, 0xFFFFFFFF, 0xFFFFFFFF},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.expected_ms, PauseAfterDeleteTry(c.tried, c.pause_ms))
+        << c.tried << " tries of " << c.pause_ms << " ms";
+  }
+  uint64_t thirty_tries_ms = 0;
+  for (int tried = 1; tried < 30; ++tried)
+    thirty_tries_ms += PauseAfterDeleteTry(tried, 100);
+  EXPECT_GE(thirty_tries_ms, 2500u);
+  EXPECT_LE(thirty_tries_ms, 2900u);
+}
+
 TEST(FileUtilDelete, WildcardDeletesMatchingEntries) {
   for (const bool recursive : {false, true}) {
     TempTree tree;
