@@ -47,6 +47,8 @@ constexpr DWORD kFileOptions = FILE_NON_DIRECTORY_FILE |
                                FILE_OPEN_REPARSE_POINT;
 // A probe whose name is taken (another process probing) tries the next.
 constexpr int kProbeNameTries = 8;
+// Larger than a file's usual descriptor (owner, group, a few entries).
+constexpr size_t kSecurityFirstSize = 512;
 constexpr std::wstring_view kWildcardsAndSeparators = L"\\/:*?\"<>|";
 
 template <typename Function>
@@ -303,11 +305,21 @@ std::vector<unsigned char> HeldFolder::ReadSecurity(HANDLE handle) {
   constexpr SECURITY_INFORMATION kParts = OWNER_SECURITY_INFORMATION |
                                           GROUP_SECURITY_INFORMATION |
                                           DACL_SECURITY_INFORMATION;
+  // A file's descriptor fits as a rule: one request each, not one for its
+  // size first (each is a round trip to the system, for every file moved).
+  std::vector<unsigned char> descriptor(kSecurityFirstSize);
   DWORD size = 0;
-  ::GetKernelObjectSecurity(handle, kParts, nullptr, 0, &size);
-  std::vector<unsigned char> descriptor(size);
-  if (size == 0 || !::GetKernelObjectSecurity(handle, kParts,
-                                              descriptor.data(), size, &size)) {
+  if (::GetKernelObjectSecurity(handle, kParts, descriptor.data(),
+                                static_cast<DWORD>(descriptor.size()),
+                                &size)) {
+    descriptor.resize(::GetSecurityDescriptorLength(descriptor.data()));
+    return descriptor;
+  }
+  if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0)
+    return {};
+  descriptor.resize(size);
+  if (!::GetKernelObjectSecurity(handle, kParts, descriptor.data(), size,
+                                 &size)) {
     descriptor.clear();
   }
   return descriptor;

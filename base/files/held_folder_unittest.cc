@@ -2,9 +2,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/test/temp_tree.h"
 #include "base/test/unix_link.h"
+#include "base/win/scoped_handle.h"
 #include "gtest/gtest.h"
 
 namespace base {
@@ -193,6 +195,91 @@ TEST(HeldFolderEntries, NewFileSecurityLeavesNothingAndMadeFoldersGoAgain) {
   EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "the probe stayed";
   if (find != INVALID_HANDLE_VALUE)
     ::FindClose(find);
+}
+
+// A descriptor of `entries` allowing entries (the user's SID, each its own
+// rights), self-relative; empty when one cannot be made.
+std::vector<unsigned char> DescriptorWithEntries(int entries) {
+  HANDLE raw_token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token))
+    return {};
+  const win::ScopedHandle token(raw_token);
+  DWORD size = 0;
+  ::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> user(size);
+  if (size == 0 || !::GetTokenInformation(token.Get(), TokenUser, user.data(),
+                                          size, &size)) {
+    return {};
+  }
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  std::vector<unsigned char> acl(sizeof(ACL) +
+                                 entries * (sizeof(ACCESS_ALLOWED_ACE) +
+                                            ::GetLengthSid(sid)));
+  auto* dacl = reinterpret_cast<ACL*>(acl.data());
+  if (!::InitializeAcl(dacl, static_cast<DWORD>(acl.size()), ACL_REVISION))
+    return {};
+  for (int entry = 0; entry < entries; ++entry) {
+    if (!::AddAccessAllowedAce(dacl, ACL_REVISION, 1u << (entry % 16), sid))
+      return {};
+  }
+  SECURITY_DESCRIPTOR absolute;
+  if (!::InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION) ||
+      !::SetSecurityDescriptorOwner(&absolute, sid, FALSE) ||
+      !::SetSecurityDescriptorDacl(&absolute, TRUE, dacl, FALSE)) {
+    return {};
+  }
+  DWORD length = 0;
+  ::MakeSelfRelativeSD(&absolute, nullptr, &length);
+  std::vector<unsigned char> relative(length);
+  if (length == 0 ||
+      !::MakeSelfRelativeSD(&absolute, relative.data(), &length)) {
+    return {};
+  }
+  return relative;
+}
+
+DWORD EntriesOf(const std::vector<unsigned char>& descriptor) {
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* dacl = nullptr;
+  if (descriptor.empty() ||
+      !::GetSecurityDescriptorDacl(
+          const_cast<unsigned char*>(descriptor.data()), &present, &dacl,
+          &defaulted) ||
+      !present || !dacl) {
+    return 0;
+  }
+  return dacl->AceCount;
+}
+
+// Read back whole, whether it fits the first request or needs a second
+// (40 entries: well over a kilobyte), and exactly as long as it is. On an
+// event: Wine keeps a file's list only where its file system keeps extended
+// attributes, an event's always, and the reading is the same for both.
+TEST(HeldFolderEntries, SecurityReadsBackWhatWasGivenAtAnySize) {
+  const win::ScopedHandle object(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(object.IsValid());
+  for (const int entries : {1, 3, 40}) {
+    const std::vector<unsigned char> given = DescriptorWithEntries(entries);
+    ASSERT_FALSE(given.empty());
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              HeldFolder::GiveSecurity(object.Get(), given));
+    const std::vector<unsigned char> read =
+        HeldFolder::ReadSecurity(object.Get());
+    ASSERT_FALSE(read.empty()) << entries << " entries";
+    EXPECT_EQ(static_cast<DWORD>(entries), EntriesOf(read));
+    EXPECT_EQ(::GetSecurityDescriptorLength(
+                  const_cast<unsigned char*>(read.data())),
+              read.size());
+  }
+
+  // Nothing read through a handle that may not read it, nor a closed one.
+  HANDLE raw_no_read = nullptr;
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), object.Get(),
+                                ::GetCurrentProcess(), &raw_no_read,
+                                SYNCHRONIZE, FALSE, 0));
+  const win::ScopedHandle no_read(raw_no_read);
+  EXPECT_TRUE(HeldFolder::ReadSecurity(no_read.Get()).empty());
+  EXPECT_TRUE(HeldFolder::ReadSecurity(nullptr).empty());
 }
 
 }  // namespace
