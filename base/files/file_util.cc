@@ -13,6 +13,7 @@
 
 #include "base/files/empty_folder_removal.h"
 #include "base/files/file_enumerator.h"
+#include "base/files/final_path.h"
 #include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
@@ -515,6 +516,66 @@ bool RenameHeldFile(HANDLE file, const FilePath& to) {
   return ::SetFileInformationByHandle(file, FileRenameInfo, rename,
                                       static_cast<DWORD>(buffer.size())) !=
          FALSE;
+}
+
+bool RenameIntoFolder(HANDLE file,
+                      HANDLE folder,
+                      std::wstring_view name,
+                      bool replace) {
+  using SetInformationFunction =
+      LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, ULONG);
+  using StatusToErrorFunction = ULONG(NTAPI*)(LONG);
+  constexpr ULONG kFileRenameInformation = 10;
+  static const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  static const auto set_information = reinterpret_cast<SetInformationFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtSetInformationFile")));
+  static const auto to_error =
+      reinterpret_cast<StatusToErrorFunction>(reinterpret_cast<void*>(
+          ::GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+  if (!set_information || !to_error) {
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
+  // Straight to the native call: the documented wrapper may make a full
+  // path of a single name, which would leave the folder's handle unread.
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
+                                    name.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = replace;
+  rename->RootDirectory = folder;
+  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+  std::copy(name.begin(), name.end(), rename->FileName);
+  IO_STATUS_BLOCK status_block = {};
+  const LONG status = set_information(file, &status_block, rename,
+                                      static_cast<ULONG>(buffer.size()),
+                                      kFileRenameInformation);
+  if (status < 0) {
+    ::SetLastError(to_error(status));
+    return false;
+  }
+  return true;
+}
+
+win::ScopedHandle OpenFolderAtFinalPath(const FilePath& final_path) {
+  win::ScopedHandle folder(::CreateFileW(
+      Chars(final_path),
+      FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder.IsValid())
+    return folder;
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (!::GetFileInformationByHandleEx(folder.Get(), FileAttributeTagInfo, &tag,
+                                      sizeof(tag)) ||
+      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      FilePath::CompareIgnoreCase(
+          FilePath(GetFinalPath(folder.Get(), final_path.value())),
+          final_path) != 0) {
+    ::SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    return win::ScopedHandle();
+  }
+  return folder;
 }
 
 bool MovePathUnchecked(const FilePath& from, const FilePath& to) {

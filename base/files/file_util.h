@@ -12,11 +12,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/files/file.h"
 #include "base/files/file_error.h"
 #include "base/files/file_path.h"
 #include "base/strings/string_slice.h"
+#include "base/win/scoped_handle.h"
 
 // Free functions that test, create, copy, move, delete, read and write files
 // and directory trees. They call the Windows file API directly and block.
@@ -83,6 +85,25 @@ std::optional<uint64_t> ReadFileIndex(HANDLE file);
 // which must not exist: no name is looked up again, so nothing put at the
 // old name meanwhile is moved instead. `to` may be a "\\?\" or share path.
 bool RenameHeldFile(HANDLE file, const FilePath& to);
+// Renames the very file or folder `file` holds (opened with DELETE) to the
+// single `name` in the folder open on `folder`: the target is named
+// relative to that handle, so no link on any path, swapped in meanwhile,
+// leads it elsewhere. (Windows renames a bare name within the file's own
+// folder; Wine renames it into the process's current folder, so the folder
+// is always given.) The name must be free, or with `replace` hold a file,
+// whose entry alone is replaced, never what a link there leads to. False
+// with the Windows error.
+bool RenameIntoFolder(HANDLE file,
+                      HANDLE folder,
+                      std::wstring_view name,
+                      bool replace = false);
+// The folder whose final path is `final_path` ("X:\..." as a handle's final
+// path reads), opened as itself for listing and traversal and shared with
+// readers and writers, not with a rename or deletion: invalid, with
+// ERROR_CANT_RESOLVE_FILENAME, when the name is a link or leads elsewhere
+// (Wine follows a link whatever the flags say: the handle's own final path
+// tells).
+win::ScopedHandle OpenFolderAtFinalPath(const FilePath& final_path);
 // Deletes a file or directory; a missing path counts as deleted. A base name
 // with '*' or '?' deletes the matching entries of its directory. Read-only
 // entries are deleted too. Junctions and directory links are removed

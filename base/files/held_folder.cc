@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "base/files/file_util.h"
 #include "base/files/final_path.h"
 
 namespace base {
@@ -24,11 +25,8 @@ using NtCreateFileFunction = LONG(NTAPI*)(HANDLE*,
                                           ULONG,
                                           void*,
                                           ULONG);
-using NtSetInformationFileFunction =
-    LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, ULONG);
 using StatusToErrorFunction = ULONG(NTAPI*)(LONG);
 
-constexpr ULONG kFileRenameInformation = 10;
 constexpr ULONG kObjCaseInsensitive = 0x40;
 // What the NT call's result information says of a create.
 constexpr DWORD kFileCreated = 2;
@@ -269,35 +267,11 @@ win::ScopedHandle HeldFolder::OpenPlainFile(std::wstring_view name,
 }
 
 bool HeldFolder::MoveInto(HANDLE file, std::wstring_view name) const {
-  static const auto set_information =
-      NtFunction<NtSetInformationFileFunction>("NtSetInformationFile");
-  if (!set_information) {
-    ::SetLastError(ERROR_PROC_NOT_FOUND);
-    return false;
-  }
   if (!IsSingleName(name)) {
     ::SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  // Straight to the native call: the documented wrapper may make a full
-  // path of a single name, which would leave this folder's handle unread.
-  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) +
-                                    name.size() * sizeof(wchar_t));
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = FALSE;
-  rename->RootDirectory = handle_.Get();
-  rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-  std::copy(name.begin(), name.end(), rename->FileName);
-  IO_STATUS_BLOCK status_block = {};
-  const LONG status =
-      set_information(file, &status_block, rename,
-                      static_cast<ULONG>(buffer.size()),
-                      kFileRenameInformation);
-  if (status < 0) {
-    SetErrorFromStatus(status);
-    return false;
-  }
-  return true;
+  return RenameIntoFolder(file, handle_.Get(), name);
 }
 
 // static

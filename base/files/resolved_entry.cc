@@ -226,6 +226,18 @@ bool ResolvedEntry::RenameJudgedFile(const FilePath& to) {
   return RenameHeldFile(handle_.Get(), to);
 }
 
+bool ResolvedEntry::RenameJudgedFileInFolder(const FilePath& folder_final_path,
+                                             std::wstring_view name,
+                                             bool replace) {
+  if (kind_ != Kind::kPlain || !handle_.IsValid()) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  const win::ScopedHandle folder = OpenFolderAtFinalPath(folder_final_path);
+  return folder.IsValid() &&
+         RenameIntoFolder(handle_.Get(), folder.Get(), name, replace);
+}
+
 // static
 FilePath ResolvedEntry::GetFinalPath(const FilePath& path) {
   const win::ScopedHandle handle = OpenForJudging(path, 0);

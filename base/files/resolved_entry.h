@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "base/files/file_path.h"
@@ -105,6 +106,18 @@ class ResolvedEntry {
   // through the handle that judged it. False otherwise, or with the
   // Windows error of the rename.
   [[nodiscard]] bool RenameJudgedFile(const FilePath& to);
+  // The same, to the single `name` within `folder_final_path` (its folder
+  // when judged, FileId::folder), named relative to a handle of that folder
+  // opened as itself: a link swapped in on the way since leads the file
+  // nowhere else, and a folder that is no longer where it was judged is
+  // refused (ERROR_CANT_RESOLVE_FILENAME). With `replace`, a file at the
+  // name is replaced (RenameIntoFolder).
+  [[nodiscard]] bool RenameJudgedFileInFolder(const FilePath& folder_final_path,
+                                              std::wstring_view name,
+                                              bool replace = false);
+  // The judging handle of a plain file judged kToDelete, for what is done
+  // to that very file (its access list); null otherwise.
+  HANDLE handle() const { return handle_.Get(); }
 
  private:
   // A plain file lying in `folder_final_path` under `name` itself, judged by

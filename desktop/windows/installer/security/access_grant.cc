@@ -264,6 +264,36 @@ std::unique_ptr<SavedSecurityInfo> KeepGrant(const std::wstring& object_name,
   return record;
 }
 
+// Runs `write_owner` with the Administrators group's SID and the
+// take-ownership privilege enabled, which lets an administrator make that
+// group the owner of what it may not otherwise change.
+template <typename WriteOwner>
+bool WithTakeOwnershipPrivilege(WriteOwner write_owner) {
+  HANDLE raw_token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(),
+                          TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw_token)) {
+    return false;
+  }
+  base::win::ScopedHandle token(raw_token);
+  if (!EnablePrivilege(SE_TAKE_OWNERSHIP_NAME, true, token.Get()))
+    return false;
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(administrators);
+  const bool owned = ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr,
+                                          administrators, &size) &&
+                     write_owner(static_cast<PSID>(administrators));
+  EnablePrivilege(SE_TAKE_OWNERSHIP_NAME, false, token.Get());
+  return owned;
+}
+
+// `file` reopened as itself, links not followed, shared with everyone: the
+// same object whatever its name leads to now.
+base::win::ScopedHandle Reopen(HANDLE file, DWORD access) {
+  return base::win::ScopedHandle(::ReOpenFile(
+      file, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+}
+
 }  // namespace
 
 DWORD ReadSecurity(const std::wstring& object_name,
@@ -315,23 +345,10 @@ bool EnablePrivilege(const wchar_t* privilege, bool enable, HANDLE token) {
 }
 
 bool TakeOwnership(const std::wstring& object_name, int object_type) {
-  HANDLE raw_token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(),
-                          TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw_token)) {
-    return false;
-  }
-  base::win::ScopedHandle token(raw_token);
-  if (!EnablePrivilege(SE_TAKE_OWNERSHIP_NAME, true, token.Get()))
-    return false;
-  BYTE administrators[SECURITY_MAX_SID_SIZE];
-  DWORD size = sizeof(administrators);
-  const bool owned =
-      ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators,
-                           &size) &&
-      WriteSecurity(object_name, object_type, OWNER_SECURITY_INFORMATION,
-                    administrators, nullptr) == ERROR_SUCCESS;
-  EnablePrivilege(SE_TAKE_OWNERSHIP_NAME, false, token.Get());
-  return owned;
+  return WithTakeOwnershipPrivilege([&](PSID administrators) {
+    return WriteSecurity(object_name, object_type, OWNER_SECURITY_INFORMATION,
+                         administrators, nullptr) == ERROR_SUCCESS;
+  });
 }
 
 bool GrantAccessToCurrentUser(const std::wstring& object_name,
@@ -401,6 +418,75 @@ bool GrantAccessToCurrentUserThroughHandle(HANDLE object, DWORD access_mask) {
                            AccessListInformation(previous.Get()), nullptr,
                            nullptr, new_dacl.Get(),
                            nullptr) == ERROR_SUCCESS;
+}
+
+bool GrantAccessToCurrentUserThroughFile(
+    HANDLE file,
+    DWORD access_mask,
+    std::unique_ptr<SavedSecurityInfo>* saved) {
+  if (saved)
+    saved->reset();
+  TokenIdentity identity;
+  if (!identity.Read())
+    return false;
+  constexpr DWORD kListAccess = READ_CONTROL | WRITE_DAC;
+  base::win::ScopedHandle list_handle = Reopen(file, kListAccess);
+  if (!list_handle.IsValid()) {
+    // The owner may always read and write the list.
+    if (::GetLastError() != ERROR_ACCESS_DENIED ||
+        !WithTakeOwnershipPrivilege([file](PSID administrators) {
+          const base::win::ScopedHandle owner_handle =
+              Reopen(file, WRITE_OWNER);
+          return owner_handle.IsValid() &&
+                 ::SetSecurityInfo(owner_handle.Get(), SE_FILE_OBJECT,
+                                   OWNER_SECURITY_INFORMATION, administrators,
+                                   nullptr, nullptr,
+                                   nullptr) == ERROR_SUCCESS;
+        })) {
+      return false;
+    }
+    list_handle = Reopen(file, kListAccess);
+    if (!list_handle.IsValid())
+      return false;
+  }
+  PACL previous_dacl = nullptr;
+  ScopedLocalMemory previous;
+  if (::GetSecurityInfo(list_handle.Get(), SE_FILE_OBJECT,
+                        DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        &previous_dacl, nullptr,
+                        previous.Receive()) != ERROR_SUCCESS ||
+      !previous) {
+    return false;
+  }
+  base::win::ScopedLocalAlloc<ACL> new_dacl;
+  if (!BuildGrantingAccessList(previous_dacl, identity, access_mask,
+                               &new_dacl) ||
+      ::SetSecurityInfo(list_handle.Get(), SE_FILE_OBJECT,
+                        AccessListInformation(previous.Get()), nullptr,
+                        nullptr, new_dacl.Get(), nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  if (saved) {
+    // Kept with no name: it goes back only through a handle of the file.
+    auto record = std::make_unique<SavedSecurityInfo>();
+    record->object_type = SE_FILE_OBJECT;
+    record->dacl = previous_dacl;
+    record->security_descriptor = std::move(previous);
+    *saved = std::move(record);
+  }
+  return true;
+}
+
+bool RestoreSecurityInfoThroughFile(HANDLE file,
+                                    const SavedSecurityInfo* saved) {
+  if (!saved || !saved->security_descriptor)
+    return false;
+  const base::win::ScopedHandle list_handle = Reopen(file, WRITE_DAC);
+  return list_handle.IsValid() &&
+         ::SetSecurityInfo(
+             list_handle.Get(), SE_FILE_OBJECT,
+             AccessListInformation(saved->security_descriptor.Get()), nullptr,
+             nullptr, saved->dacl, nullptr) == ERROR_SUCCESS;
 }
 
 bool RestoreSecurityInfo(const SavedSecurityInfo* saved) {

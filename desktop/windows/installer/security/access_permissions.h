@@ -70,6 +70,23 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name,
 // object held, wherever its name leads meanwhile. Never takes ownership.
 bool GrantAccessToCurrentUserThroughHandle(HANDLE object, DWORD access_mask);
 
+// The grant, with the list from before kept in `saved` (may be null), made
+// on `file`: a file or folder the caller opened as itself (no link
+// followed, one name), with any access. Never by a name, which may lead
+// elsewhere meanwhile: the list is read and written through a handle
+// reopened from `file` for READ_CONTROL and WRITE_DAC; where that is
+// denied, the Administrators group takes ownership first through one
+// reopened for WRITE_OWNER (with the take-ownership privilege).
+bool GrantAccessToCurrentUserThroughFile(
+    HANDLE file,
+    DWORD access_mask,
+    std::unique_ptr<SavedSecurityInfo>* saved);
+
+// Writes the list `saved` kept back to `file`, the object it was read from,
+// through a handle reopened from it for WRITE_DAC. False without a record.
+bool RestoreSecurityInfoThroughFile(HANDLE file,
+                                    const SavedSecurityInfo* saved);
+
 // Writes the saved access list back to its object, protected from
 // inheritance as it was. False without a record.
 bool RestoreSecurityInfo(const SavedSecurityInfo* saved);

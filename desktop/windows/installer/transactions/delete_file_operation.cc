@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/files/file_util.h"
+#include "base/files/final_path.h"
 #include "base/files/resolved_entry.h"
 #include "base/log_message.h"
 #include "base/logging.h"
@@ -33,8 +34,8 @@ bool OpenForWriting(const base::FilePath& path) {
 }
 
 DeleteFileOperation::SystemCalls g_system_calls = {
-    &OpenForWriting, &CheckAccessToPath, &GrantAccessToCurrentUser,
-    &RestoreSecurityInfo};
+    &OpenForWriting, &CheckAccessToPath, &GrantAccessToCurrentUserThroughFile,
+    &RestoreSecurityInfoThroughFile};
 
 bool IsExecutableOrLibrary(const base::FilePath& path) {
   const std::wstring extension = path.GetExtension();
@@ -54,21 +55,34 @@ base::FilePath AsidePath(const base::FilePath& path,
   return path.AddExtension(extension + kSetAsideExtension);
 }
 
-// A file with a second name may be someone else's under that name (a
-// hard link a user made to a file they may not change): no access is
-// granted on it, which would change that file's list and owner too. A
-// file that cannot be told is taken for one.
-bool HasAnotherName(const base::FilePath& path) {
-  const base::win::ScopedHandle file(::CreateFileW(
+// The file or folder judged to lie at `final_path`, opened by `path` as
+// itself for its access list to be changed through the handle: refused for
+// a link, for what lies elsewhere than judged (Wine follows a link whatever
+// the flags say), and for a file with a second name, which may be someone
+// else's (a hard link a user made to a file they may not change): a grant
+// would change that file's owner and list too.
+base::win::ScopedHandle OpenToChangeAccess(const base::FilePath& path,
+                                           const base::FilePath& final_path) {
+  base::win::ScopedHandle file(::CreateFileW(
       path.value().c_str(), FILE_READ_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
       nullptr));
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
   FILE_STANDARD_INFO standard = {};
-  return !file.IsValid() ||
-         !::GetFileInformationByHandleEx(file.Get(), FileStandardInfo,
-                                         &standard, sizeof(standard)) ||
-         (!standard.Directory && standard.NumberOfLinks != 1);
+  if (!file.IsValid() ||
+      !::GetFileInformationByHandleEx(file.Get(), FileAttributeTagInfo, &tag,
+                                      sizeof(tag)) ||
+      !::GetFileInformationByHandleEx(file.Get(), FileStandardInfo, &standard,
+                                      sizeof(standard)) ||
+      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      (!standard.Directory && standard.NumberOfLinks != 1) ||
+      base::FilePath::CompareIgnoreCase(
+          base::FilePath(base::GetFinalPath(file.Get(), path.value())),
+          final_path) != 0) {
+    return base::win::ScopedHandle();
+  }
+  return file;
 }
 
 }  // namespace
@@ -95,6 +109,8 @@ DeleteFileOperation::DeleteFileOperation(
       judged_(std::move(judged)) {}
 
 DeleteFileOperation::~DeleteFileOperation() {
+  // Let go first: the file goes once its last handle is closed.
+  granted_file_.Close();
   if (rolled_back_)
     return;
   if (is_link_) {
@@ -162,9 +178,8 @@ bool DeleteFileOperation::Do(Transaction* sub_operations) {
              << base::SystemErrorCodeToString(error());
   // Should the move back fail too, `moved_` stays set and the rollback,
   // which always follows a failed `Do`, tries again.
-  if (base::MovePathUnchecked(aside_path_, path_))
-    moved_ = false;
-  aside_id_.reset();
+  if (!MoveBack())
+    PLOG(ERROR) << "Cannot move " << aside_path_.AsUTF8() << " back yet";
   LOG(ERROR) << "File removal failed";
   return false;
 }
@@ -172,35 +187,68 @@ bool DeleteFileOperation::Do(Transaction* sub_operations) {
 void DeleteFileOperation::Rollback() {
   rolled_back_ = true;
   judged_.reset();
-  base::FilePath location = path_;
-  if (moved_ && base::ResolvedEntry::Resolve(aside_path_).kind() ==
-                    base::ResolvedEntry::Kind::kLink) {
-    // Replaced by a link since it was set aside: moving that back would
-    // move what it leads to, and its access list has no file left to go
-    // back to.
-    LOG(ERROR) << "Not moving back " << aside_path_.AsUTF8()
-               << ", which is now a link";
-    moved_ = false;
-    saved_security_.reset();
-  }
-  if (moved_) {
-    if (base::MovePathUnchecked(aside_path_, path_)) {
-      moved_ = false;
-    } else {
-      PLOG(ERROR) << "Cannot move " << aside_path_.AsUTF8() << " back to "
-                  << path_.AsUTF8();
-      location = aside_path_;
-      // The set-aside file is the only copy left, and only the journal
-      // tells a later run where it belongs.
-      RunJournal::Get()->KeepForRecovery();
-    }
+  if (moved_ && !MoveBack()) {
+    PLOG(ERROR) << "Cannot move " << aside_path_.AsUTF8() << " back to "
+                << path_.AsUTF8();
+    // The set-aside file is the only copy left, and only the journal
+    // tells a later run where it belongs.
+    RunJournal::Get()->KeepForRecovery();
   }
   if (saved_security_) {
     // The list goes back only now: it may deny what the move back needed.
-    saved_security_->object_name = location.value();
-    g_system_calls.restore_access(saved_security_.get());
+    // Through the file granted, wherever it lies and whatever its names
+    // lead to now.
+    if (!g_system_calls.restore_access(granted_file_.Get(),
+                                       saved_security_.get())) {
+      PLOG(ERROR) << "Cannot give " << path_.AsUTF8()
+                  << " its access list back";
+    }
     saved_security_.reset();
   }
+  granted_file_.Close();
+}
+
+bool DeleteFileOperation::MoveBack() {
+  // A folder has no identity kept: moved back by its name, unless a link
+  // took that name, which the move would follow.
+  if (!aside_id_) {
+    if (base::ResolvedEntry::Resolve(aside_path_).kind() ==
+        base::ResolvedEntry::Kind::kLink) {
+      LOG(ERROR) << "Not moving back " << aside_path_.AsUTF8()
+                 << ", which is now a link";
+    } else if (!base::MovePathUnchecked(aside_path_, path_)) {
+      return false;
+    }
+    moved_ = false;
+    return true;
+  }
+  base::ResolvedEntry entry =
+      base::ResolvedEntry::ReopenJudgedFile(aside_path_, *aside_id_);
+  switch (entry.kind()) {
+    case base::ResolvedEntry::Kind::kPlain:
+      // Named within the folder it was set aside in, never through a link
+      // put on the way since; over a file put at its name meanwhile, as
+      // the deletion had never been.
+      if (!entry.RenameJudgedFileInFolder(aside_id_->folder,
+                                          path_.BaseName().value(),
+                                          /*replace=*/true)) {
+        return false;
+      }
+      break;
+    case base::ResolvedEntry::Kind::kLink:
+      // Another file took the set-aside name: moving that back would move
+      // what it leads to, or someone else's file.
+      LOG(ERROR) << "Not moving back " << aside_path_.AsUTF8()
+                 << ", which is no longer the file set aside";
+      break;
+    case base::ResolvedEntry::Kind::kMissing:
+      break;
+    case base::ResolvedEntry::Kind::kUnknown:
+      ::SetLastError(entry.error());
+      return false;
+  }
+  moved_ = false;
+  return true;
 }
 
 Operation::EmptiedFolder DeleteFileOperation::GetEmptiedFolder() const {
@@ -236,11 +284,7 @@ bool DeleteFileOperation::SetAside() {
   // from before goes back if the deletion is undone.
   if (!g_system_calls.check_access(path_.value(), SE_FILE_OBJECT,
                                    kWriteAndDeleteAccess) &&
-      (HasAnotherName(path_) ||
-       !g_system_calls.grant_access(path_.value(), SE_FILE_OBJECT,
-                                    kWriteAndDeleteAccess,
-                                    /*keep_previous=*/true,
-                                    &saved_security_))) {
+      !GrantAccess()) {
     set_error(ERROR_ACCESS_DENIED);
     LOG(ERROR) << "Cannot obtain proper permissions on the file, or it has "
                   "another name";
@@ -265,12 +309,27 @@ bool DeleteFileOperation::SetAside() {
   return true;
 }
 
+bool DeleteFileOperation::GrantAccess() {
+  granted_file_ = OpenToChangeAccess(path_, judged_->path());
+  if (granted_file_.IsValid() &&
+      g_system_calls.grant_access(granted_file_.Get(), kWriteAndDeleteAccess,
+                                  &saved_security_)) {
+    return true;
+  }
+  granted_file_.Close();
+  return false;
+}
+
 bool DeleteFileOperation::MoveAside() {
   // Moved through the handle that judged it, wherever its name leads now,
-  // and closed: the commit knows the file again by its identity.
+  // within the folder it was judged in (a link planted on the way of the
+  // whole path since would take it elsewhere), and closed: the commit knows
+  // the file again by its identity.
   if (judged_ && judged_->holds_handle()) {
     aside_id_ = judged_->GetFileId();
-    const bool renamed = aside_id_ && judged_->RenameJudgedFile(aside_path_);
+    const bool renamed =
+        aside_id_ && judged_->RenameJudgedFileInFolder(
+                         aside_id_->folder, aside_path_.BaseName().value());
     const DWORD error = ::GetLastError();
     judged_.reset();
     if (!renamed)
@@ -299,8 +358,10 @@ bool DeleteFileOperation::MoveAside() {
   if (entry.is_directory())
     return base::MovePathUnchecked(path_, aside_path_);
   aside_id_ = entry.GetFileId();
-  if (aside_id_ && entry.RenameJudgedFile(aside_path_))
+  if (aside_id_ && entry.RenameJudgedFileInFolder(
+                       aside_id_->folder, aside_path_.BaseName().value())) {
     return true;
+  }
   aside_id_.reset();
   return false;
 }

@@ -6,6 +6,7 @@
 
 #include "base/files/file_path.h"
 #include "base/files/resolved_entry.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/security/access_permissions.h"
 #include "desktop/windows/installer/transactions/operation.h"
 
@@ -49,15 +50,22 @@ class DeleteFileOperation : public Operation {
     // Whether the set-aside file can be opened for writing.
     bool (*open_for_writing)(const base::FilePath& path);
     decltype(&CheckAccessToPath) check_access;
-    decltype(&GrantAccessToCurrentUser) grant_access;
-    decltype(&RestoreSecurityInfo) restore_access;
+    decltype(&GrantAccessToCurrentUserThroughFile) grant_access;
+    decltype(&RestoreSecurityInfoThroughFile) restore_access;
   };
   // Tests only: installs `calls` and returns those they replace.
   static SystemCalls SwapSystemCallsForTesting(const SystemCalls& calls);
 
  private:
   bool SetAside();
+  // Grants this process write and delete access on the judged file through
+  // a handle of it, kept for the list to go back through.
+  [[nodiscard]] bool GrantAccess();
   [[nodiscard]] bool MoveAside();
+  // The set-aside file back under its name in the folder it was set aside
+  // in; true also when nothing of this deletion lies at the set-aside name
+  // any more. False with the Windows error.
+  [[nodiscard]] bool MoveBack();
   // The set-aside file deleted for good; false with the Windows error.
   [[nodiscard]] bool DeleteAside();
   void RemoveLink();
@@ -86,6 +94,9 @@ class DeleteFileOperation : public Operation {
   // The access list from before the access this operation had to grant
   // itself; written back when the deletion is undone.
   std::unique_ptr<SavedSecurityInfo> saved_security_;
+  // The file that access was granted on, opened as itself: its list goes
+  // back through it, wherever its name leads by then.
+  base::win::ScopedHandle granted_file_;
 };
 
 std::unique_ptr<Operation> MakeDeleteFileOperation(

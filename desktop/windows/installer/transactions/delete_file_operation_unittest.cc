@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "base/files/file_path.h"
+#include "base/files/file_util.h"
+#include "base/win/scoped_handle.h"
 #include "base/files/resolved_entry.h"
 #include "base/test/temp_tree.h"
 #include "base/test/unix_link.h"
@@ -96,33 +98,41 @@ SystemCalls RealSystemCalls() {
 // back the list it reported, so recording stand-ins take the access calls.
 struct AccessLog {
   bool grant_succeeds = true;
-  std::vector<std::wstring> granted;
-  std::vector<std::wstring> restored;
+  // The files' indexes: Wine tells a handle's path by the name it was
+  // opened by, also after a rename.
+  std::vector<uint64_t> granted;
+  std::vector<uint64_t> restored;
 } g_access;
 
 bool RefuseAccess(const std::wstring& name, int type, DWORD access) {
   return false;
 }
 
-bool RecordGrant(const std::wstring& name,
-                 int type,
+uint64_t IndexOf(HANDLE file) {
+  return base::ReadFileIndex(file).value_or(0);
+}
+
+uint64_t IndexOf(const FilePath& path) {
+  const base::win::ScopedHandle file(::CreateFileW(
+      path.value().c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return IndexOf(file.Get());
+}
+
+bool RecordGrant(HANDLE file,
                  DWORD access,
-                 bool keep_previous,
                  std::unique_ptr<SavedSecurityInfo>* saved) {
-  EXPECT_EQ(type, SE_FILE_OBJECT);
   EXPECT_EQ(access, 0x130116u);
-  EXPECT_TRUE(keep_previous);
-  g_access.granted.push_back(name);
+  g_access.granted.push_back(IndexOf(file));
   if (!g_access.grant_succeeds)
     return false;
   *saved = std::make_unique<SavedSecurityInfo>();
-  (*saved)->object_name = name;
-  (*saved)->object_type = type;
   return true;
 }
 
-bool RecordRestore(const SavedSecurityInfo* saved) {
-  g_access.restored.push_back(saved->object_name);
+bool RecordRestore(HANDLE file, const SavedSecurityInfo* saved) {
+  g_access.restored.push_back(IndexOf(file));
   return true;
 }
 
@@ -184,7 +194,7 @@ TEST(DeleteFileOperationTest, FailedMoveBackKeepsTheSetAsideFile) {
   ASSERT_EQ(aside.size(), 1u);
   const FilePath aside_path = tree.root().Append(aside[0]);
   EXPECT_EQ(TempTree::ReadFile(aside_path), "only copy");
-  EXPECT_EQ(g_access.restored, std::vector<std::wstring>{aside_path.value()});
+  EXPECT_EQ(g_access.restored, std::vector<uint64_t>{IndexOf(aside_path)});
 }
 
 TEST(DeleteFileOperationTest, InUseFileWhoseMoveBackFailsIsLeftToRollback) {
@@ -232,6 +242,7 @@ TEST(DeleteFileOperationTest, GrantedAccessIsWithdrawnWhenDeletionIsUndone) {
     TempTree tree;
     TempTree others;
     const FilePath file = tree.WriteFile(L"locked.dll", "locked");
+    const uint64_t index = IndexOf(file);
     if (test.ending == Ending::kSecondName) {
       ASSERT_TRUE(::CreateHardLinkW(others.Path(L"theirs.dll").value().c_str(),
                                     file.value().c_str(), nullptr));
@@ -251,40 +262,101 @@ TEST(DeleteFileOperationTest, GrantedAccessIsWithdrawnWhenDeletionIsUndone) {
         transaction.RollbackOperations();
     }
     EXPECT_EQ(g_access.granted,
-              std::vector<std::wstring>(
-                  test.ending == Ending::kSecondName ? 0 : 1, file.value()));
-    EXPECT_EQ(g_access.restored,
-              std::vector<std::wstring>(test.restores, file.value()));
+              std::vector<uint64_t>(
+                  test.ending == Ending::kSecondName ? 0 : 1, index));
+    EXPECT_EQ(g_access.restored, std::vector<uint64_t>(test.restores, index));
     EXPECT_EQ(TempTree::Exists(file), !test.deleted);
     EXPECT_TRUE(AsideNames(tree.root()).empty());
   }
 }
 
-// On the real access calls: a list that denies everyone writing and
-// deleting makes the check fail, the grant lets the deletion go on.
-TEST(DeleteFileOperationTest, LockedFileIsDeletedThroughAGrant) {
-  TempTree tree;
-  const FilePath file = tree.WriteFile(L"locked.dll", "locked");
+// The owner and access list of `path`, as text.
+std::wstring SecurityOf(const FilePath& path) {
   base::win::ScopedLocalAlloc<void> descriptor;
-  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:P(D;;0x130116;;;WD)(A;;FA;;;WD)", SDDL_REVISION_1,
-      descriptor.Receive(), nullptr));
+  if (::GetNamedSecurityInfoW(path.value().c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION |
+                                  DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr,
+                              descriptor.Receive()) != ERROR_SUCCESS) {
+    return L"<unreadable>";
+  }
+  base::win::ScopedLocalAlloc<wchar_t> text;
+  ::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+      descriptor.Get(), SDDL_REVISION_1,
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, text.Receive(),
+      nullptr);
+  return text ? std::wstring(text.Get()) : L"<unreadable>";
+}
+
+// A list that denies everyone writing and deleting.
+bool LockWithAccessList(const FilePath& path) {
+  base::win::ScopedLocalAlloc<void> descriptor;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          L"D:P(D;;0x130116;;;WD)(A;;FA;;;WD)", SDDL_REVISION_1,
+          descriptor.Receive(), nullptr)) {
+    return false;
+  }
   BOOL present = FALSE, defaulted = FALSE;
   PACL dacl = nullptr;
   ::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted);
-  const DWORD set = ::SetNamedSecurityInfoW(
-      const_cast<wchar_t*>(file.value().c_str()), SE_FILE_OBJECT,
-      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-      nullptr, nullptr, dacl, nullptr);
-  ASSERT_EQ(set, static_cast<DWORD>(ERROR_SUCCESS));
-  ASSERT_FALSE(CheckAccessToPath(file.value(), SE_FILE_OBJECT, 0x130116));
+  return ::SetNamedSecurityInfoW(
+             const_cast<wchar_t*>(path.value().c_str()), SE_FILE_OBJECT,
+             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+             nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+}
 
-  {
-    Transaction transaction;
-    ASSERT_TRUE(transaction.ExecuteOperation(Delete(file)));
+// On the real access calls: a list that denies everyone writing and
+// deleting makes the check fail, the grant lets the deletion go on. A
+// name that reaches another's file (a hard link to it, or a link put in
+// place of the file judged) gets no grant: that file keeps its owner and
+// list.
+TEST(DeleteFileOperationTest, LockedFileIsDeletedThroughAGrant) {
+  enum class Name { kPlain, kSecondName, kSwappedForLink };
+  const struct {
+    const char* name;
+    Name kind;
+  } kCases[] = {
+      {"plain", Name::kPlain},
+      {"hard link to another's file", Name::kSecondName},
+      {"swapped for a link after the judgement", Name::kSwappedForLink},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.name);
+    TempTree tree;
+    TempTree others;
+    const FilePath theirs = others.WriteFile(L"theirs.dll", "theirs");
+    ASSERT_TRUE(LockWithAccessList(theirs));
+    const std::wstring their_security = SecurityOf(theirs);
+    const FilePath file = tree.Path(L"locked.dll");
+    if (test.kind == Name::kSecondName) {
+      ASSERT_TRUE(::CreateHardLinkW(file.value().c_str(),
+                                    theirs.value().c_str(), nullptr));
+    } else {
+      tree.WriteFile(L"locked.dll", "locked");
+      ASSERT_TRUE(LockWithAccessList(file));
+    }
+    ASSERT_FALSE(CheckAccessToPath(file.value(), SE_FILE_OBJECT, 0x130116));
+    base::ResolvedEntry judged = base::ResolvedEntry::Resolve(file);
+    ASSERT_EQ(judged.kind(), base::ResolvedEntry::Kind::kPlain);
+    std::unique_ptr<base::ScopedUnixLink> link;
+    if (test.kind == Name::kSwappedForLink) {
+      ASSERT_TRUE(::MoveFileW(file.value().c_str(),
+                              tree.Path(L"moved.dll").value().c_str()));
+      link = std::make_unique<base::ScopedUnixLink>(file, theirs);
+      if (!link->made())
+        GTEST_SKIP() << "No Unix link can be made here";
+    }
+    {
+      Transaction transaction;
+      EXPECT_EQ(transaction.ExecuteOperation(MakeDeleteFileOperation(
+                    std::move(judged), true, false)),
+                test.kind == Name::kPlain);
+    }
+    EXPECT_EQ(TempTree::Exists(file), test.kind != Name::kPlain);
+    EXPECT_TRUE(AsideNames(tree.root()).empty());
+    EXPECT_EQ(TempTree::ReadFile(theirs), "theirs");
+    EXPECT_EQ(SecurityOf(theirs), their_security);
   }
-  EXPECT_FALSE(TempTree::Exists(file));
-  EXPECT_TRUE(AsideNames(tree.root()).empty());
 }
 
 BOOL WINAPI WriteFailsDiskFull(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED) {
@@ -373,6 +445,46 @@ TEST(DeleteFileOperationTest, CommitDeletesOnlyTheFileItSetAside) {
     } else {
       EXPECT_TRUE(AsideNames(tree.root()).empty());
     }
+  }
+}
+
+// The set-aside name is given within the folder the file was judged in: a
+// folder on the way swapped for a link since (by a Unix rename: Windows
+// refuses to rename a folder with a file open below it, but re-points a
+// junction on the way) sends the file nowhere else, and nothing outside
+// changes. (Wine names a handle's file by the name it was opened by: the
+// old whole-path rename moved the file the link led to.)
+TEST(DeleteFileOperationTest, SetAsideStaysInTheFolderItWasJudgedIn) {
+  for (const bool swapped : {false, true}) {
+    SCOPED_TRACE(swapped ? "folder on the way swapped for a link" : "plain");
+    TempTree tree;
+    tree.MakeDir(L"inst\\sub");
+    tree.MakeDir(L"out\\sub");
+    const FilePath file = tree.WriteFile(L"inst\\sub\\a.dll", "judged");
+    const FilePath decoy = tree.WriteFile(L"out\\sub\\a.dll", "theirs");
+    base::ResolvedEntry judged = base::ResolvedEntry::Resolve(
+        file, base::ResolvedEntry::Purpose::kToDelete);
+    ASSERT_EQ(judged.kind(), base::ResolvedEntry::Kind::kPlain);
+    std::unique_ptr<base::ScopedUnixLink> link;
+    if (swapped) {
+      ASSERT_TRUE(base::RenameWithUnix(tree.Path(L"inst"),
+                                       tree.Path(L"inst.moved")));
+      link = std::make_unique<base::ScopedUnixLink>(tree.Path(L"inst"),
+                                                    tree.Path(L"out"));
+      if (!link->made())
+        GTEST_SKIP() << "No Unix link can be made here";
+    }
+    {
+      Transaction transaction;
+      EXPECT_EQ(transaction.ExecuteOperation(
+                    MakeDeleteFileOperation(std::move(judged), true, false)),
+                !swapped);
+    }
+    EXPECT_EQ(TempTree::ReadFile(decoy), "theirs");
+    EXPECT_TRUE(AsideNames(tree.Path(L"out\\sub")).empty());
+    EXPECT_EQ(TempTree::ReadFile(tree.Path(swapped ? L"inst.moved\\sub\\a.dll"
+                                                   : L"inst\\sub\\a.dll")),
+              swapped ? "judged" : "<missing>");
   }
 }
 
