@@ -103,8 +103,10 @@ TEST(CopyFileOperationTest, DeadRunsPartialCopyIsRemovedAndTheOldFileBack) {
 // outside changes; a plain file in the way is set aside and comes back
 // with the rollback, which also takes away the folders the copy made.
 TEST(CopyFileOperationTest, HeldCopyWritesOnlyThroughFoldersItHolds) {
+  // kShortcutRoot: the target in a further root (a shortcut folder);
+  // kShortcutRootLink: that root swapped for a link after it was added.
   enum class Planted { kNothing, kFile, kFileLink, kHardLink, kFolderLink,
-                       kSourceLink };
+                       kSourceLink, kShortcutRoot, kShortcutRootLink };
   const struct {
     const char* label;
     Planted planted;
@@ -116,6 +118,9 @@ TEST(CopyFileOperationTest, HeldCopyWritesOnlyThroughFoldersItHolds) {
       {"second name at the name", Planted::kHardLink, false},
       {"folder on the way a link", Planted::kFolderLink, false},
       {"source a link", Planted::kSourceLink, false},
+      {"shortcut folder", Planted::kShortcutRoot, true},
+      {"shortcut folder swapped for a link", Planted::kShortcutRootLink,
+       false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -125,7 +130,14 @@ TEST(CopyFileOperationTest, HeldCopyWritesOnlyThroughFoldersItHolds) {
     tree.MakeDir(L"package");
     FilePath source = tree.WriteFile(L"package\\a.pak", "payload");
     const FilePath root = tree.MakeDir(L"Tarvo");
-    const FilePath target = tree.Path(L"Tarvo\\1.0\\res\\a.pak");
+    const FilePath desktop = tree.MakeDir(L"Desktop");
+    const bool in_shortcut_root = c.planted == Planted::kShortcutRoot ||
+                                  c.planted == Planted::kShortcutRootLink;
+    const FilePath target =
+        in_shortcut_root ? desktop.Append(L"a.pak")
+                         : tree.Path(L"Tarvo\\1.0\\res\\a.pak");
+    HeldFolderTree held_folders(root);
+    held_folders.AddRoot(desktop);
     std::unique_ptr<base::ScopedUnixLink> link;
     switch (c.planted) {
       case Planted::kNothing:
@@ -151,9 +163,15 @@ TEST(CopyFileOperationTest, HeldCopyWritesOnlyThroughFoldersItHolds) {
         source = tree.Path(L"package\\staged.pak");
         link = std::make_unique<base::ScopedUnixLink>(source, victim);
         break;
+      case Planted::kShortcutRoot:
+        break;
+      case Planted::kShortcutRootLink:
+        ASSERT_TRUE(::MoveFileW(desktop.value().c_str(),
+                                tree.Path(L"Desktop.moved").value().c_str()));
+        link = std::make_unique<base::ScopedUnixLink>(desktop, outside.root());
+        break;
     }
     ASSERT_TRUE(!link || link->made());
-    HeldFolderTree held_folders(root);
     Transaction transaction;
 
     EXPECT_EQ(c.copied,
@@ -166,6 +184,7 @@ TEST(CopyFileOperationTest, HeldCopyWritesOnlyThroughFoldersItHolds) {
     }
     EXPECT_EQ("victim", TempTree::ReadFile(victim));
     EXPECT_FALSE(TempTree::Exists(outside.Path(L"res")));
+    EXPECT_FALSE(TempTree::Exists(outside.Path(L"a.pak")));
     if (c.planted == Planted::kFile) {
       EXPECT_EQ("old", TempTree::ReadFile(target));
     } else if (c.planted == Planted::kNothing) {

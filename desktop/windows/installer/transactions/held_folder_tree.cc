@@ -3,6 +3,7 @@
 #include <memory>
 #include <utility>
 
+#include "base/files/file_util.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/transactions/create_held_folder_operation.h"
@@ -25,12 +26,32 @@ class HeldFolderTree::ReleaseOnRollback : public Operation {
   HeldFolderTree* const tree_;
 };
 
-HeldFolderTree::HeldFolderTree(const base::FilePath& root) : root_(root) {}
+HeldFolderTree::HeldFolderTree(const base::FilePath& root) : roots_{root} {}
 
 HeldFolderTree::~HeldFolderTree() = default;
 
+void HeldFolderTree::AddRoot(const base::FilePath& folder) {
+  base::FilePath root = folder.StripTrailingSeparators();
+  while (!base::DirectoryExists(root) && root.DirName() != root)
+    root = root.DirName();
+  if (!IsRoot(root) && !Covers(root))
+    roots_.push_back(root);
+}
+
+bool HeldFolderTree::IsRoot(const base::FilePath& folder) const {
+  for (const base::FilePath& root : roots_) {
+    if (Key(folder) == Key(root))
+      return true;
+  }
+  return false;
+}
+
 bool HeldFolderTree::Covers(const base::FilePath& path) const {
-  return Key(path) == Key(root_) || IsBelowFolder(path, root_);
+  for (const base::FilePath& root : roots_) {
+    if (Key(path) == Key(root) || IsBelowFolder(path, root))
+      return true;
+  }
+  return false;
 }
 
 base::HeldFolder::Ref HeldFolderTree::Folder(const base::FilePath& folder,
@@ -38,10 +59,11 @@ base::HeldFolder::Ref HeldFolderTree::Folder(const base::FilePath& folder,
   const auto known = folders_.find(Key(folder));
   if (known != folders_.end())
     return known->second;
-  if (Key(folder) == Key(root_)) {
-    base::HeldFolder::Ref root = base::HeldFolder::Open(ResolveLocalPath(root_));
+  if (IsRoot(folder)) {
+    base::HeldFolder::Ref root =
+        base::HeldFolder::Open(ResolveLocalPath(folder));
     if (!root) {
-      PLOG(ERROR) << "Cannot hold the installation folder " << root_.AsUTF8()
+      PLOG(ERROR) << "Cannot hold the folder " << folder.AsUTF8()
                   << " from its drive's root down, every level no link";
       return nullptr;
     }
@@ -49,7 +71,7 @@ base::HeldFolder::Ref HeldFolderTree::Folder(const base::FilePath& folder,
             std::make_unique<ReleaseOnRollback>(this))) {
       return nullptr;
     }
-    Add(root_, root);
+    Add(folder, root);
     return root;
   }
   if (!Covers(folder)) {

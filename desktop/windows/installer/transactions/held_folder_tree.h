@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "base/files/file_path.h"
 #include "base/files/held_folder.h"
@@ -15,7 +16,8 @@ class Transaction;
 // into, each held (base::HeldFolder) from the first file it takes until the
 // run ends: the installation folder from its volume's root down, and every
 // folder below it that a file goes to, made through the transaction where
-// it is missing. A user's process can then neither rename a folder away
+// it is missing; the same for each further root added (the user's shortcut
+// folders). A user's process can then neither rename a folder away
 // nor put a link in its place while the run writes there. A rollback lets
 // every folder go, so that the folders it takes away can go. Lives on the
 // backend's sequence.
@@ -27,7 +29,12 @@ class HeldFolderTree {
   HeldFolderTree& operator=(const HeldFolderTree&) = delete;
   ~HeldFolderTree();
 
-  // Whether `path` is the root or lies below it.
+  // Adds a further root, `folder` (as ResolveLocalPath spells it), held
+  // like the first from the nearest folder on its way that exists now: the
+  // levels still missing are made as the folders below a root are.
+  void AddRoot(const base::FilePath& folder);
+
+  // Whether `path` is a root or lies below one.
   bool Covers(const base::FilePath& path) const;
 
   // The held folder `folder` (the root or below it): the levels that are
@@ -46,8 +53,9 @@ class HeldFolderTree {
   class ReleaseOnRollback;
 
   static std::wstring Key(const base::FilePath& folder);
+  bool IsRoot(const base::FilePath& folder) const;
 
-  const base::FilePath root_;
+  std::vector<base::FilePath> roots_;
   std::map<std::wstring, base::HeldFolder::Ref> folders_;
 };
 

@@ -14,6 +14,7 @@
 #include "desktop/windows/installer/backend/run_state.h"
 #include "desktop/windows/installer/backend/steps/private_folder_owners.h"
 #include "desktop/windows/installer/install_log/install_log.h"
+#include "desktop/windows/installer/paths/local_path.h"
 #include "desktop/windows/installer/product/branding.h"
 #include "desktop/windows/installer/product/installer_version.h"
 #include "desktop/windows/installer/settings/settings.h"
@@ -83,9 +84,11 @@ bool ProductShortcuts::CreateMasterShortcut(
         LOG(ERROR) << "Failed pinning " << master.AsUTF8();
     }
     for (const ShortcutDestination& destination : *destinations) {
-      const base::FilePath copy = destination.folder.Append(name);
+      HeldFolderTree* held = nullptr;
+      const base::FilePath copy =
+          HoldShortcutFolder(destination.folder, &held).Append(name);
       if (run_.transaction.ExecuteOperation(
-              std::make_unique<CopyFileOperation>(master, copy)) &&
+              std::make_unique<CopyFileOperation>(master, copy, held)) &&
           destination.result) {
         *destination.result = copy;
       }
@@ -93,6 +96,24 @@ bool ProductShortcuts::CreateMasterShortcut(
   }
   destinations->clear();
   return created;
+}
+
+base::FilePath ProductShortcuts::HoldShortcutFolder(
+    const base::FilePath& folder,
+    HeldFolderTree** held) {
+  *held = nullptr;
+  if (!run_.held_folders)
+    return folder;
+  const base::FilePath resolved = ResolveLocalPath(folder);
+  if (resolved.empty()) {
+    // No local drive's folder (a share) can be held from its root down.
+    LOG(WARNING) << "Writing the shortcut folder " << folder.AsUTF8()
+                 << " by its name";
+    return folder;
+  }
+  run_.held_folders->AddRoot(resolved);
+  *held = run_.held_folders.get();
+  return resolved;
 }
 
 // static

@@ -9,6 +9,8 @@
 
 namespace installer {
 
+class HeldFolderTree;
+
 // The product's shortcuts: the master shortcut made in the package folder
 // and copied to the chosen folders, its pin on the taskbar, and the removal
 // of pins and of old shortcuts.
@@ -33,6 +35,13 @@ class ProductShortcuts : public InstallerPart {
                             bool pin,
                             bool* use_version,
                             const base::FilePath& target);
+  // Where a shortcut goes in `folder` (the user's Desktop, Start menu or
+  // Quick Launch, which any process of theirs may change): in a run that may
+  // be elevated, `folder` as ResolveLocalPath spells it, added as a root of
+  // the run's held folders, which `*held` then names for the copy or move;
+  // otherwise `folder` itself, with `*held` null.
+  base::FilePath HoldShortcutFolder(const base::FilePath& folder,
+                                    HeldFolderTree** held);
   // Unpins each shortcut and deletes it (in the transaction).
   void UnpinShortcuts(const std::vector<base::FilePath>& shortcuts);
   static void RemoveMessageCenterShortcuts();

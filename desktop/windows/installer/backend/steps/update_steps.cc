@@ -404,10 +404,14 @@ void UpdateSteps::UpdateShortcut(
   if (!rename)
     return;
   LOG(INFO) << "Moving shortcut";
+  HeldFolderTree* held = nullptr;
   const base::FilePath new_path =
-      folder.Append(ProductShortcuts::GetShortcutFileName(false));
-  if (run_.transaction.ExecuteOperation(
-          std::make_unique<MoveFileOperation>(old_path, new_path))) {
+      product_shortcuts()
+          .HoldShortcutFolder(folder, &held)
+          .Append(ProductShortcuts::GetShortcutFileName(false));
+  if (run_.transaction.ExecuteOperation(std::make_unique<MoveFileOperation>(
+          old_path, new_path, MoveFileOperation::Reach::kAnyVolume,
+          MoveFileOperation::Source::kKept, held))) {
     *shortcut.new_path = new_path.value();
   }
 }
