@@ -56,15 +56,17 @@ base::FilePath AsidePath(const base::FilePath& path,
 }
 
 // The file or folder judged to lie at `final_path`, opened by `path` as
-// itself for its access list to be changed through the handle: refused for
-// a link, for what lies elsewhere than judged (Wine follows a link whatever
-// the flags say), and for a file with a second name, which may be someone
-// else's (a hard link a user made to a file they may not change): a grant
-// would change that file's owner and list too.
-base::win::ScopedHandle OpenToChangeAccess(const base::FilePath& path,
-                                           const base::FilePath& final_path) {
+// itself with `access`, for what is done to it (its access list changed,
+// a folder renamed) to go through the handle: refused for a link, for what
+// lies elsewhere than judged (Wine follows a link whatever the flags say),
+// and for a file with a second name, which may be someone else's (a hard
+// link a user made to a file they may not change): a grant would change
+// that file's owner and list too.
+base::win::ScopedHandle OpenAsJudged(const base::FilePath& path,
+                                     const base::FilePath& final_path,
+                                     DWORD access) {
   base::win::ScopedHandle file(::CreateFileW(
-      path.value().c_str(), FILE_READ_ATTRIBUTES,
+      path.value().c_str(), FILE_READ_ATTRIBUTES | access,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
       nullptr));
@@ -83,6 +85,22 @@ base::win::ScopedHandle OpenToChangeAccess(const base::FilePath& path,
     return base::win::ScopedHandle();
   }
   return file;
+}
+
+// The folder judged to lie at `final_path`, reached by `path`, renamed to
+// `name` in the folder it lies in, named relative to that folder's handle:
+// a link put at the name or on the way since moves nothing.
+bool RenameFolderWithin(const base::FilePath& path,
+                        const base::FilePath& final_path,
+                        const base::FilePath& name) {
+  const base::win::ScopedHandle folder = OpenAsJudged(path, final_path, DELETE);
+  const base::win::ScopedHandle parent =
+      base::OpenFolderAtFinalPath(final_path.DirName());
+  if (!folder.IsValid() || !parent.IsValid()) {
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return false;
+  }
+  return base::RenameIntoFolder(folder.Get(), parent.Get(), name.value());
 }
 
 }  // namespace
@@ -209,14 +227,17 @@ void DeleteFileOperation::Rollback() {
 }
 
 bool DeleteFileOperation::MoveBack() {
-  // A folder has no identity kept: moved back by its name, unless a link
-  // took that name, which the move would follow.
+  // A folder has no identity kept: moved back by its handle, opened as the
+  // folder set aside, unless a link took that name.
   if (!aside_id_) {
     if (base::ResolvedEntry::Resolve(aside_path_).kind() ==
         base::ResolvedEntry::Kind::kLink) {
       LOG(ERROR) << "Not moving back " << aside_path_.AsUTF8()
                  << ", which is now a link";
-    } else if (!base::MovePathUnchecked(aside_path_, path_)) {
+    } else if (!RenameFolderWithin(
+                   aside_path_,
+                   folder_final_path_.Append(aside_path_.BaseName().value()),
+                   path_.BaseName())) {
       return false;
     }
     moved_ = false;
@@ -310,7 +331,7 @@ bool DeleteFileOperation::SetAside() {
 }
 
 bool DeleteFileOperation::GrantAccess() {
-  granted_file_ = OpenToChangeAccess(path_, judged_->path());
+  granted_file_ = OpenAsJudged(path_, judged_->path(), 0);
   if (granted_file_.IsValid() &&
       g_system_calls.grant_access(granted_file_.Get(), kWriteAndDeleteAccess,
                                   &saved_security_)) {
@@ -354,9 +375,18 @@ bool DeleteFileOperation::MoveAside() {
       ::SetLastError(ERROR_CANT_ACCESS_FILE);
       return false;
   }
-  // A folder has no such handle: renamed by its name.
-  if (entry.is_directory())
-    return base::MovePathUnchecked(path_, aside_path_);
+  // The name now reaches another folder than the one judged: a link was
+  // put on the way since.
+  if (base::FilePath::CompareIgnoreCase(entry.path().DirName(),
+                                        folder_final_path_) != 0) {
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return false;
+  }
+  // A folder has no deleting handle of its judgement: opened again as
+  // itself, where it was judged, to be renamed through that handle.
+  if (entry.is_directory()) {
+    return RenameFolderWithin(path_, entry.path(), aside_path_.BaseName());
+  }
   aside_id_ = entry.GetFileId();
   if (aside_id_ && entry.RenameJudgedFileInFolder(
                        aside_id_->folder, aside_path_.BaseName().value())) {

@@ -448,25 +448,47 @@ TEST(DeleteFileOperationTest, CommitDeletesOnlyTheFileItSetAside) {
   }
 }
 
-// The set-aside name is given within the folder the file was judged in: a
-// folder on the way swapped for a link since (by a Unix rename: Windows
-// refuses to rename a folder with a file open below it, but re-points a
-// junction on the way) sends the file nowhere else, and nothing outside
-// changes. (Wine names a handle's file by the name it was opened by: the
-// old whole-path rename moved the file the link led to.)
+// The set-aside name is given within the folder the file or folder was
+// judged in: a folder on the way swapped for a link since (by a Unix rename:
+// Windows refuses to rename a folder with a file open below it, but
+// re-points a junction on the way) sends it nowhere else, and nothing
+// outside changes. (Wine names a handle's file by the name it was opened
+// by: the old whole-path rename moved the file the link led to.)
 TEST(DeleteFileOperationTest, SetAsideStaysInTheFolderItWasJudgedIn) {
-  for (const bool swapped : {false, true}) {
-    SCOPED_TRACE(swapped ? "folder on the way swapped for a link" : "plain");
+  const struct {
+    const char* label;
+    bool folder;
+    bool swapped;
+  } kCases[] = {
+      {"file", false, false},
+      {"file, folder on the way swapped for a link", false, true},
+      {"folder", true, false},
+      {"folder, folder on the way swapped for a link", true, true},
+  };
+  for (const auto& test : kCases) {
+    SCOPED_TRACE(test.label);
     TempTree tree;
     tree.MakeDir(L"inst\\sub");
     tree.MakeDir(L"out\\sub");
-    const FilePath file = tree.WriteFile(L"inst\\sub\\a.dll", "judged");
-    const FilePath decoy = tree.WriteFile(L"out\\sub\\a.dll", "theirs");
+    // The entry to delete and its decoy outside, under the same names.
+    for (const wchar_t* entry : {L"inst\\sub\\a.dll", L"out\\sub\\a.dll"}) {
+      const bool outside = entry[0] == L'o';
+      if (test.folder) {
+        tree.MakeDir(entry);
+        tree.WriteFile((std::wstring(entry) + L"\\in.txt").c_str(),
+                       outside ? "theirs" : "judged");
+      } else {
+        tree.WriteFile(entry, outside ? "theirs" : "judged");
+      }
+    }
+    const wchar_t* const content =
+        test.folder ? L"\\sub\\a.dll\\in.txt" : L"\\sub\\a.dll";
     base::ResolvedEntry judged = base::ResolvedEntry::Resolve(
-        file, base::ResolvedEntry::Purpose::kToDelete);
+        tree.Path(L"inst\\sub\\a.dll"),
+        base::ResolvedEntry::Purpose::kToDelete);
     ASSERT_EQ(judged.kind(), base::ResolvedEntry::Kind::kPlain);
     std::unique_ptr<base::ScopedUnixLink> link;
-    if (swapped) {
+    if (test.swapped) {
       ASSERT_TRUE(base::RenameWithUnix(tree.Path(L"inst"),
                                        tree.Path(L"inst.moved")));
       link = std::make_unique<base::ScopedUnixLink>(tree.Path(L"inst"),
@@ -477,14 +499,17 @@ TEST(DeleteFileOperationTest, SetAsideStaysInTheFolderItWasJudgedIn) {
     {
       Transaction transaction;
       EXPECT_EQ(transaction.ExecuteOperation(
-                    MakeDeleteFileOperation(std::move(judged), true, false)),
-                !swapped);
+                    MakeDeleteFileOperation(std::move(judged), false, false)),
+                !test.swapped);
     }
-    EXPECT_EQ(TempTree::ReadFile(decoy), "theirs");
+    EXPECT_EQ(TempTree::ReadFile(tree.Path((L"out" + std::wstring(content))
+                                               .c_str())),
+              "theirs");
     EXPECT_TRUE(AsideNames(tree.Path(L"out\\sub")).empty());
-    EXPECT_EQ(TempTree::ReadFile(tree.Path(swapped ? L"inst.moved\\sub\\a.dll"
-                                                   : L"inst\\sub\\a.dll")),
-              swapped ? "judged" : "<missing>");
+    const std::wstring judged_folder = test.swapped ? L"inst.moved" : L"inst";
+    EXPECT_EQ(TempTree::ReadFile(
+                  tree.Path((judged_folder + content).c_str())),
+              test.swapped ? "judged" : "<missing>");
   }
 }
 
