@@ -21,6 +21,10 @@ bool PrepareTransferTarget(const base::FilePath& target,
 // cleared, so that a rollback can set it again.
 bool ClearReadOnlyAttribute(const base::FilePath& source);
 void SetReadOnlyAttribute(const base::FilePath& path);
+// The same through a handle open with FILE_WRITE_ATTRIBUTES, for a file
+// that must not be found again by its name.
+bool ClearReadOnlyAttribute(HANDLE file);
+void SetReadOnlyAttribute(HANDLE file);
 
 }  // namespace installer
 

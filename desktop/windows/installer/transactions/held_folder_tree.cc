@@ -56,6 +56,18 @@ bool HeldFolderTree::Covers(const base::FilePath& path) const {
 
 base::HeldFolder::Ref HeldFolderTree::Folder(const base::FilePath& folder,
                                              Transaction* sub_operations) {
+  return Hold(folder, sub_operations, /*make_missing=*/true);
+}
+
+base::HeldFolder::Ref HeldFolderTree::ExistingFolder(
+    const base::FilePath& folder,
+    Transaction* sub_operations) {
+  return Hold(folder, sub_operations, /*make_missing=*/false);
+}
+
+base::HeldFolder::Ref HeldFolderTree::Hold(const base::FilePath& folder,
+                                           Transaction* sub_operations,
+                                           bool make_missing) {
   const auto known = folders_.find(Key(folder));
   if (known != folders_.end())
     return known->second;
@@ -78,7 +90,8 @@ base::HeldFolder::Ref HeldFolderTree::Folder(const base::FilePath& folder,
     ::SetLastError(ERROR_BAD_PATHNAME);
     return nullptr;
   }
-  const base::HeldFolder::Ref parent = Folder(folder.DirName(), sub_operations);
+  const base::HeldFolder::Ref parent =
+      Hold(folder.DirName(), sub_operations, make_missing);
   if (!parent)
     return nullptr;
   const std::wstring name = folder.BaseName().value();
@@ -90,6 +103,10 @@ base::HeldFolder::Ref HeldFolderTree::Folder(const base::FilePath& folder,
   if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
     PLOG(ERROR) << "Refusing the folder " << folder.AsUTF8()
                 << ": no plain folder of its own name";
+    return nullptr;
+  }
+  if (!make_missing) {
+    ::SetLastError(ERROR_PATH_NOT_FOUND);
     return nullptr;
   }
   if (!sub_operations->ExecuteOperation(

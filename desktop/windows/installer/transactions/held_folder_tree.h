@@ -43,6 +43,11 @@ class HeldFolderTree {
   // a level is a link, leads elsewhere or cannot be opened or made.
   [[nodiscard]] base::HeldFolder::Ref Folder(const base::FilePath& folder,
                                              Transaction* sub_operations);
+  // As Folder, but makes no level: null with ERROR_PATH_NOT_FOUND where
+  // one is missing. For a folder something is taken out of.
+  [[nodiscard]] base::HeldFolder::Ref ExistingFolder(
+      const base::FilePath& folder,
+      Transaction* sub_operations);
 
   // Adds a folder made below the root (by the operation that made it).
   void Add(const base::FilePath& folder, base::HeldFolder::Ref held);
@@ -52,6 +57,9 @@ class HeldFolderTree {
  private:
   class ReleaseOnRollback;
 
+  base::HeldFolder::Ref Hold(const base::FilePath& folder,
+                             Transaction* sub_operations,
+                             bool make_missing);
   static std::wstring Key(const base::FilePath& folder);
   bool IsRoot(const base::FilePath& folder) const;
 

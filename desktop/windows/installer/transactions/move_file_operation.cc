@@ -19,6 +19,17 @@
 
 namespace installer {
 
+namespace {
+
+// Held from its old name on; a file held by another without delete sharing
+// is not opened, and stays where it is.
+constexpr DWORD kHeldMoveAccess = DELETE | READ_CONTROL | WRITE_DAC |
+                                  WRITE_OWNER | FILE_WRITE_ATTRIBUTES |
+                                  SYNCHRONIZE;
+constexpr DWORD kHeldMoveSharing = FILE_SHARE_READ | FILE_SHARE_DELETE;
+
+}  // namespace
+
 MoveFileOperation::MoveFileOperation(const base::FilePath& source,
                                      const base::FilePath& target,
                                      Reach reach,
@@ -30,7 +41,8 @@ MoveFileOperation::MoveFileOperation(const base::FilePath& source,
       source_kind_(source_kind),
       held_targets_(held_targets && held_targets->Covers(target.DirName())
                         ? held_targets
-                        : nullptr) {}
+                        : nullptr),
+      source_held_(held_targets_ && held_targets_->Covers(source.DirName())) {}
 
 MoveFileOperation::~MoveFileOperation() = default;
 
@@ -42,7 +54,9 @@ bool MoveFileOperation::Do(Transaction* sub_operations) {
             : journal->RecordMoved(source_, target_))) {
     return false;
   }
-  cleared_read_only_ = ClearReadOnlyAttribute(source_);
+  // A held source has the bit cleared through its handle, once it is found.
+  if (!source_held_)
+    cleared_read_only_ = ClearReadOnlyAttribute(source_);
   if (held_targets_)
     return MoveIntoHeldFolder(sub_operations);
   // A rename to a free name in an existing folder, the usual case, needs no
@@ -67,13 +81,15 @@ bool MoveFileOperation::Do(Transaction* sub_operations) {
 
 bool MoveFileOperation::MoveIntoHeldFolder(Transaction* sub_operations) {
   // Held from the old name on, so that the list goes on this very file
-  // whatever is put at its new name meanwhile; a file held by another
-  // without delete sharing is not opened, and stays where it is.
-  const base::win::ScopedHandle file(::CreateFileW(
-      source_.value().c_str(),
-      DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  // whatever is put at its new name meanwhile.
+  if (source_held_) {
+    source_folder_ =
+        held_targets_->ExistingFolder(source_.DirName(), sub_operations);
+  }
+  const base::win::ScopedHandle file =
+      !source_held_ || source_folder_
+          ? OpenSource(kHeldMoveAccess, kHeldMoveSharing)
+          : base::win::ScopedHandle();
   const std::wstring name = target_.BaseName().value();
   target_folder_ = file.IsValid()
                        ? held_targets_->Folder(target_.DirName(), sub_operations)
@@ -83,14 +99,18 @@ bool MoveFileOperation::MoveIntoHeldFolder(Transaction* sub_operations) {
     PLOG(ERROR) << "Failed moving " << source_.AsUTF8();
     return false;
   }
-  own_security_ = base::HeldFolder::ReadSecurity(file.Get());
   // The list comes first: the file is never seen at its new name with the
   // package folder's list, which the installation's users may not read,
-  // and a run killed in between leaves a file its user can take away.
-  DWORD error = own_security_.empty()
-                    ? ::GetLastError()
-                    : base::HeldFolder::GiveSecurity(
-                          file.Get(), target_folder_->NewFileSecurity());
+  // and a run killed in between leaves a file its user can take away. A
+  // rename within one folder shows the file to nobody new.
+  DWORD error = ERROR_SUCCESS;
+  if (source_folder_ != target_folder_) {
+    own_security_ = base::HeldFolder::ReadSecurity(file.Get());
+    error = own_security_.empty()
+                ? ::GetLastError()
+                : base::HeldFolder::GiveSecurity(
+                      file.Get(), target_folder_->NewFileSecurity());
+  }
   if (error != ERROR_SUCCESS) {
     set_error(error);
     LOG(ERROR) << "Failed giving " << target_.AsUTF8()
@@ -99,6 +119,8 @@ bool MoveFileOperation::MoveIntoHeldFolder(Transaction* sub_operations) {
     return false;
   }
   moved_file_ = base::ReadFileIndex(file.Get());
+  if (source_held_)
+    cleared_read_only_ = ClearReadOnlyAttribute(file.Get());
   TestHooks::OnRolePoint(TestHooks::RolePoint::kMovedFile);
   if (!target_folder_->MoveInto(file.Get(), name) &&
       (::GetLastError() != ERROR_ALREADY_EXISTS ||
@@ -111,10 +133,15 @@ bool MoveFileOperation::MoveIntoHeldFolder(Transaction* sub_operations) {
     LOG(ERROR) << "Failed moving " << source_.AsUTF8() << " into "
                << target_.AsUTF8() << ": "
                << base::SystemErrorCodeToString(this->error());
-    // Back to its own list where it stays.
-    if (base::HeldFolder::GiveSecurity(file.Get(), own_security_) ==
-        ERROR_SUCCESS) {
+    // Back to its own list and bit where it stays.
+    if (!own_security_.empty() &&
+        base::HeldFolder::GiveSecurity(file.Get(), own_security_) ==
+            ERROR_SUCCESS) {
       own_security_.clear();
+    }
+    if (source_held_ && cleared_read_only_) {
+      SetReadOnlyAttribute(file.Get());
+      cleared_read_only_ = false;
     }
     return false;
   }
@@ -146,7 +173,7 @@ bool MoveFileOperation::MoveBack() {
 bool MoveFileOperation::MoveHeldBack() {
   const base::win::ScopedHandle file = target_folder_->OpenPlainFile(
       target_.BaseName().value(),
-      DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+      DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_WRITE_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   if (!file.IsValid())
     return false;
@@ -154,14 +181,39 @@ bool MoveFileOperation::MoveHeldBack() {
     ::SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
-  const DWORD error =
-      base::HeldFolder::GiveSecurity(file.Get(), own_security_);
-  if (error != ERROR_SUCCESS) {
-    ::SetLastError(error);
-    return false;
+  if (!own_security_.empty()) {
+    const DWORD error =
+        base::HeldFolder::GiveSecurity(file.Get(), own_security_);
+    if (error != ERROR_SUCCESS) {
+      ::SetLastError(error);
+      return false;
+    }
+    own_security_.clear();
   }
-  own_security_.clear();
-  return base::RenameHeldFile(file.Get(), source_);
+  if (!PutBack(file.Get()))
+    return false;
+  if (source_held_ && cleared_read_only_) {
+    SetReadOnlyAttribute(file.Get());
+    cleared_read_only_ = false;
+  }
+  return true;
+}
+
+bool MoveFileOperation::PutBack(HANDLE file) const {
+  return source_folder_
+             ? source_folder_->MoveInto(file, source_.BaseName().value())
+             : base::RenameHeldFile(file, source_);
+}
+
+base::win::ScopedHandle MoveFileOperation::OpenSource(DWORD access,
+                                                      DWORD sharing) const {
+  if (source_folder_) {
+    return source_folder_->OpenPlainFile(source_.BaseName().value(), access,
+                                         sharing);
+  }
+  return base::win::ScopedHandle(
+      ::CreateFileW(source_.value().c_str(), access, sharing, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
 void MoveFileOperation::Rollback() {
@@ -172,14 +224,14 @@ void MoveFileOperation::Rollback() {
   }
   // A file never moved takes its own list back where it is.
   if (!done_ && !own_security_.empty()) {
-    const base::win::ScopedHandle file(::CreateFileW(
-        source_.value().c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const base::win::ScopedHandle file =
+        OpenSource(READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (file.IsValid())
       std::ignore = base::HeldFolder::GiveSecurity(file.Get(), own_security_);
   }
   target_folder_.reset();
+  source_folder_.reset();
   if (!moved_back)
     return;
   if (cleared_read_only_)

@@ -10,6 +10,7 @@
 
 #include "base/files/file_path.h"
 #include "base/files/held_folder.h"
+#include "base/win/scoped_handle.h"
 #include "desktop/windows/installer/transactions/operation.h"
 
 namespace installer {
@@ -45,8 +46,11 @@ class MoveFileOperation : public Operation {
   // gets, then renamed into that folder by its single name; a file at the
   // name is set aside only when it is a plain file of one name. A rollback
   // gives the file its own list back, then moves back only the very file
-  // moved, whatever lies at its new name. `held_targets` outlives the
-  // operation.
+  // moved, whatever lies at its new name. A source below the root too is
+  // opened through its held folder as a plain file of one name (a link or
+  // a second name at it is refused) and a rollback moves it back there by
+  // its single name; within one held folder the file keeps its list.
+  // `held_targets` outlives the operation.
   MoveFileOperation(const base::FilePath& source,
                     const base::FilePath& target,
                     Reach reach = Reach::kAnyVolume,
@@ -63,12 +67,21 @@ class MoveFileOperation : public Operation {
   // Into a held folder: gives the held file its new list, then renames it.
   bool MoveIntoHeldFolder(Transaction* sub_operations);
   bool MoveHeldBack();
+  // The source as itself: through its held folder when it has one, else by
+  // its path without following a link at it.
+  base::win::ScopedHandle OpenSource(DWORD access, DWORD sharing) const;
+  // Back to the source's folder: by its single name into a held one.
+  bool PutBack(HANDLE file) const;
 
   const base::FilePath source_;
   const base::FilePath target_;
   const Reach reach_;
   const Source source_kind_;
   HeldFolderTree* const held_targets_;
+  // The source lies below the held root too.
+  const bool source_held_;
+  // The source's held folder, while a rollback may need it.
+  base::HeldFolder::Ref source_folder_;
   // The held folder the file went into, while a rollback may need it.
   base::HeldFolder::Ref target_folder_;
   // The owner and list the file had before it took its new folder's.

@@ -9,6 +9,7 @@
 
 #include "base/files/file_path.h"
 #include "base/test/temp_tree.h"
+#include "base/test/unix_link.h"
 #include "base/win/scoped_handle.h"
 #include "base/win/scoped_local_alloc.h"
 #include "desktop/windows/installer/test/standard_user_token.h"
@@ -44,6 +45,23 @@ bool MayReadAndRun(HANDLE token, const base::FilePath& file) {
   return ::AccessCheck(descriptor.Get(), token, kWanted, &mapping,
                        &privileges, &privileges_size, &granted, &status) &&
          status && granted == kWanted;
+}
+
+base::win::ScopedHandle StandardUserImpersonation() {
+  const base::win::ScopedHandle standard_user = test::MakeStandardUserToken();
+  HANDLE impersonation = nullptr;
+  if (!::DuplicateToken(standard_user.Get(), SecurityImpersonation,
+                        &impersonation)) {
+    return base::win::ScopedHandle();
+  }
+  return base::win::ScopedHandle(impersonation);
+}
+
+// A list a standard user may not read, as the package folder's.
+bool ReceivePackageList(base::win::ScopedLocalAlloc<void>* list) {
+  return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      L"D:P(A;;FA;;;SY)(A;;0x100196;;;WD)", SDDL_REVISION_1, list->Receive(),
+      nullptr);
 }
 
 // A same-volume move is a rename that a rollback undoes, putting back a
@@ -82,15 +100,10 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
       {"swapped taking the list", false, false, false, true, true},
       {"second in its folder taking the list", false, false, false, true,
        false, true}};
-  const base::win::ScopedHandle standard_user = test::MakeStandardUserToken();
-  HANDLE raw_impersonation = nullptr;
-  ASSERT_TRUE(::DuplicateToken(standard_user.Get(), SecurityImpersonation,
-                               &raw_impersonation));
-  const base::win::ScopedHandle impersonation(raw_impersonation);
+  const base::win::ScopedHandle impersonation = StandardUserImpersonation();
+  ASSERT_TRUE(impersonation.IsValid());
   base::win::ScopedLocalAlloc<void> package_list;
-  ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"D:P(A;;FA;;;SY)(A;;0x100196;;;WD)", SDDL_REVISION_1,
-      package_list.Receive(), nullptr));
+  ASSERT_TRUE(ReceivePackageList(&package_list));
   for (const Case& test_case : kCases) {
     SCOPED_TRACE(test_case.name);
     TempTree tree;
@@ -158,6 +171,129 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     } else if (!test_case.swapped) {
       EXPECT_FALSE(TempTree::Exists(tree.Path(L"install")));
     }
+  }
+}
+
+// A file of the installation set aside or kept in a subfolder (by a run
+// that may be elevated) is taken through its held folder: a link or a
+// second name at its name, or a folder on the way that is a link, is
+// refused and nothing outside changes. Moved within its folder it keeps
+// its own list (nobody new sees it), into another it takes that folder's;
+// a read-only file is moved and comes back read-only. Its folder, held
+// until the rollback, cannot be renamed away meanwhile, and the rollback
+// puts the file back there by its name.
+TEST(MoveFileOperationTest, HeldSourceIsTakenThroughItsFolder) {
+  enum class Planted { kNothing, kFileLink, kHardLink, kFolderLink };
+  const struct {
+    const char* label;
+    const wchar_t* source;
+    const wchar_t* target;
+    Planted planted;
+    bool read_only;
+    bool moved;
+    bool takes_list;
+  } kCases[] = {
+      {"set aside in its folder", L"tarvo.exe", L"tarvo.exe.old",
+       Planted::kNothing, false, true, false},
+      {"read-only set aside", L"tarvo.exe", L"tarvo.exe.old",
+       Planted::kNothing, true, true, false},
+      {"kept in a folder made for it", L"install.xml",
+       L"old_status\\install.xml.1", Planted::kNothing, false, true, true},
+      {"from a subfolder up", L"sub\\install.xml", L"install.xml.1",
+       Planted::kNothing, false, true, true},
+      {"link at the source", L"tarvo.exe", L"tarvo.exe.old", Planted::kFileLink,
+       false, false, false},
+      {"second name at the source", L"tarvo.exe", L"old_status\\tarvo.exe",
+       Planted::kHardLink, false, false, false},
+      {"source folder a link", L"sub\\install.xml", L"install.xml.1",
+       Planted::kFolderLink, false, false, false},
+  };
+  const base::win::ScopedHandle impersonation = StandardUserImpersonation();
+  ASSERT_TRUE(impersonation.IsValid());
+  base::win::ScopedLocalAlloc<void> own_list;
+  ASSERT_TRUE(ReceivePackageList(&own_list));
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    TempTree tree;
+    TempTree outside;
+    const base::FilePath root = tree.MakeDir(L"Tarvo");
+    tree.MakeDir(L"Tarvo\\sub");
+    const base::FilePath victim = outside.WriteFile(L"victim", "victim");
+    const base::FilePath source = root.Append(c.source);
+    const base::FilePath target = root.Append(c.target);
+    std::unique_ptr<base::ScopedUnixLink> link;
+    switch (c.planted) {
+      case Planted::kNothing:
+        if (c.moved)
+          tree.WriteFile((L"Tarvo\\" + std::wstring(c.source)).c_str(),
+                         "payload");
+        break;
+      case Planted::kFileLink:
+        link = std::make_unique<base::ScopedUnixLink>(source, victim);
+        break;
+      case Planted::kHardLink:
+        ASSERT_TRUE(::CreateHardLinkW(source.value().c_str(),
+                                      victim.value().c_str(), nullptr));
+        break;
+      case Planted::kFolderLink:
+        ASSERT_TRUE(
+            ::RemoveDirectoryW(tree.Path(L"Tarvo\\sub").value().c_str()));
+        outside.WriteFile(L"install.xml", "victim");
+        link = std::make_unique<base::ScopedUnixLink>(tree.Path(L"Tarvo\\sub"),
+                                                      outside.root());
+        break;
+    }
+    ASSERT_TRUE(!link || link->made());
+    for (const base::FilePath& listed : {source, victim}) {
+      ASSERT_TRUE(!TempTree::Exists(listed) ||
+                  ::SetFileSecurityW(listed.value().c_str(),
+                                     DACL_SECURITY_INFORMATION,
+                                     own_list.Get()));
+    }
+    if (c.read_only) {
+      ASSERT_TRUE(::SetFileAttributesW(source.value().c_str(),
+                                       FILE_ATTRIBUTE_READONLY));
+    }
+    HeldFolderTree held_folders(root);
+    Transaction transaction;
+
+    EXPECT_EQ(c.moved, transaction.ExecuteOperation(
+                           std::make_unique<MoveFileOperation>(
+                               source, target,
+                               MoveFileOperation::Reach::kAnyVolume,
+                               MoveFileOperation::Source::kKept,
+                               &held_folders)));
+
+    if (c.moved) {
+      EXPECT_FALSE(TempTree::Exists(source));
+      EXPECT_EQ("payload", TempTree::ReadFile(target));
+      // Wine keeps the list as the Unix mode that the read-only bit changes.
+      EXPECT_TRUE(c.read_only ||
+                  c.takes_list == MayReadAndRun(impersonation.Get(), target));
+      EXPECT_EQ(0u, ::GetFileAttributesW(target.value().c_str()) &
+                        FILE_ATTRIBUTE_READONLY);
+      // The source's folder stays held for the rollback: the user's swap
+      // of it fails.
+      const base::FilePath folder = source.DirName();
+      EXPECT_FALSE(::MoveFileW(folder.value().c_str(),
+                               (folder.value() + L".away").c_str()));
+      EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
+    }
+    transaction.RollbackOperations();
+    EXPECT_FALSE(TempTree::Exists(target));
+    EXPECT_FALSE(TempTree::Exists(root.Append(L"old_status")));
+    if (c.moved) {
+      EXPECT_EQ("payload", TempTree::ReadFile(source));
+      EXPECT_TRUE(c.read_only || !MayReadAndRun(impersonation.Get(), source));
+      EXPECT_EQ(c.read_only ? FILE_ATTRIBUTE_READONLY : 0u,
+                ::GetFileAttributesW(source.value().c_str()) &
+                    FILE_ATTRIBUTE_READONLY);
+      ::SetFileAttributesW(source.value().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    EXPECT_EQ("victim", TempTree::ReadFile(victim));
+    EXPECT_FALSE(MayReadAndRun(impersonation.Get(), victim));
+    EXPECT_EQ(c.planted == Planted::kFolderLink ? "victim" : "<missing>",
+              TempTree::ReadFile(outside.Path(L"install.xml")));
   }
 }
 
