@@ -212,7 +212,9 @@ void InstallSteps::InstallLauncherAsExecutable(const base::FilePath& folder,
     return;
   LOG(INFO) << "Install the launcher as tarvo.exe";
   if (!run_.transaction.ExecuteOperation(
-          std::make_unique<MoveFileOperation>(executable, old)) ||
+          std::make_unique<MoveFileOperation>(
+              executable, old, MoveFileOperation::Reach::kAnyVolume,
+              MoveFileOperation::Source::kKept, run_.held_folders.get())) ||
       !run_.transaction.ExecuteOperation(std::make_unique<CopyFileOperation>(
           launcher, executable, run_.held_folders.get()))) {
     LOG(WARNING) << "Failed installing the launcher as tarvo.exe";

@@ -34,6 +34,7 @@
 #include "desktop/windows/installer/transactions/create_folder_operation.h"
 #include "desktop/windows/installer/transactions/delete_file_operation.h"
 #include "desktop/windows/installer/transactions/delete_reg_key_operation.h"
+#include "desktop/windows/installer/transactions/held_folder_tree.h"
 #include "desktop/windows/installer/transactions/move_file_operation.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 
@@ -299,13 +300,16 @@ void UpdateSteps::StepPreserveInstallerStatus() {
     return;
   }
   const base::FilePath old_status = folder.Append(kOldStatusFolder);
-  if (!base::DirectoryExists(old_status)) {
-    LOG(INFO) << "Creating folder for ald status files.";
-    if (!run_.transaction.ExecuteOperation(
-            MakeCreateFolderOperation(old_status))) {
-      ScheduleNextStep();
-      return;
-    }
+  // A run that may be elevated finds or makes the folder through the
+  // folders it holds, a link at its name refused.
+  HeldFolderTree* const held_folders = run_.held_folders.get();
+  if (held_folders ? !held_folders->Folder(old_status, &run_.transaction)
+                   : !base::DirectoryExists(old_status) &&
+                         !run_.transaction.ExecuteOperation(
+                             MakeCreateFolderOperation(old_status))) {
+    LOG(WARNING) << "No folder for old status files.";
+    ScheduleNextStep();
+    return;
   }
   LOG(INFO) << "Moving old status file.";
   // Kept only as history, like the folder above: the update goes on
@@ -313,7 +317,9 @@ void UpdateSteps::StepPreserveInstallerStatus() {
   const base::FilePath kept = MakeOldStatusPath(old_status);
   if (!kept.empty()) {
     std::ignore = run_.transaction.ExecuteOperation(
-        std::make_unique<MoveFileOperation>(log, kept));
+        std::make_unique<MoveFileOperation>(
+            log, kept, MoveFileOperation::Reach::kAnyVolume,
+            MoveFileOperation::Source::kKept, held_folders));
   }
   ScheduleNextStep();
 }
