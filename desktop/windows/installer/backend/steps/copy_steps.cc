@@ -108,8 +108,7 @@ CopySteps::~CopySteps() {
 
 void CopySteps::DecideWhetherToMove() {
   move_package_files_ = ShouldMovePackageFiles();
-  take_folder_list_ = run_.held_folders != nullptr;
-  if (move_package_files_ && take_folder_list_) {
+  if (move_package_files_ && run_.held_folders) {
     LOG(INFO) << "Moving the package files, each given the access list of "
                  "its new folder";
   }
@@ -269,7 +268,7 @@ bool CopySteps::MovedWithItsFolder(const base::FilePath& relative) {
   // The files of a folder moved whole would keep their lists: those that
   // take their new folder's go one by one.
   const bool moved =
-      move_package_files_ && !take_folder_list_ && MoveWholeFolder(top);
+      move_package_files_ && !run_.held_folders && MoveWholeFolder(top);
   whole_folder_moved_.emplace(top, moved);
   return moved;
 }

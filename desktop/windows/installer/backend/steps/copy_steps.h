@@ -62,8 +62,6 @@ class CopySteps : public InstallerPart {
   std::vector<std::string> root_files_;
   // The package folder is deleted after the run: its files are moved.
   bool move_package_files_ = false;
-  // Each file goes into its held folder, a moved one taking its list.
-  bool take_folder_list_ = false;
   // The files of both lists moved so far, and those copied.
   size_t moved_ = 0;
   size_t copied_ = 0;
