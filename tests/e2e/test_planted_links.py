@@ -178,6 +178,34 @@ def test_update_keeps_what_links_in_the_previous_version_lead_to(machine, build_
     assert not (previous / "installer.exe").exists(), "the previous version stayed"
 
 
+# An update keeps the previous install log in old_status and, over an
+# installation of the former kind (its log under the former name), sets
+# tarvo.exe aside for the launcher: started as an administrator, it
+# refuses an old_status the user swapped for a link to a folder outside,
+# or a link at tarvo.exe, and goes on without them.
+@pytest.mark.parametrize("planted", ["old_status", "tarvo.exe"])
+def test_update_keeps_and_sets_aside_nothing_through_a_link(machine, build_dir, tmp_path,
+                                                             next_installer, planted):
+    assert machine.run(build_dir / SHIPPED, rollback.SHORTCUTS) == 0
+    outside = Outside(tmp_path / "outside")
+    extra = []
+    if planted == "old_status":
+        (machine.folder / "old_status").mkdir()
+        outside.link_folder(machine.folder / "old_status")
+    else:
+        (machine.folder / "installation_status.xml").rename(
+            machine.folder / "tarvo_install_log.xml")
+        (machine.folder / "tarvo.exe").write_bytes(b"former")
+        outside.link_file(machine.folder / "tarvo.exe")
+        extra = ["--replacekilnorinstallation"]
+
+    assert machine.run(next_installer, rollback.SHORTCUTS, *extra, administrator=True) == 0
+
+    assert outside.found() == outside.expected
+    assert (machine.folder / planted).is_symlink()
+    assert not (machine.folder / "tarvo.old.exe").exists()
+
+
 def test_recovery_keeps_what_a_link_in_place_of_a_set_aside_file_leads_to(
         machine, tmp_path, installers):  # noqa: F811
     assert machine.run(installers["current"], rollback.SHORTCUTS) == 0
