@@ -77,11 +77,11 @@ bool IsOnDrive(const std::wstring& folder) {
   return folder.size() >= 3 && folder[1] == L':' && folder[2] == L'\\';
 }
 
-// A share's folder, held by its name without FILE_SHARE_DELETE while the
-// file is made: it can be neither renamed nor replaced by a link until
-// then. Opened as the link itself when it is one, so that its final path
-// gives it away.
-win::ScopedHandle HoldShareFolder(const std::wstring& folder) {
+// A folder held by its name without FILE_SHARE_DELETE while the file is
+// made: it can be neither renamed nor replaced by a link until then.
+// Opened as the link itself when it is one, so that its final path gives
+// it away.
+win::ScopedHandle HoldFolderByName(const std::wstring& folder) {
   return win::ScopedHandle(CreateFileW(
       folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
       nullptr, OPEN_EXISTING,
@@ -99,14 +99,29 @@ bool IsFolder(HANDLE handle) {
 // the root down, every level without a link and none of them renamable
 // while held, and names go relative to its handle: a folder on the way
 // swapped for a link after the check sends nothing elsewhere. A share's
-// folders lie on another machine, out of reach of the root-down hold; there
-// the folder is held by name and each file's final path is checked.
+// folders, and those beyond a volume mounted in a folder, lie out of reach
+// of the root-down hold; there the folder is held by name and each file's
+// final path is checked.
 struct Folder {
   HeldFolder::Ref held;
-  win::ScopedHandle share;
+  win::ScopedHandle by_name;
   // As given, in its long spelling, with a trailing separator.
   std::wstring path;
 };
+
+// Holds `folder` by its name: ERROR_SUCCESS only when it is a folder of
+// its own whose final path is the name's, so that no link leads there.
+DWORD HoldByName(const std::wstring& folder, Folder* held) {
+  held->by_name = HoldFolderByName(folder);
+  if (!held->by_name.IsValid())
+    return GetLastError();
+  if (!IsFolder(held->by_name.Get()) ||
+      !NewFileInFolder::IsSamePlace(GetFinalPath(held->by_name.Get(), folder),
+                                    folder)) {
+    return ERROR_CANT_RESOLVE_FILENAME;
+  }
+  return ERROR_SUCCESS;
+}
 
 // Holds `folder` (ending in a separator): ERROR_SUCCESS, or why not.
 DWORD HoldFolder(const std::wstring& folder, Folder* held) {
@@ -115,17 +130,15 @@ DWORD HoldFolder(const std::wstring& folder, Folder* held) {
     DWORD error = ERROR_SUCCESS;
     if (IsOnDrive(folder)) {
       held->held = HeldFolder::Open(FilePath(folder));
-      if (!held->held)
-        error = GetLastError();
+      error = held->held ? ERROR_SUCCESS : GetLastError();
+      // A volume mounted in a folder on the way is a reparse point, which
+      // the root-down hold opens as itself and so cannot pass: such a
+      // folder is held by name, as a share's is. A link that leads
+      // anywhere else still fails the final path's check.
+      if (error == ERROR_CANT_RESOLVE_FILENAME)
+        error = HoldByName(folder, held);
     } else {
-      held->share = HoldShareFolder(folder);
-      if (!held->share.IsValid()) {
-        error = GetLastError();
-      } else if (!IsFolder(held->share.Get()) ||
-                 !NewFileInFolder::IsSamePlace(
-                     GetFinalPath(held->share.Get(), folder), folder)) {
-        return kErrorLinkOnTheWay;
-      }
+      error = HoldByName(folder, held);
     }
     if (error == ERROR_CANT_RESOLVE_FILENAME)
       return kErrorLinkOnTheWay;
@@ -245,15 +258,15 @@ win::ScopedHandle NewFileInFolder::OpenToRead(std::wstring_view path) {
   }
   const std::wstring folder = LongPath(full.substr(0, separator + 1));
   const std::wstring name = full.substr(separator + 1);
-  if (IsOnDrive(folder)) {
-    Folder held;
-    const DWORD error = HoldFolder(folder, &held);
-    if (error != ERROR_SUCCESS) {
-      SetLastError(error);
-      return win::ScopedHandle();
-    }
-    if (g_folder_held_hook)
-      g_folder_held_hook(folder);
+  Folder held;
+  const DWORD error = HoldFolder(folder, &held);
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return win::ScopedHandle();
+  }
+  if (g_folder_held_hook)
+    g_folder_held_hook(folder);
+  if (held.held) {
     win::ScopedHandle file = held.held->OpenPlainFile(
         name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
     // A folder is refused as CreateFileW refuses it, with access denied.
