@@ -48,6 +48,13 @@ constexpr int kProbeNameTries = 8;
 // Larger than a file's usual descriptor (owner, group, a few entries).
 constexpr size_t kSecurityFirstSize = 512;
 constexpr std::wstring_view kWildcardsAndSeparators = L"\\/:*?\"<>|";
+// What FILE_BASIC_INFO may set; the others describe the entry's kind.
+constexpr DWORD kSettableAttributes =
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+    FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_OFFLINE |
+    FILE_ATTRIBUTE_TEMPORARY;
+// Room for a few hundred names per request.
+constexpr DWORD kListingBufferSize = 64 * 1024;
 
 template <typename Function>
 Function NtFunction(const char* name) {
@@ -202,6 +209,10 @@ bool HeldFolder::HoldsEntry(HANDLE handle,
       is_folder != folder || (!folder && standard.NumberOfLinks != 1)) {
     return false;
   }
+  return LiesAt(handle, name);
+}
+
+bool HeldFolder::LiesAt(HANDLE handle, std::wstring_view name) const {
   // Wine opens what a link leads to whatever the options say, and shows it
   // as plain: only the handle's own path tells.
   const std::wstring expected = path_.value() + L'\\' + std::wstring(name);
@@ -251,19 +262,136 @@ win::ScopedHandle HeldFolder::CreateNewFile(std::wstring_view name,
 win::ScopedHandle HeldFolder::OpenPlainFile(std::wstring_view name,
                                             DWORD access,
                                             DWORD sharing) const {
-  win::ScopedHandle file = OpenRelative(
-      this, name, access | FILE_READ_ATTRIBUTES, sharing, FILE_OPEN,
-      FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr);
-  if (!file.IsValid()) {
-    if (::GetLastError() == ERROR_PATH_NOT_FOUND)
-      ::SetLastError(ERROR_FILE_NOT_FOUND);
-    return file;
-  }
-  if (!HoldsEntry(file.Get(), name, /*folder=*/false)) {
+  bool is_folder = false;
+  win::ScopedHandle file = OpenEntry(name, access, sharing, &is_folder);
+  FILE_STANDARD_INFO standard = {};
+  if (file.IsValid() &&
+      (is_folder ||
+       !::GetFileInformationByHandleEx(file.Get(), FileStandardInfo, &standard,
+                                       sizeof(standard)) ||
+       standard.NumberOfLinks != 1)) {
     ::SetLastError(ERROR_CANT_RESOLVE_FILENAME);
     return win::ScopedHandle();
   }
   return file;
+}
+
+win::ScopedHandle HeldFolder::OpenEntry(std::wstring_view name,
+                                        DWORD access,
+                                        DWORD sharing,
+                                        bool* is_folder) const {
+  win::ScopedHandle entry = OpenRelative(
+      this, name, access | FILE_READ_ATTRIBUTES, sharing, FILE_OPEN,
+      FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr);
+  if (!entry.IsValid()) {
+    if (::GetLastError() == ERROR_PATH_NOT_FOUND)
+      ::SetLastError(ERROR_FILE_NOT_FOUND);
+    return entry;
+  }
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  if (!::GetFileInformationByHandleEx(entry.Get(), FileAttributeTagInfo, &tag,
+                                      sizeof(tag))) {
+    return win::ScopedHandle();
+  }
+  if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      !LiesAt(entry.Get(), name)) {
+    ::SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    return win::ScopedHandle();
+  }
+  *is_folder = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return entry;
+}
+
+bool HeldFolder::RemoveEntry(std::wstring_view name, bool recursive) const {
+  if (recursive) {
+    // Emptied while held as itself; let go before the deletion, which
+    // needs the delete access the held handle shares with no one, and
+    // judges the name again.
+    const Ref folder = OpenSubfolder(name, false);
+    if (folder && !folder->RemoveAllEntries())
+      return false;
+  }
+  const win::ScopedHandle entry = OpenRelative(
+      this, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+      FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr);
+  if (!entry.IsValid()) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  FILE_BASIC_INFO basic = {};
+  if (!::GetFileInformationByHandleEx(entry.Get(), FileBasicInfo, &basic,
+                                      sizeof(basic))) {
+    return false;
+  }
+  // A link opened as itself goes as itself. One the system followed shows
+  // as what it leads to, which a deletion through this handle would take.
+  if (!(basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+      !LiesAt(entry.Get(), name)) {
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return false;
+  }
+  if (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO writable = {};  // zero times: left as they are
+    writable.FileAttributes = basic.FileAttributes & kSettableAttributes;
+    if (writable.FileAttributes == 0)
+      writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(entry.Get(), FileBasicInfo, &writable,
+                                      sizeof(writable))) {
+      return false;
+    }
+  }
+  FILE_DISPOSITION_INFO disposition = {};
+  disposition.DeleteFile = TRUE;
+  return ::SetFileInformationByHandle(entry.Get(), FileDispositionInfo,
+                                      &disposition, sizeof(disposition)) !=
+         FALSE;
+}
+
+// static
+bool HeldFolder::RemovePath(const FilePath& path, bool recursive) {
+  const Ref folder = Open(path.DirName());
+  if (!folder) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  return folder->RemoveEntry(path.BaseName().value(), recursive);
+}
+
+bool HeldFolder::ListNames(std::vector<std::wstring>* names) const {
+  // Aligned for the records the buffer holds.
+  std::vector<ULONGLONG> buffer(kListingBufferSize / sizeof(ULONGLONG));
+  for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;;
+       kind = FileIdBothDirectoryInfo) {
+    if (!::GetFileInformationByHandleEx(handle_.Get(), kind, buffer.data(),
+                                        kListingBufferSize)) {
+      return ::GetLastError() == ERROR_NO_MORE_FILES;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+    for (size_t offset = 0;;) {
+      const auto* record =
+          reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + offset);
+      const std::wstring_view name(record->FileName,
+                                   record->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..")
+        names->emplace_back(name);
+      if (record->NextEntryOffset == 0)
+        break;
+      offset += record->NextEntryOffset;
+    }
+  }
+}
+
+bool HeldFolder::RemoveAllEntries() const {
+  // Listed whole first: a listing read on while its entries go may skip
+  // some.
+  std::vector<std::wstring> names;
+  if (!ListNames(&names))
+    return false;
+  return std::all_of(names.begin(), names.end(),
+                     [this](const std::wstring& name) {
+                       return RemoveEntry(name, /*recursive=*/true);
+                     });
 }
 
 bool HeldFolder::MoveInto(HANDLE file, std::wstring_view name) const {

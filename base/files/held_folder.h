@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -67,6 +68,31 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
                                                 DWORD access,
                                                 DWORD sharing) const;
 
+  // The file or folder already at `name`, opened as itself (`*is_folder`
+  // tells which), for renaming or removing that name: refused
+  // (ERROR_CANT_RESOLVE_FILENAME) when it is a link of any kind or lies
+  // elsewhere; ERROR_FILE_NOT_FOUND when nothing is there. A file's second
+  // name is no refusal here: what is done to one name touches no other.
+  [[nodiscard]] win::ScopedHandle OpenEntry(std::wstring_view name,
+                                            DWORD access,
+                                            DWORD sharing,
+                                            bool* is_folder) const;
+
+  // Removes `name` here through handles alone: a link is removed itself
+  // (where the system opens a link as itself: Wine opens what it leads to,
+  // and such a name stays, ERROR_CANT_ACCESS_FILE), a file's read-only
+  // attribute is cleared first, and with `recursive` a folder is emptied
+  // first, each entry opened relative to the folder's handle held as
+  // itself, never entering a link. Nothing there counts as removed. False
+  // with the Windows error (a file another program holds, a folder not
+  // empty) or at the first entry that stays.
+  [[nodiscard]] bool RemoveEntry(std::wstring_view name, bool recursive) const;
+
+  // RemoveEntry for `path` through its folder held from the drive root: a
+  // folder on the way that is a link refuses it (ERROR_CANT_RESOLVE_FILENAME)
+  // however it was judged before, and a missing one counts as removed.
+  [[nodiscard]] static bool RemovePath(const FilePath& path, bool recursive);
+
   // Renames the file or folder open on `file` (with DELETE access) to
   // `name` in this folder, which must be free. False with the error set.
   [[nodiscard]] bool MoveInto(HANDLE file, std::wstring_view name) const;
@@ -110,6 +136,12 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
   // Whether `handle` is the plain folder or file `name` of this folder:
   // no reparse point, and its final path this folder's with `name`.
   bool HoldsEntry(HANDLE handle, std::wstring_view name, bool folder) const;
+  // Whether the final path of `handle` is this folder's with `name`.
+  bool LiesAt(HANDLE handle, std::wstring_view name) const;
+  // The names listed here, "." and ".." left out; false with the error.
+  bool ListNames(std::vector<std::wstring>* names) const;
+  // Removes every entry listed here (RemoveEntry, recursive).
+  bool RemoveAllEntries() const;
 
   const Ref parent_;
   const win::ScopedHandle handle_;

@@ -87,19 +87,26 @@ TEST(HeldFolderEntries, LinksAndSecondNamesAreRefused) {
     DWORD open_error;    // OpenPlainFile
     DWORD folder_error;  // OpenSubfolder with create
     DWORD move_error;    // MoveInto
+    DWORD entry_error;   // OpenEntry
+    // RemoveEntry, recursive: a link goes itself where the system opens it
+    // as itself; Wine opens what it leads to, and there it stays.
+    DWORD remove_error;
   } kCases[] = {
-      {Occupant::kNothing, 0, ERROR_FILE_NOT_FOUND, 0, 0},
+      {Occupant::kNothing, 0, ERROR_FILE_NOT_FOUND, 0, 0, ERROR_FILE_NOT_FOUND,
+       0},
       {Occupant::kFile, ERROR_ALREADY_EXISTS, 0, ERROR_DIRECTORY,
-       ERROR_ALREADY_EXISTS},
+       ERROR_ALREADY_EXISTS, 0, 0},
       {Occupant::kFolder, ERROR_ALREADY_EXISTS, ERROR_CANT_RESOLVE_FILENAME,
-       0, ERROR_ALREADY_EXISTS},
+       0, ERROR_ALREADY_EXISTS, 0, 0},
       {Occupant::kFileLink, ERROR_ALREADY_EXISTS, ERROR_CANT_RESOLVE_FILENAME,
-       ERROR_DIRECTORY, ERROR_ALREADY_EXISTS},
+       ERROR_DIRECTORY, ERROR_ALREADY_EXISTS, ERROR_CANT_RESOLVE_FILENAME,
+       ERROR_CANT_ACCESS_FILE},
       {Occupant::kFolderLink, ERROR_ALREADY_EXISTS,
        ERROR_CANT_RESOLVE_FILENAME, ERROR_CANT_RESOLVE_FILENAME,
-       ERROR_ALREADY_EXISTS},
+       ERROR_ALREADY_EXISTS, ERROR_CANT_RESOLVE_FILENAME,
+       ERROR_CANT_ACCESS_FILE},
       {Occupant::kHardLink, ERROR_ALREADY_EXISTS, ERROR_CANT_RESOLVE_FILENAME,
-       ERROR_DIRECTORY, ERROR_ALREADY_EXISTS},
+       ERROR_DIRECTORY, ERROR_ALREADY_EXISTS, 0, 0},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(static_cast<int>(c.occupant));
@@ -147,6 +154,14 @@ TEST(HeldFolderEntries, LinksAndSecondNamesAreRefused) {
       EXPECT_EQ(c.open_error, opened.IsValid() ? 0 : ::GetLastError());
     }
     {
+      bool is_folder = false;
+      const win::ScopedHandle opened =
+          held->OpenEntry(L"x", GENERIC_READ, FILE_SHARE_READ, &is_folder);
+      EXPECT_EQ(c.entry_error, opened.IsValid() ? 0 : ::GetLastError());
+      EXPECT_EQ(opened.IsValid() && c.occupant == Occupant::kFolder,
+                is_folder);
+    }
+    {
       bool made = false;
       const HeldFolder::Ref sub = held->OpenSubfolder(L"x", true, &made);
       EXPECT_EQ(c.folder_error, sub ? 0 : ::GetLastError());
@@ -164,8 +179,64 @@ TEST(HeldFolderEntries, LinksAndSecondNamesAreRefused) {
       if (moved)
         EXPECT_EQ("moved", TempTree::ReadFile(name));
     }
+    const bool removed = held->RemoveEntry(L"x", /*recursive=*/true);
+    EXPECT_EQ(c.remove_error, removed ? 0 : ::GetLastError());
+    EXPECT_EQ(!removed, TempTree::Exists(name));
     EXPECT_EQ("victim", TempTree::ReadFile(victim));
     EXPECT_FALSE(TempTree::Exists(outside.Path(L"x")));
+  }
+}
+
+// A tree removed through handles goes whole, read-only entries too; a link
+// inside, or a folder on the way that is one, takes nothing it leads to.
+TEST(HeldFolderEntries, RemovalTakesNothingALinkLeadsTo) {
+  enum class Link { kNone, kFolderInside, kFileInside, kOnTheWay };
+  const struct {
+    Link link;
+    DWORD error;  // Wine opens a link inside as what it leads to: it stays
+  } kCases[] = {
+      {Link::kNone, 0},
+      {Link::kFolderInside, ERROR_CANT_ACCESS_FILE},
+      {Link::kFileInside, ERROR_CANT_ACCESS_FILE},
+      {Link::kOnTheWay, ERROR_CANT_RESOLVE_FILENAME},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(static_cast<int>(c.link));
+    TempTree tree;
+    TempTree outside;
+    outside.MakeDir(L"x");
+    const FilePath victim = outside.WriteFile(L"x\\victim.txt", "victim",
+                                              FILE_ATTRIBUTE_READONLY);
+    tree.MakeDir(L"held\\x\\sub");
+    tree.WriteFile(L"held\\x\\sub\\a.txt", "a", FILE_ATTRIBUTE_READONLY);
+    tree.WriteFile(L"held\\x\\b.txt", "b", FILE_ATTRIBUTE_READONLY);
+    std::unique_ptr<ScopedUnixLink> link;
+    switch (c.link) {
+      case Link::kNone:
+        break;
+      case Link::kFolderInside:
+        link = std::make_unique<ScopedUnixLink>(tree.Path(L"held\\x\\sub\\l"),
+                                                outside.Path(L"x"));
+        break;
+      case Link::kFileInside:
+        link = std::make_unique<ScopedUnixLink>(tree.Path(L"held\\x\\l.txt"),
+                                                victim);
+        break;
+      case Link::kOnTheWay:
+        link = std::make_unique<ScopedUnixLink>(tree.Path(L"linked"),
+                                                outside.root());
+        break;
+    }
+    ASSERT_TRUE(!link || link->made());
+    const FilePath path = tree.Path(c.link == Link::kOnTheWay ? L"linked\\x"
+                                                              : L"held\\x");
+
+    const bool removed = HeldFolder::RemovePath(path, /*recursive=*/true);
+
+    EXPECT_EQ(c.error, removed ? 0 : ::GetLastError());
+    EXPECT_EQ(!removed, TempTree::Exists(path));
+    EXPECT_EQ("victim", TempTree::ReadFile(victim));
+    ::SetFileAttributesW(victim.value().c_str(), FILE_ATTRIBUTE_NORMAL);
   }
 }
 
