@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "base/files/file_enumerator.h"
-#include "base/files/file_util.h"
+#include "base/files/held_folder.h"
+#include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "desktop/windows/installer/package_fetcher/package_fetcher.h"
 #include "desktop/windows/installer/product/run_folder_name.h"
@@ -48,12 +49,16 @@ bool IsLeftoverOfDeadRun(const base::FilePath& path,
                                                info.ftCreationTime);
 }
 
+// In the user's Downloads folder, which the user may change while an
+// elevated front end removes it: through the folder held from the drive
+// root and emptied through handles.
 DeadRunRemoval DeleteLeftover(const base::FilePath& path) {
-  if (base::DeletePath(path, true))
+  if (base::HeldFolder::RemovePath(path, true))
     return DeadRunRemoval::kRemoved;
-  // A link the platform cannot remove without reaching what it leads to
-  // stays however long it is tried.
-  if (::GetLastError() == ERROR_CANT_ACCESS_FILE) {
+  // A link the platform cannot remove without reaching what it leads to,
+  // or one on the way, stays however long it is tried.
+  if (::GetLastError() == ERROR_CANT_ACCESS_FILE ||
+      ::GetLastError() == ERROR_CANT_RESOLVE_FILENAME) {
     LOG(WARNING) << "Left a link among what a run that died left: "
                  << path.AsUTF8();
     return DeadRunRemoval::kStays;
@@ -65,9 +70,14 @@ DeadRunRemoval DeleteLeftover(const base::FilePath& path) {
 
 // static
 void DeadRunDownloads::RemoveFrom(const base::FilePath& folder) {
+  // Where the folder leads now: a user may keep Downloads elsewhere behind
+  // a link. What goes below it is held there, no further link followed.
+  const base::FilePath where = base::ResolvedEntry::GetFinalPath(folder);
+  if (where.empty())
+    return;
   std::vector<base::FilePath> dead;
   base::FileEnumerator listing(
-      folder, false,
+      where, false,
       base::FileEnumerator::kFiles | base::FileEnumerator::kDirectories, L"");
   for (base::FilePath path = listing.Next(); !path.empty();
        path = listing.Next()) {

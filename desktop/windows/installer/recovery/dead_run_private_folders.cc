@@ -14,6 +14,7 @@
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
 #include "base/files/final_path.h"
+#include "base/files/held_folder.h"
 #include "base/files/resolved_entry.h"
 #include "base/logging.h"
 #include "base/strings/utf_string_conversions.h"
@@ -204,12 +205,17 @@ bool IsDeadCopysFolder(const base::ResolvedEntry& entry,
 DeadRunRemoval Retried(bool removed) {
   if (removed)
     return DeadRunRemoval::kRemoved;
-  return ::GetLastError() == ERROR_CANT_ACCESS_FILE ? DeadRunRemoval::kStays
-                                                    : DeadRunRemoval::kTryAgain;
+  // A link that cannot go alone, or one on the way, stays for good.
+  const DWORD error = ::GetLastError();
+  return error == ERROR_CANT_ACCESS_FILE || error == ERROR_CANT_RESOLVE_FILENAME
+             ? DeadRunRemoval::kStays
+             : DeadRunRemoval::kTryAgain;
 }
 
 // Everything but the mark, then the mark, then the empty folder, each
-// judged and removed through its own handle.
+// judged and removed through its own handle, relative to the folder held
+// from the drive root: a copy's folder lies in the user's temp folder,
+// which the user may change while an elevated run removes it.
 DeadRunRemoval RemoveFolder(const base::FilePath& folder) {
   const base::FilePath mark = folder.Append(PrivateTempFolder::kMarkName);
   base::FileEnumerator listing(folder, false, kListedTypes, L"");
@@ -217,7 +223,8 @@ DeadRunRemoval RemoveFolder(const base::FilePath& folder) {
        path = listing.Next()) {
     if (base::FilePath::CompareIgnoreCase(path, mark) == 0)
       continue;
-    const DeadRunRemoval removal = Retried(base::DeletePath(path, true));
+    const DeadRunRemoval removal =
+        Retried(base::HeldFolder::RemovePath(path, true));
     if (removal != DeadRunRemoval::kRemoved)
       return removal;
   }
@@ -225,7 +232,8 @@ DeadRunRemoval RemoveFolder(const base::FilePath& folder) {
   // again.
   if (listing.error() != ERROR_SUCCESS)
     return DeadRunRemoval::kTryAgain;
-  const DeadRunRemoval removal = Retried(base::DeletePath(mark, false));
+  const DeadRunRemoval removal =
+      Retried(base::HeldFolder::RemovePath(mark, false));
   if (removal != DeadRunRemoval::kRemoved)
     return removal;
   switch (base::RemoveEmptyFolderAt(folder)) {

@@ -12,6 +12,7 @@
 #include "base/files/empty_folder_removal.h"
 #include "base/files/file_enumerator.h"
 #include "base/files/file_util.h"
+#include "base/files/held_folder.h"
 #include "base/files/important_file_writer.h"
 #include "base/files/resolved_entry.h"
 #include "base/log_message.h"
@@ -50,13 +51,21 @@ void NoteFailure(const char* action,
     *outcome = {what, error};
 }
 
+std::function<void()>& JournalReadHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
 bool IsGoneError(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 // A file or folder of the run's that must go; what is not there is gone.
+// Through its folder held from the drive root, and emptied through
+// handles: a folder on the way swapped for a link refuses it, and a link
+// inside goes itself, never what it leads to.
 void RemovePath(const base::FilePath& path, bool recursive, Outcome* outcome) {
-  if (base::DeletePath(path, recursive))
+  if (base::HeldFolder::RemovePath(path, recursive))
     return;
   const DWORD error = ::GetLastError();
   NoteFailure("removing", path.value(), error, outcome);
@@ -148,38 +157,76 @@ class FilesOnlyTheRunMade {
 // a later operation of the run put there: at no moment is neither there,
 // and the set-aside file never goes before the original is back. A file
 // another program holds there refuses the rename, and both stay as they
-// are for the next run (across volumes the copy, too, is in place before
-// the set-aside file goes). Only an empty folder (the run's own, the original
+// are for the next run. Only an empty folder (the run's own, the original
 // having been set aside) is cleared out of its way first: a rename does not
-// replace a folder.
+// replace a folder. Both ends go through their folders held from the drive
+// root, the original opened there as itself and renamed by its single name
+// relative to the target's folder: a folder on the way swapped for a link
+// since the journal was judged refuses the line, which stays for the next
+// run, and a link at the target name is replaced itself, never followed.
 void PutBack(const base::FilePath& from,
              const base::FilePath& to,
-             JournalScope* scope,
              Outcome* outcome) {
-  if (!base::PathExists(from))
-    return;
-  // Judged again just before the move: one made a link since the journal
-  // was read would move what it leads to.
-  if (base::ResolvedEntry::Resolve(from).kind() ==
-      base::ResolvedEntry::Kind::kLink) {
-    NoteFailure("putting back a link as", to.value(), ERROR_CANT_ACCESS_FILE,
-                outcome);
+  const base::HeldFolder::Ref from_folder =
+      base::HeldFolder::Open(from.DirName());
+  if (!from_folder) {
+    const DWORD error = ::GetLastError();
+    if (!IsGoneError(error))
+      NoteFailure("putting back", to.value(), error, outcome);
     return;
   }
-  // Judged by where it lies now, and removed only as that folder: by its
-  // name, a folder on the way swapped for a link would send the removal to
-  // an empty folder elsewhere. One that stays fails the move below.
-  if (base::DirectoryExists(to)) {
-    const base::FilePath folder = scope->ResolveFolderToRemove(to);
-    if (!folder.empty())
-      std::ignore = base::RemoveEmptyFolderAt(folder);
+  bool is_folder = false;
+  const base::win::ScopedHandle original = from_folder->OpenEntry(
+      from.BaseName().value(), DELETE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &is_folder);
+  if (!original.IsValid()) {
+    const DWORD error = ::GetLastError();
+    if (!IsGoneError(error))
+      NoteFailure("putting back", to.value(), error, outcome);
+    return;
   }
-  if (::MoveFileExW(from.value().c_str(), to.value().c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+  const std::wstring name = to.BaseName().value();
+  const base::HeldFolder::Ref to_folder =
+      base::FilePath::CompareIgnoreCase(from.DirName(), to.DirName()) == 0
+          ? from_folder
+          : base::HeldFolder::Open(to.DirName());
+  if (!to_folder || !base::HeldFolder::IsSingleName(name)) {
+    NoteFailure("putting back", to.value(),
+                to_folder ? ERROR_INVALID_NAME : ::GetLastError(), outcome);
+    return;
+  }
+  // Its folder held, the name reaches that folder's entry alone.
+  std::ignore = base::RemoveEmptyFolderAt(to_folder->path().Append(name));
+  if (base::RenameIntoFolder(original.Get(), to_folder->handle(), name,
+                             /*replace=*/true)) {
     return;
   }
   const DWORD error = ::GetLastError();
+  // A move across volumes would need a copy made and renamed in place
+  // before the source goes: both are left as they are for a later run.
+  if (error == ERROR_NOT_SAME_DEVICE) {
+    LOG(ERROR) << "Not putting back " << from.AsUTF8()
+               << " from another volume: both stay";
+  }
   NoteFailure("putting back", to.value(), error, outcome);
+}
+
+// A shell folder may be a link of the user's own choosing (a Desktop
+// redirected elsewhere): a shortcut of the product's there is acted on
+// where that folder leads now, by its single name in that folder held.
+// What lies inside the installation folder is acted on by its own path,
+// and a link on the way refuses it.
+base::FilePath WhereToAct(const base::FilePath& path, bool shortcut) {
+  if (!shortcut)
+    return path;
+  const base::FilePath folder = ResolveFinalLocalPath(path.DirName());
+  return folder.empty() ? path : folder.Append(path.BaseName().value());
+}
+
+void PutBackEntry(const Entry& entry, JournalScope* scope, Outcome* outcome) {
+  const bool shortcut = scope->IsProductShortcut(entry.path);
+  PutBack(WhereToAct(entry.aside, shortcut), WhereToAct(entry.path, shortcut),
+          outcome);
 }
 
 // A key as a user finds it in the registry editor.
@@ -307,13 +354,13 @@ void RemoveCreatedFolders(std::vector<base::FilePath> folders,
 void UndoMove(const Entry& entry, JournalScope* scope, Outcome* outcome) {
   if (scope->IsInFolder(entry.path) || scope->IsProductShortcut(entry.path)) {
     if (!base::PathExists(entry.path))
-      PutBack(entry.aside, entry.path, scope, outcome);
+      PutBackEntry(entry, scope, outcome);
     return;
   }
   // A file or a whole folder of the run's temporary package, moved in where
   // nothing was: the package goes with the dead run, so the undo is its
   // removal.
-  RemovePath(entry.aside, base::DirectoryExists(entry.aside), outcome);
+  RemovePath(entry.aside, /*recursive=*/true, outcome);
 }
 
 // Newest first, as the transaction's own rollback. Every entry is in the
@@ -330,7 +377,7 @@ void UndoRun(const std::vector<Entry>& entries,
     const Entry& entry = entries[i];
     switch (entry.kind) {
       case Kind::kSetAside:
-        PutBack(entry.aside, entry.path, scope, outcome);
+        PutBackEntry(entry, scope, outcome);
         break;
       case Kind::kMoved:
         UndoMove(entry, scope, outcome);
@@ -338,7 +385,9 @@ void UndoRun(const std::vector<Entry>& entries,
       case Kind::kCreated:
         if (!base::DirectoryExists(entry.path) &&
             !(moves[i] && !base::PathExists(moves[i]->aside))) {
-          RemovePath(entry.path, false, outcome);
+          RemovePath(
+              WhereToAct(entry.path, scope->IsProductShortcut(entry.path)),
+              false, outcome);
         }
         // Nothing was there before: no one else writes it.
         if (!moves[i])
@@ -376,7 +425,8 @@ void FinishRun(const std::vector<Entry>& entries,
   FilesOnlyTheRunMade temporaries;
   for (const Entry& entry : entries) {
     if (entry.kind == Kind::kSetAside) {
-      RemovePath(entry.aside, true, outcome);
+      RemovePath(WhereToAct(entry.aside, scope->IsProductShortcut(entry.path)),
+                 true, outcome);
     } else if (entry.kind == Kind::kTemporary) {
       RemoveRunFile(entry.path, scope, outcome);
       temporaries.Add(entry.path);
@@ -420,6 +470,8 @@ Outcome RecoverJournal(const base::FilePath& journal, JournalScope* scope) {
   std::vector<Entry> entries;
   if (!ReadTrustedEntries(journal, scope, &entries))
     return outcome;
+  if (JournalReadHook())
+    JournalReadHook()();
   bool committed = false;
   for (const Entry& entry : entries)
     committed |= entry.kind == Kind::kCommitted;
@@ -434,7 +486,9 @@ Outcome RecoverJournal(const base::FilePath& journal, JournalScope* scope) {
                << journal.AsUTF8();
     return outcome;
   }
-  if (!base::DeletePath(journal, false))
+  // In the installation folder, which a user may change: through its held
+  // folder, as the lines were done.
+  if (!base::HeldFolder::RemovePath(journal, false))
     PLOG(ERROR) << "Failed removing " << journal.AsUTF8();
   return outcome;
 }
@@ -525,6 +579,12 @@ InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
       return outcome;
   }
   return Outcome();
+}
+
+// static
+void InterruptedRunRecovery::SetJournalReadHookForTesting(
+    std::function<void()> hook) {
+  JournalReadHook() = std::move(hook);
 }
 
 // static

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/files/file_path.h"
@@ -47,6 +48,11 @@ class InterruptedRunRecovery {
   // `made`: a later process with a reused id is not; one that cannot be
   // opened may be (downloads have no mutex to tell).
   static bool IsOwnerAlive(uint32_t pid, const FILETIME& made);
+
+  // Called once each journal is read and judged, before any of its lines
+  // is acted on, where a test changes the disk as a user could meanwhile.
+  // Null: nothing is called.
+  static void SetJournalReadHookForTesting(std::function<void()> hook);
 };
 
 }  // namespace installer

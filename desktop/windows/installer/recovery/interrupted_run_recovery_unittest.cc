@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -541,6 +542,136 @@ TEST(InterruptedRunRecoveryTest, RollbackThatCannotPutBackLeavesItToNextRun) {
   EXPECT_EQ((std::map<std::wstring, std::string>{{L"\\launcher.exe",
                                                   "original"}}),
             FolderState(folder));
+}
+
+// Clears the journal-read hook at the end of a test.
+class ScopedJournalReadHook {
+ public:
+  explicit ScopedJournalReadHook(std::function<void()> hook) {
+    InterruptedRunRecovery::SetJournalReadHookForTesting(std::move(hook));
+  }
+  ~ScopedJournalReadHook() {
+    InterruptedRunRecovery::SetJournalReadHookForTesting(nullptr);
+  }
+};
+
+// A set-aside file or folder goes back over what the run put there (a file
+// replaced by the one rename, the run's empty folder cleared first). When
+// the user swaps the folder on the way for a link to another folder after
+// the journal was judged, nothing there is moved or deleted: the line fails
+// and the journal stays whole, and once the folder is back the next run
+// puts the original back. Likewise the removal of a finished run's
+// set-aside folder takes a link inside as a link only, never what it leads
+// to (Wine opens a link as its target: there the link stays, the journal
+// with it).
+TEST(InterruptedRunRecoveryTest, PutBackAndRemovalGoOnlyThroughHeldFolders) {
+  const base::Process ended = base::EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  enum class Act { kPutBack, kPutBackSwapped, kRemoveWithLinkInside };
+  const struct {
+    const char* label;
+    bool folder;
+    Act act;
+  } cases[] = {
+      {"file put back", false, Act::kPutBack},
+      {"folder put back", true, Act::kPutBack},
+      {"file, its folder swapped", false, Act::kPutBackSwapped},
+      {"folder, its folder swapped", true, Act::kPutBackSwapped},
+      {"set-aside folder with a link inside", true,
+       Act::kRemoveWithLinkInside},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.label);
+    base::ScopedTempFolder temp;
+    const base::FilePath folder = temp.path().Append(L"Tarvo Held");
+    const base::FilePath version = folder.Append(L"45.0.2548.1");
+    const base::FilePath moved_away = folder.Append(L"moved away");
+    const base::FilePath outside = temp.path().Append(L"outside");
+    const base::FilePath original =
+        version.Append(test.folder ? L"locales" : L"launcher.exe");
+    const base::FilePath aside = original.AddExtension(L"1765140000.old");
+    // The original and the run's creation, and their likes outside.
+    const auto make = [&test](const base::FilePath& base_folder,
+                              const base::FilePath& at,
+                              const std::string& text) {
+      const base::FilePath path = base_folder.Append(at.BaseName().value());
+      if (!test.folder)
+        return base::WriteTextFile(path, text);
+      return base::CreateDirectory(path) &&
+             (text.empty() ||
+              base::WriteTextFile(path.Append(L"en.pak"), text));
+    };
+    ASSERT_TRUE(base::CreateDirectory(version));
+    ASSERT_TRUE(base::CreateDirectory(outside));
+    ASSERT_TRUE(make(version, aside, "original"));
+    ASSERT_TRUE(make(version, original, test.folder ? "" : "new"));
+    ASSERT_TRUE(make(outside, aside, "outside's"));
+    ASSERT_TRUE(make(outside, original, "outside's"));
+    const base::FilePath victim = temp.path().Append(L"victim.txt");
+    ASSERT_TRUE(base::WriteTextFile(victim, "victim"));
+    std::unique_ptr<base::ScopedUnixLink> inside_link, file_link;
+    if (test.act == Act::kRemoveWithLinkInside) {
+      inside_link = std::make_unique<base::ScopedUnixLink>(
+          aside.Append(L"linked"), outside);
+      file_link = std::make_unique<base::ScopedUnixLink>(
+          aside.Append(L"linked.pak"), victim);
+      ASSERT_TRUE(inside_link->made() && file_link->made());
+    }
+    const std::map<std::wstring, std::string> outside_before =
+        FolderState(outside);
+    std::string text = "aside\t" + original.AsUTF8() + "\t" + aside.AsUTF8() +
+                       "\n";
+    if (test.act == Act::kRemoveWithLinkInside)
+      text += "committed\n";
+    const base::FilePath journal = DeadRunJournal(folder, ended.Pid());
+    ASSERT_TRUE(base::WriteTextFile(journal, text));
+    std::unique_ptr<base::ScopedUnixLink> swapped;
+    bool swap_made = false;
+    const ScopedJournalReadHook hook([&] {
+      if (test.act != Act::kPutBackSwapped || swap_made)
+        return;
+      swap_made = true;
+      ASSERT_TRUE(::MoveFileW(version.value().c_str(),
+                              moved_away.value().c_str()));
+      swapped = std::make_unique<base::ScopedUnixLink>(version, outside);
+      ASSERT_TRUE(swapped->made());
+    });
+
+    const InterruptedRunRecovery::Outcome outcome =
+        InterruptedRunRecovery::RecoverFolder(folder);
+
+    EXPECT_EQ(outside_before, FolderState(outside));
+    EXPECT_EQ("victim", base::ReadTextFile(victim));
+    const base::FilePath put_back =
+        test.folder ? original.Append(L"en.pak") : original;
+    switch (test.act) {
+      case Act::kPutBack:
+        EXPECT_TRUE(outcome.complete());
+        EXPECT_FALSE(base::PathExists(journal));
+        EXPECT_EQ("original", base::ReadTextFile(put_back));
+        EXPECT_FALSE(base::PathExists(aside));
+        break;
+      case Act::kPutBackSwapped:
+        EXPECT_FALSE(outcome.complete());
+        EXPECT_EQ(text, base::ReadTextFile(journal));
+        // Back as the user found it: the next run ends the line.
+        swapped.reset();
+        ASSERT_TRUE(::MoveFileW(moved_away.value().c_str(),
+                                version.value().c_str()));
+        EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
+        EXPECT_FALSE(base::PathExists(journal));
+        EXPECT_EQ("original", base::ReadTextFile(put_back));
+        EXPECT_FALSE(base::PathExists(aside));
+        break;
+      case Act::kRemoveWithLinkInside:
+        // Wine opens a link as what it leads to: there it stays.
+        EXPECT_FALSE(outcome.complete());
+        EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), outcome.error);
+        EXPECT_EQ(text, base::ReadTextFile(journal));
+        EXPECT_TRUE(base::DirectoryExists(original));
+        break;
+    }
+  }
 }
 
 // A key path or value name as the journal writes it.
