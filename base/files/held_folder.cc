@@ -432,13 +432,21 @@ DWORD HeldFolder::GiveSecurity(HANDLE file,
                                const std::vector<unsigned char>& security) {
   if (security.empty())
     return ERROR_INVALID_SECURITY_DESCR;
+  return GiveSecurity(file, security, ReadSecurity(file));
+}
+
+// static
+DWORD HeldFolder::GiveSecurity(HANDLE file,
+                               const std::vector<unsigned char>& security,
+                               const std::vector<unsigned char>& current) {
+  if (security.empty())
+    return ERROR_INVALID_SECURITY_DESCR;
   SECURITY_INFORMATION parts = DACL_SECURITY_INFORMATION;
   // The owner only where it differs: setting even the same one asks for
   // WRITE_OWNER, which a file's maker need not hold.
   const PSID owner = OwnerOf(security);
-  const std::vector<unsigned char> current_security = ReadSecurity(file);
-  const PSID current = OwnerOf(current_security);
-  if (owner && !(current && ::EqualSid(owner, current)))
+  const PSID current_owner = OwnerOf(current);
+  if (owner && !(current_owner && ::EqualSid(owner, current_owner)))
     parts |= OWNER_SECURITY_INFORMATION;
   return ::SetKernelObjectSecurity(
              file, parts, const_cast<unsigned char*>(security.data()))

@@ -113,6 +113,14 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
   [[nodiscard]] static DWORD GiveSecurity(
       HANDLE file,
       const std::vector<unsigned char>& security);
+  // The same, with `current` the file's own descriptor as ReadSecurity
+  // read it just now through the same handle: the owner is compared with
+  // that instead of being read again (each read is a round trip to the
+  // system, for every file moved). Empty `current`: the owner is set.
+  [[nodiscard]] static DWORD GiveSecurity(
+      HANDLE file,
+      const std::vector<unsigned char>& security,
+      const std::vector<unsigned char>& current);
 
   // A folder this process made (OpenSubfolder's `made`): removed once the
   // last reference goes, when it is empty now. False with the error set

@@ -353,5 +353,62 @@ TEST(HeldFolderEntries, SecurityReadsBackWhatWasGivenAtAnySize) {
   EXPECT_TRUE(HeldFolder::ReadSecurity(nullptr).empty());
 }
 
+// The owner is set only where the descriptor read before says it differs:
+// setting it asks for WRITE_OWNER, which the handle here lacks, so the
+// result tells whether it was asked for. Read again (nothing passed), the
+// file's own read before, none, or one that names another owner.
+TEST(HeldFolderEntries, OwnerIsSetOnlyWhereTheOneReadBeforeDiffers) {
+  const win::ScopedHandle object(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(object.IsValid());
+  const std::vector<unsigned char> given = DescriptorWithEntries(2);
+  ASSERT_FALSE(given.empty());
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+            HeldFolder::GiveSecurity(object.Get(), given));
+  HANDLE raw_no_owner = nullptr;
+  ASSERT_TRUE(::DuplicateHandle(::GetCurrentProcess(), object.Get(),
+                                ::GetCurrentProcess(), &raw_no_owner,
+                                READ_CONTROL | WRITE_DAC, FALSE, 0));
+  const win::ScopedHandle no_owner(raw_no_owner);
+  std::vector<unsigned char> own = HeldFolder::ReadSecurity(object.Get());
+  ASSERT_FALSE(own.empty());
+  // The same list, owned by the Administrators.
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof(administrators);
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* dacl = nullptr;
+  SECURITY_DESCRIPTOR absolute;
+  ASSERT_TRUE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr,
+                                   administrators, &sid_size));
+  ASSERT_TRUE(
+      ::GetSecurityDescriptorDacl(own.data(), &present, &dacl, &defaulted));
+  ASSERT_TRUE(
+      ::InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(::SetSecurityDescriptorOwner(&absolute, administrators, FALSE));
+  ASSERT_TRUE(::SetSecurityDescriptorDacl(&absolute, present, dacl, FALSE));
+  DWORD length = 0;
+  ::MakeSelfRelativeSD(&absolute, nullptr, &length);
+  std::vector<unsigned char> others(length);
+  ASSERT_TRUE(::MakeSelfRelativeSD(&absolute, others.data(), &length));
+  const std::vector<unsigned char> none;
+  const struct {
+    const char* label;
+    const std::vector<unsigned char>* current;
+    DWORD expected;
+  } kCases[] = {
+      {"read again", nullptr, ERROR_SUCCESS},
+      {"its own read before", &own, ERROR_SUCCESS},
+      {"none read", &none, ERROR_ACCESS_DENIED},
+      {"another owner read", &others, ERROR_ACCESS_DENIED},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.label);
+    EXPECT_EQ(test_case.expected,
+              test_case.current
+                  ? HeldFolder::GiveSecurity(no_owner.Get(), given,
+                                             *test_case.current)
+                  : HeldFolder::GiveSecurity(no_owner.Get(), given));
+  }
+}
+
 }  // namespace
 }  // namespace base

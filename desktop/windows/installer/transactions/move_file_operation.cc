@@ -109,7 +109,8 @@ bool MoveFileOperation::MoveIntoHeldFolder(Transaction* sub_operations) {
     error = own_security_.empty()
                 ? ::GetLastError()
                 : base::HeldFolder::GiveSecurity(
-                      file.Get(), target_folder_->NewFileSecurity());
+                      file.Get(), target_folder_->NewFileSecurity(),
+                      own_security_);
   }
   if (error != ERROR_SUCCESS) {
     set_error(error);
