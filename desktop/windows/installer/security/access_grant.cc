@@ -397,27 +397,40 @@ bool GrantAccessToCurrentUser(const std::wstring& object_name,
   return true;
 }
 
+namespace {
+
+// Adds the grant to the list of the file open on `object` (with
+// READ_CONTROL and WRITE_DAC); the list it had is left in `previous`.
+bool GrantOnHandle(HANDLE object,
+                   const TokenIdentity& identity,
+                   DWORD access_mask,
+                   PACL* previous_dacl,
+                   ScopedLocalMemory* previous) {
+  if (::GetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, previous_dacl, nullptr,
+                        previous->Receive()) != ERROR_SUCCESS ||
+      !*previous) {
+    return false;
+  }
+  base::win::ScopedLocalAlloc<ACL> new_dacl;
+  return BuildGrantingAccessList(*previous_dacl, identity, access_mask,
+                                 &new_dacl) &&
+         ::SetSecurityInfo(object, SE_FILE_OBJECT,
+                           AccessListInformation(previous->Get()), nullptr,
+                           nullptr, new_dacl.Get(),
+                           nullptr) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
 bool GrantAccessToCurrentUserThroughHandle(HANDLE object, DWORD access_mask) {
   TokenIdentity identity;
   if (!identity.Read())
     return false;
   PACL previous_dacl = nullptr;
   ScopedLocalMemory previous;
-  if (::GetSecurityInfo(object, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, &previous_dacl, nullptr,
-                        previous.Receive()) != ERROR_SUCCESS ||
-      !previous) {
-    return false;
-  }
-  base::win::ScopedLocalAlloc<ACL> new_dacl;
-  if (!BuildGrantingAccessList(previous_dacl, identity, access_mask,
-                               &new_dacl)) {
-    return false;
-  }
-  return ::SetSecurityInfo(object, SE_FILE_OBJECT,
-                           AccessListInformation(previous.Get()), nullptr,
-                           nullptr, new_dacl.Get(),
-                           nullptr) == ERROR_SUCCESS;
+  return GrantOnHandle(object, identity, access_mask, &previous_dacl,
+                       &previous);
 }
 
 bool GrantAccessToCurrentUserThroughFile(
@@ -451,19 +464,8 @@ bool GrantAccessToCurrentUserThroughFile(
   }
   PACL previous_dacl = nullptr;
   ScopedLocalMemory previous;
-  if (::GetSecurityInfo(list_handle.Get(), SE_FILE_OBJECT,
-                        DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                        &previous_dacl, nullptr,
-                        previous.Receive()) != ERROR_SUCCESS ||
-      !previous) {
-    return false;
-  }
-  base::win::ScopedLocalAlloc<ACL> new_dacl;
-  if (!BuildGrantingAccessList(previous_dacl, identity, access_mask,
-                               &new_dacl) ||
-      ::SetSecurityInfo(list_handle.Get(), SE_FILE_OBJECT,
-                        AccessListInformation(previous.Get()), nullptr,
-                        nullptr, new_dacl.Get(), nullptr) != ERROR_SUCCESS) {
+  if (!GrantOnHandle(list_handle.Get(), identity, access_mask, &previous_dacl,
+                     &previous)) {
     return false;
   }
   if (saved) {
