@@ -13,7 +13,6 @@ from Linux once their first retries show what each attempt cost."""
 import hashlib
 import os
 import re
-import signal
 import subprocess
 import threading
 import time
@@ -27,6 +26,7 @@ from http_test_server import SILENT_BEFORE_HEADERS, Resource
 from test_silent_installation import (HANG_GUARD, VERSIONS, Machine, installed_tree,  # noqa: F401
                                       package_tree, downloads, machine, packages, pki, server)
 from update_server import FEEDBACK, PACKAGE
+from wine_process import kill_if_still
 
 UNSIGNED_DLL = "desktop/windows/installer/load_check_test_library.dll"
 UNSIGNED_EXE = "desktop/windows/installer/installer.exe"
@@ -226,10 +226,7 @@ def run_until(machine, installer, marker, logs, enough):
             time.sleep(1)
     finally:
         for proc in marked_processes(marker):
-            try:
-                os.kill(int(proc.name), signal.SIGKILL)
-            except OSError:
-                pass
+            kill_if_still(int(proc.name), marker)
         runner.wait(timeout=HANG_GUARD)
     return text
 

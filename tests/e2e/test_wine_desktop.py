@@ -5,11 +5,10 @@ load. Otherwise the first test program that touched the desktop would
 start the desktop process, which then held that program's output pipes."""
 
 import os
-import signal
 import subprocess
 from pathlib import Path
 
-from wine_process import HANG_GUARD
+from wine_process import HANG_GUARD, kill_if_still
 
 SCRIPT = Path(__file__).resolve().parents[2] / "scripts" / "wine-desktop"
 
@@ -37,4 +36,4 @@ def test_holder_that_wine_failed_to_start_is_started_again(build_dir, tmp_path):
         os.kill(int(holder_pid.read_text()), 0)
     finally:
         if holder_pid.exists():
-            os.kill(int(holder_pid.read_text()), signal.SIGKILL)
+            kill_if_still(int(holder_pid.read_text()), "window_driver_tool")

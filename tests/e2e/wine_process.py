@@ -4,6 +4,7 @@ error kept in a log file."""
 
 import os
 import queue
+import signal
 import subprocess
 import threading
 
@@ -11,6 +12,27 @@ from conftest import as_standard_user
 
 # Only guards against a hang: a slow machine must never fail a test.
 HANG_GUARD = 600
+
+
+def kill_if_still(pid, marker):
+    """SIGKILL to the Linux process `pid` only while its command line holds
+    `marker`: a process that ended may have passed its id on to anyone's
+    (two whole suites on one machine reuse ids fast). The pidfd pins the
+    process that was looked at. False when it is gone or another's."""
+    try:
+        pidfd = os.pidfd_open(pid)
+    except OSError:
+        return False
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+            if marker.encode() not in cmdline.read():
+                return False
+        signal.pidfd_send_signal(pidfd, signal.SIGKILL)
+        return True
+    except OSError:
+        return False
+    finally:
+        os.close(pidfd)
 
 
 class WineProcess:
