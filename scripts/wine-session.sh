@@ -25,7 +25,11 @@ start_wine_session() {
   /usr/bin/wineserver -f -p >/dev/null 2>&1 &
   wine_session_started+=($!)
   # The prefix's services, detached, as scripts/test starts them.
-  setarch -R "$WINELOADER" cmd /c exit 0 >/dev/null 2>&1 </dev/null
+  (
+    . "$root/scripts/wine-quick-exit.sh"
+    use_wine_quick_exit "$build"
+    setarch -R "$WINELOADER" cmd /c exit 0 >/dev/null 2>&1 </dev/null
+  )
   "$root/scripts/wine-desktop" "$build"
 }
 
