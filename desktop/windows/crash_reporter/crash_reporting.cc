@@ -34,6 +34,7 @@
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
+#include "desktop/windows/installer/system/privileged_peer.h"
 
 // All of this runs before the process opens its log, and a failure is no
 // reason to stop the installation: it is told only in verbose lines, which
@@ -112,12 +113,16 @@ void ClearCrashKeyValue(base::StringSlice key) {
     store->ClearCrashKeyEntry(key);
 }
 
+// The reporter named on the command line, held to the end of the process
+// once taken by one that may run elevated: its id then names no other
+// process while the pipe's server is checked against it, nor once children
+// are told of it.
+base::win::ScopedHandle& NamedReporter() {
+  static base::win::ScopedHandle reporter;
+  return reporter;
+}
+
 uint32_t FindCrashReporterFromSwitch() {
-  // The reporter would be told where this process keeps its crash and name
-  // the handles it is to use: a process that may run elevated takes only
-  // the one it started, never one its user's command line names.
-  if (MayRunElevated())
-    return 0;
   uint32_t pid = 0;
   if (!base::WideStringToUint(
           base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
@@ -125,6 +130,18 @@ uint32_t FindCrashReporterFromSwitch() {
           &pid)) {
     return 0;
   }
+  if (!MayRunElevated())
+    return pid;
+  // The reporter is told where this process keeps its crash and names the
+  // handles it is to use: a process that may run elevated takes the one its
+  // command line names only when its user could not have started it.
+  base::win::ScopedHandle reporter = PrivilegedPeer::Open(pid);
+  if (!reporter.IsValid()) {
+    VLOG(1) << "Not taking crash reporter " << pid
+            << ": it may not run with this process's rights";
+    return 0;
+  }
+  NamedReporter() = std::move(reporter);
   return pid;
 }
 
@@ -297,19 +314,14 @@ void SetInstallerCrashKeys() {
 
 uint32_t GetCrashReporterPid() {
   // Other processes connect to the reporter at once: it must serve first.
+  // A launch holds this process's program, which a child may set aside: it
+  // is over first, however long its proof takes.
   if (g_handler) {
+    g_handler->AwaitReporterLaunch();
     g_reporter_pid =
         g_handler->AwaitReporter() ? g_handler->reporter_process_id() : 0;
   }
   return g_reporter_pid;
-}
-
-uint32_t CrashReporterPidForChild() {
-  if (!MayRunElevated())
-    return GetCrashReporterPid();
-  if (g_handler)
-    g_handler->AwaitReporterLaunch();
-  return 0;
 }
 
 void DisableUserModeExceptionFilterBit() {

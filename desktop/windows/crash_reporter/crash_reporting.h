@@ -27,9 +27,10 @@ void HandleCrashReporterCrash();
 // SetInstallerCrashKeys. Failures are
 // silent: the process then runs without crash reporting.
 
-// Takes the reporter named by "crash-reporter-pid" where this process may
-// (never one that may run elevated), else has ConnectCrashHandler launch
-// one.
+// Takes the reporter named by "crash-reporter-pid", else has
+// ConnectCrashHandler launch one. A process that may run elevated takes it
+// only when it runs elevated as the same user (PrivilegedPeer), and holds it
+// to its end.
 void StartCrashReporter();
 // Once: installs the crash handler, registered with the reporter named on
 // the command line (a handler that cannot register is dropped), or else
@@ -44,15 +45,11 @@ void ConnectCrashHandler();
 void SetInstallerCrashKeys();
 
 // The process id of the reporter serving this process, 0 when none does;
-// waits for a launched reporter's registration to end.
+// waits for a launched reporter's registration to end. Child installer
+// processes are told it ("crash-reporter-pid"); one that may run elevated
+// takes it only when it could be its own (a standard user's reporter is
+// refused by the elevated process the user's run starts).
 uint32_t GetCrashReporterPid();
-
-// The reporter a child installer process is told of ("crash-reporter-pid"),
-// 0 for none. Always 0 where this process may run elevated: its children,
-// under its token or a raised one, take only a reporter of their own, and
-// are not held up while this one starts; only its launch, which holds this
-// process's program, is waited for, as a child may set that program aside.
-uint32_t CrashReporterPidForChild();
 
 // Lets exceptions raised in callbacks from the kernel reach the process's
 // filter instead of being swallowed. Does nothing where the system lacks

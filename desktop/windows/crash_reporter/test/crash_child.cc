@@ -429,7 +429,6 @@ int main() {
   installer::SetInstallerCrashKeys();
   if (!command_line.HasSwitch(kAtOnceSwitch)) {
     std::printf("reporter %u\n", installer::GetCrashReporterPid());
-    std::printf("child reporter %u\n", installer::CrashReporterPidForChild());
   }
 
   if (reporter_late) {

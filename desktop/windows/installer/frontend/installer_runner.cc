@@ -166,7 +166,7 @@ base::CommandLine InstallerRunner::MakeBackendCommandLine(
                                 base::FilePath(kServerTrackingDataName));
   command_line.AppendSwitchNative(switches::kInitialPid,
                                   base::UintToString16(GetCurrentProcessId()));
-  if (const uint32_t crash_reporter_pid = CrashReporterPidForChild()) {
+  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
     command_line.AppendSwitchASCII(
         switches::kCrashReporterPid,
         base::FormatString("%u", crash_reporter_pid));
