@@ -33,23 +33,30 @@ void HandleCrashReporterCrash();
 // to its end.
 void StartCrashReporter();
 // Once: installs the crash handler, registered with the reporter named on
-// the command line (a handler that cannot register is dropped), or else
-// launches a reporter on a thread of its own and registers with it once it
-// serves, within 2 s: the process goes on meanwhile, also while a process
-// that may run elevated proves the program it starts. A crash before then
-// waits for that registration and is reported through it. Only the first crash of the process is reported; later crashing
-// threads are parked.
+// the command line, or else with one it launches, on a thread of its own
+// once that serves, within 2 s: the process goes on meanwhile, also while a
+// process that may run elevated proves the program it starts. A crash
+// before then waits for that registration and is reported through it. Only
+// the first crash of the process is reported; later crashing threads are
+// parked.
 void ConnectCrashHandler();
 // Stores the installer's crash keys (with or without a reporter) and routes
 // the base library's crash keys into the same store.
 void SetInstallerCrashKeys();
 
 // The process id of the reporter serving this process, 0 when none does;
-// waits for a launched reporter's registration to end. Child installer
-// processes are told it ("crash-reporter-pid"); one that may run elevated
-// takes it only when it could be its own (a standard user's reporter is
-// refused by the elevated process the user's run starts).
+// waits for a launched reporter's registration to end.
 uint32_t GetCrashReporterPid();
+
+// The reporter a child installer process is told of ("crash-reporter-pid"),
+// 0 for none: the one this process registers with, once it has started.
+// The child is not held up while it starts to serve: it waits for that on
+// a thread of its own, as this process does. Only the launch, which holds
+// this process's program, is waited for, as a child may set that program
+// aside. One that may run elevated takes it only when it could be its own
+// (a standard user's reporter is refused by the elevated process the
+// user's run starts).
+uint32_t CrashReporterPidForChild();
 
 // Lets exceptions raised in callbacks from the kernel reach the process's
 // filter instead of being swallowed. Does nothing where the system lacks

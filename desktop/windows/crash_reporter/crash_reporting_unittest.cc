@@ -98,28 +98,40 @@ TEST(CrashReportingTest, InstallerLaunchesAReporterThatLogsItsCrash) {
   }
 }
 
-// The installer process goes on while its reporter starts: a crash that
-// comes first waits for the reporter and is logged by it.
+// The installer process goes on while its reporter starts, and hands it on
+// to a child once it has started: a crash that comes before the reporter
+// serves, the installer's or the child's, waits for it and is logged by it.
 TEST(CrashReportingTest, CrashBeforeTheReporterServesIsLoggedByIt) {
-  const KeptCrashLogs kept;
-  const base::ScopedTempFolder& folder = kept.folder;
-  DWORD exit_code = 0;
-  RunChild(L"--crash=access-violation --at-once", &exit_code);
-  EXPECT_EQ(exit_code, 0xC0000005u);
+  const struct {
+    const wchar_t* arguments;
+    DWORD exit_code;
+  } kCases[] = {
+      {L"--crash=access-violation --at-once", 0xC0000005u},
+      {L"--crash-child=access-violation --at-once", 0},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.exit_code);
+    const KeptCrashLogs kept;
+    DWORD exit_code = 1;
+    RunChild(test_case.arguments, &exit_code);
+    EXPECT_EQ(exit_code, test_case.exit_code);
 
-  // Named after the reporter, which the child did not wait to learn.
-  base::FileEnumerator found(folder.path(), false,
-                             base::FileEnumerator::kFiles,
-                             L"tarvo-crashlog-*-1.txt");
-  std::vector<base::FilePath> logs;
-  for (base::FilePath path = found.Next(); !path.empty(); path = found.Next())
-    logs.push_back(path);
-  ASSERT_EQ(logs.size(), 1u);
-  std::string log;
-  ASSERT_TRUE(base::ReadFileToString(logs[0], &log));
-  EXPECT_NE(log.find("\r\ncrash_child.exe caused exception C0000005 at "),
-            std::string::npos)
-      << log.substr(0, 300);
+    // Named after the reporter, which the installer did not wait to learn.
+    base::FileEnumerator found(kept.folder.path(), false,
+                               base::FileEnumerator::kFiles,
+                               L"tarvo-crashlog-*-1.txt");
+    std::vector<base::FilePath> logs;
+    for (base::FilePath path = found.Next(); !path.empty();
+         path = found.Next()) {
+      logs.push_back(path);
+    }
+    ASSERT_EQ(logs.size(), 1u);
+    std::string log;
+    ASSERT_TRUE(base::ReadFileToString(logs[0], &log));
+    EXPECT_NE(log.find("\r\ncrash_child.exe caused exception C0000005 at "),
+              std::string::npos)
+        << log.substr(0, 300);
+  }
 }
 
 // The reporter a child is handed ("crash-reporter-pid"): a standard
@@ -180,6 +192,7 @@ TEST(CrashReportingTest, NamedReporterIsTakenOnlyWhereItRunsAsPrivileged) {
     EXPECT_EQ(check.taken, reporter == server_pid) << reporter;
     EXPECT_NE(reporter, "0");
     EXPECT_FALSE(reporter.empty());
+    EXPECT_EQ(ValueOfLine(lines, "child reporter"), reporter);
   }
 }
 
@@ -208,7 +221,7 @@ TEST(CrashReportingTest, LateReporterEndsQuietlyInItsOwnLog) {
     const std::vector<std::string> lines = child.WaitForExit(&exit_code);
     EXPECT_EQ(exit_code, 0u);
     EXPECT_EQ(lines,
-              (std::vector<std::string>{"reporter 0"}));
+              (std::vector<std::string>{"reporter 0", "child reporter 0"}));
 
     std::string log;
     ASSERT_TRUE(base::ReadFileToString(

@@ -358,7 +358,7 @@ bool InstallerElevation::MakePermissionCommandLine(
     command_line->AppendSwitch(switches::kPermanentPermissions);
   if (run_.settings->operation() == Settings::kUninstalling)
     command_line->AppendSwitch(switches::kRunUninstallBat);
-  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
+  if (const uint32_t crash_reporter_pid = CrashReporterPidForChild()) {
     command_line->AppendSwitchASCII(switches::kCrashReporterPid,
                                     std::to_string(crash_reporter_pid));
   }

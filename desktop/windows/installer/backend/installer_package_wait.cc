@@ -170,7 +170,7 @@ void InstallerPackageWait::HandOverToPackageInstaller() {
       own.GetSwitchValuePath(switches::kWaitForPackage);
   // Asked first: the reporter's launch proves this program, which the
   // unpack reads too, and a proof under way would be read again.
-  const uint32_t crash_reporter_pid = GetCrashReporterPid();
+  const uint32_t crash_reporter_pid = CrashReporterPidForChild();
   // Its folder goes once the package's installer has ended.
   ProtectedPackage protected_package;
   const base::FilePath package_folder =

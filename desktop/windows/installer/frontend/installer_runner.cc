@@ -166,7 +166,7 @@ base::CommandLine InstallerRunner::MakeBackendCommandLine(
                                 base::FilePath(kServerTrackingDataName));
   command_line.AppendSwitchNative(switches::kInitialPid,
                                   base::UintToString16(GetCurrentProcessId()));
-  if (const uint32_t crash_reporter_pid = GetCrashReporterPid()) {
+  if (const uint32_t crash_reporter_pid = CrashReporterPidForChild()) {
     command_line.AppendSwitchASCII(
         switches::kCrashReporterPid,
         base::FormatString("%u", crash_reporter_pid));
