@@ -1,5 +1,6 @@
 """Crash reporting of installer processes: the installer registers with the
-crash reporter it is given unless it may run elevated, and, with
+crash reporter it is given, where it may run elevated only with one that
+runs elevated as its user, and, with
 alternative crash logging on, the reporter's minidump of a crashed
 installer process, read with Python's struct as any minidump reader
 would."""
@@ -36,7 +37,7 @@ def utf16_field(data, offset, units):
     return text.split("\0", 1)[0]
 
 
-def test_installer_registers_with_the_reporter_it_is_given_unless_it_may_run_elevated(
+def test_a_run_that_may_be_elevated_takes_the_reporter_it_is_given_only_when_that_runs_elevated(
         build_dir, installer_folder, tmp_path):
     # The same program from a folder of its own, to tell the runs apart by
     # the program the reporter sees registering.
@@ -44,28 +45,37 @@ def test_installer_registers_with_the_reporter_it_is_given_unless_it_may_run_ele
     all_users_folder.mkdir()
     for name in os.listdir(installer_folder):
         shutil.copy(installer_folder / name, all_users_folder)
-    server = WineProcess(build_dir, TEST_SERVER, tmp_path / "server.log", "--clients=1")
-    try:
-        ready = server.read_line()
-        assert ready.startswith("ready ")
-        reporter_pid = ready.split()[1]
-        # Roles that end at once: no user to grant the folder to. The
-        # all-users run first: had it registered, the server would have
-        # served it alone.
-        for folder, switches in ((all_users_folder, ["--allusers=1"]), (installer_folder, [])):
-            run_installer(build_dir, folder / "installer.exe", *switches,
-                          f"--crash-reporter-pid={reporter_pid}",
-                          f"--set-folder-permission={windows_path(tmp_path)}",
-                          standard_user=is_standard_users_run(switches))
-        assert server.wait() == 0
-        lines = server.read_rest()
-    finally:
-        server.stop()
-    assert len(lines) == 2, lines
-    connected, exited = lines
-    assert connected.startswith("connected ")
-    assert connected.lower().endswith("\\installer\\installer.exe"), connected
-    assert exited == "exit " + connected.split()[1]
+    # Roles that end at once: no user to grant the folder to. The all-users
+    # run first: a server it registers with has served it alone. One run as
+    # a standard user would start it is refused, and a standard user's run,
+    # which takes any, then registers instead.
+    for server_as_standard_user, registered_folder in ((True, installer_folder),
+                                                       (False, all_users_folder)):
+        server = WineProcess(build_dir, TEST_SERVER,
+                             tmp_path / f"server-{server_as_standard_user}.log",
+                             "--clients=1", standard_user=server_as_standard_user)
+        try:
+            ready = server.read_line()
+            assert ready.startswith("ready ")
+            reporter_pid = ready.split()[1]
+            runs = [(all_users_folder, ["--allusers=1"])]
+            if server_as_standard_user:
+                runs.append((installer_folder, []))
+            for folder, switches in runs:
+                run_installer(build_dir, folder / "installer.exe", *switches,
+                              f"--crash-reporter-pid={reporter_pid}",
+                              f"--set-folder-permission={windows_path(tmp_path)}",
+                              standard_user=is_standard_users_run(switches))
+            assert server.wait() == 0
+            lines = server.read_rest()
+        finally:
+            server.stop()
+        assert len(lines) == 2, lines
+        connected, exited = lines
+        assert connected.startswith("connected ")
+        expected_program = "\\" + registered_folder.name + "\\installer.exe"
+        assert connected.lower().endswith(expected_program), connected
+        assert exited == "exit " + connected.split()[1]
 
 
 def test_reporter_dumps_a_runtime_report_with_its_assertion(build_dir, run_exe, tmp_path):

@@ -201,9 +201,8 @@ bool CrashHandler::AwaitReporter() const {
   return pipe_client_ && pipe_client_->AwaitRegistration();
 }
 
-void CrashHandler::AwaitReporterLaunch() const {
-  if (pipe_client_)
-    pipe_client_->AwaitLaunch();
+uint32_t CrashHandler::AwaitReporterLaunch() const {
+  return pipe_client_ ? pipe_client_->AwaitLaunch() : 0;
 }
 
 uint32_t CrashHandler::reporter_process_id() const {

@@ -71,8 +71,9 @@ class CrashHandler {
   // True when registered with a reporter; waits, bounded, for a
   // registration under way.
   bool AwaitReporter() const;
-  // Waits until a reporter launch under way has ended (CrashPipeClient).
-  void AwaitReporterLaunch() const;
+  // Waits until a reporter launch under way has ended; the reporter's id,
+  // as CrashPipeClient::AwaitLaunch gives it.
+  uint32_t AwaitReporterLaunch() const;
   // The reporter's process id, once AwaitReporter is true.
   uint32_t reporter_process_id() const;
 

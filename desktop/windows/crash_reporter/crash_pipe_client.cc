@@ -168,25 +168,33 @@ bool CrashPipeClient::AwaitRegistration() const {
   return IsRegistered();
 }
 
-void CrashPipeClient::AwaitLaunch() const {
+uint32_t CrashPipeClient::AwaitLaunch() const {
   // The launch ends by itself: it waits for nothing another process does.
   if (launch_ended_.IsValid())
     ::WaitForSingleObject(launch_ended_.Get(), INFINITE);
+  // One given up on already serves nobody.
+  const bool given_up =
+      registration_thread_.IsValid() &&
+      ::WaitForSingleObject(registration_thread_.Get(), 0) == WAIT_OBJECT_0 &&
+      !IsRegistered();
+  return given_up ? 0 : reporter_pid_;
 }
 
 // static
 DWORD WINAPI CrashPipeClient::LaunchAndRegister(void* context) {
   CrashPipeClient* const client = static_cast<CrashPipeClient*>(context);
   const LaunchedReporter reporter = client->launch_();
+  if (reporter.process.IsValid())
+    client->reporter_pid_ = reporter.pid;
   ::SetEvent(client->launch_ended_.Get());
   if (!reporter.process.IsValid())
     return 0;
-  client->reporter_pid_ = reporter.pid;
   // A reporter that ends first, or is too slow, serves nobody; it is left
   // to end by itself.
   const HANDLE handles[] = {reporter.serving.Get(), reporter.process.Handle()};
-  if (::WaitForMultipleObjects(2, handles, FALSE, client->serving_wait_ms_) !=
-      WAIT_OBJECT_0) {
+  if (reporter.serving.IsValid() &&
+      ::WaitForMultipleObjects(2, handles, FALSE, client->serving_wait_ms_) !=
+          WAIT_OBJECT_0) {
     VLOG(1) << "The crash reporter did not start";
     return 0;
   }

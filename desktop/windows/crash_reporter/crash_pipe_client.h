@@ -15,7 +15,8 @@ namespace installer {
 // A crash reporter started for this process, which may not serve yet.
 struct LaunchedReporter {
   uint32_t pid = 0;
-  // Set by the reporter once it serves.
+  // Set by the reporter once it serves; none for one that is taken to
+  // serve already.
   base::win::ScopedHandle serving;
   base::Process process;
 };
@@ -54,8 +55,9 @@ class CrashPipeClient {
   // True once registered; waits, bounded, for a registration under way.
   bool AwaitRegistration() const;
   // Waits until a launch under way has started its reporter, or failed to:
-  // the launch holds this process's program.
-  void AwaitLaunch() const;
+  // the launch holds this process's program. The reporter's id, 0 when none
+  // started or its registration has failed already.
+  uint32_t AwaitLaunch() const;
   DWORD server_process_id() const { return server_process_id_; }
 
   // On the crashing thread. True once the reporter says the dump is taken;

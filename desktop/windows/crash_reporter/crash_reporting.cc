@@ -16,6 +16,7 @@
 #include "base/process/launch.h"
 #include "base/process/null_standard_handles.h"
 #include "base/process/process.h"
+#include "base/process/process_info.h"
 #include "base/strings/string_number_conversions.h"
 #include "base/threading/lock.h"
 #include "base/win/scoped_handle.h"
@@ -34,6 +35,7 @@
 #include "desktop/windows/installer/settings/settings_switches.h"
 #include "desktop/windows/installer/signing/signature_refusal.h"
 #include "desktop/windows/installer/signing/signed_program_launcher.h"
+#include "desktop/windows/installer/system/privileged_peer.h"
 
 // All of this runs before the process opens its log, and a failure is no
 // reason to stop the installation: it is told only in verbose lines, which
@@ -112,12 +114,16 @@ void ClearCrashKeyValue(base::StringSlice key) {
     store->ClearCrashKeyEntry(key);
 }
 
+// The reporter named on the command line, held to the end of the process
+// once taken by one that may run elevated: its id then names no other
+// process while the pipe's server is checked against it, nor once children
+// are told of it.
+base::win::ScopedHandle& NamedReporter() {
+  static base::win::ScopedHandle reporter;
+  return reporter;
+}
+
 uint32_t FindCrashReporterFromSwitch() {
-  // The reporter would be told where this process keeps its crash and name
-  // the handles it is to use: a process that may run elevated takes only
-  // the one it started, never one its user's command line names.
-  if (MayRunElevated())
-    return 0;
   uint32_t pid = 0;
   if (!base::WideStringToUint(
           base::CommandLine::ForCurrentProcess()->GetSwitchValueNative(
@@ -125,6 +131,18 @@ uint32_t FindCrashReporterFromSwitch() {
           &pid)) {
     return 0;
   }
+  if (!MayRunElevated())
+    return pid;
+  // The reporter is told where this process keeps its crash and names the
+  // handles it is to use: a process that may run elevated takes the one its
+  // command line names only when its user could not have started it.
+  base::win::ScopedHandle reporter = PrivilegedPeer::Open(pid);
+  if (!reporter.IsValid()) {
+    VLOG(1) << "Not taking crash reporter " << pid
+            << ": it may not run with this process's rights";
+    return 0;
+  }
+  NamedReporter() = std::move(reporter);
   return pid;
 }
 
@@ -207,23 +225,59 @@ LaunchedReporter LaunchCrashReporter() {
   return launched;
 }
 
-// The handler of this process's crashes, registered at once with the
-// reporter named on its command line, or with the one it launches once that
-// serves (both on a thread of the pipe client's own). Null when it cannot
-// be.
-std::unique_ptr<CrashHandler> MakeCrashHandler(uint32_t named_reporter_pid,
-                                               const CustomInfoBlock& info) {
-  if (named_reporter_pid != 0) {
-    return std::make_unique<CrashHandler>(
-        std::wstring(), &FirstCrashOnlyFilter, &AfterDumpCallback, nullptr,
-        RuntimeCrashHandlers::kAll, kNormalMinidump, named_reporter_pid,
-        base::win::ScopedHandle(), info);
-  }
-  auto client = std::make_unique<CrashPipeClient>(0, kNormalMinidump, info);
-  if (!client->StartLaunchingReporter(&LaunchCrashReporter,
+// The reporter named on the command line, found still starting: its
+// launcher hands it on once it has started. It signals its launcher's init
+// event once it serves, which is waited for as a launched one's. An event
+// that is gone was let go once the reporter served (or once its launcher
+// gave up on it): the registration is tried at once.
+LaunchedReporter FindStartingReporter() {
+  LaunchedReporter named;
+  named.pid = g_reporter_pid;
+  named.process = base::Process(::OpenProcess(
+      SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, named.pid));
+  if (!named.process.IsValid())
+    return LaunchedReporter();
+  const std::wstring event_name = GetCrashReporterInitEventName(
+      base::GetParentProcessId(named.process.Handle()));
+  if (!event_name.empty())
+    named.serving.Set(::OpenEventW(SYNCHRONIZE, FALSE, event_name.c_str()));
+  return named;
+}
+
+// Registered with at once when it serves (a process that ends at once is
+// registered all the same), else on a thread of the pipe client's own once
+// it does.
+std::unique_ptr<CrashPipeClient> ConnectNamedReporter(
+    uint32_t pid,
+    const CustomInfoBlock& info) {
+  auto client = std::make_unique<CrashPipeClient>(pid, kNormalMinidump, info);
+  if (client->Register())
+    return client;
+  client = std::make_unique<CrashPipeClient>(0, kNormalMinidump, info);
+  if (!client->StartLaunchingReporter(&FindStartingReporter,
                                       g_reporter_start_timeout_ms)) {
     return nullptr;
   }
+  return client;
+}
+
+// The handler of this process's crashes, registered with the reporter
+// named on its command line, or with the one it launches once that serves
+// (on a thread of the pipe client's own). Null when it cannot be.
+std::unique_ptr<CrashHandler> MakeCrashHandler(uint32_t named_reporter_pid,
+                                               const CustomInfoBlock& info) {
+  std::unique_ptr<CrashPipeClient> client;
+  if (named_reporter_pid != 0) {
+    client = ConnectNamedReporter(named_reporter_pid, info);
+  } else {
+    client = std::make_unique<CrashPipeClient>(0, kNormalMinidump, info);
+    if (!client->StartLaunchingReporter(&LaunchCrashReporter,
+                                        g_reporter_start_timeout_ms)) {
+      client.reset();
+    }
+  }
+  if (!client)
+    return nullptr;
   return std::make_unique<CrashHandler>(&FirstCrashOnlyFilter,
                                         &AfterDumpCallback, nullptr,
                                         RuntimeCrashHandlers::kAll,
@@ -305,11 +359,7 @@ uint32_t GetCrashReporterPid() {
 }
 
 uint32_t CrashReporterPidForChild() {
-  if (!MayRunElevated())
-    return GetCrashReporterPid();
-  if (g_handler)
-    g_handler->AwaitReporterLaunch();
-  return 0;
+  return g_handler ? g_handler->AwaitReporterLaunch() : g_reporter_pid.load();
 }
 
 void DisableUserModeExceptionFilterBit() {

@@ -27,17 +27,18 @@ void HandleCrashReporterCrash();
 // SetInstallerCrashKeys. Failures are
 // silent: the process then runs without crash reporting.
 
-// Takes the reporter named by "crash-reporter-pid" where this process may
-// (never one that may run elevated), else has ConnectCrashHandler launch
-// one.
+// Takes the reporter named by "crash-reporter-pid", else has
+// ConnectCrashHandler launch one. A process that may run elevated takes it
+// only when it runs elevated as the same user (PrivilegedPeer), and holds it
+// to its end.
 void StartCrashReporter();
 // Once: installs the crash handler, registered with the reporter named on
-// the command line (a handler that cannot register is dropped), or else
-// launches a reporter on a thread of its own and registers with it once it
-// serves, within 2 s: the process goes on meanwhile, also while a process
-// that may run elevated proves the program it starts. A crash before then
-// waits for that registration and is reported through it. Only the first crash of the process is reported; later crashing
-// threads are parked.
+// the command line, or else with one it launches, on a thread of its own
+// once that serves, within 2 s: the process goes on meanwhile, also while a
+// process that may run elevated proves the program it starts. A crash
+// before then waits for that registration and is reported through it. Only
+// the first crash of the process is reported; later crashing threads are
+// parked.
 void ConnectCrashHandler();
 // Stores the installer's crash keys (with or without a reporter) and routes
 // the base library's crash keys into the same store.
@@ -48,10 +49,13 @@ void SetInstallerCrashKeys();
 uint32_t GetCrashReporterPid();
 
 // The reporter a child installer process is told of ("crash-reporter-pid"),
-// 0 for none. Always 0 where this process may run elevated: its children,
-// under its token or a raised one, take only a reporter of their own, and
-// are not held up while this one starts; only its launch, which holds this
-// process's program, is waited for, as a child may set that program aside.
+// 0 for none: the one this process registers with, once it has started.
+// The child is not held up while it starts to serve: it waits for that on
+// a thread of its own, as this process does. Only the launch, which holds
+// this process's program, is waited for, as a child may set that program
+// aside. One that may run elevated takes it only when it could be its own
+// (a standard user's reporter is refused by the elevated process the
+// user's run starts).
 uint32_t CrashReporterPidForChild();
 
 // Lets exceptions raised in callbacks from the kernel reach the process's

@@ -98,51 +98,101 @@ TEST(CrashReportingTest, InstallerLaunchesAReporterThatLogsItsCrash) {
   }
 }
 
-// The installer process goes on while its reporter starts: a crash that
-// comes first waits for the reporter and is logged by it.
+// The installer process goes on while its reporter starts, and hands it on
+// to a child once it has started: a crash that comes before the reporter
+// serves, the installer's or the child's, waits for it and is logged by it.
 TEST(CrashReportingTest, CrashBeforeTheReporterServesIsLoggedByIt) {
-  const KeptCrashLogs kept;
-  const base::ScopedTempFolder& folder = kept.folder;
-  DWORD exit_code = 0;
-  RunChild(L"--crash=access-violation --at-once", &exit_code);
-  EXPECT_EQ(exit_code, 0xC0000005u);
+  const struct {
+    const wchar_t* arguments;
+    DWORD exit_code;
+  } kCases[] = {
+      {L"--crash=access-violation --at-once", 0xC0000005u},
+      {L"--crash-child=access-violation --at-once", 0},
+  };
+  for (const auto& test_case : kCases) {
+    SCOPED_TRACE(test_case.exit_code);
+    const KeptCrashLogs kept;
+    DWORD exit_code = 1;
+    RunChild(test_case.arguments, &exit_code);
+    EXPECT_EQ(exit_code, test_case.exit_code);
 
-  // Named after the reporter, which the child did not wait to learn.
-  base::FileEnumerator found(folder.path(), false,
-                             base::FileEnumerator::kFiles,
-                             L"tarvo-crashlog-*-1.txt");
-  std::vector<base::FilePath> logs;
-  for (base::FilePath path = found.Next(); !path.empty(); path = found.Next())
-    logs.push_back(path);
-  ASSERT_EQ(logs.size(), 1u);
-  std::string log;
-  ASSERT_TRUE(base::ReadFileToString(logs[0], &log));
-  EXPECT_NE(log.find("\r\ncrash_child.exe caused exception C0000005 at "),
-            std::string::npos)
-      << log.substr(0, 300);
+    // Named after the reporter, which the installer did not wait to learn.
+    base::FileEnumerator found(kept.folder.path(), false,
+                               base::FileEnumerator::kFiles,
+                               L"tarvo-crashlog-*-1.txt");
+    std::vector<base::FilePath> logs;
+    for (base::FilePath path = found.Next(); !path.empty();
+         path = found.Next()) {
+      logs.push_back(path);
+    }
+    ASSERT_EQ(logs.size(), 1u);
+    std::string log;
+    ASSERT_TRUE(base::ReadFileToString(logs[0], &log));
+    EXPECT_NE(log.find("\r\ncrash_child.exe caused exception C0000005 at "),
+              std::string::npos)
+        << log.substr(0, 300);
+  }
 }
 
-// A standard user's process tells its children the reporter that serves
-// it; one that may run elevated has a reporter of its own serve it (after
-// its program's proof) but tells its children none, as they would take none.
-TEST(CrashReportingTest, ChildrenAreToldTheReporterOnlyByAStandardUser) {
+// The reporter a child is handed ("crash-reporter-pid"): a standard
+// user's process takes any, one that may run elevated only one that runs
+// elevated as its user, as a standard user's cannot. Refused, it serves
+// itself with a reporter of its own.
+TEST(CrashReportingTest, NamedReporterIsTakenOnlyWhereItRunsAsPrivileged) {
+  enum class Server { kStandardUser, kAdministrator, kEnded, kNotNumeric };
+  using Token = ChildProcess::Token;
   struct Case {
-    ChildProcess::Token token;
-    bool child_told;
+    const char* name;
+    Server server;
+    Token child;
+    bool taken;
   };
-  for (const Case& check : {Case{ChildProcess::Token::kStandardUser, true},
-                            Case{ChildProcess::Token::kOwn, false}}) {
-    SCOPED_TRACE(check.child_told);
+  const Case cases[] = {
+      {"standard user's, by a standard user", Server::kStandardUser,
+       Token::kStandardUser, true},
+      {"administrator's, by a standard user", Server::kAdministrator,
+       Token::kStandardUser, true},
+      {"administrator's, by an elevated process", Server::kAdministrator,
+       Token::kOwn, true},
+      {"standard user's, by an elevated process", Server::kStandardUser,
+       Token::kOwn, false},
+      {"ended, by an elevated process", Server::kEnded, Token::kOwn, false},
+      {"not a number, by an elevated process", Server::kNotNumeric,
+       Token::kOwn, false},
+  };
+  for (const Case& check : cases) {
+    SCOPED_TRACE(check.name);
+    ChildProcess server;
+    std::string server_pid = "1x";
+    if (check.server != Server::kNotNumeric) {
+      ASSERT_TRUE(server.Start(L"crash_test_server.exe", L"--clients=1",
+                               check.server == Server::kStandardUser
+                                   ? Token::kStandardUser
+                                   : Token::kOwn));
+      std::string ready;
+      ASSERT_TRUE(server.ReadLine(&ready));
+      ASSERT_EQ(ready, "ready " + std::to_string(server.pid()));
+      server_pid = std::to_string(server.pid());
+    }
+    if (check.server == Server::kEnded) {
+      // Held by this test, its id names no other process.
+      ::TerminateProcess(server.handle(), 1);
+      ::WaitForSingleObject(server.handle(), INFINITE);
+    }
     ChildProcess child;
-    ASSERT_TRUE(child.Start(kCrashChild, L"--crash=none", check.token));
+    ASSERT_TRUE(child.Start(
+        kCrashChild,
+        L"--crash=none --crash-reporter-pid=" +
+            std::wstring(server_pid.begin(), server_pid.end()),
+        check.child));
     DWORD exit_code = 1;
     const std::vector<std::string> lines = child.WaitForExit(&exit_code);
     EXPECT_EQ(exit_code, 0u);
     const std::string reporter = ValueOfLine(lines, "reporter");
+    EXPECT_EQ(check.taken, reporter == server_pid) << reporter;
     EXPECT_NE(reporter, "0");
     EXPECT_FALSE(reporter.empty());
-    EXPECT_EQ(ValueOfLine(lines, "child reporter"),
-              check.child_told ? reporter : "0");
+    EXPECT_EQ(ValueOfLine(lines, "child reporter"), reporter);
   }
 }
 

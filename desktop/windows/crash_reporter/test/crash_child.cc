@@ -10,8 +10,10 @@
 //                       guarded-fault, invalid-handle, two-threads
 //   --threads=N         first starts N idle threads
 //   --crash-child=KIND  starts crash reporting, then this program as a
-//                       child installer process handed the reporter, which
-//                       crashes with KIND; prints "child CODE" when it has
+//                       child installer process handed the reporter as
+//                       the runner hands it (once started, when it may not
+//                       serve yet), which crashes with KIND; prints
+//                       "child CODE" when it has
 //                       ended, and ends, leaving a process of its own that
 //                       prints "reporter ended CODE" once the reporter has
 //                       ended too
@@ -271,13 +273,13 @@ base::win::ScopedHandle OpenReporter() {
 }
 
 int RunCrashingChild(const std::string& kind) {
-  // The reporter outlives this process: it is watched from another one.
-  const base::win::ScopedHandle reporter = OpenReporter();
   const base::win::ScopedHandle child = StartProcess(
       L"--crash=" + std::wstring(kind.begin(), kind.end()) +
           L" --crash-reporter-pid=" +
-          std::to_wstring(installer::GetCrashReporterPid()),
+          std::to_wstring(installer::CrashReporterPidForChild()),
       nullptr);
+  // The reporter outlives this process: it is watched from another one.
+  const base::win::ScopedHandle reporter = OpenReporter();
   std::printf("child %lx\n", WaitForExitCode(child.Get()));
   StartProcess(L"--watch-process=" +
                    std::to_wstring(reinterpret_cast<uint64_t>(reporter.Get())),

@@ -6,6 +6,7 @@
 
 #include "base/logging.h"
 #include "base/win/scoped_handle.h"
+#include "desktop/windows/installer/system/utils.h"
 
 namespace installer {
 
@@ -22,20 +23,6 @@ constexpr const wchar_t* kAdministratorsPrivileges[] = {
 };
 
 std::atomic<ProcessElevation::TokenQuery> g_token_query{nullptr};
-
-// The token's `kind` of information; empty on failure.
-std::vector<uint8_t> ReadTokenInformation(HANDLE token,
-                                          TOKEN_INFORMATION_CLASS kind) {
-  DWORD size = 0;
-  ::GetTokenInformation(token, kind, nullptr, 0, &size);
-  std::vector<uint8_t> buffer(size);
-  if (size == 0 ||
-      !::GetTokenInformation(token, kind, buffer.data(), size, &size)) {
-    PLOG(ERROR) << "Reading token information " << kind << " failed";
-    return {};
-  }
-  return buffer;
-}
 
 std::optional<bool> ReadElevated(HANDLE token) {
   TOKEN_ELEVATION elevation = {};

@@ -323,6 +323,19 @@ bool IsUserAdmin(bool check_linked_token) {
                : IsProcessTokenAdmin(check_linked_token);
 }
 
+std::vector<uint8_t> ReadTokenInformation(HANDLE token,
+                                          TOKEN_INFORMATION_CLASS kind) {
+  DWORD size = 0;
+  ::GetTokenInformation(token, kind, nullptr, 0, &size);
+  std::vector<uint8_t> buffer(size);
+  if (size == 0 ||
+      !::GetTokenInformation(token, kind, buffer.data(), size, &size)) {
+    PLOG(ERROR) << "Reading token information " << kind << " failed";
+    return {};
+  }
+  return buffer;
+}
+
 bool NeedsElevation(bool all_users, bool has_write_access) {
   if (IsUserAdmin(false))
     return false;

@@ -25,6 +25,9 @@ bool GetCurrentUserName(std::wstring* name);
 // `check_linked_token`, a limited token (Vista and later) is judged by its
 // linked, elevated token.
 bool IsUserAdmin(bool check_linked_token);
+// The token's `kind` of information; empty on failure.
+std::vector<uint8_t> ReadTokenInformation(HANDLE token,
+                                          TOKEN_INFORMATION_CLASS kind);
 // Not an administrator, and either all users is asked for or the folder
 // cannot be written.
 bool NeedsElevation(bool all_users, bool has_write_access);
