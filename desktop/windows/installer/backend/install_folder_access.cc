@@ -137,8 +137,10 @@ bool InstallFolderAccess::Make(const base::FilePath& folder) {
     error = made ? 0 : ::GetLastError();
   }
   TestHooks::OnRolePoint(TestHooks::RolePoint::kInstallFolder);
-  if (made)
+  if (made) {
+    made_folder_ = true;
     return true;
+  }
   LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
                               "Could not create installation folder", error);
   return false;

@@ -34,6 +34,9 @@ class InstallFolderAccess : public InstallerPart {
   // that a link put on the way since the folder was judged is refused.
   // False when the run failed here.
   [[nodiscard]] bool Make(const base::FilePath& folder);
+  // Whether this run made the installation folder: made before its journal
+  // could lie in it, so that the journal names it once it exists.
+  bool made_folder() const { return made_folder_; }
   // Restores the folder's access list and tells the granting process to
   // take its grant back; each grant once.
   void Release();
@@ -80,6 +83,7 @@ class InstallFolderAccess : public InstallerPart {
 
   // The folder's access list from before this process's own grant.
   std::unique_ptr<SavedSecurityInfo> saved_security_;
+  bool made_folder_ = false;
 };
 
 }  // namespace installer

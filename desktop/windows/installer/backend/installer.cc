@@ -290,6 +290,15 @@ bool Installer::CreateInstallFolder(const base::FilePath& folder) {
   RunJournal::Get()->Start(folder);
   if (!folder_access_->Make(folder))
     return false;
+  // The journal's first line once the folder can hold it: a run killed
+  // from here on leaves the folder for the recovery to take away, empty.
+  if (folder_access_->made_folder() &&
+      !RunJournal::Get()->RecordCreatedFolder(folder)) {
+    LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
+                                "Could not journal the installation folder",
+                                ::GetLastError());
+    return false;
+  }
   // Cannot fail: it only marks where a rollback ends the journal.
   std::ignore = run_.transaction.ExecuteOperation(
       std::make_unique<RunJournalOperation>());
