@@ -151,6 +151,26 @@ bool HeldFolder::IsSingleName(std::wstring_view name) {
          name.back() != L'.' && name.back() != L' ';
 }
 
+win::ScopedHandle HeldFolder::Reopen(DWORD access) const {
+  if (!parent_) {
+    ::SetLastError(ERROR_INVALID_FUNCTION);
+    return win::ScopedHandle();
+  }
+  const std::wstring name = path_.BaseName().value();
+  // Sharing deletion with this folder's own handle, which has delete
+  // access when this process made it.
+  win::ScopedHandle handle = OpenRelative(
+      parent_.get(), name, access,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+      kFolderOptions, nullptr);
+  if (handle.IsValid() &&
+      !parent_->HoldsEntry(handle.Get(), name, /*folder=*/true)) {
+    ::SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    return win::ScopedHandle();
+  }
+  return handle;
+}
+
 // static
 win::ScopedHandle HeldFolder::OpenRelative(const HeldFolder* parent,
                                            std::wstring_view name,

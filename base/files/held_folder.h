@@ -54,6 +54,12 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
                                   bool create,
                                   bool* made = nullptr) const;
 
+  // This folder opened anew with `access` (its list changed through it,
+  // say), by its single name in its held parent, and shared with every
+  // holder: the holds keep the name leading here. Invalid with the error
+  // set; ERROR_INVALID_FUNCTION for a volume's root.
+  [[nodiscard]] win::ScopedHandle Reopen(DWORD access) const;
+
   // A file made new by `name`, never through a name that exists or a link
   // at it. Invalid with the error set.
   [[nodiscard]] win::ScopedHandle CreateNewFile(std::wstring_view name,

@@ -377,3 +377,54 @@ def test_an_elevated_run_writes_only_through_the_folders_it_holds(
         for path in machine.folder.rglob("b.pak"):
             path.unlink()
         machine.clear()
+
+
+# A first installation's folder is judged, then made: paused by the test
+# hook before the making and again once it is made (or refused). At the
+# first pause the user swaps the folder above for a link to a folder
+# outside; made from the nearest folder there, held from the volume's root
+# down, the run refuses the link and makes nothing outside, not even for a
+# moment. The control finds both levels missing, makes them and installs.
+FIRST_SWAPS = [(False, "none"), (False, "above"), (True, "none"), (True, "above")]
+
+
+@pytest.mark.parametrize("all_users,swapped", FIRST_SWAPS,
+                         ids=[f"{'all_users' if a else 'per_user'}-{s}" for a, s in FIRST_SWAPS])
+def test_an_elevated_first_installation_makes_its_folder_only_through_held_folders(
+        build_dir, tmp_path, installers, run_exe, all_users, swapped):  # noqa: F811
+    machine = rollback.Machine(build_dir, tmp_path, all_users=all_users)
+    machine.folder = tmp_path / "Tools" / "Tarvo Rollback"
+    machine.clear()
+    above = machine.folder.parent
+    if swapped == "above":
+        above.mkdir()
+    outside = Outside(tmp_path / "outside")
+    marker = tmp_path / "paused"
+    command, env = machine.command(
+        installers["current"], rollback.SHORTCUTS,
+        fault=f"at=install-folder;action=pause;times=2;marker={windows_path(marker)}",
+        administrator=True)
+    run = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        for pause in range(2):
+            wait_until(lambda: marker.exists() or run.poll() is not None, "the run never paused")
+            assert marker.exists(), run.communicate()
+            if pause == 0:
+                assert not machine.folder.exists()
+                if swapped == "above":
+                    assert renamed_by_the_user(run_exe, above) == 0
+                    above.symlink_to(outside.root, target_is_directory=True)
+            assert list(outside.root.iterdir()) == []
+            marker.unlink()
+        output, _ = run.communicate(timeout=rollback.HANG_GUARD)
+
+        code = int(output.decode(errors="replace").split()[-1])
+        assert list(outside.root.iterdir()) == []
+        assert code == (1 if swapped == "above" else 0), output[-2000:]
+        if code == 0:
+            assert (machine.folder / installation.version_of(machine.folder)).is_dir()
+    finally:
+        if above.is_symlink():
+            above.unlink()
+            above.with_name(above.name + ".away").rename(above)
+        machine.clear()

@@ -54,6 +54,8 @@ from test_rollback import installers  # noqa: F401
 from conftest import Logs, run_tool, windows_path
 from test_user_starts import SYSTEM_TEMP, linux_path
 
+SETTINGS_PROBE = "desktop/windows/installer/settings_probe.exe"
+
 # A few operations inside the steps that do the most at once: the copy of
 # the version folder and the registry.
 OPERATIONS = {
@@ -515,6 +517,32 @@ def test_an_all_users_run_ended_with_its_tree_leaves_no_private_folder(
     finally:
         for folder in planted:
             shutil.rmtree(folder, ignore_errors=True)
+        made.machine.clear()
+
+
+# A first installation whose process tree is ended half-way: the recovery
+# the next look at the folder makes (a run's settings; here the settings
+# probe's) takes the folder away with the rest of the dead run's work when
+# that run made it, and leaves one that was there before, emptied.
+@pytest.mark.parametrize("there_before", [False, True], ids=["made", "there_before"])
+def test_a_first_installation_ended_with_its_tree_takes_away_only_a_folder_it_made(
+        build_dir, installers, tmp_path, there_before):
+    made = FreshRound(build_dir, installers, tmp_path, all_users=False)
+    folder = made.machine.folder
+    try:
+        if there_before:
+            folder.mkdir()
+        made.start_and_end_tree("install", TREE_STEPS["install"])
+        assert list(folder.glob("installer_run_*.journal")), installation.tree(folder)
+        result = run_tool([str(build_dir / "wine-run"), str(build_dir / SETTINGS_PROBE),
+                           f"--installfolder={windows_path(folder)}", "--allusers=0"],
+                          capture_output=True, timeout=rollback.HANG_GUARD)
+        assert result.returncode == 0, result.stderr[-1500:]
+
+        assert folder.exists() == there_before
+        if there_before:
+            assert list(folder.iterdir()) == []
+    finally:
         made.machine.clear()
 
 

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "base/command_line.h"
+#include "base/files/file_util.h"
+#include "base/files/held_folder.h"
 #include "base/logging.h"
 #include "base/path_service.h"
 #include "base/win/scoped_handle.h"
@@ -18,7 +20,9 @@
 #include "desktop/windows/installer/settings/status.h"
 #include "desktop/windows/installer/system/process_elevation.h"
 #include "desktop/windows/installer/system/utils.h"
+#include "desktop/windows/installer/testing/test_hooks.h"
 #include "desktop/windows/installer/transactions/create_folder_operation.h"
+#include "desktop/windows/installer/transactions/held_folder_tree.h"
 
 namespace installer {
 
@@ -75,13 +79,8 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
       !(all_users && !is_elevated_admin)) {
     VLOG(2) << "Using write permissions from the status";
     has_write = status()->has_write_access;
-    if (has_write &&
-        !run_.transaction.ExecuteOperation(MakeCreateFolderOperation(folder))) {
-      LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
-                                  "Could not create installation folder",
-                                  run_.transaction.last_error());
+    if (has_write && !Make(folder))
       return false;
-    }
   }
   if (folder_verdict == AllUsersFolderCheck::Verdict::kMakeAdministrators &&
       !MakeAdministratorsFolder(folder)) {
@@ -123,6 +122,30 @@ bool InstallFolderAccess::Obtain(const base::FilePath& folder) {
   return ObtainElevated(folder, is_elevated_admin, single_profile);
 }
 
+bool InstallFolderAccess::Make(const base::FilePath& folder) {
+  // One found is left as it is: the run's steps hold it as they need it.
+  if (base::DirectoryExists(folder))
+    return true;
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kInstallFolder);
+  bool made = false;
+  uint32_t error = 0;
+  if (!run_.held_folders) {
+    made = run_.transaction.ExecuteOperation(MakeCreateFolderOperation(folder));
+    error = run_.transaction.last_error();
+  } else {
+    made = run_.held_folders->Folder(folder, &run_.transaction) != nullptr;
+    error = made ? 0 : ::GetLastError();
+  }
+  TestHooks::OnRolePoint(TestHooks::RolePoint::kInstallFolder);
+  if (made) {
+    made_folder_ = true;
+    return true;
+  }
+  LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
+                              "Could not create installation folder", error);
+  return false;
+}
+
 bool InstallFolderAccess::AcceptOneUsersFolder(const base::FilePath& folder) {
   const base::FilePath resolved = ResolveLocalPath(folder);
   if (!resolved.empty() && !IsReachedThroughLink(resolved))
@@ -135,8 +158,8 @@ bool InstallFolderAccess::AcceptOneUsersFolder(const base::FilePath& folder) {
 }
 
 void InstallFolderAccess::GrantLastingAccess(const base::FilePath& folder) {
-  const base::win::ScopedHandle held = OpenFolderReachedWithoutLinks(
-      ResolveLocalPath(folder), READ_CONTROL | WRITE_DAC);
+  const base::win::ScopedHandle held =
+      OpenFolder(folder, READ_CONTROL | WRITE_DAC);
   if (!held.IsValid() ||
       !GrantAccessToCurrentUserThroughHandle(held.Get(), GENERIC_ALL)) {
     PLOG(WARNING) << "No lasting access granted to "
@@ -158,20 +181,19 @@ bool InstallFolderAccess::AcceptAllUsersFolder(
   return false;
 }
 
+base::win::ScopedHandle InstallFolderAccess::OpenFolder(
+    const base::FilePath& folder,
+    DWORD access) {
+  if (!run_.held_folders)
+    return OpenFolderReachedWithoutLinks(ResolveLocalPath(folder), access);
+  const base::HeldFolder::Ref held =
+      run_.held_folders->ExistingFolder(folder, &run_.transaction);
+  return held ? held->Reopen(access) : base::win::ScopedHandle();
+}
+
 bool InstallFolderAccess::MakeAdministratorsFolder(
     const base::FilePath& folder) {
-  // Made anew, or found empty: given its own list, whatever it inherits.
-  const base::win::ScopedHandle handle(::CreateFileW(
-      folder.value().c_str(),
-      READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!handle.IsValid()) {
-    PLOG(ERROR) << "Cannot open " << folder.AsUTF8();
-  } else if (AdministratorsFolder::Protect(handle.Get()) &&
-             AllUsersFolderCheck::Judge(folder) ==
-                 AllUsersFolderCheck::Verdict::kUse &&
-             AllUsersFolderCheck::HoldsNothing(folder)) {
+  if (ProtectForAdministrators(folder)) {
     LOG(INFO) << "Made " << folder.AsUTF8() << " the administrators' alone";
     return true;
   }
@@ -179,6 +201,22 @@ bool InstallFolderAccess::MakeAdministratorsFolder(
   // else: the folder is not used.
   return AcceptAllUsersFolder(folder,
                               AllUsersFolderCheck::Verdict::kOthersMayChange);
+}
+
+bool InstallFolderAccess::ProtectForAdministrators(
+    const base::FilePath& folder) {
+  // Made anew, or found empty: given its own list, whatever it inherits.
+  // Closed before a failure's rollback, which may take the folder away.
+  const base::win::ScopedHandle handle = OpenFolder(
+      folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES);
+  if (!handle.IsValid()) {
+    PLOG(ERROR) << "Cannot open " << folder.AsUTF8();
+    return false;
+  }
+  return AdministratorsFolder::Protect(handle.Get()) &&
+         AllUsersFolderCheck::Judge(folder) ==
+             AllUsersFolderCheck::Verdict::kUse &&
+         AllUsersFolderCheck::HoldsNothing(folder);
 }
 
 bool InstallFolderAccess::ObtainElevated(const base::FilePath& folder,

@@ -249,6 +249,10 @@ void Installer::BuildStepsAndStart() {
       command_line.HasSwitch(switches::kWaitForPackage);
   if (!waits_for_package && !CheckPackageFitsFolder(folder))
     return;
+  // Before the folder is made: where the run may be elevated, its making
+  // goes through the held folders too.
+  if (run_.settings->GetFlag(ALL_USERS_FLAG) || MayRunElevated())
+    run_.held_folders = std::make_unique<HeldFolderTree>(folder);
   if (!folder_access_->Obtain(folder) || !CreateInstallFolder(folder))
     return;
   if (waits_for_package) {
@@ -284,10 +288,15 @@ bool Installer::CheckOperation() {
 
 bool Installer::CreateInstallFolder(const base::FilePath& folder) {
   RunJournal::Get()->Start(folder);
-  if (!run_.transaction.ExecuteOperation(MakeCreateFolderOperation(folder))) {
+  if (!folder_access_->Make(folder))
+    return false;
+  // The journal's first line once the folder can hold it: a run killed
+  // from here on leaves the folder for the recovery to take away, empty.
+  if (folder_access_->made_folder() &&
+      !RunJournal::Get()->RecordCreatedFolder(folder)) {
     LOG(ERROR) << FailWithCause(kStringCreateFolderFailed, folder.value(),
-                                "Could not create installation folder",
-                                run_.transaction.last_error());
+                                "Could not journal the installation folder",
+                                ::GetLastError());
     return false;
   }
   // Cannot fail: it only marks where a rollback ends the journal.
@@ -319,8 +328,6 @@ bool Installer::PrepareOperation(const base::FilePath& folder) {
   // folder that a dead uninstallation left would push it aside.
   if (operation == Settings::kInstalling)
     UnfinishedUninstallation::FinishBeforeInstalling(folder);
-  if (run_.settings->GetFlag(ALL_USERS_FLAG) || MayRunElevated())
-    run_.held_folders = std::make_unique<HeldFolderTree>(folder);
   if (operation == Settings::kInstalling || operation == Settings::kUpgrading) {
     if (!CreateVersionSubfolder(folder))
       return false;

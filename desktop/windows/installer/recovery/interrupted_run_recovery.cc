@@ -363,6 +363,28 @@ void UndoMove(const Entry& entry, JournalScope* scope, Outcome* outcome) {
   RemovePath(entry.aside, /*recursive=*/true, outcome);
 }
 
+bool MadeInstallFolder(const std::vector<Entry>& entries, JournalScope* scope) {
+  return std::any_of(
+      entries.begin(), entries.end(), [scope](const Entry& entry) {
+        return entry.kind == Kind::kCreatedFolder &&
+               scope->IsInstallFolder(entry.path);
+      });
+}
+
+// Once every dead run's journal is done: a run that made the folder may
+// have handed its work to another process (the package's own backend),
+// whose journal lies there too. Only empty, as the run's own rollback
+// leaves it: what others put there since, or a live run's journal, keeps
+// it. The removal goes through a handle of that very folder.
+void RemoveInstallFolder(JournalScope* scope) {
+  const base::EmptyFolderRemoval removal =
+      base::RemoveEmptyFolderAt(scope->folder());
+  if (removal == base::EmptyFolderRemoval::kRefused) {
+    LOG(WARNING) << "Left the installation folder a dead run made: it is "
+                    "no longer the folder there, or it is reached by a link";
+  }
+}
+
 // Newest first, as the transaction's own rollback. Every entry is in the
 // scope already. Each line's undo reads the state it acts on (the
 // set-aside file still there, the original not yet back), so one that
@@ -398,7 +420,9 @@ void UndoRun(const std::vector<Entry>& entries,
         made.Add(entry.path);
         break;
       case Kind::kCreatedFolder:
-        created_folders.push_back(entry.path);
+        // The installation folder goes after the journal it holds.
+        if (!scope->IsInstallFolder(entry.path))
+          created_folders.push_back(entry.path);
         break;
       case Kind::kCreatedKey:
         DeleteCreatedKey(entry, scope->registry(), outcome);
@@ -465,7 +489,11 @@ bool ReadTrustedEntries(const base::FilePath& journal,
 // nothing the second time, and the recovery writes nothing that a kill
 // could leave half-written. A recovery killed half-way is finished the
 // same way by the next run.
-Outcome RecoverJournal(const base::FilePath& journal, JournalScope* scope) {
+// `*made_folder` is set when the journal, undone, names the installation
+// folder as its run's making.
+Outcome RecoverJournal(const base::FilePath& journal,
+                       JournalScope* scope,
+                       bool* made_folder) {
   Outcome outcome;
   std::vector<Entry> entries;
   if (!ReadTrustedEntries(journal, scope, &entries))
@@ -490,6 +518,7 @@ Outcome RecoverJournal(const base::FilePath& journal, JournalScope* scope) {
   // folder, as the lines were done.
   if (!base::HeldFolder::RemovePath(journal, false))
     PLOG(ERROR) << "Failed removing " << journal.AsUTF8();
+  *made_folder |= !committed && MadeInstallFolder(entries, scope);
   return outcome;
 }
 
@@ -530,15 +559,18 @@ InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
   const std::wstring pattern = std::wstring(RunJournal::kFilePrefix) + L"_*" +
                                RunJournal::kExtension;
   std::vector<Journal> journals;
-  base::FileEnumerator listing(folder, false, base::FileEnumerator::kFiles,
-                               pattern);
-  for (base::FilePath path = listing.Next(); !path.empty();
-       path = listing.Next()) {
-    const std::optional<RunFolderName> name =
-        RunFolderName::Parse(path.BaseName().value());
-    if (name) {
-      journals.push_back(
-          {path, name->pid(), listing.GetInfo().ftCreationTime});
+  {
+    // Closed before the recovery, which may take the folder away.
+    base::FileEnumerator listing(folder, false, base::FileEnumerator::kFiles,
+                                 pattern);
+    for (base::FilePath path = listing.Next(); !path.empty();
+         path = listing.Next()) {
+      const std::optional<RunFolderName> name =
+          RunFolderName::Parse(path.BaseName().value());
+      if (name) {
+        journals.push_back(
+            {path, name->pid(), listing.GetInfo().ftCreationTime});
+      }
     }
   }
   if (journals.empty())
@@ -560,6 +592,7 @@ InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
             [](const Journal& a, const Journal& b) {
               return a.path.value() < b.path.value();
             });
+  bool made_folder = false;
   for (const Journal& journal : journals) {
     // Runs hold the folder's mutex: with it held here, what still writes a
     // journal is a backend that outlived its front end, whose process is
@@ -574,10 +607,13 @@ InterruptedRunRecovery::Outcome InterruptedRunRecovery::RecoverFolder(
     }
     // A later run's work lies on what this one left: it waits until this
     // one is done.
-    const Outcome outcome = RecoverJournal(journal.path, &scope);
+    const Outcome outcome =
+        RecoverJournal(journal.path, &scope, &made_folder);
     if (!outcome.complete())
       return outcome;
   }
+  if (made_folder)
+    RemoveInstallFolder(&scope);
   return Outcome();
 }
 

@@ -750,6 +750,7 @@ TEST(InterruptedRunRecoveryTest, JournalReachingOutsideItsRunIsLeftWhole) {
        "aside\t" + folder.AsUTF8() + "\t" + sibling_aside.AsUTF8()},
       {"moved out", "moved\t" + inside.AsUTF8() + "\t" + outside.AsUTF8()},
       {"folder outside", "folder\t" + outside.DirName().AsUTF8()},
+      {"folder above the folder", "folder\t" + root.AsUTF8()},
       {"key of all Software", "key\tHKCU\t0\tSoftware\\"},
       {"key of another", "key\tHKCU\t0\t" + Hex(sentinel_key)},
       {"key of another view", "key\tHKCU\t983103\t" + Hex(product_key)},
@@ -913,6 +914,85 @@ TEST(InterruptedRunRecoveryTest, ParentsARunMadeGoOnlyAsFarAsTheyAreItsOwn) {
     base::DeletePath(roaming, true);
     base::DeletePath(journal, false);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, classes.c_str());
+  }
+}
+
+// A run that made its installation folder names it in its journal: a dead
+// run's undo takes it away after every journal there, only empty and only
+// as itself, also when the run handed its work to the package's backend,
+// whose own journal names the rest. Committed, it stays; a user's file put
+// there since keeps it; a run that found it leaves it; and a line naming it
+// through a link is no line of a run, so its journal is left whole.
+TEST(InterruptedRunRecoveryTest, InstallFolderADeadRunMadeGoesOnlyEmptyAsItself) {
+  const base::Process ended = base::EndedProcess();
+  ASSERT_TRUE(ended.IsValid());
+  enum class Named { kMade, kMadeByTheFirstBackend, kFound, kThroughLink };
+  const struct {
+    const char* label;
+    Named named;
+    bool committed;
+    bool users_file;
+    bool folder_goes;
+  } cases[] = {
+      {"made, undone", Named::kMade, false, false, true},
+      {"made by the backend that waited for the package",
+       Named::kMadeByTheFirstBackend, false, false, true},
+      {"made, committed", Named::kMade, true, false, false},
+      {"made, a user's file there since", Named::kMade, false, true, false},
+      {"found there", Named::kFound, false, false, false},
+      {"made, named through a link", Named::kThroughLink, false, false, false},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.label);
+    base::ScopedTempFolder temp;
+    const base::FilePath real = temp.path().Append(L"Tarvo Recovery");
+    ASSERT_TRUE(base::CreateDirectory(real));
+    std::unique_ptr<base::ScopedUnixLink> link;
+    base::FilePath folder = real;
+    if (test.named == Named::kThroughLink) {
+      folder = temp.path().Append(L"Tarvo Link");
+      link = std::make_unique<base::ScopedUnixLink>(folder, real);
+      ASSERT_TRUE(link->made());
+    }
+    const base::FilePath version = folder.Append(L"45.0.2548.1");
+    const base::FilePath copied = version.Append(L"tarvo.exe");
+    const base::FilePath users_file = folder.Append(L"user.txt");
+    ASSERT_TRUE(base::CreateDirectory(version));
+    ASSERT_TRUE(base::WriteTextFile(copied, "new"));
+    if (test.users_file) {
+      ASSERT_TRUE(base::WriteTextFile(users_file, "mine"));
+    }
+    const std::string folder_line = "folder\t" + folder.AsUTF8() + "\n";
+    std::string text =
+        test.named == Named::kMade || test.named == Named::kThroughLink
+            ? folder_line
+            : std::string();
+    text += "folder\t" + version.AsUTF8() + "\ncreated\t" + copied.AsUTF8() +
+            "\n";
+    if (test.committed)
+      text += "committed\n";
+    const std::wstring pid = std::to_wstring(ended.Pid());
+    const base::FilePath journal =
+        folder.Append(L"installer_run_20261207204001_" + pid + L".journal");
+    ASSERT_TRUE(base::WriteTextFile(journal, text));
+    // Older: recovered first, while the other still lies in the folder.
+    const base::FilePath first_journal =
+        folder.Append(L"installer_run_20261207204000_" + pid + L".journal");
+    if (test.named == Named::kMadeByTheFirstBackend) {
+      ASSERT_TRUE(base::WriteTextFile(first_journal, folder_line));
+    }
+
+    // A refused journal is left alone, which counts as done.
+    EXPECT_TRUE(InterruptedRunRecovery::RecoverFolder(folder).complete());
+
+    const bool refused = test.named == Named::kThroughLink;
+    EXPECT_EQ(refused, base::PathExists(journal));
+    EXPECT_FALSE(base::PathExists(first_journal));
+    EXPECT_EQ(!test.folder_goes, base::DirectoryExists(real));
+    EXPECT_EQ(test.committed || refused, base::PathExists(copied));
+    if (test.users_file) {
+      EXPECT_EQ("mine", base::ReadTextFile(users_file));
+    }
   }
 }
 

@@ -122,7 +122,8 @@ bool JournalScope::AllowsFiles(const RunJournal::Entry& entry) {
     case Kind::kCreatedFolder:
       // Removed by the recovery only once empty: what others put there
       // since keeps it.
-      return IsInFolder(entry.path) || IsShortcutFolderOrAncestor(entry.path);
+      return IsInFolder(entry.path) || IsInstallFolder(entry.path) ||
+             IsShortcutFolderOrAncestor(entry.path);
     default:
       return false;
   }
@@ -145,6 +146,13 @@ bool JournalScope::AllowsKey(const RunJournal::Entry& entry) const {
 bool JournalScope::IsInFolder(const base::FilePath& path) {
   // Whatever is done to a link would be done to what it leads to.
   return inside_folder_.Judge(path).is_direct();
+}
+
+bool JournalScope::IsInstallFolder(const base::FilePath& path) {
+  const InsideFolderCheck::Entry entry = inside_folder_.JudgeAnywhere(path);
+  return valid() && entry.kind == InsideFolderCheck::Kind::kPlain &&
+         ToUpperOrdinal(entry.path.value()) ==
+             ToUpperOrdinal(inside_folder_.folder().value());
 }
 
 std::optional<base::ResolvedEntry> JournalScope::JudgeFileToRemove(

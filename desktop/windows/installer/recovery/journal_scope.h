@@ -32,6 +32,8 @@ class JournalScope {
   // False when the folder itself is not a plain local path: then nothing
   // lies in the scope.
   bool valid() const { return inside_folder_.valid(); }
+  // The installation folder, where it resolves to.
+  const base::FilePath& folder() const { return inside_folder_.folder(); }
   // Whether the run the journal belongs to could have done what `entry`
   // records.
   [[nodiscard]] bool Allows(const RunJournal::Entry& entry);
@@ -39,6 +41,9 @@ class JournalScope {
   // Below the folder, resolved, through no junction or link, and none
   // itself.
   bool IsInFolder(const base::FilePath& path);
+  // The installation folder itself, as it lies now: no link, and reached
+  // where the scope's folder resolves to. A run that made it names it.
+  bool IsInstallFolder(const base::FilePath& path);
   // A shortcut of the product's names in one of the shell folders, or the
   // start-menu folder of shortcuts earlier installers left.
   bool IsProductShortcut(const base::FilePath& path);

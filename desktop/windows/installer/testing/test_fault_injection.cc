@@ -39,6 +39,7 @@ constexpr RolePointName kRolePointNames[] = {
     {RolePoint::kProtectedUnpack, "protected-unpack"},
     {RolePoint::kLeftoverRemoval, "leftover-removal"},
     {RolePoint::kMovedFile, "moved-file"},
+    {RolePoint::kInstallFolder, "install-folder"},
 };
 
 struct ActionName {

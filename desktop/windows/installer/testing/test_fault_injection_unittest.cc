@@ -55,6 +55,8 @@ TEST(TestFaultInjectionTest, ParsesWholePlansAndRefusesTheRest) {
        RolePoint::kVersionCheck, 0, Action::kPause, kKillCode},
       {"at=version-check;action=pause;marker=m;times=3", true, "",
        RolePoint::kVersionCheck, 0, Action::kPause, kKillCode, 3},
+      {"at=install-folder;action=pause;marker=m;times=2", true, "",
+       RolePoint::kInstallFolder, 0, Action::kPause, kKillCode, 2},
       // Only a pause at a role point is reached again.
       {"at=backend;action=kill;times=2", false},
       {"step=3;action=hang;marker=m;times=2", false},

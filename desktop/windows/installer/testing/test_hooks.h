@@ -67,6 +67,9 @@ class TestHooks {
     // A package file given the access list of its new folder in the
     // installation, before it is moved there; reached again for each.
     kMovedFile,
+    // The installation folder is about to be made where it is missing, and
+    // is there (or refused) since; reached so in each place that makes it.
+    kInstallFolder,
   };
 
   TestHooks() = delete;

@@ -15,10 +15,24 @@ class HeldFolderTree;
 // that was there before, nor whatever took its name.
 class CreateHeldFolderOperation : public Operation {
  public:
+  // How the folder made is held while the run goes on.
+  enum class Hold {
+    // By the handle that made it, with delete access, which the rollback
+    // takes it away through.
+    kWithDeleteAccess,
+    // For a folder others open by name during the run (the installation
+    // folder and the levels above it, which the package's backend holds
+    // too), who would have to share its deletion: held as a folder found
+    // there is, and taken away by the rollback only while a handle shows it
+    // to be the one made (base::RemoveEmptyFolderAt).
+    kAsFound,
+  };
+
   // `folder`: the full path of the folder to make in `parent`.
   CreateHeldFolderOperation(base::HeldFolder::Ref parent,
                             const base::FilePath& folder,
-                            HeldFolderTree* tree);
+                            HeldFolderTree* tree,
+                            Hold hold = Hold::kWithDeleteAccess);
   ~CreateHeldFolderOperation() override;
 
   bool Do(Transaction* sub_operations) override;
@@ -28,8 +42,11 @@ class CreateHeldFolderOperation : public Operation {
   base::HeldFolder::Ref parent_;
   const base::FilePath folder_;
   HeldFolderTree* const tree_;
+  const Hold hold_;
   // The folder made, while this operation may still take it away.
   base::HeldFolder::Ref made_;
+  // Hold::kAsFound: where the folder was made (its final path).
+  base::FilePath made_path_;
 };
 
 }  // namespace installer

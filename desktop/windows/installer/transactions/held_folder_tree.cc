@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "base/files/file_util.h"
 #include "base/logging.h"
@@ -12,9 +13,9 @@
 namespace installer {
 
 // Stands in the transaction from the moment the installation folder is
-// first held: undone, it lets every held folder go, so that the rollback
-// of the folders' own creation (later in the undoing, as they were made
-// before) can take them away.
+// first held (once made, when the tree made it): undone, it lets every
+// held folder go, so that the rollback of the folders' own creation (later
+// in the undoing, as they were made before) can take them away.
 class HeldFolderTree::ReleaseOnRollback : public Operation {
  public:
   explicit ReleaseOnRollback(HeldFolderTree* tree) : tree_(tree) {}
@@ -71,21 +72,8 @@ base::HeldFolder::Ref HeldFolderTree::Hold(const base::FilePath& folder,
   const auto known = folders_.find(Key(folder));
   if (known != folders_.end())
     return known->second;
-  if (IsRoot(folder)) {
-    base::HeldFolder::Ref root =
-        base::HeldFolder::Open(ResolveLocalPath(folder));
-    if (!root) {
-      PLOG(ERROR) << "Cannot hold the folder " << folder.AsUTF8()
-                  << " from its drive's root down, every level no link";
-      return nullptr;
-    }
-    if (!sub_operations->ExecuteOperation(
-            std::make_unique<ReleaseOnRollback>(this))) {
-      return nullptr;
-    }
-    Add(folder, root);
-    return root;
-  }
+  if (IsRoot(folder))
+    return HoldRoot(folder, sub_operations, make_missing);
   if (!Covers(folder)) {
     ::SetLastError(ERROR_BAD_PATHNAME);
     return nullptr;
@@ -94,6 +82,54 @@ base::HeldFolder::Ref HeldFolderTree::Hold(const base::FilePath& folder,
       Hold(folder.DirName(), sub_operations, make_missing);
   if (!parent)
     return nullptr;
+  return HoldIn(parent, folder, sub_operations, make_missing);
+}
+
+base::HeldFolder::Ref HeldFolderTree::HoldRoot(const base::FilePath& folder,
+                                               Transaction* sub_operations,
+                                               bool make_missing) {
+  // A root that is not there yet (a first installation's folder) is held
+  // from the nearest folder that is, and its missing levels are made one
+  // name at a time below it: a link put on the way since the folder was
+  // judged is refused, never followed.
+  std::vector<base::FilePath> missing;
+  base::FilePath existing = folder.StripTrailingSeparators();
+  while (!base::DirectoryExists(existing)) {
+    const base::FilePath parent = existing.DirName();
+    if (parent == existing || !make_missing) {
+      // No level of the path exists: its drive is missing.
+      ::SetLastError(ERROR_PATH_NOT_FOUND);
+      return nullptr;
+    }
+    missing.push_back(existing);
+    existing = parent;
+  }
+  base::HeldFolder::Ref held =
+      base::HeldFolder::Open(ResolveLocalPath(existing));
+  if (!held) {
+    PLOG(ERROR) << "Cannot hold the folder " << existing.AsUTF8()
+                << " from its drive's root down, every level no link";
+    return nullptr;
+  }
+  for (auto level = missing.rbegin(); level != missing.rend() && held;
+       ++level) {
+    held = HoldIn(held, *level, sub_operations, make_missing);
+  }
+  // After the levels' creation, so that a rollback first lets every held
+  // folder go and then takes the levels away.
+  if (!held || !sub_operations->ExecuteOperation(
+                   std::make_unique<ReleaseOnRollback>(this))) {
+    return nullptr;
+  }
+  Add(folder, held);
+  return held;
+}
+
+base::HeldFolder::Ref HeldFolderTree::HoldIn(
+    const base::HeldFolder::Ref& parent,
+    const base::FilePath& folder,
+    Transaction* sub_operations,
+    bool make_missing) {
   const std::wstring name = folder.BaseName().value();
   base::HeldFolder::Ref existing = parent->OpenSubfolder(name, false);
   if (existing) {
@@ -110,7 +146,14 @@ base::HeldFolder::Ref HeldFolderTree::Hold(const base::FilePath& folder,
     return nullptr;
   }
   if (!sub_operations->ExecuteOperation(
-          std::make_unique<CreateHeldFolderOperation>(parent, folder, this))) {
+          std::make_unique<CreateHeldFolderOperation>(
+              parent, folder, this,
+              // The installation folder and the levels above it are opened
+              // by name through the run, by the package's own backend too,
+              // which holds them from the volume's root down as well.
+              Covers(folder) && !IsRoot(folder)
+                  ? CreateHeldFolderOperation::Hold::kWithDeleteAccess
+                  : CreateHeldFolderOperation::Hold::kAsFound))) {
     ::SetLastError(sub_operations->last_error());
     return nullptr;
   }

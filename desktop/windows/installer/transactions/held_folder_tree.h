@@ -23,7 +23,8 @@ class Transaction;
 // backend's sequence.
 class HeldFolderTree {
  public:
-  // `root`: the installation folder, as ResolveLocalPath spells it.
+  // `root`: the installation folder, as ResolveLocalPath spells it; when
+  // it is missing, Folder makes it as the folders below it.
   explicit HeldFolderTree(const base::FilePath& root);
   HeldFolderTree(const HeldFolderTree&) = delete;
   HeldFolderTree& operator=(const HeldFolderTree&) = delete;
@@ -60,6 +61,14 @@ class HeldFolderTree {
   base::HeldFolder::Ref Hold(const base::FilePath& folder,
                              Transaction* sub_operations,
                              bool make_missing);
+  base::HeldFolder::Ref HoldRoot(const base::FilePath& folder,
+                                 Transaction* sub_operations,
+                                 bool make_missing);
+  // `folder`, found or made in its held `parent`.
+  base::HeldFolder::Ref HoldIn(const base::HeldFolder::Ref& parent,
+                               const base::FilePath& folder,
+                               Transaction* sub_operations,
+                               bool make_missing);
   static std::wstring Key(const base::FilePath& folder);
   bool IsRoot(const base::FilePath& folder) const;
 
