@@ -402,13 +402,19 @@ bool RunJournal::Open() {
     return true;
   file_ =
       folder_.Append(RunFolderName::MakeForThisRun(kFilePrefix) + kExtension);
-  // Others may read it (the next run, while this one is alive, only to
-  // find it is not its own to act on).
-  handle_.Set(::CreateFileW(file_.value().c_str(), GENERIC_WRITE,
-                            FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Made new under its own name alone, through the folder held from the
+  // drive root: the folder may be the user's, and a link at the journal's
+  // name or on the way would send an elevated run's writes elsewhere. A
+  // taken name is nobody's to replace; the recovery finds the journal by
+  // this very name. Others may read it (the next run, while this one is
+  // alive, only to find it is not its own to act on).
+  base::NewFileInFolder::Result made = base::NewFileInFolder::Create(
+      file_.value(), base::NewFileInFolder::OldFile::kKeep, GENERIC_WRITE,
+      /*name_tries=*/1);
+  handle_ = std::move(made.file);
   if (!handle_.IsValid()) {
-    PLOG(ERROR) << "Failed creating the run's journal " << file_.AsUTF8();
+    LOG(ERROR) << "Failed creating the run's journal " << file_.AsUTF8()
+               << ": " << base::SystemErrorCodeToString(made.error);
     file_ = base::FilePath();
     broken_ = true;
     return false;

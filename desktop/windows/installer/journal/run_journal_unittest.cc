@@ -136,10 +136,12 @@ TEST(RunJournalTest, LostLineRefusesEveryLaterChangeUntilTheNextRun) {
   }
 }
 
-// An elevated recovery reads journals in folders others may write: a link
-// under a journal's name is refused, wherever it leads, while the plain
-// file it leads to reads (as a journal without a whole line).
-TEST(RunJournalTest, ReadsNoJournalThroughALink) {
+// An elevated run keeps and reads journals in folders others may write: a
+// link under a journal's name is refused, wherever it leads, while the
+// plain file it leads to reads (as a journal without a whole line); a run
+// makes its journal only in the folder itself, never where a folder link
+// on the way leads.
+TEST(RunJournalTest, NoJournalIsReadOrMadeThroughALink) {
   base::PlantedLinkTree tree;
   if (!tree.made())
     GTEST_SKIP() << "No Unix link can be made here";
@@ -157,6 +159,19 @@ TEST(RunJournalTest, ReadsNoJournalThroughALink) {
         << FilePath(test.name).AsUTF8();
     EXPECT_TRUE(entries.empty());
   }
+  const struct {
+    const wchar_t* folder;
+    bool made;
+  } kRuns[] = {{L"inst\\sub", true}, {L"inst\\dirlink", false}};
+  for (const auto& test : kRuns) {
+    SCOPED_TRACE(FilePath(test.folder).AsUTF8());
+    ScopedRunJournal run(tree.Path(test.folder));
+    EXPECT_EQ(RunJournal::Get()->RecordCreated(tree.Path(L"inst\\b.txt")),
+              test.made);
+    EXPECT_EQ(!JournalIn(tree.Path(test.folder)).empty(), test.made);
+  }
+  EXPECT_TRUE(JournalIn(tree.Path(L"out\\dir")).empty());
+  EXPECT_TRUE(tree.CanariesKept());
 }
 
 TEST(RunJournalTest, WithoutAFolderThereIsNothingToKeep) {
