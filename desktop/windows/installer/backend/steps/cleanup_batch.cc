@@ -380,10 +380,15 @@ bool CleanupBatch::TakeOver(const base::FilePath& batch_file,
   }
   if (!DeleteJudgedRecord(batch_file, install_folder))
     return false;
-  // CREATE_NEW: a file that reappeared meanwhile is not ours.
-  base::win::ScopedHandle file(::CreateFileW(
-      batch_file.value().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-      FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Made new (a file that reappeared meanwhile is not ours) under its own
+  // name, through the folder held from the drive root: an elevated helper
+  // writes it into the user's folder, where a folder on the way may be
+  // swapped for a link.
+  const base::win::ScopedHandle file =
+      base::NewFileInFolder::Create(batch_file.value(),
+                                    base::NewFileInFolder::OldFile::kKeep,
+                                    GENERIC_WRITE, /*name_tries=*/1)
+          .file;
   DWORD written = 0;
   if (!file.IsValid() ||
       !::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()),
