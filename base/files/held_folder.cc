@@ -87,9 +87,10 @@ win::ScopedHandle OpenVolumeRoot(wchar_t drive) {
       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-std::wstring ProbeName(int attempt) {
-  return L"~new_file_security_" + std::to_wstring(::GetCurrentProcessId()) +
-         L"_" + std::to_wstring(attempt) + L".tmp";
+std::wstring ProbeName(std::wstring_view kind, int attempt) {
+  return L"~new_" + std::wstring(kind) + L"_security_" +
+         std::to_wstring(::GetCurrentProcessId()) + L"_" +
+         std::to_wstring(attempt) + L".tmp";
 }
 
 PSID OwnerOf(const std::vector<unsigned char>& descriptor) {
@@ -152,7 +153,7 @@ bool HeldFolder::IsSingleName(std::wstring_view name) {
 }
 
 // static
-win::ScopedHandle HeldFolder::OpenRelative(const HeldFolder* parent,
+win::ScopedHandle HeldFolder::OpenRelative(HANDLE parent,
                                            std::wstring_view name,
                                            DWORD access,
                                            DWORD sharing,
@@ -175,7 +176,7 @@ win::ScopedHandle HeldFolder::OpenRelative(const HeldFolder* parent,
   object_name.MaximumLength = object_name.Length;
   OBJECT_ATTRIBUTES attributes = {};
   attributes.Length = sizeof(attributes);
-  attributes.RootDirectory = parent->handle();
+  attributes.RootDirectory = parent;
   attributes.ObjectName = &object_name;
   attributes.Attributes = kObjCaseInsensitive;
   IO_STATUS_BLOCK status_block = {};
@@ -226,16 +227,17 @@ HeldFolder::Ref HeldFolder::OpenSubfolder(std::wstring_view name,
   win::ScopedHandle handle;
   if (create) {
     // Made with delete access, for a rollback to take it away through it.
-    handle = OpenRelative(this, name, kFolderAccess | DELETE, kFolderSharing,
-                          FILE_CREATE, kFolderOptions, &information);
+    handle =
+        OpenRelative(handle_.Get(), name, kFolderAccess | DELETE,
+                     kFolderSharing, FILE_CREATE, kFolderOptions, &information);
     if (!handle.IsValid() && ::GetLastError() != ERROR_ALREADY_EXISTS &&
         ::GetLastError() != ERROR_FILE_EXISTS) {
       return nullptr;
     }
   }
   if (!handle.IsValid()) {
-    handle = OpenRelative(this, name, kFolderAccess, kFolderSharing, FILE_OPEN,
-                          kFolderOptions, &information);
+    handle = OpenRelative(handle_.Get(), name, kFolderAccess, kFolderSharing,
+                          FILE_OPEN, kFolderOptions, &information);
   }
   if (!handle.IsValid())
     return nullptr;
@@ -255,8 +257,8 @@ win::ScopedHandle HeldFolder::CreateNewFile(std::wstring_view name,
                                             DWORD sharing) const {
   // A new file lies where it was made: no link can be followed by a create
   // that refuses every existing name.
-  return OpenRelative(this, name, access, sharing, FILE_CREATE, kFileOptions,
-                      nullptr);
+  return OpenRelative(handle_.Get(), name, access, sharing, FILE_CREATE,
+                      kFileOptions, nullptr);
 }
 
 win::ScopedHandle HeldFolder::OpenPlainFile(std::wstring_view name,
@@ -281,7 +283,7 @@ win::ScopedHandle HeldFolder::OpenEntry(std::wstring_view name,
                                         DWORD sharing,
                                         bool* is_folder) const {
   win::ScopedHandle entry = OpenRelative(
-      this, name, access | FILE_READ_ATTRIBUTES, sharing, FILE_OPEN,
+      handle_.Get(), name, access | FILE_READ_ATTRIBUTES, sharing, FILE_OPEN,
       FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr);
   if (!entry.IsValid()) {
     if (::GetLastError() == ERROR_PATH_NOT_FOUND)
@@ -312,7 +314,7 @@ bool HeldFolder::RemoveEntry(std::wstring_view name, bool recursive) const {
       return false;
   }
   const win::ScopedHandle entry = OpenRelative(
-      this, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      handle_.Get(), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
       FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr);
   if (!entry.IsValid()) {
@@ -455,22 +457,80 @@ DWORD HeldFolder::GiveSecurity(HANDLE file,
 }
 
 const std::vector<unsigned char>& HeldFolder::NewFileSecurity() const {
-  if (!new_file_security_.empty())
-    return new_file_security_;
-  for (int attempt = 1; attempt <= kProbeNameTries; ++attempt) {
-    const win::ScopedHandle probe = OpenRelative(
-        this, ProbeName(attempt), READ_CONTROL | DELETE, 0, FILE_CREATE,
-        kFileOptions | FILE_DELETE_ON_CLOSE, nullptr);
-    if (probe.IsValid()) {
+  if (new_file_security_.empty()) {
+    const win::ScopedHandle probe = MakeProbe(handle_.Get(), /*folder=*/false);
+    if (probe.IsValid())
       new_file_security_ = ReadSecurity(probe.Get());
-      break;
-    }
-    if (::GetLastError() != ERROR_FILE_EXISTS &&
-        ::GetLastError() != ERROR_ALREADY_EXISTS) {
-      break;
-    }
   }
   return new_file_security_;
+}
+
+std::vector<HeldFolder::NewEntrySecurity> HeldFolder::NewTreeSecurity(
+    size_t levels) const {
+  std::vector<NewEntrySecurity> security;
+  // Each level's probe folder holds the next level's probes: closed
+  // innermost first, so that each is empty when it goes.
+  std::vector<win::ScopedHandle> folders;
+  HANDLE parent = handle_.Get();
+  while (security.size() < levels) {
+    const win::ScopedHandle file = MakeProbe(parent, /*folder=*/false);
+    win::ScopedHandle folder = file.IsValid()
+                                   ? MakeProbe(parent, /*folder=*/true)
+                                   : win::ScopedHandle();
+    NewEntrySecurity level;
+    if (folder.IsValid()) {
+      level.file = ReadSecurity(file.Get());
+      level.folder = ReadSecurity(folder.Get());
+    }
+    if (level.file.empty() || level.folder.empty()) {
+      security.clear();
+      break;
+    }
+    security.push_back(std::move(level));
+    parent = folder.Get();
+    folders.push_back(std::move(folder));
+  }
+  const DWORD error = ::GetLastError();
+  while (!folders.empty())
+    folders.pop_back();
+  ::SetLastError(error);
+  return security;
+}
+
+// static
+win::ScopedHandle HeldFolder::MakeProbe(HANDLE parent,
+                                        bool folder,
+                                        DWORD more_access) {
+  const DWORD access = READ_CONTROL | DELETE | more_access;
+  for (int attempt = 1; attempt <= kProbeNameTries; ++attempt) {
+    win::ScopedHandle probe =
+        folder ? OpenRelative(parent, ProbeName(L"folder", attempt),
+                              access | FILE_TRAVERSE | FILE_ADD_FILE |
+                                  FILE_ADD_SUBDIRECTORY,
+                              0, FILE_CREATE,
+                              kFolderOptions | FILE_DELETE_ON_CLOSE, nullptr)
+               : OpenRelative(parent, ProbeName(L"file", attempt),
+                              access, 0, FILE_CREATE,
+                              kFileOptions | FILE_DELETE_ON_CLOSE, nullptr);
+    if (probe.IsValid() || (::GetLastError() != ERROR_FILE_EXISTS &&
+                            ::GetLastError() != ERROR_ALREADY_EXISTS)) {
+      return probe;
+    }
+  }
+  return win::ScopedHandle();
+}
+
+HeldFolder::Ref HeldFolder::MoveFolderInto(win::ScopedHandle folder,
+                                           std::wstring_view name) const {
+  if (!MoveInto(folder.Get(), name))
+    return nullptr;
+  if (!HoldsEntry(folder.Get(), name, /*folder=*/true)) {
+    ::SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    return nullptr;
+  }
+  return std::make_shared<HeldFolder>(
+      Key(), shared_from_this(), std::move(folder),
+      FilePath(path_.value() + L'\\' + std::wstring(name)));
 }
 
 bool HeldFolder::RemoveWhenReleased() const {

@@ -103,6 +103,35 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
   // goes again at once. Empty with the error set when it cannot be read.
   [[nodiscard]] const std::vector<unsigned char>& NewFileSecurity() const;
 
+  // What an entry made below this folder gets, level by level: [0] a
+  // file and a folder made here, [1] made in a folder made here, and so
+  // on (a folder passes entries on to files and folders apart, and an
+  // entry may stop at the first level). Worked out by making such a file
+  // and folder at each level, each inside the last probe folder, all gone
+  // again at once. Empty with the error set when one cannot be read.
+  struct NewEntrySecurity {
+    std::vector<unsigned char> file;
+    std::vector<unsigned char> folder;
+  };
+  [[nodiscard]] std::vector<NewEntrySecurity> NewTreeSecurity(
+      size_t levels) const;
+
+  // A file or folder made new in the folder open on `parent` (with
+  // FILE_TRAVERSE and the right to add it) under a name of this process's,
+  // open with DELETE, READ_CONTROL and `more_access`, shared with nobody,
+  // and gone again once closed (a folder once what was made in it has
+  // gone). Invalid with the error set.
+  static win::ScopedHandle MakeProbe(HANDLE parent,
+                                     bool folder,
+                                     DWORD more_access = 0);
+
+  // Renames the folder open on `folder` (with DELETE access and the
+  // rights a held folder has, shared with no deletion) to `name` here,
+  // which must be free, and holds it there through that very handle.
+  // Null with the error set.
+  [[nodiscard]] Ref MoveFolderInto(win::ScopedHandle folder,
+                                   std::wstring_view name) const;
+
   // The owner, group and access list of what is open on `handle` (with
   // READ_CONTROL), self-relative; empty with the error set.
   static std::vector<unsigned char> ReadSecurity(HANDLE handle);
@@ -132,9 +161,9 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
   const FilePath& path() const { return path_; }
 
  private:
-  // Opens `name` below `parent` (or the volume's root `path` when there is
-  // none) with the NT call's `disposition` and `options`.
-  static win::ScopedHandle OpenRelative(const HeldFolder* parent,
+  // Opens `name` below the folder open on `parent` with the NT call's
+  // `disposition` and `options`.
+  static win::ScopedHandle OpenRelative(HANDLE parent,
                                         std::wstring_view name,
                                         DWORD access,
                                         DWORD sharing,
