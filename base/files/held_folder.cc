@@ -520,6 +520,16 @@ win::ScopedHandle HeldFolder::MakeProbe(HANDLE parent,
   return win::ScopedHandle();
 }
 
+// static
+win::ScopedHandle HeldFolder::OpenEntryIn(HANDLE parent,
+                                          std::wstring_view name,
+                                          bool folder,
+                                          DWORD access,
+                                          DWORD sharing) {
+  return OpenRelative(parent, name, access, sharing, FILE_OPEN,
+                      folder ? kFolderOptions : kFileOptions, nullptr);
+}
+
 HeldFolder::Ref HeldFolder::MoveFolderInto(win::ScopedHandle folder,
                                            std::wstring_view name) const {
   if (!MoveInto(folder.Get(), name))

@@ -125,6 +125,17 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
                                      bool folder,
                                      DWORD more_access = 0);
 
+  // The file or folder `name` of the folder open on `parent` (with
+  // FILE_TRAVERSE), opened as itself as far as the system allows, and
+  // unjudged: for a folder only this process's kind may change, where a
+  // name relative to a handle spares the system the whole path's lookup.
+  // Invalid with the error set.
+  static win::ScopedHandle OpenEntryIn(HANDLE parent,
+                                       std::wstring_view name,
+                                       bool folder,
+                                       DWORD access,
+                                       DWORD sharing);
+
   // Renames the folder open on `folder` (with DELETE access and the
   // rights a held folder has, shared with no deletion) to `name` here,
   // which must be free, and holds it there through that very handle.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -66,9 +67,9 @@ bool MovePackageFolderOperation::Do(Transaction* sub_operations) {
       held_targets_->Folder(target_.DirName(), sub_operations);
   if (!parent)
     return Fail("its new folder cannot be held", ::GetLastError());
-  // Every entry is opened by its path while the whole package folder still
-  // has its own list, which admits no user: nothing can lie at those
-  // paths but the package's own entries.
+  // Every entry is opened while the whole package folder still has its
+  // own list, which admits no user: nothing can lie at those names but the
+  // package's own entries.
   std::vector<Entry> entries;
   if (!OpenEntries(&entries))
     return Fail("an entry cannot be opened", ::GetLastError());
@@ -116,27 +117,34 @@ bool MovePackageFolderOperation::OpenEntries(
   std::stable_sort(
       entries->begin(), entries->end(),
       [](const Entry& a, const Entry& b) { return a.level > b.level; });
-  for (Entry& entry : *entries) {
-    const base::FilePath path =
-        entry.relative.empty() ? source_ : source_.Append(entry.relative);
-    entry.handle.Set(
-        ::CreateFileW(path.value().c_str(),
-                      entry.relative.empty() ? kFolderAccess : kEntryAccess,
-                      kSharing, nullptr, OPEN_EXISTING,
-                      FILE_FLAG_OPEN_REPARSE_POINT |
-                          (entry.folder ? FILE_FLAG_BACKUP_SEMANTICS : 0),
-                      nullptr));
-    if (!entry.handle.IsValid())
+  // From the folder itself down, each by its name in its folder's handle.
+  std::map<std::wstring, HANDLE> folder_handles;
+  for (auto entry = entries->rbegin(); entry != entries->rend(); ++entry) {
+    if (entry->relative.empty()) {
+      entry->handle.Set(::CreateFileW(
+          source_.value().c_str(), kFolderAccess, kSharing, nullptr,
+          OPEN_EXISTING,
+          FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    } else {
+      const size_t separator = entry->relative.rfind(L'\\');
+      const std::wstring folder = separator == std::wstring::npos
+                                      ? std::wstring()
+                                      : entry->relative.substr(0, separator);
+      entry->handle = base::HeldFolder::OpenEntryIn(
+          folder_handles[folder],
+          std::wstring_view(entry->relative).substr(separator + 1),
+          entry->folder,
+          entry->folder ? kEntryAccess | FILE_TRAVERSE : kEntryAccess,
+          kSharing);
+    }
+    if (!entry->handle.IsValid())
       return false;
+    if (entry->folder)
+      folder_handles[entry->relative] = entry->handle.Get();
   }
   return true;
 }
 
-// A rename fails across volumes (also to a file system mounted below a
-// folder), and the folder's must not fail once its entries have their new
-// lists: an empty folder made beside it is moved into the target first,
-// given a new folder's list there so that a run killed meanwhile leaves
-// one its user can take away, and goes again at once.
 bool MovePackageFolderOperation::RenamesInto(
     const base::HeldFolder& parent,
     const std::vector<unsigned char>& folder_security) const {

@@ -15,8 +15,9 @@ class HeldFolderTree;
 // Moves a folder of the run's temporary package whole into a held folder,
 // for a run that may be elevated: one rename instead of one per file. The
 // package folder lies in the run's private folder, which only the
-// administrators may change, so its entries are opened there by their
-// paths, all of them before any is changed, and held against renaming.
+// administrators may change, so its entries are opened there from the
+// folder down, all of them before any is changed, and held against
+// renaming.
 // Each is then given the owner and list an entry made at its place below
 // the target gets, the folder itself last, so that nothing is seen in the
 // user's folder with the package folder's list. The folder, held from its
@@ -48,7 +49,8 @@ class MovePackageFolderOperation : public Operation {
   struct Entry;
 
   // The folder's entries, deepest first (a folder after what it holds),
-  // each opened by its path; false when one cannot be.
+  // each opened by its name in its folder's handle; false when one cannot
+  // be.
   bool OpenEntries(std::vector<Entry>* entries) const;
   // Whether a folder of the package's can be renamed into `parent`, given
   // `folder_security` first; false with the error set.
