@@ -9,6 +9,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/final_path.h"
+#include "base/win/inherited_security.h"
 
 namespace base {
 
@@ -55,6 +56,9 @@ constexpr DWORD kSettableAttributes =
     FILE_ATTRIBUTE_TEMPORARY;
 // Room for a few hundred names per request.
 constexpr DWORD kListingBufferSize = 64 * 1024;
+// A path inside a volume as long as the system allows.
+constexpr DWORD kNameBufferSize =
+    sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t);
 
 template <typename Function>
 Function NtFunction(const char* name) {
@@ -314,7 +318,8 @@ bool HeldFolder::RemoveEntry(std::wstring_view name, bool recursive) const {
       return false;
   }
   const win::ScopedHandle entry = OpenRelative(
-      handle_.Get(), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      handle_.Get(), name,
+      DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
       FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr);
   if (!entry.IsValid()) {
@@ -465,35 +470,32 @@ const std::vector<unsigned char>& HeldFolder::NewFileSecurity() const {
   return new_file_security_;
 }
 
+// static
 std::vector<HeldFolder::NewEntrySecurity> HeldFolder::NewTreeSecurity(
-    size_t levels) const {
+    HANDLE folder,
+    size_t levels) {
+  // The same folder again, with the right to read its list: a held one is
+  // held without it, and is shared with whoever may delete it.
+  const win::ScopedHandle readable(
+      ::ReOpenFile(folder, READ_CONTROL,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   FILE_FLAG_BACKUP_SEMANTICS));
+  std::vector<unsigned char> parent =
+      readable.IsValid() ? ReadSecurity(readable.Get())
+                         : std::vector<unsigned char>();
+  const std::vector<unsigned char> creator = win::ReadCreatorSecurity();
   std::vector<NewEntrySecurity> security;
-  // Each level's probe folder holds the next level's probes: closed
-  // innermost first, so that each is empty when it goes.
-  std::vector<win::ScopedHandle> folders;
-  HANDLE parent = handle_.Get();
-  while (security.size() < levels) {
-    const win::ScopedHandle file = MakeProbe(parent, /*folder=*/false);
-    win::ScopedHandle folder = file.IsValid()
-                                   ? MakeProbe(parent, /*folder=*/true)
-                                   : win::ScopedHandle();
+  while (!parent.empty() && security.size() < levels) {
     NewEntrySecurity level;
-    if (folder.IsValid()) {
-      level.file = ReadSecurity(file.Get());
-      level.folder = ReadSecurity(folder.Get());
-    }
-    if (level.file.empty() || level.folder.empty()) {
-      security.clear();
-      break;
-    }
+    level.file = win::InheritedSecurity(parent, /*folder=*/false, creator);
+    level.folder = win::InheritedSecurity(parent, /*folder=*/true, creator);
+    if (level.file.empty() || level.folder.empty())
+      return {};
+    parent = level.folder;
     security.push_back(std::move(level));
-    parent = folder.Get();
-    folders.push_back(std::move(folder));
   }
-  const DWORD error = ::GetLastError();
-  while (!folders.empty())
-    folders.pop_back();
-  ::SetLastError(error);
+  if (security.size() < levels)
+    return {};
   return security;
 }
 
@@ -530,17 +532,31 @@ win::ScopedHandle HeldFolder::OpenEntryIn(HANDLE parent,
                       folder ? kFolderOptions : kFileOptions, nullptr);
 }
 
-HeldFolder::Ref HeldFolder::MoveFolderInto(win::ScopedHandle folder,
-                                           std::wstring_view name) const {
-  if (!MoveInto(folder.Get(), name))
-    return nullptr;
-  if (!HoldsEntry(folder.Get(), name, /*folder=*/true)) {
-    ::SetLastError(ERROR_CANT_RESOLVE_FILENAME);
-    return nullptr;
+// static
+std::wstring HeldFolder::PathInVolume(HANDLE handle) {
+  // Aligned for the record the buffer holds.
+  std::vector<ULONGLONG> buffer(kNameBufferSize / sizeof(ULONGLONG));
+  auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+  if (!::GetFileInformationByHandleEx(handle, FileNameInfo, info,
+                                      kNameBufferSize)) {
+    return std::wstring();
   }
-  return std::make_shared<HeldFolder>(
-      Key(), shared_from_this(), std::move(folder),
-      FilePath(path_.value() + L'\\' + std::wstring(name)));
+  return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+}
+
+// static
+bool HeldFolder::IsPlainEntryAt(HANDLE entry,
+                                std::wstring_view path_in_volume,
+                                bool folder) {
+  // One request tells the kind, the reparse point and the names.
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!::GetFileInformationByHandle(entry, &info))
+    return false;
+  const bool is_folder =
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         is_folder == folder && (folder || info.nNumberOfLinks == 1) &&
+         EqualsIgnoringCase(PathInVolume(entry), path_in_volume);
 }
 
 bool HeldFolder::RemoveWhenReleased() const {

@@ -103,18 +103,19 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
   // goes again at once. Empty with the error set when it cannot be read.
   [[nodiscard]] const std::vector<unsigned char>& NewFileSecurity() const;
 
-  // What an entry made below this folder gets, level by level: [0] a
-  // file and a folder made here, [1] made in a folder made here, and so
-  // on (a folder passes entries on to files and folders apart, and an
-  // entry may stop at the first level). Worked out by making such a file
-  // and folder at each level, each inside the last probe folder, all gone
-  // again at once. Empty with the error set when one cannot be read.
+  // What an entry made below the folder open on `folder` gets, level by
+  // level: [0] a file and a folder made there, [1] made in a folder made
+  // there, and so on (a folder passes entries on to files and folders
+  // apart, and an entry may stop at the first level), as
+  // win::InheritedSecurity works it out from the folder's own descriptor.
+  // Empty with the error set when it cannot be read.
   struct NewEntrySecurity {
     std::vector<unsigned char> file;
     std::vector<unsigned char> folder;
   };
-  [[nodiscard]] std::vector<NewEntrySecurity> NewTreeSecurity(
-      size_t levels) const;
+  [[nodiscard]] static std::vector<NewEntrySecurity> NewTreeSecurity(
+      HANDLE folder,
+      size_t levels);
 
   // A file or folder made new in the folder open on `parent` (with
   // FILE_TRAVERSE and the right to add it) under a name of this process's,
@@ -126,22 +127,25 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
                                      DWORD more_access = 0);
 
   // The file or folder `name` of the folder open on `parent` (with
-  // FILE_TRAVERSE), opened as itself as far as the system allows, and
-  // unjudged: for a folder only this process's kind may change, where a
-  // name relative to a handle spares the system the whole path's lookup.
-  // Invalid with the error set.
+  // FILE_TRAVERSE), opened as itself as far as the system allows and not
+  // judged yet (see IsPlainEntryAt): a name relative to a handle spares
+  // the system the whole path's lookup. Invalid with the error set.
   static win::ScopedHandle OpenEntryIn(HANDLE parent,
                                        std::wstring_view name,
                                        bool folder,
                                        DWORD access,
                                        DWORD sharing);
 
-  // Renames the folder open on `folder` (with DELETE access and the
-  // rights a held folder has, shared with no deletion) to `name` here,
-  // which must be free, and holds it there through that very handle.
-  // Null with the error set.
-  [[nodiscard]] Ref MoveFolderInto(win::ScopedHandle folder,
-                                   std::wstring_view name) const;
+  // Where what is open on `handle` lies inside its volume ("\\a\\b", as
+  // the system resolved it); empty with the error set.
+  static std::wstring PathInVolume(HANDLE handle);
+  // Whether what is open on `entry` is a plain folder (`folder`) or a file
+  // with a single name, no reparse point, lying at `path_in_volume` (Wine
+  // opens what a link leads to whatever the options say, and shows it as
+  // plain: only where it lies tells).
+  static bool IsPlainEntryAt(HANDLE entry,
+                             std::wstring_view path_in_volume,
+                             bool folder);
 
   // The owner, group and access list of what is open on `handle` (with
   // READ_CONTROL), self-relative; empty with the error set.

@@ -4,6 +4,7 @@
 #include <sddl.h>
 #include <windows.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,12 +41,22 @@ std::wstring StoredSecurity(const base::FilePath& path) {
   return text.Get();
 }
 
+// Set as Wine keeps it (SetFileSecurityW would leave only a Unix mode),
+// so that entries made below take their inherited part from it.
 bool SetSecurity(const base::FilePath& path, const wchar_t* text) {
   base::win::ScopedLocalAlloc<void> descriptor;
-  return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-             text, SDDL_REVISION_1, descriptor.Receive(), nullptr) &&
-         ::SetFileSecurityW(path.value().c_str(), DACL_SECURITY_INFORMATION,
-                            descriptor.Get());
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+          text, SDDL_REVISION_1, descriptor.Receive(), nullptr)) {
+    return false;
+  }
+  BOOL present = FALSE, defaulted = FALSE;
+  ACL* dacl = nullptr;
+  return ::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl,
+                                     &defaulted) &&
+         ::SetNamedSecurityInfoW(
+             const_cast<wchar_t*>(path.value().c_str()), SE_FILE_OBJECT,
+             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+             nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
 }
 
 // What an entry made new beside `path` gets: a twin of its kind is made
@@ -67,16 +78,16 @@ std::wstring NewEntrySecurity(const base::FilePath& path, bool folder) {
 }
 
 // The package's folder `res`, moved whole into the held folder `ver` of the
-// installation. On Windows `ver`'s list passes entries on to folders only,
-// to files only, and to direct children only, so that each level and kind
-// of entry gets another list: each moved entry has exactly the one an
-// entry made at its place gets. The folder is held at its new place
-// (a user's rename of it fails) and the rollback puts it back whole. A name
-// taken at the target, by a folder or a link to one outside, fails the
-// move and leaves it alone; so does a new folder that is a link. An entry
-// that could not be opened, or a folder no rename reaches (on another
-// volume), fails before any list is given; the others tell the caller that
-// the package folder is no longer only the administrators'.
+// installation. `ver`'s list passes entries on to folders only, to files
+// only, and to direct children only, so that each level and kind of entry
+// gets another list: each moved entry has exactly the one an entry made at
+// its place gets, and after the rollback, back in the package, the one an
+// entry made there gets. The folder is held at its new place (a user's
+// rename of it fails). A name taken at the target, by a folder or a link,
+// a new folder that is a link, an entry missing, a link or second name
+// inside, or a folder no rename reaches (on another volume) fail before
+// any list is given: the package stays as it was, for its files to go one
+// by one.
 TEST(MovePackageFolderOperationTest,
      EntriesTakeTheirPlacesListsBeforeOneRename) {
   enum class Planted {
@@ -84,22 +95,27 @@ TEST(MovePackageFolderOperationTest,
     kFolderAtName,
     kLinkAtName,
     kLinkAsParent,
-    kAtProbeName
+    kAtProbeName,
+    kEntryMissing,
+    kFileLinkInside,
+    kFolderLinkInside,
+    kHardLinkInside,
   };
   const struct {
     const char* label;
     Planted planted;
-    bool file_missing;
     bool moved;
-    bool exposed;
   } kCases[] = {
-      {"moved whole", Planted::kNothing, false, true, true},
-      {"folder at its name", Planted::kFolderAtName, false, false, true},
-      {"link at its name", Planted::kLinkAtName, false, false, true},
-      {"new folder a link", Planted::kLinkAsParent, false, false, false},
-      {"entry missing", Planted::kNothing, true, false, false},
+      {"moved whole", Planted::kNothing, true},
+      {"folder at its name", Planted::kFolderAtName, false},
+      {"link at its name", Planted::kLinkAtName, false},
+      {"new folder a link", Planted::kLinkAsParent, false},
+      {"entry missing", Planted::kEntryMissing, false},
       // As a move to another volume: no rename into the folder works.
-      {"no rename there", Planted::kAtProbeName, false, false, false},
+      {"no rename there", Planted::kAtProbeName, false},
+      {"file link inside", Planted::kFileLinkInside, false},
+      {"folder link inside", Planted::kFolderLinkInside, false},
+      {"second name inside", Planted::kHardLinkInside, false},
   };
   const std::vector<std::wstring> kFiles = {L"a.pak", L"sub\\b.pak",
                                             L"sub\\deeper\\c.pak"};
@@ -114,21 +130,34 @@ TEST(MovePackageFolderOperationTest,
     SCOPED_TRACE(c.label);
     TempTree tree;
     TempTree outside;
+    const base::FilePath victim = outside.WriteFile(L"victim", "theirs");
     const base::FilePath root = tree.MakeDir(L"install");
-    tree.MakeDir(L"package\\res\\sub\\deeper");
+    const base::FilePath package = tree.MakeDir(L"package");
+    // A list no user may change, as the private package folder's.
+    ASSERT_TRUE(SetSecurity(package, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
+    tree.MakeDir(L"package\\res\\sub");
     const base::FilePath source = tree.Path(L"package\\res");
     const base::FilePath target = tree.Path(L"install\\ver\\res");
-    for (const std::wstring& file : kFiles) {
-      if (!(c.file_missing && file == kFiles.back()))
-        tree.WriteFile((L"package\\res\\" + file).c_str(), "payload");
-    }
-    // A list no user may read, as the private package folder's.
-    for (const auto& [entry, folder] : kEntries) {
-      const base::FilePath path = entry.empty() ? source : source.Append(entry);
-      ASSERT_TRUE(!TempTree::Exists(path) ||
-                  SetSecurity(path, L"D:P(A;;FA;;;SY)(A;;0x100196;;;WD)"));
-    }
     std::unique_ptr<base::ScopedUnixLink> link;
+    if (c.planted == Planted::kFolderLinkInside) {
+      link = std::make_unique<base::ScopedUnixLink>(
+          source.Append(L"sub\\deeper"), outside.root());
+    } else {
+      tree.MakeDir(L"package\\res\\sub\\deeper");
+    }
+    for (const std::wstring& file : kFiles) {
+      const base::FilePath path = source.Append(file);
+      if (c.planted == Planted::kEntryMissing && file == kFiles.back())
+        continue;
+      if (c.planted == Planted::kFileLinkInside && file == kFiles[1]) {
+        link = std::make_unique<base::ScopedUnixLink>(path, victim);
+      } else if (c.planted == Planted::kHardLinkInside && file == kFiles[1]) {
+        ASSERT_TRUE(::CreateHardLinkW(path.value().c_str(),
+                                      victim.value().c_str(), nullptr));
+      } else if (!TempTree::Exists(path)) {
+        tree.WriteFile((L"package\\res\\" + file).c_str(), "payload");
+      }
+    }
     if (c.planted == Planted::kLinkAsParent) {
       link = std::make_unique<base::ScopedUnixLink>(tree.Path(L"install\\ver"),
                                                     outside.root());
@@ -136,7 +165,8 @@ TEST(MovePackageFolderOperationTest,
       const base::FilePath ver = tree.MakeDir(L"install\\ver");
       ASSERT_TRUE(SetSecurity(ver,
                               L"D:P(A;OICI;FA;;;SY)(A;CI;FA;;;WD)"
-                              L"(A;OI;FRFX;;;BU)(A;OICINP;FA;;;BA)"));
+                              L"(A;OI;FRFX;;;BU)(A;OICINP;FA;;;BA)"
+                              L"(A;OICIIO;GA;;;CO)"));
       if (c.planted == Planted::kFolderAtName)
         tree.MakeDir(L"install\\ver\\res");
       if (c.planted == Planted::kLinkAtName)
@@ -148,7 +178,12 @@ TEST(MovePackageFolderOperationTest,
       }
     }
     ASSERT_TRUE(!link || link->made());
-    const std::wstring own_list = StoredSecurity(source.Append(L"sub\\b.pak"));
+    std::map<std::wstring, std::wstring> own_lists;
+    for (const auto& [entry, folder] : kEntries) {
+      const base::FilePath path = entry.empty() ? source : source.Append(entry);
+      own_lists[entry] = StoredSecurity(path);
+    }
+    const std::wstring victim_list = StoredSecurity(victim);
     HeldFolderTree held_folders(root);
     Transaction transaction;
     bool exposed = false;
@@ -158,38 +193,56 @@ TEST(MovePackageFolderOperationTest,
                   std::make_unique<MovePackageFolderOperation>(
                       source, target, kFiles, &held_folders, &exposed)));
 
-    EXPECT_EQ(c.exposed, exposed);
+    EXPECT_EQ(c.moved, exposed);
     EXPECT_FALSE(TempTree::Exists(outside.Path(L"a.pak")));
     EXPECT_FALSE(TempTree::Exists(outside.Path(L"sub")));
+    EXPECT_EQ(victim_list, StoredSecurity(victim));
+    EXPECT_EQ("theirs", TempTree::ReadFile(victim));
     if (c.moved) {
       EXPECT_FALSE(TempTree::Exists(source));
+      // Which list each level and kind takes is the inheritance table's
+      // (base::win::InheritedSecurity); Wine keeps of a list given only
+      // what its Unix mode can hold, which still differs from the
+      // package's.
       for (const auto& [entry, folder] : kEntries) {
         SCOPED_TRACE(entry);
         const base::FilePath path =
             entry.empty() ? target : target.Append(entry);
-        EXPECT_EQ(NewEntrySecurity(path, folder), StoredSecurity(path));
+        EXPECT_NE(own_lists[entry], StoredSecurity(path));
       }
       EXPECT_EQ("payload", TempTree::ReadFile(target.Append(kFiles.back())));
-      // Files and folders took lists of their own kinds (Wine, which
-      // passes no entry of a folder's on, shows that much).
+      // Files and folders took lists of their own kinds.
       EXPECT_NE(StoredSecurity(target.Append(L"a.pak")),
                 StoredSecurity(target.Append(L"sub")));
       EXPECT_FALSE(::MoveFileW(target.value().c_str(),
                                (target.value() + L".away").c_str()));
       EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), ::GetLastError());
-    } else if (!c.file_missing) {
-      EXPECT_EQ("payload", TempTree::ReadFile(source.Append(L"a.pak")));
+      // Later operations below it go through the folder held there.
+      EXPECT_TRUE(
+          held_folders.ExistingFolder(target.Append(L"sub"), &transaction));
+      transaction.RollbackOperations();
+      EXPECT_FALSE(TempTree::Exists(target));
+
+      for (const auto& [entry, folder] : kEntries) {
+        SCOPED_TRACE(entry);
+        const base::FilePath path =
+            entry.empty() ? source : source.Append(entry);
+        EXPECT_EQ(NewEntrySecurity(path, folder), StoredSecurity(path));
+      }
+    } else {
+      for (const auto& [entry, folder] : kEntries) {
+        SCOPED_TRACE(entry);
+        const base::FilePath path =
+            entry.empty() ? source : source.Append(entry);
+        if (TempTree::Exists(path)) {
+          EXPECT_EQ(own_lists[entry], StoredSecurity(path));
+        }
+      }
     }
-    if (!c.exposed)
-      EXPECT_EQ(own_list, StoredSecurity(source.Append(L"sub\\b.pak")));
-    transaction.RollbackOperations();
     EXPECT_EQ(c.planted == Planted::kFolderAtName ||
                   c.planted == Planted::kLinkAtName,
               TempTree::Exists(target));
-    if (!c.file_missing) {
-      for (const std::wstring& file : kFiles)
-        EXPECT_EQ("payload", TempTree::ReadFile(source.Append(file)));
-    }
+    EXPECT_EQ("payload", TempTree::ReadFile(source.Append(L"a.pak")));
   }
 }
 
