@@ -548,14 +548,19 @@ std::wstring HeldFolder::PathInVolume(HANDLE handle) {
 bool HeldFolder::IsPlainEntryAt(HANDLE entry,
                                 std::wstring_view path_in_volume,
                                 bool folder) {
-  // One request tells the kind, the reparse point and the names.
-  BY_HANDLE_FILE_INFORMATION info = {};
-  if (!::GetFileInformationByHandle(entry, &info))
+  // Not GetFileInformationByHandle: its volume query is a round trip to
+  // Wine's mount manager, for every entry.
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  FILE_STANDARD_INFO standard = {};
+  if (!::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag,
+                                      sizeof(tag)) ||
+      !::GetFileInformationByHandleEx(entry, FileStandardInfo, &standard,
+                                      sizeof(standard))) {
     return false;
-  const bool is_folder =
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  return !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-         is_folder == folder && (folder || info.nNumberOfLinks == 1) &&
+  }
+  return !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         (standard.Directory != FALSE) == folder &&
+         (folder || standard.NumberOfLinks == 1) &&
          EqualsIgnoringCase(PathInVolume(entry), path_in_volume);
 }
 

@@ -41,8 +41,9 @@ std::wstring StoredSecurity(const base::FilePath& path) {
   return text.Get();
 }
 
-// Set as Wine keeps it (SetFileSecurityW would leave only a Unix mode),
-// so that entries made below take their inherited part from it.
+// Wine keeps of it what a Unix mode holds: which entries a list passes on
+// to which level and kind is the inheritance table's
+// (base::win::InheritedSecurity).
 bool SetSecurity(const base::FilePath& path, const wchar_t* text) {
   base::win::ScopedLocalAlloc<void> descriptor;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
@@ -200,10 +201,8 @@ TEST(MovePackageFolderOperationTest,
     EXPECT_EQ("theirs", TempTree::ReadFile(victim));
     if (c.moved) {
       EXPECT_FALSE(TempTree::Exists(source));
-      // Which list each level and kind takes is the inheritance table's
-      // (base::win::InheritedSecurity); Wine keeps of a list given only
-      // what its Unix mode can hold, which still differs from the
-      // package's.
+      // Wine keeps of a list given what its Unix mode holds, which still
+      // differs from the package's.
       for (const auto& [entry, folder] : kEntries) {
         SCOPED_TRACE(entry);
         const base::FilePath path =
