@@ -9,6 +9,7 @@
 
 #include "base/files/file_util.h"
 #include "base/files/final_path.h"
+#include "base/win/inherited_security.h"
 
 namespace base {
 
@@ -55,6 +56,9 @@ constexpr DWORD kSettableAttributes =
     FILE_ATTRIBUTE_TEMPORARY;
 // Room for a few hundred names per request.
 constexpr DWORD kListingBufferSize = 64 * 1024;
+// A path inside a volume as long as the system allows.
+constexpr DWORD kNameBufferSize =
+    sizeof(FILE_NAME_INFO) + 32768 * sizeof(wchar_t);
 
 template <typename Function>
 Function NtFunction(const char* name) {
@@ -87,9 +91,10 @@ win::ScopedHandle OpenVolumeRoot(wchar_t drive) {
       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-std::wstring ProbeName(int attempt) {
-  return L"~new_file_security_" + std::to_wstring(::GetCurrentProcessId()) +
-         L"_" + std::to_wstring(attempt) + L".tmp";
+std::wstring ProbeName(std::wstring_view kind, int attempt) {
+  return L"~new_" + std::wstring(kind) + L"_security_" +
+         std::to_wstring(::GetCurrentProcessId()) + L"_" +
+         std::to_wstring(attempt) + L".tmp";
 }
 
 PSID OwnerOf(const std::vector<unsigned char>& descriptor) {
@@ -160,7 +165,7 @@ win::ScopedHandle HeldFolder::Reopen(DWORD access) const {
   // Sharing deletion with this folder's own handle, which has delete
   // access when this process made it.
   win::ScopedHandle handle = OpenRelative(
-      parent_.get(), name, access,
+      parent_->handle(), name, access,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
       kFolderOptions, nullptr);
   if (handle.IsValid() &&
@@ -172,7 +177,7 @@ win::ScopedHandle HeldFolder::Reopen(DWORD access) const {
 }
 
 // static
-win::ScopedHandle HeldFolder::OpenRelative(const HeldFolder* parent,
+win::ScopedHandle HeldFolder::OpenRelative(HANDLE parent,
                                            std::wstring_view name,
                                            DWORD access,
                                            DWORD sharing,
@@ -195,7 +200,7 @@ win::ScopedHandle HeldFolder::OpenRelative(const HeldFolder* parent,
   object_name.MaximumLength = object_name.Length;
   OBJECT_ATTRIBUTES attributes = {};
   attributes.Length = sizeof(attributes);
-  attributes.RootDirectory = parent->handle();
+  attributes.RootDirectory = parent;
   attributes.ObjectName = &object_name;
   attributes.Attributes = kObjCaseInsensitive;
   IO_STATUS_BLOCK status_block = {};
@@ -246,16 +251,17 @@ HeldFolder::Ref HeldFolder::OpenSubfolder(std::wstring_view name,
   win::ScopedHandle handle;
   if (create) {
     // Made with delete access, for a rollback to take it away through it.
-    handle = OpenRelative(this, name, kFolderAccess | DELETE, kFolderSharing,
-                          FILE_CREATE, kFolderOptions, &information);
+    handle =
+        OpenRelative(handle_.Get(), name, kFolderAccess | DELETE,
+                     kFolderSharing, FILE_CREATE, kFolderOptions, &information);
     if (!handle.IsValid() && ::GetLastError() != ERROR_ALREADY_EXISTS &&
         ::GetLastError() != ERROR_FILE_EXISTS) {
       return nullptr;
     }
   }
   if (!handle.IsValid()) {
-    handle = OpenRelative(this, name, kFolderAccess, kFolderSharing, FILE_OPEN,
-                          kFolderOptions, &information);
+    handle = OpenRelative(handle_.Get(), name, kFolderAccess, kFolderSharing,
+                          FILE_OPEN, kFolderOptions, &information);
   }
   if (!handle.IsValid())
     return nullptr;
@@ -275,8 +281,8 @@ win::ScopedHandle HeldFolder::CreateNewFile(std::wstring_view name,
                                             DWORD sharing) const {
   // A new file lies where it was made: no link can be followed by a create
   // that refuses every existing name.
-  return OpenRelative(this, name, access, sharing, FILE_CREATE, kFileOptions,
-                      nullptr);
+  return OpenRelative(handle_.Get(), name, access, sharing, FILE_CREATE,
+                      kFileOptions, nullptr);
 }
 
 win::ScopedHandle HeldFolder::OpenPlainFile(std::wstring_view name,
@@ -301,7 +307,7 @@ win::ScopedHandle HeldFolder::OpenEntry(std::wstring_view name,
                                         DWORD sharing,
                                         bool* is_folder) const {
   win::ScopedHandle entry = OpenRelative(
-      this, name, access | FILE_READ_ATTRIBUTES, sharing, FILE_OPEN,
+      handle_.Get(), name, access | FILE_READ_ATTRIBUTES, sharing, FILE_OPEN,
       FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr);
   if (!entry.IsValid()) {
     if (::GetLastError() == ERROR_PATH_NOT_FOUND)
@@ -332,7 +338,8 @@ bool HeldFolder::RemoveEntry(std::wstring_view name, bool recursive) const {
       return false;
   }
   const win::ScopedHandle entry = OpenRelative(
-      this, name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+      handle_.Get(), name,
+      DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
       FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT, nullptr);
   if (!entry.IsValid()) {
@@ -475,22 +482,106 @@ DWORD HeldFolder::GiveSecurity(HANDLE file,
 }
 
 const std::vector<unsigned char>& HeldFolder::NewFileSecurity() const {
-  if (!new_file_security_.empty())
-    return new_file_security_;
-  for (int attempt = 1; attempt <= kProbeNameTries; ++attempt) {
-    const win::ScopedHandle probe = OpenRelative(
-        this, ProbeName(attempt), READ_CONTROL | DELETE, 0, FILE_CREATE,
-        kFileOptions | FILE_DELETE_ON_CLOSE, nullptr);
-    if (probe.IsValid()) {
+  if (new_file_security_.empty()) {
+    const win::ScopedHandle probe = MakeProbe(handle_.Get(), /*folder=*/false);
+    if (probe.IsValid())
       new_file_security_ = ReadSecurity(probe.Get());
-      break;
-    }
-    if (::GetLastError() != ERROR_FILE_EXISTS &&
-        ::GetLastError() != ERROR_ALREADY_EXISTS) {
-      break;
-    }
   }
   return new_file_security_;
+}
+
+// static
+std::vector<HeldFolder::NewEntrySecurity> HeldFolder::NewTreeSecurity(
+    HANDLE folder,
+    size_t levels) {
+  // The same folder again, with the right to read its list: a held one is
+  // held without it, and is shared with whoever may delete it.
+  const win::ScopedHandle readable(
+      ::ReOpenFile(folder, READ_CONTROL,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   FILE_FLAG_BACKUP_SEMANTICS));
+  std::vector<unsigned char> parent =
+      readable.IsValid() ? ReadSecurity(readable.Get())
+                         : std::vector<unsigned char>();
+  const std::vector<unsigned char> creator = win::ReadCreatorSecurity();
+  std::vector<NewEntrySecurity> security;
+  while (!parent.empty() && security.size() < levels) {
+    NewEntrySecurity level;
+    level.file = win::InheritedSecurity(parent, /*folder=*/false, creator);
+    level.folder = win::InheritedSecurity(parent, /*folder=*/true, creator);
+    if (level.file.empty() || level.folder.empty())
+      return {};
+    parent = level.folder;
+    security.push_back(std::move(level));
+  }
+  if (security.size() < levels)
+    return {};
+  return security;
+}
+
+// static
+win::ScopedHandle HeldFolder::MakeProbe(HANDLE parent,
+                                        bool folder,
+                                        DWORD more_access) {
+  const DWORD access = READ_CONTROL | DELETE | more_access;
+  for (int attempt = 1; attempt <= kProbeNameTries; ++attempt) {
+    win::ScopedHandle probe =
+        folder ? OpenRelative(parent, ProbeName(L"folder", attempt),
+                              access | FILE_TRAVERSE | FILE_ADD_FILE |
+                                  FILE_ADD_SUBDIRECTORY,
+                              0, FILE_CREATE,
+                              kFolderOptions | FILE_DELETE_ON_CLOSE, nullptr)
+               : OpenRelative(parent, ProbeName(L"file", attempt),
+                              access, 0, FILE_CREATE,
+                              kFileOptions | FILE_DELETE_ON_CLOSE, nullptr);
+    if (probe.IsValid() || (::GetLastError() != ERROR_FILE_EXISTS &&
+                            ::GetLastError() != ERROR_ALREADY_EXISTS)) {
+      return probe;
+    }
+  }
+  return win::ScopedHandle();
+}
+
+// static
+win::ScopedHandle HeldFolder::OpenEntryIn(HANDLE parent,
+                                          std::wstring_view name,
+                                          bool folder,
+                                          DWORD access,
+                                          DWORD sharing) {
+  return OpenRelative(parent, name, access, sharing, FILE_OPEN,
+                      folder ? kFolderOptions : kFileOptions, nullptr);
+}
+
+// static
+std::wstring HeldFolder::PathInVolume(HANDLE handle) {
+  // Aligned for the record the buffer holds.
+  std::vector<ULONGLONG> buffer(kNameBufferSize / sizeof(ULONGLONG));
+  auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+  if (!::GetFileInformationByHandleEx(handle, FileNameInfo, info,
+                                      kNameBufferSize)) {
+    return std::wstring();
+  }
+  return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+}
+
+// static
+bool HeldFolder::IsPlainEntryAt(HANDLE entry,
+                                std::wstring_view path_in_volume,
+                                bool folder) {
+  // Not GetFileInformationByHandle: its volume query is a round trip to
+  // Wine's mount manager, for every entry.
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  FILE_STANDARD_INFO standard = {};
+  if (!::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag,
+                                      sizeof(tag)) ||
+      !::GetFileInformationByHandleEx(entry, FileStandardInfo, &standard,
+                                      sizeof(standard))) {
+    return false;
+  }
+  return !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         (standard.Directory != FALSE) == folder &&
+         (folder || standard.NumberOfLinks == 1) &&
+         EqualsIgnoringCase(PathInVolume(entry), path_in_volume);
 }
 
 bool HeldFolder::RemoveWhenReleased() const {

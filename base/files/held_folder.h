@@ -109,6 +109,50 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
   // goes again at once. Empty with the error set when it cannot be read.
   [[nodiscard]] const std::vector<unsigned char>& NewFileSecurity() const;
 
+  // What an entry made below the folder open on `folder` gets, level by
+  // level: [0] a file and a folder made there, [1] made in a folder made
+  // there, and so on (a folder passes entries on to files and folders
+  // apart, and an entry may stop at the first level), as
+  // win::InheritedSecurity works it out from the folder's own descriptor.
+  // Empty with the error set when it cannot be read.
+  struct NewEntrySecurity {
+    std::vector<unsigned char> file;
+    std::vector<unsigned char> folder;
+  };
+  [[nodiscard]] static std::vector<NewEntrySecurity> NewTreeSecurity(
+      HANDLE folder,
+      size_t levels);
+
+  // A file or folder made new in the folder open on `parent` (with
+  // FILE_TRAVERSE and the right to add it) under a name of this process's,
+  // open with DELETE, READ_CONTROL and `more_access`, shared with nobody,
+  // and gone again once closed (a folder once what was made in it has
+  // gone). Invalid with the error set.
+  static win::ScopedHandle MakeProbe(HANDLE parent,
+                                     bool folder,
+                                     DWORD more_access = 0);
+
+  // The file or folder `name` of the folder open on `parent` (with
+  // FILE_TRAVERSE), opened as itself as far as the system allows and not
+  // judged yet (see IsPlainEntryAt): a name relative to a handle spares
+  // the system the whole path's lookup. Invalid with the error set.
+  static win::ScopedHandle OpenEntryIn(HANDLE parent,
+                                       std::wstring_view name,
+                                       bool folder,
+                                       DWORD access,
+                                       DWORD sharing);
+
+  // Where what is open on `handle` lies inside its volume ("\\a\\b", as
+  // the system resolved it); empty with the error set.
+  static std::wstring PathInVolume(HANDLE handle);
+  // Whether what is open on `entry` is a plain folder (`folder`) or a file
+  // with a single name, no reparse point, lying at `path_in_volume` (Wine
+  // opens what a link leads to whatever the options say, and shows it as
+  // plain: only where it lies tells).
+  static bool IsPlainEntryAt(HANDLE entry,
+                             std::wstring_view path_in_volume,
+                             bool folder);
+
   // The owner, group and access list of what is open on `handle` (with
   // READ_CONTROL), self-relative; empty with the error set.
   static std::vector<unsigned char> ReadSecurity(HANDLE handle);
@@ -138,9 +182,9 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
   const FilePath& path() const { return path_; }
 
  private:
-  // Opens `name` below `parent` (or the volume's root `path` when there is
-  // none) with the NT call's `disposition` and `options`.
-  static win::ScopedHandle OpenRelative(const HeldFolder* parent,
+  // Opens `name` below the folder open on `parent` with the NT call's
+  // `disposition` and `options`.
+  static win::ScopedHandle OpenRelative(HANDLE parent,
                                         std::wstring_view name,
                                         DWORD access,
                                         DWORD sharing,

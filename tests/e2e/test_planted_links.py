@@ -294,7 +294,8 @@ def paused_at_second_move(machine, installers, tmp_path):
     """The testing full installer started silently with an administrator's
     token (for one user too, as "Run as administrator" starts it), paused
     once the first package file (tarvo.exe) is in the version folder and
-    the second (resources\\a.pak) has its folder, before that one lands."""
+    the second (resources\\a.pak) has its new list in the package, before
+    its folder goes into the version folder whole."""
     marker = tmp_path / "paused"
     command, env = machine.command(
         installers["current"], rollback.SHORTCUTS,
@@ -316,17 +317,19 @@ def renamed_by_the_user(run_exe, folder):
 
 
 # At the pause the user swaps a folder on the way for a link to a folder
-# only the administrators could write, or plants a link (or a second name)
-# at the name the next moved file takes. Held from the volume's root down,
+# only the administrators could write, or plants at the name the resources
+# folder takes a link, or a folder of their own with a link (or a second
+# name) at the name of a file it brings. Held from the volume's root down,
 # no folder on the way can be renamed (on Windows the rename fails the same
 # way; a Linux rename, which Wine does not stop, is no user's process
-# there), and nothing at a target name is written through, set aside or
+# there), and nothing at a target name is written through, moved over or
 # granted: the run then fails and rolls back. The control installs. The
 # user's Desktop, held only from the shortcuts' step on, can still be
 # swapped at the pause: its shortcut is then refused, never written through
 # the link, and the run goes on.
 SWAPS = [(False, "none"), (False, "version"), (False, "resources"), (False, "file link"),
          (False, "hard link"), (True, "above"), (True, "version"), (False, "desktop")]
+PLANTED = {"resources", "file link", "hard link"}
 
 
 @pytest.mark.parametrize("all_users,swapped", SWAPS,
@@ -344,19 +347,24 @@ def test_an_elevated_run_writes_only_through_the_folders_it_holds(
     try:
         run, marker = paused_at_second_move(machine, installers, tmp_path)
         version = machine.folder / installation.version_of(machine.folder)
-        assert (version / "tarvo.exe").is_file() and (version / "resources").is_dir()
-        folder = {"version": version, "resources": version / "resources",
-                  "above": machine.folder.parent, "desktop": desktop}.get(swapped)
+        resources = version / "resources"
+        assert (version / "tarvo.exe").is_file() and not resources.exists()
+        folder = {"version": version, "above": machine.folder.parent,
+                  "desktop": desktop}.get(swapped)
         error = SHARING_VIOLATION
         if folder:
             error = renamed_by_the_user(run_exe, folder)
             if error == 0:
                 folder.symlink_to(outside.root, target_is_directory=True)
                 swapped_folder = folder
+        elif swapped == "resources":
+            resources.symlink_to(outside.root, target_is_directory=True)
         elif swapped == "file link":
-            (version / "resources" / "b.pak").symlink_to(victim)
+            resources.mkdir()
+            (resources / "b.pak").symlink_to(victim)
         elif swapped == "hard link":
-            os.link(victim, version / "resources" / "b.pak")
+            resources.mkdir()
+            os.link(victim, resources / "b.pak")
         marker.unlink()
         output, _ = run.communicate(timeout=rollback.HANG_GUARD)
 
@@ -364,7 +372,7 @@ def test_an_elevated_run_writes_only_through_the_folders_it_holds(
         assert outside.found() == outside.expected
         assert victim.stat().st_mode == mode
         assert error == (0 if swapped == "desktop" else SHARING_VIOLATION)
-        assert code == (1 if swapped.endswith("link") else 0), output[-2000:]
+        assert code == (1 if swapped in PLANTED else 0), output[-2000:]
         if code == 0:
             assert (version / "resources" / "b.pak").read_bytes() == b"pak b"
         else:

@@ -586,9 +586,10 @@ TEST_F(InstallerTest, CopyStepsCopyEveryFileAndReportOncePerBatch) {
 // files); a failed run puts the moved files back. A folder that holds just
 // listed files goes in one rename; one with anything else keeps that and
 // gives up only its listed files. Any other package folder is left whole.
-// The files of an all-users run, and of one that may run elevated (whose
-// package lies where only the administrators may read), are moved one by
-// one, each to take the list of its new folder, and put back all the same.
+// So are those of an all-users run, and of one that may run elevated
+// (whose package lies where only the administrators may read): each file
+// and folder takes the list of its new place first, and all are put back
+// all the same.
 TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
   struct Case {
     const char* name;
@@ -662,8 +663,7 @@ TEST_F(InstallerTest, TemporaryPackageFilesAreMovedAndPutBackOnFailure) {
     EXPECT_EQ("launcher.exe",
               base::TempTree::ReadFile(package_.Append(kLauncherName)));
     EXPECT_EQ(!test_case.fail, base::PathExists(folder_));
-    const bool folder_moved = test_case.moved && !test_case.unlisted_file &&
-                              !test_case.raised && !test_case.all_users;
+    const bool folder_moved = test_case.moved && !test_case.unlisted_file;
     EXPECT_EQ(!folder_moved, base::PathExists(package_.Append(L"resources")));
     if (test_case.unlisted_file) {
       EXPECT_EQ("resources\\unlisted.txt",

@@ -167,7 +167,14 @@ void HeldFolderTree::Add(const base::FilePath& folder,
 }
 
 void HeldFolderTree::Forget(const base::FilePath& folder) {
-  folders_.erase(Key(folder));
+  // The folders held below it go too: each keeps its parent open, and no
+  // folder is renamed or removed while an entry below it is open.
+  const std::wstring key = Key(folder);
+  folders_.erase(key);
+  const std::wstring below = key + L'\\';
+  auto held = folders_.lower_bound(below);
+  while (held != folders_.end() && held->first.starts_with(below))
+    held = folders_.erase(held);
 }
 
 // static

@@ -52,7 +52,8 @@ class HeldFolderTree {
 
   // Adds a folder made below the root (by the operation that made it).
   void Add(const base::FilePath& folder, base::HeldFolder::Ref held);
-  // Lets go of a folder that a rollback takes away.
+  // Lets go of a folder that a rollback takes away or moves back, and of
+  // every folder held below it.
   void Forget(const base::FilePath& folder);
 
  private:

@@ -104,7 +104,13 @@ bool MoveFileOperation::MoveIntoHeldFolder(Transaction* sub_operations) {
   // and a run killed in between leaves a file its user can take away. A
   // rename within one folder shows the file to nobody new.
   DWORD error = ERROR_SUCCESS;
-  if (source_folder_ != target_folder_) {
+  if (source_folder_ != target_folder_ && source_kind_ == Source::kTemporary) {
+    // A package file's own list is not read (each read is a round trip to
+    // the system, for every file): the owner is given whatever it was.
+    took_list_unread_ = true;
+    error = base::HeldFolder::GiveSecurity(
+        file.Get(), target_folder_->NewFileSecurity(), {});
+  } else if (source_folder_ != target_folder_) {
     own_security_ = base::HeldFolder::ReadSecurity(file.Get());
     error = own_security_.empty()
                 ? ::GetLastError()
@@ -135,11 +141,7 @@ bool MoveFileOperation::MoveIntoHeldFolder(Transaction* sub_operations) {
                << target_.AsUTF8() << ": "
                << base::SystemErrorCodeToString(this->error());
     // Back to its own list and bit where it stays.
-    if (!own_security_.empty() &&
-        base::HeldFolder::GiveSecurity(file.Get(), own_security_) ==
-            ERROR_SUCCESS) {
-      own_security_.clear();
-    }
+    std::ignore = GiveListBack(file.Get());
     if (source_held_ && cleared_read_only_) {
       SetReadOnlyAttribute(file.Get());
       cleared_read_only_ = false;
@@ -182,15 +184,8 @@ bool MoveFileOperation::MoveHeldBack() {
     ::SetLastError(ERROR_FILE_NOT_FOUND);
     return false;
   }
-  if (!own_security_.empty()) {
-    const DWORD error =
-        base::HeldFolder::GiveSecurity(file.Get(), own_security_);
-    if (error != ERROR_SUCCESS) {
-      ::SetLastError(error);
-      return false;
-    }
-    own_security_.clear();
-  }
+  if (!GiveListBack(file.Get()))
+    return false;
   if (!PutBack(file.Get()))
     return false;
   if (source_held_ && cleared_read_only_) {
@@ -204,6 +199,33 @@ bool MoveFileOperation::PutBack(HANDLE file) const {
   return source_folder_
              ? source_folder_->MoveInto(file, source_.BaseName().value())
              : base::RenameHeldFile(file, source_);
+}
+
+bool MoveFileOperation::GiveListBack(HANDLE file) {
+  if (took_list_unread_) {
+    // The package folder lies in the run's private folder.
+    const base::win::ScopedHandle package(::CreateFileW(
+        source_.DirName().value().c_str(), FILE_TRAVERSE | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const std::vector<base::HeldFolder::NewEntrySecurity> security =
+        package.IsValid() ? base::HeldFolder::NewTreeSecurity(package.Get(), 1)
+                          : std::vector<base::HeldFolder::NewEntrySecurity>();
+    if (security.empty())
+      return false;
+    own_security_ = security.front().file;
+    took_list_unread_ = false;
+  }
+  if (own_security_.empty())
+    return true;
+  const DWORD error = base::HeldFolder::GiveSecurity(file, own_security_);
+  if (error != ERROR_SUCCESS) {
+    ::SetLastError(error);
+    return false;
+  }
+  own_security_.clear();
+  return true;
 }
 
 base::win::ScopedHandle MoveFileOperation::OpenSource(DWORD access,
@@ -224,12 +246,12 @@ void MoveFileOperation::Rollback() {
                 << source_.AsUTF8();
   }
   // A file never moved takes its own list back where it is.
-  if (!done_ && !own_security_.empty()) {
+  if (!done_ && (!own_security_.empty() || took_list_unread_)) {
     const base::win::ScopedHandle file =
         OpenSource(READ_CONTROL | WRITE_DAC | WRITE_OWNER,
                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (file.IsValid())
-      std::ignore = base::HeldFolder::GiveSecurity(file.Get(), own_security_);
+      std::ignore = GiveListBack(file.Get());
   }
   target_folder_.reset();
   source_folder_.reset();

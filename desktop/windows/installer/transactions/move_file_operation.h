@@ -45,8 +45,9 @@ class MoveFileOperation : public Operation {
   // on, is given the owner and list a new file of its held target folder
   // gets, then renamed into that folder by its single name; a file at the
   // name is set aside only when it is a plain file of one name. A rollback
-  // gives the file its own list back, then moves back only the very file
-  // moved, whatever lies at its new name. A source below the root too is
+  // gives the file its own list back (a package file, whose own is not
+  // read: the one its package folder passes on), then moves back only the
+  // very file moved, whatever lies at its new name. A source below the root too is
   // opened through its held folder as a plain file of one name (a link or
   // a second name at it is refused) and a rollback moves it back there by
   // its single name; within one held folder the file keeps its list.
@@ -72,6 +73,10 @@ class MoveFileOperation : public Operation {
   base::win::ScopedHandle OpenSource(DWORD access, DWORD sharing) const;
   // Back to the source's folder: by its single name into a held one.
   bool PutBack(HANDLE file) const;
+  // Gives the file open on `file` the list it had before it took its new
+  // folder's (a package file: the one its package folder passes on). True
+  // when done, or when there is none to give back.
+  bool GiveListBack(HANDLE file);
 
   const base::FilePath source_;
   const base::FilePath target_;
@@ -86,6 +91,8 @@ class MoveFileOperation : public Operation {
   base::HeldFolder::Ref target_folder_;
   // The owner and list the file had before it took its new folder's.
   std::vector<unsigned char> own_security_;
+  // A package file took its new folder's list without its own being read.
+  bool took_list_unread_ = false;
   bool done_ = false;
   // The index of the file moved into a held folder.
   std::optional<uint64_t> moved_file_;

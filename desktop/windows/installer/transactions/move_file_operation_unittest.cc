@@ -87,6 +87,9 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     // Another package file was moved into the folder first: this one takes
     // the list worked out for that one.
     bool second_in_folder = false;
+    // From the run's temporary package: its own list is not read, and a
+    // rollback gives it the one its package folder passes on.
+    bool temporary = false;
   };
   const Case kCases[] = {
       {"free source", false, false, false},
@@ -99,6 +102,12 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
       {"long name taking the list", false, false, true, true},
       {"swapped taking the list", false, false, false, true, true},
       {"second in its folder taking the list", false, false, false, true,
+       false, true},
+      {"package file taking the list", false, false, false, true, false,
+       false, true},
+      {"package file in the way taking the list", false, true, false, true,
+       false, false, true},
+      {"held package file taking the list", true, false, false, true, false,
        false, true}};
   const base::win::ScopedHandle impersonation = StandardUserImpersonation();
   ASSERT_TRUE(impersonation.IsValid());
@@ -145,7 +154,9 @@ TEST(MoveFileOperationTest, SameVolumeMoveRenamesOrLeavesTheSourceAlone) {
     const bool moved = transaction.ExecuteOperation(
         std::make_unique<MoveFileOperation>(
             source, target, MoveFileOperation::Reach::kSameVolume,
-            MoveFileOperation::Source::kKept, target_lists));
+            test_case.temporary ? MoveFileOperation::Source::kTemporary
+                                : MoveFileOperation::Source::kKept,
+            target_lists));
     EXPECT_EQ(!test_case.hold_source, moved);
     EXPECT_EQ(test_case.hold_source, TempTree::Exists(source));
     if (moved) {

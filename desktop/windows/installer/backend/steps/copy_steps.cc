@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <climits>
 #include <cwchar>
+#include <memory>
 #include <utility>
 
 #include "base/bind.h"
@@ -29,6 +30,7 @@
 #include "desktop/windows/installer/system/utils.h"
 #include "desktop/windows/installer/transactions/copy_file_operation.h"
 #include "desktop/windows/installer/transactions/move_file_operation.h"
+#include "desktop/windows/installer/transactions/move_package_folder_operation.h"
 #include "desktop/windows/installer/transactions/transaction.h"
 
 namespace installer {
@@ -110,7 +112,7 @@ void CopySteps::DecideWhetherToMove() {
   move_package_files_ = ShouldMovePackageFiles();
   if (move_package_files_ && run_.held_folders) {
     LOG(INFO) << "Moving the package files, each given the access list of "
-                 "its new folder";
+                 "its place in the installation first";
   }
 }
 
@@ -220,9 +222,12 @@ bool CopySteps::CopyPackageFile(const std::string& entry, bool is_root) {
           : folder.Append(run_.install_log.subfolder).Append(relative.value());
   // Root files are few, and some are read again by later steps.
   const bool movable = !is_root && !IsReadAfterCopying(entry);
-  if (movable && MovedWithItsFolder(relative)) {
+  const FolderMove folder_move =
+      movable ? MovedWithItsFolder(relative) : FolderMove::kNotMoved;
+  if (folder_move == FolderMove::kMoved) {
     ++moved_;
-  } else if (!TransferPackageFile(source, target, movable)) {
+  } else if (folder_move == FolderMove::kFailed ||
+             !TransferPackageFile(source, target, movable)) {
     LOG(ERROR) << FailWithCause(kStringCopyFileFailed, target.value(),
                                 "Failed copying " + entry,
                                 run_.transaction.last_error());
@@ -255,29 +260,28 @@ bool CopySteps::TransferPackageFile(const base::FilePath& source,
       source, target, run_.held_folders.get()));
 }
 
-bool CopySteps::MovedWithItsFolder(const base::FilePath& relative) {
+CopySteps::FolderMove CopySteps::MovedWithItsFolder(
+    const base::FilePath& relative) {
   const std::wstring& path = relative.value();
   const size_t separator = path.find(L'\\');
   if (separator == std::wstring::npos || separator == 0)
-    return false;
+    return FolderMove::kNotMoved;
   const std::wstring top = path.substr(0, separator);
   // A folder moved earlier stays moved, even once moves have stopped.
   const auto known = whole_folder_moved_.find(top);
   if (known != whole_folder_moved_.end())
     return known->second;
-  // The files of a folder moved whole would keep their lists: those that
-  // take their new folder's go one by one.
-  const bool moved =
-      move_package_files_ && !run_.held_folders && MoveWholeFolder(top);
+  const FolderMove moved =
+      move_package_files_ ? MoveWholeFolder(top) : FolderMove::kNotMoved;
   whole_folder_moved_.emplace(top, moved);
   return moved;
 }
 
-bool CopySteps::MoveWholeFolder(const std::wstring& top) {
+CopySteps::FolderMove CopySteps::MoveWholeFolder(const std::wstring& top) {
   // Only a plain name: "..", "." or a second level spelled with '/' are left
   // to the checks of the one-by-one way.
   if (top == L"." || top == L".." || top.find(L'/') != std::wstring::npos)
-    return false;
+    return FolderMove::kNotMoved;
   // A root file inside the folder (in any case) is still to be copied from
   // it.
   for (const std::string& entry : root_files_) {
@@ -286,7 +290,7 @@ bool CopySteps::MoveWholeFolder(const std::wstring& top) {
         ::CompareStringOrdinal(path.c_str(), static_cast<int>(top.size()),
                                top.c_str(), static_cast<int>(top.size()),
                                TRUE) == CSTR_EQUAL) {
-      return false;
+      return FolderMove::kNotMoved;
     }
   }
   // The entries are compared as UTF-8: only the folder's own are converted.
@@ -299,17 +303,30 @@ bool CopySteps::MoveWholeFolder(const std::wstring& top) {
   const base::FilePath source = run_.package_folder.Append(top);
   const base::FilePath target =
       status()->install_folder.Append(run_.install_log.subfolder).Append(top);
-  if (base::PathExists(target) || !FolderHoldsExactly(source, std::move(below)))
-    return false;
-  if (!run_.transaction.ExecuteOperation(std::make_unique<MoveFileOperation>(
-          source, target, MoveFileOperation::Reach::kSameVolume,
-          MoveFileOperation::Source::kTemporary))) {
+  if (base::PathExists(target) || !FolderHoldsExactly(source, below))
+    return FolderMove::kNotMoved;
+  // Where a file takes its new folder's list, the folder's entries take
+  // theirs before it moves. Once one has, the package folder may hold a
+  // user's link: none of it is read by its path again.
+  bool exposed = false;
+  std::unique_ptr<Operation> move =
+      run_.held_folders
+          ? std::unique_ptr<Operation>(
+                std::make_unique<MovePackageFolderOperation>(
+                    source, target, std::move(below), run_.held_folders.get(),
+                    &exposed))
+          : std::make_unique<MoveFileOperation>(
+                source, target, MoveFileOperation::Reach::kSameVolume,
+                MoveFileOperation::Source::kTemporary);
+  if (!run_.transaction.ExecuteOperation(std::move(move))) {
+    if (exposed)
+      return FolderMove::kFailed;
     LOG(WARNING) << "Moving the package folder " << source.AsUTF8()
                  << " failed: its files go one by one";
-    return false;
+    return FolderMove::kNotMoved;
   }
   LOG(INFO) << "Moved the package folder " << source.AsUTF8() << " whole";
-  return true;
+  return FolderMove::kMoved;
 }
 
 }  // namespace installer

@@ -51,12 +51,20 @@ class CopySteps : public InstallerPart {
   bool TransferPackageFile(const base::FilePath& source,
                            const base::FilePath& target,
                            bool movable);
+  enum class FolderMove {
+    kMoved,
+    // The file goes by itself.
+    kNotMoved,
+    // The run fails: the folder's entries took lists a user may act on, so
+    // none of them may be taken by its path any more.
+    kFailed,
+  };
   // Whether the file list entry `relative` went into the installation with
   // its top folder, which is moved in one rename at its first entry when
   // the package folder allows moves, the folder holds exactly the list's
   // files below it and its target does not exist yet.
-  bool MovedWithItsFolder(const base::FilePath& relative);
-  bool MoveWholeFolder(const std::wstring& top);
+  FolderMove MovedWithItsFolder(const base::FilePath& relative);
+  FolderMove MoveWholeFolder(const std::wstring& top);
 
   std::vector<std::string> files_;
   std::vector<std::string> root_files_;
@@ -67,7 +75,7 @@ class CopySteps : public InstallerPart {
   size_t copied_ = 0;
   // The list's top folders met so far by the copy, and whether each went
   // into the installation in one rename.
-  std::map<std::wstring, bool> whole_folder_moved_;
+  std::map<std::wstring, FolderMove> whole_folder_moved_;
   base::WeakReferenceSource weak_source_;
 };
 
