@@ -221,20 +221,24 @@ win::ScopedHandle HeldFolder::OpenRelative(HANDLE parent,
 bool HeldFolder::HoldsEntry(HANDLE handle,
                             std::wstring_view name,
                             bool folder) const {
+  return IsPlainKind(handle, folder) && LiesAt(handle, name);
+}
+
+// static
+bool HeldFolder::IsPlainKind(HANDLE entry, bool folder) {
+  // Not GetFileInformationByHandle: its volume query is a round trip to
+  // Wine's mount manager, for every entry.
   FILE_ATTRIBUTE_TAG_INFO tag = {};
   FILE_STANDARD_INFO standard = {};
-  if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag,
+  if (!::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag,
                                       sizeof(tag)) ||
-      !::GetFileInformationByHandleEx(handle, FileStandardInfo, &standard,
+      !::GetFileInformationByHandleEx(entry, FileStandardInfo, &standard,
                                       sizeof(standard))) {
     return false;
   }
-  const bool is_folder = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-      is_folder != folder || (!folder && standard.NumberOfLinks != 1)) {
-    return false;
-  }
-  return LiesAt(handle, name);
+  return !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         (standard.Directory != FALSE) == folder &&
+         (folder || standard.NumberOfLinks == 1);
 }
 
 bool HeldFolder::LiesAt(HANDLE handle, std::wstring_view name) const {
@@ -568,19 +572,7 @@ std::wstring HeldFolder::PathInVolume(HANDLE handle) {
 bool HeldFolder::IsPlainEntryAt(HANDLE entry,
                                 std::wstring_view path_in_volume,
                                 bool folder) {
-  // Not GetFileInformationByHandle: its volume query is a round trip to
-  // Wine's mount manager, for every entry.
-  FILE_ATTRIBUTE_TAG_INFO tag = {};
-  FILE_STANDARD_INFO standard = {};
-  if (!::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag,
-                                      sizeof(tag)) ||
-      !::GetFileInformationByHandleEx(entry, FileStandardInfo, &standard,
-                                      sizeof(standard))) {
-    return false;
-  }
-  return !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-         (standard.Directory != FALSE) == folder &&
-         (folder || standard.NumberOfLinks == 1) &&
+  return IsPlainKind(entry, folder) &&
          EqualsIgnoringCase(PathInVolume(entry), path_in_volume);
 }
 

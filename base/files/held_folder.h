@@ -194,6 +194,9 @@ class HeldFolder : public std::enable_shared_from_this<HeldFolder> {
   // Whether `handle` is the plain folder or file `name` of this folder:
   // no reparse point, and its final path this folder's with `name`.
   bool HoldsEntry(HANDLE handle, std::wstring_view name, bool folder) const;
+  // Whether `entry` is of the kind asked for, no link or reparse point, and
+  // (a file) of one name only.
+  static bool IsPlainKind(HANDLE entry, bool folder);
   // Whether the final path of `handle` is this folder's with `name`.
   bool LiesAt(HANDLE handle, std::wstring_view name) const;
   // The names listed here, "." and ".." left out; false with the error.
